@@ -1,0 +1,49 @@
+# The two commands a newcomer needs are `make test` and `make demo`; everything they need is
+# installed by scripts/install-deps on a fresh Debian machine.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 10
+
+.PHONY: all deps configure build test test-asan fuzz-smoke bench format clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKW_SANITIZE=ON -DKW_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
+
+fuzz-smoke: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DKW_FUZZ=ON -DKW_TESTS=OFF -DKW_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -e; for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
+	  n=$$(basename $$f); n=$${n#fuzz_}; mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
+	  echo "fuzz-smoke: $$n"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 $(FUZZ_BUILD)/corpus/$$n fuzz/corpus/$$n 2>&1 | tail -n 2; \
+	done
+
+bench: build
+	@for s in bench/compare-*; do [ -x "$$s" ] && BUILD=$(BUILD) "$$s"; done; true
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

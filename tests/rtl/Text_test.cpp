@@ -1,0 +1,103 @@
+// Text helpers: trimming, case folding of ASCII and Latin-1 letters in UTF-8, fields, numbers.
+#include <gtest/gtest.h>
+
+#include "rtl/ByteReader.h"
+#include "rtl/Bytes.h"
+#include "rtl/Exception.h"
+#include "rtl/Text.h"
+#include "rtl/Unicode.h"
+
+namespace {
+
+TEST(Text, TrimAndCase) {
+    EXPECT_EQ(rtl::Trim(" \t a b \r\n"), "a b");
+    EXPECT_EQ(rtl::TrimLeft("  a "), "a ");
+    EXPECT_EQ(rtl::TrimRight("  a \x01"), "  a");
+    EXPECT_EQ(rtl::UpperCase("ação çãõ éü ÿ ÷"), "AÇÃO ÇÃÕ ÉÜ ÿ ÷");
+    EXPECT_EQ(rtl::LowerCase("AÇÃO × É"), "ação × é");
+    EXPECT_TRUE(rtl::SameText("Configuração", "CONFIGURAÇÃO"));
+    EXPECT_FALSE(rtl::SameText("abc", "abd"));
+    EXPECT_EQ(rtl::CompareText("a", "B"), -1);
+    EXPECT_EQ(rtl::CompareText("b", "A"), 1);
+    EXPECT_TRUE(rtl::StartsText("/ch", "/CHECK"));
+    EXPECT_TRUE(rtl::EndsText(".EXE", "kwExec.exe"));
+    EXPECT_EQ(rtl::PosText("srvr", "x/HTTPSRVR.DLL"), 6u);
+    EXPECT_EQ(rtl::StringReplace("a.exe.EXE", ".exe", "App.cer", false, true), "aApp.cer.EXE");
+    EXPECT_EQ(rtl::StringReplace("aXbXc", "X", "--"), "a--b--c");
+    EXPECT_EQ(rtl::QuotedStr("d'água"), "'d''água'");
+}
+
+TEST(Text, Fields) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(rtl::SplitFields("a;;b", ';'), (V{"a", "", "b"}));
+    EXPECT_EQ(rtl::SplitFields("", ';'), (V{""}));
+    EXPECT_EQ(rtl::SplitFields("a;", ';'), (V{"a", ""}));
+    EXPECT_EQ(rtl::JoinFields(V{"x", "", "y"}, ';'), "x;;y");
+}
+
+TEST(Text, WholeNumbersOnly) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {"0", true, 0},          {"42", true, 42},        {"-7", true, -7},        {"+7", true, 7},
+        {"2147483647", true, 2147483647},                 {"2147483648", false, 0}, {"", false, 0},
+        {" 1", false, 0},        {"1 ", false, 0},        {"1.5", false, 0},       {"1e3", false, 0},
+        {"0x10", false, 0},      {"-", false, 0},         {"+-1", false, 0},       {"abc", false, 0},
+    };
+    for (const auto& c : cases) {
+        int32_t v = -1;
+        EXPECT_EQ(rtl::TryStrToInt(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+    EXPECT_THROW(rtl::StrToInt("x1"), rtl::EConvertError);
+    EXPECT_EQ(rtl::StrToIntDef("x", 9), 9);
+    EXPECT_EQ(rtl::IntToHex(0xABC, 6), "000ABC");
+}
+
+TEST(Unicode, RoundTripsAndLatin1Fallback) {
+    const std::string s = "ação €𝄞";
+    EXPECT_EQ(rtl::Utf16ToUtf8(rtl::Utf8ToUtf16(s)), s);
+    EXPECT_EQ(rtl::Utf8ToUtf16("é"), std::u16string(u"\u00e9"));
+    EXPECT_EQ(rtl::Utf8ToUtf16("\xe9"), std::u16string(u"\u00e9"));  // a Latin-1 byte
+    EXPECT_EQ(rtl::Utf8ToUtf16("𝄞").size(), 2u);
+    EXPECT_EQ(rtl::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_TRUE(rtl::IsValidUtf8(s));
+    EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));  // overlong
+    EXPECT_FALSE(rtl::IsValidUtf8("\xED\xA0\x80"));  // surrogate
+}
+
+TEST(Bytes, LoadStoreAndCompare) {
+    uint8_t b[8];
+    rtl::store_be32(b, 0x01020304);
+    EXPECT_EQ(b[0], 1);
+    EXPECT_EQ(rtl::load_le32(b), 0x04030201u);
+    rtl::store_le64(b, 0x0102030405060708ull);
+    EXPECT_EQ(rtl::load_be64(b), 0x0807060504030201ull);
+    EXPECT_EQ(rtl::rotl32(0x80000001u, 1), 3u);
+    EXPECT_TRUE(rtl::ct_equal("abc", "abc", 3));
+    EXPECT_FALSE(rtl::ct_equal("abc", "abd", 3));
+    rtl::secure_wipe(b, sizeof b);
+    for (uint8_t x : b) EXPECT_EQ(x, 0);
+}
+
+TEST(ByteReader, ChecksEveryRead) {
+    const uint8_t data[] = {1, 0, 0, 0, 0x41, 0, 0x42, 0, 9};
+    rtl::ByteReader r(data, sizeof data);
+    EXPECT_EQ(r.i32le(), 1);
+    EXPECT_EQ(r.utf16(2), "AB");
+    EXPECT_EQ(r.remaining(), 1u);
+    EXPECT_THROW(r.u16le(), rtl::EReadError);
+    EXPECT_EQ(r.u8(), 9);  // a failed read consumes nothing
+    EXPECT_THROW(r.u8(), rtl::EReadError);
+    rtl::ByteReader r2(data, sizeof data);
+    EXPECT_THROW(r2.utf16(size_t(1) << 62), rtl::EReadError);
+    EXPECT_THROW(r2.bytes(100), rtl::EReadError);
+    EXPECT_THROW(r2.seek(10), rtl::EReadError);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// tests/support/TestSupport.cpp
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace kwtest {
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto p = std::filesystem::temp_directory_path() / ("kwtest-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(p)) {
+            path_ = p;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make everything writable again so read-only fixtures do not stop the removal.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + p.string());
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::filesystem::path& p, const std::string& content) {
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + p.string());
+    out << content;
+}
+
+std::filesystem::path DataPath(const std::string& rel) { return std::filesystem::path(KW_TEST_DATA_DIR) / rel; }
+
+std::filesystem::path SharedPath(const std::string& rel) {
+    auto p = std::filesystem::path(KW_SHARED_DIR) / rel;
+    return std::filesystem::exists(p) ? p : std::filesystem::path();
+}
+
+std::filesystem::path ProgPath(const std::string& name) { return std::filesystem::path(KW_TEST_PROGS_DIR) / name; }
+
+bool InCI() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+}  // namespace kwtest
