@@ -33,8 +33,10 @@ private:
 // Declares an exception class that adds nothing but its name.
 #define RTL_EXCEPTION(Name, Base)                                             \
     class Name : public Base {                                                \
+        using InheritedException = Base;                                      \
+                                                                              \
     public:                                                                   \
-        using Base::Base;                                                     \
+        using InheritedException::InheritedException;                         \
         const char* ClassName() const noexcept override { return #Name; }     \
     }
 
