@@ -1,0 +1,311 @@
+// rtl/Stream.cpp: byte streams over memory and over files.
+//
+// FileStream is the file binding of rtl: it uses the POSIX descriptor calls directly (a
+// Windows back end replaces this file's second half). Every system failure becomes an rtl
+// exception that names the file and the system's reason; nothing is reported as a short
+// transfer that was really an error.
+#include "rtl/Stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <new>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace rtl {
+
+namespace {
+
+std::string SystemReason(int err) {
+    return std::system_category().message(err);
+}
+
+std::string FileError(const char* what, const std::string& fileName, int err) {
+    return std::string(what) + " \"" + fileName + "\". " + SystemReason(err);
+}
+
+// Grows a memory stream's bytes, turning an impossible size into the stream's own error.
+void Resize(std::string& data, size_t size) {
+    try {
+        data.resize(size, '\0');
+    } catch (const std::bad_alloc&) {
+        throw EWriteError("Out of memory while expanding memory stream");
+    } catch (const std::length_error&) {
+        throw EWriteError("Out of memory while expanding memory stream");
+    }
+}
+
+}  // namespace
+
+// ---- Stream ----
+
+int64_t Stream::Size() {
+    const int64_t pos = Seek(0, SeekOrigin::Current);
+    const int64_t size = Seek(0, SeekOrigin::End);
+    Seek(pos, SeekOrigin::Begin);
+    return size;
+}
+
+void Stream::SetSize(int64_t) {
+    throw EWriteError("Stream size cannot be changed");
+}
+
+void Stream::ReadBuffer(void* buffer, size_t count) {
+    // Read may deliver less than asked before the end (a pipe, a file being written): ask
+    // again until the count is complete or the stream is really at its end.
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (count > 0) {
+        const size_t n = Read(p, count);
+        if (n == 0) throw EReadError("Stream read error");
+        p += n;
+        count -= n;
+    }
+}
+
+void Stream::WriteBuffer(const void* buffer, size_t count) {
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    while (count > 0) {
+        const size_t n = Write(p, count);
+        if (n == 0) throw EWriteError("Stream write error");
+        p += n;
+        count -= n;
+    }
+}
+
+int64_t Stream::CopyFrom(Stream& source, int64_t count) {
+    if (count < 0) throw EReadError("Stream read error");
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    std::vector<uint8_t> buffer(size_t(std::min<int64_t>(count, 64 * 1024)));
+    int64_t left = count;
+    while (left > 0) {
+        const size_t n = size_t(std::min<int64_t>(left, int64_t(buffer.size())));
+        source.ReadBuffer(buffer.data(), n);
+        WriteBuffer(buffer.data(), n);
+        left -= int64_t(n);
+    }
+    return count;
+}
+
+// ---- MemoryStream ----
+
+size_t MemoryStream::Read(void* buffer, size_t count) {
+    if (count == 0 || pos_ >= int64_t(data_.size())) return 0;
+    const size_t n = std::min(count, data_.size() - size_t(pos_));
+    std::memcpy(buffer, data_.data() + pos_, n);
+    pos_ += int64_t(n);
+    return n;
+}
+
+size_t MemoryStream::Write(const void* buffer, size_t count) {
+    if (count == 0) return 0;
+    if (count > size_t(std::numeric_limits<int64_t>::max() - pos_))
+        throw EWriteError("Out of memory while expanding memory stream");
+    const size_t end = size_t(pos_) + count;
+    if (end > data_.size()) Resize(data_, end);  // a gap left by a seek past the end becomes zeros
+    std::memcpy(data_.data() + pos_, buffer, count);
+    pos_ = int64_t(end);
+    return count;
+}
+
+int64_t MemoryStream::Seek(int64_t offset, SeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == SeekOrigin::Current) base = pos_;
+    if (origin == SeekOrigin::End) base = int64_t(data_.size());
+    int64_t target = 0;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0)
+        throw EReadError("Invalid stream position");
+    pos_ = target;
+    return pos_;
+}
+
+void MemoryStream::SetSize(int64_t newSize) {
+    if (newSize < 0) throw EWriteError("Invalid stream size");
+    if (uint64_t(newSize) > data_.max_size())
+        throw EWriteError("Out of memory while expanding memory stream");
+    Resize(data_, size_t(newSize));
+    if (pos_ > newSize) pos_ = newSize;
+}
+
+void MemoryStream::Clear() {
+    data_.clear();
+    pos_ = 0;
+}
+
+void MemoryStream::LoadFromFile(const std::string& fileName) {
+    data_ = ReadFileBytes(fileName);
+    pos_ = 0;
+}
+
+void MemoryStream::SaveToFile(const std::string& fileName) const {
+    FileStream f(fileName, FileMode::Create);
+    f.WriteBuffer(data_);
+}
+
+void MemoryStream::LoadFromStream(Stream& source) {
+    MemoryStream copy;
+    copy.CopyFrom(source, 0);
+    data_ = std::move(copy.data_);
+    pos_ = 0;
+}
+
+void MemoryStream::SaveToStream(Stream& dest) const {
+    dest.WriteBuffer(data_);
+}
+
+// ---- FileStream ----
+
+FileStream::FileStream(const std::string& fileName, FileMode mode) : fileName_(fileName) {
+    int flags = O_CLOEXEC;
+    bool creating = false;
+    switch (mode) {
+        case FileMode::Create:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            creating = true;
+            break;
+        case FileMode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL;
+            creating = true;
+            break;
+        case FileMode::OpenRead:
+            flags |= O_RDONLY;
+            break;
+        case FileMode::OpenReadWrite:
+            flags |= O_RDWR;
+            break;
+    }
+    const char* what = creating ? "Cannot create file" : "Cannot open file";
+    do {
+        fd_ = ::open(fileName.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw EFOpenError(FileError(what, fileName, errno));
+    // A folder opens read-only without complaint; refuse it here rather than at the first read.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EFOpenError(FileError(what, fileName, EISDIR));
+    }
+}
+
+FileStream::~FileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+size_t FileStream::Read(void* buffer, size_t count) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n >= 0) return size_t(n);
+        if (errno != EINTR) throw EReadError(FileError("Cannot read file", fileName_, errno));
+    }
+}
+
+size_t FileStream::Write(const void* buffer, size_t count) {
+    if (count == 0) return 0;
+    for (;;) {
+        const ssize_t n = ::write(fd_, buffer, count);
+        if (n > 0) return size_t(n);
+        if (n == 0) throw EWriteError(FileError("Cannot write file", fileName_, ENOSPC));
+        if (errno != EINTR) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+    }
+}
+
+int64_t FileStream::Seek(int64_t offset, SeekOrigin origin) {
+    int whence = SEEK_SET;
+    if (origin == SeekOrigin::Current) whence = SEEK_CUR;
+    if (origin == SeekOrigin::End) whence = SEEK_END;
+    const off_t r = ::lseek(fd_, off_t(offset), whence);
+    if (r < 0) throw EReadError("Invalid stream position in \"" + fileName_ + "\". " + SystemReason(errno));
+    return int64_t(r);
+}
+
+int64_t FileStream::Size() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw EReadError(FileError("Cannot read file", fileName_, errno));
+    return int64_t(st.st_size);
+}
+
+void FileStream::SetSize(int64_t newSize) {
+    if (newSize < 0) throw EWriteError("Invalid stream size");
+    int r;
+    do {
+        r = ::ftruncate(fd_, off_t(newSize));
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+    if (Position() > newSize) Seek(newSize, SeekOrigin::Begin);
+}
+
+void FileStream::Flush() {
+    if (::fsync(fd_) != 0) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+}
+
+std::string ReadFileBytes(const std::string& fileName) {
+    FileStream f(fileName, FileMode::OpenRead);
+    std::string out;
+    // The size is a hint only: files under /proc report 0 and still have content.
+    const int64_t hint = f.Size();
+    if (hint > 0) out.reserve(size_t(hint));
+    char chunk[64 * 1024];
+    for (;;) {
+        const size_t n = f.Read(chunk, sizeof chunk);
+        if (n == 0) break;
+        out.append(chunk, n);
+    }
+    return out;
+}
+
+void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(fileName);
+    // Replacing a link by a plain file would cut the link; write where it points instead.
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+
+    std::random_device rd;
+    std::string tempName;
+    std::unique_ptr<FileStream> temp;
+    for (int attempt = 0;; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(rd()));
+        tempName = (folder / ("." + target.filename().string() + suffix)).string();
+        try {
+            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew);
+            break;
+        } catch (const EFOpenError& e) {
+            if (attempt < 8 && fs::exists(tempName, ec)) continue;  // a name clash: try another
+            throw EWriteError("Cannot write file \"" + fileName + "\": " + e.Message());
+        }
+    }
+    try {
+        temp->WriteBuffer(bytes);
+        temp->Flush();
+        temp.reset();
+        const fs::perms old = fs::status(target, ec).permissions();
+        if (!ec && old != fs::perms::unknown) fs::permissions(tempName, old, ec);
+        fs::rename(tempName, target, ec);
+        if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
+    } catch (...) {
+        temp.reset();
+        fs::remove(tempName, ec);
+        throw;
+    }
+}
+
+}  // namespace rtl

@@ -1,0 +1,130 @@
+// rtl/Stream.h: byte streams: the abstract Stream, MemoryStream and FileStream.
+//
+// A stream is a positioned sequence of bytes. Units that load or save structures "from a
+// stream" (the ASN.1 tag tree, key materials, CRC of a file) take a Stream& and never assume
+// where its bytes live. Read and Write move as many bytes as they can and say how many;
+// ReadBuffer and WriteBuffer demand the whole count and raise rtl::EReadError /
+// rtl::EWriteError on a short transfer, so a parser that uses them never works on half a
+// record. Positions and sizes are 64-bit; a position below zero is refused; seeking past the
+// end is allowed and a later write fills the gap with zero bytes.
+//
+// FileStream is the one place in rtl that talks to the operating system's file calls; it
+// owns its descriptor and closes it when it goes away. Errors name the file and the system's
+// reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "rtl/Exception.h"
+
+namespace rtl {
+
+enum class SeekOrigin { Begin, Current, End };
+
+class Stream {
+public:
+    virtual ~Stream() = default;
+
+    // Copies up to count bytes into buffer from the current position and advances past them;
+    // answers how many were copied (0 at the end).
+    virtual size_t Read(void* buffer, size_t count) = 0;
+    // Writes count bytes at the current position and advances; answers how many were written.
+    virtual size_t Write(const void* buffer, size_t count) = 0;
+    // Moves the position and answers the new one; a resulting position below 0 raises
+    // rtl::EReadError.
+    virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
+
+    virtual int64_t Size();
+    // Streams that cannot change their size raise rtl::EWriteError.
+    virtual void SetSize(int64_t newSize);
+
+    int64_t Position() { return Seek(0, SeekOrigin::Current); }
+    void SetPosition(int64_t pos) { Seek(pos, SeekOrigin::Begin); }
+
+    // The whole count or rtl::EReadError ("Stream read error").
+    void ReadBuffer(void* buffer, size_t count);
+    // The whole count or rtl::EWriteError ("Stream write error").
+    void WriteBuffer(const void* buffer, size_t count);
+    void WriteBuffer(std::string_view bytes) { WriteBuffer(bytes.data(), bytes.size()); }
+
+    // Copies count bytes from source's position; count 0 copies the whole source from its
+    // beginning. Answers the number of bytes copied; a source that ends early raises
+    // rtl::EReadError.
+    int64_t CopyFrom(Stream& source, int64_t count);
+};
+
+// Bytes held in memory.
+class MemoryStream : public Stream {
+public:
+    MemoryStream() = default;
+    explicit MemoryStream(std::string data) : data_(std::move(data)) {}
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override;
+    int64_t Size() override { return int64_t(data_.size()); }
+    void SetSize(int64_t newSize) override;
+
+    uint8_t* Memory() { return reinterpret_cast<uint8_t*>(data_.data()); }
+    const uint8_t* Memory() const { return reinterpret_cast<const uint8_t*>(data_.data()); }
+    // The content (bytes unchanged).
+    const std::string& Data() const { return data_; }
+    void Clear();
+
+    // Replaces the content with the file's bytes and moves to the beginning.
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
+    // Replaces the content with everything of source (from its beginning).
+    void LoadFromStream(Stream& source);
+    void SaveToStream(Stream& dest) const;
+
+private:
+    std::string data_;
+    int64_t pos_ = 0;
+};
+
+enum class FileMode {
+    Create,         // create or truncate; read and write
+    CreateNew,      // create; fails when the file already exists; read and write
+    OpenRead,       // an existing file, read only
+    OpenReadWrite,  // an existing file, read and write
+};
+
+class FileStream : public Stream {
+public:
+    // Raises rtl::EFOpenError naming the file and the system's reason.
+    FileStream(const std::string& fileName, FileMode mode);
+    ~FileStream() override;
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    // I/O failures raise rtl::EReadError / rtl::EWriteError with the system's reason.
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override;
+    int64_t Size() override;
+    void SetSize(int64_t newSize) override;
+
+    // Forces the written bytes to the disk (rtl::EWriteError on failure).
+    void Flush();
+    const std::string& FileName() const { return fileName_; }
+
+private:
+    std::string fileName_;
+    int fd_ = -1;
+};
+
+// The whole content of a file (rtl::EFOpenError / rtl::EReadError on failure).
+std::string ReadFileBytes(const std::string& fileName);
+
+// Replaces a file's content so that a crash leaves either the old or the new content, never
+// a mix: the bytes go to a new file in the same folder, reach the disk, and the new file is
+// renamed over the old one. The old file's permissions are kept; a symbolic link is followed
+// so the link stays. Raises rtl::EWriteError naming the file and the system's reason.
+void WriteFileAtomically(const std::string& fileName, std::string_view bytes);
+
+}  // namespace rtl
