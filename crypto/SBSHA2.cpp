@@ -1,0 +1,324 @@
+// crypto/SBSHA2.cpp: SHA-224, SHA-256, SHA-384 and SHA-512 (FIPS 180-2 and its change notice).
+//
+// The constants below follow from their definitions: the round constants are the first 32
+// (SHA-256) or 64 (SHA-512) bits of the fractional parts of the cube roots of the first 64
+// or 80 primes; the initial values are the fractional parts of the square roots of the
+// first eight primes (SHA-256, SHA-512) or of the ninth to sixteenth (SHA-384, and the low
+// halves of those for SHA-224). They were derived with exact integer roots, not copied.
+//
+// SHA-256 blocks go to the processor's SHA instructions when it has them (SBSHA_x86.cpp);
+// the portable transforms keep a rolling 16-word message schedule on the stack.
+#include "crypto/SBSHA2.h"
+
+#include <cstring>
+
+#include "crypto/HashBuffer.h"
+#include "crypto/SBSHA_x86.h"
+#include "rtl/Bytes.h"
+
+namespace {
+
+constexpr uint32_t K256[64] = {
+    0x428A2F98, 0x71374491, 0xB5C0FBCF, 0xE9B5DBA5, 0x3956C25B, 0x59F111F1, 0x923F82A4, 0xAB1C5ED5,
+    0xD807AA98, 0x12835B01, 0x243185BE, 0x550C7DC3, 0x72BE5D74, 0x80DEB1FE, 0x9BDC06A7, 0xC19BF174,
+    0xE49B69C1, 0xEFBE4786, 0x0FC19DC6, 0x240CA1CC, 0x2DE92C6F, 0x4A7484AA, 0x5CB0A9DC, 0x76F988DA,
+    0x983E5152, 0xA831C66D, 0xB00327C8, 0xBF597FC7, 0xC6E00BF3, 0xD5A79147, 0x06CA6351, 0x14292967,
+    0x27B70A85, 0x2E1B2138, 0x4D2C6DFC, 0x53380D13, 0x650A7354, 0x766A0ABB, 0x81C2C92E, 0x92722C85,
+    0xA2BFE8A1, 0xA81A664B, 0xC24B8B70, 0xC76C51A3, 0xD192E819, 0xD6990624, 0xF40E3585, 0x106AA070,
+    0x19A4C116, 0x1E376C08, 0x2748774C, 0x34B0BCB5, 0x391C0CB3, 0x4ED8AA4A, 0x5B9CCA4F, 0x682E6FF3,
+    0x748F82EE, 0x78A5636F, 0x84C87814, 0x8CC70208, 0x90BEFFFA, 0xA4506CEB, 0xBEF9A3F7, 0xC67178F2,
+};
+
+constexpr uint32_t IV256[8] = {
+    0x6A09E667, 0xBB67AE85, 0x3C6EF372, 0xA54FF53A, 0x510E527F, 0x9B05688C, 0x1F83D9AB, 0x5BE0CD19,
+};
+
+constexpr uint32_t IV224[8] = {
+    0xC1059ED8, 0x367CD507, 0x3070DD17, 0xF70E5939, 0xFFC00B31, 0x68581511, 0x64F98FA7, 0xBEFA4FA4,
+};
+
+constexpr uint64_t K512[80] = {
+    0x428A2F98D728AE22ULL, 0x7137449123EF65CDULL, 0xB5C0FBCFEC4D3B2FULL, 0xE9B5DBA58189DBBCULL,
+    0x3956C25BF348B538ULL, 0x59F111F1B605D019ULL, 0x923F82A4AF194F9BULL, 0xAB1C5ED5DA6D8118ULL,
+    0xD807AA98A3030242ULL, 0x12835B0145706FBEULL, 0x243185BE4EE4B28CULL, 0x550C7DC3D5FFB4E2ULL,
+    0x72BE5D74F27B896FULL, 0x80DEB1FE3B1696B1ULL, 0x9BDC06A725C71235ULL, 0xC19BF174CF692694ULL,
+    0xE49B69C19EF14AD2ULL, 0xEFBE4786384F25E3ULL, 0x0FC19DC68B8CD5B5ULL, 0x240CA1CC77AC9C65ULL,
+    0x2DE92C6F592B0275ULL, 0x4A7484AA6EA6E483ULL, 0x5CB0A9DCBD41FBD4ULL, 0x76F988DA831153B5ULL,
+    0x983E5152EE66DFABULL, 0xA831C66D2DB43210ULL, 0xB00327C898FB213FULL, 0xBF597FC7BEEF0EE4ULL,
+    0xC6E00BF33DA88FC2ULL, 0xD5A79147930AA725ULL, 0x06CA6351E003826FULL, 0x142929670A0E6E70ULL,
+    0x27B70A8546D22FFCULL, 0x2E1B21385C26C926ULL, 0x4D2C6DFC5AC42AEDULL, 0x53380D139D95B3DFULL,
+    0x650A73548BAF63DEULL, 0x766A0ABB3C77B2A8ULL, 0x81C2C92E47EDAEE6ULL, 0x92722C851482353BULL,
+    0xA2BFE8A14CF10364ULL, 0xA81A664BBC423001ULL, 0xC24B8B70D0F89791ULL, 0xC76C51A30654BE30ULL,
+    0xD192E819D6EF5218ULL, 0xD69906245565A910ULL, 0xF40E35855771202AULL, 0x106AA07032BBD1B8ULL,
+    0x19A4C116B8D2D0C8ULL, 0x1E376C085141AB53ULL, 0x2748774CDF8EEB99ULL, 0x34B0BCB5E19B48A8ULL,
+    0x391C0CB3C5C95A63ULL, 0x4ED8AA4AE3418ACBULL, 0x5B9CCA4F7763E373ULL, 0x682E6FF3D6B2B8A3ULL,
+    0x748F82EE5DEFB2FCULL, 0x78A5636F43172F60ULL, 0x84C87814A1F0AB72ULL, 0x8CC702081A6439ECULL,
+    0x90BEFFFA23631E28ULL, 0xA4506CEBDE82BDE9ULL, 0xBEF9A3F7B2C67915ULL, 0xC67178F2E372532BULL,
+    0xCA273ECEEA26619CULL, 0xD186B8C721C0C207ULL, 0xEADA7DD6CDE0EB1EULL, 0xF57D4F7FEE6ED178ULL,
+    0x06F067AA72176FBAULL, 0x0A637DC5A2C898A6ULL, 0x113F9804BEF90DAEULL, 0x1B710B35131C471BULL,
+    0x28DB77F523047D84ULL, 0x32CAAB7B40C72493ULL, 0x3C9EBE0A15C9BEBCULL, 0x431D67C49C100D4CULL,
+    0x4CC5D4BECB3E42B6ULL, 0x597F299CFC657E2AULL, 0x5FCB6FAB3AD6FAECULL, 0x6C44198C4A475817ULL,
+};
+
+constexpr uint64_t IV512[8] = {
+    0x6A09E667F3BCC908ULL, 0xBB67AE8584CAA73BULL, 0x3C6EF372FE94F82BULL, 0xA54FF53A5F1D36F1ULL,
+    0x510E527FADE682D1ULL, 0x9B05688C2B3E6C1FULL, 0x1F83D9ABFB41BD6BULL, 0x5BE0CD19137E2179ULL,
+};
+
+constexpr uint64_t IV384[8] = {
+    0xCBBB9D5DC1059ED8ULL, 0x629A292A367CD507ULL, 0x9159015A3070DD17ULL, 0x152FECD8F70E5939ULL,
+    0x67332667FFC00B31ULL, 0x8EB44A8768581511ULL, 0xDB0C2E0D64F98FA7ULL, 0x47B5481DBEFA4FA4ULL,
+};
+
+// One round with the eight working variables renamed rather than moved: the caller rotates
+// the argument list, so after eight rounds every variable is back in its own name.
+#define KW_SHA2_ROUND(a, b, c, d, e, f, g, h, k, w, S0, S1) \
+    do {                                                    \
+        h += S1(e) + (g ^ (e & (f ^ g))) + (k) + (w);       \
+        d += h;                                             \
+        h += S0(a) + ((a & b) | (c & (a | b)));             \
+    } while (0)
+
+#define KW_SHA2_EIGHT(t, K, W, S0, S1)                             \
+    KW_SHA2_ROUND(a, b, c, d, e, f, g, h, K[t + 0], W[0], S0, S1); \
+    KW_SHA2_ROUND(h, a, b, c, d, e, f, g, K[t + 1], W[1], S0, S1); \
+    KW_SHA2_ROUND(g, h, a, b, c, d, e, f, K[t + 2], W[2], S0, S1); \
+    KW_SHA2_ROUND(f, g, h, a, b, c, d, e, K[t + 3], W[3], S0, S1); \
+    KW_SHA2_ROUND(e, f, g, h, a, b, c, d, K[t + 4], W[4], S0, S1); \
+    KW_SHA2_ROUND(d, e, f, g, h, a, b, c, K[t + 5], W[5], S0, S1); \
+    KW_SHA2_ROUND(c, d, e, f, g, h, a, b, K[t + 6], W[6], S0, S1); \
+    KW_SHA2_ROUND(b, c, d, e, f, g, h, a, K[t + 7], W[7], S0, S1)
+
+inline uint32_t BigS0_32(uint32_t x) {
+    return rtl::rotr32(x, 2) ^ rtl::rotr32(x, 13) ^ rtl::rotr32(x, 22);
+}
+inline uint32_t BigS1_32(uint32_t x) {
+    return rtl::rotr32(x, 6) ^ rtl::rotr32(x, 11) ^ rtl::rotr32(x, 25);
+}
+inline uint32_t SmallS0_32(uint32_t x) {
+    return rtl::rotr32(x, 7) ^ rtl::rotr32(x, 18) ^ (x >> 3);
+}
+inline uint32_t SmallS1_32(uint32_t x) {
+    return rtl::rotr32(x, 17) ^ rtl::rotr32(x, 19) ^ (x >> 10);
+}
+
+inline uint64_t BigS0_64(uint64_t x) {
+    return rtl::rotr64(x, 28) ^ rtl::rotr64(x, 34) ^ rtl::rotr64(x, 39);
+}
+inline uint64_t BigS1_64(uint64_t x) {
+    return rtl::rotr64(x, 14) ^ rtl::rotr64(x, 18) ^ rtl::rotr64(x, 41);
+}
+inline uint64_t SmallS0_64(uint64_t x) {
+    return rtl::rotr64(x, 1) ^ rtl::rotr64(x, 8) ^ (x >> 7);
+}
+inline uint64_t SmallS1_64(uint64_t x) {
+    return rtl::rotr64(x, 19) ^ rtl::rotr64(x, 61) ^ (x >> 6);
+}
+
+// The rolling schedule: W[i] for t = 16.. is built over the slot of W[t-16].
+template <class Word, Word (*s0)(Word), Word (*s1)(Word)>
+inline void NextSchedule(Word (&W)[16]) {
+    for (int i = 0; i < 16; ++i)
+        W[i] += s1(W[(i + 14) & 15]) + W[(i + 9) & 15] + s0(W[(i + 1) & 15]);
+}
+
+void SHA256TransformPortable(uint32_t H[8], const uint8_t* block) {
+    uint32_t W[16];
+    for (int i = 0; i < 16; ++i)
+        W[i] = rtl::load_be32(block + 4 * i);
+    uint32_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
+    for (int t = 0; t < 64; t += 16) {
+        if (t > 0) NextSchedule<uint32_t, SmallS0_32, SmallS1_32>(W);
+        KW_SHA2_EIGHT(t, K256, W, BigS0_32, BigS1_32);
+        KW_SHA2_EIGHT(t + 8, K256, (W + 8), BigS0_32, BigS1_32);
+    }
+    H[0] += a;
+    H[1] += b;
+    H[2] += c;
+    H[3] += d;
+    H[4] += e;
+    H[5] += f;
+    H[6] += g;
+    H[7] += h;
+}
+
+void SHA512TransformPortable(uint64_t H[8], const uint8_t* block) {
+    uint64_t W[16];
+    for (int i = 0; i < 16; ++i)
+        W[i] = rtl::load_be64(block + 8 * i);
+    uint64_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
+    for (int t = 0; t < 80; t += 16) {
+        if (t > 0) NextSchedule<uint64_t, SmallS0_64, SmallS1_64>(W);
+        KW_SHA2_EIGHT(t, K512, W, BigS0_64, BigS1_64);
+        KW_SHA2_EIGHT(t + 8, K512, (W + 8), BigS0_64, BigS1_64);
+    }
+    H[0] += a;
+    H[1] += b;
+    H[2] += c;
+    H[3] += d;
+    H[4] += e;
+    H[5] += f;
+    H[6] += g;
+    H[7] += h;
+}
+
+#undef KW_SHA2_EIGHT
+#undef KW_SHA2_ROUND
+
+void SHA256Blocks(SHA256Context& ctx, const uint8_t* data, size_t blocks) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (sha_x86::ShaExtensionsActive()) {
+        sha_x86::SHA256Blocks(ctx.H, data, blocks);
+        return;
+    }
+#endif
+    for (size_t i = 0; i < blocks; ++i)
+        SHA256TransformPortable(ctx.H, data + 64 * i);
+}
+
+void SHA512Blocks(SHA512Context& ctx, const uint8_t* data, size_t blocks) {
+    for (size_t i = 0; i < blocks; ++i)
+        SHA512TransformPortable(ctx.H, data + 128 * i);
+}
+
+void Init256(SHA256Context& ctx, const uint32_t (&iv)[8]) {
+    ctx.ByteCount = 0;
+    ctx.BufferedCount = 0;
+    std::memset(ctx.Buffer, 0, sizeof(ctx.Buffer));
+    std::memcpy(ctx.H, iv, sizeof(ctx.H));
+}
+
+void Init512(SHA512Context& ctx, const uint64_t (&iv)[8]) {
+    ctx.ByteCount = 0;
+    ctx.BufferedCount = 0;
+    std::memset(ctx.Buffer, 0, sizeof(ctx.Buffer));
+    std::memcpy(ctx.H, iv, sizeof(ctx.H));
+}
+
+// Pads in a zeroed local: the tail, 0x80, and the bit count ending the first block when the
+// tail leaves room for it, else the second.
+void Finish256(SHA256Context& ctx, uint8_t (&out)[32]) {
+    uint8_t pad[128] = {};
+    const size_t have = size_t(ctx.BufferedCount);
+    std::memcpy(pad, ctx.Buffer, have);
+    pad[have] = 0x80;
+    const size_t total = have < 56 ? 64 : 128;
+    rtl::store_be64(pad + total - 8, ctx.ByteCount * 8);
+    SHA256Blocks(ctx, pad, total / 64);
+    rtl::secure_wipe(pad, sizeof(pad));
+    for (int i = 0; i < 8; ++i)
+        rtl::store_be32(out + 4 * i, ctx.H[i]);
+}
+
+void Finish512(SHA512Context& ctx, uint8_t (&out)[64]) {
+    uint8_t pad[256] = {};
+    const size_t have = size_t(ctx.BufferedCount);
+    std::memcpy(pad, ctx.Buffer, have);
+    pad[have] = 0x80;
+    const size_t total = have < 112 ? 128 : 256;
+    // The 128-bit bit count: the byte count times eight, its top bits carried into the upper half.
+    rtl::store_be64(pad + total - 16, ctx.ByteCount >> 61);
+    rtl::store_be64(pad + total - 8, ctx.ByteCount * 8);
+    SHA512Blocks(ctx, pad, total / 128);
+    rtl::secure_wipe(pad, sizeof(pad));
+    for (int i = 0; i < 8; ++i)
+        rtl::store_be64(out + 8 * i, ctx.H[i]);
+}
+
+}  // namespace
+
+SHA256Context::~SHA256Context() {
+    rtl::secure_wipe(this, sizeof(*this));
+}
+
+SHA512Context::~SHA512Context() {
+    rtl::secure_wipe(this, sizeof(*this));
+}
+
+void InitSHA224Context(SHA256Context& context) {
+    Init256(context, IV224);
+}
+
+void UpdateSHA224Context(SHA256Context& context, const void* data, size_t length) {
+    UpdateSHA256Context(context, data, length);
+}
+
+void FinishSHA224Context(SHA256Context& context, SHA224Digest& digest) {
+    uint8_t full[32];
+    Finish256(context, full);
+    std::memcpy(digest.data(), full, digest.size());
+    rtl::secure_wipe(full, sizeof(full));
+}
+
+void ComputeSHA224(const void* data, size_t length, SHA224Digest& digest) {
+    SHA256Context ctx;
+    InitSHA224Context(ctx);
+    UpdateSHA256Context(ctx, data, length);
+    FinishSHA224Context(ctx, digest);
+}
+
+void InitSHA256Context(SHA256Context& context) {
+    Init256(context, IV256);
+}
+
+void UpdateSHA256Context(SHA256Context& context, const void* data, size_t length) {
+    hash_buffer::Update<64>(context, data, length, SHA256Blocks);
+}
+
+void FinishSHA256Context(SHA256Context& context, SHA256Digest& digest) {
+    uint8_t full[32];
+    Finish256(context, full);
+    std::memcpy(digest.data(), full, digest.size());
+    rtl::secure_wipe(full, sizeof(full));
+}
+
+void HashSHA256(const void* data, size_t length, SHA256Digest& digest) {
+    SHA256Context ctx;
+    InitSHA256Context(ctx);
+    UpdateSHA256Context(ctx, data, length);
+    FinishSHA256Context(ctx, digest);
+}
+
+void InitSHA384Context(SHA512Context& context) {
+    Init512(context, IV384);
+}
+
+void UpdateSHA384Context(SHA512Context& context, const void* data, size_t length) {
+    UpdateSHA512Context(context, data, length);
+}
+
+void FinishSHA384Context(SHA512Context& context, SHA384Digest& digest) {
+    uint8_t full[64];
+    Finish512(context, full);
+    std::memcpy(digest.data(), full, digest.size());
+    rtl::secure_wipe(full, sizeof(full));
+}
+
+void ComputeSHA384(const void* data, size_t length, SHA384Digest& digest) {
+    SHA512Context ctx;
+    InitSHA384Context(ctx);
+    UpdateSHA512Context(ctx, data, length);
+    FinishSHA384Context(ctx, digest);
+}
+
+void InitSHA512Context(SHA512Context& context) {
+    Init512(context, IV512);
+}
+
+void UpdateSHA512Context(SHA512Context& context, const void* data, size_t length) {
+    hash_buffer::Update<128>(context, data, length, SHA512Blocks);
+}
+
+void FinishSHA512Context(SHA512Context& context, SHA512Digest& digest) {
+    uint8_t full[64];
+    Finish512(context, full);
+    std::memcpy(digest.data(), full, digest.size());
+    rtl::secure_wipe(full, sizeof(full));
+}
+
+void ComputeSHA512(const void* data, size_t length, SHA512Digest& digest) {
+    SHA512Context ctx;
+    InitSHA512Context(ctx);
+    UpdateSHA512Context(ctx, data, length);
+    FinishSHA512Context(ctx, digest);
+}
