@@ -1,0 +1,174 @@
+// crypto/SBAES_aesni.cpp: AES on the CPU's AES instructions, compiled with -maes -msse4.1
+// (crypto/ciphers-a.cmake) and chosen at run time by SBAES.
+//
+// Independent blocks go through the rounds eight at a time, so the instructions' latency is
+// hidden behind each other's work; a single block waits on every round. CBC decryption is
+// parallel too: all ciphertext blocks of a group are loaded before any output is stored, which
+// keeps in-place use correct. The round keys are the schedule's words read as they lie in
+// memory: little-endian columns are exactly the byte order the instructions expect.
+#include "crypto/SBAES_aesni.h"
+
+#if defined(__AES__) && defined(__SSE4_1__)
+
+#include <cpuid.h>
+#include <immintrin.h>
+
+namespace aes_ni {
+
+namespace {
+
+constexpr size_t kLanes = 8;
+
+template <int Nr>
+struct Keys {
+    __m128i k[Nr + 1];
+    explicit Keys(const uint32_t* words) {
+        for (int r = 0; r <= Nr; ++r)
+            k[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * r));
+    }
+};
+
+inline __m128i Load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+template <int Nr>
+void Encrypt(const uint32_t* words, const uint8_t* in, uint8_t* out, size_t count) {
+    const Keys<Nr> keys(words);
+    const __m128i* k = keys.k;
+    for (; count >= kLanes; count -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i b[kLanes];
+        for (size_t i = 0; i < kLanes; ++i)
+            b[i] = _mm_xor_si128(Load(in + 16 * i), k[0]);
+#pragma GCC unroll 14
+        for (int r = 1; r < Nr; ++r)
+            for (size_t i = 0; i < kLanes; ++i)
+                b[i] = _mm_aesenc_si128(b[i], k[r]);
+        for (size_t i = 0; i < kLanes; ++i)
+            Store(out + 16 * i, _mm_aesenclast_si128(b[i], k[Nr]));
+    }
+    for (; count > 0; --count, in += 16, out += 16) {
+        __m128i b = _mm_xor_si128(Load(in), k[0]);
+#pragma GCC unroll 14
+        for (int r = 1; r < Nr; ++r)
+            b = _mm_aesenc_si128(b, k[r]);
+        Store(out, _mm_aesenclast_si128(b, k[Nr]));
+    }
+}
+
+// Decrypts kLanes (or one) loaded blocks in place in b.
+template <int Nr, size_t N>
+inline void DecryptLanes(__m128i (&b)[N], const __m128i* k) {
+    for (size_t i = 0; i < N; ++i)
+        b[i] = _mm_xor_si128(b[i], k[Nr]);
+#pragma GCC unroll 14
+    for (int r = Nr - 1; r >= 1; --r)
+        for (size_t i = 0; i < N; ++i)
+            b[i] = _mm_aesdec_si128(b[i], k[r]);
+    for (size_t i = 0; i < N; ++i)
+        b[i] = _mm_aesdeclast_si128(b[i], k[0]);
+}
+
+template <int Nr>
+void Decrypt(const uint32_t* words, const uint8_t* in, uint8_t* out, size_t count) {
+    const Keys<Nr> keys(words);
+    for (; count >= kLanes; count -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i b[kLanes];
+        for (size_t i = 0; i < kLanes; ++i)
+            b[i] = Load(in + 16 * i);
+        DecryptLanes<Nr>(b, keys.k);
+        for (size_t i = 0; i < kLanes; ++i)
+            Store(out + 16 * i, b[i]);
+    }
+    for (; count > 0; --count, in += 16, out += 16) {
+        __m128i b[1] = {Load(in)};
+        DecryptLanes<Nr>(b, keys.k);
+        Store(out, b[0]);
+    }
+}
+
+template <int Nr>
+void DecryptCBC(const uint32_t* words, const uint8_t* in, uint8_t* chain, uint8_t* out, size_t count) {
+    const Keys<Nr> keys(words);
+    __m128i previous = Load(chain);
+    for (; count >= kLanes; count -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i c[kLanes], b[kLanes];
+        for (size_t i = 0; i < kLanes; ++i)
+            b[i] = c[i] = Load(in + 16 * i);
+        DecryptLanes<Nr>(b, keys.k);
+        Store(out, _mm_xor_si128(b[0], previous));
+        for (size_t i = 1; i < kLanes; ++i)
+            Store(out + 16 * i, _mm_xor_si128(b[i], c[i - 1]));
+        previous = c[kLanes - 1];
+    }
+    for (; count > 0; --count, in += 16, out += 16) {
+        const __m128i c = Load(in);
+        __m128i b[1] = {c};
+        DecryptLanes<Nr>(b, keys.k);
+        Store(out, _mm_xor_si128(b[0], previous));
+        previous = c;
+    }
+    Store(chain, previous);
+}
+
+}  // namespace
+
+bool CpuHasAesInstructions() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & bit_AES) != 0 && (c & bit_SSE4_1) != 0;
+}
+
+void EncryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* out, size_t count) {
+    switch (rounds) {
+        case 10:
+            return Encrypt<10>(roundKeys, in, out, count);
+        case 12:
+            return Encrypt<12>(roundKeys, in, out, count);
+        default:
+            return Encrypt<14>(roundKeys, in, out, count);
+    }
+}
+
+void DecryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* out, size_t count) {
+    switch (rounds) {
+        case 10:
+            return Decrypt<10>(roundKeys, in, out, count);
+        case 12:
+            return Decrypt<12>(roundKeys, in, out, count);
+        default:
+            return Decrypt<14>(roundKeys, in, out, count);
+    }
+}
+
+void DecryptBlocksCBC(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* chain, uint8_t* out,
+                      size_t count) {
+    switch (rounds) {
+        case 10:
+            return DecryptCBC<10>(roundKeys, in, chain, out, count);
+        case 12:
+            return DecryptCBC<12>(roundKeys, in, chain, out, count);
+        default:
+            return DecryptCBC<14>(roundKeys, in, chain, out, count);
+    }
+}
+
+}  // namespace aes_ni
+
+#else  // a build without the instructions: SBAES never leaves its table code
+
+namespace aes_ni {
+
+bool CpuHasAesInstructions() {
+    return false;
+}
+void EncryptBlocks(const uint32_t*, int, const uint8_t*, uint8_t*, size_t) {}
+void DecryptBlocks(const uint32_t*, int, const uint8_t*, uint8_t*, size_t) {}
+void DecryptBlocksCBC(const uint32_t*, int, const uint8_t*, uint8_t*, uint8_t*, size_t) {}
+
+}  // namespace aes_ni
+
+#endif
