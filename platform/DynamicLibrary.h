@@ -29,6 +29,11 @@ public:
     // with a '/' is a file); true when one loaded. Unloads what was loaded before.
     bool Load(const std::vector<std::string>& candidates);
     bool Load(const std::string& name) { return Load(std::vector<std::string>{name}); }
+    // Load({"a.so", "b.so"}): without this, two names would also read as a string's
+    // (first, last) pair and the call would be ambiguous.
+    bool Load(std::initializer_list<std::string> candidates) {
+        return Load(std::vector<std::string>(candidates));
+    }
     // As Load, raising EDynamicLibraryError naming every candidate when none loads.
     void LoadOrThrow(const std::vector<std::string>& candidates);
     void Unload();

@@ -1,0 +1,36 @@
+// platform/Workstation.h: who and where this workstation is.
+//
+// The launcher logs the workstation's address, name and user when it starts, names the
+// workstation in its update history, and sends its address and interface list to the
+// application server. Only IPv4 is reported, as the server expects.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plat {
+
+struct NetworkInterface {
+    std::string name;       // "eth0"
+    std::string address;    // dotted IPv4
+    std::string mask;       // dotted IPv4
+    std::string broadcast;  // dotted IPv4, "0.0.0.0" when the interface has none
+    bool up = false;
+    bool broadcasts = false;  // supports broadcasting
+    bool loopback = false;
+};
+
+// The host name as the kernel knows it (gethostname); "" when it cannot be read.
+std::string HostName();
+// The host name's official (canonical) name as the resolver gives it; the plain host name when
+// it cannot be resolved.
+std::string OfficialHostName();
+// The IPv4 address of the first interface that is up and not loopback, else "127.0.0.1".
+std::string WorkstationIPv4();
+// The user this program runs for: the name of the real user id, else $USER, else "".
+std::string LoggedOnUser();
+// Every IPv4 address of every interface, in the order the system lists them. Empty when the
+// list cannot be read.
+std::vector<NetworkInterface> NetworkInterfaces();
+
+}  // namespace plat

@@ -1,0 +1,355 @@
+// File services on real files in a temporary folder.
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace std::chrono;
+
+mode_t Mode(const std::string& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+}
+
+void Chmod(const std::string& p, mode_t m) {
+    ASSERT_EQ(::chmod(p.c_str(), m), 0);
+}
+
+// A UTC calendar time, built without the local time zone.
+plat::FileTime Utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+    return sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s);
+}
+
+TEST(Files, ExistenceAndHiddenNames) {
+    kwtest::TempDir dir;
+    const auto file = (dir / "a.txt").string();
+    kwtest::WriteFile(file, "x");
+    struct Case {
+        std::string path;
+        bool file, folder;
+    };
+    const Case cases[] = {
+        {file, true, false},
+        {dir.path().string(), false, true},
+        {(dir / "missing").string(), false, false},
+        {(dir / "a.txt" / "below").string(), false, false},
+        {"", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(plat::FileExists(c.path), c.file) << c.path;
+        EXPECT_EQ(plat::FolderExists(c.path), c.folder) << c.path;
+        EXPECT_EQ(plat::PathExists(c.path), c.file || c.folder) << c.path;
+    }
+    const std::pair<std::string, bool> hidden[] = {
+        {"/x/.hidden", true}, {".profile", true}, {"/x/visible", false}, {"/x/.", false},
+        {"/x/..", false},     {"/x/.d/", true},   {"a.b", false},
+    };
+    for (const auto& [p, h] : hidden)
+        EXPECT_EQ(plat::IsHiddenName(p), h) << p;
+}
+
+TEST(Files, SizeAndTimesInUtc) {
+    kwtest::TempDir dir;
+    const auto file = (dir / "f.bin").string();
+    kwtest::WriteFile(file, std::string(12345, 'z'));
+    EXPECT_EQ(plat::FileSize(file), 12345);
+    int64_t size = -1;
+    int err = 0;
+    EXPECT_FALSE(plat::TryFileSize((dir / "none").string(), size, &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(plat::TryFileSize(dir.path().string(), size, &err));
+    EXPECT_EQ(err, EISDIR);
+
+    // Times go in and come out as UTC, whatever the local zone is; sub-second parts survive.
+    setenv("TZ", "America/Sao_Paulo", 1);
+    tzset();
+    const plat::FileTime times[] = {
+        Utc(2024, 1, 15, 13, 45, 30),  Utc(2024, 1, 15, 13, 45, 30) + milliseconds(250),
+        Utc(1999, 12, 31, 23, 59, 59), Utc(2038, 1, 19, 3, 14, 8),  // past 32-bit seconds
+        Utc(1970, 1, 1, 0, 0, 0),
+    };
+    for (const auto t : times) {
+        plat::SetFileLastWriteTime(file, t);
+        EXPECT_EQ(plat::FileLastWriteTime(file), t);
+        // Cross-check against the kernel's own seconds count.
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(int64_t(st.st_mtim.tv_sec), duration_cast<seconds>(t.time_since_epoch()).count());
+    }
+    unsetenv("TZ");
+    tzset();
+
+    try {
+        plat::FileLastWriteTime((dir / "none.txt").string());
+        ADD_FAILURE();
+    } catch (const plat::EFileError& e) {
+        EXPECT_EQ(e.ErrorCode(), ENOENT);
+        EXPECT_EQ(e.Path(), (dir / "none.txt").string());
+        EXPECT_NE(e.Message().find("none.txt"), std::string::npos);
+        EXPECT_NE(e.Message().find("No such file"), std::string::npos);
+    }
+    // A fresh file's time is close to now.
+    const auto fresh = (dir / "fresh").string();
+    kwtest::WriteFile(fresh, "");
+    EXPECT_LT(std::abs(duration_cast<seconds>(plat::FileLastWriteTime(fresh) - system_clock::now()).count()),
+              60);
+}
+
+TEST(Files, ReadOnlyFlag) {
+    kwtest::TempDir dir;
+    const auto file = (dir / "ro.txt").string();
+    kwtest::WriteFile(file, "x");
+    struct Case {
+        mode_t before;
+        bool readOnly;  // IsReadOnly before
+        bool set;       // SetReadOnly(set)
+        mode_t after;
+    };
+    const Case cases[] = {
+        {0644, false, true, 0444}, {0664, false, true, 0444}, {0755, false, true, 0555},
+        {0200, false, true, 0000}, {0444, true, false, 0644}, {0555, true, false, 0755},
+        {0400, true, false, 0600}, {0000, true, false, 0200}, {0604, false, false, 0604},
+        {0444, true, true, 0444},  {0020, false, true, 0000},
+    };
+    for (const auto& c : cases) {
+        Chmod(file, c.before);
+        EXPECT_EQ(plat::IsReadOnly(file), c.readOnly) << std::oct << c.before;
+        plat::SetReadOnly(file, c.set);
+        EXPECT_EQ(Mode(file), c.after) << std::oct << c.before << " set " << c.set;
+        EXPECT_EQ(plat::IsReadOnly(file), c.set);
+    }
+    int err = 0;
+    EXPECT_FALSE(plat::TrySetReadOnly((dir / "none").string(), true, &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_THROW(plat::IsReadOnly((dir / "none").string()), plat::EFileError);
+}
+
+TEST(Files, CopyKeepsContentModeAndTime) {
+    kwtest::TempDir dir;
+    const auto src = (dir / "src.exe").string();
+    std::string content;
+    for (int i = 0; i < 300000; ++i)
+        content += char(i * 7);
+    kwtest::WriteFile(src, content);
+    Chmod(src, 0755);
+    const auto when = Utc(2020, 2, 29, 12, 0, 1) + microseconds(5);
+    plat::SetFileLastWriteTime(src, when);
+
+    const auto dst = (dir / "dst.exe").string();
+    plat::CopyFile(src, dst);
+    EXPECT_EQ(kwtest::ReadFile(dst), content);
+    EXPECT_EQ(Mode(dst), 0755u);
+    EXPECT_EQ(plat::FileLastWriteTime(dst), when);
+
+    // Without preserving, the copy is new.
+    const auto fresh = (dir / "fresh.exe").string();
+    plat::CopyFile(src, fresh, {.overwrite = true, .preserveTime = false});
+    EXPECT_GT(plat::FileLastWriteTime(fresh), when + hours(24));
+
+    // Overwriting replaces; no temporary file is left behind.
+    kwtest::WriteFile(src, "new");
+    plat::CopyFile(src, dst);
+    EXPECT_EQ(kwtest::ReadFile(dst), "new");
+    for (const auto& e : plat::ListFolder(dir.path().string()))
+        EXPECT_EQ(e.name.find("kwtmp"), std::string::npos) << e.name;
+
+    // A read-only source gives a read-only copy, as the attribute travels with the file.
+    Chmod(src, 0444);
+    const auto ro = (dir / "ro.exe").string();
+    plat::CopyFile(src, ro);
+    EXPECT_TRUE(plat::IsReadOnly(ro));
+}
+
+TEST(Files, CopyRefusals) {
+    kwtest::TempDir dir;
+    const auto src = (dir / "src").string();
+    kwtest::WriteFile(src, "s");
+    const auto dst = (dir / "dst").string();
+    kwtest::WriteFile(dst, "old");
+    struct Case {
+        std::string from, to;
+        plat::CopyOptions options;
+        int error;
+        std::function<void()> setup;
+    };
+    const Case cases[] = {
+        {(dir / "none").string(), dst, {}, ENOENT, [] {}},
+        {dir.path().string(), dst, {}, EISDIR, [] {}},
+        {src, dir.path().string(), {}, EISDIR, [] {}},
+        {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
+        {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
+        {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
+    };
+    for (const auto& c : cases) {
+        c.setup();
+        int err = 0;
+        EXPECT_FALSE(plat::TryCopyFile(c.from, c.to, c.options, &err)) << c.from << " -> " << c.to;
+        EXPECT_EQ(err, c.error) << c.from << " -> " << c.to;
+        // The destination is untouched by a refused copy.
+        EXPECT_EQ(kwtest::ReadFile(dst), "old");
+    }
+    try {
+        plat::CopyFile(src, dst);
+        ADD_FAILURE();
+    } catch (const plat::EFileError& e) {
+        EXPECT_NE(e.Message().find("\"" + src + "\" to \"" + dst + "\""), std::string::npos) << e.Message();
+    }
+    // Without overwrite, a missing destination is created.
+    EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
+    EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
+}
+
+TEST(Files, RenameDeleteAndFolders) {
+    kwtest::TempDir dir;
+    const auto a = (dir / "a").string(), b = (dir / "b").string();
+    kwtest::WriteFile(a, "A");
+    kwtest::WriteFile(b, "B");
+    int err = 0;
+    EXPECT_FALSE(plat::TryRenameFile(a, b, false, &err));
+    EXPECT_EQ(err, EEXIST);
+    EXPECT_EQ(kwtest::ReadFile(b), "B");
+    Chmod(b, 0444);
+    EXPECT_FALSE(plat::TryRenameFile(a, b, true, &err));
+    EXPECT_EQ(err, EACCES);
+    Chmod(b, 0644);
+    plat::RenameFile(a, b);
+    EXPECT_EQ(kwtest::ReadFile(b), "A");
+    EXPECT_FALSE(plat::FileExists(a));
+    EXPECT_FALSE(plat::TryRenameFile(a, b, true, &err));
+    EXPECT_EQ(err, ENOENT);
+    // A read-only file may be renamed (its name is the folder's business).
+    Chmod(b, 0444);
+    EXPECT_TRUE(plat::TryRenameFile(b, a, false));
+    EXPECT_TRUE(plat::IsReadOnly(a));
+
+    // Deleting: read-only files are protected until the flag is cleared.
+    EXPECT_FALSE(plat::TryDeleteFile(a, &err));
+    EXPECT_EQ(err, EACCES);
+    plat::SetReadOnly(a, false);
+    plat::DeleteFile(a);
+    EXPECT_FALSE(plat::PathExists(a));
+    EXPECT_FALSE(plat::TryDeleteFile(a, &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(plat::TryDeleteFile(dir.path().string(), &err));
+    EXPECT_EQ(err, EISDIR);
+
+    // Folders: every level, an existing folder is fine, a file in the way is not.
+    const auto deep = (dir / "x" / "y" / "z").string();
+    plat::CreateFolders(deep);
+    EXPECT_TRUE(plat::FolderExists(deep));
+    plat::CreateFolders(deep + "/");
+    plat::CreateFolders((dir / "x" / "y").string());
+    kwtest::WriteFile(dir / "file", "");
+    EXPECT_FALSE(plat::TryCreateFolders((dir / "file" / "sub").string(), &err));
+    EXPECT_EQ(err, ENOTDIR);
+    EXPECT_FALSE(plat::TryCreateFolders((dir / "file").string(), &err));
+    EXPECT_EQ(err, ENOTDIR);
+    EXPECT_THROW(plat::CreateFolders(""), plat::EFileError);
+}
+
+TEST(Files, RenameAcrossFileSystemsCopiesAndRemoves) {
+    // /dev/shm is a separate file system from the temporary folder on most machines.
+    kwtest::TempDir dir;
+    if (!plat::FolderExists("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    struct stat a {
+    }, b{};
+    ::stat(dir.path().c_str(), &a);
+    ::stat("/dev/shm", &b);
+    if (a.st_dev == b.st_dev) GTEST_SKIP() << "/dev/shm is on the same file system";
+    const auto src = (dir / "moved.bin").string();
+    kwtest::WriteFile(src, "content");
+    const auto when = Utc(2021, 6, 1, 8, 0, 0);
+    plat::SetFileLastWriteTime(src, when);
+    const auto dst = "/dev/shm/kw-platform-test-" + std::to_string(::getpid());
+    plat::RenameFile(src, dst);
+    EXPECT_FALSE(plat::PathExists(src));
+    EXPECT_EQ(kwtest::ReadFile(dst), "content");
+    EXPECT_EQ(plat::FileLastWriteTime(dst), when);
+    plat::DeleteFile(dst);
+}
+
+TEST(Files, ListFolder) {
+    kwtest::TempDir dir;
+    kwtest::WriteFile(dir / "b.txt", "12");
+    kwtest::WriteFile(dir / ".hidden", "");
+    kwtest::WriteFile(dir / "A.TXT", "1");
+    plat::CreateFolders((dir / "sub").string());
+    Chmod((dir / "b.txt").string(), 0444);
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+    const auto list = plat::ListFolder(dir.path().string());
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].name, ".hidden");
+    EXPECT_TRUE(list[0].hidden);
+    EXPECT_EQ(list[1].name, "A.TXT");
+    EXPECT_EQ(list[1].size, 1);
+    EXPECT_FALSE(list[1].readOnly);
+    EXPECT_EQ(list[2].name, "b.txt");
+    EXPECT_EQ(list[2].size, 2);
+    EXPECT_TRUE(list[2].readOnly);
+    EXPECT_EQ(list[3].name, "sub");
+    EXPECT_TRUE(list[3].isFolder);
+    EXPECT_THROW(plat::ListFolder((dir / "none").string()), plat::EFileError);
+}
+
+TEST(Files, ResolveCaseInsensitive) {
+    kwtest::TempDir dir;
+    const std::string d = dir.path().string();
+    plat::CreateFolders(d + "/Sistema/Ação");
+    kwtest::WriteFile(d + "/Sistema/QORAPP.exe", "");
+    kwtest::WriteFile(d + "/Sistema/Ação/Relatório.DLL", "");
+    kwtest::WriteFile(d + "/Sistema/dup.txt", "");
+    kwtest::WriteFile(d + "/Sistema/DUP.txt", "");
+    kwtest::WriteFile(d + "/Sistema/Łódź.txt", "");
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        // Exact names come back as they are.
+        {d + "/Sistema/QORAPP.exe", d + "/Sistema/QORAPP.exe"},
+        {d + "/Sistema//QORAPP.exe", d + "/Sistema//QORAPP.exe"},
+        // Each component matched without regard to case, Latin-1 letters included.
+        {d + "/sistema/qorapp.EXE", d + "/Sistema/QORAPP.exe"},
+        {d + "/SISTEMA/AÇÃO/RELATÓRIO.dll", d + "/Sistema/Ação/Relatório.DLL"},
+        {d + "/sistema/ação/", d + "/Sistema/Ação/"},
+        // Several candidates: an exact one wins, else the first in byte order.
+        {d + "/Sistema/dup.txt", d + "/Sistema/dup.txt"},
+        {d + "/Sistema/Dup.txt", d + "/Sistema/DUP.txt"},
+        // Missing tails keep their spelling under the matched folders.
+        {d + "/SISTEMA/novo.exe", d + "/Sistema/novo.exe"},
+        {d + "/SISTEMA/Novo/x.exe", d + "/Sistema/Novo/x.exe"},
+        // Nothing matches: unchanged.
+        {d + "/Outro/x", d + "/Outro/x"},
+        {"/kw-no-such-root/a", "/kw-no-such-root/a"},
+        {"", ""},
+        // "." and ".." are kept as written.
+        {d + "/sistema/../SISTEMA/qorapp.exe", d + "/Sistema/../Sistema/QORAPP.exe"},
+        // A file cannot be a folder.
+        {d + "/sistema/qorapp.exe/x", d + "/Sistema/QORAPP.exe/x"},
+        // A last name that exists nowhere keeps its spelling.
+        {d + "/SISTEMA/AÇÃO/RELATÓRIO.DLL.bak", d + "/Sistema/Ação/RELATÓRIO.DLL.bak"},
+        // Letters beyond Latin-1 are not folded (Ł is U+0141).
+        {d + "/Sistema/łódź.txt", d + "/Sistema/łódź.txt"},
+        {d + "/sistema/Łódź.TXT", d + "/Sistema/Łódź.txt"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plat::ResolveCaseInsensitive(c.in), c.out) << c.in;
+
+    // Relative paths stay relative.
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    EXPECT_EQ(plat::ResolveCaseInsensitive("sistema/qorapp.exe"), "Sistema/QORAPP.exe");
+    EXPECT_EQ(plat::ResolveCaseInsensitive("./SISTEMA"), "./Sistema");
+    std::filesystem::current_path(old);
+}
+
+}  // namespace
