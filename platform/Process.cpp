@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "platform/Files.h"
@@ -230,12 +231,17 @@ ProcessResult StartProcess(const std::string& path, const std::vector<std::strin
     ProcessResult result;
     result.pid = int(pid);
     if (!options.wait) {
-        // Nobody waits for this one: reap it when it ends so it never stays a zombie.
-        std::thread([pid] {
-            int status = 0;
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-        }).detach();
+        // Nobody waits for this one: reap it when it ends so it never stays a zombie. The
+        // program has started either way, so a thread that cannot be made is no failure of
+        // the start (the child is then collected when we exit).
+        try {
+            std::thread([pid] {
+                int status = 0;
+                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+        }
         return result;
     }
     int drainErr = 0;

@@ -187,6 +187,9 @@ TEST(Files, CopyRefusals) {
         {dir.path().string(), dst, {}, EISDIR, [] {}},
         {src, dir.path().string(), {}, EISDIR, [] {}},
         {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
+        // A source that fails while it is read (our own memory at address 0): the old
+        // destination must survive whole and no temporary file may be left.
+        {"/proc/self/mem", dst, {}, EIO, [] {}},
         {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
         {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
     };
@@ -195,8 +198,10 @@ TEST(Files, CopyRefusals) {
         int err = 0;
         EXPECT_FALSE(plat::TryCopyFile(c.from, c.to, c.options, &err)) << c.from << " -> " << c.to;
         EXPECT_EQ(err, c.error) << c.from << " -> " << c.to;
-        // The destination is untouched by a refused copy.
+        // The destination is untouched by a refused or failed copy.
         EXPECT_EQ(kwtest::ReadFile(dst), "old");
+        for (const auto& e : plat::ListFolder(dir.path().string()))
+            EXPECT_EQ(e.name.find("kwtmp"), std::string::npos) << e.name;
     }
     try {
         plat::CopyFile(src, dst);
