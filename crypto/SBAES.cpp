@@ -209,6 +209,23 @@ void DecryptManyCBC(const uint8_t* in, const uint32_t* rk, uint8_t* chain, uint8
     std::memcpy(chain, previous, 16);
 }
 
+template <int Nr>
+void CounterMode(const uint8_t* in, const uint32_t* rk, uint8_t* counter, uint8_t* out, size_t count) {
+    if (UseInstructions()) return aes_ni::EncryptBlocksCTR(rk, Nr, in, counter, out, count);
+    uint64_t high = rtl::load_be64(counter), low = rtl::load_be64(counter + 8);
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t block[16];
+        rtl::store_be64(block, high);
+        rtl::store_be64(block + 8, low);
+        if (++low == 0) ++high;
+        EncryptTable<Nr>(block, rk, block);
+        for (int b = 0; b < 16; ++b)
+            out[16 * i + b] = in[16 * i + b] ^ block[b];
+    }
+    rtl::store_be64(counter, high);
+    rtl::store_be64(counter + 8, low);
+}
+
 }  // namespace
 
 TAESExpandedKey128::~TAESExpandedKey128() {
@@ -296,6 +313,19 @@ void AESDecryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& sche
 void AESDecryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
                             uint8_t* output, size_t count) {
     DecryptManyCBC<14>(input, schedule.W, chain, output, count);
+}
+
+void AESEncryptBlocksCTR128(const uint8_t* input, const TAESExpandedKey128& schedule, uint8_t* counter,
+                            uint8_t* output, size_t count) {
+    CounterMode<10>(input, schedule.W, counter, output, count);
+}
+void AESEncryptBlocksCTR192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* counter,
+                            uint8_t* output, size_t count) {
+    CounterMode<12>(input, schedule.W, counter, output, count);
+}
+void AESEncryptBlocksCTR256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* counter,
+                            uint8_t* output, size_t count) {
+    CounterMode<14>(input, schedule.W, counter, output, count);
 }
 
 bool AESHardwareAccelerationAvailable() {

@@ -10,8 +10,9 @@
 // The routines use the CPU's AES instructions when the CPU has them (same schedules: the
 // decryption schedule above is the form those instructions take) and the table code
 // otherwise; AESSetHardwareAcceleration(false) forces the table code, so tests run both.
-// The *Blocks routines process many independent blocks at once (ECB, counter blocks) and
-// AESDecryptBlocksCBC* decrypts a CBC run, in parallel where the CPU allows.
+// The *Blocks routines process many independent blocks at once (ECB), AESEncryptBlocksCTR*
+// runs counter mode and AESDecryptBlocksCBC* decrypts a CBC run, in parallel where the CPU
+// allows: these are the fast paths for whole runs of blocks.
 // Schedules hold key material and wipe themselves when they go away.
 #pragma once
 
@@ -81,6 +82,18 @@ void AESDecryptBlocksCBC128(const uint8_t* input, const TAESExpandedKey128& sche
 void AESDecryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* chain,
                             uint8_t* output, size_t count);
 void AESDecryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count);
+
+// CTR over count whole blocks: output = input XOR the encryption of successive counter
+// blocks, with an expanded (encryption) key in both directions. counter (16 bytes) is one
+// big-endian number, incremented after each block (all 0xFF wraps to zero); on return it holds
+// the next unused value, so a long message may be fed in runs. Input and output may be the
+// same buffer.
+void AESEncryptBlocksCTR128(const uint8_t* input, const TAESExpandedKey128& schedule, uint8_t* counter,
+                            uint8_t* output, size_t count);
+void AESEncryptBlocksCTR192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* counter,
+                            uint8_t* output, size_t count);
+void AESEncryptBlocksCTR256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* counter,
                             uint8_t* output, size_t count);
 
 // Whether this CPU has the AES instructions, and whether the routines use them now (they do

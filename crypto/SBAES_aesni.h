@@ -18,4 +18,9 @@ void DecryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uin
 void DecryptBlocksCBC(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* chain, uint8_t* out,
                       size_t count);
 
+// CTR: out = in XOR E(counter), E(counter + 1), ...; counter: the 16-byte big-endian counter
+// block, the next unused value on return.
+void EncryptBlocksCTR(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* counter,
+                      uint8_t* out, size_t count);
+
 }  // namespace aes_ni
