@@ -62,6 +62,7 @@ void BlowfishEncryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R) 
     const uint32_t* P = state.P;
     uint32_t l = L;
     uint32_t r = R;
+#pragma GCC unroll 8
     for (int i = 0; i < 16; i += 2) {
         l ^= P[i];
         r ^= F(state, l);
@@ -78,6 +79,7 @@ void BlowfishDecryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R) 
     const uint32_t* P = state.P;
     uint32_t l = L;
     uint32_t r = R;
+#pragma GCC unroll 8
     for (int i = 17; i > 1; i -= 2) {
         l ^= P[i];
         r ^= F(state, l);

@@ -1,0 +1,202 @@
+// bench/crypto_sym_b.cpp: throughput of our Blowfish, CAST-128, Camellia and SEED routines
+// against OpenSSL's EVP ciphers (Blowfish, CAST5 and SEED from its legacy provider), measured
+// in the same run, one line per case: "case ours peer ratio" (MB/s, MB/s, ours/peer).
+//
+// Each case runs ECB encryption or decryption of independent blocks, or CBC encryption (the
+// chained, latency-bound direction), over a 16 KiB buffer. Ours and the peer alternate for
+// several rounds and the best round of each is kept, so a busy moment on a shared machine
+// costs both sides alike. Twofish and Serpent have no OpenSSL counterpart and are not timed.
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/SBBlowfish.h"
+#include "crypto/SBCAST128.h"
+#include "crypto/SBCamellia.h"
+#include "crypto/SBSeed.h"
+#include "rtl/Bytes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kBuffer = 16 * 1024;
+constexpr int kRounds = 7;
+constexpr double kRoundSeconds = 0.06;
+
+// Bytes per second of fn over kBuffer bytes, run for about kRoundSeconds.
+double Throughput(const std::function<void()>& fn) {
+    fn();  // warm the caches and the branch predictors
+    size_t calls = 0;
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        for (int i = 0; i < 16; ++i)
+            fn();
+        calls += 16;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < kRoundSeconds);
+    return double(calls * kBuffer) / elapsed;
+}
+
+void Report(const std::string& name, const std::function<void()>& ours, const std::function<void()>& peer) {
+    double bestOurs = 0, bestPeer = 0;
+    for (int r = 0; r < kRounds; ++r) {
+        bestOurs = std::max(bestOurs, Throughput(ours));
+        bestPeer = std::max(bestPeer, Throughput(peer));
+    }
+    std::printf("%s %.1f %.1f %.2f\n", name.c_str(), bestOurs / 1e6, bestPeer / 1e6, bestOurs / bestPeer);
+    std::fflush(stdout);
+}
+
+struct EvpCipher {
+    std::unique_ptr<EVP_CIPHER, decltype(&EVP_CIPHER_free)> cipher{nullptr, &EVP_CIPHER_free};
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx{EVP_CIPHER_CTX_new(),
+                                                                        &EVP_CIPHER_CTX_free};
+
+    EvpCipher(const char* name, const std::vector<uint8_t>& key, const uint8_t* iv, bool encrypt) {
+        cipher.reset(EVP_CIPHER_fetch(nullptr, name, nullptr));
+        const int enc = encrypt ? 1 : 0;
+        if (!cipher || EVP_CipherInit_ex2(ctx.get(), cipher.get(), nullptr, nullptr, enc, nullptr) != 1 ||
+            EVP_CIPHER_CTX_set_key_length(ctx.get(), int(key.size())) != 1 ||
+            EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), iv, enc, nullptr) != 1) {
+            std::fprintf(stderr, "OpenSSL cannot run %s\n", name);
+            std::exit(1);
+        }
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    }
+    void Run(const uint8_t* in, uint8_t* out) {
+        int n = 0;
+        EVP_CipherUpdate(ctx.get(), out, &n, in, int(kBuffer));
+    }
+};
+
+// CBC encryption on a block routine, as the cipher engine runs it: XOR the chaining value in,
+// encrypt, carry the ciphertext on.
+template <size_t B, typename Encrypt>
+void CbcEncrypt(uint8_t* chain, const uint8_t* in, uint8_t* out, Encrypt encrypt) {
+    for (size_t i = 0; i < kBuffer; i += B) {
+        for (size_t j = 0; j < B; j += 8)
+            rtl::store_le64(chain + j, rtl::load_le64(chain + j) ^ rtl::load_le64(in + i + j));
+        encrypt(chain, out + i);
+        std::memcpy(chain, out + i, B);
+    }
+}
+
+void BlowfishBlock(const BlowfishState& s, const uint8_t* in, uint8_t* out, bool encrypt) {
+    uint32_t L = rtl::load_be32(in), R = rtl::load_be32(in + 4);
+    if (encrypt)
+        BlowfishEncryptWords(s, L, R);
+    else
+        BlowfishDecryptWords(s, L, R);
+    rtl::store_be32(out, L);
+    rtl::store_be32(out + 4, R);
+}
+
+}  // namespace
+
+int main() {
+    if (OSSL_PROVIDER_load(nullptr, "legacy") == nullptr ||
+        OSSL_PROVIDER_load(nullptr, "default") == nullptr) {
+        std::fprintf(stderr, "OpenSSL's legacy provider is not available\n");
+        return 1;
+    }
+    std::mt19937 rng(2);
+    std::vector<uint8_t> data(kBuffer), out(kBuffer), key(32);
+    for (auto& b : data)
+        b = uint8_t(rng());
+    for (auto& b : key)
+        b = uint8_t(rng());
+    const std::vector<uint8_t> key16(key.begin(), key.begin() + 16);
+    const uint8_t iv[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+    // Blowfish, 128-bit key.
+    BlowfishState bf;
+    BlowfishKeySchedule(bf, key16);
+    for (bool encrypt : {true, false}) {
+        EvpCipher peer("BF-ECB", key16, nullptr, encrypt);
+        Report(
+            std::string("bf-ecb-") + (encrypt ? "encrypt" : "decrypt"),
+            [&] {
+                for (size_t i = 0; i < kBuffer; i += 8)
+                    BlowfishBlock(bf, &data[i], &out[i], encrypt);
+            },
+            [&] { peer.Run(data.data(), out.data()); });
+    }
+    {
+        uint8_t chain[8];
+        std::memcpy(chain, iv, 8);
+        EvpCipher peer("BF-CBC", key16, iv, true);
+        Report(
+            "bf-cbc-encrypt",
+            [&] {
+                CbcEncrypt<8>(chain, data.data(), out.data(),
+                              [&](const uint8_t* in, uint8_t* o) { BlowfishBlock(bf, in, o, true); });
+            },
+            [&] { peer.Run(data.data(), out.data()); });
+    }
+
+    // Camellia, 128- and 256-bit keys.
+    for (size_t keyBytes : {16, 32}) {
+        const std::vector<uint8_t> k(key.begin(), key.begin() + keyBytes);
+        const std::string bits = std::to_string(keyBytes * 8);
+        const bool longKey = keyBytes > 16;
+        CamelliaSubkeys enc, dec;
+        CamelliaKeySchedule(k, enc);
+        CamelliaDecryptKeySchedule(k, dec);
+        for (bool encrypt : {true, false}) {
+            EvpCipher peer(("CAMELLIA-" + bits + "-ECB").c_str(), k, nullptr, encrypt);
+            const CamelliaSubkeys& sk = encrypt ? enc : dec;
+            Report(
+                "camellia-" + bits + "-ecb-" + (encrypt ? "encrypt" : "decrypt"),
+                [&] {
+                    for (size_t i = 0; i < kBuffer; i += 16)
+                        CamelliaCryptBlock(&data[i], &out[i], sk, longKey);
+                },
+                [&] { peer.Run(data.data(), out.data()); });
+        }
+        uint8_t chain[16];
+        std::memcpy(chain, iv, 16);
+        EvpCipher peer(("CAMELLIA-" + bits + "-CBC").c_str(), k, iv, true);
+        Report(
+            "camellia-" + bits + "-cbc-encrypt",
+            [&] {
+                CbcEncrypt<16>(chain, data.data(), out.data(), [&](const uint8_t* in, uint8_t* o) {
+                    CamelliaCryptBlock(in, o, enc, longKey);
+                });
+            },
+            [&] { peer.Run(data.data(), out.data()); });
+    }
+
+    // CAST-128 and SEED, 128-bit keys, ECB encryption.
+    CAST128Subkeys cast;
+    CAST128KeySchedule(key16, cast);
+    EvpCipher castPeer("CAST5-ECB", key16, nullptr, true);
+    Report(
+        "cast5-ecb-encrypt",
+        [&] {
+            for (size_t i = 0; i < kBuffer; i += 8)
+                CAST128EncryptBlock(&out[i], &data[i], cast);
+        },
+        [&] { castPeer.Run(data.data(), out.data()); });
+    // SEED derives its round keys in every block call by design, so it trails a cached schedule.
+    EvpCipher seedPeer("SEED-ECB", key16, nullptr, true);
+    Report(
+        "seed-ecb-encrypt",
+        [&] {
+            for (size_t i = 0; i < kBuffer; i += 16)
+                SEEDCryptBlock(&data[i], 16, key16, &out[i], 16, false);
+        },
+        [&] { seedPeer.Run(data.data(), out.data()); });
+    return 0;
+}
