@@ -344,7 +344,7 @@ bool EncodeDSASignature(const void* r, size_t rSize, const void* s, size_t sSize
 // octets of an object identifier (no tag, no length), compared byte for byte. The codes and
 // the OID constants live in crypto/SBConstants.h.
 
-// Dotted decimal text of an OID; arcs of any size.
+// Dotted decimal text of an OID; arcs of any size. An empty OID gives the empty text.
 std::string OIDToText(std::string_view oid);
 
 int32_t GetAlgorithmByOID(std::string_view oid, bool foldToPublicKey = false);

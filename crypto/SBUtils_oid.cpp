@@ -270,6 +270,7 @@ Decimal ReadSubIdentifier(std::string_view oid, size_t& pos) {
 }  // namespace
 
 std::string OIDToText(std::string_view oid) {
+    if (oid.empty()) return {};
     size_t pos = 0;
     Decimal first = ReadSubIdentifier(oid, pos);
     std::string text;
@@ -281,7 +282,7 @@ std::string OIDToText(std::string_view oid) {
         first.Sub(80);
         text = "2." + first.Text();
     }
-    if (pos >= oid.size()) return text + ".0";
+    // The first sub-identifier already holds the first two arcs: an OID of two arcs ends here.
     while (pos < oid.size())
         text += "." + ReadSubIdentifier(oid, pos).Text();
     return text;
