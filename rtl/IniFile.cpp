@@ -108,31 +108,19 @@ struct IniFile::Parsed {
     std::unordered_map<std::string, size_t> sectionIndex;
 
     explicit Parsed(std::string_view bytes) {
-        size_t start = 0;
-        bool eolSeen = false;
         bool inSection = false;
-        auto add = [&](size_t end, size_t eolLen) {
-            Line l = ParseLine(std::string(bytes.substr(start, end - start)),
-                               std::string(bytes.substr(end, eolLen)), inSection, lines.empty());
+        SplitLines(bytes, [&](std::string_view text, std::string_view end) {
+            Line l = ParseLine(std::string(text), std::string(end), inSection, lines.empty());
             if (l.kind == LineKind::Section) inSection = true;
-            if (eolLen > 0 && !eolSeen) {
-                eol = l.eol;
-                eolSeen = true;
-            }
             lines.push_back(std::move(l));
-        };
-        size_t i = 0;
-        while (i < bytes.size()) {
-            if (bytes[i] == '\r' || bytes[i] == '\n') {
-                const size_t len = (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ? 2 : 1;
-                add(i, len);
-                i += len;
-                start = i;
-            } else {
-                ++i;
+        });
+        // Lines added later end as the file's lines do.
+        for (const Line& l : lines) {
+            if (!l.eol.empty()) {
+                eol = l.eol;
+                break;
             }
         }
-        if (start < bytes.size()) add(bytes.size(), 0);
         Index();
     }
 
@@ -318,13 +306,18 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
         }
     }
 
-    const std::string keyLine = k + "=" + encoded + p.eol;
+    std::string keyLine = k + "=" + encoded + p.eol;
     auto terminate = [&](size_t i) {
         if (p.lines[i].eol.empty()) raw[i] += p.eol;
     };
     if (header >= 0) {
         const size_t after = size_t(lastKey >= 0 ? lastKey : header);
         terminate(after);
+        // A lone CR before a line that starts with LF would join them into one line end and
+        // swallow that (empty) line.
+        if (after + 1 < raw.size() && keyLine.back() == '\r' && !raw[after + 1].empty() &&
+            raw[after + 1].front() == '\n')
+            keyLine += '\n';
         raw.insert(raw.begin() + long(after) + 1, keyLine);
     } else {
         if (!raw.empty()) terminate(raw.size() - 1);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "rtl/ByteReader.h"
 #include "rtl/Exception.h"
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
@@ -21,6 +22,18 @@ bool IsBlankOrControl(char c) {
 }
 
 }  // namespace
+
+void SplitLines(std::string_view text, const std::function<void(std::string_view, std::string_view)>& f) {
+    ByteReader r(text);
+    while (!r.eof()) {
+        const size_t start = r.position();
+        while (!r.eof() && r.peek() != '\r' && r.peek() != '\n')
+            r.skip(1);
+        const size_t end = r.position();
+        if (!r.eof() && r.u8() == '\r' && !r.eof() && r.peek() == '\n') r.skip(1);
+        f(text.substr(start, end - start), text.substr(end, r.position() - end));
+    }
+}
 
 StringList::StringList(std::initializer_list<std::string> lines) : lines_(lines) {}
 
@@ -193,19 +206,7 @@ std::string StringList::Text() const {
 
 void StringList::SetText(std::string_view text) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.emplace_back(text.substr(start, i - start));
-            i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-            start = i;
-        } else {
-            ++i;
-        }
-    }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
+    SplitLines(text, [&](std::string_view line, std::string_view) { lines.emplace_back(line); });
     lines_.clear();
     if (sorted_) {
         for (auto& s : lines)

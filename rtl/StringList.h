@@ -16,12 +16,19 @@
 //   CommaText       DelimitedText with ',' and '"' whatever Delimiter and QuoteChar say.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace rtl {
+
+// Splits a text into lines at CR LF, LF or CR and calls f with each line and the line end
+// that closed it ("" for a last line without one); a final line end does not start another
+// line. The one line splitter of the system's line files.
+void SplitLines(std::string_view text,
+                const std::function<void(std::string_view line, std::string_view eol)>& f);
 
 enum class DuplicateMode {
     Ignore,  // Add of a line already in a sorted list does nothing and returns its index

@@ -220,6 +220,8 @@ TEST(IniFile, WritesKeepEveryOtherByte) {
          [](rtl::IniFile& i) { i.WriteInteger("RPC", "k", -5); }, "[A]\nx=1\n[RPC]\nk=-5\n"},
         {"new key after a last line without line end", "[A]\r\nx=1",
          [](rtl::IniFile& i) { i.WriteString("A", "y", "2"); }, "[A]\r\nx=1\r\ny=2\r\n"},
+        {"mixed line ends: a lone CR never joins the next line's LF", "[A]\rx=1\n\n[B]\r",
+         [](rtl::IniFile& i) { i.WriteString("A", "y", "2"); }, "[A]\rx=1\ny=2\r\n\n[B]\r"},
         {"empty file", "", [](rtl::IniFile& i) { i.WriteBool("RPC", "ConsultarDispIDLocal", false); },
          "[RPC]\r\nConsultarDispIDLocal=0\r\n"},
         {"the first of repeated keys changes", "[A]\r\nk=1\r\n[B]\r\n[a]\r\nk=2\r\ny=2\r\n",
