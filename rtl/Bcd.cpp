@@ -1,0 +1,78 @@
+// rtl/Bcd.cpp: packed decimals.
+#include "rtl/Bcd.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+namespace rtl {
+
+bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals) {
+    if (precision < 1 || precision > 64 || decimals < 0 || decimals > 63 || decimals > precision)
+        return false;
+    const bool negative = scaled < 0;
+    // Magnitude as unsigned, so that the smallest 64-bit value has one too.
+    uint64_t mag = negative ? uint64_t(0) - uint64_t(scaled) : uint64_t(scaled);
+    std::string digits;  // the integer part, then exactly `decimals` fraction digits
+    if (decimals < 4) {
+        uint64_t div = 1;
+        for (int i = decimals; i < 4; ++i)
+            div *= 10;
+        const uint64_t rem = mag % div;
+        mag /= div;
+        if (rem * 2 >= div) ++mag;
+        digits = std::to_string(mag);
+        if (int(digits.size()) < decimals + 1) digits.insert(0, size_t(decimals + 1) - digits.size(), '0');
+    } else {
+        digits = std::to_string(mag);
+        if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+        digits.append(size_t(decimals - 4), '0');
+    }
+    std::string intPart = digits.substr(0, digits.size() - size_t(decimals));
+    const std::string fracPart = digits.substr(digits.size() - size_t(decimals));
+    while (intPart.size() > 1 && intPart[0] == '0')
+        intPart.erase(0, 1);
+    if (intPart == "0") intPart.clear();
+    const int intDigits = precision - decimals;
+    if (int(intPart.size()) > intDigits) return false;
+    const std::string all = std::string(size_t(intDigits) - intPart.size(), '0') + intPart + fracPart;
+
+    TBcd out;
+    out.Precision = uint8_t(precision);
+    out.SignSpecialPlaces = uint8_t(decimals) | (negative && mag != 0 ? 0x80 : 0);
+    for (size_t i = 0; i < all.size(); ++i) {
+        const uint8_t d = uint8_t(all[i] - '0');
+        if (i % 2 == 0)
+            out.Fraction[i / 2] = uint8_t(d << 4);
+        else
+            out.Fraction[i / 2] |= d;
+    }
+    bcd = out;
+    return true;
+}
+
+bool BcdToCurrency(const TBcd& bcd, int64_t& scaled) {
+    const int precision = bcd.Precision;
+    const int places = bcd.SignSpecialPlaces & 0x3F;
+    if (precision < 1 || precision > 64 || places > precision) return false;
+    // Accumulate integer digits and the first four places, as a count of ten-thousandths.
+    unsigned __int128 acc = 0;
+    const int intDigits = precision - places;
+    for (int i = 0; i < precision; ++i) {
+        const uint8_t byte = bcd.Fraction[i / 2];
+        const int d = (i % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
+        if (d > 9) return false;
+        if (i >= intDigits + 4) break;
+        acc = acc * 10 + unsigned(d);
+        if (acc > (unsigned __int128)INT64_MAX + 1) return false;  // grows only; no wrap-around later
+    }
+    const int kept = std::min(places, 4);
+    for (int i = kept; i < 4; ++i)
+        acc *= 10;
+    const unsigned __int128 limit = (unsigned __int128)INT64_MAX + ((bcd.SignSpecialPlaces & 0x80) ? 1 : 0);
+    if (acc > limit) return false;
+    scaled = (bcd.SignSpecialPlaces & 0x80) ? int64_t(0 - uint64_t(acc)) : int64_t(acc);
+    return true;
+}
+
+}  // namespace rtl

@@ -1,0 +1,56 @@
+// rtl/Component.h: named components grouped under an owner, the class base of the SQL
+// library's sessions, databases and datasets.
+//
+// A component has a name and may sit on an owner (the form or data module of the original):
+// the owner keeps the list of its components so that a component can find its siblings
+// (a session names the databases and datasets of its owner). Memory is not owned through
+// this link: whoever creates a component holds it (a std::unique_ptr); a component leaves
+// its owner's list when it is destroyed, and an owner that goes first detaches its
+// components (their Owner() becomes nullptr).
+//
+// The state flags stand for the original's component states: Loading while a component's
+// properties are being read (Loaded() ends it), Designing in a designer (never set by the
+// system itself), Destroying while its destructor runs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rtl {
+
+class Component {
+public:
+    explicit Component(Component* owner = nullptr);
+    virtual ~Component();
+    Component(const Component&) = delete;
+    Component& operator=(const Component&) = delete;
+
+    const std::string& Name() const { return name_; }
+    virtual void SetName(const std::string& name) { name_ = name; }
+    Component* Owner() const { return owner_; }
+    // The owner's components, in creation order.
+    const std::vector<Component*>& Components() const { return components_; }
+
+    bool IsLoading() const { return loading_; }
+    bool IsDesigning() const { return designing_; }
+    bool IsDestroying() const { return destroying_; }
+    void SetDesigning(bool on) { designing_ = on; }
+    // Loading starts with BeginLoading and ends with Loaded, which subclasses extend.
+    void BeginLoading() { loading_ = true; }
+    virtual void Loaded() { loading_ = false; }
+
+protected:
+    // Subclasses mark their destruction at the start of their destructors, so that code
+    // they call on the way knows the object is going.
+    void MarkDestroying() { destroying_ = true; }
+
+private:
+    std::string name_;
+    Component* owner_ = nullptr;
+    std::vector<Component*> components_;
+    bool loading_ = false;
+    bool designing_ = false;
+    bool destroying_ = false;
+};
+
+}  // namespace rtl

@@ -1,0 +1,127 @@
+// rtl/Variant.h: the variant value of the SQL library's class base (parameters, field
+// values, keys of locate and filter).
+//
+// A Variant is empty (never assigned), null (a database NULL) or one typed value: a 16-bit,
+// 32-bit or 64-bit integer, a 16-bit word or a byte, a 64-bit float, a currency (an integer
+// count of ten-thousandths), a date-time (days since 30 December 1899 with the time as
+// fraction), a boolean, a text, a byte array, or an array of variants. Byte arrays and arrays
+// answer IsArray() with a low bound of 0; the elements of a byte array read as Byte variants.
+// Copies share the contents of arrays (they are never changed in place).
+//
+// The conversions and the comparison follow the class library's rules:
+//   - AsString of empty and null is ""; of a number its decimal text; of a boolean "True" or
+//     "False"; of a date-time its text in the workstation's format; of a byte array its bytes.
+//   - Numbers compare by value whatever their kind; a boolean counts as -1 (True) or 0; a text
+//     compared with a number is read as a number first (EVariantTypeCastError when it is
+//     none); two texts compare byte by byte, case-sensitively.
+//   - Two nulls are equal, a null and any other value only unequal (VarRelation::NotEqual);
+//     empty counts as 0 against a number and "" against a text.
+//   - Arrays compare element by element, then by length.
+// A conversion that has no meaning (a text that is no number, an array to an integer)
+// raises EVariantTypeCastError.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rtl/Exception.h"
+
+namespace rtl {
+
+RTL_EXCEPTION(EVariantError, Exception);
+RTL_EXCEPTION(EVariantTypeCastError, EVariantError);
+
+using ByteArray = std::vector<uint8_t>;
+
+enum class VarType : uint8_t {
+    Empty,
+    Null,
+    Smallint,
+    Integer,
+    Int64,
+    Word,
+    Byte,
+    Double,
+    Currency,
+    Date,
+    Boolean,
+    String,
+    ByteArray,
+    Array,
+};
+
+enum class VarRelation { Equal, Less, Greater, NotEqual };
+
+class Variant {
+public:
+    Variant() = default;  // empty
+    Variant(int16_t v) : type_(VarType::Smallint), i_(v) {}
+    Variant(int32_t v) : type_(VarType::Integer), i_(v) {}
+    Variant(int64_t v) : type_(VarType::Int64), i_(v) {}
+    Variant(double v) : type_(VarType::Double), d_(v) {}
+    Variant(bool v) : type_(VarType::Boolean), i_(v ? 1 : 0) {}
+    Variant(std::string v);
+    Variant(std::string_view v) : Variant(std::string(v)) {}
+    Variant(const char* v) : Variant(std::string(v ? v : "")) {}
+
+    static Variant Null();
+    static Variant FromWord(uint16_t v);
+    static Variant FromByte(uint8_t v);
+    // value is the currency amount times 10000.
+    static Variant FromCurrency(int64_t scaled);
+    static Variant FromDateTime(double dateTime);
+    static Variant FromBytes(ByteArray bytes);
+    static Variant FromArray(std::vector<Variant> items);
+
+    VarType Type() const { return type_; }
+    bool IsEmpty() const { return type_ == VarType::Empty; }
+    bool IsNull() const { return type_ == VarType::Null; }
+    bool IsEmptyOrNull() const { return IsEmpty() || IsNull(); }
+    bool IsText() const { return type_ == VarType::String; }
+    bool IsArray() const { return type_ == VarType::ByteArray || type_ == VarType::Array; }
+    // Integers of any width, floats, currency and date-times.
+    bool IsNumeric() const;
+
+    // Arrays: 0 and the number of elements less one (-1 when empty). Element(i) raises
+    // EVariantError for an index outside the bounds or a value that is no array.
+    int ArrayLowBound() const { return 0; }
+    int ArrayHighBound() const;
+    Variant Element(int index) const;
+
+    std::string AsString() const;
+    int32_t AsInteger() const;
+    int64_t AsInt64() const;
+    double AsDouble() const;
+    // The currency amount times 10000, rounded.
+    int64_t AsCurrency() const;
+    double AsDateTime() const;
+    bool AsBoolean() const;
+    // The bytes of a byte array, of an array of small integers (their low 8 bits) or of a
+    // text; empty for empty and null.
+    ByteArray AsBytes() const;
+    // The byte array's own storage (nullptr unless the value is a byte array).
+    const ByteArray* Bytes() const;
+
+    // The class library's equality: two nulls are equal, a null and another value are not.
+    bool operator==(const Variant& other) const;
+    bool operator!=(const Variant& other) const { return !(*this == other); }
+
+private:
+    VarType type_ = VarType::Empty;
+    int64_t i_ = 0;
+    double d_ = 0;
+    std::shared_ptr<const std::string> s_;
+    std::shared_ptr<const ByteArray> bytes_;
+    std::shared_ptr<const std::vector<Variant>> items_;
+};
+
+// The class library's comparison of two values (see the header comment).
+VarRelation VarCompareValue(const Variant& a, const Variant& b);
+
+// "String", "Integer", ... the name of a variant type, for messages.
+const char* VarTypeName(VarType t);
+
+}  // namespace rtl

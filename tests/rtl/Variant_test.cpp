@@ -1,0 +1,209 @@
+// Variants, parameters, packed decimals, components and field-type names of the SQL
+// library's class base.
+#include <gtest/gtest.h>
+
+#include "rtl/Bcd.h"
+#include "rtl/Component.h"
+#include "rtl/DatabaseError.h"
+#include "rtl/DateTime.h"
+#include "rtl/DbParams.h"
+#include "rtl/FieldType.h"
+#include "rtl/Format.h"
+#include "rtl/Variant.h"
+
+namespace {
+
+using rtl::Variant;
+using rtl::VarRelation;
+
+TEST(Variant, ConversionsFollowTheClassLibrary) {
+    EXPECT_EQ(Variant().AsString(), "");
+    EXPECT_EQ(Variant::Null().AsString(), "");
+    EXPECT_EQ(Variant(int32_t(-42)).AsString(), "-42");
+    EXPECT_EQ(Variant(true).AsString(), "True");
+    EXPECT_EQ(Variant(2.5).AsString(), "2.5");
+    EXPECT_EQ(Variant::FromCurrency(12345).AsString(), "1.2345");
+    EXPECT_EQ(Variant::FromDateTime(rtl::EncodeDate(2004, 2, 29) + 0.5).AsString(), "29/02/2004 12:00:00");
+    EXPECT_EQ(Variant(" 17 ").AsInteger(), 17);
+    EXPECT_EQ(Variant("2.5").AsDouble(), 2.5);
+    EXPECT_EQ(Variant(true).AsInteger(), -1);  // the class library's True
+    EXPECT_EQ(Variant(2.5).AsInteger(), 2);    // ties to even
+    EXPECT_EQ(Variant(3.5).AsInteger(), 4);
+    EXPECT_EQ(Variant(1.23456).AsCurrency(), 12346);
+    EXPECT_TRUE(Variant("true").AsBoolean());
+    EXPECT_FALSE(Variant("0").AsBoolean());
+    EXPECT_EQ(Variant::FromBytes({0x41, 0x00, 0x42}).AsString(), std::string("A\0B", 3));
+    EXPECT_EQ(Variant::FromArray({Variant(int32_t(1)), Variant(int32_t(258))}).AsBytes(),
+              (rtl::ByteArray{1, 2}));
+
+    EXPECT_THROW(Variant("abc").AsInteger(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant::Null().AsInteger(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant(int64_t(1) << 40).AsInteger(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant::FromArray({}).AsString(), rtl::EVariantTypeCastError);
+}
+
+TEST(Variant, ComparisonTable) {
+    struct Case {
+        Variant a, b;
+        VarRelation expected;
+    };
+    const Case cases[] = {
+        {Variant::Null(), Variant::Null(), VarRelation::Equal},
+        {Variant::Null(), Variant(int32_t(0)), VarRelation::NotEqual},
+        {Variant(int32_t(0)), Variant::Null(), VarRelation::NotEqual},
+        {Variant(int32_t(1)), Variant(1.0), VarRelation::Equal},
+        {Variant(int16_t(2)), Variant(int64_t(3)), VarRelation::Less},
+        {Variant::FromCurrency(15000), Variant(1.5), VarRelation::Equal},
+        {Variant("10"), Variant(int32_t(9)), VarRelation::Greater},  // the text is read as a number
+        {Variant("B"), Variant("a"), VarRelation::Less},             // texts byte by byte
+        {Variant("abc"), Variant("abc"), VarRelation::Equal},
+        {Variant(), Variant(""), VarRelation::Equal},
+        {Variant(), Variant(int32_t(0)), VarRelation::Equal},
+        {Variant(true), Variant(int32_t(-1)), VarRelation::Equal},
+        {Variant::FromBytes({1, 2}), Variant::FromBytes({1, 3}), VarRelation::Less},
+        {Variant::FromBytes({1, 2}), Variant::FromArray({Variant(int32_t(1)), Variant(int32_t(2))}),
+         VarRelation::Equal},
+        {Variant::FromArray({Variant(int32_t(1))}),
+         Variant::FromArray({Variant(int32_t(1)), Variant(int32_t(0))}), VarRelation::Less},
+        {Variant::FromBytes({1}), Variant(int32_t(1)), VarRelation::NotEqual},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(rtl::VarCompareValue(cases[i].a, cases[i].b), cases[i].expected) << "case " << i;
+    EXPECT_THROW(rtl::VarCompareValue(Variant("x"), Variant(int32_t(1))), rtl::EVariantTypeCastError);
+    EXPECT_TRUE(Variant::Null() == Variant::Null());
+    EXPECT_TRUE(Variant::Null() != Variant(""));
+}
+
+TEST(Variant, Arrays) {
+    const Variant bytes = Variant::FromBytes({10, 20, 30});
+    EXPECT_TRUE(bytes.IsArray());
+    EXPECT_EQ(bytes.ArrayLowBound(), 0);
+    EXPECT_EQ(bytes.ArrayHighBound(), 2);
+    EXPECT_EQ(bytes.Element(1).AsInteger(), 20);
+    EXPECT_EQ(bytes.Element(1).Type(), rtl::VarType::Byte);
+    EXPECT_THROW(bytes.Element(3), rtl::EVariantError);
+    EXPECT_THROW(Variant(int32_t(1)).ArrayHighBound(), rtl::EVariantError);
+    EXPECT_EQ(Variant::FromArray({}).ArrayHighBound(), -1);
+}
+
+TEST(DbParams, DataSizesAndLookup) {
+    rtl::Params params;
+    auto& text = params.CreateParam(rtl::ftString, "Name", rtl::ptInput);
+    text.SetValue(Variant("0123456789"));
+    EXPECT_EQ(text.GetDataSize(), 11);
+    struct Case {
+        rtl::TFieldType type;
+        Variant value;
+        int size;
+    };
+    const Case cases[] = {
+        {rtl::ftSmallint, Variant(int16_t(1)), 2},
+        {rtl::ftInteger, Variant(int32_t(1)), 4},
+        {rtl::ftWord, Variant::FromWord(1), 2},
+        {rtl::ftBoolean, Variant(true), 2},
+        {rtl::ftFloat, Variant(1.0), 8},
+        {rtl::ftCurrency, Variant::FromCurrency(1), 8},
+        {rtl::ftBCD, Variant(1.0), 34},
+        {rtl::ftDate, Variant::FromDateTime(1), 4},
+        {rtl::ftTime, Variant::FromDateTime(0.5), 4},
+        {rtl::ftDateTime, Variant::FromDateTime(1.5), 8},
+        {rtl::ftLargeint, Variant(int64_t(1)), 8},
+        {rtl::ftBytes, Variant::FromBytes({1, 2, 3}), 3},
+        {rtl::ftBlob, Variant::FromBytes({1, 2, 3, 4, 5}), 5},
+        {rtl::ftMemo, Variant("abc"), 4},
+        {rtl::ftCursor, Variant(), 0},
+    };
+    for (const auto& c : cases) {
+        rtl::Param p("p", c.type, rtl::ptInput);
+        p.SetValue(c.value);
+        EXPECT_EQ(p.GetDataSize(), c.size) << rtl::FieldTypeName(c.type);
+    }
+
+    params.CreateParam(rtl::ftInteger, "name", rtl::ptOutput);  // same name, other case
+    EXPECT_EQ(params.Count(), 2);
+    EXPECT_EQ(params.FindParam("NAME"), &params[0]);
+    EXPECT_EQ(params.FindParam("other"), nullptr);
+    EXPECT_THROW(params.ParamByName("other"), rtl::EDatabaseError);
+    EXPECT_THROW(params[2], rtl::EListError);
+
+    rtl::Params copy = params;
+    copy[0].SetValue(Variant("changed"));
+    EXPECT_EQ(params[0].AsString(), "0123456789");
+    EXPECT_EQ(copy.Count(), 2);
+
+    rtl::Param untyped("x", rtl::ftUnknown, rtl::ptInput);
+    untyped.SetValue(Variant(int32_t(5)));
+    EXPECT_EQ(untyped.DataType(), rtl::ftInteger);
+    untyped.Clear();
+    EXPECT_TRUE(untyped.IsNull());
+    EXPECT_TRUE(untyped.Bound());
+}
+
+TEST(Bcd, CurrencyToBcdAndBack) {
+    struct Case {
+        int64_t scaled;
+        int precision, decimals;
+        bool ok;
+        uint8_t sign;
+        std::vector<uint8_t> fraction;  // leading bytes of Fraction
+    };
+    const Case cases[] = {
+        {12345678, 10, 4, true, 0x04, {0x00, 0x12, 0x34, 0x56, 0x78}},  // 1234.5678 as 001234.5678
+        {-15000, 4, 2, true, 0x82, {0x01, 0x50}},                       // -1.50
+        {12345, 3, 1, true, 0x01, {0x01, 0x20}},                        // 1.2345 -> 01.2 (rounded)
+        {15500, 2, 0, true, 0x00, {0x02}},                              // 1.55 -> 2 (half up)
+        {10000000, 4, 2, false, 0, {}},                                 // 1000.00 needs 6 digits
+        {1, 0, 0, false, 0, {}},
+    };
+    for (const auto& c : cases) {
+        rtl::TBcd bcd;
+        ASSERT_EQ(rtl::CurrencyToBcd(c.scaled, bcd, c.precision, c.decimals), c.ok) << c.scaled;
+        if (!c.ok) continue;
+        EXPECT_EQ(bcd.Precision, c.precision);
+        EXPECT_EQ(bcd.SignSpecialPlaces, c.sign) << c.scaled;
+        for (size_t i = 0; i < c.fraction.size(); ++i)
+            EXPECT_EQ(bcd.Fraction[i], c.fraction[i]) << c.scaled << " " << i;
+    }
+    for (int64_t v : {int64_t(0), int64_t(1), int64_t(-99999999), int64_t(922337203685477), INT64_MIN + 1}) {
+        rtl::TBcd bcd;
+        ASSERT_TRUE(rtl::CurrencyToBcd(v, bcd, 32, 4));
+        int64_t back = 0;
+        ASSERT_TRUE(rtl::BcdToCurrency(bcd, back));
+        EXPECT_EQ(back, v);
+    }
+    rtl::TBcd bad;
+    bad.Precision = 2;
+    bad.Fraction[0] = 0xA0;  // not a decimal digit
+    int64_t out = 0;
+    EXPECT_FALSE(rtl::BcdToCurrency(bad, out));
+}
+
+TEST(Component, OwnerListAndDetaching) {
+    auto owner = std::make_unique<rtl::Component>();
+    auto a = std::make_unique<rtl::Component>(owner.get());
+    auto b = std::make_unique<rtl::Component>(owner.get());
+    a->SetName("A");
+    ASSERT_EQ(owner->Components().size(), 2u);
+    EXPECT_EQ(owner->Components()[0], a.get());
+    a.reset();
+    ASSERT_EQ(owner->Components().size(), 1u);
+    EXPECT_EQ(owner->Components()[0], b.get());
+    owner.reset();
+    EXPECT_EQ(b->Owner(), nullptr);
+    b->BeginLoading();
+    EXPECT_TRUE(b->IsLoading());
+    b->Loaded();
+    EXPECT_FALSE(b->IsLoading());
+}
+
+TEST(FieldType, OrdinalsAndNames) {
+    EXPECT_EQ(int(rtl::ftBlob), 15);
+    EXPECT_EQ(int(rtl::ftLargeint), 25);
+    EXPECT_EQ(int(rtl::ftArray), 27);
+    EXPECT_EQ(int(rtl::ftGuid), 35);
+    EXPECT_STREQ(rtl::FieldTypeName(rtl::ftSmallint), "SmallInt");
+    EXPECT_STREQ(rtl::FieldTypeName(rtl::ftDBaseOle), "dBaseOle");
+    EXPECT_STREQ(rtl::FieldTypeName(rtl::TFieldType(99)), "Unknown");
+}
+
+}  // namespace
