@@ -1,0 +1,94 @@
+// crypto/SBMathKernel_x86.cpp: the x86-64 fast path of the kernel's multiply-accumulate row,
+// r[0..n) += a[0..n) * b, with MULX and the two independent carry chains of ADCX/ADOX.
+//
+// Every product, square and Montgomery reduction of the kernel is made of such rows, so this
+// one loop decides most of the speed. It is used only when the processor has BMI2 and ADX
+// (checked once at run time) and only while the fast paths are enabled; the portable loop in
+// SBMathKernel.cpp gives the same words and the tests run both.
+//
+// What must stay true: the loop's trip count depends only on n, never on the values, and
+// the loop counter is kept in RCX and tested with JRCXZ so that no instruction between the
+// ADCX/ADOX chains touches the carry or overflow flags.
+#include <atomic>
+
+#include "crypto/SBMathKernel.h"
+
+namespace sbmath {
+
+namespace {
+
+std::atomic<bool> fastPathsEnabled{true};
+
+#if defined(__x86_64__)
+bool CpuHasMulxAdx() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+    }();
+    return has;
+}
+
+// Four words per trip. In each step the low half of a[i]*b collects the previous step's high
+// half on the OF chain and r[i] on the CF chain.
+Word AddMul1Blocks(Word* r, const Word* a, size_t blocks, Word b, Word carry) {
+    Word h = carry;
+    asm volatile(
+        "xor %%eax, %%eax\n\t"  // clears CF and OF; rax stays 0
+        "1:\n\t"
+        "mulx (%[a]), %%r10, %%r11\n\t"
+        "adox %[h], %%r10\n\t"
+        "adcx (%[r]), %%r10\n\t"
+        "mov %%r10, (%[r])\n\t"
+        "mulx 8(%[a]), %%r10, %[h]\n\t"
+        "adox %%r11, %%r10\n\t"
+        "adcx 8(%[r]), %%r10\n\t"
+        "mov %%r10, 8(%[r])\n\t"
+        "mulx 16(%[a]), %%r10, %%r11\n\t"
+        "adox %[h], %%r10\n\t"
+        "adcx 16(%[r]), %%r10\n\t"
+        "mov %%r10, 16(%[r])\n\t"
+        "mulx 24(%[a]), %%r10, %[h]\n\t"
+        "adox %%r11, %%r10\n\t"
+        "adcx 24(%[r]), %%r10\n\t"
+        "mov %%r10, 24(%[r])\n\t"
+        "lea 32(%[a]), %[a]\n\t"
+        "lea 32(%[r]), %[r]\n\t"
+        "lea -1(%%rcx), %%rcx\n\t"
+        "jrcxz 2f\n\t"
+        "jmp 1b\n\t"
+        "2:\n\t"
+        "adox %%rax, %[h]\n\t"
+        "adcx %%rax, %[h]\n\t"
+        : [h] "+&r"(h), [a] "+&r"(a), [r] "+&r"(r), "+c"(blocks)
+        : "d"(b)
+        : "rax", "r10", "r11", "cc", "memory");
+    return h;
+}
+#endif
+
+}  // namespace
+
+void SetFastPathsEnabled(bool enabled) {
+    fastPathsEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+bool FastPathsActive() {
+#if defined(__x86_64__)
+    return fastPathsEnabled.load(std::memory_order_relaxed) && CpuHasMulxAdx();
+#else
+    return false;
+#endif
+}
+
+Word AddMul1Fast(Word* r, const Word* a, size_t n, Word b) {
+    // The words below a multiple of four go through the portable loop first; its carry enters
+    // the blocks as the first high half.
+    const size_t head = n % 4;
+    Word carry = AddMul1Portable(r, a, head, b);
+#if defined(__x86_64__)
+    if (n >= 4) carry = AddMul1Blocks(r + head, a + head, n / 4, b, carry);
+#endif
+    return carry;
+}
+
+}  // namespace sbmath
