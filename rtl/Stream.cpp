@@ -267,7 +267,7 @@ std::string ReadFileBytes(const std::string& fileName) {
     return out;
 }
 
-void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
+void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path target(fileName);
@@ -294,11 +294,15 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
         }
     }
     try {
+        if (mode >= 0) {
+            fs::permissions(tempName, fs::perms(mode) & fs::perms::mask, ec);
+            if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
+        }
         temp->WriteBuffer(bytes);
         temp->Flush();
         temp.reset();
         const fs::perms old = fs::status(target, ec).permissions();
-        if (!ec && old != fs::perms::unknown) fs::permissions(tempName, old, ec);
+        if (mode < 0 && !ec && old != fs::perms::unknown) fs::permissions(tempName, old, ec);
         fs::rename(tempName, target, ec);
         if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
     } catch (...) {

@@ -125,6 +125,8 @@ std::string ReadFileBytes(const std::string& fileName);
 // a mix: the bytes go to a new file in the same folder, reach the disk, and the new file is
 // renamed over the old one. The old file's permissions are kept; a symbolic link is followed
 // so the link stays. Raises rtl::EWriteError naming the file and the system's reason.
-void WriteFileAtomically(const std::string& fileName, std::string_view bytes);
+// A mode (permission bits such as 0600) other than -1 is what the file gets instead, set
+// before any byte is written, for files that hold secrets.
+void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode = -1);
 
 }  // namespace rtl

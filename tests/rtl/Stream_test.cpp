@@ -259,6 +259,14 @@ TEST(WriteFileAtomically, ReplacesKeepsModeFollowsLinksLeavesNoTemporaries) {
     rtl::WriteFileAtomically((dir / "fresh.ini").string(), "");
     EXPECT_TRUE(fs::exists(dir / "fresh.ini"));
 
+    // A mode given replaces the old file's: a file that holds a secret is never readable by
+    // others, not even while it is being written.
+    kwtest::WriteFile(dir / "secret.key", "old");
+    fs::permissions(dir / "secret.key", fs::perms::all);
+    rtl::WriteFileAtomically((dir / "secret.key").string(), "k", 0600);
+    EXPECT_EQ(fs::status(dir / "secret.key").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(kwtest::ReadFile(dir / "secret.key"), "k");
+
     // A folder that does not exist: a clear error and nothing else touched.
     EXPECT_THROW(rtl::WriteFileAtomically((dir / "none" / "x.ini").string(), "z"), rtl::EWriteError);
 
@@ -267,7 +275,8 @@ TEST(WriteFileAtomically, ReplacesKeepsModeFollowsLinksLeavesNoTemporaries) {
     for (const auto& e : fs::directory_iterator(dir.path()))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"cfg.ini", "fresh.ini", "link.ini", "real.ini"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"cfg.ini", "fresh.ini", "link.ini", "real.ini", "secret.key"}));
 }
 
 }  // namespace
