@@ -1,0 +1,54 @@
+// database/SDCommonUpdateSql.h: generated update statements and column origins (part of
+// unit SDCommon).
+//
+// A dataset whose changed rows are written back without hand-written statements needs two
+// things: the origin of each result column (the table and column it comes from), which
+// AnalyseSelectText reads from the SELECT's select list and FROM list, and the statement that
+// re-reads, updates, inserts or deletes one row, which GenerateModifySql builds from the
+// fields' old and new values. The analysis is a light scan, not a parser: it stops at the
+// first "BY" and knows only the words it lists.
+//
+// What must stay true: a generated update or delete always carries a where clause. When no
+// field yields a condition (key mode on a table without index fields, key fields that are all
+// blobs) the generator raises instead of answering a statement that would change or delete
+// every row of the table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "rtl/FieldType.h"
+#include "rtl/StringList.h"
+#include "rtl/Variant.h"
+
+// What GenerateModifySql builds, by the row's update status.
+enum TSDModifyKind : int32_t {
+    mkRefresh = 0,  // re-read one row
+    mkModify = 1,
+    mkInsert = 2,
+    mkDelete = 3,
+};
+
+// One field of the dataset, as the generator sees it.
+struct TSDUpdateField {
+    std::string FieldName;
+    bool IsDataField = true;    // false for calculated and lookup fields, which take no part
+    bool IsBlob = false;        // a blob field (never in a where clause)
+    bool Modified = false;      // the dataset marked the blob modified
+    bool IsIndexField = false;  // part of the table's unique key
+    rtl::Variant OldValue;
+    rtl::Variant NewValue;
+};
+
+// The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
+// for old ones; "" when there is nothing to do (a refresh without condition, a modify in
+// which no field changed). EDatabaseError for a modify or delete without any condition.
+std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const std::string& tableName,
+                              bool quote, const std::vector<TSDUpdateField>& fields,
+                              const rtl::StringList& origins);
+
+// Maps the result columns to their origins (lines column=table.column) and lists the FROM
+// list's tables (lines ALIAS=table, the alias upper-cased). rtl::EAssertionFailed when no
+// column name is given.
+void AnalyseSelectText(const std::string& text, const rtl::StringList& columnNames, rtl::StringList& origins,
+                       rtl::StringList& tables);
