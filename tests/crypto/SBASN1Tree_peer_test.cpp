@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,17 +30,29 @@ std::vector<fs::path> CaBundle() {
     return files;
 }
 
-// "offset d=depth hl=header l=length cons|prim" per element, as asn1parse prints them.
+// "offset d=depth hl=header l=length cons|prim" per element, from lines such as
+// "   13:d=2  hl=2 l=   8 prim:   INTEGER           :5EC3B7A6437FA4E0".
 std::vector<std::string> OpenSSLLayout(const std::string& text) {
-    static const std::regex line(R"(^\s*(\d+):d=(\d+)\s+hl=(\d+)\s+l=\s*(\d+|inf)\s+(cons|prim):)");
     std::vector<std::string> out;
     std::istringstream in(text);
-    std::string l;
-    std::smatch m;
-    while (std::getline(in, l))
-        if (std::regex_search(l, m, line))
-            out.push_back(m[1].str() + " d=" + m[2].str() + " hl=" + m[3].str() + " l=" + m[4].str() + " " +
-                          m[5].str());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string offset, depth, hl, l, kind;
+        if (!std::getline(fields >> std::ws, offset, ':')) continue;
+        fields >> depth >> hl >> l;
+        // The length is right-aligned after "l=", so it may be a separate word.
+        if (l == "l=") {
+            std::string value;
+            fields >> value;
+            l += value;
+        }
+        fields >> kind;
+        if (depth.rfind("d=", 0) != 0 || hl.rfind("hl=", 0) != 0 || l.rfind("l=", 0) != 0) continue;
+        if (kind != "cons:" && kind != "prim:") continue;
+        kind.pop_back();
+        out.push_back(offset + " " + depth + " " + hl + " " + l + " " + kind);
+    }
     return out;
 }
 
