@@ -158,7 +158,10 @@ int64_t TElASN1Parser::ReadElementAt(bool report, int depth) {
     std::vector<uint8_t> content;
     bool skipped = false;
     if (!constructed && contentSize > 0) {
-        if (MaxInMemorySize != 0 && contentSize > MaxInMemorySize && tagNumber != 2) {
+        // Content nobody will see (a silenced element) is skipped rather than copied, so a
+        // tree re-reading nested contents does not copy them once per level.
+        const bool unseen = !(report && ElementEvent) && SkipEvent;
+        if (unseen || (MaxInMemorySize != 0 && contentSize > MaxInMemorySize && tagNumber != 2)) {
             int64_t count = contentSize;
             if (SkipEvent) SkipEvent(this, count);
             if (!SkipEvent || count != contentSize) throw EASN1ReadError("Invalid ASN1 sequence");

@@ -42,7 +42,8 @@ public:
     // headerSize counts every identifier and length octet.
     using THeaderEvent = std::function<void(TElASN1Parser* sender, uint8_t identifier, bool indefinite,
                                             int headerSize, int64_t contentSize)>;
-    // Must skip exactly count bytes and leave count unchanged.
+    // Must skip exactly count bytes and leave count unchanged. When assigned it also receives
+    // the contents of elements that are not reported (their bytes are never needed).
     using TSkipEvent = std::function<void(TElASN1Parser* sender, int64_t& count)>;
 
     // Elements nested deeper than this fail the parse.
