@@ -5,12 +5,19 @@
 // uint8_t types give for free.
 #include "crypto/SBRC4.h"
 
+#include <cstdint>
+
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 
 namespace {
 
 constexpr size_t kMaxKeyBytes = 32;
+
+void CheckKeyLength(std::span<const uint8_t> key, size_t limit) {
+    if (key.empty() || key.size() > limit)
+        throw EEncryptionError(rtl::Format("Invalid key size [%d bits]", int64_t(key.size()) * 8));
+}
 
 }  // namespace
 
@@ -19,6 +26,8 @@ RC4Context::~RC4Context() {
 }
 
 void RC4KeySchedule(std::span<const uint8_t> key, uint8_t (&S)[256]) {
+    // The schedule cycles through the key bytes: an empty key would be read past its end.
+    CheckKeyLength(key, SIZE_MAX);
     for (int n = 0; n < 256; ++n)
         S[n] = uint8_t(n);
     uint8_t j = 0;
@@ -34,8 +43,7 @@ void RC4KeySchedule(std::span<const uint8_t> key, uint8_t (&S)[256]) {
 }
 
 void InitRC4Context(RC4Context& context, std::span<const uint8_t> key) {
-    if (key.empty() || key.size() > kMaxKeyBytes)
-        throw EEncryptionError(rtl::Format("Invalid key size [%d bits]", int64_t(key.size()) * 8));
+    CheckKeyLength(key, kMaxKeyBytes);
     RC4KeySchedule(key, context.S);
     context.i = 0;
     context.j = 0;

@@ -24,7 +24,9 @@ struct RC4Context {
     ~RC4Context();
 };
 
-// The RC4 key-scheduling algorithm into S. Checks nothing: the key must hold at least one byte.
+// The RC4 key-scheduling algorithm into S. Any key length from 1 byte up is used as it is; an
+// empty key (nothing to cycle through) raises EEncryptionError "Invalid key size [0 bits]"
+// and leaves S as it was.
 void RC4KeySchedule(std::span<const uint8_t> key, uint8_t (&S)[256]);
 
 // Keys the context (i = j = 0). A key of 0 or more than 32 bytes raises EEncryptionError

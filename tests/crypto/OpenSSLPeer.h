@@ -17,13 +17,19 @@
 
 namespace kwtest {
 
+// The two providers stay loaded for the whole run and are unloaded at exit (so leak checkers
+// see nothing left behind).
 inline bool OpenSSLLegacyAvailable() {
-    static const bool loaded = [] {
+    struct Providers {
         OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
         OSSL_PROVIDER* deflt = OSSL_PROVIDER_load(nullptr, "default");
-        return legacy != nullptr && deflt != nullptr;
-    }();
-    return loaded;
+        ~Providers() {
+            if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+            if (deflt != nullptr) OSSL_PROVIDER_unload(deflt);
+        }
+    };
+    static const Providers providers;
+    return providers.legacy != nullptr && providers.deflt != nullptr;
 }
 
 // True when libcrypto can fetch the named cipher here.

@@ -76,6 +76,30 @@ TEST(SBRC4, KeyLengthLimits) {
     }
 }
 
+// The bare key schedule takes any length from one byte up, but never reads past an empty key.
+TEST(SBRC4, KeyScheduleAloneRefusesAnEmptyKeyAndTakesLongOnes) {
+    uint8_t S[256];
+    std::memset(S, 0xEE, sizeof S);
+    try {
+        RC4KeySchedule(std::span<const uint8_t>(), S);
+        ADD_FAILURE() << "empty key accepted";
+    } catch (const EEncryptionError& e) {
+        EXPECT_EQ(e.Message(), "Invalid key size [0 bits]");
+    }
+    for (uint8_t b : S)
+        ASSERT_EQ(b, 0xEE) << "S changed by a refused key";
+
+    KW_REQUIRE_PEER(kwtest::OpenSSLHasCipher("RC4"), "OpenSSL legacy provider (RC4)");
+    std::mt19937 rng(2);
+    const auto key = kwtest::RandomBytes(rng, 100);
+    RC4Context ctx;
+    RC4KeySchedule(key, ctx.S);
+    const std::vector<uint8_t> zero(64);
+    std::vector<uint8_t> out(64);
+    EncryptRC4(ctx, zero.data(), out.data(), out.size());
+    EXPECT_EQ(out, kwtest::OpenSSLCrypt("RC4", key, {}, zero, true));
+}
+
 TEST(SBRC4, PiecesGiveTheSameBytesAsOneCallAndDecryptRestores) {
     std::mt19937 rng(11);
     const auto key = kwtest::RandomBytes(rng, 16);
