@@ -123,6 +123,22 @@ TEST(SBASN1Parser, ClearingTheReportFlagSilencesTheNestedElements) {
     EXPECT_EQ(r.events, want);
 }
 
+TEST(SBASN1Parser, SilencedContentsGoToTheSkipEventWhenThereIsOne) {
+    Recorder r(H("30 09 04 03 61 62 63 30 02 05 00"));
+    std::vector<int64_t> skips;
+    r.parser.SkipEvent = [&r, &skips](TElASN1Parser*, int64_t& count) {
+        skips.push_back(count);
+        r.pos += size_t(count);
+    };
+    r.parser.ElementEvent = [](TElASN1Parser*, uint8_t, bool constructed, bool& report, uint8_t, const void*,
+                               int64_t, int, const uint8_t*) {
+        if (constructed) report = false;
+    };
+    EXPECT_EQ(r.parser.ReadElement(true), 11);
+    EXPECT_EQ(skips, std::vector<int64_t>{3});
+    EXPECT_EQ(r.pos, 11u);
+}
+
 TEST(SBASN1Parser, MalformedAndHostileInputsRaiseTheirErrors) {
     struct Case {
         std::string name;
