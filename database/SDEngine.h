@@ -248,6 +248,9 @@ protected:
     virtual TSDDatabase& Self() = 0;
 
     bool streamedConnected_ = false;
+    // Set while a connect or disconnect runs: a dataset that releases the database while it is
+    // being closed must not start a second close inside the first.
+    bool changing_ = false;
     std::vector<TSDDatabaseClient*> clients_;
     // Held across connect and disconnect, the lost-connection handling and the timers'
     // ticks, which run on the timers' threads.

@@ -35,16 +35,27 @@ void TSDCustomDatabase::SetConnected(bool value) {
         return;
     }
     std::lock_guard lock(connectionLock_);
-    if (value == GetConnected()) return;
+    if (changing_ || value == GetConnected()) return;
+    struct Changing {
+        bool& flag;
+        explicit Changing(bool& f) : flag(f) { flag = true; }
+        ~Changing() { flag = false; }
+    };
     if (value) {
         if (BeforeConnect) BeforeConnect(Self());
-        DoConnect();
+        {
+            Changing changing(changing_);
+            DoConnect();
+        }
         SendConnectEvent(true);
         if (AfterConnect) AfterConnect(Self());
     } else {
         if (BeforeDisconnect) BeforeDisconnect(Self());
         SendConnectEvent(false);
-        DoDisconnect();
+        {
+            Changing changing(changing_);
+            DoDisconnect();
+        }
         if (AfterDisconnect) AfterDisconnect(Self());
     }
 }

@@ -72,6 +72,7 @@ bool TSDThreadTimer::WaitStep() {
     plat::Clock& clock = plat::GetClock();
     const bool systemClock = dynamic_cast<plat::SystemClock*>(&clock) != nullptr;
     const uint64_t deadline = clock.Ticks() + kStepMs;
+    ++waits_;
     std::unique_lock lock(mutex_);
     for (;;) {
         if (terminated_) return false;

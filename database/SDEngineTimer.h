@@ -12,8 +12,8 @@
 // moved 500 ms from the step's start; between checks the thread sleeps on a condition
 // variable for the rest of the step (the system clock) or for 2 ms of real time (any other
 // clock, which only moves when someone moves it). Terminate wakes the thread at once.
-// Steps() and Rounds() count finished steps and rounds, so a test can wait until the timer
-// has seen the time it advanced.
+// Waits(), Steps() and Rounds() count begun waits, finished steps and rounds, so a test can
+// advance the clock only while the timer waits and then wait until it has seen the time.
 #pragma once
 
 #include <atomic>
@@ -61,6 +61,8 @@ public:
 
     uint64_t Steps() const { return steps_; }
     uint64_t Rounds() const { return rounds_; }
+    // Waits begun (each after its end time was read from the clock).
+    uint64_t Waits() const { return waits_; }
     // The message of the exception that ended the thread, or "".
     std::string LastError() const;
 
@@ -79,6 +81,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<uint64_t> steps_{0};
     std::atomic<uint64_t> rounds_{0};
+    std::atomic<uint64_t> waits_{0};
     std::atomic<std::thread::id> threadId_{};
     mutable std::mutex mutex_;
     std::condition_variable wake_;
