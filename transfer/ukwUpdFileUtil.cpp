@@ -1,0 +1,378 @@
+// transfer/ukwUpdFileUtil.cpp: the copy from update sites and the file helpers.
+//
+// During one CopieArquivo the destination goes: present -> set aside under its backup name ->
+// written by the transfer -> either the new file stays and the backup is deleted, or the
+// backup is renamed back over whatever the transfer left. Every step reports through
+// UltimoErro with a catalogue text; any exception inside the copy ends it as false with
+// catalogue message 16.
+#include "transfer/ukwUpdFileUtil.h"
+
+#include <cerrno>
+#include <exception>
+#include <mutex>
+
+#include "launcher/base/aCRC32.h"
+#include "launcher/base/ukwFuncoesString.h"
+#include "launcher/base/ukwUpdConstante.h"
+#include "launcher/base/ukwUpdIni.h"
+#include "launcher/base/ukwUpdLog.h"
+#include "launcher/base/ukwUpdTranslator.h"
+#include "launcher/base/ukwUpdUtil.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "rtl/DateTime.h"
+#include "rtl/Exception.h"
+#include "rtl/Stream.h"
+#include "rtl/Text.h"
+
+int32_t TempoLimiteTransferencia = 60000;
+bool UsaProxy = true;
+bool PermiteSSL2 = true;
+
+namespace {
+
+using Trava = std::lock_guard<std::recursive_mutex>;
+
+// The local file of a path text; false when the path names a drive or share without a local
+// folder (such a file cannot exist here).
+bool Local(const std::string& caminho, std::string& local) {
+    try {
+        local = CaminhoLocal(caminho);
+        return true;
+    } catch (const rtl::Exception&) {
+        return false;
+    }
+}
+
+std::string NomeDerivado(std::string_view arquivo, std::string_view prefixo) {
+    const size_t barra = arquivo.find_last_of("\\/");
+    if (barra == std::string_view::npos) return std::string(prefixo) + std::string(arquivo);
+    return std::string(arquivo.substr(0, barra + 1)) + std::string(prefixo) +
+           std::string(arquivo.substr(barra + 1));
+}
+
+// Clears an existing local file's read-only flag; false with the errno of the failure.
+bool LimpeSomenteLeitura(const std::string& local, int& erro) {
+    if (!plat::FileExists(local)) return true;
+    try {
+        if (!plat::IsReadOnly(local)) return true;
+    } catch (const plat::EFileError& e) {
+        erro = e.ErrorCode();
+        return false;
+    }
+    return plat::TrySetReadOnly(local, false, &erro);
+}
+
+// Clears the flag (emptying UltimoErro, as clearing it always did) and deletes the file;
+// false with the errno of the step that failed.
+bool ApagueArquivo(const std::string& caminho, int& erro) {
+    Trava trava(SecaoCriticaArquivos);
+    const std::string local = CaminhoLocal(caminho);
+    UltimoErro.clear();
+    return LimpeSomenteLeitura(local, erro) && plat::TryDeleteFile(local, &erro);
+}
+
+bool ExisteArquivo(const std::string& caminho) {
+    std::string local;
+    return Local(caminho, local) && plat::FileExists(local);
+}
+
+// ---- Protocol transfers ------------------------------------------------------------------------
+//
+// One function per protocol, each the single place where its unit is called. A protocol
+// whose unit is not part of this build leaves the site unavailable: the attempt fails and
+// the last-error text names the protocol.
+
+bool ProtocoloIndisponivel(const std::string& protocolo, const std::string& endereco) {
+    UltimoErro = "O local update \"" + endereco + "\" usa o protocolo " + protocolo +
+                 ", que não está disponível nesta versão do kwLoader.";
+    return false;
+}
+
+bool BaixeArquivoHTTP(const std::string& origem, const std::string& /*destino*/,
+                      const std::string& /*usuario*/, const std::string& /*senha*/) {
+    return ProtocoloIndisponivel(rtl::StartsText("HTTPS:", origem) ? "HTTPS" : "HTTP", origem);
+}
+
+bool TransfiraArquivoFTP(const std::string& origem, const std::string& destino,
+                         const std::string& /*usuario*/, const std::string& /*senha*/) {
+    return ProtocoloIndisponivel("FTP", EhEnderecoFTP(origem) ? origem : destino);
+}
+
+bool BaixeArquivoDDS(const std::string& origem, const std::string& /*site2*/, const std::string& /*site3*/,
+                     const std::string& /*destino*/, const std::string& /*usuario*/,
+                     const std::string& /*senha*/, int32_t /*nuControle*/, bool /*arquivoTemporarioExiste*/,
+                     TkwUpdLog* /*log*/, bool& patchSolicitado) {
+    patchSolicitado = false;
+    return ProtocoloIndisponivel("DDS", origem);
+}
+
+void AplicarPatch(const std::string& /*antigo*/, const std::string& /*novo*/, const std::string& /*patch*/) {
+    // Only the download server asks for a patch, and it is not part of this build.
+    throw rtl::Exception("A aplicação de patch não está disponível nesta versão do kwLoader.");
+}
+
+}  // namespace
+
+// ---- Addresses ------------------------------------------------------------------------------
+
+bool EhEnderecoHTTP(std::string_view e) {
+    return rtl::StartsText("HTTP:", e) || rtl::StartsText("HTTPS:", e);
+}
+
+bool EhEnderecoFTP(std::string_view e) {
+    return rtl::StartsText("FTP:", e) || rtl::StartsText("FTPPASSIVO:", e);
+}
+
+bool EhEnderecoDDS(std::string_view e) {
+    return rtl::StartsText("DDS:", e);
+}
+
+std::string ConvertaHTTPParaFTP(std::string_view endereco) {
+    const size_t esquema = rtl::StartsText("HTTPS:", endereco) ? 8 : 7;
+    std::string resto(endereco.substr(std::min(esquema, endereco.size())));
+    for (char& c : resto)
+        if (c == '/') c = '\\';
+    return "ftp:" + resto;
+}
+
+std::string NomeArquivoBackup(std::string_view arquivo) {
+    return NomeDerivado(arquivo, "_");
+}
+
+std::string NomeArquivoPatch(std::string_view arquivo) {
+    return NomeDerivado(arquivo, "PATCH_");
+}
+
+// ---- File helpers ---------------------------------------------------------------------------
+
+bool RemovaSomenteLeitura(const std::string& caminho) {
+    Trava trava(SecaoCriticaArquivos);
+    UltimoErro.clear();
+    std::string local;
+    try {
+        local = CaminhoLocal(caminho);
+    } catch (const rtl::Exception& e) {
+        UltimoErro = e.Message();
+        return false;
+    }
+    int erro = 0;
+    if (LimpeSomenteLeitura(local, erro)) return true;
+    UltimoErro = DescrevaErroSistema(erro);
+    return false;
+}
+
+void PegueDadosArquivo(const std::string& caminho, std::string& tamanho, std::string& dataHora) {
+    Trava trava(SecaoCriticaArquivos);
+    tamanho.clear();
+    dataHora.clear();
+    std::string local;
+    if (rtl::Trim(caminho).empty() || !Local(caminho, local)) return;
+    // Folders and hidden files are not what a file search finds.
+    if (plat::IsHiddenName(local)) return;
+    int64_t bytes = 0;
+    plat::FileTime hora{};
+    if (!plat::TryFileSize(local, bytes) || !plat::TryFileLastWriteTime(local, hora)) return;
+    // The history has always kept the low 32 bits as a signed number.
+    tamanho = rtl::IntToStr(int32_t(uint32_t(uint64_t(bytes))));
+    dataHora = rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(hora, true));
+}
+
+uint32_t CalculeCRCArquivo(const std::string& caminho) {
+    rtl::FileStream arquivo(CaminhoLocal(caminho), rtl::FileMode::OpenRead);
+    return ComputeStreamCRC32(arquivo);
+}
+
+bool TemCRCInformado(std::string_view crc) {
+    return !(crc.empty() || crc == "0");
+}
+
+bool NaoEhOProprioExecutavel(const std::string& caminho) {
+    std::string local;
+    if (!Local(caminho, local)) return true;
+    return ConvertaParaMaiusculas(local) != ConvertaParaMaiusculas(ObtenhaCaminhoExecutavel());
+}
+
+// ---- Backup, restore, drop ------------------------------------------------------------------
+
+bool FacaBackup(const std::string& arquivo) {
+    if (EhEnderecoFTP(arquivo) || EhEnderecoHTTP(arquivo)) return true;
+    UltimoErro.clear();
+    const std::string backup = NomeArquivoBackup(arquivo);
+    const std::string localArquivo = CaminhoLocal(arquivo);
+    const std::string localBackup = CaminhoLocal(backup);
+    int erro = 0;
+    if (plat::FileExists(localBackup) && !ApagueArquivo(backup, erro)) {
+        UltimoErro = Traduza(10, backup, DescrevaErroSistema(erro));
+        return false;
+    }
+    {
+        Trava trava(SecaoCriticaArquivos);
+        const size_t barra = localArquivo.rfind('/');
+        if (barra != std::string::npos && barra > 0) plat::TryCreateFolders(localArquivo.substr(0, barra));
+    }
+    if (plat::TryRenameFile(localArquivo, localBackup, true, &erro) || erro == ENOENT) return true;
+    UltimoErro = Traduza(13, arquivo, backup, DescrevaErroSistema(erro));
+    return false;
+}
+
+bool RestaureBackup(const std::string& arquivo) {
+    if (EhEnderecoFTP(arquivo)) return true;
+    const std::string backup = NomeArquivoBackup(arquivo);
+    const std::string localArquivo = CaminhoLocal(arquivo);
+    const std::string localBackup = CaminhoLocal(backup);
+    const bool existeArquivo = plat::FileExists(localArquivo);
+    const bool existeBackup = plat::FileExists(localBackup);
+    if (existeArquivo && !existeBackup) return true;  // nothing was set aside: the new file stays
+    bool resultado = true;
+    int erro = 0;
+    if (existeArquivo && !ApagueArquivo(arquivo, erro)) {
+        resultado = false;
+        UltimoErro = Traduza(10, arquivo, DescrevaErroSistema(erro));
+    }
+    if (existeBackup) resultado = plat::TryRenameFile(localBackup, localArquivo, true, &erro);
+    if (!resultado) UltimoErro = Traduza(13, backup, arquivo, DescrevaErroSistema(erro));
+    return resultado;
+}
+
+bool ApagueBackup(const std::string& arquivo) {
+    if (EhEnderecoFTP(arquivo)) return true;
+    UltimoErro.clear();
+    const std::string backup = NomeArquivoBackup(arquivo);
+    if (!plat::FileExists(CaminhoLocal(backup))) return true;
+    int erro = 0;
+    if (ApagueArquivo(backup, erro)) return true;
+    UltimoErro = Traduza(10, backup, DescrevaErroSistema(erro));
+    return false;
+}
+
+// ---- Folder sites ---------------------------------------------------------------------------
+
+bool GarantaPastaDestino(const std::string& destino) {
+    Trava trava(SecaoCriticaArquivos);
+    const std::string local = CaminhoLocal(destino);
+    const size_t barra = local.rfind('/');
+    if (barra == std::string::npos || barra == 0) return true;
+    const std::string pasta = local.substr(0, barra);
+    int erro = 0;
+    if (plat::FolderExists(pasta) || plat::TryCreateFolders(pasta, &erro)) return true;
+    UltimoErro = Traduza(14, pasta, DescrevaErroSistema(erro));
+    return false;
+}
+
+bool CopieArquivoLocal(const std::string& origem, const std::string& destino) {
+    UltimoErro.clear();
+    if (!GarantaPastaDestino(destino)) return false;
+    if (!RemovaSomenteLeitura(origem)) return false;
+    int erro = 0;
+    if (plat::TryCopyFile(CaminhoLocal(origem), CaminhoLocal(destino), plat::CopyOptions{}, &erro))
+        return true;
+    UltimoErro = Traduza(12, origem, destino, DescrevaErroSistema(erro));
+    return false;
+}
+
+// ---- The attempt loop -----------------------------------------------------------------------
+
+bool ExecuteTentativas(const std::string& protocolo, const std::string& origem, TkwUpdLog* log,
+                       const std::function<bool()>& transfira) {
+    const int32_t n = kwUpdIni().MaximoTentativasDownload();
+    const int32_t w = kwUpdIni().TempoEsperaSegundosNovaTentativaDownload();
+    // A negative wait from the settings waits nothing, instead of wrapping into weeks.
+    const int64_t espera = std::min<int64_t>(std::max<int64_t>(w, 0) * 1000, INT32_MAX);
+    int32_t i = 1;
+    do {
+        bool ok = false;
+        try {
+            ok = transfira();
+        } catch (...) {
+            if (i > n) throw;
+        }
+        if (ok) return true;
+        if (log != nullptr)
+            log->AdicioneDetalhe(" - Tentativa (" + rtl::IntToStr(i) + "/" + rtl::IntToStr(n) +
+                                 ") de download por " + protocolo + " de " + origem + " falhou. Aguardando " +
+                                 rtl::IntToStr(w) + " segundos antes de tentar novamente ");
+        ++i;
+        plat::GetClock().Sleep(uint32_t(espera));
+    } while (i <= n);
+    return false;
+}
+
+// ---- CopieArquivo ---------------------------------------------------------------------------
+
+bool CopieArquivo(const std::string& Origem, const std::string& Destino, const std::string& Usuario,
+                  const std::string& Senha, bool UsaBackup, TkwUpdLog* Log, bool& Disponivel2,
+                  bool& Disponivel3, const std::string& Site2, const std::string& Site3, int32_t NuControle) {
+    Trava trava(SecaoCriticaArquivos);
+    bool resultado = false;
+    UltimoErro.clear();
+    bool servidorDownload = false;
+    bool patchSolicitado = false;
+    try {
+        if (rtl::Trim(Origem).empty()) return false;
+        std::string destino = Destino;
+        if (UsaBackup && !FacaBackup(destino)) return false;
+
+        if (EhEnderecoHTTP(Origem)) {
+            resultado = ExecuteTentativas("HTTP", Origem, Log,
+                                          [&] { return BaixeArquivoHTTP(Origem, destino, Usuario, Senha); });
+        } else {
+            bool transferiu = false;
+            if (EhEnderecoHTTP(destino)) {
+                destino = ConvertaHTTPParaFTP(destino);  // an upload: by FTP to the same host
+            } else if (EhEnderecoDDS(Origem)) {
+                const bool temporarioExiste = ExisteArquivo(NomeArquivoBackup(destino));
+                if (Log != nullptr)
+                    Log->AdicioneDetalhe(temporarioExiste ? " - bArqTemporarioExiste: SIM"
+                                                          : " - bArqTemporarioExiste: NÃO");
+                resultado = BaixeArquivoDDS(Origem, Disponivel2 ? Site2 : std::string(),
+                                            Disponivel3 ? Site3 : std::string(), destino, Usuario, Senha,
+                                            NuControle, temporarioExiste, Log, patchSolicitado);
+                servidorDownload = true;
+                transferiu = true;
+            }
+            if (!transferiu) {
+                if (EhEnderecoFTP(Origem) || EhEnderecoFTP(destino))
+                    resultado = ExecuteTentativas("FTP", Origem, Log, [&] {
+                        return TransfiraArquivoFTP(Origem, destino, Usuario, Senha);
+                    });
+                else if (!EhEnderecoDDS(Origem))
+                    resultado = CopieArquivoLocal(Origem, destino);
+            }
+        }
+
+        if (resultado) {
+            if (EhEnderecoDDS(Origem) && patchSolicitado) {
+                const std::string antigo = NomeArquivoBackup(destino);
+                const std::string patch = NomeArquivoPatch(destino);
+                if (Log != nullptr) {
+                    Log->AdicioneDetalhe(" - Aplicando Patch");
+                    Log->AdicioneDetalhe(" - sFilenameOriginal: " + antigo);
+                    Log->AdicioneDetalhe(" - sFilenamePatch: " + patch);
+                }
+                struct ApagaPatch {
+                    const std::string& patch;
+                    TkwUpdLog* log;
+                    ~ApagaPatch() {
+                        if (!ExisteArquivo(patch)) return;
+                        if (log != nullptr) log->AdicioneDetalhe(" - Apagando arquivo de Patch");
+                        int erro = 0;
+                        ApagueArquivo(patch, erro);
+                    }
+                } apaga{patch, Log};
+                plat::TryRenameFile(CaminhoLocal(destino), CaminhoLocal(patch), true);
+                AplicarPatch(antigo, destino, patch);
+                if (Log != nullptr) Log->AdicioneDetalhe(" - Patch Aplicado com Sucesso");
+            }
+            if (UsaBackup && !ApagueBackup(destino)) resultado = false;
+        }
+        if (!resultado) {
+            if (UsaBackup) RestaureBackup(destino);
+            if (servidorDownload) Disponivel2 = false;
+        }
+    } catch (const std::exception& e) {
+        resultado = false;
+        UltimoErro = Traduza(16, std::string(e.what()));
+    }
+    return resultado;
+}
