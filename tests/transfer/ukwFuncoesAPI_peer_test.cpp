@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "rtl/Text.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -46,9 +47,9 @@ TEST(ukwFuncoesAPI, AddressIsOneOfTheMachinesIPv4Addresses) {
     ASSERT_FALSE(ip.empty());
     if (ip == "127.0.0.1") {
         // Only a machine whose every address is a loopback one answers the loopback address.
-        std::string resto = enderecos;
-        for (size_t p = 0; (p = resto.find(' ')) != std::string::npos; resto.erase(0, p + 1))
-            if (p > 0) EXPECT_EQ(resto.compare(0, 4, "127."), 0) << enderecos;
+        for (const std::string& e : rtl::SplitFields(rtl::Trim(enderecos), ' ')) {
+            EXPECT_EQ(e.compare(0, 4, "127."), 0) << enderecos;
+        }
         return;
     }
     EXPECT_NE((" " + enderecos + " ").find(" " + ip + "/"), std::string::npos) << enderecos;
