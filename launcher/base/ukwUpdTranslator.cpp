@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "launcher/base/ukwUpdIni.h"
 #include "launcher/base/ukwUpdUtil.h"
 #include "rtl/IniFile.h"
 
@@ -272,6 +273,10 @@ TkwIdioma gIdioma = TkwIdioma::Portugues;
 
 TkwIdioma LeiaIdioma() {
     try {
+        // At program start the settings reader comes up before the language, and with it a
+        // shipped "_kwCFG.ini" becomes "kwCFG.ini"; keep that order when the language is
+        // asked for first.
+        kwUpdIni();
         const rtl::IniFile ini(CaminhoLocal(ObtenhaDiretorioExecutavel() + "kwCFG.ini"));
         std::string valor = ini.ReadString("Geral", "Lingua", "");
         if (valor.empty()) valor = ini.ReadString("Geral", "Idioma", "");

@@ -122,6 +122,13 @@ TEST(Catalogue, LanguageFromLinguaElseIdioma) {
     }
 }
 
+TEST(Catalogue, AShippedUnderscoreConfigurationGivesTheLanguage) {
+    kwtest::LauncherFolder dir;
+    kwtest::WriteFile(dir / "_kwCFG.ini", "[Geral]\nIdioma=10\n");
+    EXPECT_EQ(IdiomaAtual(), TkwIdioma::Espanhol);
+    EXPECT_TRUE(std::filesystem::exists(dir / "kwCFG.ini"));
+}
+
 TEST(Catalogue, TheLanguageIsReadOnce) {
     kwtest::LauncherFolder dir;
     kwtest::WriteFile(dir / "kwCFG.ini", "[Geral]\nLingua=10\n");
