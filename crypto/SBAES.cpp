@@ -38,13 +38,18 @@ struct Tables {
 
 constexpr Tables MakeTables() {
     Tables t;
+    // Inverses through powers of the generator 3: 3^i has the inverse 3^(255 - i).
+    uint8_t power[255] = {};
+    uint8_t logarithm[256] = {};
+    uint8_t x = 1;
+    for (int i = 0; i < 255; ++i) {
+        power[i] = x;
+        logarithm[x] = uint8_t(i);
+        x = Mul(x, 3);
+    }
     uint8_t inverse[256] = {};
     for (int a = 1; a < 256; ++a)
-        for (int b = 1; b < 256; ++b)
-            if (Mul(uint8_t(a), uint8_t(b)) == 1) {
-                inverse[a] = uint8_t(b);
-                break;
-            }
+        inverse[a] = power[(255 - logarithm[a]) % 255];
     for (int x = 0; x < 256; ++x) {
         const uint8_t b = inverse[x];
         const uint8_t s = uint8_t(b ^ Rotl8(b, 1) ^ Rotl8(b, 2) ^ Rotl8(b, 3) ^ Rotl8(b, 4) ^ 0x63);
