@@ -1,4 +1,4 @@
-// crypto/SBSHA.cpp: SHA-1 (FIPS 180-2), and the run-time choice of the SHA block functions.
+// crypto/SBSHA.cpp: SHA-1 (FIPS 180-2), and the processor check behind the accelerated hash blocks.
 //
 // Whole blocks are hashed straight from the caller's memory; only a partial block is copied
 // into the context. The block function is picked per call: the processor's SHA instructions
@@ -23,35 +23,55 @@ namespace sha_x86 {
 
 namespace {
 
-bool DetectShaExtensions() {
+struct CpuFeatures {
+    bool sha = false;
+    bool avx512vl = false;
+};
+
+CpuFeatures DetectFeatures() {
+    CpuFeatures f;
 #ifdef KW_SHA_X86
     unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
     const bool ssse3 = (c & bit_SSSE3) != 0;
     const bool sse41 = (c & bit_SSE4_1) != 0;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-    const bool sha = (b & bit_SHA) != 0;
-    return ssse3 && sse41 && sha;
-#else
-    return false;
+    const bool osxsave = (c & bit_OSXSAVE) != 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return f;
+    f.sha = ssse3 && sse41 && (b & bit_SHA) != 0;
+    const bool avx512 = (b & bit_AVX512F) != 0 && (b & bit_AVX512VL) != 0 && (b & bit_BMI2) != 0;
+    if (avx512 && osxsave) {
+        // The operating system must save the vector, opmask and upper register state.
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        f.avx512vl = (lo & 0xE6) == 0xE6;
+    }
 #endif
+    return f;
 }
 
-const bool kCpuHasSha = DetectShaExtensions();
+const CpuFeatures kCpu = DetectFeatures();
 std::atomic<bool> gEnabled{true};
 
 }  // namespace
 
 bool CpuHasShaExtensions() {
-    return kCpuHasSha;
+    return kCpu.sha;
+}
+
+bool CpuHasAvx512VL() {
+    return kCpu.avx512vl;
+}
+
+void EnableAcceleration(bool enabled) {
+    gEnabled.store(enabled, std::memory_order_relaxed);
 }
 
 bool ShaExtensionsActive() {
-    return kCpuHasSha && gEnabled.load(std::memory_order_relaxed);
+    return kCpu.sha && gEnabled.load(std::memory_order_relaxed);
 }
 
-void EnableShaExtensions(bool enabled) {
-    gEnabled.store(enabled, std::memory_order_relaxed);
+bool Avx512Active() {
+    return kCpu.avx512vl && gEnabled.load(std::memory_order_relaxed);
 }
 
 }  // namespace sha_x86

@@ -6,11 +6,13 @@
 // first eight primes (SHA-256, SHA-512) or of the ninth to sixteenth (SHA-384, and the low
 // halves of those for SHA-224). They were derived with exact integer roots, not copied.
 //
-// SHA-256 blocks go to the processor's SHA instructions when it has them (SBSHA_x86.cpp);
-// the portable transforms keep a rolling 16-word message schedule on the stack.
+// SHA-256 blocks go to the processor's SHA instructions when it has them (SBSHA_x86.cpp), and
+// SHA-512 blocks to the AVX-512VL schedule (SBSHA512_x86.cpp); the portable transforms,
+// fully unrolled, keep a rolling sixteen-word message schedule on the stack.
 #include "crypto/SBSHA2.h"
 
 #include <cstring>
+#include <utility>
 
 #include "crypto/HashBuffer.h"
 #include "crypto/SBSHA_x86.h"
@@ -70,100 +72,75 @@ constexpr uint64_t IV384[8] = {
     0x67332667FFC00B31ULL, 0x8EB44A8768581511ULL, 0xDB0C2E0D64F98FA7ULL, 0x47B5481DBEFA4FA4ULL,
 };
 
-// One round with the eight working variables renamed rather than moved: the caller rotates
-// the argument list, so after eight rounds every variable is back in its own name.
-#define KW_SHA2_ROUND(a, b, c, d, e, f, g, h, k, w, S0, S1) \
-    do {                                                    \
-        h += S1(e) + (g ^ (e & (f ^ g))) + (k) + (w);       \
-        d += h;                                             \
-        h += S0(a) + ((a & b) | (c & (a | b)));             \
-    } while (0)
+struct Sha256Traits {
+    using Word = uint32_t;
+    static constexpr int kRounds = 64;
+    static constexpr const uint32_t* K = K256;
+    static Word BigS0(Word x) { return rtl::rotr32(x, 2) ^ rtl::rotr32(x, 13) ^ rtl::rotr32(x, 22); }
+    static Word BigS1(Word x) { return rtl::rotr32(x, 6) ^ rtl::rotr32(x, 11) ^ rtl::rotr32(x, 25); }
+    static Word SmallS0(Word x) { return rtl::rotr32(x, 7) ^ rtl::rotr32(x, 18) ^ (x >> 3); }
+    static Word SmallS1(Word x) { return rtl::rotr32(x, 17) ^ rtl::rotr32(x, 19) ^ (x >> 10); }
+    static Word Load(const uint8_t* p) { return rtl::load_be32(p); }
+};
 
-#define KW_SHA2_EIGHT(t, K, W, S0, S1)                             \
-    KW_SHA2_ROUND(a, b, c, d, e, f, g, h, K[t + 0], W[0], S0, S1); \
-    KW_SHA2_ROUND(h, a, b, c, d, e, f, g, K[t + 1], W[1], S0, S1); \
-    KW_SHA2_ROUND(g, h, a, b, c, d, e, f, K[t + 2], W[2], S0, S1); \
-    KW_SHA2_ROUND(f, g, h, a, b, c, d, e, K[t + 3], W[3], S0, S1); \
-    KW_SHA2_ROUND(e, f, g, h, a, b, c, d, K[t + 4], W[4], S0, S1); \
-    KW_SHA2_ROUND(d, e, f, g, h, a, b, c, K[t + 5], W[5], S0, S1); \
-    KW_SHA2_ROUND(c, d, e, f, g, h, a, b, K[t + 6], W[6], S0, S1); \
-    KW_SHA2_ROUND(b, c, d, e, f, g, h, a, K[t + 7], W[7], S0, S1)
+struct Sha512Traits {
+    using Word = uint64_t;
+    static constexpr int kRounds = 80;
+    static constexpr const uint64_t* K = K512;
+    static Word BigS0(Word x) { return rtl::rotr64(x, 28) ^ rtl::rotr64(x, 34) ^ rtl::rotr64(x, 39); }
+    static Word BigS1(Word x) { return rtl::rotr64(x, 14) ^ rtl::rotr64(x, 18) ^ rtl::rotr64(x, 41); }
+    static Word SmallS0(Word x) { return rtl::rotr64(x, 1) ^ rtl::rotr64(x, 8) ^ (x >> 7); }
+    static Word SmallS1(Word x) { return rtl::rotr64(x, 19) ^ rtl::rotr64(x, 61) ^ (x >> 6); }
+    static Word Load(const uint8_t* p) { return rtl::load_be64(p); }
+};
 
-inline uint32_t BigS0_32(uint32_t x) {
-    return rtl::rotr32(x, 2) ^ rtl::rotr32(x, 13) ^ rtl::rotr32(x, 22);
-}
-inline uint32_t BigS1_32(uint32_t x) {
-    return rtl::rotr32(x, 6) ^ rtl::rotr32(x, 11) ^ rtl::rotr32(x, 25);
-}
-inline uint32_t SmallS0_32(uint32_t x) {
-    return rtl::rotr32(x, 7) ^ rtl::rotr32(x, 18) ^ (x >> 3);
-}
-inline uint32_t SmallS1_32(uint32_t x) {
-    return rtl::rotr32(x, 17) ^ rtl::rotr32(x, 19) ^ (x >> 10);
+// Round R. The working variables are renamed rather than moved: the one that was h becomes a,
+// so after eight rounds each is back in its own slot. From round 16 on, the message word is
+// built in the rolling sixteen-word window over the word it replaces:
+// W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]. Maj(a, b, c) is b ^ ((a ^ b) & (b ^ c)),
+// and this round's a ^ b is the next round's b ^ c, carried in bc.
+template <class T, int R>
+[[gnu::always_inline]] inline void Round(typename T::Word (&v)[8], typename T::Word (&W)[16],
+                                         typename T::Word& bc) {
+    using Word = typename T::Word;
+    constexpr int A = R & 7;
+    Word& a = v[(8 - A) & 7];
+    Word& b = v[(9 - A) & 7];
+    Word& d = v[(11 - A) & 7];
+    Word& e = v[(12 - A) & 7];
+    Word& f = v[(13 - A) & 7];
+    Word& g = v[(14 - A) & 7];
+    Word& h = v[(15 - A) & 7];
+    if constexpr (R >= 16)
+        W[R & 15] += T::SmallS1(W[(R - 2) & 15]) + W[(R - 7) & 15] + T::SmallS0(W[(R - 15) & 15]);
+    h += T::K[R] + W[R & 15] + (g ^ (e & (f ^ g))) + T::BigS1(e);
+    d += h;
+    const Word ab = a ^ b;
+    h += T::BigS0(a) + (b ^ (ab & bc));
+    bc = ab;
 }
 
-inline uint64_t BigS0_64(uint64_t x) {
-    return rtl::rotr64(x, 28) ^ rtl::rotr64(x, 34) ^ rtl::rotr64(x, 39);
-}
-inline uint64_t BigS1_64(uint64_t x) {
-    return rtl::rotr64(x, 14) ^ rtl::rotr64(x, 18) ^ rtl::rotr64(x, 41);
-}
-inline uint64_t SmallS0_64(uint64_t x) {
-    return rtl::rotr64(x, 1) ^ rtl::rotr64(x, 8) ^ (x >> 7);
-}
-inline uint64_t SmallS1_64(uint64_t x) {
-    return rtl::rotr64(x, 19) ^ rtl::rotr64(x, 61) ^ (x >> 6);
+template <class T, int... R>
+[[gnu::always_inline]] inline void AllRounds(typename T::Word (&v)[8], typename T::Word (&W)[16],
+                                             std::integer_sequence<int, R...>) {
+    typename T::Word bc = v[1] ^ v[2];
+    (Round<T, R>(v, W, bc), ...);
 }
 
-// The rolling schedule: W[i] for t = 16.. is built over the slot of W[t-16].
-template <class Word, Word (*s0)(Word), Word (*s1)(Word)>
-inline void NextSchedule(Word (&W)[16]) {
+// The portable block transform, every round written out by the template above.
+template <class T>
+void TransformPortable(typename T::Word H[8], const uint8_t* block) {
+    using Word = typename T::Word;
+    Word W[16];
     for (int i = 0; i < 16; ++i)
-        W[i] += s1(W[(i + 14) & 15]) + W[(i + 9) & 15] + s0(W[(i + 1) & 15]);
+        W[i] = T::Load(block + sizeof(Word) * i);
+    Word v[8];
+    for (int i = 0; i < 8; ++i)
+        v[i] = H[i];
+    AllRounds<T>(v, W, std::make_integer_sequence<int, T::kRounds>());
+    for (int i = 0; i < 8; ++i)
+        H[i] += v[i];
 }
-
-void SHA256TransformPortable(uint32_t H[8], const uint8_t* block) {
-    uint32_t W[16];
-    for (int i = 0; i < 16; ++i)
-        W[i] = rtl::load_be32(block + 4 * i);
-    uint32_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
-    for (int t = 0; t < 64; t += 16) {
-        if (t > 0) NextSchedule<uint32_t, SmallS0_32, SmallS1_32>(W);
-        KW_SHA2_EIGHT(t, K256, W, BigS0_32, BigS1_32);
-        KW_SHA2_EIGHT(t + 8, K256, (W + 8), BigS0_32, BigS1_32);
-    }
-    H[0] += a;
-    H[1] += b;
-    H[2] += c;
-    H[3] += d;
-    H[4] += e;
-    H[5] += f;
-    H[6] += g;
-    H[7] += h;
-}
-
-void SHA512TransformPortable(uint64_t H[8], const uint8_t* block) {
-    uint64_t W[16];
-    for (int i = 0; i < 16; ++i)
-        W[i] = rtl::load_be64(block + 8 * i);
-    uint64_t a = H[0], b = H[1], c = H[2], d = H[3], e = H[4], f = H[5], g = H[6], h = H[7];
-    for (int t = 0; t < 80; t += 16) {
-        if (t > 0) NextSchedule<uint64_t, SmallS0_64, SmallS1_64>(W);
-        KW_SHA2_EIGHT(t, K512, W, BigS0_64, BigS1_64);
-        KW_SHA2_EIGHT(t + 8, K512, (W + 8), BigS0_64, BigS1_64);
-    }
-    H[0] += a;
-    H[1] += b;
-    H[2] += c;
-    H[3] += d;
-    H[4] += e;
-    H[5] += f;
-    H[6] += g;
-    H[7] += h;
-}
-
-#undef KW_SHA2_EIGHT
-#undef KW_SHA2_ROUND
 
 void SHA256Blocks(SHA256Context& ctx, const uint8_t* data, size_t blocks) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -173,12 +150,18 @@ void SHA256Blocks(SHA256Context& ctx, const uint8_t* data, size_t blocks) {
     }
 #endif
     for (size_t i = 0; i < blocks; ++i)
-        SHA256TransformPortable(ctx.H, data + 64 * i);
+        TransformPortable<Sha256Traits>(ctx.H, data + 64 * i);
 }
 
 void SHA512Blocks(SHA512Context& ctx, const uint8_t* data, size_t blocks) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (sha_x86::Avx512Active()) {
+        sha_x86::SHA512Blocks(ctx.H, data, blocks);
+        return;
+    }
+#endif
     for (size_t i = 0; i < blocks; ++i)
-        SHA512TransformPortable(ctx.H, data + 128 * i);
+        TransformPortable<Sha512Traits>(ctx.H, data + 128 * i);
 }
 
 void Init256(SHA256Context& ctx, const uint32_t (&iv)[8]) {

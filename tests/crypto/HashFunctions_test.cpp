@@ -1,8 +1,8 @@
 // All eight digests (MD2, MD5, SHA-1, SHA-224/256/384/512, RIPEMD-160) through the same
 // questions: the RFC and published vectors, the million-'a' messages, every message length
 // across the padding boundaries against OpenSSL, a message fed in pieces split at every
-// boundary, null data with length 0, and context copies. Each runs on the SHA-extension path
-// and on the portable path.
+// boundary, null data with length 0, and context copies. Each runs on the accelerated paths and on
+// the portable path.
 #include <gtest/gtest.h>
 
 #include <string>

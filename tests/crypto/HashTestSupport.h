@@ -1,7 +1,7 @@
 // tests/crypto/HashTestSupport.h: what the hash tests share: one table that drives every
 // digest through the same questions, OpenSSL's EVP digests as the peer, a reader for the
 // known-answer files of python3-cryptography-vectors ("Len/Msg/MD" records and the Monte
-// Carlo "Seed/COUNT/MD" layout), and the switch between the SHA-extension and portable paths.
+// Carlo "Seed/COUNT/MD" layout), and the switch between the accelerated and portable paths.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -214,17 +214,21 @@ inline MonteCarlo ReadMonteCarlo(const std::filesystem::path& path) {
     return mc;
 }
 
-// Runs a test body once on the SHA-extension path and once on the portable path.
+// Runs a test body once on the accelerated paths (SHA extensions for SHA-1 and SHA-256,
+// AVX-512VL for SHA-384 and SHA-512, where the processor has them) and once on the portable
+// path.
 enum class Path { Accelerated, Portable };
 
 class BothPaths : public ::testing::TestWithParam<Path> {
 protected:
     void SetUp() override {
-        if (GetParam() == Path::Accelerated && !sha_x86::CpuHasShaExtensions())
-            GTEST_SKIP() << "this processor has no SHA extensions; the portable run covers the vectors";
-        sha_x86::EnableShaExtensions(GetParam() == Path::Accelerated);
+        if (GetParam() == Path::Accelerated && !sha_x86::CpuHasShaExtensions() && !sha_x86::CpuHasAvx512VL())
+            GTEST_SKIP()
+                << "this processor has neither SHA extensions nor AVX-512VL; the portable run covers "
+                   "the vectors";
+        sha_x86::EnableAcceleration(GetParam() == Path::Accelerated);
     }
-    void TearDown() override { sha_x86::EnableShaExtensions(true); }
+    void TearDown() override { sha_x86::EnableAcceleration(true); }
 };
 
 inline std::string PathName(const ::testing::TestParamInfo<Path>& info) {

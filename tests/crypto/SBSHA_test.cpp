@@ -1,6 +1,6 @@
 // SHA-1 and SHA-2 against the NIST CAVP byte-oriented known answers (ShortMsg, LongMsg and
 // the Monte Carlo chains), read in place from python3-cryptography-vectors, on both the
-// SHA-extension path and the portable path; and the processor check against the kernel's
+// accelerated paths and the portable path; and the processor checks against the kernel's
 // own view of the CPU.
 #include <gtest/gtest.h>
 
@@ -81,29 +81,29 @@ TEST_P(SHACavp, MonteCarloChains) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, SHACavp, ::testing::Values(Path::Accelerated, Path::Portable), PathName);
 
-// The run-time check must agree with what the kernel reports, or the fast path would be
-// skipped on processors that have it (or, worse, taken on ones that do not).
-TEST(SHAExtensions, CpuCheckAgreesWithKernel) {
+// The run-time checks must agree with what the kernel reports (it lists only the features
+// it has enabled), or a fast path would be skipped where it exists, or taken where it does
+// not.
+TEST(HashAcceleration, CpuChecksAgreeWithKernel) {
     std::ifstream cpuinfo("/proc/cpuinfo");
     KW_REQUIRE_PEER(cpuinfo.good(), "/proc/cpuinfo");
-    std::string line;
-    bool flagsSeen = false;
-    bool sha = false, ssse3 = false, sse41 = false;
+    std::string line, flags;
     while (std::getline(cpuinfo, line)) {
-        if (line.rfind("flags", 0) != 0) continue;
-        flagsSeen = true;
-        const std::string flags = line + " ";
-        sha = flags.find(" sha_ni ") != std::string::npos;
-        ssse3 = flags.find(" ssse3 ") != std::string::npos;
-        sse41 = flags.find(" sse4_1 ") != std::string::npos;
-        break;
+        if (line.rfind("flags", 0) == 0) {
+            flags = line.substr(line.find(':') + 1) + " ";
+            break;
+        }
     }
-    if (!flagsSeen) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
-    EXPECT_EQ(sha_x86::CpuHasShaExtensions(), sha && ssse3 && sse41);
-    sha_x86::EnableShaExtensions(false);
+    if (flags.empty()) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
+    auto has = [&](const char* f) { return flags.find(std::string(" ") + f + " ") != std::string::npos; };
+    EXPECT_EQ(sha_x86::CpuHasShaExtensions(), has("sha_ni") && has("ssse3") && has("sse4_1"));
+    EXPECT_EQ(sha_x86::CpuHasAvx512VL(), has("avx512f") && has("avx512vl") && has("bmi2"));
+    sha_x86::EnableAcceleration(false);
     EXPECT_FALSE(sha_x86::ShaExtensionsActive());
-    sha_x86::EnableShaExtensions(true);
+    EXPECT_FALSE(sha_x86::Avx512Active());
+    sha_x86::EnableAcceleration(true);
     EXPECT_EQ(sha_x86::ShaExtensionsActive(), sha_x86::CpuHasShaExtensions());
+    EXPECT_EQ(sha_x86::Avx512Active(), sha_x86::CpuHasAvx512VL());
 }
 
 }  // namespace
