@@ -1,0 +1,673 @@
+// launcher/ukwUpdVerificacao.cpp: the verification engine and the executor's self-update.
+//
+// The log lines are the system's own texts, in the order the launcher has always written
+// them: support reads these logs to tell why a workstation was or was not updated.
+#include "launcher/ukwUpdVerificacao.h"
+
+#include <exception>
+
+#include "launcher/base/ukwFuncoesString.h"
+#include "launcher/base/ukwUpdConfig.h"
+#include "launcher/base/ukwUpdConstante.h"
+#include "launcher/base/ukwUpdCriptografia.h"
+#include "launcher/base/ukwUpdIni.h"
+#include "launcher/base/ukwUpdTranslator.h"
+#include "launcher/base/ukwUpdUtil.h"
+#include "launcher/base/ukwUpdVersao.h"
+#include "platform/Files.h"
+#include "rtl/Exception.h"
+#include "rtl/StringList.h"
+#include "rtl/Text.h"
+#include "transfer/ukwFuncoesAPI.h"
+#include "transfer/ukwUpdFileUtil.h"
+
+namespace {
+
+const char* const kIndisponivel =
+    "O servidor de atualização não está disponível. \r\nPor favor espere alguns minutos e tente novamente "
+    "mais "
+    "tarde.";
+
+std::string Aspas(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+bool ExisteArquivo(const std::string& caminho) {
+    return plat::FileExists(CaminhoLocal(caminho));
+}
+
+bool ExistePasta(const std::string& caminho) {
+    return plat::FolderExists(CaminhoLocal(caminho));
+}
+
+std::string ChaveHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao) {
+    std::string chave = sistema;
+    chave += '\x1f';
+    chave += rtl::UpperCase(objeto);
+    chave += '\x1f';
+    chave += rtl::IntToStr(operacao);
+    return chave;
+}
+
+// The name a new executor is copied to before it is checked: hidden, beside the destination.
+std::string NomeTemporario(const std::string& destino) {
+    const size_t barra = destino.find_last_of("\\/");
+    if (barra == std::string::npos) return "." + destino + ".novo";
+    return destino.substr(0, barra + 1) + "." + destino.substr(barra + 1) + ".novo";
+}
+
+// Deletes a file whatever its read-only flag; false when it is still there.
+bool Remova(const std::string& caminho) {
+    const std::string local = CaminhoLocal(caminho);
+    if (!plat::FileExists(local)) return true;
+    plat::TrySetReadOnly(local, false);
+    return plat::TryDeleteFile(local);
+}
+
+// Switches the proxy back on however the self-update ends.
+struct ProxyLigadoAoSair {
+    ~ProxyLigadoAoSair() { UsaProxy = true; }
+};
+
+}  // namespace
+
+// ---- Construction -----------------------------------------------------------------------------
+
+TkwUpdVerificacao::TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, int32_t cdSistema,
+                                     TkwUpdIni* configuracao)
+    : TkwUpdClasseBasica("TkwUpdVerificacao", log, logSecundario, cdSistema), configuracao_(configuracao) {
+    L().AdicioneDetalhe("Criando definição do arquivo de requisitos...");
+    requisitos_ = std::make_unique<TkwUpdDadosRequisitos>();
+    L().AdicioneDetalhe("Arquivos de requisitos definido com sucesso");
+    L().AdicioneDetalhe("Criando definição do arquivo de alterações...");
+    alteracoes_ = std::make_unique<TkwUpdDadosAlteracoes>();
+    L().AdicioneDetalhe("Arquivos de alterações definido com sucesso");
+    L().AdicioneDetalhe("Criando definição do arquivo de histórico...");
+    historico_ = std::make_unique<TkwUpdDadosHistorico>();
+    historico_->OnNomeComputador = [this] { return NomeComputador(); };
+    historico_->OnDadosArquivo = [](const std::string& caminho, std::string& tamanho, std::string& dataHora) {
+        PegueDadosArquivo(caminho, tamanho, dataHora);
+    };
+    L().AdicioneDetalhe("Arquivos de histórico definido com sucesso");
+    L().AdicioneDetalhe("Lendo histórico de atualizações (HST)...");
+    historico_->LoadFromFile(kwUpdConfig().GetArquivoHistorico());
+    L().AdicioneDetalhe(rtl::IntToStr(historico_->RecordCount()) + " registro(s) lido(s)");
+    L().AdicioneDetalhe("Histórico de atualizações lido com sucesso");
+    L().Adicione("FIM - Create");
+}
+
+TkwUpdVerificacao::~TkwUpdVerificacao() {
+    TkwUpdLog& log = L();
+    log.Adicione("INICIO - Destroy...");
+    log.AdicioneDetalhe("Destruindo componentes de dados...");
+    requisitos_.reset();
+    alteracoes_.reset();
+    historico_.reset();
+    log.AdicioneDetalhe("Componentes destruídos com sucesso");
+    log.Adicione("FIM - Destroy...");
+}
+
+TkwUpdLog& TkwUpdVerificacao::L() {
+    if (Log != nullptr) return *Log;
+    if (!logReserva_) logReserva_ = std::make_unique<TkwUpdLog>();
+    return *logReserva_;
+}
+
+const std::string& TkwUpdVerificacao::NomeComputador() {
+    // Looked up once per run: the name does not change while the launcher runs, and a name
+    // lookup per requisite would cost more than the whole comparison.
+    if (!temNomeComputador_) {
+        nomeComputador_ = PegueNomeComputador();
+        temNomeComputador_ = true;
+    }
+    return nomeComputador_;
+}
+
+// ---- The run ------------------------------------------------------------------------------------
+
+bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requisitos, bool checaCRC,
+                                                        bool versionada) {
+    L().Adicione("INICIO - VerifiqueNecessidadeAtualizacao");
+    L().AdicioneDetalhe("Atribuindo os dados dos requisitos...");
+    requisitos_->SetTexto(requisitos);
+    L().AdicioneDetalhe("Dados atribuídos com sucesso.");
+    L().AdicioneDetalhe("INICIO - CompareArquivos...");
+    versao_ = ObtenhaNumeroVersao();
+    if (versao_ < 3300)
+        CompareArquivosAnterior(checaCRC);
+    else
+        CompareArquivos(checaCRC, versionada);
+    L().AdicioneDetalhe("FIM - CompareArquivos");
+    L().AdicioneDetalhe("Verificando a necessidade de atualização...");
+    bool resultado = false;
+    if (alteracoes_->IsEmpty()) {
+        // A change list left by an earlier run stays as it was: the executor is not started.
+        L().AdicioneDetalhe("Não é necessário executar a atualização");
+    } else {
+        L().AdicioneDetalhe("Detectada a necessidade de atualização.");
+        L().AdicioneDetalhe("Salvando as alterações a serem executadas pelo atualizador...");
+        const std::string arquivoAlteracoes = kwUpdConfig().GetArquivoAlteracoes();
+        alteracoes_->SaveToFile(arquivoAlteracoes);
+        L().AdicioneDetalhe("Dados salvos em : " + arquivoAlteracoes);
+        L().AdicioneDetalhe("Salvando requisitos para kwExec...");
+        requisitos_->SaveToFile(kwUpdConfig().GetArquivoRequisitos());
+        L().AdicioneDetalhe("Requisitos salvos com sucesso.");
+        resultado = true;
+    }
+    L().Adicione("FIM - VerifiqueNecessidadeAtualizacao");
+    return resultado;
+}
+
+TkwUpdVerificacao::TRequisito TkwUpdVerificacao::LeiaRequisito(bool atual) {
+    TkwUpdDadosRequisitos& q = *requisitos_;
+    TRequisito r;
+    r.sistema = q.CampoPorNome("cdSistema");
+    r.sequencia = q.CampoPorNome("nuSeqObjeto");
+    r.objeto = q.CampoPorNome("nmObjeto");
+    r.controleTexto = q.CampoPorNome("nuControle");
+    r.controle = rtl::StrToInt(r.controleTexto);
+    // The code is a whole number: 257 is no operation, not operation 1.
+    r.operacao = rtl::StrToInt(q.CampoPorNome("cdTipoOperacao"));
+    const std::string pasta = q.CampoPorNome("nmLocalOrigem");
+    // A site without an address is off whatever its flag says: its path would otherwise be
+    // the bare folder and name, a path relative to wherever the launcher runs.
+    auto caminhoSite = [&](const std::string& endereco) {
+        return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, pasta, r.objeto);
+    };
+    r.origem1 = caminhoSite(q.CampoPorNome("deLocalUpdate"));
+    if (atual) {
+        r.disponivel2 = q.CampoPorNome("flDisponivel2");
+        r.disponivel1 = q.CampoPorNome("flDisponivel1");
+        if (r.disponivel2 == "S") r.origem2 = caminhoSite(q.CampoPorNome("deLocalUpdate2"));
+        r.temDisponivel3 = q.PossuiCampo("flDisponivel3");
+        if (r.temDisponivel3) {
+            r.disponivel3 = q.CampoPorNome("flDisponivel3");
+            if (versao_ >= 4030 && r.disponivel3 == "S")
+                r.origem3 = caminhoSite(q.CampoPorNome("deLocalUpdate3"));
+        }
+    }
+    r.destino = MonteLinhaComando(q.CampoPorNome("nmLocalDestino"), r.objeto);
+    r.usuario = q.CampoPorNome("deUsuario");
+    r.senha = q.CampoPorNome("deSenha");
+    r.crc = q.CampoPorNome("nuCRC");
+    return r;
+}
+
+void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
+    L().Adicione("INICIO - CompareArquivos....");
+    L().AdicioneDetalhe("Iniciando a verificação de versão...");
+    requisitos_->First();
+    while (!requisitos_->Eof()) {
+        TRequisito r = LeiaRequisito(true);
+        L().Adicione("");
+        L().AdicioneItem("Verificando a situação de " + Aspas(r.objeto) + "...");
+        bool acao = false;
+        switch (r.operacao) {
+            case 1:
+            case 5: {
+                if (AtualizeExecutor(r, checaCRC, versionada)) break;
+                const bool exato = r.operacao == 1;
+                r.operacao = 1;  // recorded and listed as an update
+                if (!ExisteArquivo(r.destino)) {
+                    L().AdicioneDetalhe(r.destino + " não foi encontrado.");
+                    acao = true;
+                } else {
+                    acao = !ConfiraHistorico(r, exato, checaCRC);
+                }
+                if (acao) L().AdicioneDetalhe("Ação : Atualizar");
+                break;
+            }
+            case 2:
+                acao = !ConfiraHistorico(r, true, checaCRC);
+                if (acao) L().AdicioneDetalhe("Ação : Executar");
+                break;
+            case 3:
+                if (!ConfiraHistorico(r, false, checaCRC)) {
+                    acao = ExisteArquivo(r.destino);
+                    L().AdicioneDetalhe(acao ? "Ação : Remover"
+                                             : "Ação : Remover (Arquivo " + r.destino + " não existe)");
+                }
+                break;
+            case 4:
+                if (!ConfiraHistorico(r, false, checaCRC)) {
+                    acao = ExistePasta(r.destino);
+                    L().AdicioneDetalhe(acao ? "Ação : Remover Dir"
+                                             : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
+                }
+                break;
+            case 6:
+            case 7:
+            case 8: {
+                acao = !ConfiraHistorico(r, true, checaCRC);
+                static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
+                                                     "Ação : Registar DLL"};
+                if (acao) L().AdicioneDetalhe(linhas[r.operacao - 6]);
+                break;
+            }
+            case 9:
+                acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
+                if (acao) L().AdicioneDetalhe("Ação : Copiar e descompactar");
+                break;
+            case 10:
+                acao = !ConfiraHistorico(r, false, checaCRC);
+                if (acao) L().AdicioneDetalhe("Ação : Aplicar patch de correção");
+                break;
+            default:
+                break;  // 0 and codes outside 0..10: nothing to do
+        }
+        if (acao) {
+            // A site whose path is empty is off, whatever its flag says.
+            const std::string f1 = r.origem1.empty()       ? "N"
+                                   : r.disponivel1.empty() ? "S"
+                                                           : rtl::UpperCase(r.disponivel1);
+            const std::string f2 = r.origem2.empty() ? "N" : rtl::UpperCase(r.disponivel2);
+            const std::string f3 = r.origem3.empty() ? "N" : rtl::UpperCase(r.disponivel3);
+            if (f1 != "S" && f2 != "S" && f3 != "S") throw EkwLocalUpdateIndisponivel(kIndisponivel, L());
+            InsiraAlteracao(r, f1, f2, f3);
+        }
+        requisitos_->Next();
+        L().AdicioneDetalhe("FIM - Verificando requisito");
+    }
+    L().AdicioneDetalhe("Fim da verificação");
+    L().Adicione("FIM - CompareArquivos");
+}
+
+void TkwUpdVerificacao::CompareArquivosAnterior(bool checaCRC) {
+    L().Adicione("INICIO - CompareArquivos....");
+    L().AdicioneDetalhe("Iniciando a verificação de versão...");
+    requisitos_->First();
+    while (!requisitos_->Eof()) {
+        TRequisito r = LeiaRequisito(false);
+        L().Adicione("");
+        L().AdicioneItem("Verificando a situação de " + Aspas(r.objeto) + "...");
+        bool acao = false;
+        switch (r.operacao) {
+            case 1:
+            case 5: {
+                if (AtualizeExecutor(r, checaCRC, false)) break;
+                const bool exato = r.operacao == 1;
+                r.operacao = 1;
+                if (!ExisteArquivo(r.destino)) {
+                    L().AdicioneDetalhe(r.destino + " não foi encontrado.");
+                    acao = true;
+                } else {
+                    acao = !ConfiraHistorico(r, exato, checaCRC);
+                }
+                if (acao) L().AdicioneDetalhe("Ação : Atualizar");
+                break;
+            }
+            case 2:
+                acao = !ConfiraHistorico(r, true, checaCRC);
+                if (acao) L().AdicioneDetalhe("Ação : Executar");
+                break;
+            case 3:
+                // This form removes whatever exists, without asking the history.
+                acao = ExisteArquivo(r.destino);
+                L().AdicioneDetalhe(acao ? "Ação : Remover"
+                                         : "Ação : Remover (Arquivo " + r.destino + " não existe)");
+                break;
+            case 4:
+                acao = ExistePasta(r.destino);
+                L().AdicioneDetalhe(acao ? "Ação : Remover Dir"
+                                         : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
+                break;
+            case 6:
+            case 7:
+            case 8: {
+                acao = !ConfiraHistorico(r, true, checaCRC);
+                static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
+                                                     "Ação : Registar DLL"};
+                if (acao) L().AdicioneDetalhe(linhas[r.operacao - 6]);
+                break;
+            }
+            case 9:
+                acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
+                if (acao) L().AdicioneDetalhe("Ação : Copiar e descompactar");
+                break;
+            case 10:
+                acao = !ConfiraHistorico(r, false, checaCRC);
+                if (acao) L().AdicioneDetalhe("Ação : Aplicar patch de correção");
+                break;
+            default:
+                break;
+        }
+        if (acao) InsiraAlteracao(r, "", "", "");
+        requisitos_->Next();
+        L().AdicioneDetalhe("FIM - Verificando requisito");
+    }
+    L().AdicioneDetalhe("Fim da verificação");
+    L().Adicione("FIM - CompareArquivos");
+}
+
+// ---- History --------------------------------------------------------------------------------
+
+int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
+                                        int32_t operacao) {
+    TkwUpdDadosHistorico& h = *historico_;
+    if (versaoIndice_ != h.Versao()) {
+        // The first record of each key decides, as a scan from the top would find it.
+        indiceHistorico_.clear();
+        indiceHistorico_.reserve(size_t(h.RecordCount()));
+        h.First();
+        while (!h.Eof()) {
+            int32_t controle = 0;
+            int32_t op = 0;
+            const std::string textoControle = h.CampoPorNome("nuControle");
+            const std::string textoOperacao = h.CampoPorNome("cdTipoOperacao");
+            if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
+                indiceHistorico_.emplace(
+                    ChaveHistorico(h.CampoPorNome("cdSistema"), h.CampoPorNome("nmObjeto"), op), h.Cursor());
+            } else {
+                // One damaged line must not stop every later run: it is left out and named.
+                L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
+                                 " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +
+                                 " e cdTipoOperacao " + Aspas(textoOperacao) +
+                                 " devem ser números inteiros.");
+            }
+            h.Next();
+        }
+        versaoIndice_ = h.Versao();
+    }
+    const auto it = indiceHistorico_.find(ChaveHistorico(sistema, objeto, operacao));
+    return it == indiceHistorico_.end() ? -1 : it->second;
+}
+
+bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC) {
+    const std::string estacao = rtl::UpperCase(NomeComputador());
+    const int registro = ProcureHistorico(r.sistema, r.objeto, r.operacao);
+    if (registro < 0) {
+        L().AdicioneDetalhe("Objeto não existente no histórico (HST)");
+        return false;
+    }
+    TkwUpdDadosHistorico& h = *historico_;
+    h.MoveTo(registro);
+    bool ok = CompareNroControle(exato, r.controle, rtl::StrToInt(h.CampoPorNome("nuControle")));
+    if (ok) ok = CompareNomeComputador(estacao, rtl::UpperCase(h.CampoPorNome("nmComputador")));
+    if (ok && (r.operacao == 1 || r.operacao == 5)) {
+        if (checaCRC) {
+            ok = CompareCRC(r.destino, r.crc);
+        } else if (!r.crc.empty()) {
+            const std::string tamanho = h.CampoPorNome("tmArquivo");
+            const std::string dataHora = h.CampoPorNome("dtHrArquivo");
+            if (!tamanho.empty() && !dataHora.empty()) {
+                ok = CompareTamanhoData(r.destino, tamanho, dataHora);
+            } else {
+                L().AdicioneDetalhe("Arquivo sem \"Tamanho\" e \"Data e hora\".");
+                L().AdicioneDetalhe("Pegando dados do arquivo...");
+                std::string t;
+                std::string d;
+                PegueDadosArquivo(r.destino, t, d);
+                L().AdicioneDetalhe("Tamanho : " + Aspas(t) + " / Data e hora : \"" + d);
+                L().AdicioneDetalhe("Gravando dados do arquivo no HST...");
+                h.LimpeRegistro();
+                h.AtribuaCampo("tmArquivo", t);
+                h.AtribuaCampo("dtHrArquivo", d);
+                h.Post();
+                versaoIndice_ = h.Versao();  // the record's key is unchanged: the index holds
+                h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
+                L().AdicioneDetalhe("Dados gravados com sucesso.");
+                ok = true;
+            }
+        }
+    }
+    L().AdicioneDetalhe(ok ? "Objeto já atualizado" : "Objeto desatualizado");
+    return ok;
+}
+
+bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_t local) {
+    L().AdicioneDetalhe("Verificando \"NroControle\" requerido e local...");
+    L().AdicioneDetalhe("Nro controle requerido / local: " + Aspas(rtl::IntToStr(requerido)) + " / " +
+                        Aspas(rtl::IntToStr(local)));
+    L().AdicioneDetalhe("Pode fazer downgrade: " + Aspas(std::string(NomeBooleano(exato))));
+    // Exact: a higher installed number is out of date too, so the executor installs the lower.
+    const bool ok = exato ? local == requerido : local >= requerido;
+    L().AdicioneDetalhe(ok ? "NrosControle iguais" : "NrosControle diferentes");
+    return ok;
+}
+
+bool TkwUpdVerificacao::CompareNomeComputador(const std::string& estacao, const std::string& gravado) {
+    L().AdicioneDetalhe("Verificando \"Nome do computador\" requerido e local...");
+    L().AdicioneDetalhe("Nome do computador requerido / local: " + Aspas(estacao) + " / \"" + gravado);
+    const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) ||
+                    rtl::UpperCase(estacao) == rtl::UpperCase(gravado);
+    L().AdicioneDetalhe(ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
+    return ok;
+}
+
+bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string& requerido) {
+    if (!NaoEhOProprioExecutavel(caminho)) return true;
+    L().AdicioneDetalhe("Verificando \"CRC\" requerido e local...");
+    if (!TemCRCInformado(requerido)) return true;
+    L().AdicioneDetalhe("Pegando CRC local...");
+    const int32_t local = int32_t(CalculeCRCArquivo(caminho));
+    L().AdicioneDetalhe("CRC pego com sucesso.");
+    L().AdicioneDetalhe("CRC requerido / local : " + Aspas(requerido) + " / \"" + rtl::IntToStr(local));
+    const bool ok = local == rtl::StrToInt(requerido);
+    L().AdicioneDetalhe(ok ? "CRCs iguais." : "CRCs diferentes.");
+    return ok;
+}
+
+bool TkwUpdVerificacao::CompareTamanhoData(const std::string& caminho, const std::string& tamanho,
+                                           const std::string& dataHora) {
+    L().AdicioneDetalhe("Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
+    L().AdicioneDetalhe("Pegando dados do arquivo local...");
+    std::string t;
+    std::string d;
+    PegueDadosArquivo(caminho, t, d);
+    L().AdicioneDetalhe("Dados pegos com sucesso.");
+    L().AdicioneDetalhe("Tamanho requerido / local: " + Aspas(tamanho) + " / " + Aspas(t));
+    L().AdicioneDetalhe("Data e hora requerido / local: " + Aspas(dataHora) + " / " + Aspas(d));
+    const bool ok = tamanho == t && dataHora == d;
+    L().AdicioneDetalhe(ok ? "Dados dos arquivos iguais." : "Dados dos arquivos diferentes.");
+    return ok;
+}
+
+bool TkwUpdVerificacao::ArquivoDescompactadoAusente(const std::string& destino) {
+    // a.dll.zip holds a.dll: the unpacked file must be in the launcher's folder.
+    const size_t barra = destino.find_last_of("\\/");
+    const std::string nome = barra == std::string::npos ? destino : destino.substr(barra + 1);
+    const std::string desempacotado = nome.size() > 4 ? nome.substr(0, nome.size() - 4) : std::string();
+    if (desempacotado.find('.') == std::string::npos) return false;
+    return !ExisteArquivo(ObtenhaDiretorioExecutavel() + desempacotado);
+}
+
+void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
+                                        const std::string& f3) {
+    L().AdicioneDetalhe("Inserindo no cache...");
+    TkwUpdDadosAlteracoes& a = *alteracoes_;
+    a.Append();
+    auto atribua = [&](const char* campo, const std::string& valor) {
+        if (a.PossuiCampo(campo)) a.AtribuaCampo(campo, valor);
+    };
+    atribua("cdSistema", r.sistema);
+    atribua("nuSeqObjeto", r.sequencia);
+    atribua("nmObjeto", r.objeto);
+    atribua("nmLocalDestino", r.destino);
+    atribua("nmLocalOrigem", r.origem1);
+    atribua("nmLocalOrigem2", r.origem2);
+    atribua("nmLocalOrigem3", r.origem3);
+    atribua("flDisponivel1", f1);
+    atribua("flDisponivel2", f2);
+    atribua("flDisponivel3", f3);
+    atribua("nuControle", r.controleTexto);
+    atribua("deUsuario", r.usuario);
+    atribua("deSenha", r.senha);  // still scrambled
+    atribua("cdTipoOperacao", rtl::IntToStr(r.operacao));
+    a.Post();
+    L().AdicioneDetalhe("Inserção OK");
+}
+
+// ---- The executor's self-update -----------------------------------------------------------------
+
+bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada) {
+    if (rtl::UpperCase(r.objeto) != rtl::UpperCase(kwUpdConfig().GetNomeExecutor())) return false;
+    // A missing executor is copied without asking the history or reading any checksum.
+    if (ExisteArquivo(r.destino) && ConfiraHistorico(r, true, checaCRC) && CompareCRC(r.destino, r.crc))
+        return true;
+    L().AdicioneDetalhe(kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...");
+
+    if (versao_ < 3300) {
+        if (r.origem1.empty())
+            throw rtl::Exception(
+                "Não foi possível tentar a atualização no local update principal, pois ele não está "
+                "configurado");
+        CopieExecutor(r, r.origem1, "", "");
+        return true;
+    }
+
+    ProxyLigadoAoSair proxy;
+    auto versao = [&](const std::string& origem) {
+        return versionada ? origem + "_" + rtl::IntToStr(r.controle) : origem;
+    };
+    const bool site2Desligado = r.disponivel2 == "N" || r.origem2.empty();
+    const bool site3Desligado = !r.temDisponivel3 || r.disponivel3 == "N" || r.origem3.empty();
+    std::string mensagem;
+    try {
+        if (r.disponivel1 == "N")
+            throw rtl::Exception(
+                "Não foi possível tentar a atualização no local update principal, pois está configurado para "
+                "fldisponivel1 = N");
+        if (r.origem1.empty())
+            throw rtl::Exception(
+                "Não foi possível tentar a atualização no local update principal, pois ele não está "
+                "configurado");
+        UsaProxy = true;
+        CopieExecutor(r, versao(r.origem1), r.origem2, r.origem3);
+    } catch (const std::exception& primeira) {
+        const std::string texto1 = primeira.what();
+        L().Adicione(texto1);
+        if (InterpreteErroFTP(texto1, "primeiro", mensagem) && site2Desligado && site3Desligado) {
+            mensagem += "\rO segundo local update não está disponível.";
+            if (r.temDisponivel3) mensagem += "\rO terceiro local update não está disponível.";
+            throw rtl::Exception(mensagem);
+        }
+        if (r.disponivel2 == "N")
+            throw rtl::Exception(
+                "Não foi possível tentar a atualização no segundo local update, pois está configurado para "
+                "fldisponivel2 = N");
+        if (r.origem2.empty())
+            throw rtl::Exception(
+                "Não foi possível tentar a atualização no segundo local update, pois ele não está "
+                "configurado");
+        try {
+            UsaProxy = false;
+            CopieExecutor(r, versao(r.origem2), "", r.origem3);
+            UsaProxy = true;
+        } catch (const std::exception& segunda) {
+            UsaProxy = true;
+            const std::string texto2 = segunda.what();
+            L().Adicione(texto2);
+            if (InterpreteErroFTP(texto2, "segundo", mensagem) && site3Desligado)
+                throw rtl::Exception(mensagem + "\rO terceiro local update não está disponível.");
+            if (!r.temDisponivel3 || r.disponivel3 == "N") {
+                L().Adicione(
+                    "Não foi possível tentar a atualização no terceiro local update, pois está configurado "
+                    "para "
+                    "fldisponivel3 = N");
+                throw;
+            }
+            if (r.origem3.empty()) {
+                L().Adicione(
+                    "Não foi possível tentar a atualização no terceiro local update, pois ele não está "
+                    "configurado");
+                throw;
+            }
+            try {
+                UsaProxy = false;
+                CopieExecutor(r, versao(r.origem3), "", r.origem3);
+                UsaProxy = true;
+            } catch (const std::exception& terceira) {
+                UsaProxy = true;
+                const std::string texto3 = terceira.what();
+                if (InterpreteErroFTP(texto3, "terceiro", mensagem)) throw rtl::Exception(mensagem);
+                throw rtl::Exception(texto3);
+            }
+        }
+    }
+    return true;
+}
+
+void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& origem,
+                                      const std::string& site2, const std::string& site3) {
+    TkwUpdLog& log = L();
+    log.AdicioneDetalhe("Atualizando kwExec...");
+    const std::string senha = rtl::Trim(r.senha).empty() ? r.senha : Descriptografe(r.senha);
+    log.AdicioneDetalhe("Atualizar " + r.objeto + "...");
+    log.AdicioneDetalhe(" - De : " + origem);
+    log.AdicioneDetalhe(" - Para : " + r.destino);
+
+    // The new executor is fetched under a temporary name and checked there; only a whole,
+    // checked file replaces the old one (by a rename, so there is no moment without an
+    // executor), and only then is the copy recorded. Any failure leaves the old executor and
+    // the history as they were.
+    const std::string temporario = NomeTemporario(r.destino);
+    Remova(temporario);
+    bool disponivel2 = !site2.empty();
+    bool disponivel3 = !site3.empty();
+    if (!CopieArquivo(origem, temporario, r.usuario, senha, false, &log, disponivel2, disponivel3, site2,
+                      site3, -999)) {
+        const std::string motivo = UltimoErro;
+        Remova(temporario);
+        throw TkwUpdException(Traduza(32, r.objeto, motivo), log);
+    }
+
+    const std::string destino = CaminhoLocal(r.destino);
+    const std::string backup = CaminhoLocal(NomeArquivoBackup(r.destino));
+    const std::string historicoAntes = historico_->GetTexto();
+    bool temBackup = false;
+    bool instalado = false;
+    try {
+        VerifiqueIntegridade(r.destino, r.crc, temporario);
+        // The old executor is kept as its backup until the copy is recorded.
+        Remova(NomeArquivoBackup(r.destino));
+        if (plat::FileExists(destino)) {
+            plat::CopyFile(destino, backup);
+            temBackup = true;
+            plat::TrySetReadOnly(destino, false);
+        }
+        int erro = 0;
+        if (!plat::TryRenameFile(CaminhoLocal(temporario), destino, true, &erro))
+            throw TkwUpdException(
+                Traduza(32, r.objeto, Traduza(13, temporario, r.destino, DescrevaErroSistema(erro))), log);
+        instalado = true;
+        historico_->RegistreHistorico(rtl::IntToStr(CdSistema), r.objeto, r.controleTexto, r.operacao,
+                                      r.destino, &log);
+        historico_->SaveToFile(kwUpdConfig().GetArquivoHistorico());
+    } catch (...) {
+        Remova(temporario);
+        if (instalado) {
+            historico_->SetTexto(historicoAntes);
+            if (temBackup) plat::TryRenameFile(backup, destino, true);
+        } else if (temBackup) {
+            Remova(NomeArquivoBackup(r.destino));
+        }
+        throw;
+    }
+    if (temBackup && !Remova(NomeArquivoBackup(r.destino)))
+        log.AdicioneDetalhe("Não foi possível apagar a cópia de segurança " + Aspas(backup) + ".");
+    log.AdicioneDetalhe(" - Atualização OK");
+    log.AdicioneDetalhe("Atualização do kwExec OK");
+}
+
+void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+                                             const std::string& lido) {
+    if (!TemCRCInformado(requerido)) return;
+    L().AdicioneDetalhe("Verificando integridade do arquivo " + Aspas(caminho) + "...");
+    if (ExisteArquivo(lido) && CompareCRC(lido, requerido)) {
+        L().AdicioneDetalhe("Integridade OK.");
+        return;
+    }
+    L().AdicioneDetalhe("ERRO: Arquivo NÃO está íntegro.");
+    throw rtl::Exception(Traduza(33, caminho));
+}
+
+bool TkwUpdVerificacao::InterpreteErroFTP(const std::string& texto, const std::string& ordinal,
+                                          std::string& mensagem) {
+    rtl::StringList linhas;
+    linhas.SetText(rtl::StringReplace(texto, ":", "="));
+    const std::string classe = linhas.Values("ExceptionClass");
+    if (classe.empty()) return false;
+    mensagem = "Não foi possível tentar a atualização no " + ordinal + " local update. " +
+               "Retorno do FTP: " + rtl::Trim(linhas.Values("Mensagem original do servidor"));
+    return true;
+}

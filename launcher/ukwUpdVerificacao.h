@@ -1,0 +1,113 @@
+// launcher/ukwUpdVerificacao.h: the verification engine: decides, requisite by requisite,
+// what the update executor must do on this workstation, and refreshes the executor itself.
+//
+// Every requisite is compared with the update history "kwExec.hst" (the first record of the
+// same system, object and operation decides) and with the workstation's files:
+//
+//   operation                      history rule   an action when
+//   1 update when different        exact          file missing, or history/file check fails
+//   5 update when older            at least       same (recorded and listed as operation 1)
+//   2, 6, 7, 8                     exact          history check fails
+//   3 remove file / 4 remove dir   at least       history check fails and the file/folder exists
+//   9 copy and unpack              exact          history check fails, or the unpacked file
+//                                                 is missing from the launcher's folder
+//   10 apply patch                 at least       history check fails
+//   0, or outside 0..10            -              never
+//
+// For a copied file whose requisite gives a checksum, the file itself is compared too: its
+// size and time against the history's (the record is completed when it has none), or with
+// "/check" its CRC-32 against the requisite's. The requisite of the executor "kwExec.exe"
+// never becomes a change: when the installed executor is stale it is copied at once from the
+// first update site that works, checked, and recorded in the history.
+//
+// Each action appends a change-list record; when there is at least one, the change list
+// "kwVerify.lcm" and the requisites file "kwExec.req" are saved and the answer is true. Every
+// step is logged in the launcher log. The history is looked up through an index over its
+// records (rebuilt whenever the history changes), so a long history costs no scan per
+// requisite; a history record with a field that is not a number is skipped with an error line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "launcher/base/ukwUpdDBFlatFile.h"
+#include "launcher/base/ukwUpdLog.h"
+
+class TkwUpdIni;
+
+class TkwUpdVerificacao : public TkwUpdClasseBasica {
+public:
+    // Creates the three data sets (layouts by the launcher's version) and loads the history.
+    // The log must be given; the configuration may be absent (the computer names are then
+    // always compared).
+    TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, int32_t cdSistema, TkwUpdIni* configuracao);
+    ~TkwUpdVerificacao() override;
+
+    // True when the update executor must run (the change list and requisites file are then
+    // saved). checaCRC: the "/check" switch; versionada: the server's versioned-update flag.
+    bool VerifiqueNecessidadeAtualizacao(const std::string& requisitos, bool checaCRC, bool versionada);
+
+    TkwUpdDadosRequisitos& Requisitos() { return *requisitos_; }
+    TkwUpdDadosHistorico& Historico() { return *historico_; }
+    TkwUpdDadosAlteracoes& Alteracoes() { return *alteracoes_; }
+
+    // True with the message "Não foi possível tentar a atualização no <ordinal> local update.
+    // Retorno do FTP: <server text>" when the failure text is an FTP transfer's (it carries an
+    // "ExceptionClass" line); false, message untouched, otherwise.
+    static bool InterpreteErroFTP(const std::string& texto, const std::string& ordinal,
+                                  std::string& mensagem);
+
+private:
+    // The values one requisite is compared by.
+    struct TRequisito {
+        std::string sistema;
+        std::string sequencia;
+        std::string objeto;
+        std::string controleTexto;
+        int32_t controle = 0;
+        int32_t operacao = 0;
+        std::string destino;
+        std::string origem1, origem2, origem3;  // empty: that site is off
+        std::string usuario, senha, crc;
+        std::string disponivel1, disponivel2, disponivel3;  // the raw flags
+        bool temDisponivel3 = false;
+    };
+
+    TkwUpdLog& L();
+    TRequisito LeiaRequisito(bool atual);
+    void CompareArquivos(bool checaCRC, bool versionada);
+    void CompareArquivosAnterior(bool checaCRC);
+    bool ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC);
+    bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
+    bool CompareNomeComputador(const std::string& estacao, const std::string& gravado);
+    bool CompareCRC(const std::string& caminho, const std::string& requerido);
+    bool CompareTamanhoData(const std::string& caminho, const std::string& tamanho,
+                            const std::string& dataHora);
+    bool ArquivoDescompactadoAusente(const std::string& destino);
+    void InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
+                         const std::string& f3);
+
+    bool AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada);
+    void CopieExecutor(const TRequisito& r, const std::string& origem, const std::string& site2,
+                       const std::string& site3);
+    void VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+                              const std::string& lido);
+
+    // The history record of (system, object, operation), or -1.
+    int ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao);
+    const std::string& NomeComputador();
+
+    TkwUpdIni* configuracao_;
+    std::unique_ptr<TkwUpdDadosRequisitos> requisitos_;
+    std::unique_ptr<TkwUpdDadosHistorico> historico_;
+    std::unique_ptr<TkwUpdDadosAlteracoes> alteracoes_;
+    std::unique_ptr<TkwUpdLog> logReserva_;
+
+    int32_t versao_ = 0;
+    bool temNomeComputador_ = false;
+    std::string nomeComputador_;
+    std::unordered_map<std::string, int> indiceHistorico_;
+    uint64_t versaoIndice_ = UINT64_MAX;
+};
