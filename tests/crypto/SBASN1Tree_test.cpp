@@ -89,6 +89,8 @@ TEST(SBASN1Tree, OffsetsCountFromTheOutermostBufferAtEveryDepth) {
         // The header size counts every identifier octet of a high tag number.
         {"30 07 5F 82 2C 01 07 05 00", "0/2/9 30\n  2/4/5 5F\n  7/2/2 05\n"},
         {"04 82 01 00" /* followed by 256 bytes below */, "0/4/260 04\n"},
+        // Only a universal BIT STRING has an unused-bits octet; a primitive [3] is laid out plainly.
+        {"30 07 83 01 AA 03 02 00 BB", "0/2/9 30\n  2/2/3 83\n  5/2/4 03\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
@@ -120,6 +122,8 @@ TEST(SBASN1Tree, SavesBackTheBytesItLoaded) {
         "BF 1F 03 02 01 05",
         "1F 81 80 00 00",
         "7F 81 FF FF FF FF FF FF FF FF 7F 00",
+        // Universal tag 2 written in the long form is still an INTEGER: its bytes keep their order.
+        "1F 02 02 01 02",
         // Several top-level elements.
         "02 01 01 02 01 02 05 00",
         "A0 80 A1 80 80 01 FF 00 00 00 00",
