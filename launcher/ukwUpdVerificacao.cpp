@@ -64,6 +64,10 @@ bool Remova(const std::string& caminho) {
     return plat::TryDeleteFile(local);
 }
 
+// A copy whose checksum is wrong ends the run at once, whichever site served it: the sites
+// hold the same file, so another site is no cure for a wrong requisite or a damaged release.
+RTL_EXCEPTION(EArquivoNaoIntegro, rtl::Exception);
+
 // Switches the proxy back on however the self-update ends.
 struct ProxyLigadoAoSair {
     ~ProxyLigadoAoSair() { UsaProxy = true; }
@@ -533,6 +537,8 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
                 "configurado");
         UsaProxy = true;
         CopieExecutor(r, versao(r.origem1), r.origem2, r.origem3);
+    } catch (const EArquivoNaoIntegro&) {
+        throw;
     } catch (const std::exception& primeira) {
         const std::string texto1 = primeira.what();
         L().Adicione(texto1);
@@ -553,6 +559,8 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
             UsaProxy = false;
             CopieExecutor(r, versao(r.origem2), "", r.origem3);
             UsaProxy = true;
+        } catch (const EArquivoNaoIntegro&) {
+            throw;
         } catch (const std::exception& segunda) {
             UsaProxy = true;
             const std::string texto2 = segunda.what();
@@ -576,6 +584,8 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
                 UsaProxy = false;
                 CopieExecutor(r, versao(r.origem3), "", r.origem3);
                 UsaProxy = true;
+            } catch (const EArquivoNaoIntegro&) {
+                throw;
             } catch (const std::exception& terceira) {
                 UsaProxy = true;
                 const std::string texto3 = terceira.what();
@@ -658,7 +668,7 @@ void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, const s
         return;
     }
     L().AdicioneDetalhe("ERRO: Arquivo NÃO está íntegro.");
-    throw rtl::Exception(Traduza(33, caminho));
+    throw EArquivoNaoIntegro(Traduza(33, caminho));
 }
 
 bool TkwUpdVerificacao::InterpreteErroFTP(const std::string& texto, const std::string& ordinal,
