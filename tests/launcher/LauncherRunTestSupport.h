@@ -1,0 +1,174 @@
+// tests/launcher/LauncherRunTestSupport.h: what the launcher-run tests share: the headless
+// user interface with its output collected, a private folder of instance markers, copies of
+// the test programs under the names the launcher starts, their recorded argument vectors,
+// and waiting for a condition with a time limit.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ui/UserInterface.h"
+#include "support/TestSupport.h"
+
+namespace kwtest {
+
+// Forces the headless back end for this process (before anything chose one) and collects
+// what it writes while the object lives.
+class HeadlessOutput {
+public:
+    HeadlessOutput() {
+        setenv("KW_HEADLESS", "1", 1);
+        plat::ui::InitializeApplication();
+        plat::ui::ClearTerminateForTests();
+        plat::ui::SetHeadlessOutputForTests([this](std::string_view s) {
+            std::lock_guard lock(mutex_);
+            text_ += s;
+        });
+    }
+    ~HeadlessOutput() {
+        plat::ui::SetHeadlessOutputForTests({});
+        plat::ui::ClearTerminateForTests();
+    }
+    HeadlessOutput(const HeadlessOutput&) = delete;
+    HeadlessOutput& operator=(const HeadlessOutput&) = delete;
+
+    std::string Text() const {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+// Instance markers in a folder of their own (inherited by the programs the test starts).
+class PrivateMarkers {
+public:
+    PrivateMarkers() {
+        const char* old = std::getenv("KW_MARKER_DIR");
+        hadOld_ = old != nullptr;
+        if (hadOld_) old_ = old;
+        setenv("KW_MARKER_DIR", dir_.path().c_str(), 1);
+    }
+    ~PrivateMarkers() {
+        if (hadOld_)
+            setenv("KW_MARKER_DIR", old_.c_str(), 1);
+        else
+            unsetenv("KW_MARKER_DIR");
+    }
+    PrivateMarkers(const PrivateMarkers&) = delete;
+    PrivateMarkers& operator=(const PrivateMarkers&) = delete;
+
+private:
+    TempDir dir_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
+// Sets an environment variable for the object's lifetime (unset afterwards).
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+        setenv(name_.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnv() { unsetenv(name_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+};
+
+// Copies a test program (tests/launcher/progs) to `to`, executable.
+inline void InstallProg(const std::string& prog, const std::filesystem::path& to) {
+    std::filesystem::create_directories(to.parent_path());
+    std::filesystem::copy_file(ProgPath(prog), to, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_all);
+}
+
+// The kwLoader program as built.
+inline std::filesystem::path KwLoaderProgram() {
+    return std::filesystem::path(KW_BINARY_DIR) / "kwLoader";
+}
+
+// Waits until the predicate holds, up to `limit`; true when it did.
+inline bool WaitFor(const std::function<bool()>& pred,
+                    std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The arguments a kwrun_app copy at `program` recorded; waits for the record to appear.
+inline std::vector<std::string> RecordedArgs(const std::filesystem::path& program) {
+    const auto file = std::filesystem::path(program.string() + ".argv");
+    if (!WaitFor([&] { return std::filesystem::exists(file); })) {
+        ADD_FAILURE() << "no argument record from " << program;
+        return {};
+    }
+    const std::string data = ReadFile(file);
+    std::vector<std::string> args;
+    std::string current;
+    for (char c : data) {
+        if (c == '\0') {
+            args.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    return args;
+}
+
+// Lines of a text split at CR LF or LF.
+inline std::vector<std::string> SplitLinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n') {
+            lines.push_back(current);
+            current.clear();
+        } else {
+            current += text[i];
+        }
+    }
+    if (!current.empty()) lines.push_back(current);
+    return lines;
+}
+
+// The texts of a log file's time-stamped lines (without "DD/MM/YYYY HH:MM:SS : ").
+inline std::vector<std::string> LogTexts(const std::string& fileContent) {
+    std::vector<std::string> r;
+    for (const auto& l : SplitLinesOf(fileContent)) {
+        const size_t p = l.find(" : ");
+        r.push_back(p == 19 ? l.substr(p + 3) : l);
+    }
+    return r;
+}
+
+inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    for (const auto& l : lines)
+        if (l == line) return true;
+    return false;
+}
+
+inline int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == line) return int(i);
+    return -1;
+}
+
+}  // namespace kwtest
