@@ -1,0 +1,6 @@
+// app/main.cpp: kwLoader, the launcher and update verifier started in the application's place.
+#include "launcher/kwLoader.h"
+
+int main(int argc, char** argv) {
+    return ExecuteProgramaKwLoader(argc, argv);
+}

@@ -1,0 +1,47 @@
+// launcher/kwLoader.cpp: the program entry of kwLoader.
+#include "launcher/kwLoader.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "launcher/ukwUpdLoader.h"
+#include "platform/ui/UserInterface.h"
+#include "rtl/Exception.h"
+#include "rtl/Text.h"
+
+namespace {
+
+// The first database connection's credentials, fixed in the program.
+const char* const kUsuarioBanco = "qorbanco";
+const char* const kSenhaBanco = "trelvoma";
+
+}  // namespace
+
+int ExecuteProgramaKwLoader(int argc, const char* const* argv,
+                            const std::function<void(TkwUpdLoader&)>& prepara) {
+    plat::ui::InitializeApplication();
+    std::unique_ptr<TkwUpdLoader> loader;
+    try {
+        loader = std::make_unique<TkwUpdLoader>();
+        loader->DBUser = kUsuarioBanco;
+        loader->DBPassword = kSenhaBanco;
+        for (int i = 1; i < argc; ++i)
+            loader->Argumentos.emplace_back(argv[i]);
+        const bool checaCRC =
+            !loader->Argumentos.empty() && rtl::SameText(loader->Argumentos.front(), "/check");
+        if (prepara) prepara(*loader);
+        loader->Execute(checaCRC);
+    } catch (const rtl::Exception& e) {
+        loader.reset();  // writes the log first
+        plat::ui::ReportUncaughtException(e.ClassName(), e.Message());
+        return 2;
+    } catch (const std::exception& e) {
+        loader.reset();
+        plat::ui::ReportUncaughtException("Exception", e.what());
+        return 2;
+    }
+    const bool falhou = loader->Falhou();
+    loader.reset();
+    return falhou ? 1 : 0;
+}
