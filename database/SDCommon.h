@@ -226,6 +226,8 @@ public:
     bool CursorPreservedOnCommit = true;
     bool CursorPreservedOnRollback = true;
     bool SchemaNamesSupported = true;
+    // The server can answer a statement with several result sets (drivers that can set it).
+    bool MultipleResultSets = false;
 
 protected:
     // Raises the stub failure "Function %s not implemented" with the qualified name.

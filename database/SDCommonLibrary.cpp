@@ -12,6 +12,12 @@
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
+std::string ClientLibraryName(const rtl::StringList& params, TSDServerType serverType,
+                              const std::string& builtIn) {
+    const std::string name = rtl::Trim(params.Values(GetApiLibraryParamName(serverType)));
+    return name.empty() ? builtIn : name;
+}
+
 TSDModule LoadClientLibrary(const std::string& fileName) {
     auto module = std::make_unique<plat::DynamicLibrary>();
     if (!module->Load(fileName)) return nullptr;

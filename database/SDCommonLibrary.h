@@ -13,8 +13,17 @@
 
 #include "platform/DynamicLibrary.h"
 
+#include "database/SDCommon.h"
+#include "rtl/StringList.h"
+
 // A loaded client library; nullptr while none is loaded. Releasing it unloads the library.
 using TSDModule = std::unique_ptr<plat::DynamicLibrary>;
+
+// The factories' rule for the client library's file name (or ";"-separated list): the
+// trimmed value of the parameter "<server name> API LIBRARY" when it is not empty, else the
+// driver's built-in name. A factory asks only while its library is not loaded yet.
+std::string ClientLibraryName(const rtl::StringList& params, TSDServerType serverType,
+                              const std::string& builtIn);
 
 // The library loaded by that file name (a bare name goes through the loader's search path),
 // or nullptr when it cannot be loaded.

@@ -313,6 +313,11 @@ TEST(SqlLibrary, LoadingAndNames) {
         EXPECT_EQ(e.Message(), "System error 6");
     }
 
+    const rtl::StringList params{"ODBC API LIBRARY=  /opt/odbc/libodbc.so.2 ", "DB2 API LIBRARY=   "};
+    EXPECT_EQ(ClientLibraryName(params, stODBC, "libodbc.so.2"), "/opt/odbc/libodbc.so.2");
+    EXPECT_EQ(ClientLibraryName(params, stDB2, "libdb2.so.1"), "libdb2.so.1");
+    EXPECT_EQ(ClientLibraryName(params, stInformix, "a.so;b.so"), "a.so;b.so");
+
     EXPECT_EQ(GetAppExeName(), "kw_tests_database");
     std::ifstream in("/proc/sys/kernel/hostname");
     std::string host;

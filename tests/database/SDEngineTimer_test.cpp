@@ -181,6 +181,21 @@ TEST_F(IdleTimeout, ZeroStopsTheTimerAndKeepsTheConnection) {
     EXPECT_TRUE(db->Connected());
 }
 
+TEST_F(IdleTimeout, AFailedCloseEndsTheTimerAndANewTimeoutStartsAnother) {
+    db->SetIdleTimeout(1000);
+    Driver().throwIn = {"DoDisconnect"};
+    TSDThreadTimer* first = db->IdleTimer();
+    for (int i = 0; i < 4 && !first->Finished(); ++i)
+        Advance(*first, 500);
+    ASSERT_TRUE(WaitUntil([&] { return first->Finished(); }));
+    EXPECT_EQ(first->LastError(), "clean-up failed in DoDisconnect");
+    EXPECT_TRUE(db->Connected());
+    Driver().throwIn.clear();
+    db->SetIdleTimeout(1500);
+    ASSERT_NE(db->IdleTimer(), first);
+    RunUntilClosed();
+}
+
 class Reconnect : public IdleTimeout {
 protected:
     std::atomic<int> reconnectErrors{0};
