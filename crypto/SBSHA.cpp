@@ -2,13 +2,15 @@
 //
 // Whole blocks are hashed straight from the caller's memory; only a partial block is copied
 // into the context. The block function is picked per call: the processor's SHA instructions
-// when it has them (SBSHA_x86.cpp), else the portable transform below, which keeps its
-// message schedule in the context's W area. This file is built for the baseline processor,
-// so the feature check itself never executes an instruction the processor may lack.
+// when it has them (SBSHA_x86.cpp), else the portable transform below, fully unrolled, with
+// a rolling sixteen-word message schedule on the stack. This file is built for the baseline
+// processor, so the feature check itself never executes an instruction the processor may
+// lack.
 #include "crypto/SBSHA.h"
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "crypto/HashBuffer.h"
 #include "crypto/SBSHA_x86.h"
@@ -78,51 +80,48 @@ bool Avx512Active() {
 
 namespace {
 
-constexpr uint32_t K1 = 0x5A827999;  // floor(2^30 * sqrt(2))
-constexpr uint32_t K2 = 0x6ED9EBA1;  // sqrt(3)
-constexpr uint32_t K3 = 0x8F1BBCDC;  // sqrt(5)
-constexpr uint32_t K4 = 0xCA62C1D6;  // sqrt(10)
-
-void SHA1Transform(SHA1Context& ctx, const uint8_t* block) {
+// Round T. The five working variables are renamed rather than moved (the one that was e
+// becomes a), so after five rounds each is back in its own slot. From round 16 on, the
+// message word is built in a rolling sixteen-word window over the word it replaces:
+// W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]).
+template <int T>
+[[gnu::always_inline]] inline void Round(uint32_t (&v)[5], uint32_t (&W)[16]) {
     using rtl::rotl32;
-    uint32_t* W = ctx.W;
+    constexpr int A = T % 5;
+    uint32_t& a = v[(5 - A) % 5];
+    uint32_t& b = v[(6 - A) % 5];
+    uint32_t& c = v[(7 - A) % 5];
+    uint32_t& d = v[(8 - A) % 5];
+    uint32_t& e = v[(9 - A) % 5];
+    if constexpr (T >= 16)
+        W[T & 15] = rotl32(W[(T - 3) & 15] ^ W[(T - 8) & 15] ^ W[(T - 14) & 15] ^ W[T & 15], 1);
+    // The constants are the integer parts of 2^30 times the square roots of 2, 3, 5 and 10.
+    if constexpr (T < 20)
+        e += (d ^ (b & (c ^ d))) + 0x5A827999;
+    else if constexpr (T < 40)
+        e += (b ^ c ^ d) + 0x6ED9EBA1;
+    else if constexpr (T < 60)
+        e += ((b & c) | (d & (b | c))) + 0x8F1BBCDC;
+    else
+        e += (b ^ c ^ d) + 0xCA62C1D6;
+    e += rotl32(a, 5) + W[T & 15];
+    b = rotl32(b, 30);
+}
+
+template <int... T>
+[[gnu::always_inline]] inline void AllRounds(uint32_t (&v)[5], uint32_t (&W)[16],
+                                             std::integer_sequence<int, T...>) {
+    (Round<T>(v, W), ...);
+}
+
+void SHA1Transform(uint32_t H[5], const uint8_t* block) {
+    uint32_t W[16];
     for (int t = 0; t < 16; ++t)
         W[t] = rtl::load_be32(block + 4 * t);
-    for (int t = 16; t < 80; ++t)
-        W[t] = rotl32(W[t - 3] ^ W[t - 8] ^ W[t - 14] ^ W[t - 16], 1);
-
-    uint32_t a = ctx.H[0], b = ctx.H[1], c = ctx.H[2], d = ctx.H[3], e = ctx.H[4];
-    // Five rounds per step with the variables renamed instead of shuffled.
-#define KW_SHA1_STEP(f, k, t)                                           \
-    e += rotl32(a, 5) + (f(b, c, d)) + k + W[t + 0], b = rotl32(b, 30); \
-    d += rotl32(e, 5) + (f(a, b, c)) + k + W[t + 1], a = rotl32(a, 30); \
-    c += rotl32(d, 5) + (f(e, a, b)) + k + W[t + 2], e = rotl32(e, 30); \
-    b += rotl32(c, 5) + (f(d, e, a)) + k + W[t + 3], d = rotl32(d, 30); \
-    a += rotl32(b, 5) + (f(c, d, e)) + k + W[t + 4], c = rotl32(c, 30);
-#define KW_CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define KW_PARITY(x, y, z) ((x) ^ (y) ^ (z))
-#define KW_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
-    for (int t = 0; t < 20; t += 5) {
-        KW_SHA1_STEP(KW_CH, K1, t)
-    }
-    for (int t = 20; t < 40; t += 5) {
-        KW_SHA1_STEP(KW_PARITY, K2, t)
-    }
-    for (int t = 40; t < 60; t += 5) {
-        KW_SHA1_STEP(KW_MAJ, K3, t)
-    }
-    for (int t = 60; t < 80; t += 5) {
-        KW_SHA1_STEP(KW_PARITY, K4, t)
-    }
-#undef KW_SHA1_STEP
-#undef KW_CH
-#undef KW_PARITY
-#undef KW_MAJ
-    ctx.H[0] += a;
-    ctx.H[1] += b;
-    ctx.H[2] += c;
-    ctx.H[3] += d;
-    ctx.H[4] += e;
+    uint32_t v[5] = {H[0], H[1], H[2], H[3], H[4]};
+    AllRounds(v, W, std::make_integer_sequence<int, 80>());
+    for (int i = 0; i < 5; ++i)
+        H[i] += v[i];
 }
 
 void SHA1Blocks(SHA1Context& ctx, const uint8_t* data, size_t blocks) {
@@ -133,7 +132,7 @@ void SHA1Blocks(SHA1Context& ctx, const uint8_t* data, size_t blocks) {
     }
 #endif
     for (size_t i = 0; i < blocks; ++i)
-        SHA1Transform(ctx, data + 64 * i);
+        SHA1Transform(ctx.H, data + 64 * i);
 }
 
 }  // namespace

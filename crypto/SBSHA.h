@@ -15,7 +15,6 @@ using SHA1Digest = std::array<uint8_t, 20>;
 struct SHA1Context {
     uint64_t ByteCount = 0;     // bytes fed so far
     uint8_t Buffer[64] = {};    // the partial block
-    uint32_t W[80] = {};        // message schedule, rewritten by every block
     int32_t BufferedCount = 0;  // bytes waiting in Buffer (0..63)
     uint32_t H[5] = {};
 
