@@ -14,14 +14,15 @@
 #include <cstring>
 
 #include "crypto/SBMathKernel.h"
-#include "platform/SystemRandom.h"
+#include "crypto/SBRandom.h"
 #include "rtl/Bytes.h"
 
 namespace sbmath {
 
-// The one place secrets are drawn from: the operating system's random source.
+// The one place secrets are drawn from: the library's process-wide generator, which takes
+// fresh bytes from the operating system's random source on every call.
 void RandomBytes(void* buf, size_t n) {
-    plat::SystemRandomBytes(buf, n);
+    GenerateRandomBytes(buf, n);
 }
 
 int32_t LimbCountOf(const BigNum* A) {

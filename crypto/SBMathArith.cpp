@@ -147,44 +147,23 @@ bool ExponentiateBigNumMontgomery(const BigNum* Base, const BigNum* Exponent, co
 }
 
 void ComputeBigNumGCDAndInverse(const BigNum* A, const BigNum* M, BigNum* GCD, BigNum* Inverse) {
-    if (IsBigNumZero(M)) RaiseDivisionByZero();
-    // Euclid's algorithm keeping the coefficient of A: r(i) = t(i) * A (mod M). The
-    // coefficients alternate in sign, so their magnitudes are tracked with the sign of the step.
-    BigNumPtr m = MakeBigNum(), r0 = MakeBigNum(), r1 = MakeBigNum(), t0 = MakeBigNum(), t1 = MakeBigNum();
-    BigNumPtr q = MakeBigNum(), rem = MakeBigNum(), prod = MakeBigNum();
-    CopyBigNum(m.get(), M);
-    m->NonNegative = true;
-    CopyBigNum(r0.get(), m.get());
+    WipedWords<kMaxWords> m, a, g, c;
+    const size_t mn = sbmath::ToWords(M, m.data(), kMaxWords);
+    if (mn == 0) RaiseDivisionByZero();
+    // The coefficient for |A| mod |M|; A's own sign flips it.
     BigNum absA;
     CopyBigNum(&absA, A);
     absA.NonNegative = true;
-    Reduce(&absA, m.get(), r1.get());
+    ResidueOf(&absA, m.data(), mn, a.data());
     rtl::secure_wipe(&absA, sizeof(absA));
-    SetBigNumZero(t0.get());
-    t0->NonNegative = true;
-    // t1 = 1 from MakeBigNum. t0 and t1 hold magnitudes; their signs are kept beside them.
-    bool t0Negative = false;
-    bool t1Negative = false;
-    while (!IsBigNumZero(r1.get())) {
-        DivideBigNums(r0.get(), r1.get(), q.get(), rem.get());
-        // t(i+1) = t(i-1) - q t(i); as t(i-1) and t(i) differ in sign (or t(i-1) is 0), the
-        // magnitude is |t(i-1)| + q |t(i)| and the sign is the opposite of t(i)'s.
-        MultiplyBigNums(q.get(), t1.get(), prod.get());
-        AddBigNums(prod.get(), t0.get(), prod.get());
-        std::swap(t0, t1);
-        std::swap(t1, prod);
-        t0Negative = t1Negative;
-        t1Negative = !t1Negative;
-        std::swap(r0, r1);
-        std::swap(r1, rem);
-    }
-    // r0 is the GCD and t0 its coefficient for |A|; A's own sign flips the coefficient.
-    const bool coefficientNegative = t0Negative != !A->NonNegative;
-    Reduce(t0.get(), m.get(), t1.get());
-    if (coefficientNegative && !IsBigNumZero(t1.get())) SubtractBigNums(m.get(), t1.get(), t1.get());
-    CopyBigNum(GCD, r0.get());
+    bool negative = false;
+    sbmath::GcdExt(a.data(), m.data(), mn, g.data(), c.data(), negative);
+    if (!A->NonNegative) negative = !negative;
+    if (sbmath::Cmp(c.data(), m.data(), mn) >= 0) sbmath::SubN(c.data(), c.data(), m.data(), mn);
+    if (negative && sbmath::Normalized(c.data(), mn) != 0) sbmath::SubN(c.data(), m.data(), c.data(), mn);
+    sbmath::FromWords(GCD, g.data(), mn);
     GCD->NonNegative = true;
-    CopyBigNum(Inverse, t1.get());
+    sbmath::FromWords(Inverse, c.data(), mn);
     Inverse->NonNegative = true;
 }
 

@@ -38,19 +38,6 @@ inline void MaskedNegate(Word* a, size_t n, Word mask) {
     }
 }
 
-// r[0..n) -= a[0..n) * b; returns the borrow word.
-Word SubMul1(Word* r, const Word* a, size_t n, Word b) {
-    Word borrow = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const DWord p = DWord(a[i]) * b + borrow;
-        const Word lo = Word(p);
-        const Word ri = r[i];
-        r[i] = ri - lo;
-        borrow = Word(p >> 64) + (ri < lo);
-    }
-    return borrow;
-}
-
 // floor((2^128 - 1) / d) - 2^64 for a normalised d (top bit set).
 inline Word Reciprocal(Word d) {
     return Word(((DWord(~d) << 64) | ~Word(0)) / d);
@@ -274,6 +261,18 @@ int Cmp(const Word* a, const Word* b, size_t n) {
         if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     }
     return 0;
+}
+
+Word SubMul1(Word* r, const Word* a, size_t n, Word b) {
+    Word borrow = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const DWord p = DWord(a[i]) * b + borrow;
+        const Word lo = Word(p);
+        const Word ri = r[i];
+        r[i] = ri - lo;
+        borrow = Word(p >> 64) + (ri < lo);
+    }
+    return borrow;
 }
 
 Word Mul1(Word* r, const Word* a, size_t n, Word b) {

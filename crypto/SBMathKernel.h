@@ -62,6 +62,8 @@ int Cmp(const Word* a, const Word* b, size_t n);
 Word Mul1(Word* r, const Word* a, size_t n, Word b);
 // r[0..n) += a[0..n) * b; returns the carry word.
 Word AddMul1(Word* r, const Word* a, size_t n, Word b);
+// r[0..n) -= a[0..n) * b; returns the borrow word.
+Word SubMul1(Word* r, const Word* a, size_t n, Word b);
 // The two forms AddMul1 chooses between: the portable loop, and MULX/ADCX/ADOX on x86-64
 // processors that have them (SBMathKernel_x86.cpp).
 Word AddMul1Portable(Word* r, const Word* a, size_t n, Word b);
@@ -91,6 +93,11 @@ inline constexpr size_t kKaratsubaThreshold = 40;
 void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn);
 // a mod d for one word d != 0.
 Word ModWord(const Word* a, size_t n, Word d);
+
+// Extended Euclid (Lehmer's form, 63 bits per step) on a < m, m > 0, both of mn words:
+// g := gcd(a, m) and c := the coefficient with a * c = g (mod m), given as a magnitude below
+// m (mn words) and a sign. Variable time.
+void GcdExt(const Word* a, const Word* m, size_t mn, Word* g, Word* c, bool& cNegative);
 
 // Montgomery arithmetic modulo an odd m of n words, with R = 2^(64n).
 class MontContext {

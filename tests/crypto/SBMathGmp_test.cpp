@@ -454,6 +454,30 @@ TEST_P(SBMathGmp, GcdAndInverse) {
         }
     }
     EXPECT_GT(inverses, 50);  // the table must reach the invertible case often
+
+    // Consecutive Fibonacci numbers: every quotient is 1, the longest remainder sequence; and
+    // a tiny number against a huge modulus: one quotient of thousands of bits.
+    struct Pair {
+        unsigned fib;
+        const char* small;
+    };
+    for (const Pair p :
+         {Pair{3000, nullptr}, Pair{17000, nullptr}, Pair{0, "3"}, Pair{0, "-FFFFFFFFFFFFFFFF1"}}) {
+        if (p.small == nullptr) {
+            mpz_fib2_ui(mm, ma, p.fib);  // F(n) and F(n-1)
+        } else {
+            mpz_set_str(ma, p.small, 16);
+            mpz_ui_pow_ui(mm, 2, 12000);
+            mpz_add_ui(mm, mm, 1);
+        }
+        kwtest::SetBigNum(x.a.get(), ma);
+        kwtest::SetBigNum(x.b.get(), mm);
+        ComputeBigNumGCDAndInverse(x.a.get(), x.b.get(), g.get(), inv.get());
+        mpz_gcd(wg, ma, mm);
+        EXPECT_TRUE(Same(g.get(), wg)) << p.fib;
+        ASSERT_NE(mpz_invert(winv, ma, mm), 0);
+        EXPECT_TRUE(Same(inv.get(), winv)) << p.fib;
+    }
 }
 
 TEST_P(SBMathGmp, SingleMontgomeryProduct) {
