@@ -19,9 +19,10 @@
 //   non-negative;
 // - every secret (prime candidates, Miller-Rabin bases, random numbers) comes from the
 //   operating system's random source;
-// - exponents longer than 64 bits are processed in time that depends only on the sizes of the
-//   operands (fixed windows, constant-time table lookups, masked final subtractions), so a
-//   private exponent or a secret prime does not show in the timing.
+// - with an odd modulus (every key's), exponents longer than 64 bits are processed in time
+//   that depends only on the sizes of the operands (fixed windows, constant-time table
+//   lookups, masked final subtractions), so a private exponent or a secret prime does not
+//   show in the timing.
 #pragma once
 
 #include <cstdint>
@@ -130,8 +131,9 @@ void ComputeBigNumGCDAndInverse(const BigNum* A, const BigNum* M, BigNum* GCD, B
 void MultiplyBigNumsMontgomery(const BigNum* A, const BigNum* B, const BigNum* M, int32_t N, uint32_t MPrime,
                                BigNum* R);
 // Base^Exponent mod Modulus. An odd modulus runs in Montgomery form; an even one is reduced by
-// division. The callback is polled between steps: on cancel the result is untouched and the
-// call raises "Mathematical operation canceled" when RaiseOnCancel is set, else returns false.
+// division, in variable time. The callback is polled between steps: on cancel the result is
+// untouched and the call raises "Mathematical operation canceled" when RaiseOnCancel is set,
+// else returns false.
 bool ExponentiateBigNumMontgomery(const BigNum* Base, const BigNum* Exponent, const BigNum* Modulus,
                                   BigNum* Result, const MathProgressCallback& Callback = {},
                                   void* CallbackData = nullptr, bool RaiseOnCancel = false);

@@ -532,11 +532,13 @@ void MontContext::Redc(Word* r, Word* t) {
 }
 
 void MontContext::Mul(Word* r, const Word* a, const Word* b) {
+    ++operations_;
     sbmath::Mul(t_.data(), a, n_, b, n_, ws_.data());
     Redc(r, t_.data());
 }
 
 void MontContext::Sqr(Word* r, const Word* a) {
+    ++operations_;
     sbmath::Sqr(t_.data(), a, n_, ws_.data());
     Redc(r, t_.data());
 }

@@ -121,6 +121,8 @@ public:
     void FromMont(Word* r, const Word* a);
     // R mod m: the Montgomery form of 1.
     const Word* One() const { return one_.data(); }
+    // Products and squarings done so far (the tests compare the work of exponentiations).
+    size_t Operations() const { return operations_; }
 
 private:
     void Redc(Word* r, Word* t);  // r = t / R mod m for t < m * R; t (2n words) is destroyed
@@ -132,6 +134,7 @@ private:
     std::vector<Word> one_;  // R mod m
     std::vector<Word> t_;    // 2n words of scratch
     std::vector<Word> ws_;   // Karatsuba workspace
+    size_t operations_ = 0;
 };
 
 // Base^exp mod m for an odd m: base (n words, any value), exponent exp (en words). Exponents

@@ -11,6 +11,10 @@
 // ADCX/ADOX chains touches the carry or overflow flags.
 #include <atomic>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include "crypto/SBMathKernel.h"
 
 namespace sbmath {
@@ -22,8 +26,10 @@ std::atomic<bool> fastPathsEnabled{true};
 #if defined(__x86_64__)
 bool CpuHasMulxAdx() {
     static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+        // Structured extended features (leaf 7): EBX bit 8 is BMI2 (MULX), bit 19 is ADX.
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+        return (ebx & (1u << 8)) != 0 && (ebx & (1u << 19)) != 0;
     }();
     return has;
 }

@@ -376,15 +376,18 @@ TEST_P(SBMathGmp, ModularExponentiationMatchesPowm) {
                           {160, 8, true},  {383, 2, true}, {1, 1, false},  {2, 3, false},  {16, 16, false},
                           {33, 33, false}, {64, 3, false}};
     for (const Case& c : cases) {
-        for (int signs = 0; signs < 2; ++signs) {
+        // Bit 0 of signs: a negative base (one limb longer than the modulus); bit 1: a negative
+        // modulus, whose sign both sides ignore.
+        for (int signs = 0; signs < 4; ++signs) {
             src.Fill(x.b.get(), c.modLimbs);
+            x.b->NonNegative = (signs & 2) == 0;
             if (c.odd) {
                 x.b->Limbs[0] |= 1;
             } else {
                 x.b->Limbs[0] &= ~1u;
                 if (c.modLimbs == 1 && x.b->Limbs[0] == 0) x.b->Limbs[0] = 2;
             }
-            src.FillSigned(x.a.get(), c.modLimbs + (signs ? 1 : 0), signs);  // a base above the modulus
+            src.FillSigned(x.a.get(), c.modLimbs + (signs & 1), signs & 1);
             src.Fill(e.get(), c.expLimbs);
             mb.Set(x.a.get());
             me.Set(e.get());
@@ -411,6 +414,47 @@ TEST_P(SBMathGmp, ModularExponentiationMatchesPowm) {
         mpz_powm(want, mb, me, mm);
         ExponentiateBigNumMontgomery(x.a.get(), e.get(), x.b.get(), x.a.get());
         EXPECT_TRUE(Same(x.a.get(), want)) << m;
+    }
+}
+
+TEST_P(SBMathGmp, LongExponentsCostTheSameWhateverTheirBits) {
+    // A private exponent must not show in the work done: for exponents of one bit length the
+    // ladder does the same number of products and squarings, whatever the bits.
+    using sbmath::Word;
+    OperandSource src(14);
+    for (size_t words : {size_t(2), size_t(8), size_t(16)}) {  // 128, 512 and 1024 bits: 4- and 5-bit windows
+        std::vector<Word> m(words), base(words), r(words);
+        for (auto& w : m)
+            w = uint64_t(src.Word()) << 32 | src.Word();
+        m[0] |= 1;
+        m[words - 1] |= Word(1) << 63;
+        for (auto& w : base)
+            w = uint64_t(src.Word()) << 32 | src.Word();
+        std::vector<std::vector<Word>> exponents(4, std::vector<Word>(words, 0));
+        for (auto& w : exponents[0])
+            w = ~Word(0);                         // all ones
+        exponents[1][words - 1] = Word(1) << 63;  // a single bit
+        for (auto& w : exponents[2])
+            w = uint64_t(src.Word()) << 32 | src.Word();
+        exponents[2][words - 1] |= Word(1) << 63;
+        for (size_t i = 0; i < words; ++i)
+            exponents[3][i] = i % 2 ? 0 : ~Word(0);
+        exponents[3][words - 1] |= Word(1) << 63;
+        std::vector<size_t> work;
+        for (const auto& e : exponents) {
+            sbmath::MontContext ctx(m.data(), words);
+            ASSERT_TRUE(sbmath::MontExp(ctx, r.data(), base.data(), e.data(), words, [] { return true; }));
+            work.push_back(ctx.Operations());
+            Mpz mm, mb, me, want, got;
+            mpz_import(mm, words, -1, sizeof(Word), 0, 0, m.data());
+            mpz_import(mb, words, -1, sizeof(Word), 0, 0, base.data());
+            mpz_import(me, words, -1, sizeof(Word), 0, 0, e.data());
+            mpz_import(got, words, -1, sizeof(Word), 0, 0, r.data());
+            mpz_powm(want, mb, me, mm);
+            EXPECT_EQ(mpz_cmp(got, want), 0) << words;
+        }
+        for (size_t w : work)
+            EXPECT_EQ(w, work[0]) << words << " words";
     }
 }
 
