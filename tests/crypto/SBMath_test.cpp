@@ -267,6 +267,19 @@ TEST(SBMath, SignedResultsAndLimbCounts) {
     EXPECT_TRUE(IsBigNumGreater(Small(6).get(), padded.get()));
 }
 
+TEST(SBMath, GcdOfAMultipleOfTheModulus) {
+    // A hostile DSA signature may carry s = 0 (or s = q): the inverse step must end, with
+    // GCD = M and no inverse (0), not loop.
+    BigNumPtr m = Hex("F7E75FDC469067FFDC4E847C51F452DF"), g = MakeBigNum(), inv = MakeBigNum();
+    BigNumPtr zero = Small(0), twoM = MakeBigNum();
+    AddBigNums(m.get(), m.get(), twoM.get());
+    for (const BigNum* a : {zero.get(), m.get(), twoM.get()}) {
+        ComputeBigNumGCDAndInverse(a, m.get(), g.get(), inv.get());
+        EXPECT_TRUE(AreBigNumsEqual(g.get(), m.get()));
+        EXPECT_TRUE(IsBigNumZero(inv.get()));
+    }
+}
+
 TEST(SBMath, MontgomeryExponentiation) {
     BigNumPtr r = MakeBigNum();
     ASSERT_TRUE(ExponentiateBigNumMontgomery(Small(4).get(), Small(13).get(), Small(497).get(), r.get()));
