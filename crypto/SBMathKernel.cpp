@@ -180,10 +180,6 @@ void MulRec(Word* r, const Word* a, size_t an, const Word* b, size_t bn, Word* w
 
 }  // namespace
 
-size_t SignificantWords(const BigNum* A) {
-    return (size_t(SignificantLimbs(A)) + 1) / 2;
-}
-
 size_t ToWords(const BigNum* A, Word* out, size_t n) {
     const int32_t c = SignificantLimbs(A);
     const size_t words = (size_t(c) + 1) / 2;
@@ -459,13 +455,6 @@ void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn
             r[i] = (u[i] >> s) | (u[i + 1] << (64 - s));
     }
     rtl::secure_wipe(buf.data(), buf.size() * sizeof(Word));
-}
-
-Word ModWord(const Word* a, size_t n, Word d) {
-    Word rem = 0;
-    for (size_t i = n; i-- > 0;)
-        rem = Word(((DWord(rem) << 64) | a[i]) % d);
-    return rem;
 }
 
 size_t BitLength(const Word* a, size_t n) {

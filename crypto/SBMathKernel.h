@@ -6,7 +6,8 @@
 // between the two forms with ToWords/FromWords; nothing here knows about signs.
 //
 // What must stay true:
-// - every routine works on caller-owned arrays of explicit length; none allocates;
+// - every routine works on caller-owned arrays of explicit length; the Montgomery products
+//   and squarings, which run thousands of times per exponentiation, never allocate;
 // - the Montgomery product and squaring take time that depends only on the modulus size, never
 //   on the operand values (their final subtraction is masked), because private exponents and
 //   prime candidates run through them;
@@ -39,8 +40,6 @@ int32_t LimbCountOf(const BigNum* A);
 int32_t SignificantLimbs(const BigNum* A);
 [[noreturn]] void RaiseTooLarge();
 
-// Word count needed for the magnitude of A (0 for zero).
-size_t SignificantWords(const BigNum* A);
 // Copies the magnitude of A into out[0..n), zero-padded; limbs past A's count are never read.
 // Returns the significant word count (raises when the value needs more than n words).
 size_t ToWords(const BigNum* A, Word* out, size_t n);
@@ -91,9 +90,6 @@ inline constexpr size_t kKaratsubaThreshold = 40;
 // Knuth's division: q[0..an-dn+1) = a / d and r[0..dn) = a mod d. d[dn-1] must be non-zero,
 // an >= dn. q may be null when only the remainder is wanted. Variable time.
 void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn);
-// a mod d for one word d != 0.
-Word ModWord(const Word* a, size_t n, Word d);
-
 // Extended Euclid (Lehmer's form, 63 bits per step) on a < m, m > 0, both of mn words:
 // g := gcd(a, m) and c := the coefficient with a * c = g (mod m), given as a magnitude below
 // m (mn words) and a sign. Variable time.
