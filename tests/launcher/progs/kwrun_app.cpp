@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
     std::rename((self + ".argv.tmp").c_str(), (self + ".argv").c_str());
     if (std::filesystem::exists(self + ".hold")) {
         const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-        while (!std::filesystem::exists(self + ".stop") && std::chrono::steady_clock::now() < limit)
+        // Also ends when its folder is gone: a test that failed half-way leaves nothing running.
+        while (!std::filesystem::exists(self + ".stop") && std::filesystem::exists(self) &&
+               std::chrono::steady_clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return 0;
