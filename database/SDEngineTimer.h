@@ -37,7 +37,7 @@ public:
     // 1000 ms.
     TSDThreadTimer(TSDDatabase* database, bool createSuspended);
     // Terminates the thread and waits for it.
-    ~TSDThreadTimer();
+    virtual ~TSDThreadTimer();
     TSDThreadTimer(const TSDThreadTimer&) = delete;
     TSDThreadTimer& operator=(const TSDThreadTimer&) = delete;
 
