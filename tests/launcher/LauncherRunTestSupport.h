@@ -88,11 +88,14 @@ private:
     std::string name_;
 };
 
-// Copies a test program (tests/launcher/progs) to `to`, executable.
+// Copies a test program (tests/launcher/progs) to `to`, executable. The copy is renamed into
+// place, so a copy of the same name that is still running does not stop it.
 inline void InstallProg(const std::string& prog, const std::filesystem::path& to) {
     std::filesystem::create_directories(to.parent_path());
-    std::filesystem::copy_file(ProgPath(prog), to, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(to, std::filesystem::perms::owner_all);
+    const std::filesystem::path tmp = to.string() + ".new";
+    std::filesystem::copy_file(ProgPath(prog), tmp, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(tmp, std::filesystem::perms::owner_all);
+    std::filesystem::rename(tmp, to);
 }
 
 // The kwLoader program as built.

@@ -38,7 +38,7 @@ protected:
     fs::path Instale(const std::string& nome, bool programaReal = true) {
         const fs::path exe = dir_ / nome;
         if (programaReal) {
-            fs::copy_file(kwtest::KwLoaderProgram(), exe, fs::copy_options::overwrite_existing);
+            fs::copy_file(kwtest::KwLoaderProgram(), exe);
         } else {
             kwtest::InstallProg("kwrun_loader", exe);
         }
@@ -97,9 +97,9 @@ TEST_F(LauncherProcess, UpdatingSwitchedOffStartsTheApplication) {
         {"n", {"a", "/Check", ""}, {"kwUpdate", "a", "/Check", ""}},
     };
     const fs::path exe = Instale("QOR.exe");
+    const fs::path app = Programa("QORAPP.exe");
     for (const auto& c : cases) {
         SCOPED_TRACE("PodeAtualizar=" + c.podeAtualizar + " args=" + std::to_string(c.args.size()));
-        const fs::path app = Programa("QORAPP.exe");
         fs::remove(app.string() + ".argv");
         Escreva("kwCFG.ini", "[KWUPDATE]\nPodeAtualizar=" + c.podeAtualizar + "\nCdSistema=3\n");
         const Execucao r = Rode(exe, c.args);
