@@ -5,6 +5,7 @@
 #include "launcher/ukwUpdVerificacao.h"
 
 #include <exception>
+#include <mutex>
 
 #include "launcher/base/ukwFuncoesString.h"
 #include "launcher/base/ukwUpdConfig.h"
@@ -32,12 +33,17 @@ std::string Aspas(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-bool ExisteArquivo(const std::string& caminho) {
-    return plat::FileExists(CaminhoLocal(caminho));
+// A detail line (" - " and the text), built in one piece: the verification writes some twenty
+// of them per requisite.
+template <typename... Partes>
+void Detalhe(TkwUpdLog& log, const Partes&... partes) {
+    std::string linha(" - ");
+    (linha.append(std::string_view(partes)), ...);
+    log.Adicione(linha);
 }
 
-bool ExistePasta(const std::string& caminho) {
-    return plat::FolderExists(CaminhoLocal(caminho));
+bool ExisteArquivo(const std::string& caminho) {
+    return plat::FileExists(CaminhoLocal(caminho));
 }
 
 std::string ChaveHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao) {
@@ -80,34 +86,34 @@ struct ProxyLigadoAoSair {
 TkwUpdVerificacao::TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, int32_t cdSistema,
                                      TkwUpdIni* configuracao)
     : TkwUpdClasseBasica("TkwUpdVerificacao", log, logSecundario, cdSistema), configuracao_(configuracao) {
-    L().AdicioneDetalhe("Criando definição do arquivo de requisitos...");
+    Detalhe(L(), "Criando definição do arquivo de requisitos...");
     requisitos_ = std::make_unique<TkwUpdDadosRequisitos>();
-    L().AdicioneDetalhe("Arquivos de requisitos definido com sucesso");
-    L().AdicioneDetalhe("Criando definição do arquivo de alterações...");
+    Detalhe(L(), "Arquivos de requisitos definido com sucesso");
+    Detalhe(L(), "Criando definição do arquivo de alterações...");
     alteracoes_ = std::make_unique<TkwUpdDadosAlteracoes>();
-    L().AdicioneDetalhe("Arquivos de alterações definido com sucesso");
-    L().AdicioneDetalhe("Criando definição do arquivo de histórico...");
+    Detalhe(L(), "Arquivos de alterações definido com sucesso");
+    Detalhe(L(), "Criando definição do arquivo de histórico...");
     historico_ = std::make_unique<TkwUpdDadosHistorico>();
     historico_->OnNomeComputador = [this] { return NomeComputador(); };
     historico_->OnDadosArquivo = [](const std::string& caminho, std::string& tamanho, std::string& dataHora) {
         PegueDadosArquivo(caminho, tamanho, dataHora);
     };
-    L().AdicioneDetalhe("Arquivos de histórico definido com sucesso");
-    L().AdicioneDetalhe("Lendo histórico de atualizações (HST)...");
+    Detalhe(L(), "Arquivos de histórico definido com sucesso");
+    Detalhe(L(), "Lendo histórico de atualizações (HST)...");
     historico_->LoadFromFile(kwUpdConfig().GetArquivoHistorico());
-    L().AdicioneDetalhe(rtl::IntToStr(historico_->RecordCount()) + " registro(s) lido(s)");
-    L().AdicioneDetalhe("Histórico de atualizações lido com sucesso");
+    Detalhe(L(), rtl::IntToStr(historico_->RecordCount()) + " registro(s) lido(s)");
+    Detalhe(L(), "Histórico de atualizações lido com sucesso");
     L().Adicione("FIM - Create");
 }
 
 TkwUpdVerificacao::~TkwUpdVerificacao() {
     TkwUpdLog& log = L();
     log.Adicione("INICIO - Destroy...");
-    log.AdicioneDetalhe("Destruindo componentes de dados...");
+    Detalhe(log, "Destruindo componentes de dados...");
     requisitos_.reset();
     alteracoes_.reset();
     historico_.reset();
-    log.AdicioneDetalhe("Componentes destruídos com sucesso");
+    Detalhe(log, "Componentes destruídos com sucesso");
     log.Adicione("FIM - Destroy...");
 }
 
@@ -117,14 +123,29 @@ TkwUpdLog& TkwUpdVerificacao::L() {
     return *logReserva_;
 }
 
+const TDadosArquivo& TkwUpdVerificacao::Destino(TRequisito& r) {
+    if (!r.examinado) {
+        std::lock_guard<std::recursive_mutex> trava(SecaoCriticaArquivos);
+        r.arquivo = ExamineArquivo(r.destino);
+        r.examinado = true;
+    }
+    return r.arquivo;
+}
+
 const std::string& TkwUpdVerificacao::NomeComputador() {
     // Looked up once per run: the name does not change while the launcher runs, and a name
     // lookup per requisite would cost more than the whole comparison.
     if (!temNomeComputador_) {
         nomeComputador_ = PegueNomeComputador();
+        nomeComputadorMaiusculo_ = rtl::UpperCase(nomeComputador_);
         temNomeComputador_ = true;
     }
     return nomeComputador_;
+}
+
+const std::string& TkwUpdVerificacao::NomeComputadorMaiusculo() {
+    NomeComputador();
+    return nomeComputadorMaiusculo_;
 }
 
 // ---- The run ------------------------------------------------------------------------------------
@@ -132,30 +153,31 @@ const std::string& TkwUpdVerificacao::NomeComputador() {
 bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requisitos, bool checaCRC,
                                                         bool versionada) {
     L().Adicione("INICIO - VerifiqueNecessidadeAtualizacao");
-    L().AdicioneDetalhe("Atribuindo os dados dos requisitos...");
+    Detalhe(L(), "Atribuindo os dados dos requisitos...");
     requisitos_->SetTexto(requisitos);
-    L().AdicioneDetalhe("Dados atribuídos com sucesso.");
-    L().AdicioneDetalhe("INICIO - CompareArquivos...");
+    camposRequisito_ = TCamposRequisito();
+    Detalhe(L(), "Dados atribuídos com sucesso.");
+    Detalhe(L(), "INICIO - CompareArquivos...");
     versao_ = ObtenhaNumeroVersao();
     if (versao_ < 3300)
         CompareArquivosAnterior(checaCRC);
     else
         CompareArquivos(checaCRC, versionada);
-    L().AdicioneDetalhe("FIM - CompareArquivos");
-    L().AdicioneDetalhe("Verificando a necessidade de atualização...");
+    Detalhe(L(), "FIM - CompareArquivos");
+    Detalhe(L(), "Verificando a necessidade de atualização...");
     bool resultado = false;
     if (alteracoes_->IsEmpty()) {
         // A change list left by an earlier run stays as it was: the executor is not started.
-        L().AdicioneDetalhe("Não é necessário executar a atualização");
+        Detalhe(L(), "Não é necessário executar a atualização");
     } else {
-        L().AdicioneDetalhe("Detectada a necessidade de atualização.");
-        L().AdicioneDetalhe("Salvando as alterações a serem executadas pelo atualizador...");
+        Detalhe(L(), "Detectada a necessidade de atualização.");
+        Detalhe(L(), "Salvando as alterações a serem executadas pelo atualizador...");
         const std::string arquivoAlteracoes = kwUpdConfig().GetArquivoAlteracoes();
         alteracoes_->SaveToFile(arquivoAlteracoes);
-        L().AdicioneDetalhe("Dados salvos em : " + arquivoAlteracoes);
-        L().AdicioneDetalhe("Salvando requisitos para kwExec...");
+        Detalhe(L(), "Dados salvos em : " + arquivoAlteracoes);
+        Detalhe(L(), "Salvando requisitos para kwExec...");
         requisitos_->SaveToFile(kwUpdConfig().GetArquivoRequisitos());
-        L().AdicioneDetalhe("Requisitos salvos com sucesso.");
+        Detalhe(L(), "Requisitos salvos com sucesso.");
         resultado = true;
     }
     L().Adicione("FIM - VerifiqueNecessidadeAtualizacao");
@@ -164,47 +186,70 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
 
 TkwUpdVerificacao::TRequisito TkwUpdVerificacao::LeiaRequisito(bool atual) {
     TkwUpdDadosRequisitos& q = *requisitos_;
+    // The layout is fixed for the whole text: its positions are looked up at the first
+    // record. A field the layout lacks fails there, with the data set's own message.
+    TCamposRequisito& c = camposRequisito_;
+    if (!c.resolvidos) {
+        c.sistema = q.IndiceCampo("cdSistema");
+        c.sequencia = q.IndiceCampo("nuSeqObjeto");
+        c.objeto = q.IndiceCampo("nmObjeto");
+        c.destino = q.IndiceCampo("nmLocalDestino");
+        c.origem = q.IndiceCampo("nmLocalOrigem");
+        c.controle = q.IndiceCampo("nuControle");
+        c.operacao = q.IndiceCampo("cdTipoOperacao");
+        c.site1 = q.IndiceCampo("deLocalUpdate");
+        c.usuario = q.IndiceCampo("deUsuario");
+        c.senha = q.IndiceCampo("deSenha");
+        c.crc = q.IndiceCampo("nuCRC");
+        if (atual) {
+            c.disponivel2 = q.IndiceCampo("flDisponivel2");
+            c.disponivel1 = q.IndiceCampo("flDisponivel1");
+            c.site2 = q.IndiceCampo("deLocalUpdate2");
+            c.disponivel3 = q.PossuiCampo("flDisponivel3") ? q.IndiceCampo("flDisponivel3") : -1;
+            c.site3 = c.disponivel3 >= 0 ? q.IndiceCampo("deLocalUpdate3") : -1;
+        }
+        c.resolvidos = true;
+    }
     TRequisito r;
-    r.sistema = q.CampoPorNome("cdSistema");
-    r.sequencia = q.CampoPorNome("nuSeqObjeto");
-    r.objeto = q.CampoPorNome("nmObjeto");
-    r.controleTexto = q.CampoPorNome("nuControle");
+    r.sistema = q.ValorPorIndice(c.sistema);
+    r.sequencia = q.ValorPorIndice(c.sequencia);
+    r.objeto = q.ValorPorIndice(c.objeto);
+    r.controleTexto = q.ValorPorIndice(c.controle);
     r.controle = rtl::StrToInt(r.controleTexto);
     // The code is a whole number: 257 is no operation, not operation 1.
-    r.operacao = rtl::StrToInt(q.CampoPorNome("cdTipoOperacao"));
-    const std::string pasta = q.CampoPorNome("nmLocalOrigem");
+    r.operacao = rtl::StrToInt(q.ValorPorIndice(c.operacao));
+    const std::string& pasta = q.ValorPorIndice(c.origem);
     // A site without an address is off whatever its flag says: its path would otherwise be
     // the bare folder and name, a path relative to wherever the launcher runs.
     auto caminhoSite = [&](const std::string& endereco) {
         return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, pasta, r.objeto);
     };
-    r.origem1 = caminhoSite(q.CampoPorNome("deLocalUpdate"));
+    r.origem1 = caminhoSite(q.ValorPorIndice(c.site1));
     if (atual) {
-        r.disponivel2 = q.CampoPorNome("flDisponivel2");
-        r.disponivel1 = q.CampoPorNome("flDisponivel1");
-        if (r.disponivel2 == "S") r.origem2 = caminhoSite(q.CampoPorNome("deLocalUpdate2"));
-        r.temDisponivel3 = q.PossuiCampo("flDisponivel3");
+        r.disponivel2 = q.ValorPorIndice(c.disponivel2);
+        r.disponivel1 = q.ValorPorIndice(c.disponivel1);
+        if (r.disponivel2 == "S") r.origem2 = caminhoSite(q.ValorPorIndice(c.site2));
+        r.temDisponivel3 = c.disponivel3 >= 0;
         if (r.temDisponivel3) {
-            r.disponivel3 = q.CampoPorNome("flDisponivel3");
-            if (versao_ >= 4030 && r.disponivel3 == "S")
-                r.origem3 = caminhoSite(q.CampoPorNome("deLocalUpdate3"));
+            r.disponivel3 = q.ValorPorIndice(c.disponivel3);
+            if (versao_ >= 4030 && r.disponivel3 == "S") r.origem3 = caminhoSite(q.ValorPorIndice(c.site3));
         }
     }
-    r.destino = MonteLinhaComando(q.CampoPorNome("nmLocalDestino"), r.objeto);
-    r.usuario = q.CampoPorNome("deUsuario");
-    r.senha = q.CampoPorNome("deSenha");
-    r.crc = q.CampoPorNome("nuCRC");
+    r.destino = MonteLinhaComando(q.ValorPorIndice(c.destino), r.objeto);
+    r.usuario = q.ValorPorIndice(c.usuario);
+    r.senha = q.ValorPorIndice(c.senha);
+    r.crc = q.ValorPorIndice(c.crc);
     return r;
 }
 
 void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
     L().Adicione("INICIO - CompareArquivos....");
-    L().AdicioneDetalhe("Iniciando a verificação de versão...");
+    Detalhe(L(), "Iniciando a verificação de versão...");
     requisitos_->First();
     while (!requisitos_->Eof()) {
         TRequisito r = LeiaRequisito(true);
         L().Adicione("");
-        L().AdicioneItem("Verificando a situação de " + Aspas(r.objeto) + "...");
+        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
         bool acao = false;
         switch (r.operacao) {
             case 1:
@@ -212,31 +257,31 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
                 if (AtualizeExecutor(r, checaCRC, versionada)) break;
                 const bool exato = r.operacao == 1;
                 r.operacao = 1;  // recorded and listed as an update
-                if (!ExisteArquivo(r.destino)) {
-                    L().AdicioneDetalhe(r.destino + " não foi encontrado.");
+                if (!Destino(r).arquivo) {
+                    Detalhe(L(), r.destino + " não foi encontrado.");
                     acao = true;
                 } else {
                     acao = !ConfiraHistorico(r, exato, checaCRC);
                 }
-                if (acao) L().AdicioneDetalhe("Ação : Atualizar");
+                if (acao) Detalhe(L(), "Ação : Atualizar");
                 break;
             }
             case 2:
                 acao = !ConfiraHistorico(r, true, checaCRC);
-                if (acao) L().AdicioneDetalhe("Ação : Executar");
+                if (acao) Detalhe(L(), "Ação : Executar");
                 break;
             case 3:
                 if (!ConfiraHistorico(r, false, checaCRC)) {
-                    acao = ExisteArquivo(r.destino);
-                    L().AdicioneDetalhe(acao ? "Ação : Remover"
-                                             : "Ação : Remover (Arquivo " + r.destino + " não existe)");
+                    acao = Destino(r).arquivo;
+                    Detalhe(L(), acao ? "Ação : Remover"
+                                      : "Ação : Remover (Arquivo " + r.destino + " não existe)");
                 }
                 break;
             case 4:
                 if (!ConfiraHistorico(r, false, checaCRC)) {
-                    acao = ExistePasta(r.destino);
-                    L().AdicioneDetalhe(acao ? "Ação : Remover Dir"
-                                             : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
+                    acao = Destino(r).pasta;
+                    Detalhe(L(), acao ? "Ação : Remover Dir"
+                                      : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
                 }
                 break;
             case 6:
@@ -245,16 +290,16 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
                 acao = !ConfiraHistorico(r, true, checaCRC);
                 static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
                                                      "Ação : Registar DLL"};
-                if (acao) L().AdicioneDetalhe(linhas[r.operacao - 6]);
+                if (acao) Detalhe(L(), linhas[r.operacao - 6]);
                 break;
             }
             case 9:
                 acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
-                if (acao) L().AdicioneDetalhe("Ação : Copiar e descompactar");
+                if (acao) Detalhe(L(), "Ação : Copiar e descompactar");
                 break;
             case 10:
                 acao = !ConfiraHistorico(r, false, checaCRC);
-                if (acao) L().AdicioneDetalhe("Ação : Aplicar patch de correção");
+                if (acao) Detalhe(L(), "Ação : Aplicar patch de correção");
                 break;
             default:
                 break;  // 0 and codes outside 0..10: nothing to do
@@ -270,20 +315,20 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
             InsiraAlteracao(r, f1, f2, f3);
         }
         requisitos_->Next();
-        L().AdicioneDetalhe("FIM - Verificando requisito");
+        Detalhe(L(), "FIM - Verificando requisito");
     }
-    L().AdicioneDetalhe("Fim da verificação");
+    Detalhe(L(), "Fim da verificação");
     L().Adicione("FIM - CompareArquivos");
 }
 
 void TkwUpdVerificacao::CompareArquivosAnterior(bool checaCRC) {
     L().Adicione("INICIO - CompareArquivos....");
-    L().AdicioneDetalhe("Iniciando a verificação de versão...");
+    Detalhe(L(), "Iniciando a verificação de versão...");
     requisitos_->First();
     while (!requisitos_->Eof()) {
         TRequisito r = LeiaRequisito(false);
         L().Adicione("");
-        L().AdicioneItem("Verificando a situação de " + Aspas(r.objeto) + "...");
+        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
         bool acao = false;
         switch (r.operacao) {
             case 1:
@@ -291,29 +336,29 @@ void TkwUpdVerificacao::CompareArquivosAnterior(bool checaCRC) {
                 if (AtualizeExecutor(r, checaCRC, false)) break;
                 const bool exato = r.operacao == 1;
                 r.operacao = 1;
-                if (!ExisteArquivo(r.destino)) {
-                    L().AdicioneDetalhe(r.destino + " não foi encontrado.");
+                if (!Destino(r).arquivo) {
+                    Detalhe(L(), r.destino + " não foi encontrado.");
                     acao = true;
                 } else {
                     acao = !ConfiraHistorico(r, exato, checaCRC);
                 }
-                if (acao) L().AdicioneDetalhe("Ação : Atualizar");
+                if (acao) Detalhe(L(), "Ação : Atualizar");
                 break;
             }
             case 2:
                 acao = !ConfiraHistorico(r, true, checaCRC);
-                if (acao) L().AdicioneDetalhe("Ação : Executar");
+                if (acao) Detalhe(L(), "Ação : Executar");
                 break;
             case 3:
                 // This form removes whatever exists, without asking the history.
-                acao = ExisteArquivo(r.destino);
-                L().AdicioneDetalhe(acao ? "Ação : Remover"
-                                         : "Ação : Remover (Arquivo " + r.destino + " não existe)");
+                acao = Destino(r).arquivo;
+                Detalhe(L(),
+                        acao ? "Ação : Remover" : "Ação : Remover (Arquivo " + r.destino + " não existe)");
                 break;
             case 4:
-                acao = ExistePasta(r.destino);
-                L().AdicioneDetalhe(acao ? "Ação : Remover Dir"
-                                         : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
+                acao = Destino(r).pasta;
+                Detalhe(L(), acao ? "Ação : Remover Dir"
+                                  : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
                 break;
             case 6:
             case 7:
@@ -321,25 +366,25 @@ void TkwUpdVerificacao::CompareArquivosAnterior(bool checaCRC) {
                 acao = !ConfiraHistorico(r, true, checaCRC);
                 static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
                                                      "Ação : Registar DLL"};
-                if (acao) L().AdicioneDetalhe(linhas[r.operacao - 6]);
+                if (acao) Detalhe(L(), linhas[r.operacao - 6]);
                 break;
             }
             case 9:
                 acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
-                if (acao) L().AdicioneDetalhe("Ação : Copiar e descompactar");
+                if (acao) Detalhe(L(), "Ação : Copiar e descompactar");
                 break;
             case 10:
                 acao = !ConfiraHistorico(r, false, checaCRC);
-                if (acao) L().AdicioneDetalhe("Ação : Aplicar patch de correção");
+                if (acao) Detalhe(L(), "Ação : Aplicar patch de correção");
                 break;
             default:
                 break;
         }
         if (acao) InsiraAlteracao(r, "", "", "");
         requisitos_->Next();
-        L().AdicioneDetalhe("FIM - Verificando requisito");
+        Detalhe(L(), "FIM - Verificando requisito");
     }
-    L().AdicioneDetalhe("Fim da verificação");
+    Detalhe(L(), "Fim da verificação");
     L().Adicione("FIM - CompareArquivos");
 }
 
@@ -352,15 +397,19 @@ int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::s
         // The first record of each key decides, as a scan from the top would find it.
         indiceHistorico_.clear();
         indiceHistorico_.reserve(size_t(h.RecordCount()));
+        const int sistema = h.IndiceCampo("cdSistema");
+        const int nome = h.IndiceCampo("nmObjeto");
+        const int controle = h.IndiceCampo("nuControle");
+        const int tipo = h.IndiceCampo("cdTipoOperacao");
         h.First();
         while (!h.Eof()) {
-            int32_t controle = 0;
+            int32_t numero = 0;
             int32_t op = 0;
-            const std::string textoControle = h.CampoPorNome("nuControle");
-            const std::string textoOperacao = h.CampoPorNome("cdTipoOperacao");
-            if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
+            const std::string& textoControle = h.ValorPorIndice(controle);
+            const std::string& textoOperacao = h.ValorPorIndice(tipo);
+            if (rtl::TryStrToInt(textoControle, numero) && rtl::TryStrToInt(textoOperacao, op)) {
                 indiceHistorico_.emplace(
-                    ChaveHistorico(h.CampoPorNome("cdSistema"), h.CampoPorNome("nmObjeto"), op), h.Cursor());
+                    ChaveHistorico(h.ValorPorIndice(sistema), h.ValorPorIndice(nome), op), h.Cursor());
             } else {
                 // One damaged line must not stop every later run: it is left out and named.
                 L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
@@ -377,10 +426,10 @@ int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::s
 }
 
 bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC) {
-    const std::string estacao = rtl::UpperCase(NomeComputador());
+    const std::string& estacao = NomeComputadorMaiusculo();
     const int registro = ProcureHistorico(r.sistema, r.objeto, r.operacao);
     if (registro < 0) {
-        L().AdicioneDetalhe("Objeto não existente no histórico (HST)");
+        Detalhe(L(), "Objeto não existente no histórico (HST)");
         return false;
     }
     TkwUpdDadosHistorico& h = *historico_;
@@ -389,80 +438,78 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
     if (ok) ok = CompareNomeComputador(estacao, rtl::UpperCase(h.CampoPorNome("nmComputador")));
     if (ok && (r.operacao == 1 || r.operacao == 5)) {
         if (checaCRC) {
-            ok = CompareCRC(r.destino, r.crc);
+            ok = CompareCRC(Destino(r).local, r.crc);
         } else if (!r.crc.empty()) {
             const std::string tamanho = h.CampoPorNome("tmArquivo");
             const std::string dataHora = h.CampoPorNome("dtHrArquivo");
             if (!tamanho.empty() && !dataHora.empty()) {
-                ok = CompareTamanhoData(r.destino, tamanho, dataHora);
+                ok = CompareTamanhoData(Destino(r), tamanho, dataHora);
             } else {
-                L().AdicioneDetalhe("Arquivo sem \"Tamanho\" e \"Data e hora\".");
-                L().AdicioneDetalhe("Pegando dados do arquivo...");
-                std::string t;
-                std::string d;
-                PegueDadosArquivo(r.destino, t, d);
-                L().AdicioneDetalhe("Tamanho : " + Aspas(t) + " / Data e hora : \"" + d);
-                L().AdicioneDetalhe("Gravando dados do arquivo no HST...");
+                Detalhe(L(), "Arquivo sem \"Tamanho\" e \"Data e hora\".");
+                Detalhe(L(), "Pegando dados do arquivo...");
+                const std::string& t = Destino(r).tamanho;
+                const std::string& d = Destino(r).dataHora;
+                Detalhe(L(), "Tamanho : \"", t, "\" / Data e hora : \"", d);
+                Detalhe(L(), "Gravando dados do arquivo no HST...");
                 h.LimpeRegistro();
                 h.AtribuaCampo("tmArquivo", t);
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
                 versaoIndice_ = h.Versao();  // the record's key is unchanged: the index holds
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
-                L().AdicioneDetalhe("Dados gravados com sucesso.");
+                Detalhe(L(), "Dados gravados com sucesso.");
                 ok = true;
             }
         }
     }
-    L().AdicioneDetalhe(ok ? "Objeto já atualizado" : "Objeto desatualizado");
+    Detalhe(L(), ok ? "Objeto já atualizado" : "Objeto desatualizado");
     return ok;
 }
 
 bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_t local) {
-    L().AdicioneDetalhe("Verificando \"NroControle\" requerido e local...");
-    L().AdicioneDetalhe("Nro controle requerido / local: " + Aspas(rtl::IntToStr(requerido)) + " / " +
-                        Aspas(rtl::IntToStr(local)));
-    L().AdicioneDetalhe("Pode fazer downgrade: " + Aspas(std::string(NomeBooleano(exato))));
+    Detalhe(L(), "Verificando \"NroControle\" requerido e local...");
+    Detalhe(L(), "Nro controle requerido / local: \"", rtl::IntToStr(requerido), "\" / \"",
+            rtl::IntToStr(local), "\"");
+    Detalhe(L(), "Pode fazer downgrade: \"", NomeBooleano(exato), "\"");
     // Exact: a higher installed number is out of date too, so the executor installs the lower.
     const bool ok = exato ? local == requerido : local >= requerido;
-    L().AdicioneDetalhe(ok ? "NrosControle iguais" : "NrosControle diferentes");
+    Detalhe(L(), ok ? "NrosControle iguais" : "NrosControle diferentes");
     return ok;
 }
 
 bool TkwUpdVerificacao::CompareNomeComputador(const std::string& estacao, const std::string& gravado) {
-    L().AdicioneDetalhe("Verificando \"Nome do computador\" requerido e local...");
-    L().AdicioneDetalhe("Nome do computador requerido / local: " + Aspas(estacao) + " / \"" + gravado);
+    Detalhe(L(), "Verificando \"Nome do computador\" requerido e local...");
+    Detalhe(L(), "Nome do computador requerido / local: \"", estacao, "\" / \"", gravado);
     const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) ||
                     rtl::UpperCase(estacao) == rtl::UpperCase(gravado);
-    L().AdicioneDetalhe(ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
+    Detalhe(L(), ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
     return ok;
 }
 
 bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string& requerido) {
     if (!NaoEhOProprioExecutavel(caminho)) return true;
-    L().AdicioneDetalhe("Verificando \"CRC\" requerido e local...");
+    Detalhe(L(), "Verificando \"CRC\" requerido e local...");
     if (!TemCRCInformado(requerido)) return true;
-    L().AdicioneDetalhe("Pegando CRC local...");
+    Detalhe(L(), "Pegando CRC local...");
     const int32_t local = int32_t(CalculeCRCArquivo(caminho));
-    L().AdicioneDetalhe("CRC pego com sucesso.");
-    L().AdicioneDetalhe("CRC requerido / local : " + Aspas(requerido) + " / \"" + rtl::IntToStr(local));
+    Detalhe(L(), "CRC pego com sucesso.");
+    Detalhe(L(), "CRC requerido / local : \"", requerido, "\" / \"", rtl::IntToStr(local));
     const bool ok = local == rtl::StrToInt(requerido);
-    L().AdicioneDetalhe(ok ? "CRCs iguais." : "CRCs diferentes.");
+    Detalhe(L(), ok ? "CRCs iguais." : "CRCs diferentes.");
     return ok;
 }
 
-bool TkwUpdVerificacao::CompareTamanhoData(const std::string& caminho, const std::string& tamanho,
+bool TkwUpdVerificacao::CompareTamanhoData(const TDadosArquivo& local, const std::string& tamanho,
                                            const std::string& dataHora) {
-    L().AdicioneDetalhe("Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
-    L().AdicioneDetalhe("Pegando dados do arquivo local...");
-    std::string t;
-    std::string d;
-    PegueDadosArquivo(caminho, t, d);
-    L().AdicioneDetalhe("Dados pegos com sucesso.");
-    L().AdicioneDetalhe("Tamanho requerido / local: " + Aspas(tamanho) + " / " + Aspas(t));
-    L().AdicioneDetalhe("Data e hora requerido / local: " + Aspas(dataHora) + " / " + Aspas(d));
+    Detalhe(L(), "Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
+    Detalhe(L(), "Pegando dados do arquivo local...");
+    Detalhe(L(), "Dados pegos com sucesso.");
+    const std::string& t = local.tamanho;
+    const std::string& d = local.dataHora;
+    Detalhe(L(), "Tamanho requerido / local: \"", tamanho, "\" / \"", t, "\"");
+    Detalhe(L(), "Data e hora requerido / local: \"", dataHora, "\" / \"", d, "\"");
     const bool ok = tamanho == t && dataHora == d;
-    L().AdicioneDetalhe(ok ? "Dados dos arquivos iguais." : "Dados dos arquivos diferentes.");
+    Detalhe(L(), ok ? "Dados dos arquivos iguais." : "Dados dos arquivos diferentes.");
     return ok;
 }
 
@@ -477,7 +524,7 @@ bool TkwUpdVerificacao::ArquivoDescompactadoAusente(const std::string& destino) 
 
 void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
                                         const std::string& f3) {
-    L().AdicioneDetalhe("Inserindo no cache...");
+    Detalhe(L(), "Inserindo no cache...");
     TkwUpdDadosAlteracoes& a = *alteracoes_;
     a.Append();
     auto atribua = [&](const char* campo, const std::string& valor) {
@@ -498,7 +545,7 @@ void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& 
     atribua("deSenha", r.senha);  // still scrambled
     atribua("cdTipoOperacao", rtl::IntToStr(r.operacao));
     a.Post();
-    L().AdicioneDetalhe("Inserção OK");
+    Detalhe(L(), "Inserção OK");
 }
 
 // ---- The executor's self-update -----------------------------------------------------------------
@@ -506,9 +553,9 @@ void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& 
 bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada) {
     if (rtl::UpperCase(r.objeto) != rtl::UpperCase(kwUpdConfig().GetNomeExecutor())) return false;
     // A missing executor is copied without asking the history or reading any checksum.
-    if (ExisteArquivo(r.destino) && ConfiraHistorico(r, true, checaCRC) && CompareCRC(r.destino, r.crc))
+    if (Destino(r).arquivo && ConfiraHistorico(r, true, checaCRC) && CompareCRC(Destino(r).local, r.crc))
         return true;
-    L().AdicioneDetalhe(kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...");
+    Detalhe(L(), kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...");
 
     if (versao_ < 3300) {
         if (r.origem1.empty())
@@ -600,11 +647,11 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
 void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& origem,
                                       const std::string& site2, const std::string& site3) {
     TkwUpdLog& log = L();
-    log.AdicioneDetalhe("Atualizando kwExec...");
+    Detalhe(log, "Atualizando kwExec...");
     const std::string senha = rtl::Trim(r.senha).empty() ? r.senha : Descriptografe(r.senha);
-    log.AdicioneDetalhe("Atualizar " + r.objeto + "...");
-    log.AdicioneDetalhe(" - De : " + origem);
-    log.AdicioneDetalhe(" - Para : " + r.destino);
+    Detalhe(log, "Atualizar " + r.objeto + "...");
+    Detalhe(log, " - De : " + origem);
+    Detalhe(log, " - Para : " + r.destino);
 
     // The new executor is fetched under a temporary name and checked there; only a whole,
     // checked file replaces the old one (by a rename, so there is no moment without an
@@ -654,20 +701,20 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
         throw;
     }
     if (temBackup && !Remova(NomeArquivoBackup(r.destino)))
-        log.AdicioneDetalhe("Não foi possível apagar a cópia de segurança " + Aspas(backup) + ".");
-    log.AdicioneDetalhe(" - Atualização OK");
-    log.AdicioneDetalhe("Atualização do kwExec OK");
+        Detalhe(log, "Não foi possível apagar a cópia de segurança " + Aspas(backup) + ".");
+    Detalhe(log, " - Atualização OK");
+    Detalhe(log, "Atualização do kwExec OK");
 }
 
 void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
                                              const std::string& lido) {
     if (!TemCRCInformado(requerido)) return;
-    L().AdicioneDetalhe("Verificando integridade do arquivo " + Aspas(caminho) + "...");
+    Detalhe(L(), "Verificando integridade do arquivo " + Aspas(caminho) + "...");
     if (ExisteArquivo(lido) && CompareCRC(lido, requerido)) {
-        L().AdicioneDetalhe("Integridade OK.");
+        Detalhe(L(), "Integridade OK.");
         return;
     }
-    L().AdicioneDetalhe("ERRO: Arquivo NÃO está íntegro.");
+    Detalhe(L(), "ERRO: Arquivo NÃO está íntegro.");
     throw EArquivoNaoIntegro(Traduza(33, caminho));
 }
 

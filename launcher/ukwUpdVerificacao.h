@@ -34,6 +34,7 @@
 
 #include "launcher/base/ukwUpdDBFlatFile.h"
 #include "launcher/base/ukwUpdLog.h"
+#include "transfer/ukwUpdFileUtil.h"
 
 class TkwUpdIni;
 
@@ -73,9 +74,23 @@ private:
         std::string usuario, senha, crc;
         std::string disponivel1, disponivel2, disponivel3;  // the raw flags
         bool temDisponivel3 = false;
+        // What is at the destination, looked at once per requisite (see Destino).
+        bool examinado = false;
+        TDadosArquivo arquivo;
+    };
+
+    // Positions of the requisites' fields in the layout of the text being verified.
+    struct TCamposRequisito {
+        bool resolvidos = false;
+        int sistema = -1, sequencia = -1, objeto = -1, destino = -1, origem = -1, controle = -1,
+            operacao = -1, site1 = -1, usuario = -1, senha = -1, crc = -1, site2 = -1, site3 = -1,
+            disponivel1 = -1, disponivel2 = -1, disponivel3 = -1;
     };
 
     TkwUpdLog& L();
+    // The destination's facts: one look per requisite serves the existence test, the size
+    // and time comparison and the completion of the history record.
+    const TDadosArquivo& Destino(TRequisito& r);
     TRequisito LeiaRequisito(bool atual);
     void CompareArquivos(bool checaCRC, bool versionada);
     void CompareArquivosAnterior(bool checaCRC);
@@ -83,7 +98,7 @@ private:
     bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
     bool CompareNomeComputador(const std::string& estacao, const std::string& gravado);
     bool CompareCRC(const std::string& caminho, const std::string& requerido);
-    bool CompareTamanhoData(const std::string& caminho, const std::string& tamanho,
+    bool CompareTamanhoData(const TDadosArquivo& local, const std::string& tamanho,
                             const std::string& dataHora);
     bool ArquivoDescompactadoAusente(const std::string& destino);
     void InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
@@ -98,6 +113,7 @@ private:
     // The history record of (system, object, operation), or -1.
     int ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao);
     const std::string& NomeComputador();
+    const std::string& NomeComputadorMaiusculo();
 
     TkwUpdIni* configuracao_;
     std::unique_ptr<TkwUpdDadosRequisitos> requisitos_;
@@ -105,9 +121,11 @@ private:
     std::unique_ptr<TkwUpdDadosAlteracoes> alteracoes_;
     std::unique_ptr<TkwUpdLog> logReserva_;
 
+    TCamposRequisito camposRequisito_;
     int32_t versao_ = 0;
     bool temNomeComputador_ = false;
     std::string nomeComputador_;
+    std::string nomeComputadorMaiusculo_;
     std::unordered_map<std::string, int> indiceHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
 };

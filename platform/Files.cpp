@@ -339,6 +339,18 @@ void CreateFolders(const std::string& path) {
     if (!TryCreateFolders(path, &err)) Raise("cannot create the folder", path, err);
 }
 
+bool TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
+    info.name = BaseName(path);
+    info.isFolder = S_ISDIR(st.st_mode);
+    info.readOnly = ModeReadOnly(st.st_mode);
+    info.hidden = IsHiddenName(path);
+    info.size = info.isFolder ? 0 : int64_t(st.st_size);
+    info.lastWrite = FromTimespec(st.st_mtim);
+    return true;
+}
+
 std::vector<FolderEntry> ListFolder(const std::string& path) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
     if (!dir) Raise("cannot list the folder", path, errno);

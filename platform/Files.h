@@ -98,6 +98,10 @@ struct FolderEntry {
     FileTime lastWrite{};
 };
 
+// What one look at a path finds (symbolic links followed), in one system call: the entry as
+// ListFolder describes it. False, with the errno in *err when asked, when nothing is there.
+bool TryFileInfo(const std::string& path, FolderEntry& info, int* err = nullptr);
+
 // The entries of a folder ("." and ".." left out), sorted by name byte by byte. Symbolic links
 // are described by what they point to; a dangling link is left out.
 std::vector<FolderEntry> ListFolder(const std::string& path);

@@ -84,7 +84,7 @@ std::string WindowsFolder(const std::string& launcherFolder) {
     return WithSlash(launcherFolder.empty() ? CurrentExecutableFolder() : launcherFolder) + "windows/";
 }
 
-std::string MapWindowsPath(std::string_view text, const std::string& launcherFolder) {
+std::string MapWindowsPath(std::string_view text, const std::string& launcherFolder, bool resolveCase) {
     std::string mapped;
     if (text.size() >= 2 && text[0] == '\\' && text[1] == '\\') {
         const std::string root = Env("KW_UNC_ROOT");
@@ -111,7 +111,7 @@ std::string MapWindowsPath(std::string_view text, const std::string& launcherFol
     } else {
         mapped = Plain(text);
     }
-    return ResolveCaseInsensitive(mapped);
+    return resolveCase ? ResolveCaseInsensitive(mapped) : mapped;
 }
 
 }  // namespace plat

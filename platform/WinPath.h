@@ -30,7 +30,10 @@ RTL_EXCEPTION(EPathMappingError, rtl::Exception);
 std::string WindowsFolder(const std::string& launcherFolder = "");
 
 // The local path for a Windows path (see above). Raises EPathMappingError for a drive or a
-// network path that has no local folder.
-std::string MapWindowsPath(std::string_view text, const std::string& launcherFolder = "");
+// network path that has no local folder. Without resolveCase the path is only mapped, never
+// looked at: a caller that looks at the file anyway can try the exact name first and resolve
+// the case only when nothing is there, saving a system call per file.
+std::string MapWindowsPath(std::string_view text, const std::string& launcherFolder = "",
+                           bool resolveCase = true);
 
 }  // namespace plat

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 #include "launcher/base/aCRC32.h"
@@ -20,6 +21,7 @@
 #include "launcher/base/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/WinPath.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
 #include "rtl/Stream.h"
@@ -162,25 +164,59 @@ bool RemovaSomenteLeitura(const std::string& caminho) {
     return false;
 }
 
+TDadosArquivo ExamineArquivo(const std::string& caminho) {
+    TDadosArquivo d;
+    d.local = plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel(), false);
+    plat::FolderEntry info;
+    bool achou = plat::TryFileInfo(d.local, info);
+    if (!achou) {
+        // Requisites name files in any case; the case is resolved only for a name not found.
+        const std::string resolvido = plat::ResolveCaseInsensitive(d.local);
+        if (resolvido != d.local) {
+            d.local = resolvido;
+            achou = plat::TryFileInfo(d.local, info);
+        }
+    }
+    if (!achou) return d;
+    d.pasta = info.isFolder;
+    d.arquivo = !info.isFolder;
+    // Folders and hidden files are not what a file search finds.
+    if (d.arquivo && !info.hidden) {
+        // The history has always kept the low 32 bits as a signed number.
+        d.tamanho = rtl::IntToStr(int32_t(uint32_t(uint64_t(info.size))));
+        d.dataHora = rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(info.lastWrite, true));
+    }
+    return d;
+}
+
 void PegueDadosArquivo(const std::string& caminho, std::string& tamanho, std::string& dataHora) {
     Trava trava(SecaoCriticaArquivos);
     tamanho.clear();
     dataHora.clear();
-    std::string local;
-    if (rtl::Trim(caminho).empty() || !Local(caminho, local)) return;
-    // Folders and hidden files are not what a file search finds.
-    if (plat::IsHiddenName(local)) return;
-    int64_t bytes = 0;
-    plat::FileTime hora{};
-    if (!plat::TryFileSize(local, bytes) || !plat::TryFileLastWriteTime(local, hora)) return;
-    // The history has always kept the low 32 bits as a signed number.
-    tamanho = rtl::IntToStr(int32_t(uint32_t(uint64_t(bytes))));
-    dataHora = rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(hora, true));
+    if (rtl::Trim(caminho).empty()) return;
+    TDadosArquivo d;
+    try {
+        d = ExamineArquivo(caminho);
+    } catch (const rtl::Exception&) {
+        return;  // a drive without a local folder holds no file
+    }
+    tamanho = std::move(d.tamanho);
+    dataHora = std::move(d.dataHora);
 }
 
 uint32_t CalculeCRCArquivo(const std::string& caminho) {
-    rtl::FileStream arquivo(CaminhoLocal(caminho), rtl::FileMode::OpenRead);
-    return ComputeStreamCRC32(arquivo);
+    // The exact name first: with "/check" this runs for every file of the application, and
+    // resolving the case costs a system call per file that is almost always wasted.
+    const std::string exato = plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel(), false);
+    std::unique_ptr<rtl::FileStream> arquivo;
+    try {
+        arquivo = std::make_unique<rtl::FileStream>(exato, rtl::FileMode::OpenRead);
+    } catch (const rtl::EFOpenError&) {
+        const std::string resolvido = plat::ResolveCaseInsensitive(exato);
+        if (resolvido == exato) throw;
+        arquivo = std::make_unique<rtl::FileStream>(resolvido, rtl::FileMode::OpenRead);
+    }
+    return ComputeStreamCRC32(*arquivo);
 }
 
 bool TemCRCInformado(std::string_view crc) {
@@ -188,8 +224,14 @@ bool TemCRCInformado(std::string_view crc) {
 }
 
 bool NaoEhOProprioExecutavel(const std::string& caminho) {
+    // Compared in upper case, so the case of the names on disk plays no part: the path is
+    // mapped, never looked at.
     std::string local;
-    if (!Local(caminho, local)) return true;
+    try {
+        local = plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel(), false);
+    } catch (const rtl::Exception&) {
+        return true;  // a drive without a local folder holds no launcher
+    }
     return ConvertaParaMaiusculas(local) != ConvertaParaMaiusculas(ObtenhaCaminhoExecutavel());
 }
 

@@ -85,6 +85,19 @@ bool GarantaPastaDestino(const std::string& destino);
 
 // Clears the read-only flag of an existing file; false with the system's text in UltimoErro.
 bool RemovaSomenteLeitura(const std::string& caminho);
+// What one look at a path finds: its local file, whether a file or a folder is there, and for
+// a file that is not hidden the size and time texts of PegueDadosArquivo. The exact name is
+// looked at first and the case resolved only when nothing is there, so a present file costs
+// one system call. Raises plat::EPathMappingError for a drive or share without a local folder.
+struct TDadosArquivo {
+    std::string local;
+    bool arquivo = false;
+    bool pasta = false;
+    std::string tamanho;
+    std::string dataHora;
+};
+TDadosArquivo ExamineArquivo(const std::string& caminho);
+
 // Size (low 32 bits, signed decimal) and last-write time (UTC, "DD/MM/YYYY HH:MM:SS" with the
 // workstation's separators) of a file; both empty for a missing path, a folder or a hidden file.
 void PegueDadosArquivo(const std::string& caminho, std::string& tamanho, std::string& dataHora);

@@ -26,6 +26,34 @@ std::string_view PrimeiraLinha(std::string_view texto) {
     return fim == std::string_view::npos ? texto : texto.substr(0, fim);
 }
 
+// Field names are ASCII: compared here without building upper-case copies, since the
+// verification asks for a field by name many times per record.
+bool MesmoNome(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'a' && x <= 'z') x = char(x - 32);
+        if (y >= 'a' && y <= 'z') y = char(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool Ascii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string_view Aparado(std::string_view s) {
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
 }  // namespace
 
 // ---- TkwUpdDBFlatFile ---------------------------------------------------------------------
@@ -72,9 +100,14 @@ void TkwUpdDBFlatFile::VerifiqueCampos() const {
 }
 
 int TkwUpdDBFlatFile::IndiceCampo(std::string_view nome) const {
-    const std::string chave = NormalizeNomeCampo(nome);
-    for (size_t i = 0; i < nomes_.size(); ++i)
-        if (nomes_[i] == chave) return int(i);
+    if (Ascii(nome)) {
+        for (size_t i = 0; i < nomes_.size(); ++i)
+            if (MesmoNome(nomes_[i], nome)) return int(i);
+    } else {
+        const std::string chave = NormalizeNomeCampo(nome);
+        for (size_t i = 0; i < nomes_.size(); ++i)
+            if (nomes_[i] == chave) return int(i);
+    }
     throw rtl::Exception("O campo \"" + std::string(nome) + "\" não existe.");
 }
 
@@ -102,13 +135,22 @@ bool TkwUpdDBFlatFile::MoveTo(int n) {
     VerifiqueCampos();
     if (IsEmpty() || n < -1 || n > linhas_.Count()) return false;
     cursor_ = n;
-    if (n >= 0 && n < linhas_.Count()) {
-        const std::vector<std::string> campos = rtl::SplitFields(linhas_[n], separador_);
-        for (size_t i = 0; i < nomes_.size(); ++i)
-            valores_[i] = i < campos.size() ? rtl::Trim(campos[i]) : std::string();
-    } else {
-        for (size_t i = 0; i < nomes_.size(); ++i)
+    // The N-th field runs from the (N-1)-th separator to the next one or the end of the line;
+    // missing fields are empty, extra ones ignored, values trimmed.
+    std::string_view resto =
+        n >= 0 && n < linhas_.Count() ? std::string_view(linhas_[n]) : std::string_view();
+    bool fim = n < 0 || n >= linhas_.Count();
+    for (size_t i = 0; i < nomes_.size(); ++i) {
+        if (fim) {
             valores_[i].clear();
+            continue;
+        }
+        const size_t sep = resto.find(separador_);
+        valores_[i].assign(Aparado(resto.substr(0, sep)));
+        if (sep == std::string_view::npos)
+            fim = true;
+        else
+            resto.remove_prefix(sep + 1);
     }
     return true;
 }
@@ -158,7 +200,9 @@ void TkwUpdDBFlatFile::AdicioneCampo(std::string_view nome) {
 }
 
 std::string TkwUpdDBFlatFile::CampoPorNome(std::string_view nome) const {
-    return CodifiqueValor(valores_[size_t(IndiceCampo(nome))]);
+    // A stored value is already coded (AtribuaCampo codes it; a move splits at the separator
+    // and trims), so coding it again would change nothing.
+    return valores_[size_t(IndiceCampo(nome))];
 }
 
 void TkwUpdDBFlatFile::AtribuaCampo(std::string_view nome, std::string_view valor) {

@@ -93,6 +93,10 @@ public:
     void AtribuaCampo(std::string_view nome, std::string_view valor);
     bool CampoNulo(std::string_view nome) const;
     bool PossuiCampo(std::string_view nome) const;
+    // The current record's value of the field at a layout position (IndiceCampo), as
+    // CampoPorNome gives it but without a copy: for readers that look their positions up once
+    // per layout and then read many records.
+    const std::string& ValorPorIndice(int indice) const { return valores_.at(size_t(indice)); }
     // The index-th (0-based) field of the line under the cursor, trimmed; empty at Bof or Eof.
     std::string ValorCampo(int indice) const;
 
