@@ -287,7 +287,10 @@ bool IsProcessRunning(const std::string& path) {
 }
 
 std::string CurrentExecutablePath() {
-    return ProcessExecutablePath(int(::getpid()));
+    // A running program's own path does not change; the launcher asks for it for every file
+    // it maps, and reading the link each time costs a system call per file.
+    static const std::string path = ProcessExecutablePath(int(::getpid()));
+    return path;
 }
 
 std::string CurrentExecutableFolder() {
