@@ -114,6 +114,7 @@ TfkwUpdLoaderStatus::TfkwUpdLoaderStatus(std::unique_ptr<plat::InstanceMarker> m
         Control c = Novo("lbVersao", ControlKind::Label, 407, 117, 33, 13);
         c.caption = "Versão";
         c.align = HAlign::Right;
+        c.autoSize = true;
         c.anchorRight = true;
         cs.push_back(c);
     }
@@ -131,6 +132,7 @@ TfkwUpdLoaderStatus::TfkwUpdLoaderStatus(std::unique_ptr<plat::InstanceMarker> m
         Control c = Novo("lbTitulo", ControlKind::Label, 371, 99, 69, 16);
         c.caption = "Verificador";
         c.align = HAlign::Right;
+        c.autoSize = true;
         c.font = plat::ui::Font{"Arial", 10, true, ColorFromBGR(clTitulo)};
         cs.push_back(c);
     }

@@ -26,14 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/InstanceMarker.h"
 #include "platform/ui/Form.h"
 
-namespace plat {
-class InstanceMarker;
-namespace ui {
+namespace plat::ui {
 class FormView;
 }
-}  // namespace plat
 
 // The mailbox through which a worker thread sets the window's task line.
 class TkwUpdCaixaTarefa {

@@ -308,7 +308,15 @@ private:
                 fl_font(FaceOf(c.font), Pixels(c.font.points));
                 fl_color(ToFl(c.font.color));
                 const std::string text = PlainLines(c.caption);
-                fl_draw(text.c_str(), c.left, c.top, c.width, c.height, AlignOf(c), nullptr, 0);
+                int x = c.left, w = c.width, h = c.height;
+                if (c.autoSize) {
+                    int tw = 0, th = 0;
+                    fl_measure(text.c_str(), tw, th, 0);
+                    w = tw;
+                    h = std::max(th, c.height);
+                    if (c.align == HAlign::Right) x = c.left + c.width - tw;
+                }
+                fl_draw(text.c_str(), x, c.top, w, h, AlignOf(c), nullptr, 0);
                 break;
             }
             case ControlKind::Image:

@@ -70,6 +70,9 @@ struct Control {
     HAlign align = HAlign::Left;
     VAlign layout = VAlign::Top;
     bool transparent = true;  // labels: the form shows through
+    // Labels: the label is as wide as its text; a right-aligned one keeps its right edge,
+    // the others their left edge (width and height above are the design-time size).
+    bool autoSize = false;
 
     Color brush{255, 255, 255};  // shapes
     Color pen{0, 0, 0};

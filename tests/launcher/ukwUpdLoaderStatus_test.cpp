@@ -40,6 +40,10 @@ TEST(TfkwUpdLoaderStatus, LookFollowsTheExecutableName) {
         EXPECT_EQ(s.AlturaInicial(), 265);
         EXPECT_EQ(s.Formulario().width, 448);
         EXPECT_EQ(s.Formulario().className, "TfkwUpdLoaderStatus");
+        // Labels size themselves to their text, except the task line.
+        EXPECT_FALSE(C(s, "lbTarefa").autoSize);
+        EXPECT_TRUE(C(s, "lbVersao").autoSize);
+        EXPECT_TRUE(C(s, "lbTitulo").autoSize);
 
         // Both logos are real pictures built into the program.
         const auto& logo = C(s, "imLogoProjeto");
