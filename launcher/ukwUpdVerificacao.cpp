@@ -25,9 +25,25 @@
 namespace {
 
 const char* const kIndisponivel =
-    "O servidor de atualização não está disponível. \r\nPor favor espere alguns minutos e tente novamente "
-    "mais "
-    "tarde.";
+    "O servidor de atualização não está disponível. \r\n"
+    "Por favor espere alguns minutos e tente novamente mais tarde.";
+
+// Why a site was not tried.
+const char* const kSite1N =
+    "Não foi possível tentar a atualização no local update principal, pois está configurado para "
+    "fldisponivel1 = N";
+const char* const kSite2N =
+    "Não foi possível tentar a atualização no segundo local update, pois está configurado para "
+    "fldisponivel2 = N";
+const char* const kSite3N =
+    "Não foi possível tentar a atualização no terceiro local update, pois está configurado para "
+    "fldisponivel3 = N";
+const char* const kSite1SemEndereco =
+    "Não foi possível tentar a atualização no local update principal, pois ele não está configurado";
+const char* const kSite2SemEndereco =
+    "Não foi possível tentar a atualização no segundo local update, pois ele não está configurado";
+const char* const kSite3SemEndereco =
+    "Não foi possível tentar a atualização no terceiro local update, pois ele não está configurado";
 
 std::string Aspas(const std::string& s) {
     return "\"" + s + "\"";
@@ -558,10 +574,7 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
     Detalhe(L(), kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...");
 
     if (versao_ < 3300) {
-        if (r.origem1.empty())
-            throw rtl::Exception(
-                "Não foi possível tentar a atualização no local update principal, pois ele não está "
-                "configurado");
+        if (r.origem1.empty()) throw rtl::Exception(kSite1SemEndereco);
         CopieExecutor(r, r.origem1, "", "");
         return true;
     }
@@ -574,14 +587,8 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
     const bool site3Desligado = !r.temDisponivel3 || r.disponivel3 == "N" || r.origem3.empty();
     std::string mensagem;
     try {
-        if (r.disponivel1 == "N")
-            throw rtl::Exception(
-                "Não foi possível tentar a atualização no local update principal, pois está configurado para "
-                "fldisponivel1 = N");
-        if (r.origem1.empty())
-            throw rtl::Exception(
-                "Não foi possível tentar a atualização no local update principal, pois ele não está "
-                "configurado");
+        if (r.disponivel1 == "N") throw rtl::Exception(kSite1N);
+        if (r.origem1.empty()) throw rtl::Exception(kSite1SemEndereco);
         UsaProxy = true;
         CopieExecutor(r, versao(r.origem1), r.origem2, r.origem3);
     } catch (const EArquivoNaoIntegro&) {
@@ -594,14 +601,8 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
             if (r.temDisponivel3) mensagem += "\rO terceiro local update não está disponível.";
             throw rtl::Exception(mensagem);
         }
-        if (r.disponivel2 == "N")
-            throw rtl::Exception(
-                "Não foi possível tentar a atualização no segundo local update, pois está configurado para "
-                "fldisponivel2 = N");
-        if (r.origem2.empty())
-            throw rtl::Exception(
-                "Não foi possível tentar a atualização no segundo local update, pois ele não está "
-                "configurado");
+        if (r.disponivel2 == "N") throw rtl::Exception(kSite2N);
+        if (r.origem2.empty()) throw rtl::Exception(kSite2SemEndereco);
         try {
             UsaProxy = false;
             CopieExecutor(r, versao(r.origem2), "", r.origem3);
@@ -614,17 +615,13 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
             L().Adicione(texto2);
             if (InterpreteErroFTP(texto2, "segundo", mensagem) && site3Desligado)
                 throw rtl::Exception(mensagem + "\rO terceiro local update não está disponível.");
+            // The second site's own failure ends the run when there is no third site to try.
             if (!r.temDisponivel3 || r.disponivel3 == "N") {
-                L().Adicione(
-                    "Não foi possível tentar a atualização no terceiro local update, pois está configurado "
-                    "para "
-                    "fldisponivel3 = N");
+                L().Adicione(kSite3N);
                 throw;
             }
             if (r.origem3.empty()) {
-                L().Adicione(
-                    "Não foi possível tentar a atualização no terceiro local update, pois ele não está "
-                    "configurado");
+                L().Adicione(kSite3SemEndereco);
                 throw;
             }
             try {
@@ -672,6 +669,7 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     const std::string backup = CaminhoLocal(NomeArquivoBackup(r.destino));
     const std::string historicoAntes = historico_->GetTexto();
     bool temBackup = false;
+    bool somenteLeitura = false;
     bool instalado = false;
     try {
         VerifiqueIntegridade(r.destino, r.crc, temporario);
@@ -680,6 +678,7 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
         if (plat::FileExists(destino)) {
             plat::CopyFile(destino, backup);
             temBackup = true;
+            somenteLeitura = plat::IsReadOnly(destino);
             plat::TrySetReadOnly(destino, false);
         }
         int erro = 0;
@@ -696,6 +695,7 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
             historico_->SetTexto(historicoAntes);
             if (temBackup) plat::TryRenameFile(backup, destino, true);
         } else if (temBackup) {
+            if (somenteLeitura) plat::TrySetReadOnly(destino, true);
             Remova(NomeArquivoBackup(r.destino));
         }
         throw;
