@@ -228,9 +228,13 @@ int DecodeBase64(const void* text, size_t length, void* output, size_t& outputSi
     }
     auto* out = static_cast<uint8_t*>(output);
     if (outputSize > 0) std::memset(out, 0, outputSize);
-    // Every alphabet character adds six bits; their count never exceeds length - lineEnds, so
-    // the bits written stay within 'needed' bytes.
-    size_t bits = 0;
+    // Bits gather in an accumulator and only whole bytes are stored: a trailing partial byte
+    // (an unpadded or hostile text) is dropped, never written. Every alphabet character adds
+    // six bits and their count never exceeds length - lineEnds, so the whole bytes stay within
+    // 'needed'.
+    size_t written = 0;
+    uint32_t acc = 0;
+    int pending = 0;
     for (size_t i = 0; i < length; ++i) {
         const uint8_t c = in[i];
         if (c == 0 || c == '\r' || c == '\n') continue;
@@ -241,13 +245,18 @@ int DecodeBase64(const void* text, size_t length, void* output, size_t& outputSi
         }
         const int v = Base64Value(c);
         if (v < 0) {
-            outputSize = bits / 8;
+            outputSize = written;
             return BASE64_DECODE_INVALID_CHARACTER;
         }
-        for (int b = 5; b >= 0; --b, ++bits)
-            if ((v >> b) & 1) out[bits / 8] |= uint8_t(0x80 >> (bits % 8));
+        acc = (acc << 6) | uint32_t(v);
+        pending += 6;
+        if (pending >= 8) {
+            pending -= 8;
+            out[written++] = uint8_t(acc >> pending);
+            acc &= (1u << pending) - 1;
+        }
     }
-    outputSize = bits / 8;
+    outputSize = written;
     return BASE64_DECODE_OK;
 }
 
@@ -255,9 +264,11 @@ int DecodeBase64Wide(const void* text, size_t byteCount, void* output, size_t& o
     if (byteCount % 2 != 0) return BASE64_DECODE_WRONG_DATA_SIZE;
     const auto* in = static_cast<const uint8_t*>(text);
     const size_t units = byteCount / 2;
+    // A unit with a high byte is no alphabet character (nor a line end or a NUL to skip): it
+    // becomes a byte the decoder refuses, instead of passing for its low byte.
     std::string narrow(units, '\0');
     for (size_t i = 0; i < units; ++i)
-        narrow[i] = char(in[2 * i]);
+        narrow[i] = in[2 * i + 1] == 0 ? char(in[2 * i]) : '\xFF';
     return DecodeBase64(narrow.data(), narrow.size(), output, outputSize);
 }
 

@@ -174,7 +174,8 @@ enum : int {
 // wherever it stands, any other character outside the alphabet gives 1. The output capacity is
 // cleared first; a capacity below (length - CR/LF count) * 3 div 4 gives 3 and that value + 1.
 int DecodeBase64(const void* text, size_t length, void* output, size_t& outputSize);
-// The same over UTF-16LE text (the low byte of every unit); an odd byte count gives 2.
+// The same over UTF-16LE text; a unit whose high byte is not zero is a character outside the
+// alphabet (1). An odd byte count gives 2.
 int DecodeBase64Wide(const void* text, size_t byteCount, void* output, size_t& outputSize);
 
 // ---------------------------------------------------------------------------------------------

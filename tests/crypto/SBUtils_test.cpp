@@ -214,6 +214,29 @@ TEST(SBUtilsBase64, LenientDecoderCases) {
     EXPECT_EQ(Hex(out), "6100000000000000");
 }
 
+// Texts whose last characters leave a partial byte with bits set (hostile or merely unpadded)
+// must not spill that byte past the capacity the size rule accepted.
+TEST(SBUtilsBase64, DecoderNeverWritesPastTheCapacityItWasGiven) {
+    struct Case {
+        const char* text;
+        const char* bytes;
+    } cases[] = {
+        {"R", ""},    {"YR", "61"},    {"YWJ/", "61627F"}, {"YWJjZ", "616263"}, {"YWJjZG/", "616263646F"},
+        {"//", "FF"}, {"///", "FFFF"}, {"Y=R", "61"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string text = c.text;
+        // The smallest capacity the size rule accepts, followed by guard bytes.
+        const size_t capacity = text.size() * 3 / 4;
+        std::string out(capacity + 4, '\x5A');
+        size_t size = capacity;
+        EXPECT_EQ(DecodeBase64(text.data(), text.size(), out.data(), size), 0);
+        EXPECT_EQ(Hex(out.substr(0, size)), c.bytes);
+        EXPECT_EQ(out.substr(capacity), std::string(4, '\x5A'));
+    }
+}
+
 TEST(SBUtilsBase64, WideDecoder) {
     const std::string wide = H("59 00 57 00 4A 00 6A 00");
     std::string out(8, '\0');
@@ -225,6 +248,14 @@ TEST(SBUtilsBase64, WideDecoder) {
     size = 0;
     EXPECT_EQ(DecodeBase64Wide(wide.data(), wide.size(), out.data(), size), 3);
     EXPECT_EQ(size, 4u);
+    // A unit is an alphabet character only when its high byte is zero: U+0141, U+010A and
+    // U+0100 are not "A", a line feed and a skipped NUL.
+    for (const char* unit : {"41 01", "0A 01", "00 01"}) {
+        SCOPED_TRACE(unit);
+        const std::string text = H("59 00 57 00") + H(unit) + H("4A 00 6A 00");
+        size = out.size();
+        EXPECT_EQ(DecodeBase64Wide(text.data(), text.size(), out.data(), size), 1);
+    }
 }
 
 TEST(SBUtilsUnicode, WideStringToUTF8) {
