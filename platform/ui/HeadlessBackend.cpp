@@ -38,9 +38,11 @@ public:
         }
     }
 
+    // Shown and closed at once; like every modal display, it ends hidden.
     void ShowModal() override {
         Show();
         RunMessageHandlers();
+        Hide();
     }
     void EndModal() override {}
     unsigned long NativeHandle() const override { return 0; }

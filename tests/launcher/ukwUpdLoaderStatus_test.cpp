@@ -313,8 +313,10 @@ TEST(TfkwUpdLoaderStatus, ClosingNeverFreesTheWindow) {
     // Still a whole window: its owner frees it later, once.
     s.DefinaTarefa("depois de fechar");
     EXPECT_EQ(C(s, "lbTarefa").caption, "depois de fechar...");
-    s.ShowModal();
+    s.ShowModal();  // headless: shown and closed at once, ending hidden
+    EXPECT_FALSE(s.Visible());
     s.pbFecharClick();
+    EXPECT_FALSE(s.Visible());
 }
 
 TEST(TfkwUpdLoaderStatus, WorkerThreadsPostThroughTheMailbox) {
