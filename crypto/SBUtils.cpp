@@ -104,11 +104,16 @@ bool AreByteStringsEqualCT(std::string_view a, std::string_view b) {
 
 int64_t FindStringInBytes(std::string_view pattern, const ByteArray& a, int64_t start) {
     if (start < 0) start = 0;
-    if (int64_t(a.size()) < start + int64_t(pattern.size())) return -1;
+    // Compared without adding, so a start near the top of the range cannot overflow.
+    if (pattern.size() > a.size() || start > int64_t(a.size() - pattern.size())) return -1;
     const auto* begin = reinterpret_cast<const char*>(a.data());
     const std::string_view hay(begin, a.size());
     const size_t at = hay.find(pattern, size_t(start));
     return at == std::string_view::npos ? -1 : int64_t(at);
+}
+
+int64_t FindStringInBytes(const ByteArray& a, std::string_view pattern, int64_t start) {
+    return FindStringInBytes(pattern, a, start);
 }
 
 // ---------------------------------------------------------------------------------------------

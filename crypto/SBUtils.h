@@ -126,6 +126,8 @@ bool AreBuffersEqualCT(const void* p, const void* q, size_t length);
 bool AreByteStringsEqualCT(std::string_view a, std::string_view b);
 // First 0-based index at or after start where pattern occurs in a; -1 when there is none.
 int64_t FindStringInBytes(std::string_view pattern, const ByteArray& a, int64_t start);
+// The same with the array first, the order the certificate and TLS code writes it in.
+int64_t FindStringInBytes(const ByteArray& a, std::string_view pattern, int64_t start);
 
 // ---------------------------------------------------------------------------------------------
 // Numbers and byte order
@@ -268,7 +270,12 @@ public:
         items_.push_back(item);
         return Count() - 1;
     }
-    int Add(std::unique_ptr<T> item) { return Add(item.release()); }
+    int Add(std::unique_ptr<T> item) {
+        // Released only once the list holds it, so a failed insertion frees the item.
+        items_.push_back(item.get());
+        item.release();
+        return Count() - 1;
+    }
     T* GetItem(int index) const {
         Check(index, Count());
         return items_[size_t(index)];

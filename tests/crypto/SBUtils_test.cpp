@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,12 @@ TEST(SBUtilsBytes, ComparisonAndSearch) {
     EXPECT_EQ(FindStringInBytes("abc", hay, 3), 7);
     EXPECT_EQ(FindStringInBytes("abc", hay, 8), -1);
     EXPECT_EQ(FindStringInBytes("zz", hay, 0), -1);
+    EXPECT_EQ(FindStringInBytes(hay, "abc", 3), 7);
+    EXPECT_EQ(FindStringInBytes("", hay, 10), 10);
+    EXPECT_EQ(FindStringInBytes("x", hay, -5), 0);
+    // A start at the top of the range is simply past the end.
+    EXPECT_EQ(FindStringInBytes("c", hay, std::numeric_limits<int64_t>::max()), -1);
+    EXPECT_EQ(FindStringInBytes("xxabcxxabcx", hay, 0), -1);
 }
 
 TEST(SBUtilsHex, BothDirections) {
