@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "database/SDOdbc.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Process.h"
 #include "rtl/DateTime.h"
 #include "rtl/Text.h"
@@ -91,6 +92,9 @@ inline Rows Isql(const std::string& target, const std::string& sql, bool driverC
 // A connected driver object; disconnected (and its library reference given back) at the end.
 struct Connection {
     std::unique_ptr<TISqlDatabase> db;
+    Connection() = default;
+    Connection(Connection&&) = default;
+    Connection& operator=(Connection&&) = default;
     ~Connection() {
         if (db && db->GetHandle() != nullptr) {
             try {
@@ -205,6 +209,53 @@ inline Rows Query(TISqlDatabase& db, const std::string& sql) {
     Rows rows = FetchAll(*cmd);
     cmd->CloseResultSet();
     return rows;
+}
+
+// The test stand-in of the vendors' call-level libraries (tests/database/standin): its journal
+// of calls and its failure injection. The path is empty when the stand-in is not built.
+class Standin {
+public:
+    explicit Standin(std::string path) : path_(std::move(path)) {
+        if (path_.empty() || !lib_.Load(path_)) return;
+        journal_ = reinterpret_cast<const char* (*)()>(lib_.Symbol("KwStandinJournal"));
+        clear_ = reinterpret_cast<void (*)()>(lib_.Symbol("KwStandinClearJournal"));
+        failRow_ = reinterpret_cast<void (*)(int)>(lib_.Symbol("KwStandinFailRow"));
+    }
+    bool Available() const { return journal_ != nullptr && clear_ != nullptr && failRow_ != nullptr; }
+    const std::string& Path() const { return path_; }
+    std::string Journal() const { return journal_(); }
+    void Clear() const { clear_(); }
+    void FailRow(int row) const { failRow_(row); }
+    // The journal lines that begin with the text.
+    std::vector<std::string> Lines(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const std::string& line : rtl::SplitFields(Journal(), '\n'))
+            if (line.rfind(prefix, 0) == 0) out.push_back(line);
+        return out;
+    }
+
+private:
+    std::string path_;
+    plat::DynamicLibrary lib_;
+    const char* (*journal_)() = nullptr;
+    void (*clear_)() = nullptr;
+    void (*failRow_)(int) = nullptr;
+};
+
+inline std::string Db2StandinPath() {
+#ifdef KW_DB2_STANDIN
+    return KW_DB2_STANDIN;
+#else
+    return "";
+#endif
+}
+
+inline std::string Odbc2StandinPath() {
+#ifdef KW_ODBC2_STANDIN
+    return KW_ODBC2_STANDIN;
+#else
+    return "";
+#endif
 }
 
 inline std::string Describe(const Rows& rows) {
