@@ -35,12 +35,17 @@ using ByteArray = std::vector<uint8_t>;
 class ECryptoLibraryError : public rtl::Exception {
 public:
     explicit ECryptoLibraryError(std::string message) : rtl::Exception(std::move(message)) {}
-    // The message gains " (error code is <code>)"; the flag has no effect.
-    static ECryptoLibraryError CreateWithCode(const std::string& message, int32_t code, bool flag = false) {
+    // With a code: the message gains " (error code is <code>)"; the flag has no effect. Classes
+    // declared with RTL_EXCEPTION inherit this form, so a socket or TLS error built with a code
+    // keeps its own class: throw EElSocketError(message, code).
+    ECryptoLibraryError(const std::string& message, int32_t code, bool flag = false)
+        : rtl::Exception(message + " (error code is " + std::to_string(code) + ")"), ErrorCode(code) {
         (void)flag;
-        ECryptoLibraryError e(message + " (error code is " + std::to_string(code) + ")");
-        e.ErrorCode = code;
-        return e;
+    }
+    // The same for this class itself (a derived class calling it would get this class, not its
+    // own: derived classes use the constructor above).
+    static ECryptoLibraryError CreateWithCode(const std::string& message, int32_t code, bool flag = false) {
+        return ECryptoLibraryError(message, code, flag);
     }
     const char* ClassName() const noexcept override { return "ECryptoLibraryError"; }
 

@@ -444,6 +444,27 @@ TEST(SBUtilsErrors, CodesAndClasses) {
     EXPECT_FALSE((std::is_base_of_v<ECryptoLibraryError, EEncryptionError>));
 }
 
+namespace {
+RTL_EXCEPTION(ECodedTestError, ECryptoLibraryError);
+}  // namespace
+
+// The socket, TLS and FTPS errors of the secure clients derive from the library's base and are
+// raised with a code: they must keep their own class (callers catch them by it) and the code.
+TEST(SBUtilsErrors, DerivedErrorsRaisedWithACodeKeepTheirClass) {
+    try {
+        throw ECodedTestError("Connection refused", 10061);
+    } catch (const ECodedTestError& e) {
+        EXPECT_EQ(e.Message(), "Connection refused (error code is 10061)");
+        EXPECT_EQ(e.ErrorCode, 10061);
+        EXPECT_STREQ(e.ClassName(), "ECodedTestError");
+    } catch (const std::exception&) {
+        ADD_FAILURE() << "caught as another class";
+    }
+    const ECodedTestError negative("Handshake failed", -3, false);
+    EXPECT_EQ(negative.Message(), "Handshake failed (error code is -3)");
+    EXPECT_EQ(negative.ErrorCode, -3);
+}
+
 TEST(SBUtilsDSA, SignatureCoderRoundTrips) {
     const std::string r = H("00 80 01"), s = H("7F 02");
     size_t blobSize = 0;
