@@ -29,7 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An Xvfb server on a display number nobody uses, stopped when the object goes away.
+// An Xvfb server on a display number nobody uses, stopped when the object goes away; it also
+// ends by itself once its last client is gone, so a test program that dies leaves no server.
 class Xvfb {
 public:
     Xvfb() {
@@ -41,8 +42,9 @@ public:
             name_ = ":" + std::to_string(n);
             plat::ProcessOptions o;
             o.output = plat::ProcessOutput::Null;
-            pid_ = plat::StartProcess("/usr/bin/Xvfb",
-                                      {name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, o)
+            pid_ = plat::StartProcess(
+                       "/usr/bin/Xvfb",
+                       {name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-terminate"}, o)
                        .pid;
             kwtest::WaitFor(
                 [&] {
