@@ -1,0 +1,46 @@
+// database/SDEngineBlobStream.h: the stream through which a blob field of a TSDDataSet is read
+// and written (part of unit SDEngine).
+//
+// A TSDBlobStream lives for one read or one write of one field value in the record of the data
+// set's current state. The value is the byte array the record refers to; a write never changes
+// that array in place but stores a new one (copy on write), so the row's original, which may
+// share the array, keeps what was fetched. Written values reach the row cache when the record is
+// posted. With CacheBlobs off, a write also goes to the server at once (the driver's WriteBlob).
+#pragma once
+
+#include <cstdint>
+
+#include "rtl/DataSet.h"
+#include "rtl/Stream.h"
+
+class TSDDataSet;
+
+class TSDBlobStream : public rtl::Stream {
+public:
+    // Fails with "Cannot access field '%s' in a filter" in the filter state; a write on a
+    // read-only field with "Campo '%s' não pode ser modificado", outside the edit and insert
+    // states with "Arquivo não está em modo de edição ou inserção". Write mode starts empty.
+    TSDBlobStream(rtl::TField& field, rtl::TBlobStreamMode mode);
+    ~TSDBlobStream() override;
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, rtl::SeekOrigin origin) override;
+    int64_t Size() override;
+    void SetSize(int64_t newSize) override;
+
+private:
+    rtl::ByteArray Content() const;
+    void Store(rtl::ByteArray bytes);
+    void CheckWritable();
+
+    rtl::TField& field_;
+    TSDDataSet& dataSet_;
+    rtl::RecordBuffer* record_ = nullptr;
+    rtl::TBlobStreamMode mode_;
+    int blobIndex_ = -1;
+    bool opened_ = false;
+    bool modified_ = false;
+    int64_t position_ = 0;
+    bool cacheBlobs_ = true;
+};

@@ -1,0 +1,1327 @@
+// database/SDEngineDataSet.cpp: TSDDataSet: usage flags and the database, opening and closing,
+// field definitions, the record layout, column conversions, field access, navigation, filters,
+// search, sort and local rows. Changes and the provider support are in
+// SDEngineDataSetUpdate.cpp.
+#include "database/SDEngineDataSet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "database/SDCommonSqlText.h"
+#include "database/SDCommonValues.h"
+#include "database/SDEngineBlobStream.h"
+#include "database/SDEngineUpdateObject.h"
+#include "rtl/Assert.h"
+#include "rtl/Format.h"
+#include "rtl/Text.h"
+
+using rtl::RecordBuffer;
+using rtl::TField;
+using rtl::Variant;
+
+// How one result column reaches its field's slot; planned once per execution of the command.
+struct TSDDataSet::Conversion {
+    enum class Kind { None, Blob, IntegerFromOther, DateFromDateTime, Direct, Unsupported };
+    Kind kind = Kind::None;
+    int descIndex = 0;
+    TField* field = nullptr;
+    int slot = -1;
+    int blobIndex = -1;
+    int limit = 0;
+    int scratchSize = 0;
+    TFieldType columnType = ftUnknown;
+};
+
+namespace {
+
+bool IsStringType(TFieldType t) {
+    return t == ftString || t == ftFixedChar || t == ftWideString;
+}
+
+std::string DataConversionError(TFieldType column, TFieldType field) {
+    return std::string("Data conversion is not implemented for datatype ") + rtl::FieldTypeName(column) +
+           " to " + rtl::FieldTypeName(field) + " (TSDDataSet.ISqlCnvtFieldData)";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Creation, names and properties
+
+TSDDataSet::TSDDataSet(rtl::Component* owner) : rtl::TDataSet(owner) {
+    // A data set put on an owner whose session names itself belongs to that session.
+    if (owner != nullptr)
+        for (rtl::Component* c : owner->Components())
+            if (auto* s = dynamic_cast<TSDSession*>(c); s != nullptr && s->AutoSessionName())
+                sessionName_ = s->SessionName();
+}
+
+TSDDataSet::~TSDDataSet() {
+    MarkDestroying();
+    closing_ = true;
+    try {
+        Close();
+    } catch (const std::exception&) {
+        // A destructor has nobody to report to; the release below still happens.
+    }
+    if (dbFlags_ != 0) {
+        dbFlags_ = 1u << dsfOpened;
+        try {
+            SetDBFlag(dsfOpened, false);
+        } catch (const std::exception&) {
+            // As above.
+        }
+    }
+    SetUpdateObject(nullptr);
+    filterParser_.reset();
+    command_.reset();
+}
+
+void TSDDataSet::Loaded() {
+    rtl::TDataSet::Loaded();
+    ApplyCachedUpdatesParam();
+}
+
+void TSDDataSet::SetAutoRefresh(bool value) {
+    CheckInactive();
+    autoRefresh_ = value;
+}
+
+void TSDDataSet::SetDatabaseName(const std::string& name) {
+    if (IsLoading()) {
+        databaseName_ = name;
+        return;
+    }
+    CheckInactive();
+    if (database_ != nullptr && name != databaseName_)
+        rtl::DatabaseError("Cannot perform this operation on an open database");
+    databaseName_ = name;
+    DataEvent(rtl::dePropertyChange, 0);
+    ApplyCachedUpdatesParam();
+}
+
+void TSDDataSet::SetSessionName(const std::string& name) {
+    if (IsLoading()) {
+        sessionName_ = name;
+        return;
+    }
+    CheckInactive();
+    if (database_ != nullptr && name != sessionName_)
+        rtl::DatabaseError("Cannot perform this operation on an open database");
+    sessionName_ = name;
+    DataEvent(rtl::dePropertyChange, 0);
+    ApplyCachedUpdatesParam();
+}
+
+void TSDDataSet::SetDetachOnFetchAll(bool value) {
+    if (value == detachOnFetchAll_) return;
+    detachOnFetchAll_ = value;
+    // Switched on while open: the rows still to come are fetched, then the cursor goes.
+    if (value && Active() && CommandHasHandle()) {
+        FetchAll();
+        Detach();
+    }
+}
+
+void TSDDataSet::SetUpdateMode(rtl::TUpdateMode value) {
+    updateMode_ = value;
+}
+
+TSDDatabase* TSDDataSet::FindDatabase() const {
+    if (database_ != nullptr) return database_;
+    TSDSession* session = Sessions().FindSession(sessionName_);
+    if (session == nullptr) return nullptr;
+    if (TSDDatabase* db = session->FindDatabaseForOwner(databaseName_, Owner())) return db;
+    return session->FindDatabase(databaseName_);
+}
+
+std::string TSDDataSet::DatabaseParam(const char* name) const {
+    TSDDatabase* db = FindDatabase();
+    if (db == nullptr) return "";
+    return rtl::UpperCase(rtl::Trim(db->Params().Values(name)));
+}
+
+void TSDDataSet::ApplyCachedUpdatesParam() {
+    if (cachedUpdatesSet_) return;
+    const std::string value = DatabaseParam("CACHED UPDATES");
+    if (!value.empty()) cachedUpdates_ = value != SFalseString;
+}
+
+void TSDDataSet::DataEvent(rtl::TDataEvent event, intptr_t info) {
+    if (event == rtl::dePropertyChange) {
+        if (!Active()) FieldDefs().Clear();
+        capability_ = -1;
+    }
+    rtl::TDataSet::DataEvent(event, info);
+}
+
+void TSDDataSet::RunWithWaitCursor(const std::function<void()>& step) {
+    BeginSqlWaitCursor();
+    try {
+        step();
+    } catch (...) {
+        EndSqlWaitCursor();
+        throw;
+    }
+    EndSqlWaitCursor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Usage flags and the command
+
+bool TSDDataSet::SetDBFlag(int flag, bool on) {
+    const uint32_t bit = 1u << flag;
+    const bool previous = (dbFlags_ & bit) != 0;
+    if (on) {
+        if (dbFlags_ == 0) {
+            if (rtl::Trim(databaseName_).empty()) rtl::DatabaseError("Database name missing");
+            TSDSession& session = Sessions().GetSession(sessionName_);
+            // A data set finds a database on its own owner first, then any of the session's.
+            const rtl::Component* owner =
+                session.FindDatabaseForOwner(databaseName_, Owner()) ? Owner() : nullptr;
+            TSDDatabase& db = session.OpenDatabaseForOwner(databaseName_, owner);
+            database_ = &db;
+            db.RegisterClient(this);
+            capability_ = -1;
+            GetCapability();
+        }
+        dbFlags_ |= bit;
+    } else if (previous) {
+        dbFlags_ &= ~bit;
+        if (dbFlags_ == 0) {
+            TSDDatabase* db = database_;
+            std::exception_ptr failure;
+            try {
+                DisconnectCommand();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (db != nullptr) {
+                db->UnRegisterClient(this);
+                database_ = nullptr;
+                if (TSDSession* s = db->Session()) s->ReleaseDatabaseReference(*db);
+            }
+            if (failure) std::rethrow_exception(failure);
+        }
+    }
+    return previous;
+}
+
+void TSDDataSet::ISqlCmdCreate() {
+    rtl::Assert(database_ != nullptr && database_->SqlDatabase() != nullptr,
+                rtl::Format("Fatal error: %s", "TSDDataSet.ISqlCmdCreate"));
+    command_ = database_->SqlDatabase()->CreateSqlCommand(this);
+}
+
+TISqlCommandPtr TSDDataSet::CreateCommand() {
+    rtl::Assert(database_ != nullptr && database_->SqlDatabase() != nullptr,
+                rtl::Format("Fatal error: %s", "TSDDataSet.CreateCommand"));
+    return database_->SqlDatabase()->CreateSqlCommand(this);
+}
+
+void TSDDataSet::FreeCommand() {
+    if (!command_) return;
+    std::exception_ptr failure;
+    try {
+        command_->Disconnect(closing_);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // After a lost connection the command object stays for the reconnect.
+    if (!connectionLost_) command_.reset();
+    conversionsFor_ = nullptr;
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TSDDataSet::DisconnectCommand() {
+    Close();
+    command_.reset();
+    conversionsFor_ = nullptr;
+}
+
+void TSDDataSet::ExecuteCursor() {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ExecuteCursor"));
+    database_->SetFetching(true);
+    try {
+        command_->LongDataSize = LongColumnSize;
+        command_->Execute();
+    } catch (...) {
+        database_->SetFetching(false);
+        throw;
+    }
+    database_->SetFetching(false);
+}
+
+void TSDDataSet::ReexecuteCursor(bool hasHandle) {
+    if (!hasHandle) PrepareCursor();
+    ExecuteCursor();
+}
+
+void TSDDataSet::ISqlPrepare(const std::string& sql) {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlPrepare"));
+    command_->LongDataSize = LongColumnSize;
+    command_->Prepare(sql);
+}
+
+void TSDDataSet::ISqlExecDirect(const std::string& sql) {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlExecDirect"));
+    command_->LongDataSize = LongColumnSize;
+    command_->ExecDirect(sql);
+}
+
+void TSDDataSet::ISqlExecute() {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlExecute"));
+    command_->LongDataSize = LongColumnSize;
+    command_->Execute();
+}
+
+int32_t TSDDataSet::ISqlGetRowsAffected() {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlGetRowsAffected"));
+    return command_->GetRowsAffected();
+}
+
+int32_t TSDDataSet::ISqlWriteBlob(int32_t fieldNo, const uint8_t* data, int32_t count) {
+    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlWriteBlob"));
+    return command_->WriteBlob(fieldNo, data, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+
+void TSDDataSet::OpenCursor(bool infoQuery) {
+    if (localData_) {
+        rtl::TDataSet::OpenCursor(infoQuery);
+        return;
+    }
+    RunWithWaitCursor([&] {
+        SetDBFlag(dsfOpened, true);
+        connectionLost_ = false;
+        PrepareCursor();
+        if (!command_ || !command_->ResultSetExists()) {
+            command_.reset();
+            conversionsFor_ = nullptr;
+            throw ESDNoResultSet("Error creating cursor handle");
+        }
+        rtl::TDataSet::OpenCursor(infoQuery);
+    });
+}
+
+void TSDDataSet::CloseCursor() {
+    RunWithWaitCursor([&] {
+        // Every step runs; the first failure is reported at the end.
+        std::exception_ptr failure;
+        auto step = [&](const std::function<void()>& f) {
+            try {
+                f();
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+        };
+        step([&] {
+            if (command_) command_->CloseResultSet();
+        });
+        step([&] { FreeCommand(); });
+        step([&] { rtl::TDataSet::CloseCursor(); });
+        step([&] { SetDBFlag(dsfOpened, false); });
+        if (failure) std::rethrow_exception(failure);
+    });
+}
+
+void TSDDataSet::InternalOpen() {
+    if (FieldDefs().Count() == 0) InternalInitFieldDefs();
+    if (DefaultFields()) CreateFields();
+    BindFields(true);
+    ComputeLayout();
+    resultSet_ = std::make_unique<TSDResultSet>(*this, blobCount_ > 0);
+    conversionsFor_ = nullptr;
+    if (localData_)
+        resultSet_->SetAllFetched(true);
+    else
+        ExecuteCursor();
+    updateRecordTypes_ =
+        rtl::StatusBit(rtl::usModified) | rtl::StatusBit(rtl::usInserted) | rtl::StatusBit(rtl::usUnmodified);
+    if (!rtl::Trim(Filter()).empty() && !filterParser_) CompileFilter(rtl::Trim(Filter()), FilterOptions());
+}
+
+void TSDDataSet::InternalClose() {
+    if (DefaultFields()) {
+        if (filterParser_) filterParser_->ClearCache();
+        fieldNameCache_.clear();
+    }
+    resultSet_.reset();
+    conversions_.clear();
+    conversionsFor_ = nullptr;
+    fieldOffsets_.clear();
+    blobIndexes_.clear();
+    BindFields(false);
+    if (DefaultFields()) DestroyFields();
+    if (defsFromFields_) {
+        FieldDefs().Clear();
+        defsFromFields_ = false;
+    }
+    localData_ = false;
+    updateRecordTypes_ = 0;
+}
+
+void TSDDataSet::InternalInitFieldDefs() {
+    if (Active()) return;
+    rtl::TFieldDefs& defs = FieldDefs();
+    defs.Clear();
+    if (!command_) return;
+    if (command_->FieldDescs->Count() == 0) command_->InitFieldDescs();
+    for (int i = 0; i < command_->FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = command_->FieldDescs->GetFieldDesc(i);
+        int size = 0;
+        switch (d.FieldType) {
+            case ftString:
+            case ftFixedChar:
+            case ftWideString:
+                size = d.DataSize > 0 ? d.DataSize - 1 : 0;
+                break;
+            case ftBytes:
+            case ftVarBytes:
+            case ftParadoxOle:
+            case ftDBaseOle:
+            case ftTypedBinary:
+                size = d.DataSize;
+                break;
+            case ftBCD:
+                size = d.Scale;
+                break;
+            case ftGuid:
+                size = 38;
+                break;
+            default:
+                break;
+        }
+        rtl::TFieldDef& def = defs.Add(d.FieldName, d.FieldType, size, false);
+        def.FieldNo = d.FieldNo;
+        if (d.FieldType == ftFloat || d.FieldType == ftBCD) def.Precision = d.Precision;
+        if ((d.FieldType == ftString || d.FieldType == ftFixedChar) && d.IsFixedChar) def.FixedChar = true;
+    }
+    const std::string required = DatabaseParam("FIELD REQUIRED");
+    if (!required.empty())
+        for (int i = 0; i < defs.Count(); ++i)
+            defs[i].Required = required == STrueString;
+}
+
+void TSDDataSet::ComputeLayout() {
+    int maxFieldNo = 0;
+    for (int i = 0; i < FieldDefs().Count(); ++i)
+        maxFieldNo = std::max(maxFieldNo, FieldDefs()[i].FieldNo);
+    fieldOffsets_.assign(size_t(maxFieldNo), -1);
+    blobIndexes_.assign(size_t(maxFieldNo), -1);
+    slotsSize_ = 0;
+    blobCount_ = 0;
+    for (int i = 0; i < FieldDefs().Count(); ++i) {
+        const int fieldNo = FieldDefs()[i].FieldNo;
+        if (fieldNo < 1) continue;
+        TField* f = FieldByNumber(fieldNo);
+        if (f == nullptr || f->Calculated() || f->FieldKind() == rtl::fkInternalCalc) continue;
+        fieldOffsets_[size_t(fieldNo - 1)] = slotsSize_;
+        slotsSize_ += f->RecordSize() + 1;
+        if (f->IsBlob()) blobIndexes_[size_t(fieldNo - 1)] = blobCount_++;
+    }
+    dataSize_ = slotsSize_ + CalcFieldsSize();
+    headerOffset_ = dataSize_ + 4 * blobCount_;
+    bookmarkOffset_ = headerOffset_ + 6;
+    recordSize_ = headerOffset_ + 10;
+}
+
+int TSDDataSet::FieldSlot(const TField& field) const {
+    const int n = field.FieldNo();
+    if (n < 1 || n > int(fieldOffsets_.size())) return -1;
+    return fieldOffsets_[size_t(n - 1)];
+}
+
+int TSDDataSet::BlobIndexOf(const TField& field) const {
+    const int n = field.FieldNo();
+    if (n < 1 || n > int(blobIndexes_.size())) return -1;
+    return blobIndexes_[size_t(n - 1)];
+}
+
+std::unique_ptr<RecordBuffer> TSDDataSet::NewRecordBuffer() const {
+    auto buffer = std::make_unique<RecordBuffer>(size_t(recordSize_), size_t(blobCount_));
+    return buffer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Column conversions
+
+TSDDataSet::Conversion TSDDataSet::PlanConversion(TSDServerType server, const TSDFieldDesc& d,
+                                                  TField* field) const {
+    Conversion c;
+    c.field = field;
+    c.columnType = d.FieldType;
+    if (field == nullptr || field->Calculated()) return c;
+    c.slot = FieldSlot(*field);
+    if (c.slot < 0) return c;
+    const TFieldType ft = field->DataType();
+    const TFieldType ct = d.FieldType;
+    if (IsBlobFieldType(server, ct)) {
+        c.blobIndex = BlobIndexOf(*field);
+        c.kind = c.blobIndex >= 0 ? Conversion::Kind::Blob : Conversion::Kind::Unsupported;
+    } else if ((ft == ftInteger || ft == ftAutoInc) && ct != ft &&
+               (ct == ftSmallint || ct == ftWord || ct == ftFloat || ct == ftAutoInc || ct == ftLargeint ||
+                ct == ftInteger)) {
+        c.kind = Conversion::Kind::IntegerFromOther;
+        c.scratchSize = std::max(d.DataSize, field->DataSize());
+    } else if ((ft == ftDate || ft == ftTime) && ct != ft) {
+        c.kind = ct == ftDateTime ? Conversion::Kind::DateFromDateTime : Conversion::Kind::Unsupported;
+    } else if (ft != ct && field->DataSize() != d.DataSize) {
+        c.kind = Conversion::Kind::Unsupported;
+    } else {
+        c.kind = Conversion::Kind::Direct;
+        c.limit = IsStringType(ft) ? std::min(field->DataSize(), d.DataSize) : field->DataSize();
+    }
+    return c;
+}
+
+void TSDDataSet::BuildConversions() {
+    conversions_.clear();
+    const TSDServerType server = command_->GetSqlDatabase().GetServerType();
+    for (int i = 0; i < command_->FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = command_->FieldDescs->GetFieldDesc(i);
+        Conversion c = PlanConversion(server, d, FieldByNumber(d.FieldNo));
+        c.descIndex = i;
+        conversions_.push_back(c);
+    }
+    conversionsFor_ = command_->FieldDescs.get();
+}
+
+void TSDDataSet::CopyRowFromCommand(RecordBuffer& buffer) {
+    if (conversionsFor_ != command_->FieldDescs.get()) BuildConversions();
+    for (const Conversion& c : conversions_) {
+        if (c.kind == Conversion::Kind::None) continue;
+        ApplyConversion(*command_, command_->FieldDescs->GetFieldDesc(c.descIndex), c, buffer, false);
+    }
+}
+
+void TSDDataSet::ISqlCnvtFieldData(TISqlCommand& command, const TSDFieldDesc& desc, TField* field,
+                                   RecordBuffer& buffer) {
+    if (field == nullptr) field = FieldByNumber(desc.FieldNo);
+    if (field == nullptr) return;
+    const Conversion c = PlanConversion(command.GetSqlDatabase().GetServerType(), desc, field);
+    ApplyConversion(command, desc, c, buffer, true);
+}
+
+void TSDDataSet::ApplyConversion(TISqlCommand& command, const TSDFieldDesc& desc, const Conversion& c,
+                                 RecordBuffer& buffer, bool clear) {
+    uint8_t* p = buffer.Data() + c.slot;
+    bool present = false;
+    switch (c.kind) {
+        case Conversion::Kind::Blob: {
+            rtl::BlobRef blob = command.GetFieldBlobData(desc);
+            command.SetFieldBlobData(desc, nullptr);
+            present = blob && !blob->empty();
+            buffer.SetBlob(size_t(c.blobIndex), std::move(blob));
+            break;
+        }
+        case Conversion::Kind::IntegerFromOther: {
+            uint8_t local[16] = {};
+            std::vector<uint8_t> large;
+            uint8_t* scratch = local;
+            if (c.scratchSize > int(sizeof local)) {
+                large.assign(size_t(c.scratchSize), 0);
+                scratch = large.data();
+            }
+            present = command.GetCnvtFieldData(desc, scratch, c.scratchSize);
+            if (present) {
+                int32_t v = 0;
+                switch (desc.FieldType) {
+                    case ftFloat: {
+                        double d;
+                        std::memcpy(&d, scratch, 8);
+                        v = int32_t(int64_t(std::nearbyint(d)));
+                        break;
+                    }
+                    case ftLargeint: {
+                        int64_t i;
+                        std::memcpy(&i, scratch, 8);
+                        v = int32_t(uint32_t(uint64_t(i)));  // the low 32 bits
+                        break;
+                    }
+                    case ftSmallint: {
+                        int16_t s;  // keeps its sign
+                        std::memcpy(&s, scratch, 2);
+                        v = s;
+                        break;
+                    }
+                    case ftWord: {
+                        uint16_t w;
+                        std::memcpy(&w, scratch, 2);
+                        v = w;
+                        break;
+                    }
+                    default:
+                        std::memcpy(&v, scratch, 4);
+                        break;
+                }
+                std::memcpy(p + 1, &v, 4);
+            }
+            break;
+        }
+        case Conversion::Kind::DateFromDateTime: {
+            uint8_t rec[8] = {};
+            present = command.GetCnvtFieldData(desc, rec, 8);
+            if (present) {
+                double ms;
+                std::memcpy(&ms, rec, 8);
+                const double whole = std::nearbyint(ms);
+                const double day = std::floor(whole / rtl::MSecsPerDay);
+                const int32_t v =
+                    c.field->DataType() == ftDate ? int32_t(day) : int32_t(whole - day * rtl::MSecsPerDay);
+                std::memset(p + 1, 0, 8);
+                std::memcpy(p + 1, &v, 4);
+            }
+            break;
+        }
+        case Conversion::Kind::Direct:
+            if (clear) std::memset(p + 1, 0, size_t(c.field->RecordSize()));
+            present = command.GetCnvtFieldData(desc, p + 1, c.limit);
+            break;
+        case Conversion::Kind::Unsupported:
+            throw rtl::EDatabaseError(DataConversionError(desc.FieldType, c.field->DataType()));
+        case Conversion::Kind::None:
+            return;
+    }
+    p[0] = present ? 1 : 0;
+}
+
+bool TSDDataSet::FetchCommandRow() {
+    return command_->FetchNextRow();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Field access
+
+RecordBuffer* TSDDataSet::GetActiveRecBuf() {
+    switch (State()) {
+        case rtl::dsBrowse:
+            return IsEmpty() ? nullptr : ActiveBuffer();
+        case rtl::dsEdit:
+        case rtl::dsInsert:
+        case rtl::dsNewValue:
+        case rtl::dsBlockRead:
+            return ActiveBuffer();
+        case rtl::dsCalcFields:
+            return CalcBuffer();
+        case rtl::dsFilter:
+            return filterBuffer_;
+        case rtl::dsOldValue: {
+            RecordBuffer* active = ActiveBuffer();
+            if (active == nullptr || !resultSet_ || !HasActiveRecord()) return nullptr;
+            const int index = BookmarkOf(*active);
+            if (index < 0 || !resultSet_->HasEntry(index)) return nullptr;
+            // The row as the cache holds it: its original once changed, else its current data.
+            switch (resultSet_->GetItemStatus(index)) {
+                case rtl::usInserted:
+                    return nullptr;
+                case rtl::usModified:
+                case rtl::usDeleted:
+                    if (RecordBuffer* old = resultSet_->GetOldItemBuffer(index)) return old;
+                    return &resultSet_->GetItemBuffer(index);
+                default:
+                    return &resultSet_->GetItemBuffer(index);
+            }
+        }
+        default:
+            return nullptr;
+    }
+}
+
+bool TSDDataSet::GetFieldData(const TField& field, void* dest) {
+    RecordBuffer* buffer = GetActiveRecBuf();
+    if (buffer == nullptr) return false;
+    if (field.FieldNo() < 1) {
+        switch (State()) {
+            case rtl::dsBrowse:
+            case rtl::dsEdit:
+            case rtl::dsInsert:
+            case rtl::dsCalcFields:
+            case rtl::dsBlockRead: {
+                const uint8_t* p = buffer->Data() + slotsSize_ + field.Offset();
+                const bool present = p[0] != 0;
+                if (dest != nullptr && present) std::memcpy(dest, p + 1, size_t(field.RecordSize()));
+                return present;
+            }
+            default:
+                return false;
+        }
+    }
+    const int slot = FieldSlot(field);
+    if (slot < 0) return false;
+    const uint8_t* p = buffer->Data() + slot;
+    const bool present = p[0] != 0;
+    if (dest == nullptr) return present;
+    if (present) std::memcpy(dest, p + 1, size_t(field.RecordSize()));
+    return present;
+}
+
+void TSDDataSet::SetFieldData(TField& field, const void* source) {
+    const rtl::TDataSetState state = State();
+    switch (state) {
+        case rtl::dsEdit:
+        case rtl::dsInsert:
+        case rtl::dsSetKey:
+        case rtl::dsCalcFields:
+        case rtl::dsFilter:
+        case rtl::dsNewValue:
+        case rtl::dsInternalCalc:
+            break;
+        default:
+            Error("Arquivo não está em modo de edição ou inserção");
+    }
+    RecordBuffer* buffer = GetActiveRecBuf();
+    rtl::Assert(buffer != nullptr, "Field buffer = nil");
+    if (field.Calculated() || field.FieldKind() == rtl::fkInternalCalc) {
+        uint8_t* p = buffer->Data() + slotsSize_ + field.Offset();
+        p[0] = source != nullptr ? 1 : 0;
+        if (source != nullptr) std::memcpy(p + 1, source, size_t(field.RecordSize()));
+    } else {
+        if (state == rtl::dsCalcFields) Error("Arquivo não está em modo de edição ou inserção");
+        if (field.ReadOnly && state != rtl::dsSetKey && state != rtl::dsFilter)
+            Error(rtl::Format("Campo '%s' não pode ser modificado", field.DisplayName()));
+        const int slot = FieldSlot(field);
+        rtl::Assert(slot >= 0, rtl::Format("Fatal error: %s", "TSDDataSet.SetFieldData"));
+        uint8_t* p = buffer->Data() + slot;
+        if (source == nullptr) {
+            p[0] = 0;
+            const int blob = BlobIndexOf(field);
+            if (blob >= 0) buffer->SetBlob(size_t(blob), nullptr);
+        } else {
+            size_t n = size_t(field.RecordSize());
+            if (IsStringType(field.DataType()) || field.DataType() == ftGuid) {
+                const auto* text = static_cast<const char*>(source);
+                n = strnlen(text, n > 0 ? n - 1 : 0) + 1;
+            }
+            std::memcpy(p + 1, source, n);
+            if (IsStringType(field.DataType()) || field.DataType() == ftGuid) p[n] = 0;
+            p[0] = 1;
+        }
+        if (StatusOf(*buffer) == rtl::usUnmodified) SetStatusOf(*buffer, rtl::usModified);
+    }
+    if (state != rtl::dsCalcFields && state != rtl::dsFilter && state != rtl::dsNewValue)
+        DataEvent(rtl::deFieldChange, reinterpret_cast<intptr_t>(&field));
+}
+
+TField& TSDDataSet::FieldByName(std::string_view name) {
+    TField* f = FindFieldCached(name);
+    if (f == nullptr)
+        throw rtl::EDatabaseError(rtl::Format("%s: Campo '%s' não encontrado", Name(), std::string(name)));
+    return *f;
+}
+
+TField* TSDDataSet::FindFieldCached(std::string_view name) {
+    const std::string key = rtl::UpperCase(name);
+    auto it = fieldNameCache_.find(key);
+    if (it != fieldNameCache_.end()) return it->second;
+    TField* f = FindField(name);
+    if (f != nullptr) fieldNameCache_.emplace(key, f);
+    return f;
+}
+
+void TSDDataSet::FieldRemoved(TField&) {
+    // Field objects are about to go: nothing may keep pointing at them.
+    fieldNameCache_.clear();
+    if (filterParser_) filterParser_->ClearCache();
+    conversionsFor_ = nullptr;
+}
+
+void TSDDataSet::InternalInitRecord(RecordBuffer& buffer) {
+    for (int offset : fieldOffsets_)
+        if (offset >= 0) buffer.Data()[offset] = 0;
+}
+
+void TSDDataSet::InitRecord(RecordBuffer& buffer) {
+    rtl::TDataSet::InitRecord(buffer);
+    buffer.ClearBlobs();
+    SetRecNoOf(buffer, -1);
+    SetStatusOf(buffer, rtl::usInserted);
+    SetBookmarkFlagOf(buffer, rtl::bfInserted);
+    SetBookmarkOf(buffer, -1);
+}
+
+void TSDDataSet::ClearCalcFields(RecordBuffer& buffer) {
+    if (CalcFieldsSize() > 0) std::memset(buffer.Data() + slotsSize_, 0, size_t(CalcFieldsSize()));
+}
+
+void TSDDataSet::DoOnNewRecord() {
+    for (int i = 0; i < FieldCount(); ++i) {
+        TField& f = Fields(i);
+        if (!f.DefaultExpression.empty() && f.DataType() != ftLargeint)
+            f.SetValue(Variant(f.DefaultExpression));
+    }
+    rtl::TDataSet::DoOnNewRecord();
+}
+
+std::unique_ptr<rtl::Stream> TSDDataSet::CreateBlobStream(TField& field, rtl::TBlobStreamMode mode) {
+    if (!field.IsBlob()) Error(rtl::Format("O campo '%s' não é um campo de blob", field.DisplayName()));
+    return std::make_unique<TSDBlobStream>(field, mode);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Navigation
+
+rtl::TGetResult TSDDataSet::GetRecord(RecordBuffer& buffer, rtl::TGetMode mode, bool) {
+    if (resultSet_ && resultSet_->GetRecord(buffer, mode)) {
+        SetBookmarkFlagOf(buffer, rtl::bfCurrent);
+        GetCalcFields(buffer);
+        return rtl::grOK;
+    }
+    return mode == rtl::gmPrior ? rtl::grBOF : rtl::grEOF;
+}
+
+void TSDDataSet::InternalFirst() {
+    if (resultSet_) resultSet_->ResetPosition();
+}
+
+void TSDDataSet::InternalLast() {
+    if (!resultSet_) return;
+    RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    resultSet_->SetPositionToEnd();
+}
+
+void TSDDataSet::InternalSetToRecord(RecordBuffer& buffer) {
+    if (resultSet_) resultSet_->SetPosition(BookmarkOf(buffer));
+}
+
+void TSDDataSet::GetBookmarkData(const RecordBuffer& buffer, rtl::TBookmark& bookmark) {
+    bookmark.assign(4, 0);
+    const int32_t index = BookmarkOf(buffer);
+    std::memcpy(bookmark.data(), &index, 4);
+}
+
+void TSDDataSet::SetBookmarkData(RecordBuffer& buffer, const rtl::TBookmark& bookmark) {
+    int32_t index = -1;
+    if (bookmark.size() >= 4) std::memcpy(&index, bookmark.data(), 4);
+    SetBookmarkOf(buffer, index);
+}
+
+void TSDDataSet::InternalGotoBookmark(const rtl::TBookmark& bookmark) {
+    if (!resultSet_) return;
+    int32_t index = -1;
+    if (bookmark.size() >= 4) std::memcpy(&index, bookmark.data(), 4);
+    if (index >= resultSet_->Count() && !resultSet_->AllFetched())
+        RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    resultSet_->SetPosition(index);
+}
+
+bool TSDDataSet::BookmarkValid(const rtl::TBookmark& bookmark) {
+    if (!resultSet_ || bookmark.size() < 4) return false;
+    int32_t index = -1;
+    std::memcpy(&index, bookmark.data(), 4);
+    return index >= 0 && index < resultSet_->Count() && resultSet_->GetItemStatus(index) != rtl::usDeleted;
+}
+
+int TSDDataSet::CompareBookmarks(const rtl::TBookmark* a, const rtl::TBookmark* b) {
+    if (a == nullptr && b == nullptr) return 0;
+    if (a == nullptr) return 1;
+    if (b == nullptr) return -1;
+    if (!Active() || a->size() < 4 || b->size() < 4) return 0;
+    int32_t x = 0, y = 0;
+    std::memcpy(&x, a->data(), 4);
+    std::memcpy(&y, b->data(), 4);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+int TSDDataSet::GetRecNo() {
+    if (IsEmpty()) return 0;
+    RecordBuffer* buffer = State() == rtl::dsCalcFields ? CalcBuffer() : ActiveBuffer();
+    if (buffer == nullptr) return 0;
+    return RecNoOf(*buffer) + 1;
+}
+
+void TSDDataSet::SetRecNo(int value) {
+    CheckBrowseMode();
+    if (!resultSet_ || resultSet_->Position() == value - 1) return;
+    if (value - 1 >= resultSet_->Count() && !resultSet_->AllFetched())
+        RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    Fire(BeforeScroll);
+    resultSet_->SetPosition(CachedUpdates() ? resultSet_->FindRowIndex(value - 1) : value - 1);
+    Resync(rtl::rmCenter);
+    Fire(AfterScroll);
+}
+
+int TSDDataSet::GetRecordCount() {
+    if (UniDirectional() || !resultSet_) return -1;
+    RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    return resultSet_->GetVisibleCount();
+}
+
+bool TSDDataSet::IsSequenced() {
+    return Active() && (!command_ || (resultSet_ && resultSet_->AllFetched()));
+}
+
+void TSDDataSet::FetchAll() {
+    if (!resultSet_) return;
+    RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    if (detachOnFetchAll_ && CommandHasHandle()) Detach();
+}
+
+void TSDDataSet::Detach() {
+    if (!command_) return;
+    command_->CloseResultSet();
+    command_->Disconnect(true);
+    command_->ClearPreparedText();
+    // No row can come any more.
+    if (resultSet_) resultSet_->SetAllFetched(true);
+}
+
+void TSDDataSet::DetachForRollback() {
+    if (Active()) {
+        FetchAll();
+        if (command_) command_->CloseResultSet();
+    }
+    if (command_) {
+        command_->Disconnect(true);
+        command_->ClearPreparedText();
+    }
+    if (resultSet_) resultSet_->SetAllFetched(true);
+}
+
+void TSDDataSet::CloseQuietly() {
+    struct Closing {
+        bool& flag;
+        ~Closing() { flag = false; }
+    } guard{closing_};
+    closing_ = true;
+    try {
+        Close();
+        if (dbFlags_ != 0) {
+            dbFlags_ = 1u << dsfOpened;
+            SetDBFlag(dsfOpened, false);
+        }
+    } catch (const ESDEngineError&) {
+        // A connection being torn down may fail to close cleanly; the data set is closed anyway.
+        if (dbFlags_ != 0) {
+            dbFlags_ = 1u << dsfOpened;
+            try {
+                SetDBFlag(dsfOpened, false);
+            } catch (const ESDEngineError&) {
+                // As above.
+            }
+        }
+    }
+}
+
+void TSDDataSet::InternalRefresh() {
+    if (!resultSet_ || localData_) return;
+    const int oldPosition = resultSet_->Position();
+    if (oldPosition == -1) return;
+    RunWithWaitCursor([&] {
+        const bool hasHandle = CommandHasHandle();
+        if (command_) command_->CloseResultSet();
+        resultSet_->Clear();
+        conversionsFor_ = nullptr;
+        ReexecuteCursor(hasHandle);
+        while (resultSet_->Count() <= oldPosition && resultSet_->FetchNext()) {
+        }
+        resultSet_->SetPosition(oldPosition);
+    });
+}
+
+bool TSDDataSet::FindRecord(bool restart, bool goForward) {
+    CheckBrowseMode();
+    Fire(BeforeScroll);
+    CursorPosChanged();
+    UpdateCursorPos();
+    if (!resultSet_) return false;
+    // The find moves look for records that pass the filter whether or not the data set is
+    // filtered.
+    const bool wasFiltered = Filtered();
+    if (!wasFiltered) {
+        rtl::TDataSet::SetFiltered(true);
+        ++filterGeneration_;
+    }
+    bool found = false;
+    try {
+        if (goForward) {
+            if (restart) resultSet_->ResetPosition();
+            found = resultSet_->MoveNextVisible();
+        } else {
+            if (restart) {
+                RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+                resultSet_->SetPositionToEnd();
+            }
+            found = resultSet_->MovePrior();
+        }
+    } catch (...) {
+        if (!wasFiltered) {
+            rtl::TDataSet::SetFiltered(false);
+            ++filterGeneration_;
+        }
+        throw;
+    }
+    if (!wasFiltered) {
+        rtl::TDataSet::SetFiltered(false);
+        ++filterGeneration_;
+    }
+    if (found) {
+        Resync(rtl::rmExact | rtl::rmCenter);
+        Fire(AfterScroll);
+    } else {
+        CursorPosChanged();
+    }
+    return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filters
+
+void TSDDataSet::CompileFilter(const std::string& text, rtl::TFilterOptions options) {
+    filterParser_ =
+        std::make_unique<TSDExprParser>(*this, text, options, rtl::poExtSyntax, SDFilterFieldMap());
+}
+
+bool TSDDataSet::FilterRecord(RecordBuffer& buffer) {
+    const rtl::TDataSetState previous = SetTempState(rtl::dsFilter);
+    RecordBuffer* previousBuffer = filterBuffer_;
+    filterBuffer_ = &buffer;
+    bool accept = true;
+    try {
+        if (filterParser_) accept = EvaluateFilterExpression(*filterParser_);
+        if (accept && OnFilterRecord()) OnFilterRecord()(*this, accept);
+    } catch (const std::exception& e) {
+        accept = false;
+        filterBuffer_ = previousBuffer;
+        RestoreState(previous);
+        InternalHandleException(e);
+        return false;
+    }
+    filterBuffer_ = previousBuffer;
+    RestoreState(previous);
+    return accept;
+}
+
+void TSDDataSet::SetFilterText(const std::string& text) {
+    if (text == Filter()) return;
+    filterParser_.reset();
+    if (Active()) {
+        CheckBrowseMode();
+        if (!rtl::Trim(text).empty()) CompileFilter(rtl::Trim(text), FilterOptions());
+    }
+    rtl::TDataSet::SetFilterText(text);
+    ++filterGeneration_;
+    if (Active() && Filtered()) First();
+}
+
+void TSDDataSet::SetFilterOptions(rtl::TFilterOptions value) {
+    if (value == FilterOptions()) return;
+    filterParser_.reset();
+    if (Active()) {
+        CheckBrowseMode();
+        if (!rtl::Trim(Filter()).empty()) CompileFilter(rtl::Trim(Filter()), value);
+    }
+    rtl::TDataSet::SetFilterOptions(value);
+    ++filterGeneration_;
+    if (Active() && Filtered()) First();
+}
+
+void TSDDataSet::SetFiltered(bool value) {
+    if (!Active()) {
+        rtl::TDataSet::SetFiltered(value);
+        ++filterGeneration_;
+        return;
+    }
+    CheckBrowseMode();
+    if (value != Filtered()) {
+        if (resultSet_) resultSet_->ResetPosition();
+        rtl::TDataSet::SetFiltered(value);
+        ++filterGeneration_;
+    }
+    First();
+}
+
+void TSDDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
+    if (Active()) CheckBrowseMode();
+    rtl::TDataSet::SetOnFilterRecord(std::move(handler));
+    ++filterGeneration_;
+    if (Active() && Filtered()) First();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search
+
+std::vector<TField*> TSDDataSet::FieldList(const std::string& names) {
+    std::vector<TField*> fields;
+    for (const std::string& name : rtl::SplitFields(names, ';')) {
+        const std::string n = rtl::Trim(name);
+        if (!n.empty()) fields.push_back(&FieldByName(n));
+    }
+    return fields;
+}
+
+Variant TSDDataSet::FieldValues(const std::vector<TField*>& fields) {
+    if (fields.size() == 1) return fields[0]->Value();
+    std::vector<Variant> values;
+    values.reserve(fields.size());
+    for (TField* f : fields)
+        values.push_back(f->Value());
+    return Variant::FromArray(std::move(values));
+}
+
+int TSDDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValues,
+                             rtl::TLocateOptions options) {
+    CheckBrowseMode();
+    UpdateCursorPos();
+    CursorPosChanged();
+    if (!resultSet_) return -1;
+    const std::vector<TField*> fields = FieldList(keyFields);
+    const bool caseInsensitive = (options & rtl::loCaseInsensitive) != 0;
+    const bool partialKey = (options & rtl::loPartialKey) != 0;
+    int found = -1;
+    const rtl::TDataSetState previous = SetTempState(rtl::dsFilter);
+    RecordBuffer* previousBuffer = filterBuffer_;
+    BeginSqlWaitCursor();
+    try {
+        for (int i = 0;; ++i) {
+            if (i == resultSet_->Count()) {
+                if (resultSet_->AllFetched()) break;
+                // Rows are fetched in the browse state, as a move would fetch them.
+                const rtl::TDataSetState filterState = SetTempState(previous);
+                const int saved = resultSet_->Position();
+                bool fetched = false;
+                try {
+                    fetched = resultSet_->FetchNext();
+                } catch (...) {
+                    RestoreState(filterState);
+                    throw;
+                }
+                resultSet_->SetPosition(saved);
+                RestoreState(filterState);
+                if (!fetched) break;
+            }
+            if (!resultSet_->IsRowVisible(i)) continue;
+            filterBuffer_ = &resultSet_->GetItemBuffer(i);
+            if (SameVariantValues(FieldValues(fields), keyValues, caseInsensitive, partialKey, true)) {
+                found = i;
+                break;
+            }
+        }
+    } catch (...) {
+        filterBuffer_ = previousBuffer;
+        RestoreState(previous);
+        EndSqlWaitCursor();
+        throw;
+    }
+    filterBuffer_ = previousBuffer;
+    RestoreState(previous);
+    EndSqlWaitCursor();
+    return found;
+}
+
+bool TSDDataSet::Locate(const std::string& keyFields, const Variant& keyValues, rtl::TLocateOptions options) {
+    CheckBrowseMode();
+    Fire(BeforeScroll);
+    const int found = LocateRecord(keyFields, keyValues, options);
+    if (found < 0) return false;
+    resultSet_->SetPosition(found);
+    Resync(rtl::rmExact | rtl::rmCenter);
+    Fire(AfterScroll);
+    return true;
+}
+
+Variant TSDDataSet::Lookup(const std::string& keyFields, const Variant& keyValues,
+                           const std::string& resultFields) {
+    const int found = LocateRecord(keyFields, keyValues, 0);
+    if (found < 0) return Variant::Null();
+    // The row's calculated fields are computed in a buffer of its own, read in the calculating
+    // state.
+    std::unique_ptr<RecordBuffer> row = NewRecordBuffer();
+    resultSet_->CopyRow(resultSet_->GetItemBuffer(found), *row);
+    GetCalcFields(*row);
+    const std::vector<TField*> fields = FieldList(resultFields);
+    const rtl::TDataSetState previous = SetTempState(rtl::dsCalcFields);
+    Variant result;
+    try {
+        result = FieldValues(fields);
+    } catch (...) {
+        RestoreState(previous);
+        throw;
+    }
+    RestoreState(previous);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sort
+
+void TSDDataSet::SortRecords(const std::vector<int>& fieldIndexes, const std::vector<bool>& caseInsensitive,
+                             const std::vector<bool>& ascending) {
+    CheckBrowseMode();
+    if (!resultSet_) return;
+    if (resultSet_->AllFetched() && resultSet_->Count() < 2) return;
+    UpdateCursorPos();
+    int active = HasActiveRecord() && ActiveBuffer() != nullptr ? BookmarkOf(*ActiveBuffer()) : -1;
+    CursorPosChanged();
+    RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    const int count = resultSet_->Count();
+    if (count >= 2) {
+        if (fieldIndexes.empty()) throw rtl::Exception("Invalid array in GetRecordFieldsValue");
+        std::vector<TField*> fields;
+        for (int index : fieldIndexes)
+            fields.push_back(&Fields(index));
+        // Each row's sort values are read once, in the filter state over the row's buffer.
+        std::vector<std::vector<Variant>> keys(static_cast<size_t>(count));
+        const rtl::TDataSetState previous = SetTempState(rtl::dsFilter);
+        RecordBuffer* previousBuffer = filterBuffer_;
+        try {
+            for (int i = 0; i < count; ++i) {
+                filterBuffer_ = &resultSet_->GetItemBuffer(i);
+                keys[size_t(i)].reserve(fields.size());
+                for (TField* f : fields)
+                    keys[size_t(i)].push_back(f->Value());
+            }
+        } catch (...) {
+            filterBuffer_ = previousBuffer;
+            RestoreState(previous);
+            throw;
+        }
+        filterBuffer_ = previousBuffer;
+        RestoreState(previous);
+        auto flag = [](const std::vector<bool>& flags, size_t i, bool otherwise) {
+            if (i < flags.size()) return bool(flags[i]);
+            return flags.empty() ? otherwise : bool(flags[0]);
+        };
+        std::vector<int> order(static_cast<size_t>(count));
+        std::iota(order.begin(), order.end(), 0);
+        // A stable merge sort: O(n log n) whatever the order of the rows, equal rows keep theirs.
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            for (size_t k = 0; k < fields.size(); ++k) {
+                int c =
+                    CompareVariants(keys[size_t(a)][k], keys[size_t(b)][k], flag(caseInsensitive, k, false));
+                if (!flag(ascending, k, true)) c = -c;
+                if (c != 0) return c < 0;
+            }
+            return false;
+        });
+        resultSet_->Reorder(order);
+        if (active >= 0) {
+            for (int p = 0; p < count; ++p)
+                if (order[size_t(p)] == active) {
+                    active = p;
+                    break;
+                }
+        }
+    }
+    resultSet_->SetPosition(active);
+    Resync(0);
+    Fire(AfterScroll);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local rows
+
+void TSDDataSet::MakeDefsFromFields() {
+    FieldDefs().Clear();
+    for (int i = 0; i < FieldCount(); ++i) {
+        const TField& f = Fields(i);
+        if (f.Calculated() || f.FieldKind() == rtl::fkInternalCalc) continue;
+        rtl::TFieldDef& def = FieldDefs().Add(f.FieldName(), f.DataType(), f.Size(), f.Required);
+        def.Precision = f.Precision;
+        def.FixedChar = f.FixedChar;
+    }
+    defsFromFields_ = true;
+}
+
+void TSDDataSet::OpenAsLocalData() {
+    if (FieldCount() > 0 && FieldDefs().Count() == 0) MakeDefsFromFields();
+    if (FieldDefs().Count() == 0) InitFieldDefs();
+    if (CommandHasHandle()) Detach();
+    localData_ = true;
+    try {
+        Open();
+    } catch (...) {
+        localData_ = false;
+        throw;
+    }
+}
+
+void TSDDataSet::LoadFromDataSet(rtl::TDataSet& source) {
+    CheckInactive();
+    if (!source.Active()) source.FieldDefs().Update();
+    FieldDefs().Clear();
+    defsFromFields_ = false;
+    if (FieldCount() == 0)
+        FieldDefs().Assign(source.FieldDefs());
+    else
+        MakeDefsFromFields();
+    if (!source.Active()) return;
+    OpenAsLocalData();
+    DisableControls();
+    try {
+        source.First();
+        while (!source.Eof()) {
+            Append();
+            const int n = std::min(FieldCount(), source.FieldCount());
+            for (int i = 0; i < n; ++i) {
+                TField& target = Fields(i);
+                const TField& from = source.Fields(i);
+                if (target.Calculated()) continue;
+                if (from.IsNull())
+                    target.Clear();
+                else if (from.DataType() == ftLargeint || target.DataType() == ftLargeint)
+                    target.SetAsString(from.AsString());
+                else
+                    target.Assign(from);
+            }
+            Post();
+            source.Next();
+        }
+        if (!Eof()) {
+            resultSet_->CommitStatuses();
+            First();
+        }
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+}
+
+void TSDDataSet::LoadFromStrings(const rtl::StringList& lines) {
+    CheckInactive();
+    TSDDatabase* db = FindDatabase();
+    const std::string delimiterText =
+        db != nullptr ? rtl::Trim(db->Params().Values("CSV FIELD DELIMITER")) : "";
+    const char delimiter = delimiterText.empty() ? ',' : delimiterText[0];
+    FieldDefs().Clear();
+    defsFromFields_ = false;
+    if (FieldCount() == 0) {
+        int longest = 10;
+        for (int i = 0; i < lines.Count(); ++i)
+            longest = std::max(longest, int(lines[i].size()));
+        FieldDefs().Add(rtl::Format("COLUMN%d", 1), ftString, longest, false);
+    } else {
+        MakeDefsFromFields();
+    }
+    OpenAsLocalData();
+    DisableControls();
+    try {
+        for (int i = 0; i < lines.Count(); ++i) {
+            const std::string& line = lines[i];
+            Append();
+            int position = 1;
+            for (int f = 0; f < FieldCount(); ++f) {
+                TField& field = Fields(f);
+                if (field.Calculated()) continue;
+                const std::string piece = ExtractListItem(line, delimiter, position);
+                if (piece.empty())
+                    field.Clear();
+                else
+                    field.SetAsString(piece);
+            }
+            Post();
+        }
+        if (!Eof()) {
+            resultSet_->CommitStatuses();
+            First();
+        }
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+}

@@ -1,0 +1,738 @@
+// The engine's data set over the recording fake driver: fetching on demand, the unidirectional
+// window, navigation and counts, field conversions, bookmarks, search, sort, edits in the cache,
+// refresh and local rows.
+#include <gtest/gtest.h>
+
+#include "FakeDataSetFixture.h"
+#include "database/SDCommonBuffers.h"
+#include "rtl/DateTime.h"
+
+using fakeds::Fixture;
+
+namespace {
+
+std::vector<int> Ids(TSDQuery& q) {
+    std::vector<int> ids;
+    for (q.First(); !q.Eof(); q.Next())
+        ids.push_back(q.FieldByName("ID").AsInteger());
+    return ids;
+}
+
+}  // namespace
+
+using DataSetFetch = Fixture;
+
+TEST_F(DataSetFetch, RowsAreFetchedOnlyWhenAMoveNeedsThem) {
+    SimpleRows(10);
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_EQ(FetchCalls(), 1);  // the first record
+    EXPECT_EQ(q.ResultSet()->Count(), 1);
+    q.Next();
+    q.Next();
+    EXPECT_EQ(FetchCalls(), 3);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    EXPECT_EQ(q.RecNo(), 3);
+    // A count needs every row; the position stays.
+    EXPECT_EQ(q.RecordCount(), 10);
+    EXPECT_EQ(FetchCalls(), 11);  // ten rows and the call that found the end
+    EXPECT_TRUE(q.ResultSet()->AllFetched());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_EQ(FetchCalls(), 11);
+}
+
+TEST_F(DataSetFetch, UnidirectionalKeepsOnlyTheLastRow) {
+    SimpleRows(10);
+    TSDQuery& q = Query();
+    q.SetUniDirectional(true);
+    q.Open();
+    std::vector<std::string> names;
+    for (; !q.Eof(); q.Next())
+        names.push_back(q.FieldByName("NAME").AsString());
+    ASSERT_EQ(names.size(), 10u);
+    EXPECT_EQ(names.front(), "n1");
+    EXPECT_EQ(names.back(), "n10");
+    ASSERT_EQ(q.ResultSet()->Count(), 10);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FALSE(q.ResultSet()->HasEntry(i)) << i;
+    EXPECT_TRUE(q.ResultSet()->HasEntry(9));
+    EXPECT_EQ(q.RecordCount(), -1);
+    // Going back to a released row is a clear error, not a read of freed memory.
+    EXPECT_THROW(q.First(), rtl::EDatabaseError);
+}
+
+TEST_F(DataSetFetch, NavigationAndCounts) {
+    SimpleRows(4);
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_TRUE(q.Bof());
+    EXPECT_FALSE(q.Eof());
+    EXPECT_EQ(q.RecNo(), 1);
+    q.Last();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_FALSE(q.Bof());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_EQ(q.RecNo(), 4);
+    q.Next();  // already at the end
+    EXPECT_TRUE(q.Eof());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    q.Prior();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    EXPECT_FALSE(q.Eof());
+    EXPECT_EQ(q.MoveBy(-5), -2);
+    EXPECT_TRUE(q.Bof());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 1);
+    EXPECT_EQ(q.MoveBy(2), 2);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    q.SetRecNoValue(2);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_EQ(q.RecordCount(), 4);
+    EXPECT_EQ(Ids(q), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(DataSetFetch, EmptyResult) {
+    SimpleRows(0);
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_TRUE(q.IsEmpty());
+    EXPECT_TRUE(q.Eof());
+    EXPECT_TRUE(q.Bof());
+    EXPECT_EQ(q.RecNo(), 0);
+    EXPECT_EQ(q.RecordCount(), 0);
+    EXPECT_TRUE(q.FieldByName("ID").IsNull());
+    q.Last();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_THROW(q.Delete(), rtl::EDatabaseError);
+}
+
+TEST_F(DataSetFetch, RecNoBeyondTheCacheFetchesTheRest) {
+    SimpleRows(10);
+    TSDQuery& q = Query();
+    q.Open();
+    q.Next();
+    q.Next();
+    ASSERT_EQ(q.ResultSet()->Count(), 3);
+    q.SetRecNoValue(5);
+    EXPECT_TRUE(q.ResultSet()->AllFetched());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 5);
+    EXPECT_EQ(q.RecNo(), 5);
+}
+
+TEST_F(DataSetFetch, StatementWithoutResultSetLeavesTheDataSetClosedAndTheDatabaseReleased) {
+    server.columns.clear();  // the fake answers "no result set"
+    db->SetKeepConnection(false);
+    TSDQuery& q = Query("update t set a = 1");
+    try {
+        q.Open();
+        FAIL() << "no error";
+    } catch (const ESDNoResultSet& e) {
+        EXPECT_EQ(e.Message(), "Error creating cursor handle");
+    }
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(q.Database(), nullptr);
+    EXPECT_EQ(db->DataSetCount(), 0);
+    EXPECT_EQ(db->RefCount(), 0);
+    EXPECT_FALSE(db->Connected());
+}
+
+TEST_F(DataSetFetch, ClosingReleasesTheDatabaseAndTheCommand) {
+    SimpleRows(3);
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_EQ(db->RefCount(), 1);
+    EXPECT_EQ(db->DataSetCount(), 1);
+    EXPECT_NE(q.Command(), nullptr);
+    q.Close();
+    EXPECT_EQ(db->RefCount(), 0);
+    EXPECT_EQ(db->DataSetCount(), 0);
+    EXPECT_EQ(q.Command(), nullptr);
+    EXPECT_EQ(q.FieldCount(), 0);  // default fields go with the close
+    // Opening again reads the rows again.
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 3);
+}
+
+TEST_F(DataSetFetch, MissingFieldNamesTheDataSet) {
+    SimpleRows(1);
+    TSDQuery& q = Query();
+    q.SetName("Q1");
+    q.Open();
+    try {
+        q.FieldByName("NOPE");
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Q1: Campo 'NOPE' não encontrado");
+    }
+    EXPECT_EQ(&q.FieldByName("name"), &q.FieldByName("NAME"));
+}
+
+TEST_F(DataSetFetch, DatabaseNameMissingAndUnknownDatabase) {
+    SimpleRows(1);
+    TSDQuery& q = Query();
+    q.SetDatabaseName("  ");
+    try {
+        q.Open();
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Database name missing");
+    }
+    q.SetDatabaseName("other");
+    try {
+        q.Open();
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Invalid database name other");
+    }
+    EXPECT_FALSE(q.Active());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Field conversions
+
+using DataSetFields = Fixture;
+
+TEST_F(DataSetFields, ValuesOfEachColumnType) {
+    const rtl::TDateTime born = rtl::EncodeDate(1990, 5, 17) + rtl::EncodeTime(8, 30, 0, 0);
+    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(born);
+    server.columns = {{"I", ftInteger, 4}, {"S", ftSmallint, 2}, {"L", ftLargeint, 8},  {"F", ftFloat, 8},
+                      {"T", ftString, 11}, {"B", ftBoolean, 2},  {"DT", ftDateTime, 8}, {"D", ftDate, 8},
+                      {"TM", ftTime, 8},   {"N", ftInteger, 4}};
+    server.rows = {{fake::IntCell(-7), fake::SmallCell(-300), fake::Int64Cell(int64_t(1) << 40),
+                    fake::FloatCell(2.5), fake::TextCell("hello"), fake::SmallCell(1),
+                    fake::DateTimeCell(TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts))),
+                    fake::DateTimeCell(TSDDateTimeRec::FromDate(ts.Date)),
+                    fake::DateTimeCell(TSDDateTimeRec::FromTime(ts.Time)), fake::Cell()}};
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_EQ(q.FieldByName("I").AsInteger(), -7);
+    EXPECT_EQ(q.FieldByName("S").AsInteger(), -300);
+    EXPECT_EQ(q.FieldByName("L").AsLargeInt(), int64_t(1) << 40);
+    EXPECT_DOUBLE_EQ(q.FieldByName("F").AsFloat(), 2.5);
+    EXPECT_EQ(q.FieldByName("T").AsString(), "hello");
+    EXPECT_EQ(q.FieldByName("T").Size(), 10);
+    EXPECT_TRUE(q.FieldByName("B").AsBoolean());
+    EXPECT_DOUBLE_EQ(q.FieldByName("DT").AsDateTime(), born);
+    EXPECT_DOUBLE_EQ(q.FieldByName("D").AsDateTime(), rtl::EncodeDate(1990, 5, 17));
+    EXPECT_DOUBLE_EQ(q.FieldByName("TM").AsDateTime(), rtl::EncodeTime(8, 30, 0, 0));
+    EXPECT_TRUE(q.FieldByName("N").IsNull());
+    EXPECT_TRUE(q.FieldByName("N").Value().IsNull());
+    EXPECT_EQ(q.FieldByName("N").AsInteger(), 0);
+    EXPECT_FALSE(q.FieldByName("I").IsNull());
+}
+
+TEST_F(DataSetFields, PersistentFieldsOverOtherColumnTypes) {
+    struct Case {
+        const char* name;
+        fake::Column column;
+        fake::Cell cell;
+        TFieldType fieldType;
+        int fieldSize;
+        std::string expected;  // the field's text, or the error message
+        bool fails;
+    };
+    const rtl::TTimeStamp noon = rtl::DateTimeToTimeStamp(rtl::EncodeDate(2001, 2, 3) + 0.5);
+    const Case cases[] = {
+        {"64-bit integer keeps its low 32 bits",
+         {"C", ftLargeint, 8},
+         fake::Int64Cell((int64_t(5) << 32) + 42),
+         ftInteger,
+         0,
+         "42",
+         false},
+        {"float is rounded", {"C", ftFloat, 8}, fake::FloatCell(41.6), ftInteger, 0, "42", false},
+        {"negative smallint keeps its sign",
+         {"C", ftSmallint, 2},
+         fake::SmallCell(-5),
+         ftInteger,
+         0,
+         "-5",
+         false},
+        {"long text is cut to the field",
+         {"C", ftString, 41},
+         fake::TextCell(std::string(40, 'x')),
+         ftString,
+         10,
+         std::string(10, 'x'),
+         false},
+        {"date from a date-time column",
+         {"C", ftDateTime, 8},
+         fake::DateTimeCell(TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(noon))),
+         ftDate,
+         0,
+         rtl::DateToStr(rtl::EncodeDate(2001, 2, 3)),
+         false},
+        {"time from a date-time column",
+         {"C", ftDateTime, 8},
+         fake::DateTimeCell(TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(noon))),
+         ftTime,
+         0,
+         rtl::TimeToStr(0.5),
+         false},
+        {"integer over text fails",
+         {"C", ftString, 41},
+         fake::TextCell("12"),
+         ftInteger,
+         0,
+         "Data conversion is not implemented for datatype String to Integer (TSDDataSet.ISqlCnvtFieldData)",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.columns = {c.column};
+        server.rows = {{c.cell}};
+        TSDQuery& q = Query();
+        rtl::TField& f = q.AddField("C", c.fieldType, c.fieldSize);
+        if (c.fails) {
+            try {
+                q.Open();
+                FAIL() << "no error";
+            } catch (const rtl::EDatabaseError& e) {
+                EXPECT_EQ(e.Message(), c.expected);
+            }
+            EXPECT_FALSE(q.Active());
+            continue;
+        }
+        q.Open();
+        EXPECT_EQ(f.AsString(), c.expected);
+        EXPECT_EQ(q.FieldCount(), 1);
+        q.Close();
+        EXPECT_EQ(q.FieldCount(), 1);  // persistent fields stay
+    }
+}
+
+TEST_F(DataSetFields, PersistentFieldWithoutColumnFails) {
+    SimpleRows(1);
+    TSDQuery& q = Query();
+    q.AddField("MISSING", ftInteger);
+    EXPECT_THROW(q.Open(), rtl::EDatabaseError);
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(db->DataSetCount(), 0);
+}
+
+TEST_F(DataSetFields, FieldDefsFromAClosedQuery) {
+    SimpleRows(2);
+    TSDQuery& q = Query();
+    q.FieldDefs().Update();
+    EXPECT_FALSE(q.Active());
+    ASSERT_EQ(q.FieldDefs().Count(), 2);
+    EXPECT_EQ(q.FieldDefs()[0].Name, "ID");
+    EXPECT_EQ(q.FieldDefs()[1].DataType, ftString);
+    EXPECT_EQ(q.FieldDefs()[1].Size, 20);
+    EXPECT_EQ(db->DataSetCount(), 0);
+}
+
+TEST_F(DataSetFields, FieldRequiredParameter) {
+    SimpleRows(1);
+    db->Params().SetValue("FIELD REQUIRED", " true ");
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_TRUE(q.FieldByName("ID").Required);
+    q.Close();
+    db->Params().SetValue("FIELD REQUIRED", "no");
+    q.SQL().SetText("select * from t2");
+    q.Open();
+    EXPECT_FALSE(q.FieldByName("ID").Required);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bookmarks and search
+
+using DataSetSearch = Fixture;
+
+TEST_F(DataSetSearch, BookmarksGoBack) {
+    SimpleRows(5);
+    TSDQuery& q = Query();
+    q.Open();
+    q.MoveBy(2);
+    const rtl::TBookmark mark = q.GetBookmark();
+    ASSERT_EQ(mark.size(), 4u);
+    EXPECT_TRUE(q.BookmarkValid(mark));
+    q.Last();
+    q.GotoBookmark(mark);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    const rtl::TBookmark last = [&] {
+        q.Last();
+        return q.GetBookmark();
+    }();
+    EXPECT_EQ(q.CompareBookmarks(&mark, &last), -1);
+    EXPECT_EQ(q.CompareBookmarks(&last, &mark), 1);
+    EXPECT_EQ(q.CompareBookmarks(nullptr, &mark), 1);
+    EXPECT_EQ(q.CompareBookmarks(nullptr, nullptr), 0);
+}
+
+TEST_F(DataSetSearch, LocateFetchesUntilTheKeyIsFound) {
+    SimpleRows(10);
+    TSDQuery& q = Query();
+    q.Open();
+    ASSERT_EQ(q.ResultSet()->Count(), 1);
+    EXPECT_TRUE(q.Locate("ID", rtl::Variant(int32_t(7)), 0));
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "n7");
+    EXPECT_EQ(q.ResultSet()->Count(), 7);  // no row past the match
+    EXPECT_FALSE(q.ResultSet()->AllFetched());
+    EXPECT_EQ(q.RecNo(), 7);
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 8);
+}
+
+TEST_F(DataSetSearch, LocateOptionsAndMisses) {
+    server.columns = {{"ID", ftInteger, 4}, {"NAME", ftString, 21}, {"CITY", ftString, 21}};
+    server.rows = {{fake::IntCell(1), fake::TextCell("Ana"), fake::TextCell("Rio")},
+                   {fake::IntCell(2), fake::TextCell("anabela"), fake::TextCell("Sao Paulo")},
+                   {fake::IntCell(3), fake::TextCell("Bruno"), fake::TextCell("Rio")}};
+    struct Case {
+        const char* keys;
+        rtl::Variant values;
+        rtl::TLocateOptions options;
+        int expected;  // ID found, 0 for none
+    };
+    const Case cases[] = {
+        {"NAME", rtl::Variant("ana"), 0, 0},
+        {"NAME", rtl::Variant("ana"), rtl::loCaseInsensitive, 1},
+        {"NAME", rtl::Variant("anab"), rtl::loPartialKey, 2},
+        {"NAME", rtl::Variant("BRU"), rtl::loPartialKey | rtl::loCaseInsensitive, 3},
+        {"NAME;CITY", rtl::Variant::FromArray({rtl::Variant("Bruno"), rtl::Variant("Rio")}), 0, 3},
+        {"NAME;CITY", rtl::Variant::FromArray({rtl::Variant("Bruno"), rtl::Variant("Sao Paulo")}), 0, 0},
+        {"ID", rtl::Variant(int32_t(9)), 0, 0},
+    };
+    TSDQuery& q = Query();
+    q.Open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        q.First();
+        const bool found = q.Locate(c.keys, c.values, c.options);
+        EXPECT_EQ(found, c.expected != 0);
+        // A miss leaves the current record where it was.
+        EXPECT_EQ(q.FieldByName("ID").AsInteger(), found ? c.expected : 1);
+    }
+}
+
+TEST_F(DataSetSearch, LookupGivesValuesWithoutMoving) {
+    SimpleRows(5);
+    TSDQuery& q = Query();
+    q.Open();
+    const rtl::Variant name = q.Lookup("ID", rtl::Variant(int32_t(4)), "NAME");
+    EXPECT_EQ(name.AsString(), "n4");
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 1);
+    const rtl::Variant both = q.Lookup("NAME", rtl::Variant("n2"), "ID;NAME");
+    ASSERT_TRUE(both.IsArray());
+    EXPECT_EQ(both.Element(0).AsInteger(), 2);
+    EXPECT_EQ(both.Element(1).AsString(), "n2");
+    EXPECT_TRUE(q.Lookup("ID", rtl::Variant(int32_t(99)), "NAME").IsNull());
+    // Lookup is exact and case-sensitive.
+    EXPECT_TRUE(q.Lookup("NAME", rtl::Variant("N2"), "ID").IsNull());
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+}
+
+TEST_F(DataSetSearch, FindNextAndPriorFollowTheFilter) {
+    SimpleRows(6);
+    TSDQuery& q = Query();
+    q.Open();
+    q.SetOnFilterRecord(
+        [](rtl::TDataSet& ds, bool& accept) { accept = ds.FieldByName("ID").AsInteger() % 2 == 0; });
+    EXPECT_TRUE(q.FindFirst());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_TRUE(q.FindNext());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_TRUE(q.FindLast());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 6);
+    EXPECT_TRUE(q.FindPrior());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_FALSE(q.Filtered());  // the find used the filter without filtering the data set
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 5);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sort
+
+using DataSetSort = Fixture;
+
+TEST_F(DataSetSort, TwoFieldsWithOneFlagSortBothAscending) {
+    server.columns = {{"ID", ftInteger, 4}, {"GRP", ftString, 11}, {"VAL", ftInteger, 4}};
+    server.rows = {{fake::IntCell(1), fake::TextCell("b"), fake::IntCell(2)},
+                   {fake::IntCell(2), fake::TextCell("a"), fake::IntCell(9)},
+                   {fake::IntCell(3), fake::TextCell("b"), fake::IntCell(1)},
+                   {fake::IntCell(4), fake::TextCell("a"), fake::IntCell(3)},
+                   {fake::IntCell(5), fake::Cell(), fake::IntCell(7)}};
+    TSDQuery& q = Query();
+    q.Open();
+    q.SortRecords({1, 2}, {false}, {true});
+    EXPECT_EQ(Ids(q), (std::vector<int>{5, 4, 2, 3, 1}));  // null first
+    q.SortRecords({1, 2}, {false}, {false, true});
+    EXPECT_EQ(Ids(q), (std::vector<int>{3, 1, 4, 2, 5}));
+    // Record numbers and bookmarks follow the new order.
+    q.First();
+    q.Next();
+    EXPECT_EQ(q.RecNo(), 2);
+    EXPECT_EQ(q.ResultSet()->GetRowIndex(q.ResultSet()->GetItemBuffer(1)), 1);
+    EXPECT_THROW(q.SortRecords({}, {}, {}), rtl::Exception);
+}
+
+TEST_F(DataSetSort, EqualRowsKeepTheirOrderAndTheCurrentRowFollows) {
+    server.columns = {{"ID", ftInteger, 4}, {"NAME", ftString, 11}};
+    const char* names[] = {"b", "A", "a", "B", "a", "c"};
+    for (int i = 0; i < 6; ++i)
+        server.rows.push_back({fake::IntCell(i + 1), fake::TextCell(names[i])});
+    TSDQuery& q = Query();
+    q.Open();
+    q.MoveBy(3);  // ID 4, "B"
+    q.SortRecords({1}, {true}, {true});
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_EQ(Ids(q), (std::vector<int>{2, 3, 5, 1, 4, 6}));
+}
+
+TEST_F(DataSetSort, ManyRowsInReverseOrder) {
+    server.columns = {{"ID", ftInteger, 4}};
+    const int n = 20000;  // a quadratic sort would take minutes here
+    for (int i = n; i > 0; --i)
+        server.rows.push_back({fake::IntCell(i)});
+    TSDQuery& q = Query();
+    q.Open();
+    q.SortRecords({0}, {}, {});
+    const std::vector<int> ids = Ids(q);
+    ASSERT_EQ(int(ids.size()), n);
+    EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Edits in the cache
+
+class DataSetEdits : public Fixture {
+protected:
+    TSDQuery& Editable(int rows) {
+        SimpleRows(rows);
+        TSDQuery& q = Query();
+        // Cached updates with a handler: changes stay in the cache.
+        q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) {
+            a = rtl::uaApplied;
+        };
+        q.Open();
+        return q;
+    }
+};
+
+TEST_F(DataSetEdits, ReadOnlyWithoutLiveOrHandler) {
+    SimpleRows(2);
+    TSDQuery& q = Query();
+    q.Open();
+    EXPECT_FALSE(q.CanModify());
+    try {
+        q.Edit();
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Não é possível modificar um arquivo somente de leitura");
+    }
+    try {
+        q.FieldByName("ID").SetAsInteger(5);
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Arquivo não está em modo de edição ou inserção");
+    }
+}
+
+TEST_F(DataSetEdits, EditingTwiceKeepsOneOriginal) {
+    TSDQuery& q = Editable(3);
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("first");
+    q.Post();
+    EXPECT_EQ(q.UpdateStatus(), rtl::usModified);
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("second");
+    q.Post();
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "second");
+    EXPECT_EQ(q.FieldByName("NAME").OldValue().AsString(), "n1");
+    rtl::RecordBuffer* old = q.ResultSet()->GetOldItemBuffer(0);
+    ASSERT_NE(old, nullptr);
+    EXPECT_EQ(q.ResultSet()->GetItemStatus(0), rtl::usModified);
+}
+
+TEST_F(DataSetEdits, CancelRestoresTheRecord) {
+    TSDQuery& q = Editable(2);
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("changed");
+    EXPECT_TRUE(q.Modified());
+    q.Cancel();
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "n1");
+    EXPECT_EQ(q.ResultSet()->GetItemStatus(0), rtl::usUnmodified);
+    EXPECT_EQ(q.ResultSet()->GetOldItemBuffer(0), nullptr);
+}
+
+TEST_F(DataSetEdits, DeleteHidesTheRowAndRenumbers) {
+    TSDQuery& q = Editable(3);
+    q.FetchAll();
+    q.Delete();
+    EXPECT_EQ(q.RecordCount(), 2);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_EQ(q.RecNo(), 1);
+    TSDResultSet& rs = *q.ResultSet();
+    EXPECT_EQ(rs.Count(), 3);
+    EXPECT_EQ(rs.GetItemStatus(0), rtl::usDeleted);
+    EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(0)), -1);
+    EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(1)), 0);
+    EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(2)), 1);
+    EXPECT_EQ(Ids(q), (std::vector<int>{2, 3}));
+    const rtl::TBookmark mark{0, 0, 0, 0};
+    EXPECT_FALSE(q.BookmarkValid(mark));
+}
+
+TEST_F(DataSetEdits, AppendedRecordThenDeletedLeavesNoTrace) {
+    TSDQuery& q = Editable(3);
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(10);
+    q.FieldByName("NAME").SetAsString("new");
+    q.Post();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 10);
+    EXPECT_EQ(q.RecNo(), 4);
+    TSDResultSet& rs = *q.ResultSet();
+    ASSERT_EQ(rs.Count(), 4);
+    EXPECT_EQ(rs.GetItemStatus(3), rtl::usInserted);
+    EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(3)), 3);
+    EXPECT_TRUE(q.FieldByName("ID").OldValue().IsNull());  // an inserted row has no old value
+    q.Delete();
+    EXPECT_EQ(rs.Count(), 3);
+    EXPECT_EQ(q.RecordCount(), 3);
+}
+
+TEST_F(DataSetEdits, InsertGoesBeforeTheCurrentRow) {
+    TSDQuery& q = Editable(3);
+    q.Next();
+    q.Insert();
+    q.FieldByName("ID").SetAsInteger(99);
+    q.Post();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 99);
+    EXPECT_EQ(q.RecNo(), 2);
+    EXPECT_EQ(Ids(q), (std::vector<int>{1, 99, 2, 3}));
+    q.First();
+    q.Next();
+    q.Insert();
+    q.Cancel();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 99);
+}
+
+TEST_F(DataSetEdits, RowFetchedAfterADeleteGetsTheNextRecordNumber) {
+    TSDQuery& q = Editable(4);
+    q.Delete();  // row 0 of the one cached row
+    q.Last();
+    EXPECT_EQ(q.RecNo(), 3);
+    TSDResultSet& rs = *q.ResultSet();
+    for (int i = 1; i < rs.Count(); ++i)
+        EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(i)), i - 1) << i;
+}
+
+TEST_F(DataSetEdits, SortAfterADeleteKeepsRecordNumbersCounted) {
+    TSDQuery& q = Editable(4);
+    q.FetchAll();
+    q.Next();
+    q.Delete();  // ID 2
+    q.SortRecords({0}, {}, {false});
+    EXPECT_EQ(Ids(q), (std::vector<int>{4, 3, 1}));
+    q.First();
+    EXPECT_EQ(q.RecNo(), 1);
+    q.Last();
+    EXPECT_EQ(q.RecNo(), 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refresh and detach
+
+using DataSetRefresh = Fixture;
+
+TEST_F(DataSetRefresh, RefreshOnRowSevenFetchesRowsUpToSeven) {
+    SimpleRows(10);
+    TSDQuery& q = Query();
+    q.Open();
+    q.MoveBy(7);
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 8);
+    const int executions = Count("DoExecDirect");
+    q.Refresh();
+    EXPECT_EQ(Count("DoExecDirect"), executions + 1);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 8);
+    EXPECT_EQ(q.ResultSet()->Count(), 8);
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 9);
+}
+
+TEST_F(DataSetRefresh, DetachOnFetchAllReleasesTheCursor) {
+    SimpleRows(4);
+    TSDQuery& q = Query();
+    q.SetDetachOnFetchAll(true);
+    q.Open();
+    EXPECT_TRUE(q.HasCommandHandle());
+    q.Last();
+    EXPECT_FALSE(q.HasCommandHandle());
+    EXPECT_EQ(Ids(q), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(DataSetRefresh, RollbackWithoutCursorPreservationDetachesOpenDataSets) {
+    SimpleRows(3);
+    db->Open();
+    db->SqlDatabase()->CursorPreservedOnRollback = false;
+    TSDQuery& q = Query();
+    q.Open();
+    db->StartTransaction();
+    db->Rollback();
+    EXPECT_TRUE(q.Active());
+    EXPECT_FALSE(q.HasCommandHandle());
+    EXPECT_EQ(q.RecordCount(), 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local rows
+
+using DataSetLocal = Fixture;
+
+TEST_F(DataSetLocal, LinesWithDelimiterIntoPersistentFields) {
+    db->Params().SetValue("CSV FIELD DELIMITER", " ; ");
+    TSDQuery& q = Query();
+    q.AddField("A", ftString, 5);
+    q.AddField("B", ftString, 5);
+    rtl::StringList lines{"a;b", "c"};
+    q.LoadFromStrings(lines);
+    ASSERT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 2);
+    EXPECT_EQ(q.FieldByName("A").AsString(), "a");
+    EXPECT_EQ(q.FieldByName("B").AsString(), "b");
+    q.Next();
+    EXPECT_EQ(q.FieldByName("A").AsString(), "c");
+    EXPECT_TRUE(q.FieldByName("B").IsNull());
+    EXPECT_EQ(q.UpdateStatus(), rtl::usUnmodified);
+    EXPECT_TRUE(q.CanModify());
+}
+
+TEST_F(DataSetLocal, LinesIntoDefaultFields) {
+    db->Params().SetValue("CSV FIELD DELIMITER", ";");
+    TSDQuery& q = Query();
+    q.LoadFromStrings(rtl::StringList{"a;b", "c"});
+    ASSERT_EQ(q.FieldCount(), 1);
+    EXPECT_EQ(q.Fields(0).FieldName(), "COLUMN1");
+    EXPECT_EQ(q.Fields(0).Size(), 10);
+    EXPECT_EQ(q.Fields(0).AsString(), "a");
+    q.Next();
+    EXPECT_EQ(q.Fields(0).AsString(), "c");
+    q.Close();
+    EXPECT_EQ(q.FieldCount(), 0);
+}
+
+TEST_F(DataSetLocal, RowsFromAnotherDataSet) {
+    SimpleRows(3);
+    TSDQuery& source = Query();
+    source.Open();
+    TSDQuery& copy = Query();
+    copy.LoadFromDataSet(source);
+    ASSERT_TRUE(copy.Active());
+    EXPECT_TRUE(copy.LocalData());
+    EXPECT_EQ(Ids(copy), (std::vector<int>{1, 2, 3}));
+    copy.Last();
+    EXPECT_EQ(copy.FieldByName("NAME").AsString(), "n3");
+    EXPECT_EQ(copy.ResultSet()->GetItemStatus(2), rtl::usUnmodified);
+    // Local rows can be edited freely.
+    copy.Edit();
+    copy.FieldByName("NAME").SetAsString("x");
+    copy.Post();
+    EXPECT_EQ(copy.FieldByName("NAME").AsString(), "x");
+    copy.Close();
+    EXPECT_FALSE(copy.LocalData());
+}
