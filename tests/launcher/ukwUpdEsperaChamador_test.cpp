@@ -39,6 +39,7 @@ private:
 };
 
 TEST(TkwUpdEsperaChamador, NotRunningReturnsAfterOneLook) {
+    kwtest::HeadlessOutput ui;  // the wait processes window messages
     kwtest::TempDir dir;
     plat::ManualClock clock;
     plat::ScopedClock scoped(clock);
@@ -82,6 +83,7 @@ TEST(TkwUpdEsperaChamador, ProcessPathOfARunningProcess) {
 }
 
 TEST(TkwUpdEsperaChamador, ReturnsAtTheFirstLookAfterTheApplicationClosed) {
+    kwtest::HeadlessOutput ui;  // the wait processes window messages
     kwtest::TempDir dir;
     RunningApp app(dir / "QORAPP.exe");
     plat::ManualClock clock;
@@ -99,6 +101,7 @@ TEST(TkwUpdEsperaChamador, ReturnsAtTheFirstLookAfterTheApplicationClosed) {
 }
 
 TEST(TkwUpdEsperaChamador, NeverClosingFailsAfterTheLastLook) {
+    kwtest::HeadlessOutput ui;  // the wait processes window messages
     kwtest::TempDir dir;
     RunningApp app(dir / "QORAPP.exe");
     plat::ManualClock clock;
