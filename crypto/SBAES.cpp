@@ -5,6 +5,8 @@
 // S-box is the inverse in GF(2^8) (polynomial 0x11B) followed by the affine map; each round
 // table folds the S-box (or its inverse) with the column mixing, in the four byte rotations.
 // Rounds are templates on the round count, so each key size gets its own fully unrolled code.
+// The CPU is asked once, here, whether it has the AES instructions; only then do the routines
+// call into SBAES_aesni.cpp.
 #include "crypto/SBAES.h"
 
 #include <atomic>
@@ -12,6 +14,10 @@
 
 #include "crypto/SBAES_aesni.h"
 #include "rtl/Bytes.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 namespace {
 
@@ -177,7 +183,20 @@ void DecryptTable(const uint8_t* in, const uint32_t* rk, uint8_t* out) {
     rtl::store_le32(out + 12, (IS[B0(s3)] | IS[B1(s2)] << 8 | IS[B2(s1)] << 16 | IS[B3(s0)] << 24) ^ rk[3]);
 }
 
-const bool kCpuHasAes = aes_ni::CpuHasAesInstructions();
+// Asked here, in code built for the baseline processor: the instruction file may use its
+// instructions anywhere, the check included.
+bool CpuHasAesInstructions() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (!aes_ni::kCompiledIn) return false;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & bit_AES) != 0 && (c & bit_SSE4_1) != 0;
+#else
+    return false;
+#endif
+}
+
+const bool kCpuHasAes = CpuHasAesInstructions();
 std::atomic<bool> gUseInstructions{kCpuHasAes};
 
 inline bool UseInstructions() {

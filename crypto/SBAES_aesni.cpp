@@ -1,19 +1,22 @@
 // crypto/SBAES_aesni.cpp: AES on the CPU's AES instructions, compiled with -maes -msse4.1
-// (crypto/ciphers-a.cmake) and chosen at run time by SBAES.
+// (crypto/ciphers-a.cmake) and chosen at run time by SBAES, which asks the CPU first: no
+// function here runs on a processor without the instructions.
 //
 // Independent blocks go through the rounds eight at a time, so the instructions' latency is
 // hidden behind each other's work; a single block waits on every round. CTR and CBC
-// decryption are parallel too: all ciphertext blocks of a group are loaded before any output is stored, which
-// keeps in-place use correct. The round keys are the schedule's words read as they lie in
-// memory: little-endian columns are exactly the byte order the instructions expect.
+// decryption are parallel too: all ciphertext blocks of a group are loaded before any output
+// is stored, which keeps in-place use correct. The round keys are the schedule's words read as
+// they lie in memory: little-endian columns are exactly the byte order the instructions
+// expect.
 #include "crypto/SBAES_aesni.h"
 
 #if defined(__AES__) && defined(__SSE4_1__)
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 namespace aes_ni {
+
+const bool kCompiledIn = true;
 
 namespace {
 
@@ -188,12 +191,6 @@ void CTR(const uint32_t* words, const uint8_t* in, uint8_t* counter, uint8_t* ou
 
 }  // namespace
 
-bool CpuHasAesInstructions() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-    return (c & bit_AES) != 0 && (c & bit_SSE4_1) != 0;
-}
-
 void EncryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* out, size_t count) {
     switch (rounds) {
         case 10:
@@ -246,9 +243,7 @@ void EncryptBlocksCTR(const uint32_t* roundKeys, int rounds, const uint8_t* in, 
 
 namespace aes_ni {
 
-bool CpuHasAesInstructions() {
-    return false;
-}
+const bool kCompiledIn = false;
 void EncryptBlocks(const uint32_t*, int, const uint8_t*, uint8_t*, size_t) {}
 void DecryptBlocks(const uint32_t*, int, const uint8_t*, uint8_t*, size_t) {}
 void DecryptBlocksCBC(const uint32_t*, int, const uint8_t*, uint8_t*, uint8_t*, size_t) {}

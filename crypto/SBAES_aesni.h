@@ -1,7 +1,10 @@
 // crypto/SBAES_aesni.h: the AES block routines on the CPU's AES instructions, used by SBAES
 // only. They take the same schedules as the table code (round-key words in the standard's
-// byte order; the decryption schedule already in the equivalent-inverse form), and are
-// reached only after CpuHasAesInstructions() has answered true.
+// byte order; the decryption schedule already in the equivalent-inverse form).
+//
+// SBAES_aesni.cpp is compiled for the AES instructions, so the compiler may use them (and
+// SSE4.1) anywhere in it: nothing in that file runs before SBAES, built for the baseline
+// processor, has asked the CPU. kCompiledIn is a constant, read without running its code.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +12,9 @@
 
 namespace aes_ni {
 
-bool CpuHasAesInstructions();
+// True when the routines below were built with the instructions; false in a build for a
+// processor family without them, where the routines do nothing and are never called.
+extern const bool kCompiledIn;
 
 // rounds: 10, 12 or 14. count independent blocks; in and out may be the same buffer.
 void EncryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* out, size_t count);

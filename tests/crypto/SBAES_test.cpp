@@ -1,14 +1,16 @@
 // AES: the FIPS 197 examples, the CAVP AESAVS ECB and CBC known-answer and multi-block files,
 // the schedule properties, and agreement with OpenSSL on random keys and data. Every test
 // runs twice: on the CPU's AES instructions (skipped on a CPU without them) and on the table
-// code, forced by the switch.
+// code, forced by the switch; and the instructions are chosen only where the CPU has them.
 #include "crypto/SBAES.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
+#include "crypto/CpuFlags.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
 #include "support/TestSupport.h"
@@ -295,6 +297,21 @@ TEST_P(SBAESPath, CounterModeAgreesWithOpenSSLAcrossCarries) {
     Bytes zero(16, 0), out(16);
     enc.CTR(zero.data(), counter.data(), out.data(), 1);
     EXPECT_EQ(ToHex(counter), "00000000000000000000000000000000");
+}
+
+// The instructions are used exactly when the processor has them (the kernel lists only what
+// it supports), so they are never run on one that lacks them.
+TEST(SBAES, InstructionsChosenOnlyWhereTheProcessorHasThem) {
+    KW_REQUIRE_PEER(std::filesystem::exists("/proc/cpuinfo"), "/proc/cpuinfo");
+    const auto flags = kwtest::CpuFlags();
+    if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
+    const bool has = flags->count("aes") != 0 && flags->count("sse4_1") != 0;
+    EXPECT_EQ(AESHardwareAccelerationAvailable(), has);
+    AESSetHardwareAcceleration(true);
+    EXPECT_EQ(AESHardwareAccelerationActive(), has);
+    AESSetHardwareAcceleration(false);
+    EXPECT_FALSE(AESHardwareAccelerationActive());
+    AESSetHardwareAcceleration(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, SBAESPath, ::testing::Values(true, false),
