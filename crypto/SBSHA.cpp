@@ -30,31 +30,49 @@ struct CpuFeatures {
     bool avx512vl = false;
 };
 
-CpuFeatures DetectFeatures() {
-    CpuFeatures f;
+CpuidWords ReadCpuid() {
+    CpuidWords w;
 #ifdef KW_SHA_X86
     unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
-    const bool ssse3 = (c & bit_SSSE3) != 0;
-    const bool sse41 = (c & bit_SSE4_1) != 0;
-    const bool osxsave = (c & bit_OSXSAVE) != 0;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return f;
-    f.sha = ssse3 && sse41 && (b & bit_SHA) != 0;
-    const bool avx512 = (b & bit_AVX512F) != 0 && (b & bit_AVX512VL) != 0 && (b & bit_BMI2) != 0;
-    if (avx512 && osxsave) {
-        // The operating system must save the vector, opmask and upper register state.
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return w;
+    w.leaf1Ecx = c;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) w.leaf7Ebx = b;
+    if ((w.leaf1Ecx & bit_OSXSAVE) != 0) {
         unsigned lo = 0, hi = 0;
         __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-        f.avx512vl = (lo & 0xE6) == 0xE6;
+        w.xcr0 = uint64_t(hi) << 32 | lo;
     }
 #endif
-    return f;
+    return w;
+}
+
+CpuFeatures DetectFeatures() {
+    const CpuidWords w = ReadCpuid();
+    return CpuFeatures{ShaExtensionsUsable(w), Avx512VLUsable(w)};
 }
 
 const CpuFeatures kCpu = DetectFeatures();
 std::atomic<bool> gEnabled{true};
 
 }  // namespace
+
+// The bit positions are CPUID's (cpuid.h names them only on x86, so they are spelled out).
+bool ShaExtensionsUsable(const CpuidWords& w) {
+    const bool ssse3 = (w.leaf1Ecx & (1u << 9)) != 0;
+    const bool sse41 = (w.leaf1Ecx & (1u << 19)) != 0;
+    const bool sha = (w.leaf7Ebx & (1u << 29)) != 0;
+    return ssse3 && sse41 && sha;
+}
+
+bool Avx512VLUsable(const CpuidWords& w) {
+    const bool osxsave = (w.leaf1Ecx & (1u << 27)) != 0;
+    const bool bmi2 = (w.leaf7Ebx & (1u << 8)) != 0;
+    const bool avx512f = (w.leaf7Ebx & (1u << 16)) != 0;
+    const bool avx512vl = (w.leaf7Ebx & (1u << 31)) != 0;
+    // SSE, AVX, opmask, ZMM0-15 upper halves, ZMM16-31.
+    constexpr uint64_t kStates = 0xE6;
+    return osxsave && bmi2 && avx512f && avx512vl && (w.xcr0 & kStates) == kStates;
+}
 
 bool CpuHasShaExtensions() {
     return kCpu.sha;

@@ -17,6 +17,20 @@ bool CpuHasShaExtensions();
 // The processor and the operating system support AVX-512F and AVX-512VL, and BMI2.
 bool CpuHasAvx512VL();
 
+// What the processor reports, as the two checks above read it: CPUID leaf 1 ECX, leaf 7
+// (sub-leaf 0) EBX, and the operating system's XCR0, which is read only when leaf 1 says
+// OSXSAVE and is 0 otherwise.
+struct CpuidWords {
+    uint32_t leaf1Ecx = 0;
+    uint32_t leaf7Ebx = 0;
+    uint64_t xcr0 = 0;
+};
+// The decisions, apart from the reading, so each can be checked for processors and systems
+// that lack a part. The AVX-512 path needs the operating system to save the SSE, AVX, opmask
+// and upper ZMM state (XCR0 bits 1, 2, 5, 6 and 7): without it the instructions fault.
+bool ShaExtensionsUsable(const CpuidWords& words);
+bool Avx512VLUsable(const CpuidWords& words);
+
 // Switches every accelerated block function off (false) or back on (true).
 void EnableAcceleration(bool enabled);
 // True when the processor has the instructions and acceleration is on.

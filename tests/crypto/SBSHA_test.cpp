@@ -1,12 +1,13 @@
 // SHA-1 and SHA-2 against the NIST CAVP byte-oriented known answers (ShortMsg, LongMsg and
 // the Monte Carlo chains), read in place from python3-cryptography-vectors, on both the
-// accelerated paths and the portable path; and the processor checks against the kernel's
-// own view of the CPU.
+// accelerated paths and the portable path; and the processor checks, against the kernel's
+// own view of this CPU and for machines that lack a part.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
 #include <string>
 
+#include "crypto/CpuFlags.h"
 #include "crypto/HashTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -85,17 +86,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, SHACavp, ::testing::Values(Path::Accelerated, Pa
 // it has enabled), or a fast path would be skipped where it exists, or taken where it does
 // not.
 TEST(HashAcceleration, CpuChecksAgreeWithKernel) {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    KW_REQUIRE_PEER(cpuinfo.good(), "/proc/cpuinfo");
-    std::string line, flags;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("flags", 0) == 0) {
-            flags = line.substr(line.find(':') + 1) + " ";
-            break;
-        }
-    }
-    if (flags.empty()) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
-    auto has = [&](const char* f) { return flags.find(std::string(" ") + f + " ") != std::string::npos; };
+    KW_REQUIRE_PEER(std::filesystem::exists("/proc/cpuinfo"), "/proc/cpuinfo");
+    const auto flags = kwtest::CpuFlags();
+    if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
+    auto has = [&](const char* f) { return flags->count(f) != 0; };
     EXPECT_EQ(sha_x86::CpuHasShaExtensions(), has("sha_ni") && has("ssse3") && has("sse4_1"));
     EXPECT_EQ(sha_x86::CpuHasAvx512VL(), has("avx512f") && has("avx512vl") && has("bmi2"));
     sha_x86::EnableAcceleration(false);
@@ -104,6 +98,42 @@ TEST(HashAcceleration, CpuChecksAgreeWithKernel) {
     sha_x86::EnableAcceleration(true);
     EXPECT_EQ(sha_x86::ShaExtensionsActive(), sha_x86::CpuHasShaExtensions());
     EXPECT_EQ(sha_x86::Avx512Active(), sha_x86::CpuHasAvx512VL());
+}
+
+// Machines this one is not: each row takes away one thing a fast path needs, from the
+// processor or from the operating system, and the path must then be refused.
+TEST(HashAcceleration, FastPathsAreRefusedWhenAPartIsMissing) {
+    constexpr uint32_t kSsse3 = 1u << 9, kSse41 = 1u << 19, kOsxsave = 1u << 27;
+    constexpr uint32_t kBmi2 = 1u << 8, kAvx512F = 1u << 16, kSha = 1u << 29, kAvx512VL = 1u << 31;
+    constexpr uint32_t kLeaf1 = kSsse3 | kSse41 | kOsxsave;
+    constexpr uint32_t kLeaf7 = kBmi2 | kAvx512F | kSha | kAvx512VL;
+    constexpr uint64_t kAllStates = 0xE7;  // x87, SSE, AVX, opmask and both ZMM parts
+    struct Case {
+        const char* what;
+        uint32_t leaf1, leaf7;
+        uint64_t xcr0;
+        bool sha, avx512;
+    };
+    const Case cases[] = {
+        {"everything", kLeaf1, kLeaf7, kAllStates, true, true},
+        {"no leaf 7 answer", kLeaf1, 0, kAllStates, false, false},
+        {"no SHA extensions", kLeaf1, kLeaf7 & ~kSha, kAllStates, false, true},
+        {"no SSE4.1", kLeaf1 & ~kSse41, kLeaf7, kAllStates, false, true},
+        {"no SSSE3", kLeaf1 & ~kSsse3, kLeaf7, kAllStates, false, true},
+        {"no AVX-512VL", kLeaf1, kLeaf7 & ~kAvx512VL, kAllStates, true, false},
+        {"no AVX-512F", kLeaf1, kLeaf7 & ~kAvx512F, kAllStates, true, false},
+        {"no BMI2", kLeaf1, kLeaf7 & ~kBmi2, kAllStates, true, false},
+        {"system without XSAVE", kLeaf1 & ~kOsxsave, kLeaf7, 0, true, false},
+        {"system saves AVX but not the opmasks", kLeaf1, kLeaf7, 0x07, true, false},
+        {"system saves the opmasks but not ZMM16-31", kLeaf1, kLeaf7, 0x67, true, false},
+        {"system saves no upper ZMM halves", kLeaf1, kLeaf7, 0xA7, true, false},
+        {"system without AVX state", kLeaf1, kLeaf7, 0xE3, true, false},
+    };
+    for (const Case& c : cases) {
+        const sha_x86::CpuidWords words{c.leaf1, c.leaf7, c.xcr0};
+        EXPECT_EQ(sha_x86::ShaExtensionsUsable(words), c.sha) << c.what;
+        EXPECT_EQ(sha_x86::Avx512VLUsable(words), c.avx512) << c.what;
+    }
 }
 
 }  // namespace
