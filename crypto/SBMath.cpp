@@ -50,6 +50,17 @@ namespace {
 
 constexpr int32_t kMaxLimbs = BigNum::MaxLimbs;
 
+// A limb buffer on the stack for results built before they are stored: the values may be
+// secret (CRT halves, a decrypted message), so the limbs written are cleared on every way out.
+struct ScratchLimbs {
+    uint32_t v[kMaxLimbs + 1];
+    int32_t used = 0;  // limbs to clear
+    ScratchLimbs() = default;
+    ScratchLimbs(const ScratchLimbs&) = delete;
+    ScratchLimbs& operator=(const ScratchLimbs&) = delete;
+    ~ScratchLimbs() { rtl::secure_wipe(v, size_t(used) * sizeof(uint32_t)); }
+};
+
 // |A| compared with |B|: -1, 0 or 1.
 int CompareMagnitudes(const BigNum* A, const BigNum* B) {
     const int32_t ca = SignificantLimbs(A);
@@ -106,20 +117,19 @@ void StoreLimbs(BigNum* A, const uint32_t* limbs, int32_t count, bool nonNegativ
 void SignedAdd(const BigNum* A, const BigNum* B, bool negateB, BigNum* Sum) {
     const bool sa = A->NonNegative;
     const bool sb = B->NonNegative != negateB;
-    uint32_t out[kMaxLimbs + 1];
-    int32_t count;
+    ScratchLimbs out;
     bool sign;
     if (sa == sb) {
-        count = AddMagnitudes(A, B, out);
+        out.used = AddMagnitudes(A, B, out.v);
         sign = sa;
     } else if (CompareMagnitudes(A, B) >= 0) {
-        count = SubtractMagnitudes(A, B, out);
+        out.used = SubtractMagnitudes(A, B, out.v);
         sign = sa;
     } else {
-        count = SubtractMagnitudes(B, A, out);
+        out.used = SubtractMagnitudes(B, A, out.v);
         sign = sb;
     }
-    StoreLimbs(Sum, out, count, sign);
+    StoreLimbs(Sum, out.v, out.used, sign);
 }
 
 void CheckShift(int32_t N) {
@@ -401,14 +411,15 @@ void ShiftBigNumLeft(const BigNum* Source, BigNum* Dest, int32_t N) {
     const uint32_t top = bits ? Source->Limbs[c - 1] >> (32 - bits) : 0;
     const int64_t count = int64_t(c) + limbs + (top ? 1 : 0);
     if (count > kMaxLimbs) sbmath::RaiseTooLarge();
-    uint32_t out[kMaxLimbs];
-    std::memset(out, 0, size_t(limbs) * sizeof(uint32_t));
+    ScratchLimbs out;
+    out.used = int32_t(count);
+    std::memset(out.v, 0, size_t(limbs) * sizeof(uint32_t));
     for (int32_t i = 0; i < c; ++i) {
         const uint32_t lower = (bits && i > 0) ? Source->Limbs[i - 1] >> (32 - bits) : 0;
-        out[limbs + i] = (Source->Limbs[i] << bits) | lower;
+        out.v[limbs + i] = (Source->Limbs[i] << bits) | lower;
     }
-    if (top) out[limbs + c] = top;
-    std::memcpy(Dest->Limbs, out, size_t(count) * sizeof(uint32_t));
+    if (top) out.v[limbs + c] = top;
+    std::memcpy(Dest->Limbs, out.v, size_t(count) * sizeof(uint32_t));
     Dest->LimbCount = int32_t(count);
 }
 
@@ -447,17 +458,18 @@ void ShiftBigNumLimbsLeft(BigNum* A, int32_t N) {
 void AddWordToBigNum(const BigNum* Source, uint32_t W, BigNum* Dest) {
     // A record of count 0 is zero: the sum is W.
     const int32_t c = std::max(LimbCountOf(Source), 1);
-    uint32_t out[kMaxLimbs + 1];
+    ScratchLimbs out;
+    out.used = c + 1;
     uint64_t carry = W;
     for (int32_t i = 0; i < c; ++i) {
         const uint64_t s = uint64_t(i < Source->LimbCount ? Source->Limbs[i] : 0) + carry;
-        out[i] = uint32_t(s);
+        out.v[i] = uint32_t(s);
         carry = s >> 32;
     }
     int32_t count = c;
-    if (carry) out[count++] = uint32_t(carry);
+    if (carry) out.v[count++] = uint32_t(carry);
     if (count > kMaxLimbs) sbmath::RaiseTooLarge();
-    std::memcpy(Dest->Limbs, out, size_t(count) * sizeof(uint32_t));
+    std::memcpy(Dest->Limbs, out.v, size_t(count) * sizeof(uint32_t));
     Dest->LimbCount = count;
 }
 
@@ -483,20 +495,21 @@ void SubtractWordFromBigNum(const BigNum* Source, uint32_t W, BigNum* Dest) {
 
 void MultiplyBigNumByWord(const BigNum* Source, uint32_t W, BigNum* Dest) {
     const int32_t c = LimbCountOf(Source);
-    uint32_t out[kMaxLimbs + 1];
+    ScratchLimbs out;
+    out.used = c + 1;
     uint64_t carry = 0;
     for (int32_t i = 0; i < c; ++i) {
         const uint64_t p = uint64_t(Source->Limbs[i]) * W + carry;
-        out[i] = uint32_t(p);
+        out.v[i] = uint32_t(p);
         carry = p >> 32;
     }
     int32_t k = c;
-    if (carry) out[k++] = uint32_t(carry);
-    while (k > 1 && out[k - 1] == 0)
+    if (carry) out.v[k++] = uint32_t(carry);
+    while (k > 1 && out.v[k - 1] == 0)
         --k;
-    if (k == 0) out[k++] = 0;
+    if (k == 0) out.v[k++] = 0;
     if (k > kMaxLimbs) sbmath::RaiseTooLarge();
-    std::memcpy(Dest->Limbs, out, size_t(k) * sizeof(uint32_t));
+    std::memcpy(Dest->Limbs, out.v, size_t(k) * sizeof(uint32_t));
     Dest->LimbCount = k;
 }
 

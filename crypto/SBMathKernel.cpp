@@ -501,6 +501,12 @@ MontContext::MontContext(const Word* m, size_t n)
 }
 
 MontContext::~MontContext() {
+    // The modulus may be a secret prime (the CRT halves of a private key, a prime candidate),
+    // and R mod m, R^2 mod m and -m^-1 all follow from it.
+    rtl::secure_wipe(m_.data(), m_.size() * sizeof(Word));
+    rtl::secure_wipe(rr_.data(), rr_.size() * sizeof(Word));
+    rtl::secure_wipe(one_.data(), one_.size() * sizeof(Word));
+    rtl::secure_wipe(&minv_, sizeof(minv_));
     rtl::secure_wipe(t_.data(), t_.size() * sizeof(Word));
     rtl::secure_wipe(ws_.data(), ws_.size() * sizeof(Word));
 }

@@ -1,15 +1,20 @@
 // Differential tests of SBMath against GMP: random operands of many sizes (around the
 // word and Karatsuba boundaries and up to the record's capacity) and every sign combination,
-// for every arithmetic operation; modular exponentiation against mpz_powm.
+// for every arithmetic operation; modular exponentiation against mpz_powm. The kernel's fast
+// multiply-accumulate row is checked against the portable one, and its CPU check against the
+// kernel's list of features.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <vector>
 
 #include "crypto/BigNumGmp.h"
+#include "crypto/CpuFlags.h"
 #include "crypto/SBMath.h"
 #include "crypto/SBMathKernel.h"
+#include "support/TestSupport.h"
 
 using kwtest::Mpz;
 using kwtest::OperandSource;
@@ -630,3 +635,78 @@ INSTANTIATE_TEST_SUITE_P(Paths, SBMathGmp, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Fast" : "Portable";
                          });
+
+// The fast multiply-accumulate rows are used exactly when the processor has MULX (BMI2) and
+// ADCX/ADOX (ADX): never on one that lacks them.
+TEST(SBMathKernel, FastRowsChosenOnlyWhereTheProcessorHasThem) {
+    KW_REQUIRE_PEER(std::filesystem::exists("/proc/cpuinfo"), "/proc/cpuinfo");
+    const auto flags = kwtest::CpuFlags();
+    if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
+    const bool has = flags->count("bmi2") != 0 && flags->count("adx") != 0;
+    sbmath::SetFastPathsEnabled(true);
+    EXPECT_EQ(sbmath::FastPathsActive(), has);
+    sbmath::SetFastPathsEnabled(false);
+    EXPECT_FALSE(sbmath::FastPathsActive());
+    sbmath::SetFastPathsEnabled(true);
+}
+
+// The fast row and the portable row on the same inputs: every length around the fast row's
+// four-word blocks, and words that keep both carry chains busy (all ones everywhere gives the
+// largest carry the row can produce).
+TEST(SBMathKernel, FastAndPortableRowsAgree) {
+    using sbmath::Word;
+    sbmath::SetFastPathsEnabled(true);
+    if (!sbmath::FastPathsActive()) GTEST_SKIP() << "this processor has no MULX/ADX rows";
+    OperandSource src(15);
+    const Word ones = ~Word(0);
+    auto random = [&] { return uint64_t(src.Word()) << 32 | src.Word(); };
+    enum Kind { Random, AllOnes, OnesTimesRandom, TopBits, Alternating, Count };
+    for (size_t n = 0; n <= 21; ++n) {
+        for (int kind = 0; kind < Count; ++kind) {
+            for (int trial = 0; trial < 4; ++trial) {
+                std::vector<Word> a(n), r(n);
+                for (size_t i = 0; i < n; ++i) {
+                    switch (kind) {
+                        case AllOnes:
+                            a[i] = r[i] = ones;
+                            break;
+                        case OnesTimesRandom:
+                            a[i] = ones;
+                            r[i] = random();
+                            break;
+                        case TopBits:
+                            a[i] = Word(1) << 63;
+                            r[i] = ones << 63 | (i % 2);
+                            break;
+                        case Alternating:
+                            a[i] = i % 2 ? ones : 0;
+                            r[i] = i % 2 ? 0 : ones;
+                            break;
+                        default:
+                            a[i] = random();
+                            r[i] = random();
+                    }
+                }
+                Word b = kind == AllOnes || kind == OnesTimesRandom || kind == Alternating ? ones : random();
+                if (kind == TopBits) b = Word(1) << 63 | 1;
+                std::vector<Word> fast = r, portable = r;
+                const Word cf = sbmath::AddMul1Fast(fast.data(), a.data(), n, b);
+                const Word cp = sbmath::AddMul1Portable(portable.data(), a.data(), n, b);
+                EXPECT_EQ(fast, portable) << n << " words, kind " << kind;
+                EXPECT_EQ(cf, cp) << n << " words, kind " << kind;
+                // And both are the true value: r + a * b, checked with GMP.
+                Mpz mr, ma, mb, want, got;
+                mpz_import(mr, n, -1, sizeof(Word), 0, 0, r.data());
+                mpz_import(ma, n, -1, sizeof(Word), 0, 0, a.data());
+                mpz_import(mb, 1, -1, sizeof(Word), 0, 0, &b);
+                mpz_mul(want, ma, mb);
+                mpz_add(want, want, mr);
+                std::vector<Word> whole = portable;
+                whole.push_back(cp);
+                mpz_import(got, n + 1, -1, sizeof(Word), 0, 0, whole.data());
+                EXPECT_EQ(mpz_cmp(got, want), 0) << n << " words, kind " << kind;
+                if (kind == AllOnes) break;  // one trial says it all
+            }
+        }
+    }
+}
