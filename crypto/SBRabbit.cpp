@@ -74,6 +74,8 @@ void RabbitKeySetup(RabbitContext& context, std::span<const uint8_t> key) {
     std::memcpy(context.MasterX, X, sizeof context.MasterX);
     std::memcpy(context.MasterC, C, sizeof context.MasterC);
     context.MasterCarry = context.Carry;
+    // The raw key is needed no more: only the state derived from it stays in the context.
+    rtl::secure_wipe(context.K, sizeof context.K);
 }
 
 void RabbitIVSetup(RabbitContext& context, std::span<const uint8_t> iv) {

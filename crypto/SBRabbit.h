@@ -16,7 +16,8 @@
 struct RabbitContext {
     uint32_t X[8] = {};
     uint32_t C[8] = {};
-    // The key's 16-bit halves, one per 32-bit slot; used only while keying.
+    // The key's 16-bit halves, one per 32-bit slot; used only while keying and cleared when
+    // the key setup ends.
     uint32_t K[8] = {};
     uint8_t Carry = 0;
     // The state key setup left, restored by every IV setup.

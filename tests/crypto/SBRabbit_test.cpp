@@ -106,6 +106,16 @@ TEST(SBRabbit, EveryIVSetupStartsFromTheMasterState) {
     EXPECT_EQ(Keystream(ctx, 48), noIv);
 }
 
+TEST(SBRabbit, KeySetupLeavesNoRawKeyBehind) {
+    // The key halves are needed only while keying; the context keeps the derived state alone.
+    const Bytes key = Hex("91 28 13 29 2E 3D 36 FE 3B FC 62 F1 DC 51 C3 AC");
+    RabbitContext ctx;
+    RabbitKeySetup(ctx, key);
+    EXPECT_TRUE(std::all_of(std::begin(ctx.K), std::end(ctx.K), [](uint32_t w) { return w == 0; }));
+    EXPECT_TRUE(
+        std::any_of(std::begin(ctx.MasterX), std::end(ctx.MasterX), [](uint32_t w) { return w != 0; }));
+}
+
 TEST(SBRabbit, WholeStepsPiecewiseAndInPlace) {
     std::mt19937 rng(9);
     const Bytes key = kwtest::RandomBytes(rng, 16);
