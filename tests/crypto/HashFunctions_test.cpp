@@ -2,12 +2,13 @@
 // questions: the RFC and published vectors, the million-'a' messages, every message length
 // across the padding boundaries against OpenSSL, a message fed in pieces split at every
 // boundary, null data with length 0, and context copies. Each runs on the accelerated paths and on
-// the portable path.
+// the portable path. Contexts clear themselves when they go away.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "crypto/HashTestSupport.h"
+#include "crypto/WipedOnDestruction.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -183,5 +184,38 @@ TEST_P(HashFunctions, LargeMessagesInRandomPiecesAgreeWithOpenSSL) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, HashFunctions, ::testing::Values(Path::Accelerated, Path::Portable),
                          PathName);
+
+// A context may carry an HMAC key (its first block is the key XOR the pad) or a PEM password:
+// every context clears itself when it goes away, partial block and running state alike.
+TEST(HashContexts, EveryContextIsZeroAfterDestruction) {
+    const std::string secret =
+        "a secret key that spans more than one block of the hash: 0123456789abcdef"
+        "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    const size_t n = secret.size() - 5;  // leaves a partial block behind
+    EXPECT_TRUE(kwtest::WipedOnDestruction<MD2Context>([&](MD2Context& c) {
+        MD2Init(c);
+        MD2Update(c, secret.data(), n);
+    })) << "MD2";
+    EXPECT_TRUE(kwtest::WipedOnDestruction<MD5Context>([&](MD5Context& c) {
+        InitMD5Context(c);
+        UpdateMD5Context(c, secret.data(), n);
+    })) << "MD5";
+    EXPECT_TRUE(kwtest::WipedOnDestruction<SHA1Context>([&](SHA1Context& c) {
+        InitSHA1Context(c);
+        UpdateSHA1Context(c, secret.data(), n);
+    })) << "SHA-1";
+    EXPECT_TRUE(kwtest::WipedOnDestruction<SHA256Context>([&](SHA256Context& c) {
+        InitSHA256Context(c);
+        UpdateSHA256Context(c, secret.data(), n);
+    })) << "SHA-256";
+    EXPECT_TRUE(kwtest::WipedOnDestruction<SHA512Context>([&](SHA512Context& c) {
+        InitSHA512Context(c);
+        UpdateSHA512Context(c, secret.data(), n);
+    })) << "SHA-512";
+    EXPECT_TRUE(kwtest::WipedOnDestruction<RIPEMD160Context>([&](RIPEMD160Context& c) {
+        InitRIPEMD160Context(c);
+        UpdateRIPEMD160Context(c, secret.data(), n);
+    })) << "RIPEMD-160";
+}
 
 }  // namespace

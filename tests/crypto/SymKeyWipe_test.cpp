@@ -15,6 +15,7 @@
 #include "crypto/SBRC2.h"
 #include "crypto/SBRC4.h"
 #include "crypto/SBRabbit.h"
+#include "crypto/WipedOnDestruction.h"
 
 namespace {
 
@@ -23,17 +24,11 @@ const uint8_t kKey[32] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 
                           0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x01, 0x02, 0x03, 0x04};
 const uint8_t kIV[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 2, 3, 4, 5, 6, 7, 8};
 
-// Keys a T in zeroed storage, checks it holds something, destroys it, and answers whether
-// every byte of the storage is zero again.
+// Keys a T in storage the test owns, destroys it, and answers whether the storage is all
+// zero again (and that the keyed record held something to wipe).
 template <typename T>
-bool WipedAfterUse(const std::function<void(T&)>& key) {
-    alignas(T) unsigned char storage[sizeof(T)] = {};
-    T* record = new (storage) T();
-    key(*record);
-    const bool keyed = std::any_of(storage, storage + sizeof(T), [](unsigned char b) { return b != 0; });
-    EXPECT_TRUE(keyed) << "the record holds nothing to wipe";
-    record->~T();
-    return std::all_of(storage, storage + sizeof(T), [](unsigned char b) { return b == 0; });
+::testing::AssertionResult WipedAfterUse(const std::function<void(T&)>& key) {
+    return kwtest::WipedOnDestruction<T>(key);
 }
 
 TEST(SymKeyWipe, EveryScheduleAndContextIsZeroAfterDestruction) {
