@@ -1,9 +1,8 @@
 // crypto/SBSHA2.cpp: SHA-224, SHA-256, SHA-384 and SHA-512 (FIPS 180-2 and its change notice).
 //
-// The initial values follow from their definition: the fractional parts of the square roots
-// of the first eight primes (SHA-256, SHA-512) or of the ninth to sixteenth (SHA-384, and
-// the low halves of those for SHA-224), derived with exact integer roots; the round
-// constants are in SHA2Constants.h.
+// The initial values are the standard's: the fractional parts of the square roots of the
+// first eight primes (SHA-256, SHA-512) or of the ninth to sixteenth (SHA-384, and the low
+// halves of those for SHA-224); the round constants are in SHA2Constants.h.
 //
 // SHA-256 blocks go to the processor's SHA instructions when it has them (SBSHA_x86.cpp), and
 // SHA-512 blocks to the AVX-512VL schedule (SBSHA512_x86.cpp); the portable transforms,

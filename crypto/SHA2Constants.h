@@ -1,9 +1,9 @@
 // crypto/SHA2Constants.h: the SHA-256 and SHA-512 round constants, shared by the portable
 // transforms and the accelerated block functions, so there is one copy of each table.
 //
-// They follow from their definition: the first 32 (SHA-256) or 64 (SHA-512) bits of the
-// fractional parts of the cube roots of the first 64 or 80 primes, derived with exact integer
-// roots. Aligned to 16 bytes for the vector loads of the accelerated code.
+// They are the standard's values: the first 32 (SHA-256) or 64 (SHA-512) bits of the
+// fractional parts of the cube roots of the first 64 or 80 primes; the known-answer tests
+// would catch a wrong word. Aligned to 16 bytes for the vector loads of the accelerated code.
 #pragma once
 
 #include <cstdint>
