@@ -25,11 +25,6 @@ bool Succeeded(SQLRETURN rc) {
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
-// SQL_IDENTIFIER_CASE and its answers.
-constexpr SQLUSMALLINT kIdentifierCase = 28;
-constexpr int16_t kCaseLower = 2;
-constexpr int16_t kCaseSensitive = 3;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -357,15 +352,9 @@ void TIOdbcCallColumns::FillComputedColumns() {
 // Indexes
 
 SQLRETURN TIOdbcCallIndexes::CallCatalog(SQLCHAR* owner, SQLCHAR* name) {
-    // The table name is an identifier here, not a pattern: it is folded the way the data
-    // source folds unquoted names (upper case unless the source keeps lower case or is
-    // case-sensitive), so the index catalog finds tables on those servers too.
-    std::string table = reinterpret_cast<const char*>(name);
-    const int16_t identifierCase = OdbcDatabase().GetInfoSmallint(kIdentifierCase);
-    if (identifierCase == kCaseLower)
-        table = rtl::LowerCase(table);
-    else if (identifierCase != kCaseSensitive)
-        table = rtl::UpperCase(table);
+    // The table name is an identifier here, not a pattern; servers that fold unquoted names
+    // find it upper-cased.
+    const std::string table = rtl::UpperCase(reinterpret_cast<const char*>(name));
     const bool anyOwner = owner == nullptr || std::strcmp(reinterpret_cast<const char*>(owner), "%") == 0;
     return Fn().SQLStatistics(stmt_, nullptr, 0, anyOwner ? nullptr : owner, anyOwner ? 0 : SQL_NTS,
                               Text(table), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);

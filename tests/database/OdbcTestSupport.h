@@ -41,6 +41,14 @@ public:
         text_ += "[" + name + "]\nDriver=" + kSqliteDriver + "\nDatabase=" + database.string() + "\n\n";
         kwtest::WriteFile(ini_, text_);
     }
+    // A data source of that name with the given "key=value" lines.
+    void AddEntry(const std::string& name, const std::vector<std::string>& lines) {
+        text_ += "[" + name + "]\n";
+        for (const std::string& line : lines)
+            text_ += line + "\n";
+        text_ += "\n";
+        kwtest::WriteFile(ini_, text_);
+    }
     const std::filesystem::path& IniFile() const { return ini_; }
 
 private:
@@ -57,8 +65,10 @@ using Rows = std::vector<std::vector<std::string>>;
 
 // Runs statements through isql (a separate process on the same data source, unixODBC's own
 // reader) and gives the rows of the last result, without the header. target is a data
-// source name or, with driverConnect, a connection string.
-inline Rows Isql(const std::string& target, const std::string& sql, bool driverConnect = false) {
+// source name or, with driverConnect, a connection string; odbc3 makes isql an ODBC 3
+// application (date types 91 to 93 instead of 9 to 11).
+inline Rows Isql(const std::string& target, const std::string& sql, bool driverConnect = false,
+                 bool odbc3 = false) {
     plat::ProcessOptions o;
     o.wait = true;
     o.output = plat::ProcessOutput::Capture;
@@ -66,6 +76,7 @@ inline Rows Isql(const std::string& target, const std::string& sql, bool driverC
     const auto input = dir / "in.sql";
     kwtest::WriteFile(input, sql + "\n");
     std::vector<std::string> args = {"-c", "-e", "-x0x1f", "-b", "-L100000"};
+    if (odbc3) args.push_back("-3");
     std::string command = "isql " + std::string(driverConnect ? "-k " : "") + "'" + target + "'";
     for (const auto& a : args)
         command += " " + a;
