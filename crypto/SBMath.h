@@ -19,10 +19,10 @@
 //   non-negative;
 // - every secret (prime candidates, Miller-Rabin bases, random numbers) comes from the
 //   operating system's random source;
-// - with an odd modulus (every key's), exponents longer than 64 bits are processed in time
-//   that depends only on the sizes of the operands (fixed windows, constant-time table
-//   lookups, masked final subtractions), so a private exponent or a secret prime does not
-//   show in the timing.
+// - with an odd modulus (every key's), the base is reduced and exponents longer than 64 bits
+//   are processed in time that depends only on the sizes of the operands (Montgomery
+//   reduction of the base, fixed windows, constant-time table lookups, masked final
+//   subtractions), so a private exponent or a secret prime does not show in the timing.
 #pragma once
 
 #include <cstdint>

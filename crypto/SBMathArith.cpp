@@ -68,12 +68,20 @@ bool Exponentiate(const BigNum* Base, const BigNum* Exponent, const BigNum* Modu
     const size_t mn = sbmath::ToWords(Modulus, m.data(), kMaxWords);
     if (mn == 0) RaiseDivisionByZero();
     const size_t en = sbmath::ToWords(Exponent, e.data(), kMaxWords);
-    ResidueOf(Base, m.data(), mn, x.data());
     bool done;
     if (m[0] & 1) {
+        // An odd modulus may be a secret prime (the CRT halves of a private key): the base is
+        // reduced by Montgomery products, not by division, so that its time does not depend on
+        // the values either.
         sbmath::MontContext ctx(m.data(), mn);
+        WipedWords<kMaxWords> b;
+        const size_t bn = sbmath::ToWords(Base, b.data(), kMaxWords);
+        ctx.Reduce(x.data(), b.data(), bn);
+        if (!Base->NonNegative && sbmath::Normalized(x.data(), mn) != 0)
+            sbmath::SubN(x.data(), m.data(), x.data(), mn);
         done = sbmath::MontExp(ctx, r.data(), x.data(), e.data(), en, poll);
     } else {
+        ResidueOf(Base, m.data(), mn, x.data());
         done = sbmath::PlainExp(r.data(), x.data(), m.data(), mn, e.data(), en, poll);
     }
     if (!done) return false;

@@ -548,6 +548,31 @@ void MontContext::FromMont(Word* r, const Word* a) {
     Redc(r, t_.data());
 }
 
+void MontContext::Reduce(Word* r, const Word* a, size_t an) {
+    // a = sum of c_i R^i over n-word pieces c_i; Horner's rule from the top piece down:
+    // acc := acc R + (c_i mod m), where acc R mod m = ToMont(acc) and c_i mod m is
+    // FromMont(ToMont(c_i)), each fully reduced without a branch on the values.
+    const size_t n = n_;
+    std::vector<Word> acc(n, 0), piece(n), sum(n), diff(n);
+    for (size_t k = (an + n - 1) / n; k-- > 0;) {
+        const size_t off = k * n;
+        const size_t len = std::min(n, an - off);
+        std::fill(piece.begin(), piece.end(), Word(0));
+        std::memcpy(piece.data(), a + off, len * sizeof(Word));
+        ToMont(piece.data(), piece.data());
+        FromMont(piece.data(), piece.data());
+        ToMont(acc.data(), acc.data());
+        // acc + piece < 2m: one masked subtraction of m.
+        const Word carry = AddN(sum.data(), acc.data(), piece.data(), n);
+        const Word borrow = SubN(diff.data(), sum.data(), m_.data(), n);
+        std::memcpy(acc.data(), sum.data(), n * sizeof(Word));
+        MaskedCopy(acc.data(), diff.data(), n, MaskOf(carry | (borrow ^ 1)));
+    }
+    std::memcpy(r, acc.data(), n * sizeof(Word));
+    for (auto* v : {&acc, &piece, &sum, &diff})
+        rtl::secure_wipe(v->data(), v->size() * sizeof(Word));
+}
+
 bool MontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll) {
     const size_t n = ctx.Size();
     const size_t bits = BitLength(exp, en);

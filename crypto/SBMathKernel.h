@@ -115,6 +115,10 @@ public:
     void ToMont(Word* r, const Word* a);
     // r = a / R mod m, fully reduced.
     void FromMont(Word* r, const Word* a);
+    // r (n words) = a mod m for a of an words, by Montgomery products and masked additions, so
+    // the time depends on an and n only: the base of a private-key operation is reduced by a
+    // secret prime without its value showing in the timing.
+    void Reduce(Word* r, const Word* a, size_t an);
     // R mod m: the Montgomery form of 1.
     const Word* One() const { return one_.data(); }
     // Products and squarings done so far (the tests compare the work of exponentiations).

@@ -463,6 +463,46 @@ TEST_P(SBMathGmp, LongExponentsCostTheSameWhateverTheirBits) {
     }
 }
 
+// The base of a private-key operation is reduced by the secret prime in Montgomery form: the
+// exact residue for bases shorter and longer than the modulus, and the same work for every
+// base of one length, whatever its value.
+TEST_P(SBMathGmp, MontgomeryReductionOfTheBase) {
+    using sbmath::Word;
+    OperandSource src(16);
+    auto random = [&] { return uint64_t(src.Word()) << 32 | src.Word(); };
+    for (size_t n : {size_t(1), size_t(2), size_t(3), size_t(8), size_t(16), size_t(41)}) {
+        std::vector<Word> m(n);
+        for (auto& w : m)
+            w = random();
+        m[0] |= 1;
+        if (m[n - 1] == 0) m[n - 1] = 1;
+        Mpz mm;
+        mpz_import(mm, n, -1, sizeof(Word), 0, 0, m.data());
+        for (size_t an : {size_t(0), size_t(1), n - 1, n, n + 1, 2 * n, 2 * n + 1, 3 * n}) {
+            std::vector<size_t> work;
+            for (int kind = 0; kind < 4; ++kind) {
+                std::vector<Word> a(an);
+                for (auto& w : a)
+                    w = kind == 0 ? random() : (kind == 1 ? ~Word(0) : 0);
+                if (kind == 3 && an >= n) std::copy(m.begin(), m.end(), a.end() - ptrdiff_t(n));  // m R^k
+                sbmath::MontContext ctx(m.data(), n);
+                std::vector<Word> r(n);
+                const size_t before = ctx.Operations();
+                ctx.Reduce(r.data(), a.data(), an);
+                work.push_back(ctx.Operations() - before);
+                Mpz ma, want, got;
+                mpz_import(ma, an, -1, sizeof(Word), 0, 0, a.data());
+                mpz_mod(want, ma, mm);
+                mpz_import(got, n, -1, sizeof(Word), 0, 0, r.data());
+                EXPECT_EQ(mpz_cmp(got, want), 0)
+                    << n << " word modulus, " << an << " word base, kind " << kind;
+            }
+            for (size_t w : work)
+                EXPECT_EQ(w, work[0]) << n << " word modulus, " << an << " word base";
+        }
+    }
+}
+
 TEST_P(SBMathGmp, GcdAndInverse) {
     OperandSource src(10);
     Records x;
