@@ -357,7 +357,11 @@ bool EncodeDSASignature(const void* r, size_t rSize, const void* s, size_t sSize
 // octets of an object identifier (no tag, no length), compared byte for byte. The codes and
 // the OID constants live in crypto/SBConstants.h.
 
-// Dotted decimal text of an OID; arcs of any size. An empty OID gives the empty text.
+// Dotted decimal text of an OID; arcs of any real size (up to OIDMaxSubIdentifierOctets octets,
+// far past 128-bit UUID arcs). An empty OID gives the empty text, and so does one with a longer
+// sub-identifier: turning such a number into decimal costs time quadratic in its length, and
+// OIDs come from certificates anyone can write.
+inline constexpr size_t OIDMaxSubIdentifierOctets = 128;
 std::string OIDToText(std::string_view oid);
 
 int32_t GetAlgorithmByOID(std::string_view oid, bool foldToPublicKey = false);

@@ -256,15 +256,18 @@ private:
     mutable std::vector<uint32_t> limbs_;
 };
 
-// Reads one sub-identifier: bytes up to and including the first with a clear top bit, or to the end.
-Decimal ReadSubIdentifier(std::string_view oid, size_t& pos) {
-    Decimal v;
-    while (pos < oid.size()) {
-        const auto b = uint8_t(oid[pos++]);
-        v.MulAdd(128, b & 0x7F);
-        if (!(b & 0x80)) break;
-    }
-    return v;
+// Reads one sub-identifier: bytes up to and including the first with a clear top bit, or to the
+// end. False (nothing converted) when it is longer than OIDMaxSubIdentifierOctets.
+bool ReadSubIdentifier(std::string_view oid, size_t& pos, Decimal& v) {
+    size_t end = pos;
+    while (end < oid.size() && (uint8_t(oid[end]) & 0x80))
+        ++end;
+    if (end < oid.size()) ++end;  // the closing octet
+    if (end - pos > OIDMaxSubIdentifierOctets) return false;
+    v = Decimal();
+    while (pos < end)
+        v.MulAdd(128, uint8_t(oid[pos++]) & 0x7F);
+    return true;
 }
 
 }  // namespace
@@ -272,7 +275,8 @@ Decimal ReadSubIdentifier(std::string_view oid, size_t& pos) {
 std::string OIDToText(std::string_view oid) {
     if (oid.empty()) return {};
     size_t pos = 0;
-    Decimal first = ReadSubIdentifier(oid, pos);
+    Decimal first;
+    if (!ReadSubIdentifier(oid, pos, first)) return {};
     std::string text;
     if (first.Below(40)) {
         text = "0." + first.Text();
@@ -283,8 +287,11 @@ std::string OIDToText(std::string_view oid) {
         text = "2." + first.Text();
     }
     // The first sub-identifier already holds the first two arcs: an OID of two arcs ends here.
-    while (pos < oid.size())
-        text += "." + ReadSubIdentifier(oid, pos).Text();
+    Decimal next;
+    while (pos < oid.size()) {
+        if (!ReadSubIdentifier(oid, pos, next)) return {};
+        text += "." + next.Text();
+    }
     return text;
 }
 

@@ -41,6 +41,22 @@ TEST(SBUtilsOID, DottedText) {
     EXPECT_EQ(OIDToText(""), "");
 }
 
+// A sub-identifier of thousands of octets (a hostile certificate) would take seconds to minutes
+// to turn into decimal: such an OID has no text. Every real arc is far below the bound.
+TEST(SBUtilsOID, OversizedSubIdentifiersHaveNoText) {
+    const auto arc = [](size_t octets) { return std::string(octets - 1, '\xFF') + '\x7F'; };
+    const std::string longest = OIDToText("\x2A" + arc(OIDMaxSubIdentifierOctets));
+    EXPECT_EQ(longest.substr(0, 4), "1.2.");
+    EXPECT_GT(longest.size(), 250u);
+    EXPECT_EQ(OIDToText("\x2A" + arc(OIDMaxSubIdentifierOctets + 1)), "");
+    EXPECT_EQ(OIDToText(arc(OIDMaxSubIdentifierOctets + 1) + "\x01"), "");
+    // However long, after arcs that were fine.
+    EXPECT_EQ(OIDToText("\x2A\x03" + arc(20000) + "\x05"), "");
+    // An unterminated run at the end counts the same way.
+    EXPECT_EQ(OIDToText("\x2A" + std::string(OIDMaxSubIdentifierOctets + 1, '\x81')), "");
+    EXPECT_EQ(OIDToText("\x2A" + std::string(3, '\x81')), "1.2.16513");
+}
+
 TEST(SBUtilsOID, AlgorithmByOIDWithAndWithoutFolding) {
     EXPECT_EQ(GetAlgorithmByOID(SB_OID_SHA1_RSA, true), SB_ALG_PK_RSA);
     EXPECT_EQ(GetAlgorithmByOID(SB_OID_SHA1_RSA, false), SB_CERT_ALG_SHA1_RSA);
