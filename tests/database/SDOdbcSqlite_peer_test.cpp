@@ -458,4 +458,53 @@ TEST_F(OdbcSqlite, InvalidCursorStateKeepsTheConnection) {
     RegisterSqlDatabaseFactory(stODBC, nullptr);
 }
 
+// A driver manager of the ODBC 2 generation (the stand-in exporting only those functions):
+// handles, options, transactions and diagnostics go through the older calls.
+TEST_F(OdbcSqlite, WorksWithAnOdbc2Library) {
+    const Standin standin(Odbc2StandinPath());
+    KW_REQUIRE_PEER(standin.Available(), "the ODBC 2 stand-in library");
+    Connection c = Open({"LOGIN TIMEOUT=15"}, standin.Path());
+    const TOdbcFunctions& fn = c.Odbc().Functions();
+    ASSERT_EQ(fn.SQLAllocHandle, nullptr);
+    ASSERT_EQ(fn.SQLGetDiagRec, nullptr);
+    ASSERT_EQ(fn.SQLSetConnectAttr, nullptr);
+    ASSERT_EQ(fn.SQLEndTran, nullptr);
+    ASSERT_NE(fn.SQLAllocEnv, nullptr);
+    // The log-in time-out went through the older option call, before the connection.
+    EXPECT_EQ(standin.Lines("SQLSetConnectOption 103="),
+              (std::vector<std::string>{"SQLSetConnectOption 103=15"}));
+    Exec(*c.db, "create table old(id integer, name varchar(10))");
+    c->StartTransaction();
+    Exec(*c.db, "insert into old values (1, 'one')");
+    c->Rollback();
+    c->StartTransaction();
+    Exec(*c.db, "insert into old values (2, 'two')");
+    c->Commit();
+    EXPECT_EQ(IsqlRows("select id, name from old"), (Rows{{"2", "two"}}));
+    EXPECT_EQ(Query(*c.db, "select id, name from old"), (Rows{{"2", "two"}}));
+    try {
+        Exec(*c.db, "select * from no_such_table");
+        FAIL() << "no error";
+    } catch (const ESDOdbcError& e) {
+        // The message came through SQLError.
+        EXPECT_NE(e.Message().find("no_such_table"), std::string::npos) << e.Message();
+    }
+}
+
+// The log-in time-out is set before the connection opens; a value that is no number sets 0.
+TEST_F(OdbcSqlite, LoginTimeoutIsSetBeforeConnecting) {
+    const Standin standin(Db2StandinPath());
+    KW_REQUIRE_PEER(standin.Available(), "the call-level stand-in library");
+    for (const auto& [value, expected] :
+         {std::pair{"15", "15"}, std::pair{"abc", "0"}, std::pair{" 7 ", "7"}}) {
+        standin.Clear();
+        Connection c = Open({std::string("LOGIN TIMEOUT=") + value}, standin.Path());
+        const std::string journal = standin.Journal();
+        const size_t timeout = journal.find(std::string("SQLSetConnectAttr 103=") + expected + "\n");
+        const size_t connect = journal.find("SQLDriverConnect");
+        EXPECT_NE(timeout, std::string::npos) << journal;
+        EXPECT_LT(timeout, connect) << journal;
+    }
+}
+
 }  // namespace
