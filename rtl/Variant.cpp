@@ -53,6 +53,33 @@ int64_t RoundToInt64(double v, VarType from) {
     return int64_t(r);
 }
 
+// A currency amount (ten-thousandths) to a whole number, half to even on the exact count;
+// through a double the last digits of large amounts would be lost.
+int64_t CurrencyToWhole(int64_t scaled) {
+    int64_t q = scaled / 10000;
+    const int64_t r = scaled % 10000;  // same sign as scaled
+    const int64_t half = r < 0 ? -r : r;
+    if (half > 5000 || (half == 5000 && (q % 2) != 0)) q += scaled < 0 ? -1 : 1;
+    return q;
+}
+
+// A currency amount as exact decimal text: the whole number and up to four places without
+// trailing zeros. Through a double (15 significant digits) large amounts would lose digits.
+std::string CurrencyToText(int64_t scaled) {
+    const bool negative = scaled < 0;
+    const uint64_t mag = negative ? uint64_t(0) - uint64_t(scaled) : uint64_t(scaled);
+    std::string text = std::to_string(mag / 10000);
+    if (const uint64_t frac = mag % 10000; frac != 0) {
+        std::string places = std::to_string(frac);
+        places.insert(0, 4 - places.size(), '0');
+        while (places.back() == '0')
+            places.pop_back();
+        text += FormatSettings.DecimalSeparator;
+        text += places;
+    }
+    return negative ? "-" + text : text;
+}
+
 int CompareBytes(const ByteArray& a, const ByteArray& b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i)
@@ -163,7 +190,7 @@ std::string Variant::AsString() const {
         case VarType::Double:
             return FloatToStr(d_);
         case VarType::Currency:
-            return FloatToStr(double(i_) / 10000.0);
+            return CurrencyToText(i_);
         case VarType::Date:
             return DateTimeToStr(d_);
         case VarType::String:
@@ -190,7 +217,7 @@ int64_t Variant::AsInt64() const {
         case VarType::Date:
             return RoundToInt64(d_, type_);
         case VarType::Currency:
-            return RoundToInt64(double(i_) / 10000.0, type_);
+            return CurrencyToWhole(i_);
         case VarType::String: {
             int64_t v = 0;
             if (TryStrToInt64(Trim(*s_), v)) return v;
@@ -237,7 +264,14 @@ double Variant::AsDouble() const {
 
 int64_t Variant::AsCurrency() const {
     if (type_ == VarType::Currency) return i_;
-    if (IsIntegerType(type_) || type_ == VarType::Empty) return AsInt64() * 10000;
+    if (IsIntegerType(type_) || type_ == VarType::Empty) {
+        const int64_t v = AsInt64();
+        // The amount must fit the currency's range; a wrapped product would be a wrong value.
+        if (v > std::numeric_limits<int64_t>::max() / 10000 ||
+            v < std::numeric_limits<int64_t>::min() / 10000)
+            CastError(type_, "Currency");
+        return v * 10000;
+    }
     const double v = AsDouble() * 10000.0;
     return RoundToInt64(v, type_);
 }

@@ -42,6 +42,34 @@ TEST(Variant, ConversionsFollowTheClassLibrary) {
     EXPECT_THROW(Variant::FromArray({}).AsString(), rtl::EVariantTypeCastError);
 }
 
+TEST(Variant, CurrencyConversionsAreExactAndRangeChecked) {
+    // Whole amounts from currencies round half to even on the exact count of ten-thousandths,
+    // also where a double would lose the last digits.
+    struct Case {
+        int64_t scaled;
+        int64_t whole;
+    };
+    for (const Case& c : {Case{25000, 2}, Case{35000, 4}, Case{-25000, -2}, Case{-35001, -4},
+                          Case{1125899906842625001, 112589990684263}, Case{INT64_MIN, -922337203685478},
+                          Case{INT64_MAX, 922337203685478}})
+        EXPECT_EQ(Variant::FromCurrency(c.scaled).AsInt64(), c.whole) << c.scaled;
+    // An integer whose amount does not fit a currency is an error, not a wrapped value.
+    EXPECT_EQ(Variant(int64_t(922337203685477)).AsCurrency(), int64_t(9223372036854770000));
+    EXPECT_THROW(Variant(int64_t(922337203685478)).AsCurrency(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant(INT64_MAX).AsCurrency(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant(INT64_MIN).AsCurrency(), rtl::EVariantTypeCastError);
+    EXPECT_EQ(Variant(int64_t(-922337203685477)).AsCurrency(), int64_t(-9223372036854770000));
+
+    // The text of a currency keeps every digit.
+    struct Text {
+        int64_t scaled;
+        const char* text;
+    };
+    for (const Text& t : {Text{INT64_MAX, "922337203685477.5807"}, Text{INT64_MIN, "-922337203685477.5808"},
+                          Text{-5, "-0.0005"}, Text{150000, "15"}, Text{12340, "1.234"}, Text{0, "0"}})
+        EXPECT_EQ(Variant::FromCurrency(t.scaled).AsString(), t.text) << t.scaled;
+}
+
 TEST(Variant, ComparisonTable) {
     struct Case {
         Variant a, b;
