@@ -165,9 +165,13 @@ bool SameVariantValues(const rtl::Variant& v1, const rtl::Variant& v2, bool case
 
 std::string VariantToHexLiteral(const rtl::Variant& value) {
     if (value.IsEmptyOrNull()) return "NULL";
-    const rtl::ByteArray bytes = value.IsText() || value.IsArray()
-                                     ? value.AsBytes()
-                                     : rtl::ByteArray(value.AsString().begin(), value.AsString().end());
+    rtl::ByteArray bytes;
+    if (value.IsText() || value.IsArray()) {
+        bytes = value.AsBytes();
+    } else {
+        const std::string text = value.AsString();  // one text, so both ends are of the same string
+        bytes.assign(text.begin(), text.end());
+    }
     if (bytes.empty()) return "NULL";
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out = "0x";

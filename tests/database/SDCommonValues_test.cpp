@@ -14,6 +14,7 @@
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"
+#include "rtl/Text.h"
 
 namespace {
 
@@ -151,6 +152,13 @@ TEST(SqlValues, HexAndGuidTexts) {
     EXPECT_EQ(VariantToHexLiteral(Variant("AB\xff")), "0x4142ff");
     EXPECT_EQ(VariantToHexLiteral(Variant::FromArray({Variant(int32_t(257)), Variant(int32_t(-1))})),
               "0x01ff");
+    // Other values give the bytes of their text.
+    EXPECT_EQ(VariantToHexLiteral(Variant(int32_t(10))), "0x3130");
+    std::string dateHex = "0x";
+    for (char c : std::string("29/02/2004 12:00:00"))
+        dateHex += rtl::LowerCase(rtl::IntToHex(uint8_t(c), 2));
+    EXPECT_EQ(VariantToHexLiteral(Variant::FromDateTime(rtl::EncodeDate(2004, 2, 29) + 0.5)), dateHex);
+    EXPECT_EQ(VariantToHexLiteral(Variant(1234567890.25)), "0x313233343536373839302e3235");
 
     const uint8_t guid[16] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE,
                               0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
