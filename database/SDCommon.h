@@ -77,7 +77,8 @@ inline constexpr const char* SFalseString = "FALSE";
 // A server or client-library failure reported by a driver. NativeError keeps all 32 bits of
 // the server's error number. Raise() throws the object as its own class, so a handler that
 // receives it as ESDEngineError can pass on the driver's subclass; declare subclasses with
-// SD_ENGINE_ERROR, which makes them raise as themselves.
+// SD_ENGINE_ERROR, which makes them raise as themselves and gives them their own
+// CreateWithPos.
 class ESDEngineError : public rtl::EDatabaseError {
 public:
     // ErrorPos becomes -1.
@@ -105,16 +106,23 @@ protected:
     virtual void RaiseAsOwnClass() const { throw *this; }
 };
 
-#define SD_ENGINE_ERROR(Name, Base)                                       \
-    class Name : public Base {                                            \
-        using InheritedEngineError = Base;                                \
-                                                                          \
-    public:                                                               \
-        using InheritedEngineError::InheritedEngineError;                 \
-        const char* ClassName() const noexcept override { return #Name; } \
-                                                                          \
-    protected:                                                            \
-        void RaiseAsOwnClass() const override { throw *this; }            \
+#define SD_ENGINE_ERROR(Name, Base)                                                              \
+    class Name : public Base {                                                                   \
+        using InheritedEngineError = Base;                                                       \
+                                                                                                 \
+    public:                                                                                      \
+        using InheritedEngineError::InheritedEngineError;                                        \
+        /* Hides the base's factory, which would give the base class and lose the driver's; */   \
+        /* a template, so that a class whose base has other constructors compiles until used. */ \
+        template <typename Self = Name>                                                          \
+        static Self CreateWithPos(int32_t errorCode, int32_t nativeError, std::string message,   \
+                                  int32_t errorPos, bool connectionLost) {                       \
+            return Self(errorCode, nativeError, std::move(message), errorPos, connectionLost);   \
+        }                                                                                        \
+        const char* ClassName() const noexcept override { return #Name; }                        \
+                                                                                                 \
+    protected:                                                                                   \
+        void RaiseAsOwnClass() const override { throw *this; }                                   \
     }
 
 // A client library that cannot be loaded, initialised or released.

@@ -222,6 +222,24 @@ TEST_F(Wrappers, HandleErrorPassesTheErrorToTheEngine) {
     EXPECT_EQ(seen.back(), "returned");
 }
 
+TEST(SDCommon, DriverErrorsKeepTheirClassAndPosition) {
+    // A driver's error made with a position is still the driver's class when it is raised.
+    const auto e = ESDFakeError::CreateWithPos(7, -2147483647 - 1, "syntax error", 12, true);
+    try {
+        e.Raise();
+        FAIL();
+    } catch (const ESDFakeError& raised) {
+        EXPECT_EQ(raised.ErrorCode, 7);
+        EXPECT_EQ(raised.NativeError, INT32_MIN);
+        EXPECT_EQ(raised.ErrorPos, 12);
+        EXPECT_TRUE(raised.ConnectionLost);
+        EXPECT_STREQ(raised.ClassName(), "ESDFakeError");
+    }
+    const ESDEngineError plain = ESDEngineError::CreateWithPos(1, 2, "m", 3, false);
+    EXPECT_EQ(plain.ErrorPos, 3);
+    EXPECT_EQ(ESDEngineError(1, 2, "m", false).ErrorPos, -1);
+}
+
 TEST_F(Wrappers, CallBacks) {
     int activity = 0;
     int endWait = 0;
