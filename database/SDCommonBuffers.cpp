@@ -166,8 +166,16 @@ void SetBufferString(uint8_t* buffer, int offset, std::string_view text, int cou
     std::memcpy(buffer + offset, text.data(), n);
 }
 
+// A negative index or data size would address a slot inside the cells (a column without a
+// slot has blob index -1), whose data the slot word would then overwrite.
+static void CheckSlotIndex(int dataSize, int index) {
+    rtl::Assert(dataSize >= 0 && index >= 0,
+                rtl::Format("Blob slot %d after %d bytes of cells", index, dataSize));
+}
+
 TSDBlobRef GetBlobSlot(const TSDBuffer* buffer, int dataSize, int index) {
     rtl::Assert(buffer != nullptr, "GetBlobSlot: no buffer");
+    CheckSlotIndex(dataSize, index);
     return buffer->BlobAt(size_t(dataSize) + 4 * size_t(index));
 }
 
@@ -178,6 +186,7 @@ int GetBlobSlotLength(const TSDBuffer* buffer, int dataSize, int index) {
 
 void SetBlobSlot(TSDBuffer* buffer, int dataSize, int index, TSDBlobRef blob) {
     rtl::Assert(buffer != nullptr, "SetBlobSlot: no buffer");
+    CheckSlotIndex(dataSize, index);
     buffer->SetBlobAt(size_t(dataSize) + 4 * size_t(index), std::move(blob));
 }
 

@@ -127,7 +127,7 @@ void SetBufferGuid(uint8_t* buffer, int offset, const uint8_t guid[16]);
 void SetBufferString(uint8_t* buffer, int offset, std::string_view text, int count);
 
 // Blob slot i of a row buffer lies at dataSize + 4 * i. Each raises rtl::EAssertionFailed
-// without a buffer.
+// without a buffer, for a negative index or data size, or for a slot outside the block.
 TSDBlobRef GetBlobSlot(const TSDBuffer* buffer, int dataSize, int index);
 int GetBlobSlotLength(const TSDBuffer* buffer, int dataSize, int index);
 void SetBlobSlot(TSDBuffer* buffer, int dataSize, int index, TSDBlobRef blob);

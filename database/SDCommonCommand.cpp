@@ -1,6 +1,7 @@
 // database/SDCommonCommand.cpp: the driver command, its buffers and field descriptions.
 #include "database/SDCommonCommand.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "database/SDCommonTrace.h"
@@ -67,7 +68,12 @@ void TSDFieldDescList::MakeUniqueNames() {
             --j;
             if (SameAscii(candidate, items_[j]->FieldName)) {
                 ++k;
-                candidate = rtl::Format("%s_%d", base, k);
+                // The suffix must survive the cut to the name's limit, or a long name would
+                // come out equal to the one it was meant to differ from.
+                const std::string suffix = rtl::Format("_%d", k);
+                candidate = base.size() + suffix.size() > kMaxFieldNameLen
+                                ? base.substr(0, kMaxFieldNameLen - suffix.size()) + suffix
+                                : base + suffix;
                 j = i;  // compare again from the nearest earlier description
             }
         }
@@ -177,18 +183,30 @@ int32_t TISqlCommand::GetFieldsBufferSize() {
     const TSDServerType server = GetSqlDatabase().GetServerType();
     const int count = FieldDescs->Count();
     FieldOffsets.assign(size_t(count), -1);
-    int32_t offset = 0;
+    // Sizes come from the server's column descriptions: summed wide, so that a huge or
+    // negative size is refused instead of wrapping into a buffer smaller than its cells.
+    int64_t offset = 0;
     int32_t slot = 0;
     for (int i = 0; i < count; ++i) {
         TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
         rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count,
                     rtl::Format("Field number %d outside 1..%d", d.FieldNo, count));
-        FieldOffsets[size_t(d.FieldNo - 1)] = offset;
+        if (d.DataSize < 0) {
+            FieldOffsets.clear();
+            rtl::Assert(false,
+                        rtl::Format("Field '%s' has a negative data size (%d)", d.FieldName, d.DataSize));
+        }
+        FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(std::min<int64_t>(offset, kMaxBufferSize));
         d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
-        offset += d.DataSize + kCellHeaderSize;
+        offset += int64_t(d.DataSize) + kCellHeaderSize;
     }
-    FieldsDataSize = offset;
-    return FieldsDataSize + 4 * BlobFieldCount;
+    const int64_t total = offset + 4 * int64_t(BlobFieldCount);
+    if (total > kMaxBufferSize) {
+        FieldOffsets.clear();
+        rtl::DatabaseErrorFmt("Row buffer of %d bytes is too large", total);
+    }
+    FieldsDataSize = int32_t(offset);
+    return int32_t(total);
 }
 
 void* TISqlCommand::GetHandle() {
@@ -197,16 +215,17 @@ void* TISqlCommand::GetHandle() {
 
 int32_t TISqlCommand::GetParamsBufferSize() {
     if (Params == nullptr) return 0;
-    int32_t size = 0;
+    int64_t size = 0;  // summed wide: a sum past the limit is refused, never wrapped
     for (int i = 0; i < Params->Count(); ++i) {
         const TParam& p = (*Params)[i];
         if (p.DataType() == ftUnknown)
             rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
         if (p.ParamType() == ptUnknown)
             rtl::DatabaseErrorFmt("No parameter type for parameter '%s'", p.Name());
-        size += ParamDataSize(p) + kCellHeaderSize;
+        size += int64_t(ParamDataSize(p)) + kCellHeaderSize;
     }
-    return size;
+    if (size > kMaxBufferSize) rtl::DatabaseErrorFmt("Parameter buffer of %d bytes is too large", size);
+    return int32_t(size);
 }
 
 bool TISqlCommand::IsFixedCharType(int32_t) {
@@ -385,8 +404,10 @@ int32_t TISqlCommand::ParamDataSize(const TParam& param) {
         size = 8;
     else
         size = param.GetDataSize();
-    if (CommandType == 2 && (t == ftString || t == ftBytes || t == ftVarBytes) && size < MaxCharParamLen + 1)
-        size = MaxCharParamLen + 1;
+    // MaxCharParamLen comes from the connection's parameters; its + 1 must not wrap.
+    const int64_t minimum = int64_t(MaxCharParamLen) + 1;
+    if (CommandType == 2 && (t == ftString || t == ftBytes || t == ftVarBytes) && size < minimum)
+        size = int32_t(std::min<int64_t>(minimum, kMaxBufferSize));
     return size;
 }
 
@@ -407,11 +428,13 @@ uint8_t* TISqlCommand::GetFieldCell(int32_t fieldNo, TSDBuffer* buffer) {
 
 TSDBlobRef TISqlCommand::GetFieldBlobData(const TSDFieldDesc& desc) {
     rtl::Assert(FieldsBuffer != nullptr, "TISqlCommand.GetFieldBlobData: no row buffer");
+    rtl::Assert(desc.BlobIndex >= 0, rtl::Format("Field '%s' has no blob slot", desc.FieldName));
     return GetBlobSlot(FieldsBuffer.get(), FieldsDataSize, desc.BlobIndex);
 }
 
 void TISqlCommand::SetFieldBlobData(const TSDFieldDesc& desc, TSDBlobRef data) {
     rtl::Assert(FieldsBuffer != nullptr, "TISqlCommand.SetFieldBlobData: no row buffer");
+    rtl::Assert(desc.BlobIndex >= 0, rtl::Format("Field '%s' has no blob slot", desc.FieldName));
     SetBlobSlot(FieldsBuffer.get(), FieldsDataSize, desc.BlobIndex, std::move(data));
 }
 

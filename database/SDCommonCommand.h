@@ -48,6 +48,9 @@ struct TSDFieldDesc {
 };
 
 inline constexpr size_t kMaxFieldNameLen = 70;
+// The largest params or row buffer: sizes are 32-bit in the layout, so larger layouts are
+// refused with an EDatabaseError instead of wrapping.
+inline constexpr int64_t kMaxBufferSize = INT32_MAX;
 
 class TSDFieldDescList {
 public:

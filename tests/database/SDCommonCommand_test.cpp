@@ -157,6 +157,56 @@ TEST_F(Command, RowBufferLayoutAndBlobSlots) {
     EXPECT_THROW(cmd.GetFieldCell(1, buffer), rtl::EAssertionFailed);
 }
 
+TEST_F(Command, LayoutsThatDoNotFitAreRefused) {
+    // Column sizes from the server that would wrap the row buffer's 32-bit size.
+    cmd.columns = {{"A", ftString, INT32_MAX - 4}, {"B", ftString, 100}};
+    cmd.InitFieldDescs();
+    EXPECT_THROW(cmd.GetFieldsBufferSize(), rtl::EDatabaseError);
+    EXPECT_THROW(cmd.AllocFieldsBuffer(), rtl::EDatabaseError);
+    EXPECT_EQ(cmd.FieldsBuffer, nullptr);
+    cmd.columns = {{"A", ftString, 10}, {"B", ftString, -1}};
+    cmd.InitFieldDescs();
+    EXPECT_THROW(cmd.AllocFieldsBuffer(), rtl::EAssertionFailed);
+    EXPECT_EQ(cmd.FieldsBuffer, nullptr);
+    EXPECT_TRUE(cmd.FieldOffsets.empty());
+    // The largest layout that fits is still accepted.
+    cmd.columns = {{"A", ftString, INT32_MAX - 20}, {"B", ftMemo, 0}};
+    cmd.InitFieldDescs();
+    EXPECT_EQ(cmd.GetFieldsBufferSize(), INT32_MAX);
+    EXPECT_EQ(cmd.FieldsDataSize, INT32_MAX - 4);
+
+    // A connection's MAXCHARPARAMLEN at the top of the range: the stored-procedure cell is
+    // refused rather than sized by a wrapped number.
+    auto other = DatabaseWith(rtl::StringList{"MAXCHARPARAMLEN=2147483647"});
+    TISqlCommandPtr p = other->CreateSqlCommand(nullptr);
+    p->CommandType = 2;
+    TParams out;
+    out.CreateParam(ftString, "s", ptOutput).SetValue(rtl::Variant("ab"));
+    p->SetParams(&out);
+    EXPECT_EQ(p->ParamDataSize(out[0]), INT32_MAX);
+    EXPECT_THROW(p->AllocParamsBuffer(), rtl::EDatabaseError);
+    EXPECT_EQ(p->ParamsBuffer, nullptr);
+}
+
+TEST_F(Command, OnlyBlobColumnsHaveSlots) {
+    // The blob column first, so that the slot index -1 would name the integer column's data.
+    cmd.columns = {{"DATA", ftBlob, 0}, {"K", ftInteger, 4}};
+    cmd.rows = {{fake::Cell(), fake::IntCell(1)}};
+    cmd.ExecDirect("select data, k from t");
+    ASSERT_TRUE(cmd.FetchNextRow());
+    const TSDFieldDesc& key = cmd.FieldDescs->GetFieldDesc(1);
+    ASSERT_EQ(key.BlobIndex, -1);
+    uint8_t* keyData = cmd.GetFieldCell(2, cmd.FieldsBuffer.get()) + kCellHeaderSize;
+    ASSERT_EQ(keyData - cmd.FieldsBuffer->Data(), cmd.FieldsDataSize - 4);
+    SetBufferInteger(keyData, 0, 0x01020304);
+    auto data = std::make_shared<const rtl::ByteArray>(rtl::ByteArray{9});
+    EXPECT_THROW(cmd.SetFieldBlobData(key, data), rtl::EAssertionFailed);
+    EXPECT_THROW(cmd.GetFieldBlobData(key), rtl::EAssertionFailed);
+    EXPECT_THROW(GetBlobSlot(cmd.FieldsBuffer.get(), cmd.FieldsDataSize, -1), rtl::EAssertionFailed);
+    EXPECT_THROW(SetBlobSlot(cmd.FieldsBuffer.get(), cmd.FieldsDataSize, -1, data), rtl::EAssertionFailed);
+    EXPECT_EQ(GetBufferInteger(keyData, 0), 0x01020304);  // the cell is untouched
+}
+
 TEST_F(Command, InitFieldDescsNumbersNamesAndFlags) {
     cmd.columns = {{"ID", ftInteger, 4},  {"id", ftBlob, 0},       {"ID", ftMemo, 0},
                    {"", ftString, 11, 1}, {"", ftFixedChar, 5, 2}, {"COLUMN4", ftInteger, 4}};
@@ -191,10 +241,26 @@ TEST_F(Command, InitFieldDescsNumbersNamesAndFlags) {
     }
     EXPECT_THROW(cmd.FieldDescs->GetFieldDesc(6), rtl::EAssertionFailed);
 
-    // Long names are cut to 70 characters when they had to change.
-    cmd.columns = {{std::string(70, 'N'), ftInteger, 4}, {std::string(70, 'N'), ftInteger, 4}};
+    // Names that had to change stay within 70 characters and still differ: the suffix is kept
+    // and the base name gives way to it.
+    cmd.columns = {{std::string(70, 'N'), ftInteger, 4},
+                   {std::string(70, 'N'), ftInteger, 4},
+                   {std::string(69, 'N'), ftInteger, 4},
+                   {std::string(68, 'N') + "_1", ftInteger, 4}};
     cmd.InitFieldDescs();
-    EXPECT_EQ(cmd.FieldDescs->GetFieldDesc(1).FieldName, std::string(70, 'N'));
+    const std::vector<std::string> longNames = {std::string(70, 'N'), std::string(68, 'N') + "_1",
+                                                std::string(69, 'N'), std::string(68, 'N') + "_2"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(cmd.FieldDescs->GetFieldDesc(i).FieldName, longNames[size_t(i)]) << i;
+        EXPECT_LE(cmd.FieldDescs->GetFieldDesc(i).FieldName.size(), kMaxFieldNameLen);
+    }
+    // Ten and more repeats of a long name take a longer suffix.
+    cmd.columns.assign(12, Column{std::string(70, 'L'), ftInteger, 4});
+    cmd.InitFieldDescs();
+    EXPECT_EQ(cmd.FieldDescs->GetFieldDesc(11).FieldName, std::string(67, 'L') + "_11");
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(&cmd.FieldDescs->FieldDescByName(cmd.FieldDescs->GetFieldDesc(i).FieldName),
+                  &cmd.FieldDescs->GetFieldDesc(i));
 }
 
 TEST_F(Command, FailedDescriptionKeepsThePartialList) {
