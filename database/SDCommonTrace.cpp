@@ -99,11 +99,12 @@ std::string TSDSqlTraceHooks::TakePendingError() {
 void TSDSqlTraceHooks::Queue(TSDTraceRecord record) {
     if (paused_) return;
     {
+        // Numbering and counting under one lock, so two threads never take the same number.
         std::lock_guard lock(mutex_);
         record.Sequence = counter_ + 1;
         queue_.push_back(record);
+        ++counter_;
     }
-    ++counter_;
     ++gSharedCounter;
 }
 

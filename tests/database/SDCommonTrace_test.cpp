@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "FakeSqlDriver.h"
 #include "database/SDCommonTrace.h"
@@ -105,6 +107,28 @@ TEST(SqlTrace, FlagsPauseAndFieldLimits) {
     EXPECT_EQ(std::strlen(records[0].Text), 1024u);
     EXPECT_EQ(std::string(records[0].Text), longText.substr(0, 1024));
     EXPECT_STREQ(records[0].ComponentName, "");
+}
+
+TEST(SqlTrace, RecordsFromSeveralThreadsGetDistinctNumbers) {
+    SinkGuard sink(tfConnect);
+    constexpr int kThreads = 8;
+    constexpr int kRecords = 2000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&sink] {
+            for (int i = 0; i < kRecords; ++i)
+                sink.hooks().Queue(TSDTraceRecord());
+        });
+    for (auto& t : threads)
+        t.join();
+    std::vector<int32_t> numbers;
+    for (const TSDTraceRecord& r : sink.hooks().TakeRecords())
+        numbers.push_back(r.Sequence);
+    ASSERT_EQ(numbers.size(), size_t(kThreads * kRecords));
+    // In queue order, each record carries the next number.
+    for (size_t i = 0; i < numbers.size(); ++i)
+        ASSERT_EQ(numbers[i], int32_t(i + 1)) << i;
+    EXPECT_EQ(sink.hooks().Counter(), kThreads * kRecords);
 }
 
 }  // namespace
