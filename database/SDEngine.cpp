@@ -190,6 +190,7 @@ TSDSession* TSDSessionList::DefaultSession() {
     std::lock_guard lock(mutex_);
     if (!defaultSession_) {
         defaultSession_ = std::make_unique<TSDSession>(nullptr);
+        defaultSession_->isDefault_ = true;
         defaultSession_->SetSessionName("Default");
     }
     return defaultSession_.get();
@@ -228,7 +229,12 @@ TSDSession::TSDSession(rtl::Component* owner) : rtl::Component(owner) {
 
 TSDSession::~TSDSession() {
     MarkDestroying();
-    SetActive(false);
+    try {
+        SetActive(false);
+    } catch (const std::exception&) {
+        // A database that fails to close must not end the program from a destructor; each
+        // database is closed once more (quietly) as it leaves the session below.
+    }
     const std::vector<TSDDatabase*> databases = databases_;
     for (TSDDatabase* db : databases)
         db->SessionDestroyed(this);

@@ -144,6 +144,7 @@ public:
 
 private:
     friend class TSDDatabase;
+    friend class TSDSessionList;
     void AddDatabase(TSDDatabase* db);
     void RemoveDatabase(TSDDatabase* db);
     void MakeAutoSessionName();
@@ -154,6 +155,9 @@ private:
     bool active_ = false;
     bool streamedActive_ = false;
     bool settingAutoName_ = false;
+    // The session list's default session: its databases are not handed to another default
+    // session when it goes.
+    bool isDefault_ = false;
     int autoNumber_ = -1;
     int16_t waitCursor_ = -11;
     std::string sessionName_;

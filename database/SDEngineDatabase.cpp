@@ -180,7 +180,8 @@ void TSDDatabase::SetSessionName(const std::string& name) {
         return;
     }
     CheckInactive();
-    if (name == sessionName_) return;
+    // A database left without a session (its default session went) binds again by any name.
+    if (name == sessionName_ && session_ != nullptr) return;
     sessionName_ = name;
     BindSession(name);
     NotifyClients();
@@ -211,9 +212,13 @@ void TSDDatabase::SessionDestroyed(TSDSession* session) {
     } catch (const std::exception&) {
         // The session is going away; the database still leaves it, closed or not.
     }
+    // When the default session itself goes (every session freed, or the program ending),
+    // the database stays without a session until it is bound again by name: a new default
+    // session made from inside the old one's destruction would find the old one's name
+    // still taken.
     sessionName_.clear();
-    TSDSession& def = ::Session();
-    if (&def != session) {
+    if (!session->isDefault_) {
+        TSDSession& def = ::Session();
         session_ = &def;
         def.AddDatabase(this);
     }

@@ -452,6 +452,48 @@ TEST(EngineSessions, DestroyedSessionHandsItsDatabasesToTheDefault) {
     EXPECT_EQ(db.DatabaseName(), "");
 }
 
+TEST(EngineSessions, ASessionGoesAwayEvenWhenItsDatabaseFailsToClose) {
+    FakeFactories drivers;
+    auto session = std::make_unique<TSDSession>();
+    session->SetSessionName("Failing");
+    TSDDatabase db(session.get());
+    db.SetDatabaseName("stuck");
+    db.SetRemoteDatabase("srv:s");
+    db.SetLoginPrompt(false);
+    db.SetServerType(stODBC);
+    db.Open();
+    auto& driver = static_cast<FakeDatabase&>(*db.SqlDatabase());
+    driver.throwIn = {"DoDisconnect"};
+    session.reset();  // the failing close is not raised out of the destructor
+    EXPECT_EQ(db.Session(), &Session());
+    EXPECT_TRUE(db.Connected());  // the failure left the connection as it was
+    driver.throwIn.clear();
+    db.Close();
+    EXPECT_FALSE(db.Connected());
+}
+
+TEST(EngineSessions, FreeingEverySessionLeavesTheDefaultSessionsDatabasesUsable) {
+    FakeFactories drivers;
+    TSDDatabase db;  // in the default session
+    EXPECT_EQ(db.Session(), &Session());
+    db.SetDatabaseName("leftover");
+    db.SetRemoteDatabase("srv:l");
+    db.SetLoginPrompt(false);
+    db.SetServerType(stODBC);
+    db.Open();
+    Sessions().FreeAllSessions();
+    EXPECT_FALSE(db.Connected());
+    EXPECT_EQ(db.Session(), nullptr);
+    EXPECT_EQ(db.GetSessionName(), "");
+    // The next use makes a new default session, which the database joins by name.
+    EXPECT_EQ(Session().SessionName(), "Default");
+    db.SetSessionName("");
+    EXPECT_EQ(db.Session(), &Session());
+    EXPECT_EQ(Session().FindDatabase("leftover"), &db);
+    db.Open();
+    EXPECT_TRUE(db.Connected());
+}
+
 TEST(EngineSessions, WaitCursorLevels) {
     std::vector<bool> shown;
     SetSqlWaitCursorProc([&](bool busy) { shown.push_back(busy); });
