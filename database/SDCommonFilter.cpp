@@ -153,7 +153,7 @@ public:
             const uint16_t version = r.u16le();
             if (version != rtl::kExprVersion)
                 throw rtl::EDatabaseError(
-                    rtl::Format("Version %s of expression is not supported", int(version)));
+                    rtl::Format("Version %s of expression is not supported", rtl::IntToStr(version)));
             const uint16_t total = r.u16le();
             nodeCount_ = r.u16le();
             const uint16_t root = r.u16le();

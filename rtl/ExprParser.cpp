@@ -482,8 +482,15 @@ public:
     }
 
 private:
-    // The expression type of a field named in the text (ftUnknown when unknown).
+    // The expression type of a field named in the text (ftUnknown when unknown), or of the
+    // date functions' results.
     TFieldType FieldExprType(const Ast& a) const {
+        if (a.kind == Ast::Kind::Func) {
+            const std::string name = UpperCase(a.text);
+            if (name == "DATE" || name == "GETDATE") return ftDateTime;
+            if (name == "TIME") return ftTime;
+            return ftUnknown;
+        }
         if (a.kind != Ast::Kind::Field || !resolver_) return ftUnknown;
         const TFieldType t = resolver_(a.text);
         if (t < 0 || t >= kFieldTypeCount) return ftUnknown;
@@ -575,7 +582,8 @@ private:
         // A field against a text: a compare node when case or a trailing "*" matters.
         const Ast* text = l.kind == Ast::Kind::Text ? &l : r.kind == Ast::Kind::Text ? &r : nullptr;
         const Ast* field = l.kind == Ast::Kind::Field ? &l : r.kind == Ast::Kind::Field ? &r : nullptr;
-        if ((a.op == coEQ || a.op == coNE || a.op == coLIKE) && text != nullptr && field != nullptr) {
+        if ((a.op == coEQ || a.op == coNE || a.op == coLIKE) && text != nullptr && field != nullptr &&
+            field != text) {
             const TFieldType ft = FieldExprType(*field);
             if (ft == ftUnknown || ft == ftString) {
                 const bool caseInsensitive = (options_ & foCaseInsensitive) != 0;

@@ -20,7 +20,7 @@ struct Server {
     std::vector<std::vector<fake::Cell>> rows;
     std::map<std::string, rtl::ByteArray> blobs;  // "row:column number" -> long value
     std::set<std::string> failIn;
-    // Commands whose text is a catalog request answer with these instead.
+    // Catalog commands answer with these instead.
     std::vector<fake::Column> schemaColumns;
     std::vector<std::vector<fake::Cell>> schemaRows;
 };
@@ -30,6 +30,16 @@ protected:
     void SetUp() override {
         factories_.configure = [this](fake::FakeDatabase& d) {
             d.onCreateCommand = [this](fake::FakeCommand& c) {
+                if (c.Owner == nullptr) {
+                    // A catalog command (the driver makes those without owner): it comes with
+                    // its statement run and its rows ready.
+                    c.columns = server.schemaColumns;
+                    c.rows = server.schemaRows;
+                    c.handle = true;
+                    c.SetPreparedText("catalog");
+                    c.InitFieldDescs();
+                    return;
+                }
                 c.columns = server.columns;
                 c.rows = server.rows;
                 c.blobs = server.blobs;
