@@ -58,6 +58,14 @@ inline bool HaveTool(const std::string& name) {
     return std::system(cmd.c_str()) == 0;
 }
 
+// innermost wrapped in levels definite-length SEQUENCEs.
+inline std::string Nested(int levels, const std::string& innermost) {
+    std::string s = innermost;
+    for (int i = 0; i < levels; ++i)
+        s = std::string("\x30", 1) + EncodeDERLength(s.size()) + s;
+    return s;
+}
+
 // Saves a node to a byte string through the size protocol.
 inline std::string Save(const TElASN1CustomTag& tag) {
     size_t size = 0;

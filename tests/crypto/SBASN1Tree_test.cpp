@@ -13,6 +13,7 @@
 
 using asn1test::H;
 using asn1test::Hex;
+using asn1test::Nested;
 using asn1test::Save;
 
 namespace {
@@ -44,13 +45,6 @@ std::string RoundTrip(const std::string& bytes, bool* loaded = nullptr) {
     for (int i = 0; i < root.GetCount(); ++i)
         out += Save(*root.GetChild(i));
     return out;
-}
-
-std::string Nested(int levels, const std::string& innermost) {
-    std::string s = innermost;
-    for (int i = 0; i < levels; ++i)
-        s = std::string("\x30", 1) + EncodeDERLength(s.size()) + s;
-    return s;
 }
 
 }  // namespace

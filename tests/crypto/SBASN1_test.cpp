@@ -13,6 +13,7 @@
 
 using asn1test::H;
 using asn1test::Hex;
+using asn1test::Nested;
 
 namespace {
 
@@ -64,13 +65,6 @@ std::string ParseOutcome(const std::string& bytes) {
     } catch (const EASN1Error& e) {
         return std::string("EASN1Error: ") + e.Message();
     }
-}
-
-std::string Nested(int levels, const std::string& innermost) {
-    std::string s = innermost;
-    for (int i = 0; i < levels; ++i)
-        s = std::string("\x30", 1) + EncodeDERLength(s.size()) + s;
-    return s;
 }
 
 }  // namespace
