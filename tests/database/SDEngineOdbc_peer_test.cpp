@@ -1,0 +1,349 @@
+// Queries end to end over the ODBC driver: on a SQLite file (SQLite ODBC driver, isql as the
+// independent reader) and on a private PostgreSQL server (psqlODBC, psql as the reader), with
+// the same tests: parameters, blobs, live edit/insert/delete, the "record changed by another
+// user" error, update SQL and master-detail.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "database/OdbcTestSupport.h"
+#include "database/SDEngineQuery.h"
+#include "database/SDEngineUpdateObject.h"
+#include "rtl/DataLink.h"
+#include "rtl/DateTime.h"
+#include "support/PostgresServer.h"
+
+using namespace odbctest;
+
+namespace {
+
+// What differs between the two servers.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual bool Available(std::string& reason) = 0;
+    virtual std::string ConnectString() = 0;
+    virtual std::string User() = 0;
+    // Runs statements outside the program (another process, another connection) and gives
+    // the rows of the last one.
+    virtual Rows Outside(const std::string& sql) = 0;
+    virtual std::string BlobType() = 0;
+    virtual std::string HexOf(const std::string& column) = 0;
+    // The byte count and the first four bytes in hexadecimal of a long value (isql cuts long
+    // texts).
+    virtual std::string LengthAndHead(const std::string& column) = 0;
+    virtual std::string TimestampType() = 0;
+};
+
+class SqliteBackend : public Backend {
+public:
+    bool Available(std::string& reason) override {
+        reason = "unixODBC with the SQLite ODBC driver and isql";
+        return SqliteOdbcAvailable();
+    }
+    std::string ConnectString() override { return "DRIVER=" + kSqliteDriver + ";Database=" + file_.string(); }
+    std::string User() override { return ""; }
+    Rows Outside(const std::string& sql) override { return Isql(ConnectString(), sql, true); }
+    // SQLite's ODBC driver describes a plain "blob" column as 255 bytes long.
+    std::string BlobType() override { return "longvarbinary"; }
+    std::string HexOf(const std::string& column) override { return "lower(hex(" + column + "))"; }
+    std::string LengthAndHead(const std::string& column) override {
+        return "length(" + column + "), lower(hex(substr(" + column + ", 1, 4)))";
+    }
+    std::string TimestampType() override { return "timestamp"; }
+
+private:
+    kwtest::TempDir dir_;
+    std::filesystem::path file_ = dir_ / "e2e.db";
+};
+
+class PostgresBackend : public Backend {
+public:
+    bool Available(std::string& reason) override {
+        reason = "psqlODBC and a PostgreSQL 15 server";
+        if (!std::filesystem::exists(kwtest::PostgresServer::kOdbcDriver)) return false;
+        if (!Server().Available()) {
+            reason = Server().Reason();
+            return false;
+        }
+        // Every test starts on an empty schema.
+        Server().Psql("drop schema public cascade; create schema public");
+        return true;
+    }
+    // Byte arrays arrive as long binary values.
+    std::string ConnectString() override { return Server().OdbcConnectString() + ";ByteaAsLongVarBinary=1"; }
+    std::string User() override { return "postgres"; }
+    Rows Outside(const std::string& sql) override {
+        Rows rows;
+        for (const std::string& line : rtl::SplitFields(Server().Psql(sql), '\n'))
+            if (!line.empty()) rows.push_back(rtl::SplitFields(line, '|'));
+        return rows;
+    }
+    std::string BlobType() override { return "bytea"; }
+    std::string HexOf(const std::string& column) override { return "encode(" + column + ", 'hex')"; }
+    std::string LengthAndHead(const std::string& column) override {
+        return "length(" + column + "), encode(substring(" + column + " from 1 for 4), 'hex')";
+    }
+    std::string TimestampType() override { return "timestamp(3)"; }
+
+    static void StopServer() { server_.reset(); }
+
+private:
+    static kwtest::PostgresServer& Server() {
+        if (!server_) server_ = std::make_unique<kwtest::PostgresServer>();
+        return *server_;
+    }
+    static std::unique_ptr<kwtest::PostgresServer> server_;
+};
+
+std::unique_ptr<kwtest::PostgresServer> PostgresBackend::server_;
+
+class OdbcQueries : public ::testing::TestWithParam<const char*> {
+protected:
+    static void TearDownTestSuite() { PostgresBackend::StopServer(); }
+
+    void SetUp() override {
+        if (std::string(GetParam()) == "sqlite")
+            backend_ = std::make_unique<SqliteBackend>();
+        else
+            backend_ = std::make_unique<PostgresBackend>();
+        std::string reason;
+        const bool available = backend_->Available(reason);
+        KW_REQUIRE_PEER(available, reason);
+        RegisterOdbcDriver();
+        db = std::make_unique<TSDDatabase>();
+        db->SetDatabaseName("e2e");
+        db->SetServerType(stODBC);
+        db->SetRemoteDatabase(backend_->ConnectString());
+        db->SetLoginPrompt(false);
+        db->Params().SetValue("USER NAME", backend_->User());
+        db->Params().SetValue("ODBC API LIBRARY", kDriverManager);
+        db->Open();
+        Run("create table people (id integer not null primary key, name varchar(40), city varchar(40), "
+            "born " +
+            backend_->TimestampType() + ", photo " + backend_->BlobType() + ")");
+        Run("insert into people (id, name, city, born) values (1, 'Ana', 'Rio', '1990-03-04 08:30:00')");
+        Run("insert into people (id, name, city) values (2, 'Bruno', 'Recife')");
+        Run("insert into people (id, name, city) values (3, 'Carla', 'Rio')");
+    }
+    void TearDown() override {
+        queries_.clear();
+        db.reset();
+        RegisterSqlDatabaseFactory(stODBC, nullptr);
+        if (OdbcLibrary().LoadCount() == 0)
+            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    }
+
+    // A statement through the program's own connection.
+    void Run(const std::string& sql) {
+        TSDQuery& q = Query(sql);
+        q.ExecuteStatement();
+    }
+
+    TSDQuery& Query(const std::string& sql) {
+        queries_.push_back(std::make_unique<TSDQuery>());
+        TSDQuery& q = *queries_.back();
+        q.SetDatabaseName("e2e");
+        q.SQL().SetText(sql);
+        return q;
+    }
+
+    TSDQuery& Live(const std::string& sql = "select id, name, city from people order by id") {
+        TSDQuery& q = Query(sql);
+        q.SetRequestLive(true);
+        q.SetCachedUpdates(false);
+        return q;
+    }
+
+    Rows Outside(const std::string& sql) { return backend_->Outside(sql); }
+
+    std::unique_ptr<Backend> backend_;
+    std::unique_ptr<TSDDatabase> db;
+
+private:
+    std::vector<std::unique_ptr<TSDQuery>> queries_;
+};
+
+std::vector<std::string> Column(TSDQuery& q, const char* field) {
+    std::vector<std::string> values;
+    for (q.First(); !q.Eof(); q.Next())
+        values.push_back(q.FieldByName(field).AsString());
+    return values;
+}
+
+}  // namespace
+
+TEST_P(OdbcQueries, ParametersOfSeveralTypes) {
+    TSDQuery& q =
+        Query("select id, name, born from people where city = :CITY and id >= :MINID and born < :BEFORE");
+    q.ParamByName("CITY").SetDataType(ftString);
+    q.ParamByName("CITY").SetValue(rtl::Variant("Rio"));
+    q.ParamByName("MINID").SetDataType(ftInteger);
+    q.ParamByName("MINID").SetValue(rtl::Variant(int32_t(1)));
+    q.ParamByName("BEFORE").SetDataType(ftDateTime);
+    q.ParamByName("BEFORE").SetValue(rtl::Variant::FromDateTime(rtl::EncodeDate(2000, 1, 1)));
+    q.Open();
+    ASSERT_FALSE(q.IsEmpty());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 1);
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "Ana");
+    EXPECT_DOUBLE_EQ(q.FieldByName("BORN").AsDateTime(),
+                     rtl::EncodeDate(1990, 3, 4) + rtl::EncodeTime(8, 30, 0, 0));
+    EXPECT_EQ(q.RecordCount(), 1);
+    q.Close();
+    // A null parameter matches nothing with "=".
+    q.ParamByName("CITY").Clear();
+    q.Open();
+    EXPECT_TRUE(q.IsEmpty());
+    // Rows fetched on demand, counted, searched and sorted on the workstation.
+    TSDQuery& all = Query("select id, name, city from people");
+    all.Open();
+    EXPECT_TRUE(all.Locate("NAME", rtl::Variant("carla"), rtl::loCaseInsensitive));
+    EXPECT_EQ(all.FieldByName("ID").AsInteger(), 3);
+    all.SortRecords({1}, {}, {false});
+    EXPECT_EQ(Column(all, "NAME"), (std::vector<std::string>{"Carla", "Bruno", "Ana"}));
+    all.SetFilter("CITY = 'Rio'");
+    all.SetFiltered(true);
+    EXPECT_EQ(Column(all, "NAME"), (std::vector<std::string>{"Carla", "Ana"}));
+}
+
+TEST_P(OdbcQueries, BlobsGoAndComeBack) {
+    rtl::ByteArray bytes(70000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7 + (i >> 8));
+    TSDQuery& q = Live("select id, photo from people order by id");
+    q.Open();
+    q.Edit();
+    q.FieldByName("PHOTO").SetAsBytes(bytes);
+    q.Post();
+    EXPECT_EQ(Outside("select " + backend_->LengthAndHead("photo") + " from people where id = 1"),
+              (Rows{{"70000", "00070e15"}}));
+    // Read back through a query of its own.
+    TSDQuery& r = Query("select photo from people where id = :ID");
+    r.ParamByName("ID").SetDataType(ftInteger);
+    r.ParamByName("ID").SetValue(rtl::Variant(int32_t(1)));
+    r.Open();
+    EXPECT_EQ(r.FieldByName("PHOTO").AsBytes(), bytes);
+    r.Close();
+    // A null blob reads as null.
+    r.ParamByName("ID").SetValue(rtl::Variant(int32_t(2)));
+    r.Open();
+    EXPECT_TRUE(r.FieldByName("PHOTO").IsNull());
+    // A blob as a parameter of a statement.
+    TSDQuery& put = Query("update people set photo = :PHOTO where id = 3");
+    put.ParamByName("PHOTO").SetDataType(ftBlob);
+    put.ParamByName("PHOTO").SetValue(rtl::Variant::FromBytes({0xDE, 0xAD, 0xBE, 0xEF}));
+    put.ExecuteStatement();
+    EXPECT_EQ(put.GetRowsAffected(), 1);
+    EXPECT_EQ(Outside("select " + backend_->HexOf("photo") + " from people where id = 3"),
+              (Rows{{"deadbeef"}}));
+}
+
+TEST_P(OdbcQueries, LiveEditInsertAndDelete) {
+    TSDQuery& q = Live();
+    q.Open();
+    q.Next();
+    q.Edit();
+    q.FieldByName("CITY").SetAsString("Olinda");
+    q.Post();
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(4);
+    q.FieldByName("NAME").SetAsString("Davi");
+    q.Post();
+    q.First();
+    q.Delete();
+    EXPECT_EQ(q.RecordCount(), 3);
+    EXPECT_EQ(Column(q, "NAME"), (std::vector<std::string>{"Bruno", "Carla", "Davi"}));
+    q.Close();
+    EXPECT_EQ(Outside("select id, name, city from people order by id"),
+              (Rows{{"2", "Bruno", "Olinda"}, {"3", "Carla", "Rio"}, {"4", "Davi", ""}}));
+}
+
+TEST_P(OdbcQueries, RecordChangedByAnotherUser) {
+    TSDQuery& q = Live();
+    q.Open();
+    q.SetDetachOnFetchAll(true);  // no cursor left open while another program writes
+    Outside("update people set city = 'Manaus' where id = 1");
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("Ana Maria");
+    try {
+        q.Post();
+        FAIL() << "the change went through";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Registro foi alterado por outro usuário");
+    }
+    EXPECT_FALSE(db->GetInTransaction());
+    q.Cancel();
+    EXPECT_EQ(Outside("select name, city from people where id = 1"), (Rows{{"Ana", "Manaus"}}));
+    // A deleted row is changed too.
+    Outside("delete from people where id = 2");
+    q.Next();
+    EXPECT_THROW(q.Delete(), rtl::EDatabaseError);
+    EXPECT_EQ(Outside("select count(*) from people"), (Rows{{"2"}}));
+}
+
+TEST_P(OdbcQueries, UpdateSqlStatements) {
+    TSDUpdateSQL update;
+    update.ModifySQL().SetText("update people set city = :CITY, name = :NAME where id = :OLD_ID");
+    update.InsertSQL().SetText("insert into people (id, name, city) values (:ID, :NAME, 'nova')");
+    update.DeleteSQL().SetText("delete from people where id = :OLD_ID");
+    update.RefreshSQL().SetText("select id, name, city from people where id = :OLD_ID");
+    TSDQuery& q = Live();
+    q.SetUpdateObject(&update);
+    q.Open();
+    q.SetDetachOnFetchAll(true);
+    q.Edit();
+    q.FieldByName("CITY").SetAsString("Natal");
+    q.Post();
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(9);
+    q.FieldByName("NAME").SetAsString("Nilo");
+    q.Post();
+    q.Locate("ID", rtl::Variant(int32_t(3)), 0);
+    q.Delete();
+    EXPECT_EQ(Outside("select id, city from people order by id"),
+              (Rows{{"1", "Natal"}, {"2", "Recife"}, {"9", "nova"}}));
+    // The refresh statement of the update object re-reads a row.
+    Outside("update people set name = 'Beto' where id = 2");
+    q.Locate("ID", rtl::Variant(int32_t(2)), 0);
+    q.RefreshRecord();
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "Beto");
+    // Apply from the program's own handler, in cached mode.
+    q.Close();
+    q.SetCachedUpdates(true);
+    q.OnUpdateRecord = [&](rtl::TDataSet&, rtl::TUpdateKind kind, rtl::TUpdateAction& action) {
+        update.Apply(kind);
+        action = rtl::uaApplied;
+    };
+    q.Open();
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("Ana B.");
+    q.Post();
+    EXPECT_TRUE(q.PSUpdateRecord(rtl::ukModify, q));
+    EXPECT_EQ(Outside("select name from people where id = 1"), (Rows{{"Ana B."}}));
+}
+
+TEST_P(OdbcQueries, MasterDetail) {
+    Run("create table phones (person integer, phone varchar(20))");
+    Run("insert into phones values (1, 'a1')");
+    Run("insert into phones values (1, 'a2')");
+    Run("insert into phones values (3, 'c1')");
+    TSDQuery& master = Query("select id, name from people order by id");
+    TSDQuery& detail = Query("select phone from phones where person = :ID order by phone");
+    rtl::TDataSource source;
+    source.SetDataSet(&master);
+    detail.SetDataSource(&source);
+    master.Open();
+    detail.Open();
+    EXPECT_EQ(Column(detail, "PHONE"), (std::vector<std::string>{"a1", "a2"}));
+    master.Next();
+    EXPECT_TRUE(detail.IsEmpty());
+    master.Next();
+    EXPECT_EQ(Column(detail, "PHONE"), (std::vector<std::string>{"c1"}));
+    master.Close();
+    EXPECT_TRUE(detail.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, OdbcQueries, ::testing::Values("sqlite", "postgres"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
