@@ -1,40 +1,66 @@
 // launcher/base/ukwUpdLog.cpp: the launcher's log, its base object and its exceptions.
 #include "launcher/base/ukwUpdLog.h"
 
+#include <chrono>
+#include <climits>
+
 #include "launcher/base/ukwUpdConstante.h"
 #include "launcher/base/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "rtl/DateTime.h"
+#include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "rtl/StringList.h"
 
 namespace {
 
-std::string CarimboDeTempo() {
-    return rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(plat::GetClock().Now()));
+// The stamp changes once a second, while a verification writes hundreds of thousands of
+// lines: the text of the current second (and separators) is kept per thread.
+const std::string& CarimboDeTempo() {
+    struct Cache {
+        int64_t second = INT64_MIN;
+        char dateSep = 0, timeSep = 0;
+        std::string text;
+    };
+    thread_local Cache cache;
+    const auto now = plat::GetClock().Now();
+    const int64_t second = std::chrono::floor<std::chrono::seconds>(now).time_since_epoch().count();
+    if (second != cache.second || cache.dateSep != rtl::FormatSettings.DateSeparator ||
+        cache.timeSep != rtl::FormatSettings.TimeSeparator) {
+        cache.text = rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(now));
+        cache.second = second;
+        cache.dateSep = rtl::FormatSettings.DateSeparator;
+        cache.timeSep = rtl::FormatSettings.TimeSeparator;
+    }
+    return cache.text;
 }
 
 }  // namespace
 
-void TkwUpdLog::Adicione(std::string_view texto) {
-    std::string linha = CarimboDeTempo();
-    linha += " : ";
-    linha += texto;
+void TkwUpdLog::AdicioneComMarca(std::string_view marca, std::string_view texto) {
+    const std::string& carimbo = CarimboDeTempo();
+    std::string linha;
+    linha.reserve(carimbo.size() + 3 + marca.size() + texto.size());
+    linha.append(carimbo).append(" : ").append(marca).append(texto);
     std::lock_guard lock(mutex_);
     linhas_.push_back(std::move(linha));
 }
 
+void TkwUpdLog::Adicione(std::string_view texto) {
+    AdicioneComMarca({}, texto);
+}
+
 void TkwUpdLog::AdicioneDetalhe(std::string_view texto) {
-    Adicione(std::string(" - ").append(texto));
+    AdicioneComMarca(" - ", texto);
 }
 
 void TkwUpdLog::AdicioneItem(std::string_view texto) {
-    Adicione(std::string(" # ").append(texto));
+    AdicioneComMarca(" # ", texto);
 }
 
 void TkwUpdLog::AdicioneErro(std::string_view texto) {
-    AdicioneDetalhe(std::string("Erro: ").append(texto));
+    AdicioneComMarca(" - Erro: ", texto);
 }
 
 void TkwUpdLog::AdicioneTexto(std::string_view texto) {

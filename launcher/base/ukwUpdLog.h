@@ -60,6 +60,10 @@ public:
     void SalveEmArquivo(const std::string& caminho, bool comSeparador);
 
 private:
+    // One time-stamped line "<stamp> : <marca><texto>", built with one allocation: a
+    // verification writes several lines per requisite.
+    void AdicioneComMarca(std::string_view marca, std::string_view texto);
+
     mutable std::mutex mutex_;
     std::vector<std::string> linhas_;
 };
