@@ -95,17 +95,14 @@ private:
 
 class FormWindow final : public Fl_Double_Window {
 public:
-    FormWindow(FltkView& view, int w, int h) : Fl_Double_Window(w, h), view_(view) {}
+    FormWindow(int w, int h) : Fl_Double_Window(w, h) {}
     int handle(int event) override;
-
-private:
-    FltkView& view_;
 };
 
 class FltkView final : public FormView {
 public:
     explicit FltkView(Form& form) : form_(form) {
-        window_ = std::make_unique<FormWindow>(*this, form_.width, form_.height);
+        window_ = std::make_unique<FormWindow>(form_.width, form_.height);
         window_->border(0);
         xclass_ = form_.className;
         window_->xclass(xclass_.c_str());
