@@ -5,6 +5,8 @@
 // SBAES_aesni.cpp is compiled for the AES instructions, so the compiler may use them (and
 // SSE4.1) anywhere in it: nothing in that file runs before SBAES, built for the baseline
 // processor, has asked the CPU. kCompiledIn is a constant, read without running its code.
+// For the same reason that file defines no inline function the rest of the library shares
+// (the linker could keep its copy, built with the instructions).
 #pragma once
 
 #include <cstddef>

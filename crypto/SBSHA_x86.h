@@ -4,7 +4,10 @@
 // SHA-1 and SHA-256 use the SHA extensions (SBSHA_x86.cpp, built with -msha); SHA-512 runs its
 // message schedule on AVX-512VL (SBSHA512_x86.cpp). The rest of the library is built for the
 // baseline processor, so a function here runs only after its check said yes. Tests switch the
-// accelerated paths off to run the portable code on the same vectors.
+// accelerated paths off to run the portable code on the same vectors. The files built for a
+// newer processor define only their own functions and internal helpers: an inline function
+// shared with the rest of the library (a header's, a template's) could be kept by the linker
+// in its copy built with the newer instructions and then run anywhere.
 #pragma once
 
 #include <cstddef>
