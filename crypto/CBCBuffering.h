@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rtl/Bytes.h"
+
 namespace cbc_detail {
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -58,8 +60,8 @@ bool Run(uint8_t (&chain)[8], uint8_t (&pending)[8], uint32_t& pendingCount, con
     }
     uint64_t chainValue = Load64(chain);
     const size_t blocks = needed / 8;
+    uint8_t result[8];
     for (size_t b = 0; b < blocks; ++b) {
-        uint8_t result[8];
         if (encrypt) {
             Store64(current, Load64(current) ^ chainValue);
             block(current, result);
@@ -80,6 +82,9 @@ bool Run(uint8_t (&chain)[8], uint8_t (&pending)[8], uint32_t& pendingCount, con
         std::memcpy(out + 8 * b, result, 8);
     }
     Store64(chain, chainValue);
+    // The work blocks held plaintext (a PEM or PKCS#12 private key, say).
+    rtl::secure_wipe(current, sizeof current);
+    rtl::secure_wipe(result, sizeof result);
     outputSize = needed;
     return true;
 }

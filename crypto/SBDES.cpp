@@ -16,12 +16,13 @@ namespace des_detail {
 void ComputeSchedule(const uint8_t* key, bool reverse, uint32_t* out) {
     // The 56 key bits of permuted choice 1, one per entry (bit 0 = most significant of byte 0).
     uint8_t pc1Bits[56];
+    uint8_t rotated[56];
+    uint32_t groups[8];
     for (int j = 0; j < 56; ++j) {
         const int bit = kPC1[j];
         pc1Bits[j] = (key[bit >> 3] >> (7 - (bit & 7))) & 1;
     }
     for (int round = 0; round < 16; ++round) {
-        uint8_t rotated[56];
         const int shift = kTotalRotations[round];
         for (int j = 0; j < 28; ++j) {
             const int c = j + shift;
@@ -30,7 +31,6 @@ void ComputeSchedule(const uint8_t* key, bool reverse, uint32_t* out) {
             rotated[j + 28] = pc1Bits[d < 56 ? d : d - 28];
         }
         // The 48 round-key bits in permuted-choice-2 order, as eight 6-bit groups.
-        uint32_t groups[8];
         for (int g = 0; g < 8; ++g) {
             uint32_t v = 0;
             for (int b = 0; b < 6; ++b)
@@ -41,7 +41,10 @@ void ComputeSchedule(const uint8_t* key, bool reverse, uint32_t* out) {
         out[2 * slot] = groups[0] << 24 | groups[2] << 16 | groups[4] << 8 | groups[6];
         out[2 * slot + 1] = groups[1] << 24 | groups[3] << 16 | groups[5] << 8 | groups[7];
     }
+    // Every work area holds key bits (the last rotation is the whole key again).
     rtl::secure_wipe(pc1Bits, sizeof pc1Bits);
+    rtl::secure_wipe(rotated, sizeof rotated);
+    rtl::secure_wipe(groups, sizeof groups);
 }
 
 }  // namespace des_detail
