@@ -123,7 +123,9 @@ void ReduceBigNumByShifting(const BigNum* A, const BigNum* M, BigNum* R);
 void ExponentiateBigNumRecursive(const BigNum* Base, const BigNum* Exponent, const BigNum* Modulus,
                                  BigNum* Result);
 // GCD := gcd(A, M) and Inverse := the coefficient c in 0 .. |M| - 1 with A x c = GCD (mod M);
-// when GCD is 1, Inverse is A^-1 mod M. A and M must be non-zero.
+// when GCD is 1, Inverse is A^-1 mod M. A and M must be non-zero. The time depends on the
+// values: to invert a secret (a signature nonce) modulo an odd prime P, take A^(P-2) mod P
+// with ExponentiateBigNumMontgomery instead, which does not show it.
 void ComputeBigNumGCDAndInverse(const BigNum* A, const BigNum* M, BigNum* GCD, BigNum* Inverse);
 // One Montgomery product R := A x B x 2^(-32N) mod M over N limbs (limbs of A and B above
 // their counts are taken as zero), with one final subtraction of M; R gets exactly N limbs.
