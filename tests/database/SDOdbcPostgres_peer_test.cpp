@@ -396,4 +396,21 @@ TEST_F(OdbcPostgres, StoredProcedureResultComesBackAsAParameter) {
     EXPECT_TRUE(none[0].IsNull());
 }
 
+// A batch answers with two result sets, read one after the other.
+TEST_F(OdbcPostgres, NextResultSetMovesThroughABatch) {
+    Connection c = Open();
+    TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+    cmd->ExecDirect("select 1 as a union all select 2; select 'x' as b, 3 as c");
+    ASSERT_EQ(cmd->FieldDescs->Count(), 1);
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"1"}, {"2"}}));
+    ASSERT_TRUE(cmd->NextResultSet());
+    cmd->InitFieldDescs();
+    ASSERT_EQ(cmd->FieldDescs->Count(), 2);
+    EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(0).FieldName, "b");
+    cmd->AllocFieldsBuffer();
+    cmd->SetFieldsBuffer();
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"x", "3"}}));
+    EXPECT_FALSE(cmd->NextResultSet());
+}
+
 }  // namespace

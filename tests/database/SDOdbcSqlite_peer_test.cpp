@@ -7,6 +7,7 @@
 
 #include "database/OdbcTestSupport.h"
 #include "database/SDEngine.h"
+#include "rtl/Assert.h"
 #include "rtl/DbParams.h"
 
 using namespace odbctest;
@@ -505,6 +506,110 @@ TEST_F(OdbcSqlite, LoginTimeoutIsSetBeforeConnecting) {
         EXPECT_NE(timeout, std::string::npos) << journal;
         EXPECT_LT(timeout, connect) << journal;
     }
+}
+
+// A prepared query runs again with new parameter values after its result set was closed,
+// in single-row and in block mode; changed rows are counted.
+TEST_F(OdbcSqlite, PreparedQueryRunsAgainWithNewValues) {
+    for (const char* prefetch : {"PREFETCH ROWS=1", "PREFETCH ROWS=4"}) {
+        SCOPED_TRACE(prefetch);
+        Connection c = Open({prefetch});
+        Exec(*c.db, "drop table if exists nums");
+        Exec(*c.db, "create table nums(n integer, word varchar(10))");
+        for (int i = 1; i <= 10; ++i)
+            Exec(*c.db, "insert into nums values (" + std::to_string(i) + ", 'w" + std::to_string(i) + "')");
+        TParams params;
+        params.CreateParam(ftInteger, "low", ptInput).SetValue(rtl::Variant(int32_t(3)));
+        TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+        cmd->SetParams(&params);
+        cmd->Prepare("select n, word from nums where n > :low order by n");
+        EXPECT_TRUE(cmd->ResultSetExists());
+        for (const int low : {3, 8, 0}) {
+            params[0].SetValue(rtl::Variant(int32_t(low)));
+            cmd->Execute();
+            EXPECT_EQ(Describe(FetchAll(*cmd)), Describe(IsqlRows("select n, word from nums where n > " +
+                                                                  std::to_string(low) + " order by n")));
+            cmd->CloseResultSet();
+        }
+        TISqlCommandPtr update = c->CreateSqlCommand(nullptr);
+        update->SetParams(&params);
+        update->Prepare("update nums set word = 'big' where n > :low");
+        EXPECT_FALSE(update->ResultSetExists());
+        params[0].SetValue(rtl::Variant(int32_t(7)));
+        update->Execute();
+        EXPECT_EQ(update->GetRowsAffected(), 3);
+        params[0].SetValue(rtl::Variant(int32_t(70)));
+        update->Execute();
+        EXPECT_EQ(update->GetRowsAffected(), 0);
+        EXPECT_EQ(IsqlRows("select count(*) from nums where word = 'big'"), (Rows{{"3"}}));
+    }
+}
+
+// A second driver object adopts the handles of a connection (SetHandle) and works on them;
+// its disconnect ends them like its own.
+TEST_F(OdbcSqlite, AdoptedHandlesWork) {
+    Connection owner = Open();
+    Exec(*owner.db, "create table shared(i integer)");
+    const TOdbcHandleRec record = *static_cast<const TOdbcHandleRec*>(owner->GetHandle());
+    Connection adopter;
+    adopter.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    adopter.db->SetHandle(const_cast<TOdbcHandleRec*>(&record));
+    EXPECT_EQ(OdbcLibrary().LoadCount(), 2);
+    const auto* adopted = static_cast<const TOdbcHandleRec*>(adopter->GetHandle());
+    ASSERT_NE(adopted, nullptr);
+    EXPECT_EQ(adopted->Dbc, record.Dbc);
+    Exec(*adopter.db, "insert into shared values (5)");
+    EXPECT_EQ(Query(*owner.db, "select i from shared"), (Rows{{"5"}}));
+    EXPECT_THROW(adopter.db->SetHandle(const_cast<TOdbcHandleRec*>(&record)), rtl::EAssertionFailed);
+    EXPECT_EQ(OdbcLibrary().LoadCount(), 3);  // the refused adoption took its reference first
+    OdbcLibrary().Unload();
+    adopter.db->Disconnect(false);
+    EXPECT_EQ(adopter->GetHandle(), nullptr);
+    EXPECT_EQ(OdbcLibrary().LoadCount(), 1);
+    EXPECT_EQ(IsqlRows("select i from shared"), (Rows{{"5"}}));
+}
+
+TEST_F(OdbcSqlite, CatalogKindsOutsideTheListGiveNoCommand) {
+    Connection c = Open();
+    Exec(*c.db, "create table listed(i integer, s varchar(5))");
+    EXPECT_EQ(c->GetSchemaInfo(TSDSchemaType(6), "listed"), nullptr);
+    TISqlCommandPtr columns = c->GetSchemaInfo(stColumns, "listed");
+    ASSERT_NE(columns, nullptr);
+    EXPECT_EQ(columns->PreparedText, "ODBC Call: SQLColumns");
+    Rows names;
+    while (columns->FetchNextRow()) {
+        std::string name;
+        columns->GetFieldAsString(4, name);
+        names.push_back({name});
+    }
+    EXPECT_EQ(names, (Rows{{"i"}, {"s"}}));
+}
+
+// With one statement per connection, a command that starts work first makes the command
+// that holds the connection read all its remaining rows.
+TEST_F(OdbcSqlite, SingleConnectionHandsTheConnectionOver) {
+    Connection c = Open({"SINGLE CONNECTION=TRUE"});
+    ASSERT_TRUE(c->SingleConnection);
+    Exec(*c.db, "create table queue(i integer)");
+    for (int i = 1; i <= 5; ++i)
+        Exec(*c.db, "insert into queue values (" + std::to_string(i) + ")");
+    TISqlCommandPtr first = c->CreateSqlCommand(nullptr);
+    first->Prepare("select i from queue order by i");
+    first->Execute();
+    ASSERT_TRUE(first->FetchNextRow());
+    std::vector<int32_t> drained;
+    first->FetchAllProc = [&](bool) {
+        int32_t v = 0;
+        while (first->FetchNextRow())
+            if (first->GetFieldAsInteger(1, v)) drained.push_back(v);
+    };
+    EXPECT_EQ(c.Odbc().ActiveCommand(), first.get());
+    TISqlCommandPtr second = c->CreateSqlCommand(nullptr);
+    second->ExecDirect("select count(*) from queue");
+    EXPECT_EQ(drained, (std::vector<int32_t>{2, 3, 4, 5}));
+    EXPECT_EQ(c.Odbc().ActiveCommand(), second.get());
+    EXPECT_EQ(FetchAll(*second), (Rows{{"5"}}));
+    EXPECT_EQ(c.Odbc().ActiveCommand(), nullptr);  // the end of its data gives the connection up
 }
 
 }  // namespace

@@ -234,4 +234,80 @@ TEST(SDOdbcLibrary, EachUnitKeepsItsOwnLibraryAndName) {
     EXPECT_EQ(InfLibrary().LoadCount(), 0);
 }
 
+// The type tables need no connection.
+TEST(SDOdbcTypes, SqlTypesMapToFieldTypes) {
+    TIOdbcDatabase odbc(nullptr, rtl::StringList{});
+    TIDB2Database db2(nullptr, rtl::StringList{});
+    TISqlCommandPtr odbcCmd = odbc.CreateSqlCommand(nullptr);
+    TISqlCommandPtr db2Cmd = db2.CreateSqlCommand(nullptr);
+    struct Case {
+        int32_t sqlType;
+        TFieldType odbc;
+        TFieldType db2;
+    } cases[] = {
+        {1, ftString, ftString},      {12, ftString, ftString},     {-8, ftString, ftString},
+        {-9, ftString, ftString},     {2, ftFloat, ftFloat},        {3, ftFloat, ftFloat},
+        {6, ftFloat, ftFloat},        {7, ftFloat, ftFloat},        {8, ftFloat, ftFloat},
+        {4, ftInteger, ftInteger},    {5, ftSmallint, ftSmallint},  {-6, ftSmallint, ftSmallint},
+        {-7, ftBoolean, ftBoolean},   {-5, ftLargeint, ftLargeint}, {9, ftDateTime, ftDateTime},
+        {11, ftDateTime, ftDateTime}, {93, ftDateTime, ftDateTime}, {91, ftDate, ftDate},
+        {10, ftTime, ftTime},         {92, ftTime, ftTime},         {-1, ftMemo, ftMemo},
+        {-10, ftMemo, ftMemo},        {-2, ftBytes, ftBytes},       {-3, ftVarBytes, ftVarBytes},
+        {-4, ftBlob, ftBlob},         {-11, ftGuid, ftGuid},        {107, ftBCD, ftBCD},
+        {113, ftBCD, ftBCD},          {101, ftUnknown, ftUnknown},  {106, ftUnknown, ftUnknown},
+        {0, ftUnknown, ftUnknown},    {-99, ftUnknown, ftMemo},     {-350, ftUnknown, ftMemo},
+        {-98, ftUnknown, ftBlob},     {-97, ftUnknown, ftBlob},     {-96, ftUnknown, ftVarBytes},
+        {-95, ftUnknown, ftVarBytes},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(odbcCmd->FieldDataType(c.sqlType), c.odbc) << c.sqlType;
+        EXPECT_EQ(db2Cmd->FieldDataType(c.sqlType), c.db2) << c.sqlType;
+    }
+    EXPECT_TRUE(odbcCmd->IsFixedCharType(1));
+    EXPECT_TRUE(odbcCmd->IsFixedCharType(-8));
+    EXPECT_FALSE(odbcCmd->IsFixedCharType(12));
+    for (TFieldType t : {ftDate, ftTime, ftDateTime, ftGuid})
+        EXPECT_TRUE(odbcCmd->RequiredCnvtFieldType(t)) << t;
+    for (TFieldType t : {ftString, ftInteger, ftFloat, ftBlob, ftMemo, ftBCD})
+        EXPECT_FALSE(odbcCmd->RequiredCnvtFieldType(t)) << t;
+}
+
+TEST(SDOdbcTypes, NativeSizesAndDateLayouts) {
+    TIOdbcDatabase odbc(nullptr, rtl::StringList{});
+    TISqlCommandPtr cmd = odbc.CreateSqlCommand(nullptr);
+    struct Case {
+        TFieldType type;
+        uint16_t size;
+    } sizes[] = {{ftString, 0},  {ftFixedChar, 0}, {ftSmallint, 2}, {ftInteger, 4},  {ftWord, 4},
+                 {ftAutoInc, 4}, {ftBoolean, 2},   {ftFloat, 8},    {ftCurrency, 8}, {ftDate, 6},
+                 {ftTime, 6},    {ftDateTime, 16}, {ftBytes, 0},    {ftVarBytes, 0}, {ftBlob, 0},
+                 {ftMemo, 0},    {ftLargeint, 8},  {ftGuid, 16},    {ftBCD, 0}};
+    for (const Case& c : sizes)
+        EXPECT_EQ(cmd->NativeDataSize(c.type), c.size) << c.type;
+
+    const rtl::TDateTime value = rtl::EncodeDate(2023, 7, 9) + rtl::EncodeTime(13, 14, 15, 678);
+    uint8_t buffer[16] = {};
+    ASSERT_EQ(cmd->CnvtDateTime2DBDateTime(ftDateTime, value, buffer, 16), 16);
+    const uint16_t expected[6] = {2023, 7, 9, 13, 14, 15};
+    for (int i = 0; i < 6; ++i) {
+        uint16_t v;
+        std::memcpy(&v, buffer + 2 * i, 2);
+        EXPECT_EQ(v, expected[i]) << i;
+    }
+    uint32_t fraction;
+    std::memcpy(&fraction, buffer + 12, 4);
+    EXPECT_EQ(fraction, 678000000u);
+    ASSERT_EQ(cmd->CnvtDateTime2DBDateTime(ftTime, value, buffer, 6), 6);
+    uint16_t hour;
+    std::memcpy(&hour, buffer, 2);
+    EXPECT_EQ(hour, 13);
+    EXPECT_EQ(cmd->CnvtDateTime2DBDateTime(ftInteger, value, buffer, 16), 0);
+    try {
+        cmd->CnvtDateTime2DBDateTime(ftDateTime, value, buffer, 15);
+        FAIL() << "a short buffer was accepted";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Insufficient buffer size for internal datetime type");
+    }
+}
+
 }  // namespace
