@@ -27,6 +27,14 @@ int32_t IntOption(const rtl::StringList& params, const char* name, int32_t def) 
     return rtl::TryStrToInt(rtl::Trim(params.Values(name)), v) ? v : def;
 }
 
+// Sizes of buffers the drivers allocate and of the pieces in which they read long values: a
+// value below 1 would give them no room for a name, or read a long value forever in pieces
+// of no bytes, so it counts as malformed.
+int32_t SizeOption(const rtl::StringList& params, const char* name, int32_t def) {
+    const int32_t v = IntOption(params, name, def);
+    return v >= 1 ? v : def;
+}
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -160,9 +168,9 @@ TISqlDatabase::TISqlDatabase(rtl::Component* owner, const rtl::StringList& param
     EnableBCD = FlagValue(Params, "ENABLE BCD") == STrueString;
     RTrimCharOutput = FlagValue(Params, "RTRIM CHAR OUTPUT") != SFalseString;
     SingleConnection = serverType == stSQLServer || FlagValue(Params, "SINGLE CONNECTION") == STrueString;
-    MaxFieldNameLen = IntOption(Params, "MAXFIELDNAMELEN", 70);
+    MaxFieldNameLen = SizeOption(Params, "MAXFIELDNAMELEN", 70);
     MaxStringSize = IntOption(Params, "MAX STRING SIZE", 255);
-    BlobPieceSize = IntOption(Params, "BLOB PIECE SIZE", 32752);
+    BlobPieceSize = SizeOption(Params, "BLOB PIECE SIZE", 32752);
     PrefetchRows = IntOption(Params, "PREFETCH ROWS", 1);
 }
 

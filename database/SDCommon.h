@@ -218,6 +218,7 @@ public:
     bool EnableBCD = false;
     bool RTrimCharOutput = true;
     bool SingleConnection = false;
+    // MaxFieldNameLen and BlobPieceSize are at least 1 (a smaller parameter gives the default).
     int32_t MaxFieldNameLen = 70;
     int32_t MaxStringSize = 255;
     int32_t BlobPieceSize = 32752;
@@ -228,8 +229,13 @@ public:
     TSDErrorProc ErrorProc;
     TSDNotifyProc EndWaitCursorProc;
     TSDNotifyProc ActivityProc;
+    // The driver keeps the server's own auto-commit setting when it connects and sends none
+    // (also known as AutoCommitFromServer); when False it sets the server's to AutoCommit.
     bool AutoCommitDefault = true;
     bool AutoCommit = true;
+    // Capabilities a driver sets after connecting: whether open cursors survive starting,
+    // committing and rolling back a transaction (the KeepsCursorsOn... flags), and whether
+    // owner-qualified table names work (OwnerQualifiedNames).
     bool CursorPreservedOnStart = true;
     bool CursorPreservedOnCommit = true;
     bool CursorPreservedOnRollback = true;

@@ -35,6 +35,9 @@ TEST(SDCommon, OptionsFromParameters) {
         {Lines({"MAXFIELDNAMELEN=abc", "MAX STRING SIZE=1000", "BLOB PIECE SIZE= 4096 ", "PREFETCH ROWS=20"}),
          stODBC, false, true, false, 70, 1000, 4096, 20},
         {Lines({"MAX STRING SIZE=", "PREFETCH ROWS=2.5"}), stODBC, false, true, false, 70, 255, 32752, 1},
+        // A name buffer or long-data piece of no bytes is no size; no prefetch is a choice.
+        {Lines({"MAXFIELDNAMELEN=0", "BLOB PIECE SIZE=-4096", "PREFETCH ROWS=0", "MAX STRING SIZE=0"}),
+         stODBC, false, true, false, 70, 0, 32752, 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
