@@ -20,6 +20,15 @@ std::string Flag(const rtl::StringList& params, const char* name) {
     return rtl::UpperCase(rtl::Trim(params.Values(name)));
 }
 
+// Marks a connection change under way for its duration.
+struct ChangingGuard {
+    bool& flag;
+    explicit ChangingGuard(bool& f) : flag(f) { flag = true; }
+    ~ChangingGuard() { flag = false; }
+    ChangingGuard(const ChangingGuard&) = delete;
+    ChangingGuard& operator=(const ChangingGuard&) = delete;
+};
+
 }  // namespace
 
 TSDDatabase* DefaultDatabase() {
@@ -36,15 +45,10 @@ void TSDCustomDatabase::SetConnected(bool value) {
     }
     std::lock_guard lock(connectionLock_);
     if (changing_ || value == GetConnected()) return;
-    struct Changing {
-        bool& flag;
-        explicit Changing(bool& f) : flag(f) { flag = true; }
-        ~Changing() { flag = false; }
-    };
     if (value) {
         if (BeforeConnect) BeforeConnect(Self());
         {
-            Changing changing(changing_);
+            ChangingGuard changing(changing_);
             DoConnect();
         }
         SendConnectEvent(true);
@@ -53,7 +57,7 @@ void TSDCustomDatabase::SetConnected(bool value) {
         if (BeforeDisconnect) BeforeDisconnect(Self());
         SendConnectEvent(false);
         {
-            Changing changing(changing_);
+            ChangingGuard changing(changing_);
             DoDisconnect();
         }
         if (AfterDisconnect) AfterDisconnect(Self());
@@ -445,6 +449,10 @@ void TSDDatabase::HandleDriverError(const ESDEngineError& e) {
 }
 
 void TSDDatabase::CloseLostConnection() {
+    // A dataset that gives its reference back while it closes must not start a full close
+    // of the database inside this one (which would close the datasets kept below and
+    // disconnect the broken connection without force).
+    ChangingGuard changing(changing_);
     if (BeforeDisconnect) BeforeDisconnect(*this);
     SendConnectEvent(false);
     const std::vector<TSDDatabaseClient*> clients = clients_;

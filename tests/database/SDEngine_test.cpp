@@ -583,6 +583,42 @@ TEST_F(LostConnection, CloseConnectKeepsDetachedDatasetsAndTheDriver) {
     EXPECT_FALSE(db->ConnectionLost());
 }
 
+// A dataset that, like the engine's, gives its database reference back when it closes.
+class ReleasingClient : public FakeClient {
+public:
+    ReleasingClient(TSDSession& session, TSDDatabase& db, CallLog& log, std::string name)
+        : FakeClient(db, log, std::move(name)), session_(session), database_(db) {
+        session.OpenDatabase(db.DatabaseName());
+    }
+    void CloseQuietly() override {
+        FakeClient::CloseQuietly();
+        session_.ReleaseDatabaseReference(database_);
+    }
+
+private:
+    TSDSession& session_;
+    TSDDatabase& database_;
+};
+
+TEST_F(LostConnection, DatasetsGivingBackTheDatabaseDoNotCloseItASecondTime) {
+    // Without KeepConnection the last reference given back closes the database: inside the
+    // lost-connection handling that would close the detached dataset too and disconnect the
+    // broken connection without force.
+    FakeClient detached(*db, log, "detached", true, false);
+    ReleasingClient first(session, *db, log, "first");
+    db->SetKeepConnection(false);  // still referenced: stays open
+    ASSERT_TRUE(db->Connected());
+    db->OnLostConnectError = [](TSDDatabase&, const ESDEngineError&, TSDLostConnectAction&) {};
+    log.Clear();
+    EXPECT_THROW(Driver(*db).ServerError("fetch"), ESDFakeError);
+    EXPECT_EQ(log.Joined(),
+              "detached.Lost first.Lost detached.Down first.Down first.CloseQuietly DoDisconnect(true)");
+    EXPECT_FALSE(db->Connected());
+    EXPECT_EQ(db->DataSetCount(), 1);  // the detached dataset stays browsable
+    EXPECT_EQ(db->RefCount(), 1);
+    EXPECT_NE(db->SqlDatabase(), nullptr);  // kept for the reconnect
+}
+
 TEST_F(LostConnection, WaitReconnectWithoutTimeoutOnlyCloses) {
     db->OnLostConnectError = [](TSDDatabase&, const ESDEngineError&, TSDLostConnectAction& a) {
         a = lcWaitReconnect;
