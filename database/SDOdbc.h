@@ -11,7 +11,9 @@
 // The unit is split over several files:
 //   SDOdbcApi.h/.cpp      ODBC types and constants, the function table, the library state
 //   SDOdbc.h/.cpp         errors, the connection classes, the library of the unit (this file)
-//   SDOdbcCommand.cpp     the command: statements, parameters, describing, fetching, long data
+//   SDOdbcCommand.cpp     the command: statements, execution, parameters, type tables, describing
+//   SDOdbcFetch.cpp       the command: row buffer, fetching, conversion, long data, results
+//   SDOdbcCells.h         small helpers of those two files
 //   SDOdbcCatalog.cpp     the catalog commands and the stored-procedure parameter list
 //
 // Cells on this platform: the driver manager writes a column's or parameter's

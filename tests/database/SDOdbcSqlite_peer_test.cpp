@@ -298,7 +298,8 @@ rtl::ByteArray AllBytes(size_t length) {
 // Long values go to the data source in pieces at execution time and come back in pieces,
 // whole, whatever the piece size and wherever a piece boundary falls inside a character.
 TEST_F(OdbcSqlite, LongDataTravelsBothWays) {
-    for (const char* piece : {"BLOB PIECE SIZE=32752", "BLOB PIECE SIZE=999"}) {
+    // A piece size of 0 would never finish: it falls back to the default.
+    for (const char* piece : {"BLOB PIECE SIZE=32752", "BLOB PIECE SIZE=999", "BLOB PIECE SIZE=0"}) {
         SCOPED_TRACE(piece);
         Connection c = Open({piece});
         Exec(*c.db, "drop table if exists big");
@@ -610,6 +611,22 @@ TEST_F(OdbcSqlite, SingleConnectionHandsTheConnectionOver) {
     EXPECT_EQ(c.Odbc().ActiveCommand(), second.get());
     EXPECT_EQ(FetchAll(*second), (Rows{{"5"}}));
     EXPECT_EQ(c.Odbc().ActiveCommand(), nullptr);  // the end of its data gives the connection up
+}
+
+// A command that runs another statement directly describes that statement's columns, not
+// the previous one's.
+TEST_F(OdbcSqlite, DirectStatementsAreDescribedAnew) {
+    Connection c = Open();
+    Exec(*c.db, "create table pair(a integer, b varchar(5), c double)");
+    Exec(*c.db, "insert into pair values (1, 'x', 2.5)");
+    TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+    cmd->ExecDirect("select a from pair");
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"1"}}));
+    cmd->CloseResultSet();
+    cmd->ExecDirect("select b, c from pair");
+    ASSERT_EQ(cmd->FieldDescs->Count(), 2);
+    EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(0).FieldName, "b");
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"x", "2.5"}}));
 }
 
 }  // namespace
