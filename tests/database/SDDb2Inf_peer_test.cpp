@@ -103,7 +103,7 @@ TEST_F(CliDrivers, Db2LargeObjectAndGraphicColumns) {
 }
 
 // Parameters: DB2 binds strings as SQL_CHAR and long values as its own large-object types;
-// the ODBC driver binds strings as SQL_VARCHAR.
+// the ODBC driver binds strings as SQL_VARCHAR and time stamps with column size 22.
 TEST_F(CliDrivers, ParametersTakeEachDriversSqlTypes) {
     struct Case {
         bool db2;
@@ -111,14 +111,15 @@ TEST_F(CliDrivers, ParametersTakeEachDriversSqlTypes) {
     } cases[] = {
         {true,
          {"SQLBindParameter 1 io=1 c=1 sql=1", "SQLBindParameter 2 io=1 c=1 sql=-99",
-          "SQLBindParameter 3 io=1 c=-2 sql=-98"}},
+          "SQLBindParameter 3 io=1 c=-2 sql=-98", "SQLBindParameter 4 io=1 c=93 sql=93"}},
+        // On ODBC a time stamp's column size is 22.
         {false,
          {"SQLBindParameter 1 io=1 c=1 sql=12", "SQLBindParameter 2 io=1 c=1 sql=-1",
-          "SQLBindParameter 3 io=1 c=-2 sql=-4"}},
+          "SQLBindParameter 3 io=1 c=-2 sql=-4", "SQLBindParameter 4 io=1 c=93 sql=93 size=22"}},
     };
     {
         Connection c = OpenDb2();
-        Exec(*c.db, "create table p(name varchar(20), body text, data longvarbinary)");
+        Exec(*c.db, "create table p(name varchar(20), body text, data longvarbinary, ts timestamp)");
     }
     for (const Case& k : cases) {
         SCOPED_TRACE(k.db2 ? "DB2" : "ODBC");
@@ -134,20 +135,25 @@ TEST_F(CliDrivers, ParametersTakeEachDriversSqlTypes) {
         params.CreateParam(ftMemo, "body", ptInput).SetValue(rtl::Variant(std::string(3000, 'm')));
         params.CreateParam(ftBlob, "data", ptInput)
             .SetValue(rtl::Variant::FromBytes(rtl::ByteArray(2000, 7)));
+        params.CreateParam(ftDateTime, "ts", ptInput)
+            .SetValue(rtl::Variant::FromDateTime(rtl::EncodeDate(2020, 5, 6) + rtl::EncodeTime(7, 8, 9, 0)));
         TISqlCommandPtr insert = c->CreateSqlCommand(nullptr);
         insert->SetParams(&params);
-        insert->Prepare("insert into p values (:name, :body, :data)");
+        insert->Prepare("insert into p values (:name, :body, :data, :ts)");
         standin_.Clear();
         insert->Execute();
         std::vector<std::string> bindings;
         for (const std::string& line : standin_.Lines("SQLBindParameter"))
-            bindings.push_back(line.substr(0, line.find(" size=")));
+            bindings.push_back(k.db2 || line.find(" c=93 ") == std::string::npos
+                                   ? line.substr(0, line.find(" size="))
+                                   : line);
         EXPECT_EQ(bindings, k.bindings);
         c.db->Disconnect(false);
         if (!k.db2) OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
     }
-    EXPECT_EQ(Isql(dsn_, "select name, length(body), length(data) from p order by name"),
-              (Rows{{"db2", "3000", "2000"}, {"odbc", "3000", "2000"}}));
+    EXPECT_EQ(Isql(dsn_, "select name, length(body), length(data), substr(ts, 1, 19) from p order by name"),
+              (Rows{{"db2", "3000", "2000", "2020-05-06 07:08:09"},
+                    {"odbc", "3000", "2000", "2020-05-06 07:08:09"}}));
 }
 
 TEST_F(CliDrivers, Db2LibraryThatDoesNotLoad) {

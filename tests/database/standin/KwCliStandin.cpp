@@ -308,7 +308,7 @@ KW_EXPORT SQLRETURN SQLFetch(SQLHSTMT stmt) {
         array != s.statusArrays.end() && array->second != nullptr) {
         array->second[s.failRow] = SQL_ROW_ERROR;
         s.diags[stmt] = {{"01S01", "Error in row", 0, -1},
-                         {"22003", "Numeric value out of range (stand-in)", 7011, SQLLEN(s.failRow + 1)}};
+                         {"22003", "Numeric value out of range (stand-in)", 70000, SQLLEN(s.failRow + 1)}};
         s.failRow = -1;
         rc = SQL_SUCCESS_WITH_INFO;
     }
