@@ -25,6 +25,7 @@ struct TSDDataSet::Conversion {
     enum class Kind { None, Blob, IntegerFromOther, DateFromDateTime, Direct, Unsupported };
     Kind kind = Kind::None;
     int descIndex = 0;
+    const TSDFieldDesc* desc = nullptr;  // valid while the command keeps its description list
     TField* field = nullptr;
     int slot = -1;
     int blobIndex = -1;
@@ -209,14 +210,12 @@ bool TSDDataSet::SetDBFlag(int flag, bool on) {
 }
 
 void TSDDataSet::ISqlCmdCreate() {
-    rtl::Assert(database_ != nullptr && database_->SqlDatabase() != nullptr,
-                rtl::Format("Fatal error: %s", "TSDDataSet.ISqlCmdCreate"));
+    CheckFatal(database_ != nullptr && database_->SqlDatabase() != nullptr, "TSDDataSet.ISqlCmdCreate");
     command_ = database_->SqlDatabase()->CreateSqlCommand(this);
 }
 
 TISqlCommandPtr TSDDataSet::CreateCommand() {
-    rtl::Assert(database_ != nullptr && database_->SqlDatabase() != nullptr,
-                rtl::Format("Fatal error: %s", "TSDDataSet.CreateCommand"));
+    CheckFatal(database_ != nullptr && database_->SqlDatabase() != nullptr, "TSDDataSet.CreateCommand");
     return database_->SqlDatabase()->CreateSqlCommand(this);
 }
 
@@ -241,7 +240,7 @@ void TSDDataSet::DisconnectCommand() {
 }
 
 void TSDDataSet::ExecuteCursor() {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ExecuteCursor"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ExecuteCursor");
     database_->SetFetching(true);
     try {
         command_->LongDataSize = LongColumnSize;
@@ -259,30 +258,30 @@ void TSDDataSet::ReexecuteCursor(bool hasHandle) {
 }
 
 void TSDDataSet::ISqlPrepare(const std::string& sql) {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlPrepare"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ISqlPrepare");
     command_->LongDataSize = LongColumnSize;
     command_->Prepare(sql);
 }
 
 void TSDDataSet::ISqlExecDirect(const std::string& sql) {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlExecDirect"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ISqlExecDirect");
     command_->LongDataSize = LongColumnSize;
     command_->ExecDirect(sql);
 }
 
 void TSDDataSet::ISqlExecute() {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlExecute"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ISqlExecute");
     command_->LongDataSize = LongColumnSize;
     command_->Execute();
 }
 
 int32_t TSDDataSet::ISqlGetRowsAffected() {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlGetRowsAffected"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ISqlGetRowsAffected");
     return command_->GetRowsAffected();
 }
 
 int32_t TSDDataSet::ISqlWriteBlob(int32_t fieldNo, const uint8_t* data, int32_t count) {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ISqlWriteBlob"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.ISqlWriteBlob");
     return command_->WriteBlob(fieldNo, data, count);
 }
 
@@ -485,6 +484,7 @@ void TSDDataSet::BuildConversions() {
         const TSDFieldDesc& d = command_->FieldDescs->GetFieldDesc(i);
         Conversion c = PlanConversion(server, d, FieldByNumber(d.FieldNo));
         c.descIndex = i;
+        c.desc = &d;
         conversions_.push_back(c);
     }
     conversionsFor_ = command_->FieldDescs.get();
@@ -494,7 +494,7 @@ void TSDDataSet::CopyRowFromCommand(RecordBuffer& buffer) {
     if (conversionsFor_ != command_->FieldDescs.get()) BuildConversions();
     for (const Conversion& c : conversions_) {
         if (c.kind == Conversion::Kind::None) continue;
-        ApplyConversion(*command_, command_->FieldDescs->GetFieldDesc(c.descIndex), c, buffer, false);
+        ApplyConversion(*command_, *c.desc, c, buffer, false);
     }
 }
 
@@ -684,7 +684,7 @@ void TSDDataSet::SetFieldData(TField& field, const void* source) {
         if (field.ReadOnly && state != rtl::dsSetKey && state != rtl::dsFilter)
             Error(rtl::Format("Campo '%s' não pode ser modificado", field.DisplayName()));
         const int slot = FieldSlot(field);
-        rtl::Assert(slot >= 0, rtl::Format("Fatal error: %s", "TSDDataSet.SetFieldData"));
+        CheckFatal(slot >= 0, "TSDDataSet.SetFieldData");
         uint8_t* p = buffer->Data() + slot;
         if (source == nullptr) {
             p[0] = 0;

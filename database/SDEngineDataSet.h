@@ -37,6 +37,7 @@
 #include "database/SDCommonFilter.h"
 #include "database/SDEngine.h"
 #include "database/SDEngineResultSet.h"
+#include "rtl/Assert.h"
 #include "rtl/DataSet.h"
 #include "rtl/DbParams.h"
 #include "rtl/StringList.h"
@@ -55,6 +56,12 @@ enum TSDDataSetFlag : int {
     dsfIndexInfo = 5,
     dsfProvider = 10
 };
+
+// An internal rule that the engine's callers guarantee; raises "Fatal error: " and the
+// operation's name when it is broken. The text is made only then.
+inline void CheckFatal(bool ok, const char* operation) {
+    if (!ok) throw rtl::EAssertionFailed(std::string("Fatal error: ") + operation);
+}
 
 // Texts of the engine's data sets.
 inline constexpr const char* SRecordChanged = "Registro foi alterado por outro usuário";

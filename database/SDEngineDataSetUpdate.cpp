@@ -158,7 +158,7 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
         text = refreshSql;
     } else if (updateObject_ != nullptr) {
         auto* updateSql = dynamic_cast<TSDUpdateSQL*>(updateObject_);
-        rtl::Assert(updateSql != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.ExecuteUpdateSQL"));
+        CheckFatal(updateSql != nullptr, "TSDDataSet.ExecuteUpdateSQL");
         text = updateSql->SQL(int(status)).Text();
     } else {
         const bool quote = DatabaseParam("QUOTE IDENTIFIER") == STrueString;
@@ -272,7 +272,7 @@ void TSDDataSet::RefreshRecord() {
 }
 
 void TSDDataSet::RefreshRecordWithSQL(const std::string& sql) {
-    rtl::Assert(command_ != nullptr, rtl::Format("Fatal error: %s", "TSDDataSet.RefreshRecordWithSQL"));
+    CheckFatal(command_ != nullptr, "TSDDataSet.RefreshRecordWithSQL");
     ExecuteUpdateSQL(rtl::usUnmodified, SelectSQL(), sql, "");
 }
 

@@ -40,12 +40,14 @@ RecordBuffer::RecordBuffer(size_t size, size_t blobCount)
     : data_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)), size_(size), blobs_(blobCount) {}
 
 const BlobRef& RecordBuffer::Blob(size_t index) const {
-    Assert(index < blobs_.size(), Format("Blob reference %d outside the record", int64_t(index)));
+    if (index >= blobs_.size())
+        throw EAssertionFailed(Format("Blob reference %d outside the record", int64_t(index)));
     return blobs_[index];
 }
 
 void RecordBuffer::SetBlob(size_t index, BlobRef blob) {
-    Assert(index < blobs_.size(), Format("Blob reference %d outside the record", int64_t(index)));
+    if (index >= blobs_.size())
+        throw EAssertionFailed(Format("Blob reference %d outside the record", int64_t(index)));
     if (blob && blob->empty()) blob.reset();
     blobs_[index] = std::move(blob);
 }

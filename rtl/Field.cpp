@@ -351,7 +351,39 @@ void TField::SetValue(const Variant& value) {
     SetData(buffer.data());
 }
 
+// The field's bytes in the record of the current state, in a buffer of the caller's (large
+// values in `large`); nullptr for null. The typed getters below read through it without
+// building a variant for the common types.
+const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
+    const size_t n = size_t(std::max(RecordSize(), 1));
+    uint8_t* buffer = local;
+    if (n > size) {
+        large.assign(n, 0);
+        buffer = large.data();
+    } else {
+        std::memset(local, 0, n);
+    }
+    return GetData(buffer) ? buffer : nullptr;
+}
+
 std::string TField::AsString() const {
+    switch (dataType_) {
+        case ftString:
+        case ftFixedChar:
+        case ftGuid:
+        case ftWideString: {
+            uint8_t local[256];
+            std::vector<uint8_t> large;
+            const uint8_t* p = ReadNative(local, sizeof local, large);
+            if (p == nullptr) return std::string();
+            const size_t limit = size_t(std::max(DataSize() - 1, 0));
+            const void* zero = std::memchr(p, 0, limit);
+            const size_t n = zero != nullptr ? size_t(static_cast<const uint8_t*>(zero) - p) : limit;
+            return std::string(reinterpret_cast<const char*>(p), n);
+        }
+        default:
+            break;
+    }
     const Variant v = Value();
     if (v.Type() == VarType::Date) {
         if (dataType_ == ftDate) return DateToStr(v.AsDateTime());
@@ -361,16 +393,47 @@ std::string TField::AsString() const {
 }
 
 int32_t TField::AsInteger() const {
-    const Variant v = Value();
-    return v.IsNull() ? 0 : v.AsInteger();
+    uint8_t local[8];
+    std::vector<uint8_t> large;
+    switch (dataType_) {
+        case ftInteger:
+        case ftAutoInc: {
+            const uint8_t* p = ReadNative(local, sizeof local, large);
+            return p == nullptr ? 0 : Load<int32_t>(p);
+        }
+        case ftSmallint: {
+            const uint8_t* p = ReadNative(local, sizeof local, large);
+            return p == nullptr ? 0 : Load<int16_t>(p);
+        }
+        case ftWord: {
+            const uint8_t* p = ReadNative(local, sizeof local, large);
+            return p == nullptr ? 0 : Load<uint16_t>(p);
+        }
+        default: {
+            const Variant v = Value();
+            return v.IsNull() ? 0 : v.AsInteger();
+        }
+    }
 }
 
 int64_t TField::AsLargeInt() const {
+    if (dataType_ == ftLargeint) {
+        uint8_t local[8];
+        std::vector<uint8_t> large;
+        const uint8_t* p = ReadNative(local, sizeof local, large);
+        return p == nullptr ? 0 : Load<int64_t>(p);
+    }
     const Variant v = Value();
     return v.IsNull() ? 0 : v.AsInt64();
 }
 
 double TField::AsFloat() const {
+    if (dataType_ == ftFloat || dataType_ == ftCurrency) {
+        uint8_t local[8];
+        std::vector<uint8_t> large;
+        const uint8_t* p = ReadNative(local, sizeof local, large);
+        return p == nullptr ? 0 : Load<double>(p);
+    }
     const Variant v = Value();
     return v.IsNull() ? 0 : v.AsDouble();
 }
@@ -381,6 +444,12 @@ bool TField::AsBoolean() const {
 }
 
 TDateTime TField::AsDateTime() const {
+    if (dataType_ == ftDateTime || dataType_ == ftDate || dataType_ == ftTime) {
+        uint8_t local[8];
+        std::vector<uint8_t> large;
+        const uint8_t* p = ReadNative(local, sizeof local, large);
+        return p == nullptr ? 0 : DecodeNative(p).AsDateTime();
+    }
     const Variant v = Value();
     return v.IsNull() ? 0 : v.AsDateTime();
 }

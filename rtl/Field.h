@@ -77,6 +77,8 @@ public:
     void Update();
 
 private:
+    const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
+
     TDataSet* dataSet_;
     std::vector<TFieldDef> items_;
 };
@@ -154,6 +156,8 @@ public:
     void EncodeNative(const Variant& value, uint8_t* data) const;
 
 private:
+    const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
+
     TDataSet* dataSet_;
     std::string fieldName_;
     std::string displayLabel_;
