@@ -240,16 +240,18 @@ void TSDDataSet::DisconnectCommand() {
 }
 
 void TSDDataSet::ExecuteCursor() {
-    CheckFatal(command_ != nullptr, "TSDDataSet.ExecuteCursor");
-    database_->SetFetching(true);
+    CheckFatal(command_ != nullptr && database_ != nullptr, "TSDDataSet.ExecuteCursor");
+    // A lost connection closes this data set from inside the execution: keep the database.
+    TSDDatabase* db = database_;
+    db->SetFetching(true);
     try {
         command_->LongDataSize = LongColumnSize;
         command_->Execute();
     } catch (...) {
-        database_->SetFetching(false);
+        db->SetFetching(false);
         throw;
     }
-    database_->SetFetching(false);
+    db->SetFetching(false);
 }
 
 void TSDDataSet::ReexecuteCursor(bool hasHandle) {

@@ -121,15 +121,16 @@ void TSDQuery::SetStatementReady(bool ready, bool execDirect) {
         command_->LongDataSize = LongColumnSize;
         if (rtl::Trim(sqlText_).size() < 2) rtl::DatabaseError(SNoSqlStatement);
         if (execDirect) {
-            Database()->SetFetching(true);
+            // A lost connection closes this query from inside the execution: keep the database.
+            TSDDatabase* db = Database();
+            db->SetFetching(true);
             try {
                 command_->ExecDirect(sqlText_);
             } catch (...) {
-                Database()->SetFetching(false);
+                db->SetFetching(false);
                 throw;
             }
-            Database()->SetFetching(false);
-            executedDirect_ = true;
+            db->SetFetching(false);
         }
         prepared_ = true;
     } else {
@@ -252,15 +253,16 @@ void TSDQuery::InternalOpen() {
 void TSDQuery::ExecuteCursor() {
     if (!needsExecute_) return;
     if (!command_) ISqlCmdCreate();
-    Database()->SetFetching(true);
+    TSDDatabase* db = Database();
+    db->SetFetching(true);
     try {
         command_->LongDataSize = LongColumnSize;
         command_->ExecDirect(sqlText_);
     } catch (...) {
-        Database()->SetFetching(false);
+        db->SetFetching(false);
         throw;
     }
-    Database()->SetFetching(false);
+    db->SetFetching(false);
 }
 
 void TSDQuery::ReexecuteCursor(bool) {

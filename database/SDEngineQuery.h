@@ -119,7 +119,6 @@ private:
     bool requestLive_ = false;
     bool prepared_ = false;
     bool needsExecute_ = true;
-    bool executedDirect_ = false;
     int32_t rowsAffected_ = -1;
     std::string liveTable_;
     rtl::StringList indexFields_;

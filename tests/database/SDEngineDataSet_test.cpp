@@ -736,3 +736,94 @@ TEST_F(DataSetLocal, RowsFromAnotherDataSet) {
     copy.Close();
     EXPECT_FALSE(copy.LocalData());
 }
+
+// ---------------------------------------------------------------------------------------------
+// The database's view of its data sets
+
+using DataSetClients = Fixture;
+
+TEST_F(DataSetClients, LostConnectionClosesAllButDetachedDataSets) {
+    SimpleRows(3);
+    db->OnLostConnectError = [](TSDDatabase&, const ESDEngineError&, TSDLostConnectAction& action) {
+        action = lcCloseConnect;
+    };
+    TSDQuery& detached = Query();
+    detached.SetDetachOnFetchAll(true);
+    detached.Open();
+    detached.Last();
+    ASSERT_FALSE(detached.HasCommandHandle());
+    TSDQuery& second = Query();
+    second.Open();
+    TSDQuery& third = Query();
+    third.Open();
+    EXPECT_EQ(db->RefCount(), 3);
+    // A statement that finds the connection broken.
+    auto& driver = static_cast<fake::FakeDatabase&>(*db->SqlDatabase());
+    driver.lostConnection = true;
+    server.failIn = {"DoExecDirect"};
+    TSDQuery& failing = Query();
+    try {
+        failing.Open();
+        FAIL();
+    } catch (const ESDEngineError& e) {
+        EXPECT_TRUE(e.ConnectionLost);
+    }
+    EXPECT_TRUE(detached.Active());
+    EXPECT_FALSE(second.Active());
+    EXPECT_FALSE(third.Active());
+    EXPECT_FALSE(failing.Active());
+    EXPECT_EQ(db->RefCount(), 1);
+    EXPECT_FALSE(db->Connected());
+    // The detached rows stay browsable.
+    EXPECT_EQ(Ids(detached), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(DataSetClients, DriverAsksForEveryRow) {
+    SimpleRows(5);
+    TSDQuery& q = Query();
+    q.Open();
+    ASSERT_EQ(q.ResultSet()->Count(), 1);
+    // A driver that can run one statement at a time asks the previous one to fetch its rest.
+    q.Command()->RequestFetchAll();
+    EXPECT_TRUE(q.ResultSet()->AllFetched());
+    EXPECT_EQ(q.ResultSet()->Count(), 5);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 1);
+}
+
+TEST_F(DataSetClients, TableOwnerDroppedForDriversWithoutSchemaNames) {
+    SimpleRows(1);  // the fake reports one affected row per row it holds
+    db->Open();
+    db->SqlDatabase()->SchemaNamesSupported = false;
+    TSDQuery& q = Query("select ID, NAME from sales.items");
+    q.SetRequestLive(true);
+    q.SetCachedUpdates(false);
+    q.Open();
+    EXPECT_FALSE(q.GetCapability());
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("x");
+    q.Post();
+    EXPECT_EQ(Count("DoExecDirect(update items set"), 1);
+    EXPECT_EQ(Count("DoExecDirect(update sales.items"), 0);
+}
+
+TEST_F(DataSetClients, ProviderParametersReplaceTheQueryParameters) {
+    SimpleRows(1);
+    TSDQuery& q = Query("select * from t where a = :A and b = :B");
+    q.ParamByName("A").SetValue(rtl::Variant(int32_t(1)));
+    rtl::Params given;
+    given.CreateParam(ftInteger, "B", ptUnknown).SetValue(rtl::Variant(int32_t(7)));
+    given.CreateParam(ftInteger, "A", ptUnknown).SetValue(rtl::Variant(int32_t(8)));
+    q.PSSetParams(given);
+    // Same count and names: the given names stay.
+    ASSERT_EQ(q.Params().Count(), 2);
+    EXPECT_EQ(q.Params()[0].Name(), "B");
+    EXPECT_EQ(q.ParamByName("A").Value().AsInteger(), 8);
+    EXPECT_EQ(q.ParamByName("A").ParamType(), ptInput);
+    // Other names: the new parameters take the old names by position.
+    rtl::Params renamed;
+    renamed.CreateParam(ftInteger, "X", ptInput).SetValue(rtl::Variant(int32_t(3)));
+    q.PSSetParams(renamed);
+    ASSERT_EQ(q.Params().Count(), 1);
+    EXPECT_EQ(q.Params()[0].Name(), "B");
+    EXPECT_EQ(q.PSGetTableName(), "t");
+}
