@@ -30,6 +30,9 @@ inline bool SqliteOdbcAvailable() {
 
 // One odbc.ini per test process (unixODBC reads user data sources from $ODBCINI), made on
 // first use; every data source of the tests is written into it before the first connect.
+// The system's driver list is replaced by an empty one ($ODBCSYSINI) too: the tests name
+// drivers by their files, and the installed list switches psqlODBC's communication log on,
+// which would leave a log file in /tmp for every connection.
 class DataSources {
 public:
     static DataSources& Get() {
@@ -54,7 +57,9 @@ public:
 private:
     DataSources() : ini_(dir_.path() / "odbc.ini") {
         kwtest::WriteFile(ini_, "");
+        kwtest::WriteFile(dir_.path() / "odbcinst.ini", "");
         setenv("ODBCINI", ini_.c_str(), 1);
+        setenv("ODBCSYSINI", dir_.path().c_str(), 1);
     }
     kwtest::TempDir dir_;
     std::filesystem::path ini_;

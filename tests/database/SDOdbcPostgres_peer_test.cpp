@@ -18,6 +18,7 @@ class OdbcPostgres : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!std::filesystem::exists(kwtest::PostgresServer::kOdbcDriver) || !SqliteOdbcAvailable()) return;
+        DataSources::Get();  // the test process's own ODBC settings, before any connection
         kwtest::PostgresServer::Options options;
         options.hbaLines = {"host all pwuser 127.0.0.1/32 scram-sha-256"};
         server_ = std::make_unique<kwtest::PostgresServer>(options);
