@@ -83,7 +83,7 @@ void TIDB2Database::LoadApiLibrary() {
     functions_ = Db2Library().Functions();
 }
 
-void TIDB2Database::RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+void TIDB2Database::RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                const std::string& state, const std::string& message) {
     HandleError(ESDDb2Error(errorCode, nativeError, message, connectionLost, state));
 }

@@ -41,7 +41,7 @@ public:
     std::string GetIdentityQuery() override { return "VALUES IDENTITY_VAL_LOCAL()"; }
     void FreeApiLibrary() override;
     void LoadApiLibrary() override;
-    [[noreturn]] void RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+    [[noreturn]] void RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                  const std::string& state, const std::string& message) override;
 };
 

@@ -74,7 +74,7 @@ void TIInfDatabase::LoadApiLibrary() {
     functions_ = InfLibrary().Functions();
 }
 
-void TIInfDatabase::RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+void TIInfDatabase::RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                const std::string& state, const std::string& message) {
     HandleError(ESDInfError(errorCode, nativeError, message, connectionLost, state));
 }

@@ -31,7 +31,7 @@ public:
     TISqlCommandPtr CreateSqlCommand(rtl::Component* ownerDataSet) override;
     void FreeApiLibrary() override;
     void LoadApiLibrary() override;
-    [[noreturn]] void RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+    [[noreturn]] void RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                  const std::string& state, const std::string& message) override;
 };
 

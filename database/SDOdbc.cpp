@@ -158,8 +158,8 @@ void TICustomOdbcDatabase::CheckHandle(SQLSMALLINT handleType, SQLHANDLE handle,
     }
     EndWaitCursor();
     if (rc == SQL_SUCCESS_WITH_INFO && (sqlState.rfind("01", 0) == 0 || sqlState.rfind("IM", 0) == 0)) return;
-    // The data source's 32-bit code keeps its low 16 bits, read as signed.
-    const int16_t code = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(native) & 0xFFFF));
+    // The data source's native code is kept whole (32 bits).
+    const int32_t code = static_cast<int32_t>(native);
     RaiseError(code, code, OdbcConnectionLostState(sqlState, dbmsDescription_), sqlState, text);
 }
 
@@ -487,7 +487,7 @@ void TIOdbcDatabase::LoadApiLibrary() {
     functions_ = OdbcLibrary().Functions();
 }
 
-void TIOdbcDatabase::RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+void TIOdbcDatabase::RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                 const std::string& state, const std::string& message) {
     HandleError(ESDOdbcError(errorCode, nativeError, message, connectionLost, state));
 }

@@ -95,7 +95,7 @@ public:
     virtual void FreeApiLibrary() = 0;
     virtual void LoadApiLibrary() = 0;
     // Builds the driver's error class and hands it to HandleError.
-    [[noreturn]] virtual void RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+    [[noreturn]] virtual void RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                          const std::string& state, const std::string& message) = 0;
 
     // Shared routines of the commands and subclasses.
@@ -164,7 +164,7 @@ public:
     TISqlCommandPtr CreateSqlCommand(rtl::Component* ownerDataSet) override;
     void FreeApiLibrary() override;
     void LoadApiLibrary() override;
-    [[noreturn]] void RaiseError(int16_t errorCode, int16_t nativeError, bool connectionLost,
+    [[noreturn]] void RaiseError(int32_t errorCode, int32_t nativeError, bool connectionLost,
                                  const std::string& state, const std::string& message) override;
 };
 

@@ -266,8 +266,7 @@ void TICustomOdbcCommand::RaiseRowError() {
     Record fallback{"01S01", rtl::Format("Error in row %d of the fetched block", int64_t(thisRow)), 0,
                     thisRow};
     if (chosen == nullptr) chosen = &fallback;
-    const int16_t code =
-        static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(chosen->native) & 0xFFFF));
+    const int32_t code = static_cast<int32_t>(chosen->native);
     OdbcDatabase().RaiseError(code, code,
                               OdbcConnectionLostState(chosen->state, OdbcDatabase().GetDbmsDescription()),
                               chosen->state, chosen->message);
