@@ -16,6 +16,9 @@ FormatSettingsRec FormatSettings;
 
 namespace {
 
+// The largest index, width or precision a pattern may give.
+constexpr int kMaxNumber = 100000;
+
 [[noreturn]] void Invalid(std::string_view pattern) {
     throw EConvertError("Format '" + std::string(pattern) + "' invalid or incompatible with argument");
 }
@@ -27,39 +30,75 @@ std::string WithDecimalSeparator(std::string s) {
     return s;
 }
 
+// What every float directive shows for a value that is no number.
+bool NotANumber(double v, std::string& out) {
+    if (std::isnan(v))
+        out = "NAN";
+    else if (std::isinf(v))
+        out = v < 0 ? "-INF" : "INF";
+    else
+        return false;
+    return true;
+}
+
+// printf of one double into a string as long as the result needs: 1e308 with many
+// decimals runs to hundreds of characters, and a fixed buffer would cut it silently.
+std::string Printed(const char* spec, int prec, double v) {
+    const int n = std::snprintf(nullptr, 0, spec, prec, v);
+    if (n < 0) throw EConvertError("Cannot format the number");
+    std::string s(size_t(n) + 1, '\0');
+    std::snprintf(s.data(), s.size(), spec, prec, v);
+    s.resize(size_t(n));
+    return s;
+}
+
+// True when v lies exactly half-way between two neighbours with `prec` decimals. v is
+// m / 2^k with m odd; v * 10^prec = m * 5^prec / 2^(k - prec) ends in exactly .5 only when
+// k == prec + 1, that is when v * 2^(prec+1) is whole and v * 2^prec is not.
+bool HalfWay(double v, int prec) {
+    if (prec > 1100) return false;  // a double has at most 1074 binary fraction digits
+    const double a = std::ldexp(v, prec + 1);
+    const double b = std::ldexp(v, prec);
+    return std::trunc(a) == a && std::trunc(b) != b;
+}
+
+// Fixed point with prec decimals. A value exactly half-way rounds away from zero, as the
+// original's float formatting does ("%.0f" of 2.5 is "3", "%.2f" of 0.125 is "0.13");
+// printf alone would round such ties to even.
 std::string Fixed(double v, int prec) {
-    char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", prec, v);
-    return buf;
+    std::string s;
+    if (NotANumber(v, s)) return s;
+    if (HalfWay(v, prec)) v = std::nextafter(v, v < 0 ? -HUGE_VAL : HUGE_VAL);
+    return Printed("%.*f", prec, v);
 }
 
 // "d.ddd…E+ddd" with `digits` significant digits and at least three exponent digits.
 std::string Scientific(double v, int digits) {
     if (digits < 1) digits = 1;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*E", digits - 1, v);
-    std::string s = buf;
+    std::string s;
+    if (NotANumber(v, s)) return s;
+    s = Printed("%.*E", digits - 1, v);
     const size_t e = s.find('E');
-    if (e == std::string::npos) return s;  // inf / nan
     std::string mant = s.substr(0, e + 2);  // includes the sign of the exponent
     std::string exp = s.substr(e + 2);
-    while (exp.size() < 3) exp.insert(0, "0");
+    while (exp.size() < 3)
+        exp.insert(0, "0");
     return mant + exp;
 }
 
 // The shorter of fixed and scientific with `digits` significant digits, trailing zeros removed.
 std::string General(double v, int digits) {
-    if (std::isnan(v)) return "NAN";
-    if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
+    std::string s;
+    if (NotANumber(v, s)) return s;
     if (digits < 1 || digits > 18) digits = 15;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*E", digits - 1, v);
     const int exponent = std::atoi(std::strchr(buf, 'E') + 1);
-    std::string s;
     if (exponent < -5 || exponent >= digits) {
         std::string m(buf, std::strchr(buf, 'E'));
         if (m.find('.') != std::string::npos) {
-            while (m.back() == '0') m.pop_back();
+            while (m.back() == '0')
+                m.pop_back();
             if (m.back() == '.') m.pop_back();
         }
         s = m + "E" + (exponent < 0 ? "-" : "+") + std::to_string(std::abs(exponent));
@@ -67,7 +106,8 @@ std::string General(double v, int digits) {
         const int decimals = std::max(0, digits - 1 - exponent);
         s = Fixed(v, decimals);
         if (s.find('.') != std::string::npos) {
-            while (s.back() == '0') s.pop_back();
+            while (s.back() == '0')
+                s.pop_back();
             if (s.back() == '.') s.pop_back();
         }
         if (s == "-0") s = "0";
@@ -107,10 +147,14 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
         if (index >= args.size()) Invalid(pattern);
         return args[index];
     };
+    // A "*" takes its number from the arguments. It is held to the bound of a written number:
+    // a value past it (or past 32 bits) would ask for gigabytes of padding or be cut into
+    // some other number.
     auto takeInt = [&]() -> int {
         const FormatArg& a = take(next++);
-        if (a.kind() == FormatArg::Kind::Int) return int(a.AsInt());
-        if (a.kind() == FormatArg::Kind::UInt) return int(a.AsUInt());
+        if (a.kind() == FormatArg::Kind::Int && a.AsInt() >= -kMaxNumber && a.AsInt() <= kMaxNumber)
+            return int(a.AsInt());
+        if (a.kind() == FormatArg::Kind::UInt && a.AsUInt() <= uint64_t(kMaxNumber)) return int(a.AsUInt());
         Invalid(pattern);
     };
 
@@ -141,7 +185,7 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
             int n = -1;
             while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9') {
                 n = (n < 0 ? 0 : n) * 10 + (pattern[i] - '0');
-                if (n > 100000) Invalid(pattern);
+                if (n > kMaxNumber) Invalid(pattern);
                 ++i;
             }
             return n;
@@ -178,17 +222,19 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
                 if (a.kind() != FormatArg::Kind::Int && a.kind() != FormatArg::Kind::UInt) Invalid(pattern);
                 const bool neg = a.kind() == FormatArg::Kind::Int && a.AsInt() < 0;
                 const uint64_t mag = a.kind() == FormatArg::Kind::UInt ? a.AsUInt()
-                                     : neg ? uint64_t(0) - uint64_t(a.AsInt())
-                                           : uint64_t(a.AsInt());
+                                     : neg                             ? uint64_t(0) - uint64_t(a.AsInt())
+                                                                       : uint64_t(a.AsInt());
                 std::string digits = std::to_string(mag);
-                if (prec > 0 && int(digits.size()) < prec) digits.insert(0, size_t(prec) - digits.size(), '0');
+                if (prec > 0 && int(digits.size()) < prec)
+                    digits.insert(0, size_t(prec) - digits.size(), '0');
                 piece = (neg ? "-" : "") + digits;
                 break;
             }
             case 'u': {
                 if (a.kind() != FormatArg::Kind::Int && a.kind() != FormatArg::Kind::UInt) Invalid(pattern);
                 std::string digits = std::to_string(AsUnsigned(a));
-                if (prec > 0 && int(digits.size()) < prec) digits.insert(0, size_t(prec) - digits.size(), '0');
+                if (prec > 0 && int(digits.size()) < prec)
+                    digits.insert(0, size_t(prec) - digits.size(), '0');
                 piece = digits;
                 break;
             }
@@ -215,10 +261,14 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
             case 'g': {
                 if (a.kind() != FormatArg::Kind::Float) Invalid(pattern);
                 const double v = a.AsFloat();
-                if (type == 'f') piece = Fixed(v, prec < 0 ? 2 : prec);
-                else if (type == 'n') piece = Thousands(Fixed(v, prec < 0 ? 2 : prec));
-                else if (type == 'e') piece = Scientific(v, prec < 0 ? 15 : prec);
-                else piece = General(v, prec < 0 ? 15 : prec);
+                if (type == 'f')
+                    piece = Fixed(v, prec < 0 ? 2 : prec);
+                else if (type == 'n')
+                    piece = Thousands(Fixed(v, prec < 0 ? 2 : prec));
+                else if (type == 'e')
+                    piece = Scientific(v, prec < 0 ? 15 : prec);
+                else
+                    piece = General(v, prec < 0 ? 15 : prec);
                 if (type != 'n') piece = WithDecimalSeparator(piece);
                 break;
             }
@@ -226,14 +276,18 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
                 Invalid(pattern);
         }
         if (width > 0 && int(piece.size()) < width) {
-            if (left) piece.append(size_t(width) - piece.size(), ' ');
-            else piece.insert(0, size_t(width) - piece.size(), ' ');
+            if (left)
+                piece.append(size_t(width) - piece.size(), ' ');
+            else
+                piece.insert(0, size_t(width) - piece.size(), ' ');
         }
         out += piece;
     }
     return out;
 }
 
-std::string FloatToStr(double v) { return WithDecimalSeparator(General(v, 15)); }
+std::string FloatToStr(double v) {
+    return WithDecimalSeparator(General(v, 15));
+}
 
 }  // namespace rtl

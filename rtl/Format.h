@@ -8,15 +8,18 @@
 //   u  unsigned integer (a negative 32-bit value is taken as its unsigned bit pattern)
 //   x  upper-case hexadecimal; the precision is the least number of digits ("%.8x")
 //   s  text (also a single character); the precision is the most characters shown
-//   f  fixed point, precision decimals (2 by default)
+//   f  fixed point, precision decimals (2 by default); a value exactly half-way rounds away
+//      from zero ("%.0f" of 2.5 is "3")
 //   n  as f, with thousands separators
 //   e  scientific "d.ddd…E+ddd", precision significant digits (15 by default)
 //   g  the shorter of f and e, precision significant digits (15 by default)
 //   p  pointer, as hexadecimal digits
 //   %% a percent sign
+// A float that is no number shows as "NAN", "INF" or "-INF" under every float directive.
 //
 // The width pads with blanks on the left ("-" pads on the right). A directive whose argument
-// is missing or of the wrong kind raises rtl::EConvertError; arguments left over are ignored.
+// is missing or of the wrong kind, or whose index, width or precision (written or taken by
+// "*") is above 100000, raises rtl::EConvertError; arguments left over are ignored.
 // Patterns chosen at run time (catalogue texts) are safe here: they never reach printf.
 #pragma once
 
@@ -43,8 +46,8 @@ public:
     enum class Kind { Int, UInt, Float, String, Pointer };
 
     template <typename T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-    FormatArg(T v) {  // NOLINT(google-explicit-constructor)
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
+        FormatArg(T v) {  // NOLINT(google-explicit-constructor)
         if constexpr (std::is_signed_v<T>) {
             kind_ = Kind::Int;
             i_ = v;
