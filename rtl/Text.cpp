@@ -9,24 +9,34 @@ namespace rtl {
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 // Folds one character of s at i into out; returns how many bytes were consumed.
 // upper: a-z -> A-Z and U+00E0..U+00FE (but U+00F7) -> U+00C0..U+00DE; lower the reverse.
 size_t FoldAt(std::string_view s, size_t i, bool upper, std::string& out) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
-        if (upper && c >= 'a' && c <= 'z') out += char(c - 32);
-        else if (!upper && c >= 'A' && c <= 'Z') out += char(c + 32);
-        else out += char(c);
+        if (upper && c >= 'a' && c <= 'z')
+            out += char(c - 32);
+        else if (!upper && c >= 'A' && c <= 'Z')
+            out += char(c + 32);
+        else
+            out += char(c);
         return 1;
     }
-    if (c == 0xC3 && i + 1 < s.size()) {
+    // U+00C0..U+00FF are 0xC3 and one continuation byte. A 0xC3 followed by anything else is
+    // a stray byte (a Latin-1 file): it must not swallow the next character unfolded.
+    if (c == 0xC3 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
         const auto d = static_cast<unsigned char>(s[i + 1]);
         out += char(c);
-        if (upper && d >= 0xA0 && d <= 0xBE && d != 0xB7) out += char(d - 0x20);
-        else if (!upper && d >= 0x80 && d <= 0x9E && d != 0x97) out += char(d + 0x20);
-        else out += char(d);
+        if (upper && d >= 0xA0 && d <= 0xBE && d != 0xB7)
+            out += char(d - 0x20);
+        else if (!upper && d >= 0x80 && d <= 0x9E && d != 0x97)
+            out += char(d + 0x20);
+        else
+            out += char(d);
         return 2;
     }
     out += char(c);
@@ -36,7 +46,8 @@ size_t FoldAt(std::string_view s, size_t i, bool upper, std::string& out) {
 std::string Fold(std::string_view s, bool upper) {
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) i += FoldAt(s, i, upper, out);
+    for (size_t i = 0; i < s.size();)
+        i += FoldAt(s, i, upper, out);
     return out;
 }
 
@@ -60,25 +71,33 @@ bool TryParse(std::string_view s, T& value) {
 
 std::string Trim(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
 std::string TrimLeft(std::string_view s) {
     size_t b = 0;
-    while (b < s.size() && IsBlank(s[b])) ++b;
+    while (b < s.size() && IsBlank(s[b]))
+        ++b;
     return std::string(s.substr(b));
 }
 
 std::string TrimRight(std::string_view s) {
     size_t e = s.size();
-    while (e > 0 && IsBlank(s[e - 1])) --e;
+    while (e > 0 && IsBlank(s[e - 1]))
+        --e;
     return std::string(s.substr(0, e));
 }
 
-std::string UpperCase(std::string_view s) { return Fold(s, true); }
-std::string LowerCase(std::string_view s) { return Fold(s, false); }
+std::string UpperCase(std::string_view s) {
+    return Fold(s, true);
+}
+std::string LowerCase(std::string_view s) {
+    return Fold(s, false);
+}
 
 int CompareText(std::string_view a, std::string_view b) {
     const std::string ua = UpperCase(a), ub = UpperCase(b);
@@ -99,9 +118,13 @@ bool EndsText(std::string_view suffix, std::string_view s) {
     return suffix.size() <= s.size() && SameText(suffix, s.substr(s.size() - suffix.size()));
 }
 
-size_t PosText(std::string_view sub, std::string_view s) { return UpperCase(s).find(UpperCase(sub)); }
+size_t PosText(std::string_view sub, std::string_view s) {
+    return UpperCase(s).find(UpperCase(sub));
+}
 
-bool ContainsText(std::string_view s, std::string_view sub) { return PosText(sub, s) != std::string::npos; }
+bool ContainsText(std::string_view s, std::string_view sub) {
+    return PosText(sub, s) != std::string::npos;
+}
 
 std::vector<std::string> SplitFields(std::string_view s, char sep) {
     std::vector<std::string> out;
@@ -126,8 +149,12 @@ std::string JoinFields(const std::vector<std::string>& fields, char sep) {
     return out;
 }
 
-bool TryStrToInt(std::string_view s, int32_t& value) { return TryParse(s, value); }
-bool TryStrToInt64(std::string_view s, int64_t& value) { return TryParse(s, value); }
+bool TryStrToInt(std::string_view s, int32_t& value) {
+    return TryParse(s, value);
+}
+bool TryStrToInt64(std::string_view s, int64_t& value) {
+    return TryParse(s, value);
+}
 
 int32_t StrToInt(std::string_view s) {
     int32_t v;
@@ -146,7 +173,9 @@ int32_t StrToIntDef(std::string_view s, int32_t def) {
     return TryStrToInt(s, v) ? v : def;
 }
 
-std::string IntToStr(int64_t v) { return std::to_string(v); }
+std::string IntToStr(int64_t v) {
+    return std::to_string(v);
+}
 
 std::string IntToHex(uint64_t v, int digits) {
     static const char kHex[] = "0123456789ABCDEF";

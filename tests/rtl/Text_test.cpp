@@ -27,6 +27,22 @@ TEST(Text, TrimAndCase) {
     EXPECT_EQ(rtl::QuotedStr("d'água"), "'d''água'");
 }
 
+TEST(Text, StrayLeadByteDoesNotHideTheNextLetter) {
+    // "Ã" written as one Latin-1 byte (0xC3) before an ASCII letter: the letter still folds,
+    // and the stray byte stays as it is.
+    EXPECT_EQ(rtl::UpperCase("\xC3"
+                             "a\xC3"),
+              "\xC3"
+              "A\xC3");
+    EXPECT_EQ(rtl::LowerCase("\xC3Z"), "\xC3z");
+    EXPECT_TRUE(
+        rtl::SameText("x\xC3"
+                      "abc",
+                      "X\xC3"
+                      "ABC"));
+    EXPECT_EQ(rtl::UpperCase("\xC3\xC3\xA7"), "\xC3\xC3\x87");  // a stray byte, then "ç"
+}
+
 TEST(Text, Fields) {
     using V = std::vector<std::string>;
     EXPECT_EQ(rtl::SplitFields("a;;b", ';'), (V{"a", "", "b"}));
@@ -42,10 +58,21 @@ TEST(Text, WholeNumbersOnly) {
         int32_t value;
     };
     const Case cases[] = {
-        {"0", true, 0},          {"42", true, 42},        {"-7", true, -7},        {"+7", true, 7},
-        {"2147483647", true, 2147483647},                 {"2147483648", false, 0}, {"", false, 0},
-        {" 1", false, 0},        {"1 ", false, 0},        {"1.5", false, 0},       {"1e3", false, 0},
-        {"0x10", false, 0},      {"-", false, 0},         {"+-1", false, 0},       {"abc", false, 0},
+        {"0", true, 0},
+        {"42", true, 42},
+        {"-7", true, -7},
+        {"+7", true, 7},
+        {"2147483647", true, 2147483647},
+        {"2147483648", false, 0},
+        {"", false, 0},
+        {" 1", false, 0},
+        {"1 ", false, 0},
+        {"1.5", false, 0},
+        {"1e3", false, 0},
+        {"0x10", false, 0},
+        {"-", false, 0},
+        {"+-1", false, 0},
+        {"abc", false, 0},
     };
     for (const auto& c : cases) {
         int32_t v = -1;
@@ -67,7 +94,7 @@ TEST(Unicode, RoundTripsAndLatin1Fallback) {
     EXPECT_EQ(rtl::Utf8ToUtf16("𝄞").size(), 2u);
     EXPECT_EQ(rtl::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
     EXPECT_TRUE(rtl::IsValidUtf8(s));
-    EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));  // overlong
+    EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));      // overlong
     EXPECT_FALSE(rtl::IsValidUtf8("\xED\xA0\x80"));  // surrogate
 }
 
@@ -82,7 +109,8 @@ TEST(Bytes, LoadStoreAndCompare) {
     EXPECT_TRUE(rtl::ct_equal("abc", "abc", 3));
     EXPECT_FALSE(rtl::ct_equal("abc", "abd", 3));
     rtl::secure_wipe(b, sizeof b);
-    for (uint8_t x : b) EXPECT_EQ(x, 0);
+    for (uint8_t x : b)
+        EXPECT_EQ(x, 0);
 }
 
 TEST(ByteReader, ChecksEveryRead) {
