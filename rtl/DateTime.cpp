@@ -26,21 +26,22 @@ constexpr int64_t kMSecsPerDay = MSecsPerDay;
     throw EConvertError(Format("Invalid date and time value: %g", dt));
 }
 
-// Signed milliseconds since 1899-12-30 00:00 in the value's own convention (whole part and
-// fraction both carrying the sign), or false when the value cannot be a date.
-bool ToMSecs(TDateTime dt, int64_t& ms) {
-    if (!std::isfinite(dt) || dt < MinDateTime - 1.0 || dt > MaxDateTime + 1.0) return false;
-    ms = int64_t(std::nearbyint(dt * double(kMSecsPerDay)));
-    return true;
-}
-
+// The value as a day number and milliseconds of the day. The whole part (towards zero) is
+// the calendar day and the fraction's magnitude the time of day: that is the rule that makes
+// -1.25 the 29th of December at 06:00. Only the time is rounded to whole milliseconds, and a
+// time that rounds up to 24:00 is midnight of the next calendar day, before 1899 as after it.
+// (Rounding the signed value as a whole would carry a negative value's 23:59:59.9996 back a
+// day instead: -1.9999999999 would become 28 December instead of 30 December.)
 bool TryToTimeStamp(TDateTime dt, TTimeStamp& ts) {
-    int64_t ms = 0;
-    if (!ToMSecs(dt, ms)) return false;
-    // Division truncates towards zero and the time is the magnitude's remainder: that is
-    // the rule that makes -1.25 the 29th of December at 06:00.
-    const int64_t date = DateDelta + ms / kMSecsPerDay;
-    const int64_t time = (ms < 0 ? -ms : ms) % kMSecsPerDay;
+    if (!std::isfinite(dt) || dt < MinDateTime - 1.0 || dt > MaxDateTime + 1.0) return false;
+    const double whole = std::trunc(dt);
+    int64_t day = int64_t(whole);
+    int64_t time = int64_t(std::nearbyint(std::fabs(dt - whole) * double(kMSecsPerDay)));
+    if (time >= kMSecsPerDay) {
+        time -= kMSecsPerDay;
+        ++day;
+    }
+    const int64_t date = DateDelta + day;
     if (date < 1 || date > kMaxDate) return false;
     ts.Date = int32_t(date);
     ts.Time = int32_t(time);

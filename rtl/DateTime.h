@@ -3,9 +3,10 @@
 //
 // Before 1899-12-30 the whole part counts days backwards while the fraction still measures
 // the time forwards from midnight: -1.25 is 29 December 1899 06:00. Every conversion first
-// rounds the value to whole milliseconds (ties to even), so 23:59:59.9996 becomes midnight of
-// the next day instead of a 24th hour. Valid values run from 0001-01-01 (-693593) to
-// 9999-12-31 23:59:59.999; values outside that range, infinities and NaN raise
+// rounds the time of day to whole milliseconds (ties to even), so 23:59:59.9996 becomes
+// midnight of the next calendar day instead of a 24th hour, on either side of 1899-12-30
+// (-1.9999999999, the 29th at 23:59:59.99999, is the 30th at midnight). Valid values run from 0001-01-01
+// (-693593) to 9999-12-31 23:59:59.999; values outside that range, infinities and NaN raise
 // rtl::EConvertError wherever a calendar date is needed.
 //
 // The time-stamp form (a day number where day 1 is 0001-01-01 and 693594 is 1899-12-30, and

@@ -204,6 +204,35 @@ TEST(DateTime, RoundsToWholeMillisecondsWithoutAHour24) {
     }
 }
 
+TEST(DateTime, RoundingBefore1899CarriesForwardToo) {
+    // Before 1899-12-30 the value is the date minus the time; a time that rounds up to 24:00
+    // is still midnight of the next calendar day, never a day further back.
+    struct Case {
+        int y, m, d;     // the date whose time is given
+        double msOfDay;  // fractional milliseconds after its midnight
+        Civil expected;
+    };
+    const Case cases[] = {
+        {1899, 12, 29, 86399999.6, {1899, 12, 30, 0, 0, 0, 0}},
+        {1899, 12, 29, 86399999.4, {1899, 12, 29, 23, 59, 59, 999}},
+        {1899, 12, 28, 86399999.6, {1899, 12, 29, 0, 0, 0, 0}},
+        {1500, 6, 15, 86399999.9, {1500, 6, 16, 0, 0, 0, 0}},
+        {1500, 12, 31, 86399999.7, {1501, 1, 1, 0, 0, 0, 0}},
+        {1, 1, 1, 86399999.6, {1, 1, 2, 0, 0, 0, 0}},
+        {1899, 12, 29, 43199999.7, {1899, 12, 29, 12, 0, 0, 0}},
+        {1899, 12, 29, 0.4, {1899, 12, 29, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        const double dt = rtl::EncodeDate(c.y, c.m, c.d) - c.msOfDay / 86400000.0;
+        EXPECT_EQ(Decode(dt), c.expected) << Show(c.expected) << " from " << c.msOfDay;
+    }
+    // Between -1 and 0 the day is the 30th: its last instant rounds into the 31st.
+    EXPECT_EQ(Decode(-86399999.6 / 86400000.0), (Civil{1899, 12, 31, 0, 0, 0, 0}));
+    EXPECT_EQ(Decode(-0.9999999999), (Civil{1899, 12, 31, 0, 0, 0, 0}));
+    EXPECT_EQ(Decode(-1.9999999999), (Civil{1899, 12, 30, 0, 0, 0, 0}));
+    EXPECT_EQ(rtl::DateTimeToStr(-1.9999999999), "30/12/1899 00:00:00");
+}
+
 TEST(DateTime, TimeStamps) {
     const rtl::TTimeStamp zero = rtl::DateTimeToTimeStamp(0.0);
     EXPECT_EQ(zero.Date, rtl::DateDelta);
