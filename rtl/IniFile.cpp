@@ -20,6 +20,14 @@ std::atomic<uint64_t> IniFile::totalParseCount_{0};
 
 namespace {
 
+// Held by every write of every object, from reading the file to renaming the new content into
+// place: two objects on one file (the settings reader and a writer) each replace the file
+// whole, and without it the later rename would drop what the earlier one wrote.
+std::mutex& WriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
 // A file changed less than this long before it was read is not trusted to show its next
 // change in its time stamp: file times are taken from a coarse clock (a tick on Linux, two
 // seconds on FAT), so a same-size rewrite in the same tick would look unchanged.
@@ -187,7 +195,9 @@ const IniFile::Parsed& IniFile::Current(bool forWrite) const {
         statFailed = true;
         stamp.exists = true;
     }
-    if (parsed_ && trusted_ && !statFailed && stamp == stamp_) return *parsed_;
+    // A write always starts from what is on disk now: it replaces the whole file, so a view
+    // that missed a change would write that change away.
+    if (!forWrite && parsed_ && trusted_ && !statFailed && stamp == stamp_) return *parsed_;
 
     std::string bytes;
     bool readable = true;
@@ -278,7 +288,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     const bool blankEdge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
     if (blankEdge || Unquote(encoded).size() != encoded.size()) encoded = "\"" + encoded + "\"";
 
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(WriteMutex(), mutex_);
     const Parsed& p = Current(true);
     const std::string before = p.Content();
     std::vector<std::string> raw = p.Raw();
@@ -370,7 +380,7 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
 }
 
 void IniFile::EraseSection(std::string_view section) {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(WriteMutex(), mutex_);
     const Parsed& p = Current(true);
     const std::string secU = ToUpperTrimmed(section);
     std::vector<std::string> raw;
@@ -383,7 +393,7 @@ void IniFile::EraseSection(std::string_view section) {
 }
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key) {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(WriteMutex(), mutex_);
     const Parsed& p = Current(true);
     const std::string secU = ToUpperTrimmed(section);
     const std::string keyU = ToUpperTrimmed(key);

@@ -21,7 +21,13 @@
 // clock on some file systems, a file changed within the last few seconds before it was read
 // is read again at every access until it is older than that, so a change of the same size in
 // the same clock tick is never missed. Every operation locks the object, so one instance may
-// be shared between threads.
+// be shared between threads. A write always reads the file afresh, and writes are serialised
+// across every object of the process, so two objects on one file (the settings reader and a
+// writer) never write each other's changes away; another process writing at the same moment
+// is not held off (the later rename wins, as with the profile functions).
+//
+// Unlike the profile functions, a value is never cut at 2047 characters: a long value reads
+// back whole rather than silently shortened.
 #pragma once
 
 #include <atomic>

@@ -269,8 +269,10 @@ TEST(IniFile, WrittenValuesReadBackAsWritten) {
     kwtest::TempDir dir;
     const std::string path = (dir / "rt.ini").string();
     rtl::IniFile ini(path);
-    const std::string values[] = {"",   " ",   "  lead", "trail\t", "\"q\"", "'s'",
-                                  "\"", "a=b", "ação",   "x;y",     "\"a'"};
+    const std::string values[] = {
+        "",      " ",   "  lead", "trail\t",
+        "\"q\"", "'s'", "\"",     "a=b",
+        "ação",  "x;y", "\"a'",   std::string(5000, 'x')};  // longer than a profile buffer: never cut
     int n = 0;
     for (const auto& v : values)
         ini.WriteString("S", "k" + std::to_string(n++), v);
@@ -444,6 +446,31 @@ TEST(IniFile, OneObjectSharedByThreads) {
         t.join();
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(shared.ReadString("A", "k", ""), "short");
+}
+
+TEST(IniFile, WritersThroughSeveralObjectsLoseNoKey) {
+    // The configuration reader and the RPC writer are two objects on one file; writes through
+    // them from several threads must each see the others' keys, never write over them.
+    kwtest::TempDir dir;
+    const fs::path p = dir / "kwCFG.ini";
+    kwtest::WriteFile(p, "[Geral]\r\nLingua=10\r\n");
+    constexpr int kThreads = 4, kKeys = 30;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([&, t] {
+            rtl::IniFile ini(p.string());
+            for (int k = 0; k < kKeys; ++k)
+                ini.WriteInteger("T" + std::to_string(t), "k" + std::to_string(k), k);
+        });
+    for (auto& w : writers)
+        w.join();
+    rtl::IniFile check(p.string());
+    int found = 0;
+    for (int t = 0; t < kThreads; ++t)
+        for (int k = 0; k < kKeys; ++k)
+            if (check.ReadInteger("T" + std::to_string(t), "k" + std::to_string(k), -1) == k) ++found;
+    EXPECT_EQ(found, kThreads * kKeys);
+    EXPECT_EQ(check.ReadString("Geral", "Lingua", ""), "10");
 }
 
 }  // namespace
