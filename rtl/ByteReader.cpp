@@ -24,46 +24,31 @@ uint8_t ByteReader::peek() const {
     return data_[pos_];
 }
 
+template <typename T, T (*Load)(const uint8_t*)>
+T ByteReader::Fixed() {
+    need(sizeof(T));
+    const T v = Load(data_.data() + pos_);
+    pos_ += sizeof(T);
+    return v;
+}
+
 uint16_t ByteReader::u16le() {
-    need(2);
-    uint16_t v = load_le16(data_.data() + pos_);
-    pos_ += 2;
-    return v;
+    return Fixed<uint16_t, load_le16>();
 }
-
 uint16_t ByteReader::u16be() {
-    need(2);
-    uint16_t v = load_be16(data_.data() + pos_);
-    pos_ += 2;
-    return v;
+    return Fixed<uint16_t, load_be16>();
 }
-
 uint32_t ByteReader::u32le() {
-    need(4);
-    uint32_t v = load_le32(data_.data() + pos_);
-    pos_ += 4;
-    return v;
+    return Fixed<uint32_t, load_le32>();
 }
-
 uint32_t ByteReader::u32be() {
-    need(4);
-    uint32_t v = load_be32(data_.data() + pos_);
-    pos_ += 4;
-    return v;
+    return Fixed<uint32_t, load_be32>();
 }
-
 uint64_t ByteReader::u64le() {
-    need(8);
-    uint64_t v = load_le64(data_.data() + pos_);
-    pos_ += 8;
-    return v;
+    return Fixed<uint64_t, load_le64>();
 }
-
 uint64_t ByteReader::u64be() {
-    need(8);
-    uint64_t v = load_be64(data_.data() + pos_);
-    pos_ += 8;
-    return v;
+    return Fixed<uint64_t, load_be64>();
 }
 
 double ByteReader::f64le() {
@@ -88,7 +73,8 @@ std::string ByteReader::str(size_t n) {
 std::string ByteReader::utf16(size_t nunits) {
     if (nunits > remaining() / 2) need(remaining() + 1);  // raises with the usual text
     std::u16string w(nunits, u'\0');
-    for (size_t i = 0; i < nunits; ++i) w[i] = char16_t(u16le());
+    for (size_t i = 0; i < nunits; ++i)
+        w[i] = char16_t(u16le());
     return Utf16ToUtf8(w);
 }
 

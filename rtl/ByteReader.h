@@ -54,6 +54,9 @@ public:
 
 private:
     void need(size_t n) const;
+    // One integer of the given width, read with the given byte order.
+    template <typename T, T (*Load)(const uint8_t*)>
+    T Fixed();
 
     std::span<const uint8_t> data_;
     size_t pos_ = 0;

@@ -1,6 +1,8 @@
 // rtl/Unicode.cpp: UTF-8 and UTF-16 conversion.
 #include "rtl/Unicode.h"
 
+#include "rtl/Exception.h"
+
 namespace rtl {
 
 namespace {
@@ -37,6 +39,9 @@ size_t SequenceLength(std::string_view text, size_t pos) {
 }  // namespace
 
 char32_t DecodeUtf8(std::string_view text, size_t& pos) {
+    if (pos >= text.size())
+        throw EReadError("no character to decode at offset " + std::to_string(pos) + " of a text of " +
+                         std::to_string(text.size()) + " bytes");
     const size_t n = SequenceLength(text, pos);
     const auto b0 = static_cast<unsigned char>(text[pos]);
     if (n <= 1) {
@@ -44,7 +49,8 @@ char32_t DecodeUtf8(std::string_view text, size_t& pos) {
         return b0;  // ASCII, or an invalid byte taken as Latin-1
     }
     char32_t cp = b0 & (0x7F >> n);
-    for (size_t i = 1; i < n; ++i) cp = (cp << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+    for (size_t i = 1; i < n; ++i)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
     pos += n;
     return cp;
 }
@@ -98,7 +104,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }

@@ -17,6 +17,7 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // One code point in UTF-8 (code points above U+10FFFF and surrogates become U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
 // Decodes one code point at text[pos] and advances pos; invalid bytes decode as Latin-1.
+// A pos at or past the end raises rtl::EReadError.
 char32_t DecodeUtf8(std::string_view text, size_t& pos);
 // True when the whole text is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);

@@ -128,4 +128,68 @@ TEST(ByteReader, ChecksEveryRead) {
     EXPECT_THROW(r2.seek(10), rtl::EReadError);
 }
 
+TEST(ByteReader, EveryWidthAndOrder) {
+    const uint8_t data[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    struct Case {
+        const char* name;
+        uint64_t (*read)(rtl::ByteReader&);
+        size_t width;
+        uint64_t want;
+    };
+    const Case cases[] = {
+        {"u8", [](rtl::ByteReader& r) -> uint64_t { return r.u8(); }, 1, 0x01},
+        {"u16le", [](rtl::ByteReader& r) -> uint64_t { return r.u16le(); }, 2, 0x0201},
+        {"u16be", [](rtl::ByteReader& r) -> uint64_t { return r.u16be(); }, 2, 0x0102},
+        {"u32le", [](rtl::ByteReader& r) -> uint64_t { return r.u32le(); }, 4, 0x04030201},
+        {"u32be", [](rtl::ByteReader& r) -> uint64_t { return r.u32be(); }, 4, 0x01020304},
+        {"u64le", [](rtl::ByteReader& r) -> uint64_t { return r.u64le(); }, 8, 0x0807060504030201ull},
+        {"u64be", [](rtl::ByteReader& r) -> uint64_t { return r.u64be(); }, 8, 0x0102030405060708ull},
+    };
+    for (const auto& c : cases) {
+        rtl::ByteReader r(data, sizeof data);
+        EXPECT_EQ(c.read(r), c.want) << c.name;
+        EXPECT_EQ(r.position(), c.width) << c.name;
+        // Too few bytes left: the read raises and the position stays where it was.
+        rtl::ByteReader shortOne(data, c.width - 1);
+        EXPECT_THROW(c.read(shortOne), rtl::EReadError) << c.name;
+        EXPECT_EQ(shortOne.position(), 0u) << c.name;
+    }
+    const uint8_t one[] = {0, 0, 0, 0, 0, 0, 0xF0, 0x3F};  // 1.0 as a little-endian double
+    rtl::ByteReader f(one, sizeof one);
+    EXPECT_EQ(f.f64le(), 1.0);
+    EXPECT_TRUE(f.eof());
+}
+
+TEST(Unicode, MalformedSequencesAreRefusedAndReadAsLatin1) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+        std::u16string utf16;  // what the conversion gives
+    };
+    const Case cases[] = {
+        {"\xC1\xBF", false, u"\u00C1\u00BF"},                                // overlong two-byte form
+        {"\xE0\x80\x80", false, u"\u00E0\u0080\u0080"},                      // overlong three-byte form
+        {"\xF0\x80\x80\x80", false, u"\u00F0\u0080\u0080\u0080"},            // overlong four-byte form
+        {"\xED\xBF\xBF", false, u"\u00ED\u00BF\u00BF"},                      // low surrogate
+        {"\xF4\x90\x80\x80", false, u"\u00F4\u0090\u0080\u0080"},            // above U+10FFFF
+        {"\xF8\x88\x80\x80\x80", false, u"\u00F8\u0088\u0080\u0080\u0080"},  // five bytes
+        {"\xE2\x82", false, u"\u00E2\u0082"},                                // cut short
+        {"\x80"
+         "a",
+         false, u"\u0080a"},                // a lone continuation byte
+        {"\xED\x9F\xBF", true, u"\uD7FF"},  // just below the surrogates
+        {"\xEE\x80\x80", true, u"\uE000"},  // just above them
+        {"\xEF\xBF\xBF", true, u"\uFFFF"},
+        {"\xF4\x8F\xBF\xBF", true, u"\U0010FFFF"},
+        {"\xC2\x80", true, u"\u0080"},  // the shortest two-byte form
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rtl::IsValidUtf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(rtl::Utf8ToUtf16(c.bytes), c.utf16) << testing::PrintToString(c.bytes);
+    }
+    size_t pos = 2;
+    EXPECT_THROW(rtl::DecodeUtf8("ab", pos), rtl::EReadError);
+    EXPECT_EQ(pos, 2u);
+}
+
 }  // namespace
