@@ -83,6 +83,16 @@ private:
     posix_spawnattr_t a_;
 };
 
+void RecordStatus(int status, ProcessResult& result) {
+    result.exited = true;
+    if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+        result.exitCode = 128 + result.signal;
+    }
+}
+
 int WaitFor(int pid, ProcessResult& result) {
     int status = 0;
     for (;;) {
@@ -91,28 +101,60 @@ int WaitFor(int pid, ProcessResult& result) {
         if (r < 0 && errno == EINTR) continue;
         return r < 0 ? errno : ECHILD;
     }
-    result.exited = true;
-    if (WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-        result.exitCode = 128 + result.signal;
-    }
+    RecordStatus(status, result);
     return 0;
 }
 
-// Reads the pipe until every writer has closed it.
-int Drain(int fd, std::string& out) {
+// Reads what is in the pipe now, without waiting for more; 0, or the errno of a failed read.
+int DrainAvailable(int fd, std::string& out) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
     char buf[8192];
     for (;;) {
         const ssize_t r = ::read(fd, buf, sizeof buf);
         if (r > 0) {
             out.append(buf, size_t(r));
-        } else if (r == 0) {
+        } else if (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
             return 0;
         } else if (errno != EINTR) {
             return errno;
         }
+    }
+}
+
+// Collects the child's output until the child has ended, and waits for it. The pipe's end
+// is not enough: a program the child started and left running (a detached helper) inherits
+// the pipe and may hold it open for as long as it lives, so once the child itself is gone,
+// whatever it wrote is taken from the pipe and the rest is not waited for. *drainErr gets the
+// errno of a failed read; the result is the errno of a failed wait (0 when it succeeded).
+int CollectAndWait(int fd, int pid, ProcessResult& result, int* drainErr) {
+    char buf[8192];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 50);
+        if (ready < 0 && errno != EINTR) {
+            *drainErr = errno;
+            return WaitFor(pid, result);
+        }
+        if (ready > 0) {
+            const ssize_t r = ::read(fd, buf, sizeof buf);
+            if (r > 0) {
+                result.output.append(buf, size_t(r));
+            } else if (r == 0) {
+                return WaitFor(pid, result);  // every writer is gone
+            } else if (errno != EINTR && errno != EAGAIN) {
+                *drainErr = errno;
+                return WaitFor(pid, result);
+            }
+        }
+        int status = 0;
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid) {
+            RecordStatus(status, result);
+            *drainErr = DrainAvailable(fd, result.output);
+            return 0;
+        }
+        if (w < 0 && errno != EINTR) return errno;
     }
 }
 
@@ -245,8 +287,9 @@ ProcessResult StartProcess(const std::string& path, const std::vector<std::strin
         return result;
     }
     int drainErr = 0;
-    if (pipeRead.fd >= 0) drainErr = Drain(pipeRead.fd, result.output);
-    if (int e = WaitFor(pid, result)) Fail("cannot wait for \"" + path + "\"", e);
+    const int waitErr =
+        pipeRead.fd >= 0 ? CollectAndWait(pipeRead.fd, pid, result, &drainErr) : WaitFor(pid, result);
+    if (waitErr) Fail("cannot wait for \"" + path + "\"", waitErr);
     if (drainErr) Fail("cannot read the output of \"" + path + "\"", drainErr);
     return result;
 }

@@ -38,7 +38,8 @@ enum class ProcessOutput {
     Inherit,  // our own standard output and error
     Null,     // discarded: a hidden program
     File,     // appended to ProcessOptions::outputFile (created when missing)
-    Capture,  // collected into ProcessResult::output (needs wait)
+    Capture,  // collected into ProcessResult::output (needs wait) until the program ends; what
+              // a program it left running writes afterwards is not waited for
 };
 
 struct ProcessOptions {

@@ -362,6 +362,22 @@ TEST(Process, DetachedChildOutlivesItsStarterAndIsNobodysZombie) {
     EXPECT_TRUE(Eventually([&] { return !Alive(grandchild); }));
 }
 
+TEST(Process, CaptureEndsWithTheProgramNotWithWhatItLeftRunning) {
+    // The program leaves a helper running that holds the output pipe for 30 s; the capture
+    // returns when the program itself ends, with all that the program wrote.
+    kwtest::TempDir dir;
+    const auto pidFile = (dir / "pid").string();
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = plat::StartProcess(Child(), {"linger", pidFile}, Captured());
+    const auto took = std::chrono::steady_clock::now() - start;
+    const int helper = std::stoi(kwtest::ReadFile(pidFile));
+    ::kill(helper, SIGKILL);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "started");
+    EXPECT_LT(took, 20s);  // a bound against hanging for the helper's whole life
+}
+
 TEST(Process, DetachedChildOfOursIsReapedWhenItEnds) {
     plat::ProcessOptions o;
     o.detached = true;

@@ -10,6 +10,8 @@
 //   marker CLASS FILE   holds the instance marker of CLASS, writes FILE, and sleeps forever
 //   markerdir FILE      writes the instance-marker folder (or the error) to FILE
 //   detach FILE         starts "plat_child sleep 30000" detached, writes its pid to FILE, ends
+//   linger FILE         the same, but the sleeper keeps our standard output open; prints
+//                       "started" first
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -114,6 +116,15 @@ int main(int argc, char** argv) {
         plat::ProcessOptions o;
         o.detached = true;
         o.output = plat::ProcessOutput::Null;
+        const auto r = plat::StartProcess(plat::CurrentExecutablePath(), {"sleep", "30000"}, o);
+        WriteFileAtomically(argv[2], std::to_string(r.pid));
+        return 0;
+    }
+    if (mode == "linger" && argc > 2) {
+        std::fputs("started", stdout);
+        std::fflush(stdout);
+        plat::ProcessOptions o;
+        o.detached = true;  // standard output inherited: the sleeper holds it open
         const auto r = plat::StartProcess(plat::CurrentExecutablePath(), {"sleep", "30000"}, o);
         WriteFileAtomically(argv[2], std::to_string(r.pid));
         return 0;
