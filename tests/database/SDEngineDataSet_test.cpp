@@ -554,6 +554,9 @@ TEST_F(DataSetEdits, CancelRestoresTheRecord) {
     q.Edit();
     q.FieldByName("NAME").SetAsString("changed");
     EXPECT_TRUE(q.Modified());
+    // While the edit lasts the old value is the row as the cache holds it.
+    EXPECT_EQ(q.FieldByName("NAME").OldValue().AsString(), "n1");
+    EXPECT_EQ(q.FieldByName("NAME").NewValue().AsString(), "changed");
     q.Cancel();
     EXPECT_EQ(q.FieldByName("NAME").AsString(), "n1");
     EXPECT_EQ(q.ResultSet()->GetItemStatus(0), rtl::usUnmodified);
@@ -593,6 +596,17 @@ TEST_F(DataSetEdits, AppendedRecordThenDeletedLeavesNoTrace) {
     EXPECT_TRUE(q.FieldByName("ID").OldValue().IsNull());  // an inserted row has no old value
     q.Delete();
     EXPECT_EQ(rs.Count(), 3);
+    EXPECT_EQ(q.RecordCount(), 3);
+}
+
+TEST_F(DataSetEdits, AppendRecordBecomesCurrentPastHiddenRows) {
+    TSDQuery& q = Editable(3);
+    q.FetchAll();
+    q.Delete();  // row 0 stays in the cache, hidden
+    q.AppendRecord({rtl::Variant(int32_t(7)), rtl::Variant("seven")});
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 7);
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "seven");
+    EXPECT_EQ(q.RecNo(), 3);
     EXPECT_EQ(q.RecordCount(), 3);
 }
 
