@@ -27,6 +27,9 @@ std::unique_ptr<Backend> CreateFltkBackend(std::string& why);
 
 // Runs the registered message handlers (UserInterface.cpp); the back ends' modal loops call it.
 void RunMessageHandlers();
+// The text with CR LF and lone CR made plain line feeds, the one line break both back ends
+// (FLTK and the headless output) understand.
+std::string PlainLines(std::string_view text);
 // Writes one text to the headless output (standard error unless a test redirected it), with
 // its line breaks made plain line feeds and a final line feed added.
 void WriteHeadless(std::string_view text);

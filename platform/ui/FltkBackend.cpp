@@ -48,21 +48,6 @@ Fl_Color ToFl(Color c) {
     return fl_rgb_color(c.r, c.g, c.b);
 }
 
-// CR LF and lone CR become LF: FLTK breaks lines at LF only.
-std::string PlainLines(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // A text for an FLTK label: '@' doubled so it is never read as a symbol code.
 std::string LabelText(std::string_view text) {
     std::string out;

@@ -131,7 +131,7 @@ void RunMessageHandlers() {
         h.run();
 }
 
-void WriteHeadless(std::string_view text) {
+std::string PlainLines(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 1);
     for (size_t i = 0; i < text.size(); ++i) {
@@ -142,6 +142,11 @@ void WriteHeadless(std::string_view text) {
             out += text[i];
         }
     }
+    return out;
+}
+
+void WriteHeadless(std::string_view text) {
+    std::string out = PlainLines(text);
     out += '\n';
     std::lock_guard lock(gSinkMutex);
     if (gSink) {

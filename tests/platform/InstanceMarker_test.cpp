@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
+#include "platform/PlatformTestSupport.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
@@ -22,38 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-template <typename F>
-bool Eventually(F cond, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return cond();
-}
+using kwtest::Eventually;
+using kwtest::ScopedEnv;
 
 // Every test gets a marker folder of its own.
 class InstanceMarkerTest : public ::testing::Test {

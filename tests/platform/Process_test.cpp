@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
+#include "platform/PlatformTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -66,16 +67,7 @@ EchoReport ParseEcho(const std::string& out) {
     return r;
 }
 
-// Polls a condition for up to a few seconds (a bound against hanging, not a speed goal).
-template <typename F>
-bool Eventually(F cond, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return cond();
-}
+using kwtest::Eventually;
 
 bool Alive(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -7,34 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
+#include "platform/PlatformTestSupport.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-// Sets (or clears) an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using kwtest::ScopedEnv;
 
 TEST(WinPath, MappingTable) {
     kwtest::TempDir dir;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "rtl/DateTime.h"
+#include "rtl/RtlTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -49,24 +50,7 @@ bool PythonWithZoneinfo() {
                "python3 -c 'import zoneinfo; zoneinfo.ZoneInfo(\"America/Sao_Paulo\")' >/dev/null 2>&1") == 0;
 }
 
-class ScopedTZ {
-public:
-    explicit ScopedTZ(const std::string& tz) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", tz.c_str(), 1);
-        tzset();
-    }
-    ~ScopedTZ() {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kwtest::ScopedTZ;
 
 TEST(DateTimePeer, AgreesWithPythonDatetime) {
     KW_REQUIRE_PEER(PythonWithZoneinfo(), "python3 with zoneinfo and tzdata");

@@ -13,30 +13,13 @@
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
 #include "rtl/Format.h"
+#include "rtl/RtlTestSupport.h"
 
 namespace {
 
 using namespace std::chrono;
 
-// Sets TZ for one test and puts the old value back.
-class ScopedTZ {
-public:
-    explicit ScopedTZ(const char* tz) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTZ() {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kwtest::ScopedTZ;
 
 // Sets the separators for one test.
 class ScopedSeparators {
