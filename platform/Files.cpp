@@ -241,6 +241,8 @@ bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptio
         const int e = errno;
         if ((e != EACCES && e != EPERM && e != EROFS) || !exists) return SetErr(err, e), false;
         // The folder cannot take a new name but the file itself may be writable: copy in place.
+        // Not onto the source itself, though: truncating it would lose what is to be copied.
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return true;
         Fd direct(::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         if (direct.fd < 0) return SetErr(err, errno), false;
         if (!CopyContent(in.fd, direct.fd) || !FinishCopy(direct.fd, src, options))
