@@ -1,7 +1,11 @@
 // File services on real files in a temporary folder.
 #include "platform/Files.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -212,6 +216,56 @@ TEST(Files, CopyRefusals) {
     // Without overwrite, a missing destination is created.
     EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
     EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
+}
+
+// Makes a folder immutable (no name may be added to it, even by root) for the lifetime of the
+// object; Made() is false where the file system or our rights do not allow it.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY)) {
+        int flags = 0;
+        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return;
+        flags |= FS_IMMUTABLE_FL;
+        made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ~ImmutableFolder() {
+        int flags = 0;
+        if (made_ && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ::ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ImmutableFolder(const ImmutableFolder&) = delete;
+    ImmutableFolder& operator=(const ImmutableFolder&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    int fd_;
+    bool made_ = false;
+};
+
+TEST(Files, CopyIntoAFolderThatTakesNoNewNameWritesInPlace) {
+    kwtest::TempDir dir;
+    const auto locked = dir / "locked";
+    std::filesystem::create_directory(locked);
+    const auto dst = (locked / "a.exe").string();
+    const auto src = (dir / "src").string();
+    kwtest::WriteFile(dst, "old content");
+    kwtest::WriteFile(src, "new");
+    ImmutableFolder immutable(locked.string());
+    if (!immutable.Made()) GTEST_SKIP() << "this file system cannot make a folder immutable here";
+
+    // No temporary name can be made beside the destination: the copy writes the file itself.
+    plat::CopyFile(src, dst);
+    EXPECT_EQ(kwtest::ReadFile(dst), "new");
+    // Copying the file onto itself there must not truncate it on the way.
+    plat::CopyFile(dst, dst);
+    EXPECT_EQ(kwtest::ReadFile(dst), "new");
+    // A destination that is not there cannot be made.
+    int err = 0;
+    EXPECT_FALSE(plat::TryCopyFile(src, (locked / "other").string(), {}, &err));
+    EXPECT_EQ(err, EPERM);
 }
 
 TEST(Files, RenameDeleteAndFolders) {
