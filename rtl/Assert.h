@@ -18,10 +18,3 @@ inline void Assert(bool condition, const std::string& message) {
 }
 
 }  // namespace rtl
-
-namespace rtl {
-
-// A value outside the range an operation accepts (the class library's range error).
-RTL_EXCEPTION(ERangeError, Exception);
-
-}  // namespace rtl

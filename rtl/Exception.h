@@ -31,13 +31,13 @@ private:
 }  // namespace rtl
 
 // Declares an exception class that adds nothing but its name.
-#define RTL_EXCEPTION(Name, Base)                                             \
-    class Name : public Base {                                                \
-        using InheritedException = Base;                                      \
-                                                                              \
-    public:                                                                   \
-        using InheritedException::InheritedException;                         \
-        const char* ClassName() const noexcept override { return #Name; }     \
+#define RTL_EXCEPTION(Name, Base)                                         \
+    class Name : public Base {                                            \
+        using InheritedException = Base;                                  \
+                                                                          \
+    public:                                                               \
+        using InheritedException::InheritedException;                     \
+        const char* ClassName() const noexcept override { return #Name; } \
     }
 
 namespace rtl {
@@ -52,5 +52,7 @@ RTL_EXCEPTION(EWriteError, Exception);
 RTL_EXCEPTION(EFOpenError, Exception);
 // An index outside a list.
 RTL_EXCEPTION(EListError, Exception);
+// A value outside the range an operation accepts (the class library's range error).
+RTL_EXCEPTION(ERangeError, Exception);
 
 }  // namespace rtl

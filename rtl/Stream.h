@@ -8,8 +8,9 @@
 // record. Positions and sizes are 64-bit; a position below zero is refused; seeking past the
 // end is allowed and a later write fills the gap with zero bytes.
 //
-// FileStream is the one place in rtl that talks to the operating system's file calls; it
-// owns its descriptor and closes it when it goes away. Errors name the file and the system's
+// FileStream, with ReadFileBytes and WriteFileAtomically below, is rtl's file binding: the
+// one place in rtl that makes the operating system's file calls directly. A FileStream owns
+// its descriptor and closes it when it goes away. Errors name the file and the system's
 // reason.
 #pragma once
 
