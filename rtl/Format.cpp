@@ -9,6 +9,7 @@
 
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
+#include "rtl/Unicode.h"
 
 namespace rtl {
 
@@ -128,6 +129,23 @@ std::string Thousands(const std::string& fixed) {
     std::string frac = fixed.substr(dot);
     if (!frac.empty()) frac[0] = FormatSettings.DecimalSeparator;
     return fixed.substr(0, start) + grouped + frac;
+}
+
+// Widths and text precisions count characters, as they did in the original's 8-bit text:
+// a UTF-8 letter is one, however many bytes it takes (a byte that is not UTF-8 is one too).
+size_t CharCount(std::string_view s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++n)
+        DecodeUtf8(s, i);
+    return n;
+}
+
+// The first n characters of s, never ending inside one.
+std::string_view FirstChars(std::string_view s, size_t n) {
+    size_t i = 0;
+    for (; n > 0 && i < s.size(); --n)
+        DecodeUtf8(s, i);
+    return s.substr(0, i);
 }
 
 uint64_t AsUnsigned(const FormatArg& a) {
@@ -251,7 +269,7 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
             case 's': {
                 if (a.kind() != FormatArg::Kind::String) Invalid(pattern);
                 std::string_view s = a.AsString();
-                if (prec >= 0 && size_t(prec) < s.size()) s = s.substr(0, size_t(prec));
+                if (prec >= 0) s = FirstChars(s, size_t(prec));
                 piece = std::string(s);
                 break;
             }
@@ -275,11 +293,14 @@ std::string FormatV(std::string_view pattern, std::span<const FormatArg> args) {
             default:
                 Invalid(pattern);
         }
-        if (width > 0 && int(piece.size()) < width) {
-            if (left)
-                piece.append(size_t(width) - piece.size(), ' ');
-            else
-                piece.insert(0, size_t(width) - piece.size(), ' ');
+        if (width > 0) {
+            const size_t chars = CharCount(piece);
+            if (chars < size_t(width)) {
+                if (left)
+                    piece.append(size_t(width) - chars, ' ');
+                else
+                    piece.insert(0, size_t(width) - chars, ' ');
+            }
         }
         out += piece;
     }

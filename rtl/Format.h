@@ -7,7 +7,8 @@
 //   d  signed integer; the precision is the least number of digits ("%.3d" of 7 -> "007")
 //   u  unsigned integer (a negative 32-bit value is taken as its unsigned bit pattern)
 //   x  upper-case hexadecimal; the precision is the least number of digits ("%.8x")
-//   s  text (also a single character); the precision is the most characters shown
+//   s  text (also a single character); the precision is the most characters shown (UTF-8
+//      characters, never cut in the middle)
 //   f  fixed point, precision decimals (2 by default); a value exactly half-way rounds away
 //      from zero ("%.0f" of 2.5 is "3")
 //   n  as f, with thousands separators
@@ -17,8 +18,8 @@
 //   %% a percent sign
 // A float that is no number shows as "NAN", "INF" or "-INF" under every float directive.
 //
-// The width pads with blanks on the left ("-" pads on the right). A directive whose argument
-// is missing or of the wrong kind, or whose index, width or precision (written or taken by
+// The width, counted in characters, pads with blanks on the left ("-" pads on the right). A directive whose
+// argument is missing or of the wrong kind, or whose index, width or precision (written or taken by
 // "*") is above 100000, raises rtl::EConvertError; arguments left over are ignored.
 // Patterns chosen at run time (catalogue texts) are safe here: they never reach printf.
 #pragma once

@@ -176,4 +176,22 @@ TEST(Format, NoNumberShowsTheSameUnderEveryFloatDirective) {
     EXPECT_EQ(rtl::FloatToStr(-inf), "-INF");
 }
 
+TEST(Format, TextsCountCharactersNotBytes) {
+    struct Case {
+        std::string got, want;
+    };
+    const Case cases[] = {
+        {rtl::Format("%.2s", "ação"), "aç"},  // never half of "ç"
+        {rtl::Format("%.3s", "€€€€"), "€€€"},
+        {rtl::Format("%5s|", "ação"), " ação|"},
+        {rtl::Format("%-6s|", "é"), "é     |"},
+        {rtl::Format("%.1s", "\xE9x"), "\xE9"},  // a Latin-1 byte is one character
+        {rtl::Format("%.0s|", "ação"), "|"},
+        {rtl::Format("%.10s", "ação"), "ação"},
+        {rtl::Format("%3s|", "ação"), "ação|"},  // longer than the width: unchanged
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.want);
+}
+
 }  // namespace
