@@ -350,6 +350,7 @@ void TSDDataSet::InternalClose() {
         fieldNameCache_.clear();
     }
     resultSet_.reset();
+    pool_.reset();  // buffers still alive keep their blocks
     conversions_.clear();
     conversionsFor_ = nullptr;
     fieldOffsets_.clear();
@@ -407,6 +408,7 @@ void TSDDataSet::InternalInitFieldDefs() {
 }
 
 void TSDDataSet::ComputeLayout() {
+    pool_.reset();  // blocks of the old size stay with the buffers that hold them
     int maxFieldNo = 0;
     for (int i = 0; i < FieldDefs().Count(); ++i)
         maxFieldNo = std::max(maxFieldNo, FieldDefs()[i].FieldNo);
@@ -442,8 +444,8 @@ int TSDDataSet::BlobIndexOf(const TField& field) const {
 }
 
 std::unique_ptr<RecordBuffer> TSDDataSet::NewRecordBuffer() const {
-    auto buffer = std::make_unique<RecordBuffer>(size_t(recordSize_), size_t(blobCount_));
-    return buffer;
+    if (!pool_) pool_ = std::make_shared<rtl::RecordPool>(size_t(recordSize_));
+    return std::make_unique<RecordBuffer>(pool_, size_t(blobCount_));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -354,6 +354,7 @@ private:
     int bookmarkOffset_ = 0;
     int recordSize_ = 0;
 
+    mutable std::shared_ptr<rtl::RecordPool> pool_;  // blocks of recordSize_, made on first use
     std::vector<Conversion> conversions_;
     const TSDFieldDescList* conversionsFor_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "rtl/DataSet.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "rtl/Assert.h"
@@ -36,8 +37,40 @@ void HandleApplicationException(const std::exception& e) {
 // ---------------------------------------------------------------------------------------------
 // Record buffers
 
+RecordPool::RecordPool(size_t blockSize)
+    : blockSize_((std::max<size_t>(blockSize, 1) + 7) & ~size_t(7)),
+      blocksPerSlab_(std::max<size_t>(1, (size_t(1) << 18) / blockSize_)) {}
+
+uint8_t* RecordPool::Take() {
+    if (!free_.empty()) {
+        uint8_t* block = free_.back();
+        free_.pop_back();
+        std::memset(block, 0, blockSize_);
+        return block;
+    }
+    if (slabs_.empty() || usedInLastSlab_ == blocksPerSlab_) {
+        slabs_.push_back(std::make_unique<uint8_t[]>(blockSize_ * blocksPerSlab_));  // zero-filled
+        usedInLastSlab_ = 0;
+    }
+    return slabs_.back().get() + blockSize_ * usedInLastSlab_++;
+}
+
+void RecordPool::Give(uint8_t* block) {
+    free_.push_back(block);
+}
+
 RecordBuffer::RecordBuffer(size_t size, size_t blobCount)
-    : data_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)), size_(size), blobs_(blobCount) {}
+    : own_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)),
+      data_(own_.get()),
+      size_(size),
+      blobs_(blobCount) {}
+
+RecordBuffer::RecordBuffer(std::shared_ptr<RecordPool> pool, size_t blobCount)
+    : pool_(std::move(pool)), data_(pool_->Take()), size_(pool_->BlockSize()), blobs_(blobCount) {}
+
+RecordBuffer::~RecordBuffer() {
+    if (pool_) pool_->Give(data_);
+}
 
 const BlobRef& RecordBuffer::Blob(size_t index) const {
     if (index >= blobs_.size())

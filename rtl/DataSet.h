@@ -100,14 +100,41 @@ using TBookmark = std::vector<uint8_t>;
 RTL_EXCEPTION(EAbort, Exception);
 using BlobRef = std::shared_ptr<const ByteArray>;
 
+// Blocks of one size for the record buffers of one data set: rows are many and all alike, so
+// they are carved out of large slabs instead of one allocation each, and a row given back is
+// reused. Used by one thread (the data set's); blocks handed out are zero-filled.
+class RecordPool {
+public:
+    explicit RecordPool(size_t blockSize);
+    RecordPool(const RecordPool&) = delete;
+    RecordPool& operator=(const RecordPool&) = delete;
+
+    size_t BlockSize() const { return blockSize_; }
+    uint8_t* Take();
+    void Give(uint8_t* block);
+
+private:
+    size_t blockSize_;
+    size_t blocksPerSlab_;
+    std::vector<std::unique_ptr<uint8_t[]>> slabs_;
+    size_t usedInLastSlab_ = 0;
+    std::vector<uint8_t*> free_;
+};
+
 // A record buffer: a zero-filled block laid out by the data set, and the byte arrays of its blob
 // references beside it. A blob array is never changed in place: a writer stores a new array, so
-// copies of a buffer may share arrays safely.
+// copies of a buffer may share arrays safely. The block is the buffer's own or one of a pool,
+// which the buffer keeps alive.
 class RecordBuffer {
 public:
     RecordBuffer(size_t size, size_t blobCount);
-    uint8_t* Data() { return data_.get(); }
-    const uint8_t* Data() const { return data_.get(); }
+    RecordBuffer(std::shared_ptr<RecordPool> pool, size_t blobCount);
+    ~RecordBuffer();
+    RecordBuffer(const RecordBuffer&) = delete;
+    RecordBuffer& operator=(const RecordBuffer&) = delete;
+
+    uint8_t* Data() { return data_; }
+    const uint8_t* Data() const { return data_; }
     size_t Size() const { return size_; }
     size_t BlobCount() const { return blobs_.size(); }
     // rtl::EAssertionFailed for an index outside the references.
@@ -117,7 +144,9 @@ public:
     void ClearBlobs();
 
 private:
-    std::unique_ptr<uint8_t[]> data_;
+    std::shared_ptr<RecordPool> pool_;
+    std::unique_ptr<uint8_t[]> own_;
+    uint8_t* data_;
     size_t size_;
     std::vector<BlobRef> blobs_;
 };
