@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "database/SDDb2.h"
+#include "database/SDInf.h"
+#include "database/SDOdbc.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
@@ -21,6 +24,11 @@ const char* const kSenhaBanco = "trelvoma";
 int ExecuteProgramaKwLoader(int argc, const char* const* argv,
                             const std::function<void(TkwUpdLoader&)>& prepara) {
     plat::ui::InitializeApplication();
+    // The SQL access library's driver table starts empty: the drivers this program carries
+    // are put into it before anything can connect (the local road's database facade).
+    RegisterOdbcDriver();
+    RegisterDb2Driver();
+    RegisterInformixDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

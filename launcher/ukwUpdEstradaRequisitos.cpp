@@ -8,6 +8,7 @@
 
 #include "launcher/base/ukwUpdLog.h"
 #include "launcher/ukwUpdLoader.h"
+#include "launcher/ukwUpdRequisitosBanco.h"
 
 namespace {
 
@@ -30,6 +31,5 @@ std::unique_ptr<TkwUpdEstradaRequisitos> CrieEstradaServidor() {
 }
 
 std::unique_ptr<TkwUpdEstradaRequisitos> CrieEstradaBanco() {
-    return std::make_unique<TkwUpdEstradaAusente>(
-        "Esta versão do kwLoader não busca os requisitos no banco de dados (TipoServidor LOCAL).");
+    return std::make_unique<TkwUpdEstradaBanco>();
 }

@@ -223,15 +223,19 @@ TEST_F(LoaderRun, RoadFailures) {
     }
 }
 
-TEST_F(LoaderRun, RoadsNotInThisBuildFailThroughTheErrorPath) {
+TEST_F(LoaderRun, TheBuildsRoadsFailThroughTheErrorPath) {
     struct Case {
         const char* tipo;
         const char* mensagem;
     };
     const Case cases[] = {
+        // A road this build does not carry.
         {"REMOTO",
          "Esta versão do kwLoader não busca os requisitos no servidor de aplicação (TipoServidor REMOTO)."},
-        {"LOCAL", "Esta versão do kwLoader não busca os requisitos no banco de dados (TipoServidor LOCAL)."},
+        // The database road, with no database named in the file.
+        {"LOCAL",
+         "O Alias para conexão com o banco de dados não foi informado na seção [Database]. Verifique se o "
+         "arquivo \"kwCFG.ini\" foi configurado corretamente."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tipo);
