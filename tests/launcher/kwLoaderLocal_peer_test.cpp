@@ -1,0 +1,149 @@
+// The launcher run end to end on the local road, with the demo's workstation (scripts/demo
+// --prepare-only): the kwLoader program as built reads the requisites from an SQLite database
+// through its ODBC data source, replaces the out-of-date update executor from the folder
+// site, writes the change list and the requisites file and starts the executor (the demo's
+// stand-in), which carries the changes out, records them in the history and starts the
+// application; a second run finds everything current and starts the application itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "launcher/LauncherRunTestSupport.h"
+#include "platform/Process.h"
+#include "rtl/Text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kwtest::Contains;
+
+std::vector<std::string> Linhas(const fs::path& arquivo) {
+    return kwtest::SplitLinesOf(kwtest::ReadFile(arquivo));
+}
+
+class LocalRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const bool peers = fs::exists("/usr/bin/sqlite3") && fs::exists("/bin/bash") &&
+                           fs::exists("/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
+        KW_REQUIRE_PEER(peers, "bash, the sqlite3 shell and the SQLite ODBC driver");
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        o.workingFolder = KW_SOURCE_DIR;
+        setenv("BUILD", KW_BINARY_DIR, 1);
+        const plat::ProcessResult r =
+            plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", demo_.path().string()}, o);
+        unsetenv("BUILD");
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        ws_ = demo_ / "workstation";
+        site_ = demo_ / "update-site";
+    }
+
+    struct Execucao {
+        int codigo = -1;
+        std::string saida;
+        std::vector<std::string> log;  // this run's log texts
+    };
+
+    Execucao Rode(const std::vector<std::string>& args) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::File;
+        o.outputFile = (demo_ / "saida.txt").string();
+        o.workingFolder = ws_.string();
+        kwtest::ScopedEnv sys("ODBCSYSINI", (demo_ / "odbc").string());
+        kwtest::ScopedEnv ini("ODBCINI", (demo_ / "odbc" / "odbc.ini").string());
+        Execucao e;
+        e.codigo = plat::StartProcess((ws_ / "kwLoader").string(), args, o).exitCode;
+        e.saida = kwtest::ReadFile(o.outputFile);
+        e.log = kwtest::LogTexts(kwtest::ReadFile(ws_ / "log" / "kwVerify.log"));
+        const int sep = kwtest::IndexOf(e.log, std::string(54, '='));
+        if (sep > 0) e.log.resize(size_t(sep - 1));
+        return e;
+    }
+
+    size_t InicioDaAplicacao() const {
+        const fs::path f = ws_ / "log" / "aplicacao.log";
+        return fs::exists(f) ? Linhas(f).size() : 0;
+    }
+
+    kwtest::TempDir demo_;
+    fs::path ws_, site_;
+    kwtest::PrivateMarkers markers_;
+    kwtest::ScopedEnv headless_{"KW_HEADLESS", "1"};
+};
+
+TEST_F(LocalRoad, FirstTheExecutorThenTheApplication) {
+    const std::string w = ws_.string() + "/";
+    const std::string s = site_.string() + "/";
+
+    // ---- First run: updates found, the executor refreshed and started.
+    const Execucao um = Rode({"um", "x y"});
+    EXPECT_EQ(um.codigo, 0) << um.saida;
+    for (const char* linha :
+         {" - Conexão local. Pegando os dados de requisitos do banco de dados...",
+          " - kwCFG.ini -> AliasKw4 (Database,Alias): \"KWDEMO\"", " - Conexão aberta com sucesso.",
+          " - 6 registro(s) carregado(s)", "FIM - PegueDadosRequisitosBanco",
+          "FIM - TestarSeAtualizacaoVersionadaBanco", " - Os arquivos de backup são diferentes.",
+          " - O Sistema deve ser atualizado. Atualizando o sistema...", "FIM - ExecuteAtualizacao"})
+        EXPECT_TRUE(Contains(um.log, linha)) << linha;
+    EXPECT_TRUE(Contains(um.log, " - " + w + "kwExec.exe desatualizado. Copiando a versão nova..."));
+
+    // The requisites file holds the database's lines; the change list, what the executor does.
+    const std::vector<std::string> req = Linhas(ws_ / "log" / "kwExec.req");
+    ASSERT_EQ(req.size(), 6u);
+    EXPECT_EQ(req[0].rfind("-1;1;leiame.txt;;;1;5;" + s + ";;;", 0), 0u) << req[0];
+    EXPECT_EQ(req[1].rfind("1;1;kwExec.exe;;;2;1;" + s + ";;;", 0), 0u) << req[1];
+    for (const auto& r : req)
+        EXPECT_EQ(std::count(r.begin(), r.end(), ';'), 15) << r;
+    EXPECT_EQ(Linhas(ws_ / "log" / "kwVerify.lcm"),
+              (std::vector<std::string>{
+                  "-1;1;leiame.txt;" + w + "leiame.txt;" + s + "leiame.txt;;;S;N;N;1;1;;",
+                  "1;2;KWLOADERAPP.exe;" + w + "KWLOADERAPP.exe;" + s + "KWLOADERAPP.exe;;;S;N;N;2;1;;",
+                  "1;3;versao.txt;" + w + "versao.txt;" + s + "versao.txt;;;S;N;N;2;1;;",
+                  "1;4;clientes.txt;" + w + "dados\\clientes.txt;" + s + "dados\\clientes.txt;;;S;N;N;1;1;;",
+                  "1;5;obsoleto.txt;" + w + "obsoleto.txt;" + s + "obsoleto.txt;;;S;N;N;1;3;;"}));
+    // The launcher replaced the executor before starting it.
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+    const std::string rpc = rtl::StringReplace(kwtest::ReadFile(ws_ / "kwCFG.ini"), "\r\n", "\n");
+    EXPECT_NE(rpc.find("[RPC]\nControlarReconexao=1\nConsultarDispIDLocal=0"), std::string::npos) << rpc;
+
+    // The executor carries the list out and starts the application.
+    ASSERT_TRUE(kwtest::WaitFor([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                std::chrono::milliseconds(30000)));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
+        << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+    ASSERT_TRUE(kwtest::WaitFor([&] { return InicioDaAplicacao() == 1; }));
+    EXPECT_EQ(Linhas(ws_ / "log" / "aplicacao.log").back(),
+              "KWLOADERAPP.exe iniciado; versão dos dados: 2; argumentos: \"kwUpdate\" \"um\" \"x y\"");
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "dados" / "clientes.txt"),
+              kwtest::ReadFile(site_ / "dados" / "clientes.txt"));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
+    EXPECT_FALSE(fs::exists(ws_ / "obsoleto.txt"));
+    // One history record per object and operation: the launcher's for the executor, the
+    // executor's for the rest.
+    const std::vector<std::string> hst = Linhas(ws_ / "log" / "kwExec.hst");
+    ASSERT_EQ(hst.size(), 6u);
+    EXPECT_NE(hst[0].find(";KWEXEC.EXE;2;1;" + w + "kwExec.exe;"), std::string::npos) << hst[0];
+    EXPECT_NE(hst[5].find(";OBSOLETO.TXT;1;3;" + w + "obsoleto.txt;;"), std::string::npos) << hst[5];
+
+    // ---- Second run: everything current; the application started by the launcher.
+    fs::remove(ws_ / "log" / "kwExecDemo.fim");
+    const std::string lista = kwtest::ReadFile(ws_ / "log" / "kwVerify.lcm");
+    const Execucao dois = Rode({"dois"});
+    EXPECT_EQ(dois.codigo, 0) << dois.saida;
+    EXPECT_TRUE(Contains(dois.log, " - Não é necessário executar a atualização"));
+    EXPECT_TRUE(Contains(dois.log, " - O sistema já está atualizado."));
+    EXPECT_FALSE(Contains(dois.log, " - " + w + "kwExec.exe desatualizado. Copiando a versão nova..."));
+    // The [RPC] section did not change: both copies went again.
+    EXPECT_TRUE(Contains(dois.log, " - Os arquivos de backup são iguais e serão removidos."));
+    ASSERT_TRUE(kwtest::WaitFor([&] { return InicioDaAplicacao() == 2; }));
+    EXPECT_EQ(Linhas(ws_ / "log" / "aplicacao.log").back(),
+              "KWLOADERAPP.exe iniciado; versão dos dados: 2; argumentos: \"kwUpdate\" \"dois\"");
+    EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExecDemo.fim"));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwVerify.lcm"), lista);
+}
+
+}  // namespace
