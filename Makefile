@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps configure build test test-asan fuzz-smoke bench format clean
+.PHONY: all deps configure build test test-asan fuzz-smoke bench demo format clean
 
 all: build
 
@@ -38,6 +38,9 @@ fuzz-smoke: deps
 	  echo "fuzz-smoke: $$n"; \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 $(FUZZ_BUILD)/corpus/$$n fuzz/corpus/$$n 2>&1 | tail -n 2; \
 	done
+
+demo: build
+	BUILD=$(BUILD) scripts/demo
 
 bench: build
 	@for s in bench/compare-*; do [ -x "$$s" ] && BUILD=$(BUILD) "$$s"; done; true
