@@ -103,6 +103,12 @@ std::unique_ptr<kwtest::PostgresServer> PostgresBackend::server_;
 
 class Facades : public ::testing::TestWithParam<const char*> {
 protected:
+    // The drivers are named by their files and the data sources live in the test's own
+    // odbc.ini: an empty folder of system settings keeps the machine's out of the test.
+    static void SetUpTestSuite() {
+        static kwtest::TempDir sistema;
+        setenv("ODBCSYSINI", sistema.path().c_str(), 1);
+    }
     static void TearDownTestSuite() { PostgresBackend::StopServer(); }
 
     void SetUp() override {
