@@ -1,6 +1,7 @@
 // database/SDCommonFilter.cpp: the evaluator of compiled filter trees.
 #include "database/SDCommonFilter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -20,6 +21,9 @@ namespace {
 
 constexpr const char* SExprIncorrect = "Incorrectly formed filter expression";
 constexpr size_t kMaxListValues = 51;  // places of the gathered argument array
+// The deepest tree walked; the parser never writes one deeper (see rtl/ExprParser.h), and a
+// tree read from elsewhere cannot take the walk's stack with it.
+constexpr int kMaxDepth = 1024;
 
 [[noreturn]] void Incorrect() {
     throw rtl::EDatabaseError(SExprIncorrect);
@@ -160,6 +164,10 @@ public:
             literalArea_ = r.u16le();
             if (total > data_.size() || literalArea_ > total || root < rtl::kExprHeaderSize) Incorrect();
             size_ = total;
+            // No walk can be deeper than the nodes that fit between the header and the literals
+            // (the smallest node takes 10 bytes), whatever the header's count says.
+            const int fitting = (literalArea_ - rtl::kExprHeaderSize) / 10 + 1;
+            maxDepth_ = std::min({int(nodeCount_), fitting, kMaxDepth});
             return Eval(root, 0);
         } catch (const rtl::EReadError&) {
             Incorrect();
@@ -211,7 +219,7 @@ private:
     }
 
     Variant Eval(size_t pos, int depth) {
-        if (depth > int(nodeCount_)) Incorrect();
+        if (depth > maxDepth_) Incorrect();
         const NodeHead h = Head(pos);
         switch (h.cls) {
             case rtl::nodeUNARY:
@@ -402,7 +410,7 @@ private:
         std::vector<Variant> values;
         size_t current = pos;
         for (int steps = 0;; ++steps) {
-            if (steps > int(nodeCount_)) Incorrect();
+            if (steps > maxDepth_) Incorrect();
             const NodeHead h = Head(current);
             if (h.cls != rtl::nodeLISTELEM) Incorrect();
             if (h.op != rtl::coLISTELEM2) Incorrect();
@@ -499,6 +507,7 @@ private:
     size_t size_ = 0;
     uint16_t nodeCount_ = 0;
     uint16_t literalArea_ = 0;
+    int maxDepth_ = 0;
 };
 
 }  // namespace

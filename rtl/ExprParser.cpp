@@ -173,15 +173,26 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Syntax tree
 
+// The deepest expression the parser accepts: deeper ones (long chains of AND or OR, nested
+// parentheses) would take the stack of the walks that follow.
+constexpr int kMaxExprDepth = 512;
+
 struct Ast {
     enum class Kind { Field, Text, Number, Null, Unary, Binary, Func, List };
     Kind kind;
     uint32_t op = 0;
+    int depth = 1;
     std::string text;  // field name, text constant, number text, function name
     std::vector<std::unique_ptr<Ast>> kids;
 };
 
 using AstPtr = std::unique_ptr<Ast>;
+
+void AddKid(Ast& parent, std::unique_ptr<Ast> kid) {
+    parent.depth = std::max(parent.depth, kid->depth + 1);
+    if (parent.depth > kMaxExprDepth) ParseError("Filter expression is too complex");
+    parent.kids.push_back(std::move(kid));
+}
 
 AstPtr MakeAst(Ast::Kind kind, uint32_t op = 0, std::string text = {}) {
     auto a = std::make_unique<Ast>();
@@ -218,7 +229,18 @@ private:
     bool IsWord(const char* word) const { return tok_.kind == TokenKind::Name && SameText(tok_.text, word); }
     bool IsSymbol(const char* s) const { return tok_.kind == TokenKind::Symbol && tok_.text == s; }
 
+    // Counts the parser's own nesting (parentheses, NOT, unary minus, call arguments), so that
+    // a text of a million "NOT"s fails instead of exhausting the stack.
+    struct Nest {
+        explicit Nest(int& level) : level_(level) {
+            if (++level_ > kMaxExprDepth) ParseError("Filter expression is too complex");
+        }
+        ~Nest() { --level_; }
+        int& level_;
+    };
+
     AstPtr ParseOr() {
+        const Nest nest(nesting_);
         AstPtr left = ParseAnd();
         while (IsWord("OR")) {
             Advance();
@@ -238,9 +260,10 @@ private:
 
     AstPtr ParseNot() {
         if (IsWord("NOT")) {
+            const Nest nest(nesting_);
             Advance();
             AstPtr a = MakeAst(Ast::Kind::Unary, coNOT);
-            a->kids.push_back(ParseNot());
+            AddKid(*a, ParseNot());
             return a;
         }
         return ParseComparison();
@@ -275,7 +298,7 @@ private:
             if (!IsWord("NULL")) ParseError(Format("Expression expected but %s found", Describe(tok_)));
             Advance();
             AstPtr a = MakeAst(Ast::Kind::Unary, negate ? coNOTBLANK : coISBLANK);
-            a->kids.push_back(std::move(left));
+            AddKid(*a, std::move(left));
             return a;
         }
         if (op == 0) {
@@ -291,7 +314,7 @@ private:
             if ((op != coEQ && op != coNE) || (leftNull && rightNull))
                 ParseError("NULL only allowed with '=' and '<>'");
             AstPtr a = MakeAst(Ast::Kind::Unary, op == coEQ ? coISBLANK : coNOTBLANK);
-            a->kids.push_back(leftNull ? std::move(right) : std::move(left));
+            AddKid(*a, leftNull ? std::move(right) : std::move(left));
             return a;
         }
         return Binary(op, std::move(left), std::move(right));
@@ -303,7 +326,7 @@ private:
         AstPtr list = MakeAst(Ast::Kind::List);
         if (tok_.kind == TokenKind::RParen) ParseError("IN predicate list may not be empty");
         for (;;) {
-            list->kids.push_back(ParseAdditive());
+            AddKid(*list, ParseAdditive());
             if (tok_.kind == TokenKind::Comma) {
                 Advance();
                 continue;
@@ -347,6 +370,7 @@ private:
 
     AstPtr ParseUnary() {
         if (IsSymbol("-")) {
+            const Nest nest(nesting_);
             Advance();
             AstPtr operand = ParseUnary();
             if (operand->kind == Ast::Kind::Number && operand->text[0] != '-') {
@@ -354,7 +378,7 @@ private:
                 return operand;
             }
             AstPtr a = MakeAst(Ast::Kind::Unary, coMINUS);
-            a->kids.push_back(std::move(operand));
+            AddKid(*a, std::move(operand));
             return a;
         }
         return ParsePrimary();
@@ -411,7 +435,7 @@ private:
             return call;
         }
         for (;;) {
-            call->kids.push_back(ParseOr());
+            AddKid(*call, ParseOr());
             if (tok_.kind == TokenKind::Comma) {
                 Advance();
                 continue;
@@ -425,13 +449,14 @@ private:
 
     static AstPtr Binary(uint32_t op, AstPtr left, AstPtr right) {
         AstPtr a = MakeAst(Ast::Kind::Binary, op);
-        a->kids.push_back(std::move(left));
-        a->kids.push_back(std::move(right));
+        AddKid(*a, std::move(left));
+        AddKid(*a, std::move(right));
         return a;
     }
 
     Lexer lexer_;
     Token tok_;
+    int nesting_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -356,6 +356,46 @@ TEST_F(Filters, MalformedTreesFailCleanly) {
     }
 }
 
+TEST_F(Filters, DeepExpressionsAreRefusedNotOverflowed) {
+    TSDQuery& q = Query();
+    q.Open();
+    auto chain = [](int terms) {
+        std::string text = "ID = 0";
+        for (int i = 1; i < terms; ++i)
+            text += " or ID = " + std::to_string(i);
+        return text;
+    };
+    q.SetFilter(chain(300));
+    q.SetFiltered(true);
+    EXPECT_EQ(Selected(q), (std::vector<int>{1, 2, 3, 4, 5}));
+    std::string nots;
+    for (int i = 0; i < 100000; ++i)
+        nots += "not ";
+    std::string parens(100000, '(');
+    for (const std::string& text :
+         {chain(2000), nots + "ID = 1", parens + "ID = 1" + std::string(100000, ')')}) {
+        try {
+            q.SetFilter(text);
+            FAIL() << "no error";
+        } catch (const rtl::EDatabaseError& e) {
+            EXPECT_EQ(e.Message(), "Filter expression is too complex");
+        }
+    }
+    // A tree whose header claims thousands of nodes around a node that points at itself.
+    rtl::TExprTreeBuilder b;
+    const uint16_t root = b.Node(rtl::nodeUNARY, rtl::coNOT, {0});
+    std::vector<uint8_t> tree = b.Finish(root);
+    tree[4] = 0x01;
+    tree[5] = 0x20;  // 8193 nodes
+    TSDExprParser parser(q, tree, 0, SDFilterFieldMap());
+    try {
+        EvaluateFilterValue(parser);
+        FAIL() << "no error";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Incorrectly formed filter expression");
+    }
+}
+
 TEST_F(Filters, TreeLayout) {
     rtl::TFieldMap map = SDFilterFieldMap();
     rtl::TExprParser parser("ID = 5", 0, rtl::poExtSyntax, map, nullptr);
