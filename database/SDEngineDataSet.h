@@ -63,6 +63,11 @@ inline void CheckFatal(bool ok, const char* operation) {
     if (!ok) throw rtl::EAssertionFailed(std::string("Fatal error: ") + operation);
 }
 
+// "?" markers of a provider's statement become ":name" markers for the servers whose drivers
+// bind by name (every server but DB2, Informix, ODBC and InterBase); a parameter without name
+// is named by its position from 1 (in the given list too).
+std::string ReplaceQuestionMarks(TSDServerType server, const std::string& sql, rtl::Params& params);
+
 // Texts of the engine's data sets.
 inline constexpr const char* SRecordChanged = "Registro foi alterado por outro usuário";
 inline constexpr const char* SNoSqlStatement = "No SQL statement available";

@@ -334,10 +334,6 @@ void TSDDataSet::PSEndTransaction(bool commit) {
     if (failure) std::rethrow_exception(failure);
 }
 
-namespace {
-
-// "?" markers become ":name" for servers whose drivers bind by name; unnamed parameters are
-// named by their position from 1.
 std::string ReplaceQuestionMarks(TSDServerType server, const std::string& sql, rtl::Params& params) {
     if (server == stDB2 || server == stInformix || server == stODBC || server == stInterbase) return sql;
     if (params.Count() == 0 || sql.find('?') == std::string::npos) return sql;
@@ -349,8 +345,6 @@ std::string ReplaceQuestionMarks(TSDServerType server, const std::string& sql, r
     }
     return text;
 }
-
-}  // namespace
 
 int TSDDataSet::PSExecuteStatement(const std::string& sql, const rtl::Params& params,
                                    std::unique_ptr<TSDQuery>* resultSet) {

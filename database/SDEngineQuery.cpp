@@ -442,16 +442,9 @@ void TSDQuery::PSSetParams(const rtl::Params& params) {
     if (Active()) Close();
     if (HasDBFlag(dsfProvider)) {
         rtl::Assert(Database() != nullptr, "TSDDataSet.PSSetParams");
-        if (Database()->ServerType() != stDB2 && Database()->ServerType() != stInformix &&
-            Database()->ServerType() != stODBC && Database()->ServerType() != stInterbase &&
-            params.Count() > 0 && sqlText_.find('?') != std::string::npos) {
-            std::string text = sqlText_;
-            for (int i = 0; i < params.Count(); ++i) {
-                const std::string name = params[i].Name().empty() ? rtl::IntToStr(i + 1) : params[i].Name();
-                ReplaceParamMarker(true, "?", ":" + name, text);
-            }
-            sql_.SetText(text);
-        }
+        rtl::Params named = params;
+        const std::string text = ReplaceQuestionMarks(Database()->ServerType(), sqlText_, named);
+        if (text != sqlText_) sql_.SetText(text);
     }
     if (params.Count() == 0) return;
     sql_.BeginUpdate();
