@@ -24,8 +24,8 @@ void Store(uint8_t* buffer, int offset, T v) {
 }  // namespace
 
 void TSDBuffer::CheckSlot(size_t offset) const {
-    rtl::Assert(offset + 4 <= data_.size(), rtl::Format("Blob slot at %d outside a buffer of %d bytes",
-                                                        int64_t(offset), int64_t(data_.size())));
+    rtl::Assert(offset + 4 <= data_.size(), "Blob slot at %d outside a buffer of %d bytes", int64_t(offset),
+                int64_t(data_.size()));
 }
 
 const TSDBlobRef& TSDBuffer::BlobAt(size_t offset) const {
@@ -169,8 +169,7 @@ void SetBufferString(uint8_t* buffer, int offset, std::string_view text, int cou
 // A negative index or data size would address a slot inside the cells (a column without a
 // slot has blob index -1), whose data the slot word would then overwrite.
 static void CheckSlotIndex(int dataSize, int index) {
-    rtl::Assert(dataSize >= 0 && index >= 0,
-                rtl::Format("Blob slot %d after %d bytes of cells", index, dataSize));
+    rtl::Assert(dataSize >= 0 && index >= 0, "Blob slot %d after %d bytes of cells", index, dataSize);
 }
 
 TSDBlobRef GetBlobSlot(const TSDBuffer* buffer, int dataSize, int index) {

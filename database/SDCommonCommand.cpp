@@ -34,8 +34,8 @@ TSDFieldDesc& TSDFieldDescList::AddFieldDesc() {
 }
 
 TSDFieldDesc& TSDFieldDescList::GetFieldDesc(int index) {
-    rtl::Assert(index >= 0 && index < Count(), rtl::Format("Field description index %d out of range", index));
-    rtl::Assert(items_[size_t(index)] != nullptr, rtl::Format("Field description %d is empty", index));
+    rtl::Assert(index >= 0 && index < Count(), "Field description index %d out of range", index);
+    rtl::Assert(items_[size_t(index)] != nullptr, "Field description %d is empty", index);
     return *items_[size_t(index)];
 }
 
@@ -189,12 +189,10 @@ int32_t TISqlCommand::GetFieldsBufferSize() {
     int32_t slot = 0;
     for (int i = 0; i < count; ++i) {
         TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
-        rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count,
-                    rtl::Format("Field number %d outside 1..%d", d.FieldNo, count));
+        rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count, "Field number %d outside 1..%d", d.FieldNo, count);
         if (d.DataSize < 0) {
             FieldOffsets.clear();
-            rtl::Assert(false,
-                        rtl::Format("Field '%s' has a negative data size (%d)", d.FieldName, d.DataSize));
+            rtl::Assert(false, "Field '%s' has a negative data size (%d)", d.FieldName, d.DataSize);
         }
         FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(std::min<int64_t>(offset, kMaxBufferSize));
         d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
@@ -412,29 +410,29 @@ int32_t TISqlCommand::ParamDataSize(const TParam& param) {
 }
 
 int32_t TISqlCommand::GetFieldOffset(int index) const {
-    rtl::Assert(index >= 0 && size_t(index) < FieldOffsets.size(),
-                rtl::Format("Field offset index %d out of range", index));
+    rtl::Assert(index >= 0 && size_t(index) < FieldOffsets.size(), "Field offset index %d out of range",
+                index);
     return FieldOffsets[size_t(index)];
 }
 
 uint8_t* TISqlCommand::GetFieldCell(int32_t fieldNo, TSDBuffer* buffer) {
-    rtl::Assert(fieldNo >= 1, rtl::Format("Invalid field number %d", fieldNo));
+    rtl::Assert(fieldNo >= 1, "Invalid field number %d", fieldNo);
     rtl::Assert(!FieldOffsets.empty(), "TISqlCommand.GetFieldCell: no field offsets");
     rtl::Assert(buffer != nullptr, "TISqlCommand.GetFieldCell: no buffer");
     const int32_t offset = GetFieldOffset(fieldNo - 1);
-    rtl::Assert(offset >= 0, rtl::Format("Field %d has no cell", fieldNo));
+    rtl::Assert(offset >= 0, "Field %d has no cell", fieldNo);
     return buffer->Data() + offset;
 }
 
 TSDBlobRef TISqlCommand::GetFieldBlobData(const TSDFieldDesc& desc) {
     rtl::Assert(FieldsBuffer != nullptr, "TISqlCommand.GetFieldBlobData: no row buffer");
-    rtl::Assert(desc.BlobIndex >= 0, rtl::Format("Field '%s' has no blob slot", desc.FieldName));
+    rtl::Assert(desc.BlobIndex >= 0, "Field '%s' has no blob slot", desc.FieldName);
     return GetBlobSlot(FieldsBuffer.get(), FieldsDataSize, desc.BlobIndex);
 }
 
 void TISqlCommand::SetFieldBlobData(const TSDFieldDesc& desc, TSDBlobRef data) {
     rtl::Assert(FieldsBuffer != nullptr, "TISqlCommand.SetFieldBlobData: no row buffer");
-    rtl::Assert(desc.BlobIndex >= 0, rtl::Format("Field '%s' has no blob slot", desc.FieldName));
+    rtl::Assert(desc.BlobIndex >= 0, "Field '%s' has no blob slot", desc.FieldName);
     SetBlobSlot(FieldsBuffer.get(), FieldsDataSize, desc.BlobIndex, std::move(data));
 }
 
@@ -443,8 +441,8 @@ namespace {
 template <typename T>
 bool ReadTyped(TISqlCommand& cmd, int32_t fieldNo, T& value, const char* name) {
     const TSDFieldDesc& d = cmd.FieldDescs->FieldDescByNumber(fieldNo);
-    rtl::Assert(d.DataSize <= int32_t(sizeof(T)),
-                rtl::Format("%s: field %d has %d bytes of data", name, fieldNo, d.DataSize));
+    rtl::Assert(d.DataSize <= int32_t(sizeof(T)), "%s: field %d has %d bytes of data", name, fieldNo,
+                d.DataSize);
     value = T{};
     return cmd.GetCnvtFieldData(d, &value, int32_t(sizeof(T)));
 }

@@ -17,7 +17,7 @@ constexpr const char* kOdbcLibraryName = "libodbc.so.2";
 
 // Internal consistency checks name the routine and the unit.
 void AssertRoutine(bool condition, const char* routine) {
-    rtl::Assert(condition, rtl::Format("%s (SDOdbc)", routine));
+    rtl::Assert(condition, "%s (SDOdbc)", routine);
 }
 
 SQLPOINTER AsPointer(SQLULEN value) {

@@ -55,8 +55,7 @@ int32_t TICustomOdbcCommand::GetFieldsBufferSize() {
     int32_t slot = 0;
     for (int i = 0; i < count; ++i) {
         TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
-        rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count,
-                    rtl::Format("Field number %d outside 1..%d", d.FieldNo, count));
+        rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count, "Field number %d outside 1..%d", d.FieldNo, count);
         FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(offset);
         d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
         offset = Align8(offset + kCellHeaderSize + std::max(d.DataSize, 0));
