@@ -686,8 +686,9 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
             throw TkwUpdException(
                 Traduza(32, r.objeto, Traduza(13, temporario, r.destino, DescrevaErroSistema(erro))), log);
         instalado = true;
-        historico_->RegistreHistorico(rtl::IntToStr(CdSistema), r.objeto, r.controleTexto, r.operacao,
-                                      r.destino, &log);
+        // Under the requisite's system, where the next run's history check looks for it (an
+        // executor of the generic system would otherwise be copied again at every run).
+        historico_->RegistreHistorico(r.sistema, r.objeto, r.controleTexto, r.operacao, r.destino, &log);
         historico_->SaveToFile(kwUpdConfig().GetArquivoHistorico());
     } catch (...) {
         Remova(temporario);

@@ -35,7 +35,7 @@ protected:
     // The executor's requisite: destination is the launcher's folder.
     Requisito Req() const {
         Requisito r;
-        r.sistema = "99";  // the history records the engine's system code, not this one
+        r.sistema = "99";  // another system than the engine's 12: the record is the requisite's
         r.objeto = "kwExec.exe";
         r.destino = "";
         r.controle = "5";
@@ -83,7 +83,7 @@ protected:
         std::string tamanho;
         std::string dataHora;
         PegueDadosArquivo(Destino().string(), tamanho, dataHora);
-        return Historico("12", rtl::UpperCase(estacao), "KWEXEC.EXE", controle, op, Destino().string(),
+        return Historico("99", rtl::UpperCase(estacao), "KWEXEC.EXE", controle, op, Destino().string(),
                          tamanho, dataHora);
     }
 
@@ -142,7 +142,7 @@ TEST_F(Executor, MissingOrOtherVersionIsCopiedAndRecorded) {
         std::string h = outro;
         if (!c.historico.empty()) {
             const auto campos = rtl::SplitFields(c.historico, ';');
-            h += Historico("12", rtl::UpperCase(estacao), "KWEXEC.EXE", campos[0], campos[1]);
+            h += Historico("99", rtl::UpperCase(estacao), "KWEXEC.EXE", campos[0], campos[1]);
         }
         GraveHistorico(h);
         Requisito r = Req();
@@ -159,6 +159,29 @@ TEST_F(Executor, MissingOrOtherVersionIsCopiedAndRecorded) {
         EXPECT_TRUE(TemLinha(log, " - Atualização do kwExec OK")) << c.nome;
         EXPECT_EQ(alteracoes, "") << c.nome;
         SemSobras();
+    }
+}
+
+// The copy is recorded under the requisite's system, where the next run looks for it: an
+// executor delivered for the generic system (-1) is copied once, not at every run.
+TEST_F(Executor, ACopiedExecutorIsCurrentAtTheNextRun) {
+    for (const char* sistema : {"-1", "12", "99"}) {
+        kwtest::WriteFile(Destino(), kVelho);
+        kwtest::WriteFile(dir / "site1" / "kwExec.exe", kNovo);
+        GraveHistorico("");
+        Requisito r = Req();
+        r.sistema = sistema;
+        r.crc = Crc(kNovo);
+        const std::string desatualizado =
+            " - " + kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...";
+        TkwUpdLog primeira;
+        EXPECT_EQ(Verifique(r.Linha(16), false, &primeira), "") << sistema;
+        EXPECT_TRUE(TemLinha(primeira, desatualizado)) << sistema;
+        EXPECT_EQ(rtl::SplitFields(kwtest::ReadFile(Log("kwExec.hst")), ';').front(), sistema);
+        TkwUpdLog segunda;
+        EXPECT_EQ(Verifique(r.Linha(16), false, &segunda), "") << sistema;
+        EXPECT_FALSE(TemLinha(segunda, desatualizado)) << sistema;
+        EXPECT_TRUE(TemLinha(segunda, " - Objeto já atualizado")) << sistema;
     }
 }
 
@@ -269,7 +292,7 @@ TEST_F(Executor, AChecksumMismatchKeepsTheOldExecutorAndRecordsNothing) {
     kwtest::WriteFile(Destino(), kVelho);
     kwtest::WriteFile(dir / "site1" / "kwExec.exe", "corrompido");
     kwtest::WriteFile(dir / "site2" / "kwExec.exe", kNovo);  // another site is not tried
-    const std::string antes = Historico("12", rtl::UpperCase(estacao), "KWEXEC.EXE", "3", "1");
+    const std::string antes = Historico("99", rtl::UpperCase(estacao), "KWEXEC.EXE", "3", "1");
     GraveHistorico(antes);
     Requisito r = Req();
     r.crc = Crc(kNovo);
