@@ -175,10 +175,11 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
     Detalhe(L(), "Dados atribuídos com sucesso.");
     Detalhe(L(), "INICIO - CompareArquivos...");
     versao_ = ObtenhaNumeroVersao();
+    // Before 3300 the requisites carry neither site flags nor the versioned-update mark.
     if (versao_ < 3300)
-        CompareArquivosAnterior(checaCRC);
+        CompareArquivos(checaCRC, false, false);
     else
-        CompareArquivos(checaCRC, versionada);
+        CompareArquivos(checaCRC, versionada, true);
     Detalhe(L(), "FIM - CompareArquivos");
     Detalhe(L(), "Verificando a necessidade de atualização...");
     bool resultado = false;
@@ -258,145 +259,89 @@ TkwUpdVerificacao::TRequisito TkwUpdVerificacao::LeiaRequisito(bool atual) {
     return r;
 }
 
-void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada) {
-    L().Adicione("INICIO - CompareArquivos....");
-    Detalhe(L(), "Iniciando a verificação de versão...");
-    requisitos_->First();
-    while (!requisitos_->Eof()) {
-        TRequisito r = LeiaRequisito(true);
-        L().Adicione("");
-        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
-        bool acao = false;
-        switch (r.operacao) {
-            case 1:
-            case 5: {
-                if (AtualizeExecutor(r, checaCRC, versionada)) break;
-                const bool exato = r.operacao == 1;
-                r.operacao = 1;  // recorded and listed as an update
-                if (!Destino(r).arquivo) {
-                    Detalhe(L(), r.destino + " não foi encontrado.");
-                    acao = true;
-                } else {
-                    acao = !ConfiraHistorico(r, exato, checaCRC);
-                }
-                if (acao) Detalhe(L(), "Ação : Atualizar");
-                break;
+// Whether requisite r asks for an action, with the log line that names it. The form before
+// version 3300 (atual false) removes a file or folder that exists without asking the history.
+bool TkwUpdVerificacao::DecidaAcao(TRequisito& r, bool checaCRC, bool versionada, bool atual) {
+    bool acao = false;
+    switch (r.operacao) {
+        case 1:
+        case 5: {
+            if (AtualizeExecutor(r, checaCRC, versionada)) break;
+            const bool exato = r.operacao == 1;
+            r.operacao = 1;  // recorded and listed as an update
+            if (!Destino(r).arquivo) {
+                Detalhe(L(), r.destino + " não foi encontrado.");
+                acao = true;
+            } else {
+                acao = !ConfiraHistorico(r, exato, checaCRC);
             }
-            case 2:
-                acao = !ConfiraHistorico(r, true, checaCRC);
-                if (acao) Detalhe(L(), "Ação : Executar");
-                break;
-            case 3:
-                if (!ConfiraHistorico(r, false, checaCRC)) {
-                    acao = Destino(r).arquivo;
-                    Detalhe(L(), acao ? "Ação : Remover"
-                                      : "Ação : Remover (Arquivo " + r.destino + " não existe)");
-                }
-                break;
-            case 4:
-                if (!ConfiraHistorico(r, false, checaCRC)) {
-                    acao = Destino(r).pasta;
-                    Detalhe(L(), acao ? "Ação : Remover Dir"
-                                      : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
-                }
-                break;
-            case 6:
-            case 7:
-            case 8: {
-                acao = !ConfiraHistorico(r, true, checaCRC);
-                static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
-                                                     "Ação : Registar DLL"};
-                if (acao) Detalhe(L(), linhas[r.operacao - 6]);
-                break;
-            }
-            case 9:
-                acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
-                if (acao) Detalhe(L(), "Ação : Copiar e descompactar");
-                break;
-            case 10:
-                acao = !ConfiraHistorico(r, false, checaCRC);
-                if (acao) Detalhe(L(), "Ação : Aplicar patch de correção");
-                break;
-            default:
-                break;  // 0 and codes outside 0..10: nothing to do
+            if (acao) Detalhe(L(), "Ação : Atualizar");
+            break;
         }
-        if (acao) {
-            // A site whose path is empty is off, whatever its flag says.
-            const std::string f1 = r.origem1.empty()       ? "N"
-                                   : r.disponivel1.empty() ? "S"
-                                                           : rtl::UpperCase(r.disponivel1);
-            const std::string f2 = r.origem2.empty() ? "N" : rtl::UpperCase(r.disponivel2);
-            const std::string f3 = r.origem3.empty() ? "N" : rtl::UpperCase(r.disponivel3);
-            if (f1 != "S" && f2 != "S" && f3 != "S") throw EkwLocalUpdateIndisponivel(kIndisponivel, L());
-            InsiraAlteracao(r, f1, f2, f3);
-        }
-        requisitos_->Next();
-        Detalhe(L(), "FIM - Verificando requisito");
-    }
-    Detalhe(L(), "Fim da verificação");
-    L().Adicione("FIM - CompareArquivos");
-}
-
-void TkwUpdVerificacao::CompareArquivosAnterior(bool checaCRC) {
-    L().Adicione("INICIO - CompareArquivos....");
-    Detalhe(L(), "Iniciando a verificação de versão...");
-    requisitos_->First();
-    while (!requisitos_->Eof()) {
-        TRequisito r = LeiaRequisito(false);
-        L().Adicione("");
-        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
-        bool acao = false;
-        switch (r.operacao) {
-            case 1:
-            case 5: {
-                if (AtualizeExecutor(r, checaCRC, false)) break;
-                const bool exato = r.operacao == 1;
-                r.operacao = 1;
-                if (!Destino(r).arquivo) {
-                    Detalhe(L(), r.destino + " não foi encontrado.");
-                    acao = true;
-                } else {
-                    acao = !ConfiraHistorico(r, exato, checaCRC);
-                }
-                if (acao) Detalhe(L(), "Ação : Atualizar");
-                break;
-            }
-            case 2:
-                acao = !ConfiraHistorico(r, true, checaCRC);
-                if (acao) Detalhe(L(), "Ação : Executar");
-                break;
-            case 3:
-                // This form removes whatever exists, without asking the history.
+        case 2:
+            acao = !ConfiraHistorico(r, true, checaCRC);
+            if (acao) Detalhe(L(), "Ação : Executar");
+            break;
+        case 3:
+            if (!atual || !ConfiraHistorico(r, false, checaCRC)) {
                 acao = Destino(r).arquivo;
                 Detalhe(L(),
                         acao ? "Ação : Remover" : "Ação : Remover (Arquivo " + r.destino + " não existe)");
-                break;
-            case 4:
+            }
+            break;
+        case 4:
+            if (!atual || !ConfiraHistorico(r, false, checaCRC)) {
                 acao = Destino(r).pasta;
                 Detalhe(L(), acao ? "Ação : Remover Dir"
                                   : "Ação : Remover Dir (Diretório " + r.destino + " não existe)");
-                break;
-            case 6:
-            case 7:
-            case 8: {
-                acao = !ConfiraHistorico(r, true, checaCRC);
-                static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
-                                                     "Ação : Registar DLL"};
-                if (acao) Detalhe(L(), linhas[r.operacao - 6]);
-                break;
             }
-            case 9:
-                acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
-                if (acao) Detalhe(L(), "Ação : Copiar e descompactar");
-                break;
-            case 10:
-                acao = !ConfiraHistorico(r, false, checaCRC);
-                if (acao) Detalhe(L(), "Ação : Aplicar patch de correção");
-                break;
-            default:
-                break;
+            break;
+        case 6:
+        case 7:
+        case 8: {
+            acao = !ConfiraHistorico(r, true, checaCRC);
+            static const char* const linhas[] = {"Ação : Shutdown", "Ação : Executar remoto",
+                                                 "Ação : Registar DLL"};
+            if (acao) Detalhe(L(), linhas[r.operacao - 6]);
+            break;
         }
-        if (acao) InsiraAlteracao(r, "", "", "");
+        case 9:
+            acao = !ConfiraHistorico(r, true, checaCRC) || ArquivoDescompactadoAusente(r.destino);
+            if (acao) Detalhe(L(), "Ação : Copiar e descompactar");
+            break;
+        case 10:
+            acao = !ConfiraHistorico(r, false, checaCRC);
+            if (acao) Detalhe(L(), "Ação : Aplicar patch de correção");
+            break;
+        default:
+            break;  // 0 and codes outside 0..10: nothing to do
+    }
+    return acao;
+}
+
+void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atual) {
+    L().Adicione("INICIO - CompareArquivos....");
+    Detalhe(L(), "Iniciando a verificação de versão...");
+    requisitos_->First();
+    while (!requisitos_->Eof()) {
+        TRequisito r = LeiaRequisito(atual);
+        L().Adicione("");
+        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
+        if (DecidaAcao(r, checaCRC, versionada, atual)) {
+            if (atual) {
+                // A site whose path is empty is off, whatever its flag says.
+                const std::string f1 = r.origem1.empty()       ? "N"
+                                       : r.disponivel1.empty() ? "S"
+                                                               : rtl::UpperCase(r.disponivel1);
+                const std::string f2 = r.origem2.empty() ? "N" : rtl::UpperCase(r.disponivel2);
+                const std::string f3 = r.origem3.empty() ? "N" : rtl::UpperCase(r.disponivel3);
+                if (f1 != "S" && f2 != "S" && f3 != "S") throw EkwLocalUpdateIndisponivel(kIndisponivel, L());
+                InsiraAlteracao(r, f1, f2, f3);
+            } else {
+                // The older form keeps no site flags in the change list.
+                InsiraAlteracao(r, "", "", "");
+            }
+        }
         requisitos_->Next();
         Detalhe(L(), "FIM - Verificando requisito");
     }

@@ -92,8 +92,9 @@ private:
     // and time comparison and the completion of the history record.
     const TDadosArquivo& Destino(TRequisito& r);
     TRequisito LeiaRequisito(bool atual);
-    void CompareArquivos(bool checaCRC, bool versionada);
-    void CompareArquivosAnterior(bool checaCRC);
+    // atual false: the form before version 3300 (no site flags, removals without history).
+    void CompareArquivos(bool checaCRC, bool versionada, bool atual);
+    bool DecidaAcao(TRequisito& r, bool checaCRC, bool versionada, bool atual);
     bool ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC);
     bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
     bool CompareNomeComputador(const std::string& estacao, const std::string& gravado);
