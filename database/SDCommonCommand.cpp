@@ -180,6 +180,12 @@ TSDBuffer* TISqlCommand::GetFieldsBuffer() {
 }
 
 int32_t TISqlCommand::GetFieldsBufferSize() {
+    return LayOutFieldCells(1);
+}
+
+int32_t TISqlCommand::LayOutFieldCells(int32_t alignment) {
+    rtl::Assert(alignment >= 1, "Cell alignment %d below 1", alignment);
+    const auto align = [alignment](int64_t n) { return (n + alignment - 1) / alignment * alignment; };
     const TSDServerType server = GetSqlDatabase().GetServerType();
     const int count = FieldDescs->Count();
     FieldOffsets.assign(size_t(count), -1);
@@ -196,9 +202,9 @@ int32_t TISqlCommand::GetFieldsBufferSize() {
         }
         FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(std::min<int64_t>(offset, kMaxBufferSize));
         d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
-        offset += int64_t(d.DataSize) + kCellHeaderSize;
+        offset = align(offset + kCellHeaderSize + d.DataSize);
     }
-    const int64_t total = offset + 4 * int64_t(BlobFieldCount);
+    const int64_t total = align(offset + 4 * int64_t(BlobFieldCount));
     if (total > kMaxBufferSize) {
         FieldOffsets.clear();
         rtl::DatabaseErrorFmt("Row buffer of %d bytes is too large", total);

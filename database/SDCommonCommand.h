@@ -14,6 +14,7 @@
 //   row buffer     one cell per column in FieldDescs order (8 + DataSize bytes each), packed;
 //                  FieldsDataSize is the end of the cells; then one 4-byte blob slot per blob
 //                  column (BlobIndex), whose byte array the TSDBuffer keeps beside the block.
+//                  A driver may start the cells on wider boundaries (LayOutFieldCells).
 // The engine's order of calls, which drivers support: CreateSqlCommand, SetParams,
 // Prepare + Execute + FetchNextRow... (or ExecDirect), GetCnvtFieldData per column and the
 // blob slots per blob column after each row, CloseResultSet, Disconnect(true).
@@ -194,6 +195,12 @@ public:
 
 protected:
     [[noreturn]] static void NotImplemented(const char* qualifiedName);
+    // Lays the row buffer out in FieldDescs order: sets FieldOffsets, every BlobIndex and
+    // FieldsDataSize, and answers the row's size (cells, then the blob slots). Each cell is a
+    // header and DataSize bytes and starts on a multiple of alignment (1: packed, the base's
+    // layout); the row's size is a multiple of it too. A negative data size and a row past
+    // kMaxBufferSize are refused.
+    int32_t LayOutFieldCells(int32_t alignment);
 };
 
 // A new driver command owned by a TISqlCommandPtr (drivers' CreateSqlCommand use it).

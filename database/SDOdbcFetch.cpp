@@ -48,20 +48,9 @@ int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval) {
 // Row buffer
 
 int32_t TICustomOdbcCommand::GetFieldsBufferSize() {
-    const TSDServerType server = OdbcDatabase().GetServerType();
-    const int count = FieldDescs->Count();
-    FieldOffsets.assign(size_t(count), -1);
-    int64_t offset = 0;
-    int32_t slot = 0;
-    for (int i = 0; i < count; ++i) {
-        TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
-        rtl::Assert(d.FieldNo >= 1 && d.FieldNo <= count, "Field number %d outside 1..%d", d.FieldNo, count);
-        FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(offset);
-        d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
-        offset = Align8(offset + kCellHeaderSize + std::max(d.DataSize, 0));
-    }
-    FieldsDataSize = int32_t(offset);
-    rowSize_ = Align8(int64_t(FieldsDataSize) + 4 * int64_t(BlobFieldCount));
+    // Cells on 8-byte boundaries: the 64-bit indicator heads each cell, and a block fetch
+    // finds row r at r * row size.
+    rowSize_ = LayOutFieldCells(8);
     int64_t size = rowSize_;
     const int32_t prefetch = OdbcDatabase().PrefetchRows;
     if (BlobFieldCount == 0 && prefetch > 1 && stmt_ != nullptr) {
