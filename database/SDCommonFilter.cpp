@@ -44,20 +44,6 @@ rtl::TFieldMap MakeFieldMap() {
     return map;
 }
 
-bool IsIntegral(const Variant& v) {
-    switch (v.Type()) {
-        case VarType::Smallint:
-        case VarType::Integer:
-        case VarType::Int64:
-        case VarType::Word:
-        case VarType::Byte:
-        case VarType::Boolean:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string AsciiCase(const std::string& s, bool upper) {
     std::string out = s;
     for (char& c : out) {
@@ -89,7 +75,7 @@ Variant Arithmetic(uint32_t op, const Variant& a, const Variant& b) {
     }
     const bool dateA = a.Type() == VarType::Date;
     const bool dateB = b.Type() == VarType::Date;
-    if (IsIntegral(a) && IsIntegral(b)) {
+    if (a.IsIntegral() && b.IsIntegral()) {
         const int64_t x = a.AsInt64();
         const int64_t y = b.AsInt64();
         int64_t r = 0;
@@ -120,7 +106,7 @@ Variant Arithmetic(uint32_t op, const Variant& a, const Variant& b) {
 Variant Negate(const Variant& v) {
     if (v.IsNull()) return v;
     if (v.Type() == VarType::Date) return Variant::FromDateTime(-v.AsDateTime());
-    if (IsIntegral(v)) return IntegerResult(-v.AsInt64());
+    if (v.IsIntegral()) return IntegerResult(-v.AsInt64());
     return Variant(-v.AsDouble());
 }
 

@@ -13,20 +13,6 @@ namespace rtl {
 
 namespace {
 
-bool IsIntegerType(VarType t) {
-    switch (t) {
-        case VarType::Smallint:
-        case VarType::Integer:
-        case VarType::Int64:
-        case VarType::Word:
-        case VarType::Byte:
-        case VarType::Boolean:
-            return true;
-        default:
-            return false;
-    }
-}
-
 [[noreturn]] void CastError(VarType from, const char* to) {
     throw EVariantTypeCastError(
         Format("Could not convert variant of type (%s) into type (%s)", VarTypeName(from), to));
@@ -151,10 +137,23 @@ Variant Variant::FromArray(std::vector<Variant> items) {
     return v;
 }
 
+bool Variant::IsIntegral() const {
+    switch (type_) {
+        case VarType::Smallint:
+        case VarType::Integer:
+        case VarType::Int64:
+        case VarType::Word:
+        case VarType::Byte:
+        case VarType::Boolean:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool Variant::IsNumeric() const {
     if (type_ == VarType::Boolean) return false;
-    return IsIntegerType(type_) || type_ == VarType::Double || type_ == VarType::Currency ||
-           type_ == VarType::Date;
+    return IsIntegral() || type_ == VarType::Double || type_ == VarType::Currency || type_ == VarType::Date;
 }
 
 int Variant::ArrayHighBound() const {
@@ -264,7 +263,7 @@ double Variant::AsDouble() const {
 
 int64_t Variant::AsCurrency() const {
     if (type_ == VarType::Currency) return i_;
-    if (IsIntegerType(type_) || type_ == VarType::Empty) {
+    if (IsIntegral() || type_ == VarType::Empty) {
         const int64_t v = AsInt64();
         // The amount must fit the currency's range; a wrapped product would be a wrong value.
         if (v > std::numeric_limits<int64_t>::max() / 10000 ||
@@ -354,7 +353,7 @@ VarRelation VarCompareValue(const Variant& a, const Variant& b) {
     const bool textA = ta == VarType::String || ta == VarType::Empty;
     const bool textB = tb == VarType::String || tb == VarType::Empty;
     if (textA && textB) return FromInt(a.AsString().compare(b.AsString()));
-    if (IsIntegerType(ta) && IsIntegerType(tb)) return Rel(a.AsInt64(), b.AsInt64());
+    if (a.IsIntegral() && b.IsIntegral()) return Rel(a.AsInt64(), b.AsInt64());
     if (ta == VarType::Currency && tb == VarType::Currency) return Rel(a.AsCurrency(), b.AsCurrency());
     return Rel(a.AsDouble(), b.AsDouble());
 }

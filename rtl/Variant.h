@@ -84,6 +84,9 @@ public:
     bool IsArray() const { return type_ == VarType::ByteArray || type_ == VarType::Array; }
     // Integers of any width, floats, currency and date-times.
     bool IsNumeric() const;
+    // Integers of any width and booleans (held as 0 or 1): the values that compare and
+    // compute as 64-bit integers.
+    bool IsIntegral() const;
 
     // Arrays: 0 and the number of elements less one (-1 when empty). Element(i) raises
     // EVariantError for an index outside the bounds or a value that is no array.

@@ -42,6 +42,31 @@ TEST(Variant, ConversionsFollowTheClassLibrary) {
     EXPECT_THROW(Variant::FromArray({}).AsString(), rtl::EVariantTypeCastError);
 }
 
+TEST(Variant, IntegralValuesAreTheIntegersAndBooleans) {
+    // These compare and compute as 64-bit integers; a float, a currency or a date-time does not.
+    struct Case {
+        Variant value;
+        bool integral;
+    };
+    const Case cases[] = {
+        {Variant(int16_t(1)), true},
+        {Variant(int32_t(1)), true},
+        {Variant(int64_t(1)), true},
+        {Variant::FromWord(1), true},
+        {Variant::FromByte(1), true},
+        {Variant(true), true},
+        {Variant(1.0), false},
+        {Variant::FromCurrency(10000), false},
+        {Variant::FromDateTime(1), false},
+        {Variant("1"), false},
+        {Variant(), false},
+        {Variant::Null(), false},
+        {Variant::FromBytes({1}), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.value.IsIntegral(), c.integral) << rtl::VarTypeName(c.value.Type());
+}
+
 TEST(Variant, CurrencyConversionsAreExactAndRangeChecked) {
     // Whole amounts from currencies round half to even on the exact count of ten-thousandths,
     // also where a double would lose the last digits.
