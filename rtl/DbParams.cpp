@@ -60,25 +60,6 @@ int Param::GetDataSize() const {
         case ftFmtMemo:
         case ftADT:
             return int(value_.AsString().size()) + 1;
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-        case ftAutoInc:
-        case ftDate:
-        case ftTime:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-        case ftDateTime:
-        case ftLargeint:
-            return 8;
-        case ftBCD:
-        case ftFMTBcd:
-            return 34;
-        case ftTimeStamp:
-            return 16;
         case ftGuid:
             return 39;
         case ftBytes:
@@ -92,7 +73,7 @@ int Param::GetDataSize() const {
         case ftOraClob:
             return int(value_.AsBytes().size());
         default:
-            return 0;
+            return FixedFieldTypeSize(dataType_);
     }
 }
 

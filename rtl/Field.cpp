@@ -40,31 +40,12 @@ int FieldDataSize(TFieldType type, int size) {
             return size + 1;
         case ftWideString:
             return (size + 1) * 2;
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-        case ftAutoInc:
-        case ftDate:
-        case ftTime:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-        case ftDateTime:
-        case ftLargeint:
-            return 8;
-        case ftBCD:
-        case ftFMTBcd:
-            return int(sizeof(TBcd));
         case ftBytes:
             return size;
         case ftVarBytes:
             return size + 2;
-        case ftTimeStamp:
-            return 16;
         default:
-            return 0;
+            return FixedFieldTypeSize(type);
     }
 }
 

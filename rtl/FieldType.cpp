@@ -1,5 +1,7 @@
-// rtl/FieldType.cpp: names of the field types.
+// rtl/FieldType.cpp: names and fixed sizes of the field types.
 #include "rtl/FieldType.h"
+
+#include "rtl/Bcd.h"
 
 namespace rtl {
 
@@ -13,6 +15,32 @@ const char* FieldTypeName(TFieldType t) {
         "Guid",        "TimeStamp", "FMTBcd"};
     if (t < 0 || t >= kFieldTypeCount) return kNames[0];
     return kNames[t];
+}
+
+int FixedFieldTypeSize(TFieldType t) {
+    switch (t) {
+        case ftSmallint:
+        case ftWord:
+        case ftBoolean:
+            return 2;
+        case ftInteger:
+        case ftAutoInc:
+        case ftDate:
+        case ftTime:
+            return 4;
+        case ftFloat:
+        case ftCurrency:
+        case ftDateTime:
+        case ftLargeint:
+            return 8;
+        case ftBCD:
+        case ftFMTBcd:
+            return int(sizeof(TBcd));
+        case ftTimeStamp:
+            return 16;
+        default:
+            return 0;
+    }
 }
 
 }  // namespace rtl

@@ -60,6 +60,12 @@ inline constexpr int32_t kFieldTypeCount = ftFMTBcd + 1;
 // "Unknown" for a value outside the enumeration.
 const char* FieldTypeName(TFieldType t);
 
+// The bytes a value of a fixed-size type takes in a record or parameter buffer: 2 for the
+// small integers and booleans, 4 for integers and the date or time counts, 8 for floats,
+// currencies, date-times and large integers, 16 for time stamps, TBcd's 34 for the packed
+// decimals; 0 for the types whose size comes from the field or the value.
+int FixedFieldTypeSize(TFieldType t);
+
 enum TParamType : int32_t { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
 
 enum TUpdateMode : int32_t { upWhereAll, upWhereChanged, upWhereKeyOnly };

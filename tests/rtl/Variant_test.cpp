@@ -7,6 +7,7 @@
 #include "rtl/DatabaseError.h"
 #include "rtl/DateTime.h"
 #include "rtl/DbParams.h"
+#include "rtl/Field.h"
 #include "rtl/FieldType.h"
 #include "rtl/Format.h"
 #include "rtl/Variant.h"
@@ -257,6 +258,26 @@ TEST(FieldType, OrdinalsAndNames) {
     EXPECT_STREQ(rtl::FieldTypeName(rtl::ftSmallint), "SmallInt");
     EXPECT_STREQ(rtl::FieldTypeName(rtl::ftDBaseOle), "dBaseOle");
     EXPECT_STREQ(rtl::FieldTypeName(rtl::TFieldType(99)), "Unknown");
+}
+
+TEST(FieldType, FixedSizesAreTheSameForFieldsAndParameters) {
+    // A fixed-size value takes as many bytes in a record as in a parameter buffer, whatever
+    // size the field was declared with; the packed decimal is TBcd's 34 bytes.
+    EXPECT_EQ(rtl::FixedFieldTypeSize(rtl::ftBCD), 34);
+    EXPECT_EQ(rtl::FixedFieldTypeSize(rtl::ftTimeStamp), 16);
+    EXPECT_EQ(rtl::FixedFieldTypeSize(rtl::ftString), 0);
+    EXPECT_EQ(rtl::FixedFieldTypeSize(rtl::ftGuid), 0);
+    int fixed = 0;
+    for (int32_t i = 0; i < rtl::kFieldTypeCount; ++i) {
+        const auto t = rtl::TFieldType(i);
+        const int size = rtl::FixedFieldTypeSize(t);
+        if (size == 0) continue;
+        ++fixed;
+        EXPECT_EQ(rtl::FieldDataSize(t, 99), size) << rtl::FieldTypeName(t);
+        rtl::Param p("p", t, rtl::ptInput);
+        EXPECT_EQ(p.GetDataSize(), size) << rtl::FieldTypeName(t);
+    }
+    EXPECT_EQ(fixed, 14);
 }
 
 }  // namespace
