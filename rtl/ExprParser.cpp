@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "rtl/Bytes.h"
@@ -239,24 +240,58 @@ private:
         int& level_;
     };
 
-    AstPtr ParseOr() {
-        const Nest nest(nesting_);
-        AstPtr left = ParseAnd();
-        while (IsWord("OR")) {
+    // An operator as the text spells it: a reserved word or a symbol.
+    struct Spelling {
+        const char* text;
+        bool word;
+        uint32_t op;
+    };
+
+    // The operator of the first spelling the current token is, or 0.
+    uint32_t MatchOperator(std::initializer_list<Spelling> spellings) const {
+        for (const Spelling& s : spellings)
+            if (s.word ? IsWord(s.text) : IsSymbol(s.text)) return s.op;
+        return 0;
+    }
+
+    // One level of left-associative binary operators: operand (operator operand)...
+    AstPtr ParseLeftAssociative(std::initializer_list<Spelling> spellings, AstPtr (Parser::*operand)()) {
+        AstPtr left = (this->*operand)();
+        while (const uint32_t op = MatchOperator(spellings)) {
             Advance();
-            left = Binary(coOR, std::move(left), ParseAnd());
+            left = Binary(op, std::move(left), (this->*operand)());
         }
         return left;
     }
 
-    AstPtr ParseAnd() {
-        AstPtr left = ParseNot();
-        while (IsWord("AND")) {
+    // Items separated by commas up to the closing parenthesis, which is consumed.
+    void ParseListItems(Ast& into, AstPtr (Parser::*item)()) {
+        for (;;) {
+            AddKid(into, (this->*item)());
+            if (tok_.kind == TokenKind::Comma) {
+                Advance();
+                continue;
+            }
+            if (tok_.kind != TokenKind::RParen)
+                ParseError(Format("')' expected but %s found", Describe(tok_)));
             Advance();
-            left = Binary(coAND, std::move(left), ParseNot());
+            return;
         }
-        return left;
     }
+
+    // A constant or a quoted field name: the current token as it stands.
+    AstPtr ParseLeaf(Ast::Kind kind) {
+        AstPtr a = MakeAst(kind, 0, tok_.text);
+        Advance();
+        return a;
+    }
+
+    AstPtr ParseOr() {
+        const Nest nest(nesting_);
+        return ParseLeftAssociative({{"OR", true, coOR}}, &Parser::ParseAnd);
+    }
+
+    AstPtr ParseAnd() { return ParseLeftAssociative({{"AND", true, coAND}}, &Parser::ParseNot); }
 
     AstPtr ParseNot() {
         if (IsWord("NOT")) {
@@ -271,24 +306,15 @@ private:
 
     AstPtr ParseComparison() {
         AstPtr left = ParseAdditive();
-        uint32_t op = 0;
-        if (IsSymbol("="))
-            op = coEQ;
-        else if (IsSymbol("<>"))
-            op = coNE;
-        else if (IsSymbol("<"))
-            op = coLT;
-        else if (IsSymbol(">"))
-            op = coGT;
-        else if (IsSymbol("<="))
-            op = coLE;
-        else if (IsSymbol(">="))
-            op = coGE;
-        else if (IsWord("LIKE"))
-            op = coLIKE;
-        else if (IsWord("IN"))
-            op = coIN;
-        else if (IsWord("IS")) {
+        const uint32_t op = MatchOperator({{"=", false, coEQ},
+                                           {"<>", false, coNE},
+                                           {"<", false, coLT},
+                                           {">", false, coGT},
+                                           {"<=", false, coLE},
+                                           {">=", false, coGE},
+                                           {"LIKE", true, coLIKE},
+                                           {"IN", true, coIN}});
+        if (op == 0 && IsWord("IS")) {
             Advance();
             bool negate = false;
             if (IsWord("NOT")) {
@@ -325,47 +351,16 @@ private:
         Advance();
         AstPtr list = MakeAst(Ast::Kind::List);
         if (tok_.kind == TokenKind::RParen) ParseError("IN predicate list may not be empty");
-        for (;;) {
-            AddKid(*list, ParseAdditive());
-            if (tok_.kind == TokenKind::Comma) {
-                Advance();
-                continue;
-            }
-            if (tok_.kind != TokenKind::RParen)
-                ParseError(Format("')' expected but %s found", Describe(tok_)));
-            Advance();
-            return list;
-        }
+        ParseListItems(*list, &Parser::ParseAdditive);
+        return list;
     }
 
     AstPtr ParseAdditive() {
-        AstPtr left = ParseMultiplicative();
-        for (;;) {
-            if (IsSymbol("+")) {
-                Advance();
-                left = Binary(coADD, std::move(left), ParseMultiplicative());
-            } else if (IsSymbol("-")) {
-                Advance();
-                left = Binary(coSUB, std::move(left), ParseMultiplicative());
-            } else {
-                return left;
-            }
-        }
+        return ParseLeftAssociative({{"+", false, coADD}, {"-", false, coSUB}}, &Parser::ParseMultiplicative);
     }
 
     AstPtr ParseMultiplicative() {
-        AstPtr left = ParseUnary();
-        for (;;) {
-            if (IsSymbol("*")) {
-                Advance();
-                left = Binary(coMUL, std::move(left), ParseUnary());
-            } else if (IsSymbol("/")) {
-                Advance();
-                left = Binary(coDIV, std::move(left), ParseUnary());
-            } else {
-                return left;
-            }
-        }
+        return ParseLeftAssociative({{"*", false, coMUL}, {"/", false, coDIV}}, &Parser::ParseUnary);
     }
 
     AstPtr ParseUnary() {
@@ -394,21 +389,12 @@ private:
                 Advance();
                 return inner;
             }
-            case TokenKind::Text: {
-                AstPtr a = MakeAst(Ast::Kind::Text, 0, tok_.text);
-                Advance();
-                return a;
-            }
-            case TokenKind::Number: {
-                AstPtr a = MakeAst(Ast::Kind::Number, 0, tok_.text);
-                Advance();
-                return a;
-            }
-            case TokenKind::QuotedName: {
-                AstPtr a = MakeAst(Ast::Kind::Field, 0, tok_.text);
-                Advance();
-                return a;
-            }
+            case TokenKind::Text:
+                return ParseLeaf(Ast::Kind::Text);
+            case TokenKind::Number:
+                return ParseLeaf(Ast::Kind::Number);
+            case TokenKind::QuotedName:
+                return ParseLeaf(Ast::Kind::Field);
             case TokenKind::Name: {
                 std::string name = tok_.text;
                 if (SameText(name, "NULL")) {
@@ -430,21 +416,11 @@ private:
     AstPtr ParseCall(std::string name) {
         Advance();  // (
         AstPtr call = MakeAst(Ast::Kind::Func, 0, std::move(name));
-        if (tok_.kind == TokenKind::RParen) {
+        if (tok_.kind == TokenKind::RParen)
             Advance();
-            return call;
-        }
-        for (;;) {
-            AddKid(*call, ParseOr());
-            if (tok_.kind == TokenKind::Comma) {
-                Advance();
-                continue;
-            }
-            if (tok_.kind != TokenKind::RParen)
-                ParseError(Format("')' expected but %s found", Describe(tok_)));
-            Advance();
-            return call;
-        }
+        else
+            ParseListItems(*call, &Parser::ParseOr);
+        return call;
     }
 
     static AstPtr Binary(uint32_t op, AstPtr left, AstPtr right) {

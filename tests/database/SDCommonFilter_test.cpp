@@ -101,6 +101,11 @@ TEST_F(Filters, ExpressionsSelectRows) {
         {"PRICE / 2 = 5.25", 0, {1}},
         {"-ID = -3", 0, {3}},
         {"QTY - 1 < 0", 0, {2, 3}},
+        // Operators of one level group from the left, and bind tighter than those below them.
+        {"10 - ID - 1 = 6", 0, {3}},
+        {"12 / ID / 2 = 2", 0, {3}},
+        {"1 + ID * 2 = 7", 0, {3}},
+        {"ID = 1 or ID = 2 and ID = 3", 0, {1}},
         {"[NAME] = 'Xyz' or \"ID\" = 5", 0, {4, 5}},
         {"NAME = 'Xyz' and NOTE = 'note' or ID = 1", 0, {1, 4}},
     };
