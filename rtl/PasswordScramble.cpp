@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "rtl/Bytes.h"
 #include "rtl/Text.h"
 
 namespace rtl {
@@ -27,7 +28,11 @@ std::string UnscramblePassword(std::string_view scrambled) {
     for (size_t g = 0; g < kLength; g += 4)
         for (size_t k = 4; k > 0; --k)
             clear += middle[g + k - 1];
-    return Trim(clear);
+    std::string result = Trim(clear);
+    // The working copies hold the clear password too: only the result leaves this routine.
+    secure_wipe(middle.data(), middle.size());
+    secure_wipe(clear.data(), clear.size());
+    return result;
 }
 
 }  // namespace rtl
