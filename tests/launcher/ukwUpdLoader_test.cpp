@@ -13,6 +13,7 @@
 #include "launcher/LauncherRunTestSupport.h"
 #include "launcher/base/LauncherBaseTestSupport.h"
 #include "launcher/base/ukwUpdConfig.h"
+#include "launcher/base/ukwUpdConstante.h"
 #include "launcher/base/ukwUpdIni.h"
 #include "launcher/base/ukwUpdVersao.h"
 #include "launcher/ukwUpdLoaderStatus.h"
@@ -347,6 +348,123 @@ TEST_F(LoaderRun, ConstructionAndDestruction) {
     EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
               (std::vector<std::string>{"FIM - Execute", "INICIO - Destroy...", "FIM - Destroy...",
                                         "#DESTROY# TkwUpdLoader"}));
+}
+
+// The update executor's command line as the log shows it and as the program receives it, and
+// the start failures of the executor and of the application with the reason the start left.
+TEST_F(LoaderRun, StartingTheExecutorAndTheApplication) {
+    const fs::path executor = pasta_ / "kwExec.exe";
+    kwtest::InstallProg("kwrun_app", executor);
+    const std::string aplicacao = pasta_.Folder() + "QORAPP.exe";
+    struct Case {
+        bool versionada;
+        std::vector<std::string> args;
+        std::string parametros;  // as the log line quotes them
+        std::vector<std::string> recebidos;
+    };
+    const Case cases[] = {
+        {true, {"/CHECK", "x y"}, "\"" + aplicacao + "\" \"-v\" \"x y\"", {aplicacao, "-v", "x y"}},
+        {false, {"a", "/check"}, "\"" + aplicacao + "\" \"a\" \"/check\"", {aplicacao, "a", "/check"}},
+        {false, {}, "\"" + aplicacao + "\"", {aplicacao}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.parametros);
+        fs::remove(executor.string() + ".argv");
+        TkwUpdLoader loader;
+        loader.Argumentos = c.args;
+        loader.ExecuteAtualizacao(c.versionada);
+        const auto log = kwtest::Texts(*loader.Log);
+        const int inicio = IndexOf(log, "INICIO - ExecuteAtualizacao...");
+        ASSERT_GE(inicio, 0);
+        EXPECT_EQ(std::vector<std::string>(log.begin() + inicio, log.end()),
+                  (std::vector<std::string>{
+                      "INICIO - ExecuteAtualizacao...",
+                      " - Verificando se já não existe uma atualização em andamento...",
+                      " - Nenhuma atualização em andamento",
+                      " - Executando : \"" + executor.string() + "\" - Params : \"" + c.parametros + "\"",
+                      " - Execução OK", "FIM - ExecuteAtualizacao"}));
+        EXPECT_EQ(kwtest::RecordedArgs(executor), c.recebidos);
+    }
+
+    // Neither program there: each start fails with the reason the start left behind.
+    fs::remove(executor);
+    fs::remove(app_);
+    struct Falha {
+        const char* nome;
+        std::function<void(TkwUpdLoader&)> inicie;
+        std::string programa, inicioMensagem;
+    };
+    const Falha falhas[] = {
+        {"executor", [](TkwUpdLoader& l) { l.ExecuteAtualizacao(false); }, executor.string(),
+         "Não foi possível executar a atualização pois ocorreu um erro ao executar o kwExec. Causa: "},
+        {"application", [](TkwUpdLoader& l) { l.ExecuteAplicacao(); }, aplicacao,
+         "Não foi possível executar o sistema. Causa: "},
+    };
+    for (const Falha& f : falhas) {
+        SCOPED_TRACE(f.nome);
+        TkwUpdLoader loader;
+        UltimoErro.clear();
+        std::string mensagem;
+        try {
+            f.inicie(loader);
+        } catch (const TkwUpdException& e) {
+            mensagem = e.Message();
+        }
+        EXPECT_NE(UltimoErro.find(f.programa), std::string::npos) << UltimoErro;
+        EXPECT_EQ(mensagem, f.inicioMensagem + "\"" + UltimoErro + "\".");
+        const auto log = kwtest::Texts(*loader.Log);
+        EXPECT_TRUE(Contains(log, "EXCEPTION: " + mensagem));
+        EXPECT_FALSE(Contains(log, " - Execução OK"));
+    }
+    // The application's start writes no begin and end lines of its own.
+    kwtest::InstallProg("kwrun_app", app_);
+    TkwUpdLoader loader;
+    loader.ExecuteAplicacao();
+    const auto log = kwtest::Texts(*loader.Log);
+    const int inicio = IndexOf(log, " - Executando o sistema de: \"" + aplicacao + "\"");
+    ASSERT_GE(inicio, 0);
+    EXPECT_EQ(
+        std::vector<std::string>(log.begin() + inicio, log.end()),
+        (std::vector<std::string>{" - Executando o sistema de: \"" + aplicacao + "\"", " - Execução OK"}));
+}
+
+// A blank or absent LocalUpdate keeps the code a new launcher has and says so; a number
+// replaces it.
+TEST_F(LoaderRun, TheUpdateSiteCodeOfTheFile) {
+    struct Case {
+        const char* linha;
+        int32_t codigo;
+        const char* detalhe;
+    };
+    const Case cases[] = {
+        {"", 0, " - Nenhum local update setado no kwCFG.ini. Usando local update default."},
+        {"LocalUpdate=\n", 0, " - Nenhum local update setado no kwCFG.ini. Usando local update default."},
+        {"LocalUpdate=   \n", 0, " - Nenhum local update setado no kwCFG.ini. Usando local update default."},
+        {"LocalUpdate=-1\n", -1, " - Novo local update: -1"},
+        {"LocalUpdate=0\n", 0, " - Novo local update: 0"},
+        {"LocalUpdate=2147483647\n", 2147483647, " - Novo local update: 2147483647"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.linha);
+        Configure(std::string("[KWUPDATE]\nCdSistema=3\n") + c.linha);
+        ResetConfigurationSingletons();
+        TkwUpdLoader loader;
+        loader.CarregueConfiguracoesDoINI();
+        EXPECT_EQ(loader.CdLocalUpdate, c.codigo);
+        EXPECT_EQ(loader.CdSistema, 3);
+        EXPECT_TRUE(Contains(kwtest::Texts(*loader.Log), c.detalhe));
+    }
+    // Past the 32-bit range is no number.
+    Configure("[KWUPDATE]\nCdSistema=3\nLocalUpdate=2147483648\n");
+    ResetConfigurationSingletons();
+    TkwUpdLoader loader;
+    try {
+        loader.CarregueConfiguracoesDoINI();
+        ADD_FAILURE() << "no failure";
+    } catch (const TkwUpdException& e) {
+        EXPECT_EQ(e.Message(),
+                  "Local de update é inválido. Esperado um número inteiro. Valor informado: \"2147483648\".");
+    }
 }
 
 TEST_F(LoaderRun, PathsAndArgumentsPassedOn) {
