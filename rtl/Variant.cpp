@@ -90,30 +90,19 @@ Variant::Variant(std::string v)
     : type_(VarType::String), s_(std::make_shared<const std::string>(std::move(v))) {}
 
 Variant Variant::Null() {
-    Variant v;
-    v.type_ = VarType::Null;
-    return v;
+    return Variant(VarType::Null, 0);
 }
 
 Variant Variant::FromWord(uint16_t w) {
-    Variant v;
-    v.type_ = VarType::Word;
-    v.i_ = w;
-    return v;
+    return Variant(VarType::Word, w);
 }
 
 Variant Variant::FromByte(uint8_t b) {
-    Variant v;
-    v.type_ = VarType::Byte;
-    v.i_ = b;
-    return v;
+    return Variant(VarType::Byte, b);
 }
 
 Variant Variant::FromCurrency(int64_t scaled) {
-    Variant v;
-    v.type_ = VarType::Currency;
-    v.i_ = scaled;
-    return v;
+    return Variant(VarType::Currency, scaled);
 }
 
 Variant Variant::FromDateTime(double dateTime) {

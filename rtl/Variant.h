@@ -113,6 +113,9 @@ public:
     bool operator!=(const Variant& other) const { return !(*this == other); }
 
 private:
+    // A value of one of the types held in the 64-bit integer (null holds 0).
+    Variant(VarType type, int64_t i) : type_(type), i_(i) {}
+
     VarType type_ = VarType::Empty;
     int64_t i_ = 0;
     double d_ = 0;
