@@ -162,13 +162,8 @@ void MD5InitState(uint32_t state[4]) {
 // first block when there is room, else of the second), hashes it and writes the digest.
 void MD5FinishTail(uint32_t state[4], const uint8_t* tail, size_t have, uint64_t byteCount,
                    MD5Digest& digest) {
-    uint8_t pad[128] = {};
-    if (have > 0) std::memcpy(pad, tail, have);
-    pad[have] = 0x80;
-    const size_t total = have < 56 ? 64 : 128;
-    rtl::store_le64(pad + total - 8, byteCount * 8);
-    MD5Blocks(state, pad, total / 64);
-    rtl::secure_wipe(pad, sizeof(pad));
+    hash_buffer::PadAndHash<64, 8, false>(tail, have, byteCount,
+                                          [state](const uint8_t* p, size_t n) { MD5Blocks(state, p, n); });
     for (int i = 0; i < 4; ++i)
         rtl::store_le32(digest.data() + 4 * i, state[i]);
 }
@@ -184,10 +179,8 @@ MD5Context::~MD5Context() {
 }
 
 void MD2Init(MD2Context& context) {
-    context.ByteCount = 0;
-    context.BufferedCount = 0;
+    hash_buffer::Reset(context);
     std::memset(context.Checksum, 0, sizeof(context.Checksum));
-    std::memset(context.Buffer, 0, sizeof(context.Buffer));
     std::memset(context.State, 0, sizeof(context.State));
 }
 
@@ -213,9 +206,7 @@ void MD2Final(MD2Context& context, MD5Digest& digest) {
 }
 
 void InitMD5Context(MD5Context& context) {
-    context.ByteCount = 0;
-    context.BufferedCount = 0;
-    std::memset(context.Buffer, 0, sizeof(context.Buffer));
+    hash_buffer::Reset(context);
     MD5InitState(context.State);
 }
 

@@ -114,9 +114,7 @@ RIPEMD160Context::~RIPEMD160Context() {
 }
 
 void InitRIPEMD160Context(RIPEMD160Context& context) {
-    context.ByteCount = 0;
-    context.BufferedCount = 0;
-    std::memset(context.Buffer, 0, sizeof(context.Buffer));
+    hash_buffer::Reset(context);
     context.H[0] = 0x67452301;
     context.H[1] = 0xEFCDAB89;
     context.H[2] = 0x98BADCFE;
@@ -129,17 +127,10 @@ void UpdateRIPEMD160Context(RIPEMD160Context& context, const void* data, size_t 
 }
 
 void FinishRIPEMD160Context(RIPEMD160Context& context, RIPEMD160Digest& digest) {
-    // Pads in the context's own buffer: 0x80 after the tail, a second block when the bit
-    // count no longer fits, the bit count little-endian in the last eight bytes.
-    const size_t have = size_t(context.BufferedCount);
-    std::memset(context.Buffer + have, 0, 64 - have);
-    context.Buffer[have] = 0x80;
-    if (have >= 56) {
-        RIPEMD160Blocks(context, context.Buffer, 1);
-        std::memset(context.Buffer, 0, 64);
-    }
-    rtl::store_le64(context.Buffer + 56, context.ByteCount * 8);
-    RIPEMD160Blocks(context, context.Buffer, 1);
+    // The bit count is little-endian, as in MD5.
+    hash_buffer::PadAndHash<64, 8, false>(
+        context.Buffer, size_t(context.BufferedCount), context.ByteCount,
+        [&context](const uint8_t* p, size_t n) { RIPEMD160Blocks(context, p, n); });
     for (int i = 0; i < 5; ++i)
         rtl::store_le32(digest.data() + 4 * i, context.H[i]);
 }

@@ -160,9 +160,7 @@ SHA1Context::~SHA1Context() {
 }
 
 void InitSHA1Context(SHA1Context& context) {
-    context.ByteCount = 0;
-    context.BufferedCount = 0;
-    std::memset(context.Buffer, 0, sizeof(context.Buffer));
+    hash_buffer::Reset(context);
     context.H[0] = 0x67452301;
     context.H[1] = 0xEFCDAB89;
     context.H[2] = 0x98BADCFE;
@@ -175,14 +173,9 @@ void UpdateSHA1Context(SHA1Context& context, const void* data, size_t length) {
 }
 
 void FinishSHA1Context(SHA1Context& context, SHA1Digest& digest) {
-    uint8_t pad[128] = {};
-    const size_t have = size_t(context.BufferedCount);
-    std::memcpy(pad, context.Buffer, have);
-    pad[have] = 0x80;
-    const size_t total = have < 56 ? 64 : 128;
-    rtl::store_be64(pad + total - 8, context.ByteCount * 8);
-    SHA1Blocks(context, pad, total / 64);
-    rtl::secure_wipe(pad, sizeof(pad));
+    hash_buffer::PadAndHash<64, 8, true>(
+        context.Buffer, size_t(context.BufferedCount), context.ByteCount,
+        [&context](const uint8_t* p, size_t n) { SHA1Blocks(context, p, n); });
     for (int i = 0; i < 5; ++i)
         rtl::store_be32(digest.data() + 4 * i, context.H[i]);
 }

@@ -132,46 +132,23 @@ void SHA512Blocks(SHA512Context& ctx, const uint8_t* data, size_t blocks) {
         TransformPortable<Sha512Traits>(ctx.H, data + 128 * i);
 }
 
-void Init256(SHA256Context& ctx, const uint32_t (&iv)[8]) {
-    ctx.ByteCount = 0;
-    ctx.BufferedCount = 0;
-    std::memset(ctx.Buffer, 0, sizeof(ctx.Buffer));
+// The context of either width, empty, with its initial hash value.
+template <class Context, class Word>
+void Init(Context& ctx, const Word (&iv)[8]) {
+    hash_buffer::Reset(ctx);
     std::memcpy(ctx.H, iv, sizeof(ctx.H));
 }
 
-void Init512(SHA512Context& ctx, const uint64_t (&iv)[8]) {
-    ctx.ByteCount = 0;
-    ctx.BufferedCount = 0;
-    std::memset(ctx.Buffer, 0, sizeof(ctx.Buffer));
-    std::memcpy(ctx.H, iv, sizeof(ctx.H));
-}
-
-// Pads in a zeroed local: the tail, 0x80, and the bit count ending the first block when the
-// tail leaves room for it, else the second.
 void Finish256(SHA256Context& ctx, uint8_t (&out)[32]) {
-    uint8_t pad[128] = {};
-    const size_t have = size_t(ctx.BufferedCount);
-    std::memcpy(pad, ctx.Buffer, have);
-    pad[have] = 0x80;
-    const size_t total = have < 56 ? 64 : 128;
-    rtl::store_be64(pad + total - 8, ctx.ByteCount * 8);
-    SHA256Blocks(ctx, pad, total / 64);
-    rtl::secure_wipe(pad, sizeof(pad));
+    hash_buffer::PadAndHash<64, 8, true>(ctx.Buffer, size_t(ctx.BufferedCount), ctx.ByteCount,
+                                         [&ctx](const uint8_t* p, size_t n) { SHA256Blocks(ctx, p, n); });
     for (int i = 0; i < 8; ++i)
         rtl::store_be32(out + 4 * i, ctx.H[i]);
 }
 
 void Finish512(SHA512Context& ctx, uint8_t (&out)[64]) {
-    uint8_t pad[256] = {};
-    const size_t have = size_t(ctx.BufferedCount);
-    std::memcpy(pad, ctx.Buffer, have);
-    pad[have] = 0x80;
-    const size_t total = have < 112 ? 128 : 256;
-    // The 128-bit bit count: the byte count times eight, its top bits carried into the upper half.
-    rtl::store_be64(pad + total - 16, ctx.ByteCount >> 61);
-    rtl::store_be64(pad + total - 8, ctx.ByteCount * 8);
-    SHA512Blocks(ctx, pad, total / 128);
-    rtl::secure_wipe(pad, sizeof(pad));
+    hash_buffer::PadAndHash<128, 16, true>(ctx.Buffer, size_t(ctx.BufferedCount), ctx.ByteCount,
+                                           [&ctx](const uint8_t* p, size_t n) { SHA512Blocks(ctx, p, n); });
     for (int i = 0; i < 8; ++i)
         rtl::store_be64(out + 8 * i, ctx.H[i]);
 }
@@ -187,7 +164,7 @@ SHA512Context::~SHA512Context() {
 }
 
 void InitSHA224Context(SHA256Context& context) {
-    Init256(context, IV224);
+    Init(context, IV224);
 }
 
 void UpdateSHA224Context(SHA256Context& context, const void* data, size_t length) {
@@ -209,7 +186,7 @@ void ComputeSHA224(const void* data, size_t length, SHA224Digest& digest) {
 }
 
 void InitSHA256Context(SHA256Context& context) {
-    Init256(context, IV256);
+    Init(context, IV256);
 }
 
 void UpdateSHA256Context(SHA256Context& context, const void* data, size_t length) {
@@ -231,7 +208,7 @@ void HashSHA256(const void* data, size_t length, SHA256Digest& digest) {
 }
 
 void InitSHA384Context(SHA512Context& context) {
-    Init512(context, IV384);
+    Init(context, IV384);
 }
 
 void UpdateSHA384Context(SHA512Context& context, const void* data, size_t length) {
@@ -253,7 +230,7 @@ void ComputeSHA384(const void* data, size_t length, SHA384Digest& digest) {
 }
 
 void InitSHA512Context(SHA512Context& context) {
-    Init512(context, IV512);
+    Init(context, IV512);
 }
 
 void UpdateSHA512Context(SHA512Context& context, const void* data, size_t length) {
