@@ -35,8 +35,10 @@ fuzz-smoke: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@set -e; for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  n=$$(basename $$f); n=$${n#fuzz_}; mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
-	  echo "fuzz-smoke: $$n"; \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 $(FUZZ_BUILD)/corpus/$$n fuzz/corpus/$$n 2>&1 | tail -n 2; \
+	  echo "fuzz-smoke: $$n"; seeds=fuzz/corpus/$$n; [ -d $$seeds ] || seeds=; \
+	  if ! $$f -max_total_time=$(FUZZ_SECONDS) $(FUZZ_BUILD)/corpus/$$n $$seeds > $(FUZZ_BUILD)/fuzz-$$n.log 2>&1; then \
+	    tail -n 40 $(FUZZ_BUILD)/fuzz-$$n.log; echo "fuzz-smoke: $$n failed"; exit 1; fi; \
+	  tail -n 1 $(FUZZ_BUILD)/fuzz-$$n.log; \
 	done
 
 demo: build
