@@ -3,24 +3,15 @@
 // in the same run, one line per case: "case ours peer ratio" (MB/s, MB/s, ours/peer).
 //
 // Each case runs ECB encryption or decryption of independent blocks, or CBC encryption (the
-// chained, latency-bound direction), over a 16 KiB buffer. Ours and the peer alternate for
-// several rounds and the best round of each is kept, so a busy moment on a shared machine
-// costs both sides alike. Twofish and Serpent have no OpenSSL counterpart and are not timed.
-#include <openssl/evp.h>
-#include <openssl/provider.h>
-
-#include <algorithm>
-#include <chrono>
+// chained, latency-bound direction), over a 16 KiB buffer; timing and reporting:
+// bench/BenchSupport.h. Twofish and Serpent have no OpenSSL counterpart and are not timed.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "crypto/SBBlowfish.h"
 #include "crypto/SBCAST128.h"
 #include "crypto/SBCamellia.h"
@@ -29,57 +20,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr size_t kBuffer = 16 * 1024;
-constexpr int kRounds = 7;
-constexpr double kRoundSeconds = 0.06;
-
-// Bytes per second of fn over kBuffer bytes, run for about kRoundSeconds.
-double Throughput(const std::function<void()>& fn) {
-    fn();  // warm the caches and the branch predictors
-    size_t calls = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    do {
-        for (int i = 0; i < 16; ++i)
-            fn();
-        calls += 16;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kRoundSeconds);
-    return double(calls * kBuffer) / elapsed;
-}
-
-void Report(const std::string& name, const std::function<void()>& ours, const std::function<void()>& peer) {
-    double bestOurs = 0, bestPeer = 0;
-    for (int r = 0; r < kRounds; ++r) {
-        bestOurs = std::max(bestOurs, Throughput(ours));
-        bestPeer = std::max(bestPeer, Throughput(peer));
-    }
-    std::printf("%s %.1f %.1f %.2f\n", name.c_str(), bestOurs / 1e6, bestPeer / 1e6, bestOurs / bestPeer);
-    std::fflush(stdout);
-}
-
-struct EvpCipher {
-    std::unique_ptr<EVP_CIPHER, decltype(&EVP_CIPHER_free)> cipher{nullptr, &EVP_CIPHER_free};
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx{EVP_CIPHER_CTX_new(),
-                                                                        &EVP_CIPHER_CTX_free};
-
-    EvpCipher(const char* name, const std::vector<uint8_t>& key, const uint8_t* iv, bool encrypt) {
-        cipher.reset(EVP_CIPHER_fetch(nullptr, name, nullptr));
-        const int enc = encrypt ? 1 : 0;
-        if (!cipher || EVP_CipherInit_ex2(ctx.get(), cipher.get(), nullptr, nullptr, enc, nullptr) != 1 ||
-            EVP_CIPHER_CTX_set_key_length(ctx.get(), int(key.size())) != 1 ||
-            EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), iv, enc, nullptr) != 1) {
-            std::fprintf(stderr, "OpenSSL cannot run %s\n", name);
-            std::exit(1);
-        }
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    }
-    void Run(const uint8_t* in, uint8_t* out) {
-        int n = 0;
-        EVP_CipherUpdate(ctx.get(), out, &n, in, int(kBuffer));
-    }
-};
+using bench::EvpCipher;
+using bench::kBuffer;
+using bench::Report;
 
 // CBC encryption on a block routine, as the cipher engine runs it: XOR the chaining value in,
 // encrypt, carry the ciphertext on.
@@ -106,11 +49,7 @@ void BlowfishBlock(const BlowfishState& s, const uint8_t* in, uint8_t* out, bool
 }  // namespace
 
 int main() {
-    if (OSSL_PROVIDER_load(nullptr, "legacy") == nullptr ||
-        OSSL_PROVIDER_load(nullptr, "default") == nullptr) {
-        std::fprintf(stderr, "OpenSSL's legacy provider is not available\n");
-        return 1;
-    }
+    if (!bench::LoadOpenSSLProviders()) return 1;
     std::mt19937 rng(2);
     std::vector<uint8_t> data(kBuffer), out(kBuffer), key(32);
     for (auto& b : data)
@@ -155,7 +94,7 @@ int main() {
         CamelliaKeySchedule(k, enc);
         CamelliaDecryptKeySchedule(k, dec);
         for (bool encrypt : {true, false}) {
-            EvpCipher peer(("CAMELLIA-" + bits + "-ECB").c_str(), k, nullptr, encrypt);
+            EvpCipher peer("CAMELLIA-" + bits + "-ECB", k, nullptr, encrypt);
             const CamelliaSubkeys& sk = encrypt ? enc : dec;
             Report(
                 "camellia-" + bits + "-ecb-" + (encrypt ? "encrypt" : "decrypt"),
@@ -167,7 +106,7 @@ int main() {
         }
         uint8_t chain[16];
         std::memcpy(chain, iv, 16);
-        EvpCipher peer(("CAMELLIA-" + bits + "-CBC").c_str(), k, iv, true);
+        EvpCipher peer("CAMELLIA-" + bits + "-CBC", k, iv, true);
         Report(
             "camellia-" + bits + "-cbc-encrypt",
             [&] {
