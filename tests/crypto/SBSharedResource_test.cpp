@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -30,13 +32,8 @@ using namespace std::chrono_literals;
 constexpr auto kGuard = 20s;
 
 // Polls until the condition holds; a lock that never gets there fails the test.
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kGuard;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+bool WaitUntil(const std::function<bool()>& done) {
+    return kwtest::Eventually(done, kGuard, std::chrono::milliseconds(1));
 }
 
 // A state the lock must reach; like MustFinish, a lock that never gets there ends the run.

@@ -8,8 +8,11 @@
 
 #include "crypto/SBUtils.h"
 #include "rtl/DateTime.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using kwtest::ScopedTZ;
 
 std::string Fields(double dt) {
     int y, mo, d, h, mi, s, ms;
@@ -23,29 +26,6 @@ std::string Fields(double dt) {
 double At(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
     return rtl::CombineDateTime(rtl::EncodeDate(y, mo, d), rtl::EncodeTime(h, mi, s, ms));
 }
-
-// Sets TZ for the life of the object and restores the previous zone after.
-class ScopedTZ {
-public:
-    explicit ScopedTZ(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTZ() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "database/SDEngine.h"
 #include "database/SDEngineTimer.h"
 #include "platform/Clock.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ using fake::FakeFactories;
 
 // Real-time wait for something the timer thread does; generous, since it only bounds a hang.
 bool WaitUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return kwtest::Eventually(done, std::chrono::seconds(10), std::chrono::milliseconds(1));
 }
 
 class ClockDriven : public ::testing::Test {

@@ -1,7 +1,6 @@
 // tests/launcher/LauncherRunTestSupport.h: what the launcher-run tests share: the headless
 // user interface with its output collected, a private folder of instance markers, copies of
-// the test programs under the names the launcher starts, their recorded argument vectors,
-// and waiting for a condition with a time limit.
+// the test programs under the names the launcher starts and their recorded argument vectors.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,40 +51,9 @@ private:
 
 // Instance markers in a folder of their own (inherited by the programs the test starts).
 class PrivateMarkers {
-public:
-    PrivateMarkers() {
-        const char* old = std::getenv("KW_MARKER_DIR");
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        setenv("KW_MARKER_DIR", dir_.path().c_str(), 1);
-    }
-    ~PrivateMarkers() {
-        if (hadOld_)
-            setenv("KW_MARKER_DIR", old_.c_str(), 1);
-        else
-            unsetenv("KW_MARKER_DIR");
-    }
-    PrivateMarkers(const PrivateMarkers&) = delete;
-    PrivateMarkers& operator=(const PrivateMarkers&) = delete;
-
 private:
     TempDir dir_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
-// Sets an environment variable for the object's lifetime (unset afterwards).
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-        setenv(name_.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnv() { unsetenv(name_.c_str()); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
+    ScopedEnv env_{"KW_MARKER_DIR", dir_.path().string()};
 };
 
 // Copies a test program (tests/launcher/progs) to `to`, executable. The copy is renamed into
@@ -103,21 +71,10 @@ inline std::filesystem::path KwLoaderProgram() {
     return std::filesystem::path(KW_BINARY_DIR) / "kwLoader";
 }
 
-// Waits until the predicate holds, up to `limit`; true when it did.
-inline bool WaitFor(const std::function<bool()>& pred,
-                    std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // The arguments a kwrun_app copy at `program` recorded; waits for the record to appear.
 inline std::vector<std::string> RecordedArgs(const std::filesystem::path& program) {
     const auto file = std::filesystem::path(program.string() + ".argv");
-    if (!WaitFor([&] { return std::filesystem::exists(file); })) {
+    if (!Eventually([&] { return std::filesystem::exists(file); })) {
         ADD_FAILURE() << "no argument record from " << program;
         return {};
     }

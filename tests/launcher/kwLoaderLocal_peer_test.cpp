@@ -32,10 +32,11 @@ protected:
         o.wait = true;
         o.output = plat::ProcessOutput::Capture;
         o.workingFolder = KW_SOURCE_DIR;
-        setenv("BUILD", KW_BINARY_DIR, 1);
-        const plat::ProcessResult r =
-            plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", demo_.path().string()}, o);
-        unsetenv("BUILD");
+        plat::ProcessResult r;
+        {
+            const kwtest::ScopedEnv build("BUILD", KW_BINARY_DIR);
+            r = plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", demo_.path().string()}, o);
+        }
         ASSERT_EQ(r.exitCode, 0) << r.output;
         ws_ = demo_ / "workstation";
         site_ = demo_ / "update-site";
@@ -111,11 +112,11 @@ TEST_F(LocalRoad, FirstTheExecutorThenTheApplication) {
     EXPECT_NE(rpc.find("[RPC]\nControlarReconexao=1\nConsultarDispIDLocal=0"), std::string::npos) << rpc;
 
     // The executor carries the list out and starts the application.
-    ASSERT_TRUE(kwtest::WaitFor([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
-                                std::chrono::milliseconds(30000)));
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)));
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
         << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
-    ASSERT_TRUE(kwtest::WaitFor([&] { return InicioDaAplicacao() == 1; }));
+    ASSERT_TRUE(kwtest::Eventually([&] { return InicioDaAplicacao() == 1; }));
     EXPECT_EQ(Linhas(ws_ / "log" / "aplicacao.log").back(),
               "KWLOADERAPP.exe iniciado; versão dos dados: 2; argumentos: \"kwUpdate\" \"um\" \"x y\"");
     EXPECT_EQ(kwtest::ReadFile(ws_ / "dados" / "clientes.txt"),
@@ -139,7 +140,7 @@ TEST_F(LocalRoad, FirstTheExecutorThenTheApplication) {
     EXPECT_FALSE(Contains(dois.log, " - " + w + "kwExec.exe desatualizado. Copiando a versão nova..."));
     // The [RPC] section did not change: both copies went again.
     EXPECT_TRUE(Contains(dois.log, " - Os arquivos de backup são iguais e serão removidos."));
-    ASSERT_TRUE(kwtest::WaitFor([&] { return InicioDaAplicacao() == 2; }));
+    ASSERT_TRUE(kwtest::Eventually([&] { return InicioDaAplicacao() == 2; }));
     EXPECT_EQ(Linhas(ws_ / "log" / "aplicacao.log").back(),
               "KWLOADERAPP.exe iniciado; versão dos dados: 2; argumentos: \"kwUpdate\" \"dois\"");
     EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExecDemo.fim"));

@@ -370,14 +370,14 @@ TEST_F(LauncherWithRoad, SecondLauncherWhileTheFirstWaitsForTheApplication) {
     plat::ProcessOptions bg;
     bg.detached = true;
     plat::StartProcess(app.string(), {}, bg);
-    ASSERT_TRUE(kwtest::WaitFor([&] { return plat::IsProcessRunning(app.string()); }));
+    ASSERT_TRUE(kwtest::Eventually([&] { return plat::IsProcessRunning(app.string()); }));
     kwtest::RecordedArgs(app);  // its own start, recorded before the launchers run
     fs::remove(app.string() + ".argv");
 
     // The first launcher gets as far as the wait and stays there.
     Execucao primeira;
     std::thread t([&] { primeira = Rode(exe, {"um"}, "primeira.txt"); });
-    const bool aguardando = kwtest::WaitFor([&] {
+    const bool aguardando = kwtest::Eventually([&] {
         return fs::exists(dir_ / "primeira.txt") &&
                kwtest::ReadFile(dir_ / "primeira.txt").find("Aguardando o encerramento da aplicação...") !=
                    std::string::npos;

@@ -25,12 +25,12 @@ public:
         plat::ProcessOptions o;
         o.detached = true;
         plat::StartProcess(exe_.string(), {}, o);
-        EXPECT_TRUE(kwtest::WaitFor([&] { return plat::IsProcessRunning(exe_.string()); }));
+        EXPECT_TRUE(kwtest::Eventually([&] { return plat::IsProcessRunning(exe_.string()); }));
     }
     ~RunningApp() { Stop(); }
     void Stop() {
         kwtest::WriteFile(exe_.string() + ".stop", "");
-        EXPECT_TRUE(kwtest::WaitFor([&] { return !plat::IsProcessRunning(exe_.string()); }));
+        EXPECT_TRUE(kwtest::Eventually([&] { return !plat::IsProcessRunning(exe_.string()); }));
     }
     std::string Path() const { return exe_.string(); }
 

@@ -46,7 +46,7 @@ public:
                        "/usr/bin/Xvfb",
                        {name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-terminate"}, o)
                        .pid;
-            kwtest::WaitFor(
+            kwtest::Eventually(
                 [&] {
                     display_ = XOpenDisplay(name_.c_str());
                     return display_ != nullptr || ::kill(pid_, 0) != 0;
@@ -69,7 +69,7 @@ private:
     void Stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
-        kwtest::WaitFor([&] { return ::kill(pid_, 0) != 0; }, std::chrono::milliseconds(5000));
+        kwtest::Eventually([&] { return ::kill(pid_, 0) != 0; }, std::chrono::milliseconds(5000));
         pid_ = 0;
     }
 
@@ -171,7 +171,7 @@ int DarkPixels(const Shot& s, int x0, int y0, int x1, int y1) {
 
 // Processes the window's events until the predicate holds (or two seconds pass).
 bool PumpUntil(Display* d, const std::function<bool()>& pred) {
-    return kwtest::WaitFor(
+    return kwtest::Eventually(
         [&] {
             plat::ui::ProcessMessages();
             XSync(d, False);

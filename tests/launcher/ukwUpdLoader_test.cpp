@@ -256,7 +256,7 @@ TEST_F(LoaderRun, AnApplicationThatNeverClosesFailsTheRun) {
     plat::ProcessOptions bg;
     bg.detached = true;
     plat::StartProcess(app_.string(), {}, bg);
-    ASSERT_TRUE(kwtest::WaitFor([&] { return plat::IsProcessRunning(app_.string()); }));
+    ASSERT_TRUE(kwtest::Eventually([&] { return plat::IsProcessRunning(app_.string()); }));
     kwtest::RecordedArgs(app_);  // its own start, recorded before the run begins
     fs::remove(app_.string() + ".argv");
 
@@ -270,7 +270,7 @@ TEST_F(LoaderRun, AnApplicationThatNeverClosesFailsTheRun) {
                               visto, [&](TkwUpdLoader&) { return TkwUpdRequisitosObtidos{texto}; }),
                           falhou);
     kwtest::WriteFile(app_.string() + ".stop", "");
-    EXPECT_TRUE(kwtest::WaitFor([&] { return !plat::IsProcessRunning(app_.string()); }));
+    EXPECT_TRUE(kwtest::Eventually([&] { return !plat::IsProcessRunning(app_.string()); }));
 
     EXPECT_TRUE(falhou);
     EXPECT_EQ(relogio.Elapsed(), 400u * 300u);  // two minutes on the manual clock

@@ -381,27 +381,9 @@ TEST_F(Verificacao, OlderFormRemovesWhateverExists) {
 
 // ---- The files it writes -------------------------------------------------------------------------
 
-class EnvVar {
-public:
-    EnvVar(const char* nome, const std::string& valor) : nome_(nome) {
-        if (const char* v = std::getenv(nome)) antes_ = v;
-        ::setenv(nome, valor.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (antes_)
-            ::setenv(nome_, antes_->c_str(), 1);
-        else
-            ::unsetenv(nome_);
-    }
-
-private:
-    const char* nome_;
-    std::optional<std::string> antes_;
-};
-
 TEST_F(Verificacao, ChangeListAndRequisitesFileMatchTheGoldenFiles) {
-    EnvVar drive("KW_DRIVE_C", (dir / "c").string());
-    EnvVar windows("KW_WINDIR", "/kw/windows");
+    kwtest::ScopedEnv drive("KW_DRIVE_C", (dir / "c").string());
+    kwtest::ScopedEnv windows("KW_WINDIR", "/kw/windows");
     kwtest::WriteFile(dir / "c" / "Sistema" / "velho.dll", "x");
     kwtest::WriteFile(dir / "c" / "Sistema" / "ok.dll", "x");
     for (int versao : {4030, 3300, 0}) {

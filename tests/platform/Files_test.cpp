@@ -75,23 +75,22 @@ TEST(Files, SizeAndTimesInUtc) {
     EXPECT_EQ(err, EISDIR);
 
     // Times go in and come out as UTC, whatever the local zone is; sub-second parts survive.
-    setenv("TZ", "America/Sao_Paulo", 1);
-    tzset();
-    const plat::FileTime times[] = {
-        Utc(2024, 1, 15, 13, 45, 30),  Utc(2024, 1, 15, 13, 45, 30) + milliseconds(250),
-        Utc(1999, 12, 31, 23, 59, 59), Utc(2038, 1, 19, 3, 14, 8),  // past 32-bit seconds
-        Utc(1970, 1, 1, 0, 0, 0),
-    };
-    for (const auto t : times) {
-        plat::SetFileLastWriteTime(file, t);
-        EXPECT_EQ(plat::FileLastWriteTime(file), t);
-        // Cross-check against the kernel's own seconds count.
-        struct stat st {};
-        ASSERT_EQ(::stat(file.c_str(), &st), 0);
-        EXPECT_EQ(int64_t(st.st_mtim.tv_sec), duration_cast<seconds>(t.time_since_epoch()).count());
+    {
+        const kwtest::ScopedTZ zone("America/Sao_Paulo");
+        const plat::FileTime times[] = {
+            Utc(2024, 1, 15, 13, 45, 30),  Utc(2024, 1, 15, 13, 45, 30) + milliseconds(250),
+            Utc(1999, 12, 31, 23, 59, 59), Utc(2038, 1, 19, 3, 14, 8),  // past 32-bit seconds
+            Utc(1970, 1, 1, 0, 0, 0),
+        };
+        for (const auto t : times) {
+            plat::SetFileLastWriteTime(file, t);
+            EXPECT_EQ(plat::FileLastWriteTime(file), t);
+            // Cross-check against the kernel's own seconds count.
+            struct stat st {};
+            ASSERT_EQ(::stat(file.c_str(), &st), 0);
+            EXPECT_EQ(int64_t(st.st_mtim.tv_sec), duration_cast<seconds>(t.time_since_epoch()).count());
+        }
     }
-    unsetenv("TZ");
-    tzset();
 
     try {
         plat::FileLastWriteTime((dir / "none.txt").string());

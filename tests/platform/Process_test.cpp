@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
-#include "platform/PlatformTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
-#include "platform/PlatformTestSupport.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 

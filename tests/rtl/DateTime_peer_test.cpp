@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "rtl/DateTime.h"
-#include "rtl/RtlTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {

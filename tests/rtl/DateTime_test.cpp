@@ -13,7 +13,7 @@
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
 #include "rtl/Format.h"
-#include "rtl/RtlTestSupport.h"
+#include "support/TestSupport.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include "support/TestSupport.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -46,18 +47,46 @@ void WriteFile(const std::filesystem::path& p, const std::string& content) {
     out << content;
 }
 
-std::filesystem::path DataPath(const std::string& rel) { return std::filesystem::path(KW_TEST_DATA_DIR) / rel; }
+std::filesystem::path DataPath(const std::string& rel) {
+    return std::filesystem::path(KW_TEST_DATA_DIR) / rel;
+}
 
 std::filesystem::path SharedPath(const std::string& rel) {
     auto p = std::filesystem::path(KW_SHARED_DIR) / rel;
     return std::filesystem::exists(p) ? p : std::filesystem::path();
 }
 
-std::filesystem::path ProgPath(const std::string& name) { return std::filesystem::path(KW_TEST_PROGS_DIR) / name; }
+std::filesystem::path ProgPath(const std::string& name) {
+    return std::filesystem::path(KW_TEST_PROGS_DIR) / name;
+}
 
 bool InCI() {
     const char* ci = std::getenv("CI");
     return ci != nullptr && std::string(ci) == "true";
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    if (value)
+        setenv(name_.c_str(), value->c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        setenv(name_.c_str(), old_->c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+ScopedTZ::ScopedTZ(const std::string& zone) : env_(std::in_place, "TZ", zone) {
+    tzset();
+}
+
+ScopedTZ::~ScopedTZ() {
+    env_.reset();
+    tzset();
 }
 
 }  // namespace kwtest

@@ -1,9 +1,13 @@
 // tests/support/TestSupport.h: what many tests need: temporary folders, whole-file reads and
-// writes, paths to fixtures and shared vectors, and the rule for missing peers.
+// writes, paths to fixtures and shared vectors, environment variables and the time zone set
+// for one test, a bounded wait, and the rule for missing peers.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 
 namespace kwtest {
 
@@ -36,13 +40,53 @@ std::filesystem::path ProgPath(const std::string& name);
 // True under CI=true: a missing peer or shared folder then fails the test instead of skipping.
 bool InCI();
 
+// Sets (or, with nullopt, clears) an environment variable for the lifetime of the object and
+// puts the earlier value, or its absence, back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// Sets the process's time zone (TZ) for the lifetime of the object and puts the earlier zone
+// back afterwards; the C library is told both times.
+class ScopedTZ {
+public:
+    explicit ScopedTZ(const std::string& zone);
+    ~ScopedTZ();
+    ScopedTZ(const ScopedTZ&) = delete;
+    ScopedTZ& operator=(const ScopedTZ&) = delete;
+
+private:
+    std::optional<ScopedEnv> env_;
+};
+
+// Polls a condition every `poll` for up to `limit` (a bound against hanging, not a speed
+// goal); true when it held.
+template <typename F>
+bool Eventually(F cond, std::chrono::milliseconds limit = std::chrono::seconds(10),
+                std::chrono::milliseconds poll = std::chrono::milliseconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(poll);
+    }
+    return cond();
+}
+
 }  // namespace kwtest
 
 // Skips the test (or fails it under CI=true) with a message naming what is missing.
-#define KW_REQUIRE_PEER(available, what)                                          \
-    do {                                                                          \
-        if (!(available)) {                                                       \
-            if (::kwtest::InCI()) FAIL() << "missing peer: " << (what);           \
-            GTEST_SKIP() << "missing peer: " << (what);                           \
-        }                                                                         \
+#define KW_REQUIRE_PEER(available, what)                                \
+    do {                                                                \
+        if (!(available)) {                                             \
+            if (::kwtest::InCI()) FAIL() << "missing peer: " << (what); \
+            GTEST_SKIP() << "missing peer: " << (what);                 \
+        }                                                               \
     } while (0)

@@ -140,7 +140,7 @@ TEST_F(PastaLauncher, LastErrorTextsOfTheCopy) {
     kwtest::WriteFile(dir / "arquivo", "um arquivo, não uma pasta");
     kwtest::WriteFile(app / "c.exe", "velho");
     fs::create_directories(app / "_c.exe");  // the backup's name is taken by a folder
-    ::unsetenv("KW_DRIVE_Q");
+    const kwtest::ScopedEnv semDrive("KW_DRIVE_Q", std::nullopt);
 
     struct Caso {
         const char* nome;
@@ -414,7 +414,7 @@ TEST_F(PastaLauncher, OneLookAtAPath) {
         EXPECT_EQ(d.tamanho, c.tamanho) << c.caminho;
         EXPECT_EQ(d.dataHora.empty(), c.tamanho.empty()) << c.caminho;
     }
-    ::unsetenv("KW_DRIVE_Q");
+    const kwtest::ScopedEnv semDrive("KW_DRIVE_Q", std::nullopt);
     EXPECT_THROW(ExamineArquivo("Q:\\a"), rtl::Exception);
     // The checksum finds a file named in another case too.
     EXPECT_EQ(CalculeCRCArquivo(S(app) + "\\sub\\a.dll"), CalculeCRCArquivo(S(app / "Sub" / "A.dll")));
@@ -448,7 +448,7 @@ TEST_F(PastaLauncher, ClearingReadOnly) {
     EXPECT_EQ(UltimoErro, "");
     EXPECT_FALSE(plat::IsReadOnly(S(app / "a")));
     EXPECT_TRUE(RemovaSomenteLeitura(S(app / "falta")));
-    ::unsetenv("KW_DRIVE_Q");
+    const kwtest::ScopedEnv semDrive("KW_DRIVE_Q", std::nullopt);
     EXPECT_FALSE(RemovaSomenteLeitura("Q:\\a"));
     EXPECT_NE(UltimoErro.find("KW_DRIVE_Q"), std::string::npos);
 }

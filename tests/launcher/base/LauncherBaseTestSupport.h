@@ -51,27 +51,13 @@ private:
 // are known texts.
 class FixedUtcClock {
 public:
-    FixedUtcClock() : scoped_(clock_) {
-        const char* tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
-        if (hadTz_) oldTz_ = tz;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
-    ~FixedUtcClock() {
-        if (hadTz_)
-            setenv("TZ", oldTz_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
+    FixedUtcClock() : scoped_(clock_) {}
     plat::ManualClock& Clock() { return clock_; }
 
 private:
     plat::ManualClock clock_{std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000))};
     plat::ScopedClock scoped_;
-    bool hadTz_ = false;
-    std::string oldTz_;
+    ScopedTZ utc_{"UTC0"};
 };
 
 // The texts of a log's time-stamped lines, without "DD/MM/YYYY HH:MM:SS : ".

@@ -20,25 +20,7 @@
 
 namespace {
 
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* v = std::getenv(name)) old_ = v, had_ = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
+using kwtest::ScopedEnv;
 
 TEST(Fields, ObtenhaCampoAndConteCampos) {
     struct C {
@@ -144,7 +126,7 @@ TEST(Paths, ExpandaCaminhoAndMonteLinhaComando) {
 
 TEST(Paths, TheWindowsFolderDefaultsToTheLaunchersOwn) {
     kwtest::LauncherFolder dir;
-    unsetenv("KW_WINDIR");
+    const ScopedEnv semWindir("KW_WINDIR", std::nullopt);
     EXPECT_EQ(ObtenhaDiretorioWindows(), dir.Folder() + "windows/");
     EXPECT_EQ(ExpandaCaminho("$\\system32"), dir.Folder() + "windows/system32\\");
     EXPECT_FALSE(EhWindows9x());
@@ -175,7 +157,7 @@ TEST(Paths, CaminhoLocalMapsBothNotations) {
     std::filesystem::create_directories(dir / "q" / "Dados");
     EXPECT_EQ(CaminhoLocal(dir.Folder() + "log\\kwVerify.log"), dir.Folder() + "log/kwVerify.log");
     EXPECT_EQ(CaminhoLocal("q:\\dados\\a.txt"), dir.Folder() + "q/Dados/a.txt");
-    unsetenv("KW_DRIVE_Z");
+    const ScopedEnv semDrive("KW_DRIVE_Z", std::nullopt);
     EXPECT_THROW(CaminhoLocal("Z:\\x"), plat::EPathMappingError);
 }
 
@@ -214,7 +196,7 @@ TEST(Files, ObtenhaTamanhoArquivo) {
     kwtest::WriteFile(dir / "vazio", "");
     std::filesystem::create_directory(dir / "pasta");
     ScopedEnv drive("KW_DRIVE_Q", dir.Folder());
-    unsetenv("KW_DRIVE_Z");
+    const ScopedEnv semDrive("KW_DRIVE_Z", std::nullopt);
     EXPECT_EQ(ObtenhaTamanhoArquivo(dir.Folder() + "a.bin"), 1234);
     EXPECT_EQ(ObtenhaTamanhoArquivo("Q:\\A.BIN"), 1234);
     EXPECT_EQ(ObtenhaTamanhoArquivo(dir.Folder() + "vazio"), 0);
@@ -293,7 +275,7 @@ TEST(Shell, AFailedStartSetsTheLastErrorText) {
     EXPECT_EQ(UltimoErro, "Erro ao executar o arquivo \"" + missing +
                               "\". Causa: " + plat::SystemErrorText(ENOENT) + " (2)");
 
-    unsetenv("KW_DRIVE_Z");
+    const ScopedEnv semDrive("KW_DRIVE_Z", std::nullopt);
     EXPECT_FALSE(ExecuteComShell("Z:\\app.exe", std::vector<std::string>{}));
     EXPECT_EQ(UltimoErro.rfind("Erro ao executar o arquivo \"Z:\\app.exe\". Causa: ", 0), 0u) << UltimoErro;
     EXPECT_NE(UltimoErro.find("KW_DRIVE_Z"), std::string::npos) << UltimoErro;
