@@ -130,6 +130,43 @@ inline rtl::StringList MakeParams(std::initializer_list<std::string> lines) {
     return params;
 }
 
+// The driver's parameters: the lines given, then the ODBC library to load (the installed
+// driver manager unless another is named).
+inline rtl::StringList OdbcParams(std::initializer_list<std::string> lines = {},
+                                  const std::string& library = kDriverManager) {
+    rtl::StringList params = MakeParams(lines);
+    params.Add("ODBC API LIBRARY=" + library);
+    return params;
+}
+
+// An ODBC driver object, not connected yet.
+inline Connection NewOdbc(const rtl::StringList& params = OdbcParams()) {
+    Connection c;
+    c.db = CreateODBCDatabase(nullptr, params);
+    return c;
+}
+
+// After a test that loaded another ODBC library (a stand-in, a wrong name): once nothing
+// holds the library, later tests of the process load the installed driver manager again.
+inline void ReloadDriverManagerName() {
+    if (OdbcLibrary().LoadCount() == 0) OdbcLibrary().TakeNameFromParams(OdbcParams());
+}
+
+// Inserts a row of an integer, a long text and a long binary value through parameters, with
+// a statement of three parameters (:id, :body, :data); the rows it affected.
+inline int32_t InsertLongRow(TISqlDatabase& db, const std::string& sql, int32_t id, const std::string& body,
+                             const rtl::ByteArray& data) {
+    TParams params;
+    params.CreateParam(ftInteger, "id", ptInput).SetValue(rtl::Variant(id));
+    params.CreateParam(ftMemo, "body", ptInput).SetValue(rtl::Variant(body));
+    params.CreateParam(ftBlob, "data", ptInput).SetValue(rtl::Variant::FromBytes(data));
+    TISqlCommandPtr insert = db.CreateSqlCommand(nullptr);
+    insert->SetParams(&params);
+    insert->Prepare(sql);
+    insert->Execute();
+    return insert->GetRowsAffected();
+}
+
 // Runs a statement without result (or discards its result).
 inline void Exec(TISqlDatabase& db, const std::string& sql) {
     TISqlCommandPtr cmd = db.CreateSqlCommand(nullptr);

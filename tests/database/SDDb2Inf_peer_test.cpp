@@ -127,7 +127,7 @@ TEST_F(CliDrivers, ParametersTakeEachDriversSqlTypes) {
         if (k.db2) {
             c = OpenDb2();
         } else {
-            c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + standin_.Path()}));
+            c = NewOdbc(OdbcParams({}, standin_.Path()));
             c.db->Connect(dsn_, "", "");
         }
         TParams params;
@@ -149,7 +149,7 @@ TEST_F(CliDrivers, ParametersTakeEachDriversSqlTypes) {
                                    : line);
         EXPECT_EQ(bindings, k.bindings);
         c.db->Disconnect(false);
-        if (!k.db2) OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        if (!k.db2) OdbcLibrary().TakeNameFromParams(OdbcParams());
     }
     EXPECT_EQ(Isql(dsn_, "select name, length(body), length(data), substr(ts, 1, 19) from p order by name"),
               (Rows{{"db2", "3000", "2000", "2020-05-06 07:08:09"},
@@ -221,8 +221,7 @@ TEST_F(CliDrivers, EachUnitCountsItsOwnConnections) {
     Connection db2a = OpenDb2();
     Connection db2b = OpenDb2();
     Connection inf = OpenInformix(dsn_, "", "", standin_.Path());
-    Connection odbc;
-    odbc.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    Connection odbc = NewOdbc();
     odbc.db->Connect(dsn_, "", "");
     EXPECT_EQ(Db2Library().LoadCount(), 2);
     EXPECT_EQ(InfLibrary().LoadCount(), 1);

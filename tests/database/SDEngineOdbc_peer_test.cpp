@@ -130,8 +130,7 @@ protected:
         queries_.clear();
         db.reset();
         RegisterSqlDatabaseFactory(stODBC, nullptr);
-        if (OdbcLibrary().LoadCount() == 0)
-            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        ReloadDriverManagerName();
     }
 
     // A statement through the program's own connection.

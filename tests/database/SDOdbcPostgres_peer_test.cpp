@@ -32,19 +32,13 @@ protected:
         KW_REQUIRE_PEER(server_ != nullptr, "psqlODBC, unixODBC and isql");
         KW_REQUIRE_PEER(server_->Available(), server_->Reason());
     }
-    void TearDown() override {
-        if (OdbcLibrary().LoadCount() == 0)
-            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
-    }
+    void TearDown() override { ReloadDriverManagerName(); }
 
     static kwtest::PostgresServer& Server() { return *server_; }
 
     Connection Open(std::initializer_list<std::string> params = {}, const std::string& user = "postgres",
                     const std::string& password = "", TSDTransIsolation isolation = tiReadCommitted) {
-        rtl::StringList list = MakeParams(params);
-        list.Add("ODBC API LIBRARY=" + kDriverManager);
-        Connection c;
-        c.db = CreateODBCDatabase(nullptr, list);
+        Connection c = NewOdbc(OdbcParams(params));
         c.db->TransIsolation = isolation;
         c.db->Connect(server_->OdbcConnectString(), user, password);
         return c;
@@ -73,14 +67,12 @@ TEST_F(OdbcPostgres, LogsInWithBracedValuesAndNoInjectedAttributes) {
         EXPECT_EQ(c->GetVersionString().rfind("PostgreSQL Release 15.", 0), 0u) << c->GetVersionString();
     }
     {
-        Connection c;
-        c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        Connection c = NewOdbc();
         EXPECT_THROW(c.db->Connect(server_->OdbcConnectString(), "pwuser", "wrong"), ESDOdbcError);
     }
     // A user name carrying an attribute of its own does not switch the database: it is no
     // more than a (missing) role's name.
-    Connection c;
-    c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    Connection c = NewOdbc();
     try {
         c.db->Connect(server_->OdbcConnectString(), "postgres;DATABASE=postgres", "");
         ADD_FAILURE() << "connected to " << Query(*c.db, "select current_database()")[0][0];
@@ -95,8 +87,7 @@ TEST_F(OdbcPostgres, ConnectsByDataSourceName) {
     DataSources::Get().AddEntry(
         dsn, {"Driver=" + std::string(kwtest::PostgresServer::kOdbcDriver), "Servername=127.0.0.1",
               "Port=" + std::to_string(server_->Port()), "Database=kwtest"});
-    Connection c;
-    c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    Connection c = NewOdbc();
     c.db->Connect(dsn, "pwuser", "p;w}d=x");
     EXPECT_EQ(Query(*c.db, "select current_user"), (Rows{{"pwuser"}}));
 }
@@ -214,15 +205,7 @@ TEST_F(OdbcPostgres, LongDataTravelsBothWays) {
     rtl::ByteArray bytes(150003);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = uint8_t((i * 31) ^ (i >> 8));
-    TParams params;
-    params.CreateParam(ftInteger, "id", ptInput).SetValue(rtl::Variant(int32_t(1)));
-    params.CreateParam(ftMemo, "body", ptInput).SetValue(rtl::Variant(text));
-    params.CreateParam(ftBlob, "data", ptInput).SetValue(rtl::Variant::FromBytes(bytes));
-    TISqlCommandPtr insert = c->CreateSqlCommand(nullptr);
-    insert->SetParams(&params);
-    insert->Prepare("insert into big values (:id, :body, :data)");
-    insert->Execute();
-    EXPECT_EQ(insert->GetRowsAffected(), 1);
+    EXPECT_EQ(InsertLongRow(*c.db, "insert into big values (:id, :body, :data)", 1, text, bytes), 1);
     EXPECT_EQ(PsqlRows("select octet_length(body), octet_length(data) from big"),
               (Rows{{std::to_string(text.size()), std::to_string(bytes.size())}}));
     const Rows digests = PsqlRows("select md5(body), md5(data) from big");

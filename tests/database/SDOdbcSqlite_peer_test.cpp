@@ -23,11 +23,7 @@ protected:
         dsn_ = "kwodbc_sqlite_" + std::to_string(counter++);
         DataSources::Get().AddSqlite(dsn_, database_);
     }
-    void TearDown() override {
-        // Later tests of this process start from the installed driver manager again.
-        if (OdbcLibrary().LoadCount() == 0)
-            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
-    }
+    void TearDown() override { ReloadDriverManagerName(); }
 
     std::string ConnectString() const {
         return "DRIVER=" + kSqliteDriver + ";Database=" + database_.string();
@@ -35,10 +31,7 @@ protected:
 
     Connection Open(std::initializer_list<std::string> params = {},
                     const std::string& library = kDriverManager) {
-        rtl::StringList list = MakeParams(params);
-        list.Add("ODBC API LIBRARY=" + library);
-        Connection c;
-        c.db = CreateODBCDatabase(nullptr, list);
+        Connection c = NewOdbc(OdbcParams(params, library));
         c.db->Connect(ConnectString(), "", "");
         return c;
     }
@@ -53,8 +46,7 @@ protected:
 TEST_F(OdbcSqlite, ConnectsByDataSourceNameAndByConnectionString) {
     for (const bool byName : {true, false}) {
         SCOPED_TRACE(byName ? "data source name" : "connection string");
-        Connection c;
-        c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        Connection c = NewOdbc();
         EXPECT_EQ(c->GetHandle(), nullptr);
         c.db->Connect(byName ? dsn_ : ConnectString(), "", "");
         ASSERT_NE(c->GetHandle(), nullptr);
@@ -77,8 +69,7 @@ TEST_F(OdbcSqlite, ConnectsByDataSourceNameAndByConnectionString) {
 }
 
 TEST_F(OdbcSqlite, ConnectFailureReportsTheDataSourceAndLeavesNothingLoaded) {
-    Connection c;
-    c.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    Connection c = NewOdbc();
     try {
         c.db->Connect("kwodbc_no_such_source", "", "");
         FAIL() << "connected to a missing data source";
@@ -310,15 +301,7 @@ TEST_F(OdbcSqlite, LongDataTravelsBothWays) {
         for (int i = 0; text.size() < 300000; ++i)
             text += "linha " + std::to_string(i) + " ação çà ";
         const rtl::ByteArray bytes = AllBytes(250001);
-        TParams params;
-        params.CreateParam(ftInteger, "id", ptInput).SetValue(rtl::Variant(int32_t(1)));
-        params.CreateParam(ftMemo, "body", ptInput).SetValue(rtl::Variant(text));
-        params.CreateParam(ftBlob, "data", ptInput).SetValue(rtl::Variant::FromBytes(bytes));
-        TISqlCommandPtr insert = c->CreateSqlCommand(nullptr);
-        insert->SetParams(&params);
-        insert->Prepare("insert into big values (:id, :body, :data)");
-        insert->Execute();
-        EXPECT_EQ(insert->GetRowsAffected(), 1);
+        EXPECT_EQ(InsertLongRow(*c.db, "insert into big values (:id, :body, :data)", 1, text, bytes), 1);
 
         const Rows theirs = IsqlRows(
             "select length(body), length(data), hex(substr(data, 200001, 4)), "
@@ -554,8 +537,7 @@ TEST_F(OdbcSqlite, AdoptedHandlesWork) {
     Connection owner = Open();
     Exec(*owner.db, "create table shared(i integer)");
     const TOdbcHandleRec record = *static_cast<const TOdbcHandleRec*>(owner->GetHandle());
-    Connection adopter;
-    adopter.db = CreateODBCDatabase(nullptr, MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+    Connection adopter = NewOdbc();
     adopter.db->SetHandle(const_cast<TOdbcHandleRec*>(&record));
     EXPECT_EQ(OdbcLibrary().LoadCount(), 2);
     const auto* adopted = static_cast<const TOdbcHandleRec*>(adopter->GetHandle());

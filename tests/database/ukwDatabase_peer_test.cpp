@@ -128,8 +128,7 @@ protected:
     }
     void TearDown() override {
         RegisterSqlDatabaseFactory(stODBC, nullptr);
-        if (OdbcLibrary().LoadCount() == 0)
-            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        ReloadDriverManagerName();
     }
 
     Rows Outside(const std::string& sql) { return backend_->Outside(sql); }

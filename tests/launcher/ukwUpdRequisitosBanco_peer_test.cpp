@@ -209,8 +209,7 @@ protected:
     void TearDown() override {
         loader_.reset();
         RegisterSqlDatabaseFactory(stODBC, nullptr);
-        if (OdbcLibrary().LoadCount() == 0)
-            OdbcLibrary().TakeNameFromParams(MakeParams({"ODBC API LIBRARY=" + kDriverManager}));
+        ReloadDriverManagerName();
     }
 
     // The four tables in the schema ("" for the default one), readable by the first user.
