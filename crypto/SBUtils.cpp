@@ -298,23 +298,9 @@ int WideStringToUTF8(std::u16string_view text, ByteString& result, bool lenient,
         } else if (low && !lenient) {
             return UTF_SOURCE_ILLEGAL;
         }
-        // Written by hand: lone surrogates must come out as their three-byte forms in lenient
-        // mode, which a validating encoder would replace.
-        if (cp < 0x80) {
-            result += char(cp);
-        } else if (cp < 0x800) {
-            result += char(0xC0 | (cp >> 6));
-            result += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            result += char(0xE0 | (cp >> 12));
-            result += char(0x80 | ((cp >> 6) & 0x3F));
-            result += char(0x80 | (cp & 0x3F));
-        } else {
-            result += char(0xF0 | (cp >> 18));
-            result += char(0x80 | ((cp >> 12) & 0x3F));
-            result += char(0x80 | ((cp >> 6) & 0x3F));
-            result += char(0x80 | (cp & 0x3F));
-        }
+        // Lone surrogates come out as their three-byte forms in lenient mode (strict mode
+        // has refused them above).
+        rtl::AppendUtf8(result, cp, rtl::Surrogates::Keep);
     }
     if (bom && result.compare(0, SBUTF8BOM.size(), SBUTF8BOM) != 0) result.insert(0, SBUTF8BOM);
     return UTF_CONVERSION_OK;

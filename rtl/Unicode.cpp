@@ -64,8 +64,9 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+void AppendUtf8(std::string& out, char32_t cp, Surrogates surrogates) {
+    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    if (cp > 0x10FFFF || (surrogate && surrogates == Surrogates::Replace)) cp = 0xFFFD;
     if (cp < 0x80) {
         out += char(cp);
     } else if (cp < 0x800) {

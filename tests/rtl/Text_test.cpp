@@ -192,4 +192,34 @@ TEST(Unicode, MalformedSequencesAreRefusedAndReadAsLatin1) {
     EXPECT_EQ(pos, 2u);
 }
 
+TEST(Unicode, OneCodePointInEveryLengthWithSurrogatesReplacedOrKept) {
+    struct Case {
+        char32_t cp;
+        std::string replaced;  // the default: well-formed UTF-8
+        std::string kept;      // a lone surrogate carried through
+    };
+    const Case cases[] = {
+        {U'A', "A", "A"},
+        {0x7F, "\x7F", "\x7F"},
+        {0x80, "\xC2\x80", "\xC2\x80"},
+        {0x7FF, "\xDF\xBF", "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80", "\xE0\xA0\x80"},
+        {0xD7FF, "\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {0xD800, "\xEF\xBF\xBD", "\xED\xA0\x80"},
+        {0xDFFF, "\xEF\xBF\xBD", "\xED\xBF\xBF"},
+        {0xFFFF, "\xEF\xBF\xBF", "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80", "\xF0\x90\x80\x80"},
+        {0x10FFFF, "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {0x110000, "\xEF\xBF\xBD", "\xEF\xBF\xBD"},  // never a code point
+    };
+    for (const Case& c : cases) {
+        std::string replaced = "x";
+        std::string kept;
+        rtl::AppendUtf8(replaced, c.cp);
+        rtl::AppendUtf8(kept, c.cp, rtl::Surrogates::Keep);
+        EXPECT_EQ(replaced, "x" + c.replaced) << std::hex << uint32_t(c.cp);
+        EXPECT_EQ(kept, c.kept) << std::hex << uint32_t(c.cp);
+    }
+}
+
 }  // namespace
