@@ -89,6 +89,18 @@ protected:
             server.rows.push_back({fake::IntCell(i), fake::TextCell("n" + std::to_string(i))});
     }
 
+    // A query opened on SimpleRows(rows), with an update handler that applies every change,
+    // so that edits stay in the cache.
+    TSDQuery& OpenEditable(int rows) {
+        SimpleRows(rows);
+        TSDQuery& q = Query();
+        q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) {
+            a = rtl::uaApplied;
+        };
+        q.Open();
+        return q;
+    }
+
     Server server;
     std::vector<fake::FakeCommand*> commands;
     std::unique_ptr<TSDDatabase> db;

@@ -500,19 +500,7 @@ TEST_F(DataSetSort, ManyRowsInReverseOrder) {
 // ---------------------------------------------------------------------------------------------
 // Edits in the cache
 
-class DataSetEdits : public Fixture {
-protected:
-    TSDQuery& Editable(int rows) {
-        SimpleRows(rows);
-        TSDQuery& q = Query();
-        // Cached updates with a handler: changes stay in the cache.
-        q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) {
-            a = rtl::uaApplied;
-        };
-        q.Open();
-        return q;
-    }
-};
+class DataSetEdits : public Fixture {};
 
 TEST_F(DataSetEdits, ReadOnlyWithoutLiveOrHandler) {
     SimpleRows(2);
@@ -534,7 +522,7 @@ TEST_F(DataSetEdits, ReadOnlyWithoutLiveOrHandler) {
 }
 
 TEST_F(DataSetEdits, EditingTwiceKeepsOneOriginal) {
-    TSDQuery& q = Editable(3);
+    TSDQuery& q = OpenEditable(3);
     q.Edit();
     q.FieldByName("NAME").SetAsString("first");
     q.Post();
@@ -550,7 +538,7 @@ TEST_F(DataSetEdits, EditingTwiceKeepsOneOriginal) {
 }
 
 TEST_F(DataSetEdits, CancelRestoresTheRecord) {
-    TSDQuery& q = Editable(2);
+    TSDQuery& q = OpenEditable(2);
     q.Edit();
     q.FieldByName("NAME").SetAsString("changed");
     EXPECT_TRUE(q.Modified());
@@ -564,7 +552,7 @@ TEST_F(DataSetEdits, CancelRestoresTheRecord) {
 }
 
 TEST_F(DataSetEdits, DeleteHidesTheRowAndRenumbers) {
-    TSDQuery& q = Editable(3);
+    TSDQuery& q = OpenEditable(3);
     q.FetchAll();
     q.Delete();
     EXPECT_EQ(q.RecordCount(), 2);
@@ -582,7 +570,7 @@ TEST_F(DataSetEdits, DeleteHidesTheRowAndRenumbers) {
 }
 
 TEST_F(DataSetEdits, AppendedRecordThenDeletedLeavesNoTrace) {
-    TSDQuery& q = Editable(3);
+    TSDQuery& q = OpenEditable(3);
     q.Append();
     q.FieldByName("ID").SetAsInteger(10);
     q.FieldByName("NAME").SetAsString("new");
@@ -600,7 +588,7 @@ TEST_F(DataSetEdits, AppendedRecordThenDeletedLeavesNoTrace) {
 }
 
 TEST_F(DataSetEdits, AppendRecordBecomesCurrentPastHiddenRows) {
-    TSDQuery& q = Editable(3);
+    TSDQuery& q = OpenEditable(3);
     q.FetchAll();
     q.Delete();  // row 0 stays in the cache, hidden
     q.AppendRecord({rtl::Variant(int32_t(7)), rtl::Variant("seven")});
@@ -611,7 +599,7 @@ TEST_F(DataSetEdits, AppendRecordBecomesCurrentPastHiddenRows) {
 }
 
 TEST_F(DataSetEdits, InsertGoesBeforeTheCurrentRow) {
-    TSDQuery& q = Editable(3);
+    TSDQuery& q = OpenEditable(3);
     q.Next();
     q.Insert();
     q.FieldByName("ID").SetAsInteger(99);
@@ -627,7 +615,7 @@ TEST_F(DataSetEdits, InsertGoesBeforeTheCurrentRow) {
 }
 
 TEST_F(DataSetEdits, RowFetchedAfterADeleteGetsTheNextRecordNumber) {
-    TSDQuery& q = Editable(4);
+    TSDQuery& q = OpenEditable(4);
     q.Delete();  // row 0 of the one cached row
     q.Last();
     EXPECT_EQ(q.RecNo(), 3);
@@ -637,7 +625,7 @@ TEST_F(DataSetEdits, RowFetchedAfterADeleteGetsTheNextRecordNumber) {
 }
 
 TEST_F(DataSetEdits, SortAfterADeleteKeepsRecordNumbersCounted) {
-    TSDQuery& q = Editable(4);
+    TSDQuery& q = OpenEditable(4);
     q.FetchAll();
     q.Next();
     q.Delete();  // ID 2

@@ -10,15 +10,6 @@ namespace {
 
 class ResultSet : public Fixture {
 protected:
-    TSDQuery& Open(int rows) {
-        SimpleRows(rows);
-        TSDQuery& q = Query();
-        q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) {
-            a = rtl::uaApplied;
-        };
-        q.Open();
-        return q;
-    }
     static int Id(TSDQuery& q, int index) {
         const rtl::RecordBuffer& b = q.ResultSet()->GetItemBuffer(index);
         int32_t id = 0;
@@ -30,7 +21,7 @@ protected:
 }  // namespace
 
 TEST_F(ResultSet, FetchAllKeepsThePosition) {
-    TSDQuery& q = Open(3);
+    TSDQuery& q = OpenEditable(3);
     TSDResultSet& rs = *q.ResultSet();
     rs.SetPosition(0);
     rs.FetchAll();
@@ -41,7 +32,7 @@ TEST_F(ResultSet, FetchAllKeepsThePosition) {
 }
 
 TEST_F(ResultSet, ExchangeKeepsPositionsNumbered) {
-    TSDQuery& q = Open(3);
+    TSDQuery& q = OpenEditable(3);
     q.FetchAll();
     TSDResultSet& rs = *q.ResultSet();
     q.Last();
@@ -60,7 +51,7 @@ TEST_F(ResultSet, ExchangeKeepsPositionsNumbered) {
 }
 
 TEST_F(ResultSet, MovesSkipHiddenRows) {
-    TSDQuery& q = Open(4);
+    TSDQuery& q = OpenEditable(4);
     q.FetchAll();
     TSDResultSet& rs = *q.ResultSet();
     q.SetRecNoValue(2);
@@ -86,7 +77,7 @@ TEST_F(ResultSet, MovesSkipHiddenRows) {
 }
 
 TEST_F(ResultSet, CommittingADeletedRowDoesNotShiftTheOthersTwice) {
-    TSDQuery& q = Open(3);
+    TSDQuery& q = OpenEditable(3);
     q.FetchAll();
     TSDResultSet& rs = *q.ResultSet();
     q.Delete();  // row 0
