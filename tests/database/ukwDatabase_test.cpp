@@ -19,6 +19,7 @@
 #include "database/ukwSDQuery.h"
 #include "platform/Process.h"
 #include "rtl/PasswordScramble.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -377,28 +378,15 @@ TEST(ukwFuncoesBanco, TypeNames) {
     EXPECT_STREQ(NomeTipoBanco(TkwTipoBanco(-1)), "");
 }
 
-// The scrambled form written from its rule: pad to 20, reverse each group of four, add the key.
-std::string Embaralhe(std::string claro) {
-    const std::string chave = "k3mq8zrwd0vhx5ntpa2c";
-    claro.resize(20, ' ');
-    std::string r;
-    for (size_t g = 0; g < 20; g += 4)
-        for (size_t k = 4; k > 0; --k)
-            r += claro[g + k - 1];
-    for (size_t i = 0; i < 20; ++i)
-        r[i] = char(uint8_t(uint8_t(r[i]) + uint8_t(chave[i])));
-    return r;
-}
-
 TEST(DescriptografeSenha, TheSharedRoutineWithBlankAsEmpty) {
     struct Case {
         std::string embaralhado, claro;
     };
     const Case cases[] = {
-        {Embaralhe("trelvoma"), "trelvoma"},
-        {Embaralhe("a b"), "a b"},
-        {Embaralhe(std::string(20, 'z')), std::string(20, 'z')},
-        {Embaralhe("segredo") + "sobra", "segredo"},
+        {kwtest::ScramblePassword("trelvoma"), "trelvoma"},
+        {kwtest::ScramblePassword("a b"), "a b"},
+        {kwtest::ScramblePassword(std::string(20, 'z')), std::string(20, 'z')},
+        {kwtest::ScramblePassword("segredo") + "sobra", "segredo"},
         {"", ""},
         {"    ", ""},
         {std::string(20, ' '), ""},
@@ -407,7 +395,8 @@ TEST(DescriptografeSenha, TheSharedRoutineWithBlankAsEmpty) {
         EXPECT_EQ(DescriptografeSenha(c.embaralhado), c.claro);
     // Where the launcher's routine subtracts the key from blanks, this one answers empty.
     EXPECT_NE(rtl::UnscramblePassword("    "), "");
-    EXPECT_EQ(DescriptografeSenha(Embaralhe("x")), rtl::UnscramblePassword(Embaralhe("x")));
+    EXPECT_EQ(DescriptografeSenha(kwtest::ScramblePassword("x")),
+              rtl::UnscramblePassword(kwtest::ScramblePassword("x")));
 }
 
 }  // namespace

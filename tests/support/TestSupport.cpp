@@ -65,6 +65,18 @@ bool InCI() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
+std::string ScramblePassword(std::string clear) {
+    const std::string key = "k3mq8zrwd0vhx5ntpa2c";
+    clear.resize(20, ' ');
+    std::string r;
+    for (size_t g = 0; g < 20; g += 4)
+        for (size_t k = 4; k > 0; --k)
+            r += clear[g + k - 1];
+    for (size_t i = 0; i < 20; ++i)
+        r[i] = char(uint8_t(uint8_t(r[i]) + uint8_t(key[i])));
+    return r;
+}
+
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) old_ = old;
     if (value)

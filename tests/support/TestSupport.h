@@ -40,6 +40,11 @@ std::filesystem::path ProgPath(const std::string& name);
 // True under CI=true: a missing peer or shared folder then fails the test instead of skipping.
 bool InCI();
 
+// The scrambled form of a password, written from its rule (the system only descrambles): the
+// clear text padded with blanks to 20 bytes, each group of four reversed, then the key's byte
+// added at each position (modulo 256).
+std::string ScramblePassword(std::string clear);
+
 // Sets (or, with nullopt, clears) an environment variable for the lifetime of the object and
 // puts the earlier value, or its absence, back afterwards.
 class ScopedEnv {

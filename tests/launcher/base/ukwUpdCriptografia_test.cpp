@@ -6,20 +6,11 @@
 
 #include <random>
 
+#include "support/TestSupport.h"
+
 namespace {
 
-const std::string kChave = "k3mq8zrwd0vhx5ntpa2c";
-
-std::string Embaralhe(std::string claro) {
-    claro.resize(20, ' ');
-    std::string r;
-    for (size_t g = 0; g < 20; g += 4)
-        for (size_t k = 4; k > 0; --k)
-            r += claro[g + k - 1];
-    for (size_t i = 0; i < 20; ++i)
-        r[i] = char(uint8_t(uint8_t(r[i]) + uint8_t(kChave[i])));
-    return r;
-}
+using kwtest::ScramblePassword;
 
 TEST(Descriptografe, KnownPairs) {
     struct C {
@@ -43,27 +34,26 @@ TEST(Descriptografe, RoundTripForEveryLength) {
             for (size_t i = 0; i < n; ++i)
                 claro += char(33 + rng() % 223);  // no blank at either end, bytes above 127 too
             if (n > 2) claro[n / 2] = ' ';        // a blank inside stays
-            EXPECT_EQ(Descriptografe(Embaralhe(claro)), claro) << n;
+            EXPECT_EQ(Descriptografe(ScramblePassword(claro)), claro) << n;
         }
     }
     // Blanks around a password are lost, as the scrambled form pads with them.
-    EXPECT_EQ(Descriptografe(Embaralhe("  ab  ")), "ab");
+    EXPECT_EQ(Descriptografe(ScramblePassword("  ab  ")), "ab");
 }
 
 TEST(Descriptografe, OnlyTheFirstTwentyBytesCount) {
-    const std::string e = Embaralhe("segredo");
+    const std::string e = ScramblePassword("segredo");
     EXPECT_EQ(Descriptografe(e + "resto que nao conta"), "segredo");
 }
 
 TEST(Descriptografe, AShortValueIsReadOnlyAsFarAsItGoes) {
     // The missing positions are the padding's blanks: a scrambled value cut after its text
     // gives the same password as the whole value.
-    const std::string e = Embaralhe("abcdefg");
+    const std::string e = ScramblePassword("abcdefg");
+    const std::string brancos = ScramblePassword("");  // the padding alone
     for (size_t n = 0; n < 20; ++n) {
         const std::string curto = e.substr(0, n);
-        std::string completo = curto;
-        for (size_t i = n; i < 20; ++i)
-            completo += char(uint8_t(' ' + uint8_t(kChave[i])));
+        const std::string completo = curto + brancos.substr(n);
         EXPECT_EQ(Descriptografe(curto), Descriptografe(completo)) << n;
     }
     EXPECT_EQ(Descriptografe(e.substr(0, 8)), "abcdefg");
