@@ -66,7 +66,22 @@ private:
     std::string text_;
 };
 
+// For a suite whose drivers are named by their files and whose data sources live in the
+// test's own odbc.ini: an empty folder of system settings keeps the machine's out of the test.
+inline void KeepSystemOdbcSettingsOut() {
+    static kwtest::TempDir empty;
+    setenv("ODBCSYSINI", empty.path().c_str(), 1);
+}
+
 using Rows = std::vector<std::vector<std::string>>;
+
+// The rows of psql's unaligned output: fields split at '|', blank lines left out.
+inline Rows PsqlRows(const std::string& output) {
+    Rows rows;
+    for (const std::string& line : rtl::SplitFields(output, '\n'))
+        if (!line.empty()) rows.push_back(rtl::SplitFields(line, '|'));
+    return rows;
+}
 
 // Runs statements through isql (a separate process on the same data source, unixODBC's own
 // reader) and gives the rows of the last result, without the header. target is a data

@@ -73,12 +73,7 @@ public:
     // Byte arrays arrive as long binary values.
     std::string ConnectString() override { return Server().OdbcConnectString() + ";ByteaAsLongVarBinary=1"; }
     std::string User() override { return "postgres"; }
-    Rows Outside(const std::string& sql) override {
-        Rows rows;
-        for (const std::string& line : rtl::SplitFields(Server().Psql(sql), '\n'))
-            if (!line.empty()) rows.push_back(rtl::SplitFields(line, '|'));
-        return rows;
-    }
+    Rows Outside(const std::string& sql) override { return PsqlRows(Server().Psql(sql)); }
     std::string BlobType() override { return "bytea"; }
     std::string HexOf(const std::string& column) override { return "encode(" + column + ", 'hex')"; }
     std::string LengthAndHead(const std::string& column) override {

@@ -47,12 +47,7 @@ protected:
     static Rows IsqlPg(const std::string& sql) {
         return Isql(server_->OdbcConnectString() + ";UID=postgres", sql, true);
     }
-    static Rows PsqlRows(const std::string& sql) {
-        Rows rows;
-        for (const std::string& line : rtl::SplitFields(server_->Psql(sql), '\n'))
-            if (!line.empty()) rows.push_back(rtl::SplitFields(line, '|'));
-        return rows;
-    }
+    static Rows PsqlRows(const std::string& sql) { return odbctest::PsqlRows(server_->Psql(sql)); }
 
     static std::unique_ptr<kwtest::PostgresServer> server_;
 };

@@ -73,12 +73,7 @@ public:
     }
     std::string Alias() override { return "KWFACADEPG_" + std::to_string(Server().Port()); }
     std::string ConnectString() override { return Server().OdbcConnectString(); }
-    Rows Outside(const std::string& sql) override {
-        Rows rows;
-        for (const std::string& line : rtl::SplitFields(Server().Psql(sql), '\n'))
-            if (!line.empty()) rows.push_back(rtl::SplitFields(line, '|'));
-        return rows;
-    }
+    Rows Outside(const std::string& sql) override { return PsqlRows(Server().Psql(sql)); }
     bool ChecksLogin() override { return true; }
 
     static kwtest::PostgresServer& Server() {
@@ -103,12 +98,7 @@ std::unique_ptr<kwtest::PostgresServer> PostgresBackend::server_;
 
 class Facades : public ::testing::TestWithParam<const char*> {
 protected:
-    // The drivers are named by their files and the data sources live in the test's own
-    // odbc.ini: an empty folder of system settings keeps the machine's out of the test.
-    static void SetUpTestSuite() {
-        static kwtest::TempDir sistema;
-        setenv("ODBCSYSINI", sistema.path().c_str(), 1);
-    }
+    static void SetUpTestSuite() { KeepSystemOdbcSettingsOut(); }
     static void TearDownTestSuite() { PostgresBackend::StopServer(); }
 
     void SetUp() override {

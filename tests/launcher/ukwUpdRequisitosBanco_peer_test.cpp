@@ -169,31 +169,13 @@ private:
 
 std::unique_ptr<kwtest::PostgresServer> Postgres::server_;
 
-// The scrambled form written from its rule: pad to 20, reverse each group of four, add the key.
-std::string Embaralhe(std::string claro) {
-    const std::string chave = "k3mq8zrwd0vhx5ntpa2c";
-    claro.resize(20, ' ');
-    std::string r;
-    for (size_t g = 0; g < 20; g += 4)
-        for (size_t k = 4; k > 0; --k)
-            r += claro[g + k - 1];
-    for (size_t i = 0; i < 20; ++i)
-        r[i] = char(uint8_t(uint8_t(r[i]) + uint8_t(chave[i])));
-    return r;
-}
-
 std::vector<std::string> LinhasDe(const std::string& texto) {
     return kwtest::SplitLinesOf(texto);
 }
 
 class RequisitosDoBanco : public ::testing::TestWithParam<const char*> {
 protected:
-    // The drivers are named by their files and the data sources live in the test's own
-    // odbc.ini: an empty folder of system settings keeps the machine's out of the test.
-    static void SetUpTestSuite() {
-        static kwtest::TempDir sistema;
-        setenv("ODBCSYSINI", sistema.path().c_str(), 1);
-    }
+    static void SetUpTestSuite() { KeepSystemOdbcSettingsOut(); }
     static void TearDownTestSuite() { Postgres::StopServer(); }
 
     void SetUp() override {
@@ -501,7 +483,7 @@ TEST_P(RequisitosDoBanco, CredentialsFromTheConnectionTable) {
     }
     // A row: reconnected under its user and its descrambled password (with a ";" in it).
     banco_->Exec("insert into " + prefixo_ + "esegConexao values ('kwsenha', " +
-                 banco_->Bytes(Embaralhe("segredo;x")) + ")");
+                 banco_->Bytes(kwtest::ScramblePassword("segredo;x")) + ")");
     {
         TkwUpdLoader& l = Loader();
         TkwDatabase db;
@@ -516,7 +498,8 @@ TEST_P(RequisitosDoBanco, CredentialsFromTheConnectionTable) {
     EXPECT_EQ(LinhasDe(Requisitos(Loader())), Oraculo(4, "LU.cdLocalUpdate = 1"));
     if (!banco_->ChecksLogin()) return;
     // A password that does not descramble to the user's fails with the connection message.
-    banco_->Exec("update owner.esegConexao set deSenha = " + banco_->Bytes(Embaralhe("errada")));
+    banco_->Exec("update owner.esegConexao set deSenha = " +
+                 banco_->Bytes(kwtest::ScramblePassword("errada")));
     const std::string r = Requisitos(Loader());
     EXPECT_EQ(r.rfind("ERRO: Erro ao conectar com o banco de dados. ", 0), 0u) << r;
     EXPECT_NE(r.find("kwsenha"), std::string::npos) << r;
@@ -542,7 +525,7 @@ TEST_P(RequisitosDoBanco, TheSchemaOfEveryTable) {
         CrieTabelas(c.tabelas);
         Preencha();
         banco_->Exec("insert into " + prefixo_ + "esegConexao values ('qorbanco', " +
-                     banco_->Bytes(Embaralhe("trelvoma")) + ")");
+                     banco_->Bytes(kwtest::ScramblePassword("trelvoma")) + ")");
         TkwUpdLoader& l = Loader(1, "", c.configurado);
         const std::vector<std::string> linhas = LinhasDe(Requisitos(l));
         EXPECT_EQ(linhas, Oraculo(4, "LU.cdLocalUpdate = 1"));
