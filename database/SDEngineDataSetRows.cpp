@@ -331,6 +331,22 @@ void TSDDataSet::OpenAsLocalData() {
     }
 }
 
+void TSDDataSet::LoadLocalRows(const std::function<void()>& appendRows) {
+    OpenAsLocalData();
+    DisableControls();
+    try {
+        appendRows();
+        if (!Eof()) {
+            resultSet_->CommitStatuses();
+            First();
+        }
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+}
+
 void TSDDataSet::LoadFromDataSet(rtl::TDataSet& source) {
     CheckInactive();
     if (!source.Active()) source.FieldDefs().Update();
@@ -341,9 +357,7 @@ void TSDDataSet::LoadFromDataSet(rtl::TDataSet& source) {
     else
         MakeDefsFromFields();
     if (!source.Active()) return;
-    OpenAsLocalData();
-    DisableControls();
-    try {
+    LoadLocalRows([&] {
         source.First();
         while (!source.Eof()) {
             Append();
@@ -362,15 +376,7 @@ void TSDDataSet::LoadFromDataSet(rtl::TDataSet& source) {
             Post();
             source.Next();
         }
-        if (!Eof()) {
-            resultSet_->CommitStatuses();
-            First();
-        }
-    } catch (...) {
-        EnableControls();
-        throw;
-    }
-    EnableControls();
+    });
 }
 
 void TSDDataSet::LoadFromStrings(const rtl::StringList& lines) {
@@ -389,9 +395,7 @@ void TSDDataSet::LoadFromStrings(const rtl::StringList& lines) {
     } else {
         MakeDefsFromFields();
     }
-    OpenAsLocalData();
-    DisableControls();
-    try {
+    LoadLocalRows([&] {
         for (int i = 0; i < lines.Count(); ++i) {
             const std::string& line = lines[i];
             Append();
@@ -407,13 +411,5 @@ void TSDDataSet::LoadFromStrings(const rtl::StringList& lines) {
             }
             Post();
         }
-        if (!Eof()) {
-            resultSet_->CommitStatuses();
-            First();
-        }
-    } catch (...) {
-        EnableControls();
-        throw;
-    }
-    EnableControls();
+    });
 }
