@@ -52,7 +52,10 @@ public:
 private:
     kwtest::TempDir dir_;
     std::filesystem::path file_ = dir_ / "facade.db";
-    std::string alias_ = "KWFACADE_" + std::to_string(reinterpret_cast<uintptr_t>(this) & 0xffffff);
+    // A name of its own per backend: a later backend may live at the same address, and the
+    // data-source file keeps every earlier section (the first of a name wins).
+    static inline int next_ = 0;
+    std::string alias_ = "KWFACADE_" + std::to_string(++next_);
 };
 
 class PostgresBackend : public Backend {
