@@ -28,6 +28,7 @@ namespace {
 struct CpuFeatures {
     bool sha = false;
     bool avx512vl = false;
+    bool avx2 = false;
 };
 
 CpuidWords ReadCpuid() {
@@ -48,11 +49,15 @@ CpuidWords ReadCpuid() {
 
 CpuFeatures DetectFeatures() {
     const CpuidWords w = ReadCpuid();
-    return CpuFeatures{ShaExtensionsUsable(w), Avx512VLUsable(w)};
+    return CpuFeatures{ShaExtensionsUsable(w), Avx512VLUsable(w), Avx2Usable(w)};
 }
 
 const CpuFeatures kCpu = DetectFeatures();
-std::atomic<bool> gEnabled{true};
+std::atomic<Acceleration> gLevel{Acceleration::Full};
+
+bool Allows(Acceleration needed) {
+    return gLevel.load(std::memory_order_relaxed) >= needed;
+}
 
 }  // namespace
 
@@ -65,13 +70,21 @@ bool ShaExtensionsUsable(const CpuidWords& w) {
 }
 
 bool Avx512VLUsable(const CpuidWords& w) {
-    const bool osxsave = (w.leaf1Ecx & (1u << 27)) != 0;
-    const bool bmi2 = (w.leaf7Ebx & (1u << 8)) != 0;
     const bool avx512f = (w.leaf7Ebx & (1u << 16)) != 0;
     const bool avx512vl = (w.leaf7Ebx & (1u << 31)) != 0;
     // SSE, AVX, opmask, ZMM0-15 upper halves, ZMM16-31.
     constexpr uint64_t kStates = 0xE6;
-    return osxsave && bmi2 && avx512f && avx512vl && (w.xcr0 & kStates) == kStates;
+    return Avx2Usable(w) && avx512f && avx512vl && (w.xcr0 & kStates) == kStates;
+}
+
+bool Avx2Usable(const CpuidWords& w) {
+    const bool osxsave = (w.leaf1Ecx & (1u << 27)) != 0;
+    const bool avx = (w.leaf1Ecx & (1u << 28)) != 0;
+    const bool avx2 = (w.leaf7Ebx & (1u << 5)) != 0;
+    const bool bmi2 = (w.leaf7Ebx & (1u << 8)) != 0;
+    // SSE and AVX (the upper YMM halves).
+    constexpr uint64_t kStates = 0x06;
+    return osxsave && avx && avx2 && bmi2 && (w.xcr0 & kStates) == kStates;
 }
 
 bool CpuHasShaExtensions() {
@@ -82,16 +95,28 @@ bool CpuHasAvx512VL() {
     return kCpu.avx512vl;
 }
 
+bool CpuHasAvx2() {
+    return kCpu.avx2;
+}
+
+void SetAcceleration(Acceleration level) {
+    gLevel.store(level, std::memory_order_relaxed);
+}
+
 void EnableAcceleration(bool enabled) {
-    gEnabled.store(enabled, std::memory_order_relaxed);
+    SetAcceleration(enabled ? Acceleration::Full : Acceleration::Off);
 }
 
 bool ShaExtensionsActive() {
-    return kCpu.sha && gEnabled.load(std::memory_order_relaxed);
+    return kCpu.sha && Allows(Acceleration::WithoutAvx512);
 }
 
 bool Avx512Active() {
-    return kCpu.avx512vl && gEnabled.load(std::memory_order_relaxed);
+    return kCpu.avx512vl && Allows(Acceleration::Full);
+}
+
+bool Avx2Active() {
+    return kCpu.avx2 && Allows(Acceleration::WithoutAvx512);
 }
 
 }  // namespace sha_x86

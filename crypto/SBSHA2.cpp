@@ -5,7 +5,8 @@
 // halves of those for SHA-224); the round constants are in SHA2Constants.h.
 //
 // SHA-256 blocks go to the processor's SHA instructions when it has them (SBSHA_x86.cpp), and
-// SHA-512 blocks to the AVX-512VL schedule (SBSHA512_x86.cpp); the portable transforms,
+// SHA-512 blocks to the AVX-512VL schedule (SBSHA512_x86.cpp) or, without AVX-512, to the
+// AVX2 one (SBSHA512_avx2.cpp); the portable transforms,
 // fully unrolled, keep a rolling sixteen-word message schedule on the stack.
 #include "crypto/SBSHA2.h"
 
@@ -124,7 +125,11 @@ void SHA256Blocks(SHA256Context& ctx, const uint8_t* data, size_t blocks) {
 void SHA512Blocks(SHA512Context& ctx, const uint8_t* data, size_t blocks) {
 #if defined(__x86_64__) || defined(__i386__)
     if (sha_x86::Avx512Active()) {
-        sha_x86::SHA512Blocks(ctx.H, data, blocks);
+        sha_x86::SHA512BlocksAvx512(ctx.H, data, blocks);
+        return;
+    }
+    if (sha_x86::Avx2Active()) {
+        sha_x86::SHA512BlocksAvx2(ctx.H, data, blocks);
         return;
     }
 #endif

@@ -98,7 +98,7 @@ template <bool More>
 
 }  // namespace
 
-void SHA512Blocks(uint64_t H[8], const uint8_t* data, size_t blocks) {
+void SHA512BlocksAvx512(uint64_t H[8], const uint8_t* data, size_t blocks) {
     for (size_t n = 0; n < blocks; ++n, data += 128) {
         alignas(16) uint64_t wk[2][16];
         __m128i x[8];

@@ -2,9 +2,11 @@
 // and the run-time choice between them and the portable code.
 //
 // SHA-1 and SHA-256 use the SHA extensions (SBSHA_x86.cpp, built with -msha); SHA-512 runs its
-// message schedule on AVX-512VL (SBSHA512_x86.cpp). The rest of the library is built for the
-// baseline processor, so a function here runs only after its check said yes. Tests switch the
-// accelerated paths off to run the portable code on the same vectors. The files built for a
+// message schedule on AVX-512VL (SBSHA512_x86.cpp) or, on processors without AVX-512, on AVX2
+// two blocks at a time (SBSHA512_avx2.cpp). The rest of the library is built for the baseline
+// processor, so a function here runs only after its check said yes. Tests and the benchmark
+// hold the choice back (to the paths a processor without AVX-512 takes, or to the portable
+// code) to run every path this processor has on the same vectors. The files built for a
 // newer processor define only their own functions and internal helpers: an inline function
 // shared with the rest of the library (a header's, a template's) could be kept by the linker
 // in its copy built with the newer instructions and then run anywhere.
@@ -17,8 +19,10 @@ namespace sha_x86 {
 
 // The processor has the SHA extensions (and the SSSE3 and SSE4.1 they lean on).
 bool CpuHasShaExtensions();
-// The processor and the operating system support AVX-512F and AVX-512VL, and BMI2.
+// The processor and the operating system support AVX-512F and AVX-512VL, and AVX2 and BMI2.
 bool CpuHasAvx512VL();
+// The processor and the operating system support AVX and AVX2, and BMI2.
+bool CpuHasAvx2();
 
 // What the processor reports, as the two checks above read it: CPUID leaf 1 ECX, leaf 7
 // (sub-leaf 0) EBX, and the operating system's XCR0, which is read only when leaf 1 says
@@ -29,20 +33,29 @@ struct CpuidWords {
     uint64_t xcr0 = 0;
 };
 // The decisions, apart from the reading, so each can be checked for processors and systems
-// that lack a part. The AVX-512 path needs the operating system to save the SSE, AVX, opmask
-// and upper ZMM state (XCR0 bits 1, 2, 5, 6 and 7): without it the instructions fault.
+// that lack a part. The AVX2 path needs the operating system to save the SSE and AVX state
+// (XCR0 bits 1 and 2), the AVX-512 path also the opmask and upper ZMM state (bits 5, 6 and 7):
+// without it the instructions fault. The AVX-512 file is built for a processor that has AVX2
+// as well, so the compiler may use AVX2 there too, and that path needs both.
 bool ShaExtensionsUsable(const CpuidWords& words);
 bool Avx512VLUsable(const CpuidWords& words);
+bool Avx2Usable(const CpuidWords& words);
 
-// Switches every accelerated block function off (false) or back on (true).
+// How far the run-time choice may go: the portable code only, the paths a processor without
+// AVX-512 would take (SHA extensions, AVX2), or everything this processor has (the default).
+enum class Acceleration { Off, WithoutAvx512, Full };
+void SetAcceleration(Acceleration level);
+// Full (true) or Off (false).
 void EnableAcceleration(bool enabled);
-// True when the processor has the instructions and acceleration is on.
+// True when the processor has the instructions and the level allows them.
 bool ShaExtensionsActive();
 bool Avx512Active();
+bool Avx2Active();
 
 // blocks whole 64-byte (SHA-512: 128-byte) blocks from data into the state words.
 void SHA1Blocks(uint32_t H[5], const uint8_t* data, size_t blocks);
 void SHA256Blocks(uint32_t H[8], const uint8_t* data, size_t blocks);
-void SHA512Blocks(uint64_t H[8], const uint8_t* data, size_t blocks);
+void SHA512BlocksAvx512(uint64_t H[8], const uint8_t* data, size_t blocks);
+void SHA512BlocksAvx2(uint64_t H[8], const uint8_t* data, size_t blocks);
 
 }  // namespace sha_x86

@@ -5,4 +5,6 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
     PROPERTIES COMPILE_OPTIONS "-msha;-msse4.1;-mssse3")
   set_source_files_properties(${CMAKE_SOURCE_DIR}/crypto/SBSHA512_x86.cpp
     PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512vl;-mbmi2")
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/crypto/SBSHA512_avx2.cpp
+    PROPERTIES COMPILE_OPTIONS "-mavx2;-mbmi2")
 endif()

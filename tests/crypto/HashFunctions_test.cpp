@@ -182,8 +182,7 @@ TEST_P(HashFunctions, LargeMessagesInRandomPiecesAgreeWithOpenSSL) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, HashFunctions, ::testing::Values(Path::Accelerated, Path::Portable),
-                         PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, HashFunctions, kAllPaths, PathName);
 
 // A context may carry an HMAC key (its first block is the key XOR the pad) or a PEM password:
 // every context clears itself when it goes away, partial block and running state alike.

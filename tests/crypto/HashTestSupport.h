@@ -214,25 +214,48 @@ inline MonteCarlo ReadMonteCarlo(const std::filesystem::path& path) {
     return mc;
 }
 
-// Runs a test body once on the accelerated paths (SHA extensions for SHA-1 and SHA-256,
-// AVX-512VL for SHA-384 and SHA-512, where the processor has them) and once on the portable
-// path.
-enum class Path { Accelerated, Portable };
+// Runs a test body on every path this processor has: the accelerated paths (SHA extensions
+// for SHA-1 and SHA-256, AVX-512VL or else AVX2 for SHA-384 and SHA-512), the paths a
+// processor without AVX-512 takes (run only where they differ from the first), and the
+// portable path.
+enum class Path { Accelerated, WithoutAvx512, Portable };
 
 class BothPaths : public ::testing::TestWithParam<Path> {
 protected:
     void SetUp() override {
-        if (GetParam() == Path::Accelerated && !sha_x86::CpuHasShaExtensions() && !sha_x86::CpuHasAvx512VL())
-            GTEST_SKIP()
-                << "this processor has neither SHA extensions nor AVX-512VL; the portable run covers "
-                   "the vectors";
-        sha_x86::EnableAcceleration(GetParam() == Path::Accelerated);
+        switch (GetParam()) {
+            case Path::Accelerated:
+                if (!sha_x86::CpuHasShaExtensions() && !sha_x86::CpuHasAvx512VL() && !sha_x86::CpuHasAvx2())
+                    GTEST_SKIP() << "this processor has neither SHA extensions nor AVX-512VL nor AVX2; the "
+                                    "portable run covers the vectors";
+                sha_x86::SetAcceleration(sha_x86::Acceleration::Full);
+                break;
+            case Path::WithoutAvx512:
+                if (!sha_x86::CpuHasAvx512VL())
+                    GTEST_SKIP() << "this processor has no AVX-512: the accelerated run already takes the "
+                                    "paths of a processor without it";
+                sha_x86::SetAcceleration(sha_x86::Acceleration::WithoutAvx512);
+                break;
+            case Path::Portable:
+                sha_x86::SetAcceleration(sha_x86::Acceleration::Off);
+                break;
+        }
     }
-    void TearDown() override { sha_x86::EnableAcceleration(true); }
+    void TearDown() override { sha_x86::SetAcceleration(sha_x86::Acceleration::Full); }
 };
 
+inline const auto kAllPaths = ::testing::Values(Path::Accelerated, Path::WithoutAvx512, Path::Portable);
+
 inline std::string PathName(const ::testing::TestParamInfo<Path>& info) {
-    return info.param == Path::Accelerated ? "ShaExtensions" : "Portable";
+    switch (info.param) {
+        case Path::Accelerated:
+            return "ShaExtensions";
+        case Path::WithoutAvx512:
+            return "WithoutAvx512";
+        case Path::Portable:
+            break;
+    }
+    return "Portable";
 }
 
 }  // namespace hashtest

@@ -80,7 +80,7 @@ TEST_P(SHACavp, MonteCarloChains) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, SHACavp, ::testing::Values(Path::Accelerated, Path::Portable), PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, SHACavp, kAllPaths, PathName);
 
 // The run-time checks must agree with what the kernel reports (it lists only the features
 // it has enabled), or a fast path would be skipped where it exists, or taken where it does
@@ -91,48 +91,83 @@ TEST(HashAcceleration, CpuChecksAgreeWithKernel) {
     if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
     auto has = [&](const char* f) { return flags->count(f) != 0; };
     EXPECT_EQ(sha_x86::CpuHasShaExtensions(), has("sha_ni") && has("ssse3") && has("sse4_1"));
-    EXPECT_EQ(sha_x86::CpuHasAvx512VL(), has("avx512f") && has("avx512vl") && has("bmi2"));
+    EXPECT_EQ(sha_x86::CpuHasAvx2(), has("avx") && has("avx2") && has("bmi2"));
+    EXPECT_EQ(sha_x86::CpuHasAvx512VL(), sha_x86::CpuHasAvx2() && has("avx512f") && has("avx512vl"));
+    // Each level of the switch against what it lets through.
+    struct Level {
+        sha_x86::Acceleration level;
+        bool sha, avx2, avx512;
+    };
+    const bool sha = sha_x86::CpuHasShaExtensions(), avx2 = sha_x86::CpuHasAvx2(),
+               avx512 = sha_x86::CpuHasAvx512VL();
+    const Level levels[] = {
+        {sha_x86::Acceleration::Off, false, false, false},
+        {sha_x86::Acceleration::WithoutAvx512, sha, avx2, false},
+        {sha_x86::Acceleration::Full, sha, avx2, avx512},
+    };
+    for (const Level& l : levels) {
+        sha_x86::SetAcceleration(l.level);
+        EXPECT_EQ(sha_x86::ShaExtensionsActive(), l.sha) << int(l.level);
+        EXPECT_EQ(sha_x86::Avx2Active(), l.avx2) << int(l.level);
+        EXPECT_EQ(sha_x86::Avx512Active(), l.avx512) << int(l.level);
+    }
     sha_x86::EnableAcceleration(false);
     EXPECT_FALSE(sha_x86::ShaExtensionsActive());
+    EXPECT_FALSE(sha_x86::Avx2Active());
     EXPECT_FALSE(sha_x86::Avx512Active());
     sha_x86::EnableAcceleration(true);
-    EXPECT_EQ(sha_x86::ShaExtensionsActive(), sha_x86::CpuHasShaExtensions());
-    EXPECT_EQ(sha_x86::Avx512Active(), sha_x86::CpuHasAvx512VL());
+    EXPECT_EQ(sha_x86::ShaExtensionsActive(), sha);
+    EXPECT_EQ(sha_x86::Avx2Active(), avx2);
+    EXPECT_EQ(sha_x86::Avx512Active(), avx512);
 }
 
 // Machines this one is not: each row takes away one thing a fast path needs, from the
 // processor or from the operating system, and the path must then be refused.
 TEST(HashAcceleration, FastPathsAreRefusedWhenAPartIsMissing) {
-    constexpr uint32_t kSsse3 = 1u << 9, kSse41 = 1u << 19, kOsxsave = 1u << 27;
-    constexpr uint32_t kBmi2 = 1u << 8, kAvx512F = 1u << 16, kSha = 1u << 29, kAvx512VL = 1u << 31;
-    constexpr uint32_t kLeaf1 = kSsse3 | kSse41 | kOsxsave;
-    constexpr uint32_t kLeaf7 = kBmi2 | kAvx512F | kSha | kAvx512VL;
+    constexpr uint32_t kSsse3 = 1u << 9, kSse41 = 1u << 19, kOsxsave = 1u << 27, kAvx = 1u << 28;
+    constexpr uint32_t kAvx2 = 1u << 5, kBmi2 = 1u << 8, kAvx512F = 1u << 16, kSha = 1u << 29,
+                       kAvx512VL = 1u << 31;
+    constexpr uint32_t kLeaf1 = kSsse3 | kSse41 | kOsxsave | kAvx;
+    constexpr uint32_t kLeaf7 = kAvx2 | kBmi2 | kAvx512F | kSha | kAvx512VL;
+    constexpr uint32_t kLeaf7NoAvx512 = kLeaf7 & ~(kAvx512F | kAvx512VL);
     constexpr uint64_t kAllStates = 0xE7;  // x87, SSE, AVX, opmask and both ZMM parts
+    constexpr uint64_t kYmmStates = 0x07;  // x87, SSE, AVX
     struct Case {
         const char* what;
         uint32_t leaf1, leaf7;
         uint64_t xcr0;
-        bool sha, avx512;
+        bool sha, avx512, avx2;
     };
     const Case cases[] = {
-        {"everything", kLeaf1, kLeaf7, kAllStates, true, true},
-        {"no leaf 7 answer", kLeaf1, 0, kAllStates, false, false},
-        {"no SHA extensions", kLeaf1, kLeaf7 & ~kSha, kAllStates, false, true},
-        {"no SSE4.1", kLeaf1 & ~kSse41, kLeaf7, kAllStates, false, true},
-        {"no SSSE3", kLeaf1 & ~kSsse3, kLeaf7, kAllStates, false, true},
-        {"no AVX-512VL", kLeaf1, kLeaf7 & ~kAvx512VL, kAllStates, true, false},
-        {"no AVX-512F", kLeaf1, kLeaf7 & ~kAvx512F, kAllStates, true, false},
-        {"no BMI2", kLeaf1, kLeaf7 & ~kBmi2, kAllStates, true, false},
-        {"system without XSAVE", kLeaf1 & ~kOsxsave, kLeaf7, 0, true, false},
-        {"system saves AVX but not the opmasks", kLeaf1, kLeaf7, 0x07, true, false},
-        {"system saves the opmasks but not ZMM16-31", kLeaf1, kLeaf7, 0x67, true, false},
-        {"system saves no upper ZMM halves", kLeaf1, kLeaf7, 0xA7, true, false},
-        {"system without AVX state", kLeaf1, kLeaf7, 0xE3, true, false},
+        {"everything", kLeaf1, kLeaf7, kAllStates, true, true, true},
+        {"no leaf 7 answer", kLeaf1, 0, kAllStates, false, false, false},
+        {"no SHA extensions", kLeaf1, kLeaf7 & ~kSha, kAllStates, false, true, true},
+        {"no SSE4.1", kLeaf1 & ~kSse41, kLeaf7, kAllStates, false, true, true},
+        {"no SSSE3", kLeaf1 & ~kSsse3, kLeaf7, kAllStates, false, true, true},
+        {"no AVX-512VL", kLeaf1, kLeaf7 & ~kAvx512VL, kAllStates, true, false, true},
+        {"no AVX-512F", kLeaf1, kLeaf7 & ~kAvx512F, kAllStates, true, false, true},
+        {"no BMI2", kLeaf1, kLeaf7 & ~kBmi2, kAllStates, true, false, false},
+        {"no AVX2", kLeaf1, kLeaf7 & ~kAvx2, kAllStates, true, false, false},
+        {"no AVX", kLeaf1 & ~kAvx, kLeaf7, kAllStates, true, false, false},
+        {"system without XSAVE", kLeaf1 & ~kOsxsave, kLeaf7, 0, true, false, false},
+        {"system saves AVX but not the opmasks", kLeaf1, kLeaf7, 0x07, true, false, true},
+        {"system saves the opmasks but not ZMM16-31", kLeaf1, kLeaf7, 0x67, true, false, true},
+        {"system saves no upper ZMM halves", kLeaf1, kLeaf7, 0xA7, true, false, true},
+        {"system without AVX state", kLeaf1, kLeaf7, 0xE3, true, false, false},
+        {"system saves x87 and SSE only", kLeaf1, kLeaf7, 0x03, true, false, false},
+        {"system saves AVX but not SSE", kLeaf1, kLeaf7, 0x05, true, false, false},
+        {"AVX2 processor without AVX-512", kLeaf1, kLeaf7NoAvx512, kYmmStates, true, false, true},
+        {"AVX2 processor, system without XSAVE", kLeaf1 & ~kOsxsave, kLeaf7NoAvx512, 0, true, false, false},
+        {"AVX2 processor, system without AVX state", kLeaf1, kLeaf7NoAvx512, 0x03, true, false, false},
+        {"AVX2 processor without BMI2", kLeaf1, kLeaf7NoAvx512 & ~kBmi2, kYmmStates, true, false, false},
+        {"AVX2 processor without SHA extensions", kLeaf1, kLeaf7NoAvx512 & ~kSha, kYmmStates, false, false,
+         true},
     };
     for (const Case& c : cases) {
         const sha_x86::CpuidWords words{c.leaf1, c.leaf7, c.xcr0};
         EXPECT_EQ(sha_x86::ShaExtensionsUsable(words), c.sha) << c.what;
         EXPECT_EQ(sha_x86::Avx512VLUsable(words), c.avx512) << c.what;
+        EXPECT_EQ(sha_x86::Avx2Usable(words), c.avx2) << c.what;
     }
 }
 
