@@ -1,15 +1,17 @@
 // crypto/SBSHA_x86.h: block functions for x86 processors that have the instructions for them,
 // and the run-time choice between them and the portable code.
 //
-// SHA-1 and SHA-256 use the SHA extensions (SBSHA_x86.cpp, built with -msha); SHA-512 runs its
-// message schedule on AVX-512VL (SBSHA512_x86.cpp) or, on processors without AVX-512, on AVX2
-// two blocks at a time (SBSHA512_avx2.cpp). The rest of the library is built for the baseline
-// processor, so a function here runs only after its check said yes. Tests and the benchmark
-// hold the choice back (to the paths a processor without AVX-512 takes, or to the portable
-// code) to run every path this processor has on the same vectors. The files built for a
-// newer processor define only their own functions and internal helpers: an inline function
-// shared with the rest of the library (a header's, a template's) could be kept by the linker
-// in its copy built with the newer instructions and then run anywhere.
+// SHA-1 and SHA-256 use the SHA extensions (SBSHA_x86.cpp, built with -msha); SHA-512 runs the
+// message schedule of two blocks at a time in vector registers (SHA512TwoBlocks.h), on
+// AVX-512VL (SBSHA512_x86.cpp) or, on processors without AVX-512, on AVX2
+// (SBSHA512_avx2.cpp). The rest of the library is built for the baseline processor, so a
+// function here runs only after its check said yes. Tests and the benchmark hold the choice
+// back (to the paths a processor without AVX-512 takes, or to the portable code) to run every
+// path this processor has on the same vectors. The files built for a newer processor define
+// only their own functions and internal helpers (SHA512TwoBlocks.h keeps its own in an
+// anonymous namespace): an inline function shared with the rest of the library (a header's,
+// a template's) could be kept by the linker in its copy built with the newer instructions and
+// then run anywhere.
 #pragma once
 
 #include <cstddef>
