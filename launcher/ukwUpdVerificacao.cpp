@@ -130,6 +130,8 @@ TkwUpdVerificacao::~TkwUpdVerificacao() {
     alteracoes_.reset();
     historico_.reset();
     Detalhe(log, "Componentes destruídos com sucesso");
+    // The base's mark comes before this class's end line.
+    RegistreDestruicao();
     log.Adicione("FIM - Destroy...");
 }
 

@@ -123,6 +123,12 @@ TkwUpdClasseBasica::TkwUpdClasseBasica(std::string nomeClasse, TkwUpdLog* log, T
 }
 
 TkwUpdClasseBasica::~TkwUpdClasseBasica() {
+    RegistreDestruicao();
+}
+
+void TkwUpdClasseBasica::RegistreDestruicao() {
+    if (destruicaoRegistrada_) return;
+    destruicaoRegistrada_ = true;
     if (Log != nullptr) Log->Adicione("#DESTROY# " + nomeClasse_);
 }
 

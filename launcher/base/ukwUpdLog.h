@@ -87,8 +87,15 @@ public:
     int32_t CdSistema;
     TkwUpdLog* LogSecundario;
 
+protected:
+    // Logs "#DESTROY# " + the class name now instead of at the end of destruction, for a
+    // subclass whose own destruction lines come after the base's mark (the destructor then
+    // logs it no second time).
+    void RegistreDestruicao();
+
 private:
     std::string nomeClasse_;
+    bool destruicaoRegistrada_ = false;
 };
 
 // A failure the launcher detected itself. Creating one adds "EXCEPTION: " + the message to

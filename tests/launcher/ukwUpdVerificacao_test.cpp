@@ -463,8 +463,8 @@ TEST_F(Verificacao, LogOfOneRequisite) {
         "INICIO - Destroy...",
         " - Destruindo componentes de dados...",
         " - Componentes destruídos com sucesso",
-        "FIM - Destroy...",
         "#DESTROY# TkwUpdVerificacao",
+        "FIM - Destroy...",
     };
     TkwUpdLog log;
     kwUpdIni().SetLog(&log);  // the settings reader logs its reads in the same log

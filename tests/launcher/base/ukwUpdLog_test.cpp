@@ -172,6 +172,27 @@ TEST(TkwUpdClasseBasica, MarksCreationAndDestructionAndKeepsItsFields) {
     EXPECT_TRUE(secundario.Linhas().empty());
 }
 
+// An object whose end line follows the base's mark, as the verification engine writes it.
+class TkwUpdTesteMarcaAntes : public TkwUpdClasseBasica {
+public:
+    explicit TkwUpdTesteMarcaAntes(TkwUpdLog* log)
+        : TkwUpdClasseBasica("TkwUpdTesteMarcaAntes", log, nullptr, 1) {}
+    ~TkwUpdTesteMarcaAntes() override {
+        Log->Adicione("INICIO - Destroy...");
+        RegistreDestruicao();
+        Log->Adicione("FIM - Destroy...");
+    }
+};
+
+TEST(TkwUpdClasseBasica, TheDestructionMarkCanComeBeforeTheSubclassEndLineAndOnlyOnce) {
+    TkwUpdLog log;
+    { TkwUpdTesteMarcaAntes objeto(&log); }
+    const std::vector<std::string> want = {"#CREATE# TkwUpdTesteMarcaAntes", "INICIO - Create...",
+                                           "INICIO - Destroy...", "#DESTROY# TkwUpdTesteMarcaAntes",
+                                           "FIM - Destroy..."};
+    EXPECT_EQ(kwtest::Texts(log), want);
+}
+
 TEST(TkwUpdException, LogsItselfWhenCreatedBeforeAnythingCatchesIt) {
     TkwUpdLog log;
     TkwUpdException e("O arquivo \"x\" não existe.", log);
