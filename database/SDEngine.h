@@ -336,6 +336,8 @@ public:
 
 private:
     friend class TSDSession;
+    // A data set moves a database that names a session made after it into that session.
+    friend class TSDDataSet;
     bool GetConnected() override;
     void DoConnect() override;
     void DoDisconnect() override;

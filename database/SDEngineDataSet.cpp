@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "database/SDCommonSqlText.h"
 #include "database/SDCommonValues.h"
@@ -42,6 +43,17 @@ bool IsStringType(TFieldType t) {
 std::string DataConversionError(TFieldType column, TFieldType field) {
     return std::string("Data conversion is not implemented for datatype ") + rtl::FieldTypeName(column) +
            " to " + rtl::FieldTypeName(field) + " (TSDDataSet.ISqlCnvtFieldData)";
+}
+
+// A float rounded to the 64-bit integer it stands for. A value that no such integer holds
+// (beyond its range, infinite, not a number) has no rounded value: converting it would be
+// undefined, so it is out of the field's range.
+int64_t RoundedInt64(double value, const TField& field) {
+    const double r = std::nearbyint(value);
+    if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0))
+        throw rtl::EDatabaseError(
+            rtl::Format("Valor fora dos limites para o campo '%s'", field.DisplayName()));
+    return int64_t(r);
 }
 
 }  // namespace
@@ -175,6 +187,16 @@ bool TSDDataSet::SetDBFlag(int flag, bool on) {
     const bool previous = (dbFlags_ & bit) != 0;
     if (on) {
         if (dbFlags_ == 0) {
+            // A database whose session name named no session yet when it was set sits in the
+            // default session; once that session exists, it moves there.
+            if (TSDSession* own = Sessions().FindSession(sessionName_);
+                own != nullptr && own->FindDatabase(databaseName_) == nullptr) {
+                if (TSDDatabase* waiting = Sessions().DefaultSession()->FindDatabase(databaseName_);
+                    waiting != nullptr && waiting->Session() != own) {
+                    Sessions().GetSession(waiting->GetSessionName());  // "Invalid session name %s"
+                    waiting->BindSession(waiting->GetSessionName());
+                }
+            }
             if (rtl::Trim(databaseName_).empty()) rtl::DatabaseError("Database name missing");
             TSDSession& session = Sessions().GetSession(sessionName_);
             // A data set finds a database on its own owner first, then any of the session's.
@@ -536,7 +558,7 @@ void TSDDataSet::ApplyConversion(TISqlCommand& command, const TSDFieldDesc& desc
                     case ftFloat: {
                         double d;
                         std::memcpy(&d, scratch, 8);
-                        v = int32_t(int64_t(std::nearbyint(d)));
+                        v = int32_t(uint32_t(uint64_t(RoundedInt64(d, *c.field))));  // the low 32 bits
                         break;
                     }
                     case ftLargeint: {
@@ -571,10 +593,17 @@ void TSDDataSet::ApplyConversion(TISqlCommand& command, const TSDFieldDesc& desc
             if (present) {
                 double ms;
                 std::memcpy(&ms, rec, 8);
-                const double whole = std::nearbyint(ms);
-                const double day = std::floor(whole / rtl::MSecsPerDay);
-                const int32_t v =
-                    c.field->DataType() == ftDate ? int32_t(day) : int32_t(whole - day * rtl::MSecsPerDay);
+                const int64_t whole = RoundedInt64(ms, *c.field);
+                int64_t day = whole / rtl::MSecsPerDay;
+                int64_t time = whole % rtl::MSecsPerDay;
+                if (time < 0) {
+                    --day;
+                    time += rtl::MSecsPerDay;
+                }
+                if (day < std::numeric_limits<int32_t>::min() || day > std::numeric_limits<int32_t>::max())
+                    throw rtl::EDatabaseError(
+                        rtl::Format("Valor fora dos limites para o campo '%s'", c.field->DisplayName()));
+                const int32_t v = c.field->DataType() == ftDate ? int32_t(day) : int32_t(time);
                 std::memset(p + 1, 0, 8);
                 std::memcpy(p + 1, &v, 4);
             }

@@ -220,20 +220,28 @@ Variant TSDDataSet::Lookup(const std::string& keyFields, const Variant& keyValue
     const int found = LocateRecord(keyFields, keyValues, 0);
     if (found < 0) return Variant::Null();
     // The row's calculated fields are computed in a buffer of its own, read in the calculating
-    // state.
+    // state. That buffer goes at the end: a calculation that called Lookup (OnCalcFields of
+    // another record) gets its own calculation buffer back.
+    RecordBuffer* outerCalc = CalcBuffer();
     std::unique_ptr<RecordBuffer> row = NewRecordBuffer();
     resultSet_->CopyRow(resultSet_->GetItemBuffer(found), *row);
-    GetCalcFields(*row);
-    const std::vector<TField*> fields = FieldList(resultFields);
-    const rtl::TDataSetState previous = SetTempState(rtl::dsCalcFields);
     Variant result;
     try {
-        result = FieldValues(fields);
-    } catch (...) {
+        GetCalcFields(*row);
+        const std::vector<TField*> fields = FieldList(resultFields);
+        const rtl::TDataSetState previous = SetTempState(rtl::dsCalcFields);
+        try {
+            result = FieldValues(fields);
+        } catch (...) {
+            RestoreState(previous);
+            throw;
+        }
         RestoreState(previous);
+    } catch (...) {
+        RestoreCalcBuffer(outerCalc);
         throw;
     }
-    RestoreState(previous);
+    RestoreCalcBuffer(outerCalc);
     return result;
 }
 

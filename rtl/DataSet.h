@@ -339,6 +339,8 @@ protected:
     // Record buffers.
     RecordBuffer* ActiveBuffer() const { return activeBuf_.get(); }
     RecordBuffer* CalcBuffer() const { return calcBuf_; }
+    // Puts back the calculation buffer of an outer calculation after one of a buffer that goes.
+    void RestoreCalcBuffer(RecordBuffer* buffer) { calcBuf_ = buffer; }
     bool HasActiveRecord() const { return hasRecord_; }
     // Computes the calculated fields of a record (OnCalcFields in the CalcFields state).
     void GetCalcFields(RecordBuffer& buffer);

@@ -3,6 +3,9 @@
 // refresh and local rows.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "FakeDataSetFixture.h"
 #include "database/SDCommonBuffers.h"
 #include "rtl/DateTime.h"
@@ -188,6 +191,34 @@ TEST_F(DataSetFetch, DatabaseNameMissingAndUnknownDatabase) {
     EXPECT_FALSE(q.Active());
 }
 
+TEST_F(DataSetFetch, ADatabaseNamingASessionMadeAfterItMovesThereWhenADataSetOpens) {
+    SimpleRows(2);
+    // No session of that name yet: the database stays in the default session meanwhile.
+    db->SetSessionName("later");
+    TSDSession later;
+    later.SetSessionName("later");
+    ASSERT_NE(db->Session(), &later);
+    TSDQuery& q = Query();
+    q.SetSessionName("later");
+    q.Open();
+    EXPECT_EQ(q.Database(), db.get());
+    EXPECT_EQ(db->Session(), &later);
+    EXPECT_EQ(Ids(q), (std::vector<int>{1, 2}));
+    q.Close();
+    // A data set whose session has no such database, while the default session has none either,
+    // still fails as before.
+    TSDSession empty;
+    empty.SetSessionName("empty");
+    TSDQuery& other = Query();
+    other.SetSessionName("empty");
+    try {
+        other.Open();
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Invalid database name fakedb");
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Field conversions
 
@@ -270,6 +301,28 @@ TEST_F(DataSetFields, PersistentFieldsOverOtherColumnTypes) {
          0,
          rtl::TimeToStr(0.5),
          false},
+        // A value no 64-bit integer holds has no rounded value to keep the low bits of.
+        {"float beyond every integer fails",
+         {"C", ftFloat, 8},
+         fake::FloatCell(1e30),
+         ftInteger,
+         0,
+         "Valor fora dos limites para o campo 'C'",
+         true},
+        {"float that is no number fails",
+         {"C", ftFloat, 8},
+         fake::FloatCell(std::nan("")),
+         ftInteger,
+         0,
+         "Valor fora dos limites para o campo 'C'",
+         true},
+        {"date from a date-time that is no number fails",
+         {"C", ftDateTime, 8},
+         fake::DateTimeCell(TSDDateTimeRec::FromDateTime(std::numeric_limits<double>::infinity())),
+         ftDate,
+         0,
+         "Valor fora dos limites para o campo 'C'",
+         true},
         {"integer over text fails",
          {"C", ftString, 41},
          fake::TextCell("12"),
@@ -424,6 +477,29 @@ TEST_F(DataSetSearch, LookupGivesValuesWithoutMoving) {
     EXPECT_TRUE(q.Lookup("NAME", rtl::Variant("N2"), "ID").IsNull());
     q.Next();
     EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+}
+
+TEST_F(DataSetSearch, LookupInsideOnCalcFieldsLeavesTheCalculationOnItsRecord) {
+    SimpleRows(3);
+    TSDQuery& q = Query();
+    q.AddField("ID", ftInteger);
+    q.AddField("NAME", ftString, 20);
+    rtl::TField& next = q.AddField("NEXTNAME", ftString, 20, rtl::fkCalculated);
+    bool inLookup = false;
+    q.OnCalcFields = [&](rtl::TDataSet& ds) {
+        if (inLookup) return;  // the looked-up row's own calculation
+        inLookup = true;
+        const rtl::Variant v =
+            ds.Lookup("ID", rtl::Variant(int32_t(ds.FieldByName("ID").AsInteger() + 1)), "NAME");
+        inLookup = false;
+        // Written after the lookup: it must land on the record being calculated.
+        next.SetValue(v);
+    };
+    q.Open();
+    std::vector<std::string> names;
+    for (q.First(); !q.Eof(); q.Next())
+        names.push_back(next.AsString());
+    EXPECT_EQ(names, (std::vector<std::string>{"n2", "n3", ""}));
 }
 
 TEST_F(DataSetSearch, FindNextAndPriorFollowTheFilter) {
