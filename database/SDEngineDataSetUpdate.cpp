@@ -227,6 +227,7 @@ void TSDDataSet::ExecuteRefreshStatement(TISqlCommand& command, int rowIndex) {
         const TSDFieldDesc& d = command.FieldDescs->GetFieldDesc(i);
         ISqlCnvtFieldData(command, d, &FieldByName(d.FieldName), row);
     }
+    resultSet_->RowWritten();
     command.CloseResultSet();
     resultSet_->SetPosition(rowIndex);
     Resync(rtl::rmExact);
@@ -249,13 +250,16 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         command.SetParams(nullptr);  // the update's parameters belong to the update
         command.Prepare(query);
         command.Execute();
-        if (command.FetchNextRow() && target != nullptr && command.FieldDescs->Count() > 0)
+        if (command.FetchNextRow() && target != nullptr && command.FieldDescs->Count() > 0) {
             ISqlCnvtFieldData(command, command.FieldDescs->GetFieldDesc(0), target, row);
+            resultSet_->RowWritten();
+        }
         command.CloseResultSet();
     } else if (identity > 0 && target != nullptr) {
         const int slot = FieldSlot(*target);
         std::memcpy(row.Data() + slot + 1, &identity, 4);
         row.Data()[slot] = 1;
+        resultSet_->RowWritten();
     }
 }
 

@@ -98,6 +98,8 @@ public:
 
     // Changes whenever a row is added, changed or removed.
     uint64_t Generation() const { return generation_; }
+    // A row's buffer was written in place (a record read again, an identity filled in).
+    void RowWritten() { Changed(); }
 
 private:
     struct Entry {

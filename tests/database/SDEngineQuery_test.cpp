@@ -403,6 +403,20 @@ TEST_F(SqliteQueries, RefreshRecordRereadsTheRow) {
                  rtl::EDatabaseError);
 }
 
+TEST_F(SqliteQueries, ARefreshedRowIsCountedAgainByTheFilter) {
+    TSDQuery& q = Live();
+    q.Open();
+    q.SetFilter("CITY = 'Rio'");
+    q.SetFiltered(true);
+    ASSERT_EQ(q.RecordCount(), 2);
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 1);
+    Peer("update people set city = 'Natal' where id = 1");
+    q.RefreshRecordFrom("select id, name, city from people where id = :OLD_ID");
+    // The row read again no longer passes the filter.
+    EXPECT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+}
+
 TEST_F(SqliteQueries, AutoRefreshFillsTheIdentity) {
     Lite().Exec("create table serial (id integer primary key autoincrement, name text)");
     Lite().Exec("insert into serial (name) values ('first')");
