@@ -27,10 +27,12 @@ void SplitLines(std::string_view text, const std::function<void(std::string_view
     ByteReader r(text);
     while (!r.eof()) {
         const size_t start = r.position();
-        // Long line files are split at memory speed, not byte by byte.
-        const std::string_view rest = text.substr(start);
-        r.skip(std::min(rest.find_first_of("\r\n"), rest.size()));
-        const size_t end = r.position();
+        // A plain scan for the line's end: find_first_of with a set calls memchr over the set
+        // once per character of the text, which made splitting a long file slow.
+        size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        r.skip(end - start);
         if (!r.eof() && r.u8() == '\r' && !r.eof() && r.peek() == '\n') r.skip(1);
         f(text.substr(start, end - start), text.substr(end, r.position() - end));
     }
