@@ -16,6 +16,11 @@ public:
     virtual ~Clock() = default;
     // Wall-clock time.
     virtual std::chrono::system_clock::time_point Now() = 0;
+    // Wall-clock time as cheaply as the system gives it, at the resolution of its timer tick
+    // (it trails Now() by a few milliseconds at most, as the original platform's local time
+    // did): for stamps that show whole seconds and are taken many times a second. Now()
+    // unless the clock has something cheaper.
+    virtual std::chrono::system_clock::time_point CoarseNow() { return Now(); }
     // Milliseconds since an arbitrary start, monotonic.
     virtual uint64_t Ticks() = 0;
     virtual void Sleep(uint32_t ms) = 0;
@@ -28,6 +33,7 @@ public:
 class SystemClock final : public Clock {
 public:
     std::chrono::system_clock::time_point Now() override;
+    std::chrono::system_clock::time_point CoarseNow() override;
     uint64_t Ticks() override;
     void Sleep(uint32_t ms) override;
 };
@@ -37,8 +43,8 @@ public:
 // use from several threads.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(std::chrono::system_clock::time_point start = std::chrono::system_clock::time_point(
-                             std::chrono::seconds(1'800'000'000)),
+    explicit ManualClock(std::chrono::system_clock::time_point start =
+                             std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000)),
                          uint64_t startTicks = 1'000'000);
     std::chrono::system_clock::time_point Now() override;
     uint64_t Ticks() override;

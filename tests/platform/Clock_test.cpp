@@ -77,4 +77,20 @@ TEST(Clock, SystemClockFollowsTheRealClocks) {
     EXPECT_GE(t1 - t0, 20u);  // a sleep never returns early; no upper bound is asserted
 }
 
+TEST(Clock, TheCheapReadingTrailsTheExactOneByATickAtMost) {
+    plat::SystemClock clock;
+    for (int i = 0; i < 1000; ++i) {
+        const auto before = clock.Now();
+        const auto coarse = clock.CoarseNow();
+        const auto after = clock.Now();
+        EXPECT_LE(coarse, after);
+        // A timer tick is at most 10 ms (HZ 100); the margin covers a preempted reader.
+        EXPECT_GE(coarse, before - milliseconds(100));
+    }
+    // A manual clock has nothing cheaper: both readings are its own time.
+    plat::ManualClock manual;
+    manual.Advance(1234);
+    EXPECT_EQ(manual.CoarseNow(), manual.Now());
+}
+
 }  // namespace
