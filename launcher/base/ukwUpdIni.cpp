@@ -35,6 +35,12 @@ std::string MaiusculasASCII(std::string_view s) {
     return r;
 }
 
+// The value is "N" in any case (a switch that is on unless "N"), without an upper-case copy:
+// the computer-name switch is asked at every requisite of a verification.
+bool EhN(std::string_view valor) {
+    return valor == "N" || valor == "n";
+}
+
 std::mutex gMutex;
 std::unique_ptr<TkwUpdIni> gIni;
 
@@ -51,7 +57,14 @@ void TkwUpdIni::Detalhe(std::string_view texto) {
 }
 
 void TkwUpdIni::RegistreLeitura(std::string_view texto) {
-    Detalhe(nomeArquivo_ + " -> " + std::string(texto));
+    if (log_ != nullptr) log_->AdicionePartes({" - ", nomeArquivo_, " -> ", texto});
+}
+
+void TkwUpdIni::RegistreValor(std::string_view rotulo, std::string_view secao, std::string_view chave,
+                              std::string_view valor) {
+    if (log_ != nullptr)
+        log_->AdicionePartes(
+            {" - ", nomeArquivo_, " -> ", rotulo, " (", secao, ",", chave, "): \"", valor, "\""});
 }
 
 std::string TkwUpdIni::Leia(std::string_view secao, std::string_view chave, std::string_view padrao) {
@@ -64,9 +77,7 @@ std::string TkwUpdIni::Texto(std::string& cache, std::string_view rotulo, std::s
                              std::string_view chave, bool registra, std::string_view secaoNoRotulo) {
     std::lock_guard lock(mutex_);
     if (cache.empty()) cache = Leia(secao, chave, "");
-    if (registra)
-        RegistreLeitura(rtl::Format("%s (%s,%s): \"%s\"", rotulo,
-                                    secaoNoRotulo.empty() ? secao : secaoNoRotulo, chave, cache));
+    if (registra) RegistreValor(rotulo, secaoNoRotulo.empty() ? secao : secaoNoRotulo, chave, cache);
     return cache;
 }
 
@@ -91,7 +102,7 @@ bool TkwUpdIni::TipoServidor() {
                 valor + "\".");
         tipoServidor_ = maiusculo;
     }
-    RegistreLeitura("TipoServidor (KWUPDATE,TipoServidor): \"" + tipoServidor_ + "\"");
+    RegistreValor("TipoServidor", "KWUPDATE", "TipoServidor", tipoServidor_);
     return tipoServidor_ == "REMOTO";
 }
 
@@ -106,15 +117,15 @@ std::string TkwUpdIni::CdSistema() {
 bool TkwUpdIni::PodeAtualizar() {
     std::lock_guard lock(mutex_);
     if (podeAtualizar_.empty()) podeAtualizar_ = Leia("KWUPDATE", "PodeAtualizar", "S");
-    RegistreLeitura("PodeAtualizar (KWUPDATE,PodeAtualizar): \"" + podeAtualizar_ + "\"");
-    return rtl::UpperCase(podeAtualizar_) != "N";
+    RegistreValor("PodeAtualizar", "KWUPDATE", "PodeAtualizar", podeAtualizar_);
+    return !EhN(podeAtualizar_);
 }
 
 bool TkwUpdIni::UsaNomeComputador() {
     std::lock_guard lock(mutex_);
     if (usaNomeComputador_.empty()) usaNomeComputador_ = Leia("KWUPDATE", "UsaNomeComputador", "S");
-    RegistreLeitura("UsaNomeComputador (KWUPDATE,UsaNomeComputador): \"" + usaNomeComputador_ + "\"");
-    return rtl::UpperCase(usaNomeComputador_) != "N";
+    RegistreValor("UsaNomeComputador", "KWUPDATE", "UsaNomeComputador", usaNomeComputador_);
+    return !EhN(usaNomeComputador_);
 }
 
 std::string TkwUpdIni::Alias() {
@@ -215,7 +226,7 @@ std::string TkwUpdIni::TipoConexaoKw4() {
 bool TkwUpdIni::PodeBalancearKW4() {
     std::lock_guard lock(mutex_);
     if (podeBalancearKW4_.empty()) podeBalancearKW4_ = Leia("Servidor", "PodeBalancear", "S");
-    RegistreLeitura("PodeBalancearKW4 (Servidor,PodeBalancear): \"" + podeBalancearKW4_ + "\"");
+    RegistreValor("PodeBalancearKW4", "Servidor", "PodeBalancear", podeBalancearKW4_);
     return rtl::UpperCase(podeBalancearKW4_) == "S";
 }
 
@@ -254,7 +265,7 @@ std::string TkwUpdIni::ListaBalanceadores(std::string& cache, std::string_view r
             cache += valor;
         }
     }
-    RegistreLeitura(rtl::Format("%s (kwBalanceador,%s): \"%s\"", rotulo, chave, cache));
+    RegistreValor(rotulo, "kwBalanceador", chave, cache);
     return cache;
 }
 

@@ -120,6 +120,10 @@ private:
     std::string DeBanco(std::string& cache, std::string_view nome, std::string_view chave);
     std::string ListaBalanceadores(std::string& cache, std::string_view rotulo, std::string_view chave);
     void Detalhe(std::string_view texto);
+    // RegistreLeitura of "<rotulo> (<secao>,<chave>): \"<valor>\"", the line built in one piece
+    // (the computer-name switch is logged at every requisite of a verification).
+    void RegistreValor(std::string_view rotulo, std::string_view secao, std::string_view chave,
+                       std::string_view valor);
     std::string PastaDeLog() const;
 
     std::recursive_mutex mutex_;

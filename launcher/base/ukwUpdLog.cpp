@@ -16,7 +16,10 @@
 namespace {
 
 // The stamp changes once a second, while a verification writes hundreds of thousands of
-// lines: the text of the current second (and separators) is kept per thread.
+// lines: the text of the current second (and separators) is kept per thread, and the time is
+// read from the clock's cheap reading (CoarseNow, within a timer tick of the exact time, as
+// the original platform's local time was), since an exact reading per line cost more than
+// building the line.
 const std::string& CarimboDeTempo() {
     struct Cache {
         int64_t second = INT64_MIN;
@@ -24,7 +27,7 @@ const std::string& CarimboDeTempo() {
         std::string text;
     };
     thread_local Cache cache;
-    const auto now = plat::GetClock().Now();
+    const auto now = plat::GetClock().CoarseNow();
     const int64_t second = std::chrono::floor<std::chrono::seconds>(now).time_since_epoch().count();
     if (second != cache.second || cache.dateSep != rtl::FormatSettings.DateSeparator ||
         cache.timeSep != rtl::FormatSettings.TimeSeparator) {
@@ -38,29 +41,39 @@ const std::string& CarimboDeTempo() {
 
 }  // namespace
 
-void TkwUpdLog::AdicioneComMarca(std::string_view marca, std::string_view texto) {
+void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
     const std::string& carimbo = CarimboDeTempo();
+    constexpr std::string_view kAposCarimbo = " : ";
+    size_t tamanho = carimbo.size() + kAposCarimbo.size();
+    for (std::string_view p : partes)
+        tamanho += p.size();
     std::string linha;
-    linha.reserve(carimbo.size() + 3 + marca.size() + texto.size());
-    linha.append(carimbo).append(" : ").append(marca).append(texto);
+    linha.reserve(tamanho);
+    linha.append(carimbo).append(kAposCarimbo);
+    for (std::string_view p : partes)
+        linha.append(p);
     std::lock_guard lock(mutex_);
     linhas_.push_back(std::move(linha));
 }
 
 void TkwUpdLog::Adicione(std::string_view texto) {
-    AdicioneComMarca({}, texto);
+    AdicioneComMarca({texto});
 }
 
 void TkwUpdLog::AdicioneDetalhe(std::string_view texto) {
-    AdicioneComMarca(" - ", texto);
+    AdicioneComMarca({" - ", texto});
 }
 
 void TkwUpdLog::AdicioneItem(std::string_view texto) {
-    AdicioneComMarca(" # ", texto);
+    AdicioneComMarca({" # ", texto});
 }
 
 void TkwUpdLog::AdicioneErro(std::string_view texto) {
-    AdicioneComMarca(" - Erro: ", texto);
+    AdicioneComMarca({" - Erro: ", texto});
+}
+
+void TkwUpdLog::AdicionePartes(std::initializer_list<std::string_view> partes) {
+    AdicioneComMarca(partes);
 }
 
 void TkwUpdLog::AdicioneTexto(std::string_view texto) {
@@ -73,8 +86,12 @@ void TkwUpdLog::AdicioneTexto(std::string_view texto) {
 
 std::string TkwUpdLog::GetTexto() const {
     std::lock_guard lock(mutex_);
+    size_t tamanho = 0;
+    for (std::string_view l : linhas_)
+        tamanho += l.size() + 2;
     std::string r;
-    for (const auto& l : linhas_)
+    r.reserve(tamanho);
+    for (std::string_view l : linhas_)
         r.append(l).append("\r\n");
     return r;
 }

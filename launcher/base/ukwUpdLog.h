@@ -13,7 +13,8 @@
 //   ...the previous runs...
 //
 // A time-stamped line is the local time "DD/MM/YYYY HH:MM:SS" (the locale's separators from
-// rtl::FormatSettings, the clock of plat::GetClock()), " : " and the text; detail lines start
+// rtl::FormatSettings, the cheap reading CoarseNow of plat::GetClock(), which is within a
+// timer tick of the exact time), " : " and the text; detail lines start
 // with " - ", item lines with " # ", error lines with " - Erro: ". Multi-line texts from a
 // server or database are added as plain lines. Lines end in CR LF in the file. The file is
 // replaced through a temporary file and a rename, so a crash while saving leaves the old log
@@ -23,6 +24,7 @@
 // while the main thread goes on.
 #pragma once
 
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,6 +46,9 @@ public:
     void AdicioneItem(std::string_view texto);
     // AdicioneDetalhe("Erro: " + texto).
     void AdicioneErro(std::string_view texto);
+    // Adicione of the parts joined, the line built in one piece: for lines put together from
+    // several texts (a verification writes some twenty of them per requisite).
+    void AdicionePartes(std::initializer_list<std::string_view> partes);
     // Splits the text at CR LF, LF or CR and appends each line unchanged, without time
     // stamp; an empty text adds nothing and a final line break adds no empty line.
     void AdicioneTexto(std::string_view texto);
@@ -60,9 +65,8 @@ public:
     void SalveEmArquivo(const std::string& caminho, bool comSeparador);
 
 private:
-    // One time-stamped line "<stamp> : <marca><texto>", built with one allocation: a
-    // verification writes several lines per requisite.
-    void AdicioneComMarca(std::string_view marca, std::string_view texto);
+    // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
+    void AdicioneComMarca(std::initializer_list<std::string_view> partes);
 
     mutable std::mutex mutex_;
     std::vector<std::string> linhas_;
