@@ -8,6 +8,8 @@
 #include "transfer/ukwUpdFileUtil.h"
 
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -24,6 +26,7 @@
 #include "platform/WinPath.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
+#include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 
@@ -77,6 +80,41 @@ bool ApagueArquivo(const std::string& caminho, int& erro) {
 bool ExisteArquivo(const std::string& caminho) {
     std::string local;
     return Local(caminho, local) && plat::FileExists(local);
+}
+
+// A file's time as the history keeps it: UTC, "DD/MM/YYYY HH:MM:SS" with the workstation's
+// separators, the seconds cut. The same text as rtl::DateTimeToStr of the UTC date-time, written
+// directly: the verification formats one per requisite. Years outside 1000..9999 go through
+// the date-time routines (which refuse what lies beyond their range).
+void FormateDataHoraUTC(std::chrono::system_clock::time_point quando, std::string& texto) {
+    using namespace std::chrono;
+    const sys_seconds segundos = floor<seconds>(quando);
+    const sys_days dia = floor<days>(segundos);
+    const year_month_day data(dia);
+    const int ano = int(data.year());
+    if (ano < 1000 || ano > 9999) {
+        texto = rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(quando, true));
+        return;
+    }
+    const hh_mm_ss<seconds> hora(segundos - dia);
+    const auto doisDigitos = [](char* p, unsigned v) {
+        p[0] = char('0' + v / 10);
+        p[1] = char('0' + v % 10);
+    };
+    char b[19];
+    doisDigitos(b, unsigned(data.day()));
+    b[2] = rtl::FormatSettings.DateSeparator;
+    doisDigitos(b + 3, unsigned(data.month()));
+    b[5] = rtl::FormatSettings.DateSeparator;
+    doisDigitos(b + 6, unsigned(ano / 100));
+    doisDigitos(b + 8, unsigned(ano % 100));
+    b[10] = ' ';
+    doisDigitos(b + 11, unsigned(hora.hours().count()));
+    b[13] = rtl::FormatSettings.TimeSeparator;
+    doisDigitos(b + 14, unsigned(hora.minutes().count()));
+    b[16] = rtl::FormatSettings.TimeSeparator;
+    doisDigitos(b + 17, unsigned(hora.seconds().count()));
+    texto.assign(b, sizeof b);
 }
 
 // ---- Protocol transfers ------------------------------------------------------------------------
@@ -166,27 +204,38 @@ bool RemovaSomenteLeitura(const std::string& caminho) {
 
 TDadosArquivo ExamineArquivo(const std::string& caminho) {
     TDadosArquivo d;
+    ExamineArquivo(caminho, d);
+    return d;
+}
+
+void ExamineArquivo(const std::string& caminho, TDadosArquivo& d) {
     d.local = plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel(), false);
+    d.arquivo = false;
+    d.pasta = false;
+    d.tamanho.clear();
+    d.dataHora.clear();
     plat::FolderEntry info;
     bool achou = plat::TryFileInfo(d.local, info);
     if (!achou) {
         // Requisites name files in any case; the case is resolved only for a name not found.
-        const std::string resolvido = plat::ResolveCaseInsensitive(d.local);
+        std::string resolvido = plat::ResolveCaseInsensitive(d.local);
         if (resolvido != d.local) {
-            d.local = resolvido;
+            d.local = std::move(resolvido);
             achou = plat::TryFileInfo(d.local, info);
         }
     }
-    if (!achou) return d;
+    if (!achou) return;
     d.pasta = info.isFolder;
     d.arquivo = !info.isFolder;
     // Folders and hidden files are not what a file search finds.
     if (d.arquivo && !info.hidden) {
         // The history has always kept the low 32 bits as a signed number.
-        d.tamanho = rtl::IntToStr(int32_t(uint32_t(uint64_t(info.size))));
-        d.dataHora = rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(info.lastWrite, true));
+        char numero[16];
+        const auto fim =
+            std::to_chars(numero, numero + sizeof numero, int32_t(uint32_t(uint64_t(info.size)))).ptr;
+        d.tamanho.assign(numero, size_t(fim - numero));
+        FormateDataHoraUTC(info.lastWrite, d.dataHora);
     }
-    return d;
 }
 
 void PegueDadosArquivo(const std::string& caminho, std::string& tamanho, std::string& dataHora) {
@@ -216,7 +265,19 @@ uint32_t CalculeCRCArquivo(const std::string& caminho) {
         if (resolvido == exato) throw;
         arquivo = std::make_unique<rtl::FileStream>(resolvido, rtl::FileMode::OpenRead);
     }
-    return ComputeStreamCRC32(*arquivo);
+    // The checksum of the whole file, read from its start as ComputeStreamCRC32 reads it; the
+    // stream is new and dropped at once, so there is no position to remember and restore, and
+    // the read buffer is the thread's own, taken once.
+    constexpr size_t kBloco = 65520;
+    thread_local std::unique_ptr<uint8_t[]> bloco;
+    if (!bloco) bloco = std::make_unique_for_overwrite<uint8_t[]>(kBloco);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (;;) {
+        const size_t lidos = arquivo->Read(bloco.get(), kBloco);
+        if (lidos == 0) break;
+        crc = UpdateCRC32(bloco.get(), lidos, crc);
+    }
+    return ~crc;
 }
 
 bool TemCRCInformado(std::string_view crc) {
@@ -232,7 +293,10 @@ bool NaoEhOProprioExecutavel(const std::string& caminho) {
     } catch (const rtl::Exception&) {
         return true;  // a drive without a local folder holds no launcher
     }
-    return ConvertaParaMaiusculas(local) != ConvertaParaMaiusculas(ObtenhaCaminhoExecutavel());
+    // Upper-casing keeps a text's length, so paths of different lengths differ at once.
+    const std::string proprio = ObtenhaCaminhoExecutavel();
+    if (local.size() != proprio.size()) return true;
+    return ConvertaParaMaiusculas(local) != ConvertaParaMaiusculas(proprio);
 }
 
 // ---- Backup, restore, drop ------------------------------------------------------------------

@@ -97,6 +97,9 @@ struct TDadosArquivo {
     std::string dataHora;
 };
 TDadosArquivo ExamineArquivo(const std::string& caminho);
+// The same into d, whose texts keep their storage (the verification looks at one path per
+// requisite).
+void ExamineArquivo(const std::string& caminho, TDadosArquivo& d);
 
 // Size (low 32 bits, signed decimal) and last-write time (UTC, "DD/MM/YYYY HH:MM:SS" with the
 // workstation's separators) of a file; both empty for a missing path, a folder or a hidden file.

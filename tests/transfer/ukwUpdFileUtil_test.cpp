@@ -20,6 +20,7 @@
 #include "launcher/base/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "rtl/DateTime.h"
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
@@ -387,6 +388,46 @@ TEST_F(PastaLauncher, FileFactsSizeAndUtcTime) {
         EXPECT_EQ(tamanho, "") << p;
         EXPECT_EQ(dataHora, "") << p;
     }
+}
+
+TEST_F(PastaLauncher, FileTimesReadAsTheDateTimeRoutinesWriteThem) {
+    // The time text is written directly; the date-time routines are the reference, over
+    // month, year and century ends, leap days and times before 1970 (as far back as the file
+    // system keeps them).
+    using namespace std::chrono;
+    const fs::path a = app / "a.dll";
+    kwtest::WriteFile(a, "x");
+    const sys_seconds quandos[] = {
+        sys_days(year(2024) / 2 / 29) + hours(23) + minutes(59) + seconds(59),
+        sys_days(year(2023) / 12 / 31) + hours(23) + minutes(59) + seconds(59),
+        sys_days(year(2000) / 1 / 1),
+        sys_days(year(1970) / 1 / 1),
+        sys_days(year(1969) / 12 / 31) + hours(12) + seconds(1),
+        sys_days(year(1902) / 3 / 1) + hours(7),
+        sys_days(year(1904) / 2 / 29) + hours(10) + minutes(9) + seconds(8),
+        sys_days(year(2038) / 1 / 19) + hours(3) + minutes(14) + seconds(8),
+        sys_days(year(2100) / 2 / 28) + hours(1) + minutes(2) + seconds(3),
+        sys_days(year(2100) / 3 / 1),
+    };
+    const rtl::FormatSettingsRec antes = rtl::FormatSettings;
+    for (const char separadores : {'/', '.'}) {
+        rtl::FormatSettings.DateSeparator = separadores;
+        rtl::FormatSettings.TimeSeparator = separadores == '/' ? ':' : '-';
+        for (const sys_seconds quando : quandos) {
+            // A fraction of a second that must be cut, not rounded.
+            const auto exato = time_point_cast<system_clock::duration>(quando + milliseconds(999));
+            plat::SetFileLastWriteTime(S(a), exato);
+            // The time the file system kept (one that cannot hold a date keeps its nearest).
+            const auto guardado = plat::FileLastWriteTime(S(a));
+            std::string tamanho;
+            std::string dataHora;
+            PegueDadosArquivo(S(a), tamanho, dataHora);
+            EXPECT_EQ(dataHora, rtl::DateTimeToStr(rtl::DateTimeFromTimePoint(guardado, true)))
+                << quando.time_since_epoch().count();
+            EXPECT_EQ(ExamineArquivo(S(a)).dataHora, dataHora);
+        }
+    }
+    rtl::FormatSettings = antes;
 }
 
 TEST_F(PastaLauncher, OneLookAtAPath) {
