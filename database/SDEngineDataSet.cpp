@@ -371,8 +371,10 @@ void TSDDataSet::InternalClose() {
         if (filterParser_) filterParser_->ClearCache();
         fieldNameCache_.clear();
     }
+    // The rows go with their pool; buffers still alive elsewhere keep it until they go.
+    if (pool_) pool_->Retire();
     resultSet_.reset();
-    pool_.reset();  // buffers still alive keep their blocks
+    pool_.reset();
     conversions_.clear();
     conversionsFor_ = nullptr;
     fieldOffsets_.clear();
@@ -430,7 +432,9 @@ void TSDDataSet::InternalInitFieldDefs() {
 }
 
 void TSDDataSet::ComputeLayout() {
-    pool_.reset();  // blocks of the old size stay with the buffers that hold them
+    // Slots of the old size stay with the buffers that hold them.
+    if (pool_) pool_->Retire();
+    pool_.reset();
     int maxFieldNo = 0;
     for (int i = 0; i < FieldDefs().Count(); ++i)
         maxFieldNo = std::max(maxFieldNo, FieldDefs()[i].FieldNo);
@@ -467,7 +471,7 @@ int TSDDataSet::BlobIndexOf(const TField& field) const {
 
 std::unique_ptr<RecordBuffer> TSDDataSet::NewRecordBuffer() const {
     if (!pool_) pool_ = std::make_shared<rtl::RecordPool>(size_t(recordSize_));
-    return std::make_unique<RecordBuffer>(pool_, size_t(blobCount_));
+    return RecordBuffer::FromPool(pool_, size_t(blobCount_));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -663,32 +667,39 @@ RecordBuffer* TSDDataSet::GetActiveRecBuf() {
     }
 }
 
-bool TSDDataSet::GetFieldData(const TField& field, void* dest) {
-    RecordBuffer* buffer = GetActiveRecBuf();
-    if (buffer == nullptr) return false;
+const uint8_t* TSDDataSet::ReadableSlot(const TField& field) {
+    // Browsing is by far the most frequent state a value is read in.
+    RecordBuffer* buffer =
+        State() == rtl::dsBrowse ? (IsEmpty() ? nullptr : ActiveBuffer()) : GetActiveRecBuf();
+    if (buffer == nullptr) return nullptr;
     if (field.FieldNo() < 1) {
+        // Calculated values are there only while records are read or calculated.
         switch (State()) {
             case rtl::dsBrowse:
             case rtl::dsEdit:
             case rtl::dsInsert:
             case rtl::dsCalcFields:
-            case rtl::dsBlockRead: {
-                const uint8_t* p = buffer->Data() + slotsSize_ + field.Offset();
-                const bool present = p[0] != 0;
-                if (dest != nullptr && present) std::memcpy(dest, p + 1, size_t(field.RecordSize()));
-                return present;
-            }
+            case rtl::dsBlockRead:
+                return buffer->Data() + slotsSize_ + field.Offset();
             default:
-                return false;
+                return nullptr;
         }
     }
     const int slot = FieldSlot(field);
-    if (slot < 0) return false;
-    const uint8_t* p = buffer->Data() + slot;
-    const bool present = p[0] != 0;
-    if (dest == nullptr) return present;
-    if (present) std::memcpy(dest, p + 1, size_t(field.RecordSize()));
-    return present;
+    return slot < 0 ? nullptr : buffer->Data() + slot;
+}
+
+bool TSDDataSet::GetFieldData(const TField& field, void* dest) {
+    const uint8_t* p = ReadableSlot(field);
+    if (p == nullptr || p[0] == 0) return false;
+    if (dest != nullptr) std::memcpy(dest, p + 1, size_t(field.RecordSize()));
+    return true;
+}
+
+const uint8_t* TSDDataSet::FieldDataInPlace(const TField& field, bool& inPlace) {
+    inPlace = true;
+    const uint8_t* p = ReadableSlot(field);
+    return p == nullptr || p[0] == 0 ? nullptr : p + 1;
 }
 
 void TSDDataSet::SetFieldData(TField& field, const void* source) {

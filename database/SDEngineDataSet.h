@@ -189,6 +189,7 @@ public:
     bool BookmarkValid(const rtl::TBookmark& bookmark) override;
     int CompareBookmarks(const rtl::TBookmark* a, const rtl::TBookmark* b) override;
     bool GetFieldData(const rtl::TField& field, void* dest) override;
+    const uint8_t* FieldDataInPlace(const rtl::TField& field, bool& inPlace) override;
     void SetFieldData(rtl::TField& field, const void* source) override;
     std::unique_ptr<rtl::Stream> CreateBlobStream(rtl::TField& field, rtl::TBlobStreamMode mode) override;
     void SetRecNo(int value) override;
@@ -318,6 +319,9 @@ private:
     }
 
     void ComputeLayout();
+    // The slot of the field (its value-present byte) in the record of the current state, or
+    // nullptr when that record has no value of it to read.
+    const uint8_t* ReadableSlot(const rtl::TField& field);
     Conversion PlanConversion(TSDServerType server, const TSDFieldDesc& desc, rtl::TField* field) const;
     void BuildConversions();
     static void ApplyConversion(TISqlCommand& command, const TSDFieldDesc& desc, const Conversion& c,

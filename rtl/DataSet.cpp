@@ -3,6 +3,7 @@
 #include "rtl/DataSet.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -37,57 +38,92 @@ void HandleApplicationException(const std::exception& e) {
 // ---------------------------------------------------------------------------------------------
 // Record buffers
 
+static_assert(sizeof(RecordBuffer) <= RecordPool::kObjectRoom && alignof(RecordBuffer) <= 8,
+              "a record buffer object fits the room at the start of a pool slot");
+
 RecordPool::RecordPool(size_t blockSize)
     : blockSize_((std::max<size_t>(blockSize, 1) + 7) & ~size_t(7)),
-      blocksPerSlab_(std::max<size_t>(1, (size_t(1) << 18) / blockSize_)) {}
+      slotSize_(kObjectRoom + blockSize_),
+      slotsPerSlab_(std::max<size_t>(1, (size_t(1) << 18) / slotSize_)) {}
+
+void RecordPool::FreeSlab::operator()(uint8_t* slab) const {
+    std::free(slab);
+}
 
 uint8_t* RecordPool::Take() {
     if (!free_.empty()) {
-        uint8_t* block = free_.back();
+        uint8_t* slot = free_.back();
         free_.pop_back();
-        std::memset(block, 0, blockSize_);
-        return block;
+        std::memset(slot + kObjectRoom, 0, blockSize_);
+        return slot;
     }
-    if (slabs_.empty() || usedInLastSlab_ == blocksPerSlab_) {
-        slabs_.push_back(std::make_unique<uint8_t[]>(blockSize_ * blocksPerSlab_));  // zero-filled
+    if (slabs_.empty() || usedInLastSlab_ == slotsPerSlab_) {
+        // calloc: memory fresh from the system is known to be zero and is not cleared again.
+        auto* slab = static_cast<uint8_t*>(std::calloc(slotsPerSlab_, slotSize_));
+        if (slab == nullptr) throw std::bad_alloc();
+        slabs_.emplace_back(slab);
         usedInLastSlab_ = 0;
     }
-    return slabs_.back().get() + blockSize_ * usedInLastSlab_++;
+    return slabs_.back().get() + slotSize_ * usedInLastSlab_++;
 }
 
-void RecordPool::Give(uint8_t* block) {
-    free_.push_back(block);
+void RecordPool::Give(uint8_t* slot) {
+    if (!retired_) free_.push_back(slot);
 }
 
 RecordBuffer::RecordBuffer(size_t size, size_t blobCount)
     : own_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)),
       data_(own_.get()),
-      size_(size),
-      blobs_(blobCount) {}
+      blobs_(blobCount > 0 ? std::make_unique<BlobRef[]>(blobCount) : nullptr),
+      size_(uint32_t(size)),
+      blobCount_(uint32_t(blobCount)) {}
 
-RecordBuffer::RecordBuffer(std::shared_ptr<RecordPool> pool, size_t blobCount)
-    : pool_(std::move(pool)), data_(pool_->Take()), size_(pool_->BlockSize()), blobs_(blobCount) {}
+RecordBuffer::RecordBuffer(std::shared_ptr<RecordPool> pool, uint8_t* data, size_t blobCount)
+    : pool_(std::move(pool)),
+      data_(data),
+      blobs_(blobCount > 0 ? std::make_unique<BlobRef[]>(blobCount) : nullptr),
+      size_(uint32_t(pool_->BlockSize())),
+      blobCount_(uint32_t(blobCount)) {}
 
-RecordBuffer::~RecordBuffer() {
-    if (pool_) pool_->Give(data_);
+RecordBuffer::~RecordBuffer() = default;
+
+std::unique_ptr<RecordBuffer> RecordBuffer::FromPool(const std::shared_ptr<RecordPool>& pool,
+                                                     size_t blobCount) {
+    uint8_t* slot = pool->Take();
+    try {
+        uint8_t* data = slot + RecordPool::kObjectRoom;
+        return std::unique_ptr<RecordBuffer>(::new (slot) RecordBuffer(pool, data, blobCount));
+    } catch (...) {
+        pool->Give(slot);
+        throw;
+    }
+}
+
+void RecordBuffer::operator delete(RecordBuffer* buffer, std::destroying_delete_t) {
+    std::shared_ptr<RecordPool> pool = std::move(buffer->pool_);
+    buffer->~RecordBuffer();
+    if (pool)
+        pool->Give(reinterpret_cast<uint8_t*>(buffer));
+    else
+        ::operator delete(buffer);
 }
 
 const BlobRef& RecordBuffer::Blob(size_t index) const {
-    if (index >= blobs_.size())
+    if (index >= blobCount_)
         throw EAssertionFailed(Format("Blob reference %d outside the record", int64_t(index)));
     return blobs_[index];
 }
 
 void RecordBuffer::SetBlob(size_t index, BlobRef blob) {
-    if (index >= blobs_.size())
+    if (index >= blobCount_)
         throw EAssertionFailed(Format("Blob reference %d outside the record", int64_t(index)));
     if (blob && blob->empty()) blob.reset();
     blobs_[index] = std::move(blob);
 }
 
 void RecordBuffer::ClearBlobs() {
-    for (BlobRef& b : blobs_)
-        b.reset();
+    for (size_t i = 0; i < blobCount_; ++i)
+        blobs_[i].reset();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,43 +101,61 @@ using TBookmark = std::vector<uint8_t>;
 RTL_EXCEPTION(EAbort, Exception);
 using BlobRef = std::shared_ptr<const ByteArray>;
 
-// Blocks of one size for the record buffers of one data set: rows are many and all alike, so
-// they are carved out of large slabs instead of one allocation each, and a row given back is
-// reused. Used by one thread (the data set's); blocks handed out are zero-filled.
+// Slots of one size for the record buffers of one data set: rows are many and all alike, so
+// each row's buffer object and record block are carved together out of large slabs instead of
+// two allocations each, and a slot given back is reused. Used by one thread (the data set's);
+// the record block of a slot handed out is zero-filled.
 class RecordPool {
 public:
+    // The room at a slot's start for the buffer object; the record block follows it.
+    static constexpr size_t kObjectRoom = 48;
+
     explicit RecordPool(size_t blockSize);
     RecordPool(const RecordPool&) = delete;
     RecordPool& operator=(const RecordPool&) = delete;
 
+    // The record bytes of a slot (the asked size rounded up to 8).
     size_t BlockSize() const { return blockSize_; }
     uint8_t* Take();
-    void Give(uint8_t* block);
+    void Give(uint8_t* slot);
+    // The owner lets go of the pool: slots given back from now on are not kept for reuse, since
+    // the pool goes with the last of them.
+    void Retire() { retired_ = true; }
 
 private:
+    struct FreeSlab {
+        void operator()(uint8_t* slab) const;
+    };
+
     size_t blockSize_;
-    size_t blocksPerSlab_;
-    std::vector<std::unique_ptr<uint8_t[]>> slabs_;
+    size_t slotSize_;
+    size_t slotsPerSlab_;
+    std::vector<std::unique_ptr<uint8_t[], FreeSlab>> slabs_;
     size_t usedInLastSlab_ = 0;
     std::vector<uint8_t*> free_;
+    bool retired_ = false;
 };
 
 // A record buffer: a zero-filled block laid out by the data set, and the byte arrays of its blob
-// references beside it. A blob array is never changed in place: a writer stores a new array, so
-// copies of a buffer may share arrays safely. The block is the buffer's own or one of a pool,
-// which the buffer keeps alive.
+// references beside it. A blob array that anything besides its writer may see is never changed
+// in place: a writer stores a new array, so copies of a buffer may share arrays safely. The
+// block is the buffer's own, or the buffer lives in a slot of a pool together with its block and
+// keeps the pool alive.
 class RecordBuffer {
 public:
     RecordBuffer(size_t size, size_t blobCount);
-    RecordBuffer(std::shared_ptr<RecordPool> pool, size_t blobCount);
     ~RecordBuffer();
     RecordBuffer(const RecordBuffer&) = delete;
     RecordBuffer& operator=(const RecordBuffer&) = delete;
+    // A buffer in a slot of the pool.
+    static std::unique_ptr<RecordBuffer> FromPool(const std::shared_ptr<RecordPool>& pool, size_t blobCount);
+    // A pooled buffer gives its slot back to the pool, any other goes to the heap.
+    void operator delete(RecordBuffer* buffer, std::destroying_delete_t);
 
     uint8_t* Data() { return data_; }
     const uint8_t* Data() const { return data_; }
     size_t Size() const { return size_; }
-    size_t BlobCount() const { return blobs_.size(); }
+    size_t BlobCount() const { return blobCount_; }
     // rtl::EAssertionFailed for an index outside the references.
     const BlobRef& Blob(size_t index) const;
     // An empty array is stored as no array.
@@ -144,11 +163,14 @@ public:
     void ClearBlobs();
 
 private:
+    RecordBuffer(std::shared_ptr<RecordPool> pool, uint8_t* data, size_t blobCount);
+
     std::shared_ptr<RecordPool> pool_;
     std::unique_ptr<uint8_t[]> own_;
     uint8_t* data_;
-    size_t size_;
-    std::vector<BlobRef> blobs_;
+    std::unique_ptr<BlobRef[]> blobs_;
+    uint32_t size_;
+    uint32_t blobCount_;
 };
 
 // The class library's update error: a failure of one record's update, wrapping the original.
@@ -283,6 +305,14 @@ public:
 
     // Field data of the record of the current state (see TField).
     virtual bool GetFieldData(const TField& field, void* dest) = 0;
+    // The same value read in place: where its RecordSize() bytes sit in the record of the current
+    // state, nullptr when it is null or there is no record. A data set that cannot point into its
+    // records leaves inPlace false, and the value is read through GetFieldData.
+    virtual const uint8_t* FieldDataInPlace(const TField& field, bool& inPlace) {
+        (void)field;
+        inPlace = false;
+        return nullptr;
+    }
     virtual void SetFieldData(TField& field, const void* source) = 0;
     virtual std::unique_ptr<Stream> CreateBlobStream(TField& field, TBlobStreamMode mode);
 

@@ -104,9 +104,13 @@ void TFieldDefs::Update() {
 // Field
 
 TField::TField(TDataSet& dataSet, std::string fieldName, TFieldType type, int size, TFieldKind kind)
-    : dataSet_(&dataSet), fieldName_(std::move(fieldName)), dataType_(type), size_(size), kind_(kind) {
-    if (type == ftGuid && size == 0) size_ = 38;
-}
+    : dataSet_(&dataSet),
+      fieldName_(std::move(fieldName)),
+      dataType_(type),
+      size_(type == ftGuid && size == 0 ? 38 : size),
+      kind_(kind),
+      dataSize_(FieldDataSize(dataType_, size_)),
+      recordSize_(FieldRecordSize(dataType_, size_)) {}
 
 bool TField::GetData(void* dest) const {
     return dataSet_->GetFieldData(*this, dest);
@@ -299,19 +303,10 @@ Variant TField::Value() const {
         if (IsTextBlobType(dataType_)) return Variant(std::move(bytes));
         return Variant::FromBytes(ByteArray(bytes.begin(), bytes.end()));
     }
-    // Most values fit a small buffer; long texts and byte fields take one of their size.
-    const int n = std::max(RecordSize(), 1);
     uint8_t local[256];
     std::vector<uint8_t> large;
-    uint8_t* buffer = local;
-    if (n > int(sizeof local)) {
-        large.assign(size_t(n), 0);
-        buffer = large.data();
-    } else {
-        std::memset(local, 0, size_t(n));
-    }
-    if (!GetData(buffer)) return Variant::Null();
-    return DecodeNative(buffer);
+    const uint8_t* p = ReadNative(local, sizeof local, large);
+    return p == nullptr ? Variant::Null() : DecodeNative(p);
 }
 
 void TField::SetValue(const Variant& value) {
@@ -332,17 +327,19 @@ void TField::SetValue(const Variant& value) {
     SetData(buffer.data());
 }
 
-// The field's bytes in the record of the current state, in a buffer of the caller's (large
-// values in `large`); nullptr for null. The typed getters below read through it without
+// The field's bytes in the record of the current state: read in place when the data set can
+// point into its record, else copied into a buffer of the caller's (large values in `large`);
+// nullptr for null. Value and the typed getters below read through it, the typed ones without
 // building a variant for the common types.
 const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
+    bool inPlace = false;
+    const uint8_t* p = dataSet_->FieldDataInPlace(*this, inPlace);
+    if (inPlace) return p;
     const size_t n = size_t(std::max(RecordSize(), 1));
     uint8_t* buffer = local;
     if (n > size) {
         large.assign(n, 0);
         buffer = large.data();
-    } else {
-        std::memset(local, 0, n);
     }
     return GetData(buffer) ? buffer : nullptr;
 }

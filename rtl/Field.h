@@ -105,8 +105,8 @@ public:
     // Offset of a calculated field in the calculated-field area of a record.
     int Offset() const { return offset_; }
     void SetOffset(int offset) { offset_ = offset; }
-    int DataSize() const { return FieldDataSize(dataType_, size_); }
-    int RecordSize() const { return FieldRecordSize(dataType_, size_); }
+    int DataSize() const { return dataSize_; }
+    int RecordSize() const { return recordSize_; }
     bool IsBlob() const { return IsBlobFieldTypeTag(dataType_); }
 
     bool ReadOnly = false;
@@ -164,6 +164,9 @@ private:
     TFieldType dataType_;
     int size_;
     TFieldKind kind_;
+    // Type and size never change, so their sizes are worked out once.
+    int dataSize_;
+    int recordSize_;
     int fieldNo_ = 0;
     int offset_ = 0;
 };
