@@ -41,7 +41,8 @@ TSDBlobStream::TSDBlobStream(rtl::TField& field, rtl::TBlobStreamMode mode)
     if (mode == rtl::bmWrite) {
         position_ = 0;
         modified_ = true;
-        Store({});
+        own_ = std::make_shared<rtl::ByteArray>();
+        Stored();
     }
 }
 
@@ -60,15 +61,20 @@ void TSDBlobStream::CheckWritable() {
         throw rtl::EDatabaseError("Arquivo não está em modo de edição ou inserção");
 }
 
-rtl::ByteArray TSDBlobStream::Content() const {
-    const rtl::BlobRef& blob = record_->Blob(size_t(blobIndex_));
-    return blob ? *blob : rtl::ByteArray();
+rtl::ByteArray& TSDBlobStream::Writable() {
+    const rtl::BlobRef& current = record_->Blob(size_t(blobIndex_));
+    // Only the record and this stream refer to the stream's own array: it may change in place.
+    // An empty array is kept as no array, so the record then refers to none.
+    const bool mine =
+        own_ && (current.get() == own_.get() ? own_.use_count() == 2
+                                             : !current && own_->empty() && own_.use_count() == 1);
+    if (!mine) own_ = std::make_shared<rtl::ByteArray>(current ? *current : rtl::ByteArray());
+    return *own_;
 }
 
-void TSDBlobStream::Store(rtl::ByteArray bytes) {
-    const bool present = !bytes.empty();
-    record_->SetBlob(size_t(blobIndex_),
-                     present ? std::make_shared<const rtl::ByteArray>(std::move(bytes)) : nullptr);
+void TSDBlobStream::Stored() {
+    const bool present = !own_->empty();
+    record_->SetBlob(size_t(blobIndex_), present ? rtl::BlobRef(own_) : nullptr);
     record_->Data()[dataSet_.FieldSlot(field_)] = present ? 1 : 0;
     if (dataSet_.StatusOf(*record_) == rtl::usUnmodified) dataSet_.SetStatusOf(*record_, rtl::usModified);
 }
@@ -98,11 +104,10 @@ size_t TSDBlobStream::Write(const void* buffer, size_t count) {
         result = size_t(std::max(
             dataSet_.ISqlWriteBlob(field_.FieldNo(), static_cast<const uint8_t*>(buffer), int32_t(count)),
             0));
-    // A new array every time: the row's original may share the old one.
-    rtl::ByteArray bytes = Content();
+    rtl::ByteArray& bytes = Writable();
     if (bytes.size() < size_t(position_) + count) bytes.resize(size_t(position_) + count);
     if (count > 0) std::memcpy(bytes.data() + position_, buffer, count);
-    Store(std::move(bytes));
+    Stored();
     position_ += int64_t(count);
     modified_ = true;
     return result;
@@ -112,9 +117,8 @@ void TSDBlobStream::SetSize(int64_t newSize) {
     if (mode_ == rtl::bmRead) throw rtl::EWriteError("Stream write error");
     CheckWritable();
     if (newSize < 0) newSize = 0;
-    rtl::ByteArray bytes = Content();
-    bytes.resize(size_t(newSize));
-    Store(std::move(bytes));
+    Writable().resize(size_t(newSize));
+    Stored();
     modified_ = true;
 }
 

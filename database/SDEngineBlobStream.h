@@ -3,12 +3,16 @@
 //
 // A TSDBlobStream lives for one read or one write of one field value in the record of the data
 // set's current state. The value is the byte array the record refers to; a write never changes
-// that array in place but stores a new one (copy on write), so the row's original, which may
-// share the array, keeps what was fetched. Written values reach the row cache when the record is
-// posted. With CacheBlobs off, a write also goes to the server at once (the driver's WriteBlob).
+// an array that anything else may share: the stream's first write stores a copy (copy on write),
+// so the row's original, which may share the old array, keeps what was fetched. Later writes
+// change that copy in place while only the record and the stream refer to it, so a value written
+// in many pieces is copied once, not once per piece. Written values reach the row cache when the
+// record is posted. With CacheBlobs off, a write also goes to the server at once (the driver's
+// WriteBlob).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "rtl/DataSet.h"
 #include "rtl/Stream.h"
@@ -30,8 +34,11 @@ public:
     void SetSize(int64_t newSize) override;
 
 private:
-    rtl::ByteArray Content() const;
-    void Store(rtl::ByteArray bytes);
+    // The record's array, made the stream's own first when anything else may share it.
+    rtl::ByteArray& Writable();
+    // The record refers to the stream's array again (none when it is empty), with its
+    // value-present byte set from it; an unmodified record becomes modified.
+    void Stored();
     void CheckWritable();
 
     rtl::TField& field_;
@@ -43,4 +50,5 @@ private:
     bool modified_ = false;
     int64_t position_ = 0;
     bool cacheBlobs_ = true;
+    std::shared_ptr<rtl::ByteArray> own_;  // the array this stream wrote, shared with the record
 };

@@ -550,6 +550,51 @@ TEST_F(SqliteQueries, BlobStreamWritesNewArraysAndKeepsTheOriginal) {
     EXPECT_TRUE(photo.AsBytes().empty());
 }
 
+TEST_F(SqliteQueries, BlobWrittenInPiecesKeepsEveryPieceAndTheOriginal) {
+    TSDQuery& q = Query("select id, photo from people order by id");
+    q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) { a = rtl::uaApplied; };
+    q.Open();
+    rtl::TField& photo = q.FieldByName("PHOTO");
+    rtl::ByteArray expected;
+    q.Edit();
+    {
+        std::unique_ptr<rtl::Stream> s = q.CreateBlobStream(photo, rtl::bmReadWrite);
+        s->Seek(0, rtl::SeekOrigin::End);
+        expected = {1, 2, 3, 4};
+        for (int piece = 0; piece < 200; ++piece) {
+            const rtl::ByteArray bytes(size_t(piece % 7 + 1), uint8_t(piece));
+            s->WriteBuffer(bytes.data(), bytes.size());
+            expected.insert(expected.end(), bytes.begin(), bytes.end());
+            if (piece == 100) {
+                // Read while the stream is open: the record has every piece so far, the row its
+                // fetched value.
+                EXPECT_EQ(photo.AsBytes(), expected);
+                EXPECT_EQ(photo.OldValue().AsBytes(), (rtl::ByteArray{1, 2, 3, 4}));
+            }
+        }
+        s->SetSize(int64_t(expected.size()) - 3);
+        expected.resize(expected.size() - 3);
+        s->Seek(1, rtl::SeekOrigin::Begin);
+        s->WriteBuffer("\x42", 1);
+        expected[1] = 0x42;
+    }
+    EXPECT_EQ(photo.AsBytes(), expected);
+    EXPECT_EQ(photo.OldValue().AsBytes(), (rtl::ByteArray{1, 2, 3, 4}));
+    q.Post();
+    EXPECT_EQ(photo.AsBytes(), expected);
+    EXPECT_EQ(photo.OldValue().AsBytes(), (rtl::ByteArray{1, 2, 3, 4}));
+    // A second stream over the posted value shares its array with the row: it copies again.
+    q.Edit();
+    {
+        std::unique_ptr<rtl::Stream> s = q.CreateBlobStream(photo, rtl::bmWrite);
+        s->WriteBuffer("\x07", 1);
+        s->WriteBuffer("\x08", 1);
+    }
+    EXPECT_EQ(photo.AsBytes(), (rtl::ByteArray{7, 8}));
+    q.Cancel();
+    EXPECT_EQ(photo.AsBytes(), expected);
+}
+
 TEST_F(SqliteQueries, LiveBlobChangeReachesTheTable) {
     TSDQuery& q = Live("select id, photo from people order by id");
     q.Open();
