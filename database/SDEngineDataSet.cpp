@@ -869,6 +869,14 @@ int TSDDataSet::CompareBookmarks(const rtl::TBookmark* a, const rtl::TBookmark* 
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
+bool TSDDataSet::GetCurrentRecord(std::vector<uint8_t>& buffer) {
+    RecordBuffer* active = ActiveBuffer();
+    if (IsEmpty() || active == nullptr || BookmarkFlagOf(*active) != rtl::bfCurrent) return false;
+    UpdateCursorPos();
+    buffer.assign(active->Data(), active->Data() + slotsSize_);
+    return true;
+}
+
 int TSDDataSet::GetRecNo() {
     if (IsEmpty()) return 0;
     RecordBuffer* buffer = State() == rtl::dsCalcFields ? CalcBuffer() : ActiveBuffer();

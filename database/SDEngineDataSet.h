@@ -129,6 +129,9 @@ public:
     // Virtual operations of the engine's data sets.
     virtual void LoadFromDataSet(rtl::TDataSet& source);
     virtual void LoadFromStrings(const rtl::StringList& lines);
+    // Assigning a data set loads its rows, assigning lines loads them one row each.
+    void Assign(rtl::TDataSet& source) { LoadFromDataSet(source); }
+    void Assign(const rtl::StringList& lines) { LoadFromStrings(lines); }
     virtual void RefreshRecordWithSQL(const std::string& sql);
     // Sorts the cache by the fields at those indexes; flag i of each flag array belongs to field
     // i (flag 0 when the array is shorter; case-sensitive ascending when empty).
@@ -195,6 +198,18 @@ public:
     void SetRecNo(int value) override;
     int GetRecordCount() override;
     int GetRecNo() override;
+
+    // The bytes of a record's field slots (the whole slots size, not cut to 16 bits as the
+    // class library's record size would be, so that a buffer sized by it always holds a record).
+    int GetRecordSize() const { return slotsSize_; }
+    // The field slots of the active record; false (and the buffer left alone) when the data set
+    // is empty or the active record is not a fetched one.
+    bool GetCurrentRecord(std::vector<uint8_t>& buffer);
+    // Block reading is never switched on: a positive size is ignored.
+    int BlockReadSize() const { return blockReadSize_; }
+    void SetBlockReadSize(int value) {
+        if (value <= 0) blockReadSize_ = value;
+    }
 
     // The record layout, for the row cache and the blob stream.
     int RecordDataSize() const { return dataSize_; }
@@ -356,6 +371,7 @@ private:
     rtl::RecordBuffer* filterBuffer_ = nullptr;
     uint64_t filterGeneration_ = 0;
     int capability_ = -1;
+    int blockReadSize_ = 0;
 
     std::vector<int> fieldOffsets_;  // by field number - 1
     std::vector<int> blobIndexes_;   // by field number - 1

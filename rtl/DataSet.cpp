@@ -759,15 +759,44 @@ void TDataSet::GetCalcFields(RecordBuffer& buffer) {
     calcBuf_ = &buffer;
     if (calcFieldsSize_ <= 0) return;
     ClearCalcFields(buffer);
-    if (!AutoCalcFields && state_ != dsEdit && state_ != dsInsert) return;
+    const bool events = AutoCalcFields || state_ == dsEdit || state_ == dsInsert;
     const TDataSetState previous = SetTempState(dsCalcFields);
     try {
-        Fire(OnCalcFields);
+        CalcLookupValues();
+        if (events) Fire(OnCalcFields);
     } catch (...) {
         RestoreState(previous);
         throw;
     }
     RestoreState(previous);
+}
+
+void TDataSet::CalcLookupValues() {
+    if (inLookup_) return;
+    struct Guard {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard{inLookup_};
+    inLookup_ = true;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        TField& f = *fields_[i];
+        if (f.FieldKind() != fkLookup || f.LookupDataSet == nullptr || !f.LookupDataSet->Active()) continue;
+        std::vector<Variant> keys;
+        bool anyNull = false;
+        for (const std::string& name : SplitFields(f.KeyFields, ';')) {
+            const std::string n = Trim(name);
+            if (n.empty()) continue;
+            keys.push_back(FieldByName(n).Value());
+            anyNull = anyNull || keys.back().IsEmptyOrNull();
+        }
+        if (keys.empty() || anyNull) continue;
+        const Variant key = keys.size() == 1 ? keys[0] : Variant::FromArray(std::move(keys));
+        RecordBuffer* record = calcBuf_;
+        const Variant value = f.LookupDataSet->Lookup(f.LookupKeyFields, key, f.LookupResultField);
+        // A lookup into this same data set calculates the record it found: this one is meant.
+        calcBuf_ = record;
+        if (!value.IsEmptyOrNull()) f.SetValue(value);
+    }
 }
 
 std::unique_ptr<Stream> TDataSet::CreateBlobStream(TField& field, TBlobStreamMode) {

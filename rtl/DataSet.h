@@ -372,7 +372,8 @@ protected:
     // Puts back the calculation buffer of an outer calculation after one of a buffer that goes.
     void RestoreCalcBuffer(RecordBuffer* buffer) { calcBuf_ = buffer; }
     bool HasActiveRecord() const { return hasRecord_; }
-    // Computes the calculated fields of a record (OnCalcFields in the CalcFields state).
+    // Computes the calculated fields of a record in the CalcFields state: the lookup fields'
+    // values, then OnCalcFields.
     void GetCalcFields(RecordBuffer& buffer);
     int CalcFieldsSize() const { return calcFieldsSize_; }
 
@@ -420,6 +421,7 @@ private:
     void FreeBuffers();
     // The blob fields' written marks end with the edit.
     void ClearFieldModified();
+    void CalcLookupValues();
 
     TDataSetState state_ = dsInactive;
     bool bof_ = true;
@@ -432,6 +434,10 @@ private:
     bool streamedActive_ = false;
     bool uniDirectional_ = false;
     bool stateChangedWhileDisabled_ = false;
+    // Set while the lookup values of a record are computed: a lookup into this same data set
+    // computes its found record's other calculated fields, but not its lookups again, so that
+    // records that look each other up cannot recurse without end.
+    bool inLookup_ = false;
     int disableCount_ = 0;
     int calcFieldsSize_ = 0;
     std::unique_ptr<RecordBuffer> activeBuf_;

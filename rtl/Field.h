@@ -118,6 +118,14 @@ public:
     std::string DefaultExpression;
     // Set by a blob stream that wrote the field's value.
     bool Modified = false;
+    // A lookup field (fkLookup) shows LookupResultField of the record of LookupDataSet whose
+    // LookupKeyFields hold this record's KeyFields (several names separated by ";"); null when
+    // a key is null or no record matches. The lookup data set must outlive this field's data set
+    // or be cleared first.
+    TDataSet* LookupDataSet = nullptr;
+    std::string KeyFields;
+    std::string LookupKeyFields;
+    std::string LookupResultField;
 
     bool IsNull() const;
     // The value of the field in the record of the data set's current state (null when none).

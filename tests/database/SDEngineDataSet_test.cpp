@@ -815,6 +815,95 @@ TEST_F(DataSetLocal, RowsFromAnotherDataSet) {
     EXPECT_FALSE(copy.LocalData());
 }
 
+TEST_F(DataSetLocal, LookupFieldsShowTheOtherDataSetsValue) {
+    TSDQuery& cities = Query();
+    cities.AddField("CODE", ftInteger);
+    cities.AddField("NAME", ftString, 20);
+    cities.Assign(rtl::StringList{"1,Recife", "2,Natal", "3,Rio"});
+    TSDQuery& people = Query();
+    people.AddField("NAME", ftString, 20);
+    people.AddField("CITY", ftInteger);
+    rtl::TField& cityName = people.AddField("CITYNAME", ftString, 20, rtl::fkLookup);
+    cityName.LookupDataSet = &cities;
+    cityName.KeyFields = "CITY";
+    cityName.LookupKeyFields = "CODE";
+    cityName.LookupResultField = "NAME";
+    rtl::TField& both = people.AddField("BOTH", ftString, 40, rtl::fkCalculated);
+    people.OnCalcFields = [&](rtl::TDataSet& ds) {
+        // OnCalcFields comes after the lookups and reads them.
+        both.SetAsString(ds.FieldByName("NAME").AsString() + "/" + cityName.AsString());
+    };
+    people.Assign(rtl::StringList{"Ana,3", "Bruno,9", "Carla,", "Davi,1"});
+    std::vector<std::string> seen;
+    for (people.First(); !people.Eof(); people.Next())
+        seen.push_back(cityName.IsNull() ? "null" : cityName.AsString());
+    // An unknown key and a null key give null.
+    EXPECT_EQ(seen, (std::vector<std::string>{"Rio", "null", "null", "Recife"}));
+    people.First();
+    EXPECT_EQ(both.AsString(), "Ana/Rio");
+    // A changed key shows the new city at once; the looked-up data set stays where it was.
+    cities.Last();
+    people.Edit();
+    people.FieldByName("CITY").SetAsInteger(2);
+    EXPECT_EQ(cityName.AsString(), "Natal");
+    people.Post();
+    EXPECT_EQ(cityName.AsString(), "Natal");
+    EXPECT_EQ(cities.FieldByName("CODE").AsInteger(), 3);
+    // A closed lookup data set gives null.
+    cities.Close();
+    people.Refresh();
+    EXPECT_TRUE(cityName.IsNull());
+}
+
+TEST_F(DataSetLocal, ARecordLooksUpAnotherOfItsOwnDataSet) {
+    // Each person names a manager in the same data set; two name each other.
+    TSDQuery& people = Query();
+    people.AddField("ID", ftInteger);
+    people.AddField("NAME", ftString, 20);
+    people.AddField("BOSS", ftInteger);
+    rtl::TField& boss = people.AddField("BOSSNAME", ftString, 20, rtl::fkLookup);
+    boss.LookupDataSet = &people;
+    boss.KeyFields = "BOSS";
+    boss.LookupKeyFields = "ID";
+    boss.LookupResultField = "NAME";
+    people.LoadFromStrings(rtl::StringList{"1,Ana,", "2,Bruno,1", "3,Carla,4", "4,Davi,3"});
+    std::vector<std::string> seen;
+    for (people.First(); !people.Eof(); people.Next())
+        seen.push_back(boss.AsString());
+    EXPECT_EQ(seen, (std::vector<std::string>{"", "Ana", "Davi", "Carla"}));
+}
+
+TEST_F(DataSetLocal, CurrentRecordSlotsAndBlockReading) {
+    TSDQuery& q = Query();
+    q.AddField("ID", ftInteger);
+    q.AddField("NAME", ftString, 8);
+    std::vector<uint8_t> record;
+    q.LoadFromStrings(rtl::StringList{});
+    EXPECT_EQ(q.GetRecordSize(), (4 + 1) + (9 + 1));
+    EXPECT_FALSE(q.GetCurrentRecord(record));  // empty
+    q.Close();
+    q.LoadFromStrings(rtl::StringList{"7,abc", "8,de"});
+    q.Next();
+    ASSERT_TRUE(q.GetCurrentRecord(record));
+    ASSERT_EQ(int(record.size()), q.GetRecordSize());
+    int32_t id = 0;
+    std::memcpy(&id, record.data() + 1, 4);
+    EXPECT_EQ(record[0], 1);  // the value-present byte of ID
+    EXPECT_EQ(id, 8);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data()) + 6), "de");
+    // A new record is no fetched one.
+    q.Append();
+    record.clear();
+    EXPECT_FALSE(q.GetCurrentRecord(record));
+    EXPECT_TRUE(record.empty());
+    q.Cancel();
+    // Block reading stays off.
+    q.SetBlockReadSize(50);
+    EXPECT_EQ(q.BlockReadSize(), 0);
+    q.SetBlockReadSize(-1);
+    EXPECT_EQ(q.BlockReadSize(), -1);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The database's view of its data sets
 
