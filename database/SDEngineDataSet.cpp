@@ -363,7 +363,8 @@ void TSDDataSet::InternalOpen() {
         ExecuteCursor();
     updateRecordTypes_ =
         rtl::StatusBit(rtl::usModified) | rtl::StatusBit(rtl::usInserted) | rtl::StatusBit(rtl::usUnmodified);
-    if (!rtl::Trim(Filter()).empty() && !filterParser_) CompileFilter(rtl::Trim(Filter()), FilterOptions());
+    if (!rtl::Trim(Filter()).empty() && !filterParser_)
+        filterParser_ = CompileFilter(rtl::Trim(Filter()), FilterOptions());
 }
 
 void TSDDataSet::InternalClose() {

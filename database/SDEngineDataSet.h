@@ -315,7 +315,7 @@ protected:
     // Opens it so and appends rows through appendRows with the controls off; the rows then
     // count as the data set's own (no pending updates) and the first is current.
     void LoadLocalRows(const std::function<void()>& appendRows);
-    void CompileFilter(const std::string& text, rtl::TFilterOptions options);
+    std::unique_ptr<TSDExprParser> CompileFilter(const std::string& text, rtl::TFilterOptions options);
     void RunWithWaitCursor(const std::function<void()>& step);
 
     TISqlCommandPtr command_;

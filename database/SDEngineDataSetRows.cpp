@@ -17,9 +17,9 @@ using rtl::Variant;
 // ---------------------------------------------------------------------------------------------
 // Filters
 
-void TSDDataSet::CompileFilter(const std::string& text, rtl::TFilterOptions options) {
-    filterParser_ =
-        std::make_unique<TSDExprParser>(*this, text, options, rtl::poExtSyntax, SDFilterFieldMap());
+std::unique_ptr<TSDExprParser> TSDDataSet::CompileFilter(const std::string& text,
+                                                         rtl::TFilterOptions options) {
+    return std::make_unique<TSDExprParser>(*this, text, options, rtl::poExtSyntax, SDFilterFieldMap());
 }
 
 bool TSDDataSet::FilterRecord(RecordBuffer& buffer) {
@@ -42,13 +42,16 @@ bool TSDDataSet::FilterRecord(RecordBuffer& buffer) {
     return accept;
 }
 
+// A text or options that do not compile raise before anything changes: the filter in force
+// stays in force.
 void TSDDataSet::SetFilterText(const std::string& text) {
     if (text == Filter()) return;
-    filterParser_.reset();
+    std::unique_ptr<TSDExprParser> parser;
     if (Active()) {
         CheckBrowseMode();
-        if (!rtl::Trim(text).empty()) CompileFilter(rtl::Trim(text), FilterOptions());
+        if (!rtl::Trim(text).empty()) parser = CompileFilter(rtl::Trim(text), FilterOptions());
     }
+    filterParser_ = std::move(parser);
     rtl::TDataSet::SetFilterText(text);
     ++filterGeneration_;
     if (Active() && Filtered()) First();
@@ -56,11 +59,12 @@ void TSDDataSet::SetFilterText(const std::string& text) {
 
 void TSDDataSet::SetFilterOptions(rtl::TFilterOptions value) {
     if (value == FilterOptions()) return;
-    filterParser_.reset();
+    std::unique_ptr<TSDExprParser> parser;
     if (Active()) {
         CheckBrowseMode();
-        if (!rtl::Trim(Filter()).empty()) CompileFilter(rtl::Trim(Filter()), value);
+        if (!rtl::Trim(Filter()).empty()) parser = CompileFilter(rtl::Trim(Filter()), value);
     }
+    filterParser_ = std::move(parser);
     rtl::TDataSet::SetFilterOptions(value);
     ++filterGeneration_;
     if (Active() && Filtered()) First();

@@ -152,6 +152,23 @@ TEST_F(Filters, SyntaxErrors) {
     }
 }
 
+TEST_F(Filters, AFilterThatDoesNotCompileLeavesTheOneInForce) {
+    TSDQuery& q = Query();
+    q.Open();
+    q.SetFilter("ID > 2");
+    q.SetFiltered(true);
+    ASSERT_EQ(Selected(q), (std::vector<int>{3, 4, 5}));
+    EXPECT_THROW(q.SetFilter("ID = "), rtl::EDatabaseError);
+    EXPECT_EQ(q.Filter(), "ID > 2");
+    EXPECT_EQ(Selected(q), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(q.RecordCount(), 3);
+    // New options compile the text in force again.
+    q.SetFilter("NAME = 'ab*'");
+    ASSERT_EQ(Selected(q), (std::vector<int>{2, 3}));
+    q.SetFilterOptions(rtl::foNoPartialCompare);
+    EXPECT_EQ(Selected(q), (std::vector<int>{3}));
+}
+
 TEST_F(Filters, UnknownFunctionRejectsTheRowThroughTheHandler) {
     TSDQuery& q = Query();
     q.Open();
