@@ -887,11 +887,15 @@ int TSDDataSet::GetRecNo() {
 
 void TSDDataSet::SetRecNo(int value) {
     CheckBrowseMode();
-    if (!resultSet_ || resultSet_->Position() == value - 1) return;
+    if (!resultSet_) return;
     if (value - 1 >= resultSet_->Count() && !resultSet_->AllFetched())
         RunWithWaitCursor([&] { resultSet_->FetchAll(); });
+    // Once rows are hidden, a record number is no longer its row's index: the row is found by
+    // its number, and nothing happens when it is the active one already.
+    const int target = CachedUpdates() ? resultSet_->FindRowIndex(value - 1) : value - 1;
+    if (HasActiveRecord() && ActiveBuffer() != nullptr && BookmarkOf(*ActiveBuffer()) == target) return;
     Fire(BeforeScroll);
-    resultSet_->SetPosition(CachedUpdates() ? resultSet_->FindRowIndex(value - 1) : value - 1);
+    resultSet_->SetPosition(target);
     Resync(rtl::rmCenter);
     Fire(AfterScroll);
 }

@@ -645,6 +645,27 @@ TEST_F(DataSetEdits, DeleteHidesTheRowAndRenumbers) {
     EXPECT_FALSE(q.BookmarkValid(mark));
 }
 
+TEST_F(DataSetEdits, RecNoAfterADeleteMovesByRecordNumber) {
+    TSDQuery& q = OpenEditable(5);
+    q.SetRecNoValue(2);
+    q.Delete();  // ID 2 hidden: IDs 3, 4, 5 are records 2, 3, 4 at rows 2, 3, 4
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    ASSERT_EQ(q.RecNo(), 2);
+    struct Case {
+        int recNo;
+        int id;
+    };
+    // Each from record 2: the row of record 3 is row 2's neighbour, record 2 is where it is.
+    const Case cases[] = {{3, 4}, {2, 3}, {4, 5}, {1, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.recNo);
+        q.SetRecNoValue(2);
+        q.SetRecNoValue(c.recNo);
+        EXPECT_EQ(q.RecNo(), c.recNo);
+        EXPECT_EQ(q.FieldByName("ID").AsInteger(), c.id);
+    }
+}
+
 TEST_F(DataSetEdits, AppendedRecordThenDeletedLeavesNoTrace) {
     TSDQuery& q = OpenEditable(3);
     q.Append();
