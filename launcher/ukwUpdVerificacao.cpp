@@ -4,7 +4,9 @@
 // them: support reads these logs to tell why a workstation was or was not updated.
 #include "launcher/ukwUpdVerificacao.h"
 
+#include <charconv>
 #include <exception>
+#include <functional>
 #include <mutex>
 
 #include "launcher/base/ukwFuncoesString.h"
@@ -49,26 +51,59 @@ std::string Aspas(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// A detail line (" - " and the text), built in one piece: the verification writes some twenty
+// A detail line (" - " and the parts), built in one piece: the verification writes some twenty
 // of them per requisite.
 template <typename... Partes>
 void Detalhe(TkwUpdLog& log, const Partes&... partes) {
-    std::string linha(" - ");
-    (linha.append(std::string_view(partes)), ...);
-    log.Adicione(linha);
+    log.AdicionePartes({std::string_view(" - "), std::string_view(partes)...});
+}
+
+// A number in decimal, as rtl::IntToStr writes it, held without an allocation.
+class Numero {
+public:
+    explicit Numero(int64_t valor)
+        : tamanho_(size_t(std::to_chars(texto_, texto_ + sizeof texto_, valor).ptr - texto_)) {}
+    operator std::string_view() const { return {texto_, tamanho_}; }
+
+private:
+    char texto_[24];
+    size_t tamanho_;
+};
+
+bool SomenteASCII(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Appends the text in upper case (rtl::UpperCase) to `saida`, without a new string for ASCII
+// text: names are upper-cased for every requisite and history record.
+void AcrescenteMaiusculas(std::string_view texto, std::string& saida) {
+    if (!SomenteASCII(texto)) {
+        saida += rtl::UpperCase(texto);
+        return;
+    }
+    for (char c : texto)
+        saida += (c >= 'a' && c <= 'z') ? char(c - 32) : c;
 }
 
 bool ExisteArquivo(const std::string& caminho) {
     return plat::FileExists(CaminhoLocal(caminho));
 }
 
-std::string ChaveHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao) {
-    std::string chave = sistema;
+// The history key of (system, object, operation) into `chave`: the system as written, the
+// object in upper case (names match without regard to case) and the operation in decimal.
+void MonteChaveHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
+                         std::string& chave) {
+    chave.assign(sistema);
     chave += '\x1f';
-    chave += rtl::UpperCase(objeto);
+    AcrescenteMaiusculas(objeto, chave);
     chave += '\x1f';
-    chave += rtl::IntToStr(operacao);
-    return chave;
+    chave += std::string_view(Numero(operacao));
+}
+
+uint64_t HashChave(std::string_view chave) {
+    return std::hash<std::string_view>{}(chave);
 }
 
 // The name a new executor is copied to before it is checked: hidden, beside the destination.
@@ -114,6 +149,17 @@ TkwUpdVerificacao::TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, i
     historico_->OnDadosArquivo = [](const std::string& caminho, std::string& tamanho, std::string& dataHora) {
         PegueDadosArquivo(caminho, tamanho, dataHora);
     };
+    {
+        TkwUpdDadosHistorico& h = *historico_;
+        camposHistorico_.sistema = h.IndiceCampo("cdSistema");
+        camposHistorico_.computador = h.IndiceCampo("nmComputador");
+        camposHistorico_.objeto = h.IndiceCampo("nmObjeto");
+        camposHistorico_.controle = h.IndiceCampo("nuControle");
+        camposHistorico_.operacao = h.IndiceCampo("cdTipoOperacao");
+        camposHistorico_.tamanho = h.IndiceCampo("tmArquivo");
+        camposHistorico_.dataHora = h.IndiceCampo("dtHrArquivo");
+    }
+    nomeExecutor_ = kwUpdConfig().GetNomeExecutor();
     Detalhe(L(), "Arquivos de histórico definido com sucesso");
     Detalhe(L(), "Lendo histórico de atualizações (HST)...");
     historico_->LoadFromFile(kwUpdConfig().GetArquivoHistorico());
@@ -144,7 +190,7 @@ TkwUpdLog& TkwUpdVerificacao::L() {
 const TDadosArquivo& TkwUpdVerificacao::Destino(TRequisito& r) {
     if (!r.examinado) {
         std::lock_guard<std::recursive_mutex> trava(SecaoCriticaArquivos);
-        r.arquivo = ExamineArquivo(r.destino);
+        ExamineArquivo(r.destino, r.arquivo);
         r.examinado = true;
     }
     return r.arquivo;
@@ -174,6 +220,7 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
     Detalhe(L(), "Atribuindo os dados dos requisitos...");
     requisitos_->SetTexto(requisitos);
     camposRequisito_ = TCamposRequisito();
+    pastasDestino_.clear();
     Detalhe(L(), "Dados atribuídos com sucesso.");
     Detalhe(L(), "INICIO - CompareArquivos...");
     versao_ = ObtenhaNumeroVersao();
@@ -203,7 +250,7 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
     return resultado;
 }
 
-TkwUpdVerificacao::TRequisito TkwUpdVerificacao::LeiaRequisito(bool atual) {
+void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     TkwUpdDadosRequisitos& q = *requisitos_;
     // The layout is fixed for the whole text: its positions are looked up at the first
     // record. A field the layout lacks fails there, with the data set's own message.
@@ -229,36 +276,58 @@ TkwUpdVerificacao::TRequisito TkwUpdVerificacao::LeiaRequisito(bool atual) {
         }
         c.resolvidos = true;
     }
-    TRequisito r;
-    r.sistema = q.ValorPorIndice(c.sistema);
-    r.sequencia = q.ValorPorIndice(c.sequencia);
-    r.objeto = q.ValorPorIndice(c.objeto);
-    r.controleTexto = q.ValorPorIndice(c.controle);
+    r.sistema.assign(q.ValorPorIndice(c.sistema));
+    r.sequencia.assign(q.ValorPorIndice(c.sequencia));
+    r.objeto.assign(q.ValorPorIndice(c.objeto));
+    r.controleTexto.assign(q.ValorPorIndice(c.controle));
     r.controle = rtl::StrToInt(r.controleTexto);
     // The code is a whole number: 257 is no operation, not operation 1.
     r.operacao = rtl::StrToInt(q.ValorPorIndice(c.operacao));
-    const std::string& pasta = q.ValorPorIndice(c.origem);
+    r.pasta.assign(q.ValorPorIndice(c.origem));
+    r.site1.assign(q.ValorPorIndice(c.site1));
+    r.site2.clear();
+    r.site3.clear();
+    r.disponivel1.clear();
+    r.disponivel2.clear();
+    r.disponivel3.clear();
+    r.temDisponivel3 = false;
+    if (atual) {
+        r.disponivel2.assign(q.ValorPorIndice(c.disponivel2));
+        r.disponivel1.assign(q.ValorPorIndice(c.disponivel1));
+        r.site2.assign(q.ValorPorIndice(c.site2));
+        r.temDisponivel3 = c.disponivel3 >= 0;
+        if (r.temDisponivel3) {
+            r.disponivel3.assign(q.ValorPorIndice(c.disponivel3));
+            r.site3.assign(q.ValorPorIndice(c.site3));
+        }
+    }
+    r.origensMontadas = false;
+    r.origem1.clear();
+    r.origem2.clear();
+    r.origem3.clear();
+    // The full form of a destination folder is the same for every requisite that names it.
+    const std::string& pastaDestino = q.ValorPorIndice(c.destino);
+    auto pasta = pastasDestino_.find(pastaDestino);
+    if (pasta == pastasDestino_.end())
+        pasta = pastasDestino_.emplace(pastaDestino, ExpandaCaminho(pastaDestino)).first;
+    r.destino = JunteTextosEntreAspas(pasta->second, r.objeto);
+    r.usuario.assign(q.ValorPorIndice(c.usuario));
+    r.senha.assign(q.ValorPorIndice(c.senha));
+    r.crc.assign(q.ValorPorIndice(c.crc));
+    r.examinado = false;
+}
+
+void TkwUpdVerificacao::MonteOrigens(TRequisito& r) {
+    if (r.origensMontadas) return;
+    r.origensMontadas = true;
     // A site without an address is off whatever its flag says: its path would otherwise be
     // the bare folder and name, a path relative to wherever the launcher runs.
     auto caminhoSite = [&](const std::string& endereco) {
-        return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, pasta, r.objeto);
+        return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, r.pasta, r.objeto);
     };
-    r.origem1 = caminhoSite(q.ValorPorIndice(c.site1));
-    if (atual) {
-        r.disponivel2 = q.ValorPorIndice(c.disponivel2);
-        r.disponivel1 = q.ValorPorIndice(c.disponivel1);
-        if (r.disponivel2 == "S") r.origem2 = caminhoSite(q.ValorPorIndice(c.site2));
-        r.temDisponivel3 = c.disponivel3 >= 0;
-        if (r.temDisponivel3) {
-            r.disponivel3 = q.ValorPorIndice(c.disponivel3);
-            if (versao_ >= 4030 && r.disponivel3 == "S") r.origem3 = caminhoSite(q.ValorPorIndice(c.site3));
-        }
-    }
-    r.destino = MonteLinhaComando(q.ValorPorIndice(c.destino), r.objeto);
-    r.usuario = q.ValorPorIndice(c.usuario);
-    r.senha = q.ValorPorIndice(c.senha);
-    r.crc = q.ValorPorIndice(c.crc);
-    return r;
+    r.origem1 = caminhoSite(r.site1);
+    if (versao_ >= 3300 && r.disponivel2 == "S") r.origem2 = caminhoSite(r.site2);
+    if (versao_ >= 4030 && r.temDisponivel3 && r.disponivel3 == "S") r.origem3 = caminhoSite(r.site3);
 }
 
 // Whether requisite r asks for an action, with the log line that names it. The form before
@@ -272,7 +341,7 @@ bool TkwUpdVerificacao::DecidaAcao(TRequisito& r, bool checaCRC, bool versionada
             const bool exato = r.operacao == 1;
             r.operacao = 1;  // recorded and listed as an update
             if (!Destino(r).arquivo) {
-                Detalhe(L(), r.destino + " não foi encontrado.");
+                Detalhe(L(), r.destino, " não foi encontrado.");
                 acao = true;
             } else {
                 acao = !ConfiraHistorico(r, exato, checaCRC);
@@ -325,11 +394,13 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
     L().Adicione("INICIO - CompareArquivos....");
     Detalhe(L(), "Iniciando a verificação de versão...");
     requisitos_->First();
+    TRequisito r;
     while (!requisitos_->Eof()) {
-        TRequisito r = LeiaRequisito(atual);
+        LeiaRequisito(r, atual);
         L().Adicione("");
-        L().Adicione(" # Verificando a situação de \"" + r.objeto + "\"...");
+        L().AdicionePartes({" # Verificando a situação de \"", r.objeto, "\"..."});
         if (DecidaAcao(r, checaCRC, versionada, atual)) {
+            MonteOrigens(r);
             if (atual) {
                 // A site whose path is empty is off, whatever its flag says.
                 const std::string f1 = r.origem1.empty()       ? "N"
@@ -353,39 +424,74 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
 
 // ---- History --------------------------------------------------------------------------------
 
+void TkwUpdVerificacao::IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle) {
+    const TkwUpdDadosHistorico& h = *historico_;
+    const TCamposHistorico& c = camposHistorico_;
+    TRegistroIndice& e = registrosHistorico_[size_t(registro)];
+    MonteChaveHistorico(h.ValorPorIndice(c.sistema), h.ValorPorIndice(c.objeto), operacao, e.texto);
+    e.fimChave = uint32_t(e.texto.size());
+    AcrescenteMaiusculas(h.ValorPorIndice(c.computador), e.texto);
+    e.fimComputador = uint32_t(e.texto.size());
+    e.texto += h.ValorPorIndice(c.tamanho);
+    e.fimTamanho = uint32_t(e.texto.size());
+    e.texto += h.ValorPorIndice(c.dataHora);
+    e.controle = controle;
+}
+
+void TkwUpdVerificacao::ConstruaIndiceHistorico() {
+    TkwUpdDadosHistorico& h = *historico_;
+    const TCamposHistorico& c = camposHistorico_;
+    const size_t registros = size_t(h.RecordCount());
+    size_t capacidade = 16;
+    while (capacidade < 2 * registros)
+        capacidade *= 2;
+    indiceHistorico_.assign(capacidade, TEntradaIndice());
+    registrosHistorico_.assign(registros, TRegistroIndice());
+    const size_t mascara = capacidade - 1;
+    // The first record of each key decides, as a scan from the top would find it.
+    h.First();
+    while (!h.Eof()) {
+        int32_t controle = 0;
+        int32_t op = 0;
+        const std::string& textoControle = h.ValorPorIndice(c.controle);
+        const std::string& textoOperacao = h.ValorPorIndice(c.operacao);
+        if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
+            const int32_t registro = h.Cursor();
+            IndexeRegistro(registro, op, controle);
+            const std::string_view chave = registrosHistorico_[size_t(registro)].Chave();
+            const uint64_t hash = HashChave(chave);
+            for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
+                TEntradaIndice& e = indiceHistorico_[i];
+                if (e.registro < 0) {
+                    e.hash = hash;
+                    e.registro = registro;
+                    break;
+                }
+                if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave)
+                    break;  // an earlier record
+            }
+        } else {
+            // One damaged line must not stop every later run: it is left out and named.
+            L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
+                             " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +
+                             " e cdTipoOperacao " + Aspas(textoOperacao) + " devem ser números inteiros.");
+        }
+        h.Next();
+    }
+    versaoIndice_ = h.Versao();
+}
+
 int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
                                         int32_t operacao) {
-    TkwUpdDadosHistorico& h = *historico_;
-    if (versaoIndice_ != h.Versao()) {
-        // The first record of each key decides, as a scan from the top would find it.
-        indiceHistorico_.clear();
-        indiceHistorico_.reserve(size_t(h.RecordCount()));
-        const int sistema = h.IndiceCampo("cdSistema");
-        const int nome = h.IndiceCampo("nmObjeto");
-        const int controle = h.IndiceCampo("nuControle");
-        const int tipo = h.IndiceCampo("cdTipoOperacao");
-        h.First();
-        while (!h.Eof()) {
-            int32_t numero = 0;
-            int32_t op = 0;
-            const std::string& textoControle = h.ValorPorIndice(controle);
-            const std::string& textoOperacao = h.ValorPorIndice(tipo);
-            if (rtl::TryStrToInt(textoControle, numero) && rtl::TryStrToInt(textoOperacao, op)) {
-                indiceHistorico_.emplace(
-                    ChaveHistorico(h.ValorPorIndice(sistema), h.ValorPorIndice(nome), op), h.Cursor());
-            } else {
-                // One damaged line must not stop every later run: it is left out and named.
-                L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
-                                 " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +
-                                 " e cdTipoOperacao " + Aspas(textoOperacao) +
-                                 " devem ser números inteiros.");
-            }
-            h.Next();
-        }
-        versaoIndice_ = h.Versao();
+    if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
+    MonteChaveHistorico(sistema, objeto, operacao, chave_);
+    const uint64_t hash = HashChave(chave_);
+    const size_t mascara = indiceHistorico_.size() - 1;
+    for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
+        const TEntradaIndice& e = indiceHistorico_[i];
+        if (e.registro < 0) return -1;  // the table is never full
+        if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave_) return e.registro;
     }
-    const auto it = indiceHistorico_.find(ChaveHistorico(sistema, objeto, operacao));
-    return it == indiceHistorico_.end() ? -1 : it->second;
 }
 
 bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC) {
@@ -395,18 +501,15 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
         Detalhe(L(), "Objeto não existente no histórico (HST)");
         return false;
     }
-    TkwUpdDadosHistorico& h = *historico_;
-    h.MoveTo(registro);
-    bool ok = CompareNroControle(exato, r.controle, rtl::StrToInt(h.CampoPorNome("nuControle")));
-    if (ok) ok = CompareNomeComputador(estacao, rtl::UpperCase(h.CampoPorNome("nmComputador")));
+    const TRegistroIndice& gravado = registrosHistorico_[size_t(registro)];
+    bool ok = CompareNroControle(exato, r.controle, gravado.controle);
+    if (ok) ok = CompareNomeComputador(estacao, gravado.Computador());
     if (ok && (r.operacao == 1 || r.operacao == 5)) {
         if (checaCRC) {
             ok = CompareCRC(Destino(r).local, r.crc);
         } else if (!r.crc.empty()) {
-            const std::string tamanho = h.CampoPorNome("tmArquivo");
-            const std::string dataHora = h.CampoPorNome("dtHrArquivo");
-            if (!tamanho.empty() && !dataHora.empty()) {
-                ok = CompareTamanhoData(Destino(r), tamanho, dataHora);
+            if (!gravado.Tamanho().empty() && !gravado.DataHora().empty()) {
+                ok = CompareTamanhoData(Destino(r), gravado.Tamanho(), gravado.DataHora());
             } else {
                 Detalhe(L(), "Arquivo sem \"Tamanho\" e \"Data e hora\".");
                 Detalhe(L(), "Pegando dados do arquivo...");
@@ -414,11 +517,15 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
                 const std::string& d = Destino(r).dataHora;
                 Detalhe(L(), "Tamanho : \"", t, "\" / Data e hora : \"", d);
                 Detalhe(L(), "Gravando dados do arquivo no HST...");
+                TkwUpdDadosHistorico& h = *historico_;
+                h.MoveTo(registro);
                 h.LimpeRegistro();
                 h.AtribuaCampo("tmArquivo", t);
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
-                versaoIndice_ = h.Versao();  // the record's key is unchanged: the index holds
+                // The record's key is unchanged: the index keeps it, with its new facts.
+                IndexeRegistro(registro, r.operacao, gravado.controle);
+                versaoIndice_ = h.Versao();
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
                 Detalhe(L(), "Dados gravados com sucesso.");
                 ok = true;
@@ -431,8 +538,7 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
 
 bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_t local) {
     Detalhe(L(), "Verificando \"NroControle\" requerido e local...");
-    Detalhe(L(), "Nro controle requerido / local: \"", rtl::IntToStr(requerido), "\" / \"",
-            rtl::IntToStr(local), "\"");
+    Detalhe(L(), "Nro controle requerido / local: \"", Numero(requerido), "\" / \"", Numero(local), "\"");
     Detalhe(L(), "Pode fazer downgrade: \"", NomeBooleano(exato), "\"");
     // Exact: a higher installed number is out of date too, so the executor installs the lower.
     const bool ok = exato ? local == requerido : local >= requerido;
@@ -440,11 +546,11 @@ bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_
     return ok;
 }
 
-bool TkwUpdVerificacao::CompareNomeComputador(const std::string& estacao, const std::string& gravado) {
+// Both names arrive in upper case (rtl::UpperCase, which a second pass leaves unchanged).
+bool TkwUpdVerificacao::CompareNomeComputador(std::string_view estacao, std::string_view gravado) {
     Detalhe(L(), "Verificando \"Nome do computador\" requerido e local...");
     Detalhe(L(), "Nome do computador requerido / local: \"", estacao, "\" / \"", gravado);
-    const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) ||
-                    rtl::UpperCase(estacao) == rtl::UpperCase(gravado);
+    const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) || estacao == gravado;
     Detalhe(L(), ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
     return ok;
 }
@@ -456,14 +562,14 @@ bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string
     Detalhe(L(), "Pegando CRC local...");
     const int32_t local = int32_t(CalculeCRCArquivo(caminho));
     Detalhe(L(), "CRC pego com sucesso.");
-    Detalhe(L(), "CRC requerido / local : \"", requerido, "\" / \"", rtl::IntToStr(local));
+    Detalhe(L(), "CRC requerido / local : \"", requerido, "\" / \"", Numero(local));
     const bool ok = local == rtl::StrToInt(requerido);
     Detalhe(L(), ok ? "CRCs iguais." : "CRCs diferentes.");
     return ok;
 }
 
-bool TkwUpdVerificacao::CompareTamanhoData(const TDadosArquivo& local, const std::string& tamanho,
-                                           const std::string& dataHora) {
+bool TkwUpdVerificacao::CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho,
+                                           std::string_view dataHora) {
     Detalhe(L(), "Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
     Detalhe(L(), "Pegando dados do arquivo local...");
     Detalhe(L(), "Dados pegos com sucesso.");
@@ -514,11 +620,12 @@ void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& 
 // ---- The executor's self-update -----------------------------------------------------------------
 
 bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada) {
-    if (rtl::UpperCase(r.objeto) != rtl::UpperCase(kwUpdConfig().GetNomeExecutor())) return false;
+    if (!rtl::SameText(r.objeto, nomeExecutor_)) return false;
     // A missing executor is copied without asking the history or reading any checksum.
     if (Destino(r).arquivo && ConfiraHistorico(r, true, checaCRC) && CompareCRC(Destino(r).local, r.crc))
         return true;
     Detalhe(L(), kwUpdConfig().GetCaminhoExecutor() + " desatualizado. Copiando a versão nova...");
+    MonteOrigens(r);
 
     if (versao_ < 3300) {
         if (r.origem1.empty()) throw rtl::Exception(kSite1SemEndereco);

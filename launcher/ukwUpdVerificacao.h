@@ -30,7 +30,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "launcher/base/ukwUpdDBFlatFile.h"
 #include "launcher/base/ukwUpdLog.h"
@@ -61,7 +63,8 @@ public:
                                   std::string& mensagem);
 
 private:
-    // The values one requisite is compared by.
+    // The values one requisite is compared by. One object serves every requisite of a run,
+    // so its texts keep their storage from one requisite to the next.
     struct TRequisito {
         std::string sistema;
         std::string sequencia;
@@ -70,6 +73,10 @@ private:
         int32_t controle = 0;
         int32_t operacao = 0;
         std::string destino;
+        // The site addresses and the folder below them, as the requisite gives them; the
+        // paths are joined only for a requisite that needs them (MonteOrigens).
+        std::string site1, site2, site3, pasta;
+        bool origensMontadas = false;
         std::string origem1, origem2, origem3;  // empty: that site is off
         std::string usuario, senha, crc;
         std::string disponivel1, disponivel2, disponivel3;  // the raw flags
@@ -77,6 +84,36 @@ private:
         // What is at the destination, looked at once per requisite (see Destino).
         bool examinado = false;
         TDadosArquivo arquivo;
+    };
+
+    // Positions of the history's fields (its layout is fixed).
+    struct TCamposHistorico {
+        int sistema = -1, computador = -1, objeto = -1, controle = -1, operacao = -1, tamanho = -1,
+            dataHora = -1;
+    };
+
+    // One slot of the history index: the hash of a record's key and the record (-1: free).
+    struct TEntradaIndice {
+        uint64_t hash = 0;
+        int32_t registro = -1;
+    };
+
+    // What the history check reads of a record, taken when the index is built: its key
+    // (system, object in upper case, operation), its computer name in upper case, its size and
+    // time texts in one text, and its control number. A lookup then touches this alone, not the
+    // record's line.
+    struct TRegistroIndice {
+        std::string texto;
+        uint32_t fimChave = 0, fimComputador = 0, fimTamanho = 0;
+        int32_t controle = 0;
+        std::string_view Chave() const { return std::string_view(texto).substr(0, fimChave); }
+        std::string_view Computador() const {
+            return std::string_view(texto).substr(fimChave, fimComputador - fimChave);
+        }
+        std::string_view Tamanho() const {
+            return std::string_view(texto).substr(fimComputador, fimTamanho - fimComputador);
+        }
+        std::string_view DataHora() const { return std::string_view(texto).substr(fimTamanho); }
     };
 
     // Positions of the requisites' fields in the layout of the text being verified.
@@ -91,16 +128,17 @@ private:
     // The destination's facts: one look per requisite serves the existence test, the size
     // and time comparison and the completion of the history record.
     const TDadosArquivo& Destino(TRequisito& r);
-    TRequisito LeiaRequisito(bool atual);
+    void LeiaRequisito(TRequisito& r, bool atual);
+    // The site paths of the requisite (empty for a site that is off), joined once.
+    void MonteOrigens(TRequisito& r);
     // atual false: the form before version 3300 (no site flags, removals without history).
     void CompareArquivos(bool checaCRC, bool versionada, bool atual);
     bool DecidaAcao(TRequisito& r, bool checaCRC, bool versionada, bool atual);
     bool ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC);
     bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
-    bool CompareNomeComputador(const std::string& estacao, const std::string& gravado);
+    bool CompareNomeComputador(std::string_view estacao, std::string_view gravado);
     bool CompareCRC(const std::string& caminho, const std::string& requerido);
-    bool CompareTamanhoData(const TDadosArquivo& local, const std::string& tamanho,
-                            const std::string& dataHora);
+    bool CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho, std::string_view dataHora);
     bool ArquivoDescompactadoAusente(const std::string& destino);
     void InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
                          const std::string& f3);
@@ -113,6 +151,9 @@ private:
 
     // The history record of (system, object, operation), or -1.
     int ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao);
+    void ConstruaIndiceHistorico();
+    // Takes the current history record (the cursor's) into the index's record registro.
+    void IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle);
     const std::string& NomeComputador();
     const std::string& NomeComputadorMaiusculo();
 
@@ -123,10 +164,18 @@ private:
     std::unique_ptr<TkwUpdLog> logReserva_;
 
     TCamposRequisito camposRequisito_;
+    TCamposHistorico camposHistorico_;
     int32_t versao_ = 0;
+    std::string nomeExecutor_;
     bool temNomeComputador_ = false;
     std::string nomeComputador_;
     std::string nomeComputadorMaiusculo_;
-    std::unordered_map<std::string, int> indiceHistorico_;
+    // The full form of each destination folder of this run's requisites (ExpandaCaminho).
+    std::unordered_map<std::string, std::string> pastasDestino_;
+    // The history index: open addressing over the hashes of the records' keys, with what the
+    // check reads of each record beside it.
+    std::vector<TEntradaIndice> indiceHistorico_;
+    std::vector<TRegistroIndice> registrosHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
+    std::string chave_;  // the key being looked up
 };

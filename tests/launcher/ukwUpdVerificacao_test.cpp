@@ -169,6 +169,32 @@ TEST_F(Verificacao, TheFirstMatchingRecordDecidesAndDamagedRecordsAreSkipped) {
     EXPECT_THROW(Verifique(r.Linha(16)), rtl::EConvertError);
 }
 
+TEST_F(Verificacao, ObjectNamesMatchTheHistoryWithoutRegardToCase) {
+    struct Caso {
+        std::string objeto;   // the requisite's
+        std::string gravado;  // the history's
+        bool acao;
+    };
+    const Caso casos[] = {
+        {"ação.dll", "AÇÃO.DLL", false}, {"Ação.Dll", "ação.dll", false},
+        {"acao.dll", "AÇÃO.DLL", true},                               // an accent is no case
+        {"a.dll", "A.DLL", false},       {"a.dll", "A.DLL ", false},  // fields are trimmed
+        {"a.dll", "A.DL", true},
+    };
+    for (const Caso& c : casos) {
+        fs::remove_all(dir / "bin");
+        kwtest::WriteFile(dir / "bin" / c.objeto, "x");
+        GraveHistorico(Historico("12", Estacao(), c.gravado, "5", "1"));
+        Requisito r;
+        r.objeto = c.objeto;
+        EXPECT_EQ(Verifique(r.Linha(16)), c.acao) << c.objeto << " / " << c.gravado;
+    }
+    // The computer name is compared in upper case too.
+    kwtest::WriteFile(dir / "bin" / "a.dll", "x");
+    GraveHistorico(Historico("12", rtl::LowerCase(estacao), "A.DLL", "5", "1"));
+    EXPECT_FALSE(Verifique(Requisito().Linha(16)));
+}
+
 TEST_F(Verificacao, ComputerNameSwitch) {
     kwtest::WriteFile(dir / "bin" / "a.dll", "x");
     GraveHistorico(Historico("12", "OUTRA-ESTACAO", "A.DLL", "5", "1"));
@@ -250,6 +276,23 @@ TEST_F(Verificacao, ARecordWithoutSizeAndTimeIsCompleted) {
     // The next run compares the completed facts.
     kwtest::WriteFile(arquivo, "123456");
     EXPECT_TRUE(Verifique(r.Linha(16)));
+
+    // The same object twice in one text: the first completes the record, the second compares
+    // the facts just written.
+    GraveHistorico(Historico("12", Estacao(), "A.DLL", "5", "1", "c:\\a"));
+    PegueDadosArquivo(arquivo.string(), tamanho, dataHora);
+    TkwUpdLog duas;
+    EXPECT_FALSE(Verifique(r.Linha(16) + r.Linha(16), false, &duas));
+    EXPECT_EQ(kwtest::ReadFile(Log("kwExec.hst")),
+              Historico("12", Estacao(), "A.DLL", "5", "1", "c:\\a", "6", dataHora));
+    int completados = 0;
+    int comparados = 0;
+    for (const std::string& t : Textos(duas)) {
+        completados += t == " - Gravando dados do arquivo no HST...";
+        comparados += t == " - Tamanho requerido / local: \"6\" / \"6\"";
+    }
+    EXPECT_EQ(completados, 1);
+    EXPECT_EQ(comparados, 1);
 }
 
 // ---- Sites and their flags -----------------------------------------------------------------------
