@@ -99,6 +99,10 @@ std::unique_ptr<RecordBuffer> RecordBuffer::FromPool(const std::shared_ptr<Recor
     }
 }
 
+void* RecordBuffer::operator new(size_t size) {
+    return ::operator new(size);
+}
+
 void RecordBuffer::operator delete(RecordBuffer* buffer, std::destroying_delete_t) {
     std::shared_ptr<RecordPool> pool = std::move(buffer->pool_);
     buffer->~RecordBuffer();

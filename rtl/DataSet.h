@@ -149,7 +149,9 @@ public:
     RecordBuffer& operator=(const RecordBuffer&) = delete;
     // A buffer in a slot of the pool.
     static std::unique_ptr<RecordBuffer> FromPool(const std::shared_ptr<RecordPool>& pool, size_t blobCount);
-    // A pooled buffer gives its slot back to the pool, any other goes to the heap.
+    // A buffer of its own comes from the heap; a pooled buffer gives its slot back to the pool,
+    // any other goes back to the heap.
+    static void* operator new(size_t size);
     void operator delete(RecordBuffer* buffer, std::destroying_delete_t);
 
     uint8_t* Data() { return data_; }
