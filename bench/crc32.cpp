@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "launcher/base/aCRC32.h"
+#include "common/aCRC32.h"
 
 int main() {
     const size_t size = size_t(256) << 20;

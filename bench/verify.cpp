@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/LauncherTestHooks.h"
-#include "launcher/base/aCRC32.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdLog.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/LauncherTestHooks.h"
+#include "common/aCRC32.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdLog.h"
+#include "common/ukwUpdVersao.h"
 #include "launcher/ukwUpdVerificacao.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"

@@ -1,15 +1,14 @@
 # Helpers that give every folder of the tree the same shape: one static library per folder,
 # its sources found by glob (so a new unit needs no edit here), our warnings on our code only.
 
-set(KW_LIBRARY_DIRS rtl platform crypto pki tls net database database/drivers launcher/base transfer launcher)
+set(KW_LIBRARY_DIRS rtl platform crypto pki tls net database database/drivers common transfer launcher)
 
 function(kw_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
 # kw_sources(<out-var> <folder>): the .cpp files of a folder and its sub-folders, less those
-# that belong to a nested library folder (database/drivers inside database, launcher/base
-# inside launcher).
+# that belong to a nested library folder (database/drivers inside database).
 function(kw_sources out dir)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
   foreach(other ${KW_LIBRARY_DIRS})

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/ukwUpdDBFlatFile.h"
+#include "common/ukwUpdDBFlatFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string texto(reinterpret_cast<const char*>(data), size);

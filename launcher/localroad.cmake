@@ -4,7 +4,7 @@
 # uses them too.
 add_executable(kwExecDemo ${CMAKE_SOURCE_DIR}/app/demo/kwExecDemo.cpp)
 kw_warnings(kwExecDemo)
-target_link_libraries(kwExecDemo PRIVATE kw_transfer kw_launcher_base)
+target_link_libraries(kwExecDemo PRIVATE kw_transfer kw_common)
 
 add_executable(kwDemoApp ${CMAKE_SOURCE_DIR}/app/demo/kwDemoApp.cpp)
 kw_warnings(kwDemoApp)

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "launcher/base/ukwUpdLog.h"
+#include "common/ukwUpdLog.h"
 #include "launcher/ukwUpdLoader.h"
 #include "launcher/ukwUpdRequisitosBanco.h"
 

@@ -4,12 +4,12 @@
 
 #include <utility>
 
-#include "launcher/base/ukwFuncoesFile.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdUtil.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/ukwFuncoesFile.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdUtil.h"
+#include "common/ukwUpdVersao.h"
 #include "launcher/ukwUpdEsperaChamador.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "launcher/ukwUpdVerificacao.h"

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/ukwUpdLog.h"
+#include "common/ukwUpdLog.h"
 #include "launcher/ukwUpdEstradaRequisitos.h"
 
 class TfkwUpdLoaderStatus;

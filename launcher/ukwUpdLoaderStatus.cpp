@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "launcher/base/ukwUpdTranslator.h"
-#include "launcher/base/ukwUpdUtil.h"
+#include "common/ukwUpdTranslator.h"
+#include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/InstanceMarker.h"
 #include "platform/ui/UserInterface.h"

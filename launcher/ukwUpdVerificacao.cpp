@@ -9,14 +9,14 @@
 #include <functional>
 #include <mutex>
 
-#include "launcher/base/ukwFuncoesString.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdCriptografia.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdTranslator.h"
-#include "launcher/base/ukwUpdUtil.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/ukwFuncoesString.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdCriptografia.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdTranslator.h"
+#include "common/ukwUpdUtil.h"
+#include "common/ukwUpdVersao.h"
 #include "platform/Files.h"
 #include "rtl/Exception.h"
 #include "rtl/StringList.h"

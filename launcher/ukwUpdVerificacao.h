@@ -34,8 +34,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "launcher/base/ukwUpdDBFlatFile.h"
-#include "launcher/base/ukwUpdLog.h"
+#include "common/ukwUpdDBFlatFile.h"
+#include "common/ukwUpdLog.h"
 #include "transfer/ukwUpdFileUtil.h"
 
 class TkwUpdIni;

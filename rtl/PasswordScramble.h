@@ -1,5 +1,5 @@
 // rtl/PasswordScramble.h: the one descrambler of the passwords the system keeps in scrambled
-// form: the update sites' passwords in the requisites (launcher/base, ukwUpdCriptografia) and
+// form: the update sites' passwords in the requisites (common/, ukwUpdCriptografia) and
 // the password of the application database's connection table (database, ukwCriptografia).
 // Both layers call this routine, so the two can never drift apart.
 //

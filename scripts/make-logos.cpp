@@ -6,9 +6,9 @@
 // are 446 x 263 pixels, the size of the window's logo area less its bottom frame line; the
 // name stays in the top 100 pixels, where the window lays no text or bar over the logo.
 //
-// Not part of the build: the generated files are committed under launcher/base/res/.
+// Not part of the build: the generated files are committed under common/res/.
 //   g++ -std=c++20 -O2 scripts/make-logos.cpp -ljpeg -o /tmp/make-logos
-//   /tmp/make-logos launcher/base/res
+//   /tmp/make-logos common/res
 #include <algorithm>
 #include <cmath>
 #include <cstddef>

@@ -14,13 +14,13 @@
 #include <memory>
 #include <mutex>
 
-#include "launcher/base/aCRC32.h"
-#include "launcher/base/ukwFuncoesString.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdLog.h"
-#include "launcher/base/ukwUpdTranslator.h"
-#include "launcher/base/ukwUpdUtil.h"
+#include "common/aCRC32.h"
+#include "common/ukwFuncoesString.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdLog.h"
+#include "common/ukwUpdTranslator.h"
+#include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/WinPath.h"

@@ -25,12 +25,12 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdCriptografia.h"
-#include "launcher/base/ukwUpdDBFlatFile.h"
-#include "launcher/base/ukwUpdLog.h"
-#include "launcher/base/ukwUpdUtil.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdCriptografia.h"
+#include "common/ukwUpdDBFlatFile.h"
+#include "common/ukwUpdLog.h"
+#include "common/ukwUpdUtil.h"
 #include "platform/Files.h"
 #include "platform/InstanceMarker.h"
 #include "rtl/Exception.h"

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/LauncherTestHooks.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdLog.h"
-#include "launcher/base/ukwUpdUtil.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/LauncherTestHooks.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdLog.h"
+#include "common/ukwUpdUtil.h"
+#include "common/ukwUpdVersao.h"
 #include "support/TestSupport.h"
 #include "transfer/ukwFuncoesAPI.h"
 

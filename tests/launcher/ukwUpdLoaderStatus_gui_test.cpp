@@ -15,7 +15,7 @@
 #include <jpeglib.h>
 
 #include "launcher/LauncherRunTestSupport.h"
-#include "launcher/base/LauncherBaseTestSupport.h"
+#include "common/LauncherBaseTestSupport.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "platform/ui/UserInterface.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "launcher/LauncherRunTestSupport.h"
-#include "launcher/base/LauncherBaseTestSupport.h"
+#include "common/LauncherBaseTestSupport.h"
 #include "platform/InstanceMarker.h"
 #include "platform/ui/UserInterface.h"
 

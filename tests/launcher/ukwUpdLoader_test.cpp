@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "launcher/LauncherRunTestSupport.h"
-#include "launcher/base/LauncherBaseTestSupport.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdIni.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/LauncherBaseTestSupport.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdIni.h"
+#include "common/ukwUpdVersao.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "rtl/Text.h"

@@ -17,9 +17,9 @@
 #include "database/SDEngine.h"
 #include "database/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
-#include "launcher/base/LauncherBaseTestSupport.h"
-#include "launcher/base/ukwUpdConfig.h"
-#include "launcher/base/ukwUpdVersao.h"
+#include "common/LauncherBaseTestSupport.h"
+#include "common/ukwUpdConfig.h"
+#include "common/ukwUpdVersao.h"
 #include "launcher/ukwUpdLoader.h"
 #include "support/PostgresServer.h"
 

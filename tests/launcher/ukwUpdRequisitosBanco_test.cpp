@@ -12,8 +12,8 @@
 #include "database/SDEngine.h"
 #include "database/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
-#include "launcher/base/LauncherBaseTestSupport.h"
-#include "launcher/base/ukwUpdConfig.h"
+#include "common/LauncherBaseTestSupport.h"
+#include "common/ukwUpdConfig.h"
 #include "launcher/ukwUpdLoader.h"
 
 namespace {

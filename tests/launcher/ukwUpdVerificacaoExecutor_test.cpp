@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "VerificacaoTestSupport.h"
-#include "launcher/base/aCRC32.h"
+#include "common/aCRC32.h"
 #include "launcher/ukwUpdVerificacao.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "VerificacaoTestSupport.h"
-#include "launcher/base/aCRC32.h"
+#include "common/aCRC32.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
 #include "transfer/ukwUpdFileUtil.h"

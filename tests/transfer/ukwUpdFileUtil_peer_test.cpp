@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "launcher/base/LauncherTestHooks.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdUtil.h"
+#include "common/LauncherTestHooks.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdUtil.h"
 #include "support/TestSupport.h"
 #include "transfer/ukwUpdFileUtil.h"
 

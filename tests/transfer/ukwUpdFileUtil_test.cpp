@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <optional>
 
-#include "launcher/base/LauncherTestHooks.h"
-#include "launcher/base/ukwUpdConstante.h"
-#include "launcher/base/ukwUpdLog.h"
-#include "launcher/base/ukwUpdUtil.h"
+#include "common/LauncherTestHooks.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdLog.h"
+#include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "rtl/DateTime.h"

@@ -1,0 +1,118 @@
+// common/ukwUpdLog.h: the launcher's in-memory log, the base of its long-lived
+// objects, and its own exception classes.
+//
+// TkwUpdLog keeps this run's lines in memory; the launcher writes them once, at its end, to
+// "kwVerify.log", newest run first:
+//
+//   08/12/2026 23:55:49 : INICIO - Execute...
+//   08/12/2026 23:55:49 :  - Conexão aberta com sucesso.
+//   08/12/2026 23:55:50 : FIM - Execute
+//   (empty line)
+//   ======================================================
+//   (empty line)
+//   ...the previous runs...
+//
+// A time-stamped line is the local time "DD/MM/YYYY HH:MM:SS" (the locale's separators from
+// rtl::FormatSettings, the cheap reading CoarseNow of plat::GetClock(), which is within a
+// timer tick of the exact time), " : " and the text; detail lines start
+// with " - ", item lines with " # ", error lines with " - Erro: ". Multi-line texts from a
+// server or database are added as plain lines. Lines end in CR LF in the file. The file is
+// replaced through a temporary file and a rename, so a crash while saving leaves the old log
+// or the new one, never a truncated one.
+//
+// The lines are locked: a connection thread whose attempt timed out may still be writing
+// while the main thread goes on.
+#pragma once
+
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rtl/Exception.h"
+
+class TkwUpdLog {
+public:
+    TkwUpdLog() = default;
+    TkwUpdLog(const TkwUpdLog&) = delete;
+    TkwUpdLog& operator=(const TkwUpdLog&) = delete;
+
+    // Appends a time-stamped line: time stamp, " : ", text.
+    void Adicione(std::string_view texto);
+    // Adicione(" - " + texto).
+    void AdicioneDetalhe(std::string_view texto);
+    // Adicione(" # " + texto).
+    void AdicioneItem(std::string_view texto);
+    // AdicioneDetalhe("Erro: " + texto).
+    void AdicioneErro(std::string_view texto);
+    // Adicione of the parts joined, the line built in one piece: for lines put together from
+    // several texts (a verification writes some twenty of them per requisite).
+    void AdicionePartes(std::initializer_list<std::string_view> partes);
+    // Splits the text at CR LF, LF or CR and appends each line unchanged, without time
+    // stamp; an empty text adds nothing and a final line break adds no empty line.
+    void AdicioneTexto(std::string_view texto);
+
+    // Every line followed by CR LF.
+    std::string GetTexto() const;
+    // A copy of this run's lines.
+    std::vector<std::string> Linhas() const;
+
+    // Writes the file and empties the lines. When the file exists, its read-only flag is
+    // cleared and its lines follow this run's (after an empty line, 54 "=" and an empty line
+    // when comSeparador is set). File errors raise (plat::EFileError, rtl::EWriteError...).
+    // The path is a text of either notation (ukwUpdUtil.h).
+    void SalveEmArquivo(const std::string& caminho, bool comSeparador);
+
+private:
+    // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
+    void AdicioneComMarca(std::initializer_list<std::string_view> partes);
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> linhas_;
+};
+
+// The base of the launcher's long-lived objects: holds the main log (not owned), the system
+// code and a second log (not owned, only passed on), and marks the object's creation and
+// destruction in the main log with "#CREATE# " / "#DESTROY# " and its class name.
+class TkwUpdClasseBasica {
+public:
+    // Logs "#CREATE# " + nomeClasse, then "INICIO - Create...". C++ cannot ask a class still
+    // under construction for its most derived name, so the subclass passes it.
+    TkwUpdClasseBasica(std::string nomeClasse, TkwUpdLog* log, TkwUpdLog* logSecundario, int32_t cdSistema);
+    // Logs "#DESTROY# " + the class name; frees neither log.
+    virtual ~TkwUpdClasseBasica();
+    TkwUpdClasseBasica(const TkwUpdClasseBasica&) = delete;
+    TkwUpdClasseBasica& operator=(const TkwUpdClasseBasica&) = delete;
+
+    const std::string& ClassName() const { return nomeClasse_; }
+
+    TkwUpdLog* Log;
+    int32_t CdSistema;
+    TkwUpdLog* LogSecundario;
+
+protected:
+    // Logs "#DESTROY# " + the class name now instead of at the end of destruction, for a
+    // subclass whose own destruction lines come after the base's mark (the destructor then
+    // logs it no second time).
+    void RegistreDestruicao();
+
+private:
+    std::string nomeClasse_;
+    bool destruicaoRegistrada_ = false;
+};
+
+// A failure the launcher detected itself. Creating one adds "EXCEPTION: " + the message to
+// the given log before anything can catch it, so the handlers do not log it again.
+class TkwUpdException : public rtl::Exception {
+public:
+    TkwUpdException(const std::string& mensagem, TkwUpdLog& log);
+    const char* ClassName() const noexcept override { return "TkwUpdException"; }
+};
+
+// No update site is available; only its class matters to the launcher's error handler.
+class EkwLocalUpdateIndisponivel : public TkwUpdException {
+public:
+    using TkwUpdException::TkwUpdException;
+    const char* ClassName() const noexcept override { return "EkwLocalUpdateIndisponivel"; }
+};

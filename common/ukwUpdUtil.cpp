@@ -1,0 +1,164 @@
+// common/ukwUpdUtil.cpp: the launcher's names and folders, path texts, and the shell
+// start. (The JPEG pictures are in ukwUpdUtil_jpeg.cpp.)
+#include "common/ukwUpdUtil.h"
+
+#include <mutex>
+
+#include "common/ukwFuncoesString.h"
+#include "common/ukwUpdConstante.h"
+#include "common/ukwUpdTranslator.h"
+#include "platform/Process.h"
+#include "platform/WinError.h"
+#include "platform/WinPath.h"
+#include "rtl/Text.h"
+
+namespace {
+
+std::mutex gMutexExecutavel;
+std::string gCaminhoSubstituto;
+
+// The text after the last '/' or '\'.
+std::string_view NomeSemPasta(std::string_view caminho) {
+    const size_t p = caminho.find_last_of("/\\");
+    return p == std::string_view::npos ? caminho : caminho.substr(p + 1);
+}
+
+bool ComecaCom(std::string_view texto, std::string_view prefixo) {
+    return texto.substr(0, prefixo.size()) == prefixo;
+}
+
+}  // namespace
+
+// ---- The launcher's own executable ------------------------------------------------------
+
+void SetExecutablePathOverride(const std::string& path) {
+    std::lock_guard lock(gMutexExecutavel);
+    gCaminhoSubstituto = path;
+}
+
+std::string ObtenhaCaminhoExecutavel() {
+    {
+        std::lock_guard lock(gMutexExecutavel);
+        if (!gCaminhoSubstituto.empty()) return gCaminhoSubstituto;
+    }
+    return plat::CurrentExecutablePath();
+}
+
+std::string ObtenhaNomeExecutavel() {
+    return ConvertaParaMaiusculas(NomeSemPasta(ObtenhaCaminhoExecutavel()));
+}
+
+std::string ObtenhaNomeBaseExecutavel() {
+    const std::string nome = ObtenhaNomeExecutavel();
+    return nome.substr(0, nome.find('.'));
+}
+
+std::string ObtenhaDiretorioExecutavel() {
+    const std::string caminho = ObtenhaCaminhoExecutavel();
+    const size_t p = caminho.find_last_of('/');
+    return p == std::string::npos ? std::string("./") : caminho.substr(0, p + 1);
+}
+
+std::string ObtenhaDiretorioWindows() {
+    return plat::WindowsFolder(ObtenhaDiretorioExecutavel());
+}
+
+bool EhWindows9x() {
+    return false;
+}
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+std::string DescrevaErroSistema(int codigo) {
+    return plat::SystemErrorText(codigo) + " (" + rtl::IntToStr(codigo) + ")";
+}
+
+// ---- Texts and paths ------------------------------------------------------------------------
+
+std::string NormalizeDiretorio(std::string_view texto) {
+    const std::string t = rtl::Trim(texto);
+    std::string r;
+    r.reserve(t.size() + 1);
+    // A network path's "\\" is its root, not a doubled separator: keep it.
+    size_t i = 0;
+    if (t.size() >= 2 && t[0] == '\\' && t[1] == '\\') {
+        r = "\\\\";
+        while (i < t.size() && t[i] == '\\')
+            ++i;
+    }
+    for (; i < t.size(); ++i) {
+        if (t[i] == '\\' && !r.empty() && r.back() == '\\') continue;
+        r += t[i];
+    }
+    if (!r.empty() && r.back() != '\\') r += '\\';
+    return r;
+}
+
+std::string JunteTextosEntreAspas(std::string_view primeiro, std::string_view segundo) {
+    if (!primeiro.empty() && primeiro.back() == '"') primeiro.remove_suffix(1);
+    if (!segundo.empty() && segundo.front() == '"') segundo.remove_prefix(1);
+    std::string r;
+    r.reserve(primeiro.size() + segundo.size() + 1);
+    r.append(primeiro).append(segundo);
+    if (!r.empty() && r.front() != '"' && r.find('"') != std::string::npos) r.insert(r.begin(), '"');
+    return r;
+}
+
+std::string ExpandaCaminho(std::string_view destino) {
+    const std::string n = NormalizeDiretorio(destino);
+    if (ComecaCom(n, "$\\")) return ObtenhaDiretorioWindows() + n.substr(2);
+    if (n.size() >= 3 && n[1] == ':' && n[2] == '\\') return n;
+    // Rooted texts (a network path, a path from the root, a local path) stand for themselves.
+    if (!n.empty() && (n[0] == '\\' || n[0] == '/')) return n;
+    if (ComecaCom(n, "$CMD")) return std::string(EhWindows9x() ? "command /c " : "cmd /c ") + n.substr(4);
+    return ObtenhaDiretorioExecutavel() + n;
+}
+
+std::string MonteLinhaComando(std::string_view programa, std::string_view parametros) {
+    return JunteTextosEntreAspas(ExpandaCaminho(programa), parametros);
+}
+
+std::string MonteCaminhoOrigem(std::string_view endereco, std::string_view pasta, std::string_view arquivo) {
+    std::string base(endereco);
+    char de = 0, para = 0;
+    const std::string inicio = ConvertaParaMaiusculas(endereco.substr(0, 4));
+    if (inicio.compare(0, 3, "FTP") == 0) {
+        if (base.empty() || base.back() != '\\') base += '\\';
+        de = '/';
+        para = '\\';
+    } else if (inicio == "HTTP") {
+        if (base.empty() || base.back() != '/') base += '/';
+        de = '\\';
+        para = '/';
+    }
+    std::string r = base;
+    r.append(pasta).append(arquivo);
+    if (de != 0)
+        for (char& c : r)
+            if (c == de) c = para;
+    return r;
+}
+
+std::string CaminhoLocal(std::string_view caminho) {
+    return plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel());
+}
+
+// ---- Starting programs ---------------------------------------------------------------------
+
+bool ExecuteComShell(const std::string& arquivo, const std::vector<std::string>& argumentos) {
+    try {
+        plat::ProcessOptions opcoes;
+        opcoes.detached = true;  // the launcher never waits for what it starts
+        plat::StartProcess(CaminhoLocal(arquivo), argumentos, opcoes);
+        return true;
+    } catch (const plat::EProcessError& e) {
+        UltimoErro = Traduza(30, arquivo, DescrevaErroSistema(e.ErrorCode()));
+    } catch (const plat::EPathMappingError& e) {
+        UltimoErro = Traduza(30, arquivo, e.Message());
+    }
+    return false;
+}
+
+bool ExecuteComShell(const std::string& arquivo, const std::string& parametros) {
+    return ExecuteComShell(arquivo, plat::SplitWindowsCommandLine(parametros));
+}

@@ -1,9 +1,0 @@
-// launcher/base/ukwUpdCriptografia.cpp: password descrambling, through the system's one
-// descrambler (rtl/PasswordScramble.h), which the database layer shares.
-#include "launcher/base/ukwUpdCriptografia.h"
-
-#include "rtl/PasswordScramble.h"
-
-std::string Descriptografe(std::string_view embaralhado) {
-    return rtl::UnscramblePassword(embaralhado);
-}

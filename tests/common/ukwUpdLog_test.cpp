@@ -1,0 +1,227 @@
+// The launcher log: line formats, the file it writes (byte for byte, newest run first, read-only
+// flag cleared, replaced by rename), the base object's create/destroy lines and the exception
+// that logs itself.
+#include "common/ukwUpdLog.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "LauncherBaseTestSupport.h"
+#include "platform/Files.h"
+#include "rtl/Format.h"
+
+namespace {
+
+const std::string kStamp = "15/01/2027 08:00:00";
+const std::string kSeparador = "\r\n" + std::string(54, '=') + "\r\n\r\n";
+
+TEST(TkwUpdLog, LineFormats) {
+    kwtest::FixedUtcClock clock;
+    TkwUpdLog log;
+    log.Adicione("INICIO - Execute...");
+    log.AdicioneDetalhe("Conexão aberta com sucesso.");
+    log.AdicioneItem("item");
+    log.AdicioneErro("falhou");
+    log.AdicioneTexto("linha 1\r\nlinha 2\nlinha 3\rlinha 4\r\n");
+    log.AdicioneTexto("");
+    log.AdicioneTexto("a\r\n\r\nb");
+    const std::vector<std::string> want = {
+        kStamp + " : INICIO - Execute...",
+        kStamp + " :  - Conexão aberta com sucesso.",
+        kStamp + " :  # item",
+        kStamp + " :  - Erro: falhou",
+        "linha 1",
+        "linha 2",
+        "linha 3",
+        "linha 4",
+        "a",
+        "",
+        "b",
+    };
+    EXPECT_EQ(log.Linhas(), want);
+    std::string texto;
+    for (const auto& l : want)
+        texto += l + "\r\n";
+    EXPECT_EQ(log.GetTexto(), texto);
+}
+
+TEST(TkwUpdLog, StampUsesTheLocaleSeparatorsAndTheClock) {
+    kwtest::FixedUtcClock clock;
+    const auto saved = rtl::FormatSettings;
+    rtl::FormatSettings.DateSeparator = '-';
+    rtl::FormatSettings.TimeSeparator = '.';
+    TkwUpdLog log;
+    clock.Clock().Advance((15 * 3600 + 4 * 60 + 5) * 1000);  // 23:04:05, the hour in 00..23
+    log.Adicione("x");
+    rtl::FormatSettings = saved;
+    EXPECT_EQ(log.Linhas().at(0), "15-01-2027 23.04.05 : x");
+}
+
+class TkwUpdLogFile : public ::testing::Test {
+protected:
+    kwtest::FixedUtcClock clock;
+    kwtest::TempDir dir;
+    std::string Path() const { return (dir / "kwVerify.log").string(); }
+};
+
+TEST_F(TkwUpdLogFile, NewFileHoldsThisRunOnly) {
+    TkwUpdLog log;
+    log.Adicione("um");
+    log.AdicioneTexto("dois");
+    log.SalveEmArquivo(Path(), true);
+    EXPECT_EQ(kwtest::ReadFile(Path()), kStamp + " : um\r\ndois\r\n");
+    EXPECT_TRUE(log.Linhas().empty());
+}
+
+TEST_F(TkwUpdLogFile, ExistingReadOnlyFileGetsThisRunThenSeparatorThenOldContent) {
+    // The old file ends its lines in LF only and lacks a final line break: its lines come back
+    // unchanged, each ended in CR LF.
+    kwtest::WriteFile(Path(), "velha 1\nvelha 2");
+    plat::SetReadOnly(Path(), true);
+    TkwUpdLog log;
+    log.Adicione("nova");
+    log.SalveEmArquivo(Path(), true);
+    EXPECT_EQ(kwtest::ReadFile(Path()), kStamp + " : nova\r\n" + kSeparador + "velha 1\r\nvelha 2\r\n");
+    EXPECT_FALSE(plat::IsReadOnly(Path()));
+}
+
+TEST_F(TkwUpdLogFile, RunsPileUpNewestFirstAndWithoutSeparatorWhenNotAsked) {
+    TkwUpdLog log;
+    log.Adicione("run 1");
+    log.SalveEmArquivo(Path(), true);
+    log.Adicione("run 2");
+    log.SalveEmArquivo(Path(), true);
+    log.Adicione("run 3");
+    log.SalveEmArquivo(Path(), false);
+    EXPECT_EQ(kwtest::ReadFile(Path()),
+              kStamp + " : run 3\r\n" + kStamp + " : run 2\r\n" + kSeparador + kStamp + " : run 1\r\n");
+}
+
+TEST_F(TkwUpdLogFile, AnEmptyExistingFileStillGetsTheSeparator) {
+    kwtest::WriteFile(Path(), "");
+    TkwUpdLog log;
+    log.Adicione("x");
+    log.SalveEmArquivo(Path(), true);
+    EXPECT_EQ(kwtest::ReadFile(Path()), kStamp + " : x\r\n" + kSeparador);
+}
+
+TEST_F(TkwUpdLogFile, TheFileIsReplacedByRenameLeavingNoTemporaryFile) {
+    kwtest::WriteFile(Path(), "velha\r\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(Path().c_str(), &before), 0);
+    TkwUpdLog log;
+    log.Adicione("nova");
+    log.SalveEmArquivo(Path(), true);
+    struct stat after {};
+    ASSERT_EQ(::stat(Path().c_str(), &after), 0);
+    // A new file took the old one's name: the old content was never truncated in place.
+    EXPECT_NE(before.st_ino, after.st_ino);
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(TkwUpdLogFile, WindowsNotationPathIsMapped) {
+    std::filesystem::create_directory(dir / "log");
+    TkwUpdLog log;
+    log.Adicione("x");
+    log.SalveEmArquivo(dir.path().string() + "/log\\kwVerify.log", true);
+    EXPECT_EQ(kwtest::ReadFile(dir / "log" / "kwVerify.log"), kStamp + " : x\r\n");
+}
+
+TEST_F(TkwUpdLogFile, AFolderThatDoesNotExistRaisesAndKeepsTheLines) {
+    TkwUpdLog log;
+    log.Adicione("x");
+    EXPECT_THROW(log.SalveEmArquivo((dir / "nao-existe" / "kwVerify.log").string(), true), rtl::Exception);
+    EXPECT_EQ(log.Linhas().size(), 1u);
+}
+
+// A long-lived launcher object as the launcher driver writes it: its own INICIO/FIM lines
+// around the base's create and destroy marks.
+class TkwUpdTeste : public TkwUpdClasseBasica {
+public:
+    TkwUpdTeste(TkwUpdLog* log, TkwUpdLog* secundario)
+        : TkwUpdClasseBasica("TkwUpdTeste", log, secundario, 42) {
+        Log->Adicione("FIM - Create");
+    }
+    ~TkwUpdTeste() override {
+        Log->Adicione("INICIO - Destroy...");
+        Log->Adicione("FIM - Destroy...");
+    }
+};
+
+TEST(TkwUpdClasseBasica, MarksCreationAndDestructionAndKeepsItsFields) {
+    TkwUpdLog log, secundario;
+    {
+        TkwUpdTeste objeto(&log, &secundario);
+        EXPECT_EQ(objeto.Log, &log);
+        EXPECT_EQ(objeto.LogSecundario, &secundario);
+        EXPECT_EQ(objeto.CdSistema, 42);
+        EXPECT_EQ(objeto.ClassName(), "TkwUpdTeste");
+    }
+    const std::vector<std::string> want = {"#CREATE# TkwUpdTeste", "INICIO - Create...",
+                                           "FIM - Create",         "INICIO - Destroy...",
+                                           "FIM - Destroy...",     "#DESTROY# TkwUpdTeste"};
+    EXPECT_EQ(kwtest::Texts(log), want);
+    EXPECT_TRUE(secundario.Linhas().empty());
+}
+
+// An object whose end line follows the base's mark, as the verification engine writes it.
+class TkwUpdTesteMarcaAntes : public TkwUpdClasseBasica {
+public:
+    explicit TkwUpdTesteMarcaAntes(TkwUpdLog* log)
+        : TkwUpdClasseBasica("TkwUpdTesteMarcaAntes", log, nullptr, 1) {}
+    ~TkwUpdTesteMarcaAntes() override {
+        Log->Adicione("INICIO - Destroy...");
+        RegistreDestruicao();
+        Log->Adicione("FIM - Destroy...");
+    }
+};
+
+TEST(TkwUpdClasseBasica, TheDestructionMarkCanComeBeforeTheSubclassEndLineAndOnlyOnce) {
+    TkwUpdLog log;
+    { TkwUpdTesteMarcaAntes objeto(&log); }
+    const std::vector<std::string> want = {"#CREATE# TkwUpdTesteMarcaAntes", "INICIO - Create...",
+                                           "INICIO - Destroy...", "#DESTROY# TkwUpdTesteMarcaAntes",
+                                           "FIM - Destroy..."};
+    EXPECT_EQ(kwtest::Texts(log), want);
+}
+
+TEST(TkwUpdException, LogsItselfWhenCreatedBeforeAnythingCatchesIt) {
+    TkwUpdLog log;
+    TkwUpdException e("O arquivo \"x\" não existe.", log);
+    EXPECT_EQ(kwtest::Texts(log), std::vector<std::string>{"EXCEPTION: O arquivo \"x\" não existe."});
+    EXPECT_EQ(e.Message(), "O arquivo \"x\" não existe.");
+    EXPECT_STREQ(e.ClassName(), "TkwUpdException");
+}
+
+TEST(TkwUpdException, TheUnavailableSiteVariantIsCaughtAsTheLauncherException) {
+    TkwUpdLog log;
+    try {
+        throw EkwLocalUpdateIndisponivel("Nenhum local de update disponível", log);
+    } catch (const TkwUpdException& e) {
+        EXPECT_STREQ(e.ClassName(), "EkwLocalUpdateIndisponivel");
+        EXPECT_NE(dynamic_cast<const EkwLocalUpdateIndisponivel*>(&e), nullptr);
+    }
+    EXPECT_EQ(kwtest::Texts(log), std::vector<std::string>{"EXCEPTION: Nenhum local de update disponível"});
+}
+
+TEST(TkwUpdLog, TwoWritersLoseNoLine) {
+    TkwUpdLog log;
+    auto escreva = [&log](const std::string& quem) {
+        for (int i = 0; i < 2000; ++i)
+            log.AdicioneDetalhe(quem + std::to_string(i));
+    };
+    std::thread a(escreva, "a"), b(escreva, "b");
+    a.join();
+    b.join();
+    EXPECT_EQ(log.Linhas().size(), 4000u);
+}
+
+}  // namespace

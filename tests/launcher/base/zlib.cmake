@@ -1,2 +1,0 @@
-# zlib is the reference for the CRC-32 tests.
-target_link_libraries(kw_tests_launcher_base PRIVATE z)
