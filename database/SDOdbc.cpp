@@ -97,7 +97,7 @@ std::string OdbcIdentityQuery(const std::string& dbmsDescription) {
 bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDescription) {
     // "24000" (invalid cursor state) is a statement used out of order, never a broken link:
     // counting it as lost would close a healthy connection under the engine's feet.
-    if (state == "08S01") return true;
+    if (state == "08S01" || state == "08003" || state == "08006" || state == "57P01") return true;
     return state == "40003" && dbmsDescription.find("DB2") != std::string::npos;
 }
 
@@ -160,7 +160,22 @@ void TICustomOdbcDatabase::CheckHandle(SQLSMALLINT handleType, SQLHANDLE handle,
     if (rc == SQL_SUCCESS_WITH_INFO && (sqlState.rfind("01", 0) == 0 || sqlState.rfind("IM", 0) == 0)) return;
     // The data source's native code is kept whole (32 bits).
     const int32_t code = static_cast<int32_t>(native);
-    RaiseError(code, code, OdbcConnectionLostState(sqlState, dbmsDescription_), sqlState, text);
+    const bool lost = OdbcConnectionLostState(sqlState, dbmsDescription_) || (rc == SQL_ERROR && ConnectionDead());
+    RaiseError(code, code, lost, sqlState, text);
+}
+
+bool TICustomOdbcDatabase::ConnectionDead() {
+    // Some failures that end the session come with a general state (psqlODBC reports the
+    // server's "terminating connection" as HY000 when it meets it while describing a
+    // statement); the driver's own view of the connection settles it. A driver that does not
+    // know the attribute answers an error, which means "not known to be dead". The call is
+    // unchecked: this is already the error path.
+    TOdbcFunctions& fn = Functions();
+    if (handle_ == nullptr || handle_->Dbc == nullptr || fn.SQLGetConnectAttr == nullptr) return false;
+    uint64_t value = 0;
+    const SQLRETURN rc =
+        fn.SQLGetConnectAttr(handle_->Dbc, SQL_ATTR_CONNECTION_DEAD, &value, SQL_IS_UINTEGER, nullptr);
+    return (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && (value & 0xFFFFFFFFu) == SQL_CD_TRUE;
 }
 
 SQLRETURN TICustomOdbcDatabase::AllocOdbcHandle(SQLSMALLINT type, SQLHANDLE parent, SQLHANDLE* handle) {

@@ -103,7 +103,11 @@ public:
     odbcapi::SQLHDBC GetDbcHandle() const;
     // The error path of every checked ODBC call: success, SQL_NO_DATA and success with a
     // state of class "01" or "IM" return; anything else raises.
+    // The error counts as a lost connection when its state says so (OdbcConnectionLostState)
+    // or when the driver reports the connection dead after a failed call.
     void CheckHandle(odbcapi::SQLSMALLINT handleType, odbcapi::SQLHANDLE handle, odbcapi::SQLRETURN rc);
+    // The driver's SQL_ATTR_CONNECTION_DEAD, read without a check; false when unknown.
+    bool ConnectionDead();
     void CheckDbc(odbcapi::SQLRETURN rc) { CheckHandle(odbcapi::SQL_HANDLE_DBC, GetDbcHandle(), rc); }
     void CheckStmt(odbcapi::SQLHSTMT stmt, odbcapi::SQLRETURN rc) {
         CheckHandle(odbcapi::SQL_HANDLE_STMT, stmt, rc);
@@ -388,7 +392,9 @@ std::string AppendOdbcLogin(const std::string& connectString, const std::string&
                             const std::string& password);
 // The statement that reads the last identity value, chosen by the DBMS description.
 std::string OdbcIdentityQuery(const std::string& dbmsDescription);
-// Whether a state reports a broken connection (08S01; 40003 on DB2).
+// Whether a state reports that the session is gone: communication link failure (08S01), no
+// connection (08003), connection failure (08006), the server ending the session (57P01, its
+// administrator shutdown), and 40003 on DB2.
 bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDescription);
 // An ODBC interval (SQL_INTERVAL_STRUCT of the given interval type) as a currency amount
 // (the value times 10000), from which the BCD value is made: year-to-month

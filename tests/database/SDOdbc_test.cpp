@@ -89,7 +89,14 @@ TEST(SDOdbcRules, IdentityQueryFollowsTheDbmsDescription) {
 }
 
 TEST(SDOdbcRules, OnlyCommunicationFailuresCountAsLostConnections) {
-    EXPECT_TRUE(OdbcConnectionLostState("08S01", "PostgreSQL Release 15.0"));
+    // Communication link failure, no connection, connection failure, and the server ending
+    // the session (PostgreSQL's administrator shutdown): each means the session is gone.
+    for (const char* state : {"08S01", "08003", "08006", "57P01"})
+        EXPECT_TRUE(OdbcConnectionLostState(state, "PostgreSQL Release 15.0")) << state;
+    // A failed connection attempt, a rejected login or a query cancelled by the server leave
+    // no session to lose.
+    for (const char* state : {"08001", "08004", "28000", "57014", "57P03"})
+        EXPECT_FALSE(OdbcConnectionLostState(state, "PostgreSQL Release 15.0")) << state;
     // An invalid cursor state is a statement used out of order, not a broken connection.
     EXPECT_FALSE(OdbcConnectionLostState("24000", "PostgreSQL Release 15.0"));
     EXPECT_FALSE(OdbcConnectionLostState("24000", "DB2/LINUX Release 11.5"));
