@@ -136,11 +136,18 @@ void TSDDataSet::ApplyLiveUpdate(bool deleting, const std::string& sql, const st
         else
             resultSet_->CommitItem(rowIndex);
     } catch (...) {
-        if (deleting)
+        // A lost connection may have closed this data set meanwhile (its database's handler
+        // closes every data set that still has a cursor): then its buffers, its rows and its
+        // hold on the database are gone, and so is the server's transaction.
+        const bool closed = !Active() || !resultSet_;
+        if (closed) {
+            // Nothing of the cache is left to restore.
+        } else if (deleting) {
             SetStatusOf(active, rememberedStatus);
-        else if (State() == rtl::dsInsert && rowIndex >= 0 && rowIndex < resultSet_->Count())
+        } else if (State() == rtl::dsInsert && rowIndex >= 0 && rowIndex < resultSet_->Count()) {
             resultSet_->DeleteItem(rowIndex);
-        if (ownTransaction && database_->GetInTransaction()) {
+        }
+        if (ownTransaction && database_ != nullptr && database_->GetInTransaction()) {
             try {
                 database_->Rollback();
             } catch (const std::exception&) {

@@ -93,15 +93,11 @@ private:
 
 std::unique_ptr<kwtest::PostgresServer> PostgresBackend::server_;
 
-class OdbcQueries : public ::testing::TestWithParam<const char*> {
+// A database "e2e" on one backend, with the table people of three rows.
+class QueriesOn : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { PostgresBackend::StopServer(); }
-
-    void SetUp() override {
-        if (std::string(GetParam()) == "sqlite")
-            backend_ = std::make_unique<SqliteBackend>();
-        else
-            backend_ = std::make_unique<PostgresBackend>();
+    void Start(std::unique_ptr<Backend> backend) {
+        backend_ = std::move(backend);
         std::string reason;
         const bool available = backend_->Available(reason);
         KW_REQUIRE_PEER(available, reason);
@@ -156,6 +152,28 @@ protected:
 
 private:
     std::vector<std::unique_ptr<TSDQuery>> queries_;
+};
+
+class OdbcQueries : public QueriesOn, public ::testing::WithParamInterface<const char*> {
+protected:
+    static void TearDownTestSuite() { PostgresBackend::StopServer(); }
+
+    void SetUp() override {
+        if (std::string(GetParam()) == "sqlite")
+            Start(std::make_unique<SqliteBackend>());
+        else
+            Start(std::make_unique<PostgresBackend>());
+    }
+};
+
+// What was seen on PostgreSQL only.
+class PostgresQueries : public QueriesOn {
+protected:
+    static void TearDownTestSuite() { PostgresBackend::StopServer(); }
+
+    void SetUp() override { Start(std::make_unique<PostgresBackend>()); }
+
+    Rows Psql(const std::string& sql) { return Outside(sql); }
 };
 
 std::vector<std::string> Column(TSDQuery& q, const char* field) {
@@ -341,3 +359,90 @@ INSTANTIATE_TEST_SUITE_P(Servers, OdbcQueries, ::testing::Values("sqlite", "post
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });
+
+// A live change on a connection the server ended, with the owner closing the connection: the
+// change fails with the driver's lost-connection error, the process and the query live on,
+// and after reconnecting the query opens and changes rows again. Once with a query that still
+// has its cursor (it is closed with the connection) and once with a detached one (it stays
+// open on its cached rows).
+TEST_F(PostgresQueries, LiveChangeOnALostConnectionFailsAndLeavesTheQueryUsable) {
+    int lostCalls = 0;
+    db->OnLostConnectError = [&](TSDDatabase&, const ESDEngineError&, TSDLostConnectAction& action) {
+        ++lostCalls;
+        action = lcCloseConnect;
+    };
+    enum class Change { Edit, Insert, Delete };
+    struct Case {
+        const char* name;
+        Change change;
+        bool detached;
+    };
+    const Case cases[] = {
+        {"edit", Change::Edit, false},          {"insert", Change::Insert, false},
+        {"delete", Change::Delete, false},      {"edit, detached", Change::Edit, true},
+        {"insert, detached", Change::Insert, true}, {"delete, detached", Change::Delete, true},
+    };
+    const Rows before = Outside("select id, name, city from people order by id");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        lostCalls = 0;
+        if (!db->Connected()) db->Open();
+        TSDQuery& q = Live();
+        q.Open();
+        if (c.detached) {
+            q.SetDetachOnFetchAll(true);
+            q.FetchAll();
+        }
+        TSDQuery& pid = Query("select pg_backend_pid() as pid");
+        pid.Open();
+        Outside("select pg_terminate_backend(" + pid.FieldByName("PID").AsString() + ")");
+        pid.Close();
+        q.First();
+        try {
+            switch (c.change) {
+                case Change::Edit:
+                    q.Edit();
+                    q.FieldByName("CITY").SetAsString("Olinda");
+                    q.Post();
+                    break;
+                case Change::Insert:
+                    q.Append();
+                    q.FieldByName("ID").SetAsInteger(9);
+                    q.FieldByName("NAME").SetAsString("Nilo");
+                    q.Post();
+                    break;
+                case Change::Delete:
+                    q.Delete();
+                    break;
+            }
+            ADD_FAILURE() << "the change went through a terminated connection";
+        } catch (const ESDEngineError& e) {
+            EXPECT_TRUE(e.ConnectionLost) << e.Message();
+        }
+        EXPECT_EQ(lostCalls, 1);
+        EXPECT_FALSE(db->Connected());
+        EXPECT_FALSE(db->GetInTransaction());  // the change's own transaction died with the session
+        // Only the detached query keeps its rows, still in the state of the failed change.
+        EXPECT_EQ(q.Active(), c.detached);
+        if (q.Active()) {
+            q.Cancel();
+            EXPECT_EQ(Column(q, "NAME"), (std::vector<std::string>{"Ana", "Bruno", "Carla"}));
+            // A failed edit stays in the cache (as any failed live edit does) until the query
+            // reads its rows again.
+            EXPECT_EQ(Column(q, "CITY"), (std::vector<std::string>{c.change == Change::Edit ? "Olinda" : "Rio",
+                                                                  "Recife", "Rio"}));
+        }
+        q.Close();
+        // Nothing reached the server; after reconnecting the same query changes a row.
+        EXPECT_EQ(Outside("select id, name, city from people order by id"), before);
+        db->Open();
+        q.Open();
+        q.Edit();
+        q.FieldByName("NAME").SetAsString("Ana");
+        q.FieldByName("CITY").SetAsString("Rio");
+        q.Post();
+        EXPECT_EQ(q.RecordCount(), 3);
+        q.Close();
+    }
+    EXPECT_EQ(Outside("select id, name, city from people order by id"), before);
+}
