@@ -293,6 +293,40 @@ TEST_P(OdbcQueries, RecordChangedByAnotherUser) {
     EXPECT_EQ(Outside("select count(*) from people"), (Rows{{"2"}}));
 }
 
+// Under auto-commit a where-all change that matches two identical rows must not change both:
+// the count of affected rows is checked inside a transaction of the change's own, which is
+// rolled back when the count is wrong.
+TEST_P(OdbcQueries, ChangeMatchingTwoRowsIsUndoneUnderAutoCommit) {
+    Run("create table twins (n integer, tag varchar(10))");
+    Run("insert into twins values (1, 'a')");
+    Run("insert into twins values (1, 'a')");
+    db->Params().SetValue("AUTOCOMMIT", "TRUE");
+    TSDQuery& q = Live("select n, tag from twins");
+    q.Open();
+    q.SetDetachOnFetchAll(true);
+    q.FetchAll();
+    q.Edit();
+    q.FieldByName("TAG").SetAsString("b");
+    try {
+        q.Post();
+        FAIL() << "two rows changed";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Registro foi alterado por outro usuário");
+    }
+    EXPECT_FALSE(db->GetInTransaction());
+    q.Cancel();
+    EXPECT_EQ(Outside("select n, tag from twins"), (Rows{{"1", "a"}, {"1", "a"}}));
+    EXPECT_THROW(q.Delete(), rtl::EDatabaseError);
+    EXPECT_FALSE(db->GetInTransaction());
+    EXPECT_EQ(Outside("select count(*) from twins"), (Rows{{"2"}}));
+    // An insert, whose count is not in doubt, still runs under auto-commit alone.
+    q.Append();
+    q.FieldByName("N").SetAsInteger(2);
+    q.Post();
+    EXPECT_FALSE(db->GetInTransaction());
+    EXPECT_EQ(Outside("select count(*) from twins"), (Rows{{"3"}}));
+}
+
 TEST_P(OdbcQueries, UpdateSqlStatements) {
     TSDUpdateSQL update;
     update.ModifySQL().SetText("update people set city = :CITY, name = :NAME where id = :OLD_ID");
