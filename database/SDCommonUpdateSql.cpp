@@ -241,6 +241,9 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                                           : rtl::Format("%s%s = :%s", "  ", column, f.FieldName));
                 break;
             case mkInsert:
+                // Naming it with NULL would refuse the row (a not-null key) or defeat the
+                // server's own value.
+                if (f.IsAutoInc && f.NewValue.IsNull()) break;
                 columnList.push_back(column);
                 valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : ":" + f.FieldName);
                 break;

@@ -36,12 +36,14 @@ struct TSDUpdateField {
     bool IsBlob = false;        // a blob field (never in a where clause)
     bool Modified = false;      // the dataset marked the blob modified
     bool IsIndexField = false;  // part of the table's unique key
+    bool IsAutoInc = false;     // the server fills it (ftAutoInc, or marked auto-increment)
     rtl::Variant OldValue;
     rtl::Variant NewValue;
 };
 
 // The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
-// for old ones; "" when there is nothing to do (a refresh without condition, a modify in
+// for old ones. An insert leaves out auto-increment fields whose new value is null, which the
+// server fills. "" when there is nothing to do (a refresh without condition, a modify in
 // which no field changed). EDatabaseError for a modify or delete without any condition.
 std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const std::string& tableName,
                               bool quote, const std::vector<TSDUpdateField>& fields,

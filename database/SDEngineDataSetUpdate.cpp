@@ -194,6 +194,7 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
             u.IsBlob = f.IsBlob();
             u.Modified = f.Modified;
             u.IsIndexField = GetIsIndexField(f);
+            u.IsAutoInc = f.DataType() == ftAutoInc || f.AutoIncrement;
             if (u.IsDataField) {
                 u.OldValue = f.OldValue();
                 u.NewValue = f.Value();

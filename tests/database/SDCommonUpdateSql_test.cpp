@@ -142,6 +142,24 @@ TEST(GenerateModifySql, NoConditionMeansNoStatement) {
               "insert into T (ID, NAME) values(:ID, :NAME)");
 }
 
+// An auto-increment field left null is the server's to fill: the insert does not name it. One
+// given a value keeps it.
+TEST(GenerateModifySql, InsertLeavesNullAutoIncrementFieldsOut) {
+    const rtl::StringList origins{"ID=T.ID", "NAME=T.NAME"};
+    std::vector<TSDUpdateField> fields = {Field("ID", Variant::Null(), Variant::Null(), true),
+                                          Field("NAME", Variant::Null(), Variant("a"))};
+    fields[0].IsAutoInc = true;
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (NAME) values(:NAME)");
+    fields[0].NewValue = Variant(int32_t(7));
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (ID, NAME) values(:ID, :NAME)");
+    // Other kinds treat it as any other field.
+    fields[0].OldValue = Variant(int32_t(7));
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "update T set   NAME = :NAME where   ID = :OLD_ID");
+}
+
 // A table of four rows in a fresh SQLite database, reached through the SQLite test driver.
 class GeneratedOnSqlite : public ::testing::Test {
 protected:

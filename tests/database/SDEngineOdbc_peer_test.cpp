@@ -480,3 +480,17 @@ TEST_F(PostgresQueries, LiveChangeOnALostConnectionFailsAndLeavesTheQueryUsable)
     }
     EXPECT_EQ(Outside("select id, name, city from people order by id"), before);
 }
+
+// A serial key is described as auto-increment; a live insert leaves it to the server instead of
+// sending NULL for it, which the server refuses (23502).
+TEST_F(PostgresQueries, LiveInsertLeavesTheSerialKeyToTheServer) {
+    Run("create table autos (id serial primary key, name varchar(20))");
+    Run("insert into autos (name) values ('first')");
+    TSDQuery& q = Live("select id, name from autos");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("ID").DataType(), ftAutoInc);
+    q.Append();
+    q.FieldByName("NAME").SetAsString("second");
+    q.Post();
+    EXPECT_EQ(Outside("select id, name from autos order by id"), (Rows{{"1", "first"}, {"2", "second"}}));
+}
