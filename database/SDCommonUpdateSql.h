@@ -6,7 +6,9 @@
 // AnalyseSelectText reads from the SELECT's select list and FROM list, and the statement that
 // re-reads, updates, inserts or deletes one row, which GenerateModifySql builds from the
 // fields' old and new values. The analysis is a light scan, not a parser: it stops at the
-// first "BY" and knows only the words it lists.
+// first "BY" and knows only the words it lists. A select item that computes a value (a call,
+// an operator, a literal) comes from no column: it gets no origin, and the generator leaves
+// such a field out of every statement.
 //
 // What must stay true: a generated update or delete always carries a where clause. When no
 // field yields a condition (key mode on a table without index fields, key fields that are all

@@ -39,7 +39,15 @@ TEST(AnalyseSelectText, OriginsAndTables) {
          "ID=items.id\r\nNAME=items.name\r\n", "ITEMS=items\r\n"},
         {"select x.a from t1 x union select y.a from t2 y", Names({"a"}), "a=t1.a\r\n", "X=t1\r\nY=t2\r\n"},
         {"select q.a from t as q", Names({"a"}), "a=q.a\r\n", "AS Q=t\r\n"},  // AS stays in the alias
-        {"select count(*), b from t", Names({"count", "b"}), "count=t.count\r\nb=t.b\r\n", "T=t\r\n"},
+        // Expressions come from no column: they get no origin, and still take their names,
+        // so that a column of the same name after them is told apart.
+        {"select count(*), b from t", Names({"count", "b"}), "b=t.b\r\n", "T=t\r\n"},
+        {"select id, qty * 2 as total, qty*3 triple, upper(name) un, 'x' as k, 2 two from stock",
+         Names({"id", "total", "triple", "un", "k", "two"}), "id=stock.id\r\n", "STOCK=stock\r\n"},
+        {"select upper(name) as name, t.name, a + b from t", Names({"name", "name_1", "?column?"}),
+         "name_1=t.name\r\n", "T=t\r\n"},
+        {"select coalesce(a, b) as c, max(t.d), t.e from t", Names({"c", "max", "e"}), "e=t.e\r\n", "T=t\r\n"},
+        {"select t.*, u.x from t, u", Names({"a", "x"}), "a=t.a\r\nx=t.x\r\n", "T=t\r\nU=u\r\n"},
         {"select a from t group by a", Names({"a"}), "a=t.a\r\n", "T=t\r\n"},
         {"select nothing", Names({"a"}), "", ""},
     };
@@ -140,6 +148,27 @@ TEST(GenerateModifySql, NoConditionMeansNoStatement) {
                  rtl::EDatabaseError);
     EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, noKey, origins),
               "insert into T (ID, NAME) values(:ID, :NAME)");
+}
+
+// A field without origin (an expression) names no column: it is neither written nor compared.
+// A value given to it could not reach the server, and is refused rather than dropped.
+TEST(GenerateModifySql, FieldsWithoutOriginStayOut) {
+    const rtl::StringList origins{"ID=T.ID", "QTY=T.QTY"};
+    std::vector<TSDUpdateField> fields = {Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                          Field("QTY", Variant(int32_t(2)), Variant(int32_t(3))),
+                                          Field("TOTAL", Variant(int32_t(4)), Variant(int32_t(4)))};
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins),
+              "update T set   QTY = :QTY where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereAll, "T", false, fields, origins),
+              "delete from T where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    EXPECT_EQ(GenerateModifySql(mkRefresh, rtl::upWhereAll, "T", false, fields, origins),
+              "select ID, QTY from T where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    fields[2].NewValue = Variant(int32_t(6));
+    EXPECT_THROW(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins), rtl::EDatabaseError);
+    EXPECT_THROW(GenerateModifySql(mkInsert, rtl::upWhereAll, "T", false, fields, origins), rtl::EDatabaseError);
+    fields[2].NewValue = Variant::Null();
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereAll, "T", false, fields, origins),
+              "insert into T (ID, QTY) values(:ID, :QTY)");
 }
 
 // An auto-increment field left null is the server's to fill: the insert does not name it. One

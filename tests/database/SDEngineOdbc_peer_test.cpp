@@ -494,3 +494,23 @@ TEST_F(PostgresQueries, LiveInsertLeavesTheSerialKeyToTheServer) {
     q.Post();
     EXPECT_EQ(Outside("select id, name from autos order by id"), (Rows{{"1", "first"}, {"2", "second"}}));
 }
+
+// A computed select item is no column of the table: a where-all post compares and writes only
+// the real columns.
+TEST_F(PostgresQueries, ComputedItemsStayOutOfGeneratedStatements) {
+    Run("create table stock (id integer primary key, qty integer, name varchar(10))");
+    Run("insert into stock values (1, 5, 'bolt')");
+    TSDQuery& q = Live("select id, qty, qty * 2 as total, upper(name) as big from stock");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("TOTAL").AsInteger(), 10);
+    q.Edit();
+    q.FieldByName("QTY").SetAsInteger(6);
+    q.Post();
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(2);
+    q.FieldByName("QTY").SetAsInteger(1);
+    q.Post();
+    q.First();
+    q.Delete();
+    EXPECT_EQ(Outside("select id, qty from stock order by id"), (Rows{{"2", "1"}}));
+}
