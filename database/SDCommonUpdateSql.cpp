@@ -362,8 +362,9 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                 rtl::DatabaseErrorFmt("Campo '%s' não pode ser modificado", f.FieldName);
             continue;
         }
+        // A column the select list names as a quoted identifier keeps its quotes, once.
         const std::string bare = ExtractBareName(origin);
-        const std::string column = QuoteIdentifier(bare, quote);
+        const std::string column = QuoteIdentifier(ExtractLastNamePart(origin), quote);
         switch (kind) {
             case mkRefresh:
                 selectList.push_back(bare != f.FieldName ? column + " as " + f.FieldName : column);
@@ -442,12 +443,14 @@ void AnalyseSelectText(const std::string& text, const rtl::StringList& columnNam
         if (expression.empty()) continue;  // a computed value
         std::string table;
         std::string column;
-        const size_t dot = expression.rfind('.');
-        if (dot != std::string::npos) {
-            const std::string prefix = expression.substr(0, dot);
+        // The column keeps the quotes of a quoted identifier: the server tells "Name" from
+        // name, and the generated statements must name it as the select list does.
+        const std::string last = ExtractLastNamePart(expression);
+        if (last.size() < expression.size()) {
+            const std::string prefix = expression.substr(0, expression.size() - last.size() - 1);
             const int alias = tableList.IndexOfName(prefix);
             table = alias >= 0 ? tableList.ValueFromIndex(alias) : prefix;
-            column = UnquoteText(expression.substr(dot + 1), '"');
+            column = last;
         } else {
             table = tableList.Count() > 0 ? tableList.ValueFromIndex(0) : std::string();
             column = expression;

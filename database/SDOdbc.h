@@ -314,8 +314,12 @@ protected:
     void SetCellInteger(int32_t fieldNo, int64_t value);
     void SetCellNull(int32_t fieldNo);
 
+    // The object name's parts as the catalog functions take them: without the double quotes
+    // of a quoted identifier, which the flags remember (such a name is exact, case and all).
     std::string owner_;
     std::string name_;
+    bool ownerQuoted_ = false;
+    bool nameQuoted_ = false;
 };
 
 class TIOdbcCallTables final : public TICustomOdbcCall {

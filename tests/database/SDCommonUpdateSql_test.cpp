@@ -34,7 +34,7 @@ TEST(AnalyseSelectText, OriginsAndTables) {
         {"select a.id, b.id from a, b", Names({"id", "id_1"}), "id=a.id\r\nid_1=b.id\r\n", "A=a\r\nB=b\r\n"},
         {"select a from a join b on a.x = b.y", Names({"a"}), "a=a.a\r\n", "A=a\r\nB=b\r\n"},
         {"select distinct n = t.name, t.\"Code\" from s.things t where x in (1, 2) and f(y) > 0;",
-         Names({"n", "Code"}), "n=s.things.name\r\nCode=s.things.Code\r\n", "T=s.things\r\n"},
+         Names({"n", "Code"}), "n=s.things.name\r\nCode=s.things.\"Code\"\r\n", "T=s.things\r\n"},
         {"select id, name from items order by name", Names({"ID", "NAME", "PRICE"}),
          "ID=items.id\r\nNAME=items.name\r\n", "ITEMS=items\r\n"},
         {"select x.a from t1 x union select y.a from t2 y", Names({"a"}), "a=t1.a\r\n", "X=t1\r\nY=t2\r\n"},
@@ -169,6 +169,29 @@ TEST(GenerateModifySql, FieldsWithoutOriginStayOut) {
     fields[2].NewValue = Variant::Null();
     EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereAll, "T", false, fields, origins),
               "insert into T (ID, QTY) values(:ID, :QTY)");
+}
+
+// Names the select list quotes keep their quotes exactly once, with and without quoting.
+TEST(GenerateModifySql, QuotedIdentifiersAreQuotedOnce) {
+    rtl::StringList origins;
+    rtl::StringList tables;
+    AnalyseSelectText("select \"Id\", m.\"Name\", m.plain from public.\"MixedCase\" m",
+                      Names({"Id", "Name", "plain"}), origins, tables);
+    EXPECT_EQ(origins.Text(),
+              "Id=public.\"MixedCase\".\"Id\"\r\nName=public.\"MixedCase\".\"Name\"\r\n"
+              "plain=public.\"MixedCase\".plain\r\n");
+    const std::vector<TSDUpdateField> fields = {Field("Id", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                                Field("Name", Variant("a"), Variant("b")),
+                                                Field("plain", Variant("p"), Variant("p"))};
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "public.\"MixedCase\"", false, fields, origins),
+              "update public.\"MixedCase\" set   \"Name\" = :Name where   \"Id\" = :OLD_Id");
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "public.\"MixedCase\"", true, fields, origins),
+              "update \"public\".\"MixedCase\" set   \"Name\" = :Name where   \"Id\" = :OLD_Id");
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "\"MixedCase\"", true, fields, origins),
+              "insert into \"MixedCase\" (\"Id\", \"Name\", \"plain\") values(:Id, :Name, :plain)");
+    // The refresh names no alias for a quoted column of the field's own name.
+    EXPECT_EQ(GenerateModifySql(mkRefresh, rtl::upWhereKeyOnly, "\"MixedCase\"", false, fields, origins),
+              "select \"Id\", \"Name\", plain from \"MixedCase\" where   \"Id\" = :OLD_Id");
 }
 
 // An auto-increment field left null is the server's to fill: the insert does not name it. One

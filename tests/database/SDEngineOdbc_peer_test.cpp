@@ -514,3 +514,53 @@ TEST_F(PostgresQueries, ComputedItemsStayOutOfGeneratedStatements) {
     q.Delete();
     EXPECT_EQ(Outside("select id, qty from stock order by id"), (Rows{{"2", "1"}}));
 }
+
+// A table and columns whose names are quoted identifiers in mixed case keep their quotes
+// exactly once in the generated statements, with and without "QUOTE IDENTIFIER", and the key of
+// such a table is found for the key-only mode.
+TEST_F(PostgresQueries, QuotedMixedCaseNamesKeepTheirQuotesOnce) {
+    Run("create table \"MixedCase\" (\"Id\" integer primary key, \"Name\" varchar(20), plain varchar(20))");
+    struct Case {
+        const char* quote;
+        rtl::TUpdateMode mode;
+        const char* sql;
+    };
+    const Case cases[] = {
+        {"TRUE", rtl::upWhereAll, "select \"Id\", \"Name\", plain from \"MixedCase\""},
+        {"FALSE", rtl::upWhereAll, "select \"Id\", \"Name\", plain from \"MixedCase\""},
+        {"TRUE", rtl::upWhereKeyOnly, "select \"Id\", \"Name\", plain from \"MixedCase\""},
+        {"FALSE", rtl::upWhereKeyOnly, "select m.\"Id\", m.\"Name\", m.plain from public.\"MixedCase\" m"},
+    };
+    int id = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.quote) + (c.mode == rtl::upWhereAll ? " where-all " : " key-only ") + c.sql);
+        db->Params().SetValue("QUOTE IDENTIFIER", c.quote);
+        TSDQuery& q = Live(c.sql);
+        q.SetUpdateMode(c.mode);
+        ++id;
+        try {
+        q.Open();
+        q.Append();
+        q.FieldByName("Id").SetAsInteger(id);
+        q.FieldByName("Name").SetAsString("novo");
+        q.FieldByName("plain").SetAsString("p");
+        q.Post();
+        q.Edit();
+        q.FieldByName("Name").SetAsString("mudado");
+        q.Post();
+        EXPECT_EQ(Outside("select \"Name\", plain from \"MixedCase\" where \"Id\" = " + std::to_string(id)),
+                  (Rows{{"mudado", "p"}}));
+        // A where-all refresh finds the row only as it was; the key finds it changed.
+        const bool byKey = c.mode == rtl::upWhereKeyOnly;
+        if (byKey) Outside("update \"MixedCase\" set plain = 'q' where \"Id\" = " + std::to_string(id));
+        q.RefreshRecord();
+        EXPECT_EQ(q.FieldByName("plain").AsString(), byKey ? "q" : "p");
+        q.Delete();
+        EXPECT_EQ(Outside("select count(*) from \"MixedCase\""), (Rows{{"0"}}));
+        } catch (const rtl::Exception& e) {
+            ADD_FAILURE() << e.Message();
+        }
+        q.Close();
+        Outside("delete from \"MixedCase\"");
+    }
+}
