@@ -270,6 +270,31 @@ TEST_P(OdbcQueries, LiveEditInsertAndDelete) {
               (Rows{{"2", "Bruno", "Olinda"}, {"3", "Carla", "Rio"}, {"4", "Davi", ""}}));
 }
 
+// A live delete hides its row in the cache: record numbers close the gap, and both a jump to a
+// record number and a refresh find the record by its number, not by the row's place.
+TEST_P(OdbcQueries, RecordNumbersAfterALiveDelete) {
+    Run("insert into people (id, name) values (4, 'Davi')");
+    Run("insert into people (id, name) values (5, 'Edna')");
+    TSDQuery& q = Live();
+    q.Open();
+    q.Delete();  // ID 1: IDs 2..5 are the records 1..4
+    EXPECT_EQ(q.RecordCount(), 4);
+    struct Case {
+        int recNo;
+        int id;
+    };
+    for (const Case& c : {Case{4, 5}, Case{1, 2}, Case{3, 4}, Case{2, 3}, Case{3, 4}}) {
+        SCOPED_TRACE(c.recNo);
+        q.SetRecNoValue(c.recNo);
+        EXPECT_EQ(q.RecNo(), c.recNo);
+        EXPECT_EQ(q.FieldByName("ID").AsInteger(), c.id);
+    }
+    q.Refresh();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_EQ(q.RecNo(), 3);
+    EXPECT_EQ(q.RecordCount(), 4);
+}
+
 TEST_P(OdbcQueries, RecordChangedByAnotherUser) {
     TSDQuery& q = Live();
     q.Open();
