@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/SDCommon.h"
@@ -238,6 +239,8 @@ protected:
     // A bound long field: a blob type by its field type but not by its native type's.
     bool IsBoundLongField(const TSDFieldDesc& desc);
     bool IsIntervalField(const TSDFieldDesc& desc) const;
+    // A BCD field over an exact numeric column, fetched as decimal text ("ENABLE BCD").
+    static bool IsDecimalBcdField(const TSDFieldDesc& desc);
 
     odbcapi::SQLHSTMT stmt_ = nullptr;
     bool furtherResultSet_ = false;
@@ -406,6 +409,18 @@ bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDe
 // + minutes * 100 + seconds + fraction / 1000000. The sign is not used. EDatabaseError when
 // the value does not fit.
 int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval);
+// With "ENABLE BCD", whether an exact numeric column (SQL_NUMERIC, SQL_DECIMAL) of that
+// precision and scale is a BCD field: one to four places and at most fourteen integer digits,
+// so that every value of the column is a currency amount (a BCD field's value). Other exact
+// numerics stay floating point.
+bool OdbcExactNumericIsBcd(bool enableBcd, int16_t sqlType, uint64_t precision, int16_t scale);
+// Decimal text as the data source sends it ("-12.5", digits, an optional "." and places) to a
+// currency amount (times 10000), places past the fourth cut off; false when the text is not
+// such a number or the amount does not fit.
+bool OdbcDecimalTextToScaled(std::string_view text, int64_t& scaled);
+// A currency amount as decimal text with "." whatever the locale, without trailing zeros in
+// its places; precision and places receive its counts of digits.
+std::string OdbcScaledToDecimalText(int64_t scaled, int& precision, int& places);
 
 // The unit's library and factory.
 TOdbcClientLibrary& OdbcLibrary();

@@ -589,3 +589,47 @@ TEST_F(PostgresQueries, QuotedMixedCaseNamesKeepTheirQuotesOnce) {
         Outside("delete from \"MixedCase\"");
     }
 }
+
+// With "ENABLE BCD" exact numerics with a scale of one to four places and at most fourteen
+// integer digits are BCD fields, read and written without passing through a double; without
+// it, and beyond those sizes, they stay floating point.
+TEST_F(PostgresQueries, EnableBcdKeepsExactNumericsExact) {
+    Run("create table money (id integer primary key, amount numeric(18,4), wide numeric(30,10), whole numeric(10,0))");
+    Run("insert into money values (1, 99999999999999.9999, 1.5, 7), (2, -0.0001, null, null)");
+    const int64_t largest = 999999999999999999;  // 99999999999999.9999 in ten-thousandths
+    {
+        TSDQuery& q = Live("select id, amount, wide, whole from money order by id");
+        q.Open();
+        EXPECT_EQ(q.FieldByName("AMOUNT").DataType(), ftFloat);
+        EXPECT_EQ(q.FieldByName("AMOUNT").AsFloat(), 1e14);  // the double cannot tell them apart
+        q.Close();
+    }
+    db->Close();
+    db->Params().SetValue("ENABLE BCD", "TRUE");
+    db->Open();
+    TSDQuery& q = Live("select id, amount, wide, whole from money order by id");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("AMOUNT").DataType(), ftBCD);
+    EXPECT_EQ(q.FieldByName("AMOUNT").Size(), 4);
+    EXPECT_EQ(q.FieldByName("WIDE").DataType(), ftFloat);   // ten places: beyond a BCD field's four
+    EXPECT_EQ(q.FieldByName("WHOLE").DataType(), ftFloat);  // no places: a number like any other
+    EXPECT_EQ(q.FieldByName("AMOUNT").Value().AsCurrency(), largest);
+    q.Next();
+    EXPECT_EQ(q.FieldByName("AMOUNT").Value().AsCurrency(), -1);
+    // Written back exactly: the where-all post compares the old value as a parameter too.
+    q.Edit();
+    q.FieldByName("AMOUNT").SetValue(rtl::Variant::FromCurrency(largest - 1));
+    q.Post();
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(3);
+    q.FieldByName("AMOUNT").SetValue(rtl::Variant::FromCurrency(-largest));
+    q.Post();
+    EXPECT_EQ(Outside("select id, amount from money order by id"),
+              (Rows{{"1", "99999999999999.9999"}, {"2", "99999999999999.9998"}, {"3", "-99999999999999.9999"}}));
+    // A BCD parameter of a statement of the program's own.
+    TSDQuery& find = Query("select id from money where amount = :A");
+    find.ParamByName("A").SetDataType(ftBCD);
+    find.ParamByName("A").SetValue(rtl::Variant::FromCurrency(largest - 1));
+    find.Open();
+    EXPECT_EQ(Column(find, "ID"), (std::vector<std::string>{"2"}));
+}

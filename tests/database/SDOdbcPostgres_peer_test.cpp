@@ -181,6 +181,28 @@ TEST_F(OdbcPostgres, BrokenConnectionIsReportedAsLost) {
     RegisterSqlDatabaseFactory(stODBC, nullptr);
 }
 
+// With "ENABLE BCD" an exact numeric of up to four places is described as a BCD field of its
+// precision and scale and read as its decimal digits; without it, as floating point.
+TEST_F(OdbcPostgres, EnableBcdDescribesExactNumericsAsBcd) {
+    const std::string sql = "select 99999999999999.9999::numeric(18,4) as a, (-0.5)::numeric(5,2) as b";
+    {
+        Connection c = Open();
+        TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+        cmd->Prepare(sql);
+        EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(0).FieldType, ftFloat);
+    }
+    Connection c = Open({"ENABLE BCD=TRUE"});
+    TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+    cmd->Prepare(sql);
+    const TSDFieldDesc& a = cmd->FieldDescs->GetFieldDesc(0);
+    EXPECT_EQ(a.FieldType, ftBCD);
+    EXPECT_EQ(a.Precision, 18);
+    EXPECT_EQ(a.Scale, 4);
+    EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(1).Scale, 2);
+    cmd->Execute();
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"99999999999999.9999", "-0.5"}}));
+}
+
 // Character columns are sized in bytes: ten "ç" need twenty bytes, not eleven.
 TEST_F(OdbcPostgres, CharacterColumnsHoldTheirValuesInBytes) {
     server_->Psql(
