@@ -5,11 +5,13 @@
 
 #include "database/SDCommonBuffers.h"
 #include "database/SDEngine.h"
+#include "database/SDOdbcCells.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
 using namespace odbcapi;
+using odbccells::Succeeded;
 
 namespace {
 
@@ -291,6 +293,23 @@ bool TICustomOdbcDatabase::NeedLongDataLen() {
     return GetInfoString(SQL_NEED_LONG_DATA_LEN).rfind('Y', 0) == 0;
 }
 
+bool TICustomOdbcDatabase::HasBooleanType() {
+    if (booleanType_ >= 0) return booleanType_ == 1;
+    TOdbcFunctions& fn = Functions();
+    if (fn.SQLGetTypeInfo == nullptr || fn.SQLFetch == nullptr) return false;
+    SQLHANDLE stmt = nullptr;
+    if (!Succeeded(AllocOdbcHandle(SQL_HANDLE_STMT, GetDbcHandle(), &stmt))) return false;
+    // Unchecked: a data source that cannot say (or is busy with another result on a single
+    // connection) keeps the small integer this time and is asked again next time.
+    SQLRETURN rc = fn.SQLGetTypeInfo(stmt, SQL_BIT);
+    if (Succeeded(rc)) {
+        rc = fn.SQLFetch(stmt);
+        if (Succeeded(rc) || rc == SQL_NO_DATA) booleanType_ = Succeeded(rc) ? 1 : 0;
+    }
+    FreeOdbcHandle(SQL_HANDLE_STMT, stmt);
+    return booleanType_ == 1;
+}
+
 void TICustomOdbcDatabase::SetActiveCommand(TICustomOdbcCommand* command, bool askFetchAll) {
     if (activeCommand_ != nullptr && activeCommand_ != command && askFetchAll)
         activeCommand_->RequestFetchAll();
@@ -392,6 +411,7 @@ void TICustomOdbcDatabase::DoDisconnect(bool /*force*/) {
     functions_ = nullptr;
     odbcVersion_ = 0;
     dbmsDescription_.clear();
+    booleanType_ = -1;
     transSupported_ = false;
 }
 

@@ -128,6 +128,9 @@ public:
     int32_t GetOdbcVersion();
     std::string GetDbmsDescription();
     bool NeedLongDataLen();
+    // Whether the data source lists a type for SQL_BIT (its catalog of types, asked once per
+    // connection): boolean parameters are then bound as SQL_BIT.
+    bool HasBooleanType();
     // With SingleConnection: makes the command the one that owns the connection, after the
     // previous owner fetched all its rows when asked.
     void SetActiveCommand(TICustomOdbcCommand* command, bool askFetchAll);
@@ -157,6 +160,7 @@ private:
     int32_t odbcVersion_ = 0;
     bool transSupported_ = false;
     std::string dbmsDescription_;
+    int booleanType_ = -1;  // HasBooleanType: -1 not asked yet, else 0 or 1
     TICustomOdbcCommand* activeCommand_ = nullptr;
 };
 

@@ -420,7 +420,12 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
             }
         }
         if (decimal) columnSize = SQLULEN(std::max(decimalPrecision, 1));
-        CheckStmt(Fn().SQLBindParameter(stmt_, number, direction, cType, sqlType, columnSize,
+        // A data source with a boolean type takes a boolean as such (PostgreSQL refuses a small
+        // integer for a boolean column, 42804); SQL_BIT reaches its number columns as 0 and 1
+        // too. Elsewhere the boolean stays a small integer.
+        const SQLSMALLINT boundSqlType =
+            type == ftBoolean && !procedure && db.HasBooleanType() ? SQLSMALLINT(SQL_BIT) : sqlType;
+        CheckStmt(Fn().SQLBindParameter(stmt_, number, direction, cType, boundSqlType, columnSize,
                                         SQLSMALLINT(decimalPlaces), data, procedure ? dataSize : bufferLength,
                                         IndicatorOf(cell)));
     }

@@ -633,3 +633,31 @@ TEST_F(PostgresQueries, EnableBcdKeepsExactNumericsExact) {
     find.Open();
     EXPECT_EQ(Column(find, "ID"), (std::vector<std::string>{"2"}));
 }
+
+// A boolean parameter reaches a boolean column as a boolean (bound as SQL_BIT where the data
+// source describes the parameter so), where a small integer is refused (42804).
+TEST_F(PostgresQueries, BooleanParametersReachBooleanColumns) {
+    Run("create table flags (id integer primary key, flag boolean, n smallint)");
+    TSDQuery& put = Query("insert into flags values (:ID, :FLAG, :N)");
+    put.ParamByName("ID").SetDataType(ftInteger);
+    put.ParamByName("FLAG").SetDataType(ftBoolean);
+    put.ParamByName("N").SetDataType(ftBoolean);  // a number column takes 0 and 1 as before
+    for (int id = 1; id <= 3; ++id) {
+        SCOPED_TRACE(id);
+        put.ParamByName("ID").SetValue(rtl::Variant(int32_t(id)));
+        if (id == 3) {
+            put.ParamByName("FLAG").Clear();
+        } else {
+            put.ParamByName("FLAG").SetValue(rtl::Variant(id == 1));
+        }
+        put.ParamByName("N").SetValue(rtl::Variant(id == 1));
+        put.ExecuteStatement();
+    }
+    EXPECT_EQ(Outside("select id, flag, n from flags order by id"),
+              (Rows{{"1", "t", "1"}, {"2", "f", "0"}, {"3", "", "0"}}));
+    TSDQuery& find = Query("select id from flags where flag = :FLAG");
+    find.ParamByName("FLAG").SetDataType(ftBoolean);
+    find.ParamByName("FLAG").SetValue(rtl::Variant(false));
+    find.Open();
+    EXPECT_EQ(Column(find, "ID"), (std::vector<std::string>{"2"}));
+}
