@@ -500,9 +500,7 @@ void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value) {
 
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count) {
     tag.TagByte = 0x02;
-    ByteString content(static_cast<const char*>(bytes), count);
-    if (!content.empty() && (uint8_t(content[0]) & 0x80)) content.insert(content.begin(), '\0');
-    tag.SetContent(content);
+    tag.SetContent(DERIntegerContent(std::string_view(static_cast<const char*>(bytes), count)));
 }
 
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {
