@@ -43,6 +43,8 @@ int32_t SignificantLimbs(const BigNum* A);
 // Copies the magnitude of A into out[0..n), zero-padded; limbs past A's count are never read.
 // Returns the significant word count (raises when the value needs more than n words).
 size_t ToWords(const BigNum* A, Word* out, size_t n);
+// The significant word count of A's magnitude.
+size_t WordCount(const BigNum* A);
 // Sets A's limbs from w[0..n) (the sign is not touched). The limb count is the significant
 // count, at least minLimbs; raises when the value does not fit the record.
 void FromWords(BigNum* A, const Word* w, size_t n, int32_t minLimbs = 1);
