@@ -323,11 +323,12 @@ void MulBasecase(Word* r, const Word* a, size_t an, const Word* b, size_t bn) {
         std::swap(a, b);
         std::swap(an, bn);
     }
-    if (FastPathsActive()) {
+    if (an >= 4 && FastPathsActive()) {
         // Rows of multiply-accumulate only: the fast row is quicker than a separate first row.
+        // The processor was asked once for the whole product, not once per row.
         std::memset(r, 0, an * sizeof(Word));
         for (size_t j = 0; j < bn; ++j)
-            r[an + j] = AddMul1(r + j, a, an, b[j]);
+            r[an + j] = AddMul1Fast(r + j, a, an, b[j]);
         return;
     }
     r[an] = Mul1(r, a, an, b[0]);

@@ -90,7 +90,7 @@ Word AddMul1Fast(Word* r, const Word* a, size_t n, Word b) {
     // The words below a multiple of four go through the portable loop first; its carry enters
     // the blocks as the first high half.
     const size_t head = n % 4;
-    Word carry = AddMul1Portable(r, a, head, b);
+    Word carry = head == 0 ? 0 : AddMul1Portable(r, a, head, b);
 #if defined(__x86_64__)
     if (n >= 4) carry = AddMul1Blocks(r + head, a + head, n / 4, b, carry);
 #endif
