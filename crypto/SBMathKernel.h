@@ -92,7 +92,7 @@ inline constexpr size_t kKaratsubaThreshold = 40;
 // Knuth's division: q[0..an-dn+1) = a / d and r[0..dn) = a mod d. d[dn-1] must be non-zero,
 // an >= dn. q may be null when only the remainder is wanted. Variable time.
 void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn);
-// Extended Euclid (Lehmer's form, 63 bits per step) on a < m, m > 0, both of mn words:
+// Extended Euclid (Lehmer's form on the leading 64 bits) on a < m, m > 0, both of mn words:
 // g := gcd(a, m) and c := the coefficient with a * c = g (mod m), given as a magnitude below
 // m (mn words) and a sign. Variable time.
 void GcdExt(const Word* a, const Word* m, size_t mn, Word* g, Word* c, bool& cNegative);
