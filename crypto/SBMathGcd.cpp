@@ -62,13 +62,14 @@ Matrix LehmerSteps(Word x, Word y, bool exact) {
     Matrix mx;
     bool kEven = false;  // row k = 1 holds y
     while (y != 0) {
-        Word q, z;
-        if (x - y < y) {
-            q = 1;
-            z = x - y;
-        } else {
-            q = x / y;
-            z = x - q * y;
+        Word q = 1, z = x - y;
+        if (z >= y) {
+            z -= y;
+            q = 2;
+            if (z >= y) {
+                q = x / y;
+                z = x - q * y;
+            }
         }
         const DWord s2 = DWord(q) * mx.s1 + mx.s0;
         const DWord t2 = DWord(q) * mx.t1 + mx.t0;

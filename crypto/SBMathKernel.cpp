@@ -8,6 +8,7 @@
 #include "crypto/SBMathKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iterator>
 
@@ -192,8 +193,13 @@ size_t ToWords(const BigNum* A, Word* out, size_t n) {
     // Pairs of limbs, low limb first, then the odd top limb alone: no limb at or above the
     // count is read. The loop has no branch, so it runs at the speed of a copy.
     const uint32_t* l = A->Limbs;
-    for (size_t i = 0; i < c / 2; ++i)
-        out[i] = Word(l[2 * i]) | (Word(l[2 * i + 1]) << 32);
+    if constexpr (std::endian::native == std::endian::little) {
+        // Pairs of limbs, low first, are the words' own bytes here.
+        std::memcpy(out, l, (c / 2) * sizeof(Word));
+    } else {
+        for (size_t i = 0; i < c / 2; ++i)
+            out[i] = Word(l[2 * i]) | (Word(l[2 * i + 1]) << 32);
+    }
     if (c % 2 != 0) out[c / 2] = l[c - 1];
     if (n > words) std::memset(out + words, 0, (n - words) * sizeof(Word));
     return words;
@@ -209,9 +215,13 @@ void FromWords(BigNum* A, const Word* w, size_t n, int32_t minLimbs) {
     // never pass the record, since n words came from at most 768 limbs), then zero limbs up to
     // the count asked for.
     uint32_t* l = A->Limbs;
-    for (size_t i = 0; i < n; ++i) {
-        l[2 * i] = uint32_t(w[i]);
-        l[2 * i + 1] = uint32_t(w[i] >> 32);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(l, w, n * sizeof(Word));
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            l[2 * i] = uint32_t(w[i]);
+            l[2 * i + 1] = uint32_t(w[i] >> 32);
+        }
     }
     if (limbs > 2 * n) std::memset(l + 2 * n, 0, (limbs - 2 * n) * sizeof(uint32_t));
     A->LimbCount = int32_t(limbs);
