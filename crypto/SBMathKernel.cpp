@@ -307,6 +307,10 @@ Word AddMul1(Word* r, const Word* a, size_t n, Word b) {
     return AddMul1Portable(r, a, n, b);
 }
 
+AddMul1Form ChosenAddMul1() {
+    return FastPathsActive() ? &AddMul1Fast : &AddMul1Portable;
+}
+
 Word AddMul1Portable(Word* r, const Word* a, size_t n, Word b) {
     Word carry = 0;
     size_t i = 0;
@@ -333,9 +337,9 @@ void MulBasecase(Word* r, const Word* a, size_t an, const Word* b, size_t bn) {
         std::swap(a, b);
         std::swap(an, bn);
     }
-    if (an >= 4 && FastPathsActive()) {
+    const AddMul1Form row = ChosenAddMul1();
+    if (row == &AddMul1Fast) {
         // Rows of multiply-accumulate only: the fast row is quicker than a separate first row.
-        // The processor was asked once for the whole product, not once per row.
         std::memset(r, 0, an * sizeof(Word));
         for (size_t j = 0; j < bn; ++j)
             r[an + j] = AddMul1Fast(r + j, a, an, b[j]);
@@ -343,14 +347,15 @@ void MulBasecase(Word* r, const Word* a, size_t an, const Word* b, size_t bn) {
     }
     r[an] = Mul1(r, a, an, b[0]);
     for (size_t j = 1; j < bn; ++j)
-        r[an + j] = AddMul1(r + j, a, an, b[j]);
+        r[an + j] = row(r + j, a, an, b[j]);
 }
 
 void SqrBasecase(Word* r, const Word* a, size_t n) {
     // Off-diagonal products a[i]a[j] (i < j), doubled, plus the squares a[i]^2.
     std::memset(r, 0, 2 * n * sizeof(Word));
+    const AddMul1Form row = ChosenAddMul1();
     for (size_t i = 0; i + 1 < n; ++i)
-        r[i + n] = AddMul1(r + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
+        r[i + n] = row(r + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
     Word top = 0;
     for (size_t i = 0; i < 2 * n; ++i) {
         const Word v = r[i];
@@ -547,9 +552,10 @@ void MontContext::Redc(Word* r, Word* t) {
     const Word* m = m_.data();
     // Row i clears word i; its carry belongs at word i + n and is parked in the cleared word,
     // then all carries are added at once. No later row's multiplier depends on them.
+    const AddMul1Form row = ChosenAddMul1();
     for (size_t i = 0; i < n; ++i) {
         const Word u = t[i] * minv_;
-        t[i] = AddMul1(t + i, m, n, u);
+        t[i] = row(t + i, m, n, u);
     }
     const Word cy = AddN(r, t + n, t, n);
     // The value cy * R + r is below 2m: subtract m when it is at least m, without a branch.

@@ -69,6 +69,10 @@ Word SubMul1(Word* r, const Word* a, size_t n, Word b);
 // processors that have them (SBMathKernel_x86.cpp).
 Word AddMul1Portable(Word* r, const Word* a, size_t n, Word b);
 Word AddMul1Fast(Word* r, const Word* a, size_t n, Word b);
+// The form in use, chosen once for a whole product, squaring or reduction instead of once per
+// row.
+using AddMul1Form = Word (*)(Word* r, const Word* a, size_t n, Word b);
+AddMul1Form ChosenAddMul1();
 // True when the fast forms are in use: the processor has them and they are enabled.
 bool FastPathsActive();
 // Enables or disables the fast forms (the tests run the portable ones with the same inputs).
