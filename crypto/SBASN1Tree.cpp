@@ -489,13 +489,7 @@ bool TElASN1ConstrainedTag::LoadFromStream(rtl::Stream& stream, int64_t count) {
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value) {
     uint8_t be[4];
     rtl::store_be32(be, value);
-    tag.TagByte = 0x02;
-    size_t first = 0;
-    while (first < 3 && be[first] == 0)
-        ++first;
-    ByteString content(reinterpret_cast<const char*>(be + first), 4 - first);
-    if (uint8_t(content[0]) & 0x80) content.insert(content.begin(), '\0');
-    tag.SetContent(content);
+    WriteTagIntegerBytes(tag, be, sizeof(be));
 }
 
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count) {
