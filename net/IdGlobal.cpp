@@ -203,6 +203,10 @@ std::string NormalizeIPv6Text(std::string_view input) {
     if (t.front() == ':') t.insert(t.begin(), '0');
     if (t.back() == ':') t.push_back('0');
 
+    // A "::" at either end stands for zero groups next to the "0" just put there, so such a
+    // text may hold one colon more ("1:2:3:4:5:6:7::" is eight groups, RFC 4291 section 2.2).
+    const bool doubleColonAtEnd = input.starts_with("::") || input.ends_with("::");
+    const int maxColons = doubleColonAtEnd ? 8 : 7;
     int dots = 0;
     int colons = 0;
     size_t firstDot = std::string::npos;
@@ -213,7 +217,7 @@ std::string NormalizeIPv6Text(std::string_view input) {
             if (++dots > 3) return {};
             if (firstDot == std::string::npos) firstDot = i;
         } else if (c == ':') {
-            if (++colons > 7) return {};
+            if (++colons > maxColons) return {};
             lastColon = i;
         } else if (IsDigit(c)) {
         } else if (IsHexLetter(c)) {
@@ -223,7 +227,7 @@ std::string NormalizeIPv6Text(std::string_view input) {
         }
     }
     if (dots != 0 && dots != 3) return {};
-    if (dots == 3 && (colons < 2 || colons > 6 || lastColon > firstDot)) return {};
+    if (dots == 3 && (colons < 2 || colons > maxColons - 1 || lastColon > firstDot)) return {};
     if (dots == 0 && colons < 2) return {};
 
     std::vector<std::string_view> fields = Split(t, ':');
@@ -238,9 +242,10 @@ std::string NormalizeIPv6Text(std::string_view input) {
     int present = dots == 3 ? 2 : 0;
     for (std::string_view f : fields) (f.empty() ? empties : present) += 1;
     if (empties > 1) return {};
-    // "::" stands for one or more zero groups; without it the groups must be all eight.
+    // "::" stands for one or more zero groups (the "0" put at an end being one of them);
+    // without it the groups must be all eight.
     const int missing = 8 - present;
-    if (empties == 1 ? missing < 1 : missing != 0) return {};
+    if (empties == 1 ? missing < (doubleColonAtEnd ? 0 : 1) : missing != 0) return {};
 
     std::string out;
     for (std::string_view f : fields) {
