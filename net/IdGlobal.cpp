@@ -53,20 +53,6 @@ bool ReadDecimalByte(std::string_view s, uint32_t& value) {
     return value <= 255;
 }
 
-std::vector<std::string_view> Split(std::string_view s, char sep) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t p = s.find(sep, start);
-        if (p == std::string_view::npos) {
-            out.push_back(s.substr(start));
-            return out;
-        }
-        out.push_back(s.substr(start, p - start));
-        start = p + 1;
-    }
-}
-
 }  // namespace
 
 TBytes TextToBytes(std::string_view text, TIdTextEncoding encoding) {
@@ -230,8 +216,8 @@ std::string NormalizeIPv6Text(std::string_view input) {
     if (dots == 3 && (colons < 2 || colons > maxColons - 1 || lastColon > firstDot)) return {};
     if (dots == 0 && colons < 2) return {};
 
-    std::vector<std::string_view> fields = Split(t, ':');
-    std::string_view v4Tail;
+    std::vector<std::string> fields = rtl::SplitFields(t, ':');
+    std::string v4Tail;
     if (dots == 3) {
         v4Tail = fields.back();
         fields.pop_back();
@@ -240,7 +226,7 @@ std::string NormalizeIPv6Text(std::string_view input) {
     // field is always a "::", and only one is allowed.
     int empties = 0;
     int present = dots == 3 ? 2 : 0;
-    for (std::string_view f : fields) (f.empty() ? empties : present) += 1;
+    for (const std::string& f : fields) (f.empty() ? empties : present) += 1;
     if (empties > 1) return {};
     // "::" stands for one or more zero groups (the "0" put at an end being one of them);
     // without it the groups must be all eight.
@@ -248,7 +234,7 @@ std::string NormalizeIPv6Text(std::string_view input) {
     if (empties == 1 ? missing < (doubleColonAtEnd ? 0 : 1) : missing != 0) return {};
 
     std::string out;
-    for (std::string_view f : fields) {
+    for (const std::string& f : fields) {
         if (f.empty()) {
             for (int i = 0; i < missing; ++i) out += "0:";
             continue;
@@ -258,7 +244,7 @@ std::string NormalizeIPv6Text(std::string_view input) {
         out += rtl::Format("%x:", v);
     }
     if (dots == 3) {
-        const std::vector<std::string_view> parts = Split(v4Tail, '.');
+        const std::vector<std::string> parts = rtl::SplitFields(v4Tail, '.');
         uint32_t b[4];
         for (size_t i = 0; i < 4; ++i)
             if (!ReadDecimalByte(parts[i], b[i])) return {};
