@@ -19,6 +19,7 @@
 // only writes through the raw send).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,7 +57,8 @@ public:
     int32_t SendBufferSize = 32768;
 
     // State.
-    bool PeerClosed = false;
+    // Written by the reading thread, read by a writing one (the Telnet client).
+    std::atomic<bool> PeerClosed{false};
     bool IsOpen = false;
     bool LineWasSplit = false;
     bool LineTimedOut = false;
