@@ -42,7 +42,8 @@ bool DecodeHexForm(const char* text, size_t length, rtl::ByteArray& bytes, std::
         const int high = HexValue(text[i]);
         const int low = HexValue(text[i + 1]);
         if (high < 0 || low < 0) {
-            error = rtl::Format("Invalid hexadecimal digit(offset:%d) in Blob field", int64_t(i + 3));
+            // 1-based, counting the "\\x" in front.
+            error = rtl::Format("Invalid hexadecimal digit(offset:%d) in Blob field", int64_t(i + (high < 0 ? 3 : 4)));
             return false;
         }
         out[i / 2] = uint8_t(high << 4 | low);

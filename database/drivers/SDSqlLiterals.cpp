@@ -33,16 +33,22 @@ const TParam* FindLastParam(const TParams& params, const std::string& name) {
     return nullptr;
 }
 
-// Milliseconds of "[...]hh:nn:ss.fff" after the first ":" of the text; 0 without a fraction.
-int FractionMs(const std::string& text) {
+// Takes the fraction of a second out of "[...]hh:nn:ss.fff[...]" (the "." six places after
+// the first ":") and answers its milliseconds; 0 without a fraction.
+int TakeFractionMs(std::string& text) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos || colon + 6 >= text.size() || text[colon + 6] != '.') return 0;
     int ms = 0;
     int digits = 0;
-    for (size_t i = colon + 7; i < text.size() && digits < 3 && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
-        ms = ms * 10 + (text[i] - '0');
+    size_t end = colon + 7;
+    for (; end < text.size() && text[end] >= '0' && text[end] <= '9'; ++end)
+        if (digits < 3) {
+            ms = ms * 10 + (text[end] - '0');
+            ++digits;
+        }
     for (; digits < 3; ++digits)
         ms *= 10;
+    text.erase(colon + 6, end - colon - 6);
     return ms;
 }
 
@@ -150,11 +156,16 @@ std::string DateTimeLiteralText(rtl::TDateTime value) {
 }
 
 rtl::TDateTime SqlTextToDateTimeMs(const std::string& text) {
-    return AddMs(SqlTextToDateTime(text), text.size() > 11 ? FractionMs(text) : 0);
+    std::string rest = text;
+    const int ms = TakeFractionMs(rest);
+    return AddMs(SqlTextToDateTime(rest), ms);
 }
 
 rtl::TDateTime SqlTextToTimeMs(const std::string& text) {
-    return AddMs(SqlTextToTime(text), FractionMs(text));
+    // The library's rule reads a text past nine characters as a date: the fraction goes first.
+    std::string rest = text;
+    const int ms = TakeFractionMs(rest);
+    return AddMs(SqlTextToTime(rest), ms);
 }
 
 TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
