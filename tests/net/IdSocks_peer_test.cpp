@@ -13,15 +13,10 @@
 
 namespace {
 
+using kwtest::B;
 using kwtest::Script;
 using kwtest::ScriptPeer;
 using kwtest::StackHolder;
-
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s += char(b);
-    return s;
-}
 
 TIdSocksInfo& SocksOf(TIdIOHandlerStack& io, TSocksVersion version, int port) {
     auto& socks = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
@@ -228,52 +223,35 @@ TEST(IdSocksPeer, Socks5RequestBytesForEachAddressForm) {
     }
 }
 
-TEST(IdSocksPeer, Socks5ReplyCodesTable) {
+TEST(IdSocksPeer, ReplyCodesTable) {
     struct Row {
+        TSocksVersion version;
         int code;
         const char* cls;
         const char* message;
     };
     const Row rows[] = {
-        {1, "EIdSocksServerGeneralError", "General SOCKS server failure."},
-        {2, "EIdSocksServerPermissionError", "Connection not allowed by ruleset."},
-        {3, "EIdSocksServerNetUnreachableError", "Network unreachable."},
-        {4, "EIdSocksServerHostUnreachableError", "Host unreachable."},
-        {5, "EIdSocksServerConnectionRefusedError", "Connection refused."},
-        {6, "EIdSocksServerTTLExpiredError", "TTL expired."},
-        {7, "EIdSocksServerCommandError", "Command not supported."},
-        {8, "EIdSocksServerAddressError", "Address type not supported."},
-        {9, "EIdSocksUnknownError", "Unknown socks error."},
-    };
-    for (const Row& r : rows) {
-        Scripted s(Script().Recv(3).Send(B({5, 0})).Recv(10).Send(B({5, r.code, 0, 1, 0, 0, 0, 0, 0, 0})).RecvAll(),
-                   svSocks5);
-        KW_REQUIRE_SCRIPT_PEER(s.peer);
-        try {
-            s.Open("10.0.0.1", 443);
-            ADD_FAILURE() << r.code;
-        } catch (const EIdSocksError& e) {
-            EXPECT_STREQ(e.ClassName(), r.cls);
-            EXPECT_EQ(e.Message(), r.message);
-        }
-    }
-}
-
-TEST(IdSocksPeer, Socks4ResultCodesTable) {
-    struct Row {
-        int code;
-        const char* cls;
-        const char* message;
-    };
-    const Row rows[] = {
-        {91, "EIdSocksRequestFailed", "Request rejected or failed."},
-        {92, "EIdSocksRequestServerFailed", "Request rejected because SOCKS server cannot connect."},
-        {93, "EIdSocksRequestIdentFailed",
+        {svSocks5, 1, "EIdSocksServerGeneralError", "General SOCKS server failure."},
+        {svSocks5, 2, "EIdSocksServerPermissionError", "Connection not allowed by ruleset."},
+        {svSocks5, 3, "EIdSocksServerNetUnreachableError", "Network unreachable."},
+        {svSocks5, 4, "EIdSocksServerHostUnreachableError", "Host unreachable."},
+        {svSocks5, 5, "EIdSocksServerConnectionRefusedError", "Connection refused."},
+        {svSocks5, 6, "EIdSocksServerTTLExpiredError", "TTL expired."},
+        {svSocks5, 7, "EIdSocksServerCommandError", "Command not supported."},
+        {svSocks5, 8, "EIdSocksServerAddressError", "Address type not supported."},
+        {svSocks5, 9, "EIdSocksUnknownError", "Unknown socks error."},
+        {svSocks4, 91, "EIdSocksRequestFailed", "Request rejected or failed."},
+        {svSocks4, 92, "EIdSocksRequestServerFailed", "Request rejected because SOCKS server cannot connect."},
+        {svSocks4, 93, "EIdSocksRequestIdentFailed",
          "Request rejected because the client program and identd report different user-ids."},
-        {0, "EIdSocksUnknownError", "Unknown socks error."},
+        {svSocks4, 0, "EIdSocksUnknownError", "Unknown socks error."},
     };
     for (const Row& r : rows) {
-        Scripted s(Script().Recv(9).Send(B({0, r.code, 0, 0, 0, 0, 0, 0})).RecvAll(), svSocks4);
+        const Script script = r.version == svSocks5
+                                  ? Script().Recv(3).Send(B({5, 0})).Recv(10).Send(
+                                        B({5, r.code, 0, 1, 0, 0, 0, 0, 0, 0}))
+                                  : Script().Recv(9).Send(B({0, r.code, 0, 0, 0, 0, 0, 0}));
+        Scripted s(Script(script).RecvAll(), r.version);
         KW_REQUIRE_SCRIPT_PEER(s.peer);
         try {
             s.Open("10.0.0.1", 443);

@@ -12,15 +12,10 @@
 
 namespace {
 
+using kwtest::B;
 using kwtest::Script;
 using kwtest::ScriptPeer;
 using kwtest::StackHolder;
-
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s += char(b);
-    return s;
-}
 
 constexpr int IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 
