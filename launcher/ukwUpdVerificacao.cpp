@@ -727,6 +727,18 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     bool instalado = false;
     try {
         VerifiqueIntegridade(r.destino, r.crc, temporario);
+        // The executor must start whatever mode the site gave its file (a site file of mode
+        // 0644 was installed, recorded and then failed with "Permission denied" at every run):
+        // a copy that cannot be made startable is neither installed nor recorded.
+        {
+            int erro = 0;
+            if (!plat::TryMakeExecutable(CaminhoLocal(temporario), &erro))
+                throw TkwUpdException(
+                    Traduza(32, r.objeto,
+                            "o arquivo copiado " + Aspas(temporario) +
+                                " não pode ser tornado executável: " + DescrevaErroSistema(erro)),
+                    log);
+        }
         // The old executor is kept as its backup until the copy is recorded.
         Remova(NomeArquivoBackup(r.destino));
         if (plat::FileExists(destino)) {

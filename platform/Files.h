@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "rtl/Exception.h"
 
 namespace plat {
@@ -66,14 +67,27 @@ struct CopyOptions {
     bool overwrite = true;
     // Give the copy the source's last-write time, as the Windows copy always does.
     bool preserveTime = true;
+    // Give the copy its owner's write bit even when the source has none (the source's
+    // read-only flag is not carried over; the source itself is never touched).
+    bool writable = false;
 };
 
 // Copies a file's content and permission bits. The copy is written beside the destination
 // under a temporary name, flushed to disk and then renamed over it, so the destination is
 // always either the old file or the whole new one, and a running program can be replaced.
+// Only a regular file is copied (a pipe or device fails with kErrNotARegularFile, a folder
+// with EISDIR): the source is opened without blocking, so a pipe with no writer cannot hang
+// the caller, and no more than the size it had when opened is copied, so a file that keeps
+// growing cannot fill the disk. The source is never modified.
 void CopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {});
 bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {},
                  int* err = nullptr);
+
+// Makes a file startable: the owner's execute bit, and the group's and others' where they may
+// read it. False (errno in *err) when the bits cannot be set or the file still cannot be
+// started by its owner afterwards (a file system mounted without execution, or one that
+// keeps no execute bits).
+bool TryMakeExecutable(const std::string& path, int* err = nullptr);
 
 // Renames (moves) a file or folder. With replace, an existing destination file is replaced
 // atomically (unless it is read-only); without, an existing destination fails with EEXIST. A
