@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -446,6 +447,26 @@ std::string ResolveCaseInsensitive(const std::string& path) {
         folder += parts[i] + "/";
     if (!trailing && folder.size() > 1) folder.pop_back();
     return folder;
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    // flock, not a record lock: it belongs to this open folder, so two threads of one process
+    // exclude each other as two processes do, and it needs no write access to a folder.
+    int r;
+    do {
+        r = ::flock(fd, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the only descriptor releases the lock
 }
 
 }  // namespace plat

@@ -128,4 +128,22 @@ std::vector<FolderEntry> ListFolder(const std::string& path);
 // of whose components needs matching comes back unchanged. Relative paths stay relative.
 std::string ResolveCaseInsensitive(const std::string& path);
 
+// An exclusive lock on a folder, across processes and threads, held from construction (which
+// waits for it) until the object goes away or the process ends, however it ends (kill -9
+// included). Read-modify-write cycles on a folder's files that may run in several programs at
+// once (a log whose new block goes in front of the old ones) hold it from the read to the
+// rename. Taking it leaves no file behind. Held() is false when the folder cannot be opened
+// (missing, no rights): the caller goes on without the lock, and its own write then fails.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace plat
