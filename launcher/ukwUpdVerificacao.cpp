@@ -309,8 +309,21 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     const std::string& pastaDestino = q.ValorPorIndice(c.destino);
     auto pasta = pastasDestino_.find(pastaDestino);
     if (pasta == pastasDestino_.end())
-        pasta = pastasDestino_.emplace(pastaDestino, ExpandaCaminho(pastaDestino)).first;
-    r.destino = JunteTextosEntreAspas(pasta->second, r.objeto);
+        pasta = pastasDestino_
+                    .emplace(pastaDestino, std::make_pair(ExpandaCaminho(pastaDestino),
+                                                          DestinoForaDaEstacao(pastaDestino, "")))
+                    .first;
+    // A destination that leads outside the launcher's folder (or the Windows folder) ends the
+    // run before anything is copied or removed there: a requisite must not place a file, an
+    // executor least of all, anywhere else on the machine. The name joins the check only when
+    // it could walk on by itself.
+    if (pasta->second.second ||
+        (r.objeto.find("..") != std::string::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
+        throw TkwUpdException("O destino \"" + pastaDestino + "\" do objeto \"" + r.objeto +
+                                  "\" fica fora da pasta do launcher (" + ObtenhaDiretorioExecutavel() +
+                                  "). A verificação foi interrompida.",
+                              L());
+    r.destino = JunteTextosEntreAspas(pasta->second.first, r.objeto);
     r.usuario.assign(q.ValorPorIndice(c.usuario));
     r.senha.assign(q.ValorPorIndice(c.senha));
     r.crc.assign(q.ValorPorIndice(c.crc));

@@ -289,4 +289,44 @@ TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n");
 }
 
+// A requisite's destination that leads out of the launcher's folder ends the run with a clear
+// line, before anything lands there; "\x" is a folder of the launcher's (the Part drops the
+// leading "\"), not one at the root of the file system.
+TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
+    auto sql = [&](const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    };
+    const fs::path fora = demo_.path().parent_path() / "escape";
+    const std::string raiz = "kwad-raiz-" + demo_.path().filename().string();
+    fs::remove_all(fora / "kwExec.exe");
+    const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
+
+    sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
+    const Execucao um = Rode({"um"});
+    EXPECT_NE(um.codigo, 0) << um.saida;
+    EXPECT_TRUE(Contains(um.log, "EXCEPTION: O destino \"..\\..\\escape\\\" do objeto \"kwExec.exe\" fica fora da "
+                                 "pasta do launcher (" + ws_.string() + "/). A verificação foi interrompida."))
+        << um.saida;
+    EXPECT_FALSE(TemTrecho(um.log, "Execução OK")) << um.saida;
+    EXPECT_FALSE(fs::exists(fora / "kwExec.exe"));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
+    EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExec.hst") &&
+                 kwtest::ReadFile(ws_ / "log" / "kwExec.hst").find("KWEXEC.EXE") != std::string::npos);
+
+    // "\<folder>\" is the launcher's own folder's: the run goes on and the file lands there.
+    sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
+    sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
+    const Execucao dois = Rode({"dois"});
+    EXPECT_EQ(dois.codigo, 0) << dois.saida;
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)))
+        << dois.saida;
+    EXPECT_TRUE(fs::exists(ws_ / raiz / "x" / "clientes.txt")) << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+    EXPECT_FALSE(fs::exists("/" + raiz));
+}
+
 }  // namespace
