@@ -723,6 +723,9 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     // the history as they were.
     const std::string temporario = NomeTemporario(r.destino);
     Remova(temporario);
+    // What a killed run left of its copy (a whole executor each time) goes too, once no one
+    // has written to it for a while.
+    plat::RemoveCopyLeftovers(CaminhoLocal(temporario), std::chrono::minutes(10));
     bool disponivel2 = !site2.empty();
     bool disponivel3 = !site3.empty();
     if (!CopieArquivo(origem, temporario, r.usuario, senha, false, &log, disponivel2, disponivel3, site2,

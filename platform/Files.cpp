@@ -281,6 +281,26 @@ void CopyFile(const std::string& from, const std::string& to, const CopyOptions&
     if (!TryCopyFile(from, to, options, &err)) Raise2("cannot copy", from, to, err);
 }
 
+int RemoveCopyLeftovers(const std::string& to, std::chrono::seconds idle) {
+    const std::string folder = FolderOf(to);
+    const std::string prefix = "." + BaseName(to) + ".kwtmp-";
+    DIR* d = ::opendir(folder.c_str());
+    if (d == nullptr) return 0;
+    const auto now = std::chrono::system_clock::now();
+    int removed = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string path = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - FromTimespec(st.st_mtim) < idle) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(d);
+    return removed;
+}
+
 bool TryMakeExecutable(const std::string& path, int* err) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;

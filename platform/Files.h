@@ -83,6 +83,11 @@ void CopyFile(const std::string& from, const std::string& to, const CopyOptions&
 bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {},
                  int* err = nullptr);
 
+// Removes the temporary files that copies to `to` left behind when their process was killed
+// (".<name>.kwtmp-XXXXXX" beside it) and that nobody has written to for at least `idle` (a copy
+// in progress writes all the time; one that stopped that long ago is dead); how many went.
+int RemoveCopyLeftovers(const std::string& to, std::chrono::seconds idle);
+
 // Makes a file startable: the owner's execute bit, and the group's and others' where they may
 // read it. False (errno in *err) when the bits cannot be set or the file still cannot be
 // started by its owner afterwards (a file system mounted without execution, or one that

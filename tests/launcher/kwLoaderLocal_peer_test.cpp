@@ -329,4 +329,24 @@ TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
     EXPECT_FALSE(fs::exists("/" + raiz));
 }
 
+// What a killed run leaves behind (a whole copy of the log; a copy of the executor) is removed
+// by a later run, each by the part of the launcher that makes it; a copy still being written
+// (recent) and files of other kinds stay.
+TEST_F(LocalRoad, ALaterRunRemovesWhatAKilledRunLeft) {
+    fs::create_directories(ws_ / "log");
+    const fs::path logVelho = ws_ / "log" / ".kwVerify.log.0badf00d.tmp";
+    const fs::path copiaVelha = ws_ / "..kwExec.exe.novo.kwtmp-Ab12Cd";
+    const fs::path copiaRecente = ws_ / "..kwExec.exe.novo.kwtmp-Zz99Yy";
+    const fs::path outro = ws_ / "log" / ".kwVerify.lcm.0badf00d.tmp";
+    for (const fs::path& f : {logVelho, copiaVelha, copiaRecente, outro})
+        kwtest::WriteFile(f, std::string(1 << 20, 'x'));
+    fs::last_write_time(copiaVelha, fs::last_write_time(copiaVelha) - std::chrono::hours(1));
+    const Execucao um = Rode({"um"});
+    EXPECT_EQ(um.codigo, 0) << um.saida;
+    EXPECT_FALSE(fs::exists(logVelho));
+    EXPECT_FALSE(fs::exists(copiaVelha));
+    EXPECT_TRUE(fs::exists(copiaRecente));
+    EXPECT_TRUE(fs::exists(outro));
+}
+
 }  // namespace
