@@ -668,8 +668,12 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
             if (r.temDisponivel3) mensagem += "\rO terceiro local update não está disponível.";
             throw rtl::Exception(mensagem);
         }
-        if (r.disponivel2 == "N") throw rtl::Exception(kSite2N);
-        if (r.origem2.empty()) throw rtl::Exception(kSite2SemEndereco);
+        // The second site's state ends the run here, but it is not why the copy failed: the
+        // first attempt's own failure (a full disk, a folder that cannot be written, the site's
+        // file) follows, so that the message shown names the real cause even when the log
+        // itself cannot be written.
+        if (r.disponivel2 == "N") throw rtl::Exception(std::string(kSite2N) + "\rCausa: " + texto1);
+        if (r.origem2.empty()) throw rtl::Exception(std::string(kSite2SemEndereco) + "\rCausa: " + texto1);
         try {
             UsaProxy = false;
             CopieExecutor(r, versao(r.origem2), "", r.origem3);

@@ -349,4 +349,56 @@ TEST_F(LocalRoad, ALaterRunRemovesWhatAKilledRunLeft) {
     EXPECT_TRUE(fs::exists(outro));
 }
 
+// The copy of the executor fails for a cause of the workstation's own (its disk is full; its
+// log folder cannot be written, so neither can the history): the error shown names that cause,
+// not only the second site's flag, so it is known even where the log cannot be written.
+TEST_F(LocalRoad, TheFailureShownNamesTheRealCause) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root (a small file system; a second user)";
+    // A full disk: the workstation on a file system with room for less than the new executor.
+    {
+        const fs::path copia = demo_ / "workstation-copia";
+        fs::rename(ws_, copia);
+        fs::create_directories(ws_);
+        uintmax_t usado = 0;
+        for (const auto& f : fs::recursive_directory_iterator(copia))
+            if (f.is_regular_file()) usado += f.file_size();
+        const uintmax_t tamanho = usado + fs::file_size(site_ / "kwExec.exe") / 2;
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto m = plat::StartProcess(
+            "mount", {"-t", "tmpfs", "-o", "size=" + std::to_string(tamanho / 1024 + 256) + "k", "tmpfs", ws_.string()},
+            o);
+        KW_REQUIRE_PEER(m.exitCode == 0, "a tmpfs mount: " + m.output);
+        struct Desmonta {
+            fs::path p;
+            ~Desmonta() {
+                plat::ProcessOptions w;
+                w.wait = true;
+                w.output = plat::ProcessOutput::Null;
+                plat::StartProcess("umount", {"-l", p.string()}, w);
+            }
+        } desmonta{ws_};
+        for (const auto& f : fs::directory_iterator(copia))
+            fs::copy(f.path(), ws_ / f.path().filename(), fs::copy_options::recursive);
+        const Execucao e = Rode({"um"});
+        EXPECT_NE(e.codigo, 0) << e.saida;
+        EXPECT_NE(e.saida.find("fldisponivel2 = N"), std::string::npos) << e.saida;
+        EXPECT_NE(e.saida.find("No space left on device"), std::string::npos) << e.saida;
+        EXPECT_TRUE(TemTrecho(e.log, "No space left on device")) << e.saida;
+    }
+    // A log folder this user cannot write: the history cannot be recorded, and no log either.
+    fs::remove_all(ws_);
+    fs::rename(demo_ / "workstation-copia", ws_);
+    Dono(ws_, "nobody");
+    fs::create_directories(ws_ / "log");
+    fs::permissions(ws_ / "log", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);  // root's
+    const Execucao e = RodeComo("nobody", {"um"});
+    EXPECT_NE(e.codigo, 0) << e.saida;
+    EXPECT_NE(e.saida.find("fldisponivel2 = N"), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("Causa: "), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("kwExec.hst"), std::string::npos) << e.saida;
+}
+
 }  // namespace
