@@ -323,6 +323,31 @@ TEST_P(OdbcQueries, AutoRefreshReadsTheGeneratedKey) {
     EXPECT_EQ(Outside("select id, name from autos order by id"), (Rows{{"1", "first"}, {"3", "third, changed"}}));
 }
 
+// A filter that names a field the query does not have is an error, not a filter that shows no
+// rows.
+TEST_P(OdbcQueries, FilterOnAnUnknownFieldIsAnError) {
+    TSDQuery& q = Query("select id, name, city from people order by id");
+    q.SetName("people");
+    q.Open();
+    q.SetFilter("CITY = 'Rio'");
+    q.SetFiltered(true);
+    EXPECT_EQ(Column(q, "ID"), (std::vector<std::string>{"1", "3"}));
+    try {
+        q.SetFilter("CIDADE = 'Rio'");
+        FAIL() << "the filter was taken";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "people: Campo 'CIDADE' não encontrado");
+    }
+    // The filter in force stays.
+    EXPECT_EQ(q.Filter(), "CITY = 'Rio'");
+    EXPECT_EQ(Column(q, "ID"), (std::vector<std::string>{"1", "3"}));
+    // Given before the open, the open refuses it.
+    q.Close();
+    q.SetFilter("upper(CIDADE) = 'RIO' or ID > 1");
+    EXPECT_THROW(q.Open(), rtl::EDatabaseError);
+    EXPECT_FALSE(q.Active());
+}
+
 TEST_P(OdbcQueries, RecordChangedByAnotherUser) {
     TSDQuery& q = Live();
     q.Open();
