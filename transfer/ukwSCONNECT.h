@@ -164,8 +164,8 @@ public:
     void Despertar() override;
 
 private:
-    void CifrarBloco(TDataBlock& bloco) const;
-    void DecifrarBloco(TDataBlock& bloco) const;
+    // CifrarBloco / DecifrarBloco: the cipher library, when present, over the payload.
+    void TransformarCarga(TDataBlock& bloco, bool cifrar) const;
     void LerExato(void* dados, size_t quantidade);
 
     const TSSOCKETCLIENT* cifra_;

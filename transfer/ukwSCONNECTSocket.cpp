@@ -75,26 +75,22 @@ void TSocketTransport::Despertar() {
     soquete_.Wake();
 }
 
-void TSocketTransport::CifrarBloco(TDataBlock& bloco) const {
+void TSocketTransport::TransformarCarga(TDataBlock& bloco, bool cifrar) const {
     const TSSOCKETCLIENT& cifra = cifra_ != nullptr ? *cifra_ : SSOCKETCLIENT();
     if (!cifra.CarregouBiblioteca() || bloco.Size() < 4) return;
+    // The payload after its first four bytes (the first value's type code stays plain).
     std::span<uint8_t> carga = bloco.Payload();
     int32_t n = int32_t(carga.size() - 4);
-    cifra.Cifrar(carga.data() + 4, n, carga.data() + 4, &n);
-}
-
-void TSocketTransport::DecifrarBloco(TDataBlock& bloco) const {
-    const TSSOCKETCLIENT& cifra = cifra_ != nullptr ? *cifra_ : SSOCKETCLIENT();
-    if (!cifra.CarregouBiblioteca() || bloco.Size() < 4) return;
-    std::span<uint8_t> carga = bloco.Payload();
-    int32_t n = int32_t(carga.size() - 4);
-    cifra.Decifrar(carga.data() + 4, n, carga.data() + 4, &n);
+    if (cifrar)
+        cifra.Cifrar(carga.data() + 4, n, carga.data() + 4, &n);
+    else
+        cifra.Decifrar(carga.data() + 4, n, carga.data() + 4, &n);
 }
 
 intptr_t TSocketTransport::Enviar(TDataBlock& bloco) {
     // The cipher works on a copy: the caller's block stays as it wrote it.
     TDataBlock copia = bloco;
-    CifrarBloco(copia);
+    TransformarCarga(copia, true);
     const std::span<const uint8_t> m = copia.Memory();
     soquete_.SendAll(m.data(), m.size());
     return 0;
@@ -133,6 +129,6 @@ std::unique_ptr<TDataBlock> TSocketTransport::Receber(bool esperar, intptr_t) {
     bloco->SetSize(tamanho);
     std::span<uint8_t> carga = bloco->Payload();
     LerExato(carga.data(), carga.size());
-    DecifrarBloco(*bloco);
+    TransformarCarga(*bloco, false);
     return bloco;
 }

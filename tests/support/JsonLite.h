@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/Unicode.h"
+
 namespace kwtest {
 
 class Json {
@@ -55,23 +57,6 @@ private:
         if (t.substr(p, word.size()) != word) throw std::runtime_error("JSON: bad literal");
         p += word.size();
     }
-    static void AppendUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
     static std::string ParseString(std::string_view t, size_t& p) {
         ++p;  // '"'
         std::string out;
@@ -97,7 +82,7 @@ private:
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                         p += 6;
                     }
-                    AppendUtf8(out, cp);
+                    rtl::AppendUtf8(out, char32_t(cp));
                     break;
                 }
                 default: out += e;

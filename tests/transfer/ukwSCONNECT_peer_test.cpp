@@ -10,11 +10,11 @@
 #include <functional>
 #include <thread>
 
-#include "rtl/Bytes.h"
 #include "rtl/Dispatch.h"
 #include "rtl/Text.h"
 #include "rtl/Unicode.h"
 #include "support/AppServerPeer.h"
+#include "transfer/BlockBytes.h"
 #include "transfer/uSSOCKETCLIENT.h"
 #include "transfer/ukwSCONNECT.h"
 
@@ -24,6 +24,10 @@ using kwtest::AppServerPeer;
 using kwtest::Json;
 using rtl::DispArg;
 using rtl::Variant;
+using kwtest::Hex;
+using kwtest::I32;
+using kwtest::Int;
+using kwtest::Txt;
 
 constexpr const char* kGuid = "{6F9A3B1C-0D2E-4F50-8A7B-1C2D3E4F5A6B}";
 
@@ -35,40 +39,6 @@ std::string Script(const std::string& mode, const std::string& methods = "", con
             "kwDB": {"result": {"object": "kwDB"}},
             "Eco": {"result": "eco"})" + (methods.empty() ? "" : ", " + methods) + R"(}},
         {"name": "kwDB", "methods": {"TestarSeAtualizacaoVersionada": {"result": true}}}]})";
-}
-
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
-std::string I32(int64_t v) {
-    std::string s(4, '\0');
-    rtl::store_le32(reinterpret_cast<uint8_t*>(s.data()), uint32_t(v));
-    return s;
-}
-std::string Txt(const std::string& text, int32_t code = 8) {
-    const std::u16string u = rtl::Utf8ToUtf16(text);
-    std::string s = I32(code) + I32(int32_t(u.size()));
-    for (char16_t c : u)
-        s += std::string{char(c & 0xFF), char(c >> 8)};
-    return s;
-}
-std::string Int(int32_t v, int32_t code = 3) {
-    return I32(code) + I32(v);
-}
-std::string Hex(const std::string& bytes) {
-    static const char* d = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
 }
 
 // The launcher's login: nine arguments, four of them by reference.
@@ -149,6 +119,18 @@ std::unique_ptr<TWebConnection> WebTo(const AppServerPeer& peer, const std::stri
     return c;
 }
 
+// Calls "Lento" (which the server holds) on one thread and, once the server has the call,
+// cancels the connection from this one; answers the call's failure.
+std::string CancelWhileTheServerHoldsTheCall(TStreamedConnection& c, const AppServerPeer& peer) {
+    std::string erro;
+    std::thread chamada(
+        [&] { erro = kwtest::ThrownMessage([&] { rtl::DispatchInvoke(c.AppServer(), "Lento", {}, true); }); });
+    EXPECT_TRUE(kwtest::Eventually([&] { return !peer.Requests("invoke").empty(); }));
+    c.Cancelar();
+    chamada.join();
+    return erro;
+}
+
 // ---- Socket -------------------------------------------------------------------------------
 
 TEST(SocketTransport, TheLaunchersDialogue) {
@@ -188,11 +170,11 @@ TEST(SocketTransport, FailuresCarryTheServersWordsOrTheTransports) {
     for (const auto& [method, text] : cases) {
         auto c = SocketTo(peer);
         c->SetConnected(true);
-        EXPECT_EQ(Message([&] { rtl::DispatchInvoke(c->AppServer(), method, {}, true); }), text) << method;
+        EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(c->AppServer(), method, {}, true); }), text) << method;
     }
     // An object the server does not have: its error reply.
     auto semObjeto = SocketTo(peer, "Nenhum");
-    EXPECT_EQ(Message([&] { semObjeto->SetConnected(true); }), "Objeto não disponível: Nenhum");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { semObjeto->SetConnected(true); }), "Objeto não disponível: Nenhum");
     EXPECT_FALSE(semObjeto->Connected());
 }
 
@@ -222,16 +204,11 @@ TEST(SocketTransport, CancelEndsAWaitForASilentServer) {
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     auto c = SocketTo(peer);
     c->SetConnected(true);
-    std::string erro;
-    std::thread chamada([&] { erro = Message([&] { rtl::DispatchInvoke(c->AppServer(), "Lento", {}, true); }); });
-    // Once the server holds the call, another thread gives up on it.
-    ASSERT_TRUE(kwtest::Eventually([&] { return !peer.Requests("invoke").empty(); }));
-    c->Cancelar();
-    chamada.join();
+    const std::string erro = CancelWhileTheServerHoldsTheCall(*c, peer);
     EXPECT_NE(erro.find("(10004)"), std::string::npos) << erro;
     // The connection stays cancelled: a new attempt on it fails at once.
     c->SetConnected(false);
-    EXPECT_NE(Message([&] { c->SetConnected(true); }).find("(10004)"), std::string::npos);
+    EXPECT_NE(kwtest::ThrownMessage([&] { c->SetConnected(true); }).find("(10004)"), std::string::npos);
 }
 
 TEST(SocketTransport, CancelEndsAConnectThatIsNeverAccepted) {
@@ -254,7 +231,7 @@ TEST(SocketTransport, CancelEndsAConnectThatIsNeverAccepted) {
     c.SetServerGUID(kGuid);
     c.SetAddress(address);
     std::string erro;
-    std::thread conecta([&] { erro = Message([&] { c.SetConnected(true); }); });
+    std::thread conecta([&] { erro = kwtest::ThrownMessage([&] { c.SetConnected(true); }); });
     c.Cancelar();
     conecta.join();
     EXPECT_NE(erro.find("(10004)"), std::string::npos) << erro;
@@ -273,7 +250,7 @@ TEST(SocketTransport, TheCipherGetsThePayloadAfterItsFirstFourBytes) {
     // The name "AB" makes a create block of payload 12: the cipher gets bytes 12 to 19.
     auto c = SocketTo(peer, "AB");
     c->SetCifra(&cifra);
-    EXPECT_EQ(Message([&] { c->SetConnected(true); }), "Objeto não disponível: AB");  // its reply went through too
+    EXPECT_EQ(kwtest::ThrownMessage([&] { c->SetConnected(true); }), "Objeto não disponível: AB");  // its reply went through too
     const std::string block = I32(0xDA04) + I32(12) + Txt("AB");
     const std::string calls = kwtest::ReadFile(dir / "cipher.log");
     const std::string expected = "C 8 " + [&] {
@@ -390,7 +367,7 @@ TEST(WebTransport, StatusesAndBodiesThatAreNoReply) {
     c->SetConnected(true);
     for (const auto& [method, text] : cases) {
         const size_t antes = peer.Requests("invoke").size();
-        EXPECT_EQ(Message([&] { rtl::DispatchInvoke(c->AppServer(), method, {}, true); }), text) << method;
+        EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(c->AppServer(), method, {}, true); }), text) << method;
         // Each failure is one request: nothing is sent again. Only a kept-alive connection
         // that dies without a byte of answer is tried once more on a fresh one (libcurl's rule
         // for a connection the server may have closed while idle).
@@ -413,7 +390,7 @@ TEST(WebTransport, ARefusedPortFailsOnceWithLibcurlsText) {
     TWebConnection c;
     c.SetServerGUID(kGuid);
     c.SetURL("http://127.0.0.1:" + std::to_string(port) + "/kw/httpsrvr.dll");
-    const std::string erro = Message([&] { c.SetConnected(true); });
+    const std::string erro = kwtest::ThrownMessage([&] { c.SetConnected(true); });
     EXPECT_NE(erro.find("127.0.0.1"), std::string::npos) << erro;
     EXPECT_NE(erro.find(std::to_string(port)), std::string::npos) << erro;
     EXPECT_FALSE(c.Connected());
@@ -435,7 +412,7 @@ TEST(WebTransport, ProxyFromThePropertyOrTheEnvironment) {
         EXPECT_EQ(peer.Requests("create").at(0)["http"]["path"].str(), "http://appserver.kw.invalid/kw/httpsrvr.dll");
         // A bypassed host goes direct, and that host does not exist.
         c.SetProxyByPass("<local>;appserver.kw.invalid");
-        EXPECT_NE(Message([&] { c.SetConnected(true); }), "(no exception)");
+        EXPECT_NE(kwtest::ThrownMessage([&] { c.SetConnected(true); }), "(no exception)");
         EXPECT_EQ(peer.Requests("create").size(), 1u);
     }
     {
@@ -455,7 +432,7 @@ TEST(WebTransport, CredentialsAnswerTheChallenge) {
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     kwtest::ScopedEnv noProxy("no_proxy", "127.0.0.1,localhost");
     auto sem = WebTo(peer);
-    EXPECT_EQ(Message([&] { sem->SetConnected(true); }), "Unauthorized (401)");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { sem->SetConnected(true); }), "Unauthorized (401)");
     auto com = WebTo(peer);
     com->SetUserName("kw");
     com->SetPassword("s3nha");
@@ -475,12 +452,7 @@ TEST(WebTransport, CancelEndsAWaitForASilentServer) {
     kwtest::ScopedEnv noProxy("no_proxy", "127.0.0.1,localhost");
     auto c = WebTo(peer);
     c->SetConnected(true);
-    std::string erro;
-    std::thread chamada([&] { erro = Message([&] { rtl::DispatchInvoke(c->AppServer(), "Lento", {}, true); }); });
-    ASSERT_TRUE(kwtest::Eventually([&] { return !peer.Requests("invoke").empty(); }));
-    c->Cancelar();
-    chamada.join();
-    EXPECT_EQ(erro, "A conexão com o servidor foi cancelada.");
+    EXPECT_EQ(CancelWhileTheServerHoldsTheCall(*c, peer), "A conexão com o servidor foi cancelada.");
 }
 
 class Https : public ::testing::Test {
@@ -510,17 +482,17 @@ TEST_F(Https, TheTrustedCertificateOfThisConnectionOnly) {
     }
     // Without it, or trusting another certificate, the server's is not trusted.
     auto sem = WebTo(peer, "https");
-    EXPECT_NE(Message([&] { sem->SetConnected(true); }), "(no exception)");
+    EXPECT_NE(kwtest::ThrownMessage([&] { sem->SetConnected(true); }), "(no exception)");
     auto outro = WebTo(peer, "https");
     outro->SetCertificadoConfiavel(outro_.der);
-    EXPECT_NE(Message([&] { outro->SetConnected(true); }), "(no exception)");
+    EXPECT_NE(kwtest::ThrownMessage([&] { outro->SetConnected(true); }), "(no exception)");
     // Trust given to one connection is not given to the next.
     auto depois = WebTo(peer, "https");
-    EXPECT_NE(Message([&] { depois->SetConnected(true); }), "(no exception)");
+    EXPECT_NE(kwtest::ThrownMessage([&] { depois->SetConnected(true); }), "(no exception)");
     // Bytes that are no certificate.
     auto lixo = WebTo(peer, "https");
     lixo->SetCertificadoConfiavel("not a certificate");
-    EXPECT_NE(Message([&] { lixo->SetConnected(true); }), "(no exception)");
+    EXPECT_NE(kwtest::ThrownMessage([&] { lixo->SetConnected(true); }), "(no exception)");
     EXPECT_EQ(peer.Requests("create").size(), 2u);
 }
 
@@ -530,7 +502,7 @@ TEST_F(Https, AWrongHostNameFailsEvenWhenTrusted) {
     kwtest::ScopedEnv noProxy("no_proxy", "127.0.0.1,localhost");
     auto c = WebTo(peer, "https");
     c->SetCertificadoConfiavel(errado_.der);
-    const std::string erro = Message([&] { c->SetConnected(true); });
+    const std::string erro = kwtest::ThrownMessage([&] { c->SetConnected(true); });
     EXPECT_NE(erro, "(no exception)");
     EXPECT_TRUE(peer.Requests("create").empty());
 }

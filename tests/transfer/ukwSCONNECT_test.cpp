@@ -11,14 +11,6 @@
 
 namespace {
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rtl::Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 TEST(EhEnderecoIPv4, Table) {
     const std::pair<const char*, bool> cases[] = {
@@ -77,10 +69,10 @@ TEST(TStreamedConnection, FailuresBeforeAnyTraffic) {
     TSocketConnection s;
     s.SetSupportCallbacks(false);
     s.SetAddress("127.0.0.1:1");
-    EXPECT_EQ(Message([&] { s.SetConnected(true); }),
+    EXPECT_EQ(kwtest::ThrownMessage([&] { s.SetConnected(true); }),
               "Não é possível conectar,  necessita do ServerName ou ServerGUID validos");
     s.SetName("ConexaoSocket");
-    EXPECT_EQ(Message([&] { s.SetConnected(true); }),
+    EXPECT_EQ(kwtest::ThrownMessage([&] { s.SetConnected(true); }),
               "Não é possível conectar, ConexaoSocket necessita do ServerName ou ServerGUID validos");
     s.SetServerName("AppServer");
     s.SetAddress("");
@@ -98,11 +90,11 @@ TEST(TStreamedConnection, FailuresBeforeAnyTraffic) {
     EXPECT_FALSE(w.SupportCallbacks());
     w.SetServerName("AppServer");
     w.SetURL("");
-    EXPECT_EQ(Message([&] { w.SetConnected(true); }), "URL required");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { w.SetConnected(true); }), "URL required");
 
     // A block with no open transport.
     TDataBlock b;
-    EXPECT_EQ(Message([&] { s.EnviarBloco(b, true); }), "A conexão com o servidor não está aberta.");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { s.EnviarBloco(b, true); }), "A conexão com o servidor não está aberta.");
 }
 
 TEST(TWebConnection, URLGivesSchemeHostPortAndPath) {
@@ -134,7 +126,7 @@ TEST(TWebConnection, URLGivesSchemeHostPortAndPath) {
     EXPECT_EQ(w.URL(), "http://server.company.com/scripts/httpsrvr.dll");  // the sample address
     EXPECT_EQ(w.Agent(), "WebConnection");
     for (const char* bad : {"ftp://srv/x", "srv/kw/httpsrvr.dll", "http://srv:abc/x", "http://:80/x", "http://srv:0/"}) {
-        EXPECT_EQ(Message([&] { w.SetURL(bad); }),
+        EXPECT_EQ(kwtest::ThrownMessage([&] { w.SetURL(bad); }),
                   "URL must be in the form \"http://server.company.com/scripts/httpsrvr.dll\"")
             << bad;
     }
@@ -147,7 +139,7 @@ TEST(TSSOCKETCLIENT, LoadsOnlyFromTheFolderGiven) {
     EXPECT_FALSE(nenhuma.CarregouBiblioteca());
     int32_t n = 0;
     uint8_t b[1] = {0};
-    EXPECT_EQ(Message([&] { nenhuma.Cifrar(b, 1, b, &n); }), "A dll SSOCKETCLIENT.DLL não foi localizada.");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { nenhuma.Cifrar(b, 1, b, &n); }), "A dll SSOCKETCLIENT.DLL não foi localizada.");
 
     const TSSOCKETCLIENT inteira(kwtest::ProgPath("cipher-whole").string());
     ASSERT_TRUE(inteira.CarregouBiblioteca());
@@ -164,7 +156,7 @@ TEST(TSSOCKETCLIENT, LoadsOnlyFromTheFolderGiven) {
     const TSSOCKETCLIENT meia(kwtest::ProgPath("cipher-onlycypher").string());
     ASSERT_TRUE(meia.CarregouBiblioteca());
     meia.Cifrar(dados, 3, dados, &m);
-    EXPECT_EQ(Message([&] { meia.Decifrar(dados, 3, dados, &m); }), "A dll SSOCKETCLIENT.DLL não foi localizada.");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { meia.Decifrar(dados, 3, dados, &m); }), "A dll SSOCKETCLIENT.DLL não foi localizada.");
 
     // The process-wide one looks in the launcher's folder, where the tests put none.
     EXPECT_FALSE(SSOCKETCLIENT().CarregouBiblioteca());
