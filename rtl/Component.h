@@ -15,6 +15,12 @@
 // The state flags stand for the original's component states: Loading while a component's
 // properties are being read (Loaded() ends it), Designing in a designer (never set by the
 // system itself), Destroying while its destructor runs.
+//
+// Free notification links two components that hold references to each other without owning
+// them (a provider manager and the providers it is given): after a.FreeNotification(&b) each
+// of the two is told, through Notification with Operation::Remove, when the other is
+// destroyed, and the link goes with it. The component told is alive; the one going is in its
+// destructor, so Notification may compare its address and must not call it.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +48,13 @@ public:
     // The owner's components, in creation order.
     const std::vector<Component*>& Components() const { return components_; }
 
+    enum class Operation { Insert, Remove };
+    // Links this component and other for free notification; linking twice links once. A null
+    // other or the component itself is ignored.
+    void FreeNotification(Component* other);
+    // Undoes the link (both directions); no link, nothing happens.
+    void RemoveFreeNotification(Component* other);
+
     bool IsLoading() const { return loading_; }
     bool IsDesigning() const { return designing_; }
     bool IsDestroying() const { return destroying_; }
@@ -54,12 +67,16 @@ protected:
     // Subclasses mark their destruction at the start of their destructors, so that code
     // they call on the way knows the object is going.
     void MarkDestroying() { destroying_ = true; }
+    // Told when a component linked by FreeNotification is destroyed (Operation::Remove). The
+    // base does nothing.
+    virtual void Notification(Component* component, Operation operation);
 
 private:
     std::string name_;
     int32_t tag_ = 0;
     Component* owner_ = nullptr;
     std::vector<Component*> components_;
+    std::vector<Component*> freeNotifies_;
     bool loading_ = false;
     bool designing_ = false;
     bool destroying_ = false;
