@@ -120,7 +120,7 @@ inline Bytes Pad(Bytes data, size_t block) {
 // Records the provider's create and destroy events and checks they pair up.
 class EventLog {
 public:
-    explicit EventLog(TElCustomCryptoProvider& provider) {
+    explicit EventLog(TElCustomCryptoProvider& provider) : provider_(provider) {
         provider.OnCreateObject = [this](TElCustomCryptoProvider*, TElCustomCryptoProvider::TElCryptoObject o) {
             ++created;
             ++live[Address(o)];
@@ -131,6 +131,13 @@ public:
             order.push_back(o.index());
         };
     }
+    ~EventLog() {
+        provider_.OnCreateObject = nullptr;
+        provider_.OnDestroyObject = nullptr;
+    }
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
     // True when every object created has been destroyed exactly once.
     bool Balanced() const {
         for (const auto& [address, count] : live)
@@ -147,12 +154,13 @@ private:
     static const void* Address(const TElCustomCryptoProvider::TElCryptoObject& o) {
         return std::visit([](auto* p) -> const void* { return p; }, o);
     }
+    TElCustomCryptoProvider& provider_;
     std::map<const void*, int> live;
 };
 
 // A provider of another class: it knows no algorithm. Keys made for it (by the tests
-// themselves) stand for keys of a foreign provider.
-class ForeignProvider final : public TElLibraryCryptoProvider {
+// themselves) stand for keys of a foreign provider; tests derive from it to watch calls.
+class ForeignProvider : public TElLibraryCryptoProvider {
 public:
     explicit ForeignProvider(rtl::Component* owner = nullptr) : TElLibraryCryptoProvider(owner) { Init(); }
     ~ForeignProvider() override { Done(); }
