@@ -195,6 +195,30 @@ TEST_F(Engine, SizesAreCheckedBeforeAnythingIsWritten) {
     KW_EXPECT_RAISES(e->AddPadding(message.data(), 16, padded), EElSymmetricCryptoError, SInternalError);
 }
 
+TEST_F(Engine, ARealBufferWithoutRoomIsNoSizeRequest) {
+    // An update that completes no block writes nothing: with a real buffer and no room it
+    // still takes its bytes (a size request would have dropped them).
+    auto e = Make(SB_ALG_AES128, SYMMETRIC_MODE_CBC, kKey16, kIV16);
+    auto reference = Make(SB_ALG_AES128, SYMMETRIC_MODE_CBC, kKey16, kIV16);
+    const Bytes message(20, 0x61);
+    e->InitializeEncryption();
+    uint8_t out[32];
+    size_t size = 0;
+    e->EncryptUpdate(message.data(), 10, out, size);
+    EXPECT_EQ(size, 0u);
+    size = 0;
+    // The next 10 bytes complete a block: no room is too little room.
+    KW_EXPECT_RAISES(e->EncryptUpdate(message.data() + 10, 10, out, size), EElSymmetricCryptoError, SBufferTooSmall);
+    size = sizeof out;
+    e->EncryptUpdate(message.data() + 10, 10, out, size);
+    Bytes got(out, out + size);
+    size = 0;
+    KW_EXPECT_RAISES(e->FinalizeEncryption(out, size), EElSymmetricCryptoError, SBufferTooSmall);
+    const Bytes tail = Final(*e, true);
+    got.insert(got.end(), tail.begin(), tail.end());
+    EXPECT_EQ(got, provtest::RunEngine(*reference, true, message, {20}));
+}
+
 TEST_F(Engine, ACounterOfAllOnesWrapsToZero) {
     const Bytes ones(16, 0xFF);
     auto e = Make(SB_ALG_AES128, SYMMETRIC_MODE_CTR, kKey16, ones);

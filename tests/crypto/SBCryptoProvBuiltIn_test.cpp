@@ -188,13 +188,12 @@ TEST_F(BuiltInProvider, ContextAnswersFollowTheirKind) {
 
     // A padded encryption estimates the padding block too; a decryption rounds up.
     TElCustomCryptoContext* enc = provider.EncryptInit(SB_ALG_AES128, SB_SYMENC_MODE_CBC, Aes());
-    enc->SetPadding(SB_SYMENC_PADDING_PKCS5);
     EXPECT_EQ(enc->GetPadding(), SB_SYMENC_PADDING_PKCS5);
     EXPECT_EQ(enc->EstimateOutputSize(0), 16);
     EXPECT_EQ(enc->EstimateOutputSize(16), 32);
     EXPECT_EQ(enc->EstimateOutputSize(17), 32);
     TElCustomCryptoContext* dec = provider.DecryptInit(SB_ALG_AES128, SB_SYMENC_MODE_CBC, Aes());
-    EXPECT_EQ(dec->GetPadding(), SB_SYMENC_PADDING_NONE);
+    EXPECT_EQ(dec->GetPadding(), SB_SYMENC_PADDING_PKCS5);
     EXPECT_EQ(dec->EstimateOutputSize(0), 16);
     EXPECT_EQ(dec->EstimateOutputSize(16), 16);
     EXPECT_EQ(dec->EstimateOutputSize(17), 32);
@@ -262,19 +261,19 @@ TEST_F(BuiltInProvider, DoneAnnouncesEveryObjectKeysFirst) {
 }
 
 TEST_F(BuiltInProvider, DecryptKeyUnwrapsAKeyValue) {
-    // Wrap a triple-DES key value with AES-128-CBC (no padding), then unwrap it into a new key.
-    const Bytes wrapped = Bytes(24, 0x3C);
+    // Wrap a triple-DES key value with AES-128-CBC and PKCS#5 padding, then unwrap it into a
+    // new key: the padding goes, the value stays.
+    const Bytes wrapped(24, 0x3C);
     TElCustomCryptoKey* kek = Aes();
-    Bytes encrypted(24 + 8);
-    Bytes plain = wrapped;
-    plain.resize(32, 0);
+    Bytes encrypted(32);
     size_t size = encrypted.size();
-    provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, kek, plain.data(), plain.size(), encrypted.data(), size);
+    provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, kek, wrapped.data(), wrapped.size(), encrypted.data(), size);
+    ASSERT_EQ(size, 32u);
     const ByteString ivParams = ByteString("\x04\x10", 2) + std::string(16, '\x02');
     TElCustomCryptoKey* unwrapped = provider.DecryptKey(encrypted.data(), size, SB_OID_DES_EDE3_CBC, "", kek,
                                                         SB_OID_AES128_CBC, ivParams);
     EXPECT_EQ(unwrapped->GetAlgorithm(), SB_ALG_3DES);
-    EXPECT_EQ(Bytes(unwrapped->GetValue().begin(), unwrapped->GetValue().end()), plain);
+    EXPECT_EQ(Bytes(unwrapped->GetValue().begin(), unwrapped->GetValue().end()), wrapped);
     EXPECT_EQ(provider.ContextCount(), 0u);
 }
 

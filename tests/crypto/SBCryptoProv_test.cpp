@@ -96,6 +96,23 @@ TEST_F(OneShot, ANullOutputAnswersTheEstimateAndProcessesNothing) {
     EXPECT_EQ(provider.ContextCount(), 0u);
 }
 
+TEST_F(OneShot, APaddedMessageGetsRoomForItsPaddingBlock) {
+    // The provider's contexts pad; the estimate a null output answers covers the padding
+    // block, so a buffer of that size takes the whole message.
+    const Bytes data(32, 5);
+    size_t size = 0;
+    provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, data.data(), data.size(), nullptr, size);
+    EXPECT_EQ(size, 48u);
+    Bytes cipher(size);
+    provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, data.data(), data.size(), cipher.data(), size);
+    EXPECT_EQ(size, 48u);
+    Bytes back(48);
+    size = back.size();
+    provider.Decrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, cipher.data(), cipher.size(), back.data(), size);
+    back.resize(size);
+    EXPECT_EQ(back, data);
+}
+
 TEST_F(OneShot, EncryptAndDecryptRunTheWholeMessage) {
     const Bytes data(48, 5);
     Bytes cipher(48);
@@ -120,10 +137,16 @@ TEST_F(OneShot, AFailingStepStillReleasesTheContext) {
     KW_EXPECT_RAISES(provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, data.data(), data.size(), small.data(), size),
                      SBCryptoProvBuiltInSym::EElSymmetricCryptoError, SBufferTooSmall);
     EXPECT_EQ(provider.ContextCount(), 0u);
-    // An update on a message that is not whole blocks, without padding, fails at the end.
+    // Room for the message but not for its padding block: refused, not reported as written.
+    Bytes exact(32);
+    size = exact.size();
+    KW_EXPECT_RAISES(provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, data.data(), data.size(), exact.data(), size),
+                     SBCryptoProvBuiltInSym::EElSymmetricCryptoError, SBufferTooSmall);
+    EXPECT_EQ(provider.ContextCount(), 0u);
+    // A decryption whose last block carries no valid padding fails at the end.
     Bytes out(64);
     size = out.size();
-    KW_EXPECT_RAISES(provider.Encrypt(SB_ALG_AES128, SB_SYMENC_MODE_CBC, key, data.data(), 31, out.data(), size),
+    KW_EXPECT_RAISES(provider.Decrypt(SB_ALG_AES128, SB_SYMENC_MODE_ECB, key, data.data(), 32, out.data(), size),
                      SBCryptoProvBuiltInSym::EElSymmetricCryptoError, SInvalidPadding);
     EXPECT_EQ(provider.ContextCount(), 0u);
     provider.ReleaseKey(key);
