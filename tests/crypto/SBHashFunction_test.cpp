@@ -125,6 +125,24 @@ TEST(HashFunction, DigestsRestartAndKeysOutliveTheirHashes) {
     EXPECT_EQ(material.GetKey()->GetValue().size(), 80u) << "the key material keeps the key it was given";
 }
 
+TEST(HashFunction, OneLongKeyServesTwoDigests) {
+    // 100 bytes: longer than SHA-256's block (digested for it), shorter than SHA-512's.
+    Bytes key(100);
+    for (size_t i = 0; i < key.size(); ++i)
+        key[i] = uint8_t(i * 7 + 1);
+    const Bytes data = {'m', 'e', 's', 's', 'a', 'g', 'e'};
+    TElHMACKeyMaterial material;
+    material.SetKey(key);
+    for (const auto& [code, evp] : {std::pair{SB_ALG_HMAC_SHA256, "SHA256"}, std::pair{SB_ALG_HMAC_SHA512, "SHA512"}}) {
+        auto h = TElHashFunction::CreateWithKey(code, &material);
+        h->Update(data.data(), data.size());
+        unsigned char expected[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        HMAC(EVP_get_digestbyname(evp), key.data(), int(key.size()), data.data(), data.size(), expected, &length);
+        EXPECT_EQ(provtest::ToBytes(h->Finish()), Bytes(expected, expected + length)) << evp;
+    }
+}
+
 TEST(HashFunction, ClassOperationsAskTheProvider) {
     EXPECT_EQ(TElHashFunction::GetDigestSizeBits(SB_ALG_SHA256), 256);
     EXPECT_EQ(TElHashFunction::GetDigestSizeBits(SB_ALG_MD5), 128);
