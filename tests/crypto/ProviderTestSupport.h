@@ -158,6 +158,33 @@ private:
     std::map<const void*, int> live;
 };
 
+// A context of no provider's making: it answers nothing of interest and estimates n + extra
+// bytes for n. Stands for a context a provider does not know, or one a test double hands out.
+class PlainContext final : public TElCustomCryptoContext {
+public:
+    explicit PlainContext(TElCustomCryptoProvider* provider, int64_t extra = 0)
+        : TElCustomCryptoContext(provider), extra_(extra) {}
+    int32_t GetAlgorithm() const override { return 0; }
+    int32_t GetAlgorithmClass() const override { return SB_ALGCLASS_NONE; }
+    int32_t GetKeySize() const override { return 0; }
+    void SetKeySize(int32_t) override {}
+    int32_t GetBlockSize() const override { return 0; }
+    void SetBlockSize(int32_t) override {}
+    int32_t GetDigestSize() const override { return 0; }
+    void SetDigestSize(int32_t) override {}
+    int32_t GetMode() const override { return 0; }
+    void SetMode(int32_t) override {}
+    int32_t GetPadding() const override { return 0; }
+    void SetPadding(int32_t) override {}
+    ByteString GetContextProp(std::string_view, std::string_view d) const override { return ByteString(d); }
+    void SetContextProp(std::string_view, std::string_view) override {}
+    TElCustomCryptoContext* Clone() override { return nullptr; }
+    int64_t EstimateOutputSize(int64_t n) override { return n + extra_; }
+
+private:
+    int64_t extra_;
+};
+
 // A provider of another class: it knows no algorithm. Keys made for it (by the tests
 // themselves) stand for keys of a foreign provider; tests derive from it to watch calls.
 class ForeignProvider : public TElLibraryCryptoProvider {

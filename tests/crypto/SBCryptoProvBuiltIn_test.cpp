@@ -147,26 +147,7 @@ TEST_F(BuiltInProvider, OperationsCheckTheContextKind) {
     EXPECT_EQ(held, foreign);
     EXPECT_EQ(other.ContextCount(), 1u);
     provtest::ForeignProvider alien;
-    class AlienContext final : public TElCustomCryptoContext {
-    public:
-        using TElCustomCryptoContext::TElCustomCryptoContext;
-        int32_t GetAlgorithm() const override { return 0; }
-        int32_t GetAlgorithmClass() const override { return 0; }
-        int32_t GetKeySize() const override { return 0; }
-        void SetKeySize(int32_t) override {}
-        int32_t GetBlockSize() const override { return 0; }
-        void SetBlockSize(int32_t) override {}
-        int32_t GetDigestSize() const override { return 0; }
-        void SetDigestSize(int32_t) override {}
-        int32_t GetMode() const override { return 0; }
-        void SetMode(int32_t) override {}
-        int32_t GetPadding() const override { return 0; }
-        void SetPadding(int32_t) override {}
-        ByteString GetContextProp(std::string_view, std::string_view d) const override { return ByteString(d); }
-        void SetContextProp(std::string_view, std::string_view) override {}
-        TElCustomCryptoContext* Clone() override { return nullptr; }
-        int64_t EstimateOutputSize(int64_t n) override { return n; }
-    } alienContext(&alien);
+    provtest::PlainContext alienContext(&alien);
     TElCustomCryptoContext* alienPointer = &alienContext;
     KW_EXPECT_RAISES(provider.ReleaseCryptoContext(alienPointer), EElBuiltInCryptoProviderError, SInvalidContext);
     provider.ReleaseCryptoContext(hash);

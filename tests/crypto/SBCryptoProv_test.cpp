@@ -153,28 +153,6 @@ TEST_F(OneShot, AFailingStepStillReleasesTheContext) {
     EXPECT_TRUE(events.Balanced());
 }
 
-// A context that only counts; the watching provider below hands it out for verification.
-class CountingContext final : public TElCustomCryptoContext {
-public:
-    using TElCustomCryptoContext::TElCustomCryptoContext;
-    int32_t GetAlgorithm() const override { return 0; }
-    int32_t GetAlgorithmClass() const override { return SB_ALGCLASS_PUBLICKEY; }
-    int32_t GetKeySize() const override { return 0; }
-    void SetKeySize(int32_t) override {}
-    int32_t GetBlockSize() const override { return 0; }
-    void SetBlockSize(int32_t) override {}
-    int32_t GetDigestSize() const override { return 0; }
-    void SetDigestSize(int32_t) override {}
-    int32_t GetMode() const override { return 0; }
-    void SetMode(int32_t) override {}
-    int32_t GetPadding() const override { return 0; }
-    void SetPadding(int32_t) override {}
-    ByteString GetContextProp(std::string_view, std::string_view d) const override { return ByteString(d); }
-    void SetContextProp(std::string_view, std::string_view) override {}
-    TElCustomCryptoContext* Clone() override { return nullptr; }
-    int64_t EstimateOutputSize(int64_t n) override { return n + 7; }
-};
-
 // A provider that verifies "signatures" by comparing the data it was handed with the
 // signature, reading a null output as a size request the way the built-in provider does.
 class WatchingProvider final : public provtest::ForeignProvider {
@@ -182,7 +160,7 @@ public:
     TElCustomCryptoContext* VerifyInit(int32_t, TElCustomCryptoKey*, const void* signature, size_t size,
                                        const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) override {
         expected.assign(static_cast<const char*>(signature), size);
-        context = std::make_unique<CountingContext>(this);
+        context = std::make_unique<provtest::PlainContext>(this, 7);
         return context.get();
     }
     TElCustomCryptoContext* VerifyInitByOID(std::string_view, std::string_view, TElCustomCryptoKey* key,
@@ -215,7 +193,7 @@ public:
     }
 
     std::string expected, received;
-    std::unique_ptr<CountingContext> context;
+    std::unique_ptr<provtest::PlainContext> context;
     int released = 0;
 };
 

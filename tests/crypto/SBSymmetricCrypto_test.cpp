@@ -22,22 +22,26 @@ namespace {
 using provtest::Bytes;
 using SBSymmetricCrypto::EElSymmetricCryptoError;
 
-Bytes Encrypt(TElSymmetricCrypto& c, const Bytes& data) {
+// The one-shot form in one direction: the size first, then the message.
+Bytes Run(TElSymmetricCrypto& c, const Bytes& data, bool encrypt) {
+    auto call = [&](void* out, size_t& size) {
+        if (encrypt)
+            c.Encrypt(data.data(), data.size(), out, size);
+        else
+            c.Decrypt(data.data(), data.size(), out, size);
+    };
     size_t size = 0;
-    c.Encrypt(data.data(), data.size(), nullptr, size);
+    call(nullptr, size);
     Bytes out(size);
-    c.Encrypt(data.data(), data.size(), out.data(), size);
+    call(out.data(), size);
     out.resize(size);
     return out;
 }
-
+Bytes Encrypt(TElSymmetricCrypto& c, const Bytes& data) {
+    return Run(c, data, true);
+}
 Bytes Decrypt(TElSymmetricCrypto& c, const Bytes& data) {
-    size_t size = 0;
-    c.Decrypt(data.data(), data.size(), nullptr, size);
-    Bytes out(size);
-    c.Decrypt(data.data(), data.size(), out.data(), size);
-    out.resize(size);
-    return out;
+    return Run(c, data, false);
 }
 
 class SymmetricFacade : public ::testing::Test {
