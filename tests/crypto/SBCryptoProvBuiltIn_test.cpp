@@ -259,6 +259,49 @@ TEST_F(BuiltInProvider, DecryptKeyUnwrapsAKeyValue) {
     EXPECT_EQ(provider.ContextCount(), 0u);
 }
 
+// A key that keeps every default of the key base (the public-key keys do so for these).
+class BaseKey final : public TElBuiltInCryptoKey {
+public:
+    explicit BaseKey(TElCustomCryptoProvider* provider) : TElBuiltInCryptoKey(provider) {}
+    bool GetIsPublic() const override { return false; }
+    bool GetIsSecret() const override { return false; }
+    bool GetIsExportable() const override { return false; }
+    bool GetIsValid() const override { return false; }
+    int32_t GetBits() const override { return 0; }
+    int32_t GetAlgorithm() const override { return 0; }
+    void Generate(int32_t, const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) override {}
+    void ImportPublic(const void*, size_t, const TElRelativeDistinguishedName*) override {}
+    void ImportSecret(const void*, size_t, const TElRelativeDistinguishedName*) override {}
+    void ExportPublic(void*, size_t&, const TElRelativeDistinguishedName*) const override {}
+    void ExportSecret(void*, size_t&, const TElRelativeDistinguishedName*) const override {}
+    std::unique_ptr<TElCustomCryptoKey> Clone(const TElRelativeDistinguishedName*) const override { return nullptr; }
+    std::unique_ptr<TElCustomCryptoKey> ClonePublic(const TElRelativeDistinguishedName*) const override {
+        return nullptr;
+    }
+    void ClearPublic() override {}
+    void ClearSecret() override {}
+    ByteString GetKeyProp(std::string_view, std::string_view) const override { return {}; }
+    void SetKeyProp(std::string_view, std::string_view) override {}
+};
+
+TEST_F(BuiltInProvider, TheKeyBaseDefaults) {
+    BaseKey key(&provider);
+    KW_EXPECT_RAISES(key.ChangeAlgorithm(SB_ALG_DES), EElCryptoProviderError, SCannotChangeAlgorithm);
+    KW_EXPECT_RAISES(key.PrepareForEncryption(), EElBuiltInCryptoProviderError, SUnsupportedOperation);
+    KW_EXPECT_RAISES(key.PrepareForSigning(true), EElBuiltInCryptoProviderError, SUnsupportedOperation);
+    key.CancelPreparation();
+    EXPECT_FALSE(key.GetAsyncOperationFinished());
+    key.SetMode(SB_SYMENC_MODE_CTR);
+    EXPECT_EQ(key.GetMode(), SB_SYMENC_MODE_CTR);
+    Bytes iv = {1, 2, 3};
+    key.SetIV(iv);
+    iv[0] = 9;
+    EXPECT_EQ(key.GetIV()[0], 1) << "SetIV copies";
+    EXPECT_EQ(key.GetIV().data(), key.GetIV().data()) << "GetIV shows the stored array";
+    key.Reset();
+    EXPECT_EQ(key.GetIV().size(), 3u) << "the base's Reset does nothing";
+}
+
 TEST_F(BuiltInProvider, RandomNumbersStayInRangeAndCoverIt) {
     std::map<int32_t, int> seen;
     for (int i = 0; i < 2000; ++i) {
