@@ -422,7 +422,7 @@ void TElBuiltInSymmetricCrypto::EncryptUpdate(const void* input, size_t inputSiz
     CheckState(State::Encrypting);
     const bool byBytes = IsStreamCipher() || mode_ == SYMMETRIC_MODE_CTR || mode_ == SYMMETRIC_MODE_CFB;
     const size_t needed = byBytes ? inputSize : (pendingCount_ + inputSize) / size_t(blockSize_) * size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = needed;
         return;
     }
@@ -444,7 +444,7 @@ void TElBuiltInSymmetricCrypto::DecryptUpdate(const void* input, size_t inputSiz
     CheckState(State::Decrypting);
     const bool byBytes = IsStreamCipher() || mode_ == SYMMETRIC_MODE_CTR || mode_ == SYMMETRIC_MODE_CFB;
     const size_t needed = byBytes ? inputSize : (pendingCount_ + inputSize) / size_t(blockSize_) * size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = needed;
         return;
     }
@@ -491,7 +491,7 @@ void TElBuiltInSymmetricCrypto::FinalizeEncryption(void* output, size_t& size) {
         return FinishWithoutOutput(output, size);
     }
     const size_t b = size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = b;
         return;
     }
@@ -534,7 +534,7 @@ void TElBuiltInSymmetricCrypto::FinalizeDecryption(void* output, size_t& size) {
     const size_t pad = CheckedPadLength();
     if (pad == 0) throw EElSymmetricCryptoError(SInvalidPadding);
     const size_t d = size_t(blockSize_) - pad;
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = d;
         return;
     }
