@@ -2,6 +2,8 @@
 // query on the fake driver, and hand-built trees for the evaluator's edge cases.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "FakeDataSetFixture.h"
 #include "database/SDCommonFilter.h"
 #include "platform/Clock.h"
@@ -297,6 +299,25 @@ TEST_F(Filters, EvaluatorEdgeCases) {
         const uint16_t e2 = b2.ListElem(s2, e3);
         const uint16_t e1 = b2.ListElem(t2, e2);
         EXPECT_EQ(Eval(q, b2, b2.Function("substring", e1)).AsString(), "bcd");
+    }
+    {
+        // A start or length past any whole number a count can hold is clamped, not converted
+        // out of range: substring('Abc', 1e65, 1) is '', and a huge negative start counts as 1.
+        struct Case {
+            double start, length;
+            const char* expected;
+        };
+        for (const Case& c : {Case{1e65, 1, ""}, Case{-1e65, 2, "Ab"}, Case{1, 1e65, "Abc"},
+                              Case{2, -1e65, ""}, Case{9.3e18, 1, ""}, Case{std::nan(""), 1, "A"}}) {
+            rtl::TExprTreeBuilder b;
+            const uint16_t n = b.ConstFloat(c.length);
+            const uint16_t s = b.ConstFloat(c.start);
+            const uint16_t t = b.ConstString("Abc");
+            const uint16_t e3 = b.ListElem(n, 0);
+            const uint16_t e2 = b.ListElem(s, e3);
+            const uint16_t e1 = b.ListElem(t, e2);
+            EXPECT_EQ(Eval(q, b, b.Function("SUBSTRING", e1)).AsString(), c.expected) << c.start << " " << c.length;
+        }
     }
     {
         // GETDATE reads the system's clock; DAY of null is 0 (a 16-bit word, not null).
