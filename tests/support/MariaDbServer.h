@@ -92,6 +92,8 @@ private:
                                              "--bind-address=127.0.0.1",
                                              "--port=" + std::to_string(port_),
                                              "--skip-name-resolve",
+                                             "--character-set-server=utf8mb4",
+                                             "--collation-server=utf8mb4_general_ci",
                                              "--skip-log-bin",
                                              "--innodb-buffer-pool-size=32M",
                                              "--innodb-log-file-size=16M",
