@@ -88,7 +88,7 @@ std::string NormalizeDiretorio(std::string_view texto) {
     }
     for (; i < t.size(); ++i) {
         if (t[i] == '\\' && !r.empty() && r.back() == '\\') continue;
-        // Part 1.115, step 3: a path from the root drops its "\\" and is the launcher's.
+        // A path from the root drops its "\\" and is the launcher's.
         if (t[i] == '\\' && r.empty()) continue;
         r += t[i];
     }

@@ -51,11 +51,10 @@ std::string DescrevaErroSistema(int codigo);
 
 // ---- Texts and paths in the requisites' notation -------------------------------------------
 
-// A folder text in normal form (Part 1.115): blanks trimmed at both ends, runs of backslashes
-// collapsed to one, one leading "\" dropped (so "\x" is relative to the launcher's folder, as
-// the Part has it), a final backslash added to a non-empty text. A network path keeps its
-// leading "\\" (the Part would collapse it to "\" and then drop that, making a share a
-// folder of the launcher's).
+// A folder text in normal form: blanks trimmed at both ends, runs of backslashes collapsed to
+// one, one leading "\" dropped (so "\x" is relative to the launcher's folder), a final
+// backslash added to a non-empty text. A network path keeps its leading "\\" (collapsing it
+// to "\" and then dropping that would make a share a folder of the launcher's).
 std::string NormalizeDiretorio(std::string_view texto);
 
 // The two texts joined, less a double quote that ends the first and one that starts the

@@ -67,7 +67,7 @@ TEST(Paths, NormalizeDiretorio) {
         {"a\\\\\\b\\\\", "a\\b\\"},
         {"C:\\Dados", "C:\\Dados\\"},
         {"$\\system32", "$\\system32\\"},
-        // A network path keeps its "\\"; a path from the root drops its "\" (Part 1.115):
+        // A network path keeps its "\\"; a path from the root drops its "\":
         // "\x" is relative to the launcher's folder.
         {"\\\\servidor\\pasta", "\\\\servidor\\pasta\\"},
         {"\\\\\\servidor\\\\pasta\\", "\\\\servidor\\pasta\\"},

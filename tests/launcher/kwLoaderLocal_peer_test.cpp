@@ -290,7 +290,7 @@ TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
 }
 
 // A requisite's destination that leads out of the launcher's folder ends the run with a clear
-// line, before anything lands there; "\x" is a folder of the launcher's (the Part drops the
+// line, before anything lands there; "\x" is a folder of the launcher's (normalising drops the
 // leading "\"), not one at the root of the file system.
 TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
     auto sql = [&](const std::string& comando) {

@@ -289,7 +289,7 @@ class Server:
         return spec if spec is not None else {}
 
     def handle(self, session, data, entry, call_client=None):
-        """One call block in; answers (reply bytes or None, the spec used)."""
+        """One call block in; answers (reply bytes or None, the scripted answer used)."""
         entry["raw"] = binascii.hexlify(data).decode()
         if len(data) < 8:
             entry["action"] = "invalid"
