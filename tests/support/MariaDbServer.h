@@ -14,6 +14,7 @@
 //     connect to my.Host() : my.Port() as my.User() / my.Password()
 #pragma once
 
+#include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,8 +110,7 @@ private:
             bool exited = false;
             running_ = Eventually(
                 [&] {
-                    int status = 0;
-                    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                    if (Ended(pid_)) {
                         exited = true;
                         return true;
                     }
@@ -142,19 +142,18 @@ private:
         running_ = false;
         if (pid_ <= 0) return;
         Run("/usr/bin/mariadb-admin", {"--no-defaults", "-S", SocketPath(), "-u", "root", "shutdown"});
-        const bool ended = Eventually(
-            [&] {
-                int status = 0;
-                return ::waitpid(pid_, &status, WNOHANG) == pid_;
-            },
-            std::chrono::seconds(60), std::chrono::milliseconds(20));
+        const bool ended = Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60),
+                                      std::chrono::milliseconds(20));
         if (!ended) {
             ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+            Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60), std::chrono::milliseconds(20));
         }
         pid_ = 0;
     }
+
+    // Whether the server has ended. The platform's reaper thread collects the children nobody
+    // waits for, so waitpid here would never see it: once reaped, the process is gone.
+    static bool Ended(int pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
     static plat::ProcessResult Run(const std::string& program, const std::vector<std::string>& args) {
         plat::ProcessOptions o;
