@@ -8,6 +8,8 @@
 #include "database/SDDb2.h"
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
+#include "database/drivers/SDMySql.h"
+#include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
@@ -29,6 +31,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterOdbcDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
+    RegisterMySQLDriver();
+    RegisterPostgreSQLDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "rtl/ClassRegistry.h"
+
 namespace rtl {
 
 Component::Component(Component* owner) : owner_(owner) {
@@ -27,6 +29,10 @@ Component::~Component() {
         auto& list = owner_->components_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
     }
+}
+
+const ComponentClass& Component::ClassType() const {
+    return ComponentClassInfo();
 }
 
 void Component::FreeNotification(Component* other) {

@@ -8,6 +8,10 @@
 // its owner's list when it is destroyed, and an owner that goes first detaches its
 // components (their Owner() becomes nullptr).
 //
+// Every component also has a Tag (a number for the application's own use) and a class
+// (ClassType, rtl/ClassRegistry.h) that names it and lists the properties the text form of a
+// component (rtl/FormText.h) writes and reads; a subclass that is streamed overrides it.
+//
 // The state flags stand for the original's component states: Loading while a component's
 // properties are being read (Loaded() ends it), Designing in a designer (never set by the
 // system itself), Destroying while its destructor runs.
@@ -19,10 +23,13 @@
 // destructor, so Notification may compare its address and must not call it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace rtl {
+
+class ComponentClass;
 
 class Component {
 public:
@@ -33,6 +40,10 @@ public:
 
     const std::string& Name() const { return name_; }
     virtual void SetName(const std::string& name) { name_ = name; }
+    int32_t Tag() const { return tag_; }
+    void SetTag(int32_t tag) { tag_ = tag; }
+    // The component's class; the base answers the plain component class ("TComponent").
+    virtual const ComponentClass& ClassType() const;
     Component* Owner() const { return owner_; }
     // The owner's components, in creation order.
     const std::vector<Component*>& Components() const { return components_; }
@@ -62,6 +73,7 @@ protected:
 
 private:
     std::string name_;
+    int32_t tag_ = 0;
     Component* owner_ = nullptr;
     std::vector<Component*> components_;
     std::vector<Component*> freeNotifies_;

@@ -190,9 +190,13 @@ TEST(Files, CopyRefusals) {
         {dir.path().string(), dst, {}, EISDIR, [] {}},
         {src, dir.path().string(), {}, EISDIR, [] {}},
         {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
-        // A source that fails while it is read (our own memory at address 0): the old
-        // destination must survive whole and no temporary file may be left.
-        {"/proc/self/mem", dst, {}, EIO, [] {}},
+        // Anything but a regular file: a pipe with no writer (opening it must not block), a
+        // device that never ends (directly or through a link).
+        {(dir / "fifo").string(), dst, {}, plat::kErrNotARegularFile,
+         [&] { ::mkfifo((dir / "fifo").c_str(), 0644); }},
+        {"/dev/zero", dst, {}, plat::kErrNotARegularFile, [] {}},
+        {(dir / "zero").string(), dst, {}, plat::kErrNotARegularFile,
+         [&] { std::filesystem::create_symlink("/dev/zero", dir / "zero"); }},
         {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
         {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
     };
@@ -212,6 +216,7 @@ TEST(Files, CopyRefusals) {
     } catch (const plat::EFileError& e) {
         EXPECT_NE(e.Message().find("\"" + src + "\" to \"" + dst + "\""), std::string::npos) << e.Message();
     }
+    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile), "Not a regular file (a pipe, a device or a socket)");
     // Without overwrite, a missing destination is created.
     EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
     EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
@@ -411,3 +416,35 @@ TEST(Files, ResolveCaseInsensitive) {
 }
 
 }  // namespace
+
+// A file the system reports as empty (as /proc's are) copies as empty: a copy takes no more
+// than the size the source had when it was opened.
+TEST(Files, CopyTakesNoMoreThanTheSourcesSize) {
+    kwtest::TempDir dir;
+    const auto dst = (dir / "dst").string();
+    EXPECT_TRUE(plat::TryCopyFile("/proc/self/status", dst));
+    EXPECT_EQ(kwtest::ReadFile(dst), "");
+}
+
+TEST(Files, MakeExecutable) {
+    kwtest::TempDir dir;
+    struct Case {
+        mode_t before, after;
+    };
+    for (const Case c : {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
+        const auto f = (dir / "x").string();
+        kwtest::WriteFile(f, "#!/bin/sh\nexit 7\n");
+        Chmod(f, c.before);
+        int err = 0;
+        EXPECT_TRUE(plat::TryMakeExecutable(f, &err)) << std::oct << c.before << " " << err;
+        struct stat st {};
+        ASSERT_EQ(::stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
+        std::filesystem::remove(f);
+    }
+    int err = 0;
+    EXPECT_FALSE(plat::TryMakeExecutable((dir / "none").string(), &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(plat::TryMakeExecutable(dir.path().string(), &err));
+    EXPECT_EQ(err, EISDIR);
+}
