@@ -1,6 +1,6 @@
 // bench/crypto_facade.cpp: AES-128-CBC through the symmetric facade (TElSymmetricCrypto on the
-// default provider) against OpenSSL's EVP in the same run, one line per case:
-// "case ours peer ratio" (MB/s, MB/s, ours/peer).
+// default provider) against OpenSSL's EVP in the same run, one line per case through
+// bench/BenchLine.h ("case ours peer MB/s speed").
 //
 // Records: EncryptUpdate and DecryptUpdate of 16 KiB records on one initialised object,
 // padding off (the way TLS protects records). One-shot: Encrypt and Decrypt of 1 MiB with
@@ -10,11 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <random>
 #include <vector>
 
+#include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBSymmetricCrypto.h"
@@ -43,9 +43,7 @@ double BestRate(const std::function<void()>& fn, size_t bytesPerCall) {
 }
 
 void ReportMessage(const char* name, const std::function<void()>& ours, const std::function<void()>& peer) {
-    const double o = BestRate(ours, kMessage), p = BestRate(peer, kMessage);
-    std::printf("%s %.1f %.1f %.2f\n", name, o / 1e6, p / 1e6, o / p);
-    std::fflush(stdout);
+    bench::PrintRates(name, BestRate(ours, kMessage) / 1e6, BestRate(peer, kMessage) / 1e6, "MB/s");
 }
 
 // One EVP message: init, update, final, with padding.

@@ -359,7 +359,7 @@ void TElBuiltInSymmetricCrypto::BlockUpdate(const uint8_t* input, size_t n, uint
     const size_t blocks = (pendingCount_ + n) / b;
     const bool holdBack = !encrypt && padding_ == SB_SYMENC_PADDING_PKCS5;
     if (blocks == 0) {
-        std::memcpy(pending_ + pendingCount_, input, n);
+        if (n != 0) std::memcpy(pending_ + pendingCount_, input, n);
         pendingCount_ += n;
         size = 0;
         return;
@@ -413,7 +413,7 @@ void TElBuiltInSymmetricCrypto::BlockUpdate(const uint8_t* input, size_t n, uint
         input += b;
         n -= b;
     }
-    std::memcpy(pending_, input, n);
+    if (n != 0) std::memcpy(pending_, input, n);
     pendingCount_ = n;
     size = size_t(out - output);
 }
