@@ -557,6 +557,8 @@ void TIOraCommand::GetFieldDescs(TSDFieldDescList& list) {
         d.Required = nullable == 0;
         if (FieldTypeHasSize(type) || IsPlainBufferBlob(d))
             d.DataSize = IsOraCharZType(dbType) ? dbSize : displaySize + 1;
+        else if (type == ftSmallint)
+            d.DataSize = 2;  // defined as a 2-byte integer: the engine reads a smallint's cell as 2 bytes
         else
             d.DataSize = NativeDataSize(type);
     }

@@ -199,6 +199,8 @@ void TIOra8Command::GetFieldDescs(TSDFieldDescList& list) {
             d.DataSize = 7;
         } else if (IsLongColumn(d)) {
             d.DataSize = kPointerSize;  // the piece record's address
+        } else if (type == ftSmallint) {
+            d.DataSize = 2;  // defined as a 2-byte integer: the engine reads a smallint's cell as 2 bytes
         } else {
             d.DataSize = NativeDataSize(type);
         }

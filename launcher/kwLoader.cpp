@@ -8,6 +8,7 @@
 #include "database/SDDb2.h"
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
+#include "database/SDOra.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
@@ -27,6 +28,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     // The SQL access library's driver table starts empty: the drivers this program carries
     // are put into it before anything can connect (the local road's database facade).
     RegisterOdbcDriver();
+    RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
     std::unique_ptr<TkwUpdLoader> loader;
