@@ -108,7 +108,13 @@ void TIOraDatabase::DoConnect(const std::string& remoteDatabase, const std::stri
         throw;
     }
     CheckLda(f.oopen(handle_->Cursor, handle_->Lda, nullptr, -1, -1, nullptr, -1));
-    if (!AutoCommitDefault) SetAutoCommitOption(AutoCommit);
+    // A new logon commits nothing by itself. Keeping that (AutoCommitDefault), the flag says
+    // so, as the ODBC driver reads its connection's setting back; claiming auto-commit while
+    // none is on would leave every statement outside a transaction uncommitted unnoticed.
+    if (AutoCommitDefault)
+        AutoCommit = false;
+    else
+        SetAutoCommitOption(AutoCommit);
     SetTransIsolation(TransIsolation);
 }
 

@@ -62,26 +62,45 @@ TEST_F(Oci7, TheLogonTextAndTheConnectionsSetUp) {
 }
 
 TEST_F(Oci7, AutoCommitAndTheIsolationStatementAfterCommitAndRollback) {
-    ora = std::make_unique<Session>(Params(), "libora73.so", "standin", "scott", "tiger");
+    // Keeping the logon's own setting: nothing commits by itself, and the flag says so.
+    Open();
+    EXPECT_FALSE(Db().AutoCommit);
     ora->Exec("create table T (ID NUMBER(10))");
+    ora->Exec("insert into T values (1)");
     standin.Clear();
     Db().StartTransaction();
-    EXPECT_TRUE(standin.Logged("ocof"));
-    ora->Exec("insert into T values (1)");
     Db().Commit();
+    EXPECT_TRUE(standin.Lines("ocof").empty());
+    EXPECT_TRUE(standin.Lines("ocon").empty());
+    ora.reset();
+    // Asked for auto-commit: on at logon, off for a transaction, on again after it.
+    standin.Clear();
+    OracleHome home({"libora73.so"});
+    kwtest::TempDir dir;
+    auto db = CreateOracleDatabase(nullptr, Params());
+    db->AutoCommitDefault = false;
+    db->Connect((dir / "a.db").string(), "scott", "tiger");
+    EXPECT_TRUE(standin.Logged("ocon"));
+    odbctest::Exec(*db, "create table T (ID NUMBER(10))");
+    standin.Clear();
+    db->StartTransaction();
+    EXPECT_TRUE(standin.Logged("ocof"));
+    odbctest::Exec(*db, "insert into T values (1)");
+    db->Commit();
     const std::string journal = standin.Journal();
     const size_t commit = journal.find("ocom");
     ASSERT_NE(commit, std::string::npos);
     EXPECT_NE(journal.find("oparse set transaction READ WRITE", commit), std::string::npos);
-    EXPECT_NE(journal.find("ocon", commit), std::string::npos);  // auto-commit goes back on
+    EXPECT_NE(journal.find("ocon", commit), std::string::npos);
     standin.Clear();
-    Db().StartTransaction();
-    ora->Exec("insert into T values (2)");
-    Db().Rollback();
+    db->StartTransaction();
+    odbctest::Exec(*db, "insert into T values (2)");
+    db->Rollback();
     EXPECT_TRUE(standin.Logged("orol"));
-    EXPECT_EQ(ora->Query("select ID from T"), (Rows{{"1"}}));
-    Db().SetTransIsolation(tiRepeatableRead);
+    EXPECT_EQ(odbctest::Query(*db, "select ID from T"), (Rows{{"1"}}));
+    db->SetTransIsolation(tiRepeatableRead);
     EXPECT_TRUE(standin.Logged("oparse set transaction READ ONLY deferred=1 language=2"));
+    db->Disconnect(false);
 }
 
 TEST_F(Oci7, BindsAndDefinesFollowThePiecewiseCalls) {

@@ -298,7 +298,7 @@ TEST_F(Oci8, CatalogQueries) {
     EXPECT_EQ(rows(stColumns, "emp", {"COLUMN_NAME", "COLUMN_POSITION", "COLUMN_TYPENAME", "COLUMN_NULLABLE"}),
               (Rows{{"ID", "1", "NUMBER", "0"}, {"NAME", "2", "VARCHAR2", "1"}, {"DEPT", "3", "NUMBER", "1"}}));
     EXPECT_EQ(rows(stIndexes, "EMP", {"INDEX_NAME", "COLUMN_NAME", "INDEX_TYPE"}),
-              (Rows{{"PK_EMP", "ID", "4"}, {"EMP_NAME", "NAME", "2"}}));
+              (Rows{{"PK_EMP", "ID", "4"}, {"EMP_NAME", "NAME", "2"}, {"PK_EMP", "ID", "2"}}));
     EXPECT_EQ(rows(stProcedures, "KW_%", {"PROC_NAME", "PROC_TYPE"})[0], (std::vector<std::string>{"KW_ADD", "1"}));
     EXPECT_EQ(rows(static_cast<TSDSchemaType>(6), "", {"PACKAGE_NAME"}), (Rows{{"KW_PKG"}}));
     EXPECT_EQ(Db().GetSchemaInfo(stProcedureParams, "KW_ADD"), nullptr);

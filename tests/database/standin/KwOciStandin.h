@@ -15,7 +15,7 @@
 // column), PRODUCT_COMPONENT_VERSION (its version text set by the test), SYS.ALL_OBJECTS,
 // ALL_TAB_COLUMNS, ALL_INDEXES, ALL_IND_COLUMNS, ALL_CONSTRAINTS, ALL_CONS_COLUMNS (filled
 // from SQLite's catalog when a statement names them), DECODE, NVL, empty_blob(), empty_clob(),
-// "set transaction", "INSERT/UPDATE ... RETURNING cols INTO :n" (the rows' LOB locators are
+// "set transaction", a text bound empty stored as NULL, "INSERT/UPDATE ... RETURNING cols INTO :n" (the rows' LOB locators are
 // handed to the bind call-backs), the type names "INTERVAL DAY TO SECOND" and "INTERVAL YEAR TO
 // MONTH", and PL/SQL call blocks "begin [:r := ] NAME[(A => :A, ...)]; end;" for the routines
 // of its own (KW_ADD, KW_ECHO, KW_DOUBLE, KW_PKG.OPEN_NUMBERS, KW_PKG.NAME_OF, KW_DOC_LEN,

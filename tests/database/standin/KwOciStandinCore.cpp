@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "database/standin/KwOciStandin.h"
 
@@ -310,15 +311,16 @@ void RefreshCatalog(Connection& conn) {
         }
         sqlite3_prepare_v2(db, ("select name, \"unique\", origin from pragma_index_list(" + Quote(t.Name) + ")").c_str(),
                            -1, &st, nullptr);
-        std::vector<std::pair<std::string, bool>> indexes;
+        // The primary key's index carries the constraint's name, as the server names it.
+        std::vector<std::tuple<std::string, bool, std::string>> indexes;
         while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
-            if (std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 2))) == "pk") continue;
-            indexes.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
-                                 sqlite3_column_int(st, 1) != 0);
+            const std::string index = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            const bool primary = std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 2))) == "pk";
+            indexes.emplace_back(index, sqlite3_column_int(st, 1) != 0, primary ? "PK_" + Upper(t.Name) : Upper(index));
         }
         sqlite3_finalize(st);
-        for (const auto& [index, unique] : indexes) {
-            const std::string name = Quote(Upper(index));
+        for (const auto& [index, unique, shown] : indexes) {
+            const std::string name = Quote(shown);
             sql += "insert into temp.ALL_INDEXES values (" + user + ", " + name + ", " + user + ", " + table + ", " +
                    Quote(unique ? "UNIQUE" : "NONUNIQUE") + ");";
             sqlite3_prepare_v2(db, ("select seqno, name from pragma_index_info(" + Quote(index) + ")").c_str(), -1, &st,
@@ -639,6 +641,10 @@ Value BindValue(BindSlot& b) {
     }
     if (b.Length != nullptr) size = std::min<sb4>(size, sb4(Get<ub2>(b.Length)));
     const auto* bytes = static_cast<const uint8_t*>(data);
+    // The server keeps no empty text: a text bound empty is stored as NULL.
+    const bool text = b.Dty == SQLT_CHR || b.Dty == SQLT_AFC || b.Dty == SQLT_STR || b.Dty == SQLT_AVC;
+    if (text && (bytes == nullptr || size <= 0 || ((b.Dty == SQLT_STR || b.Dty == SQLT_AVC) && bytes[0] == 0)))
+        return Value::Null();
     switch (b.Dty) {
         case SQLT_CHR:
         case SQLT_AFC:
