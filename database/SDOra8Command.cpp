@@ -535,16 +535,22 @@ void TIOra8Command::ExecuteCore() {
         Check(f.OCIAttrSet(stmt_, OCI_HTYPE_STMT, &prefetch, sizeof prefetch, OCI_ATTR_PREFETCH_ROWS, db.ErrHandle()),
               stmt_);
     }
+    // Values written through returned locators belong to the statement's transaction: such a
+    // statement commits after its LOBs are written, not when it executes, since a locator
+    // does not outlive the transaction that returned it.
+    const ub4 commitMode = AutoCommitMode();
+    const bool writesLobsAfter = lobReturns_ != nullptr;
     sword status = f.OCIStmtExecute(db.SvcHandle(), stmt_, db.ErrHandle(), type == OCI_STMT_SELECT ? 0 : 1, 0,
-                                    nullptr, nullptr, AutoCommitMode());
+                                    nullptr, nullptr, writesLobsAfter ? OCI_DEFAULT : commitMode);
     RaiseCallbackFailures();
     if (status == OCI_NEED_DATA)
         SendPieces(status);
     else
         Check(status, stmt_);
-    if (lobReturns_) {
+    if (writesLobsAfter) {
         WriteReturnedLobs();
         lobReturns_.reset();
+        if (commitMode == OCI_COMMIT_ON_SUCCESS) Check(f.OCITransCommit(db.SvcHandle(), db.ErrHandle(), OCI_DEFAULT));
     }
     if (type == OCI_STMT_BEGIN || type == OCI_STMT_DECLARE) ReadOutputParams();
 }
@@ -552,6 +558,9 @@ void TIOra8Command::ExecuteCore() {
 void TIOra8Command::SendPieces(sword& status) {
     const TOci8Functions& f = Fn();
     TIOra8Database& db = Db();
+    // The execution that finally runs the statement carries its commit mode, or a statement
+    // whose values were sent at execution would stay uncommitted under auto-commit.
+    const ub4 commitMode = AutoCommitMode();
     // Each request names the bind it wants; the values go in the order they were bound.
     for (size_t k = 0; k < pieceParams_.size() && status == OCI_NEED_DATA; ++k) {
         const TParam& p = (*Params)[pieceParams_[k]];
@@ -565,7 +574,7 @@ void TIOra8Command::SendPieces(sword& status) {
         Check(f.OCIStmtSetPieceInfo(handle, handleType, db.ErrHandle(), bytes.empty() ? nullptr : bytes.data(),
                                     &length, OCI_LAST_PIECE, nullptr, nullptr),
               stmt_);
-        status = f.OCIStmtExecute(db.SvcHandle(), stmt_, db.ErrHandle(), 1, 0, nullptr, nullptr, OCI_DEFAULT);
+        status = f.OCIStmtExecute(db.SvcHandle(), stmt_, db.ErrHandle(), 1, 0, nullptr, nullptr, commitMode);
         if (status != OCI_NEED_DATA) Check(status, stmt_);
     }
     if (status == OCI_NEED_DATA) Check(status, stmt_);

@@ -346,6 +346,11 @@ TEST_F(Oci8, LobsBelowVersion9AreWrittenThroughReturnedLocators) {
     EXPECT_TRUE(standin.Logged("OCIBindByName 2 dty=113 size=8 at execution"));
     EXPECT_TRUE(standin.Logged("in-bind 2"));
     EXPECT_TRUE(standin.Logged("OCILobWrite 5 bytes into T.DOC"));
+    // The statement commits after its LOB is written: a locator does not outlive its
+    // transaction.
+    const std::string journal = standin.Journal();
+    EXPECT_NE(journal.find("OCIStmtExecute iters=1 mode=0"), std::string::npos);
+    EXPECT_LT(journal.find("OCILobWrite 5 bytes"), journal.find("OCITransCommit"));
     EXPECT_EQ(ora->Query("select length(DOC), hex(DOC) from T"), (Rows{{"5", "00010200FF"}}));
 
     // An update touching three rows writes the value into every returned locator.
@@ -627,6 +632,13 @@ TEST_F(Oci8, LongProcedureValuesAreSentWhenTheExecutionAsks) {
     EXPECT_TRUE(standin.Logged("piece asked for DOC"));
     EXPECT_TRUE(standin.Logged("piece DOC 5000 bytes piece=3"));
     EXPECT_EQ(ora->Query("select length(DOC) from KW_LONGS"), (Rows{{"5000"}}));
+    // The execution that ran the call committed it, as auto-commit asks: another connection
+    // sees the row.
+    EXPECT_EQ(standin.Lines("OCIStmtExecute iters=1 mode=32").size(), 2u);
+    auto other = CreateOracleDatabase(nullptr, Params());
+    other->Connect(ora->file.string(), "scott", "tiger");
+    EXPECT_EQ(odbctest::Query(*other, "select count(*) from KW_LONGS"), (Rows{{"1"}}));
+    other->Disconnect(false);
 }
 
 TEST_F(Oci8, LobProcedureArguments) {

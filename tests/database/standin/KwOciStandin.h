@@ -87,6 +87,7 @@ struct Connection {
     bool ReadOnly = false;
     bool AutoCommit = false;  // OCI 7: commit after every statement
     bool SessionBegun = false;
+    uint64_t TransactionSerial = 0;  // counts commits and rollbacks: a row's locator lives in one
     int LastCode = 0;  // OCI 7: the last error of the connection, for oerhms
     std::string LastMessage;
     ~Connection();
@@ -197,6 +198,7 @@ struct Lob : Object {
     std::string ColumnName;
     int64_t RowId = 0;
     bool OfRow = false;
+    uint64_t Serial = 0;  // the transaction that returned the row's locator
     std::string Path;  // a file locator's file
     bool Open = false;
 };

@@ -219,12 +219,14 @@ void Commit(Connection& conn) {
     if (conn.InTransaction) Exec(conn.Db, "commit");
     conn.InTransaction = false;
     conn.ReadOnly = false;
+    ++conn.TransactionSerial;
 }
 
 void Rollback(Connection& conn) {
     if (conn.InTransaction) Exec(conn.Db, "rollback");
     conn.InTransaction = false;
     conn.ReadOnly = false;
+    ++conn.TransactionSerial;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -594,6 +596,9 @@ std::string LobBytes(Lob& lob) {
 
 void LobWrite(Lob& lob, ub4 offset, const std::string& bytes) {
     if (lob.File) Throw(22286, "a file locator cannot be written");
+    // A stored row's locator is good for writing only in the transaction that returned it.
+    if (lob.OfRow && lob.Conn != nullptr && lob.Serial != lob.Conn->TransactionSerial)
+        Throw(22990, "LOB locators cannot span transactions");
     std::string current = lob.OfRow ? LobBytes(lob) : lob.Data;
     const size_t at = offset > 0 ? size_t(offset - 1) : 0;
     if (current.size() < at + bytes.size()) current.resize(at + bytes.size(), '\0');
@@ -1082,6 +1087,7 @@ sword ExecuteStatement(Statement& stmt, bool describeOnly, bool commitOnSuccess)
                 lob->Table = stmt.Table;
                 lob->ColumnName = column;
                 lob->RowId = rowIds[r];
+                lob->Serial = c.TransactionSerial;
                 lob->Empty = false;
             }
             Journal("returned " + std::to_string(rowIds.size()) + " locator(s) for " + b->Name);
