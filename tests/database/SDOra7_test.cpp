@@ -235,6 +235,14 @@ TEST_F(Oci7, OnlyTheEndOfTheDataEndsTheRows) {
         int code;
         bool lost;
     };
+    // 3130 (the next piece of a fetched row) is a row, not an end and not an error.
+    {
+        TISqlCommandPtr cmd = Db().CreateSqlCommand(nullptr);
+        cmd->Prepare("select ID from T");
+        cmd->Execute();
+        standin.Fail("ofetch", 3130);
+        EXPECT_TRUE(cmd->FetchNextRow());
+    }
     for (const Case& c : {Case{3113, true}, Case{12571, true}, Case{1555, false}}) {
         SCOPED_TRACE(c.code);
         int handled = 0;
@@ -289,5 +297,41 @@ TEST_F(Oci7, SmallThings) {
     } catch (const ESDOraError& e) {
         EXPECT_EQ(e.ErrorCode, 900);
         EXPECT_GE(e.ErrorPos, 0);
+    }
+}
+
+TEST_F(Oci7, DescribedTypesAndSizes) {
+    Open(Params({"ENABLE BCD=TRUE", "ENABLE INTEGERS=TRUE", "MAX STRING SIZE=255"}));
+    ora->Exec("create table T (V VARCHAR2(40), C CHAR(5), N5 NUMBER(5), N10 NUMBER(10), B NUMBER(10,2), "
+              "F FLOAT, D DATE, R RAW(16), BIG VARCHAR2(300), L LONG, LR LONG RAW)");
+    TISqlCommandPtr cmd = Db().CreateSqlCommand(nullptr);
+    cmd->Prepare("select * from T");
+    cmd->InitFieldDescs();
+    struct Expected {
+        const char* name;
+        TFieldType type;
+        int32_t size;
+    };
+    const Expected expected[] = {
+        {"V", ftString, 41},  {"C", ftString, 6},      {"N5", ftSmallint, 2}, {"N10", ftInteger, 4},
+        {"B", ftBCD, 8},      {"F", ftFloat, 8},       {"D", ftDateTime, 7},  {"R", ftVarBytes, 17},
+        {"BIG", ftMemo, 301}, {"L", ftMemo, 0},        {"LR", ftBlob, 0},
+    };
+    ASSERT_EQ(cmd->FieldDescs->Count(), int(std::size(expected)));
+    for (int i = 0; i < cmd->FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = cmd->FieldDescs->GetFieldDesc(i);
+        EXPECT_EQ(d.FieldName, expected[i].name);
+        EXPECT_EQ(d.FieldType, expected[i].type) << expected[i].name;
+        EXPECT_EQ(d.DataSize, expected[i].size) << expected[i].name;
+    }
+    // A column type OCI 7 does not know is refused with its name.
+    ora->Exec("create table U (B BLOB)");
+    TISqlCommandPtr blob = Db().CreateSqlCommand(nullptr);
+    blob->Prepare("select B from U");
+    try {
+        blob->InitFieldDescs();
+        FAIL();
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Field 'B' is of an unsupported type");
     }
 }

@@ -763,3 +763,44 @@ TEST_F(Oci8, WriteBlobIsNotImplemented) {
         EXPECT_EQ(e.Message(), "Function TIOra8Command.WriteBlob not implemented");
     }
 }
+
+TEST_F(Oci8, DescribedTypesAndSizes) {
+    Open(Params({"ENABLE BCD=TRUE", "ENABLE INTEGERS=TRUE", "MAX STRING SIZE=255"}));
+    ora->Exec("create table T (V VARCHAR2(40), C CHAR(5), N5 NUMBER(5), N10 NUMBER(10), N12 NUMBER(12), "
+              "B NUMBER(10,2), F FLOAT, D DATE, TS TIMESTAMP, TZ TIMESTAMP WITH TIME ZONE, R RAW(16), "
+              "BIG VARCHAR2(300), L LONG, LR LONG RAW, CL CLOB, BL BLOB, BF BFILE, DS INTERVAL DAY TO SECOND, "
+              "NN NUMBER(10) not null)");
+    TParams none;
+    TISqlCommandPtr cmd = Run("select * from T", none);
+    const int32_t pointer = int32_t(sizeof(void*));
+    struct Expected {
+        const char* name;
+        TFieldType type;
+        int32_t size;
+        int16_t native;
+        bool required;
+    };
+    const Expected expected[] = {
+        {"V", ftString, 41, 1, false},       {"C", ftString, 6, 96, false},
+        {"N5", ftSmallint, 2, 2, false},     {"N10", ftInteger, 4, 2, false},
+        {"N12", ftFloat, 8, 2, false},       {"B", ftBCD, 8, 2, false},
+        {"F", ftFloat, 8, 2, false},         {"D", ftDateTime, 7, 12, false},
+        {"TS", ftDateTime, pointer, 187, false}, {"TZ", ftDateTime, pointer, 188, false},
+        {"R", ftVarBytes, 17, 23, false},    {"BIG", ftMemo, 301, 1, false},
+        {"L", ftMemo, pointer, 8, false},    {"LR", ftBlob, pointer, 24, false},
+        {"CL", ftOraClob, pointer, 112, false}, {"BL", ftOraBlob, pointer, 113, false},
+        {"BF", ftOraBlob, pointer, 114, false}, {"DS", ftBCD, pointer, 190, false},
+        {"NN", ftInteger, 4, 2, true},
+    };
+    ASSERT_EQ(cmd->FieldDescs->Count(), int(std::size(expected)));
+    for (int i = 0; i < cmd->FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = cmd->FieldDescs->GetFieldDesc(i);
+        const Expected& e = expected[i];
+        EXPECT_EQ(d.FieldName, e.name);
+        EXPECT_EQ(d.FieldType, e.type) << e.name;
+        EXPECT_EQ(d.DataSize, e.size) << e.name;
+        EXPECT_EQ(d.NativeType, e.native) << e.name;
+        EXPECT_EQ(d.Required, e.required) << e.name;
+    }
+    EXPECT_TRUE(cmd->FieldDescs->GetFieldDesc(1).IsFixedChar);
+}
