@@ -336,6 +336,67 @@ void OraExecute(TISqlDatabase& database, const std::string& sql) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The commands' shared steps
+
+void TIOraCustomCommand::BindParamsBuffer() {
+    if (CommandType == 0)
+        BindParams(false);
+    else if (CommandType == 2)
+        BindParams(true);
+    else
+        rtl::DatabaseError("Capability not supported");
+    paramsBound_ = true;
+}
+
+int32_t TIOraCustomCommand::CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
+                                                     int32_t bufferSize) {
+    return DateTimeToOraDate(fieldType, buffer, bufferSize, value);
+}
+
+void TIOraCustomCommand::DoExecDirect(const std::string& sql) {
+    DoPrepare(sql);
+    AllocParamsBuffer();
+    BindParamsBuffer();
+    ExecuteCore();
+    if (FieldDescs->Count() == 0) InitFieldDescs();
+}
+
+void TIOraCustomCommand::DoExecute() {
+    if (!HasReturnedCursor()) ExecuteCore();
+    if (!describing_ && FieldDescs->Count() == 0) {
+        InitFieldDescs();
+        if (FieldDescs->Count() > 0) {
+            AllocFieldsBuffer();
+            SetFieldsBuffer();
+        }
+    }
+}
+
+// Bind buffers, temporary LOBs and timestamp descriptors live for one execution.
+void TIOraCustomCommand::Execute() {
+    TISqlCommand::Execute();
+    FreeParamsBuffer();
+}
+
+void TIOraCustomCommand::ExecuteToDescribe() {
+    struct Describing {
+        bool& flag;
+        ~Describing() { flag = false; }
+    } describing{describing_};
+    describing_ = true;
+    Execute();
+}
+
+bool TIOraCustomCommand::HasCursorParam() {
+    for (int i = 0; i < GetParamCount(); ++i)
+        if ((*Params)[i].DataType() == ftCursor) {
+            cursorResult_ = true;
+            return true;
+        }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Errors
 
 bool OraConnectionLost(int32_t errorNumber) {

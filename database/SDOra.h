@@ -174,6 +174,13 @@ bool FillOraParamValue(const TParam& param, uint8_t* value, int32_t size, bool p
 void SetOraParamValue(TParam& param, const uint8_t* converted);
 // A parameter cell of the driver's layout: header and data, rounded up to 8 bytes.
 int32_t OraParamCellSize(int32_t dataSize);
+// The parameter buffer of a command in that layout (the base's checks of each parameter).
+int32_t OraParamsBufferSize(TISqlCommand& command);
+// A parameter's value as bytes: a byte array as it stands, anything else as its text.
+std::string OraParamBytes(const TParam& param);
+// A long value kept in a column's plain buffer (a long text or byte column): the converted
+// cell cut to the length the client gave; 0 for null.
+int32_t OraReadPlainBlob(TISqlCommand& command, const TSDFieldDesc& desc, const uint8_t* cell, rtl::ByteArray& data);
 
 // Connection operations both generations run through a temporary command of their own.
 void OraQueryColumnValues(TISqlDatabase& database, const std::string& sql, rtl::StringList& values);
@@ -181,6 +188,46 @@ int32_t OraServerVersion(TISqlDatabase& database);
 std::string OraVersionString(TISqlDatabase& database);
 TISqlCommandPtr OraSchemaCommand(TISqlDatabase& database, TSDSchemaType kind, const std::string& objectName);
 void OraExecute(TISqlDatabase& database, const std::string& sql);
+
+// ---------------------------------------------------------------------------------------------
+// What the commands of both generations do alike
+
+// The steps of a command both generations share: binding by command kind, the direct and the
+// prepared execution around each generation's execution core, the release of the parameters
+// after every execution, describing a cursor parameter's rows by executing once, and the
+// parameter layout. A generation implements the binds, the core and its returned cursor.
+class TIOraCustomCommand : public TISqlCommand {
+public:
+    using TISqlCommand::TISqlCommand;
+
+    void BindParamsBuffer() override;
+    int32_t CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
+                                    int32_t bufferSize) override;
+    int32_t GetParamsBufferSize() override { return OraParamsBufferSize(*this); }
+    int32_t GetFieldsBufferSize() override { return LayOutFieldCells(8); }
+    bool IsFixedCharType(int32_t nativeType) override { return nativeType == ociapi::SQLT_AFC; }
+    void Execute() override;
+    void GetOutputParams() override {}
+
+protected:
+    void DoExecDirect(const std::string& sql) override;
+    void DoExecute() override;
+    virtual void BindParams(bool procedure) = 0;
+    virtual void ExecuteCore() = 0;
+    // A cursor returned by a cursor parameter is open (its rows are fetched, not re-executed).
+    virtual bool HasReturnedCursor() const = 0;
+    // Executes the command once with describing set, so that a returned cursor exists.
+    void ExecuteToDescribe();
+    // True when a parameter is a cursor (which marks the result as the cursor's, for good).
+    bool HasCursorParam();
+    int32_t ParamCellSize(const TParam& param) { return OraParamCellSize(ParamDataSize(param)); }
+
+    bool paramsBound_ = false;
+    bool describing_ = false;
+    bool cursorResult_ = false;
+    // Parameters bound with their values sent at execution, in order.
+    std::vector<int> pieceParams_;
+};
 
 // ---------------------------------------------------------------------------------------------
 // OCI 8
@@ -312,43 +359,33 @@ struct TOraLongPieces {
     std::string CallbackError;       // a failure inside the call-back
 };
 
-class TIOra8Command : public TISqlCommand {
+class TIOra8Command : public TIOraCustomCommand {
 public:
     TIOra8Command(TIOra8Database* database, rtl::Component* owner);
     ~TIOra8Command() override;
 
-    void BindParamsBuffer() override;
     void FreeParamsBuffer() override;
     void FreeFieldsBuffer() override;
     void SetFieldsBuffer() override;
 
 protected:
     void DoPrepare(const std::string& sql) override;
-    void DoExecDirect(const std::string& sql) override;
-    void DoExecute() override;
     bool DoFetchNextRow() override;
 
 public:
-    int32_t CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
-                                    int32_t bufferSize) override;
     void InitParamList() override;
     TFieldType FieldDataType(int32_t nativeType) override;
     void GetFieldDescs(TSDFieldDescList& list) override;
-    int32_t GetFieldsBufferSize() override { return LayOutFieldCells(8); }
     void* GetHandle() override { return cursorStmt_ != nullptr ? cursorStmt_ : stmt_; }
-    int32_t GetParamsBufferSize() override;
-    bool IsFixedCharType(int32_t nativeType) override { return nativeType == ociapi::SQLT_AFC; }
     uint16_t NativeDataSize(TFieldType fieldType) override;
     int32_t NativeDataType(TFieldType fieldType) override;
     bool RequiredCnvtFieldType(TFieldType fieldType) override;
     void CloseResultSet() override;
     void Cancel() override;
     void Disconnect(bool force) override;
-    void Execute() override;
     int32_t GetRowsAffected() override;
     bool ResultSetExists() override;
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
-    void GetOutputParams() override {}
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
     int32_t WriteBlob(int32_t index, const uint8_t* data, int32_t count) override;
 
@@ -360,18 +397,17 @@ private:
     TIOra8Database& Db() const { return *oraDatabase_; }
     const TOci8Functions& Fn() const { return Oci8(); }
     void Check(ociapi::sword status, ociapi::OCIStmt* stmt = nullptr) { oraDatabase_->Check(status, stmt); }
+    void BindParams(bool procedure) override;
+    void ExecuteCore() override;
+    bool HasReturnedCursor() const override { return cursorStmt_ != nullptr; }
     void AllocStatement();
     void PrepareText(const std::string& text);
-    void BindParams(bool procedure);
-    void ExecuteCore();
     void SendPieces(ociapi::sword& status);
     void WriteReturnedLobs();
     void ReadOutputParams();
     ociapi::ub4 AutoCommitMode() const;
     void FreeStatement(ociapi::OCIStmt*& stmt);
     void RaiseCallbackFailures();
-    // Parameter cells: each starts on an 8-byte boundary.
-    int32_t ParamCellSize(const TParam& param);
     // Date-time descriptors.
     void ConstructDateTime(ociapi::OCIDateTime* descriptor, TFieldType fieldType, rtl::TDateTime value);
     bool ExtractDateTime(ociapi::OCIDateTime* descriptor, ociapi::ub2 dataType, TFieldType fieldType,
@@ -391,12 +427,7 @@ private:
     TIOra8Database* oraDatabase_;
     ociapi::OCIStmt* stmt_ = nullptr;
     ociapi::OCIStmt* cursorStmt_ = nullptr;
-    bool paramsBound_ = false;
-    bool describing_ = false;
-    bool cursorResult_ = false;
     std::unique_ptr<TIOra8LobParams> lobReturns_;
-    // Parameters bound with data at execution, in order (procedure blob values).
-    std::vector<int> pieceParams_;
     std::vector<std::unique_ptr<TOraLongPieces>> longPieces_;
 };
 
@@ -460,43 +491,33 @@ private:
     bool holdsLoad_ = false;
 };
 
-class TIOraCommand : public TISqlCommand {
+class TIOraCommand : public TIOraCustomCommand {
 public:
     TIOraCommand(TIOraDatabase* database, rtl::Component* owner);
     ~TIOraCommand() override;
 
-    void BindParamsBuffer() override;
     void FreeParamsBuffer() override;
     void SetFieldsBuffer() override;
     void FreeFieldsBuffer() override;
 
 protected:
     void DoPrepare(const std::string& sql) override;
-    void DoExecDirect(const std::string& sql) override;
-    void DoExecute() override;
     bool DoFetchNextRow() override;
 
 public:
-    int32_t CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
-                                    int32_t bufferSize) override;
     void InitParamList() override;
     TFieldType FieldDataType(int32_t nativeType) override { return OraFieldDataType(nativeType); }
     void GetFieldDescs(TSDFieldDescList& list) override;
-    int32_t GetFieldsBufferSize() override { return LayOutFieldCells(8); }
     void* GetHandle() override;
-    int32_t GetParamsBufferSize() override;
-    bool IsFixedCharType(int32_t nativeType) override { return nativeType == ociapi::SQLT_AFC; }
     uint16_t NativeDataSize(TFieldType fieldType) override { return OraNativeDataSize(fieldType); }
     int32_t NativeDataType(TFieldType fieldType) override { return OraNativeDataType(fieldType); }
     bool RequiredCnvtFieldType(TFieldType fieldType) override { return OraRequiresConversion(fieldType); }
     void CloseResultSet() override;
     void Cancel() override;
     void Disconnect(bool force) override;
-    void Execute() override;
     int32_t GetRowsAffected() override;
     bool ResultSetExists() override;
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
-    void GetOutputParams() override {}
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
     int32_t WriteBlob(int32_t index, const uint8_t* data, int32_t count) override;
 
@@ -505,12 +526,12 @@ private:
     const TOci7Functions& Fn() const { return Oci7(); }
     // The command-call check: raised directly, with the cursor's code and parse offset.
     void CheckCursor(ociapi::sword status, ociapi::Cda_Def* cursor);
+    void BindParams(bool procedure) override;
+    void ExecuteCore() override;
+    bool HasReturnedCursor() const override { return !paramCursor_.empty(); }
     void OpenCursorArea();
-    void BindParams(bool procedure);
-    void ExecuteCore();
     void ReadOutputParams();
     void CloseCursorParam(bool check);
-    int32_t ParamCellSize(const TParam& param);
     bool IsLongColumn(const TSDFieldDesc& desc) const;
     bool IsPlainBufferBlob(const TSDFieldDesc& desc) const;
     uint8_t* RowCell(const TSDFieldDesc& desc);
@@ -519,8 +540,4 @@ private:
     TIOraDatabase* oraDatabase_;
     std::vector<uint8_t> cursor_;       // the command's own cursor data area (empty until prepared)
     std::vector<uint8_t> paramCursor_;  // a cursor a cursor parameter returned, copied out
-    bool paramsBound_ = false;
-    bool describing_ = false;
-    bool cursorResult_ = false;
-    std::vector<int> pieceParams_;
 };

@@ -38,11 +38,6 @@ int32_t AreaCode(const uint8_t* area) {
     return area != nullptr ? GetBufferWord(area, kCdaReturnCode) : 0;
 }
 
-std::string ParamBytes(const TParam& p) {
-    if (p.IsNull()) return "";
-    if (const rtl::ByteArray* bytes = p.Value().Bytes()) return std::string(bytes->begin(), bytes->end());
-    return p.AsString();
-}
 
 }  // namespace
 
@@ -208,7 +203,7 @@ int32_t TIOraDatabase::ParamValue(int32_t index) {
 // Command: construction and small overrides
 
 TIOraCommand::TIOraCommand(TIOraDatabase* database, rtl::Component* owner)
-    : TISqlCommand(database, owner), oraDatabase_(database) {}
+    : TIOraCustomCommand(database, owner), oraDatabase_(database) {}
 
 TIOraCommand::~TIOraCommand() {
     try {
@@ -240,28 +235,6 @@ void* TIOraCommand::GetHandle() {
     return cursor_.empty() ? nullptr : cursor_.data();
 }
 
-int32_t TIOraCommand::CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
-                                               int32_t bufferSize) {
-    return DateTimeToOraDate(fieldType, buffer, bufferSize, value);
-}
-
-int32_t TIOraCommand::ParamCellSize(const TParam& param) {
-    return OraParamCellSize(ParamDataSize(param));
-}
-
-int32_t TIOraCommand::GetParamsBufferSize() {
-    if (Params == nullptr) return 0;
-    int64_t size = 0;
-    for (int i = 0; i < Params->Count(); ++i) {
-        const TParam& p = (*Params)[i];
-        if (p.DataType() == ftUnknown) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-        if (p.ParamType() == ptUnknown) rtl::DatabaseErrorFmt("No parameter type for parameter '%s'", p.Name());
-        size += ParamCellSize(p);
-    }
-    if (size > kMaxBufferSize) rtl::DatabaseErrorFmt("Parameter buffer of %d bytes is too large", size);
-    return int32_t(size);
-}
-
 int32_t TIOraCommand::GetRowsAffected() {
     const uint8_t* cursor = static_cast<const uint8_t*>(GetHandle());
     return cursor != nullptr ? GetBufferInteger(cursor, kCdaRowsProcessed) : -1;
@@ -271,12 +244,7 @@ bool TIOraCommand::ResultSetExists() {
     const uint8_t* cursor = cursor_.empty() ? nullptr : cursor_.data();
     if (cursor != nullptr && GetBufferWord(cursor, kCdaFunctionType) == kCdaQueryFunction) return true;
     if (GetParamCount() == 0) return false;
-    if (CommandType == 0 || CommandType == 2)
-        for (int i = 0; i < GetParamCount(); ++i)
-            if ((*Params)[i].DataType() == ftCursor) {
-                cursorResult_ = true;
-                return true;
-            }
+    if ((CommandType == 0 || CommandType == 2) && HasCursorParam()) return true;
     return cursorResult_;
 }
 
@@ -341,16 +309,6 @@ void TIOraCommand::DoPrepare(const std::string& sql) {
     SetPreparedText(text);
 }
 
-void TIOraCommand::BindParamsBuffer() {
-    if (CommandType == 0)
-        BindParams(false);
-    else if (CommandType == 2)
-        BindParams(true);
-    else
-        rtl::DatabaseError("Capability not supported");
-    paramsBound_ = true;
-}
-
 void TIOraCommand::BindParams(bool procedure) {
     if (!ParamsBuffer || paramsBound_ || Params == nullptr) return;
     const TOci7Functions& f = Fn();
@@ -376,7 +334,7 @@ void TIOraCommand::BindParams(bool procedure) {
                 case ftCursor:
                     SetCellHeader(cell, 0, 0, 0);
                     if (!isNull) {
-                        const std::string area = ParamBytes(p);
+                        const std::string area = OraParamBytes(p);
                         std::memcpy(value, area.data(), std::min<size_t>(area.size(), size_t(size)));
                     }
                     break;
@@ -400,7 +358,7 @@ void TIOraCommand::BindParams(bool procedure) {
             pieceParams_.push_back(i);
         } else if (blob) {
             // The value's text lives in the command's buffer list until the next binding.
-            char* text = BufferList.AllocString(ParamBytes(p));
+            char* text = BufferList.AllocString(OraParamBytes(p));
             const sword length = procedure ? size : OraParamSize(p);
             status = f.obndra(cursor, Text(holder), -1, reinterpret_cast<ub1*>(text), isNull ? 0 : length, native, -1,
                               indicator, nullptr, nullptr, 0, nullptr, nullptr, -1, -1);
@@ -428,30 +386,6 @@ void TIOraCommand::FreeParamsBuffer() {
 // ---------------------------------------------------------------------------------------------
 // Execution
 
-void TIOraCommand::DoExecDirect(const std::string& sql) {
-    DoPrepare(sql);
-    AllocParamsBuffer();
-    BindParamsBuffer();
-    ExecuteCore();
-    if (FieldDescs->Count() == 0) InitFieldDescs();
-}
-
-void TIOraCommand::DoExecute() {
-    if (paramCursor_.empty()) ExecuteCore();
-    if (!describing_ && FieldDescs->Count() == 0) {
-        InitFieldDescs();
-        if (FieldDescs->Count() > 0) {
-            AllocFieldsBuffer();
-            SetFieldsBuffer();
-        }
-    }
-}
-
-void TIOraCommand::Execute() {
-    TISqlCommand::Execute();
-    FreeParamsBuffer();
-}
-
 void TIOraCommand::ExecuteCore() {
     const TOci7Functions& f = Fn();
     Cda_Def* cursor = cursor_.data();
@@ -464,7 +398,7 @@ void TIOraCommand::ExecuteCore() {
             void* context = nullptr;
             ub4 iteration = 0, index = 0;
             CheckCursor(f.ogetpi(cursor, &piece, &context, &iteration, &index), cursor);
-            const std::string bytes = ParamBytes(p);
+            const std::string bytes = OraParamBytes(p);
             ub4 length = ub4(bytes.size());
             CheckCursor(f.osetpi(cursor, OCI_LAST_PIECE, bytes.empty() ? nullptr : const_cast<char*>(bytes.data()),
                                  &length),
@@ -523,14 +457,7 @@ uint8_t* TIOraCommand::RowCell(const TSDFieldDesc& desc) {
 }
 
 void TIOraCommand::GetFieldDescs(TSDFieldDescList& list) {
-    if (cursorResult_ && !paramsBound_) {
-        struct Describing {
-            bool& flag;
-            ~Describing() { flag = false; }
-        } describing{describing_};
-        describing_ = true;
-        Execute();
-    }
+    if (cursorResult_ && !paramsBound_) ExecuteToDescribe();
     auto* cursor = static_cast<Cda_Def*>(GetHandle());
     if (cursor == nullptr) return;
     TIOraDatabase& db = Db();
@@ -630,18 +557,7 @@ bool TIOraCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
 int32_t TIOraCommand::ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) {
     uint8_t* cell = RowCell(desc);
     data.clear();
-    if (IsPlainBufferBlob(desc)) {
-        data.assign(size_t(std::max(desc.DataSize, 0)), 0);
-        if (!GetCnvtFieldData(desc, data.data(), desc.DataSize)) {
-            data.clear();
-            return 0;
-        }
-        int32_t indicator = 0, length = 0;
-        GetCellHeader(cell, 0, indicator, length);
-        length = std::clamp<int32_t>(length, 0, desc.DataSize);
-        data.resize(size_t(length));
-        return length;
-    }
+    if (IsPlainBufferBlob(desc)) return OraReadPlainBlob(*this, desc, cell, data);
     int16_t indicator = 0;
     std::memcpy(&indicator, cell, sizeof indicator);
     if (indicator == -1) return 0;

@@ -32,12 +32,6 @@ OraText* Text(const std::string& s) {
     return reinterpret_cast<OraText*>(const_cast<char*>(s.c_str()));
 }
 
-// A parameter's value as bytes: a byte array as it stands, anything else as its text.
-std::string ParamBytes(const TParam& p) {
-    if (p.IsNull()) return "";
-    if (const rtl::ByteArray* bytes = p.Value().Bytes()) return std::string(bytes->begin(), bytes->end());
-    return p.AsString();
-}
 
 bool IsRoutineOutput(TParamType t) {
     return t == ptOutput || t == ptInputOutput || t == ptResult;
@@ -167,7 +161,7 @@ ub4* TIOra8LobParams::LengthPlace(int32_t row, int32_t lob) {
 // Construction and small overrides
 
 TIOra8Command::TIOra8Command(TIOra8Database* database, rtl::Component* owner)
-    : TISqlCommand(database, owner), oraDatabase_(database) {}
+    : TIOraCustomCommand(database, owner), oraDatabase_(database) {}
 
 TIOra8Command::~TIOra8Command() {
     try {
@@ -191,28 +185,6 @@ uint16_t TIOra8Command::NativeDataSize(TFieldType fieldType) {
 
 bool TIOra8Command::RequiredCnvtFieldType(TFieldType fieldType) {
     return Db().IsLobType(fieldType) || OraRequiresConversion(fieldType);
-}
-
-int32_t TIOra8Command::CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,
-                                                int32_t bufferSize) {
-    return DateTimeToOraDate(fieldType, buffer, bufferSize, value);
-}
-
-int32_t TIOra8Command::ParamCellSize(const TParam& param) {
-    return OraParamCellSize(ParamDataSize(param));
-}
-
-int32_t TIOra8Command::GetParamsBufferSize() {
-    if (Params == nullptr) return 0;
-    int64_t size = 0;
-    for (int i = 0; i < Params->Count(); ++i) {
-        const TParam& p = (*Params)[i];
-        if (p.DataType() == ftUnknown) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-        if (p.ParamType() == ptUnknown) rtl::DatabaseErrorFmt("No parameter type for parameter '%s'", p.Name());
-        size += ParamCellSize(p);
-    }
-    if (size > kMaxBufferSize) rtl::DatabaseErrorFmt("Parameter buffer of %d bytes is too large", size);
-    return int32_t(size);
 }
 
 ub2 TIOra8Command::StatementType() {
@@ -248,12 +220,7 @@ int32_t TIOra8Command::GetRowsAffected() {
 
 bool TIOra8Command::ResultSetExists() {
     if (StatementType() == OCI_STMT_SELECT) return true;
-    for (int i = 0; i < GetParamCount(); ++i)
-        if ((*Params)[i].DataType() == ftCursor) {
-            cursorResult_ = true;
-            return true;
-        }
-    return cursorResult_;
+    return HasCursorParam() || cursorResult_;
 }
 
 void TIOra8Command::Cancel() {
@@ -326,16 +293,6 @@ void TIOra8Command::DoPrepare(const std::string& sql) {
 
 // ---------------------------------------------------------------------------------------------
 // Binds
-
-void TIOra8Command::BindParamsBuffer() {
-    if (CommandType == 0)
-        BindParams(false);
-    else if (CommandType == 2)
-        BindParams(true);
-    else
-        rtl::DatabaseError("Capability not supported");
-    paramsBound_ = true;
-}
 
 void TIOra8Command::ConstructDateTime(OCIDateTime* descriptor, TFieldType fieldType, rtl::TDateTime value) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
@@ -410,7 +367,7 @@ void TIOra8Command::BindParams(bool procedure) {
                 void* locator = nullptr;
                 Check(f.OCIDescriptorAlloc(db.EnvHandle(), &locator, OCI_DTYPE_LOB, 0, nullptr));
                 SetBufferPointer(value, 0, locator);
-                const std::string bytes = ParamBytes(p);
+                const std::string bytes = OraParamBytes(p);
                 if (p.ParamType() == ptInput && db.TemporaryLobsUsable() && !isNull) {
                     // An input LOB reaches the procedure as a temporary LOB holding the value;
                     // an empty LOB would lose it.
@@ -431,7 +388,7 @@ void TIOra8Command::BindParams(bool procedure) {
                 Check(f.OCILobCreateTemporary(db.SvcHandle(), db.ErrHandle(), locator, 0, 0,
                                               type == ftOraBlob ? OCI_TEMP_BLOB : OCI_TEMP_CLOB, 0,
                                               OCI_DURATION_SESSION));
-                const std::string bytes = ParamBytes(p);
+                const std::string bytes = OraParamBytes(p);
                 WriteLob(locator, bytes.data(), ub4(std::min<size_t>(bytes.size(), size_t(OraParamSize(p)))));
                 bindOn(value, kPointerSize, cell, OCI_DEFAULT);
             } else if (db.IsLobType(type)) {
@@ -446,7 +403,7 @@ void TIOra8Command::BindParams(bool procedure) {
                 pieceParams_.push_back(i);
             } else {
                 // The value's text lives in the command's buffer list until the next binding.
-                const char* text = isNull ? nullptr : BufferList.AllocString(ParamBytes(p));
+                const char* text = isNull ? nullptr : BufferList.AllocString(OraParamBytes(p));
                 bindOn(const_cast<char*>(text), isNull ? 0 : OraParamSize(p), cell, OCI_DEFAULT);
             }
         } else {
@@ -493,30 +450,6 @@ void TIOra8Command::FreeParamsBuffer() {
 
 // ---------------------------------------------------------------------------------------------
 // Execution
-
-void TIOra8Command::DoExecDirect(const std::string& sql) {
-    DoPrepare(sql);
-    AllocParamsBuffer();
-    BindParamsBuffer();
-    ExecuteCore();
-    if (FieldDescs->Count() == 0) InitFieldDescs();
-}
-
-void TIOra8Command::DoExecute() {
-    if (cursorStmt_ == nullptr) ExecuteCore();
-    if (!describing_ && FieldDescs->Count() == 0) {
-        InitFieldDescs();
-        if (FieldDescs->Count() > 0) {
-            AllocFieldsBuffer();
-            SetFieldsBuffer();
-        }
-    }
-}
-
-void TIOra8Command::Execute() {
-    TISqlCommand::Execute();
-    FreeParamsBuffer();
-}
 
 void TIOra8Command::RaiseCallbackFailures() {
     if (lobReturns_ && !lobReturns_->CallbackError.empty()) {
@@ -569,7 +502,7 @@ void TIOra8Command::SendPieces(sword& status) {
         ub1 inOut = 0, piece = 0;
         Check(f.OCIStmtGetPieceInfo(stmt_, db.ErrHandle(), &handle, &handleType, &inOut, &iteration, &index, &piece),
               stmt_);
-        const std::string bytes = ParamBytes(p);
+        const std::string bytes = OraParamBytes(p);
         ub4 length = ub4(bytes.size());
         Check(f.OCIStmtSetPieceInfo(handle, handleType, db.ErrHandle(), bytes.empty() ? nullptr : bytes.data(),
                                     &length, OCI_LAST_PIECE, nullptr, nullptr),
@@ -585,7 +518,7 @@ void TIOra8Command::WriteReturnedLobs() {
     for (int32_t row = 0; row < lobs.RowCount(); ++row)
         for (int32_t lob = 0; lob < lobs.LobCount(); ++lob) {
             const TParam& p = (*Params)[lobs.InfoParam(lob)];
-            const std::string bytes = ParamBytes(p);
+            const std::string bytes = OraParamBytes(p);
             if (!bytes.empty()) WriteLob(*lobs.LocatorPlace(row, lob), bytes.data(), ub4(bytes.size()));
         }
 }
@@ -627,7 +560,7 @@ void TIOra8Command::ReadOutputParams() {
                 p.Clear();
                 continue;
             }
-            const std::string current = ParamBytes(p);
+            const std::string current = OraParamBytes(p);
             if (p.ParamType() == ptInputOutput && !current.empty()) {
                 WriteLob(locator, current.data(), ub4(current.size()));
                 continue;

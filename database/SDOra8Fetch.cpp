@@ -143,12 +143,7 @@ void TIOra8Command::GetFieldDescs(TSDFieldDescList& list) {
         if (StatementType() == OCI_STMT_SELECT) {
             Check(f.OCIStmtExecute(db.SvcHandle(), stmt_, err, 0, 0, nullptr, nullptr, OCI_DESCRIBE_ONLY), stmt_);
         } else if (cursorResult_) {
-            struct Describing {
-                bool& flag;
-                ~Describing() { flag = false; }
-            } describing{describing_};
-            describing_ = true;
-            Execute();
+            ExecuteToDescribe();
         }
     }
     OCIStmt* handle = static_cast<OCIStmt*>(GetHandle());
@@ -397,18 +392,7 @@ int32_t TIOra8Command::ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) 
     uint8_t* cell = RowCell(desc);
     uint8_t* value = cell + kCellHeaderSize;
     data.clear();
-    if (IsPlainBufferBlob(desc)) {
-        data.assign(size_t(std::max(desc.DataSize, 0)), 0);
-        if (!GetCnvtFieldData(desc, data.data(), desc.DataSize)) {
-            data.clear();
-            return 0;
-        }
-        int32_t indicator = 0, length = 0;
-        GetCellHeader(cell, 0, indicator, length);
-        length = std::clamp<int32_t>(length, 0, desc.DataSize);
-        data.resize(size_t(length));
-        return length;
-    }
+    if (IsPlainBufferBlob(desc)) return OraReadPlainBlob(*this, desc, cell, data);
     if (IsLobColumn(desc)) {
         if (Indicator16(cell) != 0) return 0;
         OCILobLocator* locator = GetBufferPointer(value, 0);

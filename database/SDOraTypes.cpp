@@ -302,6 +302,38 @@ int32_t OraParamCellSize(int32_t dataSize) {
     return int32_t((int64_t(kCellHeaderSize) + dataSize + 7) / 8 * 8);
 }
 
+int32_t OraParamsBufferSize(TISqlCommand& command) {
+    if (command.Params == nullptr) return 0;
+    int64_t size = 0;  // summed wide: a sum past the limit is refused, never wrapped
+    for (int i = 0; i < command.Params->Count(); ++i) {
+        const TParam& p = (*command.Params)[i];
+        if (p.DataType() == ftUnknown) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+        if (p.ParamType() == ptUnknown) rtl::DatabaseErrorFmt("No parameter type for parameter '%s'", p.Name());
+        size += OraParamCellSize(command.ParamDataSize(p));
+    }
+    if (size > kMaxBufferSize) rtl::DatabaseErrorFmt("Parameter buffer of %d bytes is too large", size);
+    return int32_t(size);
+}
+
+std::string OraParamBytes(const TParam& p) {
+    if (p.IsNull()) return "";
+    if (const rtl::ByteArray* bytes = p.Value().Bytes()) return std::string(bytes->begin(), bytes->end());
+    return p.AsString();
+}
+
+int32_t OraReadPlainBlob(TISqlCommand& command, const TSDFieldDesc& desc, const uint8_t* cell, rtl::ByteArray& data) {
+    data.assign(size_t(std::max(desc.DataSize, 0)), 0);
+    if (!command.GetCnvtFieldData(desc, data.data(), desc.DataSize)) {
+        data.clear();
+        return 0;
+    }
+    int32_t indicator = 0, length = 0;
+    GetCellHeader(cell, 0, indicator, length);
+    length = std::clamp<int32_t>(length, 0, desc.DataSize);
+    data.resize(size_t(length));
+    return length;
+}
+
 bool FillOraParamValue(const TParam& p, uint8_t* value, int32_t size, bool procedure) {
     const bool isNull = p.IsNull();
     switch (p.DataType()) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,20 @@ private:
     kwtest::TempDir dir_;
     kwtest::ScopedEnv env_;
 };
+
+// A stored procedure described by the driver, its values set by the caller, then executed.
+inline TISqlCommandPtr RunProcedure(TISqlDatabase& db, const std::string& name, TParams& params,
+                                    const std::function<void(TParams&)>& values = nullptr) {
+    TISqlCommandPtr cmd = db.CreateSqlCommand(nullptr);
+    cmd->CommandType = 2;
+    cmd->SetParams(&params);
+    cmd->SetCommandText(name);
+    cmd->InitParamList();
+    if (values) values(params);
+    cmd->Prepare(name);
+    cmd->Execute();
+    return cmd;
+}
 
 inline rtl::StringList Params(std::initializer_list<std::string> lines = {}) {
     rtl::StringList params;

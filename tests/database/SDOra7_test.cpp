@@ -29,15 +29,7 @@ protected:
     TISqlDatabase& Db() { return *ora->db; }
     TISqlCommandPtr Procedure(const std::string& name, TParams& params,
                               const std::function<void(TParams&)>& values = nullptr) {
-        TISqlCommandPtr cmd = Db().CreateSqlCommand(nullptr);
-        cmd->CommandType = 2;
-        cmd->SetParams(&params);
-        cmd->SetCommandText(name);
-        cmd->InitParamList();
-        if (values) values(params);
-        cmd->Prepare(name);
-        cmd->Execute();
-        return cmd;
+        return RunProcedure(Db(), name, params, values);
     }
 
     OciStandin standin;

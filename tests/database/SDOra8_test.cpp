@@ -39,18 +39,9 @@ protected:
         cmd->Execute();
         return cmd;
     }
-    // A stored procedure described by the driver, its values set by the caller, executed.
     TISqlCommandPtr Procedure(const std::string& name, TParams& params,
                               const std::function<void(TParams&)>& values = nullptr) {
-        TISqlCommandPtr cmd = Db().CreateSqlCommand(nullptr);
-        cmd->CommandType = 2;
-        cmd->SetParams(&params);
-        cmd->SetCommandText(name);
-        cmd->InitParamList();
-        if (values) values(params);
-        cmd->Prepare(name);
-        cmd->Execute();
-        return cmd;
+        return RunProcedure(Db(), name, params, values);
     }
     std::string Bytes(const rtl::Variant& v) {
         const rtl::ByteArray b = v.AsBytes();

@@ -95,26 +95,8 @@ void Inject(const char* call, Connection* conn) {
     if (InjectedFailure(call, conn, e)) throw e;
 }
 
-std::string TextOf(const OraText* text, long length) {
-    if (text == nullptr) return "";
-    const char* p = reinterpret_cast<const char*>(text);
-    return length < 0 ? std::string(p) : std::string(p, size_t(length));
-}
 
-std::string Num(long long v) {
-    return std::to_string(v);
-}
 
-bool HasMarker(const std::string& text, const std::string& name) {
-    const std::string upper = Upper(text);
-    const std::string key = ":" + Upper(name);
-    for (size_t at = upper.find(key); at != std::string::npos; at = upper.find(key, at + 1)) {
-        const size_t end = at + key.size();
-        if (end >= upper.size() || !(std::isalnum(static_cast<unsigned char>(upper[end])) || upper[end] == '_'))
-            return true;
-    }
-    return false;
-}
 
 BindSlot& Bind(Statement& s, const std::string& rawName) {
     std::string name = rawName;

@@ -40,38 +40,8 @@ void Put(void* place, T value) {
     if (place != nullptr) std::memcpy(place, &value, sizeof value);
 }
 
-std::string TextOf(const OraText* text, sb4 length) {
-    if (text == nullptr) return "";
-    const char* p = reinterpret_cast<const char*>(text);
-    return length < 0 ? std::string(p) : std::string(p, size_t(length));
-}
 
-std::string Num(long long v) {
-    return std::to_string(v);
-}
 
-// Whether the statement names the marker (a whole ":name" outside quotes).
-bool HasMarker(const std::string& text, const std::string& name) {
-    const std::string upper = Upper(text);
-    const std::string key = ":" + Upper(name);
-    char quote = 0;
-    for (size_t i = 0; i < upper.size(); ++i) {
-        const char c = upper[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-            continue;
-        }
-        if (c == '\'' || c == '"') {
-            quote = c;
-            continue;
-        }
-        if (upper.compare(i, key.size(), key) != 0) continue;
-        const size_t end = i + key.size();
-        if (end >= upper.size() || !(std::isalnum(static_cast<unsigned char>(upper[end])) || upper[end] == '_'))
-            return true;
-    }
-    return false;
-}
 
 Param* NewParam(Describe& owner) {
     owner.Owned.push_back(MakeOwned<Param>(OCI_DTYPE_PARAM));

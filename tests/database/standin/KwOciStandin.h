@@ -333,5 +333,10 @@ bool IsPackageName(const std::string& name, const std::string& user);
 
 void Journal(const std::string& line);
 std::string Hex(const void* p);
+std::string Num(long long value);
+// The caller's text: a length below 0 means one ended by a zero byte.
+std::string TextOf(const OraText* text, long length);
+// Whether the statement names the marker (a whole ":name" outside quotes).
+bool HasMarker(const std::string& text, const std::string& name);
 
 }  // namespace kwoci

@@ -31,6 +31,38 @@ std::string Hex(const void* p) {
     return text;
 }
 
+std::string Num(long long value) {
+    return std::to_string(value);
+}
+
+std::string TextOf(const OraText* text, long length) {
+    if (text == nullptr) return "";
+    const char* p = reinterpret_cast<const char*>(text);
+    return length < 0 ? std::string(p) : std::string(p, size_t(length));
+}
+
+bool HasMarker(const std::string& text, const std::string& name) {
+    const std::string upper = Upper(text);
+    const std::string key = ":" + Upper(name);
+    char quote = 0;
+    for (size_t i = 0; i < upper.size(); ++i) {
+        const char c = upper[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            continue;
+        }
+        if (upper.compare(i, key.size(), key) != 0) continue;
+        const size_t end = i + key.size();
+        if (end >= upper.size() || !(std::isalnum(static_cast<unsigned char>(upper[end])) || upper[end] == '_'))
+            return true;
+    }
+    return false;
+}
+
 void Throw(int code, const std::string& detail) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "ORA-%05d: ", code);
