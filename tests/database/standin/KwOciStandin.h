@@ -237,6 +237,7 @@ struct Account {
 
 // The library's state, one per process.
 struct Global {
+    ~Global();
     std::recursive_mutex Lock;
     kwstandin::Journal Journal;
     kwstandin::FailureSwitch Failures;

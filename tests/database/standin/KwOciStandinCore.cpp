@@ -17,8 +17,15 @@ using kwstandin::TrimText;
 using kwstandin::Upper;
 
 Global& G() {
-    static Global* global = new Global();  // lives until the process ends, past every caller
-    return *global;
+    static Global global;  // the library's own: gone when the library is unloaded
+    return global;
+}
+
+Global::~Global() {
+    // Handles the caller never freed go with the library.
+    std::vector<Object*> left(Live.begin(), Live.end());
+    for (Object* o : left)
+        delete o;
 }
 
 void Journal(const std::string& line) {
