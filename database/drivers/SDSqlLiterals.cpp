@@ -241,8 +241,9 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
     return true;
 }
 
-TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
-    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(value);
+namespace {
+
+TSDDateTimeRec TimeStampToRec(TFieldType fieldType, const rtl::TTimeStamp& ts) {
     switch (fieldType) {
         case ftDate:
             return TSDDateTimeRec::FromDate(ts.Date);
@@ -253,18 +254,15 @@ TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
     }
 }
 
+}  // namespace
+
+TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
+    return TimeStampToRec(fieldType, rtl::DateTimeToTimeStamp(value));
+}
+
 TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length) {
     rtl::TTimeStamp ts;
-    if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) {
-        switch (fieldType) {
-            case ftDate:
-                return TSDDateTimeRec::FromDate(ts.Date);
-            case ftTime:
-                return TSDDateTimeRec::FromTime(ts.Time);
-            default:
-                return TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts));
-        }
-    }
+    if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) return TimeStampToRec(fieldType, ts);
     const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
     return DateTimeToRec(fieldType, fieldType == ftTime ? SqlTextToTimeMs(value) : SqlTextToDateTimeMs(value));
 }
