@@ -448,3 +448,20 @@ TEST(Files, MakeExecutable) {
     EXPECT_FALSE(plat::TryMakeExecutable(dir.path().string(), &err));
     EXPECT_EQ(err, EISDIR);
 }
+
+// A file system mounted without execution: the bits are set, but the file still cannot be
+// started, and the call says so (the launcher then neither installs nor records the executor).
+TEST(Files, MakeExecutableFailsWhereNothingMayRun) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    kwtest::TempDir dir;
+    const std::string mnt = (dir / "noexec").string();
+    std::filesystem::create_directories(mnt);
+    if (::system(("mount -t tmpfs -o size=1m,noexec tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs mount here";
+    const auto f = mnt + "/kwExec.exe";
+    kwtest::WriteFile(f, "#!/bin/sh\nexit 0\n");
+    int err = 0;
+    EXPECT_FALSE(plat::TryMakeExecutable(f, &err));
+    EXPECT_EQ(err, EACCES);
+    EXPECT_EQ(::system(("umount " + mnt).c_str()), 0);
+}
