@@ -152,7 +152,9 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
     // the executor) may save into the same folder: two runs ending together would each put
     // their block in front of the same old text, and the later rename would drop the other's.
     const size_t barra = arquivo.rfind('/');
-    const plat::FolderLock trava(barra == std::string::npos ? "." : barra == 0 ? "/" : arquivo.substr(0, barra));
+    const plat::FolderLock trava(barra == std::string::npos ? "."
+                                 : barra == 0               ? "/"
+                                                            : arquivo.substr(0, barra));
     // Under the lock every writer of this log takes, a temporary copy of it can only be one
     // that a killed run left (a whole copy of the log each): remove those.
     if (trava.Held()) rtl::RemoveAtomicWriteLeftovers(arquivo);

@@ -192,10 +192,16 @@ TEST(Files, CopyRefusals) {
         {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
         // Anything but a regular file: a pipe with no writer (opening it must not block), a
         // device that never ends (directly or through a link).
-        {(dir / "fifo").string(), dst, {}, plat::kErrNotARegularFile,
+        {(dir / "fifo").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
          [&] { ::mkfifo((dir / "fifo").c_str(), 0644); }},
         {"/dev/zero", dst, {}, plat::kErrNotARegularFile, [] {}},
-        {(dir / "zero").string(), dst, {}, plat::kErrNotARegularFile,
+        {(dir / "zero").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
          [&] { std::filesystem::create_symlink("/dev/zero", dir / "zero"); }},
         {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
         {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
@@ -216,7 +222,8 @@ TEST(Files, CopyRefusals) {
     } catch (const plat::EFileError& e) {
         EXPECT_NE(e.Message().find("\"" + src + "\" to \"" + dst + "\""), std::string::npos) << e.Message();
     }
-    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile), "Not a regular file (a pipe, a device or a socket)");
+    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile),
+              "Not a regular file (a pipe, a device or a socket)");
     // Without overwrite, a missing destination is created.
     EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
     EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
@@ -431,7 +438,8 @@ TEST(Files, MakeExecutable) {
     struct Case {
         mode_t before, after;
     };
-    for (const Case c : {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
+    for (const Case c :
+         {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
         const auto f = (dir / "x").string();
         kwtest::WriteFile(f, "#!/bin/sh\nexit 7\n");
         Chmod(f, c.before);
