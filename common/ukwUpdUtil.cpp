@@ -121,7 +121,8 @@ bool DestinoForaDaEstacao(std::string_view pasta, std::string_view objeto) {
     std::string_view resto = n;
     if (ComecaCom(n, "$\\")) {
         resto.remove_prefix(2);
-    } else if ((n.size() >= 3 && n[1] == ':' && n[2] == '\\') || ComecaCom(n, "\\\\") || ComecaCom(n, "$CMD")) {
+    } else if ((n.size() >= 3 && n[1] == ':' && n[2] == '\\') || ComecaCom(n, "\\\\") ||
+               ComecaCom(n, "$CMD")) {
         return false;
     }
     // How deep below its base the path stands after each component; ".." above the base
@@ -145,7 +146,8 @@ bool DestinoForaDaEstacao(std::string_view pasta, std::string_view objeto) {
     };
     caminhe(resto);
     // The object's name joins the folder: a name with separators of its own walks on.
-    if (objeto.find_first_of("\\/") != std::string_view::npos || objeto.find("..") != std::string_view::npos) {
+    if (objeto.find_first_of("\\/") != std::string_view::npos ||
+        objeto.find("..") != std::string_view::npos) {
         std::string_view o = objeto;
         if (!o.empty() && o.front() == '"') o.remove_prefix(1);
         if (!o.empty() && o.back() == '"') o.remove_suffix(1);

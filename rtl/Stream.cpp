@@ -296,7 +296,8 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(rd()));
         tempName = (folder / ("." + target.filename().string() + suffix)).string();
         try {
-            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew, finalMode >= 0 ? finalMode : 0666);
+            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew,
+                                                finalMode >= 0 ? finalMode : 0666);
             break;
         } catch (const EFOpenError& e) {
             if (attempt < 8 && fs::exists(tempName, ec)) continue;  // a name clash: try another

@@ -13,8 +13,8 @@
 #include "LauncherBaseTestSupport.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "support/TestSupport.h"
 #include "rtl/Format.h"
+#include "support/TestSupport.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "LauncherBaseTestSupport.h"
-#include "kwBuildVersion.h"
 #include "common/ukwFuncoesFile.h"
 #include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdTranslator.h"
+#include "kwBuildVersion.h"
 #include "platform/Process.h"
 #include "platform/WinError.h"
 #include "platform/WinPath.h"
@@ -155,7 +155,8 @@ TEST(Paths, DestinoForaDaEstacao) {
         {"bin", "a..b.dll", false},
     };
     for (const C& c : cases)
-        EXPECT_EQ(DestinoForaDaEstacao(c.pasta, c.objeto), c.fora) << "[" << c.pasta << "] [" << c.objeto << "]";
+        EXPECT_EQ(DestinoForaDaEstacao(c.pasta, c.objeto), c.fora)
+            << "[" << c.pasta << "] [" << c.objeto << "]";
 }
 
 TEST(Paths, TheWindowsFolderDefaultsToTheLaunchersOwn) {

@@ -323,7 +323,8 @@ TEST_F(Filters, EvaluatorEdgeCases) {
             const uint16_t e3 = b.ListElem(n, 0);
             const uint16_t e2 = b.ListElem(s, e3);
             const uint16_t e1 = b.ListElem(t, e2);
-            EXPECT_EQ(Eval(q, b, b.Function("SUBSTRING", e1)).AsString(), c.expected) << c.start << " " << c.length;
+            EXPECT_EQ(Eval(q, b, b.Function("SUBSTRING", e1)).AsString(), c.expected)
+                << c.start << " " << c.length;
         }
     }
     {

@@ -206,7 +206,8 @@ TEST_F(LocalRoad, AnExecutorWithoutExecuteBitsOnTheSiteStillStarts) {
     EXPECT_FALSE(TemTrecho(um.log, "Permission denied")) << um.saida;
     // The site's file is as it was.
     EXPECT_EQ(fs::status(site_ / "kwExec.exe").permissions(), fs::perms::owner_read | fs::perms::owner_write |
-                                                                  fs::perms::group_read | fs::perms::others_read);
+                                                                  fs::perms::group_read |
+                                                                  fs::perms::others_read);
 }
 
 // The site's kwExec.exe is a pipe with no writer, or a link to /dev/zero: the launcher neither
@@ -215,8 +216,8 @@ TEST_F(LocalRoad, AnExecutorWithoutExecuteBitsOnTheSiteStillStarts) {
 // fault shows as a failure rather than a hung or filled machine.)
 TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
     const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
-    const std::string historico = fs::exists(ws_ / "log" / "kwExec.hst")
-                                      ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst") : std::string();
+    const std::string historico =
+        fs::exists(ws_ / "log" / "kwExec.hst") ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst") : std::string();
     rlimit antes{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &antes), 0);
     struct Volta {
@@ -241,7 +242,8 @@ TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
         EXPECT_TRUE(TemTrecho(e.log, "Not a regular file")) << e.saida;
         EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
         const std::string agora = fs::exists(ws_ / "log" / "kwExec.hst")
-                                      ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst") : std::string();
+                                      ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst")
+                                      : std::string();
         EXPECT_EQ(agora, historico);
         // No copy of it was left beside the executor.
         for (const auto& f : fs::recursive_directory_iterator(ws_))
@@ -254,8 +256,8 @@ TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
 // The site's file is read-only and shared: the copy takes it as it is. Before, the launcher
 // cleared the source's read-only flag, changing a shared site file's mode.
 TEST_F(LocalRoad, TheSiteFileIsNeverModified) {
-    fs::permissions(site_ / "kwExec.exe", fs::perms::owner_read | fs::perms::group_read |
-                                              fs::perms::others_read);
+    fs::permissions(site_ / "kwExec.exe",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const Execucao e = Rode({"um"});
     EXPECT_EQ(e.codigo, 0) << e.saida;
     EXPECT_EQ(fs::status(site_ / "kwExec.exe").permissions(),
@@ -272,8 +274,8 @@ TEST_F(LocalRoad, TheSiteFileIsNeverModified) {
 // source's read-only flag failed with "Operation not permitted" and the run failed.
 TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
     if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
-    fs::permissions(site_ / "kwExec.exe", fs::perms::owner_read | fs::perms::group_read |
-                                              fs::perms::others_read);
+    fs::permissions(site_ / "kwExec.exe",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     Dono(ws_, "nobody");
     const Execucao e = RodeComo("nobody", {"dois"});
     EXPECT_EQ(e.codigo, 0) << e.saida;
@@ -308,8 +310,10 @@ TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
     sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
     const Execucao um = Rode({"um"});
     EXPECT_NE(um.codigo, 0) << um.saida;
-    EXPECT_TRUE(Contains(um.log, "EXCEPTION: O destino \"..\\..\\escape\\\" do objeto \"kwExec.exe\" fica fora da "
-                                 "pasta do launcher (" + ws_.string() + "/). A verificação foi interrompida."))
+    EXPECT_TRUE(Contains(um.log,
+                         "EXCEPTION: O destino \"..\\..\\escape\\\" do objeto \"kwExec.exe\" fica fora da "
+                         "pasta do launcher (" +
+                             ws_.string() + "/). A verificação foi interrompida."))
         << um.saida;
     EXPECT_FALSE(TemTrecho(um.log, "Execução OK")) << um.saida;
     EXPECT_FALSE(fs::exists(fora / "kwExec.exe"));
@@ -325,7 +329,8 @@ TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
     ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
                                    std::chrono::milliseconds(30000)))
         << dois.saida;
-    EXPECT_TRUE(fs::exists(ws_ / raiz / "x" / "clientes.txt")) << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+    EXPECT_TRUE(fs::exists(ws_ / raiz / "x" / "clientes.txt"))
+        << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
     EXPECT_FALSE(fs::exists("/" + raiz));
 }
 
@@ -366,9 +371,11 @@ TEST_F(LocalRoad, TheFailureShownNamesTheRealCause) {
         plat::ProcessOptions o;
         o.wait = true;
         o.output = plat::ProcessOutput::Capture;
-        const auto m = plat::StartProcess(
-            "mount", {"-t", "tmpfs", "-o", "size=" + std::to_string(tamanho / 1024 + 256) + "k", "tmpfs", ws_.string()},
-            o);
+        const auto m =
+            plat::StartProcess("mount",
+                               {"-t", "tmpfs", "-o", "size=" + std::to_string(tamanho / 1024 + 256) + "k",
+                                "tmpfs", ws_.string()},
+                               o);
         KW_REQUIRE_PEER(m.exitCode == 0, "a tmpfs mount: " + m.output);
         struct Desmonta {
             fs::path p;

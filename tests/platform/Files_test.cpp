@@ -192,10 +192,16 @@ TEST(Files, CopyRefusals) {
         {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
         // Anything but a regular file: a pipe with no writer (opening it must not block), a
         // device that never ends (directly or through a link).
-        {(dir / "fifo").string(), dst, {}, plat::kErrNotARegularFile,
+        {(dir / "fifo").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
          [&] { ::mkfifo((dir / "fifo").c_str(), 0644); }},
         {"/dev/zero", dst, {}, plat::kErrNotARegularFile, [] {}},
-        {(dir / "zero").string(), dst, {}, plat::kErrNotARegularFile,
+        {(dir / "zero").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
          [&] { std::filesystem::create_symlink("/dev/zero", dir / "zero"); }},
         {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
         {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
@@ -216,7 +222,8 @@ TEST(Files, CopyRefusals) {
     } catch (const plat::EFileError& e) {
         EXPECT_NE(e.Message().find("\"" + src + "\" to \"" + dst + "\""), std::string::npos) << e.Message();
     }
-    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile), "Not a regular file (a pipe, a device or a socket)");
+    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile),
+              "Not a regular file (a pipe, a device or a socket)");
     // Without overwrite, a missing destination is created.
     EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
     EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
@@ -431,7 +438,8 @@ TEST(Files, MakeExecutable) {
     struct Case {
         mode_t before, after;
     };
-    for (const Case c : {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
+    for (const Case c :
+         {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
         const auto f = (dir / "x").string();
         kwtest::WriteFile(f, "#!/bin/sh\nexit 7\n");
         Chmod(f, c.before);
@@ -447,4 +455,21 @@ TEST(Files, MakeExecutable) {
     EXPECT_EQ(err, ENOENT);
     EXPECT_FALSE(plat::TryMakeExecutable(dir.path().string(), &err));
     EXPECT_EQ(err, EISDIR);
+}
+
+// A file system mounted without execution: the bits are set, but the file still cannot be
+// started, and the call says so (the launcher then neither installs nor records the executor).
+TEST(Files, MakeExecutableFailsWhereNothingMayRun) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    kwtest::TempDir dir;
+    const std::string mnt = (dir / "noexec").string();
+    std::filesystem::create_directories(mnt);
+    if (::system(("mount -t tmpfs -o size=1m,noexec tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs mount here";
+    const auto f = mnt + "/kwExec.exe";
+    kwtest::WriteFile(f, "#!/bin/sh\nexit 0\n");
+    int err = 0;
+    EXPECT_FALSE(plat::TryMakeExecutable(f, &err));
+    EXPECT_EQ(err, EACCES);
+    EXPECT_EQ(::system(("umount " + mnt).c_str()), 0);
 }

@@ -24,8 +24,8 @@ ProgramForAnyone::ProgramForAnyone(const std::string& name) {
                                fs::perms::others_read | fs::perms::others_exec);
 }
 
-pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program, const std::vector<std::string>& args,
-                  const std::vector<std::string>& unset) {
+pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program,
+                  const std::vector<std::string>& args, const std::vector<std::string>& unset) {
     const std::string file = program.string();
     std::vector<std::string> all{file};
     all.insert(all.end(), args.begin(), args.end());
