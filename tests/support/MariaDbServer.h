@@ -75,7 +75,11 @@ private:
         }
         asRoot_ = ::geteuid() == 0;
         const std::string data = (root_.path() / "data").string();
-        std::vector<std::string> install = {"--no-defaults", "--datadir=" + data,
+        // Its own temporary folder: servers bootstrapping at once in the shared /tmp collide on
+        // the names of their temporary tables ("Unknown table 'mysql.tmp_user_sys'").
+        const std::string tmp = (root_.path() / "tmp").string();
+        std::filesystem::create_directories(tmp);
+        std::vector<std::string> install = {"--no-defaults", "--datadir=" + data, "--tmpdir=" + tmp,
                                             "--auth-root-authentication-method=normal", "--skip-test-db"};
         if (asRoot_) install.push_back("--user=root");
         plat::ProcessResult r = Run(kInstallDb, install);
@@ -88,6 +92,7 @@ private:
             port_ = 20000 + int(rd() % 40000);
             std::vector<std::string> args = {"--no-defaults",
                                              "--datadir=" + data,
+                                             "--tmpdir=" + tmp,
                                              "--socket=" + SocketPath(),
                                              "--pid-file=" + (root_.path() / "server.pid").string(),
                                              "--bind-address=127.0.0.1",
