@@ -22,6 +22,12 @@ using pkmath::View;
 namespace {
 
 constexpr uint32_t kPublicExponent = 65537;
+// Ceilings against keys that would make one operation run for minutes (a certificate anyone
+// can write carries its own key): moduli up to 16384 bits, and above 3072 bits public
+// exponents of at most 64 bits, as other libraries do.
+constexpr int32_t kMaxModulusBits = 16384;
+constexpr int32_t kSmallModulusBits = 3072;
+constexpr int32_t kMaxLargeModulusExponentBits = 64;
 // RFC 8017 section 7.2.1: PS is at least eight bytes (and so is the FF run of a signature).
 constexpr size_t kMinPadding = 8;
 constexpr size_t kPKCS1Overhead = 3 + kMinPadding;
@@ -68,8 +74,9 @@ struct PublicKey {
 // n odd and above 1, e above 1: anything else is no RSA key.
 bool LoadPublicKey(Bytes modulus, Bytes exponent, PublicKey& key) {
     if (!pkmath::Load(key.n, modulus) || !pkmath::Load(key.e, exponent)) return false;
-    if (IsBigNumEven(key.n.get()) || CountBigNumBits(key.n.get()) < 2 || CountBigNumBits(key.e.get()) < 2)
-        return false;
+    const int32_t nBits = CountBigNumBits(key.n.get()), eBits = CountBigNumBits(key.e.get());
+    if (IsBigNumEven(key.n.get()) || nBits < 2 || eBits < 2 || nBits > kMaxModulusBits) return false;
+    if (nBits > kSmallModulusBits && eBits > kMaxLargeModulusExponentBits) return false;
     key.k = pkmath::ByteLength(key.n.get());
     return true;
 }

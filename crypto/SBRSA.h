@@ -24,7 +24,9 @@
 //   access that depends on its bytes, and fail the same way whatever is wrong with it;
 // - generated keys have p != q and gcd(e, p - 1) = gcd(e, q - 1) = 1; blobs are DER (minimal
 //   INTEGERs);
-// - every private value and every padded block lives in wiped memory.
+// - every private value and every padded block lives in wiped memory;
+// - moduli above 16384 bits, and public exponents above 64 bits with moduli above 3072 bits,
+//   are refused, so no key anyone can write makes one operation run for minutes.
 #pragma once
 
 #include <cstdint>

@@ -255,7 +255,7 @@ TEST(RSAKeys, GenerationAnswersTheSizesFirst) {
 TEST(RSAKeys, GeneratedKeyIsConsistentAndDER) {
     const Key& key = Generated1024();
     EXPECT_EQ(key.n.size(), 128u);
-    EXPECT_EQ(key.n[0] & 0xC0, 0xC0);
+    EXPECT_EQ(key.n[0] & 0x80, 0x80);  // two primes with their top two bits set: n has all 1024 bits
     EXPECT_EQ(key.e, (Bytes{0, 1, 0, 1}));  // word form
     EXPECT_TRUE(ValidateRSAPrivateKey(key.blob.data(), int32_t(key.blob.size())));
     // Minimal INTEGERs: e is 02 03 01 00 01 and the version a single 00.
