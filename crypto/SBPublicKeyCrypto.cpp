@@ -476,12 +476,17 @@ void TElPublicKeyCrypto::LoadInput(const void* input, size_t size) {
         return;
     }
     Base64DecodeInit(decoder_);
+    // The size question already decodes when no whole group is ready (nothing needed, nothing
+    // written): asking again would feed the same characters twice.
     int32_t needed = 0;
-    Base64DecodeUpdate(decoder_, input, int32_t(size), nullptr, needed);
-    input_.assign(size_t(needed), 0);
-    int32_t written = needed;
-    if (!Base64DecodeUpdate(decoder_, input, int32_t(size), input_.data(), written)) Fail(SPKInvalidBase64);
-    input_.resize(size_t(written));
+    input_.clear();
+    if (!Base64DecodeUpdate(decoder_, input, int32_t(size), nullptr, needed)) {
+        if (needed == 0) Fail(SPKInvalidBase64);
+        input_.assign(size_t(needed), 0);
+        int32_t written = needed;
+        if (!Base64DecodeUpdate(decoder_, input, int32_t(size), input_.data(), written)) Fail(SPKInvalidBase64);
+        input_.resize(size_t(written));
+    }
     uint8_t tail[4];
     int32_t tailSize = 4;
     if (!Base64DecodeFinal(decoder_, tail, tailSize)) Fail(SPKInvalidBase64);

@@ -151,6 +151,11 @@ TEST(PublicKeyFacade, Base64InputAndOutput) {
     EXPECT_NE(facadetest::Verify(*rsa, B(Base64(B("other data"))), text), 0);
     EXPECT_EQ(kwtest::ThrownMessage([&] { facadetest::Verify(*rsa, B(Base64(data)), B("#not base64#")); }),
               SPKInvalidBase64);
+    // Text shorter than one group of four decodes too (one byte: "QQ==").
+    const Bytes oneByte = B(Base64(facadetest::Sign(*rsa, B(Base64(B("A"))))));
+    EXPECT_EQ(facadetest::Verify(*rsa, B("QQ=="), oneByte), 0);
+    for (const char* bad : {"QQ", "QQ=", "Q"})  // a group must be closed by its padding
+        EXPECT_EQ(kwtest::ThrownMessage([&] { facadetest::Verify(*rsa, B(bad), oneByte); }), SPKInvalidBase64) << bad;
     // The signer's coded input is the data's text (with input-is-hash it is taken as it is).
     EXPECT_EQ(facadetest::Sign(*rsa, B(Base64(data))), binary);
     // Decryption of Base64 ciphertext into Base64 plaintext.
