@@ -72,9 +72,19 @@ void TElPublicKeyMaterialWorkingThread::Execute() {
 TElPublicKeyMaterial::TElPublicKeyMaterial(TElCustomCryptoProvider* provider) : provider_(OrDefault(provider)) {}
 
 TElPublicKeyMaterial::~TElPublicKeyMaterial() {
-    // The worker uses this material until it reports: stop it and wait before anything goes.
-    worker_.reset();
+    // The starting class has stopped its worker already; this is the last line of defence for
+    // the members of this class.
+    StopGeneration();
     if (key_ != nullptr) key_->GetCryptoProvider()->ReleaseKey(key_);
+}
+
+void TElPublicKeyMaterial::StopGeneration() {
+    // Joined before the pointer changes: the worker reads it until it ends.
+    if (worker_) {
+        worker_->Terminate();
+        worker_->WaitFor();
+    }
+    worker_.reset();
 }
 
 bool TElPublicKeyMaterial::GetExportable() const {

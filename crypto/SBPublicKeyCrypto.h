@@ -12,7 +12,8 @@
 // - one provider context at most is live per crypto object, from an Init step to the end of
 //   its Final step, which runs (and releases it) even when the Update step failed;
 // - a material's background generation runs on one worker thread that the material owns: when
-//   it ends the material is no longer busy, and destroying the material stops and joins it;
+//   it ends the material is no longer busy, and the material stops and joins it before any of
+//   its parts go;
 // - secret bytes that pass through the facade (decrypted data, private-key blobs, the SRP
 //   premaster) stay in wiped memory until they are handed to the caller.
 //
@@ -71,7 +72,8 @@ public:
 
     // The provider, or the default one when null.
     explicit TElPublicKeyMaterial(TElCustomCryptoProvider* provider = nullptr);
-    // Stops and joins a running background generation, then releases the provider key.
+    // Releases the provider key (a running background generation is stopped by the class
+    // that started it, see StartGeneration).
     ~TElPublicKeyMaterial() override;
     TElPublicKeyMaterial(const TElPublicKeyMaterial&) = delete;
     TElPublicKeyMaterial& operator=(const TElPublicKeyMaterial&) = delete;
@@ -126,8 +128,12 @@ public:
 protected:
     friend class TElPublicKeyMaterialWorkingThread;
 
-    // Starts the worker (nothing while busy); qbits 0 means InternalGenerate.
+    // Starts the worker (nothing while busy); qbits 0 means InternalGenerate. The worker calls
+    // the material's virtual generation: a class that starts it must call StopGeneration first
+    // thing in its destructor, while its own parts still exist.
     void StartGeneration(int bits, int qbits);
+    // Stops a running worker and waits for it (nothing when none runs).
+    void StopGeneration();
     // The worker's cancel hook for the provider key's Generate (none without a worker).
     TSBProgressFunc GenerationProgress() const;
     void DoGenerationFinished(bool success, const std::string& error);
@@ -395,6 +401,8 @@ private:
 class TElDSAKeyMaterial : public TElPublicKeyMaterial {
 public:
     explicit TElDSAKeyMaterial(TElCustomCryptoProvider* provider = nullptr);
+    // Stops and joins a background generation before the material goes.
+    ~TElDSAKeyMaterial() override;
 
     bool GetValid() const override;
     int GetBits() const override;

@@ -31,6 +31,11 @@ TElDSAKeyMaterial::TElDSAKeyMaterial(TElCustomCryptoProvider* provider) : TElPub
     key_->SetKeyProp(SB_KEYPROP_DSA_STRICT_VALIDATION, BooleanToPropertyValue(false));
 }
 
+TElDSAKeyMaterial::~TElDSAKeyMaterial() {
+    // The worker calls this object's generation: it must end before any part of it goes.
+    StopGeneration();
+}
+
 bool TElDSAKeyMaterial::GetValid() const {
     return key_ != nullptr && key_->GetIsValid();
 }
