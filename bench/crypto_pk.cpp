@@ -118,6 +118,16 @@ Bytes Number(EVP_PKEY* key, const char* name) {
     return out;
 }
 
+// An OpenSSL context that signs or verifies SHA-256 digests with PKCS#1 v1.5 padding.
+Ctx RsaContext(EVP_PKEY* key, bool sign) {
+    Ctx ctx(EVP_PKEY_CTX_new(key, nullptr));
+    if ((sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_verify_init(ctx.get())) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1)
+        Fail("EVP_PKEY_sign_init or EVP_PKEY_verify_init failed");
+    return ctx;
+}
+
 Bytes Sha256(const std::string& text) {
     TElHashFunction h(SB_ALG_SHA256);
     h.Update(text.data(), text.size());
@@ -134,15 +144,7 @@ void Rsa() {
     const std::string info = EncodeDERSequence({alg, EncodeDEROctetString(std::string(digest.begin(), digest.end()))});
 
     Bytes sig(257), peerSig(256), opened(256);  // room for the modulus as the blob stores it (257)
-    Ctx sign(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_sign_init(sign.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(sign.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(sign.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_sign_init failed");
-    Ctx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_verify_init(verify.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(verify.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_verify_init failed");
+    const Ctx sign = RsaContext(key.get(), true), verify = RsaContext(key.get(), false);
 
     auto ours = [&] {
         int32_t size = int32_t(sig.size());
@@ -211,15 +213,7 @@ void RsaFacade() {
     auto rsa = TElRSAPublicKeyCrypto::CreateByOID(SB_OID_SHA256_RSA);
     rsa->SetKeyMaterial(&material);
     rsa->SetInputIsHash(true);
-    Ctx sign(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_sign_init(sign.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(sign.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(sign.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_sign_init failed");
-    Ctx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_verify_init(verify.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(verify.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_verify_init failed");
+    const Ctx sign = RsaContext(key.get(), true), verify = RsaContext(key.get(), false);
     Bytes sig(256), peerSig(256);
     auto ours = [&] {
         size_t size = sig.size();

@@ -171,6 +171,19 @@ void TElPublicKeyMaterial::LoadSecretFromStream(rtl::Stream& stream, int64_t cou
     LoadSecret(data.data(), data.size());
 }
 
+rtl::SecureBytes TElPublicKeyMaterial::Exported(bool secret) const {
+    size_t size = 0;
+    secret ? key_->ExportSecret(nullptr, size) : key_->ExportPublic(nullptr, size);
+    rtl::SecureBytes out(size);
+    if (size > 0) secret ? key_->ExportSecret(out.data(), size) : key_->ExportPublic(out.data(), size);
+    out.resize(size);
+    return out;
+}
+
+std::string_view TElPublicKeyMaterial::PropertyBytes(const void* buffer, size_t size) {
+    return std::string_view(static_cast<const char*>(buffer), buffer != nullptr ? size : 0);
+}
+
 void TElPublicKeyMaterial::RequireIdle() const {
     if (busy_) Fail(SPKAsyncOperationPending);
 }

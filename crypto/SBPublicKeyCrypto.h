@@ -140,6 +140,10 @@ protected:
     // Replaces the provider key by a clone of source's, made by source's provider.
     void AdoptCloneOf(const TElPublicKeyMaterial& source);
     void RequireIdle() const;
+    // The provider key's export (a size question, then the bytes) into wiped memory.
+    rtl::SecureBytes Exported(bool secret) const;
+    // A caller's buffer as a key property value (empty for no buffer).
+    static std::string_view PropertyBytes(const void* buffer, size_t size);
     // PEM or DER input as DER: PEM is decoded with the passphrase (0x1D02: "Invalid
     // passphrase" when passphraseErrors, every other failure "Invalid PEM data").
     static rtl::SecureBytes ToDER(const void* buffer, size_t size, const ByteString& passphrase,

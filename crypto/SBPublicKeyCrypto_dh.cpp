@@ -11,10 +11,6 @@ namespace {
     throw EElPublicKeyCryptoError(message);
 }
 
-std::string_view Bytes(const void* p, size_t n) {
-    return std::string_view(static_cast<const char*>(p), p != nullptr ? n : 0);
-}
-
 }  // namespace
 
 TElDHKeyMaterial::TElDHKeyMaterial(TElCustomCryptoProvider* provider) : TElPublicKeyMaterial(provider) {
@@ -67,9 +63,9 @@ void TElDHKeyMaterial::ClearPublic() {
 
 void TElDHKeyMaterial::ImportPeerPublicKey(const void* p, size_t pSize, const void* g, size_t gSize,
                                            const void* peerY, size_t peerYSize) {
-    key_->SetKeyProp(SB_KEYPROP_DH_P, Bytes(p, pSize));
-    key_->SetKeyProp(SB_KEYPROP_DH_G, Bytes(g, gSize));
-    key_->SetKeyProp(SB_KEYPROP_DH_PEER_Y, Bytes(peerY, peerYSize));
+    key_->SetKeyProp(SB_KEYPROP_DH_P, PropertyBytes(p, pSize));
+    key_->SetKeyProp(SB_KEYPROP_DH_G, PropertyBytes(g, gSize));
+    key_->SetKeyProp(SB_KEYPROP_DH_PEER_Y, PropertyBytes(peerY, peerYSize));
 }
 
 // ---------------------------------------------------------------------------------------------

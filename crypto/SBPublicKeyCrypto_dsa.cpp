@@ -11,19 +11,6 @@ namespace {
     throw EElPublicKeyCryptoError(message);
 }
 
-rtl::SecureBytes Exported(const TElCustomCryptoKey* key, bool secret) {
-    size_t size = 0;
-    secret ? key->ExportSecret(nullptr, size) : key->ExportPublic(nullptr, size);
-    rtl::SecureBytes out(size);
-    if (size > 0) secret ? key->ExportSecret(out.data(), size) : key->ExportPublic(out.data(), size);
-    out.resize(size);
-    return out;
-}
-
-std::string_view Bytes(const void* p, size_t n) {
-    return std::string_view(static_cast<const char*>(p), p != nullptr ? n : 0);
-}
-
 }  // namespace
 
 TElDSAKeyMaterial::TElDSAKeyMaterial(TElCustomCryptoProvider* provider) : TElPublicKeyMaterial(provider) {
@@ -66,12 +53,12 @@ void TElDSAKeyMaterial::LoadSecret(const void* buffer, size_t size) {
 }
 
 void TElDSAKeyMaterial::SavePublic(void* buffer, size_t& size) const {
-    Deliver(Exported(key_, false), buffer, size, false, "", ByteString());
+    Deliver(Exported(false), buffer, size, false, "", ByteString());
 }
 
 void TElDSAKeyMaterial::SaveSecret(void* buffer, size_t& size) const {
     // The PKCS#8 form comes with the PKCS#8 unit; the key's own blob is written until then.
-    Deliver(Exported(key_, true), buffer, size, PEMOutput, "DSA PRIVATE KEY", KeyPassphrase);
+    Deliver(Exported(true), buffer, size, PEMOutput, "DSA PRIVATE KEY", KeyPassphrase);
 }
 
 void TElDSAKeyMaterial::ClearSecret() {
@@ -84,10 +71,10 @@ void TElDSAKeyMaterial::ClearPublic() {
 
 void TElDSAKeyMaterial::ImportPublicKey(const void* p, size_t pSize, const void* q, size_t qSize, const void* g,
                                        size_t gSize, const void* y, size_t ySize) {
-    key_->SetKeyProp(SB_KEYPROP_DSA_P, Bytes(p, pSize));
-    key_->SetKeyProp(SB_KEYPROP_DSA_Q, Bytes(q, qSize));
-    key_->SetKeyProp(SB_KEYPROP_DSA_G, Bytes(g, gSize));
-    key_->SetKeyProp(SB_KEYPROP_DSA_Y, Bytes(y, ySize));
+    key_->SetKeyProp(SB_KEYPROP_DSA_P, PropertyBytes(p, pSize));
+    key_->SetKeyProp(SB_KEYPROP_DSA_Q, PropertyBytes(q, qSize));
+    key_->SetKeyProp(SB_KEYPROP_DSA_G, PropertyBytes(g, gSize));
+    key_->SetKeyProp(SB_KEYPROP_DSA_Y, PropertyBytes(y, ySize));
     key_->SetKeyProp(SB_KEYPROP_DSA_X, "");
 }
 

@@ -17,16 +17,6 @@ namespace {
     throw EElPublicKeyCryptoError(message);
 }
 
-// The key's export (a size question, then the bytes) into wiped memory.
-rtl::SecureBytes Exported(const TElCustomCryptoKey* key, bool secret) {
-    size_t size = 0;
-    secret ? key->ExportSecret(nullptr, size) : key->ExportPublic(nullptr, size);
-    rtl::SecureBytes out(size);
-    if (size > 0) secret ? key->ExportSecret(out.data(), size) : key->ExportPublic(out.data(), size);
-    out.resize(size);
-    return out;
-}
-
 ByteString IntegerDER(int32_t value) {
     std::string bytes(4, '\0');
     for (int i = 0; i < 4; ++i)
@@ -161,11 +151,11 @@ void TElRSAKeyMaterial::LoadSecret(const void* buffer, size_t size) {
 }
 
 void TElRSAKeyMaterial::SavePublic(void* buffer, size_t& size) const {
-    Deliver(Exported(key_, false), buffer, size, PEMOutput, "PUBLIC KEY", ByteString());
+    Deliver(Exported(false), buffer, size, PEMOutput, "PUBLIC KEY", ByteString());
 }
 
 void TElRSAKeyMaterial::SaveSecret(void* buffer, size_t& size) const {
-    Deliver(Exported(key_, true), buffer, size, PEMOutput, "RSA PRIVATE KEY", KeyPassphrase);
+    Deliver(Exported(true), buffer, size, PEMOutput, "RSA PRIVATE KEY", KeyPassphrase);
 }
 
 void TElRSAKeyMaterial::ClearSecret() {

@@ -21,16 +21,11 @@ using pktest::B;
 using pktest::Bytes;
 using pktest::Str;
 
-const kwtest::Pkey& Rsa2048() {
-    static const kwtest::Pkey key = kwtest::OpenSSLGenerateRsa(2048);
-    return key;
-}
-
 class PKIOps : public ::testing::Test {
 protected:
     TElCustomCryptoKey* RsaKey() {
         TElCustomCryptoKey* key = provider.CreateKey(SB_ALG_PK_RSA, 0);
-        const std::string der = kwtest::OpenSSLPrivateDer(Rsa2048().get());
+        const std::string der = kwtest::OpenSSLPrivateDer(kwtest::SharedOpenSSLRsa(2048));
         key->ImportSecret(der.data(), der.size());
         return key;
     }
@@ -104,7 +99,7 @@ TEST_F(PKIOps, RSASizesAndTheOneShotRun) {
     ASSERT_EQ(size, 256u);
     provider.ReleaseCryptoContext(c);
     // OpenSSL opens it: only the input given with room was taken.
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa2048().get(), out, {RSA_PKCS1_PADDING}), m);
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(2048), out, {RSA_PKCS1_PADDING}), m);
     // The provider's own one-shot decryption.
     size = 0;
     provider.Decrypt(SB_ALG_PK_RSA, 0, key, out.data(), out.size(), nullptr, size);
@@ -128,7 +123,7 @@ TEST_F(PKIOps, RSASignaturesThroughTheProvider) {
         params.Add(SB_CTXPROP_HASH_ALGORITHM, GetOIDByHashAlgorithm(hash));
         const Bytes sig = Sign(key, SB_ALG_PK_RSA, data, &params);
         // PKCS#1 v1.5 with the DigestInfo prefix: exactly OpenSSL's signature.
-        EXPECT_EQ(sig, kwtest::OpenSSLSignDigest(Rsa2048().get(), pktest::Digest(hash, data),
+        EXPECT_EQ(sig, kwtest::OpenSSLSignDigest(kwtest::SharedOpenSSLRsa(2048), pktest::Digest(hash, data),
                                                  {RSA_PKCS1_PADDING, hash == SB_ALG_MD5 ? "MD5" : hash == SB_ALG_SHA1 ? "SHA1" : hash == SB_ALG_SHA224 ? "SHA224" : hash == SB_ALG_SHA256 ? "SHA256" : hash == SB_ALG_SHA384 ? "SHA384" : "SHA512"}));
         EXPECT_EQ(Verify(key, SB_ALG_PK_RSA, data, sig, &params), SB_VR_SUCCESS);
         EXPECT_EQ(Verify(key, SB_ALG_PK_RSA, B("other data"), sig, &params), SB_VR_INVALID_SIGNATURE);
@@ -143,7 +138,7 @@ TEST_F(PKIOps, RSASignaturesThroughTheProvider) {
     sha1.Add(SB_CTXPROP_HASH_ALGORITHM, GetOIDByHashAlgorithm(SB_ALG_SHA1));
     EXPECT_EQ(Verify(key, SB_ALG_PK_RSA, data, sig, &sha1), SB_VR_INVALID_SIGNATURE);
     // The block's DigestInfo is not readable: "Bad signature formatting" (type-1 block of junk).
-    const std::string der = kwtest::OpenSSLPrivateDer(Rsa2048().get());
+    const std::string der = kwtest::OpenSSLPrivateDer(kwtest::SharedOpenSSLRsa(2048));
     Bytes junk(40, 0x30);
     int32_t size = 300;
     Bytes forged(300);
@@ -392,7 +387,7 @@ TEST_F(PKIOps, OneShotDetachedVerification) {
 TEST_F(PKIOps, DecryptKeyUnwrapsWhatOpenSSLWrapped) {
     TElCustomCryptoKey* kek = RsaKey();
     const Bytes aes(16, 0x42);
-    const Bytes wrapped = kwtest::OpenSSLEncrypt(Rsa2048().get(), aes, {RSA_PKCS1_PADDING});
+    const Bytes wrapped = kwtest::OpenSSLEncrypt(kwtest::SharedOpenSSLRsa(2048), aes, {RSA_PKCS1_PADDING});
     TElCustomCryptoKey* key = provider.DecryptKey(wrapped.data(), wrapped.size(), SB_OID_AES128_CBC, "", kek,
                                                   SB_OID_RSA_ENCRYPTION, "");
     ASSERT_NE(key, nullptr);

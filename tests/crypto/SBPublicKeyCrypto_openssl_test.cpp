@@ -25,19 +25,6 @@ using pktest::B;
 using pktest::Bytes;
 using pktest::Str;
 
-const kwtest::Pkey& Rsa2048() {
-    static const kwtest::Pkey key = kwtest::OpenSSLGenerateRsa(2048);
-    return key;
-}
-
-std::string PublicDer(EVP_PKEY* key) {
-    unsigned char* out = nullptr;
-    const int n = i2d_PUBKEY(key, &out);
-    std::string der(reinterpret_cast<char*>(out), size_t(n > 0 ? n : 0));
-    OPENSSL_free(out);
-    return der;
-}
-
 // Wycheproof counts a signature as rejected whether the verdict is "invalid" or the signature
 // is refused with an error (a block that holds no DigestInfo).
 int32_t VerdictOf(TElPublicKeyCrypto& crypto, const Bytes& msg, const Bytes& sig) {
@@ -100,7 +87,7 @@ TEST(RSAFacadeVectors, WycheproofPSSSignatures) {
 
 TEST(RSAFacadeOpenSSL, PKCS1SignaturesBothWays) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa2048().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(2048));
     const Bytes data = B("signed through the facade");
     const std::pair<int32_t, std::string_view> algorithms[] = {
         {SB_ALG_MD5, SB_OID_MD5_RSA},       {SB_ALG_SHA1, SB_OID_SHA1_RSA},     {SB_ALG_SHA224, SB_OID_SHA224_RSA},
@@ -112,8 +99,8 @@ TEST(RSAFacadeOpenSSL, PKCS1SignaturesBothWays) {
         const Bytes digest = pktest::Digest(hash, data);
         const Bytes ours = facadetest::Sign(*rsa, data);
         // PKCS#1 v1.5 is deterministic: the same bytes as OpenSSL's.
-        EXPECT_EQ(ours, kwtest::OpenSSLSignDigest(Rsa2048().get(), digest, {RSA_PKCS1_PADDING, OpenSSLName(hash)}));
-        EXPECT_TRUE(kwtest::OpenSSLVerifyDigest(Rsa2048().get(), digest, ours, {RSA_PKCS1_PADDING, OpenSSLName(hash)}));
+        EXPECT_EQ(ours, kwtest::OpenSSLSignDigest(kwtest::SharedOpenSSLRsa(2048), digest, {RSA_PKCS1_PADDING, OpenSSLName(hash)}));
+        EXPECT_TRUE(kwtest::OpenSSLVerifyDigest(kwtest::SharedOpenSSLRsa(2048), digest, ours, {RSA_PKCS1_PADDING, OpenSSLName(hash)}));
         EXPECT_EQ(facadetest::Verify(*rsa, data, ours), 0);
         EXPECT_EQ(facadetest::Verify(*rsa, B("other data"), ours), 1);
         // The digest handed in, as the TLS code does.
@@ -125,7 +112,7 @@ TEST(RSAFacadeOpenSSL, PKCS1SignaturesBothWays) {
 
 TEST(RSAFacadeOpenSSL, PSSBothWays) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa2048().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(2048));
     const Bytes data = B("probabilistic");
     for (int32_t hash : {SB_ALG_SHA1, SB_ALG_SHA256, SB_ALG_SHA512}) {
         SCOPED_TRACE(OpenSSLName(hash));
@@ -136,10 +123,10 @@ TEST(RSAFacadeOpenSSL, PSSBothWays) {
         pss->PSSSaltSize = salt;
         const Bytes digest = pktest::Digest(hash, data);
         const Bytes ours = facadetest::Sign(*pss, data);
-        EXPECT_TRUE(kwtest::OpenSSLVerifyDigest(Rsa2048().get(), digest, ours,
+        EXPECT_TRUE(kwtest::OpenSSLVerifyDigest(kwtest::SharedOpenSSLRsa(2048), digest, ours,
                                                 {RSA_PKCS1_PSS_PADDING, OpenSSLName(hash), salt}));
         const Bytes theirs =
-            kwtest::OpenSSLSignDigest(Rsa2048().get(), digest, {RSA_PKCS1_PSS_PADDING, OpenSSLName(hash), salt});
+            kwtest::OpenSSLSignDigest(kwtest::SharedOpenSSLRsa(2048), digest, {RSA_PKCS1_PSS_PADDING, OpenSSLName(hash), salt});
         EXPECT_EQ(facadetest::Verify(*pss, data, theirs), 0);
         Bytes bent = theirs;
         bent[100] ^= 1;
@@ -152,14 +139,14 @@ TEST(RSAFacadeOpenSSL, PSSBothWays) {
 TEST(RSAFacadeOpenSSL, SSLHashSignatures) {
     // The TLS 1.0 form: the 36 bytes of MD5 and SHA-1 under type-1 padding, no DigestInfo.
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa2048().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(2048));
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&key);
     rsa.SetScheme(3);
     rsa.SetInputIsHash(true);
     const Bytes hashes = pktest::Cat(pktest::Digest(SB_ALG_MD5, B("hello")), pktest::Digest(SB_ALG_SHA1, B("hello")));
     const Bytes ours = facadetest::Sign(rsa, hashes);
-    const Bytes theirs = kwtest::OpenSSLSignDigest(Rsa2048().get(), hashes, {RSA_PKCS1_PADDING});
+    const Bytes theirs = kwtest::OpenSSLSignDigest(kwtest::SharedOpenSSLRsa(2048), hashes, {RSA_PKCS1_PADDING});
     EXPECT_EQ(ours, theirs);
     EXPECT_EQ(facadetest::Verify(rsa, hashes, theirs), 0);
     Bytes other = hashes;
@@ -173,39 +160,39 @@ TEST(RSAFacadeOpenSSL, SSLHashSignatures) {
 
 TEST(RSAFacadeOpenSSL, EncryptionBothWays) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa2048().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(2048));
     const Bytes secret = B("48 bytes of a premaster secret, more or less..!");
     // PKCS#1 v1.5.
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&key);
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa2048().get(), facadetest::Encrypt(rsa, secret), {RSA_PKCS1_PADDING}), secret);
-    EXPECT_EQ(facadetest::Decrypt(rsa, kwtest::OpenSSLEncrypt(Rsa2048().get(), secret, {RSA_PKCS1_PADDING})), secret);
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(2048), facadetest::Encrypt(rsa, secret), {RSA_PKCS1_PADDING}), secret);
+    EXPECT_EQ(facadetest::Decrypt(rsa, kwtest::OpenSSLEncrypt(kwtest::SharedOpenSSLRsa(2048), secret, {RSA_PKCS1_PADDING})), secret);
     // OAEP with the defaults (SHA-1, no label), then with SHA-256 and a label set on the key.
     auto oaep = TElRSAPublicKeyCrypto::CreateByOID(SB_OID_RSAES_OAEP);
     oaep->SetKeyMaterial(&key);
     const kwtest::RsaOptions sha1{RSA_PKCS1_OAEP_PADDING, "SHA1"};
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa2048().get(), facadetest::Encrypt(*oaep, secret), sha1), secret);
-    EXPECT_EQ(facadetest::Decrypt(*oaep, kwtest::OpenSSLEncrypt(Rsa2048().get(), secret, sha1)), secret);
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(2048), facadetest::Encrypt(*oaep, secret), sha1), secret);
+    EXPECT_EQ(facadetest::Decrypt(*oaep, kwtest::OpenSSLEncrypt(kwtest::SharedOpenSSLRsa(2048), secret, sha1)), secret);
     key.SetHashAlgorithm(SB_ALG_SHA256);
     key.SetStrLabel("a label");
     const kwtest::RsaOptions sha256{RSA_PKCS1_OAEP_PADDING, "SHA256", 0, B("a label")};
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa2048().get(), facadetest::Encrypt(*oaep, secret), sha256), secret);
-    EXPECT_EQ(facadetest::Decrypt(*oaep, kwtest::OpenSSLEncrypt(Rsa2048().get(), secret, sha256)), secret);
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(2048), facadetest::Encrypt(*oaep, secret), sha256), secret);
+    EXPECT_EQ(facadetest::Decrypt(*oaep, kwtest::OpenSSLEncrypt(kwtest::SharedOpenSSLRsa(2048), secret, sha256)), secret);
     // A public-only material encrypts; OpenSSL opens it.
-    const std::string pubDer = PublicDer(Rsa2048().get());
+    const std::string pubDer = kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(2048));
     TElRSAKeyMaterial pub;
     pub.LoadPublic(pubDer.data(), pubDer.size());
     TElRSAPublicKeyCrypto enc;
     enc.SetKeyMaterial(&pub);
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa2048().get(), facadetest::Encrypt(enc, secret), {RSA_PKCS1_PADDING}), secret);
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(2048), facadetest::Encrypt(enc, secret), {RSA_PKCS1_PADDING}), secret);
 }
 
 TEST(RSAFacadeOpenSSL, DecryptKeyOpensOpenSSLsWrappedAESKey) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa2048().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(2048));
     const Bytes aesKey = pktest::Digest(SB_ALG_MD5, B("a 128-bit key"));
     const Bytes iv = pktest::Digest(SB_ALG_MD5, B("an IV"));
-    const Bytes wrapped = kwtest::OpenSSLEncrypt(Rsa2048().get(), aesKey, {RSA_PKCS1_PADDING});
+    const Bytes wrapped = kwtest::OpenSSLEncrypt(kwtest::SharedOpenSSLRsa(2048), aesKey, {RSA_PKCS1_PADDING});
     // OpenSSL's AES-128-CBC ciphertext of a message under that key.
     const Bytes message = B("the message OpenSSL encrypted under the wrapped key");
     Bytes ciphertext(message.size() + 16);

@@ -27,19 +27,6 @@ using pktest::B;
 using pktest::Bytes;
 using pktest::Str;
 
-const kwtest::Pkey& Rsa1024() {
-    static const kwtest::Pkey key = kwtest::OpenSSLGenerateRsa(1024);
-    return key;
-}
-
-std::string PublicDer(EVP_PKEY* key) {
-    unsigned char* out = nullptr;
-    const int n = i2d_PUBKEY(key, &out);
-    std::string der(reinterpret_cast<char*>(out), size_t(n > 0 ? n : 0));
-    OPENSSL_free(out);
-    return der;
-}
-
 std::string Base64(const Bytes& data) {
     size_t size = 0;
     EncodeBase64(data.data(), data.size(), nullptr, false, size);
@@ -93,7 +80,7 @@ private:
 
 TEST(PublicKeyFacade, OneShotSizeProtocol) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa1024().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(1024));
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&key);
     const Bytes m = B("a short message");
@@ -133,7 +120,7 @@ TEST(PublicKeyFacade, OneShotSizeProtocol) {
 
 TEST(PublicKeyFacade, Base64InputAndOutput) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa1024().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(1024));
     auto rsa = TElRSAPublicKeyCrypto::CreateByOID(SB_OID_SHA256_RSA);
     rsa->SetKeyMaterial(&key);
     const Bytes data = B("coded data");
@@ -169,8 +156,8 @@ TEST(PublicKeyFacade, Base64InputAndOutput) {
 }
 
 TEST(PublicKeyFacade, LoadFromStreamFallsBackToThePublicKey) {
-    const std::string pub = PublicDer(Rsa1024().get());
-    const std::string secret = kwtest::OpenSSLPrivateDer(Rsa1024().get());
+    const std::string pub = kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(1024));
+    const std::string secret = kwtest::OpenSSLPrivateDer(kwtest::SharedOpenSSLRsa(1024));
     rtl::MemoryStream stream("prefix" + pub);
     stream.SetPosition(6);
     TElRSAKeyMaterial key;
@@ -210,7 +197,7 @@ TEST(PublicKeyFacade, PEMDetection) {
 TEST(PublicKeyFacade, ProviderAndVerdicts) {
     TElBuiltInCryptoProvider own;
     TElRSAKeyMaterial key(&own);
-    facadetest::LoadOpenSSLKey(key, Rsa1024().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(1024));
     TElRSAPublicKeyCrypto rsa;  // no provider of its own: the material's
     rsa.SetKeyMaterial(&key);
     EXPECT_EQ(rsa.GetProvider(), &own);
@@ -238,7 +225,7 @@ TEST(PublicKeyFacade, ProviderAndVerdicts) {
 
 TEST(PublicKeyFacade, HashAndInputSettingsReachTheContext) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa1024().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(1024));
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&key);
     EXPECT_EQ(rsa.GetHashAlgorithm(), SB_ALG_UNKNOWN);
@@ -248,7 +235,7 @@ TEST(PublicKeyFacade, HashAndInputSettingsReachTheContext) {
     const Bytes digest = pktest::Digest(SB_ALG_SHA384, B("hashed"));
     rsa.SetInputIsHash(true);
     const Bytes sig = facadetest::Sign(rsa, digest);
-    EXPECT_EQ(sig, kwtest::OpenSSLSignDigest(Rsa1024().get(), digest, {RSA_PKCS1_PADDING, "SHA384"}));
+    EXPECT_EQ(sig, kwtest::OpenSSLSignDigest(kwtest::SharedOpenSSLRsa(1024), digest, {RSA_PKCS1_PADDING, "SHA384"}));
     EXPECT_EQ(facadetest::Verify(rsa, digest, sig), 0);
     rsa.SetInputIsHash(false);
     EXPECT_EQ(facadetest::Verify(rsa, B("hashed"), sig), 0);
@@ -317,12 +304,12 @@ TEST(PublicKeyFacade, MaterialFreedWhileGenerating) {
 // RSA material
 
 TEST(RSAKeyMaterial, SavesAndLoadsDERAndPEM) {
-    const std::string secret = kwtest::OpenSSLPrivateDer(Rsa1024().get());
+    const std::string secret = kwtest::OpenSSLPrivateDer(kwtest::SharedOpenSSLRsa(1024));
     TElRSAKeyMaterial key;
     key.LoadSecret(secret.data(), secret.size());
     EXPECT_TRUE(key.GetValid());
     EXPECT_EQ(Str(facadetest::SavedSecret(key)), secret);
-    EXPECT_EQ(Str(facadetest::SavedPublic(key)), PublicDer(Rsa1024().get()));
+    EXPECT_EQ(Str(facadetest::SavedPublic(key)), kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(1024)));
     // PEM out, PEM back in.
     key.PEMOutput = true;
     const std::string pem = Str(facadetest::SavedSecret(key));
@@ -364,19 +351,19 @@ TEST(RSAKeyMaterial, SavesAndLoadsDERAndPEM) {
 }
 
 TEST(RSAKeyMaterial, RawKeysModulusAndClones) {
-    const std::string secret = kwtest::OpenSSLPrivateDer(Rsa1024().get());
-    const Bytes n = kwtest::OpenSSLNumber(Rsa1024().get(), OSSL_PKEY_PARAM_RSA_N);
-    const Bytes e = kwtest::OpenSSLNumber(Rsa1024().get(), OSSL_PKEY_PARAM_RSA_E);
+    const std::string secret = kwtest::OpenSSLPrivateDer(kwtest::SharedOpenSSLRsa(1024));
+    const Bytes n = kwtest::OpenSSLNumber(kwtest::SharedOpenSSLRsa(1024), OSSL_PKEY_PARAM_RSA_N);
+    const Bytes e = kwtest::OpenSSLNumber(kwtest::SharedOpenSSLRsa(1024), OSSL_PKEY_PARAM_RSA_E);
     TElRSAKeyMaterial key;
     key.LoadPublicFromModulus(n.data(), n.size(), e.data(), e.size());
     EXPECT_TRUE(key.GetPublicKey());
     EXPECT_FALSE(key.GetSecretKey());
     EXPECT_EQ(key.GetBits(), 1024);
-    EXPECT_EQ(Str(facadetest::SavedPublic(key)), PublicDer(Rsa1024().get()));
+    EXPECT_EQ(Str(facadetest::SavedPublic(key)), kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(1024)));
     // Encrypted to that public key, OpenSSL opens it.
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&key);
-    EXPECT_EQ(kwtest::OpenSSLDecrypt(Rsa1024().get(), facadetest::Encrypt(rsa, B("for openssl")), {RSA_PKCS1_PADDING}),
+    EXPECT_EQ(kwtest::OpenSSLDecrypt(kwtest::SharedOpenSSLRsa(1024), facadetest::Encrypt(rsa, B("for openssl")), {RSA_PKCS1_PADDING}),
               B("for openssl"));
     // A raw key: the bare RSAPublicKey in and out, also through LoadPublicFromModulus.
     TElRSAKeyMaterial raw;
@@ -385,7 +372,7 @@ TEST(RSAKeyMaterial, RawKeysModulusAndClones) {
     const Bytes bare = facadetest::SavedPublic(raw);
     ASSERT_FALSE(bare.empty());
     EXPECT_EQ(bare[0], 0x30);
-    EXPECT_NE(Str(bare), PublicDer(Rsa1024().get()));
+    EXPECT_NE(Str(bare), kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(1024)));
     TElRSAKeyMaterial rawBack;
     rawBack.SetRawKey(true);
     rawBack.LoadPublic(bare.data(), bare.size());
@@ -544,7 +531,7 @@ TEST(RSAPublicKeyCrypto, Constructors) {
 
 TEST(RSAPublicKeyCrypto, DetachedOnlyAndSchemeRefusals) {
     TElRSAKeyMaterial key;
-    facadetest::LoadOpenSSLKey(key, Rsa1024().get());
+    facadetest::LoadOpenSSLKey(key, kwtest::SharedOpenSSLRsa(1024));
     for (uint8_t scheme : {0, 2, 3}) {
         TElRSAPublicKeyCrypto rsa;
         rsa.SetKeyMaterial(&key);
@@ -564,7 +551,7 @@ TEST(RSAPublicKeyCrypto, DetachedOnlyAndSchemeRefusals) {
     EXPECT_EQ(kwtest::ThrownMessage([&] { pss.EstimateOutputSize(nullptr, 0, 4); }), SPKOnlyDetachedSignatures);
     // Signing asks for a secret key.
     TElRSAKeyMaterial pub;
-    const std::string der = PublicDer(Rsa1024().get());
+    const std::string der = kwtest::OpenSSLPublicDer(kwtest::SharedOpenSSLRsa(1024));
     pub.LoadPublic(der.data(), der.size());
     TElRSAPublicKeyCrypto rsa;
     rsa.SetKeyMaterial(&pub);
