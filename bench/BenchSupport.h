@@ -1,6 +1,6 @@
 // bench/BenchSupport.h: what the symmetric-cipher benchmarks share: OpenSSL's providers, the
-// timing of ours against the peer over one 16 KiB buffer, the "case ours peer ratio" line
-// (MB/s, MB/s, ours/peer) and an EVP cipher context run without padding.
+// timing of ours against the peer over one 16 KiB buffer, its line (MB/s, through
+// bench/BenchLine.h) and an EVP cipher context run without padding.
 //
 // Each case alternates ours and the peer for several rounds and keeps the best round of each,
 // so a busy moment on a shared machine costs both sides alike.
@@ -18,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "bench/BenchLine.h"
 
 namespace bench {
 
@@ -59,8 +61,7 @@ inline void Report(const std::string& name, const std::function<void()>& ours,
         bestOurs = std::max(bestOurs, Throughput(ours));
         bestPeer = std::max(bestPeer, Throughput(peer));
     }
-    std::printf("%s %.1f %.1f %.2f\n", name.c_str(), bestOurs / 1e6, bestPeer / 1e6, bestOurs / bestPeer);
-    std::fflush(stdout);
+    PrintRates(name, bestOurs / 1e6, bestPeer / 1e6, "MB/s");
 }
 
 // An OpenSSL cipher by name, keyed with the whole key (its length set first, for the ciphers

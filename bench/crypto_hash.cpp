@@ -1,6 +1,6 @@
 // bench/crypto_hash.cpp: throughput of our SHA-1, SHA-256, SHA-512, SHA-384 and MD5 against OpenSSL's
-// EVP digests, measured in the same run, one line per case: "case ours peer ratio" (MB/s,
-// MB/s, ours/peer).
+// EVP digests, measured in the same run, one line per case: "case ours peer MB/s speed"
+// (bench/BenchLine.h).
 //
 // Each round digests the same 64 MiB buffer in one call, ours then OpenSSL's, and each side
 // keeps its best round, so a busy moment on a shared machine costs both alike. SHA-1 and
@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/BenchLine.h"
 #include "crypto/SBMD.h"
 #include "crypto/SBSHA.h"
 #include "crypto/SBSHA2.h"
@@ -78,8 +79,7 @@ void Report(const char* name, const DigestFn& ours, const DigestFn& peer, const 
         bestOurs = std::max(bestOurs, Throughput(ours, data));
         bestPeer = std::max(bestPeer, Throughput(peer, data));
     }
-    std::printf("%s %.1f %.1f %.2f\n", name, bestOurs / 1e6, bestPeer / 1e6, bestOurs / bestPeer);
-    std::fflush(stdout);
+    bench::PrintRates(name, bestOurs / 1e6, bestPeer / 1e6, "MB/s");
 }
 
 }  // namespace

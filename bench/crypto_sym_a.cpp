@@ -1,5 +1,5 @@
 // bench/crypto_sym_a.cpp: throughput of our AES and triple DES against OpenSSL's EVP ciphers,
-// measured in the same run, one line per case: "case ours peer ratio" (MB/s, MB/s, ours/peer).
+// measured in the same run, one line per case: "case ours peer MB/s speed" (bench/BenchLine.h).
 //
 // AES: ECB encryption and decryption of independent blocks, counter mode and CBC decryption,
 // for 128- and 256-bit keys, through the multi-block routines a cipher engine uses for whole

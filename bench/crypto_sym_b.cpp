@@ -1,6 +1,6 @@
 // bench/crypto_sym_b.cpp: throughput of our Blowfish, CAST-128, Camellia and SEED routines
 // against OpenSSL's EVP ciphers (Blowfish, CAST5 and SEED from its legacy provider), measured
-// in the same run, one line per case: "case ours peer ratio" (MB/s, MB/s, ours/peer).
+// in the same run, one line per case: "case ours peer MB/s speed" (bench/BenchLine.h).
 //
 // Each case runs ECB encryption or decryption of independent blocks, or CBC encryption (the
 // chained, latency-bound direction), over a 16 KiB buffer; timing and reporting:

@@ -24,7 +24,9 @@
 // while the main thread goes on.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -68,8 +70,37 @@ private:
     // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
     void AdicioneComMarca(std::initializer_list<std::string_view> partes);
 
+    // A block of lines: its bytes, how many are used, how many it can hold.
+    struct TBloco {
+        std::unique_ptr<char[]> dados;
+        size_t usado = 0;
+        size_t capacidade = 0;
+        std::string_view Texto() const { return {dados.get(), usado}; }
+    };
+
+    // Where the next line of `tamanho` bytes (its CR LF included) goes, in the last block or in
+    // a new one when it would not fit, and that room taken; under mutex_.
+    char* Reserve(size_t tamanho);
+    // Appends one line (without its CR LF) and records where it ends; under mutex_.
+    void Acrescente(std::string_view linha);
+    // Every line followed by CR LF; under mutex_.
+    std::string Junte() const;
+
+    // Where a line's text ends: its block and the offset there (its CR LF follows).
+    struct TFimLinha {
+        uint32_t bloco;
+        uint32_t fim;
+    };
+
     mutable std::mutex mutex_;
-    std::vector<std::string> linhas_;
+    // The lines as the file will hold them, each followed by CR LF, in blocks of a fixed room
+    // that are filled and never moved: a verification writes some 300,000 lines (20 MB for
+    // 20,000 requisites), and a string per line, or one buffer that grows by copying itself,
+    // cost as much as the rest of the verification. A line never spans two blocks. fins_
+    // holds where each line ends, so Linhas() gives every line back exactly as it was added,
+    // even one holding a line break of its own.
+    std::vector<TBloco> blocos_;
+    std::vector<TFimLinha> fins_;
 };
 
 // The base of the launcher's long-lived objects: holds the main log (not owned), the system

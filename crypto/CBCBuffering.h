@@ -4,8 +4,8 @@
 // A call takes any number of input bytes; whole blocks are processed and 1..7 bytes stay
 // pending in the context for the next call. No padding is added or removed. The output size
 // holds the room on entry and the bytes written on return; too little room gives false with
-// the size needed, and the context is then untouched. Each input block is read before the
-// output block in front of it is written, so the output may be the input itself even when
+// the size needed, and the context is then untouched (a null output is no room at all). Each input block is
+// read before the output block in front of it is written, so the output may be the input itself even when
 // bytes were pending from an earlier call.
 #pragma once
 
@@ -37,7 +37,8 @@ bool Run(uint8_t (&chain)[8], uint8_t (&pending)[8], uint32_t& pendingCount, con
         return true;
     }
     const size_t needed = (inputSize + pendingCount) & ~size_t(7);
-    if (outputSize < needed) {
+    // A null output has no room, whatever size comes with it.
+    if (outputSize < needed || (output == nullptr && needed > 0)) {
         outputSize = needed;
         return false;
     }

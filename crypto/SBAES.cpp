@@ -234,6 +234,17 @@ void DecryptManyCBC(const uint8_t* in, const uint32_t* rk, uint8_t* chain, uint8
 }
 
 template <int Nr>
+void EncryptManyCBC(const uint8_t* in, const uint32_t* rk, uint8_t* chain, uint8_t* out, size_t count) {
+    if (UseInstructions()) return aes_ni::EncryptBlocksCBC(rk, Nr, in, chain, out, count);
+    for (size_t i = 0; i < count; ++i) {
+        for (int b = 0; b < 16; ++b)
+            chain[b] ^= in[16 * i + b];
+        EncryptTable<Nr>(chain, rk, chain);
+        std::memcpy(out + 16 * i, chain, 16);
+    }
+}
+
+template <int Nr>
 void CounterMode(const uint8_t* in, const uint32_t* rk, uint8_t* counter, uint8_t* out, size_t count) {
     if (UseInstructions()) return aes_ni::EncryptBlocksCTR(rk, Nr, in, counter, out, count);
     uint64_t high = rtl::load_be64(counter), low = rtl::load_be64(counter + 8);
@@ -337,6 +348,19 @@ void AESDecryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& sche
 void AESDecryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
                             uint8_t* output, size_t count) {
     DecryptManyCBC<14>(input, schedule.W, chain, output, count);
+}
+
+void AESEncryptBlocksCBC128(const uint8_t* input, const TAESExpandedKey128& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count) {
+    EncryptManyCBC<10>(input, schedule.W, chain, output, count);
+}
+void AESEncryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count) {
+    EncryptManyCBC<12>(input, schedule.W, chain, output, count);
+}
+void AESEncryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count) {
+    EncryptManyCBC<14>(input, schedule.W, chain, output, count);
 }
 
 void AESEncryptBlocksCTR128(const uint8_t* input, const TAESExpandedKey128& schedule, uint8_t* counter,

@@ -12,7 +12,8 @@
 // otherwise; AESSetHardwareAcceleration(false) forces the table code, so tests run both.
 // The *Blocks routines process many independent blocks at once (ECB), AESEncryptBlocksCTR*
 // runs counter mode and AESDecryptBlocksCBC* decrypts a CBC run, in parallel where the CPU
-// allows: these are the fast paths for whole runs of blocks.
+// allows; AESEncryptBlocksCBC* encrypts a CBC run (a chain, but with the round keys kept in
+// registers): these are the fast paths for whole runs of blocks.
 // Schedules hold key material and wipe themselves when they go away.
 #pragma once
 
@@ -82,6 +83,16 @@ void AESDecryptBlocksCBC128(const uint8_t* input, const TAESExpandedKey128& sche
 void AESDecryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* chain,
                             uint8_t* output, size_t count);
 void AESDecryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count);
+
+// CBC encryption of count whole blocks with an encryption schedule; chain as above (the IV or
+// the previous ciphertext block in, the last ciphertext block out). Input and output may be
+// the same buffer.
+void AESEncryptBlocksCBC128(const uint8_t* input, const TAESExpandedKey128& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count);
+void AESEncryptBlocksCBC192(const uint8_t* input, const TAESExpandedKey192& schedule, uint8_t* chain,
+                            uint8_t* output, size_t count);
+void AESEncryptBlocksCBC256(const uint8_t* input, const TAESExpandedKey256& schedule, uint8_t* chain,
                             uint8_t* output, size_t count);
 
 // CTR over count whole blocks: output = input XOR the encryption of successive counter

@@ -25,6 +25,10 @@ void DecryptBlocks(const uint32_t* roundKeys, int rounds, const uint8_t* in, uin
 void DecryptBlocksCBC(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* chain, uint8_t* out,
                       size_t count);
 
+// CBC encryption; chain: 16 bytes, in on entry, the last ciphertext block on return.
+void EncryptBlocksCBC(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* chain, uint8_t* out,
+                      size_t count);
+
 // CTR: out = in XOR E(counter), E(counter + 1), ...; counter: the 16-byte big-endian counter
 // block, the next unused value on return.
 void EncryptBlocksCTR(const uint32_t* roundKeys, int rounds, const uint8_t* in, uint8_t* counter,

@@ -229,13 +229,17 @@ ByteString EncodeDERSequence(const std::vector<ByteString>& elements) {
     return EncodeDERTLV(0x30, body);
 }
 
-ByteString EncodeDERInteger(std::string_view magnitude, uint8_t tag) {
+ByteString DERIntegerContent(std::string_view magnitude) {
     size_t first = 0;
     while (first < magnitude.size() && magnitude[first] == '\0')
         ++first;
     ByteString content(magnitude.substr(first));
     if (content.empty() || (uint8_t(content[0]) & 0x80)) content.insert(content.begin(), '\0');
-    return EncodeDERTLV(tag, content);
+    return content;
+}
+
+ByteString EncodeDERInteger(std::string_view magnitude, uint8_t tag) {
+    return EncodeDERTLV(tag, DERIntegerContent(magnitude));
 }
 
 ByteString EncodeDERNull() {

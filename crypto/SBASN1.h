@@ -80,8 +80,10 @@ ByteString EncodeDERTLV(uint8_t tag, std::string_view content);
 ByteString EncodeDERPrimitive(uint8_t tag, std::string_view content);
 // 30, the summed length, then the elements in order.
 ByteString EncodeDERSequence(const std::vector<ByteString>& elements);
-// INTEGER content from big-endian magnitude bytes: leading zeros dropped, 00 for nothing left,
-// 00 in front of a first byte with its top bit set.
+// The DER content of a non-negative INTEGER from big-endian magnitude bytes: leading zeros
+// dropped, 00 for nothing left, 00 in front of a first byte with its top bit set.
+ByteString DERIntegerContent(std::string_view magnitude);
+// The INTEGER element of that content.
 ByteString EncodeDERInteger(std::string_view magnitude, uint8_t tag = 0x02);
 ByteString EncodeDERNull();
 ByteString EncodeDEROctetString(std::string_view content);

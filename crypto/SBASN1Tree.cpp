@@ -489,20 +489,12 @@ bool TElASN1ConstrainedTag::LoadFromStream(rtl::Stream& stream, int64_t count) {
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value) {
     uint8_t be[4];
     rtl::store_be32(be, value);
-    tag.TagByte = 0x02;
-    size_t first = 0;
-    while (first < 3 && be[first] == 0)
-        ++first;
-    ByteString content(reinterpret_cast<const char*>(be + first), 4 - first);
-    if (uint8_t(content[0]) & 0x80) content.insert(content.begin(), '\0');
-    tag.SetContent(content);
+    WriteTagIntegerBytes(tag, be, sizeof(be));
 }
 
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count) {
     tag.TagByte = 0x02;
-    ByteString content(static_cast<const char*>(bytes), count);
-    if (!content.empty() && (uint8_t(content[0]) & 0x80)) content.insert(content.begin(), '\0');
-    tag.SetContent(content);
+    tag.SetContent(DERIntegerContent(std::string_view(static_cast<const char*>(bytes), count)));
 }
 
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {

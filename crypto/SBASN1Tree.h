@@ -173,7 +173,10 @@ private:
 // INTEGER routines on a primitive node.
 // TagByte := 02; the value as unsigned big-endian bytes, minimal, 00 in front of a top bit.
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
-// TagByte := 02; the given bytes (count >= 1), 00 in front of a top bit, leading zeros kept.
+// TagByte := 02; the given unsigned big-endian bytes as a DER INTEGER: leading zero bytes
+// dropped, 00 in front of a top bit, and a single 00 for no bytes or only zeros. DER allows one
+// encoding per value and other verifiers refuse padded ones (a DSA signature whose r begins
+// with 00 would be refused one time in 128).
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count);
 // The last four content bytes as a big-endian number.
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag);

@@ -45,3 +45,6 @@ inline constexpr const char* SKeyGenerationFailed = "Key generation failed";
 inline constexpr const char* SNotASigningAlgorithm = "Not a signing algorithm";
 inline constexpr const char* SInvalidPadding = "Invalid symmetric cipher padding";
 inline constexpr const char* SKeyAlreadyPrepared = "Key is already prepared";
+// Ours: an update or finalisation of a cipher that was not initialised for that direction,
+// or whose message has already been finalised.
+inline constexpr const char* SCipherNotInitialized = "Cipher not initialized";

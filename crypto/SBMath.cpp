@@ -260,6 +260,10 @@ void LoadBigNumFromBytes(BigNum* A, const void* Buffer, int32_t Count) {
 void SaveBigNumToBytes(const BigNum* A, void* Buffer, int32_t& Size) {
     const int32_t c = LimbCountOf(A);
     const int32_t need = 4 * c;
+    if (Buffer == nullptr) {  // the size question
+        Size = need;
+        return;
+    }
     if (Size < need) {
         Size = need;
         throw EElMathException("Buffer too small for the number");
@@ -274,6 +278,10 @@ void SaveBigNumToTrimmedBytes(const BigNum* A, void* Buffer, int32_t& Size) {
     const int32_t c = SignificantLimbs(A);
     int32_t need = 4 * c;
     if (c > 0) need -= __builtin_clz(A->Limbs[c - 1]) / 8;
+    if (Buffer == nullptr) {  // the size question
+        Size = need;
+        return;
+    }
     if (Size < need) {
         Size = need;
         throw EElMathException("Buffer too small for the number");

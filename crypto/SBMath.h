@@ -72,7 +72,8 @@ std::string FormatBigNumHex(const BigNum* A);
 // sign is left as it was. Leading zero bytes may exceed the record; significant bytes may not.
 void LoadBigNumFromBytes(BigNum* A, const void* Buffer, int32_t Count);
 // Every limb from the top down as 4 big-endian bytes. Size holds the buffer's capacity on entry
-// and the bytes written (4 x count) on return; raises when the capacity is too small.
+// and the bytes written (4 x count) on return; raises when the capacity is too small. A null
+// Buffer asks for the size: Size is set to it and nothing is written or raised.
 void SaveBigNumToBytes(const BigNum* A, void* Buffer, int32_t& Size);
 // The same bytes without the leading zero bytes (zero writes nothing); Size as above.
 void SaveBigNumToTrimmedBytes(const BigNum* A, void* Buffer, int32_t& Size);

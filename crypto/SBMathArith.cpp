@@ -24,39 +24,59 @@ namespace {
 
 const char kCanceled[] = "Mathematical operation canceled";
 
-// A word array on the stack that is wiped when it goes out of scope.
+// A word array on the stack that is wiped when it goes out of scope. Only the words a routine
+// wrote are cleared: each writer first announces how many (Load does it itself), so a
+// 2048-bit product does not pay for clearing 3 KB it never touched.
 template <size_t N>
-struct WipedWords {
-    Word w[N];
+class WipedWords {
+public:
     WipedWords() = default;
     WipedWords(const WipedWords&) = delete;
     WipedWords& operator=(const WipedWords&) = delete;
-    ~WipedWords() { rtl::secure_wipe(w, sizeof(w)); }
-    Word* data() { return w; }
-    Word& operator[](size_t i) { return w[i]; }
+    ~WipedWords() { rtl::secure_wipe(w_, used_ * sizeof(Word)); }
+
+    // The magnitude of A, zero-padded to at least pad words; answers the significant count.
+    size_t Load(const BigNum* A, size_t pad = 0) {
+        const size_t n = std::max(sbmath::WordCount(A), pad);
+        if (n > N) sbmath::RaiseTooLarge();
+        Use(n);
+        return sbmath::ToWords(A, w_, n);
+    }
+    // Announces that words [0, n) are about to be written; answers the array.
+    Word* Use(size_t n) {
+        used_ = std::max(used_, std::min(n, N));
+        return w_;
+    }
+    Word* data() { return w_; }
+    Word& operator[](size_t i) { return w_[i]; }
+
+private:
+    Word w_[N];
+    size_t used_ = 0;
 };
 
 [[noreturn]] void RaiseDivisionByZero() {
     throw EElMathException("Division by zero");
 }
 
-// r := |A| mod m (mn words, top word non-zero) for a negative or non-negative A, in 0 .. m - 1.
-void ResidueOf(const BigNum* A, const Word* m, size_t mn, Word* r) {
+// r := |A| mod m (mn words, top word non-zero), in 0 .. m - 1; a negative A gives m - that
+// unless magnitudeOnly is set.
+void ResidueOf(const BigNum* A, const Word* m, size_t mn, Word* r, bool magnitudeOnly = false) {
     WipedWords<kMaxWords> a;
-    const size_t an = sbmath::ToWords(A, a.data(), kMaxWords);
+    const size_t an = a.Load(A, mn);
     if (an >= mn) {
         sbmath::DivRem(nullptr, r, a.data(), an, m, mn);
     } else {
         std::memcpy(r, a.data(), mn * sizeof(Word));
     }
-    if (!A->NonNegative && sbmath::Normalized(r, mn) != 0) sbmath::SubN(r, m, r, mn);
+    if (!magnitudeOnly && !A->NonNegative && sbmath::Normalized(r, mn) != 0) sbmath::SubN(r, m, r, mn);
 }
 
 void Reduce(const BigNum* A, const BigNum* M, BigNum* R) {
     WipedWords<kMaxWords> m, r;
-    const size_t mn = sbmath::ToWords(M, m.data(), kMaxWords);
+    const size_t mn = m.Load(M);
     if (mn == 0) RaiseDivisionByZero();
-    ResidueOf(A, m.data(), mn, r.data());
+    ResidueOf(A, m.data(), mn, r.Use(mn));
     sbmath::FromWords(R, r.data(), mn);
     R->NonNegative = true;
 }
@@ -65,9 +85,11 @@ bool Exponentiate(const BigNum* Base, const BigNum* Exponent, const BigNum* Modu
                   const sbmath::Poll& poll) {
     if (!Exponent->NonNegative && !IsBigNumZero(Exponent)) throw EElMathException("Negative exponent");
     WipedWords<kMaxWords> m, e, x, r;
-    const size_t mn = sbmath::ToWords(Modulus, m.data(), kMaxWords);
+    const size_t mn = m.Load(Modulus);
     if (mn == 0) RaiseDivisionByZero();
-    const size_t en = sbmath::ToWords(Exponent, e.data(), kMaxWords);
+    const size_t en = e.Load(Exponent);
+    x.Use(mn);
+    r.Use(mn);
     bool done;
     if (m[0] & 1) {
         // An odd modulus may be a secret prime (the CRT halves of a private key): the base is
@@ -75,7 +97,7 @@ bool Exponentiate(const BigNum* Base, const BigNum* Exponent, const BigNum* Modu
         // the values either.
         sbmath::MontContext ctx(m.data(), mn);
         WipedWords<kMaxWords> b;
-        const size_t bn = sbmath::ToWords(Base, b.data(), kMaxWords);
+        const size_t bn = b.Load(Base);
         ctx.Reduce(x.data(), b.data(), bn);
         if (!Base->NonNegative && sbmath::Normalized(x.data(), mn) != 0)
             sbmath::SubN(x.data(), m.data(), x.data(), mn);
@@ -95,14 +117,14 @@ bool Exponentiate(const BigNum* Base, const BigNum* Exponent, const BigNum* Modu
 void MultiplyBigNums(const BigNum* A, const BigNum* B, BigNum* Product) {
     WipedWords<kMaxWords> a, b;
     WipedWords<2 * kMaxWords> p;
-    const size_t an = sbmath::ToWords(A, a.data(), kMaxWords);
-    const size_t bn = sbmath::ToWords(B, b.data(), kMaxWords);
+    const size_t an = a.Load(A);
+    const size_t bn = b.Load(B);
     if (an == 0 || bn == 0) {
         SetBigNumZero(Product);
         Product->NonNegative = true;
         return;
     }
-    sbmath::Mul(p.data(), a.data(), an, b.data(), bn);
+    sbmath::Mul(p.Use(an + bn), a.data(), an, b.data(), bn);
     const bool sign = A->NonNegative == B->NonNegative;
     sbmath::FromWords(Product, p.data(), an + bn);
     Product->NonNegative = sign;
@@ -111,13 +133,15 @@ void MultiplyBigNums(const BigNum* A, const BigNum* B, BigNum* Product) {
 void DivideBigNums(const BigNum* Dividend, const BigNum* Divisor, BigNum* Quotient, BigNum* Remainder) {
     if (Quotient == Remainder) throw EElMathException("Quotient and remainder must be different numbers");
     WipedWords<kMaxWords> a, d, q, r;
-    const size_t an = sbmath::ToWords(Dividend, a.data(), kMaxWords);
-    const size_t dn = sbmath::ToWords(Divisor, d.data(), kMaxWords);
+    const size_t dn = d.Load(Divisor);
     if (dn == 0) RaiseDivisionByZero();
+    const size_t an = a.Load(Dividend, dn);
     // The quotient keeps the size the bit lengths promise, zero top limb included.
     const int32_t gap = std::max(0, CountBigNumBits(Dividend) - CountBigNumBits(Divisor));
     const int32_t quotientLimbs = gap / 32 + 1;
-    std::memset(q.data(), 0, sizeof(Word) * kMaxWords);
+    const size_t qn = an >= dn ? an - dn + 1 : 1;
+    std::memset(q.Use(qn), 0, qn * sizeof(Word));
+    r.Use(dn);
     if (an >= dn) {
         sbmath::DivRem(q.data(), r.data(), a.data(), an, d.data(), dn);
     } else {
@@ -125,7 +149,6 @@ void DivideBigNums(const BigNum* Dividend, const BigNum* Divisor, BigNum* Quotie
     }
     const bool dividendSign = Dividend->NonNegative;
     const bool quotientSign = Dividend->NonNegative == Divisor->NonNegative;
-    const size_t qn = an >= dn ? an - dn + 1 : 1;
     sbmath::FromWords(Quotient, q.data(), qn, quotientLimbs);
     Quotient->NonNegative = quotientSign || sbmath::Normalized(q.data(), qn) == 0;
     sbmath::FromWords(Remainder, r.data(), dn);
@@ -156,16 +179,12 @@ bool ExponentiateBigNumMontgomery(const BigNum* Base, const BigNum* Exponent, co
 
 void ComputeBigNumGCDAndInverse(const BigNum* A, const BigNum* M, BigNum* GCD, BigNum* Inverse) {
     WipedWords<kMaxWords> m, a, g, c;
-    const size_t mn = sbmath::ToWords(M, m.data(), kMaxWords);
+    const size_t mn = m.Load(M);
     if (mn == 0) RaiseDivisionByZero();
     // The coefficient for |A| mod |M|; A's own sign flips it.
-    BigNum absA;
-    CopyBigNum(&absA, A);
-    absA.NonNegative = true;
-    ResidueOf(&absA, m.data(), mn, a.data());
-    rtl::secure_wipe(&absA, sizeof(absA));
+    ResidueOf(A, m.data(), mn, a.Use(mn), true);
     bool negative = false;
-    sbmath::GcdExt(a.data(), m.data(), mn, g.data(), c.data(), negative);
+    sbmath::GcdExt(a.data(), m.data(), mn, g.Use(mn), c.Use(mn), negative);
     if (!A->NonNegative) negative = !negative;
     if (sbmath::Cmp(c.data(), m.data(), mn) >= 0) sbmath::SubN(c.data(), c.data(), m.data(), mn);
     if (negative && sbmath::Normalized(c.data(), mn) != 0) sbmath::SubN(c.data(), m.data(), c.data(), mn);

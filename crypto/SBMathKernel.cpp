@@ -8,7 +8,9 @@
 #include "crypto/SBMathKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
 
 #include "crypto/SBMath.h"
 #include "rtl/Bytes.h"
@@ -180,16 +182,26 @@ void MulRec(Word* r, const Word* a, size_t an, const Word* b, size_t bn, Word* w
 
 }  // namespace
 
+size_t WordCount(const BigNum* A) {
+    return (size_t(SignificantLimbs(A)) + 1) / 2;
+}
+
 size_t ToWords(const BigNum* A, Word* out, size_t n) {
-    const int32_t c = SignificantLimbs(A);
-    const size_t words = (size_t(c) + 1) / 2;
+    const size_t c = size_t(SignificantLimbs(A));
+    const size_t words = (c + 1) / 2;
     if (words > n) RaiseTooLarge();
-    for (size_t i = 0; i < n; ++i) {
-        const size_t lo = 2 * i;
-        const Word l0 = lo < size_t(c) ? A->Limbs[lo] : 0;
-        const Word l1 = lo + 1 < size_t(c) ? A->Limbs[lo + 1] : 0;
-        out[i] = l0 | (l1 << 32);
+    // Pairs of limbs, low limb first, then the odd top limb alone: no limb at or above the
+    // count is read. The loop has no branch, so it runs at the speed of a copy.
+    const uint32_t* l = A->Limbs;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Pairs of limbs, low first, are the words' own bytes here.
+        std::memcpy(out, l, (c / 2) * sizeof(Word));
+    } else {
+        for (size_t i = 0; i < c / 2; ++i)
+            out[i] = Word(l[2 * i]) | (Word(l[2 * i + 1]) << 32);
     }
+    if (c % 2 != 0) out[c / 2] = l[c - 1];
+    if (n > words) std::memset(out + words, 0, (n - words) * sizeof(Word));
     return words;
 }
 
@@ -199,10 +211,19 @@ void FromWords(BigNum* A, const Word* w, size_t n, int32_t minLimbs) {
     if (n > 0 && (w[n - 1] >> 32) == 0) --limbs;
     limbs = std::max(limbs, size_t(std::max(minLimbs, 0)));
     if (limbs > size_t(BigNum::MaxLimbs)) RaiseTooLarge();
-    for (size_t i = 0; i < limbs; ++i) {
-        const size_t wi = i / 2;
-        A->Limbs[i] = wi < n ? uint32_t(w[wi] >> (32 * (i % 2))) : 0;
+    // Both halves of every word (the top one may be a zero limb above the count: 2n limbs
+    // never pass the record, since n words came from at most 768 limbs), then zero limbs up to
+    // the count asked for.
+    uint32_t* l = A->Limbs;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(l, w, n * sizeof(Word));
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            l[2 * i] = uint32_t(w[i]);
+            l[2 * i + 1] = uint32_t(w[i] >> 32);
+        }
     }
+    if (limbs > 2 * n) std::memset(l + 2 * n, 0, (limbs - 2 * n) * sizeof(uint32_t));
     A->LimbCount = int32_t(limbs);
 }
 
@@ -286,6 +307,10 @@ Word AddMul1(Word* r, const Word* a, size_t n, Word b) {
     return AddMul1Portable(r, a, n, b);
 }
 
+AddMul1Form ChosenAddMul1() {
+    return FastPathsActive() ? &AddMul1Fast : &AddMul1Portable;
+}
+
 Word AddMul1Portable(Word* r, const Word* a, size_t n, Word b) {
     Word carry = 0;
     size_t i = 0;
@@ -312,23 +337,25 @@ void MulBasecase(Word* r, const Word* a, size_t an, const Word* b, size_t bn) {
         std::swap(a, b);
         std::swap(an, bn);
     }
-    if (FastPathsActive()) {
+    const AddMul1Form row = ChosenAddMul1();
+    if (row == &AddMul1Fast) {
         // Rows of multiply-accumulate only: the fast row is quicker than a separate first row.
         std::memset(r, 0, an * sizeof(Word));
         for (size_t j = 0; j < bn; ++j)
-            r[an + j] = AddMul1(r + j, a, an, b[j]);
+            r[an + j] = AddMul1Fast(r + j, a, an, b[j]);
         return;
     }
     r[an] = Mul1(r, a, an, b[0]);
     for (size_t j = 1; j < bn; ++j)
-        r[an + j] = AddMul1(r + j, a, an, b[j]);
+        r[an + j] = row(r + j, a, an, b[j]);
 }
 
 void SqrBasecase(Word* r, const Word* a, size_t n) {
     // Off-diagonal products a[i]a[j] (i < j), doubled, plus the squares a[i]^2.
     std::memset(r, 0, 2 * n * sizeof(Word));
+    const AddMul1Form row = ChosenAddMul1();
     for (size_t i = 0; i + 1 < n; ++i)
-        r[i + n] = AddMul1(r + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
+        r[i + n] = row(r + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
     Word top = 0;
     for (size_t i = 0; i < 2 * n; ++i) {
         const Word v = r[i];
@@ -384,8 +411,17 @@ void Sqr(Word* r, const Word* a, size_t n) {
 
 void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn) {
     const unsigned s = unsigned(__builtin_clzll(d[dn - 1]));
-    std::vector<Word> buf(dn + an + 1);
-    Word* dd = buf.data();
+    // The normalised divisor and dividend live on the stack for every size a BigNum routine
+    // divides (up to a double-size product by a full-size modulus); larger calls allocate.
+    const size_t bufWords = dn + an + 1;
+    Word local[3 * kMaxWords + 2];
+    std::vector<Word> heap;
+    Word* dd = local;
+    if (bufWords > std::size(local)) {
+        heap.resize(bufWords);
+        dd = heap.data();
+    }
+    const auto wipe = [&] { rtl::secure_wipe(dd, bufWords * sizeof(Word)); };
     Word* u = dd + dn;
     // Normalise so that the divisor's top bit is set.
     if (s == 0) {
@@ -409,7 +445,7 @@ void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn
             if (q) q[j] = qj;
         }
         r[0] = rem >> s;
-        rtl::secure_wipe(buf.data(), buf.size() * sizeof(Word));
+        wipe();
         return;
     }
 
@@ -454,7 +490,7 @@ void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn
         for (size_t i = 0; i < dn; ++i)
             r[i] = (u[i] >> s) | (u[i + 1] << (64 - s));
     }
-    rtl::secure_wipe(buf.data(), buf.size() * sizeof(Word));
+    wipe();
 }
 
 size_t BitLength(const Word* a, size_t n) {
@@ -516,9 +552,10 @@ void MontContext::Redc(Word* r, Word* t) {
     const Word* m = m_.data();
     // Row i clears word i; its carry belongs at word i + n and is parked in the cleared word,
     // then all carries are added at once. No later row's multiplier depends on them.
+    const AddMul1Form row = ChosenAddMul1();
     for (size_t i = 0; i < n; ++i) {
         const Word u = t[i] * minv_;
-        t[i] = AddMul1(t + i, m, n, u);
+        t[i] = row(t + i, m, n, u);
     }
     const Word cy = AddN(r, t + n, t, n);
     // The value cy * R + r is below 2m: subtract m when it is at least m, without a branch.

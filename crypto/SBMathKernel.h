@@ -43,6 +43,8 @@ int32_t SignificantLimbs(const BigNum* A);
 // Copies the magnitude of A into out[0..n), zero-padded; limbs past A's count are never read.
 // Returns the significant word count (raises when the value needs more than n words).
 size_t ToWords(const BigNum* A, Word* out, size_t n);
+// The significant word count of A's magnitude.
+size_t WordCount(const BigNum* A);
 // Sets A's limbs from w[0..n) (the sign is not touched). The limb count is the significant
 // count, at least minLimbs; raises when the value does not fit the record.
 void FromWords(BigNum* A, const Word* w, size_t n, int32_t minLimbs = 1);
@@ -67,6 +69,10 @@ Word SubMul1(Word* r, const Word* a, size_t n, Word b);
 // processors that have them (SBMathKernel_x86.cpp).
 Word AddMul1Portable(Word* r, const Word* a, size_t n, Word b);
 Word AddMul1Fast(Word* r, const Word* a, size_t n, Word b);
+// The form in use, chosen once for a whole product, squaring or reduction instead of once per
+// row.
+using AddMul1Form = Word (*)(Word* r, const Word* a, size_t n, Word b);
+AddMul1Form ChosenAddMul1();
 // True when the fast forms are in use: the processor has them and they are enabled.
 bool FastPathsActive();
 // Enables or disables the fast forms (the tests run the portable ones with the same inputs).
@@ -90,7 +96,7 @@ inline constexpr size_t kKaratsubaThreshold = 40;
 // Knuth's division: q[0..an-dn+1) = a / d and r[0..dn) = a mod d. d[dn-1] must be non-zero,
 // an >= dn. q may be null when only the remainder is wanted. Variable time.
 void DivRem(Word* q, Word* r, const Word* a, size_t an, const Word* d, size_t dn);
-// Extended Euclid (Lehmer's form, 63 bits per step) on a < m, m > 0, both of mn words:
+// Extended Euclid (Lehmer's form on the leading 64 bits) on a < m, m > 0, both of mn words:
 // g := gcd(a, m) and c := the coefficient with a * c = g (mod m), given as a magnitude below
 // m (mn words) and a sign. Variable time.
 void GcdExt(const Word* a, const Word* m, size_t mn, Word* g, Word* c, bool& cNegative);

@@ -34,12 +34,31 @@ bool CpuHasMulxAdx() {
     return has;
 }
 
-// Four words per trip. In each step the low half of a[i]*b collects the previous step's high
-// half on the OF chain and r[i] on the CF chain.
-Word AddMul1Blocks(Word* r, const Word* a, size_t blocks, Word b, Word carry) {
-    Word h = carry;
+// r[0..n) += a[0..n) * b for n >= 1: first n % 4 single steps, then four words per trip. In
+// each step the low half of a[i]*b collects the previous step's high half on the OF chain and
+// r[i] on the CF chain; nothing between the steps touches either flag (MOV, LEA and JRCXZ do
+// not), so the whole row is one pair of carry chains.
+Word AddMul1Row(Word* r, const Word* a, size_t n, Word b) {
+    Word h = 0;
+    size_t count = n % 4;
+    const size_t blocks = n / 4;
     asm volatile(
         "xor %%eax, %%eax\n\t"  // clears CF and OF; rax stays 0
+        "jrcxz 3f\n\t"
+        "4:\n\t"
+        "mulx (%[a]), %%r10, %%r11\n\t"
+        "adox %[h], %%r10\n\t"
+        "adcx (%[r]), %%r10\n\t"
+        "mov %%r10, (%[r])\n\t"
+        "mov %%r11, %[h]\n\t"
+        "lea 8(%[a]), %[a]\n\t"
+        "lea 8(%[r]), %[r]\n\t"
+        "lea -1(%%rcx), %%rcx\n\t"
+        "jrcxz 3f\n\t"
+        "jmp 4b\n\t"
+        "3:\n\t"
+        "mov %[blocks], %%rcx\n\t"
+        "jrcxz 2f\n\t"
         "1:\n\t"
         "mulx (%[a]), %%r10, %%r11\n\t"
         "adox %[h], %%r10\n\t"
@@ -65,8 +84,8 @@ Word AddMul1Blocks(Word* r, const Word* a, size_t blocks, Word b, Word carry) {
         "2:\n\t"
         "adox %%rax, %[h]\n\t"
         "adcx %%rax, %[h]\n\t"
-        : [h] "+&r"(h), [a] "+&r"(a), [r] "+&r"(r), "+c"(blocks)
-        : "d"(b)
+        : [h] "+&r"(h), [a] "+&r"(a), [r] "+&r"(r), "+c"(count)
+        : "d"(b), [blocks] "r"(blocks)
         : "rax", "r10", "r11", "cc", "memory");
     return h;
 }
@@ -87,14 +106,10 @@ bool FastPathsActive() {
 }
 
 Word AddMul1Fast(Word* r, const Word* a, size_t n, Word b) {
-    // The words below a multiple of four go through the portable loop first; its carry enters
-    // the blocks as the first high half.
-    const size_t head = n % 4;
-    Word carry = AddMul1Portable(r, a, head, b);
 #if defined(__x86_64__)
-    if (n >= 4) carry = AddMul1Blocks(r + head, a + head, n / 4, b, carry);
+    if (n > 0) return AddMul1Row(r, a, n, b);
 #endif
-    return carry;
+    return AddMul1Portable(r, a, n, b);
 }
 
 }  // namespace sbmath

@@ -1,8 +1,9 @@
 // crypto/SBRC2.cpp: RC2 key expansion, the mixing and mashing rounds, CBC, and the DER of
 // the RC2-CBC parameters through the ASN.1 tag tree.
 //
-// The expansion always uses T1 = 8T, so the effective-bits mask is 0xFF and the key bytes
-// pass through PITABLE unreduced.
+// The expansion reduces the key to T1 effective bits (RFC 2268 section 2): T8 = ceil(T1/8)
+// bytes, the top one masked with TM. With T1 = 8T (the contexts' rule) the mask is 0xFF and
+// the key bytes pass through PITABLE unreduced.
 #include "crypto/SBRC2.h"
 
 #include <cstring>
@@ -49,15 +50,17 @@ inline uint16_t Ror16(uint16_t x, unsigned n) {
     return uint16_t((x >> n) | (x << (16 - n)));
 }
 
-void Expand(std::span<const uint8_t> key, TRC2ExpandedKey& expandedKey) {
+void Expand(std::span<const uint8_t> key, size_t effectiveBits, TRC2ExpandedKey& expandedKey) {
     uint8_t L[128] = {};
     const size_t T = key.size();
+    const size_t T8 = (effectiveBits + 7) / 8;
+    const uint8_t TM = uint8_t(0xFF >> (8 * T8 - effectiveBits));
     std::memcpy(L, key.data(), T);
     for (size_t i = T; i < 128; ++i)
         L[i] = kPiTable[uint8_t(L[i - 1] + L[i - T])];
-    L[128 - T] = kPiTable[L[128 - T]];
-    for (size_t i = 128 - T; i-- > 0;)
-        L[i] = kPiTable[L[i + 1] ^ L[i + T]];
+    L[128 - T8] = kPiTable[L[128 - T8] & TM];
+    for (size_t i = 128 - T8; i-- > 0;)
+        L[i] = kPiTable[L[i + 1] ^ L[i + T8]];
     for (int i = 0; i < 64; ++i)
         expandedKey.K[i] = uint16_t(L[2 * i] | (L[2 * i + 1] << 8));
     rtl::secure_wipe(L, sizeof L);
@@ -128,7 +131,15 @@ RC2Context::~RC2Context() {
 void RC2KeySchedule(std::span<const uint8_t> key, TRC2ExpandedKey& expandedKey) {
     CheckKeyLength(key);
     expandedKey = TRC2ExpandedKey();
-    Expand(key, expandedKey);
+    Expand(key, key.size() * 8, expandedKey);
+}
+
+void RC2KeySchedule(std::span<const uint8_t> key, int32_t effectiveBits, TRC2ExpandedKey& expandedKey) {
+    CheckKeyLength(key);
+    if (effectiveBits < 1 || effectiveBits > 1024)
+        throw EEncryptionError(rtl::Format("Invalid key size [%d bits]", effectiveBits));
+    expandedKey = TRC2ExpandedKey();
+    Expand(key, size_t(effectiveBits), expandedKey);
 }
 
 void RC2EncryptBlock(const uint8_t* input, const TRC2ExpandedKey& expandedKey, uint8_t* output) {

@@ -1,5 +1,7 @@
-// crypto/SBRC2.h: the RC2 block cipher (effective key bits always 8 times the key length),
-// its CBC contexts for the PKCS#12 code, and the RC2-CBC parameter encoding of PKCS#5.
+// crypto/SBRC2.h: the RC2 block cipher, its CBC contexts for the PKCS#12 code, and the
+// RC2-CBC parameter encoding of PKCS#5. The contexts and the two-argument schedule use
+// effective key bits of 8 times the key length; the three-argument schedule takes any
+// effective key bits RFC 2268 allows (1 to 1024), as RC2-CBC parameters carry them.
 //
 // A block is 8 bytes, four little-endian 16-bit words. One expanded key serves both
 // directions. Keys are 1 to 128 bytes; other lengths raise EEncryptionError "Invalid key size
@@ -39,6 +41,9 @@ struct RC2Context {
 };
 
 void RC2KeySchedule(std::span<const uint8_t> key, TRC2ExpandedKey& expandedKey);
+// RFC 2268 section 2 with T1 effective key bits; bits outside 1..1024 raise EEncryptionError
+// "Invalid key size [%d bits]" naming them.
+void RC2KeySchedule(std::span<const uint8_t> key, int32_t effectiveBits, TRC2ExpandedKey& expandedKey);
 // One 8-byte block; input and output may be the same block.
 void RC2EncryptBlock(const uint8_t* input, const TRC2ExpandedKey& expandedKey, uint8_t* output);
 void RC2DecryptBlock(const uint8_t* input, const TRC2ExpandedKey& expandedKey, uint8_t* output);

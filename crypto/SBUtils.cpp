@@ -157,7 +157,7 @@ int HexValue(char c) {
 bool HexToBuffer(std::string_view text, void* buffer, size_t& size) {
     if (text.size() % 2 != 0) return false;
     const size_t needed = text.size() / 2;
-    if (size < needed) {
+    if (size < needed || (buffer == nullptr && needed > 0)) {
         size = needed;
         return false;
     }
@@ -191,7 +191,7 @@ constexpr size_t kBase64LineLength = 64;
 bool EncodeBase64(const void* input, size_t inputSize, void* output, bool lineBreaks, size_t& outputSize) {
     size_t needed = inputSize * 4 / 3 + 4;
     if (lineBreaks) needed += needed >> 5;
-    if (outputSize < needed) {
+    if (outputSize < needed || output == nullptr) {
         outputSize = needed;
         return false;
     }
@@ -227,12 +227,14 @@ int DecodeBase64(const void* text, size_t length, void* output, size_t& outputSi
     for (size_t i = 0; i < length; ++i)
         if (in[i] == '\r' || in[i] == '\n') ++lineEnds;
     const size_t needed = (length - lineEnds) * 3 / 4;
-    if (outputSize < needed) {
+    // A null output has no room, whatever size comes with it.
+    const size_t room = output == nullptr ? 0 : outputSize;
+    if (room < needed) {
         outputSize = needed + 1;
         return BASE64_DECODE_NOT_ENOUGH_SPACE;
     }
     auto* out = static_cast<uint8_t*>(output);
-    if (outputSize > 0) std::memset(out, 0, outputSize);
+    if (room > 0) std::memset(out, 0, room);
     // Bits gather in an accumulator and only whole bytes are stored: a trailing partial byte
     // (an unpadded or hostile text) is dropped, never written. Every alphabet character adds
     // six bits and their count never exceeds length - lineEnds, so the whole bytes stay within
@@ -286,16 +288,14 @@ int WideStringToUTF8(std::u16string_view text, ByteString& result, bool lenient,
         char32_t cp = text[i];
         const bool high = cp >= SBHighSurrogateStart && cp <= SBHighSurrogateEnd;
         const bool low = cp >= SBLowSurrogateStart && cp <= SBLowSurrogateEnd;
-        if (high && i + 1 < text.size()) {
-            const char16_t next = text[i + 1];
-            if (next >= SBLowSurrogateStart && next <= SBLowSurrogateEnd) {
-                cp = ((cp - SBHighSurrogateStart) << SBSurrogateShift) + (next - SBLowSurrogateStart) +
-                     SBSurrogateOffset;
-                ++i;
-            } else if (!lenient) {
-                return UTF_SOURCE_ILLEGAL;
-            }
-        } else if (low && !lenient) {
+        if (high && i + 1 < text.size() && text[i + 1] >= SBLowSurrogateStart &&
+            text[i + 1] <= SBLowSurrogateEnd) {
+            cp = ((cp - SBHighSurrogateStart) << SBSurrogateShift) + (text[i + 1] - SBLowSurrogateStart) +
+                 SBSurrogateOffset;
+            ++i;
+        } else if ((high || low) && !lenient) {
+            // An unpaired surrogate, a high one at the very end included: its three-byte form
+            // is not UTF-8, which strict mode promises.
             return UTF_SOURCE_ILLEGAL;
         }
         // Lone surrogates come out as their three-byte forms in lenient mode (strict mode

@@ -7,7 +7,8 @@
 // A byte string (ByteString) is the library's universal buffer: any byte values, explicit
 // length; an empty one means "no value". ByteArray is used where callers work with arrays.
 // Every routine here is reentrant; size shortfalls never raise: they return false (or code 3)
-// and the size needed, so callers ask once with size 0 and again with a buffer.
+// and the size needed, so callers ask once with size 0 and again with a buffer. A null output
+// buffer has no room whatever size comes with it: it is answered as that size question.
 //
 // Secrets (MACs, paddings, passwords) are compared with AreBuffersEqualCT / AreByteStringsEqualCT,
 // whose time depends only on the length; the plain compares may stop at the first difference
@@ -208,8 +209,9 @@ uint32_t GetElapsedTicks(uint32_t start);
 // Unicode
 
 enum : int { UTF_CONVERSION_OK = 0, UTF_SOURCE_ILLEGAL = 3 };
-// UTF-16 to UTF-8. Strict mode (lenient false): an unpaired surrogate stops with 3, leaving what
-// was converted so far. Lenient mode encodes it like any other unit. bom puts EF BB BF in front.
+// UTF-16 to UTF-8. Strict mode (lenient false): an unpaired surrogate, a high one at the very
+// end included, stops with 3, leaving what was converted so far; so a strict result is always
+// valid UTF-8. Lenient mode encodes it like any other unit. bom puts EF BB BF in front.
 int WideStringToUTF8(std::u16string_view text, ByteString& result, bool lenient, bool bom);
 // UTF-16LE bytes of a text in the system code page, through GlobalStringConverter.
 void StringToWideBytes(std::string_view text, ByteString& result);
@@ -348,7 +350,9 @@ private:
 // kept) are copied out when both sizes suffice; otherwise both sizes are set to the lengths
 // needed and the result is false. Any other structure: false, sizes untouched.
 bool DecodeDSASignature(const void* blob, size_t size, void* r, size_t& rSize, void* s, size_t& sSize);
-// blobSize below rSize + sSize + 16: false with that value. Otherwise writes the SEQUENCE.
+// blobSize below rSize + sSize + 16 (or no blob): false with that value. Otherwise writes the
+// SEQUENCE with r and s (unsigned big-endian bytes) as minimal DER INTEGERs, whatever leading
+// zero bytes they come with.
 bool EncodeDSASignature(const void* r, size_t rSize, const void* s, size_t sSize, void* blob,
                         size_t& blobSize);
 

@@ -7,6 +7,7 @@
 #include "database/SDCommonTrace.h"
 #include "database/SDCommonUpdateSql.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
@@ -509,9 +510,20 @@ bool TISqlCommand::GetFieldAsString(int32_t fieldNo, std::string& value) {
             value = v != 0 ? "True" : "False";
             return true;
         }
+        case ftBCD:
+            if (d.DataSize > int32_t(sizeof(double))) {
+                // The driver converts its cell (decimal text, an interval) into the packed decimal.
+                rtl::TBcd bcd;
+                if (!GetCnvtFieldData(d, &bcd, int32_t(sizeof bcd))) return false;
+                int64_t scaled = 0;
+                if (!rtl::BcdToCurrency(bcd, scaled))
+                    rtl::DatabaseErrorFmt("Field '%s': value out of range", d.FieldName);
+                value = rtl::Variant::FromCurrency(scaled).AsString();
+                return true;
+            }
+            [[fallthrough]];
         case ftFloat:
-        case ftCurrency:
-        case ftBCD: {
+        case ftCurrency: {
             double v = 0;
             if (!GetFieldAsFloat(fieldNo, v)) return false;
             value = rtl::FloatToStr(v);

@@ -19,6 +19,17 @@ using rtl::VarType;
 
 namespace {
 
+// A start or length of SUBSTRING: the double truncated toward zero and clamped to what an
+// int64_t holds (a start of 1e65 is past any text; converting it unclamped is undefined), NaN
+// counting as 0.
+int64_t WholeCount(double d) {
+    if (std::isnan(d)) return 0;
+    d = std::trunc(d);
+    if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();  // 2^63
+    if (d < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+    return int64_t(d);
+}
+
 constexpr const char* SExprIncorrect = "Incorrectly formed filter expression";
 constexpr size_t kMaxListValues = 51;  // places of the gathered argument array
 // The deepest tree walked; the parser never writes one deeper (see rtl/ExprParser.h), and a
@@ -459,7 +470,7 @@ private:
                 const Variant e = arg.Element(i);
                 if (e.Type() == VarType::Smallint || e.Type() == VarType::Integer ||
                     e.Type() == VarType::Double)
-                    out = int64_t(std::trunc(e.AsDouble()));
+                    out = WholeCount(e.AsDouble());
             };
             counts(1, start);
             counts(2, length);
@@ -507,10 +518,10 @@ TSDExprParser::TSDExprParser(rtl::TDataSet& dataSet, const std::string& text,
                              rtl::TFilterOptions filterOptions, rtl::TParserOptions parserOptions,
                              const rtl::TFieldMap& fieldMap)
     : rtl::TExprParser(text, filterOptions, parserOptions, fieldMap,
-                       [&dataSet](std::string_view name) {
-                           const rtl::TField* f = dataSet.FindField(name);
-                           return f != nullptr ? f->DataType() : ftUnknown;
-                       }),
+                       // A name the data set does not have is refused when the text is
+                       // compiled ("%s: Campo '%s' não encontrado"); evaluating it would
+                       // reject every row without a word.
+                       [&dataSet](std::string_view name) { return dataSet.FieldByName(name).DataType(); }),
       dataSet_(&dataSet) {}
 
 TSDExprParser::~TSDExprParser() = default;

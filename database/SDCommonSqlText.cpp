@@ -550,9 +550,36 @@ int PosNoCaseFrom(const std::string& sub, const std::string& text, int from) {
     return p == std::string::npos ? 0 : int(p) + 1;
 }
 
+namespace {
+
+// The dotted parts of a name; a "." inside double quotes belongs to its part.
+std::vector<std::string> NameParts(const std::string& name) {
+    std::vector<std::string> parts(1);
+    bool quoted = false;
+    for (char c : name) {
+        if (c == '"') quoted = !quoted;
+        if (c == '.' && !quoted)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+bool IsQuotedIdentifier(const std::string& part) {
+    return part.size() >= 2 && part.front() == '"' && part.back() == '"';
+}
+
+}  // namespace
+
 std::string QuoteIdentifier(const std::string& name, bool quote) {
     if (!quote) return name;
-    return "\"" + rtl::StringReplace(name, ".", "\".\"") + "\"";
+    std::string out;
+    for (const std::string& part : NameParts(name)) {
+        if (!out.empty()) out += '.';
+        out += IsQuotedIdentifier(part) ? part : "\"" + part + "\"";
+    }
+    return out;
 }
 
 std::string UnquoteText(const std::string& text, char quote) {
@@ -572,9 +599,12 @@ std::string UnquoteText(const std::string& text, char quote) {
     return out;
 }
 
+std::string ExtractLastNamePart(const std::string& name) {
+    return NameParts(name).back();
+}
+
 std::string ExtractBareName(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    std::string bare = dot == std::string::npos ? name : name.substr(dot + 1);
+    std::string bare = ExtractLastNamePart(name);
     bare.erase(std::remove(bare.begin(), bare.end(), '"'), bare.end());
     return bare;
 }

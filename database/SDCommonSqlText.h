@@ -85,11 +85,15 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 int PosNoCase(const std::string& sub, const std::string& text);
 int PosNoCaseFrom(const std::string& sub, const std::string& text, int from);
 
-// s.t with Quote gives "s"."t".
+// s.t with Quote gives "s"."t"; a part that is a quoted identifier already keeps its quotes
+// as they are ("S".t gives "S"."t"), so that no name is quoted twice.
 std::string QuoteIdentifier(const std::string& name, bool quote);
 // The content of the quoted text at the start ('a''b' gives a'b); other texts unchanged.
 std::string UnquoteText(const std::string& text, char quote);
-// The part after the last "." without its double quotes.
+// The part after the last "." outside double quotes, as written (with its quotes when it is a
+// quoted identifier).
+std::string ExtractLastNamePart(const std::string& name);
+// The part after the last "." outside double quotes, without its double quotes.
 std::string ExtractBareName(const std::string& name);
 // Without one leading and one trailing quote character.
 std::string StripQuotes(const std::string& text);

@@ -2,6 +2,8 @@
 #include "database/SDCommonUpdateSql.h"
 
 #include <array>
+#include <cctype>
+#include <string_view>
 
 #include "database/SDCommonSqlText.h"
 #include "database/SDCommonValues.h"
@@ -68,9 +70,22 @@ public:
     std::string Rest() const { return pos_ < text_.size() ? text_.substr(pos_) : std::string(); }
 
     void SkipSeparators() {
-        while (pos_ < text_.size() && IsSeparator(text_[pos_]))
+        while (pos_ < text_.size() && IsSeparator(text_[pos_])) {
+            if (text_[pos_] == ')') Close();
             ++pos_;
+        }
     }
+
+    // Closing parentheses and blanks after a token, so that a "," after a call's ")" is seen.
+    void SkipClosing() {
+        while (pos_ < text_.size() && (text_[pos_] == ')' || IsScanBlank(text_[pos_]))) {
+            if (text_[pos_] == ')') Close();
+            ++pos_;
+        }
+    }
+
+    // Parentheses opened by the tokens read and not closed yet (never below 0).
+    int Depth() const { return depth_; }
 
     // Characters up to a separator outside quotes (any quote character toggles the state),
     // then the blanks after the token.
@@ -83,6 +98,8 @@ public:
                 inQuotes = !inQuotes;
             else if (!inQuotes && IsSeparator(c))
                 break;
+            else if (!inQuotes && c == '(')
+                ++depth_;
             ++pos_;
         }
         std::string token = text_.substr(start, pos_ - start);
@@ -92,9 +109,95 @@ public:
     }
 
 private:
+    void Close() {
+        if (depth_ > 0) --depth_;
+    }
+
     const std::string& text_;
     size_t pos_ = 0;
+    int depth_ = 0;
 };
+
+// A name part: a quoted identifier, or a letter (or "_", or any byte above 127) followed by
+// letters, digits, "_", "$" and "#".
+bool IsNamePart(std::string_view part) {
+    if (part.size() >= 2 && (part.front() == '"' || part.front() == '`') && part.back() == part.front())
+        return true;
+    if (part.empty()) return false;
+    auto letter = [](unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; };
+    if (!letter(static_cast<unsigned char>(part.front()))) return false;
+    for (char c : part) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!letter(u) && !std::isdigit(u) && c != '$' && c != '#') return false;
+    }
+    return true;
+}
+
+// A column reference: name parts joined by dots (outside quotes).
+bool IsColumnReference(std::string_view text) {
+    size_t start = 0;
+    char quote = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : '.';
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '`') {
+            quote = c;
+        } else if (c == '.') {
+            if (!IsNamePart(text.substr(start, i - start))) return false;
+            start = i + 1;
+        }
+    }
+    return quote == 0;
+}
+
+// The tokens of a select item, read as the scan reads them.
+std::vector<std::string> ItemTokens(const std::string& item) {
+    std::vector<std::string> tokens;
+    Scanner sc(item);
+    while (sc.InText()) {
+        sc.SkipSeparators();
+        std::string token = sc.ReadToken();
+        if (token.empty()) break;
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
+}
+
+// Whether a select item names a column ("t.col", "col alias", "col AS alias", "alias = col")
+// rather than computing a value. The scan drops ")" with the other separators, so "f(x) y"
+// arrives as "f(x y": the "(" still marks the call.
+bool IsColumnItem(const std::vector<std::string>& t) {
+    if (t.size() == 1) {
+        const size_t eq = t[0].find('=');
+        if (eq == std::string::npos) return IsColumnReference(t[0]);
+        return IsNamePart(t[0].substr(0, eq)) && IsColumnReference(t[0].substr(eq + 1));
+    }
+    if (t.size() == 2) {
+        if (t[0].back() == '=') return IsNamePart(t[0].substr(0, t[0].size() - 1)) && IsColumnReference(t[1]);
+        if (t[1].front() == '=') return IsNamePart(t[0]) && IsColumnReference(t[1].substr(1));
+        return IsColumnReference(t[0]) && IsNamePart(t[1]) && !rtl::SameText(t[1], "AS");
+    }
+    if (t.size() == 3) {
+        if (t[1] == "=") return IsNamePart(t[0]) && IsColumnReference(t[2]);
+        return rtl::SameText(t[1], "AS") && IsColumnReference(t[0]) && IsNamePart(t[2]);
+    }
+    return false;
+}
+
+// The name a computed item goes by: what follows its last AS, else a last name that follows an
+// operand (not an operator); "" when it has none the scan can tell.
+std::string ExpressionName(const std::vector<std::string>& t) {
+    const size_t n = t.size();
+    if (n >= 2 && rtl::SameText(t[n - 2], "AS") && IsNamePart(t[n - 1])) return t[n - 1];
+    if (n >= 2 && IsNamePart(t[n - 1]) && !rtl::SameText(t[n - 1], "END")) {
+        const unsigned char before = static_cast<unsigned char>(t[n - 2].back());
+        if (std::isalnum(before) || before == '"' || before == '\'' || before == '`' || before == '_' ||
+            before >= 0x80)
+            return t[n - 1];
+    }
+    return "";
+}
 
 class SelectAnalysis {
 public:
@@ -118,7 +221,9 @@ public:
             }
             if (!item.empty() && token != ".") item += ' ';
             item += token;
-            if (sc.At() == ',') {
+            // A "," inside a call's parentheses belongs to the call, not between two items.
+            sc.SkipClosing();
+            if (sc.At() == ',' && sc.Depth() == 0) {
                 CompleteItem(item);
                 item.clear();
             }
@@ -155,9 +260,19 @@ public:
 
 private:
     void CompleteItem(const std::string& text) {
-        if (text.find('*') != std::string::npos) {
+        const std::vector<std::string> tokens = ItemTokens(text);
+        const bool star = tokens.size() == 1 && (tokens[0] == "*" || tokens[0].ends_with(".*"));
+        if (star) {
             for (int i = 0; i < columnNames_.Count(); ++i)
                 items.Add(columnNames_[i] + "=" + columnNames_[i]);
+            return;
+        }
+        if (!IsColumnItem(tokens)) {
+            // A computed value comes from no column. Its name is kept (with an empty
+            // expression, which gives no origin) so that a column of the same name after it is
+            // told apart as the server tells it apart.
+            const std::string name = ExpressionName(tokens);
+            if (!name.empty()) AddItem(StripQuotes(name), "");
             return;
         }
         Scanner sc(text);
@@ -186,8 +301,18 @@ private:
         }
         const size_t dot = name.rfind('.');
         if (dot != std::string::npos) name = name.substr(dot + 1);
+        AddItem(StripQuotes(name), expression);
+    }
+
+    // One quote character removed at each end of the name; a name already taken gets the
+    // first free "_1", "_2" ... suffix.
+    static std::string StripQuotes(std::string name) {
         if (!name.empty() && IsScanQuote(name.front())) name.erase(0, 1);
         if (!name.empty() && IsScanQuote(name.back())) name.pop_back();
+        return name;
+    }
+
+    void AddItem(const std::string& name, const std::string& expression) {
         std::string unique = name;
         for (int k = 1; items.IndexOfName(unique) >= 0; ++k)
             unique = rtl::Format("%s_%d", name, k);
@@ -228,8 +353,18 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
     for (const TSDUpdateField& f : fields) {
         if (!f.IsDataField) continue;
         const bool changed = IsChanged(f);
-        const std::string bare = ExtractBareName(origins.Values(f.FieldName));
-        const std::string column = QuoteIdentifier(bare, quote);
+        const std::string origin = origins.Values(f.FieldName);
+        if (origin.empty()) {
+            // A computed select item (or a column the scan could not follow) names no column:
+            // it is neither written nor compared. A value given to it could not reach the
+            // server, and is refused rather than silently dropped.
+            if ((kind == mkModify && changed) || (kind == mkInsert && !f.NewValue.IsNull()))
+                rtl::DatabaseErrorFmt("Campo '%s' não pode ser modificado", f.FieldName);
+            continue;
+        }
+        // A column the select list names as a quoted identifier keeps its quotes, once.
+        const std::string bare = ExtractBareName(origin);
+        const std::string column = QuoteIdentifier(ExtractLastNamePart(origin), quote);
         switch (kind) {
             case mkRefresh:
                 selectList.push_back(bare != f.FieldName ? column + " as " + f.FieldName : column);
@@ -241,6 +376,9 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                                           : rtl::Format("%s%s = :%s", "  ", column, f.FieldName));
                 break;
             case mkInsert:
+                // Naming it with NULL would refuse the row (a not-null key) or defeat the
+                // server's own value.
+                if (f.IsAutoInc && f.NewValue.IsNull()) break;
                 columnList.push_back(column);
                 valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : ":" + f.FieldName);
                 break;
@@ -302,14 +440,17 @@ void AnalyseSelectText(const std::string& text, const rtl::StringList& columnNam
         const int item = analysis.items.IndexOfName(name);
         if (item < 0) continue;
         const std::string expression = analysis.items.ValueFromIndex(item);
+        if (expression.empty()) continue;  // a computed value
         std::string table;
         std::string column;
-        const size_t dot = expression.rfind('.');
-        if (dot != std::string::npos) {
-            const std::string prefix = expression.substr(0, dot);
+        // The column keeps the quotes of a quoted identifier: the server tells "Name" from
+        // name, and the generated statements must name it as the select list does.
+        const std::string last = ExtractLastNamePart(expression);
+        if (last.size() < expression.size()) {
+            const std::string prefix = expression.substr(0, expression.size() - last.size() - 1);
             const int alias = tableList.IndexOfName(prefix);
             table = alias >= 0 ? tableList.ValueFromIndex(alias) : prefix;
-            column = UnquoteText(expression.substr(dot + 1), '"');
+            column = last;
         } else {
             table = tableList.Count() > 0 ? tableList.ValueFromIndex(0) : std::string();
             column = expression;

@@ -6,7 +6,9 @@
 // AnalyseSelectText reads from the SELECT's select list and FROM list, and the statement that
 // re-reads, updates, inserts or deletes one row, which GenerateModifySql builds from the
 // fields' old and new values. The analysis is a light scan, not a parser: it stops at the
-// first "BY" and knows only the words it lists.
+// first "BY" and knows only the words it lists. A select item that computes a value (a call,
+// an operator, a literal) comes from no column: it gets no origin, and the generator leaves
+// such a field out of every statement.
 //
 // What must stay true: a generated update or delete always carries a where clause. When no
 // field yields a condition (key mode on a table without index fields, key fields that are all
@@ -36,12 +38,14 @@ struct TSDUpdateField {
     bool IsBlob = false;        // a blob field (never in a where clause)
     bool Modified = false;      // the dataset marked the blob modified
     bool IsIndexField = false;  // part of the table's unique key
+    bool IsAutoInc = false;     // the server fills it (ftAutoInc, or marked auto-increment)
     rtl::Variant OldValue;
     rtl::Variant NewValue;
 };
 
 // The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
-// for old ones; "" when there is nothing to do (a refresh without condition, a modify in
+// for old ones. An insert leaves out auto-increment fields whose new value is null, which the
+// server fills. "" when there is nothing to do (a refresh without condition, a modify in
 // which no field changed). EDatabaseError for a modify or delete without any condition.
 std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const std::string& tableName,
                               bool quote, const std::vector<TSDUpdateField>& fields,

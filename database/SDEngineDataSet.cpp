@@ -888,11 +888,13 @@ int TSDDataSet::GetRecNo() {
 void TSDDataSet::SetRecNo(int value) {
     CheckBrowseMode();
     if (!resultSet_) return;
-    if (value - 1 >= resultSet_->Count() && !resultSet_->AllFetched())
+    // Record numbers count the rows not hidden by a delete (a live delete hides its row too).
+    const bool hidden = resultSet_->DeletedCount() > 0;
+    if (value - 1 >= resultSet_->Count() - resultSet_->DeletedCount() && !resultSet_->AllFetched())
         RunWithWaitCursor([&] { resultSet_->FetchAll(); });
     // Once rows are hidden, a record number is no longer its row's index: the row is found by
     // its number, and nothing happens when it is the active one already.
-    const int target = CachedUpdates() ? resultSet_->FindRowIndex(value - 1) : value - 1;
+    const int target = CachedUpdates() || hidden ? resultSet_->FindRowIndex(value - 1) : value - 1;
     if (HasActiveRecord() && ActiveBuffer() != nullptr && BookmarkOf(*ActiveBuffer()) == target) return;
     Fire(BeforeScroll);
     resultSet_->SetPosition(target);
@@ -966,14 +968,22 @@ void TSDDataSet::InternalRefresh() {
     if (!resultSet_ || localData_) return;
     const int oldPosition = resultSet_->Position();
     if (oldPosition == -1) return;
+    // The rows come back without those a delete hid: the record is found again by its record
+    // number, which is its place among the rows read again.
+    int target = oldPosition - resultSet_->DeletedCount();
+    if (oldPosition < resultSet_->Count() && resultSet_->HasEntry(oldPosition)) {
+        const int recNo = RecNoOf(resultSet_->GetItemBuffer(oldPosition));
+        if (recNo >= 0) target = recNo;
+    }
+    target = std::max(target, 0);
     RunWithWaitCursor([&] {
         const bool hasHandle = CommandHasHandle();
         if (command_) command_->CloseResultSet();
         resultSet_->Clear();
         conversionsFor_ = nullptr;
         ReexecuteCursor(hasHandle);
-        while (resultSet_->Count() <= oldPosition && resultSet_->FetchNext()) {
+        while (resultSet_->Count() <= target && resultSet_->FetchNext()) {
         }
-        resultSet_->SetPosition(oldPosition);
+        resultSet_->SetPosition(target);
     });
 }

@@ -3,9 +3,10 @@
 // update object), record refresh, and the provider support.
 //
 // A live change runs inside the database's transaction when one is open, else inside one of its
-// own unless the database's "AUTOCOMMIT" parameter is "TRUE". The statement of a change must
-// touch exactly one row; anything else is "Registro foi alterado por outro usuário" and the own
-// transaction is rolled back, so a where clause that matched several rows changes nothing.
+// own; under the database's "AUTOCOMMIT" parameter "TRUE" only inserts go without one. The
+// statement of a change must touch exactly one row; anything else is "Registro foi alterado por
+// outro usuário" and the own transaction is rolled back, so a where clause that matched several
+// rows changes nothing.
 #include <cstring>
 
 #include "database/SDCommonSqlText.h"
@@ -122,9 +123,14 @@ void TSDDataSet::ApplyLiveUpdate(bool deleting, const std::string& sql, const st
         SetDBFlag(dsfOpened, true);
         if (updateObject_ == nullptr && !command_) PrepareCursor();
     }
-    const bool ownTransaction = !database_->GetInTransaction() && DatabaseParam("AUTOCOMMIT") != STrueString;
     if (deleting && State() == rtl::dsEdit) resultSet_->UpdateItem(active);
     const rtl::TUpdateStatus rememberedStatus = StatusOf(active);
+    // A modify or delete may match other than one row (a where clause over identical rows); its
+    // count is checked before the commit, so it needs a transaction of its own even under
+    // auto-commit, or a wrong count would be reported after the rows were changed for good.
+    const bool countInDoubt = deleting || rememberedStatus == rtl::usModified;
+    const bool ownTransaction =
+        !database_->GetInTransaction() && (countInDoubt || DatabaseParam("AUTOCOMMIT") != STrueString);
     const int rowIndex = BookmarkOf(active);
     if (deleting) SetStatusOf(active, rtl::usDeleted);
     try {
@@ -136,11 +142,18 @@ void TSDDataSet::ApplyLiveUpdate(bool deleting, const std::string& sql, const st
         else
             resultSet_->CommitItem(rowIndex);
     } catch (...) {
-        if (deleting)
+        // A lost connection may have closed this data set meanwhile (its database's handler
+        // closes every data set that still has a cursor): then its buffers, its rows and its
+        // hold on the database are gone, and so is the server's transaction.
+        const bool closed = !Active() || !resultSet_;
+        if (closed) {
+            // Nothing of the cache is left to restore.
+        } else if (deleting) {
             SetStatusOf(active, rememberedStatus);
-        else if (State() == rtl::dsInsert && rowIndex >= 0 && rowIndex < resultSet_->Count())
+        } else if (State() == rtl::dsInsert && rowIndex >= 0 && rowIndex < resultSet_->Count()) {
             resultSet_->DeleteItem(rowIndex);
-        if (ownTransaction && database_->GetInTransaction()) {
+        }
+        if (ownTransaction && database_ != nullptr && database_->GetInTransaction()) {
             try {
                 database_->Rollback();
             } catch (const std::exception&) {
@@ -181,6 +194,7 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
             u.IsBlob = f.IsBlob();
             u.Modified = f.Modified;
             u.IsIndexField = GetIsIndexField(f);
+            u.IsAutoInc = f.DataType() == ftAutoInc || f.AutoIncrement;
             if (u.IsDataField) {
                 u.OldValue = f.OldValue();
                 u.NewValue = f.Value();
@@ -242,6 +256,15 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         const int slot = FieldSlot(f);
         if (slot >= 0 && (f.DataType() == ftAutoInc || f.AutoIncrement) && row.Data()[slot] == 0) target = &f;
     }
+    // Without such a field there is nothing to fill, and no identity query to run (which may
+    // fail when the insert generated no value, as PostgreSQL's lastval() does).
+    if (target == nullptr) return;
+    auto store = [&](int32_t identity) {
+        const int slot = FieldSlot(*target);
+        std::memcpy(row.Data() + slot + 1, &identity, 4);
+        row.Data()[slot] = 1;
+        resultSet_->RowWritten();
+    };
     const int32_t identity = command.GetIdentityValue();
     if (identity == -1) {
         const std::string query = GetSqlDatabaseIdentityQuery();
@@ -250,16 +273,23 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         command.SetParams(nullptr);  // the update's parameters belong to the update
         command.Prepare(query);
         command.Execute();
-        if (command.FetchNextRow() && target != nullptr && command.FieldDescs->Count() > 0) {
-            ISqlCnvtFieldData(command, command.FieldDescs->GetFieldDesc(0), target, row);
-            resultSet_->RowWritten();
+        if (command.FetchNextRow() && command.FieldDescs->Count() > 0) {
+            const TSDFieldDesc& d = command.FieldDescs->GetFieldDesc(0);
+            if (d.FieldType == ftString || d.FieldType == ftFixedChar) {
+                // A data source that cannot type an expression's column (SQLite's driver)
+                // gives the value as text.
+                std::string text;
+                int32_t value = 0;
+                if (command.GetFieldAsString(d.FieldNo, text) && rtl::TryStrToInt(rtl::Trim(text), value))
+                    store(value);
+            } else {
+                ISqlCnvtFieldData(command, d, target, row);
+                resultSet_->RowWritten();
+            }
         }
         command.CloseResultSet();
-    } else if (identity > 0 && target != nullptr) {
-        const int slot = FieldSlot(*target);
-        std::memcpy(row.Data() + slot + 1, &identity, 4);
-        row.Data()[slot] = 1;
-        resultSet_->RowWritten();
+    } else if (identity > 0) {
+        store(identity);
     }
 }
 

@@ -464,6 +464,10 @@ void TSDDatabase::CloseLostConnection() {
     }
     refCount_ = int(clients_.size());
     ISqlDisconnect(true);
+    // The server's transaction ended with its session. The kept driver must not carry it into
+    // the next connection, where it would keep live changes out of their own transactions and
+    // refuse the program's next StartTransaction.
+    if (driver_) driver_->InTransaction = false;
     if (AfterDisconnect) AfterDisconnect(*this);
 }
 

@@ -5,11 +5,13 @@
 
 #include "database/SDCommonBuffers.h"
 #include "database/SDEngine.h"
+#include "database/SDOdbcCells.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
 using namespace odbcapi;
+using odbccells::Succeeded;
 
 namespace {
 
@@ -91,13 +93,17 @@ std::string OdbcIdentityQuery(const std::string& dbmsDescription) {
     if (has("Microsoft SQL Server") || has("Anywhere") || has("SQL Server"))
         return "select CONVERT(int, @@IDENTITY)";
     if (has("MySQL")) return "select LAST_INSERT_ID()";
+    // The session's last value of a sequence (a serial key), and the row id of the last
+    // insert (an integer primary key is that row id).
+    if (has("PostgreSQL")) return "select lastval()";
+    if (has("SQLite")) return "select last_insert_rowid()";
     return "";
 }
 
 bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDescription) {
     // "24000" (invalid cursor state) is a statement used out of order, never a broken link:
     // counting it as lost would close a healthy connection under the engine's feet.
-    if (state == "08S01") return true;
+    if (state == "08S01" || state == "08003" || state == "08006" || state == "57P01") return true;
     return state == "40003" && dbmsDescription.find("DB2") != std::string::npos;
 }
 
@@ -160,7 +166,22 @@ void TICustomOdbcDatabase::CheckHandle(SQLSMALLINT handleType, SQLHANDLE handle,
     if (rc == SQL_SUCCESS_WITH_INFO && (sqlState.rfind("01", 0) == 0 || sqlState.rfind("IM", 0) == 0)) return;
     // The data source's native code is kept whole (32 bits).
     const int32_t code = static_cast<int32_t>(native);
-    RaiseError(code, code, OdbcConnectionLostState(sqlState, dbmsDescription_), sqlState, text);
+    const bool lost = OdbcConnectionLostState(sqlState, dbmsDescription_) || (rc == SQL_ERROR && ConnectionDead());
+    RaiseError(code, code, lost, sqlState, text);
+}
+
+bool TICustomOdbcDatabase::ConnectionDead() {
+    // Some failures that end the session come with a general state (psqlODBC reports the
+    // server's "terminating connection" as HY000 when it meets it while describing a
+    // statement); the driver's own view of the connection settles it. A driver that does not
+    // know the attribute answers an error, which means "not known to be dead". The call is
+    // unchecked: this is already the error path.
+    TOdbcFunctions& fn = Functions();
+    if (handle_ == nullptr || handle_->Dbc == nullptr || fn.SQLGetConnectAttr == nullptr) return false;
+    uint64_t value = 0;
+    const SQLRETURN rc =
+        fn.SQLGetConnectAttr(handle_->Dbc, SQL_ATTR_CONNECTION_DEAD, &value, SQL_IS_UINTEGER, nullptr);
+    return (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && (value & 0xFFFFFFFFu) == SQL_CD_TRUE;
 }
 
 SQLRETURN TICustomOdbcDatabase::AllocOdbcHandle(SQLSMALLINT type, SQLHANDLE parent, SQLHANDLE* handle) {
@@ -276,6 +297,23 @@ bool TICustomOdbcDatabase::NeedLongDataLen() {
     return GetInfoString(SQL_NEED_LONG_DATA_LEN).rfind('Y', 0) == 0;
 }
 
+bool TICustomOdbcDatabase::HasBooleanType() {
+    if (booleanType_ >= 0) return booleanType_ == 1;
+    TOdbcFunctions& fn = Functions();
+    if (fn.SQLGetTypeInfo == nullptr || fn.SQLFetch == nullptr) return false;
+    SQLHANDLE stmt = nullptr;
+    if (!Succeeded(AllocOdbcHandle(SQL_HANDLE_STMT, GetDbcHandle(), &stmt))) return false;
+    // Unchecked: a data source that cannot say (or is busy with another result on a single
+    // connection) keeps the small integer this time and is asked again next time.
+    SQLRETURN rc = fn.SQLGetTypeInfo(stmt, SQL_BIT);
+    if (Succeeded(rc)) {
+        rc = fn.SQLFetch(stmt);
+        if (Succeeded(rc) || rc == SQL_NO_DATA) booleanType_ = Succeeded(rc) ? 1 : 0;
+    }
+    FreeOdbcHandle(SQL_HANDLE_STMT, stmt);
+    return booleanType_ == 1;
+}
+
 void TICustomOdbcDatabase::SetActiveCommand(TICustomOdbcCommand* command, bool askFetchAll) {
     if (activeCommand_ != nullptr && activeCommand_ != command && askFetchAll)
         activeCommand_->RequestFetchAll();
@@ -377,6 +415,7 @@ void TICustomOdbcDatabase::DoDisconnect(bool /*force*/) {
     functions_ = nullptr;
     odbcVersion_ = 0;
     dbmsDescription_.clear();
+    booleanType_ = -1;
     transSupported_ = false;
 }
 

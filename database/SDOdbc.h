@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/SDCommon.h"
@@ -103,7 +104,11 @@ public:
     odbcapi::SQLHDBC GetDbcHandle() const;
     // The error path of every checked ODBC call: success, SQL_NO_DATA and success with a
     // state of class "01" or "IM" return; anything else raises.
+    // The error counts as a lost connection when its state says so (OdbcConnectionLostState)
+    // or when the driver reports the connection dead after a failed call.
     void CheckHandle(odbcapi::SQLSMALLINT handleType, odbcapi::SQLHANDLE handle, odbcapi::SQLRETURN rc);
+    // The driver's SQL_ATTR_CONNECTION_DEAD, read without a check; false when unknown.
+    bool ConnectionDead();
     void CheckDbc(odbcapi::SQLRETURN rc) { CheckHandle(odbcapi::SQL_HANDLE_DBC, GetDbcHandle(), rc); }
     void CheckStmt(odbcapi::SQLHSTMT stmt, odbcapi::SQLRETURN rc) {
         CheckHandle(odbcapi::SQL_HANDLE_STMT, stmt, rc);
@@ -123,6 +128,9 @@ public:
     int32_t GetOdbcVersion();
     std::string GetDbmsDescription();
     bool NeedLongDataLen();
+    // Whether the data source lists a type for SQL_BIT (its catalog of types, asked once per
+    // connection): boolean parameters are then bound as SQL_BIT.
+    bool HasBooleanType();
     // With SingleConnection: makes the command the one that owns the connection, after the
     // previous owner fetched all its rows when asked.
     void SetActiveCommand(TICustomOdbcCommand* command, bool askFetchAll);
@@ -152,6 +160,7 @@ private:
     int32_t odbcVersion_ = 0;
     bool transSupported_ = false;
     std::string dbmsDescription_;
+    int booleanType_ = -1;  // HasBooleanType: -1 not asked yet, else 0 or 1
     TICustomOdbcCommand* activeCommand_ = nullptr;
 };
 
@@ -234,6 +243,8 @@ protected:
     // A bound long field: a blob type by its field type but not by its native type's.
     bool IsBoundLongField(const TSDFieldDesc& desc);
     bool IsIntervalField(const TSDFieldDesc& desc) const;
+    // A BCD field over an exact numeric column, fetched as decimal text ("ENABLE BCD").
+    static bool IsDecimalBcdField(const TSDFieldDesc& desc);
 
     odbcapi::SQLHSTMT stmt_ = nullptr;
     bool furtherResultSet_ = false;
@@ -310,8 +321,12 @@ protected:
     void SetCellInteger(int32_t fieldNo, int64_t value);
     void SetCellNull(int32_t fieldNo);
 
+    // The object name's parts as the catalog functions take them: without the double quotes
+    // of a quoted identifier, which the flags remember (such a name is exact, case and all).
     std::string owner_;
     std::string name_;
+    bool ownerQuoted_ = false;
+    bool nameQuoted_ = false;
 };
 
 class TIOdbcCallTables final : public TICustomOdbcCall {
@@ -386,9 +401,12 @@ void SetOdbcCellIndicator(uint8_t* cell, odbcapi::SQLLEN value);
 // OdbcAttributeValue; ";" before each unless the text is empty or ends with one.
 std::string AppendOdbcLogin(const std::string& connectString, const std::string& userName,
                             const std::string& password);
-// The statement that reads the last identity value, chosen by the DBMS description.
+// The statement that reads the last identity value, chosen by the DBMS description (DB2,
+// Informix, SQL Server and Anywhere, MySQL, PostgreSQL, SQLite; "" for others).
 std::string OdbcIdentityQuery(const std::string& dbmsDescription);
-// Whether a state reports a broken connection (08S01; 40003 on DB2).
+// Whether a state reports that the session is gone: communication link failure (08S01), no
+// connection (08003), connection failure (08006), the server ending the session (57P01, its
+// administrator shutdown), and 40003 on DB2.
 bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDescription);
 // An ODBC interval (SQL_INTERVAL_STRUCT of the given interval type) as a currency amount
 // (the value times 10000), from which the BCD value is made: year-to-month
@@ -396,6 +414,18 @@ bool OdbcConnectionLostState(const std::string& state, const std::string& dbmsDe
 // + minutes * 100 + seconds + fraction / 1000000. The sign is not used. EDatabaseError when
 // the value does not fit.
 int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval);
+// With "ENABLE BCD", whether an exact numeric column (SQL_NUMERIC, SQL_DECIMAL) of that
+// precision and scale is a BCD field: one to four places and at most fourteen integer digits,
+// so that every value of the column is a currency amount (a BCD field's value). Other exact
+// numerics stay floating point.
+bool OdbcExactNumericIsBcd(bool enableBcd, int16_t sqlType, uint64_t precision, int16_t scale);
+// Decimal text as the data source sends it ("-12.5", digits, an optional "." and places) to a
+// currency amount (times 10000), places past the fourth cut off; false when the text is not
+// such a number or the amount does not fit.
+bool OdbcDecimalTextToScaled(std::string_view text, int64_t& scaled);
+// A currency amount as decimal text with "." whatever the locale, without trailing zeros in
+// its places; precision and places receive its counts of digits.
+std::string OdbcScaledToDecimalText(int64_t scaled, int& precision, int& places);
 
 // The unit's library and factory.
 TOdbcClientLibrary& OdbcLibrary();

@@ -116,6 +116,14 @@ void TICustomOdbcCall::DoExecDirect(const std::string&) {
     TakeConnection();
     if (stmt_ == nullptr) AllocStatement();
     SplitOwnerAndName(ObjectName, owner_, name_);
+    // The catalog functions take names as the catalog stores them, not as SQL identifiers.
+    auto unquote = [](std::string& part) {
+        const bool quoted = part.size() >= 2 && part.front() == '"' && part.back() == '"';
+        if (quoted) part = UnquoteText(part, '"');
+        return quoted;
+    };
+    ownerQuoted_ = unquote(owner_);
+    nameQuoted_ = unquote(name_);
     SQLRETURN rc = CallCatalog(Text(owner_), Text(name_));
     if (!Succeeded(rc) && rc != SQL_NO_DATA) rc = RetryCatalog(rc, Text(name_));
     CheckStmt(rc);
@@ -353,9 +361,11 @@ void TIOdbcCallColumns::FillComputedColumns() {
 
 SQLRETURN TIOdbcCallIndexes::CallCatalog(SQLCHAR* owner, SQLCHAR* name) {
     // The table name is an identifier here, not a pattern; servers that fold unquoted names
-    // find it upper-cased.
-    const std::string table = rtl::UpperCase(reinterpret_cast<const char*>(name));
-    const bool anyOwner = owner == nullptr || std::strcmp(reinterpret_cast<const char*>(owner), "%") == 0;
+    // find it upper-cased. A quoted identifier is exact: it keeps its case.
+    const char* given = reinterpret_cast<const char*>(name);
+    const std::string table = nameQuoted_ ? std::string(given) : rtl::UpperCase(given);
+    const bool anyOwner = owner == nullptr ||
+                          (!ownerQuoted_ && std::strcmp(reinterpret_cast<const char*>(owner), "%") == 0);
     return Fn().SQLStatistics(stmt_, nullptr, 0, anyOwner ? nullptr : owner, anyOwner ? 0 : SQL_NTS,
                               Text(table), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
 }

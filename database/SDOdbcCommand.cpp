@@ -331,7 +331,9 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
             continue;
         }
 
-        SQLLEN ind = isNull ? SQL_NULL_DATA : (type == ftString ? SQL_NTS : SQLLEN(dataSize));
+        const bool decimal = type == ftBCD || type == ftFMTBcd;
+        SQLLEN ind = isNull ? SQL_NULL_DATA : (type == ftString || decimal ? SQL_NTS : SQLLEN(dataSize));
+        int decimalPrecision = 0, decimalPlaces = 0;
         SQLLEN bufferLength = dataSize;
         if (!procedure && type == ftString) bufferLength = dataSize - 1;
         std::memset(data, 0, size_t(dataSize));
@@ -358,6 +360,17 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
             case ftCurrency:
                 if (!isNull) SetBufferDouble(data, 0, p.Value().AsDouble());
                 break;
+            case ftBCD:
+            case ftFMTBcd: {
+                // As decimal text with "." (a currency amount needs at most 21 characters).
+                if (procedure) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+                if (isNull) break;
+                const std::string text =
+                    OdbcScaledToDecimalText(p.Value().AsCurrency(), decimalPrecision, decimalPlaces);
+                rtl::Assert(int32_t(text.size()) < dataSize, "TICustomOdbcCommand.BindParams: BCD text too long");
+                std::memcpy(data, text.data(), text.size());
+                break;
+            }
             case ftDate:
             case ftTime:
             case ftDateTime:
@@ -406,8 +419,15 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
                     columnSize = p.AsString().size();
             }
         }
-        CheckStmt(Fn().SQLBindParameter(stmt_, number, direction, cType, sqlType, columnSize, 0, data,
-                                        procedure ? dataSize : bufferLength, IndicatorOf(cell)));
+        if (decimal) columnSize = SQLULEN(std::max(decimalPrecision, 1));
+        // A data source with a boolean type takes a boolean as such (PostgreSQL refuses a small
+        // integer for a boolean column, 42804); SQL_BIT reaches its number columns as 0 and 1
+        // too. Elsewhere the boolean stays a small integer.
+        const SQLSMALLINT boundSqlType =
+            type == ftBoolean && !procedure && db.HasBooleanType() ? SQLSMALLINT(SQL_BIT) : sqlType;
+        CheckStmt(Fn().SQLBindParameter(stmt_, number, direction, cType, boundSqlType, columnSize,
+                                        SQLSMALLINT(decimalPlaces), data, procedure ? dataSize : bufferLength,
+                                        IndicatorOf(cell)));
     }
 }
 
@@ -498,6 +518,8 @@ int32_t TICustomOdbcCommand::NativeDataType(TFieldType fieldType) {
         case ftFixedChar:
         case ftMemo:
         case ftFmtMemo:
+        case ftBCD:  // decimal text: no digit passes through a double
+        case ftFMTBcd:
             return SQL_C_CHAR;
         case ftSmallint:
         case ftBoolean:
@@ -545,6 +567,9 @@ int16_t TICustomOdbcCommand::SqlDataType(TFieldType fieldType) {
         case ftFloat:
         case ftCurrency:
             return SQL_DOUBLE;
+        case ftBCD:
+        case ftFMTBcd:
+            return SQL_DECIMAL;
         case ftDate:
             return odbc2 ? SQL_DATE : SQL_TYPE_DATE;
         case ftTime:
@@ -582,6 +607,10 @@ bool TICustomOdbcCommand::IsBoundLongField(const TSDFieldDesc& desc) {
 
 bool TICustomOdbcCommand::IsIntervalField(const TSDFieldDesc& desc) const {
     return desc.FieldType == ftBCD && IsIntervalType(desc.NativeType);
+}
+
+bool TICustomOdbcCommand::IsDecimalBcdField(const TSDFieldDesc& desc) {
+    return desc.FieldType == ftBCD && (desc.NativeType == SQL_NUMERIC || desc.NativeType == SQL_DECIMAL);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -657,6 +686,8 @@ void TICustomOdbcCommand::GetFieldDescs(TSDFieldDescList& list) {
             PCharToString(reinterpret_cast<const char*>(name), 255).substr(0, kMaxFieldNameLen);
         TFieldType type = FieldDataType(sqlType);
         if (type == ftUnknown) rtl::DatabaseErrorFmt("Field '%s' is of an unsupported type", columnName);
+        const bool decimalBcd = OdbcExactNumericIsBcd(OdbcDatabase().EnableBCD, sqlType, columnSize, digits);
+        if (decimalBcd) type = ftBCD;
         if (IsNumericFieldType(type) && type != ftLargeint && Fn().SQLColAttribute != nullptr) {
             SQLLEN autoUnique = 0;
             CheckStmt(Fn().SQLColAttribute(stmt_, SQLUSMALLINT(column), SQL_DESC_AUTO_UNIQUE_VALUE, nullptr,
@@ -690,9 +721,15 @@ void TICustomOdbcCommand::GetFieldDescs(TSDFieldDescList& list) {
                 int32_t(charColumn || type == ftBytes || type == ftVarBytes || boundLong ? dataSize : size);
         else if (IsIntervalField(d))
             d.DataSize = kIntervalStructSize;
+        else if (decimalBcd && type == ftBCD)
+            d.DataSize = int32_t(size) + 4;  // the digits, a sign, "0", "." and the terminator
         else
             d.DataSize = NativeDataSize(type);
         d.Precision = digits;
+        if (decimalBcd && type == ftBCD) {
+            d.Precision = int16_t(size);
+            d.Scale = digits;
+        }
         d.Required = nullable == 0;
     }
     resultColumns_ = list.Count();

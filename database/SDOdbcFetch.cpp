@@ -44,6 +44,60 @@ int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval) {
     return int64_t(scaled);
 }
 
+bool OdbcExactNumericIsBcd(bool enableBcd, int16_t sqlType, uint64_t precision, int16_t scale) {
+    // A currency amount holds 922337203685477.5807 at most: fourteen integer digits always fit.
+    return enableBcd && (sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL) && scale >= 1 && scale <= 4 &&
+           precision >= uint64_t(scale) && precision - uint64_t(scale) <= 14;
+}
+
+bool OdbcDecimalTextToScaled(std::string_view text, int64_t& scaled) {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    __int128 value = 0;
+    int digits = 0;
+    int places = -1;  // -1 before the point
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && places < 0) {
+            places = 0;
+            continue;
+        }
+        if (c < '0' || c > '9') break;
+        ++digits;
+        if (places >= 4) continue;  // past the fourth place: cut off
+        value = value * 10 + (c - '0');
+        if (places >= 0) ++places;
+        if (value > std::numeric_limits<int64_t>::max()) return false;
+    }
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (digits == 0 || i != text.size()) return false;
+    for (int p = std::max(places, 0); p < 4; ++p)
+        value *= 10;
+    if (value > std::numeric_limits<int64_t>::max()) return false;
+    scaled = negative ? -int64_t(value) : int64_t(value);
+    return true;
+}
+
+std::string OdbcScaledToDecimalText(int64_t scaled, int& precision, int& places) {
+    const bool negative = scaled < 0;
+    const uint64_t mag = negative ? uint64_t(0) - uint64_t(scaled) : uint64_t(scaled);
+    std::string whole = std::to_string(mag / 10000);
+    std::string fraction = std::to_string(mag % 10000);
+    fraction.insert(0, 4 - fraction.size(), '0');
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    places = int(fraction.size());
+    precision = int(whole == "0" ? 0 : whole.size()) + places;
+    if (precision == 0) precision = 1;
+    std::string text = negative ? "-" + whole : whole;
+    if (!fraction.empty()) text += "." + fraction;
+    return text;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Row buffer
 
@@ -305,6 +359,17 @@ bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType, 
         rtl::TBcd bcd;
         if (!rtl::CurrencyToBcd(OdbcIntervalToScaled(nativeType, data), bcd, 32, 4))
             rtl::DatabaseError("Interval value out of range");
+        std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
+        return true;
+    }
+    if (fieldType == ftBCD && (nativeType == SQL_NUMERIC || nativeType == SQL_DECIMAL)) {
+        // Fetched as decimal text, so that no digit passes through a double.
+        const int32_t length = ind < 0 ? 0 : int32_t(std::min<SQLLEN>(ind, std::max(cellSize - 1, 0)));
+        const std::string_view text(reinterpret_cast<const char*>(data), size_t(length));
+        int64_t scaled = 0;
+        rtl::TBcd bcd;
+        if (!OdbcDecimalTextToScaled(text, scaled) || !rtl::CurrencyToBcd(scaled, bcd, 32, 4))
+            rtl::DatabaseErrorFmt("Numeric value '%s' out of range", std::string(text));
         std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
         return true;
     }

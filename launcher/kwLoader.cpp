@@ -9,6 +9,8 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDMySql.h"
+#include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
@@ -31,6 +33,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
+    RegisterMySQLDriver();
+    RegisterPostgreSQLDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "database/ukwCriptografia.h"
-#include "database/ukwDatabase.h"
-#include "database/ukwQuery.h"
 #include "common/ukwUpdIni.h"
 #include "common/ukwUpdLog.h"
 #include "common/ukwUpdTranslator.h"
 #include "common/ukwUpdVersao.h"
+#include "database/ukwCriptografia.h"
+#include "database/ukwDatabase.h"
+#include "database/ukwQuery.h"
 #include "launcher/ukwUpdLoader.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
@@ -83,10 +83,39 @@ struct DatabaseDaTroca {
 
 }  // namespace
 
+bool EsquemaValido(std::string_view esquema) {
+    std::string e = rtl::Trim(esquema);
+    if (e.empty()) return true;
+    if (e.back() == '.') e.pop_back();
+    if (e.empty()) return false;
+    if (e.front() == '"') {
+        if (e.size() < 3 || e.back() != '"') return false;
+        for (size_t i = 1; i + 1 < e.size(); ++i) {
+            const auto c = static_cast<unsigned char>(e[i]);
+            if (c == '"' || c < 0x20 || c == 0x7F) return false;
+        }
+        return true;
+    }
+    for (const char ch : e) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool letra = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!letra && !(c >= '0' && c <= '9') && c != '_' && c != '$' && c != '#') return false;
+    }
+    return true;
+}
+
+std::string MensagemEsquemaInvalido(std::string_view esquema) {
+    return "O Esquema \"" + rtl::Trim(esquema) +
+           "\" do kwCFG.ini não é um nome de esquema válido (somente letras, dígitos, \"_\", \"$\" e "
+           "\"#\", ou um nome entre aspas duplas). Verifique se o arquivo \"kwCFG.ini\" foi configurado "
+           "corretamente.";
+}
+
 std::string MonteNomeTabela(std::string_view tabela, std::string_view esquema) {
     const std::string t = rtl::Trim(tabela);
     const std::string e = rtl::Trim(esquema);
     if (e.empty()) return t;
+    if (!EsquemaValido(e)) throw rtl::Exception(MensagemEsquemaInvalido(e));
     return e.back() == '.' ? e + t : e + "." + t;
 }
 
@@ -415,6 +444,9 @@ void TkwUpdEstradaBanco::ConfigurarConexaoComBanco(TkwUpdLoader& loader, TkwData
     }
 
     const std::string verifique = "Verifique se o arquivo \"kwCFG.ini\" foi configurado corretamente.";
+    // The schema goes into every statement: anything but one identifier stops here, before a
+    // connection is opened.
+    if (!EsquemaValido(esquema)) throw TkwUpdException(MensagemEsquemaInvalido(esquema), log);
     if (alias.empty())
         throw TkwUpdException("O Alias para conexão com o banco de dados não foi informado na seção [" +
                                   secao + "]. " + verifique,

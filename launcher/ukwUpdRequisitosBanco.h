@@ -23,7 +23,10 @@
 //     and availability flags never reach the other's lines;
 //   - a line never carries a value holding ";" or a line break, which would shift every
 //     later field: such a row is left out, with a log line naming the object;
-//   - every table name, the credentials table's included, is built by MonteNomeTabela.
+//   - every table name, the credentials table's included, is built by MonteNomeTabela, and
+//     the schema it joins in is one SQL identifier (EsquemaValido): the setting comes from a
+//     file on the workstation and is spliced into every statement, so anything more (a
+//     second table, a join, a comment) is refused before any statement is built.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +39,16 @@ class TkwDatabase;
 class TkwQuery;
 
 // The table qualified with the schema: both trimmed; "<schema>.<table>" (no second "." when
-// the schema ends with one), or the table alone for a blank schema.
+// the schema ends with one), or the table alone for a blank schema. A schema that is not
+// EsquemaValido raises rtl::Exception with MensagemEsquemaInvalido.
 std::string MonteNomeTabela(std::string_view tabela, std::string_view esquema);
+
+// Whether a (trimmed) schema setting is blank or one SQL identifier, optionally followed by
+// one ".": ASCII letters, digits, "_", "$" and "#", or one identifier in double quotes (any
+// printable characters but the double quote).
+bool EsquemaValido(std::string_view esquema);
+// The failure for a schema that is not valid, naming it.
+std::string MensagemEsquemaInvalido(std::string_view esquema);
 
 // The requisites layout of the database query for a launcher version number: 4 from 4030 on,
 // 1 below 3300, 2 between (the 16-, 11- and 14-field lines).

@@ -14,7 +14,8 @@ DynamicLibrary::~DynamicLibrary() { Unload(); }
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
       loadedName_(std::move(other.loadedName_)),
-      lastError_(std::move(other.lastError_)) {}
+      lastError_(std::move(other.lastError_)),
+      keepLoaded_(other.keepLoaded_) {}
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
     if (this != &other) {
@@ -22,6 +23,7 @@ DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
         handle_ = std::exchange(other.handle_, nullptr);
         loadedName_ = std::move(other.loadedName_);
         lastError_ = std::move(other.lastError_);
+        keepLoaded_ = other.keepLoaded_;
     }
     return *this;
 }
@@ -53,7 +55,7 @@ void DynamicLibrary::LoadOrThrow(const std::vector<std::string>& candidates) {
 }
 
 void DynamicLibrary::Unload() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr && !keepLoaded_) dlclose(handle_);
     handle_ = nullptr;
     loadedName_.clear();
 }

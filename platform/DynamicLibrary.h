@@ -37,6 +37,9 @@ public:
     // As Load, raising EDynamicLibraryError naming every candidate when none loads.
     void LoadOrThrow(const std::vector<std::string>& candidates);
     void Unload();
+    // The library stays in the process after Unload and destruction (its code may still be
+    // running on a thread that outlives this object); only the handle is forgotten.
+    void KeepLoaded() { keepLoaded_ = true; }
 
     bool IsLoaded() const { return handle_ != nullptr; }
     // The candidate that loaded.
@@ -63,6 +66,7 @@ private:
     void* handle_ = nullptr;
     std::string loadedName_;
     std::string lastError_;
+    bool keepLoaded_ = false;
 };
 
 }  // namespace plat

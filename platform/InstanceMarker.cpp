@@ -25,19 +25,35 @@ std::string Env(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-// The private folder under /tmp: ours alone, or refused.
-std::string PrivateTempFolder() {
-    const std::string dir = "/tmp/kw-" + std::to_string(::geteuid());
+// Whether dir is (or now is, made here) a folder of this user alone: false when the name is
+// taken by something else (another user's folder, a link, a file).
+bool OwnPrivateFolder(const std::string& dir) {
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         Fail("cannot create the folder \"" + dir + "\"", errno);
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) Fail("cannot read the folder \"" + dir + "\"", errno);
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        throw EInstanceMarkerError("the folder \"" + dir +
-                                   "\" is not a folder of this user; remove it or set KW_MARKER_DIR");
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
     if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
         Fail("cannot restrict the folder \"" + dir + "\"", errno);
-    return dir;
+    return true;
+}
+
+// How many names the private folder may try: /tmp/kw-<uid>, then /tmp/kw-<uid>.1 and on.
+constexpr int kPrivateFolderNames = 8;
+
+// The private folder under /tmp: /tmp/kw-<uid>, or, when someone else took that name first
+// (another local user may make it before this user ever runs), the first of /tmp/kw-<uid>.1,
+// .2, ... that is ours or that we can make. Every process of the user walks the same names in
+// the same order, so they meet in the same folder; a name another user took is never used.
+std::string PrivateTempFolder() {
+    const std::string base = "/tmp/kw-" + std::to_string(::geteuid());
+    for (int i = 0; i < kPrivateFolderNames; ++i) {
+        const std::string dir = i == 0 ? base : base + "." + std::to_string(i);
+        if (OwnPrivateFolder(dir)) return dir;
+    }
+    throw EInstanceMarkerError(
+        "the folder \"" + base + "\" and its " + std::to_string(kPrivateFolderNames - 1) +
+        " alternatives are not folders of this user; remove them or set KW_MARKER_DIR");
 }
 
 // The class name as a file name: ASCII letters folded to lower case (window classes ignore

@@ -11,8 +11,9 @@
 // holder fail.
 //
 // The files live in KW_MARKER_DIR when set (tests isolate themselves with it), else in
-// $XDG_RUNTIME_DIR, else in /tmp/kw-<uid>/ (created 0700 and refused when another user owns
-// it). Class names are compared without regard to ASCII case, as window classes are. The
+// $XDG_RUNTIME_DIR, else in /tmp/kw-<uid>/ (created 0700; when another user owns that name,
+// or it is a link, it is refused and the first of /tmp/kw-<uid>.1 to .7 that is this user's
+// own is used instead). Class names are compared without regard to ASCII case, as window classes are. The
 // files are never removed: removing a lock file while another process opens it would let two
 // holders lock two different files.
 #pragma once

@@ -237,8 +237,8 @@ int DayOfWeek(TDateTime dt) {
     return DateTimeToTimeStamp(dt).Date % 7 + 1;
 }
 
-TDateTime DateTimeFromTimePoint(system_clock::time_point tp, bool utc) {
-    const int64_t ms = std::chrono::floor<milliseconds>(tp.time_since_epoch()).count();
+TDateTime DateTimeFromTimePoint(MilliTimePoint tp, bool utc) {
+    const int64_t ms = tp.time_since_epoch().count();
     if (utc) {
         const int64_t dayCount = ms >= 0 ? ms / kMSecsPerDay : -((-ms + kMSecsPerDay - 1) / kMSecsPerDay);
         const int64_t dayNumber = dayCount + kUnixDay + DateDelta;
@@ -262,11 +262,11 @@ TDateTime DateTimeFromTimePoint(system_clock::time_point tp, bool utc) {
     return CombineDateTime(date, time);
 }
 
-system_clock::time_point TimePointFromDateTime(TDateTime dt, bool utc) {
+MilliTimePoint TimePointFromDateTime(TDateTime dt, bool utc) {
     const TTimeStamp ts = DateTimeToTimeStamp(dt);
     if (utc) {
         const int64_t ms = (int64_t(ts.Date) - DateDelta - kUnixDay) * kMSecsPerDay + ts.Time;
-        return system_clock::time_point(milliseconds(ms));
+        return MilliTimePoint(milliseconds(ms));
     }
     const year_month_day ymd = CivilFromDayNumber(ts.Date);
     std::tm tm{};
@@ -282,7 +282,7 @@ system_clock::time_point TimePointFromDateTime(TDateTime dt, bool utc) {
     tm.tm_hour = t / 60;
     tm.tm_isdst = -1;
     const std::time_t secs = std::mktime(&tm);
-    return system_clock::time_point(seconds(int64_t(secs)) + milliseconds(msec));
+    return MilliTimePoint(milliseconds(int64_t(secs) * 1000 + msec));
 }
 
 std::string FormatDateTime(std::string_view pattern, TDateTime dt) {

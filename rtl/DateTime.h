@@ -55,12 +55,21 @@ TDateTime TimeStampToDateTime(const TTimeStamp& ts);
 double TimeStampToMSecs(const TTimeStamp& ts);
 TTimeStamp MSecsToTimeStamp(double msecs);
 
+// A time point to the millisecond: unlike the system clock's nanosecond time point, which ends
+// in 2262 (and starts in 1677), it holds every date of the date-time's range, 1 to 9999.
+using MilliTimePoint = std::chrono::sys_time<std::chrono::milliseconds>;
+
 // The wall-clock time of a time point, in local time (the process's time zone) or in UTC,
 // truncated to the millisecond as the system's clock reports it.
-TDateTime DateTimeFromTimePoint(std::chrono::system_clock::time_point tp, bool utc = false);
-// The reverse; a local time that a daylight-saving change skips or repeats is resolved as
-// the C library's mktime resolves it.
-std::chrono::system_clock::time_point TimePointFromDateTime(TDateTime dt, bool utc = false);
+TDateTime DateTimeFromTimePoint(MilliTimePoint tp, bool utc = false);
+template <typename Duration>
+TDateTime DateTimeFromTimePoint(std::chrono::sys_time<Duration> tp, bool utc = false) {
+    return DateTimeFromTimePoint(std::chrono::floor<std::chrono::milliseconds>(tp), utc);
+}
+// The reverse, for every date of the range; a local time that a daylight-saving change skips
+// or repeats is resolved as the C library's mktime resolves it. (A caller that converts the
+// result to the system clock's own time point takes on that type's 1677-2262 range.)
+MilliTimePoint TimePointFromDateTime(TDateTime dt, bool utc = false);
 
 // "DD/MM/YYYY HH:MM:SS" with the separators of rtl::FormatSettings.
 std::string DateTimeToStr(TDateTime dt);

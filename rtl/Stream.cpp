@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -168,7 +169,7 @@ void MemoryStream::SaveToStream(Stream& dest) const {
 
 // ---- FileStream ----
 
-FileStream::FileStream(const std::string& fileName, FileMode mode) : fileName_(fileName) {
+FileStream::FileStream(const std::string& fileName, FileMode mode, int createMode) : fileName_(fileName) {
     int flags = O_CLOEXEC;
     bool creating = false;
     switch (mode) {
@@ -189,7 +190,7 @@ FileStream::FileStream(const std::string& fileName, FileMode mode) : fileName_(f
     }
     const char* what = creating ? "Cannot create file" : "Cannot open file";
     do {
-        fd_ = ::open(fileName.c_str(), flags, 0666);
+        fd_ = ::open(fileName.c_str(), flags, mode_t(createMode) & 07777);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) throw EFOpenError(FileError(what, fileName, errno));
     // A folder opens read-only without complaint; refuse it here rather than at the first read.
@@ -278,6 +279,15 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
 
+    // The mode the file ends with: the one asked for, else the old file's, else the usual
+    // 0666 less the umask. The temporary file is created with it, never wider, since another
+    // user who opens it even once keeps reading whatever is written later.
+    int finalMode = mode >= 0 ? (mode & 07777) : -1;
+    if (finalMode < 0) {
+        const fs::perms old = fs::status(target, ec).permissions();
+        if (!ec && old != fs::perms::unknown) finalMode = int(old & fs::perms::mask);
+    }
+
     std::random_device rd;
     std::string tempName;
     std::unique_ptr<FileStream> temp;
@@ -286,7 +296,8 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(rd()));
         tempName = (folder / ("." + target.filename().string() + suffix)).string();
         try {
-            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew);
+            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew,
+                                                finalMode >= 0 ? finalMode : 0666);
             break;
         } catch (const EFOpenError& e) {
             if (attempt < 8 && fs::exists(tempName, ec)) continue;  // a name clash: try another
@@ -294,15 +305,15 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         }
     }
     try {
-        if (mode >= 0) {
-            fs::permissions(tempName, fs::perms(mode) & fs::perms::mask, ec);
+        // The umask may have narrowed the bits at creation; they only widen here to the final
+        // mode itself (an explicit mode is exact, as the old file's was).
+        if (finalMode >= 0) {
+            fs::permissions(tempName, fs::perms(finalMode) & fs::perms::mask, ec);
             if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
         }
         temp->WriteBuffer(bytes);
         temp->Flush();
         temp.reset();
-        const fs::perms old = fs::status(target, ec).permissions();
-        if (mode < 0 && !ec && old != fs::perms::unknown) fs::permissions(tempName, old, ec);
         fs::rename(tempName, target, ec);
         if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
     } catch (...) {
@@ -310,6 +321,28 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         fs::remove(tempName, ec);
         throw;
     }
+}
+
+int RemoveAtomicWriteLeftovers(const std::string& fileName) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target(fileName);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // The names WriteFileAtomically gives: "." + name + "." + eight hexadecimal digits + ".tmp".
+    const std::string prefix = "." + target.filename().string() + ".";
+    int removed = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        bool hex = true;
+        for (size_t i = prefix.size(); i < prefix.size() + 8; ++i)
+            hex = hex && std::isxdigit(static_cast<unsigned char>(name[i]));
+        std::error_code rc;
+        if (hex && it->is_regular_file(rc) && fs::remove(it->path(), rc)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace rtl

@@ -97,8 +97,9 @@ enum class FileMode {
 
 class FileStream : public Stream {
 public:
-    // Raises rtl::EFOpenError naming the file and the system's reason.
-    FileStream(const std::string& fileName, FileMode mode);
+    // Raises rtl::EFOpenError naming the file and the system's reason. A file created here
+    // gets createMode's permission bits (less the process's umask) from its first moment.
+    FileStream(const std::string& fileName, FileMode mode, int createMode = 0666);
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
@@ -126,8 +127,14 @@ std::string ReadFileBytes(const std::string& fileName);
 // a mix: the bytes go to a new file in the same folder, reach the disk, and the new file is
 // renamed over the old one. The old file's permissions are kept; a symbolic link is followed
 // so the link stays. Raises rtl::EWriteError naming the file and the system's reason.
-// A mode (permission bits such as 0600) other than -1 is what the file gets instead, set
-// before any byte is written, for files that hold secrets.
+// A mode (permission bits such as 0600) other than -1 is what the file gets instead, for files
+// that hold secrets. The new file is created with its final mode (O_CREAT|O_EXCL with those
+// bits), so no other user can open it at any moment, not even before its first byte.
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode = -1);
+
+// Removes the temporary files that WriteFileAtomically of fileName left behind when its
+// process was killed (".<name>.XXXXXXXX.tmp" beside it); how many went. Only for a caller that
+// knows no other process is writing the file now (it holds the lock its writers take).
+int RemoveAtomicWriteLeftovers(const std::string& fileName);
 
 }  // namespace rtl

@@ -66,6 +66,16 @@ std::string CurrencyToText(int64_t scaled) {
     return negative ? "-" + text : text;
 }
 
+// A single's value as the double of its shortest decimal text (1.1f gives 1.1, not
+// 1.10000002384186), so its text shows the digits the single holds and no binary noise.
+double SingleAsDecimal(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, float(v));
+    double d = v;
+    std::from_chars(buf, r.ptr, d);
+    return d;
+}
+
 int CompareBytes(const ByteArray& a, const ByteArray& b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i)
@@ -113,16 +123,85 @@ Variant Variant::FromDateTime(double dateTime) {
 }
 
 Variant Variant::FromBytes(ByteArray bytes) {
+    auto data = std::make_shared<VarArrayData>();
+    data->element = VarType::Byte;
+    data->bounds = {{0, int32_t(bytes.size()) - 1}};
+    data->bytes = std::move(bytes);
     Variant v;
     v.type_ = VarType::ByteArray;
-    v.bytes_ = std::make_shared<const ByteArray>(std::move(bytes));
+    v.array_ = std::move(data);
     return v;
 }
 
 Variant Variant::FromArray(std::vector<Variant> items) {
+    auto data = std::make_shared<VarArrayData>();
+    data->element = VarType::Variant;
+    data->bounds = {{0, int32_t(items.size()) - 1}};
+    data->items = std::move(items);
     Variant v;
     v.type_ = VarType::Array;
-    v.items_ = std::make_shared<const std::vector<Variant>>(std::move(items));
+    v.array_ = std::move(data);
+    return v;
+}
+
+Variant Variant::FromSingle(float f) {
+    Variant v;
+    v.type_ = VarType::Single;
+    v.d_ = f;
+    return v;
+}
+
+Variant Variant::FromShortInt(int8_t v) {
+    return Variant(VarType::ShortInt, v);
+}
+
+Variant Variant::FromLongWord(uint32_t v) {
+    return Variant(VarType::LongWord, v);
+}
+
+Variant Variant::FromError(int32_t code) {
+    return Variant(VarType::Error, code);
+}
+
+Variant Variant::FromDispatch(std::shared_ptr<DispatchObject> object) {
+    Variant v;
+    v.type_ = VarType::Dispatch;
+    v.dispatch_ = std::move(object);
+    return v;
+}
+
+Variant Variant::FromSafeArray(VarType elementType, std::vector<VarArrayBound> bounds, std::vector<Variant> items) {
+    if (bounds.empty()) throw EVariantError("Variant array has no dimension");
+    uint64_t count = 1;
+    for (const VarArrayBound& b : bounds) {
+        const int64_t length = int64_t(b.high) - int64_t(b.low) + 1;
+        if (length < 0) throw EVariantError("Variant array bounds are invalid");
+        count *= uint64_t(length);
+        if (count > items.size()) break;  // stops the product before it can overflow
+    }
+    if (count != items.size()) throw EVariantError("Variant array bounds do not match its elements");
+    auto data = std::make_shared<VarArrayData>();
+    data->element = elementType;
+    data->bounds = std::move(bounds);
+    Variant v;
+    v.array_ = data;
+    if (elementType == VarType::Byte) {
+        v.type_ = VarType::ByteArray;
+        data->bytes.reserve(items.size());
+        for (const Variant& e : items) {
+            if (e.Type() != VarType::Byte) throw EVariantError("Variant array element is not of its type");
+            data->bytes.push_back(uint8_t(e.i_));
+        }
+        return v;
+    }
+    for (const Variant& e : items)
+        if (elementType != VarType::Variant && e.Type() != elementType)
+            throw EVariantError("Variant array element is not of its type");
+    if (elementType == VarType::Empty || elementType == VarType::Null || elementType == VarType::ByteArray ||
+        elementType == VarType::Array)
+        throw EVariantError("Variant array element type is invalid");
+    v.type_ = VarType::Array;
+    data->items = std::move(items);
     return v;
 }
 
@@ -134,6 +213,8 @@ bool Variant::IsIntegral() const {
         case VarType::Word:
         case VarType::Byte:
         case VarType::Boolean:
+        case VarType::ShortInt:
+        case VarType::LongWord:
             return true;
         default:
             return false;
@@ -142,24 +223,71 @@ bool Variant::IsIntegral() const {
 
 bool Variant::IsNumeric() const {
     if (type_ == VarType::Boolean) return false;
-    return IsIntegral() || type_ == VarType::Double || type_ == VarType::Currency || type_ == VarType::Date;
+    return IsIntegral() || type_ == VarType::Double || type_ == VarType::Single || type_ == VarType::Currency ||
+           type_ == VarType::Date;
 }
 
-int Variant::ArrayHighBound() const {
-    if (type_ == VarType::ByteArray) return int(bytes_->size()) - 1;
-    if (type_ == VarType::Array) return int(items_->size()) - 1;
+namespace {
+
+[[noreturn]] void NotAnArray() {
     throw EVariantError("Variant is not an array");
 }
 
+}  // namespace
+
+int Variant::ArrayLowBound() const {
+    if (!array_) NotAnArray();
+    return array_->bounds.front().low;
+}
+
+int Variant::ArrayHighBound() const {
+    if (!array_) NotAnArray();
+    return array_->bounds.front().high;
+}
+
 Variant Variant::Element(int index) const {
-    if (index < 0 || index > ArrayHighBound())
-        throw EVariantError("Variant or safe array index out of bounds");
-    if (type_ == VarType::ByteArray) return FromByte((*bytes_)[size_t(index)]);
-    return (*items_)[size_t(index)];
+    if (!array_) NotAnArray();
+    if (array_->bounds.size() != 1) throw EVariantError("Variant array has more than one dimension");
+    const VarArrayBound b = array_->bounds.front();
+    if (index < b.low || index > b.high) throw EVariantError("Variant or safe array index out of bounds");
+    return FlatElement(size_t(int64_t(index) - b.low));
+}
+
+int Variant::ArrayDimCount() const {
+    if (!array_) NotAnArray();
+    return int(array_->bounds.size());
+}
+
+VarArrayBound Variant::ArrayBound(int dim) const {
+    if (!array_) NotAnArray();
+    if (dim < 0 || size_t(dim) >= array_->bounds.size()) throw EVariantError("Variant array dimension out of range");
+    return array_->bounds[size_t(dim)];
+}
+
+VarType Variant::ArrayElementType() const {
+    if (!array_) NotAnArray();
+    return array_->element;
+}
+
+size_t Variant::ArrayElementCount() const {
+    if (!array_) NotAnArray();
+    return array_->Count();
+}
+
+Variant Variant::FlatElement(size_t index) const {
+    if (!array_) NotAnArray();
+    if (index >= array_->Count()) throw EVariantError("Variant or safe array index out of bounds");
+    if (type_ == VarType::ByteArray) return FromByte(array_->bytes[index]);
+    return array_->items[index];
+}
+
+std::shared_ptr<DispatchObject> Variant::AsDispatch() const {
+    if (type_ != VarType::Dispatch) CastError(type_, "Dispatch");
+    return dispatch_;
 }
 
 const ByteArray* Variant::Bytes() const {
-    return type_ == VarType::ByteArray ? bytes_.get() : nullptr;
+    return type_ == VarType::ByteArray ? &array_->bytes : nullptr;
 }
 
 std::string Variant::AsString() const {
@@ -172,11 +300,15 @@ std::string Variant::AsString() const {
         case VarType::Int64:
         case VarType::Word:
         case VarType::Byte:
+        case VarType::ShortInt:
+        case VarType::LongWord:
             return IntToStr(i_);
         case VarType::Boolean:
             return i_ ? "True" : "False";
         case VarType::Double:
             return FloatToStr(d_);
+        case VarType::Single:
+            return FloatToStr(SingleAsDecimal(d_));
         case VarType::Currency:
             return CurrencyToText(i_);
         case VarType::Date:
@@ -184,8 +316,11 @@ std::string Variant::AsString() const {
         case VarType::String:
             return *s_;
         case VarType::ByteArray:
-            return std::string(bytes_->begin(), bytes_->end());
+            return std::string(array_->bytes.begin(), array_->bytes.end());
         case VarType::Array:
+        case VarType::Error:
+        case VarType::Dispatch:
+        case VarType::Variant:
             break;
     }
     CastError(type_, "String");
@@ -198,10 +333,13 @@ int64_t Variant::AsInt64() const {
         case VarType::Null:
         case VarType::ByteArray:
         case VarType::Array:
+        case VarType::Dispatch:
+        case VarType::Variant:
             CastError(type_, "Int64");
         case VarType::Boolean:
             return i_ ? -1 : 0;
         case VarType::Double:
+        case VarType::Single:
         case VarType::Date:
             return RoundToInt64(d_, type_);
         case VarType::Currency:
@@ -232,10 +370,13 @@ double Variant::AsDouble() const {
         case VarType::Null:
         case VarType::ByteArray:
         case VarType::Array:
+        case VarType::Dispatch:
+        case VarType::Variant:
             CastError(type_, "Double");
         case VarType::Boolean:
             return i_ ? -1 : 0;
         case VarType::Double:
+        case VarType::Single:
         case VarType::Date:
             return d_;
         case VarType::Currency:
@@ -288,8 +429,11 @@ bool Variant::AsBoolean() const {
         case VarType::Null:
         case VarType::ByteArray:
         case VarType::Array:
+        case VarType::Dispatch:
+        case VarType::Variant:
             CastError(type_, "Boolean");
         case VarType::Double:
+        case VarType::Single:
         case VarType::Date:
             return d_ != 0;
         default:
@@ -303,13 +447,13 @@ ByteArray Variant::AsBytes() const {
         case VarType::Null:
             return {};
         case VarType::ByteArray:
-            return *bytes_;
+            return array_->bytes;
         case VarType::String:
             return ByteArray(s_->begin(), s_->end());
         case VarType::Array: {
             ByteArray out;
-            out.reserve(items_->size());
-            for (const auto& e : *items_)
+            out.reserve(array_->items.size());
+            for (const auto& e : array_->items)
                 out.push_back(uint8_t(e.AsInt64() & 0xFF));
             return out;
         }
@@ -330,13 +474,18 @@ VarRelation VarCompareValue(const Variant& a, const Variant& b) {
     if (a.IsArray() || b.IsArray()) {
         if (!a.IsArray() || !b.IsArray()) return VarRelation::NotEqual;
         if (a.Bytes() && b.Bytes()) return FromInt(CompareBytes(*a.Bytes(), *b.Bytes()));
-        const int na = a.ArrayHighBound() + 1;
-        const int nb = b.ArrayHighBound() + 1;
-        for (int i = 0; i < std::min(na, nb); ++i) {
-            const VarRelation r = VarCompareValue(a.Element(i), b.Element(i));
+        const size_t na = a.ArrayElementCount();
+        const size_t nb = b.ArrayElementCount();
+        for (size_t i = 0; i < std::min(na, nb); ++i) {
+            const VarRelation r = VarCompareValue(a.FlatElement(i), b.FlatElement(i));
             if (r != VarRelation::Equal) return r;
         }
         return Rel(na, nb);
+    }
+    // Objects are equal only when they are the same object.
+    if (ta == VarType::Dispatch || tb == VarType::Dispatch) {
+        if (ta != tb) return VarRelation::NotEqual;
+        return a.AsDispatch() == b.AsDispatch() ? VarRelation::Equal : VarRelation::NotEqual;
     }
     if (ta == VarType::Empty && tb == VarType::Empty) return VarRelation::Equal;
     const bool textA = ta == VarType::String || ta == VarType::Empty;
@@ -377,6 +526,18 @@ const char* VarTypeName(VarType t) {
             return "Array of Byte";
         case VarType::Array:
             return "Array";
+        case VarType::Single:
+            return "Single";
+        case VarType::ShortInt:
+            return "ShortInt";
+        case VarType::LongWord:
+            return "LongWord";
+        case VarType::Error:
+            return "Error";
+        case VarType::Dispatch:
+            return "Dispatch";
+        case VarType::Variant:
+            return "Variant";
     }
     return "Unknown";
 }

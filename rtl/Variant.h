@@ -8,6 +8,14 @@
 // answer IsArray() with a low bound of 0; the elements of a byte array read as Byte variants.
 // Copies share the contents of arrays (they are never changed in place).
 //
+// The application-server wire (late-bound calls) adds the automation types: a 32-bit float
+// (Single), an 8-bit signed and a 32-bit unsigned integer (ShortInt, LongWord), an error code
+// (Error, a 32-bit status) and an object reached by late-bound calls (Dispatch, a shared
+// rtl::DispatchObject, rtl/Dispatch.h). Its arrays may have several dimensions with any bounds
+// and a declared element type (FromSafeArray); their elements are kept in index order with the
+// last dimension varying fastest. Arrays made by FromBytes and FromArray have one dimension
+// from 0 and the element types Byte and Variant.
+//
 // The conversions and the comparison follow the class library's rules:
 //   - AsString of empty and null is ""; of a number its decimal text; of a boolean "True" or
 //     "False"; of a date-time its text in the workstation's format; of a byte array its bytes.
@@ -51,6 +59,24 @@ enum class VarType : uint8_t {
     String,
     ByteArray,
     Array,
+    // The automation types (see the header comment).
+    Single,
+    ShortInt,
+    LongWord,
+    Error,
+    Dispatch,
+    // Only an array's element type: elements that are variants of any type.
+    Variant,
+};
+
+class DispatchObject;
+struct VarArrayData;
+
+// The bounds of one dimension of an array (both inclusive; high = low - 1 when empty).
+struct VarArrayBound {
+    int32_t low = 0;
+    int32_t high = -1;
+    bool operator==(const VarArrayBound&) const = default;
 };
 
 enum class VarRelation { Equal, Less, Greater, NotEqual };
@@ -75,6 +101,19 @@ public:
     static Variant FromDateTime(double dateTime);
     static Variant FromBytes(ByteArray bytes);
     static Variant FromArray(std::vector<Variant> items);
+    static Variant FromSingle(float v);
+    static Variant FromShortInt(int8_t v);
+    static Variant FromLongWord(uint32_t v);
+    // An error code (a 32-bit status such as 0x80020004, "parameter not found").
+    static Variant FromError(int32_t code);
+    // An object reached by late-bound calls; nullptr is an unassigned object reference.
+    static Variant FromDispatch(std::shared_ptr<DispatchObject> object);
+    // An array of the given element type (Byte keeps its elements as bytes; Variant accepts
+    // any element) and dimensions; items in index order, last dimension fastest. Raises
+    // EVariantError when the count of items is not the product of the dimensions' lengths, a
+    // dimension has high < low - 1, there is no dimension, or an item is not of the element
+    // type.
+    static Variant FromSafeArray(VarType elementType, std::vector<VarArrayBound> bounds, std::vector<Variant> items);
 
     VarType Type() const { return type_; }
     bool IsEmpty() const { return type_ == VarType::Empty; }
@@ -88,11 +127,24 @@ public:
     // compute as 64-bit integers.
     bool IsIntegral() const;
 
-    // Arrays: 0 and the number of elements less one (-1 when empty). Element(i) raises
-    // EVariantError for an index outside the bounds or a value that is no array.
-    int ArrayLowBound() const { return 0; }
+    // Arrays: the bounds of the first dimension (0 and the number of elements less one for
+    // FromBytes and FromArray). Element(i) takes an index within those bounds of an array of
+    // one dimension; it raises EVariantError for an index outside them, an array of several
+    // dimensions or a value that is no array.
+    int ArrayLowBound() const;
     int ArrayHighBound() const;
     Variant Element(int index) const;
+    // Every array: its dimensions, their bounds, its element type and its elements in index
+    // order (last dimension fastest). EVariantError for a value that is no array.
+    int ArrayDimCount() const;
+    VarArrayBound ArrayBound(int dim) const;  // dim counts from 0
+    VarType ArrayElementType() const;
+    size_t ArrayElementCount() const;
+    Variant FlatElement(size_t index) const;
+
+    // The object of a Dispatch value (nullptr for an unassigned reference); EVariantTypeCastError
+    // for any other type.
+    std::shared_ptr<DispatchObject> AsDispatch() const;
 
     std::string AsString() const;
     int32_t AsInteger() const;
@@ -120,8 +172,17 @@ private:
     int64_t i_ = 0;
     double d_ = 0;
     std::shared_ptr<const std::string> s_;
-    std::shared_ptr<const ByteArray> bytes_;
-    std::shared_ptr<const std::vector<Variant>> items_;
+    // Arrays (ByteArray and Array): elements, element type and dimensions.
+    std::shared_ptr<const VarArrayData> array_;
+    std::shared_ptr<DispatchObject> dispatch_;
+};
+
+struct VarArrayData {
+    VarType element = VarType::Variant;
+    std::vector<VarArrayBound> bounds;
+    ByteArray bytes;             // element Byte
+    std::vector<Variant> items;  // every other element type
+    size_t Count() const { return element == VarType::Byte ? bytes.size() : items.size(); }
 };
 
 // The class library's comparison of two values (see the header comment).

@@ -347,10 +347,19 @@ TEST(SBASN1Tree, IntegerRoutines) {
     EXPECT_EQ(ReadTagInteger(t), 0x80000000u);
     t.SetContent(H("01 02"));
     EXPECT_EQ(ReadTagInteger(t), 0x102u);
-    WriteTagIntegerBytes(t, H("00 00 FF").data(), 3);
-    EXPECT_EQ(Hex(t.GetContent()), "0000FF");
-    WriteTagIntegerBytes(t, H("FF").data(), 1);
-    EXPECT_EQ(Hex(t.GetContent()), "00FF");
+    // DER INTEGERs are minimal: padding goes, 00 comes only before a top bit.
+    const struct {
+        const char* bytes;
+        const char* content;
+    } byteCases[] = {{"00 00 FF", "00FF"}, {"FF", "00FF"}, {"00 01", "01"},  {"00 7F 00", "7F00"},
+                     {"00 00", "00"},      {"", "00"},     {"01 00", "0100"}};
+    for (const auto& c : byteCases) {
+        SCOPED_TRACE(c.bytes);
+        const std::string b = H(c.bytes);
+        WriteTagIntegerBytes(t, b.data(), b.size());
+        EXPECT_EQ(t.TagByte, 0x02);
+        EXPECT_EQ(Hex(t.GetContent()), c.content);
+    }
 }
 
 TEST(SBASN1Tree, StreamLoadsLeaveLargeContentsInTheStream) {

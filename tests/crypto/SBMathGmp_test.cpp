@@ -569,6 +569,87 @@ TEST_P(SBMathGmp, GcdAndInverse) {
     }
 }
 
+// Lehmer's method takes several Euclid steps from the leading 64 bits of the pair at once, and
+// only steps certain to be those of the full numbers. Pairs built from a chosen quotient
+// sequence put it at its edges: runs of quotient 1 (cofactors grow fastest), quotients that
+// fill a word or more (the cofactor ceiling, the full-division fallback), leading windows that
+// are equal or one apart, and a second number below the first one's leading window.
+TEST_P(SBMathGmp, GcdStepsAtTheEdgesOfTheLeadingWords) {
+    OperandSource src(12);
+    Records x;
+    BigNumPtr g = MakeBigNum(), inv = MakeBigNum();
+    Mpz ma, mm, wg, winv, next, q;
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        kwtest::SetBigNum(x.a.get(), ma);
+        kwtest::SetBigNum(x.b.get(), mm);
+        ComputeBigNumGCDAndInverse(x.a.get(), x.b.get(), g.get(), inv.get());
+        mpz_gcd(wg, ma, mm);
+        ASSERT_TRUE(Same(g.get(), wg)) << "a " << Mpz(x.a.get()).Hex() << "\nm " << Mpz(x.b.get()).Hex();
+        if (mpz_invert(winv, ma, mm) != 0) {
+            ASSERT_TRUE(Same(inv.get(), winv))
+                << "a " << Mpz(x.a.get()).Hex() << "\nm " << Mpz(x.b.get()).Hex();
+        }
+    };
+    // Quotient sequences, last quotient first: (m, a) := (q m + a, m) from (g, 0) upwards.
+    const char* kinds[] = {"ones", "word-sized", "mixed", "small"};
+    for (int kind = 0; kind < 4; ++kind) {
+        for (int round = 0; round < 40; ++round) {
+            mpz_set_ui(mm, 1 + src.Below(3));  // the GCD
+            mpz_set_ui(ma, 0);
+            while (mpz_sizeinbase(mm, 2) < 2048) {
+                switch (kind) {
+                    case 0:
+                        mpz_set_ui(q, 1);
+                        break;
+                    case 1:  // 2^61 .. 2^66 around the cofactor ceiling and the word
+                        mpz_set_ui(q, src.Word());
+                        mpz_mul_2exp(q, q, 30 + src.Below(5));
+                        mpz_add_ui(q, q, src.Word());
+                        break;
+                    case 2:
+                        mpz_set_ui(q, src.Below(4) == 0 ? src.Word() + (uint64_t(src.Word()) << 32)
+                                                        : 1 + src.Below(3));
+                        break;
+                    default:
+                        mpz_set_ui(q, 1 + src.Below(1000));
+                        break;
+                }
+                mpz_mul(next, q, mm);
+                mpz_add(next, next, ma);
+                mpz_set(ma, mm);
+                mpz_set(mm, next);
+            }
+            check(kinds[kind]);
+        }
+    }
+    // Equal leading windows, one apart, and a second number below the first one's window.
+    for (int round = 0; round < 200; ++round) {
+        src.Fill(x.b.get(), 64);
+        x.b->Limbs[63] |= 0x80000000u;
+        mm.Set(x.b.get());
+        mpz_set_ui(q, src.Word());
+        mpz_mul_2exp(q, q, size_t(src.Below(1900)));
+        mpz_add_ui(q, q, 1);
+        switch (round % 3) {
+            case 0:
+                mpz_sub(ma, mm, q);  // shares the top bits with m
+                break;
+            case 1:
+                mpz_set(ma, mm);
+                mpz_tdiv_q_2exp(ma, ma, 64 + size_t(src.Below(1900)));
+                mpz_add(ma, ma, q);  // far below m's leading window
+                break;
+            default:
+                mpz_tdiv_q_2exp(ma, mm, 1);
+                mpz_sub(ma, ma, q);  // a leading quotient of 2 in the window
+                break;
+        }
+        if (mpz_sgn(ma.get()) <= 0) mpz_set_ui(ma, 7);
+        check("windows");
+    }
+}
+
 TEST_P(SBMathGmp, SingleMontgomeryProduct) {
     OperandSource src(11);
     Records x;

@@ -139,3 +139,16 @@ TEST(SBUtilsTime, ParsedTextsDoNotDependOnTheLocalZone) {
         EXPECT_EQ(DateTimeToGeneralizedTime(GeneralizedTimeToDateTime("20240715120000Z")), "20240715120000Z");
     }
 }
+
+// 99991231235959Z, the usual "never expires" date of a certificate, and the first and last
+// days of the range convert between local time and UTC without wrapping (a nanosecond time
+// point ends in 2262 and read 9999 as 1816).
+TEST(SBUtilsTime, LocalToUTCHoldsTheWholeRange) {
+    ScopedTZ tz("<-03>3");
+    const double never = GeneralizedTimeToDateTime("99991231235959Z");
+    EXPECT_EQ(Fields(never), "9999-12-31 23:59:59.000");
+    EXPECT_EQ(Fields(LocalTimeToUTCTime(At(9999, 12, 31, 20, 59, 59))), "9999-12-31 23:59:59.000");
+    EXPECT_EQ(Fields(LocalTimeToUTCTime(At(2263, 1, 1, 0, 0))), "2263-01-01 03:00:00.000");
+    EXPECT_EQ(Fields(LocalTimeToUTCTime(At(1600, 6, 1, 12, 0))), "1600-06-01 15:00:00.000");
+    EXPECT_EQ(Fields(LocalTimeToUTCTime(At(1, 1, 1, 12, 0))), "0001-01-01 15:00:00.000");
+}

@@ -4,9 +4,13 @@
 #include "crypto/SBUtils.h"
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/dsa.h>
 
 #include <array>
 #include <limits>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -278,8 +282,11 @@ TEST(SBUtilsUnicode, WideStringToUTF8) {
         {{0xD800, 0x0041}, true, 0, "EDA08041"},
         {{0x0041, 0xDC00}, false, 3, "41"},
         {{0x0041, 0xDC00}, true, 0, "41EDB080"},
-        {{0xD800}, false, 0, "EDA080"},
+        // A high surrogate at the very end is unpaired too: strict mode promises valid UTF-8.
+        {{0xD800}, false, 3, ""},
+        {{0x0041, 0xDBFF}, false, 3, "41"},
         {{0xD800}, true, 0, "EDA080"},
+        {{0xDBFF, 0xDFFF}, false, 0, "F48FBFBF"},
     };
     for (const auto& c : cases) {
         ByteString out;
@@ -480,6 +487,11 @@ TEST(SBUtilsDSA, SignatureCoderRoundTrips) {
     size_t size2 = blob2.size();
     ASSERT_TRUE(EncodeDSASignature(hi.data(), 1, hi.data(), 1, blob2.data(), size2));
     EXPECT_EQ(Hex(blob2.substr(0, size2)), "30080202008002020080");
+    // Leading zero bytes are dropped: DER has one encoding per value.
+    const std::string padded = H("00 01"), one = H("01");
+    size2 = blob2.size();
+    ASSERT_TRUE(EncodeDSASignature(padded.data(), 2, one.data(), 1, blob2.data(), size2));
+    EXPECT_EQ(Hex(blob2.substr(0, size2)), "3006020101020101");
 
     std::string rr(2, '\0'), ss(2, '\0');
     size_t rSize = rr.size(), sSize = ss.size();
@@ -501,4 +513,61 @@ TEST(SBUtilsDSA, SignatureCoderRoundTrips) {
         EXPECT_EQ(x, 8u);
         EXPECT_EQ(y, 8u);
     }
+}
+
+// Other verifiers must take what we sign. For random r and s, with and without leading zero
+// bytes and top bits, OpenSSL's decoder reads every signature we write to its end, finds our
+// numbers, and writes them back byte for byte: the encoding is the one DER allows.
+TEST(SBUtilsDSA, EncoderWritesWhatOpenSSLDecodes) {
+    std::mt19937 rng(15);
+    auto number = [&] {
+        std::string n(size_t(rng() % 33), '\0');  // up to 32 significant bytes, or none
+        for (char& c : n)
+            c = char(rng());
+        if (!n.empty() && rng() % 2 == 0) n[0] = char(n[0] | 0x80);
+        return std::string(size_t(rng() % 4), '\0') + n;  // 0..3 leading zero bytes
+    };
+    auto bn = [](const std::string& bytes) {
+        return std::unique_ptr<BIGNUM, decltype(&BN_free)>(
+            BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), int(bytes.size()), nullptr),
+            &BN_free);
+    };
+    int withZeros = 0, withTopBit = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string r = number(), s = number();
+        SCOPED_TRACE(Hex(r) + " " + Hex(s));
+        withZeros += !r.empty() && r[0] == '\0';
+        withTopBit += r.find_first_not_of('\0') != std::string::npos &&
+                      (uint8_t(r[r.find_first_not_of('\0')]) & 0x80) != 0;
+        size_t size = 0;
+        ASSERT_FALSE(EncodeDSASignature(r.data(), r.size(), s.data(), s.size(), nullptr, size));
+        std::string blob(size, '\0');
+        ASSERT_TRUE(EncodeDSASignature(r.data(), r.size(), s.data(), s.size(), blob.data(), size));
+        blob.resize(size);
+
+        const auto* p = reinterpret_cast<const unsigned char*>(blob.data());
+        std::unique_ptr<DSA_SIG, decltype(&DSA_SIG_free)> sig(d2i_DSA_SIG(nullptr, &p, long(blob.size())),
+                                                              &DSA_SIG_free);
+        ASSERT_NE(sig, nullptr) << "OpenSSL refused " << Hex(blob);
+        EXPECT_EQ(p, reinterpret_cast<const unsigned char*>(blob.data()) + blob.size());
+        const BIGNUM *gr = nullptr, *gs = nullptr;
+        DSA_SIG_get0(sig.get(), &gr, &gs);
+        EXPECT_EQ(BN_cmp(gr, bn(r).get()), 0);
+        EXPECT_EQ(BN_cmp(gs, bn(s).get()), 0);
+        unsigned char* again = nullptr;
+        const int n = i2d_DSA_SIG(sig.get(), &again);
+        ASSERT_GT(n, 0);
+        EXPECT_EQ(Hex(std::string(reinterpret_cast<char*>(again), size_t(n))), Hex(blob));
+        OPENSSL_free(again);
+
+        // Our own decoder gives the numbers back.
+        std::string rr(64, '\0'), ss(64, '\0');
+        size_t rSize = rr.size(), sSize = ss.size();
+        ASSERT_TRUE(DecodeDSASignature(blob.data(), blob.size(), rr.data(), rSize, ss.data(), sSize));
+        EXPECT_EQ(BN_cmp(bn(rr.substr(0, rSize)).get(), gr), 0);
+        EXPECT_EQ(BN_cmp(bn(ss.substr(0, sSize)).get(), gs), 0);
+    }
+    // Both kinds of input were drawn many times.
+    EXPECT_GT(withZeros, 1000);
+    EXPECT_GT(withTopBit, 500);
 }

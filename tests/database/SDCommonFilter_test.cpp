@@ -2,6 +2,8 @@
 // query on the fake driver, and hand-built trees for the evaluator's edge cases.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "FakeDataSetFixture.h"
 #include "database/SDCommonFilter.h"
 #include "platform/Clock.h"
@@ -179,15 +181,22 @@ TEST_F(Filters, UnknownFunctionRejectsTheRowThroughTheHandler) {
     EXPECT_EQ(handled.front(), "Expression expected but NOW found");
 }
 
-TEST_F(Filters, UnknownFieldRejectsTheRow) {
+// An unknown field is refused when the text is compiled, not met row by row (which would show
+// no rows and leave the error to the application's handler).
+TEST_F(Filters, UnknownFieldIsRefusedWhenTheFilterIsSet) {
     TSDQuery& q = Query();
     q.SetName("Q");
     q.Open();
-    q.SetFilter("NOPE = 1");
     q.SetFiltered(true);
-    EXPECT_TRUE(q.IsEmpty());
-    ASSERT_FALSE(handled.empty());
-    EXPECT_EQ(handled.front(), "Q: Campo 'NOPE' não encontrado");
+    try {
+        q.SetFilter("ID > 1 and lower(NOPE) = 'x'");
+        FAIL() << "the filter was taken";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Q: Campo 'NOPE' não encontrado");
+    }
+    EXPECT_EQ(q.Filter(), "");
+    EXPECT_EQ(Selected(q), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(handled.empty());
 }
 
 TEST_F(Filters, FilterAndEventTogether) {
@@ -297,6 +306,26 @@ TEST_F(Filters, EvaluatorEdgeCases) {
         const uint16_t e2 = b2.ListElem(s2, e3);
         const uint16_t e1 = b2.ListElem(t2, e2);
         EXPECT_EQ(Eval(q, b2, b2.Function("substring", e1)).AsString(), "bcd");
+    }
+    {
+        // A start or length past any whole number a count can hold is clamped, not converted
+        // out of range: substring('Abc', 1e65, 1) is '', and a huge negative start counts as 1.
+        struct Case {
+            double start, length;
+            const char* expected;
+        };
+        for (const Case& c : {Case{1e65, 1, ""}, Case{-1e65, 2, "Ab"}, Case{1, 1e65, "Abc"},
+                              Case{2, -1e65, ""}, Case{9.3e18, 1, ""}, Case{std::nan(""), 1, "A"}}) {
+            rtl::TExprTreeBuilder b;
+            const uint16_t n = b.ConstFloat(c.length);
+            const uint16_t s = b.ConstFloat(c.start);
+            const uint16_t t = b.ConstString("Abc");
+            const uint16_t e3 = b.ListElem(n, 0);
+            const uint16_t e2 = b.ListElem(s, e3);
+            const uint16_t e1 = b.ListElem(t, e2);
+            EXPECT_EQ(Eval(q, b, b.Function("SUBSTRING", e1)).AsString(), c.expected)
+                << c.start << " " << c.length;
+        }
     }
     {
         // GETDATE reads the system's clock; DAY of null is 0 (a 16-bit word, not null).

@@ -212,6 +212,13 @@ TEST(SqlText, SmallTextRoutines) {
     EXPECT_EQ(QuoteIdentifier("s.t", true), "\"s\".\"t\"");
     EXPECT_EQ(QuoteIdentifier("t", true), "\"t\"");
     EXPECT_EQ(QuoteIdentifier("s.t", false), "s.t");
+    // A part quoted already is not quoted again; a "." inside quotes does not split.
+    EXPECT_EQ(QuoteIdentifier("\"S\".t", true), "\"S\".\"t\"");
+    EXPECT_EQ(QuoteIdentifier("\"MixedCase\"", true), "\"MixedCase\"");
+    EXPECT_EQ(QuoteIdentifier("s.\"a.b\"", true), "\"s\".\"a.b\"");
+    EXPECT_EQ(ExtractLastNamePart("s.\"a.b\""), "\"a.b\"");
+    EXPECT_EQ(ExtractLastNamePart("t.col"), "col");
+    EXPECT_EQ(ExtractBareName("s.\"a.b\""), "a.b");
     EXPECT_EQ(UnquoteText("'it''s' rest", '\''), "it's");
     EXPECT_EQ(UnquoteText("'open", '\''), "open");
     EXPECT_EQ(UnquoteText("plain", '\''), "plain");

@@ -34,12 +34,20 @@ TEST(AnalyseSelectText, OriginsAndTables) {
         {"select a.id, b.id from a, b", Names({"id", "id_1"}), "id=a.id\r\nid_1=b.id\r\n", "A=a\r\nB=b\r\n"},
         {"select a from a join b on a.x = b.y", Names({"a"}), "a=a.a\r\n", "A=a\r\nB=b\r\n"},
         {"select distinct n = t.name, t.\"Code\" from s.things t where x in (1, 2) and f(y) > 0;",
-         Names({"n", "Code"}), "n=s.things.name\r\nCode=s.things.Code\r\n", "T=s.things\r\n"},
+         Names({"n", "Code"}), "n=s.things.name\r\nCode=s.things.\"Code\"\r\n", "T=s.things\r\n"},
         {"select id, name from items order by name", Names({"ID", "NAME", "PRICE"}),
          "ID=items.id\r\nNAME=items.name\r\n", "ITEMS=items\r\n"},
         {"select x.a from t1 x union select y.a from t2 y", Names({"a"}), "a=t1.a\r\n", "X=t1\r\nY=t2\r\n"},
         {"select q.a from t as q", Names({"a"}), "a=q.a\r\n", "AS Q=t\r\n"},  // AS stays in the alias
-        {"select count(*), b from t", Names({"count", "b"}), "count=t.count\r\nb=t.b\r\n", "T=t\r\n"},
+        // Expressions come from no column: they get no origin, and still take their names,
+        // so that a column of the same name after them is told apart.
+        {"select count(*), b from t", Names({"count", "b"}), "b=t.b\r\n", "T=t\r\n"},
+        {"select id, qty * 2 as total, qty*3 triple, upper(name) un, 'x' as k, 2 two from stock",
+         Names({"id", "total", "triple", "un", "k", "two"}), "id=stock.id\r\n", "STOCK=stock\r\n"},
+        {"select upper(name) as name, t.name, a + b from t", Names({"name", "name_1", "?column?"}),
+         "name_1=t.name\r\n", "T=t\r\n"},
+        {"select coalesce(a, b) as c, max(t.d), t.e from t", Names({"c", "max", "e"}), "e=t.e\r\n", "T=t\r\n"},
+        {"select t.*, u.x from t, u", Names({"a", "x"}), "a=t.a\r\nx=t.x\r\n", "T=t\r\nU=u\r\n"},
         {"select a from t group by a", Names({"a"}), "a=t.a\r\n", "T=t\r\n"},
         {"select nothing", Names({"a"}), "", ""},
     };
@@ -140,6 +148,68 @@ TEST(GenerateModifySql, NoConditionMeansNoStatement) {
                  rtl::EDatabaseError);
     EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, noKey, origins),
               "insert into T (ID, NAME) values(:ID, :NAME)");
+}
+
+// A field without origin (an expression) names no column: it is neither written nor compared.
+// A value given to it could not reach the server, and is refused rather than dropped.
+TEST(GenerateModifySql, FieldsWithoutOriginStayOut) {
+    const rtl::StringList origins{"ID=T.ID", "QTY=T.QTY"};
+    std::vector<TSDUpdateField> fields = {Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                          Field("QTY", Variant(int32_t(2)), Variant(int32_t(3))),
+                                          Field("TOTAL", Variant(int32_t(4)), Variant(int32_t(4)))};
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins),
+              "update T set   QTY = :QTY where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereAll, "T", false, fields, origins),
+              "delete from T where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    EXPECT_EQ(GenerateModifySql(mkRefresh, rtl::upWhereAll, "T", false, fields, origins),
+              "select ID, QTY from T where   ID = :OLD_ID and  QTY = :OLD_QTY");
+    fields[2].NewValue = Variant(int32_t(6));
+    EXPECT_THROW(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins), rtl::EDatabaseError);
+    EXPECT_THROW(GenerateModifySql(mkInsert, rtl::upWhereAll, "T", false, fields, origins), rtl::EDatabaseError);
+    fields[2].NewValue = Variant::Null();
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereAll, "T", false, fields, origins),
+              "insert into T (ID, QTY) values(:ID, :QTY)");
+}
+
+// Names the select list quotes keep their quotes exactly once, with and without quoting.
+TEST(GenerateModifySql, QuotedIdentifiersAreQuotedOnce) {
+    rtl::StringList origins;
+    rtl::StringList tables;
+    AnalyseSelectText("select \"Id\", m.\"Name\", m.plain from public.\"MixedCase\" m",
+                      Names({"Id", "Name", "plain"}), origins, tables);
+    EXPECT_EQ(origins.Text(),
+              "Id=public.\"MixedCase\".\"Id\"\r\nName=public.\"MixedCase\".\"Name\"\r\n"
+              "plain=public.\"MixedCase\".plain\r\n");
+    const std::vector<TSDUpdateField> fields = {Field("Id", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                                Field("Name", Variant("a"), Variant("b")),
+                                                Field("plain", Variant("p"), Variant("p"))};
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "public.\"MixedCase\"", false, fields, origins),
+              "update public.\"MixedCase\" set   \"Name\" = :Name where   \"Id\" = :OLD_Id");
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "public.\"MixedCase\"", true, fields, origins),
+              "update \"public\".\"MixedCase\" set   \"Name\" = :Name where   \"Id\" = :OLD_Id");
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "\"MixedCase\"", true, fields, origins),
+              "insert into \"MixedCase\" (\"Id\", \"Name\", \"plain\") values(:Id, :Name, :plain)");
+    // The refresh names no alias for a quoted column of the field's own name.
+    EXPECT_EQ(GenerateModifySql(mkRefresh, rtl::upWhereKeyOnly, "\"MixedCase\"", false, fields, origins),
+              "select \"Id\", \"Name\", plain from \"MixedCase\" where   \"Id\" = :OLD_Id");
+}
+
+// An auto-increment field left null is the server's to fill: the insert does not name it. One
+// given a value keeps it.
+TEST(GenerateModifySql, InsertLeavesNullAutoIncrementFieldsOut) {
+    const rtl::StringList origins{"ID=T.ID", "NAME=T.NAME"};
+    std::vector<TSDUpdateField> fields = {Field("ID", Variant::Null(), Variant::Null(), true),
+                                          Field("NAME", Variant::Null(), Variant("a"))};
+    fields[0].IsAutoInc = true;
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (NAME) values(:NAME)");
+    fields[0].NewValue = Variant(int32_t(7));
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (ID, NAME) values(:ID, :NAME)");
+    // Other kinds treat it as any other field.
+    fields[0].OldValue = Variant(int32_t(7));
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "update T set   NAME = :NAME where   ID = :OLD_ID");
 }
 
 // A table of four rows in a fresh SQLite database, reached through the SQLite test driver.

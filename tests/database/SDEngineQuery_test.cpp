@@ -3,7 +3,10 @@
 // SQLite test driver (a second SQLite connection checks what reached the file), and on the fake
 // driver where a server's answer must be staged.
 #include <gtest/gtest.h>
+
 #include <sqlite3.h>
+
+#include <algorithm>
 
 #include "FakeDataSetFixture.h"
 #include "SqliteTestDriver.h"
@@ -341,15 +344,25 @@ TEST_F(SqliteQueries, FailedLiveInsertLeavesNoRow) {
     EXPECT_TRUE(q.IsEmpty());
 }
 
-TEST_F(SqliteQueries, AutocommitParameterDropsTheOwnTransaction) {
+TEST_F(SqliteQueries, AutocommitParameterDropsTheOwnTransactionOfInserts) {
     db->Params().SetValue("AUTOCOMMIT", "true");
     TSDQuery& q = Live();
     q.Open();
-    q.Edit();
-    q.FieldByName("CITY").SetAsString("Belem");
+    q.Append();
+    q.FieldByName("ID").SetAsInteger(7);
     q.Post();
     for (const auto& s : Lite().statements)
         EXPECT_NE(s, "BEGIN");
+    EXPECT_EQ(Peer("select count(*) from people where id = 7"), (Rows{{"1"}}));
+    // An edit's count of changed rows is checked before its commit: it keeps its own
+    // transaction.
+    Lite().statements.clear();
+    q.First();
+    q.Edit();
+    q.FieldByName("CITY").SetAsString("Belem");
+    q.Post();
+    EXPECT_EQ(std::count(Lite().statements.begin(), Lite().statements.end(), "BEGIN"), 1);
+    EXPECT_FALSE(db->GetInTransaction());
     EXPECT_EQ(Peer("select city from people where id = 1"), (Rows{{"Belem"}}));
     // Inside the program's transaction the change waits for its commit.
     db->Params().SetValue("AUTOCOMMIT", "");

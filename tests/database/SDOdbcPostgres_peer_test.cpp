@@ -141,29 +141,66 @@ TEST_F(OdbcPostgres, BrokenConnectionIsReportedAsLost) {
         EXPECT_TRUE(e.ConnectionLost);
         action = lcCloseConnect;
     };
-    db.Open();
-    const std::string pid = Query(*db.SqlDatabase(), "select pg_backend_pid()")[0][0];
-    server_->Psql("select pg_terminate_backend(" + pid + ")");
-    // psqlODBC learns of the broken link from the first failed statement (reported as a
-    // general error); from then on it reports the link as lost.
-    bool lost = false;
-    for (int attempt = 0; attempt < 2 && !lost; ++attempt) {
+    // The first failure after the server ended the session already counts as lost: the
+    // handler runs at once and the database is closed, not one call later. Executed at once,
+    // the statement meets the server's 57P01 ("terminating connection due to administrator
+    // command"); prepared, the driver meets it while describing and reports a general error,
+    // after which it knows the connection is dead.
+    struct Way {
+        const char* name;
+        bool prepared;
+        const char* state;
+    };
+    for (const Way& way : {Way{"direct", false, "57P01"}, Way{"prepared", true, "HY000"}}) {
+        SCOPED_TRACE(way.name);
+        lostCalls = 0;
+        db.Open();
+        EXPECT_FALSE(db.ConnectionLost());
+        const std::string pid = Query(*db.SqlDatabase(), "select pg_backend_pid()")[0][0];
+        server_->Psql("select pg_terminate_backend(" + pid + ")");
         try {
-            Query(*db.SqlDatabase(), "select 1");
+            TISqlCommandPtr cmd = db.SqlDatabase()->CreateSqlCommand(nullptr);
+            if (way.prepared)
+                cmd->Prepare("select 1");
+            else
+                cmd->ExecDirect("select 1");
             FAIL() << "a terminated connection answered";
         } catch (const ESDOdbcError& e) {
-            lost = e.ConnectionLost;
-            if (lost) {
-                EXPECT_EQ(e.SqlState, "08S01") << e.Message();
-            }
+            EXPECT_TRUE(e.ConnectionLost) << e.SqlState << " " << e.Message();
+            EXPECT_EQ(e.SqlState, way.state) << e.Message();
         }
+        EXPECT_EQ(lostCalls, 1);
+        EXPECT_TRUE(db.ConnectionLost());
+        EXPECT_FALSE(db.Connected());
     }
-    EXPECT_TRUE(lost);
-    EXPECT_EQ(lostCalls, 1);
-    EXPECT_TRUE(db.ConnectionLost());
-    EXPECT_FALSE(db.Connected());
+    // The kept driver object connects again.
+    db.Open();
+    EXPECT_EQ(Query(*db.SqlDatabase(), "select 2"), (Rows{{"2"}}));
+    EXPECT_FALSE(db.ConnectionLost());
     db.Close();
     RegisterSqlDatabaseFactory(stODBC, nullptr);
+}
+
+// With "ENABLE BCD" an exact numeric of up to four places is described as a BCD field of its
+// precision and scale and read as its decimal digits; without it, as floating point.
+TEST_F(OdbcPostgres, EnableBcdDescribesExactNumericsAsBcd) {
+    const std::string sql = "select 99999999999999.9999::numeric(18,4) as a, (-0.5)::numeric(5,2) as b";
+    {
+        Connection c = Open();
+        TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+        cmd->Prepare(sql);
+        EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(0).FieldType, ftFloat);
+    }
+    Connection c = Open({"ENABLE BCD=TRUE"});
+    TISqlCommandPtr cmd = c->CreateSqlCommand(nullptr);
+    cmd->Prepare(sql);
+    const TSDFieldDesc& a = cmd->FieldDescs->GetFieldDesc(0);
+    EXPECT_EQ(a.FieldType, ftBCD);
+    EXPECT_EQ(a.Precision, 18);
+    EXPECT_EQ(a.Scale, 4);
+    EXPECT_EQ(cmd->FieldDescs->GetFieldDesc(1).Scale, 2);
+    cmd->Execute();
+    EXPECT_EQ(FetchAll(*cmd), (Rows{{"99999999999999.9999", "-0.5"}}));
 }
 
 // Character columns are sized in bytes: ten "ç" need twenty bytes, not eleven.

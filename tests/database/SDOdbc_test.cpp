@@ -81,7 +81,9 @@ TEST(SDOdbcRules, IdentityQueryFollowsTheDbmsDescription) {
         {"Adaptive Server Anywhere Release 9.0", "select CONVERT(int, @@IDENTITY)"},
         {"SQL Server Release 12.5", "select CONVERT(int, @@IDENTITY)"},
         {"MySQL Release 8.0", "select LAST_INSERT_ID()"},
-        {"PostgreSQL Release 15.0", ""},
+        {"PostgreSQL Release 15.0", "select lastval()"},
+        {"SQLite Release 3.40", "select last_insert_rowid()"},
+        {"Firebird Release 3.0", ""},
         {"db2 lower case", ""},
     };
     for (const Case& c : cases)
@@ -89,13 +91,77 @@ TEST(SDOdbcRules, IdentityQueryFollowsTheDbmsDescription) {
 }
 
 TEST(SDOdbcRules, OnlyCommunicationFailuresCountAsLostConnections) {
-    EXPECT_TRUE(OdbcConnectionLostState("08S01", "PostgreSQL Release 15.0"));
+    // Communication link failure, no connection, connection failure, and the server ending
+    // the session (PostgreSQL's administrator shutdown): each means the session is gone.
+    for (const char* state : {"08S01", "08003", "08006", "57P01"})
+        EXPECT_TRUE(OdbcConnectionLostState(state, "PostgreSQL Release 15.0")) << state;
+    // A failed connection attempt, a rejected login or a query cancelled by the server leave
+    // no session to lose.
+    for (const char* state : {"08001", "08004", "28000", "57014", "57P03"})
+        EXPECT_FALSE(OdbcConnectionLostState(state, "PostgreSQL Release 15.0")) << state;
     // An invalid cursor state is a statement used out of order, not a broken connection.
     EXPECT_FALSE(OdbcConnectionLostState("24000", "PostgreSQL Release 15.0"));
     EXPECT_FALSE(OdbcConnectionLostState("24000", "DB2/LINUX Release 11.5"));
     EXPECT_TRUE(OdbcConnectionLostState("40003", "DB2/LINUX Release 11.5"));
     EXPECT_FALSE(OdbcConnectionLostState("40003", "PostgreSQL Release 15.0"));
     EXPECT_FALSE(OdbcConnectionLostState("HY000", "DB2/LINUX Release 11.5"));
+}
+
+TEST(SDOdbcRules, ExactNumericsAreBcdOnlyWhereEveryValueIsACurrencyAmount) {
+    EXPECT_TRUE(OdbcExactNumericIsBcd(true, odbcapi::SQL_NUMERIC, 18, 4));
+    EXPECT_TRUE(OdbcExactNumericIsBcd(true, odbcapi::SQL_DECIMAL, 5, 1));
+    EXPECT_FALSE(OdbcExactNumericIsBcd(false, odbcapi::SQL_NUMERIC, 18, 4));  // the option is off
+    EXPECT_FALSE(OdbcExactNumericIsBcd(true, odbcapi::SQL_NUMERIC, 19, 4));   // fifteen integer digits
+    EXPECT_FALSE(OdbcExactNumericIsBcd(true, odbcapi::SQL_NUMERIC, 30, 5));   // five places
+    EXPECT_FALSE(OdbcExactNumericIsBcd(true, odbcapi::SQL_NUMERIC, 10, 0));   // no places
+    EXPECT_FALSE(OdbcExactNumericIsBcd(true, odbcapi::SQL_DOUBLE, 15, 2));
+    EXPECT_FALSE(OdbcExactNumericIsBcd(true, odbcapi::SQL_NUMERIC, 2, 4));    // scale above precision
+}
+
+TEST(SDOdbcRules, DecimalTextAndCurrencyAmounts) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int64_t scaled;
+    };
+    const Case cases[] = {
+        {"99999999999999.9999", true, 999999999999999999},
+        {"-0.0001", true, -1},
+        {"+12.5", true, 125000},
+        {"7", true, 70000},
+        {".5", true, 5000},
+        {"3.", true, 30000},
+        {"1.23456789", true, 12345},  // places past the fourth are cut off
+        {" 42 ", true, 420000},
+        {"922337203685477.5807", true, INT64_MAX},
+        {"922337203685477.5808", false, 0},
+        {"1e5", false, 0},
+        {"1.2.3", false, 0},
+        {"-", false, 0},
+        {"", false, 0},
+        {"12a", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        int64_t scaled = -7;
+        EXPECT_EQ(OdbcDecimalTextToScaled(c.text, scaled), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(scaled, c.scaled);
+        }
+    }
+    int precision = 0, places = 0;
+    EXPECT_EQ(OdbcScaledToDecimalText(999999999999999999, precision, places), "99999999999999.9999");
+    EXPECT_EQ(precision, 18);
+    EXPECT_EQ(places, 4);
+    EXPECT_EQ(OdbcScaledToDecimalText(-5000, precision, places), "-0.5");
+    EXPECT_EQ(precision, 1);
+    EXPECT_EQ(places, 1);
+    EXPECT_EQ(OdbcScaledToDecimalText(120000, precision, places), "12");
+    EXPECT_EQ(precision, 2);
+    EXPECT_EQ(places, 0);
+    EXPECT_EQ(OdbcScaledToDecimalText(0, precision, places), "0");
+    EXPECT_EQ(precision, 1);
+    EXPECT_EQ(OdbcScaledToDecimalText(INT64_MIN, precision, places), "-922337203685477.5808");
 }
 
 // An SQL_INTERVAL_STRUCT as the client library writes it.

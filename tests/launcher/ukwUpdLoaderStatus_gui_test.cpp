@@ -14,8 +14,8 @@
 // After <cstdio> and <cstddef>: the header uses FILE and size_t without including them.
 #include <jpeglib.h>
 
-#include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
+#include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "platform/ui/UserInterface.h"
@@ -169,7 +169,27 @@ int DarkPixels(const Shot& s, int x0, int y0, int x1, int y1) {
     return n;
 }
 
-// Processes the window's events until the predicate holds (or two seconds pass).
+// Pixels of a rectangle in the white the window's frame is filled with.
+int BackgroundPixels(const Shot& s, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = s.At(x, y);
+            if (p[0] == 255 && p[1] == 255 && p[2] == 255) ++n;
+        }
+    return n;
+}
+
+// Whether the shot is of the window painted at the given size: a window the server has
+// mapped but the program has not yet drawn is black, and black passes for dark pixels, so
+// every wait for text first waits for the white background to cover most of the window.
+bool Painted(const Shot& s, int width, int height) {
+    return s.width == width && s.height == height &&
+           BackgroundPixels(s, 0, 0, width, height) > width * height / 2;
+}
+
+// Processes the window's events until the predicate holds. The limit is a bound against
+// hanging, not a speed goal: on a machine busy building, drawing can take seconds.
 bool PumpUntil(Display* d, const std::function<bool()>& pred) {
     return kwtest::Eventually(
         [&] {
@@ -178,7 +198,7 @@ bool PumpUntil(Display* d, const std::function<bool()>& pred) {
             plat::ui::ProcessMessages();
             return pred();
         },
-        std::chrono::milliseconds(2000));
+        std::chrono::milliseconds(20000));
 }
 
 void Click(Display* d, Window w, int x, int y) {
@@ -265,7 +285,8 @@ TEST(StatusWindowOnX, AppearsWithItsClassAndShowsTheLogOnDetails) {
     Shot shot;
     ASSERT_TRUE(PumpUntil(d, [&] {
         shot = Capture(d, w);
-        return shot.width == 448 && DarkPixels(shot, 100, 15, 350, 95) > 500;
+        return Painted(shot, 448, 265) && DarkPixels(shot, 100, 15, 350, 95) > 500 &&
+               DarkPixels(shot, 5, 110, 441, 141) > 20 && DarkPixels(shot, 20, 240, 200, 253) > 10;
     }));
     SaveJpeg(shot, fs::path(KW_BINARY_DIR) / "test-output" / "status-window.jpg");
     EXPECT_GT(Colours(shot, 0, 0, shot.width, shot.height), 20u);
@@ -294,7 +315,8 @@ TEST(StatusWindowOnX, AppearsWithItsClassAndShowsTheLogOnDetails) {
     Shot expanded;
     ASSERT_TRUE(PumpUntil(d, [&] {
         expanded = Capture(d, w);
-        return expanded.height == 395 && DarkPixels(expanded, 8, 268, 400, 362) > 100;
+        return Painted(expanded, 448, 395) && BackgroundPixels(expanded, 8, 268, 400, 362) > 392 * 94 / 2 &&
+               DarkPixels(expanded, 8, 268, 400, 362) > 100 && DarkPixels(expanded, 342, 369, 440, 389) > 10;
     })) << "no log text in the memo";
     SaveJpeg(expanded, fs::path(KW_BINARY_DIR) / "test-output" / "status-window-details.jpg");
     EXPECT_GT(DarkPixels(expanded, 342, 369, 440, 389), 10);  // "Salvar..." below the memo
@@ -304,6 +326,40 @@ TEST(StatusWindowOnX, AppearsWithItsClassAndShowsTheLogOnDetails) {
     s.ShowModal();
     EXPECT_FALSE(s.Visible());
     s.DefinaTarefa("ainda existe");
+}
+
+// The trap the waits above avoid, made to happen every time: the window is mapped, but the
+// program has not yet processed the server's Expose, so nothing is drawn and the shot is
+// black, which passes a count of dark pixels. Only once the background is there is it taken
+// for the painted window.
+TEST(StatusWindowOnX, AWindowNotYetDrawnIsNotTakenForADrawnOne) {
+    KW_REQUIRE_PEER(UseServer(), "Xvfb (package xvfb)");
+    Display* d = Server().display();
+    ASSERT_EQ(plat::ui::CurrentBackend(), plat::ui::BackendKind::Fltk);
+
+    kwtest::PrivateMarkers markers;
+    kwtest::LauncherFolder pasta("QOR.exe");
+    TfkwUpdLoaderStatus s;
+    s.DefinaTarefa("Carregando o sistema");
+    s.Show();
+    const Window w = Window(s.Vista().NativeHandle());
+    ASSERT_NE(w, 0u);
+    // Our own connection only: the window's program processes no event meanwhile.
+    ASSERT_TRUE(kwtest::Eventually([&] {
+        XWindowAttributes a;
+        XSync(d, False);
+        return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable;
+    }));
+    const Shot early = Capture(d, w);
+    ASSERT_EQ(early.width, 448);
+    EXPECT_GT(DarkPixels(early, 100, 15, 350, 95), 500) << "the unpainted window is not dark here";
+    EXPECT_FALSE(Painted(early, 448, 265));
+    Shot shot;
+    EXPECT_TRUE(PumpUntil(d, [&] {
+        shot = Capture(d, w);
+        return Painted(shot, 448, 265);
+    }));
+    s.Hide();
 }
 
 TEST(StatusWindowOnX, OldLookAnimatesAndGrowsItsLabelsLeftwards) {
@@ -325,7 +381,8 @@ TEST(StatusWindowOnX, OldLookAnimatesAndGrowsItsLabelsLeftwards) {
     Shot antes;
     ASSERT_TRUE(PumpUntil(d, [&] {
         antes = Capture(d, w);
-        return antes.width == 448 && DarkPixels(antes, 60, 15, 390, 95) > 300;
+        return Painted(antes, 448, 265) && DarkPixels(antes, 60, 15, 390, 95) > 300 &&
+               DarkPixels(antes, 300, 117, 400, 131) > 20;
     }));
     SaveJpeg(antes, fs::path(KW_BINARY_DIR) / "test-output" / "status-window-old-look.jpg");
     // The version text is wider than its design-time 33 pixels and keeps its right edge at
@@ -360,8 +417,16 @@ TEST(StatusWindowOnX, OldLookAnimatesAndGrowsItsLabelsLeftwards) {
             }
         return red > 20;
     })) << "the task line is not red";
-    const auto parada = barra(erro);
-    for (int i = 0; i < 5; ++i) {
+    // The last frame may still be on its way to the screen: wait until two shots agree, then
+    // the bar must stay as it is while messages go on being processed.
+    auto parada = barra(erro);
+    ASSERT_TRUE(PumpUntil(d, [&] {
+        const auto agora = barra(Capture(d, w));
+        const bool igual = agora == parada;
+        parada = agora;
+        return igual;
+    }));
+    for (int i = 0; i < 10; ++i) {
         plat::ui::ProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -9,11 +9,11 @@
 
 #include <memory>
 
+#include "common/LauncherBaseTestSupport.h"
+#include "common/ukwUpdConfig.h"
 #include "database/SDEngine.h"
 #include "database/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
-#include "common/LauncherBaseTestSupport.h"
-#include "common/ukwUpdConfig.h"
 #include "launcher/ukwUpdLoader.h"
 
 namespace {
@@ -33,6 +33,27 @@ TEST(MonteNomeTabela, SchemaAndTable) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(MonteNomeTabela(c.tabela, c.esquema), c.nome) << c.esquema;
+}
+
+// The schema is spliced into every statement: only one SQL identifier is taken.
+TEST(MonteNomeTabela, OnlyOneIdentifierIsASchema) {
+    for (const char* bom :
+         {"OWNER", "dbo.", "owner_1", "SYS$X", "A#B", "\"My Schema\"", "\"x\".", "  main  "}) {
+        EXPECT_TRUE(EsquemaValido(bom)) << bom;
+        EXPECT_NO_THROW(MonteNomeTabela("esegConexao", bom)) << bom;
+    }
+    EXPECT_EQ(MonteNomeTabela("esegConexao", "\"My Schema\""), "\"My Schema\".esegConexao");
+    for (const char* ruim : {"main.esegConexao x, main", "a b", "a;drop table t", "a--", "a.b", "\"a\"\"b\"",
+                             "\"\"", "\"", ".", "a/*", "x'y", "a,b", "\"a\nb\"", "(select 1)"}) {
+        EXPECT_FALSE(EsquemaValido(ruim)) << ruim;
+        try {
+            MonteNomeTabela("esegConexao", ruim);
+            ADD_FAILURE() << "accepted " << ruim;
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message(), MensagemEsquemaInvalido(ruim));
+            EXPECT_NE(e.Message().find("não é um nome de esquema válido"), std::string::npos);
+        }
+    }
 }
 
 TEST(LayoutRequisitosBanco, ByLauncherVersion) {
@@ -86,6 +107,14 @@ TEST_F(ConexaoConfigurada, SettingsTheFileMustGive) {
              kVerifique},
         {"SQL Server without server", "[Database]\nAlias=QOR\nProtocolo=SQLSERVER\n",
          "O Server para conexão com o banco de dados não foi informado na seção [Database]. " + kVerifique},
+        {"a schema that joins another table", "[Database]\nAlias=QOR\nEsquema=main.esegConexao x, main\n",
+         "O Esquema \"main.esegConexao x, main\" do kwCFG.ini não é um nome de esquema válido (somente "
+         "letras, dígitos, \"_\", \"$\" e \"#\", ou um nome entre aspas duplas). " +
+             kVerifique},
+        {"KW3 schema with a comment", "[DataBaseName]\nAlias=QOR\nEsquema=x--\n",
+         "O Esquema \"x--\" do kwCFG.ini não é um nome de esquema válido (somente letras, dígitos, \"_\", "
+         "\"$\" e \"#\", ou um nome entre aspas duplas). " +
+             kVerifique},
         {"SQL Server of [KWUPDATE] without server",
          "[KWUPDATE]\nAlias=UPD\nTipoBanco=SQLSERVER\n[Database]\nAlias=QOR\nServer=srv\n",
          "O Server para conexão com o banco de dados não foi informado na seção [KWUpdate]. " + kVerifique},

@@ -1,6 +1,7 @@
 // Loading real shared libraries and binding their entry points.
 #include "platform/DynamicLibrary.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -81,6 +82,30 @@ TEST(DynamicLibrary, MoveAndUnload) {
     c.Unload();
     EXPECT_FALSE(c.IsLoaded());
     EXPECT_EQ(c.Symbol("zlibVersion"), nullptr);
+}
+
+TEST(DynamicLibrary, AKeptLibraryStaysInTheProcess) {
+    const char* name = "libjpeg.so.62";  // not linked into this test program
+    auto resident = [&] {
+        void* h = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
+        if (h != nullptr) dlclose(h);
+        return h != nullptr;
+    };
+    ASSERT_FALSE(resident());
+    {
+        plat::DynamicLibrary lib;
+        ASSERT_TRUE(lib.Load(name));
+        EXPECT_TRUE(resident());
+    }
+    EXPECT_FALSE(resident());
+    {
+        plat::DynamicLibrary lib;
+        ASSERT_TRUE(lib.Load(name));
+        lib.KeepLoaded();
+        lib.Unload();
+        EXPECT_FALSE(lib.IsLoaded());
+    }
+    EXPECT_TRUE(resident());
 }
 
 TEST(DynamicLibrary, SplitNames) {

@@ -16,6 +16,7 @@
 
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "support/OtherUser.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -142,54 +143,76 @@ TEST(InstanceMarkerFolder, RuntimeFolderWhenSet) {
 }
 
 // /tmp/kw-<uid> made beforehand by someone else (a link, or a folder of another user) must
-// not become the place where this user's markers live.
-TEST(InstanceMarkerFolder, ForeignPrivateFolderIsRefused) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
-    const uid_t nobody = 65534;
+// not become the place where this user's markers live, nor stop this user's launcher: the
+// next private name is used, and every process of the user meets there. The other user is a
+// real second process (nobody), started from a copy of the program it can reach.
+TEST(InstanceMarkerFolder, ForeignPrivateFolderIsRefusedForAnotherPrivateOne) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    const uid_t nobody = kwtest::kNobodyUid;
     const std::string planted = "/tmp/kw-" + std::to_string(nobody);
+    const std::string fallback = planted + ".1";
     std::filesystem::remove_all(planted);
+    std::filesystem::remove_all(fallback);
     ASSERT_EQ(::mkdir(planted.c_str(), 0777), 0);  // owned by root, not by nobody
     ::chmod(planted.c_str(), 0777);
 
+    const kwtest::ProgramForAnyone child("plat_child");
     auto runAsNobody = [&]() -> std::pair<int, std::string> {
         kwtest::TempDir out;
         ::chmod(out.path().c_str(), 0777);
         const auto outFile = (out / "result").string();
-        const auto child = kwtest::ProgPath("plat_child").string();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(90);
-            ::unsetenv("KW_MARKER_DIR");
-            ::unsetenv("XDG_RUNTIME_DIR");
-            ::execl(child.c_str(), child.c_str(), "markerdir", outFile.c_str(), static_cast<char*>(nullptr));
-            ::_exit(91);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                plat::FileExists(outFile) ? kwtest::ReadFile(outFile) : std::string()};
+        const pid_t pid = kwtest::StartAsUser(nobody, kwtest::kNobodyGid, child.path(),
+                                              {"markerdir", outFile}, {"KW_MARKER_DIR", "XDG_RUNTIME_DIR"});
+        const int code = kwtest::WaitForExit(pid);
+        return {code, plat::FileExists(outFile) ? kwtest::ReadFile(outFile) : std::string()};
+    };
+    auto privateToNobody = [&](const std::string& dir) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(dir.c_str(), &st), 0) << dir;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << dir;
+        EXPECT_EQ(st.st_uid, nobody) << dir;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << dir;
     };
 
     auto [code, text] = runAsNobody();
-    EXPECT_EQ(code, 1) << text;
-    EXPECT_NE(text.find(planted), std::string::npos) << text;
-    EXPECT_NE(text.find("not a folder of this user"), std::string::npos) << text;
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_EQ(text, fallback);
+    privateToNobody(fallback);
+    // The planted folder is left as it was, and a second run meets the first in the same place.
+    struct stat st {};
+    ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    std::tie(code, text) = runAsNobody();
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_EQ(text, fallback);
 
     // A link planted in its place is refused as well.
     std::filesystem::remove_all(planted);
     std::filesystem::create_directory_symlink("/tmp", planted);
     std::tie(code, text) = runAsNobody();
-    EXPECT_EQ(code, 1) << text;
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_EQ(text, fallback);
 
-    // Once the folder is gone, the user makes a private one.
+    // When every name is taken by someone else the launcher is told so, naming the folder.
+    std::filesystem::remove_all(fallback);
+    for (int i = 1; i < 8; ++i) {
+        const std::string n = planted + "." + std::to_string(i);
+        std::filesystem::remove_all(n);
+        ASSERT_EQ(::mkdir(n.c_str(), 0700), 0);
+    }
+    std::tie(code, text) = runAsNobody();
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find(planted), std::string::npos) << text;
+    EXPECT_NE(text.find("not folders of this user"), std::string::npos) << text;
+    for (int i = 1; i < 8; ++i)
+        std::filesystem::remove_all(planted + "." + std::to_string(i));
+
+    // Once the folder is gone, the user makes a private one under the first name.
     std::filesystem::remove(planted);
     std::tie(code, text) = runAsNobody();
     EXPECT_EQ(code, 0) << text;
     EXPECT_EQ(text, planted);
-    struct stat st {};
-    ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, nobody);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    privateToNobody(planted);
     std::filesystem::remove_all(planted);
 }
 

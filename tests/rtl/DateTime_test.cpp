@@ -271,6 +271,35 @@ TEST(DateTime, TimePointsInUTC) {
     }
 }
 
+// Every date of the range, not only 1677 to 2262 (where a nanosecond time point ends).
+TEST(DateTime, TimePointsOfTheWholeRange) {
+    using namespace std::chrono;
+    struct Case {
+        double dt;
+        sys_days day;
+        milliseconds tod;
+    };
+    const Case cases[] = {
+        {rtl::EncodeDate(9999, 12, 31) + rtl::EncodeTime(23, 59, 59, 0), sys_days{9999y / 12 / 31},
+         hours(23) + minutes(59) + seconds(59)},
+        {rtl::MaxDateTime, sys_days{9999y / 12 / 31}, milliseconds(86399999)},
+        {rtl::EncodeDate(2262, 4, 12) + rtl::EncodeTime(0, 0, 0, 0), sys_days{2262y / 4 / 12},
+         milliseconds(0)},
+        {rtl::EncodeDate(1600, 2, 29), sys_days{1600y / 2 / 29}, milliseconds(0)},
+        {rtl::EncodeDate(5000, 7, 1) + rtl::EncodeTime(12, 0, 0, 5), sys_days{5000y / 7 / 1},
+         hours(12) + milliseconds(5)},
+        {rtl::MinDateTime, sys_days{1y / 1 / 1}, milliseconds(0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dt);
+        const rtl::MilliTimePoint tp = rtl::TimePointFromDateTime(c.dt, true);
+        EXPECT_EQ(tp, rtl::MilliTimePoint(c.day) + c.tod);
+        EXPECT_EQ(rtl::DateTimeFromTimePoint(tp, true), c.dt);
+        ScopedTZ tz("<-03>3");
+        EXPECT_EQ(rtl::TimePointFromDateTime(c.dt, false), tp + hours(3));
+    }
+}
+
 TEST(DateTime, TimePointsInLocalTime) {
     const auto tp = sys_days{2024y / 7 / 1} + hours(12) + minutes(34) + seconds(56) + milliseconds(789);
     const auto winter = sys_days{2024y / 1 / 15} + hours(3);

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "rtl/Stream.h"
+#include "support/OtherUser.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -280,3 +281,36 @@ TEST(WriteFileAtomically, ReplacesKeepsModeFollowsLinksLeavesNoTemporaries) {
 }
 
 }  // namespace
+
+// A second local user (nobody, a real process) keeps opening the temporary files of a folder it
+// may list while we write secrets there, with the mode asked for and with the old file's 0600
+// kept: it must never open one, since a file opened once can be read after it narrows.
+TEST(WriteFileAtomically, AnotherUserNeverOpensTheTemporaryFile) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    kwtest::TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    kwtest::TempDir out;
+    fs::permissions(out.path(), fs::perms::all);
+    const kwtest::ProgramForAnyone snoop("plat_child");
+    const std::string result = (out / "snoop").string();
+    const pid_t pid = kwtest::StartAsUser(kwtest::kNobodyUid, kwtest::kNobodyGid, snoop.path(),
+                                          {"snoop", dir.path().string(), result});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(result + ".ready"); }));
+
+    const std::string secret = "deUsuario=site;deSenha=scrambled\r\n";
+    kwtest::WriteFile(dir / "kept.req", "old");
+    fs::permissions(dir / "kept.req", fs::perms::owner_read | fs::perms::owner_write);
+    for (int i = 0; i < 150; ++i) {
+        rtl::WriteFileAtomically((dir / "asked.lcm").string(), std::string(20000, 'x') + secret, 0600);
+        rtl::WriteFileAtomically((dir / "kept.req").string(), std::string(20000, 'y') + secret);
+    }
+    kwtest::WriteFile(dir / "stop", "");
+    EXPECT_EQ(kwtest::WaitForExit(pid), 0);
+    const std::string seen = kwtest::ReadFile(result);
+    EXPECT_EQ(seen.substr(0, seen.find('\n')), "0");
+    EXPECT_EQ(seen.find("deSenha"), std::string::npos);
+    EXPECT_EQ(fs::status(dir / "asked.lcm").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir / "kept.req").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}

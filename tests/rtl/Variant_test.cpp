@@ -281,3 +281,59 @@ TEST(FieldType, FixedSizesAreTheSameForFieldsAndParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Variant, AutomationTypes) {
+    const Variant single = Variant::FromSingle(1.1f);
+    EXPECT_EQ(single.Type(), rtl::VarType::Single);
+    EXPECT_EQ(single.AsString(), "1.1");  // the single's digits, not its binary noise
+    EXPECT_FLOAT_EQ(float(single.AsDouble()), 1.1f);
+    EXPECT_TRUE(single.IsNumeric());
+    EXPECT_EQ(Variant::FromShortInt(-5).AsInteger(), -5);
+    EXPECT_EQ(Variant::FromLongWord(4000000000u).AsInt64(), 4000000000);
+    EXPECT_TRUE(Variant::FromLongWord(1).IsIntegral());
+    EXPECT_EQ(Variant::FromError(int32_t(0x80020004u)).AsInteger(), int32_t(0x80020004u));
+    EXPECT_THROW(Variant::FromError(1).AsString(), rtl::EVariantTypeCastError);
+    EXPECT_EQ(Variant::FromDispatch(nullptr).Type(), rtl::VarType::Dispatch);
+    EXPECT_EQ(Variant::FromDispatch(nullptr).AsDispatch(), nullptr);
+    EXPECT_THROW(Variant(1).AsDispatch(), rtl::EVariantTypeCastError);
+    EXPECT_THROW(Variant::FromDispatch(nullptr).AsString(), rtl::EVariantTypeCastError);
+    EXPECT_EQ(Variant::FromShortInt(3), Variant(int32_t(3)));
+}
+
+TEST(Variant, SafeArraysKeepTheirShape) {
+    // Two dimensions with bounds that do not start at 0; last dimension fastest.
+    std::vector<Variant> items;
+    for (int32_t i = 0; i < 6; ++i)
+        items.emplace_back(i);
+    const Variant a = Variant::FromSafeArray(rtl::VarType::Integer, {{1, 2}, {-1, 1}}, items);
+    EXPECT_EQ(a.Type(), rtl::VarType::Array);
+    EXPECT_EQ(a.ArrayDimCount(), 2);
+    EXPECT_EQ(a.ArrayBound(1), (rtl::VarArrayBound{-1, 1}));
+    EXPECT_EQ(a.ArrayElementType(), rtl::VarType::Integer);
+    EXPECT_EQ(a.ArrayElementCount(), 6u);
+    EXPECT_EQ(a.FlatElement(4).AsInteger(), 4);
+    EXPECT_THROW(a.Element(1), rtl::EVariantError);  // several dimensions
+
+    const Variant one = Variant::FromSafeArray(rtl::VarType::String, {{5, 6}}, {Variant("a"), Variant("b")});
+    EXPECT_EQ(one.ArrayLowBound(), 5);
+    EXPECT_EQ(one.Element(6).AsString(), "b");
+    EXPECT_THROW(one.Element(4), rtl::EVariantError);
+
+    const Variant bytes = Variant::FromSafeArray(rtl::VarType::Byte, {{0, 1}}, {Variant::FromByte(7), Variant::FromByte(8)});
+    EXPECT_EQ(bytes.Type(), rtl::VarType::ByteArray);
+    EXPECT_EQ(*bytes.Bytes(), (rtl::ByteArray{7, 8}));
+    EXPECT_EQ(Variant::FromBytes({1, 2, 3}).ArrayElementType(), rtl::VarType::Byte);
+    EXPECT_EQ(Variant::FromArray({}).ArrayBound(0), (rtl::VarArrayBound{0, -1}));
+
+    EXPECT_THROW(Variant::FromSafeArray(rtl::VarType::Integer, {{0, 2}}, {Variant(1)}), rtl::EVariantError);
+    EXPECT_THROW(Variant::FromSafeArray(rtl::VarType::Integer, {}, {}), rtl::EVariantError);
+    EXPECT_THROW(Variant::FromSafeArray(rtl::VarType::Integer, {{0, 0}}, {Variant("x")}), rtl::EVariantError);
+    EXPECT_THROW(Variant::FromSafeArray(rtl::VarType::Integer, {{3, 1}}, {}), rtl::EVariantError);
+    // Huge bounds do not overflow the count.
+    EXPECT_THROW(Variant::FromSafeArray(rtl::VarType::Integer, {{0, 2147483647}, {0, 2147483647}, {0, 2147483647}}, {}),
+                 rtl::EVariantError);
+}
+
+}  // namespace

@@ -135,12 +135,16 @@ private:
         WriteFile(hba, text);
     }
 
-    // A server program, run as the server's user when we are root; output captured.
+    // A server program, run as the server's user when we are root; output captured. It starts
+    // in "/": our own working folder may sit in a folder the server's user cannot enter (a
+    // clone in root's home or in a 0700 temporary folder), and psql would add "could not
+    // change directory" to its rows.
     plat::ProcessResult RunServerCommand(const std::string& program,
                                          const std::vector<std::string>& args) const {
         plat::ProcessOptions o;
         o.wait = true;
         o.output = plat::ProcessOutput::Capture;
+        o.workingFolder = "/";
         const std::string path = std::string(kBinDir) + "/" + program;
         if (!asRoot_) return plat::StartProcess(path, args, o);
         std::vector<std::string> all = {"-u", "postgres", "--", path};

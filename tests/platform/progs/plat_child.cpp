@@ -12,7 +12,13 @@
 //   detach FILE         starts "plat_child sleep 30000" detached, writes its pid to FILE, ends
 //   linger FILE         the same, but the sleeper keeps our standard output open; prints
 //                       "started" first
+//   snoop DIR OUT       another user's view of DIR: writes OUT.ready, then until DIR/stop
+//                       appears keeps opening every file of DIR whose name starts with "."
+//                       (the temporary files of atomic writes) and reading what it can; at
+//                       the end writes to OUT the number of files it opened and, after a line
+//                       break, every byte it read
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -41,6 +47,35 @@ int main(int argc, char** argv) {
     if (argc < 2) return 100;
     const std::string mode = argv[1];
     if (mode == "exit" && argc > 2) return std::atoi(argv[2]);
+    if (mode == "snoop" && argc > 3) {
+        const std::string dir = argv[2];
+        const std::string out = argv[3];
+        WriteFileAtomically(out + ".ready", "");
+        int opened = 0;
+        std::string read;
+        while (::access((dir + "/stop").c_str(), F_OK) != 0) {
+            DIR* d = ::opendir(dir.c_str());
+            if (d == nullptr) continue;
+            while (dirent* e = ::readdir(d)) {
+                const std::string name = e->d_name;
+                if (name.size() < 3 || name[0] != '.' || name == "..") continue;
+                const int fd = ::open((dir + "/" + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd < 0) continue;
+                ++opened;
+                // Whatever the writer puts in while we hold it open.
+                char buf[4096];
+                for (int i = 0; i < 50; ++i) {
+                    const ssize_t n = ::read(fd, buf, sizeof buf);
+                    if (n > 0) read.append(buf, size_t(n));
+                    ::usleep(100);
+                }
+                ::close(fd);
+            }
+            ::closedir(d);
+        }
+        WriteFileAtomically(out, std::to_string(opened) + "\n" + read);
+        return 0;
+    }
     if (mode == "sleep" && argc > 2) {
         ::usleep(useconds_t(std::atoi(argv[2])) * 1000);
         return 0;

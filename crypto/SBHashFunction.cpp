@@ -1,0 +1,72 @@
+// crypto/SBHashFunction.cpp: the hash facade over a provider's digest contexts.
+#include "crypto/SBHashFunction.h"
+
+#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/SBCryptoProvUtils.h"
+
+namespace {
+
+TElCustomCryptoProvider* OrDefault(TElCustomCryptoProvider* provider) {
+    return provider != nullptr ? provider : DefaultCryptoProvider();
+}
+
+}  // namespace
+
+TElHMACKeyMaterial::TElHMACKeyMaterial(TElCustomCryptoProvider* provider) : provider_(OrDefault(provider)) {
+    key_ = provider_->CreateKey(SB_ALG_GENERIC_MAC, 0, nullptr);
+}
+
+TElHMACKeyMaterial::~TElHMACKeyMaterial() {
+    if (key_ != nullptr) key_->GetCryptoProvider()->ReleaseKey(key_);
+}
+
+void TElHMACKeyMaterial::SetKey(std::span<const uint8_t> value) {
+    key_->SetValue(value);
+}
+
+TElHashFunction::TElHashFunction(TElCustomCryptoProvider* provider, TElHMACKeyMaterial* keyMaterial)
+    : provider_(provider), keyMaterial_(keyMaterial) {}
+
+TElHashFunction::TElHashFunction(int32_t algorithm, TElCustomCryptoProvider* provider)
+    : provider_(OrDefault(provider)) {
+    context_ = provider_->HashInit(algorithm, nullptr, nullptr);
+}
+
+std::unique_ptr<TElHashFunction> TElHashFunction::CreateWithKey(int32_t algorithm, TElHMACKeyMaterial* keyMaterial) {
+    TElCustomCryptoProvider* provider = keyMaterial != nullptr ? keyMaterial->GetProvider() : DefaultCryptoProvider();
+    std::unique_ptr<TElHashFunction> h(new TElHashFunction(provider, keyMaterial));
+    h->context_ = provider->HashInit(algorithm, h->MaterialKey(), nullptr);
+    return h;
+}
+
+TElHashFunction::~TElHashFunction() {
+    if (context_ != nullptr) context_->GetCryptoProvider()->ReleaseCryptoContext(context_);
+}
+
+TElCustomCryptoKey* TElHashFunction::MaterialKey() const {
+    return keyMaterial_ != nullptr ? keyMaterial_->GetKey() : nullptr;
+}
+
+void TElHashFunction::Update(const void* buffer, size_t size) {
+    provider_->HashUpdate(context_, buffer, size, nullptr);
+}
+
+ByteString TElHashFunction::Finish() {
+    return provider_->HashFinal(context_, nullptr);
+}
+
+void TElHashFunction::Reset() {
+    if (context_ == nullptr) return;
+    const int32_t algorithm = context_->GetAlgorithm();
+    context_->GetCryptoProvider()->ReleaseCryptoContext(context_);
+    context_ = nullptr;
+    context_ = provider_->HashInit(algorithm, MaterialKey(), nullptr);
+}
+
+bool TElHashFunction::IsAlgorithmSupported(int32_t algorithm, TElCustomCryptoProvider* provider) {
+    return OrDefault(provider)->IsAlgorithmSupported(algorithm, 0);
+}
+
+int32_t TElHashFunction::GetDigestSizeBits(int32_t algorithm, TElCustomCryptoProvider* provider) {
+    return PropertyValueToInteger(OrDefault(provider)->GetAlgorithmProperty(algorithm, 0, SB_ALGPROP_DIGEST_SIZE), 0);
+}

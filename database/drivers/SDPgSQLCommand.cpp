@@ -1,0 +1,354 @@
+// database/drivers/SDPgSQLCommand.cpp: the PostgreSQL driver's command (unit SDPgSQL).
+//
+// A command holds at most one PGresult: the rows of its last execution, read row by row by
+// index and converted from their text form on each GetCnvtFieldData. States:
+//   no result    result_ == nullptr, rowCount_ 0, currentRow_ -1 (created, closed)
+//   described    result_ from GetFieldDescs, describedResult_ set: the next DoExecute of the
+//                same statement text uses it instead of sending the statement again
+//   executed     result_ from an execution; rows 0..rowCount_-1, currentRow_ moves on with
+//                DoFetchNextRow and is rowCount_ at the end
+// ExecuteStatement moves any state to executed (freeing an earlier result), CloseResultSet
+// back to no result.
+#include <algorithm>
+#include <cstring>
+
+#include "database/SDCommonValues.h"
+#include "database/drivers/SDPgSQL.h"
+#include "database/drivers/SDSqlLiterals.h"
+#include "rtl/Assert.h"
+#include "rtl/DatabaseError.h"
+#include "rtl/Format.h"
+#include "rtl/Text.h"
+
+namespace {
+
+constexpr int32_t kUnboundedTextSize = 8192;
+// Fixed-size types read as text (uuid, interval, point, box, ...): their binary size says
+// nothing of their text's, which is at most this long.
+constexpr int32_t kFixedTypeTextSize = 256;
+
+constexpr int32_t kOidName = 19;
+constexpr int32_t kOidMoney = 790;
+constexpr int32_t kOidBpchar = 1042;
+
+const TPgFunctions& Pg() {
+    return PgFunctions();
+}
+
+void CheckLoaded() {
+    if (Pg().PQgetvalue == nullptr) rtl::DatabaseError("The PostgreSQL client library is not loaded");
+}
+
+template <typename T>
+void Store(void* dest, int32_t destSize, T value, const char* what) {
+    rtl::Assert(destSize >= int32_t(sizeof value), "TIPgCommand.GetCnvtFieldData: %s needs %d bytes, got %d",
+                what, int32_t(sizeof value), destSize);
+    std::memcpy(dest, &value, sizeof value);
+}
+
+}  // namespace
+
+TIPgCommand::TIPgCommand(TIPgDatabase* database, rtl::Component* owner) : TISqlCommand(database, owner) {}
+
+TIPgCommand::~TIPgCommand() {
+    Disconnect(false);
+    FreeResult();
+}
+
+TIPgDatabase& TIPgCommand::PgDatabase() const {
+    return static_cast<TIPgDatabase&>(GetSqlDatabase());
+}
+
+void TIPgCommand::RefuseProcedure() const {
+    if (CommandType == 2) rtl::DatabaseError("Capability not supported");
+}
+
+void TIPgCommand::FreeResult() {
+    // After the last connection let the library go nothing of it can be called; the
+    // result's memory goes with the process then.
+    if (result_ != nullptr && Pg().PQclear != nullptr) Pg().PQclear(result_);
+    result_ = nullptr;
+    rowCount_ = 0;
+    currentRow_ = -1;
+    describedResult_ = false;
+}
+
+std::string TIPgCommand::BuildStatementText() const {
+    return SubstituteParamLiterals(commandText_, Params, PgParamLiteral);
+}
+
+void TIPgCommand::ExecuteStatement() {
+    rowsAffected_ = -1;
+    statementText_ = BuildStatementText();
+    // The client takes a zero-terminated text: anything after a zero byte would be cut off.
+    if (statementText_.find('\0') != std::string::npos)
+        rtl::DatabaseError("A statement text cannot hold a zero byte");
+    FreeResult();
+    TIPgDatabase& db = PgDatabase();
+    conn_ = db.GetPgConn();
+    PGresult* r = Pg().PQexec(conn_, statementText_.c_str());
+    db.CheckResult(r);
+    result_ = r;
+    const ExecStatusType status = Pg().PQresultStatus(r);
+    if (status == PGRES_COMMAND_OK) {
+        rowsAffected_ = rtl::StrToIntDef(Pg().PQcmdTuples(r), 0);
+    } else if (status == PGRES_TUPLES_OK) {
+        rowCount_ = Pg().PQntuples(r);
+        currentRow_ = -1;
+    }
+}
+
+void TIPgCommand::DoPrepare(const std::string& sql) {
+    RefuseProcedure();
+    conn_ = PgDatabase().GetPgConn();
+    statementText_.clear();
+    commandText_ = sql;
+}
+
+void TIPgCommand::DoExecDirect(const std::string& sql) {
+    RefuseProcedure();
+    conn_ = PgDatabase().GetPgConn();
+    commandText_ = sql;
+    ExecuteStatement();
+    if (Pg().PQresultStatus(result_) == PGRES_TUPLES_OK && FieldDescs->Count() == 0) InitFieldDescs();
+    SetPreparedText(statementText_);
+}
+
+void TIPgCommand::DoExecute() {
+    RefuseProcedure();
+    // Describing ran the statement already; its result serves this execution only when the
+    // execution would send the very same text (the parameters may have changed since).
+    const bool reuse = conn_ != nullptr && result_ != nullptr && describedResult_ &&
+                       BuildStatementText() == statementText_;
+    if (reuse)
+        describedResult_ = false;
+    else
+        ExecuteStatement();
+    if (Pg().PQresultStatus(result_) == PGRES_TUPLES_OK && FieldDescs->Count() == 0) {
+        InitFieldDescs();
+        AllocFieldsBuffer();
+        SetFieldsBuffer();
+    }
+    SetPreparedText(statementText_);
+}
+
+bool TIPgCommand::DoFetchNextRow() {
+    if (result_ == nullptr) return false;
+    CheckLoaded();
+    if (currentRow_ < rowCount_) ++currentRow_;
+    const bool row = currentRow_ < rowCount_;
+    if (row && BlobFieldCount > 0) ReadBlobsToSlots();
+    return row;
+}
+
+void TIPgCommand::InitParamList() {
+    rtl::DatabaseError("Capability not supported");
+}
+
+TFieldType TIPgCommand::FieldDataType(int32_t nativeType) {
+    switch (nativeType) {
+        case 16:
+            return ftBoolean;
+        case 17:
+            return ftBlob;
+        case 20:
+            return ftLargeint;
+        case 21:
+            return ftSmallint;
+        case 23:
+        case 26:
+        case 28:
+        case 29:
+            return ftInteger;
+        case 25:
+            return ftMemo;
+        case 700:
+        case 701:
+        case kOidMoney:
+        case 1700:
+            return ftFloat;
+        case 1082:
+            return ftDate;
+        case 1083:
+            return ftTime;
+        case 702:
+        case 1114:
+        case 1184:
+        case 1266:
+            return ftDateTime;
+        default:
+            return ftString;
+    }
+}
+
+bool TIPgCommand::IsFixedCharType(int32_t nativeType) {
+    return nativeType == kOidBpchar;
+}
+
+bool TIPgCommand::RequiredCnvtFieldType(TFieldType fieldType) {
+    switch (fieldType) {
+        case ftSmallint:
+        case ftInteger:
+        case ftBoolean:
+        case ftFloat:
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftLargeint:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TIPgCommand::GetFieldDescs(TSDFieldDescList& list) {
+    if (result_ == nullptr) {
+        conn_ = PgDatabase().GetPgConn();
+        ExecuteStatement();
+        describedResult_ = true;
+    }
+    CheckLoaded();
+    const int columns = Pg().PQnfields(result_);
+    for (int i = 0; i < columns; ++i) {
+        const char* name = Pg().PQfname(result_, i);
+        const int32_t native = int32_t(Pg().PQftype(result_, i));
+        const TFieldType type = FieldDataType(native);
+        int32_t size = Pg().PQfsize(result_, i);
+        if (type == ftString) {
+            if (size < 0) {
+                // A declared length counts characters (the type modifier less its 4-byte
+                // header); the values arrive in the client's encoding, whose characters may
+                // take several bytes each, and a zero byte ends the cell.
+                const int32_t modifier = Pg().PQfmod(result_, i);
+                const int64_t characters = modifier > 4 ? modifier - 4 : 0;
+                size = characters > 0
+                           ? int32_t(std::min<int64_t>(characters * PgDatabase().MaxCharBytes() + 1, kMaxBufferSize))
+                           : kUnboundedTextSize;
+            } else if (native != kOidName) {
+                size = std::max(size, kFixedTypeTextSize);
+            }
+        } else if (size < 0) {
+            size = NativeDataSize(type);
+        }
+        TSDFieldDesc& d = list.AddFieldDesc();
+        d.FieldName = PCharToString(name, int(kMaxFieldNameLen));
+        d.FieldNo = i + 1;
+        d.FieldType = type;
+        d.NativeType = int16_t(native);
+        d.DataSize = FieldTypeHasSize(type) ? size : NativeDataSize(type);
+        d.Precision = 0;
+        d.Scale = 0;
+    }
+}
+
+void TIPgCommand::CloseResultSet() {
+    FreeResult();
+    statementText_.clear();
+}
+
+void TIPgCommand::Disconnect(bool) {
+    conn_ = nullptr;
+}
+
+bool TIPgCommand::GetFieldText(int32_t fieldNo, std::string& value) const {
+    value.clear();
+    rtl::Assert(result_ != nullptr && currentRow_ >= 0 && currentRow_ < rowCount_, "TIPgCommand.GetFieldText");
+    CheckLoaded();
+    const int column = fieldNo - 1;
+    rtl::Assert(column >= 0 && column < Pg().PQnfields(result_), "TIPgCommand.GetFieldText: column %d", fieldNo);
+    if (Pg().PQgetisnull(result_, currentRow_, column)) return false;
+    value.assign(Pg().PQgetvalue(result_, currentRow_, column), size_t(Pg().PQgetlength(result_, currentRow_, column)));
+    return true;
+}
+
+bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) {
+    rtl::Assert(result_ != nullptr && currentRow_ >= 0 && currentRow_ < rowCount_,
+                "TIPgCommand.GetCnvtFieldData: no current row");
+    CheckLoaded();
+    const int column = desc.FieldNo - 1;
+    rtl::Assert(column >= 0 && column < Pg().PQnfields(result_), "TIPgCommand.GetCnvtFieldData: column %d",
+                desc.FieldNo);
+    if (Pg().PQgetisnull(result_, currentRow_, column)) return false;
+    const char* value = Pg().PQgetvalue(result_, currentRow_, column);
+    const int32_t length = Pg().PQgetlength(result_, currentRow_, column);
+    const TFieldType type = desc.FieldType;
+    if (RequiredCnvtFieldType(type)) {
+        const size_t n = size_t(std::max(length, 0));
+        int64_t whole = 0;
+        switch (type) {
+            case ftSmallint:
+                Store(dest, destSize, int16_t(ParseSqlInt64(value, n, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole : 0),
+                      "ftSmallint");
+                break;
+            case ftInteger:
+                Store(dest, destSize, int32_t(ParseSqlInt64(value, n, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole : 0),
+                      "ftInteger");
+                break;
+            case ftBoolean:
+                Store(dest, destSize, int16_t(SqlTextToBoolean(std::string(value, n)) ? 1 : 0), "ftBoolean");
+                break;
+            case ftFloat: {
+                double v = 0;
+                // money carries a currency symbol and group separators in its text.
+                if (desc.NativeType == kOidMoney) {
+                    if (!DecodePgMoney(value, n, v)) v = 0;
+                } else if (!ParseSqlDouble(value, n, v)) {
+                    v = SqlTextToFloat(std::string(value, n), 0);
+                }
+                Store(dest, destSize, v, "ftFloat");
+                break;
+            }
+            case ftDate:
+            case ftDateTime:
+            case ftTime:
+                Store(dest, destSize, SqlTextToDateTimeRec(type, value, n), "a date");
+                break;
+            case ftLargeint:
+                Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
+                break;
+            default:
+                break;
+        }
+        return true;
+    }
+    if (IsBlobFieldType(stPostgreSQL, type)) return false;
+    if (destSize <= 0) return true;
+    auto* out = static_cast<char*>(dest);
+    int32_t n = std::min(std::max(length, 0), destSize);
+    if (type == ftString) {
+        if (n == destSize) --n;  // the zero byte takes the last place
+        std::memcpy(out, value, size_t(n));
+        out[n] = 0;
+        // Only fixed-length columns are padded by the server; the blanks of a varying
+        // column are the value's own.
+        if (desc.IsFixedChar && PgDatabase().RTrimCharOutput) TrimTrailingBlanks(out);
+    } else {
+        std::memcpy(out, value, size_t(n));
+    }
+    return true;
+}
+
+void TIPgCommand::GetOutputParams() {
+    rtl::DatabaseError("Capability not supported");
+}
+
+int32_t TIPgCommand::ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) {
+    data.clear();
+    rtl::Assert(result_ != nullptr && currentRow_ >= 0 && currentRow_ < rowCount_, "TIPgCommand.ReadBlob");
+    CheckLoaded();
+    const int column = desc.FieldNo - 1;
+    const int32_t length = Pg().PQgetlength(result_, currentRow_, column);
+    const char* value = Pg().PQgetvalue(result_, currentRow_, column);
+    if (length <= 0 || value == nullptr) return 0;
+    if (desc.FieldType == ftMemo) {
+        data.assign(value, value + length);
+        return int32_t(data.size());
+    }
+    std::string error;
+    if (!DecodePgBytea(value, size_t(length), data, error)) {
+        data.clear();
+        PgDatabase().EndWaitCursor();
+        PgDatabase().HandleError(ESDPgSQLError(-1, -1, error, -1, false));
+    }
+    return int32_t(data.size());
+}

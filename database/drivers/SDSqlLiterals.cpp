@@ -1,0 +1,268 @@
+// database/drivers/SDSqlLiterals.cpp: parameter literals and date-time texts.
+#include "database/drivers/SDSqlLiterals.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "database/SDCommonValues.h"
+#include "rtl/DatabaseError.h"
+#include "rtl/Format.h"
+#include "rtl/Text.h"
+
+namespace {
+
+bool IsMarkerDelimiter(char c) {
+    switch (c) {
+        case '\r':
+        case '\n':
+        case ' ':
+        case '(':
+        case ')':
+        case ',':
+        case ';':
+        case '=':
+            return true;
+        default:
+            return false;
+    }
+}
+
+const TParam* FindLastParam(const TParams& params, const std::string& name) {
+    for (int i = params.Count() - 1; i >= 0; --i)
+        if (rtl::SameText(params[i].Name(), name)) return &params[i];
+    return nullptr;
+}
+
+// Takes the fraction of a second out of "[...]hh:nn:ss.fff[...]" (the "." six places after
+// the first ":") and answers its milliseconds; 0 without a fraction.
+int TakeFractionMs(std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || colon + 6 >= text.size() || text[colon + 6] != '.') return 0;
+    int ms = 0;
+    int digits = 0;
+    size_t end = colon + 7;
+    for (; end < text.size() && text[end] >= '0' && text[end] <= '9'; ++end)
+        if (digits < 3) {
+            ms = ms * 10 + (text[end] - '0');
+            ++digits;
+        }
+    for (; digits < 3; ++digits)
+        ms *= 10;
+    text.erase(colon + 6, end - colon - 6);
+    return ms;
+}
+
+rtl::TDateTime AddMs(rtl::TDateTime value, int ms) {
+    if (ms == 0) return value;
+    const double part = double(ms) / double(rtl::MSecsPerDay);
+    return value < 0 ? value - part : value + part;
+}
+
+}  // namespace
+
+std::string SubstituteParamLiterals(const std::string& text, const TParams* params, const TSDLiteralMaker& literal) {
+    if (params == nullptr || params->Count() == 0) return text;
+    std::string out;
+    out.reserve(text.size() + 16 * size_t(params->Count()));
+    char quote = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+            out += c;
+            ++i;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+            ++i;
+            continue;
+        }
+        const bool marker = c == ':' && i + 1 < text.size() && text[i + 1] != ':' && (i == 0 || text[i - 1] != ':');
+        if (!marker) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t end;
+        std::string name;
+        if (text[i + 1] == '"') {
+            const size_t close = text.find('"', i + 2);
+            if (close == std::string::npos) {  // an unclosed name opens a literal
+                out += c;
+                ++i;
+                continue;
+            }
+            name = text.substr(i + 2, close - i - 2);
+            end = close + 1;
+        } else {
+            end = i + 1;
+            while (end < text.size() && !IsMarkerDelimiter(text[end]))
+                ++end;
+            name = text.substr(i + 1, end - i - 1);
+        }
+        const bool whole = end >= text.size() || IsMarkerDelimiter(text[end]);
+        const TParam* param = whole && !name.empty() ? FindLastParam(*params, name) : nullptr;
+        if (param == nullptr) {
+            // Not a marker of ours: copied, and read on from the character after the colon
+            // so that quotes inside it still open literals.
+            out += c;
+            ++i;
+            continue;
+        }
+        out += literal(*param);
+        i = end;
+    }
+    return out;
+}
+
+std::string IntegerLiteral(const TParam& param) {
+    try {
+        return rtl::IntToStr(param.Value().AsInt64());
+    } catch (const rtl::Exception&) {
+        rtl::DatabaseErrorFmt("Parameter '%s' does not hold an integer", param.Name());
+    }
+}
+
+std::string FloatLiteral(double value) {
+    if (!std::isfinite(value)) rtl::DatabaseError("A float parameter must be a finite number");
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, r.ptr);
+}
+
+std::string CurrencyLiteral(int64_t scaled) {
+    const bool negative = scaled < 0;
+    // The magnitude of the smallest 64-bit value still fits an unsigned one.
+    const uint64_t magnitude = negative ? uint64_t(0) - uint64_t(scaled) : uint64_t(scaled);
+    std::string fraction = std::to_string(magnitude % 10000);
+    fraction.insert(0, 4 - fraction.size(), '0');
+    return (negative ? "-" : "") + std::to_string(magnitude / 10000) + "." + fraction;
+}
+
+std::string DateTimeLiteralText(rtl::TDateTime value) {
+    int year = 1899, month = 12, day = 30;
+    if (std::trunc(value) != 0) rtl::DecodeDate(value, year, month, day);
+    std::string text = rtl::Format("%.4d-%.2d-%.2d", year, month, day);
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    rtl::DecodeTime(value, hour, minute, second, ms);
+    if (hour != 0 || minute != 0 || second != 0 || ms != 0) {
+        text += rtl::Format(" %.2d:%.2d:%.2d", hour, minute, second);
+        if (ms != 0) text += rtl::Format(".%.3d", ms);
+    }
+    return text;
+}
+
+rtl::TDateTime SqlTextToDateTimeMs(const std::string& text) {
+    std::string rest = text;
+    const int ms = TakeFractionMs(rest);
+    return AddMs(SqlTextToDateTime(rest), ms);
+}
+
+rtl::TDateTime SqlTextToTimeMs(const std::string& text) {
+    // The library's rule reads a text past nine characters as a date: the fraction goes first.
+    std::string rest = text;
+    const int ms = TakeFractionMs(rest);
+    return AddMs(SqlTextToTime(rest), ms);
+}
+
+bool ParseSqlInt64(const char* text, size_t length, int64_t& value) {
+    if (text == nullptr || length == 0) return false;
+    const char* begin = text;
+    if (*begin == '+' && length > 1) ++begin;
+    const auto r = std::from_chars(begin, text + length, value);
+    return r.ec == std::errc() && r.ptr == text + length;
+}
+
+bool ParseSqlDouble(const char* text, size_t length, double& value) {
+    if (text == nullptr || length == 0) return false;
+    const auto r = std::from_chars(text, text + length, value);
+    return r.ec == std::errc() && r.ptr == text + length;
+}
+
+namespace {
+
+// n digits at p as a number; -1 when one of them is not a digit.
+int Digits(const char* p, int n) {
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9') return -1;
+        v = v * 10 + (p[i] - '0');
+    }
+    return v;
+}
+
+// "hh:nn:ss[.fff...]" at p (at least 8 characters left): milliseconds of the day, or -1.
+int TimeOfDayMs(const char* p, size_t left) {
+    if (p[2] != ':' || p[5] != ':') return -1;
+    const int h = Digits(p, 2), mi = Digits(p + 3, 2), sec = Digits(p + 6, 2);
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) return -1;
+    int ms = 0;
+    if (left > 9 && p[8] == '.') {
+        int digits = 0;
+        for (size_t i = 9; i < left && p[i] >= '0' && p[i] <= '9'; ++i)
+            if (digits < 3) {
+                ms = ms * 10 + (p[i] - '0');
+                ++digits;
+            }
+        if (digits == 0) return -1;
+        for (; digits < 3; ++digits)
+            ms *= 10;
+    }
+    return ((h * 60 + mi) * 60 + sec) * 1000 + ms;
+}
+
+}  // namespace
+
+bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp) {
+    if (text == nullptr) return false;
+    if (!withDate) {
+        if (length < 8) return false;
+        const int ms = TimeOfDayMs(text, length);
+        if (ms < 0) return false;
+        stamp.Date = rtl::DateDelta;
+        stamp.Time = ms;
+        return true;
+    }
+    if (length < 10 || text[4] != '-' || text[7] != '-') return false;
+    const int y = Digits(text, 4), mo = Digits(text + 5, 2), d = Digits(text + 8, 2);
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > rtl::DaysInMonth(y, mo)) return false;
+    int ms = 0;
+    if (length > 10) {
+        if (text[10] != ' ' && text[10] != 'T') return false;
+        if (length < 19) return false;
+        ms = TimeOfDayMs(text + 11, length - 11);
+        if (ms < 0) return false;
+    }
+    stamp.Date = int32_t(rtl::EncodeDate(y, mo, d)) + rtl::DateDelta;
+    stamp.Time = ms;
+    return true;
+}
+
+namespace {
+
+TSDDateTimeRec TimeStampToRec(TFieldType fieldType, const rtl::TTimeStamp& ts) {
+    switch (fieldType) {
+        case ftDate:
+            return TSDDateTimeRec::FromDate(ts.Date);
+        case ftTime:
+            return TSDDateTimeRec::FromTime(ts.Time);
+        default:
+            return TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts));
+    }
+}
+
+}  // namespace
+
+TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
+    return TimeStampToRec(fieldType, rtl::DateTimeToTimeStamp(value));
+}
+
+TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length) {
+    rtl::TTimeStamp ts;
+    if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) return TimeStampToRec(fieldType, ts);
+    const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
+    return DateTimeToRec(fieldType, fieldType == ftTime ? SqlTextToTimeMs(value) : SqlTextToDateTimeMs(value));
+}

@@ -1,0 +1,66 @@
+// database/drivers/SDSqlLiterals.h: parameter values written into statement texts, and the
+// texts servers send back read as values, for the drivers whose client libraries take no
+// bound parameters (PostgreSQL, MySQL) or read dates as text.
+//
+// What must stay true:
+//   - a statement is built in one pass over the text the user wrote: every marker outside
+//     the literals is replaced by its parameter's literal, and nothing that was substituted
+//     is read again, so a value that holds quotes, backslashes or something looking like a
+//     marker can never end its literal early or turn into SQL;
+//   - every number is written from its value, never from a text the caller put in: an
+//     integer parameter holding "1; drop table t" is refused, not pasted;
+//   - a float reads back as the same double, a currency as the same scaled integer, and a
+//     date-time keeps its milliseconds.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "database/SDCommonCommand.h"
+#include "rtl/DateTime.h"
+
+// Makes the literal of one parameter's value.
+using TSDLiteralMaker = std::function<std::string(const TParam& param)>;
+
+// The text with each marker replaced by the literal of its parameter. Markers follow the
+// library's rule: ":name" or ":\"name\"" outside apostrophe and double-quote literals, not
+// after another ":" and ending at a delimiter (blank, CR, LF, "(", ")", ",", ";", "=") or the
+// end; names compare without case, and of two parameters of one name the last one counts.
+// A marker without a parameter stays as it is.
+std::string SubstituteParamLiterals(const std::string& text, const TParams* params, const TSDLiteralMaker& literal);
+
+// The value as a decimal integer; EDatabaseError naming the parameter when it holds no
+// integer.
+std::string IntegerLiteral(const TParam& param);
+// The shortest decimal text that reads back as the same double ("1.5", "1e+300"); "." is
+// the separator whatever the locale. EDatabaseError for NaN and infinities, which have no
+// literal in SQL.
+std::string FloatLiteral(double value);
+// A currency's scaled value (units of 1/10000) as an exact decimal: 123456 gives "12.3456".
+std::string CurrencyLiteral(int64_t scaled);
+// "yyyy-mm-dd", then " hh:nn:ss" when the value has a time of day, then ".zzz" when it has
+// milliseconds; a value whose whole part is 0 (a time alone) has the date "1899-12-30". No
+// quotes.
+std::string DateTimeLiteralText(rtl::TDateTime value);
+
+// SqlTextToDateTime and SqlTextToTime, keeping the fraction of a second that follows the
+// seconds ("12:30:15.75" gives 750 ms; digits past the third are dropped).
+rtl::TDateTime SqlTextToDateTimeMs(const std::string& text);
+rtl::TDateTime SqlTextToTimeMs(const std::string& text);
+
+// Values of the servers' text forms, read without copying the text (rows are read column by
+// column, so these run once per value). Each answers false for a text it does not take whole;
+// the drivers then fall back to the library's lenient rules above.
+bool ParseSqlInt64(const char* text, size_t length, int64_t& value);
+bool ParseSqlDouble(const char* text, size_t length, double& value);
+// "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss[.fff...]" (withDate) or "hh:nn:ss[.fff...]" with valid
+// parts; what follows the seconds or their fraction (a time zone) is not read.
+bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp);
+
+// A date-time in the driver layer's record for the field type (the day number for ftDate,
+// the milliseconds of the day for ftTime, the milliseconds as a double for ftDateTime).
+TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value);
+// The record of a server's date, time or time-stamp text (ftTime reads a time of day, ftDate
+// and ftDateTime a date with an optional time), milliseconds kept.
+TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length);

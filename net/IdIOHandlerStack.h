@@ -1,0 +1,31 @@
+// net/IdIOHandlerStack.h: the library's default IO handler, a TCP client transport.
+//
+// It resolves the host, connects (with a time-out when one is set), reads from the socket into
+// the input buffer and writes byte arrays. A connect with a time-out runs in the caller's
+// thread on a non-blocking socket, waiting with poll in steps (125 ms, or the anti-freeze's idle
+// time-out when that is smaller and it applies to the caller): a finished connect is noticed at
+// once, the anti-freeze is served every step, and on expiry the socket is closed only then, with
+// nothing waiting on it, and EIdConnectTimeout is raised. A refused connect raises
+// EIdSocketError with its code. The unit registers the class as the default IO handler.
+#pragma once
+
+#include "net/IdIOHandlerSocket.h"
+
+class TIdIOHandlerStack : public TIdIOHandlerSocket {
+public:
+    explicit TIdIOHandlerStack(rtl::Component* owner = nullptr) : TIdIOHandlerSocket(owner) {}
+    ~TIdIOHandlerStack() override { TIdIOHandlerStack::Close(); }
+
+    static const TIdIOHandlerClassInfo ClassInfo;
+
+    int32_t ReadFromSource(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) override;
+    bool IsConnected() override;
+    void CheckForDisconnect(bool raise, bool ignoreBuffer) override;
+    void CheckForDataOnSource(int32_t timeout) override;
+    void PassToIntercept(TBytes& bytes) override;
+    bool Readable(int32_t milliseconds) override;
+    void ConnectClient() override;
+
+private:
+    void DoConnectTimeout(int32_t timeout);
+};

@@ -1,0 +1,294 @@
+// The request object of the newest requisites call and the object transfer: the text the
+// server reads, byte for byte, and the way back.
+#include <gtest/gtest.h>
+
+#include "rtl/ClassRegistry.h"
+#include "rtl/FormText.h"
+#include "transfer/ukwObjDadosRequisito.h"
+#include "transfer/ukwOleVariantStream.h"
+#include "transfer/ukwTransferenciaObjeto.h"
+
+namespace {
+
+std::string Texto(const rtl::Component& c) {
+    return TkwTransferenciaObjeto::ObjetoParaTexto(c);
+}
+
+std::unique_ptr<TkwObjDadosRequisito> Requisicao(int32_t sistema, int32_t generico, int32_t local,
+                                                 const std::string& endereco) {
+    auto r = std::make_unique<TkwObjDadosRequisito>();
+    r->SetCdSistema(sistema);
+    r->SetCdSistemaGenerico(generico);
+    r->SetCdLocalUpdate(local);
+    r->SetEndereco(endereco);
+    return r;
+}
+
+TEST(TkwObjDadosRequisito, TheLaunchersRequestOnTheSocketRoad) {
+    const auto r = Requisicao(5, 0, 3, "IP=10.1.2.3|MASK=255.255.255.0\r\n");
+    EXPECT_EQ(Texto(*r),
+              "object TkwObjDadosRequisito\r\n"
+              "  CdSistema = 5\r\n"
+              "  CdSistemaGenerico = 0\r\n"
+              "  CdLocalUpdate = 3\r\n"
+              "  Endereco = 'IP=10.1.2.3|MASK=255.255.255.0'#13#10\r\n"
+              "end\r\n");
+}
+
+TEST(TkwObjDadosRequisito, CodesAreAlwaysWrittenAndNegativeOnesCarryTheirSign) {
+    const auto zero = Requisicao(0, 0, 0, "");
+    EXPECT_EQ(Texto(*zero),
+              "object TkwObjDadosRequisito\r\n"
+              "  CdSistema = 0\r\n"
+              "  CdSistemaGenerico = 0\r\n"
+              "  CdLocalUpdate = 0\r\n"
+              "end\r\n");
+    const auto negativo = Requisicao(-7, -2147483647 - 1, 2147483647, "");
+    EXPECT_NE(Texto(*negativo).find("  CdSistema = -7\r\n  CdSistemaGenerico = -2147483648\r\n"
+                                   "  CdLocalUpdate = 2147483647\r\n"),
+              std::string::npos);
+}
+
+TEST(TkwObjDadosRequisito, LongTextsWrapAtSixtyFourCharacters) {
+    struct Case {
+        const char* name;
+        std::string endereco;
+        std::string linhas;  // what follows "  Endereco = "
+    };
+    const std::string e64(64, 'e');
+    std::string acentos;
+    for (int i = 0; i < 64; ++i)
+        acentos += "é";
+    const Case cases[] = {
+        {"two interfaces",
+         "IP=10.1.2.3|MASK=255.255.255.0\r\nIP=192.168.100.200|MASK=255.255.255.0\r\n",
+         "\r\n    'IP=10.1.2.3|MASK=255.255.255.0'#13#10'IP=192.168.100.200|MASK=255.255.' +\r\n"
+         "    '255.0'#13#10\r\n"},
+        // Exactly 64 characters: one line, no break.
+        {"at the limit", e64, "'" + e64 + "'\r\n"},
+        // One more: a new line first, then a break after 64 characters.
+        {"one past", e64 + "f", "\r\n    '" + e64 + "' +\r\n    'f'\r\n"},
+        // Accented letters count as characters, not as the bytes of their UTF-8 form.
+        {"accented", acentos + "abc", "\r\n    '" + acentos + "' +\r\n    'abc'\r\n"},
+        {"accented at the limit", acentos, "'" + acentos + "'\r\n"},
+        // A code written as #nn counts one character, and the break comes after it.
+        {"codes",
+         std::string(63, 'x') + "\r\n" + "yz",
+         "\r\n    '" + std::string(63, 'x') + "'#13 +\r\n    #10'yz'\r\n"},
+    };
+    for (const Case& c : cases) {
+        const auto r = Requisicao(1, 2, 3, c.endereco);
+        const std::string texto = Texto(*r);
+        const std::string prefixo = "  CdLocalUpdate = 3\r\n  Endereco = ";
+        const size_t p = texto.find(prefixo);
+        ASSERT_NE(p, std::string::npos) << c.name;
+        EXPECT_EQ(texto.substr(p + prefixo.size()), c.linhas + "end\r\n") << c.name;
+        // And the text reads back to the same request.
+        const auto lido = TkwTransferenciaObjeto::TextoParaObjeto(texto);
+        EXPECT_EQ(dynamic_cast<TkwObjDadosRequisito&>(*lido).Endereco(), c.endereco) << c.name;
+    }
+}
+
+TEST(TkwObjDadosRequisito, ApostrophesAndControlCharactersAreCodes) {
+    const auto r = Requisicao(1, 0, 0, "http://srv/it's\tok");
+    EXPECT_NE(Texto(*r).find("  Endereco = 'http://srv/it'#39's'#9'ok'\r\n"), std::string::npos);
+}
+
+TEST(TkwObjDadosRequisito, EveryPropertyRoundTripsAndTheReferenceIsItsName) {
+    rtl::Component banco;
+    banco.SetName("dmBanco");
+    auto r = Requisicao(12, 34, -56, "https://srv/kw/httpsrvr.dll");
+    r->SetDatabase(&banco);
+    r->SetEsquema("KW");
+    r->SetNomeMaquina("estação-01");
+    r->SetUsuarioMaquina("joão");
+    r->SetLocalIP("10.0.0.9");
+    r->SetDeVersaoCliente("4.1.0.0");
+    r->SetTag(77);
+    const std::string texto = Texto(*r);
+    EXPECT_EQ(texto,
+              "object TkwObjDadosRequisito\r\n"
+              "  Tag = 77\r\n"
+              "  Database = dmBanco\r\n"
+              "  Esquema = 'KW'\r\n"
+              "  CdSistema = 12\r\n"
+              "  CdSistemaGenerico = 34\r\n"
+              "  CdLocalUpdate = -56\r\n"
+              "  Endereco = 'https://srv/kw/httpsrvr.dll'\r\n"
+              "  NomeMaquina = 'estação-01'\r\n"
+              "  UsuarioMaquina = 'joão'\r\n"
+              "  LocalIP = '10.0.0.9'\r\n"
+              "  DeVersaoCliente = '4.1.0.0'\r\n"
+              "end\r\n");
+
+    // Read back, the reference resolves through the finder the reader is given.
+    const auto lido = rtl::TextToComponent(texto, [&](std::string_view nome) {
+        return nome == "dmBanco" ? &banco : nullptr;
+    });
+    const auto& l = dynamic_cast<const TkwObjDadosRequisito&>(*lido);
+    EXPECT_EQ(l.Database(), &banco);
+    EXPECT_EQ(l.Tag(), 77);
+    EXPECT_EQ(l.NomeMaquina(), "estação-01");
+    EXPECT_EQ(l.CdLocalUpdate(), -56);
+    EXPECT_EQ(Texto(l), texto);
+    // Without a finder the reference stays unset and the rest is read.
+    const auto semBanco = TkwTransferenciaObjeto::TextoParaObjeto(texto);
+    EXPECT_EQ(dynamic_cast<const TkwObjDadosRequisito&>(*semBanco).Database(), nullptr);
+    EXPECT_EQ(dynamic_cast<const TkwObjDadosRequisito&>(*semBanco).Esquema(), "KW");
+}
+
+TEST(TkwObjDadosRequisito, TheReferenceGoesWithItsComponent) {
+    auto banco = std::make_unique<rtl::Component>();
+    banco->SetName("dmBanco");
+    TkwObjDadosRequisito r;
+    r.SetDatabase(banco.get());
+    banco.reset();
+    EXPECT_EQ(r.Database(), nullptr);
+    EXPECT_EQ(Texto(r).find("Database"), std::string::npos);
+}
+
+TEST(TkwTransferenciaObjeto, DataRoundTripsExactly) {
+    TkwTransferenciaObjeto o;
+    o.SetName("Carga");
+    o.SetDados(rtl::ByteArray{0x01, 0xAB, 0x00, 0xFF});
+    const std::string texto = o.ParaTexto();
+    EXPECT_EQ(texto,
+              "object Carga: TkwTransferenciaObjeto\r\n"
+              "  Data = {0400000001AB00FF}\r\n"
+              "end\r\n");
+    const auto lido = TkwTransferenciaObjeto::DeTexto(texto);
+    EXPECT_EQ(lido->Name(), "Carga");
+    EXPECT_EQ(lido->Dados(), o.Dados());
+    EXPECT_EQ(lido->ParaTexto(), texto);
+
+    // From 32 bytes on, the digits go on lines of their own, 32 bytes each.
+    rtl::ByteArray muitos(40);
+    for (size_t i = 0; i < muitos.size(); ++i)
+        muitos[i] = uint8_t(i);
+    o.SetDados(muitos);
+    const std::string longo = o.ParaTexto();
+    EXPECT_EQ(longo,
+              "object Carga: TkwTransferenciaObjeto\r\n"
+              "  Data = {\r\n"
+              "    28000000000102030405060708090A0B0C0D0E0F101112131415161718191A1B\r\n"
+              "    1C1D1E1F2021222324252627}\r\n"
+              "end\r\n");
+    EXPECT_EQ(TkwTransferenciaObjeto::DeTexto(longo)->Dados(), muitos);
+
+    // Content without the leading count is taken whole; empty data is not stored.
+    const auto semContagem = TkwTransferenciaObjeto::DeTexto("object TkwTransferenciaObjeto\r\n  Data = {0102}\r\nend\r\n");
+    EXPECT_EQ(semContagem->Dados(), (rtl::ByteArray{0x01, 0x02}));
+    o.SetDados(rtl::ByteArray{});
+    EXPECT_EQ(o.ParaTexto(), "object Carga: TkwTransferenciaObjeto\r\nend\r\n");
+}
+
+TEST(TkwTransferenciaObjeto, OnValidarMayStopTheConversion) {
+    struct Case {
+        bool valido;
+        std::string mensagem;
+        bool falha;
+    };
+    const Case cases[] = {
+        {true, "", false},
+        {true, "aviso ignorado", false},
+        {false, "  ", false},  // False with a blank message goes on
+        {false, "", false},
+        {false, " Dados incompletos ", true},
+    };
+    for (const Case& c : cases) {
+        TkwTransferenciaObjeto o;
+        int chamadas = 0;
+        o.OnValidar = [&](TkwTransferenciaObjeto& sender, bool& valido, std::string& mensagem) {
+            EXPECT_EQ(&sender, &o);
+            EXPECT_TRUE(valido);  // starts True and empty
+            EXPECT_EQ(mensagem, "");
+            ++chamadas;
+            valido = c.valido;
+            mensagem = c.mensagem;
+        };
+        if (c.falha) {
+            try {
+                o.ParaTexto();
+                ADD_FAILURE() << "no exception for " << c.mensagem;
+            } catch (const EMsgDadosInvalidosParaTransferencia& e) {
+                EXPECT_EQ(e.Message(), c.mensagem);  // untrimmed
+                EXPECT_NE(dynamic_cast<const EMsgAvisoCliente*>(&e), nullptr);
+            }
+        } else {
+            EXPECT_EQ(o.ParaTexto(), "object TkwTransferenciaObjeto\r\nend\r\n");
+        }
+        EXPECT_EQ(chamadas, 1);
+    }
+}
+
+TEST(TkwTransferenciaObjeto, ReaderErrors) {
+    const std::string requisicao = Texto(*Requisicao(1, 2, 3, "x"));
+    // DeTexto of another class.
+    EXPECT_THROW(TkwTransferenciaObjeto::DeTexto(requisicao), rtl::EInvalidCast);
+    try {
+        TkwTransferenciaObjeto::DeTexto(requisicao);
+    } catch (const rtl::EInvalidCast& e) {
+        EXPECT_EQ(e.Message(), "Invalid class typecast");
+    }
+
+    struct Case {
+        const char* texto;
+        const char* mensagem;
+    };
+    const Case cases[] = {
+        {"object TkwDesconhecido\r\nend\r\n", "Class TkwDesconhecido not found"},
+        {"object TkwObjDadosRequisito\r\n  Cor = 3\r\nend\r\n",
+         "Error reading Cor: Property Cor does not exist"},
+        {"object Req: TkwObjDadosRequisito\r\n  CdSistema = 'cinco'\r\nend\r\n",
+         "Error reading Req.CdSistema: Invalid property value"},
+        {"object TkwObjDadosRequisito\r\n  CdSistema = 2147483648\r\nend\r\n",
+         "Error reading CdSistema: Invalid property value"},
+        {"object TkwObjDadosRequisito\r\n  Endereco = 12\r\nend\r\n",
+         "Error reading Endereco: Invalid property value"},
+        {"object TkwObjDadosRequisito\r\n  CdSistema = 1.5\r\nend\r\n",
+         "Error reading CdSistema: Invalid property value"},
+        {"object TkwObjDadosRequisito\r\n  Endereco = 'aberto\r\nend\r\n", "Invalid string constant on line 2"},
+        {"object TkwObjDadosRequisito\r\n  Endereco = 'a' +\r\n  end\r\n", "String expected on line 3"},
+        {"object TkwObjDadosRequisito\r\n  CdSistema 1\r\nend\r\n", "'=' expected on line 2"},
+        {"object TkwObjDadosRequisito\r\n  CdSistema = 1\r\n", "Identifier expected on line 3"},
+        {"objeto TkwObjDadosRequisito\r\nend\r\n", "'object' expected on line 1"},
+        {"object TkwObjDadosRequisito\r\nend\r\nend\r\n", "Text after 'end' on line 3"},
+        {"object TkwTransferenciaObjeto\r\n  Data = {012}\r\nend\r\n", "Invalid binary value on line 2"},
+        {"object TkwTransferenciaObjeto\r\n  Data = {01\r\n", "Invalid binary value on line 2"},
+        {"object TkwObjDadosRequisito\r\n  object Filho: TkwObjDadosRequisito\r\n  end\r\nend\r\n",
+         "Nested objects are not supported on line 2"},
+        {"", "'object' expected on line 1"},
+    };
+    for (const Case& c : cases) {
+        try {
+            TkwTransferenciaObjeto::TextoParaObjeto(c.texto);
+            ADD_FAILURE() << "no error for: " << c.texto;
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message(), c.mensagem) << c.texto;
+        }
+    }
+}
+
+TEST(TkwTransferenciaObjeto, TheReaderTakesWhatAnotherWriterMayUse) {
+    // "$" hexadecimal, "''" inside a run, "#$" codes, LF line ends, "+" anywhere, any case.
+    const auto lido = TkwTransferenciaObjeto::TextoParaObjeto(
+        "OBJECT Pedido: tkwobjdadosrequisito\n"
+        "  cdsistema = $1F\n"
+        "  CdSistemaGenerico = -4\n"
+        "  Endereco = 'it''s' + #$41#66 +\n"
+        "     'é'\n"
+        "END\n");
+    const auto& r = dynamic_cast<const TkwObjDadosRequisito&>(*lido);
+    EXPECT_EQ(r.Name(), "Pedido");
+    EXPECT_EQ(r.CdSistema(), 31);
+    EXPECT_EQ(r.CdSistemaGenerico(), -4);
+    EXPECT_EQ(r.Endereco(), "it'sABé");
+}
+
+TEST(TOleVariantStream, IsAMemoryStream) {
+    TOleVariantStream s;
+    s.WriteBuffer("abc");
+    EXPECT_EQ(s.Data(), "abc");
+}
+
+}  // namespace
