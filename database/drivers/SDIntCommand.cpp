@@ -277,6 +277,11 @@ void TICustomIntCommand::DoPrepare(const std::string& sql) {
         SetPreparedText(serverText);
         if (out_ == nullptr) DescribeOutput();
         if (FieldDescs->Count() == 0 && CommandType != 2) InitFieldDescs();
+    } catch (const ESDEngineError& e) {
+        // After a lost connection the engine's handling has closed the data sets, and may
+        // have freed this very command: nothing of it is touched then.
+        if (!e.ConnectionLost) Disconnect(true);
+        throw;
     } catch (...) {
         Disconnect(true);
         throw;

@@ -440,10 +440,17 @@ bool TICustomIntCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, 
             Save(out, ScaledToDouble(column.Native, column.Scale, column.Length, value));
             return true;
         case ftBCD: {
+            if (destSize < int32_t(sizeof(rtl::TBcd))) {
+                // A destination that cannot hold a packed decimal asks for the number itself
+                // (the command's own readers, GetFieldAsFloat): a double.
+                rtl::Assert(destSize >= 8, "TICustomIntCommand.GetCnvtFieldData: %d bytes for a number", destSize);
+                Save(out, ScaledToDouble(column.Native, column.Scale, column.Length, value));
+                return true;
+            }
             rtl::TBcd bcd;
             if (!rtl::CurrencyToBcd(ScaledToCurrency(column.Native, column.Scale, value), bcd, 32, desc.Scale))
                 rtl::DatabaseErrorFmt("Field '%s': value out of range", desc.FieldName);
-            std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
+            std::memcpy(out, &bcd, sizeof bcd);
             return true;
         }
         case ftBoolean: {
@@ -483,24 +490,25 @@ int32_t TICustomIntCommand::ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& d
 
 namespace {
 
-// Closes (or cancels) a BLOB that an error leaves open; results not checked: the error being
-// raised is what the caller must see.
+// Cancels (or closes) a BLOB that an error leaves open; results not checked: the error being
+// raised is what the caller must see. It keeps nothing of the command, which a lost
+// connection's handling may have freed by then, and calls nothing of a client let go since.
 class TBlobGuard {
 public:
-    TBlobGuard(const TIntFunctions& fn, ISC_STATUS* status, isc_blob_handle& blob) : fn_(fn), status_(status), blob_(blob) {}
+    TBlobGuard(const TIntFunctions& fn, isc_blob_handle& blob) : fn_(fn), blob_(blob) {}
     ~TBlobGuard() {
         if (blob_ == 0) return;
+        ISC_STATUS status[ISC_STATUS_LENGTH] = {};
         if (fn_.isc_cancel_blob != nullptr)
-            fn_.isc_cancel_blob(status_, &blob_);
-        else
-            fn_.isc_close_blob(status_, &blob_);
+            fn_.isc_cancel_blob(status, &blob_);
+        else if (fn_.isc_close_blob != nullptr)
+            fn_.isc_close_blob(status, &blob_);
     }
     TBlobGuard(const TBlobGuard&) = delete;
     TBlobGuard& operator=(const TBlobGuard&) = delete;
 
 private:
     const TIntFunctions& fn_;
-    ISC_STATUS* status_;
     isc_blob_handle& blob_;
 };
 
@@ -513,7 +521,7 @@ int32_t TICustomIntCommand::ReadBlobData(const ISC_QUAD& blobId, rtl::ByteArray&
     isc_blob_handle blob = 0;
     ISC_QUAD id = blobId;
     CheckCommandStatus(fn.isc_open_blob(status_.data(), db.GetDBHandle(), db.GetTRHandle(), &blob, &id));
-    TBlobGuard guard(fn, status_.data(), blob);
+    TBlobGuard guard(fn, blob);
     char item = isc_info_blob_total_length;
     char answer[kBlobInfoAnswerSize] = {};
     CheckCommandStatus(fn.isc_blob_info(status_.data(), &blob, 1, &item, kBlobInfoAnswerSize, answer));
@@ -552,7 +560,7 @@ int32_t TICustomIntCommand::WriteBlobData(ISC_QUAD& blobId, const uint8_t* data,
     blobId = ISC_QUAD{};
     isc_blob_handle blob = 0;
     CheckCommandStatus(fn.isc_create_blob(status_.data(), db.GetDBHandle(), db.GetTRHandle(), &blob, &blobId));
-    TBlobGuard guard(fn, status_.data(), blob);
+    TBlobGuard guard(fn, blob);
     for (size_t offset = 0; offset < length; offset += kSegmentSize) {
         const auto n = static_cast<unsigned short>(std::min<size_t>(kSegmentSize, length - offset));
         CheckCommandStatus(
