@@ -9,6 +9,8 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDFib.h"
+#include "database/drivers/SDInt.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
@@ -35,6 +37,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterInformixDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
+    RegisterInterbaseDriver();
+    RegisterFirebirdDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();
