@@ -742,7 +742,7 @@ def outside_quotes(text):
     return pieces
 
 
-DATE_LITERAL = re.compile(r"^'(\d{4})(\d{2})(\d{2})(?: (\d{2}):(\d{2}):(\d{2})(?::(\d{3}))?)?'$")
+DATE_LITERAL = re.compile(r"^'(\d{4})(\d{2})(\d{2})(?: (\d{2}):(\d{2})(?::(\d{2})(?::(\d{3}))?)?)?'$")
 TIME_LITERAL = re.compile(r"^'(\d{2}):(\d{2}):(\d{2})(?::(\d{3}))?'$")
 HEX_LITERAL = re.compile(r"\b0x([0-9a-fA-F]*)")
 CONVERT_CALL = re.compile(r"\bconvert\s*\(\s*([a-z]+(?:\s*\(\s*\d+\s*(?:,\s*\d+\s*)?\))?)\s*,", re.I)
