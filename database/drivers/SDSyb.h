@@ -50,32 +50,11 @@
 #include "database/SDCommon.h"
 #include "database/SDCommonCommand.h"
 #include "database/SDCommonLibrary.h"
+#include "database/drivers/SDTdsEntryPoints.h"
 #include "database/drivers/SDTdsLiterals.h"
 
 SD_ENGINE_ERROR(ESDSybError, ESDEngineError);
 
-// clang-format off
-// The Open Client entries in binding order, cs_ from the CS-Library and ct_ from the
-// Client-Library. T: declared in FreeTDS's header, bound with its type; U: not declared there,
-// bound as an address only (never called). The second column marks the required entries.
-#define KW_SYB_ENTRY_POINTS(T, U) \
-    T(cs_calc, true) T(cs_cmp, true) T(cs_convert, true) T(cs_will_convert, true) T(cs_set_convert, true) \
-    T(cs_setnull, true) T(cs_config, true) T(cs_ctx_alloc, true) T(cs_ctx_drop, true) T(cs_ctx_global, true) \
-    T(cs_objects, true) T(cs_diag, true) T(cs_dt_crack, true) T(cs_dt_info, true) T(cs_locale, true) \
-    T(cs_loc_alloc, true) T(cs_loc_drop, true) T(cs_strcmp, true) T(cs_time, true) \
-    T(cs_manage_convert, false) T(cs_conv_mult, false) U(ct_debug, false) T(ct_bind, true) \
-    U(ct_br_column, false) U(ct_br_table, false) T(ct_callback, true) T(ct_cancel, true) \
-    T(ct_capability, true) T(ct_compute_info, true) T(ct_close, true) T(ct_cmd_alloc, true) \
-    T(ct_cmd_drop, true) T(ct_cmd_props, true) T(ct_command, true) T(ct_con_alloc, true) \
-    T(ct_con_drop, true) T(ct_con_props, true) T(ct_connect, true) T(ct_config, true) T(ct_cursor, true) \
-    U(ct_dyndesc, false) T(ct_describe, true) T(ct_diag, true) T(ct_dynamic, true) T(ct_exit, true) \
-    T(ct_fetch, true) U(ct_getformat, false) U(ct_keydata, false) T(ct_init, true) T(ct_options, true) \
-    T(ct_param, true) U(ct_getloginfo, false) U(ct_setloginfo, false) U(ct_recvpassthru, false) \
-    U(ct_sendpassthru, false) T(ct_poll, true) U(ct_remote_pwd, false) T(ct_results, true) \
-    T(ct_res_info, true) T(ct_send, true) T(ct_get_data, true) T(ct_send_data, true) T(ct_data_info, true) \
-    U(ct_wakeup, false) U(ct_labels, false) U(ct_ds_lookup, false) U(ct_ds_dropobj, false) \
-    U(ct_ds_objinfo, false) T(ct_setparam, false)
-// clang-format on
 
 struct TSybFunctions {
 #define KW_SYB_TYPED_ENTRY(name, required) decltype(&::name) name = nullptr;
