@@ -51,9 +51,10 @@ bool IsLostConnectionError(int dbError) {
 }
 
 void AfterLoad() {
+    // FreeTDS's dbinit puts its own error handler back: the handlers go in after it.
+    if (gMss.dbinit() != SUCCEED) throw ESDMssError(nullptr, 0, "Error initialization of DB-library", -1, 0, false);
     gMss.dberrhandle(MssErrorHandler);
     gMss.dbmsghandle(MssMessageHandler);
-    if (gMss.dbinit() != SUCCEED) throw ESDMssError(nullptr, 0, "Error initialization of DB-library", -1, 0, false);
     const char* version = gMss.dbversion();
     gClientVersion = ParseServerVersionText(version != nullptr ? version : "");
 }
@@ -434,7 +435,9 @@ void TIMssDatabase::CancelPending(DBPROCESS* dbProcess, bool check) {
     if (owner != nullptr) owner->ForgetSentText();
     const bool cancelled = gMss.dbcancel(dbProcess) == SUCCEED;
     if (check) Check(dbProcess, cancelled, "dbcancel");
-    FlushResults(dbProcess);
+    // FreeTDS reads everything up to the server's acknowledgement inside dbcancel and leaves
+    // the DBPROCESS idle: a dbresults now would only file a "results pending" error.
+    gMss.dbfreebuf(dbProcess);
 }
 
 void TIMssDatabase::SetPendingOwner(TIMssCommand* command) {

@@ -197,7 +197,8 @@ public:
     // DB-Library takes a new command only when the results of the last one are read to their
     // end, so the connection remembers whose results are pending on its DBPROCESS (the
     // pending owner, set when a command sends). Before anything else is sent they are read
-    // and dropped (DrainPending), or cancelled (CancelPending: an attention, then the flush).
+    // and dropped (DrainPending), or cancelled (CancelPending: an attention, after which
+    // FreeTDS has read everything up to the server's acknowledgement).
     TIMssCommand* PendingOwner() const { return pendingOwner_; }
     void SetPendingOwner(TIMssCommand* command);
     void DrainPending(DBPROCESS* dbProcess);

@@ -462,9 +462,12 @@ void TIMssCommand::RunStatement() {
         Check(r != FAIL, "dbresults");
         if (r == SUCCEED) SkipToRows(proc);
     } catch (...) {
-        rowsAffected_ = Mss().dbcount(proc);
         sentText_.clear();
-        if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false, false);
+        // The engine's handling of a lost connection may have closed the DBPROCESS already.
+        if (db.GetHandle() != nullptr && db.GetDBProcPtr() == proc) {
+            rowsAffected_ = Mss().dbcount(proc);
+            if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false, false);
+        }
         throw;
     }
     rowsAffected_ = Mss().dbcount(proc);
@@ -497,7 +500,7 @@ void TIMssCommand::CallProcedure(DBPROCESS* proc) {
     } catch (...) {
         resultsDone_ = true;
         sentText_.clear();
-        if (db.PendingOwner() == this) {
+        if (db.GetHandle() != nullptr && db.GetDBProcPtr() == proc && db.PendingOwner() == this) {
             try {
                 db.CancelPending(proc, false);
             } catch (const std::exception&) {

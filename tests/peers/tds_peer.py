@@ -2,9 +2,11 @@
 """A scripted TDS 7 server for the SQL Server and Sybase driver tests (standard library only).
 
 Usage: tds_peer.py --port-file F --database FILE --journal FILE [--user NAME:PASSWORD ...]
+                   [--parent PID]
 
 Listens on 127.0.0.1 at a port the system chooses, writes the port to the port file once it
-listens, and serves every connection in a thread of its own until it is killed. It speaks the
+listens, and serves every connection in a thread of its own until it is killed or, with
+--parent, until the process that started it is gone. It speaks the
 server side of TDS 7.0 to 7.2 as the FreeTDS client libraries use it:
 
   pre-login      answered without encryption (ENCRYPT_NOT_SUP)
@@ -49,6 +51,7 @@ import sqlite3
 import struct
 import sys
 import threading
+import time
 
 # Packet types.
 PKT_BATCH = 0x01
@@ -172,7 +175,8 @@ def parse_decltype(decl):
     if not m:
         return None
     words = decl.lower().split()
-    return (m.group(2).lower(), int(m.group(3)) if m.group(3) else None,
+    base = m.group(2).lower()
+    return (TYPE_ALIASES.get(base, base), int(m.group(3)) if m.group(3) else None,
             int(m.group(4)) if m.group(4) else None, "identity" in words[:-1] or words[0] == "identity",
             "kwnotnull" in words)
 
@@ -181,7 +185,7 @@ def col_for_type(name, base, n1=None, n2=None, identity=False, notnull=False):
     """The Col of a T-SQL type name; None for a name the peer does not know."""
     nullable = not (identity or notnull)
     fixed = not nullable
-    if base in ("int", "integer"):
+    if base == "int":
         return Col(name, T_INT4 if fixed else T_INTN, 4, nullable=nullable, identity=identity)
     if base == "smallint":
         return Col(name, T_INT2 if fixed else T_INTN, 2, nullable=nullable, identity=identity)
@@ -193,7 +197,7 @@ def col_for_type(name, base, n1=None, n2=None, identity=False, notnull=False):
         return Col(name, T_BIT if fixed else T_BITN, 1, nullable=nullable)
     if base == "real":
         return Col(name, T_FLT4 if fixed else T_FLTN, 4, nullable=nullable)
-    if base in ("float", "double"):
+    if base == "float":
         return Col(name, T_FLT8 if fixed else T_FLTN, 8, nullable=nullable)
     if base == "money":
         return Col(name, T_MONEY if fixed else T_MONEYN, 8, nullable=nullable)
@@ -253,6 +257,9 @@ def to_datetime(value):
         return None
     if isinstance(value, datetime.datetime):
         return value
+    if isinstance(value, str) and not value.strip():
+        # The server reads an empty text as its base date.
+        return BASE_DATE
     if isinstance(value, (int, float)):
         return BASE_DATE + datetime.timedelta(days=value)
     text = str(value).strip()
@@ -542,8 +549,10 @@ SYSTYPES = {
     "numeric": (63, 10, 108, 17), "money": (60, 11, 60, 8), "datetime": (61, 12, 61, 8), "bit": (50, 16, 104, 1),
     "text": (35, 19, 35, 16), "image": (34, 20, 34, 16), "smallmoney": (122, 21, 122, 4),
     "smalldatetime": (58, 22, 58, 4), "real": (59, 23, 59, 4), "decimal": (55, 26, 106, 17),
-    "bigint": (127, 0, 127, 8), "integer": (56, 7, 56, 4),
+    "bigint": (127, 0, 127, 8),
 }
+# Other names of the same types.
+TYPE_ALIASES = {"integer": "int", "double": "float"}
 
 
 class Proc:
@@ -1461,7 +1470,19 @@ def main():
     parser.add_argument("--database", required=True)
     parser.add_argument("--journal", required=True)
     parser.add_argument("--user", action="append")
-    Server(parser.parse_args()).serve()
+    parser.add_argument("--parent", type=int, default=0)
+    args = parser.parse_args()
+    if args.parent:
+        threading.Thread(target=watch_parent, args=(args.parent,), daemon=True).start()
+    Server(args).serve()
+
+
+def watch_parent(parent):
+    """Ends the peer when the process that started it is gone, even if it could not stop it."""
+    while True:
+        if os.getppid() != parent:
+            os._exit(0)
+        time.sleep(0.5)
 
 
 if __name__ == "__main__":

@@ -128,7 +128,8 @@ public:
     explicit TdsPeer(const std::vector<std::string>& users = {}) {
         const std::string script = std::string(KW_SOURCE_DIR) + "/tests/peers/tds_peer.py";
         std::vector<std::string> args = {"python3", script, "--port-file", (dir_ / "port").string(), "--database",
-                                         (dir_ / "peer.sqlite").string(), "--journal", Journal().string()};
+                                         (dir_ / "peer.sqlite").string(), "--journal", Journal().string(),
+                                         "--parent", std::to_string(::getpid())};
         for (const std::string& u : users) {
             args.push_back("--user");
             args.push_back(u);
