@@ -632,7 +632,9 @@ void TISybCommand::ReadOutputParams(CS_COMMAND* handle) {
         CS_INT length = 0;
         CS_SMALLINT indicator = 0;
     };
+    // The bound addresses must not move: the cells are never reallocated after binding.
     std::vector<Cell> cells;
+    cells.reserve(size_t(Params->Count()));
     int k = 0;
     for (int i = 0; i < Params->Count(); ++i) {
         TParam& p = (*Params)[i];
@@ -968,6 +970,11 @@ bool TISybCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
         case ftBCD: {
             double v = 0;
             std::memcpy(&v, data, sizeof v);
+            // A caller with room for a float only (the cell's own size) gets the float.
+            if (destSize < int32_t(sizeof(rtl::TBcd)) && destSize >= int32_t(sizeof v)) {
+                std::memcpy(dest, &v, sizeof v);
+                return true;
+            }
             rtl::TBcd bcd;
             if (!std::isfinite(v) || std::fabs(v) >= 9.2e14 || !rtl::CurrencyToBcd(std::llround(v * 10000), bcd, 32, 4))
                 rtl::DatabaseErrorFmt("Field '%s': value out of range", desc.FieldName);

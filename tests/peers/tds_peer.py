@@ -609,7 +609,7 @@ def proc_overlong(session, args):
     """A result whose values are longer than the columns announce."""
     short = Col("short", T_BIGVARCHAR, 4)
     short.overlong = True
-    return [([Col("id", T_INTN, 4), short], [[1, "abcdefghij"]])], {}, 0
+    return [([Col("id", T_INTN, 4), short], [[1, "abcdefghijklmnopqrstuvwxyz"]])], {}, 0
 
 
 def proc_server_info(session, args):
