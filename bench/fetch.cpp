@@ -2,12 +2,12 @@
 // against a plain ODBC loop (SQLExecDirect, SQLFetch, SQLGetData per column) over the same
 // SQLite file through the same driver manager, in the same run.
 //
-// Prints "fetch <ours ms> <plain ODBC ms> ms <speed>" (bench/BenchLine.h; speed = plain / ours) for a query with its default row cache
-// (every row kept: about 100 MB here, since the driver reports the two text columns 160 and 240
-// bytes wide and a record holds each at its full width), and the same for a unidirectional
-// query, which like the plain loop keeps only the current row. Most of what the cached case adds
-// to the unidirectional one is the system handing out those pages. Times are processor time of the process (on a shared
-// machine wall time mostly measures the neighbours), each the best of a few rounds that
+// Prints "fetch <ours ms> <plain ODBC ms> ms <speed>" (bench/BenchLine.h; speed = plain / ours) for a query
+// with its default row cache (every row kept: about 100 MB here, since the driver reports the two text
+// columns 160 and 240 bytes wide and a record holds each at its full width), and the same for a
+// unidirectional query, which like the plain loop keeps only the current row. Most of what the cached case
+// adds to the unidirectional one is the system handing out those pages. Times are processor time of the
+// process (on a shared machine wall time mostly measures the neighbours), each the best of a few rounds that
 // alternate between the loops.
 #include <sql.h>
 #include <sqlext.h>

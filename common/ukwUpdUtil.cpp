@@ -88,6 +88,8 @@ std::string NormalizeDiretorio(std::string_view texto) {
     }
     for (; i < t.size(); ++i) {
         if (t[i] == '\\' && !r.empty() && r.back() == '\\') continue;
+        // A path from the root drops its "\\" and is the launcher's.
+        if (t[i] == '\\' && r.empty()) continue;
         r += t[i];
     }
     if (!r.empty() && r.back() != '\\') r += '\\';
@@ -108,10 +110,50 @@ std::string ExpandaCaminho(std::string_view destino) {
     const std::string n = NormalizeDiretorio(destino);
     if (ComecaCom(n, "$\\")) return ObtenhaDiretorioWindows() + n.substr(2);
     if (n.size() >= 3 && n[1] == ':' && n[2] == '\\') return n;
-    // Rooted texts (a network path, a path from the root, a local path) stand for themselves.
-    if (!n.empty() && (n[0] == '\\' || n[0] == '/')) return n;
+    // A network path stands for itself (NormalizeDiretorio keeps only its "\\\\").
+    if (ComecaCom(n, "\\\\")) return n;
     if (ComecaCom(n, "$CMD")) return std::string(EhWindows9x() ? "command /c " : "cmd /c ") + n.substr(4);
     return ObtenhaDiretorioExecutavel() + n;
+}
+
+bool DestinoForaDaEstacao(std::string_view pasta, std::string_view objeto) {
+    const std::string n = NormalizeDiretorio(pasta);
+    std::string_view resto = n;
+    if (ComecaCom(n, "$\\")) {
+        resto.remove_prefix(2);
+    } else if ((n.size() >= 3 && n[1] == ':' && n[2] == '\\') || ComecaCom(n, "\\\\") ||
+               ComecaCom(n, "$CMD")) {
+        return false;
+    }
+    // How deep below its base the path stands after each component; ".." above the base
+    // escapes it.
+    int profundidade = 0;
+    bool fora = false;
+    auto caminhe = [&](std::string_view texto) {
+        size_t i = 0;
+        while (i <= texto.size() && !fora) {
+            size_t j = i;
+            while (j < texto.size() && texto[j] != '\\' && texto[j] != '/')
+                ++j;
+            const std::string_view parte = texto.substr(i, j - i);
+            if (parte == "..") {
+                if (--profundidade < 0) fora = true;
+            } else if (!parte.empty() && parte != ".") {
+                ++profundidade;
+            }
+            i = j + 1;
+        }
+    };
+    caminhe(resto);
+    // The object's name joins the folder: a name with separators of its own walks on.
+    if (objeto.find_first_of("\\/") != std::string_view::npos ||
+        objeto.find("..") != std::string_view::npos) {
+        std::string_view o = objeto;
+        if (!o.empty() && o.front() == '"') o.remove_prefix(1);
+        if (!o.empty() && o.back() == '"') o.remove_suffix(1);
+        caminhe(o);
+    }
+    return fora;
 }
 
 std::string MonteLinhaComando(std::string_view programa, std::string_view parametros) {

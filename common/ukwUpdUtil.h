@@ -52,9 +52,9 @@ std::string DescrevaErroSistema(int codigo);
 // ---- Texts and paths in the requisites' notation -------------------------------------------
 
 // A folder text in normal form: blanks trimmed at both ends, runs of backslashes collapsed to
-// one, a final backslash added to a non-empty text. A network path keeps its leading "\\"
-// and a path rooted at "\" keeps its root, so such a folder never turns into one relative to
-// the launcher's folder.
+// one, one leading "\" dropped (so "\x" is relative to the launcher's folder), a final
+// backslash added to a non-empty text. A network path keeps its leading "\\" (collapsing it
+// to "\" and then dropping that would make a share a folder of the launcher's).
 std::string NormalizeDiretorio(std::string_view texto);
 
 // The two texts joined, less a double quote that ends the first and one that starts the
@@ -65,10 +65,17 @@ std::string JunteTextosEntreAspas(std::string_view primeiro, std::string_view se
 // The full form of a destination folder of the requisites, on its normal form n:
 //   "$\..."     the Windows folder followed by the rest;
 //   "X:\..."    n itself (a drive path);
-//   "\..." or "/..."  n itself (a network path, a path from the root, or a local path);
+//   "\\..."    n itself (a network path);
 //   "$CMD..."   "cmd /c " followed by the rest;
-//   otherwise   the launcher's folder followed by n.
+//   otherwise   the launcher's folder followed by n (a Linux path from the root included).
 std::string ExpandaCaminho(std::string_view destino);
+
+// Whether a requisite's destination folder and object name, joined, would land outside the
+// place they name: the launcher's folder for a relative folder, the Windows folder for "$\".
+// The check is on the text ("." and ".." and separators of either kind, before any mapping),
+// so no file is looked at. Drive and network paths are clamped to their mapped folder when
+// they are mapped (plat::MapWindowsPath) and never escape.
+bool DestinoForaDaEstacao(std::string_view pasta, std::string_view objeto);
 
 // JunteTextosEntreAspas(ExpandaCaminho(programa), parametros): the full path of a
 // requisite's object from its destination folder and name.

@@ -118,7 +118,10 @@ size_t TElBuiltInCryptoProvider::ContextCount() const {
 
 bool TElBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) {
     if (IsSymmetricAlgorithm(algorithm)) return GetSymmetricCryptoFactory()->IsAlgorithmSupported(algorithm);
-    if (IsHashAlgorithm(algorithm)) return TElBuiltInHashFunction::IsAlgorithmSupported(algorithm);
+    // A digest code without a size (MD4) makes the engine's own query raise; a support
+    // question answers it with false.
+    if (IsHashAlgorithm(algorithm))
+        return GetDigestSizeBits(algorithm) > 0 && TElBuiltInHashFunction::IsAlgorithmSupported(algorithm);
     // The public-key algorithms (RSA, DSA, Elgamal, DH) answer true once their keys and
     // operations are part of this provider; until then nothing else is supported.
     return false;

@@ -199,7 +199,7 @@ void TElBuiltInHashFunction::Reset() {
             k = shortened;
         }
         hmacKey_.assign(hmacBlockSize_, 0);
-        std::memcpy(hmacKey_.data(), k.data(), k.size());
+        if (!k.empty()) std::memcpy(hmacKey_.data(), k.data(), k.size());
     }
     StartDigest();
     if (hmac_) {

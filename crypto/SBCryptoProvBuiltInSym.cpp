@@ -359,7 +359,7 @@ void TElBuiltInSymmetricCrypto::BlockUpdate(const uint8_t* input, size_t n, uint
     const size_t blocks = (pendingCount_ + n) / b;
     const bool holdBack = !encrypt && padding_ == SB_SYMENC_PADDING_PKCS5;
     if (blocks == 0) {
-        std::memcpy(pending_ + pendingCount_, input, n);
+        if (n != 0) std::memcpy(pending_ + pendingCount_, input, n);
         pendingCount_ += n;
         size = 0;
         return;
@@ -413,7 +413,7 @@ void TElBuiltInSymmetricCrypto::BlockUpdate(const uint8_t* input, size_t n, uint
         input += b;
         n -= b;
     }
-    std::memcpy(pending_, input, n);
+    if (n != 0) std::memcpy(pending_, input, n);
     pendingCount_ = n;
     size = size_t(out - output);
 }
@@ -422,7 +422,7 @@ void TElBuiltInSymmetricCrypto::EncryptUpdate(const void* input, size_t inputSiz
     CheckState(State::Encrypting);
     const bool byBytes = IsStreamCipher() || mode_ == SYMMETRIC_MODE_CTR || mode_ == SYMMETRIC_MODE_CFB;
     const size_t needed = byBytes ? inputSize : (pendingCount_ + inputSize) / size_t(blockSize_) * size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = needed;
         return;
     }
@@ -444,7 +444,7 @@ void TElBuiltInSymmetricCrypto::DecryptUpdate(const void* input, size_t inputSiz
     CheckState(State::Decrypting);
     const bool byBytes = IsStreamCipher() || mode_ == SYMMETRIC_MODE_CTR || mode_ == SYMMETRIC_MODE_CFB;
     const size_t needed = byBytes ? inputSize : (pendingCount_ + inputSize) / size_t(blockSize_) * size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = needed;
         return;
     }
@@ -491,7 +491,7 @@ void TElBuiltInSymmetricCrypto::FinalizeEncryption(void* output, size_t& size) {
         return FinishWithoutOutput(output, size);
     }
     const size_t b = size_t(blockSize_);
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = b;
         return;
     }
@@ -534,7 +534,7 @@ void TElBuiltInSymmetricCrypto::FinalizeDecryption(void* output, size_t& size) {
     const size_t pad = CheckedPadLength();
     if (pad == 0) throw EElSymmetricCryptoError(SInvalidPadding);
     const size_t d = size_t(blockSize_) - pad;
-    if (output == nullptr || size == 0) {
+    if (output == nullptr) {
         size = d;
         return;
     }

@@ -114,11 +114,12 @@ public:
     virtual void InitializeEncryption();
     virtual void InitializeDecryption();
 
-    // size: the room in output on entry, the bytes written on return. A null output or size 0
-    // asks for the size (encryption: the bytes the call writes; decryption: the whole blocks
-    // it completes, one of which may be held back while padding is on). A finalisation with a
-    // null output (or, where it writes a padded block, size 0) only asks for the size; any
-    // other finalisation ends the message.
+    // size: the room in output on entry, the bytes written on return. A null output asks for
+    // the size (encryption: the bytes the call writes; decryption: the whole blocks it
+    // completes, one of which may be held back while padding is on) and changes nothing. A
+    // real output with less room than that, a room of 0 included, raises "Buffer too small":
+    // an update that writes nothing (bytes kept for a later block) still takes its input. A
+    // finalisation with a real output ends the message.
     void EncryptUpdate(const void* input, size_t inputSize, void* output, size_t& size);
     void DecryptUpdate(const void* input, size_t inputSize, void* output, size_t& size);
     virtual void FinalizeEncryption(void* output, size_t& size);
@@ -196,7 +197,9 @@ private:
     uint8_t mode_ = 0;
     int32_t keySize_ = 0;
     int32_t blockSize_ = 0;
-    uint8_t padding_ = 0;
+    // PKCS#5 from creation: a context the provider makes (a generic one-shot, DecryptKey) pads
+    // unless told otherwise; the facades set it explicitly.
+    uint8_t padding_ = SB_SYMENC_PADDING_PKCS5;
     // CBC chaining value, CTR counter, CFB register.
     uint8_t chain_[16] = {};
     size_t chainLength_ = 0;

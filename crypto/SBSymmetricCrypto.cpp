@@ -304,11 +304,14 @@ void TElSymmetricCrypto::Encrypt(const void* input, size_t inputSize, void* outp
 
 void TElSymmetricCrypto::Decrypt(const void* input, size_t inputSize, void* output, size_t& outputSize) {
     const size_t needed = EstimateOutputSize(inputSize, false);
-    if (outputSize == 0) {
+    // With nothing to decrypt there is no size to ask for: the decryption itself runs, so an
+    // empty padded message is refused instead of passing for an empty plaintext.
+    if (outputSize == 0 && needed != 0) {
         outputSize = needed;
         return;
     }
-    if (outputSize < needed || output == nullptr) throw EElSymmetricCryptoError(SOutputBufferTooSmall);
+    if (outputSize < needed || (output == nullptr && needed != 0))
+        throw EElSymmetricCryptoError(SOutputBufferTooSmall);
     InitializeDecryption();
     auto* out = static_cast<uint8_t*>(output);
     size_t written = outputSize;

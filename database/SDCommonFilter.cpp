@@ -518,10 +518,10 @@ TSDExprParser::TSDExprParser(rtl::TDataSet& dataSet, const std::string& text,
                              rtl::TFilterOptions filterOptions, rtl::TParserOptions parserOptions,
                              const rtl::TFieldMap& fieldMap)
     : rtl::TExprParser(text, filterOptions, parserOptions, fieldMap,
-                       [&dataSet](std::string_view name) {
-                           const rtl::TField* f = dataSet.FindField(name);
-                           return f != nullptr ? f->DataType() : ftUnknown;
-                       }),
+                       // A name the data set does not have is refused when the text is
+                       // compiled ("%s: Campo '%s' não encontrado"); evaluating it would
+                       // reject every row without a word.
+                       [&dataSet](std::string_view name) { return dataSet.FieldByName(name).DataType(); }),
       dataSet_(&dataSet) {}
 
 TSDExprParser::~TSDExprParser() = default;

@@ -449,22 +449,27 @@ void CreateParamsFromSql(rtl::Params* params, const std::string& text, char mark
 }
 
 std::string ReplaceParamsWithMarkers(const std::string& text, const rtl::Params& params) {
+    return ReplaceParamsWithTexts(text, params, [](int) { return std::string("?"); });
+}
+
+std::string ReplaceParamsWithTexts(const std::string& text, const rtl::Params& params,
+                                   const std::function<std::string(int index)>& replacement) {
     const std::vector<MarkerAt> markers = ScanMarkers(text, ':');
-    std::vector<bool> used(markers.size(), false);
+    std::vector<int> owner(markers.size(), -1);
     for (int i = 0; i < params.Count(); ++i) {
         const std::string& name = params[i].Name();
         for (size_t k = 0; k < markers.size(); ++k) {
-            if (used[k] || !rtl::SameText(markers[k].name, name)) continue;
-            used[k] = true;
+            if (owner[k] >= 0 || !rtl::SameText(markers[k].name, name)) continue;
+            owner[k] = i;
             break;
         }
     }
     std::string out;
     size_t from = 0;
     for (size_t k = 0; k < markers.size(); ++k) {
-        if (!used[k]) continue;
+        if (owner[k] < 0) continue;
         out.append(text, from, markers[k].start - from);
-        out += '?';
+        out += replacement(owner[k]);
         from = markers[k].start + markers[k].length;
     }
     out.append(text, from, std::string::npos);

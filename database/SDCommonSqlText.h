@@ -15,6 +15,7 @@
 // or inside 'a :id literal'. A doubled marker ("::x") is an escaped marker, never a parameter.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "rtl/DbParams.h"
@@ -63,6 +64,10 @@ std::string GetTableNameFromSelect(const std::string& text, bool allowMultipleTa
 void CreateParamsFromSql(rtl::Params* params, const std::string& text, char marker = ':');
 // Each parameter's first remaining marker (":name" or ":\"name\"", case ignored) becomes "?".
 std::string ReplaceParamsWithMarkers(const std::string& text, const rtl::Params& params);
+// The same choice of markers, each becoming the text given for its parameter's 0-based index
+// (the Oracle driver numbers them ":1", ":2", ...).
+std::string ReplaceParamsWithTexts(const std::string& text, const rtl::Params& params,
+                                   const std::function<std::string(int index)>& replacement);
 // "{?=CALL name(?, ?)}": "?=" for a result parameter, one "?" per input, output or in-out
 // parameter; the parentheses appear when there is an argument or ForceParentheses is set.
 std::string BuildOdbcCallStatement(const std::string& procName, const rtl::Params* params,

@@ -256,6 +256,15 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         const int slot = FieldSlot(f);
         if (slot >= 0 && (f.DataType() == ftAutoInc || f.AutoIncrement) && row.Data()[slot] == 0) target = &f;
     }
+    // Without such a field there is nothing to fill, and no identity query to run (which may
+    // fail when the insert generated no value, as PostgreSQL's lastval() does).
+    if (target == nullptr) return;
+    auto store = [&](int32_t identity) {
+        const int slot = FieldSlot(*target);
+        std::memcpy(row.Data() + slot + 1, &identity, 4);
+        row.Data()[slot] = 1;
+        resultSet_->RowWritten();
+    };
     const int32_t identity = command.GetIdentityValue();
     if (identity == -1) {
         const std::string query = GetSqlDatabaseIdentityQuery();
@@ -264,16 +273,23 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         command.SetParams(nullptr);  // the update's parameters belong to the update
         command.Prepare(query);
         command.Execute();
-        if (command.FetchNextRow() && target != nullptr && command.FieldDescs->Count() > 0) {
-            ISqlCnvtFieldData(command, command.FieldDescs->GetFieldDesc(0), target, row);
-            resultSet_->RowWritten();
+        if (command.FetchNextRow() && command.FieldDescs->Count() > 0) {
+            const TSDFieldDesc& d = command.FieldDescs->GetFieldDesc(0);
+            if (d.FieldType == ftString || d.FieldType == ftFixedChar) {
+                // A data source that cannot type an expression's column (SQLite's driver)
+                // gives the value as text.
+                std::string text;
+                int32_t value = 0;
+                if (command.GetFieldAsString(d.FieldNo, text) && rtl::TryStrToInt(rtl::Trim(text), value))
+                    store(value);
+            } else {
+                ISqlCnvtFieldData(command, d, target, row);
+                resultSet_->RowWritten();
+            }
         }
         command.CloseResultSet();
-    } else if (identity > 0 && target != nullptr) {
-        const int slot = FieldSlot(*target);
-        std::memcpy(row.Data() + slot + 1, &identity, 4);
-        row.Data()[slot] = 1;
-        resultSet_->RowWritten();
+    } else if (identity > 0) {
+        store(identity);
     }
 }
 

@@ -93,6 +93,10 @@ std::string OdbcIdentityQuery(const std::string& dbmsDescription) {
     if (has("Microsoft SQL Server") || has("Anywhere") || has("SQL Server"))
         return "select CONVERT(int, @@IDENTITY)";
     if (has("MySQL")) return "select LAST_INSERT_ID()";
+    // The session's last value of a sequence (a serial key), and the row id of the last
+    // insert (an integer primary key is that row id).
+    if (has("PostgreSQL")) return "select lastval()";
+    if (has("SQLite")) return "select last_insert_rowid()";
     return "";
 }
 

@@ -401,7 +401,8 @@ void SetOdbcCellIndicator(uint8_t* cell, odbcapi::SQLLEN value);
 // OdbcAttributeValue; ";" before each unless the text is empty or ends with one.
 std::string AppendOdbcLogin(const std::string& connectString, const std::string& userName,
                             const std::string& password);
-// The statement that reads the last identity value, chosen by the DBMS description.
+// The statement that reads the last identity value, chosen by the DBMS description (DB2,
+// Informix, SQL Server and Anywhere, MySQL, PostgreSQL, SQLite; "" for others).
 std::string OdbcIdentityQuery(const std::string& dbmsDescription);
 // Whether a state reports that the session is gone: communication link failure (08S01), no
 // connection (08003), connection failure (08006), the server ending the session (57P01, its

@@ -8,6 +8,7 @@
 #include "database/SDDb2.h"
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
+#include "database/SDOra.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
@@ -29,6 +30,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     // The SQL access library's driver table starts empty: the drivers this program carries
     // are put into it before anything can connect (the local road's database facade).
     RegisterOdbcDriver();
+    RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
     RegisterMySQLDriver();

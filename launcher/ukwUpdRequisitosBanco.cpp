@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "database/ukwCriptografia.h"
-#include "database/ukwDatabase.h"
-#include "database/ukwQuery.h"
 #include "common/ukwUpdIni.h"
 #include "common/ukwUpdLog.h"
 #include "common/ukwUpdTranslator.h"
 #include "common/ukwUpdVersao.h"
+#include "database/ukwCriptografia.h"
+#include "database/ukwDatabase.h"
+#include "database/ukwQuery.h"
 #include "launcher/ukwUpdLoader.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"

@@ -309,8 +309,21 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     const std::string& pastaDestino = q.ValorPorIndice(c.destino);
     auto pasta = pastasDestino_.find(pastaDestino);
     if (pasta == pastasDestino_.end())
-        pasta = pastasDestino_.emplace(pastaDestino, ExpandaCaminho(pastaDestino)).first;
-    r.destino = JunteTextosEntreAspas(pasta->second, r.objeto);
+        pasta = pastasDestino_
+                    .emplace(pastaDestino, std::make_pair(ExpandaCaminho(pastaDestino),
+                                                          DestinoForaDaEstacao(pastaDestino, "")))
+                    .first;
+    // A destination that leads outside the launcher's folder (or the Windows folder) ends the
+    // run before anything is copied or removed there: a requisite must not place a file, an
+    // executor least of all, anywhere else on the machine. The name joins the check only when
+    // it could walk on by itself.
+    if (pasta->second.second ||
+        (r.objeto.find("..") != std::string::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
+        throw TkwUpdException("O destino \"" + pastaDestino + "\" do objeto \"" + r.objeto +
+                                  "\" fica fora da pasta do launcher (" + ObtenhaDiretorioExecutavel() +
+                                  "). A verificação foi interrompida.",
+                              L());
+    r.destino = JunteTextosEntreAspas(pasta->second.first, r.objeto);
     r.usuario.assign(q.ValorPorIndice(c.usuario));
     r.senha.assign(q.ValorPorIndice(c.senha));
     r.crc.assign(q.ValorPorIndice(c.crc));
@@ -655,8 +668,12 @@ bool TkwUpdVerificacao::AtualizeExecutor(TRequisito& r, bool checaCRC, bool vers
             if (r.temDisponivel3) mensagem += "\rO terceiro local update não está disponível.";
             throw rtl::Exception(mensagem);
         }
-        if (r.disponivel2 == "N") throw rtl::Exception(kSite2N);
-        if (r.origem2.empty()) throw rtl::Exception(kSite2SemEndereco);
+        // The second site's state ends the run here, but it is not why the copy failed: the
+        // first attempt's own failure (a full disk, a folder that cannot be written, the site's
+        // file) follows, so that the message shown names the real cause even when the log
+        // itself cannot be written.
+        if (r.disponivel2 == "N") throw rtl::Exception(std::string(kSite2N) + "\rCausa: " + texto1);
+        if (r.origem2.empty()) throw rtl::Exception(std::string(kSite2SemEndereco) + "\rCausa: " + texto1);
         try {
             UsaProxy = false;
             CopieExecutor(r, versao(r.origem2), "", r.origem3);
@@ -710,6 +727,9 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     // the history as they were.
     const std::string temporario = NomeTemporario(r.destino);
     Remova(temporario);
+    // What a killed run left of its copy (a whole executor each time) goes too, once no one
+    // has written to it for a while.
+    plat::RemoveCopyLeftovers(CaminhoLocal(temporario), std::chrono::minutes(10));
     bool disponivel2 = !site2.empty();
     bool disponivel3 = !site3.empty();
     if (!CopieArquivo(origem, temporario, r.usuario, senha, false, &log, disponivel2, disponivel3, site2,
@@ -727,6 +747,18 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     bool instalado = false;
     try {
         VerifiqueIntegridade(r.destino, r.crc, temporario);
+        // The executor must start whatever mode the site gave its file (a site file of mode
+        // 0644 was installed, recorded and then failed with "Permission denied" at every run):
+        // a copy that cannot be made startable is neither installed nor recorded.
+        {
+            int erro = 0;
+            if (!plat::TryMakeExecutable(CaminhoLocal(temporario), &erro))
+                throw TkwUpdException(
+                    Traduza(32, r.objeto,
+                            "o arquivo copiado " + Aspas(temporario) +
+                                " não pode ser tornado executável: " + DescrevaErroSistema(erro)),
+                    log);
+        }
         // The old executor is kept as its backup until the copy is recorded.
         Remova(NomeArquivoBackup(r.destino));
         if (plat::FileExists(destino)) {

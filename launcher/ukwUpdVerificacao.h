@@ -170,8 +170,9 @@ private:
     bool temNomeComputador_ = false;
     std::string nomeComputador_;
     std::string nomeComputadorMaiusculo_;
-    // The full form of each destination folder of this run's requisites (ExpandaCaminho).
-    std::unordered_map<std::string, std::string> pastasDestino_;
+    // The full form of each destination folder of this run's requisites (ExpandaCaminho), and
+    // whether the folder itself leads outside the launcher's folder (DestinoForaDaEstacao).
+    std::unordered_map<std::string, std::pair<std::string, bool>> pastasDestino_;
     // The history index: open addressing over the hashes of the records' keys, with what the
     // check reads of each record beside it.
     std::vector<TEntradaIndice> indiceHistorico_;

@@ -29,6 +29,8 @@ public:
     void RemoveFreeNotification(TIdInitializerComponent* other);
 
 protected:
+    // rtl::Component's own notice stays visible beside this one (clang's -Woverloaded-virtual).
+    using rtl::Component::Notification;
     virtual void Notification(TIdInitializerComponent* component, TOperation operation);
 
 private:

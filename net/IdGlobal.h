@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <exception>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
@@ -48,6 +49,28 @@ public:
 private:
     std::recursive_mutex mutex_;
 };
+
+// Runs f when the scope ends, however it ends: the library's undo for a step that must
+// happen after success and failure alike. On the normal path a failure of f passes on; while
+// another failure is on its way out, that first failure is the one reported and a failure of
+// f is dropped (a second exception would end the program).
+template <typename F>
+struct TIdFinally {
+    F f;
+    int pending = std::uncaught_exceptions();
+    ~TIdFinally() noexcept(false) {
+        if (std::uncaught_exceptions() == pending) {
+            f();
+            return;
+        }
+        try {
+            f();
+        } catch (...) {
+        }
+    }
+};
+template <typename F>
+TIdFinally(F) -> TIdFinally<F>;
 
 // A memory stream made from a text.
 class TIdStringStream : public rtl::MemoryStream {

@@ -25,15 +25,6 @@ Registry& TheRegistry() {
     return r;
 }
 
-// Runs f when the scope ends, however it ends.
-template <typename F>
-struct Finally {
-    F f;
-    ~Finally() { f(); }
-};
-template <typename F>
-Finally(F) -> Finally<F>;
-
 }  // namespace
 
 TIdIOHandler::TIdIOHandler(rtl::Component* owner) : TIdComponent(owner) {}
@@ -156,7 +147,7 @@ void TIdIOHandler::ReadToStream(TIdStream& stream, int32_t count, bool untilClos
     // arrive, and a peer that closes early ends the read with an error, not a truncated stream.
     int64_t remaining = untilClosed ? kNoLimit : std::max(count, 0);
     WorkBegin(wmRead, untilClosed ? 0 : remaining);
-    Finally end{[this] { WorkEnd(wmRead); }};
+    TIdFinally end{[this] { WorkEnd(wmRead); }};
 
     if (!InputBufferIsEmpty()) {
         const int32_t n = int32_t(std::min<int64_t>(InputQueue->Size(), remaining));
@@ -191,7 +182,7 @@ void TIdIOHandler::ReadToStream(TIdStream& stream, int32_t count, bool untilClos
 
 std::string TIdIOHandler::ReadAllUntilClosed() {
     WorkBegin(wmRead, 0);
-    Finally end{[this] { WorkEnd(wmRead); }};
+    TIdFinally end{[this] { WorkEnd(wmRead); }};
     std::string result;
     while (IsConnected()) {
         CheckForDataOnSource(kWaitStep);
@@ -215,7 +206,7 @@ void TIdIOHandler::CaptureLinesTo(const std::function<void(const std::string&)>&
                                   std::string_view endLine, bool dotTransparency) {
     count = 0;
     WorkBegin(wmRead, 0);
-    Finally end{[this] { WorkEnd(wmRead); }};
+    TIdFinally end{[this] { WorkEnd(wmRead); }};
     for (;;) {
         std::string line = ReadLine();
         if (line == endLine) return;
@@ -310,14 +301,11 @@ void TIdIOHandler::WriteLines(const rtl::StringList& lines, bool writeCount) {
     // their own, so all leave in one send.
     const bool ownQueue = !WriteQueue;
     if (ownQueue) OpenWriteQueue(-1);
-    try {
-        if (writeCount) WriteInt32(lines.Count(), true);
-        for (const std::string& line : lines.Lines()) WriteLine(line);
-    } catch (...) {
+    TIdFinally close{[&] {
         if (ownQueue) CloseWriteQueue();
-        throw;
-    }
-    if (ownQueue) CloseWriteQueue();
+    }};
+    if (writeCount) WriteInt32(lines.Count(), true);
+    for (const std::string& line : lines.Lines()) WriteLine(line);
 }
 
 void TIdIOHandler::WriteStream(TIdStream& stream, int64_t size, bool writeSize) {
@@ -334,7 +322,7 @@ void TIdIOHandler::WriteStream(TIdStream& stream, int64_t size, bool writeSize) 
         WriteInt32(int32_t(size), true);
     }
     WorkBegin(wmWrite, size);
-    Finally end{[this] { WorkEnd(wmWrite); }};
+    TIdFinally end{[this] { WorkEnd(wmWrite); }};
     TBytes bytes;
     while (size > 0) {
         const int32_t want = int32_t(std::min<int64_t>(size, std::max(SendBufferSize, 1)));
@@ -372,7 +360,7 @@ void TIdIOHandler::FlushWriteQueue(int32_t count) {
 }
 
 void TIdIOHandler::CloseWriteQueue() {
-    Finally drop{[this] { WriteQueue.reset(); }};
+    TIdFinally drop{[this] { WriteQueue.reset(); }};
     FlushWriteQueue(-1);
 }
 

@@ -118,7 +118,14 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
         if (ReceiveScratch) {
             if (!Binding->HandleAllocated()) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
             TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
-            count = Binding->ReceiveBytes(bytes);
+            try {
+                count = Binding->ReceiveBytes(bytes);
+            } catch (const EIdSocketError&) {
+                // A reset is the end of the connection: a caller that asked not to hear of a
+                // disconnection sees a close.
+                if (raiseIfDisconnected) throw;
+                count = 0;
+            }
             bytes.resize(size_t(count));
             if (count > 0) {
                 if (Intercept() != nullptr) {

@@ -303,16 +303,10 @@ void TIdSocksInfo::ConnectToServer(TIdIOHandler& io) {
     // one) is taken off without being freed and put back afterwards.
     TIdIOHandlerSocket& s = SocketHandler(io);
     TIdIOHandlerSocket::DetachedProxy held = s.DetachTransparentProxy();
-    try {
-        s.SetHost(Host);
-        s.SetPort(Port);
-        s.Open();
-    } catch (...) {
-        s.Close();
-        s.ReattachTransparentProxy(std::move(held));
-        throw;
-    }
-    s.ReattachTransparentProxy(std::move(held));
+    TIdFinally reattach{[&] { s.ReattachTransparentProxy(std::move(held)); }};
+    s.SetHost(Host);
+    s.SetPort(Port);
+    s.Open();
 }
 
 // The proxy's operations by version.

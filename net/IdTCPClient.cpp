@@ -99,13 +99,6 @@ void TIdTCPClientCustom::DoOnConnected() {
 
 std::string TIdTCPClientCustom::ConnectAndGetAll() {
     Connect();
-    std::string all;
-    try {
-        all = IOHandler()->ReadAllUntilClosed();
-    } catch (...) {
-        Disconnect();
-        throw;
-    }
-    Disconnect();
-    return all;
+    TIdFinally disconnect{[this] { Disconnect(); }};
+    return IOHandler()->ReadAllUntilClosed();
 }

@@ -56,18 +56,15 @@ bool TIdTCPConnection::IsConnected() { return ioHandler_ != nullptr && ioHandler
 
 void TIdTCPConnection::DisconnectNotify(bool notifyPeer) {
     // The handler is closed whether or not telling the peer worked.
-    struct CloseAfter {
-        TIdTCPConnection* self;
-        ~CloseAfter() {
-            TIdIOHandler* io = self->ioHandler_;
-            if (io != nullptr && io->IsOpen) {
-                self->DoStatusPlain(hsDisconnecting);
-                io->Close();
-                self->DoOnDisconnected();
-                self->DoStatusPlain(hsDisconnected);
-            }
+    TIdFinally closeAfter{[this] {
+        TIdIOHandler* io = ioHandler_;
+        if (io != nullptr && io->IsOpen) {
+            DoStatusPlain(hsDisconnecting);
+            io->Close();
+            DoOnDisconnected();
+            DoStatusPlain(hsDisconnected);
         }
-    } closeAfter{this};
+    }};
     if (notifyPeer && IsConnected()) DisconnectNotifyPeer();
 }
 

@@ -140,10 +140,7 @@ void TIdThread::Execute() {
                     options_ |= itoReqCleanup;
                 }
                 BeforeRun();
-                struct AfterEachRun {
-                    TIdThread* self;
-                    ~AfterEachRun() { self->Cleanup(); }
-                } cleanup{this};
+                TIdFinally cleanup{[this] { Cleanup(); }};
                 try {
                     if (Loop) {
                         while (!Stopped()) Run();

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,18 +97,21 @@ bool WriteAll(int fd, const char* p, size_t n) {
     return true;
 }
 
-// Copies everything from in to out; false with errno set on failure.
-bool CopyContent(int in, int out) {
+// Copies from in to out up to limit bytes (the source's size when it was opened: a file that
+// grows meanwhile is copied as it was, never without end); false with errno set on failure.
+bool CopyContent(int in, int out, int64_t limit) {
     std::unique_ptr<char[]> buf(new char[65536]);
-    for (;;) {
-        const ssize_t r = ::read(in, buf.get(), 65536);
+    while (limit > 0) {
+        const ssize_t r = ::read(in, buf.get(), size_t(std::min<int64_t>(limit, 65536)));
         if (r < 0) {
             if (errno == EINTR) continue;
             return false;
         }
         if (r == 0) return true;
         if (!WriteAll(out, buf.get(), size_t(r))) return false;
+        limit -= r;
     }
+    return true;
 }
 
 // Finishes a copy on an open destination: flush, permission bits, times.
@@ -117,7 +121,9 @@ bool FinishCopy(int out, const struct stat& src, const CopyOptions& options) {
         const timespec times[2] = {src.st_atim, src.st_mtim};
         if (::futimens(out, times) != 0) return false;
     }
-    if (::fchmod(out, src.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0) return false;
+    mode_t mode = src.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
+    if (options.writable) mode |= S_IWUSR;
+    if (::fchmod(out, mode) != 0) return false;
     return true;
 }
 
@@ -220,11 +226,15 @@ void SetReadOnly(const std::string& path, bool readOnly) {
 }
 
 bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptions& options, int* err) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: opening a pipe for reading would wait for a writer that never comes.
+    Fd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (in.fd < 0) return SetErr(err, errno), false;
     struct stat src {};
     if (::fstat(in.fd, &src) != 0) return SetErr(err, errno), false;
     if (S_ISDIR(src.st_mode)) return SetErr(err, EISDIR), false;
+    // A pipe, a device (a link to /dev/zero never ends) or a socket is not copied.
+    if (!S_ISREG(src.st_mode)) return SetErr(err, kErrNotARegularFile), false;
+    const int64_t size = int64_t(src.st_size);
 
     struct stat dst {};
     const bool exists = ::stat(to.c_str(), &dst) == 0;
@@ -245,7 +255,7 @@ bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptio
         if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return true;
         Fd direct(::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         if (direct.fd < 0) return SetErr(err, errno), false;
-        if (!CopyContent(in.fd, direct.fd) || !FinishCopy(direct.fd, src, options))
+        if (!CopyContent(in.fd, direct.fd, size) || !FinishCopy(direct.fd, src, options))
             return SetErr(err, errno), false;
         if (::close(direct.Release()) != 0) return SetErr(err, errno), false;
         return true;
@@ -255,7 +265,7 @@ bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptio
         SetErr(err, e);
         return false;
     };
-    if (!CopyContent(in.fd, out.fd) || !FinishCopy(out.fd, src, options)) return fail(errno);
+    if (!CopyContent(in.fd, out.fd, size) || !FinishCopy(out.fd, src, options)) return fail(errno);
     if (::close(out.Release()) != 0) return fail(errno);
     if (options.overwrite) {
         if (::rename(tmp.c_str(), to.c_str()) != 0) return fail(errno);
@@ -269,6 +279,42 @@ bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptio
 void CopyFile(const std::string& from, const std::string& to, const CopyOptions& options) {
     int err = 0;
     if (!TryCopyFile(from, to, options, &err)) Raise2("cannot copy", from, to, err);
+}
+
+int RemoveCopyLeftovers(const std::string& to, std::chrono::seconds idle) {
+    const std::string folder = FolderOf(to);
+    const std::string prefix = "." + BaseName(to) + ".kwtmp-";
+    DIR* d = ::opendir(folder.c_str());
+    if (d == nullptr) return 0;
+    const auto now = std::chrono::system_clock::now();
+    int removed = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string path = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - FromTimespec(st.st_mtim) < idle) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(d);
+    return removed;
+}
+
+bool TryMakeExecutable(const std::string& path, int* err) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
+    if (!S_ISREG(st.st_mode)) return SetErr(err, S_ISDIR(st.st_mode) ? EISDIR : kErrNotARegularFile), false;
+    mode_t mode = (st.st_mode & 07777) | S_IXUSR;
+    if (mode & S_IRGRP) mode |= S_IXGRP;
+    if (mode & S_IROTH) mode |= S_IXOTH;
+    if (mode != (st.st_mode & 07777) && ::chmod(path.c_str(), mode) != 0) return SetErr(err, errno), false;
+    // The bits may not stick (a file system without them), or the mount may forbid running
+    // anything: ask the system whether the file can now be started.
+    if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
+    if ((st.st_mode & S_IXUSR) == 0) return SetErr(err, EACCES), false;
+    if (::access(path.c_str(), X_OK) != 0) return SetErr(err, errno), false;
+    return true;
 }
 
 bool TryRenameFile(const std::string& from, const std::string& to, bool replace, int* err) {
@@ -421,6 +467,26 @@ std::string ResolveCaseInsensitive(const std::string& path) {
         folder += parts[i] + "/";
     if (!trailing && folder.size() > 1) folder.pop_back();
     return folder;
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    // flock, not a record lock: it belongs to this open folder, so two threads of one process
+    // exclude each other as two processes do, and it needs no write access to a folder.
+    int r;
+    do {
+        r = ::flock(fd, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the only descriptor releases the lock
 }
 
 }  // namespace plat

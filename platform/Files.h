@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "rtl/Exception.h"
 
 namespace plat {
@@ -66,14 +67,32 @@ struct CopyOptions {
     bool overwrite = true;
     // Give the copy the source's last-write time, as the Windows copy always does.
     bool preserveTime = true;
+    // Give the copy its owner's write bit even when the source has none (the source's
+    // read-only flag is not carried over; the source itself is never touched).
+    bool writable = false;
 };
 
 // Copies a file's content and permission bits. The copy is written beside the destination
 // under a temporary name, flushed to disk and then renamed over it, so the destination is
 // always either the old file or the whole new one, and a running program can be replaced.
+// Only a regular file is copied (a pipe or device fails with kErrNotARegularFile, a folder
+// with EISDIR): the source is opened without blocking, so a pipe with no writer cannot hang
+// the caller, and no more than the size it had when opened is copied, so a file that keeps
+// growing cannot fill the disk. The source is never modified.
 void CopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {});
 bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {},
                  int* err = nullptr);
+
+// Removes the temporary files that copies to `to` left behind when their process was killed
+// (".<name>.kwtmp-XXXXXX" beside it) and that nobody has written to for at least `idle` (a copy
+// in progress writes all the time; one that stopped that long ago is dead); how many went.
+int RemoveCopyLeftovers(const std::string& to, std::chrono::seconds idle);
+
+// Makes a file startable: the owner's execute bit, and the group's and others' where they may
+// read it. False (errno in *err) when the bits cannot be set or the file still cannot be
+// started by its owner afterwards (a file system mounted without execution, or one that
+// keeps no execute bits).
+bool TryMakeExecutable(const std::string& path, int* err = nullptr);
 
 // Renames (moves) a file or folder. With replace, an existing destination file is replaced
 // atomically (unless it is read-only); without, an existing destination fails with EEXIST. A
@@ -113,5 +132,23 @@ std::vector<FolderEntry> ListFolder(const std::string& path);
 // about to be created lands in the existing folder "App" when the path says "APP". A path none
 // of whose components needs matching comes back unchanged. Relative paths stay relative.
 std::string ResolveCaseInsensitive(const std::string& path);
+
+// An exclusive lock on a folder, across processes and threads, held from construction (which
+// waits for it) until the object goes away or the process ends, however it ends (kill -9
+// included). Read-modify-write cycles on a folder's files that may run in several programs at
+// once (a log whose new block goes in front of the old ones) hold it from the read to the
+// rename. Taking it leaves no file behind. Held() is false when the folder cannot be opened
+// (missing, no rights): the caller goes on without the lock, and its own write then fails.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace plat

@@ -51,8 +51,9 @@ std::string PrivateTempFolder() {
         const std::string dir = i == 0 ? base : base + "." + std::to_string(i);
         if (OwnPrivateFolder(dir)) return dir;
     }
-    throw EInstanceMarkerError("the folder \"" + base + "\" and its " + std::to_string(kPrivateFolderNames - 1) +
-                               " alternatives are not folders of this user; remove them or set KW_MARKER_DIR");
+    throw EInstanceMarkerError(
+        "the folder \"" + base + "\" and its " + std::to_string(kPrivateFolderNames - 1) +
+        " alternatives are not folders of this user; remove them or set KW_MARKER_DIR");
 }
 
 // The class name as a file name: ASCII letters folded to lower case (window classes ignore

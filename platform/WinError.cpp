@@ -149,6 +149,7 @@ int WinErrorFromAddrInfo(int eaiResult, int errnoForSystem) {
 }
 
 std::string SystemErrorText(int err) {
+    if (err == kErrNotARegularFile) return "Not a regular file (a pipe, a device or a socket)";
     char buf[256];
     // GNU strerror_r returns the text, which may or may not live in buf.
     const char* text = strerror_r(err, buf, sizeof buf);

@@ -27,6 +27,10 @@ int WinErrorFromErrno(int err, ErrorDomain domain);
 // an unknown result is returned unchanged.
 int WinErrorFromAddrInfo(int eaiResult, int errnoForSystem = 0);
 
+// The error of a file copy whose source is not a regular file (a pipe, a device, a socket):
+// not an errno value of the system, and no Windows code either; SystemErrorText names it.
+constexpr int kErrNotARegularFile = 100001;
+
 // The operating system's text for an errno value ("No such file or directory").
 std::string SystemErrorText(int err);
 

@@ -549,6 +549,9 @@ private:
     uint16_t Emit(const Ast& a) {
         switch (a.kind) {
             case Ast::Kind::Field:
+                // Every field the text names is resolved once here, so that a resolver that
+                // refuses unknown names does so when the text is compiled.
+                if (resolver_) resolver_(a.text);
                 return b_.Field(a.text);
             case Ast::Kind::Text:
                 return b_.ConstString(a.text);

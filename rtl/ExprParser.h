@@ -89,7 +89,8 @@ inline constexpr TParserOptions poExtSyntax = 1;
 // Expression type of each field type (indexed by the TFieldType ordinal).
 using TFieldMap = std::array<uint8_t, kFieldTypeCount>;
 
-// The type of a field named in the text (ftUnknown when there is none).
+// The type of a field named in the text (ftUnknown when there is none); it is asked for every
+// field the text names, and may raise to refuse a name.
 using TFieldTypeResolver = std::function<TFieldType(std::string_view name)>;
 
 // Writes a tree node by node. Node functions answer the node's offset from the end of the

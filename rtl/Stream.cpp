@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -295,7 +296,8 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(rd()));
         tempName = (folder / ("." + target.filename().string() + suffix)).string();
         try {
-            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew, finalMode >= 0 ? finalMode : 0666);
+            temp = std::make_unique<FileStream>(tempName, FileMode::CreateNew,
+                                                finalMode >= 0 ? finalMode : 0666);
             break;
         } catch (const EFOpenError& e) {
             if (attempt < 8 && fs::exists(tempName, ec)) continue;  // a name clash: try another
@@ -319,6 +321,28 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         fs::remove(tempName, ec);
         throw;
     }
+}
+
+int RemoveAtomicWriteLeftovers(const std::string& fileName) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target(fileName);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // The names WriteFileAtomically gives: "." + name + "." + eight hexadecimal digits + ".tmp".
+    const std::string prefix = "." + target.filename().string() + ".";
+    int removed = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        bool hex = true;
+        for (size_t i = prefix.size(); i < prefix.size() + 8; ++i)
+            hex = hex && std::isxdigit(static_cast<unsigned char>(name[i]));
+        std::error_code rc;
+        if (hex && it->is_regular_file(rc) && fs::remove(it->path(), rc)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace rtl

@@ -132,4 +132,9 @@ std::string ReadFileBytes(const std::string& fileName);
 // bits), so no other user can open it at any moment, not even before its first byte.
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode = -1);
 
+// Removes the temporary files that WriteFileAtomically of fileName left behind when its
+// process was killed (".<name>.XXXXXXXX.tmp" beside it); how many went. Only for a caller that
+// knows no other process is writing the file now (it holds the lock its writers take).
+int RemoveAtomicWriteLeftovers(const std::string& fileName);
+
 }  // namespace rtl

@@ -20,6 +20,18 @@ const rtl::ComponentClass& TkwObjDadosRequisito::ClassInfo() {
     return info;
 }
 
+void TkwObjDadosRequisito::SetDatabase(rtl::Component* database) {
+    if (database == database_) return;
+    if (database_ != nullptr) RemoveFreeNotification(database_);
+    database_ = database;
+    if (database_ != nullptr) FreeNotification(database_);
+}
+
+void TkwObjDadosRequisito::Notification(rtl::Component* component, Operation operation) {
+    rtl::Component::Notification(component, operation);
+    if (operation == Operation::Remove && component == database_) database_ = nullptr;
+}
+
 namespace {
 
 // The unit's start: the class is known by name before any text is read.

@@ -24,9 +24,9 @@ public:
     static const rtl::ComponentClass& ClassInfo();
     const rtl::ComponentClass& ClassType() const override { return ClassInfo(); }
 
-    // Not owned; the referenced component must outlive this reference.
+    // Not owned; cleared when the referenced component is destroyed (free notification).
     rtl::Component* Database() const { return database_; }
-    void SetDatabase(rtl::Component* database) { database_ = database; }
+    void SetDatabase(rtl::Component* database);
     const std::string& Esquema() const { return esquema_; }
     void SetEsquema(const std::string& v) { esquema_ = v; }
     int32_t CdSistema() const { return cdSistema_; }
@@ -45,6 +45,9 @@ public:
     void SetLocalIP(const std::string& v) { localIP_ = v; }
     const std::string& DeVersaoCliente() const { return deVersaoCliente_; }
     void SetDeVersaoCliente(const std::string& v) { deVersaoCliente_ = v; }
+
+protected:
+    void Notification(rtl::Component* component, Operation operation) override;
 
 private:
     rtl::Component* database_ = nullptr;

@@ -369,10 +369,13 @@ bool GarantaPastaDestino(const std::string& destino) {
 bool CopieArquivoLocal(const std::string& origem, const std::string& destino) {
     UltimoErro.clear();
     if (!GarantaPastaDestino(destino)) return false;
-    if (!RemovaSomenteLeitura(origem)) return false;
+    // The source is the site's own file, maybe shared and maybe not ours to change: its
+    // read-only flag is left alone (clearing it changed a shared file's mode, and failed for a
+    // reader without write rights on the site). The copy simply does not take the flag over.
+    plat::CopyOptions opcoes;
+    opcoes.writable = true;
     int erro = 0;
-    if (plat::TryCopyFile(CaminhoLocal(origem), CaminhoLocal(destino), plat::CopyOptions{}, &erro))
-        return true;
+    if (plat::TryCopyFile(CaminhoLocal(origem), CaminhoLocal(destino), opcoes, &erro)) return true;
     UltimoErro = Traduza(12, origem, destino, DescrevaErroSistema(erro));
     return false;
 }

@@ -468,35 +468,39 @@ bool TIMyCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
     if (value == nullptr) return false;
     const TFieldType type = desc.FieldType;
     if (RequiredCnvtFieldType(type)) {
-        const std::string text(value, length);
+        int64_t whole = 0;
         switch (type) {
             case ftSmallint:
-                Store(dest, destSize, int16_t(rtl::StrToIntDef(text, 0)), "ftSmallint");
+                Store(dest, destSize,
+                      int16_t(ParseSqlInt64(value, length, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole : 0),
+                      "ftSmallint");
                 break;
             case ftInteger:
             case ftAutoInc:
-                Store(dest, destSize, int32_t(rtl::StrToIntDef(text, 0)), "ftInteger");
+                Store(dest, destSize,
+                      int32_t(ParseSqlInt64(value, length, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole : 0),
+                      "ftInteger");
                 break;
             case ftBoolean:
-                Store(dest, destSize, int16_t(std::strlen(text.c_str()) > 0 ? 1 : 0), "ftBoolean");
+                // Set when the value, up to its first zero byte, is not empty (a BIT(1) 0 is a
+                // zero byte).
+                Store(dest, destSize, int16_t(length > 0 && value[0] != 0 ? 1 : 0), "ftBoolean");
                 break;
             case ftFloat:
-            case ftCurrency:
-                Store(dest, destSize, SqlTextToFloat(text, 0), "ftFloat");
-                break;
-            case ftDate:
-            case ftDateTime:
-                Store(dest, destSize, DateTimeToRec(type, SqlTextToDateTimeMs(text)), "a date");
-                break;
-            case ftTime:
-                Store(dest, destSize, DateTimeToRec(type, SqlTextToTimeMs(text)), "a time");
-                break;
-            case ftLargeint: {
-                int64_t v = 0;
-                if (!rtl::TryStrToInt64(text, v)) v = 0;
-                Store(dest, destSize, v, "ftLargeint");
+            case ftCurrency: {
+                double v = 0;
+                if (!ParseSqlDouble(value, length, v)) v = SqlTextToFloat(std::string(value, length), 0);
+                Store(dest, destSize, v, "ftFloat");
                 break;
             }
+            case ftDate:
+            case ftDateTime:
+            case ftTime:
+                Store(dest, destSize, SqlTextToDateTimeRec(type, value, length), "a date");
+                break;
+            case ftLargeint:
+                Store(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0), "ftLargeint");
+                break;
             default:
                 break;
         }

@@ -273,41 +273,39 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
     const int32_t length = Pg().PQgetlength(result_, currentRow_, column);
     const TFieldType type = desc.FieldType;
     if (RequiredCnvtFieldType(type)) {
-        const std::string text(value, size_t(std::max(length, 0)));
+        const size_t n = size_t(std::max(length, 0));
+        int64_t whole = 0;
         switch (type) {
             case ftSmallint:
-                Store(dest, destSize, int16_t(rtl::StrToIntDef(text, 0)), "ftSmallint");
+                Store(dest, destSize, int16_t(ParseSqlInt64(value, n, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole : 0),
+                      "ftSmallint");
                 break;
             case ftInteger:
-                Store(dest, destSize, int32_t(rtl::StrToIntDef(text, 0)), "ftInteger");
+                Store(dest, destSize, int32_t(ParseSqlInt64(value, n, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole : 0),
+                      "ftInteger");
                 break;
             case ftBoolean:
-                Store(dest, destSize, int16_t(SqlTextToBoolean(text) ? 1 : 0), "ftBoolean");
+                Store(dest, destSize, int16_t(SqlTextToBoolean(std::string(value, n)) ? 1 : 0), "ftBoolean");
                 break;
             case ftFloat: {
                 double v = 0;
                 // money carries a currency symbol and group separators in its text.
                 if (desc.NativeType == kOidMoney) {
-                    if (!DecodePgMoney(value, size_t(std::max(length, 0)), v)) v = 0;
-                } else {
-                    v = SqlTextToFloat(text, 0);
+                    if (!DecodePgMoney(value, n, v)) v = 0;
+                } else if (!ParseSqlDouble(value, n, v)) {
+                    v = SqlTextToFloat(std::string(value, n), 0);
                 }
                 Store(dest, destSize, v, "ftFloat");
                 break;
             }
             case ftDate:
             case ftDateTime:
-                Store(dest, destSize, DateTimeToRec(type, SqlTextToDateTimeMs(text)), "a date");
-                break;
             case ftTime:
-                Store(dest, destSize, DateTimeToRec(type, SqlTextToTimeMs(text)), "a time");
+                Store(dest, destSize, SqlTextToDateTimeRec(type, value, n), "a date");
                 break;
-            case ftLargeint: {
-                int64_t v = 0;
-                if (!rtl::TryStrToInt64(text, v)) v = 0;
-                Store(dest, destSize, v, "ftLargeint");
+            case ftLargeint:
+                Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
                 break;
-            }
             default:
                 break;
         }

@@ -168,8 +168,82 @@ rtl::TDateTime SqlTextToTimeMs(const std::string& text) {
     return AddMs(SqlTextToTime(rest), ms);
 }
 
-TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
-    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(value);
+bool ParseSqlInt64(const char* text, size_t length, int64_t& value) {
+    if (text == nullptr || length == 0) return false;
+    const char* begin = text;
+    if (*begin == '+' && length > 1) ++begin;
+    const auto r = std::from_chars(begin, text + length, value);
+    return r.ec == std::errc() && r.ptr == text + length;
+}
+
+bool ParseSqlDouble(const char* text, size_t length, double& value) {
+    if (text == nullptr || length == 0) return false;
+    const auto r = std::from_chars(text, text + length, value);
+    return r.ec == std::errc() && r.ptr == text + length;
+}
+
+namespace {
+
+// n digits at p as a number; -1 when one of them is not a digit.
+int Digits(const char* p, int n) {
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9') return -1;
+        v = v * 10 + (p[i] - '0');
+    }
+    return v;
+}
+
+// "hh:nn:ss[.fff...]" at p (at least 8 characters left): milliseconds of the day, or -1.
+int TimeOfDayMs(const char* p, size_t left) {
+    if (p[2] != ':' || p[5] != ':') return -1;
+    const int h = Digits(p, 2), mi = Digits(p + 3, 2), sec = Digits(p + 6, 2);
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) return -1;
+    int ms = 0;
+    if (left > 9 && p[8] == '.') {
+        int digits = 0;
+        for (size_t i = 9; i < left && p[i] >= '0' && p[i] <= '9'; ++i)
+            if (digits < 3) {
+                ms = ms * 10 + (p[i] - '0');
+                ++digits;
+            }
+        if (digits == 0) return -1;
+        for (; digits < 3; ++digits)
+            ms *= 10;
+    }
+    return ((h * 60 + mi) * 60 + sec) * 1000 + ms;
+}
+
+}  // namespace
+
+bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp) {
+    if (text == nullptr) return false;
+    if (!withDate) {
+        if (length < 8) return false;
+        const int ms = TimeOfDayMs(text, length);
+        if (ms < 0) return false;
+        stamp.Date = rtl::DateDelta;
+        stamp.Time = ms;
+        return true;
+    }
+    if (length < 10 || text[4] != '-' || text[7] != '-') return false;
+    const int y = Digits(text, 4), mo = Digits(text + 5, 2), d = Digits(text + 8, 2);
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > rtl::DaysInMonth(y, mo)) return false;
+    int ms = 0;
+    if (length > 10) {
+        if (text[10] != ' ' && text[10] != 'T') return false;
+        if (length < 19) return false;
+        ms = TimeOfDayMs(text + 11, length - 11);
+        if (ms < 0) return false;
+    }
+    stamp.Date = int32_t(rtl::EncodeDate(y, mo, d)) + rtl::DateDelta;
+    stamp.Time = ms;
+    return true;
+}
+
+namespace {
+
+TSDDateTimeRec TimeStampToRec(TFieldType fieldType, const rtl::TTimeStamp& ts) {
     switch (fieldType) {
         case ftDate:
             return TSDDateTimeRec::FromDate(ts.Date);
@@ -178,4 +252,17 @@ TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
         default:
             return TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts));
     }
+}
+
+}  // namespace
+
+TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
+    return TimeStampToRec(fieldType, rtl::DateTimeToTimeStamp(value));
+}
+
+TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length) {
+    rtl::TTimeStamp ts;
+    if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) return TimeStampToRec(fieldType, ts);
+    const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
+    return DateTimeToRec(fieldType, fieldType == ftTime ? SqlTextToTimeMs(value) : SqlTextToDateTimeMs(value));
 }

@@ -49,6 +49,18 @@ std::string DateTimeLiteralText(rtl::TDateTime value);
 rtl::TDateTime SqlTextToDateTimeMs(const std::string& text);
 rtl::TDateTime SqlTextToTimeMs(const std::string& text);
 
+// Values of the servers' text forms, read without copying the text (rows are read column by
+// column, so these run once per value). Each answers false for a text it does not take whole;
+// the drivers then fall back to the library's lenient rules above.
+bool ParseSqlInt64(const char* text, size_t length, int64_t& value);
+bool ParseSqlDouble(const char* text, size_t length, double& value);
+// "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss[.fff...]" (withDate) or "hh:nn:ss[.fff...]" with valid
+// parts; what follows the seconds or their fraction (a time zone) is not read.
+bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp);
+
 // A date-time in the driver layer's record for the field type (the day number for ftDate,
 // the milliseconds of the day for ftTime, the milliseconds as a double for ftDateTime).
 TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value);
+// The record of a server's date, time or time-stamp text (ftTime reads a time of day, ftDate
+// and ftDateTime a date with an optional time), milliseconds kept.
+TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length);

@@ -3,6 +3,7 @@
 // that logs itself.
 #include "common/ukwUpdLog.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,9 @@
 
 #include "LauncherBaseTestSupport.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "rtl/Format.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -225,3 +228,40 @@ TEST(TkwUpdLog, TwoWritersLoseNoLine) {
 }
 
 }  // namespace
+
+// Launchers that end together, as real processes: every run's block reaches the log. Without
+// a lock across processes from the read to the rename, a later rename dropped the blocks
+// saved meanwhile (3 to 9 of 120 runs were lost). The old log is large, so each save takes a
+// while and the runs overlap.
+TEST(TkwUpdLogProcessos, RunsEndingTogetherLoseNoBlock) {
+    kwtest::TempDir dir;
+    const auto log = (dir / "kwVerify.log").string();
+    std::string velho;
+    for (int i = 0; i < 40000; ++i)
+        velho += "10/12/2026 13:00:00 : linha antiga " + std::to_string(i) + "\r\n";
+    kwtest::WriteFile(log, velho);
+    const std::string prog = kwtest::ProgPath("kwbase_log_block").string();
+    constexpr int kRodadas = 4, kJuntos = 30;
+    for (int r = 0; r < kRodadas; ++r) {
+        std::vector<int> pids;
+        for (int j = 0; j < kJuntos; ++j) {
+            plat::ProcessOptions o;
+            o.output = plat::ProcessOutput::Null;
+            pids.push_back(plat::StartProcess(prog, {log, std::to_string(r * kJuntos + j), "20"}, o).pid);
+        }
+        // The reaper threads collect them; wait until no one is left.
+        ASSERT_TRUE(kwtest::Eventually(
+            [&] {
+                for (int pid : pids)
+                    if (::kill(pid, 0) == 0) return false;
+                return true;
+            },
+            std::chrono::seconds(120)));
+    }
+    const std::string texto = kwtest::ReadFile(log);
+    int perdidos = 0;
+    for (int id = 0; id < kRodadas * kJuntos; ++id)
+        if (texto.find("bloco " + std::to_string(id) + " linha 19\r\n") == std::string::npos) ++perdidos;
+    EXPECT_EQ(perdidos, 0);
+    EXPECT_NE(texto.find("linha antiga 39999\r\n"), std::string::npos);
+}

@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "LauncherBaseTestSupport.h"
-#include "kwBuildVersion.h"
 #include "common/ukwFuncoesFile.h"
 #include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdTranslator.h"
+#include "kwBuildVersion.h"
 #include "platform/Process.h"
 #include "platform/WinError.h"
 #include "platform/WinPath.h"
@@ -67,11 +67,13 @@ TEST(Paths, NormalizeDiretorio) {
         {"a\\\\\\b\\\\", "a\\b\\"},
         {"C:\\Dados", "C:\\Dados\\"},
         {"$\\system32", "$\\system32\\"},
-        // A network path keeps its "\\" and a path from the root keeps its "\".
+        // A network path keeps its "\\"; a path from the root drops its "\":
+        // "\x" is relative to the launcher's folder.
         {"\\\\servidor\\pasta", "\\\\servidor\\pasta\\"},
         {"\\\\\\servidor\\\\pasta\\", "\\\\servidor\\pasta\\"},
-        {" \\pasta\\\\sub ", "\\pasta\\sub\\"},
-        {"\\", "\\"},
+        {" \\pasta\\\\sub ", "pasta\\sub\\"},
+        {"\\tmp\\x\\", "tmp\\x\\"},
+        {"\\", ""},
         {"a/b", "a/b\\"},
     };
     for (const C& c : cases)
@@ -113,8 +115,9 @@ TEST(Paths, ExpandaCaminhoAndMonteLinhaComando) {
         {" bin\\\\x ", exe + "bin\\x\\"},
         {"", exe},
         {"\\\\servidor\\pasta", "\\\\servidor\\pasta\\"},
-        {"\\pasta", "\\pasta\\"},
-        {"/srv/app", "/srv/app\\"},
+        {"\\pasta", exe + "pasta\\"},
+        {"\\tmp\\x\\", exe + "tmp\\x\\"},
+        {"/srv/app", exe + "/srv/app\\"},
     };
     for (const C& c : cases)
         EXPECT_EQ(ExpandaCaminho(c.in), c.out) << "[" << c.in << "]";
@@ -122,6 +125,38 @@ TEST(Paths, ExpandaCaminhoAndMonteLinhaComando) {
     EXPECT_EQ(MonteLinhaComando("bin", "a.dll"), exe + "bin\\a.dll");
     EXPECT_EQ(MonteLinhaComando("C:\\App", "\"x.exe\""), "\"C:\\App\\x.exe\"");
     EXPECT_EQ(MonteLinhaComando("$\\system32", "b.dll"), "/opt/windows/system32\\b.dll");
+}
+
+// Destinations that would land outside the launcher's folder (or the Windows folder for
+// "$\") are told apart by their text; drive and network paths are clamped when mapped.
+TEST(Paths, DestinoForaDaEstacao) {
+    struct C {
+        std::string pasta, objeto;
+        bool fora;
+    };
+    const C cases[] = {
+        {"", "kwExec.exe", false},
+        {"bin", "a.dll", false},
+        {"bin\\..", "a.dll", false},
+        {"bin\\..\\..", "a.dll", true},
+        {"..\\..\\escape\\", "kwExec.exe", true},
+        {"..", "a.dll", true},
+        {"a/../../b", "x", true},
+        {"a\\.\\b\\..\\..", "x", false},
+        {"\\tmp\\x\\", "a.dll", false},  // relative to the launcher's folder now
+        {"$\\system32", "a.dll", false},
+        {"$\\..\\..", "a.dll", true},
+        {"C:\\..\\..\\x", "a.dll", false},  // clamped to the mapped drive
+        {"\\\\srv\\share\\..\\..", "a.dll", false},
+        {"bin", "..\\..\\a.dll", true},
+        {"bin", "..\\a.dll", false},
+        {"", "..", true},
+        {"", "\"..\\x.exe\"", true},
+        {"bin", "a..b.dll", false},
+    };
+    for (const C& c : cases)
+        EXPECT_EQ(DestinoForaDaEstacao(c.pasta, c.objeto), c.fora)
+            << "[" << c.pasta << "] [" << c.objeto << "]";
 }
 
 TEST(Paths, TheWindowsFolderDefaultsToTheLaunchersOwn) {

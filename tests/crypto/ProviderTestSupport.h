@@ -120,7 +120,7 @@ inline Bytes Pad(Bytes data, size_t block) {
 // Records the provider's create and destroy events and checks they pair up.
 class EventLog {
 public:
-    explicit EventLog(TElCustomCryptoProvider& provider) {
+    explicit EventLog(TElCustomCryptoProvider& provider) : provider_(provider) {
         provider.OnCreateObject = [this](TElCustomCryptoProvider*, TElCustomCryptoProvider::TElCryptoObject o) {
             ++created;
             ++live[Address(o)];
@@ -131,6 +131,13 @@ public:
             order.push_back(o.index());
         };
     }
+    ~EventLog() {
+        provider_.OnCreateObject = nullptr;
+        provider_.OnDestroyObject = nullptr;
+    }
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
     // True when every object created has been destroyed exactly once.
     bool Balanced() const {
         for (const auto& [address, count] : live)
@@ -147,12 +154,40 @@ private:
     static const void* Address(const TElCustomCryptoProvider::TElCryptoObject& o) {
         return std::visit([](auto* p) -> const void* { return p; }, o);
     }
+    TElCustomCryptoProvider& provider_;
     std::map<const void*, int> live;
 };
 
+// A context of no provider's making: it answers nothing of interest and estimates n + extra
+// bytes for n. Stands for a context a provider does not know, or one a test double hands out.
+class PlainContext final : public TElCustomCryptoContext {
+public:
+    explicit PlainContext(TElCustomCryptoProvider* provider, int64_t extra = 0)
+        : TElCustomCryptoContext(provider), extra_(extra) {}
+    int32_t GetAlgorithm() const override { return 0; }
+    int32_t GetAlgorithmClass() const override { return SB_ALGCLASS_NONE; }
+    int32_t GetKeySize() const override { return 0; }
+    void SetKeySize(int32_t) override {}
+    int32_t GetBlockSize() const override { return 0; }
+    void SetBlockSize(int32_t) override {}
+    int32_t GetDigestSize() const override { return 0; }
+    void SetDigestSize(int32_t) override {}
+    int32_t GetMode() const override { return 0; }
+    void SetMode(int32_t) override {}
+    int32_t GetPadding() const override { return 0; }
+    void SetPadding(int32_t) override {}
+    ByteString GetContextProp(std::string_view, std::string_view d) const override { return ByteString(d); }
+    void SetContextProp(std::string_view, std::string_view) override {}
+    TElCustomCryptoContext* Clone() override { return nullptr; }
+    int64_t EstimateOutputSize(int64_t n) override { return n + extra_; }
+
+private:
+    int64_t extra_;
+};
+
 // A provider of another class: it knows no algorithm. Keys made for it (by the tests
-// themselves) stand for keys of a foreign provider.
-class ForeignProvider final : public TElLibraryCryptoProvider {
+// themselves) stand for keys of a foreign provider; tests derive from it to watch calls.
+class ForeignProvider : public TElLibraryCryptoProvider {
 public:
     explicit ForeignProvider(rtl::Component* owner = nullptr) : TElLibraryCryptoProvider(owner) { Init(); }
     ~ForeignProvider() override { Done(); }

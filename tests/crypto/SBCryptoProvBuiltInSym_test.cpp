@@ -15,7 +15,8 @@
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBRC4.h"
+#include "crypto/OpenSSLPeer.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -192,6 +193,30 @@ TEST_F(Engine, SizesAreCheckedBeforeAnythingIsWritten) {
 
     rtl::SecureBytes padded;
     KW_EXPECT_RAISES(e->AddPadding(message.data(), 16, padded), EElSymmetricCryptoError, SInternalError);
+}
+
+TEST_F(Engine, ARealBufferWithoutRoomIsNoSizeRequest) {
+    // An update that completes no block writes nothing: with a real buffer and no room it
+    // still takes its bytes (a size request would have dropped them).
+    auto e = Make(SB_ALG_AES128, SYMMETRIC_MODE_CBC, kKey16, kIV16);
+    auto reference = Make(SB_ALG_AES128, SYMMETRIC_MODE_CBC, kKey16, kIV16);
+    const Bytes message(20, 0x61);
+    e->InitializeEncryption();
+    uint8_t out[32];
+    size_t size = 0;
+    e->EncryptUpdate(message.data(), 10, out, size);
+    EXPECT_EQ(size, 0u);
+    size = 0;
+    // The next 10 bytes complete a block: no room is too little room.
+    KW_EXPECT_RAISES(e->EncryptUpdate(message.data() + 10, 10, out, size), EElSymmetricCryptoError, SBufferTooSmall);
+    size = sizeof out;
+    e->EncryptUpdate(message.data() + 10, 10, out, size);
+    Bytes got(out, out + size);
+    size = 0;
+    KW_EXPECT_RAISES(e->FinalizeEncryption(out, size), EElSymmetricCryptoError, SBufferTooSmall);
+    const Bytes tail = Final(*e, true);
+    got.insert(got.end(), tail.begin(), tail.end());
+    EXPECT_EQ(got, provtest::RunEngine(*reference, true, message, {20}));
 }
 
 TEST_F(Engine, ACounterOfAllOnesWrapsToZero) {
@@ -434,14 +459,13 @@ TEST_F(Engine, CamelliaAndSerpentRunEcbWithoutAnIV) {
 }
 
 TEST_F(Engine, Rc4SkipsItsCountOfKeystreamBytesAtEveryMessage) {
+    KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL's legacy provider");
     auto e = Make(SB_ALG_RC4, 0, kKey16, {});
     auto* rc4 = dynamic_cast<TElBuiltInRC4SymmetricCrypto*>(e.get());
     ASSERT_NE(rc4, nullptr);
     rc4->SetSkipKeystreamBytes(1024);
-    RC4Context plain;
-    InitRC4Context(plain, kKey16);
-    Bytes keystream(1024 + 64, 0);
-    EncryptRC4(plain, keystream.data(), keystream.data(), keystream.size());
+    // OpenSSL's RC4 keystream from byte 1024 on.
+    const Bytes keystream = kwtest::OpenSSLCrypt("RC4", kKey16, {}, Bytes(1024 + 64, 0), true);
     const Bytes expected(keystream.begin() + 1024, keystream.end());
     EXPECT_EQ(provtest::RunEngine(*e, true, Bytes(64, 0), {10, 54}), expected);
     EXPECT_EQ(provtest::RunEngine(*e, true, Bytes(64, 0), {64}), expected);  // the same start again

@@ -190,8 +190,9 @@ TEST_F(CliDrivers, InformixBuildsItsConnectionText) {
         } catch (const ESDInfError& e) {
             EXPECT_FALSE(e.ConnectionLost);
         }
-        // The identity query follows the data source's description, as for ODBC.
-        EXPECT_EQ(c->GetIdentityQuery(), "");
+        // The identity query follows the data source's description, as for ODBC (the stand-in
+        // describes itself as the SQLite it runs on).
+        EXPECT_EQ(c->GetIdentityQuery(), "select last_insert_rowid()");
     }
     EXPECT_EQ(Isql(dsn_, "select count(*) from inf"), (Rows{{"2"}}));
     EXPECT_EQ(InfLibrary().LoadCount(), 0);

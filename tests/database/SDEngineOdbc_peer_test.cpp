@@ -33,6 +33,8 @@ public:
     // texts).
     virtual std::string LengthAndHead(const std::string& column) = 0;
     virtual std::string TimestampType() = 0;
+    // A key column whose values the server generates.
+    virtual std::string SerialKeyType() = 0;
 };
 
 class SqliteBackend : public Backend {
@@ -51,6 +53,7 @@ public:
         return "length(" + column + "), lower(hex(substr(" + column + ", 1, 4)))";
     }
     std::string TimestampType() override { return "timestamp"; }
+    std::string SerialKeyType() override { return "integer primary key autoincrement"; }
 
 private:
     kwtest::TempDir dir_;
@@ -80,6 +83,7 @@ public:
         return "length(" + column + "), encode(substring(" + column + " from 1 for 4), 'hex')";
     }
     std::string TimestampType() override { return "timestamp(3)"; }
+    std::string SerialKeyType() override { return "serial primary key"; }
 
     static void StopServer() { server_.reset(); }
 
@@ -293,6 +297,55 @@ TEST_P(OdbcQueries, RecordNumbersAfterALiveDelete) {
     EXPECT_EQ(q.FieldByName("ID").AsInteger(), 4);
     EXPECT_EQ(q.RecNo(), 3);
     EXPECT_EQ(q.RecordCount(), 4);
+}
+
+// With AutoRefresh a live insert reads back the key the server generated, so the new row can be
+// changed and deleted at once.
+TEST_P(OdbcQueries, AutoRefreshReadsTheGeneratedKey) {
+    Run("create table autos (id " + backend_->SerialKeyType() + ", name varchar(20))");
+    Run("insert into autos (name) values ('first')");
+    TSDQuery& q = Live("select id, name from autos");
+    q.SetAutoRefresh(true);
+    q.Open();
+    EXPECT_EQ(q.FieldByName("ID").DataType(), ftAutoInc);
+    for (const char* name : {"second", "third"}) {
+        q.Append();
+        q.FieldByName("NAME").SetAsString(name);
+        q.Post();
+    }
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 3);
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("third, changed");
+    q.Post();
+    q.Prior();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    q.Delete();
+    EXPECT_EQ(Outside("select id, name from autos order by id"), (Rows{{"1", "first"}, {"3", "third, changed"}}));
+}
+
+// A filter that names a field the query does not have is an error, not a filter that shows no
+// rows.
+TEST_P(OdbcQueries, FilterOnAnUnknownFieldIsAnError) {
+    TSDQuery& q = Query("select id, name, city from people order by id");
+    q.SetName("people");
+    q.Open();
+    q.SetFilter("CITY = 'Rio'");
+    q.SetFiltered(true);
+    EXPECT_EQ(Column(q, "ID"), (std::vector<std::string>{"1", "3"}));
+    try {
+        q.SetFilter("CIDADE = 'Rio'");
+        FAIL() << "the filter was taken";
+    } catch (const rtl::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "people: Campo 'CIDADE' não encontrado");
+    }
+    // The filter in force stays.
+    EXPECT_EQ(q.Filter(), "CITY = 'Rio'");
+    EXPECT_EQ(Column(q, "ID"), (std::vector<std::string>{"1", "3"}));
+    // Given before the open, the open refuses it.
+    q.Close();
+    q.SetFilter("upper(CIDADE) = 'RIO' or ID > 1");
+    EXPECT_THROW(q.Open(), rtl::EDatabaseError);
+    EXPECT_FALSE(q.Active());
 }
 
 TEST_P(OdbcQueries, RecordChangedByAnotherUser) {

@@ -81,7 +81,9 @@ TEST(SDOdbcRules, IdentityQueryFollowsTheDbmsDescription) {
         {"Adaptive Server Anywhere Release 9.0", "select CONVERT(int, @@IDENTITY)"},
         {"SQL Server Release 12.5", "select CONVERT(int, @@IDENTITY)"},
         {"MySQL Release 8.0", "select LAST_INSERT_ID()"},
-        {"PostgreSQL Release 15.0", ""},
+        {"PostgreSQL Release 15.0", "select lastval()"},
+        {"SQLite Release 3.40", "select last_insert_rowid()"},
+        {"Firebird Release 3.0", ""},
         {"db2 lower case", ""},
     };
     for (const Case& c : cases)

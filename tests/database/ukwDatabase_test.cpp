@@ -1,8 +1,8 @@
 // The launcher's database facades without a server: how the settings reach the inner objects
 // of each path (server types, isolation, log-in parameters, the SQL Server connection text),
 // when they are applied again, how registered queries follow a change of path or the facade's
-// end, what a query without an inner query answers, the Oracle type that this program has no
-// driver for, the type names and the connection password's descrambling.
+// end, what a query without an inner query answers, a server type whose driver is not
+// registered, the type names and the connection password's descrambling.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -351,7 +351,7 @@ TEST(TkwQuery, ParametersAndFilterLiveInTheInnerQuery) {
     EXPECT_TRUE(chamado);
 }
 
-TEST(TkwDatabase, OracleHasNoDriverInThisProgram) {
+TEST(TkwDatabase, AServerTypeWithoutARegisteredDriverIsRefused) {
     TkwDatabase db;
     db.SetLoginPrompt(false);
     db.SetDatabaseName("ORCL");
@@ -360,7 +360,7 @@ TEST(TkwDatabase, OracleHasNoDriverInThisProgram) {
     db.SetTipoBanco(tbOracle);
     try {
         db.SetConnected(true);
-        FAIL() << "connected without an Oracle driver";
+        FAIL() << "connected without a registered Oracle driver";
     } catch (const rtl::EDatabaseError& e) {
         EXPECT_EQ(e.Message(), "SQL-server not supported");
     }

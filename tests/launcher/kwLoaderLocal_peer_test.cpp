@@ -6,12 +6,20 @@
 // application; a second run finds everything current and starts the application itself.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "launcher/LauncherRunTestSupport.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "rtl/Text.h"
+#include "support/OtherUser.h"
 
 namespace {
 
@@ -48,7 +56,13 @@ protected:
         std::vector<std::string> log;  // this run's log texts
     };
 
-    Execucao Rode(const std::vector<std::string>& args) {
+    Execucao Rode(const std::vector<std::string>& args) { return RodeComo("", args); }
+
+    // The launcher as a real process, as user (empty: as we are, else through runuser), killed
+    // by coreutils' timeout when it runs past the limit (codigo is then -1: a hang is a
+    // failure, not a test that never ends).
+    Execucao RodeComo(const std::string& usuario, const std::vector<std::string>& args,
+                      std::chrono::seconds limite = std::chrono::seconds(120)) {
         plat::ProcessOptions o;
         o.wait = true;
         o.output = plat::ProcessOutput::File;
@@ -56,13 +70,39 @@ protected:
         o.workingFolder = ws_.string();
         kwtest::ScopedEnv sys("ODBCSYSINI", (demo_ / "odbc").string());
         kwtest::ScopedEnv ini("ODBCINI", (demo_ / "odbc" / "odbc.ini").string());
+        std::optional<kwtest::ScopedEnv> marcadores;
+        std::vector<std::string> todos = {"-s", "KILL", std::to_string(limite.count())};
+        if (!usuario.empty()) {
+            // The other user's markers in a folder of its own.
+            const fs::path m = demo_ / ("markers-" + usuario);
+            fs::create_directories(m);
+            Dono(m, usuario);
+            marcadores.emplace("KW_MARKER_DIR", m.string());
+            todos.insert(todos.end(), {"runuser", "-u", usuario, "--"});
+        }
+        todos.push_back((ws_ / "kwLoader").string());
+        todos.insert(todos.end(), args.begin(), args.end());
         Execucao e;
-        e.codigo = plat::StartProcess((ws_ / "kwLoader").string(), args, o).exitCode;
+        e.codigo = plat::StartProcess("timeout", todos, o).exitCode;
+        if (e.codigo == 128 + SIGKILL) e.codigo = -1;
         e.saida = kwtest::ReadFile(o.outputFile);
-        e.log = kwtest::LogTexts(kwtest::ReadFile(ws_ / "log" / "kwVerify.log"));
+        const fs::path log = ws_ / "log" / "kwVerify.log";
+        e.log = fs::exists(log) ? kwtest::LogTexts(kwtest::ReadFile(log)) : std::vector<std::string>{};
         const int sep = kwtest::IndexOf(e.log, std::string(54, '='));
         if (sep > 0) e.log.resize(size_t(sep - 1));
         return e;
+    }
+
+    static void Dono(const fs::path& caminho, const std::string& usuario) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        ASSERT_EQ(plat::StartProcess("chown", {"-R", usuario, caminho.string()}, o).exitCode, 0) << caminho;
+    }
+
+    // Whether a log line holds the text.
+    static bool TemTrecho(const std::vector<std::string>& log, const std::string& trecho) {
+        return std::any_of(log.begin(), log.end(),
+                           [&](const std::string& l) { return l.find(trecho) != std::string::npos; });
     }
 
     size_t InicioDaAplicacao() const {
@@ -145,6 +185,227 @@ TEST_F(LocalRoad, FirstTheExecutorThenTheApplication) {
               "KWLOADERAPP.exe iniciado; versão dos dados: 2; argumentos: \"kwUpdate\" \"dois\"");
     EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExecDemo.fim"));
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwVerify.lcm"), lista);
+}
+
+// ---- Faults found by running the launcher as its users do ----------------------------------
+
+// The site's executor has mode 0644 (a site that keeps no execute bits): the installed copy is
+// startable all the same, and the executor runs.
+TEST_F(LocalRoad, AnExecutorWithoutExecuteBitsOnTheSiteStillStarts) {
+    fs::permissions(site_ / "kwExec.exe", fs::perms::owner_read | fs::perms::owner_write |
+                                              fs::perms::group_read | fs::perms::others_read);
+    const Execucao um = Rode({"um"});
+    EXPECT_EQ(um.codigo, 0) << um.saida;
+    struct stat st {};
+    ASSERT_EQ(::stat((ws_ / "kwExec.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)))
+        << um.saida;
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n");
+    EXPECT_FALSE(TemTrecho(um.log, "Permission denied")) << um.saida;
+    // The site's file is as it was.
+    EXPECT_EQ(fs::status(site_ / "kwExec.exe").permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                                  fs::perms::group_read |
+                                                                  fs::perms::others_read);
+}
+
+// The site's kwExec.exe is a pipe with no writer, or a link to /dev/zero: the launcher neither
+// hangs nor fills the disk; it refuses the file with the real cause in its log, keeps the old
+// executor and records nothing. (The run is bounded, and its files limited to 64 MiB, so the
+// fault shows as a failure rather than a hung or filled machine.)
+TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
+    const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
+    const std::string historico =
+        fs::exists(ws_ / "log" / "kwExec.hst") ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst") : std::string();
+    rlimit antes{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &antes), 0);
+    struct Volta {
+        rlimit r;
+        ~Volta() { ::setrlimit(RLIMIT_FSIZE, &r); }
+    } volta{antes};
+    for (const char* tipo : {"fifo", "zero"}) {
+        SCOPED_TRACE(tipo);
+        fs::remove(site_ / "kwExec.exe");
+        if (std::string(tipo) == "fifo")
+            ASSERT_EQ(::mkfifo((site_ / "kwExec.exe").c_str(), 0644), 0);
+        else
+            fs::create_symlink("/dev/zero", site_ / "kwExec.exe");
+        rlimit limite = antes;
+        limite.rlim_cur = 64u << 20;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const Execucao e = RodeComo("", {"um"}, std::chrono::seconds(30));
+        ::setrlimit(RLIMIT_FSIZE, &antes);
+        ::signal(SIGXFSZ, SIG_DFL);
+        EXPECT_NE(e.codigo, -1) << "the launcher hung";
+        EXPECT_TRUE(TemTrecho(e.log, "Not a regular file")) << e.saida;
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
+        const std::string agora = fs::exists(ws_ / "log" / "kwExec.hst")
+                                      ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst")
+                                      : std::string();
+        EXPECT_EQ(agora, historico);
+        // No copy of it was left beside the executor.
+        for (const auto& f : fs::recursive_directory_iterator(ws_))
+            if (f.is_regular_file()) {
+                EXPECT_LT(f.file_size(), 64u << 20) << f.path();
+            }
+    }
+}
+
+// The site's file is read-only and shared: the copy takes it as it is. Before, the launcher
+// cleared the source's read-only flag, changing a shared site file's mode.
+TEST_F(LocalRoad, TheSiteFileIsNeverModified) {
+    fs::permissions(site_ / "kwExec.exe",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const Execucao e = Rode({"um"});
+    EXPECT_EQ(e.codigo, 0) << e.saida;
+    EXPECT_EQ(fs::status(site_ / "kwExec.exe").permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+    // The copy is not read-only: the next update can replace it.
+    EXPECT_FALSE(plat::IsReadOnly((ws_ / "kwExec.exe").string()));
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)));
+}
+
+// A second local user (nobody, through runuser) runs the launcher on its own workstation from
+// a site it may only read, root's read-only file: the copy works. Before, clearing the
+// source's read-only flag failed with "Operation not permitted" and the run failed.
+TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    fs::permissions(site_ / "kwExec.exe",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    Dono(ws_, "nobody");
+    const Execucao e = RodeComo("nobody", {"dois"});
+    EXPECT_EQ(e.codigo, 0) << e.saida;
+    EXPECT_FALSE(TemTrecho(e.log, "Operation not permitted")) << e.saida;
+    EXPECT_TRUE(Contains(e.log, " - Atualização do kwExec OK")) << e.saida;
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+    struct stat st {};
+    ASSERT_EQ(::stat((site_ / "kwExec.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(st.st_uid, 0u);
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n");
+}
+
+// A requisite's destination that leads out of the launcher's folder ends the run with a clear
+// line, before anything lands there; "\x" is a folder of the launcher's (normalising drops the
+// leading "\"), not one at the root of the file system.
+TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
+    auto sql = [&](const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    };
+    const fs::path fora = demo_.path().parent_path() / "escape";
+    const std::string raiz = "kwad-raiz-" + demo_.path().filename().string();
+    fs::remove_all(fora / "kwExec.exe");
+    const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
+
+    sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
+    const Execucao um = Rode({"um"});
+    EXPECT_NE(um.codigo, 0) << um.saida;
+    EXPECT_TRUE(Contains(um.log,
+                         "EXCEPTION: O destino \"..\\..\\escape\\\" do objeto \"kwExec.exe\" fica fora da "
+                         "pasta do launcher (" +
+                             ws_.string() + "/). A verificação foi interrompida."))
+        << um.saida;
+    EXPECT_FALSE(TemTrecho(um.log, "Execução OK")) << um.saida;
+    EXPECT_FALSE(fs::exists(fora / "kwExec.exe"));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
+    EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExec.hst") &&
+                 kwtest::ReadFile(ws_ / "log" / "kwExec.hst").find("KWEXEC.EXE") != std::string::npos);
+
+    // "\<folder>\" is the launcher's own folder's: the run goes on and the file lands there.
+    sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
+    sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
+    const Execucao dois = Rode({"dois"});
+    EXPECT_EQ(dois.codigo, 0) << dois.saida;
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)))
+        << dois.saida;
+    EXPECT_TRUE(fs::exists(ws_ / raiz / "x" / "clientes.txt"))
+        << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+    EXPECT_FALSE(fs::exists("/" + raiz));
+}
+
+// What a killed run leaves behind (a whole copy of the log; a copy of the executor) is removed
+// by a later run, each by the part of the launcher that makes it; a copy still being written
+// (recent) and files of other kinds stay.
+TEST_F(LocalRoad, ALaterRunRemovesWhatAKilledRunLeft) {
+    fs::create_directories(ws_ / "log");
+    const fs::path logVelho = ws_ / "log" / ".kwVerify.log.0badf00d.tmp";
+    const fs::path copiaVelha = ws_ / "..kwExec.exe.novo.kwtmp-Ab12Cd";
+    const fs::path copiaRecente = ws_ / "..kwExec.exe.novo.kwtmp-Zz99Yy";
+    const fs::path outro = ws_ / "log" / ".kwVerify.lcm.0badf00d.tmp";
+    for (const fs::path& f : {logVelho, copiaVelha, copiaRecente, outro})
+        kwtest::WriteFile(f, std::string(1 << 20, 'x'));
+    fs::last_write_time(copiaVelha, fs::last_write_time(copiaVelha) - std::chrono::hours(1));
+    const Execucao um = Rode({"um"});
+    EXPECT_EQ(um.codigo, 0) << um.saida;
+    EXPECT_FALSE(fs::exists(logVelho));
+    EXPECT_FALSE(fs::exists(copiaVelha));
+    EXPECT_TRUE(fs::exists(copiaRecente));
+    EXPECT_TRUE(fs::exists(outro));
+}
+
+// The copy of the executor fails for a cause of the workstation's own (its disk is full; its
+// log folder cannot be written, so neither can the history): the error shown names that cause,
+// not only the second site's flag, so it is known even where the log cannot be written.
+TEST_F(LocalRoad, TheFailureShownNamesTheRealCause) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root (a small file system; a second user)";
+    // A full disk: the workstation on a file system with room for less than the new executor.
+    {
+        const fs::path copia = demo_ / "workstation-copia";
+        fs::rename(ws_, copia);
+        fs::create_directories(ws_);
+        uintmax_t usado = 0;
+        for (const auto& f : fs::recursive_directory_iterator(copia))
+            if (f.is_regular_file()) usado += f.file_size();
+        const uintmax_t tamanho = usado + fs::file_size(site_ / "kwExec.exe") / 2;
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto m =
+            plat::StartProcess("mount",
+                               {"-t", "tmpfs", "-o", "size=" + std::to_string(tamanho / 1024 + 256) + "k",
+                                "tmpfs", ws_.string()},
+                               o);
+        KW_REQUIRE_PEER(m.exitCode == 0, "a tmpfs mount: " + m.output);
+        struct Desmonta {
+            fs::path p;
+            ~Desmonta() {
+                plat::ProcessOptions w;
+                w.wait = true;
+                w.output = plat::ProcessOutput::Null;
+                plat::StartProcess("umount", {"-l", p.string()}, w);
+            }
+        } desmonta{ws_};
+        for (const auto& f : fs::directory_iterator(copia))
+            fs::copy(f.path(), ws_ / f.path().filename(), fs::copy_options::recursive);
+        const Execucao e = Rode({"um"});
+        EXPECT_NE(e.codigo, 0) << e.saida;
+        EXPECT_NE(e.saida.find("fldisponivel2 = N"), std::string::npos) << e.saida;
+        EXPECT_NE(e.saida.find("No space left on device"), std::string::npos) << e.saida;
+        EXPECT_TRUE(TemTrecho(e.log, "No space left on device")) << e.saida;
+    }
+    // A log folder this user cannot write: the history cannot be recorded, and no log either.
+    fs::remove_all(ws_);
+    fs::rename(demo_ / "workstation-copia", ws_);
+    Dono(ws_, "nobody");
+    fs::create_directories(ws_ / "log");
+    fs::permissions(ws_ / "log", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);  // root's
+    const Execucao e = RodeComo("nobody", {"um"});
+    EXPECT_NE(e.codigo, 0) << e.saida;
+    EXPECT_NE(e.saida.find("fldisponivel2 = N"), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("Causa: "), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("kwExec.hst"), std::string::npos) << e.saida;
 }
 
 }  // namespace

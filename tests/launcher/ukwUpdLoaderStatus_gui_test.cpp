@@ -14,8 +14,8 @@
 // After <cstdio> and <cstddef>: the header uses FILE and size_t without including them.
 #include <jpeglib.h>
 
-#include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
+#include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "platform/ui/UserInterface.h"

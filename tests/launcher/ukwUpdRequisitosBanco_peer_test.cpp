@@ -1,6 +1,8 @@
 // The local road on real databases through the ODBC driver: a SQLite file reached by its ODBC
 // data source (the alias path; the sqlite3 shell as the independent writer and reader) and a
-// private PostgreSQL server reached by a connection string (the SQL library's path; psql).
+// private PostgreSQL server reached by a connection string (the SQL library's path; psql);
+// and with database type "ORACLE", through the Oracle driver and the stand-in client library
+// (found under ORACLE_HOME) on a SQLite file that the sqlite3 shell writes and reads.
 // The requisites lines of every layout are compared with the same lines built by the database
 // itself from the same rows; then the default site, the generic system, each consistency
 // message, the credential swap through esegConexao with a descrambled password, the schema
@@ -14,7 +16,9 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
+#include "database/OraTestSupport.h"
 #include "database/SDEngine.h"
+#include "database/SDOra.h"
 #include "database/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
@@ -101,12 +105,31 @@ public:
     std::string QuebraDeLinha() override { return "char(10)"; }
     bool ChecksLogin() override { return false; }
 
-private:
+protected:
     kwtest::TempDir dir_;
     fs::path arquivo_ = dir_ / "aplicacao.db";
     std::string alias_ = "KWREQ_" + std::to_string(++contador_);
     static inline int contador_ = 0;
 };
+
+// The application database behind the Oracle driver: a SQLite file the stand-in client serves,
+// reached with database type ORACLE and the file as the alias.
+class Oracle : public Sqlite {
+public:
+    bool Available(std::string& reason) override {
+        reason = "the OCI stand-in library and the sqlite3 shell";
+        if (!standin_.Available() || !fs::exists("/usr/bin/sqlite3")) return false;
+        home_ = std::make_unique<oratest::OracleHome>(std::vector<std::string>{"liboraclient10.so"});
+        return true;
+    }
+    std::string Secao() override { return "Alias=" + arquivo_.string() + "\nProtocolo=ORACLE\n"; }
+
+private:
+    oratest::OciStandin standin_;
+    std::unique_ptr<oratest::OracleHome> home_;
+};
+
+std::unique_ptr<Banco> NovoBanco(const std::string& nome);
 
 class Postgres : public Banco {
 public:
@@ -169,6 +192,12 @@ private:
 
 std::unique_ptr<kwtest::PostgresServer> Postgres::server_;
 
+std::unique_ptr<Banco> NovoBanco(const std::string& nome) {
+    if (nome == "sqlite") return std::make_unique<Sqlite>();
+    if (nome == "oracle") return std::make_unique<Oracle>();
+    return std::make_unique<Postgres>();
+}
+
 std::vector<std::string> LinhasDe(const std::string& texto) {
     return kwtest::SplitLinesOf(texto);
 }
@@ -179,18 +208,17 @@ protected:
     static void TearDownTestSuite() { Postgres::StopServer(); }
 
     void SetUp() override {
-        if (std::string(GetParam()) == "sqlite")
-            banco_ = std::make_unique<Sqlite>();
-        else
-            banco_ = std::make_unique<Postgres>();
+        banco_ = NovoBanco(GetParam());
         std::string reason;
         const bool available = banco_->Available(reason);
         KW_REQUIRE_PEER(available, reason);
         RegisterOdbcDriver();
+        RegisterOracleDriver();
     }
     void TearDown() override {
         loader_.reset();
         RegisterSqlDatabaseFactory(stODBC, nullptr);
+        RegisterSqlDatabaseFactory(stOracle, nullptr);
         ReloadDriverManagerName();
     }
 
@@ -519,8 +547,8 @@ TEST_P(RequisitosDoBanco, TheSchemaOfEveryTable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.configurado);
         std::string motivo;
-        banco_ = std::string(GetParam()) == "sqlite" ? std::unique_ptr<Banco>(std::make_unique<Sqlite>())
-                                                     : std::unique_ptr<Banco>(std::make_unique<Postgres>());
+        banco_.reset();
+        banco_ = NovoBanco(GetParam());
         ASSERT_TRUE(banco_->Available(motivo)) << motivo;
         CrieTabelas(c.tabelas);
         Preencha();
@@ -702,11 +730,17 @@ TEST_P(RequisitosDoBanco, AKw3File) {
     loader_->DBPassword = "trelvoma";
     loader_->CdSistema = 3;
     loader_->CdLocalUpdate = 1;
+    if (std::string(GetParam()) == "oracle") {
+        // A KW3 file names no database type: its alias is always a data source of the alias
+        // path, so an Oracle database cannot be reached this way.
+        EXPECT_EQ(Requisitos(*loader_).rfind("ERRO: Erro ao conectar com o banco de dados. ", 0), 0u);
+        return;
+    }
     EXPECT_EQ(LinhasDe(Requisitos(*loader_)), Oraculo(4, "LU.cdLocalUpdate = 1"));
     EXPECT_TRUE(Contains(Log(), " - kwCFG.ini do KW3. Pegando \"Alias\" e \"Esquema\" do banco de dados..."));
 }
 
-INSTANTIATE_TEST_SUITE_P(Bancos, RequisitosDoBanco, ::testing::Values("sqlite", "postgres"),
+INSTANTIATE_TEST_SUITE_P(Bancos, RequisitosDoBanco, ::testing::Values("sqlite", "postgres", "oracle"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });

@@ -9,11 +9,11 @@
 
 #include <memory>
 
+#include "common/LauncherBaseTestSupport.h"
+#include "common/ukwUpdConfig.h"
 #include "database/SDEngine.h"
 #include "database/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
-#include "common/LauncherBaseTestSupport.h"
-#include "common/ukwUpdConfig.h"
 #include "launcher/ukwUpdLoader.h"
 
 namespace {
@@ -37,7 +37,8 @@ TEST(MonteNomeTabela, SchemaAndTable) {
 
 // The schema is spliced into every statement: only one SQL identifier is taken.
 TEST(MonteNomeTabela, OnlyOneIdentifierIsASchema) {
-    for (const char* bom : {"OWNER", "dbo.", "owner_1", "SYS$X", "A#B", "\"My Schema\"", "\"x\".", "  main  "}) {
+    for (const char* bom :
+         {"OWNER", "dbo.", "owner_1", "SYS$X", "A#B", "\"My Schema\"", "\"x\".", "  main  "}) {
         EXPECT_TRUE(EsquemaValido(bom)) << bom;
         EXPECT_NO_THROW(MonteNomeTabela("esegConexao", bom)) << bom;
     }

@@ -2,6 +2,9 @@
 // site it comes from, the messages when none works, the versioned name, the check of the copy
 // before it replaces the old executor, and what the history records.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 
@@ -160,6 +163,37 @@ TEST_F(Executor, MissingOrOtherVersionIsCopiedAndRecorded) {
         EXPECT_EQ(alteracoes, "") << c.nome;
         SemSobras();
     }
+}
+
+// The launcher's folder is on a file system where nothing may run (mounted noexec): the new
+// executor could never start, so it is neither installed nor recorded, and the run fails
+// saying so. The site's file has no execute bits either (before, its mode was copied and the
+// installed executor failed with "Permission denied" at every later run).
+TEST_F(Executor, ACopyThatCannotBeMadeStartableIsNeitherInstalledNorRecorded) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    const std::string pasta = dir.path().string();
+    if (::system(("mount --bind " + pasta + " " + pasta + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no bind mount here";
+    struct Desmonta {
+        std::string p;
+        ~Desmonta() { [[maybe_unused]] const int r = ::system(("umount " + p).c_str()); }
+    } desmonta{pasta};
+    ASSERT_EQ(::system(("mount -o remount,bind,noexec " + pasta + " " + pasta).c_str()), 0);
+    kwtest::WriteFile(Destino(), kVelho);
+    kwtest::WriteFile(dir / "site1" / "kwExec.exe", kNovo);
+    fs::permissions(dir / "site1" / "kwExec.exe", fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read | fs::perms::others_read);
+    const std::string antes = Historico("1", "X", "B.DLL", "1", "2");
+    GraveHistorico(antes);
+    Requisito r = Req();
+    r.crc = Crc(kNovo);
+    r.fl2 = "N";
+    r.fl3 = "N";
+    const std::string erro = Verifique(r.Linha(16));
+    EXPECT_NE(erro.find("não pode ser tornado executável"), std::string::npos) << erro;
+    EXPECT_EQ(kwtest::ReadFile(Destino()), kVelho);
+    EXPECT_EQ(kwtest::ReadFile(Log("kwExec.hst")), antes);
+    SemSobras();
 }
 
 // The copy is recorded under the requisite's system, where the next run looks for it: an

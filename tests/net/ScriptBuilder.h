@@ -2,10 +2,18 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace kwtest {
+
+// A byte string from byte values: B({IAC, DO, 24}).
+inline std::string B(std::initializer_list<int> bytes) {
+    std::string s;
+    for (int b : bytes) s += char(b);
+    return s;
+}
 
 class Script {
 public:

@@ -190,9 +190,19 @@ TEST(Files, CopyRefusals) {
         {dir.path().string(), dst, {}, EISDIR, [] {}},
         {src, dir.path().string(), {}, EISDIR, [] {}},
         {src, dst, {.overwrite = false, .preserveTime = true}, EEXIST, [] {}},
-        // A source that fails while it is read (our own memory at address 0): the old
-        // destination must survive whole and no temporary file may be left.
-        {"/proc/self/mem", dst, {}, EIO, [] {}},
+        // Anything but a regular file: a pipe with no writer (opening it must not block), a
+        // device that never ends (directly or through a link).
+        {(dir / "fifo").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
+         [&] { ::mkfifo((dir / "fifo").c_str(), 0644); }},
+        {"/dev/zero", dst, {}, plat::kErrNotARegularFile, [] {}},
+        {(dir / "zero").string(),
+         dst,
+         {},
+         plat::kErrNotARegularFile,
+         [&] { std::filesystem::create_symlink("/dev/zero", dir / "zero"); }},
         {src, dst, {}, EACCES, [&] { Chmod(dst, 0444); }},
         {src, (dir / "no" / "folder" / "x").string(), {}, ENOENT, [] {}},
     };
@@ -212,6 +222,8 @@ TEST(Files, CopyRefusals) {
     } catch (const plat::EFileError& e) {
         EXPECT_NE(e.Message().find("\"" + src + "\" to \"" + dst + "\""), std::string::npos) << e.Message();
     }
+    EXPECT_EQ(plat::SystemErrorText(plat::kErrNotARegularFile),
+              "Not a regular file (a pipe, a device or a socket)");
     // Without overwrite, a missing destination is created.
     EXPECT_TRUE(plat::TryCopyFile(src, (dir / "new").string(), {.overwrite = false, .preserveTime = true}));
     EXPECT_EQ(kwtest::ReadFile(dir / "new"), "s");
@@ -411,3 +423,53 @@ TEST(Files, ResolveCaseInsensitive) {
 }
 
 }  // namespace
+
+// A file the system reports as empty (as /proc's are) copies as empty: a copy takes no more
+// than the size the source had when it was opened.
+TEST(Files, CopyTakesNoMoreThanTheSourcesSize) {
+    kwtest::TempDir dir;
+    const auto dst = (dir / "dst").string();
+    EXPECT_TRUE(plat::TryCopyFile("/proc/self/status", dst));
+    EXPECT_EQ(kwtest::ReadFile(dst), "");
+}
+
+TEST(Files, MakeExecutable) {
+    kwtest::TempDir dir;
+    struct Case {
+        mode_t before, after;
+    };
+    for (const Case c :
+         {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0444, 0555}, Case{0755, 0755}}) {
+        const auto f = (dir / "x").string();
+        kwtest::WriteFile(f, "#!/bin/sh\nexit 7\n");
+        Chmod(f, c.before);
+        int err = 0;
+        EXPECT_TRUE(plat::TryMakeExecutable(f, &err)) << std::oct << c.before << " " << err;
+        struct stat st {};
+        ASSERT_EQ(::stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
+        std::filesystem::remove(f);
+    }
+    int err = 0;
+    EXPECT_FALSE(plat::TryMakeExecutable((dir / "none").string(), &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(plat::TryMakeExecutable(dir.path().string(), &err));
+    EXPECT_EQ(err, EISDIR);
+}
+
+// A file system mounted without execution: the bits are set, but the file still cannot be
+// started, and the call says so (the launcher then neither installs nor records the executor).
+TEST(Files, MakeExecutableFailsWhereNothingMayRun) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    kwtest::TempDir dir;
+    const std::string mnt = (dir / "noexec").string();
+    std::filesystem::create_directories(mnt);
+    if (::system(("mount -t tmpfs -o size=1m,noexec tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs mount here";
+    const auto f = mnt + "/kwExec.exe";
+    kwtest::WriteFile(f, "#!/bin/sh\nexit 0\n");
+    int err = 0;
+    EXPECT_FALSE(plat::TryMakeExecutable(f, &err));
+    EXPECT_EQ(err, EACCES);
+    EXPECT_EQ(::system(("umount " + mnt).c_str()), 0);
+}

@@ -161,8 +161,8 @@ TEST(InstanceMarkerFolder, ForeignPrivateFolderIsRefusedForAnotherPrivateOne) {
         kwtest::TempDir out;
         ::chmod(out.path().c_str(), 0777);
         const auto outFile = (out / "result").string();
-        const pid_t pid = kwtest::StartAsUser(nobody, kwtest::kNobodyGid, child.path(), {"markerdir", outFile},
-                                              {"KW_MARKER_DIR", "XDG_RUNTIME_DIR"});
+        const pid_t pid = kwtest::StartAsUser(nobody, kwtest::kNobodyGid, child.path(),
+                                              {"markerdir", outFile}, {"KW_MARKER_DIR", "XDG_RUNTIME_DIR"});
         const int code = kwtest::WaitForExit(pid);
         return {code, plat::FileExists(outFile) ? kwtest::ReadFile(outFile) : std::string()};
     };

@@ -14,6 +14,7 @@
 //     connect to my.Host() : my.Port() as my.User() / my.Password()
 #pragma once
 
+#include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,7 +75,11 @@ private:
         }
         asRoot_ = ::geteuid() == 0;
         const std::string data = (root_.path() / "data").string();
-        std::vector<std::string> install = {"--no-defaults", "--datadir=" + data,
+        // Its own temporary folder: servers bootstrapping at once in the shared /tmp collide on
+        // the names of their temporary tables ("Unknown table 'mysql.tmp_user_sys'").
+        const std::string tmp = (root_.path() / "tmp").string();
+        std::filesystem::create_directories(tmp);
+        std::vector<std::string> install = {"--no-defaults", "--datadir=" + data, "--tmpdir=" + tmp,
                                             "--auth-root-authentication-method=normal", "--skip-test-db"};
         if (asRoot_) install.push_back("--user=root");
         plat::ProcessResult r = Run(kInstallDb, install);
@@ -87,11 +92,14 @@ private:
             port_ = 20000 + int(rd() % 40000);
             std::vector<std::string> args = {"--no-defaults",
                                              "--datadir=" + data,
+                                             "--tmpdir=" + tmp,
                                              "--socket=" + SocketPath(),
                                              "--pid-file=" + (root_.path() / "server.pid").string(),
                                              "--bind-address=127.0.0.1",
                                              "--port=" + std::to_string(port_),
                                              "--skip-name-resolve",
+                                             "--character-set-server=utf8mb4",
+                                             "--collation-server=utf8mb4_general_ci",
                                              "--skip-log-bin",
                                              "--innodb-buffer-pool-size=32M",
                                              "--innodb-log-file-size=16M",
@@ -107,8 +115,7 @@ private:
             bool exited = false;
             running_ = Eventually(
                 [&] {
-                    int status = 0;
-                    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                    if (Ended(pid_)) {
                         exited = true;
                         return true;
                     }
@@ -140,19 +147,18 @@ private:
         running_ = false;
         if (pid_ <= 0) return;
         Run("/usr/bin/mariadb-admin", {"--no-defaults", "-S", SocketPath(), "-u", "root", "shutdown"});
-        const bool ended = Eventually(
-            [&] {
-                int status = 0;
-                return ::waitpid(pid_, &status, WNOHANG) == pid_;
-            },
-            std::chrono::seconds(60), std::chrono::milliseconds(20));
+        const bool ended = Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60),
+                                      std::chrono::milliseconds(20));
         if (!ended) {
             ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+            Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60), std::chrono::milliseconds(20));
         }
         pid_ = 0;
     }
+
+    // Whether the server has ended. The platform's reaper thread collects the children nobody
+    // waits for, so waitpid here would never see it: once reaped, the process is gone.
+    static bool Ended(int pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
     static plat::ProcessResult Run(const std::string& program, const std::vector<std::string>& args) {
         plat::ProcessOptions o;

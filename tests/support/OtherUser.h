@@ -36,8 +36,8 @@ private:
 
 // Starts program as uid/gid (no supplementary groups, working folder "/", the variables named
 // in unset removed from its environment) and gives its process id; -1 when fork fails.
-pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program, const std::vector<std::string>& args,
-                  const std::vector<std::string>& unset = {});
+pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program,
+                  const std::vector<std::string>& args, const std::vector<std::string>& unset = {});
 
 // Waits for a child: its exit code, or -1 when a signal ended it.
 int WaitForExit(pid_t pid);

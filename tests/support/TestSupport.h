@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -83,6 +84,18 @@ bool Eventually(F cond, std::chrono::milliseconds limit = std::chrono::seconds(1
         std::this_thread::sleep_for(poll);
     }
     return cond();
+}
+
+// The message (what()) of the exception f throws, or "(no exception)": for tables of cases
+// that each expect a failure's exact text.
+template <typename F>
+std::string ThrownMessage(F f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
 }
 
 }  // namespace kwtest

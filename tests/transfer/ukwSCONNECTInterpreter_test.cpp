@@ -8,7 +8,8 @@
 #include <functional>
 #include <optional>
 
-#include "rtl/Bytes.h"
+#include "support/TestSupport.h"
+#include "transfer/BlockBytes.h"
 #include "rtl/Dispatch.h"
 #include "rtl/Unicode.h"
 #include "transfer/ukwSCONNECTInterpreter.h"
@@ -17,50 +18,14 @@ namespace {
 
 using rtl::DispArg;
 using rtl::Variant;
-
-// ---- Bytes written by hand, independent of the code under test ----
-
-std::string I32(int64_t v) {
-    std::string s(4, '\0');
-    rtl::store_le32(reinterpret_cast<uint8_t*>(s.data()), uint32_t(v));
-    return s;
-}
-std::string I16(int v) {
-    std::string s(2, '\0');
-    rtl::store_le16(reinterpret_cast<uint8_t*>(s.data()), uint16_t(v));
-    return s;
-}
-std::string I64(uint64_t v) {
-    std::string s(8, '\0');
-    rtl::store_le64(reinterpret_cast<uint8_t*>(s.data()), v);
-    return s;
-}
-// A text value: code, count, UTF-16LE units.
-std::string Txt(const std::string& text, int32_t code = 8) {
-    const std::u16string units = rtl::Utf8ToUtf16(text);
-    std::string s = I32(code) + I32(int32_t(units.size()));
-    for (char16_t c : units)
-        s += I16(c);
-    return s;
-}
-std::string Int(int32_t v, int32_t code = 3) {
-    return I32(code) + I32(v);
-}
-std::string Bool(bool v) {
-    return I32(11) + I16(v ? 0xFFFF : 0);
-}
-std::string Block(int32_t signature, const std::string& payload) {
-    return I32(signature) + I32(int32_t(payload.size())) + payload;
-}
-std::string Hex(const std::string& bytes) {
-    static const char* d = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
-}
+using kwtest::Block;
+using kwtest::Bool;
+using kwtest::Hex;
+using kwtest::I16;
+using kwtest::I32;
+using kwtest::I64;
+using kwtest::Int;
+using kwtest::Txt;
 
 // A peer that records what it is sent and answers with the replies queued for it.
 class FakePeer : public ISendDataBlock {
@@ -91,14 +56,6 @@ TDataBlock BlockOf(const std::string& payload, int32_t signature = 0xDB02) {
     return b;
 }
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const rtl::Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 // ---- The block ----------------------------------------------------------------------------
 
@@ -125,7 +82,7 @@ TEST(TDataBlock, TakesBytesAndChecksThem) {
         {"huge size", I32(0xDA02) + I32(0x7FFFFFF0), true},
     };
     for (const Case& c : bad)
-        EXPECT_EQ(Message([&] {
+        EXPECT_EQ(kwtest::ThrownMessage([&] {
                       TDataBlock x;
                       x.TomarBytes(std::span(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()),
                                    c.check);
@@ -137,13 +94,13 @@ TEST(TDataBlock, TakesBytesAndChecksThem) {
     EXPECT_EQ(b.TomarBytes(std::span(reinterpret_cast<const uint8_t*>(loose.data()), loose.size()), false), 99);
     EXPECT_EQ(b.Size(), 3);
 
-    EXPECT_EQ(Message([] { TDataBlock().SetSize(-1); }), "Base de dados inválida");
-    EXPECT_EQ(Message([] { TDataBlock().SetSize(kTamanhoMaximoCarga + 1); }), "Base de dados inválida");
+    EXPECT_EQ(kwtest::ThrownMessage([] { TDataBlock().SetSize(-1); }), "Base de dados inválida");
+    EXPECT_EQ(kwtest::ThrownMessage([] { TDataBlock().SetSize(kTamanhoMaximoCarga + 1); }), "Base de dados inválida");
     TDataBlock small;
     char out[4];
     small.Write("ab", 2);
     EXPECT_EQ(small.Read(out, 4), 2u);  // fewer bytes at the end
-    EXPECT_EQ(Message([&] { small.ReadExact(out, 1); }), "Base de dados inválida");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { small.ReadExact(out, 1); }), "Base de dados inválida");
 }
 
 // ---- Golden exchanges ---------------------------------------------------------------------
@@ -232,7 +189,7 @@ TEST(Interpreter, CallsByNameFailWithTheServersWords) {
 
     // Unknown name: the lookup's status fails the call before any invoke.
     peer.replies.push_back(Block(0xDB03, Int(int32_t(0x80020006u))));
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "GetDadosRequisitosBanco5", {}, true); }),
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "GetDadosRequisitosBanco5", {}, true); }),
               "Method 'GetDadosRequisitosBanco5' not supported by automation object");
 
     // An exception on the server: its description, after the by-reference values are read.
@@ -240,22 +197,22 @@ TEST(Interpreter, CallsByNameFailWithTheServersWords) {
     peer.replies.push_back(Block(0xDB02, Int(int32_t(0x80020009u)) + Int(5) + Txt("Banco fora do ar") +
                                              Txt("log do servidor", 0x4008)));
     Variant log("");
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "GetDadosRequisitosBanco4", {DispArg::ByRef(log)}, true); }),
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "GetDadosRequisitosBanco4", {DispArg::ByRef(log)}, true); }),
               "Banco fora do ar");
     EXPECT_EQ(log.AsString(), "log do servidor");
 
     // Other statuses in hexadecimal, also when nothing follows the status.
     peer.replies.push_back(Block(0xDB03, Int(0) + Int(3)));
     peer.replies.push_back(Block(0xDB02, Int(int32_t(0x8002000Eu))));
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "OLE error 8002000E");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "OLE error 8002000E");
 
     // An error reply: exactly its text.
     peer.replies.push_back(Block(0xDB01, Txt("Acesso negado ao servidor")));
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Acesso negado ao servidor");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Acesso negado ao servidor");
 
     // No reply where one is awaited.
     peer.replies.push_back(std::nullopt);
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }),
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }),
               "Não foi recebido nenhum valor de retorno que era aguardado");
 
     // A reply of another action, a call instead of a reply, extra bytes, a status cut short.
@@ -263,12 +220,12 @@ TEST(Interpreter, CallsByNameFailWithTheServersWords) {
                                    Block(0xDB03, Int(0) + Int(3) + Int(1)), Block(0xDB03, I32(3) + "\x01")};
     for (const std::string& r : refused) {
         peer.replies.push_back(r);
-        EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Base de dados inválida") << Hex(r);
+        EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Base de dados inválida") << Hex(r);
     }
     // A wanted result that is missing from a successful reply.
     peer.replies.push_back(Block(0xDB03, Int(0) + Int(3)));
     peer.replies.push_back(Block(0xDB02, Int(0)));
-    EXPECT_EQ(Message([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Base de dados inválida");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::DispatchInvoke(servidor, "X", {}, true); }), "Base de dados inválida");
 }
 
 TEST(Interpreter, OneNamePerLookupOnly) {
@@ -401,9 +358,9 @@ TEST(Interpreter, UnsupportedTypesAreRefused) {
     FakePeer peer;
     TDataBlockInterpreter in(peer, "");
     TDataBlock b;
-    EXPECT_EQ(Message([&] { in.EscreverVariante(Variant(int64_t(5)), b); }), "Tipo de variante: 0014 não suportado");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { in.EscreverVariante(Variant(int64_t(5)), b); }), "Tipo de variante: 0014 não suportado");
     Variant objeto = Variant::FromDispatch(nullptr);
-    EXPECT_EQ(Message([&] { in.EscreverVariante(DispArg::ByRef(objeto), b); }), "Tipo de variante: 4009 não suportado");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { in.EscreverVariante(DispArg::ByRef(objeto), b); }), "Tipo de variante: 4009 não suportado");
     const std::pair<std::string, const char*> reads[] = {
         {I32(13) + I32(0), "Tipo de variante: 000D não suportado"},
         {I32(20) + I64(0), "Tipo de variante: 0014 não suportado"},
@@ -452,7 +409,7 @@ TEST(Interpreter, DeclaredLengthsAreCheckedBeforeAnythingIsRead) {
     };
     for (const auto& [name, bytes] : cases) {
         TDataBlock r = BlockOf(bytes);
-        EXPECT_EQ(Message([&] { in.LerVariante(r); }), "Base de dados inválida") << name;
+        EXPECT_EQ(kwtest::ThrownMessage([&] { in.LerVariante(r); }), "Base de dados inválida") << name;
     }
 }
 
@@ -520,7 +477,7 @@ TEST(Interpreter, TheAnsweringSideServesCallsItIsFed) {
     // An error block received raises its text and is not answered.
     TDataBlock erro = BlockOf(Txt("falha remota"), 0xDB01);
     const size_t sent = peer.sent.size();
-    EXPECT_EQ(Message([&] { in.InterpretarBloco(erro); }), "falha remota");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { in.InterpretarBloco(erro); }), "falha remota");
     EXPECT_EQ(peer.sent.size(), sent);
 
     // A web connection may not create a class flagged for sockets only.

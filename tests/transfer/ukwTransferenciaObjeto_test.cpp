@@ -137,6 +137,16 @@ TEST(TkwObjDadosRequisito, EveryPropertyRoundTripsAndTheReferenceIsItsName) {
     EXPECT_EQ(dynamic_cast<const TkwObjDadosRequisito&>(*semBanco).Esquema(), "KW");
 }
 
+TEST(TkwObjDadosRequisito, TheReferenceGoesWithItsComponent) {
+    auto banco = std::make_unique<rtl::Component>();
+    banco->SetName("dmBanco");
+    TkwObjDadosRequisito r;
+    r.SetDatabase(banco.get());
+    banco.reset();
+    EXPECT_EQ(r.Database(), nullptr);
+    EXPECT_EQ(Texto(r).find("Database"), std::string::npos);
+}
+
 TEST(TkwTransferenciaObjeto, DataRoundTripsExactly) {
     TkwTransferenciaObjeto o;
     o.SetName("Carga");
