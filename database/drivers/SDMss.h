@@ -302,6 +302,10 @@ private:
     bool resultsDone_ = false;
     // The rows of the current result were read to their end.
     bool rowsEnded_ = false;
+    // False once the command is destroyed: the engine's handling of a lost connection may
+    // free the command from inside the error it raises, and the cleanup on the way out must
+    // then leave the command alone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 std::unique_ptr<TISqlDatabase> CreateSQLServerDatabase(rtl::Component* owner, const rtl::StringList& params);

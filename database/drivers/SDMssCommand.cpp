@@ -63,6 +63,7 @@ void Put(void* dest, int32_t destSize, const void* source, const char* what) {
 TIMssCommand::TIMssCommand(TIMssDatabase* database, rtl::Component* owner) : TISqlCommand(database, owner) {}
 
 TIMssCommand::~TIMssCommand() {
+    *alive_ = false;
     try {
         Disconnect(true);
     } catch (const std::exception&) {
@@ -454,6 +455,7 @@ void TIMssCommand::RunStatement() {
     prepared_ = true;
     resultsDone_ = false;
     sentText_ = BuildStatementText(proc);
+    const std::shared_ptr<bool> alive = alive_;
     try {
         Check(Mss().dbcmd(proc, sentText_.c_str()) == SUCCEED, "dbcmd");
         db.SetPendingOwner(this);
@@ -462,6 +464,7 @@ void TIMssCommand::RunStatement() {
         Check(r != FAIL, "dbresults");
         if (r == SUCCEED) SkipToRows(proc);
     } catch (...) {
+        if (!*alive) throw;
         sentText_.clear();
         // The engine's handling of a lost connection may have closed the DBPROCESS already.
         if (db.GetHandle() != nullptr && db.GetDBProcPtr() == proc) {
@@ -485,6 +488,7 @@ void TIMssCommand::CallProcedure(DBPROCESS* proc) {
     TIMssDatabase& db = MssDatabase();
     sentText_ = ExtractProcName(CommandText);
     resultsDone_ = false;
+    const std::shared_ptr<bool> alive = alive_;
     try {
         Check(Mss().dbrpcinit(proc, sentText_.c_str(), 0) == SUCCEED, "dbrpcinit");
         BindProcedureParams(proc);
@@ -498,6 +502,7 @@ void TIMssCommand::CallProcedure(DBPROCESS* proc) {
         }
         NextResults();
     } catch (...) {
+        if (!*alive) throw;
         resultsDone_ = true;
         sentText_.clear();
         if (db.GetHandle() != nullptr && db.GetDBProcPtr() == proc && db.PendingOwner() == this) {

@@ -132,6 +132,10 @@ public:
     std::string GetDatabaseName() const { return connInfo_ ? connInfo_->DatabaseName : std::string(); }
 
     void SetActiveCommand(TISybCommand* command, bool fetchAll);
+    // The active command lets go of the connection itself (its results are read or closed).
+    void ReleaseActive(TISybCommand* command) {
+        if (activeCommand_ == command) activeCommand_ = nullptr;
+    }
     TISybCommand* ActiveCommand() const { return activeCommand_; }
     void CancelAll(CS_COMMAND* command, CS_CONNECTION* connection);
     void SendLanguage(CS_COMMAND* command, CS_CONNECTION* connection, const std::string& text);
@@ -255,6 +259,10 @@ private:
     // Client-Library reports a bound column's null indicator in 16 bits; copied into the
     // cell's 32-bit indicator after each fetch.
     std::vector<CS_SMALLINT> indicators_;
+    // False once the command is destroyed: the engine's handling of a lost connection may
+    // free the command from inside the error it raises, and the cleanup on the way out must
+    // then leave the command alone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 std::unique_ptr<TISqlDatabase> CreateSybaseDatabase(rtl::Component* owner, const rtl::StringList& params);

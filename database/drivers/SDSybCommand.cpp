@@ -70,13 +70,14 @@ TISybCommand::TISybCommand(TISybDatabase* database, rtl::Component* owner) : TIS
 }
 
 TISybCommand::~TISybCommand() {
+    *alive_ = false;
     try {
         Disconnect(ownConn_ == nullptr);
     } catch (const std::exception&) {
         // A command that goes away has nobody left to report to.
     }
     if (ownConn_ != nullptr) DropOwnConnection(false);
-    if (SybDatabase().ActiveCommand() == this) SybDatabase().SetActiveCommand(nullptr, false);
+    SybDatabase().ReleaseActive(this);
 }
 
 TISybDatabase& TISybCommand::SybDatabase() const {
@@ -416,6 +417,7 @@ void TISybCommand::CreateConnect() {
         rtl::DatabaseErrorFmt("Fatal error: %s", "Cannot allocate connection structure in TISybCommand.CreateConnect");
     }
     ownConn_ = connection;
+    const std::shared_ptr<bool> alive = alive_;
     try {
         // FreeTDS has no ct_getloginfo/ct_setloginfo: the new connection logs in with the
         // properties the database connection kept.
@@ -434,7 +436,7 @@ void TISybCommand::CreateConnect() {
         }
         db.SetIsolation(connection, command, db.TransIsolation);
     } catch (...) {
-        DropOwnConnection(false);
+        if (*alive) DropOwnConnection(false);
         throw;
     }
 }
@@ -555,7 +557,7 @@ void TISybCommand::RunStatement() {
     }
     if (r != CS_SUCCEED && r != CS_END_RESULTS) Check(r, "ct_results");
     resultsDone_ = r == CS_END_RESULTS;
-    if (resultsDone_ && singleConnection_ && db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    if (resultsDone_ && singleConnection_) db.ReleaseActive(this);
 }
 
 void TISybCommand::CallProcedure() {
@@ -760,7 +762,7 @@ void TISybCommand::GetOutputParams() {
             CancelCurrent(handle);
         } while (NextResults());
     }
-    if (SybDatabase().ActiveCommand() == this) SybDatabase().SetActiveCommand(nullptr, false);
+    SybDatabase().ReleaseActive(this);
 }
 
 bool TISybCommand::NextResultSet() {
@@ -864,7 +866,7 @@ bool TISybCommand::DoFetchNextRow() {
         return true;
     }
     rowResult_ = false;
-    if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    db.ReleaseActive(this);
     return false;
 }
 
@@ -1019,15 +1021,14 @@ void TISybCommand::CloseResultSet() {
     if (db.GetHandle() == nullptr) return;
     if (singleConnection_ && db.ActiveCommand() != nullptr && db.ActiveCommand() != this) return;
     if (ownCmd_ != nullptr || db.GetCmdPtr() != nullptr) CancelAll(Handle());
-    if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    db.ReleaseActive(this);
 }
 
 void TISybCommand::Disconnect(bool force) {
     sentText_.clear();
     prepared_ = false;
     rowResult_ = false;
-    TISybDatabase& db = SybDatabase();
-    if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    SybDatabase().ReleaseActive(this);
     if (ownConn_ != nullptr) DropOwnConnection(!force);
 }
 

@@ -29,6 +29,7 @@ CAST in the select list, or from the values themselves.
 Control batches (texts that begin with "kwpeer "):
   kwpeer drop                  closes this connection at once, without an answer
   kwpeer kill SPID             closes the connection of that spid
+  kwpeer killall               closes every other connection
   kwpeer messages JSON         sends the messages of the JSON list ({"number", "class",
                                "state", "text", "line", "proc"}) and a DONE (with the error
                                flag when one has a class above 10)
@@ -647,7 +648,8 @@ create view if not exists sysobjects as
   select rowid as id, name, case type when 'table' then 'U' else 'V' end as type,
          case type when 'table' then 'U' else 'V' end as xtype, 1 as uid, 0 as parent_obj
     from sqlite_master where type in ('table', 'view') and name not like 'sqlite%' and name not like 'kw!_%' escape '!'
-      and name not in ('sysusers', 'sysobjects', 'syscolumns', 'systypes', 'sysindexes', 'syscomments')
+      and name not in ('sysusers', 'sysobjects', 'syscolumns', 'systypes', 'sysindexes', 'sysindexkeys',
+                       'syscomments')
   union all select id, name, type, type, 1, 0 from kw_procs
   union all select 999999, 'xp_msver', 'X', 'X', 1, 0 from kw_options where name = 'xp_msver' and value = 'on';
 create view if not exists syscolumns as
@@ -665,9 +667,13 @@ create view if not exists syscolumns as
     from kw_params p;
 create view if not exists systypes as select name, type, usertype, xusertype, length from kw_systypes;
 create view if not exists sysindexes as
-  select o.id as id, i.name as name, i.seq + 1 as indid, case when i."unique" then 2 else 0 end as status,
-         0 as keycnt
+  select o.id as id, i.name as name, i.seq + 1 as indid,
+         case when i."unique" then 2 else 0 end + case when i.origin = 'pk' then 2048 else 0 end as status,
+         (select count(*) from pragma_index_info(i.name)) as keycnt
     from sysobjects o join pragma_index_list(o.name) i where o.type = 'U';
+create view if not exists sysindexkeys as
+  select o.id as id, i.seq + 1 as indid, k.seqno + 1 as keyno, k.cid + 1 as colid
+    from sysobjects o join pragma_index_list(o.name) i join pragma_index_info(i.name) k where o.type = 'U';
 create view if not exists syscomments as select id, 1 as colid, 1 as number, '' as text from kw_procs;
 """
 
@@ -715,6 +721,16 @@ def register_functions(db, session):
     db.create_function("object_name", 1, lambda i: (db.execute("select name from sysobjects where id = ?", (i,))
                                                     .fetchone() or [None])[0])
     db.create_function("db_name", 0, lambda: session.database)
+
+    def index_property(object_id_value, index_name, prop):
+        table = db.execute("select name from sysobjects where id = ?", (object_id_value,)).fetchone()
+        if table is None or str(prop).lower() != "isunique":
+            return None
+        row = db.execute('select "unique" from pragma_index_list(?) where name = ?', (table[0], index_name)).fetchone()
+        return None if row is None else int(row[0])
+
+    db.create_function("indexproperty", 3, index_property)
+    db.create_function("indexkey_property", 4, lambda *args: 0)
     db.create_function("getdate", 0, lambda: iso(datetime.datetime.now()))
     db.create_function("xp_msver", 1, lambda what: {"FileDescription": "SQL Anywhere Server",
                                                      "ProductVersion": "17.0.10.1234"}.get(what, ""))
@@ -755,6 +771,15 @@ DATE_LITERAL = re.compile(r"^'(\d{4})(\d{2})(\d{2})(?: (\d{2}):(\d{2})(?::(\d{2}
 TIME_LITERAL = re.compile(r"^'(\d{2}):(\d{2}):(\d{2})(?::(\d{3}))?'$")
 HEX_LITERAL = re.compile(r"\b0x([0-9a-fA-F]*)")
 CONVERT_CALL = re.compile(r"\bconvert\s*\(\s*([a-z]+(?:\s*\(\s*\d+\s*(?:,\s*\d+\s*)?\))?)\s*,", re.I)
+
+
+def hex_literal(piece, m):
+    """0x... as a binary value, or as the integer it is in a bit operation (status & 0x8)."""
+    before = piece[:m.start()].rstrip()
+    if before.endswith(("&", "|")):
+        return m.group(0)
+    digits = m.group(1)
+    return "X'" + (digits if len(digits) % 2 == 0 else "0" + digits) + "'"
 
 
 def map_literal(piece):
@@ -798,7 +823,7 @@ def to_sqlite(text, session):
             out.append(map_literal(piece))
             continue
         piece = re.sub(r"\bdbo\.", "", piece, flags=re.I)
-        piece = HEX_LITERAL.sub(lambda m: "X'" + (m.group(1) if len(m.group(1)) % 2 == 0 else "0" + m.group(1)) + "'", piece)
+        piece = HEX_LITERAL.sub(lambda m: hex_literal(piece, m), piece)
         piece = re.sub(r"@@identity\b", lambda m: "NULL" if session.identity is None else str(session.identity),
                        piece, flags=re.I)
         piece = re.sub(r"@@trancount\b", lambda m: str(session.trancount()), piece, flags=re.I)
@@ -807,6 +832,19 @@ def to_sqlite(text, session):
         piece = re.sub(r"\bgetdate\s*\(\s*\)", "getdate()", piece, flags=re.I)
         out.append(piece)
     return rewrite_convert("".join(out))
+
+
+INTEGER_LIMITS = {"int": (-2**31, 2**31 - 1), "integer": (-2**31, 2**31 - 1), "smallint": (-2**15, 2**15 - 1),
+                  "tinyint": (0, 255)}
+def wrap_ordered_union(sql):
+    """A UNION whose ORDER BY sorts the whole result runs as a select from the union: SQLite
+    3.40 loses the rows of such a compound over the catalog's views of pragma functions."""
+    low = sql.lower()
+    union = low.rfind(" union ")
+    order = low.rfind(" order by ")
+    if union < 0 or order < union or not low.lstrip().startswith("select"):
+        return sql
+    return "select * from (" + sql[:order] + ")" + sql[order:]
 
 
 COLUMN_DEF = re.compile(r"^\s*(\"[^\"]+\"|\[[^\]]+\]|\w+)\s+(\w+(?:\s*\(\s*\d+\s*(?:,\s*\d+\s*)?\))?)(.*)$", re.S | re.I)
@@ -860,6 +898,10 @@ def rewrite_create_table(sql):
             words.append("kwnotnull")
             rest = re.sub(r"\bnot\s+null\b", "", rest, flags=re.I)
         rest = re.sub(r"(?<!not)\s\bnull\b", " ", rest, flags=re.I)
+        # The server refuses an integer its column cannot hold.
+        limits = INTEGER_LIMITS.get(typ.lower())
+        if limits:
+            rest += " CHECK (%s IS NULL OR %s BETWEEN %d AND %d)" % (name, name, limits[0], limits[1])
         cols.append('%s "%s"%s' % (name, " ".join(words + [typ]), rest))
     return "create table %s (%s)" % (table, ", ".join(cols)), table, identity_col
 
@@ -1196,6 +1238,8 @@ class Session:
             return PeerError(207, "Invalid column name '%s'." % name)
         if "UNIQUE constraint" in text or "PRIMARY KEY" in text:
             return PeerError(2627, "Violation of PRIMARY KEY constraint. Cannot insert duplicate key.", cls=14)
+        if "CHECK constraint" in text:
+            return PeerError(8115, "Arithmetic overflow error converting expression to data type int.")
         if "NOT NULL constraint" in text:
             return PeerError(515, "Cannot insert the value NULL into column; column does not allow nulls.")
         return PeerError(102, "Incorrect syntax near '%s': %s" % (stmt[:20], text), cls=15)
@@ -1227,6 +1271,8 @@ class Session:
             if self.db.in_transaction:
                 self.db.execute(m.group(1))
             return self.done(TOK_DONE, flag)
+        if "#spindcols" in stmt:
+            return self.sybase_indexes(stmt, more)
         m = re.match(r"^(?:exec(?:ute)?\s+)?(?:dbo\.)?(\w+)\s*(.*)$", stmt, re.I | re.S)
         if m and m.group(1).lower() in PROCS_BY_NAME:
             return self.call_text(PROCS_BY_NAME[m.group(1).lower()], m.group(2), more)
@@ -1241,8 +1287,29 @@ class Session:
             return self.done(TOK_DONE, flag)
         return self.run_sql(stmt, more)
 
+    def sybase_indexes(self, stmt, more):
+        """The index batch of the Sybase catalog: its rows computed from SQLite's own lists."""
+        flag = DONE_MORE if more else 0
+        m = re.search(r"object_id\('((?:[^']|'')*)'\)", stmt)
+        name = m.group(1).replace("''", "'").split(".")[-1] if m else ""
+        tables = [r[0] for r in self.db.execute(
+            "select name from sysobjects where type = 'U' and lower(name) = lower(?)", (name,))]
+        if not tables:
+            return self.done(TOK_DONE, flag)
+        table = tables[0]
+        rows = []
+        for _, index, unique, origin, _ in self.db.execute("select * from pragma_index_list(?)", (table,)).fetchall():
+            kind = (2 if unique else 0) + (4 if origin == "pk" else 0)
+            for keyno, _, column in self.db.execute("select * from pragma_index_info(?)", (index,)).fetchall():
+                rows.append([self.database, "dbo", table, index, column, keyno + 1, kind, "A", ""])
+        cols = [Col(n, T_BIGVARCHAR, 30) for n in ("CATALOG_NAME", "SCHEMA_NAME", "TABLE_NAME", "INDEX_NAME",
+                                                    "COLUMN_NAME")]
+        cols += [Col("COLUMN_POSITION", T_INTN, 4), Col("INDEX_TYPE", T_INTN, 4), Col("SORT_ORDER", T_BIGVARCHAR, 1),
+                 Col("INDEX_FILTER", T_BIGVARCHAR, 1)]
+        return self.result_set(cols, rows, more=more)
+
     def run_sql(self, stmt, more):
-        sql = to_sqlite(stmt, self)
+        sql = wrap_ordered_union(to_sqlite(stmt, self))
         flag = DONE_MORE if more else 0
         try:
             cur = self.db.execute(sql)
@@ -1347,6 +1414,16 @@ class Session:
         if verb == "drop":
             self.conn.shutdown(socket.SHUT_RDWR)
             raise ClientGone()
+        if verb == "killall":
+            with self.server.sessions_lock:
+                victims = [v for spid, v in self.server.sessions.items() if spid != self.spid]
+            for victim in victims:
+                try:
+                    victim.conn.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            self.send_message(PKT_REPLY, self.done(TOK_DONE, 0))
+            return
         if verb == "kill":
             with self.server.sessions_lock:
                 victim = self.server.sessions.get(int(rest))

@@ -172,6 +172,8 @@ public:
     TdsPeer& operator=(const TdsPeer&) = delete;
 
     bool Available() const { return port_ > 0; }
+    // The peer's SQLite database (WAL mode), for readers from outside the program.
+    std::filesystem::path DatabaseFile() const { return dir_ / "peer.sqlite"; }
     const std::string& Reason() const { return reason_; }
     int Port() const { return port_; }
     std::filesystem::path ConfigFile() const { return dir_ / "freetds.conf"; }

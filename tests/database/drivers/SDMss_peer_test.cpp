@@ -582,16 +582,28 @@ TEST_F(Mss, CatalogQueriesAsSent) {
     EXPECT_EQ(sent[1], "select @@version");
     EXPECT_EQ(sent[2], TIMssDatabase::SchemaInfoText(stColumns, "dbo.cat_a", 15));
     EXPECT_NE(sent[3].find("so.name = 'x'') or (''1''=''1'"), std::string::npos) << sent[3];
-    // The procedure and index texts go out as built; the peer answers them from its canned rows.
-    Exec(*c.db,
-         "kwpeer canned {\"contains\": \"sysindexkeys\", \"columns\": [[\"INDEX_NAME\", \"varchar(30)\"]], "
-         "\"rows\": [[\"pk_cat_a\"]]}");
-    const size_t indexMark = peer_->Mark();
-    TISqlCommandPtr indexes = c->GetSchemaInfo(stIndexes, "cat_a");
+    // The index query runs on the peer's catalog views: the key's unique index.
+    Exec(*c.db, "create table cat_k(id int not null primary key, v int)");
+    TISqlCommandPtr indexes = c->GetSchemaInfo(stIndexes, "cat_k");
     ASSERT_NE(indexes, nullptr);
-    EXPECT_EQ(FetchAll(*indexes), (Rows{{"pk_cat_a"}}));
-    EXPECT_EQ(peer_->Batches(indexMark), (std::vector<std::string>{TIMssDatabase::SchemaInfoText(stIndexes, "cat_a", 15)}));
+    const Rows keys = FetchAll(*indexes);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0][2], "cat_k");
+    EXPECT_EQ(keys[0][4], "id");
+    EXPECT_EQ(keys[0][6], "2");
     indexes.reset();
+    // The procedure text (an outer join SQLite cannot run) goes out as built; the peer answers
+    // it from the canned rows given for it.
+    Exec(*c.db,
+         "kwpeer canned {\"contains\": \"so.id *= sc.id\", \"columns\": [[\"PROC_NAME\", \"varchar(30)\"], "
+         "[\"IN_PARAMS\", \"int\"]], \"rows\": [[\"kw_add;1\", 3]]}");
+    const size_t procMark = peer_->Mark();
+    TISqlCommandPtr procs = c->GetSchemaInfo(stProcedures, "kw%");
+    ASSERT_NE(procs, nullptr);
+    EXPECT_EQ(FetchAll(*procs), (Rows{{"kw_add;1", "3"}}));
+    EXPECT_EQ(peer_->Batches(procMark), (std::vector<std::string>{TIMssDatabase::SchemaInfoText(stProcedures, "kw%", 15)}));
+    procs.reset();
+    Exec(*c.db, "drop table cat_k");
     Exec(*c.db, "drop table cat_a");
 }
 
