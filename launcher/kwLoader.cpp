@@ -9,6 +9,7 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDCSb.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
@@ -35,6 +36,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterInformixDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
+    RegisterSQLBaseDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

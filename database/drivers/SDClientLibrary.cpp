@@ -60,22 +60,32 @@ void TSDClientLibrary::Load(const std::vector<TSDClientEntry>& entries, void (*a
             fileVersion_ = 0;
         }
     }
+    // A library that is only half bound, or whose initialisation failed, must not stay counted
+    // as loaded: the next connect would take the count and call into it.
+    auto undo = [&] {
+        ClearEntries(entries);
+        bound_ = nullptr;
+        module_.reset();
+        loadCount_ = 0;
+        fileVersion_ = 0;
+    };
     for (const TSDClientEntry& e : entries) {
         void* address = module_->Symbol(e.Name);
         SetEntry(e, address);
         if (address == nullptr && e.Required) {
-            // A library that is only half bound must not stay counted as loaded: the next
-            // connect would take the count and call the entries left empty.
-            ClearEntries(entries);
-            bound_ = nullptr;
-            module_.reset();
-            loadCount_ = 0;
-            fileVersion_ = 0;
-            throw rtl::EAssertionFailed(
-                rtl::Format("Function '%s' not found in %s library", e.Name, serverName_));
+            undo();
+            throw rtl::EAssertionFailed(rtl::Format("Function '%s' not found in %s library",
+                                                    e.DisplayName != nullptr ? e.DisplayName : e.Name,
+                                                    serverName_));
         }
     }
-    if (afterLoad != nullptr) afterLoad();
+    if (afterLoad == nullptr) return;
+    try {
+        afterLoad();
+    } catch (...) {
+        undo();
+        throw;
+    }
 }
 
 void TSDClientLibrary::Unload(const std::vector<TSDClientEntry>& entries, void (*beforeUnload)()) {

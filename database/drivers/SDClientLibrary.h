@@ -24,17 +24,20 @@
 #include "rtl/StringList.h"
 
 // One entry of a name table: the exported name, the function pointer its address goes into
-// (a typed pointer of a driver's function table, written byte for byte), and whether a
-// library without it is refused.
+// (a typed pointer of a driver's function table, written byte for byte), whether a library
+// without it is refused, and the name the missing-entry assertion shows (the exported name
+// when none is given).
 struct TSDClientEntry {
     const char* Name;
     void* Slot;
     bool Required;
+    const char* DisplayName = nullptr;
 };
 
 class TSDClientLibrary {
 public:
-    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL").
+    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL",
+    // "SQLBase Engine").
     TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName);
     // Releases the library, whatever count connections forgot to give back.
     ~TSDClientLibrary();
@@ -46,7 +49,8 @@ public:
     void TakeNameFromParams(const rtl::StringList& params);
     // Adds one reference. The first loads the file (ESDSqlLibError "Error loading library
     // '%s'" when it cannot), counts it, binds the table (rtl::EAssertionFailed for a missing
-    // required entry) and runs afterLoad, still under the lock.
+    // required entry) and runs afterLoad, still under the lock; when afterLoad raises (a
+    // client that refuses to initialise), the load is undone and the error passes on.
     void Load(const std::vector<TSDClientEntry>& entries, void (*afterLoad)() = nullptr);
     // Drops one reference; the last runs beforeUnload, unloads the module and clears the
     // table. Nothing when the count is 0.
