@@ -30,3 +30,25 @@ foreach(variant csb csb6)
     endif()
   endforeach()
 endforeach()
+
+# The OLE DB driver is tested through a provider of our own (tests/database/standin/KwOleDb*),
+# which the COM-style runtime's data-link object loads like any provider: the tests name its file
+# in KW_OLEDB_PROVIDER_<NAME>.
+set(map ${CMAKE_CURRENT_BINARY_DIR}/kw_oledb_standin.map)
+file(WRITE ${map} "{\n  global: DllGetClassObject; ComAttachServices; KwStandin*; KwOleDbStandin*;\n  local: *;\n};\n")
+add_library(kw_oledb_standin SHARED
+  ${CMAKE_CURRENT_SOURCE_DIR}/database/standin/KwSqliteStandin.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/database/standin/KwOleDbStandin.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/database/standin/KwOleDbStandinData.cpp)
+kw_warnings(kw_oledb_standin)
+target_include_directories(kw_oledb_standin PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(kw_oledb_standin PRIVATE -fvisibility=hidden)
+target_link_options(kw_oledb_standin PRIVATE -Wl,--version-script=${map})
+set_target_properties(kw_oledb_standin PROPERTIES LINK_DEPENDS ${map})
+target_link_libraries(kw_oledb_standin PRIVATE ${KW_SQLITE3_LIBRARY})
+foreach(t kw_tests_database_drivers kw_tests_database_drivers_peer)
+  if(TARGET ${t})
+    add_dependencies(${t} kw_oledb_standin)
+    target_compile_definitions(${t} PRIVATE KW_OLEDB_STANDIN="$<TARGET_FILE:kw_oledb_standin>")
+  endif()
+endforeach()
