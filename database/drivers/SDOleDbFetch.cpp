@@ -354,8 +354,10 @@ bool TIOleDbCommand::ConvertCell(const std::string& fieldName, TFieldType fieldT
                 rec = TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(stamp) +
                                                    double(v.fraction / 1000000u));
             }
-            rtl::Assert(destSize >= 8, "TIOleDbCommand.ConvertCell: a date-time needs 8 bytes");
-            std::memcpy(out, rec.Bytes, 8);
+            // A date or a time is its record's first 4 bytes; a time stamp takes all 8.
+            const int32_t need = fieldType == ftDateTime ? 8 : 4;
+            rtl::Assert(destSize >= need, "TIOleDbCommand.ConvertCell: field '%s' needs %d bytes", fieldName, need);
+            std::memcpy(out, rec.Bytes, size_t(std::min(destSize, 8)));
             return true;
         }
         case ftGuid:
