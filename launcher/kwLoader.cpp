@@ -9,6 +9,7 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDCSb.h"
 #include "database/drivers/SDFib.h"
 #include "database/drivers/SDInt.h"
 #include "database/drivers/SDMySql.h"
@@ -39,6 +40,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterPostgreSQLDriver();
     RegisterInterbaseDriver();
     RegisterFirebirdDriver();
+    RegisterSQLBaseDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();
