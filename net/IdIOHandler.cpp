@@ -33,12 +33,17 @@ TIdIOHandler::~TIdIOHandler() { TIdIOHandler::Close(); }
 
 void TIdIOHandler::SetIntercept(TIdConnectionIntercept* value) {
     if (value == intercept_) return;
-    if (intercept_ != nullptr) RemoveFreeNotification(intercept_);
+    TIdConnectionIntercept* old = intercept_;
     intercept_ = value;
+    ReleaseLink(old);
     if (intercept_ != nullptr) FreeNotification(intercept_);
 }
 
-void TIdIOHandler::Notification(TIdInitializerComponent* component, TOperation operation) {
+bool TIdIOHandler::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == intercept_) || TIdComponent::HoldsLinkTo(other);
+}
+
+void TIdIOHandler::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == intercept_) intercept_ = nullptr;
     TIdComponent::Notification(component, operation);
 }
