@@ -761,7 +761,12 @@ bool TIdCustomHTTP::DoOnAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& 
         authOrigin_ = uri_.Origin();
     }
     TIdAuthentication& auth = *request.Authentication();
-    if (!OnAuthorization && rtl::Trim(request.Password).empty()) return false;
+    if (!OnAuthorization && rtl::Trim(request.Password).empty()) {
+        // Nothing can answer the challenge: an object without credentials is not kept to be
+        // sent (and refused) with the next request.
+        request.SetAuthentication(nullptr);
+        return false;
+    }
     auth.SetUsername(request.Username);
     auth.SetPassword(request.Password);
     auth.Params.SetValueByName("Authorization", auth.Authentication());
@@ -804,7 +809,12 @@ bool TIdCustomHTTP::DoOnProxyAuthorization(TIdHTTPRequest&, TIdHTTPResponse& res
     rtl::secure_wipe(proxyParams_.ProxyPassword.data(), proxyParams_.ProxyPassword.size());
     proxyParams_.ProxyPassword.clear();
     auth.Reset();
-    if (!result) return false;
+    if (!result) {
+        // Nothing can answer the challenge: an object without credentials is not kept, so
+        // credentials set later (BasicAuthentication) are the ones sent.
+        proxyParams_.SetAuthentication(nullptr);
+        return false;
+    }
     auth.SetUsername(proxyParams_.ProxyUsername);
     auth.SetPassword(proxyParams_.ProxyPassword);
     auth.SetAuthParams(response.ProxyAuthenticate);
