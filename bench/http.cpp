@@ -2,6 +2,8 @@
 //   download  one 200 MB file into a discarding stream (MB/s)
 //   gets      2,000 GETs of a 1 KiB file, each on a new connection (requests/s); curl fetches
 //             the same URLs in one process with "Connection: close"
+//   https     the 200 MB file over TLS (lighttpd's mod_openssl), both on TLS 1.3 with
+//             TLS_AES_256_GCM_SHA384 and the certificate checked
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -21,6 +23,7 @@
 
 #include "bench/BenchLine.h"
 #include "net/IdHTTP.h"
+#include "net/IdSSLOpenSSL.h"
 #include "rtl/Stream.h"
 
 extern char** environ;
@@ -107,13 +110,23 @@ int main() {
         small << std::string(1024, 's');
     }
     const int port = FreePort();
-    {
-        std::ofstream conf(dir / "lighttpd.conf");
+    const int tlsPort = FreePort();
+    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
+    Wait(Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost", "-addext",
+                "subjectAltName=DNS:localhost"}));
+    for (int p : {port, tlsPort}) {
+        std::ofstream conf(dir / ("lighttpd-" + std::to_string(p) + ".conf"));
         conf << "server.document-root = \"" << (dir / "www").string() << "\"\nserver.bind = \"127.0.0.1\"\n"
-             << "server.port = " << port << "\nserver.errorlog = \"" << (dir / "error.log").string() << "\"\n";
+             << "server.port = " << p << "\nserver.errorlog = \"" << (dir / "error.log").string() << "\"\n";
+        if (p == tlsPort)
+            conf << "server.modules += (\"mod_openssl\")\nssl.engine = \"enable\"\nssl.pemfile = \"" << cert
+                 << "\"\nssl.privkey = \"" << key << "\"\n";
     }
-    const pid_t server = Spawn({"lighttpd", "-D", "-f", (dir / "lighttpd.conf").string()});
-    for (int i = 0; i < 300 && !Accepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const pid_t server = Spawn({"lighttpd", "-D", "-f", (dir / ("lighttpd-" + std::to_string(port) + ".conf")).string()});
+    const pid_t tlsServer = Spawn({"lighttpd", "-D", "-f", (dir / ("lighttpd-" + std::to_string(tlsPort) + ".conf")).string()});
+    for (int i = 0; i < 300 && !(Accepts(port) && Accepts(tlsPort)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
 
     if (server > 0 && Accepts(port)) {
@@ -142,13 +155,29 @@ int main() {
         Wait(Spawn({"curl", "-s", "-H", "Connection: close", "-K", (dir / "curl.conf").string()}));
         const double curlRate = kGets / Seconds(t);
         bench::PrintRates("http-gets-1KiB-new-connection", oursRate, curlRate, "req/s");
+
+        const std::string tlsUrl = "https://localhost:" + std::to_string(tlsPort) + "/big.bin";
+        TIdSSLIOHandlerSocketOpenSSL io;
+        io.SSLOptions().RootCertFile = cert;
+        TIdHTTP https;
+        https.SetIOHandler(&io);
+        DiscardStream tlsSink;
+        t = std::chrono::steady_clock::now();
+        https.Get(tlsUrl, tlsSink);
+        const double oursTls = double(tlsSink.Size()) / 1e6 / Seconds(t);
+        t = std::chrono::steady_clock::now();
+        Wait(Spawn({"curl", "-s", "-o", "/dev/null", "--cacert", cert, "--tlsv1.3", "--tls13-ciphers",
+                    "TLS_AES_256_GCM_SHA384", tlsUrl}));
+        const double curlTls = double(kBig) / 1e6 / Seconds(t);
+        bench::PrintRates("https-download-200MB", oursTls, curlTls, "MB/s");
     } else {
         std::printf("http: lighttpd did not start\n");
     }
-    if (server > 0) {
-        ::kill(server, SIGTERM);
-        Wait(server);
-    }
+    for (pid_t p : {server, tlsServer})
+        if (p > 0) {
+            ::kill(p, SIGTERM);
+            Wait(p);
+        }
     std::filesystem::remove_all(dir);
     return 0;
 }
