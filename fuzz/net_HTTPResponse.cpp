@@ -7,50 +7,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/NetMemoryTransport.h"
 #include "net/IdHTTP.h"
 #include "rtl/Stream.h"
 
-namespace {
-
-// Hands the input out in pieces, then reports the peer's close; swallows what is sent.
-class MemoryTransport : public TIdIOHandler {
-public:
-    MemoryTransport(std::string input, size_t piece) : input_(std::move(input)), piece_(piece) {}
-
-    void Open() override {
-        TIdIOHandler::Open();
-        at_ = 0;
-    }
-    int32_t ReadFromSource(bool raise, int32_t, bool) override {
-        if (!InputQueue) return 0;
-        const size_t n = std::min(piece_, input_.size() - at_);
-        if (n == 0) {
-            PeerClosed = true;
-            CheckForDisconnect(raise, false);
-            return 0;
-        }
-        InputQueue->AppendBytes(TextToBytes(std::string_view(input_).substr(at_, n)));
-        at_ += n;
-        return int32_t(n);
-    }
-    void CheckForDisconnect(bool raise, bool ignoreBuffer) override {
-        if (PeerClosed && raise && (ignoreBuffer || InputBufferIsEmpty())) RaiseConnClosedGracefully();
-    }
-    void CheckForDataOnSource(int32_t) override {}
-    void PassToIntercept(TBytes&) override {}
-
-private:
-    std::string input_;
-    size_t piece_;
-    size_t at_ = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const size_t piece = size_t(data[0] % 32) + 1;
-    MemoryTransport io(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), piece);
+    NetMemoryTransport io(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), piece);
     TIdHTTP http;
     http.SetIOHandler(&io);
     http.HeaderLineLimit = 64;

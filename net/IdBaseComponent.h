@@ -48,4 +48,13 @@ protected:
     // Drops the free-notification link to other (a pointer this component no longer keeps)
     // unless either side still holds a pointer through it.
     void ReleaseLink(TIdBaseComponent* other);
+    // Points field at value, watched by a free notice; the link to the old one is released.
+    template <class T>
+    void SetLinked(T*& field, T* value) {
+        if (value == field) return;
+        T* old = field;
+        field = value;
+        ReleaseLink(old);
+        if (value != nullptr) FreeNotification(value);
+    }
 };

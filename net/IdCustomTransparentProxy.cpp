@@ -9,10 +9,7 @@ void TIdCustomTransparentProxy::SetChainedProxy(TIdCustomTransparentProxy* value
         if (p == this)
             EIdException::RaiseIdException<EIdTransparentProxyCircularLink>(
                 rtl::Format("%s: Circular links are not allowed", ClassName()));
-    TIdCustomTransparentProxy* old = chained_;
-    chained_ = value;
-    ReleaseLink(old);
-    if (chained_ != nullptr) FreeNotification(chained_);
+    SetLinked(chained_, value);
 }
 
 bool TIdCustomTransparentProxy::HoldsLinkTo(const rtl::Component* other) const {

@@ -294,20 +294,10 @@ void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
 }
 
 void TIdCustomHTTP::SetAuthenticationManager(TIdAuthenticationManager* manager) {
-    if (manager == authenticationManager_) return;
-    TIdAuthenticationManager* old = authenticationManager_;
-    authenticationManager_ = manager;
-    ReleaseLink(old);
-    if (manager != nullptr) FreeNotification(manager);
+    SetLinked(authenticationManager_, manager);
 }
 
-void TIdCustomHTTP::SetCompressor(TIdZLibCompressorBase* compressor) {
-    if (compressor == Compressor) return;
-    TIdZLibCompressorBase* old = Compressor;
-    Compressor = compressor;
-    ReleaseLink(old);
-    if (compressor != nullptr) FreeNotification(compressor);
-}
+void TIdCustomHTTP::SetCompressor(TIdZLibCompressorBase* compressor) { SetLinked(Compressor, compressor); }
 
 void TIdCustomHTTP::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove) {

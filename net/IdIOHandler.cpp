@@ -31,13 +31,7 @@ TIdIOHandler::TIdIOHandler(rtl::Component* owner) : TIdComponent(owner) {}
 
 TIdIOHandler::~TIdIOHandler() { TIdIOHandler::Close(); }
 
-void TIdIOHandler::SetIntercept(TIdConnectionIntercept* value) {
-    if (value == intercept_) return;
-    TIdConnectionIntercept* old = intercept_;
-    intercept_ = value;
-    ReleaseLink(old);
-    if (intercept_ != nullptr) FreeNotification(intercept_);
-}
+void TIdIOHandler::SetIntercept(TIdConnectionIntercept* value) { SetLinked(intercept_, value); }
 
 bool TIdIOHandler::HoldsLinkTo(const rtl::Component* other) const {
     return (other != nullptr && other == intercept_) || TIdComponent::HoldsLinkTo(other);

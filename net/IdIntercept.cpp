@@ -7,10 +7,7 @@ void TIdConnectionIntercept::SetChainedIntercept(TIdConnectionIntercept* value) 
     if (value == chained_) return;
     for (TIdConnectionIntercept* i = value; i != nullptr; i = i->chained_)
         if (i == this) EIdException::RaiseIdException("Circular intercept chain.");
-    TIdConnectionIntercept* old = chained_;
-    chained_ = value;
-    ReleaseLink(old);
-    if (chained_ != nullptr) FreeNotification(chained_);
+    SetLinked(chained_, value);
 }
 
 bool TIdConnectionIntercept::HoldsLinkTo(const rtl::Component* other) const {

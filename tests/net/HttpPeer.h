@@ -5,19 +5,13 @@
 // runs in a temporary folder and is killed, if it still runs, when the object goes.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/TestSupport.h"
+#include "tests/net/PeerProcess.h"
 #include "tests/net/ScriptBuilder.h"
-
-extern char** environ;
 
 namespace kwtest {
 
@@ -41,18 +35,8 @@ public:
     explicit HttpPeer(const HttpScript& script) {
         WriteFile(dir_ / "script.json", script.Json());
         const std::string program = std::string(KW_SOURCE_DIR) + "/tests/peers/http_peer.py";
-        std::vector<std::string> args = {"python3", program, dir_.path().string(), (dir_ / "script.json").string()};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string err = (dir_ / "stderr").string();
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            pid_ = 0;
+        if (!process_.Start({"python3", program, dir_.path().string(), (dir_ / "script.json").string()},
+                            (dir_ / "stderr").string())) {
             reason_ = "python3 could not be started";
             return;
         }
@@ -70,13 +54,6 @@ public:
             at = end + 1;
         }
     }
-    ~HttpPeer() {
-        if (pid_ > 0 && !Exited()) {
-            ::kill(pid_, SIGKILL);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
     HttpPeer(const HttpPeer&) = delete;
     HttpPeer& operator=(const HttpPeer&) = delete;
 
@@ -90,7 +67,7 @@ public:
     // True when the peer played its whole script (waits, bounded, for it to end).
     bool Finished() {
         Eventually([&] { return Exited(); }, std::chrono::seconds(60));
-        return Exited() && exitCode_ == 0;
+        return Exited() && process_.ExitCode() == 0;
     }
     // The exact bytes of request n (from 0), empty when it never came.
     std::string Request(int n) {
@@ -111,21 +88,11 @@ public:
     std::string Errors() { return ReadFile(dir_ / "stderr"); }
 
 private:
-    bool Exited() {
-        if (exited_ || pid_ <= 0) return exited_;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return exited_;
-    }
+    bool Exited() { return process_.Exited(); }
 
     TempDir dir_;
-    pid_t pid_ = 0;
+    PeerProcess process_;
     std::vector<int> ports_;
-    bool exited_ = false;
-    int exitCode_ = -1;
     std::string reason_;
 };
 

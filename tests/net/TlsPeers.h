@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Process.h"
+#include "tests/net/PeerProcess.h"
 #include "tests/net/SocksPeers.h"
 
 namespace kwtest {
@@ -83,15 +84,10 @@ class TlsScriptPeer {
 public:
     TlsScriptPeer(const TestCertificates& certs, const std::string& mode) {
         const std::string program = std::string(KW_SOURCE_DIR) + "/tests/peers/tls_peer.py";
-        std::vector<std::string> args = {program, dir_.path().string(), mode, certs.Path("server.pem"),
-                                         certs.Path("server.key")};
-        plat::ProcessOptions options;
-        options.output = plat::ProcessOutput::File;
-        options.outputFile = (dir_ / "log").string();
-        try {
-            pid_ = plat::StartProcess("python3", args, options).pid;
-        } catch (const std::exception& e) {
-            reason_ = e.what();
+        if (!process_.Start({"python3", program, dir_.path().string(), mode, certs.Path("server.pem"),
+                             certs.Path("server.key")},
+                            (dir_ / "log").string())) {
+            reason_ = "python3 could not be started";
             return;
         }
         if (Eventually([&] { return std::filesystem::exists(dir_ / "port"); }, std::chrono::seconds(60)))
@@ -99,20 +95,13 @@ public:
         else
             reason_ = "the TLS peer did not start";
     }
-    ~TlsScriptPeer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
     bool Available() const { return port_ > 0; }
     const std::string& Reason() const { return reason_; }
     int Port() const { return port_; }
 
 private:
     TempDir dir_;
-    int pid_ = 0;
+    PeerProcess process_;
     int port_ = 0;
     std::string reason_;
 };
