@@ -1,7 +1,6 @@
 # The drivers take the client libraries' types and layouts from their Debian headers
 # (libpq-dev, libmariadb-dev, firebird-dev, freetds-dev) and bind every function by name at run
-# time: the
-# headers are on the include path, the libraries are never linked.
+# time: the headers are on the include path, the libraries are never linked.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(KW_LIBPQ REQUIRED libpq)
 pkg_check_modules(KW_LIBMARIADB REQUIRED libmariadb)
