@@ -180,3 +180,12 @@ void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count);
 // The last four content bytes as a big-endian number.
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag);
+
+// The node written as DER (what SaveToBuffer writes), as a byte string.
+ByteString SaveTagToString(const TElASN1CustomTag& tag);
+// The node's content octets: a primitive node's content, a constructed node's children written
+// one after another (its encoding without identifier and length).
+ByteString TagContentToString(const TElASN1CustomTag& tag);
+// Loads one buffer as a tree whose children are the buffer's top-level elements; false when
+// it does not parse. The root is cleared first.
+bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der);
