@@ -530,3 +530,17 @@ bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der) {
     root.Clear();
     return root.LoadFromBuffer(der.data(), der.size());
 }
+
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || !c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1ConstrainedTag*>(c);
+}
+
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1SimpleTag*>(c);
+}

@@ -189,3 +189,9 @@ ByteString TagContentToString(const TElASN1CustomTag& tag);
 // Loads one buffer as a tree whose children are the buffer's top-level elements; false when
 // it does not parse. The root is cleared first.
 bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der);
+// The child at index when it is constructed (ConstructedChild) or primitive (PrimitiveChild)
+// and, unless anyTag, has exactly that tag byte; null otherwise (also outside the children).
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag = false);
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag = false);
