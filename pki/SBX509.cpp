@@ -158,15 +158,9 @@ bool IsTimeText(std::string_view text, bool generalized) {
 }
 
 rtl::TDateTime ReadTime(const TElASN1CustomTag* t) {
-    if (t == nullptr || t->IsConstrained()) Invalid();
-    const ByteString text = static_cast<const TElASN1SimpleTag&>(*t).GetContent();
-    if ((t->TagByte == 0x17 || t->TagByte == 0x18) && !IsTimeText(text, t->TagByte == 0x18)) Invalid();
-    try {
-        if (t->TagByte == 0x17) return UTCTimeToDateTime(text);
-        if (t->TagByte == 0x18) return GeneralizedTimeToDateTime(text);
-    } catch (const rtl::EConvertError&) {
-    }
-    Invalid();
+    rtl::TDateTime value = 0;
+    if (!ReadCertificateTime(t, value)) Invalid();
+    return value;
 }
 
 // Bare Base64 text, 8-bit or (wide) UTF-16LE with every high byte zero: letters, digits, "+"
@@ -193,6 +187,34 @@ bool IsBase64Text(const uint8_t* p, size_t size, bool wide) {
 }
 
 }  // namespace
+
+bool ReadCertificateTime(const TElASN1CustomTag* t, rtl::TDateTime& value) {
+    if (t == nullptr || t->IsConstrained() || (t->TagByte != 0x17 && t->TagByte != 0x18)) return false;
+    const ByteString text = static_cast<const TElASN1SimpleTag&>(*t).GetContent();
+    if (!IsTimeText(text, t->TagByte == 0x18)) return false;
+    try {
+        value = t->TagByte == 0x17 ? UTCTimeToDateTime(text) : GeneralizedTimeToDateTime(text);
+        return true;
+    } catch (const rtl::EConvertError&) {
+        return false;
+    }
+}
+
+bool DecodeCertificateData(const void* buffer, size_t size, ByteString& der) {
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    der.clear();
+    if (size == 0) return true;
+    for (const bool wide : {true, false}) {
+        if (!IsBase64Text(p, size, wide)) continue;
+        size_t n = size;
+        der.resize(n);
+        const int r = wide ? DecodeBase64Wide(p, size, der.data(), n) : DecodeBase64(p, size, der.data(), n);
+        der.resize(r == BASE64_DECODE_OK ? n : 0);
+        return r == BASE64_DECODE_OK;
+    }
+    der.assign(reinterpret_cast<const char*>(p), size);
+    return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Parameters
@@ -438,22 +460,10 @@ void TElX509Certificate::Clear() {
 }
 
 void TElX509Certificate::LoadFromBuffer(const void* buffer, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(buffer);
     ByteString data;
-    if (size > 0 && IsBase64Text(p, size, true)) {
-        size_t n = size;
-        data.resize(n);
-        if (DecodeBase64Wide(p, size, data.data(), n) != BASE64_DECODE_OK) Invalid();
-        data.resize(n);
-    } else if (size > 0 && IsBase64Text(p, size, false)) {
-        size_t n = size;
-        data.resize(n);
-        if (DecodeBase64(p, size, data.data(), n) != BASE64_DECODE_OK) Invalid();
-        data.resize(n);
-    } else {
-        data.assign(reinterpret_cast<const char*>(p), size);
-    }
+    const bool decoded = DecodeCertificateData(buffer, size, data);
     Clear();
+    if (!decoded) Invalid();
     der_ = std::move(data);
     Parse();
 }

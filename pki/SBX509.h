@@ -127,6 +127,15 @@ std::unique_ptr<TElEncryptionParameters> LoadAlgorithmParameters(const TElASN1Cu
                                                                   ByteString* oid = nullptr,
                                                                   ByteString* params = nullptr);
 
+// A UTCTime or GeneralizedTime element, read when its whole text is a time of its type
+// (RFC 5280 4.1.2.5); false for anything else.
+bool ReadCertificateTime(const TElASN1CustomTag* tag, rtl::TDateTime& value);
+
+// The bytes a certificate or CRL loader parses: bare Base64 text (8-bit, or UTF-16LE with
+// every high byte zero) decoded, anything else as it is. False when text that looks like
+// Base64 does not decode. PEM armour is not Base64 text here.
+bool DecodeCertificateData(const void* buffer, size_t size, ByteString& der);
+
 // ---------------------------------------------------------------------------------------------
 // The to-be-signed part
 
