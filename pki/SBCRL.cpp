@@ -68,6 +68,7 @@ void TElAuthorityKeyIdentifierCRLExtension::Clear() {
     KeyIdentifier.clear();
     AuthorityCertIssuer.Clear();
     AuthorityCertSerial.clear();
+    IssuerSet = false;
 }
 
 ByteString TElAuthorityKeyIdentifierCRLExtension::GetOID() const {
@@ -76,37 +77,13 @@ ByteString TElAuthorityKeyIdentifierCRLExtension::GetOID() const {
 
 void TElAuthorityKeyIdentifierCRLExtension::SetValue(std::string_view value) {
     TElCustomExtension::SetValue(value);
-    TElASN1ConstrainedTag root;
-    const TElASN1ConstrainedTag* seq =
-        LoadTagTree(root, value) && root.GetCount() == 1 ? ConstructedChild(root, 0, 0x30) : nullptr;
-    if (seq == nullptr) return CheckCritical();
-    int i = 0;
-    if (const TElASN1SimpleTag* id = PrimitiveChild(*seq, i, 0x80)) {
-        KeyIdentifier = id->GetContent();
-        ++i;
-    }
-    if (const TElASN1ConstrainedTag* issuer = ConstructedChild(*seq, i, 0xA1)) {
-        AuthorityCertIssuer.LoadFromTag(*issuer, true);
-        IssuerSet = true;
-        ++i;
-    }
-    if (const TElASN1SimpleTag* serial = PrimitiveChild(*seq, i, 0x82)) AuthorityCertSerial = serial->GetContent();
+    if (!ReadAuthorityKeyIdentifier(value, KeyIdentifier, AuthorityCertIssuer, AuthorityCertSerial, &IssuerSet))
+        CheckCritical();
 }
 
 ByteString TElAuthorityKeyIdentifierCRLExtension::GetValue() const {
     if (!FValue.empty()) return FValue;
-    ByteString inner;
-    if (!KeyIdentifier.empty()) inner += EncodeDERTLV(0x80, KeyIdentifier);
-    if (IssuerSet) {
-        TElGeneralNames copy;
-        copy.Assign(&AuthorityCertIssuer);
-        TElASN1ConstrainedTag names;
-        copy.SaveToTag(names);
-        names.TagByte = 0xA1;
-        inner += SaveTagToString(names);
-    }
-    if (!AuthorityCertSerial.empty()) inner += EncodeDERTLV(0x82, AuthorityCertSerial);
-    return EncodeDERTLV(0x30, inner);
+    return BuildAuthorityKeyIdentifier(KeyIdentifier, AuthorityCertIssuer, AuthorityCertSerial, false, IssuerSet);
 }
 
 ByteString TElCRLNumberCRLExtension::GetOID() const {

@@ -2,6 +2,8 @@
 #include "pki/SBCustomCertStorage.h"
 
 #include <algorithm>
+#include <chrono>
+#include <map>
 #include <set>
 #include <tuple>
 

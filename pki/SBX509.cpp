@@ -186,6 +186,27 @@ bool IsBase64Text(const uint8_t* p, size_t size, bool wide) {
     return true;
 }
 
+template <class T>
+std::unique_ptr<TElEncryptionParameters> CloneOf(const T& self) {
+    auto p = std::make_unique<T>();
+    p->Assign(self);
+    return p;
+}
+
+// DSA and DH keys: exactly one INTEGER, y.
+ByteString ReadPublicValue(const TElASN1ConstrainedTag& tag) {
+    const TElASN1SimpleTag* y = PrimitiveChild(tag, 0, 0x02);
+    if (tag.GetCount() != 1 || y == nullptr) Invalid();
+    return y->GetContent();
+}
+
+template <class T>
+void CopyDomain(T& to, const TElEncryptionParameters& source) {
+    if (const auto* s = dynamic_cast<const T*>(&source)) {
+        to.P = s->P, to.Q = s->Q, to.G = s->G, to.Y = s->Y, to.X = s->X;
+    }
+}
+
 }  // namespace
 
 bool ReadCertificateTime(const TElASN1CustomTag* t, rtl::TDateTime& value) {
@@ -228,9 +249,7 @@ void TElEncryptionParameters::Assign(const TElEncryptionParameters& source) {
 }
 
 std::unique_ptr<TElEncryptionParameters> TElEncryptionParameters::Clone() const {
-    auto p = std::make_unique<TElEncryptionParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 void TElRSAEncryptionParameters::LoadPublicKey(const TElASN1ConstrainedTag& tag) {
@@ -254,9 +273,7 @@ void TElRSAEncryptionParameters::Assign(const TElEncryptionParameters& source) {
 }
 
 std::unique_ptr<TElEncryptionParameters> TElRSAEncryptionParameters::Clone() const {
-    auto p = std::make_unique<TElRSAEncryptionParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 void TElRSAPSSSignParameters::Assign(const TElEncryptionParameters& source) {
@@ -271,9 +288,7 @@ void TElRSAPSSSignParameters::Assign(const TElEncryptionParameters& source) {
 }
 
 std::unique_ptr<TElEncryptionParameters> TElRSAPSSSignParameters::Clone() const {
-    auto p = std::make_unique<TElRSAPSSSignParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 void TElRSAOAEPEncryptionParameters::Assign(const TElEncryptionParameters& source) {
@@ -287,47 +302,33 @@ void TElRSAOAEPEncryptionParameters::Assign(const TElEncryptionParameters& sourc
 }
 
 std::unique_ptr<TElEncryptionParameters> TElRSAOAEPEncryptionParameters::Clone() const {
-    auto p = std::make_unique<TElRSAOAEPEncryptionParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 void TElDSAEncryptionParameters::LoadPublicKey(const TElASN1ConstrainedTag& tag) {
-    const TElASN1SimpleTag* y = PrimitiveChild(tag, 0, 0x02);
-    if (tag.GetCount() != 1 || y == nullptr) Invalid();
-    Y = y->GetContent();
+    Y = ReadPublicValue(tag);
 }
 
 void TElDSAEncryptionParameters::Assign(const TElEncryptionParameters& source) {
     TElEncryptionParameters::Assign(source);
-    if (const auto* s = dynamic_cast<const TElDSAEncryptionParameters*>(&source)) {
-        P = s->P, Q = s->Q, G = s->G, Y = s->Y, X = s->X;
-    }
+    CopyDomain(*this, source);
 }
 
 std::unique_ptr<TElEncryptionParameters> TElDSAEncryptionParameters::Clone() const {
-    auto p = std::make_unique<TElDSAEncryptionParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 void TElDHEncryptionParameters::LoadPublicKey(const TElASN1ConstrainedTag& tag) {
-    const TElASN1SimpleTag* y = PrimitiveChild(tag, 0, 0x02);
-    if (tag.GetCount() != 1 || y == nullptr) Invalid();
-    Y = y->GetContent();
+    Y = ReadPublicValue(tag);
 }
 
 void TElDHEncryptionParameters::Assign(const TElEncryptionParameters& source) {
     TElEncryptionParameters::Assign(source);
-    if (const auto* s = dynamic_cast<const TElDHEncryptionParameters*>(&source)) {
-        P = s->P, Q = s->Q, G = s->G, Y = s->Y, X = s->X;
-    }
+    CopyDomain(*this, source);
 }
 
 std::unique_ptr<TElEncryptionParameters> TElDHEncryptionParameters::Clone() const {
-    auto p = std::make_unique<TElDHEncryptionParameters>();
-    p->Assign(*this);
-    return p;
+    return CloneOf(*this);
 }
 
 std::unique_ptr<TElEncryptionParameters> LoadAlgorithmParameters(const TElASN1CustomTag& tag, ByteString* oidOut,
@@ -389,21 +390,14 @@ std::unique_ptr<TElEncryptionParameters> LoadAlgorithmParameters(const TElASN1Cu
             result = std::move(p);
             break;
         }
-        case SB_CERT_ALG_RSA_ENCRYPTION:
-        case SB_CERT_ALG_MD2_RSA:
-        case SB_CERT_ALG_MD5_RSA:
-        case SB_CERT_ALG_SHA1_RSA:
-        case SB_CERT_ALG_SHA224_RSA:
-        case SB_CERT_ALG_SHA256_RSA:
-        case SB_CERT_ALG_SHA384_RSA:
-        case SB_CERT_ALG_SHA512_RSA:
-        case SB_CERT_ALG_RIPEMD160_RSA:
+        default:
+            // rsaEncryption and the RSA signature algorithms (those with a digest).
+            if (code != SB_CERT_ALG_RSA_ENCRYPTION && GetHashAlgorithmBySigAlgorithm(code) == SB_ALG_UNKNOWN)
+                return nullptr;
             if (second != nullptr && !second->CheckType(0x05, false) && !second->CheckType(0x02, false))
                 InvalidAlgorithm();
             result = std::make_unique<TElRSAEncryptionParameters>();
             break;
-        default:
-            return nullptr;
     }
     result->Algorithm = code;
     return result;

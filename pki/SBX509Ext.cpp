@@ -131,39 +131,53 @@ void TElAuthorityKeyIdentifierExtension::SetOID(std::string_view oid) {
     if (oid == kOidAuthorityKeyIdentifier || oid == kOidAuthorityKeyIdentifierOld) FOID = ByteString(oid);
 }
 
-void TElAuthorityKeyIdentifierExtension::SetValue(std::string_view value) {
-    TElCustomExtension::SetValue(value);
+bool ReadAuthorityKeyIdentifier(std::string_view value, ByteString& keyIdentifier, TElGeneralNames& issuer,
+                                ByteString& serial, bool* issuerPresent) {
     OneElement e;
     const TElASN1ConstrainedTag* seq = AsConstructed(e.Load(value), 0x30);
-    if (seq == nullptr) return CheckCritical();
+    if (seq == nullptr) return false;
     int i = 0;
     if (const TElASN1SimpleTag* id = PrimitiveChild(*seq, i, 0x80)) {
-        KeyIdentifier = id->GetContent();
+        keyIdentifier = id->GetContent();
         ++i;
     } else if (const TElASN1ConstrainedTag* wrapped = ConstructedChild(*seq, i, 0xA0)) {
-        if (const TElASN1SimpleTag* octets = PrimitiveChild(*wrapped, 0, 0x04)) KeyIdentifier = octets->GetContent();
+        if (const TElASN1SimpleTag* octets = PrimitiveChild(*wrapped, 0, 0x04)) keyIdentifier = octets->GetContent();
         ++i;
     }
-    if (const TElASN1ConstrainedTag* issuer = ConstructedChild(*seq, i, 0xA1)) {
-        AuthorityCertIssuer.LoadFromTag(*issuer, true);
+    if (const TElASN1ConstrainedTag* names = ConstructedChild(*seq, i, 0xA1)) {
+        issuer.LoadFromTag(*names, true);
+        if (issuerPresent != nullptr) *issuerPresent = true;
         ++i;
     }
-    if (const TElASN1SimpleTag* serial = PrimitiveChild(*seq, i, 0x82)) AuthorityCertSerial = serial->GetContent();
+    if (const TElASN1SimpleTag* number = PrimitiveChild(*seq, i, 0x82)) serial = number->GetContent();
+    return true;
 }
 
-ByteString TElAuthorityKeyIdentifierExtension::GetValue() const {
-    if (!FValue.empty()) return FValue;
-    ByteString inner = EncodeDERTLV(0x80, KeyIdentifier);
-    if (AuthorityCertIssuer.GetCount() > 0) {
+ByteString BuildAuthorityKeyIdentifier(const ByteString& keyIdentifier, const TElGeneralNames& issuer,
+                                       const ByteString& serial, bool alwaysKeyIdentifier, bool withIssuer) {
+    ByteString inner;
+    if (alwaysKeyIdentifier || !keyIdentifier.empty()) inner += EncodeDERTLV(0x80, keyIdentifier);
+    if (withIssuer) {
         TElGeneralNames copy;
-        copy.Assign(&AuthorityCertIssuer);
+        copy.Assign(&issuer);
         TElASN1ConstrainedTag names;
         copy.SaveToTag(names);
         names.TagByte = 0xA1;
         inner += SaveTagToString(names);
     }
-    if (!AuthorityCertSerial.empty()) inner += EncodeDERTLV(0x82, AuthorityCertSerial);
+    if (!serial.empty()) inner += EncodeDERTLV(0x82, serial);
     return EncodeDERTLV(0x30, inner);
+}
+
+void TElAuthorityKeyIdentifierExtension::SetValue(std::string_view value) {
+    TElCustomExtension::SetValue(value);
+    if (!ReadAuthorityKeyIdentifier(value, KeyIdentifier, AuthorityCertIssuer, AuthorityCertSerial)) CheckCritical();
+}
+
+ByteString TElAuthorityKeyIdentifierExtension::GetValue() const {
+    if (!FValue.empty()) return FValue;
+    return BuildAuthorityKeyIdentifier(KeyIdentifier, AuthorityCertIssuer, AuthorityCertSerial, true,
+                                       AuthorityCertIssuer.GetCount() > 0);
 }
 
 void TElSubjectKeyIdentifierExtension::Clear() {

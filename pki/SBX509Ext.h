@@ -192,6 +192,17 @@ public:
     ByteString AuthorityCertSerial;
 };
 
+// AuthorityKeyIdentifier (RFC 5280 4.2.1.1) read into its parts: [0] keyIdentifier (also in
+// the older form [0] { OCTET STRING }), [1] authorityCertIssuer (lenient), [2]
+// authorityCertSerialNumber. False when the value is not one SEQUENCE; issuerPresent tells
+// whether [1] was there.
+bool ReadAuthorityKeyIdentifier(std::string_view value, ByteString& keyIdentifier, TElGeneralNames& issuer,
+                                ByteString& serial, bool* issuerPresent = nullptr);
+// The value built from its parts: [0] always, or only when not empty; [1] when withIssuer;
+// [2] when not empty.
+ByteString BuildAuthorityKeyIdentifier(const ByteString& keyIdentifier, const TElGeneralNames& issuer,
+                                       const ByteString& serial, bool alwaysKeyIdentifier, bool withIssuer);
+
 class TElSubjectKeyIdentifierExtension final : public TElCustomExtension {
 public:
     void Clear() override;
