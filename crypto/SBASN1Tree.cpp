@@ -504,3 +504,43 @@ uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {
         v = (v << 8) | uint8_t(c[i]);
     return v;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Whole-node helpers
+
+ByteString SaveTagToString(const TElASN1CustomTag& tag) {
+    size_t size = 0;
+    tag.SaveToBuffer(nullptr, size);
+    ByteString out(size, '\0');
+    if (size != 0) tag.SaveToBuffer(out.data(), size);
+    out.resize(size);
+    return out;
+}
+
+ByteString TagContentToString(const TElASN1CustomTag& tag) {
+    if (!tag.IsConstrained()) return static_cast<const TElASN1SimpleTag&>(tag).GetContent();
+    const auto& node = static_cast<const TElASN1ConstrainedTag&>(tag);
+    ByteString out;
+    for (int i = 0; i < node.GetCount(); ++i)
+        out += SaveTagToString(*node.GetChild(i));
+    return out;
+}
+
+bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der) {
+    root.Clear();
+    return root.LoadFromBuffer(der.data(), der.size());
+}
+
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || !c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1ConstrainedTag*>(c);
+}
+
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1SimpleTag*>(c);
+}

@@ -180,3 +180,18 @@ void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count);
 // The last four content bytes as a big-endian number.
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag);
+
+// The node written as DER (what SaveToBuffer writes), as a byte string.
+ByteString SaveTagToString(const TElASN1CustomTag& tag);
+// The node's content octets: a primitive node's content, a constructed node's children written
+// one after another (its encoding without identifier and length).
+ByteString TagContentToString(const TElASN1CustomTag& tag);
+// Loads one buffer as a tree whose children are the buffer's top-level elements; false when
+// it does not parse. The root is cleared first.
+bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der);
+// The child at index when it is constructed (ConstructedChild) or primitive (PrimitiveChild)
+// and, unless anyTag, has exactly that tag byte; null otherwise (also outside the children).
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag = false);
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag = false);
