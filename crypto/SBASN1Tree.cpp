@@ -497,6 +497,19 @@ void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count
     tag.SetContent(DERIntegerContent(std::string_view(static_cast<const char*>(bytes), count)));
 }
 
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value) {
+    const ByteString c = tag.GetContent();
+    if (c.empty() || (uint8_t(c[0]) & 0x80) != 0) return false;
+    uint64_t v = 0;
+    for (const char b : c) {
+        v = (v << 8) | uint8_t(b);
+        // Checked at every byte, so a long run of digits never overflows the accumulator.
+        if (v > max) return false;
+    }
+    value = uint32_t(v);
+    return true;
+}
+
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {
     const ByteString c = tag.GetContent();
     uint32_t v = 0;

@@ -171,6 +171,10 @@ private:
 };
 
 // INTEGER routines on a primitive node.
+// A count read from a file (iterations, lengths): a non-negative INTEGER no larger than max.
+// Leading zero bytes are allowed; a negative value, an empty content or anything above max
+// (however long) answers false with value untouched.
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value);
 // TagByte := 02; the value as unsigned big-endian bytes, minimal, 00 in front of a top bit.
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 // TagByte := 02; the given unsigned big-endian bytes as a DER INTEGER: leading zero bytes
