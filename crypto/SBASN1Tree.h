@@ -45,6 +45,8 @@ public:
     // The other source gets the same kind and content (the same string or the same window).
     void CopyTo(TElASN1DataSource& other) const;
     bool IsStreamWindow() const { return kind_ == 1; }
+    // Overwrites an in-memory content in place, then empties the source.
+    void Wipe();
 
 private:
     rtl::Stream* stream_ = nullptr;
@@ -169,6 +171,10 @@ private:
     // Nesting level of this node within the load that created it.
     int depth_ = 0;
 };
+
+// Wipes the content of every primitive node below (and at) tag: for trees that held private
+// keys or decrypted data, before they are freed.
+void WipeTagTree(TElASN1CustomTag& tag);
 
 // INTEGER routines on a primitive node.
 // A count read from a file (iterations, lengths): a non-negative INTEGER no larger than max.

@@ -385,6 +385,14 @@ TEST(SBASN1Tree, BoundedIntegersRefuseNegativeEmptyAndOversizedCounts) {
     }
 }
 
+TEST(SBASN1Tree, WipeTagTreeEmptiesEveryContent) {
+    TElASN1ConstrainedTag root;
+    ASSERT_TRUE(root.LoadFromBuffer(H("3009 0201 05 3004 0402 ABCD").data(), 11));
+    WipeTagTree(root);
+    // The structure stays; every primitive content is gone.
+    EXPECT_EQ(Hex(Save(*root.GetChild(0))), "3006020030020400");
+}
+
 TEST(SBASN1Tree, StreamLoadsLeaveLargeContentsInTheStream) {
     const std::string big(100000, 'B');
     const std::string der =
