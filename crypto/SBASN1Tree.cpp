@@ -68,6 +68,14 @@ ByteString TElASN1DataSource::ReadString() const {
     return r;
 }
 
+void TElASN1DataSource::Wipe() {
+    rtl::secure_wipe(value_.data(), value_.size());
+    value_.clear();
+    stream_ = nullptr;
+    offset_ = size_ = 0;
+    kind_ = 0;
+}
+
 void TElASN1DataSource::CopyTo(TElASN1DataSource& other) const {
     other.stream_ = stream_;
     other.offset_ = offset_;
@@ -495,6 +503,29 @@ void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value) {
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count) {
     tag.TagByte = 0x02;
     tag.SetContent(DERIntegerContent(std::string_view(static_cast<const char*>(bytes), count)));
+}
+
+void WipeTagTree(TElASN1CustomTag& tag) {
+    if (!tag.IsConstrained()) {
+        static_cast<TElASN1SimpleTag&>(tag).DataSource().Wipe();
+        return;
+    }
+    auto& c = static_cast<TElASN1ConstrainedTag&>(tag);
+    for (int i = 0; i < c.GetCount(); ++i)
+        WipeTagTree(*c.GetChild(i));
+}
+
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value) {
+    const ByteString c = tag.GetContent();
+    if (c.empty() || (uint8_t(c[0]) & 0x80) != 0) return false;
+    uint64_t v = 0;
+    for (const char b : c) {
+        v = (v << 8) | uint8_t(b);
+        // Checked at every byte, so a long run of digits never overflows the accumulator.
+        if (v > max) return false;
+    }
+    value = uint32_t(v);
+    return true;
 }
 
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {

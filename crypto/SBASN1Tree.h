@@ -45,6 +45,8 @@ public:
     // The other source gets the same kind and content (the same string or the same window).
     void CopyTo(TElASN1DataSource& other) const;
     bool IsStreamWindow() const { return kind_ == 1; }
+    // Overwrites an in-memory content in place, then empties the source.
+    void Wipe();
 
 private:
     rtl::Stream* stream_ = nullptr;
@@ -170,7 +172,15 @@ private:
     int depth_ = 0;
 };
 
+// Wipes the content of every primitive node below (and at) tag: for trees that held private
+// keys or decrypted data, before they are freed.
+void WipeTagTree(TElASN1CustomTag& tag);
+
 // INTEGER routines on a primitive node.
+// A count read from a file (iterations, lengths): a non-negative INTEGER no larger than max.
+// Leading zero bytes are allowed; a negative value, an empty content or anything above max
+// (however long) answers false with value untouched.
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value);
 // TagByte := 02; the value as unsigned big-endian bytes, minimal, 00 in front of a top bit.
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 // TagByte := 02; the given unsigned big-endian bytes as a DER INTEGER: leading zero bytes
