@@ -52,20 +52,20 @@ TPing::TPing() : Telnet(TIdBaseComponent::Create<TIdTelnet>()) {}
 
 TPing::~TPing() = default;
 
+TPing::TDestino TPing::Destino(const std::string& endereco, int32_t porta) {
+    if (porta != 0) return {endereco, porta};
+    const size_t doisPontos = endereco.find(':');
+    if (doisPontos == std::string::npos) return {endereco, kPortaPadraoPing};
+    return {endereco.substr(0, doisPontos),
+            rtl::StrToIntDef(std::string_view(endereco).substr(doisPontos + 1), kPortaPadraoPing)};
+}
+
 bool TPing::Ping(const std::string& endereco, int32_t timeoutMs, int32_t porta) {
     if (rtl::Trim(endereco).empty()) return false;
-    std::string host = endereco;
-    if (porta == 0) {
-        porta = kPortaPadraoPing;
-        const size_t doisPontos = endereco.find(':');
-        if (doisPontos != std::string::npos) {
-            host = endereco.substr(0, doisPontos);
-            porta = rtl::StrToIntDef(std::string_view(endereco).substr(doisPontos + 1), kPortaPadraoPing);
-        }
-    }
+    const TDestino destino = Destino(endereco, porta);
     try {
-        Telnet->SetHost(host);
-        Telnet->SetPort(porta);
+        Telnet->SetHost(destino.Host);
+        Telnet->SetPort(destino.Porta);
         Telnet->SetConnectTimeout(timeoutMs);
         Telnet->Connect();
         Telnet->Disconnect();

@@ -55,6 +55,12 @@ public:
     // With a port (not 0) the whole address is the host; otherwise "host:port" gives the port
     // (211 when it is not a number) and an address without ":" port 211.
     bool Ping(const std::string& endereco, int32_t timeoutMs, int32_t porta);
+    // The host and port Ping connects to for a (non-blank) address and port.
+    struct TDestino {
+        std::string Host;
+        int32_t Porta = kPortaPadraoPing;
+    };
+    static TDestino Destino(const std::string& endereco, int32_t porta);
 
     // Whether the address answers an HTTPS GET with 200, 403 or 500 within the time-out
     // (milliseconds): the waiter looks time-out / 500 + 1 times, 500 ms apart, and gives up at
