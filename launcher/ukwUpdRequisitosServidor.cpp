@@ -88,7 +88,7 @@ bool TkwUpdEstradaServidor::ConfigurarConexaoServidorKw4(TkwUpdLoader& loader, T
     bool podeBalancear = ini.PodeBalancearKW4();
 
     const int32_t timeoutTesteRede = ini.TimeoutTesteRede();
-    IkwTelaStatus* tela = loader.Status;
+    IkwTelaStatus* tela = TelaStatus ? TelaStatus : loader.Status;
     // What the launcher sets on the application-server connection before each Conectar.
     const auto configure = [&](bool http, const std::string& ip, const std::string& url, const std::string& guid,
                                const std::string& nome) {

@@ -21,6 +21,7 @@
 #include "launcher/ukwUpdEstradaRequisitos.h"
 
 class TkwUpdConexaoKw4;
+class IkwTelaStatus;
 
 class TkwUpdEstradaServidor final : public TkwUpdEstradaRequisitos {
 public:
@@ -29,6 +30,10 @@ public:
     }
 
     TkwUpdRequisitosObtidos PegueDadosRequisitosServidor(TkwUpdLoader& loader);
+
+    // Where the connections report and whose messages they process while they wait: the
+    // launcher's status window unless another is set here (tests).
+    IkwTelaStatus* TelaStatus = nullptr;
     // The passes above over the connection given; true when the server was found (its
     // Requisitos and AtualizacaoVersionada are the result). Logs to the launcher's log.
     bool ConfigurarConexaoServidorKw4(TkwUpdLoader& loader, TkwUpdConexaoKw4* conexao);
