@@ -507,14 +507,9 @@ void TkwUpdConexaoKw4::TBusca::BusqueBalanceadores(TkwContextoTentativa& context
     }
 }
 
-void TkwUpdConexaoKw4::GravarBalanceadores(const std::string& texto) {
-    const std::vector<std::string> novas = Linhas(texto);
-    if (novas.size() <= 2) return;
+std::string ReescrevaSecaoBalanceador(std::string_view conteudo, const std::vector<std::string>& novas) {
     ConfirmeSecaoBalanceador(novas);
-
-    const std::string arquivo = CaminhoLocal(kwUpdConfig().GetArquivoINI());
-    const std::string conteudo = rtl::ReadFileBytes(arquivo);  // unreadable: raises, nothing written
-    const char* fimLinha = conteudo.find("\r\n") != std::string::npos || conteudo.find('\n') == std::string::npos
+    const char* fimLinha = conteudo.find("\r\n") != std::string_view::npos || conteudo.find('\n') == std::string_view::npos
                                ? "\r\n"
                                : "\n";
     std::vector<std::string> linhas;
@@ -533,7 +528,16 @@ void TkwUpdConexaoKw4::GravarBalanceadores(const std::string& texto) {
     std::string saida;
     for (const std::string& l : linhas)
         saida.append(l).append(fimLinha);
-    rtl::WriteFileAtomically(arquivo, saida);
+    return saida;
+}
+
+void TkwUpdConexaoKw4::GravarBalanceadores(const std::string& texto) {
+    const std::vector<std::string> novas = Linhas(texto);
+    if (novas.size() <= 2) return;
+    ConfirmeSecaoBalanceador(novas);  // before the file is read: a refused list touches nothing
+    const std::string arquivo = CaminhoLocal(kwUpdConfig().GetArquivoINI());
+    const std::string conteudo = rtl::ReadFileBytes(arquivo);  // unreadable: raises, nothing written
+    rtl::WriteFileAtomically(arquivo, ReescrevaSecaoBalanceador(conteudo, novas));
 }
 
 // ---- TkwUpdConexaoKWBalanceador ---------------------------------------------------------------

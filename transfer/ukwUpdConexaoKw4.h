@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/Exception.h"
@@ -65,6 +66,14 @@ struct TkwEnderecoWeb {
     std::string URL() const { return Esquema + "://" + ParteHost + "/" + Caminho; }
 };
 TkwEnderecoWeb AnaliseEnderecoWeb(const std::string& endereco);
+
+// The configuration file's content with section [kwBalanceador] replaced by the server's list
+// of lines (every copy of the section removed, an empty line before the list unless the
+// content already ends with one, each line ended as the content's lines are: CR LF unless it
+// uses LF only). A list that is not that section (its header first, then only keys, blank
+// lines and comments, no control characters) raises rtl::Exception naming the first line that
+// is not.
+std::string ReescrevaSecaoBalanceador(std::string_view conteudo, const std::vector<std::string>& linhas);
 
 // What both connections share: fields, Conectar, Desconectar and the certificate.
 class TkwConexaoRemota {
