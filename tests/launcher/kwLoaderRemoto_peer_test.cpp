@@ -47,15 +47,7 @@ protected:
     void SetUp() override {
         const bool peers = fs::exists("/usr/bin/sqlite3") && fs::exists("/bin/bash") && fs::exists("/usr/bin/python3");
         KW_REQUIRE_PEER(peers, "bash, python3 and the sqlite3 shell");
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        o.workingFolder = KW_SOURCE_DIR;
-        plat::ProcessResult r;
-        {
-            const kwtest::ScopedEnv build("BUILD", KW_BINARY_DIR);
-            r = plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", demo_.path().string()}, o);
-        }
+        const plat::ProcessResult r = kwtest::PrepareDemo(demo_.path());
         ASSERT_EQ(r.exitCode, 0) << r.output;
         ws_ = demo_ / "workstation";
         site_ = demo_ / "update-site";

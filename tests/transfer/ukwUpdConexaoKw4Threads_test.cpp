@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "common/LauncherBaseTestSupport.h"
 #include "common/ukwUpdLog.h"
 #include "support/LoopbackListeners.h"
 #include "transfer/ConexaoTestSupport.h"
@@ -19,15 +20,6 @@ using kwtest::AttemptClock;
 using kwtest::TelaDeTeste;
 
 constexpr const char* kGuid = "{6F9A3B1C-0D2E-4F50-8A7B-1C2D3E4F5A6B}";
-
-std::vector<std::string> Textos(const TkwUpdLog& log) {
-    std::vector<std::string> r;
-    for (const auto& l : log.Linhas()) {
-        const size_t p = l.find(" : ");
-        r.push_back(p == std::string::npos ? l : l.substr(p + 3));
-    }
-    return r;
-}
 
 // A work that logs a line, tries a remote call (which fails without a connection), and after
 // that writes a line and a "file" through the gate.
@@ -94,7 +86,7 @@ TEST(TentativaProtegida, InTimeTheConnectionThreadsOutcomeCounts) {
                                 "'\r\n - Mensagem: 'Windows socket error: ";
     EXPECT_EQ(d.TextoErro.rfind(prefixo, 0), 0u) << d.TextoErro;
     EXPECT_NE(d.TextoErro.find("(10061), on API 'connect''\r\nfalha do trabalho"), std::string::npos) << d.TextoErro;
-    EXPECT_EQ(Textos(log), (std::vector<std::string>{" - trabalho: início", " - trabalho: sem conexão",
+    EXPECT_EQ(kwtest::Texts(log), (std::vector<std::string>{" - trabalho: início", " - trabalho: sem conexão",
                                                      "linha do servidor 1", "linha do servidor 2"}));
     EXPECT_GE(tela.processadas, 1);
 }

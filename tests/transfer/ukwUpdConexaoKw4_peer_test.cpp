@@ -49,15 +49,6 @@ const std::string kRPC = R"("GetParamConsultarDispIDLocal": {"result": true},
                             "GetParamControlarReconexao": {"result": false},
                             "GetAliasConectado": {"result": "QORPROD"})";
 
-std::vector<std::string> Textos(const TkwUpdLog& log) {
-    std::vector<std::string> r;
-    for (const auto& l : log.Linhas()) {
-        const size_t p = l.find(" : ");
-        r.push_back(p == 19 ? l.substr(p + 3) : l);
-    }
-    return r;
-}
-
 bool Tem(const std::vector<std::string>& linhas, const std::string& linha) {
     return std::find(linhas.begin(), linhas.end(), linha) != linhas.end();
 }
@@ -147,7 +138,7 @@ TEST_F(ConexaoKw4, TheWholeExchangeOverTheSocketRoad) {
     EXPECT_TRUE(c->AtualizacaoVersionada);
     c->Desconectar();
 
-    const std::vector<std::string> log = Textos(*log_);
+    const std::vector<std::string> log = kwtest::Texts(*log_);
     EXPECT_TRUE(EmOrdem(log, {" - Fazendo login no servidor de aplicação...", " - Login OK. Verificando os requisitos...",
                               " - Escrevendo configurações de RPC no kwCFG.ini",
                               " - Método remoto executado \"GetDadosRequisitosBanco5\".",
@@ -255,7 +246,7 @@ TEST_F(ConexaoKw4, LoginCodes) {
         conexao->Conectar();
         EXPECT_EQ(conexao->MensagemErro, c.erro);
         EXPECT_EQ(conexao->Requisitos, c.erro.empty() ? "r" : "");
-        EXPECT_EQ(Tem(Textos(*log_), " - Login OK. Verificando os requisitos..."), c.erro.empty());
+        EXPECT_EQ(Tem(kwtest::Texts(*log_), " - Login OK. Verificando os requisitos..."), c.erro.empty());
     }
     EXPECT_EQ(Chamadas(peer, "login").size(), cases.size());
 }
@@ -274,7 +265,7 @@ TEST_F(ConexaoKw4, AServerThatKnowsOnlyMethod4) {
     EXPECT_EQ(c->CdSistema, 70);
     EXPECT_EQ(c->CdSistemaGenerico, -2);
     EXPECT_EQ(c->CdLocalUpdate, 30);
-    const std::vector<std::string> log = Textos(*log_);
+    const std::vector<std::string> log = kwtest::Texts(*log_);
     EXPECT_TRUE(EmOrdem(log, {" - Erro ao obter requisitos: Method 'GetDadosRequisitosBanco5' not supported by "
                               "automation object",
                               " - Método remoto executado \"GetDadosRequisitosBanco4\".", "log 4"}));
@@ -299,7 +290,7 @@ TEST_F(ConexaoKw4, AServerThatKnowsOnlyMethod2) {
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
     EXPECT_EQ(c->Requisitos, "r2");
-    const std::vector<std::string> log = Textos(*log_);
+    const std::vector<std::string> log = kwtest::Texts(*log_);
     const std::string erro = " - Erro ao obter requisitos: Method 'GetDadosRequisitosBanco";
     const std::string fim = "' not supported by automation object";
     EXPECT_TRUE(EmOrdem(log, {erro + "5" + fim, erro + "4" + fim, " - Executando pelo modo antigo", erro + "3" + fim,
@@ -332,7 +323,7 @@ TEST_F(ConexaoKw4, AFailingVersionedFlagKeepsItsValueAndTheBalancerListsGoOn) {
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
     EXPECT_TRUE(c->AtualizacaoVersionada);
-    const std::vector<std::string> log = Textos(*log_);
+    const std::vector<std::string> log = kwtest::Texts(*log_);
     EXPECT_TRUE(EmOrdem(
         log, {" - Erro ao executar o método remoto \"TestarSeAtualizacaoVersionada\": Method "
               "'TestarSeAtualizacaoVersionada' not supported by automation object",
@@ -368,7 +359,7 @@ TEST_F(ConexaoKw4, ARefusedOrShortBalancerListLeavesTheSectionAlone) {
     relogio_.Clock().Advance(1);
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
-    EXPECT_TRUE(Tem(Textos(*log_), " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: A "
+    EXPECT_TRUE(Tem(kwtest::Texts(*log_), " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: A "
                                    "lista de balanceadores recebida do servidor de aplicação foi recusada: a linha 3 não "
                                    "pertence à seção [kwBalanceador]."));
     EXPECT_EQ(Metodos(peer).back(), "GetBalanceadoresPorBaseETipoConexao");
@@ -384,8 +375,8 @@ TEST_F(ConexaoKw4, TheServersErrorTextEndsTheExchangeBeforeTheBalancers) {
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "sem permissão");
     EXPECT_EQ(c->Requisitos, "r");
-    EXPECT_TRUE(Tem(Textos(*log_), "log"));
-    EXPECT_EQ(Conte(Textos(*log_), " - Verificando os requisitos OK."), 0);
+    EXPECT_TRUE(Tem(kwtest::Texts(*log_), "log"));
+    EXPECT_EQ(Conte(kwtest::Texts(*log_), " - Verificando os requisitos OK."), 0);
 }
 
 TEST_F(ConexaoKw4, ANullDataModule) {
@@ -410,7 +401,7 @@ TEST_F(ConexaoKw4, RPCThatCannotBeReadIsWrittenOffWithItsCopies) {
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
     EXPECT_EQ(c->Requisitos, "r");
-    EXPECT_TRUE(Tem(Textos(*log_), " - TkwUpdConexaoKw4.AtualizarINIRPC: Method 'GetParamConsultarDispIDLocal' not "
+    EXPECT_TRUE(Tem(kwtest::Texts(*log_), " - TkwUpdConexaoKw4.AtualizarINIRPC: Method 'GetParamConsultarDispIDLocal' not "
                                    "supported by automation object"));
     EXPECT_EQ(Cfg(), "[KWUPDATE]\r\nCdSistema=7\r\n[RPC]\r\nControlarReconexao=0\r\nConsultarDispIDLocal=0\r\n");
     std::vector<std::string> copias = CopiasNoLog();
@@ -497,7 +488,7 @@ TEST_F(ConexaoKw4, ALateThreadAfterItsOwnerIsFreedTouchesNothing) {
     EXPECT_EQ(c->MensagemErro, "");
     EXPECT_EQ(c->Requisitos, "");
     EXPECT_EQ(c->Conexao, nullptr);
-    const std::vector<std::string> linhas = Textos(*log_);
+    const std::vector<std::string> linhas = kwtest::Texts(*log_);
     EXPECT_TRUE(Tem(linhas, " - Login OK. Verificando os requisitos..."));
     const std::vector<std::string> copias = CopiasNoLog();  // the copy before
     c.reset();
