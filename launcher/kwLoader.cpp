@@ -11,6 +11,9 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDCSb.h"
+#include "database/drivers/SDFib.h"
+#include "database/drivers/SDInt.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
@@ -39,6 +42,9 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterInformixDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
+    RegisterInterbaseDriver();
+    RegisterFirebirdDriver();
+    RegisterSQLBaseDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

@@ -40,7 +40,7 @@ std::string Servidor(const std::string& requisitos, const std::string& login = R
             "TestarSeAtualizacaoVersionada": {"result": true}, "GetBalanceadores": {"result": "a\r\nb"}}}]})";
 }
 
-// A balancer whose answer is the spec given.
+// A balancer whose answer to GetServidorParametros is the scripted answer given.
 std::string Balanceador(const std::string& resposta) {
     return R"({"mode": "socket", "objects": [{"guid": ")" + std::string(kGuidBalanceador) +
            R"(", "name": "Balanceador", "methods": {"GetServidorParametros": )" + resposta + "}}]}";
