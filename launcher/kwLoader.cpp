@@ -17,11 +17,11 @@
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
-#include "transfer/ukwUpdConexaoKw4Ping.h"
-#include "transfer/ukwUpdConexaoKw4Threads.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
+#include "transfer/ukwUpdConexaoKw4Ping.h"
+#include "transfer/ukwUpdConexaoKw4Threads.h"
 
 namespace {
 
