@@ -9,8 +9,10 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDMss.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
+#include "database/drivers/SDSyb.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
@@ -33,6 +35,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
+    RegisterSQLServerDriver();
+    RegisterSybaseDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
     std::unique_ptr<TkwUpdLoader> loader;
