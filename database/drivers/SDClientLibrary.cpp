@@ -76,9 +76,10 @@ void TSDClientLibrary::Load(const std::vector<TSDClientEntry>& entries, void (*a
         SetEntry(e, address);
         if (address == nullptr && e.Required) {
             release();
+            const char* name = e.DisplayName != nullptr ? e.DisplayName : e.Name;
             throw rtl::EAssertionFailed(notFoundPattern_.empty()
-                                            ? rtl::Format("Function '%s' not found in %s library", e.Name, serverName_)
-                                            : rtl::Format(notFoundPattern_, e.Name));
+                                            ? rtl::Format("Function '%s' not found in %s library", name, serverName_)
+                                            : rtl::Format(notFoundPattern_, name));
         }
     }
     if (afterLoad != nullptr) {

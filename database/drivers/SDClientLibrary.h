@@ -25,18 +25,21 @@
 #include "rtl/StringList.h"
 
 // One entry of a name table: the exported name, the function pointer its address goes into
-// (a typed pointer of a driver's function table, written byte for byte), and whether a
-// library without it is refused.
+// (a typed pointer of a driver's function table, written byte for byte), whether a library
+// without it is refused, and the name the missing-entry assertion shows (the exported name
+// when none is given).
 struct TSDClientEntry {
     const char* Name;
     void* Slot;
     bool Required;
+    const char* DisplayName = nullptr;
 };
 
 class TSDClientLibrary {
 public:
-    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL");
-    // notFoundPattern, when given, is that assertion's whole text with "%s" for the entry.
+    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL",
+    // "SQLBase Engine"); notFoundPattern, when given, is that assertion's whole text with "%s"
+    // for the entry.
     TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName,
                      std::string notFoundPattern = "");
     // Releases the library, whatever count connections forgot to give back.
