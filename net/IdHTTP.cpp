@@ -13,7 +13,7 @@
 namespace {
 
 // The receive size while a body is read.
-constexpr int32_t kBodyReceiveSize = 128 * 1024;
+constexpr int32_t kBodyReceiveSize = 64 * 1024;
 
 const char* const kMethodWords[] = {"HEAD", "GET", "POST", "OPTIONS", "TRACE", "PUT", "DELETE", "CONNECT"};
 
