@@ -89,6 +89,8 @@ bool LoadOpenSSLLibrary() {
     if (!BindOpenSSL()) return false;
     const TIdOpenSSLApi& api = Api();
     const int r = api.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    // One method for the process: libcrypto stays loaded, so it stays valid across bindings.
+    if (gBioMethod != nullptr) return r > 0;
     gBioMethod = api.BIO_meth_new(api.BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "kw socket");
     if (gBioMethod == nullptr) return false;
     api.BIO_meth_set_write(gBioMethod, &BioWrite);
