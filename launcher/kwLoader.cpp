@@ -11,6 +11,7 @@
 #include "database/SDOra.h"
 #include "database/drivers/SDCSb.h"
 #include "database/drivers/SDMySql.h"
+#include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
@@ -37,6 +38,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
     RegisterSQLBaseDriver();
+    RegisterOLEDBDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();
