@@ -131,6 +131,11 @@ TEST(OleDbInitString, TheReaderTakesQuotesAndRefusesMalformedStrings) {
     std::vector<oledb::TInitStringPair> pairs;
     std::string error;
     EXPECT_FALSE(oledb::ParseInitString(std::string(oledb::kMaxInitStringLength + 1, 'x'), pairs, error));
+    // A value that trimming would change is quoted, control characters included.
+    EXPECT_EQ(oledb::QuoteInitValue("end\x01"), "\"end\x01\"");
+    EXPECT_EQ(oledb::QuoteInitValue("plain value"), "plain value");
+    ASSERT_TRUE(oledb::ParseInitString("A=" + oledb::QuoteInitValue("\tx\x01"), pairs, error));
+    EXPECT_EQ(pairs[0].Value, "\tx\x01");
     EXPECT_EQ(oledb::InitPropertyOfKey("user id"), oledb::DBPROP_AUTH_USERID);
     EXPECT_EQ(oledb::InitPropertyOfKey("KW IDENTITY"), 0u);
 }
