@@ -1,6 +1,8 @@
 // launcher/kwLoader.cpp: the program entry of kwLoader.
 #include "launcher/kwLoader.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,10 +12,14 @@
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
 #include "database/drivers/SDCSb.h"
+#include "database/drivers/SDFib.h"
+#include "database/drivers/SDInt.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDPgSQL.h"
 #include "launcher/ukwUpdLoader.h"
+#include "transfer/ukwUpdConexaoKw4Ping.h"
+#include "transfer/ukwUpdConexaoKw4Threads.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
@@ -37,6 +43,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterInformixDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
+    RegisterInterbaseDriver();
+    RegisterFirebirdDriver();
     RegisterSQLBaseDriver();
     RegisterOLEDBDriver();
     std::unique_ptr<TkwUpdLoader> loader;
@@ -62,4 +70,12 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     const bool falhou = loader->Falhou();
     loader.reset();
     return falhou ? 1 : 0;
+}
+
+int TermineProgramaKwLoader(int codigo) {
+    if (TkwThreadControlada::EmExecucao() > 0 || TSecureHTTPSClient::EmExecucao() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(codigo);
+    }
+    return codigo;
 }
