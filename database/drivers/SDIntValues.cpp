@@ -419,10 +419,12 @@ bool TICustomIntCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, 
     switch (desc.FieldType) {
         case ftDate:
         case ftTime:
-        case ftDateTime:
-            rtl::Assert(destSize >= 8, "TICustomIntCommand.GetCnvtFieldData: %d bytes for a date", destSize);
-            DecodeDateTime(desc.FieldType, value, out);
+        case ftDateTime: {
+            TSDDateTimeRec rec;
+            DecodeDateTime(desc.FieldType, value, rec.Bytes);
+            StoreDateTimeRec(desc.FieldType, rec, out, destSize);
             return true;
+        }
         case ftString: {
             if (destSize <= 0) return true;
             const uint16_t length = Load<uint16_t>(value - 2);

@@ -301,7 +301,7 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
             case ftDate:
             case ftDateTime:
             case ftTime:
-                Store(dest, destSize, SqlTextToDateTimeRec(type, value, n), "a date");
+                StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, n), dest, destSize);
                 break;
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");

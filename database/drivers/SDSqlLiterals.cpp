@@ -3,8 +3,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "database/SDCommonValues.h"
+#include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -265,4 +267,10 @@ TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size
     if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) return TimeStampToRec(fieldType, ts);
     const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
     return DateTimeToRec(fieldType, fieldType == ftTime ? SqlTextToTimeMs(value) : SqlTextToDateTimeMs(value));
+}
+
+void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize) {
+    const int32_t needed = fieldType == ftDate || fieldType == ftTime ? 4 : 8;
+    rtl::Assert(destSize >= needed, "StoreDateTimeRec: the value needs %d bytes, got %d", needed, destSize);
+    std::memcpy(dest, rec.Bytes, size_t(needed));
 }
