@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -109,6 +110,19 @@ public:
     virtual std::string ErrorState(const ESDEngineError&) const { return ""; }
     virtual Capabilities Caps() const = 0;
 };
+
+// A server's column type of each kind, in the order of Kind's values.
+using TypeNames = std::array<const char*, 12>;
+inline std::string TypeOf(Kind kind, const TypeNames& names) {
+    return names[size_t(kind)];
+}
+
+// PostgreSQL's types (the ODBC driver through psqlODBC and the PostgreSQL driver both run the
+// table on it).
+inline std::string PostgresType(Kind kind) {
+    return TypeOf(kind, {"integer", "integer", "bigint", "double precision", "numeric(12,2)", "date", "timestamp(3)",
+                         "time", "varchar(100)", "char(8)", "bytea", "text"});
+}
 
 struct Context {
     Driver& driver;

@@ -33,34 +33,7 @@ public:
         db.Params().SetValue("USER NAME", "postgres");
         db.Params().SetValue("BLOB PIECE SIZE", "1000");
     }
-    std::string Type(Kind kind) const override {
-        switch (kind) {
-            case Kind::Key:
-            case Kind::Integer:
-                return "integer";
-            case Kind::BigInt:
-                return "bigint";
-            case Kind::Float:
-                return "double precision";
-            case Kind::Decimal:
-                return "numeric(12,2)";
-            case Kind::Date:
-                return "date";
-            case Kind::DateTime:
-                return "timestamp(3)";
-            case Kind::Time:
-                return "time";
-            case Kind::Text:
-                return "varchar(100)";
-            case Kind::FixedChar:
-                return "char(8)";
-            case Kind::Blob:
-                return "bytea";
-            case Kind::Memo:
-                return "text";
-        }
-        return "";
-    }
+    std::string Type(Kind kind) const override { return conformance::PostgresType(kind); }
     Rows Outside(const std::string& sql) override { return odbctest::PsqlRows(server_->Psql(sql)); }
     std::string CatalogName(const std::string& upperName) const override { return rtl::LowerCase(upperName); }
     // The server ends the program's session, as an administrator would.
@@ -93,32 +66,8 @@ public:
         db.Params().SetValue("BLOB PIECE SIZE", "1000");
     }
     std::string Type(Kind kind) const override {
-        switch (kind) {
-            case Kind::Key:
-            case Kind::Integer:
-                return "int";
-            case Kind::BigInt:
-                return "bigint";
-            case Kind::Float:
-                return "double";
-            case Kind::Decimal:
-                return "decimal(12,2)";
-            case Kind::Date:
-                return "date";
-            case Kind::DateTime:
-                return "datetime(3)";
-            case Kind::Time:
-                return "time";
-            case Kind::Text:
-                return "varchar(100)";
-            case Kind::FixedChar:
-                return "char(8)";
-            case Kind::Blob:
-                return "longblob";
-            case Kind::Memo:
-                return "longtext";
-        }
-        return "";
+        return conformance::TypeOf(kind, {"int", "int", "bigint", "double", "decimal(12,2)", "date", "datetime(3)",
+                                          "time", "varchar(100)", "char(8)", "longblob", "longtext"});
     }
     // The mariadb client's batch rows: tab-separated, with backslash, tab, newline and the
     // zero byte escaped in the values.
@@ -198,32 +147,9 @@ public:
         db.Params().SetValue("BLOB PIECE SIZE", "1000");
     }
     std::string Type(Kind kind) const override {
-        switch (kind) {
-            case Kind::Key:
-            case Kind::Integer:
-                return "integer";
-            case Kind::BigInt:
-                return "bigint";
-            case Kind::Float:
-                return "double precision";
-            case Kind::Decimal:
-                return "numeric(12,2)";
-            case Kind::Date:
-                return "date";
-            case Kind::DateTime:
-                return "timestamp";
-            case Kind::Time:
-                return "time";
-            case Kind::Text:
-                return "varchar(100)";
-            case Kind::FixedChar:
-                return "char(8)";
-            case Kind::Blob:
-                return "blob sub_type 0";
-            case Kind::Memo:
-                return "blob sub_type text";
-        }
-        return "";
+        return conformance::TypeOf(kind, {"integer", "integer", "bigint", "double precision", "numeric(12,2)", "date",
+                                          "timestamp", "time", "varchar(100)", "char(8)", "blob sub_type 0",
+                                          "blob sub_type text"});
     }
     Rows Outside(const std::string& sql) override {
         return server_ ? server_->IsqlRows(server_->Remote(file_), sql)
