@@ -425,6 +425,32 @@ TEST(IntDescriptors, NativeTypesAndSizes) {
     EXPECT_EQ(cmd.GetHandle(), nullptr);
 }
 
+// An InterBase connection whose client says it is of a given version.
+class ClientOfVersion final : public TICustomIntDatabase {
+public:
+    explicit ClientOfVersion(int32_t version) : TICustomIntDatabase(nullptr, rtl::StringList(), stInterbase), version_(version) {}
+    TISqlCommandPtr CreateSqlCommand(rtl::Component*) override { return nullptr; }
+    int32_t GetClientVersion() override { return version_; }
+    void ReleaseClientLibrary() override {}
+    void AcquireClientLibrary() override {}
+    TIntErrorClass GetErrorClass() const override { return MakeIntError; }
+    int32_t version_;
+};
+
+TEST(IntDescriptors, VersionTwoOnlyForInterBaseClientsPastSix) {
+    for (const auto& [version, expected] : {std::pair{MakeVersionNumber(7, 0), 2}, std::pair{MakeVersionNumber(6, 5), 1},
+                                            std::pair{MakeVersionNumber(3, 0), 1}, std::pair{0, 1}}) {
+        ClientOfVersion db(version);
+        TIIntCommand interbase(&db, nullptr);
+        TIFibCommand firebird(&db, nullptr);
+        EXPECT_EQ(interbase.DescriptorVersion(), expected) << version;
+        EXPECT_EQ(firebird.DescriptorVersion(), 1) << version;
+        // Taken once per command and kept.
+        db.version_ = expected == 2 ? 0 : MakeVersionNumber(7, 0);
+        EXPECT_EQ(interbase.DescriptorVersion(), expected) << version;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Scaled numerics
 
