@@ -2,12 +2,13 @@
 # installed by scripts/install-deps on a fresh Debian machine.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps configure build test test-asan fuzz-smoke bench demo format clean
+.PHONY: all deps configure build test test-asan test-tsan fuzz-smoke bench demo format clean
 
 all: build
 
@@ -30,6 +31,18 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
 
+# ThreadSanitizer over the tests of the server connections (attempt and probe threads, late
+# threads after their owner is gone, transports cancelled from another thread).
+TSAN_TESTS ?= kw_tests_transfer kw_tests_transfer_peer
+
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKW_TSAN=ON -DKW_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)
+	@set -e; for t in $(TSAN_TESTS); do \
+	  echo "test-tsan: $$t"; \
+	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" $(TSAN_BUILD)/tests/$$t --gtest_brief=1; \
+	done
+
 fuzz-smoke: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DKW_FUZZ=ON -DKW_TESTS=OFF -DKW_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
@@ -51,4 +64,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -2,5 +2,5 @@
 #include "launcher/kwLoader.h"
 
 int main(int argc, char** argv) {
-    return ExecuteProgramaKwLoader(argc, argv);
+    return TermineProgramaKwLoader(ExecuteProgramaKwLoader(argc, argv));
 }

@@ -11,13 +11,13 @@
 // The history lists the objects in the reverse order of the requisites, so a scan from the
 // top per requisite would be quadratic. Every file is read once before timing (cached).
 //
-// Where verify-nocheck's time goes (perf, issue AD; about 66 ms here against 17 ms for the
-// bare stat loop): the stat of each file, about 20 ms, is the floor; the log, about 20 ms, is
-// the 300,000 lines (21 MB) the Parts specify for 20,000 requisites, about a third of that
-// the system handing out fresh pages for them (it was 50 ms with a string per line); the
-// history lookups and their index about 13 ms; reading the requisites text into records
-// about 8 ms. The 2x goal would leave 17 ms for everything but the stat, less than the
-// specified log lines alone take to write into memory.
+// Where verify-nocheck's time goes (perf; about 58 ms on a quiet machine against 9 to
+// 16 ms for the bare stat loop, which varies with the load more than ours does): the stat of
+// each file is the floor; the log is about 20 ms (the verification takes some 37 ms without
+// it): the 300,000 lines (21 MB) the log format asks for 20,000 requisites, much of it the
+// system handing out fresh pages for them; the history lookups and their index about 10 ms;
+// reading the requisites text into records about 8 ms. The 2x goal would leave less for
+// everything but the stat than the log's lines alone take to write into memory.
 #include <sys/stat.h>
 #include <zlib.h>
 

@@ -48,7 +48,7 @@ namespace {
 constexpr size_t kBlocoLog = 1u << 20;
 }  // namespace
 
-char* TkwUpdLog::Reserve(size_t tamanho) {
+char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
     if (blocos_.empty() || blocos_.back().capacidade - blocos_.back().usado < tamanho) {
         TBloco novo;
         novo.capacidade = std::max(kBlocoLog, tamanho);
@@ -59,19 +59,19 @@ char* TkwUpdLog::Reserve(size_t tamanho) {
     char* p = bloco.dados.get() + bloco.usado;
     bloco.usado += tamanho;
     // The line's text ends before its CR LF.
-    fins_.push_back({uint32_t(blocos_.size() - 1), uint32_t(bloco.usado - 2)});
+    fins_.push_back({uint32_t(blocos_.size() - 1), uint32_t(bloco.usado - 2), carimbo});
     return p;
 }
 
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
     const std::string& carimbo = CarimboDeTempo();
     constexpr std::string_view kAposCarimbo = " : ";
-    size_t tamanho = carimbo.size() + kAposCarimbo.size() + 2;
+    size_t tamanho = kAposCarimbo.size() + 2;
     for (std::string_view p : partes)
         tamanho += p.size();
     std::lock_guard lock(mutex_);
-    char* p = Reserve(tamanho);
-    p = std::copy(carimbo.begin(), carimbo.end(), p);
+    if (carimbos_.empty() || carimbos_.back() != carimbo) carimbos_.push_back(carimbo);
+    char* p = Reserve(tamanho, int32_t(carimbos_.size() - 1));
     p = std::copy(kAposCarimbo.begin(), kAposCarimbo.end(), p);
     for (std::string_view parte : partes)
         p = std::copy(parte.begin(), parte.end(), p);
@@ -80,7 +80,7 @@ void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes)
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {
-    char* p = std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2));
+    char* p = std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1));
     p[0] = '\r';
     p[1] = '\n';
 }
@@ -89,10 +89,21 @@ std::string TkwUpdLog::Junte() const {
     size_t tamanho = 0;
     for (const TBloco& b : blocos_)
         tamanho += b.usado;
+    for (const TFimLinha& f : fins_)
+        if (f.carimbo >= 0) tamanho += carimbos_[size_t(f.carimbo)].size();
     std::string r;
     r.reserve(tamanho);
-    for (const TBloco& b : blocos_)
-        r.append(b.Texto());
+    uint32_t bloco = 0;
+    size_t inicio = 0;
+    for (const TFimLinha& f : fins_) {
+        if (f.bloco != bloco) {
+            bloco = f.bloco;
+            inicio = 0;
+        }
+        if (f.carimbo >= 0) r.append(carimbos_[size_t(f.carimbo)]);
+        r.append(blocos_[bloco].Texto().substr(inicio, size_t(f.fim) + 2 - inicio));
+        inicio = size_t(f.fim) + 2;
+    }
     return r;
 }
 
@@ -140,7 +151,9 @@ std::vector<std::string> TkwUpdLog::Linhas() const {
             bloco = f.bloco;
             inicio = 0;
         }
-        r.emplace_back(blocos_[bloco].Texto().substr(inicio, f.fim - inicio));
+        std::string& linha = r.emplace_back();
+        if (f.carimbo >= 0) linha = carimbos_[size_t(f.carimbo)];
+        linha.append(blocos_[bloco].Texto().substr(inicio, f.fim - inicio));
         inicio = size_t(f.fim) + 2;
     }
     return r;
@@ -181,6 +194,7 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
     rtl::WriteFileAtomically(arquivo, conteudo);
     blocos_.clear();
     fins_.clear();
+    carimbos_.clear();
 }
 
 TkwUpdClasseBasica::TkwUpdClasseBasica(std::string nomeClasse, TkwUpdLog* log, TkwUpdLog* logSecundario,

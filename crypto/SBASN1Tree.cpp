@@ -68,6 +68,14 @@ ByteString TElASN1DataSource::ReadString() const {
     return r;
 }
 
+void TElASN1DataSource::Wipe() {
+    rtl::secure_wipe(value_.data(), value_.size());
+    value_.clear();
+    stream_ = nullptr;
+    offset_ = size_ = 0;
+    kind_ = 0;
+}
+
 void TElASN1DataSource::CopyTo(TElASN1DataSource& other) const {
     other.stream_ = stream_;
     other.offset_ = offset_;
@@ -497,10 +505,73 @@ void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count
     tag.SetContent(DERIntegerContent(std::string_view(static_cast<const char*>(bytes), count)));
 }
 
+void WipeTagTree(TElASN1CustomTag& tag) {
+    if (!tag.IsConstrained()) {
+        static_cast<TElASN1SimpleTag&>(tag).DataSource().Wipe();
+        return;
+    }
+    auto& c = static_cast<TElASN1ConstrainedTag&>(tag);
+    for (int i = 0; i < c.GetCount(); ++i)
+        WipeTagTree(*c.GetChild(i));
+}
+
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value) {
+    const ByteString c = tag.GetContent();
+    if (c.empty() || (uint8_t(c[0]) & 0x80) != 0) return false;
+    uint64_t v = 0;
+    for (const char b : c) {
+        v = (v << 8) | uint8_t(b);
+        // Checked at every byte, so a long run of digits never overflows the accumulator.
+        if (v > max) return false;
+    }
+    value = uint32_t(v);
+    return true;
+}
+
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag) {
     const ByteString c = tag.GetContent();
     uint32_t v = 0;
     for (size_t i = c.size() > 4 ? c.size() - 4 : 0; i < c.size(); ++i)
         v = (v << 8) | uint8_t(c[i]);
     return v;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole-node helpers
+
+ByteString SaveTagToString(const TElASN1CustomTag& tag) {
+    size_t size = 0;
+    tag.SaveToBuffer(nullptr, size);
+    ByteString out(size, '\0');
+    if (size != 0) tag.SaveToBuffer(out.data(), size);
+    out.resize(size);
+    return out;
+}
+
+ByteString TagContentToString(const TElASN1CustomTag& tag) {
+    if (!tag.IsConstrained()) return static_cast<const TElASN1SimpleTag&>(tag).GetContent();
+    const auto& node = static_cast<const TElASN1ConstrainedTag&>(tag);
+    ByteString out;
+    for (int i = 0; i < node.GetCount(); ++i)
+        out += SaveTagToString(*node.GetChild(i));
+    return out;
+}
+
+bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der) {
+    root.Clear();
+    return root.LoadFromBuffer(der.data(), der.size());
+}
+
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || !c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1ConstrainedTag*>(c);
+}
+
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag) {
+    const TElASN1CustomTag* c = parent.GetChild(index);
+    if (c == nullptr || c->IsConstrained() || (!anyTag && c->TagByte != tagByte)) return nullptr;
+    return static_cast<const TElASN1SimpleTag*>(c);
 }

@@ -45,6 +45,8 @@ public:
     // The other source gets the same kind and content (the same string or the same window).
     void CopyTo(TElASN1DataSource& other) const;
     bool IsStreamWindow() const { return kind_ == 1; }
+    // Overwrites an in-memory content in place, then empties the source.
+    void Wipe();
 
 private:
     rtl::Stream* stream_ = nullptr;
@@ -170,7 +172,15 @@ private:
     int depth_ = 0;
 };
 
+// Wipes the content of every primitive node below (and at) tag: for trees that held private
+// keys or decrypted data, before they are freed.
+void WipeTagTree(TElASN1CustomTag& tag);
+
 // INTEGER routines on a primitive node.
+// A count read from a file (iterations, lengths): a non-negative INTEGER no larger than max.
+// Leading zero bytes are allowed; a negative value, an empty content or anything above max
+// (however long) answers false with value untouched.
+bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value);
 // TagByte := 02; the value as unsigned big-endian bytes, minimal, 00 in front of a top bit.
 void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 // TagByte := 02; the given unsigned big-endian bytes as a DER INTEGER: leading zero bytes
@@ -180,3 +190,18 @@ void WriteTagInteger(TElASN1SimpleTag& tag, uint32_t value);
 void WriteTagIntegerBytes(TElASN1SimpleTag& tag, const void* bytes, size_t count);
 // The last four content bytes as a big-endian number.
 uint32_t ReadTagInteger(const TElASN1SimpleTag& tag);
+
+// The node written as DER (what SaveToBuffer writes), as a byte string.
+ByteString SaveTagToString(const TElASN1CustomTag& tag);
+// The node's content octets: a primitive node's content, a constructed node's children written
+// one after another (its encoding without identifier and length).
+ByteString TagContentToString(const TElASN1CustomTag& tag);
+// Loads one buffer as a tree whose children are the buffer's top-level elements; false when
+// it does not parse. The root is cleared first.
+bool LoadTagTree(TElASN1ConstrainedTag& root, std::string_view der);
+// The child at index when it is constructed (ConstructedChild) or primitive (PrimitiveChild)
+// and, unless anyTag, has exactly that tag byte; null otherwise (also outside the children).
+const TElASN1ConstrainedTag* ConstructedChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                              bool anyTag = false);
+const TElASN1SimpleTag* PrimitiveChild(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte,
+                                       bool anyTag = false);

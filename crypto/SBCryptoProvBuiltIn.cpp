@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvBuiltInHash.h"
+#include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
@@ -122,9 +123,8 @@ bool TElBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) 
     // question answers it with false.
     if (IsHashAlgorithm(algorithm))
         return GetDigestSizeBits(algorithm) > 0 && TElBuiltInHashFunction::IsAlgorithmSupported(algorithm);
-    // The public-key algorithms (RSA, DSA, Elgamal, DH) answer true once their keys and
-    // operations are part of this provider; until then nothing else is supported.
-    return false;
+    return algorithm == SB_ALG_PK_RSA || algorithm == SB_ALG_PK_DSA || algorithm == SB_ALG_PK_ELGAMAL ||
+           algorithm == SB_ALG_PK_DH;
 }
 
 bool TElBuiltInCryptoProvider::IsAlgorithmSupportedByOID(std::string_view algOID, std::string_view, int32_t mode) {
@@ -194,8 +194,15 @@ TElCustomCryptoKey* TElBuiltInCryptoProvider::MakeKey(int32_t algorithm, int32_t
         key = std::move(symmetric);
     } else if (IsMACAlgorithm(algorithm)) {
         key = std::make_unique<TElBuiltInMACKey>(this);
+    } else if (algorithm == SB_ALG_PK_RSA) {
+        key = std::make_unique<TElBuiltInRSACryptoKey>(this);
+    } else if (algorithm == SB_ALG_PK_DSA) {
+        key = std::make_unique<TElBuiltInDSACryptoKey>(this);
+    } else if (algorithm == SB_ALG_PK_ELGAMAL) {
+        key = std::make_unique<TElBuiltInElgamalCryptoKey>(this);
+    } else if (algorithm == SB_ALG_PK_DH) {
+        key = std::make_unique<TElBuiltInDHCryptoKey>(this);
     } else {
-        // RSA, DSA, Elgamal and DH keys join here with the public-key half of the provider.
         UnsupportedAlgorithm(algorithm);
     }
     key->SetMode(mode);
@@ -287,15 +294,19 @@ namespace {
 using Kind = TElBuiltInCryptoContext::Kind;
 using Operation = TElBuiltInCryptoContext::Operation;
 
-// The step after an encryption or decryption context is made: the cipher starts its message.
-// Public-key contexts (collecting input) join with the public-key half of the provider.
+// The step after an encryption or decryption context is made: the cipher starts its message, or
+// a public-key context starts collecting its input.
 auto StartCipher(bool encrypt) {
     return [encrypt](TElBuiltInCryptoContext& c) {
-        if (c.GetKind() != Kind::Symmetric) Fail(SInvalidAlgorithm);
-        if (encrypt)
+        if (c.GetKind() == Kind::PublicKey) {
+            c.CollectedInput().clear();
+        } else if (c.GetKind() != Kind::Symmetric) {
+            Fail(SInvalidAlgorithm);
+        } else if (encrypt) {
             c.GetSymmetricCrypto()->InitializeEncryption();
-        else
+        } else {
             c.GetSymmetricCrypto()->InitializeDecryption();
+        }
         c.SetOperation(encrypt ? Operation::Encrypt : Operation::Decrypt);
     };
 }
@@ -303,6 +314,66 @@ auto StartCipher(bool encrypt) {
 // Signing and verification need a public-key context.
 void RequirePublicKey(TElBuiltInCryptoContext& c) {
     if (c.GetKind() != Kind::PublicKey) Fail(SInvalidAlgorithm);
+}
+
+auto StartSigning(bool detached) {
+    return [detached](TElBuiltInCryptoContext& c) {
+        RequirePublicKey(c);
+        c.GetPublicKeyCrypto()->SignInit(detached);
+        c.SetOperation(detached ? Operation::SignDetached : Operation::Sign);
+    };
+}
+
+auto StartVerification(const void* signature, size_t size) {
+    return [signature, size](TElBuiltInCryptoContext& c) {
+        RequirePublicKey(c);
+        c.GetPublicKeyCrypto()->VerifyInit(size == 0, signature, size);
+        c.SetOperation(size != 0 ? Operation::VerifyDetached : Operation::Verify);
+    };
+}
+
+// The one-shot public-key run over a context's collected input (encryption or decryption):
+// the operation sizes the result first; a null output, or a size of 0, only asks for it.
+void RunPublicKey(TElBuiltInCryptoContext& c, bool encrypt, void* output, size_t& outputSize) {
+    TElBuiltInPublicKeyCrypto& o = *c.GetPublicKeyCrypto();
+    if (!o.GetSupportsEncryption()) Fail(SUnsupportedOperation);
+    TElCustomCryptoKey* key = o.GetKeyMaterial();
+    if (encrypt && (key == nullptr || !key->GetIsPublic())) Fail(SPublicKeyNotFound);
+    if (!encrypt && (key == nullptr || !key->GetIsSecret())) Fail(SSecretKeyNotFound);
+    o.ResetOutput();
+    const rtl::SecureBytes& input = c.CollectedInput();
+    const int64_t needed =
+        o.EstimateOutputSize(input.data(), encrypt ? SB_PKOP_ENCRYPT : SB_PKOP_DECRYPT, int64_t(input.size()));
+    if (output == nullptr || outputSize < size_t(needed)) {
+        if (output == nullptr || outputSize == 0) {
+            outputSize = needed > 0 ? size_t(needed) : 1;
+            return;
+        }
+        Fail(SBufferTooSmall);
+    }
+    if (encrypt) {
+        o.EncryptInit();
+        try {
+            o.EncryptUpdate(input.data(), input.size());
+        } catch (...) {
+            o.EncryptFinal();
+            throw;
+        }
+        o.EncryptFinal();
+    } else {
+        o.DecryptInit();
+        try {
+            o.DecryptUpdate(input.data(), input.size());
+        } catch (...) {
+            o.DecryptFinal();
+            throw;
+        }
+        o.DecryptFinal();
+    }
+    const rtl::SecureBytes& result = o.GetOutput();
+    if (result.size() > outputSize) Fail(SInternalError);
+    if (!result.empty()) std::memcpy(output, result.data(), result.size());
+    outputSize = result.size();
 }
 
 }  // namespace
@@ -341,36 +412,37 @@ TElCustomCryptoContext* TElBuiltInCryptoProvider::DecryptInitByOID(std::string_v
                         StartCipher(false));
 }
 
-TElCustomCryptoContext* TElBuiltInCryptoProvider::SignInit(int32_t algorithm, TElCustomCryptoKey* key, bool,
+TElCustomCryptoContext* TElBuiltInCryptoProvider::SignInit(int32_t algorithm, TElCustomCryptoKey* key, bool detached,
                                                            const TElRelativeDistinguishedName* params,
                                                            const TSBProgressFunc&, void*) {
     return StartContext(std::make_unique<TElBuiltInCryptoContext>(algorithm, params, this, key, 0),
-                        RequirePublicKey);
+                        StartSigning(detached));
 }
 
 TElCustomCryptoContext* TElBuiltInCryptoProvider::SignInitByOID(std::string_view algOID, std::string_view algParams,
-                                                                TElCustomCryptoKey* key, bool,
+                                                                TElCustomCryptoKey* key, bool detached,
                                                                 const TElRelativeDistinguishedName* params,
                                                                 const TSBProgressFunc&, void*) {
     return StartContext(TElBuiltInCryptoContext::CreateByOID(algOID, params, this, key, 0, algParams),
-                        RequirePublicKey);
+                        StartSigning(detached));
 }
 
 TElCustomCryptoContext* TElBuiltInCryptoProvider::VerifyInit(int32_t algorithm, TElCustomCryptoKey* key,
-                                                             const void*, size_t,
+                                                             const void* signature, size_t signatureSize,
                                                              const TElRelativeDistinguishedName* params,
                                                              const TSBProgressFunc&, void*) {
     return StartContext(std::make_unique<TElBuiltInCryptoContext>(algorithm, params, this, key, 0),
-                        RequirePublicKey);
+                        StartVerification(signature, signatureSize));
 }
 
 TElCustomCryptoContext* TElBuiltInCryptoProvider::VerifyInitByOID(std::string_view algOID,
                                                                   std::string_view algParams,
-                                                                  TElCustomCryptoKey* key, const void*, size_t,
+                                                                  TElCustomCryptoKey* key, const void* signature,
+                                                                  size_t signatureSize,
                                                                   const TElRelativeDistinguishedName* params,
                                                                   const TSBProgressFunc&, void*) {
     return StartContext(TElBuiltInCryptoContext::CreateByOID(algOID, params, this, key, 0, algParams),
-                        RequirePublicKey);
+                        StartVerification(signature, signatureSize));
 }
 
 TElCustomCryptoContext* TElBuiltInCryptoProvider::HashInit(int32_t algorithm, TElCustomCryptoKey* key,
@@ -388,12 +460,35 @@ TElCustomCryptoContext* TElBuiltInCryptoProvider::HashInitByOID(std::string_view
                         [](TElBuiltInCryptoContext&) {});
 }
 
-// Update and final: the cipher engine's size protocol for kind 1.
+// Update and final: the cipher engine's size protocol for kind 1; kind 2 collects its input (a
+// null output only asks, and gets 1) and runs at the final step.
+
+namespace {
+
+// A public-key update: a null output is a size question (answered 1, nothing taken).
+template <class Take>
+void PublicKeyUpdate(const void* output, size_t& outputSize, Take take) {
+    if (output == nullptr) {
+        outputSize = 1;
+        return;
+    }
+    take();
+    outputSize = 0;
+}
+
+}  // namespace
 
 void TElBuiltInCryptoProvider::EncryptUpdate(TElCustomCryptoContext* context, const void* input, size_t inputSize,
                                              void* output, size_t& outputSize, const TElRelativeDistinguishedName*,
                                              const TSBProgressFunc&, void*) {
     TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() == Kind::PublicKey) {
+        PublicKeyUpdate(output, outputSize, [&] {
+            const auto* p = static_cast<const uint8_t*>(input);
+            if (inputSize > 0) c.CollectedInput().insert(c.CollectedInput().end(), p, p + inputSize);
+        });
+        return;
+    }
     if (c.GetKind() != Kind::Symmetric) Fail(SInvalidContext);
     c.GetSymmetricCrypto()->EncryptUpdate(input, inputSize, output, outputSize);
 }
@@ -402,27 +497,40 @@ void TElBuiltInCryptoProvider::DecryptUpdate(TElCustomCryptoContext* context, co
                                              void* output, size_t& outputSize, const TElRelativeDistinguishedName*,
                                              const TSBProgressFunc&, void*) {
     TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() == Kind::PublicKey) {
+        PublicKeyUpdate(output, outputSize, [&] {
+            const auto* p = static_cast<const uint8_t*>(input);
+            if (inputSize > 0) c.CollectedInput().insert(c.CollectedInput().end(), p, p + inputSize);
+        });
+        return;
+    }
     if (c.GetKind() != Kind::Symmetric) Fail(SInvalidContext);
     c.GetSymmetricCrypto()->DecryptUpdate(input, inputSize, output, outputSize);
 }
 
-// Signing and verification run on public-key contexts, which come with the public-key half of
-// the provider; every context made so far is refused as the wrong kind.
-void TElBuiltInCryptoProvider::SignUpdate(TElCustomCryptoContext* context, const void*, size_t, void*, size_t&,
-                                          const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
-    Checked(context);
-    Fail(SInvalidContext);
+void TElBuiltInCryptoProvider::SignUpdate(TElCustomCryptoContext* context, const void* input, size_t inputSize,
+                                          void* output, size_t& outputSize, const TElRelativeDistinguishedName*,
+                                          const TSBProgressFunc&, void*) {
+    TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() != Kind::PublicKey) Fail(SInvalidContext);
+    PublicKeyUpdate(output, outputSize, [&] { c.GetPublicKeyCrypto()->SignUpdate(input, inputSize); });
 }
 
-void TElBuiltInCryptoProvider::VerifyUpdate(TElCustomCryptoContext* context, const void*, size_t, void*, size_t&,
-                                            const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
-    Checked(context);
-    Fail(SInvalidContext);
+void TElBuiltInCryptoProvider::VerifyUpdate(TElCustomCryptoContext* context, const void* input, size_t inputSize,
+                                            void* output, size_t& outputSize, const TElRelativeDistinguishedName*,
+                                            const TSBProgressFunc&, void*) {
+    TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() != Kind::PublicKey) Fail(SInvalidContext);
+    PublicKeyUpdate(output, outputSize, [&] { c.GetPublicKeyCrypto()->VerifyUpdate(input, inputSize); });
 }
 
 void TElBuiltInCryptoProvider::EncryptFinal(TElCustomCryptoContext* context, void* output, size_t& outputSize,
                                             const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
     TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() == Kind::PublicKey) {
+        RunPublicKey(c, true, output, outputSize);
+        return;
+    }
     if (c.GetKind() != Kind::Symmetric) Fail(SInvalidContext);
     c.GetSymmetricCrypto()->FinalizeEncryption(output, outputSize);
 }
@@ -430,20 +538,40 @@ void TElBuiltInCryptoProvider::EncryptFinal(TElCustomCryptoContext* context, voi
 void TElBuiltInCryptoProvider::DecryptFinal(TElCustomCryptoContext* context, void* output, size_t& outputSize,
                                             const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
     TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() == Kind::PublicKey) {
+        RunPublicKey(c, false, output, outputSize);
+        return;
+    }
     if (c.GetKind() != Kind::Symmetric) Fail(SInvalidContext);
     c.GetSymmetricCrypto()->FinalizeDecryption(output, outputSize);
 }
 
-void TElBuiltInCryptoProvider::SignFinal(TElCustomCryptoContext* context, void*, size_t&,
+void TElBuiltInCryptoProvider::SignFinal(TElCustomCryptoContext* context, void* output, size_t& outputSize,
                                          const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
-    Checked(context);
-    Fail(SInvalidContext);
+    TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() != Kind::PublicKey) Fail(SInvalidContext);
+    TElBuiltInPublicKeyCrypto& o = *c.GetPublicKeyCrypto();
+    size_t needed = 0;
+    o.SignFinal(nullptr, needed);  // signs once; later calls answer from the signature
+    if (output == nullptr) {
+        outputSize = needed > 0 ? needed : 1;
+        return;
+    }
+    if (outputSize < needed) Fail(SBufferTooSmall);
+    o.SignFinal(output, outputSize);
 }
 
-int32_t TElBuiltInCryptoProvider::VerifyFinal(TElCustomCryptoContext* context, void*, size_t&,
+int32_t TElBuiltInCryptoProvider::VerifyFinal(TElCustomCryptoContext* context, void* output, size_t& outputSize,
                                               const TElRelativeDistinguishedName*, const TSBProgressFunc&, void*) {
-    Checked(context);
-    Fail(SInvalidContext);
+    TElBuiltInCryptoContext& c = Checked(context);
+    if (c.GetKind() != Kind::PublicKey) Fail(SInvalidContext);
+    if (output == nullptr) {
+        outputSize = 1;
+        return SB_VR_SIZE_ONLY;
+    }
+    const int32_t result = c.GetPublicKeyCrypto()->VerifyFinal();
+    outputSize = 0;
+    return result;
 }
 
 void TElBuiltInCryptoProvider::HashUpdate(TElCustomCryptoContext* context, const void* buffer, size_t size,

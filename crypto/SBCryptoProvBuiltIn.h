@@ -30,6 +30,7 @@
 class TElBuiltInSymmetricCrypto;
 class TElBuiltInSymmetricCryptoFactory;
 class TElBuiltInHashFunction;
+class TElBuiltInPublicKeyCrypto;
 class TElRandom;
 class TElSharedResource;
 
@@ -81,8 +82,10 @@ public:
     };
 
     // The working object for the code: a cipher engine for a symmetric code (mode in provider
-    // numbering), a hash engine for a digest (key ignored) or an HMAC code (key must be a MAC
-    // key); then the parameter list goes through SetContextProp in index order.
+    // numbering), a public-key operation for RSA, DSA, Elgamal and DH (the key must be one of
+    // that algorithm: "Bad key material"), a hash engine for a digest (key ignored) or an HMAC
+    // code (key must be a MAC key); then the parameter list goes through SetContextProp in index
+    // order.
     TElBuiltInCryptoContext(int32_t algorithm, const TElRelativeDistinguishedName* params,
                             TElCustomCryptoProvider* provider, TElCustomCryptoKey* key, int32_t mode);
     // The code from the OID (public-key signature OIDs folded to their key algorithm); an OID
@@ -116,9 +119,13 @@ public:
     Kind GetKind() const { return kind_; }
     Operation GetOperation() const { return operation_; }
     void SetOperation(Operation operation) { operation_ = operation; }
-    // The working object of kind 1 or 3 (null for other kinds).
+    // The working object of kind 1, 2 or 3 (null for other kinds).
     TElBuiltInSymmetricCrypto* GetSymmetricCrypto() const { return cipher_.get(); }
     TElBuiltInHashFunction* GetHashFunction() const { return hash_.get(); }
+    TElBuiltInPublicKeyCrypto* GetPublicKeyCrypto() const { return publicKey_.get(); }
+    // Kind 2: the input gathered by the provider's EncryptUpdate and DecryptUpdate (wiped
+    // memory: it may be a plaintext).
+    rtl::SecureBytes& CollectedInput() { return collected_; }
 
 private:
     struct ByOID {};
@@ -126,10 +133,14 @@ private:
     void Initialize(int32_t algorithm, const TElRelativeDistinguishedName* params, TElCustomCryptoKey* key,
                     int32_t mode);
     TElBuiltInSymmetricCrypto& Cipher(const char* message) const;
+    ByteString PublicKeyProp(std::string_view propId, std::string_view defaultValue) const;
+    void SetPublicKeyProp(std::string_view propId, std::string_view value);
 
     Kind kind_ = Kind::None;
     std::unique_ptr<TElBuiltInHashFunction> hash_;
     std::unique_ptr<TElBuiltInSymmetricCrypto> cipher_;
+    std::unique_ptr<TElBuiltInPublicKeyCrypto> publicKey_;
+    rtl::SecureBytes collected_;
     int32_t algorithm_ = 0;
     Operation operation_ = Operation::None;
 };

@@ -2,6 +2,7 @@
 // algorithm code gets, the context properties, and the size estimates.
 #include "crypto/SBCryptoProvBuiltIn.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
+#include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
@@ -58,9 +59,18 @@ void TElBuiltInCryptoContext::Initialize(int32_t algorithm, const TElRelativeDis
         hash_ = TElBuiltInHashFunction::CreateByAlgorithm(algorithm, key);
         kind_ = Kind::Hash;
         operation_ = Operation::Hash;
+    } else if (IsPublicKeyAlgorithm(algorithm)) {
+        switch (algorithm) {
+            case SB_ALG_PK_RSA: publicKey_ = TElBuiltInRSAPublicKeyCrypto::Create(); break;
+            case SB_ALG_PK_DSA: publicKey_ = TElBuiltInDSAPublicKeyCrypto::Create(); break;
+            case SB_ALG_PK_ELGAMAL: publicKey_ = TElBuiltInElgamalPublicKeyCrypto::Create(); break;
+            case SB_ALG_PK_DH: publicKey_ = TElBuiltInDHPublicKeyCrypto::Create(); break;
+            default: throw EElBuiltInCryptoProviderError(rtl::Format(SUnsupportedAlgorithmInt, algorithm));
+        }
+        kind_ = Kind::PublicKey;
+        // A key of another algorithm, or none, is refused here ("Bad key material").
+        publicKey_->SetKeyMaterial(key);
     } else {
-        // Public-key codes (RSA, DSA, Elgamal, DH) get their operation objects with the
-        // public-key half of the provider.
         throw EElBuiltInCryptoProviderError(rtl::Format(SUnsupportedAlgorithmInt, algorithm));
     }
     algorithm_ = algorithm;
@@ -80,7 +90,9 @@ int32_t TElBuiltInCryptoContext::GetAlgorithmClass() const {
 }
 
 int32_t TElBuiltInCryptoContext::GetKeySize() const {
-    return kind_ == Kind::Symmetric ? cipher_->GetKeySize() : 0;
+    if (kind_ == Kind::Symmetric) return cipher_->GetKeySize();
+    if (kind_ == Kind::PublicKey && publicKey_->GetKeyMaterial() != nullptr) return publicKey_->GetKeyMaterial()->GetBits();
+    return 0;
 }
 
 int32_t TElBuiltInCryptoContext::GetBlockSize() const {
@@ -123,6 +135,7 @@ void TElBuiltInCryptoContext::SetMode(int32_t) {
 // a hash, the RSA scheme and its parameters) act on public-key contexts; on a cipher or digest
 // context they raise what the property needs, or do nothing where it needs no context.
 ByteString TElBuiltInCryptoContext::GetContextProp(std::string_view propId, std::string_view defaultValue) const {
+    if (kind_ == Kind::PublicKey) return PublicKeyProp(propId, defaultValue);
     if (propId == SB_CTXPROP_SKIP_KEYSTREAM_BYTES) {
         const auto* rc4 = dynamic_cast<const TElBuiltInRC4SymmetricCrypto*>(cipher_.get());
         if (kind_ != Kind::Symmetric || rc4 == nullptr) Fail(SNotARC4Context);
@@ -137,7 +150,46 @@ ByteString TElBuiltInCryptoContext::GetContextProp(std::string_view propId, std:
     return ByteString(defaultValue);
 }
 
+// The properties of a public-key context (kind 2), in the order the table of the framework
+// decides them.
+ByteString TElBuiltInCryptoContext::PublicKeyProp(std::string_view propId, std::string_view defaultValue) const {
+    auto* rsa = dynamic_cast<TElBuiltInRSAPublicKeyCrypto*>(publicKey_.get());
+    auto* elgamal = dynamic_cast<TElBuiltInElgamalPublicKeyCrypto*>(publicKey_.get());
+    if (propId == SB_CTXPROP_SKIP_KEYSTREAM_BYTES) Fail(SNotARC4Context);
+    if (propId == SB_CTXPROP_USE_ALGORITHM_PREFIX) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        return BooleanToPropertyValue(rsa->GetUseAlgorithmPrefix());
+    }
+    if (propId == SB_CTXPROP_INPUT_IS_HASH) return BooleanToPropertyValue(publicKey_->GetInputIsHash());
+    if (propId == SB_CTXPROP_HASH_ALGORITHM) {
+        if (rsa != nullptr) {
+            if (rsa->GetScheme() == SB_RSA_SCHEME_SSL) return ByteString(SB_OID_SSL_HASH);
+            return GetOIDByHashAlgorithm(rsa->GetHashAlgorithm());
+        }
+        if (elgamal != nullptr) return GetOIDByHashAlgorithm(elgamal->GetHashAlgorithm());
+        return ByteString();
+    }
+    if (propId == SB_CTXPROP_HASH_FUNC_OID) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        return rsa->GetHashFuncOID();
+    }
+    if (propId == SB_CTXPROP_ALGORITHM_SCHEME || propId == SB_CTXPROP_SALT_SIZE ||
+        propId == SB_CTXPROP_TRAILER_FIELD || propId == SB_CTXPROP_MGF_ALGORITHM) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        if (propId == SB_CTXPROP_ALGORITHM_SCHEME)
+            return rsa->GetScheme() == SB_RSA_SCHEME_OAEP ? "oaep" : rsa->GetScheme() == SB_RSA_SCHEME_PSS ? "pss" : "pkcs#1";
+        if (propId == SB_CTXPROP_SALT_SIZE) return IntegerToPropertyValue(rsa->GetSaltSize());
+        if (propId == SB_CTXPROP_TRAILER_FIELD) return IntegerToPropertyValue(rsa->GetTrailerField());
+        return GetOIDByAlgorithm(rsa->GetMGFAlgorithm());
+    }
+    return ByteString(defaultValue);
+}
+
 void TElBuiltInCryptoContext::SetContextProp(std::string_view propId, std::string_view value) {
+    if (kind_ == Kind::PublicKey) {
+        SetPublicKeyProp(propId, value);
+        return;
+    }
     if (propId == SB_CTXPROP_SKIP_KEYSTREAM_BYTES) {
         auto* rc4 = dynamic_cast<TElBuiltInRC4SymmetricCrypto*>(cipher_.get());
         if (kind_ != Kind::Symmetric || rc4 == nullptr) Fail(SNotARC4Context);
@@ -150,6 +202,53 @@ void TElBuiltInCryptoContext::SetContextProp(std::string_view propId, std::strin
     if (propId == SB_CTXPROP_ALGORITHM_SCHEME || propId == SB_CTXPROP_SALT_SIZE ||
         propId == SB_CTXPROP_TRAILER_FIELD || propId == SB_CTXPROP_MGF_ALGORITHM)
         Fail(SInvalidContext);
+}
+
+void TElBuiltInCryptoContext::SetPublicKeyProp(std::string_view propId, std::string_view value) {
+    auto* rsa = dynamic_cast<TElBuiltInRSAPublicKeyCrypto*>(publicKey_.get());
+    auto* elgamal = dynamic_cast<TElBuiltInElgamalPublicKeyCrypto*>(publicKey_.get());
+    if (propId == SB_CTXPROP_SKIP_KEYSTREAM_BYTES) Fail(SNotARC4Context);
+    if (propId == SB_CTXPROP_USE_ALGORITHM_PREFIX) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        rsa->SetUseAlgorithmPrefix(PropertyValueToBoolean(value, false));
+    } else if (propId == SB_CTXPROP_INPUT_IS_HASH) {
+        publicKey_->SetInputIsHash(PropertyValueToBoolean(value, false));
+    } else if (propId == SB_CTXPROP_HASH_ALGORITHM) {
+        if (rsa != nullptr) {
+            // Selecting a scheme resets the directions and the OID: apply before alg-scheme.
+            if (value == SB_OID_SSL_HASH) {
+                rsa->SelectScheme(SB_RSA_SCHEME_SSL);
+            } else {
+                rsa->SelectScheme(SB_RSA_SCHEME_PKCS1);
+                rsa->SetHashAlgorithm(GetHashAlgorithmByOID(value));
+            }
+        } else if (elgamal != nullptr) {
+            elgamal->SetHashAlgorithm(GetHashAlgorithmByOID(value));
+        }
+    } else if (propId == SB_CTXPROP_HASH_FUNC_OID) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        rsa->SetHashFuncOID(value);
+    } else if (propId == SB_CTXPROP_ALGORITHM_SCHEME || propId == SB_CTXPROP_SALT_SIZE ||
+               propId == SB_CTXPROP_TRAILER_FIELD || propId == SB_CTXPROP_MGF_ALGORITHM) {
+        if (rsa == nullptr) Fail(SNotARSAContext);
+        if (propId == SB_CTXPROP_ALGORITHM_SCHEME) {
+            if (value == "pkcs#1") {
+                rsa->SelectScheme(SB_RSA_SCHEME_PKCS1);
+            } else if (value == "oaep") {
+                rsa->SelectScheme(SB_RSA_SCHEME_OAEP);
+            } else if (value == "pss") {
+                rsa->SelectScheme(SB_RSA_SCHEME_PSS);
+            } else {
+                throw EElBuiltInCryptoProviderError(rtl::Format(SUnsupportedPropertyValueStr, std::string(value)));
+            }
+        } else if (propId == SB_CTXPROP_SALT_SIZE) {
+            rsa->SetSaltSize(PropertyValueToInteger(value, 0));
+        } else if (propId == SB_CTXPROP_TRAILER_FIELD) {
+            rsa->SetTrailerField(PropertyValueToInteger(value, 0));
+        } else {
+            rsa->SetMGFAlgorithm(GetAlgorithmByOID(value, false));
+        }
+    }
 }
 
 TElCustomCryptoContext* TElBuiltInCryptoContext::Clone() {
@@ -176,6 +275,19 @@ int64_t TElBuiltInCryptoContext::EstimateOutputSize(int64_t inputSize) {
         }
         case Kind::Hash:
             return TElBuiltInHashFunction::GetDigestSize(algorithm_) / 8;
+        case Kind::PublicKey: {
+            int32_t code;
+            switch (operation_) {
+                case Operation::Encrypt: code = SB_PKOP_ENCRYPT; break;
+                case Operation::Decrypt: code = SB_PKOP_DECRYPT; break;
+                case Operation::Sign: code = SB_PKOP_SIGN; break;
+                case Operation::Verify: code = SB_PKOP_VERIFY; break;
+                case Operation::SignDetached: code = SB_PKOP_SIGN_DETACHED; break;
+                case Operation::VerifyDetached: code = SB_PKOP_VERIFY_DETACHED; break;
+                default: Fail(SInvalidContext);
+            }
+            return publicKey_->EstimateOutputSize(code, inputSize);
+        }
         default:
             Fail(SInvalidContext);
     }

@@ -184,8 +184,9 @@ int32_t TISqlCommand::GetFieldsBufferSize() {
     return LayOutFieldCells(1);
 }
 
-int32_t TISqlCommand::LayOutFieldCells(int32_t alignment) {
+int32_t TISqlCommand::LayOutFieldCells(int32_t alignment, int32_t headerSize) {
     rtl::Assert(alignment >= 1, "Cell alignment %d below 1", alignment);
+    rtl::Assert(headerSize >= kCellHeaderSize, "Cell header of %d bytes", headerSize);
     const auto align = [alignment](int64_t n) { return (n + alignment - 1) / alignment * alignment; };
     const TSDServerType server = GetSqlDatabase().GetServerType();
     const int count = FieldDescs->Count();
@@ -203,7 +204,7 @@ int32_t TISqlCommand::LayOutFieldCells(int32_t alignment) {
         }
         FieldOffsets[size_t(d.FieldNo - 1)] = int32_t(std::min<int64_t>(offset, kMaxBufferSize));
         d.BlobIndex = IsBlobFieldType(server, d.FieldType) ? slot++ : -1;
-        offset = align(offset + kCellHeaderSize + d.DataSize);
+        offset = align(offset + headerSize + d.DataSize);
     }
     const int64_t total = align(offset + 4 * int64_t(BlobFieldCount));
     if (total > kMaxBufferSize) {

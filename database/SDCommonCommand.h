@@ -197,10 +197,11 @@ protected:
     [[noreturn]] static void NotImplemented(const char* qualifiedName);
     // Lays the row buffer out in FieldDescs order: sets FieldOffsets, every BlobIndex and
     // FieldsDataSize, and answers the row's size (cells, then the blob slots). Each cell is a
-    // header and DataSize bytes and starts on a multiple of alignment (1: packed, the base's
-    // layout); the row's size is a multiple of it too. A negative data size and a row past
-    // kMaxBufferSize are refused.
-    int32_t LayOutFieldCells(int32_t alignment);
+    // header (kCellHeaderSize bytes unless the driver's cells carry a wider one) and DataSize
+    // bytes and starts on a multiple of alignment (1: packed, the base's layout); the row's
+    // size is a multiple of it too. A negative data size and a row past kMaxBufferSize are
+    // refused.
+    int32_t LayOutFieldCells(int32_t alignment, int32_t headerSize = kCellHeaderSize);
 };
 
 // A new driver command owned by a TISqlCommandPtr (drivers' CreateSqlCommand use it).

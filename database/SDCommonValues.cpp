@@ -1,11 +1,13 @@
 // database/SDCommonValues.cpp: text-to-value conversions, value comparisons, hex and GUID texts.
 #include "database/SDCommonValues.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "database/SDCommon.h"
 #include "rtl/Assert.h"
 #include "rtl/Bytes.h"
+#include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
@@ -204,4 +206,65 @@ char HexDigitOf(uint32_t value, int n) {
 
 void SetParamDateTimeRec(rtl::Param& param, const TSDDateTimeRec& rec) {
     param.SetValue(rtl::Variant::FromDateTime(DateTimeRecToDateTime(param.DataType(), rec)));
+}
+
+void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size) {
+    const auto need = [&](int32_t bytes) {
+        if (size < bytes)
+            rtl::DatabaseErrorFmt("Parameter '%s': value of %d bytes in a buffer of %d", param.Name(), bytes,
+                                  size);
+    };
+    switch (param.DataType()) {
+        case ftString:
+        case ftFixedChar:
+        case ftMemo:
+        case ftWideString:
+            param.SetValue(rtl::Variant(PCharToString(reinterpret_cast<const char*>(buffer), size)));
+            return;
+        case ftSmallint:
+            need(2);
+            param.SetValue(rtl::Variant(int16_t(GetBufferWord(buffer, 0))));
+            return;
+        case ftWord:
+            need(2);
+            param.SetValue(rtl::Variant::FromWord(GetBufferWord(buffer, 0)));
+            return;
+        case ftBoolean:
+            need(2);
+            param.SetValue(rtl::Variant(GetBufferWord(buffer, 0) != 0));
+            return;
+        case ftInteger:
+        case ftAutoInc:
+            need(4);
+            param.SetValue(rtl::Variant(GetBufferInteger(buffer, 0)));
+            return;
+        case ftLargeint:
+            need(8);
+            param.SetValue(rtl::Variant(GetBufferInt64(buffer, 0)));
+            return;
+        case ftFloat:
+        case ftCurrency:
+            need(8);
+            param.SetValue(rtl::Variant(GetBufferDouble(buffer, 0)));
+            return;
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+            need(8);
+            SetParamDateTimeRec(param, GetBufferDateTimeRec(buffer, 0));
+            return;
+        case ftGuid:
+            need(38);
+            param.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(buffer), 38)));
+            return;
+        case ftBytes:
+        case ftVarBytes:
+        case ftBlob:
+        case ftOraBlob:
+        case ftOraClob:
+            param.SetValue(rtl::Variant::FromBytes(rtl::ByteArray(buffer, buffer + std::max(size, 0))));
+            return;
+        default:
+            rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
+    }
 }

@@ -359,7 +359,8 @@ void TIOraCommand::BindParams(bool procedure) {
         } else if (blob) {
             // The value's text lives in the command's buffer list until the next binding.
             char* text = BufferList.AllocString(OraParamBytes(p));
-            const sword length = procedure ? size : OraParamSize(p);
+            // The value's own length: a blob's cell has no room for it (its data size is 0).
+            const sword length = OraParamSize(p);
             status = f.obndra(cursor, Text(holder), -1, reinterpret_cast<ub1*>(text), isNull ? 0 : length, native, -1,
                               indicator, nullptr, nullptr, 0, nullptr, nullptr, -1, -1);
         } else if ((procedure && !oldClient) || (!procedure && piecewise)) {

@@ -6,37 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/IdIOHandler.h"
+#include "fuzz/NetMemoryTransport.h"
 
-namespace {
-
-// Hands the input out in pieces of a fixed size, then reports the peer's close.
-class MemoryTransport : public TIdIOHandler {
-public:
-    MemoryTransport(std::string input, size_t piece) : input_(std::move(input)), piece_(piece) { Open(); }
-
-    int32_t ReadFromSource(bool, int32_t, bool) override {
-        const size_t n = std::min(piece_, input_.size() - at_);
-        if (n == 0) {
-            PeerClosed = true;
-            return 0;
-        }
-        InputQueue->AppendBytes(TextToBytes(std::string_view(input_).substr(at_, n)));
-        at_ += n;
-        return int32_t(n);
-    }
-    void CheckForDisconnect(bool raise, bool ignoreBuffer) override {
-        if (PeerClosed && raise && (ignoreBuffer || InputBufferIsEmpty())) RaiseConnClosedGracefully();
-    }
-    void CheckForDataOnSource(int32_t) override {}
-
-private:
-    std::string input_;
-    size_t piece_;
-    size_t at_ = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
@@ -45,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t piece = size_t(data[1] % 16) + 1;
     const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-    MemoryTransport io(input, piece);
+    NetMemoryTransport io(input, piece);
+    io.Open();
     io.MaxLineLength = 0;
     std::string rebuilt;
     try {
@@ -67,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The same input with a small maximum that splits: nothing is lost either.
-    MemoryTransport split(input, piece);
+    NetMemoryTransport split(input, piece);
+    split.Open();
     split.MaxLineLength = 3;
     split.MaxLineAction = maSplit;
     try {

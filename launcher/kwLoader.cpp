@@ -1,6 +1,8 @@
 // launcher/kwLoader.cpp: the program entry of kwLoader.
 #include "launcher/kwLoader.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,14 +11,20 @@
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/drivers/SDCSb.h"
 #include "database/drivers/SDFib.h"
 #include "database/drivers/SDInt.h"
+#include "database/drivers/SDMss.h"
 #include "database/drivers/SDMySql.h"
+#include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDPgSQL.h"
+#include "database/drivers/SDSyb.h"
 #include "launcher/ukwUpdLoader.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
+#include "transfer/ukwUpdConexaoKw4Ping.h"
+#include "transfer/ukwUpdConexaoKw4Threads.h"
 
 namespace {
 
@@ -35,10 +43,14 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
+    RegisterSQLServerDriver();
+    RegisterSybaseDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
     RegisterInterbaseDriver();
     RegisterFirebirdDriver();
+    RegisterSQLBaseDriver();
+    RegisterOLEDBDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();
@@ -62,4 +74,12 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     const bool falhou = loader->Falhou();
     loader.reset();
     return falhou ? 1 : 0;
+}
+
+int TermineProgramaKwLoader(int codigo) {
+    if (TkwThreadControlada::EmExecucao() > 0 || TSecureHTTPSClient::EmExecucao() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(codigo);
+    }
+    return codigo;
 }

@@ -18,3 +18,8 @@ class TkwUpdLoader;
 // own); the real program passes nothing.
 int ExecuteProgramaKwLoader(int argc, const char* const* argv,
                             const std::function<void(TkwUpdLoader&)>& prepara = {});
+
+// The program's end with its exit status: a connection or probe thread that lost its attempt
+// and is still finishing is not waited for, and the program's static objects are not
+// destroyed under it (the log was written when the launcher was freed).
+int TermineProgramaKwLoader(int codigo);

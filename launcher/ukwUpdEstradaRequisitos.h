@@ -32,7 +32,7 @@ public:
     virtual TkwUpdRequisitosObtidos ObtenhaRequisitos(TkwUpdLoader& loader) = 0;
 };
 
-// The road to the application server, and the one to the application database. A road that
-// this build does not carry fails every call with a TkwUpdException saying so.
+// The road to the application server (ukwUpdRequisitosServidor.h), and the one to the
+// application database (ukwUpdRequisitosBanco.h).
 std::unique_ptr<TkwUpdEstradaRequisitos> CrieEstradaServidor();
 std::unique_ptr<TkwUpdEstradaRequisitos> CrieEstradaBanco();

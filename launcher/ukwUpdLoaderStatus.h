@@ -28,6 +28,7 @@
 
 #include "platform/InstanceMarker.h"
 #include "platform/ui/Form.h"
+#include "transfer/ukwTelaStatus.h"
 
 namespace plat::ui {
 class FormView;
@@ -49,12 +50,12 @@ private:
     bool fechada_ = false;
 };
 
-class TfkwUpdLoaderStatus {
+class TfkwUpdLoaderStatus final : public IkwTelaStatus {
 public:
     // Creates the form hidden (logos and look chosen by the launcher's executable name) and
     // keeps the marker, if given, while the window exists.
     explicit TfkwUpdLoaderStatus(std::unique_ptr<plat::InstanceMarker> marcador = nullptr);
-    ~TfkwUpdLoaderStatus();
+    ~TfkwUpdLoaderStatus() override;
     TfkwUpdLoaderStatus(const TfkwUpdLoaderStatus&) = delete;
     TfkwUpdLoaderStatus& operator=(const TfkwUpdLoaderStatus&) = delete;
 
@@ -69,7 +70,7 @@ public:
     void MostreErro(const std::string& texto);
     // Main thread: the task line shows the text exactly as given and is repainted (the server
     // connection objects report their progress this way).
-    void DefinaTextoTarefa(const std::string& texto);
+    void DefinaTextoTarefa(const std::string& texto) override;
     // The mailbox for other threads (see the top of this header).
     std::shared_ptr<TkwUpdCaixaTarefa> CaixaTarefa() const { return caixa_; }
 
@@ -79,7 +80,7 @@ public:
     // Shows the window modally until it is closed (at once when headless or when the
     // application is terminating).
     void ShowModal();
-    void ProcesseMensagens();
+    void ProcesseMensagens() override;
 
     // The window's events, also callable directly.
     void pbDetalhesClick();

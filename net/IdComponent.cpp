@@ -59,12 +59,17 @@ int TIdComponent::ComponentCount() {
 
 void TIdComponent::SetWorkRelay(TIdComponent* target) {
     if (target == workRelay_) return;
-    if (workRelay_ != nullptr) RemoveFreeNotification(workRelay_);
+    TIdComponent* old = workRelay_;
     workRelay_ = target == this ? nullptr : target;
+    ReleaseLink(old);
     if (workRelay_ != nullptr) FreeNotification(workRelay_);
 }
 
-void TIdComponent::Notification(TIdInitializerComponent* component, TOperation operation) {
+bool TIdComponent::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == workRelay_) || TIdBaseComponent::HoldsLinkTo(other);
+}
+
+void TIdComponent::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == workRelay_) workRelay_ = nullptr;
     TIdBaseComponent::Notification(component, operation);
 }

@@ -82,7 +82,8 @@ public:
     static int ComponentCount();
 
 protected:
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
 
 private:
     void Prepare();

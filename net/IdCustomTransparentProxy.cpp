@@ -9,12 +9,14 @@ void TIdCustomTransparentProxy::SetChainedProxy(TIdCustomTransparentProxy* value
         if (p == this)
             EIdException::RaiseIdException<EIdTransparentProxyCircularLink>(
                 rtl::Format("%s: Circular links are not allowed", ClassName()));
-    if (chained_ != nullptr) RemoveFreeNotification(chained_);
-    chained_ = value;
-    if (chained_ != nullptr) FreeNotification(chained_);
+    SetLinked(chained_, value);
 }
 
-void TIdCustomTransparentProxy::Notification(TIdInitializerComponent* component, TOperation operation) {
+bool TIdCustomTransparentProxy::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == chained_) || TIdComponent::HoldsLinkTo(other);
+}
+
+void TIdCustomTransparentProxy::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == chained_) chained_ = nullptr;
     TIdComponent::Notification(component, operation);
 }

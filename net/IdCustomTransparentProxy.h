@@ -57,7 +57,8 @@ public:
     virtual const char* ClassName() const { return "TIdCustomTransparentProxy"; }
 
 protected:
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
 
 private:
     TIdCustomTransparentProxy* chained_ = nullptr;

@@ -31,14 +31,13 @@ TIdIOHandler::TIdIOHandler(rtl::Component* owner) : TIdComponent(owner) {}
 
 TIdIOHandler::~TIdIOHandler() { TIdIOHandler::Close(); }
 
-void TIdIOHandler::SetIntercept(TIdConnectionIntercept* value) {
-    if (value == intercept_) return;
-    if (intercept_ != nullptr) RemoveFreeNotification(intercept_);
-    intercept_ = value;
-    if (intercept_ != nullptr) FreeNotification(intercept_);
+void TIdIOHandler::SetIntercept(TIdConnectionIntercept* value) { SetLinked(intercept_, value); }
+
+bool TIdIOHandler::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == intercept_) || TIdComponent::HoldsLinkTo(other);
 }
 
-void TIdIOHandler::Notification(TIdInitializerComponent* component, TOperation operation) {
+void TIdIOHandler::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == intercept_) intercept_ = nullptr;
     TIdComponent::Notification(component, operation);
 }

@@ -150,7 +150,8 @@ public:
     static std::unique_ptr<TIdIOHandler> MakeDefaultIOHandlerInstance(rtl::Component* owner = nullptr);
 
 protected:
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
     // Raises the peer's orderly close.
     [[noreturn]] void RaiseConnClosedGracefully();
 

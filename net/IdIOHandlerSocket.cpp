@@ -6,7 +6,6 @@
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
     TIdIOHandlerSocket::Close();
-    if (proxy_ != nullptr && !privateProxy_) RemoveFreeNotification(proxy_);
 }
 
 void TIdIOHandlerSocket::SetUseNagle(bool value) {
@@ -29,31 +28,30 @@ TIdCustomTransparentProxy* TIdIOHandlerSocket::TransparentProxy() {
 
 void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* value) {
     if (value == proxy_) return;
+    TIdCustomTransparentProxy* shared = privateProxy_ ? nullptr : proxy_;
     if (value == nullptr) {
-        if (!privateProxy_ && proxy_ != nullptr) RemoveFreeNotification(proxy_);
         privateProxy_.reset();
         proxy_ = nullptr;
-        return;
-    }
-    if (value->Owner() != nullptr) {
-        if (!privateProxy_ && proxy_ != nullptr) RemoveFreeNotification(proxy_);
+    } else if (value->Owner() != nullptr) {
         privateProxy_.reset();
         proxy_ = value;
         FreeNotification(value);
-        return;
+    } else {
+        // Without an owner: the caller keeps value; a private proxy of its class takes its
+        // settings.
+        if (!privateProxy_ || std::string(privateProxy_->ClassName()) != value->ClassName())
+            privateProxy_ = value->NewOfSameClass();
+        privateProxy_->Assign(*value);
+        proxy_ = privateProxy_.get();
     }
-    // Without an owner: the caller keeps value; a private proxy of its class takes its settings.
-    if (!privateProxy_ && proxy_ != nullptr) RemoveFreeNotification(proxy_);
-    if (!privateProxy_ || std::string(privateProxy_->ClassName()) != value->ClassName())
-        privateProxy_ = value->NewOfSameClass();
-    privateProxy_->Assign(*value);
-    proxy_ = privateProxy_.get();
+    ReleaseLink(shared);
 }
 
 TIdIOHandlerSocket::DetachedProxy TIdIOHandlerSocket::DetachTransparentProxy() {
     DetachedProxy d{proxy_, std::move(privateProxy_)};
-    if (proxy_ != nullptr && !d.owned) RemoveFreeNotification(proxy_);
+    TIdCustomTransparentProxy* shared = d.owned ? nullptr : proxy_;
     proxy_ = nullptr;
+    ReleaseLink(shared);
     return d;
 }
 
@@ -64,7 +62,11 @@ void TIdIOHandlerSocket::ReattachTransparentProxy(DetachedProxy detached) {
     if (proxy_ != nullptr && !privateProxy_) FreeNotification(proxy_);
 }
 
-void TIdIOHandlerSocket::Notification(TIdInitializerComponent* component, TOperation operation) {
+bool TIdIOHandlerSocket::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == proxy_) || TIdIOHandler::HoldsLinkTo(other);
+}
+
+void TIdIOHandlerSocket::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == proxy_ && !privateProxy_) proxy_ = nullptr;
     TIdIOHandler::Notification(component, operation);
 }
@@ -89,7 +91,10 @@ void TIdIOHandlerSocket::ConnectClient() {
     Binding->Port = BoundPort;
     Binding->ClientPortMin = BoundPortMin;
     Binding->ClientPortMax = BoundPortMax;
-    Binding->Bind();
+    // With no address, port or port range to bind, connect chooses the local port knowing the
+    // destination; a bind to port 0 would choose it blind, and with many connections in
+    // TIME_WAIT (a client making one connection per request) it fails or slows down.
+    if (!BoundIP.empty() || BoundPort != 0 || (BoundPortMin != 0 && BoundPortMax != 0)) Binding->Bind();
     ApplyNagle();
     if (OnAfterBind) OnAfterBind(this);
 }

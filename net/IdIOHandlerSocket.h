@@ -66,7 +66,8 @@ public:
     virtual void ConnectClient();
 
 protected:
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
     bool ProxyEnabled() const { return proxy_ != nullptr && proxy_->IsEnabled(); }
     TIdCustomTransparentProxy* CurrentProxy() const { return proxy_; }
 

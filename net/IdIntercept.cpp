@@ -7,9 +7,11 @@ void TIdConnectionIntercept::SetChainedIntercept(TIdConnectionIntercept* value) 
     if (value == chained_) return;
     for (TIdConnectionIntercept* i = value; i != nullptr; i = i->chained_)
         if (i == this) EIdException::RaiseIdException("Circular intercept chain.");
-    if (chained_ != nullptr) RemoveFreeNotification(chained_);
-    chained_ = value;
-    if (chained_ != nullptr) FreeNotification(chained_);
+    SetLinked(chained_, value);
+}
+
+bool TIdConnectionIntercept::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == chained_) || TIdBaseComponent::HoldsLinkTo(other);
 }
 
 void TIdConnectionIntercept::InterceptConnect(rtl::Component* connection) {
@@ -34,7 +36,7 @@ void TIdConnectionIntercept::InterceptSend(TBytes& buffer) {
     if (chained_ != nullptr) chained_->InterceptSend(buffer);
 }
 
-void TIdConnectionIntercept::Notification(TIdInitializerComponent* component, TOperation operation) {
+void TIdConnectionIntercept::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == chained_) chained_ = nullptr;
     TIdBaseComponent::Notification(component, operation);
 }

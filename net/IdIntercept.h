@@ -36,7 +36,8 @@ public:
     virtual void InterceptSend(TBytes& buffer);
 
 protected:
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
 
 private:
     rtl::Component* connection_ = nullptr;

@@ -22,13 +22,14 @@ TIdTCPConnection::~TIdTCPConnection() {
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* value) {
     if (value == ioHandler_) return;
-    if (ioHandler_ != nullptr) {
-        ioHandler_->SetWorkRelay(nullptr);
-        if (!managed_) RemoveFreeNotification(ioHandler_);
-    }
-    managed_.reset();  // a managed handler goes with its replacement
+    TIdIOHandler* old = ioHandler_;
     ioHandler_ = value;
     socket_ = dynamic_cast<TIdIOHandlerSocket*>(value);
+    if (old != nullptr) {
+        old->SetWorkRelay(nullptr);
+        ReleaseLink(old);
+    }
+    managed_.reset();  // a managed handler goes with its replacement
     if (value != nullptr) {
         value->SetWorkRelay(this);
         FreeNotification(value);
@@ -36,15 +37,15 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* value) {
 }
 
 void TIdTCPConnection::SetManagedIOHandler(std::unique_ptr<TIdIOHandler> value) {
-    TIdIOHandler* raw = value.get();
-    SetIOHandler(raw);
-    if (raw != nullptr) {
-        RemoveFreeNotification(raw);
-        managed_ = std::move(value);
-    }
+    SetIOHandler(value.get());
+    managed_ = std::move(value);
 }
 
-void TIdTCPConnection::Notification(TIdInitializerComponent* component, TOperation operation) {
+bool TIdTCPConnection::HoldsLinkTo(const rtl::Component* other) const {
+    return (other != nullptr && other == ioHandler_) || TIdComponent::HoldsLinkTo(other);
+}
+
+void TIdTCPConnection::Notification(rtl::Component* component, TOperation operation) {
     if (operation == opRemove && component == ioHandler_ && !managed_) {
         ioHandler_ = nullptr;
         socket_ = nullptr;

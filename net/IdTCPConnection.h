@@ -63,7 +63,8 @@ protected:
     virtual void GetInternalResponse();
     virtual void DisconnectNotifyPeer() {}
     virtual void DoOnDisconnected();
-    void Notification(TIdInitializerComponent* component, TOperation operation) override;
+    void Notification(rtl::Component* component, TOperation operation) override;
+    bool HoldsLinkTo(const rtl::Component* other) const override;
     bool Managed() const { return managed_ != nullptr; }
 
 private:

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -79,6 +80,23 @@ std::vector<NetworkInterface> NetworkInterfaces() {
         i.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
         i.broadcast = i.broadcasts ? Dotted(a->ifa_broadaddr) : "0.0.0.0";
         out.push_back(std::move(i));
+    }
+    return out;
+}
+
+std::vector<std::string> ResolveIPv4Addresses(const std::string& host) {
+    std::vector<std::string> out;
+    if (host.empty()) return out;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return out;
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(res, ::freeaddrinfo);
+    for (const addrinfo* a = res; a != nullptr; a = a->ai_next) {
+        if (a->ai_family != AF_INET || a->ai_addr == nullptr) continue;
+        std::string dotted = Dotted(a->ai_addr);
+        if (std::find(out.begin(), out.end(), dotted) == out.end()) out.push_back(std::move(dotted));
     }
     return out;
 }

@@ -32,5 +32,9 @@ std::string LoggedOnUser();
 // Every IPv4 address of every interface, in the order the system lists them. Empty when the
 // list cannot be read.
 std::vector<NetworkInterface> NetworkInterfaces();
+// The IPv4 addresses of a host name (or of a dotted address, which resolves to itself) in
+// dotted form, in the order the resolver gives them, each once. Empty when the name cannot be
+// resolved or is empty.
+std::vector<std::string> ResolveIPv4Addresses(const std::string& host);
 
 }  // namespace plat

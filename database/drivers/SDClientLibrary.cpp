@@ -21,10 +21,12 @@ void ClearEntries(const std::vector<TSDClientEntry>& entries) {
 
 }  // namespace
 
-TSDClientLibrary::TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName)
+TSDClientLibrary::TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName,
+                                   std::string notFoundPattern)
     : defaultName_(std::move(defaultName)),
       serverType_(serverType),
       serverName_(std::move(serverName)),
+      notFoundPattern_(std::move(notFoundPattern)),
       fileName_(defaultName_) {}
 
 TSDClientLibrary::~TSDClientLibrary() {
@@ -60,22 +62,34 @@ void TSDClientLibrary::Load(const std::vector<TSDClientEntry>& entries, void (*a
             fileVersion_ = 0;
         }
     }
+    // A library that is only half bound or not initialised must not stay counted as loaded:
+    // the next connect would take the count and call what is not ready.
+    const auto release = [&] {
+        ClearEntries(entries);
+        bound_ = nullptr;
+        module_.reset();
+        loadCount_ = 0;
+        fileVersion_ = 0;
+    };
     for (const TSDClientEntry& e : entries) {
         void* address = module_->Symbol(e.Name);
         SetEntry(e, address);
         if (address == nullptr && e.Required) {
-            // A library that is only half bound must not stay counted as loaded: the next
-            // connect would take the count and call the entries left empty.
-            ClearEntries(entries);
-            bound_ = nullptr;
-            module_.reset();
-            loadCount_ = 0;
-            fileVersion_ = 0;
-            throw rtl::EAssertionFailed(
-                rtl::Format("Function '%s' not found in %s library", e.Name, serverName_));
+            release();
+            const char* name = e.DisplayName != nullptr ? e.DisplayName : e.Name;
+            throw rtl::EAssertionFailed(notFoundPattern_.empty()
+                                            ? rtl::Format("Function '%s' not found in %s library", name, serverName_)
+                                            : rtl::Format(notFoundPattern_, name));
         }
     }
-    if (afterLoad != nullptr) afterLoad();
+    if (afterLoad != nullptr) {
+        try {
+            afterLoad();
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
 }
 
 void TSDClientLibrary::Unload(const std::vector<TSDClientEntry>& entries, void (*beforeUnload)()) {

@@ -8,9 +8,10 @@
 //     or from 1 to 0; connections read the bound pointers without locking, which is safe
 //     because a connection holds a count for as long as it may call them;
 //   - a required entry the library lacks fails the load with the assertion "Function '%s'
-//     not found in <server> library" and leaves nothing loaded or counted (a count kept for a
-//     half-bound library would let the next connect call the empty entries); an optional
-//     entry simply stays nullptr;
+//     not found in <server> library" (or the driver's own text) and leaves nothing loaded or
+//     counted (a count kept for a half-bound library would let the next connect call the
+//     empty entries); an optional entry simply stays nullptr;
+//   - a library whose initialisation (afterLoad) fails is released again and not counted;
 //   - the file name changes (through the factories' "<server> API LIBRARY" parameter) only
 //     while nothing is loaded.
 #pragma once
@@ -24,18 +25,23 @@
 #include "rtl/StringList.h"
 
 // One entry of a name table: the exported name, the function pointer its address goes into
-// (a typed pointer of a driver's function table, written byte for byte), and whether a
-// library without it is refused.
+// (a typed pointer of a driver's function table, written byte for byte), whether a library
+// without it is refused, and the name the missing-entry assertion shows (the exported name
+// when none is given).
 struct TSDClientEntry {
     const char* Name;
     void* Slot;
     bool Required;
+    const char* DisplayName = nullptr;
 };
 
 class TSDClientLibrary {
 public:
-    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL").
-    TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName);
+    // serverName names the library in the missing-entry assertion ("PostgreSQL", "MySQL",
+    // "SQLBase Engine"); notFoundPattern, when given, is that assertion's whole text with "%s"
+    // for the entry.
+    TSDClientLibrary(std::string defaultName, TSDServerType serverType, std::string serverName,
+                     std::string notFoundPattern = "");
     // Releases the library, whatever count connections forgot to give back.
     ~TSDClientLibrary();
     TSDClientLibrary(const TSDClientLibrary&) = delete;
@@ -46,7 +52,8 @@ public:
     void TakeNameFromParams(const rtl::StringList& params);
     // Adds one reference. The first loads the file (ESDSqlLibError "Error loading library
     // '%s'" when it cannot), counts it, binds the table (rtl::EAssertionFailed for a missing
-    // required entry) and runs afterLoad, still under the lock.
+    // required entry) and runs afterLoad, still under the lock; whatever afterLoad raises
+    // passes on after the library was released.
     void Load(const std::vector<TSDClientEntry>& entries, void (*afterLoad)() = nullptr);
     // Drops one reference; the last runs beforeUnload, unloads the module and clears the
     // table. Nothing when the count is 0.
@@ -64,6 +71,7 @@ private:
     const std::string defaultName_;
     const TSDServerType serverType_;
     const std::string serverName_;
+    const std::string notFoundPattern_;
     mutable std::mutex lock_;
     std::string fileName_;
     TSDModule module_;

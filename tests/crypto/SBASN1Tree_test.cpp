@@ -362,6 +362,37 @@ TEST(SBASN1Tree, IntegerRoutines) {
     }
 }
 
+TEST(SBASN1Tree, BoundedIntegersRefuseNegativeEmptyAndOversizedCounts) {
+    const struct {
+        const char* content;
+        bool ok;
+        uint32_t value;
+    } cases[] = {{"00", true, 0},
+                 {"0800", true, 2048},
+                 {"00 00 00 00 00 00 98 96 80", true, 10000000},  // padded, still the limit
+                 {"98 96 81", false, 0},                          // 10000001 reads as negative
+                 {"00 98 96 81", false, 0},                       // one above the limit
+                 {"00 FF FF FF FF FF FF FF FF FF", false, 0},     // far past 64 bits
+                 {"80", false, 0},                                // -128
+                 {"", false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        TElASN1SimpleTag t;
+        t.SetContent(H(c.content));
+        uint32_t v = 77;
+        EXPECT_EQ(ReadTagIntegerBounded(t, 10000000, v), c.ok);
+        EXPECT_EQ(v, c.ok ? c.value : 77u);
+    }
+}
+
+TEST(SBASN1Tree, WipeTagTreeEmptiesEveryContent) {
+    TElASN1ConstrainedTag root;
+    ASSERT_TRUE(root.LoadFromBuffer(H("3009 0201 05 3004 0402 ABCD").data(), 11));
+    WipeTagTree(root);
+    // The structure stays; every primitive content is gone.
+    EXPECT_EQ(Hex(Save(*root.GetChild(0))), "3006020030020400");
+}
+
 TEST(SBASN1Tree, StreamLoadsLeaveLargeContentsInTheStream) {
     const std::string big(100000, 'B');
     const std::string der =

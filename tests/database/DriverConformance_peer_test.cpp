@@ -8,6 +8,7 @@
 #include "database/OraTestSupport.h"
 #include "database/SDOdbc.h"
 #include "database/SDOra.h"
+#include "database/SqliteShell.h"
 #include "platform/Process.h"
 #include "support/PostgresServer.h"
 
@@ -17,23 +18,8 @@ using conformance::Capabilities;
 using conformance::Kind;
 using conformance::Rows;
 
-// Rows of a statement run by the sqlite3 shell on the file.
-Rows Sqlite3(const std::filesystem::path& file, const std::string& sql) {
-    plat::ProcessOptions o;
-    o.wait = true;
-    o.output = plat::ProcessOutput::Capture;
-    const plat::ProcessResult r =
-        plat::StartProcess("/usr/bin/sqlite3", {"-bail", "-batch", "-separator", "\x1f", file.string(), sql}, o);
-    if (r.exitCode != 0) throw std::runtime_error("sqlite3: " + r.output);
-    Rows rows;
-    for (const std::string& line : rtl::SplitFields(r.output, '\n'))
-        if (!line.empty()) rows.push_back(rtl::SplitFields(line, '\x1f'));
-    return rows;
-}
-
-bool HaveSqlite3() {
-    return std::filesystem::exists("/usr/bin/sqlite3");
-}
+using kwtest::HaveSqlite3;
+using kwtest::Sqlite3;
 
 class SqliteOdbcDriver : public conformance::Driver {
 public:
@@ -131,7 +117,8 @@ public:
         // What was committed must outlive the restart, whatever the server's commit settings.
         server_->Psql("checkpoint");
         const std::string pids = server_->Psql(
-            "select pid from pg_stat_activity where datname = current_database() and pid <> pg_backend_pid() and "
+            "select pid from pg_stat_activity where datname = current_database() and pid <> pg_backend_pid() "
+            "and "
             "backend_type = 'client backend'");
         for (const std::string& pid : rtl::SplitFields(pids, '\n')) {
             if (rtl::Trim(pid).empty()) continue;
@@ -171,7 +158,8 @@ public:
     bool Available(std::string& reason) override {
         reason = "the OCI stand-in library and the sqlite3 shell";
         if (!standin_.Available() || !HaveSqlite3()) return false;
-        home_ = std::make_unique<oratest::OracleHome>(std::vector<std::string>{Oci8 ? "liboraclient10.so" : "libora73.so"});
+        home_ = std::make_unique<oratest::OracleHome>(
+            std::vector<std::string>{Oci8 ? "liboraclient10.so" : "libora73.so"});
         return true;
     }
     void Configure(TSDDatabase& db) override {
@@ -223,9 +211,9 @@ public:
         Capabilities c;
         c.Milliseconds = Oci8;  // OCI 7 has only the seven-byte date
         c.TimeOfDay = false;
-        c.BigInt = false;       // NUMBER beyond ten digits reads as a float
+        c.BigInt = false;  // NUMBER beyond ten digits reads as a float
         c.EmptyStringIsNull = true;
-        c.AutoCommit = Oci8;    // an OCI 7 logon commits nothing by itself
+        c.AutoCommit = Oci8;  // an OCI 7 logon commits nothing by itself
         return c;
     }
     ~OracleDriver() override { SetOciLibraryList(kOciLibraryList); }

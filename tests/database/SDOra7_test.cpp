@@ -202,7 +202,7 @@ TEST_F(Oci7, ACursorParameterSuppliesTheRowsAfterTheParametersAreGone) {
     cmd->CloseResultSet();
 }
 
-TEST_F(Oci7, LongProcedureValuesAreSentInPieces) {
+TEST_F(Oci7, LongProcedureValuesAreSentInPiecesFromVersion73) {
     Open();
     ora->Exec("create table KW_LONGS (ID NUMBER(10), DOC LONG RAW)");
     TParams p;
@@ -215,6 +215,21 @@ TEST_F(Oci7, LongProcedureValuesAreSentInPieces) {
     EXPECT_TRUE(standin.Logged("ogetpi DOC"));
     EXPECT_TRUE(standin.Logged("osetpi DOC 4000 bytes piece=3"));
     EXPECT_EQ(ora->Query("select ID, length(DOC) from KW_LONGS"), (Rows{{"9", "4000"}}));
+}
+
+TEST_F(Oci7, BelowVersion73ProcedureValuesAreBoundWhole) {
+    OciStandin old("nopiece");
+    Open(Params(), "libora72.so", "tiger", "nopiece");
+    ora->Exec("create table KW_LONGS (ID NUMBER(10), DOC LONG RAW)");
+    TParams p;
+    old.Clear();
+    Procedure("KW_PUT_LONG", p, [](TParams& params) {
+        params.ParamByName("ID").SetValue(rtl::Variant(int32_t(3)));
+        params.ParamByName("DOC").SetValue(rtl::Variant::FromBytes(rtl::ByteArray(3000, 0x11)));
+    });
+    EXPECT_TRUE(old.Logged("obndra DOC type=24 size=3000"));
+    EXPECT_TRUE(old.Lines("obindps").empty());
+    EXPECT_EQ(ora->Query("select ID, length(DOC) from KW_LONGS"), (Rows{{"3", "3000"}}));
 }
 
 TEST_F(Oci7, OnlyTheEndOfTheDataEndsTheRows) {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/ui/UserInterface.h"
 #include "support/TestSupport.h"
 
@@ -90,6 +91,17 @@ inline std::vector<std::string> RecordedArgs(const std::filesystem::path& progra
         }
     }
     return args;
+}
+
+// The demo's workstation, update site and database in a folder (scripts/demo --prepare-only
+// with the programs as built); the script's exit status and output.
+inline plat::ProcessResult PrepareDemo(const std::filesystem::path& folder) {
+    plat::ProcessOptions o;
+    o.wait = true;
+    o.output = plat::ProcessOutput::Capture;
+    o.workingFolder = KW_SOURCE_DIR;
+    const ScopedEnv build("BUILD", KW_BINARY_DIR);
+    return plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", folder.string()}, o);
 }
 
 // Lines of a text split at CR LF or LF.

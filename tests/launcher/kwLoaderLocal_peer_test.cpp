@@ -36,15 +36,7 @@ protected:
         const bool peers = fs::exists("/usr/bin/sqlite3") && fs::exists("/bin/bash") &&
                            fs::exists("/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
         KW_REQUIRE_PEER(peers, "bash, the sqlite3 shell and the SQLite ODBC driver");
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        o.workingFolder = KW_SOURCE_DIR;
-        plat::ProcessResult r;
-        {
-            const kwtest::ScopedEnv build("BUILD", KW_BINARY_DIR);
-            r = plat::StartProcess("/bin/bash", {"scripts/demo", "--prepare-only", demo_.path().string()}, o);
-        }
+        const plat::ProcessResult r = kwtest::PrepareDemo(demo_.path());
         ASSERT_EQ(r.exitCode, 0) << r.output;
         ws_ = demo_ / "workstation";
         site_ = demo_ / "update-site";

@@ -10,12 +10,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
 #include "common/ukwUpdConfig.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdIni.h"
 #include "common/ukwUpdVersao.h"
+#include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "rtl/Text.h"
@@ -228,15 +228,19 @@ TEST_F(LoaderRun, TheBuildsRoadsFailThroughTheErrorPath) {
     struct Case {
         const char* tipo;
         const char* mensagem;
+        bool excecaoDoLauncher;  // a TkwUpdException (logged when made), else a plain failure
     };
     const Case cases[] = {
-        // A road this build does not carry.
+        // The server road, with no server named in the file.
         {"REMOTO",
-         "Esta versão do kwLoader não busca os requisitos no servidor de aplicação (TipoServidor REMOTO)."},
+         "Não foi possível conectar no servidor de aplicação.\r\nO arquivo kwCfg.ini não contêm nenhuma "
+         "informação necessária para a conexão.",
+         false},
         // The database road, with no database named in the file.
         {"LOCAL",
          "O Alias para conexão com o banco de dados não foi informado na seção [Database]. Verifique se o "
-         "arquivo \"kwCFG.ini\" foi configurado corretamente."},
+         "arquivo \"kwCFG.ini\" foi configurado corretamente.",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tipo);
@@ -245,7 +249,10 @@ TEST_F(LoaderRun, TheBuildsRoadsFailThroughTheErrorPath) {
         bool falhou = false;
         const auto log = Rode(CrieEstradaServidor(), CrieEstradaBanco(), falhou);
         EXPECT_TRUE(falhou);
-        EXPECT_TRUE(Contains(log, std::string("EXCEPTION: ") + c.mensagem));
+        if (c.excecaoDoLauncher)
+            EXPECT_TRUE(Contains(log, std::string("EXCEPTION: ") + c.mensagem));
+        else
+            EXPECT_TRUE(Contains(log, " - Erro: " + kPrefixoErro + c.mensagem));
         EXPECT_FALSE(fs::exists(app_.string() + ".argv"));
     }
 }

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "net/IdAntiFreezeBase.h"
+#include "net/IdIOHandlerStack.h"
+#include "net/IdTCPClient.h"
 #include "tests/net/NetTestSupport.h"
 
 namespace {
@@ -175,3 +177,24 @@ TEST(IdAntiFreeze, OnePerProcessAndProcessingRules) {
 }
 
 }  // namespace
+
+// One free-notification link serves the pointers of both sides: a connection's IO handler and
+// the handler's work relay back to the connection. Letting go of one pointer keeps the link
+// the other still needs.
+TEST(IdComponent, ALinkStaysWhileEitherSideStillHoldsAPointer) {
+    TIdTCPClient client;
+    auto handler = std::make_unique<TIdIOHandlerStack>();
+    auto elsewhere = std::make_unique<TIdComponent>();
+    client.SetIOHandler(handler.get());
+    EXPECT_EQ(handler->WorkRelay(), &client);
+    handler->SetWorkRelay(elsewhere.get());  // the handler drops its pointer to the client
+    handler.reset();                         // the client still hears of the handler going
+    EXPECT_EQ(client.IOHandler(), nullptr);
+
+    auto second = std::make_unique<TIdIOHandlerStack>();
+    client.SetIOHandler(second.get());
+    client.SetIOHandler(nullptr);  // both pointers dropped: the link goes
+    second->SetWorkRelay(elsewhere.get());
+    elsewhere.reset();
+    EXPECT_EQ(second->WorkRelay(), nullptr);
+}

@@ -6,12 +6,6 @@
 // is still running, when the object goes.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -19,8 +13,7 @@
 #include <vector>
 
 #include "support/TestSupport.h"
-
-extern char** environ;
+#include "tests/net/PeerProcess.h"
 
 namespace kwtest {
 
@@ -32,17 +25,7 @@ public:
         std::vector<std::string> args = {"python3", script, (dir_ / "port").string(), (dir_ / "script.json").string(),
                                          (dir_ / "transcript").string()};
         if (ipv6) args.push_back("--ipv6");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string err = (dir_ / "stderr").string();
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            pid_ = 0;
+        if (!process_.Start(args, (dir_ / "stderr").string())) {
             reason_ = "python3 could not be started";
             return;
         }
@@ -57,13 +40,6 @@ public:
         port_ = std::stoi(ReadFile(dir_ / "port"));
     }
 
-    ~ScriptPeer() {
-        if (pid_ > 0 && !Exited()) {
-            ::kill(pid_, SIGKILL);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
     ScriptPeer(const ScriptPeer&) = delete;
     ScriptPeer& operator=(const ScriptPeer&) = delete;
 
@@ -74,7 +50,7 @@ public:
     // Waits (bounded) for the peer to end; true when it played its script to the end.
     bool Finished() {
         Eventually([&] { return Exited(); }, std::chrono::seconds(60));
-        return Exited() && exitCode_ == 0;
+        return Exited() && process_.ExitCode() == 0;
     }
     // What the client sent (after Finished).
     std::string Transcript() {
@@ -85,21 +61,11 @@ public:
     std::string Errors() { return ReadFile(dir_ / "stderr"); }
 
 private:
-    bool Exited() {
-        if (exited_ || pid_ <= 0) return exited_;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return exited_;
-    }
+    bool Exited() { return process_.Exited(); }
 
     TempDir dir_;
-    pid_t pid_ = 0;
+    PeerProcess process_;
     int port_ = 0;
-    bool exited_ = false;
-    int exitCode_ = -1;
     std::string reason_;
 };
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace kwtest {
@@ -33,22 +34,33 @@ pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program,
     for (std::string& a : all)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The child's environment, built before fork: between fork and exec only async-signal-safe
+    // calls are made (another thread may hold the environment's lock at the fork).
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool drop = false;
+        for (const std::string& u : unset)
+            drop = drop || u == name;
+        if (!drop) env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
-    // The child: only async-signal-safe calls until exec, apart from unsetenv (single thread
-    // after fork in the child's copy).
     if (::chdir("/") != 0) ::_exit(92);
     if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(90);
-    for (const std::string& name : unset)
-        ::unsetenv(name.c_str());
-    ::execv(file.c_str(), argv.data());
+    ::execve(file.c_str(), argv.data(), envp.data());
     ::_exit(91);
 }
 
 int WaitForExit(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -1,0 +1,212 @@
+// crypto/PublicKeyMath.cpp: shared pieces of the public-key units (see the header).
+#include "crypto/PublicKeyMath.h"
+
+#include <cstring>
+
+#include "crypto/SBASN1.h"
+#include "crypto/SBHashFunction.h"
+#include "crypto/SBRandom.h"
+#include "rtl/Bytes.h"
+
+namespace pkmath {
+
+Bytes StripZeros(Bytes b) {
+    size_t i = 0;
+    while (i < b.size() && b[i] == 0)
+        ++i;
+    return b.subspan(i);
+}
+
+bool Load(BigNumPtr& out, Bytes b) {
+    const Bytes s = StripZeros(b);
+    if (s.size() > kMaxNumberBytes) return false;
+    out = MakeBigNum();
+    LoadBigNumFromBytes(out.get(), s.data(), int32_t(s.size()));
+    out->NonNegative = true;
+    return true;
+}
+
+BigNumPtr Load(Bytes b) {
+    BigNumPtr n;
+    if (!Load(n, b)) throw EElMathException("Number too large");
+    return n;
+}
+
+BigNumPtr Number(uint32_t value) {
+    BigNumPtr n = MakeBigNum();
+    n->Limbs[0] = value;
+    n->LimbCount = 1;
+    n->NonNegative = true;
+    return n;
+}
+
+size_t ByteLength(const BigNum* a) {
+    int32_t c = a->LimbCount;
+    while (c > 0 && a->Limbs[c - 1] == 0)
+        --c;
+    if (c == 0) return 0;
+    return size_t(c) * 4 - size_t(__builtin_clz(a->Limbs[c - 1]) / 8);
+}
+
+bool ToFixed(const BigNum* a, uint8_t* out, size_t k) {
+    if (ByteLength(a) > k) return false;
+    const size_t limbs = a->LimbCount > 0 ? size_t(a->LimbCount) : 0;
+    for (size_t i = 0; i < k; ++i) {
+        // Byte i from the end is byte i % 4 of limb i / 4.
+        const size_t limb = i / 4;
+        out[k - 1 - i] = limb < limbs ? uint8_t(a->Limbs[limb] >> (8 * (i % 4))) : 0;
+    }
+    return true;
+}
+
+rtl::SecureBytes ToFixed(const BigNum* a, size_t k) {
+    rtl::SecureBytes out(k);
+    if (!ToFixed(a, out.data(), k)) throw EElMathException("Number too large");
+    return out;
+}
+
+rtl::SecureBytes ToTrimmed(const BigNum* a) {
+    return ToFixed(a, ByteLength(a));
+}
+
+rtl::SecureBytes ToWords(const BigNum* a) {
+    int32_t size = 0;
+    SaveBigNumToBytes(a, nullptr, size);
+    rtl::SecureBytes out(static_cast<size_t>(size));
+    if (size > 0) SaveBigNumToBytes(a, out.data(), size);
+    return out;
+}
+
+void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
+    // The exponentiation reduces its base by Montgomery products whatever the exponent; with
+    // the exponent 1 nothing else happens.
+    const BigNumPtr one = Number(1);
+    ExponentiateBigNumMontgomery(A, one.get(), M, R);
+}
+
+void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
+    const BigNumPtr product = MakeBigNum();
+    MultiplyBigNums(A, B, product.get());
+    product->NonNegative = true;
+    ReduceCT(product.get(), M, R);
+}
+
+void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R) {
+    const BigNumPtr e = MakeBigNum();
+    SubtractWordFromBigNum(P, 2, e.get());
+    e->NonNegative = true;
+    ExponentiateBigNumMontgomery(A, e.get(), P, R);
+}
+
+void RandomBelow(const BigNum* M, BigNum* R) {
+    const int32_t bits = CountBigNumBits(M);
+    if (bits < 2) throw EElMathException("Range too small");
+    const int32_t bytes = (bits + 7) / 8;
+    const int32_t spare = bytes * 8 - bits;
+    rtl::SecureBytes buf(static_cast<size_t>(bytes));
+    BigNumPtr candidate = MakeBigNum();
+    for (;;) {
+        GenerateRandomBytes(buf.data(), buf.size());
+        buf[0] &= uint8_t(0xFF >> spare);
+        LoadBigNumFromBytes(candidate.get(), buf.data(), bytes);
+        candidate->NonNegative = true;
+        // Half the candidates or more lie in range, so the loop ends after two draws on average.
+        if (!IsBigNumZero(candidate.get()) && IsBigNumGreater(M, candidate.get())) break;
+    }
+    CopyBigNum(R, candidate.get());
+    R->NonNegative = true;
+}
+
+bool Deliver(Bytes data, void* out, int32_t& size) {
+    if (out == nullptr || size < 0 || size_t(size) < data.size()) {
+        size = int32_t(data.size());
+        return false;
+    }
+    if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    size = int32_t(data.size());
+    return true;
+}
+
+bool ReadElement(Bytes data, size_t& offset, Element& out) {
+    size_t pos = offset;
+    if (pos + 2 > data.size()) return false;
+    const uint8_t tag = data[pos++];
+    if ((tag & 0x1F) == 0x1F) return false;  // high tag numbers appear in no key encoding
+    size_t length = data[pos++];
+    if (length & 0x80) {
+        const size_t count = length & 0x7F;
+        // 0x80 is the indefinite form, which DER and every key encoding exclude; four length
+        // octets already exceed any key.
+        if (count == 0 || count > 4 || pos + count > data.size()) return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i)
+            length = (length << 8) | data[pos++];
+    }
+    if (length > data.size() - pos) return false;
+    out.tag = tag;
+    out.content = data.subspan(pos, length);
+    out.whole = data.subspan(offset, pos + length - offset);
+    offset = pos + length;
+    return true;
+}
+
+bool ReadElements(Bytes data, std::vector<Element>& out, size_t max) {
+    out.clear();
+    size_t offset = 0;
+    while (offset < data.size()) {
+        if (out.size() == max) return false;
+        Element e;
+        if (!ReadElement(data, offset, e)) return false;
+        out.push_back(e);
+    }
+    return true;
+}
+
+void AppendHeader(rtl::SecureBytes& out, uint8_t tag, size_t length) {
+    out.push_back(tag);
+    const ByteString len = EncodeDERLength(length);
+    out.insert(out.end(), len.begin(), len.end());
+}
+
+void AppendInteger(rtl::SecureBytes& out, Bytes magnitude) {
+    const Bytes m = StripZeros(magnitude);
+    const bool pad = m.empty() || (m[0] & 0x80) != 0;
+    const size_t length = m.size() + (pad ? 1 : 0);
+    // Room first, so the vector does not move the secret to a new block while it grows (the
+    // old block would be wiped by the allocator, but one copy at a time is enough).
+    out.reserve(out.size() + length + 10);
+    AppendHeader(out, 0x02, length);
+    if (pad) out.push_back(0);
+    out.insert(out.end(), m.begin(), m.end());
+}
+
+void AppendInteger(rtl::SecureBytes& out, const BigNum* value) {
+    const rtl::SecureBytes bytes = ToTrimmed(value);
+    AppendInteger(out, Bytes(bytes));
+}
+
+rtl::SecureBytes Wrap(uint8_t tag, const rtl::SecureBytes& content) {
+    rtl::SecureBytes out;
+    out.reserve(content.size() + 10);
+    AppendHeader(out, tag, content.size());
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+size_t DigestLength(int32_t algorithm) {
+    if (!TElHashFunction::IsAlgorithmSupported(algorithm)) return 0;
+    const int32_t bits = TElHashFunction::GetDigestSizeBits(algorithm);
+    return bits > 0 ? size_t(bits) / 8 : 0;
+}
+
+rtl::SecureBytes Digest(int32_t algorithm, std::initializer_list<Bytes> parts) {
+    TElHashFunction hash(algorithm);
+    for (const Bytes& part : parts)
+        if (!part.empty()) hash.Update(part.data(), part.size());
+    ByteString digest = hash.Finish();
+    rtl::SecureBytes out(digest.begin(), digest.end());
+    ClearString(digest);
+    return out;
+}
+
+}  // namespace pkmath

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""A scripted TLS server for the TLS transport's tests (standard library only).
+
+Usage: tls_peer.py DIR MODE CERT KEY
+
+Listens on 127.0.0.1 at a port the system chooses, writes it to DIR/port, accepts one
+connection and plays MODE:
+
+  record16k     handshake, send one 16 KiB record, then stay silent until the client closes
+  reset         handshake, read a line, then reset the connection (SO_LINGER 0) while the
+                client is writing
+  close_notify  handshake, send "bye\\n", then close_notify and close
+  starttls      plain: read a line, answer "go\\n"; then the TLS handshake on the same socket,
+                read a line and send it back with "tls:" in front; then close_notify
+
+Exits 0 when the mode ran to its end, 1 otherwise (the reason on stderr).
+"""
+import os
+import socket
+import ssl
+import struct
+import sys
+
+TIMEOUT = 60.0
+
+
+def read_line(sock):
+    data = b""
+    while not data.endswith(b"\n"):
+        chunk = sock.recv(1)
+        if not chunk:
+            raise EOFError("client closed before a line ended")
+        data += chunk
+    return data
+
+
+def main():
+    folder, mode, cert, key = sys.argv[1:5]
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.bind(("127.0.0.1", 0))
+    server.listen(4)
+    server.settimeout(TIMEOUT)
+    tmp = os.path.join(folder, "port.tmp")
+    with open(tmp, "w") as f:
+        f.write(str(server.getsockname()[1]))
+    os.replace(tmp, os.path.join(folder, "port"))
+    ok = False
+    try:
+        raw, _ = server.accept()
+        raw.settimeout(TIMEOUT)
+        if mode == "starttls":
+            line = read_line(raw)
+            raw.sendall(b"go\n")
+            tls = context.wrap_socket(raw, server_side=True)
+            line = read_line(tls)
+            tls.sendall(b"tls:" + line)
+            tls.unwrap()
+        else:
+            tls = context.wrap_socket(raw, server_side=True)
+            if mode == "record16k":
+                tls.sendall(b"R" * 16384)
+                while tls.recv(65536):
+                    pass
+            elif mode == "reset":
+                read_line(tls)
+                raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                raw.close()
+            elif mode == "close_notify":
+                tls.sendall(b"bye\n")
+                tls.unwrap()
+                raw.close()
+            else:
+                raise ValueError("unknown mode %r" % mode)
+        ok = True
+    except Exception as e:
+        print("tls_peer: %s: %s" % (type(e).__name__, e), file=sys.stderr)
+    finally:
+        server.close()
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()
