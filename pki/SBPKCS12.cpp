@@ -11,12 +11,23 @@ namespace {
 // Output size u and block size v of the digests RFC 7292 B.2 is used with here.
 bool DigestSizes(int32_t digest, size_t& u, size_t& v) {
     switch (digest) {
-    case SB_ALG_SHA1: u = 20, v = 64; return true;
-    case SB_ALG_MD5: u = 16, v = 64; return true;
-    case SB_ALG_SHA256: u = 32, v = 64; return true;
-    case SB_ALG_SHA384: u = 48, v = 128; return true;
-    case SB_ALG_SHA512: u = 64, v = 128; return true;
-    default: return false;
+        case SB_ALG_SHA1:
+            u = 20, v = 64;
+            return true;
+        case SB_ALG_MD5:
+            u = 16, v = 64;
+            return true;
+        case SB_ALG_SHA256:
+            u = 32, v = 64;
+            return true;
+        case SB_ALG_SHA384:
+            u = 48, v = 128;
+            return true;
+        case SB_ALG_SHA512:
+            u = 64, v = 128;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -49,12 +60,12 @@ rtl::SecureBytes PKCS12PasswordToBMP(std::string_view password) {
 rtl::SecureBytes DerivePKCS12Key(std::string_view password, std::string_view salt, int32_t id, int32_t n,
                                  int32_t iterations, int32_t digest) {
     const rtl::SecureBytes bmp = PKCS12PasswordToBMP(password);
-    return DerivePKCS12KeyFromBMP(std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()), salt, id, n,
-                                  iterations, digest);
+    return DerivePKCS12KeyFromBMP(std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()),
+                                  salt, id, n, iterations, digest);
 }
 
-rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id, int32_t n,
-                                        int32_t iterations, int32_t digest) {
+rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id,
+                                        int32_t n, int32_t iterations, int32_t digest) {
     size_t u = 0, v = 0;
     rtl::SecureBytes out;
     if (!DigestSizes(digest, u, v) || n <= 0) return out;

@@ -26,5 +26,5 @@ rtl::SecureBytes DerivePKCS12Key(std::string_view password, std::string_view sal
                                  int32_t iterations, int32_t digest);
 // The same from a password already in its BMPString form (as PKCS12PasswordToBMP gives it, or
 // the two zero bytes other tools hash for an empty password).
-rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id, int32_t n,
-                                        int32_t iterations, int32_t digest);
+rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id,
+                                        int32_t n, int32_t iterations, int32_t digest);
