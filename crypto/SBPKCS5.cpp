@@ -87,23 +87,11 @@ void CheckCount(int32_t iterations) {
         throw EElPKCS5InvalidParameterError(SPKCS5InvalidSaltOrCount);
 }
 
-TElASN1SimpleTag& AddPrimitive(TElASN1ConstrainedTag& parent, uint8_t tagByte) {
-    auto& t = static_cast<TElASN1SimpleTag&>(*parent.GetChild(parent.AddChild(false)));
-    t.TagByte = tagByte;
-    return t;
-}
-
-TElASN1ConstrainedTag& AddConstructed(TElASN1ConstrainedTag& parent, uint8_t tagByte) {
-    auto& t = static_cast<TElASN1ConstrainedTag&>(*parent.GetChild(parent.AddChild(true)));
-    t.TagByte = tagByte;
-    return t;
-}
-
 // SEQUENCE { OCTET STRING salt, INTEGER iterationCount }: the PBES1 parameters (RFC 8018
 // A.3) and the head of the PBKDF2 parameters (A.2).
 void AddSaltAndCount(TElASN1ConstrainedTag& seq, std::string_view salt, int32_t iterations) {
-    AddPrimitive(seq, 0x04).SetContent(salt);
-    WriteTagInteger(AddPrimitive(seq, 0x02), uint32_t(iterations));
+    AddSimpleChild(seq, 0x04, salt);
+    WriteTagInteger(AddSimpleChild(seq, 0x02), uint32_t(iterations));
 }
 
 // HMAC-SHA1 keyed once (RFC 2104): the inner and outer pad blocks are hashed up front and
@@ -328,7 +316,7 @@ ByteString TElPKCS5PBE::WritePBES2Parameters() const {
     TElASN1ConstrainedTag kdfParams;
     kdfParams.TagByte = 0x30;
     AddSaltAndCount(kdfParams, salt_, iterations_);
-    WriteAlgorithmIdentifier(AddConstructed(kdfParams, 0x30), SB_OID_HMACSHA1_PKCS, {});
+    WriteAlgorithmIdentifier(AddConstrainedChild(kdfParams, 0x30), SB_OID_HMACSHA1_PKCS, {});
 
     ByteString encParams;
     if (cipher_ == SB_ALG_RC2) {
@@ -341,8 +329,8 @@ ByteString TElPKCS5PBE::WritePBES2Parameters() const {
     }
     TElASN1ConstrainedTag seq;
     seq.TagByte = 0x30;
-    WriteAlgorithmIdentifier(AddConstructed(seq, 0x30), SB_OID_PBKDF2, SaveTagToString(kdfParams));
-    WriteAlgorithmIdentifier(AddConstructed(seq, 0x30), cipherOID_, encParams);
+    WriteAlgorithmIdentifier(AddConstrainedChild(seq, 0x30), SB_OID_PBKDF2, SaveTagToString(kdfParams));
+    WriteAlgorithmIdentifier(AddConstrainedChild(seq, 0x30), cipherOID_, encParams);
     return SaveTagToString(seq);
 }
 

@@ -19,16 +19,6 @@ int32_t LoadSingleSequence(TElASN1ConstrainedTag& root, const void* data, size_t
     return 0;
 }
 
-TElASN1SimpleTag& AddPrimitive(TElASN1ConstrainedTag& parent, uint8_t tagByte) {
-    auto& t = static_cast<TElASN1SimpleTag&>(*parent.GetChild(parent.AddChild(false)));
-    t.TagByte = tagByte;
-    return t;
-}
-
-TElASN1ConstrainedTag& AddConstructed(TElASN1ConstrainedTag& parent) {
-    return static_cast<TElASN1ConstrainedTag&>(*parent.GetChild(parent.AddChild(true)));
-}
-
 // The size protocol shared by the writers: a null buffer or too little room answers false with
 // the size needed.
 bool SaveTree(const TElASN1ConstrainedTag& tag, void* buffer, size_t& size) {
@@ -83,9 +73,9 @@ int32_t TElPKCS8PrivateKeyInfo::LoadFromBuffer(const void* data, size_t size) {
 bool TElPKCS8PrivateKeyInfo::SaveToBuffer(void* buffer, size_t& size) const {
     WipedTree t;
     t.tag.TagByte = 0x30;
-    AddPrimitive(t.tag, 0x02).SetContent(std::string_view("\0", 1));
-    WriteAlgorithmIdentifier(AddConstructed(t.tag), KeyAlgorithm, KeyAlgorithmParams);
-    AddPrimitive(t.tag, 0x04).SetContent(PrivateKey);
+    AddSimpleChild(t.tag, 0x02, std::string_view("\0", 1));
+    WriteAlgorithmIdentifier(AddConstrainedChild(t.tag, 0x30), KeyAlgorithm, KeyAlgorithmParams);
+    AddSimpleChild(t.tag, 0x04, PrivateKey);
     return SaveTree(t.tag, buffer, size);
 }
 
@@ -114,8 +104,8 @@ int32_t TElPKCS8EncryptedPrivateKeyInfo::ReadFromTag(const TElASN1ConstrainedTag
 void TElPKCS8EncryptedPrivateKeyInfo::WriteToTag(TElASN1ConstrainedTag& tag) const {
     tag.Clear();
     tag.TagByte = 0x30;
-    WriteAlgorithmIdentifier(AddConstructed(tag), EncryptionAlgorithm, EncryptionAlgorithmParams);
-    AddPrimitive(tag, 0x04).SetContent(EncryptedData);
+    WriteAlgorithmIdentifier(AddConstrainedChild(tag, 0x30), EncryptionAlgorithm, EncryptionAlgorithmParams);
+    AddSimpleChild(tag, 0x04, EncryptedData);
 }
 
 bool TElPKCS8EncryptedPrivateKeyInfo::SaveToBuffer(void* buffer, size_t& size) const {
