@@ -73,3 +73,46 @@ public:
     ByteString EncryptionAlgorithmParams;
     ByteString EncryptedData;
 };
+
+// One private key, plain or encrypted, DER or PEM. Loading sets CipherAlgorithm (and UsePBES2)
+// to what was found: 0xFFFF until the load learns more, 0x700A for a plain key, 0x7001 for RC4
+// under the MD5 of the passphrase, 0x7002/0x7003/0x7004 for DES, triple DES or RC2 under
+// PKCS#5. A caller sets both before SaveToBuffer to choose the encryption of a saved key.
+class TElPKCS8PrivateKey final {
+public:
+    TElPKCS8PrivateKey() = default;
+    TElPKCS8PrivateKey(const TElPKCS8PrivateKey&) = delete;
+    TElPKCS8PrivateKey& operator=(const TElPKCS8PrivateKey&) = delete;
+
+    // The PrivateKeyInfo's fields; the setters never touch the encrypted form.
+    const ByteString& GetPrivateKeyBlob() const { return keyInfo_.PrivateKey; }
+    void SetPrivateKeyBlob(std::string_view blob);
+    const ByteString& GetKeyAlgorithm() const { return keyInfo_.KeyAlgorithm; }
+    void SetKeyAlgorithm(std::string_view oid) { keyInfo_.KeyAlgorithm = ByteString(oid); }
+    const ByteString& GetKeyAlgorithmParams() const { return keyInfo_.KeyAlgorithmParams; }
+    void SetKeyAlgorithmParams(std::string_view params) { keyInfo_.KeyAlgorithmParams = ByteString(params); }
+
+    // PEM (of any header word) or DER; a PrivateKeyInfo, else an EncryptedPrivateKeyInfo
+    // decrypted with the passphrase. 0, a PKCS#8 code (0x2304 for a wrong passphrase that shows
+    // as plaintext that is not ASN.1), a PrivateKeyInfo or AlgorithmIdentifier code, or a PEM
+    // code (0x1D02, 0x1D03, 0x1D04) passed through.
+    int32_t LoadFromBuffer(const void* data, size_t size, std::string_view passphrase);
+    // With a passphrase an EncryptedPrivateKeyInfo (a fresh salt and IV every time), without one
+    // a PrivateKeyInfo; armoured as "ENCRYPTED PRIVATE KEY" or "PRIVATE KEY" with pem. size is
+    // the room on entry and the size needed on return; 0x2308 when the room is too small (a
+    // null buffer included), 0x2303 without a key algorithm or for an encryption that cannot be
+    // made (RC4 among them).
+    int32_t SaveToBuffer(void* buffer, size_t& size, bool pem, std::string_view passphrase);
+
+    int32_t CipherAlgorithm = 0;
+    bool UsePBES2 = false;
+
+    TElPKCS8PrivateKeyInfo& GetKeyInfo() { return keyInfo_; }
+    TElPKCS8EncryptedPrivateKeyInfo& GetEncryptedKeyInfo() { return encryptedKeyInfo_; }
+
+private:
+    int32_t DecryptKeyInfo(std::string_view passphrase);
+
+    TElPKCS8PrivateKeyInfo keyInfo_;
+    TElPKCS8EncryptedPrivateKeyInfo encryptedKeyInfo_;
+};
