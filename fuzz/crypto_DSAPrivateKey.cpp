@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         EncodeDSAPrivateKey(v[0].data(), int32_t(v[0].size()), v[1].data(), int32_t(v[1].size()), v[2].data(),
                             int32_t(v[2].size()), v[3].data(), int32_t(v[3].size()), v[4].data(), int32_t(v[4].size()),
                             nullptr, blobSize);
-        Bytes blob(size_t(blobSize));
+        Bytes blob(static_cast<size_t>(blobSize));
         if (!EncodeDSAPrivateKey(v[0].data(), int32_t(v[0].size()), v[1].data(), int32_t(v[1].size()), v[2].data(),
                                  int32_t(v[2].size()), v[3].data(), int32_t(v[3].size()), v[4].data(),
                                  int32_t(v[4].size()), blob.data(), blobSize))

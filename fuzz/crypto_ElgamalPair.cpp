@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!DecodeElgamalPair(data, int32_t(size), a.data(), ag, b.data(), bg)) return 0;
     if (ag != as || bg != bs) std::abort();
     int32_t blobSize = ag + bg + 16;
-    Bytes blob(size_t(blobSize));
+    Bytes blob(static_cast<size_t>(blobSize));
     if (!EncodeElgamalPair(a.data(), ag, b.data(), bg, blob.data(), blobSize)) std::abort();
     Bytes a2(blob.size()), b2(blob.size());
     int32_t a2s = int32_t(blob.size()), b2s = a2s;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (Strip(a.data(), ag) != Strip(a2.data(), a2s) || Strip(b.data(), bg) != Strip(b2.data(), b2s)) std::abort();
     // Re-encoding the re-encoded pair is a fixed point.
     int32_t again = blobSize + 16;
-    Bytes blob2(size_t(again));
+    Bytes blob2(static_cast<size_t>(again));
     if (!EncodeElgamalPair(a2.data(), a2s, b2.data(), b2s, blob2.data(), again)) std::abort();
     if (again != blobSize || std::memcmp(blob.data(), blob2.data(), size_t(again)) != 0) std::abort();
     return 0;

@@ -60,7 +60,7 @@ void PublicKey(const uint8_t* data, int32_t size, bool raw) {
     if (!raw && oid != SB_OID_RSA_ENCRYPTION) std::abort();
     int32_t outSize = 0;
     if (EncodeRSAPublicKey(n.data(), ns, e.data(), es, oid, nullptr, outSize, raw)) std::abort();
-    Bytes again(size_t(outSize));
+    Bytes again(static_cast<size_t>(outSize));
     if (!EncodeRSAPublicKey(n.data(), ns, e.data(), es, oid, again.data(), outSize, raw)) std::abort();
     Bytes n2(again.size()), e2(again.size());
     int32_t ns2 = int32_t(again.size()), es2 = ns2;

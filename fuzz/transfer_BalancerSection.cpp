@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view entrada(reinterpret_cast<const char*>(data), size);
     const size_t nul = entrada.find('\0');
     const std::string_view conteudo = entrada.substr(0, nul);
-    const std::string_view lista = nul == std::string_view::npos ? std::string_view() : entrada.substr(nul + 1);
+    const std::string_view lista =
+        nul == std::string_view::npos ? std::string_view() : entrada.substr(nul + 1);
     rtl::StringList sl;
     sl.SetText(lista);
     std::vector<std::string> linhas;
@@ -28,11 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const rtl::Exception&) {
         return 0;
     }
-    const std::string fim = escrito.find("\r\n") != std::string::npos || escrito.find('\n') == std::string::npos ? "\r\n" : "\n";
+    const std::string fim =
+        escrito.find("\r\n") != std::string::npos || escrito.find('\n') == std::string::npos ? "\r\n" : "\n";
     std::string cauda;
     for (const std::string& l : linhas)
         cauda += l + fim;
-    if (escrito.size() < cauda.size() || escrito.compare(escrito.size() - cauda.size(), cauda.size(), cauda) != 0)
+    if (escrito.size() < cauda.size() ||
+        escrito.compare(escrito.size() - cauda.size(), cauda.size(), cauda) != 0)
         std::abort();
     if (ReescrevaSecaoBalanceador(escrito, linhas) != escrito) std::abort();
     return 0;

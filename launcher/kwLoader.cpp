@@ -14,14 +14,16 @@
 #include "database/drivers/SDCSb.h"
 #include "database/drivers/SDFib.h"
 #include "database/drivers/SDInt.h"
+#include "database/drivers/SDMss.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
+#include "database/drivers/SDSyb.h"
 #include "launcher/ukwUpdLoader.h"
-#include "transfer/ukwUpdConexaoKw4Ping.h"
-#include "transfer/ukwUpdConexaoKw4Threads.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
+#include "transfer/ukwUpdConexaoKw4Ping.h"
+#include "transfer/ukwUpdConexaoKw4Threads.h"
 
 namespace {
 
@@ -40,6 +42,8 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterOracleDriver();
     RegisterDb2Driver();
     RegisterInformixDriver();
+    RegisterSQLServerDriver();
+    RegisterSybaseDriver();
     RegisterMySQLDriver();
     RegisterPostgreSQLDriver();
     RegisterInterbaseDriver();

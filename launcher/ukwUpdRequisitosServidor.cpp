@@ -30,7 +30,8 @@ bool TkwUpdEstradaServidor::ExisteArquivoCertificado() {
 
 bool TkwUpdEstradaServidor::DeveUsarHTTP(const std::string& enderecoIP, const std::string& enderecoURL,
                                          const std::string& guidBalanceador, const std::string& listaIP,
-                                         const std::string& listaURL, bool podeBalancear, int32_t timeoutTesteRede) {
+                                         const std::string& listaURL, bool podeBalancear,
+                                         int32_t timeoutTesteRede) {
     const bool localhost = rtl::SameText(enderecoIP, "LOCALHOST");
     const bool balanceia = !guidBalanceador.empty() && podeBalancear;
     if (!((!enderecoIP.empty() && !localhost) || !enderecoURL.empty() ||
@@ -90,8 +91,8 @@ bool TkwUpdEstradaServidor::ConfigurarConexaoServidorKw4(TkwUpdLoader& loader, T
     const int32_t timeoutTesteRede = ini.TimeoutTesteRede();
     IkwTelaStatus* tela = TelaStatus ? TelaStatus : loader.Status;
     // What the launcher sets on the application-server connection before each Conectar.
-    const auto configure = [&](bool http, const std::string& ip, const std::string& url, const std::string& guid,
-                               const std::string& nome) {
+    const auto configure = [&](bool http, const std::string& ip, const std::string& url,
+                               const std::string& guid, const std::string& nome) {
         conexao->CdSistema = loader.CdSistema;
         conexao->CdSistemaGenerico = loader.CdSistemaGenerico;
         conexao->CdLocalUpdate = loader.CdLocalUpdate;
@@ -150,7 +151,8 @@ bool TkwUpdEstradaServidor::ConfigurarConexaoServidorKw4(TkwUpdLoader& loader, T
                 http = balanceador.TipoConexao == "HTTP";
                 if (parametros.empty())
                     throw TkwUpdException(
-                        "Erro ao acessar o servidor de aplicação. O balanceador retornou que nenhum servidor de "
+                        "Erro ao acessar o servidor de aplicação. O balanceador retornou que nenhum servidor "
+                        "de "
                         "aplicação está disponível.",
                         log);
                 if (!tentados.empty()) tentados += ";";
@@ -172,18 +174,24 @@ bool TkwUpdEstradaServidor::ConfigurarConexaoServidorKw4(TkwUpdLoader& loader, T
             feito = true;
             if (http) {
                 if (enderecoURL.empty())
-                    throw rtl::Exception(std::string(kSemConexao) + "A chave EnderecoURL do arquivo kwCfg.ini está vazia.");
+                    throw rtl::Exception(std::string(kSemConexao) +
+                                         "A chave EnderecoURL do arquivo kwCfg.ini está vazia.");
                 if (rtl::ContainsText(enderecoURL, "HTTPSRVR.DLL") && !ExisteArquivoCertificado())
-                    throw rtl::Exception(std::string(kSemConexao) + "O arquivo de certificado não está disponível.");
+                    throw rtl::Exception(std::string(kSemConexao) +
+                                         "O arquivo de certificado não está disponível.");
             } else if (enderecoIP.empty()) {
-                throw rtl::Exception(std::string(kSemConexao) + "A chave EnderecoIP do arquivo kwCfg.ini está vazia.");
+                throw rtl::Exception(std::string(kSemConexao) +
+                                     "A chave EnderecoIP do arquivo kwCfg.ini está vazia.");
             }
             configure(http, enderecoIP, enderecoURL, guidServidor, nomeServidor);
             if (!conexao->GetServidorEncontrado())
                 throw TkwUpdException(
-                    "\r\nO computador do servidor de aplicação não foi encontrado na rede. Os motivos possíveis "
-                    "são:\r\n\r\n  1) O seu computador está desconectado da rede. \r\n  2) O computador do servidor "
-                    "de aplicação está desligado ou desconectado da rede.\r\n  3) A rede está com problemas.\r\n\r\n"
+                    "\r\nO computador do servidor de aplicação não foi encontrado na rede. Os motivos "
+                    "possíveis "
+                    "são:\r\n\r\n  1) O seu computador está desconectado da rede. \r\n  2) O computador do "
+                    "servidor "
+                    "de aplicação está desligado ou desconectado da rede.\r\n  3) A rede está com "
+                    "problemas.\r\n\r\n"
                     "Por favor, contate o seu suporte de rede.",
                     log);
             if (conexao->GetTimeOut())

@@ -3,8 +3,9 @@
 
 #include <string_view>
 
-std::string MonteParametrosBalanceador(const std::string& servidoresJaTentados, const std::string& tipoConexao,
-                                       const std::string& versaoSistema, const std::string& cdSistema) {
+std::string MonteParametrosBalanceador(const std::string& servidoresJaTentados,
+                                       const std::string& tipoConexao, const std::string& versaoSistema,
+                                       const std::string& cdSistema) {
     std::string texto;
     const auto linha = [&](std::string_view nome, const std::string& valor) {
         if (valor.empty()) return;

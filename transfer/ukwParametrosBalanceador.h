@@ -6,5 +6,6 @@
 
 #include <string>
 
-std::string MonteParametrosBalanceador(const std::string& servidoresJaTentados, const std::string& tipoConexao,
-                                       const std::string& versaoSistema, const std::string& cdSistema);
+std::string MonteParametrosBalanceador(const std::string& servidoresJaTentados,
+                                       const std::string& tipoConexao, const std::string& versaoSistema,
+                                       const std::string& cdSistema);

@@ -37,7 +37,8 @@ std::optional<std::string> NomeDeSecao(std::string_view linha) {
     const std::string t = rtl::Trim(linha);
     if (t.empty() || t[0] != '[') return std::nullopt;
     const size_t fecha = t.find(']');
-    return rtl::Trim(std::string_view(t).substr(1, fecha == std::string::npos ? std::string::npos : fecha - 1));
+    return rtl::Trim(
+        std::string_view(t).substr(1, fecha == std::string::npos ? std::string::npos : fecha - 1));
 }
 
 // The lines of a text split at CR LF, LF or CR; a final line break adds no empty line.
@@ -101,8 +102,10 @@ std::string ObtenhaArquivoCertificado() {
 std::string MensagemErroLogin(int32_t codigo, const std::string& m) {
     switch (codigo) {
         case 1:
-            return "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do ar, "
-                   "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração "
+            return "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de "
+                   "dados fora do ar, "
+                   "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de "
+                   "configuração "
                    "kwCfg.ini.\n\r\n\rMensagem original : " +
                    m;
         case 2:
@@ -113,8 +116,10 @@ std::string MensagemErroLogin(int32_t codigo, const std::string& m) {
         case 6:
             return {};
         case 11:
-            return "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do ar, "
-                   "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração "
+            return "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de "
+                   "dados fora do ar, "
+                   "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de "
+                   "configuração "
                    "kwCfg.ini. Alias: " +
                    m;
         case 12:
@@ -132,7 +137,8 @@ std::string MensagemErroLogin(int32_t codigo, const std::string& m) {
                    "Entre em contato com o suporte para catalogar o alias no client "
                    "do DB2.";
         case 15:
-            return "O computador que possui o servidor de banco de dados está desligado ou não pode ser alcançado por "
+            return "O computador que possui o servidor de banco de dados está desligado ou não pode ser "
+                   "alcançado por "
                    "problemas de rede (alias do banco e nome do computador: \"" +
                    m +
                    "\"). "
@@ -213,10 +219,11 @@ void TkwConexaoRemota::InstalarCertificadoHTTPS() {
 
 void TkwConexaoRemota::InstalarCertificado(const std::string& arquivo) {
     if (!plat::FileExists(arquivo))
-        throw rtl::Exception("O arquivo de certificado '" + arquivo + "'" + " não foi encontrado junto com o executável " +
-                             "do cliente da aplicação.");
+        throw rtl::Exception("O arquivo de certificado '" + arquivo + "'" +
+                             " não foi encontrado junto com o executável " + "do cliente da aplicação.");
     std::string der = rtl::ReadFileBytes(arquivo);
-    if (auto* web = dynamic_cast<TWebConnection*>(Conexao.get())) web->SetCertificadoConfiavel(std::move(der));
+    if (auto* web = dynamic_cast<TWebConnection*>(Conexao.get()))
+        web->SetCertificadoConfiavel(std::move(der));
 }
 
 void TkwConexaoRemota::Tarefa(const std::string& texto) {
@@ -225,7 +232,8 @@ void TkwConexaoRemota::Tarefa(const std::string& texto) {
 
 void TkwConexaoRemota::PrepareWeb() {
     const TkwEnderecoWeb e = AnaliseEnderecoWeb(EnderecoURL);
-    const std::string testando = std::string("Testando conexão com ") + NomeAlvo() + " no seguinte endereço: \r\n";
+    const std::string testando =
+        std::string("Testando conexão com ") + NomeAlvo() + " no seguinte endereço: \r\n";
     const std::string raiz = e.Esquema + "://" + e.ParteHost;
     Tarefa(testando + raiz);
     ServidorEncontrado = TPing::PingHTTPS(raiz, TempoTesteRede, TelaStatus);
@@ -347,9 +355,11 @@ void TkwUpdConexaoKw4::TBusca::AtualizarINIRPC(TkwContextoTentativa& contexto) {
         contexto.SobControle([&] { kwUpdIni().CriarCopiaArquivoINI(antes); });
         const Variant app = contexto.Conexao().AppServer();
         const bool consultarDispIDLocal =
-            DispatchInvoke(DispatchInvoke(app, "kwDB", {}, true), "GetParamConsultarDispIDLocal", {}, true).AsBoolean();
+            DispatchInvoke(DispatchInvoke(app, "kwDB", {}, true), "GetParamConsultarDispIDLocal", {}, true)
+                .AsBoolean();
         const bool controlarReconexao =
-            DispatchInvoke(DispatchInvoke(app, "kwDB", {}, true), "GetParamControlarReconexao", {}, true).AsBoolean();
+            DispatchInvoke(DispatchInvoke(app, "kwDB", {}, true), "GetParamControlarReconexao", {}, true)
+                .AsBoolean();
         contexto.SobControle([&] {
             TkwUpdIni& ini = kwUpdIni();
             ini.EscreverConfiguracoesRPC(controlarReconexao, consultarDispIDLocal);
@@ -423,8 +433,9 @@ void TkwUpdConexaoKw4::TBusca::BuscarRequisitos(TkwContextoTentativa& contexto) 
         pedido.SetCdLocalUpdate(CdLocalUpdate);
         pedido.SetEndereco(endereco);
         Variant texto(TkwTransferenciaObjeto::ObjetoParaTexto(pedido)), log(logServidor), erro(erroServidor);
-        const Variant r = DispatchInvoke(kwDB, "GetDadosRequisitosBanco5",
-                                         {DispArg::ByRef(texto), DispArg::ByRef(log), DispArg::ByRef(erro)}, true);
+        const Variant r =
+            DispatchInvoke(kwDB, "GetDadosRequisitosBanco5",
+                           {DispArg::ByRef(texto), DispArg::ByRef(log), DispArg::ByRef(erro)}, true);
         logServidor = Texto(log);
         erroServidor = Texto(erro);
         Requisitos = Texto(r);
@@ -460,8 +471,8 @@ void TkwUpdConexaoKw4::TBusca::BuscarRequisitos(TkwContextoTentativa& contexto) 
         AtualizacaoVersionada = DispatchInvoke(kwDB, "TestarSeAtualizacaoVersionada", {}, true).AsBoolean();
         executado("TestarSeAtualizacaoVersionada");
     } catch (const std::exception& e) {
-        contexto.AdicioneDetalhe(std::string("Erro ao executar o método remoto \"TestarSeAtualizacaoVersionada\": ") +
-                                 e.what());
+        contexto.AdicioneDetalhe(
+            std::string("Erro ao executar o método remoto \"TestarSeAtualizacaoVersionada\": ") + e.what());
     }
 
     contexto.AdicioneTexto(logServidor);
@@ -487,8 +498,8 @@ void TkwUpdConexaoKw4::TBusca::BusqueBalanceadores(TkwContextoTentativa& context
         {"Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão...",
          "GetBalanceadoresPorBaseETipoConexao", true,
          "Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão: "},
-        {"Verificando os requisitos OK. Pegando os balanceadores por base V2...", "GetBalanceadores_V2", false,
-         "Ocorreu um erro tentando pegar os balanceadores por base V2: "},
+        {"Verificando os requisitos OK. Pegando os balanceadores por base V2...", "GetBalanceadores_V2",
+         false, "Ocorreu um erro tentando pegar os balanceadores por base V2: "},
         {"Verificando os requisitos OK. Pegando os balanceadores por base...", "GetBalanceadores", false,
          "Ocorreu um erro tentando pegar os balanceadores por base: "},
     };
@@ -509,9 +520,10 @@ void TkwUpdConexaoKw4::TBusca::BusqueBalanceadores(TkwContextoTentativa& context
 
 std::string ReescrevaSecaoBalanceador(std::string_view conteudo, const std::vector<std::string>& novas) {
     ConfirmeSecaoBalanceador(novas);
-    const char* fimLinha = conteudo.find("\r\n") != std::string_view::npos || conteudo.find('\n') == std::string_view::npos
-                               ? "\r\n"
-                               : "\n";
+    const char* fimLinha =
+        conteudo.find("\r\n") != std::string_view::npos || conteudo.find('\n') == std::string_view::npos
+            ? "\r\n"
+            : "\n";
     std::vector<std::string> linhas;
     bool naSecao = false;
     const std::vector<std::string> atuais = Linhas(conteudo);
@@ -561,7 +573,7 @@ void TkwUpdConexaoKWBalanceador::TomeResultado(TkwTrabalhoConexao& trabalho) {
 
 void TkwUpdConexaoKWBalanceador::TParametros::GetServidorParametros(TkwContextoTentativa& contexto) {
     Variant pedido(MonteParametrosBalanceador(ServidoresJaTentados, TipoConexao, "", CdSistemaTexto));
-    const Variant r =
-        DispatchInvoke(contexto.Conexao().AppServer(), "GetServidorParametros", {DispArg::ByRefVariant(pedido)}, true);
+    const Variant r = DispatchInvoke(contexto.Conexao().AppServer(), "GetServidorParametros",
+                                     {DispArg::ByRefVariant(pedido)}, true);
     ParametrosServidor = Texto(r);
 }

@@ -180,7 +180,8 @@ public:
         std::vector<std::string> Erros;
 
     private:
-        void BusqueBalanceadores(TkwContextoTentativa& contexto, const rtl::Variant& kwDB, const rtl::Variant& alias);
+        void BusqueBalanceadores(TkwContextoTentativa& contexto, const rtl::Variant& kwDB,
+                                 const rtl::Variant& alias);
     };
 
 protected:

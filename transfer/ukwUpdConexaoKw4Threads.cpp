@@ -102,9 +102,11 @@ void FinalizarThread(TkwThreadControlada& thread) {
 
 // ---- TkwThreadConexao -------------------------------------------------------------------------
 
-std::string TkwThreadConexao::TextoFalhaConexao(const TStreamedConnection& transporte, const std::string& mensagem) {
+std::string TkwThreadConexao::TextoFalhaConexao(const TStreamedConnection& transporte,
+                                                const std::string& mensagem) {
     std::string texto = "Não foi possível conectar-se no servidor de aplicação.\r\n - Servidor: '" +
-                        transporte.ServerName() + "'" + "\r\n" + " - GUID: '" + transporte.ServerGUID() + "'" + "\r\n";
+                        transporte.ServerName() + "'" + "\r\n" + " - GUID: '" + transporte.ServerGUID() +
+                        "'" + "\r\n";
     if (const auto* web = dynamic_cast<const TWebConnection*>(&transporte))
         texto += " - URL: '" + web->URL() + "'" + "\r\n";
     else if (const auto* soquete = dynamic_cast<const TSocketConnection*>(&transporte))

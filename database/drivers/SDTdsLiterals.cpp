@@ -63,8 +63,14 @@ std::string TdsParamLiteral(const TParam& param, const TTdsLiteralRules& rules) 
     const TFieldType type = param.DataType();
     if (param.IsNull()) return "NULL";
     const rtl::Variant& v = param.Value();
-    if (rules.emptyStringAsNull && (type == ftString || IsBlobFieldType(stSybase, type)) && param.AsString().empty())
-        return "NULL";
+    if (rules.emptyStringAsNull) {
+        const std::string text = param.AsString();
+        // A text of nothing but zero characters is written as the empty text: NULL too. A
+        // blob's zero bytes are its value.
+        if ((type == ftString && text.find_first_not_of('\0') == std::string::npos) ||
+            (IsBlobFieldType(stSybase, type) && text.empty()))
+            return "NULL";
+    }
     switch (type) {
         case ftSmallint:
         case ftInteger:

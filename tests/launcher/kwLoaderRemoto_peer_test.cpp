@@ -32,11 +32,20 @@ std::string Json(const std::string& texto) {
     std::string r = "\"";
     for (const char c : texto) {
         switch (c) {
-            case '"': r += "\\\""; break;
-            case '\\': r += "\\\\"; break;
-            case '\r': r += "\\r"; break;
-            case '\n': r += "\\n"; break;
-            default: r += c;
+            case '"':
+                r += "\\\"";
+                break;
+            case '\\':
+                r += "\\\\";
+                break;
+            case '\r':
+                r += "\\r";
+                break;
+            case '\n':
+                r += "\\n";
+                break;
+            default:
+                r += c;
         }
     }
     return r + "\"";
@@ -45,7 +54,8 @@ std::string Json(const std::string& texto) {
 class RemoteRoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        const bool peers = fs::exists("/usr/bin/sqlite3") && fs::exists("/bin/bash") && fs::exists("/usr/bin/python3");
+        const bool peers =
+            fs::exists("/usr/bin/sqlite3") && fs::exists("/bin/bash") && fs::exists("/usr/bin/python3");
         KW_REQUIRE_PEER(peers, "bash, python3 and the sqlite3 shell");
         const plat::ProcessResult r = kwtest::PrepareDemo(demo_.path());
         ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -59,19 +69,24 @@ protected:
     std::string Servidor(const std::string& login = R"({"byref": {"6": 3}})", const std::string& extra = "",
                          const std::string& modo = "socket", const std::string& tls = "") {
         return R"({"mode": ")" + modo + R"(", )" + tls + R"( "objects": [
-            {"guid": ")" + std::string(kGuid) + R"(", "name": "AppServer", "methods": {
-                "login": )" + login + R"(, "kwDB": {"result": {"object": "kwDB"}}}},
+            {"guid": ")" +
+               std::string(kGuid) + R"(", "name": "AppServer", "methods": {
+                "login": )" +
+               login + R"(, "kwDB": {"result": {"object": "kwDB"}}}},
             {"name": "kwDB", "methods": {
                 "GetParamConsultarDispIDLocal": {"result": false}, "GetParamControlarReconexao": {"result": true},
                 "GetAliasConectado": {"result": "KWDEMO"},
-                "GetDadosRequisitosBanco5": {"result": )" + Json(requisitos_) + R"(},
-                "TestarSeAtualizacaoVersionada": {"result": false})" + extra + R"(}}]})";
+                "GetDadosRequisitosBanco5": {"result": )" +
+               Json(requisitos_) + R"(},
+                "TestarSeAtualizacaoVersionada": {"result": false})" +
+               extra + R"(}}]})";
     }
 
     void Configure(const std::string& servidor, const std::string& resto = "") {
-        kwtest::WriteFile(ws_ / "kwCFG.ini", "[KWUPDATE]\r\nTipoServidor=REMOTO\r\nCdSistema=1\r\nLocalUpdate=1\r\n\r\n"
-                                             "[Servidor]\r\nnomeServidor=demo\r\nGUIDServidor=" +
-                                                 std::string(kGuid) + "\r\n" + servidor + resto);
+        kwtest::WriteFile(ws_ / "kwCFG.ini",
+                          "[KWUPDATE]\r\nTipoServidor=REMOTO\r\nCdSistema=1\r\nLocalUpdate=1\r\n\r\n"
+                          "[Servidor]\r\nnomeServidor=demo\r\nGUIDServidor=" +
+                              std::string(kGuid) + "\r\n" + servidor + resto);
     }
 
     struct Execucao {
@@ -105,11 +120,12 @@ protected:
     void PrimeiraExecucaoAtualiza() {
         const Execucao um = Rode({"um"});
         EXPECT_EQ(um.codigo, 0) << um.saida;
-        for (const char* linha : {" - Conexão remota. Pegado os dados de requisitos do S.A. KW4...",
-                                  "INICIO - ConfigurarConexaoServidorKw4...", " - Login OK. Verificando os requisitos...",
-                                  " - Método remoto executado \"GetDadosRequisitosBanco5\".",
-                                  "FIM - ConfigurarConexaoServidorKw4", " - Dados obtidos com sucesso.",
-                                  " - O Sistema deve ser atualizado. Atualizando o sistema...", "FIM - ExecuteAtualizacao"})
+        for (const char* linha :
+             {" - Conexão remota. Pegado os dados de requisitos do S.A. KW4...",
+              "INICIO - ConfigurarConexaoServidorKw4...", " - Login OK. Verificando os requisitos...",
+              " - Método remoto executado \"GetDadosRequisitosBanco5\".",
+              "FIM - ConfigurarConexaoServidorKw4", " - Dados obtidos com sucesso.",
+              " - O Sistema deve ser atualizado. Atualizando o sistema...", "FIM - ExecuteAtualizacao"})
             EXPECT_TRUE(Contains(um.log, linha)) << linha << "\n" << um.saida;
         // The requisites file holds the server's text as it came.
         EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExec.req"), requisitos_);
@@ -144,7 +160,8 @@ TEST_F(RemoteRoad, SocketFirstTheExecutorThenTheApplication) {
     for (const kwtest::Json& j : peer.Requests("invoke"))
         if (j["method"].str() == "GetDadosRequisitosBanco5") {
             viuPedido = true;
-            EXPECT_NE(j["args"][0]["value"].str().find("  CdSistema = 1\r\n  CdSistemaGenerico = -1\r\n  CdLocalUpdate = 1"),
+            EXPECT_NE(j["args"][0]["value"].str().find(
+                          "  CdSistema = 1\r\n  CdSistemaGenerico = -1\r\n  CdLocalUpdate = 1"),
                       std::string::npos);
         }
     EXPECT_TRUE(viuPedido);
@@ -154,7 +171,8 @@ TEST_F(RemoteRoad, SocketFirstTheExecutorThenTheApplication) {
     EXPECT_EQ(dois.codigo, 0) << dois.saida;
     EXPECT_TRUE(Contains(dois.log, " - O sistema já está atualizado."));
     ASSERT_TRUE(kwtest::Eventually([&] {
-        return kwtest::ReadFile(ws_ / "log" / "aplicacao.log").find("\"kwUpdate\" \"dois\"") != std::string::npos;
+        return kwtest::ReadFile(ws_ / "log" / "aplicacao.log").find("\"kwUpdate\" \"dois\"") !=
+               std::string::npos;
     }));
     EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExecDemo.fim"));
 }
@@ -163,8 +181,8 @@ TEST_F(RemoteRoad, HttpWhenTheSocketAddressIsSilent) {
     AppServerPeer peer(Servidor(R"({"byref": {"6": 3}})", "", "http"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     kwtest::RefusedPort recusada;
-    Configure("enderecoIP=" + recusada.Address() + "\r\nenderecoURL=http://127.0.0.1:" + std::to_string(peer.Port()) +
-              "/kw/servidor.dll\r\nPodeBalancear=N\r\n");
+    Configure("enderecoIP=" + recusada.Address() + "\r\nenderecoURL=http://127.0.0.1:" +
+              std::to_string(peer.Port()) + "/kw/servidor.dll\r\nPodeBalancear=N\r\n");
     PrimeiraExecucaoAtualiza();
     EXPECT_FALSE(peer.Requests("create").empty());
     EXPECT_EQ(peer.Requests("create")[0]["http"]["path"].str(), "/kw/servidor.dll");
@@ -174,8 +192,9 @@ TEST_F(RemoteRoad, HttpsWithTheCertificateFileBesideTheLauncher) {
     const AppServerPeer::Certificate cert =
         AppServerPeer::MakeCertificate(demo_.path(), "appserver", "DNS:localhost,IP:127.0.0.1");
     KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
-    AppServerPeer peer(Servidor(R"({"byref": {"6": 3}})", "", "https",
-                                R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
+    AppServerPeer peer(
+        Servidor(R"({"byref": {"6": 3}})", "", "https",
+                 R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     kwtest::WriteFile(ws_ / "kwLoaderApp.cer", cert.der);
     Configure("enderecoIP=LOCALHOST\r\nenderecoURL=https://127.0.0.1:" + std::to_string(peer.Port()) +
@@ -189,19 +208,21 @@ TEST_F(RemoteRoad, ThroughABalancer) {
                                     R"(, "GetBalanceadores_V2": {"result": "[kwBalanceador]\r\nGUID=)" +
                                         std::string(kGuidBalanceador) + R"(\r\nEnderecoIP1=10.9.9.9:211"})"));
     ASSERT_TRUE(servidor.Available()) << servidor.Reason();
-    AppServerPeer balanceador(R"({"mode": "socket", "objects": [{"guid": ")" + std::string(kGuidBalanceador) +
-                              R"(", "name": "Balanceador", "methods": {"GetServidorParametros": {"result": "demo;d1;)" +
-                              std::string(kGuid) + ";" + servidor.Address() + R"(;"}}}]})");
+    AppServerPeer balanceador(
+        R"({"mode": "socket", "objects": [{"guid": ")" + std::string(kGuidBalanceador) +
+        R"(", "name": "Balanceador", "methods": {"GetServidorParametros": {"result": "demo;d1;)" +
+        std::string(kGuid) + ";" + servidor.Address() + R"(;"}}}]})");
     KW_REQUIRE_PEER(balanceador.Available(), balanceador.Reason());
     kwtest::LoopbackListener secao;  // the section's own server: never asked
     Configure("enderecoIP=" + secao.Address() + "\r\n",
-              "\r\n[kwBalanceador]\r\nGUID=" + std::string(kGuidBalanceador) + "\r\nEnderecoIP1=" +
-                  balanceador.Address() + "\r\n");
+              "\r\n[kwBalanceador]\r\nGUID=" + std::string(kGuidBalanceador) +
+                  "\r\nEnderecoIP1=" + balanceador.Address() + "\r\n");
     PrimeiraExecucaoAtualiza();
     EXPECT_EQ(secao.Connections(), 0);
     // The server's balancer list replaced the section.
     const std::string cfg = rtl::StringReplace(kwtest::ReadFile(ws_ / "kwCFG.ini"), "\r\n", "\n");
-    EXPECT_NE(cfg.find("\n\n[kwBalanceador]\nGUID=" + std::string(kGuidBalanceador) + "\nEnderecoIP1=10.9.9.9:211\n"),
+    EXPECT_NE(cfg.find("\n\n[kwBalanceador]\nGUID=" + std::string(kGuidBalanceador) +
+                       "\nEnderecoIP1=10.9.9.9:211\n"),
               std::string::npos)
         << cfg;
     EXPECT_EQ(cfg.find(balanceador.Address()), std::string::npos) << cfg;
@@ -224,7 +245,8 @@ TEST_F(RemoteRoad, RunsThatFailShowTheirMessage) {
         {"time-out", "enderecoIP=" + lento.Address() + "\r\nTimeoutConexaoServidorAplicacao=1\r\n",
          "Erro ao acessar o servidor de aplicação. Causa: TimeOut. Tempo: 1 segundos."},
         {"server error", "enderecoIP=" + manutencao.Address() + "\r\n",
-         "Erro ao acessar o servidor de aplicação. Mensagem de erro: \"Banco de dados em manutenção. Mensagem: volta "
+         "Erro ao acessar o servidor de aplicação. Mensagem de erro: \"Banco de dados em manutenção. "
+         "Mensagem: volta "
          "às 18h\"."},
     };
     for (const Case& c : cases) {
@@ -237,8 +259,9 @@ TEST_F(RemoteRoad, RunsThatFailShowTheirMessage) {
         // own).
         EXPECT_TRUE(std::any_of(e.log.begin(), e.log.end(),
                                 [&](const std::string& l) { return l.rfind("EXCEPTION: ", 0) == 0; }));
-        EXPECT_TRUE(std::any_of(e.log.begin(), e.log.end(),
-                                [&](const std::string& l) { return l.find(c.mensagem) != std::string::npos; }));
+        EXPECT_TRUE(std::any_of(e.log.begin(), e.log.end(), [&](const std::string& l) {
+            return l.find(c.mensagem) != std::string::npos;
+        }));
         EXPECT_FALSE(fs::exists(ws_ / "log" / "kwExec.req"));
         EXPECT_FALSE(fs::exists(ws_ / "log" / "aplicacao.log"));
     }

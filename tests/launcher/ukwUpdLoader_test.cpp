@@ -10,12 +10,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
 #include "common/ukwUpdConfig.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdIni.h"
 #include "common/ukwUpdVersao.h"
+#include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoaderStatus.h"
 #include "platform/Process.h"
 #include "rtl/Text.h"

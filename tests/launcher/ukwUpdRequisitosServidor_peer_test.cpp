@@ -29,8 +29,10 @@ constexpr const char* kGuidBalanceador = "{0B1A2C3D-4E5F-4061-8293-A4B5C6D7E8F9}
 std::string Servidor(const std::string& requisitos, const std::string& login = R"({"byref": {"6": 3}})",
                      const std::string& modo = "socket") {
     return R"({"mode": ")" + modo + R"(", "objects": [
-        {"guid": ")" + std::string(kGuid) + R"(", "name": "AppServer", "methods": {
-            "login": )" + login + R"(, "kwDB": {"result": {"object": "kwDB"}}}},
+        {"guid": ")" +
+           std::string(kGuid) + R"(", "name": "AppServer", "methods": {
+            "login": )" +
+           login + R"(, "kwDB": {"result": {"object": "kwDB"}}}},
         {"name": "kwDB", "methods": {
             "GetParamConsultarDispIDLocal": {"result": false}, "GetParamControlarReconexao": {"result": false},
             "GetAliasConectado": {"result": "Q"}, "GetDadosRequisitosBanco5": {"result": ")" +
@@ -79,7 +81,8 @@ protected:
             TkwUpdEstradaServidor estrada;
             estrada.TelaStatus = &tela_;
             auto conexao = std::make_unique<TkwUpdConexaoKw4>();
-            r.erro = kwtest::ThrownMessage([&] { r.encontrado = estrada.ConfigurarConexaoServidorKw4(*loader, conexao.get()); });
+            r.erro = kwtest::ThrownMessage(
+                [&] { r.encontrado = estrada.ConfigurarConexaoServidorKw4(*loader, conexao.get()); });
             if (r.erro == "(no exception)") r.erro.clear();
             r.requisitos = conexao->Requisitos;
             r.log = kwtest::Texts(*loader->Log);
@@ -91,7 +94,8 @@ protected:
     // call there, so that attempt times out and no other does.
     void TempoEsgotaEm(const std::string& endereco, const AppServerPeer& peer, const std::string& metodo) {
         tela_.OnTarefa = [this, endereco](const std::string& texto) {
-            alvo_ = texto.size() >= endereco.size() && texto.compare(texto.size() - endereco.size(), endereco.size(), endereco) == 0;
+            alvo_ = texto.size() >= endereco.size() &&
+                    texto.compare(texto.size() - endereco.size(), endereco.size(), endereco) == 0;
             relogio_.Clock().Close();
         };
         tela_.OnProcesse = [this, &peer, metodo] {
@@ -109,9 +113,12 @@ protected:
 };
 
 const std::string kNaoEncontrado =
-    "\r\nO computador do servidor de aplicação não foi encontrado na rede. Os motivos possíveis são:\r\n\r\n  1) O "
-    "seu computador está desconectado da rede. \r\n  2) O computador do servidor de aplicação está desligado ou "
-    "desconectado da rede.\r\n  3) A rede está com problemas.\r\n\r\nPor favor, contate o seu suporte de rede.";
+    "\r\nO computador do servidor de aplicação não foi encontrado na rede. Os motivos possíveis são:\r\n\r\n "
+    " 1) O "
+    "seu computador está desconectado da rede. \r\n  2) O computador do servidor de aplicação está desligado "
+    "ou "
+    "desconectado da rede.\r\n  3) A rede está com problemas.\r\n\r\nPor favor, contate o seu suporte de "
+    "rede.";
 
 TEST_F(EstradaServidor, TheServerOfTheSectionOnEitherRoad) {
     AppServerPeer soquete(Servidor("req-soquete"));
@@ -122,7 +129,8 @@ TEST_F(EstradaServidor, TheServerOfTheSectionOnEitherRoad) {
                     soquete.Reason() + web.Reason());
     kwtest::RefusedPort recusada;
     const std::string urlWeb = "http://127.0.0.1:" + std::to_string(web.Port()) + "/kw/servidor.dll";
-    const std::string urlRecusada = "http://127.0.0.1:" + std::to_string(recusada.Port()) + "/kw/servidor.dll";
+    const std::string urlRecusada =
+        "http://127.0.0.1:" + std::to_string(recusada.Port()) + "/kw/servidor.dll";
     struct Case {
         const char* nome;
         std::string servidor;
@@ -130,32 +138,34 @@ TEST_F(EstradaServidor, TheServerOfTheSectionOnEitherRoad) {
     };
     const std::string sem = "Não foi possível conectar no servidor de aplicação.\r\n";
     const std::vector<Case> cases = {
-        {"socket address that answers", "enderecoIP=" + soquete.Address() + "\r\nenderecoURL=" + urlRecusada, "",
-         "req-soquete"},
-        {"socket address silent: the URL", "enderecoIP=" + recusada.Address() + "\r\nenderecoURL=" + urlWeb, "",
-         "req-web"},
+        {"socket address that answers", "enderecoIP=" + soquete.Address() + "\r\nenderecoURL=" + urlRecusada,
+         "", "req-soquete"},
+        {"socket address silent: the URL", "enderecoIP=" + recusada.Address() + "\r\nenderecoURL=" + urlWeb,
+         "", "req-web"},
         {"LOCALHOST with a URL: HTTP", "enderecoIP=LOCALHOST\r\nenderecoURL=" + urlWeb, "", "req-web"},
         {"socket address silent, no URL", "enderecoIP=" + recusada.Address(),
          sem + "A chave EnderecoURL do arquivo kwCfg.ini está vazia.", ""},
         {"server library without App.cer",
-         "enderecoIP=localhost\r\nenderecoURL=http://127.0.0.1:" + std::to_string(web.Port()) + "/kw/HttpSrvr.dll",
+         "enderecoIP=localhost\r\nenderecoURL=http://127.0.0.1:" + std::to_string(web.Port()) +
+             "/kw/HttpSrvr.dll",
          sem + "O arquivo de certificado não está disponível.", ""},
         {"the URL's server is not there", "enderecoURL=" + urlRecusada, kNaoEncontrado, ""},
         {"the server's login fails", "enderecoIP=" + manutencao.Address(),
-         "Erro ao acessar o servidor de aplicação. Mensagem de erro: \"Banco de dados em manutenção. Mensagem: até "
+         "Erro ao acessar o servidor de aplicação. Mensagem de erro: \"Banco de dados em manutenção. "
+         "Mensagem: até "
          "18h\".",
          ""},
         {"no requisites is still found", "enderecoIP=" + vazio.Address(), "", ""},
-        {"no server at all", "enderecoIP=localhost", sem +
-                                                         "O arquivo kwCfg.ini não contêm nenhuma informação necessária "
-                                                         "para a conexão.",
+        {"no server at all", "enderecoIP=localhost",
+         sem + "O arquivo kwCfg.ini não contêm nenhuma informação necessária "
+               "para a conexão.",
          ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nome);
         const size_t creates = web.Requests("create").size();
-        const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nnomeServidor=SA\r\n" +
-                                 c.servidor + "\r\n");
+        const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) +
+                                 "\r\nnomeServidor=SA\r\n" + c.servidor + "\r\n");
         EXPECT_EQ(r.erro, c.erro);
         EXPECT_EQ(r.encontrado, c.erro.empty());
         EXPECT_EQ(r.requisitos, c.requisitos);
@@ -175,8 +185,9 @@ TEST_F(EstradaServidor, TheServerTimesOut) {
     AppServerPeer lento(Servidor("r", R"({"delay": 60})"));
     KW_REQUIRE_PEER(lento.Available(), lento.Reason());
     TempoEsgotaEm(lento.Address(), lento, "login");
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + lento.Address() +
-                             "\r\nTimeoutConexaoServidorAplicacao=5\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + lento.Address() +
+             "\r\nTimeoutConexaoServidorAplicacao=5\r\n");
     EXPECT_EQ(r.erro, "Erro ao acessar o servidor de aplicação. Causa: TimeOut. Tempo: 5 segundos.");
     EXPECT_FALSE(r.encontrado);
 }
@@ -189,9 +200,10 @@ TEST_F(EstradaServidor, AFirstBalancerTimesOutTheSecondNamesTheServer) {
     KW_REQUIRE_PEER(lento.Available() && segundo.Available(), lento.Reason() + segundo.Reason());
     kwtest::LoopbackListener secao;  // the [Servidor] address: never asked
     TempoEsgotaEm(lento.Address(), lento, "GetServidorParametros");
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + secao.Address() +
-                             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador + "\r\nEnderecoIP1=" + lento.Address() +
-                             "\r\nEnderecoIP2=" + segundo.Address() + "\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + secao.Address() +
+             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador + "\r\nEnderecoIP1=" + lento.Address() +
+             "\r\nEnderecoIP2=" + segundo.Address() + "\r\n");
     EXPECT_EQ(r.erro, "");
     EXPECT_TRUE(r.encontrado);
     EXPECT_EQ(r.requisitos, "req-do-balanceado");
@@ -211,9 +223,10 @@ TEST_F(EstradaServidor, ANamedServerWithoutRequisitesSendsTheRoadToTheSectionsSe
     ASSERT_TRUE(semRequisitos.Available());
     AppServerPeer balanceador(Balanceador(Nomeia(semRequisitos)));
     KW_REQUIRE_PEER(daSecao.Available() && balanceador.Available(), daSecao.Reason() + balanceador.Reason());
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + daSecao.Address() +
-                             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador + "\r\nEnderecoIP1=" +
-                             balanceador.Address() + "\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + daSecao.Address() +
+             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador + "\r\nEnderecoIP1=" + balanceador.Address() +
+             "\r\n");
     EXPECT_EQ(r.erro, "");
     EXPECT_EQ(r.requisitos, "req-da-secao");
     EXPECT_EQ(Pedidos(balanceador).size(), 1u);
@@ -226,22 +239,27 @@ TEST_F(EstradaServidor, ANamedServerWithoutRequisitesAndNoSocketAddressInTheSect
     ASSERT_TRUE(semRequisitos.Available());
     AppServerPeer balanceador(Balanceador(Nomeia(semRequisitos)));
     KW_REQUIRE_PEER(balanceador.Available(), balanceador.Reason());
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) +
-                             "\r\nenderecoURL=http://127.0.0.1:9/kw/servidor.dll\r\n[kwBalanceador]\r\nGUID=" +
-                             kGuidBalanceador + "\r\nEnderecoIP1=" + balanceador.Address() + "\r\n");
-    EXPECT_EQ(r.erro, "Não foi possível conectar no servidor de aplicação.\r\nA chave EnderecoIP do arquivo kwCfg.ini "
-                      "está vazia.");
+    const Resultado r = Rode(
+        "[Servidor]\r\nGUIDServidor=" + std::string(kGuid) +
+        "\r\nenderecoURL=http://127.0.0.1:9/kw/servidor.dll\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
+        "\r\nEnderecoIP1=" + balanceador.Address() + "\r\n");
+    EXPECT_EQ(
+        r.erro,
+        "Não foi possível conectar no servidor de aplicação.\r\nA chave EnderecoIP do arquivo kwCfg.ini "
+        "está vazia.");
 }
 
 TEST_F(EstradaServidor, TheLastBalancerAskedNamingNoneFailsTheRoad) {
     AppServerPeer nenhum(Balanceador(R"({"result": ""})"));
     KW_REQUIRE_PEER(nenhum.Available(), nenhum.Reason());
     kwtest::RefusedPort recusado;
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" +
-                             recusado.Address() + "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
-                             "\r\nEnderecoIP1=" + recusado.Address() + "\r\nEnderecoIP2=" + nenhum.Address() + "\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + recusado.Address() +
+             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador + "\r\nEnderecoIP1=" + recusado.Address() +
+             "\r\nEnderecoIP2=" + nenhum.Address() + "\r\n");
     const std::string erro =
-        "Erro ao acessar o servidor de aplicação. O balanceador retornou que nenhum servidor de aplicação está "
+        "Erro ao acessar o servidor de aplicação. O balanceador retornou que nenhum servidor de aplicação "
+        "está "
         "disponível.";
     EXPECT_EQ(r.erro, erro);
     EXPECT_TRUE(Tem(r.log, "EXCEPTION: " + erro));
@@ -253,9 +271,10 @@ TEST_F(EstradaServidor, BalancingOffStillProbesTheBalancersButAsksNone) {
     AppServerPeer balanceador(Balanceador(R"({"result": "x;y;z;w;"})"));
     KW_REQUIRE_PEER(servidor.Available() && balanceador.Available(), servidor.Reason());
     kwtest::LoopbackListener ouvinte;
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" +
-                             servidor.Address() + "\r\nPodeBalancear=n\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
-                             "\r\nEnderecoIP1=" + ouvinte.Address() + "\r\nEnderecoIP2=" + balanceador.Address() + "\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + servidor.Address() +
+             "\r\nPodeBalancear=n\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
+             "\r\nEnderecoIP1=" + ouvinte.Address() + "\r\nEnderecoIP2=" + balanceador.Address() + "\r\n");
     EXPECT_EQ(r.erro, "");
     EXPECT_EQ(r.requisitos, "req");
     EXPECT_EQ(ouvinte.Connections(), 1);  // the transport choice's probe
@@ -268,9 +287,10 @@ TEST_F(EstradaServidor, BalancingOffStillProbesTheBalancersButAsksNone) {
 TEST_F(EstradaServidor, APassWithNoBalancerOfTheTransportFallsBackToTheSection) {
     AppServerPeer servidor(Servidor("req"));
     KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
-    const Resultado r = Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" +
-                             servidor.Address() + "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
-                             "\r\nEnderecoURL1=http://127.0.0.1:9/kw/balanceador.dll\r\n");
+    const Resultado r =
+        Rode("[Servidor]\r\nGUIDServidor=" + std::string(kGuid) + "\r\nenderecoIP=" + servidor.Address() +
+             "\r\n[kwBalanceador]\r\nGUID=" + kGuidBalanceador +
+             "\r\nEnderecoURL1=http://127.0.0.1:9/kw/balanceador.dll\r\n");
     EXPECT_EQ(r.erro, "");
     EXPECT_TRUE(r.encontrado);
     EXPECT_EQ(r.requisitos, "req");

@@ -13,7 +13,8 @@
 namespace {
 
 const std::string kSemInformacao =
-    "Não foi possível conectar no servidor de aplicação.\r\nO arquivo kwCfg.ini não contêm nenhuma informação "
+    "Não foi possível conectar no servidor de aplicação.\r\nO arquivo kwCfg.ini não contêm nenhuma "
+    "informação "
     "necessária para a conexão.";
 
 TEST(DeveUsarHTTP, DecisionTable) {
@@ -57,9 +58,10 @@ TEST(DeveUsarHTTP, DecisionTable) {
         const int antes1 = vivo1.Connections(), antes2 = vivo2.Connections();
         std::string resultado;
         try {
-            resultado = TkwUpdEstradaServidor::DeveUsarHTTP(k.ip, k.url, k.guid, k.listaIP, k.listaURL, k.pode, 300)
-                            ? "HTTP"
-                            : "SOCKET";
+            resultado =
+                TkwUpdEstradaServidor::DeveUsarHTTP(k.ip, k.url, k.guid, k.listaIP, k.listaURL, k.pode, 300)
+                    ? "HTTP"
+                    : "SOCKET";
         } catch (const rtl::Exception& e) {
             resultado = e.Message();
         }

@@ -14,12 +14,11 @@
 //     connect to "kwpeer:kwtest" as sa/secret; peer.Batches() are the texts it received
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstdint>
@@ -28,9 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace kwtest {
 
@@ -127,28 +125,23 @@ public:
     // users: "name:password" entries the peer accepts (every login when empty).
     explicit TdsPeer(const std::vector<std::string>& users = {}) {
         const std::string script = std::string(KW_SOURCE_DIR) + "/tests/peers/tds_peer.py";
-        std::vector<std::string> args = {"python3", script, "--port-file", (dir_ / "port").string(), "--database",
+        std::vector<std::string> args = {script, "--port-file", (dir_ / "port").string(), "--database",
                                          (dir_ / "peer.sqlite").string(), "--journal", Journal().string(),
                                          "--parent", std::to_string(::getpid())};
         for (const std::string& u : users) {
             args.push_back("--user");
             args.push_back(u);
         }
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string err = (dir_ / "stderr").string();
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            pid_ = 0;
-            reason_ = "python3 could not be started";
+        plat::ProcessOptions o;
+        o.output = plat::ProcessOutput::File;
+        o.outputFile = (dir_ / "stderr").string();
+        try {
+            pid_ = plat::StartProcess("python3", args, o).pid;
+        } catch (const plat::EProcessError& e) {
+            reason_ = "python3 could not be started: " + e.Message();
             return;
         }
-        if (!Eventually([&] { return std::filesystem::exists(dir_ / "port") || Exited(); }, std::chrono::seconds(60)) ||
+        if (!Eventually([&] { return std::filesystem::exists(dir_ / "port") || Ended(); }, std::chrono::seconds(60)) ||
             !std::filesystem::exists(dir_ / "port")) {
             reason_ = "the TDS peer did not start: " + ReadFile(dir_ / "stderr");
             return;
@@ -161,11 +154,7 @@ public:
     }
 
     ~TdsPeer() {
-        if (pid_ > 0 && !Exited()) {
-            ::kill(pid_, SIGKILL);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
+        if (pid_ > 0 && !Ended()) ::kill(pid_, SIGKILL);
         unsetenv("FREETDSCONF");
     }
     TdsPeer(const TdsPeer&) = delete;
@@ -207,17 +196,12 @@ public:
 
 private:
     std::filesystem::path Journal() const { return dir_ / "journal"; }
-    bool Exited() {
-        if (exited_ || pid_ <= 0) return exited_;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) exited_ = true;
-        return exited_;
-    }
+    // The platform reaps a child nobody waits for: once reaped, the process is gone.
+    bool Ended() const { return ::kill(pid_, 0) != 0 && errno == ESRCH; }
 
     TempDir dir_;
-    pid_t pid_ = 0;
+    int pid_ = 0;
     int port_ = 0;
-    bool exited_ = false;
     std::string reason_;
 };
 

@@ -21,8 +21,9 @@ namespace kwtest {
 
 // Waits (bounded) until no attempt or probe thread runs; false when some are still running.
 inline bool ConnectionThreadsEnded() {
-    return Eventually([] { return TkwThreadControlada::EmExecucao() == 0 && TSecureHTTPSClient::EmExecucao() == 0; },
-                      std::chrono::seconds(60));
+    return Eventually(
+        [] { return TkwThreadControlada::EmExecucao() == 0 && TSecureHTTPSClient::EmExecucao() == 0; },
+        std::chrono::seconds(60));
 }
 
 // The gated clock for one test: time-out threads wait at the gate (closed unless asked),

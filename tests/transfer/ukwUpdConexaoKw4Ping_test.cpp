@@ -28,13 +28,10 @@ TEST(PingDestino, HostAndPortOfAnAddress) {
         int32_t portaEsperada;
     };
     const Case cases[] = {
-        {"srv", 0, "srv", 211},
-        {"srv:abc", 0, "srv", 211},
-        {"srv:3051", 0, "srv", 3051},
-        {"10.0.0.7", 80, "10.0.0.7", 80},
-        {"srv:3051", 80, "srv:3051", 80},  // a port given: the whole address is the host
-        {"srv:", 0, "srv", 211},
-        {"a:1:2", 0, "a", 211},
+        {"srv", 0, "srv", 211},           {"srv:abc", 0, "srv", 211},       {"srv:3051", 0, "srv", 3051},
+        {"10.0.0.7", 80, "10.0.0.7", 80}, {"srv:3051", 80, "srv:3051", 80},  // a port given: the whole
+                                                                             // address is the host
+        {"srv:", 0, "srv", 211},          {"a:1:2", 0, "a", 211},
     };
     for (const Case& c : cases) {
         const TPing::TDestino d = TPing::Destino(c.endereco, c.porta);
@@ -128,8 +125,8 @@ TEST(PingHTTPS, StatusCodesThatMeanSomeoneIsThere) {
         {"404", [](const std::string&) { return std::optional<int>(404); }, false},
         {"302", [](const std::string&) { return std::optional<int>(302); }, false},
         {"no answer", [](const std::string&) { return std::optional<int>(); }, false},
-        {"a GET that raises", [](const std::string&) -> std::optional<int> { throw std::runtime_error("tls"); },
-         false},
+        {"a GET that raises",
+         [](const std::string&) -> std::optional<int> { throw std::runtime_error("tls"); }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nome);
@@ -219,9 +216,10 @@ TEST(ListeInterfacesRede, LinesOfTheNetworkInterfaces) {
         "Interface=NETWORK\r\n";
     EXPECT_EQ(LinhasInterfacesRede(info), "IP=192.168.0.10|MASK=255.255.255.0\r\n");
     EXPECT_EQ(LinhasInterfacesRede(""), "");
-    EXPECT_EQ(LinhasInterfacesRede(info + " IP=10.1.2.3, Mask=255.0.0.0, Broadcast=10.255.255.255, Status=DOWN, "
-                                          "Broadcasts=YES, Interface=NETWORK\r\n"),
-              "IP=192.168.0.10|MASK=255.255.255.0\r\nIP=10.1.2.3|MASK=255.0.0.0\r\n");
+    EXPECT_EQ(
+        LinhasInterfacesRede(info + " IP=10.1.2.3, Mask=255.0.0.0, Broadcast=10.255.255.255, Status=DOWN, "
+                                    "Broadcasts=YES, Interface=NETWORK\r\n"),
+        "IP=192.168.0.10|MASK=255.255.255.0\r\nIP=10.1.2.3|MASK=255.0.0.0\r\n");
 
     // This workstation: one line per interface that is not loopback, in the system's order;
     // the loopback ones only in the full list.
@@ -237,7 +235,8 @@ TEST(ListeInterfacesRede, LinesOfTheNetworkInterfaces) {
     EXPECT_EQ(ListeInterfacesRede(), esperado);
     const std::string todas = ListeInfoInterfaces(true);
     size_t n = 0;
-    for (size_t p = todas.find("Interface=LOOPBACK"); p != std::string::npos; p = todas.find("Interface=LOOPBACK", p + 1))
+    for (size_t p = todas.find("Interface=LOOPBACK"); p != std::string::npos;
+         p = todas.find("Interface=LOOPBACK", p + 1))
         ++n;
     EXPECT_EQ(int(n), loopbacks);
     EXPECT_EQ(ListeInfoInterfaces(false).find("LOOPBACK"), std::string::npos);

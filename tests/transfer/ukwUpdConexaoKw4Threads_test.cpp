@@ -75,19 +75,22 @@ TEST(TentativaProtegida, InTimeTheConnectionThreadsOutcomeCounts) {
     trabalho->falha = "falha do trabalho";
     AttemptClock relogio;  // closed: the time-out thread waits at the gate
     TelaDeTeste tela;
-    const TkwDesfechoTentativa d = TentativaProtegida(SoqueteEm(recusada.Address()), trabalho, 60, &log, &tela);
+    const TkwDesfechoTentativa d =
+        TentativaProtegida(SoqueteEm(recusada.Address()), trabalho, 60, &log, &tela);
     EXPECT_FALSE(d.TimeOut);
     EXPECT_TRUE(trabalho->executou);
     EXPECT_TRUE(trabalho->gravou);
     EXPECT_EQ(trabalho->escritas, 1);
     // The connection's failure, then the work's bare message.
-    const std::string prefixo = "Não foi possível conectar-se no servidor de aplicação.\r\n - Servidor: ''\r\n - GUID: '" +
-                                std::string(kGuid) + "'\r\n - Endereco: '" + recusada.Address() +
-                                "'\r\n - Mensagem: 'Windows socket error: ";
+    const std::string prefixo =
+        "Não foi possível conectar-se no servidor de aplicação.\r\n - Servidor: ''\r\n - GUID: '" +
+        std::string(kGuid) + "'\r\n - Endereco: '" + recusada.Address() +
+        "'\r\n - Mensagem: 'Windows socket error: ";
     EXPECT_EQ(d.TextoErro.rfind(prefixo, 0), 0u) << d.TextoErro;
-    EXPECT_NE(d.TextoErro.find("(10061), on API 'connect''\r\nfalha do trabalho"), std::string::npos) << d.TextoErro;
+    EXPECT_NE(d.TextoErro.find("(10061), on API 'connect''\r\nfalha do trabalho"), std::string::npos)
+        << d.TextoErro;
     EXPECT_EQ(kwtest::Texts(log), (std::vector<std::string>{" - trabalho: início", " - trabalho: sem conexão",
-                                                     "linha do servidor 1", "linha do servidor 2"}));
+                                                            "linha do servidor 1", "linha do servidor 2"}));
     EXPECT_GE(tela.processadas, 1);
 }
 
@@ -98,11 +101,13 @@ TEST(TentativaProtegida, AWebTransportThatCannotConnectNamesItsURL) {
     const std::string url = "http://" + recusada.Address() + "/kw/httpsrvr.dll";
     web->SetURL(url);
     AttemptClock relogio;
-    const TkwDesfechoTentativa d = TentativaProtegida(web, std::make_shared<TrabalhoDeTeste>(), 60, nullptr, nullptr);
+    const TkwDesfechoTentativa d =
+        TentativaProtegida(web, std::make_shared<TrabalhoDeTeste>(), 60, nullptr, nullptr);
     EXPECT_FALSE(d.TimeOut);
-    EXPECT_EQ(d.TextoErro.rfind("Não foi possível conectar-se no servidor de aplicação.\r\n - Servidor: ''\r\n - GUID: '" +
-                                    std::string(kGuid) + "'\r\n - URL: '" + url + "'\r\n - Mensagem: '",
-                                0),
+    EXPECT_EQ(d.TextoErro.rfind(
+                  "Não foi possível conectar-se no servidor de aplicação.\r\n - Servidor: ''\r\n - GUID: '" +
+                      std::string(kGuid) + "'\r\n - URL: '" + url + "'\r\n - Mensagem: '",
+                  0),
               0u)
         << d.TextoErro;
     EXPECT_EQ(d.TextoErro.back(), '\'');
@@ -143,7 +148,8 @@ TEST(TentativaProtegida, BothThreadsDoneBeforeTheLookIsNotATimeOut) {
             ASSERT_TRUE(kwtest::ConnectionThreadsEnded());
         }
     };
-    const TkwDesfechoTentativa d = TentativaProtegida(SoqueteEm(recusada.Address()), trabalho, 1, nullptr, &tela);
+    const TkwDesfechoTentativa d =
+        TentativaProtegida(SoqueteEm(recusada.Address()), trabalho, 1, nullptr, &tela);
     EXPECT_FALSE(d.TimeOut);
     EXPECT_TRUE(trabalho->gravou);
     EXPECT_NE(d.TextoErro.find(" - Endereco: '"), std::string::npos);
@@ -153,8 +159,8 @@ TEST(TentativaProtegida, BothThreadsDoneBeforeTheLookIsNotATimeOut) {
 TEST(TentativaProtegida, TheTimeOutWaitsOnTheClockForItsSeconds) {
     kwtest::LoopbackListener mudo;
     AttemptClock relogio(true);
-    const TkwDesfechoTentativa d =
-        TentativaProtegida(SoqueteEm(mudo.Address()), std::make_shared<TrabalhoDeTeste>(), 7, nullptr, nullptr);
+    const TkwDesfechoTentativa d = TentativaProtegida(
+        SoqueteEm(mudo.Address()), std::make_shared<TrabalhoDeTeste>(), 7, nullptr, nullptr);
     EXPECT_TRUE(d.TimeOut);
     // The time-out thread slept 7 s of the clock (the main thread's polls add their own).
     EXPECT_GE(relogio.Clock().Elapsed(), 7000u);

@@ -36,12 +36,17 @@ constexpr const char* kGuidBalanceador = "{0B1A2C3D-4E5F-4061-8293-A4B5C6D7E8F9}
 std::string Script(const std::string& login, const std::string& kwDB, const std::string& modo = "socket",
                    const std::string& extra = "") {
     return R"({"mode": ")" + modo + R"(", )" + extra + R"( "objects": [
-        {"guid": ")" + std::string(kGuid) + R"(", "name": "AppServer", "methods": {
-            "login": )" + login + R"(,
+        {"guid": ")" +
+           std::string(kGuid) + R"(", "name": "AppServer", "methods": {
+            "login": )" +
+           login + R"(,
             "kwDB": {"result": {"object": "kwDB"}}}},
-        {"name": "kwDB", "methods": {)" + kwDB + R"(}},
-        {"guid": ")" + std::string(kGuidBalanceador) + R"(", "name": "Balanceador", "methods": {
-            "GetServidorParametros": {"result": "srvA;idA;)" + std::string(kGuid) + R"(;127.0.0.1:9;http://x/y"}}}]})";
+        {"name": "kwDB", "methods": {)" +
+           kwDB + R"(}},
+        {"guid": ")" +
+           std::string(kGuidBalanceador) + R"(", "name": "Balanceador", "methods": {
+            "GetServidorParametros": {"result": "srvA;idA;)" +
+           std::string(kGuid) + R"(;127.0.0.1:9;http://x/y"}}}]})";
 }
 
 const std::string kLoginOk = R"({"byref": {"6": 3, "7": "Bem-vindo"}})";
@@ -54,11 +59,13 @@ bool Tem(const std::vector<std::string>& linhas, const std::string& linha) {
 }
 
 int Conte(const std::vector<std::string>& linhas, const std::string& inicio) {
-    return int(std::count_if(linhas.begin(), linhas.end(), [&](const std::string& l) { return l.rfind(inicio, 0) == 0; }));
+    return int(std::count_if(linhas.begin(), linhas.end(),
+                             [&](const std::string& l) { return l.rfind(inicio, 0) == 0; }));
 }
 
 // The lines appear in this order (others may come between).
-::testing::AssertionResult EmOrdem(const std::vector<std::string>& linhas, const std::vector<std::string>& esperadas) {
+::testing::AssertionResult EmOrdem(const std::vector<std::string>& linhas,
+                                   const std::vector<std::string>& esperadas) {
     size_t i = 0;
     for (const std::string& l : linhas)
         if (i < esperadas.size() && l == esperadas[i]) ++i;
@@ -66,7 +73,8 @@ int Conte(const std::vector<std::string>& linhas, const std::string& inicio) {
     std::string todas;
     for (const auto& l : linhas)
         todas += "\n  " + l;
-    return ::testing::AssertionFailure() << "missing or out of order: \"" << esperadas[i] << "\" in:" << todas;
+    return ::testing::AssertionFailure()
+           << "missing or out of order: \"" << esperadas[i] << "\" in:" << todas;
 }
 
 // The invokes the server saw, by method name, in order.
@@ -109,7 +117,8 @@ protected:
     std::vector<std::string> CopiasNoLog() const {
         std::vector<std::string> r;
         for (const auto& e : fs::directory_iterator(pasta_ / "log"))
-            if (e.path().filename().string().rfind("kwCFG-", 0) == 0) r.push_back(e.path().filename().string());
+            if (e.path().filename().string().rfind("kwCFG-", 0) == 0)
+                r.push_back(e.path().filename().string());
         std::sort(r.begin(), r.end());
         return r;
     }
@@ -139,31 +148,35 @@ TEST_F(ConexaoKw4, TheWholeExchangeOverTheSocketRoad) {
     c->Desconectar();
 
     const std::vector<std::string> log = kwtest::Texts(*log_);
-    EXPECT_TRUE(EmOrdem(log, {" - Fazendo login no servidor de aplicação...", " - Login OK. Verificando os requisitos...",
-                              " - Escrevendo configurações de RPC no kwCFG.ini",
-                              " - Método remoto executado \"GetDadosRequisitosBanco5\".",
-                              " - Método remoto executado \"TestarSeAtualizacaoVersionada\".", "log do servidor",
-                              "segunda linha",
-                              " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão "
-                              "V2..."}));
+    EXPECT_TRUE(EmOrdem(
+        log,
+        {" - Fazendo login no servidor de aplicação...", " - Login OK. Verificando os requisitos...",
+         " - Escrevendo configurações de RPC no kwCFG.ini",
+         " - Método remoto executado \"GetDadosRequisitosBanco5\".",
+         " - Método remoto executado \"TestarSeAtualizacaoVersionada\".", "log do servidor", "segunda linha",
+         " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão "
+         "V2..."}));
     EXPECT_EQ(Conte(log, " - Verificando os requisitos OK."), 1);
     EXPECT_EQ(tela_.tarefas,
-              (std::vector<std::string>{"Testando conexão com servidor de aplicação no seguinte endereço: \r\n" + peer.Address(),
-                                        "Conectando ao servidor de aplicação no seguinte endereço: \r\n" + peer.Address()}));
+              (std::vector<std::string>{
+                  "Testando conexão com servidor de aplicação no seguinte endereço: \r\n" + peer.Address(),
+                  "Conectando ao servidor de aplicação no seguinte endereço: \r\n" + peer.Address()}));
 
     // [RPC] from the server's switches, the balancer list as the new section.
-    EXPECT_EQ(Cfg(), "[KWUPDATE]\r\nCdSistema=7\r\n[RPC]\r\nControlarReconexao=0\r\nConsultarDispIDLocal=1\r\n\r\n"
-                     "[kwBalanceador]\r\nGUID={B}\r\nEnderecoIP1=10.0.0.9:211\r\n");
+    EXPECT_EQ(Cfg(),
+              "[KWUPDATE]\r\nCdSistema=7\r\n[RPC]\r\nControlarReconexao=0\r\nConsultarDispIDLocal=1\r\n\r\n"
+              "[kwBalanceador]\r\nGUID={B}\r\nEnderecoIP1=10.0.0.9:211\r\n");
     // The copies before and after differ, so both stay, under the same stamp.
     const std::vector<std::string> copias = CopiasNoLog();
     ASSERT_EQ(copias.size(), 2u);
     EXPECT_EQ(copias[0].substr(0, 16), "kwCFG-antes-RPC-");
     EXPECT_EQ(copias[1], "kwCFG-depois-RPC-" + copias[0].substr(16));
 
-    EXPECT_EQ(Metodos(peer), (std::vector<std::string>{"login", "kwDB", "kwDB", "GetParamConsultarDispIDLocal", "kwDB",
-                                                       "GetParamControlarReconexao", "GetAliasConectado",
-                                                       "GetDadosRequisitosBanco5", "TestarSeAtualizacaoVersionada",
-                                                       "GetBalanceadoresPorBaseETipoConexao_V2"}));
+    EXPECT_EQ(Metodos(peer),
+              (std::vector<std::string>{"login", "kwDB", "kwDB", "GetParamConsultarDispIDLocal", "kwDB",
+                                        "GetParamControlarReconexao", "GetAliasConectado",
+                                        "GetDadosRequisitosBanco5", "TestarSeAtualizacaoVersionada",
+                                        "GetBalanceadoresPorBaseETipoConexao_V2"}));
     // The login: nine arguments, four by reference.
     const Json login = Chamadas(peer, "login").at(0);
     EXPECT_FALSE(login["result_wanted"].boolean());
@@ -196,7 +209,8 @@ TEST_F(ConexaoKw4, TheWholeExchangeOverTheSocketRoad) {
     pedido.SetCdLocalUpdate(3);
     pedido.SetEndereco(ListeInterfacesRede());
     EXPECT_EQ(banco5["args"][0]["value"].str(), TkwTransferenciaObjeto::ObjetoParaTexto(pedido));
-    EXPECT_EQ(banco5["args"][0]["value"].str().rfind("object TkwObjDadosRequisito\r\n  CdSistema = 7\r\n", 0), 0u)
+    EXPECT_EQ(banco5["args"][0]["value"].str().rfind("object TkwObjDadosRequisito\r\n  CdSistema = 7\r\n", 0),
+              0u)
         << banco5["args"][0]["value"].str();
     for (size_t i : {0u, 1u, 2u})
         EXPECT_TRUE(banco5["args"][i]["byref"].boolean()) << i;
@@ -216,8 +230,10 @@ TEST_F(ConexaoKw4, LoginCodes) {
         std::string erro;  // empty: logged in
     };
     const std::string db =
-        "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do ar, "
-        "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração kwCfg.ini.";
+        "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do "
+        "ar, "
+        "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração "
+        "kwCfg.ini.";
     const std::vector<Case> cases = {
         {1, "ORA-12541", db + "\n\r\n\rMensagem original : ORA-12541"},
         {2, "manutenção", "Banco de dados em manutenção. Mensagem: manutenção"},
@@ -227,14 +243,15 @@ TEST_F(ConexaoKw4, LoginCodes) {
         {6, "aviso 6", ""},
         {0, "falhou", "Erro ao acessar o servivor de aplicação. Mensagem: falhou"},
         {0, "", ""},
-        {13, "QOR", "O sistema tentou conectar ao banco de dados de alias \"QOR\" mas ele não está registrado na BDE. "
-                    "Entre em contato com o suporte para registrar o alias na BDE e verificar no kwCfg.ini se a "
-                    "configuração para o Alias na sessão [Database] também está correta."},
+        {13, "QOR",
+         "O sistema tentou conectar ao banco de dados de alias \"QOR\" mas ele não está registrado na BDE. "
+         "Entre em contato com o suporte para registrar o alias na BDE e verificar no kwCfg.ini se a "
+         "configuração para o Alias na sessão [Database] também está correta."},
     };
     std::string respostas;
     for (const Case& c : cases)
-        respostas += std::string(respostas.empty() ? "" : ", ") + R"({"byref": {"6": )" + std::to_string(c.codigo) +
-                     R"(, "7": ")" + c.mensagem + R"("}})";
+        respostas += std::string(respostas.empty() ? "" : ", ") + R"({"byref": {"6": )" +
+                     std::to_string(c.codigo) + R"(, "7": ")" + c.mensagem + R"("}})";
     AppServerPeer peer(Script("[" + respostas + "]", kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "r"},
         "TestarSeAtualizacaoVersionada": {"result": false}, "GetBalanceadores": {"result": "a\r\nb"})"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
@@ -266,9 +283,10 @@ TEST_F(ConexaoKw4, AServerThatKnowsOnlyMethod4) {
     EXPECT_EQ(c->CdSistemaGenerico, -2);
     EXPECT_EQ(c->CdLocalUpdate, 30);
     const std::vector<std::string> log = kwtest::Texts(*log_);
-    EXPECT_TRUE(EmOrdem(log, {" - Erro ao obter requisitos: Method 'GetDadosRequisitosBanco5' not supported by "
-                              "automation object",
-                              " - Método remoto executado \"GetDadosRequisitosBanco4\".", "log 4"}));
+    EXPECT_TRUE(
+        EmOrdem(log, {" - Erro ao obter requisitos: Method 'GetDadosRequisitosBanco5' not supported by "
+                      "automation object",
+                      " - Método remoto executado \"GetDadosRequisitosBanco4\".", "log 4"}));
     EXPECT_FALSE(Tem(log, " - Executando pelo modo antigo"));
     EXPECT_EQ(Conte(log, " - Verificando os requisitos OK."), 0);  // no balancing
     const Json b4 = Chamadas(peer, "GetDadosRequisitosBanco4").at(0);
@@ -293,9 +311,9 @@ TEST_F(ConexaoKw4, AServerThatKnowsOnlyMethod2) {
     const std::vector<std::string> log = kwtest::Texts(*log_);
     const std::string erro = " - Erro ao obter requisitos: Method 'GetDadosRequisitosBanco";
     const std::string fim = "' not supported by automation object";
-    EXPECT_TRUE(EmOrdem(log, {erro + "5" + fim, erro + "4" + fim, " - Executando pelo modo antigo", erro + "3" + fim,
-                              " - Executando pelo modo antigo",
-                              " - Método remoto executado \"GetDadosRequisitosBanco2\"."}));
+    EXPECT_TRUE(EmOrdem(
+        log, {erro + "5" + fim, erro + "4" + fim, " - Executando pelo modo antigo", erro + "3" + fim,
+              " - Executando pelo modo antigo", " - Método remoto executado \"GetDadosRequisitosBanco2\"."}));
     EXPECT_EQ(Conte(log, " - Executando pelo modo antigo"), 2);
     EXPECT_EQ(Conte(log, " - Erro ao obter requisitos: "), 3);
     EXPECT_EQ(Chamadas(peer, "GetDadosRequisitosBanco2").at(0)["args"].size(), 5u);
@@ -325,16 +343,18 @@ TEST_F(ConexaoKw4, AFailingVersionedFlagKeepsItsValueAndTheBalancerListsGoOn) {
     EXPECT_TRUE(c->AtualizacaoVersionada);
     const std::vector<std::string> log = kwtest::Texts(*log_);
     EXPECT_TRUE(EmOrdem(
-        log, {" - Erro ao executar o método remoto \"TestarSeAtualizacaoVersionada\": Method "
-              "'TestarSeAtualizacaoVersionada' not supported by automation object",
-              " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão V2...",
-              " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: Method "
-              "'GetBalanceadoresPorBaseETipoConexao_V2' not supported by automation object",
-              " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão...",
-              " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão: não nesta versão",
-              " - Verificando os requisitos OK. Pegando os balanceadores por base V2..."}));
+        log,
+        {" - Erro ao executar o método remoto \"TestarSeAtualizacaoVersionada\": Method "
+         "'TestarSeAtualizacaoVersionada' not supported by automation object",
+         " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão V2...",
+         " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: Method "
+         "'GetBalanceadoresPorBaseETipoConexao_V2' not supported by automation object",
+         " - Verificando os requisitos OK. Pegando os balanceadores por base e tipo de conexão...",
+         " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão: não nesta versão",
+         " - Verificando os requisitos OK. Pegando os balanceadores por base V2..."}));
     EXPECT_EQ(Conte(log, " - Verificando os requisitos OK."), 3);
-    EXPECT_NE(Cfg().find("\r\n\r\n[kwBalanceador]\r\nGUID={B}\r\nEnderecoURL1=http://b/x\r\n"), std::string::npos);
+    EXPECT_NE(Cfg().find("\r\n\r\n[kwBalanceador]\r\nGUID={B}\r\nEnderecoURL1=http://b/x\r\n"),
+              std::string::npos);
     const Json v2 = Chamadas(peer, "GetBalanceadores_V2").at(0);
     ASSERT_EQ(v2["args"].size(), 1u);
     EXPECT_EQ(v2["args"][0]["value"].str(), "QORPROD");
@@ -359,9 +379,10 @@ TEST_F(ConexaoKw4, ARefusedOrShortBalancerListLeavesTheSectionAlone) {
     relogio_.Clock().Advance(1);
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
-    EXPECT_TRUE(Tem(kwtest::Texts(*log_), " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: A "
-                                   "lista de balanceadores recebida do servidor de aplicação foi recusada: a linha 3 não "
-                                   "pertence à seção [kwBalanceador]."));
+    EXPECT_TRUE(Tem(kwtest::Texts(*log_),
+                    " - Ocorreu um erro tentando pegar os balanceadores por base e tipo de conexão V2: A "
+                    "lista de balanceadores recebida do servidor de aplicação foi recusada: a linha 3 não "
+                    "pertence à seção [kwBalanceador]."));
     EXPECT_EQ(Metodos(peer).back(), "GetBalanceadoresPorBaseETipoConexao");
     EXPECT_EQ(Cfg(), antes);
 }
@@ -401,9 +422,11 @@ TEST_F(ConexaoKw4, RPCThatCannotBeReadIsWrittenOffWithItsCopies) {
     c->Conectar();
     EXPECT_EQ(c->MensagemErro, "");
     EXPECT_EQ(c->Requisitos, "r");
-    EXPECT_TRUE(Tem(kwtest::Texts(*log_), " - TkwUpdConexaoKw4.AtualizarINIRPC: Method 'GetParamConsultarDispIDLocal' not "
-                                   "supported by automation object"));
-    EXPECT_EQ(Cfg(), "[KWUPDATE]\r\nCdSistema=7\r\n[RPC]\r\nControlarReconexao=0\r\nConsultarDispIDLocal=0\r\n");
+    EXPECT_TRUE(Tem(kwtest::Texts(*log_),
+                    " - TkwUpdConexaoKw4.AtualizarINIRPC: Method 'GetParamConsultarDispIDLocal' not "
+                    "supported by automation object"));
+    EXPECT_EQ(Cfg(),
+              "[KWUPDATE]\r\nCdSistema=7\r\n[RPC]\r\nControlarReconexao=0\r\nConsultarDispIDLocal=0\r\n");
     std::vector<std::string> copias = CopiasNoLog();
     ASSERT_EQ(copias.size(), 3u) << ::testing::PrintToString(copias);
     EXPECT_EQ(copias[0].substr(0, 16), "kwCFG-antes-RPC-");
@@ -439,7 +462,8 @@ TEST_F(ConexaoKw4, TheWebRoadSendsItsAddressAsTheWorkstations) {
     const Json banco5 = Chamadas(peer, "GetDadosRequisitosBanco5").at(0);
     EXPECT_EQ(banco5["http"]["path"].str(), "/kw/servidor.dll");
     EXPECT_EQ(banco5["args"][0]["value"].str(),
-              "object TkwObjDadosRequisito\r\n  CdSistema = 7\r\n  CdSistemaGenerico = -1\r\n  CdLocalUpdate = 3\r\n"
+              "object TkwObjDadosRequisito\r\n  CdSistema = 7\r\n  CdSistemaGenerico = -1\r\n  CdLocalUpdate "
+              "= 3\r\n"
               "  Endereco = 'http://127.0.0.1:" +
                   std::to_string(peer.Port()) + "/kw/servidor.dll'\r\nend\r\n");
 }
@@ -448,9 +472,10 @@ TEST_F(ConexaoKw4, HttpsTrustsTheCertificateFileBesideTheExecutable) {
     const AppServerPeer::Certificate cert =
         AppServerPeer::MakeCertificate(pasta_ / "", "appserver", "DNS:localhost,IP:127.0.0.1");
     KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
-    AppServerPeer peer(Script(kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
+    AppServerPeer peer(Script(
+        kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
         "TestarSeAtualizacaoVersionada": {"result": true})",
-                              "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
+        "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     const std::string url = "https://127.0.0.1:" + std::to_string(peer.Port()) + "/kw/httpsrvr.dll";
     {
@@ -458,7 +483,8 @@ TEST_F(ConexaoKw4, HttpsTrustsTheCertificateFileBesideTheExecutable) {
         auto c = Nova(peer, "HTTP");
         c->EnderecoURL = url;
         c->Conectar();
-        EXPECT_NE(c->MensagemErro.find("kwLoaderApp.cer' não foi encontrado"), std::string::npos) << c->MensagemErro;
+        EXPECT_NE(c->MensagemErro.find("kwLoaderApp.cer' não foi encontrado"), std::string::npos)
+            << c->MensagemErro;
         EXPECT_TRUE(peer.Requests("create").empty());
     }
     kwtest::WriteFile(pasta_ / "kwLoaderApp.cer", cert.der);
@@ -518,8 +544,9 @@ TEST_F(ConexaoKw4, TheBalancersRequestAndAnswer) {
     EXPECT_EQ(b.MensagemErro, "");
     EXPECT_EQ(b.ParametrosServidor, "srvA;idA;" + std::string(kGuid) + ";127.0.0.1:9;http://x/y");
     EXPECT_EQ(tela_.tarefas,
-              (std::vector<std::string>{"Testando conexão com balanceador no seguinte endereço: \r\n" + peer.Address(),
-                                        "Conectando ao balanceador no seguinte endereço: \r\n" + peer.Address()}));
+              (std::vector<std::string>{
+                  "Testando conexão com balanceador no seguinte endereço: \r\n" + peer.Address(),
+                  "Conectando ao balanceador no seguinte endereço: \r\n" + peer.Address()}));
     b.ServidoresJaTentados = "A|B";
     b.CdSistemaTexto = "";
     b.Conectar();
@@ -532,15 +559,19 @@ TEST_F(ConexaoKw4, TheBalancersRequestAndAnswer) {
         EXPECT_TRUE(p["result_wanted"].boolean());
     }
     EXPECT_EQ(pedidos[0]["args"][0]["value"].str(), "psTipoConexao=SOCKET\r\npsCdSistema=5\r\n");
-    EXPECT_EQ(pedidos[1]["args"][0]["value"].str(), "psLstServidoresJaTentados=A|B\r\npsTipoConexao=SOCKET\r\n");
+    EXPECT_EQ(pedidos[1]["args"][0]["value"].str(),
+              "psLstServidoresJaTentados=A|B\r\npsTipoConexao=SOCKET\r\n");
     EXPECT_EQ(peer.Requests("create").at(0)["name"].str(), kGuidBalanceador);
 }
 
 TEST_F(ConexaoKw4, ABalancerThatKnowsNoServerOrNoMethod) {
-    const std::string script = R"({"mode": "socket", "objects": [
-        {"guid": ")" + std::string(kGuidBalanceador) +
-                               R"(", "name": "Balanceador", "methods": {"GetServidorParametros": {"result": ""}}},
-        {"guid": ")" + std::string(kGuid) + R"(", "name": "Outro", "methods": {}}]})";
+    const std::string script =
+        R"({"mode": "socket", "objects": [
+        {"guid": ")" +
+        std::string(kGuidBalanceador) +
+        R"(", "name": "Balanceador", "methods": {"GetServidorParametros": {"result": ""}}},
+        {"guid": ")" +
+        std::string(kGuid) + R"(", "name": "Outro", "methods": {}}]})";
     AppServerPeer peer(script);
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     TkwUpdConexaoKWBalanceador b;

@@ -36,8 +36,10 @@ TEST(MonteParametrosBalanceador, LinesOfTheNonEmptyParameters) {
 
 TEST(MensagemErroLogin, EveryCode) {
     const std::string db =
-        "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do ar, "
-        "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração kwCfg.ini.";
+        "Não foi possível efetuar a conexão com o banco de dados. Possíveis causas: banco de dados fora do "
+        "ar, "
+        "configuração incorreta do cliente de banco de dados, da BDE ou do arquivo de configuração "
+        "kwCfg.ini.";
     struct Case {
         int32_t codigo;
         std::string mensagem, texto;
@@ -51,18 +53,24 @@ TEST(MensagemErroLogin, EveryCode) {
         {6, "y", ""},
         {11, "QOR", db + " Alias: QOR"},
         {12, "ignorada",
-         "O arquivo de configuração kwCfg.ini do servidor de aplicação não foi encontrado ou está incorretamente "
+         "O arquivo de configuração kwCfg.ini do servidor de aplicação não foi encontrado ou está "
+         "incorretamente "
          "configurado."},
         {13, "QOR",
-         "O sistema tentou conectar ao banco de dados de alias \"QOR\" mas ele não está registrado na BDE. Entre em "
-         "contato com o suporte para registrar o alias na BDE e verificar no kwCfg.ini se a configuração para o Alias "
+         "O sistema tentou conectar ao banco de dados de alias \"QOR\" mas ele não está registrado na BDE. "
+         "Entre em "
+         "contato com o suporte para registrar o alias na BDE e verificar no kwCfg.ini se a configuração "
+         "para o Alias "
          "na sessão [Database] também está correta."},
         {14, "QOR",
-         "O sistema tentou conectar ao banco de dados com o alias \"QOR\" mas ele não está catalogado no client do "
+         "O sistema tentou conectar ao banco de dados com o alias \"QOR\" mas ele não está catalogado no "
+         "client do "
          "DB2. Entre em contato com o suporte para catalogar o alias no client do DB2."},
         {15, "QOR/srv",
-         "O computador que possui o servidor de banco de dados está desligado ou não pode ser alcançado por problemas "
-         "de rede (alias do banco e nome do computador: \"QOR/srv\"). Entre em contato com o suporte para verificar o "
+         "O computador que possui o servidor de banco de dados está desligado ou não pode ser alcançado por "
+         "problemas "
+         "de rede (alias do banco e nome do computador: \"QOR/srv\"). Entre em contato com o suporte para "
+         "verificar o "
          "problema."},
         {0, "falhou", "Erro ao acessar o servivor de aplicação. Mensagem: falhou"},
         {0, "", ""},
@@ -85,10 +93,11 @@ TEST(AnaliseEnderecoWeb, PartsAndTheProbesPort) {
         {"http://srv/kw/httpsrvr.dll", "http", "srv", "kw/httpsrvr.dll", "http://srv/kw/httpsrvr.dll", 80},
         {"HTTP://srv/x", "HTTP", "srv", "x", "HTTP://srv/x", 80},
         {"https://srv/x", "https", "srv", "x", "https://srv/x", 443},
-        {"http://srv:8080/kw/httpsrvr.dll", "http", "srv:8080", "kw/httpsrvr.dll", "http://srv:8080/kw/httpsrvr.dll",
-         8080},
+        {"http://srv:8080/kw/httpsrvr.dll", "http", "srv:8080", "kw/httpsrvr.dll",
+         "http://srv:8080/kw/httpsrvr.dll", 8080},
         // The older form: the port after a ":" in the path, which the address to the server loses.
-        {"http://srv/kw/httpsrvr.dll:8081", "http", "srv", "kw/httpsrvr.dll", "http://srv/kw/httpsrvr.dll", 8081},
+        {"http://srv/kw/httpsrvr.dll:8081", "http", "srv", "kw/httpsrvr.dll", "http://srv/kw/httpsrvr.dll",
+         8081},
         {"http://srv:8080/kw/x.dll:8081", "http", "srv:8080", "kw/x.dll", "http://srv:8080/kw/x.dll", 8080},
         {"http://srv:abc/x", "http", "srv:abc", "x", "http://srv:abc/x", 80},
         {"http://srv", "http", "srv", "", "http://srv/", 80},
@@ -128,8 +137,10 @@ class GravarBalanceadores : public ::testing::Test {
 protected:
     std::string Grave(const std::string& arquivo, const std::string& lista, std::string* erro = nullptr) {
         pasta_.WriteOld("kwCFG.ini", arquivo);
-        const std::string falha = kwtest::ThrownMessage([&] { TkwUpdConexaoKw4::GravarBalanceadores(lista); });
-        if (erro) *erro = falha;
+        const std::string falha =
+            kwtest::ThrownMessage([&] { TkwUpdConexaoKw4::GravarBalanceadores(lista); });
+        if (erro)
+            *erro = falha;
         else
             EXPECT_EQ(falha, "(no exception)");
         return kwtest::ReadFile(pasta_ / "kwCFG.ini");
@@ -138,7 +149,8 @@ protected:
 };
 
 TEST_F(GravarBalanceadores, TwoLinesOrFewerLeaveTheFileAlone) {
-    const std::string cfg = "[Servidor]\r\nenderecoIP=a\r\n\r\n[kwBalanceador]\r\nGUID={X}\r\nEnderecoIP1=b:1\r\n";
+    const std::string cfg =
+        "[Servidor]\r\nenderecoIP=a\r\n\r\n[kwBalanceador]\r\nGUID={X}\r\nEnderecoIP1=b:1\r\n";
     for (const char* lista : {"", "[kwBalanceador]", "[kwBalanceador]\r\nGUID={Y}\r\n", "qualquer\r\ncoisa"})
         EXPECT_EQ(Grave(cfg, lista), cfg) << lista;
 }
@@ -150,9 +162,11 @@ TEST_F(GravarBalanceadores, ThreeLinesReplaceTheSection) {
     };
     const Case cases[] = {
         {"section in the middle",
-         "[Servidor]\r\nenderecoIP=a\r\n[kwBalanceador]\r\nGUID={X}\r\nEnderecoIP1=old\r\n[KWUPDATE]\r\nCdSistema=1\r\n",
+         "[Servidor]\r\nenderecoIP=a\r\n[kwBalanceador]\r\nGUID={X}\r\nEnderecoIP1=old\r\n[KWUPDATE]"
+         "\r\nCdSistema=1\r\n",
          "[kwBalanceador]\r\nGUID={Y}\r\nEnderecoIP1=novo:211\r\n",
-         "[Servidor]\r\nenderecoIP=a\r\n[KWUPDATE]\r\nCdSistema=1\r\n\r\n[kwBalanceador]\r\nGUID={Y}\r\nEnderecoIP1="
+         "[Servidor]\r\nenderecoIP=a\r\n[KWUPDATE]\r\nCdSistema=1\r\n\r\n[kwBalanceador]\r\nGUID={Y}"
+         "\r\nEnderecoIP1="
          "novo:211\r\n"},
         {"a last line already empty gets no second one", "[Servidor]\r\nenderecoIP=a\r\n\r\n",
          "[KWBALANCEADOR]\r\nGUID={Y}\r\nEnderecoURL1=http://b/x\r\n",
@@ -205,10 +219,12 @@ TEST_F(ConectarSemServidor, TheConnectionTypeMustBeKnown) {
     c.SetTipoConexao("TCP");
     c.TelaStatus = &tela_;
     EXPECT_EQ(c.TipoConexao, "TCP");
-    EXPECT_EQ(kwtest::ThrownMessage([&] { c.Conectar(); }), "Não foi possível escolher nenhum tipo de conexão");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { c.Conectar(); }),
+              "Não foi possível escolher nenhum tipo de conexão");
     EXPECT_TRUE(tela_.tarefas.empty());  // nothing probed
     TkwUpdConexaoKWBalanceador b;
-    EXPECT_EQ(kwtest::ThrownMessage([&] { b.Conectar(); }), "Não foi possível escolher nenhum tipo de conexão");
+    EXPECT_EQ(kwtest::ThrownMessage([&] { b.Conectar(); }),
+              "Não foi possível escolher nenhum tipo de conexão");
 }
 
 TEST_F(ConectarSemServidor, AnUnreachableServerIsNotTriedAndNotAFailure) {
@@ -226,9 +242,10 @@ TEST_F(ConectarSemServidor, AnUnreachableServerIsNotTriedAndNotAFailure) {
     EXPECT_EQ(c.MensagemErro, "");
     EXPECT_EQ(c.Conexao, nullptr);
     EXPECT_TRUE(c.ObterAppServer().IsNull());
-    EXPECT_EQ(tela_.tarefas, (std::vector<std::string>{
-                                 "Testando conexão com servidor de aplicação no seguinte endereço: \r\n" +
-                                 recusada.Address()}));
+    EXPECT_EQ(
+        tela_.tarefas,
+        (std::vector<std::string>{"Testando conexão com servidor de aplicação no seguinte endereço: \r\n" +
+                                  recusada.Address()}));
     c.Desconectar();
 }
 
@@ -263,8 +280,9 @@ TEST_F(ConectarSemServidor, ThePathsPortIsTheProbesWhenTheHostPartHasNone) {
     c.Conectar();
     EXPECT_TRUE(c.GetServidorEncontrado());
     EXPECT_EQ(mudo.Connections(), 1);  // the probe; the transport goes to port 80
-    EXPECT_EQ(tela_.tarefas.back(),
-              "Conectando ao servidor de aplicação no seguinte endereço: \r\nhttp://127.0.0.1/kw/servidor.dll");
+    EXPECT_EQ(
+        tela_.tarefas.back(),
+        "Conectando ao servidor de aplicação no seguinte endereço: \r\nhttp://127.0.0.1/kw/servidor.dll");
 }
 
 // "https" anywhere in the address asks for the certificate file, so does the server library's
@@ -282,9 +300,10 @@ TEST_F(ConectarSemServidor, WithoutTheCertificateFileAnHttpsAddressIsNotTried) {
         c.Conectar();
         EXPECT_TRUE(c.GetServidorEncontrado()) << url;
         EXPECT_FALSE(c.GetTimeOut()) << url;
-        EXPECT_EQ(c.MensagemErro, "O arquivo de certificado '" + pasta_.Folder() +
-                                      "kwLoaderApp.cer' não foi encontrado junto com o executável do cliente da "
-                                      "aplicação.");
+        EXPECT_EQ(c.MensagemErro,
+                  "O arquivo de certificado '" + pasta_.Folder() +
+                      "kwLoaderApp.cer' não foi encontrado junto com o executável do cliente da "
+                      "aplicação.");
         EXPECT_EQ(mudo.Connections() - antes, 1) << url;  // the probe only
     }
     TkwUpdConexaoKw4 c;

@@ -127,6 +127,19 @@ TEST_F(Syb, ARefusedLoginReportsTheServersMessage) {
         EXPECT_EQ(e.ErrorCode, 18456);
     }
     EXPECT_EQ(SybLoadCount(), loads);
+    // A database the server does not have: the "use" fails, its results end the drain, and
+    // the connection is dropped again.
+    try {
+        Connection c;
+        c.db = CreateSybaseDatabase(nullptr, MakeParams({}));
+        c.db->Connect("kwpeer:nodb", "sa", "secret");
+        FAIL() << "used a database the peer does not have";
+    } catch (const ESDSybError& e) {
+        EXPECT_EQ(e.Message(),
+                  "Server message 911, severity 16, state 1: Database 'nodb' does not exist. Make sure that the name "
+                  "is entered correctly.");
+    }
+    EXPECT_EQ(SybLoadCount(), loads);
 }
 
 // Outside single-connection mode each SELECT has a connection of its own, so two result sets

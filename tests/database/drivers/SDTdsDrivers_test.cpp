@@ -92,6 +92,8 @@ TEST(TdsLiterals, ParametersBecomeTransactSqlLiterals) {
     params.CreateParam(ftCurrency, "money", ptInput).SetValue(rtl::Variant::FromCurrency(INT64_MAX));
     params.CreateParam(ftBCD, "bcd", ptInput).SetValue(rtl::Variant::FromCurrency(125000));
     params.CreateParam(ftString, "z", ptInput).SetValue(rtl::Variant(std::string("ab\0\0", 4)));
+    params.CreateParam(ftString, "zz", ptInput).SetValue(rtl::Variant(std::string("\0\0", 2)));
+    params.CreateParam(ftBlob, "zb", ptInput).SetValue(rtl::Variant::FromBytes({0, 0}));
     const LiteralCase cases[] = {
         // A marker ends at a delimiter: :a is not the start of :ab.
         {"select :a, :ab, :a", "select 1, 12, 1", "select 1, 12, 1"},
@@ -110,6 +112,8 @@ TEST(TdsLiterals, ParametersBecomeTransactSqlLiterals) {
         {"select :money", "select 922337203685477.5807", "select 922337203685477.5807"},
         {"select :bcd", "select '12.5000'", "select 12.5000"},
         {"select :z", "select 'ab'", "select 'ab'"},
+        // A text of zero characters is empty; a blob of zero bytes is not.
+        {"select :zz, :zb", "select '', 0x0000", "select NULL, 0x0000"},
         // Markers inside literals and quoted names, and names no parameter has, stay.
         {"select ':a', \":a\", :unknown", "select ':a', \":a\", :unknown", "select ':a', \":a\", :unknown"},
     };
@@ -302,6 +306,29 @@ TEST(MssErrors, MessagesWithoutAConnectionJoinOnlyTheirKind) {
     ASSERT_NE(login, nullptr);
     EXPECT_EQ(login->DBProcess, nullptr);
     EXPECT_EQ(login->ErrorCode, 18456);
+    EXPECT_EQ(MssErrors().Count(), 0);
+}
+
+TEST(MssErrors, AFailedCallWithoutAMessageIsNoSuccess) {
+    MssErrors().Clear();
+    TIMssDatabase db(nullptr, Params({}));
+    EXPECT_NO_THROW(db.Check(nullptr, true, "dbsqlexec"));
+    try {
+        db.Check(nullptr, false, "dbsqlexec");
+        FAIL() << "a failed call passed";
+    } catch (const ESDMssError& e) {
+        EXPECT_EQ(e.Message(), "DB-Library function dbsqlexec failed");
+        EXPECT_FALSE(e.ConnectionLost);
+    }
+    // With a message filed, the message is what is raised.
+    char text[] = "Invalid object name 'x'.";
+    MssMessageHandler(nullptr, 208, 1, 16, text, nullptr, nullptr, 1);
+    try {
+        db.Check(nullptr, false, "dbsqlexec");
+        FAIL() << "a failed call passed";
+    } catch (const ESDMssError& e) {
+        EXPECT_EQ(e.Message(), "SQL Server message 208: Invalid object name 'x'.(line 1)");
+    }
     EXPECT_EQ(MssErrors().Count(), 0);
 }
 
