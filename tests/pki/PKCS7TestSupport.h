@@ -3,6 +3,9 @@
 // message's size protocol in one call.
 #pragma once
 
+#include <openssl/crypto.h>
+#include <openssl/x509.h>
+
 #include <initializer_list>
 #include <string>
 
@@ -73,6 +76,15 @@ inline std::string AlgId(const std::string& oidHex, const std::string& params = 
 // A one-entry Name (CN) and an IssuerAndSerialNumber.
 inline std::string IssuerSerial(const std::string& cn = "Issuer", const std::string& serialHex = "0A") {
     return Seq({Seq({C(0x31, {Seq({Oid("550403"), P(0x13, cn)})})}), Int(serialHex)});
+}
+
+// libcrypto's DER of a certificate.
+inline std::string CertDER(X509* x) {
+    unsigned char* der = nullptr;
+    const int len = i2d_X509(x, &der);
+    std::string s(reinterpret_cast<char*>(der), size_t(len));
+    OPENSSL_free(der);
+    return s;
 }
 
 // Saves through the size protocol: a size question, then the bytes.

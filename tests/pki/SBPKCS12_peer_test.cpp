@@ -20,18 +20,12 @@
 
 namespace fs = std::filesystem;
 
+using p7test::CertDER;
+
 namespace {
 
 std::string Str(const rtl::SecureBytes& b) {
     return std::string(b.begin(), b.end());
-}
-
-std::string CertDER(X509* x) {
-    unsigned char* der = nullptr;
-    const int len = i2d_X509(x, &der);
-    std::string s(reinterpret_cast<char*>(der), size_t(len));
-    OPENSSL_free(der);
-    return s;
 }
 
 // What libcrypto reads from a PFX: the certificates (the one with the key first) and the

@@ -51,14 +51,6 @@ std::string NameDER(const X509_NAME* n) {
     return s;
 }
 
-std::string CertDER(X509* x) {
-    unsigned char* der = nullptr;
-    const int len = i2d_X509(x, &der);
-    std::string s(reinterpret_cast<char*>(der), size_t(len));
-    OPENSSL_free(der);
-    return s;
-}
-
 // What libcrypto finds in a signed message, compared field by field with ours.
 void ExpectSignedFieldsAgree(const std::string& der, TElPKCS7Message& ours) {
     CMSPtr cms = ParseCMS(der);
