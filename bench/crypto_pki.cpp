@@ -37,25 +37,6 @@ bool Run(const fs::path& dir, const std::string& args) {
     return std::system(cmd.c_str()) == 0;
 }
 
-// Validations per second, the best of bench::kRounds rounds.
-double BestRate(const std::function<void()>& fn) {
-    using Clock = std::chrono::steady_clock;
-    fn();
-    double best = 0;
-    for (int r = 0; r < bench::kRounds; ++r) {
-        size_t calls = 0;
-        const auto start = Clock::now();
-        double elapsed = 0;
-        do {
-            fn();
-            ++calls;
-            elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        } while (elapsed < bench::kRoundSeconds);
-        best = std::max(best, double(calls) / elapsed);
-    }
-    return best;
-}
-
 X509* ParseDER(const std::string& der) {
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
     return d2i_X509(nullptr, &p, long(der.size()));
@@ -92,7 +73,7 @@ int main() {
     TElMemoryCertStorage storage;
     storage.Add(&rootCert);
     bool ourResult = false;
-    const double ours = BestRate([&] {
+    const double ours = bench::BestCallRate([&] {
         TElX509CertificateChain chain;
         TElX509Certificate e, i;
         e.LoadFromBuffer(ee.data(), ee.size());
@@ -107,7 +88,7 @@ int main() {
     X509_STORE* store = X509_STORE_new();
     X509_STORE_add_cert(store, rootX);
     bool peerResult = false;
-    const double peer = BestRate([&] {
+    const double peer = bench::BestCallRate([&] {
         X509* e = ParseDER(ee);
         X509* i = ParseDER(inter);
         STACK_OF(X509)* untrusted = sk_X509_new_null();
