@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ConexaoTestSupport.h"
 #include "common/LauncherTestHooks.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
@@ -21,18 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using kwtest::ThrownMessage;
-
-// Records the messages processed; the first one can create a file (what the tool waits for).
-class TelaDeTeste final : public IkwTelaStatus {
-public:
-    void DefinaTextoTarefa(const std::string& texto) override { tarefas.push_back(texto); }
-    void ProcesseMensagens() override {
-        if (++processadas == 1 && !sinal.empty()) kwtest::WriteFile(sinal, "");
-    }
-    std::vector<std::string> tarefas;
-    int processadas = 0;
-    fs::path sinal;
-};
 
 // The tool's recorded argument vector.
 std::vector<std::string> ArgumentosGravados(const fs::path& ferramenta) {
@@ -162,10 +151,11 @@ TEST_F(Patch, AToolThatFailsOrProducesNothingFailsThePatch) {
 TEST_F(Patch, TheWaitProcessesTheProgramsWindowMessages) {
     // The tool ends only after the window processed a message: the wait did it while the tool
     // ran.
-    TelaDeTeste tela;
-    tela.sinal = dir / "mensagens";
+    kwtest::TelaDeTeste tela;
+    const fs::path sinal = dir / "mensagens";
+    tela.OnProcesse = [&] { kwtest::WriteFile(sinal, ""); };
     DefinaTelaStatusPrograma(&tela);
-    kwtest::ScopedEnv espere("KW_PATCH_ESPERE", tela.sinal.string());
+    kwtest::ScopedEnv espere("KW_PATCH_ESPERE", sinal.string());
     AplicarPatch(S(dir / "App" / "_kwExec.exe"), S(dir / "App" / "kwExec.exe"),
                  S(dir / "App" / "PATCH_kwExec.exe"));
     EXPECT_GE(tela.processadas, 1);
