@@ -390,7 +390,9 @@ bool TDDSConnection::DownloadFile(const std::string& url, const std::string& fil
     http_->OnWork = [](TIdComponent*, TWorkMode, int64_t) {};
 
     // The body goes to a temporary file beside the destination, which takes the file's name
-    // only once the whole body is there.
+    // only once the whole body is there. It is not forced to the disk first (curl does not
+    // either, and it doubles the time of a large file): after a power cut the verification
+    // finds a short file by its size, time and checksum and fetches it again.
     std::string destino;
     std::string temporario;
     try {
@@ -411,7 +413,6 @@ bool TDDSConnection::DownloadFile(const std::string& url, const std::string& fil
         } catch (const std::exception& e) {
             ReportError(std::string("Erro não tratado: ") + e.what());
         }
-        if (completo) arquivo.Flush();
     } catch (const std::exception& e) {
         ReportError(std::string("Erro não tratado: ") + e.what());
         completo = false;
