@@ -50,8 +50,9 @@ import socketserver
 import ssl
 import sys
 import threading
-import time
 import urllib.parse
+
+import peer_process
 
 
 class Server:
@@ -224,14 +225,6 @@ class ThreadingHTTP(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # a client that went away (or refused our certificate) ends its own request only
 
 
-def watch_parent():
-    parent = os.getppid()
-    while True:
-        time.sleep(0.5)
-        if os.getppid() != parent:
-            os._exit(0)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--script", required=True)
@@ -249,12 +242,7 @@ def main():
         server.tls.load_cert_chain(args.cert, args.key)
         base = "https://localhost:%d" % port
     server.app = Server(args.script, args.log, args.folder, base)
-    threading.Thread(target=watch_parent, daemon=True).start()
-    print(port, flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    peer_process.serve(server)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "PatchToolSupport.h"
 #include "common/LauncherTestHooks.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdLog.h"
@@ -27,21 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using kwtest::DdsServerPeer;
 using kwtest::Json;
-
-std::vector<std::string> ArgumentosGravados(const fs::path& ferramenta) {
-    const std::string dados = kwtest::ReadFile(ferramenta.string() + ".argv");
-    std::vector<std::string> r;
-    std::string atual;
-    for (char c : dados) {
-        if (c == '\0') {
-            r.push_back(atual);
-            atual.clear();
-        } else {
-            atual += c;
-        }
-    }
-    return r;
-}
 
 class CopiaDDS : public ::testing::Test {
 protected:
@@ -181,13 +167,12 @@ TEST_F(CopiaDDS, APatchIsAppliedByTheToolAndAFailingToolPutsTheOldFileBack) {
     DdsServerPeer s(Pronto("tok", "PATCH_KWEXEC.EXE_4087_4.0.8.7", "delta"));
     KW_REQUIRE_PEER(s.Available(), s.Reason());
     const fs::path ferramenta = dir / "kwAplicaPatch.exe";
-    fs::copy_file(kwtest::ProgPath("kwAplicaPatchTeste"), ferramenta);
-    fs::permissions(ferramenta, fs::perms::owner_all);
+    kwtest::InstalePatchTeste(ferramenta);
 
     ASSERT_TRUE(Copie(Endereco(s, "kwExec.exe_4.0.8.7"), "", "", 4087)) << UltimoErro;
     // The tool made the new file from the old one (the backup) and the patch.
     EXPECT_EQ(kwtest::ReadFile(Destino()), "velho+delta");
-    EXPECT_EQ(ArgumentosGravados(ferramenta),
+    EXPECT_EQ(kwtest::ArgumentosGravados(ferramenta),
               (std::vector<std::string>{"kwAplicaPatch.exe", (dir / "app" / "_kwExec.exe").string(),
                                         Destino().string(), (dir / "app" / "PATCH_kwExec.exe").string()}));
     const std::vector<std::string> textos = Textos();
