@@ -577,7 +577,7 @@ int TElSocket::Socks5(int timeout, uint32_t start) {
         int rep = 0;
         const int length = Socks5ReplyLength(reply, rep);
         if (length < 0) return rep != 0 ? rep : SB_SOCKET_PROXY_FAILURE;
-        if (length > 0) {
+        if (length > 0 && reply.size() >= size_t(length)) {
             if (rep == 0 && size_t(length) < reply.size())
                 PushBack(reply.data() + length, int(reply.size() - size_t(length)));
             return rep;
