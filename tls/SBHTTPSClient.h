@@ -175,8 +175,9 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& message);
-    // Takes one line from pending_ (without its CR LF) when a whole one is there.
-    bool TakeLine(std::string& line, size_t limit, const char* what);
+    // Takes one line from pending_ (without its CR LF) when a whole one is there; a line
+    // longer than room fails with what, formatted with limit.
+    bool TakeLine(std::string& line, size_t room, size_t limit, const char* what);
     void ParseStatusLine(const std::string& line);
     void ParseField(const std::string& line);
     void HeaderDone();

@@ -220,13 +220,13 @@ void HTTPResponseReader::Fail(const std::string& message) {
     throw EElHTTPSClientError(message);
 }
 
-bool HTTPResponseReader::TakeLine(std::string& line, size_t limit, const char* what) {
+bool HTTPResponseReader::TakeLine(std::string& line, size_t room, size_t limit, const char* what) {
     const size_t lf = pending_.find('\n');
     if (lf == std::string::npos) {
-        if (pending_.size() > limit) Fail(rtl::Format(what, int(limit)));
+        if (pending_.size() > room) Fail(rtl::Format(what, int(limit)));
         return false;
     }
-    if (lf > limit) Fail(rtl::Format(what, int(limit)));
+    if (lf > room) Fail(rtl::Format(what, int(limit)));
     line.assign(pending_, 0, lf);
     pending_.erase(0, lf + 1);
     // RFC 9112 section 2.2: a bare LF ends a line as well as CR LF does.
@@ -369,7 +369,7 @@ void HTTPResponseReader::Feed(const uint8_t* data, size_t size) {
         switch (state_) {
             case State::StatusLine:
             case State::HeaderLines: {
-                if (!TakeLine(line, kHeaderLimit - headerBytes_, SHeaderTooLong)) {
+                if (!TakeLine(line, kHeaderLimit - headerBytes_, kHeaderLimit, SHeaderTooLong)) {
                     if (size == 0) return;
                     continue;
                 }
@@ -387,7 +387,7 @@ void HTTPResponseReader::Feed(const uint8_t* data, size_t size) {
                 break;
             }
             case State::ChunkSize: {
-                if (!TakeLine(line, kChunkLineLimit, "Chunk size line longer than %d bytes")) {
+                if (!TakeLine(line, kChunkLineLimit, kChunkLineLimit, "Chunk size line longer than %d bytes")) {
                     if (size == 0) return;
                     continue;
                 }
@@ -397,7 +397,7 @@ void HTTPResponseReader::Feed(const uint8_t* data, size_t size) {
                 break;
             }
             case State::ChunkEnd: {
-                if (!TakeLine(line, 2, "Chunk data not followed by a line end within %d bytes")) {
+                if (!TakeLine(line, 2, 2, "Chunk data not followed by a line end within %d bytes")) {
                     if (size == 0) return;
                     continue;
                 }
@@ -406,7 +406,7 @@ void HTTPResponseReader::Feed(const uint8_t* data, size_t size) {
                 break;
             }
             case State::Trailer: {
-                if (!TakeLine(line, kTrailerLimit - trailerBytes_, "Trailer section longer than %d bytes")) {
+                if (!TakeLine(line, kTrailerLimit - trailerBytes_, kTrailerLimit, "Trailer section longer than %d bytes")) {
                     if (size == 0) return;
                     continue;
                 }
