@@ -293,7 +293,7 @@ void TElHTTPSClient::PrepareRequest(int method, const std::string& url) {
     AuthenticationPass();
     requestBodyLength_ = 0;
     Quietly([&] {
-        if (OnPreparedHeaders) OnPreparedHeaders(*this, requestHeaders_);
+        if (OnPreparedHeaders) OnPreparedHeaders(this, requestHeaders_);
     });
 
     std::string connectHost = target_.Host;
@@ -361,7 +361,7 @@ bool TElHTTPSClient::SendAndReceive() {
                 sent += piece;
                 sentTotal += int64_t(piece);
                 bool cancel = false;
-                if (OnProgress) OnProgress(*this, requestBodyLength_, sentTotal, cancel);
+                if (OnProgress) OnProgress(this, requestBodyLength_, sentTotal, cancel);
                 if (cancel) throw EOperationCancelledError(SOperationCancelled);
             }
             // A session the engine ended (a failure, or the server's close) reads nothing more.
@@ -412,7 +412,7 @@ void TElHTTPSClient::HeaderArrived() {
     for (const std::string& cookie : r.Cookies) {
         receivedCookies_.Add(cookie);
         Quietly([&] {
-            if (OnCookie) OnCookie(*this, cookie);
+            if (OnCookie) OnCookie(this, cookie);
         });
     }
     if (!r.DateField.empty()) {
@@ -424,7 +424,7 @@ void TElHTTPSClient::HeaderArrived() {
         }
     }
     Quietly([&] {
-        if (OnReceivingHeaders) OnReceivingHeaders(*this, responseHeaders_);
+        if (OnReceivingHeaders) OnReceivingHeaders(this, responseHeaders_);
     });
     // RFC 9112 section 9.3: HTTP/1.1 stays open unless told to close; HTTP/1.0 only when told
     // to stay.
@@ -442,7 +442,7 @@ void TElHTTPSClient::HeaderArrived() {
         (maxRedirections_ == -1 || redirects_ < maxRedirections_)) {
         const std::string next = ResolveHTTPReference(target_, baseText_, r.Location);
         bool allow = true;
-        if (OnRedirection) OnRedirection(*this, url_, next, allow);
+        if (OnRedirection) OnRedirection(this, url_, next, allow);
         if (allow) {
             retry_ = true;
             followingRedirect_ = true;
@@ -452,17 +452,17 @@ void TElHTTPSClient::HeaderArrived() {
     }
     if (UseNTLMAuth && (statusCode_ == 401 || statusCode_ == 407) && exchanges_ < 3) exchangePending_ = true;
     if (!exchangePending_ && !followingRedirect_) Quietly([&] {
-            if (OnDocumentBegin) OnDocumentBegin(*this);
+            if (OnDocumentBegin) OnDocumentBegin(this);
         });
 }
 
 void TElHTTPSClient::Deliver(const uint8_t* data, size_t size) {
     // The body of an answer that is followed by another request is not the document.
     if (exchangePending_ || followingRedirect_) return;
-    if (OnData) OnData(*this, data, size);
+    if (OnData) OnData(this, data, int32_t(size));
     if (OutputStream) OutputStream->WriteBuffer(data, size);
     bool cancel = false;
-    if (OnProgress) OnProgress(*this, reader_.ContentLength, reader_.Delivered, cancel);
+    if (OnProgress) OnProgress(this, reader_.ContentLength, reader_.Delivered, cancel);
     if (cancel) throw EOperationCancelledError(SOperationCancelled);
 }
 
@@ -478,6 +478,6 @@ void TElHTTPSClient::ResponseComplete() {
         exchanges_ = 0;
     }
     if (!followingRedirect_) Quietly([&] {
-            if (OnDocumentEnd) OnDocumentEnd(*this);
+            if (OnDocumentEnd) OnDocumentEnd(this);
         });
 }

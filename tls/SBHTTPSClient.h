@@ -207,14 +207,12 @@ private:
     uint64_t inflatedSize_ = 0;
 };
 
-class TElHTTPSClient;
-using TSBHTTPCookieEvent = std::function<void(TElHTTPSClient& sender, const std::string& cookieText)>;
-using TSBDataEvent = std::function<void(TElHTTPSClient& sender, const uint8_t* buffer, size_t size)>;
-using TSBNotifyEvent = std::function<void(TElHTTPSClient& sender)>;
-using TSBHTTPHeadersEvent = std::function<void(TElHTTPSClient& sender, rtl::StringList& headers)>;
-using TSBProgressEvent = std::function<void(rtl::Component& sender, int64_t total, int64_t current, bool& cancel)>;
+using TSBHTTPCookieEvent = std::function<void(rtl::Component* sender, const std::string& cookieText)>;
+using TSBDataEvent = std::function<void(rtl::Component* sender, const void* buffer, int32_t size)>;
+using TSBNotifyEvent = std::function<void(rtl::Component* sender)>;
+using TSBHTTPHeadersEvent = std::function<void(rtl::Component* sender, rtl::StringList& headers)>;
 using TSBHTTPRedirectionEvent =
-    std::function<void(TElHTTPSClient& sender, const std::string& oldURL, const std::string& newURL, bool& allow)>;
+    std::function<void(rtl::Component* sender, const std::string& oldURL, const std::string& newURL, bool& allow)>;
 
 class TElHTTPSClient : public TElCustomSimpleSSLClient {
 public:

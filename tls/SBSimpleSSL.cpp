@@ -66,7 +66,7 @@ void TElCustomSimpleSSLClient::StoreReceivedData(const uint8_t* buffer, size_t s
 
 void TElCustomSimpleSSLClient::EngineError(int32_t errorCode, bool fatal, bool remote) {
     lastError_ = errorCode;
-    if (OnError) OnError(*this, errorCode, fatal, remote);
+    if (OnError) OnError(this, errorCode, fatal, remote);
 }
 
 void TElCustomSimpleSSLClient::Connect() {
@@ -191,5 +191,5 @@ void TElCustomSimpleSSLClient::CloseConnection(bool silent) {
     receiveBuffer_.clear();
     const uint8_t state = socket_->State();
     if (state == TElSocket::stConnected || state == TElSocket::stConnecting) socket_->Close(!silent);
-    if (OnCloseConnection) OnCloseConnection(*this, crClose);
+    if (OnCloseConnection) OnCloseConnection(this, crClose);
 }

@@ -38,8 +38,8 @@ inline constexpr const char* SConnectionTimeout = "Connection timeout";
 // The error a stopped message loop gives an unfinished handshake.
 inline constexpr int32_t SB_ERROR_MESSAGE_LOOP_STOPPED = 0x12001;
 
-using TSBCloseConnectionEvent = std::function<void(rtl::Component& sender, TSBCloseReason reason)>;
-using TSBErrorEvent = std::function<void(rtl::Component& sender, int32_t errorCode, bool fatal, bool remote)>;
+using TSBCloseConnectionEvent = std::function<void(rtl::Component* sender, TSBCloseReason reason)>;
+using TSBErrorEvent = std::function<void(rtl::Component* sender, int32_t errorCode, bool fatal, bool remote)>;
 using TElMessageLoopEvent = std::function<bool()>;
 
 class TElCustomSimpleSSLClient : public rtl::Component {

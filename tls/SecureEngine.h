@@ -35,6 +35,12 @@ inline constexpr TSBVersions kDefaultVersions = VersionBit(sbSSL2) | VersionBit(
 
 enum TSBCloseReason : uint8_t { crError = 0, crClose = 1 };
 
+namespace rtl {
+class Component;
+}
+// Transfer progress of the HTTP and FTP clients; setting cancel stops the transfer.
+using TSBProgressEvent = std::function<void(rtl::Component* sender, int64_t total, int64_t current, bool& cancel)>;
+
 class SecureEngine {
 public:
     virtual ~SecureEngine() = default;

@@ -89,7 +89,7 @@ TEST(HTTPSClientPlain, RedirectsFollowTheLocationUpToTheLimit) {
     rtl::MemoryStream body;
     http.OutputStream = &body;
     std::vector<std::string> seen;
-    http.OnRedirection = [&](TElHTTPSClient&, const std::string& from, const std::string& to, bool& allow) {
+    http.OnRedirection = [&](rtl::Component*, const std::string& from, const std::string& to, bool& allow) {
         seen.push_back(from + " -> " + to);
         EXPECT_TRUE(allow);
     };
@@ -114,7 +114,7 @@ TEST(HTTPSClientPlain, RedirectsFollowTheLocationUpToTheLimit) {
     HttpPeer refused(HttpScript().Answer("HTTP/1.1 301 Moved\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n"));
     KW_REQUIRE_HTTP_PEER(refused);
     TElHTTPSClient stay;
-    stay.OnRedirection = [](TElHTTPSClient&, const std::string&, const std::string&, bool& allow) { allow = false; };
+    stay.OnRedirection = [](rtl::Component*, const std::string&, const std::string&, bool& allow) { allow = false; };
     EXPECT_EQ(stay.Get(refused.Url("/")), 301);
 }
 
@@ -187,9 +187,9 @@ TEST(HTTPSClientPlain, ChunkedAndCloseDelimitedBodies) {
     http.OutputStream = &body;
     int begins = 0, ends = 0;
     std::vector<std::pair<int64_t, int64_t>> progress;
-    http.OnDocumentBegin = [&](TElHTTPSClient&) { ++begins; };
-    http.OnDocumentEnd = [&](TElHTTPSClient&) { ++ends; };
-    http.OnProgress = [&](rtl::Component&, int64_t total, int64_t current, bool&) { progress.emplace_back(total, current); };
+    http.OnDocumentBegin = [&](rtl::Component*) { ++begins; };
+    http.OnDocumentEnd = [&](rtl::Component*) { ++ends; };
+    http.OnProgress = [&](rtl::Component*, int64_t total, int64_t current, bool&) { progress.emplace_back(total, current); };
     EXPECT_EQ(http.Get(peer.Url("/c")), 200);
     EXPECT_EQ(body.Data(), "abcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(begins, 1);
@@ -282,7 +282,7 @@ TEST(HTTPSClientPlain, RequestFieldsAndTheirChecks) {
     http.UseCompression = false;
     http.HTTPVersion = hvHTTP11;
     std::vector<std::string> prepared;
-    http.OnPreparedHeaders = [&](TElHTTPSClient&, rtl::StringList& h) {
+    http.OnPreparedHeaders = [&](rtl::Component*, rtl::StringList& h) {
         for (int i = 0; i < h.Count(); ++i) prepared.push_back(h[i]);
         throw std::runtime_error("a handler's failure is not the request's");
     };
@@ -353,7 +353,7 @@ TEST(HTTPSClientPlain, ACancelEndsTheRequestWithAnError) {
     TElHTTPSClient http;
     rtl::MemoryStream body;
     http.OutputStream = &body;
-    http.OnProgress = [](rtl::Component&, int64_t total, int64_t current, bool& cancel) {
+    http.OnProgress = [](rtl::Component*, int64_t total, int64_t current, bool& cancel) {
         if (total == 300000 && current > 0) cancel = true;
     };
     EXPECT_EQ(ThrownMessage([&] { http.Get(peer.Url("/big")); }), "Synchronous operation has been cancelled");
@@ -397,7 +397,7 @@ TEST(HTTPSClientServers, LighttpdFilesRedirectsRangesAndBasicAuthentication) {
 
     // lighttpd compresses text for a client that accepts it; what we store is the file.
     std::string encoding;
-    http.OnReceivingHeaders = [&](TElHTTPSClient&, rtl::StringList& h) {
+    http.OnReceivingHeaders = [&](rtl::Component*, rtl::StringList& h) {
         for (int i = 0; i < h.Count(); ++i)
             if (rtl::StartsText("Content-Encoding:", h[i])) encoding = h[i];
     };

@@ -81,7 +81,7 @@ TEST(SimpleSSLClient, PlainConversationOpenedTwice) {
     c.SetPort(echo.Port());
     c.SetSocketTimeout(10000);
     int closes = 0;
-    c.OnCloseConnection = [&](rtl::Component&, TSBCloseReason reason) {
+    c.OnCloseConnection = [&](rtl::Component*, TSBCloseReason reason) {
         EXPECT_EQ(reason, crClose);
         ++closes;
     };
