@@ -247,6 +247,44 @@ TEST_F(Dds, AFileOnAnotherRegisteredHostGetsThatHostsTokenOnly) {
     EXPECT_EQ(Autorizacao(arquivoB[0]), "Bearer tokB");
 }
 
+TEST_F(Dds, AReadyFileEndsAtOnceAndANotFoundOneMovesOnWithoutAskingTheNextHost) {
+    DdsServerPeer b(R"({"oauth": {"access_token": "tokB"},
+        "files": {"F_1": [{"isFile": true, "url": "{SELF}/files/F_1", "status": null}]}})");
+    KW_REQUIRE_PEER(b.Available(), b.Reason());
+    DdsServerPeer a(R"({"oauth": {"access_token": "tokA"},
+        "files": {"F_1": [{"isFile": true, "url": "{SELF}/files/F_1", "status": null}],
+                  "N_1": [{"isFile": false, "url": null, "status": null, "patchStatus": null}]}})");
+    KW_REQUIRE_PEER(a.Available(), a.Reason());
+
+    // Ready on the current host: one question, no settings read, no other host touched.
+    auto c = Conexao({a.BaseURL(), b.BaseURL()});
+    c->Authenticate();
+    std::string url;
+    std::string status;
+    bool patch = false;
+    c->RequestFile("F_1", url, status, patch);
+    EXPECT_EQ(url, a.BaseURL() + "/files/F_1");
+    EXPECT_EQ(T(c).HostIndex(), 0);
+    EXPECT_EQ(a.Requests("/file/downloadFile").size(), 1u);
+    EXPECT_EQ(a.Requests("/misc/params").size(), 0u);
+    EXPECT_EQ(b.Requests().size(), 0u);
+
+    // Not found, no url, both hosts without settings (0): the client moves to B and
+    // authenticates there, asks B nothing, and ends with an empty URL.
+    auto d = Conexao({a.BaseURL(), b.BaseURL()});
+    d->Authenticate();
+    url = "x";
+    d->RequestFile("N_1", url, status, patch);
+    EXPECT_EQ(url, "");
+    EXPECT_EQ(status, "");
+    EXPECT_EQ(T(d).HostIndex(), 1);
+    EXPECT_TRUE(d->IsAuthenticated());
+    EXPECT_EQ(b.Requests("/oauth/token").size(), 1u);
+    EXPECT_EQ(b.Requests("/file/downloadFile").size(), 0u);
+    EXPECT_EQ(a.Requests("/misc/params").size(), 1u);
+    EXPECT_EQ(b.Requests("/misc/params").size(), 1u);
+}
+
 TEST_F(Dds, AnswersNamingHostsThatAreNotRegistered) {
     DdsServerPeer a(R"({"oauth": {"access_token": "tokA"}, "files": {}})");
     KW_REQUIRE_PEER(a.Available(), a.Reason());
