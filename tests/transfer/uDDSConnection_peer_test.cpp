@@ -50,6 +50,14 @@ protected:
             c->AddServer("kwLoader", "ana", senha, "password", b);
         return c;
     }
+    // Authenticates at the current host and asks for the file: the URL it ends with.
+    static std::string Localize(IDDSConnection& c, const std::string& nome, std::string& status) {
+        c.Authenticate();
+        std::string url = "x";
+        bool patch = false;
+        c.RequestFile(nome, url, status, patch);
+        return url;
+    }
     static TDDSConnection& T(const std::shared_ptr<IDDSConnection>& c) {
         return dynamic_cast<TDDSConnection&>(*c);
     }
@@ -258,12 +266,8 @@ TEST_F(Dds, AReadyFileEndsAtOnceAndANotFoundOneMovesOnWithoutAskingTheNextHost) 
 
     // Ready on the current host: one question, no settings read, no other host touched.
     auto c = Conexao({a.BaseURL(), b.BaseURL()});
-    c->Authenticate();
-    std::string url;
     std::string status;
-    bool patch = false;
-    c->RequestFile("F_1", url, status, patch);
-    EXPECT_EQ(url, a.BaseURL() + "/files/F_1");
+    EXPECT_EQ(Localize(*c, "F_1", status), a.BaseURL() + "/files/F_1");
     EXPECT_EQ(T(c).HostIndex(), 0);
     EXPECT_EQ(a.Requests("/file/downloadFile").size(), 1u);
     EXPECT_EQ(a.Requests("/misc/params").size(), 0u);
@@ -272,10 +276,8 @@ TEST_F(Dds, AReadyFileEndsAtOnceAndANotFoundOneMovesOnWithoutAskingTheNextHost) 
     // Not found, no url, both hosts without settings (0): the client moves to B and
     // authenticates there, asks B nothing, and ends with an empty URL.
     auto d = Conexao({a.BaseURL(), b.BaseURL()});
-    d->Authenticate();
-    url = "x";
-    d->RequestFile("N_1", url, status, patch);
-    EXPECT_EQ(url, "");
+    status = "x";
+    EXPECT_EQ(Localize(*d, "N_1", status), "");
     EXPECT_EQ(status, "");
     EXPECT_EQ(T(d).HostIndex(), 1);
     EXPECT_TRUE(d->IsAuthenticated());
