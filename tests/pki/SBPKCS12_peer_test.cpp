@@ -3,7 +3,9 @@
 // password, read with the certificates and keys libcrypto's PKCS12_parse finds in the same
 // bytes; our exports read by `openssl pkcs12`; the PKITS pkcs12 files (password "password")
 // and the pkcs12 files of python3-cryptography-vectors (password "cryptography", and those
-// without one) read in place.
+// without one) read in place. Keys travel both ways: an RSA and a DSA key of OpenSSL's export
+// reach their certificates and sign what `openssl dgst -verify` accepts, and our export with
+// keys gives `openssl pkcs12 -nodes` the key that matches each certificate.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -15,6 +17,7 @@
 #include "PKITestSupport.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "pki/SBPKCS12.h"
 #include "tests/crypto/OpenSSLPeer.h"
 
@@ -269,4 +272,158 @@ TEST(PKCS12Vectors, CryptographyFilesRead) {
     }
     EXPECT_GT(ran, 10);
     EXPECT_GE(unsupported, 3);
+}
+
+namespace {
+
+// An RSA and a DSA certificate with their keys (PKCS#8 PEM, as `openssl req -nodes` writes
+// them), in a folder of their own.
+class PKCS12KeysPeer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PKI_REQUIRE_OPENSSL();
+        KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL legacy provider");
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
+                                   "req -x509 -newkey rsa:1024 -nodes -keyout rsa.key -out rsa.pem "
+                                   "-subj /CN=RSA -days 30"),
+                  0)
+            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "dsaparam -out dsa.param 1024"), 0) << pkitest::OpenSSLLog(dir.path());
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
+                                   "req -x509 -newkey dsa:dsa.param -nodes -keyout dsa.key -out dsa.pem "
+                                   "-subj /CN=DSA -days 30"),
+                  0)
+            << pkitest::OpenSSLLog(dir.path());
+        for (const char* name : {"rsa", "dsa"}) {
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), std::string("x509 -in ") + name + ".pem -pubkey -noout -out " +
+                                                       name + ".pub"),
+                      0);
+        }
+    }
+
+    // The certificate of name.pem with the key of name.key.
+    std::unique_ptr<TElX509Certificate> WithKey(const std::string& name) {
+        const std::string der = pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
+        auto certificate = std::make_unique<TElX509Certificate>();
+        certificate->LoadFromBuffer(der.data(), der.size());
+        const std::string key = kwtest::ReadFile(dir / (name + ".key"));
+        certificate->LoadKeyFromBuffer(key.data(), key.size());
+        return certificate;
+    }
+
+    // Signs data with the certificate's key and asks `openssl dgst -verify` with the
+    // certificate's public key whether the signature holds.
+    bool OpenSSLAcceptsSignature(TElX509Certificate& certificate, const std::string& name) {
+        const std::string data = "signed with a key read from a PFX";
+        std::unique_ptr<TElPublicKeyCrypto> crypto;
+        const char* digest;
+        if (certificate.GetPublicKeyAlgorithm() == SB_CERT_ALG_DSA) {
+            crypto = std::make_unique<TElDSAPublicKeyCrypto>();
+            // The key signs the digest of q's size (OpenSSL 3 gives 1024-bit groups a 224-bit q).
+            size_t p = 0, q = 0, g = 0, y = 0;
+            certificate.GetDSSParams(nullptr, p, nullptr, q, nullptr, g, nullptr, y);
+            std::string qBytes(q, '\0'), others(p + g + y, '\0');
+            certificate.GetDSSParams(others.data(), p, qBytes.data(), q, others.data() + p, g,
+                                     others.data() + p + g, y);
+            const size_t bits = 8 * (qBytes.size() - (qBytes[0] == '\0' ? 1 : 0));
+            digest = bits == 160 ? "-sha1" : bits == 224 ? "-sha224" : "-sha256";
+        } else {
+            crypto = std::make_unique<TElRSAPublicKeyCrypto>();
+            crypto->SetHashAlgorithm(SB_ALG_SHA256);
+            digest = "-sha256";
+        }
+        crypto->SetKeyMaterial(certificate.GetKeyMaterial());
+        size_t size = 0;
+        crypto->SignDetached(data.data(), data.size(), nullptr, size);
+        std::string signature(size, '\0');
+        crypto->SignDetached(data.data(), data.size(), signature.data(), size);
+        signature.resize(size);
+        kwtest::WriteFile(dir / "data.bin", data);
+        kwtest::WriteFile(dir / "sig.bin", signature);
+        return pkitest::OpenSSL(dir.path(), std::string("dgst ") + digest + " -verify " + name +
+                                                ".pub -signature sig.bin data.bin") == 0;
+    }
+
+    kwtest::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(PKCS12KeysPeer, OpenSSLExportsGiveUsableKeys) {
+    for (const std::string name : {"rsa", "dsa"}) {
+        for (const char* options : {"-legacy", "-keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -macalg sha256"}) {
+            SCOPED_TRACE(name + " " + options);
+            // The other certificate rides along without its key.
+            const std::string other = name == "rsa" ? "dsa" : "rsa";
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -export -provider legacy -provider default -in " +
+                                                       name + ".pem -inkey " + name + ".key -certfile " + other +
+                                                       ".pem -passout pass:pw " + options + " -out made.p12"),
+                      0)
+                << pkitest::OpenSSLLog(dir.path());
+            const std::string pfx = kwtest::ReadFile(dir / "made.p12");
+            TElPKCS12Message m;
+            m.SetPassword("pw");
+            ASSERT_EQ(m.LoadFromBuffer(pfx.data(), pfx.size()), 0);
+            ASSERT_EQ(m.GetCertStorage().GetCount(), 2);
+            const std::string der =
+                pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
+            int withKey = 0;
+            for (int32_t i = 0; i < 2; ++i) {
+                TElX509Certificate& c = *m.GetCertStorage().GetCertificate(i);
+                if (c.GetDER() != der) {
+                    EXPECT_FALSE(c.GetPrivateKeyExists());
+                    continue;
+                }
+                ++withKey;
+                ASSERT_TRUE(c.GetPrivateKeyExists());
+                EXPECT_TRUE(OpenSSLAcceptsSignature(c, name)) << pkitest::OpenSSLLog(dir.path());
+            }
+            EXPECT_EQ(withKey, 1);
+        }
+    }
+}
+
+TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
+    for (const int32_t algorithm : {SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, SB_ALG_PKCS12_SHA1_RC4_128}) {
+        SCOPED_TRACE(algorithm);
+        TElPKCS12Message m;
+        m.SetPassword("pw");
+        m.IterationCount = 2048;
+        m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_RC2_40;
+        m.KeyBagAlgorithm = algorithm;
+        for (const char* name : {"rsa", "dsa"})
+            m.GetCertStorage().Add(WithKey(name).get(), true);
+        const std::string pfx = Save(m);
+        kwtest::WriteFile(dir / "ours.p12", pfx);
+        // openssl reads both keys; each matches its certificate's public key.
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+            << pkitest::OpenSSLLog(dir.path());
+        const std::string all = kwtest::ReadFile(dir / "all.pem");
+        const auto keys = pkitest::PEMBlocks(all, "PRIVATE KEY");
+        const auto certs = pkitest::PEMBlocks(all, "CERTIFICATE");
+        ASSERT_EQ(keys.size(), 2u);
+        ASSERT_EQ(certs.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string name = i == 0 ? "rsa" : "dsa";
+            // -nodes writes each key after the bag attributes and before its certificate: the
+            // i-th key belongs to the i-th certificate, which must be name's.
+            EXPECT_TRUE(certs[i] ==
+                        pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0));
+            kwtest::WriteFile(dir / "key.der", keys[i]);
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0)
+                << pkitest::OpenSSLLog(dir.path());
+            EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / (name + ".pub"))) << name;
+        }
+        // And we read our own: both certificates with their keys again.
+        TElPKCS12Message again;
+        again.SetPassword("pw");
+        ASSERT_EQ(again.LoadFromBuffer(pfx.data(), pfx.size()), 0);
+        ASSERT_EQ(again.GetCertStorage().GetCount(), 2);
+        EXPECT_EQ(again.KeyCount(), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            TElX509Certificate& c = *again.GetCertStorage().GetCertificate(i);
+            ASSERT_TRUE(c.GetPrivateKeyExists());
+            EXPECT_TRUE(OpenSSLAcceptsSignature(c, i == 0 ? "rsa" : "dsa")) << pkitest::OpenSSLLog(dir.path());
+        }
+    }
 }
