@@ -666,8 +666,8 @@ struct TElPKCS12Message::Writer {
         if (!SchemeOf(m.KeyBagAlgorithm, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
 
         // PrivateKeyInfo { 0, AlgorithmIdentifier, privateKey, [0] IMPLICIT { localKeyId } }
-        // (RFC 5208 5): RSA keys as their PKCS#1 RSAPrivateKey under the key's OID with NULL,
-        // DSA keys as INTEGER x under id-dsa with Dss-Parms (RFC 3279 2.3.2).
+        // (RFC 5208 5): RSA keys as their PKCS#1 RSAPrivateKey under the key's OID, DSA keys as
+        // INTEGER x under id-dsa with Dss-Parms (RFC 3279 2.3.2).
         struct Wiped {
             TElASN1ConstrainedTag tag;
             ~Wiped() { WipeTagTree(tag); }
@@ -677,7 +677,17 @@ struct TElPKCS12Message::Writer {
         if (k == SB_CERT_ALG_RSA_ENCRYPTION || k == SB_CERT_ALG_RSASSA_PSS || k == SB_CERT_ALG_RSAES_OAEP) {
             const ByteString keyOid = GetOIDByPKAlgorithm(k);
             if (keyOid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
-            WriteAlgorithmIdentifier(AddConstrainedChild(info.tag, 0x30), keyOid, EncodeDERNull());
+            if (k == SB_CERT_ALG_RSA_ENCRYPTION) {
+                WriteAlgorithmIdentifier(AddConstrainedChild(info.tag, 0x30), keyOid, EncodeDERNull());
+            } else {
+                // id-RSASSA-PSS and id-RSAES-OAEP take their parameters or none, never NULL
+                // (RFC 4055 3.1, 4.1): the key keeps the restrictions its certificate states.
+                TElASN1ConstrainedTag& algorithm = AddConstrainedChild(info.tag, 0x30);
+                AddSimpleChild(algorithm, 0x06, keyOid);
+                const ByteString& params = certificate.GetTBSCertificate().SubjectPublicKeyInfo.AlgorithmParams;
+                if (!params.empty() && params != EncodeDERNull())
+                    AddSimpleChild(algorithm, 0, params).EmitHeader = false;
+            }
             AddSimpleChild(info.tag, 0x04, View(blob));
         } else if (k == SB_CERT_ALG_DSA) {
             Numbers key(5);

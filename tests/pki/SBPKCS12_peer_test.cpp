@@ -427,3 +427,34 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
         }
     }
 }
+
+// An RSASSA-PSS key goes out under id-RSASSA-PSS with its certificate's parameters (or none),
+// never NULL, which no reader takes for PSS.
+TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
+    for (const std::string options : {"", "-pkeyopt rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32"}) {
+        SCOPED_TRACE(options);
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "req -x509 -newkey rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options +
+                                                   " -nodes -keyout pss.key -out pss.pem -subj /CN=PSS -days 30"),
+                  0)
+            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "x509 -in pss.pem -pubkey -noout -out pss.pub"), 0);
+        const auto certificate = WithKey("pss");
+        ASSERT_EQ(certificate->GetPublicKeyAlgorithm(), SB_CERT_ALG_RSASSA_PSS);
+        ASSERT_TRUE(certificate->GetPrivateKeyExists());
+        TElPKCS12Message m;
+        m.SetPassword("pw");
+        m.IterationCount = 2048;
+        m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+        m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+        m.GetCertStorage().Add(certificate.get(), true);
+        kwtest::WriteFile(dir / "ours.p12", Save(m));
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+            << pkitest::OpenSSLLog(dir.path());
+        const auto keys = pkitest::PEMBlocks(kwtest::ReadFile(dir / "all.pem"), "PRIVATE KEY");
+        ASSERT_EQ(keys.size(), 1u);
+        kwtest::WriteFile(dir / "key.der", keys[0]);
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0)
+            << pkitest::OpenSSLLog(dir.path());
+        EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / "pss.pub"));
+    }
+}
