@@ -5,7 +5,8 @@
 // and the pkcs12 files of python3-cryptography-vectors (password "cryptography", and those
 // without one) read in place. Keys travel both ways: an RSA and a DSA key of OpenSSL's export
 // reach their certificates and sign what `openssl dgst -verify` accepts, and our export with
-// keys gives `openssl pkcs12 -nodes` the key that matches each certificate.
+// keys gives `openssl pkcs12 -nodes` the key that matches each certificate (RSASSA-PSS keys
+// too); a Diffie-Hellman certificate's key stays out.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -457,4 +458,47 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
             << pkitest::OpenSSLLog(dir.path());
         EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / "pss.pub"));
     }
+}
+
+// A Diffie-Hellman certificate with its private value is written without a key bag; the RSA
+// certificate beside it keeps its own.
+TEST_F(PKCS12KeysPeer, DiffieHellmanKeysStayOut) {
+    for (const char* args : {"genpkey -genparam -algorithm DHX -pkeyopt dh_rfc5114:2 -out dh.param",
+                             "genpkey -paramfile dh.param -out dh.key", "pkey -in dh.key -pubout -out dh.pub",
+                             "x509 -new -force_pubkey dh.pub -subj /CN=DH -CA rsa.pem -CAkey rsa.key -days 30 "
+                             "-out dh.pem",
+                             "pkcs8 -topk8 -nocrypt -in dh.key -outform DER -out dh.p8"})
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), args), 0) << args << "\n" << pkitest::OpenSSLLog(dir.path());
+    const std::string der = pkitest::PEMBlocks(kwtest::ReadFile(dir / "dh.pem"), "CERTIFICATE").at(0);
+    TElX509Certificate dh;
+    dh.LoadFromBuffer(der.data(), der.size());
+    ASSERT_EQ(dh.GetPublicKeyAlgorithm(), SB_CERT_ALG_DH);
+    // The private value x: the PKCS#8 key's INTEGER.
+    const std::string p8 = kwtest::ReadFile(dir / "dh.p8");
+    TElPKCS8PrivateKeyInfo info;
+    ASSERT_EQ(info.LoadFromBuffer(p8.data(), p8.size()), 0);
+    TElASN1ConstrainedTag x;
+    ASSERT_TRUE(LoadTagTree(x, info.PrivateKey));
+    const std::string value = static_cast<TElASN1SimpleTag&>(*x.GetChild(0)).GetContent();
+    dh.LoadKeyFromBuffer(value.data(), value.size());
+    ASSERT_TRUE(dh.GetPrivateKeyExists());
+
+    TElPKCS12Message m;
+    m.SetPassword("pw");
+    m.IterationCount = 2048;
+    m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+    m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+    m.GetCertStorage().Add(&dh, true);
+    m.GetCertStorage().Add(WithKey("rsa").get(), true);
+    kwtest::WriteFile(dir / "ours.p12", Save(m));
+    // openssl finds both certificates and the one key, the RSA one.
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+        << pkitest::OpenSSLLog(dir.path());
+    const std::string all = kwtest::ReadFile(dir / "all.pem");
+    EXPECT_EQ(pkitest::PEMBlocks(all, "CERTIFICATE").size(), 2u);
+    const auto keys = pkitest::PEMBlocks(all, "PRIVATE KEY");
+    ASSERT_EQ(keys.size(), 1u);
+    kwtest::WriteFile(dir / "key.der", keys[0]);
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0);
+    EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / "rsa.pub"));
 }
