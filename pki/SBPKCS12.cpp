@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
 #include "crypto/SBASN1.h"
+#include "crypto/SBASN1Tree.h"
 #include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBCryptoProv.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBConstants.h"
+#include "crypto/SBCryptoProv.h"
 #include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBMath.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRSA.h"
 #include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
@@ -684,7 +684,8 @@ struct TElPKCS12Message::Writer {
                 // (RFC 4055 3.1, 4.1): the key keeps the restrictions its certificate states.
                 TElASN1ConstrainedTag& algorithm = AddConstrainedChild(info.tag, 0x30);
                 AddSimpleChild(algorithm, 0x06, keyOid);
-                const ByteString& params = certificate.GetTBSCertificate().SubjectPublicKeyInfo.AlgorithmParams;
+                const ByteString& params =
+                    certificate.GetTBSCertificate().SubjectPublicKeyInfo.AlgorithmParams;
                 if (!params.empty() && params != EncodeDERNull())
                     AddSimpleChild(algorithm, 0, params).EmitHeader = false;
             }
@@ -694,9 +695,10 @@ struct TElPKCS12Message::Writer {
             if (!DSAKey(View(blob), key)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
             const ByteString keyOid = GetOIDByPKAlgorithm(k);
             if (keyOid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
-            WriteAlgorithmIdentifier(AddConstrainedChild(info.tag, 0x30), keyOid,
-                                     EncodeDERSequence({EncodeDERInteger(key.v[0]), EncodeDERInteger(key.v[1]),
-                                                        EncodeDERInteger(key.v[2])}));
+            WriteAlgorithmIdentifier(
+                AddConstrainedChild(info.tag, 0x30), keyOid,
+                EncodeDERSequence(
+                    {EncodeDERInteger(key.v[0]), EncodeDERInteger(key.v[1]), EncodeDERInteger(key.v[2])}));
             ByteString x = EncodeDERInteger(key.v[4]);
             AddSimpleChild(info.tag, 0x04, x);
             ClearString(x);

@@ -187,7 +187,8 @@ TEST(SBCustomCertStoragePFX, KeysTravelWithTheirCertificates) {
     size_t size = 0;
     storage.ExportToPFX(nullptr, size, SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, "pw");
     std::string pfx(size, '\0');
-    ASSERT_EQ(storage.ExportToPFX(pfx.data(), size, SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, "pw"), 0);
+    ASSERT_EQ(storage.ExportToPFX(pfx.data(), size, SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, "pw"),
+              0);
     pfx.resize(size);
     TElMemoryCertStorage imported;
     ASSERT_EQ(imported.ImportFromPFX(pfx.data(), pfx.size(), "pw"), 0);

@@ -289,22 +289,24 @@ protected:
                                    "-subj /CN=RSA -days 30"),
                   0)
             << pkitest::OpenSSLLog(dir.path());
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "dsaparam -out dsa.param 1024"), 0) << pkitest::OpenSSLLog(dir.path());
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "dsaparam -out dsa.param 1024"), 0)
+            << pkitest::OpenSSLLog(dir.path());
         ASSERT_EQ(pkitest::OpenSSL(dir.path(),
                                    "req -x509 -newkey dsa:dsa.param -nodes -keyout dsa.key -out dsa.pem "
                                    "-subj /CN=DSA -days 30"),
                   0)
             << pkitest::OpenSSLLog(dir.path());
         for (const char* name : {"rsa", "dsa"}) {
-            ASSERT_EQ(pkitest::OpenSSL(dir.path(), std::string("x509 -in ") + name + ".pem -pubkey -noout -out " +
-                                                       name + ".pub"),
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), std::string("x509 -in ") + name +
+                                                       ".pem -pubkey -noout -out " + name + ".pub"),
                       0);
         }
     }
 
     // The certificate of name.pem with the key of name.key.
     std::unique_ptr<TElX509Certificate> WithKey(const std::string& name) {
-        const std::string der = pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
+        const std::string der =
+            pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
         auto certificate = std::make_unique<TElX509Certificate>();
         certificate->LoadFromBuffer(der.data(), der.size());
         const std::string key = kwtest::ReadFile(dir / (name + ".key"));
@@ -352,14 +354,16 @@ protected:
 
 TEST_F(PKCS12KeysPeer, OpenSSLExportsGiveUsableKeys) {
     for (const std::string name : {"rsa", "dsa"}) {
-        for (const char* options : {"-legacy", "-keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -macalg sha256"}) {
+        for (const char* options :
+             {"-legacy", "-keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -macalg sha256"}) {
             SCOPED_TRACE(name + " " + options);
             // The other certificate rides along without its key.
             const std::string other = name == "rsa" ? "dsa" : "rsa";
-            ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -export -provider legacy -provider default -in " +
-                                                       name + ".pem -inkey " + name + ".key -certfile " + other +
-                                                       ".pem -passout pass:pw " + options + " -out made.p12"),
-                      0)
+            ASSERT_EQ(
+                pkitest::OpenSSL(dir.path(), "pkcs12 -export -provider legacy -provider default -in " + name +
+                                                 ".pem -inkey " + name + ".key -certfile " + other +
+                                                 ".pem -passout pass:pw " + options + " -out made.p12"),
+                0)
                 << pkitest::OpenSSLLog(dir.path());
             const std::string pfx = kwtest::ReadFile(dir / "made.p12");
             TElPKCS12Message m;
@@ -385,7 +389,8 @@ TEST_F(PKCS12KeysPeer, OpenSSLExportsGiveUsableKeys) {
 }
 
 TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
-    for (const int32_t algorithm : {SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, SB_ALG_PKCS12_SHA1_RC4_128}) {
+    for (const int32_t algorithm :
+         {SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, SB_ALG_PKCS12_SHA1_RC4_128}) {
         SCOPED_TRACE(algorithm);
         TElPKCS12Message m;
         m.SetPassword("pw");
@@ -397,7 +402,9 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
         const std::string pfx = Save(m);
         kwtest::WriteFile(dir / "ours.p12", pfx);
         // openssl reads both keys; each matches its certificate's public key.
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+        ASSERT_EQ(
+            pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+            0)
             << pkitest::OpenSSLLog(dir.path());
         const std::string all = kwtest::ReadFile(dir / "all.pem");
         const auto keys = pkitest::PEMBlocks(all, "PRIVATE KEY");
@@ -424,7 +431,8 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
         for (int32_t i = 0; i < 2; ++i) {
             TElX509Certificate& c = *again.GetCertStorage().GetCertificate(i);
             ASSERT_TRUE(c.GetPrivateKeyExists());
-            EXPECT_TRUE(OpenSSLAcceptsSignature(c, i == 0 ? "rsa" : "dsa")) << pkitest::OpenSSLLog(dir.path());
+            EXPECT_TRUE(OpenSSLAcceptsSignature(c, i == 0 ? "rsa" : "dsa"))
+                << pkitest::OpenSSLLog(dir.path());
         }
     }
 }
@@ -432,10 +440,12 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
 // An RSASSA-PSS key goes out under id-RSASSA-PSS with its certificate's parameters (or none),
 // never NULL, which no reader takes for PSS.
 TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
-    for (const std::string options : {"", "-pkeyopt rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32"}) {
+    for (const std::string options :
+         {"", "-pkeyopt rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32"}) {
         SCOPED_TRACE(options);
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "req -x509 -newkey rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options +
-                                                   " -nodes -keyout pss.key -out pss.pem -subj /CN=PSS -days 30"),
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
+                                   "req -x509 -newkey rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options +
+                                       " -nodes -keyout pss.key -out pss.pem -subj /CN=PSS -days 30"),
                   0)
             << pkitest::OpenSSLLog(dir.path());
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), "x509 -in pss.pem -pubkey -noout -out pss.pub"), 0);
@@ -449,7 +459,9 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
         m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
         m.GetCertStorage().Add(certificate.get(), true);
         kwtest::WriteFile(dir / "ours.p12", Save(m));
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+        ASSERT_EQ(
+            pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+            0)
             << pkitest::OpenSSLLog(dir.path());
         const auto keys = pkitest::PEMBlocks(kwtest::ReadFile(dir / "all.pem"), "PRIVATE KEY");
         ASSERT_EQ(keys.size(), 1u);
@@ -463,11 +475,12 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
 // A Diffie-Hellman certificate with its private value is written without a key bag; the RSA
 // certificate beside it keeps its own.
 TEST_F(PKCS12KeysPeer, DiffieHellmanKeysStayOut) {
-    for (const char* args : {"genpkey -genparam -algorithm DHX -pkeyopt dh_rfc5114:2 -out dh.param",
-                             "genpkey -paramfile dh.param -out dh.key", "pkey -in dh.key -pubout -out dh.pub",
-                             "x509 -new -force_pubkey dh.pub -subj /CN=DH -CA rsa.pem -CAkey rsa.key -days 30 "
-                             "-out dh.pem",
-                             "pkcs8 -topk8 -nocrypt -in dh.key -outform DER -out dh.p8"})
+    for (const char* args :
+         {"genpkey -genparam -algorithm DHX -pkeyopt dh_rfc5114:2 -out dh.param",
+          "genpkey -paramfile dh.param -out dh.key", "pkey -in dh.key -pubout -out dh.pub",
+          "x509 -new -force_pubkey dh.pub -subj /CN=DH -CA rsa.pem -CAkey rsa.key -days 30 "
+          "-out dh.pem",
+          "pkcs8 -topk8 -nocrypt -in dh.key -outform DER -out dh.p8"})
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), args), 0) << args << "\n" << pkitest::OpenSSLLog(dir.path());
     const std::string der = pkitest::PEMBlocks(kwtest::ReadFile(dir / "dh.pem"), "CERTIFICATE").at(0);
     TElX509Certificate dh;
@@ -492,7 +505,8 @@ TEST_F(PKCS12KeysPeer, DiffieHellmanKeysStayOut) {
     m.GetCertStorage().Add(WithKey("rsa").get(), true);
     kwtest::WriteFile(dir / "ours.p12", Save(m));
     // openssl finds both certificates and the one key, the RSA one.
-    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"), 0)
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+              0)
         << pkitest::OpenSSLLog(dir.path());
     const std::string all = kwtest::ReadFile(dir / "all.pem");
     EXPECT_EQ(pkitest::PEMBlocks(all, "CERTIFICATE").size(), 2u);

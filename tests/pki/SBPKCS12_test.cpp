@@ -451,9 +451,10 @@ TEST(SBPKCS12, WriterShapeWithKeys) {
         const ASN1_TYPE* localKeyId = PKCS8_get_attr(p8.get(), NID_localKeyID);
         ASSERT_NE(localKeyId, nullptr);
         ASSERT_EQ(localKeyId->type, V_ASN1_OCTET_STRING);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(localKeyId->value.octet_string)),
-                              size_t(ASN1_STRING_length(localKeyId->value.octet_string))),
-                  id);
+        EXPECT_EQ(
+            std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(localKeyId->value.octet_string)),
+                        size_t(ASN1_STRING_length(localKeyId->value.octet_string))),
+            id);
         if (i == 0) {
             // The PKCS#1 RSAPrivateKey as the file held it.
             EXPECT_EQ(OBJ_obj2nid(keyOid), NID_rsaEncryption);
@@ -462,7 +463,8 @@ TEST(SBPKCS12, WriterShapeWithKeys) {
             // INTEGER x, as the PKITS file holds it, under id-dsa with the certificate's p, q, g.
             EXPECT_EQ(OBJ_obj2nid(keyOid), NID_dsa);
             EXPECT_TRUE(octets == std::string(dsa.GetKey(0).begin(), dsa.GetKey(0).end()));
-            std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_PKCS82PKEY(p8.get()), &EVP_PKEY_free);
+            std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_PKCS82PKEY(p8.get()),
+                                                                     &EVP_PKEY_free);
             ASSERT_TRUE(pkey);
             const std::string_view certDer = dsaCert->GetDER();
             const auto* c = reinterpret_cast<const unsigned char*>(certDer.data());
