@@ -732,12 +732,7 @@ struct TElPKCS12Message::Writer {
         TElPKCS7Message message;
         message.ContentType = ctData;
         message.Data = SaveTagToString(contents);
-        size_t size = 0;
-        message.SaveToBuffer(nullptr, size);
-        out.assign(size, '\0');
-        if (!message.SaveToBuffer(out.data(), size)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
-        out.resize(size);
-        return 0;
+        return Written(message, out);
     }
 
     // The certificate's private key in the material's own form (a PKCS#1 RSAPrivateKey, the
@@ -794,6 +789,11 @@ struct TElPKCS12Message::Writer {
         ec.ContentType = ByteString(PKCS7ContentTypeOID(ctData));
         ec.ContentEncryptionAlgorithm = oid;
         ec.ContentEncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
+        return Written(message, out);
+    }
+
+    // The ContentInfo a message writes (its size asked first).
+    static int32_t Written(TElPKCS7Message& message, ByteString& out) {
         size_t size = 0;
         message.SaveToBuffer(nullptr, size);
         out.assign(size, '\0');

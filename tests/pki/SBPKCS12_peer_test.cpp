@@ -25,6 +25,7 @@
 namespace fs = std::filesystem;
 
 using p7test::CertDER;
+using p7test::SavePFX;
 
 namespace {
 
@@ -97,18 +98,18 @@ void ExpectAgree(TElPKCS12Message& ours, const TheirPFX& theirs) {
     }
 }
 
-std::string Save(TElPKCS12Message& m) {
-    size_t size = 0;
-    EXPECT_EQ(m.SaveToBuffer(nullptr, size), 0x1F14);
-    std::string out(size, '\0');
-    EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0);
-    out.resize(size);
-    return out;
-}
-
 int32_t Load(TElPKCS12Message& m, const std::string& der, const std::string& password) {
     m.SetPassword(password);
     return m.LoadFromBuffer(der.data(), der.size());
+}
+
+// A self-signed certificate name.pem with its key name.key (PKCS#8 PEM, as `openssl req -nodes`
+// writes it) for the key options given.
+void MakeSelfSigned(const kwtest::TempDir& dir, const std::string& newkey, const std::string& name) {
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "req -x509 -newkey " + newkey + " -nodes -keyout " + name +
+                                               ".key -out " + name + ".pem -subj /CN=" + name + " -days 30"),
+              0)
+        << pkitest::OpenSSLLog(dir.path());
 }
 
 class PKCS12Peer : public ::testing::Test {
@@ -116,16 +117,8 @@ protected:
     void SetUp() override {
         PKI_REQUIRE_OPENSSL();
         KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL legacy provider");
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa:1024 -nodes -keyout rsa.key -out rsa.pem "
-                                   "-subj /CN=RSA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa:1024 -nodes -keyout ca.key -out ca.pem "
-                                   "-subj /CN=CA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "rsa"));
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "ca"));
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -in rsa.key -outform DER -out rsa.p8"),
                   0);
         const std::string p8 = kwtest::ReadFile(dir / "rsa.p8");
@@ -205,7 +198,7 @@ TEST_F(PKCS12Peer, OurExportsReadByOpenSSL) {
                 x.LoadFromBuffer(d->data(), d->size());
                 m.GetCertStorage().Add(&x);
             }
-            const std::string pfx = Save(m);
+            const std::string pfx = SavePFX(m);
             kwtest::WriteFile(dir / "ours.p12", pfx);
             // Their tool reads it (the MAC checked) and finds both certificates.
             ASSERT_EQ(pkitest::OpenSSL(dir.path(),
@@ -284,18 +277,10 @@ protected:
     void SetUp() override {
         PKI_REQUIRE_OPENSSL();
         KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL legacy provider");
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa:1024 -nodes -keyout rsa.key -out rsa.pem "
-                                   "-subj /CN=RSA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "rsa"));
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), "dsaparam -out dsa.param 1024"), 0)
             << pkitest::OpenSSLLog(dir.path());
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey dsa:dsa.param -nodes -keyout dsa.key -out dsa.pem "
-                                   "-subj /CN=DSA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "dsa:dsa.param", "dsa"));
         for (const char* name : {"rsa", "dsa"}) {
             ASSERT_EQ(pkitest::OpenSSL(dir.path(), std::string("x509 -in ") + name +
                                                        ".pem -pubkey -noout -out " + name + ".pub"),
@@ -399,7 +384,7 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
         m.KeyBagAlgorithm = algorithm;
         for (const char* name : {"rsa", "dsa"})
             m.GetCertStorage().Add(WithKey(name).get(), true);
-        const std::string pfx = Save(m);
+        const std::string pfx = SavePFX(m);
         kwtest::WriteFile(dir / "ours.p12", pfx);
         // openssl reads both keys; each matches its certificate's public key.
         ASSERT_EQ(
@@ -443,11 +428,8 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
     for (const std::string options :
          {"", "-pkeyopt rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32"}) {
         SCOPED_TRACE(options);
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options +
-                                       " -nodes -keyout pss.key -out pss.pem -subj /CN=PSS -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(
+            MakeSelfSigned(dir, "rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options, "pss"));
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), "x509 -in pss.pem -pubkey -noout -out pss.pub"), 0);
         const auto certificate = WithKey("pss");
         ASSERT_EQ(certificate->GetPublicKeyAlgorithm(), SB_CERT_ALG_RSASSA_PSS);
@@ -458,7 +440,7 @@ TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
         m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
         m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
         m.GetCertStorage().Add(certificate.get(), true);
-        kwtest::WriteFile(dir / "ours.p12", Save(m));
+        kwtest::WriteFile(dir / "ours.p12", SavePFX(m));
         ASSERT_EQ(
             pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
             0)
@@ -503,7 +485,7 @@ TEST_F(PKCS12KeysPeer, DiffieHellmanKeysStayOut) {
     m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
     m.GetCertStorage().Add(&dh, true);
     m.GetCertStorage().Add(WithKey("rsa").get(), true);
-    kwtest::WriteFile(dir / "ours.p12", Save(m));
+    kwtest::WriteFile(dir / "ours.p12", SavePFX(m));
     // openssl finds both certificates and the one key, the RSA one.
     ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
               0)
