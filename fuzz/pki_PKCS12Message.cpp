@@ -3,7 +3,8 @@
 //
 // A load answers a code and never raises, crashes or reads past its input, whatever counts,
 // lengths and paddings the file claims. What loads is paired with its keys, written again
-// (one fast scheme, one iteration) and read back to the same certificates.
+// (one fast scheme, one iteration) and read back to the same certificates, each with a
+// private key exactly where the first load attached one.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -33,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (again.LoadFromBuffer(pfx.data(), n) != 0) std::abort();
     if (again.GetCertStorage().GetCount() != storage.GetCount()) std::abort();
     for (int32_t i = 0; i < storage.GetCount(); ++i)
-        if (again.GetCertStorage().GetCertificate(i)->GetDER() != storage.GetCertificate(i)->GetDER())
+        if (again.GetCertStorage().GetCertificate(i)->GetDER() != storage.GetCertificate(i)->GetDER() ||
+            again.GetCertStorage().GetCertificate(i)->GetPrivateKeyExists() !=
+                storage.GetCertificate(i)->GetPrivateKeyExists())
             std::abort();
     return 0;
 }

@@ -4,13 +4,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/SBASN1.h"
 #include "crypto/SBASN1Tree.h"
 #include "crypto/SBAlgorithmIdentifier.h"
 #include "crypto/SBConstants.h"
+#include "crypto/SBCryptoProv.h"
 #include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBMath.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRSA.h"
 #include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
@@ -554,6 +557,24 @@ int32_t TElPKCS12Message::Load(const void* buffer, size_t size, std::string_view
             r != 0)
             return r;
     }
+    return AttachKeys();
+}
+
+// Every certificate receives the first key of the list that completes its public key; one key
+// may serve several certificates.
+int32_t TElPKCS12Message::AttachKeys() {
+    for (int32_t i = 0; i < storage_->GetCount(); ++i) {
+        TElX509Certificate& certificate = *storage_->GetCertificate(i);
+        rtl::SecureBytes blob;
+        if (FindKeyFor(certificate, blob) < 0) continue;
+        try {
+            certificate.LoadKeyFromBuffer(blob.data(), blob.size());
+        } catch (const rtl::Exception&) {
+            // Its numbers match the certificate and still it is no key (a zero prime, a
+            // private exponent the material refuses): bad input like any other.
+            return SB_PKCS12_ERROR_INVALID_PRIVATE_KEY;
+        }
+    }
     return 0;
 }
 
@@ -631,6 +652,113 @@ struct TElPKCS12Message::Writer {
                        std::string_view(reinterpret_cast<char*>(be), 4));
     }
 
+    // The data ContentInfo holding one shrouded key bag (RFC 7292 4.2.2) for the certificate's
+    // private key; 0 with nothing written when the certificate has none (or a Diffie-Hellman
+    // key, which has no PKCS#8 form here).
+    int32_t KeySafe(const TElX509Certificate& certificate, ByteString& out) const {
+        out.clear();
+        const int32_t k = certificate.GetPublicKeyAlgorithm();
+        rtl::SecureBytes blob;
+        if (k == SB_CERT_ALG_DH || !PrivateKeyOf(certificate, blob)) return 0;
+        const ByteString oid = GetOIDByPBEAlgorithm(m.KeyBagAlgorithm);
+        if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+        PBEScheme scheme;
+        if (!SchemeOf(m.KeyBagAlgorithm, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
+
+        // PrivateKeyInfo { 0, AlgorithmIdentifier, privateKey, [0] IMPLICIT { localKeyId } }
+        // (RFC 5208 5): RSA keys as their PKCS#1 RSAPrivateKey under the key's OID, DSA keys as
+        // INTEGER x under id-dsa with Dss-Parms (RFC 3279 2.3.2).
+        struct Wiped {
+            TElASN1ConstrainedTag tag;
+            ~Wiped() { WipeTagTree(tag); }
+        } info;
+        info.tag.TagByte = 0x30;
+        AddSimpleChild(info.tag, 0x02, std::string_view("\0", 1));
+        if (k == SB_CERT_ALG_RSA_ENCRYPTION || k == SB_CERT_ALG_RSASSA_PSS || k == SB_CERT_ALG_RSAES_OAEP) {
+            const ByteString keyOid = GetOIDByPKAlgorithm(k);
+            if (keyOid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
+            if (k == SB_CERT_ALG_RSA_ENCRYPTION) {
+                WriteAlgorithmIdentifier(AddConstrainedChild(info.tag, 0x30), keyOid, EncodeDERNull());
+            } else {
+                // id-RSASSA-PSS and id-RSAES-OAEP take their parameters or none, never NULL
+                // (RFC 4055 3.1, 4.1): the key keeps the restrictions its certificate states.
+                TElASN1ConstrainedTag& algorithm = AddConstrainedChild(info.tag, 0x30);
+                AddSimpleChild(algorithm, 0x06, keyOid);
+                const ByteString& params =
+                    certificate.GetTBSCertificate().SubjectPublicKeyInfo.AlgorithmParams;
+                if (!params.empty() && params != EncodeDERNull())
+                    AddSimpleChild(algorithm, 0, params).EmitHeader = false;
+            }
+            AddSimpleChild(info.tag, 0x04, View(blob));
+        } else if (k == SB_CERT_ALG_DSA) {
+            Numbers key(5);
+            if (!DSAKey(View(blob), key)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
+            const ByteString keyOid = GetOIDByPKAlgorithm(k);
+            if (keyOid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
+            WriteAlgorithmIdentifier(
+                AddConstrainedChild(info.tag, 0x30), keyOid,
+                EncodeDERSequence(
+                    {EncodeDERInteger(key.v[0]), EncodeDERInteger(key.v[1]), EncodeDERInteger(key.v[2])}));
+            ByteString x = EncodeDERInteger(key.v[4]);
+            AddSimpleChild(info.tag, 0x04, x);
+            ClearString(x);
+        } else {
+            return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
+        }
+        AddLocalKeyId(AddConstrainedChild(info.tag, 0xA0), m.localKeyId_);
+        ByteString plain = SaveTagToString(info.tag);
+
+        ByteString salt(kPBESaltSize, '\0');
+        GenerateRandomBytes(salt.data(), salt.size());
+        TElPKCS8EncryptedPrivateKeyInfo encrypted;
+        encrypted.EncryptionAlgorithm = oid;
+        encrypted.EncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
+        try {
+            const rtl::SecureBytes ct =
+                Crypt(scheme, bmp, salt, m.IterationCount, plain.data(), plain.size(), true);
+            encrypted.EncryptedData = ByteString(View(ct));
+        } catch (const rtl::Exception&) {
+            ClearString(plain);
+            return SB_PKCS12_ERROR_INTERNAL_ERROR;
+        }
+        ClearString(plain);
+
+        TElASN1ConstrainedTag contents;
+        contents.TagByte = 0x30;
+        TElASN1ConstrainedTag& bag = AddConstrainedChild(contents, 0x30);
+        AddSimpleChild(bag, 0x06, kShroudedKeyBag);
+        encrypted.WriteToTag(AddConstrainedChild(AddConstrainedChild(bag, 0xA0), 0x30));
+        AddLocalKeyId(AddConstrainedChild(bag, 0x31), m.localKeyId_);
+        TElPKCS7Message message;
+        message.ContentType = ctData;
+        message.Data = SaveTagToString(contents);
+        return Written(message, out);
+    }
+
+    // The certificate's private key in the material's own form (a PKCS#1 RSAPrivateKey, the
+    // DSA SEQUENCE { 0, p, q, g, y, x }): false without one. The certificate's SaveKeyToBuffer
+    // says whether there is one; its bytes are not used because a material may save PEM or
+    // PKCS#8 (as it was loaded), which inside a PrivateKeyInfo would be a key no reader knows.
+    static bool PrivateKeyOf(const TElX509Certificate& certificate, rtl::SecureBytes& blob) {
+        size_t size = 0;
+        certificate.SaveKeyToBuffer(nullptr, size);
+        if (size == 0) return false;
+        rtl::SecureBytes saved(size);
+        if (!certificate.SaveKeyToBuffer(saved.data(), size) || size == 0) return false;
+        const TElPublicKeyMaterial* material = certificate.GetKeyMaterial();
+        if (material == nullptr || material->GetKey() == nullptr) return false;
+        try {
+            size = 0;
+            material->GetKey()->ExportSecret(nullptr, size);
+            blob.assign(size, 0);
+            if (size > 0) material->GetKey()->ExportSecret(blob.data(), size);
+            blob.resize(size);
+        } catch (const rtl::Exception&) {
+            return false;
+        }
+        return !blob.empty();
+    }
+
     // The encrypted-data ContentInfo holding one certificate bag.
     int32_t CertificateSafe(const TElX509Certificate& certificate, ByteString& out) const {
         const ByteString oid = GetOIDByPBEAlgorithm(m.SafeAlgorithm);
@@ -661,6 +789,11 @@ struct TElPKCS12Message::Writer {
         ec.ContentType = ByteString(PKCS7ContentTypeOID(ctData));
         ec.ContentEncryptionAlgorithm = oid;
         ec.ContentEncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
+        return Written(message, out);
+    }
+
+    // The ContentInfo a message writes (its size asked first).
+    static int32_t Written(TElPKCS7Message& message, ByteString& out) {
         size_t size = 0;
         message.SaveToBuffer(nullptr, size);
         out.assign(size, '\0');
@@ -679,6 +812,9 @@ int32_t TElPKCS12Message::SaveToBuffer(void* buffer, size_t& size) {
     safes.TagByte = 0x30;
     for (int32_t i = 0; i < storage_->GetCount(); ++i) {
         ByteString info;
+        if (const int32_t r = writer.KeySafe(*storage_->GetCertificate(i), info); r != 0) return r;
+        if (!info.empty()) AddSimpleChild(safes, 0, info).EmitHeader = false;
+        ClearString(info);
         if (const int32_t r = writer.CertificateSafe(*storage_->GetCertificate(i), info); r != 0) return r;
         AddSimpleChild(safes, 0, info).EmitHeader = false;
         ++localKeyId_;

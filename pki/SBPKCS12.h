@@ -82,10 +82,13 @@ public:
 
     // Empties the storage and the key list first; what was read before a failure stays. An
     // empty password is tried as no bytes and then, when that fails, as the empty BMPString
-    // other tools hash.
+    // other tools hash. Once every bag was read and the MAC holds, each certificate receives
+    // the key FindKeyFor gives it (0x1F10 when the certificate's key material refuses it).
     int32_t LoadFromBuffer(const void* buffer, size_t size);
     // 0x1F14 with the size needed when the buffer is null or too small. Every call draws new
-    // salts.
+    // salts. A certificate with a private key (other than Diffie-Hellman) gets a shrouded key
+    // bag before its certificate safe, both with the same localKeyId; RSA and DSA keys have a
+    // PKCS#8 form here, any other gives 0x1F0F.
     int32_t SaveToBuffer(void* buffer, size_t& size);
 
     TElMemoryCertStorage& GetCertStorage() { return *storage_; }
@@ -113,6 +116,7 @@ private:
     struct Reader;
     struct Writer;
     int32_t Load(const void* buffer, size_t size, std::string_view bmpPassword);
+    int32_t AttachKeys();
 
     std::vector<rtl::SecureBytes> keys_;
     ByteString macAlgorithm_;

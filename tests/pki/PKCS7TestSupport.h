@@ -1,8 +1,9 @@
 // tests/pki/PKCS7TestSupport.h: DER built by hand for the PKCS#7 and PKCS#12 tests (elements
 // with their lengths computed, so a table of hostile structures stays readable), and the
-// message's size protocol in one call.
+// messages' size protocols in one call.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
 
@@ -94,6 +95,17 @@ std::string SaveMessage(M& m) {
     if (m.SaveToBuffer(nullptr, size)) return "<saved without room>";
     std::string out(size, '\0');
     if (!m.SaveToBuffer(out.data(), size)) return "<save failed>";
+    out.resize(size);
+    return out;
+}
+
+// The same for a PFX, whose save answers codes: 0x1F14 with the size, then 0.
+template <class M>
+std::string SavePFX(M& m) {
+    size_t size = 0;
+    EXPECT_EQ(m.SaveToBuffer(nullptr, size), 0x1F14);
+    std::string out(size, '\0');
+    EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0);
     out.resize(size);
     return out;
 }

@@ -1,6 +1,7 @@
 // A storage's PFX exchange and its streamed property: exported and imported with the same
 // certificates, the size question, a failed import that changes nothing, and the
-// "BinaryCertificates" and "Certificates" forms read and written through a memory stream.
+// "BinaryCertificates" and "Certificates" forms read and written through a memory stream, and
+// private keys carried along by both.
 #include <gtest/gtest.h>
 
 #include "PKITestSupport.h"
@@ -145,4 +146,60 @@ TEST(SBCustomCertStoragePFX, StreamedProperty) {
     truncated.WriteBuffer(le, 4);
     truncated.Seek(0, rtl::SeekOrigin::Begin);
     EXPECT_THROW(storage.ReadBinaryCertificates(truncated), rtl::EReadError);
+}
+
+// Private keys go out and come back with their certificates, through ExportToPFX and through
+// the streamed form alike.
+TEST(SBCustomCertStoragePFX, KeysTravelWithTheirCertificates) {
+    PKI_REQUIRE_DIR(pkitest::VectorsX509());
+    KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
+    TElMemoryCertStorage storage;
+    for (const char* name : {"GoodCACert.p12", "DSACACert.p12"}) {
+        const std::string pfx = kwtest::ReadFile(pkitest::VectorsX509() / "PKITS_data/pkcs12" / name);
+        ASSERT_EQ(storage.ImportFromPFX(pfx.data(), pfx.size(), "password"), 0) << name;
+    }
+    // One more without a key (the other two of Fill are these two again, which a key of the
+    // file would complete as well).
+    const std::string anchor =
+        kwtest::ReadFile(pkitest::VectorsX509() / "PKITS_data/certs/TrustAnchorRootCertificate.crt");
+    TElX509Certificate noKey;
+    noKey.LoadFromBuffer(anchor.data(), anchor.size());
+    storage.Add(&noKey);
+    ASSERT_EQ(storage.GetCount(), 3);
+    ASSERT_TRUE(storage.GetCertificate(0)->GetPrivateKeyExists());
+    ASSERT_TRUE(storage.GetCertificate(1)->GetPrivateKeyExists());
+    auto keys = [](const TElCustomCertStorage& s) {
+        std::vector<std::string> out;
+        for (int32_t i = 0; i < s.GetCount(); ++i) {
+            size_t size = 0;
+            s.GetCertificate(i)->SaveKeyToBuffer(nullptr, size);
+            std::string key(size, '\0');
+            if (size > 0 && !s.GetCertificate(i)->SaveKeyToBuffer(key.data(), size)) key.clear();
+            out.push_back(key);
+        }
+        return out;
+    };
+    const std::vector<std::string> expected = keys(storage);
+    EXPECT_FALSE(expected[0].empty());
+    EXPECT_FALSE(expected[1].empty());
+    EXPECT_TRUE(expected[2].empty());
+
+    size_t size = 0;
+    storage.ExportToPFX(nullptr, size, SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, "pw");
+    std::string pfx(size, '\0');
+    ASSERT_EQ(storage.ExportToPFX(pfx.data(), size, SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, "pw"),
+              0);
+    pfx.resize(size);
+    TElMemoryCertStorage imported;
+    ASSERT_EQ(imported.ImportFromPFX(pfx.data(), pfx.size(), "pw"), 0);
+    EXPECT_EQ(DERs(imported), DERs(storage));
+    EXPECT_TRUE(keys(imported) == expected);
+
+    rtl::MemoryStream stream;
+    storage.WriteBinaryCertificates(stream);
+    stream.Seek(0, rtl::SeekOrigin::Begin);
+    TElMemoryCertStorage streamed;
+    streamed.ReadBinaryCertificates(stream);
+    EXPECT_EQ(DERs(streamed), DERs(storage));
+    EXPECT_TRUE(keys(streamed) == expected);
 }

@@ -3,7 +3,10 @@
 // password, read with the certificates and keys libcrypto's PKCS12_parse finds in the same
 // bytes; our exports read by `openssl pkcs12`; the PKITS pkcs12 files (password "password")
 // and the pkcs12 files of python3-cryptography-vectors (password "cryptography", and those
-// without one) read in place.
+// without one) read in place. Keys travel both ways: an RSA and a DSA key of OpenSSL's export
+// reach their certificates and sign what `openssl dgst -verify` accepts, and our export with
+// keys gives `openssl pkcs12 -nodes` the key that matches each certificate (RSASSA-PSS keys
+// too); a Diffie-Hellman certificate's key stays out.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -15,12 +18,14 @@
 #include "PKITestSupport.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "pki/SBPKCS12.h"
 #include "tests/crypto/OpenSSLPeer.h"
 
 namespace fs = std::filesystem;
 
 using p7test::CertDER;
+using p7test::SavePFX;
 
 namespace {
 
@@ -93,18 +98,18 @@ void ExpectAgree(TElPKCS12Message& ours, const TheirPFX& theirs) {
     }
 }
 
-std::string Save(TElPKCS12Message& m) {
-    size_t size = 0;
-    EXPECT_EQ(m.SaveToBuffer(nullptr, size), 0x1F14);
-    std::string out(size, '\0');
-    EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0);
-    out.resize(size);
-    return out;
-}
-
 int32_t Load(TElPKCS12Message& m, const std::string& der, const std::string& password) {
     m.SetPassword(password);
     return m.LoadFromBuffer(der.data(), der.size());
+}
+
+// A self-signed certificate name.pem with its key name.key (PKCS#8 PEM, as `openssl req -nodes`
+// writes it) for the key options given.
+void MakeSelfSigned(const kwtest::TempDir& dir, const std::string& newkey, const std::string& name) {
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "req -x509 -newkey " + newkey + " -nodes -keyout " + name +
+                                               ".key -out " + name + ".pem -subj /CN=" + name + " -days 30"),
+              0)
+        << pkitest::OpenSSLLog(dir.path());
 }
 
 class PKCS12Peer : public ::testing::Test {
@@ -112,16 +117,8 @@ protected:
     void SetUp() override {
         PKI_REQUIRE_OPENSSL();
         KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL legacy provider");
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa:1024 -nodes -keyout rsa.key -out rsa.pem "
-                                   "-subj /CN=RSA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
-        ASSERT_EQ(pkitest::OpenSSL(dir.path(),
-                                   "req -x509 -newkey rsa:1024 -nodes -keyout ca.key -out ca.pem "
-                                   "-subj /CN=CA -days 30"),
-                  0)
-            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "rsa"));
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "ca"));
         ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -in rsa.key -outform DER -out rsa.p8"),
                   0);
         const std::string p8 = kwtest::ReadFile(dir / "rsa.p8");
@@ -201,7 +198,7 @@ TEST_F(PKCS12Peer, OurExportsReadByOpenSSL) {
                 x.LoadFromBuffer(d->data(), d->size());
                 m.GetCertStorage().Add(&x);
             }
-            const std::string pfx = Save(m);
+            const std::string pfx = SavePFX(m);
             kwtest::WriteFile(dir / "ours.p12", pfx);
             // Their tool reads it (the MAC checked) and finds both certificates.
             ASSERT_EQ(pkitest::OpenSSL(dir.path(),
@@ -269,4 +266,235 @@ TEST(PKCS12Vectors, CryptographyFilesRead) {
     }
     EXPECT_GT(ran, 10);
     EXPECT_GE(unsupported, 3);
+}
+
+namespace {
+
+// An RSA and a DSA certificate with their keys (PKCS#8 PEM, as `openssl req -nodes` writes
+// them), in a folder of their own.
+class PKCS12KeysPeer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PKI_REQUIRE_OPENSSL();
+        KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL legacy provider");
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "rsa:1024", "rsa"));
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "dsaparam -out dsa.param 1024"), 0)
+            << pkitest::OpenSSLLog(dir.path());
+        ASSERT_NO_FATAL_FAILURE(MakeSelfSigned(dir, "dsa:dsa.param", "dsa"));
+        for (const char* name : {"rsa", "dsa"}) {
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), std::string("x509 -in ") + name +
+                                                       ".pem -pubkey -noout -out " + name + ".pub"),
+                      0);
+        }
+    }
+
+    // The certificate of name.pem with the key of name.key.
+    std::unique_ptr<TElX509Certificate> WithKey(const std::string& name) {
+        const std::string der =
+            pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
+        auto certificate = std::make_unique<TElX509Certificate>();
+        certificate->LoadFromBuffer(der.data(), der.size());
+        const std::string key = kwtest::ReadFile(dir / (name + ".key"));
+        certificate->LoadKeyFromBuffer(key.data(), key.size());
+        return certificate;
+    }
+
+    // Signs data with the certificate's key and asks `openssl dgst -verify` with the
+    // certificate's public key whether the signature holds.
+    bool OpenSSLAcceptsSignature(TElX509Certificate& certificate, const std::string& name) {
+        const std::string data = "signed with a key read from a PFX";
+        std::unique_ptr<TElPublicKeyCrypto> crypto;
+        const char* digest;
+        if (certificate.GetPublicKeyAlgorithm() == SB_CERT_ALG_DSA) {
+            crypto = std::make_unique<TElDSAPublicKeyCrypto>();
+            // The key signs the digest of q's size (OpenSSL 3 gives 1024-bit groups a 224-bit q).
+            size_t p = 0, q = 0, g = 0, y = 0;
+            certificate.GetDSSParams(nullptr, p, nullptr, q, nullptr, g, nullptr, y);
+            std::string qBytes(q, '\0'), others(p + g + y, '\0');
+            certificate.GetDSSParams(others.data(), p, qBytes.data(), q, others.data() + p, g,
+                                     others.data() + p + g, y);
+            const size_t bits = 8 * (qBytes.size() - (qBytes[0] == '\0' ? 1 : 0));
+            digest = bits == 160 ? "-sha1" : bits == 224 ? "-sha224" : "-sha256";
+        } else {
+            crypto = std::make_unique<TElRSAPublicKeyCrypto>();
+            crypto->SetHashAlgorithm(SB_ALG_SHA256);
+            digest = "-sha256";
+        }
+        crypto->SetKeyMaterial(certificate.GetKeyMaterial());
+        size_t size = 0;
+        crypto->SignDetached(data.data(), data.size(), nullptr, size);
+        std::string signature(size, '\0');
+        crypto->SignDetached(data.data(), data.size(), signature.data(), size);
+        signature.resize(size);
+        kwtest::WriteFile(dir / "data.bin", data);
+        kwtest::WriteFile(dir / "sig.bin", signature);
+        return pkitest::OpenSSL(dir.path(), std::string("dgst ") + digest + " -verify " + name +
+                                                ".pub -signature sig.bin data.bin") == 0;
+    }
+
+    kwtest::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(PKCS12KeysPeer, OpenSSLExportsGiveUsableKeys) {
+    for (const std::string name : {"rsa", "dsa"}) {
+        for (const char* options :
+             {"-legacy", "-keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -macalg sha256"}) {
+            SCOPED_TRACE(name + " " + options);
+            // The other certificate rides along without its key.
+            const std::string other = name == "rsa" ? "dsa" : "rsa";
+            ASSERT_EQ(
+                pkitest::OpenSSL(dir.path(), "pkcs12 -export -provider legacy -provider default -in " + name +
+                                                 ".pem -inkey " + name + ".key -certfile " + other +
+                                                 ".pem -passout pass:pw " + options + " -out made.p12"),
+                0)
+                << pkitest::OpenSSLLog(dir.path());
+            const std::string pfx = kwtest::ReadFile(dir / "made.p12");
+            TElPKCS12Message m;
+            m.SetPassword("pw");
+            ASSERT_EQ(m.LoadFromBuffer(pfx.data(), pfx.size()), 0);
+            ASSERT_EQ(m.GetCertStorage().GetCount(), 2);
+            const std::string der =
+                pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0);
+            int withKey = 0;
+            for (int32_t i = 0; i < 2; ++i) {
+                TElX509Certificate& c = *m.GetCertStorage().GetCertificate(i);
+                if (c.GetDER() != der) {
+                    EXPECT_FALSE(c.GetPrivateKeyExists());
+                    continue;
+                }
+                ++withKey;
+                ASSERT_TRUE(c.GetPrivateKeyExists());
+                EXPECT_TRUE(OpenSSLAcceptsSignature(c, name)) << pkitest::OpenSSLLog(dir.path());
+            }
+            EXPECT_EQ(withKey, 1);
+        }
+    }
+}
+
+TEST_F(PKCS12KeysPeer, OurExportsCarryTheKeys) {
+    for (const int32_t algorithm :
+         {SB_ALG_PKCS12_SHA1_3DES, SB_ALG_PKCS12_SHA1_RC2_40, SB_ALG_PKCS12_SHA1_RC4_128}) {
+        SCOPED_TRACE(algorithm);
+        TElPKCS12Message m;
+        m.SetPassword("pw");
+        m.IterationCount = 2048;
+        m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_RC2_40;
+        m.KeyBagAlgorithm = algorithm;
+        for (const char* name : {"rsa", "dsa"})
+            m.GetCertStorage().Add(WithKey(name).get(), true);
+        const std::string pfx = SavePFX(m);
+        kwtest::WriteFile(dir / "ours.p12", pfx);
+        // openssl reads both keys; each matches its certificate's public key.
+        ASSERT_EQ(
+            pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+            0)
+            << pkitest::OpenSSLLog(dir.path());
+        const std::string all = kwtest::ReadFile(dir / "all.pem");
+        const auto keys = pkitest::PEMBlocks(all, "PRIVATE KEY");
+        const auto certs = pkitest::PEMBlocks(all, "CERTIFICATE");
+        ASSERT_EQ(keys.size(), 2u);
+        ASSERT_EQ(certs.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string name = i == 0 ? "rsa" : "dsa";
+            // -nodes writes each key after the bag attributes and before its certificate: the
+            // i-th key belongs to the i-th certificate, which must be name's.
+            EXPECT_TRUE(certs[i] ==
+                        pkitest::PEMBlocks(kwtest::ReadFile(dir / (name + ".pem")), "CERTIFICATE").at(0));
+            kwtest::WriteFile(dir / "key.der", keys[i]);
+            ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0)
+                << pkitest::OpenSSLLog(dir.path());
+            EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / (name + ".pub"))) << name;
+        }
+        // And we read our own: both certificates with their keys again.
+        TElPKCS12Message again;
+        again.SetPassword("pw");
+        ASSERT_EQ(again.LoadFromBuffer(pfx.data(), pfx.size()), 0);
+        ASSERT_EQ(again.GetCertStorage().GetCount(), 2);
+        EXPECT_EQ(again.KeyCount(), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            TElX509Certificate& c = *again.GetCertStorage().GetCertificate(i);
+            ASSERT_TRUE(c.GetPrivateKeyExists());
+            EXPECT_TRUE(OpenSSLAcceptsSignature(c, i == 0 ? "rsa" : "dsa"))
+                << pkitest::OpenSSLLog(dir.path());
+        }
+    }
+}
+
+// An RSASSA-PSS key goes out under id-RSASSA-PSS with its certificate's parameters (or none),
+// never NULL, which no reader takes for PSS.
+TEST_F(PKCS12KeysPeer, OurExportsCarryRSAPSSKeys) {
+    for (const std::string options :
+         {"", "-pkeyopt rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32"}) {
+        SCOPED_TRACE(options);
+        ASSERT_NO_FATAL_FAILURE(
+            MakeSelfSigned(dir, "rsa-pss -pkeyopt rsa_keygen_bits:1024 " + options, "pss"));
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "x509 -in pss.pem -pubkey -noout -out pss.pub"), 0);
+        const auto certificate = WithKey("pss");
+        ASSERT_EQ(certificate->GetPublicKeyAlgorithm(), SB_CERT_ALG_RSASSA_PSS);
+        ASSERT_TRUE(certificate->GetPrivateKeyExists());
+        TElPKCS12Message m;
+        m.SetPassword("pw");
+        m.IterationCount = 2048;
+        m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+        m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+        m.GetCertStorage().Add(certificate.get(), true);
+        kwtest::WriteFile(dir / "ours.p12", SavePFX(m));
+        ASSERT_EQ(
+            pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+            0)
+            << pkitest::OpenSSLLog(dir.path());
+        const auto keys = pkitest::PEMBlocks(kwtest::ReadFile(dir / "all.pem"), "PRIVATE KEY");
+        ASSERT_EQ(keys.size(), 1u);
+        kwtest::WriteFile(dir / "key.der", keys[0]);
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0)
+            << pkitest::OpenSSLLog(dir.path());
+        EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / "pss.pub"));
+    }
+}
+
+// A Diffie-Hellman certificate with its private value is written without a key bag; the RSA
+// certificate beside it keeps its own.
+TEST_F(PKCS12KeysPeer, DiffieHellmanKeysStayOut) {
+    for (const char* args :
+         {"genpkey -genparam -algorithm DHX -pkeyopt dh_rfc5114:2 -out dh.param",
+          "genpkey -paramfile dh.param -out dh.key", "pkey -in dh.key -pubout -out dh.pub",
+          "x509 -new -force_pubkey dh.pub -subj /CN=DH -CA rsa.pem -CAkey rsa.key -days 30 "
+          "-out dh.pem",
+          "pkcs8 -topk8 -nocrypt -in dh.key -outform DER -out dh.p8"})
+        ASSERT_EQ(pkitest::OpenSSL(dir.path(), args), 0) << args << "\n" << pkitest::OpenSSLLog(dir.path());
+    const std::string der = pkitest::PEMBlocks(kwtest::ReadFile(dir / "dh.pem"), "CERTIFICATE").at(0);
+    TElX509Certificate dh;
+    dh.LoadFromBuffer(der.data(), der.size());
+    ASSERT_EQ(dh.GetPublicKeyAlgorithm(), SB_CERT_ALG_DH);
+    // The private value x: the PKCS#8 key's INTEGER.
+    const std::string p8 = kwtest::ReadFile(dir / "dh.p8");
+    TElPKCS8PrivateKeyInfo info;
+    ASSERT_EQ(info.LoadFromBuffer(p8.data(), p8.size()), 0);
+    TElASN1ConstrainedTag x;
+    ASSERT_TRUE(LoadTagTree(x, info.PrivateKey));
+    const std::string value = static_cast<TElASN1SimpleTag&>(*x.GetChild(0)).GetContent();
+    dh.LoadKeyFromBuffer(value.data(), value.size());
+    ASSERT_TRUE(dh.GetPrivateKeyExists());
+
+    TElPKCS12Message m;
+    m.SetPassword("pw");
+    m.IterationCount = 2048;
+    m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+    m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+    m.GetCertStorage().Add(&dh, true);
+    m.GetCertStorage().Add(WithKey("rsa").get(), true);
+    kwtest::WriteFile(dir / "ours.p12", SavePFX(m));
+    // openssl finds both certificates and the one key, the RSA one.
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkcs12 -legacy -in ours.p12 -nodes -passin pass:pw -out all.pem"),
+              0)
+        << pkitest::OpenSSLLog(dir.path());
+    const std::string all = kwtest::ReadFile(dir / "all.pem");
+    EXPECT_EQ(pkitest::PEMBlocks(all, "CERTIFICATE").size(), 2u);
+    const auto keys = pkitest::PEMBlocks(all, "PRIVATE KEY");
+    ASSERT_EQ(keys.size(), 1u);
+    kwtest::WriteFile(dir / "key.der", keys[0]);
+    ASSERT_EQ(pkitest::OpenSSL(dir.path(), "pkey -inform DER -in key.der -pubout -out key.pub"), 0);
+    EXPECT_EQ(kwtest::ReadFile(dir / "key.pub"), kwtest::ReadFile(dir / "rsa.pub"));
 }

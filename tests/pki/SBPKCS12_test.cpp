@@ -1,7 +1,8 @@
 // PKCS#12 files built by hand (their encryption and MACs computed by libcrypto): the code for
 // every structure out of the grammar, iteration counts past the ceiling, the padding checked
 // whole, MACs under SHA-1 and the SHA-2 digests, which key completes which certificate (a bare
-// DSA x only where g^x is the certificate's y), and what the writer puts in a file.
+// DSA x only where g^x is the certificate's y), and what the writer puts in a file, with and
+// without keys.
 #include "pki/SBPKCS12.h"
 
 #include <gtest/gtest.h>
@@ -367,5 +368,129 @@ TEST(SBPKCS12, WriterShape) {
     m.SafeAlgorithm = 0x7280;
     EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0B);
     m.SafeAlgorithm = SB_ALG_PBES2;
+    EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0C);
+}
+
+// Certificates with keys: a shrouded key bag (a data safe) before each one's certificate safe,
+// the PKCS#8 key inside as libcrypto decrypts it, and the same localKeyId on both bags and in
+// the PrivateKeyInfo; a certificate without a key gets only its certificate safe.
+TEST(SBPKCS12, WriterShapeWithKeys) {
+    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
+    PKI_REQUIRE_DIR(dir);
+    KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
+    // The PKITS files' keys reach their certificates: an RSA PKCS#1 key, a bare DSA x.
+    TElPKCS12Message rsa, dsa;
+    ASSERT_EQ(Load(rsa, kwtest::ReadFile(dir / "GoodCACert.p12"), "password"), 0);
+    ASSERT_EQ(Load(dsa, kwtest::ReadFile(dir / "DSACACert.p12"), "password"), 0);
+    TElX509Certificate* rsaCert = rsa.GetCertStorage().GetCertificate(0);
+    TElX509Certificate* dsaCert = dsa.GetCertStorage().GetCertificate(0);
+    ASSERT_TRUE(rsaCert->GetPrivateKeyExists());
+    ASSERT_TRUE(dsaCert->GetPrivateKeyExists());
+    ASSERT_EQ(dsaCert->GetPublicKeyAlgorithm(), SB_CERT_ALG_DSA);
+
+    TElPKCS12Message m;
+    m.SetPassword("pw");
+    m.IterationCount = 5;
+    m.SafeAlgorithm = SB_ALG_PKCS12_SHA1_RC4_40;
+    m.KeyBagAlgorithm = SB_ALG_PKCS12_SHA1_3DES;
+    const std::string anchor = Cert();
+    TElX509Certificate noKey;
+    noKey.LoadFromBuffer(anchor.data(), anchor.size());
+    m.GetCertStorage().Add(rsaCert, true);
+    m.GetCertStorage().Add(dsaCert, true);
+    m.GetCertStorage().Add(&noKey, true);
+    std::string out = SavePFX(m);
+    size_t size = out.size();
+
+    TElASN1ConstrainedTag root;
+    ASSERT_TRUE(LoadTagTree(root, out));
+    size_t safeSize = 0;
+    ByteString type;
+    ReadContentInfo(*pkitest::Node(root, {0, 1}), nullptr, safeSize, type);
+    ByteString safe(safeSize, '\0');
+    ASSERT_TRUE(ReadContentInfo(*pkitest::Node(root, {0, 1}), safe.data(), safeSize, type));
+    safe.resize(safeSize);
+    TElASN1ConstrainedTag safes;
+    ASSERT_TRUE(LoadTagTree(safes, safe));
+    ASSERT_EQ(pkitest::C(safes, {0}).GetCount(), 5);
+    const TSBPKCS7ContentType expectedTypes[] = {ctData, ctEncryptedData, ctData, ctEncryptedData,
+                                                 ctEncryptedData};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const std::string info = SaveTagToString(*pkitest::Node(safes, {0, i}));
+        TElPKCS7Message p7;
+        ASSERT_EQ(p7.LoadFromBuffer(info.data(), info.size()), 0);
+        ASSERT_EQ(p7.ContentType, expectedTypes[i]);
+        if (p7.ContentType != ctData) continue;
+        const std::string id = i == 0 ? H("01000001") : H("01000002");
+        TElASN1ConstrainedTag contents;
+        ASSERT_TRUE(LoadTagTree(contents, p7.Data));
+        ASSERT_EQ(pkitest::C(contents, {0}).GetCount(), 1);
+        EXPECT_EQ(Hex(pkitest::S(contents, {0, 0, 0}).GetContent()), kShrouded);
+        EXPECT_TRUE(SaveTagToString(*pkitest::Node(contents, {0, 0, 2})) ==
+                    C(0x31, {Seq({Oid("2A864886F70D010915"), C(0x31, {Octets(id)})})}));
+        // libcrypto decrypts the EncryptedPrivateKeyInfo with the password.
+        const std::string epki = SaveTagToString(*pkitest::Node(contents, {0, 0, 1, 0}));
+        const auto* p = reinterpret_cast<const unsigned char*>(epki.data());
+        std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> sig(d2i_X509_SIG(nullptr, &p, long(epki.size())),
+                                                                &X509_SIG_free);
+        ASSERT_TRUE(sig);
+        std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> p8(
+            PKCS8_decrypt(sig.get(), "pw", 2), &PKCS8_PRIV_KEY_INFO_free);
+        ASSERT_TRUE(p8);
+        const unsigned char* key = nullptr;
+        int keyLen = 0;
+        const X509_ALGOR* algorithm = nullptr;
+        ASSERT_EQ(PKCS8_pkey_get0(nullptr, &key, &keyLen, &algorithm, p8.get()), 1);
+        const std::string octets(reinterpret_cast<const char*>(key), size_t(keyLen));
+        const ASN1_OBJECT* keyOid = nullptr;
+        X509_ALGOR_get0(&keyOid, nullptr, nullptr, algorithm);
+        const ASN1_TYPE* localKeyId = PKCS8_get_attr(p8.get(), NID_localKeyID);
+        ASSERT_NE(localKeyId, nullptr);
+        ASSERT_EQ(localKeyId->type, V_ASN1_OCTET_STRING);
+        EXPECT_EQ(
+            std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(localKeyId->value.octet_string)),
+                        size_t(ASN1_STRING_length(localKeyId->value.octet_string))),
+            id);
+        if (i == 0) {
+            // The PKCS#1 RSAPrivateKey as the file held it.
+            EXPECT_EQ(OBJ_obj2nid(keyOid), NID_rsaEncryption);
+            EXPECT_TRUE(octets == std::string(rsa.GetKey(0).begin(), rsa.GetKey(0).end()));
+        } else {
+            // INTEGER x, as the PKITS file holds it, under id-dsa with the certificate's p, q, g.
+            EXPECT_EQ(OBJ_obj2nid(keyOid), NID_dsa);
+            EXPECT_TRUE(octets == std::string(dsa.GetKey(0).begin(), dsa.GetKey(0).end()));
+            std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_PKCS82PKEY(p8.get()),
+                                                                     &EVP_PKEY_free);
+            ASSERT_TRUE(pkey);
+            const std::string_view certDer = dsaCert->GetDER();
+            const auto* c = reinterpret_cast<const unsigned char*>(certDer.data());
+            std::unique_ptr<X509, decltype(&X509_free)> x509(d2i_X509(nullptr, &c, long(certDer.size())),
+                                                             &X509_free);
+            ASSERT_TRUE(x509);
+            EXPECT_EQ(X509_check_private_key(x509.get(), pkey.get()), 1);
+        }
+    }
+
+    // Read back: the two keys on their certificates, none on the third.
+    TElPKCS12Message again;
+    ASSERT_EQ(Load(again, out, "pw"), 0);
+    ASSERT_EQ(again.GetCertStorage().GetCount(), 3);
+    EXPECT_EQ(again.KeyCount(), 2);
+    EXPECT_TRUE(again.GetCertStorage().GetCertificate(0)->GetPrivateKeyExists());
+    EXPECT_TRUE(again.GetCertStorage().GetCertificate(1)->GetPrivateKeyExists());
+    EXPECT_FALSE(again.GetCertStorage().GetCertificate(2)->GetPrivateKeyExists());
+    size_t rsaSize = 0, againSize = 0;
+    rsaCert->SaveKeyToBuffer(nullptr, rsaSize);
+    again.GetCertStorage().GetCertificate(0)->SaveKeyToBuffer(nullptr, againSize);
+    std::string rsaKey(rsaSize, '\0'), againKey(againSize, '\0');
+    ASSERT_TRUE(rsaCert->SaveKeyToBuffer(rsaKey.data(), rsaSize));
+    ASSERT_TRUE(again.GetCertStorage().GetCertificate(0)->SaveKeyToBuffer(againKey.data(), againSize));
+    EXPECT_TRUE(rsaKey == againKey);
+
+    // A key bag scheme without an OID, or without PKCS#12 key and IV sizes, is refused.
+    m.KeyBagAlgorithm = 0x7280;
+    EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0B);
+    m.KeyBagAlgorithm = SB_ALG_PBES2;
     EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0C);
 }
