@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "platform/ClientSocket.h"
+#include "support/JsonLite.h"
 #include "support/TestSupport.h"
+#include "tests/net/PeerProcess.h"
 #include "tests/net/SocksPeers.h"
 #include "tls/SBClient.h"
 
@@ -245,6 +247,52 @@ inline std::string LoggedMasterSecret(const ServerProcess& server, const ByteArr
     const size_t p = keys.find(needle);
     if (p == std::string::npos) return {};
     return keys.substr(p + needle.size(), 96);
+}
+
+// The scripted peer (tests/peers/tlspeer.py) with one scenario, given as the JSON text of its
+// parameters.
+class ScriptedTlsPeer {
+public:
+    explicit ScriptedTlsPeer(const std::string& params) {
+        WriteFile(dir_ / "params.json", params);
+        const std::string program = std::string(KW_SOURCE_DIR) + "/tests/peers/tlspeer.py";
+        if (!process_.Start({"python3", program, dir_.path().string()}, (dir_ / "log").string())) {
+            reason_ = "python3 could not be started";
+            return;
+        }
+        if (Eventually([&] { return std::filesystem::exists(dir_ / "port") || process_.Exited(); },
+                       std::chrono::seconds(60)) &&
+            std::filesystem::exists(dir_ / "port"))
+            port_ = std::stoi(ReadFile(dir_ / "port"));
+        else
+            reason_ = "the scripted TLS peer did not start: " + Log();
+    }
+    bool Available() const { return port_ > 0; }
+    const std::string& Reason() const { return reason_; }
+    int Port() const { return port_; }
+    std::string Log() const { return std::filesystem::exists(dir_ / "log") ? ReadFile(dir_ / "log") : std::string(); }
+    // What the peer recorded about connection n, once it has ended.
+    Json Result(int n = 0) {
+        const auto file = dir_ / ("result-" + std::to_string(n) + ".json");
+        if (!Eventually([&] { return std::filesystem::exists(file) || process_.Exited(); }, std::chrono::seconds(60)) ||
+            !std::filesystem::exists(file))
+            return Json::Parse("{\"failure\": \"no result\"}");
+        return Json::Parse(ReadFile(file));
+    }
+
+private:
+    TempDir dir_;
+    PeerProcess process_;
+    int port_ = 0;
+    std::string reason_;
+};
+
+// The alerts a result recorded, as "level/description" texts.
+inline std::vector<std::string> Alerts(const Json& result) {
+    std::vector<std::string> out;
+    for (const Json& a : result["alerts"].items())
+        out.push_back(std::to_string(a[size_t(0)].integer()) + "/" + std::to_string(a[size_t(1)].integer()));
+    return out;
 }
 
 }  // namespace kwtest
