@@ -16,6 +16,7 @@
 #include "database/drivers/SDInt.h"
 #include "database/drivers/SDMss.h"
 #include "database/drivers/SDMySql.h"
+#include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDPgSQL.h"
 #include "database/drivers/SDSyb.h"
 #include "launcher/ukwUpdLoader.h"
@@ -49,6 +50,7 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterInterbaseDriver();
     RegisterFirebirdDriver();
     RegisterSQLBaseDriver();
+    RegisterOLEDBDriver();
     std::unique_ptr<TkwUpdLoader> loader;
     try {
         loader = std::make_unique<TkwUpdLoader>();

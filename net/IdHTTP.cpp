@@ -13,7 +13,7 @@
 namespace {
 
 // The receive size while a body is read.
-constexpr int32_t kBodyReceiveSize = 128 * 1024;
+constexpr int32_t kBodyReceiveSize = 64 * 1024;
 
 const char* const kMethodWords[] = {"HEAD", "GET", "POST", "OPTIONS", "TRACE", "PUT", "DELETE", "CONNECT"};
 
@@ -749,6 +749,22 @@ TIdAuthenticationClass ClassForChallenges(const TIdHeaderList& challenges) {
 
 }  // namespace
 
+bool TIdCustomHTTP::RunAuthenticationSteps(TIdAuthentication& auth, const std::function<bool()>& askProgram) {
+    // A scheme that keeps asking the program is given up after a bounded number of rounds.
+    for (int32_t rounds = 0; rounds <= MaxAuthRetries + 1; ++rounds) {
+        switch (auth.Next()) {
+            case nsDoRequest:
+                return true;
+            case nsFail:
+                return false;
+            case nsAskProgram:
+                if (!askProgram()) return false;
+                break;
+        }
+    }
+    return false;
+}
+
 bool TIdCustomHTTP::DoOnAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& response) {
     ++AuthRetries;
     if (request.Authentication() == nullptr) {
@@ -770,28 +786,18 @@ bool TIdCustomHTTP::DoOnAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& 
     auth.SetPassword(request.Password);
     auth.Params.SetValueByName("Authorization", auth.Authentication());
     auth.SetAuthParams(response.WWWAuthenticate);
-    for (int32_t steps = 0;; ++steps) {
-        // A scheme that keeps asking the program is given up after a bounded number of rounds.
-        if (steps > MaxAuthRetries + 1) return false;
-        switch (auth.Next()) {
-            case nsDoRequest:
-                return true;
-            case nsFail:
-                return false;
-            case nsAskProgram: {
-                if (!OnAuthorization) return false;
-                auth.SetUsername(request.Username);
-                auth.SetPassword(request.Password);
-                bool handled = false;
-                OnAuthorization(this, auth, handled);
-                if (!handled) return false;
-                request.BasicAuthentication = true;
-                request.Username = auth.GetUsername();
-                request.Password = auth.GetPassword();
-                break;
-            }
-        }
-    }
+    return RunAuthenticationSteps(auth, [&] {
+        if (!OnAuthorization) return false;
+        auth.SetUsername(request.Username);
+        auth.SetPassword(request.Password);
+        bool handled = false;
+        OnAuthorization(this, auth, handled);
+        if (!handled) return false;
+        request.BasicAuthentication = true;
+        request.Username = auth.GetUsername();
+        request.Password = auth.GetPassword();
+        return true;
+    });
 }
 
 bool TIdCustomHTTP::DoOnProxyAuthorization(TIdHTTPRequest&, TIdHTTPResponse& response) {
@@ -817,23 +823,14 @@ bool TIdCustomHTTP::DoOnProxyAuthorization(TIdHTTPRequest&, TIdHTTPResponse& res
     auth.SetUsername(proxyParams_.ProxyUsername);
     auth.SetPassword(proxyParams_.ProxyPassword);
     auth.SetAuthParams(response.ProxyAuthenticate);
-    for (int32_t steps = 0;; ++steps) {
-        if (steps > MaxAuthRetries + 1) return false;
-        switch (auth.Next()) {
-            case nsDoRequest:
-                return true;
-            case nsFail:
-                return false;
-            case nsAskProgram: {
-                bool handled = false;
-                OnProxyAuthorization(this, auth, handled);
-                if (!handled) return false;
-                proxyParams_.ProxyUsername = auth.GetUsername();
-                proxyParams_.ProxyPassword = auth.GetPassword();
-                break;
-            }
-        }
-    }
+    return RunAuthenticationSteps(auth, [&] {
+        bool handled = false;
+        OnProxyAuthorization(this, auth, handled);
+        if (!handled) return false;
+        proxyParams_.ProxyUsername = auth.GetUsername();
+        proxyParams_.ProxyPassword = auth.GetPassword();
+        return true;
+    });
 }
 
 void TIdCustomHTTP::DoOnDisconnected() {

@@ -231,6 +231,9 @@ protected:
 
 private:
     void OpenTunnel(TIdHTTPRequest& request);
+    // Next of the authentication until it asks for the request (true) or fails; askProgram
+    // answers nsAskProgram (false: give up).
+    bool RunAuthenticationSteps(TIdAuthentication& auth, const std::function<bool()>& askProgram);
     void ForgetCredentialsOfOtherOrigin();
 
     TIdCookieManager* cookieManager_ = nullptr;

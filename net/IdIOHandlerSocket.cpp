@@ -91,7 +91,10 @@ void TIdIOHandlerSocket::ConnectClient() {
     Binding->Port = BoundPort;
     Binding->ClientPortMin = BoundPortMin;
     Binding->ClientPortMax = BoundPortMax;
-    Binding->Bind();
+    // With no address, port or port range to bind, connect chooses the local port knowing the
+    // destination; a bind to port 0 would choose it blind, and with many connections in
+    // TIME_WAIT (a client making one connection per request) it fails or slows down.
+    if (!BoundIP.empty() || BoundPort != 0 || (BoundPortMin != 0 && BoundPortMax != 0)) Binding->Bind();
     ApplyNagle();
     if (OnAfterBind) OnAfterBind(this);
 }

@@ -111,7 +111,7 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
     }
     int32_t count = 0;
     do {
-        if (!Readable(timeout)) {
+        if (!HasBufferedInput() && !Readable(timeout)) {
             if (raiseOnTimeout) EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
             return -1;
         }
@@ -119,13 +119,14 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
             if (!Binding->HandleAllocated()) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
             TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
             try {
-                count = Binding->ReceiveBytes(bytes);
-            } catch (const EIdSocketError&) {
-                // A reset is the end of the connection: a caller that asked not to hear of a
-                // disconnection sees a close.
+                count = ReceiveFromTransport(bytes);
+            } catch (const EIdException&) {
+                // A reset (or a transport's failure) is the end of the connection: a caller
+                // that asked not to hear of a disconnection sees a close.
                 if (raiseIfDisconnected) throw;
                 count = 0;
             }
+            if (count < 0) continue;  // nothing for the caller yet: wait again
             bytes.resize(size_t(count));
             if (count > 0) {
                 if (Intercept() != nullptr) {
@@ -143,6 +144,8 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
     } while (count == 0 && Binding->HandleAllocated());
     return count;
 }
+
+int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes) { return Binding->ReceiveBytes(bytes); }
 
 void TIdIOHandlerStack::CheckForDisconnect(bool raise, bool ignoreBuffer) {
     bool disconnected;

@@ -26,6 +26,14 @@ public:
     bool Readable(int32_t milliseconds) override;
     void ConnectClient() override;
 
+protected:
+    // One receive into bytes (not empty): the count, 0 for the peer's close, -1 when nothing
+    // for the caller arrived (the read waits again). The socket's receive here; a transport
+    // layered on the socket (TLS) reads through itself.
+    virtual int32_t ReceiveFromTransport(TBytes& bytes);
+    // Input the transport holds already (the socket is not waited on then).
+    virtual bool HasBufferedInput() const { return false; }
+
 private:
     void DoConnectTimeout(int32_t timeout);
 };

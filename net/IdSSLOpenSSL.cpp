@@ -89,6 +89,8 @@ bool LoadOpenSSLLibrary() {
     if (!BindOpenSSL()) return false;
     const TIdOpenSSLApi& api = Api();
     const int r = api.OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    // One method for the process: libcrypto stays loaded, so it stays valid across bindings.
+    if (gBioMethod != nullptr) return r > 0;
     gBioMethod = api.BIO_meth_new(api.BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "kw socket");
     if (gBioMethod == nullptr) return false;
     api.BIO_meth_set_write(gBioMethod, &BioWrite);
@@ -554,47 +556,14 @@ void TIdSSLIOHandlerSocketOpenSSL::ShareServer(TIdSSLOptions* options, TIdSSLCon
     isPeer_ = true;
 }
 
-int32_t TIdSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) {
-    if (PassThrough() || !tls_) return TIdIOHandlerStack::ReadFromSource(raiseIfDisconnected, timeout, raiseOnTimeout);
-    if (timeout == -1) timeout = ReadTimeout == 0 ? -2 : ReadTimeout;
-    CheckForDisconnect(raiseIfDisconnected, false);
-    if (!Binding || !Binding->HandleAllocated() || !tls_) {
-        if (!raiseIfDisconnected) return 0;
-        EIdException::RaiseIdException(RSId::NotConnectedHandler);
-    }
-    for (;;) {
-        // Bytes OpenSSL decrypted already are read before the socket is waited on.
-        if (tls_->Pending() <= 0 && !Readable(timeout)) {
-            if (raiseOnTimeout) EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
-            return -1;
-        }
-        int32_t count = 0;
-        if (ReceiveScratch) {
-            TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
-            try {
-                count = tls_->ReadDecrypted(bytes);
-            } catch (const EIdException&) {
-                // A reset or a TLS failure ends the connection: a caller that asked not to
-                // hear of a disconnection sees a close.
-                if (raiseIfDisconnected) throw;
-                count = 0;
-            }
-            if (count < 0) continue;
-            bytes.resize(size_t(count));
-            if (count > 0) {
-                if (Intercept() != nullptr) {
-                    Intercept()->InterceptReceive(bytes);
-                    count = int32_t(bytes.size());
-                }
-                InputQueue->AppendBytes(std::move(bytes));
-            }
-        } else if (raiseIfDisconnected) {
-            EIdException::RaiseIdException(RSId::NotConnectedHandler);
-        }
-        PeerClosed = count == 0;
-        CheckForDisconnect(raiseIfDisconnected, false);
-        if (count != 0 || !Binding || !Binding->HandleAllocated()) return count;
-    }
+int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveFromTransport(TBytes& bytes) {
+    if (PassThrough() || !tls_) return TIdIOHandlerStack::ReceiveFromTransport(bytes);
+    return tls_->ReadDecrypted(bytes);
+}
+
+bool TIdSSLIOHandlerSocketOpenSSL::HasBufferedInput() const {
+    // Bytes OpenSSL decrypted already are read before the socket is waited on.
+    return !PassThrough() && tls_ && tls_->Pending() > 0;
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::PassToIntercept(TBytes& bytes) {

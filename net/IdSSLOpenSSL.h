@@ -224,7 +224,6 @@ public:
     void Open() override;
     void Close() override;
     void ConnectClient() override;
-    int32_t ReadFromSource(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) override;
     void PassToIntercept(TBytes& bytes) override;
     void SetPassThrough(bool value) override;
     std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() const override;
@@ -238,6 +237,8 @@ public:
 
 protected:
     friend class TIdServerIOHandlerSSLOpenSSL;
+    int32_t ReceiveFromTransport(TBytes& bytes) override;
+    bool HasBufferedInput() const override;
     void DoBeforeConnect();
     void OpenEncodedConnection();
     // An accepted connection's handler: the server's options, context and callback target.

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "crypto/SBRDN.h"
@@ -29,6 +30,7 @@
 #include "pki/SBCRL.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"
+#include "rtl/Stream.h"
 #include "rtl/StringList.h"
 
 class TElCustomCertStorage;
@@ -187,6 +189,27 @@ public:
 
     int32_t FindFirst(TElCertificateLookup& lookup) const;
     int32_t FindNext(TElCertificateLookup& lookup) const;
+
+    // PKCS#12 exchange (pki/SBCustomCertStorage_pfx.cpp). ImportFromPFX adds every certificate
+    // of the PFX with its private key and answers the PKCS#12 result code; a failed load
+    // leaves the storage as it was. ExportToPFX writes a PFX of copies of every certificate
+    // (private keys included) under the given PBE codes (pki/SBPKCS12.h) and 2048 iterations;
+    // size is the room on entry and the size needed on return (a null buffer asks for it).
+    int32_t ImportFromPFX(const void* buffer, size_t size, std::string_view password);
+    int32_t ExportToPFX(void* buffer, size_t& size, int32_t keyAlgorithm, int32_t certificateAlgorithm,
+                        std::string_view password) const;
+
+    // The storage as a stored component property: "BinaryCertificates" is a 4-byte
+    // little-endian size and a PFX of that size (RC4 for keys and certificates), stored only
+    // while the storage holds a certificate; "Certificates", the older name, is read with its
+    // size as an integer value of the component stream (a type byte 2, 3 or 4 and a 1, 2 or
+    // 4-byte little-endian value). A size of 0 or less read clears the storage. The PFX of
+    // this form is under one fixed password held in the program: it keeps nothing secret,
+    // so a storage whose private keys matter is not streamed this way.
+    bool StoresBinaryCertificates() const { return GetCount() > 0; }
+    void WriteBinaryCertificates(rtl::Stream& stream) const;
+    void ReadBinaryCertificates(rtl::Stream& stream);
+    void ReadCertificates(rtl::Stream& stream);
 
     TElCertificateRevocationList* GetCRL() const { return crl_; }
     void SetCRL(TElCertificateRevocationList* crl);

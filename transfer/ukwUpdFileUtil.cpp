@@ -29,6 +29,7 @@
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
+#include "transfer/ukwBinaryPatch.h"
 
 int32_t TempoLimiteTransferencia = 60000;
 bool UsaProxy = true;
@@ -145,11 +146,6 @@ bool BaixeArquivoDDS(const std::string& origem, const std::string& /*site2*/, co
                      TkwUpdLog* /*log*/, bool& patchSolicitado) {
     patchSolicitado = false;
     return ProtocoloIndisponivel("DDS", origem);
-}
-
-void AplicarPatch(const std::string& /*antigo*/, const std::string& /*novo*/, const std::string& /*patch*/) {
-    // Only the download server asks for a patch, and it is not part of this build.
-    throw rtl::Exception("A aplicação de patch não está disponível nesta versão do kwLoader.");
 }
 
 }  // namespace

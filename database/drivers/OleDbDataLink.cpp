@@ -18,8 +18,9 @@ enum class State {
     AfterQuote,  // after a closing quote: blanks, then ";" or the end
 };
 
+// What the string's trimming takes away: blanks and control characters, as rtl::Trim does.
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return static_cast<unsigned char>(c) <= ' ';
 }
 
 }  // namespace

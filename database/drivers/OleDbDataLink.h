@@ -11,7 +11,7 @@
 //
 // The initialisation string's form: pairs separated by ";"; a key ends at its first single
 // "=" ("==" in a key is an "="); keys are trimmed and compared without case, and of repeated
-// keys the last counts; a value is trimmed, or quoted with '"' or "'" (the quote doubled
+// keys the last counts; a value is trimmed (of blanks and control characters), or quoted with '"' or "'" (the quote doubled
 // inside), and a quoted value may be followed only by blanks before the ";". A string is
 // refused (with the reason) when a pair has no "=", a key is empty, a quote is not closed,
 // something follows a closing quote, or the string is longer than kMaxInitStringLength.

@@ -79,6 +79,14 @@ const TCsbFunctions& CsbFunctions() {
 
 TSDClientLibrary& CsbLibrary() {
     static TSDClientLibrary library(kCsbLibraryName, stSQLBase, "SQLBase Engine");
+    // At the program's end the loads connections still hold are given back, the last one
+    // ending the client (made after the library, so gone before it).
+    static struct Finalization {
+        ~Finalization() {
+            while (CsbLibrary().LoadCount() > 0)
+                UnloadCsbLibrary();
+        }
+    } finalization;
     return library;
 }
 

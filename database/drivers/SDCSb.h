@@ -192,6 +192,10 @@ private:
 // length of the text each gives.
 const char* CsbDatePicture(TFieldType fieldType);
 int32_t CsbDateTextLength(TFieldType fieldType);
+// The text of a date picture (CsbDatePicture) as the engine's date-time record of the field
+// type; rtl::EConvertError for a text that is no valid date or time. An empty text is the
+// zero record.
+TSDDateTimeRec CsbDateTextToRec(TFieldType fieldType, std::string text);
 // "Centura SQLBase", ... for a brand code; "" for an unknown code.
 std::string CsbBrandName(int32_t code);
 // The connect string of a database name, user and password ("DEMO", "SYSADM", "" give

@@ -549,24 +549,26 @@ TSDDateTimeRec TICsbCommand::DecodeCsbDate(TFieldType fieldType, const uint8_t* 
     std::string buffer(size_t(textLength) + 2, '\0');
     Check(Csb().sqlxdp(buffer.data(), SQLTPDL(textLength + 1), value, SQLTDAL(length),
                        CsbDatePicture(fieldType), 0));
-    std::string text = PCharToString(buffer.data(), textLength + 1);
+    return CsbDateTextToRec(fieldType, PCharToString(buffer.data(), textLength + 1));
+}
+
+TSDDateTimeRec CsbDateTextToRec(TFieldType fieldType, std::string text) {
     // The fraction after the seconds is in microseconds; the date pictures are read here with
     // their own fixed formats, so no other thread's dates are touched.
     int milliseconds = 0;
-    if (fieldType != ftDate) {
+    if (fieldType == ftTime || fieldType == ftDateTime) {
         const size_t dot = text.rfind('.');
         if (dot != std::string::npos) {
-            std::string digits = text.substr(dot + 1);
+            std::string digits = rtl::Trim(text.substr(dot + 1));
             text.erase(dot);
-            digits = rtl::Trim(digits);
             if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
                 throw rtl::EConvertError(rtl::Format("'%s' is not a valid time", digits));
-            digits.resize(6, '0');  // a shorter fraction counts from the left
+            digits.resize(6, '0');  // a shorter fraction counts from the left, a longer one is cut
             milliseconds = std::stoi(digits) / 1000;
         }
     }
     text = rtl::Trim(text);
-    if (text.empty()) return TSDDateTimeRec();
+    if (text.empty() || CsbDateTextLength(fieldType) == 0) return TSDDateTimeRec();
     size_t at = 0;
     int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
     rtl::TDateTime date = 0, time = 0;

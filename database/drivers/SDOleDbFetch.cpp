@@ -356,7 +356,8 @@ bool TIOleDbCommand::ConvertCell(const std::string& fieldName, TFieldType fieldT
             }
             // A date or a time is its record's first 4 bytes; a time stamp takes all 8.
             const int32_t need = fieldType == ftDateTime ? 8 : 4;
-            rtl::Assert(destSize >= need, "TIOleDbCommand.ConvertCell: field '%s' needs %d bytes", fieldName, need);
+            rtl::Assert(destSize >= need, "TIOleDbCommand.ConvertCell: field '%s' needs %d bytes", fieldName,
+                        need);
             std::memcpy(out, rec.Bytes, size_t(std::min(destSize, 8)));
             return true;
         }

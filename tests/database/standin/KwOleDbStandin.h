@@ -19,7 +19,8 @@
 //
 // The stand-in's procedures, called as "{CALL name(?, ...)}" or "{?=CALL name(...)}":
 // KW_ADD(@A, @B, @SUM output) and the function KW_SQUARES_WITH_TOTAL(@N, @TOTAL output) giving
-// N as its result value and two rowsets (I with I*I for I = 1..N; then COUNT = N).
+// N as its result value and two rowsets (I with I*I for I = 1..N; then COUNT = N); KW_NOTHING
+// takes and gives nothing.
 #pragma once
 
 #include <sqlite3.h>

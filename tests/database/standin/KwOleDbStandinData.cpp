@@ -247,6 +247,7 @@ const std::vector<Procedure>& Procedures() {
     static const std::vector<Procedure> procedures = {
         {"KW_ADD", 2, {{"@A", 1, 1}, {"@B", 2, 1}, {"@SUM", 3, 3}}},
         {"KW_SQUARES_WITH_TOTAL", 3, {{"@RETURN_VALUE", 0, 4}, {"@N", 1, 1}, {"@TOTAL", 2, 3}}},
+        {"KW_NOTHING", 2, {}},
     };
     return procedures;
 }
@@ -389,6 +390,7 @@ std::vector<Result> RunProcedure(const std::string& fullName, const std::map<DBO
         outputs[3] = a.IsNull() || b.IsNull() ? Value::Null() : Value::Int(a.AsInteger() + b.AsInteger());
         return {};
     }
+    if (name == "KW_NOTHING") return {};
     if (name == "KW_SQUARES_WITH_TOTAL") {
         const Value n = in(2);
         const int64_t count = n.IsNull() ? 0 : std::max<int64_t>(n.AsInteger(), 0);
