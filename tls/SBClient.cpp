@@ -8,6 +8,7 @@
 
 #include "crypto/SBCryptoProvManager.h"
 #include "crypto/SBHashFunction.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "pki/SBCustomCertStorage.h"
 #include "tls/SBClientInternal.h"
@@ -189,6 +190,11 @@ void TElSecureClient::ResetForOpen() {
     secureRenegotiation_ = false;
     clientVerifyData_.clear();
     serverVerifyData_.clear();
+    serverRSAKey_.reset();
+    serverDSAKey_.reset();
+    serverDHKey_.reset();
+    srpKey_.reset();
+    clientKey_.reset();
 }
 
 void TElSecureClient::OpenSession() {

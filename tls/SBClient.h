@@ -58,6 +58,10 @@ class TElSymmetricCrypto;
 class TElSymmetricKeyMaterial;
 class TElHashFunction;
 class TElHMACKeyMaterial;
+class TElRSAKeyMaterial;
+class TElDSAKeyMaterial;
+class TElDHKeyMaterial;
+class TElSRPKeyMaterial;
 namespace sbtls {
 class MessageReader;
 }
@@ -290,8 +294,15 @@ private:
 
     // ------------------------------------------------------------------ SBClient_kex.cpp
     void ProcessServerCertificate(const uint8_t* body, size_t length);
+    void CheckServerChain();
+    void TakeServerKey(const TElX509Certificate& certificate);
+    void CheckDHValues(std::span<const uint8_t> p, std::span<const uint8_t> g, std::span<const uint8_t> y) const;
     void ProcessServerKeyExchange(const uint8_t* body, size_t length);
-    void ProcessPSKServerKeyExchange(const uint8_t* body, size_t length);
+    void VerifyParamsSignature(std::span<const uint8_t> params, sbtls::MessageReader& r);
+    void AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared);
+    static void PutU16Secure(rtl::SecureBytes& out, size_t v);
+    std::unique_ptr<TElPublicKeyMaterial> LoadPrivateKey(const TElX509Certificate& certificate,
+                                                         std::span<const uint8_t> blob);
     void SendClientKeyExchange();
     bool KeyExchangeSupported(SSLKeyExchange kex) const;
     void DoKeyNeeded(const std::string& hint, std::string& identity, ByteArray& key);
@@ -386,5 +397,12 @@ private:
     ByteArray ticket_;
     bool ticketExpected_ = false;
     Protection read_, write_, pendingRead_, pendingWrite_;
+    // What the server contributes to the key exchange, made anew for each handshake, and the
+    // private key of the client's certificate.
+    std::unique_ptr<TElRSAKeyMaterial> serverRSAKey_;
+    std::unique_ptr<TElDSAKeyMaterial> serverDSAKey_;
+    std::unique_ptr<TElDHKeyMaterial> serverDHKey_;
+    std::unique_ptr<TElSRPKeyMaterial> srpKey_;
+    std::unique_ptr<TElPublicKeyMaterial> clientKey_;
     std::unique_ptr<SSL2State> ssl2_;
 };

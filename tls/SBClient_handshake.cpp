@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "crypto/SBASN1Tree.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRandom.h"
 #include "platform/Clock.h"
 #include "pki/SBCustomCertStorage.h"
@@ -430,7 +431,12 @@ void TElSecureClient::ProcessServerHello(const uint8_t* body, size_t length) {
     suite_.IVSize = SSLCipherIVSize(info.Cipher);
     compressionActive_ = compression == 1;
 
+    // Nothing of an earlier handshake's peer stays: its extensions and keys.
     peerExtensions_->Clear();
+    serverRSAKey_.reset();
+    serverDSAKey_.reset();
+    serverDHKey_.reset();
+    srpKey_.reset();
     const bool renegotiationInfo = hasExtensions && ProcessServerHelloExtensions(extensions.data(), extensions.size());
     if (!renegotiating_)
         secureRenegotiation_ = renegotiationInfo;

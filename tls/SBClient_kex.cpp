@@ -1,9 +1,24 @@
 // tls/SBClient_kex.cpp: the key exchanges of TElSecureClient: the server's Certificate and
-// the check of its chain, the ServerKeyExchange of each key-exchange kind, the
-// ClientKeyExchange and the premaster secret, and the client's certificate.
+// the key it carries, the ServerKeyExchange of each key-exchange kind with the check of the
+// server's signature, the ClientKeyExchange and its premaster secret, and the client's
+// certificate with its CertificateVerify.
+//
+// What must stay true:
+// - the server's key comes from its certificate's SubjectPublicKeyInfo and fits the suite
+//   (RSA for RSA key transport, the signing key the suite names, DH for fixed DH);
+// - a signed ServerKeyExchange is used only after its signature checked out, in TLS 1.2 only
+//   with a signature and hash pair the client offered (RFC 5246 7.4.3);
+// - Diffie-Hellman values are range-checked before use (RFC 7919 5.1 and NIST SP 800-56A's
+//   public-key check): an odd p of at least 1024 bits, 1 < g < p - 1, 1 < Ys < p - 1;
+// - the RSA premaster secret carries the version the hello offered (RFC 5246 7.4.7.1).
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/SBConstants.h"
+#include "crypto/SBHashFunction.h"
+#include "crypto/SBPKCS8.h"
+#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "rtl/Bytes.h"
@@ -25,11 +40,60 @@ void PutU24(ByteArray& out, size_t v) {
     out.push_back(uint8_t(v));
 }
 
+void PutVector16(ByteArray& out, std::span<const uint8_t> bytes) {
+    PutU16(out, bytes.size());
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+std::span<const uint8_t> Bytes(const ByteString& s) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+// Big-endian numbers as bytes, leading zeros ignored.
+std::span<const uint8_t> Trimmed(std::span<const uint8_t> v) {
+    size_t i = 0;
+    while (i < v.size() && v[i] == 0) ++i;
+    return v.subspan(i);
+}
+
+int Compare(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+    a = Trimmed(a);
+    b = Trimmed(b);
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    const int c = std::memcmp(a.data(), b.data(), a.size());
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+size_t BitLength(std::span<const uint8_t> v) {
+    v = Trimmed(v);
+    if (v.empty()) return 0;
+    size_t bits = (v.size() - 1) * 8;
+    for (uint8_t top = v[0]; top != 0; top >>= 1) ++bits;
+    return bits;
+}
+
+// The digest code of a TLS 1.2 HashAlgorithm (RFC 5246 7.4.1.4.1); 0 when it is none we offer.
+int32_t HashOfCode(uint8_t code) {
+    switch (code) {
+        case 2: return SB_ALG_SHA1;
+        case 3: return SB_ALG_SHA224;
+        case 4: return SB_ALG_SHA256;
+        case 5: return SB_ALG_SHA384;
+        case 6: return SB_ALG_SHA512;
+        default: return 0;
+    }
+}
+
+ByteArray Digest(int32_t algorithm, std::initializer_list<std::span<const uint8_t>> parts) {
+    TElHashFunction h(algorithm);
+    for (auto part : parts) h.Update(part.data(), part.size());
+    const ByteString d = h.Finish();
+    return ByteArray(d.begin(), d.end());
+}
+
 }  // namespace
 
-bool TElSecureClient::KeyExchangeSupported(SSLKeyExchange kex) const {
-    return kex == SSLKeyExchange::None || kex == SSLKeyExchange::PSK;
-}
+bool TElSecureClient::KeyExchangeSupported(SSLKeyExchange) const { return true; }
 
 // ---------------------------------------------------------------------------------------------
 // The server's certificate
@@ -58,35 +122,209 @@ void TElSecureClient::ProcessServerCertificate(const uint8_t* body, size_t lengt
         FindByKind(peerExtensions_->ServerCertificateType.GetCertificateType()) == nullptr)
         Refuse(SSLAlertBadCertificate, "Certificate type without a handler");
     serverChain_ = std::move(chain);
-    for (int32_t i = serverChain_->GetCount() - 1; i >= 0; --i)
-        if (!DoCertificateValidate(serverChain_->GetCertificate(i)))
-            Refuse(SSLAlertBadCertificate, "Server certificate refused");
+    CheckServerChain();
+    TakeServerKey(*serverChain_->GetCertificate(0));
     state_ = HS::Certificate;
     certificateSeen_ = true;
     statusAllowed_ = extensions_->CertificateStatus.Enabled && peerExtensions_->CertificateStatus.Enabled;
     ExpectServerFlight();
 }
 
+void TElSecureClient::CheckServerChain() {
+    for (int32_t i = serverChain_->GetCount() - 1; i >= 0; --i)
+        if (!DoCertificateValidate(serverChain_->GetCertificate(i)))
+            Refuse(SSLAlertBadCertificate, "Server certificate refused");
+}
+
+void TElSecureClient::TakeServerKey(const TElX509Certificate& certificate) {
+    serverRSAKey_.reset();
+    serverDSAKey_.reset();
+    serverDHKey_.reset();
+    TElCustomCryptoProvider* provider = PublicKeyProvider();
+    const TElSubjectPublicKeyInfo& spki = certificate.GetTBSCertificate().SubjectPublicKeyInfo;
+    SSLSignature keyKind = SSLSignature::None;
+    try {
+        if (spki.PublicKeyAlgorithm == SB_CERT_ALG_RSA_ENCRYPTION) {
+            const auto* rsa = dynamic_cast<const TElRSAEncryptionParameters*>(spki.Parameters.get());
+            if (rsa == nullptr) Refuse(SSLAlertBadCertificate, "Server RSA key cannot be read");
+            serverRSAKey_ = std::make_unique<TElRSAKeyMaterial>(provider);
+            serverRSAKey_->LoadPublicFromModulus(rsa->Modulus.data(), rsa->Modulus.size(), rsa->PublicExponent.data(),
+                                                 rsa->PublicExponent.size());
+            keyKind = SSLSignature::RSA;
+        } else if (spki.PublicKeyAlgorithm == SB_CERT_ALG_DSA) {
+            const auto* dsa = dynamic_cast<const TElDSAEncryptionParameters*>(spki.Parameters.get());
+            if (dsa == nullptr) Refuse(SSLAlertBadCertificate, "Server DSA key cannot be read");
+            serverDSAKey_ = std::make_unique<TElDSAKeyMaterial>(provider);
+            serverDSAKey_->ImportPublicKey(dsa->P.data(), dsa->P.size(), dsa->Q.data(), dsa->Q.size(), dsa->G.data(),
+                                           dsa->G.size(), dsa->Y.data(), dsa->Y.size());
+            keyKind = SSLSignature::DSS;
+        } else if (spki.PublicKeyAlgorithm == SB_CERT_ALG_DH) {
+            const auto* dh = dynamic_cast<const TElDHEncryptionParameters*>(spki.Parameters.get());
+            if (dh == nullptr) Refuse(SSLAlertBadCertificate, "Server DH key cannot be read");
+            CheckDHValues(Bytes(dh->P), Bytes(dh->G), Bytes(dh->Y));
+            serverDHKey_ = std::make_unique<TElDHKeyMaterial>(provider);
+            serverDHKey_->ImportPeerPublicKey(dh->P.data(), dh->P.size(), dh->G.data(), dh->G.size(), dh->Y.data(),
+                                              dh->Y.size());
+        }
+    } catch (const ECryptoLibraryError&) {
+        Refuse(SSLAlertBadCertificate, "Server key cannot be read");
+    }
+    // The key must fit the suite (RFC 5246 7.4.2).
+    bool fits = false;
+    switch (suite_.KeyExchange) {
+        case SSLKeyExchange::RSA:
+        case SSLKeyExchange::RSAPSK: fits = serverRSAKey_ != nullptr; break;
+        case SSLKeyExchange::DH: fits = serverDHKey_ != nullptr; break;
+        case SSLKeyExchange::DHE:
+        case SSLKeyExchange::SRP: fits = keyKind == suite_.Signature; break;
+        default: fits = true; break;
+    }
+    if (currentVersion_ == sbSSL2) fits = serverRSAKey_ != nullptr;
+    if (!fits) Refuse(SSLAlertUnsupportedCertificate, "Server key does not fit the suite");
+}
+
+void TElSecureClient::ProcessSSL2ServerCertificate(std::span<const uint8_t> der) {
+    TElX509Certificate certificate;
+    certificate.CryptoProvider = PublicKeyProvider();
+    try {
+        certificate.LoadFromBuffer(der.data(), der.size());
+    } catch (const rtl::Exception&) {
+        Refuse(SSLAlertBadCertificate, "Server certificate cannot be read");
+    }
+    serverChain_ = std::make_unique<TElX509CertificateChain>();
+    serverChain_->AddCopy(&certificate);
+    CheckServerChain();
+    TakeServerKey(*serverChain_->GetCertificate(0));
+}
+
 // ---------------------------------------------------------------------------------------------
 // ServerKeyExchange
 
+void TElSecureClient::CheckDHValues(std::span<const uint8_t> p, std::span<const uint8_t> g,
+                                    std::span<const uint8_t> y) const {
+    // An odd prime of a size worth its name (512 bits only for an export suite the caller
+    // enabled), and values inside 2 .. p - 2.
+    const size_t minimum = suite_.Export ? 512 : 1024;
+    const auto tp = Trimmed(p);
+    if (tp.empty() || (tp.back() & 1) == 0 || BitLength(tp) < minimum)
+        Refuse(SSLAlertInsufficientSecurity, "Weak Diffie-Hellman group");
+    ByteArray pMinusOne(tp.begin(), tp.end());
+    pMinusOne.back() ^= 1;  // p is odd: p - 1 only clears the lowest bit
+    const uint8_t one[1] = {1};
+    for (auto v : {g, y})
+        if (Compare(v, one) <= 0 || Compare(v, pMinusOne) >= 0)
+            Refuse(SSLAlertIllegalParameter, "Diffie-Hellman value out of range");
+}
+
 void TElSecureClient::ProcessServerKeyExchange(const uint8_t* body, size_t length) {
     serverKeyExchangeSeen_ = true;
+    MessageReader r(body, length);
     switch (suite_.KeyExchange) {
+        case SSLKeyExchange::DHE:
+        case SSLKeyExchange::DHAnon:
+        case SSLKeyExchange::DHEPSK: {
+            if (suite_.KeyExchange == SSLKeyExchange::DHEPSK) {
+                const auto hint = r.vector16();
+                pskIdentityHint_.assign(hint.begin(), hint.end());
+            }
+            const size_t start = length - r.remaining();
+            const auto p = r.vector16(), g = r.vector16(), ys = r.vector16();
+            const std::span<const uint8_t> params(body + start, length - r.remaining() - start);
+            CheckDHValues(p, g, ys);
+            if (suite_.KeyExchange == SSLKeyExchange::DHE) {
+                VerifyParamsSignature(params, r);
+            } else {
+                r.end();
+            }
+            serverDHKey_ = std::make_unique<TElDHKeyMaterial>(PublicKeyProvider());
+            serverDHKey_->ImportPeerPublicKey(p.data(), p.size(), g.data(), g.size(), ys.data(), ys.size());
+            break;
+        }
+        case SSLKeyExchange::RSA: {
+            // RFC 2246 7.4.3: a temporary RSA key of an export suite, signed by the certificate's.
+            const auto modulus = r.vector16(), exponent = r.vector16();
+            VerifyParamsSignature(std::span<const uint8_t>(body, length - r.remaining()), r);
+            try {
+                serverRSAKey_ = std::make_unique<TElRSAKeyMaterial>(PublicKeyProvider());
+                serverRSAKey_->LoadPublicFromModulus(modulus.data(), modulus.size(), exponent.data(), exponent.size());
+            } catch (const ECryptoLibraryError&) {
+                Refuse(SSLAlertHandshakeFailure, "Temporary RSA key cannot be read");
+            }
+            break;
+        }
         case SSLKeyExchange::PSK:
-        case SSLKeyExchange::RSAPSK: ProcessPSKServerKeyExchange(body, length); break;
+        case SSLKeyExchange::RSAPSK: {
+            // RFC 4279 2: the identity hint.
+            const auto hint = r.vector16();
+            r.end();
+            pskIdentityHint_.assign(hint.begin(), hint.end());
+            break;
+        }
+        case SSLKeyExchange::SRP: {
+            // RFC 5054 2.7: N, g, s, B, and for the suites with a certificate a signature.
+            const auto n = r.vector16(), g = r.vector16(), s = r.vector8(), b = r.vector16();
+            (void)n, (void)g, (void)s, (void)b;
+            const std::span<const uint8_t> params(body, length - r.remaining());
+            if (suite_.Signature != SSLSignature::None) {
+                VerifyParamsSignature(params, r);
+            } else {
+                r.end();
+            }
+            srpKey_ = std::make_unique<TElSRPKeyMaterial>(PublicKeyProvider());
+            if (!srpKey_->LoadServerParams(params.data(), params.size()))
+                RefuseWithCode(SSLAlertSRPParameters, SSL_ERROR_BAD_SRP_PARAMETERS, "SRP parameters cannot be read");
+            break;
+        }
         default: Refuse(SSLAlertUnexpectedMessage, "ServerKeyExchange for this key exchange");
     }
     statusAllowed_ = false;
     ExpectServerFlight();
 }
 
-void TElSecureClient::ProcessPSKServerKeyExchange(const uint8_t* body, size_t length) {
-    // RFC 4279 2: the identity hint.
-    MessageReader r(body, length);
-    const auto hint = r.vector16();
+void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, MessageReader& r) {
+    int32_t hash = 0;
+    if (currentVersion_ >= sbTLS12) {
+        // RFC 5246 7.4.3: a pair the client offered, for the key the suite signs with.
+        const uint8_t hashCode = r.u8(), signatureCode = r.u8();
+        hash = HashOfCode(hashCode);
+        const uint8_t expectedSignature = suite_.Signature == SSLSignature::RSA ? 1 : 2;
+        if (hash == 0 || signatureCode != expectedSignature)
+            Refuse(SSLAlertIllegalParameter, "Signature algorithm not offered");
+    }
+    const auto signature = r.vector16();
     r.end();
-    pskIdentityHint_.assign(hint.begin(), hint.end());
+    const std::span<const uint8_t> cr(clientRandom_), sr(serverRandom_);
+    int32_t verdict = -1;
+    try {
+        if (suite_.Signature == SSLSignature::RSA && serverRSAKey_) {
+            TElRSAPublicKeyCrypto rsa(PublicKeyProvider());
+            rsa.SetKeyMaterial(serverRSAKey_.get());
+            rsa.SetInputIsHash(true);
+            ByteArray digest;
+            if (hash != 0) {
+                rsa.SetScheme(SB_RSA_CRYPTO_SCHEME_PKCS1);
+                rsa.SetUseAlgorithmPrefix(true);
+                rsa.SetHashAlgorithm(hash);
+                digest = Digest(hash, {cr, sr, params});
+            } else {
+                // RFC 2246 7.4.3 and RFC 6101 5.6.3: MD5 and SHA-1 under the bare PKCS#1 block.
+                rsa.SetScheme(SB_RSA_CRYPTO_SCHEME_SSL);
+                digest = Digest(SB_ALG_MD5, {cr, sr, params});
+                const ByteArray sha = Digest(SB_ALG_SHA1, {cr, sr, params});
+                digest.insert(digest.end(), sha.begin(), sha.end());
+            }
+            verdict = rsa.VerifyDetached(digest.data(), digest.size(), signature.data(), signature.size());
+        } else if (suite_.Signature == SSLSignature::DSS && serverDSAKey_) {
+            TElDSAPublicKeyCrypto dsa(PublicKeyProvider());
+            dsa.SetKeyMaterial(serverDSAKey_.get());
+            dsa.SetInputIsHash(true);
+            const ByteArray digest = Digest(hash != 0 ? hash : SB_ALG_SHA1, {cr, sr, params});
+            verdict = dsa.VerifyDetached(digest.data(), digest.size(), signature.data(), signature.size());
+        }
+    } catch (const ECryptoLibraryError&) {
+        verdict = -1;
+    }
+    if (verdict != 0) Refuse(SSLAlertHandshakeFailure, "Server key exchange signature does not verify");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -98,31 +336,153 @@ void TElSecureClient::DoKeyNeeded(const std::string& hint, std::string& identity
     if (OnKeyNeeded) OnKeyNeeded(this, hint, identity, key);
 }
 
+ByteArray TElSecureClient::EncryptWithServerKey(std::span<const uint8_t> data) {
+    if (!serverRSAKey_) Refuse(SSLAlertHandshakeFailure, "No server RSA key");
+    try {
+        TElRSAPublicKeyCrypto rsa(PublicKeyProvider());
+        rsa.SetKeyMaterial(serverRSAKey_.get());
+        size_t size = 0;
+        rsa.Encrypt(data.data(), data.size(), nullptr, size);
+        ByteArray out(size);
+        rsa.Encrypt(data.data(), data.size(), out.data(), size);
+        out.resize(size);
+        return out;
+    } catch (const ECryptoLibraryError&) {
+        Refuse(SSLAlertHandshakeFailure, "Encryption with the server's key failed");
+    }
+}
+
+void TElSecureClient::AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared) {
+    if (!serverDHKey_) Refuse(SSLAlertHandshakeFailure, "No Diffie-Hellman parameters");
+    rtl::SecureBytes exponent(48);
+    GenerateRandomBytes(exponent.data(), exponent.size());
+    exponent[0] |= 0x80;
+    try {
+        TElDHPublicKeyCrypto dh(PublicKeyProvider());
+        dh.SetKeyMaterial(serverDHKey_.get());
+        dh.SetExchangeFlag(true);
+        size_t size = 0;
+        dh.Encrypt(exponent.data(), exponent.size(), nullptr, size);
+        publicValue.resize(size);
+        dh.Encrypt(exponent.data(), exponent.size(), publicValue.data(), size);
+        publicValue.resize(size);
+        size = 0;
+        dh.Decrypt(exponent.data(), exponent.size(), nullptr, size);
+        rtl::SecureBytes z(size);
+        dh.Decrypt(exponent.data(), exponent.size(), z.data(), size);
+        z.resize(size);
+        // RFC 5246 8.1.2: the shared value without its leading zero bytes.
+        const auto trimmed = Trimmed(z);
+        shared.assign(trimmed.begin(), trimmed.end());
+    } catch (const ECryptoLibraryError&) {
+        Refuse(SSLAlertHandshakeFailure, "Diffie-Hellman agreement failed");
+    }
+}
+
 void TElSecureClient::SendClientKeyExchange() {
     ByteArray body;
+    auto psk = [&](std::string& identity, ByteArray& key) {
+        DoKeyNeeded(pskIdentityHint_, identity, key);
+        if (key.empty()) Refuse(SSLAlertHandshakeFailure, "No pre-shared key");
+        if (identity.size() > 0xFFFF || key.size() > 0xFFFF) Refuse(SSLAlertInternalError, "PSK too long");
+    };
+    auto rsaPremaster = [&]() {
+        // RFC 5246 7.4.7.1: the version our hello offered, then 46 random bytes.
+        rtl::SecureBytes pm(48);
+        GenerateRandomBytes(pm.data(), pm.size());
+        pm[0] = 3;
+        pm[1] = uint8_t(helloVersion_ - 1);
+        return pm;
+    };
+    premaster_.clear();
     switch (suite_.KeyExchange) {
+        case SSLKeyExchange::RSA: {
+            premaster_ = rsaPremaster();
+            const ByteArray encrypted = EncryptWithServerKey(premaster_);
+            if (currentVersion_ == sbSSL3)
+                body = encrypted;  // RFC 6101 5.6.7.1: no length before the block
+            else
+                PutVector16(body, encrypted);
+            break;
+        }
+        case SSLKeyExchange::DH:
+        case SSLKeyExchange::DHE:
+        case SSLKeyExchange::DHAnon: {
+            ByteArray yc;
+            AgreeDH(yc, premaster_);
+            PutVector16(body, yc);
+            break;
+        }
         case SSLKeyExchange::PSK: {
             // RFC 4279 2: premaster = N zero bytes and the N key bytes, each with its length.
             std::string identity;
             ByteArray key;
-            DoKeyNeeded(pskIdentityHint_, identity, key);
-            if (key.empty()) Refuse(SSLAlertHandshakeFailure, "No pre-shared key");
-            if (identity.size() > 0xFFFF || key.size() > 0xFFFF) Refuse(SSLAlertInternalError, "PSK too long");
-            premaster_.clear();
-            premaster_.push_back(uint8_t(key.size() >> 8));
-            premaster_.push_back(uint8_t(key.size()));
+            psk(identity, key);
+            PutU16Secure(premaster_, key.size());
             premaster_.insert(premaster_.end(), key.size(), 0);
-            premaster_.push_back(uint8_t(key.size() >> 8));
-            premaster_.push_back(uint8_t(key.size()));
+            PutU16Secure(premaster_, key.size());
             premaster_.insert(premaster_.end(), key.begin(), key.end());
             rtl::secure_wipe(key.data(), key.size());
-            PutU16(body, identity.size());
-            body.insert(body.end(), identity.begin(), identity.end());
+            PutVector16(body, Bytes(identity));
             break;
         }
-        default: Refuse(SSLAlertHandshakeFailure, "Key exchange not available");
+        case SSLKeyExchange::DHEPSK: {
+            // RFC 4279 3: premaster = the DH value and the key, each with its length.
+            std::string identity;
+            ByteArray key;
+            psk(identity, key);
+            ByteArray yc;
+            rtl::SecureBytes z;
+            AgreeDH(yc, z);
+            PutU16Secure(premaster_, z.size());
+            premaster_.insert(premaster_.end(), z.begin(), z.end());
+            PutU16Secure(premaster_, key.size());
+            premaster_.insert(premaster_.end(), key.begin(), key.end());
+            rtl::secure_wipe(key.data(), key.size());
+            PutVector16(body, Bytes(identity));
+            PutVector16(body, yc);
+            break;
+        }
+        case SSLKeyExchange::RSAPSK: {
+            // RFC 4279 4: premaster = the 48 encrypted bytes and the key, each with its length.
+            std::string identity;
+            ByteArray key;
+            psk(identity, key);
+            const rtl::SecureBytes pm = rsaPremaster();
+            const ByteArray encrypted = EncryptWithServerKey(pm);
+            PutU16Secure(premaster_, pm.size());
+            premaster_.insert(premaster_.end(), pm.begin(), pm.end());
+            PutU16Secure(premaster_, key.size());
+            premaster_.insert(premaster_.end(), key.begin(), key.end());
+            rtl::secure_wipe(key.data(), key.size());
+            PutVector16(body, Bytes(identity));
+            PutVector16(body, encrypted);
+            break;
+        }
+        case SSLKeyExchange::SRP: {
+            // RFC 5054 2.6.
+            if (!srpKey_) Refuse(SSLAlertHandshakeFailure, "No SRP parameters");
+            ByteArray a;
+            try {
+                TElSRPPublicKeyCrypto srp(PublicKeyProvider());
+                srp.SetKeyMaterial(srpKey_.get());
+                srp.ComputeClientKeys(srpUsername_, SRPPassword, a);
+                const ByteArray s = srpKey_->GetSharedSecret();
+                premaster_.assign(s.begin(), s.end());
+            } catch (const ECryptoLibraryError&) {
+                RefuseWithCode(SSLAlertSRPParameters, SSL_ERROR_BAD_SRP_PARAMETERS, "SRP parameters refused");
+            }
+            PutVector16(body, a);
+            break;
+        }
+        case SSLKeyExchange::None: return;
     }
     SendHandshakeMessage(sbtls::ClientKeyExchange, body);
+}
+
+void TElSecureClient::PutU16Secure(rtl::SecureBytes& out, size_t v) {
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -130,6 +490,60 @@ void TElSecureClient::SendClientKeyExchange() {
 
 void TElSecureClient::ChooseClientCertificate() {
     clientChain_->Clear();
+    clientKey_.reset();
+    // The certificate and key from the caller's buffers (the one source whose key comes with
+    // it). A certificate without a key cannot sign the CertificateVerify.
+    if (!OnCertificateNeeded) return;
+    std::vector<uint8_t> certificate(4096), key(4096);
+    int32_t certificateSize = 4096, keySize = 4096;
+    TClientCertificateType type = ccRSA;
+    if (!requestedTypes_.empty()) {
+        switch (requestedTypes_.back()) {
+            case 2: type = ccDSS; break;
+            case 3: type = ccRSADH; break;
+            case 4: type = ccDSSDH; break;
+            default: type = ccRSA; break;
+        }
+    }
+    OnCertificateNeeded(this, certificate.data(), certificateSize, key.data(), keySize, type);
+    if (certificateSize <= 0) return;
+    if (keySize <= 0 || certificateSize > 4096 || keySize > 4096)
+        Refuse(SSLAlertBadCertificate, "Client certificate without its key");
+    TElX509Certificate loaded;
+    loaded.CryptoProvider = PublicKeyProvider();
+    try {
+        loaded.LoadFromBuffer(certificate.data(), size_t(certificateSize));
+        clientKey_ = LoadPrivateKey(loaded, std::span<const uint8_t>(key.data(), size_t(keySize)));
+    } catch (const rtl::Exception&) {
+        rtl::secure_wipe(key.data(), key.size());
+        Refuse(SSLAlertBadCertificate, "Client certificate or key cannot be read");
+    }
+    rtl::secure_wipe(key.data(), key.size());
+    clientChain_->Add(&loaded);
+}
+
+std::unique_ptr<TElPublicKeyMaterial> TElSecureClient::LoadPrivateKey(const TElX509Certificate& certificate,
+                                                                      std::span<const uint8_t> blob) {
+    // PEM or DER: the algorithm's own blob (PKCS#1, the DSA sequence), or a PKCS#8
+    // PrivateKeyInfo around it.
+    std::unique_ptr<TElPublicKeyMaterial> key;
+    const int32_t algorithm = certificate.GetPublicKeyAlgorithm();
+    if (algorithm == SB_CERT_ALG_RSA_ENCRYPTION)
+        key = std::make_unique<TElRSAKeyMaterial>(PublicKeyProvider());
+    else if (algorithm == SB_CERT_ALG_DSA)
+        key = std::make_unique<TElDSAKeyMaterial>(PublicKeyProvider());
+    else
+        throw EElSSLError("Client key of an unknown kind");
+    try {
+        key->LoadSecret(blob.data(), blob.size());
+    } catch (const ECryptoLibraryError&) {
+        TElPKCS8PrivateKey pkcs8;
+        if (pkcs8.LoadFromBuffer(blob.data(), blob.size(), "") != 0) throw;
+        const ByteString& inner = pkcs8.GetPrivateKeyBlob();
+        key->LoadSecret(inner.data(), inner.size());
+    }
+    if (!key->GetSecretKey()) throw EElSSLError("Client key without its private part");
+    return key;
 }
 
 void TElSecureClient::SendClientCertificate() {
@@ -146,25 +560,73 @@ void TElSecureClient::SendClientCertificate() {
     SendHandshakeMessage(sbtls::Certificate, body);
 }
 
-void TElSecureClient::SendCertificateVerify() {
-    Refuse(SSLAlertInternalError, "Client certificate key cannot sign");
-}
-
-void TElSecureClient::ProcessSSL2ServerCertificate(std::span<const uint8_t> der) {
-    TElX509Certificate certificate;
-    certificate.CryptoProvider = PublicKeyProvider();
+ByteArray TElSecureClient::SignWithClientKey(int32_t hashAlgorithm, std::span<const uint8_t> digest) {
+    auto* rsaKey = dynamic_cast<TElRSAKeyMaterial*>(clientKey_.get());
+    auto* dsaKey = dynamic_cast<TElDSAKeyMaterial*>(clientKey_.get());
+    ByteArray signature;
     try {
-        certificate.LoadFromBuffer(der.data(), der.size());
-    } catch (const rtl::Exception&) {
-        Refuse(SSLAlertBadCertificate, "Server certificate cannot be read");
+        size_t size = 0;
+        if (rsaKey != nullptr) {
+            TElRSAPublicKeyCrypto rsa(PublicKeyProvider());
+            rsa.SetKeyMaterial(rsaKey);
+            rsa.SetInputIsHash(true);
+            if (hashAlgorithm == SB_ALG_SSL_HASH) {
+                rsa.SetScheme(SB_RSA_CRYPTO_SCHEME_SSL);
+            } else {
+                rsa.SetUseAlgorithmPrefix(true);
+                rsa.SetHashAlgorithm(hashAlgorithm);
+            }
+            rsa.SignDetached(digest.data(), digest.size(), nullptr, size);
+            signature.resize(size);
+            rsa.SignDetached(digest.data(), digest.size(), signature.data(), size);
+        } else if (dsaKey != nullptr) {
+            TElDSAPublicKeyCrypto dsa(PublicKeyProvider());
+            dsa.SetKeyMaterial(dsaKey);
+            dsa.SetInputIsHash(true);
+            dsa.SignDetached(digest.data(), digest.size(), nullptr, size);
+            signature.resize(size);
+            dsa.SignDetached(digest.data(), digest.size(), signature.data(), size);
+        } else {
+            Refuse(SSLAlertInternalError, "No client key to sign with");
+        }
+        signature.resize(size);
+    } catch (const ECryptoLibraryError&) {
+        Refuse(SSLAlertInternalError, "The client's key cannot sign");
     }
-    serverChain_ = std::make_unique<TElX509CertificateChain>();
-    serverChain_->AddCopy(&certificate);
-    if (!DoCertificateValidate(serverChain_->GetCertificate(0))) Refuse(SSLAlertBadCertificate, "Server certificate refused");
+    if (signature.empty()) Refuse(SSLAlertInternalError, "The client's key cannot sign");
+    return signature;
 }
 
-ByteArray TElSecureClient::EncryptWithServerKey(std::span<const uint8_t>) {
-    Refuse(SSLAlertHandshakeFailure, "RSA key exchange not available");
+void TElSecureClient::SendCertificateVerify() {
+    const bool dsa = dynamic_cast<TElDSAKeyMaterial*>(clientKey_.get()) != nullptr;
+    ByteArray body;
+    const std::span<const uint8_t> transcript(transcript_);
+    if (currentVersion_ >= sbTLS12) {
+        // RFC 5246 7.4.8: one of the server's pairs for our key, SHA-256 first.
+        const uint8_t signatureCode = dsa ? 2 : 1;
+        uint8_t chosen = 0;
+        for (uint8_t hash : {4, 5, 6, 2, 3}) {
+            for (size_t i = 0; i + 1 < requestedSignatures_.size() && chosen == 0; i += 2)
+                if (requestedSignatures_[i] == hash && requestedSignatures_[i + 1] == signatureCode) chosen = hash;
+            if (chosen != 0) break;
+        }
+        if (chosen == 0) Refuse(SSLAlertHandshakeFailure, "No signature algorithm the server takes");
+        const int32_t hash = HashOfCode(chosen);
+        const ByteArray signature = SignWithClientKey(hash, Digest(hash, {transcript}));
+        body = {chosen, signatureCode};
+        PutVector16(body, signature);
+    } else {
+        ByteArray hashes;
+        if (currentVersion_ == sbSSL3) {
+            hashes = ComputeSSL3Hashes(nullptr);  // RFC 6101 5.6.8
+        } else {
+            hashes = Digest(SB_ALG_MD5, {transcript});
+            const ByteArray sha = Digest(SB_ALG_SHA1, {transcript});
+            hashes.insert(hashes.end(), sha.begin(), sha.end());
+        }
+        const ByteArray signature = dsa ? SignWithClientKey(SB_ALG_SHA1, std::span<const uint8_t>(hashes).subspan(16))
+                                        : SignWithClientKey(SB_ALG_SSL_HASH, hashes);
+        PutVector16(body, signature);
+    }
+    SendHandshakeMessage(sbtls::CertificateVerify, body);
 }
-
-ByteArray TElSecureClient::SignWithClientKey(int32_t, std::span<const uint8_t>) { return {}; }

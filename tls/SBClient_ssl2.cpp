@@ -15,6 +15,7 @@
 
 #include "crypto/SBConstants.h"
 #include "crypto/SBHashFunction.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "pki/SBCustomCertStorage.h"

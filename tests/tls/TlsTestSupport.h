@@ -227,6 +227,38 @@ public:
     std::vector<Error> errors;
 };
 
+// The test certificates (tests/tls/make-certs.sh), made once per build tree: the first test
+// program that needs them makes them under a lock into a folder of its own and renames it into
+// place, so programs running at once never see half a set. Empty when the tool failed.
+inline std::filesystem::path TlsCertificates() {
+    static const std::filesystem::path folder = [] {
+        const std::filesystem::path base = std::filesystem::path(KW_BINARY_DIR) / "tests";
+        const std::filesystem::path done = base / "tls-certs";
+        std::filesystem::create_directories(base);
+        const int lock = ::open((base / "tls-certs.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        if (lock >= 0) ::flock(lock, LOCK_EX);
+        if (!std::filesystem::exists(done / "done")) {
+            const std::filesystem::path work = base / ("tls-certs." + std::to_string(::getpid()));
+            std::filesystem::remove_all(work);
+            std::filesystem::create_directories(work);
+            const std::string script = std::string(KW_SOURCE_DIR) + "/tests/tls/make-certs.sh";
+            PeerProcess maker;
+            if (maker.Start({"sh", script, work.string()}, (base / "tls-certs.log").string()) &&
+                Eventually([&] { return maker.Exited(); }, std::chrono::seconds(300)) && maker.ExitCode() == 0) {
+                std::filesystem::remove_all(done);
+                std::filesystem::rename(work, done);
+            } else {
+                std::filesystem::remove_all(work);
+            }
+        }
+        if (lock >= 0) ::close(lock);
+        return std::filesystem::exists(done / "done") ? done : std::filesystem::path();
+    }();
+    return folder;
+}
+
+inline std::string Cert(const std::string& file) { return (TlsCertificates() / file).string(); }
+
 inline bool HaveProgram(const std::string& name) {
     for (const char* d : {"/usr/bin/", "/usr/sbin/", "/bin/", "/usr/local/bin/"})
         if (::access((std::string(d) + name).c_str(), X_OK) == 0) return true;
