@@ -7,6 +7,7 @@
 
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvUtils.h"
+#include "crypto/SBPKCS8.h"
 
 namespace {
 
@@ -289,6 +290,15 @@ rtl::SecureBytes TElPublicKeyMaterial::ToDER(const void* buffer, size_t size, co
     if (code != PEM_DECODE_RESULT_OK) Fail(SPKInvalidPEM);
     der.resize(size_t(outSize));
     return der;
+}
+
+rtl::SecureBytes TElPublicKeyMaterial::SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase) {
+    size_t size = 0;
+    key.SaveToBuffer(nullptr, size, false, passphrase);
+    rtl::SecureBytes out(size);
+    if (key.SaveToBuffer(out.data(), size, false, passphrase) != 0) size = 0;
+    out.resize(size);
+    return out;
 }
 
 void TElPublicKeyMaterial::Deliver(const rtl::SecureBytes& data, void* buffer, size_t& size, bool pem,

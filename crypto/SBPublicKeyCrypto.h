@@ -65,6 +65,7 @@ inline constexpr const char* SPKSRPBadServerValue = "Invalid SRP server value";
 inline constexpr const char* SPKSRPNoParameters = "SRP server parameters not loaded";
 
 class TElPublicKeyMaterialWorkingThread;
+class TElPKCS8PrivateKey;
 
 class TElPublicKeyMaterial : public TElKeyMaterial {
 public:
@@ -152,6 +153,9 @@ protected:
     // passphrase) when pem is set.
     static void Deliver(const rtl::SecureBytes& data, void* buffer, size_t& size, bool pem, const std::string& header,
                         const ByteString& passphrase);
+    // The PKCS#8 key as DER (encrypted with a non-empty passphrase), through its size
+    // protocol; the status is not consulted (a key that cannot be saved gives no bytes).
+    static rtl::SecureBytes SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase);
 
     TElCustomCryptoProvider* provider_;
     TElCustomCryptoKey* key_ = nullptr;
@@ -296,7 +300,10 @@ public:
     void InternalGenerate(int bits) override;
     // PEM or DER; an RSAPublicKey with rsa-raw-key set, else a SubjectPublicKeyInfo.
     void LoadPublic(const void* buffer, size_t size) override;
-    // PEM or DER PKCS#1 RSAPrivateKey (PKCS#8 comes with the PKCS#8 unit).
+    // PEM or DER: a PKCS#8 key (plain, or encrypted under KeyPassphrase; rsaEncryption,
+    // RSASSA-PSS or RSAES-OAEP, whose parameters become the key's settings), else a PKCS#1
+    // RSAPrivateKey. A key loaded from PKCS#8 is saved as PKCS#8 (PBES2 with triple DES under a
+    // passphrase).
     void LoadSecret(const void* buffer, size_t size) override;
     void SavePublic(void* buffer, size_t& size) const override;
     void SaveSecret(void* buffer, size_t& size) const override;

@@ -1,7 +1,9 @@
 // crypto/SBPublicKeyCrypto_dsa.cpp: the DSA key material (DSA private-key blobs as DER or PEM,
 // generation with a chosen size of q, also in the background) and the DSA crypto object.
+#include "crypto/SBASN1.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvUtils.h"
+#include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "rtl/Format.h"
 
@@ -57,8 +59,27 @@ void TElDSAKeyMaterial::SavePublic(void* buffer, size_t& size) const {
 }
 
 void TElDSAKeyMaterial::SaveSecret(void* buffer, size_t& size) const {
-    // The PKCS#8 form comes with the PKCS#8 unit; the key's own blob is written until then.
-    Deliver(Exported(true), buffer, size, PEMOutput, "DSA PRIVATE KEY", KeyPassphrase);
+    rtl::SecureBytes blob;
+    if (!pkcs8_) {
+        blob = Exported(true);
+    } else if (GetSecretKey()) {
+        // PrivateKeyInfo { id-dsa with Dss-Parms { p, q, g }, INTEGER x } (RFC 3279 2.3.2,
+        // RFC 5208), PBES2 with triple DES when there is a passphrase.
+        TElPKCS8PrivateKey p8;
+        p8.UsePBES2 = true;
+        p8.CipherAlgorithm = SB_ALG_3DES;
+        p8.SetKeyAlgorithm(SB_OID_DSA);
+        p8.SetKeyAlgorithmParams(EncodeDERSequence({EncodeDERInteger(key_->GetKeyProp(SB_KEYPROP_DSA_P)),
+                                                    EncodeDERInteger(key_->GetKeyProp(SB_KEYPROP_DSA_Q)),
+                                                    EncodeDERInteger(key_->GetKeyProp(SB_KEYPROP_DSA_G))}));
+        ByteString x = key_->GetKeyProp(SB_KEYPROP_DSA_X);
+        ByteString integer = EncodeDERInteger(x);
+        ClearString(x);
+        p8.SetPrivateKeyBlob(integer);
+        ClearString(integer);
+        blob = SavePKCS8(p8, KeyPassphrase);
+    }
+    Deliver(blob, buffer, size, PEMOutput, "DSA PRIVATE KEY", KeyPassphrase);
 }
 
 void TElDSAKeyMaterial::ClearSecret() {

@@ -6,6 +6,7 @@
 #include "crypto/SBASN1.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvUtils.h"
+#include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRSA.h"
 #include "crypto/SBSymmetricCrypto.h"
@@ -145,9 +146,38 @@ void TElRSAKeyMaterial::LoadPublic(const void* buffer, size_t size) {
 void TElRSAKeyMaterial::LoadSecret(const void* buffer, size_t size) {
     ResetState();
     const rtl::SecureBytes der = ToDER(buffer, size, KeyPassphrase, true);
-    // A PKCS#8 PrivateKeyInfo is tried first once the PKCS#8 unit is part of the library; until
-    // then the DER is the bare PKCS#1 RSAPrivateKey the key reads.
-    key_->ImportSecret(der.data(), der.size(), nullptr);
+    // A PKCS#8 key (plain or encrypted) first; anything else is the bare PKCS#1 RSAPrivateKey.
+    TElPKCS8PrivateKey p8;
+    const int32_t r = p8.LoadFromBuffer(der.data(), der.size(), KeyPassphrase);
+    if (r == SB_PKCS8_ERROR_INVALID_PASSWORD) Fail(SPKInvalidPassphrase);
+    if (r != 0) {
+        key_->ImportSecret(der.data(), der.size(), nullptr);
+        return;
+    }
+    const int32_t algorithm = GetPKAlgorithmByOID(p8.GetKeyAlgorithm());
+    if (algorithm != SB_CERT_ALG_RSA_ENCRYPTION && algorithm != SB_CERT_ALG_RSASSA_PSS &&
+        algorithm != SB_CERT_ALG_RSAES_OAEP)
+        throw EElPublicKeyCryptoError(rtl::Format(SPKUnsupportedAlgorithmStr, OIDToText(p8.GetKeyAlgorithm())));
+    const ByteString& blob = p8.GetPrivateKeyBlob();
+    key_->ImportSecret(blob.data(), blob.size(), nullptr);
+    const ByteString& params = p8.GetKeyAlgorithmParams();
+    // The parameter readers' verdicts are not consulted: what they filled in is used, their
+    // defaults for the rest.
+    if (algorithm == SB_CERT_ALG_RSASSA_PSS) {
+        int32_t hash = 0, salt = 0, mgf = 0, mgfHash = 0, trailer = 0;
+        ReadRSASSAPSSParams(params.data(), params.size(), hash, salt, mgf, mgfHash, trailer);
+        SetSaltSize(salt);
+        SetHashAlgorithm(hash);
+        keyScheme_ = SB_RSA_KEYSCHEME_PSS;
+    } else if (algorithm == SB_CERT_ALG_RSAES_OAEP) {
+        ByteString label;
+        int32_t hash = 0, mgfHash = 0;
+        ReadRSAESOAEPParams(params.data(), params.size(), label, hash, mgfHash);
+        SetStrLabel(label);
+        SetHashAlgorithm(hash);
+        keyScheme_ = SB_RSA_KEYSCHEME_OAEP;
+    }
+    pkcs8_ = true;
 }
 
 void TElRSAKeyMaterial::SavePublic(void* buffer, size_t& size) const {
@@ -155,7 +185,26 @@ void TElRSAKeyMaterial::SavePublic(void* buffer, size_t& size) const {
 }
 
 void TElRSAKeyMaterial::SaveSecret(void* buffer, size_t& size) const {
-    Deliver(Exported(true), buffer, size, PEMOutput, "RSA PRIVATE KEY", KeyPassphrase);
+    rtl::SecureBytes blob = Exported(true);
+    if (pkcs8_) {
+        // Loaded from PKCS#8, saved as PKCS#8: PBES2 with triple DES when there is a passphrase.
+        TElPKCS8PrivateKey p8;
+        p8.UsePBES2 = true;
+        p8.CipherAlgorithm = SB_ALG_3DES;
+        p8.SetPrivateKeyBlob(std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size()));
+        if (keyScheme_ == SB_RSA_KEYSCHEME_OAEP) {
+            p8.SetKeyAlgorithm(SB_OID_RSAES_OAEP);
+            p8.SetKeyAlgorithmParams(WriteRSAESOAEPParams(GetHashAlgorithm(), GetStrLabel()));
+        } else if (keyScheme_ == SB_RSA_KEYSCHEME_PSS) {
+            p8.SetKeyAlgorithm(SB_OID_RSASSA_PSS);
+            p8.SetKeyAlgorithmParams(WriteRSASSAPSSParams(GetHashAlgorithm(), GetSaltSize(), 1, SB_ALG_MGF1));
+        } else {
+            p8.SetKeyAlgorithm(SB_OID_RSA_ENCRYPTION);
+            p8.SetKeyAlgorithmParams(EncodeDERNull());
+        }
+        blob = SavePKCS8(p8, KeyPassphrase);
+    }
+    Deliver(blob, buffer, size, PEMOutput, "RSA PRIVATE KEY", KeyPassphrase);
 }
 
 void TElRSAKeyMaterial::ClearSecret() {

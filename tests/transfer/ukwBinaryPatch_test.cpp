@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ConexaoTestSupport.h"
+#include "PatchToolSupport.h"
 #include "common/LauncherTestHooks.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
@@ -22,45 +24,12 @@ namespace {
 namespace fs = std::filesystem;
 using kwtest::ThrownMessage;
 
-// Records the messages processed; the first one can create a file (what the tool waits for).
-class TelaDeTeste final : public IkwTelaStatus {
-public:
-    void DefinaTextoTarefa(const std::string& texto) override { tarefas.push_back(texto); }
-    void ProcesseMensagens() override {
-        if (++processadas == 1 && !sinal.empty()) kwtest::WriteFile(sinal, "");
-    }
-    std::vector<std::string> tarefas;
-    int processadas = 0;
-    fs::path sinal;
-};
-
-// The tool's recorded argument vector.
-std::vector<std::string> ArgumentosGravados(const fs::path& ferramenta) {
-    const std::string dados = kwtest::ReadFile(ferramenta.string() + ".argv");
-    std::vector<std::string> r;
-    std::string atual;
-    for (char c : dados) {
-        if (c == '\0') {
-            r.push_back(atual);
-            atual.clear();
-        } else {
-            atual += c;
-        }
-    }
-    return r;
-}
-
-void InstaleFerramenta(const fs::path& destino) {
-    fs::copy_file(kwtest::ProgPath("kwAplicaPatchTeste"), destino, fs::copy_options::overwrite_existing);
-    fs::permissions(destino, fs::perms::owner_all);
-}
-
 class Patch : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetLauncherBaseForTests((dir / "kwLoader").string());
         ferramenta = dir / "kwAplicaPatch.exe";
-        InstaleFerramenta(ferramenta);
+        kwtest::InstalePatchTeste(ferramenta);
         kwtest::WriteFile(dir / "App" / "_kwExec.exe", "velho");
         kwtest::WriteFile(dir / "App" / "PATCH_kwExec.exe", "delta");
     }
@@ -97,7 +66,7 @@ TEST_F(Patch, TheToolGetsItsBareNameAndTheThreeLocalPathsAndProducesTheFile) {
     // The files in Windows notation, on a drive mapped to the test's folder.
     kwtest::ScopedEnv drive("KW_DRIVE_C", dir.path().string());
     AplicarPatch("C:\\App\\_kwExec.exe", "C:\\App\\kwExec.exe", "C:\\App\\PATCH_kwExec.exe");
-    EXPECT_EQ(ArgumentosGravados(ferramenta),
+    EXPECT_EQ(kwtest::ArgumentosGravados(ferramenta),
               (std::vector<std::string>{"kwAplicaPatch.exe", S(dir / "App" / "_kwExec.exe"),
                                         S(dir / "App" / "kwExec.exe"), S(dir / "App" / "PATCH_kwExec.exe")}));
     EXPECT_EQ(kwtest::ReadFile(dir / "App" / "kwExec.exe"), "velho+delta");
@@ -162,10 +131,11 @@ TEST_F(Patch, AToolThatFailsOrProducesNothingFailsThePatch) {
 TEST_F(Patch, TheWaitProcessesTheProgramsWindowMessages) {
     // The tool ends only after the window processed a message: the wait did it while the tool
     // ran.
-    TelaDeTeste tela;
-    tela.sinal = dir / "mensagens";
+    kwtest::TelaDeTeste tela;
+    const fs::path sinal = dir / "mensagens";
+    tela.OnProcesse = [&] { kwtest::WriteFile(sinal, ""); };
     DefinaTelaStatusPrograma(&tela);
-    kwtest::ScopedEnv espere("KW_PATCH_ESPERE", tela.sinal.string());
+    kwtest::ScopedEnv espere("KW_PATCH_ESPERE", sinal.string());
     AplicarPatch(S(dir / "App" / "_kwExec.exe"), S(dir / "App" / "kwExec.exe"),
                  S(dir / "App" / "PATCH_kwExec.exe"));
     EXPECT_GE(tela.processadas, 1);
@@ -177,7 +147,8 @@ TEST_F(Patch, ExecuteRunsByFullPathCapturesAndReportsWhatCannotStart) {
     std::string saida = "antes|";
     EXPECT_EQ(runner.Execute("\"kwAplicaPatch.exe\" \"a\" \"b\"", saida, true), 0);
     EXPECT_EQ(saida, "antes|kwAplicaPatch 3aviso");
-    EXPECT_EQ(ArgumentosGravados(ferramenta), (std::vector<std::string>{"kwAplicaPatch.exe", "a", "b"}));
+    EXPECT_EQ(kwtest::ArgumentosGravados(ferramenta),
+              (std::vector<std::string>{"kwAplicaPatch.exe", "a", "b"}));
     // Without capture, nothing comes back.
     saida.clear();
     EXPECT_EQ(runner.Execute("kwAplicaPatch.exe", saida, false), 0);
@@ -190,14 +161,14 @@ TEST_F(Patch, ExecuteRunsByFullPathCapturesAndReportsWhatCannotStart) {
     // A bare name is never looked for in PATH: with the tool gone from the launcher's folder,
     // a copy in a PATH folder does not run.
     kwtest::TempDir outra;
-    InstaleFerramenta(outra / "kwAplicaPatch.exe");
+    kwtest::InstalePatchTeste(outra / "kwAplicaPatch.exe");
     fs::remove(ferramenta);
     kwtest::ScopedEnv path("PATH", outra.path().string() + ":/usr/bin:/bin");
     EXPECT_EQ(runner.Execute("\"kwAplicaPatch.exe\" x", saida, false), -1);
     EXPECT_FALSE(fs::exists(outra.path().string() + "/kwAplicaPatch.exe.argv"));
     // A path is run as it is.
     EXPECT_EQ(runner.Execute("\"" + (outra / "kwAplicaPatch.exe").string() + "\" y", saida, false), 0);
-    EXPECT_EQ(ArgumentosGravados(outra / "kwAplicaPatch.exe"),
+    EXPECT_EQ(kwtest::ArgumentosGravados(outra / "kwAplicaPatch.exe"),
               (std::vector<std::string>{(outra / "kwAplicaPatch.exe").string(), "y"}));
     EXPECT_EQ(runner.Execute("", saida, false), -1);
 }

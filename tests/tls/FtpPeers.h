@@ -1,0 +1,175 @@
+// tests/tls/FtpPeers.h: FTP servers for the FTP client's tests: the scripted peer
+// (tests/peers/ftp_peer.py) for exact commands and hostile replies, proftpd (users from a
+// file, MODE Z through mod_deflate, TLS through mod_tls) and pyftpdlib, each on a free port
+// of 127.0.0.1 with folders of their own, always stopped.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Process.h"
+#include "support/TestSupport.h"
+#include "tests/net/PeerProcess.h"
+#include "tests/net/ScriptBuilder.h"
+#include "tests/net/SocksPeers.h"
+
+namespace kwtest {
+
+class FtpScript {
+public:
+    FtpScript& Send(std::string_view text) { return Step("\"send\"," + Script::Quote(text)); }
+    FtpScript& Cmd(int n = 1) { return Step("\"cmd\"," + std::to_string(n)); }
+    // Reads a command and answers it.
+    FtpScript& Reply(std::string_view text) { return Cmd().Send(text); }
+    FtpScript& Pasv() { return Step("\"pasv\""); }
+    FtpScript& Pasv(std::string_view text) { return Step("\"pasv\"," + Script::Quote(text)); }
+    FtpScript& Accept() { return Step("\"accept\""); }
+    FtpScript& Port() { return Step("\"port\""); }
+    FtpScript& Data(std::string_view text) { return Step("\"data\"," + Script::Quote(text)); }
+    FtpScript& DataRecv() { return Step("\"data_recv\""); }
+    FtpScript& DataClose() { return Step("\"data_close\""); }
+    FtpScript& Sleep(int ms) { return Step("\"sleep\"," + std::to_string(ms)); }
+    FtpScript& Close() { return Step("\"close\""); }
+    // The usual start: greeting, USER, PASS, FEAT answered 502.
+    FtpScript& Greeting() {
+        return Send("220 kw test\r\n").Reply("331 password\r\n").Reply("230 in\r\n").Reply("502 no FEAT\r\n");
+    }
+    std::string Json() const { return "[" + steps_ + "]"; }
+
+private:
+    FtpScript& Step(const std::string& body) {
+        if (!steps_.empty()) steps_ += ",";
+        steps_ += "[" + body + "]";
+        return *this;
+    }
+    std::string steps_;
+};
+
+class FtpScriptPeer {
+public:
+    explicit FtpScriptPeer(const FtpScript& script) {
+        WriteFile(dir_ / "script.json", script.Json());
+        const std::string program = std::string(KW_SOURCE_DIR) + "/tests/peers/ftp_peer.py";
+        if (!process_.Start({"python3", program, dir_.path().string(), (dir_ / "script.json").string()},
+                            (dir_ / "stderr").string())) {
+            reason_ = "python3 could not be started";
+            return;
+        }
+        if (!Eventually([&] { return std::filesystem::exists(dir_ / "port") || process_.Exited(); },
+                        std::chrono::seconds(60)) ||
+            !std::filesystem::exists(dir_ / "port")) {
+            reason_ = "the FTP peer did not start: " + ReadFile(dir_ / "stderr");
+            return;
+        }
+        port_ = std::stoi(ReadFile(dir_ / "port"));
+    }
+    bool Available() const { return port_ > 0; }
+    const std::string& Reason() const { return reason_; }
+    int Port() const { return port_; }
+    bool Finished() {
+        Eventually([&] { return process_.Exited(); }, std::chrono::seconds(60));
+        return process_.Exited() && process_.ExitCode() == 0;
+    }
+    // The command lines our client sent (after Finished).
+    std::string Transcript() {
+        Finished();
+        return std::filesystem::exists(dir_ / "transcript") ? ReadFile(dir_ / "transcript") : std::string();
+    }
+    std::string DataReceived(int n) {
+        Finished();
+        const auto p = dir_ / ("data-" + std::to_string(n));
+        return std::filesystem::exists(p) ? ReadFile(p) : std::string();
+    }
+    std::string Errors() { return ReadFile(dir_ / "stderr"); }
+
+private:
+    TempDir dir_;
+    PeerProcess process_;
+    int port_ = 0;
+    std::string reason_;
+};
+
+// The folder a server serves: reachable and writable by the user the server drops to.
+class FtpRoot {
+public:
+    FtpRoot() { ::chmod(dir_.path().c_str(), 0777); }
+    const std::filesystem::path& Path() const { return dir_.path(); }
+    void Add(const std::string& name, const std::string& content) const {
+        WriteFile(dir_ / name, content);
+        ::chmod((dir_ / name).c_str(), 0666);
+    }
+    std::string Read(const std::string& name) const { return ReadFile(dir_ / name); }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
+
+private:
+    TempDir dir_;
+};
+
+// proftpd with one user ("kw", password "secret") whose home is the root folder; extra is
+// appended to the configuration (mod_tls settings). Run as root it drops to nobody, which the
+// root folder lets in.
+class ProFtpd {
+public:
+    explicit ProFtpd(const FtpRoot& root, const std::string& extra = {}) {
+        const bool asRoot = ::geteuid() == 0;
+        const std::string uid = asRoot ? "65534" : std::to_string(::geteuid());
+        const std::string gid = asRoot ? "65534" : std::to_string(::getegid());
+        // "secret" in the MD5 crypt form (openssl passwd -1 -salt kwsalt00 secret).
+        const std::string users = "kw:$1$kwsalt00$mfuLbBdpT44WLYR5XkBFD0:" + uid + ":" + gid + ":kw:" +
+                                  root.Path().string() + ":/bin/sh\n";
+        WriteFile(conf_ / "users", users);
+        ::chmod((conf_ / "users").c_str(), 0600);
+        const std::string config =
+            "ServerType standalone\n"
+            "ServerName \"kw test\"\n"
+            "DefaultAddress 127.0.0.1\n"
+            "Port {PORT}\n" +
+            std::string(asRoot ? "User nobody\nGroup nogroup\n" : "") +
+            "PidFile {DIR}/pid\n"
+            "ScoreboardFile {DIR}/scoreboard\n"
+            "DelayTable none\n"
+            "WtmpLog off\n"
+            "UseIPv6 off\n"
+            "UseReverseDNS off\n"
+            "RequireValidShell off\n"
+            "AuthOrder mod_auth_file.c\n"
+            "AuthUserFile " +
+            (conf_ / "users").string() +
+            "\n"
+            "DefaultRoot ~\n"
+            "AllowOverwrite on\n"
+            "AllowRetrieveRestart on\n"
+            "AllowStoreRestart on\n"
+            "TransferLog none\n"
+            "SystemLog {DIR}/syslog\n"
+            "ModulePath /usr/lib/proftpd\n"
+            "LoadModule mod_deflate.c\n"
+            "LoadModule mod_tls.c\n"
+            "<IfModule mod_deflate.c>\n  DeflateEngine on\n</IfModule>\n" +
+            extra;
+        server_ = std::make_unique<DaemonPeer>("proftpd", std::vector<std::string>{"-n", "-c", "{DIR}/server.conf"},
+                                               config);
+    }
+    bool Available() const { return server_->Available(); }
+    std::string Reason() const { return server_->Reason(); }
+    int Port() const { return server_->Port(); }
+
+private:
+    TempDir conf_;
+    std::unique_ptr<DaemonPeer> server_;
+};
+
+// pyftpdlib's own server (Debian's python3-pyftpdlib) with the user "kw" / "secret" and
+// write access to the root folder.
+struct PyFtpd : DaemonPeer {
+    explicit PyFtpd(const FtpRoot& root)
+        : DaemonPeer("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-w", "-d", root.Path().string(),
+                                 "-u", "kw", "-P", "secret"}) {}
+};
+
+}  // namespace kwtest

@@ -1,0 +1,58 @@
+// tls/SBHTTPAuth.cpp: HTTP authentication without a security support interface (see the
+// header).
+#include "tls/SBHTTPAuth.h"
+
+#include "platform/Workstation.h"
+#include "rtl/Text.h"
+
+namespace {
+
+// The computer name as the security interface would use it for a domain: the host's first
+// label, upper case, at most 15 characters (the NetBIOS name's length).
+const std::string& ComputerName() {
+    static const std::string name = [] {
+        std::string host = plat::HostName();
+        const size_t dot = host.find('.');
+        if (dot != std::string::npos) host.resize(dot);
+        if (host.size() > 15) host.resize(15);
+        return rtl::UpperCase(host);
+    }();
+    return name;
+}
+
+}  // namespace
+
+bool SecurityInterfaceAvailable() {
+    return false;
+}
+
+void FilterAuthSchemes(rtl::StringList&) {
+    // The installed packages cannot be listed without the interface: the list stays.
+}
+
+void InitAuthState(TSBAuthState& state) {
+    state.User.clear();
+    state.Domain.clear();
+    state.Password.clear();
+    state.FirstStep = true;
+    state.CredentialsAcquired = false;
+    state.ContextMade = false;
+    state.Base64 = true;
+}
+
+void FreeAuthState(TSBAuthState& state) {
+    state.CredentialsAcquired = false;
+    state.ContextMade = false;
+}
+
+void SplitDomainUser(const std::string& name, std::string& user, std::string& domain) {
+    size_t at = name.find('/');
+    if (at == std::string::npos) at = name.find('\\');
+    if (at != std::string::npos) {
+        domain = name.substr(0, at);
+        user = name.substr(at + 1);
+    } else {
+        user = name;
+        domain = ComputerName();
+    }
+}
