@@ -128,12 +128,6 @@ void TElSecureClient::DoOpenConnection() {
     }
 }
 
-bool TElSecureClient::DoCertificateValidate(TElX509Certificate* certificate) {
-    bool validate = true;
-    if (OnCertificateValidate) OnCertificateValidate(this, certificate, validate);
-    return validate;
-}
-
 int32_t TElSecureClient::DoReceive(void* buffer, int32_t maxSize) {
     int32_t written = 0;
     if (OnReceive) OnReceive(this, buffer, maxSize, written);

@@ -229,7 +229,6 @@ private:
     void DoError(int32_t errorCode, bool fatal, bool remote);
     void DoCloseConnection(TSBCloseReason reason);
     void DoOpenConnection();
-    bool DoCertificateValidate(TElX509Certificate* certificate);
     int32_t DoReceive(void* buffer, int32_t maxSize);
     void DoSend(const void* buffer, size_t size);
     void DoData(const void* buffer, size_t size);

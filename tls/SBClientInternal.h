@@ -11,9 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "rtl/ByteReader.h"
 #include "tls/SBSSLCommon.h"
+
+class TElCustomCertStorage;
+class TElX509Certificate;
 
 namespace sbtls {
 
@@ -98,5 +102,15 @@ private:
     }
     rtl::ByteReader r_;
 };
+
+// The check of the server's certificate (SBClient_verify.cpp).
+// The system's bundle of trusted certificates: SSL_CERT_FILE, else the Debian bundle.
+std::string SystemBundlePath();
+// The bundle's certificates, read once per program and path.
+TElCustomCertStorage& SystemTrust();
+// Whether the certificate names the host by RFC 6125 6.4: its DNS names (a left-most "*"
+// label standing for one label), its addresses for an address literal, its common name only
+// when it lists no DNS name.
+bool CertificateNamesHost(const TElX509Certificate& certificate, const std::string& hostName);
 
 }  // namespace sbtls

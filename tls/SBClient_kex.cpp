@@ -130,12 +130,6 @@ void TElSecureClient::ProcessServerCertificate(const uint8_t* body, size_t lengt
     ExpectServerFlight();
 }
 
-void TElSecureClient::CheckServerChain() {
-    for (int32_t i = serverChain_->GetCount() - 1; i >= 0; --i)
-        if (!DoCertificateValidate(serverChain_->GetCertificate(i)))
-            Refuse(SSLAlertBadCertificate, "Server certificate refused");
-}
-
 void TElSecureClient::TakeServerKey(const TElX509Certificate& certificate) {
     serverRSAKey_.reset();
     serverDSAKey_.reset();
