@@ -637,7 +637,9 @@ class Connection:
                 hint = self.p.get("psk_hint", "").encode()
                 return struct.pack(">H", len(hint)) + hint + params
         elif kex == "RSA":
-            # Export: a temporary 512-bit key (RFC 2246 7.4.3).
+            # Export: a temporary 512-bit key (RFC 2246 7.4.3); nothing otherwise.
+            if "temp_rsa" not in self.p:
+                return None
             tmp = self.p["temp_rsa"]
             self.temp_rsa = tmp
             params = b"".join(struct.pack(">H", len(i2b(v))) + i2b(v) for v in (tmp["n"], tmp["e"]))
