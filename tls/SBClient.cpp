@@ -188,7 +188,6 @@ void TElSecureClient::ResetForOpen() {
     serverDSAKey_.reset();
     serverDHKey_.reset();
     srpKey_.reset();
-    clientKey_.reset();
 }
 
 void TElSecureClient::OpenSession() {

@@ -300,12 +300,12 @@ private:
     void VerifyParamsSignature(std::span<const uint8_t> params, sbtls::MessageReader& r);
     void AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared);
     static void PutU16Secure(rtl::SecureBytes& out, size_t v);
-    std::unique_ptr<TElPublicKeyMaterial> LoadPrivateKey(const TElX509Certificate& certificate,
-                                                         std::span<const uint8_t> blob);
     void SendClientKeyExchange();
     bool KeyExchangeSupported(SSLKeyExchange kex) const;
     void DoKeyNeeded(const std::string& hint, std::string& identity, ByteArray& key);
     void ChooseClientCertificate();
+    void LoadClientCertificateFromBuffers();
+    TElPublicKeyMaterial* ClientKey() const;
     void SendClientCertificate();
     void SendCertificateVerify();
     void ProcessSSL2ServerCertificate(std::span<const uint8_t> der);
@@ -396,12 +396,10 @@ private:
     ByteArray ticket_;
     bool ticketExpected_ = false;
     Protection read_, write_, pendingRead_, pendingWrite_;
-    // What the server contributes to the key exchange, made anew for each handshake, and the
-    // private key of the client's certificate.
+    // What the server contributes to the key exchange, made anew for each handshake.
     std::unique_ptr<TElRSAKeyMaterial> serverRSAKey_;
     std::unique_ptr<TElDSAKeyMaterial> serverDSAKey_;
     std::unique_ptr<TElDHKeyMaterial> serverDHKey_;
     std::unique_ptr<TElSRPKeyMaterial> srpKey_;
-    std::unique_ptr<TElPublicKeyMaterial> clientKey_;
     std::unique_ptr<SSL2State> ssl2_;
 };

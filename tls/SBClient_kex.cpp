@@ -484,13 +484,41 @@ void TElSecureClient::PutU16Secure(rtl::SecureBytes& out, size_t v) {
 // The client's certificate
 
 void TElSecureClient::ChooseClientCertificate() {
+    // One source, the first that applies: ClientCertStorage's first chain, the certificates
+    // OnCertificateNeededEx hands over, or a certificate and key from OnCertificateNeeded's
+    // buffers. A certificate without its private key cannot sign the CertificateVerify: the
+    // server then gets an empty list.
     clientChain_->Clear();
-    clientKey_.reset();
-    // The certificate and key from the caller's buffers (the one source whose key comes with
-    // it). A certificate without a key cannot sign the CertificateVerify.
+    if (clientCertStorage_ != nullptr && clientCertStorage_->GetCount() > 0) {
+        if (clientCertStorage_->GetChainCount() > 0)
+            if (const auto chain = clientCertStorage_->BuildChain(0))
+                for (int32_t i = 0; i < chain->GetCount(); ++i) clientChain_->Add(chain->GetCertificate(i), true);
+    } else if (OnCertificateNeededEx) {
+        // The handler returns one certificate per call, null at the end; one that belongs to a
+        // chain brings the whole chain. A chain longer than any real one ends the collection.
+        for (int32_t n = 0; n < TElCustomCertStorage::MaxPathLength; ++n) {
+            TElX509Certificate* certificate = nullptr;
+            OnCertificateNeededEx(this, certificate);
+            if (certificate == nullptr) break;
+            if (TElX509CertificateChain* chain = certificate->GetChain()) {
+                for (int32_t i = 0; i < chain->GetCount(); ++i) clientChain_->Add(chain->GetCertificate(i), true);
+                break;
+            }
+            clientChain_->Add(certificate, true);
+        }
+    } else {
+        LoadClientCertificateFromBuffers();
+        return;
+    }
+    if (clientChain_->GetCount() > 0 && !clientChain_->GetCertificate(0)->GetPrivateKeyExists()) clientChain_->Clear();
+}
+
+void TElSecureClient::LoadClientCertificateFromBuffers() {
     if (!OnCertificateNeeded) return;
-    std::vector<uint8_t> certificate(4096), key(4096);
-    int32_t certificateSize = 4096, keySize = 4096;
+    constexpr int32_t Room = 4096;
+    std::vector<uint8_t> certificate(Room);
+    rtl::SecureBytes key(Room);
+    int32_t certificateSize = Room, keySize = Room;
     TClientCertificateType type = ccRSA;
     if (!requestedTypes_.empty()) {
         switch (requestedTypes_.back()) {
@@ -502,43 +530,22 @@ void TElSecureClient::ChooseClientCertificate() {
     }
     OnCertificateNeeded(this, certificate.data(), certificateSize, key.data(), keySize, type);
     if (certificateSize <= 0) return;
-    if (keySize <= 0 || certificateSize > 4096 || keySize > 4096)
+    if (keySize <= 0 || certificateSize > Room || keySize > Room)
         Refuse(SSLAlertBadCertificate, "Client certificate without its key");
     TElX509Certificate loaded;
     loaded.CryptoProvider = PublicKeyProvider();
     try {
         loaded.LoadFromBuffer(certificate.data(), size_t(certificateSize));
-        clientKey_ = LoadPrivateKey(loaded, std::span<const uint8_t>(key.data(), size_t(keySize)));
+        loaded.LoadKeyFromBuffer(key.data(), size_t(keySize));
     } catch (const rtl::Exception&) {
-        rtl::secure_wipe(key.data(), key.size());
         Refuse(SSLAlertBadCertificate, "Client certificate or key cannot be read");
     }
-    rtl::secure_wipe(key.data(), key.size());
-    clientChain_->Add(&loaded);
+    if (!loaded.GetPrivateKeyExists()) Refuse(SSLAlertBadCertificate, "Client certificate without its key");
+    clientChain_->Add(&loaded, true);
 }
 
-std::unique_ptr<TElPublicKeyMaterial> TElSecureClient::LoadPrivateKey(const TElX509Certificate& certificate,
-                                                                      std::span<const uint8_t> blob) {
-    // PEM or DER: the algorithm's own blob (PKCS#1, the DSA sequence), or a PKCS#8
-    // PrivateKeyInfo around it.
-    std::unique_ptr<TElPublicKeyMaterial> key;
-    const int32_t algorithm = certificate.GetPublicKeyAlgorithm();
-    if (algorithm == SB_CERT_ALG_RSA_ENCRYPTION)
-        key = std::make_unique<TElRSAKeyMaterial>(PublicKeyProvider());
-    else if (algorithm == SB_CERT_ALG_DSA)
-        key = std::make_unique<TElDSAKeyMaterial>(PublicKeyProvider());
-    else
-        throw EElSSLError("Client key of an unknown kind");
-    try {
-        key->LoadSecret(blob.data(), blob.size());
-    } catch (const ECryptoLibraryError&) {
-        TElPKCS8PrivateKey pkcs8;
-        if (pkcs8.LoadFromBuffer(blob.data(), blob.size(), "") != 0) throw;
-        const ByteString& inner = pkcs8.GetPrivateKeyBlob();
-        key->LoadSecret(inner.data(), inner.size());
-    }
-    if (!key->GetSecretKey()) throw EElSSLError("Client key without its private part");
-    return key;
+TElPublicKeyMaterial* TElSecureClient::ClientKey() const {
+    return clientChain_->GetCount() > 0 ? clientChain_->GetCertificate(0)->GetKeyMaterial() : nullptr;
 }
 
 void TElSecureClient::SendClientCertificate() {
@@ -556,8 +563,9 @@ void TElSecureClient::SendClientCertificate() {
 }
 
 ByteArray TElSecureClient::SignWithClientKey(int32_t hashAlgorithm, std::span<const uint8_t> digest) {
-    auto* rsaKey = dynamic_cast<TElRSAKeyMaterial*>(clientKey_.get());
-    auto* dsaKey = dynamic_cast<TElDSAKeyMaterial*>(clientKey_.get());
+    TElPublicKeyMaterial* key = ClientKey();
+    auto* rsaKey = dynamic_cast<TElRSAKeyMaterial*>(key);
+    auto* dsaKey = dynamic_cast<TElDSAKeyMaterial*>(key);
     ByteArray signature;
     try {
         size_t size = 0;
@@ -593,7 +601,7 @@ ByteArray TElSecureClient::SignWithClientKey(int32_t hashAlgorithm, std::span<co
 }
 
 void TElSecureClient::SendCertificateVerify() {
-    const bool dsa = dynamic_cast<TElDSAKeyMaterial*>(clientKey_.get()) != nullptr;
+    const bool dsa = dynamic_cast<TElDSAKeyMaterial*>(ClientKey()) != nullptr;
     ByteArray body;
     const std::span<const uint8_t> transcript(transcript_);
     if (currentVersion_ >= sbTLS12) {
