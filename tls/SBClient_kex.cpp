@@ -276,12 +276,15 @@ void TElSecureClient::ProcessServerKeyExchange(const uint8_t* body, size_t lengt
 }
 
 void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, MessageReader& r) {
+    // The key that signs: the certificate's RSA key for an export suite's temporary key
+    // (RFC 2246 7.4.3), else the one the suite names.
+    const SSLSignature kind = suite_.KeyExchange == SSLKeyExchange::RSA ? SSLSignature::RSA : suite_.Signature;
     int32_t hash = 0;
     if (currentVersion_ >= sbTLS12) {
         // RFC 5246 7.4.3: a pair the client offered, for the key the suite signs with.
         const uint8_t hashCode = r.u8(), signatureCode = r.u8();
         hash = HashOfCode(hashCode);
-        const uint8_t expectedSignature = suite_.Signature == SSLSignature::RSA ? 1 : 2;
+        const uint8_t expectedSignature = kind == SSLSignature::RSA ? 1 : 2;
         if (hash == 0 || signatureCode != expectedSignature)
             Refuse(SSLAlertIllegalParameter, "Signature algorithm not offered");
     }
@@ -290,7 +293,7 @@ void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, Mes
     const std::span<const uint8_t> cr(clientRandom_), sr(serverRandom_);
     int32_t verdict = -1;
     try {
-        if (suite_.Signature == SSLSignature::RSA && serverRSAKey_) {
+        if (kind == SSLSignature::RSA && serverRSAKey_) {
             TElRSAPublicKeyCrypto rsa(PublicKeyProvider());
             rsa.SetKeyMaterial(serverRSAKey_.get());
             rsa.SetInputIsHash(true);
@@ -308,7 +311,7 @@ void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, Mes
                 digest.insert(digest.end(), sha.begin(), sha.end());
             }
             verdict = rsa.VerifyDetached(digest.data(), digest.size(), signature.data(), signature.size());
-        } else if (suite_.Signature == SSLSignature::DSS && serverDSAKey_) {
+        } else if (kind == SSLSignature::DSS && serverDSAKey_) {
             TElDSAPublicKeyCrypto dsa(PublicKeyProvider());
             dsa.SetKeyMaterial(serverDSAKey_.get());
             dsa.SetInputIsHash(true);

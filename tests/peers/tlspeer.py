@@ -661,7 +661,8 @@ class Connection:
             params += bytes([len(salt)]) + salt + struct.pack(">H", len(i2b(B))) + i2b(B)
         else:
             return None
-        if sig is None or kex == "ADH" or (kex == "SRP" and sig is None):
+        # An export suite's temporary RSA key is signed with the certificate's (RFC 2246 7.4.3).
+        if (sig is None and kex != "RSA") or kex == "ADH":
             return params
         signed = cr + sr + params
         if self.p.get("bad_signature"):
@@ -936,6 +937,8 @@ class SSL2Server:
         self.read_key = self.write_key = b""
 
     def send(self, data, pad=0):
+        if self.write and self.write.block and not pad:
+            pad = (self.write.block - (len(data) + 16) % self.write.block) % self.write.block
         if self.write:
             mac = hashlib.md5(self.write_key + data + b"\x00" * pad + struct.pack(">I", self.send_seq)).digest()
             if self.p.get("ssl2_bad_mac"):
@@ -1015,7 +1018,7 @@ class SSL2Server:
         self.send(bytes([5]) + verify)
         finished = self.recv()
         if finished[0] != 3 or finished[1:] != conn_id:
-            raise Failure("bad CLIENT-FINISHED")
+            raise Failure("bad CLIENT-FINISHED %s, connection id %s" % (finished.hex(), conn_id.hex()))
         if p.get("ssl2_error"):
             self.send(bytes([0]) + struct.pack(">H", p["ssl2_error"]))
             return

@@ -159,7 +159,10 @@ TEST_P(SBClientKexRefusals, FatalAlertAndClosedSession) {
     const KexRefusal& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
-    ScriptedTlsPeer peer(CertParams(c.server, c.code, c.version, c.params));
+    std::string params = c.params;
+    if (const size_t temp = params.find("TEMP"); temp != std::string::npos)
+        params.replace(temp, 4, Cert("temp512.key"));
+    ScriptedTlsPeer peer(CertParams(c.server, c.code, c.version, params));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.SetSuiteEnabled(c.index, true);
@@ -193,6 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
                    SSLAlertDecryptError},
         KexRefusal{"BadSignatureDHESEED", "server-rsa", 0x009A, 72, "tls12", "\"bad_signature\": true", 51,
                    SSLAlertDecryptError},
+        KexRefusal{"BadSignatureOfTheExportKey", "server-rsa", 0x0003, 36, "tls1",
+                   "\"bad_signature\": true, \"temp_rsa_key\": \"TEMP\"", 51, SSLAlertDecryptError},
         KexRefusal{"UnofferedSignaturePair", "server-rsa", 0x0033, 28, "tls12", "\"ske_algorithm\": \"0101\"", 47,
                    SSLAlertIllegalParameter},
         KexRefusal{"SignatureOfAnotherKind", "server-rsa", 0x0033, 28, "tls12", "\"ske_algorithm\": \"0402\"", 47,
