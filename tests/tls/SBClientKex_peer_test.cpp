@@ -62,8 +62,10 @@ TEST_P(SBClientKex, HandshakeRecordsAndMasterSecret) {
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
     EXPECT_EQ(d.client.GetCurrentVersion(), c.version);
     EXPECT_EQ(d.client.GetCipherSuite(), c.suite);
-    ASSERT_NE(d.client.GetServerCertificateChain(), nullptr);
-    EXPECT_EQ(d.client.GetServerCertificateChain()->GetCount(), 2);
+    if (SSLCipherSuites[c.suite].KeyExchange != SSLKeyExchange::DHAnon) {
+        ASSERT_NE(d.client.GetServerCertificateChain(), nullptr);
+        EXPECT_EQ(d.client.GetServerCertificateChain()->GetCount(), 2);
+    }
     EXPECT_EQ(d.Exchange("hello"), "olleh\n");
     const std::string big(12000, 'k');
     EXPECT_EQ(d.Exchange(big).size(), big.size() + 1);
@@ -83,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
                               sbTLS12},
                       KexCase{"DHE_DSS_AES128_TLS12", "server-dsa", "DHE-DSS-AES128-SHA", "-tls1_2", 24, sbTLS12},
                       KexCase{"DHE_DSS_AES256_TLS11", "server-dsa", "DHE-DSS-AES256-SHA", "-tls1_1", 25, sbTLS11},
+                      KexCase{"DHAnon_AES128_TLS12", "server-rsa", "ADH-AES128-SHA", "-tls1_2", 33, sbTLS12},
+                      KexCase{"RSA_NULL_SHA_TLS12", "server-rsa", "NULL-SHA", "-tls1_2", 2, sbTLS12},
                       KexCase{"DHE_DSS_Camellia128_TLS10", "server-dsa", "DHE-DSS-CAMELLIA128-SHA", "-tls1", 47,
                               sbTLS1}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -207,5 +211,73 @@ TEST(SBClientHostNames, MatchingRules) {
     };
     for (const Row& r : rows) EXPECT_EQ(sbtls::CertificateNamesHost(*r.certificate, r.host), r.matches) << r.host;
 }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// A second stack: gnutls-serv in its echo mode.
+
+namespace {
+
+struct GnuTLSCase {
+    const char* name;
+    const char* server;
+    const char* priority;
+    uint8_t suite;
+    TSBVersions versions = {sbTLS1, sbTLS11, sbTLS12};
+    TSBVersion negotiated = sbTLS12;
+};
+
+class SBClientGnuTLS : public ::testing::TestWithParam<GnuTLSCase> {};
+
+TEST_P(SBClientGnuTLS, HandshakeTicketAndSafeRenegotiation) {
+    const GnuTLSCase& c = GetParam();
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
+    ServerProcess server("gnutls-serv", {"--echo", "-a", "-p", "{PORT}", "--x509certfile", Cert(std::string(c.server) + "-chain.pem"),
+                                         "--x509keyfile", Cert(std::string(c.server) + ".key"), "--dhparams",
+                                         Cert("ffdhe2048.pem"), "--priority",
+                                         std::string("NONE:+VERS-TLS1.2:+VERS-TLS1.0:+SHA1:+COMP-NULL:+SIGN-ALL:") +
+                                             c.priority + ":%SAFE_RENEGOTIATION"});
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    EngineDriver first;
+    OnlySuite(first.client, c.suite);
+    first.client.Versions = c.versions;
+    first.client.PeerHostName = "localhost";
+    first.client.Extensions().SessionTicket = true;
+    first.Connect(server.Port());
+    ASSERT_TRUE(first.Handshake()) << first.ErrorCodes() << server.Log();
+    EXPECT_EQ(first.client.GetCipherSuite(), c.suite);
+    EXPECT_EQ(first.client.GetCurrentVersion(), c.negotiated);
+    EXPECT_TRUE(first.client.GetSecureRenegotiation());
+    EXPECT_TRUE(first.client.PeerExtensions().SessionTicket);
+    first.data.clear();
+    const std::string line = "gnutls\n";
+    first.client.SendApplicationData(line.data(), int32_t(line.size()));
+    EXPECT_TRUE(first.PumpUntil([&] { return first.data == line; })) << first.data;
+    first.client.CloseSession(false);
+    // A second connection resumes the session by its ticket.
+    EngineDriver second;
+    OnlySuite(second.client, c.suite);
+    second.client.Versions = c.versions;
+    second.client.PeerHostName = "localhost";
+    second.client.Extensions().SessionTicket = true;
+    second.client.OpenResumingSession(first.client);
+    second.Connect(server.Port());
+    second.client.RenegotiateSession();
+    ASSERT_TRUE(second.PumpUntil([&] { return second.opened > 0; })) << second.ErrorCodes() << server.Log();
+    EXPECT_TRUE(second.client.GetSessionResumed());
+    EXPECT_EQ(second.client.GetMasterSecret(), first.client.GetMasterSecret());
+    second.client.SendApplicationData(line.data(), int32_t(line.size()));
+    EXPECT_TRUE(second.PumpUntil([&] { return second.data == line; })) << second.data;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Suites, SBClientGnuTLS,
+    ::testing::Values(GnuTLSCase{"RSA_3DES", "server-rsa", "+RSA:+3DES-CBC", 11},
+                      GnuTLSCase{"DHE_RSA_Camellia128", "server-rsa", "+DHE-RSA:+CAMELLIA-128-CBC", 48},
+                      GnuTLSCase{"RSA_Camellia256", "server-rsa", "+RSA:+CAMELLIA-256-CBC", 50},
+                      GnuTLSCase{"DHE_DSS_AES128_TLS10", "server-dsa", "+DHE-DSS:+AES-128-CBC", 24, {sbTLS1}, sbTLS1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

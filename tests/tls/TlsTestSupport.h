@@ -229,7 +229,8 @@ public:
 
 // The test certificates (tests/tls/make-certs.sh), made once per build tree: the first test
 // program that needs them makes them under a lock into a folder of its own and renames it into
-// place, so programs running at once never see half a set. Empty when the tool failed.
+// place, so programs running at once never see half a set; the marker names the set's
+// edition, so a tree made by an older script is made again. Empty when the tool failed.
 inline std::filesystem::path TlsCertificates() {
     static const std::filesystem::path folder = [] {
         const std::filesystem::path base = std::filesystem::path(KW_BINARY_DIR) / "tests";
@@ -237,7 +238,7 @@ inline std::filesystem::path TlsCertificates() {
         std::filesystem::create_directories(base);
         const int lock = ::open((base / "tls-certs.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
         if (lock >= 0) ::flock(lock, LOCK_EX);
-        if (!std::filesystem::exists(done / "done")) {
+        if (!std::filesystem::exists(done / "done-2")) {
             const std::filesystem::path work = base / ("tls-certs." + std::to_string(::getpid()));
             std::filesystem::remove_all(work);
             std::filesystem::create_directories(work);
@@ -252,7 +253,7 @@ inline std::filesystem::path TlsCertificates() {
             }
         }
         if (lock >= 0) ::close(lock);
-        return std::filesystem::exists(done / "done") ? done : std::filesystem::path();
+        return std::filesystem::exists(done / "done-2") ? done : std::filesystem::path();
     }();
     return folder;
 }

@@ -10,6 +10,7 @@
 #   other         other.example                          self        self-signed localhost
 #   client        a client certificate (RSA, under int)  client-dsa  the same (DSA)
 #   temp512       a 512-bit RSA key (an export suite's temporary key)
+#   ffdhe2048.pem the RFC 7919 group as DH parameters
 # Each X has X.key (PKCS#8 PEM) and X.pem; X-chain.pem is X.pem then int.pem. dsa.key is also
 # in the traditional DSA form (X-trad.key), client.key in PKCS#1 DER (client-pkcs1.der).
 set -eu
@@ -74,4 +75,6 @@ o x509 -new -force_pubkey dh.pub -subj /CN=localhost -CA int.pem -CAkey int.key 
 cp dh.key server-dh.key
 cat server-dh.pem int.pem > server-dh-chain.pem
 cat ca.pem int.pem > trust.pem
-touch done
+# RFC 7919's ffdhe2048 as PKCS#3 parameters, for servers that need their DHE group given.
+o genpkey -genparam -algorithm DH -pkeyopt group:ffdhe2048 -out ffdhe2048.pem
+touch done-2
