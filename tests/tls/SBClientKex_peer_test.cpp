@@ -281,3 +281,31 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// s_server -status_file: the stapled OCSP response reaches OnCertificateStatus as it was sent.
+TEST(SBClientCertificateStatus, StapledResponseReachesTheOwner) {
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
+    ServerProcess server("openssl",
+                         CertServer("server-rsa", "AES128-SHA", "-tls1_2", {"-status_file", Cert("server-rsa-ocsp.der")}));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    EngineDriver d;
+    d.client.PeerHostName = "localhost";
+    d.client.Extensions().CertificateStatus.Enabled = true;
+    std::string status;
+    int calls = 0;
+    d.client.OnCertificateStatus = [&](rtl::Component*, TSBCertificateStatusType type, const ByteArray& data) {
+        calls++;
+        EXPECT_EQ(type, cstOCSP);
+        status.assign(data.begin(), data.end());
+    };
+    d.Connect(server.Port());
+    ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(status, ReadFile(Cert("server-rsa-ocsp.der")));
+    EXPECT_EQ(d.Exchange("stapled"), "delpats\n");
+}
+
+}  // namespace

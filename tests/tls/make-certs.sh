@@ -11,6 +11,7 @@
 #   client        a client certificate (RSA, under int)  client-dsa  the same (DSA)
 #   temp512       a 512-bit RSA key (an export suite's temporary key)
 #   ffdhe2048.pem the RFC 7919 group as DH parameters
+#   server-rsa-ocsp.der  an OCSP response about server-rsa
 # Each X has X.key (PKCS#8 PEM) and X.pem; X-chain.pem is X.pem then int.pem. dsa.key is also
 # in the traditional DSA form (X-trad.key), client.key in PKCS#1 DER (client-pkcs1.der).
 set -eu
@@ -77,4 +78,9 @@ cat server-dh.pem int.pem > server-dh-chain.pem
 cat ca.pem int.pem > trust.pem
 # RFC 7919's ffdhe2048 as PKCS#3 parameters, for servers that need their DHE group given.
 o genpkey -genparam -algorithm DH -pkeyopt group:ffdhe2048 -out ffdhe2048.pem
-touch done-2
+# An OCSP response for server-rsa, signed by the intermediate (the status stapled by s_server).
+touch index.txt
+o ocsp -issuer int.pem -cert server-rsa.pem -reqout ocsp-request.der -no_nonce
+o ocsp -index index.txt -rsigner int.pem -rkey int.key -CA int.pem -reqin ocsp-request.der \
+    -respout server-rsa-ocsp.der -ndays 2
+touch done-3
