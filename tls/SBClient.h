@@ -299,7 +299,6 @@ private:
     void ProcessServerKeyExchange(const uint8_t* body, size_t length);
     void VerifyParamsSignature(std::span<const uint8_t> params, sbtls::MessageReader& r);
     void AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared);
-    static void PutU16Secure(rtl::SecureBytes& out, size_t v);
     void SendClientKeyExchange();
     bool KeyExchangeSupported(SSLKeyExchange kex) const;
     void DoKeyNeeded(const std::string& hint, std::string& identity, ByteArray& key);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "rtl/ByteReader.h"
 #include "tls/SBSSLCommon.h"
@@ -102,6 +103,30 @@ private:
     }
     rtl::ByteReader r_;
 };
+
+// Writers of the big-endian fields handshake messages are made of. PutU16 takes any byte
+// container (a message body or a secret premaster).
+template <class Bytes>
+inline void PutU16(Bytes& out, size_t v) {
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+inline void PutU24(std::vector<uint8_t>& out, size_t v) {
+    out.push_back(uint8_t(v >> 16));
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+inline void PutBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// A 2-byte length and the bytes.
+inline void PutVector16(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    PutU16(out, bytes.size());
+    PutBytes(out, bytes);
+}
 
 // The check of the server's certificate (SBClient_verify.cpp).
 // The system's bundle of trusted certificates: SSL_CERT_FILE, else the Debian bundle.

@@ -21,19 +21,6 @@ using namespace sbtls;
 
 namespace {
 
-void PutU16(ByteArray& out, size_t v) {
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
-void PutU24(ByteArray& out, size_t v) {
-    out.push_back(uint8_t(v >> 16));
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
-void PutBytes(ByteArray& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-
 // Ties in priority: DHE before RSA before fixed DH; AES before Camellia before SEED before 3DES.
 int KeyExchangeRank(SSLKeyExchange k) {
     switch (k) {

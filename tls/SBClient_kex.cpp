@@ -29,22 +29,6 @@ using namespace sbtls;
 
 namespace {
 
-void PutU16(ByteArray& out, size_t v) {
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
-void PutU24(ByteArray& out, size_t v) {
-    out.push_back(uint8_t(v >> 16));
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
-void PutVector16(ByteArray& out, std::span<const uint8_t> bytes) {
-    PutU16(out, bytes.size());
-    out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
 std::span<const uint8_t> Bytes(const ByteString& s) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
@@ -384,6 +368,14 @@ void TElSecureClient::SendClientKeyExchange() {
         if (key.empty()) Refuse(SSLAlertHandshakeFailure, "No pre-shared key");
         if (identity.size() > 0xFFFF || key.size() > 0xFFFF) Refuse(SSLAlertInternalError, "PSK too long");
     };
+    // RFC 4279: premaster = the other secret and the key, each with its 2-byte length.
+    auto pskPremaster = [&](std::span<const uint8_t> other, ByteArray& key) {
+        PutU16(premaster_, other.size());
+        premaster_.insert(premaster_.end(), other.begin(), other.end());
+        PutU16(premaster_, key.size());
+        premaster_.insert(premaster_.end(), key.begin(), key.end());
+        rtl::secure_wipe(key.data(), key.size());
+    };
     auto rsaPremaster = [&]() {
         // RFC 5246 7.4.7.1: the version our hello offered, then 46 random bytes.
         rtl::SecureBytes pm(48);
@@ -412,47 +404,35 @@ void TElSecureClient::SendClientKeyExchange() {
             break;
         }
         case SSLKeyExchange::PSK: {
-            // RFC 4279 2: premaster = N zero bytes and the N key bytes, each with its length.
+            // RFC 4279 2: the other secret is N zero bytes for the N key bytes.
             std::string identity;
             ByteArray key;
             psk(identity, key);
-            PutU16Secure(premaster_, key.size());
-            premaster_.insert(premaster_.end(), key.size(), 0);
-            PutU16Secure(premaster_, key.size());
-            premaster_.insert(premaster_.end(), key.begin(), key.end());
-            rtl::secure_wipe(key.data(), key.size());
+            pskPremaster(ByteArray(key.size(), 0), key);
             PutVector16(body, Bytes(identity));
             break;
         }
         case SSLKeyExchange::DHEPSK: {
-            // RFC 4279 3: premaster = the DH value and the key, each with its length.
+            // RFC 4279 3: the other secret is the DH value.
             std::string identity;
             ByteArray key;
             psk(identity, key);
             ByteArray yc;
             rtl::SecureBytes z;
             AgreeDH(yc, z);
-            PutU16Secure(premaster_, z.size());
-            premaster_.insert(premaster_.end(), z.begin(), z.end());
-            PutU16Secure(premaster_, key.size());
-            premaster_.insert(premaster_.end(), key.begin(), key.end());
-            rtl::secure_wipe(key.data(), key.size());
+            pskPremaster(z, key);
             PutVector16(body, Bytes(identity));
             PutVector16(body, yc);
             break;
         }
         case SSLKeyExchange::RSAPSK: {
-            // RFC 4279 4: premaster = the 48 encrypted bytes and the key, each with its length.
+            // RFC 4279 4: the other secret is the 48-byte block sent encrypted.
             std::string identity;
             ByteArray key;
             psk(identity, key);
             const rtl::SecureBytes pm = rsaPremaster();
             const ByteArray encrypted = EncryptWithServerKey(pm);
-            PutU16Secure(premaster_, pm.size());
-            premaster_.insert(premaster_.end(), pm.begin(), pm.end());
-            PutU16Secure(premaster_, key.size());
-            premaster_.insert(premaster_.end(), key.begin(), key.end());
-            rtl::secure_wipe(key.data(), key.size());
+            pskPremaster(pm, key);
             PutVector16(body, Bytes(identity));
             PutVector16(body, encrypted);
             break;
@@ -478,10 +458,6 @@ void TElSecureClient::SendClientKeyExchange() {
     SendHandshakeMessage(sbtls::ClientKeyExchange, body);
 }
 
-void TElSecureClient::PutU16Secure(rtl::SecureBytes& out, size_t v) {
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
 
 // ---------------------------------------------------------------------------------------------
 // The client's certificate

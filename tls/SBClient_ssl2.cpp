@@ -31,11 +31,6 @@ namespace {
 constexpr uint8_t MsgError = 0, MsgClientHello = 1, MsgClientMasterKey = 2, MsgClientFinished = 3, MsgServerHello = 4,
                   MsgServerVerify = 5, MsgServerFinished = 6, MsgRequestCertificate = 7, MsgClientCertificate = 8;
 
-void PutU16(ByteArray& out, size_t v) {
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-}
-
 int32_t SSL2MasterKeyLength(SSLCipher cipher) {
     switch (cipher) {
         case SSLCipher::DES: return 8;

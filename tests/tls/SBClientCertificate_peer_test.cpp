@@ -14,15 +14,6 @@ using namespace kwtest;
 
 namespace {
 
-std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
-    const std::string text = ReadFile(Cert(file));
-    const size_t begin = text.find('\n', text.find("-----BEGIN CERTIFICATE-----")) + 1;
-    const std::string body = text.substr(begin, text.find("-----END CERTIFICATE-----") - begin);
-    auto c = std::make_unique<TElX509Certificate>();
-    c->LoadFromBuffer(body.data(), body.size());
-    return c;
-}
-
 std::unique_ptr<TElX509Certificate> LoadWithKey(const std::string& name) {
     auto c = LoadPem(name + ".pem");
     const std::string key = ReadFile(Cert(name + ".key"));

@@ -15,16 +15,6 @@ using namespace kwtest;
 
 namespace {
 
-// A certificate of the test set, from its PEM file (the Base64 between the armour lines).
-std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
-    const std::string text = ReadFile(Cert(file));
-    const size_t begin = text.find('\n', text.find("-----BEGIN CERTIFICATE-----")) + 1;
-    const std::string body = text.substr(begin, text.find("-----END CERTIFICATE-----") - begin);
-    auto c = std::make_unique<TElX509Certificate>();
-    c->LoadFromBuffer(body.data(), body.size());
-    return c;
-}
-
 // Only the one suite.
 void OnlySuite(TElSecureClient& client, uint8_t index) {
     for (uint8_t i = 0; i <= SSLMaxSuiteIndex; ++i) client.SetSuiteEnabled(i, i == index);

@@ -20,15 +20,6 @@ std::string Params(const std::string& server, int suite, const std::string& vers
 
 const char* const SRP = "\"srp\": {\"user\": \"alice\", \"password\": \"segredo\", \"salt\": \"0011223344556677\"}";
 
-std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
-    const std::string text = ReadFile(Cert(file));
-    const size_t begin = text.find('\n', text.find("-----BEGIN CERTIFICATE-----")) + 1;
-    const std::string body = text.substr(begin, text.find("-----END CERTIFICATE-----") - begin);
-    auto c = std::make_unique<TElX509Certificate>();
-    c->LoadFromBuffer(body.data(), body.size());
-    return c;
-}
-
 struct LegacyCase {
     const char* name;
     const char* server;

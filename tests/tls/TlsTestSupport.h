@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "support/TestSupport.h"
 #include "tests/net/PeerProcess.h"
 #include "tests/net/SocksPeers.h"
+#include "pki/SBX509.h"
 #include "tls/SBClient.h"
 
 extern char** environ;
@@ -259,6 +261,16 @@ inline std::filesystem::path TlsCertificates() {
 }
 
 inline std::string Cert(const std::string& file) { return (TlsCertificates() / file).string(); }
+
+// The first certificate of a PEM file of the set (the Base64 between its armour lines).
+inline std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
+    const std::string text = ReadFile(Cert(file));
+    const size_t begin = text.find('\n', text.find("-----BEGIN CERTIFICATE-----")) + 1;
+    const std::string body = text.substr(begin, text.find("-----END CERTIFICATE-----") - begin);
+    auto c = std::make_unique<TElX509Certificate>();
+    c->LoadFromBuffer(body.data(), body.size());
+    return c;
+}
 
 inline bool HaveProgram(const std::string& name) {
     for (const char* d : {"/usr/bin/", "/usr/sbin/", "/bin/", "/usr/local/bin/"})
