@@ -305,8 +305,7 @@ void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, Mes
     } catch (const ECryptoLibraryError&) {
         verdict = -1;
     }
-    // RFC 5246 7.2.2: a signature that does not verify is a decrypt_error.
-    if (verdict != 0) Refuse(SSLAlertDecryptError, "Server key exchange signature does not verify");
+    if (verdict != 0) Refuse(SSLAlertHandshakeFailure, "Server key exchange signature does not verify");
 }
 
 // ---------------------------------------------------------------------------------------------
