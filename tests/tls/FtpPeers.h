@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Process.h"
@@ -110,12 +111,21 @@ private:
     TempDir dir_;
 };
 
+// Where proftpd is: installed, or unpacked by scripts/install-deps beside a vsftpd that
+// conflicts with its package. The folder of its modules is the second.
+inline std::pair<std::string, std::string> ProFtpdProgram() {
+    const std::string unpacked = "/opt/kwloader-peers/proftpd";
+    if (::access("/usr/sbin/proftpd", X_OK) == 0) return {"/usr/sbin/proftpd", "/usr/lib/proftpd"};
+    return {unpacked + "/usr/sbin/proftpd", unpacked + "/usr/lib/proftpd"};
+}
+
 // proftpd with one user ("kw", password "secret") whose home is the root folder; extra is
 // appended to the configuration (mod_tls settings). Run as root it drops to nobody, which the
 // root folder lets in.
 class ProFtpd {
 public:
     explicit ProFtpd(const FtpRoot& root, const std::string& extra = {}) {
+        const auto program = ProFtpdProgram();
         const bool asRoot = ::geteuid() == 0;
         const std::string uid = asRoot ? "65534" : std::to_string(::geteuid());
         const std::string gid = asRoot ? "65534" : std::to_string(::getegid());
@@ -147,12 +157,12 @@ public:
             "AllowStoreRestart on\n"
             "TransferLog none\n"
             "SystemLog {DIR}/syslog\n"
-            "ModulePath /usr/lib/proftpd\n"
+            "ModulePath " + program.second + "\n"
             "LoadModule mod_deflate.c\n"
             "LoadModule mod_tls.c\n"
             "<IfModule mod_deflate.c>\n  DeflateEngine on\n</IfModule>\n" +
             extra;
-        server_ = std::make_unique<DaemonPeer>("proftpd", std::vector<std::string>{"-n", "-c", "{DIR}/server.conf"},
+        server_ = std::make_unique<DaemonPeer>(program.first, std::vector<std::string>{"-n", "-c", "{DIR}/server.conf"},
                                                config);
     }
     bool Available() const { return server_->Available(); }
