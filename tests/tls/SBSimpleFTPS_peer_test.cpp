@@ -22,6 +22,7 @@ using kwtest::FtpScript;
 using kwtest::FtpScriptPeer;
 using kwtest::ProFtpd;
 using kwtest::PyFtpd;
+using kwtest::VsFtpd;
 using kwtest::ThrownMessage;
 
 #define KW_REQUIRE_FTP_PEER(peer) KW_REQUIRE_PEER((peer).Available(), (peer).Reason())
@@ -308,15 +309,17 @@ struct Transfers {
     bool modeZ;
 };
 
-// Every transfer kind against one logged-in server; the root folder shows what arrived.
-void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const FtpRoot& root, const Transfers& t) {
+// Every transfer kind against one logged-in server in a folder holding text.txt, which shows
+// what arrived.
+void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const std::filesystem::path& folder, const Transfers& t) {
+    const auto read = [&](const std::string& name) { return kwtest::ReadFile(folder / name); };
     const std::string what = std::string(t.passive ? "passive" : "active") + (t.modeZ ? " MODE Z" : "");
     const std::string data = RandomBytes(150000, 7) + std::string(50000, 'z');
 
     // Upload, then download it back.
     rtl::MemoryStream up(data);
     ftp.SendFile(up, "up.bin");
-    EXPECT_TRUE(root.Read("up.bin") == data) << what;
+    EXPECT_TRUE(read("up.bin") == data) << what;
     rtl::MemoryStream down;
     ftp.ReceiveFile("up.bin", &down);
     EXPECT_TRUE(down.Data() == data) << what;
@@ -325,7 +328,7 @@ void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const FtpRoot& root, const Tran
     const std::string more = RandomBytes(3000, 8);
     rtl::MemoryStream tail(more);
     ftp.UploadStream(tail, "up.bin", 0, 0, true, 0);
-    EXPECT_TRUE(root.Read("up.bin") == data + more) << what;
+    EXPECT_TRUE(read("up.bin") == data + more) << what;
 
     // A restarted download, and a range.
     rtl::MemoryStream rest;
@@ -342,23 +345,23 @@ void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const FtpRoot& root, const Tran
     for (size_t i = 500; i < changed.size(); i += 97) changed[i] = char(changed[i] ^ 0x5a);
     rtl::MemoryStream again(changed);
     ftp.UploadStream(again, "re.bin", 500, int64_t(changed.size()), false, 500);
-    EXPECT_TRUE(root.Read("re.bin") == changed) << what;
+    EXPECT_TRUE(read("re.bin") == changed) << what;
 
     // STOU: the server names the file.
     const std::string unique = RandomBytes(2000, 9);
     rtl::MemoryStream u(unique);
     ftp.UploadStream(u, "", 0, 0, false, 0);
     int found = 0;
-    for (const auto& e : std::filesystem::directory_iterator(root.Path()))
-        if (e.is_regular_file() && root.Read(e.path().filename()) == unique)
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.is_regular_file() && read(e.path().filename()) == unique)
             ++found;
     EXPECT_EQ(found, 1) << what;
 
     // An empty file.
     rtl::MemoryStream empty;
     ftp.SendFile(empty, "empty.bin");
-    EXPECT_TRUE(root.Exists("empty.bin")) << what;
-    EXPECT_EQ(root.Read("empty.bin"), "") << what;
+    EXPECT_TRUE(std::filesystem::exists(folder / "empty.bin")) << what;
+    EXPECT_EQ(read("empty.bin"), "") << what;
 
     // Text: each line ends with CR LF in the stream.
     ftp.TransferType = ttASCII;
@@ -380,17 +383,18 @@ void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const FtpRoot& root, const Tran
     EXPECT_EQ(listed, int64_t(data.size() + more.size())) << what;
 
     ftp.DeleteRemoteFile("empty.bin");
-    EXPECT_FALSE(root.Exists("empty.bin")) << what;
+    EXPECT_FALSE(std::filesystem::exists(folder / "empty.bin")) << what;
     EXPECT_EQ(FtpErrorCode([&] { ftp.DeleteRemoteFile("empty.bin"); }), 550) << what;
     EXPECT_EQ(FtpErrorCode([&] { ftp.ReceiveFile("missing.bin", &down); }), 550) << what;
 }
 
-void LogIn(TElSimpleFTPSClient& ftp, int port, const Transfers& t) {
+void LogIn(TElSimpleFTPSClient& ftp, int port, const Transfers& t, const std::string& user = "kw",
+           const std::string& password = "secret") {
     ftp.SetAddress("127.0.0.1");
     ftp.SetPort(port);
     ftp.UseSSL = false;
-    ftp.Username = "kw";
-    ftp.Password = "secret";
+    ftp.Username = user;
+    ftp.Password = password;
     ftp.PassiveMode = t.passive;
     ftp.SetModeZ(t.modeZ);
     ftp.SetFTPBufferSize(8192);
@@ -410,7 +414,7 @@ TEST(FTPClientProftpd, FilesMoveByteForByteActiveAndPassiveWithAndWithoutModeZ) 
         ftp.OnControlSend = [&](rtl::Component*, const std::string& line) { sent += line + "\n"; };
         LogIn(ftp, server.Port(), t);
         EXPECT_EQ(sent.find("MODE Z") != std::string::npos, t.modeZ) << sent;
-        MoveFilesBothWays(ftp, root, t);
+        MoveFilesBothWays(ftp, root.Path(), t);
     }
 }
 
@@ -422,7 +426,24 @@ TEST(FTPClientPyftpdlib, FilesMoveByteForByteActiveAndPassive) {
         KW_REQUIRE_FTP_PEER(server);
         TElSimpleFTPSClient ftp;
         LogIn(ftp, server.Port(), t);
-        MoveFilesBothWays(ftp, root, t);
+        MoveFilesBothWays(ftp, root.Path(), t);
+    }
+}
+
+TEST(FTPClientVsftpd, AnonymousFilesMoveByteForByteActiveAndPassive) {
+    for (const Transfers& t : {Transfers{true, false}, Transfers{false, false}}) {
+        FtpRoot root;
+        VsFtpd server(root);
+        KW_REQUIRE_FTP_PEER(server);
+        root.Add("pub/text.txt", "first\nsecond line\nthird\n");
+        TElSimpleFTPSClient ftp;
+        std::string sent;
+        ftp.OnControlSend = [&](rtl::Component*, const std::string& line) { sent += line + "\n"; };
+        LogIn(ftp, server.Port(), t, "anonymous", "");
+        // No password asked: the login ends at the 230 that answers USER.
+        EXPECT_EQ(sent, "USER anonymous\nFEAT\n");
+        ftp.ChangeDirectory("pub");
+        MoveFilesBothWays(ftp, root.Path() / "pub", t);
     }
 }
 
