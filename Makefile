@@ -33,7 +33,7 @@ test-asan: deps
 
 # ThreadSanitizer over the tests of the server connections (attempt and probe threads, late
 # threads after their owner is gone, transports cancelled from another thread).
-TSAN_TESTS ?= kw_tests_transfer kw_tests_transfer_peer
+TSAN_TESTS ?= kw_tests_transfer kw_tests_transfer_peer kw_tests_pki
 
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKW_TSAN=ON -DKW_BENCH=OFF $(CMAKE_ARGS)

@@ -1,6 +1,6 @@
-// bench/BenchSupport.h: what the symmetric-cipher benchmarks share: OpenSSL's providers, the
+// bench/BenchSupport.h: what the cryptographic benchmarks share: OpenSSL's providers, the
 // timing of ours against the peer over one 16 KiB buffer, its line (MB/s, through
-// bench/BenchLine.h) and an EVP cipher context run without padding.
+// bench/BenchLine.h), the rate of whole calls, and an EVP cipher context run without padding.
 //
 // Each case alternates ours and the peer for several rounds and keeps the best round of each,
 // so a busy moment on a shared machine costs both sides alike.
@@ -62,6 +62,25 @@ inline void Report(const std::string& name, const std::function<void()>& ours,
         bestPeer = std::max(bestPeer, Throughput(peer));
     }
     PrintRates(name, bestOurs / 1e6, bestPeer / 1e6, "MB/s");
+}
+
+// Calls per second of fn: the best of kRounds rounds of about kRoundSeconds each.
+inline double BestCallRate(const std::function<void()>& fn) {
+    using Clock = std::chrono::steady_clock;
+    fn();
+    double best = 0;
+    for (int r = 0; r < kRounds; ++r) {
+        size_t calls = 0;
+        const auto start = Clock::now();
+        double elapsed = 0;
+        do {
+            fn();
+            ++calls;
+            elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        } while (elapsed < kRoundSeconds);
+        best = std::max(best, double(calls) / elapsed);
+    }
+    return best;
 }
 
 // An OpenSSL cipher by name, keyed with the whole key (its length set first, for the ciphers

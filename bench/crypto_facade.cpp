@@ -25,21 +25,7 @@ constexpr size_t kMessage = 1024 * 1024;
 
 // Bytes per second of fn over bytesPerCall, the best of bench::kRounds rounds.
 double BestRate(const std::function<void()>& fn, size_t bytesPerCall) {
-    using Clock = std::chrono::steady_clock;
-    fn();
-    double best = 0;
-    for (int r = 0; r < bench::kRounds; ++r) {
-        size_t calls = 0;
-        const auto start = Clock::now();
-        double elapsed = 0;
-        do {
-            fn();
-            ++calls;
-            elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        } while (elapsed < bench::kRoundSeconds);
-        best = std::max(best, double(calls * bytesPerCall) / elapsed);
-    }
-    return best;
+    return bench::BestCallRate(fn) * double(bytesPerCall);
 }
 
 void ReportMessage(const char* name, const std::function<void()>& ours, const std::function<void()>& peer) {

@@ -5,6 +5,11 @@
 // blob is read on every call) against EVP_PKEY_sign with PKCS#1 padding on one context.
 // rsa-2048-verify: RecoverRSAPKCS1 and a comparison against EVP_PKEY_verify.
 // dsa-2048-256-sign: SignDSA and the DER encoding of (r, s) against EVP_PKEY_sign.
+// rsa-2048-facade-sign, rsa-2048-facade-verify: the same through TElRSAPublicKeyCrypto with
+// the SHA-256 digest handed in (input-is-hash), as the TLS code calls it: a provider context
+// per operation, the key in a TElRSAKeyMaterial.
+// dh-2048-facade-secret: the shared secret on ffdhe2048 through TElDHPublicKeyCrypto's Decrypt
+// against EVP_PKEY_derive, both with the same private value and peer value.
 // Goal: at least 0.5 of OpenSSL's operations per second for each.
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -26,6 +31,7 @@
 #include "crypto/SBConstants.h"
 #include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
+#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRSA.h"
 
 namespace {
@@ -112,6 +118,16 @@ Bytes Number(EVP_PKEY* key, const char* name) {
     return out;
 }
 
+// An OpenSSL context that signs or verifies SHA-256 digests with PKCS#1 v1.5 padding.
+Ctx RsaContext(EVP_PKEY* key, bool sign) {
+    Ctx ctx(EVP_PKEY_CTX_new(key, nullptr));
+    if ((sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_verify_init(ctx.get())) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1)
+        Fail("EVP_PKEY_sign_init or EVP_PKEY_verify_init failed");
+    return ctx;
+}
+
 Bytes Sha256(const std::string& text) {
     TElHashFunction h(SB_ALG_SHA256);
     h.Update(text.data(), text.size());
@@ -128,15 +144,7 @@ void Rsa() {
     const std::string info = EncodeDERSequence({alg, EncodeDEROctetString(std::string(digest.begin(), digest.end()))});
 
     Bytes sig(257), peerSig(256), opened(256);  // room for the modulus as the blob stores it (257)
-    Ctx sign(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_sign_init(sign.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(sign.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(sign.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_sign_init failed");
-    Ctx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (EVP_PKEY_verify_init(verify.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(verify.get(), EVP_sha256()) != 1)
-        Fail("EVP_PKEY_verify_init failed");
+    const Ctx sign = RsaContext(key.get(), true), verify = RsaContext(key.get(), false);
 
     auto ours = [&] {
         int32_t size = int32_t(sig.size());
@@ -196,10 +204,91 @@ void Dsa() {
     Report("dsa-2048-256-sign", ours, peer);
 }
 
+void RsaFacade() {
+    const Pkey key = Generate("RSA", 2048, 0);
+    const Bytes blob = Der(key.get());
+    const Bytes digest = Sha256("benchmark message");
+    TElRSAKeyMaterial material;
+    material.LoadSecret(blob.data(), blob.size());
+    auto rsa = TElRSAPublicKeyCrypto::CreateByOID(SB_OID_SHA256_RSA);
+    rsa->SetKeyMaterial(&material);
+    rsa->SetInputIsHash(true);
+    const Ctx sign = RsaContext(key.get(), true), verify = RsaContext(key.get(), false);
+    Bytes sig(256), peerSig(256);
+    auto ours = [&] {
+        size_t size = sig.size();
+        rsa->SignDetached(digest.data(), digest.size(), sig.data(), size);
+        if (size != 256) Fail("SignDetached failed");
+    };
+    auto peer = [&] {
+        size_t size = peerSig.size();
+        if (EVP_PKEY_sign(sign.get(), peerSig.data(), &size, digest.data(), digest.size()) != 1)
+            Fail("EVP_PKEY_sign failed");
+    };
+    ours();
+    peer();
+    if (sig != peerSig) Fail("the two facade signatures differ");
+    Report("rsa-2048-facade-sign", ours, peer);
+    auto oursVerify = [&] {
+        if (rsa->VerifyDetached(digest.data(), digest.size(), sig.data(), sig.size()) != 0) Fail("VerifyDetached failed");
+    };
+    auto peerVerify = [&] {
+        if (EVP_PKEY_verify(verify.get(), peerSig.data(), peerSig.size(), digest.data(), digest.size()) != 1)
+            Fail("EVP_PKEY_verify failed");
+    };
+    Report("rsa-2048-facade-verify", oursVerify, peerVerify);
+}
+
+Pkey Ffdhe2048Key() {
+    Ctx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_group_name(ctx.get(), "ffdhe2048") != 1 ||
+        EVP_PKEY_keygen(ctx.get(), &key) != 1)
+        Fail("ffdhe2048 key generation failed");
+    return Pkey(key);
+}
+
+void DhFacade() {
+    const Pkey own = Ffdhe2048Key(), other = Ffdhe2048Key();
+    const Bytes p = Number(own.get(), OSSL_PKEY_PARAM_FFC_P), g = Number(own.get(), OSSL_PKEY_PARAM_FFC_G),
+                x = Number(own.get(), OSSL_PKEY_PARAM_PRIV_KEY),
+                peerY = Number(other.get(), OSSL_PKEY_PARAM_PUB_KEY);
+    TElDHKeyMaterial material;
+    material.ImportPeerPublicKey(p.data(), p.size(), g.data(), g.size(), peerY.data(), peerY.size());
+    material.LoadSecret(x.data(), x.size());
+    TElDHPublicKeyCrypto dh;
+    dh.SetKeyMaterial(&material);
+    Ctx derive(EVP_PKEY_CTX_new(own.get(), nullptr));
+    if (EVP_PKEY_derive_init(derive.get()) != 1 || EVP_PKEY_derive_set_peer(derive.get(), other.get()) != 1)
+        Fail("EVP_PKEY_derive_init failed");
+    Bytes secret(256), peerSecret(256);
+    size_t ourSize = 0, peerSize = 0;
+    auto ours = [&] {
+        ourSize = secret.size();
+        dh.Decrypt(nullptr, 0, secret.data(), ourSize);
+    };
+    auto peer = [&] {
+        peerSize = peerSecret.size();
+        if (EVP_PKEY_derive(derive.get(), peerSecret.data(), &peerSize) != 1) Fail("EVP_PKEY_derive failed");
+    };
+    ours();
+    peer();
+    auto strip = [](const Bytes& b, size_t n) {
+        size_t i = 0;
+        while (i < n && b[i] == 0)
+            ++i;
+        return Bytes(b.begin() + long(i), b.begin() + long(n));
+    };
+    if (strip(secret, ourSize) != strip(peerSecret, peerSize)) Fail("the two DH secrets differ");
+    Report("dh-2048-facade-secret", ours, peer);
+}
+
 }  // namespace
 
 int main() {
     Rsa();
     Dsa();
+    RsaFacade();
+    DhFacade();
     return 0;
 }

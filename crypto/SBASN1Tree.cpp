@@ -515,6 +515,19 @@ void WipeTagTree(TElASN1CustomTag& tag) {
         WipeTagTree(*c.GetChild(i));
 }
 
+TElASN1SimpleTag& AddSimpleChild(TElASN1ConstrainedTag& parent, uint8_t tagByte, std::string_view content) {
+    auto& t = static_cast<TElASN1SimpleTag&>(*parent.GetChild(parent.AddChild(false)));
+    t.TagByte = tagByte;
+    if (!content.empty()) t.SetContent(content);
+    return t;
+}
+
+TElASN1ConstrainedTag& AddConstrainedChild(TElASN1ConstrainedTag& parent, uint8_t tagByte) {
+    auto& t = static_cast<TElASN1ConstrainedTag&>(*parent.GetChild(parent.AddChild(true)));
+    t.TagByte = tagByte;
+    return t;
+}
+
 bool ReadTagIntegerBounded(const TElASN1SimpleTag& tag, uint32_t max, uint32_t& value) {
     const ByteString c = tag.GetContent();
     if (c.empty() || (uint8_t(c[0]) & 0x80) != 0) return false;

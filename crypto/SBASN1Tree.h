@@ -176,6 +176,12 @@ private:
 // keys or decrypted data, before they are freed.
 void WipeTagTree(TElASN1CustomTag& tag);
 
+// Appends a primitive child with the tag byte and content; answers it.
+TElASN1SimpleTag& AddSimpleChild(TElASN1ConstrainedTag& parent, uint8_t tagByte,
+                                 std::string_view content = {});
+// Appends a constructed child with the tag byte; answers it.
+TElASN1ConstrainedTag& AddConstrainedChild(TElASN1ConstrainedTag& parent, uint8_t tagByte);
+
 // INTEGER routines on a primitive node.
 // A count read from a file (iterations, lengths): a non-negative INTEGER no larger than max.
 // Leading zero bytes are allowed; a negative value, an empty content or anything above max

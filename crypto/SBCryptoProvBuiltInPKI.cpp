@@ -74,6 +74,13 @@ BigNumPtr Number(Bytes b) {
     return pkmath::Load(b);
 }
 
+// The provider's progress callback as the cancellation hook of the generators: a callback that
+// answers false stops a long generation.
+MathProgressCallback Cancellation(const TSBProgressFunc& progress, void* data) {
+    if (!progress) return {};
+    return [progress, data](void*) { return progress(0, 0, data); };
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -119,13 +126,14 @@ void TElBuiltInRSACryptoKey::UpdatePublicBlob(bool raw) {
     publicBlob_.assign(blob.begin(), blob.end());
 }
 
-void TElBuiltInRSACryptoKey::Generate(int32_t bits, const TElRelativeDistinguishedName*, const TSBProgressFunc&,
-                                      void*) {
+void TElBuiltInRSACryptoKey::Generate(int32_t bits, const TElRelativeDistinguishedName*,
+                                      const TSBProgressFunc& progressFunc, void* progressData) {
     Reset();
     int32_t ns = 0, es = 0, ds = 0, bs = 0;
     GenerateRSAKey(bits, nullptr, ns, nullptr, es, nullptr, ds, nullptr, bs);
     rtl::SecureBytes n(size_t(ns > 0 ? ns : 0)), e(size_t(es > 0 ? es : 0)), d(n.size()), blob(size_t(bs > 0 ? bs : 0));
-    if (!GenerateRSAKey(bits, n.data(), ns, e.data(), es, d.data(), ds, blob.data(), bs))
+    if (!GenerateRSAKey(bits, n.data(), ns, e.data(), es, d.data(), ds, blob.data(), bs,
+                        Cancellation(progressFunc, progressData)))
         throw EElCryptoProviderError(SInternalError);
     modulus_ = StripLeadingZeros<ByteArray>(Bytes(n.data(), size_t(ns)));
     publicExponent_ = StripLeadingZeros<ByteArray>(Bytes(e.data(), size_t(es)));
@@ -316,8 +324,8 @@ void TElBuiltInDSACryptoKey::Reset() {
     CancelPreparation();
 }
 
-void TElBuiltInDSACryptoKey::Generate(int32_t bits, const TElRelativeDistinguishedName* params, const TSBProgressFunc&,
-                                      void*) {
+void TElBuiltInDSACryptoKey::Generate(int32_t bits, const TElRelativeDistinguishedName* params,
+                                      const TSBProgressFunc& progressFunc, void* progressData) {
     int32_t n = 0;
     if (params != nullptr) {
         for (int32_t i = 0; i < params->GetCount(); ++i) {
@@ -343,7 +351,8 @@ void TElBuiltInDSACryptoKey::Generate(int32_t bits, const TElRelativeDistinguish
     if (ps <= 0 || qs <= 0) throw EElBuiltInCryptoProviderError(SKeyGenerationFailed);
     rtl::SecureBytes p(static_cast<size_t>(ps)), q(static_cast<size_t>(qs)), g(static_cast<size_t>(gs)),
         y(static_cast<size_t>(ys)), x(static_cast<size_t>(xs));
-    if (!GenerateDSAKeyWithQBits(bits, n, p.data(), ps, q.data(), qs, g.data(), gs, y.data(), ys, x.data(), xs))
+    if (!GenerateDSAKeyWithQBits(bits, n, p.data(), ps, q.data(), qs, g.data(), gs, y.data(), ys, x.data(), xs,
+                                 Cancellation(progressFunc, progressData)))
         throw EElBuiltInCryptoProviderError(SKeyGenerationFailed);
     CancelPreparation();  // a token of the old domain would sign nothing valid
     p_.assign(p.begin(), p.begin() + ps);

@@ -47,7 +47,8 @@ public:
     // Every value emptied, salt size 20, SHA-1, MGF1, trailer 1, format "pkcs#1"; the raw flag
     // stays.
     void Reset() override;
-    // A new key (GenerateRSAKey); the public blob is a SubjectPublicKeyInfo.
+    // A new key (GenerateRSAKey); the public blob is a SubjectPublicKeyInfo. A progress callback
+    // that answers false cancels ("Internal error").
     void Generate(int32_t bits, const TElRelativeDistinguishedName* params = nullptr,
                   const TSBProgressFunc& progressFunc = nullptr, void* progressData = nullptr) override;
     // An RSAPublicKey (rsa-raw-key set) or a SubjectPublicKeyInfo; "Invalid public key" else.
@@ -122,7 +123,8 @@ public:
     int32_t GetAlgorithm() const override { return SB_ALG_PK_DSA; }
     void Reset() override;
     // A new domain and key of FIPS 186-3 sizes: N from the dsa-qbits entry of params, else
-    // from the hash algorithm, else from bits.
+    // from the hash algorithm, else from bits. A progress callback that answers false cancels
+    // ("Key generation failed").
     void Generate(int32_t bits, const TElRelativeDistinguishedName* params = nullptr,
                   const TSBProgressFunc& progressFunc = nullptr, void* progressData = nullptr) override;
     // y as one DER INTEGER.
@@ -340,6 +342,7 @@ public:
     void VerifyUpdate(const void* buffer, size_t size) override;
     int32_t VerifyFinal() override;
     int64_t EstimateOutputSize(const void* input, int32_t operation, int64_t size) override;
+    using TElBuiltInPublicKeyCrypto::EstimateOutputSize;
 
     // Scheme selection (context properties alg-scheme and hash-algorithm): both directions,
     // then PSS signs only and OAEP encrypts only.
@@ -409,6 +412,7 @@ public:
     void VerifyUpdate(const void* buffer, size_t size) override;
     int32_t VerifyFinal() override;
     int64_t EstimateOutputSize(const void* input, int32_t operation, int64_t size) override;
+    using TElBuiltInPublicKeyCrypto::EstimateOutputSize;
 
     static bool IsAlgorithmSupported(int32_t code);
     static bool IsAlgorithmSupportedByOID(std::string_view oid);
@@ -448,6 +452,7 @@ public:
     void VerifyUpdate(const void* buffer, size_t size) override;
     int32_t VerifyFinal() override;
     int64_t EstimateOutputSize(const void* input, int32_t operation, int64_t size) override;
+    using TElBuiltInPublicKeyCrypto::EstimateOutputSize;
 
     int32_t GetHashAlgorithm() const { return hashAlgorithm_; }
     void SetHashAlgorithm(int32_t value) { hashAlgorithm_ = value; }
@@ -484,6 +489,7 @@ public:
     void DecryptUpdate(const void* buffer, size_t size) override;
     void DecryptFinal() override;
     int64_t EstimateOutputSize(const void* input, int32_t operation, int64_t size) override;
+    using TElBuiltInPublicKeyCrypto::EstimateOutputSize;
 
     static bool IsAlgorithmSupported(int32_t code) { return code == SB_ALG_PK_DH; }
     static bool IsAlgorithmSupportedByOID(std::string_view) { return false; }

@@ -19,6 +19,7 @@
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 #include "transfer/ukwFuncoesAPI.h"
+#include "transfer/ukwTelaStatus.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ void TkwUpdLoader::Execute(bool checaCRC) {
             std::unique_ptr<TfkwUpdLoaderStatus>& status;
             std::unique_ptr<TkwQorIni>& qorIni;
             ~Liberacao() {
+                DefinaTelaStatusPrograma(nullptr);
                 loader.Status = nullptr;
                 loader.qorIni_ = nullptr;
                 status.reset();
@@ -121,6 +123,8 @@ void TkwUpdLoader::Execute(bool checaCRC) {
             }
         } liberacao{*this, status, qorIni};
         Status = status.get();
+        // The file transfers' waits keep this window alive.
+        DefinaTelaStatusPrograma(Status);
         qorIni_ = qorIni.get();
 
         Status->DefinaTarefa("Carregando o sistema");

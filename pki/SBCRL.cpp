@@ -453,6 +453,11 @@ int32_t TElCertificateRevocationList::IndexOf(const TElX509Certificate* certific
     return -1;
 }
 
+bool TElCertificateRevocationList::VerifySignedBy(const TElX509Certificate* issuer) const {
+    if (issuer == nullptr || encoded_.empty()) return false;
+    return VerifyCertificateSignature(*issuer, SignatureAlgorithm, SignatureParameters.get(), signedPart_, Signature);
+}
+
 void TElCertificateRevocationList::Assign(const TElCertificateRevocationList* source) {
     if (source == nullptr || source->encoded_.empty()) throw ECryptoLibraryError(SInvalidCRL);
     if (source == this) return;

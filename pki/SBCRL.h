@@ -189,6 +189,8 @@ public:
     void Assign(const TElCertificateRevocationList* source);
     // Frees the entries and forgets the encoded list.
     void ClearEntries();
+    // The list's signature checked with issuer's key, as a certificate's (a loaded list only).
+    bool VerifySignedBy(const TElX509Certificate* issuer) const;
 
     // The list's issuer names the certificate's issuer: every attribute of one is in the
     // other (same type, value equal without regard to letter case), both ways.

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "crypto/SBRDN.h"
@@ -29,6 +30,7 @@
 #include "pki/SBCRL.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"
+#include "rtl/Stream.h"
 #include "rtl/StringList.h"
 
 class TElCustomCertStorage;
@@ -159,6 +161,10 @@ public:
         (void)index;
         return nullptr;
     }
+    // cvOk, cvSelfSigned or cvInvalid with the reasons of every certificate of the path (see
+    // ValidatePath). A moment of exactly 0 means now, in UTC.
+    virtual TSBCertificateValidity Validate(const TElX509Certificate* certificate,
+                                            TSBCertificateValidityReason& reason, rtl::TDateTime validityMoment);
     // The base only marks the chain index stale.
     virtual void Add(const TElX509Certificate* certificate, bool copyPrivateKey = true);
     virtual void Remove(int32_t index);
@@ -187,6 +193,53 @@ public:
 
     int32_t FindFirst(TElCertificateLookup& lookup) const;
     int32_t FindNext(TElCertificateLookup& lookup) const;
+
+    // PKCS#12 exchange (pki/SBCustomCertStorage_pfx.cpp). ImportFromPFX adds every certificate
+    // of the PFX with its private key and answers the PKCS#12 result code; a failed load
+    // leaves the storage as it was. ExportToPFX writes a PFX of copies of every certificate
+    // (private keys included) under the given PBE codes (pki/SBPKCS12.h) and 2048 iterations;
+    // size is the room on entry and the size needed on return (a null buffer asks for it).
+    int32_t ImportFromPFX(const void* buffer, size_t size, std::string_view password);
+    int32_t ExportToPFX(void* buffer, size_t& size, int32_t keyAlgorithm, int32_t certificateAlgorithm,
+                        std::string_view password) const;
+
+    // The storage as a stored component property: "BinaryCertificates" is a 4-byte
+    // little-endian size and a PFX of that size (RC4 for keys and certificates), stored only
+    // while the storage holds a certificate; "Certificates", the older name, is read with its
+    // size as an integer value of the component stream (a type byte 2, 3 or 4 and a 1, 2 or
+    // 4-byte little-endian value). A size of 0 or less read clears the storage. The PFX of
+    // this form is under one fixed password held in the program: it keeps nothing secret,
+    // so a storage whose private keys matter is not streamed this way.
+    bool StoresBinaryCertificates() const { return GetCount() > 0; }
+    void WriteBinaryCertificates(rtl::Stream& stream) const;
+    void ReadBinaryCertificates(rtl::Stream& stream);
+    void ReadCertificates(rtl::Stream& stream);
+
+    // The validation, with a status per certificate of the path it decided on, from
+    // certificate up to the stored one that ends it (RFC 5280 6.1 in this system's terms):
+    // - trust: stored certificates are trusted; untrusted intermediates come from the
+    //   certificate's own chain. The path goes up over every candidate whose subject is the
+    //   issuer's name exactly (the same attributes in the same order and RDNs: a name's
+    //   reordering is another name), no certificate twice, each signature checked, until a stored
+    //   certificate signs the last link; a stored certificate validated itself is trusted as
+    //   it is. No such path: the certificate alone, with vrUnknownCA (or vrInvalidSignature
+    //   when issuers by name were found but none signed it).
+    // - every certificate of the path: valid at the moment, inner and outer signature
+    //   algorithms equal, each extension once, no critical extension but basic constraints,
+    //   key usage, extended key usage, key identifiers, alternative names, certificate
+    //   policies, CRL distribution points and authority information access;
+    // - every issuer: a CA by its basic constraints (a version 1 issuer only when stored),
+    //   keyCertSign when it has a key usage, path lengths by RFC 5280 6.1.4;
+    // - the CRL, when assigned, for every certificate whose issuer it names: usable only when
+    //   signed by a certificate of that issuer's name, of the path above the certificate or
+    //   stored (cRLSign when it has a key usage), current at the moment, and
+    //   without a critical extension it does not act on (vrCRLUnusable otherwise); then an
+    //   entry for the certificate is vrRevoked.
+    // The result is cvSelfSigned for a stored self-signed certificate with a good signature
+    // and no fault, cvOk for any other path without fault, cvInvalid otherwise.
+    TSBCertificateValidity ValidatePath(const TElX509Certificate& certificate, rtl::TDateTime validityMoment,
+                                        std::vector<TElCertificatePathStatus>& path,
+                                        TSBCertificateValidityReason& reason) const;
 
     TElCertificateRevocationList* GetCRL() const { return crl_; }
     void SetCRL(TElCertificateRevocationList* crl);

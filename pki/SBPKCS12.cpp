@@ -1,22 +1,44 @@
-// pki/SBPKCS12.cpp: PKCS#12 key derivation.
+// pki/SBPKCS12.cpp: PKCS#12 key derivation, and the PFX reader and writer.
 #include "pki/SBPKCS12.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "crypto/SBASN1Tree.h"
+#include "crypto/SBAlgorithmIdentifier.h"
 #include "crypto/SBConstants.h"
+#include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
+#include "crypto/SBMath.h"
+#include "crypto/SBPKCS8.h"
+#include "crypto/SBRSA.h"
+#include "crypto/SBRandom.h"
+#include "crypto/SBSymmetricCrypto.h"
+#include "pki/SBPKCS7.h"
+#include "pki/SBPKCS7Tree.h"
 
 namespace {
 
 // Output size u and block size v of the digests RFC 7292 B.2 is used with here.
 bool DigestSizes(int32_t digest, size_t& u, size_t& v) {
     switch (digest) {
-    case SB_ALG_SHA1: u = 20, v = 64; return true;
-    case SB_ALG_MD5: u = 16, v = 64; return true;
-    case SB_ALG_SHA256: u = 32, v = 64; return true;
-    case SB_ALG_SHA384: u = 48, v = 128; return true;
-    case SB_ALG_SHA512: u = 64, v = 128; return true;
-    default: return false;
+        case SB_ALG_SHA1:
+            u = 20, v = 64;
+            return true;
+        case SB_ALG_MD5:
+            u = 16, v = 64;
+            return true;
+        case SB_ALG_SHA256:
+            u = 32, v = 64;
+            return true;
+        case SB_ALG_SHA384:
+            u = 48, v = 128;
+            return true;
+        case SB_ALG_SHA512:
+            u = 64, v = 128;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -49,12 +71,12 @@ rtl::SecureBytes PKCS12PasswordToBMP(std::string_view password) {
 rtl::SecureBytes DerivePKCS12Key(std::string_view password, std::string_view salt, int32_t id, int32_t n,
                                  int32_t iterations, int32_t digest) {
     const rtl::SecureBytes bmp = PKCS12PasswordToBMP(password);
-    return DerivePKCS12KeyFromBMP(std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()), salt, id, n,
-                                  iterations, digest);
+    return DerivePKCS12KeyFromBMP(std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()),
+                                  salt, id, n, iterations, digest);
 }
 
-rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id, int32_t n,
-                                        int32_t iterations, int32_t digest) {
+rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::string_view salt, int32_t id,
+                                        int32_t n, int32_t iterations, int32_t digest) {
     size_t u = 0, v = 0;
     rtl::SecureBytes out;
     if (!DigestSizes(digest, u, v) || n <= 0) return out;
@@ -98,4 +120,597 @@ rtl::SecureBytes DerivePKCS12KeyFromBMP(std::string_view bmpPassword, std::strin
     }
     out.resize(size_t(n));
     return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The PFX
+
+namespace {
+
+using namespace pkcs7tree;
+
+// RFC 7292 appendix D and C.
+constexpr std::string_view kKeyBag{"\x2A\x86\x48\x86\xF7\x0D\x01\x0C\x0A\x01\x01", 11};
+constexpr std::string_view kShroudedKeyBag{"\x2A\x86\x48\x86\xF7\x0D\x01\x0C\x0A\x01\x02", 11};
+constexpr std::string_view kCertBag{"\x2A\x86\x48\x86\xF7\x0D\x01\x0C\x0A\x01\x03", 11};
+constexpr std::string_view kX509Certificate{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x16\x01", 10};
+constexpr std::string_view kLocalKeyId{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x15", 9};
+
+constexpr size_t kMacSaltSize = 20;
+constexpr size_t kPBESaltSize = 8;
+// Written for a PFX: 01 00 00 01 for the first certificate, counting up.
+constexpr uint32_t kFirstLocalKeyId = 0x01000001;
+
+// The PKCS#12 PBE schemes (RFC 7292 C): cipher, key and IV sizes.
+struct PBEScheme {
+    int32_t cipher = 0;
+    size_t keySize = 0;
+    size_t ivSize = 0;
+};
+
+bool SchemeOf(int32_t pbe, PBEScheme& s) {
+    switch (pbe) {
+        case SB_ALG_PKCS12_SHA1_RC4_128:
+            s = {SB_ALG_RC4, 16, 0};
+            return true;
+        case SB_ALG_PKCS12_SHA1_RC4_40:
+            s = {SB_ALG_RC4, 5, 0};
+            return true;
+        case SB_ALG_PKCS12_SHA1_3DES:
+            s = {SB_ALG_3DES, 24, 8};
+            return true;
+        case SB_ALG_PKCS12_SHA1_RC2_128:
+            s = {SB_ALG_RC2, 16, 8};
+            return true;
+        case SB_ALG_PKCS12_SHA1_RC2_40:
+            s = {SB_ALG_RC2, 5, 8};
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string_view View(const rtl::SecureBytes& b) {
+    return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+}
+
+// pkcs-12PbeParams ::= SEQUENCE { salt OCTET STRING, iterations INTEGER } (RFC 7292 C).
+bool ReadPBEParams(std::string_view der, ByteString& salt, int32_t& iterations) {
+    TElASN1ConstrainedTag root;
+    if (!LoadTagTree(root, der) || root.GetCount() != 1 || !root.GetChild(0)->CheckType(0x30, true))
+        return false;
+    const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*root.GetChild(0));
+    const TElASN1SimpleTag* s = Simple(seq, 0, 0x04);
+    const TElASN1SimpleTag* count = Simple(seq, 1, 0x02);
+    uint32_t n = 0;
+    if (seq.GetCount() != 2 || s == nullptr || count == nullptr ||
+        !ReadTagIntegerBounded(*count, TElPKCS12Message::MaxIterationCount, n))
+        return false;
+    salt = s->GetContent();
+    iterations = int32_t(n);
+    return true;
+}
+
+ByteString WritePBEParams(std::string_view salt, int32_t iterations) {
+    TElASN1ConstrainedTag seq;
+    seq.TagByte = 0x30;
+    AddSimpleChild(seq, 0x04, salt);
+    WriteTagInteger(AddSimpleChild(seq, 0x02), uint32_t(iterations));
+    return SaveTagToString(seq);
+}
+
+// The PKCS#12 PBE schemes are the only ones read here: the PKCS#5 schemes (PBES1 rows and
+// PBES2, which OpenSSL 3 writes by default) are as unsupported as an unknown OID, so a file
+// under them says so instead of failing as if the password were wrong.
+
+// Runs the scheme's cipher: RC4 as a stream, triple DES and RC2 in CBC mode with PKCS#5
+// padding, which the cipher layer checks whole (1 to 8 bytes, all equal) when decrypting.
+// Raises on any failure.
+rtl::SecureBytes Crypt(const PBEScheme& scheme, std::string_view bmpPassword, std::string_view salt,
+                       int32_t iterations, const void* data, size_t size, bool encrypt) {
+    const rtl::SecureBytes key =
+        DerivePKCS12KeyFromBMP(bmpPassword, salt, 1, int32_t(scheme.keySize), iterations, SB_ALG_SHA1);
+    const rtl::SecureBytes iv =
+        scheme.ivSize != 0
+            ? DerivePKCS12KeyFromBMP(bmpPassword, salt, 2, int32_t(scheme.ivSize), iterations, SB_ALG_SHA1)
+            : rtl::SecureBytes();
+    std::unique_ptr<TElSymmetricCrypto> cipher = TElSymmetricCryptoFactory().CreateInstance(scheme.cipher);
+    if (!cipher) throw ECryptoLibraryError("cipher unavailable");
+    TElSymmetricKeyMaterial material;
+    material.SetKey(key);
+    material.SetIV(iv);
+    cipher->SetKeyMaterial(&material);
+    size_t outSize = 0;
+    if (encrypt)
+        cipher->Encrypt(data, size, nullptr, outSize);
+    else
+        cipher->Decrypt(data, size, nullptr, outSize);
+    rtl::SecureBytes out(std::max<size_t>(outSize, 1));
+    outSize = out.size();
+    if (encrypt)
+        cipher->Encrypt(data, size, out.data(), outSize);
+    else
+        cipher->Decrypt(data, size, out.data(), outSize);
+    out.resize(outSize);
+    return out;
+}
+
+// Two numbers are equal when their bytes are, or when one has a single leading 00 more.
+bool SameNumber(std::string_view a, std::string_view b) {
+    if (a.size() == b.size() + 1 && !a.empty() && a[0] == '\0') a.remove_prefix(1);
+    if (b.size() == a.size() + 1 && !b.empty() && b[0] == '\0') b.remove_prefix(1);
+    return a == b;
+}
+
+// Numbers decoded from a key blob, wiped when they go.
+struct Numbers {
+    std::vector<ByteString> v;
+    explicit Numbers(size_t n) : v(n) {}
+    ~Numbers() {
+        for (auto& s : v)
+            ClearString(s);
+    }
+};
+
+bool RSAKey(std::string_view blob, Numbers& out) {
+    int32_t n = 0, e = 0, d = 0;
+    DecodeRSAPrivateKey(blob.data(), int32_t(blob.size()), nullptr, n, nullptr, e, nullptr, d);
+    if (n <= 0 || e <= 0 || d <= 0) return false;
+    out.v[0].resize(size_t(n));
+    out.v[1].resize(size_t(e));
+    out.v[2].resize(size_t(d));
+    if (!DecodeRSAPrivateKey(blob.data(), int32_t(blob.size()), out.v[0].data(), n, out.v[1].data(), e,
+                             out.v[2].data(), d))
+        return false;
+    out.v[0].resize(size_t(n));
+    out.v[1].resize(size_t(e));
+    out.v[2].resize(size_t(d));
+    return n > 0 && e > 0 && d > 0;
+}
+
+bool DSAKey(std::string_view blob, Numbers& out) {
+    int32_t s[5] = {};
+    DecodeDSAPrivateKey(blob.data(), int32_t(blob.size()), nullptr, s[0], nullptr, s[1], nullptr, s[2],
+                        nullptr, s[3], nullptr, s[4]);
+    for (int i = 0; i < 5; ++i) {
+        if (s[i] <= 0) return false;
+        out.v[size_t(i)].resize(size_t(s[i]));
+    }
+    if (!DecodeDSAPrivateKey(blob.data(), int32_t(blob.size()), out.v[0].data(), s[0], out.v[1].data(), s[1],
+                             out.v[2].data(), s[2], out.v[3].data(), s[3], out.v[4].data(), s[4]))
+        return false;
+    for (int i = 0; i < 5; ++i) {
+        if (s[i] <= 0) return false;
+        out.v[size_t(i)].resize(size_t(s[i]));
+    }
+    return true;
+}
+
+// g^x mod p == y, for a bare DSA x found in a key bag: the key is attached only to the
+// certificate whose public value it produces.
+bool DSAPublicMatches(const ByteString& p, const ByteString& g, const ByteString& y, std::string_view x) {
+    try {
+        BigNumPtr P = MakeBigNum(), G = MakeBigNum(), X = MakeBigNum(), Y = MakeBigNum(), R = MakeBigNum();
+        LoadBigNumFromBytes(P.get(), p.data(), int32_t(p.size()));
+        LoadBigNumFromBytes(G.get(), g.data(), int32_t(g.size()));
+        LoadBigNumFromBytes(X.get(), x.data(), int32_t(x.size()));
+        LoadBigNumFromBytes(Y.get(), y.data(), int32_t(y.size()));
+        TrimBigNum(P.get());
+        if (IsBigNumZero(P.get())) return false;
+        ExponentiateBigNumMontgomery(G.get(), X.get(), P.get(), R.get());
+        TrimBigNum(R.get());
+        TrimBigNum(Y.get());
+        return AreBigNumsEqual(R.get(), Y.get());
+    } catch (const rtl::Exception&) {
+        return false;
+    }
+}
+
+// INTEGER content from unsigned big-endian bytes (00 in front of a top bit).
+void AddUnsignedInteger(TElASN1ConstrainedTag& parent, std::string_view magnitude) {
+    WriteTagIntegerBytes(AddSimpleChild(parent, 0x02), magnitude.data(), magnitude.size());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+struct TElPKCS12Message::Reader {
+    TElPKCS12Message& m;
+    std::string_view bmp;
+
+    int32_t AuthenticatedSafe(std::string_view octets);
+    int32_t SafeContents(std::string_view der);
+    int32_t SafeBag(const TElASN1ConstrainedTag& bag);
+    int32_t ShroudedKeyBag(const TElASN1ConstrainedTag& value);
+    int32_t CertBag(const TElASN1ConstrainedTag& value);
+    int32_t PrivateKeyInfo(std::string_view der);
+    int32_t Mac(const TElASN1ConstrainedTag& macData, std::string_view authSafe);
+};
+
+int32_t TElPKCS12Message::Reader::AuthenticatedSafe(std::string_view octets) {
+    TElASN1ConstrainedTag root;
+    if (!LoadTagTree(root, octets) || root.GetCount() != 1) return SB_PKCS12_ERROR_INVALID_ASN_DATA;
+    if (!root.GetChild(0)->CheckType(0x30, true)) return SB_PKCS12_ERROR_INVALID_AUTHENTICATED_SAFE_DATA;
+    const auto& safes = static_cast<const TElASN1ConstrainedTag&>(*root.GetChild(0));
+    for (int i = 0; i < safes.GetCount(); ++i) {
+        if (!safes.GetChild(i)->CheckType(0x30, true)) return SB_PKCS12_ERROR_INVALID_AUTHENTICATED_SAFE_DATA;
+        const ByteString der = SaveTagToString(*safes.GetChild(i));
+        TElPKCS7Message info;
+        if (info.LoadFromBuffer(der.data(), der.size()) != 0)
+            return SB_PKCS12_ERROR_INVALID_AUTHENTICATED_SAFE_DATA;
+        int32_t r;
+        if (info.ContentType == ctData) {
+            r = SafeContents(info.Data);
+        } else if (info.ContentType == ctEncryptedData) {
+            const TElPKCS7EncryptedContent& ec = info.GetEncryptedData().EncryptedContent;
+            PBEScheme scheme;
+            if (!SchemeOf(GetPBEAlgorithmByOID(ec.ContentEncryptionAlgorithm), scheme))
+                return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+            ByteString salt;
+            int32_t iterations = 0;
+            if (!ReadPBEParams(ec.ContentEncryptionAlgorithmParams, salt, iterations))
+                return SB_PKCS12_ERROR_INVALID_PBE_ALGORITHM_PARAMS;
+            rtl::SecureBytes plain;
+            try {
+                const ByteString ct = ec.GetEncryptedContent();
+                plain = Crypt(scheme, bmp, salt, iterations, ct.data(), ct.size(), false);
+            } catch (const rtl::Exception&) {
+                return SB_PKCS12_ERROR_INVALID_PASSWORD;
+            }
+            r = SafeContents(View(plain));
+        } else {
+            return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
+        }
+        if (r != 0) return r;
+    }
+    return 0;
+}
+
+// SafeContents ::= SEQUENCE OF SafeBag (RFC 7292 4.2).
+int32_t TElPKCS12Message::Reader::SafeContents(std::string_view der) {
+    struct Wiped {
+        TElASN1ConstrainedTag tag;
+        ~Wiped() { WipeTagTree(tag); }
+    } root;
+    if (!LoadTagTree(root.tag, der) || root.tag.GetCount() != 1 ||
+        !root.tag.GetChild(0)->CheckType(0x30, true))
+        return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
+    const auto& bags = static_cast<const TElASN1ConstrainedTag&>(*root.tag.GetChild(0));
+    for (int i = 0; i < bags.GetCount(); ++i) {
+        const TElASN1ConstrainedTag* bag = Constrained(bags, i, 0x30);
+        if (bag == nullptr) return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
+        if (const int32_t r = SafeBag(*bag); r != 0) return r;
+    }
+    return 0;
+}
+
+// SafeBag ::= SEQUENCE { bagId OID, bagValue [0] EXPLICIT, bagAttributes SET OPTIONAL }. The
+// attributes (friendly names, local key identifiers) are not needed to pair keys with
+// certificates: the keys themselves say which certificate they complete.
+int32_t TElPKCS12Message::Reader::SafeBag(const TElASN1ConstrainedTag& bag) {
+    if (bag.GetCount() < 2 || bag.GetCount() > 3) return SB_PKCS12_ERROR_INVALID_SAFE_BAG;
+    const TElASN1SimpleTag* id = Simple(bag, 0, 0x06);
+    const TElASN1ConstrainedTag* wrapper = Constrained(bag, 1, 0xA0);
+    if (id == nullptr || wrapper == nullptr || wrapper->GetCount() != 1 ||
+        !wrapper->GetChild(0)->IsConstrained())
+        return SB_PKCS12_ERROR_INVALID_SAFE_BAG;
+    const auto& value = static_cast<const TElASN1ConstrainedTag&>(*wrapper->GetChild(0));
+    const ByteString type = id->GetContent();
+    if (type == kShroudedKeyBag) return ShroudedKeyBag(value);
+    if (type == kKeyBag) {
+        ByteString der = SaveTagToString(value);
+        const int32_t r = PrivateKeyInfo(der);
+        ClearString(der);
+        return r;
+    }
+    if (type == kCertBag) return CertBag(value);
+    return SB_PKCS12_ERROR_INVALID_SAFE_BAG;
+}
+
+// pkcs8ShroudedKeyBag: an EncryptedPrivateKeyInfo under a PKCS#12 PBE (RFC 7292 4.2.2).
+int32_t TElPKCS12Message::Reader::ShroudedKeyBag(const TElASN1ConstrainedTag& value) {
+    ByteString oid, params;
+    if (!value.CheckType(0x30, true) || value.GetCount() != 2 ||
+        ReadAlgorithmIdentifier(*value.GetChild(0), oid, params) != 0 || Simple(value, 1, 0x04) == nullptr)
+        return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
+    PBEScheme scheme;
+    if (!SchemeOf(GetPBEAlgorithmByOID(oid), scheme)) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+    ByteString salt;
+    int32_t iterations = 0;
+    if (!ReadPBEParams(params, salt, iterations)) return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
+    rtl::SecureBytes plain;
+    try {
+        const ByteString ct = Simple(value, 1, 0x04)->GetContent();
+        plain = Crypt(scheme, bmp, salt, iterations, ct.data(), ct.size(), false);
+    } catch (const rtl::Exception&) {
+        return SB_PKCS12_ERROR_INVALID_PASSWORD;
+    }
+    return PrivateKeyInfo(View(plain));
+}
+
+int32_t TElPKCS12Message::Reader::PrivateKeyInfo(std::string_view der) {
+    TElPKCS8PrivateKeyInfo info;
+    switch (const int32_t r = info.LoadFromBuffer(der.data(), der.size())) {
+        case 0:
+            break;
+        case SB_PKCS8_ERROR_INVALID_ASN_DATA:
+            return SB_PKCS12_ERROR_INVALID_PASSWORD;
+        case SB_PKCS8_ERROR_INVALID_FORMAT:
+        case SB_PKCS8_ERROR_INVALID_VERSION:
+            return SB_PKCS12_ERROR_INVALID_PRIVATE_KEY;
+        default:
+            return r;
+    }
+    m.keys_.emplace_back(info.PrivateKey.begin(), info.PrivateKey.end());
+    return 0;
+}
+
+// CertBag ::= SEQUENCE { certId OID, certValue [0] EXPLICIT OCTET STRING } (RFC 7292 4.2.3).
+int32_t TElPKCS12Message::Reader::CertBag(const TElASN1ConstrainedTag& value) {
+    const TElASN1SimpleTag* id = Simple(value, 0, 0x06);
+    const TElASN1ConstrainedTag* wrapper = Constrained(value, 1, 0xA0);
+    if (!value.CheckType(0x30, true) || value.GetCount() != 2 || id == nullptr || wrapper == nullptr)
+        return SB_PKCS12_ERROR_INVALID_CERT_BAG;
+    if (id->GetContent() != kX509Certificate) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
+    const TElASN1SimpleTag* octets = Simple(*wrapper, 0, 0x04);
+    if (wrapper->GetCount() != 1 || octets == nullptr) return SB_PKCS12_ERROR_INVALID_CERT_BAG;
+    const ByteString der = octets->GetContent();
+    TElX509Certificate certificate;
+    try {
+        certificate.LoadFromBuffer(der.data(), der.size());
+    } catch (const rtl::Exception&) {
+        // A certificate that does not load is bad input, reported like any other.
+        return SB_PKCS12_ERROR_INVALID_CERT_BAG;
+    }
+    m.storage_->Add(&certificate, true);
+    return 0;
+}
+
+// MacData ::= SEQUENCE { mac DigestInfo, macSalt OCTET STRING, iterations INTEGER DEFAULT 1 }
+// (RFC 7292 4). The MAC key is derived with the digest MacData names and has its size
+// (appendix B.4); SHA-1 and the SHA-2 digests are known here.
+int32_t TElPKCS12Message::Reader::Mac(const TElASN1ConstrainedTag& macData, std::string_view authSafe) {
+    constexpr int32_t bad = SB_PKCS12_ERROR_INVALID_MAC_DATA;
+    if (macData.TagByte != 0x30 || macData.GetCount() < 2 || macData.GetCount() > 3) return bad;
+    const TElASN1ConstrainedTag* digestInfo = Constrained(macData, 0, 0x30);
+    if (digestInfo == nullptr || digestInfo->GetCount() != 2) return bad;
+    const TElASN1SimpleTag* mac = Simple(*digestInfo, 1, 0x04);
+    const TElASN1SimpleTag* salt = Simple(macData, 1, 0x04);
+    if (mac == nullptr || salt == nullptr ||
+        ReadAlgorithmIdentifier(*digestInfo->GetChild(0), m.macAlgorithm_, m.macAlgorithmParams_) != 0)
+        return bad;
+    uint32_t iterations = 1;
+    if (macData.GetCount() == 3) {
+        const TElASN1SimpleTag* count = Simple(macData, 2, 0x02);
+        if (count == nullptr || !ReadTagIntegerBounded(*count, MaxIterationCount, iterations)) return bad;
+    }
+    m.mac_ = mac->GetContent();
+    m.macSalt_ = salt->GetContent();
+    m.IterationCount = int32_t(iterations);
+    const int32_t digest = GetHashAlgorithmByOID(m.macAlgorithm_);
+    if (digest != SB_ALG_SHA1 && digest != SB_ALG_SHA256 && digest != SB_ALG_SHA384 &&
+        digest != SB_ALG_SHA512)
+        return bad;
+    const int32_t size = GetDigestSizeBits(digest) / 8;
+    const rtl::SecureBytes key =
+        DerivePKCS12KeyFromBMP(bmp, m.macSalt_, 3, size, int32_t(iterations), digest);
+    TElHMACKeyMaterial material;
+    material.SetKey(key);
+    const std::unique_ptr<TElHashFunction> hmac =
+        TElHashFunction::CreateWithKey(GetHMACAlgorithmByHashAlgorithm(digest), &material);
+    hmac->Update(authSafe.data(), authSafe.size());
+    const ByteString computed = hmac->Finish();
+    return AreByteStringsEqualCT(computed, m.mac_) ? 0 : SB_PKCS12_ERROR_INVALID_MAC;
+}
+
+TElPKCS12Message::TElPKCS12Message() : storage_(std::make_unique<TElMemoryCertStorage>()) {}
+
+TElPKCS12Message::~TElPKCS12Message() = default;
+
+void TElPKCS12Message::SetPassword(std::string_view password) {
+    password_.assign(password.begin(), password.end());
+}
+
+int32_t TElPKCS12Message::LoadFromBuffer(const void* buffer, size_t size) {
+    const rtl::SecureBytes bmp = PKCS12PasswordToBMP(View(password_));
+    const int32_t r = Load(buffer, size, View(bmp));
+    if (r == 0 || !password_.empty()) return r;
+    // Other tools hash the empty password as the empty BMPString with its two zero bytes.
+    return Load(buffer, size, std::string_view("\0\0", 2));
+}
+
+// PFX ::= SEQUENCE { version INTEGER (3), authSafe ContentInfo, macData MacData OPTIONAL }
+// (RFC 7292 4). The MAC is checked after every bag was read.
+int32_t TElPKCS12Message::Load(const void* buffer, size_t size, std::string_view bmpPassword) {
+    storage_->Clear();
+    keys_.clear();
+    TElASN1ConstrainedTag root;
+    if (buffer == nullptr || !LoadTagTree(root, std::string_view(static_cast<const char*>(buffer), size)))
+        return SB_PKCS12_ERROR_INVALID_ASN_DATA;
+    if (root.GetCount() != 1) return SB_PKCS12_ERROR_NO_DATA;
+    if (!root.GetChild(0)->CheckType(0x30, true)) return SB_PKCS12_ERROR_INVALID_DATA;
+    const auto& pfx = static_cast<const TElASN1ConstrainedTag&>(*root.GetChild(0));
+    if (pfx.GetCount() < 2 || pfx.GetCount() > 3) return SB_PKCS12_ERROR_INVALID_DATA;
+    const TElASN1SimpleTag* version = Simple(pfx, 0, 0x02);
+    if (version == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
+    if (!IsVersion(*version, 3)) return SB_PKCS12_ERROR_INVALID_VERSION;
+    if (Constrained(pfx, 1, 0x30) == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
+    size_t safeSize = 0;
+    ByteString type;
+    ReadContentInfo(*pfx.GetChild(1), nullptr, safeSize, type);
+    ByteString authSafe(safeSize, '\0');
+    if (!ReadContentInfo(*pfx.GetChild(1), authSafe.data(), safeSize, type) ||
+        type != PKCS7ContentTypeOID(ctData))
+        return SB_PKCS12_ERROR_INVALID_CONTENT;
+    authSafe.resize(safeSize);
+    Reader reader{*this, bmpPassword};
+    if (const int32_t r = reader.AuthenticatedSafe(authSafe); r != 0) return r;
+    if (pfx.GetCount() == 3) {
+        if (!pfx.GetChild(2)->IsConstrained()) return SB_PKCS12_ERROR_INVALID_DATA;
+        if (const int32_t r =
+                reader.Mac(static_cast<const TElASN1ConstrainedTag&>(*pfx.GetChild(2)), authSafe);
+            r != 0)
+            return r;
+    }
+    return 0;
+}
+
+int32_t TElPKCS12Message::FindKeyFor(const TElX509Certificate& certificate, rtl::SecureBytes& blob) const {
+    const int32_t algorithm = certificate.GetPublicKeyAlgorithm();
+    if (algorithm == SB_CERT_ALG_RSA_ENCRYPTION || algorithm == SB_CERT_ALG_RSASSA_PSS ||
+        algorithm == SB_CERT_ALG_RSAES_OAEP) {
+        size_t nSize = 0, eSize = 0;
+        certificate.GetRSAParams(nullptr, nSize, nullptr, eSize);
+        ByteString n(nSize, '\0'), e(eSize, '\0');
+        if (!certificate.GetRSAParams(n.data(), nSize, e.data(), eSize)) return -1;
+        for (size_t i = 0; i < keys_.size(); ++i) {
+            Numbers key(3);
+            if (RSAKey(View(keys_[i]), key) && SameNumber(key.v[0], n) && SameNumber(key.v[1], e)) {
+                blob = keys_[i];
+                return int32_t(i);
+            }
+        }
+        return -1;
+    }
+    if (algorithm != SB_CERT_ALG_DSA) return -1;
+    size_t s[4] = {};
+    certificate.GetDSSParams(nullptr, s[0], nullptr, s[1], nullptr, s[2], nullptr, s[3]);
+    ByteString p(s[0], '\0'), q(s[1], '\0'), g(s[2], '\0'), y(s[3], '\0');
+    if (!certificate.GetDSSParams(p.data(), s[0], q.data(), s[1], g.data(), s[2], y.data(), s[3])) return -1;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+        const std::string_view k = View(keys_[i]);
+        Numbers key(5);
+        if (DSAKey(k, key)) {
+            if (SameNumber(key.v[0], p) && SameNumber(key.v[1], q) && SameNumber(key.v[2], g) &&
+                SameNumber(key.v[3], y)) {
+                blob = keys_[i];
+                return int32_t(i);
+            }
+            continue;
+        }
+        // The PKCS#8 form of a DSA key: INTEGER x alone, the parameters being the certificate's.
+        TElASN1ConstrainedTag root;
+        if (!LoadTagTree(root, k) || root.GetCount() != 1 || !root.GetChild(0)->CheckType(0x02, false))
+            continue;
+        ByteString x = static_cast<const TElASN1SimpleTag&>(*root.GetChild(0)).GetContent();
+        WipeTagTree(root);
+        const bool matches = DSAPublicMatches(p, g, y, x);
+        if (matches) {
+            TElASN1ConstrainedTag seq;
+            seq.TagByte = 0x30;
+            AddSimpleChild(seq, 0x02, std::string_view("\0", 1));
+            for (const ByteString* v : {&p, &q, &g, &y, &x})
+                AddUnsignedInteger(seq, *v);
+            ByteString der = SaveTagToString(seq);
+            WipeTagTree(seq);
+            blob.assign(der.begin(), der.end());
+            ClearString(der);
+        }
+        ClearString(x);
+        if (matches) return int32_t(i);
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+struct TElPKCS12Message::Writer {
+    TElPKCS12Message& m;
+    std::string_view bmp;
+
+    // SET { SEQUENCE { localKeyId, SET { OCTET STRING id } } } (RFC 7292 4.2, PKCS #9).
+    static void AddLocalKeyId(TElASN1ConstrainedTag& set, uint32_t id) {
+        TElASN1ConstrainedTag& attr = AddConstrainedChild(set, 0x30);
+        AddSimpleChild(attr, 0x06, kLocalKeyId);
+        uint8_t be[4];
+        rtl::store_be32(be, id);
+        AddSimpleChild(AddConstrainedChild(attr, 0x31), 0x04,
+                       std::string_view(reinterpret_cast<char*>(be), 4));
+    }
+
+    // The encrypted-data ContentInfo holding one certificate bag.
+    int32_t CertificateSafe(const TElX509Certificate& certificate, ByteString& out) const {
+        const ByteString oid = GetOIDByPBEAlgorithm(m.SafeAlgorithm);
+        if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+        PBEScheme scheme;
+        if (!SchemeOf(m.SafeAlgorithm, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
+        TElASN1ConstrainedTag contents;
+        contents.TagByte = 0x30;
+        TElASN1ConstrainedTag& bag = AddConstrainedChild(contents, 0x30);
+        AddSimpleChild(bag, 0x06, kCertBag);
+        TElASN1ConstrainedTag& certBag = AddConstrainedChild(AddConstrainedChild(bag, 0xA0), 0x30);
+        AddSimpleChild(certBag, 0x06, kX509Certificate);
+        AddSimpleChild(AddConstrainedChild(certBag, 0xA0), 0x04, certificate.GetDER());
+        AddLocalKeyId(AddConstrainedChild(bag, 0x31), m.localKeyId_);
+        const ByteString plain = SaveTagToString(contents);
+        ByteString salt(kPBESaltSize, '\0');
+        GenerateRandomBytes(salt.data(), salt.size());
+        TElPKCS7Message message;
+        message.ContentType = ctEncryptedData;
+        TElPKCS7EncryptedContent& ec = message.GetEncryptedData().EncryptedContent;
+        try {
+            const rtl::SecureBytes ct =
+                Crypt(scheme, bmp, salt, m.IterationCount, plain.data(), plain.size(), true);
+            ec.SetEncryptedContent(View(ct));
+        } catch (const rtl::Exception&) {
+            return SB_PKCS12_ERROR_INTERNAL_ERROR;
+        }
+        ec.ContentType = ByteString(PKCS7ContentTypeOID(ctData));
+        ec.ContentEncryptionAlgorithm = oid;
+        ec.ContentEncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
+        size_t size = 0;
+        message.SaveToBuffer(nullptr, size);
+        out.assign(size, '\0');
+        if (!message.SaveToBuffer(out.data(), size)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
+        out.resize(size);
+        return 0;
+    }
+};
+
+int32_t TElPKCS12Message::SaveToBuffer(void* buffer, size_t& size) {
+    localKeyId_ = kFirstLocalKeyId;
+    if (storage_->GetCount() == 0) return SB_PKCS12_ERROR_NO_CERTIFICATES;
+    const rtl::SecureBytes bmp = PKCS12PasswordToBMP(View(password_));
+    Writer writer{*this, View(bmp)};
+    TElASN1ConstrainedTag safes;
+    safes.TagByte = 0x30;
+    for (int32_t i = 0; i < storage_->GetCount(); ++i) {
+        ByteString info;
+        if (const int32_t r = writer.CertificateSafe(*storage_->GetCertificate(i), info); r != 0) return r;
+        AddSimpleChild(safes, 0, info).EmitHeader = false;
+        ++localKeyId_;
+    }
+    const ByteString authSafe = SaveTagToString(safes);
+
+    // MacData with SHA-1 (RFC 7292 4), over the AuthenticatedSafe's DER.
+    ByteString salt(kMacSaltSize, '\0');
+    GenerateRandomBytes(salt.data(), salt.size());
+    const rtl::SecureBytes key = DerivePKCS12KeyFromBMP(View(bmp), salt, 3, 20, IterationCount, SB_ALG_SHA1);
+    TElHMACKeyMaterial material;
+    material.SetKey(key);
+    const std::unique_ptr<TElHashFunction> hmac = TElHashFunction::CreateWithKey(SB_ALG_HMAC_SHA1, &material);
+    hmac->Update(authSafe.data(), authSafe.size());
+
+    TElASN1ConstrainedTag pfx;
+    pfx.TagByte = 0x30;
+    AddSimpleChild(pfx, 0x02, std::string_view("\x03", 1));
+    TElASN1ConstrainedTag& info = AddConstrainedChild(pfx, 0x30);
+    AddSimpleChild(info, 0x06, PKCS7ContentTypeOID(ctData));
+    AddSimpleChild(AddConstrainedChild(info, 0xA0), 0x04, authSafe);
+    TElASN1ConstrainedTag& macData = AddConstrainedChild(pfx, 0x30);
+    TElASN1ConstrainedTag& digestInfo = AddConstrainedChild(macData, 0x30);
+    WriteAlgorithmIdentifier(AddConstrainedChild(digestInfo, 0x30), SB_OID_SHA1, {});
+    AddSimpleChild(digestInfo, 0x04, hmac->Finish());
+    AddSimpleChild(macData, 0x04, salt);
+    WriteTagInteger(AddSimpleChild(macData, 0x02), uint32_t(IterationCount));
+
+    const size_t needed = size_t(pfx.GetEncodedSize());
+    const size_t room = size;
+    size = needed;
+    if (buffer == nullptr || room < needed) return SB_PKCS12_ERROR_BUFFER_TOO_SMALL;
+    pfx.SaveToBuffer(buffer, size);
+    return 0;
 }

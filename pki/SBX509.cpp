@@ -7,12 +7,16 @@
 #include "pki/SBX509.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "crypto/SBASN1Tree.h"
 #include "crypto/SBAlgorithmIdentifier.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBMD.h"
+#include "crypto/SBHashFunction.h"
+#include "crypto/SBPEM.h"
+#include "crypto/SBPublicKeyCrypto.h"
 
 namespace {
 
@@ -29,70 +33,18 @@ ByteString WithoutLeadingZero(ByteString s) {
     return s;
 }
 
-// The hash of an AlgorithmIdentifier of a hash function, or of the MGF1 one that wraps it.
-bool ReadHashIdentifier(const TElASN1CustomTag& tag, int32_t& hash) {
-    ByteString oid, params;
-    if (ReadAlgorithmIdentifier(tag, oid, params) != 0) return false;
-    hash = GetHashAlgorithmByOID(oid);
-    return hash != SB_ALG_UNKNOWN;
-}
-
-bool ReadMGF1(const TElASN1CustomTag& tag, int32_t& mgf, int32_t& hash) {
-    ByteString oid, params;
-    if (ReadAlgorithmIdentifier(tag, oid, params) != 0 || oid != SB_OID_MGF1) return false;
-    mgf = SB_ALG_MGF1;
-    TElASN1ConstrainedTag inner;
-    if (!LoadTagTree(inner, params) || inner.GetCount() != 1) return false;
-    return ReadHashIdentifier(*inner.GetChild(0), hash);
-}
-
-// The explicitly tagged field [n] of a parameters SEQUENCE, its one element, or null.
-const TElASN1CustomTag* Explicit(const TElASN1ConstrainedTag& seq, int& at, uint8_t tagByte) {
-    const TElASN1ConstrainedTag* wrapper = ConstructedChild(seq, at, tagByte);
-    if (wrapper == nullptr) return nullptr;
-    ++at;
-    return wrapper->GetCount() == 1 ? wrapper->GetChild(0) : &seq;  // &seq marks a bad wrapper
-}
-
-// RSASSA-PSS-params (RFC 4055 3.1).
+// RSASSA-PSS-params and RSAES-OAEP-params (RFC 4055 3.1, 4.1), read by the RSA key unit.
 bool ReadPSSParameters(const TElASN1CustomTag& tag, TElRSAPSSSignParameters& p) {
-    if (!tag.CheckType(0x30, true)) return false;
-    const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
-    int at = 0;
-    if (const TElASN1CustomTag* h = Explicit(seq, at, 0xA0))
-        if (h == &seq || !ReadHashIdentifier(*h, p.HashAlgorithm)) return false;
-    if (const TElASN1CustomTag* m = Explicit(seq, at, 0xA1))
-        if (m == &seq || !ReadMGF1(*m, p.MGF, p.MGFHashAlgorithm)) return false;
-    if (const TElASN1CustomTag* s = Explicit(seq, at, 0xA2)) {
-        if (s == &seq || !s->CheckType(0x02, false)) return false;
-        p.SaltSize = int32_t(ReadTagInteger(static_cast<const TElASN1SimpleTag&>(*s)));
-    }
-    if (const TElASN1CustomTag* t = Explicit(seq, at, 0xA3)) {
-        if (t == &seq || !t->CheckType(0x02, false)) return false;
-        p.TrailerField = int32_t(ReadTagInteger(static_cast<const TElASN1SimpleTag&>(*t)));
-    }
-    return at == seq.GetCount();
+    const ByteString der = SaveTagToString(tag);
+    return TElRSAKeyMaterial::ReadRSASSAPSSParams(der.data(), der.size(), p.HashAlgorithm, p.SaltSize, p.MGF,
+                                                  p.MGFHashAlgorithm, p.TrailerField);
 }
 
-// RSAES-OAEP-params (RFC 4055 4.1): the label comes from pSpecified's OCTET STRING.
 bool ReadOAEPParameters(const TElASN1CustomTag& tag, TElRSAOAEPEncryptionParameters& p) {
-    if (!tag.CheckType(0x30, true)) return false;
-    const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
-    int at = 0;
-    if (const TElASN1CustomTag* h = Explicit(seq, at, 0xA0))
-        if (h == &seq || !ReadHashIdentifier(*h, p.HashAlgorithm)) return false;
-    if (const TElASN1CustomTag* m = Explicit(seq, at, 0xA1))
-        if (m == &seq || !ReadMGF1(*m, p.MGF, p.MGFHashAlgorithm)) return false;
-    if (const TElASN1CustomTag* s = Explicit(seq, at, 0xA2)) {
-        ByteString oid, params;
-        if (s == &seq || ReadAlgorithmIdentifier(*s, oid, params) != 0 || oid != SB_OID_OAEP_SRC_SPECIFIED)
-            return false;
-        TElASN1ConstrainedTag label;
-        if (!LoadTagTree(label, params) || label.GetCount() != 1 || !label.GetChild(0)->CheckType(0x04, false))
-            return false;
-        p.StrLabel = static_cast<const TElASN1SimpleTag&>(*label.GetChild(0)).GetContent();
-    }
-    return at == seq.GetCount();
+    const ByteString der = SaveTagToString(tag);
+    p.MGF = SB_ALG_MGF1;
+    return TElRSAKeyMaterial::ReadRSAESOAEPParams(der.data(), der.size(), p.StrLabel, p.HashAlgorithm,
+                                                  p.MGFHashAlgorithm);
 }
 
 const TElASN1SimpleTag& AsInteger(const TElASN1CustomTag* t) {
@@ -163,29 +115,6 @@ rtl::TDateTime ReadTime(const TElASN1CustomTag* t) {
     return value;
 }
 
-// Bare Base64 text, 8-bit or (wide) UTF-16LE with every high byte zero: letters, digits, "+"
-// and "/" until the first "=", at most two "=", CR and LF anywhere, NUL only after "=".
-bool IsBase64Text(const uint8_t* p, size_t size, bool wide) {
-    if (wide && size % 2 != 0) return false;
-    const size_t step = wide ? 2 : 1;
-    int pads = 0;
-    for (size_t i = 0; i < size; i += step) {
-        if (wide && p[i + 1] != 0) return false;
-        const uint8_t c = p[i];
-        if (c == '\r' || c == '\n') continue;
-        const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                              c == '+' || c == '/';
-        if (alphabet && pads == 0) continue;
-        if (c == '=' && pads < 2) {
-            ++pads;
-            continue;
-        }
-        if (c == 0 && pads > 0) continue;
-        return false;
-    }
-    return true;
-}
-
 template <class T>
 std::unique_ptr<TElEncryptionParameters> CloneOf(const T& self) {
     auto p = std::make_unique<T>();
@@ -225,8 +154,11 @@ bool DecodeCertificateData(const void* buffer, size_t size, ByteString& der) {
     const auto* p = static_cast<const uint8_t*>(buffer);
     der.clear();
     if (size == 0) return true;
+    // The text tests take 32-bit sizes; a larger buffer is DER (Base64 of a certificate that
+    // large would be nothing this system meets).
+    const bool fits = size <= size_t(INT32_MAX);
     for (const bool wide : {true, false}) {
-        if (!IsBase64Text(p, size, wide)) continue;
+        if (!fits || !(wide ? IsBase64WideBuffer(p, int32_t(size)) : IsBase64Buffer(p, int32_t(size)))) continue;
         size_t n = size;
         der.resize(n);
         const int r = wide ? DecodeBase64Wide(p, size, der.data(), n) : DecodeBase64(p, size, der.data(), n);
@@ -451,6 +383,7 @@ void TElX509Certificate::Clear() {
     publicKey_.clear();
     pssParams_.Assign(TElRSAPSSSignParameters());
     oaepParams_.Assign(TElRSAOAEPEncryptionParameters());
+    keyMaterial_.reset();
 }
 
 void TElX509Certificate::LoadFromBuffer(const void* buffer, size_t size) {
@@ -482,6 +415,39 @@ void TElX509Certificate::Parse() {
     const ByteString bits = sigValue->GetContent();
     if (bits.empty()) Invalid();
     signature_ = bits.substr(1);
+    CreateKeyMaterial();
+}
+
+void TElX509Certificate::CreateKeyMaterial() {
+    const TElEncryptionParameters* p = tbs_.SubjectPublicKeyInfo.Parameters.get();
+    try {
+        if (const auto* rsa = dynamic_cast<const TElRSAEncryptionParameters*>(p)) {
+            auto key = std::make_unique<TElRSAKeyMaterial>(CryptoProvider);
+            key->SetRawKey(true);
+            key->LoadPublic(publicKey_.data(), publicKey_.size());
+            if (const auto* pss = dynamic_cast<const TElRSAPSSSignParameters*>(rsa)) {
+                key->SetSaltSize(pss->SaltSize);
+                key->SetHashAlgorithm(pss->HashAlgorithm);
+            } else if (const auto* oaep = dynamic_cast<const TElRSAOAEPEncryptionParameters*>(rsa)) {
+                key->SetHashAlgorithm(oaep->HashAlgorithm);
+                key->SetStrLabel(oaep->StrLabel);
+            }
+            keyMaterial_ = std::move(key);
+        } else if (const auto* dsa = dynamic_cast<const TElDSAEncryptionParameters*>(p)) {
+            auto key = std::make_unique<TElDSAKeyMaterial>(CryptoProvider);
+            key->ImportPublicKey(dsa->P.data(), dsa->P.size(), dsa->Q.data(), dsa->Q.size(), dsa->G.data(),
+                                 dsa->G.size(), dsa->Y.data(), dsa->Y.size());
+            keyMaterial_ = std::move(key);
+        } else if (const auto* dh = dynamic_cast<const TElDHEncryptionParameters*>(p)) {
+            auto key = std::make_unique<TElDHKeyMaterial>(CryptoProvider);
+            key->ImportPeerPublicKey(dh->P.data(), dh->P.size(), dh->G.data(), dh->G.size(), dh->Y.data(),
+                                     dh->Y.size());
+            keyMaterial_ = std::move(key);
+        }
+    } catch (const std::exception&) {
+        // A key the provider refuses (an RSA modulus of zero, say) signs nothing: no material.
+        keyMaterial_.reset();
+    }
 }
 
 void TElX509Certificate::ParseTBS(const TElASN1ConstrainedTag& tbs) {
@@ -695,10 +661,115 @@ bool TElX509Certificate::SignatureAlgorithmsMatch() const {
 }
 
 void TElX509Certificate::CopyTo(TElX509Certificate* target, bool copyPrivateKey) const {
-    (void)copyPrivateKey;
     if (der_.empty() || target == nullptr || target == this) return;
     target->StrictMode = StrictMode;
     target->LoadFromBuffer(der_.data(), der_.size());
+    target->keyMaterial_.reset();
+    if (keyMaterial_ != nullptr) {
+        std::unique_ptr<TElKeyMaterial> clone = keyMaterial_->Clone();
+        target->keyMaterial_.reset(static_cast<TElPublicKeyMaterial*>(clone.release()));
+        if (!copyPrivateKey) target->keyMaterial_->ClearSecret();
+    }
+}
+
+void TElX509Certificate::LoadKeyFromBuffer(const void* buffer, size_t size) {
+    if (keyMaterial_ == nullptr) return;
+    keyMaterial_->ClearSecret();
+    if (size == 0) return;
+    ByteString data;
+    if (!DecodeCertificateData(buffer, size, data)) throw EElPublicKeyCryptoError(SPKInvalidBase64);
+    keyMaterial_->LoadSecret(data.data(), data.size());
+}
+
+bool TElX509Certificate::SaveKeyToBuffer(void* buffer, size_t& size) const {
+    if (keyMaterial_ == nullptr) return false;
+    try {
+        size_t needed = 0;
+        keyMaterial_->SaveSecret(nullptr, needed);
+        if (buffer == nullptr || size < needed) {
+            size = needed;
+            return false;
+        }
+        size_t written = size;
+        keyMaterial_->SaveSecret(buffer, written);
+        size = written;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TElX509Certificate::GetPrivateKeyExists() const {
+    return keyMaterial_ != nullptr && keyMaterial_->GetSecretKey();
+}
+
+bool TElX509Certificate::VerifySelfSignature() const {
+    return IsSelfSigned() && VerifySignedBy(this);
+}
+
+bool TElX509Certificate::VerifySignedBy(const TElX509Certificate* issuer) const {
+    // RFC 5280 4.1.1.2: the algorithm inside the signed part must be the outer one; a
+    // certificate that says two things signs neither.
+    if (issuer == nullptr || !SignatureAlgorithmsMatch()) return false;
+    return VerifyCertificateSignature(*issuer, signatureAlgorithm_, tbs_.SignatureParameters.get(), GetTBSBytes(),
+                                      signature_);
+}
+
+bool VerifyCertificateSignature(const TElX509Certificate& signer, int32_t algorithm,
+                                const TElEncryptionParameters* parameters, std::string_view data,
+                                std::string_view signature) {
+    const TElPublicKeyMaterial* material = signer.GetKeyMaterial();
+    const int32_t keyAlgorithm = signer.GetPublicKeyAlgorithm();
+    if (material == nullptr) return false;
+    try {
+        // The check runs on a copy, so the parameters it sets stay off the signer's key.
+        std::unique_ptr<TElKeyMaterial> clone = material->Clone();
+        auto* key = static_cast<TElPublicKeyMaterial*>(clone.get());
+        std::unique_ptr<TElPublicKeyCrypto> crypto;
+        if (algorithm == SB_CERT_ALG_DSA_SHA1) {
+            if (keyAlgorithm != SB_CERT_ALG_DSA) return false;
+            // The digest is the signature algorithm's (SHA-1), whatever size the key's q has:
+            // it is computed here and handed over as the input.
+            TElHashFunction sha1(SB_ALG_SHA1, signer.CryptoProvider);
+            sha1.Update(data.data(), data.size());
+            const ByteString digest = sha1.Finish();
+            TElDSAPublicKeyCrypto dsa(signer.CryptoProvider);
+            dsa.SetKeyMaterial(key);
+            dsa.SetHashAlgorithm(SB_ALG_SHA1);
+            dsa.SetInputIsHash(true);
+            return dsa.VerifyDetached(digest.data(), digest.size(), signature.data(), signature.size()) == 0;
+        } else if (algorithm == SB_CERT_ALG_RSASSA_PSS) {
+            if (keyAlgorithm != SB_CERT_ALG_RSA_ENCRYPTION && keyAlgorithm != SB_CERT_ALG_RSASSA_PSS) return false;
+            int32_t hash = SB_ALG_SHA1, salt = 20;
+            if (const auto* pss = dynamic_cast<const TElRSAPSSSignParameters*>(parameters)) {
+                hash = pss->HashAlgorithm;
+                salt = pss->SaltSize;
+            } else if (dynamic_cast<const TElRSAEncryptionParameters*>(parameters) == nullptr) {
+                return false;
+            }
+            auto* rsaKey = dynamic_cast<TElRSAKeyMaterial*>(key);
+            if (rsaKey == nullptr) return false;
+            rsaKey->SetSaltSize(salt);
+            rsaKey->SetHashAlgorithm(hash);
+            auto rsa = TElRSAPublicKeyCrypto::CreateByAlgorithm(SB_CERT_ALG_RSASSA_PSS, signer.CryptoProvider);
+            rsa->SetKeyMaterial(key);
+            rsa->SetHashAlgorithm(hash);
+            rsa->PSSSaltSize = salt;
+            crypto = std::move(rsa);
+        } else if (GetHashAlgorithmBySigAlgorithm(algorithm) != SB_ALG_UNKNOWN) {
+            if (keyAlgorithm != SB_CERT_ALG_RSA_ENCRYPTION) return false;
+            auto rsa = TElRSAPublicKeyCrypto::CreateByAlgorithm(algorithm, signer.CryptoProvider);
+            rsa->SetKeyMaterial(key);
+            rsa->SetHashAlgorithm(GetHashAlgorithmBySigAlgorithm(algorithm));
+            crypto = std::move(rsa);
+        } else {
+            return false;
+        }
+        crypto->SetInputIsHash(false);
+        return crypto->VerifyDetached(data.data(), data.size(), signature.data(), signature.size()) == 0;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void TElX509Certificate::AssignTo(TElX509Certificate* dest) const {

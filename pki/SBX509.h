@@ -34,6 +34,7 @@
 class TElASN1ConstrainedTag;
 class TElASN1CustomTag;
 class TElCustomCryptoProvider;
+class TElPublicKeyMaterial;
 class TElX509CertificateChain;
 
 inline constexpr const char* SInvalidCertificateData = "Invalid certificate data";
@@ -203,6 +204,19 @@ public:
     // The subjectPublicKey bytes (without the unused-bits octet); size is always set.
     bool GetPublicKeyBlob(void* buffer, size_t& size) const;
 
+    // The certificate's private key into its key material (nothing without one): the secret
+    // part is cleared, then a non-empty buffer (PEM or DER, PKCS#1 or PKCS#8, or bare Base64 of
+    // DER, 8-bit or UTF-16LE) is loaded; the key material's errors pass through.
+    void LoadKeyFromBuffer(const void* buffer, size_t size);
+    // The private key as the key material saves it; false without key material or secret part,
+    // or when size is too small (size := the size needed); any failure inside gives false.
+    bool SaveKeyToBuffer(void* buffer, size_t& size) const;
+    // The key material holds a secret part.
+    bool GetPrivateKeyExists() const;
+    // The subject public key as a key material of the certificate's provider; null when the key
+    // algorithm is not supported (or its key does not load).
+    TElPublicKeyMaterial* GetKeyMaterial() const { return keyMaterial_.get(); }
+
     const ByteString& GetSerialNumber() const { return tbs_.SerialNumber; }
     // The serial as encoded in the DER (without the padding zero).
     ByteString GetSerialNumberAsEncoded() const;
@@ -227,6 +241,13 @@ public:
     bool IsSelfSigned() const;
     // Inner and outer signature AlgorithmIdentifiers are the same (RFC 5280 4.1.1.2).
     bool SignatureAlgorithmsMatch() const;
+    // False unless IsSelfSigned; otherwise the signature checked with the certificate's own key.
+    bool VerifySelfSignature() const;
+    // The signature checked with issuer's key: RSA PKCS#1 v1.5 for the RSA signature
+    // algorithms, PSS with the parameters of the TBS part, DSA with SHA-1. False for a null
+    // issuer, an issuer key that does not fit the algorithm, an unknown algorithm, and when the
+    // inner and outer algorithms differ.
+    bool VerifySignedBy(const TElX509Certificate* issuer) const;
 
     // The copy parses the DER itself; the provider and the chain are not copied.
     void CopyTo(TElX509Certificate* target, bool copyPrivateKey) const;
@@ -265,6 +286,7 @@ private:
     void ParseTBS(const TElASN1ConstrainedTag& tbs);
     void ParseSubjectPublicKeyInfo(const TElASN1ConstrainedTag& spki);
     void ParseExtensions(const TElASN1ConstrainedTag& wrapper);
+    void CreateKeyMaterial();
 
     TElTBSCertificate tbs_;
     std::unique_ptr<TElEncryptionParameters> signatureParams_;
@@ -284,8 +306,16 @@ private:
     TElRelativeDistinguishedName issuerRDN_;
     TElRelativeDistinguishedName subjectRDN_;
     ByteString publicKey_;
+    std::unique_ptr<TElPublicKeyMaterial> keyMaterial_;
     TElX509CertificateChain* chain_ = nullptr;
 };
+
+// A signature checked with the signer certificate's key: algorithm is the CertAlgorithmId of
+// the signature, parameters its AlgorithmIdentifier's parameters object (PSS values). False
+// for a key that does not fit the algorithm, an algorithm not listed, and any failure.
+bool VerifyCertificateSignature(const TElX509Certificate& signer, int32_t algorithm,
+                                const TElEncryptionParameters* parameters, std::string_view data,
+                                std::string_view signature);
 
 // The base type of every certificate storage.
 class TElBaseCertStorage : public rtl::Component {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/SystemRandom.h"
 #include "platform/WinError.h"
 #include "rtl/Text.h"
 
@@ -279,6 +280,16 @@ bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptio
 void CopyFile(const std::string& from, const std::string& to, const CopyOptions& options) {
     int err = 0;
     if (!TryCopyFile(from, to, options, &err)) Raise2("cannot copy", from, to, err);
+}
+
+std::string TemporaryNameBeside(const std::string& to) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    uint8_t random[6];
+    SystemRandomBytes(random, sizeof random);
+    std::string name = FolderOf(to) + "/." + BaseName(to) + ".kwtmp-";
+    for (const uint8_t b : random)
+        name += kLetters[b % (sizeof kLetters - 1)];
+    return name;
 }
 
 int RemoveCopyLeftovers(const std::string& to, std::chrono::seconds idle) {

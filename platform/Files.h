@@ -83,6 +83,11 @@ void CopyFile(const std::string& from, const std::string& to, const CopyOptions&
 bool TryCopyFile(const std::string& from, const std::string& to, const CopyOptions& options = {},
                  int* err = nullptr);
 
+// A fresh name for a temporary file beside `to`, of the form copies use
+// (".<name>.kwtmp-XXXXXX", six random letters and digits), so RemoveCopyLeftovers also takes
+// what a killed writer left under it. The file is not created: create it exclusively.
+std::string TemporaryNameBeside(const std::string& to);
+
 // Removes the temporary files that copies to `to` left behind when their process was killed
 // (".<name>.kwtmp-XXXXXX" beside it) and that nobody has written to for at least `idle` (a copy
 // in progress writes all the time; one that stopped that long ago is dead); how many went.

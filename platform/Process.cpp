@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -105,6 +106,36 @@ int WaitFor(int pid, ProcessResult& result) {
     return 0;
 }
 
+// The caller's call while a program runs; its first exception is kept (and it is not called
+// again) so the program is still waited for.
+struct WaitingCall {
+    const std::function<void()>& call;
+    std::exception_ptr failure;
+    void operator()() {
+        if (!call || failure) return;
+        try {
+            call();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+};
+
+// Waits for the program, making the call every 50 ms until it has ended.
+int WaitCalling(int pid, ProcessResult& result, WaitingCall& calling) {
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            RecordStatus(status, result);
+            return 0;
+        }
+        if (r < 0 && errno != EINTR) return errno;
+        calling();
+        ::poll(nullptr, 0, 50);
+    }
+}
+
 // Reads what is in the pipe now, without waiting for more; 0, or the errno of a failed read.
 int DrainAvailable(int fd, std::string& out) {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -127,9 +158,10 @@ int DrainAvailable(int fd, std::string& out) {
 // the pipe and may hold it open for as long as it lives, so once the child itself is gone,
 // whatever it wrote is taken from the pipe and the rest is not waited for. *drainErr gets the
 // errno of a failed read; the result is the errno of a failed wait (0 when it succeeded).
-int CollectAndWait(int fd, int pid, ProcessResult& result, int* drainErr) {
+int CollectAndWait(int fd, int pid, ProcessResult& result, int* drainErr, WaitingCall& calling) {
     char buf[8192];
     for (;;) {
+        calling();
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, 50);
         if (ready < 0 && errno != EINTR) {
@@ -230,7 +262,11 @@ ProcessResult StartProcess(const std::string& path, const std::vector<std::strin
             break;
         case ProcessOutput::Capture: {
             int fds[2];
-            if (::pipe2(fds, O_CLOEXEC) != 0) Fail("cannot create a pipe for \"" + path + "\"", errno);
+            if (::pipe2(fds, O_CLOEXEC) != 0) {
+                const int err = errno;
+                throw EProcessPipeError("cannot create a pipe for \"" + path + "\": " + SystemErrorText(err),
+                                        err);
+            }
             pipeRead.fd = fds[0];
             pipeWrite.fd = fds[1];
             actions.Check(posix_spawn_file_actions_adddup2(actions.get(), pipeWrite.fd, 1));
@@ -287,8 +323,11 @@ ProcessResult StartProcess(const std::string& path, const std::vector<std::strin
         return result;
     }
     int drainErr = 0;
-    const int waitErr =
-        pipeRead.fd >= 0 ? CollectAndWait(pipeRead.fd, pid, result, &drainErr) : WaitFor(pid, result);
+    WaitingCall calling{options.whileWaiting, nullptr};
+    const int waitErr = pipeRead.fd >= 0       ? CollectAndWait(pipeRead.fd, pid, result, &drainErr, calling)
+                        : options.whileWaiting ? WaitCalling(pid, result, calling)
+                                               : WaitFor(pid, result);
+    if (calling.failure) std::rethrow_exception(calling.failure);
     if (waitErr) Fail("cannot wait for \"" + path + "\"", waitErr);
     if (drainErr) Fail("cannot read the output of \"" + path + "\"", drainErr);
     return result;

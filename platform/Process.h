@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,13 @@ public:
 
 private:
     int error_;
+};
+
+// The pipe for a captured output could not be made (the program was not started).
+class EProcessPipeError final : public EProcessError {
+public:
+    using EProcessError::EProcessError;
+    const char* ClassName() const noexcept override { return "EProcessPipeError"; }
 };
 
 // Where the child's standard output and standard error go (standard input is ours, or
@@ -53,6 +61,10 @@ struct ProcessOptions {
     std::string outputFile;
     // Wait until the program ends and report its exit code.
     bool wait = false;
+    // While waiting: called on the waiting thread about every 50 ms (and whenever output
+    // arrives) until the program ends, so a caller with a window keeps it painted. An
+    // exception it raises is raised again once the program has ended (it is not called again).
+    std::function<void()> whileWaiting;
 };
 
 struct ProcessResult {

@@ -7,6 +7,11 @@
 // this interface; the connections hold it without owning it.
 //
 // Only the main thread calls it. The connection's worker threads never touch the window.
+//
+// The file transfers have no window of their own to hand: while the launcher shows its
+// window, the launcher names it as the program's window (DefinaTelaStatusPrograma), and the
+// transfers' long waits (the download server's polling, the patch tool) process its messages
+// through ProcesseMensagensPrograma.
 #pragma once
 
 #include <string>
@@ -19,3 +24,10 @@ public:
     // Pending window messages are processed.
     virtual void ProcesseMensagens() = 0;
 };
+
+// Names the program's window (nullptr when it is gone); the launcher's run sets it while its
+// window lives. Not owned.
+void DefinaTelaStatusPrograma(IkwTelaStatus* tela);
+IkwTelaStatus* TelaStatusPrograma();
+// Processes the pending messages of the program's window; nothing when there is none.
+void ProcesseMensagensPrograma();

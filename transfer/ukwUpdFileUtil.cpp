@@ -29,6 +29,8 @@
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
+#include "transfer/ukwBinaryPatch.h"
+#include "transfer/ukwUpdFileUtilDDS.h"
 
 int32_t TempoLimiteTransferencia = 60000;
 bool UsaProxy = true;
@@ -119,9 +121,10 @@ void FormateDataHoraUTC(std::chrono::system_clock::time_point quando, std::strin
 
 // ---- Protocol transfers ------------------------------------------------------------------------
 //
-// One function per protocol, each the single place where its unit is called. A protocol
-// whose unit is not part of this build leaves the site unavailable: the attempt fails and
-// the last-error text names the protocol.
+// One function per protocol, each the single place where its unit is called (the download
+// server's is BaixeArquivoDDS, ukwUpdFileUtilDDS.h). A protocol whose unit is not part of this
+// build leaves the site unavailable: the attempt fails and the last-error text names the
+// protocol.
 
 bool ProtocoloIndisponivel(const std::string& protocolo, const std::string& endereco) {
     UltimoErro = "O local update \"" + endereco + "\" usa o protocolo " + protocolo +
@@ -137,19 +140,6 @@ bool BaixeArquivoHTTP(const std::string& origem, const std::string& /*destino*/,
 bool TransfiraArquivoFTP(const std::string& origem, const std::string& destino,
                          const std::string& /*usuario*/, const std::string& /*senha*/) {
     return ProtocoloIndisponivel("FTP", EhEnderecoFTP(origem) ? origem : destino);
-}
-
-bool BaixeArquivoDDS(const std::string& origem, const std::string& /*site2*/, const std::string& /*site3*/,
-                     const std::string& /*destino*/, const std::string& /*usuario*/,
-                     const std::string& /*senha*/, int32_t /*nuControle*/, bool /*arquivoTemporarioExiste*/,
-                     TkwUpdLog* /*log*/, bool& patchSolicitado) {
-    patchSolicitado = false;
-    return ProtocoloIndisponivel("DDS", origem);
-}
-
-void AplicarPatch(const std::string& /*antigo*/, const std::string& /*novo*/, const std::string& /*patch*/) {
-    // Only the download server asks for a patch, and it is not part of this build.
-    throw rtl::Exception("A aplicação de patch não está disponível nesta versão do kwLoader.");
 }
 
 }  // namespace
@@ -417,10 +407,12 @@ bool CopieArquivo(const std::string& Origem, const std::string& Destino, const s
     UltimoErro.clear();
     bool servidorDownload = false;
     bool patchSolicitado = false;
+    bool backupFeito = false;
+    std::string destino = Destino;
     try {
         if (rtl::Trim(Origem).empty()) return false;
-        std::string destino = Destino;
         if (UsaBackup && !FacaBackup(destino)) return false;
+        backupFeito = UsaBackup;
 
         if (EhEnderecoHTTP(Origem)) {
             resultado = ExecuteTentativas("HTTP", Origem, Log,
@@ -481,6 +473,15 @@ bool CopieArquivo(const std::string& Origem, const std::string& Destino, const s
         }
     } catch (const std::exception& e) {
         resultado = false;
+        // The old file goes back under its own name here too (an unreadable answer, a host
+        // that is not registered or a failed patch tool must not leave it as the backup);
+        // the unexpected-error text is what the caller reads.
+        if (backupFeito) {
+            try {
+                RestaureBackup(destino);
+            } catch (const std::exception&) {
+            }
+        }
         UltimoErro = Traduza(16, std::string(e.what()));
     }
     return resultado;

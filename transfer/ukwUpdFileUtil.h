@@ -8,10 +8,12 @@
 //   anything else             a folder path (local or network drive), copied here
 // sets the destination aside under its backup name first ("C:\App\kwExec.exe" ->
 // "C:\App\_kwExec.exe"), puts it back when the transfer fails and drops it when it succeeds.
-// It never raises: failure is false with the reason in UltimoErro.
+// It never raises: failure is false with the reason in UltimoErro; after a failure, also one
+// that ended in an unexpected exception, the old file is back under its own name.
 //
-// The HTTP(S), FTP and download-server transfers live in units of their own; until such a
-// unit is linked in here, a site of that protocol is unavailable: the attempt fails (never
+// The HTTP(S), FTP and download-server transfers live in units of their own (the download
+// server's in ukwUpdFileUtilDDS, whose patches the tool of ukwBinaryPatch applies); until such
+// a unit is linked in here, a site of that protocol is unavailable: the attempt fails (never
 // succeeds) and UltimoErro names the protocol.
 //
 // Paths are texts of either notation (ukwUpdUtil.h); a file is touched only through

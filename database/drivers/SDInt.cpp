@@ -116,6 +116,26 @@ std::unique_ptr<ESDIntError> MakeIntError(int32_t errorCode, int32_t nativeError
     return std::make_unique<ESDIntError>(errorCode, nativeError, std::move(message), lost);
 }
 
+bool IntInfoItem(const uint8_t* answer, size_t size, uint8_t item, int64_t& value) {
+    size_t i = 0;
+    while (i < size && answer[i] != isc_info_end) {
+        if (size - i < 3) return false;
+        const uint8_t code = answer[i];
+        const size_t length = size_t(answer[i + 1]) | size_t(answer[i + 2]) << 8;
+        if (length > size - i - 3) return false;
+        if (code == item) {
+            if (length < 1 || length > 8) return false;
+            uint64_t v = 0;
+            for (size_t k = 0; k < length; ++k)
+                v |= uint64_t(answer[i + 3 + k]) << (8 * k);
+            value = int64_t(v);
+            return true;
+        }
+        i += 3 + length;
+    }
+    return false;
+}
+
 bool IntStatusMeansLostConnection(const ISC_STATUS* status) {
     if (status[0] != isc_arg_gds) return false;
     switch (status[1]) {

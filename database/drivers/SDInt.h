@@ -176,6 +176,12 @@ using TIntErrorClass = std::unique_ptr<ESDIntError> (*)(int32_t errorCode, int32
                                                         std::string message, bool lost);
 std::unique_ptr<ESDIntError> MakeIntError(int32_t errorCode, int32_t nativeError, std::string message, bool lost);
 
+// The value of one item of an info answer (isc_database_info, isc_dsql_sql_info,
+// isc_blob_info): items of a code byte, a two-byte length and a value of that many bytes, up
+// to isc_info_end; numbers are little-endian (as isc_vax_integer reads them), of 1 to 8 bytes.
+// False when the item is absent, a length runs past the answer or the value is no number.
+bool IntInfoItem(const uint8_t* answer, size_t size, uint8_t item, int64_t& value);
+
 // Whether a status vector reports a broken link: its first code (word 1, after isc_arg_gds) is
 // a shutdown, a network failure or a lost connection.
 bool IntStatusMeansLostConnection(const ISC_STATUS* status);

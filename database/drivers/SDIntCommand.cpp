@@ -408,11 +408,10 @@ int32_t TICustomIntCommand::StatementType() {
     const char item = isc_info_sql_stmt_type;
     char answer[kStmtTypeAnswerSize] = {};
     CheckCommandStatus(fn.isc_dsql_sql_info(status_.data(), stmt_.get(), 1, &item, sizeof answer, answer));
-    rtl::Assert(answer[0] == isc_info_sql_stmt_type, "TICustomIntCommand.StatementType: answer %d", int32_t(answer[0]));
-    const int16_t length = int16_t(fn.isc_vax_integer(answer + 1, 2));
-    rtl::Assert(length >= 0 && length <= kStmtTypeAnswerSize - 3, "TICustomIntCommand.StatementType: length %d",
-                int32_t(length));
-    stmtType_ = fn.isc_vax_integer(answer + 3, length);
+    int64_t type = 0;
+    rtl::Assert(IntInfoItem(reinterpret_cast<const uint8_t*>(answer), sizeof answer, isc_info_sql_stmt_type, type),
+                "TICustomIntCommand.StatementType: answer %d", int32_t(answer[0]));
+    stmtType_ = int32_t(type);
     return stmtType_;
 }
 
@@ -443,18 +442,12 @@ int32_t TICustomIntCommand::GetRowsAffected() {
     char answer[kRecordsAnswerSize] = {};
     CheckCommandStatus(fn.isc_dsql_sql_info(status_.data(), stmt_.get(), 1, &item, kRecordsAnswerSize - 1, answer));
     if (answer[0] != isc_info_sql_records) return -1;
-    // The answer's counts follow as items of their own (code, two length bytes, the value):
-    // read by their codes, each within the answer.
-    const int total = int(fn.isc_vax_integer(answer + 1, 2));
-    const int end = std::min(3 + std::max(total, 0), kRecordsAnswerSize);
-    for (int i = 3; i + 3 <= end;) {
-        const uint8_t code = uint8_t(answer[i]);
-        if (code == isc_info_end) break;
-        const int length = int(fn.isc_vax_integer(answer + i + 1, 2));
-        if (length < 0 || i + 3 + length > end) break;
-        if (code == wanted) return fn.isc_vax_integer(answer + i + 3, int16_t(length));
-        i += 3 + length;
-    }
+    // The counts follow as items of their own, read by their codes within the answer's length.
+    const size_t length = size_t(uint8_t(answer[1])) | size_t(uint8_t(answer[2])) << 8;
+    int64_t count = 0;
+    if (IntInfoItem(reinterpret_cast<const uint8_t*>(answer) + 3, std::min<size_t>(length, kRecordsAnswerSize - 3),
+                    wanted, count))
+        return int32_t(count);
     return -1;
 }
 

@@ -419,10 +419,12 @@ bool TICustomIntCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, 
     switch (desc.FieldType) {
         case ftDate:
         case ftTime:
-        case ftDateTime:
-            rtl::Assert(destSize >= 8, "TICustomIntCommand.GetCnvtFieldData: %d bytes for a date", destSize);
-            DecodeDateTime(desc.FieldType, value, out);
+        case ftDateTime: {
+            TSDDateTimeRec rec;
+            DecodeDateTime(desc.FieldType, value, rec.Bytes);
+            StoreDateTimeRec(desc.FieldType, rec, out, destSize);
             return true;
+        }
         case ftString: {
             if (destSize <= 0) return true;
             const uint16_t length = Load<uint16_t>(value - 2);
@@ -526,17 +528,8 @@ int32_t TICustomIntCommand::ReadBlobData(const ISC_QUAD& blobId, rtl::ByteArray&
     char answer[kBlobInfoAnswerSize] = {};
     CheckCommandStatus(fn.isc_blob_info(status_.data(), &blob, 1, &item, kBlobInfoAnswerSize, answer));
     int64_t total = 0;
-    for (int i = 0; i + 3 <= kBlobInfoAnswerSize;) {
-        const uint8_t code = uint8_t(answer[i]);
-        if (code == isc_info_end) break;
-        const int length = int(fn.isc_vax_integer(answer + i + 1, 2));
-        if (length < 0 || i + 3 + length > kBlobInfoAnswerSize) break;
-        if (code == isc_info_blob_total_length) {
-            total = fn.isc_vax_integer(answer + i + 3, int16_t(length));
-            break;
-        }
-        i += 3 + length;
-    }
+    if (!IntInfoItem(reinterpret_cast<const uint8_t*>(answer), kBlobInfoAnswerSize, isc_info_blob_total_length, total))
+        total = 0;
     if (total > 0) data.reserve(std::min<size_t>(size_t(total), kMaxBlobReserve));
     // Read to the end whatever the length said: a BLOB is never cut to an announced size.
     char segment[kSegmentSize];

@@ -250,6 +250,8 @@ protected:
 
 private:
     std::string tableName_;
+    // The rows come in the table's column order: their count is the column's position.
+    int32_t position_ = 0;
 };
 
 class TIMyCommandShowIndexes final : public TIMyCommand {

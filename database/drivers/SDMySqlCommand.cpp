@@ -99,6 +99,8 @@ std::string MySqlParamLiteral(const TParam& param, const std::function<std::stri
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
+        case ftBCD:
+            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
         case ftDate:
         case ftTime:
@@ -496,7 +498,7 @@ bool TIMyCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
             case ftDate:
             case ftDateTime:
             case ftTime:
-                Store(dest, destSize, SqlTextToDateTimeRec(type, value, length), "a date");
+                StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, length), dest, destSize);
                 break;
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0), "ftLargeint");
@@ -606,6 +608,7 @@ TIMyCommandShowColumns::TIMyCommandShowColumns(TIMyDatabase* database, std::stri
     : TIMyCommand(database, nullptr), tableName_(std::move(tableName)) {}
 
 void TIMyCommandShowColumns::DoExecDirect(const std::string&) {
+    position_ = 0;
     TIMyCommand::DoExecDirect("SHOW COLUMNS FROM " + MySqlQuoteTableName(tableName_));
 }
 
@@ -621,6 +624,9 @@ void TIMyCommandShowColumns::GetFieldDescs(TSDFieldDescList& list) {
     AddComputed(list, "COLUMN_PRECISION", true);
     AddComputed(list, "COLUMN_SCALE", true);
     AddComputed(list, "COLUMN_NULLABLE", true);
+    // The library's name for a column's place in its table, which every driver's columns
+    // request gives (SHOW COLUMNS lists them in that order).
+    AddComputed(list, "COLUMN_POSITION", true);
 }
 
 bool TIMyCommandShowColumns::DoFetchNextRow() {
@@ -645,6 +651,7 @@ bool TIMyCommandShowColumns::DoFetchNextRow() {
         cells.Integer(first + 5, t.Scale);
     const char* nullable = ServerColumns() >= 3 ? ServerValue(2, length) : nullptr;
     cells.Integer(first + 6, nullable != nullptr && length > 0 && (nullable[0] == 'Y' || nullable[0] == 'y') ? 1 : 0);
+    cells.Integer(first + 7, ++position_);
     return true;
 }
 

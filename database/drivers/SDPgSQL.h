@@ -168,6 +168,8 @@ private:
     PGconn* conn_ = nullptr;
     PGresult* result_ = nullptr;
     int32_t rowCount_ = 0;
+    // PQnfields of result_, kept with it: every value read checks its column against it.
+    int32_t columnCount_ = 0;
     int32_t currentRow_ = -1;
     std::string commandText_;
     std::string statementText_;

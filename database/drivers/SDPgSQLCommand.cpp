@@ -69,6 +69,7 @@ void TIPgCommand::FreeResult() {
     if (result_ != nullptr && Pg().PQclear != nullptr) Pg().PQclear(result_);
     result_ = nullptr;
     rowCount_ = 0;
+    columnCount_ = 0;
     currentRow_ = -1;
     describedResult_ = false;
 }
@@ -94,6 +95,7 @@ void TIPgCommand::ExecuteStatement() {
         rowsAffected_ = rtl::StrToIntDef(Pg().PQcmdTuples(r), 0);
     } else if (status == PGRES_TUPLES_OK) {
         rowCount_ = Pg().PQntuples(r);
+        columnCount_ = Pg().PQnfields(r);
         currentRow_ = -1;
     }
 }
@@ -262,15 +264,18 @@ bool TIPgCommand::GetFieldText(int32_t fieldNo, std::string& value) const {
 }
 
 bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) {
+    // Runs once per column of every row: the bound client is taken once, the column count is
+    // the one kept with the result.
     rtl::Assert(result_ != nullptr && currentRow_ >= 0 && currentRow_ < rowCount_,
                 "TIPgCommand.GetCnvtFieldData: no current row");
+    const TPgFunctions& pg = Pg();
     CheckLoaded();
     const int column = desc.FieldNo - 1;
-    rtl::Assert(column >= 0 && column < Pg().PQnfields(result_), "TIPgCommand.GetCnvtFieldData: column %d",
-                desc.FieldNo);
-    if (Pg().PQgetisnull(result_, currentRow_, column)) return false;
-    const char* value = Pg().PQgetvalue(result_, currentRow_, column);
-    const int32_t length = Pg().PQgetlength(result_, currentRow_, column);
+    rtl::Assert(column >= 0 && column < columnCount_, "TIPgCommand.GetCnvtFieldData: column %d", desc.FieldNo);
+    // A value with characters is not null: only an empty one needs asking.
+    const int32_t length = pg.PQgetlength(result_, currentRow_, column);
+    if (length <= 0 && pg.PQgetisnull(result_, currentRow_, column)) return false;
+    const char* value = pg.PQgetvalue(result_, currentRow_, column);
     const TFieldType type = desc.FieldType;
     if (RequiredCnvtFieldType(type)) {
         const size_t n = size_t(std::max(length, 0));
@@ -301,7 +306,7 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
             case ftDate:
             case ftDateTime:
             case ftTime:
-                Store(dest, destSize, SqlTextToDateTimeRec(type, value, n), "a date");
+                StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, n), dest, destSize);
                 break;
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");

@@ -126,6 +126,8 @@ std::string PgParamLiteral(const TParam& param) {
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
+        case ftBCD:
+            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
         case ftDate:
         case ftTime:

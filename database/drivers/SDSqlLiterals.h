@@ -64,3 +64,7 @@ TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value);
 // The record of a server's date, time or time-stamp text (ftTime reads a time of day, ftDate
 // and ftDateTime a date with an optional time), milliseconds kept.
 TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length);
+// Copies a record into a column's destination in the engine's row: a date or a time of day
+// takes its first 4 bytes (the engine's fields are that wide), a time stamp all 8;
+// rtl::EAssertionFailed for a smaller destination.
+void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize);

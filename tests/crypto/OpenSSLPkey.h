@@ -10,6 +10,8 @@
 #include <openssl/x509.h>
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -36,6 +38,26 @@ inline Pkey OpenSSLGenerateRsa(int bits) {
         EVP_PKEY_keygen(ctx.get(), &key) != 1)
         throw std::runtime_error("OpenSSL RSA key generation failed");
     return Pkey(key);
+}
+
+// One RSA key of that size per test program, made on first use (key generation is slow).
+inline EVP_PKEY* SharedOpenSSLRsa(int bits) {
+    static std::mutex lock;
+    static std::map<int, Pkey> keys;
+    const std::lock_guard<std::mutex> guard(lock);
+    Pkey& key = keys[bits];
+    if (!key) key = OpenSSLGenerateRsa(bits);
+    return key.get();
+}
+
+// The SubjectPublicKeyInfo of a key.
+inline std::string OpenSSLPublicDer(EVP_PKEY* key) {
+    unsigned char* out = nullptr;
+    const int n = i2d_PUBKEY(key, &out);
+    if (n <= 0) throw std::runtime_error("i2d_PUBKEY failed");
+    std::string der(reinterpret_cast<char*>(out), size_t(n));
+    OPENSSL_free(out);
+    return der;
 }
 
 // The key's own DER (RSAPrivateKey for RSA, the six-INTEGER DSA form for DSA).

@@ -104,34 +104,7 @@ public:
         db.Params().SetValue("ODBC API LIBRARY", odbctest::kDriverManager);
         db.Params().SetValue("BLOB PIECE SIZE", "1000");
     }
-    std::string Type(Kind kind) const override {
-        switch (kind) {
-            case Kind::Key:
-            case Kind::Integer:
-                return "integer";
-            case Kind::BigInt:
-                return "bigint";
-            case Kind::Float:
-                return "double precision";
-            case Kind::Decimal:
-                return "numeric(12,2)";
-            case Kind::Date:
-                return "date";
-            case Kind::DateTime:
-                return "timestamp(3)";
-            case Kind::Time:
-                return "time";
-            case Kind::Text:
-                return "varchar(100)";
-            case Kind::FixedChar:
-                return "char(8)";
-            case Kind::Blob:
-                return "bytea";
-            case Kind::Memo:
-                return "text";
-        }
-        return "";
-    }
+    std::string Type(Kind kind) const override { return conformance::PostgresType(kind); }
     TFieldType ParamType(Kind kind) const override {
         return kind == Kind::Decimal ? ftFloat : conformance::Driver::ParamType(kind);
     }

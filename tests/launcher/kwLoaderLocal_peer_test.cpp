@@ -19,6 +19,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "rtl/Text.h"
+#include "support/DdsServerPeer.h"
 #include "support/OtherUser.h"
 
 namespace {
@@ -398,6 +399,50 @@ TEST_F(LocalRoad, TheFailureShownNamesTheRealCause) {
     EXPECT_NE(e.saida.find("fldisponivel2 = N"), std::string::npos) << e.saida;
     EXPECT_NE(e.saida.find("Causa: "), std::string::npos) << e.saida;
     EXPECT_NE(e.saida.find("kwExec.hst"), std::string::npos) << e.saida;
+}
+
+// The executor's requisite on a download-server site: the launcher fetches the new executor
+// from the scripted download server (token, question, file), checks it and starts it, and the
+// executor carries the rest out from the folder site.
+TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
+    kwtest::DdsServerPeer dds(R"({"oauth": {"access_token": "tok-dds"},
+        "files": {"_kwExec.exe": [{"isFile": true, "url": "{SELF}/files/kwExec.exe", "status": null}]},
+        "content": {"/files/kwExec.exe": {"file": "kwExec.exe"}}})");
+    KW_REQUIRE_PEER(dds.Available(), dds.Reason());
+    fs::copy_file(site_ / "kwExec.exe", dds.Files() / "kwExec.exe");
+    const auto sql = [&](const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    };
+    // The executor alone in the generic system, whose site is the download server; what the
+    // generic system had goes to system 1 (the executor copies from folder sites only).
+    sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
+    sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
+    sql("update epadLocalUpdate set deLocalUpdate = 'DDS:" + dds.BaseURL() + "/dist/' where cdSistema = -1");
+
+    const Execucao um = Rode({"um"});
+    EXPECT_EQ(um.codigo, 0) << um.saida;
+    EXPECT_TRUE(
+        Contains(um.log, " - " + ws_.string() + "/kwExec.exe desatualizado. Copiando a versão nova..."));
+    EXPECT_TRUE(Contains(um.log, " - DebugDDSFileNameToAsk: _kwExec.exe")) << um.saida;
+    EXPECT_TRUE(Contains(um.log, " - Download Finalizado")) << um.saida;
+    EXPECT_FALSE(TemTrecho(um.log, "tok-dds"));
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+    ASSERT_EQ(dds.Requests("/oauth/token").size(), 1u);
+    EXPECT_EQ(dds.Requests("/oauth/token")[0]["form"]["client_id"].str(), "kwLoader");
+    const auto arquivo = dds.Requests("/files/kwExec.exe");
+    ASSERT_EQ(arquivo.size(), 1u);
+    EXPECT_EQ(arquivo[0]["headers"]["authorization"].str(), "Bearer tok-dds");
+    // The executor it fetched runs and carries the change list out.
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)))
+        << um.saida;
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
+        << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ import sys
 import threading
 import time
 
+import peer_process
+
 CALL, REPLY = 0xDA00, 0xDB00
 A_ERROR, A_INVOKE, A_GETID, A_CREATE, A_FREE, A_SERVERS, A_APPSERVERS = 1, 2, 3, 4, 5, 0x10, 0x12
 ACTION_NAMES = {A_ERROR: "error", A_INVOKE: "invoke", A_GETID: "lookup", A_CREATE: "create",
@@ -539,14 +541,6 @@ class ThreadingHTTP(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-def watch_parent():
-    parent = os.getppid()
-    while True:
-        time.sleep(0.5)
-        if os.getppid() != parent:
-            os._exit(0)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--script", required=True)
@@ -567,12 +561,7 @@ def main():
             ctx.load_cert_chain(script["cert"], script["key"])
             server.socket = ctx.wrap_socket(server.socket, server_side=True)
     server.app = app
-    threading.Thread(target=watch_parent, daemon=True).start()
-    print(server.server_address[1], flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    peer_process.serve(server)
 
 
 if __name__ == "__main__":

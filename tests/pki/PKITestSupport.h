@@ -4,6 +4,7 @@
 // edits of DER through the tag tree.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -142,5 +143,50 @@ inline TElASN1ConstrainedTag& C(TElASN1ConstrainedTag& root, std::initializer_li
 inline TElASN1SimpleTag& S(TElASN1ConstrainedTag& root, std::initializer_list<int> path) {
     return static_cast<TElASN1SimpleTag&>(*Node(root, path));
 }
+
+// The configuration `openssl ca -gencrl` runs with: a database and CRL number in the folder,
+// SHA-256, 30 days, an authority key identifier, and an extension section with a critical
+// issuing distribution point for lists that name one.
+inline constexpr const char* kCAConfig = R"([ca]
+default_ca = CA_default
+[CA_default]
+database = index.txt
+crlnumber = crlnumber
+default_md = sha256
+default_crl_days = 30
+crl_extensions = crl_ext
+[crl_ext]
+authorityKeyIdentifier = keyid:always
+[idp_ext]
+issuingDistributionPoint = critical, @idp
+[idp]
+fullname = URI:http://example/crl
+)";
+
+// A suite whose fixtures openssl makes once, in a temporary folder of its own: Derived::Make
+// (folder) answers whether every command succeeded; each test then fails with openssl's last
+// output if not (and skips, or fails under CI, without the tool).
+template <class Derived>
+class OpenSSLSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!asn1test::HaveTool("openssl")) return;
+        dir_ = new kwtest::TempDir();
+        ok_ = Derived::Make(dir_->path());
+        if (!ok_) log_ = OpenSSLLog(dir_->path());
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    void SetUp() override {
+        PKI_REQUIRE_OPENSSL();
+        ASSERT_TRUE(ok_) << log_;
+    }
+
+    static inline kwtest::TempDir* dir_ = nullptr;
+    static inline bool ok_ = false;
+    static inline std::string log_;
+};
 
 }  // namespace pkitest

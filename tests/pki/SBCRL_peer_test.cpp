@@ -17,18 +17,6 @@ using asn1test::H;
 using asn1test::Hex;
 using namespace pkitest;
 
-const char* const kConfig = R"([ca]
-default_ca = CA_default
-[CA_default]
-database = index.txt
-crlnumber = crlnumber
-default_md = sha256
-default_crl_days = 30
-crl_extensions = crl_ext
-[crl_ext]
-authorityKeyIdentifier = keyid:always
-)";
-
 // Serials (hex, as the CA database writes them) and the reason each is revoked for.
 const struct {
     const char* serial;
@@ -45,13 +33,10 @@ const struct {
     {"09", "", -1},
 };
 
-class CRLFixture : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (!asn1test::HaveTool("openssl")) return;
-        dir_ = new kwtest::TempDir();
-        const fs::path& d = dir_->path();
-        kwtest::WriteFile(d / "ca.cnf", kConfig);
+class CRLFixture : public OpenSSLSuite<CRLFixture> {
+public:
+    static bool Make(const fs::path& d) {
+        kwtest::WriteFile(d / "ca.cnf", kCAConfig);
         kwtest::WriteFile(d / "crlnumber", "1000\n");
         std::string index;
         for (const auto& r : kRevoked) {
@@ -59,26 +44,20 @@ protected:
                      r.serial + "\tunknown\t/CN=revoked\n";
         }
         kwtest::WriteFile(d / "index.txt", index);
-        ok_ = OpenSSL(d, "req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 -subj '/O=kw/CN=CRL CA'") == 0 &&
-              OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile ca.key -cert ca.pem -out crl.pem") == 0 &&
-              OpenSSL(d, "crl -in crl.pem -outform DER -out crl.der") == 0 &&
-              OpenSSL(d, "req -new -newkey rsa:2048 -nodes -keyout ee.key -out ee.csr -subj /CN=ee") == 0;
-        if (ok_) {
+        const bool ok =
+            OpenSSL(d, "req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 -subj '/O=kw/CN=CRL CA'") ==
+                0 &&
+            OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile ca.key -cert ca.pem -out crl.pem") == 0 &&
+            OpenSSL(d, "crl -in crl.pem -outform DER -out crl.der") == 0 &&
+            OpenSSL(d, "req -new -newkey rsa:2048 -nodes -keyout ee.key -out ee.csr -subj /CN=ee") == 0;
+        if (ok) {
             crl_ = kwtest::ReadFile(d / "crl.der");
             crlPem_ = kwtest::ReadFile(d / "crl.pem");
-        } else {
-            log_ = OpenSSLLog(d);
         }
-    }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    void SetUp() override {
-        PKI_REQUIRE_OPENSSL();
-        ASSERT_TRUE(ok_) << log_;
+        return ok;
     }
 
+protected:
     // A certificate of the CA with the given serial (openssl's -set_serial syntax).
     static std::unique_ptr<TElX509Certificate> Issued(const std::string& serial) {
         const fs::path& d = dir_->path();
@@ -92,9 +71,7 @@ protected:
         return c;
     }
 
-    static inline kwtest::TempDir* dir_ = nullptr;
-    static inline bool ok_ = false;
-    static inline std::string log_, crl_, crlPem_;
+    static inline std::string crl_, crlPem_;
 };
 
 TEST_F(CRLFixture, EntriesReasonsAndSerialsAsOpensslWroteThem) {

@@ -13,35 +13,25 @@ using asn1test::Hex;
 using namespace pkitest;
 
 // One RSA and one DSA certificate, made once for the whole suite.
-class X509Fixture : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (!asn1test::HaveTool("openssl")) return;
-        dir_ = new kwtest::TempDir();
-        const fs::path& d = dir_->path();
-        ok_ = OpenSSL(d, "req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -outform DER -out rsa.der -days 30 "
-                         "-subj '/C=BR/ST=SP/L=Sao Paulo/O=kw/OU=pki/CN=base/emailAddress=a@b.c' "
-                         "-addext 'subjectAltName=IP:2001:db8::1,IP:10.0.0.1,DNS:x.example' "
-                         "-addext 'keyUsage=critical,digitalSignature,keyCertSign' -set_serial 0x0123") == 0 &&
-              OpenSSL(d, "dsaparam -out dsa.param 1024") == 0 &&
-              OpenSSL(d, "req -x509 -newkey dsa:dsa.param -nodes -keyout dsa.key -outform DER -out dsa.der "
-                         "-days 30 -subj /CN=dsa -sha1") == 0;
-        if (ok_) {
+class X509Fixture : public OpenSSLSuite<X509Fixture> {
+public:
+    static bool Make(const fs::path& d) {
+        const bool ok =
+            OpenSSL(d, "req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -outform DER -out rsa.der -days 30 "
+                       "-subj '/C=BR/ST=SP/L=Sao Paulo/O=kw/OU=pki/CN=base/emailAddress=a@b.c' "
+                       "-addext 'subjectAltName=IP:2001:db8::1,IP:10.0.0.1,DNS:x.example' "
+                       "-addext 'keyUsage=critical,digitalSignature,keyCertSign' -set_serial 0x0123") == 0 &&
+            OpenSSL(d, "dsaparam -out dsa.param 1024") == 0 &&
+            OpenSSL(d, "req -x509 -newkey dsa:dsa.param -nodes -keyout dsa.key -outform DER -out dsa.der "
+                       "-days 30 -subj /CN=dsa -sha1") == 0;
+        if (ok) {
             rsa_ = kwtest::ReadFile(d / "rsa.der");
             dsa_ = kwtest::ReadFile(d / "dsa.der");
-        } else {
-            log_ = OpenSSLLog(d);
         }
-    }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    void SetUp() override {
-        PKI_REQUIRE_OPENSSL();
-        ASSERT_TRUE(ok_) << log_;
+        return ok;
     }
 
+protected:
     static std::unique_ptr<TElX509Certificate> Load(const std::string& der) {
         auto c = std::make_unique<TElX509Certificate>();
         c->LoadFromBuffer(der.data(), der.size());
@@ -65,9 +55,7 @@ protected:
         return -1;
     }
 
-    static inline kwtest::TempDir* dir_ = nullptr;
-    static inline bool ok_ = false;
-    static inline std::string log_, rsa_, dsa_;
+    static inline std::string rsa_, dsa_;
 };
 
 TEST_F(X509Fixture, ReadsWhatOpensslWrote) {

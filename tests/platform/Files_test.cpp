@@ -473,3 +473,22 @@ TEST(Files, MakeExecutableFailsWhereNothingMayRun) {
     EXPECT_EQ(err, EACCES);
     EXPECT_EQ(::system(("umount " + mnt).c_str()), 0);
 }
+
+// A temporary name beside a file is fresh each time and of the form copies leave, so the
+// leftovers' cleanup takes an old one and keeps a recent one.
+TEST(Files, TemporaryNamesBesideAFileAreTheLeftoversTheCleanupKnows) {
+    kwtest::TempDir dir;
+    const std::string destino = (dir / "kwExec.exe").string();
+    const std::string a = plat::TemporaryNameBeside(destino);
+    const std::string b = plat::TemporaryNameBeside(destino);
+    EXPECT_NE(a, b);
+    const std::string prefixo = dir.path().string() + "/.kwExec.exe.kwtmp-";
+    ASSERT_EQ(a.size(), prefixo.size() + 6) << a;
+    EXPECT_EQ(a.compare(0, prefixo.size(), prefixo), 0) << a;
+    kwtest::WriteFile(a, "old");
+    kwtest::WriteFile(b, "recent");
+    plat::SetFileLastWriteTime(a, plat::FileLastWriteTime(a) - std::chrono::hours(1));
+    EXPECT_EQ(plat::RemoveCopyLeftovers(destino, std::chrono::minutes(10)), 1);
+    EXPECT_FALSE(plat::FileExists(a));
+    EXPECT_TRUE(plat::FileExists(b));
+}

@@ -193,6 +193,45 @@ TEST(Process, CaptureNeverBlocksOnAFullPipe) {
     EXPECT_EQ(r.output.size(), 5000000u);
 }
 
+TEST(Process, TheCallerIsCalledWhileItWaits) {
+    // The child ends only once the call has run: the wait makes it while the child runs.
+    for (const plat::ProcessOutput saida : {plat::ProcessOutput::Null, plat::ProcessOutput::Capture}) {
+        kwtest::TempDir dir;
+        const std::string sinal = (dir / "called").string();
+        int chamadas = 0;
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = saida;
+        o.whileWaiting = [&] {
+            if (chamadas++ == 0) kwtest::WriteFile(sinal, "");
+        };
+        const plat::ProcessResult r = plat::StartProcess(Child(), {"waitfile", sinal}, o);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_GE(chamadas, 1);
+        if (saida == plat::ProcessOutput::Capture) {
+            EXPECT_EQ(r.output, "seen");
+        }
+    }
+    // A call that raises is not made again; the program is still waited for, then the
+    // exception comes back.
+    kwtest::TempDir dir;
+    const std::string sinal = (dir / "called").string();
+    int chamadas = 0;
+    plat::ProcessOptions o;
+    o.wait = true;
+    o.output = plat::ProcessOutput::Null;
+    o.whileWaiting = [&] {
+        ++chamadas;
+        kwtest::WriteFile(sinal, "");
+        throw std::runtime_error("window gone");
+    };
+    EXPECT_EQ(kwtest::ThrownMessage([&] {
+                  plat::StartProcess(Child(), {"waitfile", sinal}, o);
+              }),
+              "window gone");
+    EXPECT_EQ(chamadas, 1);
+}
+
 TEST(Process, HiddenAndDetachedChildrenReadNothingFromOurInput) {
     // Our standard input is a pipe that never closes; a hidden child must not wait on it.
     int fds[2];

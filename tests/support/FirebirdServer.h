@@ -19,6 +19,7 @@
 //     KW_REQUIRE_PEER(fb.Available(), fb.Reason());
 //     fb.CreateDatabase(path, 3);                  // isql-fb, embedded
 //     fb.Isql(path, "select count(*) from t");     // rows, one per line, "|" between values
+//     fb.IsqlRows(path, "select a, b from t");      // rows of any statement, column by column
 //     kwtest::FirebirdServer server;               // a private server
 //     server.Remote(path)                          // "127.0.0.1/<port>:<path>"
 #pragma once
@@ -65,11 +66,15 @@ inline void MakeRoot(const std::filesystem::path& root, const std::string& conf,
 
 // isql-fb with the given root's settings (through env, so that our own stay as they are): the
 // script's rows without headings, each line trimmed and split at "|", empty lines left out.
+// With list, isql-fb's list form is read instead ("set list on": a line per value, the
+// column's name in its first 32 characters, a blank line after each row), so that values
+// with blanks and rows of several columns come apart whatever the statement; values are
+// right-trimmed.
 inline Rows Isql(const std::filesystem::path& root, const std::filesystem::path& scratch, const std::string& database,
                  const std::string& sql, const std::string& user, const std::string& password,
-                 const std::string& charset = "") {
+                 const std::string& charset = "", bool list = false) {
     const std::filesystem::path input = scratch / ("isql-" + std::to_string(std::random_device{}()) + ".sql");
-    std::string text = "set heading off;\n" + sql;
+    std::string text = (list ? "set list on;\n" : "set heading off;\n") + sql;
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
     if (!text.empty() && text.back() != ';') text += ";";
@@ -95,6 +100,19 @@ inline Rows Isql(const std::filesystem::path& root, const std::filesystem::path&
     std::filesystem::remove(input);
     if (r.exitCode != 0) throw std::runtime_error("isql-fb failed: " + r.output);
     Rows rows;
+    if (list) {
+        constexpr size_t kNameWidth = 32;
+        std::vector<std::string> row;
+        for (const std::string& line : rtl::SplitFields(r.output + "\n", '\n')) {
+            if (rtl::Trim(line).empty()) {
+                if (!row.empty()) rows.push_back(row);
+                row.clear();
+                continue;
+            }
+            row.push_back(line.size() > kNameWidth ? rtl::TrimRight(line.substr(kNameWidth)) : "");
+        }
+        return rows;
+    }
     for (const std::string& line : rtl::SplitFields(r.output, '\n')) {
         const std::string t = rtl::Trim(line);
         if (t.empty()) continue;
@@ -130,6 +148,10 @@ public:
     // Runs SQL on the database with isql-fb (embedded, as SYSDBA).
     firebird::Rows Isql(const std::string& database, const std::string& sql, const std::string& charset = "") const {
         return firebird::Isql(Root(), Data(), database, sql, "SYSDBA", "", charset);
+    }
+    // The rows of any statement, column by column (isql-fb's list form).
+    firebird::Rows IsqlRows(const std::string& database, const std::string& sql) const {
+        return firebird::Isql(Root(), Data(), database, sql, "SYSDBA", "", "", true);
     }
 
 private:
@@ -179,6 +201,10 @@ public:
     firebird::Rows Isql(const std::string& database, const std::string& sql, const std::string& user = "SYSDBA",
                         const std::string& password = "masterkey") const {
         return firebird::Isql(root_.path(), Data(), database, sql, user, password);
+    }
+    // The rows of any statement, column by column (isql-fb's list form), as SYSDBA.
+    firebird::Rows IsqlRows(const std::string& database, const std::string& sql) const {
+        return firebird::Isql(root_.path(), Data(), database, sql, "SYSDBA", "masterkey", "", true);
     }
 
     // Ends the server at once, as a crash or a pulled cable would: its clients' links break.
@@ -263,23 +289,13 @@ private:
         return running_;
     }
 
+    // The databases die with the folder: the server is ended at once. (Its SIGTERM handler
+    // only notes the request for a main loop that may look again a minute later.)
     void Stop() {
         running_ = false;
         if (pid_ <= 0) return;
-        // The server notes SIGTERM in its handler and its main loop sees it when its poll next
-        // returns, which may be a minute away when the signal came just before the poll
-        // began: it is sent again until the server is gone.
-        const bool ended = Eventually(
-            [&] {
-                ::kill(pid_, SIGTERM);
-                return Eventually([&] { return Ended(pid_); }, std::chrono::milliseconds(200),
-                                  std::chrono::milliseconds(10));
-            },
-            std::chrono::seconds(60), std::chrono::milliseconds(0));
-        if (!ended) {
-            ::kill(pid_, SIGKILL);
-            Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60), std::chrono::milliseconds(10));
-        }
+        ::kill(pid_, SIGKILL);
+        Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60), std::chrono::milliseconds(10));
         pid_ = 0;
     }
 

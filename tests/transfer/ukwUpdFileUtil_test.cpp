@@ -184,7 +184,7 @@ TEST_F(PastaLauncher, ProtocolSitesAreUnavailableAndRetriedOnTheClock) {
     struct Caso {
         std::string origem;
         std::string destino;
-        const char* palavra;  // of the attempt lines; empty: no attempt loop
+        const char* palavra;  // of the attempt lines
         const char* protocolo;
         uint64_t espera;
     };
@@ -193,7 +193,6 @@ TEST_F(PastaLauncher, ProtocolSitesAreUnavailableAndRetriedOnTheClock) {
         {"ftpPassivo:srv\\dist\\kwExec.exe", S(app / "kwExec.exe"), "FTP", "FTP", 6000},
         {"http://srv/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", "HTTP", 6000},
         {"HTTPS://srv/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", "HTTPS", 6000},
-        {"DDS:https://srv:8080/api/kwExec.exe_12", S(app / "kwExec.exe"), "", "DDS", 0},
         // An upload to an HTTP site goes by FTP to the same host.
         {S(site / "a.exe"), "http://srv/dist/a.exe", "FTP", "FTP", 6000},
     };
@@ -213,26 +212,14 @@ TEST_F(PastaLauncher, ProtocolSitesAreUnavailableAndRetriedOnTheClock) {
         EXPECT_EQ(kwtest::ReadFile(app / "kwExec.exe"), "velho") << c.origem;
         EXPECT_FALSE(fs::exists(app / "_kwExec.exe")) << c.origem;
         const auto linhas = Detalhes(log);
-        if (*c.palavra) {
-            ASSERT_EQ(linhas.size(), 3u) << c.origem;
-            for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(linhas[size_t(i)], " -  - Tentativa (" + std::to_string(i + 1) +
-                                                 "/3) de download por " + c.palavra + " de " + c.origem +
-                                                 " falhou. Aguardando 2 segundos antes de tentar novamente ");
-        } else {
-            // The backup the copy has just made is what the download server would patch.
-            EXPECT_EQ(linhas, (std::vector<std::string>{" -  - bArqTemporarioExiste: SIM"}));
-            EXPECT_FALSE(d2);  // a failed download-server transfer gives the second site up
-        }
+        ASSERT_EQ(linhas.size(), 3u) << c.origem;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(linhas[size_t(i)], " -  - Tentativa (" + std::to_string(i + 1) +
+                                             "/3) de download por " + c.palavra + " de " + c.origem +
+                                             " falhou. Aguardando 2 segundos antes de tentar novamente ");
+        EXPECT_TRUE(d2);
         EXPECT_TRUE(d3);
     }
-    // Without a backup there is nothing the download server could patch.
-    TkwUpdLog log;
-    bool d2 = true;
-    bool d3 = true;
-    EXPECT_FALSE(CopieArquivo("dds:https://srv/a.exe_3", S(app / "kwExec.exe"), "", "", false, &log, d2, d3,
-                              "", "", -999));
-    EXPECT_EQ(Detalhes(log), (std::vector<std::string>{" -  - bArqTemporarioExiste: NÃO"}));
 }
 
 TEST_F(PastaLauncher, AttemptLoopCountsWaitsAndExceptions) {

@@ -103,6 +103,27 @@ TEST(SqlLiterals, DateTimesKeepTheirMilliseconds) {
     EXPECT_EQ(rec.DateTime(), (693594.0 + 1) * 86400000.0 + 1002);
 }
 
+// The servers' date texts become day numbers by the calendar's arithmetic: the same day as the
+// class library's date encoding from the first year to the last, leap days checked, and texts
+// of impossible dates refused.
+TEST(SqlLiterals, DateTextsGiveTheCalendarsDayNumbers) {
+    char text[40];
+    for (int year : {1, 2, 4, 99, 100, 400, 1582, 1899, 1900, 1970, 2000, 2023, 2024, 2100, 9999}) {
+        for (int month = 1; month <= 12; ++month) {
+            for (int day = 1; day <= rtl::DaysInMonth(year, month); ++day) {
+                std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+                rtl::TTimeStamp stamp;
+                ASSERT_TRUE(ParseSqlTimeStamp(text, 10, true, stamp)) << text;
+                ASSERT_EQ(stamp.Date, rtl::DateTimeToTimeStamp(rtl::EncodeDate(year, month, day)).Date) << text;
+            }
+        }
+    }
+    for (const char* bad : {"2023-02-29", "1900-02-29", "2024-04-31", "2024-13-01", "0000-01-01", "2024-00-10"}) {
+        rtl::TTimeStamp stamp;
+        EXPECT_FALSE(ParseSqlTimeStamp(bad, 10, true, stamp)) << bad;
+    }
+}
+
 TEST(PgSQLTexts, TextAndByteLiteralsHoldUnderEitherQuotingRule) {
     EXPECT_EQ(PgStringLiteral("O'Brien"), "E'O''Brien'");
     EXPECT_EQ(PgStringLiteral("a\\b"), "E'a\\\\b'");

@@ -151,6 +151,28 @@ TEST_F(Firebird, EmbeddedConnectionCountsAndHandles) {
     EXPECT_EQ(FibLibrary().LoadedName(), "libfbclient.so.2");
 }
 
+// A connection made elsewhere, taken over through its handle record: the driver works on its
+// handles and holds a load of its own.
+TEST_F(Firebird, AForeignConnectionThroughItsHandleRecord) {
+    const std::string db = Database();
+    Connection owner = Open(db);
+    Exec(*owner.db, "create table f (i integer)");
+    {
+        auto guest = Create(stFirebird, {"SQL Dialect=3"});
+        guest->SetHandle(owner->GetHandle());
+        EXPECT_EQ(FibLibrary().LoadCount(), 2);
+        const auto* record = static_cast<const TIntHandle*>(guest->GetHandle());
+        const auto* original = static_cast<const TIntHandle*>(owner->GetHandle());
+        EXPECT_EQ(record->ServerType, 8);
+        EXPECT_EQ(record->DbHandle, original->DbHandle);
+        EXPECT_EQ(record->TrHandle, original->TrHandle);
+        Exec(*guest, "insert into f values (1)");
+        EXPECT_EQ(Query(*owner.db, "select i from f"), (Rows{{"1"}}));
+        guest->Disconnect(false);
+    }
+    EXPECT_EQ(Isql(db, "select count(*) from f"), (Rows{{"1"}}));
+}
+
 TEST_F(Firebird, ParameterBlocksAtConnectAndReconnect) {
     const std::string db = Database();
     Isql(db, "create role KWROLE; grant KWROLE to SYSDBA; commit;");

@@ -236,6 +236,36 @@ TEST(IntStatus, CodesOfABrokenLink) {
     EXPECT_FALSE(IntStatusMeansLostConnection(notGds));
 }
 
+TEST(IntStatus, InfoAnswersReadItemByItem) {
+    // Record counts as Firebird answers them: select, insert, update and delete counts.
+    const uint8_t records[] = {13, 4, 0, 5, 0, 0, 0, 14, 4, 0, 7, 0, 0, 0, 15, 4, 0, 3, 1, 0, 0, 16, 4, 0, 2, 0, 0, 0, 1};
+    struct Case {
+        uint8_t item;
+        bool found;
+        int64_t value;
+    } cases[] = {{13, true, 5}, {14, true, 7}, {15, true, 259}, {16, true, 2}, {17, false, 0}};
+    for (const Case& c : cases) {
+        int64_t v = -1;
+        EXPECT_EQ(IntInfoItem(records, sizeof records, c.item, v), c.found) << int(c.item);
+        if (c.found) {
+            EXPECT_EQ(v, c.value) << int(c.item);
+        }
+    }
+    int64_t v = 0;
+    const uint8_t cut[] = {6, 4, 0, 1, 2};  // the value runs past the answer
+    EXPECT_FALSE(IntInfoItem(cut, sizeof cut, 6, v));
+    const uint8_t ended[] = {1, 6, 1, 0, 9};  // isc_info_end first
+    EXPECT_FALSE(IntInfoItem(ended, sizeof ended, 6, v));
+    const uint8_t empty[] = {6, 0, 0};  // no value
+    EXPECT_FALSE(IntInfoItem(empty, sizeof empty, 6, v));
+    const uint8_t wide[] = {6, 9, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9};  // no number of nine bytes
+    EXPECT_FALSE(IntInfoItem(wide, sizeof wide, 6, v));
+    const uint8_t small[] = {21, 1, 0, 8};
+    EXPECT_TRUE(IntInfoItem(small, sizeof small, 21, v));
+    EXPECT_EQ(v, 8);
+    EXPECT_FALSE(IntInfoItem(small, 2, 21, v));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Descriptors
 
@@ -393,6 +423,32 @@ TEST(IntDescriptors, NativeTypesAndSizes) {
     for (TFieldType t : {ftDate, ftTime, ftDateTime, ftBCD}) EXPECT_TRUE(cmd.RequiredCnvtFieldType(t));
     for (TFieldType t : {ftString, ftFloat, ftLargeint, ftInteger}) EXPECT_FALSE(cmd.RequiredCnvtFieldType(t));
     EXPECT_EQ(cmd.GetHandle(), nullptr);
+}
+
+// An InterBase connection whose client says it is of a given version.
+class ClientOfVersion final : public TICustomIntDatabase {
+public:
+    explicit ClientOfVersion(int32_t version) : TICustomIntDatabase(nullptr, rtl::StringList(), stInterbase), version_(version) {}
+    TISqlCommandPtr CreateSqlCommand(rtl::Component*) override { return nullptr; }
+    int32_t GetClientVersion() override { return version_; }
+    void ReleaseClientLibrary() override {}
+    void AcquireClientLibrary() override {}
+    TIntErrorClass GetErrorClass() const override { return MakeIntError; }
+    int32_t version_;
+};
+
+TEST(IntDescriptors, VersionTwoOnlyForInterBaseClientsPastSix) {
+    for (const auto& [version, expected] : {std::pair{MakeVersionNumber(7, 0), 2}, std::pair{MakeVersionNumber(6, 5), 1},
+                                            std::pair{MakeVersionNumber(3, 0), 1}, std::pair{0, 1}}) {
+        ClientOfVersion db(version);
+        TIIntCommand interbase(&db, nullptr);
+        TIFibCommand firebird(&db, nullptr);
+        EXPECT_EQ(interbase.DescriptorVersion(), expected) << version;
+        EXPECT_EQ(firebird.DescriptorVersion(), 1) << version;
+        // Taken once per command and kept.
+        db.version_ = expected == 2 ? 0 : MakeVersionNumber(7, 0);
+        EXPECT_EQ(interbase.DescriptorVersion(), expected) << version;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

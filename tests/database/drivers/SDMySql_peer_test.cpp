@@ -291,16 +291,16 @@ TEST_F(MySql, CatalogCommands) {
     EXPECT_EQ(names[4], "COLUMN_DEFAULT");
     const size_t n = names.size();
     ASSERT_EQ(columns.size(), 5u);
-    auto computed = [&](size_t r) { return std::vector<std::string>(columns[r].end() - 7, columns[r].end()); };
-    EXPECT_EQ(std::vector<std::string>(names.end() - 7, names.end()),
+    auto computed = [&](size_t r) { return std::vector<std::string>(columns[r].end() - 8, columns[r].end()); };
+    EXPECT_EQ(std::vector<std::string>(names.end() - 8, names.end()),
               (std::vector<std::string>{"CATALOG_NAME", "SCHEMA_NAME", "TABLE_NAME", "COLUMN_LENGTH", "COLUMN_PRECISION",
-                                        "COLUMN_SCALE", "COLUMN_NULLABLE"}));
-    EXPECT_EQ(computed(0), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "4", "11", "<null>", "0"}));
-    EXPECT_EQ(computed(1), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "50", "50", "<null>", "0"}));
-    EXPECT_EQ(computed(2), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "8", "12", "2", "1"}));
-    EXPECT_EQ(computed(3), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "8", "<null>", "<null>", "1"}));
-    EXPECT_EQ(computed(4), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "0", "<null>", "<null>", "1"}));
-    EXPECT_EQ(n, 6u + 7u);
+                                        "COLUMN_SCALE", "COLUMN_NULLABLE", "COLUMN_POSITION"}));
+    EXPECT_EQ(computed(0), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "4", "11", "<null>", "0", "1"}));
+    EXPECT_EQ(computed(1), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "50", "50", "<null>", "0", "2"}));
+    EXPECT_EQ(computed(2), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "8", "12", "2", "1", "3"}));
+    EXPECT_EQ(computed(3), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "8", "<null>", "<null>", "1", "4"}));
+    EXPECT_EQ(computed(4), (std::vector<std::string>{"<null>", "<null>", "cat`a.b", "0", "<null>", "<null>", "1", "5"}));
+    EXPECT_EQ(n, 6u + 8u);
 
     const Rows indexes = rows(stIndexes, "cat`a.b", &names);
     EXPECT_EQ(names[2], "INDEX_NAME");

@@ -1,6 +1,8 @@
 // plat_child: a child program whose behaviour the platform tests choose by its first argument.
 //   exit N              ends with exit code N
 //   sleep MS            sleeps, then ends with 0
+//   waitfile FILE       waits (at most a minute) until FILE exists, prints "seen" and ends with
+//                       0; 1 when it never appeared
 //   out TEXT            writes TEXT to standard output and "err:TEXT" to standard error
 //   big N               writes N bytes to standard output (fills any pipe many times over)
 //   stdin               reads standard input to its end and prints how many bytes came
@@ -75,6 +77,16 @@ int main(int argc, char** argv) {
         }
         WriteFileAtomically(out, std::to_string(opened) + "\n" + read);
         return 0;
+    }
+    if (mode == "waitfile" && argc > 2) {
+        for (int i = 0; i < 60000; ++i) {
+            if (::access(argv[2], F_OK) == 0) {
+                std::fputs("seen", stdout);
+                return 0;
+            }
+            ::usleep(1000);
+        }
+        return 1;
     }
     if (mode == "sleep" && argc > 2) {
         ::usleep(useconds_t(std::atoi(argv[2])) * 1000);

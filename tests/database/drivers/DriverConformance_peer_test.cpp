@@ -1,0 +1,178 @@
+// The driver conformance table (tests/database/DriverConformance.h) on the drivers of this
+// folder: PostgreSQL on a private PostgreSQL 15 server, MySQL on a private MariaDB server, and
+// InterBase and Firebird on Firebird 3 (an embedded database file; a private server for the
+// lost connection). psql, mariadb and isql-fb read back from outside the program.
+#include "database/DriverConformance.h"
+
+#include "database/OdbcTestSupport.h"
+#include "database/drivers/SDFib.h"
+#include "database/drivers/SDMySql.h"
+#include "database/drivers/SDPgSQL.h"
+#include "support/FirebirdServer.h"
+#include "support/MariaDbServer.h"
+#include "support/PostgresServer.h"
+
+namespace {
+
+using conformance::Capabilities;
+using conformance::Kind;
+using conformance::Rows;
+
+class PgSQLDriver : public conformance::Driver {
+public:
+    std::string Name() const override { return "PostgreSQL"; }
+    bool Available(std::string& reason) override {
+        server_ = std::make_unique<kwtest::PostgresServer>();
+        reason = server_->Reason();
+        return server_->Available();
+    }
+    void Configure(TSDDatabase& db) override {
+        RegisterPostgreSQLDriver();
+        db.SetServerType(stPostgreSQL);
+        db.SetRemoteDatabase("127.0.0.1:" + std::to_string(server_->Port()) + ":" + server_->Database());
+        db.Params().SetValue("USER NAME", "postgres");
+        db.Params().SetValue("BLOB PIECE SIZE", "1000");
+    }
+    std::string Type(Kind kind) const override { return conformance::PostgresType(kind); }
+    Rows Outside(const std::string& sql) override { return odbctest::PsqlRows(server_->Psql(sql)); }
+    std::string CatalogName(const std::string& upperName) const override { return rtl::LowerCase(upperName); }
+    // The server ends the program's session, as an administrator would.
+    void BreakConnection(TSDDatabase&) override {
+        server_->Psql(
+            "select pg_terminate_backend(pid) from pg_stat_activity where datname = current_database() and pid <> "
+            "pg_backend_pid() and backend_type = 'client backend'");
+    }
+    Capabilities Caps() const override { return Capabilities(); }
+
+private:
+    std::unique_ptr<kwtest::PostgresServer> server_;
+};
+
+class MySqlDriver : public conformance::Driver {
+public:
+    std::string Name() const override { return "MySQL"; }
+    bool Available(std::string& reason) override {
+        server_ = std::make_unique<kwtest::MariaDbServer>();
+        reason = server_->Reason();
+        return server_->Available();
+    }
+    void Configure(TSDDatabase& db) override {
+        RegisterMySQLDriver();
+        db.SetServerType(stMySQL);
+        db.SetRemoteDatabase(server_->Host() + ":" + server_->Database());
+        db.Params().SetValue("USER NAME", server_->User());
+        db.Params().SetValue("PASSWORD", server_->Password());
+        db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
+        db.Params().SetValue("BLOB PIECE SIZE", "1000");
+    }
+    std::string Type(Kind kind) const override {
+        return conformance::TypeOf(kind, {"int", "int", "bigint", "double", "decimal(12,2)", "date", "datetime(3)",
+                                          "time", "varchar(100)", "char(8)", "longblob", "longtext"});
+    }
+    // The mariadb client's batch rows: tab-separated, with backslash, tab, newline and the
+    // zero byte escaped in the values.
+    Rows Outside(const std::string& sql) override {
+        Rows rows;
+        for (const std::string& line : rtl::SplitFields(server_->Sql(sql), '\n')) {
+            if (line.empty()) continue;
+            std::vector<std::string> row;
+            for (const std::string& field : rtl::SplitFields(line, '\t')) row.push_back(Unescape(field));
+            rows.push_back(row);
+        }
+        return rows;
+    }
+    // The server kills the program's sessions.
+    void BreakConnection(TSDDatabase&) override {
+        const std::string ids =
+            server_->Sql("select id from information_schema.processlist where user = '" + server_->User() + "'");
+        for (const std::string& id : rtl::SplitFields(ids, '\n'))
+            if (!rtl::Trim(id).empty()) server_->Sql("kill " + rtl::Trim(id));
+    }
+    Capabilities Caps() const override {
+        Capabilities c;
+        c.FixedCharPadded = false;  // MySQL takes CHAR values' trailing blanks off when it reads them
+        return c;
+    }
+
+private:
+    static std::string Unescape(const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\\' || i + 1 == text.size()) {
+                out += text[i];
+                continue;
+            }
+            const char c = text[++i];
+            out += c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+        }
+        return out;
+    }
+
+    std::unique_ptr<kwtest::MariaDbServer> server_;
+};
+
+// InterBase (stInterbase) and Firebird (stFirebird) over the Firebird client: an embedded
+// database file, except for the lost-connection case, which needs a server to stop.
+template <TSDServerType kServerType>
+class IntFamilyDriver : public conformance::Driver {
+public:
+    std::string Name() const override { return kServerType == stFirebird ? "Firebird" : "InterBase"; }
+    bool Available(std::string& reason) override {
+        kwtest::FirebirdHome& home = kwtest::FirebirdHome::Get();
+        reason = home.Reason();
+        if (!home.Available()) return false;
+        const char* param = ::testing::UnitTest::GetInstance()->current_test_info()->value_param();
+        if (param != nullptr && std::string(param).find("LostConnection") != std::string::npos) {
+            server_ = std::make_unique<kwtest::FirebirdServer>();
+            reason = server_->Reason();
+            if (!server_->Available()) return false;
+            file_ = (server_->Data() / "conformance.fdb").string();
+            server_->CreateDatabase(file_);
+            return true;
+        }
+        file_ = (home.Data() / "conformance.fdb").string();
+        home.CreateDatabase(file_);
+        return true;
+    }
+    void Configure(TSDDatabase& db) override {
+        if (kServerType == stFirebird)
+            RegisterFirebirdDriver();
+        else
+            RegisterInterbaseDriver();
+        db.SetServerType(kServerType);
+        db.SetRemoteDatabase(server_ ? server_->Remote(file_) : file_);
+        db.Params().SetValue("USER NAME", "SYSDBA");
+        db.Params().SetValue("PASSWORD", server_ ? "masterkey" : "");
+        db.Params().SetValue("SQL Dialect", "3");
+        db.Params().SetValue("BLOB PIECE SIZE", "1000");
+    }
+    std::string Type(Kind kind) const override {
+        return conformance::TypeOf(kind, {"integer", "integer", "bigint", "double precision", "numeric(12,2)", "date",
+                                          "timestamp", "time", "varchar(100)", "char(8)", "blob sub_type 0",
+                                          "blob sub_type text"});
+    }
+    Rows Outside(const std::string& sql) override {
+        return server_ ? server_->IsqlRows(server_->Remote(file_), sql)
+                       : kwtest::FirebirdHome::Get().IsqlRows(file_, sql);
+    }
+    // The server goes away under the connection, and comes back for the next connect.
+    void BreakConnection(TSDDatabase&) override {
+        server_->Kill();
+        if (!server_->Restart()) throw std::runtime_error("the Firebird server did not come back: " + server_->Log());
+    }
+    Capabilities Caps() const override { return Capabilities(); }
+
+private:
+    std::unique_ptr<kwtest::FirebirdServer> server_;
+    std::string file_;
+};
+
+using FirebirdDriver = IntFamilyDriver<stFirebird>;
+using InterbaseDriver = IntFamilyDriver<stInterbase>;
+
+}  // namespace
+
+KW_DRIVER_CONFORMANCE(PgSQLConformance, PgSQLDriver);
+KW_DRIVER_CONFORMANCE(MySqlConformance, MySqlDriver);
+KW_DRIVER_CONFORMANCE(FirebirdConformance, FirebirdDriver);
+KW_DRIVER_CONFORMANCE(InterbaseConformance, InterbaseDriver);
