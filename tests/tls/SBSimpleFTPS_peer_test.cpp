@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -445,6 +446,87 @@ TEST(FTPClientVsftpd, AnonymousFilesMoveByteForByteActiveAndPassive) {
         ftp.ChangeDirectory("pub");
         MoveFilesBothWays(ftp, root.Path() / "pub", t);
     }
+}
+
+// The file transfer's calls, as it makes them: a client without owner and without TLS, 3.5 s
+// for Open and Login and then its transfer time-out, a folder, names and a long listing read
+// through ParseListLine, whole-file downloads and uploads, deletes; the reply codes it tells
+// apart (530, 550) come back as the error code, and the progress handler can stop a download.
+TEST(FTPClientProftpd, TheFileTransfersCallsAsItMakesThem) {
+    FtpRoot root;
+    std::filesystem::create_directory(root.Path() / "versao");
+    ::chmod((root.Path() / "versao").c_str(), 0777);
+    const std::string exe = RandomBytes(300000, 11);
+    root.Add("versao/kwExec.exe", exe);
+    root.Add("versao/kwCFG.ini", "[kw]\r\n");
+    ProFtpd server(root);
+    KW_REQUIRE_FTP_PEER(server);
+    for (const bool passive : {true, false}) {
+        const size_t before = OpenDescriptors();
+        {
+            auto ftp = std::make_unique<TElSimpleFTPSClient>();
+            ftp->UseSSL = false;
+            int64_t received = 0;
+            ftp->OnProgress = [&](rtl::Component*, int64_t, int64_t current, bool&) { received = current; };
+            ftp->TransferTimeout = 30000;
+            ftp->PassiveMode = passive;
+            ftp->SetAddress("127.0.0.1");
+            ftp->SetPort(server.Port());
+            ftp->Username = "kw";
+            ftp->Password = "secret";
+            ftp->SocketTimeout = 3500;
+            ftp->Open();
+            ftp->Login();
+            ftp->SocketTimeout = 30000;
+            ftp->ChangeDirectory("versao");
+            std::vector<std::string> names, lines;
+            ftp->OnTextDataLine = [&](rtl::Component*, const std::string& line) { names.push_back(line); };
+            ftp->ListNames();
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, (std::vector<std::string>{"kwCFG.ini", "kwExec.exe"}));
+            ftp->OnTextDataLine = [&](rtl::Component*, const std::string& line) { lines.push_back(line); };
+            ftp->ListDirectory();
+            int64_t size = -1;
+            for (const std::string& line : lines) {
+                TSBFTPFileInfo info;
+                if (TElSimpleFTPSClient::ParseListLine(line, info) && info.Kind == TSBFTPFileInfo::fkFile &&
+                    info.Name == "kwExec.exe")
+                    size = info.Size;
+            }
+            EXPECT_EQ(size, int64_t(exe.size()));
+            ftp->TransferType = ttBinary;
+            rtl::MemoryStream file;
+            ftp->ReceiveFile("kwExec.exe", &file, 0, 0);
+            EXPECT_TRUE(file.Data() == exe);
+            EXPECT_EQ(received, int64_t(exe.size()));
+            rtl::MemoryStream up("novo");
+            ftp->SendFile(up, "kwNovo.txt");
+            EXPECT_EQ(root.Read("versao/kwNovo.txt"), "novo");
+            ftp->DeleteRemoteFile("kwNovo.txt");
+            EXPECT_FALSE(root.Exists("versao/kwNovo.txt"));
+            try {
+                ftp->ReceiveFile("ausente.exe", &file, 0, 0);
+                ADD_FAILURE() << "no error";
+            } catch (const EFTPSError& e) {
+                EXPECT_EQ(e.ErrorCode, 550);
+                EXPECT_STREQ(e.ClassName(), "EFTPSError");
+                EXPECT_NE(e.ReplyText.find("550"), std::string::npos) << e.ReplyText;
+            }
+            // The progress handler stops the download.
+            ftp->OnProgress = [&](rtl::Component*, int64_t, int64_t current, bool& cancel) { cancel = current > 0; };
+            EXPECT_THROW(ftp->ReceiveFile("kwExec.exe", &file, 0, 0), EOperationCancelledError);
+        }
+        EXPECT_EQ(OpenDescriptors(), before) << "passive " << passive;
+    }
+    // A refused password: 530.
+    TElSimpleFTPSClient ftp;
+    ftp.UseSSL = false;
+    ftp.SetAddress("127.0.0.1");
+    ftp.SetPort(server.Port());
+    ftp.Username = "kw";
+    ftp.Password = "wrong";
+    ftp.Open();
+    EXPECT_EQ(FtpErrorCode([&] { ftp.Login(); }), 530);
 }
 
 TEST(FTPClientProftpd, ASparse3GiBFileListsItsWholeSize) {
