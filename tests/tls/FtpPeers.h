@@ -111,6 +111,24 @@ private:
     TempDir dir_;
 };
 
+// A server started from a configuration text, with a folder of its own for what the
+// configuration names besides the server's working folder.
+class ConfiguredFtpd {
+public:
+    bool Available() const { return server_->Available(); }
+    std::string Reason() const { return server_->Reason(); }
+    int Port() const { return server_->Port(); }
+
+protected:
+    void Start(const std::string& program, std::vector<std::string> args, const std::string& config) {
+        server_ = std::make_unique<DaemonPeer>(program, std::move(args), config);
+    }
+    TempDir conf_;
+
+private:
+    std::unique_ptr<DaemonPeer> server_;
+};
+
 // Where proftpd is: installed, or unpacked by scripts/install-deps beside a vsftpd that
 // conflicts with its package. The folder of its modules is the second.
 inline std::pair<std::string, std::string> ProFtpdProgram() {
@@ -122,7 +140,7 @@ inline std::pair<std::string, std::string> ProFtpdProgram() {
 // proftpd with one user ("kw", password "secret") whose home is the root folder; extra is
 // appended to the configuration (mod_tls settings). Run as root it drops to nobody, which the
 // root folder lets in.
-class ProFtpd {
+class ProFtpd : public ConfiguredFtpd {
 public:
     explicit ProFtpd(const FtpRoot& root, const std::string& extra = {}) {
         const auto program = ProFtpdProgram();
@@ -162,16 +180,8 @@ public:
             "LoadModule mod_tls.c\n"
             "<IfModule mod_deflate.c>\n  DeflateEngine on\n</IfModule>\n" +
             extra;
-        server_ = std::make_unique<DaemonPeer>(program.first, std::vector<std::string>{"-n", "-c", "{DIR}/server.conf"},
-                                               config);
+        Start(program.first, {"-n", "-c", "{DIR}/server.conf"}, config);
     }
-    bool Available() const { return server_->Available(); }
-    std::string Reason() const { return server_->Reason(); }
-    int Port() const { return server_->Port(); }
-
-private:
-    TempDir conf_;
-    std::unique_ptr<DaemonPeer> server_;
 };
 
 // vsftpd serving anonymous users from a root folder; they read there and write in its
@@ -179,7 +189,7 @@ private:
 // or unpacked by scripts/install-deps beside a proftpd that conflicts with its package. Run
 // by another user than root it stays that user and does not chroot. Anonymous sessions run as
 // "daemon", a user every Debian system has with a home that exists (vsftpd enters it first).
-class VsFtpd {
+class VsFtpd : public ConfiguredFtpd {
 public:
     explicit VsFtpd(const FtpRoot& root, const std::string& extra = {}) {
         const bool asRoot = ::geteuid() == 0;
@@ -224,15 +234,8 @@ public:
                                    "pasv_enable=YES\n"
                                    "port_enable=YES\n" +
                                    std::string(asRoot ? "" : "run_as_launching_user=YES\n") + extra;
-        server_ = std::make_unique<DaemonPeer>(program, std::vector<std::string>{"{DIR}/server.conf"}, config);
+        Start(program, {"{DIR}/server.conf"}, config);
     }
-    bool Available() const { return server_->Available(); }
-    std::string Reason() const { return server_->Reason(); }
-    int Port() const { return server_->Port(); }
-
-private:
-    TempDir conf_;
-    std::unique_ptr<DaemonPeer> server_;
 };
 
 // pyftpdlib's own server (Debian's python3-pyftpdlib) with the user "kw" / "secret" and

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,6 +65,38 @@ int FtpErrorCode(F f) {
     return -1;
 }
 
+struct LoginRun {
+    std::string transcript;  // the commands our client sent
+    std::string failure;     // the message Login raised, empty when it logged in
+};
+
+// Open and Login against a scripted peer that greets and answers each command with the next
+// of replies; setup gets the client and the peer's port before Open.
+LoginRun LogInToScript(const std::vector<std::string>& replies,
+                       const std::function<void(TElSimpleFTPSClient&, int)>& setup) {
+    FtpScript script;
+    script.Send("220 ready\r\n");
+    for (const std::string& r : replies) script.Reply(r);
+    FtpScriptPeer peer(script);
+    LoginRun run;
+    if (!peer.Available()) {
+        run.failure = peer.Reason();
+        return run;
+    }
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, peer.Port());
+    setup(ftp, peer.Port());
+    ftp.Open();
+    try {
+        ftp.Login();
+    } catch (const std::exception& e) {
+        run.failure = e.what();
+    }
+    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    run.transcript = peer.Transcript();
+    return run;
+}
+
 TEST(FTPClientScripted, GreetingAfter120AndTheLoginCommands) {
     FtpScript script;
     script.Send("120 wait a moment\r\n")
@@ -105,26 +138,20 @@ TEST(FTPClientScripted, EachProxyLoginSendsItsCommands) {
          "USER puser\r\nPASS ppass\r\nUSER kw\r\nPASS secret\r\n"},
     };
     for (const Case& c : cases) {
-        FtpScript script;
-        script.Send("220 proxy\r\n");
-        for (const std::string& r : c.replies) script.Reply(r);
-        script.Reply("502 no FEAT\r\n");
-        FtpScriptPeer peer(script);
-        KW_REQUIRE_FTP_PEER(peer);
-        TElSimpleFTPSClient ftp;
-        PlainClient(ftp, 1);
-        ftp.SetAddress("ftp.example");
-        auto proxy = std::make_unique<TSBFTPProxySettings>();
-        proxy->ProxyType = c.type;
-        proxy->Host = "127.0.0.1";
-        proxy->Port = peer.Port();
-        proxy->Username = "puser";
-        proxy->Password = "ppass";
-        ftp.SetProxySettings(std::move(proxy));
-        ftp.Open();
-        ftp.Login();
-        EXPECT_TRUE(peer.Finished()) << int(c.type) << peer.Errors();
-        EXPECT_EQ(peer.Transcript(), c.transcript + "FEAT\r\n") << int(c.type);
+        std::vector<std::string> replies = c.replies;
+        replies.push_back("502 no FEAT\r\n");
+        const LoginRun run = LogInToScript(replies, [&](TElSimpleFTPSClient& ftp, int port) {
+            ftp.SetAddress("ftp.example");
+            auto proxy = std::make_unique<TSBFTPProxySettings>();
+            proxy->ProxyType = c.type;
+            proxy->Host = "127.0.0.1";
+            proxy->Port = port;
+            proxy->Username = "puser";
+            proxy->Password = "ppass";
+            ftp.SetProxySettings(std::move(proxy));
+        });
+        EXPECT_EQ(run.failure, "") << int(c.type);
+        EXPECT_EQ(run.transcript, c.transcript + "FEAT\r\n") << int(c.type);
     }
 }
 
@@ -145,20 +172,13 @@ TEST(FTPClientScripted, AcAutoTriesEachMechanismUntilA4xxRefusal) {
         {acAuthTLSP, {"504 no\r\n"}, "AUTH TLS-P\r\n"},
     };
     for (const Case& c : cases) {
-        FtpScript script;
-        script.Send("220 ready\r\n");
-        for (const std::string& r : c.replies) script.Reply(r);
-        FtpScriptPeer peer(script);
-        KW_REQUIRE_FTP_PEER(peer);
-        TElSimpleFTPSClient ftp;
-        PlainClient(ftp, peer.Port());
-        ftp.UseSSL = true;
-        ftp.SSLMode = smExplicit;
-        ftp.AuthCmd = c.cmd;
-        ftp.Open();
-        EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Error occured while forcing SSL");
-        EXPECT_TRUE(peer.Finished()) << peer.Errors();
-        EXPECT_EQ(peer.Transcript(), c.transcript);
+        const LoginRun run = LogInToScript(c.replies, [&](TElSimpleFTPSClient& ftp, int) {
+            ftp.UseSSL = true;
+            ftp.SSLMode = smExplicit;
+            ftp.AuthCmd = c.cmd;
+        });
+        EXPECT_EQ(run.failure, "Error occured while forcing SSL");
+        EXPECT_EQ(run.transcript, c.transcript);
     }
 }
 
