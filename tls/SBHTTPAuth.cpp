@@ -8,13 +8,13 @@
 namespace {
 
 // The computer name as the security interface would use it for a domain: the host's first
-// label, upper case, at most 15 characters (the NetBIOS name's length).
+// label, upper case, at most 16 characters.
 const std::string& ComputerName() {
     static const std::string name = [] {
         std::string host = plat::HostName();
         const size_t dot = host.find('.');
         if (dot != std::string::npos) host.resize(dot);
-        if (host.size() > 15) host.resize(15);
+        if (host.size() > 16) host.resize(16);
         return rtl::UpperCase(host);
     }();
     return name;

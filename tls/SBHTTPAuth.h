@@ -38,6 +38,6 @@ void InitAuthState(TSBAuthState& state);
 // Gives back the credentials and the context, when they were made.
 void FreeAuthState(TSBAuthState& state);
 // A name holding "/" (else "\") splits at the first one into domain and user; otherwise the
-// user is the whole name and the domain is this computer's name (at most 15 characters, read
+// user is the whole name and the domain is this computer's name (at most 16 characters, read
 // once).
 void SplitDomainUser(const std::string& name, std::string& user, std::string& domain);

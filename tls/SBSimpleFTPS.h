@@ -14,7 +14,9 @@
 //
 // What must stay true:
 //   - a data connection is closed before any operation that made it returns or raises, so a
-//     failed or cancelled transfer leaves no descriptor behind it;
+//     failed or cancelled transfer leaves no descriptor behind it, and the final reply of a
+//     transfer the server had begun is read before the failure leaves, so the next command
+//     meets its own reply;
 //   - no command can carry a CR, LF or NUL of its arguments onto the wire;
 //   - a reply is read whole (lines up to its closing line) under a ceiling, and a PASV address
 //     must hold six numbers of at most 255;
@@ -222,8 +224,12 @@ private:
     void WriteBlock(const uint8_t* data, size_t size);
     // Polls the control connection once for the final reply of a transfer.
     void PollFinalReply();
-    void FinishTransfer(int64_t total, bool upload);
+    // endedByUs: a download of a range stopped reading at its last byte.
+    void FinishTransfer(int64_t total, bool upload, bool endedByUs = false);
     void CloseDataConnection();
+    // After a failed or cancelled transfer: closes the data connection, ends the MODE Z
+    // streams and, when the server had begun the transfer, reads its final reply.
+    void AbandonTransfer(bool started);
     void EndModeZ();
     void Progress(int64_t total, int64_t current, bool checkCancel);
     std::unique_ptr<SecureEngine> MakeEngine(TElSocket& socket, bool control);

@@ -329,6 +329,20 @@ void TElSimpleFTPSClient::CloseDataConnection() {
     data_.reset();
 }
 
+void TElSimpleFTPSClient::AbandonTransfer(bool started) {
+    CloseDataConnection();
+    EndModeZ();
+    // A server that had begun the transfer answers its end (426, or 226 when all was sent)
+    // once the data connection is gone: that reply is read here, so that the next command
+    // meets its own reply and not this one.
+    if (!started || early_ != 0 || !connected_ || controlClosed_) return;
+    try {
+        ReadReply(true);
+    } catch (...) {
+        // The failure that ended the transfer is the one reported.
+    }
+}
+
 void TElSimpleFTPSClient::EndModeZ() {
     if (deflateReady_) deflateEnd(&deflate_);
     if (inflateReady_) EndDecompression(inflate_);
@@ -343,7 +357,7 @@ void TElSimpleFTPSClient::Progress(int64_t total, int64_t current, bool checkCan
     if (checkCancel && cancel) throw EOperationCancelledError(SOperationCancelled);
 }
 
-void TElSimpleFTPSClient::FinishTransfer(int64_t total, bool upload) {
+void TElSimpleFTPSClient::FinishTransfer(int64_t total, bool upload, bool endedByUs) {
     Progress(total, total, false);
     if (upload && modeZActive_ && deflateReady_) {
         // The end of the compressed stream belongs to the data.
@@ -355,6 +369,10 @@ void TElSimpleFTPSClient::FinishTransfer(int64_t total, bool upload) {
     CloseDataConnection();
     if (early_ == 0) early_ = ReadReply(true);
     EndModeZ();
+    // A range ends when its last byte came: the server, still sending the rest of the file,
+    // answers our close of the data connection with 426 (RFC 959 section 4.2: "Connection
+    // closed; transfer aborted"), which is how every range download ends.
+    if (endedByUs && early_ == 426) return;
     if (early_ != 226 && early_ != 250) Unaccepted(early_);
 }
 
@@ -411,11 +429,13 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
                                       int64_t endPos) {
     const bool binary = TransferType == ttBinary;
     PrepareData(binary);
+    bool started = false;
     try {
         const int64_t start = startPos > 0 ? startPos : 0;
         int64_t count = -1;
         int64_t sizeValue = 0;
-        if (endPos >= 1 && endPos >= start) {
+        const bool range = endPos >= 1 && endPos >= start;
+        if (range) {
             count = endPos - start;
         } else if (featSize_ && UseSIZECmd) {
             if (SendCommand("SIZE " + remoteName, {213, 500, 501, 550}) == 213) {
@@ -433,9 +453,11 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
         }
         if (startPos > 0) SendCommand("REST " + std::to_string(startPos), {350});
         const int64_t total = count;
+        bool endedByUs = false;
         early_ = 0;
         StartDataCommand("RETR " + remoteName, {125, 150});
         early_ = 0;
+        started = true;
         if (!PassiveMode) AcceptData();
 
         if (binary) {
@@ -461,6 +483,7 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
             }
             // A download that knew its size and ended short of it is not the file.
             if (remaining > 0) throw EFTPSError(SFTPSDataTransferError);
+            endedByUs = range && remaining == 0;
         } else {
             std::string line;
             while (ReadLine(line)) {
@@ -472,10 +495,9 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
                 PollFinalReply();
             }
         }
-        FinishTransfer(total, false);
+        FinishTransfer(total, false, endedByUs);
     } catch (...) {
-        CloseDataConnection();
-        EndModeZ();
+        AbandonTransfer(started);
         throw;
     }
 }
@@ -487,6 +509,7 @@ void TElSimpleFTPSClient::UploadStream(rtl::Stream& source, const std::string& r
     const int64_t size = source.Size();
     const int64_t end = (endPos < start || endPos == 0 || endPos >= size) ? size - 1 : endPos;
     PrepareData(TransferType == ttBinary);
+    bool started = false;
     try {
         // RFC 959 section 4.1.3: REST goes right before the command it restarts.
         if (restartAt > 0) SendCommand("REST " + std::to_string(restartAt), {350});
@@ -496,6 +519,7 @@ void TElSimpleFTPSClient::UploadStream(rtl::Stream& source, const std::string& r
         early_ = 0;
         StartDataCommand(command, {125, 150});
         early_ = 0;
+        started = true;
         if (!PassiveMode) AcceptData();
         std::vector<uint8_t> block;
         while (count > 0) {
@@ -509,8 +533,7 @@ void TElSimpleFTPSClient::UploadStream(rtl::Stream& source, const std::string& r
         }
         FinishTransfer(total, true);
     } catch (...) {
-        CloseDataConnection();
-        EndModeZ();
+        AbandonTransfer(started);
         throw;
     }
 }

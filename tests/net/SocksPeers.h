@@ -85,7 +85,9 @@ public:
     }
 
 private:
+    // A name with a folder is taken as it stands.
     static std::string FindProgram(const std::string& name) {
+        if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
         for (const char* d : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/", "/usr/local/bin/"})
             if (::access((std::string(d) + name).c_str(), X_OK) == 0) return std::string(d) + name;
         return {};

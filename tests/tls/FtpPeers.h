@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Process.h"
@@ -110,12 +111,39 @@ private:
     TempDir dir_;
 };
 
+// A server started from a configuration text, with a folder of its own for what the
+// configuration names besides the server's working folder.
+class ConfiguredFtpd {
+public:
+    bool Available() const { return server_->Available(); }
+    std::string Reason() const { return server_->Reason(); }
+    int Port() const { return server_->Port(); }
+
+protected:
+    void Start(const std::string& program, std::vector<std::string> args, const std::string& config) {
+        server_ = std::make_unique<DaemonPeer>(program, std::move(args), config);
+    }
+    TempDir conf_;
+
+private:
+    std::unique_ptr<DaemonPeer> server_;
+};
+
+// Where proftpd is: installed, or unpacked by scripts/install-deps beside a vsftpd that
+// conflicts with its package. The folder of its modules is the second.
+inline std::pair<std::string, std::string> ProFtpdProgram() {
+    const std::string unpacked = "/opt/kwloader-peers/proftpd";
+    if (::access("/usr/sbin/proftpd", X_OK) == 0) return {"/usr/sbin/proftpd", "/usr/lib/proftpd"};
+    return {unpacked + "/usr/sbin/proftpd", unpacked + "/usr/lib/proftpd"};
+}
+
 // proftpd with one user ("kw", password "secret") whose home is the root folder; extra is
 // appended to the configuration (mod_tls settings). Run as root it drops to nobody, which the
 // root folder lets in.
-class ProFtpd {
+class ProFtpd : public ConfiguredFtpd {
 public:
     explicit ProFtpd(const FtpRoot& root, const std::string& extra = {}) {
+        const auto program = ProFtpdProgram();
         const bool asRoot = ::geteuid() == 0;
         const std::string uid = asRoot ? "65534" : std::to_string(::geteuid());
         const std::string gid = asRoot ? "65534" : std::to_string(::getegid());
@@ -147,21 +175,67 @@ public:
             "AllowStoreRestart on\n"
             "TransferLog none\n"
             "SystemLog {DIR}/syslog\n"
-            "ModulePath /usr/lib/proftpd\n"
+            "ModulePath " + program.second + "\n"
             "LoadModule mod_deflate.c\n"
             "LoadModule mod_tls.c\n"
             "<IfModule mod_deflate.c>\n  DeflateEngine on\n</IfModule>\n" +
             extra;
-        server_ = std::make_unique<DaemonPeer>("proftpd", std::vector<std::string>{"-n", "-c", "{DIR}/server.conf"},
-                                               config);
+        Start(program.first, {"-n", "-c", "{DIR}/server.conf"}, config);
     }
-    bool Available() const { return server_->Available(); }
-    std::string Reason() const { return server_->Reason(); }
-    int Port() const { return server_->Port(); }
+};
 
-private:
-    TempDir conf_;
-    std::unique_ptr<DaemonPeer> server_;
+// vsftpd serving anonymous users from a root folder; they read there and write in its
+// "pub" folder (vsftpd refuses a root it chroots into that its users may write). Installed,
+// or unpacked by scripts/install-deps beside a proftpd that conflicts with its package. Run
+// by another user than root it stays that user and does not chroot. Anonymous sessions run as
+// "daemon", a user every Debian system has with a home that exists (vsftpd enters it first).
+class VsFtpd : public ConfiguredFtpd {
+public:
+    explicit VsFtpd(const FtpRoot& root, const std::string& extra = {}) {
+        const bool asRoot = ::geteuid() == 0;
+        ::chmod(root.Path().c_str(), 0755);
+        std::filesystem::create_directory(root.Path() / "pub");
+        ::chmod((root.Path() / "pub").c_str(), 0777);
+        std::filesystem::create_directory(conf_ / "empty");
+        ::chmod((conf_ / "empty").c_str(), 0755);
+        ::chmod(conf_.path().c_str(), 0755);
+        const std::string program = ::access("/usr/sbin/vsftpd", X_OK) == 0
+                                        ? "/usr/sbin/vsftpd"
+                                        : "/opt/kwloader-peers/vsftpd/usr/sbin/vsftpd";
+        const std::string config = "listen=YES\n"
+                                   "listen_ipv6=NO\n"
+                                   "listen_address=127.0.0.1\n"
+                                   "listen_port={PORT}\n"
+                                   "background=NO\n"
+                                   "anonymous_enable=YES\n"
+                                   "local_enable=NO\n"
+                                   "no_anon_password=YES\n"
+                                   "anon_root=" +
+                                   root.Path().string() +
+                                   "\n"
+                                   "write_enable=YES\n"
+                                   "anon_upload_enable=YES\n"
+                                   "anon_mkdir_write_enable=YES\n"
+                                   "anon_other_write_enable=YES\n"
+                                   "anon_umask=022\n"
+                                   "ftp_username=daemon\n"
+                                   "nopriv_user=nobody\n"
+                                   "secure_chroot_dir=" +
+                                   (conf_ / "empty").string() +
+                                   "\n"
+                                   "seccomp_sandbox=NO\n"
+                                   "isolate=NO\n"
+                                   "isolate_network=NO\n"
+                                   "xferlog_enable=NO\n"
+                                   "syslog_enable=NO\n"
+                                   "connect_from_port_20=NO\n"
+                                   "tcp_wrappers=NO\n"
+                                   "check_shell=NO\n"
+                                   "pasv_enable=YES\n"
+                                   "port_enable=YES\n" +
+                                   std::string(asRoot ? "" : "run_as_launching_user=YES\n") + extra;
+        Start(program, {"{DIR}/server.conf"}, config);
+    }
 };
 
 // pyftpdlib's own server (Debian's python3-pyftpdlib) with the user "kw" / "secret" and
