@@ -1,0 +1,223 @@
+// crypto/SBMathIfma_x86.cpp: the AVX-512 IFMA kernels of the radix-2^52 Montgomery form
+// (declared in SBMathIfma.h; the exponentiation over them is MontExp's, SBMathKernel.cpp).
+//
+// A number of k digits sits in ceil(k/8) vectors of eight 64-bit lanes, one digit per lane.
+// The product a * b / R is built digit by digit of b (word-by-word Montgomery): for each b_i
+// the accumulator X takes a * b_i and y * m, with y chosen so that its lowest digit becomes a
+// multiple of 2^52, and is then shifted down one digit. VPMADD52LUQ/VPMADD52HUQ add the low
+// and the high 52 bits of the 104-bit lane products; the low halves land one digit lower than
+// the high ones, so they are multiplied by copies of a and m already shifted down one digit
+// (Ad, Md) and every lane of the shifted accumulator takes its four terms in place. The lowest
+// digit, which the shift drops, is followed in a scalar register: it yields y and the carry
+// into the next lowest digit, which is added once at the end. Lanes run unnormalised (each
+// gains at most 2^54 per digit, so k <= 64 digits stay far below 2^64); the result is
+// normalised to 52-bit digits by one carry step per lane and a mask-wide carry ripple.
+//
+// What must stay true: this file alone is built with the AVX-512 flags (crypto/bignum.cmake)
+// and runs only after IfmaActive() said yes; the work depends on k only, never on the values
+// (no branch or address depends on a digit, the table scan reads every entry).
+#include "crypto/SBMathIfma.h"
+
+#if defined(__x86_64__) && defined(__AVX512F__) && defined(__AVX512IFMA__)
+
+#include <immintrin.h>
+
+// g++ 12's AVX-512 intrinsics start many results from a deliberately undefined vector and then
+// report it as uninitialised once inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace sbmath {
+
+namespace {
+
+constexpr uint64_t kMask52 = (uint64_t(1) << 52) - 1;
+
+// The lanes of vector v that hold one of the k digits.
+inline __mmask8 LaneMask(size_t k, size_t v) {
+    if (k >= 8 * (v + 1)) return 0xFF;
+    if (k <= 8 * v) return 0;
+    return __mmask8((1u << (k - 8 * v)) - 1);
+}
+
+// Lanes imm.. of lo followed by the first lanes of hi (VALIGNQ).
+template <int imm>
+[[gnu::always_inline]] inline __m512i AlignR(__m512i hi, __m512i lo) {
+    return _mm512_alignr_epi64(hi, lo, imm);
+}
+
+template <size_t NV>
+struct Vectors {
+    __m512i v[NV];
+};
+
+// p[0..k) into lanes; lanes past k are zero and no word past p[k-1] is read.
+template <size_t NV>
+[[gnu::always_inline]] inline void Load(Vectors<NV>& x, const uint64_t* p, size_t k) {
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v)
+        x.v[v] = _mm512_maskz_loadu_epi64(LaneMask(k, v), p + 8 * v);
+}
+
+template <size_t NV>
+[[gnu::always_inline]] inline void Store(uint64_t* p, const Vectors<NV>& x, size_t k) {
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v)
+        _mm512_mask_storeu_epi64(p + 8 * v, LaneMask(k, v), x.v[v]);
+}
+
+// Digits 0..k-1 brought to 52 bits each; the value is below 2^(52k), so nothing leaves the top.
+template <size_t NV>
+[[gnu::always_inline]] inline void Normalize(Vectors<NV>& x) {
+    const __m512i mask52 = _mm512_set1_epi64(int64_t(kMask52));
+    const __m512i zero = _mm512_setzero_si512();
+    // Each lane keeps its low 52 bits and takes the high bits of the lane below: afterwards
+    // every lane is below 2^52 + 2^12, so at most one more carry leaves it.
+    __m512i hi[NV];
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v) {
+        hi[v] = _mm512_srli_epi64(x.v[v], 52);
+        x.v[v] = _mm512_and_si512(x.v[v], mask52);
+    }
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v)
+        x.v[v] = _mm512_add_epi64(x.v[v], AlignR<7>(hi[v], v > 0 ? hi[v - 1] : zero));
+    // The last carries as bit masks, one bit per lane: a lane above 2^52 - 1 generates a carry
+    // into the next one, a lane equal to 2^52 - 1 passes an incoming carry on. Adding the
+    // generated carries to the passing lanes ripples them exactly as the digits would.
+    uint64_t generate = 0, pass = 0;
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v) {
+        generate |= uint64_t(_mm512_cmpgt_epu64_mask(x.v[v], mask52)) << (8 * v);
+        pass |= uint64_t(_mm512_cmpeq_epu64_mask(x.v[v], mask52)) << (8 * v);
+    }
+    const uint64_t carries = ((generate << 1) + pass) ^ pass;
+    const __m512i one = _mm512_set1_epi64(1);
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v) {
+        const __mmask8 in = __mmask8(carries >> (8 * v));
+        x.v[v] = _mm512_and_si512(_mm512_mask_add_epi64(x.v[v], in, x.v[v], one), mask52);
+    }
+}
+
+template <size_t NV>
+void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
+    Vectors<NV> A, Ad, M, Md, X;
+    Load(A, a, k);
+    Load(Ad, a + 1, k - 1);
+    Load(M, m, k);
+    Load(Md, m + 1, k - 1);
+    const __m512i zero = _mm512_setzero_si512();
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v)
+        X.v[v] = zero;
+    const uint64_t a0 = a[0], m0 = m[0];
+    uint64_t carry = 0;  // what the dropped lowest digit carries into the new lowest one
+    for (size_t i = 0; i < k; ++i) {
+        const uint64_t bi = b[i];
+        // The lowest digit with a0 * b_i; y makes it (with y * m0) a multiple of 2^52.
+        const uint64_t x0 = uint64_t(_mm_cvtsi128_si64(_mm512_castsi512_si128(X.v[0]))) + ((a0 * bi) & kMask52) + carry;
+        const uint64_t y = (x0 * k0) & kMask52;
+        carry = (x0 + ((m0 * y) & kMask52)) >> 52;
+        const __m512i bv = _mm512_set1_epi64(int64_t(bi));
+        const __m512i yv = _mm512_set1_epi64(int64_t(y));
+#pragma GCC unroll 8
+        for (size_t v = 0; v < NV; ++v) {
+            __m512i s = AlignR<1>(v + 1 < NV ? X.v[v + 1] : zero, X.v[v]);
+            s = _mm512_madd52lo_epu64(s, Ad.v[v], bv);
+            s = _mm512_madd52hi_epu64(s, A.v[v], bv);
+            const __m512i lo = _mm512_madd52lo_epu64(zero, Md.v[v], yv);
+            s = _mm512_madd52hi_epu64(s, M.v[v], yv);
+            X.v[v] = _mm512_add_epi64(s, lo);
+        }
+    }
+    X.v[0] = _mm512_mask_add_epi64(X.v[0], 1, X.v[0], _mm512_set1_epi64(int64_t(carry)));
+    Normalize(X);
+    Store(r, X, k);
+}
+
+using MulForm = void (*)(uint64_t*, const uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t);
+
+MulForm FormFor(size_t k) {
+    switch ((k + 7) / 8) {
+        case 1: return AlmostMontMul<1>;
+        case 2: return AlmostMontMul<2>;
+        case 3: return AlmostMontMul<3>;
+        case 4: return AlmostMontMul<4>;
+        case 5: return AlmostMontMul<5>;
+        case 6: return AlmostMontMul<6>;
+        case 7: return AlmostMontMul<7>;
+        default: return AlmostMontMul<8>;
+    }
+}
+
+}  // namespace
+
+void IfmaMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
+    FormFor(k)(r, a, b, m, k, k0);
+}
+
+void IfmaMontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, size_t k, uint64_t k0, unsigned times) {
+    const MulForm mul = FormFor(k);
+    mul(r, a, a, m, k, k0);
+    for (unsigned t = 1; t < times; ++t)
+        mul(r, r, r, m, k, k0);
+}
+
+void IfmaNormalize(uint64_t* d, size_t k) {
+    Vectors<kIfmaMaxDigits / 8> x;
+    Load(x, d, k);
+    Normalize(x);
+    Store(d, x, k);
+}
+
+void IfmaSelect(uint64_t* out, const uint64_t* table, size_t count, size_t stride, size_t k, size_t idx) {
+    const size_t nv = (k + 7) / 8;
+    const __m512i want = _mm512_set1_epi64(int64_t(idx));
+    __m512i acc[kIfmaMaxDigits / 8];
+    for (size_t v = 0; v < nv; ++v)
+        acc[v] = _mm512_setzero_si512();
+    for (size_t e = 0; e < count; ++e) {
+        // Every entry is read; the comparison's mask, not a branch, keeps the wanted one.
+        const __mmask8 hit = _mm512_cmpeq_epu64_mask(want, _mm512_set1_epi64(int64_t(e)));
+        const uint64_t* entry = table + e * stride;
+        for (size_t v = 0; v < nv; ++v)
+            acc[v] = _mm512_mask_or_epi64(acc[v], hit, acc[v], _mm512_maskz_loadu_epi64(LaneMask(k, v), entry + 8 * v));
+    }
+    for (size_t v = 0; v < nv; ++v) {
+        _mm512_mask_storeu_epi64(out + 8 * v, LaneMask(k, v), acc[v]);
+        acc[v] = _mm512_setzero_si512();
+    }
+}
+
+}  // namespace sbmath
+
+#else
+
+#include <cstdlib>
+
+// Built without the AVX-512 flags (another processor family): IfmaActive() is false there and
+// nothing calls these.
+namespace sbmath {
+
+void IfmaMontMul(uint64_t*, const uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t) {
+    std::abort();
+}
+
+void IfmaMontSqr(uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t, unsigned) {
+    std::abort();
+}
+
+void IfmaSelect(uint64_t*, const uint64_t*, size_t, size_t, size_t, size_t) {
+    std::abort();
+}
+
+void IfmaNormalize(uint64_t*, size_t) {
+    std::abort();
+}
+
+}  // namespace sbmath
+
+#endif
