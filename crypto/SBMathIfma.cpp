@@ -1,5 +1,6 @@
-// crypto/SBMathIfma.cpp: MontExp's fixed-window exponentiation over the radix-2^52 kernels
-// of SBMathIfma.h (AVX-512 IFMA), for moduli of kIfmaMinWords..kIfmaMaxWords words.
+// crypto/SBMathIfma.cpp: MontExp over the radix-2^52 kernels of SBMathIfma.h (AVX-512 IFMA),
+// for moduli of kIfmaMinWords..kIfmaMaxWords words: the fixed-window ladder for long (secret)
+// exponents, square-and-multiply for short (public) ones, as the portable form does.
 //
 // The numbers move once into the 52-bit digit form (k = IfmaDigits(n) digits, R = 2^(52k)),
 // every product of the ladder runs there as an "almost" Montgomery product (below 2m, never
@@ -69,8 +70,8 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     const size_t stride = (k + 7) / 8 * 8;
 
     // One block for every value: modulus, R mod m, R^2 mod m, the base, the accumulator, the
-    // picked entry, 1, and the table.
-    std::vector<uint64_t> block((7 + entries) * stride, 0);
+    // picked entry, 1, and the table (only long exponents use one).
+    std::vector<uint64_t> block((7 + (bits > 64 ? entries : 0)) * stride, 0);
     uint64_t* m52 = block.data();
     uint64_t* one = m52 + stride;
     uint64_t* rr = one + stride;
@@ -87,20 +88,39 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     // x R mod m, below 2m for any base of n words: base * (R^2 mod m) < 2^(64n) m <= R m / 4.
     ToDigits(x, k, base, n);
     IfmaMontMul(x, x, rr, m52, k, k0);
-    std::memcpy(table, one, k * sizeof(uint64_t));
-    std::memcpy(table + stride, x, k * sizeof(uint64_t));
-    for (size_t e = 2; e < entries; ++e) {
-        if (e % 2 == 0) {
-            IfmaMontSqr(table + e * stride, table + (e / 2) * stride, m52, k, k0, 1);
-        } else {
-            IfmaMontMul(table + e * stride, table + (e - 1) * stride, x, m52, k, k0);
-        }
-    }
-    size_t products = 1 + (entries - 2);
+    size_t products = 1;
     bool done = true;
     if (bits == 0) {
         std::memcpy(acc, one, k * sizeof(uint64_t));
+    } else if (bits <= 64) {
+        // A short exponent is a public one (65537, a Fermat base test): square-and-multiply, as
+        // the portable ladder does.
+        std::memcpy(acc, x, k * sizeof(uint64_t));
+        for (size_t i = bits - 1; i-- > 0;) {
+            if (!poll()) {
+                done = false;
+                break;
+            }
+            IfmaMontSqr(acc, acc, m52, k, k0, 1);
+            ++products;
+            if ((exp[i / 64] >> (i % 64)) & 1) {
+                IfmaMontMul(acc, acc, x, m52, k, k0);
+                ++products;
+            }
+        }
     } else {
+        // Fixed windows: every window costs the same squarings and one product with a table
+        // entry read by a scan over all entries, whatever its bits.
+        std::memcpy(table, one, k * sizeof(uint64_t));
+        std::memcpy(table + stride, x, k * sizeof(uint64_t));
+        for (size_t e = 2; e < entries; ++e) {
+            if (e % 2 == 0) {
+                IfmaMontSqr(table + e * stride, table + (e / 2) * stride, m52, k, k0, 1);
+            } else {
+                IfmaMontMul(table + e * stride, table + (e - 1) * stride, x, m52, k, k0);
+            }
+        }
+        products += entries - 2;
         const size_t windows = (bits + w - 1) / w;
         IfmaSelect(acc, table, entries, stride, k, ExpWindow(exp, en, (windows - 1) * w, w));
         for (size_t i = windows - 1; i-- > 0;) {

@@ -34,6 +34,7 @@ namespace sbmath {
 namespace {
 
 constexpr uint64_t kMask52 = (uint64_t(1) << 52) - 1;
+__extension__ typedef unsigned __int128 DWord;
 
 // The lanes of vector v that hold one of the k digits.
 inline __mmask8 LaneMask(size_t k, size_t v) {
@@ -113,24 +114,32 @@ void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v)
         X.v[v] = zero;
-    const uint64_t a0 = a[0], m0 = m[0];
+    const uint64_t a0 = a[0], m0 = m[0], m1 = k > 1 ? m[1] : 0;
+    uint64_t low = 0;    // lane 0 of X, followed in a scalar register (see below)
     uint64_t carry = 0;  // what the dropped lowest digit carries into the new lowest one
     for (size_t i = 0; i < k; ++i) {
         const uint64_t bi = b[i];
-        // The lowest digit with a0 * b_i; y makes it (with y * m0) a multiple of 2^52.
-        const uint64_t x0 = uint64_t(_mm_cvtsi128_si64(_mm512_castsi512_si128(X.v[0]))) + ((a0 * bi) & kMask52) + carry;
-        const uint64_t y = (x0 * k0) & kMask52;
-        carry = (x0 + ((m0 * y) & kMask52)) >> 52;
         const __m512i bv = _mm512_set1_epi64(int64_t(bi));
+        // The lowest digit with a0 * b_i; y makes it (with y * m0) a multiple of 2^52.
+        const uint64_t x0 = low + ((a0 * bi) & kMask52) + carry;
+        const uint64_t y = (x0 * k0) & kMask52;
+        const DWord my0 = DWord(m0) * y;
+        carry = (x0 + (uint64_t(my0) & kMask52)) >> 52;
         const __m512i yv = _mm512_set1_epi64(int64_t(y));
+        // The shifted accumulator with a * b_i needs only the previous X; the terms of y follow.
+        __m512i shifted[NV];
 #pragma GCC unroll 8
         for (size_t v = 0; v < NV; ++v) {
-            __m512i s = AlignR<1>(v + 1 < NV ? X.v[v + 1] : zero, X.v[v]);
-            s = _mm512_madd52lo_epu64(s, Ad.v[v], bv);
-            s = _mm512_madd52hi_epu64(s, A.v[v], bv);
-            const __m512i lo = _mm512_madd52lo_epu64(zero, Md.v[v], yv);
-            s = _mm512_madd52hi_epu64(s, M.v[v], yv);
-            X.v[v] = _mm512_add_epi64(s, lo);
+            const __m512i ab = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, A.v[v], bv), Ad.v[v], bv);
+            shifted[v] = _mm512_add_epi64(AlignR<1>(v + 1 < NV ? X.v[v + 1] : zero, X.v[v]), ab);
+        }
+        // The next lowest digit is computed from y in scalar registers (m1 * y, m0 * y) instead
+        // of waiting for the vector products, which keeps the digit-to-digit dependency short.
+        low = uint64_t(_mm_cvtsi128_si64(_mm512_castsi512_si128(shifted[0]))) + ((m1 * y) & kMask52) + uint64_t(my0 >> 52);
+#pragma GCC unroll 8
+        for (size_t v = 0; v < NV; ++v) {
+            const __m512i hi = _mm512_madd52hi_epu64(zero, M.v[v], yv);
+            X.v[v] = _mm512_add_epi64(_mm512_madd52lo_epu64(shifted[v], Md.v[v], yv), hi);
         }
     }
     X.v[0] = _mm512_mask_add_epi64(X.v[0], 1, X.v[0], _mm512_set1_epi64(int64_t(carry)));

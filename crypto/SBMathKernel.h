@@ -157,16 +157,16 @@ private:
 using Poll = std::function<bool()>;
 bool MontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll);
 
-// Modulus sizes (64-bit words) for which MontExp runs long exponents on the IFMA kernels when
-// IfmaActive(): from 512 bits up to the kernels' 64 digits.
+// Modulus sizes (64-bit words) for which MontExp runs on the IFMA kernels when IfmaActive():
+// from 512 bits up to the kernels' 64 digits.
 inline constexpr size_t kIfmaMinWords = 8;
 inline constexpr size_t kIfmaMaxWords = 51;
 // Digits of 52 bits for a modulus of n words, so that 2^(52k) is above 4m.
 inline constexpr size_t IfmaDigits(size_t n) {
     return (64 * n + 2 + 51) / 52;
 }
-// MontExp's fixed-window exponentiation on the IFMA kernels, for any exponent (0 and short ones
-// too); same result as MontExp's portable form. Requires IfmaActive() and a context of
+// MontExp on the IFMA kernels (fixed windows for exponents over 64 bits, square-and-multiply
+// for shorter ones); same result as MontExp's portable form. Requires IfmaActive() and a context of
 // kIfmaMinWords..kIfmaMaxWords words. Constant time as MontExp is.
 bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll);
 

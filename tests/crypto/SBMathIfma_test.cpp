@@ -129,8 +129,8 @@ TEST(SBMathIfma, ExponentiationEqualsThePortableOne) {
     }
 }
 
-// The edges: bases 0, 1, m - 1, m, all ones; exponents 0, 1, 2, all ones, a lone top bit, one
-// longer than the modulus; moduli whose top word is 1 (far below 2^(64n), so the digit form
+// The edges: bases 0, 1, m - 1, m, all ones; exponents 0, 1, 2, 65537, all ones, a lone top
+// bit, one longer than the modulus, 64 and 65 bits (the two sides of the window ladder); moduli whose top word is 1 (far below 2^(64n), so the digit form
 // has many spare bits and bases exceed 2m), all ones, and at the kernels' size limits.
 TEST(SBMathIfma, EdgeValuesEqualThePortableOnes) {
     if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
@@ -162,6 +162,9 @@ TEST(SBMathIfma, EdgeValuesEqualThePortableOnes) {
             exponents.push_back(std::vector<Word>(n, 0));
             exponents.back()[n - 1] = Word(1) << 63;
             exponents.push_back(src.Random(n + 3));
+            exponents.push_back(std::vector<Word>(1, 65537));
+            exponents.push_back(std::vector<Word>(1, ~Word(0)));  // 64 bits: the longest short one
+            exponents.push_back(std::vector<Word>{~Word(0), 1});  // 65 bits: the shortest windowed one
             for (size_t b = 0; b < bases.size(); ++b)
                 for (size_t e = 0; e < exponents.size(); ++e)
                     EXPECT_EQ(Ifma(mod, bases[b], exponents[e]), Portable(mod, bases[b], exponents[e]))
