@@ -147,6 +147,24 @@ void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint
     Store(r, X, k);
 }
 
+template <size_t NV>
+void Select(uint64_t* out, const uint64_t* table, size_t count, size_t stride, size_t k, size_t idx) {
+    const __m512i want = _mm512_set1_epi64(int64_t(idx));
+    Vectors<NV> acc;
+#pragma GCC unroll 8
+    for (size_t v = 0; v < NV; ++v)
+        acc.v[v] = _mm512_setzero_si512();
+    for (size_t e = 0; e < count; ++e) {
+        // Every entry is read; the comparison's mask, not a branch, keeps the wanted one.
+        const __mmask8 hit = _mm512_cmpeq_epu64_mask(want, _mm512_set1_epi64(int64_t(e)));
+        const uint64_t* entry = table + e * stride;
+#pragma GCC unroll 8
+        for (size_t v = 0; v < NV; ++v)
+            acc.v[v] = _mm512_mask_or_epi64(acc.v[v], hit, acc.v[v], _mm512_maskz_loadu_epi64(LaneMask(k, v), entry + 8 * v));
+    }
+    Store(out, acc, k);
+}
+
 using MulForm = void (*)(uint64_t*, const uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t);
 
 MulForm FormFor(size_t k) {
@@ -183,21 +201,15 @@ void IfmaNormalize(uint64_t* d, size_t k) {
 }
 
 void IfmaSelect(uint64_t* out, const uint64_t* table, size_t count, size_t stride, size_t k, size_t idx) {
-    const size_t nv = (k + 7) / 8;
-    const __m512i want = _mm512_set1_epi64(int64_t(idx));
-    __m512i acc[kIfmaMaxDigits / 8];
-    for (size_t v = 0; v < nv; ++v)
-        acc[v] = _mm512_setzero_si512();
-    for (size_t e = 0; e < count; ++e) {
-        // Every entry is read; the comparison's mask, not a branch, keeps the wanted one.
-        const __mmask8 hit = _mm512_cmpeq_epu64_mask(want, _mm512_set1_epi64(int64_t(e)));
-        const uint64_t* entry = table + e * stride;
-        for (size_t v = 0; v < nv; ++v)
-            acc[v] = _mm512_mask_or_epi64(acc[v], hit, acc[v], _mm512_maskz_loadu_epi64(LaneMask(k, v), entry + 8 * v));
-    }
-    for (size_t v = 0; v < nv; ++v) {
-        _mm512_mask_storeu_epi64(out + 8 * v, LaneMask(k, v), acc[v]);
-        acc[v] = _mm512_setzero_si512();
+    switch ((k + 7) / 8) {
+        case 1: return Select<1>(out, table, count, stride, k, idx);
+        case 2: return Select<2>(out, table, count, stride, k, idx);
+        case 3: return Select<3>(out, table, count, stride, k, idx);
+        case 4: return Select<4>(out, table, count, stride, k, idx);
+        case 5: return Select<5>(out, table, count, stride, k, idx);
+        case 6: return Select<6>(out, table, count, stride, k, idx);
+        case 7: return Select<7>(out, table, count, stride, k, idx);
+        default: return Select<8>(out, table, count, stride, k, idx);
     }
 }
 
