@@ -24,6 +24,17 @@ inline constexpr size_t kIfmaMaxDigits = 64;
 // -m^-1 mod 2^52. r may alias a or b; digits at and above k are neither read nor written.
 // The time depends on k only.
 void IfmaMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0);
+// Two products of the same digit count at once (the halves of a CRT exponentiation): each
+// p[i].r = p[i].a * p[i].b / R mod p[i].m as IfmaMontMul computes it, in one loop, so that the
+// work of one fills the time the other waits on its own results. p points at two entries.
+struct IfmaProduct {
+    uint64_t* r;
+    const uint64_t* a;
+    const uint64_t* b;
+    const uint64_t* m;
+    uint64_t k0;
+};
+void IfmaMontMul2(const IfmaProduct* p, size_t k);
 // times >= 1 Montgomery squarings of a in a row (the squarings of one exponent window).
 void IfmaMontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, size_t k, uint64_t k0, unsigned times);
 // out (k digits) := entry idx of a table of count entries, entry e at table + e * stride;

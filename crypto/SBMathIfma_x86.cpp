@@ -103,48 +103,78 @@ template <size_t NV>
     }
 }
 
-template <size_t NV>
-void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
-    Vectors<NV> A, Ad, M, Md, X;
-    Load(A, a, k);
-    Load(Ad, a + 1, k - 1);
-    Load(M, m, k);
-    Load(Md, m + 1, k - 1);
+// L independent products of k digits each in one loop (L = 2: the two CRT halves), so that
+// one product's digit-to-digit dependency runs while the other's vector work fills the units.
+template <size_t NV, size_t L>
+void AlmostMontMuls(const IfmaProduct* p, size_t k) {
+    Vectors<NV> A[L], Ad[L], M[L], Md[L], X[L];
     const __m512i zero = _mm512_setzero_si512();
+    uint64_t a0[L], m0[L], m1[L], k0[L];
+    uint64_t low[L];    // lane 0 of X, followed in a scalar register (see below)
+    uint64_t carry[L];  // what the dropped lowest digit carries into the new lowest one
+#pragma GCC unroll 2
+    for (size_t l = 0; l < L; ++l) {
+        Load(A[l], p[l].a, k);
+        Load(Ad[l], p[l].a + 1, k - 1);
+        Load(M[l], p[l].m, k);
+        Load(Md[l], p[l].m + 1, k - 1);
 #pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v)
-        X.v[v] = zero;
-    const uint64_t a0 = a[0], m0 = m[0], m1 = k > 1 ? m[1] : 0;
-    uint64_t low = 0;    // lane 0 of X, followed in a scalar register (see below)
-    uint64_t carry = 0;  // what the dropped lowest digit carries into the new lowest one
+        for (size_t v = 0; v < NV; ++v)
+            X[l].v[v] = zero;
+        a0[l] = p[l].a[0];
+        m0[l] = p[l].m[0];
+        m1[l] = k > 1 ? p[l].m[1] : 0;
+        k0[l] = p[l].k0;
+        low[l] = carry[l] = 0;
+    }
     for (size_t i = 0; i < k; ++i) {
-        const uint64_t bi = b[i];
-        const __m512i bv = _mm512_set1_epi64(int64_t(bi));
-        // The lowest digit with a0 * b_i; y makes it (with y * m0) a multiple of 2^52.
-        const uint64_t x0 = low + ((a0 * bi) & kMask52) + carry;
-        const uint64_t y = (x0 * k0) & kMask52;
-        const DWord my0 = DWord(m0) * y;
-        carry = (x0 + (uint64_t(my0) & kMask52)) >> 52;
-        const __m512i yv = _mm512_set1_epi64(int64_t(y));
-        // The shifted accumulator with a * b_i needs only the previous X; the terms of y follow.
-        __m512i shifted[NV];
+#pragma GCC unroll 2
+        for (size_t l = 0; l < L; ++l) {
+            const uint64_t bi = p[l].b[i];
+            const __m512i bv = _mm512_set1_epi64(int64_t(bi));
+            // The lowest digit with a0 * b_i; y makes it (with y * m0) a multiple of 2^52.
+            const uint64_t x0 = low[l] + ((a0[l] * bi) & kMask52) + carry[l];
+            const uint64_t y = (x0 * k0[l]) & kMask52;
+            const DWord my0 = DWord(m0[l]) * y;
+            carry[l] = (x0 + (uint64_t(my0) & kMask52)) >> 52;
+            const __m512i yv = _mm512_set1_epi64(int64_t(y));
+            // The shifted accumulator with a * b_i needs only the previous X; the terms of y
+            // follow.
+            __m512i shifted[NV];
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) {
-            const __m512i ab = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, A.v[v], bv), Ad.v[v], bv);
-            shifted[v] = _mm512_add_epi64(AlignR<1>(v + 1 < NV ? X.v[v + 1] : zero, X.v[v]), ab);
-        }
-        // The next lowest digit is computed from y in scalar registers (m1 * y, m0 * y) instead
-        // of waiting for the vector products, which keeps the digit-to-digit dependency short.
-        low = uint64_t(_mm_cvtsi128_si64(_mm512_castsi512_si128(shifted[0]))) + ((m1 * y) & kMask52) + uint64_t(my0 >> 52);
+            for (size_t v = 0; v < NV; ++v) {
+                const __m512i ab = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, A[l].v[v], bv), Ad[l].v[v], bv);
+                shifted[v] = _mm512_add_epi64(AlignR<1>(v + 1 < NV ? X[l].v[v + 1] : zero, X[l].v[v]), ab);
+            }
+            // The next lowest digit is computed from y in scalar registers (m1 * y, m0 * y)
+            // instead of waiting for the vector products, which keeps the digit-to-digit
+            // dependency short.
+            low[l] = uint64_t(_mm_cvtsi128_si64(_mm512_castsi512_si128(shifted[0]))) + ((m1[l] * y) & kMask52) +
+                     uint64_t(my0 >> 52);
 #pragma GCC unroll 8
-        for (size_t v = 0; v < NV; ++v) {
-            const __m512i hi = _mm512_madd52hi_epu64(zero, M.v[v], yv);
-            X.v[v] = _mm512_add_epi64(_mm512_madd52lo_epu64(shifted[v], Md.v[v], yv), hi);
+            for (size_t v = 0; v < NV; ++v) {
+                const __m512i hi = _mm512_madd52hi_epu64(zero, M[l].v[v], yv);
+                X[l].v[v] = _mm512_add_epi64(_mm512_madd52lo_epu64(shifted[v], Md[l].v[v], yv), hi);
+            }
         }
     }
-    X.v[0] = _mm512_mask_add_epi64(X.v[0], 1, X.v[0], _mm512_set1_epi64(int64_t(carry)));
-    Normalize(X);
-    Store(r, X, k);
+#pragma GCC unroll 2
+    for (size_t l = 0; l < L; ++l) {
+        X[l].v[0] = _mm512_mask_add_epi64(X[l].v[0], 1, X[l].v[0], _mm512_set1_epi64(int64_t(carry[l])));
+        Normalize(X[l]);
+        Store(p[l].r, X[l], k);
+    }
+}
+
+template <size_t NV>
+void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
+    const IfmaProduct p{r, a, b, m, k0};
+    AlmostMontMuls<NV, 1>(&p, k);
+}
+
+template <size_t NV>
+void AlmostMontMul2(const IfmaProduct* p, size_t k) {
+    AlmostMontMuls<NV, 2>(p, k);
 }
 
 template <size_t NV>
@@ -184,6 +214,19 @@ MulForm FormFor(size_t k) {
 
 void IfmaMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
     FormFor(k)(r, a, b, m, k, k0);
+}
+
+void IfmaMontMul2(const IfmaProduct* p, size_t k) {
+    switch ((k + 7) / 8) {
+        case 1: return AlmostMontMul2<1>(p, k);
+        case 2: return AlmostMontMul2<2>(p, k);
+        case 3: return AlmostMontMul2<3>(p, k);
+        case 4: return AlmostMontMul2<4>(p, k);
+        case 5: return AlmostMontMul2<5>(p, k);
+        case 6: return AlmostMontMul2<6>(p, k);
+        case 7: return AlmostMontMul2<7>(p, k);
+        default: return AlmostMontMul2<8>(p, k);
+    }
 }
 
 void IfmaMontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, size_t k, uint64_t k0, unsigned times) {
@@ -236,6 +279,10 @@ void IfmaSelect(uint64_t*, const uint64_t*, size_t, size_t, size_t, size_t) {
 }
 
 void IfmaNormalize(uint64_t*, size_t) {
+    std::abort();
+}
+
+void IfmaMontMul2(const IfmaProduct*, size_t) {
     std::abort();
 }
 

@@ -10,6 +10,8 @@
 
 #include "crypto/BigNumGmp.h"
 #include "crypto/CpuFlags.h"
+#include "crypto/PublicKeyMath.h"
+#include "crypto/SBMath.h"
 #include "crypto/SBMathIfma.h"
 #include "crypto/SBMathKernel.h"
 #include "support/TestSupport.h"
@@ -186,4 +188,74 @@ TEST(SBMathIfma, CancelledExponentiationLeavesTheResult) {
     EXPECT_FALSE(sbmath::IfmaMontExp(ctx, r.data(), base.data(), exp.data(), 16, [&] { return ++polls < 10; }));
     EXPECT_EQ(polls, 10);
     EXPECT_EQ(r, std::vector<Word>(16, 7));
+}
+
+// The paired ladder (both CRT halves at once) gives what two portable exponentiations give:
+// exponents of equal and of different lengths (the shorter one reads leading zero windows),
+// 0 and 1 against a full one, and the edge bases.
+TEST(SBMathIfma, PairedExponentiationEqualsTwoPortableOnes) {
+    if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
+    Words src(75);
+    for (size_t n : {size_t(16), size_t(24), size_t(32)}) {
+        for (int trial = 0; trial < 12; ++trial) {
+            auto m1 = src.Random(n), m2 = src.Random(n);
+            m1[0] |= 1;
+            m2[0] |= 1;
+            m1[n - 1] |= Word(1) << 63;
+            m2[n - 1] = trial % 4 == 3 ? 1 : m2[n - 1] | 1;  // one modulus far below its top word
+            auto b1 = src.Random(n), b2 = src.Random(n);
+            if (trial == 1) b1.assign(n, 0);
+            if (trial == 2) {
+                b2 = m2;
+                b2[0] -= 1;  // m - 1
+            }
+            std::vector<Word> e1 = src.Random(n), e2 = src.Random(trial % 3 == 0 ? n : n / 2);
+            if (trial == 4) e2 = {0};
+            if (trial == 5) e1 = {1};
+            if (trial == 6) e2 = {65537};
+            sbmath::MontContext c1(m1.data(), n), c2(m2.data(), n);
+            std::vector<Word> r1(n), r2(n);
+            ASSERT_TRUE(sbmath::IfmaMontExp2(c1, r1.data(), b1.data(), e1.data(), e1.size(), c2, r2.data(), b2.data(),
+                                             e2.data(), e2.size(), [] { return true; }));
+            EXPECT_EQ(r1, Portable(m1, b1, e1)) << n << " words, trial " << trial << ", first half";
+            EXPECT_EQ(r2, Portable(m2, b2, e2)) << n << " words, trial " << trial << ", second half";
+        }
+    }
+}
+
+// The RSA halves through the number records: the paired road gives what two single
+// exponentiations give, for positive and negative bases (a negative one counts from m), and
+// so does the road taken without IFMA.
+TEST(SBMathIfma, CrtHalvesThroughTheRecordsAgree) {
+    if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
+    Words src(76);
+    auto number = [&](size_t bytes, bool odd) {
+        std::vector<uint8_t> b(bytes);
+        for (auto& x : b)
+            x = uint8_t(src.Random());
+        b[0] |= 0x80;
+        if (odd) b.back() |= 1;
+        BigNumPtr r = MakeBigNum();
+        LoadBigNumFromBytes(r.get(), b.data(), int32_t(b.size()));
+        r->NonNegative = true;
+        return r;
+    };
+    for (size_t bytes : {size_t(128), size_t(192), size_t(256)}) {
+        for (int trial = 0; trial < 6; ++trial) {
+            const BigNumPtr p = number(bytes, true), q = number(bytes, true), c = number(2 * bytes - trial, false),
+                            dp = number(bytes - trial, false), dq = number(bytes, false);
+            c->NonNegative = trial % 2 == 0;
+            const BigNumPtr want1 = MakeBigNum(), want2 = MakeBigNum();
+            ExponentiateBigNumMontgomery(c.get(), dp.get(), p.get(), want1.get());
+            ExponentiateBigNumMontgomery(c.get(), dq.get(), q.get(), want2.get());
+            for (bool fast : {true, false}) {
+                sbmath::SetFastPathsEnabled(fast);
+                const BigNumPtr m1 = MakeBigNum(), m2 = MakeBigNum();
+                pkmath::ExponentiateCRT(c.get(), dp.get(), p.get(), dq.get(), q.get(), m1.get(), m2.get());
+                EXPECT_TRUE(AreBigNumsEqual(m1.get(), want1.get())) << bytes << " bytes, trial " << trial << ", fast " << fast;
+                EXPECT_TRUE(AreBigNumsEqual(m2.get(), want2.get())) << bytes << " bytes, trial " << trial << ", fast " << fast;
+            }
+            sbmath::SetFastPathsEnabled(true);
+        }
+    }
 }
