@@ -79,12 +79,6 @@ rtl::SecureBytes ToWords(const BigNum* a) {
     return out;
 }
 
-void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
-    // The exponentiation reduces its base by Montgomery products whatever the exponent; with
-    // the exponent 1 nothing else happens.
-    const BigNumPtr one = Number(1);
-    ExponentiateBigNumMontgomery(A, one.get(), M, R);
-}
 
 void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     const BigNumPtr product = MakeBigNum();
@@ -107,6 +101,30 @@ void Wipe(std::vector<sbmath::Word>& w) {
 }
 
 }  // namespace
+
+void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
+    if (IsBigNumZero(M) || IsBigNumEven(M)) {
+        // Not a Montgomery modulus: the exponentiation's own road (and its errors).
+        const BigNumPtr one = Number(1);
+        ExponentiateBigNumMontgomery(A, one.get(), M, R);
+        return;
+    }
+    // Montgomery reduction of A as the exponentiation reduces its base, without the
+    // exponentiation by 1 after it.
+    const size_t n = sbmath::WordCount(M);
+    std::vector<sbmath::Word> m = WordsOf(M, n);
+    std::vector<sbmath::Word> a = WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
+    std::vector<sbmath::Word> r(n);
+    {
+        sbmath::MontContext ctx(m.data(), n);
+        ctx.Reduce(r.data(), a.data(), a.size());
+    }
+    if (!A->NonNegative && sbmath::Normalized(r.data(), n) != 0) sbmath::SubN(r.data(), m.data(), r.data(), n);
+    sbmath::FromWords(R, r.data(), n);
+    R->NonNegative = true;
+    for (auto* v : {&m, &a, &r})
+        Wipe(*v);
+}
 
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2) {
