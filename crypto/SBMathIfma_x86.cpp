@@ -1,5 +1,5 @@
 // crypto/SBMathIfma_x86.cpp: the AVX-512 IFMA kernels of the radix-2^52 Montgomery form
-// (declared in SBMathIfma.h; the exponentiation over them is MontExp's, SBMathKernel.cpp).
+// (declared in SBMathIfma.h; the exponentiations over them are in SBMathIfma.cpp).
 //
 // A number of k digits sits in ceil(k/8) vectors of eight 64-bit lanes, one digit per lane.
 // The product a * b / R is built digit by digit of b (word-by-word Montgomery): for each b_i
@@ -11,7 +11,10 @@
 // digit, which the shift drops, is followed in a scalar register: it yields y and the carry
 // into the next lowest digit, which is added once at the end. Lanes run unnormalised (each
 // gains at most 2^54 per digit, so k <= 64 digits stay far below 2^64); the result is
-// normalised to 52-bit digits by one carry step per lane and a mask-wide carry ripple.
+// normalised to 52-bit digits by one carry step per lane and a mask-wide carry ripple. The
+// scalar dependency from one digit of b to the next (about a dozen cycles) is what limits one
+// product; two independent products in one loop (IfmaMontMul2) fill that time with the other's
+// vector work.
 //
 // What must stay true: this file alone is built with the AVX-512 flags (crypto/bignum.cmake)
 // and runs only after IfmaActive() said yes; the work depends on k only, never on the values
