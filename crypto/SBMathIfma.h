@@ -17,6 +17,10 @@
 
 namespace sbmath {
 
+// True when SBMathIfma_x86.cpp was built with the AVX-512 flags; without them its functions
+// only stop the program, and IfmaActive() answers false.
+bool IfmaKernelsBuilt();
+
 // The largest digit count of the IFMA form: eight vectors of eight digits (n <= 51 words).
 inline constexpr size_t kIfmaMaxDigits = 64;
 

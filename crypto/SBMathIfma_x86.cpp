@@ -215,6 +215,10 @@ MulForm FormFor(size_t k) {
 
 }  // namespace
 
+bool IfmaKernelsBuilt() {
+    return true;
+}
+
 void IfmaMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k, uint64_t k0) {
     FormFor(k)(r, a, b, m, k, k0);
 }
@@ -265,9 +269,13 @@ void IfmaSelect(uint64_t* out, const uint64_t* table, size_t count, size_t strid
 
 #include <cstdlib>
 
-// Built without the AVX-512 flags (another processor family): IfmaActive() is false there and
-// nothing calls these.
+// Built without the AVX-512 flags (another processor family, or a build that did not apply
+// crypto/bignum.cmake): IfmaActive() is false whatever the processor, and nothing calls these.
 namespace sbmath {
+
+bool IfmaKernelsBuilt() {
+    return false;
+}
 
 void IfmaMontMul(uint64_t*, const uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t) {
     std::abort();

@@ -15,6 +15,7 @@
 #include <cpuid.h>
 #endif
 
+#include "crypto/SBMathIfma.h"
 #include "crypto/SBMathKernel.h"
 
 namespace sbmath {
@@ -118,7 +119,7 @@ bool CpuHasIfma() {
 
 bool IfmaActive() {
 #if defined(__x86_64__)
-    return fastPathsEnabled.load(std::memory_order_relaxed) && CpuHasIfma();
+    return fastPathsEnabled.load(std::memory_order_relaxed) && CpuHasIfma() && IfmaKernelsBuilt();
 #else
     return false;
 #endif
