@@ -1,10 +1,12 @@
 // crypto/PublicKeyMath.cpp: shared pieces of the public-key units (see the header).
 #include "crypto/PublicKeyMath.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "crypto/SBASN1.h"
 #include "crypto/SBHashFunction.h"
+#include "crypto/SBMathKernel.h"
 #include "crypto/SBRandom.h"
 #include "rtl/Bytes.h"
 
@@ -77,18 +79,87 @@ rtl::SecureBytes ToWords(const BigNum* a) {
     return out;
 }
 
-void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
-    // The exponentiation reduces its base by Montgomery products whatever the exponent; with
-    // the exponent 1 nothing else happens.
-    const BigNumPtr one = Number(1);
-    ExponentiateBigNumMontgomery(A, one.get(), M, R);
-}
 
 void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     const BigNumPtr product = MakeBigNum();
     MultiplyBigNums(A, B, product.get());
     product->NonNegative = true;
     ReduceCT(product.get(), M, R);
+}
+
+namespace {
+
+// The magnitude of A as n words (n at least its word count), in a vector the caller wipes.
+std::vector<sbmath::Word> WordsOf(const BigNum* A, size_t n) {
+    std::vector<sbmath::Word> w(n);
+    sbmath::ToWords(A, w.data(), n);
+    return w;
+}
+
+void Wipe(std::vector<sbmath::Word>& w) {
+    rtl::secure_wipe(w.data(), w.size() * sizeof(sbmath::Word));
+}
+
+}  // namespace
+
+void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
+    if (IsBigNumZero(M) || IsBigNumEven(M)) {
+        // Not a Montgomery modulus: the exponentiation's own road (and its errors).
+        const BigNumPtr one = Number(1);
+        ExponentiateBigNumMontgomery(A, one.get(), M, R);
+        return;
+    }
+    // Montgomery reduction of A as the exponentiation reduces its base, without the
+    // exponentiation by 1 after it.
+    const size_t n = sbmath::WordCount(M);
+    std::vector<sbmath::Word> m = WordsOf(M, n);
+    std::vector<sbmath::Word> a = WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
+    std::vector<sbmath::Word> r(n);
+    {
+        sbmath::MontContext ctx(m.data(), n);
+        ctx.Reduce(r.data(), a.data(), a.size());
+    }
+    if (!A->NonNegative && sbmath::Normalized(r.data(), n) != 0) sbmath::SubN(r.data(), m.data(), r.data(), n);
+    sbmath::FromWords(R, r.data(), n);
+    R->NonNegative = true;
+    for (auto* v : {&m, &a, &r})
+        Wipe(*v);
+}
+
+void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
+                     BigNum* M1, BigNum* M2) {
+    const size_t n = sbmath::WordCount(P);
+    const bool paired = n >= sbmath::kIfmaMinWords && n <= sbmath::kIfmaMaxWords && sbmath::WordCount(Q) == n &&
+                        !IsBigNumEven(P) && !IsBigNumEven(Q) && DP->NonNegative && DQ->NonNegative &&
+                        sbmath::IfmaActive();
+    if (!paired) {
+        ExponentiateBigNumMontgomery(C, DP, P, M1);
+        ExponentiateBigNumMontgomery(C, DQ, Q, M2);
+        return;
+    }
+    std::vector<sbmath::Word> p = WordsOf(P, n), q = WordsOf(Q, n);
+    std::vector<sbmath::Word> c = WordsOf(C, std::max<size_t>(sbmath::WordCount(C), 1));
+    std::vector<sbmath::Word> dp = WordsOf(DP, std::max<size_t>(sbmath::WordCount(DP), 1));
+    std::vector<sbmath::Word> dq = WordsOf(DQ, std::max<size_t>(sbmath::WordCount(DQ), 1));
+    std::vector<sbmath::Word> x1(n), x2(n), r1(n), r2(n);
+    {
+        sbmath::MontContext ctx1(p.data(), n), ctx2(q.data(), n);
+        // The base reduced by Montgomery products (time by sizes only), a negative one to m - |C| mod m.
+        ctx1.Reduce(x1.data(), c.data(), c.size());
+        ctx2.Reduce(x2.data(), c.data(), c.size());
+        if (!C->NonNegative) {
+            if (sbmath::Normalized(x1.data(), n) != 0) sbmath::SubN(x1.data(), p.data(), x1.data(), n);
+            if (sbmath::Normalized(x2.data(), n) != 0) sbmath::SubN(x2.data(), q.data(), x2.data(), n);
+        }
+        sbmath::IfmaMontExp2(ctx1, r1.data(), x1.data(), dp.data(), dp.size(), ctx2, r2.data(), x2.data(), dq.data(),
+                             dq.size(), [] { return true; });
+    }
+    sbmath::FromWords(M1, r1.data(), n);
+    M1->NonNegative = true;
+    sbmath::FromWords(M2, r2.data(), n);
+    M2->NonNegative = true;
+    for (auto* v : {&p, &q, &c, &dp, &dq, &x1, &x2, &r1, &r2})
+        Wipe(*v);
 }
 
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R) {

@@ -54,6 +54,12 @@ size_t ByteLength(const BigNum* a);
 void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R);
 // R := A x B mod M (odd M), the product reduced as above.
 void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R);
+// M1 := C^DP mod P and M2 := C^DQ mod Q for odd P and Q (the two halves of an RSA private-key
+// operation), each as ExponentiateBigNumMontgomery computes it. Where the processor has AVX-512
+// IFMA and P and Q have the same number of words, both run in one ladder whose products are
+// computed in pairs; the time depends on the sizes only either way.
+void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
+                     BigNum* M1, BigNum* M2);
 // R := A^-1 mod P for a prime P, as A^(P-2) mod P: the time does not depend on A (a nonce).
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R);
 // A uniform value in 1 .. M - 1 (M > 1): random numbers of M's bit length are drawn until one

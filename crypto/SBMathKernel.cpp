@@ -618,6 +618,9 @@ bool MontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_
         ctx.FromMont(r, ctx.One());
         return true;
     }
+    // On processors with AVX-512 IFMA the same steps run in 52-bit digits.
+    if (n >= kIfmaMinWords && n <= kIfmaMaxWords && IfmaActive())
+        return IfmaMontExp(ctx, r, base, exp, en, poll);
     std::vector<Word> x(n);
     ctx.ToMont(x.data(), base);
     bool done = true;

@@ -77,6 +77,9 @@ AddMul1Form ChosenAddMul1();
 bool FastPathsActive();
 // Enables or disables the fast forms (the tests run the portable ones with the same inputs).
 void SetFastPathsEnabled(bool enabled);
+// True when the radix-2^52 kernels of SBMathIfma.h may run: the processor has AVX-512 IFMA,
+// the operating system keeps the AVX-512 registers, and the fast forms are enabled.
+bool IfmaActive();
 
 // r[0..an+bn) = a * b; r must not overlap a or b; an >= 1, bn >= 1.
 void Mul(Word* r, const Word* a, size_t an, const Word* b, size_t bn);
@@ -129,6 +132,9 @@ public:
     const Word* One() const { return one_.data(); }
     // Products and squarings done so far (the tests compare the work of exponentiations).
     size_t Operations() const { return operations_; }
+    // -m^-1 mod 2^64, and the count of products done outside the context (IfmaMontExp).
+    Word MInverse() const { return minv_; }
+    void CountOperations(size_t count) { operations_ += count; }
 
 private:
     void Redc(Word* r, Word* t);  // r = t / R mod m for t < m * R; t (2n words) is destroyed
@@ -150,6 +156,25 @@ private:
 // then this returns false with r untouched.
 using Poll = std::function<bool()>;
 bool MontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll);
+
+// Modulus sizes (64-bit words) for which MontExp runs on the IFMA kernels when IfmaActive():
+// from 512 bits up to the kernels' 64 digits.
+inline constexpr size_t kIfmaMinWords = 8;
+inline constexpr size_t kIfmaMaxWords = 51;
+// Digits of 52 bits for a modulus of n words, so that 2^(52k) is above 4m.
+inline constexpr size_t IfmaDigits(size_t n) {
+    return (64 * n + 2 + 51) / 52;
+}
+// MontExp on the IFMA kernels (fixed windows for exponents over 64 bits, square-and-multiply
+// for shorter ones); same result as MontExp's portable form. Requires IfmaActive() and a context of
+// kIfmaMinWords..kIfmaMaxWords words. Constant time as MontExp is.
+bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll);
+// Two such exponentiations at once, r1 = base1^exp1 mod m1 and r2 = base2^exp2 mod m2, for two
+// contexts of the same size (the CRT halves of a private key): the fixed-window ladder of the
+// longer exponent for both, their products computed in pairs. Same requirements and results
+// as two IfmaMontExp calls; false (results untouched) when poll cancels.
+bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1, MontContext& ctx2,
+                  Word* r2, const Word* base2, const Word* exp2, size_t en2, const Poll& poll);
 
 // The same for any modulus m (mn words, top word non-zero; even ones included) by
 // multiplication and division; variable time. base has mn words.

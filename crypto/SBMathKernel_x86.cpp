@@ -15,6 +15,7 @@
 #include <cpuid.h>
 #endif
 
+#include "crypto/SBMathIfma.h"
 #include "crypto/SBMathKernel.h"
 
 namespace sbmath {
@@ -95,6 +96,33 @@ Word AddMul1Row(Word* r, const Word* a, size_t n, Word b) {
 
 void SetFastPathsEnabled(bool enabled) {
     fastPathsEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+#if defined(__x86_64__)
+bool CpuHasIfma() {
+    static const bool has = [] {
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        // Leaf 1 ECX bit 27: the operating system saves extended state (XGETBV works).
+        if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & (1u << 27)) == 0) return false;
+        // Leaf 7 EBX bit 16 is AVX512F, bit 21 AVX512_IFMA.
+        if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+        if ((ebx & (1u << 16)) == 0 || (ebx & (1u << 21)) == 0) return false;
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        // SSE, AVX, opmask, upper halves of ZMM0-15, ZMM16-31.
+        constexpr uint64_t kStates = 0xE6;
+        return ((uint64_t(hi) << 32 | lo) & kStates) == kStates;
+    }();
+    return has;
+}
+#endif
+
+bool IfmaActive() {
+#if defined(__x86_64__)
+    return fastPathsEnabled.load(std::memory_order_relaxed) && CpuHasIfma() && IfmaKernelsBuilt();
+#else
+    return false;
+#endif
 }
 
 bool FastPathsActive() {

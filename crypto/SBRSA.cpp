@@ -152,8 +152,7 @@ bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
 
     // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b).
     const BigNumPtr m1 = MakeBigNum(), m2 = MakeBigNum(), t = MakeBigNum(), h = MakeBigNum();
-    ExponentiateBigNumMontgomery(blinded.get(), key.dP.get(), key.p.get(), m1.get());
-    ExponentiateBigNumMontgomery(blinded.get(), key.dQ.get(), key.q.get(), m2.get());
+    pkmath::ExponentiateCRT(blinded.get(), key.dP.get(), key.p.get(), key.dQ.get(), key.q.get(), m1.get(), m2.get());
     pkmath::ReduceCT(m2.get(), key.p.get(), t.get());
     AddBigNums(m1.get(), key.p.get(), m1.get());  // m1 + p - (m2 mod p) > 0, no sign to test
     SubtractBigNums(m1.get(), t.get(), t.get());
