@@ -13,6 +13,12 @@
 
 namespace {
 
+// Absent parameters are written as NULL (RFC 3279's form for rsaEncryption), so a key read
+// without parameters reads back with a NULL; both say the same.
+ByteString SameParams(ByteString params) {
+    return params == ByteString("\x05\x00", 2) ? ByteString() : params;
+}
+
 std::string Save(TElPKCS8PrivateKey& key, bool pem, const char* passphrase) {
     size_t n = 0;
     if (key.SaveToBuffer(nullptr, n, pem, passphrase) != SB_PKCS8_ERROR_BUFFER_TOO_SMALL) std::abort();
@@ -36,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (again.LoadFromBuffer(saved.data(), saved.size(), passphrase) != 0) std::abort();
         if (again.GetPrivateKeyBlob() != key.GetPrivateKeyBlob() ||
             again.GetKeyAlgorithm() != key.GetKeyAlgorithm() ||
-            again.GetKeyAlgorithmParams() != key.GetKeyAlgorithmParams())
+            SameParams(again.GetKeyAlgorithmParams()) != SameParams(key.GetKeyAlgorithmParams()))
             std::abort();
     }
     return 0;
