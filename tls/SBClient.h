@@ -66,7 +66,6 @@ namespace sbtls {
 class MessageReader;
 }
 
-enum TSBCloseReason : uint8_t { crError, crClose };
 enum TClientCertificateType : uint8_t { ccRSA, ccDSS, ccRSADH, ccDSSDH };
 
 using TSBCloseConnectionEvent = std::function<void(rtl::Component* sender, TSBCloseReason reason)>;

@@ -80,10 +80,11 @@ void LoadBundle(const std::string& path, TElMemoryCertStorage& storage) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return;
     std::string text;
-    text.resize(size_t(MaxBundleSize) + 1);
-    in.read(text.data(), MaxBundleSize + 1);
-    if (in.gcount() > MaxBundleSize) return;
-    text.resize(size_t(in.gcount()));
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        if (std::streamsize(text.size()) + in.gcount() > MaxBundleSize) return;
+        text.append(chunk, size_t(in.gcount()));
+    }
     static constexpr std::string_view Begin = "-----BEGIN CERTIFICATE-----";
     static constexpr std::string_view End = "-----END CERTIFICATE-----";
     for (size_t at = text.find(Begin); at != std::string::npos; at = text.find(Begin, at + 1)) {

@@ -72,6 +72,9 @@ private:
 enum TSBVersion : uint8_t { sbSSL2 = 0, sbSSL3 = 1, sbTLS1 = 2, sbTLS11 = 3, sbTLS12 = 4 };
 using TSBVersions = TSBSet<TSBVersion>;
 
+// Why a session ended: a failure (either side's) or an orderly close.
+enum TSBCloseReason : uint8_t { crError = 0, crClose = 1 };
+
 enum TSBSSLOption : uint8_t { ssloExpectShutdownMessage = 0, ssloOpenSSLDTLSWorkaround = 1 };
 using TSBSSLOptions = TSBSet<TSBSSLOption>;
 

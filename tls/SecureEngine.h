@@ -24,16 +24,8 @@
 #include <memory>
 #include <string>
 
-// The protocol versions an engine may offer: one bit per version.
-enum TSBVersion : uint8_t { sbSSL2 = 0, sbSSL3 = 1, sbTLS1 = 2, sbTLS11 = 3, sbTLS12 = 4 };
-using TSBVersions = uint8_t;
-constexpr TSBVersions VersionBit(TSBVersion v) {
-    return TSBVersions(1u << v);
-}
-// The engine's default set: SSL 2.0, SSL 3.0 and TLS 1.0.
-inline constexpr TSBVersions kDefaultVersions = VersionBit(sbSSL2) | VersionBit(sbSSL3) | VersionBit(sbTLS1);
-
-enum TSBCloseReason : uint8_t { crError = 0, crClose = 1 };
+// The versions (TSBVersions) and close reasons (TSBCloseReason) are the TLS engine's own.
+#include "tls/SBSSLCommon.h"
 
 namespace rtl {
 class Component;
@@ -77,7 +69,8 @@ public:
 
 protected:
     bool enabled_ = true;
-    TSBVersions versions_ = kDefaultVersions;
+    // The engine's default: TLS 1.0 to 1.2.
+    TSBVersions versions_ = {sbTLS1, sbTLS11, sbTLS12};
 };
 
 // The engine every transport client uses.

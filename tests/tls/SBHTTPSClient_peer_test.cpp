@@ -27,7 +27,7 @@ namespace {
 // The client as the launcher's download sets it up.
 void AsTheLauncherDoes(TElHTTPSClient& http) {
     http.HTTPVersion = hvHTTP10;
-    http.SetVersions(VersionBit(sbSSL3) | VersionBit(sbTLS1));
+    http.SetVersions({sbSSL3, sbTLS1});
     http.RequestParameters().ContentRangeStart = -1;
     http.RequestParameters().ContentRangeEnd = -1;
     http.SetHTTPProxyPort(3128);
