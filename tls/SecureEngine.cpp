@@ -1,51 +1,95 @@
-// tls/SecureEngine.cpp: the engine the transport clients use.
-//
-// Until the TLS engine joins this library the clients get an engine that only knows its
-// disabled form: plain bytes pass through unchanged, and asking it for TLS fails at once
-// instead of sending anything unprotected.
+// tls/SecureEngine.cpp: the engine the transport clients use: TElSecureClient behind the
+// clients' seam. The seam's settings go to the engine when a session opens (enabled or not,
+// versions, the host the certificate must name, whether it is checked), and the engine's
+// events come back through the seam's.
 #include "tls/SecureEngine.h"
 
-#include "crypto/SBUtils.h"
+#include <algorithm>
+#include <climits>
 
 namespace {
 
-class PassThroughEngine final : public SecureEngine {
+class SecureClientEngine final : public SecureEngine {
 public:
-    bool Active() const override { return active_; }
+    SecureClientEngine() {
+        client_.OnSend = [this](rtl::Component*, const void* buffer, int32_t size) {
+            if (OnSend && size > 0) OnSend(static_cast<const uint8_t*>(buffer), size_t(size));
+        };
+        client_.OnReceive = [this](rtl::Component*, void* buffer, int32_t maxSize, int32_t& written) {
+            size_t got = 0;
+            if (OnReceive && maxSize > 0) OnReceive(static_cast<uint8_t*>(buffer), size_t(maxSize), got);
+            written = int32_t(std::min<size_t>(got, size_t(std::max(maxSize, 0))));
+        };
+        client_.OnData = [this](rtl::Component*, const void* buffer, int32_t size) {
+            if (OnData && size > 0) OnData(static_cast<const uint8_t*>(buffer), size_t(size));
+        };
+        client_.OnOpenConnection = [this](rtl::Component*) {
+            if (OnOpenConnection) OnOpenConnection();
+        };
+        client_.OnCloseConnection = [this](rtl::Component*, TSBCloseReason reason) {
+            if (OnCloseConnection) OnCloseConnection(reason);
+        };
+        client_.OnError = [this](rtl::Component*, int32_t code, bool fatal, bool remote) {
+            if (OnError) OnError(code, fatal, remote);
+        };
+    }
+
+    bool Active() const override { return client_.GetActive(); }
 
     void OpenSession() override {
-        if (enabled_) throw ECryptoLibraryError("TLS is not available in this build");
-        active_ = true;
-        if (OnOpenConnection) OnOpenConnection();
+        Configure();
+        client_.OpenSession();
     }
 
-    void CloseSession(bool) override {
-        const bool wasActive = active_;
-        active_ = false;
-        if (wasActive && OnCloseConnection) OnCloseConnection(crClose);
-    }
-
-    void ProcessIncomingData() override {
-        if (!OnReceive) return;
-        size_t written = 0;
-        OnReceive(buffer_, sizeof buffer_, written);
-        if (written > 0 && OnData) OnData(buffer_, written);
-    }
+    void CloseSession(bool silent) override { client_.CloseSession(silent); }
+    void ProcessIncomingData() override { client_.ProcessIncomingData(); }
 
     void SendApplicationData(const void* buffer, size_t size) override {
-        if (OnSend) OnSend(static_cast<const uint8_t*>(buffer), size);
+        const auto* at = static_cast<const uint8_t*>(buffer);
+        while (size > 0) {
+            const size_t n = std::min<size_t>(size, INT32_MAX);
+            client_.SendApplicationData(at, int32_t(n));
+            at += n;
+            size -= n;
+        }
     }
 
-    void OpenResumingSession(SecureEngine&) override { OpenSession(); }
-    void CopySettingsFrom(const SecureEngine& other) override { versions_ = other.Versions(); }
+    // The FTP data connection takes over the control connection's session and resumes it
+    // (RFC 4217 section 10.2: servers may insist on it).
+    void OpenResumingSession(SecureEngine& other) override {
+        auto* control = dynamic_cast<SecureClientEngine*>(&other);
+        if (control == nullptr || !control->client_.GetActive()) {
+            OpenSession();
+            return;
+        }
+        Configure();
+        client_.OpenResumingSession(control->client_);
+        client_.RenegotiateSession();
+    }
+
+    void CopySettingsFrom(const SecureEngine& other) override {
+        versions_ = other.Versions();
+        const auto* source = dynamic_cast<const SecureClientEngine*>(&other);
+        if (source == nullptr) return;
+        for (uint8_t i = 0; i <= SSLMaxSuiteIndex; ++i) {
+            client_.SetSuiteEnabled(i, source->client_.GetSuiteEnabled(i));
+            client_.SetSuiteValue(i, source->client_.GetSuiteValue(i));
+        }
+    }
 
 private:
-    bool active_ = false;
-    uint8_t buffer_[65536];
+    void Configure() {
+        client_.Enabled = enabled_;
+        client_.Versions = versions_;
+        client_.PeerHostName = PeerHost;
+        client_.VerifyPeerDisabled = VerifyPeerDisabled;
+    }
+
+    TElSecureClient client_;
 };
 
 }  // namespace
 
 std::unique_ptr<SecureEngine> CreateSecureEngine() {
-    return std::make_unique<PassThroughEngine>();
+    return std::make_unique<SecureClientEngine>();
 }

@@ -24,16 +24,18 @@
 #include <memory>
 #include <string>
 
-// The protocol versions an engine may offer: one bit per version.
-enum TSBVersion : uint8_t { sbSSL2 = 0, sbSSL3 = 1, sbTLS1 = 2, sbTLS11 = 3, sbTLS12 = 4 };
-using TSBVersions = uint8_t;
-constexpr TSBVersions VersionBit(TSBVersion v) {
-    return TSBVersions(1u << v);
-}
-// The engine's default set: SSL 2.0, SSL 3.0 and TLS 1.0.
-inline constexpr TSBVersions kDefaultVersions = VersionBit(sbSSL2) | VersionBit(sbSSL3) | VersionBit(sbTLS1);
+#include "tls/SBClient.h"
 
-enum TSBCloseReason : uint8_t { crError = 0, crClose = 1 };
+// One version as a set, and the union of two sets: VersionBit(sbTLS1) | VersionBit(sbTLS12).
+constexpr TSBVersions VersionBit(TSBVersion v) {
+    return TSBVersions{v};
+}
+template <class E>
+constexpr TSBSet<E> operator|(TSBSet<E> a, TSBSet<E> b) {
+    return TSBSet<E>::FromMask(a.Mask() | b.Mask());
+}
+// The clients' default set: SSL 2.0, SSL 3.0 and TLS 1.0.
+inline constexpr TSBVersions kDefaultVersions{sbSSL2, sbSSL3, sbTLS1};
 
 namespace rtl {
 class Component;

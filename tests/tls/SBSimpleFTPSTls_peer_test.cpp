@@ -1,0 +1,126 @@
+// TElSimpleFTPSClient over the TLS engine against proftpd's mod_tls: explicit (AUTH TLS) and
+// implicit TLS on the control connection, protected data connections that resume the control
+// connection's session (proftpd insists on it), passive and active, byte for byte; the
+// certificate checked against the control connection's host.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <random>
+#include <string>
+
+#include "rtl/Stream.h"
+#include "support/TestSupport.h"
+#include "tests/tls/FtpPeers.h"
+#include "tests/tls/TlsTestSupport.h"
+#include "tls/SBSimpleFTPS.h"
+
+using kwtest::FtpRoot;
+using kwtest::ProFtpd;
+using kwtest::ThrownMessage;
+
+namespace {
+
+bool TrustTestCA() {
+    if (kwtest::TlsCertificates().empty()) return false;
+    ::setenv("SSL_CERT_FILE", kwtest::Cert("ca.pem").c_str(), 1);
+    return true;
+}
+
+std::string TlsConfig(bool implicit, const std::string& certificate = "server-rsa") {
+    return "<IfModule mod_tls.c>\n"
+           "  TLSEngine on\n"
+           "  TLSProtocol TLSv1.2\n"
+           "  TLSCipherSuite AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+           "  TLSRSACertificateFile " +
+           kwtest::Cert(certificate + ".pem") +
+           "\n"
+           "  TLSRSACertificateKeyFile " +
+           kwtest::Cert(certificate + ".key") +
+           "\n"
+           "  TLSCertificateChainFile " +
+           kwtest::Cert("int.pem") +
+           "\n"
+           "  TLSVerifyClient off\n"
+           "  TLSRenegotiate none\n"
+           "  TLSLog {DIR}/tls.log\n" +
+           std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") + "</IfModule>\n";
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(gen());
+    return s;
+}
+
+TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
+    ASSERT_TRUE(TrustTestCA());
+    struct Case {
+        bool implicit, passive;
+    };
+    for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
+        const std::string what = std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        FtpRoot root;
+        const std::string data = RandomBytes(200000, 21);
+        root.Add("f.bin", data);
+        ProFtpd server(root, TlsConfig(c.implicit));
+        KW_REQUIRE_PEER(server.Available(), server.Reason());
+        TElSimpleFTPSClient ftp;
+        ftp.SetAddress("localhost");
+        ftp.SetPort(server.Port());
+        ftp.UseSSL = true;
+        ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
+        ftp.SetVersions(VersionBit(sbTLS12));
+        ftp.EncryptDataChannel = true;
+        ftp.PassiveMode = c.passive;
+        ftp.Username = "kw";
+        ftp.Password = "secret";
+        ftp.SetFTPBufferSize(8192);
+        std::string sent;
+        ftp.OnControlSend = [&](rtl::Component*, const std::string& line) { sent += line + "\n"; };
+        ftp.Open();
+        ftp.Login();
+        EXPECT_EQ(sent.find("AUTH TLS") != std::string::npos, !c.implicit) << what;
+        // Implicit TLS protects the data connections from the start; explicit asks for it.
+        EXPECT_EQ(sent.find("PBSZ 0\nPROT P\n") != std::string::npos, !c.implicit) << what;
+        rtl::MemoryStream down;
+        ftp.ReceiveFile("f.bin", &down);
+        EXPECT_TRUE(down.Data() == data) << what;
+        rtl::MemoryStream up(data + "tail");
+        ftp.SendFile(up, "g.bin");
+        EXPECT_TRUE(root.Read("g.bin") == data + "tail") << what;
+        std::vector<std::string> names;
+        ftp.OnTextDataLine = [&](rtl::Component*, const std::string& line) { names.push_back(line); };
+        ftp.ListNames();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"f.bin", "g.bin"})) << what;
+    }
+}
+
+TEST(FTPSClientProftpd, TheCertificateMustNameTheControlHost) {
+    ASSERT_TRUE(TrustTestCA());
+    FtpRoot root;
+    ProFtpd server(root, TlsConfig(false, "other"));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    for (const bool disabled : {false, true}) {
+        TElSimpleFTPSClient ftp;
+        ftp.SetAddress("localhost");
+        ftp.SetPort(server.Port());
+        ftp.SetVersions(VersionBit(sbTLS12));
+        ftp.SetVerifyPeerDisabled(disabled);
+        ftp.Username = "kw";
+        ftp.Password = "secret";
+        int errors = 0;
+        ftp.OnSSLError = [&](rtl::Component*, int32_t, bool, bool) { ++errors; };
+        ftp.Open();
+        if (disabled) {
+            ftp.Login();
+            EXPECT_EQ(ftp.SessionState(), 2);
+        } else {
+            EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Error occured while forcing SSL");
+            EXPECT_GT(errors, 0);
+        }
+    }
+}
+
+}  // namespace
