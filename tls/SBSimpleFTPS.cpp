@@ -385,12 +385,15 @@ void TElSimpleFTPSClient::Login() {
             break;
     }
 
-    if (UseSSL && SSLMode == smExplicit) {
+    // RFC 4217 section 9: the data connections' protection is asked with PBSZ and PROT. An
+    // implicit-TLS server may need it as well (vsftpd keeps data in clear without PROT P), and
+    // one that refuses it there still speaks TLS on the control connection.
+    if (UseSSL) {
         try {
             SendCommand("PBSZ 0", {200, 235});
             SendCommand(EncryptDataChannel ? "PROT P" : "PROT C", {200});
         } catch (const EFTPSError&) {
-            throw EFTPSError(SFTPSForcingSSLError);
+            if (SSLMode == smExplicit) throw EFTPSError(SFTPSForcingSSLError);
         }
     }
     QueryFeatures();

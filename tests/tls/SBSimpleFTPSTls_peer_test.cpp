@@ -1,7 +1,7 @@
-// TElSimpleFTPSClient over the TLS engine against proftpd's mod_tls: explicit (AUTH TLS) and
-// implicit TLS on the control connection, protected data connections that resume the control
-// connection's session (proftpd insists on it), passive and active, byte for byte; the
-// certificate checked against the control connection's host.
+// TElSimpleFTPSClient over the TLS engine against proftpd's mod_tls and vsftpd: explicit
+// (AUTH TLS) and implicit TLS on the control connection, protected data connections that
+// resume the control connection's session (both servers insist on it), passive and active,
+// byte for byte; the certificate checked against the control connection's host.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -16,6 +16,7 @@
 
 using kwtest::FtpRoot;
 using kwtest::ProFtpd;
+using kwtest::VsFtpd;
 using kwtest::ThrownMessage;
 
 namespace {
@@ -81,8 +82,8 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
         ftp.Open();
         ftp.Login();
         EXPECT_EQ(sent.find("AUTH TLS") != std::string::npos, !c.implicit) << what;
-        // Implicit TLS protects the data connections from the start; explicit asks for it.
-        EXPECT_EQ(sent.find("PBSZ 0\nPROT P\n") != std::string::npos, !c.implicit) << what;
+        // The data connections' protection is asked in both modes.
+        EXPECT_NE(sent.find("PBSZ 0\nPROT P\n"), std::string::npos) << what;
         rtl::MemoryStream down;
         ftp.ReceiveFile("f.bin", &down);
         EXPECT_TRUE(down.Data() == data) << what;
@@ -120,6 +121,50 @@ TEST(FTPSClientProftpd, TheCertificateMustNameTheControlHost) {
             EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Error occured while forcing SSL");
             EXPECT_GT(errors, 0);
         }
+    }
+}
+
+TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
+    ASSERT_TRUE(TrustTestCA());
+    struct Case {
+        bool implicit, passive;
+    };
+    for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
+        const std::string what = std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        FtpRoot root;
+        const std::string tls = "ssl_enable=YES\n"
+                                "allow_anon_ssl=YES\n"
+                                "force_anon_logins_ssl=YES\n"
+                                "force_anon_data_ssl=YES\n"
+                                "require_ssl_reuse=YES\n"
+                                "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+                                "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+                                "rsa_cert_file=" +
+                                kwtest::Cert("server-rsa-chain.pem") + "\nrsa_private_key_file=" +
+                                kwtest::Cert("server-rsa.key") + "\n" +
+                                std::string(c.implicit ? "implicit_ssl=YES\n" : "");
+        VsFtpd server(root, tls);
+        KW_REQUIRE_PEER(server.Available(), server.Reason());
+        const std::string data = RandomBytes(150000, 23);
+        root.Add("pub/f.bin", data);
+        TElSimpleFTPSClient ftp;
+        ftp.SetAddress("localhost");
+        ftp.SetPort(server.Port());
+        ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
+        ftp.SetVersions(VersionBit(sbTLS12));
+        ftp.EncryptDataChannel = true;
+        ftp.PassiveMode = c.passive;
+        ftp.Username = "anonymous";
+        ftp.SetFTPBufferSize(8192);
+        ftp.Open();
+        ftp.Login();
+        ftp.ChangeDirectory("pub");
+        rtl::MemoryStream down;
+        ftp.ReceiveFile("f.bin", &down);
+        EXPECT_TRUE(down.Data() == data) << what;
+        rtl::MemoryStream up(data + "tail");
+        ftp.SendFile(up, "g.bin");
+        EXPECT_TRUE(root.Read("pub/g.bin") == data + "tail") << what;
     }
 }
 
