@@ -15,34 +15,19 @@
 #include <string>
 #include <thread>
 
+#include "bench/BenchHttp.h"
 #include "bench/BenchLine.h"
 #include "bench/BenchProcess.h"
 #include "rtl/Stream.h"
 #include "tls/SBHTTPSClient.h"
 
-using bench::Accepts;
-using bench::FreePort;
+using bench::DiscardStream;
+using bench::LighttpdProcess;
 using bench::Seconds;
 using bench::Spawn;
 using bench::Wait;
 
 namespace {
-
-// Counts what it is given and keeps nothing.
-class DiscardStream final : public rtl::Stream {
-public:
-    size_t Read(void*, size_t) override { return 0; }
-    size_t Write(const void*, size_t count) override {
-        size_ += int64_t(count);
-        return count;
-    }
-    int64_t Seek(int64_t, rtl::SeekOrigin) override { return size_; }
-    int64_t Size() override { return size_; }
-    void SetSize(int64_t s) override { size_ = s; }
-
-private:
-    int64_t size_ = 0;
-};
 
 // Best of rounds: one cold pass per side would measure the page cache and the start of curl.
 constexpr int kRounds = 3;
@@ -80,56 +65,37 @@ int main() {
     const std::filesystem::path dir(dirTemplate);
     std::filesystem::create_directories(dir / "www");
     constexpr int64_t kBig = 200LL * 1000 * 1000;
-    {
-        std::ofstream big(dir / "www/big.bin", std::ios::binary);
-        std::string block(1 << 20, 'b');
-        uint32_t x = 7;
-        for (char& c : block) c = char((x = x * 1103515245u + 12345u) >> 24);
-        for (int64_t left = kBig; left > 0; left -= int64_t(block.size()))
-            big.write(block.data(), std::streamsize(std::min<int64_t>(left, int64_t(block.size()))));
-    }
+    bench::WriteBigFile(dir / "www/big.bin", kBig, true);
     const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
-    Wait(Spawn({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-                "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-addext",
+    Wait(Spawn({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-addext",
                 "basicConstraints=critical,CA:TRUE"}));
     // The engine trusts what its system bundle holds: here the server's own certificate.
     ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
-    const int port = FreePort();
-    const int tlsPort = FreePort();
-    for (int p : {port, tlsPort}) {
-        std::ofstream conf(dir / ("lighttpd-" + std::to_string(p) + ".conf"));
-        conf << "server.document-root = \"" << (dir / "www").string() << "\"\nserver.bind = \"127.0.0.1\"\n"
-             << "server.port = " << p << "\nserver.errorlog = \"" << (dir / "error.log").string() << "\"\n";
-        if (p == tlsPort)
-            conf << "server.modules += (\"mod_openssl\")\nssl.engine = \"enable\"\nssl.pemfile = \"" << cert
-                 << "\"\nssl.privkey = \"" << key << "\"\n"
-                 << "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => \"TLSv1.2\", "
-                    "\"CipherString\" => \"AES128-SHA@SECLEVEL=0\")\n";
-    }
-    const pid_t server = Spawn({"lighttpd", "-D", "-f", (dir / ("lighttpd-" + std::to_string(port) + ".conf")).string()});
-    const pid_t tlsServer =
-        Spawn({"lighttpd", "-D", "-f", (dir / ("lighttpd-" + std::to_string(tlsPort) + ".conf")).string()});
-    for (int i = 0; i < 300 && !(Accepts(port) && Accepts(tlsPort)); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-
-    if (server > 0 && tlsServer > 0 && Accepts(port) && Accepts(tlsPort)) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
-        bench::PrintRates("sbhttps-download-200MB", OursRate(url, kDefaultVersions, kBig),
-                          CurlRate({"curl", "-s", "-o", "/dev/null", url}, kBig), "MB/s");
-        const std::string tlsUrl = "https://localhost:" + std::to_string(tlsPort) + "/big.bin";
-        bench::PrintRates("sbhttps-tls12-AES128-SHA-download-200MB", OursRate(tlsUrl, VersionBit(sbTLS12), kBig),
-                          CurlRate({"curl", "-s", "-o", "/dev/null", "--cacert", cert, "--tls-max", "1.2", "--ciphers",
-                                    "AES128-SHA", tlsUrl},
-                                   kBig),
-                          "MB/s");
-    } else {
-        std::printf("https: lighttpd did not start\n");
-    }
-    for (pid_t p : {server, tlsServer})
-        if (p > 0) {
-            ::kill(p, SIGTERM);
-            Wait(p);
+    {
+        LighttpdProcess plain(dir, dir / "www");
+        LighttpdProcess tls(
+            dir, dir / "www",
+            "server.modules += (\"mod_openssl\")\nssl.engine = \"enable\"\nssl.pemfile = \"" + cert +
+                "\"\nssl.privkey = \"" + key +
+                "\"\nssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => "
+                "\"TLSv1.2\", \"CipherString\" => \"AES128-SHA@SECLEVEL=0\")\n");
+        const int port = plain.Port(), tlsPort = tls.Port();
+        if (plain.Running() && tls.Running()) {
+            const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
+            bench::PrintRates("sbhttps-download-200MB", OursRate(url, kDefaultVersions, kBig),
+                              CurlRate({"curl", "-s", "-o", "/dev/null", url}, kBig), "MB/s");
+            const std::string tlsUrl = "https://localhost:" + std::to_string(tlsPort) + "/big.bin";
+            bench::PrintRates("sbhttps-tls12-AES128-SHA-download-200MB",
+                              OursRate(tlsUrl, VersionBit(sbTLS12), kBig),
+                              CurlRate({"curl", "-s", "-o", "/dev/null", "--cacert", cert, "--tls-max", "1.2",
+                                        "--ciphers", "AES128-SHA", tlsUrl},
+                                       kBig),
+                              "MB/s");
+        } else {
+            std::printf("https: lighttpd did not start\n");
         }
+    }
     std::filesystem::remove_all(dir);
     return 0;
 }

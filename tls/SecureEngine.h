@@ -41,7 +41,8 @@ namespace rtl {
 class Component;
 }
 // Transfer progress of the HTTP and FTP clients; setting cancel stops the transfer.
-using TSBProgressEvent = std::function<void(rtl::Component* sender, int64_t total, int64_t current, bool& cancel)>;
+using TSBProgressEvent =
+    std::function<void(rtl::Component* sender, int64_t total, int64_t current, bool& cancel)>;
 
 class SecureEngine {
 public:

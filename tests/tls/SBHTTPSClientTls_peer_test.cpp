@@ -31,7 +31,8 @@ std::string TlsConfig(const std::string& certificate = "server-rsa",
     return "server.modules += (\"mod_openssl\")\n"
            "ssl.engine = \"enable\"\n"
            "ssl.pemfile = \"" +
-           kwtest::Cert(certificate + "-chain.pem") + "\"\nssl.privkey = \"" + kwtest::Cert(certificate + ".key") +
+           kwtest::Cert(certificate + "-chain.pem") + "\"\nssl.privkey = \"" +
+           kwtest::Cert(certificate + ".key") +
            "\"\n"
            "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => \"TLSv1.2\", "
            "\"CipherString\" => \"" +
@@ -52,8 +53,9 @@ std::string HttpsUrl(const Lighttpd& server, const std::string& host, const std:
 }
 
 std::vector<std::string> CurlTls(const std::string& host, int port) {
-    return {"--cacert", kwtest::Cert("ca.pem"), "--tls-max", "1.2", "--resolve",
-            host + ":" + std::to_string(port) + ":127.0.0.1"};
+    return {"--cacert",  kwtest::Cert("ca.pem"),
+            "--tls-max", "1.2",
+            "--resolve", host + ":" + std::to_string(port) + ":127.0.0.1"};
 }
 
 TEST(HTTPSClientTls, LighttpdGivesTheBytesCurlGets) {
@@ -86,7 +88,8 @@ TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
     http.SetVersions(VersionBit(sbTLS12));
     int errors = 0;
     http.OnError = [&](rtl::Component*, int32_t, bool, bool) { ++errors; };
-    const std::string refused = ThrownMessage([&] { Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt")); });
+    const std::string refused =
+        ThrownMessage([&] { Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt")); });
     EXPECT_EQ(refused.rfind("Connection failed due to error (", 0), 0u) << refused;
     EXPECT_NE(refused, "Connection failed due to error (0)");
     EXPECT_GT(errors, 0);
@@ -100,7 +103,8 @@ TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
     KW_REQUIRE_PEER(self.Available(), self.Reason());
     TElHTTPSClient strict;
     strict.SetVersions(VersionBit(sbTLS12));
-    const std::string unknown = ThrownMessage([&] { Fetch(strict, HttpsUrl(self, "localhost", "/files/a.txt")); });
+    const std::string unknown =
+        ThrownMessage([&] { Fetch(strict, HttpsUrl(self, "localhost", "/files/a.txt")); });
     EXPECT_EQ(unknown.rfind("Connection failed due to error (", 0), 0u) << unknown;
 }
 

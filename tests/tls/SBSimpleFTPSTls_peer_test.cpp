@@ -16,8 +16,8 @@
 
 using kwtest::FtpRoot;
 using kwtest::ProFtpd;
-using kwtest::VsFtpd;
 using kwtest::ThrownMessage;
+using kwtest::VsFtpd;
 
 namespace {
 
@@ -50,7 +50,8 @@ std::string TlsConfig(bool implicit, const std::string& certificate = "server-rs
 std::string RandomBytes(size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
-    for (char& c : s) c = char(gen());
+    for (char& c : s)
+        c = char(gen());
     return s;
 }
 
@@ -60,7 +61,8 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
         bool implicit, passive;
     };
     for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
-        const std::string what = std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        const std::string what =
+            std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
         FtpRoot root;
         const std::string data = RandomBytes(200000, 21);
         root.Add("f.bin", data);
@@ -130,19 +132,21 @@ TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
         bool implicit, passive;
     };
     for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
-        const std::string what = std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        const std::string what =
+            std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
         FtpRoot root;
-        const std::string tls = "ssl_enable=YES\n"
-                                "allow_anon_ssl=YES\n"
-                                "force_anon_logins_ssl=YES\n"
-                                "force_anon_data_ssl=YES\n"
-                                "require_ssl_reuse=YES\n"
-                                "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
-                                "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
-                                "rsa_cert_file=" +
-                                kwtest::Cert("server-rsa-chain.pem") + "\nrsa_private_key_file=" +
-                                kwtest::Cert("server-rsa.key") + "\n" +
-                                std::string(c.implicit ? "implicit_ssl=YES\n" : "");
+        const std::string tls =
+            "ssl_enable=YES\n"
+            "allow_anon_ssl=YES\n"
+            "force_anon_logins_ssl=YES\n"
+            "force_anon_data_ssl=YES\n"
+            "require_ssl_reuse=YES\n"
+            "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+            "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+            "rsa_cert_file=" +
+            kwtest::Cert("server-rsa-chain.pem") +
+            "\nrsa_private_key_file=" + kwtest::Cert("server-rsa.key") + "\n" +
+            std::string(c.implicit ? "implicit_ssl=YES\n" : "");
         VsFtpd server(root, tls);
         KW_REQUIRE_PEER(server.Available(), server.Reason());
         const std::string data = RandomBytes(150000, 23);
