@@ -10,21 +10,16 @@
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
 #include "tests/net/HttpServers.h"
-#include "tests/tls/TlsTestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
+using kwtest::Fetch;
 using kwtest::HttpSite;
 using kwtest::Lighttpd;
 using kwtest::ThrownMessage;
+using kwtest::TrustTestCA;
 
 namespace {
-
-// The engine trusts the test CA (its system bundle is read from SSL_CERT_FILE).
-bool TrustTestCA() {
-    if (kwtest::TlsCertificates().empty()) return false;
-    ::setenv("SSL_CERT_FILE", kwtest::Cert("ca.pem").c_str(), 1);
-    return true;
-}
 
 std::string TlsConfig(const std::string& certificate = "server-rsa",
                       const std::string& ciphers = "AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA") {
@@ -37,15 +32,6 @@ std::string TlsConfig(const std::string& certificate = "server-rsa",
            "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => \"TLSv1.2\", "
            "\"CipherString\" => \"" +
            ciphers + "@SECLEVEL=0\")\n";
-}
-
-std::string Fetch(TElHTTPSClient& http, const std::string& url, int* status = nullptr) {
-    rtl::MemoryStream body;
-    http.OutputStream = &body;
-    const int code = http.Get(url);
-    if (status) *status = code;
-    http.OutputStream = nullptr;
-    return body.Data();
 }
 
 std::string HttpsUrl(const Lighttpd& server, const std::string& host, const std::string& path) {

@@ -10,22 +10,18 @@
 
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
-#include "tests/tls/TlsTestSupport.h"
 #include "tls/SBSimpleFTPS.h"
 
 using kwtest::FtpRoot;
 using kwtest::ProFtpd;
+using kwtest::RandomBytes;
 using kwtest::ThrownMessage;
+using kwtest::TrustTestCA;
 using kwtest::VsFtpd;
 
 namespace {
-
-bool TrustTestCA() {
-    if (kwtest::TlsCertificates().empty()) return false;
-    ::setenv("SSL_CERT_FILE", kwtest::Cert("ca.pem").c_str(), 1);
-    return true;
-}
 
 std::string TlsConfig(bool implicit, const std::string& certificate = "server-rsa") {
     return "<IfModule mod_tls.c>\n"
@@ -45,14 +41,6 @@ std::string TlsConfig(bool implicit, const std::string& certificate = "server-rs
            "  TLSRenegotiate none\n"
            "  TLSLog {DIR}/tls.log\n" +
            std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") + "</IfModule>\n";
-}
-
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = char(gen());
-    return s;
 }
 
 TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {

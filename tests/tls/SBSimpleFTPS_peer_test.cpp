@@ -16,6 +16,7 @@
 
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
 #include "tls/SBSimpleFTPS.h"
 
@@ -24,6 +25,7 @@ using kwtest::FtpScript;
 using kwtest::FtpScriptPeer;
 using kwtest::ProFtpd;
 using kwtest::PyFtpd;
+using kwtest::RandomBytes;
 using kwtest::ThrownMessage;
 using kwtest::VsFtpd;
 
@@ -39,14 +41,6 @@ void PlainClient(TElSimpleFTPSClient& ftp, int port) {
     ftp.Username = "kw";
     ftp.Password = "secret";
     ftp.PassiveMode = true;
-}
-
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = char(gen());
-    return s;
 }
 
 size_t OpenDescriptors() {
