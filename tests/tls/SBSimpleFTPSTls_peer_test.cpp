@@ -43,11 +43,28 @@ std::string TlsConfig(bool implicit, const std::string& certificate = "server-rs
            std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") + "</IfModule>\n";
 }
 
+struct Case {
+    bool implicit, passive;
+};
+
+// A client on localhost (a name the server's certificate holds) with TLS 1.2 on the control and
+// data connections.
+void Protected(TElSimpleFTPSClient& ftp, int port, const Case& c, const std::string& user,
+               const std::string& password) {
+    ftp.SetAddress("localhost");
+    ftp.SetPort(port);
+    ftp.UseSSL = true;
+    ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
+    ftp.SetVersions(VersionBit(sbTLS12));
+    ftp.EncryptDataChannel = true;
+    ftp.PassiveMode = c.passive;
+    ftp.Username = user;
+    ftp.Password = password;
+    ftp.SetFTPBufferSize(8192);
+}
+
 TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
     ASSERT_TRUE(TrustTestCA());
-    struct Case {
-        bool implicit, passive;
-    };
     for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
         const std::string what =
             std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
@@ -57,16 +74,7 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
         ProFtpd server(root, TlsConfig(c.implicit));
         KW_REQUIRE_PEER(server.Available(), server.Reason());
         TElSimpleFTPSClient ftp;
-        ftp.SetAddress("localhost");
-        ftp.SetPort(server.Port());
-        ftp.UseSSL = true;
-        ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
-        ftp.SetVersions(VersionBit(sbTLS12));
-        ftp.EncryptDataChannel = true;
-        ftp.PassiveMode = c.passive;
-        ftp.Username = "kw";
-        ftp.Password = "secret";
-        ftp.SetFTPBufferSize(8192);
+        Protected(ftp, server.Port(), c, "kw", "secret");
         std::string sent;
         ftp.OnControlSend = [&](rtl::Component*, const std::string& line) { sent += line + "\n"; };
         ftp.Open();
@@ -116,9 +124,6 @@ TEST(FTPSClientProftpd, TheCertificateMustNameTheControlHost) {
 
 TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
     ASSERT_TRUE(TrustTestCA());
-    struct Case {
-        bool implicit, passive;
-    };
     for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
         const std::string what =
             std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
@@ -140,14 +145,7 @@ TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
         const std::string data = RandomBytes(150000, 23);
         root.Add("pub/f.bin", data);
         TElSimpleFTPSClient ftp;
-        ftp.SetAddress("localhost");
-        ftp.SetPort(server.Port());
-        ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
-        ftp.SetVersions(VersionBit(sbTLS12));
-        ftp.EncryptDataChannel = true;
-        ftp.PassiveMode = c.passive;
-        ftp.Username = "anonymous";
-        ftp.SetFTPBufferSize(8192);
+        Protected(ftp, server.Port(), c, "anonymous", "");
         ftp.Open();
         ftp.Login();
         ftp.ChangeDirectory("pub");
