@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader.OnBody = [&](const uint8_t*, size_t n) { delivered += int64_t(n); };
     reader.Reset(head, viaProxy);
     try {
-        for (size_t at = 1; at < size; at += piece) reader.Feed(data + at, std::min(piece, size - at));
+        for (size_t at = 1; at < size; at += piece)
+            reader.Feed(data + at, std::min(piece, size - at));
         reader.FinishAtClose();
     } catch (const EElHTTPSClientError&) {
         return 0;
@@ -26,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (delivered != reader.Delivered) std::abort();
-    if (reader.Complete() && !head && !reader.Chunked && !reader.Gzip && !reader.Deflate && reader.ContentLength >= 0 &&
-        reader.StatusCode >= 200 && reader.StatusCode != 204 && reader.StatusCode != 304 &&
-        delivered != reader.ContentLength)
+    if (reader.Complete() && !head && !reader.Chunked && !reader.Gzip && !reader.Deflate &&
+        reader.ContentLength >= 0 && reader.StatusCode >= 200 && reader.StatusCode != 204 &&
+        reader.StatusCode != 304 && delivered != reader.ContentLength)
         std::abort();
     return 0;
 }

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (socks5 > 0 && (rep < 0 || rep > 255)) std::abort();
     (void)Socks4ReplyGranted(text);
     const int tunnel = TunnelReplyLength(text);
-    if (tunnel < -1 || tunnel > int(TElSocket::kProxyReplyLimit) || size_t(tunnel > 0 ? tunnel : 0) > size) std::abort();
+    if (tunnel < -1 || tunnel > int(TElSocket::kProxyReplyLimit) || size_t(tunnel > 0 ? tunnel : 0) > size)
+        std::abort();
     if (tunnel > 0) {
         bool accepted = false;
         const int status = TunnelReplyStatus(text.substr(0, size_t(tunnel)), accepted);

@@ -56,7 +56,9 @@ int FTPReplyCode(std::string_view reply) {
 }
 
 TElSimpleFTPSClient::TElSimpleFTPSClient(rtl::Component* owner)
-    : rtl::Component(owner), control_(std::make_unique<TElSocket>()), proxy_(std::make_unique<TSBFTPProxySettings>()) {
+    : rtl::Component(owner),
+      control_(std::make_unique<TElSocket>()),
+      proxy_(std::make_unique<TSBFTPProxySettings>()) {
     controlEngine_ = MakeEngine(*control_, true);
 }
 
@@ -176,19 +178,22 @@ void TElSimpleFTPSClient::RawSend(TElSocket& socket, const uint8_t* data, size_t
 void TElSimpleFTPSClient::SendControl(const std::string& command) {
     // RFC 959 section 4.1: a command is one line; an argument holding a line end would make
     // more of them.
-    if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) throw EFTPSError(SFTPSInvalidCommand);
+    if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw EFTPSError(SFTPSInvalidCommand);
     if (OnControlSend) OnControlSend(this, command);
     const std::string line = command + "\r\n";
     if (controlTLS_)
         controlEngine_->SendApplicationData(line.data(), line.size());
     else
-        RawSend(*control_, reinterpret_cast<const uint8_t*>(line.data()), line.size(), SFTPSControlTransferError);
+        RawSend(*control_, reinterpret_cast<const uint8_t*>(line.data()), line.size(),
+                SFTPSControlTransferError);
 }
 
 size_t TElSimpleFTPSClient::PumpControl(bool noWait) {
     const size_t before = controlIn_.size();
     if (!controlTLS_) {
-        if (controlClosed_ || control_->State() != TElSocket::stConnected) throw EFTPSError(SFTPSControlTransferError);
+        if (controlClosed_ || control_->State() != TElSocket::stConnected)
+            throw EFTPSError(SFTPSControlTransferError);
         if (!control_->CanReceive(noWait ? 0 : Timeout(TransferTimeout))) {
             if (noWait) return 0;
             controlClosed_ = true;
@@ -210,7 +215,8 @@ size_t TElSimpleFTPSClient::PumpControl(bool noWait) {
                 controlClosed_ = true;
                 break;
             }
-            if (control_->CanReceive(noWait ? 0 : Timeout(SocketTimeout))) controlEngine_->ProcessIncomingData();
+            if (control_->CanReceive(noWait ? 0 : Timeout(SocketTimeout)))
+                controlEngine_->ProcessIncomingData();
             if (noWait) break;
         }
         if (controlPlain_.empty() && controlClosed_) throw EFTPSError(SFTPSControlTransferError);
@@ -249,7 +255,8 @@ void TElSimpleFTPSClient::Unaccepted(int code) {
     throw EFTPSError(SFTPSUnacceptedReply, code, lastReply_);
 }
 
-int TElSimpleFTPSClient::SendCommand(const std::string& command, std::initializer_list<int> accepted, bool opensData) {
+int TElSimpleFTPSClient::SendCommand(const std::string& command, std::initializer_list<int> accepted,
+                                     bool opensData) {
     CheckConnected();
     const auto isAccepted = [&](int code) {
         return accepted.size() == 0 || std::find(accepted.begin(), accepted.end(), code) != accepted.end();
@@ -342,7 +349,8 @@ void TElSimpleFTPSClient::ForceSSL() {
 
 void TElSimpleFTPSClient::ProxyLogin() {
     if (proxy_->Username.empty()) return;
-    if (SendCommand("USER " + proxy_->Username, {230, 331}) == 331) SendCommand("PASS " + proxy_->Password, {230});
+    if (SendCommand("USER " + proxy_->Username, {230, 331}) == 331)
+        SendCommand("PASS " + proxy_->Password, {230});
 }
 
 void TElSimpleFTPSClient::UserLogin() {
@@ -363,7 +371,8 @@ void TElSimpleFTPSClient::Login() {
             break;
         case ptUserSite:
             ProxyLogin();
-            if (SendCommand("USER " + Username + "@" + host, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+            if (SendCommand("USER " + Username + "@" + host, {230, 331}) == 331)
+                SendCommand("PASS " + Password, {230});
             break;
         case ptSite:
             ProxyLogin();
@@ -377,7 +386,9 @@ void TElSimpleFTPSClient::Login() {
             break;
         case ptUserPass:
             if (SendCommand("USER " + Username + "@" + proxy_->Username + "@" + host, {230, 331}) == 331)
-                SendCommand("PASS " + (proxy_->Password.empty() ? Password : Password + "@" + proxy_->Password), {230});
+                SendCommand(
+                    "PASS " + (proxy_->Password.empty() ? Password : Password + "@" + proxy_->Password),
+                    {230});
             break;
         case ptTransparent:
             ProxyLogin();
@@ -385,12 +396,15 @@ void TElSimpleFTPSClient::Login() {
             break;
     }
 
-    if (UseSSL && SSLMode == smExplicit) {
+    // RFC 4217 section 9: the data connections' protection is asked with PBSZ and PROT. An
+    // implicit-TLS server may need it as well (vsftpd keeps data in clear without PROT P), and
+    // one that refuses it there still speaks TLS on the control connection.
+    if (UseSSL) {
         try {
             SendCommand("PBSZ 0", {200, 235});
             SendCommand(EncryptDataChannel ? "PROT P" : "PROT C", {200});
         } catch (const EFTPSError&) {
-            throw EFTPSError(SFTPSForcingSSLError);
+            if (SSLMode == smExplicit) throw EFTPSError(SFTPSForcingSSLError);
         }
     }
     QueryFeatures();

@@ -92,7 +92,8 @@ struct TSBFTPFileInfo {
 
 using TSBFTPSTextDataEvent = std::function<void(rtl::Component* sender, const std::string& textLine)>;
 using TSBFTPSBinaryDataEvent = std::function<void(rtl::Component* sender, const ByteArray& data)>;
-using TSBFTPSErrorEvent = std::function<void(rtl::Component* sender, int32_t errorCode, bool fatal, bool remote)>;
+using TSBFTPSErrorEvent =
+    std::function<void(rtl::Component* sender, int32_t errorCode, bool fatal, bool remote)>;
 
 // Reply reading (also the fuzz targets' entry points).
 //
@@ -135,10 +136,11 @@ public:
     static bool ParseListLine(const std::string& line, TSBFTPFileInfo& info);
     // (0, 0): the whole file from its start; StartPos > 0 restarts there; EndPos >= 1 (and
     // >= StartPos) ends there.
-    void ReceiveFile(const std::string& remoteName, rtl::Stream* target, int64_t startPos = 0, int64_t endPos = 0);
+    void ReceiveFile(const std::string& remoteName, rtl::Stream* target, int64_t startPos = 0,
+                     int64_t endPos = 0);
     // An empty remote name stores under a name the server chooses (STOU). EndPos is inclusive.
-    void UploadStream(rtl::Stream& source, const std::string& remoteName, int64_t startPos, int64_t endPos, bool append,
-                      int32_t restartAt);
+    void UploadStream(rtl::Stream& source, const std::string& remoteName, int64_t startPos, int64_t endPos,
+                      bool append, int32_t restartAt);
     void SendFile(rtl::Stream& source, const std::string& remoteName);
 
     const std::string& Address() const { return address_; }

@@ -25,7 +25,8 @@ void ParsePasvReply(std::string_view reply, std::string& host, int32_t& port) {
     // the words, so the numbers are found from the first comma.
     size_t at = reply.find(',');
     if (at == std::string_view::npos) throw EFTPSError(SFTPSInvalidReply);
-    while (at > 0 && IsDigit(reply[at - 1])) --at;
+    while (at > 0 && IsDigit(reply[at - 1]))
+        --at;
     int numbers[6];
     for (int i = 0; i < 6; ++i) {
         if (i > 0) {
@@ -40,8 +41,8 @@ void ParsePasvReply(std::string_view reply, std::string& host, int32_t& port) {
         }
         numbers[i] = value;
     }
-    host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2]) + "." +
-           std::to_string(numbers[3]);
+    host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2]) +
+           "." + std::to_string(numbers[3]);
     port = numbers[4] * 256 + numbers[5];
 }
 
@@ -49,34 +50,47 @@ bool TElSimpleFTPSClient::ParseListLine(const std::string& line, TSBFTPFileInfo&
     info = TSBFTPFileInfo();
     if (line.empty() || line.find(' ') == std::string::npos) return false;
     switch (line[0]) {
-        case 'd': info.Kind = TSBFTPFileInfo::fkDirectory; break;
-        case '-': info.Kind = TSBFTPFileInfo::fkFile; break;
-        case 'l': info.Kind = TSBFTPFileInfo::fkLink; break;
+        case 'd':
+            info.Kind = TSBFTPFileInfo::fkDirectory;
+            break;
+        case '-':
+            info.Kind = TSBFTPFileInfo::fkFile;
+            break;
+        case 'l':
+            info.Kind = TSBFTPFileInfo::fkLink;
+            break;
         case 'b':
         case 'c':
         case 'p':
-        case 's': info.Kind = TSBFTPFileInfo::fkSpecial; break;
-        default: info.Kind = TSBFTPFileInfo::fkOther; break;
+        case 's':
+            info.Kind = TSBFTPFileInfo::fkSpecial;
+            break;
+        default:
+            info.Kind = TSBFTPFileInfo::fkOther;
+            break;
     }
     // Permissions, links, owner, group, size, month, day, time or year; then the name, which
     // keeps its inner spaces (and a link's arrow and target).
     size_t pos = 0;
     std::string_view fields[8];
     for (std::string_view& field : fields) {
-        while (pos < line.size() && line[pos] == ' ') ++pos;
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
         if (pos >= line.size()) return false;
         const size_t end = std::min(line.find(' ', pos), line.size());
         field = std::string_view(line).substr(pos, end - pos);
         pos = end;
     }
     if (pos >= line.size()) return false;
-    while (pos < line.size() && line[pos] == ' ') ++pos;
+    while (pos < line.size() && line[pos] == ' ')
+        ++pos;
     if (pos >= line.size()) return false;
     // Sizes are 64-bit: files past 2 GiB are common.
     const std::string_view size = fields[4];
     if (size.empty() || size.size() > 18 || !std::all_of(size.begin(), size.end(), IsDigit)) return false;
     int64_t value = 0;
-    for (char c : size) value = value * 10 + (c - '0');
+    for (char c : size)
+        value = value * 10 + (c - '0');
     info.Size = value;
     info.Name = line.substr(pos);
     return true;
@@ -130,16 +144,19 @@ bool TElSimpleFTPSClient::TakeEarlyReply() {
 }
 
 void TElSimpleFTPSClient::PassiveConnect(std::initializer_list<int> accepted) {
-    const auto isAccepted = [&](int code) { return std::find(accepted.begin(), accepted.end(), code) != accepted.end(); };
+    const auto isAccepted = [&](int code) {
+        return std::find(accepted.begin(), accepted.end(), code) != accepted.end();
+    };
     data_ = std::make_unique<TElSocket>();
     data_->SetAddress(pasvHost_);
     data_->SetPort(pasvPort_);
     // A reply that comes while we connect (a refusal, or the server's go-ahead) is read at once.
-    const int rc = data_->AsyncConnect(SocketTimeout, control_.get(),
-                                       [&](TElSocket&, TElSocket&, int, bool& cancel) {
-                                           if (early_ == 0 && TakeEarlyReply() && !isAccepted(early_)) cancel = true;
-                                       },
-                                       true, false);
+    const int rc = data_->AsyncConnect(
+        SocketTimeout, control_.get(),
+        [&](TElSocket&, TElSocket&, int, bool& cancel) {
+            if (early_ == 0 && TakeEarlyReply() && !isAccepted(early_)) cancel = true;
+        },
+        true, false);
     if (rc > 0) throw EFTPSError(SFTPSConnectionFailed, rc);
     bool replyTaken = false;
     if (early_ != 0) {
@@ -196,7 +213,9 @@ void TElSimpleFTPSClient::StartDataTLS() {
         dataEngine_->OpenResumingSession(*controlEngine_);
     else
         dataEngine_->OpenSession();
-    const auto isAccepted = [&](int code) { return std::find(accepted_.begin(), accepted_.end(), code) != accepted_.end(); };
+    const auto isAccepted = [&](int code) {
+        return std::find(accepted_.begin(), accepted_.end(), code) != accepted_.end();
+    };
     // TransferTimeout 0 means no limit here as in every other wait on the data connection.
     const uint32_t start = plat::GetClock().TickCount();
     while (!dataEngine_->Active() && !dataError_ && !dataClosed_ &&
@@ -242,7 +261,8 @@ int64_t TElSimpleFTPSClient::DataRead(uint8_t* buffer, size_t size, bool wait) {
     while (dataPlain_.empty() && !dataClosed_ && !dataError_ &&
            (TransferTimeout == 0 || GetElapsedTicks(start) < uint32_t(TransferTimeout))) {
         if (data_->State() != TElSocket::stConnected) break;
-        if (data_->CanReceive(wait ? (TransferTimeout != 0 ? 200 : -1) : 0)) dataEngine_->ProcessIncomingData();
+        if (data_->CanReceive(wait ? (TransferTimeout != 0 ? 200 : -1) : 0))
+            dataEngine_->ProcessIncomingData();
         if (!wait) break;
     }
     if (dataError_) return -1;
@@ -441,12 +461,15 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
             if (SendCommand("SIZE " + remoteName, {213, 500, 501, 550}) == 213) {
                 // "213 <size>" (RFC 3659 section 4).
                 const size_t lineEnd = lastReply_.find_first_of("\r\n");
-                const std::string digits = lastReply_.substr(4, lineEnd == std::string::npos ? std::string::npos : lineEnd - 4);
+                const std::string digits =
+                    lastReply_.substr(4, lineEnd == std::string::npos ? std::string::npos : lineEnd - 4);
                 int64_t value = 0;
                 bool ok = !digits.empty() && digits.size() <= 18;
-                for (char c : digits) ok = ok && IsDigit(c);
+                for (char c : digits)
+                    ok = ok && IsDigit(c);
                 if (ok)
-                    for (char c : digits) value = value * 10 + (c - '0');
+                    for (char c : digits)
+                        value = value * 10 + (c - '0');
                 sizeValue = value;
             }
             count = sizeValue != 0 ? sizeValue - start : -1;
@@ -466,8 +489,9 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
             std::vector<uint8_t> block;
             for (;;) {
                 // Compressed data is read in whole buffers: its length says nothing of the file's.
-                const size_t want =
-                    (remaining < 0 || remaining > bufferSize_ || modeZActive_) ? size_t(bufferSize_) : size_t(remaining);
+                const size_t want = (remaining < 0 || remaining > bufferSize_ || modeZActive_)
+                                        ? size_t(bufferSize_)
+                                        : size_t(remaining);
                 if (remaining == 0 || !ReadBlock(want, block)) break;
                 if (remaining >= 0 && int64_t(block.size()) > remaining) block.resize(size_t(remaining));
                 if (target && !block.empty()) target->WriteBuffer(block.data(), block.size());
@@ -504,7 +528,8 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
 
 void TElSimpleFTPSClient::UploadStream(rtl::Stream& source, const std::string& remoteName, int64_t startPos,
                                        int64_t endPos, bool append, int32_t restartAt) {
-    const std::string command = remoteName.empty() ? std::string("STOU") : (append ? "APPE " : "STOR ") + remoteName;
+    const std::string command =
+        remoteName.empty() ? std::string("STOU") : (append ? "APPE " : "STOR ") + remoteName;
     const int64_t start = startPos > 0 ? startPos : 0;
     const int64_t size = source.Size();
     const int64_t end = (endPos < start || endPos == 0 || endPos >= size) ? size - 1 : endPos;

@@ -24,14 +24,26 @@
 #include <memory>
 #include <string>
 
-// The versions (TSBVersions) and close reasons (TSBCloseReason) are the TLS engine's own.
-#include "tls/SBSSLCommon.h"
+#include "tls/SBClient.h"
+
+// One version as a set, and the union of two sets: VersionBit(sbTLS1) | VersionBit(sbTLS12).
+constexpr TSBVersions VersionBit(TSBVersion v) {
+    return TSBVersions{v};
+}
+template <class E>
+constexpr TSBSet<E> operator|(TSBSet<E> a, TSBSet<E> b) {
+    return TSBSet<E>::FromMask(a.Mask() | b.Mask());
+}
+// The clients' default set is the engine's: TLS 1.0 to 1.2. SSL 2.0 and 3.0 are broken
+// (RFC 6176, RFC 7568) and current servers refuse them; a caller may still ask for them.
+inline constexpr TSBVersions kDefaultVersions{sbTLS1, sbTLS11, sbTLS12};
 
 namespace rtl {
 class Component;
 }
 // Transfer progress of the HTTP and FTP clients; setting cancel stops the transfer.
-using TSBProgressEvent = std::function<void(rtl::Component* sender, int64_t total, int64_t current, bool& cancel)>;
+using TSBProgressEvent =
+    std::function<void(rtl::Component* sender, int64_t total, int64_t current, bool& cancel)>;
 
 class SecureEngine {
 public:
@@ -69,8 +81,7 @@ public:
 
 protected:
     bool enabled_ = true;
-    // The engine's default: TLS 1.0 to 1.2.
-    TSBVersions versions_ = {sbTLS1, sbTLS11, sbTLS12};
+    TSBVersions versions_ = kDefaultVersions;
 };
 
 // The engine every transport client uses.

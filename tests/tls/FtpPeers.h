@@ -148,8 +148,8 @@ public:
         const std::string uid = asRoot ? "65534" : std::to_string(::geteuid());
         const std::string gid = asRoot ? "65534" : std::to_string(::getegid());
         // "secret" in the MD5 crypt form (openssl passwd -1 -salt kwsalt00 secret).
-        const std::string users = "kw:$1$kwsalt00$mfuLbBdpT44WLYR5XkBFD0:" + uid + ":" + gid + ":kw:" +
-                                  root.Path().string() + ":/bin/sh\n";
+        const std::string users = "kw:$1$kwsalt00$mfuLbBdpT44WLYR5XkBFD0:" + uid + ":" + gid +
+                                  ":kw:" + root.Path().string() + ":/bin/sh\n";
         WriteFile(conf_ / "users", users);
         ::chmod((conf_ / "users").c_str(), 0600);
         const std::string config =
@@ -175,7 +175,9 @@ public:
             "AllowStoreRestart on\n"
             "TransferLog none\n"
             "SystemLog {DIR}/syslog\n"
-            "ModulePath " + program.second + "\n"
+            "ModulePath " +
+            program.second +
+            "\n"
             "LoadModule mod_deflate.c\n"
             "LoadModule mod_tls.c\n"
             "<IfModule mod_deflate.c>\n  DeflateEngine on\n</IfModule>\n" +
@@ -202,38 +204,39 @@ public:
         const std::string program = ::access("/usr/sbin/vsftpd", X_OK) == 0
                                         ? "/usr/sbin/vsftpd"
                                         : "/opt/kwloader-peers/vsftpd/usr/sbin/vsftpd";
-        const std::string config = "listen=YES\n"
-                                   "listen_ipv6=NO\n"
-                                   "listen_address=127.0.0.1\n"
-                                   "listen_port={PORT}\n"
-                                   "background=NO\n"
-                                   "anonymous_enable=YES\n"
-                                   "local_enable=NO\n"
-                                   "no_anon_password=YES\n"
-                                   "anon_root=" +
-                                   root.Path().string() +
-                                   "\n"
-                                   "write_enable=YES\n"
-                                   "anon_upload_enable=YES\n"
-                                   "anon_mkdir_write_enable=YES\n"
-                                   "anon_other_write_enable=YES\n"
-                                   "anon_umask=022\n"
-                                   "ftp_username=daemon\n"
-                                   "nopriv_user=nobody\n"
-                                   "secure_chroot_dir=" +
-                                   (conf_ / "empty").string() +
-                                   "\n"
-                                   "seccomp_sandbox=NO\n"
-                                   "isolate=NO\n"
-                                   "isolate_network=NO\n"
-                                   "xferlog_enable=NO\n"
-                                   "syslog_enable=NO\n"
-                                   "connect_from_port_20=NO\n"
-                                   "tcp_wrappers=NO\n"
-                                   "check_shell=NO\n"
-                                   "pasv_enable=YES\n"
-                                   "port_enable=YES\n" +
-                                   std::string(asRoot ? "" : "run_as_launching_user=YES\n") + extra;
+        const std::string config =
+            "listen=YES\n"
+            "listen_ipv6=NO\n"
+            "listen_address=127.0.0.1\n"
+            "listen_port={PORT}\n"
+            "background=NO\n"
+            "anonymous_enable=YES\n"
+            "local_enable=NO\n"
+            "no_anon_password=YES\n"
+            "anon_root=" +
+            root.Path().string() +
+            "\n"
+            "write_enable=YES\n"
+            "anon_upload_enable=YES\n"
+            "anon_mkdir_write_enable=YES\n"
+            "anon_other_write_enable=YES\n"
+            "anon_umask=022\n"
+            "ftp_username=daemon\n"
+            "nopriv_user=nobody\n"
+            "secure_chroot_dir=" +
+            (conf_ / "empty").string() +
+            "\n"
+            "seccomp_sandbox=NO\n"
+            "isolate=NO\n"
+            "isolate_network=NO\n"
+            "xferlog_enable=NO\n"
+            "syslog_enable=NO\n"
+            "connect_from_port_20=NO\n"
+            "tcp_wrappers=NO\n"
+            "check_shell=NO\n"
+            "pasv_enable=YES\n"
+            "port_enable=YES\n" +
+            std::string(asRoot ? "" : "run_as_launching_user=YES\n") + extra;
         Start(program, {"{DIR}/server.conf"}, config);
     }
 };
@@ -242,8 +245,8 @@ public:
 // write access to the root folder.
 struct PyFtpd : DaemonPeer {
     explicit PyFtpd(const FtpRoot& root)
-        : DaemonPeer("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-w", "-d", root.Path().string(),
-                                 "-u", "kw", "-P", "secret"}) {}
+        : DaemonPeer("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-w", "-d",
+                                 root.Path().string(), "-u", "kw", "-P", "secret"}) {}
 };
 
 }  // namespace kwtest

@@ -12,8 +12,10 @@
 #include "tests/net/HttpServers.h"
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
+using kwtest::Fetch;
 using kwtest::HttpPeer;
 using kwtest::HttpScript;
 using kwtest::HttpSite;
@@ -47,7 +49,8 @@ std::string Hostport(int port) {
 
 TEST(HTTPSClientPlain, TheLaunchersHeadAndGetSendExactlyThis) {
     HttpScript script;
-    script.Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n").Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+    script.Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n")
+        .Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody");
     HttpPeer peer(script);
     KW_REQUIRE_HTTP_PEER(peer);
     TElHTTPSClient http;
@@ -69,7 +72,11 @@ TEST(HTTPSClientPlain, TheLaunchersHeadAndGetSendExactlyThis) {
 TEST(HTTPSClientPlain, HeadWithALengthReturnsAtTheBlankLine) {
     // The peer keeps the connection open until we close it: a client waiting for 1234 bytes
     // (with no time-out) would never return.
-    ScriptPeer peer(Script().RecvUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n").RecvAll().Json());
+    ScriptPeer peer(Script()
+                        .RecvUntil("\r\n\r\n")
+                        .Send("HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n")
+                        .RecvAll()
+                        .Json());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElHTTPSClient http;
     http.SetSocketTimeout(0);
@@ -103,7 +110,8 @@ TEST(HTTPSClientPlain, RedirectsFollowTheLocationUpToTheLimit) {
     EXPECT_EQ(peer.Request(2).substr(0, 25), "GET /a/c?d=1 HTTP/1.0\r\nHo");
 
     HttpScript loop;
-    for (int i = 0; i < 11; ++i) loop.Answer("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n");
+    for (int i = 0; i < 11; ++i)
+        loop.Answer("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n");
     HttpPeer looping(loop);
     KW_REQUIRE_HTTP_PEER(looping);
     TElHTTPSClient again;
@@ -114,15 +122,19 @@ TEST(HTTPSClientPlain, RedirectsFollowTheLocationUpToTheLimit) {
     HttpPeer refused(HttpScript().Answer("HTTP/1.1 301 Moved\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n"));
     KW_REQUIRE_HTTP_PEER(refused);
     TElHTTPSClient stay;
-    stay.OnRedirection = [](rtl::Component*, const std::string&, const std::string&, bool& allow) { allow = false; };
+    stay.OnRedirection = [](rtl::Component*, const std::string&, const std::string&, bool& allow) {
+        allow = false;
+    };
     EXPECT_EQ(stay.Get(refused.Url("/")), 301);
 }
 
 TEST(HTTPSClientPlain, CredentialsStayWithTheirOrigin) {
     HttpScript script;
     script.Answer("HTTP/1.1 302 Found\r\nLocation: /same\r\nContent-Length: 0\r\n\r\n", true, 0)
-        .Answer("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:{PORT1}/other\r\nContent-Length: 0\r\n\r\n", true, 0)
-        .Answer("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:{PORT0}/back\r\nContent-Length: 0\r\n\r\n", true, 1)
+        .Answer("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:{PORT1}/other\r\nContent-Length: 0\r\n\r\n",
+                true, 0)
+        .Answer("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:{PORT0}/back\r\nContent-Length: 0\r\n\r\n",
+                true, 1)
         .Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true, 0);
     HttpPeer peer(script);
     KW_REQUIRE_HTTP_PEER(peer);
@@ -159,9 +171,10 @@ TEST(HTTPSClientPlain, CutBodiesRaiseAndKeepWhatArrived) {
          "Response body incomplete: 10 bytes expected, 5 received"},
         {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", "hello",
          "Response body incomplete: the chunked body ended before its last chunk (5 bytes received)"},
-        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nxyz\r\n", "hello",
-         "Invalid chunked body: bad chunk size \"xyz\""},
-        {"gzip flag 0x20", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b\x08\x20rest", "", SInvalidGZIPHeader},
+        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nxyz\r\n",
+         "hello", "Invalid chunked body: bad chunk size \"xyz\""},
+        {"gzip flag 0x20", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n\x1f\x8b\x08\x20rest", "",
+         SInvalidGZIPHeader},
         {"HTTP/2", "HTTP/2 200 OK\r\n\r\n", "", SInvalidServerResponse},
     };
     for (const Case& c : cases) {
@@ -178,7 +191,10 @@ TEST(HTTPSClientPlain, CutBodiesRaiseAndKeepWhatArrived) {
 
 TEST(HTTPSClientPlain, ChunkedAndCloseDelimitedBodies) {
     HttpScript script;
-    script.Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n")
+    script
+        .Answer(
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+            "chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n")
         .Answer("HTTP/1.0 200 OK\r\n\r\nuntil the close");
     HttpPeer peer(script);
     KW_REQUIRE_HTTP_PEER(peer);
@@ -189,7 +205,9 @@ TEST(HTTPSClientPlain, ChunkedAndCloseDelimitedBodies) {
     std::vector<std::pair<int64_t, int64_t>> progress;
     http.OnDocumentBegin = [&](rtl::Component*) { ++begins; };
     http.OnDocumentEnd = [&](rtl::Component*) { ++ends; };
-    http.OnProgress = [&](rtl::Component*, int64_t total, int64_t current, bool&) { progress.emplace_back(total, current); };
+    http.OnProgress = [&](rtl::Component*, int64_t total, int64_t current, bool&) {
+        progress.emplace_back(total, current);
+    };
     EXPECT_EQ(http.Get(peer.Url("/c")), 200);
     EXPECT_EQ(body.Data(), "abcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(begins, 1);
@@ -283,28 +301,33 @@ TEST(HTTPSClientPlain, RequestFieldsAndTheirChecks) {
     http.HTTPVersion = hvHTTP11;
     std::vector<std::string> prepared;
     http.OnPreparedHeaders = [&](rtl::Component*, rtl::StringList& h) {
-        for (int i = 0; i < h.Count(); ++i) prepared.push_back(h[i]);
+        for (int i = 0; i < h.Count(); ++i)
+            prepared.push_back(h[i]);
         throw std::runtime_error("a handler's failure is not the request's");
     };
     EXPECT_EQ(http.Get(peer.Url("/r")), 206);
-    EXPECT_EQ(peer.Request(0), "GET /r HTTP/1.1\r\nAccept: */*\r\nAccept-Language: pt-BR\r\nRange: bytes=100-199\r\n"
-                               "Cookie: k=v\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\nHost: files.example:" +
-                                   std::to_string(peer.Port()) +
-                                   "\r\nFrom: ops@example\r\nReferer: http://r.example/\r\nUser-Agent: Agent/1\r\n"
-                                   "Connection: Close\r\n\r\n");
+    EXPECT_EQ(peer.Request(0),
+              "GET /r HTTP/1.1\r\nAccept: */*\r\nAccept-Language: pt-BR\r\nRange: bytes=100-199\r\n"
+              "Cookie: k=v\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\nHost: files.example:" +
+                  std::to_string(peer.Port()) +
+                  "\r\nFrom: ops@example\r\nReferer: http://r.example/\r\nUser-Agent: Agent/1\r\n"
+                  "Connection: Close\r\n\r\n");
     EXPECT_EQ(prepared.size(), 10u);
 
     // Values that would add lines to the request are refused before anything is sent.
-    for (std::string TElHTTPRequestParams::*field : {&TElHTTPRequestParams::UserAgent, &TElHTTPRequestParams::Cookie,
-                                                     &TElHTTPRequestParams::Host, &TElHTTPRequestParams::Referer}) {
+    for (std::string TElHTTPRequestParams::*field :
+         {&TElHTTPRequestParams::UserAgent, &TElHTTPRequestParams::Cookie, &TElHTTPRequestParams::Host,
+          &TElHTTPRequestParams::Referer}) {
         TElHTTPSClient bad;
         bad.RequestParameters().*field = "x\r\nX-Injected: 1";
-        EXPECT_NE(ThrownMessage([&] { bad.Get("http://127.0.0.1:9/"); }).find("Invalid character in the value"),
-                  std::string::npos);
+        EXPECT_NE(
+            ThrownMessage([&] { bad.Get("http://127.0.0.1:9/"); }).find("Invalid character in the value"),
+            std::string::npos);
         EXPECT_FALSE(bad.Active());
     }
     TElHTTPSClient ftp;
-    EXPECT_EQ(ThrownMessage([&] { ftp.Get("ftp://127.0.0.1/x"); }), "Unsupported protocol name (ftp) specified in URL");
+    EXPECT_EQ(ThrownMessage([&] { ftp.Get("ftp://127.0.0.1/x"); }),
+              "Unsupported protocol name (ftp) specified in URL");
 }
 
 TEST(HTTPSClientPlain, NTLMModeRepeatsOnlyBasicAndGivesUpAfterTheFourth401) {
@@ -313,7 +336,8 @@ TEST(HTTPSClientPlain, NTLMModeRepeatsOnlyBasicAndGivesUpAfterTheFourth401) {
         "Content-Length: 6\r\n\r\ndenied";
     HttpScript script;
     script.Answer(challenge, false);
-    for (int i = 0; i < 3; ++i) script.Answer(challenge, i == 2, 0, false);
+    for (int i = 0; i < 3; ++i)
+        script.Answer(challenge, i == 2, 0, false);
     HttpPeer peer(script);
     KW_REQUIRE_HTTP_PEER(peer);
     TElHTTPSClient http;
@@ -322,11 +346,13 @@ TEST(HTTPSClientPlain, NTLMModeRepeatsOnlyBasicAndGivesUpAfterTheFourth401) {
     http.RequestParameters().Password = "pw";
     rtl::MemoryStream body;
     http.OutputStream = &body;
-    EXPECT_EQ(ThrownMessage([&] { http.Get(peer.Url("/p")); }), "Cannot get valid NTLM response from server.");
+    EXPECT_EQ(ThrownMessage([&] { http.Get(peer.Url("/p")); }),
+              "Cannot get valid NTLM response from server.");
     EXPECT_TRUE(http.PreferKeepAlive);
     EXPECT_EQ(peer.RequestCount(), 4);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_NE(peer.Request(i).find("Authorization: Basic RE9NXGt3OnB3\r\nUser-Agent"), std::string::npos) << i;
+        EXPECT_NE(peer.Request(i).find("Authorization: Basic RE9NXGt3OnB3\r\nUser-Agent"), std::string::npos)
+            << i;
         EXPECT_NE(peer.Request(i).find("Connection: keep-alive\r\n"), std::string::npos) << i;
         EXPECT_EQ(peer.Request(i).find("NTLM"), std::string::npos) << i;
     }
@@ -364,20 +390,12 @@ TEST(HTTPSClientPlain, ACancelEndsTheRequestWithAnError) {
 // ---------------------------------------------------------------------------------------------
 // Real servers
 
-std::string Fetch(TElHTTPSClient& http, const std::string& url, int* status = nullptr) {
-    rtl::MemoryStream body;
-    http.OutputStream = &body;
-    const int code = http.Get(url);
-    if (status) *status = code;
-    http.OutputStream = nullptr;
-    return body.Data();
-}
-
 TEST(HTTPSClientServers, LighttpdFilesRedirectsRangesAndBasicAuthentication) {
     HttpSite site;
     const std::string text = [] {
         std::string t;
-        for (int i = 0; t.size() < 300000; ++i) t += "text line " + std::to_string(i) + "\n";
+        for (int i = 0; t.size() < 300000; ++i)
+            t += "text line " + std::to_string(i) + "\n";
         return t;
     }();
     site.AddFile("t.txt", text);

@@ -31,7 +31,8 @@ std::string Deflated(const std::string& text, int windowBits) {
 
 std::string Text(size_t n) {
     std::string s;
-    for (size_t i = 0; s.size() < n; ++i) s += "line " + std::to_string(i) + " of the body\n";
+    for (size_t i = 0; s.size() < n; ++i)
+        s += "line " + std::to_string(i) + " of the body\n";
     s.resize(n);
     return s;
 }
@@ -85,7 +86,8 @@ TEST(HTTPURL, RefusesBadPortsAndControlCharacters) {
         {std::string("http://h/a\0b", 12), "Invalid character in URL"},
         {"http://h/\x7f", "Invalid character in URL"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ThrownMessage([&] { ParseHTTPURL(c.url); }), c.message) << c.url;
+    for (const Case& c : cases)
+        EXPECT_EQ(ThrownMessage([&] { ParseHTTPURL(c.url); }), c.message) << c.url;
 }
 
 TEST(HTTPURL, ResolvesLocationsAgainstTheRequest) {
@@ -107,7 +109,8 @@ TEST(HTTPURL, ResolvesLocationsAgainstTheRequest) {
         {"https://x.example/y", "https://x.example/y"},
         {"", "http://h:8080/dir/page?q=1"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ResolveHTTPReference(base, baseText, c.ref), c.want) << c.ref;
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolveHTTPReference(base, baseText, c.ref), c.want) << c.ref;
     EXPECT_EQ(ThrownMessage([&] { ResolveHTTPReference(base, baseText, std::string("/a\0b", 4)); }),
               "Invalid character in URL");
 }
@@ -129,7 +132,8 @@ TEST(HTTPDate, ReadsTheThreeFormsAndChecksTheWeekday) {
         {"Saturday, 01-Jan-50 12:00:00 GMT", rtl::EncodeDate(2050, 1, 1) + 0.5},
         {"Sat, 29 Feb 2020 23:59:59 GMT", rtl::EncodeDate(2020, 2, 29) + rtl::EncodeTime(23, 59, 59, 0)},
     };
-    for (const Case& c : good) EXPECT_DOUBLE_EQ(HTTPDateToDateTime(c.text), c.value) << c.text;
+    for (const Case& c : good)
+        EXPECT_DOUBLE_EQ(HTTPDateToDateTime(c.text), c.value) << c.text;
     const std::string bad[] = {
         "",
         "Mon, 06 Nov 1994 08:49:37 GMT",  // the 6th was a Sunday
@@ -145,7 +149,8 @@ TEST(HTTPDate, ReadsTheThreeFormsAndChecksTheWeekday) {
         "yesterday",
         "Sun, +6 Nov 1994 08:49:37 GMT",
     };
-    for (const std::string& b : bad) EXPECT_EQ(ThrownMessage([&] { HTTPDateToDateTime(b); }), SInvalidDateTime) << b;
+    for (const std::string& b : bad)
+        EXPECT_EQ(ThrownMessage([&] { HTTPDateToDateTime(b); }), SInvalidDateTime) << b;
 }
 
 TEST(HTTPDate, WritesThePreferredForm) {
@@ -172,7 +177,8 @@ Outcome Read(const std::string& response, bool head, bool close, size_t piece) {
     r.OnBody = [&](const uint8_t* p, size_t n) { o.body.append(reinterpret_cast<const char*>(p), n); };
     try {
         for (size_t at = 0; at < response.size() && !r.Complete(); at += piece)
-            r.Feed(reinterpret_cast<const uint8_t*>(response.data()) + at, std::min(piece, response.size() - at));
+            r.Feed(reinterpret_cast<const uint8_t*>(response.data()) + at,
+                   std::min(piece, response.size() - at));
         if (close) r.FinishAtClose();
     } catch (const EElHTTPSClientError& e) {
         o.error = e.Message();
@@ -198,7 +204,8 @@ void RunCases(const std::vector<ReaderCase>& cases) {
         for (size_t piece : {c.response.size() + 1, size_t(1), size_t(7)}) {
             const Outcome o = Read(c.response, c.head, c.close, piece);
             EXPECT_EQ(o.error, c.error) << c.name << " in pieces of " << piece;
-            EXPECT_TRUE(o.body == c.body) << c.name << " in pieces of " << piece << ": " << o.body.size() << " bytes";
+            EXPECT_TRUE(o.body == c.body)
+                << c.name << " in pieces of " << piece << ": " << o.body.size() << " bytes";
             EXPECT_EQ(o.complete, c.complete) << c.name << " in pieces of " << piece;
         }
     }
@@ -209,27 +216,33 @@ TEST(HTTPResponseReader, Framing) {
     RunCases({
         {"length", h11 + "Content-Length: 5\r\n\r\nhelloEXTRA", "hello", "", true},
         {"length zero", h11 + "Content-Length: 0\r\n\r\n", "", "", true},
-        {"chunked 1a and 0", h11 + "Transfer-Encoding: chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+        {"chunked 1a and 0",
+         h11 + "Transfer-Encoding: chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
          "abcdefghijklmnopqrstuvwxyz", "", true},
-        {"chunk extensions", h11 + "Transfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n3 ; ext\r\nabc\r\n0;last\r\n\r\n",
+        {"chunk extensions",
+         h11 + "Transfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n3 ; ext\r\nabc\r\n0;last\r\n\r\n",
          "helloabc", "", true},
         {"chunked wins over length",
-         h11 + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "hello", "", true},
-        {"trailers", h11 + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\nX-Sum: 1\r\nX-Other: 2\r\n\r\n", "ok", "",
+         h11 + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "hello", "",
          true},
-        {"upper-case hex", h11 + "Transfer-Encoding: chunked\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n", "0123456789", "",
-         true},
+        {"trailers", h11 + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\nX-Sum: 1\r\nX-Other: 2\r\n\r\n",
+         "ok", "", true},
+        {"upper-case hex", h11 + "Transfer-Encoding: chunked\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n",
+         "0123456789", "", true},
         {"bare LF lines", "HTTP/1.0 200 OK\nContent-Length: 2\n\nhi", "hi", "", true},
-        {"HEAD with a length ends at the blank line", h11 + "Content-Length: 1234\r\n\r\n", "", "", true, true},
+        {"HEAD with a length ends at the blank line", h11 + "Content-Length: 1234\r\n\r\n", "", "", true,
+         true},
         {"204", "HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n", "", "", true},
         {"304", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", "", "", true},
-        {"interim then final", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early\r\nLink: x\r\n\r\n" + h11 +
-                                   "Content-Length: 2\r\n\r\nok",
+        {"interim then final",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early\r\nLink: x\r\n\r\n" + h11 +
+             "Content-Length: 2\r\n\r\nok",
          "ok", "", true},
         {"runs to the close", "HTTP/1.0 200 OK\r\n\r\nall of it", "all of it", "", true, false, true},
-        {"bad chunk size", h11 + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", "", "Invalid chunked body: bad chunk size \"zz\"",
-         false},
-        {"chunk size garbage after digits", h11 + "Transfer-Encoding: chunked\r\n\r\n5x\r\nhello\r\n0\r\n\r\n", "",
+        {"bad chunk size", h11 + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", "",
+         "Invalid chunked body: bad chunk size \"zz\"", false},
+        {"chunk size garbage after digits",
+         h11 + "Transfer-Encoding: chunked\r\n\r\n5x\r\nhello\r\n0\r\n\r\n", "",
          "Invalid chunked body: bad chunk size \"5x\"", false},
         {"negative chunk size", h11 + "Transfer-Encoding: chunked\r\n\r\n-5\r\n", "",
          "Invalid chunked body: bad chunk size \"-5\"", false},
@@ -238,8 +251,10 @@ TEST(HTTPResponseReader, Framing) {
         {"no line end after chunk data", h11 + "Transfer-Encoding: chunked\r\n\r\n2\r\nokXY0\r\n\r\n", "ok",
          "Chunk data not followed by a line end within 2 bytes", false},
         {"negative length", h11 + "Content-Length: -5\r\n\r\n", "", "Invalid Content-Length (-5)", false},
-        {"length not a number", h11 + "Content-Length: 12abc\r\n\r\n", "", "Invalid Content-Length (12abc)", false},
-        {"two lengths", h11 + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", "", "Invalid Content-Length (6)", false},
+        {"length not a number", h11 + "Content-Length: 12abc\r\n\r\n", "", "Invalid Content-Length (12abc)",
+         false},
+        {"two lengths", h11 + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", "",
+         "Invalid Content-Length (6)", false},
         {"HTTP/2 status line", "HTTP/2 200 OK\r\n\r\n", "", SInvalidServerResponse, false},
         {"status not a number", "HTTP/1.1 2OO OK\r\n\r\n", "", SInvalidServerResponse, false},
         {"not HTTP", "SSH-2.0-OpenSSH_9.2\r\n", "", SInvalidServerResponse, false},
@@ -253,17 +268,20 @@ TEST(HTTPResponseReader, CutBodiesAreErrors) {
         {"length not reached", h11 + "Content-Length: 10\r\n\r\nhello", "hello",
          "Response body incomplete: 10 bytes expected, 5 received", false, false, true},
         {"chunked without its last chunk", h11 + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", "hello",
-         "Response body incomplete: the chunked body ended before its last chunk (5 bytes received)", false, false, true},
-        {"cut inside a chunk", h11 + "Transfer-Encoding: chunked\r\n\r\n9\r\nhello", "hello",
-         "Response body incomplete: the chunked body ended before its last chunk (5 bytes received)", false, false, true},
-        {"gzip not ended", h11 + "Content-Encoding: gzip\r\n\r\n" + gz.substr(0, gz.size() - 8), Text(5000),
-         "Response body incomplete: the compressed body ended before its end (" + std::to_string(gz.size() - 8) +
-             " bytes received)",
-         false, false, true},
-        {"header cut after the status line", h11 + "Content-Length: 5\r\n", "", SInvalidServerResponse, false, false, true},
-        {"nothing after part of a status line", "HTTP/1.1 20", "", "", false, false, true},
-        {"last chunk without the trailer's end", h11 + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n", "ok", "", true,
+         "Response body incomplete: the chunked body ended before its last chunk (5 bytes received)", false,
          false, true},
+        {"cut inside a chunk", h11 + "Transfer-Encoding: chunked\r\n\r\n9\r\nhello", "hello",
+         "Response body incomplete: the chunked body ended before its last chunk (5 bytes received)", false,
+         false, true},
+        {"gzip not ended", h11 + "Content-Encoding: gzip\r\n\r\n" + gz.substr(0, gz.size() - 8), Text(5000),
+         "Response body incomplete: the compressed body ended before its end (" +
+             std::to_string(gz.size() - 8) + " bytes received)",
+         false, false, true},
+        {"header cut after the status line", h11 + "Content-Length: 5\r\n", "", SInvalidServerResponse, false,
+         false, true},
+        {"nothing after part of a status line", "HTTP/1.1 20", "", "", false, false, true},
+        {"last chunk without the trailer's end", h11 + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n",
+         "ok", "", true, false, true},
     });
 }
 
@@ -279,31 +297,36 @@ TEST(HTTPResponseReader, ContentCodings) {
     // A gzip member with a name, a comment and an extra field before the data.
     std::string named = gz.substr(0, 10);
     named[3] = char(0x04 | 0x08 | 0x10);
-    named += std::string("\x03\x00xyz", 5) + "name.txt" + std::string(1, '\0') + "comment" + std::string(1, '\0');
+    named +=
+        std::string("\x03\x00xyz", 5) + "name.txt" + std::string(1, '\0') + "comment" + std::string(1, '\0');
     named += gz.substr(10);
     const std::string h = "HTTP/1.1 200 OK\r\nContent-Length: ";
     RunCases({
         {"gzip", h + std::to_string(gz.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + gz, text, "", true},
-        {"gzip with header fields", h + std::to_string(named.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + named, text, "",
-         true},
-        {"gzip chunked", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                             [&] {
-                                 char size[32];
-                                 std::snprintf(size, sizeof size, "%zx\r\n", gz.size());
-                                 return std::string(size) + gz + "\r\n0\r\n\r\n";
-                             }(),
+        {"gzip with header fields",
+         h + std::to_string(named.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + named, text, "", true},
+        {"gzip chunked",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             [&] {
+                 char size[32];
+                 std::snprintf(size, sizeof size, "%zx\r\n", gz.size());
+                 return std::string(size) + gz + "\r\n0\r\n\r\n";
+             }(),
          text, "", true},
-        {"deflate in the zlib format", h + std::to_string(zlibWrapped.size()) + "\r\nContent-Encoding: deflate\r\n\r\n" +
-                                           zlibWrapped,
-         text, "", true},
-        {"raw deflate", h + std::to_string(raw.size()) + "\r\nContent-Encoding: deflate\r\n\r\n" + raw, text, "", true},
-        {"gzip flag 0x20", h + std::to_string(flagged.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + flagged, "",
+        {"deflate in the zlib format",
+         h + std::to_string(zlibWrapped.size()) + "\r\nContent-Encoding: deflate\r\n\r\n" + zlibWrapped, text,
+         "", true},
+        {"raw deflate", h + std::to_string(raw.size()) + "\r\nContent-Encoding: deflate\r\n\r\n" + raw, text,
+         "", true},
+        {"gzip flag 0x20",
+         h + std::to_string(flagged.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + flagged, "",
          SInvalidGZIPHeader, false},
         {"not gzip at all", h + "4\r\nContent-Encoding: gzip\r\n\r\nnope", "", SInvalidGZIPHeader, false},
-        {"gzip trailer wrong", h + std::to_string(badCrc.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + badCrc, text,
+        {"gzip trailer wrong",
+         h + std::to_string(badCrc.size()) + "\r\nContent-Encoding: gzip\r\n\r\n" + badCrc, text,
          SInvalidGZIPTrailer, false},
-        {"corrupt deflate data", h + "8\r\nContent-Encoding: deflate\r\n\r\n\x78\x9c\xff\xff\xff\xff\xff\xff", "",
-         SCannotInflate, false},
+        {"corrupt deflate data", h + "8\r\nContent-Encoding: deflate\r\n\r\n\x78\x9c\xff\xff\xff\xff\xff\xff",
+         "", SCannotInflate, false},
         {"empty gzip body", h + "0\r\nContent-Encoding: gzip\r\n\r\n", "", "", true},
     });
 }
@@ -313,7 +336,8 @@ TEST(HTTPResponseReader, HundredFoldInflation) {
     const std::string gz = Deflated(text, 31);
     ASSERT_LT(gz.size() * 100, text.size());
     const Outcome o =
-        Read("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(gz.size()) + "\r\n\r\n" + gz,
+        Read("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(gz.size()) +
+                 "\r\n\r\n" + gz,
              false, false, 4096);
     EXPECT_EQ(o.error, "");
     EXPECT_TRUE(o.complete);
@@ -323,14 +347,16 @@ TEST(HTTPResponseReader, HundredFoldInflation) {
 
 TEST(HTTPResponseReader, HeaderBlockCeiling) {
     std::string big = "HTTP/1.1 200 OK\r\n";
-    while (big.size() < 70000) big += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    while (big.size() < 70000)
+        big += "X-Filler: " + std::string(100, 'f') + "\r\n";
     big += "\r\n";
     RunCases({{"header block over 64 KiB", big, "", "Response header block longer than 65536 bytes", false}});
     std::string oneLine = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(70000, 'l');
     const Outcome o = Read(oneLine, false, false, 1000);
     EXPECT_EQ(o.error, "Response header block longer than 65536 bytes");
     std::string fits = "HTTP/1.1 200 OK\r\n";
-    while (fits.size() < 60000) fits += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    while (fits.size() < 60000)
+        fits += "X-Filler: " + std::string(100, 'f') + "\r\n";
     RunCases({{"header block under 64 KiB", fits + "Content-Length: 2\r\n\r\nok", "ok", "", true}});
 }
 
@@ -340,9 +366,11 @@ TEST(HTTPResponseReader, HeaderFields) {
     int headers = 0;
     r.OnHeader = [&] { ++headers; };
     const std::string response =
-        "HTTP/1.0 302 Found it\r\nLocation:  /next?a=b  \r\nlocation: /second\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n"
+        "HTTP/1.0 302 Found it\r\nLocation:  /next?a=b  \r\nlocation: /second\r\nSet-Cookie: "
+        "a=1\r\nSet-Cookie: b=2\r\n"
         "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\nConnection: Keep-Alive\r\nProxy-Connection: close\r\n"
-        "WWW-Authenticate: Basic realm=\"x\"\r\nProxy-Authenticate: NTLM\r\nno colon here\r\nContent-Length: 0\r\n\r\n";
+        "WWW-Authenticate: Basic realm=\"x\"\r\nProxy-Authenticate: NTLM\r\nno colon here\r\nContent-Length: "
+        "0\r\n\r\n";
     r.Feed(reinterpret_cast<const uint8_t*>(response.data()), response.size());
     EXPECT_TRUE(r.Complete());
     EXPECT_EQ(headers, 1);

@@ -16,6 +16,7 @@
 
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
 #include "tls/SBSimpleFTPS.h"
 
@@ -24,8 +25,9 @@ using kwtest::FtpScript;
 using kwtest::FtpScriptPeer;
 using kwtest::ProFtpd;
 using kwtest::PyFtpd;
-using kwtest::VsFtpd;
+using kwtest::RandomBytes;
 using kwtest::ThrownMessage;
+using kwtest::VsFtpd;
 
 #define KW_REQUIRE_FTP_PEER(peer) KW_REQUIRE_PEER((peer).Available(), (peer).Reason())
 
@@ -41,16 +43,10 @@ void PlainClient(TElSimpleFTPSClient& ftp, int port) {
     ftp.PassiveMode = true;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = char(gen());
-    return s;
-}
-
 size_t OpenDescriptors() {
     size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
     return n;
 }
 
@@ -76,7 +72,8 @@ LoginRun LogInToScript(const std::vector<std::string>& replies,
                        const std::function<void(TElSimpleFTPSClient&, int)>& setup) {
     FtpScript script;
     script.Send("220 ready\r\n");
-    for (const std::string& r : replies) script.Reply(r);
+    for (const std::string& r : replies)
+        script.Reply(r);
     FtpScriptPeer peer(script);
     LoginRun run;
     if (!peer.Available()) {
@@ -230,7 +227,11 @@ TEST(FTPClientScripted, AListingsLastLineWithoutLineEndIsDelivered) {
 
 TEST(FTPClientScripted, A425WhileWaitingInActiveModeFailsTheListing) {
     FtpScript script;
-    script.Greeting().Reply("200 type\r\n").Reply("200 port\r\n").Reply("150 opening\r\n").Send("425 no data\r\n");
+    script.Greeting()
+        .Reply("200 type\r\n")
+        .Reply("200 port\r\n")
+        .Reply("150 opening\r\n")
+        .Send("425 no data\r\n");
     FtpScriptPeer peer(script);
     KW_REQUIRE_FTP_PEER(peer);
     TElSimpleFTPSClient ftp;
@@ -265,7 +266,8 @@ TEST(FTPClientScripted, A421IsRefusedWithItsCode) {
         EXPECT_EQ(e.ReplyText, "421 closing\r\n");
     }
     // The server is gone: the next command fails on the control connection.
-    EXPECT_EQ(ThrownMessage([&] { ftp.ChangeDirectory("x"); }).rfind("Control channel transfer error", 0), 0u);
+    EXPECT_EQ(ThrownMessage([&] { ftp.ChangeDirectory("x"); }).rfind("Control channel transfer error", 0),
+              0u);
 }
 
 TEST(FTPClientScripted, ADownloadShortOfItsSizeFailsAndRestComesBeforeRetr) {
@@ -305,7 +307,8 @@ TEST(FTPClientScripted, ADownloadShortOfItsSizeFailsAndRestComesBeforeRetr) {
     ftp.ChangeDirectory("sub");
     EXPECT_TRUE(peer.Finished()) << peer.Errors();
     EXPECT_EQ(peer.Transcript(),
-              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE I\r\nPASV\r\nSIZE f.bin\r\nREST 100\r\nRETR f.bin\r\nCWD sub\r\n");
+              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE I\r\nPASV\r\nSIZE f.bin\r\nREST 100\r\nRETR "
+              "f.bin\r\nCWD sub\r\n");
 }
 
 TEST(FTPClientScripted, CommandArgumentsCannotCarryLineEnds) {
@@ -318,7 +321,8 @@ TEST(FTPClientScripted, CommandArgumentsCannotCarryLineEnds) {
     ftp.Open();
     ftp.Login();
     EXPECT_EQ(ThrownMessage([&] { ftp.ChangeDirectory("a\r\nDELE b"); }), "Invalid character in FTP command");
-    EXPECT_EQ(ThrownMessage([&] { ftp.DeleteRemoteFile(std::string("a\0b", 3)); }), "Invalid character in FTP command");
+    EXPECT_EQ(ThrownMessage([&] { ftp.DeleteRemoteFile(std::string("a\0b", 3)); }),
+              "Invalid character in FTP command");
     EXPECT_TRUE(peer.Finished()) << peer.Errors();
     EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\n");
 }
@@ -363,7 +367,8 @@ void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const std::filesystem::path& fo
     rtl::MemoryStream first(data);
     ftp.SendFile(first, "re.bin");
     std::string changed = data;
-    for (size_t i = 500; i < changed.size(); i += 97) changed[i] = char(changed[i] ^ 0x5a);
+    for (size_t i = 500; i < changed.size(); i += 97)
+        changed[i] = char(changed[i] ^ 0x5a);
     rtl::MemoryStream again(changed);
     ftp.UploadStream(again, "re.bin", 500, int64_t(changed.size()), false, 500);
     EXPECT_TRUE(read("re.bin") == changed) << what;
@@ -374,8 +379,7 @@ void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const std::filesystem::path& fo
     ftp.UploadStream(u, "", 0, 0, false, 0);
     int found = 0;
     for (const auto& e : std::filesystem::directory_iterator(folder))
-        if (e.is_regular_file() && read(e.path().filename()) == unique)
-            ++found;
+        if (e.is_regular_file() && read(e.path().filename()) == unique) ++found;
     EXPECT_EQ(found, 1) << what;
 
     // An empty file.
@@ -424,8 +428,8 @@ void LogIn(TElSimpleFTPSClient& ftp, int port, const Transfers& t, const std::st
 }
 
 TEST(FTPClientProftpd, FilesMoveByteForByteActiveAndPassiveWithAndWithoutModeZ) {
-    for (const Transfers& t : {Transfers{true, false}, Transfers{false, false}, Transfers{true, true},
-                               Transfers{false, true}}) {
+    for (const Transfers& t :
+         {Transfers{true, false}, Transfers{false, false}, Transfers{true, true}, Transfers{false, true}}) {
         FtpRoot root;
         root.Add("text.txt", "first\nsecond line\nthird\n");
         ProFtpd server(root);
@@ -533,7 +537,9 @@ TEST(FTPClientProftpd, TheFileTransfersCallsAsItMakesThem) {
                 EXPECT_NE(e.ReplyText.find("550"), std::string::npos) << e.ReplyText;
             }
             // The progress handler stops the download.
-            ftp->OnProgress = [&](rtl::Component*, int64_t, int64_t current, bool& cancel) { cancel = current > 0; };
+            ftp->OnProgress = [&](rtl::Component*, int64_t, int64_t current, bool& cancel) {
+                cancel = current > 0;
+            };
             EXPECT_THROW(ftp->ReceiveFile("kwExec.exe", &file, 0, 0), EOperationCancelledError);
         }
         EXPECT_EQ(OpenDescriptors(), before) << "passive " << passive;
@@ -577,7 +583,9 @@ TEST(FTPClientProftpd, ProgressReportsTheSizeOrCountsUp) {
     LogIn(ftp, server.Port(), {true, false});
     ftp.SetFTPBufferSize(1024);
     std::vector<std::pair<int64_t, int64_t>> calls;
-    ftp.OnProgress = [&](rtl::Component*, int64_t total, int64_t current, bool&) { calls.emplace_back(total, current); };
+    ftp.OnProgress = [&](rtl::Component*, int64_t total, int64_t current, bool&) {
+        calls.emplace_back(total, current);
+    };
 
     // SIZE known: (5000, bytes before each block), then (5000, 5000).
     rtl::MemoryStream s;
@@ -600,7 +608,8 @@ TEST(FTPClientProftpd, ProgressReportsTheSizeOrCountsUp) {
     ftp.ReceiveFile("f.bin", &t);
     EXPECT_TRUE(t.Data() == data);
     ASSERT_GE(calls.size(), 2u);
-    for (size_t i = 0; i + 1 < calls.size(); ++i) EXPECT_EQ(calls[i].first, 0);
+    for (size_t i = 0; i + 1 < calls.size(); ++i)
+        EXPECT_EQ(calls[i].first, 0);
     EXPECT_EQ(calls[calls.size() - 2].second, 5000);
     EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>(-1, -1)));
 
@@ -610,7 +619,8 @@ TEST(FTPClientProftpd, ProgressReportsTheSizeOrCountsUp) {
     ftp.SendFile(up, "g.bin");
     EXPECT_TRUE(root.Read("g.bin") == data);
     ASSERT_EQ(calls.size(), 6u);
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(calls[i], (std::pair<int64_t, int64_t>(5000, int64_t(i) * 1024)));
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(calls[i], (std::pair<int64_t, int64_t>(5000, int64_t(i) * 1024)));
     EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>(5000, 5000)));
 }
 
@@ -627,12 +637,14 @@ TEST(FTPClientProftpd, ACancelledTransferLeavesNoDescriptorAndTheNextOneWorks) {
         int calls = 0;
         ftp.OnProgress = [&](rtl::Component*, int64_t, int64_t, bool& cancel) { cancel = ++calls == 3; };
         rtl::MemoryStream s;
-        EXPECT_EQ(ThrownMessage([&] { ftp.ReceiveFile("big.bin", &s); }), "Synchronous operation has been cancelled");
+        EXPECT_EQ(ThrownMessage([&] { ftp.ReceiveFile("big.bin", &s); }),
+                  "Synchronous operation has been cancelled");
         EXPECT_EQ(OpenDescriptors(), before);
         // An upload cancelled too.
         calls = 0;
         rtl::MemoryStream up(data);
-        EXPECT_EQ(ThrownMessage([&] { ftp.SendFile(up, "up.bin"); }), "Synchronous operation has been cancelled");
+        EXPECT_EQ(ThrownMessage([&] { ftp.SendFile(up, "up.bin"); }),
+                  "Synchronous operation has been cancelled");
         EXPECT_EQ(OpenDescriptors(), before);
 
         ftp.OnProgress = nullptr;

@@ -38,7 +38,8 @@ TEST(FTPReplies, ReplyLengthTable) {
         // The first line's fourth character decides: a hyphen goes on.
         {"230-a\r\n", 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(FTPReplyLength(c.buffer), c.length) << testing::PrintToString(c.buffer);
+    for (const Case& c : cases)
+        EXPECT_EQ(FTPReplyLength(c.buffer), c.length) << testing::PrintToString(c.buffer);
     EXPECT_EQ(ThrownMessage([] { FTPReplyLength("230-welcome\r\n211 End\r\n"); }), "Invalid server reply");
 }
 
@@ -68,12 +69,8 @@ TEST(FTPReplies, PasvAddresses) {
         EXPECT_EQ(port, c.port) << c.reply;
     }
     const std::string bad[] = {
-        "227 Entering Passive Mode\r\n",
-        "227 (10,0,0,5,19)\r\n",
-        "227 (10,0,0,5,19,)\r\n",
-        "227 (256,0,0,5,19,137)\r\n",
-        "227 (10,0,0,5,19,1370)\r\n",
-        "227 (10,0,0,5,999999999999,1)\r\n",
+        "227 Entering Passive Mode\r\n", "227 (10,0,0,5,19)\r\n",      "227 (10,0,0,5,19,)\r\n",
+        "227 (256,0,0,5,19,137)\r\n",    "227 (10,0,0,5,19,1370)\r\n", "227 (10,0,0,5,999999999999,1)\r\n",
         "227 (10,,0,5,19,137)\r\n",
     };
     for (const std::string& b : bad) {
@@ -92,20 +89,26 @@ TEST(FTPListing, ParseListLineTable) {
         std::string name;
     };
     const Case cases[] = {
-        {"-rw-r--r--   1 owner group 1024 Jan 01 12:00 a b.txt", true, TSBFTPFileInfo::fkFile, 1024, "a b.txt"},
+        {"-rw-r--r--   1 owner group 1024 Jan 01 12:00 a b.txt", true, TSBFTPFileInfo::fkFile, 1024,
+         "a b.txt"},
         // proftpd, pyftpdlib and a classic server's lines.
         {"-rw-r--r--   1 0        0        3221225472 Dec 10 20:58 sparse.bin", true, TSBFTPFileInfo::fkFile,
          3221225472LL, "sparse.bin"},
-        {"-rw-r--r--   1 root     root           10 Dec 10 20:58 a.txt", true, TSBFTPFileInfo::fkFile, 10, "a.txt"},
-        {"-rw-r--r--    1 0        0              10 Dec 10  2025 a.txt", true, TSBFTPFileInfo::fkFile, 10, "a.txt"},
-        {"drwxr-xr-x   2 kw kw 4096 Mar  3 10:01 sub dir", true, TSBFTPFileInfo::fkDirectory, 4096, "sub dir"},
-        {"lrwxrwxrwx 1 kw kw 7 Mar 3 10:01 link -> target", true, TSBFTPFileInfo::fkLink, 7, "link -> target"},
+        {"-rw-r--r--   1 root     root           10 Dec 10 20:58 a.txt", true, TSBFTPFileInfo::fkFile, 10,
+         "a.txt"},
+        {"-rw-r--r--    1 0        0              10 Dec 10  2025 a.txt", true, TSBFTPFileInfo::fkFile, 10,
+         "a.txt"},
+        {"drwxr-xr-x   2 kw kw 4096 Mar  3 10:01 sub dir", true, TSBFTPFileInfo::fkDirectory, 4096,
+         "sub dir"},
+        {"lrwxrwxrwx 1 kw kw 7 Mar 3 10:01 link -> target", true, TSBFTPFileInfo::fkLink, 7,
+         "link -> target"},
         {"crw-rw---- 1 root tty 0 Mar 3 10:01 tty0", true, TSBFTPFileInfo::fkSpecial, 0, "tty0"},
         {"prw-r--r-- 1 a b 0 Mar 3 10:01 fifo", true, TSBFTPFileInfo::fkSpecial, 0, "fifo"},
         {"?rw-r--r-- 1 a b 5 Mar 3 10:01 odd", true, TSBFTPFileInfo::fkOther, 5, "odd"},
         {"-rw-r--r-- 1 a b 5 Mar 3 10:01    spaced", true, TSBFTPFileInfo::fkFile, 5, "spaced"},
         {"-rw-r--r-- 1 a b 9223372036854775807 Mar 3 10:01 huge", false, 0, 0, ""},
-        {"-rw-r--r-- 1 a b 99999999999999999 Mar 3 10:01 big", true, TSBFTPFileInfo::fkFile, 99999999999999999LL, "big"},
+        {"-rw-r--r-- 1 a b 99999999999999999 Mar 3 10:01 big", true, TSBFTPFileInfo::fkFile,
+         99999999999999999LL, "big"},
         {"-rw-r--r-- 1 a b 12k Mar 3 10:01 x", false, 0, 0, ""},
         {"-rw-r--r-- 1 a b -1 Mar 3 10:01 x", false, 0, 0, ""},
         {"-rw-r--r-- 1 a b 5 Mar 3 10:01", false, 0, 0, ""},

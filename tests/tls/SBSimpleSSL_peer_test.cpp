@@ -92,7 +92,8 @@ TEST(SimpleSSLClient, PlainConversationOpenedTwice) {
         EXPECT_EQ(kwtest::ThrownMessage([&] { c.SetPort(1); }), "Connection already established");
         c.SetPort(echo.Port());  // the same value passes
         c.SendData("ping", 4);
-        for (int i = 0; i < 100 && c.Received().size() < 4; ++i) c.CheckDataAvailable(false);
+        for (int i = 0; i < 100 && c.Received().size() < 4; ++i)
+            c.CheckDataAvailable(false);
         EXPECT_EQ(c.Received(), "ping");
         c.CloseConnection(false);
         EXPECT_FALSE(c.Active());
@@ -109,7 +110,8 @@ TEST(SimpleSSLClient, QuietTimeEndsWithConnectionTimeout) {
     c.SetSocketTimeout(300);
     c.Open();
     try {
-        for (;;) c.CheckDataAvailable(false);
+        for (;;)
+            c.CheckDataAvailable(false);
     } catch (const EElSocketError& e) {
         EXPECT_EQ(e.Message(), "Connection timeout");
         EXPECT_EQ(e.ErrorCode, 0);
@@ -128,7 +130,8 @@ TEST(SimpleSSLClient, APeerThatClosesIsAConnectionLost) {
     c.SetPort(peer.Port());
     c.Open();
     try {
-        for (int i = 0; i < 1000; ++i) c.CheckDataAvailable(false);
+        for (int i = 0; i < 1000; ++i)
+            c.CheckDataAvailable(false);
         FAIL() << "no exception";
     } catch (const EElSSLClientConnectionLostError& e) {
         EXPECT_EQ(e.Message(), "Connection lost");

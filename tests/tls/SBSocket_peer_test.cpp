@@ -21,7 +21,8 @@ namespace {
 
 // The reply split into single bytes with a pause between them, so most arrive on their own.
 Script& Trickle(Script& s, const std::string& bytes) {
-    for (char c : bytes) s.Send(std::string(1, c)).Sleep(15);
+    for (char c : bytes)
+        s.Send(std::string(1, c)).Sleep(15);
     return s;
 }
 
@@ -65,11 +66,12 @@ TEST(SBSocketProxy, Socks5UsercodeSkipsTheSubnegotiationWhenNotAsked) {
     char buf[16];
     int n = 0;
     std::string got;
-    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0) got.append(buf, size_t(n));
+    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
+        got.append(buf, size_t(n));
     EXPECT_EQ(got, "tail!");
     s.Close(false);
-    EXPECT_EQ(peer.Transcript(), std::string("\x05\x02\x00\x02", 4) + std::string("\x05\x01\x00\x01\x0a\x01\x02\x03", 8) +
-                                     PortBytes(2121));
+    EXPECT_EQ(peer.Transcript(), std::string("\x05\x02\x00\x02", 4) +
+                                     std::string("\x05\x01\x00\x01\x0a\x01\x02\x03", 8) + PortBytes(2121));
 }
 
 TEST(SBSocketProxy, Socks5UserPasswordAndNameResolvedByTheProxy) {
@@ -93,7 +95,8 @@ TEST(SBSocketProxy, Socks5UserPasswordAndNameResolvedByTheProxy) {
     ASSERT_EQ(s.Connect(0), 0);
     EXPECT_FALSE(s.CanReceive(0)) << "nothing after the reply";
     s.Close(false);
-    EXPECT_EQ(peer.Transcript(), std::string("\x05\x02\x00\x02", 4) + std::string("\x01\x06kwuser\x07secret!", 16) +
+    EXPECT_EQ(peer.Transcript(), std::string("\x05\x02\x00\x02", 4) +
+                                     std::string("\x01\x06kwuser\x07secret!", 16) +
                                      std::string("\x05\x01\x00\x03\x0b", 5) + "ftp.example" + PortBytes(21));
 }
 
@@ -123,18 +126,34 @@ TEST(SBSocketProxy, ProxiesThatBreakTheirProtocolFailAtOnce) {
     };
     const Case cases[] = {
         {"closes before the method reply", Script().Recv(3).Send("\x05").Close().Json(), elSocks5},
-        {"no acceptable method", Script().Recv(3).Send(std::string("\x05\xff", 2)).RecvAll().Json(), elSocks5},
-        {"a method we did not offer", Script().Recv(3).Send(std::string("\x05\x01", 2)).RecvAll().Json(), elSocks5},
+        {"no acceptable method", Script().Recv(3).Send(std::string("\x05\xff", 2)).RecvAll().Json(),
+         elSocks5},
+        {"a method we did not offer", Script().Recv(3).Send(std::string("\x05\x01", 2)).RecvAll().Json(),
+         elSocks5},
         {"wrong version", Script().Recv(3).Send(std::string("\x04\x00", 2)).RecvAll().Json(), elSocks5},
         {"closes inside the reply",
-         Script().Recv(3).Send(std::string("\x05\x00", 2)).Recv(10).Send(std::string("\x05\x00\x00\x01\x7f", 5)).Close().Json(),
+         Script()
+             .Recv(3)
+             .Send(std::string("\x05\x00", 2))
+             .Recv(10)
+             .Send(std::string("\x05\x00\x00\x01\x7f", 5))
+             .Close()
+             .Json(),
          elSocks5},
         {"unknown address type",
-         Script().Recv(3).Send(std::string("\x05\x00", 2)).Recv(10).Send(std::string("\x05\x00\x00\x07\x00\x00", 6)).RecvAll().Json(),
+         Script()
+             .Recv(3)
+             .Send(std::string("\x05\x00", 2))
+             .Recv(10)
+             .Send(std::string("\x05\x00\x00\x07\x00\x00", 6))
+             .RecvAll()
+             .Json(),
          elSocks5},
-        {"SOCKS 4 rejected", Script().Recv(9).Send(std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8)).RecvAll().Json(),
+        {"SOCKS 4 rejected",
+         Script().Recv(9).Send(std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8)).RecvAll().Json(),
          elSocks4},
-        {"SOCKS 4 closes early", Script().Recv(9).Send(std::string("\x00\x5a\x00", 3)).Close().Json(), elSocks4},
+        {"SOCKS 4 closes early", Script().Recv(9).Send(std::string("\x00\x5a\x00", 3)).Close().Json(),
+         elSocks4},
     };
     for (const Case& c : cases) {
         ScriptPeer peer(c.script);
@@ -204,11 +223,12 @@ TEST(SBSocketProxy, Socks4aSendsTheNameAfterTheUserId) {
     char buf[8];
     int n = 0;
     std::string got;
-    while (got.size() < 2 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0) got.append(buf, size_t(n));
+    while (got.size() < 2 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
+        got.append(buf, size_t(n));
     EXPECT_EQ(got, "xy");
     s.Close(false);
-    EXPECT_EQ(peer.Transcript(), std::string("\x04\x01\x12\x34\x00\x00\x00\xff", 8) + "kwu" + std::string(1, '\0') +
-                                     "ftp.example" + std::string(1, '\0'));
+    EXPECT_EQ(peer.Transcript(), std::string("\x04\x01\x12\x34\x00\x00\x00\xff", 8) + "kwu" +
+                                     std::string(1, '\0') + "ftp.example" + std::string(1, '\0'));
 }
 
 TEST(SBSocketProxy, TunnelSendsConnectWithCredentialsAndKeepsTrailingBytes) {
@@ -232,7 +252,8 @@ TEST(SBSocketProxy, TunnelSendsConnectWithCredentialsAndKeepsTrailingBytes) {
     int n = 0;
     ASSERT_TRUE(s.CanReceive(0) || s.CanReceive(10000));
     std::string got;
-    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0) got.append(buf, size_t(n));
+    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
+        got.append(buf, size_t(n));
     EXPECT_EQ(got, "12345");
     s.Close(false);
     EXPECT_EQ(peer.Transcript(),
@@ -285,8 +306,9 @@ TEST(SBSocketProxy, RealSocksServersCarryAConversation) {
         TElSocksVersion version;
         bool byName;
     };
-    for (const Case& c : {Case{"dante SOCKS 5", elSocks5, false}, Case{"dante SOCKS 5 by name", elSocks5, true},
-                          Case{"dante SOCKS 4", elSocks4, false}}) {
+    for (const Case& c :
+         {Case{"dante SOCKS 5", elSocks5, false}, Case{"dante SOCKS 5 by name", elSocks5, true},
+          Case{"dante SOCKS 4", elSocks4, false}}) {
         TElSocket s;
         s.SetUseSocks(true);
         s.SocksVersion = c.version;
@@ -296,7 +318,8 @@ TEST(SBSocketProxy, RealSocksServersCarryAConversation) {
         s.SetAddress(c.byName ? "localhost" : "127.0.0.1");
         s.SetPort(echo.Port());
         ASSERT_EQ(s.Connect(10000), 0) << c.name << dante.ReadLog();
-        EXPECT_EQ(EchoThrough(s, std::string("hello through ") + c.name), std::string("hello through ") + c.name);
+        EXPECT_EQ(EchoThrough(s, std::string("hello through ") + c.name),
+                  std::string("hello through ") + c.name);
     }
 
     kwtest::MicroSocks micro("kwuser", "kw-secret");

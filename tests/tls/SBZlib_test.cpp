@@ -14,7 +14,8 @@ namespace {
 
 std::string Pseudo(size_t n, uint32_t seed = 7) {
     std::string s(n, '\0');
-    for (char& c : s) c = char((seed = seed * 1103515245u + 12345u) >> 24);
+    for (char& c : s)
+        c = char((seed = seed * 1103515245u + 12345u) >> 24);
     return s;
 }
 
@@ -93,8 +94,9 @@ TEST(SBZlib, DecompressIntoTooSmallRoomRaises) {
     Inflater i;
     std::string room(9999, '\0');
     size_t size = room.size();
-    EXPECT_EQ(kwtest::ThrownMessage([&] { DecompressData(i.z, packed.data(), packed.size(), room.data(), size); }),
-              "Output buffer too small");
+    EXPECT_EQ(
+        kwtest::ThrownMessage([&] { DecompressData(i.z, packed.data(), packed.size(), room.data(), size); }),
+        "Output buffer too small");
     Inflater j;
     std::string enough(10000, '\0');
     size = enough.size();

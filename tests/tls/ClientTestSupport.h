@@ -1,0 +1,42 @@
+// tests/tls/ClientTestSupport.h: what the transport clients' peer tests share: reproducible
+// random file contents, the TLS engine trusting the test CA, and one GET into a string.
+#pragma once
+
+#include <stdlib.h>
+
+#include <random>
+#include <string>
+
+#include "rtl/Stream.h"
+#include "tests/tls/TlsTestSupport.h"
+#include "tls/SBHTTPSClient.h"
+
+namespace kwtest {
+
+inline std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = char(gen());
+    return s;
+}
+
+// The engine's system bundle is read from SSL_CERT_FILE: the test CA (tests/tls/make-certs.sh)
+// becomes the one trusted root. False when the certificates could not be made.
+inline bool TrustTestCA() {
+    if (TlsCertificates().empty()) return false;
+    ::setenv("SSL_CERT_FILE", Cert("ca.pem").c_str(), 1);
+    return true;
+}
+
+// The body of a GET; the status into status when asked.
+inline std::string Fetch(TElHTTPSClient& http, const std::string& url, int* status = nullptr) {
+    rtl::MemoryStream body;
+    http.OutputStream = &body;
+    const int code = http.Get(url);
+    if (status) *status = code;
+    http.OutputStream = nullptr;
+    return body.Data();
+}
+
+}  // namespace kwtest

@@ -1,0 +1,148 @@
+// TElHTTPSClient over the TLS engine: lighttpd with mod_openssl (TLS 1.2, the RSA and DHE-RSA
+// CBC-SHA suites we share, the test CA's chain) gives the bytes curl gets, directly, through a
+// tinyproxy CONNECT tunnel and through danted and microsocks; the server's certificate is
+// checked against the URL's host unless VerifyPeerDisabled.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "rtl/Stream.h"
+#include "support/TestSupport.h"
+#include "tests/net/HttpServers.h"
+#include "tests/tls/ClientTestSupport.h"
+#include "tls/SBHTTPSClient.h"
+
+using kwtest::Fetch;
+using kwtest::HttpSite;
+using kwtest::Lighttpd;
+using kwtest::ThrownMessage;
+using kwtest::TrustTestCA;
+
+namespace {
+
+std::string TlsConfig(const std::string& certificate = "server-rsa",
+                      const std::string& ciphers = "AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA") {
+    return "server.modules += (\"mod_openssl\")\n"
+           "ssl.engine = \"enable\"\n"
+           "ssl.pemfile = \"" +
+           kwtest::Cert(certificate + "-chain.pem") + "\"\nssl.privkey = \"" +
+           kwtest::Cert(certificate + ".key") +
+           "\"\n"
+           "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => \"TLSv1.2\", "
+           "\"CipherString\" => \"" +
+           ciphers + "@SECLEVEL=0\")\n";
+}
+
+std::string HttpsUrl(const Lighttpd& server, const std::string& host, const std::string& path) {
+    return "https://" + host + ":" + std::to_string(server.Port()) + path;
+}
+
+std::vector<std::string> CurlTls(const std::string& host, int port) {
+    return {"--cacert",  kwtest::Cert("ca.pem"),
+            "--tls-max", "1.2",
+            "--resolve", host + ":" + std::to_string(port) + ":127.0.0.1"};
+}
+
+TEST(HTTPSClientTls, LighttpdGivesTheBytesCurlGets) {
+    ASSERT_TRUE(TrustTestCA());
+    HttpSite site;
+    Lighttpd server(site, TlsConfig());
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
+    TElHTTPSClient http;
+    http.SetVersions(VersionBit(sbTLS1) | VersionBit(sbTLS11) | VersionBit(sbTLS12));
+    int status = 0;
+    const std::string got = Fetch(http, url, &status);
+    EXPECT_EQ(status, 200);
+    const auto curl = kwtest::CurlGet(url, CurlTls("localhost", server.Port()));
+    KW_REQUIRE_PEER(curl.has_value(), "curl over TLS");
+    EXPECT_TRUE(got == *curl && got == site.bigFile);
+    // The launcher's road: HTTP/1.0, a second request on a fresh connection.
+    http.HTTPVersion = hvHTTP10;
+    EXPECT_EQ(Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt"), &status), "hello\n");
+    EXPECT_EQ(status, 200);
+}
+
+TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
+    ASSERT_TRUE(TrustTestCA());
+    HttpSite site;
+    // A certificate of the trusted CA for other.example.
+    Lighttpd server(site, TlsConfig("other"));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    TElHTTPSClient http;
+    http.SetVersions(VersionBit(sbTLS12));
+    int errors = 0;
+    http.OnError = [&](rtl::Component*, int32_t, bool, bool) { ++errors; };
+    const std::string refused =
+        ThrownMessage([&] { Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt")); });
+    EXPECT_EQ(refused.rfind("Connection failed due to error (", 0), 0u) << refused;
+    EXPECT_NE(refused, "Connection failed due to error (0)");
+    EXPECT_GT(errors, 0);
+    // With the check off the same server answers.
+    http.SetVerifyPeerDisabled(true);
+    int status = 0;
+    EXPECT_EQ(Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt"), &status), "hello\n");
+    EXPECT_EQ(status, 200);
+    // A certificate from no trusted CA is refused the same way.
+    Lighttpd self(site, TlsConfig("self"));
+    KW_REQUIRE_PEER(self.Available(), self.Reason());
+    TElHTTPSClient strict;
+    strict.SetVersions(VersionBit(sbTLS12));
+    const std::string unknown =
+        ThrownMessage([&] { Fetch(strict, HttpsUrl(self, "localhost", "/files/a.txt")); });
+    EXPECT_EQ(unknown.rfind("Connection failed due to error (", 0), 0u) << unknown;
+}
+
+TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
+    ASSERT_TRUE(TrustTestCA());
+    HttpSite site;
+    Lighttpd server(site, TlsConfig());
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
+    int status = 0;
+
+    kwtest::Tinyproxy proxy("pu", "pp");
+    KW_REQUIRE_PEER(proxy.Available(), proxy.Reason());
+    TElHTTPSClient viaProxy;
+    viaProxy.SetVersions(VersionBit(sbTLS12));
+    viaProxy.UseHTTPProxy = true;
+    viaProxy.HTTPProxyHost = "127.0.0.1";
+    viaProxy.SetHTTPProxyPort(proxy.Port());
+    viaProxy.HTTPProxyUsername = "pu";
+    viaProxy.HTTPProxyPassword = "pp";
+    EXPECT_TRUE(Fetch(viaProxy, url, &status) == site.bigFile);
+    EXPECT_EQ(status, 200);
+    auto curlArgs = CurlTls("localhost", server.Port());
+    curlArgs.insert(curlArgs.end(), {"-x", "http://pu:pp@127.0.0.1:" + std::to_string(proxy.Port())});
+    const auto curl = kwtest::CurlGet(url, curlArgs);
+    KW_REQUIRE_PEER(curl.has_value(), "curl through tinyproxy");
+    EXPECT_TRUE(*curl == site.bigFile);
+
+    kwtest::Dante dante;
+    KW_REQUIRE_PEER(dante.Available(), dante.Reason());
+    for (TElSocksVersion version : {elSocks4, elSocks5}) {
+        TElHTTPSClient viaSocks;
+        viaSocks.SetVersions(VersionBit(sbTLS12));
+        viaSocks.SetUseSocks(true);
+        viaSocks.SocksVersion = version;
+        viaSocks.SocksServer = "127.0.0.1";
+        viaSocks.SocksPort = dante.Port();
+        EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(version);
+        EXPECT_EQ(status, 200);
+    }
+
+    kwtest::MicroSocks micro("kwuser", "kw-secret");
+    KW_REQUIRE_PEER(micro.Available(), micro.Reason());
+    TElHTTPSClient viaMicro;
+    viaMicro.SetVersions(VersionBit(sbTLS12));
+    viaMicro.SetUseSocks(true);
+    viaMicro.SocksServer = "127.0.0.1";
+    viaMicro.SocksPort = micro.Port();
+    viaMicro.SocksAuthentication = saUsercode;
+    viaMicro.SocksUserCode = "kwuser";
+    viaMicro.SocksPassword = "kw-secret";
+    EXPECT_TRUE(Fetch(viaMicro, url, &status) == site.bigFile);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// TElSimpleFTPSClient over the TLS engine against proftpd's mod_tls and vsftpd: explicit
+// (AUTH TLS) and implicit TLS on the control connection, protected data connections that
+// resume the control connection's session (both servers insist on it), passive and active,
+// byte for byte; the certificate checked against the control connection's host.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <random>
+#include <string>
+
+#include "rtl/Stream.h"
+#include "support/TestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
+#include "tests/tls/FtpPeers.h"
+#include "tls/SBSimpleFTPS.h"
+
+using kwtest::FtpRoot;
+using kwtest::ProFtpd;
+using kwtest::RandomBytes;
+using kwtest::ThrownMessage;
+using kwtest::TrustTestCA;
+using kwtest::VsFtpd;
+
+namespace {
+
+std::string TlsConfig(bool implicit, const std::string& certificate = "server-rsa") {
+    return "<IfModule mod_tls.c>\n"
+           "  TLSEngine on\n"
+           "  TLSProtocol TLSv1.2\n"
+           "  TLSCipherSuite AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+           "  TLSRSACertificateFile " +
+           kwtest::Cert(certificate + ".pem") +
+           "\n"
+           "  TLSRSACertificateKeyFile " +
+           kwtest::Cert(certificate + ".key") +
+           "\n"
+           "  TLSCertificateChainFile " +
+           kwtest::Cert("int.pem") +
+           "\n"
+           "  TLSVerifyClient off\n"
+           "  TLSRenegotiate none\n"
+           "  TLSLog {DIR}/tls.log\n" +
+           std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") + "</IfModule>\n";
+}
+
+struct Case {
+    bool implicit, passive;
+};
+
+// A client on localhost (a name the server's certificate holds) with TLS 1.2 on the control and
+// data connections.
+void Protected(TElSimpleFTPSClient& ftp, int port, const Case& c, const std::string& user,
+               const std::string& password) {
+    ftp.SetAddress("localhost");
+    ftp.SetPort(port);
+    ftp.UseSSL = true;
+    ftp.SSLMode = c.implicit ? smImplicit : smExplicit;
+    ftp.SetVersions(VersionBit(sbTLS12));
+    ftp.EncryptDataChannel = true;
+    ftp.PassiveMode = c.passive;
+    ftp.Username = user;
+    ftp.Password = password;
+    ftp.SetFTPBufferSize(8192);
+}
+
+TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
+    ASSERT_TRUE(TrustTestCA());
+    for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
+        const std::string what =
+            std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        FtpRoot root;
+        const std::string data = RandomBytes(200000, 21);
+        root.Add("f.bin", data);
+        ProFtpd server(root, TlsConfig(c.implicit));
+        KW_REQUIRE_PEER(server.Available(), server.Reason());
+        TElSimpleFTPSClient ftp;
+        Protected(ftp, server.Port(), c, "kw", "secret");
+        std::string sent;
+        ftp.OnControlSend = [&](rtl::Component*, const std::string& line) { sent += line + "\n"; };
+        ftp.Open();
+        ftp.Login();
+        EXPECT_EQ(sent.find("AUTH TLS") != std::string::npos, !c.implicit) << what;
+        // The data connections' protection is asked in both modes.
+        EXPECT_NE(sent.find("PBSZ 0\nPROT P\n"), std::string::npos) << what;
+        rtl::MemoryStream down;
+        ftp.ReceiveFile("f.bin", &down);
+        EXPECT_TRUE(down.Data() == data) << what;
+        rtl::MemoryStream up(data + "tail");
+        ftp.SendFile(up, "g.bin");
+        EXPECT_TRUE(root.Read("g.bin") == data + "tail") << what;
+        std::vector<std::string> names;
+        ftp.OnTextDataLine = [&](rtl::Component*, const std::string& line) { names.push_back(line); };
+        ftp.ListNames();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"f.bin", "g.bin"})) << what;
+    }
+}
+
+TEST(FTPSClientProftpd, TheCertificateMustNameTheControlHost) {
+    ASSERT_TRUE(TrustTestCA());
+    FtpRoot root;
+    ProFtpd server(root, TlsConfig(false, "other"));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    for (const bool disabled : {false, true}) {
+        TElSimpleFTPSClient ftp;
+        ftp.SetAddress("localhost");
+        ftp.SetPort(server.Port());
+        ftp.SetVersions(VersionBit(sbTLS12));
+        ftp.SetVerifyPeerDisabled(disabled);
+        ftp.Username = "kw";
+        ftp.Password = "secret";
+        int errors = 0;
+        ftp.OnSSLError = [&](rtl::Component*, int32_t, bool, bool) { ++errors; };
+        ftp.Open();
+        if (disabled) {
+            ftp.Login();
+            EXPECT_EQ(ftp.SessionState(), 2);
+        } else {
+            EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Error occured while forcing SSL");
+            EXPECT_GT(errors, 0);
+        }
+    }
+}
+
+TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
+    ASSERT_TRUE(TrustTestCA());
+    for (const Case& c : {Case{false, true}, Case{false, false}, Case{true, true}}) {
+        const std::string what =
+            std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
+        FtpRoot root;
+        const std::string tls =
+            "ssl_enable=YES\n"
+            "allow_anon_ssl=YES\n"
+            "force_anon_logins_ssl=YES\n"
+            "force_anon_data_ssl=YES\n"
+            "require_ssl_reuse=YES\n"
+            "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+            "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+            "rsa_cert_file=" +
+            kwtest::Cert("server-rsa-chain.pem") +
+            "\nrsa_private_key_file=" + kwtest::Cert("server-rsa.key") + "\n" +
+            std::string(c.implicit ? "implicit_ssl=YES\n" : "");
+        VsFtpd server(root, tls);
+        KW_REQUIRE_PEER(server.Available(), server.Reason());
+        const std::string data = RandomBytes(150000, 23);
+        root.Add("pub/f.bin", data);
+        TElSimpleFTPSClient ftp;
+        Protected(ftp, server.Port(), c, "anonymous", "");
+        ftp.Open();
+        ftp.Login();
+        ftp.ChangeDirectory("pub");
+        rtl::MemoryStream down;
+        ftp.ReceiveFile("f.bin", &down);
+        EXPECT_TRUE(down.Data() == data) << what;
+        rtl::MemoryStream up(data + "tail");
+        ftp.SendFile(up, "g.bin");
+        EXPECT_TRUE(root.Read("pub/g.bin") == data + "tail") << what;
+    }
+}
+
+}  // namespace
