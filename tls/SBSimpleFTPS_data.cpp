@@ -157,7 +157,14 @@ void TElSimpleFTPSClient::PassiveConnect(std::initializer_list<int> accepted) {
             if (early_ == 0 && TakeEarlyReply() && !isAccepted(early_)) cancel = true;
         },
         true, false);
-    if (rc > 0) throw EFTPSError(SFTPSConnectionFailed, rc);
+    if (rc > 0) {
+        // A server that refuses the command (550 for a missing file) may close its passive
+        // listener before our connect arrives: the command's reply, not the refused connect,
+        // says what went wrong. The server owes that reply in any case.
+        if (early_ == 0) early_ = ReadReply(true);
+        if (!isAccepted(early_)) Unaccepted(early_);
+        throw EFTPSError(SFTPSConnectionFailed, rc);
+    }
     bool replyTaken = false;
     if (early_ != 0) {
         if (data_->State() != TElSocket::stConnected || !isAccepted(early_)) data_->Close(true);
