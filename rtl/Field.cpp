@@ -42,7 +42,7 @@ TDateTime NativeDateTime(TFieldType type, const uint8_t* p) {
         case ftTime:
             return double(Load<int32_t>(p)) / MSecsPerDay;
         default:
-            return TimeStampToDateTime(MSecsToTimeStamp(Load<double>(p)));
+            return MSecsToDateTime(Load<double>(p));
     }
 }
 
