@@ -341,14 +341,19 @@ void TField::SetValue(const Variant& value) {
 // point into its record, else copied into a buffer of the caller's (large values in `large`);
 // nullptr for null. Value and the typed getters below read through it, the typed ones without
 // building a variant for the common types.
-const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
+inline const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
     // Values are read in browse state far more than in any other, most of them once per row of
-    // a loop: a field whose slot the data set gave reads the active record directly.
+    // a loop: a field whose slot the data set gave reads the active record directly, in the
+    // getter itself.
     if (recordSlot_ >= 0 && dataSet_->state_ == dsBrowse) {
         if (!dataSet_->hasRecord_ || !dataSet_->activeBuf_) return nullptr;
         const uint8_t* p = dataSet_->activeBuf_->Data() + recordSlot_;
         return p[0] != 0 ? p + 1 : nullptr;
     }
+    return ReadNativeAsked(local, size, large);
+}
+
+const uint8_t* TField::ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
     bool inPlace = false;
     const uint8_t* p = dataSet_->FieldDataInPlace(*this, inPlace);
     if (inPlace) return p;

@@ -78,6 +78,8 @@ public:
 
 private:
     const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
+    // ReadNative for a value the data set is asked for.
+    const uint8_t* ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
 
     TDataSet* dataSet_;
     std::vector<TFieldDef> items_;
@@ -171,6 +173,8 @@ private:
     friend class TDataSet;
 
     const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
+    // ReadNative for a value the data set is asked for.
+    const uint8_t* ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
 
     TDataSet* dataSet_;
     std::string fieldName_;
