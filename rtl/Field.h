@@ -77,10 +77,6 @@ public:
     void Update();
 
 private:
-    const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
-    // ReadNative for a value the data set is asked for.
-    const uint8_t* ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
-
     TDataSet* dataSet_;
     std::vector<TFieldDef> items_;
 };
