@@ -452,6 +452,13 @@ void TSDDataSet::ComputeLayout() {
         slotsSize_ += f->RecordSize() + 1;
         if (f->IsBlob()) blobIndexes_[size_t(fieldNo - 1)] = blobCount_++;
     }
+    // Data fields read their slots straight from the active record in browse state, where
+    // ReadableSlot would answer the same slot of the same buffer. Blob fields keep asking (their
+    // content is beside the record); calculated ones have no slot here (field number 0).
+    for (int i = 0; i < FieldCount(); ++i) {
+        TField& f = Fields(i);
+        SetFieldRecordSlot(f, f.FieldNo() >= 1 && !f.IsBlob() ? FieldSlot(f) : -1);
+    }
     dataSize_ = slotsSize_ + CalcFieldsSize();
     headerOffset_ = dataSize_ + 4 * blobCount_;
     bookmarkOffset_ = headerOffset_ + 6;

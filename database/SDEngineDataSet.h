@@ -191,8 +191,11 @@ public:
                         const std::string& resultFields) override;
     bool BookmarkValid(const rtl::TBookmark& bookmark) override;
     int CompareBookmarks(const rtl::TBookmark* a, const rtl::TBookmark* b) override;
-    bool GetFieldData(const rtl::TField& field, void* dest) override;
-    const uint8_t* FieldDataInPlace(const rtl::TField& field, bool& inPlace) override;
+    // Final: the fields read browse-state values straight from the active record at the slots
+    // ComputeLayout gives them, the same bytes these answer in that state, so no subclass may
+    // answer differently.
+    bool GetFieldData(const rtl::TField& field, void* dest) final;
+    const uint8_t* FieldDataInPlace(const rtl::TField& field, bool& inPlace) final;
     void SetFieldData(rtl::TField& field, const void* source) override;
     std::unique_ptr<rtl::Stream> CreateBlobStream(rtl::TField& field, rtl::TBlobStreamMode mode) override;
     void SetRecNo(int value) override;

@@ -29,34 +29,56 @@ TSDResultSet::~TSDResultSet() = default;
 void TSDResultSet::Clear() {
     position_ = -1;
     items_.clear();
+    base_ = 0;
+    spare_.reset();
     deletedCount_ = 0;
     allFetched_ = false;
     Changed();
 }
 
-TSDResultSet::Entry& TSDResultSet::At(int index) {
+const TSDResultSet::Entry& TSDResultSet::At(int index) const {
     if (index < 0 || index >= Count()) NotAvailable();
-    return items_[size_t(index)];
+    if (index < base_) {
+        static const Entry released;
+        return released;
+    }
+    return items_[size_t(index - base_)];
 }
 
-const TSDResultSet::Entry& TSDResultSet::At(int index) const {
-    return const_cast<TSDResultSet*>(this)->At(index);
+TSDResultSet::Entry& TSDResultSet::Own(int index) {
+    if (index < 0 || index >= Count()) NotAvailable();
+    if (index < base_) Materialize();
+    return items_[size_t(index - base_)];
+}
+
+TSDResultSet::Entry& TSDResultSet::Live(int index) {
+    if (index < base_ || index >= Count()) NotAvailable();
+    Entry& e = items_[size_t(index - base_)];
+    if (!e.current) NotAvailable();
+    return e;
+}
+
+void TSDResultSet::Materialize() {
+    if (base_ == 0) return;
+    std::vector<Entry> all;
+    all.reserve(size_t(Count()));
+    all.resize(size_t(base_));
+    for (Entry& e : items_)
+        all.push_back(std::move(e));
+    items_ = std::move(all);
+    base_ = 0;
 }
 
 bool TSDResultSet::HasEntry(int index) const {
-    return index >= 0 && index < Count() && items_[size_t(index)].current != nullptr;
+    return index >= base_ && index < Count() && items_[size_t(index - base_)].current != nullptr;
 }
 
 RecordBuffer& TSDResultSet::GetItemBuffer(int index) {
-    Entry& e = At(index);
-    if (!e.current) NotAvailable();
-    return *e.current;
+    return *Live(index).current;
 }
 
 RecordBuffer* TSDResultSet::GetOldItemBuffer(int index) {
-    Entry& e = At(index);
-    if (!e.current) NotAvailable();
-    return e.original.get();
+    return Live(index).original.get();
 }
 
 TUpdateStatus TSDResultSet::GetItemStatus(int index) const {
@@ -66,8 +88,7 @@ TUpdateStatus TSDResultSet::GetItemStatus(int index) const {
 }
 
 void TSDResultSet::SetItemStatus(int index, TUpdateStatus status) {
-    Entry& e = At(index);
-    if (!e.current) NotAvailable();
+    Entry& e = Live(index);
     dataSet_.SetStatusOf(*e.current, status);
     if (e.original) dataSet_.SetStatusOf(*e.original, status);
     Changed();
@@ -78,7 +99,8 @@ uint8_t TSDResultSet::GetItemFlag(int index) const {
 }
 
 void TSDResultSet::SetItemFlag(int index, uint8_t flag) {
-    At(index).flag = flag;
+    if (index >= 0 && index < base_ && flag == 1) return;  // what a released row reads already
+    Own(index).flag = flag;
 }
 
 int TSDResultSet::GetRowIndex(const RecordBuffer& buffer) const {
@@ -86,8 +108,9 @@ int TSDResultSet::GetRowIndex(const RecordBuffer& buffer) const {
 }
 
 int TSDResultSet::FindRowIndex(int recordNumber) {
-    for (int i = 0; i < Count(); ++i) {
-        const Entry& e = items_[size_t(i)];
+    // Released rows have no buffer to match.
+    for (int i = base_; i < Count(); ++i) {
+        const Entry& e = items_[size_t(i - base_)];
         if (!e.current) continue;
         if (dataSet_.RecNoOf(*e.current) == recordNumber && dataSet_.StatusOf(*e.current) != usDeleted)
             return i;
@@ -116,8 +139,14 @@ bool TSDResultSet::FetchNext() {
         allFetched_ = true;
         return false;
     }
-    std::unique_ptr<RecordBuffer> buffer = dataSet_.NewRecordBuffer();
     const int index = Count();
+    std::unique_ptr<RecordBuffer> buffer = std::move(spare_);
+    if (buffer) {
+        std::memset(buffer->Data(), 0, buffer->Size());
+        buffer->ClearBlobs();
+    } else {
+        buffer = dataSet_.NewRecordBuffer();
+    }
     dataSet_.SetRecNoOf(*buffer, index - deletedCount_);
     dataSet_.SetStatusOf(*buffer, usUnmodified);
     dataSet_.SetBookmarkFlagOf(*buffer, rtl::bfCurrent);
@@ -129,14 +158,20 @@ bool TSDResultSet::FetchNext() {
     position_ = index;
     Changed();
     if (dataSet_.UniDirectional()) {
-        // Keep only as many recent rows as the data set has record buffers.
+        // Keep only as many recent rows as the data set has record buffers; the buffer of the
+        // oldest unchanged one serves the next row.
         const int release = Count() - dataSet_.RecordBufferCount() - 1;
-        if (release >= 0) {
-            Entry& old = items_[size_t(release)];
+        if (release >= base_) {
+            Entry& old = items_[size_t(release - base_)];
             if (old.current && dataSet_.StatusOf(*old.current) == usUnmodified) {
-                old.current.reset();
+                spare_ = std::move(old.current);
                 old.original.reset();
             }
+        }
+        // Released entries at the front are not kept (unless a flag was set on one).
+        while (!items_.empty() && !items_.front().current && items_.front().flag == 1) {
+            items_.erase(items_.begin());
+            ++base_;
         }
     }
     return true;
@@ -242,7 +277,7 @@ void TSDResultSet::Renumber(int from) {
     int next = 0;
     bool counted = false;
     for (int i = from - 1; i >= 0; --i) {
-        const Entry& e = items_[size_t(i)];
+        const Entry& e = At(i);
         if (!e.current) break;
         if (dataSet_.StatusOf(*e.current) != usDeleted) {
             next = dataSet_.RecNoOf(*e.current) + 1;
@@ -254,12 +289,12 @@ void TSDResultSet::Renumber(int from) {
     if (!counted && from > 0) {
         next = 0;
         for (int i = 0; i < from; ++i) {
-            const Entry& e = items_[size_t(i)];
+            const Entry& e = At(i);
             if (!e.current || dataSet_.StatusOf(*e.current) != usDeleted) ++next;
         }
     }
     for (int i = from; i < Count(); ++i) {
-        Entry& e = items_[size_t(i)];
+        const Entry& e = At(i);
         if (!e.current) {
             ++next;
             continue;
@@ -275,6 +310,7 @@ void TSDResultSet::Renumber(int from) {
 }
 
 int TSDResultSet::InsertRow(RecordBuffer& buffer, bool append, bool setPosition) {
+    Materialize();
     int index = dataSet_.BookmarkOf(buffer);
     if (index < 0) index = append ? Count() : std::max(position_, 0);
     if (index > Count()) index = Count();
@@ -299,8 +335,7 @@ int TSDResultSet::InsertRow(RecordBuffer& buffer, bool append, bool setPosition)
 
 void TSDResultSet::UpdateItem(const RecordBuffer& buffer) {
     const int index = dataSet_.BookmarkOf(buffer);
-    Entry& e = At(index);
-    if (!e.current) NotAvailable();
+    Entry& e = Live(index);
     const TUpdateStatus status = dataSet_.StatusOf(*e.current);
     if ((status == usUnmodified || status == usModified) && !e.original) {
         e.original = dataSet_.NewRecordBuffer();
@@ -317,8 +352,7 @@ void TSDResultSet::UpdateItem(const RecordBuffer& buffer) {
 
 void TSDResultSet::ApplyBlob(int blobIndex, const RecordBuffer& buffer, rtl::BlobRef blob) {
     if (dataSet_.BookmarkFlagOf(buffer) == rtl::bfInserted || dataSet_.BookmarkOf(buffer) < 0) return;
-    Entry& e = At(dataSet_.BookmarkOf(buffer));
-    if (!e.current) NotAvailable();
+    Entry& e = Live(dataSet_.BookmarkOf(buffer));
     const TUpdateStatus status = dataSet_.StatusOf(*e.current);
     if (status == usUnmodified || (status == usModified && !e.original)) UpdateItem(buffer);
     e.current->SetBlob(size_t(blobIndex), std::move(blob));
@@ -327,8 +361,7 @@ void TSDResultSet::ApplyBlob(int blobIndex, const RecordBuffer& buffer, rtl::Blo
 
 int TSDResultSet::DeleteRow(const RecordBuffer& buffer) {
     const int index = dataSet_.BookmarkOf(buffer);
-    Entry& e = At(index);
-    if (!e.current) NotAvailable();
+    Entry& e = Live(index);
     if (dataSet_.StatusOf(*e.current) == usInserted) {
         DeleteItem(index);
         return index;
@@ -347,17 +380,17 @@ int TSDResultSet::DeleteRow(const RecordBuffer& buffer) {
 }
 
 void TSDResultSet::DeleteItem(int index) {
-    Entry& e = At(index);
+    Entry& e = Own(index);
     if (e.current && dataSet_.StatusOf(*e.current) == usDeleted) --deletedCount_;
-    items_.erase(items_.begin() + index);
+    items_.erase(items_.begin() + (index - base_));
     if (position_ > index) --position_;
     Renumber(index);
     Changed();
 }
 
 bool TSDResultSet::CommitItem(int index) {
-    if (index < 0 || index >= Count()) return false;
-    Entry& e = items_[size_t(index)];
+    if (index < base_ || index >= Count()) return false;  // a released row has nothing to commit
+    Entry& e = items_[size_t(index - base_)];
     if (e.flag == 0 || !e.current) return false;
     switch (dataSet_.StatusOf(*e.current)) {
         case usModified:
@@ -390,9 +423,8 @@ void TSDResultSet::CommitStatuses() {
 
 void TSDResultSet::ExchangeItems(int i, int j) {
     if (i == j) return;
-    Entry& a = At(i);
-    Entry& b = At(j);
-    if (!a.current || !b.current) NotAvailable();
+    Entry& a = Live(i);
+    Entry& b = Live(j);
     // What stays with the position: record number, bookmark flag and bookmark.
     const int32_t recA = dataSet_.RecNoOf(*a.current);
     const int32_t recB = dataSet_.RecNoOf(*b.current);
@@ -413,6 +445,7 @@ void TSDResultSet::ExchangeItems(int i, int j) {
 }
 
 void TSDResultSet::Reorder(const std::vector<int>& order) {
+    Materialize();
     std::vector<bool> seen(items_.size(), false);
     rtl::Assert(order.size() == items_.size(), "TSDResultSet.Reorder: the order must name every row");
     for (int from : order) {
@@ -428,7 +461,7 @@ void TSDResultSet::Reorder(const std::vector<int>& order) {
     std::vector<Entry> sorted;
     sorted.reserve(items_.size());
     for (int from : order)
-        sorted.push_back(std::move(At(from)));
+        sorted.push_back(std::move(items_[size_t(from)]));
     items_ = std::move(sorted);
     for (size_t p = 0; p < items_.size(); ++p) {
         Entry& e = items_[p];

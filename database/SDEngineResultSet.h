@@ -7,7 +7,10 @@
 // row count after the last), each row's update status and record number in the buffer's header
 // (layout in SDEngineDataSet.h), and a flag per entry that is 1 while the row matches the server.
 // A unidirectional data set keeps only a window of rows: older unchanged entries lose their
-// buffers as new rows arrive.
+// buffers as new rows arrive, and the released entries at the front of the cache are not kept
+// at all (they are counted, and read as released rows), so that reading a long result this way
+// costs no memory per row. The rare operations that rearrange entries (inserts, removals, sorts,
+// a flag set on a released row) first bring the released entries back as empty ones.
 //
 // What must stay true:
 //   - record numbers count the rows that are not deleted, from 0, in cache order; deleted rows
@@ -36,7 +39,7 @@ public:
 
     // Frees every row; position -1, nothing deleted, not all fetched.
     void Clear();
-    int Count() const { return int(items_.size()); }
+    int Count() const { return base_ + int(items_.size()); }
     int Position() const { return position_; }
     void SetPosition(int position) { position_ = position; }
     int DeletedCount() const { return deletedCount_; }
@@ -108,8 +111,15 @@ private:
         std::unique_ptr<rtl::RecordBuffer> original;
     };
 
-    Entry& At(int index);
+    // The entry of a row (a released row's reads as an empty one); "Record is not available
+    // locally" outside the rows.
     const Entry& At(int index) const;
+    // The entry of a row to change: a released row's entry is brought back first.
+    Entry& Own(int index);
+    // The entry of a row that has its buffers; "Record is not available locally" for others.
+    Entry& Live(int index);
+    // Brings the released entries at the front back as empty entries.
+    void Materialize();
     bool Advance();
     void Renumber(int from);
     void Changed() { ++generation_; }
@@ -119,7 +129,11 @@ private:
     int position_ = -1;
     int deletedCount_ = 0;
     bool allFetched_ = false;
+    // The entries of rows base_ .. Count() - 1; the rows before base_ were released.
     std::vector<Entry> items_;
+    int base_ = 0;
+    // The buffer of the last row a unidirectional data set let go, for its next row.
+    std::unique_ptr<rtl::RecordBuffer> spare_;
     uint64_t generation_ = 0;
     // The filtered visible count and the states it was computed for.
     int cachedVisible_ = 0;

@@ -390,6 +390,12 @@ protected:
     void RestoreState(TDataSetState previous);
 
     // Fields.
+    // The data set keeps the field's value at this offset of every record buffer, as a
+    // value-present byte followed by the value's RecordSize() bytes (-1: not so, or no longer).
+    // A field so placed reads its value in browse state straight from the active record, without
+    // asking GetFieldData or FieldDataInPlace, so the offset must stay true for every record
+    // buffer until the layout changes; a new field number forgets it.
+    static void SetFieldRecordSlot(TField& field, int offset) { field.recordSlot_ = offset; }
     void CreateFields();
     // Gives every data field the number of its definition; "Campo '%s' não encontrado" for a
     // persistent field without one. Calculated fields get their offsets.

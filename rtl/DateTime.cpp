@@ -216,6 +216,16 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
     return ts;
 }
 
+TDateTime MSecsToDateTime(double msecs) {
+    // From 1899-12-30 on (a date-time of 0 and more) the time is added to the days; earlier
+    // dates and errors take the two steps.
+    if (msecs >= double(DateDelta) * double(kMSecsPerDay) && msecs < double(kMaxDate + 1) * double(kMSecsPerDay)) {
+        const int64_t ms = int64_t(msecs);
+        return double(int32_t(ms / kMSecsPerDay) - DateDelta) + double(int32_t(ms % kMSecsPerDay)) / double(kMSecsPerDay);
+    }
+    return TimeStampToDateTime(MSecsToTimeStamp(msecs));
+}
+
 void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
     const year_month_day ymd = CivilFromDayNumber(DateTimeToTimeStamp(dt).Date);
     year = int(ymd.year());

@@ -54,6 +54,9 @@ TTimeStamp DateTimeToTimeStamp(TDateTime dt);
 TDateTime TimeStampToDateTime(const TTimeStamp& ts);
 double TimeStampToMSecs(const TTimeStamp& ts);
 TTimeStamp MSecsToTimeStamp(double msecs);
+// TimeStampToDateTime(MSecsToTimeStamp(msecs)), the same value and errors, in one step: the
+// date-time of a value stored as milliseconds, read once per row of a data set.
+TDateTime MSecsToDateTime(double msecs);
 
 // A time point to the millisecond: unlike the system clock's nanosecond time point, which ends
 // in 2262 (and starts in 1677), it holds every date of the date-time's range, 1 to 9999.

@@ -30,6 +30,22 @@ double DateTimeToMSecs(TDateTime dt) {
     return TimeStampToMSecs(DateTimeToTimeStamp(dt));
 }
 
+// The date-time of an ftDate, ftTime or ftDateTime value's native bytes.
+TDateTime NativeDateTime(TFieldType type, const uint8_t* p) {
+    switch (type) {
+        case ftDate: {
+            TTimeStamp ts;
+            ts.Date = Load<int32_t>(p);
+            ts.Time = 0;
+            return TimeStampToDateTime(ts);
+        }
+        case ftTime:
+            return double(Load<int32_t>(p)) / MSecsPerDay;
+        default:
+            return MSecsToDateTime(Load<double>(p));
+    }
+}
+
 }  // namespace
 
 int FieldDataSize(TFieldType type, int size) {
@@ -159,16 +175,10 @@ Variant TField::DecodeNative(const uint8_t* p) const {
                 throw EDatabaseError(Format("Valor fora dos limites para o campo '%s'", DisplayName()));
             return Variant::FromCurrency(scaled);
         }
-        case ftDate: {
-            TTimeStamp ts;
-            ts.Date = Load<int32_t>(p);
-            ts.Time = 0;
-            return Variant::FromDateTime(TimeStampToDateTime(ts));
-        }
+        case ftDate:
         case ftTime:
-            return Variant::FromDateTime(double(Load<int32_t>(p)) / MSecsPerDay);
         case ftDateTime:
-            return Variant::FromDateTime(TimeStampToDateTime(MSecsToTimeStamp(Load<double>(p))));
+            return Variant::FromDateTime(NativeDateTime(dataType_, p));
         case ftBytes:
             return Variant::FromBytes(ByteArray(p, p + size_));
         case ftVarBytes: {
@@ -331,7 +341,19 @@ void TField::SetValue(const Variant& value) {
 // point into its record, else copied into a buffer of the caller's (large values in `large`);
 // nullptr for null. Value and the typed getters below read through it, the typed ones without
 // building a variant for the common types.
-const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
+inline const uint8_t* TField::ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
+    // Values are read in browse state far more than in any other, most of them once per row of
+    // a loop: a field whose slot the data set gave reads the active record directly, in the
+    // getter itself.
+    if (recordSlot_ >= 0 && dataSet_->state_ == dsBrowse) {
+        if (!dataSet_->hasRecord_ || !dataSet_->activeBuf_) return nullptr;
+        const uint8_t* p = dataSet_->activeBuf_->Data() + recordSlot_;
+        return p[0] != 0 ? p + 1 : nullptr;
+    }
+    return ReadNativeAsked(local, size, large);
+}
+
+const uint8_t* TField::ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const {
     bool inPlace = false;
     const uint8_t* p = dataSet_->FieldDataInPlace(*this, inPlace);
     if (inPlace) return p;
@@ -426,7 +448,7 @@ TDateTime TField::AsDateTime() const {
         uint8_t local[8];
         std::vector<uint8_t> large;
         const uint8_t* p = ReadNative(local, sizeof local, large);
-        return p == nullptr ? 0 : DecodeNative(p).AsDateTime();
+        return p == nullptr ? 0 : NativeDateTime(dataType_, p);
     }
     const Variant v = Value();
     return v.IsNull() ? 0 : v.AsDateTime();

@@ -77,8 +77,6 @@ public:
     void Update();
 
 private:
-    const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
-
     TDataSet* dataSet_;
     std::vector<TFieldDef> items_;
 };
@@ -99,9 +97,13 @@ public:
     TFieldKind FieldKind() const { return kind_; }
     bool Calculated() const { return kind_ == fkCalculated || kind_ == fkLookup; }
     // 1-based number of the column it reads (set when the data set binds its fields); 0 for a
-    // calculated field.
+    // calculated field. A new number forgets the record slot (below) until the data set sets it
+    // again for the new layout.
     int FieldNo() const { return fieldNo_; }
-    void SetFieldNo(int n) { fieldNo_ = n; }
+    void SetFieldNo(int n) {
+        fieldNo_ = n;
+        recordSlot_ = -1;
+    }
     // Offset of a calculated field in the calculated-field area of a record.
     int Offset() const { return offset_; }
     void SetOffset(int offset) { offset_ = offset; }
@@ -164,7 +166,11 @@ public:
     void EncodeNative(const Variant& value, uint8_t* data) const;
 
 private:
+    friend class TDataSet;
+
     const uint8_t* ReadNative(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
+    // ReadNative for a value the data set is asked for.
+    const uint8_t* ReadNativeAsked(uint8_t* local, size_t size, std::vector<uint8_t>& large) const;
 
     TDataSet* dataSet_;
     std::string fieldName_;
@@ -177,6 +183,10 @@ private:
     int recordSize_;
     int fieldNo_ = 0;
     int offset_ = 0;
+    // Where every record buffer of the data set holds this field: a value-present byte, then the
+    // value's RecordSize() bytes (TDataSet::SetFieldRecordSlot); -1 when the data set does not
+    // say, and values are read through it.
+    int recordSlot_ = -1;
 };
 
 }  // namespace rtl

@@ -522,6 +522,140 @@ TEST_F(DataSetSearch, FindNextAndPriorFollowTheFilter) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Browse reads: fields read browse-state values straight from the active record at the slot the
+// layout gave them; every change of record, state or layout must show in what they read.
+
+using DataSetBrowse = Fixture;
+
+TEST_F(DataSetBrowse, ReopeningWithColumnsInAnotherOrderReadsTheNewSlots) {
+    TSDQuery& q = Query();
+    rtl::TField& id = q.AddField("ID", ftInteger);
+    rtl::TField& name = q.AddField("NAME", ftString, 20);
+    rtl::TField& twice = q.AddField("TWICE", ftInteger, 0, rtl::fkCalculated);
+    q.OnCalcFields = [&](rtl::TDataSet&) { twice.SetAsInteger(id.AsInteger() * 2); };
+    server.columns = {{"ID", ftInteger, 4}, {"NAME", ftString, 21}};
+    server.rows = {{fake::IntCell(1), fake::TextCell("one")}, {fake::IntCell(2), fake::TextCell("two")}};
+    q.Open();
+    q.Next();
+    EXPECT_EQ(id.AsInteger(), 2);
+    EXPECT_EQ(name.AsString(), "two");
+    EXPECT_EQ(twice.AsInteger(), 4);
+    q.Close();
+    // The same fields over another statement's layout: other numbers, other slots, a longer record.
+    q.SQL().SetText("select note, name, amount, id from t");
+    server.columns = {{"NOTE", ftString, 31}, {"NAME", ftString, 21}, {"AMOUNT", ftFloat, 8}, {"ID", ftInteger, 4}};
+    server.rows = {{fake::TextCell("first note"), fake::TextCell("seven"), fake::FloatCell(1.5), fake::IntCell(7)},
+                   {fake::TextCell("second"), fake::Cell(), fake::FloatCell(2.5), fake::IntCell(8)}};
+    q.Open();
+    EXPECT_EQ(id.FieldNo(), 4);
+    EXPECT_EQ(id.AsInteger(), 7);
+    EXPECT_EQ(name.AsString(), "seven");
+    EXPECT_EQ(twice.AsInteger(), 14);
+    q.Next();
+    EXPECT_EQ(id.AsInteger(), 8);
+    EXPECT_TRUE(name.IsNull());
+    EXPECT_EQ(name.AsString(), "");
+    EXPECT_TRUE(name.Value().IsNull());
+    // Closed, nothing is read.
+    q.Close();
+    EXPECT_TRUE(id.IsNull());
+    EXPECT_EQ(id.AsInteger(), 0);
+}
+
+TEST_F(DataSetBrowse, FilterAndFindReadTheRecordTheyJudge) {
+    SimpleRows(6);
+    TSDQuery& q = Query();
+    std::vector<std::string> judged;
+    q.SetOnFilterRecord([&](rtl::TDataSet& ds, bool& accept) {
+        // Read while another record is the active one.
+        const int i = ds.FieldByName("ID").AsInteger();
+        judged.push_back(ds.FieldByName("NAME").AsString());
+        accept = i % 2 == 0 && ds.FieldByName("NAME").AsString() == "n" + std::to_string(i);
+    });
+    q.SetFiltered(true);
+    q.Open();
+    EXPECT_EQ(Ids(q), (std::vector<int>{2, 4, 6}));
+    EXPECT_EQ(judged.front(), "n1");
+    q.SetFiltered(false);
+    q.First();
+    EXPECT_TRUE(q.FindNext());
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "n2");
+}
+
+TEST_F(DataSetBrowse, EditsInTheCacheShowInTheActiveRecord) {
+    TSDQuery& q = OpenEditable(3);
+    rtl::TField& id = q.FieldByName("ID");
+    rtl::TField& name = q.FieldByName("NAME");
+    q.Edit();
+    name.SetAsString("dropped");
+    EXPECT_EQ(name.AsString(), "dropped");
+    q.Cancel();
+    EXPECT_EQ(name.AsString(), "n1");
+    // A posted change stays pending in the cache and is what browsing reads, there and back.
+    q.Edit();
+    name.SetAsString("kept");
+    id.SetAsInteger(10);
+    q.Post();
+    EXPECT_EQ(q.State(), rtl::dsBrowse);
+    EXPECT_EQ(name.AsString(), "kept");
+    EXPECT_EQ(id.AsInteger(), 10);
+    EXPECT_EQ(name.OldValue().AsString(), "n1");
+    q.Next();
+    EXPECT_EQ(name.AsString(), "n2");
+    q.Prior();
+    EXPECT_EQ(name.AsString(), "kept");
+    EXPECT_EQ(id.AsInteger(), 10);
+    // A cancelled insert leaves the record it started on.
+    q.Next();
+    q.Insert();
+    id.SetAsInteger(99);
+    EXPECT_EQ(id.AsInteger(), 99);
+    q.Cancel();
+    EXPECT_EQ(id.AsInteger(), 2);
+    EXPECT_EQ(name.AsString(), "n2");
+    // A delete makes the next record the active one.
+    q.Delete();
+    EXPECT_EQ(id.AsInteger(), 3);
+    EXPECT_EQ(name.AsString(), "n3");
+    // An empty data set reads nothing.
+    q.Delete();
+    q.Delete();
+    EXPECT_TRUE(q.IsEmpty());
+    EXPECT_TRUE(id.IsNull());
+    EXPECT_EQ(name.AsString(), "");
+}
+
+TEST_F(DataSetBrowse, MemoAndRefreshFollowTheActiveRecord) {
+    server.columns = {{"ID", ftInteger, 4}, {"M", ftMemo, 0}, {"D", ftDateTime, 8}};
+    for (int i = 0; i < 3; ++i)
+        server.rows.push_back({fake::IntCell(i + 1), fake::Cell(),
+                               fake::DateTimeCell(TSDDateTimeRec::FromDateTime((i + 1) * double(rtl::MSecsPerDay)))});
+    server.blobs["0:2"] = {'f', 'i', 'r', 's', 't'};
+    server.blobs["2:2"] = {'t', 'h', 'i', 'r', 'd'};
+    TSDQuery& q = Query();
+    q.Open();
+    rtl::TField& memo = q.FieldByName("M");
+    rtl::TField& when = q.FieldByName("D");
+    std::vector<std::string> memos;
+    std::vector<rtl::TDateTime> dates;
+    for (; !q.Eof(); q.Next()) {
+        memos.push_back(memo.IsNull() ? "null" : memo.AsString());
+        dates.push_back(when.AsDateTime());
+    }
+    EXPECT_EQ(memos, (std::vector<std::string>{"first", "null", "third"}));
+    const rtl::TDateTime day1 = rtl::TimeStampToDateTime(rtl::MSecsToTimeStamp(double(rtl::MSecsPerDay)));
+    EXPECT_EQ(dates, (std::vector<rtl::TDateTime>{day1, day1 + 1, day1 + 2}));
+    q.Prior();
+    q.Refresh();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_TRUE(memo.IsNull());
+    EXPECT_DOUBLE_EQ(when.AsDateTime(), day1 + 1);
+    q.Next();
+    EXPECT_EQ(memo.AsString(), "third");
+}
+
+// ---------------------------------------------------------------------------------------------
 // Sort
 
 using DataSetSort = Fixture;

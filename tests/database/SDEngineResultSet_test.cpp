@@ -101,3 +101,62 @@ TEST_F(ResultSet, CommittingADeletedRowDoesNotShiftTheOthersTwice) {
     rs.CommitStatuses();
     EXPECT_EQ(rs.GetItemStatus(0), rtl::usUnmodified);
 }
+
+TEST_F(ResultSet, UnidirectionalRowsAreReleasedAndComeBackForChanges) {
+    SimpleRows(8);
+    TSDQuery& q = Query();
+    q.OnUpdateRecord = [](rtl::TDataSet&, rtl::TUpdateKind, rtl::TUpdateAction& a) { a = rtl::uaApplied; };
+    q.SetUniDirectional(true);
+    q.Open();
+    TSDResultSet& rs = *q.ResultSet();
+    for (int i = 0; i < 4; ++i)
+        q.Next();
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 5);
+    ASSERT_EQ(rs.Count(), 5);
+    // Released rows read as unchanged rows without buffers.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(rs.HasEntry(i)) << i;
+        EXPECT_EQ(rs.GetItemStatus(i), rtl::usUnmodified);
+        EXPECT_EQ(rs.GetItemFlag(i), 1);
+        EXPECT_THROW(rs.GetItemBuffer(i), rtl::EDatabaseError);
+        EXPECT_FALSE(rs.CommitItem(i));
+    }
+    EXPECT_TRUE(rs.HasEntry(4));
+    EXPECT_EQ(rs.FindRowIndex(4), 4);
+    EXPECT_EQ(rs.FindRowIndex(0), -1);
+    EXPECT_THROW(rs.GetItemBuffer(5), rtl::EDatabaseError);
+    // A changed row is kept while later rows come and go.
+    q.Edit();
+    q.FieldByName("NAME").SetAsString("five");
+    q.Post();
+    q.Next();
+    q.Next();
+    EXPECT_EQ(q.FieldByName("ID").AsInteger(), 7);
+    EXPECT_EQ(rs.Count(), 7);
+    EXPECT_FALSE(rs.HasEntry(5));
+    ASSERT_EQ(rs.GetItemStatus(4), rtl::usModified);
+    EXPECT_EQ(Id(q, 4), 5);
+    EXPECT_EQ(q.RecNoOf(rs.GetItemBuffer(6)), 6);
+    EXPECT_THROW(rs.ExchangeItems(0, 4), rtl::EDatabaseError);
+    // A flag set on a released row is kept; the other rows stay where they were.
+    rs.SetItemFlag(1, 0);
+    EXPECT_EQ(rs.GetItemFlag(1), 0);
+    EXPECT_EQ(rs.Count(), 7);
+    EXPECT_FALSE(rs.HasEntry(1));
+    EXPECT_EQ(Id(q, 4), 5);
+    EXPECT_EQ(q.BookmarkOf(rs.GetItemBuffer(6)), 6);
+    // Reading goes on; a deleted fetched row leaves the cache when its delete is committed.
+    q.Next();
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 8);
+    EXPECT_EQ(q.FieldByName("NAME").AsString(), "n8");
+    EXPECT_EQ(rs.DeleteRow(rs.GetItemBuffer(7)), 7);
+    ASSERT_EQ(rs.GetItemStatus(7), rtl::usDeleted);
+    rs.SetItemFlag(7, 1);
+    EXPECT_TRUE(rs.CommitItem(7));
+    EXPECT_EQ(rs.Count(), 7);
+    EXPECT_EQ(rs.DeletedCount(), 0);
+    EXPECT_EQ(Id(q, 4), 5);
+    EXPECT_EQ(rs.GetItemFlag(1), 0);
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+}

@@ -1,4 +1,5 @@
-// The record buffers of the data-set base: pooled slots, their reuse and their lifetime.
+// The record buffers of the data-set base: pooled slots, their reuse and their lifetime; and a
+// data set of another kind than the SQL engine's, whose values the fields must keep asking for.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,92 @@
 #include "rtl/DataSet.h"
 
 namespace {
+
+// A data set over a list of integers it may change under its records: a record holds only its
+// row's index, and GetFieldData answers the list's value at the time of the read.
+class ListDataSet : public rtl::TDataSet {
+public:
+    std::vector<int32_t> values;
+    int reads = 0;
+
+    bool GetFieldData(const rtl::TField& field, void* dest) override {
+        (void)field;
+        ++reads;
+        if (State() != rtl::dsBrowse || !HasActiveRecord()) return false;
+        const int32_t v = values.at(size_t(IndexOf(*ActiveBuffer())));
+        if (dest != nullptr) std::memcpy(dest, &v, sizeof v);
+        return true;
+    }
+    void SetFieldData(rtl::TField&, const void*) override { Error("read only"); }
+
+protected:
+    std::unique_ptr<rtl::RecordBuffer> AllocRecordBuffer() override {
+        return std::make_unique<rtl::RecordBuffer>(8, 0);
+    }
+    rtl::TGetResult GetRecord(rtl::RecordBuffer& buffer, rtl::TGetMode mode, bool) override {
+        const int count = int(values.size());
+        if (mode == rtl::gmNext) {
+            if (cursor_ + 1 >= count) {
+                cursor_ = count;
+                return rtl::grEOF;
+            }
+            ++cursor_;
+        } else if (mode == rtl::gmPrior) {
+            if (cursor_ <= 0) {
+                cursor_ = -1;
+                return rtl::grBOF;
+            }
+            --cursor_;
+        } else if (cursor_ < 0 || cursor_ >= count) {
+            return rtl::grError;
+        }
+        std::memcpy(buffer.Data(), &cursor_, 4);
+        buffer.Data()[4] = rtl::bfCurrent;
+        return rtl::grOK;
+    }
+    void InternalOpen() override {
+        if (FieldDefs().Count() == 0) InternalInitFieldDefs();
+        if (DefaultFields()) CreateFields();
+        BindFields(true);
+        open_ = true;
+        cursor_ = -1;
+    }
+    void InternalClose() override {
+        BindFields(false);
+        if (DefaultFields()) DestroyFields();
+        open_ = false;
+    }
+    void InternalInitFieldDefs() override {
+        FieldDefs().Clear();
+        FieldDefs().Add("V", rtl::ftInteger);
+    }
+    bool IsCursorOpen() const override { return open_; }
+    void InternalFirst() override { cursor_ = -1; }
+    void InternalLast() override { cursor_ = int(values.size()); }
+    void InternalSetToRecord(rtl::RecordBuffer& buffer) override { cursor_ = IndexOf(buffer); }
+    void InternalGotoBookmark(const rtl::TBookmark& bookmark) override { std::memcpy(&cursor_, bookmark.data(), 4); }
+    void InternalInitRecord(rtl::RecordBuffer& buffer) override { std::memset(buffer.Data(), 0, buffer.Size()); }
+    void GetBookmarkData(const rtl::RecordBuffer& buffer, rtl::TBookmark& bookmark) override {
+        bookmark.assign(buffer.Data(), buffer.Data() + 4);
+    }
+    void SetBookmarkData(rtl::RecordBuffer& buffer, const rtl::TBookmark& bookmark) override {
+        std::memcpy(buffer.Data(), bookmark.data(), 4);
+    }
+    rtl::TBookmarkFlag GetBookmarkFlag(const rtl::RecordBuffer& buffer) override {
+        return rtl::TBookmarkFlag(buffer.Data()[4]);
+    }
+    void SetBookmarkFlag(rtl::RecordBuffer& buffer, rtl::TBookmarkFlag flag) override { buffer.Data()[4] = flag; }
+
+private:
+    static int IndexOf(const rtl::RecordBuffer& buffer) {
+        int i;
+        std::memcpy(&i, buffer.Data(), 4);
+        return i;
+    }
+
+    bool open_ = false;
+    int cursor_ = -1;
+};
 
 bool AllZero(const rtl::RecordBuffer& b) {
     for (size_t i = 0; i < b.Size(); ++i)
@@ -67,4 +154,26 @@ TEST(RecordPool, ABufferOfItsOwnNeedsNoPool) {
     own->SetBlob(0, std::make_shared<const rtl::ByteArray>());  // empty: kept as none
     EXPECT_EQ(own->Blob(0), nullptr);
     own.reset();
+}
+
+TEST(DataSetFields, ADataSetThatGivesNoSlotsIsAskedForEveryValue) {
+    ListDataSet ds;
+    ds.values = {5, 6};
+    ds.Open();
+    rtl::TField& v = ds.FieldByName("V");
+    EXPECT_EQ(v.AsInteger(), 5);
+    // The value changes under the record: every typed read and the variant see the change.
+    ds.values[0] = 50;
+    const int before = ds.reads;
+    EXPECT_EQ(v.AsInteger(), 50);
+    EXPECT_EQ(v.AsLargeInt(), 50);
+    EXPECT_EQ(v.AsString(), "50");
+    EXPECT_EQ(v.Value().AsInteger(), 50);
+    EXPECT_FALSE(v.IsNull());
+    EXPECT_EQ(ds.reads, before + 5);
+    ds.Next();
+    EXPECT_EQ(v.AsInteger(), 6);
+    ds.Close();
+    ds.Open();
+    EXPECT_EQ(ds.FieldByName("V").AsInteger(), 50);
 }

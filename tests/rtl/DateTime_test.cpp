@@ -232,7 +232,13 @@ TEST(DateTime, TimeStamps) {
         ASSERT_EQ(back.Date, ts.Date);
         ASSERT_EQ(back.Time, ts.Time);
         ASSERT_EQ(Decode(rtl::TimeStampToDateTime(ts)), Decode(dt));
+        // The one-step reading gives the very same number, before 1899-12-30 too.
+        ASSERT_EQ(rtl::MSecsToDateTime(ms), rtl::TimeStampToDateTime(back)) << ms;
     }
+    // {time, date}: the first instant of 1899-12-30, the last before it, the first and the last.
+    for (const rtl::TTimeStamp ts : {rtl::TTimeStamp{0, rtl::DateDelta}, rtl::TTimeStamp{86399999, rtl::DateDelta - 1},
+                                     rtl::TTimeStamp{0, 1}, rtl::TTimeStamp{86399999, 3652059}})
+        EXPECT_EQ(rtl::MSecsToDateTime(rtl::TimeStampToMSecs(ts)), rtl::TimeStampToDateTime(ts)) << ts.Date;
 
     const rtl::TTimeStamp bad[] = {{0, 0}, {0, -5}, {-1, 700000}, {86400000, 700000}, {0, 3652060}};
     for (const auto& ts : bad)
@@ -242,8 +248,10 @@ TEST(DateTime, TimeStamps) {
     } catch (const rtl::EConvertError& e) {
         EXPECT_EQ(e.Message(), "'0.5' is not a valid timestamp");
     }
-    for (double ms : {0.0, -1.0, 1e20, std::numeric_limits<double>::quiet_NaN()})
+    for (double ms : {0.0, -1.0, 1e20, std::numeric_limits<double>::quiet_NaN()}) {
         EXPECT_THROW(rtl::MSecsToTimeStamp(ms), rtl::EConvertError) << ms;
+        EXPECT_THROW(rtl::MSecsToDateTime(ms), rtl::EConvertError) << ms;
+    }
 }
 
 TEST(DateTime, TimePointsInUTC) {
