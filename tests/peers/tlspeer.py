@@ -115,6 +115,19 @@ def pem_der(path, label=None):
     return blocks
 
 
+def certificate_rsa_key(der):
+    """The RSA public key of a certificate (None for another kind)."""
+    _, cert, _ = der_read(der)
+    tbs = der_children(der_children(cert)[0][1])
+    fields = tbs[1:] if tbs[0][0] == 0xA0 else tbs  # skip the [0] version
+    spki = der_children(fields[5][1])
+    if der_children(spki[0][1])[0][1] != bytes.fromhex("2a864886f70d010101"):
+        return None
+    _, rsa, _ = der_read(spki[1][1][1:])  # the BIT STRING's unused-bits octet first
+    n, e = [int.from_bytes(c, "big") for _, c in der_children(rsa)]
+    return {"type": "rsa", "n": n, "e": e}
+
+
 def load_private_key(path):
     """RSA (PKCS#1 or PKCS#8), DSA (traditional or PKCS#8) or DH (PKCS#8) private key."""
     der = pem_der(path)[0]
@@ -813,11 +826,31 @@ class Connection:
             if t != 15:
                 raise Failure("expected CertificateVerify")
             self.result["certificate_verify"] = body.hex()
+            self.result["certificate_verify_ok"] = self.check_certificate_verify(client_certs, body)
             self.transcript += raw
         self.read_ccs_finished()
         if self.ticket:
             self.send_ticket()
         self.send_ccs_finished()
+
+    def check_certificate_verify(self, certs, body):
+        """The client's signature over the transcript so far, with its certificate's RSA key:
+        SSL 3.0's hashes with the master secret (RFC 6101 5.6.8), MD5 and SHA-1 before TLS 1.2,
+        the named hash with its DigestInfo in TLS 1.2."""
+        first = certs[6:6 + int.from_bytes(certs[3:6], "big")]
+        key = certificate_rsa_key(first)
+        if key is None:
+            return None
+        if self.version >= 0x0303:
+            name = HASH_CODES.get(body[0])
+            if body[1] != 1 or name is None:
+                return False
+            return rsa_verify(key, hashlib.new(name, self.transcript).digest(), body[4:], name)
+        if self.ssl3:
+            digest = ssl3_hashes(self.transcript, self.master, b"")
+        else:
+            digest = hashlib.md5(self.transcript).digest() + hashlib.sha1(self.transcript).digest()
+        return rsa_verify(key, digest, body[2:])
 
     def send_ticket(self):
         ticket = os.urandom(48)

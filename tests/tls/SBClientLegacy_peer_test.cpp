@@ -71,6 +71,7 @@ TEST_P(SBClientLegacy, HandshakeAndRecords) {
         EXPECT_NE(r["client_certificates"].str().find(Hex(LoadPem("client.pem")->GetCertificateBinary(), 16)),
                   std::string::npos);
         EXPECT_FALSE(r["certificate_verify"].str().empty());
+        EXPECT_TRUE(r["certificate_verify_ok"].boolean()) << r["certificate_verify"].str();
     }
 }
 
@@ -88,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL3_RSA_SEED", "server-rsa", 0x0096, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_ClientCertificate", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3, "", true},
         LegacyCase{"TLS1_ClientCertificate", "server-rsa", 0x0033, -1, "tls1", OnlyTLS1, sbTLS1, "", true},
+        LegacyCase{"TLS12_ClientCertificate", "server-rsa", 0x002F, -1, "tls12", {sbTLS12}, sbTLS12, "", true},
         LegacyCase{"TLS1_ExportRC4", "server-rsa", 0x0003, 36, "tls1", OnlyTLS1, sbTLS1,
                    "\"temp_rsa_key\": \"TEMP\""},
         LegacyCase{"SSL3_ExportDES40", "server-rsa", 0x0008, 37, "ssl3", OnlySSL3, sbSSL3, "\"temp_rsa_key\": \"TEMP\""},
