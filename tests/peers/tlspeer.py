@@ -1055,6 +1055,21 @@ class SSL2Server:
         if p.get("ssl2_error"):
             self.send(bytes([0]) + struct.pack(">H", p["ssl2_error"]))
             return
+        if p.get("ssl2_request_certificate"):
+            # REQUEST-CERTIFICATE (authentication type 1, RSA-MD5), then the client's
+            # CLIENT-CERTIFICATE: its response is MD5(client read key, client write key,
+            # challenge, server certificate) signed with the certificate's key.
+            request = os.urandom(16)
+            self.send(bytes([7, 1]) + request)
+            m = self.recv()
+            if m[0] != 8:
+                raise Failure("expected CLIENT-CERTIFICATE")
+            cert_len, resp_len = struct.unpack(">HH", m[2:6])
+            client_cert, response = m[6:6 + cert_len], m[6 + cert_len:6 + cert_len + resp_len]
+            c.result["ssl2_client_certificate"] = client_cert.hex()
+            key = certificate_rsa_key(client_cert)
+            digest = hashlib.md5(server_write + server_read + request + cert).digest()
+            c.result["ssl2_client_certificate_ok"] = bool(key) and rsa_verify(key, digest, response, "md5")
         self.send(bytes([6]) + os.urandom(16))
         c.result["handshake_done"] = True
         line = b""
