@@ -115,6 +115,19 @@ def pem_der(path, label=None):
     return blocks
 
 
+def certificate_rsa_key(der):
+    """The RSA public key of a certificate (None for another kind)."""
+    _, cert, _ = der_read(der)
+    tbs = der_children(der_children(cert)[0][1])
+    fields = tbs[1:] if tbs[0][0] == 0xA0 else tbs  # skip the [0] version
+    spki = der_children(fields[5][1])
+    if der_children(spki[0][1])[0][1] != bytes.fromhex("2a864886f70d010101"):
+        return None
+    _, rsa, _ = der_read(spki[1][1][1:])  # the BIT STRING's unused-bits octet first
+    n, e = [int.from_bytes(c, "big") for _, c in der_children(rsa)]
+    return {"type": "rsa", "n": n, "e": e}
+
+
 def load_private_key(path):
     """RSA (PKCS#1 or PKCS#8), DSA (traditional or PKCS#8) or DH (PKCS#8) private key."""
     der = pem_der(path)[0]
@@ -813,11 +826,31 @@ class Connection:
             if t != 15:
                 raise Failure("expected CertificateVerify")
             self.result["certificate_verify"] = body.hex()
+            self.result["certificate_verify_ok"] = self.check_certificate_verify(client_certs, body)
             self.transcript += raw
         self.read_ccs_finished()
         if self.ticket:
             self.send_ticket()
         self.send_ccs_finished()
+
+    def check_certificate_verify(self, certs, body):
+        """The client's signature over the transcript so far, with its certificate's RSA key:
+        SSL 3.0's hashes with the master secret (RFC 6101 5.6.8), MD5 and SHA-1 before TLS 1.2,
+        the named hash with its DigestInfo in TLS 1.2."""
+        first = certs[6:6 + int.from_bytes(certs[3:6], "big")]
+        key = certificate_rsa_key(first)
+        if key is None:
+            return None
+        if self.version >= 0x0303:
+            name = HASH_CODES.get(body[0])
+            if body[1] != 1 or name is None:
+                return False
+            return rsa_verify(key, hashlib.new(name, self.transcript).digest(), body[4:], name)
+        if self.ssl3:
+            digest = ssl3_hashes(self.transcript, self.master, b"")
+        else:
+            digest = hashlib.md5(self.transcript).digest() + hashlib.sha1(self.transcript).digest()
+        return rsa_verify(key, digest, body[2:])
 
     def send_ticket(self):
         ticket = os.urandom(48)
@@ -1022,6 +1055,21 @@ class SSL2Server:
         if p.get("ssl2_error"):
             self.send(bytes([0]) + struct.pack(">H", p["ssl2_error"]))
             return
+        if p.get("ssl2_request_certificate"):
+            # REQUEST-CERTIFICATE (authentication type 1, RSA-MD5), then the client's
+            # CLIENT-CERTIFICATE: its response is MD5(client read key, client write key,
+            # challenge, server certificate) signed with the certificate's key.
+            request = os.urandom(16)
+            self.send(bytes([7, 1]) + request)
+            m = self.recv()
+            if m[0] != 8:
+                raise Failure("expected CLIENT-CERTIFICATE")
+            cert_len, resp_len = struct.unpack(">HH", m[2:6])
+            client_cert, response = m[6:6 + cert_len], m[6 + cert_len:6 + cert_len + resp_len]
+            c.result["ssl2_client_certificate"] = client_cert.hex()
+            key = certificate_rsa_key(client_cert)
+            digest = hashlib.md5(server_write + server_read + request + cert).digest()
+            c.result["ssl2_client_certificate_ok"] = bool(key) and rsa_verify(key, digest, response, "md5")
         self.send(bytes([6]) + os.urandom(16))
         c.result["handshake_done"] = True
         line = b""

@@ -299,3 +299,58 @@ TEST(SBClientCertificateStatus, StapledResponseReachesTheOwner) {
 }
 
 }  // namespace
+
+namespace {
+
+// The other PSK kinds against s_server: DHE_PSK (RFC 4279 3) and RSA_PSK (RFC 4279 4, with the
+// server's certificate checked).
+struct PSKKind {
+    const char* name;
+    const char* cipher;
+    uint8_t suite;
+    bool certificate;
+};
+
+class SBClientPSKKinds : public ::testing::TestWithParam<PSKKind> {};
+
+TEST_P(SBClientPSKKinds, HandshakeRecordsAndMasterSecret) {
+    const PSKKind& c = GetParam();
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
+    std::vector<std::string> args = {"-psk", "0102030405060708090a0b0c0d0e0f10", "-psk_identity", "client1",
+                                     "-psk_hint", "hint1", "-cipher", std::string(c.cipher) + ":@SECLEVEL=0",
+                                     "-tls1_2"};
+    if (c.certificate) {
+        args.insert(args.end(), {"-cert", Cert("server-rsa.pem"), "-key", Cert("server-rsa.key"), "-cert_chain",
+                                 Cert("int.pem")});
+    } else {
+        args.push_back("-nocert");
+    }
+    ServerProcess server("openssl", SServerArgs(args));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    EngineDriver d;
+    OnlySuite(d.client, c.suite);
+    d.client.PeerHostName = "localhost";
+    std::string hint;
+    d.client.OnKeyNeeded = [&](rtl::Component*, const std::string& h, std::string& identity, ByteArray& key) {
+        hint = h;
+        identity = "client1";
+        key = FromHex("0102030405060708090a0b0c0d0e0f10");
+    };
+    d.Connect(server.Port());
+    ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
+    EXPECT_EQ(d.client.GetCipherSuite(), c.suite);
+    EXPECT_EQ(hint, "hint1");
+    EXPECT_EQ(d.Exchange("partilhado"), "odahlitrap\n");
+    const auto ms = d.client.GetMasterSecret();
+    EXPECT_EQ(LoggedMasterSecret(server, d.client.GetClientRandom()), Hex(ms.data(), ms.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SBClientPSKKinds,
+                         ::testing::Values(PSKKind{"DHE_PSK_AES128", "DHE-PSK-AES128-CBC-SHA", 62, false},
+                                           PSKKind{"DHE_PSK_AES256", "DHE-PSK-AES256-CBC-SHA", 63, false},
+                                           PSKKind{"RSA_PSK_AES128", "RSA-PSK-AES128-CBC-SHA", 66, true},
+                                           PSKKind{"RSA_PSK_AES256", "RSA-PSK-AES256-CBC-SHA", 67, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

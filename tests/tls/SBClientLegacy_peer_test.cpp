@@ -41,7 +41,9 @@ TEST_P(SBClientLegacy, HandshakeAndRecords) {
     ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
     std::string extra = c.extra;
     if (const size_t temp = extra.find("TEMP"); temp != std::string::npos) extra.replace(temp, 4, Cert("temp512.key"));
-    if (c.clientCertificate) extra += std::string(extra.empty() ? "" : ", ") + "\"request_certificate\": true";
+    if (c.clientCertificate)
+        extra += std::string(extra.empty() ? "" : ", ") +
+                 (c.negotiated == sbSSL2 ? "\"ssl2_request_certificate\": true" : "\"request_certificate\": true");
     ScriptedTlsPeer peer(Params(c.server, c.code, c.version, extra));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
@@ -68,9 +70,10 @@ TEST_P(SBClientLegacy, HandshakeAndRecords) {
     EXPECT_FALSE(r.has("failure")) << r["failure"].str();
     EXPECT_EQ(r["app_data"].str(), "antigo\n");
     if (c.clientCertificate) {
-        EXPECT_NE(r["client_certificates"].str().find(Hex(LoadPem("client.pem")->GetCertificateBinary(), 16)),
+        const std::string certificateKey = c.negotiated == sbSSL2 ? "ssl2_client_certificate" : "client_certificates";
+        EXPECT_NE(r[certificateKey].str().find(Hex(LoadPem("client.pem")->GetCertificateBinary(), 16)),
                   std::string::npos);
-        EXPECT_FALSE(r["certificate_verify"].str().empty());
+        EXPECT_TRUE(r[c.negotiated == sbSSL2 ? "ssl2_client_certificate_ok" : "certificate_verify_ok"].boolean());
     }
 }
 
@@ -88,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL3_RSA_SEED", "server-rsa", 0x0096, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_ClientCertificate", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3, "", true},
         LegacyCase{"TLS1_ClientCertificate", "server-rsa", 0x0033, -1, "tls1", OnlyTLS1, sbTLS1, "", true},
+        LegacyCase{"TLS12_ClientCertificate", "server-rsa", 0x002F, -1, "tls12", {sbTLS12}, sbTLS12, "", true},
         LegacyCase{"TLS1_ExportRC4", "server-rsa", 0x0003, 36, "tls1", OnlyTLS1, sbTLS1,
                    "\"temp_rsa_key\": \"TEMP\""},
         LegacyCase{"SSL3_ExportDES40", "server-rsa", 0x0008, 37, "ssl3", OnlySSL3, sbSSL3, "\"temp_rsa_key\": \"TEMP\""},
@@ -99,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"CompatibleHelloAnsweredInSSL3", "server-rsa", 0x002F, -1, "ssl3", Compatible, sbSSL3, ""},
         LegacyCase{"CompatibleHelloAnsweredInSSL2", "server-rsa", 0, -1, "ssl2", Compatible, sbSSL2, ""},
         LegacyCase{"SSL2_3DES", "server-rsa", 0, -1, "ssl2", OnlySSL2, sbSSL2, ""},
+        LegacyCase{"SSL2_ClientCertificate", "server-rsa", 0, -1, "ssl2", OnlySSL2, sbSSL2, "", true},
         LegacyCase{"SSL2_RC4", "server-rsa", 0, 3, "ssl2", OnlySSL2, sbSSL2, "\"ssl2_server_specs\": [\"010080\"]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
