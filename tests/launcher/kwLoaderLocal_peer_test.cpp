@@ -21,6 +21,8 @@
 #include "rtl/Text.h"
 #include "support/DdsServerPeer.h"
 #include "support/OtherUser.h"
+#include "tests/net/HttpServers.h"
+#include "tests/tls/FtpPeers.h"
 
 namespace {
 
@@ -443,6 +445,88 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
         << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
     EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
+}
+
+// ---- The executor from FTP and HTTP sites ------------------------------------------------------
+
+class SitesDoExecutor : public LocalRoad {
+protected:
+    void Sql(const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    static std::string Texto(const std::string& t) {
+        std::string r = "'";
+        for (char c : t) r += c == '\'' ? std::string("''") : std::string(1, c);
+        return r + "'";
+    }
+    // The executor alone in the generic system, whose sites are these (what the generic system
+    // had goes to system 1: the executor copies from folder sites only).
+    void SitesDoSistemaGenerico(const std::string& site1, const std::string& site2, const std::string& usuario) {
+        Sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
+        Sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
+        Sql("update epadLocalUpdate set deLocalUpdate = " + Texto(site1) + ", deLocalUpdate2 = " + Texto(site2) +
+            ", flDisponivel2 = '" + (site2.empty() ? "N" : "S") + "', deUsuario = " + Texto(usuario) +
+            ", deSenha = '' where cdSistema = -1");
+    }
+    // The run copied the site's executor, which starts and carries the change list out.
+    void ExecutorAtualizado(const Execucao& e) {
+        EXPECT_EQ(e.codigo, 0) << e.saida;
+        EXPECT_TRUE(Contains(e.log, " - " + ws_.string() + "/kwExec.exe desatualizado. Copiando a versão nova..."));
+        EXPECT_TRUE(Contains(e.log, " - Atualização do kwExec OK")) << e.saida;
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+        ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                       std::chrono::milliseconds(30000)))
+            << e.saida;
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
+            << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
+    }
+};
+
+// The first site's FTP server does not answer; the second, anonymous and passive, has the file.
+TEST_F(SitesDoExecutor, FromTheSecondFtpSiteWhenTheFirstIsDown) {
+    kwtest::FtpRoot raiz;
+    fs::create_directories(raiz.Path() / "dist");
+    raiz.Add("dist/kwExec.exe", kwtest::ReadFile(site_ / "kwExec.exe"));
+    kwtest::DaemonPeer ftp("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d",
+                                       raiz.Path().string()});
+    KW_REQUIRE_PEER(ftp.Available(), ftp.Reason());
+    const std::string fora = "FTP:127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort()) + "\\dist\\";
+    SitesDoSistemaGenerico(fora, "ftpPassivo:127.0.0.1:" + std::to_string(ftp.Port()) + "\\dist\\", "anonymous");
+    const Execucao um = Rode({"um"});
+    ExecutorAtualizado(um);
+    EXPECT_TRUE(TemTrecho(um.log, "Não foi possível conectar-se com o servidor de FTP: 127.0.0.1")) << um.saida;
+}
+
+TEST_F(SitesDoExecutor, FromAnHttpSite) {
+    kwtest::HttpSite http;
+    http.AddFile("kwExec.exe", kwtest::ReadFile(site_ / "kwExec.exe"));
+    kwtest::Lighttpd servidor(http);
+    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+    SitesDoSistemaGenerico(servidor.Url("/files/"), "", "");
+    ExecutorAtualizado(Rode({"um"}));
+}
+
+// An FTP failure at the only site: the run ends with the FTP server's own answer.
+TEST_F(SitesDoExecutor, AnFtpFailureWithTheOtherSitesOff) {
+    kwtest::FtpScript script;
+    script.Send("220 kw test\r\n").Reply("331 password\r\n").Reply("530 Login incorrect.\r\n").Close();
+    kwtest::FtpScriptPeer peer(script);
+    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+    const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
+    SitesDoSistemaGenerico("FTP:127.0.0.1:" + std::to_string(peer.Port()) + "\\dist\\", "", "kw");
+    const Execucao e = Rode({"um"});
+    EXPECT_NE(e.codigo, 0);
+    const std::string mensagem =
+        "Não foi possível tentar a atualização no primeiro local update. Retorno do FTP: \"530 Login incorrect.\"";
+    EXPECT_NE(e.saida.find(mensagem), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("O segundo local update não está disponível."), std::string::npos) << e.saida;
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
+    EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS kwloader@localhost\r\n");
 }
 
 }  // namespace
