@@ -20,6 +20,7 @@
 #include "platform/Process.h"
 #include "rtl/Text.h"
 #include "support/DdsServerPeer.h"
+#include "support/LoopbackListeners.h"
 #include "support/OtherUser.h"
 #include "tests/net/HttpServers.h"
 #include "tests/tls/FtpPeers.h"
@@ -495,7 +496,8 @@ TEST_F(SitesDoExecutor, FromTheSecondFtpSiteWhenTheFirstIsDown) {
     kwtest::DaemonPeer ftp("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d",
                                        raiz.Path().string()});
     KW_REQUIRE_PEER(ftp.Available(), ftp.Reason());
-    const std::string fora = "FTP:127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort()) + "\\dist\\";
+    const kwtest::RefusedPort recusa;
+    const std::string fora = "FTP:" + recusa.Address() + "\\dist\\";
     SitesDoSistemaGenerico(fora, "ftpPassivo:127.0.0.1:" + std::to_string(ftp.Port()) + "\\dist\\", "anonymous");
     const Execucao um = Rode({"um"});
     ExecutorAtualizado(um);

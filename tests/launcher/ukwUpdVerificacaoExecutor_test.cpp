@@ -15,7 +15,7 @@
 #include "platform/Files.h"
 #include "rtl/Exception.h"
 #include "rtl/Text.h"
-#include "tests/net/SocksPeers.h"
+#include "support/LoopbackListeners.h"
 #include "transfer/ukwUpdFileUtil.h"
 
 namespace {
@@ -373,7 +373,8 @@ TEST_F(Executor, ProtocolSiteRetriedOnTheClockThenAFolderSite) {
     kwtest::WriteFile(dir / "site2" / "kwExec.exe", kNovo);
     Requisito r = Req();
     // An FTP server where nothing listens: every connection is refused.
-    const std::string host = "127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort());
+    const kwtest::RefusedPort recusa;
+    const std::string host = recusa.Address();
     r.site1 = "FTP:" + host + "\\dist\\";
     TkwUpdLog log;
     EXPECT_EQ(Verifique(r.Linha(16), false, &log), "");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 #include "tests/net/HttpPeer.h"
 #include "tests/net/HttpServers.h"
@@ -36,7 +37,8 @@ TEST(PingHTTPSPeer, Lighttpd) {
     EXPECT_TRUE(TPing::PingHTTPS(servidor.Url("/"), 30000));  // 403: no index, no listing
     EXPECT_FALSE(TPing::PingHTTPS(servidor.Url("/nada"), 30000));
     // Nobody listens: no answer.
-    EXPECT_FALSE(TPing::PingHTTPS("http://127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort()) + "/", 30000));
+    const kwtest::RefusedPort recusa;
+    EXPECT_FALSE(TPing::PingHTTPS("http://" + recusa.Address() + "/", 30000));
 }
 
 }  // namespace

@@ -77,6 +77,13 @@ protected:
 
 const std::string kClasse = "\r\nExceptionClass=EFTPSError";
 
+// One passive data command of the scripted peer: TYPE answered, PASV, the command answered
+// 150, the data sent on the data connection, which closes, and 226.
+FtpScript& Dados(FtpScript& s, const std::string& dados) {
+    return s.Reply("200 ok\r\n").Cmd().Pasv().Reply("150 here\r\n").Accept().Data(dados).DataClose().Send(
+        "226 done\r\n");
+}
+
 TEST_F(CopiaFTP, DecisionTableAgainstPyftpdlib) {
     FtpRoot raiz;
     fs::create_directories(raiz.Path() / "dist" / "sub");
@@ -217,38 +224,13 @@ TEST_F(CopiaFTP, ALocalWriteFailure) {
 
 TEST_F(CopiaFTP, TheCommandsOfAPassiveAnonymousDownload) {
     FtpScript s;
-    s.Send("220 kw test\r\n")
-        .Reply("331 password\r\n")
-        .Reply("230 in\r\n")
-        .Reply("502 no FEAT\r\n")
+    s.Greeting()
         .Reply("550 no home\r\n")  // CWD ~
         .Reply("250 ok\r\n")       // CWD /
-        .Reply("250 ok\r\n")       // CWD dist/sub/
-        .Reply("200 ok\r\n")       // TYPE A
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")  // NLST
-        .Accept()
-        .Data("outro.exe\r\nkwExec.exe\r\n")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Reply("200 ok\r\n")  // TYPE A
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")  // LIST
-        .Accept()
-        .Data("-rw-r--r--   1 ftp ftp  5 Jan 01  2020 kwExec.exe\r\n")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Reply("200 ok\r\n")  // TYPE I
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")  // RETR
-        .Accept()
-        .Data("novo!")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Close();
+        .Reply("250 ok\r\n");      // CWD dist/sub/
+    Dados(s, "outro.exe\r\nkwExec.exe\r\n");                              // NLST
+    Dados(s, "-rw-r--r--   1 ftp ftp  5 Jan 01  2020 kwExec.exe\r\n");  // LIST
+    Dados(s, "novo!").Close();                                         // RETR
     FtpScriptPeer peer(s);
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EXPECT_TRUE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\dist\\sub\\kwExec.exe", "ana", "")) << UltimoErro;
@@ -295,21 +277,14 @@ TEST_F(CopiaFTP, AFullServerAnswers421) {
 // and the name list gives the server's own letters, under which the file comes. The trace
 // file records the recovery.
 TEST_F(CopiaFTP, AnUnreadableListingAndANameInOtherLetters) {
-    const auto listagem = [](FtpScript& s, const std::string& comando, const std::string& linhas) -> FtpScript& {
-        (void)comando;
-        return s.Reply("200 ok\r\n").Cmd().Pasv().Reply("150 here\r\n").Accept().Data(linhas).DataClose().Send(
-            "226 done\r\n");
-    };
     FtpScript s;
     s.Greeting();
-    listagem(s, "NLST", "KWEXEC.EXE\r\n");
-    listagem(s, "LIST", "isto não é uma listagem\r\n");
+    Dados(s, "KWEXEC.EXE\r\n");                // NLST
+    Dados(s, "isto não é uma listagem\r\n");  // LIST
     s.Reply("200 ok\r\n").Cmd().Pasv().Reply("550 kwExec.exe: No such file\r\n");
-    listagem(s, "NLST", "KWEXEC.EXE\r\n");
-    listagem(s, "LIST", "isto não é uma listagem\r\n");
-    s.Reply("200 ok\r\n").Cmd().Pasv().Reply("150 here\r\n").Accept().Data("pelo nome do servidor").DataClose().Send(
-        "226 done\r\n");
-    s.Close();
+    Dados(s, "KWEXEC.EXE\r\n");
+    Dados(s, "isto não é uma listagem\r\n");
+    Dados(s, "pelo nome do servidor").Close();
     FtpScriptPeer peer(s);
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     ReinicieContadorLogDepuracao();
@@ -330,32 +305,9 @@ TEST_F(CopiaFTP, AnUnreadableListingAndANameInOtherLetters) {
 // even though the server says 226, and nothing of the cut file is left.
 TEST_F(CopiaFTP, ADataConnectionCutMidFile) {
     FtpScript s;
-    s.Greeting()
-        .Reply("200 ok\r\n")
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")
-        .Accept()
-        .Data("kwExec.exe\r\n")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Reply("200 ok\r\n")
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")
-        .Accept()
-        .Data("-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Reply("200 ok\r\n")
-        .Cmd()
-        .Pasv()
-        .Reply("150 here\r\n")
-        .Accept()
-        .Data("meta")
-        .DataClose()
-        .Send("226 done\r\n")
-        .Close();
+    Dados(s.Greeting(), "kwExec.exe\r\n");
+    Dados(s, "-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n");
+    Dados(s, "meta").Close();
     FtpScriptPeer peer(s);
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EXPECT_FALSE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\kwExec.exe"));

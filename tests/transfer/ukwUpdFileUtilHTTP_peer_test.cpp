@@ -3,11 +3,7 @@
 // compared with curl's; the scripted HTTP peer for the exact requests (no credentials for the
 // anonymous names) and a body cut short; tinyproxy for the proxy rule; a server that never
 // answers the HEAD.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -18,6 +14,7 @@
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdLog.h"
 #include "platform/Clock.h"
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 #include "tests/net/HttpPeer.h"
 #include "tests/net/HttpServers.h"
@@ -201,22 +198,14 @@ TEST_F(CopiaHTTP, ABodyCutShort) {
 // HEAD's time-out has passed, though a GET might have been answered.
 TEST_F(CopiaHTTP, AHeadThatIsNotAnsweredFailsTheAttempt) {
     Configure(1, 0);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/kwExec.exe";
+    kwtest::LoopbackListener mudo;
+    const std::string url = "http://" + mudo.Address() + "/kwExec.exe";
     const std::string texto = Falha(url);
     EXPECT_NE(texto.find("timeout"), std::string::npos) << texto;
     EXPECT_FALSE(Baixe(url));
     EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
     SoODestino("silent");
-    ::close(fd);
+    EXPECT_EQ(mudo.Connections(), 2);
 }
 
 // The proxy rule against tinyproxy, which marks what it forwards with its Via field.

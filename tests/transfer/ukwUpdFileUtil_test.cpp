@@ -24,7 +24,7 @@
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
-#include "tests/net/SocksPeers.h"
+#include "support/LoopbackListeners.h"
 
 namespace {
 
@@ -182,7 +182,8 @@ TEST_F(PastaLauncher, ProtocolSitesThatDoNotAnswerAreRetriedOnTheClock) {
     kwtest::WriteFile(app / "kwExec.exe", "velho");
     kwtest::WriteFile(site / "a.exe", "local");
     // A port of the loopback address where nothing listens: every connection is refused.
-    const std::string hp = "127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort());
+    const kwtest::RefusedPort recusa;
+    const std::string hp = recusa.Address();
 
     struct Caso {
         std::string origem;
