@@ -89,6 +89,15 @@ protected:
         return e;
     }
 
+    // One SQL command on the demo's database.
+    void Sql(const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+
     static void Dono(const fs::path& caminho, const std::string& usuario) {
         plat::ProcessOptions o;
         o.wait = true;
@@ -291,19 +300,12 @@ TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
 // line, before anything lands there; "\x" is a folder of the launcher's (normalising drops the
 // leading "\"), not one at the root of the file system.
 TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
-    auto sql = [&](const std::string& comando) {
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
-    };
     const fs::path fora = demo_.path().parent_path() / "escape";
     const std::string raiz = "kwad-raiz-" + demo_.path().filename().string();
     fs::remove_all(fora / "kwExec.exe");
     const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
 
-    sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
     const Execucao um = Rode({"um"});
     EXPECT_NE(um.codigo, 0) << um.saida;
     EXPECT_TRUE(Contains(um.log,
@@ -318,8 +320,8 @@ TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
                  kwtest::ReadFile(ws_ / "log" / "kwExec.hst").find("KWEXEC.EXE") != std::string::npos);
 
     // "\<folder>\" is the launcher's own folder's: the run goes on and the file lands there.
-    sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
-    sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
     const Execucao dois = Rode({"dois"});
     EXPECT_EQ(dois.codigo, 0) << dois.saida;
     ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
@@ -413,18 +415,11 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
         "content": {"/files/kwExec.exe": {"file": "kwExec.exe"}}})");
     KW_REQUIRE_PEER(dds.Available(), dds.Reason());
     fs::copy_file(site_ / "kwExec.exe", dds.Files() / "kwExec.exe");
-    const auto sql = [&](const std::string& comando) {
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
-    };
     // The executor alone in the generic system, whose site is the download server; what the
     // generic system had goes to system 1 (the executor copies from folder sites only).
-    sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
-    sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
-    sql("update epadLocalUpdate set deLocalUpdate = 'DDS:" + dds.BaseURL() + "/dist/' where cdSistema = -1");
+    Sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
+    Sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
+    Sql("update epadLocalUpdate set deLocalUpdate = 'DDS:" + dds.BaseURL() + "/dist/' where cdSistema = -1");
 
     const Execucao um = Rode({"um"});
     EXPECT_EQ(um.codigo, 0) << um.saida;
@@ -452,13 +447,6 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
 
 class SitesDoExecutor : public LocalRoad {
 protected:
-    void Sql(const std::string& comando) {
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
-    }
     static std::string Texto(const std::string& t) {
         std::string r = "'";
         for (char c : t) r += c == '\'' ? std::string("''") : std::string(1, c);
