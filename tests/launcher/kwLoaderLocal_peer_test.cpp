@@ -250,9 +250,10 @@ TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
                                       ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst")
                                       : std::string();
         EXPECT_EQ(agora, historico);
-        // No copy of it was left beside the executor.
+        // No copy of it was left beside the executor (the launcher's own program, with its
+        // debugging information, may itself be larger than the limit).
         for (const auto& f : fs::recursive_directory_iterator(ws_))
-            if (f.is_regular_file()) {
+            if (f.is_regular_file() && f.path() != ws_ / "kwLoader") {
                 EXPECT_LT(f.file_size(), 64u << 20) << f.path();
             }
     }
