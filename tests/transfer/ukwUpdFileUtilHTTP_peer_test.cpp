@@ -83,6 +83,10 @@ TEST_F(CopiaHTTP, FilesFromLighttpdAsCurlGetsThemAndTheStatusesThatFail) {
     EXPECT_EQ(kwtest::ReadFile(Destino()), *curl);
     SoODestino("200");
 
+    // A redirection is followed; only the final answer's body lands in the file.
+    EXPECT_TRUE(Baixe(servidor.Url("/r302"))) << UltimoErro;
+    EXPECT_EQ(kwtest::ReadFile(Destino()), "hello\n");
+
     // With the right credentials the protected file comes; a named user's credentials are sent.
     EXPECT_TRUE(Baixe(servidor.Url("/private/s.txt"), "kw", "right-password")) << UltimoErro;
     EXPECT_EQ(kwtest::ReadFile(Destino()), "secret\n");
