@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -317,6 +318,61 @@ TEST_F(CopiaFTP, ADataConnectionCutMidFile) {
     EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
     SoODestino("cut");
     EXPECT_TRUE(peer.Finished()) << peer.Errors();
+}
+
+// The other texts of the failure table: a folder change refused with another reply than 550
+// (23), a recovery that fails as well (25), and a failure of no FTP kind while nothing was
+// written yet (15: an upload whose local file is missing).
+TEST_F(CopiaFTP, TheOtherFailureTexts) {
+    struct Caso {
+        std::string nome;
+        std::function<void(FtpScript&)> script;
+        std::string origem;  // "{H}" is the peer's host and port
+        std::string destino;
+        std::string ultimoErro;
+    };
+    const std::string faltando = (dir / "site" / "nada.exe").string();
+    const Caso casos[] = {
+        {"folder change refused with 450",
+         [](FtpScript& s) { s.Greeting().Reply("250 ok\r\n").Reply("450 busy\r\n").Close(); },
+         "FTP:{H}\\dist\\kwExec.exe", Destino().string(),
+         "Erro ao mudar o diretório no servidor de FTP para: \"dist/\"\r\nMensagem original do servidor: "
+         "\"450 busy\"" +
+             kClasse},
+        {"the recovery fails too",
+         [](FtpScript& s) {
+             s.Greeting();
+             Dados(s, "kwExec.exe\r\n");
+             Dados(s, "ilegível\r\n");
+             s.Reply("200 ok\r\n").Cmd().Pasv().Reply("550 no\r\n");
+             Dados(s, "outro.exe\r\n").Close();
+         },
+         "FTPPASSIVO:{H}\\kwExec.exe", Destino().string(),
+         "Erro ao transferir o arquivo: \"kwExec.exe\"\r\nMensagem original do servidor: \"O arquivo "
+         "\"kwExec.exe\" não pode ser encontrado no servidor.\""},
+        {"an upload whose local file is missing",
+         [](FtpScript& s) { s.Greeting().Reply("550 no such file\r\n").Close(); }, faltando,
+         "FTP:{H}\\dist\\nada.exe", ""},
+    };
+    for (const Caso& c : casos) {
+        FtpScript s;
+        c.script(s);
+        FtpScriptPeer peer(s);
+        KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+        const auto troque = [&](std::string t) {
+            const size_t p = t.find("{H}");
+            if (p != std::string::npos) t.replace(p, 3, Host(peer.Port()));
+            return t;
+        };
+        EXPECT_FALSE(Copie(troque(c.origem), troque(c.destino), "kw", "secret")) << c.nome;
+        if (c.ultimoErro.empty())
+            EXPECT_TRUE(UltimoErro.starts_with("Erro não tratado.\r\nMensagem original do servidor: \"")) << UltimoErro;
+        else
+            EXPECT_EQ(UltimoErro, c.ultimoErro) << c.nome;
+        EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << c.nome;
+        SoODestino(c.nome);
+        EXPECT_TRUE(peer.Finished()) << c.nome << ": " << peer.Errors();
+    }
 }
 
 TEST(ukwUpdFileUtilFTP, NormalizePastaFTP) {
