@@ -50,6 +50,14 @@ protected:
             c->AddServer("kwLoader", "ana", senha, "password", b);
         return c;
     }
+    // Authenticates at the current host and asks for the file: the URL it ends with.
+    static std::string Localize(IDDSConnection& c, const std::string& nome, std::string& status) {
+        c.Authenticate();
+        std::string url = "x";
+        bool patch = false;
+        c.RequestFile(nome, url, status, patch);
+        return url;
+    }
     static TDDSConnection& T(const std::shared_ptr<IDDSConnection>& c) {
         return dynamic_cast<TDDSConnection&>(*c);
     }
@@ -245,6 +253,38 @@ TEST_F(Dds, AFileOnAnotherRegisteredHostGetsThatHostsTokenOnly) {
     const auto arquivoB = b.Requests("/files/F_1");
     ASSERT_EQ(arquivoB.size(), 1u);
     EXPECT_EQ(Autorizacao(arquivoB[0]), "Bearer tokB");
+}
+
+TEST_F(Dds, AReadyFileEndsAtOnceAndANotFoundOneMovesOnWithoutAskingTheNextHost) {
+    DdsServerPeer b(R"({"oauth": {"access_token": "tokB"},
+        "files": {"F_1": [{"isFile": true, "url": "{SELF}/files/F_1", "status": null}]}})");
+    KW_REQUIRE_PEER(b.Available(), b.Reason());
+    DdsServerPeer a(R"({"oauth": {"access_token": "tokA"},
+        "files": {"F_1": [{"isFile": true, "url": "{SELF}/files/F_1", "status": null}],
+                  "N_1": [{"isFile": false, "url": null, "status": null, "patchStatus": null}]}})");
+    KW_REQUIRE_PEER(a.Available(), a.Reason());
+
+    // Ready on the current host: one question, no settings read, no other host touched.
+    auto c = Conexao({a.BaseURL(), b.BaseURL()});
+    std::string status;
+    EXPECT_EQ(Localize(*c, "F_1", status), a.BaseURL() + "/files/F_1");
+    EXPECT_EQ(T(c).HostIndex(), 0);
+    EXPECT_EQ(a.Requests("/file/downloadFile").size(), 1u);
+    EXPECT_EQ(a.Requests("/misc/params").size(), 0u);
+    EXPECT_EQ(b.Requests().size(), 0u);
+
+    // Not found, no url, both hosts without settings (0): the client moves to B and
+    // authenticates there, asks B nothing, and ends with an empty URL.
+    auto d = Conexao({a.BaseURL(), b.BaseURL()});
+    status = "x";
+    EXPECT_EQ(Localize(*d, "N_1", status), "");
+    EXPECT_EQ(status, "");
+    EXPECT_EQ(T(d).HostIndex(), 1);
+    EXPECT_TRUE(d->IsAuthenticated());
+    EXPECT_EQ(b.Requests("/oauth/token").size(), 1u);
+    EXPECT_EQ(b.Requests("/file/downloadFile").size(), 0u);
+    EXPECT_EQ(a.Requests("/misc/params").size(), 1u);
+    EXPECT_EQ(b.Requests("/misc/params").size(), 1u);
 }
 
 TEST_F(Dds, AnswersNamingHostsThatAreNotRegistered) {
