@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Workstation.h"
 #include "rtl/Text.h"
+#include "tls/SBHTTPSClient.h"
 #include "transfer/ukwTelaStatus.h"
 
 namespace {
@@ -32,6 +33,17 @@ std::atomic<int> sondasEmExecucao{0};
 // answers) and 500 (a server-library address asked without a request) mean someone is there.
 bool StatusDeServidorPresente(int status) {
     return status == 200 || status == 403 || status == 500;
+}
+
+// The GET of this build: the HTTPS client of the TLS library, connecting directly (no proxy)
+// with every other setting at its default, so the probe answers as the server would answer
+// the web transport. A status of 0 means the connection ended before any status line.
+std::optional<int> GetPadrao(const std::string& url) {
+    TElHTTPSClient cliente;
+    cliente.UseHTTPProxy = false;
+    const int status = cliente.Get(url);
+    if (status == 0) return std::nullopt;
+    return status;
 }
 
 }  // namespace
@@ -108,6 +120,7 @@ std::shared_ptr<const TSecureHTTPSClient::TMarcas> TSecureHTTPSClient::Inicie(co
         std::lock_guard lock(MutexGet());
         get = GetEmVigor();
     }
+    if (!get) get = GetPadrao;
     std::shared_ptr<TSecureHTTPSClient> sonda(new TSecureHTTPSClient(url, std::move(get)));
     std::shared_ptr<const TMarcas> marcas = sonda->marcas_;
     ++sondasEmExecucao;

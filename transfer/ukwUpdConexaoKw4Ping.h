@@ -13,10 +13,9 @@
 // (reachable, finished), which the thread owns with the waiter: a GET that outlives its
 // waiter writes its marks and ends, touching nothing else.
 //
-// The GET itself belongs to the HTTPS client of the TLS library; until that client is part
-// of the build the GET in force answers "no answer" at once (so the web road decides by its
-// TCP probe, as it does whenever the HTTPS probe fails). DefinaGetHTTPS puts another GET in
-// place, for the whole process.
+// The GET is TElHTTPSClient.Get without proxy (the scheme of the URL chooses TLS, and the
+// server's certificate is checked); DefinaGetHTTPS puts another GET in place, for the whole
+// process.
 #pragma once
 
 #include <atomic>

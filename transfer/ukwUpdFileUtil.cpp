@@ -31,6 +31,8 @@
 #include "rtl/Text.h"
 #include "transfer/ukwBinaryPatch.h"
 #include "transfer/ukwUpdFileUtilDDS.h"
+#include "transfer/ukwUpdFileUtilFTP.h"
+#include "transfer/ukwUpdFileUtilHTTP.h"
 
 int32_t TempoLimiteTransferencia = 60000;
 bool UsaProxy = true;
@@ -117,29 +119,6 @@ void FormateDataHoraUTC(std::chrono::system_clock::time_point quando, std::strin
     b[16] = rtl::FormatSettings.TimeSeparator;
     doisDigitos(b + 17, unsigned(hora.seconds().count()));
     texto.assign(b, sizeof b);
-}
-
-// ---- Protocol transfers ------------------------------------------------------------------------
-//
-// One function per protocol, each the single place where its unit is called (the download
-// server's is BaixeArquivoDDS, ukwUpdFileUtilDDS.h). A protocol whose unit is not part of this
-// build leaves the site unavailable: the attempt fails and the last-error text names the
-// protocol.
-
-bool ProtocoloIndisponivel(const std::string& protocolo, const std::string& endereco) {
-    UltimoErro = "O local update \"" + endereco + "\" usa o protocolo " + protocolo +
-                 ", que não está disponível nesta versão do kwLoader.";
-    return false;
-}
-
-bool BaixeArquivoHTTP(const std::string& origem, const std::string& /*destino*/,
-                      const std::string& /*usuario*/, const std::string& /*senha*/) {
-    return ProtocoloIndisponivel(rtl::StartsText("HTTPS:", origem) ? "HTTPS" : "HTTP", origem);
-}
-
-bool TransfiraArquivoFTP(const std::string& origem, const std::string& destino,
-                         const std::string& /*usuario*/, const std::string& /*senha*/) {
-    return ProtocoloIndisponivel("FTP", EhEnderecoFTP(origem) ? origem : destino);
 }
 
 }  // namespace

@@ -20,7 +20,10 @@
 #include "platform/Process.h"
 #include "rtl/Text.h"
 #include "support/DdsServerPeer.h"
+#include "support/LoopbackListeners.h"
 #include "support/OtherUser.h"
+#include "tests/net/HttpServers.h"
+#include "tests/tls/FtpPeers.h"
 
 namespace {
 
@@ -84,6 +87,15 @@ protected:
         const int sep = kwtest::IndexOf(e.log, std::string(54, '='));
         if (sep > 0) e.log.resize(size_t(sep - 1));
         return e;
+    }
+
+    // One SQL command on the demo's database.
+    void Sql(const std::string& comando) {
+        plat::ProcessOptions o;
+        o.wait = true;
+        o.output = plat::ProcessOutput::Capture;
+        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
     }
 
     static void Dono(const fs::path& caminho, const std::string& usuario) {
@@ -238,9 +250,10 @@ TEST_F(LocalRoad, ASiteFileThatIsNotARegularFileIsRefused) {
                                       ? kwtest::ReadFile(ws_ / "log" / "kwExec.hst")
                                       : std::string();
         EXPECT_EQ(agora, historico);
-        // No copy of it was left beside the executor.
+        // No copy of it was left beside the executor (the launcher's own program, with its
+        // debugging information, may itself be larger than the limit).
         for (const auto& f : fs::recursive_directory_iterator(ws_))
-            if (f.is_regular_file()) {
+            if (f.is_regular_file() && f.path() != ws_ / "kwLoader") {
                 EXPECT_LT(f.file_size(), 64u << 20) << f.path();
             }
     }
@@ -288,19 +301,12 @@ TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
 // line, before anything lands there; "\x" is a folder of the launcher's (normalising drops the
 // leading "\"), not one at the root of the file system.
 TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
-    auto sql = [&](const std::string& comando) {
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
-    };
     const fs::path fora = demo_.path().parent_path() / "escape";
     const std::string raiz = "kwad-raiz-" + demo_.path().filename().string();
     fs::remove_all(fora / "kwExec.exe");
     const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
 
-    sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '..\\..\\escape\\' where nmObjeto = 'kwExec.exe'");
     const Execucao um = Rode({"um"});
     EXPECT_NE(um.codigo, 0) << um.saida;
     EXPECT_TRUE(Contains(um.log,
@@ -315,8 +321,8 @@ TEST_F(LocalRoad, DestinationsStayInsideTheWorkstation) {
                  kwtest::ReadFile(ws_ / "log" / "kwExec.hst").find("KWEXEC.EXE") != std::string::npos);
 
     // "\<folder>\" is the launcher's own folder's: the run goes on and the file lands there.
-    sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
-    sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '' where nmObjeto = 'kwExec.exe'");
+    Sql("update epadObjetoUpdate set nmLocalDestino = '\\" + raiz + "\\x\\' where nmObjeto = 'clientes.txt'");
     const Execucao dois = Rode({"dois"});
     EXPECT_EQ(dois.codigo, 0) << dois.saida;
     ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
@@ -410,18 +416,11 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
         "content": {"/files/kwExec.exe": {"file": "kwExec.exe"}}})");
     KW_REQUIRE_PEER(dds.Available(), dds.Reason());
     fs::copy_file(site_ / "kwExec.exe", dds.Files() / "kwExec.exe");
-    const auto sql = [&](const std::string& comando) {
-        plat::ProcessOptions o;
-        o.wait = true;
-        o.output = plat::ProcessOutput::Capture;
-        const auto r = plat::StartProcess("sqlite3", {(demo_ / "database" / "app.db").string(), comando}, o);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
-    };
     // The executor alone in the generic system, whose site is the download server; what the
     // generic system had goes to system 1 (the executor copies from folder sites only).
-    sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
-    sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
-    sql("update epadLocalUpdate set deLocalUpdate = 'DDS:" + dds.BaseURL() + "/dist/' where cdSistema = -1");
+    Sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
+    Sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
+    Sql("update epadLocalUpdate set deLocalUpdate = 'DDS:" + dds.BaseURL() + "/dist/' where cdSistema = -1");
 
     const Execucao um = Rode({"um"});
     EXPECT_EQ(um.codigo, 0) << um.saida;
@@ -443,6 +442,82 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
         << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
     EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
+}
+
+// ---- The executor from FTP and HTTP sites ------------------------------------------------------
+
+class SitesDoExecutor : public LocalRoad {
+protected:
+    static std::string Texto(const std::string& t) {
+        std::string r = "'";
+        for (char c : t) r += c == '\'' ? std::string("''") : std::string(1, c);
+        return r + "'";
+    }
+    // The executor alone in the generic system, whose sites are these (what the generic system
+    // had goes to system 1: the executor copies from folder sites only).
+    void SitesDoSistemaGenerico(const std::string& site1, const std::string& site2, const std::string& usuario) {
+        Sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
+        Sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
+        Sql("update epadLocalUpdate set deLocalUpdate = " + Texto(site1) + ", deLocalUpdate2 = " + Texto(site2) +
+            ", flDisponivel2 = '" + (site2.empty() ? "N" : "S") + "', deUsuario = " + Texto(usuario) +
+            ", deSenha = '' where cdSistema = -1");
+    }
+    // The run copied the site's executor, which starts and carries the change list out.
+    void ExecutorAtualizado(const Execucao& e) {
+        EXPECT_EQ(e.codigo, 0) << e.saida;
+        EXPECT_TRUE(Contains(e.log, " - " + ws_.string() + "/kwExec.exe desatualizado. Copiando a versão nova..."));
+        EXPECT_TRUE(Contains(e.log, " - Atualização do kwExec OK")) << e.saida;
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), kwtest::ReadFile(site_ / "kwExec.exe"));
+        ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                       std::chrono::milliseconds(30000)))
+            << e.saida;
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n")
+            << kwtest::ReadFile(ws_ / "log" / "kwExecDemo.log");
+        EXPECT_EQ(kwtest::ReadFile(ws_ / "leiame.txt"), kwtest::ReadFile(site_ / "leiame.txt"));
+    }
+};
+
+// The first site's FTP server does not answer; the second, anonymous and passive, has the file.
+TEST_F(SitesDoExecutor, FromTheSecondFtpSiteWhenTheFirstIsDown) {
+    kwtest::FtpRoot raiz;
+    fs::create_directories(raiz.Path() / "dist");
+    raiz.Add("dist/kwExec.exe", kwtest::ReadFile(site_ / "kwExec.exe"));
+    kwtest::DaemonPeer ftp("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d",
+                                       raiz.Path().string()});
+    KW_REQUIRE_PEER(ftp.Available(), ftp.Reason());
+    const kwtest::RefusedPort recusa;
+    const std::string fora = "FTP:" + recusa.Address() + "\\dist\\";
+    SitesDoSistemaGenerico(fora, "ftpPassivo:127.0.0.1:" + std::to_string(ftp.Port()) + "\\dist\\", "anonymous");
+    const Execucao um = Rode({"um"});
+    ExecutorAtualizado(um);
+    EXPECT_TRUE(TemTrecho(um.log, "Não foi possível conectar-se com o servidor de FTP: 127.0.0.1")) << um.saida;
+}
+
+TEST_F(SitesDoExecutor, FromAnHttpSite) {
+    kwtest::HttpSite http;
+    http.AddFile("kwExec.exe", kwtest::ReadFile(site_ / "kwExec.exe"));
+    kwtest::Lighttpd servidor(http);
+    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+    SitesDoSistemaGenerico(servidor.Url("/files/"), "", "");
+    ExecutorAtualizado(Rode({"um"}));
+}
+
+// An FTP failure at the only site: the run ends with the FTP server's own answer.
+TEST_F(SitesDoExecutor, AnFtpFailureWithTheOtherSitesOff) {
+    kwtest::FtpScript script;
+    script.Send("220 kw test\r\n").Reply("331 password\r\n").Reply("530 Login incorrect.\r\n").Close();
+    kwtest::FtpScriptPeer peer(script);
+    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+    const std::string antigo = kwtest::ReadFile(ws_ / "kwExec.exe");
+    SitesDoSistemaGenerico("FTP:127.0.0.1:" + std::to_string(peer.Port()) + "\\dist\\", "", "kw");
+    const Execucao e = Rode({"um"});
+    EXPECT_NE(e.codigo, 0);
+    const std::string mensagem =
+        "Não foi possível tentar a atualização no primeiro local update. Retorno do FTP: \"530 Login incorrect.\"";
+    EXPECT_NE(e.saida.find(mensagem), std::string::npos) << e.saida;
+    EXPECT_NE(e.saida.find("O segundo local update não está disponível."), std::string::npos) << e.saida;
+    EXPECT_EQ(kwtest::ReadFile(ws_ / "kwExec.exe"), antigo);
+    EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS kwloader@localhost\r\n");
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "support/LoopbackListeners.h"
 
 namespace {
 
@@ -174,27 +175,29 @@ TEST_F(PastaLauncher, LastErrorTextsOfTheCopy) {
     EXPECT_EQ(kwtest::ReadFile(app / "c.exe"), "velho");
 }
 
-TEST_F(PastaLauncher, ProtocolSitesAreUnavailableAndRetriedOnTheClock) {
+TEST_F(PastaLauncher, ProtocolSitesThatDoNotAnswerAreRetriedOnTheClock) {
     Configure(3, 2);
     plat::ManualClock relogio;
     plat::ScopedClock usa(relogio);
     kwtest::WriteFile(app / "kwExec.exe", "velho");
     kwtest::WriteFile(site / "a.exe", "local");
+    // A port of the loopback address where nothing listens: every connection is refused.
+    const kwtest::RefusedPort recusa;
+    const std::string hp = recusa.Address();
 
     struct Caso {
         std::string origem;
         std::string destino;
         const char* palavra;  // of the attempt lines
-        const char* protocolo;
-        uint64_t espera;
+        bool ftp;             // the FTP transfer's text stays; the HTTP download leaves none
     };
     const Caso casos[] = {
-        {"FTP:srv\\dist\\kwExec.exe", S(app / "kwExec.exe"), "FTP", "FTP", 6000},
-        {"ftpPassivo:srv\\dist\\kwExec.exe", S(app / "kwExec.exe"), "FTP", "FTP", 6000},
-        {"http://srv/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", "HTTP", 6000},
-        {"HTTPS://srv/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", "HTTPS", 6000},
+        {"FTP:" + hp + "\\dist\\kwExec.exe", S(app / "kwExec.exe"), "FTP", true},
+        {"ftpPassivo:" + hp + "\\dist\\kwExec.exe", S(app / "kwExec.exe"), "FTP", true},
+        {"http://" + hp + "/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", false},
+        {"HTTPS://" + hp + "/dist/kwExec.exe", S(app / "kwExec.exe"), "HTTP", false},
         // An upload to an HTTP site goes by FTP to the same host.
-        {S(site / "a.exe"), "http://srv/dist/a.exe", "FTP", "FTP", 6000},
+        {S(site / "a.exe"), "http://" + hp + "/dist/a.exe", "FTP", true},
     };
     for (const Caso& c : casos) {
         TkwUpdLog log;
@@ -203,14 +206,17 @@ TEST_F(PastaLauncher, ProtocolSitesAreUnavailableAndRetriedOnTheClock) {
         bool d3 = true;
         EXPECT_FALSE(CopieArquivo(c.origem, c.destino, "u", "s", true, &log, d2, d3, "DDS:x", "DDS:y", -999))
             << c.origem;
-        const std::string endereco = std::string(c.protocolo) == "FTP" && !EhEnderecoFTP(c.origem)
-                                         ? ConvertaHTTPParaFTP(c.destino)
-                                         : c.origem;
-        EXPECT_EQ(UltimoErro, "O local update \"" + endereco + "\" usa o protocolo " + c.protocolo +
-                                  ", que não está disponível nesta versão do kwLoader.");
-        EXPECT_EQ(relogio.Elapsed() - antes, c.espera) << c.origem;
+        if (c.ftp) {
+            EXPECT_TRUE(UltimoErro.starts_with("Não foi possível conectar-se com o servidor de FTP: 127.0.0.1\r\n"))
+                << UltimoErro;
+            EXPECT_TRUE(UltimoErro.ends_with("\r\nExceptionClass=EFTPSError")) << UltimoErro;
+        } else {
+            EXPECT_EQ(UltimoErro, "") << c.origem;
+        }
+        EXPECT_EQ(relogio.Elapsed() - antes, 6000u) << c.origem;
         EXPECT_EQ(kwtest::ReadFile(app / "kwExec.exe"), "velho") << c.origem;
         EXPECT_FALSE(fs::exists(app / "_kwExec.exe")) << c.origem;
+        EXPECT_EQ(std::distance(fs::directory_iterator(app), fs::directory_iterator()), 1) << c.origem;
         const auto linhas = Detalhes(log);
         ASSERT_EQ(linhas.size(), 3u) << c.origem;
         for (int i = 0; i < 3; ++i)
