@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/ukwUpdUtil.h"
+#include "net/IdGlobal.h"
 #include "net/IdHTTP.h"
 #include "net/IdSSLOpenSSL.h"
 #include "net/IdStack.h"
@@ -184,6 +185,11 @@ void TDDSConnection::Authenticate() {
     // The token request carries no bearer line: a line another host's question left would
     // hand that host's token to this one.
     http_->GetRequest().CustomHeaders.Clear();
+    // The form holds the password: a redirect of it is refused (a 307 or 308 would post it
+    // again to wherever the answer points, another origin or plain http included), and the
+    // refusal is a failure like any other status.
+    http_->HandleRedirects = false;
+    TIdFinally segueDeNovo{[this] { http_->HandleRedirects = true; }};
     RespostaLimitada resposta;
     try {
         Requisicao([&] { http_->PostStrings(host.BaseURL + "/oauth/token", form, resposta); });

@@ -23,6 +23,8 @@
 //     Authorization line; a question carries the current host's token; the file request
 //     carries it only when the file's URL is on the current host (a redirect elsewhere drops
 //     it in the HTTP client);
+//   - the password goes only to the host's own token address: a redirect of the token
+//     request is a failure, never followed;
 //   - no password, token or Authorization line reaches the log (the token is masked);
 //   - a downloaded file appears under its name only when the whole body arrived: it is
 //     written under a temporary name beside it and renamed into place at the end;

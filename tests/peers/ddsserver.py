@@ -17,7 +17,8 @@ stands for this server's own base address ("http://127.0.0.1:PORT" or "https://l
       "oauth": {                             POST /oauth/token
         "access_token": "tokA",              answered as {"access_token": ..., "token_type": "bearer"}
         "username": "u", "password": "p",    when given, the form must carry them, else 401
-        "status": 500, "body": "text"        (optional) answer this instead
+        "status": 500, "body": "text"        (optional) answer this instead,
+        "location": "URL"                    with this Location line (a redirect)
       },
       "files": {                             GET /file/downloadFile?fileName=NAME (bearer checked)
         "NAME": [ANSWER, ...]                one answer per question; the last one repeats
@@ -133,7 +134,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer(entry, 404, '{"error":"not_found"}')
         oauth = script.get("oauth", {})
         if "status" in oauth or "body" in oauth:
-            return self.answer(entry, int(oauth.get("status", 200)), oauth.get("body", ""))
+            extra = [("Location", oauth["location"])] if "location" in oauth else []
+            return self.answer(entry, int(oauth.get("status", 200)), oauth.get("body", ""),
+                               extra=extra)
         for key in ("username", "password"):
             if key in oauth and form.get(key) != oauth[key]:
                 return self.answer(entry, 401, '{"error":"invalid_grant"}')

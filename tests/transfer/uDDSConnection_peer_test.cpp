@@ -138,6 +138,26 @@ TEST_F(Dds, RefusedCredentialsAndUnreachableHostsAreLogLines) {
     EXPECT_FALSE(ContemTexto(linhas, "errada"));
 }
 
+TEST_F(Dds, ARedirectedTokenRequestIsRefusedAndThePasswordGoesNowhereElse) {
+    DdsServerPeer b(R"({"oauth": {"access_token": "tokB"}})");
+    KW_REQUIRE_PEER(b.Available(), b.Reason());
+    DdsServerPeer a(R"({})");
+    KW_REQUIRE_PEER(a.Available(), a.Reason());
+    for (const int codigo : {302, 307, 308}) {
+        a.SetScript(R"({"oauth": {"status": )" + std::to_string(codigo) + R"(, "location": ")" + b.BaseURL() +
+                    R"(/oauth/token"}})");
+        auto c = Conexao({a.BaseURL()}, "segredo");
+        std::vector<std::string> erros;
+        c->SetOnError([&](IDDSConnection*, const std::string& t) { erros.push_back(t); });
+        c->Authenticate();
+        EXPECT_FALSE(c->IsAuthenticated()) << codigo;
+        ASSERT_EQ(erros.size(), 1u) << codigo;
+        EXPECT_EQ(erros[0].rfind("Erro não tratado: HTTP/1.0 " + std::to_string(codigo), 0), 0u) << erros[0];
+    }
+    EXPECT_EQ(a.Requests("/oauth/token").size(), 3u);
+    EXPECT_EQ(b.Requests().size(), 0u);
+}
+
 TEST_F(Dds, AnUnreadableTokenAnswerRaisesWithoutTheAnswer) {
     DdsServerPeer dds(R"({"oauth": {"body": "{\"access_token\": \"SEGREDO-123\" junk"}})");
     KW_REQUIRE_PEER(dds.Available(), dds.Reason());
