@@ -138,6 +138,27 @@ TEST_F(Dds, RefusedCredentialsAndUnreachableHostsAreLogLines) {
     EXPECT_FALSE(ContemTexto(linhas, "errada"));
 }
 
+TEST_F(Dds, AHostThatNeverAnswersOrNeverAcceptsEndsAtTheTransferTimeOut) {
+    kwtest::LoopbackListener mudo;      // takes the connection, never answers: the read times out
+    kwtest::FullBacklogListener cheio;  // the connect itself never completes
+    TempoLimiteTransferencia = 300;
+    struct Caso {
+        std::string endereco;
+        const char* erro;
+    };
+    const Caso casos[] = {{mudo.Address(), "Erro não tratado: Read Timeout"},
+                          {cheio.Address(), "Erro não tratado: Connect timed out."}};
+    for (const Caso& caso : casos) {
+        auto c = Conexao({"http://" + caso.endereco});
+        std::vector<std::string> erros;
+        c->SetOnError([&](IDDSConnection*, const std::string& t) { erros.push_back(t); });
+        c->Authenticate();
+        EXPECT_FALSE(c->IsAuthenticated()) << caso.endereco;
+        ASSERT_EQ(erros.size(), 1u) << caso.endereco;
+        EXPECT_EQ(erros[0], caso.erro);
+    }
+}
+
 TEST_F(Dds, ARedirectedTokenRequestIsRefusedAndThePasswordGoesNowhereElse) {
     DdsServerPeer b(R"({"oauth": {"access_token": "tokB"}})");
     KW_REQUIRE_PEER(b.Available(), b.Reason());
@@ -469,7 +490,9 @@ TEST_F(Dds, ADownloadPutsOnlyAWholeFileInPlace) {
         {"/files/silent", false, "ERROR: "},
         {"/files/whole", true, ""},
     };
-    TempoLimiteTransferencia = 500;  // the silent server never answers: its read times out
+    // The silent server never answers: its read times out. The other answers come within it
+    // even on a loaded machine.
+    TempoLimiteTransferencia = 2000;
     for (const Caso& caso : casos) {
         kwtest::WriteFile(destino, "velho");
         auto c = Conexao({a.BaseURL()});
