@@ -225,7 +225,8 @@ TEST_F(CopiaDDS, WhatTheServerRefusesIsLoggedAndTheOldFileStays) {
     DdsServerPeer s(R"({"oauth": {"access_token": "tok", "password": "senha"}, "files": {
           "T_1": [{"isFile": false, "url": null, "status": null, "patchStatus": "PATCH_TARGET_DOES_NOT_EXISTS"}],
           "N_1": [{"isFile": false, "url": null, "status": null, "patchStatus": null}],
-          "U_1": [{"isFile": true, "url": "http://127.0.0.1:1/files/u", "status": null}]}})");
+          "U_1": [{"isFile": true, "url": "http://127.0.0.1:1/files/u", "status": null}],
+          "J_1": [{"body": "<html>erro</html>"}]}})");
     KW_REQUIRE_PEER(s.Available(), s.Reason());
     struct Caso {
         std::string origem;
@@ -242,6 +243,10 @@ TEST_F(CopiaDDS, WhatTheServerRefusesIsLoggedAndTheOldFileStays) {
         {Endereco(s, "n_1"), "errada", " - Erro: Não foi possível autenticar-se no DDServer: ", "", false},
         // An exception inside the copy: its text, and the old file back all the same.
         {Endereco(s, "u_1"), "senha", "", "Erro inesperado: Host não registrado: http://127.0.0.1:1", true},
+        {Endereco(s, "j_1"), "senha", "",
+         "Erro inesperado: A TJSONObject must begin with \"{\" at character 2 of <html>erro</html>"
+         " próximo a : html>erro<\n\r erro no caracter : 2",
+         true},
     };
     for (const Caso& c : casos) {
         log = std::make_unique<TkwUpdLog>();
