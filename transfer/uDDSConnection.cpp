@@ -39,8 +39,8 @@ public:
     }
 };
 
-// The text of a member, empty for a JSON null (the server writes null for "no url" and "no
-// status"); a missing member raises the reader's exception.
+// The text of a member, empty for a JSON null (the server writes null for "no url", "no
+// status" or "no token"); a missing member raises the reader's exception.
 std::string TextoOuVazio(const TJSONObject& objeto, const char* chave) {
     const TZAbstractObject& valor = objeto.GetValue(chave);
     return valor.equals(&JSONNull()) ? std::string() : valor.toString();
@@ -214,7 +214,9 @@ void TDDSConnection::Authenticate() {
                                  " erro no caracter : " + posicao,
                              e.Position());
     }
-    AccessToken = json->GetText("access_token");
+    // A null token is none: taken as the text "null" it would count as authenticated and go
+    // out as "Bearer null".
+    AccessToken = TextoOuVazio(*json, "access_token");
     AddLog("Token: " + Mascarado(AccessToken));
 }
 

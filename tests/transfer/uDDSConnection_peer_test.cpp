@@ -179,6 +179,19 @@ TEST_F(Dds, ARedirectedTokenRequestIsRefusedAndThePasswordGoesNowhereElse) {
     EXPECT_EQ(b.Requests().size(), 0u);
 }
 
+TEST_F(Dds, ANullTokenIsNoTokenAndTheNextHostIsAsked) {
+    DdsServerPeer a(R"({"oauth": {"access_token": null}})");
+    DdsServerPeer b(R"({"oauth": {"access_token": "tokB"}})");
+    KW_REQUIRE_PEER(a.Available() && b.Available(), a.Reason() + b.Reason());
+    auto c = Conexao({a.BaseURL(), b.BaseURL()});
+    c->Authenticate();
+    EXPECT_FALSE(c->IsAuthenticated());
+    EXPECT_EQ(T(c).LogLines().back(), "Token: ******** (0 caracteres)");
+    ASSERT_TRUE(c->NextHost());
+    c->Authenticate();
+    EXPECT_TRUE(c->IsAuthenticated());
+}
+
 TEST_F(Dds, AnUnreadableTokenAnswerRaisesWithoutTheAnswer) {
     DdsServerPeer dds(R"({"oauth": {"body": "{\"access_token\": \"SEGREDO-123\" junk"}})");
     KW_REQUIRE_PEER(dds.Available(), dds.Reason());
