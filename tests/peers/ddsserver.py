@@ -119,7 +119,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def bearer_ok(self, script):
-        token = script.get("oauth", {}).get("access_token", "")
+        token = script.get("oauth", {}).get("access_token") or ""  # a null token admits no one
         return token != "" and self.headers.get("Authorization") == "Bearer " + token
 
     def do_POST(self):
