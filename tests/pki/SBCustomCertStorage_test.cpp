@@ -293,6 +293,11 @@ TEST_F(Storage, ReadersAndWritersAtOnce) {
                 }
                 EXPECT_GE(s.IndexOf(anchor.get()), 0);
                 EXPECT_GE(s.FindFirst(lookup), 0);
+                // The validation walks the storage under its read lock: the end certificate,
+                // stored or not at this moment, validates through Good CA either way.
+                TSBCertificateValidityReason reason = 0;
+                EXPECT_EQ(s.Validate(ee.get(), reason, rtl::EncodeDate(2020, 6, 1)), cvOk);
+                EXPECT_EQ(reason, 0u);
                 ++reads;
             }
         });
