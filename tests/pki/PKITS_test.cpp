@@ -55,7 +55,8 @@ const char* const kMissingCRL = "a missing CRL: no list names the issuer (checke
 // The path holds the CA's new key under its old one (a self-issued certificate): the list given
 // covers the end certificate and is signed by the new key; the self-issued certificate's own
 // list, signed by the old key, is a second list, and a storage holds one.
-const char* const kSecondList = "a missing CRL: the self-issued certificate's own list (one list per storage)";
+const char* const kSecondList =
+    "a missing CRL: the self-issued certificate's own list (one list per storage)";
 
 const std::map<std::string, std::string> kDifferences = {
     {"InvalidBadCRLIssuerNameTest5EE", kMissingCRL},
