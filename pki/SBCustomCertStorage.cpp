@@ -190,7 +190,15 @@ TElCustomCertStorage::~TElCustomCertStorage() {
     SetCRL(nullptr);
 }
 
+TElCertificateRevocationList* TElCustomCertStorage::GetCRL() const {
+    Guard g(lock_, false);
+    return crl_;
+}
+
 void TElCustomCertStorage::SetCRL(TElCertificateRevocationList* crl) {
+    // The list is part of what a validation reads under the read lock: it changes under the
+    // write lock, never in the middle of one.
+    Guard g(lock_, true);
     if (crl_ == crl) return;
     if (crl_ != nullptr) RemoveFreeNotification(crl_);
     crl_ = crl;
@@ -199,7 +207,10 @@ void TElCustomCertStorage::SetCRL(TElCertificateRevocationList* crl) {
 
 void TElCustomCertStorage::Notification(rtl::Component* component, Operation operation) {
     TElBaseCertStorage::Notification(component, operation);
-    if (operation == Operation::Remove && component == crl_) crl_ = nullptr;
+    if (operation == Operation::Remove && component == crl_) {
+        Guard g(lock_, true);
+        crl_ = nullptr;
+    }
 }
 
 void TElCustomCertStorage::MarkStale() {

@@ -8,9 +8,9 @@
 // one that fits.
 //
 // What must stay true:
-// - the contents are guarded by the storage's TElSharedResource: Add, Remove and Clear write,
-//   every reader (count, certificate, index, walk, validation) reads; the chain index has a
-//   lock of its own, so readers that rebuild it at once do not race;
+// - the contents are guarded by the storage's TElSharedResource: Add, Remove, Clear and
+//   SetCRL write, every reader (count, certificate, index, list, walk, validation) reads; the
+//   chain index has a lock of its own, so readers that rebuild it at once do not race;
 // - a certificate handed out by GetCertificate belongs to the storage and lives until it is
 //   removed;
 // - Validate collects the faults of every certificate of the path (a status per certificate,
@@ -241,7 +241,8 @@ public:
                                         std::vector<TElCertificatePathStatus>& path,
                                         TSBCertificateValidityReason& reason) const;
 
-    TElCertificateRevocationList* GetCRL() const { return crl_; }
+    // The revocation list is read and set under the storage's lock (set as a writer).
+    TElCertificateRevocationList* GetCRL() const;
     void SetCRL(TElCertificateRevocationList* crl);
     TSBCertStorageOptions Options = csoStrictChainBuilding;
 

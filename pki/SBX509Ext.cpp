@@ -215,7 +215,12 @@ void TElKeyUsageExtension::SetValue(std::string_view value) {
     OneElement e;
     const TElASN1SimpleTag* bits = AsPrimitive(e.Load(value), 0x03);
     if (bits == nullptr) return CheckCritical();
-    const ByteString c = bits->GetContent();  // the unused-bits octet first
+    ByteString c = bits->GetContent();  // the unused-bits octet first
+    // Bits the BIT STRING declares unused grant nothing (X.690 8.6.2.3: DER has them zero);
+    // read as usages they would give a certificate keyCertSign it never asserted.
+    const auto unused = c.empty() ? 0u : unsigned(uint8_t(c[0]));
+    if (unused > 7 || (c.size() == 1 && unused != 0)) return CheckCritical();
+    if (c.size() >= 2) c.back() = char(uint8_t(c.back()) & uint8_t(0xFF << unused));
     if (c.size() >= 2) {
         const auto b = uint8_t(c[1]);
         DigitalSignature = b & 0x80;

@@ -287,19 +287,31 @@ TEST_F(Storage, ReadersAndWritersAtOnce) {
             lookup.SubjectRDN.Assign(&ca->GetSubjectRDN());
             lookup.Options = loExactMatch;
             while (!stop) {
+                EXPECT_GE(s.GetCount(), 2);  // read under the lock, as the list changes
                 EXPECT_GE(s.GetChainCount(), 1);
                 if (auto chain = s.BuildChain(0)) {
                     EXPECT_GE(chain->GetCount(), 1);
                 }
                 EXPECT_GE(s.IndexOf(anchor.get()), 0);
                 EXPECT_GE(s.FindFirst(lookup), 0);
+                // The validation walks the storage under its read lock: the end certificate,
+                // stored or not at this moment, validates through Good CA either way.
+                TSBCertificateValidityReason reason = 0;
+                EXPECT_EQ(s.Validate(ee.get(), reason, rtl::EncodeDate(2020, 6, 1)), cvOk);
+                EXPECT_EQ(reason, 0u);
                 ++reads;
             }
         });
+    // Good CA's list revokes nothing of the path: with it or without it the answer is the same.
+    const std::string crlDer = kwtest::ReadFile(VectorsX509() / "PKITS_data/crls/GoodCACRL.crl");
+    TElCertificateRevocationList crl;
+    ASSERT_EQ(crl.LoadFromBuffer(crlDer.data(), crlDer.size()), 0);
     for (int i = 0; i < 200; ++i) {
         s.Add(ee.get());
+        s.SetCRL(i % 2 == 0 ? &crl : nullptr);
         s.Remove(s.GetCount() - 1);
     }
+    s.SetCRL(nullptr);
     while (reads < 20)
         std::this_thread::yield();
     stop = true;

@@ -181,6 +181,15 @@ TEST(Extensions, KeyUsageBitsAndCriticalFailures) {
     EXPECT_EQ(r.ext.Included, ceKeyUsage);
     r.Parse(kOidKU, false, T(0x03, H("00 FF 80")));
     EXPECT_EQ(r.ext.KeyUsage.GetUsages(), 0x1FF);
+    // Bits declared unused grant nothing: 07 FF is digital signature alone, as libcrypto reads
+    // it; an unused-bits count past 7 is no BIT STRING.
+    r.Parse(kOidKU, true, T(0x03, H("07 FF")));
+    EXPECT_EQ(r.ext.KeyUsage.GetUsages(), KeyUsageBit(kuDigitalSignature));
+    r.Parse(kOidKU, true, T(0x03, H("01 FF FF")));
+    EXPECT_EQ(r.ext.KeyUsage.GetUsages(), 0x1FF);
+    r.Parse(kOidKU, true, T(0x03, H("07 FF 7F")));  // the count applies to the last byte
+    EXPECT_EQ(r.ext.KeyUsage.GetUsages(), 0xFF);
+    EXPECT_THROW(r.Parse(kOidKU, true, T(0x03, H("08 FF"))), EElCertificateException);
 
     // An OCTET STRING where a BIT STRING belongs: silent when not critical, fatal when it is.
     r.Parse(kOidKU, false, T(0x04, H("00 FF")));

@@ -107,6 +107,12 @@ TEST_F(X509Fixture, KeyParametersAndBuffers) {
     EXPECT_EQ(shortM, 257u);
     EXPECT_TRUE(c->GetRSAParams(mod.data(), m, exp.data(), e));
     EXPECT_EQ(Hex(exp), "010001");
+    // Sizes are compared whole: a room of 65536 bytes (0 in its low 16 bits) is room enough.
+    std::string wide(65536, '\0');
+    size_t wideSize = wide.size();
+    EXPECT_TRUE(c->GetRSAParams(wide.data(), wideSize, exp.data(), e));
+    EXPECT_EQ(wideSize, 257u);
+    EXPECT_EQ(wide.substr(0, 257), mod);
     size_t p = 0, q = 0, g = 0, y = 0;
     EXPECT_THROW(c->GetDSSParams(nullptr, p, nullptr, q, nullptr, g, nullptr, y), EElCertificateException);
 

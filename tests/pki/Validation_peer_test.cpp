@@ -18,25 +18,37 @@ class Validation : public OpenSSLSuite<Validation> {
 public:
     static bool Make(const fs::path& d) {
         auto write = [&](const char* name, const std::string& text) { kwtest::WriteFile(d / name, text); };
-        write("ca.ext", "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
-                        "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
-        write("ca0.ext", "basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n");
+        write("ca.ext",
+              "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+              "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
+        write("ca0.ext",
+              "basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n");
         write("noca.ext", "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,keyCertSign,cRLSign\n");
         write("nosign.ext", "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,digitalSignature\n");
         write("ee.ext", "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n");
         write("crit.ext", "basicConstraints=CA:FALSE\n1.2.3.4=critical,DER:05:00\n");
-        write("ca.cnf", kCAConfig);
+        write(
+            "nocrl.ext",
+            "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\nsubjectKeyIdentifier=hash\n");
+        // A delta list (RFC 5280 5.2.4), a kind of list the validation does not build on.
+        write("ca.cnf",
+              std::string(kCAConfig) +
+                  "[delta_ext]\nauthorityKeyIdentifier = keyid:always\n2.5.29.27 = critical, DER:02:01:01\n");
         write("crlnumber", "01\n");
         const char* keys[] = {"root", "int", "ee", "other", "a", "b"};
         for (const char* k : keys)
-            if (OpenSSL(d, std::string("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out ") + k + ".key") != 0)
+            if (OpenSSL(d, std::string("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out ") + k +
+                               ".key") != 0)
                 return false;
         auto issue = [&](const std::string& out, const std::string& subject, const std::string& key,
-                         const std::string& caCert, const std::string& caKey, const std::string& ext, int serial) {
-            return OpenSSL(d, "req -new -key " + key + ".key -subj '/CN=" + subject + "' -out " + out + ".csr") == 0 &&
+                         const std::string& caCert, const std::string& caKey, const std::string& ext,
+                         int serial) {
+            return OpenSSL(d, "req -new -key " + key + ".key -subj '/CN=" + subject + "' -out " + out +
+                                  ".csr") == 0 &&
                    OpenSSL(d, "x509 -req -in " + out + ".csr -CA " + caCert + ".pem -CAkey " + caKey +
                                   ".key -set_serial " + std::to_string(serial) + " -days 30 -sha256 " +
-                                  (ext.empty() ? std::string() : "-extfile " + ext + ".ext ") + "-out " + out + ".pem") == 0;
+                                  (ext.empty() ? std::string() : "-extfile " + ext + ".ext ") + "-out " +
+                                  out + ".pem") == 0;
         };
         return OpenSSL(d, "req -x509 -key root.key -subj /CN=Root -days 30 -sha256 -out root.pem") == 0 &&
                issue("int", "Intermediate", "int", "root", "root", "ca", 2) &&
@@ -56,22 +68,66 @@ public:
                issue("eefake", "End", "ee", "fake", "other", "ee", 16) &&
                OpenSSL(d, "req -x509 -key a.key -subj /CN=A -days 30 -out aself.pem") == 0 &&
                OpenSSL(d, "req -x509 -key b.key -subj /CN=B -days 30 -out bself.pem") == 0 &&
-               issue("acrossb", "A", "a", "bself", "b", "ca", 17) && issue("bcrossa", "B", "b", "aself", "a", "ca", 18) &&
+               issue("acrossb", "A", "a", "bself", "b", "ca", 17) &&
+               issue("bcrossa", "B", "b", "aself", "a", "ca", 18) &&
                issue("eea", "End under A", "ee", "aself", "a", "ee", 19) &&
+               issue("nocrl", "NoCRLSign", "int", "root", "root", "nocrl", 20) &&
+               issue("eenocrl", "End under NoCRLSign", "ee", "nocrl", "int", "ee", 21) &&
                // Lists of Intermediate: one revoking End, one revoking nothing, one signed by
                // another key, one out of date, one with a critical issuing distribution point.
-               (kwtest::WriteFile(d / "index.txt", "R\t301231000000Z\t240101000000Z,keyCompromise\t03\tunknown\t/CN=End\n"),
-                OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -out revoking.crl") == 0) &&
-               OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -crlhours 1 -out stale.crl") == 0 &&
-               OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -crlexts idp_ext -out idp.crl") == 0 &&
+               (kwtest::WriteFile(d / "index.txt",
+                                  "R\t301231000000Z\t240101000000Z,keyCompromise\t03\tunknown\t/CN=End\n"),
+                OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -out revoking.crl") ==
+                    0) &&
+               OpenSSL(
+                   d,
+                   "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -crlhours 1 -out stale.crl") ==
+                   0 &&
+               OpenSSL(d,
+                       "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -crlexts idp_ext -out "
+                       "idp.crl") == 0 &&
+               // Root's list revoking Intermediate (serial 2).
+               (kwtest::WriteFile(
+                    d / "index.txt",
+                    "R\t301231000000Z\t240101000000Z,CACompromise\t02\tunknown\t/CN=Intermediate\n"),
+                OpenSSL(d,
+                        "ca -gencrl -config ca.cnf -keyfile root.key -cert root.pem -out rootrevoking.crl") ==
+                    0) &&
                (kwtest::WriteFile(d / "index.txt", ""),
-                OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -out empty.crl") == 0);
+                OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -out empty.crl") == 0) &&
+               OpenSSL(d,
+                       "ca -gencrl -config ca.cnf -keyfile int.key -cert int.pem -crlexts delta_ext -out "
+                       "delta.crl") == 0 &&
+               // An empty list of NoCRLSign, whose key usage lacks cRLSign.
+               OpenSSL(d, "ca -gencrl -config ca.cnf -keyfile int.key -cert nocrl.pem -out nocrlsign.crl") ==
+                   0;
     }
 
-    // A list of Intermediate whose signature no longer holds (made after the others).
+    // A list of Intermediate whose signature no longer holds, and End with its first extension
+    // twice, signed again by Intermediate (made after the others).
     static void SetUpTestSuite() {
         OpenSSLSuite<Validation>::SetUpTestSuite();
         if (!ok_) return;
+        const fs::path& d = dir_->path();
+        const std::string twice =
+            EditDER(LoadObjects(d / "ee.pem", "CERTIFICATE").at(0), [](TElASN1ConstrainedTag& r) {
+                auto& list = C(r, {0, 0, 7, 0});
+                auto& copy = static_cast<TElASN1SimpleTag&>(*list.GetChild(list.AddChild(false)));
+                copy.EmitHeader = false;  // the copied bytes are the whole element
+                copy.SetContent(SaveTagToString(*list.GetChild(0)));
+            });
+        TElASN1ConstrainedTag tree;
+        ok_ = LoadTagTree(tree, twice);
+        if (ok_) kwtest::WriteFile(d / "dupext.tbs", SaveTagToString(*Node(tree, {0, 0})));
+        ok_ = ok_ && OpenSSL(d, "dgst -sha256 -sign int.key -out dupext.sig dupext.tbs") == 0;
+        if (!ok_) {
+            log_ = OpenSSLLog(d);
+            return;
+        }
+        const std::string signature = kwtest::ReadFile(d / "dupext.sig");
+        kwtest::WriteFile(d / "dupext.pem", EditDER(twice, [&](TElASN1ConstrainedTag& r) {
+                              S(r, {0, 2}).SetContent(std::string(1, '\0') + signature);
+                          }));
         const std::string der = LoadObjects(dir_->path() / "empty.crl", "X509 CRL").at(0);
         kwtest::WriteFile(dir_->path() / "wrongkey.crl", EditDER(der, [](TElASN1ConstrainedTag& r) {
                               auto& sig = S(r, {0, 2});
@@ -94,7 +150,6 @@ protected:
         EXPECT_EQ(crl->LoadFromBuffer(der.at(0).data(), der.at(0).size()), 0) << name;
         return crl;
     }
-
 };
 
 struct Row {
@@ -121,9 +176,23 @@ TEST_F(Validation, RulesOneByOne) {
         {"expired", {"root"}, "ee", {"int"}, "", +1, cvInvalid, vrExpired},
         {"revoked", {"root"}, "ee", {"int"}, "revoking", 0, cvInvalid, vrRevoked},
         {"a list that revokes nothing", {"root"}, "ee", {"int"}, "empty", 0, cvOk, 0},
-        {"a list whose signature does not hold", {"root"}, "ee", {"int"}, "wrongkey", 0, cvInvalid, vrCRLUnusable},
+        {"a list whose signature does not hold",
+         {"root"},
+         "ee",
+         {"int"},
+         "wrongkey",
+         0,
+         cvInvalid,
+         vrCRLUnusable},
         {"a list out of date", {"root"}, "ee", {"int"}, "stale", +2, cvInvalid, vrCRLUnusable},
-        {"a list with a critical distribution point", {"root"}, "ee", {"int"}, "idp", 0, cvInvalid, vrCRLUnusable},
+        {"a list with a critical distribution point",
+         {"root"},
+         "ee",
+         {"int"},
+         "idp",
+         0,
+         cvInvalid,
+         vrCRLUnusable},
         {"issuer not a CA", {"root"}, "eenoca", {"noca"}, "", 0, cvInvalid, vrCAUnauthorized},
         {"issuer without keyCertSign", {"root"}, "eenosign", {"nosign"}, "", 0, cvInvalid, vrCAUnauthorized},
         {"version 1 issuer not stored", {"root"}, "eev1", {"v1"}, "", 0, cvInvalid, vrCAUnauthorized},
@@ -131,11 +200,41 @@ TEST_F(Validation, RulesOneByOne) {
         {"path length 0 exceeded", {"root"}, "eesub", {"int0", "sub"}, "", 0, cvInvalid, vrCAUnauthorized},
         {"path length 0 kept", {"root"}, "ee0", {"int0"}, "", 0, cvOk, 0},
         {"unknown critical extension", {"root"}, "crit", {"int"}, "", 0, cvInvalid, vrUnsupportedExtension},
-        {"an intermediate of that name with another key", {"root"}, "ee", {"fake"}, "", 0, cvInvalid,
+        {"an intermediate of that name with another key",
+         {"root"},
+         "ee",
+         {"fake"},
+         "",
+         0,
+         cvInvalid,
          vrInvalidSignature},
-        {"cross certificates in a loop, nothing stored", {}, "eea", {"acrossb", "bcrossa"}, "", 0, cvInvalid,
+        {"cross certificates in a loop, nothing stored",
+         {},
+         "eea",
+         {"acrossb", "bcrossa"},
+         "",
+         0,
+         cvInvalid,
          vrUnknownCA},
         {"cross certificates, B stored", {"bself"}, "eea", {"acrossb", "bcrossa"}, "", 0, cvOk, 0},
+        {"an extension twice", {"root"}, "dupext", {"int"}, "", 0, cvInvalid, vrUnsupportedExtension},
+        {"a list signed by an issuer without cRLSign",
+         {"root"},
+         "eenocrl",
+         {"nocrl"},
+         "nocrlsign",
+         0,
+         cvInvalid,
+         vrCRLUnusable},
+        {"a delta list", {"root"}, "ee", {"int"}, "delta", 0, cvInvalid, vrCRLUnusable},
+        {"the intermediate on the root's list",
+         {"root"},
+         "ee",
+         {"int"},
+         "rootrevoking",
+         0,
+         cvInvalid,
+         vrRevoked},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -153,10 +252,13 @@ TEST_F(Validation, RulesOneByOne) {
             storage.SetCRL(crl.get());
         }
         const TElX509Certificate& cert = *chain.GetCertificate(0);
-        rtl::TDateTime moment = cert.GetValidFrom() + 1.0 / 1440;
+        // A minute after the certificate's start, and after the list's, however long making
+        // the fixtures took.
+        const rtl::TDateTime start = std::max(cert.GetValidFrom(), crl ? crl->ThisUpdate : 0.0);
+        rtl::TDateTime moment = start + 1.0 / 1440;
         if (r.momentShift == -1) moment = cert.GetValidFrom() - 1;
         if (r.momentShift == +1) moment = cert.GetValidTo() + 1;
-        if (r.momentShift == +2) moment = cert.GetValidFrom() + 1;  // a day on: past a one-hour list
+        if (r.momentShift == +2) moment = start + 1;  // a day on: past a one-hour list
         TSBCertificateValidityReason reason = 0xFFFF;
         EXPECT_EQ(storage.Validate(&cert, reason, moment), r.result);
         EXPECT_EQ(reason, r.reason);
