@@ -109,6 +109,15 @@ int32_t Load(TElPKCS12Message& m, const std::string& der, const std::string& pas
     return m.LoadFromBuffer(der.data(), der.size());
 }
 
+// The PKITS PFX files, all under the password "password".
+std::filesystem::path PKITSFiles() {
+    return pkitest::VectorsX509() / "PKITS_data/pkcs12";
+}
+
+int32_t LoadPKITS(TElPKCS12Message& m, const char* file) {
+    return Load(m, kwtest::ReadFile(PKITSFiles() / file), "password");
+}
+
 const std::string kKeyInfo = Seq({Int("00"), AlgId(kRSA), Octets(Seq({Int("00"), Int("05")}))});
 
 }  // namespace
@@ -258,11 +267,10 @@ TEST(SBPKCS12, MacDigestsAndCounts) {
 
 // Keys are attached only where they complete the certificate's public key.
 TEST(SBPKCS12, WhichKeyCompletesWhichCertificate) {
-    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
-    PKI_REQUIRE_DIR(dir);
+    PKI_REQUIRE_DIR(PKITSFiles());
     KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
     auto load = [&](const char* file, TElPKCS12Message& m) {
-        ASSERT_EQ(Load(m, kwtest::ReadFile(dir / file), "password"), 0);
+        ASSERT_EQ(LoadPKITS(m, file), 0);
         ASSERT_EQ(m.KeyCount(), 1);
         ASSERT_GE(m.GetCertStorage().GetCount(), 1);
     };
@@ -299,13 +307,12 @@ TEST(SBPKCS12, WhichKeyCompletesWhichCertificate) {
 // Through a whole load: a key bag whose DSA x is not the one behind the certificate's y is read
 // and attached to nothing, whether it comes bare or with the certificate's own p, q, g and y.
 TEST(SBPKCS12, DSAKeysOfAnotherCertificateStayUnattached) {
-    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
-    PKI_REQUIRE_DIR(dir);
+    PKI_REQUIRE_DIR(PKITSFiles());
     KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
     // The end entity and its CA share p, q and g; their key bags hold the bare INTEGER x.
     TElPKCS12Message ee, ca;
-    ASSERT_EQ(Load(ee, kwtest::ReadFile(dir / "ValidDSASignaturesTest4EE.p12"), "password"), 0);
-    ASSERT_EQ(Load(ca, kwtest::ReadFile(dir / "DSACACert.p12"), "password"), 0);
+    ASSERT_EQ(LoadPKITS(ee, "ValidDSASignaturesTest4EE.p12"), 0);
+    ASSERT_EQ(LoadPKITS(ca, "DSACACert.p12"), 0);
     const TElX509Certificate& cert = *ee.GetCertStorage().GetCertificate(0);
     ASSERT_EQ(cert.GetPublicKeyAlgorithm(), SB_CERT_ALG_DSA);
     const std::string eeX(ee.GetKey(0).begin(), ee.GetKey(0).end());
@@ -432,13 +439,12 @@ TEST(SBPKCS12, WriterShape) {
 // the PKCS#8 key inside as libcrypto decrypts it, and the same localKeyId on both bags and in
 // the PrivateKeyInfo; a certificate without a key gets only its certificate safe.
 TEST(SBPKCS12, WriterShapeWithKeys) {
-    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
-    PKI_REQUIRE_DIR(dir);
+    PKI_REQUIRE_DIR(PKITSFiles());
     KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
     // The PKITS files' keys reach their certificates: an RSA PKCS#1 key, a bare DSA x.
     TElPKCS12Message rsa, dsa;
-    ASSERT_EQ(Load(rsa, kwtest::ReadFile(dir / "GoodCACert.p12"), "password"), 0);
-    ASSERT_EQ(Load(dsa, kwtest::ReadFile(dir / "DSACACert.p12"), "password"), 0);
+    ASSERT_EQ(LoadPKITS(rsa, "GoodCACert.p12"), 0);
+    ASSERT_EQ(LoadPKITS(dsa, "DSACACert.p12"), 0);
     TElX509Certificate* rsaCert = rsa.GetCertStorage().GetCertificate(0);
     TElX509Certificate* dsaCert = dsa.GetCertStorage().GetCertificate(0);
     ASSERT_TRUE(rsaCert->GetPrivateKeyExists());
