@@ -44,6 +44,7 @@ constexpr int kRowPBES2 = 6;
 constexpr size_t kPBES1DerivedLength = 16;
 constexpr size_t kHMACSHA1Size = 20;
 constexpr size_t kIVSize = 8;
+constexpr int32_t kRC2MaxBits = 1024;
 
 int FindScheme(std::string_view oid) {
     for (size_t i = 0; i < kSchemes.size(); ++i)
@@ -287,8 +288,11 @@ void TElPKCS5PBE::ReadEncryptionScheme(std::string_view oid, std::string_view pa
         ByteString iv;
         int32_t bits = 0;
         // Parameters that do not decode leave the scheme without a cipher: every operation
-        // then reports it unsupported.
-        if (!DecodeRC2CBCParameters(ByteString(parameters), iv, bits) || bits < 8) return;
+        // then reports it unsupported. So do effective bits outside what RC2 has (RFC 2268: at
+        // most 1024, a 128-byte key): a version of up to 2^31 - 1 would otherwise size the key
+        // PBKDF2 derives, 256 MB of HMAC blocks for one hostile file.
+        if (!DecodeRC2CBCParameters(ByteString(parameters), iv, bits) || bits < 8 || bits > kRC2MaxBits)
+            return;
         keyLength_ = bits / 8;
         iv_ = iv;
         cipherOID_ = ByteString(oid);

@@ -208,8 +208,10 @@ public:
     // while the storage holds a certificate; "Certificates", the older name, is read with its
     // size as an integer value of the component stream (a type byte 2, 3 or 4 and a 1, 2 or
     // 4-byte little-endian value). A size of 0 or less read clears the storage. The PFX of
-    // this form is under one fixed password held in the program: it keeps nothing secret,
-    // so a storage whose private keys matter is not streamed this way.
+    // this form is under StreamPassword, twelve letters fixed in the program for writing and
+    // reading alike: anyone with the program has them, so this form protects no key, and a
+    // storage whose private keys matter is not streamed this way.
+    static constexpr std::string_view StreamPassword = "kwStoragePFX";
     bool StoresBinaryCertificates() const { return GetCount() > 0; }
     void WriteBinaryCertificates(rtl::Stream& stream) const;
     void ReadBinaryCertificates(rtl::Stream& stream);

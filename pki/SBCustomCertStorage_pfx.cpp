@@ -9,9 +9,6 @@
 
 namespace {
 
-// The twelve letters the streamed form is written and read under. They keep nothing secret:
-// anyone with the program has them.
-constexpr std::string_view kStreamPassword = "kwStoragePFX";
 constexpr int32_t kStreamIterations = 2048;
 // A streamed PFX larger than this is not a storage this program wrote: far more certificates
 // than any storage holds, and a bound on what a damaged stream makes us allocate.
@@ -46,7 +43,8 @@ void ImportStreamed(TElCustomCertStorage& storage, rtl::Stream& stream, int32_t 
     if (uint32_t(size) > kMaxStreamedSize) throw rtl::EReadError("Invalid property value");
     std::string pfx(size_t(size), '\0');
     stream.ReadBuffer(pfx.data(), pfx.size());
-    if (const int32_t r = storage.ImportFromPFX(pfx.data(), pfx.size(), kStreamPassword); r != 0)
+    if (const int32_t r = storage.ImportFromPFX(pfx.data(), pfx.size(), TElCustomCertStorage::StreamPassword);
+        r != 0)
         throw ECryptoLibraryError("Invalid certificate storage data", r);
 }
 
@@ -78,10 +76,10 @@ int32_t TElCustomCertStorage::ExportToPFX(void* buffer, size_t& size, int32_t ke
 void TElCustomCertStorage::WriteBinaryCertificates(rtl::Stream& stream) const {
     if (!StoresBinaryCertificates()) return;
     size_t size = 0;
-    ExportToPFX(nullptr, size, SB_ALG_PKCS12_SHA1_RC4_128, SB_ALG_PKCS12_SHA1_RC4_128, kStreamPassword);
+    ExportToPFX(nullptr, size, SB_ALG_PKCS12_SHA1_RC4_128, SB_ALG_PKCS12_SHA1_RC4_128, StreamPassword);
     std::string pfx(size, '\0');
-    const int32_t r = ExportToPFX(pfx.data(), size, SB_ALG_PKCS12_SHA1_RC4_128, SB_ALG_PKCS12_SHA1_RC4_128,
-                                  kStreamPassword);
+    const int32_t r =
+        ExportToPFX(pfx.data(), size, SB_ALG_PKCS12_SHA1_RC4_128, SB_ALG_PKCS12_SHA1_RC4_128, StreamPassword);
     // A storage that cannot be written is an error, not an empty property that would clear the
     // storage when read back.
     if (r != 0 || size > kMaxStreamedSize)

@@ -604,8 +604,10 @@ int32_t TElPKCS12Message::FindKeyFor(const TElX509Certificate& certificate, rtl:
         const std::string_view k = View(keys_[i]);
         Numbers key(5);
         if (DSAKey(k, key)) {
+            // Its p, q, g and y are the certificate's; its x must also be the one behind that y,
+            // or the certificate would sign with a key its public value does not verify.
             if (SameNumber(key.v[0], p) && SameNumber(key.v[1], q) && SameNumber(key.v[2], g) &&
-                SameNumber(key.v[3], y)) {
+                SameNumber(key.v[3], y) && DSAPublicMatches(p, g, y, key.v[4])) {
                 blob = keys_[i];
                 return int32_t(i);
             }
@@ -806,6 +808,11 @@ struct TElPKCS12Message::Writer {
 int32_t TElPKCS12Message::SaveToBuffer(void* buffer, size_t& size) {
     localKeyId_ = kFirstLocalKeyId;
     if (storage_->GetCount() == 0) return SB_PKCS12_ERROR_NO_CERTIFICATES;
+    // A count no reader takes (ours refuses more than MaxIterationCount) or one written as
+    // another (a negative count would be written as 2^32 less it, and derived with once) makes
+    // a file nobody can open again.
+    if (IterationCount < 0 || uint32_t(IterationCount) > MaxIterationCount)
+        return SB_PKCS12_ERROR_INTERNAL_ERROR;
     const rtl::SecureBytes bmp = PKCS12PasswordToBMP(View(password_));
     Writer writer{*this, View(bmp)};
     TElASN1ConstrainedTag safes;

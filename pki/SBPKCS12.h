@@ -13,8 +13,8 @@
 // - every count, length and salt comes from a file anyone can write: an iteration count above
 //   MaxIterationCount is refused before any digest runs; padding is checked whole (1 to 8
 //   bytes, all equal) and the MAC compared in constant time;
-// - a key is attached only to a certificate whose public key it completes (a bare DSA x only
-//   where g^x mod p is the certificate's y);
+// - a key is attached only to a certificate whose public key it completes (a DSA x, bare or
+//   with its parameters, only where g^x mod p is the certificate's y);
 // - the password, its BMPString form, derived keys and decrypted key bags live in wiped
 //   buffers.
 #pragma once
@@ -85,10 +85,11 @@ public:
     // other tools hash. Once every bag was read and the MAC holds, each certificate receives
     // the key FindKeyFor gives it (0x1F10 when the certificate's key material refuses it).
     int32_t LoadFromBuffer(const void* buffer, size_t size);
-    // 0x1F14 with the size needed when the buffer is null or too small. Every call draws new
-    // salts. A certificate with a private key (other than Diffie-Hellman) gets a shrouded key
-    // bag before its certificate safe, both with the same localKeyId; RSA and DSA keys have a
-    // PKCS#8 form here, any other gives 0x1F0F.
+    // 0x1F14 with the size needed when the buffer is null or too small; 0x1F0C for an
+    // IterationCount outside 0 .. MaxIterationCount. Every call draws new salts. A certificate
+    // with a private key (other than Diffie-Hellman) gets a shrouded key bag before its
+    // certificate safe, both with the same localKeyId; RSA and DSA keys have a PKCS#8 form here,
+    // any other gives 0x1F0F.
     int32_t SaveToBuffer(void* buffer, size_t& size);
 
     TElMemoryCertStorage& GetCertStorage() { return *storage_; }

@@ -295,7 +295,7 @@ TEST(SBPKCS5, ParameterBlocks) {
         const char* name;
         std::string_view oid;
         std::string params;
-        const char* verdict;  // "ok", or the message expected
+        const char* verdict;  // "ok", "no cipher" (read, every operation unsupported), or the message
         int keyLength;
     } cases[] = {
         {"PBES1", SB_OID_PBE_SHA1_DES, H("300D 0408 0102030405060708 020107"), "ok", 0},
@@ -343,6 +343,16 @@ TEST(SBPKCS5, ParameterBlocks) {
          pbes2(seqHex("0402AABB 020203E8"),
                seqHex("06082A864886F70D0302 300E020200A0 0408 0102030405060708")),
          "ok", 5},
+        // RC2 takes 1 to 1024 effective bits (a key of at most 128 bytes); a version naming more,
+        // up to 2^31 - 1, is no RC2 scheme (it would size the PBKDF2 output: 256 MB of HMACs).
+        {"PBES2 RC2 1025 bits", SB_OID_PBES2,
+         pbes2(seqHex("0402AABB 020203E8"),
+               seqHex("06082A864886F70D0302" + seqHex("02020401 0408 0102030405060708"))),
+         "no cipher", 0},
+        {"PBES2 RC2 2^31-1 bits", SB_OID_PBES2,
+         pbes2(seqHex("0402AABB 020203E8"),
+               seqHex("06082A864886F70D0302" + seqHex("02047FFFFFFF 0408 0102030405060708"))),
+         "no cipher", 0},
         {"PBES2 three elements", SB_OID_PBES2, H("3006 3000 3000 3000"), "Invalid parameters", 0},
         {"unknown scheme", SB_OID_PKCS12_PBE_SHA1_3DES, H("0500"),
          "Unsupported algorithm: 1.2.840.113549.1.12.1.3", 0},
@@ -357,6 +367,11 @@ TEST(SBPKCS5, ParameterBlocks) {
             }
             // Each accepted block encrypts and decrypts.
             EXPECT_EQ(Crypt(pbe, false, Crypt(pbe, true, "twelve bytes", "pw"), "pw"), "twelve bytes");
+        } else if (std::string(c.verdict) == "no cipher") {
+            const TElPKCS5PBE pbe(c.oid, c.params);
+            EXPECT_EQ(pbe.KeyLength(), 0);
+            EXPECT_EQ(kwtest::ThrownMessage([&] { Crypt(pbe, false, std::string(8, 'x'), "pw"); }),
+                      "Unsupported algorithm: 32767");
         } else {
             EXPECT_EQ(kwtest::ThrownMessage([&] { TElPKCS5PBE pbe(c.oid, c.params); }), c.verdict);
         }

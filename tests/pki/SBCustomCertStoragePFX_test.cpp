@@ -1,8 +1,12 @@
 // A storage's PFX exchange and its streamed property: exported and imported with the same
 // certificates, the size question, a failed import that changes nothing, and the
-// "BinaryCertificates" and "Certificates" forms read and written through a memory stream, and
-// private keys carried along by both.
+// "BinaryCertificates" and "Certificates" forms read and written through a memory stream (the
+// streamed PFX opened by libcrypto under the program's fixed password, all of it in 128-bit
+// RC4), and private keys carried along by both.
 #include <gtest/gtest.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
 
 #include "PKITestSupport.h"
 #include "crypto/SBConstants.h"
@@ -35,6 +39,36 @@ std::string StreamBytes(rtl::MemoryStream& s) {
     s.Seek(0, rtl::SeekOrigin::Begin);
     s.ReadBuffer(out.data(), out.size());
     s.Seek(0, rtl::SeekOrigin::Begin);
+    return out;
+}
+
+// The PBE of every certificate safe and shrouded key bag of a PFX, as libcrypto reads it
+// under the password (its MAC checked first); empty when it does not open.
+std::vector<int> PBEsOf(const std::string& pfx, std::string_view password) {
+    std::vector<int> out;
+    const auto* p = reinterpret_cast<const unsigned char*>(pfx.data());
+    std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(d2i_PKCS12(nullptr, &p, long(pfx.size())),
+                                                        &PKCS12_free);
+    const std::string pass(password);
+    if (!p12 || PKCS12_verify_mac(p12.get(), pass.c_str(), int(pass.size())) != 1) return out;
+    STACK_OF(PKCS7)* safes = PKCS12_unpack_authsafes(p12.get());
+    for (int i = 0; safes != nullptr && i < sk_PKCS7_num(safes); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes, i);
+        if (OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted) {
+            out.push_back(OBJ_obj2nid(safe->d.encrypted->enc_data->algorithm->algorithm));
+            continue;
+        }
+        STACK_OF(PKCS12_SAFEBAG)* bags = PKCS12_unpack_p7data(safe);
+        for (int j = 0; bags != nullptr && j < sk_PKCS12_SAFEBAG_num(bags); ++j) {
+            const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, j);
+            if (PKCS12_SAFEBAG_get_nid(bag) != NID_pkcs8ShroudedKeyBag) continue;
+            const X509_ALGOR* algorithm = nullptr;
+            X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
+            out.push_back(OBJ_obj2nid(algorithm->algorithm));
+        }
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    }
+    sk_PKCS7_pop_free(safes, PKCS7_free);
     return out;
 }
 
@@ -92,7 +126,9 @@ TEST(SBCustomCertStoragePFX, StreamedProperty) {
     const std::string bytes = StreamBytes(stream);
     ASSERT_GT(bytes.size(), 4u);
     EXPECT_EQ(rtl::load_le32(reinterpret_cast<const uint8_t*>(bytes.data())), bytes.size() - 4);
-    // The PFX is RC4 under the program's fixed password.
+    // The PFX opens under the program's fixed password, every certificate safe in 128-bit RC4.
+    EXPECT_EQ(PBEsOf(bytes.substr(4), TElCustomCertStorage::StreamPassword),
+              std::vector<int>(3, NID_pbe_WithSHA1And128BitRC4));
     TElMemoryCertStorage read;
     read.ReadBinaryCertificates(stream);
     EXPECT_EQ(DERs(read), DERs(storage));
@@ -197,6 +233,9 @@ TEST(SBCustomCertStoragePFX, KeysTravelWithTheirCertificates) {
 
     rtl::MemoryStream stream;
     storage.WriteBinaryCertificates(stream);
+    // Two key bags and three certificate safes, all in 128-bit RC4 under the fixed password.
+    EXPECT_EQ(PBEsOf(StreamBytes(stream).substr(4), TElCustomCertStorage::StreamPassword),
+              std::vector<int>(5, NID_pbe_WithSHA1And128BitRC4));
     stream.Seek(0, rtl::SeekOrigin::Begin);
     TElMemoryCertStorage streamed;
     streamed.ReadBinaryCertificates(stream);

@@ -1,17 +1,20 @@
 // PKCS#12 against OpenSSL: PFX files made by `openssl pkcs12 -export` at test time under each
 // of the five PBE schemes, with SHA-1 and SHA-256 MACs, without a MAC and with an empty
 // password, read with the certificates and keys libcrypto's PKCS12_parse finds in the same
-// bytes; our exports read by `openssl pkcs12`; the PKITS pkcs12 files (password "password")
+// bytes, each RSA or DSA key on exactly the certificates X509_check_private_key says it
+// completes; our exports read by `openssl pkcs12`; the PKITS pkcs12 files (password "password")
 // and the pkcs12 files of python3-cryptography-vectors (password "cryptography", and those
 // without one) read in place. Keys travel both ways: an RSA and a DSA key of OpenSSL's export
 // reach their certificates and sign what `openssl dgst -verify` accepts, and our export with
 // keys gives `openssl pkcs12 -nodes` the key that matches each certificate (RSASSA-PSS keys
 // too); a Diffie-Hellman certificate's key stays out.
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "PKCS7TestSupport.h"
@@ -33,13 +36,14 @@ std::string Str(const rtl::SecureBytes& b) {
     return std::string(b.begin(), b.end());
 }
 
-// What libcrypto reads from a PFX: the certificates (the one with the key first) and the
-// privateKey octets of its key.
+// What libcrypto reads from a PFX: the certificates (the one with the key first), the
+// privateKey octets of its key, and the certificates that key completes (X509_check_private_key).
 struct TheirPFX {
     bool ok = false;
     std::vector<std::string> certificates;
     std::string key;
     bool keyComparable = true;
+    std::vector<std::string> completed;
 };
 
 TheirPFX ParseTheirs(const std::string& der, const char* password) {
@@ -54,9 +58,14 @@ TheirPFX ParseTheirs(const std::string& der, const char* password) {
     STACK_OF(X509)* ca = nullptr;
     if (PKCS12_parse(p12.get(), password, &pkey, &cert, &ca) != 1) return out;
     out.ok = true;
-    if (cert != nullptr) out.certificates.push_back(CertDER(cert));
+    auto add = [&](X509* x) {
+        out.certificates.push_back(CertDER(x));
+        if (pkey != nullptr && X509_check_private_key(x, pkey) == 1) out.completed.push_back(CertDER(x));
+        ERR_clear_error();
+    };
+    if (cert != nullptr) add(cert);
     for (int i = 0; ca != nullptr && i < sk_X509_num(ca); ++i)
-        out.certificates.push_back(CertDER(sk_X509_value(ca, i)));
+        add(sk_X509_value(ca, i));
     // RSA and DSA keys come back in their one DER form; other kinds (EC) may be re-encoded by
     // libcrypto, so only their presence is compared.
     out.keyComparable = pkey != nullptr && (EVP_PKEY_get_base_id(pkey) == EVP_PKEY_RSA ||
@@ -76,7 +85,8 @@ TheirPFX ParseTheirs(const std::string& der, const char* password) {
 }
 
 // Ours agrees with theirs: the same certificates (in any order) and, when they found a key,
-// that key among ours.
+// that key among ours, attached to every certificate it completes; with that one key in the
+// file, no other certificate holds one.
 void ExpectAgree(TElPKCS12Message& ours, const TheirPFX& theirs) {
     ASSERT_TRUE(theirs.ok);
     TElMemoryCertStorage& storage = ours.GetCertStorage();
@@ -95,6 +105,14 @@ void ExpectAgree(TElPKCS12Message& ours, const TheirPFX& theirs) {
         for (int32_t i = 0; i < ours.KeyCount(); ++i)
             found = found || Str(ours.GetKey(i)) == theirs.key;
         EXPECT_TRUE(found);
+        for (int32_t i = 0; i < storage.GetCount(); ++i) {
+            const TElX509Certificate& c = *storage.GetCertificate(i);
+            const bool completed = std::find(theirs.completed.begin(), theirs.completed.end(),
+                                             std::string(c.GetDER())) != theirs.completed.end();
+            if (completed || ours.KeyCount() == 1) {
+                EXPECT_EQ(c.GetPrivateKeyExists(), completed) << "certificate " << i;
+            }
+        }
     }
 }
 
@@ -170,6 +188,7 @@ TEST_F(PKCS12Peer, OpenSSLExportsRead) {
         expected.certificates = {rsaDer};
         if (std::string(c.name) == "two certificates") expected.certificates.push_back(caDer);
         expected.key = rsaKey;
+        expected.completed = {rsaDer};
         ExpectAgree(m, expected);
         EXPECT_EQ(m.KeyCount(), 1);
         TElPKCS12Message wrong;

@@ -109,6 +109,15 @@ int32_t Load(TElPKCS12Message& m, const std::string& der, const std::string& pas
     return m.LoadFromBuffer(der.data(), der.size());
 }
 
+// The PKITS PFX files, all under the password "password".
+std::filesystem::path PKITSFiles() {
+    return pkitest::VectorsX509() / "PKITS_data/pkcs12";
+}
+
+int32_t LoadPKITS(TElPKCS12Message& m, const char* file) {
+    return Load(m, kwtest::ReadFile(PKITSFiles() / file), "password");
+}
+
 const std::string kKeyInfo = Seq({Int("00"), AlgId(kRSA), Octets(Seq({Int("00"), Int("05")}))});
 
 }  // namespace
@@ -258,11 +267,10 @@ TEST(SBPKCS12, MacDigestsAndCounts) {
 
 // Keys are attached only where they complete the certificate's public key.
 TEST(SBPKCS12, WhichKeyCompletesWhichCertificate) {
-    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
-    PKI_REQUIRE_DIR(dir);
+    PKI_REQUIRE_DIR(PKITSFiles());
     KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
     auto load = [&](const char* file, TElPKCS12Message& m) {
-        ASSERT_EQ(Load(m, kwtest::ReadFile(dir / file), "password"), 0);
+        ASSERT_EQ(LoadPKITS(m, file), 0);
         ASSERT_EQ(m.KeyCount(), 1);
         ASSERT_GE(m.GetCertStorage().GetCount(), 1);
     };
@@ -294,6 +302,52 @@ TEST(SBPKCS12, WhichKeyCompletesWhichCertificate) {
     EXPECT_TRUE(std::equal(blob.begin(), blob.end(), rsa.GetKey(0).begin(), rsa.GetKey(0).end()));
     EXPECT_EQ(rsa.FindKeyFor(*eeCert, blob), -1);
     EXPECT_EQ(ee.FindKeyFor(*rsaCert, blob), -1);
+}
+
+// Through a whole load: a key bag whose DSA x is not the one behind the certificate's y is read
+// and attached to nothing, whether it comes bare or with the certificate's own p, q, g and y.
+TEST(SBPKCS12, DSAKeysOfAnotherCertificateStayUnattached) {
+    PKI_REQUIRE_DIR(PKITSFiles());
+    KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
+    // The end entity and its CA share p, q and g; their key bags hold the bare INTEGER x.
+    TElPKCS12Message ee, ca;
+    ASSERT_EQ(LoadPKITS(ee, "ValidDSASignaturesTest4EE.p12"), 0);
+    ASSERT_EQ(LoadPKITS(ca, "DSACACert.p12"), 0);
+    const TElX509Certificate& cert = *ee.GetCertStorage().GetCertificate(0);
+    ASSERT_EQ(cert.GetPublicKeyAlgorithm(), SB_CERT_ALG_DSA);
+    const std::string eeX(ee.GetKey(0).begin(), ee.GetKey(0).end());
+    const std::string caX(ca.GetKey(0).begin(), ca.GetKey(0).end());
+    size_t n[4] = {};
+    cert.GetDSSParams(nullptr, n[0], nullptr, n[1], nullptr, n[2], nullptr, n[3]);
+    std::string p(n[0], '\0'), q(n[1], '\0'), g(n[2], '\0'), y(n[3], '\0');
+    ASSERT_TRUE(cert.GetDSSParams(p.data(), n[0], q.data(), n[1], g.data(), n[2], y.data(), n[3]));
+    auto unsignedInt = [](std::string magnitude) {
+        if (!magnitude.empty() && (uint8_t(magnitude[0]) & 0x80) != 0) magnitude.insert(0, 1, '\0');
+        return P(0x02, magnitude);
+    };
+    auto sixIntegers = [&](const std::string& xInteger) {
+        return Seq({Int("00"), unsignedInt(p), unsignedInt(q), unsignedInt(g), unsignedInt(y), xInteger});
+    };
+    const std::string certDer(cert.GetDER());
+    const struct {
+        const char* name;
+        std::string key;
+        bool attached;
+    } cases[] = {
+        {"its own x", eeX, true},
+        {"the CA's x", caX, false},
+        {"its numbers with its own x", sixIntegers(eeX), true},
+        {"its numbers with the CA's x", sixIntegers(caX), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string keyBag = Bag(kKeyBagOid, Seq({Int("00"), AlgId("2A8648CE380401"), Octets(c.key)}));
+        TElPKCS12Message m;
+        ASSERT_EQ(Load(m, PFX(Seq({DataSafe(Seq({keyBag, CertBag(certDer)}))}))), 0);
+        EXPECT_EQ(m.KeyCount(), 1);
+        ASSERT_EQ(m.GetCertStorage().GetCount(), 1);
+        EXPECT_EQ(m.GetCertStorage().GetCertificate(0)->GetPrivateKeyExists(), c.attached);
+    }
 }
 
 TEST(SBPKCS12, WriterShape) {
@@ -364,6 +418,16 @@ TEST(SBPKCS12, WriterShape) {
                   C(0x31, {Seq({Oid("2A864886F70D010915"), C(0x31, {Octets(id)})})})})});
         EXPECT_TRUE(plain == expected);
     }
+    // A count past what any reader takes, or one that would be written as another, is refused
+    // rather than written into a file nobody can open.
+    for (const int32_t count : {-1, int32_t(TElPKCS12Message::MaxIterationCount) + 1}) {
+        m.IterationCount = count;
+        EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0C) << count;
+    }
+    m.IterationCount = 0;
+    ASSERT_EQ(m.SaveToBuffer(out.data(), size), 0);
+    TElPKCS12Message zero;
+    EXPECT_EQ(Load(zero, out), 0) << "a count of 0 runs the digest once, as written";
     // A code without an OID, and a scheme without PKCS#12 key and IV sizes, are refused.
     m.SafeAlgorithm = 0x7280;
     EXPECT_EQ(m.SaveToBuffer(out.data(), size), 0x1F0B);
@@ -375,13 +439,12 @@ TEST(SBPKCS12, WriterShape) {
 // the PKCS#8 key inside as libcrypto decrypts it, and the same localKeyId on both bags and in
 // the PrivateKeyInfo; a certificate without a key gets only its certificate safe.
 TEST(SBPKCS12, WriterShapeWithKeys) {
-    const std::filesystem::path dir = pkitest::VectorsX509() / "PKITS_data/pkcs12";
-    PKI_REQUIRE_DIR(dir);
+    PKI_REQUIRE_DIR(PKITSFiles());
     KW_REQUIRE_PEER(kwtest::OpenSSLLegacyAvailable(), "OpenSSL providers");
     // The PKITS files' keys reach their certificates: an RSA PKCS#1 key, a bare DSA x.
     TElPKCS12Message rsa, dsa;
-    ASSERT_EQ(Load(rsa, kwtest::ReadFile(dir / "GoodCACert.p12"), "password"), 0);
-    ASSERT_EQ(Load(dsa, kwtest::ReadFile(dir / "DSACACert.p12"), "password"), 0);
+    ASSERT_EQ(LoadPKITS(rsa, "GoodCACert.p12"), 0);
+    ASSERT_EQ(LoadPKITS(dsa, "DSACACert.p12"), 0);
     TElX509Certificate* rsaCert = rsa.GetCertStorage().GetCertificate(0);
     TElX509Certificate* dsaCert = dsa.GetCertStorage().GetCertificate(0);
     ASSERT_TRUE(rsaCert->GetPrivateKeyExists());
