@@ -107,6 +107,30 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL2_RC4", "server-rsa", 0, 3, "ssl2", OnlySSL2, sbSSL2, "\"ssl2_server_specs\": [\"010080\"]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// SSL 3.0 has no no_renegotiation alert: a HelloRequest from a server that never agreed to
+// RFC 5746 is left unanswered and the session goes on.
+TEST(SBClientLegacySSL3, HelloRequestWithoutSecureRenegotiationIsIgnored) {
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
+    ScriptedTlsPeer peer(Params("server-rsa", 0x002F, "ssl3", "\"after_handshake\": [[\"hello_request\"]]"));
+    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+    EngineDriver d;
+    d.client.Versions = OnlySSL3;
+    d.client.PeerHostName = "localhost";
+    d.Connect(peer.Port());
+    ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << peer.Result()["failure"].str();
+    EXPECT_FALSE(d.client.GetSecureRenegotiation());
+    EXPECT_EQ(d.Exchange("velho"), "ohlev\n");
+    EXPECT_TRUE(d.errors.empty()) << d.ErrorCodes();
+    EXPECT_EQ(d.renegotiated, 0);
+    d.client.CloseSession(false);
+    d.socket.Close();
+    const Json r = peer.Result();
+    EXPECT_FALSE(r.has("failure")) << r["failure"].str();
+    EXPECT_FALSE(r.has("renegotiation_hellos"));
+    EXPECT_EQ(Alerts(r), std::vector<std::string>{"1/0"});
+}
+
 // ---------------------------------------------------------------------------------------------
 // SSL 2.0 refusals
 
