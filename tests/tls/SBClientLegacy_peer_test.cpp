@@ -12,12 +12,6 @@ using namespace kwtest;
 
 namespace {
 
-std::string Params(const std::string& server, int suite, const std::string& version, const std::string& extra) {
-    return "{\"version\": \"" + version + "\", \"suite\": " + std::to_string(suite) + ", \"chain\": [\"" +
-           Cert(server + ".pem") + "\", \"" + Cert("int.pem") + "\"], \"key\": \"" + Cert(server + ".key") + "\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
 const char* const SRP = "\"srp\": {\"user\": \"alice\", \"password\": \"segredo\", \"salt\": \"0011223344556677\"}";
 
 struct LegacyCase {
@@ -44,7 +38,7 @@ TEST_P(SBClientLegacy, HandshakeAndRecords) {
     if (c.clientCertificate)
         extra += std::string(extra.empty() ? "" : ", ") +
                  (c.negotiated == sbSSL2 ? "\"ssl2_request_certificate\": true" : "\"request_certificate\": true");
-    ScriptedTlsPeer peer(Params(c.server, c.code, c.version, extra));
+    ScriptedTlsPeer peer(CertificateScenario(c.server, c.code, c.version, extra));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.Versions = c.versions;
@@ -112,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SBClientLegacySSL3, HelloRequestWithoutSecureRenegotiationIsIgnored) {
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
-    ScriptedTlsPeer peer(Params("server-rsa", 0x002F, "ssl3", "\"after_handshake\": [[\"hello_request\"]]"));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0x002F, "ssl3", "\"after_handshake\": [[\"hello_request\"]]"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.Versions = OnlySSL3;
@@ -145,7 +139,7 @@ TEST_P(SBClientSSL2Refusals, ClosesWithError) {
     const SSL2Refusal& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
-    ScriptedTlsPeer peer(Params("server-rsa", 0, "ssl2", c.extra));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0, "ssl2", c.extra));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.Versions = OnlySSL2;
