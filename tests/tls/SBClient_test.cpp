@@ -221,6 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ApplicationDataInClear", Record(23, {'h', 'i'}), UnexpectedMessage, 0x12801},
         // Messages the exchange does not expect now.
         Refusal{"CertificateBeforeServerHello", Record(22, Handshake(11, U24(0))), UnexpectedMessage, 0x12801},
+        Refusal{"HandshakeTypePastTheExpectedSet", Record(22, Handshake(34, {})), UnexpectedMessage, 0x12801},
         Refusal{"HelloVerifyRequestOnAStream", Record(22, Handshake(3, {3, 3, 0})), UnexpectedMessage, 0x12801},
         Refusal{"ChangeCipherSpecBeforeKeys", Record(20, {1}), UnexpectedMessage, 0x12801},
         Refusal{"MessageLongerThanAnyTaken", Record(22, Bytes{2} + U24(0x40001)), DecodeError, 0x12810},
