@@ -83,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL3_DHE_RSA_3DES", "server-rsa", 0x0016, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_DHE_DSS_AES256", "server-dsa", 0x0038, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_RSA_SEED", "server-rsa", 0x0096, -1, "ssl3", OnlySSL3, sbSSL3, ""},
+        LegacyCase{"SSL3_MessagesCutAcrossRecords", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3,
+                   "\"split_handshake\": 5"},
         LegacyCase{"SSL3_ClientCertificate", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3, "", true},
         LegacyCase{"TLS1_ClientCertificate", "server-rsa", 0x0033, -1, "tls1", OnlyTLS1, sbTLS1, "", true},
         LegacyCase{"TLS12_ClientCertificate", "server-rsa", 0x002F, -1, "tls12", {sbTLS12}, sbTLS12, "", true},
