@@ -605,6 +605,7 @@ void TElSecureClient::ProcessCertificateRequest(const uint8_t* body, size_t leng
     certificateRequested_ = true;
     statusAllowed_ = false;
     ChooseClientCertificate();
+    KeepClientChainTheServerTakes();
     expected_ = Bit(sbtls::ServerHelloDone);
 }
 

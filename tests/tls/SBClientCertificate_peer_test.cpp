@@ -124,6 +124,29 @@ TEST(SBClientCertificateEdges, StorageCertificateWithoutKeySendsAnEmptyList) {
     EXPECT_NE(sent.find("0b000003000000"), std::string::npos);
 }
 
+TEST(SBClientCertificateEdges, CertificateTheRequestDoesNotTakeIsNotSent) {
+    // RFC 5246 7.4.6: the request names only DSA signatures; our RSA certificate could not
+    // sign the CertificateVerify, so the server gets an empty list and (-verify: optional)
+    // goes on without one.
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
+    ServerProcess server("openssl", SServerArgs({"-cert", Cert("server-rsa.pem"), "-key", Cert("server-rsa.key"),
+                                                 "-cert_chain", Cert("int.pem"), "-verify", "1", "-CAfile",
+                                                 Cert("trust.pem"), "-client_sigalgs", "DSA+SHA256", "-tls1_2"}));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    EngineDriver d;
+    d.client.PeerHostName = "localhost";
+    TElMemoryCertStorage storage;
+    storage.Add(LoadWithKey("client").get(), true);
+    d.client.SetClientCertStorage(&storage);
+    d.Connect(server.Port());
+    ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
+    EXPECT_EQ(d.Exchange("unsigned"), "dengisnu\n");
+    EXPECT_EQ(server.Log().find("kw client"), std::string::npos) << server.Log();
+    const std::string sent = Hex(d.sent.data(), d.sent.size());
+    EXPECT_NE(sent.find("0b000003000000"), std::string::npos);
+}
+
 TEST(SBClientCertificateEdges, BufferCertificateWithoutKeyFails) {
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
