@@ -304,6 +304,10 @@ private:
     void ChooseClientCertificate();
     void LoadClientCertificateFromBuffers();
     TElPublicKeyMaterial* ClientKey() const;
+    // The TLS 1.2 hash code of the CertificateVerify: the first of the request's pairs our key
+    // signs with; 0 when there is none.
+    uint8_t ClientVerifyHash() const;
+    void KeepClientChainTheServerTakes();
     void SendClientCertificate();
     void SendCertificateVerify();
     void ProcessSSL2ServerCertificate(std::span<const uint8_t> der);

@@ -44,7 +44,8 @@ inline constexpr uint8_t Finished = 20;
 inline constexpr uint8_t CertificateURL = 21;
 inline constexpr uint8_t CertificateStatus = 22;
 
-inline constexpr uint32_t Bit(uint8_t type) { return uint32_t(1) << type; }
+// A set of expected handshake types; a type past the set's width is in no set.
+inline constexpr uint32_t Bit(uint8_t type) { return type < 32 ? uint32_t(1) << type : 0; }
 
 // Extension types the engine handles itself.
 inline constexpr uint16_t ExtSignatureAlgorithms = 13;  // RFC 5246 7.4.1.4.1

@@ -164,12 +164,22 @@ void TElSecureClient::SendClientHello(bool keepRandom) {
         body.insert(body.end(), {2, 1, 0});
     }
     offeredExtensions_.clear();
+    ByteArray extensions;
     if (withExtensions) {
-        const ByteArray extensions = BuildHelloExtensions();
-        if (!extensions.empty()) {
-            PutU16(body, extensions.size());
-            PutBytes(body, extensions);
-        }
+        extensions = BuildHelloExtensions();
+    } else if (renegotiating_) {
+        // RFC 5746 3.5: a renegotiating hello carries renegotiation_info with our last verify
+        // data, even where the first hello had no extensions and signalled by the SCSV; the
+        // server refuses the renegotiation without it.
+        ByteArray ri{uint8_t(clientVerifyData_.size())};
+        PutBytes(ri, clientVerifyData_);
+        PutU16(extensions, ExtRenegotiationInfo);
+        PutVector16(extensions, ri);
+        offeredExtensions_.push_back(ExtRenegotiationInfo);
+    }
+    if (!extensions.empty()) {
+        PutU16(body, extensions.size());
+        PutBytes(body, extensions);
     }
     state_ = HS::ClientHello;
     expected_ = Bit(sbtls::ServerHello);
@@ -345,8 +355,9 @@ void TElSecureClient::ProcessHelloRequest() {
     if (state_ != HS::Established || !active_) return;
     if (!secureRenegotiation_) {
         // RFC 5746 4.2: without the server's renegotiation_info there is no safe way to
-        // renegotiate; the session goes on.
-        SendAlert(false, SSLAlertNoRenegotiation);
+        // renegotiate; the session goes on. SSL 3.0 has no no_renegotiation alert (RFC 6101
+        // 5.4.2), and any other would end the session: the request is left unanswered.
+        if (currentVersion_ != sbSSL3) SendAlert(false, SSLAlertNoRenegotiation);
         return;
     }
     renegotiating_ = true;
@@ -594,6 +605,7 @@ void TElSecureClient::ProcessCertificateRequest(const uint8_t* body, size_t leng
     certificateRequested_ = true;
     statusAllowed_ = false;
     ChooseClientCertificate();
+    KeepClientChainTheServerTakes();
     expected_ = Bit(sbtls::ServerHelloDone);
 }
 

@@ -578,19 +578,36 @@ ByteArray TElSecureClient::SignWithClientKey(int32_t hashAlgorithm, std::span<co
     return signature;
 }
 
+uint8_t TElSecureClient::ClientVerifyHash() const {
+    // RFC 5246 7.4.8: one of the server's pairs for our key, SHA-256 first.
+    const uint8_t signatureCode = dynamic_cast<TElDSAKeyMaterial*>(ClientKey()) != nullptr ? 2 : 1;
+    for (uint8_t hash : {4, 5, 6, 2, 3})
+        for (size_t i = 0; i + 1 < requestedSignatures_.size(); i += 2)
+            if (requestedSignatures_[i] == hash && requestedSignatures_[i + 1] == signatureCode) return hash;
+    return 0;
+}
+
+void TElSecureClient::KeepClientChainTheServerTakes() {
+    // RFC 5246 7.4.6: a certificate whose key the request does not name (its certificate types,
+    // rsa_sign 1 or dss_sign 2, and in TLS 1.2 its signature pairs) is not sent: the server
+    // gets an empty list and decides, instead of a CertificateVerify it cannot take.
+    if (clientChain_->GetCount() == 0) return;
+    TElPublicKeyMaterial* key = ClientKey();
+    const uint8_t type = dynamic_cast<TElRSAKeyMaterial*>(key) != nullptr   ? 1
+                         : dynamic_cast<TElDSAKeyMaterial*>(key) != nullptr ? 2
+                                                                             : 0;
+    const bool listed =
+        type != 0 && std::find(requestedTypes_.begin(), requestedTypes_.end(), type) != requestedTypes_.end();
+    if (!listed || (currentVersion_ >= sbTLS12 && ClientVerifyHash() == 0)) clientChain_->Clear();
+}
+
 void TElSecureClient::SendCertificateVerify() {
     const bool dsa = dynamic_cast<TElDSAKeyMaterial*>(ClientKey()) != nullptr;
     ByteArray body;
     const std::span<const uint8_t> transcript(transcript_);
     if (currentVersion_ >= sbTLS12) {
-        // RFC 5246 7.4.8: one of the server's pairs for our key, SHA-256 first.
         const uint8_t signatureCode = dsa ? 2 : 1;
-        uint8_t chosen = 0;
-        for (uint8_t hash : {4, 5, 6, 2, 3}) {
-            for (size_t i = 0; i + 1 < requestedSignatures_.size() && chosen == 0; i += 2)
-                if (requestedSignatures_[i] == hash && requestedSignatures_[i + 1] == signatureCode) chosen = hash;
-            if (chosen != 0) break;
-        }
+        const uint8_t chosen = ClientVerifyHash();
         if (chosen == 0) Refuse(SSLAlertHandshakeFailure, "No signature algorithm the server takes");
         const int32_t hash = HashOfCode(chosen);
         const ByteArray signature = SignWithClientKey(hash, Digest(hash, {transcript}));

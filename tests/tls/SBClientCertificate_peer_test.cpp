@@ -102,27 +102,47 @@ INSTANTIATE_TEST_SUITE_P(
                    "AES128-SHA"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SBClientCertificateEdges, StorageCertificateWithoutKeySendsAnEmptyList) {
+// A certificate the client cannot use: the server (-verify: asked for, not required) gets the
+// empty list, Certificate (11) 0b 000003 000000, no CertificateVerify, and goes on without one.
+struct EmptyListCase {
+    const char* name;
+    bool withKey;
+    std::vector<std::string> serverExtra;
+};
+
+class SBClientEmptyCertificateList : public ::testing::TestWithParam<EmptyListCase> {};
+
+TEST_P(SBClientEmptyCertificateList, SessionOpensWithoutTheCertificate) {
+    const EmptyListCase& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
-    // -verify: the certificate is asked for but not required.
-    ServerProcess server("openssl", SServerArgs({"-cert", Cert("server-rsa.pem"), "-key", Cert("server-rsa.key"),
-                                                 "-cert_chain", Cert("int.pem"), "-verify", "1", "-CAfile",
-                                                 Cert("trust.pem"), "-tls1_2"}));
+    std::vector<std::string> args = {"-cert", Cert("server-rsa.pem"), "-key", Cert("server-rsa.key"), "-cert_chain",
+                                     Cert("int.pem"), "-verify", "1", "-CAfile", Cert("trust.pem"), "-tls1_2"};
+    args.insert(args.end(), c.serverExtra.begin(), c.serverExtra.end());
+    ServerProcess server("openssl", SServerArgs(args));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     EngineDriver d;
     d.client.PeerHostName = "localhost";
     TElMemoryCertStorage storage;
-    storage.Add(LoadPem("client.pem").get(), false);
+    storage.Add((c.withKey ? LoadWithKey("client") : LoadPem("client.pem")).get(), c.withKey);
     d.client.SetClientCertStorage(&storage);
     d.Connect(server.Port());
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
     EXPECT_EQ(d.Exchange("anonymous"), "suomynona\n");
     EXPECT_EQ(server.Log().find("kw client"), std::string::npos) << server.Log();
-    // Certificate (11) with an empty list: 0b 000003 000000, and no CertificateVerify.
     const std::string sent = Hex(d.sent.data(), d.sent.size());
     EXPECT_NE(sent.find("0b000003000000"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SBClientEmptyCertificateList,
+    ::testing::Values(
+        // The storage's certificate has no private key.
+        EmptyListCase{"StorageCertificateWithoutKey", false, {}},
+        // RFC 5246 7.4.6: the request names only DSA signatures; our RSA key could not sign the
+        // CertificateVerify.
+        EmptyListCase{"KeyTheRequestDoesNotTake", true, {"-client_sigalgs", "DSA+SHA256"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SBClientCertificateEdges, BufferCertificateWithoutKeyFails) {
     ASSERT_FALSE(TlsCertificates().empty());

@@ -12,12 +12,6 @@ using namespace kwtest;
 
 namespace {
 
-std::string Params(const std::string& server, int suite, const std::string& version, const std::string& extra) {
-    return "{\"version\": \"" + version + "\", \"suite\": " + std::to_string(suite) + ", \"chain\": [\"" +
-           Cert(server + ".pem") + "\", \"" + Cert("int.pem") + "\"], \"key\": \"" + Cert(server + ".key") + "\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
 const char* const SRP = "\"srp\": {\"user\": \"alice\", \"password\": \"segredo\", \"salt\": \"0011223344556677\"}";
 
 struct LegacyCase {
@@ -44,7 +38,7 @@ TEST_P(SBClientLegacy, HandshakeAndRecords) {
     if (c.clientCertificate)
         extra += std::string(extra.empty() ? "" : ", ") +
                  (c.negotiated == sbSSL2 ? "\"ssl2_request_certificate\": true" : "\"request_certificate\": true");
-    ScriptedTlsPeer peer(Params(c.server, c.code, c.version, extra));
+    ScriptedTlsPeer peer(CertificateScenario(c.server, c.code, c.version, extra));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.Versions = c.versions;
@@ -89,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL3_DHE_RSA_3DES", "server-rsa", 0x0016, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_DHE_DSS_AES256", "server-dsa", 0x0038, -1, "ssl3", OnlySSL3, sbSSL3, ""},
         LegacyCase{"SSL3_RSA_SEED", "server-rsa", 0x0096, -1, "ssl3", OnlySSL3, sbSSL3, ""},
+        LegacyCase{"SSL3_MessagesCutAcrossRecords", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3,
+                   "\"split_handshake\": 5"},
         LegacyCase{"SSL3_ClientCertificate", "server-rsa", 0x002F, -1, "ssl3", OnlySSL3, sbSSL3, "", true},
         LegacyCase{"TLS1_ClientCertificate", "server-rsa", 0x0033, -1, "tls1", OnlyTLS1, sbTLS1, "", true},
         LegacyCase{"TLS12_ClientCertificate", "server-rsa", 0x002F, -1, "tls12", {sbTLS12}, sbTLS12, "", true},
@@ -107,6 +103,30 @@ INSTANTIATE_TEST_SUITE_P(
         LegacyCase{"SSL2_RC4", "server-rsa", 0, 3, "ssl2", OnlySSL2, sbSSL2, "\"ssl2_server_specs\": [\"010080\"]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// SSL 3.0 has no no_renegotiation alert: a HelloRequest from a server that never agreed to
+// RFC 5746 is left unanswered and the session goes on.
+TEST(SBClientLegacySSL3, HelloRequestWithoutSecureRenegotiationIsIgnored) {
+    ASSERT_FALSE(TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0x002F, "ssl3", "\"after_handshake\": [[\"hello_request\"]]"));
+    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+    EngineDriver d;
+    d.client.Versions = OnlySSL3;
+    d.client.PeerHostName = "localhost";
+    d.Connect(peer.Port());
+    ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << peer.Result()["failure"].str();
+    EXPECT_FALSE(d.client.GetSecureRenegotiation());
+    EXPECT_EQ(d.Exchange("velho"), "ohlev\n");
+    EXPECT_TRUE(d.errors.empty()) << d.ErrorCodes();
+    EXPECT_EQ(d.renegotiated, 0);
+    d.client.CloseSession(false);
+    d.socket.Close();
+    const Json r = peer.Result();
+    EXPECT_FALSE(r.has("failure")) << r["failure"].str();
+    EXPECT_FALSE(r.has("renegotiation_hellos"));
+    EXPECT_EQ(Alerts(r), std::vector<std::string>{"1/0"});
+}
+
 // ---------------------------------------------------------------------------------------------
 // SSL 2.0 refusals
 
@@ -121,7 +141,7 @@ TEST_P(SBClientSSL2Refusals, ClosesWithError) {
     const SSL2Refusal& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("trust.pem"));
-    ScriptedTlsPeer peer(Params("server-rsa", 0, "ssl2", c.extra));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0, "ssl2", c.extra));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.Versions = OnlySSL2;

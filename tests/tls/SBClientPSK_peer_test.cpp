@@ -133,13 +133,23 @@ TEST(SBClientSServer, TicketResumption) {
     EXPECT_EQ(second.Exchange("ticket"), "tekcit\n");
 }
 
-TEST(SBClientSServer, RenegotiationAskedByTheServer) {
+// The versions offered: with SSL 3.0 among them the first hello has no extensions (RFC 5746
+// signalled by the SCSV), yet the renegotiating hello must carry renegotiation_info.
+struct RenegotiationCase {
+    const char* name;
+    TSBVersions versions;
+};
+
+class SBClientRenegotiation : public ::testing::TestWithParam<RenegotiationCase> {};
+
+TEST_P(SBClientRenegotiation, AskedByTheServer) {
     // s_server in its plain mode: what arrives goes to its output, its input goes to the client,
     // and a line "r" renegotiates.
     ServerProcess server("openssl", PSKServer({}, false));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     EngineDriver d;
     UsePSK(d);
+    d.client.Versions = GetParam().versions;
     d.Connect(server.Port());
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes();
     EXPECT_TRUE(d.client.GetSecureRenegotiation());
@@ -154,6 +164,13 @@ TEST(SBClientSServer, RenegotiationAskedByTheServer) {
     EXPECT_TRUE(d.PumpUntil([&] { return d.data.find("from the server") != std::string::npos; }));
     EXPECT_TRUE(d.errors.empty()) << d.ErrorCodes();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, SBClientRenegotiation,
+    ::testing::Values(RenegotiationCase{"TLS", {sbTLS1, sbTLS11, sbTLS12}},
+                      RenegotiationCase{"WithSSL3", {sbSSL3, sbTLS1, sbTLS11, sbTLS12}},
+                      RenegotiationCase{"CompatibleHello", {sbSSL2, sbSSL3, sbTLS1, sbTLS11, sbTLS12}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SBClientSServer, MaximumFragmentLength) {
     ServerProcess server("openssl", PSKServer());

@@ -11,13 +11,6 @@ using namespace kwtest;
 
 namespace {
 
-// The scenario of a certificate suite: the server's chain and key from the test set.
-std::string CertParams(const std::string& server, int suite, const std::string& version, const std::string& extra) {
-    return "{\"version\": \"" + version + "\", \"suite\": " + std::to_string(suite) + ", \"chain\": [\"" +
-           Cert(server + ".pem") + "\", \"" + Cert("int.pem") + "\"], \"key\": \"" + Cert(server + ".key") + "\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
 struct Served {
     const char* name;
     const char* server;
@@ -32,7 +25,7 @@ TEST_P(SBClientScriptedKex, HandshakeAndRecords) {
     const Served& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
-    ScriptedTlsPeer peer(CertParams(c.server, c.code, c.version, ""));
+    ScriptedTlsPeer peer(CertificateScenario(c.server, c.code, c.version, ""));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.SetSuiteEnabled(c.index, true);
@@ -76,7 +69,7 @@ int CipherTie(SSLCipher c) {
 TEST(SBClientDefaults, HelloOffersNothingOfTheOffListInTheTieOrder) {
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
-    ScriptedTlsPeer peer(CertParams("server-rsa", 0x002F, "tls12", ""));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0x002F, "tls12", ""));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.PeerHostName = "localhost";
@@ -129,7 +122,7 @@ TEST(SBClientDefaults, ServerWithOnlySuitesOfTheOffListFails) {
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
     // RC4, export, anonymous and single-DES suites only.
-    ScriptedTlsPeer peer(CertParams("server-rsa", 0, "tls12", "\"suite\": [5, 4, 3, 24, 52, 9, 21]"));
+    ScriptedTlsPeer peer(CertificateScenario("server-rsa", 0, "tls12", "\"suite\": [5, 4, 3, 24, 52, 9, 21]"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.Connect(peer.Port());
@@ -162,7 +155,7 @@ TEST_P(SBClientKexRefusals, FatalAlertAndClosedSession) {
     std::string params = c.params;
     if (const size_t temp = params.find("TEMP"); temp != std::string::npos)
         params.replace(temp, 4, Cert("temp512.key"));
-    ScriptedTlsPeer peer(CertParams(c.server, c.code, c.version, params));
+    ScriptedTlsPeer peer(CertificateScenario(c.server, c.code, c.version, params));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     d.client.SetSuiteEnabled(c.index, true);

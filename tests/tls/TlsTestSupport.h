@@ -294,6 +294,15 @@ inline std::string LoggedMasterSecret(const ServerProcess& server, const ByteArr
     return keys.substr(p + needle.size(), 96);
 }
 
+// A scenario of the scripted peer for a suite served with a certificate of the set: the
+// server's chain (its certificate and the intermediate) and key, the JSON members in extra.
+inline std::string CertificateScenario(const std::string& server, int suite, const std::string& version,
+                                       const std::string& extra) {
+    return "{\"version\": \"" + version + "\", \"suite\": " + std::to_string(suite) + ", \"chain\": [\"" +
+           Cert(server + ".pem") + "\", \"" + Cert("int.pem") + "\"], \"key\": \"" + Cert(server + ".key") + "\"" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
 // The scripted peer (tests/peers/tlspeer.py) with one scenario, given as the JSON text of its
 // parameters.
 class ScriptedTlsPeer {
