@@ -1,6 +1,6 @@
 // The FTP update sites through CopieArquivo (with the backup, as the executor's self-update
-// copies): pyftpdlib with a user and write access, pyftpdlib for anonymous downloads in active
-// and passive mode, proftpd for the upload, and the scripted FTP peer for the exact commands,
+// copies): pyftpdlib with a user and write access, pyftpdlib and vsftpd for anonymous downloads
+// in active and passive mode, proftpd for the upload, and the scripted FTP peer for the exact commands,
 // a 421 greeting, a listing that cannot be read with a name in other letters, and a data
 // connection cut mid-file.
 #include <gtest/gtest.h>
@@ -152,21 +152,28 @@ TEST_F(CopiaFTP, AMissingFileIsRetriedByTheAttemptLoop) {
     EXPECT_EQ(kwtest::ReadFile(Destino()), "agora existe");
 }
 
+// Anonymous downloads from pyftpdlib and from vsftpd, in active and in passive mode.
 TEST_F(CopiaFTP, AnonymousDownloadsActiveAndPassive) {
     FtpRoot raiz;
     raiz.Add("kwExec.exe", std::string(300000, 'x') + "fim");
-    kwtest::DaemonPeer servidor("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d",
-                                            raiz.Path().string()});
-    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
-    // The empty password goes as the anonymous address (the exact line is checked with the
-    // scripted peer); a password given is sent as it is, also for anonymous.
-    for (const std::string prefixo : {"FTP:", "FTPPASSIVO:"}) {
-        for (const std::string senha : {"", "ana@example.com"}) {
-            kwtest::WriteFile(Destino(), "velho");
-            EXPECT_TRUE(Baixe(prefixo + Host(servidor.Port()) + "\\kwExec.exe", "anonymous", senha))
-                << prefixo << UltimoErro;
-            EXPECT_EQ(kwtest::ReadFile(Destino()), raiz.Read("kwExec.exe")) << prefixo;
-            SoODestino(prefixo);
+    kwtest::DaemonPeer pyftpdlib(
+        "python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d", raiz.Path().string()});
+    KW_REQUIRE_PEER(pyftpdlib.Available(), pyftpdlib.Reason());
+    kwtest::VsFtpd vsftpd(raiz);
+    KW_REQUIRE_PEER(vsftpd.Available(), vsftpd.Reason());
+    for (const auto& [nome, porta] :
+         {std::pair<std::string, int>{"pyftpdlib", pyftpdlib.Port()}, {"vsftpd", vsftpd.Port()}}) {
+        // The empty password goes as the anonymous address (the exact line is checked with the
+        // scripted peer); a password given is sent as it is, also for anonymous.
+        for (const std::string prefixo : {"FTP:", "FTPPASSIVO:"}) {
+            for (const std::string senha : {"", "ana@example.com"}) {
+                const std::string caso = nome + " " + prefixo + " [" + senha + "]";
+                kwtest::WriteFile(Destino(), "velho");
+                EXPECT_TRUE(Baixe(prefixo + Host(porta) + "\\kwExec.exe", "anonymous", senha))
+                    << caso << UltimoErro;
+                EXPECT_EQ(kwtest::ReadFile(Destino()), raiz.Read("kwExec.exe")) << caso;
+                SoODestino(caso);
+            }
         }
     }
 }
