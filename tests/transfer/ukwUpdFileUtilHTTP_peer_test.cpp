@@ -5,7 +5,7 @@
 // exact requests (no credentials for the anonymous names) and a body cut short; tinyproxy for
 // the proxy rule, HTTPS through its tunnel; the scripted TLS peer for the hello the download
 // sends, an SSL 3.0 answer and an unexpected-message alert; a server that never answers the
-// HEAD.
+// HEAD; an attempt count below 1, over HTTP and FTP.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -22,6 +22,7 @@
 #include "tests/net/HttpPeer.h"
 #include "tests/net/HttpServers.h"
 #include "tests/tls/ClientTestSupport.h"
+#include "tests/tls/FtpPeers.h"
 #include "transfer/ukwUpdFileUtil.h"
 #include "transfer/ukwUpdFileUtilHTTP.h"
 
@@ -280,6 +281,48 @@ TEST_F(CopiaHTTP, TheOfferedVersions) {
         EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << caso;
         EXPECT_FALSE(ssl3.Result(0).has("handshake_done")) << caso;
     }
+}
+
+// With MaximoTentativasDownload below 1 the one attempt's failure leaves the loop: the copy
+// answers false with the unexpected-error text around the failure's own, and the old file is
+// back (a missing one stays missing) with nothing else beside it.
+TEST_F(CopiaHTTP, AnAttemptCountBelowOneLetsTheFailureThrough) {
+    Configure(0, 1);
+    plat::ManualClock relogio;
+    plat::ScopedClock usa(relogio);
+    kwtest::HttpSite site;
+    kwtest::Lighttpd servidor(site);
+    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+    kwtest::FtpRoot raiz;
+    kwtest::PyFtpd ftp(raiz);
+    KW_REQUIRE_PEER(ftp.Available(), ftp.Reason());
+    struct Caso {
+        std::string origem;
+        std::string ultimoErro;
+    };
+    const std::string faltando = servidor.Url("/files/nada.exe");
+    const Caso casos[] = {
+        {faltando, "Erro inesperado: Erro de HTTP: 404 no download do " + faltando},
+        {"FTP:127.0.0.1:" + std::to_string(ftp.Port()) + "\\kwExec.exe",
+         "Erro inesperado: O arquivo \"kwExec.exe\" não pode ser encontrado no servidor. FTP: 127.0.0.1"},
+    };
+    for (const Caso& c : casos) {
+        for (const bool existia : {true, false}) {
+            if (existia)
+                kwtest::WriteFile(Destino(), "velho");
+            else
+                fs::remove(Destino());
+            EXPECT_FALSE(Baixe(c.origem, "kw", "secret")) << c.origem;
+            EXPECT_EQ(UltimoErro, c.ultimoErro) << c.origem;
+            EXPECT_EQ(Tentativas(), 0u) << c.origem;
+            if (existia)
+                EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << c.origem;
+            else
+                EXPECT_FALSE(fs::exists(Destino())) << c.origem;
+            SoODestino(c.origem);
+        }
+    }
+    EXPECT_EQ(relogio.Elapsed(), 0u);
 }
 
 TEST(ukwUpdFileUtilHTTP, AnonymousNames) {
