@@ -71,6 +71,21 @@ protected:
             EXPECT_EQ(e.path().filename(), "kwExec.exe") << caso << ": " << e.path();
     }
 
+    // The destination as a case starts it: the old file, or none.
+    void Prepare(bool existia) const {
+        if (existia)
+            kwtest::WriteFile(Destino(), "velho");
+        else
+            fs::remove(Destino());
+    }
+    // After a failed copy the destination is as it was (the old file, or none), alone.
+    void ComoAntes(bool existia, const std::string& caso) const {
+        if (existia)
+            EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << caso;
+        else
+            EXPECT_FALSE(fs::exists(Destino())) << caso;
+        SoODestino(caso);
+    }
     // The attempt lines of the last copy.
     size_t Tentativas() const {
         size_t n = 0;
@@ -128,18 +143,11 @@ TEST_F(CopiaHTTP, FilesFromLighttpdAsCurlGetsThemAndTheStatusesThatFail) {
         };
         for (const Caso& c : casos) {
             for (const bool existia : {true, false}) {
-                if (existia)
-                    kwtest::WriteFile(Destino(), "velho");
-                else
-                    fs::remove(Destino());
+                Prepare(existia);
                 EXPECT_FALSE(Baixe(c.url, c.usuario, c.senha)) << c.nome;
                 // The download's own texts stay out of UltimoErro.
                 EXPECT_EQ(UltimoErro, "") << c.nome;
-                if (existia)
-                    EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << c.nome;
-                else
-                    EXPECT_FALSE(fs::exists(Destino())) << c.nome;
-                SoODestino(c.nome);
+                ComoAntes(existia, c.nome);
             }
             EXPECT_EQ(Falha(c.url, c.usuario, c.senha), c.texto) << c.nome;
             EXPECT_FALSE(fs::exists(Destino())) << c.nome;
@@ -168,20 +176,13 @@ TEST_F(CopiaHTTP, RefusedCertificatesFailEveryAttempt) {
         KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
         const std::string url = "https://" + c.host + ":" + std::to_string(servidor.Port()) + "/files/a.txt";
         for (const bool existia : {true, false}) {
-            if (existia)
-                kwtest::WriteFile(Destino(), "velho");
-            else
-                fs::remove(Destino());
+            Prepare(existia);
             const uint64_t antes = relogio.Elapsed();
             EXPECT_FALSE(Baixe(url)) << c.certificado;
             EXPECT_EQ(UltimoErro, "") << c.certificado;
             EXPECT_EQ(Tentativas(), 3u) << c.certificado;
             EXPECT_EQ(relogio.Elapsed() - antes, 6000u) << c.certificado;
-            if (existia)
-                EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << c.certificado;
-            else
-                EXPECT_FALSE(fs::exists(Destino())) << c.certificado;
-            SoODestino(c.certificado);
+            ComoAntes(existia, c.certificado);
         }
         const std::string texto = Falha(url);
         EXPECT_TRUE(texto.starts_with("Connection failed due to error (")) << c.certificado << ": " << texto;
@@ -308,18 +309,11 @@ TEST_F(CopiaHTTP, AnAttemptCountBelowOneLetsTheFailureThrough) {
     };
     for (const Caso& c : casos) {
         for (const bool existia : {true, false}) {
-            if (existia)
-                kwtest::WriteFile(Destino(), "velho");
-            else
-                fs::remove(Destino());
+            Prepare(existia);
             EXPECT_FALSE(Baixe(c.origem, "kw", "secret")) << c.origem;
             EXPECT_EQ(UltimoErro, c.ultimoErro) << c.origem;
             EXPECT_EQ(Tentativas(), 0u) << c.origem;
-            if (existia)
-                EXPECT_EQ(kwtest::ReadFile(Destino()), "velho") << c.origem;
-            else
-                EXPECT_FALSE(fs::exists(Destino())) << c.origem;
-            SoODestino(c.origem);
+            ComoAntes(existia, c.origem);
         }
     }
     EXPECT_EQ(relogio.Elapsed(), 0u);
