@@ -310,21 +310,33 @@ TEST_F(CopiaFTP, AnUnreadableListingAndANameInOtherLetters) {
 }
 
 // The data connection ends after 4 of the 10 bytes the listing announced: the transfer fails
-// even though the server says 226, and nothing of the cut file is left.
+// even though the server says 226, and nothing of the cut file is left: the old file is back,
+// and where there was none no file appears.
 TEST_F(CopiaFTP, ADataConnectionCutMidFile) {
-    FtpScript s;
-    Dados(s.Greeting(), "kwExec.exe\r\n");
-    Dados(s, "-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n");
-    Dados(s, "meta").Close();
-    FtpScriptPeer peer(s);
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    EXPECT_FALSE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\kwExec.exe"));
-    EXPECT_TRUE(UltimoErro.starts_with("Erro ao transferir o arquivo: \"kwExec.exe\"\r\nMensagem traduzida: \""))
-        << UltimoErro;
-    EXPECT_NE(UltimoErro.find("10 bytes expected, 4 received"), std::string::npos) << UltimoErro;
-    EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
-    SoODestino("cut");
-    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    for (const bool existia : {true, false}) {
+        const std::string caso = existia ? "cut, old file" : "cut, no file before";
+        if (existia)
+            kwtest::WriteFile(Destino(), "velho");
+        else
+            fs::remove(Destino());
+        FtpScript s;
+        Dados(s.Greeting(), "kwExec.exe\r\n");
+        Dados(s, "-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n");
+        Dados(s, "meta").Close();
+        FtpScriptPeer peer(s);
+        KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+        EXPECT_FALSE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\kwExec.exe")) << caso;
+        EXPECT_TRUE(
+            UltimoErro.starts_with("Erro ao transferir o arquivo: \"kwExec.exe\"\r\nMensagem traduzida: \""))
+            << UltimoErro;
+        EXPECT_NE(UltimoErro.find("10 bytes expected, 4 received"), std::string::npos) << UltimoErro;
+        if (existia)
+            EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
+        else
+            EXPECT_TRUE(fs::is_empty(dir / "app")) << caso;
+        SoODestino(caso);
+        EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    }
 }
 
 // The other texts of the failure table: a folder change refused with another reply than 550
