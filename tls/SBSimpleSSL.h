@@ -77,6 +77,10 @@ public:
     // The server's certificate is checked against the host connected to unless this is set.
     bool VerifyPeerDisabled() const { return engine_->VerifyPeerDisabled; }
     void SetVerifyPeerDisabled(bool value) { engine_->VerifyPeerDisabled = value; }
+    // Certificates the server's may lead to besides the system bundle (a server's own
+    // certificate file, say); the storage must outlive the client's connections.
+    TElCustomCertStorage* TrustedCertificates() const { return engine_->TrustedCertificates; }
+    void SetTrustedCertificates(TElCustomCertStorage* value) { engine_->TrustedCertificates = value; }
 
     TElSocksAuthentication SocksAuthentication = saNoAuthentication;
     std::string SocksPassword;

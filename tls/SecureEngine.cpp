@@ -89,6 +89,7 @@ private:
         client_.Versions = versions_;
         client_.PeerHostName = PeerHost;
         client_.VerifyPeerDisabled = VerifyPeerDisabled;
+        client_.SetCertStorage(TrustedCertificates);
     }
 
     TElSecureClient client_;

@@ -67,6 +67,9 @@ public:
     // connection's), and whether the server's certificate is checked at all.
     std::string PeerHost;
     bool VerifyPeerDisabled = false;
+    // Certificates trusted besides the system bundle (none when null); the storage must outlive
+    // the sessions opened while it is set.
+    TElCustomCertStorage* TrustedCertificates = nullptr;
 
     virtual bool Active() const = 0;
     virtual void OpenSession() = 0;

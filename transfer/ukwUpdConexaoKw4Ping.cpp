@@ -6,11 +6,16 @@
 #include <thread>
 
 #include "net/IdTelnet.h"
+#include "pki/SBCustomCertStorage.h"
+#include "pki/SBX509.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Workstation.h"
+#include "rtl/Stream.h"
 #include "rtl/Text.h"
 #include "tls/SBHTTPSClient.h"
 #include "transfer/ukwTelaStatus.h"
+#include "transfer/ukwUpdConexaoKw4.h"
 
 namespace {
 
@@ -35,12 +40,31 @@ bool StatusDeServidorPresente(int status) {
     return status == 200 || status == 403 || status == 500;
 }
 
+// The server certificate file beside the executable, which the web transport trusts besides
+// the system's bundle: the probe trusts it too, or a server with a certificate of its own
+// would answer the transport but never the probe. An unreadable file adds nothing.
+void ConfieNoCertificadoDoServidor(TElMemoryCertStorage& confiaveis) {
+    const std::string arquivo = ObtenhaArquivoCertificado();
+    if (!plat::FileExists(arquivo)) return;
+    try {
+        const std::string der = rtl::ReadFileBytes(arquivo);
+        TElX509Certificate certificado;
+        certificado.LoadFromBuffer(der.data(), der.size());
+        confiaveis.Add(&certificado, false);
+    } catch (const std::exception&) {
+    }
+}
+
 // The GET of this build: the HTTPS client of the TLS library, connecting directly (no proxy)
 // with every other setting at its default, so the probe answers as the server would answer
 // the web transport. A status of 0 means the connection ended before any status line.
 std::optional<int> GetPadrao(const std::string& url) {
+    // Declared before the client, which refers to it until it is gone.
+    TElMemoryCertStorage confiaveis;
+    ConfieNoCertificadoDoServidor(confiaveis);
     TElHTTPSClient cliente;
     cliente.UseHTTPProxy = false;
+    if (confiaveis.GetCount() > 0) cliente.SetTrustedCertificates(&confiaveis);
     const int status = cliente.Get(url);
     if (status == 0) return std::nullopt;
     return status;

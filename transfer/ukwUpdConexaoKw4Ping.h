@@ -14,8 +14,9 @@
 // waiter writes its marks and ends, touching nothing else.
 //
 // The GET is TElHTTPSClient.Get without proxy (the scheme of the URL chooses TLS, and the
-// server's certificate is checked); DefinaGetHTTPS puts another GET in place, for the whole
-// process.
+// server's certificate is checked against the system's bundle and, when it is there, the
+// server certificate file beside the executable, as the web transport checks it);
+// DefinaGetHTTPS puts another GET in place, for the whole process.
 #pragma once
 
 #include <atomic>

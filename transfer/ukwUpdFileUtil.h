@@ -11,10 +11,11 @@
 // It never raises: failure is false with the reason in UltimoErro; after a failure, also one
 // that ended in an unexpected exception, the old file is back under its own name.
 //
-// The HTTP(S), FTP and download-server transfers live in units of their own (the download
-// server's in ukwUpdFileUtilDDS, whose patches the tool of ukwBinaryPatch applies); until such
-// a unit is linked in here, a site of that protocol is unavailable: the attempt fails (never
-// succeeds) and UltimoErro names the protocol.
+// The protocol transfers live in units of their own: HTTP(S) in ukwUpdFileUtilHTTP, FTP in
+// ukwUpdFileUtilFTP, the download server in ukwUpdFileUtilDDS (whose patches the tool of
+// ukwBinaryPatch applies). The HTTP(S) and FTP downloads write a temporary file beside the
+// destination and rename it into place only when the transfer is complete, so a failed
+// attempt leaves the destination as the backup step left it.
 //
 // Paths are texts of either notation (ukwUpdUtil.h); a file is touched only through
 // CaminhoLocal. The routines that change or read files take SecaoCriticaArquivos, which is

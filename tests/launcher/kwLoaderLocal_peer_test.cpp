@@ -23,6 +23,7 @@
 #include "support/LoopbackListeners.h"
 #include "support/OtherUser.h"
 #include "tests/net/HttpServers.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
 
 namespace {
@@ -462,6 +463,23 @@ protected:
             ", flDisponivel2 = '" + (site2.empty() ? "N" : "S") + "', deUsuario = " + Texto(usuario) +
             ", deSenha = '' where cdSistema = -1");
     }
+    // The executor from the second of two sites of the scheme, the first refusing connections.
+    void DoSegundoSiteWeb(const std::string& esquema) {
+        ASSERT_FALSE(kwtest::TlsCertificates().empty());
+        const kwtest::ScopedEnv confia("SSL_CERT_FILE", kwtest::Cert("ca.pem"));
+        kwtest::HttpSite http;
+        http.AddFile("kwExec.exe", kwtest::ReadFile(site_ / "kwExec.exe"));
+        kwtest::Lighttpd servidor(http, esquema == "https" ? kwtest::LighttpdTls() : std::string());
+        KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+        const kwtest::RefusedPort fora;
+        SitesDoSistemaGenerico(esquema + "://" + fora.Address() + "/files/", servidor.Url("/files/", esquema),
+                               "");
+        const Execucao um = Rode({"um"});
+        ExecutorAtualizado(um);
+        EXPECT_TRUE(
+            TemTrecho(um.log, "Tentativa (1/1) de download por HTTP de " + esquema + "://" + fora.Address()))
+            << um.saida;
+    }
     // The run copied the site's executor, which starts and carries the change list out.
     void ExecutorAtualizado(const Execucao& e) {
         EXPECT_EQ(e.codigo, 0) << e.saida;
@@ -500,6 +518,16 @@ TEST_F(SitesDoExecutor, FromAnHttpSite) {
     KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
     SitesDoSistemaGenerico(servidor.Url("/files/"), "", "");
     ExecutorAtualizado(Rode({"um"}));
+}
+
+// The first site (HTTP or HTTPS) does not answer; the second, of the same scheme, has the file.
+// Over HTTPS the launcher trusts the test CA only through SSL_CERT_FILE.
+TEST_F(SitesDoExecutor, FromTheSecondHttpSiteWhenTheFirstIsDown) {
+    DoSegundoSiteWeb("http");
+}
+
+TEST_F(SitesDoExecutor, FromTheSecondHttpsSiteWhenTheFirstIsDown) {
+    DoSegundoSiteWeb("https");
 }
 
 // An FTP failure at the only site: the run ends with the FTP server's own answer.

@@ -8,3 +8,11 @@ if(TARGET kw_tests_launcher_peer)
     endif()
   endforeach()
 endif()
+
+# `make demo` itself, into a folder of its own in the build tree: the local and remote road
+# pairs and the pair with the executor on an HTTPS site. The script fails when a run does not
+# do what it should, and stops every server it started.
+if(TARGET kwLoader AND TARGET kwExecDemo AND TARGET kwDemoApp)
+  add_test(NAME demo COMMAND ${CMAKE_SOURCE_DIR}/scripts/demo ${CMAKE_BINARY_DIR}/demo-test)
+  set_tests_properties(demo PROPERTIES LABELS peer ENVIRONMENT "BUILD=${CMAKE_BINARY_DIR}" TIMEOUT 600)
+endif()

@@ -13,6 +13,10 @@ Usage: tlspeer.py DIR        (DIR/params.json holds the scenario)
 It listens on 127.0.0.1, writes the port to DIR/port, serves params["connections"] connections
 one after the other, and writes DIR/result-N.json for each: the client's hello as parsed, the
 alerts the client sent, what the client's application data said, the last failure.
+params["each"], when given, is a list whose item N holds settings that replace the scenario's
+for connection N only. With params["http_response"] the peer is an HTTP server after the
+handshake: it reads one request up to its empty line, sends that text and closes with
+close_notify (instead of answering each line reversed).
 
 Standard library only; the ciphers come from libcrypto (and its legacy provider) through ctypes,
 RSA, DSA, DH and SRP are computed with pow.
@@ -886,9 +890,27 @@ class Connection:
         self.flush(self.p.get("tamper_finished"))
         self.cache["master"] = self.master
 
+    def serve_http(self, response):
+        request = b"".join(self.early_data)
+        while b"\r\n\r\n" not in request:
+            ctype, body = self.recv_record()
+            if ctype == 21:
+                self.record_alert(body)
+                return
+            if ctype != 23:
+                raise Failure("record type %d inside the request" % ctype)
+            request += body
+        self.result["app_data"] = request.decode("latin-1")
+        data = response.encode("latin-1")
+        for at in range(0, len(data), 16384):
+            self.send_record(23, data[at:at + 16384])
+        self.send_record(21, b"\x01\x00")
+
     def serve_application(self):
         """Answers each line reversed, as openssl s_server -rev does, until the client closes."""
         p = self.p
+        if p.get("http_response") is not None:
+            return self.serve_http(p["http_response"])
         if p.get("after_handshake"):
             for step in p["after_handshake"]:
                 self.after_step(step)
@@ -1113,7 +1135,8 @@ def main():
             return
         sock.settimeout(60)
         result = {}
-        conn = Connection(sock, params, result, cache)
+        each = params.get("each", [])
+        conn = Connection(sock, dict(params, **each[n]) if n < len(each) else params, result, cache)
         conn.server_key = server_key
         try:
             conn.run()

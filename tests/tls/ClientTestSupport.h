@@ -1,5 +1,6 @@
 // tests/tls/ClientTestSupport.h: what the transport clients' peer tests share: reproducible
-// random file contents, the TLS engine trusting the test CA, and one GET into a string.
+// random file contents, the TLS engine trusting the test CA, lighttpd's TLS settings, and one
+// GET into a string.
 #pragma once
 
 #include <stdlib.h>
@@ -27,6 +28,23 @@ inline bool TrustTestCA() {
     if (TlsCertificates().empty()) return false;
     ::setenv("SSL_CERT_FILE", Cert("ca.pem").c_str(), 1);
     return true;
+}
+
+// The lines that make lighttpd (tests/net/HttpServers.h) speak TLS with a test certificate
+// (tests/tls/make-certs.sh: its chain file and key) in the protocol range given, with the
+// suites given (the engine's CBC-SHA ones by default).
+inline std::string LighttpdTls(const std::string& certificate = "server-rsa",
+                               const std::string& ciphers = "AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA",
+                               const std::string& minProtocol = "TLSv1.2",
+                               const std::string& maxProtocol = "TLSv1.2") {
+    return "server.modules += (\"mod_openssl\")\n"
+           "ssl.engine = \"enable\"\n"
+           "ssl.pemfile = \"" +
+           Cert(certificate + "-chain.pem") + "\"\nssl.privkey = \"" + Cert(certificate + ".key") +
+           "\"\n"
+           "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"" +
+           minProtocol + "\", \"MaxProtocol\" => \"" + maxProtocol + "\", \"CipherString\" => \"" + ciphers +
+           "@SECLEVEL=0\")\n";
 }
 
 // The body of a GET; the status into status when asked.

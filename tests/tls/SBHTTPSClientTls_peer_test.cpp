@@ -16,23 +16,11 @@
 using kwtest::Fetch;
 using kwtest::HttpSite;
 using kwtest::Lighttpd;
+using kwtest::LighttpdTls;
 using kwtest::ThrownMessage;
 using kwtest::TrustTestCA;
 
 namespace {
-
-std::string TlsConfig(const std::string& certificate = "server-rsa",
-                      const std::string& ciphers = "AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA") {
-    return "server.modules += (\"mod_openssl\")\n"
-           "ssl.engine = \"enable\"\n"
-           "ssl.pemfile = \"" +
-           kwtest::Cert(certificate + "-chain.pem") + "\"\nssl.privkey = \"" +
-           kwtest::Cert(certificate + ".key") +
-           "\"\n"
-           "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.2\", \"MaxProtocol\" => \"TLSv1.2\", "
-           "\"CipherString\" => \"" +
-           ciphers + "@SECLEVEL=0\")\n";
-}
 
 std::string HttpsUrl(const Lighttpd& server, const std::string& host, const std::string& path) {
     return "https://" + host + ":" + std::to_string(server.Port()) + path;
@@ -47,7 +35,7 @@ std::vector<std::string> CurlTls(const std::string& host, int port) {
 TEST(HTTPSClientTls, LighttpdGivesTheBytesCurlGets) {
     ASSERT_TRUE(TrustTestCA());
     HttpSite site;
-    Lighttpd server(site, TlsConfig());
+    Lighttpd server(site, LighttpdTls());
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
     TElHTTPSClient http;
@@ -68,7 +56,7 @@ TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
     ASSERT_TRUE(TrustTestCA());
     HttpSite site;
     // A certificate of the trusted CA for other.example.
-    Lighttpd server(site, TlsConfig("other"));
+    Lighttpd server(site, LighttpdTls("other"));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     TElHTTPSClient http;
     http.SetVersions(VersionBit(sbTLS12));
@@ -85,7 +73,7 @@ TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
     EXPECT_EQ(Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt"), &status), "hello\n");
     EXPECT_EQ(status, 200);
     // A certificate from no trusted CA is refused the same way.
-    Lighttpd self(site, TlsConfig("self"));
+    Lighttpd self(site, LighttpdTls("self"));
     KW_REQUIRE_PEER(self.Available(), self.Reason());
     TElHTTPSClient strict;
     strict.SetVersions(VersionBit(sbTLS12));
@@ -97,7 +85,7 @@ TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
 TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
     ASSERT_TRUE(TrustTestCA());
     HttpSite site;
-    Lighttpd server(site, TlsConfig());
+    Lighttpd server(site, LighttpdTls());
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
     int status = 0;

@@ -1,14 +1,17 @@
 // PingHTTPS with the GET of this build (the TLS library's HTTPS client) against real answers:
 // the scripted HTTP peer for each status, lighttpd for a file, a folder it refuses to list and
-// a missing file.
+// a missing file, over plain HTTP and over TLS (mod_openssl), where a certificate from no
+// trusted CA is reachable only once the server certificate file beside the executable holds it.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "common/LauncherTestHooks.h"
 #include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 #include "tests/net/HttpPeer.h"
 #include "tests/net/HttpServers.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "transfer/ukwUpdConexaoKw4Ping.h"
 
 namespace {
@@ -39,6 +42,61 @@ TEST(PingHTTPSPeer, Lighttpd) {
     // Nobody listens: no answer.
     const kwtest::RefusedPort recusa;
     EXPECT_FALSE(TPing::PingHTTPS("http://" + recusa.Address() + "/", 30000));
+}
+
+// A CGI program that ends without a word: lighttpd answers 500.
+std::string ComErroInterno(const kwtest::HttpSite& site) {
+    const auto programa = site.dir / "www" / "erro.cgi";
+    kwtest::WriteFile(programa, "#!/bin/sh\nexit 1\n");
+    std::filesystem::permissions(programa, std::filesystem::perms::owner_all);
+    return "server.modules += (\"mod_cgi\")\ncgi.assign = (\".cgi\" => \"\")\n";
+}
+
+TEST(PingHTTPSPeer, LighttpdOverTls) {
+    ASSERT_TRUE(kwtest::TrustTestCA());
+    kwtest::HttpSite site;
+    kwtest::Lighttpd servidor(site, kwtest::LighttpdTls() + ComErroInterno(site));
+    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+    struct Caso {
+        std::string caminho;
+        bool alcancavel;
+    };
+    const Caso casos[] = {
+        {"/files/a.txt", true},  // 200
+        {"/", true},             // 403
+        {"/erro.cgi", true},     // 500
+        {"/nada", false},        // 404
+    };
+    for (const Caso& c : casos)
+        EXPECT_EQ(TPing::PingHTTPS(servidor.Url(c.caminho, "https"), 30000), c.alcancavel) << c.caminho;
+}
+
+// A server whose certificate no CA of the system bundle issued is not reachable, as the web
+// transport could not reach it either; the server certificate file beside the executable
+// (kwLoaderApp.cer for kwLoader), which the transport trusts, makes it reachable.
+TEST(PingHTTPSPeer, TheServerCertificateFileBesideTheExecutable) {
+    ASSERT_TRUE(kwtest::TrustTestCA());
+    kwtest::TempDir pasta;
+    ResetLauncherBaseForTests((pasta / "kwLoader").string());
+    kwtest::HttpSite site;
+    kwtest::Lighttpd servidor(site, kwtest::LighttpdTls("self"));
+    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
+    const std::string url = "https://localhost:" + std::to_string(servidor.Port()) + "/files/a.txt";
+    EXPECT_FALSE(TPing::PingHTTPS(url, 30000));
+    // Only a certificate file that holds a certificate counts.
+    kwtest::WriteFile(pasta / "kwLoaderApp.cer", "não é um certificado");
+    EXPECT_FALSE(TPing::PingHTTPS(url, 30000));
+    const auto certificado = kwtest::LoadPem("self.pem");
+    kwtest::WriteFile(pasta / "kwLoaderApp.cer",
+                      std::string(reinterpret_cast<const char*>(certificado->GetCertificateBinary()),
+                                  certificado->GetCertificateSize()));
+    EXPECT_TRUE(TPing::PingHTTPS(url, 30000));
+    // The file adds a certificate to the trusted ones; it does not switch the check off.
+    kwtest::Lighttpd outro(site, kwtest::LighttpdTls("other"));
+    KW_REQUIRE_PEER(outro.Available(), outro.Reason());
+    EXPECT_FALSE(
+        TPing::PingHTTPS("https://localhost:" + std::to_string(outro.Port()) + "/files/a.txt", 30000));
+    ResetLauncherBaseForTests("");
 }
 
 }  // namespace

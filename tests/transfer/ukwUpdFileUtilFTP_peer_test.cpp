@@ -1,6 +1,6 @@
 // The FTP update sites through CopieArquivo (with the backup, as the executor's self-update
-// copies): pyftpdlib with a user and write access, pyftpdlib for anonymous downloads in active
-// and passive mode, proftpd for the upload, and the scripted FTP peer for the exact commands,
+// copies): pyftpdlib with a user and write access, pyftpdlib and vsftpd for anonymous downloads
+// in active and passive mode, proftpd for the upload, and the scripted FTP peer for the exact commands,
 // a 421 greeting, a listing that cannot be read with a name in other letters, and a data
 // connection cut mid-file.
 #include <gtest/gtest.h>
@@ -152,21 +152,28 @@ TEST_F(CopiaFTP, AMissingFileIsRetriedByTheAttemptLoop) {
     EXPECT_EQ(kwtest::ReadFile(Destino()), "agora existe");
 }
 
+// Anonymous downloads from pyftpdlib and from vsftpd, in active and in passive mode.
 TEST_F(CopiaFTP, AnonymousDownloadsActiveAndPassive) {
     FtpRoot raiz;
     raiz.Add("kwExec.exe", std::string(300000, 'x') + "fim");
-    kwtest::DaemonPeer servidor("python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d",
-                                            raiz.Path().string()});
-    KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
-    // The empty password goes as the anonymous address (the exact line is checked with the
-    // scripted peer); a password given is sent as it is, also for anonymous.
-    for (const std::string prefixo : {"FTP:", "FTPPASSIVO:"}) {
-        for (const std::string senha : {"", "ana@example.com"}) {
-            kwtest::WriteFile(Destino(), "velho");
-            EXPECT_TRUE(Baixe(prefixo + Host(servidor.Port()) + "\\kwExec.exe", "anonymous", senha))
-                << prefixo << UltimoErro;
-            EXPECT_EQ(kwtest::ReadFile(Destino()), raiz.Read("kwExec.exe")) << prefixo;
-            SoODestino(prefixo);
+    kwtest::DaemonPeer pyftpdlib(
+        "python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "{PORT}", "-d", raiz.Path().string()});
+    KW_REQUIRE_PEER(pyftpdlib.Available(), pyftpdlib.Reason());
+    kwtest::VsFtpd vsftpd(raiz);
+    KW_REQUIRE_PEER(vsftpd.Available(), vsftpd.Reason());
+    for (const auto& [nome, porta] :
+         {std::pair<std::string, int>{"pyftpdlib", pyftpdlib.Port()}, {"vsftpd", vsftpd.Port()}}) {
+        // The empty password goes as the anonymous address (the exact line is checked with the
+        // scripted peer); a password given is sent as it is, also for anonymous.
+        for (const std::string prefixo : {"FTP:", "FTPPASSIVO:"}) {
+            for (const std::string senha : {"", "ana@example.com"}) {
+                const std::string caso = nome + " " + prefixo + " [" + senha + "]";
+                kwtest::WriteFile(Destino(), "velho");
+                EXPECT_TRUE(Baixe(prefixo + Host(porta) + "\\kwExec.exe", "anonymous", senha))
+                    << caso << UltimoErro;
+                EXPECT_EQ(kwtest::ReadFile(Destino()), raiz.Read("kwExec.exe")) << caso;
+                SoODestino(caso);
+            }
         }
     }
 }
@@ -303,21 +310,33 @@ TEST_F(CopiaFTP, AnUnreadableListingAndANameInOtherLetters) {
 }
 
 // The data connection ends after 4 of the 10 bytes the listing announced: the transfer fails
-// even though the server says 226, and nothing of the cut file is left.
+// even though the server says 226, and nothing of the cut file is left: the old file is back,
+// and where there was none no file appears.
 TEST_F(CopiaFTP, ADataConnectionCutMidFile) {
-    FtpScript s;
-    Dados(s.Greeting(), "kwExec.exe\r\n");
-    Dados(s, "-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n");
-    Dados(s, "meta").Close();
-    FtpScriptPeer peer(s);
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    EXPECT_FALSE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\kwExec.exe"));
-    EXPECT_TRUE(UltimoErro.starts_with("Erro ao transferir o arquivo: \"kwExec.exe\"\r\nMensagem traduzida: \""))
-        << UltimoErro;
-    EXPECT_NE(UltimoErro.find("10 bytes expected, 4 received"), std::string::npos) << UltimoErro;
-    EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
-    SoODestino("cut");
-    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    for (const bool existia : {true, false}) {
+        const std::string caso = existia ? "cut, old file" : "cut, no file before";
+        if (existia)
+            kwtest::WriteFile(Destino(), "velho");
+        else
+            fs::remove(Destino());
+        FtpScript s;
+        Dados(s.Greeting(), "kwExec.exe\r\n");
+        Dados(s, "-rw-r--r--   1 ftp ftp  10 Jan 01  2020 kwExec.exe\r\n");
+        Dados(s, "meta").Close();
+        FtpScriptPeer peer(s);
+        KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+        EXPECT_FALSE(Baixe("FTPPASSIVO:" + Host(peer.Port()) + "\\kwExec.exe")) << caso;
+        EXPECT_TRUE(
+            UltimoErro.starts_with("Erro ao transferir o arquivo: \"kwExec.exe\"\r\nMensagem traduzida: \""))
+            << UltimoErro;
+        EXPECT_NE(UltimoErro.find("10 bytes expected, 4 received"), std::string::npos) << UltimoErro;
+        if (existia)
+            EXPECT_EQ(kwtest::ReadFile(Destino()), "velho");
+        else
+            EXPECT_TRUE(fs::is_empty(dir / "app")) << caso;
+        SoODestino(caso);
+        EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    }
 }
 
 // The other texts of the failure table: a folder change refused with another reply than 550
