@@ -121,16 +121,28 @@ TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
 
     kwtest::Dante dante;
     KW_REQUIRE_PEER(dante.Available(), dante.Reason());
-    for (TElSocksVersion version : {elSocks4, elSocks5}) {
+    // SOCKS 4 and 5 with the name resolved here, and SOCKS 5 with the name sent to the proxy
+    // (danted does not speak SOCKS 4a).
+    struct Socks {
+        TElSocksVersion version;
+        bool byName;
+    };
+    for (const Socks& socks : {Socks{elSocks4, false}, Socks{elSocks5, false}, Socks{elSocks5, true}}) {
         TElHTTPSClient viaSocks;
         viaSocks.SetVersions(VersionBit(sbTLS12));
         viaSocks.SetUseSocks(true);
-        viaSocks.SocksVersion = version;
+        viaSocks.SocksVersion = socks.version;
+        viaSocks.SocksResolveAddress = socks.byName;
         viaSocks.SocksServer = "127.0.0.1";
         viaSocks.SocksPort = dante.Port();
-        EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(version);
+        EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(socks.version) << socks.byName;
         EXPECT_EQ(status, 200);
     }
+    auto curlSocks = CurlTls("localhost", server.Port());
+    curlSocks.insert(curlSocks.end(), {"--socks5-hostname", "127.0.0.1:" + std::to_string(dante.Port())});
+    const auto viaDante = kwtest::CurlGet(url, curlSocks);
+    KW_REQUIRE_PEER(viaDante.has_value(), "curl through danted");
+    EXPECT_TRUE(*viaDante == site.bigFile);
 
     kwtest::MicroSocks micro("kwuser", "kw-secret");
     KW_REQUIRE_PEER(micro.Available(), micro.Reason());

@@ -1,7 +1,8 @@
 // TElSocket through proxies: scripted SOCKS and tunnel peers check the exact bytes we send
-// and answer with replies split byte by byte, refusals, closes and trailing bytes; real
-// danted (SOCKS 4, 4a and 5), microsocks (SOCKS 5 with a user) and tinyproxy (CONNECT with
-// Basic credentials) carry a conversation with an echo server.
+// and answer with replies split byte by byte, refusals, closes and trailing bytes (SOCKS 4a
+// only here: neither danted nor microsocks speaks it); real danted (SOCKS 4 and 5),
+// microsocks (SOCKS 5 with a user) and tinyproxy (CONNECT with Basic credentials) carry a
+// conversation with an echo server.
 #include <gtest/gtest.h>
 
 #include <string>
