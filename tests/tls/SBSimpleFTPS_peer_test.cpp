@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "rtl/Stream.h"
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 #include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
@@ -309,6 +310,44 @@ TEST(FTPClientScripted, ADownloadShortOfItsSizeFailsAndRestComesBeforeRetr) {
     EXPECT_EQ(peer.Transcript(),
               "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE I\r\nPASV\r\nSIZE f.bin\r\nREST 100\r\nRETR "
               "f.bin\r\nCWD sub\r\n");
+}
+
+TEST(FTPClientScripted, ServersThatNeverEndTheirAnswerAreNotWaitedForWithoutLimit) {
+    // A reply that never reaches its closing line is refused once it passes the ceiling, while
+    // the server keeps the connection open.
+    std::string endless;
+    while (endless.size() <= TElSimpleFTPSClient::kMaxReplySize)
+        endless += "220-" + std::string(94, 'w') + "\r\n";
+    FtpScript flood;
+    flood.Send(endless).Cmd();
+    FtpScriptPeer flooding(flood);
+    KW_REQUIRE_FTP_PEER(flooding);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, flooding.Port());
+    ftp.SetFTPBufferSize(65536);
+    ftp.Open();
+    EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Invalid server reply");
+
+    // A server that takes AUTH TLS and then stays silent, holding the connection far longer:
+    // the handshake ends after SocketTimeout in all. The same for implicit TLS against a
+    // listener that never answers.
+    FtpScript silent;
+    silent.Send("220 ready\r\n").Reply("234 go ahead\r\n").Sleep(30000);
+    FtpScriptPeer quiet(silent);
+    KW_REQUIRE_FTP_PEER(quiet);
+    TElSimpleFTPSClient explicitTls;
+    PlainClient(explicitTls, quiet.Port());
+    explicitTls.UseSSL = true;
+    explicitTls.SocketTimeout = 300;
+    explicitTls.Open();
+    EXPECT_EQ(ThrownMessage([&] { explicitTls.Login(); }), "Error occured while forcing SSL");
+    kwtest::LoopbackListener listener;
+    TElSimpleFTPSClient implicitTls;
+    PlainClient(implicitTls, listener.Port());
+    implicitTls.UseSSL = true;
+    implicitTls.SSLMode = smImplicit;
+    implicitTls.SocketTimeout = 300;
+    EXPECT_EQ(ThrownMessage([&] { implicitTls.Open(); }), "Server cannot perform SSL negotiation");
 }
 
 TEST(FTPClientScripted, CommandArgumentsCannotCarryLineEnds) {
