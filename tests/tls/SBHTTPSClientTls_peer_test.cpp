@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
 
 #include "rtl/Stream.h"
@@ -13,6 +14,7 @@
 #include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
+using kwtest::AsTheLauncherDoes;
 using kwtest::Fetch;
 using kwtest::HttpSite;
 using kwtest::Lighttpd;
@@ -62,6 +64,36 @@ TEST(HTTPSClientTls, LighttpdGivesTheBytesCurlGets) {
     http.HTTPVersion = hvHTTP10;
     EXPECT_EQ(Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt"), &status), "hello\n");
     EXPECT_EQ(status, 200);
+}
+
+TEST(HTTPSClientTls, TheLaunchersHeadAndGetAsItMakesThem) {
+    // The download's calls in their order: its settings, HEAD with 3.5 s, then GET with the
+    // transfer time-out into the file's stream, progress counting up to the file's size.
+    ASSERT_TRUE(TrustTestCA());
+    HttpSite site;
+    Lighttpd server(site, TlsConfig());
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
+    auto http = std::make_unique<TElHTTPSClient>();
+    AsTheLauncherDoes(*http);
+    int64_t total = 0, current = 0;
+    http->OnProgress = [&](rtl::Component*, int64_t t, int64_t c, bool&) {
+        total = t;
+        current = c;
+    };
+    http->SetSocketTimeout(3500);
+    EXPECT_EQ(http->Head(url), 200);
+    http->SetSocketTimeout(60000);
+    rtl::MemoryStream file;
+    http->OutputStream = &file;
+    EXPECT_EQ(http->Get(url), 200);
+    EXPECT_TRUE(file.Data() == site.bigFile);
+    EXPECT_EQ(total, int64_t(site.bigFile.size()));
+    EXPECT_EQ(current, total);
+    EXPECT_FALSE(http->Active()) << "HTTP/1.0 without keep-alive";
+    const auto curl = kwtest::CurlGet(url, CurlTls("localhost", server.Port()));
+    KW_REQUIRE_PEER(curl.has_value(), "curl over TLS");
+    EXPECT_TRUE(*curl == site.bigFile);
 }
 
 TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
