@@ -229,9 +229,12 @@ private:
     // endedByUs: a download of a range stopped reading at its last byte.
     void FinishTransfer(int64_t total, bool upload, bool endedByUs = false);
     void CloseDataConnection();
+    // Whether a failed data command still owes its final reply: started when the command
+    // was answered with its preliminary reply and the transfer began.
+    bool FinalReplyOwed(bool started) const;
     // After a failed or cancelled transfer: closes the data connection, ends the MODE Z
-    // streams and, when the server had begun the transfer, reads its final reply.
-    void AbandonTransfer(bool started);
+    // streams and, when the server still owes the transfer's final reply, reads it.
+    void AbandonTransfer(bool replyOwed);
     void EndModeZ();
     void Progress(int64_t total, int64_t current, bool checkCancel);
     std::unique_ptr<SecureEngine> MakeEngine(TElSocket& socket, bool control);

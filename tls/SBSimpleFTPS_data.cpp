@@ -3,6 +3,7 @@
 // connection's session), listings line by line, downloads and uploads in blocks with progress
 // and cancel, MODE Z compression, the PASV address and the Unix listing-line parser.
 #include <algorithm>
+#include <exception>
 
 #include "platform/Clock.h"
 #include "rtl/Format.h"
@@ -172,7 +173,27 @@ void TElSimpleFTPSClient::PassiveConnect(std::initializer_list<int> accepted) {
         replyTaken = true;
     }
     if (data_->State() != TElSocket::stConnected) throw EFTPSError(SFTPSConnectionFailed, rc < 0 ? 0 : rc);
-    if (EncryptDataChannel) StartDataTLS();
+    if (EncryptDataChannel) {
+        try {
+            StartDataTLS();
+        } catch (const EFTPSError&) {
+            // A server that refuses the command closes the data connection it had accepted
+            // instead of speaking TLS on it: its reply, not the failed handshake, says what went
+            // wrong, and it is read here so that the next command meets its own reply.
+            if (!replyTaken) {
+                const std::exception_ptr failure = std::current_exception();
+                int code = early_;
+                try {
+                    if (code == 0) code = ReadReply(true);
+                } catch (...) {
+                    std::rethrow_exception(failure);
+                }
+                early_ = code;
+                if (!isAccepted(code)) Unaccepted(code);
+            }
+            throw;
+        }
+    }
     if (!replyTaken) {
         const int code = early_ != 0 ? early_ : ReadReply(true);
         if (!isAccepted(code)) Unaccepted(code);
@@ -356,13 +377,19 @@ void TElSimpleFTPSClient::CloseDataConnection() {
     data_.reset();
 }
 
-void TElSimpleFTPSClient::AbandonTransfer(bool started) {
+bool TElSimpleFTPSClient::FinalReplyOwed(bool started) const {
+    // Once the data command was answered, early_ holds a final reply when one was read; while
+    // the command is being made, a preliminary reply there means the server went ahead.
+    return started ? early_ == 0 : early_ == 125 || early_ == 150;
+}
+
+void TElSimpleFTPSClient::AbandonTransfer(bool replyOwed) {
     CloseDataConnection();
     EndModeZ();
     // A server that had begun the transfer answers its end (426, or 226 when all was sent)
     // once the data connection is gone: that reply is read here, so that the next command
     // meets its own reply and not this one.
-    if (!started || early_ != 0 || !connected_ || controlClosed_) return;
+    if (!replyOwed || !connected_ || controlClosed_) return;
     try {
         ReadReply(true);
     } catch (...) {
@@ -420,16 +447,7 @@ void TElSimpleFTPSClient::ListTo(const std::string& command) {
     try {
         StartDataCommand(command, {125, 150});
     } catch (...) {
-        // The server went ahead: its word on the transfer follows and is read, so the next
-        // command meets its own reply.
-        if (PassiveMode && (early_ == 125 || early_ == 150)) {
-            try {
-                ReadReply(true);
-            } catch (...) {
-            }
-        }
-        CloseDataConnection();
-        EndModeZ();
+        AbandonTransfer(FinalReplyOwed(false));
         throw;
     }
     early_ = 0;
@@ -528,7 +546,7 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
         }
         FinishTransfer(total, false, endedByUs);
     } catch (...) {
-        AbandonTransfer(started);
+        AbandonTransfer(FinalReplyOwed(started));
         throw;
     }
 }
@@ -565,7 +583,7 @@ void TElSimpleFTPSClient::UploadStream(rtl::Stream& source, const std::string& r
         }
         FinishTransfer(total, true);
     } catch (...) {
-        AbandonTransfer(started);
+        AbandonTransfer(FinalReplyOwed(started));
         throw;
     }
 }

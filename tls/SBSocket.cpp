@@ -67,6 +67,10 @@ std::string DottedOf(const sockaddr_in& a) {
     return text;
 }
 
+bool ValidPort(int32_t port) {
+    return port >= 1 && port <= 65535;
+}
+
 // A host name goes into a proxy request as it stands: it must not end the request early or
 // add lines to it.
 bool IsSafeProxyHost(const std::string& host) {
@@ -168,6 +172,7 @@ int TElSocket::RecordBoundAddress() {
 
 int TElSocket::Connect(int timeout) {
     proxyResult_ = 0;
+    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
     if (useSocks_) return ConnectThroughSocks(timeout);
     if (useWebTunneling_) return ConnectThroughTunnel(timeout);
     return ConnectDirect(timeout);
@@ -182,6 +187,7 @@ int TElSocket::ConnectDirect(int timeout) {
     }
     EnsureHandle();
     CheckState({stCreated, stBound});
+    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (timeout != 0) SetNonBlocking();
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
@@ -226,6 +232,7 @@ int TElSocket::ConnectDirect(int timeout) {
 int TElSocket::Bind() {
     EnsureHandle();
     CheckState({stCreated});
+    if (ListenPort < 0 || ListenPort > 65535) return SB_WSAEADDRNOTAVAIL;
     const std::string local = ListenAddress.empty() ? std::string("0.0.0.0") : ResolveSocketAddress(ListenAddress);
     const sockaddr_in a = MakeAddress(local, ListenPort);
     if (::bind(handle_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) return LastSocketError();
@@ -277,6 +284,7 @@ int TElSocket::AsyncConnect(int timeout, TElSocket* watched, const TElSocketWatc
     }
     EnsureHandle();
     CheckState({stCreated, stBound});
+    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
     SetNonBlocking();
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {

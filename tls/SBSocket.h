@@ -58,6 +58,8 @@ inline constexpr const char* SInvalidAddress = "Invalid address";
 
 // Windows Sockets codes the socket produces itself.
 inline constexpr int32_t SB_WSAEWOULDBLOCK = 10035;
+// A port outside 1 to 65535 to connect to (or outside 0 to 65535 to bind to).
+inline constexpr int32_t SB_WSAEADDRNOTAVAIL = 10049;
 inline constexpr int32_t SB_WSAETIMEDOUT = 10060;
 // A proxy that broke its protocol, or a cancelled asynchronous connect.
 inline constexpr int32_t SB_SOCKET_PROXY_FAILURE = -1;
@@ -92,7 +94,9 @@ public:
     // States 0 and 2 only. Makes an AF_INET stream (or datagram) descriptor in state 0;
     // empties the read-ahead buffer. 0 or the system's code.
     int CreateSocketHandle(bool datagram = false);
-    // ProxyResult := 0; then through SOCKS, through the tunnel, or directly.
+    // ProxyResult := 0; then through SOCKS, through the tunnel, or directly. A Port (or a
+    // proxy's port) outside 1 to 65535 is refused with 10049 before anything is sent: a port
+    // number never wraps into another one.
     int Connect(int timeout);
     int ConnectDirect(int timeout);
     int Bind();

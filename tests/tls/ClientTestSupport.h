@@ -1,6 +1,6 @@
 // tests/tls/ClientTestSupport.h: what the transport clients' peer tests share: reproducible
-// random file contents, the TLS engine trusting the test CA, lighttpd's TLS settings, and one
-// GET into a string.
+// random file contents, the TLS engine trusting the test CA, lighttpd's TLS settings, the HTTP
+// client set up as the launcher's download sets it, and one GET into a string.
 #pragma once
 
 #include <stdlib.h>
@@ -45,6 +45,24 @@ inline std::string LighttpdTls(const std::string& certificate = "server-rsa",
            "ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"" +
            minProtocol + "\", \"MaxProtocol\" => \"" + maxProtocol + "\", \"CipherString\" => \"" + ciphers +
            "@SECLEVEL=0\")\n";
+}
+
+// The client as the launcher's download sets it up (its HTTPS versions: TLS 1.0 to 1.2).
+inline void AsTheLauncherDoes(TElHTTPSClient& http) {
+    http.HTTPVersion = hvHTTP10;
+    http.SetVersions(VersionBit(sbTLS1) | VersionBit(sbTLS11) | VersionBit(sbTLS12));
+    http.SetVerifyPeerDisabled(false);
+    http.RequestParameters().ContentRangeStart = -1;
+    http.RequestParameters().ContentRangeEnd = -1;
+    http.SetHTTPProxyPort(3128);
+    http.UseHTTPProxy = false;
+    http.SetLocalPort(0);
+    http.SocksAuthentication = saNoAuthentication;
+    http.WebTunnelPort = 3128;
+    http.SSLEnabled = false;
+    http.RequestParameters().UserAgent = "SecureClient";
+    http.PreferKeepAlive = false;
+    http.UseNTLMAuth = false;
 }
 
 // The body of a GET; the status into status when asked.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
 
 #include "rtl/Stream.h"
@@ -13,6 +14,7 @@
 #include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
+using kwtest::AsTheLauncherDoes;
 using kwtest::Fetch;
 using kwtest::HttpSite;
 using kwtest::Lighttpd;
@@ -50,6 +52,36 @@ TEST(HTTPSClientTls, LighttpdGivesTheBytesCurlGets) {
     http.HTTPVersion = hvHTTP10;
     EXPECT_EQ(Fetch(http, HttpsUrl(server, "localhost", "/files/a.txt"), &status), "hello\n");
     EXPECT_EQ(status, 200);
+}
+
+TEST(HTTPSClientTls, TheLaunchersHeadAndGetAsItMakesThem) {
+    // The download's calls in their order: its settings, HEAD with 3.5 s, then GET with the
+    // transfer time-out into the file's stream, progress counting up to the file's size.
+    ASSERT_TRUE(TrustTestCA());
+    HttpSite site;
+    Lighttpd server(site, TlsConfig());
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
+    auto http = std::make_unique<TElHTTPSClient>();
+    AsTheLauncherDoes(*http);
+    int64_t total = 0, current = 0;
+    http->OnProgress = [&](rtl::Component*, int64_t t, int64_t c, bool&) {
+        total = t;
+        current = c;
+    };
+    http->SetSocketTimeout(3500);
+    EXPECT_EQ(http->Head(url), 200);
+    http->SetSocketTimeout(60000);
+    rtl::MemoryStream file;
+    http->OutputStream = &file;
+    EXPECT_EQ(http->Get(url), 200);
+    EXPECT_TRUE(file.Data() == site.bigFile);
+    EXPECT_EQ(total, int64_t(site.bigFile.size()));
+    EXPECT_EQ(current, total);
+    EXPECT_FALSE(http->Active()) << "HTTP/1.0 without keep-alive";
+    const auto curl = kwtest::CurlGet(url, CurlTls("localhost", server.Port()));
+    KW_REQUIRE_PEER(curl.has_value(), "curl over TLS");
+    EXPECT_TRUE(*curl == site.bigFile);
 }
 
 TEST(HTTPSClientTls, TheCertificateMustNameTheURLsHost) {
@@ -109,16 +141,28 @@ TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
 
     kwtest::Dante dante;
     KW_REQUIRE_PEER(dante.Available(), dante.Reason());
-    for (TElSocksVersion version : {elSocks4, elSocks5}) {
+    // SOCKS 4 and 5 with the name resolved here, and SOCKS 5 with the name sent to the proxy
+    // (danted does not speak SOCKS 4a).
+    struct Socks {
+        TElSocksVersion version;
+        bool byName;
+    };
+    for (const Socks& socks : {Socks{elSocks4, false}, Socks{elSocks5, false}, Socks{elSocks5, true}}) {
         TElHTTPSClient viaSocks;
         viaSocks.SetVersions(VersionBit(sbTLS12));
         viaSocks.SetUseSocks(true);
-        viaSocks.SocksVersion = version;
+        viaSocks.SocksVersion = socks.version;
+        viaSocks.SocksResolveAddress = socks.byName;
         viaSocks.SocksServer = "127.0.0.1";
         viaSocks.SocksPort = dante.Port();
-        EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(version);
+        EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(socks.version) << socks.byName;
         EXPECT_EQ(status, 200);
     }
+    auto curlSocks = CurlTls("localhost", server.Port());
+    curlSocks.insert(curlSocks.end(), {"--socks5-hostname", "127.0.0.1:" + std::to_string(dante.Port())});
+    const auto viaDante = kwtest::CurlGet(url, curlSocks);
+    KW_REQUIRE_PEER(viaDante.has_value(), "curl through danted");
+    EXPECT_TRUE(*viaDante == site.bigFile);
 
     kwtest::MicroSocks micro("kwuser", "kw-secret");
     KW_REQUIRE_PEER(micro.Available(), micro.Reason());

@@ -15,6 +15,7 @@
 #include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
+using kwtest::AsTheLauncherDoes;
 using kwtest::Fetch;
 using kwtest::HttpPeer;
 using kwtest::HttpScript;
@@ -25,23 +26,6 @@ using kwtest::ScriptPeer;
 using kwtest::ThrownMessage;
 
 namespace {
-
-// The client as the launcher's download sets it up.
-void AsTheLauncherDoes(TElHTTPSClient& http) {
-    http.HTTPVersion = hvHTTP10;
-    http.SetVersions({sbSSL3, sbTLS1});
-    http.RequestParameters().ContentRangeStart = -1;
-    http.RequestParameters().ContentRangeEnd = -1;
-    http.SetHTTPProxyPort(3128);
-    http.UseHTTPProxy = false;
-    http.SetLocalPort(0);
-    http.SocksAuthentication = saNoAuthentication;
-    http.WebTunnelPort = 3128;
-    http.SSLEnabled = false;
-    http.RequestParameters().UserAgent = "SecureClient";
-    http.PreferKeepAlive = false;
-    http.UseNTLMAuth = false;
-}
 
 std::string Hostport(int port) {
     return "127.0.0.1:" + std::to_string(port);

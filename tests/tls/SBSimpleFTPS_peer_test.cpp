@@ -15,18 +15,23 @@
 #include <vector>
 
 #include "rtl/Stream.h"
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 #include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
+#include "tests/tls/FtpTransfers.h"
 #include "tls/SBSimpleFTPS.h"
 
+using kwtest::FtpErrorCode;
 using kwtest::FtpRoot;
 using kwtest::FtpScript;
 using kwtest::FtpScriptPeer;
+using kwtest::MoveFilesBothWays;
 using kwtest::ProFtpd;
 using kwtest::PyFtpd;
 using kwtest::RandomBytes;
 using kwtest::ThrownMessage;
+using kwtest::Transfers;
 using kwtest::VsFtpd;
 
 #define KW_REQUIRE_FTP_PEER(peer) KW_REQUIRE_PEER((peer).Available(), (peer).Reason())
@@ -48,17 +53,6 @@ size_t OpenDescriptors() {
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
         ++n;
     return n;
-}
-
-// The code of the EFTPSError f raises; -1 when it raises none.
-template <class F>
-int FtpErrorCode(F f) {
-    try {
-        f();
-    } catch (const EFTPSError& e) {
-        return e.ErrorCode;
-    }
-    return -1;
 }
 
 struct LoginRun {
@@ -311,6 +305,44 @@ TEST(FTPClientScripted, ADownloadShortOfItsSizeFailsAndRestComesBeforeRetr) {
               "f.bin\r\nCWD sub\r\n");
 }
 
+TEST(FTPClientScripted, ServersThatNeverEndTheirAnswerAreNotWaitedForWithoutLimit) {
+    // A reply that never reaches its closing line is refused once it passes the ceiling, while
+    // the server keeps the connection open.
+    std::string endless;
+    while (endless.size() <= TElSimpleFTPSClient::kMaxReplySize)
+        endless += "220-" + std::string(94, 'w') + "\r\n";
+    FtpScript flood;
+    flood.Send(endless).Cmd();
+    FtpScriptPeer flooding(flood);
+    KW_REQUIRE_FTP_PEER(flooding);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, flooding.Port());
+    ftp.SetFTPBufferSize(65536);
+    ftp.Open();
+    EXPECT_EQ(ThrownMessage([&] { ftp.Login(); }), "Invalid server reply");
+
+    // A server that takes AUTH TLS and then stays silent, holding the connection far longer:
+    // the handshake ends after SocketTimeout in all. The same for implicit TLS against a
+    // listener that never answers.
+    FtpScript silent;
+    silent.Send("220 ready\r\n").Reply("234 go ahead\r\n").Sleep(30000);
+    FtpScriptPeer quiet(silent);
+    KW_REQUIRE_FTP_PEER(quiet);
+    TElSimpleFTPSClient explicitTls;
+    PlainClient(explicitTls, quiet.Port());
+    explicitTls.UseSSL = true;
+    explicitTls.SocketTimeout = 300;
+    explicitTls.Open();
+    EXPECT_EQ(ThrownMessage([&] { explicitTls.Login(); }), "Error occured while forcing SSL");
+    kwtest::LoopbackListener listener;
+    TElSimpleFTPSClient implicitTls;
+    PlainClient(implicitTls, listener.Port());
+    implicitTls.UseSSL = true;
+    implicitTls.SSLMode = smImplicit;
+    implicitTls.SocketTimeout = 300;
+    EXPECT_EQ(ThrownMessage([&] { implicitTls.Open(); }), "Server cannot perform SSL negotiation");
+}
+
 TEST(FTPClientScripted, CommandArgumentsCannotCarryLineEnds) {
     FtpScript script;
     script.Greeting();
@@ -328,90 +360,6 @@ TEST(FTPClientScripted, CommandArgumentsCannotCarryLineEnds) {
 }
 
 // Real servers ----------------------------------------------------------------------------
-
-struct Transfers {
-    bool passive;
-    bool modeZ;
-};
-
-// Every transfer kind against one logged-in server in a folder holding text.txt, which shows
-// what arrived.
-void MoveFilesBothWays(TElSimpleFTPSClient& ftp, const std::filesystem::path& folder, const Transfers& t) {
-    const auto read = [&](const std::string& name) { return kwtest::ReadFile(folder / name); };
-    const std::string what = std::string(t.passive ? "passive" : "active") + (t.modeZ ? " MODE Z" : "");
-    const std::string data = RandomBytes(150000, 7) + std::string(50000, 'z');
-
-    // Upload, then download it back.
-    rtl::MemoryStream up(data);
-    ftp.SendFile(up, "up.bin");
-    EXPECT_TRUE(read("up.bin") == data) << what;
-    rtl::MemoryStream down;
-    ftp.ReceiveFile("up.bin", &down);
-    EXPECT_TRUE(down.Data() == data) << what;
-
-    // Append.
-    const std::string more = RandomBytes(3000, 8);
-    rtl::MemoryStream tail(more);
-    ftp.UploadStream(tail, "up.bin", 0, 0, true, 0);
-    EXPECT_TRUE(read("up.bin") == data + more) << what;
-
-    // A restarted download, and a range.
-    rtl::MemoryStream rest;
-    ftp.ReceiveFile("up.bin", &rest, 1000, 0);
-    EXPECT_TRUE(rest.Data() == (data + more).substr(1000)) << what;
-    rtl::MemoryStream range;
-    ftp.ReceiveFile("up.bin", &range, 1000, 5000);
-    EXPECT_TRUE(range.Data() == data.substr(1000, 4000)) << what;
-
-    // A restarted upload: the server keeps the first 500 bytes and writes the rest from there.
-    rtl::MemoryStream first(data);
-    ftp.SendFile(first, "re.bin");
-    std::string changed = data;
-    for (size_t i = 500; i < changed.size(); i += 97)
-        changed[i] = char(changed[i] ^ 0x5a);
-    rtl::MemoryStream again(changed);
-    ftp.UploadStream(again, "re.bin", 500, int64_t(changed.size()), false, 500);
-    EXPECT_TRUE(read("re.bin") == changed) << what;
-
-    // STOU: the server names the file.
-    const std::string unique = RandomBytes(2000, 9);
-    rtl::MemoryStream u(unique);
-    ftp.UploadStream(u, "", 0, 0, false, 0);
-    int found = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder))
-        if (e.is_regular_file() && read(e.path().filename()) == unique) ++found;
-    EXPECT_EQ(found, 1) << what;
-
-    // An empty file.
-    rtl::MemoryStream empty;
-    ftp.SendFile(empty, "empty.bin");
-    EXPECT_TRUE(std::filesystem::exists(folder / "empty.bin")) << what;
-    EXPECT_EQ(read("empty.bin"), "") << what;
-
-    // Text: each line ends with CR LF in the stream.
-    ftp.TransferType = ttASCII;
-    rtl::MemoryStream text;
-    ftp.ReceiveFile("text.txt", &text);
-    EXPECT_EQ(text.Data(), "first\r\nsecond line\r\nthird\r\n") << what;
-    ftp.TransferType = ttBinary;
-
-    // The listing shows the file and its size.
-    std::vector<std::string> lines;
-    ftp.OnTextDataLine = [&](rtl::Component*, const std::string& line) { lines.push_back(line); };
-    ftp.ListDirectory();
-    ftp.OnTextDataLine = nullptr;
-    int64_t listed = -1;
-    for (const std::string& line : lines) {
-        TSBFTPFileInfo info;
-        if (TElSimpleFTPSClient::ParseListLine(line, info) && info.Name == "up.bin") listed = info.Size;
-    }
-    EXPECT_EQ(listed, int64_t(data.size() + more.size())) << what;
-
-    ftp.DeleteRemoteFile("empty.bin");
-    EXPECT_FALSE(std::filesystem::exists(folder / "empty.bin")) << what;
-    EXPECT_EQ(FtpErrorCode([&] { ftp.DeleteRemoteFile("empty.bin"); }), 550) << what;
-    EXPECT_EQ(FtpErrorCode([&] { ftp.ReceiveFile("missing.bin", &down); }), 550) << what;
-}
 
 void LogIn(TElSimpleFTPSClient& ftp, int port, const Transfers& t, const std::string& user = "kw",
            const std::string& password = "secret") {

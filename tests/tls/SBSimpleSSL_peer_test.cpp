@@ -1,11 +1,14 @@
 // The simple SSL client's connection side: connect failures as its exceptions (a SOCKS
-// refusal, an address that does not resolve, a refused port), the state errors, and a plain
-// conversation with the engine disabled, opened again after a close.
+// refusal, an address that does not resolve, a refused port), handshakes that end with an
+// error (the server's alert, a message loop that stops) as the engine's code, the state
+// errors, and a plain conversation with the engine disabled, opened again after a close.
 #include "tls/SBSimpleSSL.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
@@ -72,6 +75,57 @@ TEST(SimpleSSLClient, ConnectFailuresCarryTheSocketsCode) {
     // Negative time-outs are refused: the value stays.
     refusedClient.SetSocketTimeout(-5);
     EXPECT_EQ(refusedClient.SocketTimeout(), 0);
+}
+
+// The base class with the TLS engine on, checking the certificate against "localhost".
+class TlsClient : public TElCustomSimpleSSLClient {
+public:
+    TlsClient() {
+        SetEngineEnabled(true);
+        SetPeerHost("localhost");
+    }
+};
+
+TEST(SimpleSSLClient, HandshakeFailuresCarryTheEnginesCode) {
+    // The server answers each hello with a fatal unexpected_message alert: the launcher's
+    // download looks for this code in the message to try again with other versions.
+    const std::string alert("\x15\x03\x01\x00\x02\x02\x0a", 7);
+    ScriptPeer server(Script().Recv(5).Send(alert).RecvAll().Accept().Recv(5).Send(alert).RecvAll().Json());
+    KW_REQUIRE_SCRIPT_PEER(server);
+    TlsClient c;
+    c.SetAddress("127.0.0.1");
+    c.SetPort(server.Port());
+    c.SetSocketTimeout(10000);
+    std::vector<int32_t> errors;
+    c.OnError = [&](rtl::Component*, int32_t code, bool, bool) { errors.push_back(code); };
+    const std::string expected = "Connection failed due to error (75777)";
+    EXPECT_EQ(kwtest::ThrownMessage([&] { c.Open(); }), expected);
+    EXPECT_FALSE(c.Active());
+    // A second Open makes a new connection and a new handshake, which the server refuses again.
+    EXPECT_EQ(kwtest::ThrownMessage([&] { c.Open(); }), expected);
+    EXPECT_EQ(errors, (std::vector<int32_t>{75777, 75777}));
+    EXPECT_TRUE(server.Finished()) << server.Errors();
+
+    // A message loop that stops ends an unfinished handshake with its own code.
+    kwtest::LoopbackListener silent;
+    TlsClient stopped;
+    stopped.SetAddress("127.0.0.1");
+    stopped.SetPort(silent.Port());
+    stopped.SetSocketTimeout(10000);
+    stopped.MessageLoop = [] { return false; };
+    std::vector<std::tuple<int32_t, bool, bool>> reported;
+    stopped.OnError = [&](rtl::Component*, int32_t code, bool fatal, bool remote) {
+        reported.emplace_back(code, fatal, remote);
+    };
+    try {
+        stopped.Open();
+        FAIL() << "no exception";
+    } catch (const EElSimpleSSLClientException& e) {
+        EXPECT_EQ(e.Message(), "Connection failed due to error (73729)");
+        EXPECT_EQ(e.ErrorCode, 0);
+    }
+    EXPECT_EQ(reported, (std::vector<std::tuple<int32_t, bool, bool>>{{73729, true, false}}));
+    EXPECT_FALSE(stopped.Active());
 }
 
 TEST(SimpleSSLClient, PlainConversationOpenedTwice) {

@@ -131,6 +131,54 @@ TEST(SBSocket, RefusedConnectWithAndWithoutTimeout) {
     EXPECT_EQ(timed.State(), TElSocket::stCreated);
 }
 
+TEST(SBSocket, PortsOutsideTheirRangeAreRefusedNotWrapped) {
+    // listener's port + 65536 would land on the listener if it wrapped to 16 bits.
+    kwtest::LoopbackListener listener;
+    kwtest::LoopbackListener proxy;
+    struct Case {
+        const char* name;
+        int32_t port;
+        bool viaSocks, viaTunnel, async;
+    };
+    const Case cases[] = {
+        {"direct, wrapped", listener.Port() + 65536, false, false, false},
+        {"direct, 0", 0, false, false, false},
+        {"direct, negative", -1, false, false, false},
+        {"asynchronous, wrapped", listener.Port() + 65536, false, false, true},
+        {"SOCKS target, wrapped", listener.Port() + 65536, true, false, false},
+        {"tunnel target, wrapped", listener.Port() + 65536, false, true, false},
+    };
+    for (const Case& c : cases) {
+        TElSocket s;
+        s.SetAddress("127.0.0.1");
+        s.SetPort(c.port);
+        s.SetUseSocks(c.viaSocks);
+        s.SocksServer = "127.0.0.1";
+        s.SocksPort = proxy.Port();
+        s.SetUseWebTunneling(c.viaTunnel);
+        s.WebTunnelAddress = "127.0.0.1";
+        s.WebTunnelPort = proxy.Port();
+        const int rc = c.async ? s.AsyncConnect(1000, nullptr, nullptr, false, false) : s.Connect(1000);
+        EXPECT_EQ(rc, SB_WSAEADDRNOTAVAIL) << c.name;
+        EXPECT_NE(s.State(), TElSocket::stConnected) << c.name;
+    }
+    // A proxy's own port is checked the same way; a proxy not reached is a proxy failure (-1).
+    TElSocket socks;
+    socks.SetAddress("127.0.0.1");
+    socks.SetPort(listener.Port());
+    socks.SetUseSocks(true);
+    socks.SocksServer = "127.0.0.1";
+    socks.SocksPort = proxy.Port() + 65536;
+    EXPECT_EQ(socks.Connect(1000), SB_SOCKET_PROXY_FAILURE);
+    EXPECT_EQ(listener.Connections(), 0);
+    EXPECT_EQ(proxy.Connections(), 0);
+
+    TElSocket bound;
+    bound.ListenAddress = "127.0.0.1";
+    bound.ListenPort = 65536 + 80;
+    EXPECT_EQ(bound.Bind(), SB_WSAEADDRNOTAVAIL);
+}
+
 TEST(SBSocket, ConnectToAFullQueueTimesOut) {
     kwtest::FullBacklogListener full;
     TElSocket s;
