@@ -59,7 +59,7 @@ TEST(HTTPSClientTls, TheLaunchersHeadAndGetAsItMakesThem) {
     // transfer time-out into the file's stream, progress counting up to the file's size.
     ASSERT_TRUE(TrustTestCA());
     HttpSite site;
-    Lighttpd server(site, TlsConfig());
+    Lighttpd server(site, LighttpdTls());
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     const std::string url = HttpsUrl(server, "localhost", "/files/big.bin");
     auto http = std::make_unique<TElHTTPSClient>();
