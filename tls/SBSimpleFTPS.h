@@ -113,6 +113,9 @@ class TElSimpleFTPSClient : public rtl::Component {
 public:
     // A reply that has not ended within this many bytes is not one.
     static constexpr size_t kMaxReplySize = 1 << 20;
+    // A text line (listing or ASCII transfer) is held until its line end: past this, the data
+    // connection is not sending text and the transfer fails instead of filling memory.
+    static constexpr size_t kMaxTextLine = 1 << 20;
 
     explicit TElSimpleFTPSClient(rtl::Component* owner = nullptr);
     ~TElSimpleFTPSClient() override;

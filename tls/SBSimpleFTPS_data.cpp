@@ -334,6 +334,7 @@ bool TElSimpleFTPSClient::ReadLine(std::string& line) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             return true;
         }
+        if (pendingText_.size() > kMaxTextLine) throw EFTPSError(SFTPSDataTransferError);
         if (!ReadBlock(size_t(bufferSize_), block)) {
             // The last line may come without its line end; it is a line all the same.
             if (pendingText_.empty()) return false;

@@ -219,6 +219,32 @@ TEST(FTPClientScripted, AListingsLastLineWithoutLineEndIsDelivered) {
     EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\n");
 }
 
+TEST(FTPClientScripted, AnAsciiDownloadWhoseLineNeverEndsFailsInsteadOfFillingMemory) {
+    FtpScript script;
+    script.Greeting()
+        .Reply("200 type\r\n")
+        .Cmd()
+        .Pasv()
+        .Cmd()
+        .Accept()
+        .Send("150 here\r\n")
+        .Data("first\n" + std::string(TElSimpleFTPSClient::kMaxTextLine + 4096, 'x'))
+        .DataClose()
+        .Send("226 done\r\n");
+    FtpScriptPeer peer(script);
+    KW_REQUIRE_FTP_PEER(peer);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, peer.Port());
+    ftp.Open();
+    ftp.Login();
+    ftp.TransferType = ttASCII;
+    rtl::MemoryStream s;
+    EXPECT_EQ(ThrownMessage([&] { ftp.ReceiveFile("f.txt", &s); }), "Data channel transfer error");
+    EXPECT_EQ(s.Data(), "first\r\n");
+    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nRETR f.txt\r\n");
+}
+
 TEST(FTPClientScripted, A425WhileWaitingInActiveModeFailsTheListing) {
     FtpScript script;
     script.Greeting()
