@@ -143,7 +143,8 @@ TEST(SBZlib, FinishTakesMoreThanOneStep) {
     d.z.avail_out = uInt(first.size());
     ASSERT_EQ(deflate(&d.z, Z_NO_FLUSH), Z_OK);
     ASSERT_EQ(d.z.avail_in, 0u);
-    first.resize(first.size() - d.z.avail_out);
+    // Cut, not resize: g++ 12 with the sanitizers cannot see that a resize here only shrinks.
+    first.erase(first.end() - std::ptrdiff_t(d.z.avail_out), first.end());
     std::vector<uint8_t> rest;
     FinishCompression(d.z, rest);
     EXPECT_GT(rest.size(), 4096u);

@@ -174,6 +174,11 @@ TEST_F(Patch, ExecuteRunsByFullPathCapturesAndReportsWhatCannotStart) {
 }
 
 TEST_F(Patch, ExecuteGivesMinusTwoWhenThePipeCannotBeMade) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers probe memory through a pipe of their own: with no descriptor left they
+    // take the exception being built for a bad object. The plain build runs this case.
+    GTEST_SKIP() << "needs descriptors the sanitizers' own checks would lack";
+#endif
     // Every descriptor number in use as far as the limit allows: a pipe cannot be made.
     rlimit antes{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &antes), 0);
