@@ -118,16 +118,6 @@ void TElSocket::SetPort(int32_t value) {
     port_ = value;
 }
 
-void TElSocket::SetUseSocks(bool value) {
-    useSocks_ = value;
-    if (value) useWebTunneling_ = false;
-}
-
-void TElSocket::SetUseWebTunneling(bool value) {
-    useWebTunneling_ = value;
-    if (value) useSocks_ = false;
-}
-
 int TElSocket::CreateSocketHandle(bool datagram) {
     CheckState({stNone, stCreated});
     readPos_ = readLen_ = 0;
@@ -173,8 +163,8 @@ int TElSocket::RecordBoundAddress() {
 int TElSocket::Connect(int timeout) {
     proxyResult_ = 0;
     if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
-    if (useSocks_) return ConnectThroughSocks(timeout);
-    if (useWebTunneling_) return ConnectThroughTunnel(timeout);
+    if (UseSocks()) return ConnectThroughSocks(timeout);
+    if (UseWebTunneling()) return ConnectThroughTunnel(timeout);
     return ConnectDirect(timeout);
 }
 
