@@ -190,6 +190,29 @@ inline std::vector<std::string> SServerArgs(std::vector<std::string> extra) {
     return a;
 }
 
+// The pre-shared key of the PSK tests, for the identity "client1".
+inline constexpr const char* kTestPSKHex = "0102030405060708090a0b0c0d0e0f10";
+
+// s_server's arguments for the test key: the suites named (at security level 0) in the
+// version flag given, and the identity hint when one is given.
+inline std::vector<std::string> PSKServerArgs(const std::string& ciphers, const std::string& versionFlag,
+                                              const std::string& hint = {}) {
+    std::vector<std::string> a = {"-psk", kTestPSKHex, "-psk_identity", "client1"};
+    if (!hint.empty()) a.insert(a.end(), {"-psk_hint", hint});
+    a.insert(a.end(), {"-cipher", ciphers + ":@SECLEVEL=0", versionFlag});
+    return a;
+}
+
+// The client answers a key request with "client1" and the test key; the server's hint goes
+// into hint when one is asked for.
+inline void AnswerWithTestPSK(TElSecureClient& client, std::string* hint = nullptr) {
+    client.OnKeyNeeded = [hint](rtl::Component*, const std::string& h, std::string& identity, ByteArray& key) {
+        if (hint != nullptr) *hint = h;
+        identity = "client1";
+        key = FromHex(kTestPSKHex);
+    };
+}
+
 // The master secret the server logged for a client random (NSS key log format).
 inline std::string LoggedMasterSecret(const ServerProcess& server, const ByteArray& clientRandom) {
     const std::string keys = ReadFile(server.Dir() / "keys");
