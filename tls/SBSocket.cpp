@@ -186,16 +186,20 @@ int TElSocket::Connect(int timeout) {
     return ConnectDirect(timeout);
 }
 
-int TElSocket::ConnectDirect(int timeout) {
-    // A negative time-out waits as long as the system does, like 0.
-    if (timeout < 0) timeout = 0;
+int TElSocket::PrepareConnect() {
     if (!ListenAddress.empty() && state_ != stBound) {
         const int rc = Bind();
         if (rc != 0) return rc;
     }
     EnsureHandle();
     CheckState({stCreated, stBound});
-    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
+    return ValidPort(port_) ? 0 : SB_WSAEADDRNOTAVAIL;
+}
+
+int TElSocket::ConnectDirect(int timeout) {
+    // A negative time-out waits as long as the system does, like 0.
+    if (timeout < 0) timeout = 0;
+    if (const int rc = PrepareConnect(); rc != 0) return rc;
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (timeout != 0) SetNonBlocking();
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
@@ -276,13 +280,7 @@ int TElSocket::Accept(int timeout) {
 
 int TElSocket::AsyncConnect(int timeout, TElSocket* watched, const TElSocketWatchEvent& handler, bool watchRead,
                             bool watchWrite) {
-    if (!ListenAddress.empty() && state_ != stBound) {
-        const int rc = Bind();
-        if (rc != 0) return rc;
-    }
-    EnsureHandle();
-    CheckState({stCreated, stBound});
-    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
+    if (const int rc = PrepareConnect(); rc != 0) return rc;
     SetNonBlocking();
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {

@@ -133,6 +133,9 @@ public:
     // number never wraps into another one.
     int Connect(int timeout);
     int ConnectDirect(int timeout);
+    // What every direct connect does first: bound to ListenAddress when one is named, a handle
+    // in a state to connect from, the port checked. 0, or the error.
+    int PrepareConnect();
     int Bind();
     int Listen();
     int Accept(int timeout);
