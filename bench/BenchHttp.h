@@ -49,7 +49,7 @@ class LighttpdProcess {
 public:
     LighttpdProcess(const std::filesystem::path& dir, const std::filesystem::path& root,
                     const std::string& extra = {})
-        : port_(FreePort()) {
+        : port_(FreeLoopbackPort()) {
         const std::filesystem::path conf = dir / ("lighttpd-" + std::to_string(port_) + ".conf");
         {
             std::ofstream out(conf);

@@ -64,22 +64,25 @@ inline void Report(const std::string& name, const std::function<void()>& ours,
     PrintRates(name, bestOurs / 1e6, bestPeer / 1e6, "MB/s");
 }
 
+// Calls per second of fn over one round of about seconds.
+inline double CallRate(const std::function<void()>& fn, double seconds = kRoundSeconds) {
+    using Clock = std::chrono::steady_clock;
+    size_t calls = 0;
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        fn();
+        ++calls;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return double(calls) / elapsed;
+}
+
 // Calls per second of fn: the best of kRounds rounds of about kRoundSeconds each.
 inline double BestCallRate(const std::function<void()>& fn) {
-    using Clock = std::chrono::steady_clock;
     fn();
     double best = 0;
-    for (int r = 0; r < kRounds; ++r) {
-        size_t calls = 0;
-        const auto start = Clock::now();
-        double elapsed = 0;
-        do {
-            fn();
-            ++calls;
-            elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        } while (elapsed < kRoundSeconds);
-        best = std::max(best, double(calls) / elapsed);
-    }
+    for (int r = 0; r < kRounds; ++r) best = std::max(best, CallRate(fn));
     return best;
 }
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/BenchLine.h"
+#include "bench/BenchSupport.h"
 #include "crypto/SBASN1.h"
 #include "crypto/SBConstants.h"
 #include "crypto/SBDSA.h"
@@ -46,19 +47,10 @@ constexpr double kRoundSeconds = 0.25;
     std::exit(1);
 }
 
-// Operations per second of fn, run for about kRoundSeconds.
+// Operations per second of fn (warmed by one call), run for about kRoundSeconds.
 double Rate(const std::function<void()>& fn) {
-    using Clock = std::chrono::steady_clock;
     fn();
-    size_t calls = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    do {
-        fn();
-        ++calls;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kRoundSeconds);
-    return double(calls) / elapsed;
+    return bench::CallRate(fn, kRoundSeconds);
 }
 
 // Ours and the peer alternate; the best round of each counts.

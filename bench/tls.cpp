@@ -106,7 +106,7 @@ int main() {
         c.LoadFromBuffer(body.data(), body.size());
         trust.Add(&c, false);
     }
-    const int port = bench::FreePort();
+    const int port = bench::FreeLoopbackPort();
     const pid_t server = bench::Spawn({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
                                        cert, "-key", key, "-dhparam", dh, "-www", "-quiet", "-no_ticket"},
                                       (dir / "server.log").string());

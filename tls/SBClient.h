@@ -292,6 +292,11 @@ private:
 
     // ------------------------------------------------------------------ SBClient_kex.cpp
     void ProcessServerCertificate(const uint8_t* body, size_t length);
+    // One certificate of the server's chain, read with our provider; bad_certificate when it
+    // does not parse.
+    void AddServerCertificate(TElX509CertificateChain& chain, std::span<const uint8_t> der);
+    // The chain becomes the server's: checked, then its first certificate's key taken.
+    void AdoptServerChain(std::unique_ptr<TElX509CertificateChain> chain);
     void CheckServerChain();
     void TakeServerKey(const TElX509Certificate& certificate);
     void CheckDHValues(std::span<const uint8_t> p, std::span<const uint8_t> g, std::span<const uint8_t> y) const;

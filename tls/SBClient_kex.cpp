@@ -82,22 +82,29 @@ bool TElSecureClient::KeyExchangeSupported(SSLKeyExchange) const { return true; 
 // ---------------------------------------------------------------------------------------------
 // The server's certificate
 
+void TElSecureClient::AddServerCertificate(TElX509CertificateChain& chain, std::span<const uint8_t> der) {
+    TElX509Certificate certificate;
+    certificate.CryptoProvider = PublicKeyProvider();
+    try {
+        certificate.LoadFromBuffer(der.data(), der.size());
+    } catch (const rtl::Exception&) {
+        Refuse(SSLAlertBadCertificate, "Server certificate cannot be read");
+    }
+    chain.AddCopy(&certificate);
+}
+
+void TElSecureClient::AdoptServerChain(std::unique_ptr<TElX509CertificateChain> chain) {
+    serverChain_ = std::move(chain);
+    CheckServerChain();
+    TakeServerKey(*serverChain_->GetCertificate(0));
+}
+
 void TElSecureClient::ProcessServerCertificate(const uint8_t* body, size_t length) {
     MessageReader r(body, length);
     MessageReader list(r.vector24());
     r.end();
     auto chain = std::make_unique<TElX509CertificateChain>();
-    while (!list.eof()) {
-        const auto der = list.vector24();
-        TElX509Certificate certificate;
-        certificate.CryptoProvider = PublicKeyProvider();
-        try {
-            certificate.LoadFromBuffer(der.data(), der.size());
-        } catch (const rtl::Exception&) {
-            Refuse(SSLAlertBadCertificate, "Server certificate cannot be read");
-        }
-        chain->AddCopy(&certificate);
-    }
+    while (!list.eof()) AddServerCertificate(*chain, list.vector24());
     // RFC 5246 7.4.2: the server's own certificate comes first; an empty list is no
     // certificate at all.
     if (chain->GetCount() == 0) Refuse(SSLAlertBadCertificate, "Server sent no certificate");
@@ -105,9 +112,7 @@ void TElSecureClient::ProcessServerCertificate(const uint8_t* body, size_t lengt
         peerExtensions_->ServerCertificateType.GetCertificateType() != 0 &&
         FindByKind(peerExtensions_->ServerCertificateType.GetCertificateType()) == nullptr)
         Refuse(SSLAlertBadCertificate, "Certificate type without a handler");
-    serverChain_ = std::move(chain);
-    CheckServerChain();
-    TakeServerKey(*serverChain_->GetCertificate(0));
+    AdoptServerChain(std::move(chain));
     state_ = HS::Certificate;
     certificateSeen_ = true;
     statusAllowed_ = extensions_->CertificateStatus.Enabled && peerExtensions_->CertificateStatus.Enabled;
@@ -162,17 +167,9 @@ void TElSecureClient::TakeServerKey(const TElX509Certificate& certificate) {
 }
 
 void TElSecureClient::ProcessSSL2ServerCertificate(std::span<const uint8_t> der) {
-    TElX509Certificate certificate;
-    certificate.CryptoProvider = PublicKeyProvider();
-    try {
-        certificate.LoadFromBuffer(der.data(), der.size());
-    } catch (const rtl::Exception&) {
-        Refuse(SSLAlertBadCertificate, "Server certificate cannot be read");
-    }
-    serverChain_ = std::make_unique<TElX509CertificateChain>();
-    serverChain_->AddCopy(&certificate);
-    CheckServerChain();
-    TakeServerKey(*serverChain_->GetCertificate(0));
+    auto chain = std::make_unique<TElX509CertificateChain>();
+    AddServerCertificate(*chain, der);
+    AdoptServerChain(std::move(chain));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,6 +20,27 @@ void PutBytes(ByteArray& out, const void* p, size_t n) {
     out.insert(out.end(), b, b + n);
 }
 
+// A field of a two-byte length and that many bytes (a vector <0..2^16-1>).
+void PutU16Field(ByteArray& out, const void* p, size_t n) {
+    PutU16(out, n);
+    PutBytes(out, p, n);
+}
+
+// Whether such a field starts at pos and ends by end (pos <= end).
+bool U16FieldFits(const ByteArray& data, size_t pos, size_t end) {
+    return end - pos >= 2 && rtl::load_be16(&data[pos]) <= end - pos - 2;
+}
+
+// A field of a one-byte length and the bytes: more than 255 bytes are cut to 255.
+ByteArray U8Field(const void* p, size_t size) {
+    const size_t n = std::min<size_t>(size, 255);
+    ByteArray out;
+    out.reserve(1 + n);
+    out.push_back(uint8_t(n));
+    PutBytes(out, p, n);
+    return out;
+}
+
 }  // namespace
 
 template <class T>
@@ -57,11 +78,9 @@ void TElCustomSSLExtension::Clear() {
 
 void TElServerNameSSLExtension::SetExtensionData(const ByteArray& data) {
     TElCustomSSLExtension::SetExtensionData(data);
-    if (ServerSide || data.size() < 2) return;
-    const size_t listLength = rtl::load_be16(data.data());
-    if (listLength > data.size() - 2) return;
+    if (ServerSide || !U16FieldFits(data, 0, data.size())) return;
     size_t pos = 2;
-    const size_t end = 2 + listLength;
+    const size_t end = 2 + rtl::load_be16(data.data());
     while (end - pos > 2) {
         TElSSLServerName& entry = names_.emplace_back();
         entry.NameType = data[pos] == 0 ? 0 : 1;
@@ -79,12 +98,10 @@ ByteArray TElServerNameSSLExtension::GetExtensionData() const {
     for (const TElSSLServerName& n : names_) {
         if (n.NameType != 0) continue;
         list.push_back(0);
-        PutU16(list, n.Name.size());
-        PutBytes(list, n.Name.data(), n.Name.size());
+        PutU16Field(list, n.Name.data(), n.Name.size());
     }
     ByteArray out;
-    PutU16(out, list.size());
-    out.insert(out.end(), list.begin(), list.end());
+    PutU16Field(out, list.data(), list.size());
     return out;
 }
 
@@ -171,11 +188,9 @@ int32_t TElClientCertURLsSSLExtension::AddURL() {
 
 void TElTrustedCAsSSLExtension::SetExtensionData(const ByteArray& data) {
     TElCustomSSLExtension::SetExtensionData(data);
-    if (ServerSide || data.size() < 2) return;
-    const size_t listLength = rtl::load_be16(data.data());
-    if (listLength > data.size() - 2) return;
+    if (ServerSide || !U16FieldFits(data, 0, data.size())) return;
     size_t pos = 2;
-    const size_t end = 2 + listLength;
+    const size_t end = 2 + rtl::load_be16(data.data());
     while (end - pos > 1) {
         const int32_t index = AddCA();
         TElSSLTrustedCA& ca = *cas_.back();
@@ -192,7 +207,7 @@ void TElTrustedCAsSSLExtension::SetExtensionData(const ByteArray& data) {
                 pos += 20;
                 break;
             case 2: {
-                if (end - pos < 2 || rtl::load_be16(&data[pos]) > end - pos - 2) {
+                if (!U16FieldFits(data, pos, end)) {
                     RemoveCA(index);
                     return;
                 }
@@ -228,16 +243,14 @@ ByteArray TElTrustedCAsSSLExtension::GetExtensionData() const {
             case 2: {
                 list.push_back(2);
                 const ByteString der = ca->Name.SaveToDER();
-                PutU16(list, der.size());
-                PutBytes(list, der.data(), der.size());
+                PutU16Field(list, der.data(), der.size());
                 break;
             }
             default: break;
         }
     }
     ByteArray out;
-    PutU16(out, list.size());
-    out.insert(out.end(), list.begin(), list.end());
+    PutU16Field(out, list.data(), list.size());
     return out;
 }
 
@@ -305,18 +318,15 @@ void TElCertificateStatusSSLExtension::SetExtensionData(const ByteArray& data) {
         return;
     }
     StatusType = cstOCSP;
-    if (data.size() < 4) return;
-    const size_t listLength = rtl::load_be16(&data[1]);
-    if (listLength > data.size() - 3) return;
+    if (data.size() < 4 || !U16FieldFits(data, 1, data.size())) return;
     size_t pos = 3;
-    const size_t end = 3 + listLength;
+    const size_t end = 3 + rtl::load_be16(&data[1]);
     std::vector<ByteString> ids;
+    bool malformed = false;
     while (pos < end) {
-        if (end - pos < 2 || rtl::load_be16(&data[pos]) > end - pos - 2) {
-            // A malformed id ends the reading, without request extensions.
-            OCSPStatusRequest.SetResponderIDCount(int32_t(ids.size()));
-            for (size_t i = 0; i < ids.size(); ++i) OCSPStatusRequest.SetResponderID(int32_t(i), ids[i]);
-            return;
+        if (!U16FieldFits(data, pos, end)) {
+            malformed = true;
+            break;
         }
         const size_t n = rtl::load_be16(&data[pos]);
         ids.emplace_back(reinterpret_cast<const char*>(&data[pos + 2]), n);
@@ -324,12 +334,10 @@ void TElCertificateStatusSSLExtension::SetExtensionData(const ByteArray& data) {
     }
     OCSPStatusRequest.SetResponderIDCount(int32_t(ids.size()));
     for (size_t i = 0; i < ids.size(); ++i) OCSPStatusRequest.SetResponderID(int32_t(i), ids[i]);
-    if (data.size() - end >= 2) {
-        const size_t n = rtl::load_be16(&data[end]);
-        if (n <= data.size() - end - 2)
-            OCSPStatusRequest.RequestExtensions.assign(data.begin() + ptrdiff_t(end + 2),
-                                                       data.begin() + ptrdiff_t(end + 2 + n));
-    }
+    // A malformed id ends the reading, without request extensions.
+    if (malformed || !U16FieldFits(data, end, data.size())) return;
+    const size_t n = rtl::load_be16(&data[end]);
+    OCSPStatusRequest.RequestExtensions.assign(data.begin() + ptrdiff_t(end + 2), data.begin() + ptrdiff_t(end + 2 + n));
 }
 
 ByteArray TElCertificateStatusSSLExtension::GetExtensionData() const {
@@ -337,14 +345,12 @@ ByteArray TElCertificateStatusSSLExtension::GetExtensionData() const {
     ByteArray ids;
     for (int32_t i = 0; i < OCSPStatusRequest.GetResponderIDCount(); ++i) {
         const ByteString id = OCSPStatusRequest.GetResponderID(i);
-        PutU16(ids, id.size());
-        PutBytes(ids, id.data(), id.size());
+        PutU16Field(ids, id.data(), id.size());
     }
+    const ByteArray& extensions = OCSPStatusRequest.RequestExtensions;
     ByteArray out{1};
-    PutU16(out, ids.size());
-    out.insert(out.end(), ids.begin(), ids.end());
-    PutU16(out, OCSPStatusRequest.RequestExtensions.size());
-    out.insert(out.end(), OCSPStatusRequest.RequestExtensions.begin(), OCSPStatusRequest.RequestExtensions.end());
+    PutU16Field(out, ids.data(), ids.size());
+    PutU16Field(out, extensions.data(), extensions.size());
     return out;
 }
 
@@ -371,12 +377,7 @@ void TElUserNameSSLExtension::SetExtensionData(const ByteArray& data) {
     if (!data.empty() && data.size() == size_t(data[0]) + 1) userName_.assign(data.begin() + 1, data.end());
 }
 
-ByteArray TElUserNameSSLExtension::GetExtensionData() const {
-    const size_t n = std::min<size_t>(userName_.size(), 255);
-    ByteArray out{uint8_t(n)};
-    PutBytes(out, userName_.data(), n);
-    return out;
-}
+ByteArray TElUserNameSSLExtension::GetExtensionData() const { return U8Field(userName_.data(), userName_.size()); }
 
 void TElUserNameSSLExtension::Assign(const TElCustomSSLExtension& source) {
     const auto& s = SameClass<TElUserNameSSLExtension>(source);
@@ -393,10 +394,7 @@ void TElUserNameSSLExtension::Clear() {
 void TElUserNameSSLExtension::SetUserName(const ByteString& name) {
     // The length is one byte: a longer name is cut to 255 bytes, so the data written and the
     // name kept agree.
-    const size_t n = std::min<size_t>(name.size(), 255);
-    ByteArray data{uint8_t(n)};
-    PutBytes(data, name.data(), n);
-    SetExtensionData(data);
+    SetExtensionData(U8Field(name.data(), name.size()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -422,10 +420,7 @@ void TElClientCertificateTypeSSLExtension::SetExtensionData(const ByteArray& dat
 }
 
 ByteArray TElClientCertificateTypeSSLExtension::GetExtensionData() const {
-    const size_t n = std::min<size_t>(types_.size(), 255);
-    ByteArray out{uint8_t(n)};
-    out.insert(out.end(), types_.begin(), types_.begin() + ptrdiff_t(n));
-    return out;
+    return U8Field(types_.data(), types_.size());
 }
 
 void TElClientCertificateTypeSSLExtension::Assign(const TElCustomSSLExtension& source) {

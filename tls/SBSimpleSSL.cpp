@@ -42,16 +42,6 @@ void TElCustomSimpleSSLClient::SetSocketTimeout(int32_t value) {
     if (value >= 0) socketTimeout_ = value;
 }
 
-void TElCustomSimpleSSLClient::SetUseSocks(bool value) {
-    useSocks_ = value;
-    if (value) useWebTunneling_ = false;
-}
-
-void TElCustomSimpleSSLClient::SetUseWebTunneling(bool value) {
-    useWebTunneling_ = value;
-    if (value) useSocks_ = false;
-}
-
 void TElCustomSimpleSSLClient::Touch() {
     lastActivity_ = plat::GetClock().TickCount();
 }
@@ -76,20 +66,7 @@ void TElCustomSimpleSSLClient::Connect() {
     int rc;
     try {
         s.CreateSocketHandle(false);
-        s.SetUseSocks(useSocks_);
-        s.SocksAuthentication = SocksAuthentication;
-        s.SocksPassword = SocksPassword;
-        s.SocksUserCode = SocksUserCode;
-        s.SocksPort = SocksPort;
-        s.SocksResolveAddress = SocksResolveAddress;
-        s.SocksServer = SocksServer;
-        s.SocksVersion = SocksVersion;
-        s.SetUseWebTunneling(useWebTunneling_);
-        s.WebTunnelAddress = WebTunnelAddress;
-        s.WebTunnelPort = WebTunnelPort;
-        s.WebTunnelAuthentication = WebTunnelAuthentication;
-        s.WebTunnelUserId = WebTunnelUserId;
-        s.WebTunnelPassword = WebTunnelPassword;
+        static_cast<TElProxySettings&>(s) = *this;
         PrepareSocket(s);
         rc = s.Connect(socketTimeout_);
         proxyResult_ = s.ProxyResult();

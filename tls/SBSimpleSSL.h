@@ -42,7 +42,7 @@ using TSBCloseConnectionEvent = std::function<void(rtl::Component* sender, TSBCl
 using TSBErrorEvent = std::function<void(rtl::Component* sender, int32_t errorCode, bool fatal, bool remote)>;
 using TElMessageLoopEvent = std::function<bool()>;
 
-class TElCustomSimpleSSLClient : public rtl::Component {
+class TElCustomSimpleSSLClient : public rtl::Component, public TElProxySettings {
 public:
     explicit TElCustomSimpleSSLClient(rtl::Component* owner = nullptr);
     ~TElCustomSimpleSSLClient() override;
@@ -82,22 +82,6 @@ public:
     TElCustomCertStorage* TrustedCertificates() const { return engine_->TrustedCertificates; }
     void SetTrustedCertificates(TElCustomCertStorage* value) { engine_->TrustedCertificates = value; }
 
-    TElSocksAuthentication SocksAuthentication = saNoAuthentication;
-    std::string SocksPassword;
-    int32_t SocksPort = 1080;
-    bool SocksResolveAddress = false;
-    std::string SocksServer;
-    std::string SocksUserCode;
-    TElSocksVersion SocksVersion = elSocks5;
-    bool UseSocks() const { return useSocks_; }
-    void SetUseSocks(bool value);
-    bool UseWebTunneling() const { return useWebTunneling_; }
-    void SetUseWebTunneling(bool value);
-    std::string WebTunnelAddress;
-    TElWebTunnelAuthentication WebTunnelAuthentication = wtaNoAuthentication;
-    std::string WebTunnelPassword;
-    int32_t WebTunnelPort = 3128;
-    std::string WebTunnelUserId;
     // The socket's ProxyResult after the last connect.
     int32_t ProxyResult() const { return proxyResult_; }
     std::string SRPUserName;
@@ -138,8 +122,6 @@ private:
     std::unique_ptr<TElSocket> socket_;
     std::unique_ptr<SecureEngine> engine_;
     int32_t socketTimeout_ = 0;
-    bool useSocks_ = false;
-    bool useWebTunneling_ = false;
     int32_t proxyResult_ = 0;
     uint32_t lastActivity_ = 0;
     int32_t lastError_ = 0;

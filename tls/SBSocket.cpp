@@ -42,6 +42,24 @@ int PollOne(int fd, short events, int timeout) {
     }
 }
 
+// Waits for the events on fd: 0 once they came, else the error (the system's, or the time-out).
+int WaitFor(int fd, short events, int timeout) {
+    const int revents = PollOne(fd, events, timeout);
+    if (revents < 0) return LastSocketError();
+    return revents == 0 ? SB_WSAETIMEDOUT : 0;
+}
+
+// The wait left of a proxy exchange's time-out that started at start: -1 (no limit) for a
+// time-out of 0; false once it has run out.
+bool WaitLeft(int timeout, uint32_t start, int& wait) {
+    wait = -1;
+    if (timeout <= 0) return true;
+    const uint32_t elapsed = GetElapsedTicks(start);
+    if (elapsed >= uint32_t(timeout)) return false;
+    wait = int(uint32_t(timeout) - elapsed);
+    return true;
+}
+
 bool ParseDotted(const std::string& text, in_addr& out) {
     return ::inet_pton(AF_INET, text.c_str(), &out) == 1;
 }
@@ -118,16 +136,6 @@ void TElSocket::SetPort(int32_t value) {
     port_ = value;
 }
 
-void TElSocket::SetUseSocks(bool value) {
-    useSocks_ = value;
-    if (value) useWebTunneling_ = false;
-}
-
-void TElSocket::SetUseWebTunneling(bool value) {
-    useWebTunneling_ = value;
-    if (value) useSocks_ = false;
-}
-
 int TElSocket::CreateSocketHandle(bool datagram) {
     CheckState({stNone, stCreated});
     readPos_ = readLen_ = 0;
@@ -173,21 +181,25 @@ int TElSocket::RecordBoundAddress() {
 int TElSocket::Connect(int timeout) {
     proxyResult_ = 0;
     if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
-    if (useSocks_) return ConnectThroughSocks(timeout);
-    if (useWebTunneling_) return ConnectThroughTunnel(timeout);
+    if (UseSocks()) return ConnectThroughSocks(timeout);
+    if (UseWebTunneling()) return ConnectThroughTunnel(timeout);
     return ConnectDirect(timeout);
 }
 
-int TElSocket::ConnectDirect(int timeout) {
-    // A negative time-out waits as long as the system does, like 0.
-    if (timeout < 0) timeout = 0;
+int TElSocket::PrepareConnect() {
     if (!ListenAddress.empty() && state_ != stBound) {
         const int rc = Bind();
         if (rc != 0) return rc;
     }
     EnsureHandle();
     CheckState({stCreated, stBound});
-    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
+    return ValidPort(port_) ? 0 : SB_WSAEADDRNOTAVAIL;
+}
+
+int TElSocket::ConnectDirect(int timeout) {
+    // A negative time-out waits as long as the system does, like 0.
+    if (timeout < 0) timeout = 0;
+    if (const int rc = PrepareConnect(); rc != 0) return rc;
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (timeout != 0) SetNonBlocking();
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
@@ -206,14 +218,9 @@ int TElSocket::ConnectDirect(int timeout) {
         return SB_SOCKET_PROXY_FAILURE;
     }
     if (state_ == stConnecting) {
-        const int revents = PollOne(handle_, POLLOUT, timeout);
-        if (revents < 0) {
+        if (const int rc = WaitFor(handle_, POLLOUT, timeout); rc != 0) {
             state_ = stCreated;
-            return LastSocketError();
-        }
-        if (revents == 0) {
-            state_ = stCreated;
-            return SB_WSAETIMEDOUT;
+            return rc;
         }
         // A refused connect shows as writable with an error pending: the pending error is
         // the result.
@@ -251,14 +258,9 @@ int TElSocket::Listen() {
 int TElSocket::Accept(int timeout) {
     CheckState({stListening});
     if (timeout != 0) SetNonBlocking();
-    const int revents = PollOne(handle_, POLLIN, timeout);
-    if (revents < 0) {
+    if (const int rc = WaitFor(handle_, POLLIN, timeout); rc != 0) {
         state_ = stBound;
-        return LastSocketError();
-    }
-    if (revents == 0) {
-        state_ = stBound;
-        return SB_WSAETIMEDOUT;
+        return rc;
     }
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
@@ -278,13 +280,7 @@ int TElSocket::Accept(int timeout) {
 
 int TElSocket::AsyncConnect(int timeout, TElSocket* watched, const TElSocketWatchEvent& handler, bool watchRead,
                             bool watchWrite) {
-    if (!ListenAddress.empty() && state_ != stBound) {
-        const int rc = Bind();
-        if (rc != 0) return rc;
-    }
-    EnsureHandle();
-    CheckState({stCreated, stBound});
-    if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
+    if (const int rc = PrepareConnect(); rc != 0) return rc;
     SetNonBlocking();
     const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
     if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
@@ -456,12 +452,8 @@ int TElSocket::ConnectToProxy(const std::string& host, int32_t port, int timeout
 bool TElSocket::ProxySend(const std::string& request, int timeout, uint32_t start) {
     size_t done = 0;
     while (done < request.size()) {
-        int wait = -1;
-        if (timeout > 0) {
-            const uint32_t elapsed = GetElapsedTicks(start);
-            if (elapsed >= uint32_t(timeout)) return false;
-            wait = int(uint32_t(timeout) - elapsed);
-        }
+        int wait;
+        if (!WaitLeft(timeout, start, wait)) return false;
         const int revents = PollOne(handle_, POLLOUT, wait);
         if (revents <= 0 || !(revents & POLLOUT)) return false;
         int sent = 0;
@@ -473,12 +465,8 @@ bool TElSocket::ProxySend(const std::string& request, int timeout, uint32_t star
 
 bool TElSocket::ProxyReceive(std::string& reply, int timeout, uint32_t start) {
     if (reply.size() >= kProxyReplyLimit) return false;
-    int wait = -1;
-    if (timeout > 0) {
-        const uint32_t elapsed = GetElapsedTicks(start);
-        if (elapsed >= uint32_t(timeout)) return false;
-        wait = int(uint32_t(timeout) - elapsed);
-    }
+    int wait;
+    if (!WaitLeft(timeout, start, wait)) return false;
     const int revents = PollOne(handle_, POLLIN, wait);
     if (revents <= 0) return false;
     char buf[kProxyReplyLimit];

@@ -66,11 +66,45 @@ inline constexpr int32_t SB_SOCKET_PROXY_FAILURE = -1;
 
 class TElSocket;
 
+// The proxy a connection goes through: a SOCKS server (4, 4a or 5, a user for 5) or an HTTP
+// tunnel (CONNECT, Basic credentials), never both: turning one on turns the other off.
+// TElSocket connects through these settings; the simple SSL client keeps its own copy and
+// hands it to its socket at each connect.
+class TElProxySettings {
+public:
+    TElSocksAuthentication SocksAuthentication = saNoAuthentication;
+    std::string SocksPassword;
+    int32_t SocksPort = 1080;
+    bool SocksResolveAddress = false;
+    std::string SocksServer;
+    std::string SocksUserCode;
+    TElSocksVersion SocksVersion = elSocks5;
+    bool UseSocks() const { return useSocks_; }
+    void SetUseSocks(bool value) {
+        useSocks_ = value;
+        if (value) useWebTunneling_ = false;
+    }
+    bool UseWebTunneling() const { return useWebTunneling_; }
+    void SetUseWebTunneling(bool value) {
+        useWebTunneling_ = value;
+        if (value) useSocks_ = false;
+    }
+    std::string WebTunnelAddress;
+    TElWebTunnelAuthentication WebTunnelAuthentication = wtaNoAuthentication;
+    std::string WebTunnelPassword;
+    int32_t WebTunnelPort = 3128;
+    std::string WebTunnelUserId;
+
+private:
+    bool useSocks_ = false;
+    bool useWebTunneling_ = false;
+};
+
 // Told while AsyncConnect waits, when the watched socket became readable (Kind 0) or writable
 // (Kind 2); setting Cancel abandons the connect.
 using TElSocketWatchEvent = std::function<void(TElSocket& sender, TElSocket& watched, int kind, bool& cancel)>;
 
-class TElSocket : public rtl::Component {
+class TElSocket : public rtl::Component, public TElProxySettings {
 public:
     static constexpr uint8_t stNone = 0;
     static constexpr uint8_t stCreating = 1;
@@ -99,6 +133,9 @@ public:
     // number never wraps into another one.
     int Connect(int timeout);
     int ConnectDirect(int timeout);
+    // What every direct connect does first: bound to ListenAddress when one is named, a handle
+    // in a state to connect from, the port checked. 0, or the error.
+    int PrepareConnect();
     int Bind();
     int Listen();
     int Accept(int timeout);
@@ -132,22 +169,6 @@ public:
     std::string ListenAddress;
     int32_t ListenPort = 0;
 
-    TElSocksAuthentication SocksAuthentication = saNoAuthentication;
-    std::string SocksPassword;
-    int32_t SocksPort = 1080;
-    bool SocksResolveAddress = false;
-    std::string SocksServer;
-    std::string SocksUserCode;
-    TElSocksVersion SocksVersion = elSocks5;
-    bool UseSocks() const { return useSocks_; }
-    void SetUseSocks(bool value);
-    bool UseWebTunneling() const { return useWebTunneling_; }
-    void SetUseWebTunneling(bool value);
-    std::string WebTunnelAddress;
-    TElWebTunnelAuthentication WebTunnelAuthentication = wtaNoAuthentication;
-    std::string WebTunnelPassword;
-    int32_t WebTunnelPort = 3128;
-    std::string WebTunnelUserId;
     // The HTTP status of the last tunnel reply; 0 after every other connect.
     int32_t ProxyResult() const { return proxyResult_; }
 
@@ -182,8 +203,6 @@ private:
     std::vector<uint8_t> readAhead_;
     int32_t readPos_ = 0;
     int32_t readLen_ = 0;
-    bool useSocks_ = false;
-    bool useWebTunneling_ = false;
     int32_t proxyResult_ = 0;
 };
 

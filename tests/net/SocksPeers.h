@@ -2,7 +2,8 @@
 // the loopback address for the SOCKS client's tests.
 //
 // Each server runs from a temporary folder on a free port of 127.0.0.1, is waited for until it
-// accepts connections, and is always stopped (TERM, then KILL) when the object goes. The echo
+// accepts connections (or, for one that would take that probe for a client, until it listens),
+// and is always stopped (TERM, then KILL) when the object goes. The echo
 // peers (TCP and UDP) run in a thread of the test and send back what they receive.
 #pragma once
 
@@ -17,44 +18,40 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
 
 namespace kwtest {
 
-inline int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-inline bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A server program started on a free port; args may hold "{PORT}" and "{DIR}".
+// A server program started on a free port; args may hold "{PORT}" and "{DIR}" (a folder of
+// the object's own, where the configuration template, expanded the same way, becomes
+// server.conf). Its output goes to {DIR}/log. Started again on another port when it does not
+// come up (a port taken meanwhile), and always stopped (TERM, then KILL) when the object goes.
 class DaemonPeer {
 public:
-    DaemonPeer(const std::string& program, std::vector<std::string> args, const std::string& configTemplate = {}) {
+    struct Options {
+        // The program's standard input is a pipe the test writes to (Input).
+        bool input = false;
+        // Ready once the port is seen listening in /proc instead of once a connection to it
+        // is accepted: for a server that would take that probe for a client.
+        bool listenTable = false;
+        std::chrono::seconds startLimit = std::chrono::seconds(30);
+    };
+
+    DaemonPeer(const std::string& program, std::vector<std::string> args, const std::string& configTemplate = {})
+        : DaemonPeer(program, std::move(args), configTemplate, Options()) {}
+    DaemonPeer(const std::string& program, std::vector<std::string> args, const std::string& configTemplate,
+               const Options& options)
+        : options_(options) {
         const std::string path = FindProgram(program);
         if (path.empty()) {
             reason_ = program + " is not installed";
@@ -65,8 +62,8 @@ public:
             if (!configTemplate.empty()) WriteFile(dir_ / "server.conf", Expand(configTemplate, port));
             std::vector<std::string> argv{path};
             for (const std::string& a : args) argv.push_back(Expand(a, port));
-            if (Spawn(argv) && Eventually([&] { return Accepts(port) || Exited(); }, std::chrono::seconds(30)) &&
-                !Exited())
+            const auto ready = [&] { return (options_.listenTable ? Listening(port) : Accepts(port)) || Exited(); };
+            if (Spawn(argv) && Eventually(ready, options_.startLimit) && !Exited())
                 port_ = port;
             else
                 Stop();
@@ -80,8 +77,19 @@ public:
     bool Available() const { return port_ > 0; }
     const std::string& Reason() const { return reason_; }
     int Port() const { return port_; }
+    std::filesystem::path Dir() const { return dir_.path(); }
     std::string ReadLog() const {
         return std::filesystem::exists(dir_ / "log") ? ReadFile(dir_ / "log") : std::string();
+    }
+    // Writes text to the program's standard input (with Options::input).
+    void Input(const std::string& text) {
+        if (stdin_ >= 0) (void)!::write(stdin_, text.data(), text.size());
+    }
+    bool Exited() {
+        if (pid_ <= 0 || exited_) return true;
+        int status;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) exited_ = true;
+        return exited_;
     }
 
 private:
@@ -92,6 +100,23 @@ private:
             if (::access((std::string(d) + name).c_str(), X_OK) == 0) return std::string(d) + name;
         return {};
     }
+    // Whether the port is bound and listening, read from /proc.
+    static bool Listening(int port) {
+        char needle[16];
+        std::snprintf(needle, sizeof needle, ":%04X ", port);
+        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+            if (!std::filesystem::exists(table)) continue;
+            const std::string t = ReadFile(table);
+            for (size_t p = t.find(needle); p != std::string::npos; p = t.find(needle, p + 1)) {
+                // the state column follows the remote address: 0A is LISTEN
+                const size_t line = t.rfind('\n', p);
+                const size_t end = t.find('\n', p);
+                const std::string row = t.substr(line + 1, end - line - 1);
+                if (row.find(needle) < 20 && row.find(" 0A ") != std::string::npos) return true;
+            }
+        }
+        return false;
+    }
     std::string Expand(std::string s, int port) const {
         for (auto [key, value] : {std::pair<std::string, std::string>{"{PORT}", std::to_string(port)},
                                   {"{DIR}", dir_.path().string()}})
@@ -99,26 +124,32 @@ private:
         return s;
     }
     bool Spawn(std::vector<std::string>& args) {
+        int pipefd[2] = {-1, -1};
+        if (options_.input && ::pipe2(pipefd, O_CLOEXEC) != 0) return false;
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        if (options_.input) posix_spawn_file_actions_adddup2(&actions, pipefd[0], 0);
         const std::string log = (dir_ / "log").string();
         posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
+        if (options_.input) ::close(pipefd[0]);
+        if (rc != 0) {
+            if (options_.input) ::close(pipefd[1]);
+            pid_ = 0;
+            return false;
+        }
+        stdin_ = pipefd[1];
         exited_ = false;
-        return rc == 0;
-    }
-    bool Exited() {
-        if (pid_ <= 0 || exited_) return true;
-        int status;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) exited_ = true;
-        return exited_;
+        return true;
     }
     void Stop() {
+        if (stdin_ >= 0) ::close(stdin_);
+        stdin_ = -1;
         if (pid_ <= 0) return;
         if (!Exited()) {
             ::kill(pid_, SIGTERM);
@@ -131,8 +162,10 @@ private:
         pid_ = 0;
     }
 
+    Options options_;
     TempDir dir_;
     pid_t pid_ = 0;
+    int stdin_ = -1;
     bool exited_ = true;
     int port_ = 0;
     std::string reason_;

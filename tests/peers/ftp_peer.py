@@ -30,24 +30,14 @@ import socket
 import sys
 import time
 
-TIMEOUT = 60.0
-
-
-def write_atomically(path, data):
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
+from peer_process import TIMEOUT, accept, listen, recv_until_closed, write_atomically
 
 
 def main():
     folder, scriptfile = sys.argv[1:3]
     with open(scriptfile, encoding="utf-8") as f:
         steps = json.load(f)
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.bind(("127.0.0.1", 0))
-    server.listen(4)
-    server.settimeout(TIMEOUT)
+    server = listen(4)
     write_atomically(os.path.join(folder, "port"), str(server.getsockname()[1]).encode())
 
     transcript = bytearray()
@@ -68,8 +58,7 @@ def main():
         return line + b"\n"
 
     try:
-        control, _ = server.accept()
-        control.settimeout(TIMEOUT)
+        control = accept(server)
         for step in steps:
             op = step[0]
             if op == "send":
@@ -84,29 +73,19 @@ def main():
             elif op == "pasv":
                 if listener is not None:
                     listener.close()
-                listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-                listener.bind(("127.0.0.1", 0))
-                listener.listen(1)
-                listener.settimeout(TIMEOUT)
+                listener = listen(1)
                 p = listener.getsockname()[1]
                 addr = "127,0,0,1,%d,%d" % (p // 256, p % 256)
                 text = step[1] if len(step) > 1 else "227 Entering Passive Mode ({ADDR}).\r\n"
                 control.sendall(text.replace("{ADDR}", addr).encode("latin-1"))
             elif op == "accept":
-                data, _ = listener.accept()
-                data.settimeout(TIMEOUT)
+                data = accept(listener)
             elif op == "port":
                 data = socket.create_connection(last_port, timeout=TIMEOUT)
             elif op == "data":
                 data.sendall(step[1].encode("latin-1"))
             elif op == "data_recv":
-                got = bytearray()
-                while True:
-                    chunk = data.recv(65536)
-                    if not chunk:
-                        break
-                    got += chunk
-                write_atomically(os.path.join(folder, "data-%d" % received), bytes(got))
+                write_atomically(os.path.join(folder, "data-%d" % received), recv_until_closed(data))
                 received += 1
             elif op == "data_close":
                 data.close()

@@ -25,7 +25,7 @@ import socket
 import sys
 import urllib.parse
 
-TIMEOUT = 60.0
+from peer_process import accept, listen, write_atomically
 
 
 def read_request(conn, pending):
@@ -55,13 +55,6 @@ def read_request(conn, pending):
     return head + body, headers, body, rest
 
 
-def write_atomically(path, data):
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
-
-
 def main():
     folder, scriptfile = sys.argv[1:3]
     with open(scriptfile, encoding="utf-8") as f:
@@ -69,11 +62,7 @@ def main():
     count = 1 + max([e.get("listener", 0) for e in script] + [0])
     listeners = []
     for _ in range(count):
-        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        s.bind(("127.0.0.1", 0))
-        s.listen(8)
-        s.settimeout(TIMEOUT)
-        listeners.append(s)
+        listeners.append(listen(8))
     ports = [s.getsockname()[1] for s in listeners]
     write_atomically(os.path.join(folder, "ports"), "\n".join(map(str, ports)).encode())
 
@@ -87,8 +76,7 @@ def main():
             if exchange.get("new", True) or conn is None:
                 if conn is not None:
                     conn.close()
-                conn, _ = listeners[n].accept()
-                conn.settimeout(TIMEOUT)
+                conn = accept(listeners[n])
                 pending = b""
             raw, headers, body, pending = read_request(conn, pending)
             index = len(requests)

@@ -25,19 +25,11 @@ When the script ends (or the client goes), everything received is written to TRA
 and the peer exits: 0 when the script ran to its end, 1 otherwise (the reason on stderr).
 """
 import json
-import os
 import socket
 import struct
 import sys
 
-TIMEOUT = 60.0  # seconds any single step may wait for the client
-
-
-def write_atomically(path, data):
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
+from peer_process import accept, listen, recv_until_closed, write_atomically
 
 
 def recv_exactly(conn, n):
@@ -53,12 +45,7 @@ def recv_exactly(conn, n):
 def main():
     portfile, scriptfile, transcriptfile = sys.argv[1:4]
     ipv6 = "--ipv6" in sys.argv[4:]
-    family = socket.AF_INET6 if ipv6 else socket.AF_INET
-    server = socket.socket(family, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("::1" if ipv6 else "127.0.0.1", 0))
-    server.listen(8)
-    server.settimeout(TIMEOUT)
+    server = listen(8, "::1" if ipv6 else "127.0.0.1", reuse_address=True)
     with open(scriptfile, encoding="utf-8") as f:
         steps = json.load(f)
     write_atomically(portfile, str(server.getsockname()[1]).encode())
@@ -68,8 +55,7 @@ def main():
     sent = acked = 0
     ok = False
     try:
-        conn, _ = server.accept()
-        conn.settimeout(TIMEOUT)
+        conn = accept(server)
         for step in steps:
             op = step[0]
             if op == "send":
@@ -93,11 +79,7 @@ def main():
                         raise EOFError("client closed before %r" % want)
                     received += chunk
             elif op == "recv_all":
-                while True:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        break
-                    received += chunk
+                received += recv_until_closed(conn)
             elif op == "sleep":
                 import time
                 time.sleep(step[1] / 1000.0)
@@ -109,8 +91,7 @@ def main():
             elif op == "accept":
                 if conn is not None:
                     conn.close()
-                conn, _ = server.accept()
-                conn.settimeout(TIMEOUT)
+                conn = accept(server)
                 sent = acked = 0
             else:
                 raise ValueError("unknown step %r" % (op,))

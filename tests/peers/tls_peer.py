@@ -21,7 +21,7 @@ import ssl
 import struct
 import sys
 
-TIMEOUT = 60.0
+from peer_process import accept, listen, write_atomically
 
 
 def read_line(sock):
@@ -38,18 +38,11 @@ def main():
     folder, mode, cert, key = sys.argv[1:5]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.bind(("127.0.0.1", 0))
-    server.listen(4)
-    server.settimeout(TIMEOUT)
-    tmp = os.path.join(folder, "port.tmp")
-    with open(tmp, "w") as f:
-        f.write(str(server.getsockname()[1]))
-    os.replace(tmp, os.path.join(folder, "port"))
+    server = listen(4)
+    write_atomically(os.path.join(folder, "port"), str(server.getsockname()[1]).encode())
     ok = False
     try:
-        raw, _ = server.accept()
-        raw.settimeout(TIMEOUT)
+        raw = accept(server)
         if mode == "starttls":
             line = read_line(raw)
             raw.sendall(b"go\n")

@@ -34,6 +34,8 @@ import sys
 import time
 import traceback
 
+from peer_process import write_atomically
+
 # ---------------------------------------------------------------------------------------------
 # libcrypto ciphers
 
@@ -1120,10 +1122,7 @@ def main():
     listener.bind(("127.0.0.1", 0))
     listener.listen(4)
     listener.settimeout(120)
-    tmp = os.path.join(folder, "port.tmp")
-    with open(tmp, "w") as f:
-        f.write(str(listener.getsockname()[1]))
-    os.rename(tmp, os.path.join(folder, "port"))
+    write_atomically(os.path.join(folder, "port"), str(listener.getsockname()[1]).encode())
     server_key = load_private_key(params["key"]) if params.get("key") else None
     if params.get("temp_rsa_key"):
         params["temp_rsa"] = load_private_key(params["temp_rsa_key"])

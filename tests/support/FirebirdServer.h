@@ -24,11 +24,8 @@
 //     server.Remote(path)                          // "127.0.0.1/<port>:<path>"
 #pragma once
 
-#include <arpa/inet.h>
 #include <errno.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -39,6 +36,7 @@
 
 #include "platform/Process.h"
 #include "rtl/Text.h"
+#include "support/LoopbackListeners.h"
 #include "support/TestSupport.h"
 
 namespace kwtest {
@@ -297,18 +295,6 @@ private:
         ::kill(pid_, SIGKILL);
         Eventually([&] { return Ended(pid_); }, std::chrono::seconds(60), std::chrono::milliseconds(10));
         pid_ = 0;
-    }
-
-    static bool Accepts(int port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0) return false;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        return ok;
     }
 
     // Whether the server has ended. The platform's reaper thread collects the children nobody

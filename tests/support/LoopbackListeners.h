@@ -1,5 +1,6 @@
 // tests/support/LoopbackListeners.h: sockets on 127.0.0.1 at ephemeral ports that reachability
-// probes and transports meet: a listener that counts the connections made to it (they wait in
+// probes, transports and the programs that start peers meet: a free port, whether a port
+// accepts, a listener that counts the connections made to it (they wait in
 // its queue, never accepted unless counted, never answered), a port that refuses, and a
 // listener whose queue is full so that a connect to it neither succeeds nor fails until its
 // time-out.
@@ -18,11 +19,17 @@
 namespace kwtest {
 
 namespace detail {
-inline int BoundLoopbackSocket(uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+inline sockaddr_in LoopbackAddress(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+inline int BoundLoopbackSocket(uint16_t& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = LoopbackAddress(0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -30,6 +37,23 @@ inline int BoundLoopbackSocket(uint16_t& port) {
     return fd;
 }
 }  // namespace detail
+
+// A port of 127.0.0.1 that was free a moment ago (bound, then let go): for a server program
+// told its port, or a connect that must find nothing there.
+inline int FreeLoopbackPort() {
+    uint16_t port = 0;
+    ::close(detail::BoundLoopbackSocket(port));
+    return port;
+}
+
+// Whether a connection to 127.0.0.1:port is accepted (it is closed at once).
+inline bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = detail::LoopbackAddress(uint16_t(port));
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
 
 // A listener that never answers. Connections made to it complete (the system accepts them
 // into its queue); Connections() takes them out and counts them.
@@ -91,11 +115,8 @@ public:
         fd_ = detail::BoundLoopbackSocket(port_);
         ::listen(fd_, 0);
         filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port_);
-        ::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const sockaddr_in a = detail::LoopbackAddress(port_);
+        ::connect(filler_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
     }
     ~FullBacklogListener() {
         ::close(filler_);

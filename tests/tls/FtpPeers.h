@@ -40,6 +40,12 @@ public:
     FtpScript& Greeting() {
         return Send("220 kw test\r\n").Reply("331 password\r\n").Reply("230 in\r\n").Reply("502 no FEAT\r\n");
     }
+    // One passive download of data: TYPE answered 200, PASV, the transfer command read, the
+    // data connection accepted, 150, the data and its close, 226.
+    FtpScript& PassiveDownload(std::string_view data) {
+        return Reply("200 type\r\n").Cmd().Pasv().Cmd().Accept().Send("150 here\r\n").Data(data).DataClose().Send(
+            "226 done\r\n");
+    }
     std::string Json() const { return "[" + steps_ + "]"; }
 
 private:

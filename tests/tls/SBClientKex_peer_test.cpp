@@ -317,9 +317,7 @@ TEST_P(SBClientPSKKinds, HandshakeRecordsAndMasterSecret) {
     const PSKKind& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
     ScopedEnv trust("SSL_CERT_FILE", Cert("ca.pem"));
-    std::vector<std::string> args = {"-psk", "0102030405060708090a0b0c0d0e0f10", "-psk_identity", "client1",
-                                     "-psk_hint", "hint1", "-cipher", std::string(c.cipher) + ":@SECLEVEL=0",
-                                     "-tls1_2"};
+    std::vector<std::string> args = PSKServerArgs(c.cipher, "-tls1_2", "hint1");
     if (c.certificate) {
         args.insert(args.end(), {"-cert", Cert("server-rsa.pem"), "-key", Cert("server-rsa.key"), "-cert_chain",
                                  Cert("int.pem")});
@@ -332,11 +330,7 @@ TEST_P(SBClientPSKKinds, HandshakeRecordsAndMasterSecret) {
     OnlySuite(d.client, c.suite);
     d.client.PeerHostName = "localhost";
     std::string hint;
-    d.client.OnKeyNeeded = [&](rtl::Component*, const std::string& h, std::string& identity, ByteArray& key) {
-        hint = h;
-        identity = "client1";
-        key = FromHex("0102030405060708090a0b0c0d0e0f10");
-    };
+    AnswerWithTestPSK(d.client, &hint);
     d.Connect(server.Port());
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
     EXPECT_EQ(d.client.GetCipherSuite(), c.suite);

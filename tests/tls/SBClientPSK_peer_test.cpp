@@ -22,18 +22,14 @@ class SBClientPSK : public ::testing::TestWithParam<PSKCase> {};
 
 TEST_P(SBClientPSK, HandshakeRecordsAndMasterSecret) {
     const PSKCase& c = GetParam();
-    ServerProcess server("openssl",
-                         SServerArgs({"-nocert", "-psk", "0102030405060708090a0b0c0d0e0f10", "-psk_identity", "client1",
-                                      "-psk_hint", "hint1", "-cipher", std::string(c.cipher) + ":@SECLEVEL=0", c.versionFlag}));
+    std::vector<std::string> args = PSKServerArgs(c.cipher, c.versionFlag, "hint1");
+    args.push_back("-nocert");
+    ServerProcess server("openssl", SServerArgs(args));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     EngineDriver d;
     for (uint8_t i = 56; i <= 59; ++i) d.client.SetSuiteEnabled(i, true);
     std::string hint;
-    d.client.OnKeyNeeded = [&](rtl::Component*, const std::string& h, std::string& identity, ByteArray& key) {
-        hint = h;
-        identity = "client1";
-        key = FromHex("0102030405060708090a0b0c0d0e0f10");
-    };
+    AnswerWithTestPSK(d.client, &hint);
     d.Connect(server.Port());
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();
     EXPECT_EQ(d.client.GetCurrentVersion(), c.version);
@@ -59,11 +55,9 @@ INSTANTIATE_TEST_SUITE_P(Versions, SBClientPSK,
 
 namespace {
 
-const char* const PSKHex = "0102030405060708090a0b0c0d0e0f10";
-
 std::vector<std::string> PSKServer(std::vector<std::string> extra = {}, bool reverse = true) {
-    std::vector<std::string> a = {"-nocert", "-psk", PSKHex, "-psk_identity", "client1", "-cipher",
-                                  "PSK-AES128-CBC-SHA:@SECLEVEL=0", "-tls1_2"};
+    std::vector<std::string> a = PSKServerArgs("PSK-AES128-CBC-SHA", "-tls1_2");
+    a.push_back("-nocert");
     a.insert(a.end(), extra.begin(), extra.end());
     a = SServerArgs(a);
     if (!reverse) a.erase(std::find(a.begin(), a.end(), "-rev"));
@@ -72,10 +66,7 @@ std::vector<std::string> PSKServer(std::vector<std::string> extra = {}, bool rev
 
 void UsePSK(EngineDriver& d) {
     d.client.SetSuiteEnabled(58, true);
-    d.client.OnKeyNeeded = [](rtl::Component*, const std::string&, std::string& identity, ByteArray& key) {
-        identity = "client1";
-        key = FromHex(PSKHex);
-    };
+    AnswerWithTestPSK(d.client);
 }
 
 TEST(SBClientSServer, SessionIdResumption) {

@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 #include "tests/net/HttpServers.h"
 #include "tests/tls/ClientTestSupport.h"
+#include "tests/tls/ProxyTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
 using kwtest::AsTheLauncherDoes;
@@ -150,11 +151,7 @@ TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
     for (const Socks& socks : {Socks{elSocks4, false}, Socks{elSocks5, false}, Socks{elSocks5, true}}) {
         TElHTTPSClient viaSocks;
         viaSocks.SetVersions(VersionBit(sbTLS12));
-        viaSocks.SetUseSocks(true);
-        viaSocks.SocksVersion = socks.version;
-        viaSocks.SocksResolveAddress = socks.byName;
-        viaSocks.SocksServer = "127.0.0.1";
-        viaSocks.SocksPort = dante.Port();
+        kwtest::UseSocks(viaSocks, dante.Port(), socks.version, socks.byName);
         EXPECT_TRUE(Fetch(viaSocks, url, &status) == site.bigFile) << int(socks.version) << socks.byName;
         EXPECT_EQ(status, 200);
     }
@@ -168,12 +165,7 @@ TEST(HTTPSClientTls, ThroughATunnelAndSocksProxies) {
     KW_REQUIRE_PEER(micro.Available(), micro.Reason());
     TElHTTPSClient viaMicro;
     viaMicro.SetVersions(VersionBit(sbTLS12));
-    viaMicro.SetUseSocks(true);
-    viaMicro.SocksServer = "127.0.0.1";
-    viaMicro.SocksPort = micro.Port();
-    viaMicro.SocksAuthentication = saUsercode;
-    viaMicro.SocksUserCode = "kwuser";
-    viaMicro.SocksPassword = "kw-secret";
+    kwtest::UseSocksUser(viaMicro, micro.Port(), "kwuser", "kw-secret");
     EXPECT_TRUE(Fetch(viaMicro, url, &status) == site.bigFile);
 }
 

@@ -13,6 +13,7 @@
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
 #include "tests/tls/ClientTestSupport.h"
+#include "tests/tls/ProxyTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 
 using kwtest::AsTheLauncherDoes;
@@ -465,10 +466,7 @@ TEST(HTTPSClientServers, ThroughTinyproxyDanteAndMicrosocks) {
     KW_REQUIRE_PEER(dante.Available(), dante.Reason());
     for (TElSocksVersion version : {elSocks4, elSocks5}) {
         TElHTTPSClient viaSocks;
-        viaSocks.SetUseSocks(true);
-        viaSocks.SocksVersion = version;
-        viaSocks.SocksServer = "127.0.0.1";
-        viaSocks.SocksPort = dante.Port();
+        kwtest::UseSocks(viaSocks, dante.Port(), version);
         const std::string got = Fetch(viaSocks, url, &status);
         EXPECT_EQ(status, 200);
         EXPECT_TRUE(got == site.bigFile) << int(version);
@@ -480,12 +478,7 @@ TEST(HTTPSClientServers, ThroughTinyproxyDanteAndMicrosocks) {
     kwtest::MicroSocks micro("kwuser", "kw-secret");
     KW_REQUIRE_PEER(micro.Available(), micro.Reason());
     TElHTTPSClient viaMicro;
-    viaMicro.SetUseSocks(true);
-    viaMicro.SocksServer = "127.0.0.1";
-    viaMicro.SocksPort = micro.Port();
-    viaMicro.SocksAuthentication = saUsercode;
-    viaMicro.SocksUserCode = "kwuser";
-    viaMicro.SocksPassword = "kw-secret";
+    kwtest::UseSocksUser(viaMicro, micro.Port(), "kwuser", "kw-secret");
     EXPECT_TRUE(Fetch(viaMicro, url, &status) == site.bigFile);
     viaMicro.SocksPassword = "wrong";
     EXPECT_EQ(ThrownMessage([&] { Fetch(viaMicro, url); }), "Connection error (-1)");

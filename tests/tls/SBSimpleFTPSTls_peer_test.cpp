@@ -70,6 +70,18 @@ void Protected(TElSimpleFTPSClient& ftp, int port, const Case& c, const std::str
     ftp.SetFTPBufferSize(8192);
 }
 
+// f.bin (data) comes down whole and goes up again with a tail as g.bin, in the folder of the
+// root given ("" or "pub/").
+void DownloadAndUploadBack(TElSimpleFTPSClient& ftp, const FtpRoot& root, const std::string& folder,
+                           const std::string& data, const std::string& what) {
+    rtl::MemoryStream down;
+    ftp.ReceiveFile("f.bin", &down);
+    EXPECT_TRUE(down.Data() == data) << what;
+    rtl::MemoryStream up(data + "tail");
+    ftp.SendFile(up, "g.bin");
+    EXPECT_TRUE(root.Read(folder + "g.bin") == data + "tail") << what;
+}
+
 TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
     ASSERT_TRUE(TrustTestCA());
     // MODE Z over TLS once, with smaller files: proftpd takes compressed uploads slowly (some
@@ -95,12 +107,7 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
         EXPECT_EQ(sent.find("AUTH TLS") != std::string::npos, !c.implicit) << what;
         // The data connections' protection is asked in both modes.
         EXPECT_NE(sent.find("PBSZ 0\nPROT P\n"), std::string::npos) << what;
-        rtl::MemoryStream down;
-        ftp.ReceiveFile("f.bin", &down);
-        EXPECT_TRUE(down.Data() == data) << what;
-        rtl::MemoryStream up(data + "tail");
-        ftp.SendFile(up, "g.bin");
-        EXPECT_TRUE(root.Read("g.bin") == data + "tail") << what;
+        DownloadAndUploadBack(ftp, root, "", data, what);
         std::vector<std::string> names;
         ftp.OnTextDataLine = [&](rtl::Component*, const std::string& line) { names.push_back(line); };
         ftp.ListNames();
@@ -166,12 +173,7 @@ TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
         ftp.Open();
         ftp.Login();
         ftp.ChangeDirectory("pub");
-        rtl::MemoryStream down;
-        ftp.ReceiveFile("f.bin", &down);
-        EXPECT_TRUE(down.Data() == data) << what;
-        rtl::MemoryStream up(data + "tail");
-        ftp.SendFile(up, "g.bin");
-        EXPECT_TRUE(root.Read("pub/g.bin") == data + "tail") << what;
+        DownloadAndUploadBack(ftp, root, "pub/", data, what);
         // A range: vsftpd answers our close of the data connection after its last byte with 426.
         rtl::MemoryStream range;
         ftp.ReceiveFile("f.bin", &range, 1000, 5000);

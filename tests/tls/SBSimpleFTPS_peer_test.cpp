@@ -195,16 +195,7 @@ TEST(FTPClientScripted, ModeZIsAskedThroughOptsThenTheMode) {
 
 TEST(FTPClientScripted, AListingsLastLineWithoutLineEndIsDelivered) {
     FtpScript script;
-    script.Greeting()
-        .Reply("200 type\r\n")
-        .Cmd()
-        .Pasv()
-        .Cmd()
-        .Accept()
-        .Send("150 here\r\n")
-        .Data("a.txt\r\nb c.txt\r\nlast.txt")
-        .DataClose()
-        .Send("226 done\r\n");
+    script.Greeting().PassiveDownload("a.txt\r\nb c.txt\r\nlast.txt");
     FtpScriptPeer peer(script);
     KW_REQUIRE_FTP_PEER(peer);
     TElSimpleFTPSClient ftp;
@@ -221,16 +212,7 @@ TEST(FTPClientScripted, AListingsLastLineWithoutLineEndIsDelivered) {
 
 TEST(FTPClientScripted, AnAsciiDownloadWhoseLineNeverEndsFailsInsteadOfFillingMemory) {
     FtpScript script;
-    script.Greeting()
-        .Reply("200 type\r\n")
-        .Cmd()
-        .Pasv()
-        .Cmd()
-        .Accept()
-        .Send("150 here\r\n")
-        .Data("first\n" + std::string(TElSimpleFTPSClient::kMaxTextLine + 4096, 'x'))
-        .DataClose()
-        .Send("226 done\r\n");
+    script.Greeting().PassiveDownload("first\n" + std::string(TElSimpleFTPSClient::kMaxTextLine + 4096, 'x'));
     FtpScriptPeer peer(script);
     KW_REQUIRE_FTP_PEER(peer);
     TElSimpleFTPSClient ftp;

@@ -15,6 +15,7 @@
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
 #include "tests/net/SocksPeers.h"
+#include "tests/tls/ProxyTestSupport.h"
 
 using kwtest::Script;
 using kwtest::ScriptPeer;
@@ -29,18 +30,10 @@ public:
 };
 
 TEST(SimpleSSLClient, ConnectFailuresCarryTheSocketsCode) {
-    ScriptPeer socks(Script()
-                         .Recv(3)
-                         .Send(std::string("\x05\x00", 2))
-                         .Recv(10)
-                         .Send(std::string("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10))
-                         .RecvAll()
-                         .Json());
+    ScriptPeer socks(kwtest::Socks5RefusalScript());
     KW_REQUIRE_SCRIPT_PEER(socks);
     PlainClient viaSocks;
-    viaSocks.SetUseSocks(true);
-    viaSocks.SocksServer = "127.0.0.1";
-    viaSocks.SocksPort = socks.Port();
+    kwtest::UseSocks(viaSocks, socks.Port());
     viaSocks.SetAddress("127.0.0.1");
     viaSocks.SetPort(7);
     try {

@@ -13,10 +13,15 @@
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
 #include "tests/net/SocksPeers.h"
+#include "tests/tls/ProxyTestSupport.h"
 #include "tls/SBSocket.h"
 
 using kwtest::Script;
+using kwtest::ReceiveUpTo;
 using kwtest::ScriptPeer;
+using kwtest::UseSocks;
+using kwtest::UseSocksUser;
+using kwtest::UseTunnel;
 
 namespace {
 
@@ -35,13 +40,7 @@ std::string PortBytes(int port) {
 std::string EchoThrough(TElSocket& s, const std::string& text) {
     int n = 0;
     EXPECT_EQ(s.Send(text.data(), int(text.size()), n), 0);
-    std::string back;
-    char buf[256];
-    while (back.size() < text.size() && s.CanReceive(10000)) {
-        if (s.Receive(buf, sizeof buf, n) != 0 || n == 0) break;
-        back.append(buf, size_t(n));
-    }
-    return back;
+    return ReceiveUpTo(s, text.size());
 }
 
 TEST(SBSocketProxy, Socks5UsercodeSkipsTheSubnegotiationWhenNotAsked) {
@@ -52,24 +51,14 @@ TEST(SBSocketProxy, Socks5UsercodeSkipsTheSubnegotiationWhenNotAsked) {
     ScriptPeer peer(script.Json());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElSocket s;
-    s.SetUseSocks(true);
-    s.SocksServer = "127.0.0.1";
-    s.SocksPort = peer.Port();
-    s.SocksAuthentication = saUsercode;
-    s.SocksUserCode = "user";
-    s.SocksPassword = "pass";
+    UseSocksUser(s, peer.Port(), "user", "pass");
     s.SetAddress("10.1.2.3");
     s.SetPort(2121);
     ASSERT_EQ(s.Connect(0), 0);
     EXPECT_EQ(s.State(), TElSocket::stConnected);
     EXPECT_EQ(s.ProxyResult(), 0);
     // Bytes after the reply belong to the target's stream.
-    char buf[16];
-    int n = 0;
-    std::string got;
-    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
-        got.append(buf, size_t(n));
-    EXPECT_EQ(got, "tail!");
+    EXPECT_EQ(ReceiveUpTo(s, 5), "tail!");
     s.Close(false);
     EXPECT_EQ(peer.Transcript(), std::string("\x05\x02\x00\x02", 4) +
                                      std::string("\x05\x01\x00\x01\x0a\x01\x02\x03", 8) + PortBytes(2121));
@@ -84,12 +73,7 @@ TEST(SBSocketProxy, Socks5UserPasswordAndNameResolvedByTheProxy) {
     ScriptPeer peer(script.Json());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElSocket s;
-    s.SetUseSocks(true);
-    s.SocksServer = "127.0.0.1";
-    s.SocksPort = peer.Port();
-    s.SocksAuthentication = saUsercode;
-    s.SocksUserCode = "kwuser";
-    s.SocksPassword = "secret!";
+    UseSocksUser(s, peer.Port(), "kwuser", "secret!");
     s.SocksResolveAddress = true;
     s.SetAddress("ftp.example");
     s.SetPort(21);
@@ -102,15 +86,10 @@ TEST(SBSocketProxy, Socks5UserPasswordAndNameResolvedByTheProxy) {
 }
 
 TEST(SBSocketProxy, Socks5RefusalClosesTheSocket) {
-    Script script;
-    script.Recv(3).Send(std::string("\x05\x00", 2)).Recv(10);
-    script.Send(std::string("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10)).RecvAll();
-    ScriptPeer peer(script.Json());
+    ScriptPeer peer(kwtest::Socks5RefusalScript());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElSocket s;
-    s.SetUseSocks(true);
-    s.SocksServer = "127.0.0.1";
-    s.SocksPort = peer.Port();
+    UseSocks(s, peer.Port());
     s.SetAddress("127.0.0.1");
     s.SetPort(9);
     EXPECT_EQ(s.Connect(0), 5);
@@ -160,10 +139,7 @@ TEST(SBSocketProxy, ProxiesThatBreakTheirProtocolFailAtOnce) {
         ScriptPeer peer(c.script);
         KW_REQUIRE_SCRIPT_PEER(peer);
         TElSocket s;
-        s.SetUseSocks(true);
-        s.SocksVersion = c.version;
-        s.SocksServer = "127.0.0.1";
-        s.SocksPort = peer.Port();
+        UseSocks(s, peer.Port(), c.version);
         s.SetAddress("127.0.0.1");
         s.SetPort(7);
         EXPECT_EQ(s.Connect(0), -1) << c.name;
@@ -190,14 +166,10 @@ TEST(SBSocketProxy, FieldsOverTheirLengthByteAreRefusedBeforeSending) {
         ScriptPeer peer(Script().RecvAll().Json());
         KW_REQUIRE_SCRIPT_PEER(peer);
         TElSocket s;
-        s.SetUseSocks(true);
-        s.SocksVersion = c.version;
+        UseSocks(s, peer.Port(), c.version, true);
         s.SocksAuthentication = c.auth;
         s.SocksUserCode = c.user;
         s.SocksPassword = c.password;
-        s.SocksResolveAddress = true;
-        s.SocksServer = "127.0.0.1";
-        s.SocksPort = peer.Port();
         s.SetAddress(c.host);
         s.SetPort(7);
         EXPECT_EQ(s.Connect(0), -1) << c.name;
@@ -212,21 +184,12 @@ TEST(SBSocketProxy, Socks4aSendsTheNameAfterTheUserId) {
     ScriptPeer peer(script.Json());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElSocket s;
-    s.SetUseSocks(true);
-    s.SocksVersion = elSocks4;
-    s.SocksResolveAddress = true;
+    UseSocks(s, peer.Port(), elSocks4, true);
     s.SocksUserCode = "kwu";
-    s.SocksServer = "127.0.0.1";
-    s.SocksPort = peer.Port();
     s.SetAddress("ftp.example");
     s.SetPort(0x1234);
     ASSERT_EQ(s.Connect(0), 0);
-    char buf[8];
-    int n = 0;
-    std::string got;
-    while (got.size() < 2 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
-        got.append(buf, size_t(n));
-    EXPECT_EQ(got, "xy");
+    EXPECT_EQ(ReceiveUpTo(s, 2), "xy");
     s.Close(false);
     EXPECT_EQ(peer.Transcript(), std::string("\x04\x01\x12\x34\x00\x00\x00\xff", 8) + "kwu" +
                                      std::string(1, '\0') + "ftp.example" + std::string(1, '\0'));
@@ -239,23 +202,13 @@ TEST(SBSocketProxy, TunnelSendsConnectWithCredentialsAndKeepsTrailingBytes) {
     ScriptPeer peer(script.Json());
     KW_REQUIRE_SCRIPT_PEER(peer);
     TElSocket s;
-    s.SetUseWebTunneling(true);
-    s.WebTunnelAddress = "127.0.0.1";
-    s.WebTunnelPort = peer.Port();
-    s.WebTunnelAuthentication = wtaRequiresAuthentication;
-    s.WebTunnelUserId = "pu";
-    s.WebTunnelPassword = "pp";
+    UseTunnel(s, peer.Port(), "pu", "pp");
     s.SetAddress("files.example");
     s.SetPort(443);
     ASSERT_EQ(s.Connect(0), 0);
     EXPECT_EQ(s.ProxyResult(), 200);
-    char buf[8];
-    int n = 0;
     ASSERT_TRUE(s.CanReceive(0) || s.CanReceive(10000));
-    std::string got;
-    while (got.size() < 5 && s.CanReceive(10000) && s.Receive(buf, sizeof buf, n) == 0 && n > 0)
-        got.append(buf, size_t(n));
-    EXPECT_EQ(got, "12345");
+    EXPECT_EQ(ReceiveUpTo(s, 5), "12345");
     s.Close(false);
     EXPECT_EQ(peer.Transcript(),
               "CONNECT files.example:443 HTTP/1.1\r\nHost: files.example:443\r\nUser-agent: SecureClient\r\n"
@@ -286,9 +239,7 @@ TEST(SBSocketProxy, TunnelRefusals) {
         ScriptPeer peer(script.Json());
         KW_REQUIRE_SCRIPT_PEER(peer);
         TElSocket s;
-        s.SetUseWebTunneling(true);
-        s.WebTunnelAddress = "127.0.0.1";
-        s.WebTunnelPort = peer.Port();
+        UseTunnel(s, peer.Port());
         s.SetAddress("files.example");
         s.SetPort(443);
         EXPECT_EQ(s.Connect(0), -1) << c.name;
@@ -298,9 +249,7 @@ TEST(SBSocketProxy, TunnelRefusals) {
     // A target that would add lines to the request is refused before the proxy is reached.
     kwtest::LoopbackListener listener;
     TElSocket s;
-    s.SetUseWebTunneling(true);
-    s.WebTunnelAddress = "127.0.0.1";
-    s.WebTunnelPort = listener.Port();
+    UseTunnel(s, listener.Port());
     s.SetAddress("a.example:1 HTTP/1.1\r\nX-Injected: 1\r\n");
     s.SetPort(443);
     EXPECT_EQ(s.Connect(0), -1);
@@ -320,11 +269,7 @@ TEST(SBSocketProxy, RealSocksServersCarryAConversation) {
          {Case{"dante SOCKS 5", elSocks5, false}, Case{"dante SOCKS 5 by name", elSocks5, true},
           Case{"dante SOCKS 4", elSocks4, false}}) {
         TElSocket s;
-        s.SetUseSocks(true);
-        s.SocksVersion = c.version;
-        s.SocksResolveAddress = c.byName;
-        s.SocksServer = "127.0.0.1";
-        s.SocksPort = dante.Port();
+        UseSocks(s, dante.Port(), c.version, c.byName);
         s.SetAddress(c.byName ? "localhost" : "127.0.0.1");
         s.SetPort(echo.Port());
         ASSERT_EQ(s.Connect(10000), 0) << c.name << dante.ReadLog();
@@ -335,24 +280,14 @@ TEST(SBSocketProxy, RealSocksServersCarryAConversation) {
     kwtest::MicroSocks micro("kwuser", "kw-secret");
     KW_REQUIRE_PEER(micro.Available(), micro.Reason());
     TElSocket s;
-    s.SetUseSocks(true);
-    s.SocksServer = "127.0.0.1";
-    s.SocksPort = micro.Port();
-    s.SocksAuthentication = saUsercode;
-    s.SocksUserCode = "kwuser";
-    s.SocksPassword = "kw-secret";
+    UseSocksUser(s, micro.Port(), "kwuser", "kw-secret");
     s.SetAddress("127.0.0.1");
     s.SetPort(echo.Port());
     ASSERT_EQ(s.Connect(10000), 0);
     EXPECT_EQ(EchoThrough(s, "through microsocks"), "through microsocks");
 
     TElSocket wrong;
-    wrong.SetUseSocks(true);
-    wrong.SocksServer = "127.0.0.1";
-    wrong.SocksPort = micro.Port();
-    wrong.SocksAuthentication = saUsercode;
-    wrong.SocksUserCode = "kwuser";
-    wrong.SocksPassword = "wrong";
+    UseSocksUser(wrong, micro.Port(), "kwuser", "wrong");
     wrong.SetAddress("127.0.0.1");
     wrong.SetPort(echo.Port());
     EXPECT_EQ(wrong.Connect(10000), -1);
@@ -363,12 +298,7 @@ TEST(SBSocketProxy, TinyproxyTunnel) {
     kwtest::Tinyproxy proxy("pu", "pp");
     KW_REQUIRE_PEER(proxy.Available(), proxy.Reason());
     TElSocket s;
-    s.SetUseWebTunneling(true);
-    s.WebTunnelAddress = "127.0.0.1";
-    s.WebTunnelPort = proxy.Port();
-    s.WebTunnelAuthentication = wtaRequiresAuthentication;
-    s.WebTunnelUserId = "pu";
-    s.WebTunnelPassword = "pp";
+    UseTunnel(s, proxy.Port(), "pu", "pp");
     s.SetAddress("127.0.0.1");
     s.SetPort(echo.Port());
     ASSERT_EQ(s.Connect(10000), 0) << proxy.ReadLog();
@@ -376,9 +306,7 @@ TEST(SBSocketProxy, TinyproxyTunnel) {
     EXPECT_EQ(EchoThrough(s, "through tinyproxy"), "through tinyproxy");
 
     TElSocket refused;
-    refused.SetUseWebTunneling(true);
-    refused.WebTunnelAddress = "127.0.0.1";
-    refused.WebTunnelPort = proxy.Port();
+    UseTunnel(refused, proxy.Port());
     refused.SetAddress("127.0.0.1");
     refused.SetPort(echo.Port());
     EXPECT_EQ(refused.Connect(10000), -1);

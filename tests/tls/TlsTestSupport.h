@@ -5,10 +5,7 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,8 +22,6 @@
 #include "tests/net/SocksPeers.h"
 #include "pki/SBX509.h"
 #include "tls/SBClient.h"
-
-extern char** environ;
 
 namespace kwtest {
 
@@ -47,113 +42,23 @@ inline ByteArray FromHex(const std::string& hex) {
     return out;
 }
 
-// A server program on a free loopback port, its standard input a pipe the test writes to and
-// its output in a log file; stopped (TERM, then KILL) when the object goes.
-class ServerProcess {
+// A server program on a free loopback port (args may hold "{PORT}" and "{DIR}"), its standard
+// input a pipe the test writes to and its output in a log file; ready once it listens, since a
+// probe connection would be its first client. Stopped (TERM, then KILL) when the object goes.
+class ServerProcess : public DaemonPeer {
 public:
-    // args may hold "{PORT}" and "{DIR}" (a folder of the object's own).
-    ServerProcess(const std::string& program, std::vector<std::string> args) {
-        for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
-            const int port = FreeLoopbackPort();
-            std::vector<std::string> argv{program};
-            for (const std::string& a : args) argv.push_back(Expand(a, port));
-            if (Spawn(argv) && Eventually([&] { return Listening(port) || Exited(); }, std::chrono::seconds(60)) &&
-                !Exited())
-                port_ = port;
-            else
-                Stop();
-        }
-        if (port_ == 0) reason_ = program + " did not start: " + Log();
-    }
-    ~ServerProcess() { Stop(); }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    bool Available() const { return port_ > 0; }
-    const std::string& Reason() const { return reason_; }
-    int Port() const { return port_; }
-    std::filesystem::path Dir() const { return dir_.path(); }
-    std::string Log() const { return std::filesystem::exists(dir_ / "log") ? ReadFile(dir_ / "log") : std::string(); }
-    // Writes a line to the server's standard input.
-    void Input(const std::string& text) {
-        if (stdin_ >= 0) (void)!::write(stdin_, text.data(), text.size());
-    }
-    bool Exited() {
-        if (pid_ <= 0 || exited_) return true;
-        int status;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) exited_ = true;
-        return exited_;
-    }
+    ServerProcess(const std::string& program, std::vector<std::string> args)
+        : DaemonPeer(program, std::move(args), {}, Started()) {}
+    std::string Log() const { return ReadLog(); }
 
 private:
-    // Whether the port is bound, read from /proc (a probe connection would be a client).
-    static bool Listening(int port) {
-        char needle[16];
-        std::snprintf(needle, sizeof needle, ":%04X ", port);
-        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-            if (!std::filesystem::exists(table)) continue;
-            const std::string t = ReadFile(table);
-            for (size_t p = t.find(needle); p != std::string::npos; p = t.find(needle, p + 1)) {
-                // the state column follows the remote address: 0A is LISTEN
-                const size_t line = t.rfind('\n', p);
-                const size_t end = t.find('\n', p);
-                const std::string row = t.substr(line + 1, end - line - 1);
-                if (row.find(needle) < 20 && row.find(" 0A ") != std::string::npos) return true;
-            }
-        }
-        return false;
+    static Options Started() {
+        Options o;
+        o.input = true;
+        o.listenTable = true;
+        o.startLimit = std::chrono::seconds(60);
+        return o;
     }
-    std::string Expand(std::string s, int port) const {
-        for (auto [key, value] : {std::pair<std::string, std::string>{"{PORT}", std::to_string(port)},
-                                  {"{DIR}", dir_.path().string()}})
-            for (size_t p; (p = s.find(key)) != std::string::npos;) s.replace(p, key.size(), value);
-        return s;
-    }
-    bool Spawn(std::vector<std::string>& args) {
-        int pipefd[2];
-        if (::pipe2(pipefd, O_CLOEXEC) != 0) return false;
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipefd[0], 0);
-        const std::string log = (dir_ / "log").string();
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipefd[0]);
-        if (rc != 0) {
-            ::close(pipefd[1]);
-            pid_ = 0;
-            return false;
-        }
-        stdin_ = pipefd[1];
-        exited_ = false;
-        return true;
-    }
-    void Stop() {
-        if (stdin_ >= 0) ::close(stdin_);
-        stdin_ = -1;
-        if (pid_ <= 0) return;
-        if (!Exited()) {
-            ::kill(pid_, SIGTERM);
-            if (!Eventually([&] { return Exited(); }, std::chrono::seconds(10))) {
-                ::kill(pid_, SIGKILL);
-                int status;
-                ::waitpid(pid_, &status, 0);
-            }
-        }
-        pid_ = 0;
-    }
-
-    TempDir dir_;
-    pid_t pid_ = 0;
-    int stdin_ = -1;
-    bool exited_ = true;
-    int port_ = 0;
-    std::string reason_;
 };
 
 // One engine over one loopback connection; records what the events said.
@@ -283,6 +188,29 @@ inline std::vector<std::string> SServerArgs(std::vector<std::string> extra) {
     std::vector<std::string> a = {"s_server", "-accept", "127.0.0.1:{PORT}", "-rev", "-keylogfile", "{DIR}/keys"};
     a.insert(a.end(), extra.begin(), extra.end());
     return a;
+}
+
+// The pre-shared key of the PSK tests, for the identity "client1".
+inline constexpr const char* kTestPSKHex = "0102030405060708090a0b0c0d0e0f10";
+
+// s_server's arguments for the test key: the suites named (at security level 0) in the
+// version flag given, and the identity hint when one is given.
+inline std::vector<std::string> PSKServerArgs(const std::string& ciphers, const std::string& versionFlag,
+                                              const std::string& hint = {}) {
+    std::vector<std::string> a = {"-psk", kTestPSKHex, "-psk_identity", "client1"};
+    if (!hint.empty()) a.insert(a.end(), {"-psk_hint", hint});
+    a.insert(a.end(), {"-cipher", ciphers + ":@SECLEVEL=0", versionFlag});
+    return a;
+}
+
+// The client answers a key request with "client1" and the test key; the server's hint goes
+// into hint when one is asked for.
+inline void AnswerWithTestPSK(TElSecureClient& client, std::string* hint = nullptr) {
+    client.OnKeyNeeded = [hint](rtl::Component*, const std::string& h, std::string& identity, ByteArray& key) {
+        if (hint != nullptr) *hint = h;
+        identity = "client1";
+        key = FromHex(kTestPSKHex);
+    };
 }
 
 // The master secret the server logged for a client random (NSS key log format).

@@ -2,11 +2,6 @@
 // exact requests it saw, the failures, HTTPS trust, the cipher, callbacks and cancellation.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <functional>
 #include <thread>
 
@@ -14,6 +9,7 @@
 #include "rtl/Text.h"
 #include "rtl/Unicode.h"
 #include "support/AppServerPeer.h"
+#include "support/LoopbackListeners.h"
 #include "transfer/BlockBytes.h"
 #include "transfer/uSSOCKETCLIENT.h"
 #include "transfer/ukwSCONNECT.h"
@@ -214,29 +210,18 @@ TEST(SocketTransport, CancelEndsAWaitForASilentServer) {
 TEST(SocketTransport, CancelEndsAConnectThatIsNeverAccepted) {
     // A listener with backlog 0 that never accepts; once its queue holds one connection the
     // next connect waits for the system's time-out.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(fd, 0), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    plat::ClientSocket fill;
-    fill.Connect("127.0.0.1", ntohs(a.sin_port), true);
+    kwtest::FullBacklogListener full;
 
     TSocketConnection c;
     c.SetSupportCallbacks(false);
     c.SetServerGUID(kGuid);
-    c.SetAddress(address);
+    c.SetAddress(full.Address());
     std::string erro;
     std::thread conecta([&] { erro = kwtest::ThrownMessage([&] { c.SetConnected(true); }); });
     c.Cancelar();
     conecta.join();
     EXPECT_NE(erro.find("(10004)"), std::string::npos) << erro;
     EXPECT_FALSE(c.Connected());
-    ::close(fd);
 }
 
 TEST(SocketTransport, TheCipherGetsThePayloadAfterItsFirstFourBytes) {
@@ -396,25 +381,12 @@ TEST(WebTransport, ARefusedPortFailsOnceWithLibcurlsText) {
     EXPECT_FALSE(c.Connected());
 }
 
-// A port on 127.0.0.1 where nothing listens (bound, then let go).
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 TEST(WebTransport, ProxyFromThePropertyOrTheEnvironment) {
     AppServerPeer peer(Script("http"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     // The target itself refuses connections: only through the proxy (the fixture, which sees
     // the target in its request line) does a call get an answer.
-    const std::string target = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/kw/httpsrvr.dll";
+    const std::string target = "http://127.0.0.1:" + std::to_string(kwtest::FreeLoopbackPort()) + "/kw/httpsrvr.dll";
     kwtest::ScopedEnv noProxy("no_proxy", std::nullopt);
     kwtest::ScopedEnv noProxyUpper("NO_PROXY", std::nullopt);
     {
