@@ -183,8 +183,8 @@ bool ReadPBEParams(std::string_view der, ByteString& salt, int32_t& iterations) 
     if (!LoadTagTree(root, der) || root.GetCount() != 1 || !root.GetChild(0)->CheckType(0x30, true))
         return false;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*root.GetChild(0));
-    const TElASN1SimpleTag* s = Simple(seq, 0, 0x04);
-    const TElASN1SimpleTag* count = Simple(seq, 1, 0x02);
+    const TElASN1SimpleTag* s = PrimitiveChild(seq, 0, 0x04);
+    const TElASN1SimpleTag* count = PrimitiveChild(seq, 1, 0x02);
     uint32_t n = 0;
     if (seq.GetCount() != 2 || s == nullptr || count == nullptr ||
         !ReadTagIntegerBounded(*count, TElPKCS12Message::MaxIterationCount, n))
@@ -382,7 +382,7 @@ int32_t TElPKCS12Message::Reader::SafeContents(std::string_view der) {
         return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
     const auto& bags = static_cast<const TElASN1ConstrainedTag&>(*root.tag.GetChild(0));
     for (int i = 0; i < bags.GetCount(); ++i) {
-        const TElASN1ConstrainedTag* bag = Constrained(bags, i, 0x30);
+        const TElASN1ConstrainedTag* bag = ConstructedChild(bags, i, 0x30);
         if (bag == nullptr) return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
         if (const int32_t r = SafeBag(*bag); r != 0) return r;
     }
@@ -394,8 +394,8 @@ int32_t TElPKCS12Message::Reader::SafeContents(std::string_view der) {
 // certificates: the keys themselves say which certificate they complete.
 int32_t TElPKCS12Message::Reader::SafeBag(const TElASN1ConstrainedTag& bag) {
     if (bag.GetCount() < 2 || bag.GetCount() > 3) return SB_PKCS12_ERROR_INVALID_SAFE_BAG;
-    const TElASN1SimpleTag* id = Simple(bag, 0, 0x06);
-    const TElASN1ConstrainedTag* wrapper = Constrained(bag, 1, 0xA0);
+    const TElASN1SimpleTag* id = PrimitiveChild(bag, 0, 0x06);
+    const TElASN1ConstrainedTag* wrapper = ConstructedChild(bag, 1, 0xA0);
     if (id == nullptr || wrapper == nullptr || wrapper->GetCount() != 1 ||
         !wrapper->GetChild(0)->IsConstrained())
         return SB_PKCS12_ERROR_INVALID_SAFE_BAG;
@@ -416,7 +416,8 @@ int32_t TElPKCS12Message::Reader::SafeBag(const TElASN1ConstrainedTag& bag) {
 int32_t TElPKCS12Message::Reader::ShroudedKeyBag(const TElASN1ConstrainedTag& value) {
     ByteString oid, params;
     if (!value.CheckType(0x30, true) || value.GetCount() != 2 ||
-        ReadAlgorithmIdentifier(*value.GetChild(0), oid, params) != 0 || Simple(value, 1, 0x04) == nullptr)
+        ReadAlgorithmIdentifier(*value.GetChild(0), oid, params) != 0 ||
+        PrimitiveChild(value, 1, 0x04) == nullptr)
         return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
     PBEScheme scheme;
     if (!SchemeOf(GetPBEAlgorithmByOID(oid), scheme)) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
@@ -425,7 +426,7 @@ int32_t TElPKCS12Message::Reader::ShroudedKeyBag(const TElASN1ConstrainedTag& va
     if (!ReadPBEParams(params, salt, iterations)) return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
     rtl::SecureBytes plain;
     try {
-        const ByteString ct = Simple(value, 1, 0x04)->GetContent();
+        const ByteString ct = PrimitiveChild(value, 1, 0x04)->GetContent();
         plain = Crypt(scheme, bmp, salt, iterations, ct.data(), ct.size(), false);
     } catch (const rtl::Exception&) {
         return SB_PKCS12_ERROR_INVALID_PASSWORD;
@@ -452,12 +453,12 @@ int32_t TElPKCS12Message::Reader::PrivateKeyInfo(std::string_view der) {
 
 // CertBag ::= SEQUENCE { certId OID, certValue [0] EXPLICIT OCTET STRING } (RFC 7292 4.2.3).
 int32_t TElPKCS12Message::Reader::CertBag(const TElASN1ConstrainedTag& value) {
-    const TElASN1SimpleTag* id = Simple(value, 0, 0x06);
-    const TElASN1ConstrainedTag* wrapper = Constrained(value, 1, 0xA0);
+    const TElASN1SimpleTag* id = PrimitiveChild(value, 0, 0x06);
+    const TElASN1ConstrainedTag* wrapper = ConstructedChild(value, 1, 0xA0);
     if (!value.CheckType(0x30, true) || value.GetCount() != 2 || id == nullptr || wrapper == nullptr)
         return SB_PKCS12_ERROR_INVALID_CERT_BAG;
     if (id->GetContent() != kX509Certificate) return SB_PKCS12_ERROR_UNSUPPORTED_CERTIFICATE_TYPE;
-    const TElASN1SimpleTag* octets = Simple(*wrapper, 0, 0x04);
+    const TElASN1SimpleTag* octets = PrimitiveChild(*wrapper, 0, 0x04);
     if (wrapper->GetCount() != 1 || octets == nullptr) return SB_PKCS12_ERROR_INVALID_CERT_BAG;
     const ByteString der = octets->GetContent();
     TElX509Certificate certificate;
@@ -477,16 +478,16 @@ int32_t TElPKCS12Message::Reader::CertBag(const TElASN1ConstrainedTag& value) {
 int32_t TElPKCS12Message::Reader::Mac(const TElASN1ConstrainedTag& macData, std::string_view authSafe) {
     constexpr int32_t bad = SB_PKCS12_ERROR_INVALID_MAC_DATA;
     if (macData.TagByte != 0x30 || macData.GetCount() < 2 || macData.GetCount() > 3) return bad;
-    const TElASN1ConstrainedTag* digestInfo = Constrained(macData, 0, 0x30);
+    const TElASN1ConstrainedTag* digestInfo = ConstructedChild(macData, 0, 0x30);
     if (digestInfo == nullptr || digestInfo->GetCount() != 2) return bad;
-    const TElASN1SimpleTag* mac = Simple(*digestInfo, 1, 0x04);
-    const TElASN1SimpleTag* salt = Simple(macData, 1, 0x04);
+    const TElASN1SimpleTag* mac = PrimitiveChild(*digestInfo, 1, 0x04);
+    const TElASN1SimpleTag* salt = PrimitiveChild(macData, 1, 0x04);
     if (mac == nullptr || salt == nullptr ||
         ReadAlgorithmIdentifier(*digestInfo->GetChild(0), m.macAlgorithm_, m.macAlgorithmParams_) != 0)
         return bad;
     uint32_t iterations = 1;
     if (macData.GetCount() == 3) {
-        const TElASN1SimpleTag* count = Simple(macData, 2, 0x02);
+        const TElASN1SimpleTag* count = PrimitiveChild(macData, 2, 0x02);
         if (count == nullptr || !ReadTagIntegerBounded(*count, MaxIterationCount, iterations)) return bad;
     }
     m.mac_ = mac->GetContent();
@@ -536,10 +537,10 @@ int32_t TElPKCS12Message::Load(const void* buffer, size_t size, std::string_view
     if (!root.GetChild(0)->CheckType(0x30, true)) return SB_PKCS12_ERROR_INVALID_DATA;
     const auto& pfx = static_cast<const TElASN1ConstrainedTag&>(*root.GetChild(0));
     if (pfx.GetCount() < 2 || pfx.GetCount() > 3) return SB_PKCS12_ERROR_INVALID_DATA;
-    const TElASN1SimpleTag* version = Simple(pfx, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(pfx, 0, 0x02);
     if (version == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
     if (!IsVersion(*version, 3)) return SB_PKCS12_ERROR_INVALID_VERSION;
-    if (Constrained(pfx, 1, 0x30) == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
+    if (ConstructedChild(pfx, 1, 0x30) == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
     size_t safeSize = 0;
     ByteString type;
     ReadContentInfo(*pfx.GetChild(1), nullptr, safeSize, type);

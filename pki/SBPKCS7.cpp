@@ -41,12 +41,12 @@ bool Frame(const TElASN1CustomTag& tag, ByteString& contentType, const TElASN1Cu
     if (!tag.CheckType(0x30, true)) return false;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
     if (seq.GetCount() < 1 || seq.GetCount() > 2) return false;
-    const TElASN1SimpleTag* oid = Simple(seq, 0, 0x06);
+    const TElASN1SimpleTag* oid = PrimitiveChild(seq, 0, 0x06);
     if (oid == nullptr) return false;
     contentType = oid->GetContent();
     content = nullptr;
     if (seq.GetCount() == 1) return true;
-    const TElASN1ConstrainedTag* explicitTag = Constrained(seq, 1, 0xA0);
+    const TElASN1ConstrainedTag* explicitTag = ConstructedChild(seq, 1, 0xA0);
     if (explicitTag == nullptr || explicitTag->GetCount() < 1) return false;
     content = explicitTag->GetChild(0);
     return true;
@@ -162,7 +162,7 @@ int32_t TElPKCS7Message::ReadContent() {
     }
     if (!top->IsConstrained()) return SB_PKCS7_ERROR_INVALID_CONTENT_INFO;
     const auto& info = static_cast<const TElASN1ConstrainedTag&>(*top);
-    const TElASN1SimpleTag* oid = Simple(info, 0, 0x06);
+    const TElASN1SimpleTag* oid = PrimitiveChild(info, 0, 0x06);
     if (oid == nullptr) return SB_PKCS7_ERROR_INVALID_CONTENT_INFO;
     const TElASN1CustomTag* content = nullptr;
     if (info.GetCount() >= 2) {
@@ -223,7 +223,7 @@ int32_t TElPKCS7Message::ReadDigestedData(const TElASN1CustomTag* content) {
     if (!content->CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*content);
     if (seq.GetCount() != 4) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
     if (!IsVersion(*version, 0)) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA_VERSION;
     TElPKCS7DigestedData& d = *digestedData_;
@@ -237,7 +237,7 @@ int32_t TElPKCS7Message::ReadDigestedData(const TElASN1CustomTag* content) {
     ByteString inner(size, '\0');
     if (!ReadContentInfo(*seq.GetChild(2), inner.data(), size, type)) inner.clear();
     d.Content = inner;
-    const TElASN1SimpleTag* digest = Simple(seq, 3, 0x04);
+    const TElASN1SimpleTag* digest = PrimitiveChild(seq, 3, 0x04);
     if (digest == nullptr) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
     d.Digest = digest->GetContent();
     return 0;
@@ -248,7 +248,7 @@ int32_t TElPKCS7Message::ReadEncryptedData(const TElASN1CustomTag* content) {
     if (!content->CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*content);
     if (seq.GetCount() != 2) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA;
     if (!IsVersion(*version, 0)) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA_VERSION;
     if (!seq.GetChild(1)->IsConstrained()) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA;
@@ -263,7 +263,7 @@ int32_t TElPKCS7Message::ReadEncryptedContentInfo(const TElASN1CustomTag& tag,
     if (!tag.CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_CONTENT_INFO;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
     if (seq.GetCount() < 3) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_CONTENT_INFO;
-    const TElASN1SimpleTag* type = Simple(seq, 0, 0x06);
+    const TElASN1SimpleTag* type = PrimitiveChild(seq, 0, 0x06);
     if (type == nullptr) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_CONTENT_INFO;
     content.ContentType = type->GetContent();
     if (const int32_t r = ReadAlgorithmIdentifier(*seq.GetChild(1), content.ContentEncryptionAlgorithm,
@@ -279,7 +279,7 @@ int32_t TElPKCS7Message::ReadEncryptedContentInfo(const TElASN1CustomTag& tag,
     if (!encrypted->CheckType(0xA0, true)) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_CONTENT_INFO;
     const auto& segments = static_cast<const TElASN1ConstrainedTag&>(*encrypted);
     for (int i = 0; i < segments.GetCount(); ++i) {
-        const TElASN1SimpleTag* segment = Simple(segments, i, 0x04);
+        const TElASN1SimpleTag* segment = PrimitiveChild(segments, i, 0x04);
         if (segment == nullptr) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_CONTENT_INFO;
         content.AddPartFromSource(segment->DataSource());
     }

@@ -1,6 +1,6 @@
-// pki/SBPKCS7Tree.h: the small tag-tree readings the PKCS#7 and PKCS#12 readers share (a
-// child of a given tag byte and form, versions, segmented contents) and the version writer.
-// Internal to pki/; every routine answers null or false for a child that is not there.
+// pki/SBPKCS7Tree.h: the small tag-tree readings the PKCS#7 and PKCS#12 readers share
+// (versions, segmented contents) and the version writer. Internal to pki/. A child of a given
+// tag byte and form is crypto/SBASN1Tree's PrimitiveChild or ConstructedChild.
 #pragma once
 
 #include <cstdint>
@@ -8,21 +8,6 @@
 #include "crypto/SBASN1Tree.h"
 
 namespace pkcs7tree {
-
-// The child at index when it is primitive with exactly that tag byte; null otherwise.
-inline const TElASN1SimpleTag* Simple(const TElASN1ConstrainedTag& parent, int index, uint8_t tagByte) {
-    const TElASN1CustomTag* t = parent.GetChild(index);
-    if (t == nullptr || !t->CheckType(tagByte, false)) return nullptr;
-    return static_cast<const TElASN1SimpleTag*>(t);
-}
-
-// The child at index when it is constructed with exactly that tag byte; null otherwise.
-inline const TElASN1ConstrainedTag* Constrained(const TElASN1ConstrainedTag& parent, int index,
-                                                uint8_t tagByte) {
-    const TElASN1CustomTag* t = parent.GetChild(index);
-    if (t == nullptr || !t->CheckType(tagByte, true)) return nullptr;
-    return static_cast<const TElASN1ConstrainedTag*>(t);
-}
 
 // A version INTEGER whose content is exactly the one byte v.
 inline bool IsVersion(const TElASN1SimpleTag& tag, uint8_t v) {

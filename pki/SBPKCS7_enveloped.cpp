@@ -12,7 +12,7 @@ namespace {
 // wrong version too).
 int32_t CheckLastByteZero(const TElASN1ConstrainedTag& seq, int index, int32_t malformed,
                           int32_t wrongVersion) {
-    const TElASN1SimpleTag* version = Simple(seq, index, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, index, 0x02);
     if (version == nullptr) return malformed;
     const ByteString v = version->GetContent();
     if (v.empty() || v.back() != 0) return wrongVersion;
@@ -77,7 +77,7 @@ int32_t TElPKCS7Message::ReadRecipient(const TElASN1CustomTag& tag, TElPKCS7Reci
                                                   recipient.KeyEncryptionAlgorithmParams);
         r != 0)
         return r;
-    const TElASN1SimpleTag* key = Simple(seq, 3, 0x04);
+    const TElASN1SimpleTag* key = PrimitiveChild(seq, 3, 0x04);
     if (key == nullptr) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_KEY;
     recipient.EncryptedKey = key->GetContent();
     return 0;
@@ -92,11 +92,11 @@ int32_t TElPKCS7Message::ReadSignedAndEnvelopedData(const TElASN1CustomTag* cont
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*content);
     const int n = seq.GetCount();
     if (n < 5) return bad;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return bad;
     if (!IsVersion(*version, 1)) return SB_PKCS7_ERROR_INVALID_SIGNED_AND_ENVELOPED_DATA_VERSION;
     TElPKCS7SignedAndEnvelopedData& sed = *signedAndEnvelopedData_;
-    if (Constrained(seq, 1, 0x31) == nullptr) return bad;
+    if (ConstructedChild(seq, 1, 0x31) == nullptr) return bad;
     sed.Recipients.Clear();
     if (const int32_t r = ReadRecipients(*seq.GetChild(1), sed.Recipients); r != 0) return r;
     if (!seq.GetChild(3)->IsConstrained()) return bad;
@@ -115,7 +115,7 @@ int32_t TElPKCS7Message::ReadSignedAndEnvelopedData(const TElASN1CustomTag* cont
         }
     } else if (fifth->TagByte == 0xA1 && n >= 6) {
         sed.Certificates.Clear();
-        if (Constrained(seq, 5, 0x31) == nullptr) return bad;
+        if (ConstructedChild(seq, 5, 0x31) == nullptr) return bad;
         signers = 5;
     } else if (fifth->TagByte == 0x31) {
         sed.Certificates.Clear();
@@ -135,7 +135,7 @@ int32_t TElPKCS7Message::ReadAuthenticatedData(const TElASN1CustomTag* content) 
     if (!content->CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_ENCRYPTED_DATA;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*content);
     if (seq.GetCount() < 1) return bad;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return bad;
     if (!IsVersion(*version, 0)) return SB_PKCS7_ERROR_INVALID_AUTHENTICATED_DATA_VERSION;
     TElPKCS7AuthenticatedData& ad = *authenticatedData_;
@@ -165,16 +165,16 @@ int32_t TElPKCS7Message::ReadAuthenticatedData(const TElASN1CustomTag* content) 
     if (seq.GetChild(p) == nullptr) return bad;
     ad.AuthenticatedAttributes.SetCount(0);
     ad.UnauthenticatedAttributes.SetCount(0);
-    if (const TElASN1ConstrainedTag* auth = Constrained(seq, p, 0xA2); auth != nullptr) {
+    if (const TElASN1ConstrainedTag* auth = ConstructedChild(seq, p, 0xA2); auth != nullptr) {
         if (const int32_t r = ReadPKCS7Attributes(*auth, ad.AuthenticatedAttributes); r != 0) return r;
         ++p;
     }
-    const TElASN1SimpleTag* mac = Simple(seq, p, 0x04);
+    const TElASN1SimpleTag* mac = PrimitiveChild(seq, p, 0x04);
     if (mac == nullptr) return bad;
     ad.Mac = mac->GetContent();
     ++p;
     if (seq.GetChild(p) == nullptr) return 0;
-    const TElASN1ConstrainedTag* unauth = Constrained(seq, p, 0xA3);
+    const TElASN1ConstrainedTag* unauth = ConstructedChild(seq, p, 0xA3);
     if (unauth == nullptr) return bad;
     return ReadPKCS7Attributes(*unauth, ad.UnauthenticatedAttributes);
 }

@@ -29,7 +29,7 @@ int32_t TElPKCS7Message::ReadSignedData(const TElASN1CustomTag* content) {
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(*content);
     const int n = seq.GetCount();
     if (n < 4) return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
     // Versions 1, 3 and, where CMS writes them, 2 (RFC 5652 5.1): only the last byte counts.
     const ByteString v = version->GetContent();
@@ -37,21 +37,21 @@ int32_t TElPKCS7Message::ReadSignedData(const TElASN1CustomTag* content) {
         return SB_PKCS7_ERROR_INVALID_SIGNED_DATA_VERSION;
     TElPKCS7SignedData& sd = *signedData_;
     sd.Version = uint8_t(v.back());
-    if (Constrained(seq, 1, 0x31) == nullptr || Constrained(seq, 2, 0x30) == nullptr)
+    if (ConstructedChild(seq, 1, 0x31) == nullptr || ConstructedChild(seq, 2, 0x30) == nullptr)
         return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
     sd.ClearContentParts();
     if (!ReadEncapsulatedContent(*seq.GetChild(2), sd, sd.EncapsulatedContentType))
         return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
     int signers = 3;
-    if (const TElASN1ConstrainedTag* certs = Constrained(seq, 3, 0xA0); certs != nullptr && n >= 5) {
+    if (const TElASN1ConstrainedTag* certs = ConstructedChild(seq, 3, 0xA0); certs != nullptr && n >= 5) {
         if (!ReadCertificates(*certs, sd.Certificates)) return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
-        signers = (Constrained(seq, 4, 0xA1) != nullptr && n >= 6) ? 5 : 4;
-    } else if (Constrained(seq, 3, 0xA1) != nullptr && n >= 5) {
+        signers = (ConstructedChild(seq, 4, 0xA1) != nullptr && n >= 6) ? 5 : 4;
+    } else if (ConstructedChild(seq, 3, 0xA1) != nullptr && n >= 5) {
         signers = 4;
     } else {
         sd.Certificates.Clear();
     }
-    if (Constrained(seq, signers, 0x31) == nullptr) return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
+    if (ConstructedChild(seq, signers, 0x31) == nullptr) return SB_PKCS7_ERROR_INVALID_SIGNED_DATA;
     sd.Signers.Clear();
     return ReadSigners(*seq.GetChild(signers), &sd.Signers);
 }
@@ -77,7 +77,7 @@ int32_t ReadSigner(const TElASN1CustomTag& tag, TElPKCS7Signer& signer) {
     if (!tag.CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_SIGNER_INFO;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
     if (seq.GetCount() < 5) return SB_PKCS7_ERROR_INVALID_SIGNER_INFO;
-    const TElASN1SimpleTag* version = Simple(seq, 0, 0x02);
+    const TElASN1SimpleTag* version = PrimitiveChild(seq, 0, 0x02);
     if (version == nullptr) return SB_PKCS7_ERROR_INVALID_SIGNER_INFO;
     if (!IsVersion(*version, 1)) return SB_PKCS7_ERROR_INVALID_SIGNER_INFO_VERSION;
     signer.EncodedValue = SaveTagToString(tag);
@@ -88,7 +88,7 @@ int32_t ReadSigner(const TElASN1CustomTag& tag, TElPKCS7Signer& signer) {
         r != 0)
         return r;
     int p = 3;
-    if (const TElASN1ConstrainedTag* attrs = Constrained(seq, p, 0xA0); attrs != nullptr) {
+    if (const TElASN1ConstrainedTag* attrs = ConstructedChild(seq, p, 0xA0); attrs != nullptr) {
         if (const int32_t r = ReadPKCS7Attributes(*attrs, signer.AuthenticatedAttributes); r != 0) return r;
         // The signature covers the attributes as a SET OF (RFC 5652 5.4).
         signer.AuthenticatedAttributesPlain = SaveTagToString(*attrs);
@@ -102,11 +102,11 @@ int32_t ReadSigner(const TElASN1CustomTag& tag, TElPKCS7Signer& signer) {
         r != 0)
         return r;
     ++p;
-    const TElASN1SimpleTag* digest = Simple(seq, p, 0x04);
+    const TElASN1SimpleTag* digest = PrimitiveChild(seq, p, 0x04);
     if (digest == nullptr) return SB_PKCS7_ERROR_INVALID_SIGNER_INFO;
     signer.EncryptedDigest = digest->GetContent();
     ++p;
-    const TElASN1ConstrainedTag* unauth = Constrained(seq, p, 0xA1);
+    const TElASN1ConstrainedTag* unauth = ConstructedChild(seq, p, 0xA1);
     if (unauth == nullptr) return 0;
     return ReadPKCS7Attributes(*unauth, signer.UnauthenticatedAttributes);
 }
@@ -116,15 +116,15 @@ int32_t ReadSigner(const TElASN1CustomTag& tag, TElPKCS7Signer& signer) {
 int32_t ReadIssuerAndSerialNumber(const TElASN1CustomTag& tag, TElPKCS7Issuer& issuer) {
     if (!tag.CheckType(0x30, true)) return SB_PKCS7_ERROR_INVALID_ISSUER;
     const auto& seq = static_cast<const TElASN1ConstrainedTag&>(tag);
-    const TElASN1ConstrainedTag* name = Constrained(seq, 0, 0x30);
+    const TElASN1ConstrainedTag* name = ConstructedChild(seq, 0, 0x30);
     if (seq.GetCount() < 2 || name == nullptr) return SB_PKCS7_ERROR_INVALID_ISSUER;
     for (int i = 0; i < name->GetCount(); ++i) {
-        const TElASN1ConstrainedTag* set = Constrained(*name, i, 0x31);
+        const TElASN1ConstrainedTag* set = ConstructedChild(*name, i, 0x31);
         if (set == nullptr || set->GetCount() < 1) return SB_PKCS7_ERROR_INVALID_ISSUER;
         for (int j = 0; j < set->GetCount(); ++j) {
-            const TElASN1ConstrainedTag* atv = Constrained(*set, j, 0x30);
+            const TElASN1ConstrainedTag* atv = ConstructedChild(*set, j, 0x30);
             if (atv == nullptr || atv->GetCount() != 2) return SB_PKCS7_ERROR_INVALID_ISSUER;
-            const TElASN1SimpleTag* oid = Simple(*atv, 0, 0x06);
+            const TElASN1SimpleTag* oid = PrimitiveChild(*atv, 0, 0x06);
             if (oid == nullptr) return SB_PKCS7_ERROR_INVALID_ISSUER;
             const TElASN1CustomTag* value = atv->GetChild(1);
             const int32_t index =
@@ -137,7 +137,7 @@ int32_t ReadIssuerAndSerialNumber(const TElASN1CustomTag& tag, TElPKCS7Issuer& i
             issuer.Issuer.SetGroup(index, i);
         }
     }
-    const TElASN1SimpleTag* serial = Simple(seq, 1, 0x02);
+    const TElASN1SimpleTag* serial = PrimitiveChild(seq, 1, 0x02);
     if (serial == nullptr) return SB_PKCS7_ERROR_INVALID_ISSUER;
     issuer.SerialNumber = serial->GetContent();
     return 0;
@@ -150,10 +150,10 @@ int32_t ReadPKCS7Attributes(const TElASN1CustomTag& tag, TElPKCS7Attributes& att
     if (!tag.IsConstrained()) return SB_PKCS7_ERROR_INVALID_ATTRIBUTES;
     const auto& set = static_cast<const TElASN1ConstrainedTag&>(tag);
     for (int i = 0; i < set.GetCount(); ++i) {
-        const TElASN1ConstrainedTag* attr = Constrained(set, i, 0x30);
+        const TElASN1ConstrainedTag* attr = ConstructedChild(set, i, 0x30);
         if (attr == nullptr || attr->GetCount() < 2) return SB_PKCS7_ERROR_INVALID_ATTRIBUTES;
-        const TElASN1SimpleTag* type = Simple(*attr, 0, 0x06);
-        const TElASN1ConstrainedTag* values = Constrained(*attr, 1, 0x31);
+        const TElASN1SimpleTag* type = PrimitiveChild(*attr, 0, 0x06);
+        const TElASN1ConstrainedTag* values = ConstructedChild(*attr, 1, 0x31);
         if (type == nullptr || values == nullptr) return SB_PKCS7_ERROR_INVALID_ATTRIBUTES;
         const int32_t index = attributes.GetCount();
         attributes.SetCount(index + 1);
