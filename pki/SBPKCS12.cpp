@@ -661,8 +661,9 @@ struct TElPKCS12Message::Writer {
     int32_t KeySafe(const TElX509Certificate& certificate, ByteString& out) const {
         out.clear();
         const int32_t k = certificate.GetPublicKeyAlgorithm();
+        if (k == SB_CERT_ALG_DH || !certificate.GetPrivateKeyExists()) return 0;
         rtl::SecureBytes blob;
-        if (k == SB_CERT_ALG_DH || !PrivateKeyOf(certificate, blob)) return 0;
+        if (const int32_t r = PrivateKeyOf(certificate, blob); r != 0) return r;
         const ByteString oid = GetOIDByPBEAlgorithm(m.KeyBagAlgorithm);
         if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
         PBEScheme scheme;
@@ -739,27 +740,22 @@ struct TElPKCS12Message::Writer {
     }
 
     // The certificate's private key in the material's own form (a PKCS#1 RSAPrivateKey, the
-    // DSA SEQUENCE { 0, p, q, g, y, x }): false without one. The certificate's SaveKeyToBuffer
-    // says whether there is one; its bytes are not used because a material may save PEM or
-    // PKCS#8 (as it was loaded), which inside a PrivateKeyInfo would be a key no reader knows.
-    static bool PrivateKeyOf(const TElX509Certificate& certificate, rtl::SecureBytes& blob) {
-        size_t size = 0;
-        certificate.SaveKeyToBuffer(nullptr, size);
-        if (size == 0) return false;
-        rtl::SecureBytes saved(size);
-        if (!certificate.SaveKeyToBuffer(saved.data(), size) || size == 0) return false;
-        const TElPublicKeyMaterial* material = certificate.GetKeyMaterial();
-        if (material == nullptr || material->GetKey() == nullptr) return false;
+    // DSA SEQUENCE { 0, p, q, g, y, x }), for a certificate that has one. It is taken from the
+    // material's provider key, not through the certificate's SaveKeyToBuffer: a material may
+    // save PEM or PKCS#8 (as it was loaded), which inside a PrivateKeyInfo would be a key no
+    // reader knows. A key that does not export is an error, not a file without that key.
+    static int32_t PrivateKeyOf(const TElX509Certificate& certificate, rtl::SecureBytes& blob) {
+        const TElCustomCryptoKey* key = certificate.GetKeyMaterial()->GetKey();
         try {
-            size = 0;
-            material->GetKey()->ExportSecret(nullptr, size);
+            size_t size = 0;
+            key->ExportSecret(nullptr, size);
             blob.assign(size, 0);
-            if (size > 0) material->GetKey()->ExportSecret(blob.data(), size);
+            if (size > 0) key->ExportSecret(blob.data(), size);
             blob.resize(size);
         } catch (const rtl::Exception&) {
-            return false;
+            blob.clear();
         }
-        return !blob.empty();
+        return blob.empty() ? SB_PKCS12_ERROR_INTERNAL_ERROR : 0;
     }
 
     // The encrypted-data ContentInfo holding one certificate bag.

@@ -86,7 +86,8 @@ public:
     // the key FindKeyFor gives it (0x1F10 when the certificate's key material refuses it).
     int32_t LoadFromBuffer(const void* buffer, size_t size);
     // 0x1F14 with the size needed when the buffer is null or too small; 0x1F0C for an
-    // IterationCount outside 0 .. MaxIterationCount. Every call draws new salts. A certificate
+    // IterationCount outside 0 .. MaxIterationCount, or a private key its material does not
+    // export. Every call draws new salts. A certificate
     // with a private key (other than Diffie-Hellman) gets a shrouded key bag before its
     // certificate safe, both with the same localKeyId; RSA and DSA keys have a PKCS#8 form here,
     // any other gives 0x1F0F.
