@@ -238,6 +238,58 @@ rtl::SecureBytes Crypt(const PBEScheme& scheme, std::string_view bmpPassword, st
     return out;
 }
 
+// Decrypts under the PKCS#12 PBE an AlgorithmIdentifier names: 0, or the code for a scheme
+// that is no PKCS#12 PBE, for parameters that do not read (badParams: each structure names its
+// own), or for a decryption that fails (a wrong password shows as bad padding).
+int32_t DecryptPBE(std::string_view bmp, std::string_view oid, std::string_view params,
+                   std::string_view ciphertext, int32_t badParams, rtl::SecureBytes& plain) {
+    PBEScheme scheme;
+    if (!SchemeOf(GetPBEAlgorithmByOID(oid), scheme)) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+    ByteString salt;
+    int32_t iterations = 0;
+    if (!ReadPBEParams(params, salt, iterations)) return badParams;
+    try {
+        plain = Crypt(scheme, bmp, salt, iterations, ciphertext.data(), ciphertext.size(), false);
+    } catch (const rtl::Exception&) {
+        return SB_PKCS12_ERROR_INVALID_PASSWORD;
+    }
+    return 0;
+}
+
+// Encrypts under the PKCS#12 PBE of the code given, with a fresh salt: the AlgorithmIdentifier's
+// OID and parameters and the ciphertext; 0x1F0B for a code without an OID, 0x1F0C for one
+// without PKCS#12 key and IV sizes, or a cipher that fails.
+int32_t EncryptPBE(int32_t pbe, std::string_view bmp, int32_t iterations, std::string_view plain,
+                   ByteString& oid, ByteString& params, rtl::SecureBytes& ciphertext) {
+    oid = GetOIDByPBEAlgorithm(pbe);
+    if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
+    PBEScheme scheme;
+    if (!SchemeOf(pbe, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
+    ByteString salt(kPBESaltSize, '\0');
+    GenerateRandomBytes(salt.data(), salt.size());
+    params = WritePBEParams(salt, iterations);
+    try {
+        ciphertext = Crypt(scheme, bmp, salt, iterations, plain.data(), plain.size(), true);
+    } catch (const rtl::Exception&) {
+        return SB_PKCS12_ERROR_INTERNAL_ERROR;
+    }
+    return 0;
+}
+
+// The PFX MAC: an HMAC over the AuthenticatedSafe's DER under the digest given,
+// keyed with that digest's size derived from the password and the MAC salt.
+ByteString ComputeMac(std::string_view bmp, std::string_view salt, int32_t iterations, int32_t digest,
+                      std::string_view authSafe) {
+    const rtl::SecureBytes key =
+        DerivePKCS12KeyFromBMP(bmp, salt, 3, GetDigestSizeBits(digest) / 8, iterations, digest);
+    TElHMACKeyMaterial material;
+    material.SetKey(key);
+    const std::unique_ptr<TElHashFunction> hmac =
+        TElHashFunction::CreateWithKey(GetHMACAlgorithmByHashAlgorithm(digest), &material);
+    hmac->Update(authSafe.data(), authSafe.size());
+    return hmac->Finish();
+}
+
 // Two numbers are equal when their bytes are, or when one has a single leading 00 more.
 bool SameNumber(std::string_view a, std::string_view b) {
     if (a.size() == b.size() + 1 && !a.empty() && a[0] == '\0') a.remove_prefix(1);
@@ -348,21 +400,10 @@ int32_t TElPKCS12Message::Reader::AuthenticatedSafe(std::string_view octets) {
             r = SafeContents(info.Data);
         } else if (info.ContentType == ctEncryptedData) {
             const TElPKCS7EncryptedContent& ec = info.GetEncryptedData().EncryptedContent;
-            PBEScheme scheme;
-            if (!SchemeOf(GetPBEAlgorithmByOID(ec.ContentEncryptionAlgorithm), scheme))
-                return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
-            ByteString salt;
-            int32_t iterations = 0;
-            if (!ReadPBEParams(ec.ContentEncryptionAlgorithmParams, salt, iterations))
-                return SB_PKCS12_ERROR_INVALID_PBE_ALGORITHM_PARAMS;
             rtl::SecureBytes plain;
-            try {
-                const ByteString ct = ec.GetEncryptedContent();
-                plain = Crypt(scheme, bmp, salt, iterations, ct.data(), ct.size(), false);
-            } catch (const rtl::Exception&) {
-                return SB_PKCS12_ERROR_INVALID_PASSWORD;
-            }
-            r = SafeContents(View(plain));
+            r = DecryptPBE(bmp, ec.ContentEncryptionAlgorithm, ec.ContentEncryptionAlgorithmParams,
+                           ec.GetEncryptedContent(), SB_PKCS12_ERROR_INVALID_PBE_ALGORITHM_PARAMS, plain);
+            if (r == 0) r = SafeContents(View(plain));
         } else {
             return SB_PKCS12_ERROR_INVALID_SAFE_CONTENTS;
         }
@@ -419,18 +460,11 @@ int32_t TElPKCS12Message::Reader::ShroudedKeyBag(const TElASN1ConstrainedTag& va
         ReadAlgorithmIdentifier(*value.GetChild(0), oid, params) != 0 ||
         PrimitiveChild(value, 1, 0x04) == nullptr)
         return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
-    PBEScheme scheme;
-    if (!SchemeOf(GetPBEAlgorithmByOID(oid), scheme)) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
-    ByteString salt;
-    int32_t iterations = 0;
-    if (!ReadPBEParams(params, salt, iterations)) return SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG;
     rtl::SecureBytes plain;
-    try {
-        const ByteString ct = PrimitiveChild(value, 1, 0x04)->GetContent();
-        plain = Crypt(scheme, bmp, salt, iterations, ct.data(), ct.size(), false);
-    } catch (const rtl::Exception&) {
-        return SB_PKCS12_ERROR_INVALID_PASSWORD;
-    }
+    if (const int32_t r = DecryptPBE(bmp, oid, params, PrimitiveChild(value, 1, 0x04)->GetContent(),
+                                     SB_PKCS12_ERROR_INVALID_SHROUDED_KEY_BAG, plain);
+        r != 0)
+        return r;
     return PrivateKeyInfo(View(plain));
 }
 
@@ -497,15 +531,7 @@ int32_t TElPKCS12Message::Reader::Mac(const TElASN1ConstrainedTag& macData, std:
     if (digest != SB_ALG_SHA1 && digest != SB_ALG_SHA256 && digest != SB_ALG_SHA384 &&
         digest != SB_ALG_SHA512)
         return bad;
-    const int32_t size = GetDigestSizeBits(digest) / 8;
-    const rtl::SecureBytes key =
-        DerivePKCS12KeyFromBMP(bmp, m.macSalt_, 3, size, int32_t(iterations), digest);
-    TElHMACKeyMaterial material;
-    material.SetKey(key);
-    const std::unique_ptr<TElHashFunction> hmac =
-        TElHashFunction::CreateWithKey(GetHMACAlgorithmByHashAlgorithm(digest), &material);
-    hmac->Update(authSafe.data(), authSafe.size());
-    const ByteString computed = hmac->Finish();
+    const ByteString computed = ComputeMac(bmp, m.macSalt_, int32_t(iterations), digest, authSafe);
     return AreByteStringsEqualCT(computed, m.mac_) ? 0 : SB_PKCS12_ERROR_INVALID_MAC;
 }
 
@@ -664,10 +690,6 @@ struct TElPKCS12Message::Writer {
         if (k == SB_CERT_ALG_DH || !certificate.GetPrivateKeyExists()) return 0;
         rtl::SecureBytes blob;
         if (const int32_t r = PrivateKeyOf(certificate, blob); r != 0) return r;
-        const ByteString oid = GetOIDByPBEAlgorithm(m.KeyBagAlgorithm);
-        if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
-        PBEScheme scheme;
-        if (!SchemeOf(m.KeyBagAlgorithm, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
 
         // PrivateKeyInfo { 0, AlgorithmIdentifier, privateKey, [0] IMPLICIT { localKeyId } }
         // (RFC 5208 5): RSA keys as their PKCS#1 RSAPrivateKey under the key's OID, DSA keys as
@@ -711,21 +733,13 @@ struct TElPKCS12Message::Writer {
         }
         AddLocalKeyId(AddConstrainedChild(info.tag, 0xA0), m.localKeyId_);
         ByteString plain = SaveTagToString(info.tag);
-
-        ByteString salt(kPBESaltSize, '\0');
-        GenerateRandomBytes(salt.data(), salt.size());
         TElPKCS8EncryptedPrivateKeyInfo encrypted;
-        encrypted.EncryptionAlgorithm = oid;
-        encrypted.EncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
-        try {
-            const rtl::SecureBytes ct =
-                Crypt(scheme, bmp, salt, m.IterationCount, plain.data(), plain.size(), true);
-            encrypted.EncryptedData = ByteString(View(ct));
-        } catch (const rtl::Exception&) {
-            ClearString(plain);
-            return SB_PKCS12_ERROR_INTERNAL_ERROR;
-        }
+        rtl::SecureBytes ct;
+        const int32_t r = EncryptPBE(m.KeyBagAlgorithm, bmp, m.IterationCount, plain,
+                                     encrypted.EncryptionAlgorithm, encrypted.EncryptionAlgorithmParams, ct);
         ClearString(plain);
+        if (r != 0) return r;
+        encrypted.EncryptedData = ByteString(View(ct));
 
         TElASN1ConstrainedTag contents;
         contents.TagByte = 0x30;
@@ -760,10 +774,6 @@ struct TElPKCS12Message::Writer {
 
     // The encrypted-data ContentInfo holding one certificate bag.
     int32_t CertificateSafe(const TElX509Certificate& certificate, ByteString& out) const {
-        const ByteString oid = GetOIDByPBEAlgorithm(m.SafeAlgorithm);
-        if (oid.empty()) return SB_PKCS12_ERROR_UNSUPPORTED_PBE_ALGORITHM;
-        PBEScheme scheme;
-        if (!SchemeOf(m.SafeAlgorithm, scheme)) return SB_PKCS12_ERROR_INTERNAL_ERROR;
         TElASN1ConstrainedTag contents;
         contents.TagByte = 0x30;
         TElASN1ConstrainedTag& bag = AddConstrainedChild(contents, 0x30);
@@ -772,22 +782,17 @@ struct TElPKCS12Message::Writer {
         AddSimpleChild(certBag, 0x06, kX509Certificate);
         AddSimpleChild(AddConstrainedChild(certBag, 0xA0), 0x04, certificate.GetDER());
         AddLocalKeyId(AddConstrainedChild(bag, 0x31), m.localKeyId_);
-        const ByteString plain = SaveTagToString(contents);
-        ByteString salt(kPBESaltSize, '\0');
-        GenerateRandomBytes(salt.data(), salt.size());
         TElPKCS7Message message;
         message.ContentType = ctEncryptedData;
         TElPKCS7EncryptedContent& ec = message.GetEncryptedData().EncryptedContent;
-        try {
-            const rtl::SecureBytes ct =
-                Crypt(scheme, bmp, salt, m.IterationCount, plain.data(), plain.size(), true);
-            ec.SetEncryptedContent(View(ct));
-        } catch (const rtl::Exception&) {
-            return SB_PKCS12_ERROR_INTERNAL_ERROR;
-        }
+        rtl::SecureBytes ct;
+        if (const int32_t r =
+                EncryptPBE(m.SafeAlgorithm, bmp, m.IterationCount, SaveTagToString(contents),
+                           ec.ContentEncryptionAlgorithm, ec.ContentEncryptionAlgorithmParams, ct);
+            r != 0)
+            return r;
+        ec.SetEncryptedContent(View(ct));
         ec.ContentType = ByteString(PKCS7ContentTypeOID(ctData));
-        ec.ContentEncryptionAlgorithm = oid;
-        ec.ContentEncryptionAlgorithmParams = WritePBEParams(salt, m.IterationCount);
         return Written(message, out);
     }
 
@@ -828,11 +833,6 @@ int32_t TElPKCS12Message::SaveToBuffer(void* buffer, size_t& size) {
     // MacData with SHA-1 (RFC 7292 4), over the AuthenticatedSafe's DER.
     ByteString salt(kMacSaltSize, '\0');
     GenerateRandomBytes(salt.data(), salt.size());
-    const rtl::SecureBytes key = DerivePKCS12KeyFromBMP(View(bmp), salt, 3, 20, IterationCount, SB_ALG_SHA1);
-    TElHMACKeyMaterial material;
-    material.SetKey(key);
-    const std::unique_ptr<TElHashFunction> hmac = TElHashFunction::CreateWithKey(SB_ALG_HMAC_SHA1, &material);
-    hmac->Update(authSafe.data(), authSafe.size());
 
     TElASN1ConstrainedTag pfx;
     pfx.TagByte = 0x30;
@@ -843,7 +843,7 @@ int32_t TElPKCS12Message::SaveToBuffer(void* buffer, size_t& size) {
     TElASN1ConstrainedTag& macData = AddConstrainedChild(pfx, 0x30);
     TElASN1ConstrainedTag& digestInfo = AddConstrainedChild(macData, 0x30);
     WriteAlgorithmIdentifier(AddConstrainedChild(digestInfo, 0x30), SB_OID_SHA1, {});
-    AddSimpleChild(digestInfo, 0x04, hmac->Finish());
+    AddSimpleChild(digestInfo, 0x04, ComputeMac(View(bmp), salt, IterationCount, SB_ALG_SHA1, authSafe));
     AddSimpleChild(macData, 0x04, salt);
     WriteTagInteger(AddSimpleChild(macData, 0x02), uint32_t(IterationCount));
 
