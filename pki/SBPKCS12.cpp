@@ -567,14 +567,9 @@ int32_t TElPKCS12Message::Load(const void* buffer, size_t size, std::string_view
     if (version == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
     if (!IsVersion(*version, 3)) return SB_PKCS12_ERROR_INVALID_VERSION;
     if (ConstructedChild(pfx, 1, 0x30) == nullptr) return SB_PKCS12_ERROR_INVALID_DATA;
-    size_t safeSize = 0;
-    ByteString type;
-    ReadContentInfo(*pfx.GetChild(1), nullptr, safeSize, type);
-    ByteString authSafe(safeSize, '\0');
-    if (!ReadContentInfo(*pfx.GetChild(1), authSafe.data(), safeSize, type) ||
-        type != PKCS7ContentTypeOID(ctData))
+    ByteString authSafe, type;
+    if (!ReadContentInfo(*pfx.GetChild(1), authSafe, type) || type != PKCS7ContentTypeOID(ctData))
         return SB_PKCS12_ERROR_INVALID_CONTENT;
-    authSafe.resize(safeSize);
     Reader reader{*this, bmpPassword};
     if (const int32_t r = reader.AuthenticatedSafe(authSafe); r != 0) return r;
     if (pfx.GetCount() == 3) {

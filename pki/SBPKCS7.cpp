@@ -99,11 +99,20 @@ void TElPKCS7EncryptedContent::SetEncryptedContent(std::string_view bytes) {
 // ---------------------------------------------------------------------------------------------
 // Shared routines
 
-bool ReadContentInfo(const TElASN1CustomTag& tag, void* buffer, size_t& size, ByteString& contentType) {
+bool ReadContentInfo(const TElASN1CustomTag& tag, ByteString& octets, ByteString& contentType) {
+    octets.clear();
     const TElASN1CustomTag* content = nullptr;
     if (!Frame(tag, contentType, content)) return false;
+    if (content != nullptr && !ContentOctets(*content, octets)) {
+        octets.clear();
+        return false;
+    }
+    return true;
+}
+
+bool ReadContentInfo(const TElASN1CustomTag& tag, void* buffer, size_t& size, ByteString& contentType) {
     ByteString octets;
-    if (content != nullptr && !ContentOctets(*content, octets)) return false;
+    if (!ReadContentInfo(tag, octets, contentType)) return false;
     if (size < octets.size() || (buffer == nullptr && !octets.empty())) {
         size = octets.size();
         return false;
@@ -231,12 +240,8 @@ int32_t TElPKCS7Message::ReadDigestedData(const TElASN1CustomTag* content) {
     // itself is what a verifier needs.
     ReadAlgorithmIdentifier(*seq.GetChild(1), d.DigestAlgorithm, d.DigestAlgorithmParams);
     if (!seq.GetChild(2)->IsConstrained()) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
-    size_t size = 0;
     ByteString type;
-    ReadContentInfo(*seq.GetChild(2), nullptr, size, type);
-    ByteString inner(size, '\0');
-    if (!ReadContentInfo(*seq.GetChild(2), inner.data(), size, type)) inner.clear();
-    d.Content = inner;
+    ReadContentInfo(*seq.GetChild(2), d.Content, type);
     const TElASN1SimpleTag* digest = PrimitiveChild(seq, 3, 0x04);
     if (digest == nullptr) return SB_PKCS7_ERROR_INVALID_DIGESTED_DATA;
     d.Digest = digest->GetContent();

@@ -340,6 +340,8 @@ private:
 // primitive element's content) with the size protocol: a null buffer or too small a size
 // answers false with the size needed. False for a malformed ContentInfo.
 bool ReadContentInfo(const TElASN1CustomTag& tag, void* buffer, size_t& size, ByteString& contentType);
+// The same into a string, in one pass; false (content empty) for a malformed ContentInfo.
+bool ReadContentInfo(const TElASN1CustomTag& tag, ByteString& content, ByteString& contentType);
 // The same framing; the content, if any, becomes one new part of parts.
 bool ReadEncapsulatedContent(const TElASN1CustomTag& tag, TElPKCS7ContentParts& parts,
                              ByteString& contentType);

@@ -123,6 +123,33 @@ TEST(SBPKCS7, ReadContentInfoSizeProtocol) {
     EXPECT_EQ(size, 0u);
 }
 
+// The string form gives the same octets in one pass, and nothing for a malformed frame.
+TEST(SBPKCS7, ReadContentInfoIntoString) {
+    const struct {
+        const char* name;
+        std::string der;
+        bool ok;
+        std::string content;
+    } cases[] = {
+        {"segmented OCTET STRING", Info(kData, C(0x24, {Octets("12"), Octets("345")})), true, "12345"},
+        {"another constructed content", Info(kData, Seq({Int("05")})), true, Seq({Int("05")})},
+        {"only the OID", Seq({Oid(kData)}), true, ""},
+        {"a segment itself constructed", Info(kData, C(0x24, {C(0x24, {Octets("1")})})), false, ""},
+        {"no OID", Seq({Octets("x")}), false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TElASN1ConstrainedTag root;
+        ASSERT_TRUE(LoadTagTree(root, c.der));
+        ByteString content = "stale", type;
+        EXPECT_EQ(ReadContentInfo(*root.GetChild(0), content, type), c.ok);
+        EXPECT_EQ(content, c.content);
+        if (c.ok) {
+            EXPECT_EQ(Hex(type), kData);
+        }
+    }
+}
+
 TEST(SBPKCS7, DigestedData) {
     const std::string inner = Seq({Oid(kData), C(0xA0, {Octets("content")})});
     const struct {
