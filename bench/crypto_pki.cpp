@@ -14,23 +14,16 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
 #include "pki/SBCustomCertStorage.h"
+#include "rtl/Stream.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 bool Run(const fs::path& dir, const std::string& args) {
     const std::string cmd = "cd '" + dir.string() + "' && openssl " + args + " > /dev/null 2>&1";
@@ -65,7 +58,8 @@ int main() {
         fs::remove_all(dir);
         return 1;
     }
-    const std::string root = Read(dir / "root.der"), inter = Read(dir / "int.der"), ee = Read(dir / "ee.der");
+    const std::string root = rtl::ReadFileBytes(dir / "root.der"),
+                      inter = rtl::ReadFileBytes(dir / "int.der"), ee = rtl::ReadFileBytes(dir / "ee.der");
     fs::remove_all(dir);
 
     TElX509Certificate rootCert;
