@@ -304,7 +304,6 @@ private:
     void VerifyParamsSignature(std::span<const uint8_t> params, sbtls::MessageReader& r);
     void AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared);
     void SendClientKeyExchange();
-    bool KeyExchangeSupported(SSLKeyExchange kex) const;
     void DoKeyNeeded(const std::string& hint, std::string& identity, ByteArray& key);
     void ChooseClientCertificate();
     void LoadClientCertificateFromBuffers();

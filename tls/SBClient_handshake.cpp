@@ -120,10 +120,8 @@ bool TElSecureClient::SuiteUsable(uint8_t index) const {
     const TSSLCipherSuiteInfo& info = SSLCipherSuites[index];
     // RFC 4346 A.5: export suites are not negotiated from TLS 1.1 on; one that only a newer
     // hello can carry would be refused in the answer anyway.
-    if (info.Export && info.Cipher != SSLCipher::None && helloVersion_ >= sbTLS11 && !Versions.Contains(sbTLS1) &&
-        !Versions.Contains(sbSSL3))
-        return false;
-    return KeyExchangeSupported(info.KeyExchange);
+    return !(info.Export && info.Cipher != SSLCipher::None && helloVersion_ >= sbTLS11 && !Versions.Contains(sbTLS1) &&
+             !Versions.Contains(sbSSL3));
 }
 
 void TElSecureClient::SendClientHello(bool keepRandom) {
@@ -443,7 +441,6 @@ void TElSecureClient::ProcessServerHello(const uint8_t* body, size_t length) {
     // RFC 7627 5.3: a resumed session keeps the master-secret kind it was made with.
     if (resuming_ && session_.ExtendedMasterSecret != extendedMasterSecret_)
         Refuse(SSLAlertHandshakeFailure, "Resumption changes the extended master secret");
-    if (!KeyExchangeSupported(suite_.KeyExchange)) Refuse(SSLAlertHandshakeFailure, "Key exchange not available");
 
     state_ = HS::ServerHello;
     if (resuming_) {

@@ -85,8 +85,6 @@ ByteArray Digest(int32_t algorithm, std::initializer_list<std::span<const uint8_
 
 }  // namespace
 
-bool TElSecureClient::KeyExchangeSupported(SSLKeyExchange) const { return true; }
-
 // ---------------------------------------------------------------------------------------------
 // The server's certificate
 
