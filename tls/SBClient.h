@@ -262,6 +262,9 @@ private:
 
     // ------------------------------------------------------------------ SBClient_handshake.cpp
     void ResetHandshakeState();
+    // What one handshake learned of the server's flight (the transcript, the messages seen, the
+    // extensions agreed), cleared before each of our hellos, a renegotiating one included.
+    void ResetFlightState();
     void StartHandshake();
     void BuildCipherSuiteList();
     bool SuiteUsable(uint8_t index) const;

@@ -76,19 +76,23 @@ void TElSecureClient::ResetHandshakeState() {
     state_ = HS::Reset;
     expected_ = 0;
     expectCCS_ = false;
-    transcript_.clear();
     collector_.clear();
     inputMode_ = Input::Stream;
     part_ = RecordPart::Header;
     have_ = 0;
     need_ = 5;
+    ResetFlightState();
+    offeredExtensions_.clear();
+}
+
+void TElSecureClient::ResetFlightState() {
+    transcript_.clear();
     serverKeyExchangeSeen_ = false;
     certificateSeen_ = false;
     statusAllowed_ = false;
     certificateRequested_ = false;
     extendedMasterSecret_ = false;
     ticketExpected_ = false;
-    offeredExtensions_.clear();
 }
 
 void TElSecureClient::StartHandshake() {
@@ -360,13 +364,7 @@ void TElSecureClient::ProcessHelloRequest() {
     }
     renegotiating_ = true;
     resumeRequested_ = false;
-    transcript_.clear();
-    serverKeyExchangeSeen_ = false;
-    certificateSeen_ = false;
-    statusAllowed_ = false;
-    extendedMasterSecret_ = false;
-    ticketExpected_ = false;
-    certificateRequested_ = false;
+    ResetFlightState();
     clientChain_->Clear();
     SendClientHello(false);
 }
