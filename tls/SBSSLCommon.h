@@ -660,7 +660,7 @@ protected:
     // The timer's event: resends the queue under the object lock.
     void HandleRetransmissionTimeout();
 
-    // Engine state (Part of every protocol version).
+    // Engine state that every protocol version shares.
     bool active_ = false;             // connection open
     bool compressionActive_ = false;  // the server chose deflate
     bool compressionOff_ = true;      // offer only the null compression method
