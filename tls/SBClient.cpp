@@ -191,11 +191,7 @@ void TElSecureClient::ResetForOpen() {
 }
 
 void TElSecureClient::OpenSession() {
-    Lock();
-    struct Unlocker {
-        TElSecureClient* c;
-        ~Unlocker() { c->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     ResetForOpen();
     session_ = Session();
     if (Enabled) {
@@ -235,11 +231,7 @@ void TElSecureClient::SetActive(bool value) {
 }
 
 void TElSecureClient::CloseSession(bool silent) {
-    Lock();
-    struct Unlocker {
-        TElSecureClient* c;
-        ~Unlocker() { c->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     if (silent) {
         resumable_ = true;
         DoCloseConnection(crClose);
@@ -254,11 +246,7 @@ void TElSecureClient::CloseSession(bool silent) {
 }
 
 void TElSecureClient::OpenResumingSession(const TElSecureClient& other) {
-    Lock();
-    struct Unlocker {
-        TElSecureClient* c;
-        ~Unlocker() { c->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     Versions = other.Versions;
     currentVersion_ = other.currentVersion_;
     session_ = other.session_;
@@ -273,11 +261,7 @@ void TElSecureClient::OpenResumingSession(const TElSecureClient& other) {
 }
 
 void TElSecureClient::RenegotiateSession() {
-    Lock();
-    struct Unlocker {
-        TElSecureClient* c;
-        ~Unlocker() { c->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     postProcessing_ = false;
     renegotiating_ = false;
     clientChain_->Clear();
@@ -406,11 +390,7 @@ void TElSecureClient::ProcessStreamRecord(uint8_t type, uint8_t* data, size_t le
 // Output
 
 void TElSecureClient::SendApplicationData(const void* buffer, int32_t size) {
-    Lock();
-    struct Unlocker {
-        TElSecureClient* c;
-        ~Unlocker() { c->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     if (!Enabled) {
         DoSend(buffer, size_t(std::max(size, 0)));
         return;

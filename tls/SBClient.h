@@ -262,6 +262,9 @@ private:
 
     // ------------------------------------------------------------------ SBClient_handshake.cpp
     void ResetHandshakeState();
+    // What one handshake learned of the server's flight (the transcript, the messages seen, the
+    // extensions agreed), cleared before each of our hellos, a renegotiating one included.
+    void ResetFlightState();
     void StartHandshake();
     void BuildCipherSuiteList();
     bool SuiteUsable(uint8_t index) const;
@@ -304,7 +307,6 @@ private:
     void VerifyParamsSignature(std::span<const uint8_t> params, sbtls::MessageReader& r);
     void AgreeDH(ByteArray& publicValue, rtl::SecureBytes& shared);
     void SendClientKeyExchange();
-    bool KeyExchangeSupported(SSLKeyExchange kex) const;
     void DoKeyNeeded(const std::string& hint, std::string& identity, ByteArray& key);
     void ChooseClientCertificate();
     void LoadClientCertificateFromBuffers();

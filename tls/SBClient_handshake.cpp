@@ -76,19 +76,23 @@ void TElSecureClient::ResetHandshakeState() {
     state_ = HS::Reset;
     expected_ = 0;
     expectCCS_ = false;
-    transcript_.clear();
     collector_.clear();
     inputMode_ = Input::Stream;
     part_ = RecordPart::Header;
     have_ = 0;
     need_ = 5;
+    ResetFlightState();
+    offeredExtensions_.clear();
+}
+
+void TElSecureClient::ResetFlightState() {
+    transcript_.clear();
     serverKeyExchangeSeen_ = false;
     certificateSeen_ = false;
     statusAllowed_ = false;
     certificateRequested_ = false;
     extendedMasterSecret_ = false;
     ticketExpected_ = false;
-    offeredExtensions_.clear();
 }
 
 void TElSecureClient::StartHandshake() {
@@ -120,10 +124,8 @@ bool TElSecureClient::SuiteUsable(uint8_t index) const {
     const TSSLCipherSuiteInfo& info = SSLCipherSuites[index];
     // RFC 4346 A.5: export suites are not negotiated from TLS 1.1 on; one that only a newer
     // hello can carry would be refused in the answer anyway.
-    if (info.Export && info.Cipher != SSLCipher::None && helloVersion_ >= sbTLS11 && !Versions.Contains(sbTLS1) &&
-        !Versions.Contains(sbSSL3))
-        return false;
-    return KeyExchangeSupported(info.KeyExchange);
+    return !(info.Export && info.Cipher != SSLCipher::None && helloVersion_ >= sbTLS11 && !Versions.Contains(sbTLS1) &&
+             !Versions.Contains(sbSSL3));
 }
 
 void TElSecureClient::SendClientHello(bool keepRandom) {
@@ -362,13 +364,7 @@ void TElSecureClient::ProcessHelloRequest() {
     }
     renegotiating_ = true;
     resumeRequested_ = false;
-    transcript_.clear();
-    serverKeyExchangeSeen_ = false;
-    certificateSeen_ = false;
-    statusAllowed_ = false;
-    extendedMasterSecret_ = false;
-    ticketExpected_ = false;
-    certificateRequested_ = false;
+    ResetFlightState();
     clientChain_->Clear();
     SendClientHello(false);
 }
@@ -443,7 +439,6 @@ void TElSecureClient::ProcessServerHello(const uint8_t* body, size_t length) {
     // RFC 7627 5.3: a resumed session keeps the master-secret kind it was made with.
     if (resuming_ && session_.ExtendedMasterSecret != extendedMasterSecret_)
         Refuse(SSLAlertHandshakeFailure, "Resumption changes the extended master secret");
-    if (!KeyExchangeSupported(suite_.KeyExchange)) Refuse(SSLAlertHandshakeFailure, "Key exchange not available");
 
     state_ = HS::ServerHello;
     if (resuming_) {

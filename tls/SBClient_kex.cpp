@@ -68,7 +68,15 @@ int32_t HashOfCode(uint8_t code) {
     }
 }
 
+// The digest of the parts; SB_ALG_SSL_HASH is MD5 and SHA-1 side by side, what SSL 3.0 and
+// TLS 1.0/1.1 sign.
 ByteArray Digest(int32_t algorithm, std::initializer_list<std::span<const uint8_t>> parts) {
+    if (algorithm == SB_ALG_SSL_HASH) {
+        ByteArray both = Digest(SB_ALG_MD5, parts);
+        const ByteArray sha = Digest(SB_ALG_SHA1, parts);
+        both.insert(both.end(), sha.begin(), sha.end());
+        return both;
+    }
     TElHashFunction h(algorithm);
     for (auto part : parts) h.Update(part.data(), part.size());
     const ByteString d = h.Finish();
@@ -76,8 +84,6 @@ ByteArray Digest(int32_t algorithm, std::initializer_list<std::span<const uint8_
 }
 
 }  // namespace
-
-bool TElSecureClient::KeyExchangeSupported(SSLKeyExchange) const { return true; }
 
 // ---------------------------------------------------------------------------------------------
 // The server's certificate
@@ -287,9 +293,7 @@ void TElSecureClient::VerifyParamsSignature(std::span<const uint8_t> params, Mes
             } else {
                 // RFC 2246 7.4.3 and RFC 6101 5.6.3: MD5 and SHA-1 under the bare PKCS#1 block.
                 rsa.SetScheme(SB_RSA_CRYPTO_SCHEME_SSL);
-                digest = Digest(SB_ALG_MD5, {cr, sr, params});
-                const ByteArray sha = Digest(SB_ALG_SHA1, {cr, sr, params});
-                digest.insert(digest.end(), sha.begin(), sha.end());
+                digest = Digest(SB_ALG_SSL_HASH, {cr, sr, params});
             }
             verdict = rsa.VerifyDetached(digest.data(), digest.size(), signature.data(), signature.size());
         } else if (kind == SSLSignature::DSS && serverDSAKey_) {
@@ -601,24 +605,18 @@ void TElSecureClient::KeepClientChainTheServerTakes() {
 void TElSecureClient::SendCertificateVerify() {
     const bool dsa = dynamic_cast<TElDSAKeyMaterial*>(ClientKey()) != nullptr;
     ByteArray body;
-    const std::span<const uint8_t> transcript(transcript_);
     if (currentVersion_ >= sbTLS12) {
         const uint8_t signatureCode = dsa ? 2 : 1;
         const uint8_t chosen = ClientVerifyHash();
         if (chosen == 0) Refuse(SSLAlertHandshakeFailure, "No signature algorithm the server takes");
         const int32_t hash = HashOfCode(chosen);
-        const ByteArray signature = SignWithClientKey(hash, Digest(hash, {transcript}));
+        const ByteArray signature = SignWithClientKey(hash, TranscriptHash(hash));
         body = {chosen, signatureCode};
         PutVector16(body, signature);
     } else {
-        ByteArray hashes;
-        if (currentVersion_ == sbSSL3) {
-            hashes = ComputeSSL3Hashes(nullptr);  // RFC 6101 5.6.8
-        } else {
-            hashes = Digest(SB_ALG_MD5, {transcript});
-            const ByteArray sha = Digest(SB_ALG_SHA1, {transcript});
-            hashes.insert(hashes.end(), sha.begin(), sha.end());
-        }
+        // RFC 6101 5.6.8 for SSL 3.0.
+        const ByteArray hashes =
+            currentVersion_ == sbSSL3 ? ComputeSSL3Hashes(nullptr) : TranscriptHash(SB_ALG_SSL_HASH);
         const ByteArray signature = dsa ? SignWithClientKey(SB_ALG_SHA1, std::span<const uint8_t>(hashes).subspan(16))
                                         : SignWithClientKey(SB_ALG_SSL_HASH, hashes);
         PutVector16(body, signature);

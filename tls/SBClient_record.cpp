@@ -70,6 +70,34 @@ rtl::SecureBytes PHash(int32_t hmacAlgorithm, std::span<const uint8_t> secret, s
     return out;
 }
 
+// The SSL 3.0 expansion (RFC 6101 6.1, 6.2.2): blocks of MD5(secret + SHA(label + secret +
+// first + second)) for the labels "A", "BB", "CCC", ... until length bytes are made. The master
+// secret takes the client random first, the key block the server random first.
+rtl::SecureBytes SSL3Expand(std::span<const uint8_t> secret, std::span<const uint8_t> first,
+                            std::span<const uint8_t> second, size_t length) {
+    rtl::SecureBytes out;
+    out.reserve(length + 16);
+    std::string label;
+    while (out.size() < length) {
+        label.assign(label.size() + 1, char('A' + label.size()));
+        TElHashFunction sha(SB_ALG_SHA1);
+        sha.Update(label.data(), label.size());
+        sha.Update(secret.data(), secret.size());
+        sha.Update(first.data(), first.size());
+        sha.Update(second.data(), second.size());
+        ByteString inner = sha.Finish();
+        TElHashFunction md5(SB_ALG_MD5);
+        md5.Update(secret.data(), secret.size());
+        md5.Update(inner.data(), inner.size());
+        ByteString block = md5.Finish();
+        Append(out, block);
+        WipeString(inner);
+        WipeString(block);
+    }
+    out.resize(length);
+    return out;
+}
+
 }  // namespace
 
 TElSecureClient::Protection::Protection(Protection&&) noexcept = default;
@@ -308,24 +336,7 @@ ByteArray TElSecureClient::TranscriptHash(int32_t algorithm) const {
 
 void TElSecureClient::ComputeMasterSecret() {
     if (currentVersion_ == sbSSL3) {
-        // RFC 6101 6.1: MD5(pre + SHA(label + pre + randoms)) for "A", "BB", "CCC".
-        masterSecret_.clear();
-        static const char* const labels[] = {"A", "BB", "CCC"};
-        for (const char* label : labels) {
-            TElHashFunction sha(SB_ALG_SHA1);
-            sha.Update(label, std::strlen(label));
-            sha.Update(premaster_.data(), premaster_.size());
-            sha.Update(clientRandom_.data(), 32);
-            sha.Update(serverRandom_.data(), 32);
-            ByteString inner = sha.Finish();
-            TElHashFunction md5(SB_ALG_MD5);
-            md5.Update(premaster_.data(), premaster_.size());
-            md5.Update(inner.data(), inner.size());
-            ByteString block = md5.Finish();
-            Append(masterSecret_, block);
-            WipeString(inner);
-            WipeString(block);
-        }
+        masterSecret_ = SSL3Expand(premaster_, clientRandom_, serverRandom_, 48);
     } else if (extendedMasterSecret_) {
         // RFC 7627 4: the session hash covers the handshake up to the ClientKeyExchange.
         const ByteArray sessionHash = TranscriptHash(currentVersion_ >= sbTLS12 ? SB_ALG_SHA256 : SB_ALG_SSL_HASH);
@@ -346,24 +357,7 @@ void TElSecureClient::DeriveKeys() {
     const size_t blockLength = 2 * (macSize + keySize + ivSize);
     rtl::SecureBytes block;
     if (currentVersion_ == sbSSL3) {
-        // RFC 6101 6.2.2: MD5(master + SHA(label + master + server random + client random)).
-        static const char* const labels[] = {"A", "BB", "CCC", "DDDD", "EEEEE", "FFFFFF", "GGGGGGG", "HHHHHHHH",
-                                             "IIIIIIIII", "JJJJJJJJJJ"};
-        for (size_t i = 0; block.size() < blockLength && i < std::size(labels); ++i) {
-            TElHashFunction sha(SB_ALG_SHA1);
-            sha.Update(labels[i], std::strlen(labels[i]));
-            sha.Update(masterSecret_.data(), masterSecret_.size());
-            sha.Update(serverRandom_.data(), 32);
-            sha.Update(clientRandom_.data(), 32);
-            ByteString inner = sha.Finish();
-            TElHashFunction md5(SB_ALG_MD5);
-            md5.Update(masterSecret_.data(), masterSecret_.size());
-            md5.Update(inner.data(), inner.size());
-            ByteString out = md5.Finish();
-            Append(block, out);
-            WipeString(inner);
-            WipeString(out);
-        }
+        block = SSL3Expand(masterSecret_, serverRandom_, clientRandom_, blockLength);
     } else {
         uint8_t seed[64];
         std::memcpy(seed, serverRandom_.data(), 32);

@@ -289,12 +289,9 @@ bool TElSSLClass::GetSuiteEnabled(uint8_t index) const { return SuiteBit(enabled
 
 void TElSSLClass::SetSuiteEnabled(uint8_t index, bool value) {
     CheckedIndex(index);
-    if (datagramMode_) {
-        // RFC 6347 4.1.2.4: stream ciphers cannot run over datagrams.
-        static constexpr uint8_t frozen[] = {0, 1, 2, 3, 4, 30, 36, 42, 56, 60, 64};
-        for (uint8_t f : frozen)
-            if (f == index) return;
-    }
+    // RFC 6347 4.1.2.4: stream ciphers (RC4, and the NULL cipher that counts as one) cannot run
+    // over datagrams; the catalogue says which suites use one.
+    if (datagramMode_ && SSLCipherIsStream(SSLCipherSuites[index].Cipher)) return;
     const uint8_t bit = uint8_t(1u << (index & 7));
     if (value)
         enabled_[index >> 3] |= bit;

@@ -578,6 +578,18 @@ public:
     // Take and release the object lock for writing, in datagram mode only.
     void Lock();
     void Unlock();
+    // The object lock held for one scope: every public entry point that changes the engine's
+    // state takes it this way, so an exception on the way out still releases it.
+    class ScopedLock final {
+    public:
+        explicit ScopedLock(TElSSLClass& object) : object_(object) { object_.Lock(); }
+        ~ScopedLock() { object_.Unlock(); }
+        ScopedLock(const ScopedLock&) = delete;
+        ScopedLock& operator=(const ScopedLock&) = delete;
+
+    private:
+        TElSSLClass& object_;
+    };
 
     virtual void ResetSequenceNumbers(bool writeSide);
     virtual void SendRecord(uint8_t contentKind, const void* data, int32_t length, int32_t epoch, bool isProtected);
@@ -648,7 +660,7 @@ protected:
     // The timer's event: resends the queue under the object lock.
     void HandleRetransmissionTimeout();
 
-    // Engine state (Part of every protocol version).
+    // Engine state that every protocol version shares.
     bool active_ = false;             // connection open
     bool compressionActive_ = false;  // the server chose deflate
     bool compressionOff_ = true;      // offer only the null compression method

@@ -183,11 +183,7 @@ void TElSSLClass::StopRetransmission() {
 }
 
 void TElSSLClass::HandleRetransmissionTimeout() {
-    Lock();
-    struct Unlocker {
-        TElSSLClass* self;
-        ~Unlocker() { self->Unlock(); }
-    } unlocker{this};
+    const ScopedLock lock(*this);
     if (IsDestroying()) return;
     if (timer_ && timer_->IsRunning() && !queue_.empty()) {
         StopRetransmission();

@@ -34,7 +34,7 @@ import sys
 import time
 import traceback
 
-from peer_process import write_atomically
+from peer_process import TIMEOUT, accept, listen, write_atomically
 
 # ---------------------------------------------------------------------------------------------
 # libcrypto ciphers
@@ -1117,11 +1117,9 @@ class SSL2Server:
 def main():
     folder = sys.argv[1]
     params = json.load(open(os.path.join(folder, "params.json")))
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(4)
-    listener.settimeout(120)
+    listener = listen(4, reuse_address=True)
+    # The next connection may wait for the test's work on the one before.
+    listener.settimeout(2 * TIMEOUT)
     write_atomically(os.path.join(folder, "port"), str(listener.getsockname()[1]).encode())
     server_key = load_private_key(params["key"]) if params.get("key") else None
     if params.get("temp_rsa_key"):
@@ -1129,10 +1127,9 @@ def main():
     cache = {}
     for n in range(params.get("connections", 1)):
         try:
-            sock, _ = listener.accept()
+            sock = accept(listener)
         except socket.timeout:
             return
-        sock.settimeout(60)
         result = {}
         each = params.get("each", [])
         conn = Connection(sock, dict(params, **each[n]) if n < len(each) else params, result, cache)
@@ -1151,10 +1148,7 @@ def main():
             except OSError:
                 pass
             sock.close()
-            tmp = os.path.join(folder, "result-%d.tmp" % n)
-            with open(tmp, "w") as f:
-                json.dump(result, f)
-            os.rename(tmp, os.path.join(folder, "result-%d.json" % n))
+            write_atomically(os.path.join(folder, "result-%d.json" % n), json.dumps(result).encode())
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 
 #include "platform/Clock.h"
 #include "support/TestSupport.h"
@@ -169,6 +170,13 @@ TEST(SBSSLDatagram, DatagramModeFreezesStreamSuites) {
     EXPECT_FALSE(d.GetSuiteEnabled(3));
     d.SetSuiteEnabled(11, false);
     EXPECT_FALSE(d.GetSuiteEnabled(11));
+    // Exactly the NULL and RC4 suites stay as they were; every other one follows the setter.
+    const std::set<uint8_t> frozen = {0, 1, 2, 3, 4, 30, 36, 42, 56, 60, 64};
+    for (uint8_t i = 0; i <= SSLMaxSuiteIndex; ++i) {
+        const bool before = d.GetSuiteEnabled(i);
+        d.SetSuiteEnabled(i, !before);
+        EXPECT_EQ(d.GetSuiteEnabled(i), frozen.count(i) ? before : !before) << "suite " << int(i);
+    }
     ASSERT_NE(d.GetRetransmissionTimer(), nullptr);
     EXPECT_EQ(d.RetransmissionInterval, 1000u);
 }
