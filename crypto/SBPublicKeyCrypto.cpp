@@ -293,11 +293,8 @@ rtl::SecureBytes TElPublicKeyMaterial::ToDER(const void* buffer, size_t size, co
 }
 
 rtl::SecureBytes TElPublicKeyMaterial::SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase) {
-    size_t size = 0;
-    key.SaveToBuffer(nullptr, size, false, passphrase);
-    rtl::SecureBytes out(size);
-    if (key.SaveToBuffer(out.data(), size, false, passphrase) != 0) size = 0;
-    out.resize(size);
+    rtl::SecureBytes out;
+    key.SaveToBytes(out, false, passphrase);
     return out;
 }
 
