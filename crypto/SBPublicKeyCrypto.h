@@ -276,6 +276,9 @@ protected:
 private:
     enum class Run { Encrypt, Decrypt, Sign };
     void OneShot(Run run, const void* input, size_t inputSize, void* output, size_t& outputSize);
+    // After a failed Update step: the Final step (its own error dropped), then the context
+    // released.
+    void AbandonContext(const std::function<void()>& final);
     void LoadInput(const void* input, size_t size);
 
     Base64Context decoder_, encoder_;
