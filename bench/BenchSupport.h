@@ -78,11 +78,20 @@ inline double CallRate(const std::function<void()>& fn, double seconds = kRoundS
     return double(calls) / elapsed;
 }
 
-// Calls per second of fn: the best of kRounds rounds of about kRoundSeconds each.
-inline double BestCallRate(const std::function<void()>& fn) {
-    fn();
-    double best = 0;
-    for (int r = 0; r < kRounds; ++r) best = std::max(best, CallRate(fn));
+// Calls per second of ours and of the peer, each warmed by one call: rounds of about seconds
+// each, ours and the peer alternating, the best round of each.
+struct CallRates {
+    double ours = 0, peer = 0;
+};
+inline CallRates BestCallRates(const std::function<void()>& ours, const std::function<void()>& peer,
+                               int rounds = kRounds, double seconds = kRoundSeconds) {
+    ours();
+    peer();
+    CallRates best;
+    for (int r = 0; r < rounds; ++r) {
+        best.ours = std::max(best.ours, CallRate(ours, seconds));
+        best.peer = std::max(best.peer, CallRate(peer, seconds));
+    }
     return best;
 }
 

@@ -8,8 +8,6 @@
 // and final over the same bytes.
 #include <openssl/evp.h>
 
-#include <algorithm>
-#include <chrono>
 #include <functional>
 #include <random>
 #include <vector>
@@ -23,13 +21,10 @@ namespace {
 
 constexpr size_t kMessage = 1024 * 1024;
 
-// Bytes per second of fn over bytesPerCall, the best of bench::kRounds rounds.
-double BestRate(const std::function<void()>& fn, size_t bytesPerCall) {
-    return bench::BestCallRate(fn) * double(bytesPerCall);
-}
-
+// Whole messages of kMessage bytes: ours and the peer alternate, the best round of each.
 void ReportMessage(const char* name, const std::function<void()>& ours, const std::function<void()>& peer) {
-    bench::PrintRates(name, BestRate(ours, kMessage) / 1e6, BestRate(peer, kMessage) / 1e6, "MB/s");
+    const bench::CallRates rates = bench::BestCallRates(ours, peer);
+    bench::PrintRates(name, rates.ours * kMessage / 1e6, rates.peer * kMessage / 1e6, "MB/s");
 }
 
 // One EVP message: init, update, final, with padding.

@@ -16,8 +16,6 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,20 +45,10 @@ constexpr double kRoundSeconds = 0.25;
     std::exit(1);
 }
 
-// Operations per second of fn (warmed by one call), run for about kRoundSeconds.
-double Rate(const std::function<void()>& fn) {
-    fn();
-    return bench::CallRate(fn, kRoundSeconds);
-}
-
 // Ours and the peer alternate; the best round of each counts.
 void Report(const char* name, const std::function<void()>& ours, const std::function<void()>& peer) {
-    double bestOurs = 0, bestPeer = 0;
-    for (int r = 0; r < kRounds; ++r) {
-        bestOurs = std::max(bestOurs, Rate(ours));
-        bestPeer = std::max(bestPeer, Rate(peer));
-    }
-    bench::PrintRates(name, bestOurs, bestPeer, "ops/s");
+    const bench::CallRates rates = bench::BestCallRates(ours, peer, kRounds, kRoundSeconds);
+    bench::PrintRates(name, rates.ours, rates.peer, "ops/s");
 }
 
 struct PkeyFree {

@@ -96,6 +96,11 @@ std::vector<sbmath::Word> WordsOf(const BigNum* A, size_t n) {
     return w;
 }
 
+// The magnitude of A in its own word count (one word for zero).
+std::vector<sbmath::Word> WordsOf(const BigNum* A) {
+    return WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
+}
+
 void Wipe(std::vector<sbmath::Word>& w) {
     rtl::secure_wipe(w.data(), w.size() * sizeof(sbmath::Word));
 }
@@ -113,13 +118,12 @@ void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
     // exponentiation by 1 after it.
     const size_t n = sbmath::WordCount(M);
     std::vector<sbmath::Word> m = WordsOf(M, n);
-    std::vector<sbmath::Word> a = WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
+    std::vector<sbmath::Word> a = WordsOf(A);
     std::vector<sbmath::Word> r(n);
     {
         sbmath::MontContext ctx(m.data(), n);
-        ctx.Reduce(r.data(), a.data(), a.size());
+        ctx.Reduce(r.data(), a.data(), a.size(), !A->NonNegative);
     }
-    if (!A->NonNegative && sbmath::Normalized(r.data(), n) != 0) sbmath::SubN(r.data(), m.data(), r.data(), n);
     sbmath::FromWords(R, r.data(), n);
     R->NonNegative = true;
     for (auto* v : {&m, &a, &r})
@@ -138,19 +142,15 @@ void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const B
         return;
     }
     std::vector<sbmath::Word> p = WordsOf(P, n), q = WordsOf(Q, n);
-    std::vector<sbmath::Word> c = WordsOf(C, std::max<size_t>(sbmath::WordCount(C), 1));
-    std::vector<sbmath::Word> dp = WordsOf(DP, std::max<size_t>(sbmath::WordCount(DP), 1));
-    std::vector<sbmath::Word> dq = WordsOf(DQ, std::max<size_t>(sbmath::WordCount(DQ), 1));
+    std::vector<sbmath::Word> c = WordsOf(C);
+    std::vector<sbmath::Word> dp = WordsOf(DP);
+    std::vector<sbmath::Word> dq = WordsOf(DQ);
     std::vector<sbmath::Word> x1(n), x2(n), r1(n), r2(n);
     {
         sbmath::MontContext ctx1(p.data(), n), ctx2(q.data(), n);
         // The base reduced by Montgomery products (time by sizes only), a negative one to m - |C| mod m.
-        ctx1.Reduce(x1.data(), c.data(), c.size());
-        ctx2.Reduce(x2.data(), c.data(), c.size());
-        if (!C->NonNegative) {
-            if (sbmath::Normalized(x1.data(), n) != 0) sbmath::SubN(x1.data(), p.data(), x1.data(), n);
-            if (sbmath::Normalized(x2.data(), n) != 0) sbmath::SubN(x2.data(), q.data(), x2.data(), n);
-        }
+        ctx1.Reduce(x1.data(), c.data(), c.size(), !C->NonNegative);
+        ctx2.Reduce(x2.data(), c.data(), c.size(), !C->NonNegative);
         sbmath::IfmaMontExp2(ctx1, r1.data(), x1.data(), dp.data(), dp.size(), ctx2, r2.data(), x2.data(), dq.data(),
                              dq.size(), [] { return true; });
     }

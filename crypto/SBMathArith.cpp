@@ -98,9 +98,7 @@ bool Exponentiate(const BigNum* Base, const BigNum* Exponent, const BigNum* Modu
         sbmath::MontContext ctx(m.data(), mn);
         WipedWords<kMaxWords> b;
         const size_t bn = b.Load(Base);
-        ctx.Reduce(x.data(), b.data(), bn);
-        if (!Base->NonNegative && sbmath::Normalized(x.data(), mn) != 0)
-            sbmath::SubN(x.data(), m.data(), x.data(), mn);
+        ctx.Reduce(x.data(), b.data(), bn, !Base->NonNegative);
         done = sbmath::MontExp(ctx, r.data(), x.data(), e.data(), en, poll);
     } else {
         ResidueOf(Base, m.data(), mn, x.data());

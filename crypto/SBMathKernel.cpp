@@ -585,7 +585,7 @@ void MontContext::FromMont(Word* r, const Word* a) {
     Redc(r, t_.data());
 }
 
-void MontContext::Reduce(Word* r, const Word* a, size_t an) {
+void MontContext::Reduce(Word* r, const Word* a, size_t an, bool negative) {
     // a = sum of c_i R^i over n-word pieces c_i; Horner's rule from the top piece down:
     // acc := acc R + (c_i mod m), where acc R mod m = ToMont(acc) and c_i mod m is
     // FromMont(ToMont(c_i)), each fully reduced without a branch on the values.
@@ -606,6 +606,7 @@ void MontContext::Reduce(Word* r, const Word* a, size_t an) {
         MaskedCopy(acc.data(), diff.data(), n, MaskOf(carry | (borrow ^ 1)));
     }
     std::memcpy(r, acc.data(), n * sizeof(Word));
+    if (negative && Normalized(r, n) != 0) SubN(r, m_.data(), r, n);
     for (auto* v : {&acc, &piece, &sum, &diff})
         rtl::secure_wipe(v->data(), v->size() * sizeof(Word));
 }

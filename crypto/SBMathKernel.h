@@ -126,8 +126,9 @@ public:
     void FromMont(Word* r, const Word* a);
     // r (n words) = a mod m for a of an words, by Montgomery products and masked additions, so
     // the time depends on an and n only: the base of a private-key operation is reduced by a
-    // secret prime without its value showing in the timing.
-    void Reduce(Word* r, const Word* a, size_t an);
+    // secret prime without its value showing in the timing. With negative set, a is the
+    // magnitude of a negative number and r its residue, m - (a mod m) (0 stays 0).
+    void Reduce(Word* r, const Word* a, size_t an, bool negative = false);
     // R mod m: the Montgomery form of 1.
     const Word* One() const { return one_.data(); }
     // Products and squarings done so far (the tests compare the work of exponentiations).

@@ -227,6 +227,16 @@ int32_t TElPKCS8PrivateKey::DecryptKeyInfo(std::string_view passphrase) {
 }
 
 int32_t TElPKCS8PrivateKey::SaveToBuffer(void* buffer, size_t& size, bool pem, std::string_view passphrase) {
+    rtl::SecureBytes der;
+    if (const int32_t r = SaveToBytes(der, pem, passphrase); r != 0) return r;
+    const size_t room = size;
+    size = der.size();
+    if (buffer == nullptr || room < der.size()) return SB_PKCS8_ERROR_BUFFER_TOO_SMALL;
+    std::memcpy(buffer, der.data(), der.size());
+    return 0;
+}
+
+int32_t TElPKCS8PrivateKey::SaveToBytes(rtl::SecureBytes& out, bool pem, std::string_view passphrase) {
     if (keyInfo_.KeyAlgorithm.empty()) return SB_PKCS8_ERROR_UNSUPPORTED_ALGORITHM;
     rtl::SecureBytes der;
     const char* word = "PRIVATE KEY";
@@ -263,9 +273,6 @@ int32_t TElPKCS8PrivateKey::SaveToBuffer(void* buffer, size_t& size, bool pem, s
         armoured.resize(size_t(armouredSize));
         der.swap(armoured);
     }
-    const size_t room = size;
-    size = der.size();
-    if (buffer == nullptr || room < der.size()) return SB_PKCS8_ERROR_BUFFER_TOO_SMALL;
-    std::memcpy(buffer, der.data(), der.size());
+    out.swap(der);
     return 0;
 }

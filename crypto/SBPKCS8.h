@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "crypto/SBUtils.h"
+#include "rtl/SecureBytes.h"
 
 class TElASN1ConstrainedTag;
 
@@ -103,6 +104,10 @@ public:
     // null buffer included), 0x2303 without a key algorithm or for an encryption that cannot be
     // made (RC4 among them).
     int32_t SaveToBuffer(void* buffer, size_t& size, bool pem, std::string_view passphrase);
+    // What SaveToBuffer writes, made once into out (wiped memory) without a size question:
+    // an encrypted save derives its key and draws its salt and IV once. The same codes but
+    // 0x2308; out is untouched on a failure.
+    int32_t SaveToBytes(rtl::SecureBytes& out, bool pem, std::string_view passphrase);
 
     int32_t CipherAlgorithm = 0;
     bool UsePBES2 = false;

@@ -293,11 +293,8 @@ rtl::SecureBytes TElPublicKeyMaterial::ToDER(const void* buffer, size_t size, co
 }
 
 rtl::SecureBytes TElPublicKeyMaterial::SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase) {
-    size_t size = 0;
-    key.SaveToBuffer(nullptr, size, false, passphrase);
-    rtl::SecureBytes out(size);
-    if (key.SaveToBuffer(out.data(), size, false, passphrase) != 0) size = 0;
-    out.resize(size);
+    rtl::SecureBytes out;
+    key.SaveToBytes(out, false, passphrase);
     return out;
 }
 
@@ -502,6 +499,16 @@ int32_t TElPublicKeyCrypto::FinishVerification() {
     return result == 0 || result == 1 || result == 2 ? result : 3;
 }
 
+void TElPublicKeyCrypto::AbandonContext(const std::function<void()>& final) {
+    // The Final step still runs and releases the context; the Update step's error is the one
+    // that matters, so the Final step's own is dropped here.
+    try {
+        final();
+    } catch (...) {
+    }
+    ReleaseContext();
+}
+
 void TElPublicKeyCrypto::LoadInput(const void* input, size_t size) {
     const auto* p = static_cast<const uint8_t*>(input);
     if (InputCoding == 0) {
@@ -549,44 +556,36 @@ void TElPublicKeyCrypto::OneShot(Run run, const void* input, size_t inputSize, v
     }
     output_.clear();
     if (OutputCoding == 1) Base64EncodeInit(encoder_, 0, 3);
-    auto body = [&] {
-        switch (run) {
-            case Run::Encrypt: EncryptInit(); break;
-            case Run::Decrypt: DecryptInit(); break;
-            case Run::Sign: SignInit(true); break;
-        }
-        try {
-            switch (run) {
-                case Run::Encrypt: EncryptUpdate(input_.data(), input_.size()); break;
-                case Run::Decrypt: DecryptUpdate(input_.data(), input_.size()); break;
-                case Run::Sign: SignUpdate(input_.data(), input_.size()); break;
-            }
-        } catch (...) {
-            // The Final step still runs and releases the context; the first error is the one
-            // that matters.
-            try {
-                switch (run) {
-                    case Run::Encrypt: EncryptFinal(); break;
-                    case Run::Decrypt: DecryptFinal(); break;
-                    case Run::Sign: SignFinal(); break;
-                }
-            } catch (...) {
-            }
-            ReleaseContext();
-            throw;
-        }
-        switch (run) {
-            case Run::Encrypt: EncryptFinal(); break;
-            case Run::Decrypt: DecryptFinal(); break;
-            case Run::Sign: SignFinal(); break;
-        }
-    };
-    body();
+    void (TElPublicKeyCrypto::*update)(const void*, size_t) = nullptr;
+    void (TElPublicKeyCrypto::*final)() = nullptr;
+    switch (run) {
+        case Run::Encrypt:
+            EncryptInit();
+            update = &TElPublicKeyCrypto::EncryptUpdate;
+            final = &TElPublicKeyCrypto::EncryptFinal;
+            break;
+        case Run::Decrypt:
+            DecryptInit();
+            update = &TElPublicKeyCrypto::DecryptUpdate;
+            final = &TElPublicKeyCrypto::DecryptFinal;
+            break;
+        case Run::Sign:
+            SignInit(true);
+            update = &TElPublicKeyCrypto::SignUpdate;
+            final = &TElPublicKeyCrypto::SignFinal;
+            break;
+    }
+    try {
+        (this->*update)(input_.data(), input_.size());
+    } catch (...) {
+        AbandonContext([&] { (this->*final)(); });
+        throw;
+    }
+    (this->*final)();
     if (OutputCoding == 1) {
-        int32_t tailSize = 0;
         uint8_t tail[8];
-        tailSize = 8;
-        Base64EncodeFinal(encoder_, tail, tailSize);
+        int32_t tailSize = sizeof(tail);
+        if (!Base64EncodeFinal(encoder_, tail, tailSize)) Fail(SPKInternalError);
         output_.insert(output_.end(), tail, tail + tailSize);
     }
     if (output_.size() > outputSize) Fail(SPKInternalError);
@@ -623,11 +622,7 @@ int32_t TElPublicKeyCrypto::VerifyDetached(const void* data, size_t dataSize, co
     try {
         VerifyUpdate(input_.data(), input_.size());
     } catch (...) {
-        try {
-            VerifyFinal();
-        } catch (...) {
-        }
-        ReleaseContext();
+        AbandonContext([&] { VerifyFinal(); });
         throw;
     }
     return VerifyFinal();

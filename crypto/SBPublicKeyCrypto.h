@@ -153,8 +153,8 @@ protected:
     // passphrase) when pem is set.
     static void Deliver(const rtl::SecureBytes& data, void* buffer, size_t& size, bool pem, const std::string& header,
                         const ByteString& passphrase);
-    // The PKCS#8 key as DER (encrypted with a non-empty passphrase), through its size
-    // protocol; the status is not consulted (a key that cannot be saved gives no bytes).
+    // The PKCS#8 key as DER (encrypted with a non-empty passphrase), made once; the status is
+    // not consulted (a key that cannot be saved gives no bytes).
     static rtl::SecureBytes SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase);
 
     TElCustomCryptoProvider* provider_;
@@ -276,6 +276,9 @@ protected:
 private:
     enum class Run { Encrypt, Decrypt, Sign };
     void OneShot(Run run, const void* input, size_t inputSize, void* output, size_t& outputSize);
+    // After a failed Update step: the Final step (its own error dropped), then the context
+    // released.
+    void AbandonContext(const std::function<void()>& final);
     void LoadInput(const void* input, size_t size);
 
     Base64Context decoder_, encoder_;

@@ -53,6 +53,12 @@ inline int Run(const std::string& command, const std::filesystem::path& outFile)
     return std::system(full.c_str());
 }
 
+// Runs the openssl tool with args inside folder dir (file names relative to it), its output
+// in dir/openssl.log; answers the exit status.
+inline int OpenSSLIn(const std::filesystem::path& dir, const std::string& args) {
+    return Run("cd '" + dir.string() + "' && openssl " + args, dir / "openssl.log");
+}
+
 inline bool HaveTool(const std::string& name) {
     const std::string cmd = "command -v " + name + " > /dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;

@@ -16,10 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int OpenSSL(const fs::path& dir, const std::string& args) {
-    const std::string cmd = "cd '" + dir.string() + "' && openssl " + args + " > openssl.log 2>&1";
-    return std::system(cmd.c_str());
-}
+using asn1test::OpenSSLIn;
 
 std::string Saved(const TElPublicKeyMaterial& key) {
     size_t size = 0;
@@ -41,9 +38,10 @@ class KeyMaterialsPKCS8 : public ::testing::Test {
 protected:
     void SetUp() override {
         KW_REQUIRE_PEER(asn1test::HaveTool("openssl"), "the openssl tool");
-        ASSERT_EQ(OpenSSL(dir.path(), "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem"), 0)
+        ASSERT_EQ(OpenSSLIn(dir.path(), "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem"),
+                  0)
             << Log();
-        ASSERT_EQ(OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -in rsa.pem -outform DER -out rsa.p8"), 0)
+        ASSERT_EQ(OpenSSLIn(dir.path(), "pkcs8 -topk8 -nocrypt -in rsa.pem -outform DER -out rsa.p8"), 0)
             << Log();
     }
     std::string Log() const { return kwtest::ReadFile(dir / "openssl.log"); }
@@ -64,11 +62,11 @@ TEST_F(KeyMaterialsPKCS8, RSAKeysOfEveryScheme) {
     for (const char* scheme : schemes) {
         for (const char* form : {"DER", "PEM"}) {
             SCOPED_TRACE(std::string(scheme) + " " + form);
-            ASSERT_EQ(
-                OpenSSL(dir.path(), std::string("pkcs8 -topk8 -provider legacy -provider default -in rsa.pem "
-                                                "-passout pass:k3y -iter 500 ") +
-                                        scheme + " -outform " + form + " -out enc.key"),
-                0)
+            ASSERT_EQ(OpenSSLIn(dir.path(),
+                                std::string("pkcs8 -topk8 -provider legacy -provider default -in rsa.pem "
+                                            "-passout pass:k3y -iter 500 ") +
+                                    scheme + " -outform " + form + " -out enc.key"),
+                      0)
                 << Log();
             const std::string enc = kwtest::ReadFile(dir / "enc.key");
             TElRSAKeyMaterial key;
@@ -98,9 +96,9 @@ TEST_F(KeyMaterialsPKCS8, SavedUnderAPassphraseOpenSSLReads) {
     ASSERT_EQ(info.LoadFromBuffer(enc.data(), enc.size()), 0);
     EXPECT_EQ(info.EncryptionAlgorithm, SB_OID_PBES2);
     kwtest::WriteFile(dir / "ours.key", enc);
-    ASSERT_EQ(OpenSSL(dir.path(),
-                      "pkcs8 -topk8 -nocrypt -inform DER -in ours.key -passin 'pass:pass phrase' "
-                      "-outform DER -out back.p8"),
+    ASSERT_EQ(OpenSSLIn(dir.path(),
+                        "pkcs8 -topk8 -nocrypt -inform DER -in ours.key -passin 'pass:pass phrase' "
+                        "-outform DER -out back.p8"),
               0)
         << Log();
     EXPECT_TRUE(kwtest::ReadFile(dir / "back.p8") == plain);
@@ -122,10 +120,10 @@ TEST_F(KeyMaterialsPKCS8, SavedUnderAPassphraseOpenSSLReads) {
 }
 
 TEST_F(KeyMaterialsPKCS8, PSSKeysKeepTheirParameters) {
-    ASSERT_EQ(OpenSSL(dir.path(),
-                      "genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:1024 -pkeyopt "
-                      "rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_mgf1_md:sha256 -pkeyopt "
-                      "rsa_pss_keygen_saltlen:32 -outform DER -out pss.p8"),
+    ASSERT_EQ(OpenSSLIn(dir.path(),
+                        "genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:1024 -pkeyopt "
+                        "rsa_pss_keygen_md:sha256 -pkeyopt rsa_pss_keygen_mgf1_md:sha256 -pkeyopt "
+                        "rsa_pss_keygen_saltlen:32 -outform DER -out pss.p8"),
               0)
         << Log();
     const std::string der = kwtest::ReadFile(dir / "pss.p8");
@@ -141,16 +139,17 @@ TEST_F(KeyMaterialsPKCS8, PSSKeysKeepTheirParameters) {
     // The parameters written again as OpenSSL wrote them: the same bytes.
     EXPECT_TRUE(saved == der);
     kwtest::WriteFile(dir / "ours.p8", saved);
-    EXPECT_EQ(OpenSSL(dir.path(), "pkey -inform DER -in ours.p8 -noout"), 0) << Log();
+    EXPECT_EQ(OpenSSLIn(dir.path(), "pkey -inform DER -in ours.p8 -noout"), 0) << Log();
 }
 
 TEST_F(KeyMaterialsPKCS8, OtherAlgorithmsAreRefused) {
-    ASSERT_EQ(
-        OpenSSL(dir.path(), "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
-        0)
+    ASSERT_EQ(OpenSSLIn(dir.path(),
+                        "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
+              0)
         << Log();
-    ASSERT_EQ(OpenSSL(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
-    ASSERT_EQ(OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -in dsa.pem -outform DER -out dsa.p8"), 0) << Log();
+    ASSERT_EQ(OpenSSLIn(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
+    ASSERT_EQ(OpenSSLIn(dir.path(), "pkcs8 -topk8 -nocrypt -in dsa.pem -outform DER -out dsa.p8"), 0)
+        << Log();
     const std::string der = kwtest::ReadFile(dir / "dsa.p8");
     TElRSAKeyMaterial key;
     EXPECT_EQ(kwtest::ThrownMessage([&] { key.LoadSecret(der.data(), der.size()); }),
@@ -158,13 +157,14 @@ TEST_F(KeyMaterialsPKCS8, OtherAlgorithmsAreRefused) {
 }
 
 TEST_F(KeyMaterialsPKCS8, DSASavedInThePKCS8Form) {
-    ASSERT_EQ(
-        OpenSSL(dir.path(), "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
-        0)
+    ASSERT_EQ(OpenSSLIn(dir.path(),
+                        "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
+              0)
         << Log();
-    ASSERT_EQ(OpenSSL(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
-    ASSERT_EQ(OpenSSL(dir.path(), "dsa -in dsa.pem -outform DER -out dsa.der"), 0) << Log();
-    ASSERT_EQ(OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -in dsa.pem -outform DER -out dsa.p8"), 0) << Log();
+    ASSERT_EQ(OpenSSLIn(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
+    ASSERT_EQ(OpenSSLIn(dir.path(), "dsa -in dsa.pem -outform DER -out dsa.der"), 0) << Log();
+    ASSERT_EQ(OpenSSLIn(dir.path(), "pkcs8 -topk8 -nocrypt -in dsa.pem -outform DER -out dsa.p8"), 0)
+        << Log();
     const std::string blob = kwtest::ReadFile(dir / "dsa.der");
     PKCS8DSAKeyMaterial key;
     key.LoadSecret(blob.data(), blob.size());
@@ -173,9 +173,9 @@ TEST_F(KeyMaterialsPKCS8, DSASavedInThePKCS8Form) {
     EXPECT_TRUE(Saved(key) == kwtest::ReadFile(dir / "dsa.p8"));
     key.KeyPassphrase = "dsa pass";
     kwtest::WriteFile(dir / "ours.key", Saved(key));
-    ASSERT_EQ(OpenSSL(dir.path(),
-                      "pkcs8 -topk8 -nocrypt -inform DER -in ours.key -passin 'pass:dsa pass' "
-                      "-outform DER -out back.p8"),
+    ASSERT_EQ(OpenSSLIn(dir.path(),
+                        "pkcs8 -topk8 -nocrypt -inform DER -in ours.key -passin 'pass:dsa pass' "
+                        "-outform DER -out back.p8"),
               0)
         << Log();
     EXPECT_TRUE(kwtest::ReadFile(dir / "back.p8") == kwtest::ReadFile(dir / "dsa.p8"));

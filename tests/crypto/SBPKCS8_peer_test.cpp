@@ -14,25 +14,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int OpenSSL(const fs::path& dir, const std::string& args) {
-    const std::string cmd = "cd '" + dir.string() + "' && openssl " + args + " > openssl.log 2>&1";
-    return std::system(cmd.c_str());
-}
+using asn1test::OpenSSLIn;
 
 class PKCS8Peer : public ::testing::Test {
 protected:
     void SetUp() override {
         KW_REQUIRE_PEER(asn1test::HaveTool("openssl"), "the openssl tool");
-        ASSERT_EQ(OpenSSL(dir.path(), "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem"), 0)
-            << Log();
-        ASSERT_EQ(OpenSSL(dir.path(),
-                          "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
+        ASSERT_EQ(OpenSSLIn(dir.path(), "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out rsa.pem"),
                   0)
             << Log();
-        ASSERT_EQ(OpenSSL(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
+        ASSERT_EQ(OpenSSLIn(dir.path(),
+                            "genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 -out dsap.pem"),
+                  0)
+            << Log();
+        ASSERT_EQ(OpenSSLIn(dir.path(), "genpkey -paramfile dsap.pem -out dsa.pem"), 0) << Log();
         for (const char* k : {"rsa", "dsa"})
-            ASSERT_EQ(OpenSSL(dir.path(), std::string("pkcs8 -topk8 -nocrypt -in ") + k +
-                                              ".pem -outform DER -out " + k + ".p8"),
+            ASSERT_EQ(OpenSSLIn(dir.path(), std::string("pkcs8 -topk8 -nocrypt -in ") + k +
+                                                ".pem -outform DER -out " + k + ".p8"),
                       0)
                 << Log();
     }
@@ -72,11 +70,11 @@ TEST_F(PKCS8Peer, OpenSSLKeysLoad) {
         for (const auto& c : cases) {
             for (const char* form : {"DER", "PEM"}) {
                 SCOPED_TRACE(std::string(k) + " " + c.name + " " + form);
-                ASSERT_EQ(
-                    OpenSSL(dir.path(), std::string("pkcs8 -topk8 -provider legacy -provider default -in ") +
-                                            k + ".pem -passout pass:s3cret -iter 1000 " + c.options +
-                                            " -outform " + form + " -out enc.key"),
-                    0)
+                ASSERT_EQ(OpenSSLIn(dir.path(),
+                                    std::string("pkcs8 -topk8 -provider legacy -provider default -in ") + k +
+                                        ".pem -passout pass:s3cret -iter 1000 " + c.options + " -outform " +
+                                        form + " -out enc.key"),
+                          0)
                     << Log();
                 const std::string enc = kwtest::ReadFile(dir / "enc.key");
                 TElPKCS8PrivateKey key;
@@ -92,8 +90,8 @@ TEST_F(PKCS8Peer, OpenSSLKeysLoad) {
     }
     EXPECT_EQ(ran, 2 * 8 * 2);
     // OpenSSL 3's own default is outside these schemes: unsupported, not a wrong passphrase.
-    ASSERT_EQ(OpenSSL(dir.path(), "pkcs8 -topk8 -in rsa.pem -passout pass:s3cret -outform DER -out aes.key"),
-              0)
+    ASSERT_EQ(
+        OpenSSLIn(dir.path(), "pkcs8 -topk8 -in rsa.pem -passout pass:s3cret -outform DER -out aes.key"), 0)
         << Log();
     const std::string aes = kwtest::ReadFile(dir / "aes.key");
     TElPKCS8PrivateKey key;
@@ -129,15 +127,15 @@ TEST_F(PKCS8Peer, OurSavesReadByOpenSSL) {
                 const std::string inform = pem ? "PEM" : "DER";
                 const std::string pass = std::string(" -passin 'pass:") + c.passphrase + "'";
                 // openssl pkcs8 decrypts it back to the unencrypted form we started from.
-                ASSERT_EQ(
-                    OpenSSL(dir.path(), "pkcs8 -topk8 -nocrypt -provider legacy -provider default -inform " +
-                                            inform + " -in ours.key" + pass + " -outform DER -out back.p8"),
-                    0)
+                ASSERT_EQ(OpenSSLIn(dir.path(),
+                                    "pkcs8 -topk8 -nocrypt -provider legacy -provider default -inform " +
+                                        inform + " -in ours.key" + pass + " -outform DER -out back.p8"),
+                          0)
                     << Log();
                 EXPECT_TRUE(kwtest::ReadFile(dir / "back.p8") == p8);
                 // And pkey reads it as a key.
-                EXPECT_EQ(OpenSSL(dir.path(), "pkey -provider legacy -provider default -inform " + inform +
-                                                  " -in ours.key" + pass + " -noout"),
+                EXPECT_EQ(OpenSSLIn(dir.path(), "pkey -provider legacy -provider default -inform " + inform +
+                                                    " -in ours.key" + pass + " -noout"),
                           0)
                     << Log();
             }

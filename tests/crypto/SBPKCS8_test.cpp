@@ -274,6 +274,31 @@ TEST(SBPKCS8, PrivateKeySaves) {
     EXPECT_EQ(size, 77u);
 }
 
+// The save made once, without a size question: the bytes SaveToBuffer writes, an encrypted
+// one that opens with the passphrase, and the same refusals (the output untouched).
+TEST(SBPKCS8, PrivateKeySavesOnceToBytes) {
+    TElPKCS8PrivateKey key;
+    ASSERT_EQ(LoadKey(key, kPlain, ""), 0);
+    rtl::SecureBytes out;
+    ASSERT_EQ(key.SaveToBytes(out, false, ""), 0);
+    EXPECT_EQ(std::string(out.begin(), out.end()), kPlain);
+    ASSERT_EQ(key.SaveToBytes(out, true, ""), 0);
+    EXPECT_EQ(std::string(out.begin(), out.end()), Armour(kPlain, "PRIVATE KEY"));
+    key.CipherAlgorithm = SB_ALG_3DES;
+    key.UsePBES2 = true;
+    ASSERT_EQ(key.SaveToBytes(out, false, "pw"), 0);
+    TElPKCS8PrivateKey again;
+    ASSERT_EQ(LoadKey(again, std::string(out.begin(), out.end()), "pw"), 0);
+    EXPECT_EQ(again.GetPrivateKeyBlob(), H("ABCD"));
+    const rtl::SecureBytes before = out;
+    key.CipherAlgorithm = SB_ALG_RC4;
+    EXPECT_EQ(key.SaveToBytes(out, false, "pw"), 0x2303);
+    EXPECT_EQ(out, before);
+    TElPKCS8PrivateKey empty;
+    EXPECT_EQ(empty.SaveToBytes(out, false, ""), 0x2303);
+    EXPECT_EQ(out, before);
+}
+
 // The unsalted RC4 form is still read.
 TEST(SBPKCS8, RC4KeysStillLoad) {
     TElHashFunction md5(SB_ALG_MD5);
