@@ -294,7 +294,9 @@ rtl::SecureBytes TElPublicKeyMaterial::ToDER(const void* buffer, size_t size, co
 
 rtl::SecureBytes TElPublicKeyMaterial::SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase) {
     rtl::SecureBytes out;
-    key.SaveToBytes(out, false, passphrase);
+    // The callers fix the algorithm and the cipher, so a refusal here is our own fault: it
+    // raises rather than handing the caller a key of no bytes.
+    if (key.SaveToBytes(out, false, passphrase) != 0) Fail(SPKInternalError);
     return out;
 }
 

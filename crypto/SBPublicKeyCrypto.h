@@ -153,8 +153,8 @@ protected:
     // passphrase) when pem is set.
     static void Deliver(const rtl::SecureBytes& data, void* buffer, size_t& size, bool pem, const std::string& header,
                         const ByteString& passphrase);
-    // The PKCS#8 key as DER (encrypted with a non-empty passphrase), made once; the status is
-    // not consulted (a key that cannot be saved gives no bytes).
+    // The PKCS#8 key as DER (encrypted with a non-empty passphrase), made once; a save that
+    // fails raises "Internal error".
     static rtl::SecureBytes SavePKCS8(TElPKCS8PrivateKey& key, const ByteString& passphrase);
 
     TElCustomCryptoProvider* provider_;
