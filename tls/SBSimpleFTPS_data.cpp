@@ -452,23 +452,30 @@ void TElSimpleFTPSClient::ListTo(const std::string& command) {
         throw;
     }
     early_ = 0;
+    // A refusal the server sends while the listing is read (425 while we wait in active mode)
+    // says more than the local failure it caused, so the final reply is read first; a listing
+    // the server calls complete still fails when its lines did not all arrive or a line's
+    // handler failed.
+    std::exception_ptr failure;
     try {
         if (!PassiveMode) AcceptData();
         std::string line;
         while (ReadLine(line))
             if (OnTextDataLine) OnTextDataLine(this, line);
     } catch (...) {
-        // The final reply says how the listing went.
+        failure = std::current_exception();
     }
     CloseDataConnection();
-    int code = 0;
-    try {
-        code = early_ != 0 ? early_ : ReadReply(true);
-    } catch (...) {
-        code = 0;
-    }
     EndModeZ();
+    int code = early_;
+    try {
+        if (code == 0) code = ReadReply(true);
+    } catch (...) {
+        if (failure) std::rethrow_exception(failure);
+        throw;
+    }
     if (code != 226 && code != 250) Unaccepted(code);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream* target, int64_t startPos,
