@@ -17,6 +17,7 @@
 #include "platform/Workstation.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
+#include "tls/SBHTTPAuth.h"
 
 namespace {
 
@@ -603,12 +604,7 @@ int TElSocket::ConnectThroughTunnel(int timeout) {
                                       address_, port_, address_, port_);
     if (WebTunnelAuthentication == wtaRequiresAuthentication && !WebTunnelUserId.empty() &&
         !WebTunnelPassword.empty()) {
-        const std::string credentials = WebTunnelUserId + ":" + WebTunnelPassword;
-        std::string encoded(credentials.size() * 4 / 3 + 4, '\0');
-        size_t size = encoded.size();
-        EncodeBase64(credentials.data(), credentials.size(), encoded.data(), false, size);
-        encoded.resize(size);
-        request += "Proxy-Authorization: Basic " + encoded + "\r\n";
+        request += "Proxy-Authorization: " + BasicCredentials(WebTunnelUserId, WebTunnelPassword) + "\r\n";
     }
     request += "\r\n";
 
