@@ -327,7 +327,8 @@ void TElSimpleFTPSClient::ForceSSL() {
         try {
             SendCommand(std::string("AUTH ") + kMechanisms[AuthCmd - 1], {234, 334});
             accepted = true;
-        } catch (...) {
+        } catch (const EFTPSError&) {
+            // Refused, or the control connection failed: either way no TLS, said below.
         }
     } else {
         for (const char* mechanism : kMechanisms) {
