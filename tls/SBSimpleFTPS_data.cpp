@@ -499,7 +499,8 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
             if (SendCommand("SIZE " + remoteName, {213, 500, 501, 550}) == 213) {
                 // "213 <size>" (RFC 3659 section 4); a size that does not read stays unknown (0).
                 const size_t lineEnd = lastReply_.find_first_of("\r\n");
-                ParseSize(std::string_view(lastReply_).substr(4, lineEnd == std::string::npos ? lineEnd : lineEnd - 4),
+                ParseSize(std::string_view(lastReply_)
+                              .substr(4, lineEnd == std::string::npos ? lineEnd : lineEnd - 4),
                           sizeValue);
             }
             count = sizeValue != 0 ? sizeValue - start : -1;

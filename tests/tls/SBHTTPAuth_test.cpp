@@ -93,7 +93,8 @@ TEST(HTTPAuth, BasicCredentialsTable) {
         // A colon in the password stays: only the first one separates.
         {"pu", "a:b", "Basic cHU6YTpi"},
     };
-    for (const Case& c : cases) EXPECT_EQ(BasicCredentials(c.user, c.password), c.value) << c.user;
+    for (const Case& c : cases)
+        EXPECT_EQ(BasicCredentials(c.user, c.password), c.value) << c.user;
 }
 
 }  // namespace

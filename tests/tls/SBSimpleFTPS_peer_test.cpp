@@ -245,7 +245,8 @@ TEST(FTPClientScripted, AListingWhoseLineNeverEndsFailsThoughTheServerSays226) {
     // The listing's 226 was read: the next command meets its own reply.
     ftp.DeleteRemoteFile("f.txt");
     EXPECT_TRUE(peer.Finished()) << peer.Errors();
-    EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
+    EXPECT_EQ(peer.Transcript(),
+              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
 }
 
 TEST(FTPClientScripted, AListingLineHandlersFailureLeavesTheListing) {
@@ -264,7 +265,8 @@ TEST(FTPClientScripted, AListingLineHandlersFailureLeavesTheListing) {
     ftp.OnTextDataLine = nullptr;
     ftp.DeleteRemoteFile("f.txt");
     EXPECT_TRUE(peer.Finished()) << peer.Errors();
-    EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
+    EXPECT_EQ(peer.Transcript(),
+              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
 }
 
 TEST(FTPClientScripted, A425WhileWaitingInActiveModeFailsTheListing) {
