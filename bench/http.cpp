@@ -4,22 +4,13 @@
 //             the same URLs in one process with "Connection: close"
 //   https     the 200 MB file over TLS (lighttpd's mod_openssl), both on TLS 1.3 with
 //             TLS_AES_256_GCM_SHA384 and the certificate checked
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "bench/BenchHttp.h"
 #include "bench/BenchLine.h"
@@ -27,8 +18,6 @@
 #include "net/IdHTTP.h"
 #include "net/IdSSLOpenSSL.h"
 #include "rtl/Stream.h"
-
-extern char** environ;
 
 using bench::DiscardStream;
 using bench::LighttpdProcess;

@@ -5,15 +5,14 @@
 //   sbhttps-tls12-AES128-SHA-download-200MB the same file over TLS 1.2 with AES128-SHA (RSA key
 //                                           transport, RSA-2048 certificate, checked), curl with
 //                                           --tls-max 1.2 --ciphers AES128-SHA
-#include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "bench/BenchHttp.h"
 #include "bench/BenchLine.h"

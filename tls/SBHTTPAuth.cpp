@@ -2,6 +2,7 @@
 // header).
 #include "tls/SBHTTPAuth.h"
 
+#include "crypto/SBUtils.h"
 #include "platform/Workstation.h"
 #include "rtl/Text.h"
 
@@ -21,6 +22,15 @@ const std::string& ComputerName() {
 }
 
 }  // namespace
+
+std::string BasicCredentials(const std::string& user, const std::string& password) {
+    const std::string credentials = user + ":" + password;
+    std::string encoded(credentials.size() * 4 / 3 + 4, '\0');
+    size_t size = encoded.size();
+    EncodeBase64(credentials.data(), credentials.size(), encoded.data(), false, size);
+    encoded.resize(size);
+    return "Basic " + encoded;
+}
 
 bool SecurityInterfaceAvailable() {
     return false;

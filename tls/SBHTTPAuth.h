@@ -28,6 +28,10 @@ struct TSBAuthState {
     uint32_t MaxTokenSize = 0;
 };
 
+// The value of a preemptive Basic line (Authorization, Proxy-Authorization, or a tunnel's
+// CONNECT): "Basic " and the Base64 of user, ":" and password.
+std::string BasicCredentials(const std::string& user, const std::string& password);
+
 // Whether the security support interface was bound at start-up (never on this platform).
 bool SecurityInterfaceAvailable();
 // Keeps "basic" (any case) and the schemes an installed security package names; without the

@@ -27,14 +27,6 @@ void CheckURLText(std::string_view text) {
         if (c < 0x20 || c == 0x7F) throw EElHTTPSClientError(SInvalidURLCharacter);
 }
 
-std::string Base64Of(const std::string& text) {
-    std::string out(text.size() * 4 / 3 + 4, '\0');
-    size_t size = out.size();
-    EncodeBase64(text.data(), text.size(), out.data(), false, size);
-    out.resize(size);
-    return out;
-}
-
 // RFC 3986 section 5.2.4.
 std::string RemoveDotSegments(std::string in) {
     std::string out;
@@ -273,11 +265,11 @@ void TElHTTPSClient::PrepareRequest(int method, const std::string& url) {
     if (p.Date != 0) add("Date", DateTimeToHTTPDate(p.Date));
     add("Host", (p.Host.empty() ? target_.Host : p.Host) + (port != 80 ? ":" + std::to_string(port) : std::string()));
     if (!p.From.empty()) add("From", p.From);
-    if (!user.empty()) add("Authorization", "Basic " + Base64Of(user + ":" + password));
+    if (!user.empty()) add("Authorization", BasicCredentials(user, password));
     // Proxy credentials travel in the request only to a proxy that reads it; a tunnel carries
     // them in its CONNECT.
     if (UseHTTPProxy && !tls_ && !HTTPProxyUsername.empty())
-        add("Proxy-Authorization", "Basic " + Base64Of(HTTPProxyUsername + ":" + HTTPProxyPassword));
+        add("Proxy-Authorization", BasicCredentials(HTTPProxyUsername, HTTPProxyPassword));
     if (!p.Referer.empty()) add("Referer", p.Referer);
     if (!p.UserAgent.empty()) add("User-Agent", p.UserAgent);
     if (UseCompression) add("Accept-Encoding", "gzip, deflate");

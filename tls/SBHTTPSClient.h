@@ -175,6 +175,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& message);
+    // Forgets what a header block told: before each response, and after an interim one.
+    void ClearHeaderFields();
     // Takes one line from pending_ (without its CR LF) when a whole one is there; a line
     // longer than room fails with what, formatted with limit.
     bool TakeLine(std::string& line, size_t room, size_t limit, const char* what);

@@ -191,9 +191,8 @@ void HTTPResponseReader::Reset(bool headRequest, bool viaProxy) {
     state_ = State::StatusLine;
     head_ = headRequest;
     viaProxy_ = viaProxy;
-    toClose_ = false;
     pending_.clear();
-    headerBytes_ = trailerBytes_ = 0;
+    trailerBytes_ = 0;
     chunkLeft_ = 0;
     coding_ = Coding::None;
     codingPending_.clear();
@@ -202,17 +201,22 @@ void HTTPResponseReader::Reset(bool headRequest, bool viaProxy) {
     StatusCode = 0;
     ReasonPhrase.clear();
     ServerVersion = 0;
+    ClearHeaderFields();
+    RawBodyBytes = Delivered = 0;
+}
+
+void HTTPResponseReader::ClearHeaderFields() {
     HeaderLines.clear();
     ContentLength = -1;
     Chunked = Gzip = Deflate = false;
     ConnectionField = -1;
-    ProxyKeepAliveRefused = false;
+    ProxyKeepAliveRefused = toClose_ = false;
     Cookies.clear();
     WWWAuthenticate.clear();
     ProxyAuthenticate.clear();
     DateField.clear();
     Location.clear();
-    RawBodyBytes = Delivered = 0;
+    headerBytes_ = 0;
 }
 
 void HTTPResponseReader::Fail(const std::string& message) {
@@ -301,17 +305,7 @@ void HTTPResponseReader::ParseField(const std::string& line) {
 void HTTPResponseReader::HeaderDone() {
     if (StatusCode < 200) {
         // An interim response (RFC 9110 section 15.2): the final one follows.
-        HeaderLines.clear();
-        Cookies.clear();
-        WWWAuthenticate.clear();
-        ProxyAuthenticate.clear();
-        ContentLength = -1;
-        Chunked = Gzip = Deflate = false;
-        ConnectionField = -1;
-        ProxyKeepAliveRefused = toClose_ = false;
-        DateField.clear();
-        Location.clear();
-        headerBytes_ = 0;
+        ClearHeaderFields();
         state_ = State::StatusLine;
         return;
     }

@@ -327,7 +327,8 @@ void TElSimpleFTPSClient::ForceSSL() {
         try {
             SendCommand(std::string("AUTH ") + kMechanisms[AuthCmd - 1], {234, 334});
             accepted = true;
-        } catch (...) {
+        } catch (const EFTPSError&) {
+            // Refused, or the control connection failed: either way no TLS, said below.
         }
     } else {
         for (const char* mechanism : kMechanisms) {
@@ -347,14 +348,12 @@ void TElSimpleFTPSClient::ForceSSL() {
     if (!controlTLS_) throw EFTPSError(SFTPSForcingSSLError);
 }
 
-void TElSimpleFTPSClient::ProxyLogin() {
-    if (proxy_->Username.empty()) return;
-    if (SendCommand("USER " + proxy_->Username, {230, 331}) == 331)
-        SendCommand("PASS " + proxy_->Password, {230});
+void TElSimpleFTPSClient::LoginAs(const std::string& user, const std::string& password) {
+    if (SendCommand("USER " + user, {230, 331}) == 331) SendCommand("PASS " + password, {230});
 }
 
-void TElSimpleFTPSClient::UserLogin() {
-    if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+void TElSimpleFTPSClient::ProxyLogin() {
+    if (!proxy_->Username.empty()) LoginAs(proxy_->Username, proxy_->Password);
 }
 
 void TElSimpleFTPSClient::Login() {
@@ -367,32 +366,29 @@ void TElSimpleFTPSClient::Login() {
     const std::string& host = address_;
     switch (proxy_->ProxyType) {
         case ptNone:
-            UserLogin();
+            LoginAs(Username, Password);
             break;
         case ptUserSite:
             ProxyLogin();
-            if (SendCommand("USER " + Username + "@" + host, {230, 331}) == 331)
-                SendCommand("PASS " + Password, {230});
+            LoginAs(Username + "@" + host, Password);
             break;
         case ptSite:
             ProxyLogin();
             SendCommand("SITE " + host, {220});
-            UserLogin();
+            LoginAs(Username, Password);
             break;
         case ptOpen:
             ProxyLogin();
             SendCommand("OPEN " + host, {220});
-            UserLogin();
+            LoginAs(Username, Password);
             break;
         case ptUserPass:
-            if (SendCommand("USER " + Username + "@" + proxy_->Username + "@" + host, {230, 331}) == 331)
-                SendCommand(
-                    "PASS " + (proxy_->Password.empty() ? Password : Password + "@" + proxy_->Password),
-                    {230});
+            LoginAs(Username + "@" + proxy_->Username + "@" + host,
+                    proxy_->Password.empty() ? Password : Password + "@" + proxy_->Password);
             break;
         case ptTransparent:
             ProxyLogin();
-            UserLogin();
+            LoginAs(Username, Password);
             break;
     }
 

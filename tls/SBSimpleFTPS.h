@@ -204,8 +204,10 @@ private:
     [[noreturn]] void Unaccepted(int code);
     void ControlHandshake();
     void ForceSSL();
+    // USER, and PASS when the server asks for it.
+    void LoginAs(const std::string& user, const std::string& password);
+    // The proxy's own login, when a proxy user is named.
     void ProxyLogin();
-    void UserLogin();
     void QueryFeatures();
     void NegotiateTransferMode();
     int Timeout(int32_t value) const { return value == 0 ? -1 : value; }

@@ -16,6 +16,16 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A size as FTP servers write it (a SIZE reply, a listing's size field): 1 to 18 digits, so
+// that it fits 64 bits; false for anything else.
+bool ParseSize(std::string_view text, int64_t& value) {
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), IsDigit)) return false;
+    value = 0;
+    for (char c : text)
+        value = value * 10 + (c - '0');
+    return true;
+}
+
 // Control replies that end the wait for an active-mode data connection.
 constexpr int kAbortCodes[] = {425, 426, 451, 450, 500, 501, 502, 421, 530};
 
@@ -87,12 +97,7 @@ bool TElSimpleFTPSClient::ParseListLine(const std::string& line, TSBFTPFileInfo&
         ++pos;
     if (pos >= line.size()) return false;
     // Sizes are 64-bit: files past 2 GiB are common.
-    const std::string_view size = fields[4];
-    if (size.empty() || size.size() > 18 || !std::all_of(size.begin(), size.end(), IsDigit)) return false;
-    int64_t value = 0;
-    for (char c : size)
-        value = value * 10 + (c - '0');
-    info.Size = value;
+    if (!ParseSize(fields[4], info.Size)) return false;
     info.Name = line.substr(pos);
     return true;
 }
@@ -452,23 +457,30 @@ void TElSimpleFTPSClient::ListTo(const std::string& command) {
         throw;
     }
     early_ = 0;
+    // A refusal the server sends while the listing is read (425 while we wait in active mode)
+    // says more than the local failure it caused, so the final reply is read first; a listing
+    // the server calls complete still fails when its lines did not all arrive or a line's
+    // handler failed.
+    std::exception_ptr failure;
     try {
         if (!PassiveMode) AcceptData();
         std::string line;
         while (ReadLine(line))
             if (OnTextDataLine) OnTextDataLine(this, line);
     } catch (...) {
-        // The final reply says how the listing went.
+        failure = std::current_exception();
     }
     CloseDataConnection();
-    int code = 0;
-    try {
-        code = early_ != 0 ? early_ : ReadReply(true);
-    } catch (...) {
-        code = 0;
-    }
     EndModeZ();
+    int code = early_;
+    try {
+        if (code == 0) code = ReadReply(true);
+    } catch (...) {
+        if (failure) std::rethrow_exception(failure);
+        throw;
+    }
     if (code != 226 && code != 250) Unaccepted(code);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream* target, int64_t startPos,
@@ -485,18 +497,11 @@ void TElSimpleFTPSClient::ReceiveFile(const std::string& remoteName, rtl::Stream
             count = endPos - start;
         } else if (featSize_ && UseSIZECmd) {
             if (SendCommand("SIZE " + remoteName, {213, 500, 501, 550}) == 213) {
-                // "213 <size>" (RFC 3659 section 4).
+                // "213 <size>" (RFC 3659 section 4); a size that does not read stays unknown (0).
                 const size_t lineEnd = lastReply_.find_first_of("\r\n");
-                const std::string digits =
-                    lastReply_.substr(4, lineEnd == std::string::npos ? std::string::npos : lineEnd - 4);
-                int64_t value = 0;
-                bool ok = !digits.empty() && digits.size() <= 18;
-                for (char c : digits)
-                    ok = ok && IsDigit(c);
-                if (ok)
-                    for (char c : digits)
-                        value = value * 10 + (c - '0');
-                sizeValue = value;
+                ParseSize(std::string_view(lastReply_)
+                              .substr(4, lineEnd == std::string::npos ? lineEnd : lineEnd - 4),
+                          sizeValue);
             }
             count = sizeValue != 0 ? sizeValue - start : -1;
         }

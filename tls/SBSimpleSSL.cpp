@@ -91,22 +91,17 @@ void TElCustomSimpleSSLClient::Open() {
         while (!engine_->Active() && lastError_ == 0) {
             if (!CheckDataAvailable(false)) EngineError(SB_ERROR_MESSAGE_LOOP_STOPPED, true, false);
         }
+        if (lastError_ != 0)
+            throw EElSimpleSSLClientException(rtl::Format(SConnectionFailedDueToError, int(lastError_)));
     } catch (...) {
         // Nothing stays open behind a failed Open.
         try {
             engine_->CloseSession(true);
         } catch (...) {
+            // The failure that ended the handshake is the one reported.
         }
         socket_->Close(true);
         throw;
-    }
-    if (lastError_ != 0) {
-        try {
-            engine_->CloseSession(true);
-        } catch (...) {
-        }
-        socket_->Close(true);
-        throw EElSimpleSSLClientException(rtl::Format(SConnectionFailedDueToError, int(lastError_)));
     }
 }
 

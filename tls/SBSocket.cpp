@@ -17,6 +17,7 @@
 #include "platform/Workstation.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
+#include "tls/SBHTTPAuth.h"
 
 namespace {
 
@@ -40,6 +41,15 @@ int PollOne(int fd, short events, int timeout) {
         if (n == 0) return 0;
         if (errno != EINTR) return -1;
     }
+}
+
+// The error a non-blocking connect on fd ended with: 0 once it is made. A refused connect
+// shows as writable with an error pending: the pending error is the result.
+int PendingConnectError(int fd) {
+    int pending = 0;
+    socklen_t len = sizeof pending;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
+    return pending == 0 ? 0 : plat::WinErrorFromErrno(pending, plat::ErrorDomain::Socket);
 }
 
 // Waits for the events on fd: 0 once they came, else the error (the system's, or the time-out).
@@ -186,50 +196,55 @@ int TElSocket::Connect(int timeout) {
     return ConnectDirect(timeout);
 }
 
-int TElSocket::PrepareConnect() {
+int TElSocket::PrepareConnect(int32_t port) {
     if (!ListenAddress.empty() && state_ != stBound) {
         const int rc = Bind();
         if (rc != 0) return rc;
     }
     EnsureHandle();
     CheckState({stCreated, stBound});
-    return ValidPort(port_) ? 0 : SB_WSAEADDRNOTAVAIL;
+    return ValidPort(port) ? 0 : SB_WSAEADDRNOTAVAIL;
+}
+
+int TElSocket::StartConnect(const std::string& host, int32_t port) {
+    const sockaddr_in target = MakeAddress(ResolveSocketAddress(host), port);
+    if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 || errno == EISCONN) {
+        state_ = stConnected;
+        return 0;
+    }
+    if (errno == EINPROGRESS || errno == EAGAIN || errno == EALREADY) {
+        state_ = stConnecting;
+        return 0;
+    }
+    const int code = LastSocketError();
+    state_ = stCreated;
+    return code;
 }
 
 int TElSocket::ConnectDirect(int timeout) {
+    return ConnectDirectTo(address_, port_, timeout);
+}
+
+int TElSocket::ConnectDirectTo(const std::string& host, int32_t port, int timeout) {
     // A negative time-out waits as long as the system does, like 0.
     if (timeout < 0) timeout = 0;
-    if (const int rc = PrepareConnect(); rc != 0) return rc;
-    const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
-    if (timeout != 0) SetNonBlocking();
-    if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+    if (const int rc = PrepareConnect(port); rc != 0) return rc;
+    if (timeout == 0) {
+        // A blocking connect: the system's own time-out, and no code of its own.
+        const sockaddr_in target = MakeAddress(ResolveSocketAddress(host), port);
+        if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
+            return SB_SOCKET_PROXY_FAILURE;
         state_ = stConnected;
-    } else if (timeout > 0) {
-        const int code = LastSocketError();
-        if (errno == EINPROGRESS || errno == EAGAIN || errno == EALREADY)
-            state_ = stConnecting;
-        else if (errno == EISCONN)
-            state_ = stConnected;
-        else {
-            state_ = stCreated;
-            return code;
-        }
-    } else {
-        return SB_SOCKET_PROXY_FAILURE;
+        return RecordBoundAddress();
     }
+    SetNonBlocking();
+    if (const int rc = StartConnect(host, port); rc != 0) return rc;
     if (state_ == stConnecting) {
-        if (const int rc = WaitFor(handle_, POLLOUT, timeout); rc != 0) {
+        int rc = WaitFor(handle_, POLLOUT, timeout);
+        if (rc == 0) rc = PendingConnectError(handle_);
+        if (rc != 0) {
             state_ = stCreated;
             return rc;
-        }
-        // A refused connect shows as writable with an error pending: the pending error is
-        // the result.
-        int pending = 0;
-        socklen_t len = sizeof pending;
-        if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
-        if (pending != 0) {
-            state_ = stCreated;
-            return plat::WinErrorFromErrno(pending, plat::ErrorDomain::Socket);
         }
         state_ = stConnected;
     }
@@ -280,20 +295,9 @@ int TElSocket::Accept(int timeout) {
 
 int TElSocket::AsyncConnect(int timeout, TElSocket* watched, const TElSocketWatchEvent& handler, bool watchRead,
                             bool watchWrite) {
-    if (const int rc = PrepareConnect(); rc != 0) return rc;
+    if (const int rc = PrepareConnect(port_); rc != 0) return rc;
     SetNonBlocking();
-    const sockaddr_in target = MakeAddress(ResolveSocketAddress(address_), port_);
-    if (::connect(handle_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-        state_ = stConnected;
-    } else if (errno == EINPROGRESS || errno == EAGAIN || errno == EALREADY) {
-        state_ = stConnecting;
-    } else if (errno == EISCONN) {
-        state_ = stConnected;
-    } else {
-        const int code = LastSocketError();
-        state_ = stCreated;
-        return code;
-    }
+    if (const int rc = StartConnect(address_, port_); rc != 0) return rc;
     const uint32_t start = plat::GetClock().TickCount();
     while (state_ == stConnecting) {
         const uint32_t elapsed = GetElapsedTicks(start);
@@ -312,14 +316,11 @@ int TElSocket::AsyncConnect(int timeout, TElSocket* watched, const TElSocketWatc
             return code;
         }
         if (n == 0) continue;
-        int pending = 0;
         if (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) {
-            socklen_t len = sizeof pending;
-            if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
-        }
-        if (pending != 0) {
-            Close(true);
-            return plat::WinErrorFromErrno(pending, plat::ErrorDomain::Socket);
+            if (const int rc = PendingConnectError(handle_); rc != 0) {
+                Close(true);
+                return rc;
+            }
         }
         bool cancel = false;
         const short watchedReady = short(fds[1].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR));
@@ -431,24 +432,6 @@ void TElSocket::PushBack(const void* data, int count) {
 // ---------------------------------------------------------------------------------------------
 // Proxies
 
-int TElSocket::ConnectToProxy(const std::string& host, int32_t port, int timeout) {
-    const std::string savedAddress = address_;
-    const int32_t savedPort = port_;
-    address_ = host;
-    port_ = port;
-    int rc;
-    try {
-        rc = ConnectDirect(timeout);
-    } catch (...) {
-        address_ = savedAddress;
-        port_ = savedPort;
-        throw;
-    }
-    address_ = savedAddress;
-    port_ = savedPort;
-    return rc;
-}
-
 bool TElSocket::ProxySend(const std::string& request, int timeout, uint32_t start) {
     size_t done = 0;
     while (done < request.size()) {
@@ -479,7 +462,7 @@ bool TElSocket::ProxyReceive(std::string& reply, int timeout, uint32_t start) {
 
 int TElSocket::ConnectThroughSocks(int timeout) {
     if (timeout < 0) timeout = 0;
-    ConnectToProxy(SocksServer, SocksPort, timeout);
+    ConnectDirectTo(SocksServer, SocksPort, timeout);
     if (state_ != stConnected) return SB_SOCKET_PROXY_FAILURE;
     const uint32_t start = plat::GetClock().TickCount();
     int rc;
@@ -612,7 +595,7 @@ int TElSocket::Socks4(int timeout, uint32_t start) {
 int TElSocket::ConnectThroughTunnel(int timeout) {
     if (timeout < 0) timeout = 0;
     if (!IsSafeProxyHost(address_)) return SB_SOCKET_PROXY_FAILURE;
-    ConnectToProxy(WebTunnelAddress, WebTunnelPort, timeout);
+    ConnectDirectTo(WebTunnelAddress, WebTunnelPort, timeout);
     if (state_ != stConnected) return SB_SOCKET_PROXY_FAILURE;
     const uint32_t start = plat::GetClock().TickCount();
 
@@ -621,12 +604,7 @@ int TElSocket::ConnectThroughTunnel(int timeout) {
                                       address_, port_, address_, port_);
     if (WebTunnelAuthentication == wtaRequiresAuthentication && !WebTunnelUserId.empty() &&
         !WebTunnelPassword.empty()) {
-        const std::string credentials = WebTunnelUserId + ":" + WebTunnelPassword;
-        std::string encoded(credentials.size() * 4 / 3 + 4, '\0');
-        size_t size = encoded.size();
-        EncodeBase64(credentials.data(), credentials.size(), encoded.data(), false, size);
-        encoded.resize(size);
-        request += "Proxy-Authorization: Basic " + encoded + "\r\n";
+        request += "Proxy-Authorization: " + BasicCredentials(WebTunnelUserId, WebTunnelPassword) + "\r\n";
     }
     request += "\r\n";
 

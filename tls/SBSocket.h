@@ -133,9 +133,6 @@ public:
     // number never wraps into another one.
     int Connect(int timeout);
     int ConnectDirect(int timeout);
-    // What every direct connect does first: bound to ListenAddress when one is named, a handle
-    // in a state to connect from, the port checked. 0, or the error.
-    int PrepareConnect();
     int Bind();
     int Listen();
     int Accept(int timeout);
@@ -181,8 +178,14 @@ private:
     int RecordBoundAddress();
     int ConnectThroughSocks(int timeout);
     int ConnectThroughTunnel(int timeout);
-    // Connects to a proxy at host:port with Address and Port put back afterwards.
-    int ConnectToProxy(const std::string& host, int32_t port, int timeout);
+    // What every direct connect does first: bound to ListenAddress when one is named, a handle
+    // in a state to connect from, the port checked. 0, or the error.
+    int PrepareConnect(int32_t port);
+    // Starts a non-blocking connect to host:port: 0 with the state connected or connecting, or
+    // the error with the state created.
+    int StartConnect(const std::string& host, int32_t port);
+    // A direct connect to host:port: Address and Port, or a proxy's.
+    int ConnectDirectTo(const std::string& host, int32_t port, int timeout);
     int Socks5(int timeout, uint32_t start);
     int Socks4(int timeout, uint32_t start);
     // Sends the request once the socket is writable; false on a failure or the time-out.

@@ -1,6 +1,7 @@
 // Tests of HTTP authentication without a security support interface: the interface is never
 // available, the scheme list stays as the client made it, the state resets, and names split
-// into domain and user (or take this computer's name as the domain).
+// into domain and user (or take this computer's name as the domain), and the Basic
+// credentials a preemptive line carries.
 #include "tls/SBHTTPAuth.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,25 @@ TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
     EXPECT_EQ(state.User, "");
     EXPECT_EQ(state.Domain, "");
     EXPECT_EQ(state.Password, "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HTTPAuth, BasicCredentialsTable) {
+    struct Case {
+        std::string user, password, value;
+    };
+    const Case cases[] = {
+        {"Aladdin", "open sesame", "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ=="},
+        {"u", "", "Basic dTo="},
+        {"", "", "Basic Og=="},
+        // A colon in the password stays: only the first one separates.
+        {"pu", "a:b", "Basic cHU6YTpi"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BasicCredentials(c.user, c.password), c.value) << c.user;
 }
 
 }  // namespace

@@ -227,6 +227,48 @@ TEST(FTPClientScripted, AnAsciiDownloadWhoseLineNeverEndsFailsInsteadOfFillingMe
     EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nRETR f.txt\r\n");
 }
 
+TEST(FTPClientScripted, AListingWhoseLineNeverEndsFailsThoughTheServerSays226) {
+    FtpScript script;
+    script.Greeting()
+        .PassiveDownload("first\n" + std::string(TElSimpleFTPSClient::kMaxTextLine + 4096, 'x'))
+        .Reply("250 deleted\r\n");
+    FtpScriptPeer peer(script);
+    KW_REQUIRE_FTP_PEER(peer);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, peer.Port());
+    std::vector<std::string> lines;
+    ftp.OnTextDataLine = [&](rtl::Component*, const std::string& line) { lines.push_back(line); };
+    ftp.Open();
+    ftp.Login();
+    EXPECT_EQ(ThrownMessage([&] { ftp.ListNames(); }), "Data channel transfer error");
+    EXPECT_EQ(lines, (std::vector<std::string>{"first"}));
+    // The listing's 226 was read: the next command meets its own reply.
+    ftp.DeleteRemoteFile("f.txt");
+    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    EXPECT_EQ(peer.Transcript(),
+              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
+}
+
+TEST(FTPClientScripted, AListingLineHandlersFailureLeavesTheListing) {
+    FtpScript script;
+    script.Greeting().PassiveDownload("a.txt\r\nb.txt\r\n").Reply("250 deleted\r\n");
+    FtpScriptPeer peer(script);
+    KW_REQUIRE_FTP_PEER(peer);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, peer.Port());
+    ftp.OnTextDataLine = [&](rtl::Component*, const std::string&) {
+        throw EOperationCancelledError(SOperationCancelled);
+    };
+    ftp.Open();
+    ftp.Login();
+    EXPECT_THROW(ftp.ListNames(), EOperationCancelledError);
+    ftp.OnTextDataLine = nullptr;
+    ftp.DeleteRemoteFile("f.txt");
+    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    EXPECT_EQ(peer.Transcript(),
+              "USER kw\r\nPASS secret\r\nFEAT\r\nTYPE A\r\nPASV\r\nNLST\r\nDELE f.txt\r\n");
+}
+
 TEST(FTPClientScripted, A425WhileWaitingInActiveModeFailsTheListing) {
     FtpScript script;
     script.Greeting()
