@@ -109,8 +109,10 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
         if (!raiseIfDisconnected) return 0;
         EIdException::RaiseIdException(RSId::NotConnectedHandler);
     }
-    int32_t count = 0;
-    do {
+    // A receive that gives the caller nothing yet (a transport's record without data) waits
+    // again, as does a close while the handle stays allocated.
+    for (;;) {
+        int32_t count = 0;
         if (!HasBufferedInput() && !Readable(timeout)) {
             if (raiseOnTimeout) EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
             return -1;
@@ -135,14 +137,13 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
                 }
                 InputQueue->AppendBytes(std::move(bytes));
             }
-        } else {
-            count = 0;
-            if (raiseIfDisconnected) EIdException::RaiseIdException(RSId::NotConnectedHandler);
+        } else if (raiseIfDisconnected) {
+            EIdException::RaiseIdException(RSId::NotConnectedHandler);
         }
         PeerClosed = count == 0;
         CheckForDisconnect(raiseIfDisconnected, false);
-    } while (count == 0 && Binding->HandleAllocated());
-    return count;
+        if (count != 0 || !Binding->HandleAllocated()) return count;
+    }
 }
 
 int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes) { return Binding->ReceiveBytes(bytes); }

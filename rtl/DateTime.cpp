@@ -155,12 +155,16 @@ int DaysInMonth(int year, int month) {
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+int32_t DayNumberOfDate(int year, int month, int day) {
+    const sys_days d{std::chrono::year{year} / std::chrono::month{unsigned(month)} /
+                     std::chrono::day{unsigned(day)}};
+    return int32_t(d.time_since_epoch().count()) + kUnixDay + DateDelta;
+}
+
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
         return false;
-    const sys_days d{std::chrono::year{year} / std::chrono::month{unsigned(month)} /
-                     std::chrono::day{unsigned(day)}};
-    result = double(d.time_since_epoch().count() + kUnixDay);
+    result = double(DayNumberOfDate(year, month, day) - DateDelta);
     return true;
 }
 

@@ -36,6 +36,10 @@ bool IsLeapYear(int year);
 // Days of a month (28..31); rtl::EConvertError for a month outside 1..12.
 int DaysInMonth(int year, int month);
 
+// The time stamp's day number (1 = 0001-01-01) of a date the caller has checked (year 1 to
+// 9999, a day of the month): the calendar's arithmetic alone, for values read once per row.
+int32_t DayNumberOfDate(int year, int month, int day);
+
 // rtl::EConvertError "Invalid argument to date encode" / "... time encode".
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int min, int sec, int msec);

@@ -216,25 +216,6 @@ int TimeOfDayMs(const char* p, size_t left) {
     return ((h * 60 + mi) * 60 + sec) * 1000 + ms;
 }
 
-// The day number (1 = 0001-01-01, the driver layer's count) of a valid Gregorian date, by
-// the civil calendar's arithmetic: a value read per row of a result needs no detour through
-// a date-time.
-int32_t DayNumber(int year, int month, int day) {
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = y / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    // era * 146097 + dayOfEra counts from 0000-03-01, which is day -305.
-    return era * 146097 + dayOfEra - 305;
-}
-
-int MonthDays(int year, int month) {
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 }  // namespace
 
 bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp) {
@@ -249,7 +230,7 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
     }
     if (length < 10 || text[4] != '-' || text[7] != '-') return false;
     const int y = Digits(text, 4), mo = Digits(text + 5, 2), d = Digits(text + 8, 2);
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > MonthDays(y, mo)) return false;
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > rtl::DaysInMonth(y, mo)) return false;
     int ms = 0;
     if (length > 10) {
         if (text[10] != ' ' && text[10] != 'T') return false;
@@ -257,7 +238,7 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
         ms = TimeOfDayMs(text + 11, length - 11);
         if (ms < 0) return false;
     }
-    stamp.Date = DayNumber(y, mo, d);
+    stamp.Date = rtl::DayNumberOfDate(y, mo, d);
     stamp.Time = ms;
     return true;
 }

@@ -449,19 +449,14 @@ TEST_F(LocalRoad, TheExecutorComesFromADownloadServer) {
 
 class SitesDoExecutor : public LocalRoad {
 protected:
-    static std::string Texto(const std::string& t) {
-        std::string r = "'";
-        for (char c : t) r += c == '\'' ? std::string("''") : std::string(1, c);
-        return r + "'";
-    }
     // The executor alone in the generic system, whose sites are these (what the generic system
     // had goes to system 1: the executor copies from folder sites only).
     void SitesDoSistemaGenerico(const std::string& site1, const std::string& site2, const std::string& usuario) {
         Sql("update epadObjetoUpdate set cdSistema = 1, cdObjetoUpdate = 6 where nmObjeto = 'leiame.txt'");
         Sql("update epadObjetoUpdate set cdSistema = -1 where nmObjeto = 'kwExec.exe'");
-        Sql("update epadLocalUpdate set deLocalUpdate = " + Texto(site1) + ", deLocalUpdate2 = " + Texto(site2) +
-            ", flDisponivel2 = '" + (site2.empty() ? "N" : "S") + "', deUsuario = " + Texto(usuario) +
-            ", deSenha = '' where cdSistema = -1");
+        Sql("update epadLocalUpdate set deLocalUpdate = " + rtl::QuotedStr(site1) + ", deLocalUpdate2 = " +
+            rtl::QuotedStr(site2) + ", flDisponivel2 = '" + (site2.empty() ? "N" : "S") +
+            "', deUsuario = " + rtl::QuotedStr(usuario) + ", deSenha = '' where cdSistema = -1");
     }
     // The executor from the second of two sites of the scheme, the first refusing connections.
     void DoSegundoSiteWeb(const std::string& esquema) {

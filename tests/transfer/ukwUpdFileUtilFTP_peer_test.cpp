@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CopiaTestSupport.h"
 #include "common/LauncherTestHooks.h"
 #include "common/ukwTransfereVersaoComum.h"
 #include "common/ukwUpdConstante.h"
@@ -31,36 +32,10 @@ using kwtest::FtpRoot;
 using kwtest::FtpScript;
 using kwtest::FtpScriptPeer;
 
-class CopiaFTP : public ::testing::Test {
+class CopiaFTP : public kwtest::CopiaDeSite {
 protected:
-    void SetUp() override {
-        Configure(1, 1);
-        fs::create_directories(dir / "app");
-        kwtest::WriteFile(Destino(), "velho");
-    }
-    void TearDown() override { ResetLauncherBaseForTests(""); }
-
-    void Configure(int tentativas, int espera) {
-        kwtest::WriteFile(dir / "kwCFG.ini", "[KWUPDATE]\r\nMaximoTentativasDownload=" + std::to_string(tentativas) +
-                                                 "\r\nTempoEsperaSegundosNovaTentativaDownload=" +
-                                                 std::to_string(espera) + "\r\n");
-        ResetLauncherBaseForTests((dir / "kwLoader").string());
-    }
-    fs::path Destino() const { return dir / "app" / "kwExec.exe"; }
-    bool Copie(const std::string& origem, const std::string& destino, const std::string& usuario,
-               const std::string& senha) {
-        log = std::make_unique<TkwUpdLog>();
-        bool d2 = true;
-        bool d3 = true;
-        return CopieArquivo(origem, destino, usuario, senha, true, log.get(), d2, d3, "", "", -999);
-    }
     bool Baixe(const std::string& origem, const std::string& usuario = "kw", const std::string& senha = "secret") {
         return Copie(origem, Destino().string(), usuario, senha);
-    }
-    // Only the destination is left in its folder: no backup and no temporary file.
-    void SoODestino(const std::string& caso) const {
-        for (const auto& e : fs::directory_iterator(dir / "app"))
-            EXPECT_EQ(e.path().filename(), "kwExec.exe") << caso << ": " << e.path();
     }
     std::vector<std::string> Tentativas() const {
         std::vector<std::string> r;
@@ -70,10 +45,8 @@ protected:
     }
     static std::string Host(int porta) { return "127.0.0.1:" + std::to_string(porta); }
 
-    kwtest::TempDir dir;
     plat::ManualClock relogio;
     plat::ScopedClock usaRelogio{relogio};
-    std::unique_ptr<TkwUpdLog> log;
 };
 
 const std::string kClasse = "\r\nExceptionClass=EFTPSError";

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CopiaTestSupport.h"
 #include "common/LauncherTestHooks.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdLog.h"
@@ -30,31 +31,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CopiaHTTP : public ::testing::Test {
+class CopiaHTTP : public kwtest::CopiaDeSite {
 protected:
-    void SetUp() override {
-        Configure(1, 1);
-        fs::create_directories(dir / "app");
-        kwtest::WriteFile(Destino(), "velho");
-    }
     void TearDown() override {
         UsaProxy = true;
         PermiteSSL2 = true;
-        ResetLauncherBaseForTests("");
+        CopiaDeSite::TearDown();
     }
 
-    void Configure(int tentativas, int espera, const std::string& extra = {}) {
-        kwtest::WriteFile(dir / "kwCFG.ini", "[KWUPDATE]\r\nMaximoTentativasDownload=" + std::to_string(tentativas) +
-                                                 "\r\nTempoEsperaSegundosNovaTentativaDownload=" +
-                                                 std::to_string(espera) + "\r\n" + extra);
-        ResetLauncherBaseForTests((dir / "kwLoader").string());
-    }
-    fs::path Destino() const { return dir / "app" / "kwExec.exe"; }
     bool Baixe(const std::string& origem, const std::string& usuario = "", const std::string& senha = "") {
-        log = std::make_unique<TkwUpdLog>();
-        bool d2 = true;
-        bool d3 = true;
-        return CopieArquivo(origem, Destino().string(), usuario, senha, true, log.get(), d2, d3, "", "", -999);
+        return Copie(origem, Destino().string(), usuario, senha);
     }
     // The exception text of a direct download, empty when it succeeded.
     std::string Falha(const std::string& url, const std::string& usuario = "", const std::string& senha = "") {
@@ -65,12 +51,6 @@ protected:
             return e.what();
         }
     }
-    // Only the destination (or nothing) is left in its folder: no backup, no temporary file.
-    void SoODestino(const std::string& caso) const {
-        for (const auto& e : fs::directory_iterator(dir / "app"))
-            EXPECT_EQ(e.path().filename(), "kwExec.exe") << caso << ": " << e.path();
-    }
-
     // The destination as a case starts it: the old file, or none.
     void Prepare(bool existia) const {
         if (existia)
@@ -93,9 +73,6 @@ protected:
             n += l.find("Tentativa (") != std::string::npos;
         return n;
     }
-
-    kwtest::TempDir dir;
-    std::unique_ptr<TkwUpdLog> log;
 };
 
 // Over plain HTTP and over TLS (mod_openssl, the test CA's certificate for 127.0.0.1 checked).
