@@ -165,7 +165,6 @@ TSBSecurityInterfaceOverride::~TSBSecurityInterfaceOverride() {
 
 TSBAuthState::~TSBAuthState() {
     FreeAuthState(*this);
-    Wipe(Password);
 }
 
 std::string BasicCredentials(const std::string& user, const std::string& password) {
@@ -201,7 +200,6 @@ void InitAuthState(TSBAuthState& state) {
     FreeAuthState(state);
     Wipe(state.User);
     Wipe(state.Domain);
-    Wipe(state.Password);
     state.FirstStep = true;
     state.Base64 = true;
 }
@@ -298,19 +296,17 @@ bool MakeAuthToken(TSBAuthState& state, std::string_view challenge, const std::s
         OM_uint32 major;
         if (!user.empty() || !password.empty()) {
             SplitDomainUser(user, state.User, state.Domain);
-            state.Password = password;
             // gss-ntlmssp reads a user name of the form "DOMAIN\user".
             std::string principal = state.Domain + "\\" + state.User;
             GssBuffer nameText{principal.size(), principal.data()};
             GssOID nameType = MakeOID(kUserNameOID, sizeof kUserNameOID);
             void* name = nullptr;
             if ((g.import_name(&minor, &nameText, &nameType, &name) & kGssErrorMask) != 0) return false;
-            GssBuffer secret{state.Password.size(), state.Password.data()};
+            // The call only reads the buffer.
+            GssBuffer secret{password.size(), const_cast<char*>(password.data())};
             major = g.acquire_cred_with_password(&minor, name, &secret, kGssIndefinite, &mechs, kGssInitiate,
                                                  &state.Credentials, nullptr, nullptr);
             g.release_name(&minor, &name);
-            // The credentials hold what they need of the password.
-            Wipe(state.Password);
         } else {
             // Neither user nor password: the credentials the mechanism has for this user.
             major = g.acquire_cred(&minor, nullptr, kGssIndefinite, &mechs, kGssInitiate, &state.Credentials,

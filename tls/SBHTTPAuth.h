@@ -18,8 +18,8 @@
 // FreeAuthState gives the credentials and the context back; InitAuthState does so too before it
 // forgets the identity, so a new exchange never leaks the last one's handles.
 //
-// The password is held only until the credentials are made from it and is wiped wherever it was
-// copied; it never reaches a message or a log.
+// The password goes straight from the caller's string into the credentials; no copy of it is
+// kept, and the Basic texts made from it are wiped. It never reaches a message or a log.
 #pragma once
 
 #include <cstdint>
@@ -45,10 +45,10 @@ struct TSBAuthState {
     bool CredentialsAcquired = false;
     bool ContextMade = false;
     bool Base64 = true;
+    // The identity the credentials were made for. The password is never kept: the credentials
+    // are made straight from the caller's.
     std::string User;
     std::string Domain;
-    // Wiped once the credentials are made.
-    std::string Password;
 
     // The binding that made the handles below (they go back through it).
     const TSBSecurityInterface* Binding = nullptr;

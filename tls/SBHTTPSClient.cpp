@@ -390,12 +390,14 @@ void TElHTTPSClient::PrepareSocket(TElSocket& socket) {
             return std::string();
         }
         started = more;
-        const std::string basic =
+        std::string basic =
             HTTPProxyUsername.empty()
                 ? std::string()
                 : "Proxy-Authorization: " + BasicCredentials(HTTPProxyUsername, HTTPProxyPassword);
-        return AnswerChallenges(challenges, proxyAuth_, true, started, more, HTTPProxyUsername,
-                                HTTPProxyPassword, basic);
+        const std::string line = AnswerChallenges(challenges, proxyAuth_, true, started, more,
+                                                  HTTPProxyUsername, HTTPProxyPassword, basic);
+        rtl::secure_wipe(basic.data(), basic.size());
+        return line;
     };
 }
 

@@ -70,7 +70,6 @@ TEST(HTTPAuthGssapi, TheBindingFindsTheMechanismAndMakesANegotiateToken) {
     EXPECT_TRUE(state.CredentialsAcquired && state.ContextMade);
     EXPECT_EQ(state.User, "kw");
     EXPECT_EQ(state.Domain, "KWDOM");
-    EXPECT_EQ(state.Password, "") << "the password is not kept once the credentials are made";
     FreeAuthState(state);
     EXPECT_FALSE(state.CredentialsAcquired || state.ContextMade);
     EXPECT_EQ(state.Credentials, nullptr);

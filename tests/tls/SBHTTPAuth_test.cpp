@@ -169,7 +169,6 @@ TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
     state.Base64 = false;
     state.User = "kw";
     state.Domain = "DOM";
-    state.Password = "pw";
     FreeAuthState(state);
     EXPECT_FALSE(state.CredentialsAcquired);
     EXPECT_FALSE(state.ContextMade);
@@ -179,7 +178,6 @@ TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
     EXPECT_TRUE(state.Base64);
     EXPECT_EQ(state.User, "");
     EXPECT_EQ(state.Domain, "");
-    EXPECT_EQ(state.Password, "");
 }
 
 }  // namespace
