@@ -281,8 +281,8 @@ bool MakeAuthToken(TSBAuthState& state, std::string_view challenge, const std::s
     token.clear();
     const TSBSecurityInterface& binding = SecurityInterface();
     if (!binding.Available() || package != kNtlmPackage) return false;
-    // A context goes on through the binding that started it.
-    if (!state.FirstStep && state.Binding != &binding) return false;
+    // A context goes on through the binding that started it, and only while it is there.
+    if (!state.FirstStep && (state.Binding != &binding || state.Context == nullptr)) return false;
     const TSBSecurityInterface::Entries& g = *binding.gss_;
     std::vector<uint8_t> input;
     if (!challenge.empty() && !DecodeAuthChallenge(challenge, input)) return false;

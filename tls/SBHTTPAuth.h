@@ -10,13 +10,14 @@
 // itself are sent). The binding is the TLS library's one unit that loads that library.
 //
 // One exchange per direction (server or proxy) lives in a TSBAuthState:
-//   fresh      FirstStep, no credentials, no context      (InitAuthState)
-//   started    credentials and a context made, FirstStep  (the first MakeAuthToken: the
-//              off                                          negotiate message)
-//   continued  the same context, fed the peer's challenge  (each later MakeAuthToken: the
-//                                                           authenticate message)
-// FreeAuthState gives the credentials and the context back; InitAuthState does so too before it
-// forgets the identity, so a new exchange never leaks the last one's handles.
+//   fresh      FirstStep; no credentials, no context (InitAuthState)
+//   started    not FirstStep; credentials and a context made by the first MakeAuthToken, which
+//              gave the negotiate message
+//   continued  the same context fed the peer's challenge by a later MakeAuthToken, which gave
+//              the authenticate message
+// A later step without a context (the last step failed and the interface dropped it) makes
+// nothing. FreeAuthState gives the credentials and the context back; InitAuthState does so too
+// before it forgets the identity, so a new exchange never leaks the last one's handles.
 //
 // The password goes straight from the caller's string into the credentials; no copy of it is
 // kept, and the Basic texts made from it are wiped. It never reaches a message or a log.
