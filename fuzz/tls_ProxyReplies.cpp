@@ -1,9 +1,11 @@
 // Fuzz target: the socket's proxy reply readers: a SOCKS 5 reply's length by its address
-// type, a SOCKS 4 grant, and an HTTP tunnel reply's length and status. Lengths never exceed
-// what they were given (a SOCKS 5 reply may ask for more, at most 4 + 1 + 255 + 2 bytes), and
-// a tunnel reply never runs past the proxy reply ceiling.
+// type, a SOCKS 4 grant, and an HTTP tunnel reply's length, status and fields. Lengths never
+// exceed what they were given (a SOCKS 5 reply may ask for more, at most 4 + 1 + 255 + 2
+// bytes), a tunnel reply never runs past its ceiling, and a field's value never holds a CR
+// LF.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "tls/SBSocket.h"
@@ -18,6 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int tunnel = TunnelReplyLength(text);
     if (tunnel < -1 || tunnel > int(TElSocket::kProxyReplyLimit) || size_t(tunnel > 0 ? tunnel : 0) > size)
         std::abort();
+    const int authTunnel = TunnelReplyLength(text, TElSocket::kProxyAuthReplyLimit);
+    if (authTunnel < -1 || authTunnel > int(TElSocket::kProxyAuthReplyLimit)) std::abort();
+    if (authTunnel > 0) {
+        for (const char* name : {"Proxy-Authenticate", "Content-Length", "Connection"})
+            for (const std::string& v : TunnelReplyFieldValues(text.substr(0, size_t(authTunnel)), name))
+                if (v.find("\r\n") != std::string::npos) std::abort();
+    }
     if (tunnel > 0) {
         bool accepted = false;
         const int status = TunnelReplyStatus(text.substr(0, size_t(tunnel)), accepted);

@@ -3,6 +3,7 @@
 #include "tls/SBHTTPSClient.h"
 
 #include "platform/Clock.h"
+#include "rtl/Bytes.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
@@ -194,8 +195,8 @@ int TElHTTPSClient::DoRequest(int method, const std::string& url) {
     InitAuthState(proxyAuth_);
     contextStarted_ = continueFlag_ = exchangePending_ = false;
     exchanges_ = 0;
-    serverChallenges_.Clear();
-    proxyChallenges_.Clear();
+    serverChallenges_.clear();
+    proxyChallenges_.clear();
     {
         const THTTPURL first = ParseHTTPURL(url);
         const bool tls = first.HasProtocol ? rtl::SameText(first.Protocol, "https") : SSLEnabled;
@@ -282,7 +283,8 @@ void TElHTTPSClient::PrepareRequest(int method, const std::string& url) {
     else if (keepAlive_)
         add("Connection", "keep-alive");
 
-    AuthenticationPass();
+    AuthenticationPass(user, password);
+    rtl::secure_wipe(password.data(), password.size());
     requestBodyLength_ = 0;
     Quietly([&] {
         if (OnPreparedHeaders) OnPreparedHeaders(this, requestHeaders_);
@@ -317,14 +319,57 @@ void TElHTTPSClient::PrepareRequest(int method, const std::string& url) {
     SetPort(connectPort);
 }
 
-void TElHTTPSClient::AuthenticationPass() {
+void TElHTTPSClient::AuthenticationPass(const std::string& user, const std::string& password) {
     // The challenge-response pass needs the security interface; without it the preemptive
     // Basic lines stay as prepared and the challenges are kept.
     if (!SecurityInterfaceAvailable()) return;
     FilterAuthSchemes(allowedSchemes_);
+    if (!UseNTLMAuth) return;
+    // The preemptive lines go; the last of each kind comes back when Basic is what is asked.
+    std::string basicLine, proxyBasicLine;
+    for (int i = requestHeaders_.Count() - 1; i >= 0; --i) {
+        const std::string& line = requestHeaders_[i];
+        const bool server = rtl::StartsText("authorization: ", line);
+        if (!server && !rtl::StartsText("proxy-authorization: ", line)) continue;
+        std::string& kept = server ? basicLine : proxyBasicLine;
+        if (kept.empty()) kept = line;
+        requestHeaders_.Delete(i);
+    }
+    std::string line = AnswerChallenges(serverChallenges_, serverAuth_, false, contextStarted_, continueFlag_,
+                                        user, password, basicLine);
+    if (!line.empty()) requestHeaders_.Add(line);
+    // Proxy credentials go only to a proxy that reads this request (a tunnel answers its
+    // proxy's challenges on the CONNECT).
+    if (UseHTTPProxy && !tls_) {
+        line = AnswerChallenges(proxyChallenges_, proxyAuth_, true, contextStarted_, continueFlag_,
+                                HTTPProxyUsername, HTTPProxyPassword, proxyBasicLine);
+        if (!line.empty()) requestHeaders_.Add(line);
+    }
+    rtl::secure_wipe(basicLine.data(), basicLine.size());
+    rtl::secure_wipe(proxyBasicLine.data(), proxyBasicLine.size());
+    serverChallenges_.clear();
+    proxyChallenges_.clear();
+}
+
+std::string TElHTTPSClient::AnswerChallenges(const std::vector<std::string>& challenges, TSBAuthState& state,
+                                             bool forProxy, bool& started, bool& more,
+                                             const std::string& user, const std::string& password,
+                                             const std::string& basicLine) {
+    std::string scheme, data;
+    if (!ChooseAuthChallenge(allowedSchemes_, challenges, scheme, data)) return {};
+    if (rtl::SameText(scheme, "basic")) {
+        started = false;
+        return basicLine;
+    }
+    const bool wasStarted = started;
+    started = true;
+    std::string line;
+    BuildAuthHeader(scheme, data, state, forProxy, wasStarted, password, user, more, line);
+    return line;
 }
 
 void TElHTTPSClient::PrepareSocket(TElSocket& socket) {
+    socket.WebTunnelAuthenticator = nullptr;
     if (!tunnel_) return;
     socket.SetUseWebTunneling(true);
     socket.WebTunnelAddress = HTTPProxyHost;
@@ -332,6 +377,28 @@ void TElHTTPSClient::PrepareSocket(TElSocket& socket) {
     socket.WebTunnelUserId = HTTPProxyUsername;
     socket.WebTunnelPassword = HTTPProxyPassword;
     socket.WebTunnelAuthentication = HTTPProxyUsername.empty() ? wtaNoAuthentication : wtaRequiresAuthentication;
+    if (!UseNTLMAuth || !SecurityInterfaceAvailable()) return;
+    // The tunnel's proxy is answered as a proxy that reads the requests would be: nothing on
+    // the first CONNECT, then the first allowed scheme it offers. The exchange belongs to this
+    // connection.
+    FilterAuthSchemes(allowedSchemes_);
+    socket.WebTunnelAuthenticator = [this, started = false,
+                                     more = false](const std::vector<std::string>& challenges) mutable {
+        if (challenges.empty()) {
+            InitAuthState(proxyAuth_);
+            started = more = false;
+            return std::string();
+        }
+        started = more;
+        std::string basic =
+            HTTPProxyUsername.empty()
+                ? std::string()
+                : "Proxy-Authorization: " + BasicCredentials(HTTPProxyUsername, HTTPProxyPassword);
+        const std::string line = AnswerChallenges(challenges, proxyAuth_, true, started, more,
+                                                  HTTPProxyUsername, HTTPProxyPassword, basic);
+        rtl::secure_wipe(basic.data(), basic.size());
+        return line;
+    };
 }
 
 bool TElHTTPSClient::SendAndReceive() {
@@ -427,8 +494,8 @@ void TElHTTPSClient::HeaderArrived() {
         keepAlive_ = keepAlive_ && r.ConnectionField == 1;
     }
     if (r.ProxyKeepAliveRefused || r.BodyEndsAtClose()) keepAlive_ = false;
-    for (const std::string& c : r.WWWAuthenticate) serverChallenges_.Add(c);
-    for (const std::string& c : r.ProxyAuthenticate) proxyChallenges_.Add(c);
+    serverChallenges_.insert(serverChallenges_.end(), r.WWWAuthenticate.begin(), r.WWWAuthenticate.end());
+    proxyChallenges_.insert(proxyChallenges_.end(), r.ProxyAuthenticate.begin(), r.ProxyAuthenticate.end());
 
     if ((statusCode_ == 301 || statusCode_ == 302) && !r.Location.empty() &&
         (maxRedirections_ == -1 || redirects_ < maxRedirections_)) {

@@ -282,7 +282,15 @@ private:
     void HeaderArrived();
     void Deliver(const uint8_t* data, size_t size);
     void ResponseComplete();
-    void AuthenticationPass();
+    // Replaces the preemptive authorization lines with the answers to the challenges of the
+    // last response (user and password: the origin's credentials of this request).
+    void AuthenticationPass(const std::string& user, const std::string& password);
+    // One direction of the pass (also a tunnel's): the line answering the first allowed
+    // challenge, "" for none. A token step of the exchange in state (started: it is under way;
+    // more := it asks for another round), or basicLine for Basic.
+    std::string AnswerChallenges(const std::vector<std::string>& challenges, TSBAuthState& state,
+                                 bool forProxy, bool& started, bool& more, const std::string& user,
+                                 const std::string& password, const std::string& basicLine);
     // Fires a notification whose handler's failures are not the request's.
     void Quietly(const std::function<void()>& call);
 
@@ -296,8 +304,8 @@ private:
     rtl::StringList responseHeaders_;
     rtl::StringList receivedCookies_;
     rtl::StringList allowedSchemes_;
-    rtl::StringList serverChallenges_;
-    rtl::StringList proxyChallenges_;
+    std::vector<std::string> serverChallenges_;
+    std::vector<std::string> proxyChallenges_;
     TSBAuthState serverAuth_;
     TSBAuthState proxyAuth_;
     bool contextStarted_ = false;

@@ -446,17 +446,34 @@ bool TElSocket::ProxySend(const std::string& request, int timeout, uint32_t star
     return true;
 }
 
-bool TElSocket::ProxyReceive(std::string& reply, int timeout, uint32_t start) {
-    if (reply.size() >= kProxyReplyLimit) return false;
+bool TElSocket::ProxyReceive(std::string& reply, int timeout, uint32_t start, size_t limit) {
+    if (reply.size() >= limit) return false;
     int wait;
     if (!WaitLeft(timeout, start, wait)) return false;
-    const int revents = PollOne(handle_, POLLIN, wait);
-    if (revents <= 0) return false;
+    // Bytes an earlier read took beyond what it handed out wait in the read-ahead buffer, not
+    // on the descriptor.
+    if (readLen_ <= readPos_) {
+        const int revents = PollOne(handle_, POLLIN, wait);
+        if (revents <= 0) return false;
+    }
     char buf[kProxyReplyLimit];
     int got = 0;
     // A proxy that closes before its reply is whole has refused: there is nothing to wait for.
-    if (Receive(buf, int(kProxyReplyLimit - reply.size()), got) != 0 || got <= 0) return false;
+    if (Receive(buf, int(std::min(sizeof buf, limit - reply.size())), got) != 0 || got <= 0) return false;
     reply.append(buf, size_t(got));
+    return true;
+}
+
+bool TElSocket::SkipProxyBody(int64_t length, const std::string& body, int timeout, uint32_t start) {
+    if (int64_t(body.size()) > length) return false;
+    int64_t left = length - int64_t(body.size());
+    std::string piece;
+    while (left > 0) {
+        piece.clear();
+        if (!ProxyReceive(piece, timeout, start, size_t(std::min<int64_t>(left, int64_t(kProxyReplyLimit)))))
+            return false;
+        left -= int64_t(piece.size());
+    }
     return true;
 }
 
@@ -598,33 +615,72 @@ int TElSocket::ConnectThroughTunnel(int timeout) {
     ConnectDirectTo(WebTunnelAddress, WebTunnelPort, timeout);
     if (state_ != stConnected) return SB_SOCKET_PROXY_FAILURE;
     const uint32_t start = plat::GetClock().TickCount();
+    const size_t limit = WebTunnelAuthenticator ? kProxyAuthReplyLimit : kProxyReplyLimit;
 
-    // RFC 9110 section 9.3.6: the target in authority form, twice (request target and Host).
-    std::string request = rtl::Format("CONNECT %s:%d HTTP/1.1\r\nHost: %s:%d\r\nUser-agent: SecureClient\r\n",
-                                      address_, port_, address_, port_);
-    if (WebTunnelAuthentication == wtaRequiresAuthentication && !WebTunnelUserId.empty() &&
-        !WebTunnelPassword.empty()) {
-        request += "Proxy-Authorization: " + BasicCredentials(WebTunnelUserId, WebTunnelPassword) + "\r\n";
-    }
-    request += "\r\n";
+    // Each round is one CONNECT and its reply; only a 407 the authenticator answers leads to
+    // another round on the same connection.
+    std::vector<std::string> challenges;
+    for (int round = 0; round <= kTunnelAuthRounds; ++round) {
+        // RFC 9110 section 9.3.6: the target in authority form, twice (request target and Host).
+        std::string request =
+            rtl::Format("CONNECT %s:%d HTTP/1.1\r\nHost: %s:%d\r\nUser-agent: SecureClient\r\n", address_,
+                        port_, address_, port_);
+        if (WebTunnelAuthenticator) {
+            const std::string line = WebTunnelAuthenticator(challenges);
+            if (line.find_first_of("\r\n", 0, 3) != std::string::npos) break;
+            if (round > 0 && line.empty()) break;  // a challenge we cannot answer
+            if (!line.empty()) request += line + "\r\n";
+        } else if (WebTunnelAuthentication == wtaRequiresAuthentication && !WebTunnelUserId.empty() &&
+                   !WebTunnelPassword.empty()) {
+            request +=
+                "Proxy-Authorization: " + BasicCredentials(WebTunnelUserId, WebTunnelPassword) + "\r\n";
+        }
+        request += "\r\n";
 
-    std::string reply;
-    int headerLength = 0;
-    bool ok = ProxySend(request, timeout, start);
-    while (ok && (headerLength = TunnelReplyLength(reply)) == 0) ok = ProxyReceive(reply, timeout, start);
-    if (!ok || headerLength < 0) {
-        Close(true);
-        return SB_SOCKET_PROXY_FAILURE;
+        std::string reply;
+        int headerLength = 0;
+        bool ok = ProxySend(request, timeout, start);
+        while (ok && (headerLength = TunnelReplyLength(reply, limit)) == 0)
+            ok = ProxyReceive(reply, timeout, start, limit);
+        if (!ok || headerLength < 0) break;
+        bool accepted = false;
+        proxyResult_ = TunnelReplyStatus(reply, accepted);
+        if (accepted) {
+            if (size_t(headerLength) < reply.size())
+                PushBack(reply.data() + headerLength, int(reply.size() - size_t(headerLength)));
+            return 0;
+        }
+        if (!WebTunnelAuthenticator || proxyResult_ != 407 || round == kTunnelAuthRounds) break;
+
+        // The next round goes on this connection: the proxy must keep it, and the refusal's
+        // body must be read whole (by its length) first.
+        const std::string_view header = std::string_view(reply).substr(0, size_t(headerLength));
+        bool closing = false;
+        for (const char* field : {"Connection", "Proxy-Connection"})
+            for (const std::string& v : TunnelReplyFieldValues(header, field))
+                closing = closing || rtl::UpperCase(v).find("CLOSE") != std::string::npos;
+        const std::vector<std::string> lengths = TunnelReplyFieldValues(header, "Content-Length");
+        int64_t length = -1;
+        for (const std::string& v : lengths) {
+            int64_t n = 0;
+            bool digits = !v.empty() && v.size() <= 18;
+            for (char c : v) {
+                digits = digits && c >= '0' && c <= '9';
+                if (digits) n = n * 10 + (c - '0');
+            }
+            // RFC 9112 section 6.3: a length that is no number, or differing lengths, leave the
+            // body's end unknown.
+            length = digits && (length < 0 || length == n) ? n : -2;
+            if (length == -2) break;
+        }
+        if (closing || length < 0 || length > kProxyAuthBodyLimit ||
+            !TunnelReplyFieldValues(header, "Transfer-Encoding").empty() ||
+            !SkipProxyBody(length, reply.substr(size_t(headerLength)), timeout, start))
+            break;
+        challenges = TunnelReplyFieldValues(header, "Proxy-Authenticate");
     }
-    bool accepted = false;
-    proxyResult_ = TunnelReplyStatus(reply, accepted);
-    if (!accepted) {
-        Close(true);
-        return SB_SOCKET_PROXY_FAILURE;
-    }
-    if (size_t(headerLength) < reply.size())
-        PushBack(reply.data() + headerLength, int(reply.size() - size_t(headerLength)));
-    return 0;
+    Close(true);
+    return SB_SOCKET_PROXY_FAILURE;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -649,10 +705,25 @@ bool Socks4ReplyGranted(std::string_view reply) {
     return reply.size() >= kSocks4ReplySize && uint8_t(reply[1]) == 0x5A;
 }
 
-int TunnelReplyLength(std::string_view reply) {
+int TunnelReplyLength(std::string_view reply, size_t limit) {
     const size_t end = reply.find("\r\n\r\n");
-    if (end != std::string_view::npos && end + 4 <= TElSocket::kProxyReplyLimit) return int(end + 4);
-    return reply.size() >= TElSocket::kProxyReplyLimit ? -1 : 0;
+    if (end != std::string_view::npos && end + 4 <= limit) return int(end + 4);
+    return reply.size() >= limit ? -1 : 0;
+}
+
+std::vector<std::string> TunnelReplyFieldValues(std::string_view header, std::string_view name) {
+    std::vector<std::string> values;
+    size_t at = header.find("\r\n");
+    while (at != std::string_view::npos && at + 2 < header.size()) {
+        const size_t begin = at + 2;
+        at = header.find("\r\n", begin);
+        const std::string_view line =
+            header.substr(begin, (at == std::string_view::npos ? header.size() : at) - begin);
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos && rtl::SameText(rtl::Trim(line.substr(0, colon)), name))
+            values.push_back(rtl::Trim(line.substr(colon + 1)));
+    }
+    return values;
 }
 
 int TunnelReplyStatus(std::string_view reply, bool& accepted) {

@@ -119,6 +119,13 @@ public:
     // A proxy's reply is read into at most this many bytes; a reply that does not end within
     // them is refused.
     static constexpr size_t kProxyReplyLimit = 1024;
+    // While WebTunnelAuthenticator answers a proxy's challenges: a 407's header block carries
+    // a challenge token besides the proxy's own fields, and its body (the proxy's refusal
+    // page) is read and dropped before the next CONNECT on the same connection.
+    static constexpr size_t kProxyAuthReplyLimit = 16384;
+    static constexpr int64_t kProxyAuthBodyLimit = 262144;
+    // A CONNECT refused with 407 more often than this in a row is given up.
+    static constexpr int kTunnelAuthRounds = 3;
     // Names and credentials a SOCKS request carries behind one length byte.
     static constexpr size_t kSocksFieldLimit = 255;
 
@@ -169,6 +176,14 @@ public:
     // The HTTP status of the last tunnel reply; 0 after every other connect.
     int32_t ProxyResult() const { return proxyResult_; }
 
+    // Proxy authentication for the tunnel beyond preemptive Basic (a challenge-response
+    // exchange, which lives on one connection). Given the Proxy-Authenticate values of the
+    // proxy's last 407 (none before the first CONNECT), the Proxy-Authorization line for the
+    // next CONNECT ("" for none). While set it replaces the Basic line, and a 407 it answers is
+    // followed by another CONNECT on the same connection, up to kTunnelAuthRounds times; a 407
+    // it cannot answer, or one after which the proxy closes, refuses the tunnel.
+    std::function<std::string(const std::vector<std::string>& challenges)> WebTunnelAuthenticator;
+
 private:
     void CheckState(std::initializer_list<uint8_t> allowed) const;
     [[noreturn]] void RaiseState() const;
@@ -190,9 +205,12 @@ private:
     int Socks4(int timeout, uint32_t start);
     // Sends the request once the socket is writable; false on a failure or the time-out.
     bool ProxySend(const std::string& request, int timeout, uint32_t start);
-    // Adds one read's bytes to reply (at most up to kProxyReplyLimit); false on a failure, a
-    // closed proxy or the time-out.
-    bool ProxyReceive(std::string& reply, int timeout, uint32_t start);
+    // Adds one read's bytes to reply (at most up to limit); false on a failure, a closed proxy
+    // or the time-out.
+    bool ProxyReceive(std::string& reply, int timeout, uint32_t start, size_t limit = kProxyReplyLimit);
+    // Reads and drops the rest of a 407's body: length bytes, of which body already arrived.
+    // False on a failure, the time-out, or bytes past the body.
+    bool SkipProxyBody(int64_t length, const std::string& body, int timeout, uint32_t start);
     int ConsumeReadAhead(void* buffer, int size);
 
     int handle_ = -1;
@@ -219,8 +237,11 @@ int Socks5ReplyLength(std::string_view reply, int& rep);
 inline constexpr size_t kSocks4ReplySize = 8;
 bool Socks4ReplyGranted(std::string_view reply);
 // An HTTP proxy's reply to CONNECT: the length of its header block through the blank line,
-// 0 while more bytes are needed, -1 when TElSocket::kProxyReplyLimit bytes hold no blank line.
-int TunnelReplyLength(std::string_view reply);
+// 0 while more bytes are needed, -1 when limit bytes hold no blank line.
+int TunnelReplyLength(std::string_view reply, size_t limit = TElSocket::kProxyReplyLimit);
+// The values (trimmed) of the fields named name (any case) in a CONNECT reply's header block,
+// in their order; the status line is no field.
+std::vector<std::string> TunnelReplyFieldValues(std::string_view header, std::string_view name);
 // The status of a CONNECT reply (0 when the status is not a number); accepted when it reads as
 // HTTP/1.0 or HTTP/1.1 with status 200 (RFC 9110 section 9.3.6: any 2xx opens the tunnel, but
 // only 200 is what proxies send).

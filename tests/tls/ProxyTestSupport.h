@@ -1,15 +1,87 @@
 // tests/tls/ProxyTestSupport.h: what the transport clients' proxy tests share: a socket or a
 // client (anything that holds TElProxySettings) sent through a SOCKS server or an HTTP tunnel
-// on 127.0.0.1, the script of a SOCKS 5 server that refuses the connect, and the bytes a
-// connected socket receives up to a count.
+// on 127.0.0.1, the script of a SOCKS 5 server that refuses the connect, the bytes a
+// connected socket receives up to a count, and squid as a proxy that demands NTLM.
 #pragma once
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 
 #include "tests/net/ScriptBuilder.h"
+#include "tests/net/SocksPeers.h"
 #include "tls/SBSocket.h"
 
 namespace kwtest {
+
+// squid's own folder: squid started as root works as the user "proxy", which must be able to
+// write its logs there and to run its authenticator from there (our clone may be a folder no
+// other user can enter): tests/peers/ntlm_peer.py and what it needs are copied in.
+struct SquidFolder {
+    TempDir dir;
+    explicit SquidFolder(const std::string& account) {
+        namespace fs = std::filesystem;
+        for (const char* name : {"ntlm_peer.py", "peer_process.py", "openssl-legacy.cnf"})
+            fs::copy_file(fs::path(KW_SOURCE_DIR) / "tests/peers" / name, dir / name);
+        WriteFile(dir / "account.json", account);
+        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+        const passwd* proxy = ::getuid() == 0 ? ::getpwnam("proxy") : nullptr;
+        if (proxy == nullptr) return;
+        for (const fs::directory_entry& e : fs::directory_iterator(dir.path()))
+            (void)!::chown(e.path().c_str(), proxy->pw_uid, proxy->pw_gid);
+        (void)!::chown(dir.path().c_str(), proxy->pw_uid, proxy->pw_gid);
+    }
+    std::string AccessLog() const {
+        return std::filesystem::exists(dir / "access.log") ? ReadFile(dir / "access.log") : std::string();
+    }
+    std::string CacheLog() const {
+        return std::filesystem::exists(dir / "cache.log") ? ReadFile(dir / "cache.log") : std::string();
+    }
+    // What the authenticator was asked and answered, one JSON line each.
+    std::string HelperLog() const {
+        return std::filesystem::exists(dir / "helper.jsonl") ? ReadFile(dir / "helper.jsonl") : std::string();
+    }
+};
+
+// squid on 127.0.0.1 that lets through only clients that authenticate with NTLM as the account
+// (user, password, domain) the authenticator knows: ntlm_peer.py in its squid-helper mode runs
+// the exchange and checks the NTLMv2 response. (Debian's ntlm_fake_auth cannot stand in: its
+// challenge message points its target name outside the message, which a conforming client
+// refuses.) Its own pid file, no cache, logs in its folder; stopped when the object goes.
+struct Squid : SquidFolder, DaemonPeer {
+    Squid(const std::string& user, const std::string& password, const std::string& domain)
+        : SquidFolder("{\"user\": " + Script::Quote(user) + ", \"password\": " + Script::Quote(password) +
+                      ", \"domain\": " + Script::Quote(domain) + "}"),
+          DaemonPeer("squid", {"-N", "-n", "kwsquid{PORT}", "-f", "{DIR}/server.conf"},
+                     "http_port 127.0.0.1:{PORT}\n"
+                     "pid_filename {DIR}/squid.pid\n"
+                     "cache_log " +
+                         (dir / "cache.log").string() +
+                         "\n"
+                         "access_log stdio:" +
+                         (dir / "access.log").string() +
+                         "\n"
+                         "cache_store_log none\n"
+                         "cache deny all\n"
+                         "cache_mem 8 MB\n"
+                         "coredump_dir " +
+                         dir.path().string() +
+                         "\n"
+                         "visible_hostname kwproxy\n"
+                         "pinger_enable off\n"
+                         "shutdown_lifetime 0 seconds\n"
+                         "auth_param ntlm program /usr/bin/python3 " +
+                         (dir / "ntlm_peer.py").string() + " --squid-helper --script " +
+                         (dir / "account.json").string() + " --log " + (dir / "helper.jsonl").string() +
+                         "\n"
+                         "auth_param ntlm children 2\n"
+                         "acl authenticated proxy_auth REQUIRED\n"
+                         "http_access allow authenticated\n"
+                         "http_access deny all\n") {}
+};
 
 // Through the SOCKS server at 127.0.0.1:port, without a user; byName: the server resolves the
 // target's name.

@@ -1,12 +1,16 @@
-// Tests of HTTP authentication without a security support interface: the interface is never
-// available, the scheme list stays as the client made it, the state resets, and names split
-// into domain and user (or take this computer's name as the domain), and the Basic
-// credentials a preemptive line carries.
+// Tests of HTTP authentication that need no GSSAPI: a binding without its library is
+// unavailable (and then the scheme list stays and no token is made), the scheme filter, the
+// challenge reader (the scheme chosen and its token decoded, within the ceiling), the state's
+// reset, names split into domain and user (or this computer's name as the domain), and the
+// Basic credentials a preemptive line carries.
 #include "tls/SBHTTPAuth.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "crypto/SBUtils.h"
 
 #include "platform/Workstation.h"
 #include "rtl/Text.h"
@@ -47,15 +51,115 @@ TEST(HTTPAuth, SplitDomainUserTable) {
     EXPECT_LE(here.size(), 16u);
 }
 
-TEST(HTTPAuth, WithoutTheInterfaceNothingChanges) {
+TEST(HTTPAuth, WithoutTheLibraryTheInterfaceIsUnavailable) {
+    const TSBSecurityInterface missing({"libkw-no-such-gssapi.so.2"});
+    EXPECT_FALSE(missing.Available());
+    EXPECT_EQ(missing.Reason().rfind("the GSSAPI library cannot be loaded: ", 0), 0u) << missing.Reason();
+    EXPECT_TRUE(missing.Packages().empty());
+    // A library without the entry points is no GSSAPI.
+    const TSBSecurityInterface other({"libz.so.1"});
+    EXPECT_FALSE(other.Available());
+    EXPECT_EQ(other.Reason(), "the GSSAPI library libz.so.1 has no gss_import_name");
+
+    const TSBSecurityInterfaceOverride unavailable(missing);
     EXPECT_FALSE(SecurityInterfaceAvailable());
     rtl::StringList schemes;
     schemes.Add("NTLM");
     schemes.Add("Basic");
     FilterAuthSchemes(schemes);
-    ASSERT_EQ(schemes.Count(), 2);
+    ASSERT_EQ(schemes.Count(), 2) << "the packages cannot be listed: the list stays";
     EXPECT_EQ(schemes[0], "NTLM");
-    EXPECT_EQ(schemes[1], "Basic");
+    TSBAuthState state;
+    bool more = true;
+    std::string token = "stale";
+    EXPECT_FALSE(MakeAuthToken(state, "", "DOM\\kw", "pw", "NTLM", more, token));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(token, "");
+    std::string line = "stale";
+    EXPECT_FALSE(BuildAuthHeader("NTLM", "", state, false, false, "pw", "DOM\\kw", more, line));
+    EXPECT_EQ(line, "");
+}
+
+TEST(HTTPAuth, FilterAuthSchemesTable) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> schemes, packages, kept;
+    };
+    const Case cases[] = {
+        {"NTLM installed", {"NTLM", "Basic"}, {"NTLM"}, {"NTLM", "Basic"}},
+        {"no package named NTLM: only Basic stays", {"NTLM", "Basic"}, {"Kerberos"}, {"Basic"}},
+        {"packages compare with case, basic without", {"ntlm", "BASIC", "Digest"}, {"NTLM"}, {"BASIC"}},
+        {"no packages", {"NTLM", "basic"}, {}, {"basic"}},
+    };
+    for (const Case& c : cases) {
+        rtl::StringList schemes;
+        for (const std::string& s : c.schemes)
+            schemes.Add(s);
+        FilterAuthSchemes(schemes, c.packages);
+        std::vector<std::string> kept;
+        for (int i = 0; i < schemes.Count(); ++i)
+            kept.push_back(schemes[i]);
+        EXPECT_EQ(kept, c.kept) << c.name;
+    }
+}
+
+TEST(HTTPAuth, ChooseAuthChallengeTable) {
+    rtl::StringList allowed;
+    allowed.Add("NTLM");
+    allowed.Add("Basic");
+    struct Case {
+        const char* name;
+        std::vector<std::string> challenges;
+        bool found;
+        std::string scheme, data;
+    };
+    const Case cases[] = {
+        {"both offered: the allowed list's order wins", {"Basic realm=\"kw\"", "NTLM"}, true, "NTLM", ""},
+        {"a challenge with data", {"NTLM TlRMTVNTUAACAAAA"}, true, "NTLM", "TlRMTVNTUAACAAAA"},
+        {"any case, blanks around, the allowed spelling", {"  ntlm   abc=  "}, true, "NTLM", "abc="},
+        {"only Basic", {"Negotiate", "Basic realm=\"kw\""}, true, "Basic", "realm=\"kw\""},
+        {"a longer scheme name is another scheme", {"NTLMX abc", "Basicx"}, false, "", ""},
+        {"nothing offered", {}, false, "", ""},
+        {"an empty value", {"", "   "}, false, "", ""},
+        {"a scheme we do not speak", {"Negotiate YIIG"}, false, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string scheme = "stale", data = "stale";
+        EXPECT_EQ(ChooseAuthChallenge(allowed, c.challenges, scheme, data), c.found) << c.name;
+        if (!c.found) continue;
+        EXPECT_EQ(scheme, c.scheme) << c.name;
+        EXPECT_EQ(data, c.data) << c.name;
+    }
+}
+
+TEST(HTTPAuth, DecodeAuthChallengeTable) {
+    struct Case {
+        const char* name;
+        std::string data;
+        bool ok;
+        std::string token;
+    };
+    const std::string atLimit(kAuthTokenLimit, 'x');
+    std::string encoded(atLimit.size() * 4 / 3 + 4, '\0');
+    size_t size = encoded.size();
+    EncodeBase64(atLimit.data(), atLimit.size(), encoded.data(), false, size);
+    encoded.resize(size);
+    const Case cases[] = {
+        {"empty", "", true, ""},
+        {"padded", "TlRMTQ==", true, "NTLM"},
+        {"stops at the first character outside the alphabet", "TlRMTQ== trailing", true, "NTLM"},
+        {"stops at once", ",TlRMTQ==", true, ""},
+        {"at the ceiling", encoded, true, atLimit},
+        {"one byte past the ceiling", encoded.substr(0, encoded.size() - 4) + "eHh4", false, ""},
+        {"far past the ceiling", std::string(kAuthTokenLimit * 2, 'A'), false, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> token{1, 2, 3};
+        EXPECT_EQ(DecodeAuthChallenge(c.data, token), c.ok) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(std::string(token.begin(), token.end()), c.token) << c.name;
+        }
+    }
 }
 
 TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
@@ -65,7 +169,6 @@ TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
     state.Base64 = false;
     state.User = "kw";
     state.Domain = "DOM";
-    state.Password = "pw";
     FreeAuthState(state);
     EXPECT_FALSE(state.CredentialsAcquired);
     EXPECT_FALSE(state.ContextMade);
@@ -75,7 +178,6 @@ TEST(HTTPAuth, InitForgetsTheIdentityAndFreeTheHandles) {
     EXPECT_TRUE(state.Base64);
     EXPECT_EQ(state.User, "");
     EXPECT_EQ(state.Domain, "");
-    EXPECT_EQ(state.Password, "");
 }
 
 }  // namespace

@@ -256,6 +256,103 @@ TEST(SBSocketProxy, TunnelRefusals) {
     EXPECT_EQ(listener.Connections(), 0);
 }
 
+// A 407 as a proxy sends it while a challenge-response exchange is under way.
+std::string Tunnel407(const std::string& challenge, const std::string& body, const std::string& extra = {}) {
+    return "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: " + challenge +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+size_t CountConnects(const std::string& transcript) {
+    size_t n = 0;
+    for (size_t at = transcript.find("CONNECT "); at != std::string::npos;
+         at = transcript.find("CONNECT ", at + 1))
+        ++n;
+    return n;
+}
+
+TEST(SBSocketProxy, TunnelAuthenticatorAnswersOnTheSameConnection) {
+    // The second refusal's body is larger than one read of the proxy's reply, and arrives with
+    // its header: the rest waits in the read-ahead buffer.
+    const std::string page(3000, 'p');
+    const std::string connect =
+        "CONNECT files.example:443 HTTP/1.1\r\nHost: files.example:443\r\nUser-agent: SecureClient\r\n";
+    const std::string first = connect + "\r\n";
+    const std::string second = connect + "Proxy-Authorization: NTLM token1\r\n\r\n";
+    const std::string third = connect + "Proxy-Authorization: NTLM token2\r\n\r\n";
+    const std::string refusal = Tunnel407("NTLM Y2hhbGxlbmdl", page);
+    Script script;
+    script.Recv(first.size()).Send(Tunnel407("NTLM", "denied")).Recv(second.size());
+    Trickle(script, refusal.substr(0, 8)).Send(refusal.substr(8));
+    script.Recv(third.size()).Send("HTTP/1.1 200 Connection established\r\n\r\nafter").RecvAll();
+    ScriptPeer peer(script.Json());
+    KW_REQUIRE_SCRIPT_PEER(peer);
+    TElSocket s;
+    UseTunnel(s, peer.Port(), "pu", "pp");
+    std::vector<std::vector<std::string>> seen;
+    s.WebTunnelAuthenticator = [&](const std::vector<std::string>& challenges) {
+        seen.push_back(challenges);
+        return seen.size() == 1 ? std::string()
+                                : "Proxy-Authorization: NTLM token" + std::to_string(seen.size() - 1);
+    };
+    s.SetAddress("files.example");
+    s.SetPort(443);
+    ASSERT_EQ(s.Connect(0), 0);
+    EXPECT_EQ(s.ProxyResult(), 200);
+    EXPECT_EQ(ReceiveUpTo(s, 5), "after");
+    s.Close(false);
+    EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{{}, {"NTLM"}, {"NTLM Y2hhbGxlbmdl"}}));
+    // The authenticator's lines replace the Basic one.
+    EXPECT_EQ(peer.Transcript(), first + second + third);
+}
+
+TEST(SBSocketProxy, TunnelAuthenticatorRefusals) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;  // one per CONNECT; the proxy then waits for our close
+        size_t connects;
+        bool answers = true;  // the authenticator answers every challenge
+    };
+    const std::string again = Tunnel407("NTLM", "denied");
+    const Case cases[] = {
+        {"the proxy closes the connection", {Tunnel407("NTLM", "denied", "Connection: close\r\n")}, 1},
+        {"the proxy's connection closes", {Tunnel407("NTLM", "denied", "Proxy-Connection: close\r\n")}, 1},
+        {"a body without a length", {"HTTP/1.1 407 No\r\nProxy-Authenticate: NTLM\r\n\r\ndenied"}, 1},
+        {"a chunked body", {Tunnel407("NTLM", "", "Transfer-Encoding: chunked\r\n")}, 1},
+        {"differing lengths", {Tunnel407("NTLM", "denied", "Content-Length: 7\r\n")}, 1},
+        {"a body past its ceiling",
+         {"HTTP/1.1 407 No\r\nProxy-Authenticate: NTLM\r\nContent-Length: 300000\r\n\r\n"},
+         1},
+        {"a header block past its ceiling",
+         {"HTTP/1.1 407 No\r\nProxy-Authenticate: NTLM " + std::string(17000, 'A') + "\r\n"},
+         1},
+        {"a challenge the authenticator cannot answer", {again}, 1, false},
+        {"four 407s in a row", {again, again, again, again}, 4},
+    };
+    for (const Case& c : cases) {
+        // Each reply goes once its CONNECT has come whole.
+        const std::string connect =
+            "CONNECT files.example:443 HTTP/1.1\r\nHost: files.example:443\r\nUser-agent: SecureClient\r\n";
+        Script script;
+        script.Recv(connect.size() + 2).Send(c.replies[0]);
+        for (size_t i = 1; i < c.replies.size(); ++i)
+            script.Recv(connect.size() + std::string("Proxy-Authorization: NTLM abc\r\n\r\n").size())
+                .Send(c.replies[i]);
+        script.RecvAll();
+        ScriptPeer peer(script.Json());
+        KW_REQUIRE_SCRIPT_PEER(peer);
+        TElSocket s;
+        UseTunnel(s, peer.Port());
+        s.WebTunnelAuthenticator = [&](const std::vector<std::string>& challenges) {
+            return challenges.empty() || !c.answers ? std::string() : "Proxy-Authorization: NTLM abc";
+        };
+        s.SetAddress("files.example");
+        s.SetPort(443);
+        EXPECT_EQ(s.Connect(30000), -1) << c.name;
+        EXPECT_EQ(s.State(), TElSocket::stNone) << c.name;
+        EXPECT_EQ(CountConnects(peer.Transcript()), c.connects) << c.name;
+    }
+}
+
 TEST(SBSocketProxy, RealSocksServersCarryAConversation) {
     kwtest::TcpEcho echo;
     kwtest::Dante dante;
