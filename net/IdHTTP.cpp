@@ -500,8 +500,10 @@ TIdHTTPConnectionKind TIdCustomHTTP::SetHostAndPort() {
         host = proxyParams_.ProxyServer();
         port = proxyParams_.ProxyPort();
         if (https) {
+            // Without a TLS handler the request would cross the tunnel in clear, credentials
+            // and all: refused as for a direct connection, before anything is connected.
             kind = hcProxyTunnel;
-            if (IOHandler() != nullptr && ssl == nullptr)
+            if (ssl == nullptr)
                 EIdException::RaiseIdException<EIdIOHandlerPropInvalid>(RSId::IOHandlerPropInvalid);
         } else {
             kind = hcProxy;

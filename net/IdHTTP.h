@@ -13,8 +13,10 @@
 // What a caller may rely on: when a call returns without an exception the whole body has
 // reached its stream. A body cut short (a Content-Length body, a chunked body without its last
 // chunk, a header block cut by a close) raises EIdHTTPIncompleteResponse naming what was
-// expected and received; what arrived stays in the stream. A URL, redirect target or header
-// line holding CR, LF or NUL is refused before anything is sent. Credentials (user info,
+// expected and received; what arrived stays in the stream. An "https" URL needs a TLS handler
+// as the IO handler, direct or through a proxy: without one the call raises
+// EIdIOHandlerPropInvalid before connecting, so nothing goes out in clear. A URL, redirect
+// target or header line holding CR, LF or NUL is refused before anything is sent. Credentials (user info,
 // Basic authentication, an "Authorization" custom line) go only to the origin (scheme, host,
 // port) of the URL the caller gave; a redirect to another origin carries none.
 //

@@ -384,4 +384,37 @@ TEST(IdSSLOpenSSLHttps, ThroughATinyproxyTunnelTheURLsHostIsChecked) {
     EXPECT_EQ(io.URIToCheck(), "https://localhost:" + std::to_string(server.Port()) + "/files/a.txt");
 }
 
+TEST(IdSSLOpenSSLHttps, WithoutATLSHandlerAnHttpsURLIsRefusedThroughAProxyToo) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::HttpSite site;
+    kwtest::Lighttpd server(site, TlsExtra(certs));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    kwtest::Tinyproxy proxy("pu", "pp");
+    KW_REQUIRE_PEER(proxy.Available(), proxy.Reason());
+    kwtest::LoopbackListener silent;  // a proxy that counts the connections made to it
+    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/private/s.txt";
+    for (int port : {proxy.Port(), int(silent.Port())}) {
+        SCOPED_TRACE(port);
+        TIdHTTP http;                // no IO handler: a plain one would carry the request in clear
+        http.SetReadTimeout(30000);  // should the request go out, the silent proxy cannot hang the test
+        http.ProxyParams().SetProxyServer("127.0.0.1");
+        http.ProxyParams().SetProxyPort(port);
+        http.ProxyParams().BasicAuthentication = true;
+        http.ProxyParams().ProxyUsername = "pu";
+        http.ProxyParams().ProxyPassword = "pp";
+        http.GetRequest().BasicAuthentication = true;
+        http.GetRequest().Username = "kw";
+        http.GetRequest().Password = "right-password";
+        rtl::MemoryStream body;
+        EXPECT_THROW(http.Get(url, body), EIdIOHandlerPropInvalid);
+        EXPECT_EQ(body.Size(), 0);
+        // A plain stack handler set by the caller is refused the same way.
+        TIdIOHandlerStack plain;
+        http.SetIOHandler(&plain);
+        EXPECT_THROW(http.Get(url, body), EIdIOHandlerPropInvalid);
+    }
+    EXPECT_EQ(silent.Connections(), 0);  // refused before connecting
+}
+
 }  // namespace
