@@ -19,10 +19,37 @@ const char* const kMethodWords[] = {"HEAD", "GET", "POST", "OPTIONS", "TRACE", "
 
 // Refuses text that would end a line or a header early (RFC 9112 section 2.2: no CR, LF or
 // NUL inside a request line or a field).
-void CheckNoLineBreaks(std::string_view text, const char* what) {
+void CheckNoLineBreaks(std::string_view text, const std::string& what) {
     if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         EIdException::RaiseIdException(
             rtl::Format("%s holds a line break or a NUL character and is refused: nothing was sent.", what));
+}
+
+// The request object's texts that become header values, checked before connecting. The header
+// list refuses them too when the lines are built; this makes a bad value fail before the
+// connection is opened.
+void CheckRequestValues(const TIdHTTPRequest& r) {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"Connection", &r.Connection},
+        {"Content-Version", &r.ContentVersion},
+        {"Content-Encoding", &r.ContentEncoding},
+        {"Content-Language", &r.ContentLanguage},
+        {"Content-Type", &r.ContentType},
+        {"Cache-control", &r.CacheControl},
+        {"Pragma", &r.Pragma},
+        {"Proxy-Connection", &r.ProxyConnection},
+        {"Accept", &r.Accept},
+        {"Accept-Charset", &r.AcceptCharSet},
+        {"Accept-Encoding", &r.AcceptEncoding},
+        {"Accept-Language", &r.AcceptLanguage},
+        {"From", &r.From},
+        {"Referer", &r.Referer},
+        {"User-Agent", &r.UserAgent},
+    };
+    for (const auto& [name, value] : values)
+        CheckNoLineBreaks(*value, rtl::Format("The request's \"%s\" value", std::string(name)));
+    for (const std::string& line : r.CustomHeaders.Lines())
+        CheckNoLineBreaks(line, "A custom header line");
 }
 
 // Bytes kept in memory up to a ceiling; the rest is counted and dropped (an error page's body,
@@ -441,8 +468,8 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
 
 void TIdCustomHTTP::PrepareRequest(TIdHTTPRequest& request) {
     CheckNoLineBreaks(request.URL, "The URL");
-    // Checked here as well as when the lines are written, so a bad line fails before connecting.
-    for (const std::string& line : request.CustomHeaders.Lines()) CheckNoLineBreaks(line, "A custom header line");
+    // Checked here as well as when the lines are written, so a bad value fails before connecting.
+    CheckRequestValues(request);
     TIdURI u(request.URL);
     const bool userInfo = !u.Username.empty();
     if (userInfo) {

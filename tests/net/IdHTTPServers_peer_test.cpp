@@ -2,8 +2,11 @@
 // redirects) and tinyproxy (proxy requests, 407), with curl reading the same URLs.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "net/IdHTTP.h"
 #include "rtl/Stream.h"
+#include "rtl/Text.h"
 #include "tests/net/HttpServers.h"
 
 namespace {
@@ -75,6 +78,63 @@ TEST(IdHTTPServers, AnswersBasicChallengesInProcess) {
         EXPECT_EQ(wrong.AuthRetries, 3);  // three retries, the fourth 401 raises
     }
     EXPECT_EQ(nothing.Size(), 0);
+}
+
+struct HeaderPath {
+    const char* name;
+    std::function<void(TIdHTTP&, const std::string&)> set;
+};
+
+TEST(IdHTTPServers, ALineBreakInAHeaderIsRefusedWhicheverWayItIsSet) {
+    HttpSite site;
+    // lighttpd logs each request it read with the value of an "X-Injected" line ("-": none).
+    Lighttpd server(site,
+                    "server.modules += (\"mod_accesslog\")\naccesslog.filename = \"{DIR}/access.log\"\n"
+                    "accesslog.format = \"%r|%{X-Injected}i\"\n");
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    using namespace std::string_literals;
+    const std::string values[] = {"a\r\nX-Injected: 1", "a\nX-Injected: 1", "a\rX-Injected: 1",
+                                  "a\0X-Injected: 1"s};
+    const HeaderPath paths[] = {
+        {"User-Agent", [](TIdHTTP& h, const std::string& v) { h.GetRequest().UserAgent = v; }},
+        {"Accept", [](TIdHTTP& h, const std::string& v) { h.GetRequest().Accept = v; }},
+        {"Accept-Language", [](TIdHTTP& h, const std::string& v) { h.GetRequest().AcceptLanguage = v; }},
+        {"Referer", [](TIdHTTP& h, const std::string& v) { h.GetRequest().Referer = v; }},
+        {"From", [](TIdHTTP& h, const std::string& v) { h.GetRequest().From = v; }},
+        {"Content-Type", [](TIdHTTP& h, const std::string& v) { h.GetRequest().ContentType = v; }},
+        {"Pragma", [](TIdHTTP& h, const std::string& v) { h.GetRequest().Pragma = v; }},
+        {"custom value",
+         [](TIdHTTP& h, const std::string& v) { h.GetRequest().CustomHeaders.SetValueByName("X-C", v); }},
+        {"custom name",
+         [](TIdHTTP& h, const std::string& v) { h.GetRequest().CustomHeaders.SetValueByName(v, "c"); }},
+        {"custom line",
+         [](TIdHTTP& h, const std::string& v) { h.GetRequest().CustomHeaders.Add("X-C: " + v); }},
+        {"custom lines",
+         [](TIdHTTP& h, const std::string& v) { h.GetRequest().SetCustomHeaders({"X-C: " + v}); }},
+    };
+    for (const HeaderPath& path : paths) {
+        for (const std::string& value : values) {
+            SCOPED_TRACE(std::string(path.name) + " " +
+                         rtl::StringReplace(rtl::StringReplace(value, "\r", "CR"), "\n", "LF"));
+            TIdHTTP http;
+            rtl::MemoryStream body;
+            const std::string message = kwtest::ThrownMessage([&] {
+                path.set(http, value);
+                http.Get(server.Url("/files/a.txt"), body);
+            });
+            EXPECT_NE(message.find("line break or a NUL"), std::string::npos) << message;
+            EXPECT_EQ(body.Size(), 0);
+        }
+    }
+    TIdHTTP http;
+    rtl::MemoryStream body;
+    http.Get(server.Url("/files/a.txt"), body);  // the one request that reached the server
+    EXPECT_EQ(body.Data(), "hello\n");
+    const auto log = server.Dir() / "access.log";
+    EXPECT_TRUE(
+        kwtest::Eventually([&] { return std::filesystem::exists(log) && !kwtest::ReadFile(log).empty(); },
+                           std::chrono::seconds(60)));
+    EXPECT_EQ(kwtest::ReadFile(log), "GET /files/a.txt HTTP/1.1|-\n");
 }
 
 TEST(IdHTTPServers, ProxyRequestsThroughTinyproxy) {

@@ -177,6 +177,25 @@ TEST(IdHTTPPeer, ACookieSetByOneResponseGoesBackOnTheNext) {
     EXPECT_NE(peer.Request(1).find("\r\nCookie: session=abc\r\n"), std::string::npos) << peer.Request(1);
 }
 
+TEST(IdHTTPPeer, ACookieWithAControlCharacterIsIgnoredNotSentBack) {
+    using namespace std::string_literals;
+    HttpPeer peer(HttpScript()
+                      .Answer(Ok("first",
+                                 "Set-Cookie: cr=a\rX-Injected: 1\r\nSet-Cookie: nul=a\0b\r\n"
+                                 "Set-Cookie: ok=1\r\n"s))
+                      .Answer(Ok("second")));
+    KW_REQUIRE_HTTP_PEER(peer);
+    TIdHTTP http;
+    rtl::MemoryStream body;
+    http.Get(peer.Url("/"), body);
+    http.Get(peer.Url("/"), body);
+    EXPECT_EQ(body.Data(), "firstsecond");
+    ASSERT_TRUE(peer.Finished()) << peer.Errors();
+    const std::string second = peer.Request(1);
+    EXPECT_NE(second.find("\r\nCookie: ok=1\r\n"), std::string::npos) << second;
+    EXPECT_EQ(second.find("X-Injected"), std::string::npos);
+}
+
 TEST(IdHTTPPeer, A404RaisesWithCodeStatusAndPageUnlessIgnored) {
     const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno page.\n";
     HttpPeer peer(HttpScript().Answer(notFound).Answer(notFound));
