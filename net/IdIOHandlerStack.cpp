@@ -121,12 +121,16 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
             if (!Binding->HandleAllocated()) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
             TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
             try {
-                count = ReceiveFromTransport(bytes);
+                count = ReceiveFromTransport(bytes, timeout);
             } catch (const EIdException&) {
                 // A reset (or a transport's failure) is the end of the connection: a caller
                 // that asked not to hear of a disconnection sees a close.
                 if (raiseIfDisconnected) throw;
                 count = 0;
+            }
+            if (count == kReceiveTimedOut) {
+                if (raiseOnTimeout) EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
+                return -1;
             }
             if (count < 0) continue;  // nothing for the caller yet: wait again
             bytes.resize(size_t(count));
@@ -146,7 +150,10 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
     }
 }
 
-int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes) { return Binding->ReceiveBytes(bytes); }
+int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes, int32_t) {
+    // The socket is readable: its receive does not wait.
+    return Binding->ReceiveBytes(bytes);
+}
 
 void TIdIOHandlerStack::CheckForDisconnect(bool raise, bool ignoreBuffer) {
     bool disconnected;

@@ -9,7 +9,11 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
 
 #include "net/IdHTTP.h"
 #include "net/IdTCPClient.h"
@@ -236,6 +240,121 @@ TEST(IdSSLOpenSSL, PassThroughThenTlsOnALiveConnection) {
     c.io.SetPassThrough(false);  // the handshake on the live socket
     ASSERT_NE(c.io.SSLSocket(), nullptr);
     EXPECT_EQ(c.Exchange("secret"), "tls:secret");
+}
+
+// Runs f on a thread of its own and passes on what it raised. A call that has not returned
+// within the watchdog ends the test program with a message: a hang cannot be undone from here,
+// and nothing is asserted about how long the call took.
+template <typename F>
+void ReturnsWithinWatchdog(F f) {
+    auto call = std::async(std::launch::async, f);
+    if (call.wait_for(std::chrono::minutes(3)) != std::future_status::ready) {
+        std::fprintf(stderr, "a TLS call never returned: its waits are not bounded\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    call.get();
+}
+
+struct StallCase {
+    const char* name;
+    int32_t readTimeout;
+    int32_t connectTimeout;
+    bool overHttp;
+    std::function<bool(const std::exception&)> isExpected;
+};
+
+TEST(IdSSLOpenSSL, AServerThatNeverAnswersTheHelloTimesOut) {
+    const auto readTimeout = [](const std::exception& e) {
+        return dynamic_cast<const EIdReadTimeout*>(&e) != nullptr;
+    };
+    const auto connectTimeout = [](const std::exception& e) {
+        return dynamic_cast<const EIdConnectTimeout*>(&e) != nullptr;
+    };
+    const StallCase cases[] = {
+        {"ReadTimeout bounds each wait", 200, 0, false, readTimeout},
+        {"ConnectTimeout bounds the handshake", 0, 300, false, connectTimeout},
+        {"the shorter bound wins", 60000, 300, false, connectTimeout},
+        {"HTTPS with ReadTimeout", 200, 0, true, readTimeout},
+        {"HTTPS with ConnectTimeout", 0, 300, true, connectTimeout},
+    };
+    for (const StallCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        kwtest::LoopbackListener silent;  // takes the connection and the ClientHello, answers nothing
+        TIdSSLIOHandlerSocketOpenSSL io;
+        io.SSLOptions().VerifyPeerDisabled = true;
+        const std::string message = kwtest::ThrownMessage([&] {
+            ReturnsWithinWatchdog([&] {
+                try {
+                    if (c.overHttp) {
+                        TIdHTTP http;
+                        http.SetIOHandler(&io);
+                        http.SetReadTimeout(c.readTimeout);
+                        http.SetConnectTimeout(c.connectTimeout);
+                        rtl::MemoryStream body;
+                        http.Get("https://localhost:" + std::to_string(silent.Port()) + "/", body);
+                    } else {
+                        TIdTCPClient client;
+                        client.SetIOHandler(&io);
+                        client.SetHost("localhost");
+                        client.SetPort(silent.Port());
+                        client.SetReadTimeout(c.readTimeout);
+                        client.SetConnectTimeout(c.connectTimeout);
+                        client.Connect();
+                    }
+                } catch (const std::exception& e) {
+                    EXPECT_TRUE(c.isExpected(e)) << e.what();
+                    throw;
+                }
+            });
+        });
+        EXPECT_NE(message, "(no exception)");
+        EXPECT_EQ(silent.Connections(), 1);
+        EXPECT_FALSE(io.IsOpen);
+    }
+}
+
+TEST(IdSSLOpenSSL, AReadStalledInsideARecordTimesOutAndTheConnectionGoesOn) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::TlsScriptPeer peer(certs, "split_record");
+    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+    TlsClient c("localhost", peer.Port());
+    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    c.client.Connect();
+    // The peer sent ten bytes of a record and waits for a line from us: the read cannot end
+    // but by its time-out.
+    c.io.ReadTimeout = 200;
+    EXPECT_THROW(ReturnsWithinWatchdog([&] { c.io.ReadLn(); }), EIdReadTimeout);
+    EXPECT_TRUE(c.io.IsOpen);
+    c.io.ReadTimeout = 60000;  // from here only a bound against a broken read
+    c.io.WriteLine("more");
+    EXPECT_EQ(c.io.ReadLn(), "hello world");
+}
+
+TEST(IdSSLOpenSSL, AnAcceptedConnectionThatSaysNothingTimesOut) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::StackHolder stack;
+    TIdServerIOHandlerSSLOpenSSL server;
+    server.SSLOptions().CertFile = certs.Path("server.pem");
+    server.SSLOptions().KeyFile = certs.Path("server.key");
+    TIdSocketHandle listening;
+    listening.AllocateSocket(Id_SOCK_STREAM, 0);
+    listening.IP = "127.0.0.1";
+    listening.Port = 0;
+    listening.Bind();
+    listening.Listen(4);
+    TIdTCPClient silent;  // connects and never starts TLS
+    silent.SetHost("127.0.0.1");
+    silent.SetPort(listening.Port);
+    silent.Connect();
+    std::unique_ptr<TIdIOHandler> accepted = server.AcceptClient(listening);
+    ASSERT_NE(accepted, nullptr);
+    auto* tls = dynamic_cast<TIdSSLIOHandlerSocketOpenSSL*>(accepted.get());
+    ASSERT_NE(tls, nullptr);
+    tls->ReadTimeout = 200;
+    EXPECT_THROW(ReturnsWithinWatchdog([&] { tls->SetPassThrough(false); }), EIdReadTimeout);
 }
 
 TEST(IdSSLOpenSSL, CloseThenOpenMakesAFreshContextAndHandshake) {
