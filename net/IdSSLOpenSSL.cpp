@@ -533,7 +533,14 @@ void TIdSSLIOHandlerSocketOpenSSL::Close() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::ConnectClient() {
-    TIdIOHandlerStack::ConnectClient();
+    {
+        // A transparent proxy (SOCKS) is spoken to in plain bytes: TLS starts once the tunnel
+        // to the destination stands.
+        const bool passThrough = PassThrough();
+        StorePassThrough(true);
+        TIdFinally restore{[this, passThrough] { StorePassThrough(passThrough); }};
+        TIdIOHandlerStack::ConnectClient();
+    }
     DoBeforeConnect();
     StartSSL();
 }

@@ -12,6 +12,8 @@
 //   the URI to check when one is set (through a proxy tunnel the handler's Host is the proxy),
 //   else the handler's Host. OnVerifyPeer may refuse a certificate, never accept one OpenSSL
 //   refused. A server asks for client certificates only as VerifyMode says.
+// - Through a transparent proxy (SOCKS) the proxy is spoken to in plain bytes and the
+//   handshake starts once the tunnel to the destination stands.
 // - Every TIdSSLVersion means TLS 1.2 or 1.3 (the version-flexible method, TLS 1.2 minimum);
 //   an empty CipherList is OpenSSL's default, any other gets ":!aNULL:!eNULL".
 // - A TLS-layer failure raises an EIdOpenSSLError descendant carrying OpenSSL's reason; a

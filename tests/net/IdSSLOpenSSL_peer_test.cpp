@@ -16,6 +16,7 @@
 #include <future>
 
 #include "net/IdHTTP.h"
+#include "net/IdSocks.h"
 #include "net/IdTCPClient.h"
 #include "rtl/Stream.h"
 #include "tests/net/HttpServers.h"
@@ -501,6 +502,47 @@ TEST(IdSSLOpenSSLHttps, ThroughATinyproxyTunnelTheURLsHostIsChecked) {
     http.Get("https://localhost:" + std::to_string(server.Port()) + "/files/a.txt", body);
     EXPECT_EQ(body.Data(), "hello\n");
     EXPECT_EQ(io.URIToCheck(), "https://localhost:" + std::to_string(server.Port()) + "/files/a.txt");
+}
+
+TIdSocksInfo& SocksThrough(TIdSSLIOHandlerSocketOpenSSL& io, TSocksVersion version, int port) {
+    auto& socks = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
+    socks.Version = version;
+    socks.Host = "127.0.0.1";
+    socks.Port = port;
+    return socks;
+}
+
+TEST(IdSSLOpenSSLHttps, TlsThroughDanteAsCurlDoes) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::Dante dante;
+    KW_REQUIRE_PEER(dante.Available(), dante.Reason());
+    SServer echo(certs, "server");
+    KW_REQUIRE_PEER(echo.Available(), echo.Reason());
+    for (const TSocksVersion v : {svSocks4, svSocks5}) {
+        SCOPED_TRACE(int(v));
+        TlsClient c("localhost", echo.Port());  // the name checked is the destination's
+        c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+        SocksThrough(c.io, v, dante.Port());
+        c.client.Connect();
+        EXPECT_EQ(c.Exchange("through socks"), "skcos hguorht");
+        c.client.Disconnect();
+    }
+    kwtest::HttpSite site;
+    kwtest::Lighttpd server(site, TlsExtra(certs));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    TIdSSLIOHandlerSocketOpenSSL io;
+    io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    SocksThrough(io, svSocks5, dante.Port());
+    TIdHTTP http;
+    http.SetIOHandler(&io);
+    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/files/big.bin";
+    rtl::MemoryStream body;
+    http.Get(url, body);
+    const auto curl = kwtest::CurlGet(url, {"--cacert", certs.Path("ca.pem"), "--socks5-hostname",
+                                            "127.0.0.1:" + std::to_string(dante.Port())});
+    KW_REQUIRE_PEER(curl.has_value(), "curl");
+    EXPECT_TRUE(body.Data() == *curl && body.Data() == site.bigFile);
 }
 
 TEST(IdSSLOpenSSLHttps, WithoutATLSHandlerAnHttpsURLIsRefusedThroughAProxyToo) {
