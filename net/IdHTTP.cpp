@@ -161,6 +161,12 @@ bool TIdHTTPResponse::GetKeepAlive() {
     return keepAlive_;
 }
 
+bool TIdHTTPResponse::HasBody() {
+    const int32_t code = GetResponseCode();
+    if (requestMethod_ == hmHead || code / 100 == 1 || code == 204 || code == 304) return false;
+    return !(requestMethod_ == hmConnect && code / 100 == 2);
+}
+
 // --- protocol object
 
 TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* client)
@@ -170,6 +176,7 @@ TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* client)
 
 void TIdHTTPProtocol::BuildAndSendRequest(const TIdURI* uri) {
     TIdHTTPRequest& request = *request_;
+    response_->requestMethod_ = request.Method;
     request.BuildHeaders();
     client_->ProxyParams().AddAuthorizationHeader(request.RawHeaders);
     if (uri != nullptr) client_->SetCookies(*uri, request);
@@ -659,7 +666,7 @@ void TIdCustomHTTP::ProcessCookies(TIdHTTPRequest&, TIdHTTPResponse& response) {
 
 void TIdCustomHTTP::ReadResult(TIdHTTPResponse& response) {
     rtl::Stream* target = response.ContentStream;
-    if (target == nullptr) return;
+    if (target == nullptr || !response.HasBody()) return;
     const int64_t start = target->Position();
     ReadBody(response, target);
     if (Compressor == nullptr) return;
@@ -700,7 +707,7 @@ int64_t ReadBodyBytes(TIdIOHandler& io, rtl::Stream& stream, int64_t count) {
 }  // namespace
 
 void TIdCustomHTTP::ReadBody(TIdHTTPResponse& response, rtl::Stream* target) {
-    if (target == nullptr) return;
+    if (target == nullptr || !response.HasBody()) return;
     TIdIOHandler* io = IOHandler();
     if (io == nullptr) EIdException::RaiseIdException<EIdNotConnected>(RSId::NotConnectedCommand);
     rtl::Stream& stream = *target;
