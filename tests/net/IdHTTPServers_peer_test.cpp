@@ -8,6 +8,7 @@
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 #include "tests/net/HttpServers.h"
+#include "tests/net/ZlibInflater.h"
 
 namespace {
 
@@ -74,6 +75,35 @@ TEST(IdHTTPServers, HeadAnd304EndAtTheBlankLine) {
     http.GetRequest().LastModified = 0;
     http.Get(server.Url("/files/a.txt"), body);
     EXPECT_EQ(body.Data(), "hello\n");
+}
+
+TEST(IdHTTPServers, CompressedBodiesAreTheBytesCurlInflates) {
+    HttpSite site;
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i)
+        text += "line " + std::to_string(i * 7919 % 100003) + " of the book\n";
+    site.AddFile("book.txt", text);
+    Lighttpd server(
+        site,
+        "server.modules += (\"mod_deflate\")\nmimetype.assign = (\".txt\" => \"text/plain\")\n"
+        "deflate.mimetypes = (\"text/plain\")\ndeflate.allowed-encodings = (\"gzip\", \"deflate\")\n");
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const auto curl = kwtest::CurlGet(server.Url("/files/book.txt"), {"--compressed"});
+    KW_REQUIRE_PEER(curl.has_value(), "curl");
+    ASSERT_TRUE(*curl == text);
+    kwtest::ZlibInflater inflater;
+    for (const char* coding : {"gzip", "deflate"}) {
+        SCOPED_TRACE(coding);
+        TIdHTTP http;
+        http.SetCompressor(&inflater);
+        http.GetRequest().AcceptEncoding = coding;
+        rtl::MemoryStream body("kept");  // the body goes after what the stream holds
+        body.SetPosition(4);
+        http.Get(server.Url("/files/book.txt"), body);
+        EXPECT_EQ(http.Response().ContentEncoding, coding);
+        EXPECT_EQ(body.Size(), int64_t(4 + text.size()));
+        EXPECT_TRUE(body.Data() == "kept" + *curl);
+    }
 }
 
 TEST(IdHTTPServers, AnswersBasicChallengesInProcess) {
