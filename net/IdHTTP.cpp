@@ -496,9 +496,16 @@ void TIdCustomHTTP::PrepareRequest(TIdHTTPRequest& request) {
         uri_.Protocol = u.Protocol;
     else
         uri_.Protocol = rtl::SameText(uri_.Protocol, "https") ? "https" : "http";
-    if (!u.Port.empty())
+    if (!u.Port.empty()) {
+        // Digits naming a port (RFC 3986 section 3.2.3): anything else would reach another
+        // service (port 80 for a text, a port cut to 16 bits for a large number).
+        int32_t port = 0;
+        if (u.Port.find_first_not_of("0123456789") != std::string::npos || !rtl::TryStrToInt(u.Port, port) ||
+            port < 1 || port > 65535)
+            EIdException::RaiseIdException(
+                rtl::Format("The URL's port \"%s\" is not a port number from 1 to 65535.", u.Port));
         uri_.Port = u.Port;
-    else if (rtl::SameText(u.Protocol, "http"))
+    } else if (rtl::SameText(u.Protocol, "http"))
         uri_.Port = "80";
     else if (rtl::SameText(u.Protocol, "https"))
         uri_.Port = "443";

@@ -32,13 +32,15 @@ const TIdIOHandlerClassInfo TIdIOHandlerStack::ClassInfo{"TIdIOHandlerStack", &M
 
 void TIdIOHandlerStack::ConnectClient() {
     (void)kRegistered;
-    TIdIOHandlerSocket::ConnectClient();
     std::string host = Host();
     int32_t port = Port();
     if (ProxyEnabled()) {
         host = CurrentProxy()->Host;
         port = CurrentProxy()->Port;
+        CheckPortNumber(Port(), 1);  // the destination the proxy is asked for
     }
+    CheckPortNumber(port, 1);
+    TIdIOHandlerSocket::ConnectClient();
     std::string address = host;
     if (!TIdStack::IsIPv4Text(host)) {
         if (OnStatus) DoStatus(hsResolving, host);

@@ -5,6 +5,9 @@
 #include <functional>
 
 #include "net/IdHTTP.h"
+#include "net/IdIOHandlerStack.h"
+#include "net/IdSocks.h"
+#include "net/IdTCPClient.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 #include "tests/net/HttpServers.h"
@@ -193,6 +196,85 @@ TEST(IdHTTPServers, ALineBreakInAHeaderIsRefusedWhicheverWayItIsSet) {
         kwtest::Eventually([&] { return std::filesystem::exists(log) && !kwtest::ReadFile(log).empty(); },
                            std::chrono::seconds(60)));
     EXPECT_EQ(kwtest::ReadFile(log), "GET /files/a.txt HTTP/1.1|-\n");
+}
+
+struct PortCase {
+    const char* name;
+    std::function<void()> connect;
+    std::string messagePart;
+};
+
+TEST(IdHTTPServers, APortOutside1To65535IsRefusedNotCutTo16Bits) {
+    HttpSite site;
+    Lighttpd server(site);
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    Tinyproxy proxy("pu", "pp");
+    KW_REQUIRE_PEER(proxy.Available(), proxy.Reason());
+    kwtest::Dante dante;
+    KW_REQUIRE_PEER(dante.Available(), dante.Reason());
+    // Each wrapped port, cut to 16 bits, is a live server's.
+    const std::string wrapped = std::to_string(server.Port() + 65536);
+    rtl::MemoryStream body;
+    const auto get = [&](const std::string& url, const std::function<void(TIdHTTP&)>& setUp = {}) {
+        TIdHTTP http;
+        if (setUp) setUp(http);
+        http.Get(url, body);
+    };
+    const auto tcp = [&](int port, const std::function<void(TIdIOHandlerStack&)>& setUp = {}) {
+        TIdIOHandlerStack io;
+        if (setUp) setUp(io);
+        TIdTCPClient client;
+        client.SetIOHandler(&io);
+        client.SetHost("127.0.0.1");
+        client.SetPort(port);
+        client.Connect();
+    };
+    const auto socks = [&](int proxyPort) {
+        return [proxyPort](TIdIOHandlerStack& io) {
+            auto& s = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
+            s.Version = svSocks5;
+            s.Host = "127.0.0.1";
+            s.Port = proxyPort;
+        };
+    };
+    const std::string urlRefused = "is not a port number from 1 to 65535";
+    const PortCase cases[] = {
+        {"URL", [&] { get("http://127.0.0.1:" + wrapped + "/files/a.txt"); }, urlRefused},
+        {"URL, a text", [&] { get("http://127.0.0.1:http/files/a.txt"); }, urlRefused},
+        {"URL, zero", [&] { get("http://127.0.0.1:0/files/a.txt"); }, urlRefused},
+        {"URL, negative", [&] { get("http://127.0.0.1:-1/files/a.txt"); }, urlRefused},
+        {"HTTP proxy",
+         [&] {
+             get(server.Url("/files/a.txt"), [&](TIdHTTP& h) {
+                 h.ProxyParams().SetProxyServer("127.0.0.1");
+                 h.ProxyParams().SetProxyPort(proxy.Port() + 65536);
+             });
+         },
+         "The port " + std::to_string(proxy.Port() + 65536) + " is outside 1-65535."},
+        {"TCP client", [&] { tcp(server.Port() + 65536); }, "The port " + wrapped + " is outside 1-65535."},
+        {"SOCKS proxy", [&] { tcp(server.Port(), socks(dante.Port() + 65536)); },
+         "The port " + std::to_string(dante.Port() + 65536) + " is outside 1-65535."},
+        {"through SOCKS", [&] { tcp(server.Port() + 65536, socks(dante.Port())); },
+         "The port " + wrapped + " is outside 1-65535."},
+        {"bound port",
+         [&] { tcp(server.Port(), [](TIdIOHandlerStack& io) { io.BoundPort = 65536 + 40000; }); },
+         "The port 105536 is outside 0-65535."},
+    };
+    for (const PortCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            c.connect();
+            ADD_FAILURE() << "connected";
+        } catch (const EIdException& e) {
+            EXPECT_NE(e.Message().find(c.messagePart), std::string::npos) << e.Message();
+            if (c.messagePart != urlRefused) {
+                const auto* socketError = dynamic_cast<const EIdSocketError*>(&e);
+                ASSERT_NE(socketError, nullptr) << e.Message();
+                EXPECT_EQ(socketError->SocketErrorCode, 10049);
+            }
+        }
+        EXPECT_EQ(body.Size(), 0);
+    }
 }
 
 TEST(IdHTTPServers, ProxyRequestsThroughTinyproxy) {
