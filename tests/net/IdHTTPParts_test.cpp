@@ -25,8 +25,8 @@ struct UriCase {
 
 TEST(IdURI, ParsesTheParts) {
     const UriCase cases[] = {
-        {"http://u:p@host:8080/dir/doc.html?x=1#top", "http", "u", "p", "host", "8080", "/dir/", "doc.html", "?x=1",
-         "top", Id_IPv4},
+        {"http://u:p@host:8080/dir/doc.html?x=1#top", "http", "u", "p", "host", "8080", "/dir/", "doc.html",
+         "?x=1", "top", Id_IPv4},
         {"http:\\\\host\\dir\\doc.html", "http", "", "", "host", "", "/dir/", "doc.html", "", "", Id_IPv4},
         {"http://[fe80::1]:81/a", "http", "", "", "fe80::1", "81", "/", "a", "", "", Id_IPv6},
         {"dir/page.html?a=1", "", "", "", "", "", "dir/", "page.html", "?a=1", "", Id_IPv4},
@@ -34,6 +34,15 @@ TEST(IdURI, ParsesTheParts) {
         {"https://host", "https", "", "", "host", "", "/", "", "", "", Id_IPv4},
         {"http://host/a/b?c=/d/e", "http", "", "", "host", "", "/a/", "b", "?c=/d/e", "", Id_IPv4},
         {"http://host/p#frag?q", "http", "", "", "host", "", "/", "p", "?q", "frag", Id_IPv4},
+        // The authority ends at '?' and '#' as well as at '/'.
+        {"http://host:8080?x=1", "http", "", "", "host", "8080", "/", "", "?x=1", "", Id_IPv4},
+        {"http://host:8080#top", "http", "", "", "host", "8080", "/", "", "", "top", Id_IPv4},
+        {"http://host?a=/b/c", "http", "", "", "host", "", "/", "", "?a=/b/c", "", Id_IPv4},
+        {"http://good.example?@evil.example/", "http", "", "", "good.example", "", "/", "", "?@evil.example/",
+         "", Id_IPv4},
+        {"http://good.example#@evil.example", "http", "", "", "good.example", "", "/", "", "",
+         "@evil.example", Id_IPv4},
+        {"http://[::1]:81?q", "http", "", "", "::1", "81", "/", "", "?q", "", Id_IPv6},
     };
     for (const UriCase& c : cases) {
         SCOPED_TRACE(c.text);

@@ -198,6 +198,23 @@ TEST(IdHTTPServers, ALineBreakInAHeaderIsRefusedWhicheverWayItIsSet) {
     EXPECT_EQ(kwtest::ReadFile(log), "GET /files/a.txt HTTP/1.1|-\n");
 }
 
+TEST(IdHTTPServers, TheAuthorityEndsAtAQueryOrAFragment) {
+    HttpSite site;
+    kwtest::WriteFile(site.dir / "www/index.html", "index\n");
+    Lighttpd server(site, "index-file.names = (\"index.html\")\n");
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    const std::string origin = "http://127.0.0.1:" + std::to_string(server.Port());
+    for (const char* rest : {"?x=1", "#top", "?@other.invalid/", "#@other.invalid"}) {
+        SCOPED_TRACE(rest);
+        TIdHTTP http;
+        rtl::MemoryStream body;
+        http.Get(origin + rest, body);
+        EXPECT_EQ(body.Data(), "index\n");
+        EXPECT_EQ(http.URL().Host, "127.0.0.1");
+        EXPECT_EQ(http.URL().Port, std::to_string(server.Port()));
+    }
+}
+
 struct PortCase {
     const char* name;
     std::function<void()> connect;
