@@ -261,7 +261,9 @@ TIdHTTPNextStep TIdHTTPProtocol::ProcessResponse(const std::vector<int32_t>& ign
         std::string location = response.Location;
         TIdHTTPMethod method = request.Method;
         if (location.empty()) return RaiseOrIgnore(ignoreReplies);  // nothing to follow
-        const bool follow = client_->HandleRedirects && client_->RedirectCount < client_->RedirectMaximum;
+        // RedirectCount counts this call's requests, so RedirectCount - 1 redirects were
+        // followed: exactly RedirectMaximum of them are.
+        const bool follow = client_->HandleRedirects && client_->RedirectCount <= client_->RedirectMaximum;
         if (!client_->DoOnRedirect(location, method, client_->RedirectCount)) return RaiseOrIgnore(ignoreReplies);
         DropBody(true);
         if (!follow) {

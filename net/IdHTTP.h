@@ -170,7 +170,10 @@ public:
     int32_t HeaderLineLimit = 255;
     bool AllowCookies = true;
     TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    // The requests of the current call so far (a redirect followed adds one).
     int32_t RedirectCount = 0;
+    // With HandleRedirects, this many redirects are followed; the next redirect response ends
+    // the call normally, its Location set.
     int32_t RedirectMaximum = 15;
     bool HandleRedirects = false;
     TIdHTTPOptions HTTPOptions{hoForceEncodeParams};

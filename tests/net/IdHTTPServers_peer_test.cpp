@@ -109,6 +109,38 @@ TEST(IdHTTPServers, CompressedBodiesAreTheBytesCurlInflates) {
     }
 }
 
+TEST(IdHTTPServers, ExactlyRedirectMaximumRedirectsAreFollowed) {
+    HttpSite site;
+    // /loop redirects for ever (one more "x" each time); /r3 reaches the file in three.
+    Lighttpd server(
+        site,
+        "$HTTP[\"url\"] =~ \"^/(loop|r[0-9])\" { url.redirect = ( \"^/loop(.*)$\" => \"/loop$1x\", "
+        "\"^/r3$\" => \"/r2\", \"^/r2$\" => \"/r1\", \"^/r1$\" => \"/files/a.txt\" ) }\n");
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    for (const int32_t maximum : {0, 1, 3, 15}) {
+        SCOPED_TRACE(maximum);
+        TIdHTTP http;
+        http.HandleRedirects = true;
+        http.RedirectMaximum = maximum;
+        int32_t redirects = 0;
+        http.OnRedirect = [&](TIdCustomHTTP*, std::string&, int32_t&, bool&, TIdHTTPMethod&) { ++redirects; };
+        rtl::MemoryStream body;
+        http.Get(server.Url("/loop"), body);  // the redirect after the last one followed ends it
+        EXPECT_EQ(http.ResponseCode(), 301);
+        EXPECT_EQ(http.Response().Location, "/loop" + std::string(size_t(maximum) + 1, 'x'));
+        EXPECT_EQ(redirects, maximum + 1);
+        EXPECT_EQ(body.Size(), 0);
+        http.Get(server.Url("/r3"), body);
+        if (maximum >= 3) {
+            EXPECT_EQ(body.Data(), "hello\n");
+            EXPECT_EQ(http.ResponseCode(), 200);
+        } else {
+            EXPECT_EQ(body.Size(), 0);
+            EXPECT_EQ(http.ResponseCode(), 301);
+        }
+    }
+}
+
 TEST(IdHTTPServers, AnswersBasicChallengesInProcess) {
     HttpSite site;
     Lighttpd server(site);
