@@ -7,7 +7,8 @@
 // once, the anti-freeze is served every step, and on expiry the socket is closed only then, with
 // nothing waiting on it, and EIdConnectTimeout is raised. A refused connect raises
 // EIdSocketError with its code; a port outside 1-65535 (the proxy's or the destination's)
-// raises EIdSocketError 10049 before a socket is made. The unit registers the class as the default IO handler.
+// raises EIdSocketError 10049 before a socket is made. The unit registers the class as the
+// default IO handler.
 #pragma once
 
 #include "net/IdIOHandlerSocket.h"
