@@ -11,6 +11,7 @@
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 #include "tests/net/HttpServers.h"
+#include "tests/net/NetTestSupport.h"
 #include "tests/net/ZlibInflater.h"
 
 namespace {
@@ -279,12 +280,7 @@ TEST(IdHTTPServers, APortOutside1To65535IsRefusedNotCutTo16Bits) {
         client.Connect();
     };
     const auto socks = [&](int proxyPort) {
-        return [proxyPort](TIdIOHandlerStack& io) {
-            auto& s = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
-            s.Version = svSocks5;
-            s.Host = "127.0.0.1";
-            s.Port = proxyPort;
-        };
+        return [proxyPort](TIdIOHandlerStack& io) { kwtest::SocksOf(io, svSocks5, proxyPort); };
     };
     const std::string urlRefused = "is not a port number from 1 to 65535";
     const PortCase cases[] = {

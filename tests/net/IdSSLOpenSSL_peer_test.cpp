@@ -179,13 +179,22 @@ TEST(IdSSLOpenSSL, ClientCertificateWithAnEncryptedKey) {
               0u);
 }
 
-TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
+// A TLS client (trusting the test CA) and the scripted TLS peer in a mode, not yet connected.
+struct ScriptedTls {
     TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "record16k");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    kwtest::TlsScriptPeer peer;
+    TlsClient client;
+    explicit ScriptedTls(const std::string& mode) : peer(certs, mode), client("localhost", peer.Port()) {
+        client.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    }
+    bool Available() const { return certs.Available() && peer.Available(); }
+    std::string Reason() const { return certs.Available() ? peer.Reason() : "openssl (certificates)"; }
+};
+
+TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
+    ScriptedTls t("record16k");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.io.RecvBufferSize = 512;
     c.client.Connect();
     // The peer stays silent after its one record: every piece after the first must come from
@@ -198,12 +207,9 @@ TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
 }
 
 TEST(IdSSLOpenSSL, AResetDuringAWriteIsASocketError) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "reset");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("reset");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.client.Connect();
     c.io.WriteLine("go");
     const std::string block(1 << 20, 'w');
@@ -216,24 +222,18 @@ TEST(IdSSLOpenSSL, AResetDuringAWriteIsASocketError) {
 }
 
 TEST(IdSSLOpenSSL, CloseNotifyIsAGracefulClose) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "close_notify");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("close_notify");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.client.Connect();
     EXPECT_EQ(c.io.ReadLn(), "bye");
     EXPECT_THROW(c.io.ReadLn(), EIdConnClosedGracefully);
 }
 
 TEST(IdSSLOpenSSL, PassThroughThenTlsOnALiveConnection) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "starttls");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("starttls");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.io.SetPassThrough(true);
     c.client.Connect();
     EXPECT_EQ(c.Exchange("STARTTLS"), "go");
@@ -316,12 +316,9 @@ TEST(IdSSLOpenSSL, AServerThatNeverAnswersTheHelloTimesOut) {
 }
 
 TEST(IdSSLOpenSSL, AReadStalledInsideARecordTimesOutAndTheConnectionGoesOn) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "split_record");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("split_record");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.client.Connect();
     // The peer sent ten bytes of a record and waits for a line from us: the read cannot end
     // but by its time-out.
@@ -333,19 +330,28 @@ TEST(IdSSLOpenSSL, AReadStalledInsideARecordTimesOutAndTheConnectionGoesOn) {
     EXPECT_EQ(c.io.ReadLn(), "hello world");
 }
 
+// The server handler with the "localhost" certificate and a socket listening on 127.0.0.1.
+struct TlsServerOnLoopback {
+    kwtest::StackHolder stack;
+    TIdServerIOHandlerSSLOpenSSL server;
+    TIdSocketHandle listening;
+    explicit TlsServerOnLoopback(const TestCertificates& certs) {
+        server.SSLOptions().CertFile = certs.Path("server.pem");
+        server.SSLOptions().KeyFile = certs.Path("server.key");
+        listening.AllocateSocket(Id_SOCK_STREAM, 0);
+        listening.IP = "127.0.0.1";
+        listening.Port = 0;
+        listening.Bind();
+        listening.Listen(4);
+    }
+};
+
 TEST(IdSSLOpenSSL, AnAcceptedConnectionThatSaysNothingTimesOut) {
     TestCertificates certs;
     KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::StackHolder stack;
-    TIdServerIOHandlerSSLOpenSSL server;
-    server.SSLOptions().CertFile = certs.Path("server.pem");
-    server.SSLOptions().KeyFile = certs.Path("server.key");
-    TIdSocketHandle listening;
-    listening.AllocateSocket(Id_SOCK_STREAM, 0);
-    listening.IP = "127.0.0.1";
-    listening.Port = 0;
-    listening.Bind();
-    listening.Listen(4);
+    TlsServerOnLoopback loopback(certs);
+    TIdServerIOHandlerSSLOpenSSL& server = loopback.server;
+    TIdSocketHandle& listening = loopback.listening;
     TIdTCPClient silent;  // connects and never starts TLS
     silent.SetHost("127.0.0.1");
     silent.SetPort(listening.Port);
@@ -379,16 +385,9 @@ TEST(IdSSLOpenSSL, CloseThenOpenMakesAFreshContextAndHandshake) {
 TEST(IdSSLOpenSSL, TheServerHandlerServesOpensslSClient) {
     TestCertificates certs;
     KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::StackHolder stack;
-    TIdServerIOHandlerSSLOpenSSL server;
-    server.SSLOptions().CertFile = certs.Path("server.pem");
-    server.SSLOptions().KeyFile = certs.Path("server.key");
-    TIdSocketHandle listening;
-    listening.AllocateSocket(Id_SOCK_STREAM, 0);
-    listening.IP = "127.0.0.1";
-    listening.Port = 0;
-    listening.Bind();
-    listening.Listen(4);
+    TlsServerOnLoopback loopback(certs);
+    TIdServerIOHandlerSSLOpenSSL& server = loopback.server;
+    TIdSocketHandle& listening = loopback.listening;
     kwtest::TempDir dir;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -504,14 +503,6 @@ TEST(IdSSLOpenSSLHttps, ThroughATinyproxyTunnelTheURLsHostIsChecked) {
     EXPECT_EQ(io.URIToCheck(), "https://localhost:" + std::to_string(server.Port()) + "/files/a.txt");
 }
 
-TIdSocksInfo& SocksThrough(TIdSSLIOHandlerSocketOpenSSL& io, TSocksVersion version, int port) {
-    auto& socks = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
-    socks.Version = version;
-    socks.Host = "127.0.0.1";
-    socks.Port = port;
-    return socks;
-}
-
 TEST(IdSSLOpenSSLHttps, TlsThroughDanteAsCurlDoes) {
     TestCertificates certs;
     KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
@@ -523,7 +514,7 @@ TEST(IdSSLOpenSSLHttps, TlsThroughDanteAsCurlDoes) {
         SCOPED_TRACE(int(v));
         TlsClient c("localhost", echo.Port());  // the name checked is the destination's
         c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
-        SocksThrough(c.io, v, dante.Port());
+        kwtest::SocksOf(c.io, v, dante.Port());
         c.client.Connect();
         EXPECT_EQ(c.Exchange("through socks"), "skcos hguorht");
         c.client.Disconnect();
@@ -533,7 +524,7 @@ TEST(IdSSLOpenSSLHttps, TlsThroughDanteAsCurlDoes) {
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     TIdSSLIOHandlerSocketOpenSSL io;
     io.SSLOptions().RootCertFile = certs.Path("ca.pem");
-    SocksThrough(io, svSocks5, dante.Port());
+    kwtest::SocksOf(io, svSocks5, dante.Port());
     TIdHTTP http;
     http.SetIOHandler(&io);
     const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/files/big.bin";
