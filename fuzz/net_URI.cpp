@@ -1,6 +1,6 @@
-// Fuzz target: URL parsing and building, and the form encoder. A built URL parses back to the
-// same protocol, host and port; an encoded parameter decodes back to the input and holds none
-// of the bytes a form reader would read as syntax.
+// Fuzz target: URL parsing and building, and the form encoder. No part of a URL's authority
+// holds '/', '?' or '#'; a built URL parses back to the same protocol, host and port; an encoded parameter
+// decodes back to the input and holds none of the bytes a form reader would read as syntax.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -16,6 +16,10 @@ bool Plain(const std::string& s, const char* forbidden) { return s.find_first_of
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     TIdURI uri(text);
+    // The authority ends at the first '/', '?' or '#': none of its parts holds one.
+    if (!uri.Protocol.empty())
+        for (const std::string* part : {&uri.Username, &uri.Password, &uri.Host, &uri.Port})
+            if (!Plain(*part, "/?#")) std::abort();
     const char* special = ":/\\?#=@[]";
     if (!uri.Protocol.empty() && !uri.Host.empty() && Plain(uri.Protocol, special) && Plain(uri.Host, special) &&
         Plain(uri.Port, special) && uri.IPVersion == Id_IPv4) {

@@ -47,6 +47,10 @@ void TIdCookieManager::AddCookie2(const std::string& text, const std::string& ho
 void TIdCookieManager::AddParsedCookie(std::unique_ptr<TIdCookieRFC2109> cookie, const std::string& text,
                                        const std::string& host) {
     if (text.size() > TIdCookies::kMaxCookieText) return;
+    // A control character other than TAB (a bare CR, a NUL) makes the whole cookie ignored
+    // (RFC 6265bis section 5.6): sent back, it would break the request's header block.
+    for (const unsigned char c : text)
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return;
     try {
         cookie->SetCookieText(text);
     } catch (const rtl::Exception&) {

@@ -3,7 +3,8 @@
 // The client hands every "Set-Cookie" and "Set-Cookie2" value to the manager with the host
 // that sent it, and asks for the "Cookie" value of each request. A cookie whose domain the
 // sending host does not match (RFC 6265 section 5.1.3) is dropped, as is one whose attributes
-// cannot be read (a "Port" list that is not numbers); OnNewCookie may refuse any other.
+// cannot be read (a "Port" list that is not numbers) or whose text holds a control character
+// other than TAB; OnNewCookie may refuse any other.
 // Expired cookies go before each header is built; "now" is plat::Clock's.
 #pragma once
 

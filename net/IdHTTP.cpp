@@ -19,10 +19,37 @@ const char* const kMethodWords[] = {"HEAD", "GET", "POST", "OPTIONS", "TRACE", "
 
 // Refuses text that would end a line or a header early (RFC 9112 section 2.2: no CR, LF or
 // NUL inside a request line or a field).
-void CheckNoLineBreaks(std::string_view text, const char* what) {
+void CheckNoLineBreaks(std::string_view text, const std::string& what) {
     if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         EIdException::RaiseIdException(
             rtl::Format("%s holds a line break or a NUL character and is refused: nothing was sent.", what));
+}
+
+// The request object's texts that become header values, checked before connecting. The header
+// list refuses them too when the lines are built; this makes a bad value fail before the
+// connection is opened.
+void CheckRequestValues(const TIdHTTPRequest& r) {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"Connection", &r.Connection},
+        {"Content-Version", &r.ContentVersion},
+        {"Content-Encoding", &r.ContentEncoding},
+        {"Content-Language", &r.ContentLanguage},
+        {"Content-Type", &r.ContentType},
+        {"Cache-control", &r.CacheControl},
+        {"Pragma", &r.Pragma},
+        {"Proxy-Connection", &r.ProxyConnection},
+        {"Accept", &r.Accept},
+        {"Accept-Charset", &r.AcceptCharSet},
+        {"Accept-Encoding", &r.AcceptEncoding},
+        {"Accept-Language", &r.AcceptLanguage},
+        {"From", &r.From},
+        {"Referer", &r.Referer},
+        {"User-Agent", &r.UserAgent},
+    };
+    for (const auto& [name, value] : values)
+        CheckNoLineBreaks(*value, rtl::Format("The request's \"%s\" value", std::string(name)));
+    for (const std::string& line : r.CustomHeaders.Lines())
+        CheckNoLineBreaks(line, "A custom header line");
 }
 
 // Bytes kept in memory up to a ceiling; the rest is counted and dropped (an error page's body,
@@ -134,6 +161,12 @@ bool TIdHTTPResponse::GetKeepAlive() {
     return keepAlive_;
 }
 
+bool TIdHTTPResponse::HasBody() {
+    const int32_t code = GetResponseCode();
+    if (requestMethod_ == hmHead || code / 100 == 1 || code == 204 || code == 304) return false;
+    return !(requestMethod_ == hmConnect && code / 100 == 2);
+}
+
 // --- protocol object
 
 TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* client)
@@ -143,6 +176,7 @@ TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* client)
 
 void TIdHTTPProtocol::BuildAndSendRequest(const TIdURI* uri) {
     TIdHTTPRequest& request = *request_;
+    response_->requestMethod_ = request.Method;
     request.BuildHeaders();
     client_->ProxyParams().AddAuthorizationHeader(request.RawHeaders);
     if (uri != nullptr) client_->SetCookies(*uri, request);
@@ -227,7 +261,9 @@ TIdHTTPNextStep TIdHTTPProtocol::ProcessResponse(const std::vector<int32_t>& ign
         std::string location = response.Location;
         TIdHTTPMethod method = request.Method;
         if (location.empty()) return RaiseOrIgnore(ignoreReplies);  // nothing to follow
-        const bool follow = client_->HandleRedirects && client_->RedirectCount < client_->RedirectMaximum;
+        // RedirectCount counts this call's requests, so RedirectCount - 1 redirects were
+        // followed: exactly RedirectMaximum of them are.
+        const bool follow = client_->HandleRedirects && client_->RedirectCount <= client_->RedirectMaximum;
         if (!client_->DoOnRedirect(location, method, client_->RedirectCount)) return RaiseOrIgnore(ignoreReplies);
         DropBody(true);
         if (!follow) {
@@ -441,8 +477,8 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
 
 void TIdCustomHTTP::PrepareRequest(TIdHTTPRequest& request) {
     CheckNoLineBreaks(request.URL, "The URL");
-    // Checked here as well as when the lines are written, so a bad line fails before connecting.
-    for (const std::string& line : request.CustomHeaders.Lines()) CheckNoLineBreaks(line, "A custom header line");
+    // Checked here as well as when the lines are written, so a bad value fails before connecting.
+    CheckRequestValues(request);
     TIdURI u(request.URL);
     const bool userInfo = !u.Username.empty();
     if (userInfo) {
@@ -462,9 +498,16 @@ void TIdCustomHTTP::PrepareRequest(TIdHTTPRequest& request) {
         uri_.Protocol = u.Protocol;
     else
         uri_.Protocol = rtl::SameText(uri_.Protocol, "https") ? "https" : "http";
-    if (!u.Port.empty())
+    if (!u.Port.empty()) {
+        // Digits naming a port (RFC 3986 section 3.2.3): anything else would reach another
+        // service (port 80 for a text, a port cut to 16 bits for a large number).
+        int32_t port = 0;
+        if (u.Port.find_first_not_of("0123456789") != std::string::npos || !rtl::TryStrToInt(u.Port, port) ||
+            port < 1 || port > 65535)
+            EIdException::RaiseIdException(
+                rtl::Format("The URL's port \"%s\" is not a port number from 1 to 65535.", u.Port));
         uri_.Port = u.Port;
-    else if (rtl::SameText(u.Protocol, "http"))
+    } else if (rtl::SameText(u.Protocol, "http"))
         uri_.Port = "80";
     else if (rtl::SameText(u.Protocol, "https"))
         uri_.Port = "443";
@@ -500,8 +543,10 @@ TIdHTTPConnectionKind TIdCustomHTTP::SetHostAndPort() {
         host = proxyParams_.ProxyServer();
         port = proxyParams_.ProxyPort();
         if (https) {
+            // Without a TLS handler the request would cross the tunnel in clear, credentials
+            // and all: refused as for a direct connection, before anything is connected.
             kind = hcProxyTunnel;
-            if (IOHandler() != nullptr && ssl == nullptr)
+            if (ssl == nullptr)
                 EIdException::RaiseIdException<EIdIOHandlerPropInvalid>(RSId::IOHandlerPropInvalid);
         } else {
             kind = hcProxy;
@@ -630,7 +675,7 @@ void TIdCustomHTTP::ProcessCookies(TIdHTTPRequest&, TIdHTTPResponse& response) {
 
 void TIdCustomHTTP::ReadResult(TIdHTTPResponse& response) {
     rtl::Stream* target = response.ContentStream;
-    if (target == nullptr) return;
+    if (target == nullptr || !response.HasBody()) return;
     const int64_t start = target->Position();
     ReadBody(response, target);
     if (Compressor == nullptr) return;
@@ -671,7 +716,7 @@ int64_t ReadBodyBytes(TIdIOHandler& io, rtl::Stream& stream, int64_t count) {
 }  // namespace
 
 void TIdCustomHTTP::ReadBody(TIdHTTPResponse& response, rtl::Stream* target) {
-    if (target == nullptr) return;
+    if (target == nullptr || !response.HasBody()) return;
     TIdIOHandler* io = IOHandler();
     if (io == nullptr) EIdException::RaiseIdException<EIdNotConnected>(RSId::NotConnectedCommand);
     rtl::Stream& stream = *target;

@@ -5,7 +5,8 @@
 // connection of its own), writes the request line, the request object's headers and an
 // optional body, then reads and judges the response: the status line (a "100" is skipped),
 // the header block (at most HeaderLineLimit lines), and the body by Content-Length, chunked
-// (which wins over a length) or until the server closes. A 2xx body goes to the caller's
+// (which wins over a length) or until the server closes; a response to HEAD and a 1xx, 204 or
+// 304 have none and end at their blank line. A 2xx body goes to the caller's
 // stream; redirects (3xx other than 304) are followed when HandleRedirects is on, 401 and 407
 // answered through the authentication registry; every other status raises
 // EIdHTTPProtocolException with the status line, code and body.
@@ -13,8 +14,10 @@
 // What a caller may rely on: when a call returns without an exception the whole body has
 // reached its stream. A body cut short (a Content-Length body, a chunked body without its last
 // chunk, a header block cut by a close) raises EIdHTTPIncompleteResponse naming what was
-// expected and received; what arrived stays in the stream. A URL, redirect target or header
-// line holding CR, LF or NUL is refused before anything is sent. Credentials (user info,
+// expected and received; what arrived stays in the stream. An "https" URL needs a TLS handler
+// as the IO handler, direct or through a proxy: without one the call raises
+// EIdIOHandlerPropInvalid before connecting, so nothing goes out in clear. A URL, redirect
+// target or header line holding CR, LF or NUL is refused before anything is sent. Credentials (user info,
 // Basic authentication, an "Authorization" custom line) go only to the origin (scheme, host,
 // port) of the URL the caller gave; a redirect to another origin carries none.
 //
@@ -102,11 +105,19 @@ public:
     // Whether the connection stays open after this response (see the unit's rules).
     bool GetKeepAlive();
     bool KeepAlive() const { return keepAlive_; }
+    // Whether a body follows the header block (RFC 9112 section 6.3): not for a response to
+    // HEAD, nor for a 1xx, 204 or 304, nor for a 2xx to CONNECT. Such a response ends at its
+    // blank line, whatever Content-Length or Transfer-Encoding it names.
+    bool HasBody();
 
 private:
+    friend class TIdHTTPProtocol;
+
     TIdCustomHTTP* client_;
     int32_t responseCode_ = -1;
     bool keepAlive_ = false;
+    // The method of the request this response answers.
+    TIdHTTPMethod requestMethod_ = hmGet;
 };
 
 class TIdHTTPProtocol {
@@ -159,7 +170,10 @@ public:
     int32_t HeaderLineLimit = 255;
     bool AllowCookies = true;
     TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    // The requests of the current call so far (a redirect followed adds one).
     int32_t RedirectCount = 0;
+    // With HandleRedirects, this many redirects are followed; the next redirect response ends
+    // the call normally, its Location set.
     int32_t RedirectMaximum = 15;
     bool HandleRedirects = false;
     TIdHTTPOptions HTTPOptions{hoForceEncodeParams};

@@ -1,8 +1,10 @@
 // net/IdHeaderList.cpp: finding, unfolding and folding header lines.
 #include "net/IdHeaderList.h"
 
+#include "net/IdException.h"
 #include "net/IdGlobal.h"
 #include "net/IdGlobalProtocols.h"
+#include "rtl/Format.h"
 #include "rtl/Text.h"
 
 bool TIdHeaderList::IsContinuation(int index) const {
@@ -44,6 +46,15 @@ int TIdHeaderList::IndexOfHeader(std::string_view name) const {
 std::string TIdHeaderList::GetValueByName(std::string_view name) const { return ValueOfLine(IndexOfHeader(name)); }
 
 void TIdHeaderList::SetValueByName(std::string_view name, std::string_view value) {
+    // A CR or LF would end the line early and the rest would stand as lines of its own (the
+    // folding below cuts at every CR LF); a NUL ends a line for many readers. Such a header is
+    // never stored (RFC 9110 section 5.5).
+    constexpr std::string_view kLineEnders("\r\n\0", 3);
+    if (name.find_first_of(kLineEnders) != std::string_view::npos ||
+        value.find_first_of(kLineEnders) != std::string_view::npos)
+        EIdException::RaiseIdException(rtl::Format(
+            "The header \"%s\" holds a line break or a NUL character in its name or value and is refused.",
+            std::string(name.substr(0, name.find_first_of(kLineEnders)))));
     int index = IndexOfHeader(name);
     if (!value.empty()) {
         if (index < 0) index = Add("");

@@ -31,7 +31,8 @@ public:
     int IndexOfHeader(std::string_view name) const;
     std::string GetValueByName(std::string_view name) const;
     // Sets (folding when FoldOnWrite) the first header of that name, adding it when absent; an
-    // empty value deletes it with its continuation lines.
+    // empty value deletes it with its continuation lines. A name or value holding CR, LF or
+    // NUL raises EIdException and changes nothing: it would put further lines into the list.
     void SetValueByName(std::string_view name, std::string_view value);
     // The values of every header of that name, in order.
     void ExtractValues(std::string_view name, rtl::StringList* list) const;

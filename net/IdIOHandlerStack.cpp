@@ -32,13 +32,15 @@ const TIdIOHandlerClassInfo TIdIOHandlerStack::ClassInfo{"TIdIOHandlerStack", &M
 
 void TIdIOHandlerStack::ConnectClient() {
     (void)kRegistered;
-    TIdIOHandlerSocket::ConnectClient();
     std::string host = Host();
     int32_t port = Port();
     if (ProxyEnabled()) {
         host = CurrentProxy()->Host;
         port = CurrentProxy()->Port;
+        CheckPortNumber(Port(), 1);  // the destination the proxy is asked for
     }
+    CheckPortNumber(port, 1);
+    TIdIOHandlerSocket::ConnectClient();
     std::string address = host;
     if (!TIdStack::IsIPv4Text(host)) {
         if (OnStatus) DoStatus(hsResolving, host);
@@ -121,12 +123,16 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
             if (!Binding->HandleAllocated()) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
             TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
             try {
-                count = ReceiveFromTransport(bytes);
+                count = ReceiveFromTransport(bytes, timeout);
             } catch (const EIdException&) {
                 // A reset (or a transport's failure) is the end of the connection: a caller
                 // that asked not to hear of a disconnection sees a close.
                 if (raiseIfDisconnected) throw;
                 count = 0;
+            }
+            if (count == kReceiveTimedOut) {
+                if (raiseOnTimeout) EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
+                return -1;
             }
             if (count < 0) continue;  // nothing for the caller yet: wait again
             bytes.resize(size_t(count));
@@ -146,7 +152,10 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
     }
 }
 
-int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes) { return Binding->ReceiveBytes(bytes); }
+int32_t TIdIOHandlerStack::ReceiveFromTransport(TBytes& bytes, int32_t) {
+    // The socket is readable: its receive does not wait.
+    return Binding->ReceiveBytes(bytes);
+}
 
 void TIdIOHandlerStack::CheckForDisconnect(bool raise, bool ignoreBuffer) {
     bool disconnected;

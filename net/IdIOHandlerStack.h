@@ -6,7 +6,9 @@
 // time-out when that is smaller and it applies to the caller): a finished connect is noticed at
 // once, the anti-freeze is served every step, and on expiry the socket is closed only then, with
 // nothing waiting on it, and EIdConnectTimeout is raised. A refused connect raises
-// EIdSocketError with its code. The unit registers the class as the default IO handler.
+// EIdSocketError with its code; a port outside 1-65535 (the proxy's or the destination's)
+// raises EIdSocketError 10049 before a socket is made. The unit registers the class as the
+// default IO handler.
 #pragma once
 
 #include "net/IdIOHandlerSocket.h"
@@ -27,10 +29,16 @@ public:
     void ConnectClient() override;
 
 protected:
-    // One receive into bytes (not empty): the count, 0 for the peer's close, -1 when nothing
-    // for the caller arrived (the read waits again). The socket's receive here; a transport
-    // layered on the socket (TLS) reads through itself.
-    virtual int32_t ReceiveFromTransport(TBytes& bytes);
+    // What ReceiveFromTransport answers when its own wait ran out.
+    static constexpr int32_t kReceiveTimedOut = -2;
+
+    // One receive into bytes (not empty), called once the socket is readable (or
+    // HasBufferedInput): the count, 0 for the peer's close, -1 when nothing for the caller
+    // arrived (the read waits again), kReceiveTimedOut when the transport waited for more of
+    // what it needs (the rest of a TLS record) longer than timeout ms (-2: no limit, 0: no
+    // wait). The socket's receive here; a transport layered on the socket (TLS) reads through
+    // itself.
+    virtual int32_t ReceiveFromTransport(TBytes& bytes, int32_t timeout);
     // Input the transport holds already (the socket is not waited on then).
     virtual bool HasBufferedInput() const { return false; }
 

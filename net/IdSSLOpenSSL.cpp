@@ -1,8 +1,10 @@
 // net/IdSSLOpenSSL.cpp: contexts, TLS connections and the TLS IO handlers over OpenSSL 3.
 #include "net/IdSSLOpenSSL.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -43,13 +45,49 @@ int BioWrite(BIO* b, const char* data, int length) {
     }
 }
 
+// Waits for the descriptor to be readable within the state's bounds; false when they ran out
+// (stopped then names the bound). The deadline is the steady clock's: poll waits in real time.
+bool WaitReadable(TIdSSLSocket::BioState& state) {
+    using Stop = TIdSSLSocket::BioState::Stop;
+    for (;;) {
+        int32_t wait = state.waitLimit;
+        Stop bound = Stop::Wait;
+        if (state.deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*state.deadline -
+                                                                           std::chrono::steady_clock::now());
+            const int32_t untilDeadline = int32_t(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
+            if (wait < 0 || untilDeadline <= wait) {
+                wait = untilDeadline;
+                bound = Stop::Deadline;
+            }
+        }
+        pollfd p{state.fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, wait);
+        if (r > 0) return true;  // data, a close or an error: the receive tells which
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return true;  // the receive reports the failure
+        state.stopped = bound;
+        return false;
+    }
+}
+
 int BioRead(BIO* b, char* data, int length) {
     auto* state = static_cast<TIdSSLSocket::BioState*>(Api().BIO_get_data(b));
     Api().BIO_clear_flags(b, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+    // Without a bound the receive blocks as the socket does; with one it does not wait, and
+    // only when nothing is there does the BIO wait with poll.
+    const bool bounded = state->waitLimit >= 0 || state->deadline.has_value();
     for (;;) {
-        const ssize_t n = ::recv(state->fd, data, size_t(length), 0);
+        const ssize_t n = ::recv(state->fd, data, size_t(length), bounded ? MSG_DONTWAIT : 0);
         if (n >= 0) return int(n);
         if (errno == EINTR) continue;
+        if (bounded && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitReadable(*state)) continue;
+            // The bound ran out: OpenSSL keeps what it has of the record and is asked to retry;
+            // the caller tells this from a record without data by `stopped`.
+            Api().BIO_set_flags(b, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
+            return -1;
+        }
         state->error = errno;
         if (errno == EAGAIN || errno == EWOULDBLOCK) Api().BIO_set_flags(b, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
         return -1;
@@ -333,7 +371,8 @@ void TIdSSLSocket::Attach(int socket, TIdSSLContext& context, bool client) {
     api.SSL_set_bio(ssl_, bio, bio);  // the connection owns the BIO from here
 }
 
-void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std::string& serverName) {
+void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std::string& serverName,
+                                   HandshakeBounds bounds) {
     const TIdOpenSSLApi& api = Api();
     Attach(socket, context, true);
     if (!serverName.empty() && !IsAddress(serverName))
@@ -343,9 +382,7 @@ void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std
             EIdException::RaiseIdException<EIdOSSLConnectError>(
                 std::string(RSOSSL::ConnectError) + "\r\nno host name to check the server's certificate against");
     }
-    bio_.error = 0;
-    const int r = api.SSL_connect(ssl_);
-    if (r < 1) RaiseIoError(r, RSOSSL::ConnectError);
+    Handshake(true, bounds);
     if (auto* handler = dynamic_cast<TIdSSLIOHandlerSocketOpenSSL*>(parent_)) {
         TIdSSLCipher* c = CipherView();
         handler->DoStatusInfo("Cipher: name = " + c->CipherName() + "; description = " + c->CipherDescription() +
@@ -353,16 +390,36 @@ void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std
     }
 }
 
-void TIdSSLSocket::ServerHandshake(int socket, TIdSSLContext& context) {
+void TIdSSLSocket::ServerHandshake(int socket, TIdSSLContext& context, HandshakeBounds bounds) {
     Attach(socket, context, false);
-    bio_.error = 0;
-    const int r = Api().SSL_accept(ssl_);
-    if (r < 1) RaiseIoError(r, RSOSSL::AcceptError);
+    Handshake(false, bounds);
     if (auto* server = dynamic_cast<TIdServerIOHandlerSSLOpenSSL*>(parent_)) {
         TIdSSLCipher* c = CipherView();
         server->DoStatusInfo("Cipher: name = " + c->CipherName() + "; description = " + c->CipherDescription() +
                              "; bits = " + std::to_string(c->CipherBits()) + "; version = " + c->CipherVersion() + "; ");
     }
+}
+
+void TIdSSLSocket::Handshake(bool client, HandshakeBounds bounds) {
+    const TIdOpenSSLApi& api = Api();
+    bio_.error = 0;
+    bio_.stopped = BioState::Stop::None;
+    bio_.waitLimit = bounds.wait > 0 ? bounds.wait : -1;
+    if (bounds.total > 0)
+        bio_.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounds.total);
+    const int r = client ? api.SSL_connect(ssl_) : api.SSL_accept(ssl_);
+    bio_.waitLimit = -1;
+    bio_.deadline.reset();
+    if (r >= 1) return;
+    if (bio_.stopped != BioState::Stop::None) {
+        // A handshake left half done is abandoned without a word to the peer.
+        fatal_ = true;
+        api.ERR_clear_error();
+        if (bio_.stopped == BioState::Stop::Deadline)
+            EIdException::RaiseIdException<EIdConnectTimeout>(RSId::ConnectTimeout);
+        EIdException::RaiseIdException<EIdReadTimeout>(RSId::ReadTimeout);
+    }
+    RaiseIoError(r, client ? RSOSSL::ConnectError : RSOSSL::AcceptError);
 }
 
 void TIdSSLSocket::RaiseIoError(int result, const char* what) {
@@ -384,18 +441,23 @@ void TIdSSLSocket::RaiseIoError(int result, const char* what) {
 
 int32_t TIdSSLSocket::Pending() const { return ssl_ != nullptr ? Api().SSL_pending(ssl_) : 0; }
 
-int32_t TIdSSLSocket::ReadDecrypted(TBytes& buffer) {
+int32_t TIdSSLSocket::ReadDecrypted(TBytes& buffer, int32_t timeout) {
     if (ssl_ == nullptr) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
     if (buffer.empty()) EIdException::RaiseIdException("ReadDecrypted: the buffer is empty.");
     const TIdOpenSSLApi& api = Api();
     api.ERR_clear_error();
     bio_.error = 0;
+    bio_.stopped = BioState::Stop::None;
+    bio_.waitLimit = timeout >= 0 ? timeout : -1;
     const int n = api.SSL_read(ssl_, buffer.data(), int(std::min<size_t>(buffer.size(), INT32_MAX)));
+    bio_.waitLimit = -1;
     if (n > 0) return n;
     switch (api.SSL_get_error(ssl_, n)) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE:
-            return -1;  // records without application data: no close
+            // The wait for the rest of a record ran out, or the records carried no
+            // application data: neither is a close.
+            return bio_.stopped != BioState::Stop::None ? kTimedOut : -1;
         case SSL_ERROR_ZERO_RETURN:
             return 0;  // the peer's close_notify
         default:
@@ -471,7 +533,14 @@ void TIdSSLIOHandlerSocketOpenSSL::Close() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::ConnectClient() {
-    TIdIOHandlerStack::ConnectClient();
+    {
+        // A transparent proxy (SOCKS) is spoken to in plain bytes: TLS starts once the tunnel
+        // to the destination stands.
+        const bool passThrough = PassThrough();
+        StorePassThrough(true);
+        TIdFinally restore{[this, passThrough] { StorePassThrough(passThrough); }};
+        TIdIOHandlerStack::ConnectClient();
+    }
     DoBeforeConnect();
     StartSSL();
 }
@@ -518,7 +587,7 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
     try {
         if (isPeer_) {
             if (!tls_) tls_ = std::make_unique<TIdSSLSocket>(socketParent_);
-            tls_->ServerHandshake(Binding->Handle(), *context_);
+            tls_->ServerHandshake(Binding->Handle(), *context_, HandshakeLimits());
         } else if (!tls_) {
             // Through a proxy tunnel the handler's Host is the proxy: the name to check is the
             // host of the request's URL.
@@ -528,13 +597,17 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
                 if (!uri.Host.empty()) name = uri.Host;
             }
             tls_ = std::make_unique<TIdSSLSocket>(this);
-            tls_->ClientHandshake(Binding->Handle(), *context_, name);
+            tls_->ClientHandshake(Binding->Handle(), *context_, name, HandshakeLimits());
         }
     } catch (...) {
         tls_.reset();
         throw;
     }
     StorePassThrough(false);
+}
+
+TIdSSLSocket::HandshakeBounds TIdSSLIOHandlerSocketOpenSSL::HandshakeLimits() const {
+    return {ReadTimeout, ConnectTimeout};
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value) {
@@ -556,9 +629,10 @@ void TIdSSLIOHandlerSocketOpenSSL::ShareServer(TIdSSLOptions* options, TIdSSLCon
     isPeer_ = true;
 }
 
-int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveFromTransport(TBytes& bytes) {
-    if (PassThrough() || !tls_) return TIdIOHandlerStack::ReceiveFromTransport(bytes);
-    return tls_->ReadDecrypted(bytes);
+int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveFromTransport(TBytes& bytes, int32_t timeout) {
+    if (PassThrough() || !tls_) return TIdIOHandlerStack::ReceiveFromTransport(bytes, timeout);
+    const int32_t n = tls_->ReadDecrypted(bytes, timeout);
+    return n == TIdSSLSocket::kTimedOut ? kReceiveTimedOut : n;
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::HasBufferedInput() const {

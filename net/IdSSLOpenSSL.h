@@ -12,19 +12,28 @@
 //   the URI to check when one is set (through a proxy tunnel the handler's Host is the proxy),
 //   else the handler's Host. OnVerifyPeer may refuse a certificate, never accept one OpenSSL
 //   refused. A server asks for client certificates only as VerifyMode says.
+// - Through a transparent proxy (SOCKS) the proxy is spoken to in plain bytes and the
+//   handshake starts once the tunnel to the destination stands.
 // - Every TIdSSLVersion means TLS 1.2 or 1.3 (the version-flexible method, TLS 1.2 minimum);
 //   an empty CipherList is OpenSSL's default, any other gets ":!aNULL:!eNULL".
 // - A TLS-layer failure raises an EIdOpenSSLError descendant carrying OpenSSL's reason; a
 //   system error keeps its socket code (EIdSocketError); the peer's close_notify is
 //   EIdConnClosedGracefully. Bytes OpenSSL has already decrypted are read before waiting on
 //   the socket. Sends never raise SIGPIPE (a socket BIO of our own sends with MSG_NOSIGNAL).
+// - The handler's time-outs bound every wait for the peer, as on a plain socket: each wait of
+//   a handshake and of a read at most ReadTimeout (EIdReadTimeout), a handshake as a whole at
+//   most ConnectTimeout (EIdConnectTimeout); 0 means no limit. The BIO waits with poll only
+//   when a receive finds nothing, so the bytes on the wire and the reads that find data are
+//   those of an unbounded connection.
 // - A handler is used by one thread at a time; the three OpenSSL callbacks (password, status,
 //   verification) are each serialised process-wide and never let an exception out.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "net/IdSSL.h"
@@ -166,11 +175,28 @@ private:
 
 class TIdSSLSocket {
 public:
-    // What the socket BIO works on: the descriptor, and the errno of its last failed call.
+    // What the socket BIO works on: the descriptor, the errno of its last failed call, and
+    // the bounds of its waits for the peer's bytes. With a bound, a receive that finds nothing
+    // waits with poll for at most waitLimit ms and not past the deadline; when that runs out
+    // the receive asks OpenSSL to retry and `stopped` names the bound that ended it. Without
+    // one (waitLimit negative, no deadline) a receive blocks as the socket does.
     struct BioState {
+        enum class Stop : uint8_t { None, Wait, Deadline };
         int fd = -1;
         int error = 0;
+        int32_t waitLimit = -1;
+        std::optional<std::chrono::steady_clock::time_point> deadline;
+        Stop stopped = Stop::None;
     };
+    // Bounds of a handshake's waits for the peer, in ms (0 or below: none): every wait at
+    // most `wait` (a stall raises EIdReadTimeout), the whole handshake at most `total`
+    // (EIdConnectTimeout).
+    struct HandshakeBounds {
+        int32_t wait = 0;
+        int32_t total = 0;
+    };
+    // What ReadDecrypted answers when its wait for the rest of a record ran out.
+    static constexpr int32_t kTimedOut = -2;
 
     explicit TIdSSLSocket(TIdSSLCallbackTarget* parent) : parent_(parent) {}
     ~TIdSSLSocket();
@@ -178,11 +204,14 @@ public:
     TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
 
     // serverName: the name checked (and sent as SNI) when the context checks its server.
-    void ClientHandshake(int socket, TIdSSLContext& context, const std::string& serverName);
-    void ServerHandshake(int socket, TIdSSLContext& context);
+    void ClientHandshake(int socket, TIdSSLContext& context, const std::string& serverName,
+                         HandshakeBounds bounds);
+    void ServerHandshake(int socket, TIdSSLContext& context, HandshakeBounds bounds);
     // Decrypted bytes into the buffer (not empty): the count, 0 for the peer's close_notify,
-    // -1 when the records that arrived carried no application data.
-    int32_t ReadDecrypted(TBytes& buffer);
+    // -1 when the records that arrived carried no application data, kTimedOut when a wait for
+    // the peer's bytes took longer than timeout ms (-2: no limit, 0: no wait). A time-out
+    // leaves the connection usable: a later read goes on with the record where it stopped.
+    int32_t ReadDecrypted(TBytes& buffer, int32_t timeout = -2);
     // Sends the whole buffer encrypted; the count.
     int32_t WriteEncrypted(const TBytes& buffer, size_t offset = 0);
     // Decrypted bytes waiting inside OpenSSL.
@@ -194,6 +223,8 @@ public:
 
 private:
     void Attach(int socket, TIdSSLContext& context, bool client);
+    // SSL_connect or SSL_accept with the bounds on the BIO's waits.
+    void Handshake(bool client, HandshakeBounds bounds);
     [[noreturn]] void RaiseIoError(int result, const char* what);
 
     TIdSSLCallbackTarget* parent_;
@@ -237,10 +268,12 @@ public:
 
 protected:
     friend class TIdServerIOHandlerSSLOpenSSL;
-    int32_t ReceiveFromTransport(TBytes& bytes) override;
+    int32_t ReceiveFromTransport(TBytes& bytes, int32_t timeout) override;
     bool HasBufferedInput() const override;
     void DoBeforeConnect();
     void OpenEncodedConnection();
+    // The bounds of a handshake: each wait ReadTimeout, the whole ConnectTimeout.
+    TIdSSLSocket::HandshakeBounds HandshakeLimits() const;
     // An accepted connection's handler: the server's options, context and callback target.
     void ShareServer(TIdSSLOptions* options, TIdSSLContext* context, TIdSSLCallbackTarget* target);
 

@@ -77,10 +77,11 @@ bool TIdSocketHandle::TryBind() {
 
 void TIdSocketHandle::Bind() {
     if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
+        CheckPortNumber(Port, 0);
         if (!TryBind()) EIdException::RaiseIdException<EIdCouldNotBindSocket>(RSId::CouldNotBindSocket);
         return;
     }
-    if (ClientPortMax < ClientPortMin)
+    if (ClientPortMax < ClientPortMin || ClientPortMin < 1 || ClientPortMax > 65535)
         EIdException::RaiseIdException<EIdInvalidPortRange>(
             rtl::Format(RSId::InvalidPortRange, ClientPortMin, ClientPortMax));
     // From the top of the range down: the first free port wins.
@@ -93,6 +94,7 @@ void TIdSocketHandle::Bind() {
 }
 
 void TIdSocketHandle::Connect() {
+    CheckPortNumber(PeerPort, 1);
     Stack().ConnectSocket(Handle(), PeerIP, uint16_t(PeerPort), ipVersion_);
     UpdateBindingLocal();
     UpdateBindingPeer();

@@ -137,6 +137,7 @@ void TIdSocksInfo::CheckHost(const std::string& host) const {
 
 TBytes TIdSocksInfo::Socks4Request(uint8_t command, const std::string& host, int32_t port) const {
     CheckCredentials();
+    CheckPortNumber(port, 0);
     TBytes r{4, command, uint8_t(port >> 8), uint8_t(port)};
     if (Version == svSocks4A) {
         CheckHost(host);
@@ -180,6 +181,7 @@ bool TIdSocksInfo::Socks4Listen(TIdIOHandler& io, int32_t timeout) {
 // SOCKS 5.
 
 TBytes TIdSocksInfo::Socks5Address(const std::string& host, int32_t port) const {
+    CheckPortNumber(port, 0);
     TBytes out;
     if (!NormalizeIPv6Text(host).empty()) {
         out.push_back(kAtypIPv6);

@@ -76,6 +76,13 @@ std::string SocketErrorText(int32_t code) {
     return rtl::Format("Socket Error # %d\r\n%s", code, text);
 }
 
+void CheckPortNumber(int32_t port, int32_t lowest) {
+    if (port < lowest || port > 65535)
+        throw EIdSocketError(Id_WSAEADDRNOTAVAIL,
+                             SocketErrorText(Id_WSAEADDRNOTAVAIL) +
+                                 rtl::Format(" The port %d is outside %d-65535.", port, lowest));
+}
+
 std::string TIdStack::SocketErrorText(int32_t code) { return ::SocketErrorText(code); }
 
 rtl::StringList& TIdStack::LocalAddressList() {

@@ -45,6 +45,7 @@ inline constexpr int32_t Id_WSAEWOULDBLOCK = 10035;
 inline constexpr int32_t Id_WSAEINPROGRESS = 10036;
 inline constexpr int32_t Id_WSAENOTSOCK = 10038;
 inline constexpr int32_t Id_WSAEMSGSIZE = 10040;
+inline constexpr int32_t Id_WSAEADDRNOTAVAIL = 10049;
 inline constexpr int32_t Id_WSAECONNREFUSED = 10061;
 inline constexpr int32_t Id_WSAETIMEDOUT = 10060;
 inline constexpr int32_t Id_WSAHOST_NOT_FOUND = 11001;
@@ -74,6 +75,11 @@ RTL_EXCEPTION(EIdIPv6Unavailable, EIdException);
 // "Socket Error # <code>", CR LF, and the code's text (nothing after the CR LF for a code
 // the table does not know).
 std::string SocketErrorText(int32_t code);
+
+// Raises EIdSocketError 10049 for a port outside lowest..65535 (lowest 1 for a port to connect
+// to, 0 for one to bind to or to name in a proxy request): a port number is never cut to 16
+// bits, which would reach another service.
+void CheckPortNumber(int32_t port, int32_t lowest);
 
 class TIdStack {
 public:

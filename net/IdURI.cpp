@@ -47,9 +47,14 @@ void TIdURI::SetURI(const std::string& value) {
     if (absolute) {
         Protocol = w.substr(0, scheme);
         w.erase(0, scheme + 3);
-        const size_t slash = w.find('/');
-        std::string authority = w.substr(0, slash);
-        w = slash == std::string::npos ? std::string() : w.substr(slash + 1);
+        // The authority ends at the first '/', '?' or '#' (RFC 3986 section 3.2); a '/' goes
+        // with it (the path gets its own in front), a '?' or '#' stays to start the rest.
+        const size_t end = w.find_first_of("/?#");
+        std::string authority = w.substr(0, end);
+        if (end == std::string::npos)
+            w.clear();
+        else
+            w.erase(0, w[end] == '/' ? end + 1 : end);
         const size_t at = authority.find('@');
         if (at != std::string::npos) {
             const std::string userInfo = authority.substr(0, at);

@@ -1,7 +1,8 @@
 // net/IdURI.h: a URL split into its parts and built back.
 //
 // Parsing never fails: any text gives some split (scheme, user info, host, port, path,
-// document, parameters, bookmark). Building needs a protocol and a host. An IPv6 host is kept
+// document, parameters, bookmark); the authority (user info, host, port) ends at the first
+// '/', '?' or '#'. Building needs a protocol and a host. An IPv6 host is kept
 // without its brackets (IPVersion tells) and written in brackets when a URL is built. The
 // port is left out of a built URL only when it is 80 and the protocol is "http" (so
 // "https://h:80/" keeps its port). EncodeParamText is the form encoder of the HTTP client:

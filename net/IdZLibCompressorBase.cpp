@@ -1,9 +1,14 @@
 // net/IdZLibCompressorBase.cpp: deflate and gzip bodies handed to the application's inflater.
 #include "net/IdZLibCompressorBase.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace {
+
+// The piece in which a gzip member's deflate data moves down over its header.
+constexpr int64_t kMovePiece = 64 * 1024;
 
 uint8_t ReadByte(rtl::Stream& stream) {
     uint8_t b = 0;
@@ -43,16 +48,28 @@ void TIdZLibCompressorBase::SkipGZipHeader(rtl::Stream& stream) {
 }
 
 void TIdZLibCompressorBase::DecompressGZipStream(rtl::Stream& stream, rtl::Stream* outStream) {
+    const int64_t start = stream.Position();
     SkipGZipHeader(stream);
-    // The raw deflate data gets a zlib header in the two bytes before it (the header is at
-    // least ten bytes long, so they exist), and loses the CRC-32 and size trailer.
-    stream.Seek(-2, rtl::SeekOrigin::Current);
+    const int64_t data = stream.Position();
+    if (stream.Size() - data < 8) EIdException::RaiseIdException("The gzip body is cut short.");
+    // The raw deflate data, without the CRC-32 and size trailer, moves down behind a zlib header
+    // written where the member began: the inflater reads a zlib stream from that position, and
+    // what it puts in place of it is the body and nothing of the gzip header. The header is at
+    // least ten bytes long, so every piece moves to a place before the one it is read from.
+    const int64_t length = stream.Size() - 8 - data;
     const uint8_t zlibHeader[2] = {0x78, 0x9C};
-    stream.Write(zlibHeader, 2);
-    stream.Seek(-2, rtl::SeekOrigin::Current);
-    const int64_t position = stream.Position();
-    if (stream.Size() - position < 2 + 8) EIdException::RaiseIdException("The gzip body is cut short.");
-    stream.SetSize(stream.Size() - 8);
-    stream.SetPosition(position);
+    stream.SetPosition(start);
+    stream.WriteBuffer(zlibHeader, 2);
+    std::vector<uint8_t> piece(size_t(std::min<int64_t>(length, kMovePiece)));
+    for (int64_t moved = 0; moved < length;) {
+        const size_t n = size_t(std::min<int64_t>(length - moved, kMovePiece));
+        stream.SetPosition(data + moved);
+        stream.ReadBuffer(piece.data(), n);
+        stream.SetPosition(start + 2 + moved);
+        stream.WriteBuffer(piece.data(), n);
+        moved += int64_t(n);
+    }
+    stream.SetSize(start + 2 + length);
+    stream.SetPosition(start);
     DecompressStream(stream, outStream);
 }

@@ -4,9 +4,12 @@
 // The library has no concrete compressor: an application supplies a subclass that implements
 // DecompressStream (inflate a zlib stream from the stream's current position). The base turns
 // the two HTTP content codings into that: "deflate" is a zlib stream already (RFC 9110
-// section 8.4.1.2) and is inflated from its start; a "gzip" member (RFC 1952) has its header
-// skipped, a zlib header written in front of the raw deflate data and its 8-byte trailer cut.
-// A header that runs past the stream's end raises EIdException.
+// section 8.4.1.2) and is inflated from its start; a "gzip" member (RFC 1952) becomes one: its
+// header is read past, its raw deflate data moves behind a zlib header to where the member
+// began, and its 8-byte trailer is cut, so the inflater is handed, at the stream's position, a
+// zlib stream that ends where its Adler-32 checksum would start. Either way the inflated body
+// replaces the compressed one from the position the call began at. A header that runs past the
+// stream's end raises EIdException.
 #pragma once
 
 #include "net/IdBaseComponent.h"

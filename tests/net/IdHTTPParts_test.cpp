@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "tests/net/ZlibInflater.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ struct UriCase {
 
 TEST(IdURI, ParsesTheParts) {
     const UriCase cases[] = {
-        {"http://u:p@host:8080/dir/doc.html?x=1#top", "http", "u", "p", "host", "8080", "/dir/", "doc.html", "?x=1",
-         "top", Id_IPv4},
+        {"http://u:p@host:8080/dir/doc.html?x=1#top", "http", "u", "p", "host", "8080", "/dir/", "doc.html",
+         "?x=1", "top", Id_IPv4},
         {"http:\\\\host\\dir\\doc.html", "http", "", "", "host", "", "/dir/", "doc.html", "", "", Id_IPv4},
         {"http://[fe80::1]:81/a", "http", "", "", "fe80::1", "81", "/", "a", "", "", Id_IPv6},
         {"dir/page.html?a=1", "", "", "", "", "", "dir/", "page.html", "?a=1", "", Id_IPv4},
@@ -33,6 +34,15 @@ TEST(IdURI, ParsesTheParts) {
         {"https://host", "https", "", "", "host", "", "/", "", "", "", Id_IPv4},
         {"http://host/a/b?c=/d/e", "http", "", "", "host", "", "/a/", "b", "?c=/d/e", "", Id_IPv4},
         {"http://host/p#frag?q", "http", "", "", "host", "", "/", "p", "?q", "frag", Id_IPv4},
+        // The authority ends at '?' and '#' as well as at '/'.
+        {"http://host:8080?x=1", "http", "", "", "host", "8080", "/", "", "?x=1", "", Id_IPv4},
+        {"http://host:8080#top", "http", "", "", "host", "8080", "/", "", "", "top", Id_IPv4},
+        {"http://host?a=/b/c", "http", "", "", "host", "", "/", "", "?a=/b/c", "", Id_IPv4},
+        {"http://good.example?@evil.example/", "http", "", "", "good.example", "", "/", "", "?@evil.example/",
+         "", Id_IPv4},
+        {"http://good.example#@evil.example", "http", "", "", "good.example", "", "/", "", "",
+         "@evil.example", Id_IPv4},
+        {"http://[::1]:81?q", "http", "", "", "::1", "81", "/", "", "?q", "", Id_IPv6},
     };
     for (const UriCase& c : cases) {
         SCOPED_TRACE(c.text);
@@ -274,32 +284,7 @@ TEST(IdCookieManager, Rfc2965PortsAndCeilings) {
     EXPECT_EQ(inMany, int(TIdCookies::kMaxCookiesPerDomain));
 }
 
-// The one concrete compressor of the tests: zlib's inflate over the rest of the stream, the
-// result replacing it. A stream that ends where the checksum would start is accepted (the
-// gzip path cuts the member's own trailer, which is no zlib checksum).
-class ZlibInflater : public TIdZLibCompressorBase {
-public:
-    void DecompressStream(rtl::Stream& stream, rtl::Stream*) override {
-        const int64_t at = stream.Position();
-        std::string in(size_t(stream.Size() - at), '\0');
-        stream.ReadBuffer(in.data(), in.size());
-        std::string out(1 << 16, '\0');
-        z_stream z{};
-        inflateInit(&z);
-        z.next_in = reinterpret_cast<Bytef*>(in.data());
-        z.avail_in = uInt(in.size());
-        z.next_out = reinterpret_cast<Bytef*>(out.data());
-        z.avail_out = uInt(out.size());
-        const int rc = inflate(&z, Z_FINISH);
-        const size_t produced = out.size() - z.avail_out;
-        inflateEnd(&z);
-        if (rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && z.avail_in == 0))
-            EIdException::RaiseIdException("inflate failed");
-        stream.SetSize(at);
-        stream.SetPosition(at);
-        stream.WriteBuffer(out.data(), produced);
-    }
-};
+using kwtest::ZlibInflater;
 
 std::string Deflate(const std::string& text) {
     std::string out(compressBound(uLong(text.size())), '\0');
@@ -324,7 +309,22 @@ TEST(IdZLibCompressorBase, DeflateFromItsStartAndGzipThroughItsHeader) {
     gzip += std::string("\x03\0xyz", 5) + std::string("name.txt\0a comment\0", 19) + raw + std::string(8, '\x55');
     rtl::MemoryStream member(gzip);
     inflater.DecompressGZipStream(member);
-    EXPECT_EQ(member.Data().substr(member.Data().size() - text.size()), text);
+    EXPECT_EQ(member.Data(), text);  // the whole body: nothing of the gzip header before it
+    // A member that starts behind bytes the stream holds already (a body after a redirect's
+    // cut-back position): those stay, the body follows them.
+    rtl::MemoryStream behind("kept" + gzip);
+    behind.SetPosition(4);
+    inflater.DecompressGZipStream(behind);
+    EXPECT_EQ(behind.Data(), "kept" + text);
+    // A body larger than one piece of the move.
+    std::string large;
+    for (int i = 0; large.size() < 300000; ++i)
+        large += std::to_string(i * 7919 % 100003) + ",";
+    const std::string largeZlib = Deflate(large);
+    rtl::MemoryStream largeMember(std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) +
+                                  largeZlib.substr(2, largeZlib.size() - 6) + std::string(8, '\0'));
+    inflater.DecompressGZipStream(largeMember);
+    EXPECT_TRUE(largeMember.Data() == large);
 
     for (const std::string& cut : {std::string("\x1F\x8B\x08\x08\0\0", 6), std::string("\x1F\x8B\x08\x08\0\0\0\0\0\x03nam", 13),
                                   std::string("\x1F\x8B\x08\x04\0\0\0\0\0\x03\xFF\x00", 12)}) {

@@ -153,6 +153,60 @@ TEST(IdHTTPPeer, EveryCutOrMalformedResponseIsAnError) {
     }
 }
 
+struct BodilessCase {
+    const char* name;
+    TIdHTTPMethod method;
+    std::string response;
+    int32_t code;
+    bool raises;  // the status raises (EIdHTTPProtocolException with that code)
+};
+
+TEST(IdHTTPPeer, ResponsesWithoutABodyEndAtTheBlankLine) {
+    // Each response names a body that never comes, and the server keeps the connection open:
+    // only the blank line can end these responses.
+    const BodilessCase cases[] = {
+        {"HEAD with a length", hmHead, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", 200, false},
+        {"HEAD chunked", hmHead, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", 200, false},
+        {"HEAD gzip", hmHead, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 80\r\n\r\n", 200,
+         false},
+        {"HEAD of a missing page", hmHead, "HTTP/1.1 404 Not Found\r\nContent-Length: 50\r\n\r\n", 404, true},
+        {"HEAD without a length", hmHead, "HTTP/1.1 200 OK\r\n\r\n", 200, false},
+        {"204", hmGet, "HTTP/1.1 204 No Content\r\n\r\n", 204, false},
+        {"304 with a length", hmGet, "HTTP/1.1 304 Not Modified\r\nContent-Length: 1000\r\n\r\n", 304, true},
+        {"304 without a length", hmGet, "HTTP/1.1 304 Not Modified\r\n\r\n", 304, true},
+        {"103", hmGet, "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n", 103, true},
+    };
+    for (const BodilessCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpPeer peer(HttpScript().Answer(c.response, false).Answer(Ok("next")));
+        KW_REQUIRE_HTTP_PEER(peer);
+        TIdHTTP http;
+        // Only a bound should the client wait for the body after all: no read waits here.
+        http.SetReadTimeout(30000);
+        class NeverInflates : public TIdZLibCompressorBase {
+            void DecompressStream(rtl::Stream&, rtl::Stream*) override {
+                ADD_FAILURE() << "inflated nothing";
+            }
+        } compressor;
+        http.SetCompressor(&compressor);
+        rtl::MemoryStream body;
+        try {
+            http.PerformRequest(c.method, peer.Url("/page"), nullptr, &body, {});
+            EXPECT_FALSE(c.raises);
+        } catch (const EIdHTTPProtocolException& e) {
+            EXPECT_TRUE(c.raises);
+            EXPECT_EQ(e.ErrorCode(), c.code);
+            EXPECT_EQ(e.ErrorMessage(), "");
+        }
+        EXPECT_EQ(http.ResponseCode(), c.code);
+        EXPECT_EQ(body.Size(), 0);
+        http.Get(peer.Url("/next"), body);  // the next request goes on as usual
+        EXPECT_EQ(body.Data(), "next");
+        ASSERT_TRUE(peer.Finished()) << peer.Errors();
+        EXPECT_EQ(peer.Request(0).substr(0, 11), c.method == hmHead ? "HEAD /page " : "GET /page H");
+    }
+}
+
 TEST(IdHTTPPeer, ALocationOnA2xxIsASuccess) {
     HttpPeer peer(HttpScript().Answer("HTTP/1.1 201 Created\r\nLocation: /new/1\r\nContent-Length: 7\r\n\r\ncreated"));
     KW_REQUIRE_HTTP_PEER(peer);
@@ -175,6 +229,25 @@ TEST(IdHTTPPeer, ACookieSetByOneResponseGoesBackOnTheNext) {
     ASSERT_TRUE(peer.Finished()) << peer.Errors();
     EXPECT_EQ(peer.Request(0).find("Cookie:"), std::string::npos);
     EXPECT_NE(peer.Request(1).find("\r\nCookie: session=abc\r\n"), std::string::npos) << peer.Request(1);
+}
+
+TEST(IdHTTPPeer, ACookieWithAControlCharacterIsIgnoredNotSentBack) {
+    using namespace std::string_literals;
+    HttpPeer peer(HttpScript()
+                      .Answer(Ok("first",
+                                 "Set-Cookie: cr=a\rX-Injected: 1\r\nSet-Cookie: nul=a\0b\r\n"
+                                 "Set-Cookie: ok=1\r\n"s))
+                      .Answer(Ok("second")));
+    KW_REQUIRE_HTTP_PEER(peer);
+    TIdHTTP http;
+    rtl::MemoryStream body;
+    http.Get(peer.Url("/"), body);
+    http.Get(peer.Url("/"), body);
+    EXPECT_EQ(body.Data(), "firstsecond");
+    ASSERT_TRUE(peer.Finished()) << peer.Errors();
+    const std::string second = peer.Request(1);
+    EXPECT_NE(second.find("\r\nCookie: ok=1\r\n"), std::string::npos) << second;
+    EXPECT_EQ(second.find("X-Injected"), std::string::npos);
 }
 
 TEST(IdHTTPPeer, A404RaisesWithCodeStatusAndPageUnlessIgnored) {

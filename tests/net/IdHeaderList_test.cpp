@@ -6,6 +6,7 @@
 #include "net/IdGlobalProtocols.h"
 #include "net/IdReplyRFC.h"
 #include "rtl/Text.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -72,6 +73,22 @@ TEST(IdHeaderList, FoldsALongValueAndReadsItBack) {
     h.FoldOnWrite = false;
     h.SetValueByName("New", words);
     EXPECT_EQ(h[2], "New: " + words);
+}
+
+TEST(IdHeaderList, ANameOrValueWithALineBreakOrNulIsRefusedAndChangesNothing) {
+    using namespace std::string_literals;
+    const std::pair<std::string, std::string> cases[] = {
+        {"X-A", "a\r\nX-Injected: 1"}, {"X-A", "a\nX-Injected: 1"}, {"X-A", "a\rX-Injected: 1"},
+        {"X-A", "a\0X-Injected: 1"s},  {"X-A", "a\r\n b"},          {"X-A\r\nX-Injected", "1"},
+    };
+    for (const auto& [name, value] : cases) {
+        SCOPED_TRACE(name + "|" + value);
+        TIdHeaderList h;
+        h.Add("X-A: old");
+        EXPECT_NE(kwtest::ThrownMessage([&] { h.SetValueByName(name, value); }).find("line break or a NUL"),
+                  std::string::npos);
+        EXPECT_EQ(h, (rtl::StringList{"X-A: old"}));
+    }
 }
 
 TEST(IdHeaderList, AQuotedRunIsNeverBroken) {

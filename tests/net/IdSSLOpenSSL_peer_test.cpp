@@ -9,9 +9,14 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
 
 #include "net/IdHTTP.h"
+#include "net/IdSocks.h"
 #include "net/IdTCPClient.h"
 #include "rtl/Stream.h"
 #include "tests/net/HttpServers.h"
@@ -174,13 +179,22 @@ TEST(IdSSLOpenSSL, ClientCertificateWithAnEncryptedKey) {
               0u);
 }
 
-TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
+// A TLS client (trusting the test CA) and the scripted TLS peer in a mode, not yet connected.
+struct ScriptedTls {
     TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "record16k");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    kwtest::TlsScriptPeer peer;
+    TlsClient client;
+    explicit ScriptedTls(const std::string& mode) : peer(certs, mode), client("localhost", peer.Port()) {
+        client.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    }
+    bool Available() const { return certs.Available() && peer.Available(); }
+    std::string Reason() const { return certs.Available() ? peer.Reason() : "openssl (certificates)"; }
+};
+
+TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
+    ScriptedTls t("record16k");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.io.RecvBufferSize = 512;
     c.client.Connect();
     // The peer stays silent after its one record: every piece after the first must come from
@@ -193,12 +207,9 @@ TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
 }
 
 TEST(IdSSLOpenSSL, AResetDuringAWriteIsASocketError) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "reset");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("reset");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.client.Connect();
     c.io.WriteLine("go");
     const std::string block(1 << 20, 'w');
@@ -211,24 +222,18 @@ TEST(IdSSLOpenSSL, AResetDuringAWriteIsASocketError) {
 }
 
 TEST(IdSSLOpenSSL, CloseNotifyIsAGracefulClose) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "close_notify");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("close_notify");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.client.Connect();
     EXPECT_EQ(c.io.ReadLn(), "bye");
     EXPECT_THROW(c.io.ReadLn(), EIdConnClosedGracefully);
 }
 
 TEST(IdSSLOpenSSL, PassThroughThenTlsOnALiveConnection) {
-    TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::TlsScriptPeer peer(certs, "starttls");
-    KW_REQUIRE_PEER(peer.Available(), peer.Reason());
-    TlsClient c("localhost", peer.Port());
-    c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    ScriptedTls t("starttls");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
     c.io.SetPassThrough(true);
     c.client.Connect();
     EXPECT_EQ(c.Exchange("STARTTLS"), "go");
@@ -236,6 +241,127 @@ TEST(IdSSLOpenSSL, PassThroughThenTlsOnALiveConnection) {
     c.io.SetPassThrough(false);  // the handshake on the live socket
     ASSERT_NE(c.io.SSLSocket(), nullptr);
     EXPECT_EQ(c.Exchange("secret"), "tls:secret");
+}
+
+// Runs f on a thread of its own and passes on what it raised. A call that has not returned
+// within the watchdog ends the test program with a message: a hang cannot be undone from here,
+// and nothing is asserted about how long the call took.
+template <typename F>
+void ReturnsWithinWatchdog(F f) {
+    auto call = std::async(std::launch::async, f);
+    if (call.wait_for(std::chrono::minutes(3)) != std::future_status::ready) {
+        std::fprintf(stderr, "a TLS call never returned: its waits are not bounded\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    call.get();
+}
+
+struct StallCase {
+    const char* name;
+    int32_t readTimeout;
+    int32_t connectTimeout;
+    bool overHttp;
+    std::function<bool(const std::exception&)> isExpected;
+};
+
+TEST(IdSSLOpenSSL, AServerThatNeverAnswersTheHelloTimesOut) {
+    const auto readTimeout = [](const std::exception& e) {
+        return dynamic_cast<const EIdReadTimeout*>(&e) != nullptr;
+    };
+    const auto connectTimeout = [](const std::exception& e) {
+        return dynamic_cast<const EIdConnectTimeout*>(&e) != nullptr;
+    };
+    const StallCase cases[] = {
+        {"ReadTimeout bounds each wait", 200, 0, false, readTimeout},
+        {"ConnectTimeout bounds the handshake", 0, 300, false, connectTimeout},
+        {"the shorter bound wins", 60000, 300, false, connectTimeout},
+        {"HTTPS with ReadTimeout", 200, 0, true, readTimeout},
+        {"HTTPS with ConnectTimeout", 0, 300, true, connectTimeout},
+    };
+    for (const StallCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        kwtest::LoopbackListener silent;  // takes the connection and the ClientHello, answers nothing
+        TIdSSLIOHandlerSocketOpenSSL io;
+        io.SSLOptions().VerifyPeerDisabled = true;
+        const std::string message = kwtest::ThrownMessage([&] {
+            ReturnsWithinWatchdog([&] {
+                try {
+                    if (c.overHttp) {
+                        TIdHTTP http;
+                        http.SetIOHandler(&io);
+                        http.SetReadTimeout(c.readTimeout);
+                        http.SetConnectTimeout(c.connectTimeout);
+                        rtl::MemoryStream body;
+                        http.Get("https://localhost:" + std::to_string(silent.Port()) + "/", body);
+                    } else {
+                        TIdTCPClient client;
+                        client.SetIOHandler(&io);
+                        client.SetHost("localhost");
+                        client.SetPort(silent.Port());
+                        client.SetReadTimeout(c.readTimeout);
+                        client.SetConnectTimeout(c.connectTimeout);
+                        client.Connect();
+                    }
+                } catch (const std::exception& e) {
+                    EXPECT_TRUE(c.isExpected(e)) << e.what();
+                    throw;
+                }
+            });
+        });
+        EXPECT_NE(message, "(no exception)");
+        EXPECT_EQ(silent.Connections(), 1);
+        EXPECT_FALSE(io.IsOpen);
+    }
+}
+
+TEST(IdSSLOpenSSL, AReadStalledInsideARecordTimesOutAndTheConnectionGoesOn) {
+    ScriptedTls t("split_record");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
+    c.client.Connect();
+    // The peer sent ten bytes of a record and waits for a line from us: the read cannot end
+    // but by its time-out.
+    c.io.ReadTimeout = 200;
+    EXPECT_THROW(ReturnsWithinWatchdog([&] { c.io.ReadLn(); }), EIdReadTimeout);
+    EXPECT_TRUE(c.io.IsOpen);
+    c.io.ReadTimeout = 60000;  // from here only a bound against a broken read
+    c.io.WriteLine("more");
+    EXPECT_EQ(c.io.ReadLn(), "hello world");
+}
+
+// The server handler with the "localhost" certificate and a socket listening on 127.0.0.1.
+struct TlsServerOnLoopback {
+    kwtest::StackHolder stack;
+    TIdServerIOHandlerSSLOpenSSL server;
+    TIdSocketHandle listening;
+    explicit TlsServerOnLoopback(const TestCertificates& certs) {
+        server.SSLOptions().CertFile = certs.Path("server.pem");
+        server.SSLOptions().KeyFile = certs.Path("server.key");
+        listening.AllocateSocket(Id_SOCK_STREAM, 0);
+        listening.IP = "127.0.0.1";
+        listening.Port = 0;
+        listening.Bind();
+        listening.Listen(4);
+    }
+};
+
+TEST(IdSSLOpenSSL, AnAcceptedConnectionThatSaysNothingTimesOut) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    TlsServerOnLoopback loopback(certs);
+    TIdServerIOHandlerSSLOpenSSL& server = loopback.server;
+    TIdSocketHandle& listening = loopback.listening;
+    TIdTCPClient silent;  // connects and never starts TLS
+    silent.SetHost("127.0.0.1");
+    silent.SetPort(listening.Port);
+    silent.Connect();
+    std::unique_ptr<TIdIOHandler> accepted = server.AcceptClient(listening);
+    ASSERT_NE(accepted, nullptr);
+    auto* tls = dynamic_cast<TIdSSLIOHandlerSocketOpenSSL*>(accepted.get());
+    ASSERT_NE(tls, nullptr);
+    tls->ReadTimeout = 200;
+    EXPECT_THROW(ReturnsWithinWatchdog([&] { tls->SetPassThrough(false); }), EIdReadTimeout);
 }
 
 TEST(IdSSLOpenSSL, CloseThenOpenMakesAFreshContextAndHandshake) {
@@ -259,16 +385,9 @@ TEST(IdSSLOpenSSL, CloseThenOpenMakesAFreshContextAndHandshake) {
 TEST(IdSSLOpenSSL, TheServerHandlerServesOpensslSClient) {
     TestCertificates certs;
     KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
-    kwtest::StackHolder stack;
-    TIdServerIOHandlerSSLOpenSSL server;
-    server.SSLOptions().CertFile = certs.Path("server.pem");
-    server.SSLOptions().KeyFile = certs.Path("server.key");
-    TIdSocketHandle listening;
-    listening.AllocateSocket(Id_SOCK_STREAM, 0);
-    listening.IP = "127.0.0.1";
-    listening.Port = 0;
-    listening.Bind();
-    listening.Listen(4);
+    TlsServerOnLoopback loopback(certs);
+    TIdServerIOHandlerSSLOpenSSL& server = loopback.server;
+    TIdSocketHandle& listening = loopback.listening;
     kwtest::TempDir dir;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -382,6 +501,72 @@ TEST(IdSSLOpenSSLHttps, ThroughATinyproxyTunnelTheURLsHostIsChecked) {
     http.Get("https://localhost:" + std::to_string(server.Port()) + "/files/a.txt", body);
     EXPECT_EQ(body.Data(), "hello\n");
     EXPECT_EQ(io.URIToCheck(), "https://localhost:" + std::to_string(server.Port()) + "/files/a.txt");
+}
+
+TEST(IdSSLOpenSSLHttps, TlsThroughDanteAsCurlDoes) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::Dante dante;
+    KW_REQUIRE_PEER(dante.Available(), dante.Reason());
+    SServer echo(certs, "server");
+    KW_REQUIRE_PEER(echo.Available(), echo.Reason());
+    for (const TSocksVersion v : {svSocks4, svSocks5}) {
+        SCOPED_TRACE(int(v));
+        TlsClient c("localhost", echo.Port());  // the name checked is the destination's
+        c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+        kwtest::SocksOf(c.io, v, dante.Port());
+        c.client.Connect();
+        EXPECT_EQ(c.Exchange("through socks"), "skcos hguorht");
+        c.client.Disconnect();
+    }
+    kwtest::HttpSite site;
+    kwtest::Lighttpd server(site, TlsExtra(certs));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    TIdSSLIOHandlerSocketOpenSSL io;
+    io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+    kwtest::SocksOf(io, svSocks5, dante.Port());
+    TIdHTTP http;
+    http.SetIOHandler(&io);
+    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/files/big.bin";
+    rtl::MemoryStream body;
+    http.Get(url, body);
+    const auto curl = kwtest::CurlGet(url, {"--cacert", certs.Path("ca.pem"), "--socks5-hostname",
+                                            "127.0.0.1:" + std::to_string(dante.Port())});
+    KW_REQUIRE_PEER(curl.has_value(), "curl");
+    EXPECT_TRUE(body.Data() == *curl && body.Data() == site.bigFile);
+}
+
+TEST(IdSSLOpenSSLHttps, WithoutATLSHandlerAnHttpsURLIsRefusedThroughAProxyToo) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::HttpSite site;
+    kwtest::Lighttpd server(site, TlsExtra(certs));
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    kwtest::Tinyproxy proxy("pu", "pp");
+    KW_REQUIRE_PEER(proxy.Available(), proxy.Reason());
+    kwtest::LoopbackListener silent;  // a proxy that counts the connections made to it
+    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/private/s.txt";
+    for (int port : {proxy.Port(), int(silent.Port())}) {
+        SCOPED_TRACE(port);
+        TIdHTTP http;                // no IO handler: a plain one would carry the request in clear
+        http.SetReadTimeout(30000);  // should the request go out, the silent proxy cannot hang the test
+        http.ProxyParams().SetProxyServer("127.0.0.1");
+        http.ProxyParams().SetProxyPort(port);
+        http.ProxyParams().BasicAuthentication = true;
+        http.ProxyParams().ProxyUsername = "pu";
+        http.ProxyParams().ProxyPassword = "pp";
+        http.GetRequest().BasicAuthentication = true;
+        http.GetRequest().Username = "kw";
+        http.GetRequest().Password = "right-password";
+        rtl::MemoryStream body;
+        EXPECT_THROW(http.Get(url, body), EIdIOHandlerPropInvalid);
+        EXPECT_EQ(body.Size(), 0);
+        // A plain stack handler set by the caller is refused the same way.
+        TIdIOHandlerStack plain;
+        http.SetIOHandler(&plain);
+        EXPECT_THROW(http.Get(url, body), EIdIOHandlerPropInvalid);
+    }
+    EXPECT_EQ(silent.Connections(), 0);  // refused before connecting
 }
 
 }  // namespace

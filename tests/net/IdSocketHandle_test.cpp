@@ -6,6 +6,7 @@
 #include <random>
 
 #include "net/IdIPAddress.h"
+#include "support/TestSupport.h"
 #include "tests/net/NetTestSupport.h"
 
 namespace {
@@ -95,6 +96,10 @@ TEST(IdSocketHandle, EphemeralPortsAndBindErrors) {
     } catch (const EIdInvalidPortRange& e) {
         EXPECT_EQ(e.Message(), "Invalid Port Range (12 - 10)");
     }
+    // A range past 65535 would bind ports cut to 16 bits.
+    inverted.ClientPortMin = 65535;
+    inverted.ClientPortMax = 65537;
+    EXPECT_EQ(kwtest::ThrownMessage([&] { inverted.Bind(); }), "Invalid Port Range (65535 - 65537)");
 }
 
 TEST(IdSocketHandle, IPVersionIsFixedWhileASocketIsAllocated) {

@@ -16,15 +16,8 @@ namespace {
 using kwtest::B;
 using kwtest::Script;
 using kwtest::ScriptPeer;
+using kwtest::SocksOf;
 using kwtest::StackHolder;
-
-TIdSocksInfo& SocksOf(TIdIOHandlerStack& io, TSocksVersion version, int port) {
-    auto& socks = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
-    socks.Version = version;
-    socks.Host = "127.0.0.1";
-    socks.Port = port;
-    return socks;
-}
 
 // Connects io through its proxy to host:port and checks an echo.
 void ExpectEchoThrough(TIdIOHandlerStack& io, const std::string& host, int port) {

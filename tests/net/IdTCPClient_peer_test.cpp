@@ -90,12 +90,12 @@ public:
     int empties = 2;
 
 protected:
-    int32_t ReceiveFromTransport(TBytes& bytes) override {
+    int32_t ReceiveFromTransport(TBytes& bytes, int32_t timeout) override {
         if (empties > 0) {
             --empties;
             return -1;
         }
-        return TIdIOHandlerStack::ReceiveFromTransport(bytes);
+        return TIdIOHandlerStack::ReceiveFromTransport(bytes, timeout);
     }
 };
 

@@ -1,6 +1,6 @@
 // tests/net/NetTestSupport.h: what the internet library's tests share: a component that keeps
-// the socket stack alive, a stack that counts its lookups and its instances, and loopback
-// socket pairs made through the stack.
+// the socket stack alive, a stack that counts its lookups and its instances, a handler's SOCKS
+// proxy set up, and loopback socket pairs made through the stack.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "net/IdComponent.h"
+#include "net/IdIOHandlerStack.h"
+#include "net/IdSocks.h"
 #include "net/IdStack.h"
 #include "net/IdStackLinux.h"
 
@@ -55,6 +57,15 @@ struct ScopedCountingStack {
     }
     ~ScopedCountingStack() { TIdStack::SetStackClass(&TIdStackLinux::MakeStack); }
 };
+
+// The handler's own SOCKS proxy, set to a version and a server on 127.0.0.1.
+inline TIdSocksInfo& SocksOf(TIdIOHandlerStack& io, TSocksVersion version, int port) {
+    auto& socks = static_cast<TIdSocksInfo&>(*io.TransparentProxy());
+    socks.Version = version;
+    socks.Host = "127.0.0.1";
+    socks.Port = port;
+    return socks;
+}
 
 // A listening socket on the loopback address of a version, at a port the system chose.
 struct Listener {

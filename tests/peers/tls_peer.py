@@ -12,6 +12,9 @@ connection and plays MODE:
   close_notify  handshake, send "bye\\n", then close_notify and close
   starttls      plain: read a line, answer "go\\n"; then the TLS handshake on the same socket,
                 read a line and send it back with "tls:" in front; then close_notify
+  split_record  handshake, then send the first 10 bytes of a record holding "hello world\\n"
+                and nothing more until a line from the client arrives; then the rest of that
+                record, and stay until the client closes
 
 Exits 0 when the mode ran to its end, 1 otherwise (the reason on stderr).
 """
@@ -34,6 +37,54 @@ def read_line(sock):
     return data
 
 
+def flush(raw, outgoing):
+    data = outgoing.read()
+    if data:
+        raw.sendall(data)
+
+
+def feed(raw, incoming):
+    data = raw.recv(65536)
+    if not data:
+        raise EOFError("client closed")
+    incoming.write(data)
+
+
+def split_record(raw, context):
+    """TLS over memory buffers, so a record can be cut where the test wants it."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = context.wrap_bio(incoming, outgoing, server_side=True)
+    while True:
+        try:
+            tls.do_handshake()
+            break
+        except ssl.SSLWantReadError:
+            flush(raw, outgoing)
+            feed(raw, incoming)
+    flush(raw, outgoing)
+    tls.write(b"hello world\n")
+    record = outgoing.read()
+    raw.sendall(record[:10])
+    line = b""
+    while not line.endswith(b"\n"):
+        try:
+            line += tls.read(65536)
+        except ssl.SSLWantReadError:
+            feed(raw, incoming)
+    raw.sendall(record[10:])
+    while True:
+        try:
+            if not tls.read(65536):
+                return
+        except ssl.SSLWantReadError:
+            data = raw.recv(65536)
+            if not data:
+                return
+            incoming.write(data)
+        except ssl.SSLZeroReturnError:
+            return
+
+
 def main():
     folder, mode, cert, key = sys.argv[1:5]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -43,7 +94,9 @@ def main():
     ok = False
     try:
         raw = accept(server)
-        if mode == "starttls":
+        if mode == "split_record":
+            split_record(raw, context)
+        elif mode == "starttls":
             line = read_line(raw)
             raw.sendall(b"go\n")
             tls = context.wrap_socket(raw, server_side=True)
