@@ -307,12 +307,13 @@ namespace {
 // Run in a child without the privilege to raise; the exit code says how it went, and stderr
 // what went wrong.
 int SignsWithARefusedRaise() {
+    // The key is read while the vector files may still be read (the other user may not).
+    const DsaKey& k = Dsa();
+    const Bytes digest = pktest::Digest(SB_ALG_SHA256, pktest::B("refused"));
     if (!kwtest::GiveUpRaisingPriority()) {
         std::fputs("could not give the privilege up\n", stderr);
         return 2;
     }
-    const DsaKey& k = Dsa();
-    const Bytes digest = pktest::Digest(SB_ALG_SHA256, pktest::B("refused"));
     int failures = 0;
     auto check = [&](bool ok, const char* what) {
         if (!ok) {
