@@ -13,12 +13,34 @@
 #include "crypto/SBDSA.h"
 #include "crypto/SBElgamal.h"
 #include "crypto/SBRSA.h"
+#include "platform/Thread.h"
 
 struct TElPublicKeyCalculatorRegistry {
     std::mutex lock;
     std::set<TElPublicKeyComputationToken*> tokens;
     bool alive = true;
+    // Written by workers, read by the calculator's owner.
+    std::atomic<bool> priorityRaiseRefused{false};
 };
+
+namespace {
+
+// The niceness step of each priority, in the order of TThreadPriority; the ends go past the
+// scale and are cut to it.
+constexpr int kNiceSteps[] = {+40, +10, +5, 0, -5, -10, -40};
+
+// Moves the calling thread by the priority's step. False only when a raise was refused; the
+// thread then keeps its niceness.
+bool ApplyPriority(TThreadPriority priority) {
+    const int step = kNiceSteps[size_t(priority)];
+    if (step == 0) return true;
+    const uint64_t self = plat::CurrentThreadId();
+    const std::optional<int> nice = plat::ThreadNice(self);
+    if (!nice) return true;
+    return plat::SetThreadNice(self, *nice + step) || step > 0;
+}
+
+}  // namespace
 
 // The worker of one token: runs the token's job on its own thread and reports to the token.
 class TElPublicKeyComputationThread {
@@ -26,6 +48,7 @@ public:
     TElPublicKeyComputationThread(TElPublicKeyComputationToken* token, int32_t bits) : token_(token), bits_(bits) {}
 
     void Execute() {
+        if (!ApplyPriority(priority) && token_->registry_) token_->registry_->priorityRaiseRefused = true;
         bool success = false;
         try {
             success = Run();
@@ -40,6 +63,8 @@ public:
     bool IsNotTerminated() const { return !terminated_; }
 
     BigNumPtr g = MakeBigNum(), y = MakeBigNum();
+    // Set by the token's Start from its calculator, before the thread runs.
+    TThreadPriority priority = TThreadPriority::Normal;
 
 private:
     bool Run();
@@ -170,8 +195,15 @@ TElPublicKeyComputationToken::~TElPublicKeyComputationToken() {
 }
 
 void TElPublicKeyComputationToken::Start() {
+    // The calculator's list lock is taken before the token's, never inside it.
+    TThreadPriority priority = TThreadPriority::Normal;
+    if (registry_) {
+        std::lock_guard<std::mutex> guard(registry_->lock);
+        if (calculator_ != nullptr) priority = calculator_->Priority;
+    }
     std::lock_guard<std::mutex> guard(lock_);
     if (started_) return;
+    worker_->priority = priority;
     started_ = running_ = true;
     thread_ = std::thread([this] { worker_->Execute(); });
 }
@@ -244,6 +276,10 @@ TElPublicKeyAsyncCalculator::~TElPublicKeyAsyncCalculator() {
     ReleaseAllTokens();
     std::lock_guard<std::mutex> guard(registry_->lock);
     registry_->alive = false;
+}
+
+bool TElPublicKeyAsyncCalculator::PriorityRaiseRefused() const {
+    return registry_->priorityRaiseRefused;
 }
 
 void TElPublicKeyAsyncCalculator::AddToken(TElPublicKeyComputationToken* Token) {

@@ -49,8 +49,11 @@ inline constexpr const char* STokenAlreadyUsed = "Public key computation token a
 // Ours: an Elgamal message that is not below p.
 inline constexpr const char* SAsyncInputTooLong = "Input too long";
 
-// The priority a worker asks for. Kept for callers that set it; workers here run at the
-// operating system's normal priority whatever it says.
+// The priority a worker runs at, relative to the thread that starts it (Normal: the same).
+// Each step is a niceness of the worker's thread alone: Idle the lowest there is, Lowest 10
+// below, Lower 5 below, Higher 5 above, Highest 10 above, TimeCritical the highest. Lowering
+// needs no privilege; a raise the system refuses leaves the worker where it started, and the
+// computation goes on (the calculator notes the refusal: PriorityRaiseRefused).
 enum class TThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
 
 class TElPublicKeyAsyncCalculator;
@@ -131,7 +134,11 @@ public:
     // owners (their End operations are no longer reachable through this calculator).
     ~TElPublicKeyAsyncCalculator() override;
 
+    // Given to each worker when its token starts.
     TThreadPriority Priority = TThreadPriority::Normal;
+    // Set, once and for good, when the system refused a worker the higher priority it asked
+    // for; that worker ran at the priority it started with.
+    bool PriorityRaiseRefused() const;
 
     // Started tokens of kinds 0, 1 and 2 with copies of the inputs.
     std::unique_ptr<TElPublicKeyComputationToken> BeginElgamalEncryption(const BigNum* P, const BigNum* G,

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 
 #include "database/SDCommonLibrary.h"
 #include "database/SDCommonSqlText.h"
@@ -19,9 +21,11 @@
 
 using namespace ociapi;
 
+// The client's own file names, newest first; the bare name last, for a client newer than the
+// list whose installation links it to its versioned file.
 const char* const kOciLibraryList =
-    "liboraclient10.so;liboraclient9.so;liboraclient8.so;libora805.so;libora804.so;libora803.so;liboci.so;"
-    "libora73.so;libora72.so;libociw32.so";
+    "libclntsh.so.23.1;libclntsh.so.21.1;libclntsh.so.19.1;libclntsh.so.18.1;libclntsh.so.12.1;"
+    "libclntsh.so.11.1;libclntsh.so.10.1;libclntsh.so.9.0;libclntsh.so.8.0;libclntsh.so";
 
 namespace {
 
@@ -110,6 +114,34 @@ std::vector<std::string> ListItems(const std::string& list) {
     return items;
 }
 
+// The version of the client that loaded: the one its name stands for, else, when the name is
+// a link (libclntsh.so to libclntsh.so.19.1, as installations make it), the first one a link
+// on the way to the file stands for.
+int32_t LoadedClientVersion(const std::string& loaded, const plat::DynamicLibrary& module) {
+    if (const int32_t version = OciVersionOfFileName(loaded)) return version;
+    constexpr int kMaxLinks = 8;  // the loader itself gives up on deeper chains
+    // The path the name stands for: itself when it has a folder, else where the loader found it.
+    // (The loader's own record may name another path to the same file, one loaded before.)
+    std::filesystem::path link = loaded;
+    if (loaded.find('/') == std::string::npos) {
+        try {
+            link = GetModulePath(&module);
+        } catch (const rtl::Exception&) {
+            return 0;
+        }
+    }
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(link, ec)) break;
+        std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+        if (ec) break;
+        if (target.is_relative()) target = link.parent_path() / target;
+        if (const int32_t version = OciVersionOfFileName(target.string())) return version;
+        link = target;
+    }
+    return 0;
+}
+
 std::string CleanMessage(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
@@ -124,20 +156,25 @@ std::string CleanMessage(std::string text) {
 int32_t OciVersionOfFileName(const std::string& fileName) {
     const size_t slash = fileName.find_last_of('/');
     const std::string name = rtl::UpperCase(slash == std::string::npos ? fileName : fileName.substr(slash + 1));
-    struct Known {
-        const char* name;
-        int major;
-        int minor;
-    };
-    static const Known known[] = {
-        {"LIBORACLIENT10.SO", 10, 0}, {"LIBORACLIENT9.SO", 9, 0}, {"LIBORACLIENT8.SO", 8, 1},
-        {"LIBORA805.SO", 8, 0},       {"LIBORA804.SO", 8, 0},     {"LIBORA803.SO", 8, 0},
-        {"LIBOCI.SO", 8, 0},          {"LIBORA73.SO", 7, 3},      {"LIBOCIW32.SO", 7, 3},
-        {"LIBORA72.SO", 7, 2},
-    };
-    for (const Known& k : known)
-        if (name == k.name) return MakeVersionNumber(k.major, k.minor);
-    return 0;
+    // "libclntsh.so." then the major number, and the minor one after a dot: 19.1 for
+    // libclntsh.so.19.1. Further numbers are allowed and ignored; anything else is no version.
+    constexpr std::string_view kPrefix = "LIBCLNTSH.SO.";
+    if (name.compare(0, kPrefix.size(), kPrefix) != 0) return 0;
+    int numbers[2] = {0, 0};
+    int count = 0;
+    size_t pos = kPrefix.size();
+    for (;;) {
+        const size_t start = pos;
+        uint32_t value = 0;
+        while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9' && value <= 0xFFFF)
+            value = value * 10 + uint32_t(name[pos++] - '0');
+        if (pos == start || value > 0xFFFF) return 0;  // no digits, or too large for the version form
+        if (count < 2) numbers[count] = int(value);
+        ++count;
+        if (pos == name.size()) break;
+        if (name[pos++] != '.') return 0;
+    }
+    return MakeVersionNumber(numbers[0], numbers[1]);
 }
 
 int32_t LoadOciLibrary(bool forceOci7) {
@@ -161,7 +198,7 @@ int32_t LoadOciLibrary(bool forceOci7) {
             for (const std::string& item : items) {
                 module = LoadClientLibrary(home + item);
                 if (module) {
-                    loaded = item;
+                    loaded = home + item;
                     break;
                 }
             }
@@ -169,7 +206,7 @@ int32_t LoadOciLibrary(bool forceOci7) {
         if (!module) throw ESDSqlLibError(rtl::Format("Error loading library '%s'", s.list));
         s.module = std::move(module);
         s.loadCount = 1;
-        s.clientVersion = OciVersionOfFileName(loaded);
+        s.clientVersion = LoadedClientVersion(loaded, *s.module);
     }
     if (forceOci7 || GetVersionMajor(s.clientVersion) < 8) {
         if (!s.oci7Bound) BindOci7(s);

@@ -7,12 +7,14 @@
 // older clients or when the parameter "FORCE OCI7" is TRUE. Both are reached only through the
 // engine's factory table (RegisterOracleDriver puts CreateOracleDatabase there).
 //
-// Finding the library: the list "liboraclient10.so;liboraclient9.so;...;libociw32.so" (each
-// name the lower-cased Windows file name with "lib" before it and ".so" in place of ".DLL") is
-// tried in order through the loader's search path, then, when ORACLE_HOME names a folder,
+// Finding the library: the client's own file names, newest first
+// ("libclntsh.so.23.1;libclntsh.so.21.1;...;libclntsh.so.8.0", then the bare "libclntsh.so"),
+// are tried in order through the loader's search path, then, when ORACLE_HOME names a folder,
 // once more in its "lib/". The parameter "Oracle API LIBRARY" replaces the list while nothing
 // is loaded, for the rest of the process. The client version comes from the name that loaded
-// (liboraclient9.so is 9.0, libora73.so 7.3, an unknown name 0, which selects OCI 7).
+// (libclntsh.so.19.1 is 19.1, libclntsh.so.9.0 9.0); a name without a version that is a link,
+// as installations make libclntsh.so, takes the version of the name it links to; any other
+// name is version 0. Versions below 8 (0 among them) select OCI 7.
 //
 // The unit is split over several files:
 //   SDOraApi.h            OCI types, constants and the two entry tables
@@ -94,7 +96,8 @@ void SetOciLibraryList(const std::string& list);
 // The bound tables; an assertion failure while the table is not bound.
 const TOci8Functions& Oci8();
 const TOci7Functions& Oci7();
-// The client version a file name stands for (without its folder, any case).
+// The client version a file name stands for (without its folder, any case): the numbers after
+// "libclntsh.so.", major then minor; 0 for any other name.
 int32_t OciVersionOfFileName(const std::string& fileName);
 
 std::unique_ptr<TISqlDatabase> CreateOracleDatabase(rtl::Component* owner, const rtl::StringList& params);

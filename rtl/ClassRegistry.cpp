@@ -1,6 +1,7 @@
 // rtl/ClassRegistry.cpp: component classes and the process-wide registry of class names.
 #include "rtl/ClassRegistry.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "rtl/Format.h"
@@ -12,6 +13,7 @@ bool PropertyInfo::IsStored(const Component& c) const {
     if (!stored) return false;
     switch (kind) {
         case PropertyKind::Integer:
+        case PropertyKind::Enumeration:
             return !defaultValue || getInteger(c) != *defaultValue;
         case PropertyKind::String:
             return !getString(c).empty();
@@ -42,8 +44,14 @@ std::unique_ptr<Component> ComponentClass::Create() const {
 
 std::vector<const PropertyInfo*> ComponentClass::Properties() const {
     std::vector<const PropertyInfo*> out = parent_ ? parent_->Properties() : std::vector<const PropertyInfo*>{};
-    for (const PropertyInfo& p : properties_)
-        out.push_back(&p);
+    for (const PropertyInfo& p : properties_) {
+        auto same = std::find_if(out.begin(), out.end(),
+                                 [&](const PropertyInfo* q) { return SameText(q->name, p.name); });
+        if (same != out.end())
+            *same = &p;  // declared again: the ancestor's place, the new default
+        else
+            out.push_back(&p);
+    }
     return out;
 }
 

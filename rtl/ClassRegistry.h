@@ -10,10 +10,13 @@
 // ancestors' first, then its own, as the class library publishes them.
 //
 // Property kinds: 32-bit integers (stored unless equal to the declared default; an integer
-// without a default is always stored), texts (stored when not empty), component references
-// (stored when set, written as the referenced component's name). Besides the published ones
-// a class may define binary properties of its own (a block of bytes, written in hexadecimal),
-// each with its own "stored" test.
+// without a default is always stored), enumerations and Booleans (a value named by an
+// identifier, "False" and "True" for a Boolean; stored by the integers' rule on the ordinal),
+// texts (stored when not empty), component references (stored when set, written as the
+// referenced component's name). Besides the published ones a class may define binary
+// properties of its own (a block of bytes, written in hexadecimal), each with its own "stored"
+// test. A class may declare again a property an ancestor publishes, to give it another
+// default; the new declaration takes the ancestor's place in the list.
 //
 // Registration is process-wide and thread-safe; a class must outlive the registry's use of it
 // (classes are static objects of the unit that defines them). Names compare without regard
@@ -39,13 +42,16 @@ RTL_EXCEPTION(EFilerError, Exception);
 RTL_EXCEPTION(EClassNotFound, EFilerError);
 RTL_EXCEPTION(EInvalidCast, Exception);
 
-enum class PropertyKind { Integer, String, Component };
+enum class PropertyKind { Integer, String, Component, Enumeration };
 
 struct PropertyInfo {
     std::string name;
     PropertyKind kind = PropertyKind::Integer;
-    // Integers: the declared default (a value equal to it is not stored).
+    // Integers and enumerations: the declared default (a value equal to it is not stored).
     std::optional<int32_t> defaultValue;
+    // Enumerations: the identifier of each value, by ordinal. The value itself goes through
+    // getInteger and setInteger.
+    std::vector<std::string> identifiers;
     // False for a property that the text never carries as a property line (Name: the header
     // line carries it).
     bool stored = true;
@@ -123,6 +129,26 @@ PropertyInfo IntegerProperty(std::string name, int32_t (C::*get)() const, void (
     p.getInteger = [get](const Component& c) { return (dynamic_cast<const C&>(c).*get)(); };
     p.setInteger = [set](Component& c, int32_t v) { (dynamic_cast<C&>(c).*set)(v); };
     return p;
+}
+
+// An enumeration whose values are named, in ordinal order, by the identifiers.
+template <class C, class E>
+PropertyInfo EnumerationProperty(std::string name, std::vector<std::string> identifiers, E (C::*get)() const,
+                                 void (C::*set)(E), std::optional<E> defaultValue = std::nullopt) {
+    PropertyInfo p;
+    p.name = std::move(name);
+    p.kind = PropertyKind::Enumeration;
+    p.identifiers = std::move(identifiers);
+    if (defaultValue) p.defaultValue = int32_t(*defaultValue);
+    p.getInteger = [get](const Component& c) { return int32_t((dynamic_cast<const C&>(c).*get)()); };
+    p.setInteger = [set](Component& c, int32_t v) { (dynamic_cast<C&>(c).*set)(E(v)); };
+    return p;
+}
+
+template <class C>
+PropertyInfo BooleanProperty(std::string name, bool (C::*get)() const, void (C::*set)(bool),
+                             bool defaultValue) {
+    return EnumerationProperty<C, bool>(std::move(name), {"False", "True"}, get, set, defaultValue);
 }
 
 template <class C>

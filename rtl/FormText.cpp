@@ -1,6 +1,7 @@
 // rtl/FormText.cpp: the writer and the reader of a component's text form.
 #include "rtl/FormText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -320,6 +321,16 @@ void ReadProperty(Parser& p, Component& c, const ComponentFinder& find) {
                 prop->setString(c, value);
                 return;
             }
+            case PropertyKind::Enumeration: {
+                if (p.token() != Token::Symbol) PropertyError(c, name, "Invalid property value");
+                const auto& ids = prop->identifiers;
+                const auto id = std::find_if(ids.begin(), ids.end(),
+                                             [&](const std::string& i) { return SameText(i, p.text()); });
+                if (id == ids.end()) PropertyError(c, name, "Invalid property value");
+                prop->setInteger(c, int32_t(id - ids.begin()));
+                p.Next();
+                return;
+            }
             case PropertyKind::Component: {
                 if (p.token() != Token::Symbol) PropertyError(c, name, "Invalid property value");
                 Component* target = find ? find(p.text()) : nullptr;
@@ -360,6 +371,13 @@ std::string ComponentToText(const Component& component) {
             case PropertyKind::String:
                 WriteString(value, prop->getString(component), "    ");
                 break;
+            case PropertyKind::Enumeration: {
+                const int32_t ordinal = prop->getInteger(component);
+                if (ordinal < 0 || size_t(ordinal) >= prop->identifiers.size())
+                    throw EWriteError(Format("Invalid value %d of property %s", ordinal, prop->name));
+                value = prop->identifiers[size_t(ordinal)];
+                break;
+            }
             case PropertyKind::Component:
                 value = prop->getComponent(component)->Name();
                 // A component without a name cannot be referred to in text.

@@ -1,8 +1,8 @@
 // rtl/FormText.h: the text form of a component, written and read.
 //
 // The class library's textual component format (the text a form definition uses), as far as
-// components with integer, text, reference and binary properties need it. Lines end with
-// CR LF:
+// components with integer, enumeration, Boolean, text, reference and binary properties need it.
+// Lines end with CR LF:
 //
 //   object [Name: ]ClassName
 //     Property = value          one line per stored property (rtl/ClassRegistry.h)
@@ -15,8 +15,9 @@
 // line; whenever the pieces since the start of a line reach 64 characters and text remains,
 // the line ends with " +" and the text goes on in a new line indented by four blanks.
 // Characters are counted as characters, not as bytes of their UTF-8 form, so an accented
-// text wraps where an 8-bit one would. A component reference is the referenced component's
-// name.
+// text wraps where an 8-bit one would. An enumeration or a Boolean is the identifier of its
+// value ("fkLookup", "True"), read without regard to case. A component reference is the
+// referenced component's name.
 //
 // The reader takes what the writer gives and the rest of the grammar a server's writer may
 // use for these kinds: "inherited" and "inline" headers, "$" hexadecimal integers, "''"

@@ -2,6 +2,7 @@
 #include "transfer/ukwTransferenciaObjeto.h"
 
 #include "rtl/Bytes.h"
+#include "rtl/FieldComponents.h"
 #include "rtl/FormText.h"
 #include "rtl/Text.h"
 
@@ -23,8 +24,17 @@ const rtl::ComponentClass& TkwTransferenciaObjeto::ClassInfo() {
 
 namespace {
 
-// The unit's start: the class is known by name before any text is read.
-[[maybe_unused]] const bool registrada = (rtl::RegisterClass(TkwTransferenciaObjeto::ClassInfo()), true);
+// The unit's start: the class, and the class library's field classes a transferred text may
+// name, are known by name before any text is read.
+bool RegistreClasses() {
+    for (const rtl::ComponentClass* classe :
+         {&TkwTransferenciaObjeto::ClassInfo(), &rtl::TIntegerField::ClassInfo(),
+          &rtl::TStringField::ClassInfo(), &rtl::TFloatField::ClassInfo(), &rtl::TDateTimeField::ClassInfo(),
+          &rtl::TBCDField::ClassInfo(), &rtl::TCurrencyField::ClassInfo()})
+        rtl::RegisterClass(*classe);
+    return true;
+}
+[[maybe_unused]] const bool registrada = RegistreClasses();
 
 }  // namespace
 

@@ -2,11 +2,13 @@
 // the application server's newest requisites call takes its request.
 //
 // The text is the component's form text (rtl/FormText.h); the class named in it must be
-// registered (rtl/ClassRegistry.h), and this unit registers its own class when the program
-// starts. TkwTransferenciaObjeto is itself a component that can carry a block of bytes (the
-// binary property "Data") and validate itself before it becomes text: ParaTexto asks
-// OnValidar, and a False answer with a message that is not blank stops the conversion with
-// EMsgDadosInvalidosParaTransferencia (False with a blank message lets it go on).
+// registered (rtl/ClassRegistry.h), and this unit registers its own class and the class
+// library's field classes (rtl/FieldComponents.h: integer, text, floating-point, date-time,
+// numeric and currency fields) when the program starts. TkwTransferenciaObjeto is itself a
+// component that can carry a block of bytes (the binary property "Data") and validate itself
+// before it becomes text: ParaTexto asks OnValidar, and a False answer with a message that is
+// not blank stops the conversion with EMsgDadosInvalidosParaTransferencia (False with a blank
+// message lets it go on).
 //
 // "Data" is written as a 32-bit little-endian element count followed by the bytes. When read,
 // a leading count equal to the number of bytes after it is dropped, so that the bytes read

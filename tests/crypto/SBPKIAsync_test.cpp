@@ -1,12 +1,16 @@
 // The asynchronous calculator: DSA and Elgamal precomputations finished into valid signatures
 // and ciphertexts, one End per token, wrong kinds, cancellation (before and while running), End
 // after a cancellation, the key-generation kinds, tokens and calculators destroyed while their
-// workers run, and many tokens on several threads. Nothing here waits on the clock; the suite
-// also runs under ThreadSanitizer.
+// workers run, many tokens on several threads, and the workers' priority (read back from the
+// kernel's listing; a refused raise in a child without the privilege). Nothing here depends on
+// the clock (the one bounded wait only keeps a fault from hanging the suite); the suite also
+// runs under ThreadSanitizer.
 #include "crypto/SBPKIAsync.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "crypto/DsaTestSupport.h"
@@ -14,7 +18,10 @@
 #include "crypto/SBDSA.h"
 #include "crypto/SBElgamal.h"
 #include "crypto/SBRSA.h"
+#include "platform/Thread.h"
+#include "support/OtherUser.h"
 #include "support/TestSupport.h"
+#include "support/ThreadNice.h"
 
 namespace {
 
@@ -245,4 +252,99 @@ TEST(PKIAsync, ManyTokensOnSeveralThreads) {
     EXPECT_EQ(valid.load(), 16);
     for (TElPublicKeyAsyncCalculator* c : seen)
         EXPECT_EQ(c, calculator);
+}
+
+TEST(PKIAsync, WorkersRunAtTheCalculatorsPriority) {
+    using P = TThreadPriority;
+    const uint64_t self = plat::CurrentThreadId();
+    const int base = kwtest::ThreadNiceness().at(self);
+    // A raise is given when the process may make it, else refused and noted.
+    auto raised = [&](int to) { return kwtest::MayRaiseTo(std::max(to, plat::kNiceHighest)) ? to : base; };
+    struct Case {
+        const char* name;
+        P priority;
+        int expected;
+    };
+    const Case cases[] = {
+        {"lowest", P::Lowest, base + 10},
+        {"idle", P::Idle, plat::kNiceLowest},
+        {"higher", P::Higher, raised(base - 5)},
+        {"time-critical", P::TimeCritical, raised(plat::kNiceHighest)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int expected = std::clamp(c.expected, plat::kNiceHighest, plat::kNiceLowest);
+        const bool refused = expected == base && (c.priority == P::Higher || c.priority == P::TimeCritical);
+        TElPublicKeyAsyncCalculator calculator;
+        calculator.Priority = c.priority;
+        auto slow = SlowToken(&calculator);
+        // The worker moves itself before its job starts; the bound only keeps a fault from
+        // hanging the suite.
+        auto workers = [&] {
+            std::vector<int> nices;
+            for (const auto& [id, nice] : kwtest::ThreadNiceness())
+                if (id != self) nices.push_back(nice);
+            return nices;
+        };
+        EXPECT_TRUE(kwtest::Eventually(
+            [&] {
+                if (refused) return calculator.PriorityRaiseRefused();
+                const std::vector<int> nices = workers();
+                return std::find(nices.begin(), nices.end(), expected) != nices.end();
+            },
+            std::chrono::minutes(1)));
+        EXPECT_EQ(calculator.PriorityRaiseRefused(), refused);
+        for (int nice : workers())
+            EXPECT_GE(nice, std::min(base, expected));
+        // The thread that started it keeps its own.
+        EXPECT_EQ(kwtest::ThreadNiceness().at(self), base);
+        slow->Cancel();
+    }
+}
+
+namespace {
+
+// Run in a child without the privilege to raise; the exit code says how it went, and stderr
+// what went wrong.
+int SignsWithARefusedRaise() {
+    // The key is read while the vector files may still be read (the other user may not).
+    const DsaKey& k = Dsa();
+    const Bytes digest = pktest::Digest(SB_ALG_SHA256, pktest::B("refused"));
+    if (!kwtest::GiveUpRaisingPriority()) {
+        std::fputs("could not give the privilege up\n", stderr);
+        return 2;
+    }
+    int failures = 0;
+    auto check = [&](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "%s\n", what);
+            ++failures;
+        }
+    };
+    auto sign = [&](TElPublicKeyAsyncCalculator& calculator) {
+        BigNumPtr r = MakeBigNum(), s = MakeBigNum();
+        auto token = calculator.BeginDSASigning(k.p.get(), k.q.get(), k.g.get());
+        calculator.EndDSASigning(token.get(), k.x.get(), digest.data(), int32_t(digest.size()), r.get(),
+                                 s.get());
+        return VerifyDsa(k, digest, r.get(), s.get());
+    };
+    TElPublicKeyAsyncCalculator raising;
+    raising.Priority = TThreadPriority::Highest;
+    check(!raising.PriorityRaiseRefused(), "noted before any worker ran");
+    check(sign(raising), "no valid signature after the refusal");
+    check(raising.PriorityRaiseRefused(), "the refusal was not noted");
+    check(sign(raising), "no valid signature after the second refusal");
+    check(raising.PriorityRaiseRefused(), "the note went away");
+    // Lowering is no raise: nothing to note.
+    TElPublicKeyAsyncCalculator lowering;
+    lowering.Priority = TThreadPriority::Lower;
+    check(sign(lowering), "no valid signature at a lower priority");
+    check(!lowering.PriorityRaiseRefused(), "a lowering was noted as refused");
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+TEST(PKIAsync, ARefusedRaiseIsNotedOnceAndTheComputationGoesOn) {
+    EXPECT_EXIT(std::_Exit(SignsWithARefusedRaise()), ::testing::ExitedWithCode(0), "");
 }

@@ -149,8 +149,8 @@ private:
     std::unique_ptr<kwtest::PostgresServer> server_;
 };
 
-// The Oracle driver through the stand-in: OCI 8 on a client named as version 10, OCI 7 on one
-// named as version 7.3.
+// The Oracle driver through the stand-in: OCI 8 on a client the driver finds by its name
+// (version 19.1), OCI 7 on one named to it as version 7.3.
 template <bool Oci8>
 class OracleDriver : public conformance::Driver {
 public:
@@ -159,7 +159,7 @@ public:
         reason = "the OCI stand-in library and the sqlite3 shell";
         if (!standin_.Available() || !HaveSqlite3()) return false;
         home_ = std::make_unique<oratest::OracleHome>(
-            std::vector<std::string>{Oci8 ? "liboraclient10.so" : "libora73.so"});
+            std::vector<std::string>{Oci8 ? oratest::kOci8Client : oratest::kOci7Client});
         return true;
     }
     void Configure(TSDDatabase& db) override {
@@ -171,6 +171,7 @@ public:
         db.Params().SetValue("ENABLE INTEGERS", "TRUE");
         db.Params().SetValue("ENABLE BCD", "TRUE");
         db.Params().SetValue("BLOB PIECE SIZE", "1000");
+        if (!Oci8) db.Params().SetValue("Oracle API LIBRARY", home_->Lib(oratest::kOci7Client).string());
     }
     std::string Type(Kind kind) const override {
         switch (kind) {

@@ -90,6 +90,19 @@ private:
     void (*reset_)() = nullptr;
 };
 
+// The names the stand-in is installed under: a current client, which the driver finds by
+// itself, and an OCI 7 client, which no installation names so and which is therefore given
+// through "Oracle API LIBRARY".
+inline const std::string kOci8Client = "libclntsh.so.19.1";
+inline const std::string kOci7Client = "libclntsh.so.7.3";
+
+// Whether the driver's own list holds the name.
+inline bool OnTheDriversList(const std::string& name) {
+    for (const std::string& item : rtl::SplitFields(kOciLibraryList, ';'))
+        if (item == name) return true;
+    return false;
+}
+
 // A folder standing for an Oracle home: lib/ holds links to a stand-in variant under the
 // names given; ORACLE_HOME names the folder while the object lives. The driver's list goes
 // back to the built-in one.
@@ -107,6 +120,10 @@ public:
     }
     std::filesystem::path Lib(const std::string& name) const { return dir_ / "lib" / name; }
     const std::filesystem::path& Path() const { return dir_.path(); }
+    // The parameter line that names the client lib/name to the factory.
+    std::string ApiLibrary(const std::string& name) const {
+        return "Oracle API LIBRARY=" + Lib(name).string();
+    }
 
 private:
     kwtest::TempDir dir_;
@@ -135,17 +152,19 @@ inline rtl::StringList Params(std::initializer_list<std::string> lines = {}) {
 }
 
 // A driver object connected to a fresh SQLite file through the stand-in, disconnected at the
-// end. The client folder holds the stand-in as liboraclient10.so unless told otherwise.
+// end. The client folder holds the stand-in as kOci8Client unless told otherwise; a name the
+// driver does not look for by itself is given to it through "Oracle API LIBRARY".
 struct Session {
     kwtest::TempDir dir;
     std::filesystem::path file = dir / "ora.db";
     std::unique_ptr<OracleHome> home;
     std::unique_ptr<TISqlDatabase> db;
 
-    explicit Session(rtl::StringList params = Params(), const std::string& libraryName = "liboraclient10.so",
+    explicit Session(rtl::StringList params = Params(), const std::string& libraryName = kOci8Client,
                      const char* variant = "standin", const std::string& user = "scott",
                      const std::string& password = "tiger") {
         home = std::make_unique<OracleHome>(std::vector<std::string>{libraryName}, variant);
+        if (!OnTheDriversList(libraryName)) params.Add(home->ApiLibrary(libraryName));
         db = CreateOracleDatabase(nullptr, params);
         db->Connect(file.string(), user, password);
     }

@@ -22,7 +22,7 @@ protected:
         EXPECT_EQ(OciLoadCount(), 0);
         SetOciLibraryList(kOciLibraryList);
     }
-    void Open(rtl::StringList params = Params(), const std::string& library = "libora73.so",
+    void Open(rtl::StringList params = Params(), const std::string& library = kOci7Client,
               const std::string& password = "tiger", const char* variant = "standin") {
         ora = std::make_unique<Session>(params, library, variant, "scott", password);
     }
@@ -48,7 +48,7 @@ TEST_F(Oci7, TheLogonTextAndTheConnectionsSetUp) {
     ora.reset();
     // Without a password only "@" and the database go out: external credentials.
     standin.Clear();
-    Open(Params(), "libora73.so", "");
+    Open(Params(), kOci7Client, "");
     EXPECT_EQ(standin.Lines("olog"), (std::vector<std::string>{"olog @" + ora->file.string() + " mode=0"}));
     EXPECT_EQ(ora->Query("select 5 from DUAL"), (Rows{{"5"}}));
 }
@@ -67,9 +67,9 @@ TEST_F(Oci7, AutoCommitAndTheIsolationStatementAfterCommitAndRollback) {
     ora.reset();
     // Asked for auto-commit: on at logon, off for a transaction, on again after it.
     standin.Clear();
-    OracleHome home({"libora73.so"});
+    OracleHome home({kOci7Client});
     kwtest::TempDir dir;
-    auto db = CreateOracleDatabase(nullptr, Params());
+    auto db = CreateOracleDatabase(nullptr, Params({home.ApiLibrary(kOci7Client)}));
     db->AutoCommitDefault = false;
     db->Connect((dir / "a.db").string(), "scott", "tiger");
     EXPECT_TRUE(standin.Logged("ocon"));
@@ -96,9 +96,9 @@ TEST_F(Oci7, AutoCommitAndTheIsolationStatementAfterCommitAndRollback) {
 }
 
 TEST_F(Oci7, BindsAndDefinesFollowThePiecewiseCalls) {
-    for (const char* library : {"libora73.so", "libora72.so"}) {
+    for (const std::string& library : {kOci7Client, std::string("libclntsh.so.7.2")}) {
         SCOPED_TRACE(library);
-        const char* variant = std::string(library) == "libora72.so" ? "nopiece" : "standin";
+        const char* variant = library == "libclntsh.so.7.2" ? "nopiece" : "standin";
         OciStandin standin(variant);
         Open(Params(), library, "tiger", variant);
         ora->Exec("create table T (ID NUMBER(10), NAME VARCHAR2(20), D DATE)");
@@ -113,7 +113,7 @@ TEST_F(Oci7, BindsAndDefinesFollowThePiecewiseCalls) {
         insert->Prepare("insert into T values (:id, :name, :d)");
         insert->Execute();
         EXPECT_EQ(insert->GetRowsAffected(), 1);
-        const bool piecewise = std::string(library) == "libora73.so";
+        const bool piecewise = library == kOci7Client;
         EXPECT_EQ(standin.Lines(piecewise ? "obindps" : "obndra").size(), 3u);
         EXPECT_TRUE(standin.Lines(piecewise ? "obndra" : "obindps").empty());
         EXPECT_EQ(standin.Lines("obindps 2 op=1 type=97").size(), piecewise ? 1u : 0u);
@@ -219,7 +219,7 @@ TEST_F(Oci7, LongProcedureValuesAreSentInPiecesFromVersion73) {
 
 TEST_F(Oci7, BelowVersion73ProcedureValuesAreBoundWhole) {
     OciStandin old("nopiece");
-    Open(Params(), "libora72.so", "tiger", "nopiece");
+    Open(Params(), "libclntsh.so.7.2", "tiger", "nopiece");
     ora->Exec("create table KW_LONGS (ID NUMBER(10), DOC LONG RAW)");
     TParams p;
     old.Clear();

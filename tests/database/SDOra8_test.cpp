@@ -27,7 +27,7 @@ protected:
         EXPECT_EQ(OciLoadCount(), 0);
         SetOciLibraryList(kOciLibraryList);
     }
-    void Open(rtl::StringList params = Params(), const std::string& library = "liboraclient10.so",
+    void Open(rtl::StringList params = Params(), const std::string& library = kOci8Client,
               const std::string& user = "scott", const std::string& password = "tiger") {
         ora = std::make_unique<Session>(params, library, "standin", user, password);
     }
@@ -79,7 +79,7 @@ TEST_F(Oci8, RoleNameChoosesTheSessionMode) {
 TEST_F(Oci8, ABlankPasswordBeginsWithExternalCredentials) {
     for (const char* password : {"", "   "}) {
         standin.Clear();
-        Open(Params(), "liboraclient10.so", "ops$joe", password);
+        Open(Params(), kOci8Client, "ops$joe", password);
         EXPECT_TRUE(standin.Logged("session user=ops$joe"));
         EXPECT_TRUE(standin.Logged("OCISessionBegin cred=2 mode=0 user=ops$joe"));
         ora.reset();
@@ -103,10 +103,10 @@ TEST_F(Oci8, AnExpiredPasswordIsChangedOnlyWithNewPassword) {
     EXPECT_TRUE(standin.Logged("OCIPasswordChange user=scott mode=8"));
     EXPECT_EQ(ora->Query("select 0 from DUAL"), (Rows{{"0"}}));
     ora.reset();
-    Open(Params(), "liboraclient10.so", "scott", "lion");  // the new password holds from now on
+    Open(Params(), kOci8Client, "scott", "lion");  // the new password holds from now on
     ora.reset();
     try {
-        Open(Params(), "liboraclient10.so", "scott", "tiger");
+        Open(Params(), kOci8Client, "scott", "tiger");
         FAIL() << "the old password no longer holds";
     } catch (const ESDOraError& e) {
         EXPECT_EQ(e.ErrorCode, 1017);
@@ -118,7 +118,7 @@ TEST_F(Oci8, AnExpiredPasswordIsChangedOnlyWithNewPassword) {
 TEST_F(Oci8, XaConnectionsNeedTheXaEntryPoints) {
     {
         OciStandin noXa("noxa");
-        OracleHome home({"liboraclient10.so"}, "noxa");
+        OracleHome home({kOci8Client}, "noxa");
         auto db = CreateOracleDatabase(nullptr, Params({"XA CONNECTION=true"}));
         try {
             db->Connect(home.Path().string() + "/xa.db", "", "");
@@ -131,7 +131,7 @@ TEST_F(Oci8, XaConnectionsNeedTheXaEntryPoints) {
     EXPECT_EQ(OciLoadCount(), 0);
     SetOciLibraryList(kOciLibraryList);
     kwtest::TempDir dir;
-    OracleHome home({"liboraclient10.so"});
+    OracleHome home({kOci8Client});
     auto db = CreateOracleDatabase(nullptr, Params({"XA CONNECTION=TRUE"}));
     db->Connect((dir / "xa.db").string(), "ignored", "ignored");
     EXPECT_TRUE(standin.Logged("xaoEnv " + (dir / "xa.db").string()));
@@ -155,10 +155,10 @@ TEST_F(Oci8, VersionsDecideTheDateTimeAndTemporaryLobFlags) {
         bool recent;
     };
     const Case cases[] = {
-        {"10.2.0.1.0", "liboraclient10.so", true},
-        {"9.2.0.1.0", "liboraclient9.so", true},
-        {"9.2.0.1.0", "liboraclient8.so", false},  // an 8i client on a 9i server
-        {"8.1.7.0.0", "liboraclient10.so", false},
+        {"10.2.0.1.0", "libclntsh.so.10.1", true},
+        {"9.2.0.1.0", "libclntsh.so.9.0", true},
+        {"9.2.0.1.0", "libclntsh.so.8.0", false},  // an 8i client on a 9i server
+        {"8.1.7.0.0", "libclntsh.so.19.1", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.server) + " " + c.library);

@@ -36,7 +36,7 @@ protected:
         ora.reset();
         SetOciLibraryList(kOciLibraryList);
     }
-    bool Oci8() const { return std::string(GetParam()) != "libora73.so"; }
+    bool Oci8() const { return GetParam() != kOci7Client; }
     void Open() { ora = std::make_unique<Session>(Params({"ENABLE BCD=TRUE"}), GetParam()); }
     void Run(const std::string& sql, TParams& params) {
         TISqlCommandPtr cmd = ora->db->CreateSqlCommand(nullptr);
@@ -137,8 +137,7 @@ TEST_P(OraReadBack, LongProcedureValuesSentAtExecution) {
               (Rows{{"5", "40000", "A5"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Generations, OraReadBack, ::testing::Values("liboraclient10.so", "libora73.so"),
+INSTANTIATE_TEST_SUITE_P(Generations, OraReadBack, ::testing::Values("libclntsh.so.19.1", "libclntsh.so.7.3"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param) == "libora73.so" ? std::string("Oci7")
-                                                                              : std::string("Oci8");
+                             return info.param == kOci7Client ? std::string("Oci7") : std::string("Oci8");
                          });

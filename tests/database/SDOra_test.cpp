@@ -41,15 +41,14 @@ TEST_F(OciLibrary, VersionAndGenerationFollowTheFileThatLoaded) {
         bool oci8;
     };
     const Case cases[] = {
-        {{"liboraclient10.so"}, "", 10, 0, true},
-        {{"liboraclient9.so", "libora73.so"}, "", 9, 0, true},  // the earlier name in the list wins
-        {{"liboraclient8.so"}, "", 8, 1, true},
-        {{"libora805.so"}, "", 8, 0, true},
-        {{"liboci.so"}, "", 8, 0, true},
-        {{"libora73.so"}, "", 7, 3, false},
-        {{"libociw32.so"}, "", 7, 3, false},
-        {{"liboraclient9.so"}, " true ", 9, 0, false},  // trimmed, any case
-        {{"liboraclient9.so"}, "yes", 9, 0, true},
+        {{"libclntsh.so.23.1"}, "", 23, 1, true},
+        {{"libclntsh.so.11.1", "libclntsh.so.19.1"}, "", 19, 1, true},  // the newest wins
+        {{"libclntsh.so.12.1", "libclntsh.so"}, "", 12, 1, true},  // a versioned name before the bare one
+        {{"libclntsh.so.10.1"}, "", 10, 1, true},
+        {{"libclntsh.so.9.0"}, "", 9, 0, true},  // without a newer one: the 9i client
+        {{"libclntsh.so.8.0"}, "", 8, 0, true},
+        {{"libclntsh.so.19.1"}, " true ", 19, 1, false},  // trimmed, any case
+        {{"libclntsh.so.19.1"}, "yes", 19, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.names.front() + " force=" + c.forceOci7);
@@ -65,6 +64,78 @@ TEST_F(OciLibrary, VersionAndGenerationFollowTheFileThatLoaded) {
     }
 }
 
+TEST(OciVersionOfFileName, TheNumbersAfterTheClientsName) {
+    struct Case {
+        const char* name;
+        int major, minor;
+    };
+    const Case cases[] = {
+        {"libclntsh.so.19.1", 19, 1},
+        {"/opt/oracle/instantclient_23/LIBCLNTSH.SO.23.1", 23, 1},
+        {"libclntsh.so.7.2", 7, 2},
+        {"libclntsh.so.19", 19, 0},
+        {"libclntsh.so.12.2.0.1", 12, 2},
+        {"libclntsh.so.65535.65535", 65535, 65535},
+        // No version: version 0.
+        {"libclntsh.so", 0, 0},
+        {"libclntsh.so.", 0, 0},
+        {"libclntsh.so.19.", 0, 0},
+        {"libclntsh.so..1", 0, 0},
+        {"libclntsh.so.19.1.bak", 0, 0},
+        {"libclntsh.so.x19", 0, 0},
+        {"libclntsh.so.65536.1", 0, 0},
+        {"libclntsh.so.99999999999999999999.1", 0, 0},
+        {"libclntshcore.so.19.1", 0, 0},
+        {"/opt/libclntsh.so.19.1/libociei.so", 0, 0},
+        {"ORACLIENT10.DLL", 0, 0},
+        {"", 0, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OciVersionOfFileName(c.name), MakeVersionNumber(c.major, c.minor)) << c.name;
+}
+
+TEST_F(OciLibrary, ANameWithoutVersionTakesItFromWhatItLinksTo) {
+    struct Case {
+        const char* name;
+        const char* file;                // in lib/, found by the driver or named by the parameter
+        std::vector<std::string> chain;  // the links lib/file leads through, in client/
+        bool viaParameter;
+        int major, minor;
+        bool oci8;
+    };
+    const Case cases[] = {
+        // As an installation makes it: the bare name links to the versioned file.
+        {"bare name on the list", "libclntsh.so", {"libclntsh.so.12.1"}, false, 12, 1, true},
+        {"through two links", "libclntsh.so", {"client.so", "libclntsh.so.11.1"}, false, 11, 1, true},
+        {"named by the parameter", "oracle.so", {"libclntsh.so.21.1"}, true, 21, 1, true},
+        {"a versioned name by the parameter", "libclntsh.so.10.1", {}, true, 10, 1, true},
+        {"an old client by the parameter", "libclntsh.so.7.3", {}, true, 7, 3, false},
+        // Links that never name a version: version 0, the OCI 7 generation.
+        {"no version anywhere", "libclntsh.so", {"client.so"}, false, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OracleHome home({});
+        // The chain ends at the stand-in; every link but the last is relative.
+        const std::filesystem::path client = home.Path() / "client";
+        std::filesystem::create_directories(client);
+        std::filesystem::path target = standin_.Path();
+        for (auto it = c.chain.rbegin(); it != c.chain.rend(); ++it) {
+            std::filesystem::create_symlink(target, client / *it);
+            target = *it;
+        }
+        if (!c.chain.empty()) target = std::filesystem::path("..") / "client" / c.chain.front();
+        std::filesystem::create_symlink(target, home.Lib(c.file));
+        auto db =
+            CreateOracleDatabase(nullptr, c.viaParameter ? Params({home.ApiLibrary(c.file)}) : Params());
+        EXPECT_EQ(OciLoadedName(), home.Lib(c.file).string());
+        EXPECT_EQ(OciClientVersion(), MakeVersionNumber(c.major, c.minor));
+        EXPECT_EQ(IsOci8(*db), c.oci8);
+        db.reset();
+        SetOciLibraryList(kOciLibraryList);
+    }
+}
+
 TEST_F(OciLibrary, NoFileOfTheListLoads) {
     kwtest::ScopedEnv home("ORACLE_HOME", std::nullopt);
     try {
@@ -77,10 +148,10 @@ TEST_F(OciLibrary, NoFileOfTheListLoads) {
 }
 
 TEST_F(OciLibrary, OracleHomeIsTheSecondPassAndTrailingSlashesDoNotMatter) {
-    OracleHome home({"libora72.so"});
+    OracleHome home({"libclntsh.so.11.1"});
     kwtest::ScopedEnv slash("ORACLE_HOME", "  " + home.Path().string() + "/  ");
-    EXPECT_EQ(LoadOciLibrary(false), MakeVersionNumber(7, 2));
-    EXPECT_EQ(OciLoadedName(), home.Lib("libora72.so").string());
+    EXPECT_EQ(LoadOciLibrary(false), MakeVersionNumber(11, 1));
+    EXPECT_EQ(OciLoadedName(), home.Lib("libclntsh.so.11.1").string());
 }
 
 TEST_F(OciLibrary, TheApiLibraryParameterReplacesTheListForTheProcess) {
@@ -101,7 +172,7 @@ TEST_F(OciLibrary, TheApiLibraryParameterReplacesTheListForTheProcess) {
 }
 
 TEST_F(OciLibrary, LoadsAreCountedAndTheLastReleaseFrees) {
-    OracleHome home({"liboraclient9.so"});
+    OracleHome home({"libclntsh.so.9.0"});
     auto first = CreateOracleDatabase(nullptr, Params());
     auto second = CreateOracleDatabase(nullptr, Params());
     EXPECT_EQ(OciLoadCount(), 2);
@@ -130,18 +201,22 @@ TEST_F(OciLibrary, AMissingRequiredNameStopsTheBindingAndTheLoadStays) {
 }
 
 TEST_F(OciLibrary, ThePiecewiseNamesAreRequiredFromVersion73) {
+    // Clients older than 8 are named to the driver, as "Oracle API LIBRARY" would.
     {
-        OracleHome home({"libora72.so"}, "nopiece");
+        OracleHome home({"libclntsh.so.7.2"}, "nopiece");
+        SetOciLibraryList(home.Lib("libclntsh.so.7.2").string());
         EXPECT_EQ(LoadOciLibrary(false), MakeVersionNumber(7, 2));
         EXPECT_FALSE(Oci7PiecewiseAvailable());
         UnloadOciLibrary();
     }
     {
-        OracleHome home({"libora73.so"}, "nopiece");
+        OracleHome home({kOci7Client}, "nopiece");
+        SetOciLibraryList(home.Lib(kOci7Client).string());
         EXPECT_THROW(LoadOciLibrary(false), rtl::EAssertionFailed);
         UnloadOciLibrary();
     }
-    OracleHome home({"libora73.so"});
+    OracleHome home({kOci7Client});
+    SetOciLibraryList(home.Lib(kOci7Client).string());
     LoadOciLibrary(false);
     EXPECT_TRUE(Oci7PiecewiseAvailable());
     EXPECT_TRUE(standin_.Logged("opinit mode=1"));
@@ -149,7 +224,7 @@ TEST_F(OciLibrary, ThePiecewiseNamesAreRequiredFromVersion73) {
 
 TEST_F(OciLibrary, AClientWithoutEnvCreateIsInitialisedOnce) {
     OciStandin old("noenvcreate");
-    OracleHome home({"liboraclient9.so"}, "noenvcreate");
+    OracleHome home({"libclntsh.so.9.0"}, "noenvcreate");
     LoadOciLibrary(false);
     LoadOciLibrary(false);
     EXPECT_EQ(old.Lines("OCIInitialize"), std::vector<std::string>{"OCIInitialize mode=3"});
@@ -158,7 +233,7 @@ TEST_F(OciLibrary, AClientWithoutEnvCreateIsInitialisedOnce) {
 }
 
 TEST_F(OciLibrary, BothTablesMayBeBoundInOneProcess) {
-    OracleHome home({"liboraclient10.so"});
+    OracleHome home({kOci8Client});
     auto oci8 = CreateOracleDatabase(nullptr, Params());
     auto oci7 = CreateOracleDatabase(nullptr, Params({"FORCE OCI7=TRUE"}));
     EXPECT_TRUE(IsOci8(*oci8));
@@ -168,7 +243,7 @@ TEST_F(OciLibrary, BothTablesMayBeBoundInOneProcess) {
 }
 
 TEST_F(OciLibrary, RegisteredAsTheOracleEntryOfTheFactoryTable) {
-    OracleHome home({"liboraclient10.so"});
+    OracleHome home({kOci8Client});
     RegisterOracleDriver();
     auto db = GetSqlDatabaseFactory(stOracle)(nullptr, Params());
     EXPECT_EQ(db->GetServerType(), stOracle);

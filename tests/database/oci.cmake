@@ -7,8 +7,8 @@
 #   kw_oci_noxa              without the XA names xaoEnv and xaoSvcCtx
 #   kw_oci_nopiece           without the five OCI 7 piecewise names
 #   kw_oci_oci8only          without any OCI 7 name
-# The tests give the library the names the driver looks for (liboraclient9.so, libora73.so,
-# ...) as links in a folder of their own, reached through ORACLE_HOME or "Oracle API LIBRARY".
+# The tests give the library the client's own names (libclntsh.so.19.1, libclntsh.so.9.0, ...)
+# as links in a folder of their own, reached through ORACLE_HOME or "Oracle API LIBRARY".
 find_library(KW_SQLITE3_LIBRARY sqlite3 REQUIRED)
 set(KW_OCI7_NAMES obindps obreak ocan oclose ocof ocom ocon odefinps odessp odescr oerhms oermsg oexec
     oexfet oexn ofen ofetch oflng ogetpi oopt opinit olog ologof oopen oparse orol osetpi onbset onbtst

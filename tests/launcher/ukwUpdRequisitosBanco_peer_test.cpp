@@ -119,7 +119,7 @@ public:
     bool Available(std::string& reason) override {
         reason = "the OCI stand-in library and the sqlite3 shell";
         if (!standin_.Available() || !fs::exists("/usr/bin/sqlite3")) return false;
-        home_ = std::make_unique<oratest::OracleHome>(std::vector<std::string>{"liboraclient10.so"});
+        home_ = std::make_unique<oratest::OracleHome>(std::vector<std::string>{oratest::kOci8Client});
         return true;
     }
     std::string Secao() override { return "Alias=" + arquivo_.string() + "\nProtocolo=ORACLE\n"; }

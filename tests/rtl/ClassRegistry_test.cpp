@@ -1,8 +1,12 @@
 // Component classes, their property tables and the registry of class names.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "rtl/ClassRegistry.h"
 #include "rtl/FormText.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -53,3 +57,75 @@ TEST(ClassRegistry, AnIntegerEqualToItsDefaultIsNotStored) {
 }
 
 }  // namespace
+
+namespace {
+
+enum class TCor : int32_t { Azul, Verde, Vermelho };
+
+// TTeste with a Boolean and an enumeration; TTesteVerde declares the colour again with another
+// default.
+class TTesteCor : public TTeste {
+public:
+    static const rtl::ComponentClass& ClassInfo() {
+        static const rtl::ComponentClass info(
+            "TTesteCor", &TTeste::ClassInfo(), [] { return std::make_unique<TTesteCor>(); },
+            {rtl::EnumerationProperty<TTesteCor, TCor>("Cor", {"Azul", "Verde", "Vermelho"}, &TTesteCor::Cor,
+                                                       &TTesteCor::SetCor, TCor::Azul),
+             rtl::BooleanProperty<TTesteCor>("Ativo", &TTesteCor::Ativo, &TTesteCor::SetAtivo, false)});
+        return info;
+    }
+    const rtl::ComponentClass& ClassType() const override { return ClassInfo(); }
+    TCor Cor() const { return cor_; }
+    void SetCor(TCor v) { cor_ = v; }
+    bool Ativo() const { return ativo_; }
+    void SetAtivo(bool v) { ativo_ = v; }
+
+protected:
+    TCor cor_ = TCor::Azul;
+
+private:
+    bool ativo_ = false;
+};
+
+class TTesteVerde : public TTesteCor {
+public:
+    TTesteVerde() { cor_ = TCor::Verde; }
+    static const rtl::ComponentClass& ClassInfo() {
+        static const rtl::ComponentClass info(
+            "TTesteVerde", &TTesteCor::ClassInfo(), [] { return std::make_unique<TTesteVerde>(); },
+            {rtl::EnumerationProperty<TTesteCor, TCor>("cor", {"Azul", "Verde", "Vermelho"}, &TTesteCor::Cor,
+                                                       &TTesteCor::SetCor, TCor::Verde)});
+        return info;
+    }
+    const rtl::ComponentClass& ClassType() const override { return ClassInfo(); }
+};
+
+}  // namespace
+
+TEST(ClassRegistry, EnumerationsAndBooleansAreIdentifiersStoredWhenNotTheirDefault) {
+    TTesteCor t;
+    EXPECT_EQ(rtl::ComponentToText(t), "object TTesteCor\r\nend\r\n");
+    t.SetCor(TCor::Vermelho);
+    t.SetAtivo(true);
+    EXPECT_EQ(rtl::ComponentToText(t), "object TTesteCor\r\n  Cor = Vermelho\r\n  Ativo = True\r\nend\r\n");
+    // A value outside the identifiers cannot be written.
+    t.SetCor(TCor(7));
+    EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::ComponentToText(t); }), "Invalid value 7 of property Cor");
+}
+
+TEST(ClassRegistry, ADeclarationAgainTakesTheAncestorsPlace) {
+    rtl::RegisterClass(TTesteVerde::ClassInfo());
+    std::vector<std::string> names;
+    for (const rtl::PropertyInfo* p : TTesteVerde::ClassInfo().Properties())
+        names.push_back(p->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Name", "Tag", "Largura", "cor", "Ativo"}));
+    TTesteVerde v;
+    EXPECT_EQ(rtl::ComponentToText(v), "object TTesteVerde\r\nend\r\n");
+    v.SetCor(TCor::Azul);
+    const std::string text = rtl::ComponentToText(v);
+    EXPECT_EQ(text, "object TTesteVerde\r\n  cor = Azul\r\nend\r\n");
+    EXPECT_EQ(dynamic_cast<TTesteVerde&>(*rtl::TextToComponent(text)).Cor(), TCor::Azul);
+    EXPECT_EQ(dynamic_cast<TTesteVerde&>(*rtl::TextToComponent("object TTesteVerde\r\nend\r\n")).Cor(),
+              TCor::Verde);
+    rtl::UnRegisterClass(TTesteVerde::ClassInfo());
+}

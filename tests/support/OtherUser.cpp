@@ -2,6 +2,7 @@
 #include "support/OtherUser.h"
 
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,15 @@ int WaitForExit(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool GiveUpRaisingPriority() {
+    if (CanActAsOtherUser() &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyGid) != 0 || ::setuid(kNobodyUid) != 0))
+        return false;
+    // A limit of 0 lets the niceness go no lower than 20 - 0: no raise at all.
+    const rlimit none{0, 0};
+    return ::setrlimit(RLIMIT_NICE, &none) == 0;
 }
 
 }  // namespace kwtest

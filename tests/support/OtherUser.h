@@ -42,4 +42,9 @@ pid_t StartAsUser(uid_t uid, gid_t gid, const std::filesystem::path& program,
 // Waits for a child: its exit code, or -1 when a signal ended it.
 int WaitForExit(pid_t pid);
 
+// Leaves this process without the right to raise any thread's priority: as root it becomes the
+// other user (which has no capabilities), and its nice limit drops to 0. There is no way back,
+// so only a forked child calls it (the statement of a death test). False when a step fails.
+bool GiveUpRaisingPriority();
+
 }  // namespace kwtest

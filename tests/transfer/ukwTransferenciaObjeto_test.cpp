@@ -2,7 +2,10 @@
 // server reads, byte for byte, and the way back.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "rtl/ClassRegistry.h"
+#include "rtl/FieldComponents.h"
 #include "rtl/FormText.h"
 #include "transfer/ukwObjDadosRequisito.h"
 #include "transfer/ukwOleVariantStream.h"
@@ -247,7 +250,8 @@ TEST(TkwTransferenciaObjeto, ReaderErrors) {
          "Error reading Endereco: Invalid property value"},
         {"object TkwObjDadosRequisito\r\n  CdSistema = 1.5\r\nend\r\n",
          "Error reading CdSistema: Invalid property value"},
-        {"object TkwObjDadosRequisito\r\n  Endereco = 'aberto\r\nend\r\n", "Invalid string constant on line 2"},
+        {"object TkwObjDadosRequisito\r\n  Endereco = 'aberto\r\nend\r\n",
+         "Invalid string constant on line 2"},
         {"object TkwObjDadosRequisito\r\n  Endereco = 'a' +\r\n  end\r\n", "String expected on line 3"},
         {"object TkwObjDadosRequisito\r\n  CdSistema 1\r\nend\r\n", "'=' expected on line 2"},
         {"object TkwObjDadosRequisito\r\n  CdSistema = 1\r\n", "Identifier expected on line 3"},
@@ -258,6 +262,22 @@ TEST(TkwTransferenciaObjeto, ReaderErrors) {
         {"object TkwObjDadosRequisito\r\n  object Filho: TkwObjDadosRequisito\r\n  end\r\nend\r\n",
          "Nested objects are not supported on line 2"},
         {"", "'object' expected on line 1"},
+        // The field classes: Booleans and enumerations are identifiers of their own values.
+        {"object Cd: TIntegerField\r\n  Required = Sim\r\nend\r\n",
+         "Error reading Cd.Required: Invalid property value"},
+        {"object TIntegerField\r\n  Required = 1\r\nend\r\n",
+         "Error reading Required: Invalid property value"},
+        {"object TStringField\r\n  FieldKind = fkNenhum\r\nend\r\n",
+         "Error reading FieldKind: Invalid property value"},
+        {"object TStringField\r\n  FieldKind = 'fkData'\r\nend\r\n",
+         "Error reading FieldKind: Invalid property value"},
+        {"object TStringField\r\n  Size = True\r\nend\r\n", "Error reading Size: Invalid property value"},
+        {"object TIntegerField\r\n  Size = 4\r\nend\r\n", "Error reading Size: Property Size does not exist"},
+        {"object TFloatField\r\n  MaxValue = 1.5\r\nend\r\n",
+         "Error reading MaxValue: Property MaxValue does not exist"},
+        // The shared ancestors are not registered: no text creates one.
+        {"object TField\r\nend\r\n", "Class TField not found"},
+        {"object TNumericField\r\nend\r\n", "Class TNumericField not found"},
     };
     for (const Case& c : cases) {
         try {
@@ -283,6 +303,136 @@ TEST(TkwTransferenciaObjeto, TheReaderTakesWhatAnotherWriterMayUse) {
     EXPECT_EQ(r.CdSistema(), 31);
     EXPECT_EQ(r.CdSistemaGenerico(), -4);
     EXPECT_EQ(r.Endereco(), "it'sABé");
+}
+
+TEST(TkwTransferenciaObjeto, FieldClassesReadBackAndWriteTheSameText) {
+    struct Case {
+        const char* name;
+        const char* classe;
+        rtl::TFieldType tipo;
+        std::string texto;
+        std::function<void(const rtl::TFieldComponent&)> check;
+    };
+    const Case cases[] = {
+        {"integer", "TIntegerField", rtl::ftInteger,
+         "object CdSistema: TIntegerField\r\n"
+         "  DisplayLabel = 'Código do sistema'\r\n"
+         "  FieldName = 'CDSISTEMA'\r\n"
+         "  Required = True\r\n"
+         "  MaxValue = 9999\r\n"
+         "  MinValue = -1\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& i = dynamic_cast<const rtl::TIntegerField&>(f);
+             EXPECT_EQ(i.Name(), "CdSistema");
+             EXPECT_EQ(i.DisplayLabel(), "Código do sistema");
+             EXPECT_TRUE(i.Required());
+             EXPECT_FALSE(i.ReadOnly());
+             EXPECT_EQ(i.MaxValue(), 9999);
+             EXPECT_EQ(i.MinValue(), -1);
+         }},
+        {"text", "TStringField", rtl::ftString,
+         "object TStringField\r\n"
+         "  FieldName = 'NMOBJETO'\r\n"
+         "  ReadOnly = True\r\n"
+         "  Visible = False\r\n"
+         "  FixedChar = True\r\n"
+         "  Size = 255\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& t = dynamic_cast<const rtl::TStringField&>(f);
+             EXPECT_EQ(t.FieldName(), "NMOBJETO");
+             EXPECT_TRUE(t.ReadOnly());
+             EXPECT_FALSE(t.Visible());
+             EXPECT_TRUE(t.FixedChar());
+             EXPECT_EQ(t.Size(), 255);
+         }},
+        {"text, a lookup", "TStringField", rtl::ftString,
+         "object NmSistema: TStringField\r\n"
+         "  FieldKind = fkLookup\r\n"
+         "  FieldName = 'NMSISTEMA'\r\n"
+         "  LookupKeyFields = 'CDSISTEMA'\r\n"
+         "  LookupResultField = 'NMSISTEMA'\r\n"
+         "  KeyFields = 'CDSISTEMA'\r\n"
+         "  Size = 40\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(f.FieldKind(), rtl::fkLookup);
+             EXPECT_EQ(f.KeyFields(), "CDSISTEMA");
+             EXPECT_EQ(dynamic_cast<const rtl::TStringField&>(f).Size(), 40);
+         }},
+        // Every property at its default: nothing but the header.
+        {"text, all defaults", "TStringField", rtl::ftString, "object TStringField\r\nend\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(dynamic_cast<const rtl::TStringField&>(f).Size(), 20);
+             EXPECT_TRUE(f.Visible());
+             EXPECT_EQ(f.FieldKind(), rtl::fkData);
+         }},
+        {"floating-point", "TFloatField", rtl::ftFloat,
+         "object TFloatField\r\n"
+         "  FieldName = 'NUTAMANHO'\r\n"
+         "  DisplayFormat = '#,##0.00'\r\n"
+         "  Currency = True\r\n"
+         "  Precision = 10\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& n = dynamic_cast<const rtl::TFloatField&>(f);
+             EXPECT_EQ(n.DisplayFormat(), "#,##0.00");
+             EXPECT_TRUE(n.Currency());
+             EXPECT_EQ(n.Precision(), 10);
+         }},
+        {"date-time", "TDateTimeField", rtl::ftDateTime,
+         "object TDateTimeField\r\n"
+         "  DefaultExpression = 'SYSDATE'\r\n"
+         "  FieldName = 'DTHRATUALIZACAO'\r\n"
+         "  Origin = 'EPADLOCALUPDATE.DTHRATUALIZACAO'\r\n"
+         "  DisplayFormat = 'dd/mm/yyyy hh:nn:ss'\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(f.DefaultExpression(), "SYSDATE");
+             EXPECT_EQ(f.Origin(), "EPADLOCALUPDATE.DTHRATUALIZACAO");
+             EXPECT_EQ(dynamic_cast<const rtl::TDateTimeField&>(f).DisplayFormat(), "dd/mm/yyyy hh:nn:ss");
+         }},
+        {"numeric", "TBCDField", rtl::ftBCD,
+         "object TBCDField\r\n"
+         "  FieldName = 'VLCUSTO'\r\n"
+         "  Precision = 12\r\n"
+         "  Size = 2\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& b = dynamic_cast<const rtl::TBCDField&>(f);
+             EXPECT_FALSE(b.Currency());
+             EXPECT_EQ(b.Precision(), 12);
+             EXPECT_EQ(b.Size(), 2);
+         }},
+        // A currency field is money unless the text says otherwise, and only then is it written.
+        {"currency", "TCurrencyField", rtl::ftCurrency,
+         "object TCurrencyField\r\n  FieldName = 'VLPRECO'\r\nend\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_TRUE(dynamic_cast<const rtl::TCurrencyField&>(f).Currency());
+             EXPECT_EQ(dynamic_cast<const rtl::TFloatField&>(f).Precision(), 15);
+         }},
+        {"currency, not money", "TCurrencyField", rtl::ftCurrency,
+         "object TCurrencyField\r\n  FieldName = 'VLPRECO'\r\n  Currency = False\r\nend\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_FALSE(dynamic_cast<const rtl::TCurrencyField&>(f).Currency());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<rtl::Component> lido = TkwTransferenciaObjeto::TextoParaObjeto(c.texto);
+        const auto* campo = dynamic_cast<const rtl::TFieldComponent*>(lido.get());
+        ASSERT_NE(campo, nullptr);
+        EXPECT_EQ(campo->ClassType().Name(), c.classe);
+        EXPECT_EQ(campo->DataType(), c.tipo);
+        c.check(*campo);
+        EXPECT_EQ(Texto(*campo), c.texto);
+    }
+    // Identifiers are read in any case and written as declared.
+    const auto lido = TkwTransferenciaObjeto::TextoParaObjeto(
+        "object tintegerfield\n  required = TRUE\n  fieldkind = FKCALCULATED\nend\n");
+    EXPECT_EQ(Texto(*lido),
+              "object TIntegerField\r\n  FieldKind = fkCalculated\r\n  Required = True\r\nend\r\n");
 }
 
 TEST(TOleVariantStream, IsAMemoryStream) {
