@@ -98,6 +98,30 @@ void TElSimpleFTPSClient::SetVerifyPeerDisabled(bool value) {
     controlEngine_->VerifyPeerDisabled = value;
 }
 
+TElCustomCertStorage* TElSimpleFTPSClient::CertStorage() const {
+    return controlEngine_->CertStorage();
+}
+
+void TElSimpleFTPSClient::SetCertStorage(TElCustomCertStorage* value) {
+    controlEngine_->SetCertStorage(value);
+}
+
+TElMemoryCertStorage* TElSimpleFTPSClient::ClientCertStorage() const {
+    return controlEngine_->ClientCertStorage();
+}
+
+void TElSimpleFTPSClient::SetClientCertStorage(TElMemoryCertStorage* value) {
+    controlEngine_->SetClientCertStorage(value);
+}
+
+TElClientSSLExtensions& TElSimpleFTPSClient::Extensions() {
+    return controlEngine_->Extensions();
+}
+
+TElCustomSSLExtensions& TElSimpleFTPSClient::PeerExtensions() {
+    return controlEngine_->PeerExtensions();
+}
+
 void TElSimpleFTPSClient::SetProxySettings(std::unique_ptr<TSBFTPProxySettings> value) {
     if (value) proxy_ = std::move(value);
 }
@@ -131,6 +155,25 @@ std::unique_ptr<SecureEngine> TElSimpleFTPSClient::MakeEngine(TElSocket& socket,
     engine->OnError = [this](int32_t code, bool fatal, bool remote) {
         if (OnSSLError) OnSSLError(this, code, fatal, remote);
     };
+    engine->OnCertificateValidate = [this](TElX509Certificate* certificate, bool& validate) {
+        if (OnCertificateValidate) OnCertificateValidate(this, certificate, validate);
+    };
+    engine->OnCertificateNeededEx = [this](TElX509Certificate*& certificate) {
+        if (OnCertificateNeededEx) OnCertificateNeededEx(this, certificate);
+    };
+    engine->OnCertificateStatus = [this](TSBCertificateStatusType type, const ByteArray& data) {
+        if (OnCertificateStatus) OnCertificateStatus(this, type, data);
+    };
+    engine->OnExtensionsReceived = [this] {
+        if (OnExtensionsReceived) OnExtensionsReceived(this);
+    };
+    engine->OnKeyNeeded = [this](const std::string& hint, std::string& identity, ByteArray& key) {
+        if (OnKeyNeeded) OnKeyNeeded(this, hint, identity, key);
+    };
+    if (control)
+        engine->OnCiphersNegotiated = [this] {
+            if (OnCiphersNegotiated) OnCiphersNegotiated(this);
+        };
     return engine;
 }
 

@@ -11,6 +11,28 @@ TElCustomSimpleSSLClient::TElCustomSimpleSSLClient(rtl::Component* owner)
     engine_->OnReceive = [this](uint8_t* b, size_t max, size_t& written) { EngineReceive(b, max, written); };
     engine_->OnData = [this](const uint8_t* b, size_t n) { StoreReceivedData(b, n); };
     engine_->OnError = [this](int32_t code, bool fatal, bool remote) { EngineError(code, fatal, remote); };
+    engine_->OnCertificateChoose = [this](const std::vector<TElX509Certificate*>& certificates,
+                                          int32_t& index) {
+        if (OnCertificateChoose) OnCertificateChoose(this, certificates, index);
+    };
+    engine_->OnCertificateValidate = [this](TElX509Certificate* certificate, bool& validate) {
+        if (OnCertificateValidate) OnCertificateValidate(this, certificate, validate);
+    };
+    engine_->OnCertificateNeededEx = [this](TElX509Certificate*& certificate) {
+        if (OnCertificateNeededEx) OnCertificateNeededEx(this, certificate);
+    };
+    engine_->OnCiphersNegotiated = [this] {
+        if (OnCiphersNegotiated) OnCiphersNegotiated(this);
+    };
+    engine_->OnCertificateStatus = [this](TSBCertificateStatusType type, const ByteArray& data) {
+        if (OnCertificateStatus) OnCertificateStatus(this, type, data);
+    };
+    engine_->OnExtensionsReceived = [this] {
+        if (OnExtensionsReceived) OnExtensionsReceived(this);
+    };
+    engine_->OnKeyNeeded = [this](const std::string& hint, std::string& identity, ByteArray& key) {
+        if (OnKeyNeeded) OnKeyNeeded(this, hint, identity, key);
+    };
 }
 
 TElCustomSimpleSSLClient::~TElCustomSimpleSSLClient() {
