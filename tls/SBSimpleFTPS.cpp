@@ -114,6 +114,22 @@ void TElSimpleFTPSClient::SetClientCertStorage(TElMemoryCertStorage* value) {
     controlEngine_->SetClientCertStorage(value);
 }
 
+bool TElSimpleFTPSClient::GetSuiteEnabled(uint8_t index) const {
+    return controlEngine_->GetSuiteEnabled(index);
+}
+
+void TElSimpleFTPSClient::SetSuiteEnabled(uint8_t index, bool value) {
+    controlEngine_->SetSuiteEnabled(index, value);
+}
+
+int32_t TElSimpleFTPSClient::GetSuiteValue(uint8_t index) const {
+    return controlEngine_->GetSuiteValue(index);
+}
+
+void TElSimpleFTPSClient::SetSuiteValue(uint8_t index, int32_t value) {
+    controlEngine_->SetSuiteValue(index, value);
+}
+
 TElClientSSLExtensions& TElSimpleFTPSClient::Extensions() {
     return controlEngine_->Extensions();
 }

@@ -183,6 +183,12 @@ public:
     // data connections; a storage that goes away is dropped.
     TElMemoryCertStorage* ClientCertStorage() const;
     void SetClientCertStorage(TElMemoryCertStorage* value);
+    // The cipher suites the control engine offers (data connections offer the same), by the
+    // engine's index 0..82, and their priorities.
+    bool GetSuiteEnabled(uint8_t index) const;
+    void SetSuiteEnabled(uint8_t index, bool value);
+    int32_t GetSuiteValue(uint8_t index) const;
+    void SetSuiteValue(uint8_t index, int32_t value);
     // The control engine's hello extensions: those offered (data connections offer the same)
     // and those of the server's last hello.
     TElClientSSLExtensions& Extensions();

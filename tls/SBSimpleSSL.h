@@ -94,6 +94,12 @@ public:
     // with the private key). A storage that goes away is dropped.
     TElMemoryCertStorage* ClientCertStorage() const { return engine_->ClientCertStorage(); }
     void SetClientCertStorage(TElMemoryCertStorage* value) { engine_->SetClientCertStorage(value); }
+    // The cipher suites offered, by the engine's index 0..82, and their priorities (higher
+    // first). A pre-shared-key suite, off by default, is switched on here for OnKeyNeeded.
+    bool GetSuiteEnabled(uint8_t index) const { return engine_->GetSuiteEnabled(index); }
+    void SetSuiteEnabled(uint8_t index, bool value) { engine_->SetSuiteEnabled(index, value); }
+    int32_t GetSuiteValue(uint8_t index) const { return engine_->GetSuiteValue(index); }
+    void SetSuiteValue(uint8_t index, int32_t value) { engine_->SetSuiteValue(index, value); }
     // The hello extensions offered, and those the server's last hello carried.
     TElClientSSLExtensions& Extensions() { return engine_->Extensions(); }
     TElCustomSSLExtensions& PeerExtensions() { return engine_->PeerExtensions(); }

@@ -74,6 +74,10 @@ public:
     void SetCertStorage(TElCustomCertStorage* value) override { client_.SetCertStorage(value); }
     TElMemoryCertStorage* ClientCertStorage() const override { return client_.GetClientCertStorage(); }
     void SetClientCertStorage(TElMemoryCertStorage* value) override { client_.SetClientCertStorage(value); }
+    bool GetSuiteEnabled(uint8_t index) const override { return client_.GetSuiteEnabled(index); }
+    void SetSuiteEnabled(uint8_t index, bool value) override { client_.SetSuiteEnabled(index, value); }
+    int32_t GetSuiteValue(uint8_t index) const override { return client_.GetSuiteValue(index); }
+    void SetSuiteValue(uint8_t index, int32_t value) override { client_.SetSuiteValue(index, value); }
     TElClientSSLExtensions& Extensions() override { return client_.Extensions(); }
     TElCustomSSLExtensions& PeerExtensions() override { return client_.PeerExtensions(); }
 
@@ -121,13 +125,12 @@ public:
         VerifyPeerDisabled = other.VerifyPeerDisabled;
         SetCertStorage(other.CertStorage());
         SetClientCertStorage(other.ClientCertStorage());
-        const auto* source = dynamic_cast<const SecureClientEngine*>(&other);
-        if (source == nullptr) return;
         for (uint8_t i = 0; i <= SSLMaxSuiteIndex; ++i) {
-            client_.SetSuiteEnabled(i, source->client_.GetSuiteEnabled(i));
-            client_.SetSuiteValue(i, source->client_.GetSuiteValue(i));
+            SetSuiteEnabled(i, other.GetSuiteEnabled(i));
+            SetSuiteValue(i, other.GetSuiteValue(i));
         }
-        client_.Extensions().Assign(source->client_.Extensions());
+        const auto* source = dynamic_cast<const SecureClientEngine*>(&other);
+        if (source != nullptr) client_.Extensions().Assign(source->client_.Extensions());
     }
 
 private:

@@ -104,6 +104,13 @@ public:
     // that asks for one; dropped the same way.
     virtual TElMemoryCertStorage* ClientCertStorage() const = 0;
     virtual void SetClientCertStorage(TElMemoryCertStorage* value) = 0;
+    // The cipher suites offered (by index 0..82, EElSSLError past it) and their priorities:
+    // the engine's defaults leave weak suites and those that need the caller's settings (PSK,
+    // SRP) off.
+    virtual bool GetSuiteEnabled(uint8_t index) const = 0;
+    virtual void SetSuiteEnabled(uint8_t index, bool value) = 0;
+    virtual int32_t GetSuiteValue(uint8_t index) const = 0;
+    virtual void SetSuiteValue(uint8_t index, int32_t value) = 0;
     // The hello extensions offered, and those of the server's last hello.
     virtual TElClientSSLExtensions& Extensions() = 0;
     virtual TElCustomSSLExtensions& PeerExtensions() = 0;
