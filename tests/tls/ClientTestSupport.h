@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -28,6 +29,33 @@ inline bool TrustTestCA() {
     if (TlsCertificates().empty()) return false;
     ::setenv("SSL_CERT_FILE", Cert("ca.pem").c_str(), 1);
     return true;
+}
+
+// SSL_CERT_FILE for the life of the object: the test CA, or a file without certificates, so
+// that only what a client's CertStorage holds is trusted.
+class TestBundle {
+public:
+    explicit TestBundle(bool trustsTestCA) {
+        WriteFile(dir_ / "none.pem", "");
+        env_ = std::make_unique<ScopedEnv>("SSL_CERT_FILE",
+                                           trustsTestCA ? Cert("ca.pem") : (dir_ / "none.pem").string());
+    }
+
+private:
+    TempDir dir_;
+    std::unique_ptr<ScopedEnv> env_;
+};
+
+// Where a test's client certificate comes from.
+enum class Offer { None, Storage, NeededEx };
+
+// What a test's OnCertificateValidate does with the verdict it is given.
+enum class Verdict { Unassigned, Keep, Refuse, Accept, Raise };
+
+inline void Apply(Verdict verdict, bool& validate) {
+    if (verdict == Verdict::Raise) throw rtl::Exception("the owner's check failed");
+    if (verdict == Verdict::Refuse) validate = false;
+    if (verdict == Verdict::Accept) validate = true;
 }
 
 // The lines that make lighttpd (tests/net/HttpServers.h) speak TLS with a test certificate

@@ -37,13 +37,6 @@ void Protected(TElSimpleFTPSClient& ftp, int port, const std::string& user, cons
     ftp.Password = password;
 }
 
-std::unique_ptr<TElX509Certificate> WithKey(const std::string& name) {
-    auto c = LoadPem(name + ".pem");
-    const std::string key = ReadFile(Cert(name + ".key"));
-    c->LoadKeyFromBuffer(key.data(), key.size());
-    return c;
-}
-
 // The senders of every event heard, and the error codes OnSSLError reported.
 struct Heard {
     std::vector<rtl::Component*> senders;
@@ -69,8 +62,6 @@ void ListAndDownload(TElSimpleFTPSClient& ftp, const std::string& expected) {
 
 // ---------------------------------------------------------------------------------------------
 // Client certificates: vsftpd with require_cert
-
-enum class Offer { None, Storage, NeededEx };
 
 struct ClientCertificateCase {
     const char* name;
@@ -99,12 +90,12 @@ TEST_P(FTPSClientCertificate, ForVsftpdDemandingOne) {
         case Offer::None:
             break;
         case Offer::Storage:
-            storage.Add(WithKey("client").get(), true);
+            storage.Add(LoadWithKey("client").get(), true);
             storage.Add(LoadPem("int.pem").get(), false);
             ftp.SetClientCertStorage(&storage);
             break;
         case Offer::NeededEx:
-            own = WithKey("client");
+            own = LoadWithKey("client");
             // One certificate, then the end of the list, for each handshake that asks.
             ftp.OnCertificateNeededEx = [&](rtl::Component* sender, TElX509Certificate*& certificate) {
                 heard.senders.push_back(sender);
@@ -148,8 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------
 // The server's certificates: proftpd, data connections making full handshakes
 
-enum class Verdict { Unassigned, Keep, Refuse, Accept, Raise };
-
 struct ValidationCase {
     const char* name;
     bool bundleTrusts;   // the system bundle holds the test CA
@@ -166,9 +155,7 @@ class FTPSServerCertificate : public ::testing::TestWithParam<ValidationCase> {}
 TEST_P(FTPSServerCertificate, CheckedOnEveryConnection) {
     const ValidationCase& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
-    TempDir empty;
-    WriteFile(empty / "none.pem", "");
-    ScopedEnv bundle("SSL_CERT_FILE", c.bundleTrusts ? Cert("ca.pem") : (empty / "none.pem").string());
+    TestBundle bundle(c.bundleTrusts);
     FtpRoot root;
     root.Add("f.txt", "server certificate\n");
     ProFtpd server(root, ProFtpdTls(false, "server-rsa", "  TLSOptions NoSessionReuseRequired\n"));
@@ -189,10 +176,7 @@ TEST_P(FTPSServerCertificate, CheckedOnEveryConnection) {
                                         bool& validate) {
             heard.senders.push_back(sender);
             seen.push_back(certificate->GetSubjectName().CommonName);
-            if (int(seen.size()) <= c.from) return;
-            if (c.verdict == Verdict::Raise) throw rtl::Exception("the owner's check failed");
-            if (c.verdict == Verdict::Refuse) validate = false;
-            if (c.verdict == Verdict::Accept) validate = true;
+            if (int(seen.size()) > c.from) Apply(c.verdict, validate);
         };
     int extensions = 0;
     ftp.OnExtensionsReceived = [&](rtl::Component* sender) {

@@ -54,25 +54,6 @@ std::string HandshakeFailure(int32_t code) {
     return "Connection failed due to error (" + std::to_string(code) + ")";
 }
 
-std::unique_ptr<TElX509Certificate> WithKey(const std::string& name) {
-    auto c = LoadPem(name + ".pem");
-    const std::string key = ReadFile(Cert(name + ".key"));
-    c->LoadKeyFromBuffer(key.data(), key.size());
-    return c;
-}
-
-// A file with no certificate, for a system bundle that trusts nothing.
-class EmptyBundle {
-public:
-    EmptyBundle() { WriteFile(dir_ / "none.pem", ""); }
-    std::string Path() const { return (dir_ / "none.pem").string(); }
-
-private:
-    TempDir dir_;
-};
-
-enum class Offer { None, Storage, NeededEx };
-
 struct ClientCertificateCase {
     const char* name;
     Offer offer;
@@ -94,13 +75,13 @@ TEST_P(HTTPSClientCertificate, ForAServerThatDemandsOne) {
         case Offer::None:
             break;
         case Offer::Storage:
-            storage.Add(WithKey("client").get(), true);
+            storage.Add(LoadWithKey("client").get(), true);
             storage.Add(LoadPem("int.pem").get(), false);
             http.SetClientCertStorage(&storage);
             EXPECT_EQ(http.ClientCertStorage(), &storage);
             break;
         case Offer::NeededEx:
-            own = WithKey("client");
+            own = LoadWithKey("client");
             http.OnCertificateNeededEx = [&](rtl::Component* sender, TElX509Certificate*& certificate) {
                 senders.push_back(sender);
                 certificate = asked++ == 0 ? own.get() : nullptr;
@@ -142,8 +123,6 @@ INSTANTIATE_TEST_SUITE_P(Offers, HTTPSClientCertificate,
                                                                  Offer::NeededEx}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-enum class Verdict { Unassigned, Keep, Refuse, Accept, Raise };
-
 struct ValidationCase {
     const char* name;
     bool bundleTrusts;   // the system bundle holds the test CA
@@ -159,8 +138,7 @@ class HTTPSServerCertificate : public ::testing::TestWithParam<ValidationCase> {
 TEST_P(HTTPSServerCertificate, CheckedAndHeard) {
     const ValidationCase& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
-    EmptyBundle nothing;
-    ScopedEnv bundle("SSL_CERT_FILE", c.bundleTrusts ? Cert("ca.pem") : nothing.Path());
+    TestBundle bundle(c.bundleTrusts);
     ServerProcess server("openssl", WwwServer());
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     TElHTTPSClient http;
@@ -178,9 +156,7 @@ TEST_P(HTTPSServerCertificate, CheckedAndHeard) {
             EXPECT_EQ(sender, &http);
             seen.push_back(certificate->GetSubjectName().CommonName);
             given.push_back(validate);
-            if (c.verdict == Verdict::Raise) throw rtl::Exception("the owner's check failed");
-            if (c.verdict == Verdict::Refuse) validate = false;
-            if (c.verdict == Verdict::Accept) validate = true;
+            Apply(c.verdict, validate);
         };
     std::vector<int32_t> errors;
     http.OnError = [&](rtl::Component*, int32_t code, bool fatal, bool remote) {
