@@ -154,7 +154,20 @@ void TElSimpleFTPSClient::SetModeZ(bool value) {
 std::unique_ptr<SecureEngine> TElSimpleFTPSClient::MakeEngine(TElSocket& socket, bool control) {
     std::unique_ptr<SecureEngine> engine = CreateSecureEngine();
     engine->OnSend = [this, &socket, control](const uint8_t* data, size_t size) {
-        RawSend(socket, data, size, control ? SFTPSControlTransferError : SFTPSDataTransferError);
+        if (!control || !controlHandshake_) {
+            RawSend(socket, data, size, control ? SFTPSControlTransferError : SFTPSDataTransferError);
+            return;
+        }
+        // A server that refuses the handshake sends its alert and closes at once, so the rest
+        // of our flight may meet a closed connection. The flight is dropped and the handshake
+        // goes on reading until the server's alert (which came before its close) or the close
+        // ends it, and the handshake's own failure is what Login or Open reports.
+        if (controlSendFailed_) return;
+        try {
+            RawSend(socket, data, size, SFTPSControlTransferError);
+        } catch (const EFTPSError&) {
+            controlSendFailed_ = true;
+        }
     };
     engine->OnReceive = [this, &socket, control](uint8_t* buffer, size_t maxSize, size_t& written) {
         EngineReceive(socket, control, buffer, maxSize, written);
@@ -368,15 +381,23 @@ void TElSimpleFTPSClient::ControlHandshake() {
     controlClosed_ = false;
     controlEngine_->SetEnabled(true);
     controlEngine_->PeerHost = address_;
-    controlEngine_->OpenSession();
-    // The whole handshake has SocketTimeout (0: no limit).
-    const uint32_t start = plat::GetClock().TickCount();
-    while (!controlEngine_->Active() && !controlClosed_) {
-        if (SocketTimeout != 0 && GetElapsedTicks(start) >= uint32_t(SocketTimeout)) break;
-        if (control_->State() != TElSocket::stConnected) break;
-        if (control_->CanReceive(Timeout(SocketTimeout))) controlEngine_->ProcessIncomingData();
+    controlHandshake_ = true;
+    controlSendFailed_ = false;
+    try {
+        controlEngine_->OpenSession();
+        // The whole handshake has SocketTimeout (0: no limit).
+        const uint32_t start = plat::GetClock().TickCount();
+        while (!controlEngine_->Active() && !controlClosed_) {
+            if (SocketTimeout != 0 && GetElapsedTicks(start) >= uint32_t(SocketTimeout)) break;
+            if (control_->State() != TElSocket::stConnected) break;
+            if (control_->CanReceive(Timeout(SocketTimeout))) controlEngine_->ProcessIncomingData();
+        }
+    } catch (...) {
+        controlHandshake_ = false;
+        throw;
     }
-    controlTLS_ = controlEngine_->Active();
+    controlHandshake_ = false;
+    controlTLS_ = controlEngine_->Active() && !controlSendFailed_;
 }
 
 void TElSimpleFTPSClient::ForceSSL() {

@@ -300,6 +300,9 @@ private:
     std::string controlPlain_;  // plaintext the control engine delivered
     bool controlTLS_ = false;
     bool controlClosed_ = false;
+    // The control handshake is running; a send of it failed (the rest of the flight is dropped).
+    bool controlHandshake_ = false;
+    bool controlSendFailed_ = false;
 
     std::string pasvHost_;
     int32_t pasvPort_ = 0;

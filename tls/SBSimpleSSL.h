@@ -154,4 +154,7 @@ private:
     int32_t proxyResult_ = 0;
     uint32_t lastActivity_ = 0;
     int32_t lastError_ = 0;
+    // Open is running the handshake; a send of it failed (the rest of the flight is dropped).
+    bool opening_ = false;
+    bool openSendFailed_ = false;
 };

@@ -58,6 +58,29 @@ inline void Apply(Verdict verdict, bool& validate) {
     if (verdict == Verdict::Accept) validate = true;
 }
 
+// The flight of a TLS 1.2 server that refuses the client at once: ServerHello (AES128-SHA),
+// server-rsa's chain and ServerHelloDone, then a fatal handshake_failure alert, all in clear.
+// Sent by a scripted peer that closes right after it without reading, so the connection is
+// reset while the client is still sending its own flight.
+inline std::string RefusingServerFlight() {
+    const auto u24 = [](size_t n) { return std::string{char(n >> 16), char(n >> 8), char(n)}; };
+    const auto message = [&](char type, const std::string& body) { return type + u24(body.size()) + body; };
+    std::string certificates;
+    for (const char* name : {"server-rsa.pem", "int.pem"}) {
+        const auto c = LoadPem(name);
+        certificates +=
+            u24(c->GetCertificateSize()) +
+            std::string(reinterpret_cast<const char*>(c->GetCertificateBinary()), c->GetCertificateSize());
+    }
+    const std::string hello =
+        std::string("\x03\x03", 2) + std::string(32, '\x11') + std::string("\x00\x00\x2f\x00", 4);
+    const std::string handshake =
+        message(2, hello) + message(11, u24(certificates.size()) + certificates) + message(14, "");
+    const std::string record =
+        std::string("\x16\x03\x03", 3) + char(handshake.size() >> 8) + char(handshake.size());
+    return record + handshake + std::string("\x15\x03\x03\x00\x02\x02\x28", 7);
+}
+
 // The lines that make lighttpd (tests/net/HttpServers.h) speak TLS with a test certificate
 // (tests/tls/make-certs.sh: its chain file and key) in the protocol range given, with the
 // suites given (the engine's CBC-SHA ones by default).

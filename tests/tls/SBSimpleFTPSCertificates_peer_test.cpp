@@ -16,6 +16,8 @@
 #include "pki/SBX509.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
+#include "tests/net/ScriptBuilder.h"
+#include "tests/net/ScriptPeer.h"
 #include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/FtpPeers.h"
 #include "tests/tls/TlsTestSupport.h"
@@ -125,6 +127,25 @@ TEST_P(FTPSClientCertificate, ForVsftpdDemandingOne) {
         // the others ask as the control connection did.
         EXPECT_EQ(asked, c.reuse ? 2 : 6);
     }
+}
+
+// A server that refuses the control handshake closes at once, and the rest of our flight meets
+// a reset connection: the handshake still ends with the server's refusal.
+TEST(FTPSClientCertificate, TheRefusalOfAServerThatClosesAtOnce) {
+    ASSERT_TRUE(TrustTestCA());
+    ScriptPeer server(Script().Send(RefusingServerFlight()).Close().Json());
+    KW_REQUIRE_SCRIPT_PEER(server);
+    TElSimpleFTPSClient ftp;
+    ftp.SetAddress("localhost");
+    ftp.SetPort(server.Port());
+    ftp.SSLMode = smImplicit;
+    std::vector<int32_t> errors;
+    ftp.OnSSLError = [&](rtl::Component*, int32_t code, bool, bool remote) {
+        EXPECT_TRUE(remote);
+        errors.push_back(code);
+    };
+    EXPECT_EQ(ThrownMessage([&] { ftp.Open(); }), SFTPSCannotNegotiateSSL);
+    EXPECT_EQ(errors, std::vector<int32_t>{SSLAlertIndexToErrorCode(SSLAlertHandshakeFailure)});
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,6 +14,8 @@
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "support/TestSupport.h"
+#include "tests/net/ScriptBuilder.h"
+#include "tests/net/ScriptPeer.h"
 #include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/TlsTestSupport.h"
 #include "tls/SBHTTPSClient.h"
@@ -114,6 +116,24 @@ TEST_P(HTTPSClientCertificate, ForAServerThatDemandsOne) {
         EXPECT_EQ(asked, 2);  // the certificate, then the end of the list
         EXPECT_EQ(senders, (std::vector<rtl::Component*>{&http, &http}));
     }
+}
+
+// A server that refuses the handshake closes at once, and the rest of our flight meets a reset
+// connection: the refusal the server sent before it closed is what the client reports.
+TEST(HTTPSClientCertificate, TheRefusalOfAServerThatClosesAtOnce) {
+    ASSERT_TRUE(TrustTestCA());
+    ScriptPeer server(Script().Send(RefusingServerFlight()).Close().Json());
+    KW_REQUIRE_SCRIPT_PEER(server);
+    TElHTTPSClient http;
+    std::vector<int32_t> errors;
+    http.OnError = [&](rtl::Component*, int32_t code, bool, bool remote) {
+        EXPECT_TRUE(remote);
+        errors.push_back(code);
+    };
+    EXPECT_EQ(ThrownMessage([&] { http.Get(Url(server.Port())); }),
+              HandshakeFailure(SSLAlertIndexToErrorCode(SSLAlertHandshakeFailure)));
+    EXPECT_EQ(errors, std::vector<int32_t>{SSLAlertIndexToErrorCode(SSLAlertHandshakeFailure)});
+    EXPECT_FALSE(http.Active());
 }
 
 INSTANTIATE_TEST_SUITE_P(Offers, HTTPSClientCertificate,
