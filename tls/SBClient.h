@@ -133,6 +133,7 @@ public:
     TElCryptoProviderManager* GetCryptoProviderManager() const { return providerManager_; }
     void SetCryptoProviderManager(TElCryptoProviderManager* value);
     TElClientSSLExtensions& Extensions() { return *extensions_; }
+    const TElClientSSLExtensions& Extensions() const { return *extensions_; }
     TElCustomSSLExtensions& PeerExtensions() { return *peerExtensions_; }
     const std::string& GetSRPUsername() const { return srpUsername_; }
     // Also switches the user-name extension on and stores the name in it.

@@ -98,6 +98,46 @@ void TElSimpleFTPSClient::SetVerifyPeerDisabled(bool value) {
     controlEngine_->VerifyPeerDisabled = value;
 }
 
+TElCustomCertStorage* TElSimpleFTPSClient::CertStorage() const {
+    return controlEngine_->CertStorage();
+}
+
+void TElSimpleFTPSClient::SetCertStorage(TElCustomCertStorage* value) {
+    controlEngine_->SetCertStorage(value);
+}
+
+TElMemoryCertStorage* TElSimpleFTPSClient::ClientCertStorage() const {
+    return controlEngine_->ClientCertStorage();
+}
+
+void TElSimpleFTPSClient::SetClientCertStorage(TElMemoryCertStorage* value) {
+    controlEngine_->SetClientCertStorage(value);
+}
+
+bool TElSimpleFTPSClient::GetSuiteEnabled(uint8_t index) const {
+    return controlEngine_->GetSuiteEnabled(index);
+}
+
+void TElSimpleFTPSClient::SetSuiteEnabled(uint8_t index, bool value) {
+    controlEngine_->SetSuiteEnabled(index, value);
+}
+
+int32_t TElSimpleFTPSClient::GetSuiteValue(uint8_t index) const {
+    return controlEngine_->GetSuiteValue(index);
+}
+
+void TElSimpleFTPSClient::SetSuiteValue(uint8_t index, int32_t value) {
+    controlEngine_->SetSuiteValue(index, value);
+}
+
+TElClientSSLExtensions& TElSimpleFTPSClient::Extensions() {
+    return controlEngine_->Extensions();
+}
+
+TElCustomSSLExtensions& TElSimpleFTPSClient::PeerExtensions() {
+    return controlEngine_->PeerExtensions();
+}
+
 void TElSimpleFTPSClient::SetProxySettings(std::unique_ptr<TSBFTPProxySettings> value) {
     if (value) proxy_ = std::move(value);
 }
@@ -114,7 +154,20 @@ void TElSimpleFTPSClient::SetModeZ(bool value) {
 std::unique_ptr<SecureEngine> TElSimpleFTPSClient::MakeEngine(TElSocket& socket, bool control) {
     std::unique_ptr<SecureEngine> engine = CreateSecureEngine();
     engine->OnSend = [this, &socket, control](const uint8_t* data, size_t size) {
-        RawSend(socket, data, size, control ? SFTPSControlTransferError : SFTPSDataTransferError);
+        if (!control || !controlHandshake_) {
+            RawSend(socket, data, size, control ? SFTPSControlTransferError : SFTPSDataTransferError);
+            return;
+        }
+        // A server that refuses the handshake sends its alert and closes at once, so the rest
+        // of our flight may meet a closed connection. The flight is dropped and the handshake
+        // goes on reading until the server's alert (which came before its close) or the close
+        // ends it, and the handshake's own failure is what Login or Open reports.
+        if (controlSendFailed_) return;
+        try {
+            RawSend(socket, data, size, SFTPSControlTransferError);
+        } catch (const EFTPSError&) {
+            controlSendFailed_ = true;
+        }
     };
     engine->OnReceive = [this, &socket, control](uint8_t* buffer, size_t maxSize, size_t& written) {
         EngineReceive(socket, control, buffer, maxSize, written);
@@ -131,6 +184,25 @@ std::unique_ptr<SecureEngine> TElSimpleFTPSClient::MakeEngine(TElSocket& socket,
     engine->OnError = [this](int32_t code, bool fatal, bool remote) {
         if (OnSSLError) OnSSLError(this, code, fatal, remote);
     };
+    engine->OnCertificateValidate = [this](TElX509Certificate* certificate, bool& validate) {
+        if (OnCertificateValidate) OnCertificateValidate(this, certificate, validate);
+    };
+    engine->OnCertificateNeededEx = [this](TElX509Certificate*& certificate) {
+        if (OnCertificateNeededEx) OnCertificateNeededEx(this, certificate);
+    };
+    engine->OnCertificateStatus = [this](TSBCertificateStatusType type, const ByteArray& data) {
+        if (OnCertificateStatus) OnCertificateStatus(this, type, data);
+    };
+    engine->OnExtensionsReceived = [this] {
+        if (OnExtensionsReceived) OnExtensionsReceived(this);
+    };
+    engine->OnKeyNeeded = [this](const std::string& hint, std::string& identity, ByteArray& key) {
+        if (OnKeyNeeded) OnKeyNeeded(this, hint, identity, key);
+    };
+    if (control)
+        engine->OnCiphersNegotiated = [this] {
+            if (OnCiphersNegotiated) OnCiphersNegotiated(this);
+        };
     return engine;
 }
 
@@ -309,15 +381,23 @@ void TElSimpleFTPSClient::ControlHandshake() {
     controlClosed_ = false;
     controlEngine_->SetEnabled(true);
     controlEngine_->PeerHost = address_;
-    controlEngine_->OpenSession();
-    // The whole handshake has SocketTimeout (0: no limit).
-    const uint32_t start = plat::GetClock().TickCount();
-    while (!controlEngine_->Active() && !controlClosed_) {
-        if (SocketTimeout != 0 && GetElapsedTicks(start) >= uint32_t(SocketTimeout)) break;
-        if (control_->State() != TElSocket::stConnected) break;
-        if (control_->CanReceive(Timeout(SocketTimeout))) controlEngine_->ProcessIncomingData();
+    controlHandshake_ = true;
+    controlSendFailed_ = false;
+    try {
+        controlEngine_->OpenSession();
+        // The whole handshake has SocketTimeout (0: no limit).
+        const uint32_t start = plat::GetClock().TickCount();
+        while (!controlEngine_->Active() && !controlClosed_) {
+            if (SocketTimeout != 0 && GetElapsedTicks(start) >= uint32_t(SocketTimeout)) break;
+            if (control_->State() != TElSocket::stConnected) break;
+            if (control_->CanReceive(Timeout(SocketTimeout))) controlEngine_->ProcessIncomingData();
+        }
+    } catch (...) {
+        controlHandshake_ = false;
+        throw;
     }
-    controlTLS_ = controlEngine_->Active();
+    controlHandshake_ = false;
+    controlTLS_ = controlEngine_->Active() && !controlSendFailed_;
 }
 
 void TElSimpleFTPSClient::ForceSSL() {

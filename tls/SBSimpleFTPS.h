@@ -12,6 +12,16 @@
 // Session states: 0 not connected -> Open -> 1 connected -> Login -> 2 logged in. There is no
 // disconnect: the connection ends with the client.
 //
+// Certificates: the control engine holds the client's certificate surface (CertStorage,
+// ClientCertStorage, VerifyPeerDisabled, the extensions offered) and each data engine takes a
+// copy of it, so a data connection that makes a full handshake checks the server and offers
+// the client's certificate as the control connection does. The certificate, status, key,
+// extension and error events of both engines reach the client's events with this client as
+// their Sender; OnCiphersNegotiated is the control engine's only. A handler that raises from
+// OnCertificateValidate refuses the certificate: the handshake ends with "Error occured while
+// forcing SSL" (or the data connection's "Error occured while establishing SSL data
+// connection").
+//
 // What must stay true:
 //   - a data connection is closed before any operation that made it returns or raises, so a
 //     failed or cancelled transfer leaves no descriptor behind it, and the final reply of a
@@ -165,6 +175,24 @@ public:
     void SetVersions(TSBVersions value);
     bool VerifyPeerDisabled() const;
     void SetVerifyPeerDisabled(bool value);
+    // Certificates the server's may lead to besides the system bundle; a storage that goes away
+    // is dropped.
+    TElCustomCertStorage* CertStorage() const;
+    void SetCertStorage(TElCustomCertStorage* value);
+    // The chain offered to a server that asks for a client certificate, on the control and the
+    // data connections; a storage that goes away is dropped.
+    TElMemoryCertStorage* ClientCertStorage() const;
+    void SetClientCertStorage(TElMemoryCertStorage* value);
+    // The cipher suites the control engine offers (data connections offer the same), by the
+    // engine's index 0..82, and their priorities.
+    bool GetSuiteEnabled(uint8_t index) const;
+    void SetSuiteEnabled(uint8_t index, bool value);
+    int32_t GetSuiteValue(uint8_t index) const;
+    void SetSuiteValue(uint8_t index, int32_t value);
+    // The control engine's hello extensions: those offered (data connections offer the same)
+    // and those of the server's last hello.
+    TElClientSSLExtensions& Extensions();
+    TElCustomSSLExtensions& PeerExtensions();
     int32_t FTPBufferSize() const { return bufferSize_; }
     void SetFTPBufferSize(int32_t value) {
         if (value > 0) bufferSize_ = value;
@@ -191,6 +219,13 @@ public:
     TSBFTPSTextDataEvent OnControlReceive;
     TSBProgressEvent OnProgress;
     TSBFTPSErrorEvent OnSSLError;
+    TSBCertificateValidateEvent OnCertificateValidate;
+    TSBCertificateNeededExEvent OnCertificateNeededEx;
+    TSBCertificateStatusEvent OnCertificateStatus;
+    TSBExtensionsReceivedEvent OnExtensionsReceived;
+    TSBKeyNeededEvent OnKeyNeeded;
+    // The end of a renegotiation of the control connection.
+    TSBNotifyEvent OnCiphersNegotiated;
 
 private:
     // Control connection (SBSimpleFTPS.cpp).
@@ -265,6 +300,9 @@ private:
     std::string controlPlain_;  // plaintext the control engine delivered
     bool controlTLS_ = false;
     bool controlClosed_ = false;
+    // The control handshake is running; a send of it failed (the rest of the flight is dropped).
+    bool controlHandshake_ = false;
+    bool controlSendFailed_ = false;
 
     std::string pasvHost_;
     int32_t pasvPort_ = 0;

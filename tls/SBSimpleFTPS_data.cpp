@@ -237,7 +237,6 @@ void TElSimpleFTPSClient::AcceptData() {
 void TElSimpleFTPSClient::StartDataTLS() {
     dataEngine_ = MakeEngine(*data_, false);
     dataEngine_->CopySettingsFrom(*controlEngine_);
-    dataEngine_->VerifyPeerDisabled = controlEngine_->VerifyPeerDisabled;
     dataEngine_->PeerHost = address_;
     dataEngine_->SetEnabled(UseSSL && EncryptDataChannel);
     dataPlain_.clear();

@@ -11,6 +11,28 @@ TElCustomSimpleSSLClient::TElCustomSimpleSSLClient(rtl::Component* owner)
     engine_->OnReceive = [this](uint8_t* b, size_t max, size_t& written) { EngineReceive(b, max, written); };
     engine_->OnData = [this](const uint8_t* b, size_t n) { StoreReceivedData(b, n); };
     engine_->OnError = [this](int32_t code, bool fatal, bool remote) { EngineError(code, fatal, remote); };
+    engine_->OnCertificateChoose = [this](const std::vector<TElX509Certificate*>& certificates,
+                                          int32_t& index) {
+        if (OnCertificateChoose) OnCertificateChoose(this, certificates, index);
+    };
+    engine_->OnCertificateValidate = [this](TElX509Certificate* certificate, bool& validate) {
+        if (OnCertificateValidate) OnCertificateValidate(this, certificate, validate);
+    };
+    engine_->OnCertificateNeededEx = [this](TElX509Certificate*& certificate) {
+        if (OnCertificateNeededEx) OnCertificateNeededEx(this, certificate);
+    };
+    engine_->OnCiphersNegotiated = [this] {
+        if (OnCiphersNegotiated) OnCiphersNegotiated(this);
+    };
+    engine_->OnCertificateStatus = [this](TSBCertificateStatusType type, const ByteArray& data) {
+        if (OnCertificateStatus) OnCertificateStatus(this, type, data);
+    };
+    engine_->OnExtensionsReceived = [this] {
+        if (OnExtensionsReceived) OnExtensionsReceived(this);
+    };
+    engine_->OnKeyNeeded = [this](const std::string& hint, std::string& identity, ByteArray& key) {
+        if (OnKeyNeeded) OnKeyNeeded(this, hint, identity, key);
+    };
 }
 
 TElCustomSimpleSSLClient::~TElCustomSimpleSSLClient() {
@@ -86,14 +108,19 @@ void TElCustomSimpleSSLClient::Open() {
     lastError_ = 0;
     receiveBuffer_.clear();
     Connect();
+    opening_ = true;
+    openSendFailed_ = false;
     try {
         engine_->OpenSession();
         while (!engine_->Active() && lastError_ == 0) {
             if (!CheckDataAvailable(false)) EngineError(SB_ERROR_MESSAGE_LOOP_STOPPED, true, false);
         }
+        opening_ = false;
         if (lastError_ != 0)
             throw EElSimpleSSLClientException(rtl::Format(SConnectionFailedDueToError, int(lastError_)));
+        if (openSendFailed_) throw EElSSLClientConnectionLostError(SConnectionLost);
     } catch (...) {
+        opening_ = false;
         // Nothing stays open behind a failed Open.
         try {
             engine_->CloseSession(true);
@@ -139,11 +166,20 @@ void TElCustomSimpleSSLClient::EngineReceive(uint8_t* buffer, size_t maxSize, si
 }
 
 void TElCustomSimpleSSLClient::EngineSend(const uint8_t* buffer, size_t size) {
+    if (opening_ && openSendFailed_) return;
     try {
         while (size > 0) {
             if (socketTimeout_ > 0 && !socket_->CanSend(socketTimeout_)) throw EElSocketError(std::string());
             int sent = 0;
             const int rc = socket_->Send(buffer, int(std::min<size_t>(size, INT32_MAX)), sent);
+            if (rc != 0 && opening_) {
+                // A server that refuses the handshake sends its alert and closes at once, so
+                // the rest of our flight may meet a closed connection. The flight is dropped
+                // and the handshake goes on reading: the server's alert, which came before its
+                // close, is what Open reports ("Connection lost" when none came).
+                openSendFailed_ = true;
+                return;
+            }
             if (rc != 0) throw EElSSLClientConnectionLostError(SConnectionLost);
             buffer += sent;
             size -= size_t(sent);

@@ -13,6 +13,15 @@
 //
 // Time: SocketTimeout (ms, 0 = none) bounds each wait for the socket and the quiet time since
 // the last successful read or write ("Connection timeout"); time is read through plat::Clock.
+//
+// Certificates: the server's is checked against the system bundle and CertStorage and must
+// name the host connected to (VerifyPeerDisabled switches that off); OnCertificateValidate
+// hears of each certificate of the server's chain and may refuse it, and a handler that raises
+// refuses it too, so Open ends with "Connection failed due to error (%d)" and the engine's
+// bad_certificate code. A server that asks for a client certificate gets ClientCertStorage's
+// first chain, else what OnCertificateNeededEx hands over. The engine's other events
+// (OnCertificateStatus, OnKeyNeeded, OnExtensionsReceived, OnCiphersNegotiated) are passed on;
+// every forwarded event has this client as its Sender.
 #pragma once
 
 #include <cstdint>
@@ -78,9 +87,22 @@ public:
     bool VerifyPeerDisabled() const { return engine_->VerifyPeerDisabled; }
     void SetVerifyPeerDisabled(bool value) { engine_->VerifyPeerDisabled = value; }
     // Certificates the server's may lead to besides the system bundle (a server's own
-    // certificate file, say); the storage must outlive the client's connections.
-    TElCustomCertStorage* TrustedCertificates() const { return engine_->TrustedCertificates; }
-    void SetTrustedCertificates(TElCustomCertStorage* value) { engine_->TrustedCertificates = value; }
+    // certificate file, say). A storage that goes away is dropped.
+    TElCustomCertStorage* CertStorage() const { return engine_->CertStorage(); }
+    void SetCertStorage(TElCustomCertStorage* value) { engine_->SetCertStorage(value); }
+    // The chain offered to a server that asks for a client certificate (its first certificate
+    // with the private key). A storage that goes away is dropped.
+    TElMemoryCertStorage* ClientCertStorage() const { return engine_->ClientCertStorage(); }
+    void SetClientCertStorage(TElMemoryCertStorage* value) { engine_->SetClientCertStorage(value); }
+    // The cipher suites offered, by the engine's index 0..82, and their priorities (higher
+    // first). A pre-shared-key suite, off by default, is switched on here for OnKeyNeeded.
+    bool GetSuiteEnabled(uint8_t index) const { return engine_->GetSuiteEnabled(index); }
+    void SetSuiteEnabled(uint8_t index, bool value) { engine_->SetSuiteEnabled(index, value); }
+    int32_t GetSuiteValue(uint8_t index) const { return engine_->GetSuiteValue(index); }
+    void SetSuiteValue(uint8_t index, int32_t value) { engine_->SetSuiteValue(index, value); }
+    // The hello extensions offered, and those the server's last hello carried.
+    TElClientSSLExtensions& Extensions() { return engine_->Extensions(); }
+    TElCustomSSLExtensions& PeerExtensions() { return engine_->PeerExtensions(); }
 
     // The socket's ProxyResult after the last connect.
     int32_t ProxyResult() const { return proxyResult_; }
@@ -90,6 +112,13 @@ public:
     TElMessageLoopEvent MessageLoop;
     TSBCloseConnectionEvent OnCloseConnection;
     TSBErrorEvent OnError;
+    TSBChooseCertificateEvent OnCertificateChoose;
+    TSBCertificateValidateEvent OnCertificateValidate;
+    TSBCertificateNeededExEvent OnCertificateNeededEx;
+    TSBNotifyEvent OnCiphersNegotiated;
+    TSBCertificateStatusEvent OnCertificateStatus;
+    TSBExtensionsReceivedEvent OnExtensionsReceived;
+    TSBKeyNeededEvent OnKeyNeeded;
 
 protected:
     // The engine's plaintext lands here; the base keeps it in the receive buffer.
@@ -125,4 +154,7 @@ private:
     int32_t proxyResult_ = 0;
     uint32_t lastActivity_ = 0;
     int32_t lastError_ = 0;
+    // Open is running the handshake; a send of it failed (the rest of the flight is dropped).
+    bool opening_ = false;
+    bool openSendFailed_ = false;
 };

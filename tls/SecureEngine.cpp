@@ -1,11 +1,14 @@
 // tls/SecureEngine.cpp: the engine the transport clients use: TElSecureClient behind the
 // clients' seam. The seam's settings go to the engine when a session opens (enabled or not,
-// versions, the host the certificate must name, whether it is checked), and the engine's
-// events come back through the seam's.
+// versions, the host the certificate must name, whether it is checked); the storages and the
+// extensions are the engine's own, so the engine's free notification guards the storages; and
+// the engine's events come back through the seam's.
 #include "tls/SecureEngine.h"
 
 #include <algorithm>
 #include <climits>
+
+#include "pki/SBCustomCertStorage.h"
 
 namespace {
 
@@ -32,7 +35,51 @@ public:
         client_.OnError = [this](rtl::Component*, int32_t code, bool fatal, bool remote) {
             if (OnError) OnError(code, fatal, remote);
         };
+        client_.OnCertificateValidate = [this](rtl::Component*, TElX509Certificate* certificate,
+                                               bool& validate) {
+            if (!OnCertificateValidate) return;
+            // A handler that fails has not accepted the certificate: the engine refuses it as
+            // it refuses one the handler answered false, and the handshake ends with the
+            // engine's error instead of leaving a half-checked session behind the exception.
+            try {
+                OnCertificateValidate(certificate, validate);
+            } catch (...) {
+                validate = false;
+            }
+        };
+        client_.OnCertificateNeededEx = [this](rtl::Component*, TElX509Certificate*& certificate) {
+            if (OnCertificateNeededEx) OnCertificateNeededEx(certificate);
+        };
+        client_.OnCertificateChoose =
+            [this](rtl::Component*, const std::vector<TElX509Certificate*>& certificates, int32_t& index) {
+                if (OnCertificateChoose) OnCertificateChoose(certificates, index);
+            };
+        client_.OnCertificateStatus = [this](rtl::Component*, TSBCertificateStatusType type,
+                                             const ByteArray& data) {
+            if (OnCertificateStatus) OnCertificateStatus(type, data);
+        };
+        client_.OnKeyNeeded = [this](rtl::Component*, const std::string& hint, std::string& identity,
+                                     ByteArray& key) {
+            if (OnKeyNeeded) OnKeyNeeded(hint, identity, key);
+        };
+        client_.OnExtensionsReceived = [this](rtl::Component*) {
+            if (OnExtensionsReceived) OnExtensionsReceived();
+        };
+        client_.OnCiphersNegotiated = [this](rtl::Component*) {
+            if (OnCiphersNegotiated) OnCiphersNegotiated();
+        };
     }
+
+    TElCustomCertStorage* CertStorage() const override { return client_.GetCertStorage(); }
+    void SetCertStorage(TElCustomCertStorage* value) override { client_.SetCertStorage(value); }
+    TElMemoryCertStorage* ClientCertStorage() const override { return client_.GetClientCertStorage(); }
+    void SetClientCertStorage(TElMemoryCertStorage* value) override { client_.SetClientCertStorage(value); }
+    bool GetSuiteEnabled(uint8_t index) const override { return client_.GetSuiteEnabled(index); }
+    void SetSuiteEnabled(uint8_t index, bool value) override { client_.SetSuiteEnabled(index, value); }
+    int32_t GetSuiteValue(uint8_t index) const override { return client_.GetSuiteValue(index); }
+    void SetSuiteValue(uint8_t index, int32_t value) override { client_.SetSuiteValue(index, value); }
+    TElClientSSLExtensions& Extensions() override { return client_.Extensions(); }
+    TElCustomSSLExtensions& PeerExtensions() override { return client_.PeerExtensions(); }
 
     bool Active() const override { return client_.GetActive(); }
 
@@ -75,12 +122,15 @@ public:
 
     void CopySettingsFrom(const SecureEngine& other) override {
         versions_ = other.Versions();
-        const auto* source = dynamic_cast<const SecureClientEngine*>(&other);
-        if (source == nullptr) return;
+        VerifyPeerDisabled = other.VerifyPeerDisabled;
+        SetCertStorage(other.CertStorage());
+        SetClientCertStorage(other.ClientCertStorage());
         for (uint8_t i = 0; i <= SSLMaxSuiteIndex; ++i) {
-            client_.SetSuiteEnabled(i, source->client_.GetSuiteEnabled(i));
-            client_.SetSuiteValue(i, source->client_.GetSuiteValue(i));
+            SetSuiteEnabled(i, other.GetSuiteEnabled(i));
+            SetSuiteValue(i, other.GetSuiteValue(i));
         }
+        const auto* source = dynamic_cast<const SecureClientEngine*>(&other);
+        if (source != nullptr) client_.Extensions().Assign(source->client_.Extensions());
     }
 
 private:
@@ -89,7 +139,6 @@ private:
         client_.Versions = versions_;
         client_.PeerHostName = PeerHost;
         client_.VerifyPeerDisabled = VerifyPeerDisabled;
-        client_.SetCertStorage(TrustedCertificates);
     }
 
     TElSecureClient client_;

@@ -12,10 +12,20 @@
 // than what is declared here, so what the engine does inside (handshake, records,
 // verification) stays its own business.
 //
+// The certificate and extension surface the clients publish is the engine's, passed through:
+// the storages (trusted certificates, the client's own chain), the hello extensions offered and
+// received, and the events that let the owner watch or refuse each server certificate, offer a
+// client certificate, take a stapled OCSP response, give a pre-shared key, read the server's
+// extensions and hear of a renegotiation. An event left unassigned leaves the engine's own
+// behaviour: the server's certificate checked against the system bundle and CertStorage, no
+// client certificate unless ClientCertStorage holds one.
+//
 // States: closed (Active false) -> OpenSession -> handshaking -> Active (OnOpenConnection has
 // fired) -> CloseSession or a failure (OnError, then OnCloseConnection) -> closed. Every event
 // is raised on the caller's thread, inside the call that caused it; an exception thrown by a
-// handler leaves that call.
+// handler leaves that call, except one thrown by OnCertificateValidate: that handler has not
+// accepted the certificate, so the engine refuses it (bad_certificate, OnError, the close)
+// and no certificate goes unchecked because a handler failed.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tls/SBClient.h"
 
@@ -58,6 +69,24 @@ public:
     std::function<void()> OnOpenConnection;
     std::function<void(TSBCloseReason reason)> OnCloseConnection;
     std::function<void(int32_t errorCode, bool fatal, bool remote)> OnError;
+    // Each certificate of the server's chain, its issuers first; validate comes in as the
+    // engine's verdict. The handler may refuse; it overturns a refusal only with
+    // VerifyPeerDisabled set.
+    std::function<void(TElX509Certificate* certificate, bool& validate)> OnCertificateValidate;
+    // Asked for the client's certificates one by one when the server requests one and
+    // ClientCertStorage holds none; null ends the list.
+    std::function<void(TElX509Certificate*& certificate)> OnCertificateNeededEx;
+    // Passed on as the engine declares it; the engine never raises it.
+    std::function<void(const std::vector<TElX509Certificate*>& certificates, int32_t& index)>
+        OnCertificateChoose;
+    // The server's stapled status response (RFC 6066 8), when CertificateStatus is offered.
+    std::function<void(TSBCertificateStatusType type, const ByteArray& data)> OnCertificateStatus;
+    // The identity and key of a pre-shared-key suite, with the server's hint.
+    std::function<void(const std::string& hint, std::string& identity, ByteArray& key)> OnKeyNeeded;
+    // The server's hello extensions are in PeerExtensions.
+    std::function<void()> OnExtensionsReceived;
+    // A renegotiation asked by the server has ended.
+    std::function<void()> OnCiphersNegotiated;
 
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool value) { enabled_ = value; }
@@ -67,9 +96,24 @@ public:
     // connection's), and whether the server's certificate is checked at all.
     std::string PeerHost;
     bool VerifyPeerDisabled = false;
-    // Certificates trusted besides the system bundle (none when null); the storage must outlive
-    // the sessions opened while it is set.
-    TElCustomCertStorage* TrustedCertificates = nullptr;
+    // Certificates trusted besides the system bundle (none when null). The engine drops a
+    // storage that goes away while it is set.
+    virtual TElCustomCertStorage* CertStorage() const = 0;
+    virtual void SetCertStorage(TElCustomCertStorage* value) = 0;
+    // The client's certificate chain (its first certificate with the private key) for a server
+    // that asks for one; dropped the same way.
+    virtual TElMemoryCertStorage* ClientCertStorage() const = 0;
+    virtual void SetClientCertStorage(TElMemoryCertStorage* value) = 0;
+    // The cipher suites offered (by index 0..82, EElSSLError past it) and their priorities:
+    // the engine's defaults leave weak suites and those that need the caller's settings (PSK,
+    // SRP) off.
+    virtual bool GetSuiteEnabled(uint8_t index) const = 0;
+    virtual void SetSuiteEnabled(uint8_t index, bool value) = 0;
+    virtual int32_t GetSuiteValue(uint8_t index) const = 0;
+    virtual void SetSuiteValue(uint8_t index, int32_t value) = 0;
+    // The hello extensions offered, and those of the server's last hello.
+    virtual TElClientSSLExtensions& Extensions() = 0;
+    virtual TElCustomSSLExtensions& PeerExtensions() = 0;
 
     virtual bool Active() const = 0;
     virtual void OpenSession() = 0;
@@ -79,7 +123,8 @@ public:
     virtual void SendApplicationData(const void* buffer, size_t size) = 0;
     // An FTP data connection takes over the control connection's session and resumes it.
     virtual void OpenResumingSession(SecureEngine& other) = 0;
-    // Takes the other engine's versions, enabled cipher suites and their priorities.
+    // Takes the other engine's versions, enabled cipher suites and their priorities, the
+    // storages it trusts and offers, whether it checks the server, and the extensions it offers.
     virtual void CopySettingsFrom(const SecureEngine& other) = 0;
 
 protected:

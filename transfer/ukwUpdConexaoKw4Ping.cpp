@@ -64,7 +64,7 @@ std::optional<int> GetPadrao(const std::string& url) {
     ConfieNoCertificadoDoServidor(confiaveis);
     TElHTTPSClient cliente;
     cliente.UseHTTPProxy = false;
-    if (confiaveis.GetCount() > 0) cliente.SetTrustedCertificates(&confiaveis);
+    if (confiaveis.GetCount() > 0) cliente.SetCertStorage(&confiaveis);
     const int status = cliente.Get(url);
     if (status == 0) return std::nullopt;
     return status;

@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -28,6 +29,56 @@ inline bool TrustTestCA() {
     if (TlsCertificates().empty()) return false;
     ::setenv("SSL_CERT_FILE", Cert("ca.pem").c_str(), 1);
     return true;
+}
+
+// SSL_CERT_FILE for the life of the object: the test CA, or a file without certificates, so
+// that only what a client's CertStorage holds is trusted.
+class TestBundle {
+public:
+    explicit TestBundle(bool trustsTestCA) {
+        WriteFile(dir_ / "none.pem", "");
+        env_ = std::make_unique<ScopedEnv>("SSL_CERT_FILE",
+                                           trustsTestCA ? Cert("ca.pem") : (dir_ / "none.pem").string());
+    }
+
+private:
+    TempDir dir_;
+    std::unique_ptr<ScopedEnv> env_;
+};
+
+// Where a test's client certificate comes from.
+enum class Offer { None, Storage, NeededEx };
+
+// What a test's OnCertificateValidate does with the verdict it is given.
+enum class Verdict { Unassigned, Keep, Refuse, Accept, Raise };
+
+inline void Apply(Verdict verdict, bool& validate) {
+    if (verdict == Verdict::Raise) throw rtl::Exception("the owner's check failed");
+    if (verdict == Verdict::Refuse) validate = false;
+    if (verdict == Verdict::Accept) validate = true;
+}
+
+// The flight of a TLS 1.2 server that refuses the client at once: ServerHello (AES128-SHA),
+// server-rsa's chain and ServerHelloDone, then a fatal handshake_failure alert, all in clear.
+// Sent by a scripted peer that closes right after it without reading, so the connection is
+// reset while the client is still sending its own flight.
+inline std::string RefusingServerFlight() {
+    const auto u24 = [](size_t n) { return std::string{char(n >> 16), char(n >> 8), char(n)}; };
+    const auto message = [&](char type, const std::string& body) { return type + u24(body.size()) + body; };
+    std::string certificates;
+    for (const char* name : {"server-rsa.pem", "int.pem"}) {
+        const auto c = LoadPem(name);
+        certificates +=
+            u24(c->GetCertificateSize()) +
+            std::string(reinterpret_cast<const char*>(c->GetCertificateBinary()), c->GetCertificateSize());
+    }
+    const std::string hello =
+        std::string("\x03\x03", 2) + std::string(32, '\x11') + std::string("\x00\x00\x2f\x00", 4);
+    const std::string handshake =
+        message(2, hello) + message(11, u24(certificates.size()) + certificates) + message(14, "");
+    const std::string record =
+        std::string("\x16\x03\x03", 3) + char(handshake.size() >> 8) + char(handshake.size());
+    return record + handshake + std::string("\x15\x03\x03\x00\x02\x02\x28", 7);
 }
 
 // The lines that make lighttpd (tests/net/HttpServers.h) speak TLS with a test certificate

@@ -18,6 +18,7 @@
 #include "tests/net/PeerProcess.h"
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/SocksPeers.h"
+#include "tests/tls/TlsTestSupport.h"
 
 namespace kwtest {
 
@@ -246,6 +247,46 @@ public:
         Start(program, {"{DIR}/server.conf"}, config);
     }
 };
+
+// mod_tls settings for ProFtpd: TLS 1.2 with the engine's CBC-SHA suites and a test
+// certificate (tests/tls/make-certs.sh) with its intermediate; implicit TLS when asked; extra
+// lines inside the module's section (session reuse, client verification: without a
+// TLSVerifyClient line there no client certificate is asked for).
+inline std::string ProFtpdTls(bool implicit, const std::string& certificate = "server-rsa",
+                              const std::string& extra = {}) {
+    return "<IfModule mod_tls.c>\n"
+           "  TLSEngine on\n"
+           "  TLSProtocol TLSv1.2\n"
+           "  TLSCipherSuite AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+           "  TLSRSACertificateFile " +
+           Cert(certificate + ".pem") +
+           "\n"
+           "  TLSRSACertificateKeyFile " +
+           Cert(certificate + ".key") +
+           "\n"
+           "  TLSCertificateChainFile " +
+           Cert("int.pem") +
+           "\n"
+           "  TLSRenegotiate none\n"
+           "  TLSLog {DIR}/tls.log\n" +
+           std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") +
+           (extra.find("TLSVerifyClient") == std::string::npos ? "  TLSVerifyClient off\n" : "") + extra +
+           "</IfModule>\n";
+}
+
+// vsftpd settings for TLS on anonymous sessions, control and data connections required, with
+// server-rsa and the engine's CBC-SHA suites; extra lines are appended (implicit TLS, session
+// reuse, client certificates).
+inline std::string VsFtpdTls(const std::string& extra = {}) {
+    return "ssl_enable=YES\n"
+           "allow_anon_ssl=YES\n"
+           "force_anon_logins_ssl=YES\n"
+           "force_anon_data_ssl=YES\n"
+           "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+           "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
+           "rsa_cert_file=" +
+           Cert("server-rsa-chain.pem") + "\nrsa_private_key_file=" + Cert("server-rsa.key") + "\n" + extra;
+}
 
 // pyftpdlib's own server (Debian's python3-pyftpdlib) with the user "kw" / "secret" and
 // write access to the root folder.

@@ -14,13 +14,6 @@ using namespace kwtest;
 
 namespace {
 
-std::unique_ptr<TElX509Certificate> LoadWithKey(const std::string& name) {
-    auto c = LoadPem(name + ".pem");
-    const std::string key = ReadFile(Cert(name + ".key"));
-    c->LoadKeyFromBuffer(key.data(), key.size());
-    return c;
-}
-
 enum class Source { Storage, NeededEx, Buffers };
 
 struct ClientCase {

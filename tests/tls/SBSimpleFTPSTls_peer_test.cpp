@@ -27,26 +27,6 @@ using kwtest::VsFtpd;
 
 namespace {
 
-std::string TlsConfig(bool implicit, const std::string& certificate = "server-rsa") {
-    return "<IfModule mod_tls.c>\n"
-           "  TLSEngine on\n"
-           "  TLSProtocol TLSv1.2\n"
-           "  TLSCipherSuite AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
-           "  TLSRSACertificateFile " +
-           kwtest::Cert(certificate + ".pem") +
-           "\n"
-           "  TLSRSACertificateKeyFile " +
-           kwtest::Cert(certificate + ".key") +
-           "\n"
-           "  TLSCertificateChainFile " +
-           kwtest::Cert("int.pem") +
-           "\n"
-           "  TLSVerifyClient off\n"
-           "  TLSRenegotiate none\n"
-           "  TLSLog {DIR}/tls.log\n" +
-           std::string(implicit ? "  TLSOptions UseImplicitSSL\n" : "") + "</IfModule>\n";
-}
-
 struct Case {
     bool implicit, passive;
     bool modeZ = false;
@@ -94,7 +74,7 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
         const std::string data = RandomBytes(c.modeZ ? 20000 : 200000, 21);
         root.Add("f.bin", data);
         root.Add("text.txt", "first\nsecond line\nthird\n");
-        ProFtpd server(root, TlsConfig(c.implicit));
+        ProFtpd server(root, kwtest::ProFtpdTls(c.implicit));
         KW_REQUIRE_PEER(server.Available(), server.Reason());
         TElSimpleFTPSClient ftp;
         Protected(ftp, server.Port(), c, "kw", "secret");
@@ -123,7 +103,7 @@ TEST(FTPSClientProftpd, ExplicitAndImplicitTlsMoveFilesByteForByte) {
 TEST(FTPSClientProftpd, TheCertificateMustNameTheControlHost) {
     ASSERT_TRUE(TrustTestCA());
     FtpRoot root;
-    ProFtpd server(root, TlsConfig(false, "other"));
+    ProFtpd server(root, kwtest::ProFtpdTls(false, "other"));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     for (const bool disabled : {false, true}) {
         TElSimpleFTPSClient ftp;
@@ -152,18 +132,8 @@ TEST(FTPSClientVsftpd, AnonymousOverExplicitAndImplicitTlsWithSessionReuse) {
         const std::string what =
             std::string(c.implicit ? "implicit" : "explicit") + (c.passive ? " passive" : " active");
         FtpRoot root;
-        const std::string tls =
-            "ssl_enable=YES\n"
-            "allow_anon_ssl=YES\n"
-            "force_anon_logins_ssl=YES\n"
-            "force_anon_data_ssl=YES\n"
-            "require_ssl_reuse=YES\n"
-            "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
-            "ssl_ciphers=AES128-SHA:AES256-SHA:DHE-RSA-AES128-SHA:@SECLEVEL=0\n"
-            "rsa_cert_file=" +
-            kwtest::Cert("server-rsa-chain.pem") +
-            "\nrsa_private_key_file=" + kwtest::Cert("server-rsa.key") + "\n" +
-            std::string(c.implicit ? "implicit_ssl=YES\n" : "");
+        const std::string tls = kwtest::VsFtpdTls(std::string("require_ssl_reuse=YES\n") +
+                                                  (c.implicit ? "implicit_ssl=YES\n" : ""));
         VsFtpd server(root, tls);
         KW_REQUIRE_PEER(server.Available(), server.Reason());
         const std::string data = RandomBytes(150000, 23);

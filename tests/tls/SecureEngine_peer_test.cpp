@@ -7,7 +7,7 @@
 #include <string>
 
 #include "rtl/Stream.h"
-#include "tests/tls/TlsTestSupport.h"
+#include "tests/tls/ClientTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 #include "tls/SecureEngine.h"
 
@@ -51,9 +51,7 @@ class SecureEngineVerification : public ::testing::TestWithParam<Refusal> {};
 TEST_P(SecureEngineVerification, GetOutcome) {
     const Refusal& c = GetParam();
     ASSERT_FALSE(TlsCertificates().empty());
-    TempDir dir;
-    WriteFile(dir / "none.pem", "");
-    ScopedEnv trust("SSL_CERT_FILE", c.trusted ? Cert("ca.pem") : (dir / "none.pem").string());
+    TestBundle trust(c.trusted);
     ServerProcess server("openssl", WwwServer(c.server));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     TElHTTPSClient http;

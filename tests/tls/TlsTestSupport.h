@@ -177,6 +177,14 @@ inline std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
     return c;
 }
 
+// A certificate of the set with its private key (X.pem and X.key).
+inline std::unique_ptr<TElX509Certificate> LoadWithKey(const std::string& name) {
+    auto c = LoadPem(name + ".pem");
+    const std::string key = ReadFile(Cert(name + ".key"));
+    c->LoadKeyFromBuffer(key.data(), key.size());
+    return c;
+}
+
 inline bool HaveProgram(const std::string& name) {
     for (const char* d : {"/usr/bin/", "/usr/sbin/", "/bin/", "/usr/local/bin/"})
         if (::access((std::string(d) + name).c_str(), X_OK) == 0) return true;
