@@ -408,8 +408,10 @@ void TElSecureClient::ProcessServerHello(const uint8_t* body, size_t length) {
 
     serverSessionId_.assign(id.begin(), id.end());
     resuming_ = resumeRequested_ && session_.Valid && !id.empty() && serverSessionId_ == session_.Id;
-    if (resuming_ && (code != session_.Cipher.Code || version != session_.Version))
-        Refuse(SSLAlertIllegalParameter, "Resumed session with another suite or version");
+    // RFC 5246 7.4.1.3: a resumed session keeps its suite, version and compression method.
+    if (resuming_ && (code != session_.Cipher.Code || version != session_.Version ||
+                      (compression == 1) != session_.Compressed))
+        Refuse(SSLAlertIllegalParameter, "Resumed session with another suite, version or compression");
 
     suite_ = Suite();
     suite_.Index = index;
@@ -679,6 +681,7 @@ void TElSecureClient::EndHandshake() {
         session_.Cipher = suite_;
         session_.Version = currentVersion_;
         session_.ExtendedMasterSecret = extendedMasterSecret_;
+        session_.Compressed = compressionActive_;
         session_.Ticket.clear();
     }
     if (!ticket_.empty()) session_.Ticket = ticket_;
