@@ -328,8 +328,16 @@ private:
     // The TLS 1.2 hash code of the CertificateVerify: the first of the request's pairs our key
     // signs with; 0 when there is none.
     uint8_t ClientVerifyHash() const;
+    // Whether the request names our key's type (rsa_sign 1, dss_sign 2) and, in TLS 1.2, a
+    // signature pair we can sign with.
+    bool ServerTakesClientKey() const;
     void KeepClientChainTheServerTakes();
+    // RFC 6066 5: with client_certificate_url agreed and URLs given, the server fetches our
+    // chain; the first URL's key signs the CertificateVerify.
+    bool CertificateURLAgreed() const;
+    void ChooseCertificateURL();
     void SendClientCertificate();
+    void SendClientCertificateURL();
     void SendCertificateVerify();
     void ProcessSSL2ServerCertificate(std::span<const uint8_t> der);
     // PKCS#1 v1.5 encryption with the server's RSA key.
@@ -391,6 +399,7 @@ private:
     bool renegotiating_ = false;
     bool postProcessing_ = false;
     bool certificateRequested_ = false;
+    bool sendCertificateURL_ = false;  // our flight carries CertificateURL, not Certificate
     int32_t maxSendFragment_ = 8192;
     int32_t maxReceiveFragment_ = 16384;
 

@@ -91,6 +91,7 @@ void TElSecureClient::ResetFlightState() {
     certificateSeen_ = false;
     statusAllowed_ = false;
     certificateRequested_ = false;
+    sendCertificateURL_ = false;
     extendedMasterSecret_ = false;
     ticketExpected_ = false;
 }
@@ -484,7 +485,11 @@ bool TElSecureClient::ProcessServerHelloExtensions(const uint8_t* data, size_t l
                 if (peer.MaxFragmentLength.MaxLength != extensions_->MaxFragmentLength.MaxLength)
                     Refuse(SSLAlertIllegalParameter, "Maximum fragment length not the one asked for");
                 break;
-            case 2: load(peer.ClientCertURLs); break;
+            case 2:
+                // RFC 6066 5: the server's extension is empty.
+                if (!bytes.empty()) Refuse(SSLAlertDecodeError, "client_certificate_url with data");
+                load(peer.ClientCertURLs);
+                break;
             case 3: load(peer.TrustedCAs); break;
             case 4: load(peer.TruncatedHMAC); break;
             case 5: load(peer.CertificateStatus); break;
@@ -601,18 +606,23 @@ void TElSecureClient::ProcessCertificateRequest(const uint8_t* body, size_t leng
     }
     certificateRequested_ = true;
     statusAllowed_ = false;
-    ChooseClientCertificate();
-    KeepClientChainTheServerTakes();
+    ChooseCertificateURL();
     expected_ = Bit(sbtls::ServerHelloDone);
 }
 
 void TElSecureClient::ProcessServerHelloDone() {
     state_ = HS::ServerHelloDone;
     const bool authenticates = suite_.KeyExchange != SSLKeyExchange::None && suite_.KeyExchange != SSLKeyExchange::DHAnon;
-    if (certificateRequested_ && authenticates) SendClientCertificate();
+    if (certificateRequested_ && authenticates) {
+        if (sendCertificateURL_)
+            SendClientCertificateURL();
+        else
+            SendClientCertificate();
+    }
     if (suite_.KeyExchange != SSLKeyExchange::None) SendClientKeyExchange();
     ComputeMasterSecret();
-    if (certificateRequested_ && authenticates && clientChain_->GetCount() > 0) SendCertificateVerify();
+    if (certificateRequested_ && authenticates && (sendCertificateURL_ || clientChain_->GetCount() > 0))
+        SendCertificateVerify();
     DeriveKeys();
     SendChangeCipherSpec();
     SendFinished();

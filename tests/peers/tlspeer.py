@@ -637,6 +637,11 @@ class Connection:
             ext += struct.pack(">HH", 4, 0)
         if self.ems:
             ext += struct.pack(">HH", 23, 0)
+        # client_certificate_url (RFC 6066 5): true echoes it empty, a hex text with that data.
+        url_reply = reply.get("client_certificate_url", False)
+        if 2 in offered and url_reply is not False:
+            d = bytes.fromhex(url_reply) if isinstance(url_reply, str) else b""
+            ext += struct.pack(">HH", 2, len(d)) + d
         if 1 in offered and reply.get("max_fragment_length", False):
             ext += struct.pack(">HH", 1, 1) + offered[1][:1]
         if self.ticket:
@@ -836,12 +841,19 @@ class Connection:
         # The client's flight.
         t, body, raw = self.recv_handshake()
         client_certs = None
+        expect_verify = False
         if p.get("request_certificate"):
-            if t != 11:
-                raise Failure("expected the client's Certificate")
-            self.transcript += raw
-            client_certs = body
-            self.result["client_certificates"] = body.hex()
+            if t == 21:
+                self.transcript += raw
+                client_certs = self.certificate_url(body)
+                expect_verify = True
+            elif t == 11:
+                self.transcript += raw
+                client_certs = body
+                self.result["client_certificates"] = body.hex()
+                expect_verify = len(body) > 3
+            else:
+                raise Failure("expected the client's Certificate or CertificateURL")
             t, body, raw = self.recv_handshake()
         if t != 16:
             raise Failure("expected ClientKeyExchange, got %s" % t)
@@ -849,7 +861,7 @@ class Connection:
         self.transcript += raw
         pre = self.client_key_exchange(kex, body)
         self.derive(pre)
-        if client_certs is not None and len(client_certs) > 3:
+        if expect_verify:
             t, body, raw = self.recv_handshake()
             if t != 15:
                 raise Failure("expected CertificateVerify")
@@ -861,12 +873,39 @@ class Connection:
             self.send_ticket()
         self.send_ccs_finished()
 
+    def certificate_url(self, body):
+        """The client's CertificateURL (RFC 6066 5) as read: its chain type and entries of URL and
+        hash. params["url_files"] maps a URL to the certificate file it stands for: the hash is
+        checked against that certificate, which then stands as the client's certificate for the
+        CertificateVerify (as a Certificate message body)."""
+        self.result["certificate_url"] = body.hex()
+        chain_type, n = body[0], struct.unpack(">H", body[1:3])[0]
+        if 3 + n != len(body):
+            raise Failure("CertificateURL list length %d in %d bytes" % (n, len(body)))
+        entries, pos = [], 3
+        while pos < len(body):
+            ul = struct.unpack(">H", body[pos:pos + 2])[0]
+            url = body[pos + 2:pos + 2 + ul].decode("latin-1")
+            pos += 2 + ul
+            hash_present = body[pos]
+            digest = body[pos + 1:pos + 21] if hash_present == 1 else b""
+            pos += 1 + len(digest)
+            entries.append([url, digest.hex()])
+        self.result["certificate_url_type"] = chain_type
+        self.result["certificate_urls"] = entries
+        path = self.p.get("url_files", {}).get(entries[0][0]) if entries else None
+        if not path:
+            return b""
+        der = pem_der(path)[0]
+        self.result["certificate_url_hash_ok"] = hashlib.sha1(der).hexdigest() == entries[0][1]
+        return struct.pack(">I", len(der) + 3)[1:] + struct.pack(">I", len(der))[1:] + der
+
     def check_certificate_verify(self, certs, body):
         """The client's signature over the transcript so far, with its certificate's RSA key:
         SSL 3.0's hashes with the master secret (RFC 6101 5.6.8), MD5 and SHA-1 before TLS 1.2,
         the named hash with its DigestInfo in TLS 1.2."""
         first = certs[6:6 + int.from_bytes(certs[3:6], "big")]
-        key = certificate_rsa_key(first)
+        key = certificate_rsa_key(first) if first else None
         if key is None:
             return None
         if self.version >= 0x0303:

@@ -14,13 +14,6 @@ using namespace kwtest;
 
 namespace {
 
-std::unique_ptr<TElX509Certificate> LoadWithKey(const std::string& name) {
-    auto c = LoadPem(name + ".pem");
-    const std::string key = ReadFile(Cert(name + ".key"));
-    c->LoadKeyFromBuffer(key.data(), key.size());
-    return c;
-}
-
 enum class Source { Storage, NeededEx, Buffers };
 
 struct ClientCase {
@@ -50,12 +43,12 @@ TEST_P(SBClientCertificates, ServerVerifiesTheClient) {
     int calls = 0;
     switch (c.source) {
         case Source::Storage:
-            storage.Add(LoadWithKey(c.certificate).get(), true);
+            storage.Add(LoadPemWithKey(c.certificate).get(), true);
             storage.Add(LoadPem("int.pem").get(), false);
             d.client.SetClientCertStorage(&storage);
             break;
         case Source::NeededEx:
-            own = LoadWithKey(c.certificate);
+            own = LoadPemWithKey(c.certificate);
             d.client.OnCertificateNeededEx = [&](rtl::Component*, TElX509Certificate*& certificate) {
                 certificate = calls++ == 0 ? own.get() : nullptr;
             };
@@ -124,7 +117,7 @@ TEST_P(SBClientEmptyCertificateList, SessionOpensWithoutTheCertificate) {
     EngineDriver d;
     d.client.PeerHostName = "localhost";
     TElMemoryCertStorage storage;
-    storage.Add((c.withKey ? LoadWithKey("client") : LoadPem("client.pem")).get(), c.withKey);
+    storage.Add((c.withKey ? LoadPemWithKey("client") : LoadPem("client.pem")).get(), c.withKey);
     d.client.SetClientCertStorage(&storage);
     d.Connect(server.Port());
     ASSERT_TRUE(d.Handshake()) << d.ErrorCodes() << server.Log();

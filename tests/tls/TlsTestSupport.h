@@ -177,6 +177,14 @@ inline std::unique_ptr<TElX509Certificate> LoadPem(const std::string& file) {
     return c;
 }
 
+// The same with its private key (the set's file of that name with ".key").
+inline std::unique_ptr<TElX509Certificate> LoadPemWithKey(const std::string& name) {
+    auto c = LoadPem(name + ".pem");
+    const std::string key = ReadFile(Cert(name + ".key"));
+    c->LoadKeyFromBuffer(key.data(), key.size());
+    return c;
+}
+
 inline bool HaveProgram(const std::string& name) {
     for (const char* d : {"/usr/bin/", "/usr/sbin/", "/bin/", "/usr/local/bin/"})
         if (::access((std::string(d) + name).c_str(), X_OK) == 0) return true;
