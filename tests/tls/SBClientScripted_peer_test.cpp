@@ -267,16 +267,22 @@ struct CompressedCase {
     const char* version;
     int suite;
     TSBVersions versions;
+    bool certificate = false;  // an RSA suite with the set's server certificate, not PSK
 };
 
 class SBClientCompressedSessions : public ::testing::TestWithParam<CompressedCase> {};
 
 TEST_P(SBClientCompressedSessions, BothDirectionsKeepTheirStreams) {
     const CompressedCase& c = GetParam();
-    ScriptedTlsPeer peer(PSKParams(c.version, "\"suite\": " + std::to_string(c.suite) + ", \"compression\": 1"));
+    ASSERT_TRUE(!c.certificate || !TlsCertificates().empty());
+    ScopedEnv trust("SSL_CERT_FILE", c.certificate ? std::optional<std::string>(Cert("ca.pem")) : std::nullopt);
+    ScriptedTlsPeer peer(c.certificate ? CertificateScenario("server-rsa", c.suite, c.version, "\"compression\": 1")
+                                       : PSKParams(c.version, "\"suite\": " + std::to_string(c.suite) +
+                                                                  ", \"compression\": 1"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     UsePSK(d);
+    d.client.PeerHostName = "localhost";
     d.client.Versions = c.versions;
     d.client.SetCompressionOff(false);
     d.Connect(peer.Port());
@@ -310,7 +316,8 @@ TEST_P(SBClientCompressedSessions, BothDirectionsKeepTheirStreams) {
 INSTANTIATE_TEST_SUITE_P(Cases, SBClientCompressedSessions,
                          ::testing::Values(CompressedCase{"Tls12Cbc", "tls12", 140, {sbTLS12}},
                                            CompressedCase{"Tls11Cbc", "tls11", 141, {sbTLS1, sbTLS11}},
-                                           CompressedCase{"Tls10Rc4", "tls1", 138, {sbTLS1}}),
+                                           CompressedCase{"Tls10Rc4", "tls1", 138, {sbTLS1}},
+                                           CompressedCase{"Ssl3Cbc", "ssl3", 0x002F, {sbSSL3}, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A resumed session keeps its compression method (RFC 5246 7.4.1.3): the streams start afresh
