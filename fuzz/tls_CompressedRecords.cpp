@@ -109,7 +109,8 @@ struct Harness {
         Append(incoming, bytes.data(), bytes.size());
         for (size_t before = SIZE_MAX; offset < incoming.size() && offset != before && !closed;) {
             before = offset;
-            for (size_t i = 0; i < 4 && !closed; ++i) client.ProcessIncomingData();
+            for (size_t i = 0; i < 4 && !closed; ++i)
+                client.ProcessIncomingData();
         }
     }
 };
@@ -178,7 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
                 h.Feed(Record(23, Bytes(packed.begin(), packed.end())));
                 if (n > MaxPlaintext) {
                     // Refused as it inflated past the limit, none of it handed over.
-                    if (!h.closed || h.errors.empty() || h.errors.back() != DecompressionFailure) std::abort();
+                    if (!h.closed || h.errors.empty() || h.errors.back() != DecompressionFailure)
+                        std::abort();
                     if (h.data != expected) std::abort();
                     break;
                 }

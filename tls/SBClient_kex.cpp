@@ -552,7 +552,8 @@ void TElSecureClient::SendClientCertificateURL() {
     size_t listLength = 0;
     for (int32_t i = 0; i < urls.GetCount(); ++i) {
         const TElSSLCertURL& u = urls.GetURL(i);
-        if (u.URL.empty() || u.URL.size() > 0xFFFF) Refuse(SSLAlertInternalError, "Certificate URL does not fit its field");
+        if (u.URL.empty() || u.URL.size() > 0xFFFF)
+            Refuse(SSLAlertInternalError, "Certificate URL does not fit its field");
         listLength += 2 + u.URL.size() + (u.Hash.size() == 20 ? 21 : 1);
         if (listLength > 0xFFFF) Refuse(SSLAlertInternalError, "Certificate URL list does not fit its field");
     }

@@ -145,7 +145,8 @@ void RecordCompression::Decompress(const uint8_t* data, size_t length, rtl::Secu
         DecompressWithCallback(stream_, data, length, [&](const uint8_t* piece, size_t size) {
             // RFC 5246 6.2.2: more than 2^14 bytes is a decompression failure; zlib's step is
             // refused before any of it is kept.
-            if (size > MaxPlaintext - out.size()) Refuse(SSLAlertDecompressionFailure, "Record inflates too far");
+            if (size > MaxPlaintext - out.size())
+                Refuse(SSLAlertDecompressionFailure, "Record inflates too far");
             out.insert(out.end(), piece, piece + size);
         });
     } catch (const EElSSLError&) {

@@ -50,9 +50,10 @@ std::string ExpectedBody(uint8_t chainType, const std::vector<URLEntry>& entries
 // The scenario: an RSA suite whose server asks for a client certificate, agreeing to
 // client_certificate_url as `agree` says (true, or the hex of data it should not carry).
 std::string Scenario(const std::string& version, const std::string& agree) {
-    return CertificateScenario("server-rsa", 0x002F, version,
-                               "\"request_certificate\": true, \"extensions\": {\"client_certificate_url\": " + agree +
-                                   "}, \"url_files\": {\"" + ClientURL + "\": \"" + Cert("client.pem") + "\"}");
+    return CertificateScenario(
+        "server-rsa", 0x002F, version,
+        "\"request_certificate\": true, \"extensions\": {\"client_certificate_url\": " + agree +
+            "}, \"url_files\": {\"" + ClientURL + "\": \"" + Cert("client.pem") + "\"}");
 }
 
 // A client that trusts the set's root, offers client_certificate_url with the entries given,
@@ -127,7 +128,8 @@ TEST_P(SBClientCertificateURLs, FlightTheServerGets) {
             break;
         case Sent::Chain: {
             EXPECT_FALSE(r.has("certificate_url"));
-            const std::string der = Hex(u.certificate->GetCertificateBinary(), u.certificate->GetCertificateSize());
+            const std::string der =
+                Hex(u.certificate->GetCertificateBinary(), u.certificate->GetCertificateSize());
             EXPECT_NE(r["client_certificates"].str().find(der), std::string::npos);
             EXPECT_TRUE(r["certificate_verify_ok"].boolean());
             break;
@@ -146,10 +148,16 @@ INSTANTIATE_TEST_SUITE_P(
         URLCase{"AgreedTLS12", "tls12", "true", 0, {{ClientURL, true, true}}, false, Sent::URL},
         URLCase{"AgreedTLS10", "tls1", "true", 0, {{ClientURL, true, true}}, false, Sent::URL},
         // A PKI path, and an entry without a hash (RFC 4366's form).
-        URLCase{"PkiPathSecondWithoutHash", "tls11", "true", 1,
-                {{ClientURL, true, true}, {"ftp://certs.example/int.der", false, false}}, false, Sent::URL},
+        URLCase{"PkiPathSecondWithoutHash",
+                "tls11",
+                "true",
+                1,
+                {{ClientURL, true, true}, {"ftp://certs.example/int.der", false, false}},
+                false,
+                Sent::URL},
         // The URLs are not agreed: the chain goes out as a Certificate.
-        URLCase{"NotEchoedTheChainGoesOut", "tls12", "false", 0, {{ClientURL, true, true}}, true, Sent::Chain},
+        URLCase{
+            "NotEchoedTheChainGoesOut", "tls12", "false", 0, {{ClientURL, true, true}}, true, Sent::Chain},
         // Agreed, but no URL to give: the list may not be empty, the chain goes out.
         URLCase{"AgreedWithoutURLs", "tls12", "true", 0, {}, true, Sent::Chain},
         // The first URL's key is missing: it could not sign the CertificateVerify.
@@ -174,7 +182,8 @@ TEST_P(SBClientCertificateURLRefusals, NothingOfTheListGoesOut) {
     ScriptedTlsPeer peer(Scenario("tls12", c.agree));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     std::vector<URLEntry> entries;
-    for (size_t n : c.urlSizes) entries.push_back({std::string(n, 'u'), entries.empty(), entries.empty()});
+    for (size_t n : c.urlSizes)
+        entries.push_back({std::string(n, 'u'), entries.empty(), entries.empty()});
     URLClient u(c.chainType, entries, false);
     EngineDriver& d = u.d;
     d.Connect(peer.Port());
@@ -191,17 +200,16 @@ TEST_P(SBClientCertificateURLRefusals, NothingOfTheListGoesOut) {
     EXPECT_FALSE(r.has("client_key_exchange"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SBClientCertificateURLRefusals,
-    ::testing::Values(
-        // Each field at its limit passes the check; one byte past it does not.
-        URLRefusal{"URLPastItsField", "true", 0, {65536}, 80, 0x12815},
-        URLRefusal{"ListPastItsField", "true", 0, {40000, 25513}, 80, 0x12815},
-        URLRefusal{"EmptyURL", "true", 0, {0}, 80, 0x12815},
-        URLRefusal{"UnknownChainType", "true", 2, {20}, 80, 0x12815},
-        // RFC 6066 5: the server's client_certificate_url is empty.
-        URLRefusal{"ServerExtensionWithData", "\"00\"", 0, {20}, 50, 0x12810}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SBClientCertificateURLRefusals,
+                         ::testing::Values(
+                             // Each field at its limit passes the check; one byte past it does not.
+                             URLRefusal{"URLPastItsField", "true", 0, {65536}, 80, 0x12815},
+                             URLRefusal{"ListPastItsField", "true", 0, {40000, 25513}, 80, 0x12815},
+                             URLRefusal{"EmptyURL", "true", 0, {0}, 80, 0x12815},
+                             URLRefusal{"UnknownChainType", "true", 2, {20}, 80, 0x12815},
+                             // RFC 6066 5: the server's client_certificate_url is empty.
+                             URLRefusal{"ServerExtensionWithData", "\"00\"", 0, {20}, 50, 0x12810}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The largest list the field holds goes out whole: one URL of 65535 - 2 - 21 bytes.
 TEST(SBClientCertificateURLEdges, ListAtItsLimitGoesOut) {

@@ -87,41 +87,75 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ShortRecord", "tls12", "\"tamper_data\": \"short_record\"", 20, 0x12802, true},
         Refusal{"BadFinished", "tls12", "\"bad_finished\": true", 51, 0x12811, false},
         Refusal{"OversizedPlainRecord", "tls12", "\"preface\": [\"1603034001\" ]", 22, 0x12804, false},
-        Refusal{"OversizedProtectedRecord", "tls12", "\"after_handshake\": [[\"raw\", \"1703034801\"]]", 22, 0x12804,
-                true},
+        Refusal{"OversizedProtectedRecord", "tls12", "\"after_handshake\": [[\"raw\", \"1703034801\"]]", 22,
+                0x12804, true},
         Refusal{"EmptyHandshakeRecord", "tls12", "\"preface\": [\"1603030000\"]", 10, 0x12801, false},
-        Refusal{"EmptyProtectedHandshakeRecord", "tls12", "\"after_handshake\": [[\"record\", 22, \"\"]]", 10, 0x12801,
-                true},
+        Refusal{"EmptyProtectedHandshakeRecord", "tls12", "\"after_handshake\": [[\"record\", 22, \"\"]]", 10,
+                0x12801, true},
         Refusal{"UnknownContentType", "tls12", "\"preface\": [\"1803030001ff\"]", 10, 0x12801, false},
         Refusal{"EarlyFinished", "tls12", "\"early\": \"finished\"", 10, 0x12801, false},
         Refusal{"UnofferedSuite", "tls12", "\"suite\": 144, \"force_suite\": true", 47, 0x1280D, false},
         Refusal{"UnofferedVersion", "tls12", "\"server_version\": 770", 70, 0x12813, false, {sbTLS12}},
         Refusal{"SSL3NotOffered", "tls12", "\"server_version\": 768", 71, 0x12814, false},
         Refusal{"FutureVersion", "tls12", "\"server_version\": 772", 47, 0x1280D, false},
-        Refusal{"UnofferedExtension", "tls12", "\"extensions\": {\"extra\": [[4660, \"\"]]}", 110, 0x12819, false},
+        Refusal{"UnofferedExtension", "tls12", "\"extensions\": {\"extra\": [[4660, \"\"]]}", 110, 0x12819,
+                false},
         Refusal{"UnofferedCompression", "tls12", "\"compression\": 1", 47, 0x1280D, false},
         Refusal{"UnknownCompression", "tls12", "\"compression\": 2", 47, 0x1280D, false, {sbTLS12}, true},
         // A deflated record may inflate to 2^14 bytes, not one more (RFC 5246 6.2.2).
-        Refusal{"InflatesPastTheLimit", "tls12", "\"compression\": 1, \"after_handshake\": [[\"fill\", 16385, 97]]",
-                30, 0x12805, true, {sbTLS12}, true},
-        Refusal{"InflatesFarPastTheLimit", "tls1",
-                "\"compression\": 1, \"after_handshake\": [[\"fill\", 1000000, 0]]", 30, 0x12805, true, {sbTLS1},
+        Refusal{"InflatesPastTheLimit",
+                "tls12",
+                "\"compression\": 1, \"after_handshake\": [[\"fill\", 16385, 97]]",
+                30,
+                0x12805,
+                true,
+                {sbTLS12},
+                true},
+        Refusal{"InflatesFarPastTheLimit",
+                "tls1",
+                "\"compression\": 1, \"after_handshake\": [[\"fill\", 1000000, 0]]",
+                30,
+                0x12805,
+                true,
+                {sbTLS1},
                 true},
         // And carries at most 2^14 + 1024 compressed bytes, refused before it is inflated.
-        Refusal{"CompressedFragmentTooLong", "tls12",
-                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 23, 17500]]", 22, 0x12804, true,
-                {sbTLS12}, true},
-        Refusal{"CorruptCompressedData", "tls11",
-                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 23, \"ffffffffffff\"]]", 30,
-                0x12805, true, {sbTLS11}, true},
-        Refusal{"CompressedFinishedCorrupt", "tls12", "\"compression\": 1, \"tamper_finished\": \"bad_mac\"", 20,
-                0x12802, false, {sbTLS12}, true},
-        Refusal{"EmptyCompressedHandshakeRecord", "tls12",
-                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 22, \"\"]]", 10, 0x12801, true,
-                {sbTLS12}, true},
+        Refusal{"CompressedFragmentTooLong",
+                "tls12",
+                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 23, 17500]]",
+                22,
+                0x12804,
+                true,
+                {sbTLS12},
+                true},
+        Refusal{"CorruptCompressedData",
+                "tls11",
+                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 23, \"ffffffffffff\"]]",
+                30,
+                0x12805,
+                true,
+                {sbTLS11},
+                true},
+        Refusal{"CompressedFinishedCorrupt",
+                "tls12",
+                "\"compression\": 1, \"tamper_finished\": \"bad_mac\"",
+                20,
+                0x12802,
+                false,
+                {sbTLS12},
+                true},
+        Refusal{"EmptyCompressedHandshakeRecord",
+                "tls12",
+                "\"compression\": 1, \"after_handshake\": [[\"compressed\", 22, \"\"]]",
+                10,
+                0x12801,
+                true,
+                {sbTLS12},
+                true},
         Refusal{"LongSessionId", "tls12", "\"session_id_length\": 33", 47, 0x1280D, false},
         Refusal{"UnexpectedChangeCipherSpec", "tls12", "\"preface\": [\"140303000101\"]", 10, 0x12801, false},
-        Refusal{"ApplicationDataBeforeFinished", "tls12", "\"preface\": [\"1703030001ff\"]", 10, 0x12801, false}),
+        Refusal{"ApplicationDataBeforeFinished", "tls12", "\"preface\": [\"1703030001ff\"]", 10, 0x12801,
+                false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SBClientScripted, PaddingOfMoreThanOneBlockIsAccepted) {
@@ -247,7 +281,8 @@ TEST(SBClientCompression, HelloOffersDeflateOnlyWhenAsked) {
         d.client.CloseSession(false);
         const Json r = peer.Result();
         std::vector<int64_t> methods;
-        for (const Json& m : r["hello"]["compressions"].items()) methods.push_back(m.integer());
+        for (const Json& m : r["hello"]["compressions"].items())
+            methods.push_back(m.integer());
         EXPECT_EQ(methods, off ? std::vector<int64_t>{0} : (std::vector<int64_t>{1, 0})) << off;
         EXPECT_TRUE(r["client_compressed"].isNull());
     }
@@ -258,7 +293,8 @@ TEST(SBClientCompression, HelloOffersDeflateOnlyWhenAsked) {
 std::string Scrambled(size_t n) {
     std::string s(n, 'a');
     uint32_t x = 12345;
-    for (char& c : s) c = char('a' + ((x = x * 1103515245u + 12345u) >> 16) % 26);
+    for (char& c : s)
+        c = char('a' + ((x = x * 1103515245u + 12345u) >> 16) % 26);
     return s;
 }
 
@@ -275,10 +311,12 @@ class SBClientCompressedSessions : public ::testing::TestWithParam<CompressedCas
 TEST_P(SBClientCompressedSessions, BothDirectionsKeepTheirStreams) {
     const CompressedCase& c = GetParam();
     ASSERT_TRUE(!c.certificate || !TlsCertificates().empty());
-    ScopedEnv trust("SSL_CERT_FILE", c.certificate ? std::optional<std::string>(Cert("ca.pem")) : std::nullopt);
-    ScriptedTlsPeer peer(c.certificate ? CertificateScenario("server-rsa", c.suite, c.version, "\"compression\": 1")
-                                       : PSKParams(c.version, "\"suite\": " + std::to_string(c.suite) +
-                                                                  ", \"compression\": 1"));
+    ScopedEnv trust("SSL_CERT_FILE",
+                    c.certificate ? std::optional<std::string>(Cert("ca.pem")) : std::nullopt);
+    ScriptedTlsPeer peer(
+        c.certificate
+            ? CertificateScenario("server-rsa", c.suite, c.version, "\"compression\": 1")
+            : PSKParams(c.version, "\"suite\": " + std::to_string(c.suite) + ", \"compression\": 1"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver d;
     UsePSK(d);
@@ -323,8 +361,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SBClientCompressedSessions,
 // A resumed session keeps its compression method (RFC 5246 7.4.1.3): the streams start afresh
 // with the resumed keys; a server that resumes it without compression is refused.
 TEST(SBClientCompression, ResumedSessionKeepsItsMethod) {
-    ScriptedTlsPeer peer(PSKParams("tls12", "\"compression\": 1, \"resume\": true, \"connections\": 3, "
-                                            "\"each\": [{}, {}, {\"compression\": 0}]"));
+    ScriptedTlsPeer peer(PSKParams("tls12",
+                                   "\"compression\": 1, \"resume\": true, \"connections\": 3, "
+                                   "\"each\": [{}, {}, {\"compression\": 0}]"));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     EngineDriver first;
     UsePSK(first);
