@@ -166,6 +166,7 @@ void TElSecureClient::ResetForOpen() {
     resumeRequested_ = false;
     resuming_ = false;
     certificateRequested_ = false;
+    sendCertificateURL_ = false;
     compressionActive_ = false;
     serverChain_.reset();
     clientChain_->Clear();
