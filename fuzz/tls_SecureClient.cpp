@@ -1,11 +1,12 @@
 // Fuzz target: the TLS engine reading what a server sends, from its first ClientHello on: the
 // record machine (TLS and SSL 3.0 records, SSL 2.0 records, the answer to a version-compatible
 // hello), every handshake parser behind it and the alerts, fed in pieces of a size the input
-// chooses. The first byte picks the versions offered and the suites enabled (certificate, PSK,
-// anonymous, NULL and export kinds), so the messages of each key exchange get read. After any
-// input the engine is either still open or closed, and a closed one stays closed and sends
-// nothing more. The engine reports what the peer got wrong through its events and raises only
-// for misuse of its interface, so nothing may escape ProcessIncomingData.
+// chooses. The first byte picks the versions offered, the suites enabled (certificate, PSK,
+// anonymous, NULL and export kinds), so the messages of each key exchange get read, and whether
+// deflate is offered. After any input the engine is either still open or closed, and a closed
+// one stays closed and sends nothing more. The engine reports what the peer got wrong through
+// its events and raises only for misuse of its interface, so nothing may escape
+// ProcessIncomingData.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint8_t i : {1, 2, 3, 30, 31, 32, 33, 34, 35, 36, 37, 38, 41, 42}) client.SetSuiteEnabled(i, true);
     client.VerifyPeerDisabled = (config & 16) == 0;
     client.Extensions().SessionTicket = (config & 32) != 0;
+    client.SetCompressionOff((config & 64) == 0);  // a hello that offers deflate
     client.PeerHostName = "fuzz.example";
     client.OnKeyNeeded = [](rtl::Component*, const std::string&, std::string& identity, ByteArray& key) {
         identity = "fuzz";

@@ -33,9 +33,6 @@ void TElClientSSLExtensions::AddCertificateAuthority(std::unique_ptr<TElRelative
     authorities_.push_back(std::move(name));
 }
 
-TElSecureClient::Protection::Protection() = default;
-TElSecureClient::Protection::~Protection() = default;
-
 TElSecureClient::TElSecureClient(rtl::Component* owner)
     : TElSSLClass(owner),
       extensions_(std::make_unique<TElClientSSLExtensions>()),
@@ -169,6 +166,7 @@ void TElSecureClient::ResetForOpen() {
     resumeRequested_ = false;
     resuming_ = false;
     certificateRequested_ = false;
+    sendCertificateURL_ = false;
     compressionActive_ = false;
     serverChain_.reset();
     clientChain_->Clear();
@@ -367,17 +365,17 @@ void TElSecureClient::ProcessStreamRecord(uint8_t type, uint8_t* data, size_t le
         return;
     }
     try {
-        const size_t plain = UnprotectRecord(type, data, length);
-        if (plain == 0 && type != ContentApplicationData)
+        const std::span<const uint8_t> plain = UnprotectRecord(type, data, length);
+        if (plain.empty() && type != ContentApplicationData)
             Refuse(SSLAlertUnexpectedMessage, "Empty record");  // RFC 5246 6.2.1
         switch (type) {
-            case ContentChangeCipherSpec: ProcessChangeCipherSpec(data, plain); break;
-            case ContentAlert: ProcessAlert(data, plain); break;
-            case ContentHandshake: ProcessHandshakeData(data, plain); break;
+            case ContentChangeCipherSpec: ProcessChangeCipherSpec(plain.data(), plain.size()); break;
+            case ContentAlert: ProcessAlert(plain.data(), plain.size()); break;
+            case ContentHandshake: ProcessHandshakeData(plain.data(), plain.size()); break;
             default:
                 if (state_ != HS::Established && !renegotiating_)
                     Refuse(SSLAlertUnexpectedMessage, "Application data before the handshake ended");
-                if (plain > 0) DoData(data, plain);
+                if (!plain.empty()) DoData(plain.data(), plain.size());
                 break;
         }
     } catch (const EElSSLError& refusal) {

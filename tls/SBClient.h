@@ -32,14 +32,17 @@
 // - secrets (premaster and master secrets, keys, PSK keys) live in wiped buffers; MACs,
 //   Finished and SERVER-VERIFY values are compared with rtl::ct_equal, and padding and MAC
 //   checks of a CBC record take one path and one alert whatever failed;
-// - every buffer fed from the wire has a ceiling: a record past RFC 5246 6.2's limits, a
-//   handshake message past MaxHandshakeMessage or a transcript past MaxTranscript is refused.
+// - every buffer fed from the wire has a ceiling: a record past RFC 5246 6.2's limits (a
+//   compressed fragment past 2^14 + 1024 bytes, or one that would inflate past 2^14, is refused
+//   before anything is kept of it), a handshake message past MaxHandshakeMessage or a transcript
+//   past MaxTranscript is refused.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,7 @@ class TElDHKeyMaterial;
 class TElSRPKeyMaterial;
 namespace sbtls {
 class MessageReader;
+class RecordCompression;
 }
 
 enum TClientCertificateType : uint8_t { ccRSA, ccDSS, ccRSADH, ccDSSDH };
@@ -125,6 +129,12 @@ public:
     bool GetExtendedMasterSecret() const { return session_.ExtendedMasterSecret; }
     // Whether the last handshake resumed a session.
     bool GetSessionResumed() const { return resuming_; }
+    // Record compression (RFC 3749). With the compression-off flag set (its default) the hello
+    // offers only the null method; cleared, it offers deflate before it. Active: the server
+    // chose deflate for the current session.
+    bool GetCompressionOff() const { return compressionOff_; }
+    void SetCompressionOff(bool value) { compressionOff_ = value; }
+    bool GetCompressionActive() const { return compressionActive_; }
 
     TElCustomCertStorage* GetCertStorage() const { return certStorage_; }
     void SetCertStorage(TElCustomCertStorage* value);
@@ -206,6 +216,8 @@ private:
         rtl::SecureBytes MacKey;
         std::unique_ptr<TElHMACKeyMaterial> HMACKey;
         std::unique_ptr<TElHashFunction> MAC;
+        // The direction's deflate or inflate stream when the session compresses its records.
+        std::unique_ptr<sbtls::RecordCompression> Compression;
         uint64_t Sequence = 0;
         int32_t BlockSize = 0;
     };
@@ -216,6 +228,7 @@ private:
         Suite Cipher;
         uint8_t Version = 0;
         bool ExtendedMasterSecret = false;
+        bool Compressed = false;
         ByteArray Ticket;
         bool Valid = false;
     };
@@ -244,7 +257,8 @@ private:
     void WritePlainRecord(uint8_t type, const uint8_t* data, size_t length);
     void SendRecordData(uint8_t type, const uint8_t* data, size_t length);
     void SendProtectedFragment(uint8_t type, const uint8_t* data, size_t length);
-    size_t UnprotectRecord(uint8_t type, uint8_t* data, size_t length);
+    // The record's plaintext: in place, or in inflated_ when the session compresses.
+    std::span<const uint8_t> UnprotectRecord(uint8_t type, uint8_t* data, size_t length);
     ByteArray ComputeMAC(Protection& side, uint8_t type, const uint8_t* data, size_t length);
     bool CheckCBCRecord(Protection& side, uint8_t type, uint8_t* data, size_t length, size_t& plainLength);
     void PadMACCompressions(Protection& side, size_t maximum, size_t used);
@@ -315,8 +329,16 @@ private:
     // The TLS 1.2 hash code of the CertificateVerify: the first of the request's pairs our key
     // signs with; 0 when there is none.
     uint8_t ClientVerifyHash() const;
+    // Whether the request names our key's type (rsa_sign 1, dss_sign 2) and, in TLS 1.2, a
+    // signature pair we can sign with.
+    bool ServerTakesClientKey() const;
     void KeepClientChainTheServerTakes();
+    // RFC 6066 5: with client_certificate_url agreed and URLs given, the server fetches our
+    // chain; the first URL's key signs the CertificateVerify.
+    bool CertificateURLAgreed() const;
+    void ChooseCertificateURL();
     void SendClientCertificate();
+    void SendClientCertificateURL();
     void SendCertificateVerify();
     void ProcessSSL2ServerCertificate(std::span<const uint8_t> der);
     // PKCS#1 v1.5 encryption with the server's RSA key.
@@ -366,6 +388,8 @@ private:
     uint8_t recordType_ = 0;
     size_t recordLength_ = 0;
     std::vector<uint8_t> output_;
+    // Record compression's output in each direction (wiped; reserved at its ceiling once).
+    rtl::SecureBytes deflated_, inflated_;
 
     // Flags.
     bool fatal_ = false;
@@ -376,6 +400,7 @@ private:
     bool renegotiating_ = false;
     bool postProcessing_ = false;
     bool certificateRequested_ = false;
+    bool sendCertificateURL_ = false;  // our flight carries CertificateURL, not Certificate
     int32_t maxSendFragment_ = 8192;
     int32_t maxReceiveFragment_ = 16384;
 

@@ -3,7 +3,8 @@
 // peer is parsed with.
 //
 // A refusal is an EElSSLError carrying the alert index to send and the error code to report;
-// the record layer turns it into the alert, OnError and the close. MessageReader is
+// the record layer turns it into the alert, OnError and the close. RecordCompression is one
+// direction's deflate stream. MessageReader is
 // rtl::ByteReader whose short reads are refusals with decode_error (RFC 5246 7.2.2), so a
 // field that does not fit its message, extension or record can never be read past its end.
 #pragma once
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "rtl/ByteReader.h"
+#include "rtl/SecureBytes.h"
 #include "tls/SBSSLCommon.h"
+#include "tls/SBZlib.h"
 
 class TElCustomCertStorage;
 class TElX509Certificate;
@@ -66,6 +69,32 @@ inline constexpr size_t MaxCiphertext = 16384 + 2048;
 [[noreturn]] inline void RefuseWithCode(int32_t alertIndex, int32_t errorCode, const char* what) {
     throw EElSSLError(what, alertIndex, errorCode);
 }
+
+// One direction of record compression (RFC 3749: deflate in the zlib format; RFC 5246 6.2.2):
+// a deflate stream at level 9 for what we send, an inflate stream for what we read, made with
+// that direction's keys and kept while they are in force, so the history runs on from record
+// to record. The owner's output buffers hold the session's plaintext: they are wiped buffers
+// reserved at their ceiling once, so no record makes the engine allocate.
+class RecordCompression {
+public:
+    explicit RecordCompression(bool compress);
+    ~RecordCompression();
+    RecordCompression(const RecordCompression&) = delete;
+    RecordCompression& operator=(const RecordCompression&) = delete;
+
+    // A fragment deflated with a partial flush into out; false when zlib fails or the result
+    // grows by more than the 1024 bytes a compressed record may add (the stream is then of no
+    // further use).
+    bool Compress(const uint8_t* data, size_t length, rtl::SecureBytes& out);
+    // A compressed fragment inflated into out. decompression_failure when the data does not
+    // inflate, or would inflate past MaxPlaintext: inflation stops there, before anything
+    // past the ceiling is kept.
+    void Decompress(const uint8_t* data, size_t length, rtl::SecureBytes& out);
+
+private:
+    TZStreamRec stream_{};
+    bool compress_;
+};
 
 class MessageReader {
 public:

@@ -91,6 +91,7 @@ void TElSecureClient::ResetFlightState() {
     certificateSeen_ = false;
     statusAllowed_ = false;
     certificateRequested_ = false;
+    sendCertificateURL_ = false;
     extendedMasterSecret_ = false;
     ticketExpected_ = false;
 }
@@ -408,8 +409,10 @@ void TElSecureClient::ProcessServerHello(const uint8_t* body, size_t length) {
 
     serverSessionId_.assign(id.begin(), id.end());
     resuming_ = resumeRequested_ && session_.Valid && !id.empty() && serverSessionId_ == session_.Id;
-    if (resuming_ && (code != session_.Cipher.Code || version != session_.Version))
-        Refuse(SSLAlertIllegalParameter, "Resumed session with another suite or version");
+    // RFC 5246 7.4.1.3: a resumed session keeps its suite, version and compression method.
+    if (resuming_ && (code != session_.Cipher.Code || version != session_.Version ||
+                      (compression == 1) != session_.Compressed))
+        Refuse(SSLAlertIllegalParameter, "Resumed session with another suite, version or compression");
 
     suite_ = Suite();
     suite_.Index = index;
@@ -482,7 +485,11 @@ bool TElSecureClient::ProcessServerHelloExtensions(const uint8_t* data, size_t l
                 if (peer.MaxFragmentLength.MaxLength != extensions_->MaxFragmentLength.MaxLength)
                     Refuse(SSLAlertIllegalParameter, "Maximum fragment length not the one asked for");
                 break;
-            case 2: load(peer.ClientCertURLs); break;
+            case 2:
+                // RFC 6066 5: the server's extension is empty.
+                if (!bytes.empty()) Refuse(SSLAlertDecodeError, "client_certificate_url with data");
+                load(peer.ClientCertURLs);
+                break;
             case 3: load(peer.TrustedCAs); break;
             case 4: load(peer.TruncatedHMAC); break;
             case 5: load(peer.CertificateStatus); break;
@@ -599,18 +606,23 @@ void TElSecureClient::ProcessCertificateRequest(const uint8_t* body, size_t leng
     }
     certificateRequested_ = true;
     statusAllowed_ = false;
-    ChooseClientCertificate();
-    KeepClientChainTheServerTakes();
+    ChooseCertificateURL();
     expected_ = Bit(sbtls::ServerHelloDone);
 }
 
 void TElSecureClient::ProcessServerHelloDone() {
     state_ = HS::ServerHelloDone;
     const bool authenticates = suite_.KeyExchange != SSLKeyExchange::None && suite_.KeyExchange != SSLKeyExchange::DHAnon;
-    if (certificateRequested_ && authenticates) SendClientCertificate();
+    if (certificateRequested_ && authenticates) {
+        if (sendCertificateURL_)
+            SendClientCertificateURL();
+        else
+            SendClientCertificate();
+    }
     if (suite_.KeyExchange != SSLKeyExchange::None) SendClientKeyExchange();
     ComputeMasterSecret();
-    if (certificateRequested_ && authenticates && clientChain_->GetCount() > 0) SendCertificateVerify();
+    if (certificateRequested_ && authenticates && (sendCertificateURL_ || clientChain_->GetCount() > 0))
+        SendCertificateVerify();
     DeriveKeys();
     SendChangeCipherSpec();
     SendFinished();
@@ -679,6 +691,7 @@ void TElSecureClient::EndHandshake() {
         session_.Cipher = suite_;
         session_.Version = currentVersion_;
         session_.ExtendedMasterSecret = extendedMasterSecret_;
+        session_.Compressed = compressionActive_;
         session_.Ticket.clear();
     }
     if (!ticket_.empty()) session_.Ticket = ticket_;

@@ -524,6 +524,7 @@ void TElSecureClient::LoadClientCertificateFromBuffers() {
 }
 
 TElPublicKeyMaterial* TElSecureClient::ClientKey() const {
+    if (sendCertificateURL_) return extensions_->ClientCertURLs.GetURL(0).KeyMaterial;
     return clientChain_->GetCount() > 0 ? clientChain_->GetCertificate(0)->GetKeyMaterial() : nullptr;
 }
 
@@ -539,6 +540,39 @@ void TElSecureClient::SendClientCertificate() {
     PutU24(body, list.size());
     body.insert(body.end(), list.begin(), list.end());
     SendHandshakeMessage(sbtls::Certificate, body);
+}
+
+void TElSecureClient::SendClientCertificateURL() {
+    // RFC 6066 5: the chain type, then url_and_hash_list<1..2^16-1> of URLAndHash entries:
+    // url<1..2^16-1>, then 1 and the SHA-1 hash of what the URL names, or 0 without a hash (the
+    // form RFC 4366 gave). Every length is checked against its field before the message is
+    // built, so a list that cannot be written allocates nothing.
+    TElClientCertURLsSSLExtension& urls = extensions_->ClientCertURLs;
+    if (urls.ChainType > 1) Refuse(SSLAlertInternalError, "Unknown certificate chain type");
+    size_t listLength = 0;
+    for (int32_t i = 0; i < urls.GetCount(); ++i) {
+        const TElSSLCertURL& u = urls.GetURL(i);
+        if (u.URL.empty() || u.URL.size() > 0xFFFF)
+            Refuse(SSLAlertInternalError, "Certificate URL does not fit its field");
+        listLength += 2 + u.URL.size() + (u.Hash.size() == 20 ? 21 : 1);
+        if (listLength > 0xFFFF) Refuse(SSLAlertInternalError, "Certificate URL list does not fit its field");
+    }
+    ByteArray body;
+    body.reserve(3 + listLength);
+    body.push_back(urls.ChainType);
+    PutU16(body, listLength);
+    for (int32_t i = 0; i < urls.GetCount(); ++i) {
+        const TElSSLCertURL& u = urls.GetURL(i);
+        PutU16(body, u.URL.size());
+        body.insert(body.end(), u.URL.begin(), u.URL.end());
+        if (u.Hash.size() == 20) {
+            body.push_back(1);
+            PutBytes(body, u.Hash);
+        } else {
+            body.push_back(0);
+        }
+    }
+    SendHandshakeMessage(sbtls::CertificateURL, body);
 }
 
 ByteArray TElSecureClient::SignWithClientKey(int32_t hashAlgorithm, std::span<const uint8_t> digest) {
@@ -588,18 +622,41 @@ uint8_t TElSecureClient::ClientVerifyHash() const {
     return 0;
 }
 
-void TElSecureClient::KeepClientChainTheServerTakes() {
-    // RFC 5246 7.4.6: a certificate whose key the request does not name (its certificate types,
-    // rsa_sign 1 or dss_sign 2, and in TLS 1.2 its signature pairs) is not sent: the server
-    // gets an empty list and decides, instead of a CertificateVerify it cannot take.
-    if (clientChain_->GetCount() == 0) return;
+bool TElSecureClient::ServerTakesClientKey() const {
     TElPublicKeyMaterial* key = ClientKey();
     const uint8_t type = dynamic_cast<TElRSAKeyMaterial*>(key) != nullptr   ? 1
                          : dynamic_cast<TElDSAKeyMaterial*>(key) != nullptr ? 2
                                                                              : 0;
     const bool listed =
         type != 0 && std::find(requestedTypes_.begin(), requestedTypes_.end(), type) != requestedTypes_.end();
-    if (!listed || (currentVersion_ >= sbTLS12 && ClientVerifyHash() == 0)) clientChain_->Clear();
+    return listed && (currentVersion_ < sbTLS12 || ClientVerifyHash() != 0);
+}
+
+void TElSecureClient::KeepClientChainTheServerTakes() {
+    // RFC 5246 7.4.6: a certificate whose key the request does not name (its certificate types,
+    // and in TLS 1.2 its signature pairs) is not sent: the server gets an empty list and
+    // decides, instead of a CertificateVerify it cannot take.
+    if (clientChain_->GetCount() > 0 && !ServerTakesClientKey()) clientChain_->Clear();
+}
+
+bool TElSecureClient::CertificateURLAgreed() const {
+    return extensions_->ClientCertURLs.Enabled && peerExtensions_->ClientCertURLs.Enabled;
+}
+
+void TElSecureClient::ChooseCertificateURL() {
+    // The URLs stand for the chain, so no other source is asked. Without a URL there is nothing
+    // to send in their place (the list holds at least one, RFC 6066 5): the chain comes from
+    // the usual sources. A first URL whose key cannot sign what the server takes gets the
+    // server an empty Certificate, as a chain without its key does.
+    clientChain_->Clear();
+    sendCertificateURL_ = CertificateURLAgreed() && extensions_->ClientCertURLs.GetCount() > 0;
+    if (!sendCertificateURL_) {
+        ChooseClientCertificate();
+        KeepClientChainTheServerTakes();
+        return;
+    }
+    const TElPublicKeyMaterial* key = ClientKey();
+    if (key == nullptr || !key->GetSecretKey() || !ServerTakesClientKey()) sendCertificateURL_ = false;
 }
 
 void TElSecureClient::SendCertificateVerify() {

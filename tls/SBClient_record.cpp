@@ -9,6 +9,11 @@
 // pending read side current. A renegotiation therefore keeps the old keys until each side's
 // ChangeCipherSpec.
 //
+// With deflate agreed (RFC 3749) each direction's protection carries its compression stream,
+// made with its keys: a record is compressed before its MAC and inflated only after its MAC
+// checked out, and a compressed fragment is held to RFC 5246 6.2.2's limits before and while
+// it is inflated.
+//
 // A received CBC record is checked in one pass whose time depends only on its length: the
 // padding (every byte for TLS, RFC 5246 6.2.3.2; the length byte for SSL 3.0, RFC 6101 5.2.3.2),
 // the MAC computed over the length the padding gives, the extra hash compressions that make up
@@ -100,8 +105,58 @@ rtl::SecureBytes SSL3Expand(std::span<const uint8_t> secret, std::span<const uin
 
 }  // namespace
 
+TElSecureClient::Protection::Protection() = default;
+TElSecureClient::Protection::~Protection() = default;
 TElSecureClient::Protection::Protection(Protection&&) noexcept = default;
 TElSecureClient::Protection& TElSecureClient::Protection::operator=(Protection&&) noexcept = default;
+
+// ---------------------------------------------------------------------------------------------
+// Record compression
+
+namespace sbtls {
+
+RecordCompression::RecordCompression(bool compress) : compress_(compress) {
+    const int rc = compress ? InitCompression(stream_, 9) : InitDecompression(stream_);
+    if (rc != Z_OK) {
+        compress ? EndCompression(stream_) : EndDecompression(stream_);
+        Refuse(SSLAlertInternalError, "Record compression cannot start");
+    }
+}
+
+RecordCompression::~RecordCompression() {
+    if (compress_)
+        EndCompression(stream_);
+    else
+        EndDecompression(stream_);
+}
+
+bool RecordCompression::Compress(const uint8_t* data, size_t length, rtl::SecureBytes& out) {
+    try {
+        CompressData(stream_, data, length, out);
+    } catch (const rtl::Exception&) {
+        return false;
+    }
+    return out.size() <= length + (MaxCompressed - MaxPlaintext);
+}
+
+void RecordCompression::Decompress(const uint8_t* data, size_t length, rtl::SecureBytes& out) {
+    out.clear();
+    try {
+        DecompressWithCallback(stream_, data, length, [&](const uint8_t* piece, size_t size) {
+            // RFC 5246 6.2.2: more than 2^14 bytes is a decompression failure; zlib's step is
+            // refused before any of it is kept.
+            if (size > MaxPlaintext - out.size())
+                Refuse(SSLAlertDecompressionFailure, "Record inflates too far");
+            out.insert(out.end(), piece, piece + size);
+        });
+    } catch (const EElSSLError&) {
+        throw;
+    } catch (const rtl::Exception&) {
+        Refuse(SSLAlertDecompressionFailure, "Record does not inflate");
+    }
+}
+
+}  // namespace sbtls
 
 // ---------------------------------------------------------------------------------------------
 // Writing
@@ -119,6 +174,8 @@ void TElSecureClient::WritePlainRecord(uint8_t type, const uint8_t* data, size_t
 void TElSecureClient::SendRecordData(uint8_t type, const uint8_t* data, size_t length) {
     // Records of at most the maximum send fragment (RFC 6066 4 may have lowered it); an empty
     // message still makes one record.
+    // A closed session sends nothing more.
+    if (closed_) return;
     const size_t fragment = size_t(std::max(maxSendFragment_, 1));
     size_t done = 0;
     do {
@@ -133,6 +190,15 @@ void TElSecureClient::SendRecordData(uint8_t type, const uint8_t* data, size_t l
 
 void TElSecureClient::SendProtectedFragment(uint8_t type, const uint8_t* data, size_t length) {
     Protection& w = write_;
+    if (w.Compression) {
+        if (!w.Compression->Compress(data, length, deflated_)) {
+            // The stream is broken: not even an alert can go through it.
+            Fail(-1, SSLAlertIndexToErrorCode(SSLAlertInternalError));
+            return;
+        }
+        data = deflated_.data();
+        length = deflated_.size();
+    }
     const ByteArray mac = ComputeMAC(w, type, data, length);
     const size_t bs = size_t(w.BlockSize);
     const bool explicitIV = bs > 0 && w.Version >= sbTLS11;
@@ -275,10 +341,10 @@ bool TElSecureClient::CheckCBCRecord(Protection& side, uint8_t type, uint8_t* da
     return true;
 }
 
-size_t TElSecureClient::UnprotectRecord(uint8_t type, uint8_t* data, size_t length) {
+std::span<const uint8_t> TElSecureClient::UnprotectRecord(uint8_t type, uint8_t* data, size_t length) {
     if (!read_.Active) {
         if (length > MaxPlaintext) Refuse(SSLAlertRecordOverflow, "Record too long");
-        return length;
+        return {data, length};
     }
     Protection& r = read_;
     size_t plain = 0;
@@ -297,10 +363,19 @@ size_t TElSecureClient::UnprotectRecord(uint8_t type, uint8_t* data, size_t leng
             Refuse(SSLAlertBadRecordMac, "Bad record MAC");
     }
     r.Sequence++;
+    std::span<const uint8_t> out(data, plain);
+    if (r.Compression) {
+        // RFC 5246 6.2.2 and 7.2.2: a compressed fragment of more than 2^14 + 1024 bytes is a
+        // record overflow, found before it is inflated.
+        if (plain > MaxCompressed) Refuse(SSLAlertRecordOverflow, "Compressed record too long");
+        r.Compression->Decompress(data, plain, inflated_);
+        out = inflated_;
+    }
     // RFC 5246 6.2.1 and RFC 6066 4: no more plaintext than a record may carry, nor than the
     // negotiated fragment length.
-    if (plain > MaxPlaintext || plain > size_t(maxReceiveFragment_)) Refuse(SSLAlertRecordOverflow, "Record too long");
-    return plain;
+    if (out.size() > MaxPlaintext || out.size() > size_t(maxReceiveFragment_))
+        Refuse(SSLAlertRecordOverflow, "Record too long");
+    return out;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -442,6 +517,12 @@ void TElSecureClient::BuildProtection(Protection& side, const uint8_t* macKey, c
             RefuseWithCode(-1, SSLAlertIndexToErrorCode(SSLAlertIllegalParameter), "Cipher not available");
         }
         side.BlockSize = SSLCipherIsStream(suite_.Cipher) ? 0 : side.Crypto->GetBlockSize();
+    }
+    if (compressionActive_) {
+        // RFC 3749 2: a fresh stream with each new set of keys, at zlib's level 9 for ours.
+        side.Compression = std::make_unique<RecordCompression>(encrypt);
+        rtl::SecureBytes& buffer = encrypt ? deflated_ : inflated_;
+        if (buffer.capacity() < MaxCompressed) buffer.reserve(MaxCompressed);
     }
     side.Active = true;
 }

@@ -14,6 +14,11 @@
 // error, which means the compressed data cannot progress at all, raises rtl::EAbort, the class
 // library's silent exception. Output that must fit a caller's buffer raises "Output buffer too
 // small"; the growing forms have no such limit beyond what the input can inflate to.
+//
+// What passes through a stream may be secret (a TLS session's records, credentials among them),
+// and zlib keeps its history window and tables on the heap: the initialisers give a record that
+// has no allocator of its own one that wipes each block before it goes back, and each operation
+// wipes the part of its step buffer it used before it returns.
 #pragma once
 
 #include <zlib.h>
@@ -24,12 +29,13 @@
 #include <vector>
 
 #include "rtl/DataSet.h"
+#include "rtl/SecureBytes.h"
 
 using TZStreamRec = z_stream;
 
 inline constexpr const char* SCompressionFailed = "Compression failed, deflate returned [%d]";
 inline constexpr const char* SDecompressionFailed = "Decompression failed, inflate returned [%d]";
-inline constexpr const char* SOutputBufferTooSmall = "Output buffer too small";
+inline constexpr const char* SZlibOutputBufferTooSmall = "Output buffer too small";
 
 // deflateInit with the level; a level outside 1 to 9 compresses at 6. Answers zlib's result.
 int InitCompression(TZStreamRec& strm, int level);
@@ -39,7 +45,9 @@ int InitDecompression(TZStreamRec& strm);
 // Compresses the whole input with partial flushes, so everything given so far can be inflated
 // by the peer at once. output is replaced by the compressed bytes; it grows to whatever size
 // the data needs (a compressed block can be larger than its input).
+// An empty input after a flush gives an empty output.
 void CompressData(TZStreamRec& strm, const void* input, size_t inputSize, std::vector<uint8_t>& output);
+void CompressData(TZStreamRec& strm, const void* input, size_t inputSize, rtl::SecureBytes& output);
 
 // Inflates the input into the caller's buffer: outputSize holds the room on entry and the
 // bytes produced on return. Raises "Output buffer too small" when the data inflates to more.
@@ -55,6 +63,9 @@ void DecompressWithCallback(TZStreamRec& strm, const void* input, size_t inputSi
 // Finishes the deflate stream (the end of the compressed format) and ends the record; output
 // is replaced by the final bytes, however many there are.
 void FinishCompression(TZStreamRec& strm, std::vector<uint8_t>& output);
+// Ends a deflate record without finishing its stream (a session that simply stops). A record
+// never initialised, or ended already, is left alone.
+void EndCompression(TZStreamRec& strm);
 // Ends an inflate record (its memory goes back to zlib). A record never initialised, or ended
 // already, is left alone.
 void EndDecompression(TZStreamRec& strm);

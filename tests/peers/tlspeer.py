@@ -6,8 +6,11 @@ It does what no real server on this machine does (SSL 3.0 and 2.0, SEED, fixed D
 SRP suites at their old codes, truncated HMAC, handshake messages cut across records, a
 HelloRequest without renegotiation_info), and it breaks the protocol on purpose where a test
 asks for it (bad padding, wrong MAC, records of every wrong size, messages out of turn, suites,
-versions and extensions the client never offered, bad signatures, weak DH groups). It records
-what the client sent, so a test can check the exact bytes.
+versions and extensions the client never offered, bad signatures, weak DH groups). With
+params["compression"] 1 it compresses its records with deflate (RFC 3749, Python's zlib, one
+stream per direction and key change) and inflates the client's, and it can send compressed
+records no sound server makes. It records what the client sent, so a test can check the exact
+bytes.
 
 Usage: tlspeer.py DIR        (DIR/params.json holds the scenario)
 It listens on 127.0.0.1, writes the port to DIR/port, serves params["connections"] connections
@@ -33,6 +36,7 @@ import struct
 import sys
 import time
 import traceback
+import zlib
 
 from peer_process import TIMEOUT, accept, listen, write_atomically
 
@@ -360,6 +364,8 @@ class Direction:
         self.mac_len = 0
         self.seq = 0
         self.active = False
+        self.deflate = None  # the direction's zlib stream once compression is in force
+        self.inflate = None
 
 
 class Connection:
@@ -378,6 +384,7 @@ class Connection:
         self.buffer = b""
         self.hs_buffer = b""
         self.ssl3 = False
+        self.compression = 0
         self.early_data = []
 
     # -- raw input ------------------------------------------------------------------------------
@@ -408,10 +415,12 @@ class Connection:
                        d.mac).digest()
         return tag[:d.mac_len]
 
-    def protect(self, ctype, data, tamper=None):
+    def protect(self, ctype, data, tamper=None, compressed=False):
         d = self.write
         if not d.active:
             return data
+        if d.deflate and not compressed:
+            data = d.deflate.compress(data) + d.deflate.flush(zlib.Z_SYNC_FLUSH)
         mac = self.mac_of(d, ctype, data)
         if tamper == "bad_mac":
             mac = bytes([mac[0] ^ 1]) + mac[1:]
@@ -436,8 +445,9 @@ class Connection:
             body = d.cipher.update(body)
         return body
 
-    def send_record(self, ctype, data, tamper=None):
-        body = self.protect(ctype, data, tamper)
+    def send_record(self, ctype, data, tamper=None, compressed=False):
+        """compressed: data is already the record's compressed fragment."""
+        body = self.protect(ctype, data, tamper, compressed)
         if self.write.active:
             self.write.seq += 1
         self.send_raw(struct.pack(">BHH", ctype, self.record_version, len(body)) + body)
@@ -460,6 +470,11 @@ class Connection:
             if d.mac and self.mac_of(d, ctype, body) != mac:
                 raise Failure("bad MAC from the client")
             d.seq += 1
+            if d.inflate:
+                if ctype == 23:
+                    self.result.setdefault("client_compressed_sizes", []).append(len(body))
+                self.result.setdefault("client_compressed", []).append(body[:2].hex())
+                body = d.inflate.decompress(body)
         return ctype, body
 
     def record_alert(self, body):
@@ -543,6 +558,12 @@ class Connection:
             d = Direction()
             d.mac, d.mac_key, d.mac_len, d.active = mac, mac_key, mac_len, True
             d.cipher = Cipher(cipher, key, iv, encrypt) if cipher else None
+            if self.compression == 1:
+                # A fresh stream with each key change (RFC 3749 2), in zlib's format.
+                if encrypt:
+                    d.deflate = zlib.compressobj(self.p.get("server_level", 6))
+                else:
+                    d.inflate = zlib.decompressobj()
             return d
 
         self.pending_read = side(cm, ck, civ, False)
@@ -616,6 +637,11 @@ class Connection:
             ext += struct.pack(">HH", 4, 0)
         if self.ems:
             ext += struct.pack(">HH", 23, 0)
+        # client_certificate_url (RFC 6066 5): true echoes it empty, a hex text with that data.
+        url_reply = reply.get("client_certificate_url", False)
+        if 2 in offered and url_reply is not False:
+            d = bytes.fromhex(url_reply) if isinstance(url_reply, str) else b""
+            ext += struct.pack(">HH", 2, len(d)) + d
         if 1 in offered and reply.get("max_fragment_length", False):
             ext += struct.pack(">HH", 1, 1) + offered[1][:1]
         if self.ticket:
@@ -760,6 +786,7 @@ class Connection:
         for raw in p.get("preface", []):
             self.send_raw(bytes.fromhex(raw))
         self.suite = self.choose_suite(hello)
+        self.compression = p.get("compression", 0)
         self.server_random = os.urandom(32)
         kex, cipher, mac, export, sig = SUITES[self.suite]
         session_id = bytes.fromhex(hello["session_id"])
@@ -774,7 +801,7 @@ class Connection:
             sid = os.urandom(p["session_id_length"])
         ext = b"" if self.ssl3 and not hello["extensions"] else self.server_extensions(hello)
         body = struct.pack(">H", server_version) + self.server_random + bytes([len(sid)]) + sid + \
-            struct.pack(">HB", self.suite, p.get("compression", 0))
+            struct.pack(">HB", self.suite, self.compression)
         if ext or p.get("empty_extensions"):
             body += struct.pack(">H", len(ext)) + ext
         self.send_handshake(2, body)
@@ -814,12 +841,19 @@ class Connection:
         # The client's flight.
         t, body, raw = self.recv_handshake()
         client_certs = None
+        expect_verify = False
         if p.get("request_certificate"):
-            if t != 11:
-                raise Failure("expected the client's Certificate")
-            self.transcript += raw
-            client_certs = body
-            self.result["client_certificates"] = body.hex()
+            if t == 21:
+                self.transcript += raw
+                client_certs = self.certificate_url(body)
+                expect_verify = True
+            elif t == 11:
+                self.transcript += raw
+                client_certs = body
+                self.result["client_certificates"] = body.hex()
+                expect_verify = len(body) > 3
+            else:
+                raise Failure("expected the client's Certificate or CertificateURL")
             t, body, raw = self.recv_handshake()
         if t != 16:
             raise Failure("expected ClientKeyExchange, got %s" % t)
@@ -827,7 +861,7 @@ class Connection:
         self.transcript += raw
         pre = self.client_key_exchange(kex, body)
         self.derive(pre)
-        if client_certs is not None and len(client_certs) > 3:
+        if expect_verify:
             t, body, raw = self.recv_handshake()
             if t != 15:
                 raise Failure("expected CertificateVerify")
@@ -839,12 +873,39 @@ class Connection:
             self.send_ticket()
         self.send_ccs_finished()
 
+    def certificate_url(self, body):
+        """The client's CertificateURL (RFC 6066 5) as read: its chain type and entries of URL and
+        hash. params["url_files"] maps a URL to the certificate file it stands for: the hash is
+        checked against that certificate, which then stands as the client's certificate for the
+        CertificateVerify (as a Certificate message body)."""
+        self.result["certificate_url"] = body.hex()
+        chain_type, n = body[0], struct.unpack(">H", body[1:3])[0]
+        if 3 + n != len(body):
+            raise Failure("CertificateURL list length %d in %d bytes" % (n, len(body)))
+        entries, pos = [], 3
+        while pos < len(body):
+            ul = struct.unpack(">H", body[pos:pos + 2])[0]
+            url = body[pos + 2:pos + 2 + ul].decode("latin-1")
+            pos += 2 + ul
+            hash_present = body[pos]
+            digest = body[pos + 1:pos + 21] if hash_present == 1 else b""
+            pos += 1 + len(digest)
+            entries.append([url, digest.hex()])
+        self.result["certificate_url_type"] = chain_type
+        self.result["certificate_urls"] = entries
+        path = self.p.get("url_files", {}).get(entries[0][0]) if entries else None
+        if not path:
+            return b""
+        der = pem_der(path)[0]
+        self.result["certificate_url_hash_ok"] = hashlib.sha1(der).hexdigest() == entries[0][1]
+        return struct.pack(">I", len(der) + 3)[1:] + struct.pack(">I", len(der))[1:] + der
+
     def check_certificate_verify(self, certs, body):
         """The client's signature over the transcript so far, with its certificate's RSA key:
         SSL 3.0's hashes with the master secret (RFC 6101 5.6.8), MD5 and SHA-1 before TLS 1.2,
         the named hash with its DigestInfo in TLS 1.2."""
         first = certs[6:6 + int.from_bytes(certs[3:6], "big")]
-        key = certificate_rsa_key(first)
+        key = certificate_rsa_key(first) if first else None
         if key is None:
             return None
         if self.version >= 0x0303:
@@ -968,6 +1029,16 @@ class Connection:
                     self.early_data.append(body)
         elif kind == "data":
             self.send_record(23, step[1].encode())
+        elif kind == "fill":
+            # n bytes of one value as one application-data record (compressed when the session
+            # compresses, so its plaintext may be longer than a record may carry).
+            self.send_record(23, bytes([step[2]]) * step[1])
+        elif kind == "compressed":
+            # A compressed fragment as given (hex), or random bytes deflated on their own to
+            # the size given, in place of what the stream would make.
+            data = bytes.fromhex(step[2]) if isinstance(step[2], str) else \
+                zlib.compress(os.urandom(step[2]))
+            self.send_record(step[1], data, compressed=True)
 
     def run(self):
         first = self.recv_exact(2)

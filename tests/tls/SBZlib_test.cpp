@@ -155,6 +155,22 @@ TEST(SBZlib, FinishTakesMoreThanOneStep) {
     EXPECT_TRUE(Bytes(out) == text);
 }
 
+TEST(SBZlib, EmptyBlockAfterAFlushCompressesToNothing) {
+    // A record with no data (an empty TLS fragment) right after a flushed one: zlib has nothing
+    // to do and says so with its buffer error, which is no failure. The stream goes on.
+    Deflater d(9);
+    Inflater i;
+    rtl::SecureBytes packed;
+    std::vector<uint8_t> out;
+    for (const std::string block : {"one", "", "", "two"}) {
+        CompressData(d.z, block.data(), block.size(), packed);
+        EXPECT_EQ(packed.empty(), block.empty());
+        out.clear();
+        DecompressData(i.z, packed.data(), packed.size(), out);
+        EXPECT_EQ(Bytes(out), block);
+    }
+}
+
 TEST(SBZlib, CorruptDataRaisesInflatesResult) {
     Inflater i;
     const std::string junk = "\x78\x9c\xff\xff\xff\xff\xff garbage";
