@@ -83,8 +83,15 @@ void TIdThread::TerminateAndWaitFor() {
     if (FreeOnTerminate)
         EIdException::RaiseIdException<EIdThreadTerminateAndWaitFor>(
             "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
-    Terminate();
-    Start();
+    {
+        // Terminated and started in one step: a thread still waiting for its first Start that
+        // saw the termination alone would end without running its body.
+        std::lock_guard guard(lock_);
+        options_ |= itoStopped;
+        terminated_ = true;
+        started_ = true;
+        wake_.notify_all();
+    }
     WaitFor();
 }
 
