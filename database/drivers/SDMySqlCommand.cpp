@@ -102,8 +102,9 @@ std::string MySqlParamLiteral(const TParam& param, const std::function<std::stri
         case ftBCD:
             // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
-        case ftDate:
         case ftTime:
+            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
+        case ftDate:
         case ftDateTime:
             return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
         case ftBytes:

@@ -157,6 +157,14 @@ std::string DateTimeLiteralText(rtl::TDateTime value) {
     return text;
 }
 
+std::string TimeLiteralText(rtl::TDateTime value) {
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    rtl::DecodeTime(value, hour, minute, second, ms);
+    std::string text = rtl::Format("%.2d:%.2d:%.2d", hour, minute, second);
+    if (ms != 0) text += rtl::Format(".%.3d", ms);
+    return text;
+}
+
 rtl::TDateTime SqlTextToDateTimeMs(const std::string& text) {
     std::string rest = text;
     const int ms = TakeFractionMs(rest);

@@ -43,6 +43,10 @@ std::string CurrencyLiteral(int64_t scaled);
 // milliseconds; a value whose whole part is 0 (a time alone) has the date "1899-12-30". No
 // quotes.
 std::string DateTimeLiteralText(rtl::TDateTime value);
+// The time of day of a time parameter, "hh:nn:ss" and ".zzz" when it has milliseconds, also at
+// midnight: a time compared with or stored in a TIME column carries its time part, and no
+// date (MariaDB finds no TIME value equal to a text that starts with a date).
+std::string TimeLiteralText(rtl::TDateTime value);
 
 // SqlTextToDateTime and SqlTextToTime, keeping the fraction of a second that follows the
 // seconds ("12:30:15.75" gives 750 ms; digits past the third are dropped).

@@ -283,8 +283,18 @@ inline const std::vector<Case>& Cases() {
                  EXPECT_EQ(c.Open("select count(*) as N from KWC").FieldByName("N").AsInteger(), 0);
                  return;
              }
-             TSDQuery& q = RoundTrip(c, Kind::Time, {rtl::Variant::FromDateTime(rtl::EncodeTime(7, 8, 9, 0))});
-             EXPECT_EQ(Stamp(q.FieldByName("V").AsDateTime()).substr(11), "07:08:09.000");
+             // Midnight is a time like any other, written and compared with its time part.
+             TSDQuery& q = RoundTrip(c, Kind::Time,
+                                     {rtl::Variant::FromDateTime(rtl::EncodeTime(7, 8, 9, 0)),
+                                      rtl::Variant::FromDateTime(0.0)});
+             EXPECT_EQ(Column(q, [](rtl::TField& f) { return Stamp(f.AsDateTime()).substr(11); }),
+                       (std::vector<std::string>{"07:08:09.000", "00:00:00.000"}));
+             for (const double time : {rtl::EncodeTime(7, 8, 9, 0), 0.0}) {
+                 TSDQuery& found = c.Query("select ID from KWC where V = :V");
+                 c.Set(found, "V", Kind::Time, rtl::Variant::FromDateTime(time));
+                 found.Open();
+                 EXPECT_EQ(found.FieldByName("ID").AsInteger(), time == 0.0 ? 2 : 1);
+             }
          }},
         {"TextsWithAccentsQuotesAndBackslashes",
          [](Context& c) {

@@ -96,6 +96,10 @@ TEST(SqlLiterals, DateTimesKeepTheirMilliseconds) {
             EXPECT_NEAR(SqlTextToDateTimeMs(c.text), c.value, 1e-9) << c.text;
         }
     }
+    // A time parameter carries its time part, midnight included, and no date.
+    EXPECT_EQ(TimeLiteralText(0.0), "00:00:00");
+    EXPECT_EQ(TimeLiteralText(rtl::EncodeTime(23, 59, 59, 999)), "23:59:59.999");
+    EXPECT_EQ(TimeLiteralText(rtl::EncodeTime(0, 0, 0, 5)), "00:00:00.005");
     EXPECT_NEAR(SqlTextToTimeMs("12:30:15.75"), rtl::EncodeTime(12, 30, 15, 750), 1e-9);
     EXPECT_NEAR(SqlTextToDateTimeMs("2024-03-01 12:30:15.123456+01"),
                 rtl::EncodeDate(2024, 3, 1) + rtl::EncodeTime(12, 30, 15, 123), 1e-9);
