@@ -388,9 +388,12 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
         if (kind != mkInsert && !f.IsBlob &&
             (mode == rtl::upWhereAll || (mode == rtl::upWhereChanged && (changed || kind == mkRefresh)) ||
              f.IsIndexField)) {
-            conditions.push_back(f.OldValue.IsNull()
-                                     ? rtl::Format("%s%s is NULL", "  ", column)
-                                     : rtl::Format("%s%s = :OLD_%s", "  ", column, f.FieldName));
+            if (f.OldValue.IsNull())
+                conditions.push_back(rtl::Format("%s%s is NULL", "  ", column));
+            else if (f.OldValueCondition && mode != rtl::upWhereKeyOnly)
+                conditions.push_back("  " + f.OldValueCondition(column, ":OLD_" + f.FieldName));
+            else
+                conditions.push_back(rtl::Format("%s%s = :OLD_%s", "  ", column, f.FieldName));
         }
     }
     const std::string table = QuoteIdentifier(tableName, quote);
@@ -413,6 +416,28 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
             return rtl::Format("delete from %s %s", table, where);
     }
     return "";
+}
+
+std::string PostgresOldValueCondition(rtl::TFieldType type, TSDHeldAs heldAs, const std::string& column,
+                                      const std::string& marker) {
+    switch (heldAs) {
+        case TSDHeldAs::Milliseconds:
+        case TSDHeldAs::Seconds: {
+            const char* unit = heldAs == TSDHeldAs::Milliseconds ? "'milliseconds'" : "'second'";
+            // date_trunc takes time stamps and intervals; a time of day goes through an interval.
+            if (type == rtl::ftTime)
+                return "CAST(date_trunc(" + std::string(unit) + ", CAST(" + column +
+                       " AS interval)) AS time) = " + marker;
+            return "date_trunc(" + std::string(unit) + ", " + column + ") = " + marker;
+        }
+        case TSDHeldAs::SingleAsDouble:
+            return column + " = CAST(" + marker + " AS real)";
+        case TSDHeldAs::NumericAsDouble:
+            return "CAST(" + column + " AS double precision) = " + marker;
+        case TSDHeldAs::Exact:
+            break;
+    }
+    return column + " = " + marker;
 }
 
 void AnalyseSelectText(const std::string& text, const rtl::StringList& columnNames, rtl::StringList& origins,

@@ -16,6 +16,7 @@
 // every row of the table.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,23 @@ struct TSDUpdateField {
     bool IsAutoInc = false;     // the server fills it (ftAutoInc, or marked auto-increment)
     rtl::Variant OldValue;
     rtl::Variant NewValue;
+    // The condition on the column's old value (column, marker) in the where-all and
+    // where-changed modes, when the driver compares it otherwise than with "=" (see
+    // TISqlDatabase::OldValueCondition); a key-only statement compares keys with "=".
+    std::function<std::string(const std::string& column, const std::string& marker)> OldValueCondition;
 };
+
+// How the engine holds a column's value that its server keeps more finely: time stamps and
+// times cut to the millisecond or to the second, a single-precision float as the double of
+// its text, an exact numeric as the nearest double.
+enum class TSDHeldAs { Exact, Milliseconds, Seconds, SingleAsDouble, NumericAsDouble };
+
+// PostgreSQL's condition that finds a column's value as the engine holds it (heldAs) by the
+// marker of that value: the column cut to the engine's unit (date_trunc), a real compared
+// with the value made real, a numeric compared as a double. Both PostgreSQL drivers (native
+// and through ODBC) use it. "column = marker" for Exact.
+std::string PostgresOldValueCondition(rtl::TFieldType type, TSDHeldAs heldAs, const std::string& column,
+                                      const std::string& marker);
 
 // The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
 // for old ones. An insert leaves out auto-increment fields whose new value is null, which the

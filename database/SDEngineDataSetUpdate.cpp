@@ -185,6 +185,16 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
         std::string table = liveTable;
         if (table.empty() && tables.Count() > 0) table = tables.ValueFromIndex(0);
         if (!GetCapability()) table = StripOwnerPrefix(table, true);
+        // The driver compares each column with the value as it read it (its description says
+        // what the server keeps there).
+        TISqlDatabase* driver = database_ != nullptr ? database_->SqlDatabase() : nullptr;
+        const TSDFieldDescList* descs = command_ ? command_->FieldDescs.get() : nullptr;
+        auto descOf = [descs](const TField& f) -> const TSDFieldDesc* {
+            if (descs == nullptr || f.FieldNo() <= 0) return nullptr;
+            for (int i = 0; i < descs->Count(); ++i)
+                if (descs->GetFieldDesc(i).FieldNo == f.FieldNo()) return &descs->GetFieldDesc(i);
+            return nullptr;
+        };
         std::vector<TSDUpdateField> fields;
         for (int i = 0; i < FieldCount(); ++i) {
             TField& f = Fields(i);
@@ -198,6 +208,11 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
             if (u.IsDataField) {
                 u.OldValue = f.OldValue();
                 u.NewValue = f.Value();
+                if (const TSDFieldDesc* desc = driver != nullptr ? descOf(f) : nullptr)
+                    u.OldValueCondition = [driver, desc](const std::string& column,
+                                                         const std::string& marker) {
+                        return driver->OldValueCondition(*desc, column, marker);
+                    };
             }
             fields.push_back(std::move(u));
         }

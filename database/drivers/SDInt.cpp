@@ -341,6 +341,7 @@ void TICustomIntDatabase::StartServerTransaction() {
 
 void TICustomIntDatabase::DoConnect(const std::string& remoteDatabase, const std::string& userName,
                                     const std::string& password) {
+    firebirdServer_ = -1;
     AcquireClientLibrary();
     try {
         AllocHandle(true);
@@ -448,6 +449,30 @@ std::string TICustomIntDatabase::GetVersionString() {
     TVersionLines lines;
     if (Functions().isc_version(GetDBHandle(), KeepVersionLine, &lines) != 0) return "";
     return lines.kept;
+}
+
+std::string TICustomIntDatabase::OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                                   const std::string& marker) {
+    switch (desc.NativeType) {
+        case TICustomIntCommand::kTimeStamp:
+        case TICustomIntCommand::kTime:
+            if (firebirdServer_ < 0)
+                firebirdServer_ = GetVersionString().find("Firebird") != std::string::npos ? 1 : 0;
+            // The tenths of a millisecond taken off: EXTRACT gives the milliseconds with one place.
+            if (firebirdServer_ == 1)
+                return "dateadd(-mod(cast(extract(millisecond from " + column +
+                       ") * 10 as integer), 10) * 0.1 " + "millisecond to " + column + ") = " + marker;
+            break;
+        case TICustomIntCommand::kLong:
+        case TICustomIntCommand::kShort:
+        case TICustomIntCommand::kInt64:
+            // The driver's double is the server's own cast of the scaled integer.
+            if (desc.FieldType == ftFloat) return "cast(" + column + " as double precision) = " + marker;
+            break;
+        default:
+            break;
+    }
+    return TISqlDatabase::OldValueCondition(desc, column, marker);
 }
 
 bool TICustomIntDatabase::TestConnected() {

@@ -217,6 +217,12 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // Time stamps and times (kept to a tenth of a millisecond) are held to the millisecond:
+    // on a Firebird server the column is cut to it with DATEADD (which InterBase lacks, where
+    // they are compared with "="); a scaled numeric read as a double is compared as that
+    // double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation) override {}
     bool SPDescriptionsAvailable() override { return true; }
 
@@ -272,6 +278,7 @@ private:
     int32_t sqlDialect_ = 1;
     bool explicitTransaction_ = false;
     bool retaining_ = true;
+    int8_t firebirdServer_ = -1;  // whether the server is Firebird; -1 until asked after a connect
     const TIntFunctions* functions_ = nullptr;
 };
 

@@ -129,6 +129,10 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // Time stamps and times with more than three places are held to the millisecond, float
+    // as the double of its text, a decimal read as a double as that double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation value) override;
 
     // The client's connection; rtl::EAssertionFailed "TIMyDatabase.GetMySQLPtr" without one.

@@ -99,6 +99,10 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // Time stamps and times are held to the millisecond, real as the double of its text,
+    // numeric read as a double as that double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation value) override;
 
     // The connection; rtl::EAssertionFailed "TIPgDatabase.GetPgConn" without a record.

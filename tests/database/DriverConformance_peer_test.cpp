@@ -144,6 +144,7 @@ public:
         return odbc != nullptr ? odbc->SqlState : "";
     }
     Capabilities Caps() const override { return Capabilities(); }
+    std::vector<FineColumn> FineColumns() const override { return conformance::PostgresFineColumns(); }
 
 private:
     std::unique_ptr<kwtest::PostgresServer> server_;

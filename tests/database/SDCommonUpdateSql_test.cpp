@@ -212,6 +212,47 @@ TEST(GenerateModifySql, InsertLeavesNullAutoIncrementFieldsOut) {
               "update T set   NAME = :NAME where   ID = :OLD_ID");
 }
 
+// A driver's own comparison of an old value serves the where-all and where-changed modes; keys
+// of key-only statements and null old values keep theirs.
+TEST(GenerateModifySql, DriverComparesOldValuesOutsideKeyOnlyMode) {
+    const rtl::StringList origins{"ID=T.ID", "TS=T.TS"};
+    std::vector<TSDUpdateField> fields = {
+        Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+        Field("TS", Variant::FromDateTime(1.5), Variant::FromDateTime(2.5), true)};
+    for (TSDUpdateField& f : fields)
+        f.OldValueCondition = [](const std::string& column, const std::string& marker) {
+            return "trunc(" + column + ") = " + marker;
+        };
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins),
+              "update T set   TS = :TS where   trunc(ID) = :OLD_ID and  trunc(TS) = :OLD_TS");
+    EXPECT_EQ(
+        GenerateModifySql(mkRefresh, rtl::upWhereChanged, "T", true, fields, origins),
+        "select \"ID\", \"TS\" from \"T\" where   trunc(\"ID\") = :OLD_ID and  trunc(\"TS\") = :OLD_TS");
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "delete from T where   ID = :OLD_ID and  TS = :OLD_TS");
+    fields[1].OldValue = Variant::Null();
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereAll, "T", false, fields, origins),
+              "delete from T where   trunc(ID) = :OLD_ID and  TS is NULL");
+}
+
+TEST(PostgresOldValueCondition, ComparesAtTheEnginesPrecision) {
+    struct Case {
+        TFieldType type;
+        TSDHeldAs heldAs;
+        const char* expected;
+    } cases[] = {
+        {ftDateTime, TSDHeldAs::Milliseconds, "date_trunc('milliseconds', c) = :m"},
+        {ftDateTime, TSDHeldAs::Seconds, "date_trunc('second', c) = :m"},
+        {ftTime, TSDHeldAs::Milliseconds,
+         "CAST(date_trunc('milliseconds', CAST(c AS interval)) AS time) = :m"},
+        {ftFloat, TSDHeldAs::SingleAsDouble, "c = CAST(:m AS real)"},
+        {ftFloat, TSDHeldAs::NumericAsDouble, "CAST(c AS double precision) = :m"},
+        {ftInteger, TSDHeldAs::Exact, "c = :m"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PostgresOldValueCondition(c.type, c.heldAs, "c", ":m"), c.expected);
+}
+
 // A table of four rows in a fresh SQLite database, reached through the SQLite test driver.
 class GeneratedOnSqlite : public ::testing::Test {
 protected:

@@ -43,6 +43,7 @@ public:
             "pg_backend_pid() and backend_type = 'client backend'");
     }
     Capabilities Caps() const override { return Capabilities(); }
+    std::vector<FineColumn> FineColumns() const override { return conformance::PostgresFineColumns(); }
 
 private:
     std::unique_ptr<kwtest::PostgresServer> server_;
@@ -92,6 +93,20 @@ public:
         Capabilities c;
         c.FixedCharPadded = false;  // MySQL takes CHAR values' trailing blanks off when it reads them
         return c;
+    }
+    std::vector<FineColumn> FineColumns() const override {
+        const rtl::Variant stamp =
+            rtl::Variant::FromDateTime(rtl::EncodeDate(2024, 3, 2) + rtl::EncodeTime(10, 0, 0, 250));
+        return {
+            {"datetime(6)", "'2024-03-01 12:00:00.123456'", "'2024-03-01 12:00:00.987654'", stamp},
+            // Read as text; "null" keeps the server from stamping it on every update.
+            {"timestamp(6) null", "now(6)", "now(6) + interval 1 second",
+             rtl::Variant("2024-03-02 10:00:00.250000")},
+            {"time(6)", "'07:08:09.123456'", "'07:08:09.654321'",
+             rtl::Variant::FromDateTime(rtl::EncodeTime(8, 0, 0, 500))},
+            {"float", "0.1", "0.2", rtl::Variant(0.25)},
+            {"decimal(20,2)", "123456789012345678.91", "123456789012345778.91", rtl::Variant(1.5)},
+        };
     }
 
 private:
@@ -161,6 +176,18 @@ public:
         if (!server_->Restart()) throw std::runtime_error("the Firebird server did not come back: " + server_->Log());
     }
     Capabilities Caps() const override { return Capabilities(); }
+    // Firebird keeps time stamps and times to a tenth of a millisecond.
+    std::vector<FineColumn> FineColumns() const override {
+        return {
+            {"timestamp", "'2024-03-01 12:00:00.1239'", "'2024-03-01 12:00:00.9876'",
+             rtl::Variant::FromDateTime(rtl::EncodeDate(2024, 3, 2) + rtl::EncodeTime(10, 0, 0, 250))},
+            {"time", "'07:08:09.1239'", "'07:08:09.6543'",
+             rtl::Variant::FromDateTime(rtl::EncodeTime(8, 0, 0, 500))},
+            {"float", "0.1", "0.2", rtl::Variant(0.25)},
+            {"numeric(18,2)", "1234567890123456.78", "1234567890123466.78", rtl::Variant(1.5)},
+            {"numeric(18,6)", "123456789012.345678", "123456789012.345978", rtl::Variant(1.5)},
+        };
+    }
 
 private:
     std::unique_ptr<kwtest::FirebirdServer> server_;
