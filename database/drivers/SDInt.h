@@ -190,6 +190,9 @@ bool IntStatusMeansLostConnection(const ISC_STATUS* status);
 // class, passed to the database's HandleError or, without a database, raised.
 void CheckIntStatus(ISC_STATUS result, const ISC_STATUS* status, TIntErrorClass errorClass, TISqlDatabase* database,
                     const TIntFunctions& functions);
+// The error CheckIntStatus reports for a failed call, without reporting it; nullptr for -501.
+std::unique_ptr<ESDIntError> MakeIntStatusError(ISC_STATUS result, const ISC_STATUS* status,
+                                                TIntErrorClass errorClass, const TIntFunctions& functions);
 
 class TICustomIntDatabase : public TISqlDatabase {
 public:
