@@ -208,11 +208,35 @@ void TIMyCommand::ExecuteSql() {
     if (result_ == nullptr) {
         // No result: a statement without rows, or rows the client could not read.
         if (My().mysql_field_count(handle_) != 0) db.Check(uintptr_t(0));
-        if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
         rowsAffected_ = int64_t(My().mysql_affected_rows(handle_));
         insertId_ = My().mysql_insert_id(handle_);
+        ReadRemainingResults();
+        if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    } else if (!unbuffered_) {
+        // The rows are with the client already: what follows them can be read now.
+        ReadRemainingResults();
     }
     serverColumns_ = result_ != nullptr ? int(My().mysql_num_fields(result_)) : 0;
+}
+
+void TIMyCommand::ReadRemainingResults() {
+    // A CALL answers with the rows of its SELECTs and then a status of its own; until every
+    // result of the answer is read the client refuses any other statement (2014, "Commands
+    // out of sync"). The results after the first are read and let go: the command serves one.
+    const TMySqlFunctions& my = My();
+    if (handle_ == nullptr || my.mysql_more_results == nullptr || my.mysql_next_result == nullptr) return;
+    while (my.mysql_more_results(handle_)) {
+        const int next = my.mysql_next_result(handle_);
+        if (next > 0) MyDatabase().Check(uintptr_t(0));
+        if (next != 0) return;
+        if (MYSQL_RES* extra = my.mysql_store_result(handle_)) {
+            my.mysql_free_result(extra);
+        } else if (my.mysql_field_count(handle_) != 0) {
+            MyDatabase().Check(uintptr_t(0));
+        } else if (result_ == nullptr) {
+            rowsAffected_ = int64_t(my.mysql_affected_rows(handle_));
+        }
+    }
 }
 
 void TIMyCommand::BindParamsBuffer() {
@@ -266,6 +290,7 @@ bool TIMyCommand::DoFetchNextRow() {
         // An unbuffered result ends early when the link breaks: that is an error, not the
         // end of the rows.
         if (unbuffered_ && handle_ != nullptr && My().mysql_errno(handle_) != 0) MyDatabase().Check(uintptr_t(0));
+        if (unbuffered_) ReadRemainingResults();
         return false;
     }
     lengths_ = My().mysql_fetch_lengths(result_);
@@ -427,6 +452,10 @@ void TIMyCommand::CloseResultSet() {
     if (result_ != nullptr) {
         // After the last connection let the library go nothing of it can be called.
         if (My().mysql_free_result != nullptr) My().mysql_free_result(result_);
+        // Freeing an unbuffered result reads its rows to the end; the answer's further
+        // results follow.
+        result_ = nullptr;
+        if (unbuffered_ && My().mysql_free_result != nullptr) ReadRemainingResults();
         TIMyDatabase& db = MyDatabase();
         if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
     }
