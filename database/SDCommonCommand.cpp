@@ -292,6 +292,7 @@ void TISqlCommand::Execute() {
 int32_t TISqlCommand::GetIdentityValue() {
     return -1;
 }
+void TISqlCommand::ReadAutoIncrementColumns() {}
 int32_t TISqlCommand::GetRowsAffected() {
     NotImplemented("TISqlCommand.GetRowsAffected");
 }

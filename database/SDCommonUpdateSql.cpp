@@ -350,6 +350,7 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
     std::vector<std::string> columnList;
     std::vector<std::string> valueList;
     std::vector<std::string> conditions;
+    std::vector<std::string> unassigned;
     for (const TSDUpdateField& f : fields) {
         if (!f.IsDataField) continue;
         const bool changed = IsChanged(f);
@@ -376,9 +377,13 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                                           : rtl::Format("%s%s = :%s", "  ", column, f.FieldName));
                 break;
             case mkInsert:
-                // Naming it with NULL would refuse the row (a not-null key) or defeat the
-                // server's own value.
-                if (f.IsAutoInc && f.NewValue.IsNull()) break;
+                // A null that the record never assigned (or any null of a column the server
+                // fills) stays out: naming it with NULL would refuse the row (a not-null key)
+                // or replace the column's default. One assigned NULL is written.
+                if (f.NewValue.IsNull() && (f.IsAutoInc || !f.Modified)) {
+                    if (!f.IsAutoInc) unassigned.push_back(column);
+                    break;
+                }
                 columnList.push_back(column);
                 valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : ":" + f.FieldName);
                 break;
@@ -408,6 +413,13 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                 rtl::DatabaseErrorFmt("No field identifies the record to update in table '%s'", tableName);
             return rtl::Format("update %s set %s %s", table, Join(setList, ", "), where);
         case mkInsert:
+            // Nothing assigned at all: the columns are named with NULL, since servers differ
+            // in how they take a row of defaults only.
+            if (columnList.empty())
+                for (const std::string& column : unassigned) {
+                    columnList.push_back(column);
+                    valueList.push_back("NULL");
+                }
             return rtl::Format("insert into %s (%s) values(%s)", table, Join(columnList, ", "),
                                Join(valueList, ", "));
         case mkDelete:

@@ -37,7 +37,7 @@ struct TSDUpdateField {
     std::string FieldName;
     bool IsDataField = true;    // false for calculated and lookup fields, which take no part
     bool IsBlob = false;        // a blob field (never in a where clause)
-    bool Modified = false;      // the dataset marked the blob modified
+    bool Modified = false;      // the record wrote the field's value (a blob: its stream wrote it)
     bool IsIndexField = false;  // part of the table's unique key
     bool IsAutoInc = false;     // the server fills it (ftAutoInc, or marked auto-increment)
     rtl::Variant OldValue;
@@ -61,9 +61,11 @@ std::string PostgresOldValueCondition(rtl::TFieldType type, TSDHeldAs heldAs, co
                                       const std::string& marker);
 
 // The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
-// for old ones. An insert leaves out auto-increment fields whose new value is null, which the
-// server fills. "" when there is nothing to do (a refresh without condition, a modify in
-// which no field changed). EDatabaseError for a modify or delete without any condition.
+// for old ones. An insert leaves out the fields whose new value is null and that the record
+// never wrote, and auto-increment fields whose new value is null: the server fills them (its
+// default, its key). When that leaves no column, the unwritten ones are named with NULL. "" when there is
+// nothing to do (a refresh without condition, a modify in which no field changed). EDatabaseError for a
+// modify or delete without any condition.
 std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const std::string& tableName,
                               bool quote, const std::vector<TSDUpdateField>& fields,
                               const rtl::StringList& origins);

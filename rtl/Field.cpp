@@ -134,6 +134,7 @@ bool TField::GetData(void* dest) const {
 
 void TField::SetData(const void* source) {
     dataSet_->SetFieldData(*this, source);
+    Modified = true;
 }
 
 bool TField::IsNull() const {

@@ -366,6 +366,7 @@ public:
     // The names cut at their length words (and at the entry's size).
     std::string SqlName() const;
     std::string AliasName() const;
+    std::string RelName() const;
 
 private:
     void Check() const;
@@ -437,6 +438,9 @@ public:
     // Output parameters are copied right after execution.
     void GetOutputParams() override {}
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
+    // Identity columns (Firebird 3: RDB$IDENTITY_TYPE), one catalog query per table of the
+    // result; a server without them leaves the descriptions as they are.
+    void ReadAutoIncrementColumns() override;
 
     // The server's answer to isc_info_sql_stmt_type, asked once per prepared statement.
     int32_t StatementType();

@@ -333,6 +333,44 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
     return true;
 }
 
+void TIPgCommand::ReadAutoIncrementColumns() {
+    const TPgFunctions& pg = Pg();
+    if (result_ == nullptr || pg.PQftable == nullptr || pg.PQftablecol == nullptr) return;
+    std::string columns;
+    for (int i = 0; i < FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
+        if (d.FieldNo < 1 || d.FieldNo > columnCount_) continue;
+        const Oid table = pg.PQftable(result_, d.FieldNo - 1);
+        const int column = pg.PQftablecol(result_, d.FieldNo - 1);
+        if (table == 0 || column <= 0) continue;  // a computed column
+        columns += rtl::Format("%s(%u, %d)", columns.empty() ? "" : ", ", uint32_t(table), column);
+    }
+    if (columns.empty()) return;
+    const std::string sql =
+        "select a.attrelid, a.attnum from pg_attribute a left join pg_attrdef d on d.adrelid = a.attrelid "
+        "and "
+        "d.adnum = a.attnum where (a.attrelid, a.attnum) in (" +
+        columns + ") and (a.attidentity <> '' or pg_get_expr(d.adbin, d.adrelid) like 'nextval(%')";
+    PGresult* r = pg.PQexec(PgDatabase().GetPgConn(), sql.c_str());
+    PgDatabase().MarkActivity();
+    if (r == nullptr) return;
+    if (pg.PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int row = 0; row < pg.PQntuples(r); ++row) {
+            int64_t table = -1;
+            if (!rtl::TryStrToInt64(pg.PQgetvalue(r, row, 0), table)) continue;
+            const int32_t column = rtl::StrToIntDef(pg.PQgetvalue(r, row, 1), -1);
+            for (int i = 0; i < FieldDescs->Count(); ++i) {
+                TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
+                if (d.FieldNo >= 1 && d.FieldNo <= columnCount_ &&
+                    int64_t(pg.PQftable(result_, d.FieldNo - 1)) == table &&
+                    pg.PQftablecol(result_, d.FieldNo - 1) == column)
+                    d.AutoIncrement = true;
+            }
+        }
+    }
+    pg.PQclear(r);
+}
+
 void TIPgCommand::GetOutputParams() {
     rtl::DatabaseError("Capability not supported");
 }

@@ -122,6 +122,12 @@ public:
         rtl::Variant Written;
     };
     virtual std::vector<FineColumn> FineColumns() const { return {}; }
+
+    // The definition of a key column ID that the server fills (a serial or identity column;
+    // "" when the server has none), and whether the engine reads the new key back after a
+    // live insert (AutoRefresh).
+    virtual std::string ServerKeyColumn() const { return ""; }
+    virtual bool ReadsServerKeysBack() const { return false; }
 };
 
 // A server's column type of each kind, in the order of Kind's values.
@@ -659,6 +665,56 @@ inline const std::vector<Case>& Cases() {
         {"LiveUpdatesWhereAll", [](Context& c) { LiveUpdates(c, rtl::upWhereAll); }},
         {"LiveUpdatesWhereChanged", [](Context& c) { LiveUpdates(c, rtl::upWhereChanged); }},
         {"LiveUpdatesWhereKeyOnly", [](Context& c) { LiveUpdates(c, rtl::upWhereKeyOnly); }},
+        {"LiveInsertsLeaveUnassignedColumnsToTheServer",
+         [](Context& c) {
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, N " +
+                   c.T(Kind::Integer) + ", DV " + c.T(Kind::Integer) + " default 7, S " + c.T(Kind::Text) +
+                   ")");
+             TSDQuery& q = c.Query("select ID, N, DV, S from KWC");
+             q.SetRequestLive(true);
+             q.SetCachedUpdates(false);
+             q.Open();
+             // A column the insert never assigned takes the server's default; an assigned
+             // NULL is written.
+             q.Append();
+             q.FieldByName("ID").SetAsInteger(1);
+             q.FieldByName("N").SetAsInteger(1);
+             EXPECT_NO_THROW(q.Post());
+             q.Append();
+             q.FieldByName("ID").SetAsInteger(2);
+             q.FieldByName("DV").Clear();
+             q.FieldByName("S").SetAsString("x");
+             EXPECT_NO_THROW(q.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 1 and DV = 7"), (Rows{{"1"}}));
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 2 and DV is null and N is null"),
+                       (Rows{{"1"}}));
+             q.Close();
+
+             const std::string key = c.driver.ServerKeyColumn();
+             if (key.empty()) return;
+             // A key left empty is the server's to fill, and comes back with AutoRefresh.
+             c.Run("create table KWK (" + key + ", N " + c.T(Kind::Integer) + ")");
+             TSDQuery& k = c.Query("select ID, N from KWK");
+             k.SetRequestLive(true);
+             k.SetCachedUpdates(false);
+             k.SetAutoRefresh(true);
+             k.Open();
+             k.Append();
+             k.FieldByName("N").SetAsInteger(5);
+             EXPECT_NO_THROW(k.Post());
+             const Rows stored = c.driver.Outside("select ID from KWK where N = 5");
+             ASSERT_EQ(stored.size(), 1u);
+             if (!c.driver.ReadsServerKeysBack()) return;
+             EXPECT_EQ(k.FieldByName("ID").AsString(), stored[0][0]);
+             // The row is known by its key: it can be changed at once.
+             k.Edit();
+             k.FieldByName("N").SetAsInteger(6);
+             EXPECT_NO_THROW(k.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWK where N = 6"), (Rows{{"1"}}));
+             k.Close();
+             c.queries.clear();
+             c.Run("drop table KWK");
+         }},
         {"LostConnection",
          [](Context& c) {
              const std::string why = c.driver.Caps().NoLostConnection;
