@@ -75,4 +75,70 @@ bool BcdToCurrency(const TBcd& bcd, int64_t& scaled) {
     return true;
 }
 
+bool TextToBcd(std::string_view text, TBcd& bcd, int places) {
+    if (places < 0 || places > 63) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::string whole;
+    std::string fraction;
+    bool point = false;
+    bool digit = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') return false;
+        digit = true;
+        (point ? fraction : whole) += c;
+    }
+    if (!digit) return false;
+    while (!whole.empty() && whole[0] == '0')
+        whole.erase(0, 1);
+    while (int(fraction.size()) > places) {
+        if (fraction.back() != '0') return false;
+        fraction.pop_back();
+    }
+    fraction.append(size_t(places) - fraction.size(), '0');
+    if (whole.empty()) whole = "0";
+    const std::string all = whole + fraction;
+    if (all.size() > 64) return false;
+    TBcd out;
+    out.Precision = uint8_t(all.size());
+    const bool zero = all.find_first_not_of('0') == std::string::npos;
+    out.SignSpecialPlaces = uint8_t(places) | (negative && !zero ? 0x80 : 0);
+    for (size_t k = 0; k < all.size(); ++k) {
+        const uint8_t d = uint8_t(all[k] - '0');
+        if (k % 2 == 0)
+            out.Fraction[k / 2] = uint8_t(d << 4);
+        else
+            out.Fraction[k / 2] |= d;
+    }
+    bcd = out;
+    return true;
+}
+
+std::string BcdToText(const TBcd& bcd) {
+    const int precision = bcd.Precision;
+    const int places = bcd.SignSpecialPlaces & 0x3F;
+    if (precision < 1 || precision > 64 || places > precision) return "";
+    std::string digits;
+    for (int i = 0; i < precision; ++i) {
+        const uint8_t byte = bcd.Fraction[i / 2];
+        const int d = (i % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
+        if (d > 9) return "";
+        digits += char('0' + d);
+    }
+    std::string whole = digits.substr(0, size_t(precision - places));
+    while (whole.size() > 1 && whole[0] == '0')
+        whole.erase(0, 1);
+    if (whole.empty()) whole = "0";
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    std::string text = ((bcd.SignSpecialPlaces & 0x80) && !zero ? "-" : "") + whole;
+    if (places > 0) text += "." + digits.substr(size_t(precision - places));
+    return text;
+}
+
 }  // namespace rtl

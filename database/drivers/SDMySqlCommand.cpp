@@ -18,6 +18,7 @@
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDSqlLiterals.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -99,9 +100,10 @@ std::string MySqlParamLiteral(const TParam& param, const std::function<std::stri
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
-        case ftBCD:
-            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
+        case ftBCD:
+            // Exact text: a currency's four places, or the decimal text of a larger value.
+            return BcdLiteral(param);
         case ftTime:
             return "'" + TimeLiteralText(v.AsDateTime()) + "'";
         case ftDate:
@@ -404,6 +406,7 @@ bool TIMyCommand::RequiredCnvtFieldType(TFieldType fieldType) {
         case ftDateTime:
         case ftAutoInc:
         case ftLargeint:
+        case ftBCD:
             return true;
         default:
             return false;
@@ -433,6 +436,11 @@ void TIMyCommand::GetFieldDescs(TSDFieldDescList& list) {
         // A 64-bit key keeps its type: as ftAutoInc it would be cut to 32 bits.
         if (IsNumericFieldType(type) && type != ftLargeint && type != ftFloat && (f->flags & AUTO_INCREMENT_FLAG) != 0)
             type = ftAutoInc;
+        // A DECIMAL's length counts its digits, its point and (when signed) its sign.
+        const bool decimal = f->type == MYSQL_TYPE_DECIMAL || f->type == MYSQL_TYPE_NEWDECIMAL;
+        const int64_t digits =
+            int64_t(f->length) - (f->decimals > 0 ? 1 : 0) - ((f->flags & UNSIGNED_FLAG) ? 0 : 1);
+        if (decimal && DecimalColumnIsBcd(db.EnableBCD, digits, f->decimals)) type = ftBCD;
         if (type == ftFloat && db.EnableMoney() && f->decimals >= 1 && f->decimals <= 4) type = ftCurrency;
         if (type == ftBlob && (f->flags & BINARY_FLAG) == 0) type = ftMemo;
         if (IsBlobFieldType(stMySQL, type)) size = 0;
@@ -444,6 +452,11 @@ void TIMyCommand::GetFieldDescs(TSDFieldDescList& list) {
         d.DataSize = FieldTypeHasSize(type) ? int32_t(std::min<int64_t>(size, kMaxBufferSize)) : NativeDataSize(type);
         d.Precision = int16_t(f->decimals);
         d.Required = (f->flags & NOT_NULL_FLAG) != 0;
+        if (type == ftBCD) {
+            d.DataSize = int32_t(sizeof(rtl::TBcd));
+            d.Precision = int16_t(digits);
+            d.Scale = int16_t(f->decimals);
+        }
     }
     serverColumns_ = int(count);
 }
@@ -532,6 +545,9 @@ bool TIMyCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
                 break;
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0), "ftLargeint");
+                break;
+            case ftBCD:
+                StoreDecimalText(desc, value, length, dest, destSize);
                 break;
             default:
                 break;

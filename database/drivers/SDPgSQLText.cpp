@@ -126,9 +126,10 @@ std::string PgParamLiteral(const TParam& param) {
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
-        case ftBCD:
-            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
+        case ftBCD:
+            // Exact text: a currency's four places, or the decimal text of a larger value.
+            return BcdLiteral(param);
         case ftTime:
             return "'" + TimeLiteralText(v.AsDateTime()) + "'";
         case ftDate:

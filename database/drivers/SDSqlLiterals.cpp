@@ -7,6 +7,7 @@
 
 #include "database/SDCommonValues.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -142,6 +143,40 @@ std::string CurrencyLiteral(int64_t scaled) {
     std::string fraction = std::to_string(magnitude % 10000);
     fraction.insert(0, 4 - fraction.size(), '0');
     return (negative ? "-" : "") + std::to_string(magnitude / 10000) + "." + fraction;
+}
+
+std::string BcdLiteral(const TParam& param) {
+    const rtl::Variant& v = param.Value();
+    if (v.IsText()) {
+        // Written back from the packed decimal it makes, so that only a number reaches the text.
+        const std::string text = rtl::Trim(v.AsString());
+        const size_t point = text.find('.');
+        rtl::TBcd bcd;
+        if (rtl::TextToBcd(text, bcd, point == std::string::npos ? 0 : int(text.size() - point - 1)))
+            return rtl::BcdToText(bcd);
+    }
+    return CurrencyLiteral(v.AsCurrency());
+}
+
+bool DecimalColumnIsBcd(bool enableBcd, int64_t precision, int64_t scale) {
+    return enableBcd && scale >= 1 && scale <= 4 && precision >= scale && precision <= 64;
+}
+
+void StoreDecimalText(const TSDFieldDesc& desc, const char* text, size_t length, void* dest,
+                      int32_t destSize) {
+    const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
+    if (destSize < int32_t(sizeof(rtl::TBcd))) {
+        double d = 0;
+        if (!ParseSqlDouble(value.data(), value.size(), d)) d = SqlTextToFloat(value, 0);
+        rtl::Assert(destSize >= 8, "StoreDecimalText: %d bytes for a number", destSize);
+        std::memcpy(dest, &d, sizeof d);
+        return;
+    }
+    rtl::TBcd bcd;
+    if (!rtl::TextToBcd(value, bcd, desc.Scale))
+        rtl::DatabaseErrorFmt("Field '%s': value '%s' is no decimal number of %d places", desc.FieldName,
+                              value, int32_t(desc.Scale));
+    std::memcpy(dest, &bcd, sizeof bcd);
 }
 
 std::string DateTimeLiteralText(rtl::TDateTime value) {

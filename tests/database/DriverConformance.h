@@ -128,6 +128,14 @@ public:
     // live insert (AutoRefresh).
     virtual std::string ServerKeyColumn() const { return ""; }
     virtual bool ReadsServerKeysBack() const { return false; }
+
+    // An exact numeric type of four places whose values go past a double's digits, and its
+    // largest value as the server writes it; none where the server has no such type.
+    struct ExactNumeric {
+        std::string Type;
+        std::string Largest;
+    };
+    virtual ExactNumeric WideDecimal() const { return {}; }
 };
 
 // A server's column type of each kind, in the order of Kind's values.
@@ -714,6 +722,38 @@ inline const std::vector<Case>& Cases() {
              k.Close();
              c.queries.clear();
              c.Run("drop table KWK");
+         }},
+        {"ExactNumericsWithEnableBcd",
+         [](Context& c) {
+             const Driver::ExactNumeric wide = c.driver.WideDecimal();
+             if (wide.Type.empty())
+                 GTEST_SKIP() << c.driver.Name() << ": no exact numeric past a double's digits";
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, V " + wide.Type +
+                   ", W " + wide.Type + ")");
+             c.driver.Outside("insert into KWC (ID, V, W) values (1, " + wide.Largest + ", -" + wide.Largest +
+                              ")");
+             c.db.Close();
+             c.db.Params().SetValue("ENABLE BCD", "TRUE");
+             c.db.Open();
+             TSDQuery& q = c.Query("select ID, V, W from KWC");
+             q.SetRequestLive(true);
+             q.SetCachedUpdates(false);
+             q.Open();
+             EXPECT_EQ(q.FieldByName("V").DataType(), ftBCD);
+             EXPECT_EQ(q.FieldByName("V").AsString(), wide.Largest);
+             EXPECT_EQ(q.FieldByName("W").AsString(), "-" + wide.Largest);
+             // Written back exactly, and the row found by its exact values.
+             q.Edit();
+             q.FieldByName("V").SetAsString("1234.5");
+             EXPECT_NO_THROW(q.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where V = 1234.5 and W = -" + wide.Largest),
+                       (Rows{{"1"}}));
+             TSDQuery& insert = c.Query("insert into KWC (ID, V) values (2, :V)");
+             insert.Params().ParamByName("V").SetDataType(ftBCD);
+             insert.Params().ParamByName("V").SetValue(rtl::Variant(wide.Largest));
+             insert.ExecuteStatement();
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 2 and V = " + wide.Largest),
+                       (Rows{{"1"}}));
          }},
         {"LostConnection",
          [](Context& c) {
