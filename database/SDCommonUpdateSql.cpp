@@ -26,6 +26,14 @@ std::string Join(const std::vector<std::string>& items, const char* sep) {
     return out;
 }
 
+// The marker of a field's parameter: ":NAME", or ":\"NAME\"" for a name holding a character
+// that cannot be in a marker's name (a blank, "-", "."), which would end it early.
+std::string Marker(const char* prefix, const std::string& fieldName) {
+    for (char c : fieldName)
+        if (!IsParamNameChar(c)) return ":\"" + std::string(prefix) + fieldName + "\"";
+    return ":" + std::string(prefix) + fieldName;
+}
+
 bool IsChanged(const TSDUpdateField& f) {
     if (f.IsBlob) return f.Modified || f.NewValue != f.OldValue;
     return !SameVariantValues(f.NewValue, f.OldValue, false, false, true);
@@ -374,7 +382,7 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                 if (changed)
                     setList.push_back(f.NewValue.IsNull()
                                           ? rtl::Format("%s%s = NULL", "  ", column)
-                                          : rtl::Format("%s%s = :%s", "  ", column, f.FieldName));
+                                          : rtl::Format("%s%s = %s", "  ", column, Marker("", f.FieldName)));
                 break;
             case mkInsert:
                 // A null that the record never assigned (or any null of a column the server
@@ -385,7 +393,7 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                     break;
                 }
                 columnList.push_back(column);
-                valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : ":" + f.FieldName);
+                valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : Marker("", f.FieldName));
                 break;
             case mkDelete:
                 break;
@@ -396,9 +404,9 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
             if (f.OldValue.IsNull())
                 conditions.push_back(rtl::Format("%s%s is NULL", "  ", column));
             else if (f.OldValueCondition && mode != rtl::upWhereKeyOnly)
-                conditions.push_back("  " + f.OldValueCondition(column, ":OLD_" + f.FieldName));
+                conditions.push_back("  " + f.OldValueCondition(column, Marker("OLD_", f.FieldName)));
             else
-                conditions.push_back(rtl::Format("%s%s = :OLD_%s", "  ", column, f.FieldName));
+                conditions.push_back(rtl::Format("%s%s = %s", "  ", column, Marker("OLD_", f.FieldName)));
         }
     }
     const std::string table = QuoteIdentifier(tableName, quote);

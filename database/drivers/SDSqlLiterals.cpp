@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "database/SDCommonSqlText.h"
 #include "database/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
@@ -13,22 +14,6 @@
 #include "rtl/Text.h"
 
 namespace {
-
-bool IsMarkerDelimiter(char c) {
-    switch (c) {
-        case '\r':
-        case '\n':
-        case ' ':
-        case '(':
-        case ')':
-        case ',':
-        case ';':
-        case '=':
-            return true;
-        default:
-            return false;
-    }
-}
 
 const TParam* FindLastParam(const TParams& params, const std::string& name) {
     for (int i = params.Count() - 1; i >= 0; --i)
@@ -67,57 +52,15 @@ std::string SubstituteParamLiterals(const std::string& text, const TParams* para
     if (params == nullptr || params->Count() == 0) return text;
     std::string out;
     out.reserve(text.size() + 16 * size_t(params->Count()));
-    char quote = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-            out += c;
-            ++i;
-            continue;
-        }
-        if (c == '\'' || c == '"') {
-            quote = c;
-            out += c;
-            ++i;
-            continue;
-        }
-        const bool marker = c == ':' && i + 1 < text.size() && text[i + 1] != ':' && (i == 0 || text[i - 1] != ':');
-        if (!marker) {
-            out += c;
-            ++i;
-            continue;
-        }
-        size_t end;
-        std::string name;
-        if (text[i + 1] == '"') {
-            const size_t close = text.find('"', i + 2);
-            if (close == std::string::npos) {  // an unclosed name opens a literal
-                out += c;
-                ++i;
-                continue;
-            }
-            name = text.substr(i + 2, close - i - 2);
-            end = close + 1;
-        } else {
-            end = i + 1;
-            while (end < text.size() && !IsMarkerDelimiter(text[end]))
-                ++end;
-            name = text.substr(i + 1, end - i - 1);
-        }
-        const bool whole = end >= text.size() || IsMarkerDelimiter(text[end]);
-        const TParam* param = whole && !name.empty() ? FindLastParam(*params, name) : nullptr;
-        if (param == nullptr) {
-            // Not a marker of ours: copied, and read on from the character after the colon
-            // so that quotes inside it still open literals.
-            out += c;
-            ++i;
-            continue;
-        }
+    size_t from = 0;
+    for (const TSDParamMarker& m : FindParamMarkers(text)) {
+        const TParam* param = m.Name.empty() ? nullptr : FindLastParam(*params, m.Name);
+        if (param == nullptr) continue;  // not a marker of ours: it stays as it is
+        out.append(text, from, m.Start - from);
         out += literal(*param);
-        i = end;
+        from = m.Start + m.Length;
     }
+    out.append(text, from, std::string::npos);
     return out;
 }
 

@@ -23,11 +23,11 @@
 // Makes the literal of one parameter's value.
 using TSDLiteralMaker = std::function<std::string(const TParam& param)>;
 
-// The text with each marker replaced by the literal of its parameter. Markers follow the
-// library's rule: ":name" or ":\"name\"" outside apostrophe and double-quote literals, not
-// after another ":" and ending at a delimiter (blank, CR, LF, "(", ")", ",", ";", "=") or the
-// end; names compare without case, and of two parameters of one name the last one counts.
-// A marker without a parameter stays as it is.
+// The text with each marker replaced by the literal of its parameter. Markers are the
+// library's (FindParamMarkers): ":name" or ":\"name\"" outside apostrophe and double-quote
+// literals, not doubled, not the colon of an array slice, the name a run of name characters;
+// names compare without case, and of two parameters of one name the last one counts. A
+// marker without a parameter stays as it is.
 std::string SubstituteParamLiterals(const std::string& text, const TParams* params, const TSDLiteralMaker& literal);
 
 // The value as a decimal integer; EDatabaseError naming the parameter when it holds no

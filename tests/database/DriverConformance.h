@@ -136,6 +136,10 @@ public:
         std::string Largest;
     };
     virtual ExactNumeric WideDecimal() const { return {}; }
+
+    // An array type of integers whose slices the server writes a[1:2] (PostgreSQL's); "" for
+    // a server without arrays.
+    virtual std::string IntegerArrayType() const { return ""; }
 };
 
 // A server's column type of each kind, in the order of Kind's values.
@@ -754,6 +758,23 @@ inline const std::vector<Case>& Cases() {
              insert.ExecuteStatement();
              EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 2 and V = " + wide.Largest),
                        (Rows{{"1"}}));
+         }},
+        {"ColonsOfArraySlicesAndCastsAreNoMarkers",
+         [](Context& c) {
+             const std::string array = c.driver.IntegerArrayType();
+             if (array.empty()) GTEST_SKIP() << c.driver.Name() << ": no arrays";
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, A " + array + ")");
+             c.driver.Outside("insert into KWC (ID, A) values (1, '{10,20,30}')");
+             TSDQuery& q = c.Query(
+                 "select A[1:2] as S, A[:2] as T, A[2:] as U, :n::int + 1 as V from KWC where ID = :id");
+             ASSERT_EQ(q.Params().Count(), 2);
+             c.Set(q, "n", Kind::Integer, rtl::Variant(int32_t(41)));
+             c.Set(q, "id", Kind::Key, rtl::Variant(int32_t(1)));
+             q.Open();
+             EXPECT_EQ(q.FieldByName("S").AsString(), "{10,20}");
+             EXPECT_EQ(q.FieldByName("T").AsString(), "{10,20}");
+             EXPECT_EQ(q.FieldByName("U").AsString(), "{20,30}");
+             EXPECT_EQ(q.FieldByName("V").AsInteger(), 42);
          }},
         {"LostConnection",
          [](Context& c) {

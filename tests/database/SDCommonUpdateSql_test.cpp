@@ -247,6 +247,23 @@ TEST(GenerateModifySql, DriverComparesOldValuesOutsideKeyOnlyMode) {
               "delete from T where   trunc(ID) = :OLD_ID and  TS is NULL");
 }
 
+// A field whose name would end a marker early is named in quotes.
+TEST(GenerateModifySql, NamesThatEndAMarkerAreQuoted) {
+    const rtl::StringList origins{"ID=T.ID", "my-col=T.\"my-col\""};
+    const std::vector<TSDUpdateField> fields = {Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                                Field("my-col", Variant("a"), Variant("b"))};
+    const std::string sql = GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins);
+    EXPECT_EQ(
+        sql,
+        "update T set   \"my-col\" = :\"my-col\" where   ID = :OLD_ID and  \"my-col\" = :\"OLD_my-col\"");
+    rtl::Params params;
+    CreateParamsFromSql(&params, sql);
+    std::vector<std::string> names;
+    for (int i = 0; i < params.Count(); ++i)
+        names.push_back(params[i].Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"my-col", "OLD_ID", "OLD_my-col"}));
+}
+
 TEST(PostgresOldValueCondition, ComparesAtTheEnginesPrecision) {
     struct Case {
         TFieldType type;

@@ -47,6 +47,7 @@ public:
     std::string ServerKeyColumn() const override { return "ID serial primary key"; }
     bool ReadsServerKeysBack() const override { return true; }
     ExactNumeric WideDecimal() const override { return {"numeric(20,4)", "9999999999999999.9999"}; }
+    std::string IntegerArrayType() const override { return "integer[]"; }
 
 private:
     std::unique_ptr<kwtest::PostgresServer> server_;
