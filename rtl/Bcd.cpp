@@ -7,6 +7,27 @@
 
 namespace rtl {
 
+namespace {
+
+// The packed decimal of a run of digits (the precision is their count), with its places and
+// sign; a zero is never negative.
+TBcd PackDigits(const std::string& digits, int places, bool negative) {
+    TBcd out;
+    out.Precision = uint8_t(digits.size());
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    out.SignSpecialPlaces = uint8_t(places) | (negative && !zero ? 0x80 : 0);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const uint8_t d = uint8_t(digits[i] - '0');
+        if (i % 2 == 0)
+            out.Fraction[i / 2] = uint8_t(d << 4);
+        else
+            out.Fraction[i / 2] |= d;
+    }
+    return out;
+}
+
+}  // namespace
+
 bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals) {
     if (precision < 1 || precision > 64 || decimals < 0 || decimals > 63 || decimals > precision)
         return false;
@@ -36,18 +57,7 @@ bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals) {
     const int intDigits = precision - decimals;
     if (int(intPart.size()) > intDigits) return false;
     const std::string all = std::string(size_t(intDigits) - intPart.size(), '0') + intPart + fracPart;
-
-    TBcd out;
-    out.Precision = uint8_t(precision);
-    out.SignSpecialPlaces = uint8_t(decimals) | (negative && mag != 0 ? 0x80 : 0);
-    for (size_t i = 0; i < all.size(); ++i) {
-        const uint8_t d = uint8_t(all[i] - '0');
-        if (i % 2 == 0)
-            out.Fraction[i / 2] = uint8_t(d << 4);
-        else
-            out.Fraction[i / 2] |= d;
-    }
-    bcd = out;
+    bcd = PackDigits(all, decimals, negative && mag != 0);
     return true;
 }
 
@@ -105,18 +115,7 @@ bool TextToBcd(std::string_view text, TBcd& bcd, int places) {
     if (whole.empty()) whole = "0";
     const std::string all = whole + fraction;
     if (all.size() > 64) return false;
-    TBcd out;
-    out.Precision = uint8_t(all.size());
-    const bool zero = all.find_first_not_of('0') == std::string::npos;
-    out.SignSpecialPlaces = uint8_t(places) | (negative && !zero ? 0x80 : 0);
-    for (size_t k = 0; k < all.size(); ++k) {
-        const uint8_t d = uint8_t(all[k] - '0');
-        if (k % 2 == 0)
-            out.Fraction[k / 2] = uint8_t(d << 4);
-        else
-            out.Fraction[k / 2] |= d;
-    }
-    bcd = out;
+    bcd = PackDigits(all, places, negative);
     return true;
 }
 

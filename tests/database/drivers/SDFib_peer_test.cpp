@@ -694,6 +694,18 @@ protected:
         return c;
     }
 
+    // An engine database on the server's file as KW, dialect 3.
+    static void Configure(TSDDatabase& db, const std::string& name) {
+        RegisterFirebirdDriver();
+        db.SetDatabaseName(name);
+        db.SetServerType(stFirebird);
+        db.SetRemoteDatabase(server_->Remote(file_));
+        db.SetLoginPrompt(false);
+        db.Params().SetValue("USER NAME", "KW");
+        db.Params().SetValue("PASSWORD", "kwpass");
+        db.Params().SetValue("SQL Dialect", "3");
+    }
+
     static inline std::unique_ptr<kwtest::FirebirdServer> server_;
     static inline std::string file_;
 };
@@ -749,15 +761,8 @@ TEST_F(FirebirdRemote, AttachmentShutDownByTheServerIsLost) {
 // The server goes away under a connection: the flag, the engine's handling, and a fresh
 // connect once the server is back.
 TEST_F(FirebirdRemote, ServerStoppedIsLostAndTheNextConnectWorks) {
-    RegisterFirebirdDriver();
     TSDDatabase db;
-    db.SetDatabaseName("fblost");
-    db.SetServerType(stFirebird);
-    db.SetRemoteDatabase(server_->Remote(file_));
-    db.SetLoginPrompt(false);
-    db.Params().SetValue("USER NAME", "KW");
-    db.Params().SetValue("PASSWORD", "kwpass");
-    db.Params().SetValue("SQL Dialect", "3");
+    Configure(db, "fblost");
     int lostCalls = 0;
     db.OnLostConnectError = [&](TSDDatabase&, const ESDEngineError& e, TSDLostConnectAction& action) {
         ++lostCalls;
@@ -808,15 +813,8 @@ TEST_F(FirebirdRemote, ServerStoppedIsLostAndTheNextConnectWorks) {
 // and closes without asking the server), once through a link the server cut while the
 // program was idle (the close meets it: its error is reported once, the next close is quiet).
 TEST_F(FirebirdRemote, ABrokenConnectionClosesWithoutAHandler) {
-    RegisterFirebirdDriver();
     TSDDatabase db;
-    db.SetDatabaseName("fbclose");
-    db.SetServerType(stFirebird);
-    db.SetRemoteDatabase(server_->Remote(file_));
-    db.SetLoginPrompt(false);
-    db.Params().SetValue("USER NAME", "KW");
-    db.Params().SetValue("PASSWORD", "kwpass");
-    db.Params().SetValue("SQL Dialect", "3");
+    Configure(db, "fbclose");
     auto count = [&]() {
         TSDQuery q;
         q.SetDatabaseName("fbclose");

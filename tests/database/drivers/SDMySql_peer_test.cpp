@@ -47,6 +47,18 @@ protected:
         return rows;
     }
 
+    // An engine database on the server's database as the test user.
+    static void Configure(TSDDatabase& db, const std::string& name) {
+        RegisterMySQLDriver();
+        db.SetDatabaseName(name);
+        db.SetServerType(stMySQL);
+        db.SetRemoteDatabase("127.0.0.1:kwtest");
+        db.SetLoginPrompt(false);
+        db.Params().SetValue("USER NAME", server_->User());
+        db.Params().SetValue("PASSWORD", server_->Password());
+        db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
+    }
+
     static std::unique_ptr<kwtest::MariaDbServer> server_;
 };
 
@@ -323,17 +335,10 @@ TEST_F(MySql, CatalogCommands) {
 // The server kills the connection: the error is marked lost, the engine closes the database,
 // and a fresh connect works.
 TEST_F(MySql, KilledConnectionIsLost) {
-    RegisterMySQLDriver();
     TSDSession session;
     session.SetSessionName("MyLost");
     TSDDatabase db(&session);
-    db.SetDatabaseName("mylost");
-    db.SetServerType(stMySQL);
-    db.SetRemoteDatabase("127.0.0.1:kwtest");
-    db.SetLoginPrompt(false);
-    db.Params().SetValue("USER NAME", server_->User());
-    db.Params().SetValue("PASSWORD", server_->Password());
-    db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
+    Configure(db, "mylost");
     int lostCalls = 0;
     db.OnLostConnectError = [&](TSDDatabase&, const ESDEngineError& e, TSDLostConnectAction& action) {
         ++lostCalls;
@@ -372,7 +377,6 @@ TEST_F(MySql, KilledConnectionIsLost) {
 // returns rows at all, the connection takes the next statement (no 2014, "Commands out of
 // sync"), unbuffered and buffered alike.
 TEST_F(MySql, ProceduresThatReturnRowsLeaveTheConnectionUsable) {
-    RegisterMySQLDriver();
     server_->Sql(
         "create table if not exists calls (i int);"
         "create procedure if not exists p_rows() select seq as n from seq_1_to_3;"
@@ -383,13 +387,7 @@ TEST_F(MySql, ProceduresThatReturnRowsLeaveTheConnectionUsable) {
         SCOPED_TRACE(std::string("PREFETCH ROWS ") + prefetch);
         server_->Sql("delete from calls");
         TSDDatabase db;
-        db.SetDatabaseName("mycall");
-        db.SetServerType(stMySQL);
-        db.SetRemoteDatabase("127.0.0.1:kwtest");
-        db.SetLoginPrompt(false);
-        db.Params().SetValue("USER NAME", server_->User());
-        db.Params().SetValue("PASSWORD", server_->Password());
-        db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
+        Configure(db, "mycall");
         db.Params().SetValue("PREFETCH ROWS", prefetch);
         db.Open();
         auto query = [&](const std::string& sql) {
