@@ -224,6 +224,10 @@ void TISqlDatabase::SetTransIsolation(TSDTransIsolation) {
 bool TISqlDatabase::SPDescriptionsAvailable() {
     NotImplemented("TISqlDatabase.SPDescriptionsAvailable");
 }
+std::string TISqlDatabase::OldValueCondition(const TSDFieldDesc&, const std::string& column,
+                                             const std::string& marker) {
+    return column + " = " + marker;
+}
 
 void TISqlDatabase::Connect(const std::string& remoteDatabase, const std::string& userName,
                             const std::string& password) {

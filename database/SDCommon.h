@@ -35,6 +35,7 @@
 #include "rtl/StringList.h"
 
 class TISqlCommand;
+struct TSDFieldDesc;
 struct TISqlCommandDeleter {
     void operator()(TISqlCommand* command) const noexcept;
 };
@@ -204,6 +205,15 @@ public:
     virtual int32_t ParamValue(int32_t index);
     virtual void SetTransIsolation(TSDTransIsolation value);
     virtual bool SPDescriptionsAvailable();
+    // The condition with which a generated statement finds a row again by the value this
+    // driver read from a column (marker: the parameter that carries that value). The base
+    // compares the column with "=", which is right where the engine holds the value exactly as
+    // the server keeps it. A driver whose server keeps a column more finely than the engine
+    // (time stamps past the millisecond, single-precision floats, exact numerics read as
+    // doubles) compares at the precision the engine holds instead: the row read is then found
+    // again, and only a change the engine can see misses it.
+    virtual std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                          const std::string& marker);
 
     // Call DoMarkActivity / DoEndWaitCursor. Drivers mark activity after every client-library
     // call and end the wait cursor before they report an error.

@@ -292,6 +292,7 @@ void TISqlCommand::Execute() {
 int32_t TISqlCommand::GetIdentityValue() {
     return -1;
 }
+void TISqlCommand::ReadAutoIncrementColumns() {}
 int32_t TISqlCommand::GetRowsAffected() {
     NotImplemented("TISqlCommand.GetRowsAffected");
 }
@@ -517,9 +518,13 @@ bool TISqlCommand::GetFieldAsString(int32_t fieldNo, std::string& value) {
                 rtl::TBcd bcd;
                 if (!GetCnvtFieldData(d, &bcd, int32_t(sizeof bcd))) return false;
                 int64_t scaled = 0;
-                if (!rtl::BcdToCurrency(bcd, scaled))
-                    rtl::DatabaseErrorFmt("Field '%s': value out of range", d.FieldName);
-                value = rtl::Variant::FromCurrency(scaled).AsString();
+                if ((bcd.SignSpecialPlaces & 0x3F) <= 4 && rtl::BcdToCurrency(bcd, scaled)) {
+                    value = rtl::Variant::FromCurrency(scaled).AsString();
+                    return true;
+                }
+                // Past a currency's range: the exact text.
+                value = rtl::BcdToText(bcd);
+                if (value.empty()) rtl::DatabaseErrorFmt("Field '%s': value out of range", d.FieldName);
                 return true;
             }
             [[fallthrough]];

@@ -46,6 +46,9 @@ struct TSDFieldDesc {
     int16_t Scale = 0;
     bool Required = false;
     bool IsFixedChar = false;
+    // The server fills the column (an identity or serial column whose type is no ftAutoInc);
+    // set by ReadAutoIncrementColumns.
+    bool AutoIncrement = false;
 };
 
 inline constexpr size_t kMaxFieldNameLen = 70;
@@ -125,6 +128,10 @@ public:
     virtual void ExecDirect(const std::string& sql);
     virtual void Execute();
     virtual int32_t GetIdentityValue();
+    // Marks the descriptions of the columns the server fills (identity and serial columns)
+    // where its catalog says so; the engine asks before a live query generates an insert.
+    // Nothing in the base (a driver that types such columns ftAutoInc needs nothing more).
+    virtual void ReadAutoIncrementColumns();
     virtual int32_t GetRowsAffected();
     virtual bool NextResultSet();
     virtual void Prepare(const std::string& sql);

@@ -49,19 +49,19 @@ std::string AsciiUpper(std::string_view s) {
 // ---------------------------------------------------------------------------------------------
 // Markers outside literals
 
-struct MarkerAt {
-    size_t start;   // offset of the marker character
-    size_t length;  // marker and name
-    std::string name;
-};
+}  // namespace
 
-// Every marker that starts a parameter name, in text order, as CreateParamsFromSql reads
-// them: outside literals, not doubled, not the last character.
-std::vector<MarkerAt> ScanMarkers(const std::string& text, char marker) {
+bool IsParamNameChar(char c) {
+    return static_cast<unsigned char>(c) >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#' || c == '@';
+}
+
+std::vector<TSDParamMarker> FindParamMarkers(const std::string& text, char marker) {
     enum class State { Plain, InQuote };
-    std::vector<MarkerAt> out;
+    std::vector<TSDParamMarker> out;
     State state = State::Plain;
     char quote = 0;
+    int brackets = 0;  // depth of "[" outside literals
     size_t i = 0;
     const size_t n = text.size();
     while (i < n && text[i] != 0) {
@@ -77,33 +77,41 @@ std::vector<MarkerAt> ScanMarkers(const std::string& text, char marker) {
                         i += 2;
                         break;
                     }
-                    // The name runs to the first delimiter outside quotes.
+                    // The colon of an array slice: a[1:2], a[:2].
+                    const char before = i > 0 ? text[i - 1] : char(0);
+                    if (brackets > 0 && (before == '[' || (before >= '0' && before <= '9'))) {
+                        ++i;
+                        break;
+                    }
                     size_t j = i + 1;
-                    char nameQuote = 0;
-                    while (j < n && text[j] != 0) {
-                        const char d = text[j];
-                        if (nameQuote == 0 && IsSqlDelimiter(d)) break;
-                        if (IsQuote(d)) {
-                            if (nameQuote == 0)
-                                nameQuote = d;
-                            else if (nameQuote == d)
-                                nameQuote = 0;
+                    std::string name;
+                    if (IsQuote(text[j])) {
+                        // A quoted name runs to its closing quote; an unclosed one opens a literal.
+                        const size_t close = text.find(text[j], j + 1);
+                        if (close == std::string::npos) {
+                            state = State::InQuote;
+                            quote = text[j];
+                            i = j + 1;
+                            break;
                         }
-                        ++j;
+                        name = text.substr(j + 1, close - j - 1);
+                        j = close + 1;
+                    } else {
+                        while (j < n && IsParamNameChar(text[j]))
+                            ++j;
+                        name = text.substr(i + 1, j - i - 1);
                     }
-                    std::string name = text.substr(i + 1, j - i - 1);
-                    if (IsQuote(text[i + 1])) name = StripQuotes(name);
                     out.push_back({i, j - i, std::move(name)});
-                    if (nameQuote != 0) {  // an unclosed quote in the name opens a literal
-                        state = State::InQuote;
-                        quote = nameQuote;
-                    }
                     i = j;
                     break;
                 }
                 if (IsQuote(c)) {
                     state = State::InQuote;
                     quote = c;
+                } else if (c == '[') {
+                    ++brackets;
+                } else if (c == ']' && brackets > 0) {
+                    --brackets;
                 }
                 ++i;
                 break;
@@ -111,6 +119,8 @@ std::vector<MarkerAt> ScanMarkers(const std::string& text, char marker) {
     }
     return out;
 }
+
+namespace {
 
 // Offsets of the characters of the text that lie outside literals (an apostrophe or double
 // quote opens a literal that the same character closes).
@@ -441,10 +451,10 @@ std::string GetTableNameFromSelect(const std::string& text, bool allowMultipleTa
 }
 
 void CreateParamsFromSql(rtl::Params* params, const std::string& text, char marker) {
-    for (const MarkerAt& m : ScanMarkers(text, marker)) {
+    for (const TSDParamMarker& m : FindParamMarkers(text, marker)) {
         // A marker right before a delimiter names nothing (":=" in some dialects).
-        if (m.name.empty() || params == nullptr) continue;
-        params->CreateParam(rtl::ftUnknown, m.name, rtl::ptInput);
+        if (m.Name.empty() || params == nullptr) continue;
+        params->CreateParam(rtl::ftUnknown, m.Name, rtl::ptInput);
     }
 }
 
@@ -454,12 +464,12 @@ std::string ReplaceParamsWithMarkers(const std::string& text, const rtl::Params&
 
 std::string ReplaceParamsWithTexts(const std::string& text, const rtl::Params& params,
                                    const std::function<std::string(int index)>& replacement) {
-    const std::vector<MarkerAt> markers = ScanMarkers(text, ':');
+    const std::vector<TSDParamMarker> markers = FindParamMarkers(text, ':');
     std::vector<int> owner(markers.size(), -1);
     for (int i = 0; i < params.Count(); ++i) {
         const std::string& name = params[i].Name();
         for (size_t k = 0; k < markers.size(); ++k) {
-            if (owner[k] >= 0 || !rtl::SameText(markers[k].name, name)) continue;
+            if (owner[k] >= 0 || !rtl::SameText(markers[k].Name, name)) continue;
             owner[k] = i;
             break;
         }
@@ -468,9 +478,9 @@ std::string ReplaceParamsWithTexts(const std::string& text, const rtl::Params& p
     size_t from = 0;
     for (size_t k = 0; k < markers.size(); ++k) {
         if (owner[k] < 0) continue;
-        out.append(text, from, markers[k].start - from);
+        out.append(text, from, markers[k].Start - from);
         out += replacement(owner[k]);
-        from = markers[k].start + markers[k].length;
+        from = markers[k].Start + markers[k].Length;
     }
     out.append(text, from, std::string::npos);
     return out;

@@ -13,10 +13,18 @@
 // apostrophe or double quote opens a literal that only the same character closes) and only
 // when it ends at a delimiter or the end of the text, so ":id" never matches inside ":idx"
 // or inside 'a :id literal'. A doubled marker ("::x") is an escaped marker, never a parameter.
+//
+// A parameter's name (FindParamMarkers, and through it CreateParamsFromSql, the markers the
+// drivers replace and the literals they substitute) is the run of name characters after the
+// marker (letters, digits, "_", "$", "#", "@" and every byte above 127), or a name in double
+// quotes, which may hold anything but the quote: so ":p::int" is the parameter p before a
+// cast. Inside brackets a marker right after "[" or after a digit starts no name, so an array
+// slice a[1:2] or a[:2] stays as it is.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "rtl/DbParams.h"
 
@@ -58,6 +66,20 @@ bool HasJoinClause(const std::string& text);
 // The table after FROM of a single-table SELECT; "" for GROUP BY, UNION, PLAN, aggregate
 // select lists and, unless AllowMultipleTables, for FROM lists and joins.
 std::string GetTableNameFromSelect(const std::string& text, bool allowMultipleTables);
+
+// One parameter marker of a statement: the offset of the marker character, the length of
+// the marker and its name as written (quotes included), and the name (without quotes; ""
+// for a marker that names nothing, as ":=" in some dialects).
+struct TSDParamMarker {
+    size_t Start = 0;
+    size_t Length = 0;
+    std::string Name;
+};
+// Every marker that starts a parameter name, in text order: outside literals, not doubled,
+// not the last character, not the colon of an array slice.
+std::vector<TSDParamMarker> FindParamMarkers(const std::string& text, char marker = ':');
+// Whether a character can be part of an unquoted parameter name.
+bool IsParamNameChar(char c);
 
 // Appends one input parameter (data type unknown) per marker to the collection, if one is
 // given. A name in quotes loses them (":\"my name\"" gives "my name").

@@ -26,6 +26,14 @@ std::string Join(const std::vector<std::string>& items, const char* sep) {
     return out;
 }
 
+// The marker of a field's parameter: ":NAME", or ":\"NAME\"" for a name holding a character
+// that cannot be in a marker's name (a blank, "-", "."), which would end it early.
+std::string Marker(const char* prefix, const std::string& fieldName) {
+    for (char c : fieldName)
+        if (!IsParamNameChar(c)) return ":\"" + std::string(prefix) + fieldName + "\"";
+    return ":" + std::string(prefix) + fieldName;
+}
+
 bool IsChanged(const TSDUpdateField& f) {
     if (f.IsBlob) return f.Modified || f.NewValue != f.OldValue;
     return !SameVariantValues(f.NewValue, f.OldValue, false, false, true);
@@ -350,6 +358,7 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
     std::vector<std::string> columnList;
     std::vector<std::string> valueList;
     std::vector<std::string> conditions;
+    std::vector<std::string> unassigned;
     for (const TSDUpdateField& f : fields) {
         if (!f.IsDataField) continue;
         const bool changed = IsChanged(f);
@@ -373,14 +382,18 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                 if (changed)
                     setList.push_back(f.NewValue.IsNull()
                                           ? rtl::Format("%s%s = NULL", "  ", column)
-                                          : rtl::Format("%s%s = :%s", "  ", column, f.FieldName));
+                                          : rtl::Format("%s%s = %s", "  ", column, Marker("", f.FieldName)));
                 break;
             case mkInsert:
-                // Naming it with NULL would refuse the row (a not-null key) or defeat the
-                // server's own value.
-                if (f.IsAutoInc && f.NewValue.IsNull()) break;
+                // A null that the record never assigned (or any null of a column the server
+                // fills) stays out: naming it with NULL would refuse the row (a not-null key)
+                // or replace the column's default. One assigned NULL is written.
+                if (f.NewValue.IsNull() && (f.IsAutoInc || !f.Modified)) {
+                    if (!f.IsAutoInc) unassigned.push_back(column);
+                    break;
+                }
                 columnList.push_back(column);
-                valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : ":" + f.FieldName);
+                valueList.push_back(f.NewValue.IsNull() ? std::string("NULL") : Marker("", f.FieldName));
                 break;
             case mkDelete:
                 break;
@@ -388,9 +401,12 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
         if (kind != mkInsert && !f.IsBlob &&
             (mode == rtl::upWhereAll || (mode == rtl::upWhereChanged && (changed || kind == mkRefresh)) ||
              f.IsIndexField)) {
-            conditions.push_back(f.OldValue.IsNull()
-                                     ? rtl::Format("%s%s is NULL", "  ", column)
-                                     : rtl::Format("%s%s = :OLD_%s", "  ", column, f.FieldName));
+            if (f.OldValue.IsNull())
+                conditions.push_back(rtl::Format("%s%s is NULL", "  ", column));
+            else if (f.OldValueCondition && mode != rtl::upWhereKeyOnly)
+                conditions.push_back("  " + f.OldValueCondition(column, Marker("OLD_", f.FieldName)));
+            else
+                conditions.push_back(rtl::Format("%s%s = %s", "  ", column, Marker("OLD_", f.FieldName)));
         }
     }
     const std::string table = QuoteIdentifier(tableName, quote);
@@ -405,6 +421,13 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
                 rtl::DatabaseErrorFmt("No field identifies the record to update in table '%s'", tableName);
             return rtl::Format("update %s set %s %s", table, Join(setList, ", "), where);
         case mkInsert:
+            // Nothing assigned at all: the columns are named with NULL, since servers differ
+            // in how they take a row of defaults only.
+            if (columnList.empty())
+                for (const std::string& column : unassigned) {
+                    columnList.push_back(column);
+                    valueList.push_back("NULL");
+                }
             return rtl::Format("insert into %s (%s) values(%s)", table, Join(columnList, ", "),
                                Join(valueList, ", "));
         case mkDelete:
@@ -413,6 +436,28 @@ std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const s
             return rtl::Format("delete from %s %s", table, where);
     }
     return "";
+}
+
+std::string PostgresOldValueCondition(rtl::TFieldType type, TSDHeldAs heldAs, const std::string& column,
+                                      const std::string& marker) {
+    switch (heldAs) {
+        case TSDHeldAs::Milliseconds:
+        case TSDHeldAs::Seconds: {
+            const char* unit = heldAs == TSDHeldAs::Milliseconds ? "'milliseconds'" : "'second'";
+            // date_trunc takes time stamps and intervals; a time of day goes through an interval.
+            if (type == rtl::ftTime)
+                return "CAST(date_trunc(" + std::string(unit) + ", CAST(" + column +
+                       " AS interval)) AS time) = " + marker;
+            return "date_trunc(" + std::string(unit) + ", " + column + ") = " + marker;
+        }
+        case TSDHeldAs::SingleAsDouble:
+            return column + " = CAST(" + marker + " AS real)";
+        case TSDHeldAs::NumericAsDouble:
+            return "CAST(" + column + " AS double precision) = " + marker;
+        case TSDHeldAs::Exact:
+            break;
+    }
+    return column + " = " + marker;
 }
 
 void AnalyseSelectText(const std::string& text, const rtl::StringList& columnNames, rtl::StringList& origins,

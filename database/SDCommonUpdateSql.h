@@ -16,6 +16,7 @@
 // every row of the table.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,17 +37,35 @@ struct TSDUpdateField {
     std::string FieldName;
     bool IsDataField = true;    // false for calculated and lookup fields, which take no part
     bool IsBlob = false;        // a blob field (never in a where clause)
-    bool Modified = false;      // the dataset marked the blob modified
+    bool Modified = false;      // the record wrote the field's value (a blob: its stream wrote it)
     bool IsIndexField = false;  // part of the table's unique key
     bool IsAutoInc = false;     // the server fills it (ftAutoInc, or marked auto-increment)
     rtl::Variant OldValue;
     rtl::Variant NewValue;
+    // The condition on the column's old value (column, marker) in the where-all and
+    // where-changed modes, when the driver compares it otherwise than with "=" (see
+    // TISqlDatabase::OldValueCondition); a key-only statement compares keys with "=".
+    std::function<std::string(const std::string& column, const std::string& marker)> OldValueCondition;
 };
 
+// How the engine holds a column's value that its server keeps more finely: time stamps and
+// times cut to the millisecond or to the second, a single-precision float as the double of
+// its text, an exact numeric as the nearest double.
+enum class TSDHeldAs { Exact, Milliseconds, Seconds, SingleAsDouble, NumericAsDouble };
+
+// PostgreSQL's condition that finds a column's value as the engine holds it (heldAs) by the
+// marker of that value: the column cut to the engine's unit (date_trunc), a real compared
+// with the value made real, a numeric compared as a double. Both PostgreSQL drivers (native
+// and through ODBC) use it. "column = marker" for Exact.
+std::string PostgresOldValueCondition(rtl::TFieldType type, TSDHeldAs heldAs, const std::string& column,
+                                      const std::string& marker);
+
 // The statement of the kind, with ":FIELD" markers for new values and ":OLD_FIELD" markers
-// for old ones. An insert leaves out auto-increment fields whose new value is null, which the
-// server fills. "" when there is nothing to do (a refresh without condition, a modify in
-// which no field changed). EDatabaseError for a modify or delete without any condition.
+// for old ones. An insert leaves out the fields whose new value is null and that the record
+// never wrote, and auto-increment fields whose new value is null: the server fills them (its
+// default, its key). When that leaves no column, the unwritten ones are named with NULL. "" when there is
+// nothing to do (a refresh without condition, a modify in which no field changed). EDatabaseError for a
+// modify or delete without any condition.
 std::string GenerateModifySql(TSDModifyKind kind, rtl::TUpdateMode mode, const std::string& tableName,
                               bool quote, const std::vector<TSDUpdateField>& fields,
                               const rtl::StringList& origins);

@@ -381,6 +381,9 @@ private:
     std::unique_ptr<TISqlDatabase> driver_;
     int refCount_ = 0;
     std::atomic<bool> connectionLost_{false};
+    // The driver reported a broken link since the last connect (with or without an owner's
+    // handler): the next disconnect is forced, skipping what would fail on it.
+    std::atomic<bool> linkBroken_{false};
     std::atomic<bool> idleFlag_{false};
     std::atomic<bool> fetching_{false};
 

@@ -425,6 +425,7 @@ void TSDDataSet::InternalInitFieldDefs() {
         def.FieldNo = d.FieldNo;
         if (d.FieldType == ftFloat || d.FieldType == ftBCD) def.Precision = d.Precision;
         if ((d.FieldType == ftString || d.FieldType == ftFixedChar) && d.IsFixedChar) def.FixedChar = true;
+        def.AutoIncrement = d.AutoIncrement;
     }
     const std::string required = DatabaseParam("FIELD REQUIRED");
     if (!required.empty())

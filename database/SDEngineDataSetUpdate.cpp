@@ -185,6 +185,16 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
         std::string table = liveTable;
         if (table.empty() && tables.Count() > 0) table = tables.ValueFromIndex(0);
         if (!GetCapability()) table = StripOwnerPrefix(table, true);
+        // The driver compares each column with the value as it read it (its description says
+        // what the server keeps there).
+        TISqlDatabase* driver = database_ != nullptr ? database_->SqlDatabase() : nullptr;
+        const TSDFieldDescList* descs = command_ ? command_->FieldDescs.get() : nullptr;
+        auto descOf = [descs](const TField& f) -> const TSDFieldDesc* {
+            if (descs == nullptr || f.FieldNo() <= 0) return nullptr;
+            for (int i = 0; i < descs->Count(); ++i)
+                if (descs->GetFieldDesc(i).FieldNo == f.FieldNo()) return &descs->GetFieldDesc(i);
+            return nullptr;
+        };
         std::vector<TSDUpdateField> fields;
         for (int i = 0; i < FieldCount(); ++i) {
             TField& f = Fields(i);
@@ -198,6 +208,11 @@ void TSDDataSet::ExecuteUpdateSQL(rtl::TUpdateStatus status, const std::string& 
             if (u.IsDataField) {
                 u.OldValue = f.OldValue();
                 u.NewValue = f.Value();
+                if (const TSDFieldDesc* desc = driver != nullptr ? descOf(f) : nullptr)
+                    u.OldValueCondition = [driver, desc](const std::string& column,
+                                                         const std::string& marker) {
+                        return driver->OldValueCondition(*desc, column, marker);
+                    };
             }
             fields.push_back(std::move(u));
         }
@@ -259,9 +274,23 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
     // Without such a field there is nothing to fill, and no identity query to run (which may
     // fail when the insert generated no value, as PostgreSQL's lastval() does).
     if (target == nullptr) return;
-    auto store = [&](int32_t identity) {
+    // Stored in the field's own width (a serial key is an integer, a bigserial a 64-bit one).
+    auto store = [&](int64_t identity) {
         const int slot = FieldSlot(*target);
-        std::memcpy(row.Data() + slot + 1, &identity, 4);
+        uint8_t* data = row.Data() + slot + 1;
+        if (target->DataType() == ftLargeint) {
+            std::memcpy(data, &identity, 8);
+        } else if (target->DataType() == ftSmallint || target->DataType() == ftWord) {
+            if (identity > 65535) return;
+            const uint16_t value = uint16_t(identity);
+            std::memcpy(data, &value, 2);
+        } else if (target->DataType() == ftInteger || target->DataType() == ftAutoInc) {
+            if (identity > INT32_MAX) return;
+            const int32_t value = int32_t(identity);
+            std::memcpy(data, &value, 4);
+        } else {
+            return;
+        }
         row.Data()[slot] = 1;
         resultSet_->RowWritten();
     };
@@ -274,18 +303,15 @@ void TSDDataSet::AutoRefreshIdentity(TISqlCommand& command, int rowIndex) {
         command.Prepare(query);
         command.Execute();
         if (command.FetchNextRow() && command.FieldDescs->Count() > 0) {
+            // Read as text, whatever type the query's column has (a data source that cannot
+            // type an expression's column, SQLite's driver, gives text; PostgreSQL's lastval()
+            // a 64-bit integer for a key of any width).
             const TSDFieldDesc& d = command.FieldDescs->GetFieldDesc(0);
-            if (d.FieldType == ftString || d.FieldType == ftFixedChar) {
-                // A data source that cannot type an expression's column (SQLite's driver)
-                // gives the value as text.
-                std::string text;
-                int32_t value = 0;
-                if (command.GetFieldAsString(d.FieldNo, text) && rtl::TryStrToInt(rtl::Trim(text), value))
-                    store(value);
-            } else {
-                ISqlCnvtFieldData(command, d, target, row);
-                resultSet_->RowWritten();
-            }
+            std::string text;
+            int64_t value = 0;
+            if (command.GetFieldAsString(d.FieldNo, text) && rtl::TryStrToInt64(rtl::Trim(text), value) &&
+                value > 0)
+                store(value);
         }
         command.CloseResultSet();
     } else if (identity > 0) {

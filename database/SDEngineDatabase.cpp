@@ -317,6 +317,7 @@ void TSDDatabase::DoConnect() {
     try {
         ISqlConnect(remoteDatabase_, params_.Values("USER NAME"), password);
         connectionLost_ = false;
+        linkBroken_ = false;
     } catch (...) {
         if (driver_) {
             try {
@@ -357,12 +358,19 @@ void TSDDatabase::DoDisconnect() {
         if (!clients_.empty() && clients_.back() == client) clients_.pop_back();
     }
     refCount_ = 0;
-    ISqlDisconnect(false);
+    ISqlDisconnect(linkBroken_);
 }
 
 void TSDDatabase::ISqlDisconnect(bool force) {
     if (!driver_) return;
-    if (driver_->GetHandle() != nullptr) driver_->Disconnect(force);
+    try {
+        if (driver_->GetHandle() != nullptr) driver_->Disconnect(force);
+    } catch (...) {
+        // A driver that let its connection go and then reports why leaves the database
+        // disconnected all the same; one that still holds it keeps it connected.
+        if (!connectionLost_ && driver_ && driver_->GetHandle() == nullptr) driver_.reset();
+        throw;
+    }
     if (!connectionLost_) driver_.reset();
 }
 
@@ -426,6 +434,7 @@ TISqlCommandPtr TSDDatabase::OpenSchemaCommand(TSDSchemaType kind, const std::st
 // Lost connections
 
 void TSDDatabase::HandleDriverError(const ESDEngineError& e) {
+    if (e.ConnectionLost) linkBroken_ = true;
     if (OnLostConnectError && e.ConnectionLost) {
         std::lock_guard lock(connectionLock_);
         TSDLostConnectAction action = lcCloseConnect;

@@ -205,6 +205,8 @@ void TSDQuery::PrepareCursor() {
             if (UpdateMode() != rtl::upWhereAll && indexFields_.Count() == 0)
                 rtl::DatabaseError(STableIsReadOnly);
             if (command_->FieldDescs->Count() == 0) command_->InitFieldDescs();
+            // A key the server fills is left to it by the inserts the query generates.
+            command_->ReadAutoIncrementColumns();
             const TSDServerType server = command_->GetSqlDatabase().GetServerType();
             bool updatable = true;
             if (UpdateMode() == rtl::upWhereAll) {

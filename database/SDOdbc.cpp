@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "database/SDCommonBuffers.h"
+#include "database/SDCommonUpdateSql.h"
 #include "database/SDEngine.h"
 #include "database/SDOdbcCells.h"
 #include "rtl/Assert.h"
@@ -499,6 +500,33 @@ TISqlCommandPtr TICustomOdbcDatabase::GetSchemaInfo(TSDSchemaType kind, const st
     // A failure frees the command on the way out.
     command->ExecDirect("");
     return command;
+}
+
+std::string TICustomOdbcDatabase::OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                                    const std::string& marker) {
+    TSDHeldAs heldAs = TSDHeldAs::Exact;
+    if (GetDbmsDescription().find("PostgreSQL") != std::string::npos) {
+        switch (desc.NativeType) {
+            case SQL_TYPE_TIMESTAMP:
+            case SQL_TIMESTAMP:
+                heldAs = TSDHeldAs::Milliseconds;
+                break;
+            case SQL_TYPE_TIME:
+            case SQL_TIME:
+                heldAs = TSDHeldAs::Seconds;
+                break;
+            case SQL_REAL:
+                heldAs = TSDHeldAs::SingleAsDouble;
+                break;
+            case SQL_NUMERIC:
+            case SQL_DECIMAL:
+                if (desc.FieldType == ftFloat) heldAs = TSDHeldAs::NumericAsDouble;
+                break;
+            default:
+                break;
+        }
+    }
+    return PostgresOldValueCondition(desc.FieldType, heldAs, column, marker);
 }
 
 bool TICustomOdbcDatabase::TestConnected() {

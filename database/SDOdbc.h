@@ -89,6 +89,12 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // On PostgreSQL (psqlODBC), which keeps time stamps and times to the microsecond and
+    // sends real and numeric values as text: time stamps are held to the millisecond, times
+    // to the second (their structure has no fraction), real as the double of its text and a
+    // numeric read as a double as that double. Other servers compare with "=".
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation value) override;
     bool SPDescriptionsAvailable() override { return true; }
 

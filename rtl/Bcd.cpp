@@ -7,6 +7,27 @@
 
 namespace rtl {
 
+namespace {
+
+// The packed decimal of a run of digits (the precision is their count), with its places and
+// sign; a zero is never negative.
+TBcd PackDigits(const std::string& digits, int places, bool negative) {
+    TBcd out;
+    out.Precision = uint8_t(digits.size());
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    out.SignSpecialPlaces = uint8_t(places) | (negative && !zero ? 0x80 : 0);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const uint8_t d = uint8_t(digits[i] - '0');
+        if (i % 2 == 0)
+            out.Fraction[i / 2] = uint8_t(d << 4);
+        else
+            out.Fraction[i / 2] |= d;
+    }
+    return out;
+}
+
+}  // namespace
+
 bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals) {
     if (precision < 1 || precision > 64 || decimals < 0 || decimals > 63 || decimals > precision)
         return false;
@@ -36,18 +57,7 @@ bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals) {
     const int intDigits = precision - decimals;
     if (int(intPart.size()) > intDigits) return false;
     const std::string all = std::string(size_t(intDigits) - intPart.size(), '0') + intPart + fracPart;
-
-    TBcd out;
-    out.Precision = uint8_t(precision);
-    out.SignSpecialPlaces = uint8_t(decimals) | (negative && mag != 0 ? 0x80 : 0);
-    for (size_t i = 0; i < all.size(); ++i) {
-        const uint8_t d = uint8_t(all[i] - '0');
-        if (i % 2 == 0)
-            out.Fraction[i / 2] = uint8_t(d << 4);
-        else
-            out.Fraction[i / 2] |= d;
-    }
-    bcd = out;
+    bcd = PackDigits(all, decimals, negative && mag != 0);
     return true;
 }
 
@@ -73,6 +83,61 @@ bool BcdToCurrency(const TBcd& bcd, int64_t& scaled) {
     if (acc > limit) return false;
     scaled = (bcd.SignSpecialPlaces & 0x80) ? int64_t(0 - uint64_t(acc)) : int64_t(acc);
     return true;
+}
+
+bool TextToBcd(std::string_view text, TBcd& bcd, int places) {
+    if (places < 0 || places > 63) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::string whole;
+    std::string fraction;
+    bool point = false;
+    bool digit = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') return false;
+        digit = true;
+        (point ? fraction : whole) += c;
+    }
+    if (!digit) return false;
+    while (!whole.empty() && whole[0] == '0')
+        whole.erase(0, 1);
+    while (int(fraction.size()) > places) {
+        if (fraction.back() != '0') return false;
+        fraction.pop_back();
+    }
+    fraction.append(size_t(places) - fraction.size(), '0');
+    if (whole.empty()) whole = "0";
+    const std::string all = whole + fraction;
+    if (all.size() > 64) return false;
+    bcd = PackDigits(all, places, negative);
+    return true;
+}
+
+std::string BcdToText(const TBcd& bcd) {
+    const int precision = bcd.Precision;
+    const int places = bcd.SignSpecialPlaces & 0x3F;
+    if (precision < 1 || precision > 64 || places > precision) return "";
+    std::string digits;
+    for (int i = 0; i < precision; ++i) {
+        const uint8_t byte = bcd.Fraction[i / 2];
+        const int d = (i % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
+        if (d > 9) return "";
+        digits += char('0' + d);
+    }
+    std::string whole = digits.substr(0, size_t(precision - places));
+    while (whole.size() > 1 && whole[0] == '0')
+        whole.erase(0, 1);
+    if (whole.empty()) whole = "0";
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    std::string text = ((bcd.SignSpecialPlaces & 0x80) && !zero ? "-" : "") + whole;
+    if (places > 0) text += "." + digits.substr(size_t(precision - places));
+    return text;
 }
 
 }  // namespace rtl

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace rtl {
 
@@ -26,5 +28,15 @@ bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int precision, int decimals);
 // A packed decimal as a currency amount (times 10000), digits past the fourth place cut
 // off; false when it does not fit.
 bool BcdToCurrency(const TBcd& bcd, int64_t& scaled);
+// An exact decimal text ("-123.45", "+0.5", "12", ".5") as a packed decimal with exactly
+// `places` digits after the point (fewer are padded with zeros), its precision the integer
+// digits (at least one) and the places. False for any other text (an exponent, blanks, a
+// second point), for more places than asked unless the extra ones are zeros, and beyond 64
+// digits: nothing is rounded.
+bool TextToBcd(std::string_view text, TBcd& bcd, int places);
+// The exact text of a packed decimal: "-" for a negative value that is not zero, the integer
+// digits without leading zeros (at least "0"), then "." and every place when it has any; ""
+// for a malformed value (a digit above 9, places beyond the precision).
+std::string BcdToText(const TBcd& bcd);
 
 }  // namespace rtl

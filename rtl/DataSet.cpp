@@ -723,7 +723,7 @@ void TDataSet::CreateFields() {
         f.Required = def.Required;
         f.Precision = def.Precision;
         f.FixedChar = def.FixedChar;
-        f.AutoIncrement = def.DataType == ftAutoInc;
+        f.AutoIncrement = def.DataType == ftAutoInc || def.AutoIncrement;
     }
 }
 

@@ -134,6 +134,7 @@ bool TField::GetData(void* dest) const {
 
 void TField::SetData(const void* source) {
     dataSet_->SetFieldData(*this, source);
+    Modified = true;
 }
 
 bool TField::IsNull() const {
@@ -171,9 +172,13 @@ Variant TField::DecodeNative(const uint8_t* p) const {
             TBcd bcd;
             std::memcpy(&bcd, p, sizeof bcd);
             int64_t scaled = 0;
-            if (!BcdToCurrency(bcd, scaled))
+            if ((bcd.SignSpecialPlaces & 0x3F) <= 4 && BcdToCurrency(bcd, scaled))
+                return Variant::FromCurrency(scaled);
+            // Past a currency's range: the exact decimal text, never a rounded number.
+            std::string text = BcdToText(bcd);
+            if (text.empty())
                 throw EDatabaseError(Format("Valor fora dos limites para o campo '%s'", DisplayName()));
-            return Variant::FromCurrency(scaled);
+            return Variant(std::move(text));
         }
         case ftDate:
         case ftTime:
@@ -250,6 +255,11 @@ void TField::EncodeNative(const Variant& v, uint8_t* p) const {
         case ftBCD:
         case ftFMTBcd: {
             TBcd bcd;
+            // A decimal text is taken exactly, also past a currency's range.
+            if (v.IsText() && TextToBcd(Trim(v.AsString()), bcd, std::clamp(size_, 0, 63))) {
+                std::memcpy(p, &bcd, sizeof bcd);
+                return;
+            }
             const int places = std::clamp(size_, 0, 4);
             if (!CurrencyToBcd(v.AsCurrency(), bcd, 32, places))
                 throw EDatabaseError(Format("Valor fora dos limites para o campo '%s'", DisplayName()));

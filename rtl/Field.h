@@ -55,6 +55,7 @@ public:
     int FieldNo = 0;
     bool Required = false;
     bool FixedChar = false;
+    bool AutoIncrement = false;  // the server fills the column (an identity or serial column)
 };
 
 class TFieldDefs {
@@ -118,7 +119,8 @@ public:
     bool AutoIncrement = false;
     int Precision = 0;
     std::string DefaultExpression;
-    // Set by a blob stream that wrote the field's value.
+    // The field's value was written since the record's edit or insert began (by SetData, or
+    // by a blob stream); the data set clears it when the record is posted or cancelled.
     bool Modified = false;
     // A lookup field (fkLookup) shows LookupResultField of the record of LookupDataSet whose
     // LookupKeyFields hold this record's KeyFields (several names separated by ";"); null when

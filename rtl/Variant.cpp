@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "rtl/Bcd.h"
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -400,6 +401,19 @@ int64_t Variant::AsCurrency() const {
             v < std::numeric_limits<int64_t>::min() / 10000)
             CastError(type_, "Currency");
         return v * 10000;
+    }
+    if (type_ == VarType::String) {
+        // A decimal text of at most four places is taken exactly, not through a double (which
+        // holds fewer digits than a currency).
+        const std::string text = Trim(*s_);
+        const size_t point = text.find('.');
+        const int places = point == std::string::npos ? 0 : int(text.size() - point - 1);
+        TBcd bcd;
+        int64_t scaled = 0;
+        if (places <= 4 && TextToBcd(text, bcd, places)) {
+            if (!BcdToCurrency(bcd, scaled)) CastError(type_, "Currency");
+            return scaled;
+        }
     }
     const double v = AsDouble() * 10000.0;
     return RoundToInt64(v, type_);

@@ -155,8 +155,8 @@ bool IntStatusMeansLostConnection(const ISC_STATUS* status) {
     }
 }
 
-void CheckIntStatus(ISC_STATUS result, const ISC_STATUS* status, TIntErrorClass errorClass, TISqlDatabase* database,
-                    const TIntFunctions& functions) {
+std::unique_ptr<ESDIntError> MakeIntStatusError(ISC_STATUS result, const ISC_STATUS* status,
+                                                TIntErrorClass errorClass, const TIntFunctions& functions) {
     std::string message;
     char buffer[512];
     if (functions.fb_interpret != nullptr) {
@@ -176,9 +176,14 @@ void CheckIntStatus(ISC_STATUS result, const ISC_STATUS* status, TIntErrorClass 
     int32_t sqlCode = functions.isc_sqlcode != nullptr ? int32_t(functions.isc_sqlcode(status)) : -999;
     if (sqlCode == -999) sqlCode = int32_t(result);
     // The server's answer to closing a cursor that is closed already.
-    if (sqlCode == -501) return;
-    const std::unique_ptr<ESDIntError> error =
-        errorClass(sqlCode, sqlCode, std::move(message), IntStatusMeansLostConnection(status));
+    if (sqlCode == -501) return nullptr;
+    return errorClass(sqlCode, sqlCode, std::move(message), IntStatusMeansLostConnection(status));
+}
+
+void CheckIntStatus(ISC_STATUS result, const ISC_STATUS* status, TIntErrorClass errorClass,
+                    TISqlDatabase* database, const TIntFunctions& functions) {
+    const std::unique_ptr<ESDIntError> error = MakeIntStatusError(result, status, errorClass, functions);
+    if (error == nullptr) return;
     if (database != nullptr) database->HandleError(*error);
     error->Raise();
 }
@@ -341,6 +346,7 @@ void TICustomIntDatabase::StartServerTransaction() {
 
 void TICustomIntDatabase::DoConnect(const std::string& remoteDatabase, const std::string& userName,
                                     const std::string& password) {
+    firebirdServer_ = -1;
     AcquireClientLibrary();
     try {
         AllocHandle(true);
@@ -361,6 +367,16 @@ void TICustomIntDatabase::DoConnect(const std::string& remoteDatabase, const std
 void TICustomIntDatabase::DoDisconnect(bool force) {
     if (handle_ == nullptr) return;
     const TIntFunctions& fn = Functions();
+    // A disconnect always ends disconnected: every step runs, the handles are freed and the
+    // client let go, and only then the first failure is reported, once (a broken link fails
+    // every step; reporting at the first would leave a dead handle that every later close
+    // trips over again).
+    std::unique_ptr<ESDIntError> failure;
+    auto note = [&](ISC_STATUS r) {
+        MarkActivity();
+        if (r != 0 && !force && failure == nullptr)
+            failure = MakeIntStatusError(r, status_.data(), GetErrorClass(), fn);
+    };
     if (*GetTRHandle() != 0) {
         // The explicit-transaction flag lasts only while a transaction starts; the engine's
         // in-transaction flag tells that the program's own transaction is still open, and
@@ -368,16 +384,19 @@ void TICustomIntDatabase::DoDisconnect(bool force) {
         const ISC_STATUS r = explicitTransaction_ || InTransaction
                                  ? fn.isc_rollback_transaction(status_.data(), GetTRHandle())
                                  : fn.isc_commit_transaction(status_.data(), GetTRHandle());
-        if (!force) CheckDatabaseStatus(r);
+        note(r);
+        // A transaction that did not end keeps the attachment from detaching.
+        if (r != 0 && *GetTRHandle() != 0) fn.isc_rollback_transaction(status_.data(), GetTRHandle());
     }
-    if (*GetDBHandle() != 0) {
-        const ISC_STATUS r = fn.isc_detach_database(status_.data(), GetDBHandle());
-        if (!force) CheckDatabaseStatus(r);
-    }
+    if (*GetDBHandle() != 0) note(fn.isc_detach_database(status_.data(), GetDBHandle()));
     dpb_.resize(kDpbPrefixLength);
     FreeHandle(true);
     explicitTransaction_ = false;
     ReleaseClientLibrary();
+    if (failure != nullptr) {
+        EndWaitCursor();
+        HandleError(*failure);
+    }
 }
 
 bool TICustomIntDatabase::UsesRetainingCalls(bool commit) const {
@@ -448,6 +467,30 @@ std::string TICustomIntDatabase::GetVersionString() {
     TVersionLines lines;
     if (Functions().isc_version(GetDBHandle(), KeepVersionLine, &lines) != 0) return "";
     return lines.kept;
+}
+
+std::string TICustomIntDatabase::OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                                   const std::string& marker) {
+    switch (desc.NativeType) {
+        case TICustomIntCommand::kTimeStamp:
+        case TICustomIntCommand::kTime:
+            if (firebirdServer_ < 0)
+                firebirdServer_ = GetVersionString().find("Firebird") != std::string::npos ? 1 : 0;
+            // The tenths of a millisecond taken off: EXTRACT gives the milliseconds with one place.
+            if (firebirdServer_ == 1)
+                return "dateadd(-mod(cast(extract(millisecond from " + column +
+                       ") * 10 as integer), 10) * 0.1 " + "millisecond to " + column + ") = " + marker;
+            break;
+        case TICustomIntCommand::kLong:
+        case TICustomIntCommand::kShort:
+        case TICustomIntCommand::kInt64:
+            // The driver's double is the server's own cast of the scaled integer.
+            if (desc.FieldType == ftFloat) return "cast(" + column + " as double precision) = " + marker;
+            break;
+        default:
+            break;
+    }
+    return TISqlDatabase::OldValueCondition(desc, column, marker);
 }
 
 bool TICustomIntDatabase::TestConnected() {

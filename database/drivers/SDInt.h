@@ -190,6 +190,9 @@ bool IntStatusMeansLostConnection(const ISC_STATUS* status);
 // class, passed to the database's HandleError or, without a database, raised.
 void CheckIntStatus(ISC_STATUS result, const ISC_STATUS* status, TIntErrorClass errorClass, TISqlDatabase* database,
                     const TIntFunctions& functions);
+// The error CheckIntStatus reports for a failed call, without reporting it; nullptr for -501.
+std::unique_ptr<ESDIntError> MakeIntStatusError(ISC_STATUS result, const ISC_STATUS* status,
+                                                TIntErrorClass errorClass, const TIntFunctions& functions);
 
 class TICustomIntDatabase : public TISqlDatabase {
 public:
@@ -217,6 +220,12 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // Time stamps and times (kept to a tenth of a millisecond) are held to the millisecond:
+    // on a Firebird server the column is cut to it with DATEADD (which InterBase lacks, where
+    // they are compared with "="); a scaled numeric read as a double is compared as that
+    // double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation) override {}
     bool SPDescriptionsAvailable() override { return true; }
 
@@ -272,6 +281,7 @@ private:
     int32_t sqlDialect_ = 1;
     bool explicitTransaction_ = false;
     bool retaining_ = true;
+    int8_t firebirdServer_ = -1;  // whether the server is Firebird; -1 until asked after a connect
     const TIntFunctions* functions_ = nullptr;
 };
 
@@ -356,6 +366,7 @@ public:
     // The names cut at their length words (and at the entry's size).
     std::string SqlName() const;
     std::string AliasName() const;
+    std::string RelName() const;
 
 private:
     void Check() const;
@@ -427,6 +438,9 @@ public:
     // Output parameters are copied right after execution.
     void GetOutputParams() override {}
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
+    // Identity columns (Firebird 3: RDB$IDENTITY_TYPE), one catalog query per table of the
+    // result; a server without them leaves the descriptions as they are.
+    void ReadAutoIncrementColumns() override;
 
     // The server's answer to isc_info_sql_stmt_type, asked once per prepared statement.
     int32_t StatementType();

@@ -167,6 +167,11 @@ std::string TSQLVAR::SqlName() const {
     return version2_ ? NameText(v2_.sqlname_length, v2_.sqlname) : NameText(v1_.sqlname_length, v1_.sqlname);
 }
 
+std::string TSQLVAR::RelName() const {
+    Check();
+    return version2_ ? NameText(v2_.relname_length, v2_.relname) : NameText(v1_.relname_length, v1_.relname);
+}
+
 std::string TSQLVAR::AliasName() const {
     Check();
     return version2_ ? NameText(v2_.aliasname_length, v2_.aliasname) : NameText(v1_.aliasname_length, v1_.aliasname);
@@ -612,6 +617,45 @@ void TICustomIntCommand::GetFieldDescs(TSDFieldDescList& list) {
         } else {
             d.DataSize = NativeDataSize(d.FieldType);
         }
+    }
+}
+
+void TICustomIntCommand::ReadAutoIncrementColumns() {
+    if (out_ == nullptr) return;
+    std::vector<std::pair<std::string, std::string>> origins;  // table and column of each description
+    std::vector<std::string> tables;
+    for (int i = 0; i < FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
+        std::pair<std::string, std::string> origin;
+        if (d.FieldNo >= 1 && d.FieldNo <= out_->Sqld()) {
+            TSQLVAR var;
+            var.Assign(*out_, d.FieldNo - 1);
+            origin = {rtl::TrimRight(var.RelName()), rtl::TrimRight(var.SqlName())};
+            if (!origin.first.empty() &&
+                std::find(tables.begin(), tables.end(), origin.first) == tables.end())
+                tables.push_back(origin.first);
+        }
+        origins.push_back(origin);
+    }
+    TICustomIntDatabase& db = IntDatabase();
+    for (const std::string& table : tables) {
+        std::vector<std::string> identities;
+        try {
+            TISqlCommandPtr catalog = db.CreateSqlCommand(nullptr);
+            catalog->ExecDirect("select RDB$FIELD_NAME from RDB$RELATION_FIELDS where RDB$RELATION_NAME = '" +
+                                DoubleChar('\'', table) + "' and RDB$IDENTITY_TYPE is not null");
+            std::string name;
+            while (catalog->FetchNextRow())
+                if (catalog->GetFieldAsString(1, name)) identities.push_back(rtl::TrimRight(name));
+        } catch (const ESDEngineError& e) {
+            // A server before Firebird 3 has no identity columns (nor the catalog's column).
+            if (e.ConnectionLost) throw;
+            return;
+        }
+        for (int i = 0; i < FieldDescs->Count(); ++i)
+            if (origins[size_t(i)].first == table && std::find(identities.begin(), identities.end(),
+                                                               origins[size_t(i)].second) != identities.end())
+                FieldDescs->GetFieldDesc(i).AutoIncrement = true;
     }
 }
 

@@ -237,6 +237,29 @@ TISqlCommandPtr TIMyDatabase::GetSchemaInfo(TSDSchemaType kind, const std::strin
     return cmd;
 }
 
+std::string TIMyDatabase::OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                            const std::string& marker) {
+    switch (desc.NativeType) {
+        case MYSQL_TYPE_DATETIME:
+        case MYSQL_TYPE_TIME:
+            // The microseconds past the millisecond taken off; whether the server's own casts
+            // to fewer places round or cut depends on its version and mode.
+            if (desc.Precision > 3 && (desc.FieldType == ftDateTime || desc.FieldType == ftTime))
+                return column + " - INTERVAL MICROSECOND(" + column + ") % 1000 MICROSECOND = " + marker;
+            break;
+        case MYSQL_TYPE_FLOAT:
+            if (desc.FieldType == ftFloat) return column + " = CAST(" + marker + " AS FLOAT)";
+            break;
+        case MYSQL_TYPE_DECIMAL:
+        case MYSQL_TYPE_NEWDECIMAL:
+            if (desc.FieldType == ftFloat) return "CAST(" + column + " AS DOUBLE) = " + marker;
+            break;
+        default:
+            break;
+    }
+    return TISqlDatabase::OldValueCondition(desc, column, marker);
+}
+
 bool TIMyDatabase::TestConnected() {
     return GetSchemaInfo(stSysTables, "DUMMY") != nullptr;
 }

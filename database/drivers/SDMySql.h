@@ -42,7 +42,9 @@ using TMyOdbcRemoveEscape = void (*)(MYSQL*, char*);
 
 // clang-format off
 // The client's entries in binding order: name, whether a library must have it, its type.
-// myodbc_remove_escape is never called and current clients lack it: optional.
+// myodbc_remove_escape is never called and current clients lack it: optional. The last two
+// read the further results of a multi-result answer (a CALL that returns rows), which
+// clients older than 4.1 never receive.
 #define KW_MYSQL_ENTRY_POINTS(X) \
     X(mysql_num_rows, true, decltype(&::mysql_num_rows)) X(mysql_num_fields, true, decltype(&::mysql_num_fields)) \
     X(mysql_eof, true, decltype(&::mysql_eof)) X(mysql_fetch_field_direct, true, decltype(&::mysql_fetch_field_direct)) \
@@ -75,7 +77,8 @@ using TMyOdbcRemoveEscape = void (*)(MYSQL*, char*);
     X(mysql_debug, true, decltype(&::mysql_debug)) X(myodbc_remove_escape, false, TMyOdbcRemoveEscape) \
     X(mysql_thread_safe, true, decltype(&::mysql_thread_safe)) X(mysql_server_init, false, decltype(&::mysql_server_init)) \
     X(mysql_server_end, false, decltype(&::mysql_server_end)) X(mysql_thread_init, false, decltype(&::mysql_thread_init)) \
-    X(mysql_thread_end, false, decltype(&::mysql_thread_end))
+    X(mysql_thread_end, false, decltype(&::mysql_thread_end)) \
+    X(mysql_more_results, false, decltype(&::mysql_more_results)) X(mysql_next_result, false, decltype(&::mysql_next_result))
 // clang-format on
 
 struct TMySqlFunctions {
@@ -129,6 +132,10 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // Time stamps and times with more than three places are held to the millisecond, float
+    // as the double of its text, a decimal read as a double as that double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation value) override;
 
     // The client's connection; rtl::EAssertionFailed "TIMyDatabase.GetMySQLPtr" without one.
@@ -202,6 +209,8 @@ protected:
     TIMyDatabase& MyDatabase() const;
     void ResetStatement();
     void ExecuteSql();
+    // Reads and lets go the results that follow the current one in the server's answer.
+    void ReadRemainingResults();
     // The number of columns the server described (computed columns follow them).
     int ServerColumns() const { return serverColumns_; }
     // The current row's server value of a column (0-based): nullptr for null.

@@ -18,6 +18,7 @@
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDSqlLiterals.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -99,11 +100,13 @@ std::string MySqlParamLiteral(const TParam& param, const std::function<std::stri
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
-        case ftBCD:
-            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
-        case ftDate:
+        case ftBCD:
+            // Exact text: a currency's four places, or the decimal text of a larger value.
+            return BcdLiteral(param);
         case ftTime:
+            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
+        case ftDate:
         case ftDateTime:
             return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
         case ftBytes:
@@ -207,11 +210,35 @@ void TIMyCommand::ExecuteSql() {
     if (result_ == nullptr) {
         // No result: a statement without rows, or rows the client could not read.
         if (My().mysql_field_count(handle_) != 0) db.Check(uintptr_t(0));
-        if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
         rowsAffected_ = int64_t(My().mysql_affected_rows(handle_));
         insertId_ = My().mysql_insert_id(handle_);
+        ReadRemainingResults();
+        if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
+    } else if (!unbuffered_) {
+        // The rows are with the client already: what follows them can be read now.
+        ReadRemainingResults();
     }
     serverColumns_ = result_ != nullptr ? int(My().mysql_num_fields(result_)) : 0;
+}
+
+void TIMyCommand::ReadRemainingResults() {
+    // A CALL answers with the rows of its SELECTs and then a status of its own; until every
+    // result of the answer is read the client refuses any other statement (2014, "Commands
+    // out of sync"). The results after the first are read and let go: the command serves one.
+    const TMySqlFunctions& my = My();
+    if (handle_ == nullptr || my.mysql_more_results == nullptr || my.mysql_next_result == nullptr) return;
+    while (my.mysql_more_results(handle_)) {
+        const int next = my.mysql_next_result(handle_);
+        if (next > 0) MyDatabase().Check(uintptr_t(0));
+        if (next != 0) return;
+        if (MYSQL_RES* extra = my.mysql_store_result(handle_)) {
+            my.mysql_free_result(extra);
+        } else if (my.mysql_field_count(handle_) != 0) {
+            MyDatabase().Check(uintptr_t(0));
+        } else if (result_ == nullptr) {
+            rowsAffected_ = int64_t(my.mysql_affected_rows(handle_));
+        }
+    }
 }
 
 void TIMyCommand::BindParamsBuffer() {
@@ -265,6 +292,7 @@ bool TIMyCommand::DoFetchNextRow() {
         // An unbuffered result ends early when the link breaks: that is an error, not the
         // end of the rows.
         if (unbuffered_ && handle_ != nullptr && My().mysql_errno(handle_) != 0) MyDatabase().Check(uintptr_t(0));
+        if (unbuffered_) ReadRemainingResults();
         return false;
     }
     lengths_ = My().mysql_fetch_lengths(result_);
@@ -378,6 +406,7 @@ bool TIMyCommand::RequiredCnvtFieldType(TFieldType fieldType) {
         case ftDateTime:
         case ftAutoInc:
         case ftLargeint:
+        case ftBCD:
             return true;
         default:
             return false;
@@ -407,6 +436,11 @@ void TIMyCommand::GetFieldDescs(TSDFieldDescList& list) {
         // A 64-bit key keeps its type: as ftAutoInc it would be cut to 32 bits.
         if (IsNumericFieldType(type) && type != ftLargeint && type != ftFloat && (f->flags & AUTO_INCREMENT_FLAG) != 0)
             type = ftAutoInc;
+        // A DECIMAL's length counts its digits, its point and (when signed) its sign.
+        const bool decimal = f->type == MYSQL_TYPE_DECIMAL || f->type == MYSQL_TYPE_NEWDECIMAL;
+        const int64_t digits =
+            int64_t(f->length) - (f->decimals > 0 ? 1 : 0) - ((f->flags & UNSIGNED_FLAG) ? 0 : 1);
+        if (decimal && DecimalColumnIsBcd(db.EnableBCD, digits, f->decimals)) type = ftBCD;
         if (type == ftFloat && db.EnableMoney() && f->decimals >= 1 && f->decimals <= 4) type = ftCurrency;
         if (type == ftBlob && (f->flags & BINARY_FLAG) == 0) type = ftMemo;
         if (IsBlobFieldType(stMySQL, type)) size = 0;
@@ -418,6 +452,11 @@ void TIMyCommand::GetFieldDescs(TSDFieldDescList& list) {
         d.DataSize = FieldTypeHasSize(type) ? int32_t(std::min<int64_t>(size, kMaxBufferSize)) : NativeDataSize(type);
         d.Precision = int16_t(f->decimals);
         d.Required = (f->flags & NOT_NULL_FLAG) != 0;
+        if (type == ftBCD) {
+            d.DataSize = int32_t(sizeof(rtl::TBcd));
+            d.Precision = int16_t(digits);
+            d.Scale = int16_t(f->decimals);
+        }
     }
     serverColumns_ = int(count);
 }
@@ -426,6 +465,10 @@ void TIMyCommand::CloseResultSet() {
     if (result_ != nullptr) {
         // After the last connection let the library go nothing of it can be called.
         if (My().mysql_free_result != nullptr) My().mysql_free_result(result_);
+        // Freeing an unbuffered result reads its rows to the end; the answer's further
+        // results follow.
+        result_ = nullptr;
+        if (unbuffered_ && My().mysql_free_result != nullptr) ReadRemainingResults();
         TIMyDatabase& db = MyDatabase();
         if (db.ActiveCommand() == this) db.SetActiveCommand(nullptr, false);
     }
@@ -502,6 +545,9 @@ bool TIMyCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
                 break;
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0), "ftLargeint");
+                break;
+            case ftBCD:
+                StoreDecimalText(desc, value, length, dest, destSize);
                 break;
             default:
                 break;

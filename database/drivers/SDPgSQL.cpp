@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "database/SDCommonSqlText.h"
+#include "database/SDCommonUpdateSql.h"
 #include "database/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
@@ -180,6 +181,27 @@ std::string TIPgDatabase::GetVersionString() {
     if (gPg.PQntuples(r) > 0 && gPg.PQnfields(r) > 0) text = gPg.PQgetvalue(r, 0, 0);
     gPg.PQclear(r);
     return text;
+}
+
+std::string TIPgDatabase::OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                            const std::string& marker) {
+    TSDHeldAs heldAs = TSDHeldAs::Exact;
+    switch (desc.NativeType) {
+        case 1083:  // time
+        case 1114:  // timestamp
+        case 1184:  // timestamptz
+            heldAs = TSDHeldAs::Milliseconds;
+            break;
+        case 700:  // real
+            heldAs = TSDHeldAs::SingleAsDouble;
+            break;
+        case 1700:  // numeric
+            if (desc.FieldType == ftFloat) heldAs = TSDHeldAs::NumericAsDouble;
+            break;
+        default:
+            break;
+    }
+    return PostgresOldValueCondition(desc.FieldType, heldAs, column, marker);
 }
 
 bool TIPgDatabase::TestConnected() {

@@ -32,6 +32,8 @@ SD_ENGINE_ERROR(ESDPgSQLError, ESDEngineError);
 
 // clang-format off
 // The client's entries in binding order; the second column marks those a library may lack.
+// PQftable and PQftablecol (a result column's table and column) find the serial and identity
+// columns of a live query's table.
 #define KW_PG_ENTRY_POINTS(X) \
     X(PQconnectStart, false) X(PQconnectPoll, false) X(PQconnectdb, true) X(PQsetdbLogin, true) \
     X(PQfinish, true) X(PQconndefaults, true) X(PQconninfoFree, true) X(PQresetStart, false) \
@@ -50,7 +52,7 @@ SD_ENGINE_ERROR(ESDPgSQLError, ESDEngineError);
     X(PQclear, true) X(PQmakeEmptyPGresult, true) X(PQprint, true) X(PQmblen, true) \
     X(PQenv2encoding, true) X(lo_open, true) X(lo_close, true) X(lo_read, true) X(lo_write, true) \
     X(lo_lseek, true) X(lo_creat, true) X(lo_tell, true) X(lo_unlink, true) X(lo_import, true) \
-    X(lo_export, true) X(PQgetssl, false)
+    X(lo_export, true) X(PQgetssl, false) X(PQftable, false) X(PQftablecol, false)
 // clang-format on
 
 // The bound client: one pointer per entry, typed from the client's header, nullptr while
@@ -99,6 +101,13 @@ public:
     std::string GetVersionString() override;
     TISqlCommandPtr GetSchemaInfo(TSDSchemaType kind, const std::string& objectName) override;
     bool TestConnected() override;
+    // "select lastval()": the session's last value of a sequence, which a serial or identity
+    // column the insert left to the server has just drawn.
+    std::string GetIdentityQuery() override { return "select lastval()"; }
+    // Time stamps and times are held to the millisecond, real as the double of its text,
+    // numeric read as a double as that double.
+    std::string OldValueCondition(const TSDFieldDesc& desc, const std::string& column,
+                                  const std::string& marker) override;
     void SetTransIsolation(TSDTransIsolation value) override;
 
     // The connection; rtl::EAssertionFailed "TIPgDatabase.GetPgConn" without a record.
@@ -151,6 +160,10 @@ public:
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
     void GetOutputParams() override;
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
+    // Columns whose table says they are identity columns or whose default draws on a sequence
+    // (serial): one catalog query for the result's columns of tables. A server that cannot
+    // answer it (before PostgreSQL 10) leaves the descriptions as they are.
+    void ReadAutoIncrementColumns() override;
 
     // The current row's value of a column as the server sent it; false for null.
     bool GetFieldText(int32_t fieldNo, std::string& value) const;

@@ -16,6 +16,7 @@
 #include "database/drivers/SDPgSQL.h"
 #include "database/drivers/SDSqlLiterals.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -30,6 +31,7 @@ constexpr int32_t kFixedTypeTextSize = 256;
 constexpr int32_t kOidName = 19;
 constexpr int32_t kOidMoney = 790;
 constexpr int32_t kOidBpchar = 1042;
+constexpr int32_t kOidNumeric = 1700;
 
 const TPgFunctions& Pg() {
     return PgFunctions();
@@ -197,6 +199,7 @@ bool TIPgCommand::RequiredCnvtFieldType(TFieldType fieldType) {
         case ftTime:
         case ftDateTime:
         case ftLargeint:
+        case ftBCD:
             return true;
         default:
             return false;
@@ -214,7 +217,17 @@ void TIPgCommand::GetFieldDescs(TSDFieldDescList& list) {
     for (int i = 0; i < columns; ++i) {
         const char* name = Pg().PQfname(result_, i);
         const int32_t native = int32_t(Pg().PQftype(result_, i));
-        const TFieldType type = FieldDataType(native);
+        TFieldType type = FieldDataType(native);
+        // A numeric's modifier holds its precision (high 16 bits) and scale past a 4-byte header.
+        int32_t precision = 0, scale = 0;
+        if (native == kOidNumeric) {
+            const int32_t modifier = Pg().PQfmod(result_, i);
+            if (modifier >= 4) {
+                precision = ((modifier - 4) >> 16) & 0xFFFF;
+                scale = (modifier - 4) & 0xFFFF;
+            }
+            if (DecimalColumnIsBcd(PgDatabase().EnableBCD, precision, scale)) type = ftBCD;
+        }
         int32_t size = Pg().PQfsize(result_, i);
         if (type == ftString) {
             if (size < 0) {
@@ -240,6 +253,11 @@ void TIPgCommand::GetFieldDescs(TSDFieldDescList& list) {
         d.DataSize = FieldTypeHasSize(type) ? size : NativeDataSize(type);
         d.Precision = 0;
         d.Scale = 0;
+        if (type == ftBCD) {
+            d.DataSize = int32_t(sizeof(rtl::TBcd));
+            d.Precision = int16_t(precision);
+            d.Scale = int16_t(scale);
+        }
     }
 }
 
@@ -311,6 +329,9 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
             case ftLargeint:
                 Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
                 break;
+            case ftBCD:
+                StoreDecimalText(desc, value, n, dest, destSize);
+                break;
             default:
                 break;
         }
@@ -331,6 +352,44 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
         std::memcpy(out, value, size_t(n));
     }
     return true;
+}
+
+void TIPgCommand::ReadAutoIncrementColumns() {
+    const TPgFunctions& pg = Pg();
+    if (result_ == nullptr || pg.PQftable == nullptr || pg.PQftablecol == nullptr) return;
+    std::string columns;
+    for (int i = 0; i < FieldDescs->Count(); ++i) {
+        const TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
+        if (d.FieldNo < 1 || d.FieldNo > columnCount_) continue;
+        const Oid table = pg.PQftable(result_, d.FieldNo - 1);
+        const int column = pg.PQftablecol(result_, d.FieldNo - 1);
+        if (table == 0 || column <= 0) continue;  // a computed column
+        columns += rtl::Format("%s(%u, %d)", columns.empty() ? "" : ", ", uint32_t(table), column);
+    }
+    if (columns.empty()) return;
+    const std::string sql =
+        "select a.attrelid, a.attnum from pg_attribute a left join pg_attrdef d on d.adrelid = a.attrelid "
+        "and "
+        "d.adnum = a.attnum where (a.attrelid, a.attnum) in (" +
+        columns + ") and (a.attidentity <> '' or pg_get_expr(d.adbin, d.adrelid) like 'nextval(%')";
+    PGresult* r = pg.PQexec(PgDatabase().GetPgConn(), sql.c_str());
+    PgDatabase().MarkActivity();
+    if (r == nullptr) return;
+    if (pg.PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int row = 0; row < pg.PQntuples(r); ++row) {
+            int64_t table = -1;
+            if (!rtl::TryStrToInt64(pg.PQgetvalue(r, row, 0), table)) continue;
+            const int32_t column = rtl::StrToIntDef(pg.PQgetvalue(r, row, 1), -1);
+            for (int i = 0; i < FieldDescs->Count(); ++i) {
+                TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
+                if (d.FieldNo >= 1 && d.FieldNo <= columnCount_ &&
+                    int64_t(pg.PQftable(result_, d.FieldNo - 1)) == table &&
+                    pg.PQftablecol(result_, d.FieldNo - 1) == column)
+                    d.AutoIncrement = true;
+            }
+        }
+    }
+    pg.PQclear(r);
 }
 
 void TIPgCommand::GetOutputParams() {

@@ -126,11 +126,13 @@ std::string PgParamLiteral(const TParam& param) {
         case ftFloat:
             return FloatLiteral(v.AsDouble());
         case ftCurrency:
-        case ftBCD:
-            // A packed decimal of the library holds a currency's four places: exact text.
             return CurrencyLiteral(v.AsCurrency());
-        case ftDate:
+        case ftBCD:
+            // Exact text: a currency's four places, or the decimal text of a larger value.
+            return BcdLiteral(param);
         case ftTime:
+            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
+        case ftDate:
         case ftDateTime:
             return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
         case ftBytes:

@@ -5,29 +5,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "database/SDCommonSqlText.h"
 #include "database/SDCommonValues.h"
 #include "rtl/Assert.h"
+#include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
 
 namespace {
-
-bool IsMarkerDelimiter(char c) {
-    switch (c) {
-        case '\r':
-        case '\n':
-        case ' ':
-        case '(':
-        case ')':
-        case ',':
-        case ';':
-        case '=':
-            return true;
-        default:
-            return false;
-    }
-}
 
 const TParam* FindLastParam(const TParams& params, const std::string& name) {
     for (int i = params.Count() - 1; i >= 0; --i)
@@ -66,57 +52,15 @@ std::string SubstituteParamLiterals(const std::string& text, const TParams* para
     if (params == nullptr || params->Count() == 0) return text;
     std::string out;
     out.reserve(text.size() + 16 * size_t(params->Count()));
-    char quote = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-            out += c;
-            ++i;
-            continue;
-        }
-        if (c == '\'' || c == '"') {
-            quote = c;
-            out += c;
-            ++i;
-            continue;
-        }
-        const bool marker = c == ':' && i + 1 < text.size() && text[i + 1] != ':' && (i == 0 || text[i - 1] != ':');
-        if (!marker) {
-            out += c;
-            ++i;
-            continue;
-        }
-        size_t end;
-        std::string name;
-        if (text[i + 1] == '"') {
-            const size_t close = text.find('"', i + 2);
-            if (close == std::string::npos) {  // an unclosed name opens a literal
-                out += c;
-                ++i;
-                continue;
-            }
-            name = text.substr(i + 2, close - i - 2);
-            end = close + 1;
-        } else {
-            end = i + 1;
-            while (end < text.size() && !IsMarkerDelimiter(text[end]))
-                ++end;
-            name = text.substr(i + 1, end - i - 1);
-        }
-        const bool whole = end >= text.size() || IsMarkerDelimiter(text[end]);
-        const TParam* param = whole && !name.empty() ? FindLastParam(*params, name) : nullptr;
-        if (param == nullptr) {
-            // Not a marker of ours: copied, and read on from the character after the colon
-            // so that quotes inside it still open literals.
-            out += c;
-            ++i;
-            continue;
-        }
+    size_t from = 0;
+    for (const TSDParamMarker& m : FindParamMarkers(text)) {
+        const TParam* param = m.Name.empty() ? nullptr : FindLastParam(*params, m.Name);
+        if (param == nullptr) continue;  // not a marker of ours: it stays as it is
+        out.append(text, from, m.Start - from);
         out += literal(*param);
-        i = end;
+        from = m.Start + m.Length;
     }
+    out.append(text, from, std::string::npos);
     return out;
 }
 
@@ -144,6 +88,40 @@ std::string CurrencyLiteral(int64_t scaled) {
     return (negative ? "-" : "") + std::to_string(magnitude / 10000) + "." + fraction;
 }
 
+std::string BcdLiteral(const TParam& param) {
+    const rtl::Variant& v = param.Value();
+    if (v.IsText()) {
+        // Written back from the packed decimal it makes, so that only a number reaches the text.
+        const std::string text = rtl::Trim(v.AsString());
+        const size_t point = text.find('.');
+        rtl::TBcd bcd;
+        if (rtl::TextToBcd(text, bcd, point == std::string::npos ? 0 : int(text.size() - point - 1)))
+            return rtl::BcdToText(bcd);
+    }
+    return CurrencyLiteral(v.AsCurrency());
+}
+
+bool DecimalColumnIsBcd(bool enableBcd, int64_t precision, int64_t scale) {
+    return enableBcd && scale >= 1 && scale <= 4 && precision >= scale && precision <= 64;
+}
+
+void StoreDecimalText(const TSDFieldDesc& desc, const char* text, size_t length, void* dest,
+                      int32_t destSize) {
+    const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
+    if (destSize < int32_t(sizeof(rtl::TBcd))) {
+        double d = 0;
+        if (!ParseSqlDouble(value.data(), value.size(), d)) d = SqlTextToFloat(value, 0);
+        rtl::Assert(destSize >= 8, "StoreDecimalText: %d bytes for a number", destSize);
+        std::memcpy(dest, &d, sizeof d);
+        return;
+    }
+    rtl::TBcd bcd;
+    if (!rtl::TextToBcd(value, bcd, desc.Scale))
+        rtl::DatabaseErrorFmt("Field '%s': value '%s' is no decimal number of %d places", desc.FieldName,
+                              value, int32_t(desc.Scale));
+    std::memcpy(dest, &bcd, sizeof bcd);
+}
+
 std::string DateTimeLiteralText(rtl::TDateTime value) {
     int year = 1899, month = 12, day = 30;
     if (std::trunc(value) != 0) rtl::DecodeDate(value, year, month, day);
@@ -154,6 +132,14 @@ std::string DateTimeLiteralText(rtl::TDateTime value) {
         text += rtl::Format(" %.2d:%.2d:%.2d", hour, minute, second);
         if (ms != 0) text += rtl::Format(".%.3d", ms);
     }
+    return text;
+}
+
+std::string TimeLiteralText(rtl::TDateTime value) {
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    rtl::DecodeTime(value, hour, minute, second, ms);
+    std::string text = rtl::Format("%.2d:%.2d:%.2d", hour, minute, second);
+    if (ms != 0) text += rtl::Format(".%.3d", ms);
     return text;
 }
 

@@ -23,11 +23,11 @@
 // Makes the literal of one parameter's value.
 using TSDLiteralMaker = std::function<std::string(const TParam& param)>;
 
-// The text with each marker replaced by the literal of its parameter. Markers follow the
-// library's rule: ":name" or ":\"name\"" outside apostrophe and double-quote literals, not
-// after another ":" and ending at a delimiter (blank, CR, LF, "(", ")", ",", ";", "=") or the
-// end; names compare without case, and of two parameters of one name the last one counts.
-// A marker without a parameter stays as it is.
+// The text with each marker replaced by the literal of its parameter. Markers are the
+// library's (FindParamMarkers): ":name" or ":\"name\"" outside apostrophe and double-quote
+// literals, not doubled, not the colon of an array slice, the name a run of name characters;
+// names compare without case, and of two parameters of one name the last one counts. A
+// marker without a parameter stays as it is.
 std::string SubstituteParamLiterals(const std::string& text, const TParams* params, const TSDLiteralMaker& literal);
 
 // The value as a decimal integer; EDatabaseError naming the parameter when it holds no
@@ -39,10 +39,28 @@ std::string IntegerLiteral(const TParam& param);
 std::string FloatLiteral(double value);
 // A currency's scaled value (units of 1/10000) as an exact decimal: 123456 gives "12.3456".
 std::string CurrencyLiteral(int64_t scaled);
+// An ftBCD parameter's value as an exact decimal: a decimal text (what a field past a
+// currency's range holds) as it stands, checked; any other value as its currency.
+std::string BcdLiteral(const TParam& param);
+
+// With "ENABLE BCD", an exact numeric column of a server that sends its values as decimal
+// text is ftBCD when it has 1 to 4 places and at most 64 digits (a packed decimal's); else
+// ftFloat, as without the option.
+bool DecimalColumnIsBcd(bool enableBcd, int64_t precision, int64_t scale);
+// Stores a decimal column's text in the engine's layout: a packed decimal of the column's
+// places, or a double for a destination too small for one (the command's own numeric
+// readers). EDatabaseError naming the field for a text that is no decimal of those places
+// (PostgreSQL's NaN).
+void StoreDecimalText(const TSDFieldDesc& desc, const char* text, size_t length, void* dest,
+                      int32_t destSize);
 // "yyyy-mm-dd", then " hh:nn:ss" when the value has a time of day, then ".zzz" when it has
 // milliseconds; a value whose whole part is 0 (a time alone) has the date "1899-12-30". No
 // quotes.
 std::string DateTimeLiteralText(rtl::TDateTime value);
+// The time of day of a time parameter, "hh:nn:ss" and ".zzz" when it has milliseconds, also at
+// midnight: a time compared with or stored in a TIME column carries its time part, and no
+// date (MariaDB finds no TIME value equal to a text that starts with a date).
+std::string TimeLiteralText(rtl::TDateTime value);
 
 // SqlTextToDateTime and SqlTextToTime, keeping the fraction of a second that follows the
 // seconds ("12:30:15.75" gives 750 ms; digits past the third are dropped).

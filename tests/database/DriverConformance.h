@@ -20,10 +20,11 @@
 // backslashes, fixed-length text with RTRIM CHAR OUTPUT on and off, the empty string beside
 // NULL), NULL in every type, blobs and memos beyond the piece size holding zero bytes through
 // TSDBlobStream, transactions (commit, rollback, auto-commit outside a transaction, every
-// isolation level, a cursor open across a commit), parameters (a repeated marker, :p1 beside :p10, a marker inside a literal, an
-// injection attempt stored verbatim), the catalog kinds 0, 1, 3 and 5 under the library's
-// column names with a pattern holding a quote, and a lost connection (the flag, the engine's
-// handling, the next connect).
+// isolation level, a cursor open across a commit), parameters (a repeated marker, :p1 beside :p10, a marker
+// inside a literal, an injection attempt stored verbatim), the catalog kinds 0, 1, 3 and 5 under the
+// library's column names with a pattern holding a quote, live edits, deletes and record refreshes in each
+// update mode on rows holding every kind and the server's finer columns (found again unless another client
+// really changed them), and a lost connection (the flag, the engine's handling, the next connect).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -109,6 +110,36 @@ public:
     // The driver's own code of an error (an ODBC state), for messages.
     virtual std::string ErrorState(const ESDEngineError&) const { return ""; }
     virtual Capabilities Caps() const = 0;
+
+    // A column type the server keeps more finely than the engine holds its values (a time
+    // stamp to the microsecond, a single-precision float, an exact numeric past a double's
+    // digits): the value another client stores in it (SQL), a second value to which that
+    // client changes it, and a value of the engine's that the program writes there.
+    struct FineColumn {
+        std::string Type;
+        std::string Value;
+        std::string Changed;
+        rtl::Variant Written;
+    };
+    virtual std::vector<FineColumn> FineColumns() const { return {}; }
+
+    // The definition of a key column ID that the server fills (a serial or identity column;
+    // "" when the server has none), and whether the engine reads the new key back after a
+    // live insert (AutoRefresh).
+    virtual std::string ServerKeyColumn() const { return ""; }
+    virtual bool ReadsServerKeysBack() const { return false; }
+
+    // An exact numeric type of four places whose values go past a double's digits, and its
+    // largest value as the server writes it; none where the server has no such type.
+    struct ExactNumeric {
+        std::string Type;
+        std::string Largest;
+    };
+    virtual ExactNumeric WideDecimal() const { return {}; }
+
+    // An array type of integers whose slices the server writes a[1:2] (PostgreSQL's); "" for
+    // a server without arrays.
+    virtual std::string IntegerArrayType() const { return ""; }
 };
 
 // A server's column type of each kind, in the order of Kind's values.
@@ -122,6 +153,22 @@ inline std::string TypeOf(Kind kind, const TypeNames& names) {
 inline std::string PostgresType(Kind kind) {
     return TypeOf(kind, {"integer", "integer", "bigint", "double precision", "numeric(12,2)", "date", "timestamp(3)",
                          "time", "varchar(100)", "char(8)", "bytea", "text"});
+}
+
+// What PostgreSQL keeps more finely than the engine: time stamps and times to the
+// microsecond (one stamped by the server's clock), single-precision floats and numerics past
+// a double's digits.
+inline std::vector<Driver::FineColumn> PostgresFineColumns() {
+    const rtl::Variant stamp =
+        rtl::Variant::FromDateTime(rtl::EncodeDate(2024, 3, 2) + rtl::EncodeTime(10, 0, 0, 250));
+    return {
+        {"timestamp(6)", "'2024-03-01 12:00:00.123456'", "'2024-03-01 12:00:00.987654'", stamp},
+        {"timestamptz", "now()", "now() + interval '1 second'", stamp},
+        {"time", "'07:08:09.123456'", "'07:08:09.654321'",
+         rtl::Variant::FromDateTime(rtl::EncodeTime(8, 0, 0, 500))},
+        {"real", "0.1", "0.2", rtl::Variant(0.25)},
+        {"numeric(20,2)", "123456789012345678.91", "123456789012345778.91", rtl::Variant(1.5)},
+    };
 }
 
 struct Context {
@@ -211,6 +258,119 @@ inline std::string Hex(const rtl::ByteArray& bytes) {
     return out;
 }
 
+// Live edits, deletes and record refreshes in one update mode on a row holding every kind of
+// the table and the server's finer columns, whose values another client wrote: the generated
+// statements must find the row the program read. Then that client changes the row, and a
+// post that compares what changed fails as the engine's "record changed" error (in key-only
+// mode only the key is compared, and the post goes through).
+inline void LiveUpdates(Context& c, rtl::TUpdateMode mode) {
+    const Capabilities caps = c.driver.Caps();
+    const std::vector<Driver::FineColumn> fine = c.driver.FineColumns();
+    struct Column {
+        std::string Name;
+        Kind Type;
+        rtl::Variant Value;
+    };
+    std::vector<Column> columns = {
+        {"N", Kind::Integer, rtl::Variant(int32_t(1))},
+        {"F", Kind::Float, rtl::Variant(0.5)},
+        {"D", Kind::Decimal, rtl::Variant(12345.67)},
+        {"DT", Kind::Date, rtl::Variant::FromDateTime(rtl::EncodeDate(2024, 2, 29))},
+        {"TS", Kind::DateTime,
+         rtl::Variant::FromDateTime(rtl::EncodeDate(1999, 12, 31) + rtl::EncodeTime(23, 59, 58, 123))},
+        {"S", Kind::Text, rtl::Variant("Ação")},
+        {"C", Kind::FixedChar, rtl::Variant("ab")},
+    };
+    if (caps.BigInt) columns.push_back({"B", Kind::BigInt, rtl::Variant(int64_t(9007199254740993LL))});
+    if (caps.TimeOfDay)
+        columns.push_back({"TM", Kind::Time, rtl::Variant::FromDateTime(rtl::EncodeTime(7, 8, 9, 0))});
+    std::string ddl = "create table KWC (ID " + c.T(Kind::Key) + " not null primary key";
+    std::string names = "ID", markers = ":ID";
+    for (const Column& col : columns) {
+        ddl += ", " + col.Name + " " + c.T(col.Type);
+        names += ", " + col.Name;
+        markers += ", :" + col.Name;
+    }
+    for (size_t i = 0; i < fine.size(); ++i)
+        ddl += ", X" + std::to_string(i) + " " + fine[i].Type;
+    c.Run(ddl + ")");
+    for (int32_t id = 1; id <= 2; ++id) {
+        TSDQuery& insert = c.Query("insert into KWC (" + names + ") values (" + markers + ")");
+        c.Set(insert, "ID", Kind::Key, rtl::Variant(id));
+        for (const Column& col : columns)
+            c.Set(insert, col.Name, col.Type, col.Value);
+        insert.ExecuteStatement();
+    }
+    auto storeFine = [&](size_t only, const std::string& changed) {
+        if (fine.empty()) return;
+        std::string set;
+        for (size_t i = 0; i < fine.size(); ++i)
+            set += std::string(set.empty() ? "" : ", ") + "X" + std::to_string(i) + " = " +
+                   (i == only ? changed : fine[i].Value);
+        c.driver.Outside("update KWC set " + set);
+    };
+    storeFine(fine.size(), "");
+    auto live = [&]() -> TSDQuery& {
+        TSDQuery& q = c.Query("select * from KWC order by ID");
+        q.SetRequestLive(true);
+        q.SetCachedUpdates(false);
+        q.SetUpdateMode(mode);
+        q.Open();
+        return q;
+    };
+    auto expectChanged = [&](TSDQuery& q, const std::string& what) {
+        try {
+            q.Post();
+            ADD_FAILURE() << "a post over " << what << " went through";
+        } catch (const rtl::EDatabaseError& e) {
+            EXPECT_EQ(e.Message(), SRecordChanged) << what;
+        }
+        q.Cancel();
+    };
+
+    // The row as read is found again: an edit, a refresh and a delete.
+    TSDQuery& q = live();
+    q.Edit();
+    q.FieldByName("N").SetAsInteger(101);
+    if (mode == rtl::upWhereChanged)  // the finer columns change too, compared with their old values
+        for (size_t i = 0; i < fine.size(); ++i)
+            q.FieldByName("X" + std::to_string(i)).SetValue(fine[i].Written);
+    EXPECT_NO_THROW(q.Post());
+    EXPECT_EQ(c.driver.Outside("select N from KWC where ID = 1"), (Rows{{"101"}}));
+    EXPECT_NO_THROW(q.RefreshRecord());
+    EXPECT_EQ(q.FieldByName("N").AsInteger(), 101);
+    q.Next();
+    ASSERT_EQ(q.FieldByName("ID").AsInteger(), 2);
+    EXPECT_NO_THROW(q.Delete());
+    EXPECT_EQ(c.driver.Outside("select count(*) from KWC"), (Rows{{"1"}}));
+
+    // Another client changes the row; the program's copy is stale.
+    q.First();
+    c.driver.Outside("update KWC set N = 555, S = 'outra' where ID = 1");
+    q.Edit();
+    q.FieldByName("N").SetAsInteger(102);
+    if (mode == rtl::upWhereKeyOnly) {
+        EXPECT_NO_THROW(q.Post());
+        EXPECT_EQ(c.driver.Outside("select N from KWC where ID = 1"), (Rows{{"102"}}));
+    } else {
+        expectChanged(q, "a changed N");
+        EXPECT_EQ(c.driver.Outside("select N from KWC where ID = 1"), (Rows{{"555"}}));
+    }
+    q.Close();
+    if (mode != rtl::upWhereAll) return;
+    // Every finer column is compared: a change of its value alone is a change of the row.
+    for (size_t i = 0; i < fine.size(); ++i) {
+        SCOPED_TRACE(fine[i].Type);
+        storeFine(fine.size(), "");
+        TSDQuery& again = live();
+        storeFine(i, fine[i].Changed);
+        again.Edit();
+        again.FieldByName("N").SetAsInteger(103);
+        expectChanged(again, "a changed " + fine[i].Type);
+        again.Close();
+    }
+}
+
 struct Case {
     const char* Name;
     std::function<void(Context&)> Run;
@@ -244,7 +404,8 @@ inline const std::vector<Case>& Cases() {
          [](Context& c) {
              const std::vector<double> values = {0.1, 1.0 / 3, -2.5e-100, 6.02214076e23, 123456789.125};
              std::vector<rtl::Variant> in;
-             for (double v : values) in.emplace_back(v);
+             for (double v : values)
+                 in.emplace_back(v);
              TSDQuery& q = RoundTrip(c, Kind::Float, in);
              size_t i = 0;
              for (q.First(); !q.Eof(); q.Next(), ++i) {
@@ -283,8 +444,18 @@ inline const std::vector<Case>& Cases() {
                  EXPECT_EQ(c.Open("select count(*) as N from KWC").FieldByName("N").AsInteger(), 0);
                  return;
              }
-             TSDQuery& q = RoundTrip(c, Kind::Time, {rtl::Variant::FromDateTime(rtl::EncodeTime(7, 8, 9, 0))});
-             EXPECT_EQ(Stamp(q.FieldByName("V").AsDateTime()).substr(11), "07:08:09.000");
+             // Midnight is a time like any other, written and compared with its time part.
+             TSDQuery& q = RoundTrip(c, Kind::Time,
+                                     {rtl::Variant::FromDateTime(rtl::EncodeTime(7, 8, 9, 0)),
+                                      rtl::Variant::FromDateTime(0.0)});
+             EXPECT_EQ(Column(q, [](rtl::TField& f) { return Stamp(f.AsDateTime()).substr(11); }),
+                       (std::vector<std::string>{"07:08:09.000", "00:00:00.000"}));
+             for (const double time : {rtl::EncodeTime(7, 8, 9, 0), 0.0}) {
+                 TSDQuery& found = c.Query("select ID from KWC where V = :V");
+                 c.Set(found, "V", Kind::Time, rtl::Variant::FromDateTime(time));
+                 found.Open();
+                 EXPECT_EQ(found.FieldByName("ID").AsInteger(), time == 0.0 ? 2 : 1);
+             }
          }},
         {"TextsWithAccentsQuotesAndBackslashes",
          [](Context& c) {
@@ -332,7 +503,8 @@ inline const std::vector<Case>& Cases() {
              c.Run(ddl + ")");
              TSDQuery& insert = c.Query("insert into KWC (ID" + columns + ") values (:ID" + markers + ")");
              c.Set(insert, "ID", Kind::Key, rtl::Variant(int32_t(1)));
-             for (size_t i = 0; i < kinds.size(); ++i) c.Set(insert, "C" + std::to_string(i), kinds[i], rtl::Variant());
+             for (size_t i = 0; i < kinds.size(); ++i)
+                 c.Set(insert, "C" + std::to_string(i), kinds[i], rtl::Variant());
              insert.ExecuteStatement();
              TSDQuery& q = c.Open("select * from KWC");
              for (size_t i = 0; i < kinds.size(); ++i)
@@ -341,9 +513,11 @@ inline const std::vector<Case>& Cases() {
         {"BlobsAndMemosBeyondThePieceSize",
          [](Context& c) {
              rtl::ByteArray bytes(5000);
-             for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i % 7 == 0 ? 0 : i * 13);
+             for (size_t i = 0; i < bytes.size(); ++i)
+                 bytes[i] = uint8_t(i % 7 == 0 ? 0 : i * 13);
              std::string memo;
-             while (memo.size() < 4000) memo += "ção ";
+             while (memo.size() < 4000)
+                 memo += "ção ";
              for (Kind kind : {Kind::Blob, Kind::Memo}) {
                  SCOPED_TRACE(kind == Kind::Blob ? "blob" : "memo");
                  c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, V " + c.T(kind) + ")");
@@ -414,7 +588,8 @@ inline const std::vector<Case>& Cases() {
         {"ACursorOpenAcrossACommit",
          [](Context& c) {
              c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key)");
-             for (int i = 1; i <= 40; ++i) c.Run("insert into KWC (ID) values (" + std::to_string(i) + ")");
+             for (int i = 1; i <= 40; ++i)
+                 c.Run("insert into KWC (ID) values (" + std::to_string(i) + ")");
              TSDQuery& q = c.Open("select ID from KWC order by ID");
              c.db.StartTransaction();
              c.Run("insert into KWC (ID) values (41)");
@@ -422,7 +597,8 @@ inline const std::vector<Case>& Cases() {
              // The rows read are those of the open cursor, in order and whole, whatever the
              // driver keeps open across the commit.
              int count = 0;
-             for (; !q.Eof(); q.Next()) EXPECT_EQ(q.FieldByName("ID").AsInteger(), ++count);
+             for (; !q.Eof(); q.Next())
+                 EXPECT_EQ(q.FieldByName("ID").AsInteger(), ++count);
              EXPECT_TRUE(count == 40 || count == 41) << count;
              EXPECT_EQ(c.driver.Outside("select count(*) from KWC"), (Rows{{"41"}}));
          }},
@@ -497,6 +673,108 @@ inline const std::vector<Case>& Cases() {
              std::unique_ptr<TSDQuery> quoted = OpenSchemaQuery(c.db, stTables, "KW'CAT%");
              ASSERT_TRUE(quoted);
              EXPECT_TRUE(quoted->Eof());
+         }},
+        {"LiveUpdatesWhereAll", [](Context& c) { LiveUpdates(c, rtl::upWhereAll); }},
+        {"LiveUpdatesWhereChanged", [](Context& c) { LiveUpdates(c, rtl::upWhereChanged); }},
+        {"LiveUpdatesWhereKeyOnly", [](Context& c) { LiveUpdates(c, rtl::upWhereKeyOnly); }},
+        {"LiveInsertsLeaveUnassignedColumnsToTheServer",
+         [](Context& c) {
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, N " +
+                   c.T(Kind::Integer) + ", DV " + c.T(Kind::Integer) + " default 7, S " + c.T(Kind::Text) +
+                   ")");
+             TSDQuery& q = c.Query("select ID, N, DV, S from KWC");
+             q.SetRequestLive(true);
+             q.SetCachedUpdates(false);
+             q.Open();
+             // A column the insert never assigned takes the server's default; an assigned
+             // NULL is written.
+             q.Append();
+             q.FieldByName("ID").SetAsInteger(1);
+             q.FieldByName("N").SetAsInteger(1);
+             EXPECT_NO_THROW(q.Post());
+             q.Append();
+             q.FieldByName("ID").SetAsInteger(2);
+             q.FieldByName("DV").Clear();
+             q.FieldByName("S").SetAsString("x");
+             EXPECT_NO_THROW(q.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 1 and DV = 7"), (Rows{{"1"}}));
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 2 and DV is null and N is null"),
+                       (Rows{{"1"}}));
+             q.Close();
+
+             const std::string key = c.driver.ServerKeyColumn();
+             if (key.empty()) return;
+             // A key left empty is the server's to fill, and comes back with AutoRefresh.
+             c.Run("create table KWK (" + key + ", N " + c.T(Kind::Integer) + ")");
+             TSDQuery& k = c.Query("select ID, N from KWK");
+             k.SetRequestLive(true);
+             k.SetCachedUpdates(false);
+             k.SetAutoRefresh(true);
+             k.Open();
+             k.Append();
+             k.FieldByName("N").SetAsInteger(5);
+             EXPECT_NO_THROW(k.Post());
+             const Rows stored = c.driver.Outside("select ID from KWK where N = 5");
+             ASSERT_EQ(stored.size(), 1u);
+             if (!c.driver.ReadsServerKeysBack()) return;
+             EXPECT_EQ(k.FieldByName("ID").AsString(), stored[0][0]);
+             // The row is known by its key: it can be changed at once.
+             k.Edit();
+             k.FieldByName("N").SetAsInteger(6);
+             EXPECT_NO_THROW(k.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWK where N = 6"), (Rows{{"1"}}));
+             k.Close();
+             c.queries.clear();
+             c.Run("drop table KWK");
+         }},
+        {"ExactNumericsWithEnableBcd",
+         [](Context& c) {
+             const Driver::ExactNumeric wide = c.driver.WideDecimal();
+             if (wide.Type.empty())
+                 GTEST_SKIP() << c.driver.Name() << ": no exact numeric past a double's digits";
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, V " + wide.Type +
+                   ", W " + wide.Type + ")");
+             c.driver.Outside("insert into KWC (ID, V, W) values (1, " + wide.Largest + ", -" + wide.Largest +
+                              ")");
+             c.db.Close();
+             c.db.Params().SetValue("ENABLE BCD", "TRUE");
+             c.db.Open();
+             TSDQuery& q = c.Query("select ID, V, W from KWC");
+             q.SetRequestLive(true);
+             q.SetCachedUpdates(false);
+             q.Open();
+             EXPECT_EQ(q.FieldByName("V").DataType(), ftBCD);
+             EXPECT_EQ(q.FieldByName("V").AsString(), wide.Largest);
+             EXPECT_EQ(q.FieldByName("W").AsString(), "-" + wide.Largest);
+             // Written back exactly, and the row found by its exact values.
+             q.Edit();
+             q.FieldByName("V").SetAsString("1234.5");
+             EXPECT_NO_THROW(q.Post());
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where V = 1234.5 and W = -" + wide.Largest),
+                       (Rows{{"1"}}));
+             TSDQuery& insert = c.Query("insert into KWC (ID, V) values (2, :V)");
+             insert.Params().ParamByName("V").SetDataType(ftBCD);
+             insert.Params().ParamByName("V").SetValue(rtl::Variant(wide.Largest));
+             insert.ExecuteStatement();
+             EXPECT_EQ(c.driver.Outside("select count(*) from KWC where ID = 2 and V = " + wide.Largest),
+                       (Rows{{"1"}}));
+         }},
+        {"ColonsOfArraySlicesAndCastsAreNoMarkers",
+         [](Context& c) {
+             const std::string array = c.driver.IntegerArrayType();
+             if (array.empty()) GTEST_SKIP() << c.driver.Name() << ": no arrays";
+             c.Run("create table KWC (ID " + c.T(Kind::Key) + " not null primary key, A " + array + ")");
+             c.driver.Outside("insert into KWC (ID, A) values (1, '{10,20,30}')");
+             TSDQuery& q = c.Query(
+                 "select A[1:2] as S, A[:2] as T, A[2:] as U, :n::int + 1 as V from KWC where ID = :id");
+             ASSERT_EQ(q.Params().Count(), 2);
+             c.Set(q, "n", Kind::Integer, rtl::Variant(int32_t(41)));
+             c.Set(q, "id", Kind::Key, rtl::Variant(int32_t(1)));
+             q.Open();
+             EXPECT_EQ(q.FieldByName("S").AsString(), "{10,20}");
+             EXPECT_EQ(q.FieldByName("T").AsString(), "{10,20}");
+             EXPECT_EQ(q.FieldByName("U").AsString(), "{20,30}");
+             EXPECT_EQ(q.FieldByName("V").AsInteger(), 42);
          }},
         {"LostConnection",
          [](Context& c) {

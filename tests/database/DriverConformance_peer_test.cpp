@@ -144,6 +144,10 @@ public:
         return odbc != nullptr ? odbc->SqlState : "";
     }
     Capabilities Caps() const override { return Capabilities(); }
+    std::vector<FineColumn> FineColumns() const override { return conformance::PostgresFineColumns(); }
+    // The ODBC driver's packed decimals hold a currency's range.
+    ExactNumeric WideDecimal() const override { return {"numeric(18,4)", "99999999999999.9999"}; }
+    std::string IntegerArrayType() const override { return "integer[]"; }
 
 private:
     std::unique_ptr<kwtest::PostgresServer> server_;

@@ -125,6 +125,13 @@ TEST(SqlText, CreateParamsFromSql) {
         {"select * from t where a := 1", {}},
         {"select * from t where a = :p;", {"p"}},
         {"where a = 'unterminated :p", {}},
+        // A name ends at the first character that cannot be in one; the colon of an array
+        // slice (after "[" or a digit inside brackets) starts none.
+        {"select a[1:2], a[:2], a[3:] from t", {}},
+        {"select a[1:2] from t where id = :id", {"id"}},
+        {"select :p::int, b[:q], c[i:j], :x] from t", {"p", "j", "x"}},
+        {"select :ção, :$a#b@c, :a.b, :a-1 from t", {"ção", "$a#b@c", "a", "a"}},
+        {"where a = :\"x y\"z", {"x y"}},
     };
     for (const auto& c : cases) {
         rtl::Params params;

@@ -100,8 +100,8 @@ TEST(GenerateModifySql, Texts) {
         {mkModify, rtl::upWhereChanged, false,
          "update T set   NAME = :NAME where   ID = :OLD_ID and  NAME = :OLD_NAME"},
         {mkDelete, rtl::upWhereKeyOnly, false, "delete from T where   ID = :OLD_ID"},
-        {mkInsert, rtl::upWhereKeyOnly, false,
-         "insert into T (ID, NAME, NOTE, DATA) values(:ID, :NAME, NULL, :DATA)"},
+        // NOTE was never written: the server's default applies.
+        {mkInsert, rtl::upWhereKeyOnly, false, "insert into T (ID, NAME, DATA) values(:ID, :NAME, :DATA)"},
         {mkRefresh, rtl::upWhereKeyOnly, false, "select ID, NAME, NOTE, DATA from T where   ID = :OLD_ID"},
         {mkRefresh, rtl::upWhereChanged, false,
          "select ID, NAME, NOTE, DATA from T where   ID = :OLD_ID and  NAME = :OLD_NAME and  NOTE is NULL"},
@@ -210,6 +210,76 @@ TEST(GenerateModifySql, InsertLeavesNullAutoIncrementFieldsOut) {
     fields[0].OldValue = Variant(int32_t(7));
     EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereKeyOnly, "T", false, fields, origins),
               "update T set   NAME = :NAME where   ID = :OLD_ID");
+    // Written as NULL, an auto-increment field still stays out; the others are written. A
+    // record that wrote nothing names its columns with NULL, as servers differ in how they
+    // take a row of defaults only.
+    fields[0].NewValue = Variant::Null();
+    fields[0].Modified = true;
+    fields[1].NewValue = Variant::Null();
+    fields[1].Modified = true;
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (NAME) values(NULL)");
+    fields[1].Modified = false;
+    EXPECT_EQ(GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "insert into T (NAME) values(NULL)");
+}
+
+// A driver's own comparison of an old value serves the where-all and where-changed modes; keys
+// of key-only statements and null old values keep theirs.
+TEST(GenerateModifySql, DriverComparesOldValuesOutsideKeyOnlyMode) {
+    const rtl::StringList origins{"ID=T.ID", "TS=T.TS"};
+    std::vector<TSDUpdateField> fields = {
+        Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+        Field("TS", Variant::FromDateTime(1.5), Variant::FromDateTime(2.5), true)};
+    for (TSDUpdateField& f : fields)
+        f.OldValueCondition = [](const std::string& column, const std::string& marker) {
+            return "trunc(" + column + ") = " + marker;
+        };
+    EXPECT_EQ(GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins),
+              "update T set   TS = :TS where   trunc(ID) = :OLD_ID and  trunc(TS) = :OLD_TS");
+    EXPECT_EQ(
+        GenerateModifySql(mkRefresh, rtl::upWhereChanged, "T", true, fields, origins),
+        "select \"ID\", \"TS\" from \"T\" where   trunc(\"ID\") = :OLD_ID and  trunc(\"TS\") = :OLD_TS");
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereKeyOnly, "T", false, fields, origins),
+              "delete from T where   ID = :OLD_ID and  TS = :OLD_TS");
+    fields[1].OldValue = Variant::Null();
+    EXPECT_EQ(GenerateModifySql(mkDelete, rtl::upWhereAll, "T", false, fields, origins),
+              "delete from T where   trunc(ID) = :OLD_ID and  TS is NULL");
+}
+
+// A field whose name would end a marker early is named in quotes.
+TEST(GenerateModifySql, NamesThatEndAMarkerAreQuoted) {
+    const rtl::StringList origins{"ID=T.ID", "my-col=T.\"my-col\""};
+    const std::vector<TSDUpdateField> fields = {Field("ID", Variant(int32_t(1)), Variant(int32_t(1)), true),
+                                                Field("my-col", Variant("a"), Variant("b"))};
+    const std::string sql = GenerateModifySql(mkModify, rtl::upWhereAll, "T", false, fields, origins);
+    EXPECT_EQ(
+        sql,
+        "update T set   \"my-col\" = :\"my-col\" where   ID = :OLD_ID and  \"my-col\" = :\"OLD_my-col\"");
+    rtl::Params params;
+    CreateParamsFromSql(&params, sql);
+    std::vector<std::string> names;
+    for (int i = 0; i < params.Count(); ++i)
+        names.push_back(params[i].Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"my-col", "OLD_ID", "OLD_my-col"}));
+}
+
+TEST(PostgresOldValueCondition, ComparesAtTheEnginesPrecision) {
+    struct Case {
+        TFieldType type;
+        TSDHeldAs heldAs;
+        const char* expected;
+    } cases[] = {
+        {ftDateTime, TSDHeldAs::Milliseconds, "date_trunc('milliseconds', c) = :m"},
+        {ftDateTime, TSDHeldAs::Seconds, "date_trunc('second', c) = :m"},
+        {ftTime, TSDHeldAs::Milliseconds,
+         "CAST(date_trunc('milliseconds', CAST(c AS interval)) AS time) = :m"},
+        {ftFloat, TSDHeldAs::SingleAsDouble, "c = CAST(:m AS real)"},
+        {ftFloat, TSDHeldAs::NumericAsDouble, "CAST(c AS double precision) = :m"},
+        {ftInteger, TSDHeldAs::Exact, "c = :m"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PostgresOldValueCondition(c.type, c.heldAs, "c", ":m"), c.expected);
 }
 
 // A table of four rows in a fresh SQLite database, reached through the SQLite test driver.
@@ -366,6 +436,7 @@ TEST_F(GeneratedOnSqlite, InsertAddsExactlyTheNewRow) {
     fields[1].NewValue = Variant("Eve");
     fields[2].NewValue = Variant(0.5);
     fields[3].NewValue = Variant::Null();
+    fields[3].Modified = true;  // written as NULL
     fields[4].NewValue = Variant::FromBytes({0xCA, 0xFE});
     const std::string sql = GenerateModifySql(mkInsert, rtl::upWhereKeyOnly, "items", false, fields, origins);
     EXPECT_EQ(sql, "insert into items (id, name, price, note, data) values(:ID, :NAME, :PRICE, NULL, :DATA)");

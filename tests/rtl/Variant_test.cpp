@@ -94,6 +94,11 @@ TEST(Variant, CurrencyConversionsAreExactAndRangeChecked) {
     for (const Text& t : {Text{INT64_MAX, "922337203685477.5807"}, Text{INT64_MIN, "-922337203685477.5808"},
                           Text{-5, "-0.0005"}, Text{150000, "15"}, Text{12340, "1.234"}, Text{0, "0"}})
         EXPECT_EQ(Variant::FromCurrency(t.scaled).AsString(), t.text) << t.scaled;
+    // ...and reads back from it exactly, past a double's digits; a text past the range is refused.
+    for (const Text& t : {Text{INT64_MAX, "922337203685477.5807"}, Text{INT64_MIN, "-922337203685477.5808"},
+                          Text{999999999999999999, "99999999999999.9999"}, Text{-5, "-0.0005"}})
+        EXPECT_EQ(Variant(t.text).AsCurrency(), t.scaled) << t.text;
+    EXPECT_THROW(Variant("922337203685477.5808").AsCurrency(), rtl::EVariantTypeCastError);
 }
 
 TEST(Variant, ComparisonTable) {
@@ -230,6 +235,47 @@ TEST(Bcd, CurrencyToBcdAndBack) {
     bad.Fraction[0] = 0xA0;  // not a decimal digit
     int64_t out = 0;
     EXPECT_FALSE(rtl::BcdToCurrency(bad, out));
+}
+
+// Decimal texts become packed decimals exactly, past a currency's range too, and back.
+TEST(Bcd, DecimalTextsExactlyBothWays) {
+    struct Case {
+        const char* text;
+        int places;
+        const char* back;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {"9999999999999999.9999", 4, "9999999999999999.9999"},
+        {"-123456789012345678.91", 2, "-123456789012345678.91"},
+        {"12.5", 4, "12.5000"},
+        {"+0.5", 1, "0.5"},
+        {".5", 2, "0.50"},
+        {"007", 0, "7"},
+        {"-0.00", 2, "0.00"},   // no negative zero
+        {"1.2300", 2, "1.23"},  // zeros past the places are no digits
+        {"1.235", 2, nullptr},  // nothing is rounded
+        {"1e5", 0, nullptr},
+        {"1.2.3", 1, nullptr},
+        {" 1", 0, nullptr},
+        {"", 0, nullptr},
+        {"-", 0, nullptr},
+        {"NaN", 0, nullptr},
+        {"1234567890123456789012345678901234567890123456789012345678901234", 0,
+         "1234567890123456789012345678901234567890123456789012345678901234"},  // 64 digits
+        {"12345678901234567890123456789012345678901234567890123456789012345", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        rtl::TBcd bcd;
+        const bool ok = rtl::TextToBcd(c.text, bcd, c.places);
+        ASSERT_EQ(ok, c.back != nullptr) << c.text;
+        if (ok) {
+            EXPECT_EQ(rtl::BcdToText(bcd), c.back) << c.text;
+        }
+    }
+    rtl::TBcd bad;
+    bad.Precision = 2;
+    bad.Fraction[0] = 0xA0;
+    EXPECT_EQ(rtl::BcdToText(bad), "");
 }
 
 TEST(Component, OwnerListAndDetaching) {

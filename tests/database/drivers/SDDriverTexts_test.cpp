@@ -30,8 +30,13 @@ TEST(SqlLiterals, MarkersAreReplacedInOnePassOutsideLiterals) {
         // Both uses of a name; :p1 is not the start of :p10; values are never read again.
         {"select :p1, :p10, :P1", "select E'x :p10 '' :p1', 10, E'x :p10 '' :p1'"},
         {"where a=:p10;", "where a=10;"},
-        // Inside literals, after "::" and without a delimiter after them, markers stay.
-        {"select ':p1', \":p1\", x::p1, :p1x, :p1::text", "select ':p1', \":p1\", x::p1, :p1x, :p1::text"},
+        // Inside literals, after "::" and with more name after them, markers stay; a name ends
+        // at the first character that cannot be in one (a cast, a bracket).
+        {"select ':p1', \":p1\", x::p1, :p1x, :p1::text",
+         "select ':p1', \":p1\", x::p1, :p1x, E'x :p10 '' :p1'::text"},
+        // The colon of an array slice starts no marker: after "[" or a digit inside brackets.
+        {"select a[1:2], a[:2], a[2:], a[i:p10], b[:p10 + 1], :p10]",
+         "select a[1:2], a[:2], a[2:], a[i10], b[:p10 + 1], 10]"},
         {"select :\"Name\", :name)", "select E'n', E'n')"},
         {"select :unknown, :", "select :unknown, :"},
         {"select 'it''s :p1' || :p1", "select 'it''s :p1' || E'x :p10 '' :p1'"},
@@ -96,6 +101,10 @@ TEST(SqlLiterals, DateTimesKeepTheirMilliseconds) {
             EXPECT_NEAR(SqlTextToDateTimeMs(c.text), c.value, 1e-9) << c.text;
         }
     }
+    // A time parameter carries its time part, midnight included, and no date.
+    EXPECT_EQ(TimeLiteralText(0.0), "00:00:00");
+    EXPECT_EQ(TimeLiteralText(rtl::EncodeTime(23, 59, 59, 999)), "23:59:59.999");
+    EXPECT_EQ(TimeLiteralText(rtl::EncodeTime(0, 0, 0, 5)), "00:00:00.005");
     EXPECT_NEAR(SqlTextToTimeMs("12:30:15.75"), rtl::EncodeTime(12, 30, 15, 750), 1e-9);
     EXPECT_NEAR(SqlTextToDateTimeMs("2024-03-01 12:30:15.123456+01"),
                 rtl::EncodeDate(2024, 3, 1) + rtl::EncodeTime(12, 30, 15, 123), 1e-9);

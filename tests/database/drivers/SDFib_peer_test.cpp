@@ -694,6 +694,18 @@ protected:
         return c;
     }
 
+    // An engine database on the server's file as KW, dialect 3.
+    static void Configure(TSDDatabase& db, const std::string& name) {
+        RegisterFirebirdDriver();
+        db.SetDatabaseName(name);
+        db.SetServerType(stFirebird);
+        db.SetRemoteDatabase(server_->Remote(file_));
+        db.SetLoginPrompt(false);
+        db.Params().SetValue("USER NAME", "KW");
+        db.Params().SetValue("PASSWORD", "kwpass");
+        db.Params().SetValue("SQL Dialect", "3");
+    }
+
     static inline std::unique_ptr<kwtest::FirebirdServer> server_;
     static inline std::string file_;
 };
@@ -749,15 +761,8 @@ TEST_F(FirebirdRemote, AttachmentShutDownByTheServerIsLost) {
 // The server goes away under a connection: the flag, the engine's handling, and a fresh
 // connect once the server is back.
 TEST_F(FirebirdRemote, ServerStoppedIsLostAndTheNextConnectWorks) {
-    RegisterFirebirdDriver();
     TSDDatabase db;
-    db.SetDatabaseName("fblost");
-    db.SetServerType(stFirebird);
-    db.SetRemoteDatabase(server_->Remote(file_));
-    db.SetLoginPrompt(false);
-    db.Params().SetValue("USER NAME", "KW");
-    db.Params().SetValue("PASSWORD", "kwpass");
-    db.Params().SetValue("SQL Dialect", "3");
+    Configure(db, "fblost");
     int lostCalls = 0;
     db.OnLostConnectError = [&](TSDDatabase&, const ESDEngineError& e, TSDLostConnectAction& action) {
         ++lostCalls;
@@ -797,6 +802,71 @@ TEST_F(FirebirdRemote, ServerStoppedIsLostAndTheNextConnectWorks) {
         q.Open();
         EXPECT_EQ(q.FieldByName("n").AsInteger(), 1) << "committed before the server went";
     }
+    db.Close();
+    EXPECT_EQ(FibLibrary().LoadCount(), 0);
+    RegisterSqlDatabaseFactory(stFirebird, nullptr);
+}
+
+// Without an owner's handler a broken connection is the program's to close: Close ends in a
+// disconnected database whatever the server did, reports the server's error at most once, and
+// Open connects afresh. Once through a statement that met the broken link (the engine knows
+// and closes without asking the server), once through a link the server cut while the
+// program was idle (the close meets it: its error is reported once, the next close is quiet).
+TEST_F(FirebirdRemote, ABrokenConnectionClosesWithoutAHandler) {
+    TSDDatabase db;
+    Configure(db, "fbclose");
+    auto count = [&]() {
+        TSDQuery q;
+        q.SetDatabaseName("fbclose");
+        q.SQL().SetText("select count(*) as n from r");
+        q.Open();
+        return q.FieldByName("n").AsInteger();
+    };
+    auto cutFromOutside = [&]() {
+        TSDQuery q;
+        q.SetDatabaseName("fbclose");
+        q.SQL().SetText("select current_connection as id from rdb$database");
+        q.Open();
+        const std::string id = q.FieldByName("id").AsString();
+        q.Close();
+        server_->Isql(server_->Remote(file_),
+                      "delete from mon$attachments where mon$attachment_id = " + id + "; commit;");
+    };
+
+    db.Open();
+    cutFromOutside();
+    EXPECT_THROW(
+        {
+            try {
+                count();
+            } catch (const ESDFibError& e) {
+                EXPECT_TRUE(e.ConnectionLost) << e.Message();
+                throw;
+            }
+        },
+        ESDFibError);
+    EXPECT_NO_THROW(db.Close());
+    EXPECT_FALSE(db.Connected());
+    EXPECT_EQ(FibLibrary().LoadCount(), 0);
+    db.Open();
+    EXPECT_TRUE(db.Connected());
+    const int before = count();
+
+    cutFromOutside();
+    int reported = 0;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            db.Close();
+        } catch (const ESDFibError& e) {
+            ++reported;
+            EXPECT_TRUE(e.ConnectionLost) << e.Message();
+        }
+        EXPECT_FALSE(db.Connected());
+    }
+    EXPECT_EQ(reported, 1);
+    EXPECT_EQ(FibLibrary().LoadCount(), 0);
+    db.Open();
+    EXPECT_EQ(count(), before);
     db.Close();
     EXPECT_EQ(FibLibrary().LoadCount(), 0);
     RegisterSqlDatabaseFactory(stFirebird, nullptr);

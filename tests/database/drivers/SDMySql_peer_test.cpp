@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "database/OdbcTestSupport.h"
 #include "database/SDEngine.h"
@@ -44,6 +45,18 @@ protected:
         for (const std::string& line : rtl::SplitFields(server_->Sql(sql), '\n'))
             if (!line.empty()) rows.push_back(rtl::SplitFields(line, '\t'));
         return rows;
+    }
+
+    // An engine database on the server's database as the test user.
+    static void Configure(TSDDatabase& db, const std::string& name) {
+        RegisterMySQLDriver();
+        db.SetDatabaseName(name);
+        db.SetServerType(stMySQL);
+        db.SetRemoteDatabase("127.0.0.1:kwtest");
+        db.SetLoginPrompt(false);
+        db.Params().SetValue("USER NAME", server_->User());
+        db.Params().SetValue("PASSWORD", server_->Password());
+        db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
     }
 
     static std::unique_ptr<kwtest::MariaDbServer> server_;
@@ -322,17 +335,10 @@ TEST_F(MySql, CatalogCommands) {
 // The server kills the connection: the error is marked lost, the engine closes the database,
 // and a fresh connect works.
 TEST_F(MySql, KilledConnectionIsLost) {
-    RegisterMySQLDriver();
     TSDSession session;
     session.SetSessionName("MyLost");
     TSDDatabase db(&session);
-    db.SetDatabaseName("mylost");
-    db.SetServerType(stMySQL);
-    db.SetRemoteDatabase("127.0.0.1:kwtest");
-    db.SetLoginPrompt(false);
-    db.Params().SetValue("USER NAME", server_->User());
-    db.Params().SetValue("PASSWORD", server_->Password());
-    db.Params().SetValue("SERVER PORT", std::to_string(server_->Port()));
+    Configure(db, "mylost");
     int lostCalls = 0;
     db.OnLostConnectError = [&](TSDDatabase&, const ESDEngineError& e, TSDLostConnectAction& action) {
         ++lostCalls;
@@ -363,6 +369,76 @@ TEST_F(MySql, KilledConnectionIsLost) {
     db.Open();
     EXPECT_EQ(Query(*db.SqlDatabase(), "select 2"), (Rows{{"2"}}));
     db.Close();
+    RegisterSqlDatabaseFactory(stMySQL, nullptr);
+}
+
+// A CALL answers with the rows of its SELECTs and a status of its own: whether its rows are
+// read to the end, cut short by a close or taken by another statement, and whether or not it
+// returns rows at all, the connection takes the next statement (no 2014, "Commands out of
+// sync"), unbuffered and buffered alike.
+TEST_F(MySql, ProceduresThatReturnRowsLeaveTheConnectionUsable) {
+    server_->Sql(
+        "create table if not exists calls (i int);"
+        "create procedure if not exists p_rows() select seq as n from seq_1_to_3;"
+        "create procedure if not exists p_none(v int) insert into calls values (v)");
+    server_->Sql(
+        "delimiter //\ncreate procedure if not exists p_two() begin select 1 as n; select 2 as n; end //");
+    for (const char* prefetch : {"1", "10"}) {
+        SCOPED_TRACE(std::string("PREFETCH ROWS ") + prefetch);
+        server_->Sql("delete from calls");
+        TSDDatabase db;
+        Configure(db, "mycall");
+        db.Params().SetValue("PREFETCH ROWS", prefetch);
+        db.Open();
+        auto query = [&](const std::string& sql) {
+            auto q = std::make_unique<TSDQuery>();
+            q->SetDatabaseName("mycall");
+            q->SQL().SetText(sql);
+            return q;
+        };
+        auto column = [](TSDQuery& q) {
+            std::vector<int> values;
+            for (q.First(); !q.Eof(); q.Next())
+                values.push_back(q.FieldByName("n").AsInteger());
+            return values;
+        };
+        auto next = [&](int32_t value) {
+            auto insert = query("insert into calls values (:v)");
+            insert->Params().ParamByName("v").SetDataType(ftInteger);
+            insert->Params().ParamByName("v").SetValue(rtl::Variant(value));
+            EXPECT_NO_THROW(insert->ExecuteStatement());
+        };
+
+        auto rows = query("call p_rows()");
+        rows->Open();
+        EXPECT_EQ(column(*rows), (std::vector<int>{1, 2, 3}));
+        next(1);
+        rows->Close();
+
+        auto two = query("call p_two()");  // closed on its first row: the second result is let go
+        two->Open();
+        EXPECT_EQ(two->FieldByName("n").AsInteger(), 1);
+        two->Close();
+        next(2);
+
+        auto taken = query("call p_rows()");  // rows still on the way when another statement runs
+        taken->Open();
+        next(3);
+        EXPECT_EQ(column(*taken), (std::vector<int>{1, 2, 3}));
+
+        auto none = query("call p_none(:v)");
+        none->Params().ParamByName("v").SetDataType(ftInteger);
+        none->Params().ParamByName("v").SetValue(rtl::Variant(int32_t(4)));
+        none->ExecuteStatement();
+        next(5);
+        auto all = query("select i as n from calls order by i");
+        all->Open();
+        EXPECT_EQ(column(*all), (std::vector<int>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(Sql("select count(*) from calls"), (Rows{{"5"}}));
+        all.reset();
+        taken.reset();
+        db.Close();
+    }
     RegisterSqlDatabaseFactory(stMySQL, nullptr);
 }
 
