@@ -28,7 +28,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +35,7 @@
 #include <vector>
 
 #include "rtl/Component.h"
+#include "rtl/EnumSet.h"
 #include "rtl/Exception.h"
 
 namespace rtl {
@@ -48,34 +48,6 @@ RTL_EXCEPTION(EInvalidCast, Exception);
 
 enum class PropertyKind { Integer, String, Component, Enumeration, Set, Float };
 
-// The value of a set property: which of an enumeration's values (ordinals 0 to 31) it holds.
-template <class E>
-class EnumSet {
-public:
-    constexpr EnumSet() = default;
-    constexpr EnumSet(std::initializer_list<E> elements) {
-        for (E e : elements)
-            Include(e);
-    }
-    static constexpr EnumSet FromBits(uint32_t bits) {
-        EnumSet s;
-        s.bits_ = bits;
-        return s;
-    }
-
-    constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
-    constexpr void Include(E e) { bits_ |= Bit(e); }
-    constexpr void Exclude(E e) { bits_ &= ~Bit(e); }
-    constexpr bool Empty() const { return bits_ == 0; }
-    // Bit n stands for the value of ordinal n.
-    constexpr uint32_t Bits() const { return bits_; }
-    friend constexpr bool operator==(EnumSet, EnumSet) = default;
-
-private:
-    static constexpr uint32_t Bit(E e) { return uint32_t(1) << uint32_t(e); }
-    uint32_t bits_ = 0;
-};
-
 struct PropertyInfo {
     std::string name;
     PropertyKind kind = PropertyKind::Integer;
@@ -85,7 +57,7 @@ struct PropertyInfo {
     // Floats: the default (a value equal to it is not stored).
     double floatDefault = 0;
     // Enumerations and sets: the identifier of each value, by ordinal. An enumeration's value
-    // goes through getInteger and setInteger as its ordinal, a set's as its bits (EnumSet).
+    // goes through getInteger and setInteger as its ordinal, a set's as its mask (EnumSet).
     std::vector<std::string> identifiers;
     // False for a property that the text never carries as a property line (Name: the header
     // line carries it).
@@ -197,10 +169,10 @@ PropertyInfo SetProperty(std::string name, std::vector<std::string> identifiers,
     p.name = std::move(name);
     p.kind = PropertyKind::Set;
     p.identifiers = std::move(identifiers);
-    if (defaultValue) p.defaultValue = int32_t(defaultValue->Bits());
-    p.getInteger = [get](const Component& c) { return int32_t((dynamic_cast<const C&>(c).*get)().Bits()); };
+    if (defaultValue) p.defaultValue = int32_t(defaultValue->Mask());
+    p.getInteger = [get](const Component& c) { return int32_t((dynamic_cast<const C&>(c).*get)().Mask()); };
     p.setInteger = [set](Component& c, int32_t v) {
-        (dynamic_cast<C&>(c).*set)(EnumSet<E>::FromBits(uint32_t(v)));
+        (dynamic_cast<C&>(c).*set)(EnumSet<E>::FromMask(uint32_t(v)));
     };
     return p;
 }

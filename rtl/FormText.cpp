@@ -374,19 +374,26 @@ bool FloatValue(const Parser& p, double& out) {
     return r.ec == std::errc() && r.ptr == digits.data() + digits.size() && std::isfinite(out);
 }
 
+// The ordinal of the value of an enumeration or a set that the symbol names, in any case. The
+// errors name the property as the text spells it.
+uint32_t IdentifierOrdinal(const Parser& p, const Component& c, const PropertyInfo& prop,
+                           std::string_view name) {
+    const auto& ids = prop.identifiers;
+    const auto id =
+        std::find_if(ids.begin(), ids.end(), [&](const std::string& i) { return SameText(i, p.text()); });
+    if (id == ids.end()) PropertyError(c, name, "Invalid property value");
+    return uint32_t(id - ids.begin());
+}
+
 // "[a, b]" or "[]": identifiers of the property's values, in any order and case.
-uint32_t ReadSet(Parser& p, const Component& c, const PropertyInfo& prop) {
-    if (!p.IsChar('[')) PropertyError(c, prop.name, "Invalid property value");
+uint32_t ReadSet(Parser& p, const Component& c, const PropertyInfo& prop, std::string_view name) {
+    if (!p.IsChar('[')) PropertyError(c, name, "Invalid property value");
     p.Next();
     uint32_t bits = 0;
     if (!p.IsChar(']')) {
         for (;;) {
             p.ExpectSymbol();
-            const auto& ids = prop.identifiers;
-            const auto id = std::find_if(ids.begin(), ids.end(),
-                                         [&](const std::string& i) { return SameText(i, p.text()); });
-            if (id == ids.end()) PropertyError(c, prop.name, "Invalid property value");
-            bits |= uint32_t(1) << (id - ids.begin());
+            bits |= uint32_t(1) << IdentifierOrdinal(p, c, prop, name);
             p.Next();
             if (p.IsChar(']')) break;
             p.ExpectChar(',');
@@ -427,16 +434,12 @@ void ReadProperty(Parser& p, Component& c, const ComponentFinder& find) {
             }
             case PropertyKind::Enumeration: {
                 if (p.token() != Token::Symbol) PropertyError(c, name, "Invalid property value");
-                const auto& ids = prop->identifiers;
-                const auto id = std::find_if(ids.begin(), ids.end(),
-                                             [&](const std::string& i) { return SameText(i, p.text()); });
-                if (id == ids.end()) PropertyError(c, name, "Invalid property value");
-                prop->setInteger(c, int32_t(id - ids.begin()));
+                prop->setInteger(c, int32_t(IdentifierOrdinal(p, c, *prop, name)));
                 p.Next();
                 return;
             }
             case PropertyKind::Set:
-                prop->setInteger(c, int32_t(ReadSet(p, c, *prop)));
+                prop->setInteger(c, int32_t(ReadSet(p, c, *prop, name)));
                 return;
             case PropertyKind::Float: {
                 double value = 0;

@@ -303,7 +303,7 @@ TEST_F(FormText, SetsAreIdentifiersInOrdinalOrder) {
 
     // A value past the identifiers cannot be written.
     TMedida m;
-    m.SetOpcoes(TOpcoes::FromBits(0x21));
+    m.SetOpcoes(TOpcoes::FromMask(0x21));
     EXPECT_EQ(kwtest::ThrownMessage([&] { rtl::ComponentToText(m); }), "Invalid value 32 of property Opcoes");
 }
 
@@ -346,7 +346,7 @@ TEST_F(FormText, ASetHoldsUpToThirtyTwoValues) {
     const std::string texto = rtl::ComponentToText(l);
     EXPECT_EQ(texto, "object TLargo\r\n  Bits = [b0, b31]\r\nend\r\n");
     const auto lido = rtl::TextToComponent(texto);
-    EXPECT_EQ(dynamic_cast<TLargo&>(*lido).Bits().Bits(), 0x80000001u);
+    EXPECT_EQ(dynamic_cast<TLargo&>(*lido).Bits().Mask(), 0x80000001u);
     EXPECT_EQ(rtl::ComponentToText(*lido), texto);
 
     // One more identifier cannot be declared.

@@ -296,6 +296,9 @@ TEST(TkwTransferenciaObjeto, ReaderErrors) {
         {"object Cd: TIntegerField\r\n  ProviderFlags = [pfNope]\r\nend\r\n",
          "Error reading Cd.ProviderFlags: Invalid property value"},
         {"object TIntegerField\r\n  ProviderFlags = [[pfInKey]]\r\nend\r\n", "Identifier expected on line 2"},
+        // The error names the property as the text spells it.
+        {"object TIntegerField\r\n  providerflags = [PFINKEY, pfnope]\r\nend\r\n",
+         "Error reading providerflags: Invalid property value"},
         {"object TIntegerField\r\n  ProviderFlags = pfInKey\r\nend\r\n",
          "Error reading ProviderFlags: Invalid property value"},
         {"object TIntegerField\r\n  ProviderFlags = [taCenter]\r\nend\r\n",
