@@ -1,6 +1,7 @@
-// Fuzz target: component form texts (a request object's text, as a server or a client may
-// send it). Reading never fails other than by the reader's errors, and what was read writes
-// to a text that reads back and writes to the same text.
+// Fuzz target: component form texts (a request object's text or a field's, with its floats
+// and sets, as a server or a client may send it). Reading never fails other than by the
+// reader's errors, and what was read writes to a text that reads back and writes to the same
+// text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

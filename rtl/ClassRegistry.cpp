@@ -14,7 +14,11 @@ bool PropertyInfo::IsStored(const Component& c) const {
     switch (kind) {
         case PropertyKind::Integer:
         case PropertyKind::Enumeration:
+        case PropertyKind::Set:
             return !defaultValue || getInteger(c) != *defaultValue;
+        case PropertyKind::Float:
+            // A NaN is never equal: it is stored, and the writer refuses it.
+            return getFloat(c) != floatDefault;
         case PropertyKind::String:
             return !getString(c).empty();
         case PropertyKind::Component:

@@ -12,11 +12,14 @@
 // Property kinds: 32-bit integers (stored unless equal to the declared default; an integer
 // without a default is always stored), enumerations and Booleans (a value named by an
 // identifier, "False" and "True" for a Boolean; stored by the integers' rule on the ordinal),
-// texts (stored when not empty), component references (stored when set, written as the
-// referenced component's name). Besides the published ones a class may define binary
-// properties of its own (a block of bytes, written in hexadecimal), each with its own "stored"
-// test. A class may declare again a property an ancestor publishes, to give it another
-// default; the new declaration takes the ancestor's place in the list.
+// sets of an enumeration's values (EnumSet, at most 32 identifiers; stored unless equal to
+// the declared default, so a set without a default is always stored), floats (doubles,
+// stored unless equal to their default, 0 when none is given), texts (stored when not
+// empty), component references (stored when set, written as the referenced component's
+// name). Besides the published ones a class may define binary properties of its own (a block
+// of bytes, written in hexadecimal), each with its own "stored" test. A class may declare
+// again a property an ancestor publishes, to give it another default; the new declaration
+// takes the ancestor's place in the list.
 //
 // Registration is process-wide and thread-safe; a class must outlive the registry's use of it
 // (classes are static objects of the unit that defines them). Names compare without regard
@@ -32,6 +35,7 @@
 #include <vector>
 
 #include "rtl/Component.h"
+#include "rtl/EnumSet.h"
 #include "rtl/Exception.h"
 
 namespace rtl {
@@ -42,21 +46,26 @@ RTL_EXCEPTION(EFilerError, Exception);
 RTL_EXCEPTION(EClassNotFound, EFilerError);
 RTL_EXCEPTION(EInvalidCast, Exception);
 
-enum class PropertyKind { Integer, String, Component, Enumeration };
+enum class PropertyKind { Integer, String, Component, Enumeration, Set, Float };
 
 struct PropertyInfo {
     std::string name;
     PropertyKind kind = PropertyKind::Integer;
-    // Integers and enumerations: the declared default (a value equal to it is not stored).
+    // Integers, enumerations and sets: the declared default (a value equal to it is not
+    // stored).
     std::optional<int32_t> defaultValue;
-    // Enumerations: the identifier of each value, by ordinal. The value itself goes through
-    // getInteger and setInteger.
+    // Floats: the default (a value equal to it is not stored).
+    double floatDefault = 0;
+    // Enumerations and sets: the identifier of each value, by ordinal. An enumeration's value
+    // goes through getInteger and setInteger as its ordinal, a set's as its mask (EnumSet).
     std::vector<std::string> identifiers;
     // False for a property that the text never carries as a property line (Name: the header
     // line carries it).
     bool stored = true;
     std::function<int32_t(const Component&)> getInteger;
     std::function<void(Component&, int32_t)> setInteger;
+    std::function<double(const Component&)> getFloat;
+    std::function<void(Component&, double)> setFloat;
     std::function<std::string(const Component&)> getString;
     std::function<void(Component&, const std::string&)> setString;
     std::function<Component*(const Component&)> getComponent;
@@ -149,6 +158,35 @@ template <class C>
 PropertyInfo BooleanProperty(std::string name, bool (C::*get)() const, void (C::*set)(bool),
                              bool defaultValue) {
     return EnumerationProperty<C, bool>(std::move(name), {"False", "True"}, get, set, defaultValue);
+}
+
+// A set of the enumeration E, whose values are named, in ordinal order, by the identifiers.
+template <class C, class E>
+PropertyInfo SetProperty(std::string name, std::vector<std::string> identifiers, EnumSet<E> (C::*get)() const,
+                         void (C::*set)(EnumSet<E>), std::optional<EnumSet<E>> defaultValue = std::nullopt) {
+    if (identifiers.size() > 32) throw EFilerError("A set property has at most 32 values");
+    PropertyInfo p;
+    p.name = std::move(name);
+    p.kind = PropertyKind::Set;
+    p.identifiers = std::move(identifiers);
+    if (defaultValue) p.defaultValue = int32_t(defaultValue->Mask());
+    p.getInteger = [get](const Component& c) { return int32_t((dynamic_cast<const C&>(c).*get)().Mask()); };
+    p.setInteger = [set](Component& c, int32_t v) {
+        (dynamic_cast<C&>(c).*set)(EnumSet<E>::FromMask(uint32_t(v)));
+    };
+    return p;
+}
+
+template <class C>
+PropertyInfo FloatProperty(std::string name, double (C::*get)() const, void (C::*set)(double),
+                           double defaultValue = 0) {
+    PropertyInfo p;
+    p.name = std::move(name);
+    p.kind = PropertyKind::Float;
+    p.floatDefault = defaultValue;
+    p.getFloat = [get](const Component& c) { return (dynamic_cast<const C&>(c).*get)(); };
+    p.setFloat = [set](Component& c, double v) { (dynamic_cast<C&>(c).*set)(v); };
+    return p;
 }
 
 template <class C>

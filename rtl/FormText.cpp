@@ -2,6 +2,8 @@
 #include "rtl/FormText.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -96,14 +98,58 @@ void WriteBinary(std::string& out, std::string_view bytes, std::string_view inde
     out += '}';
 }
 
+// A float in the fewest digits that read back to the same double, with "." as the separator
+// whatever the locale: plain decimal notation for exponents from -5 to 14, otherwise a
+// mantissa and "E" with the exponent ("1.5E-7", "1E20"). Integral values carry no separator.
+std::string FloatText(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    const std::string_view sci(buf, size_t(r.ptr - buf));  // "-d.dddde+xx"
+    const size_t e = sci.find('e');
+    const bool negative = sci[0] == '-';
+    std::string digits;
+    for (char c : sci.substr(negative ? 1 : 0, e - (negative ? 1 : 0)))
+        if (c != '.') digits += c;
+    int exponent = 0;
+    std::from_chars(sci.data() + e + 1 + (sci[e + 1] == '+'), sci.data() + sci.size(), exponent);
+
+    std::string out = negative ? "-" : "";
+    if (exponent < -5 || exponent >= 15) {
+        out += digits[0];
+        if (digits.size() > 1) out += "." + digits.substr(1);
+        out += "E" + std::to_string(exponent);
+    } else if (exponent < 0) {
+        out += "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    } else if (size_t(exponent) + 1 >= digits.size()) {
+        out += digits + std::string(size_t(exponent) + 1 - digits.size(), '0');
+    } else {
+        out += digits.substr(0, size_t(exponent) + 1) + "." + digits.substr(size_t(exponent) + 1);
+    }
+    return out;
+}
+
+// A set as its identifiers in ordinal order: "[pfInUpdate, pfInWhere]", "[]".
+std::string SetText(const PropertyInfo& prop, uint32_t bits) {
+    std::string out = "[";
+    for (size_t i = 0; i < prop.identifiers.size(); ++i) {
+        if ((bits & (uint32_t(1) << i)) == 0) continue;
+        if (out.size() > 1) out += ", ";
+        out += prop.identifiers[i];
+        bits &= ~(uint32_t(1) << i);
+    }
+    if (bits != 0) throw EWriteError(Format("Invalid value %u of property %s", bits, prop.name));
+    return out + "]";
+}
+
 // ---- Reader -------------------------------------------------------------------------------
 
 enum class Token { End, Symbol, String, Integer, Float, Binary, Char };
 
 // The tokens of a form text: symbols (letters, digits, "_" and "."), texts (quoted runs and
-// #codes joined), integers (decimal with a sign, or "$" hexadecimal), floats (recognised only
-// to be refused), binary blocks between braces, and single characters. It counts lines for
-// the error messages.
+// #codes joined), integers (decimal with a sign, or "$" hexadecimal), floats (decimal digits
+// with a sign, a fraction after "." and an exponent after "E", either or both; the token keeps
+// the text, converted by the property that takes it), binary blocks between braces, and
+// single characters. It counts lines for the error messages.
 class Parser {
 public:
     explicit Parser(std::string_view text) : text_(text) { Next(); }
@@ -237,9 +283,7 @@ private:
         }
         if (digits == 0) Error("Number expected");
         if (!hex && pos_ < text_.size() && (text_[pos_] == '.' || text_[pos_] == 'e' || text_[pos_] == 'E')) {
-            while (pos_ < text_.size() && (IsDigit(text_[pos_]) || text_[pos_] == '.' || text_[pos_] == 'e' ||
-                                           text_[pos_] == 'E' || text_[pos_] == '-' || text_[pos_] == '+'))
-                ++pos_;
+            ReadFloatTail();
             token_ = Token::Float;
             value_.assign(text_.substr(start, pos_ - start));
             return;
@@ -247,6 +291,27 @@ private:
         token_ = Token::Integer;
         integer_ = negative ? -int64_t(magnitude) : int64_t(magnitude);
         value_.assign(text_.substr(start, pos_ - start));
+    }
+
+    // The fraction and the exponent of a float whose integer digits are read: "." and at least
+    // one digit, then "E" or "e", an optional sign and at least one digit. The exponent's
+    // digits are not counted: an exponent past a double's range is the property's refusal.
+    void ReadFloatTail() {
+        auto digitsFollow = [&] {
+            const size_t from = pos_;
+            while (pos_ < text_.size() && IsDigit(text_[pos_]))
+                ++pos_;
+            return pos_ > from;
+        };
+        if (text_[pos_] == '.') {
+            ++pos_;
+            if (!digitsFollow()) Error("Invalid floating-point number");
+        }
+        if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+            ++pos_;
+            if (pos_ < text_.size() && (text_[pos_] == '-' || text_[pos_] == '+')) ++pos_;
+            if (!digitsFollow()) Error("Invalid floating-point number");
+        }
     }
 
     void ReadBinary() {
@@ -293,6 +358,52 @@ bool IsObjectKeyword(const Parser& p) {
     throw EReadError(Format("Error reading %s%s%s: %s", c.Name(), c.Name().empty() ? "" : ".", property, reason));
 }
 
+// The value of a float or integer token as a double, read the same whatever the locale;
+// false for another token and for a value a double cannot hold (past its range, too small
+// for anything but zero).
+bool FloatValue(const Parser& p, double& out) {
+    if (p.token() == Token::Integer && p.text().find('$') != std::string::npos) {
+        if (!p.integerInRange()) return false;
+        out = double(p.integer());
+        return true;
+    }
+    if (p.token() != Token::Integer && p.token() != Token::Float) return false;
+    std::string_view digits = p.text();
+    if (digits.front() == '+') digits.remove_prefix(1);  // from_chars takes "-" but not "+"
+    const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), out);
+    return r.ec == std::errc() && r.ptr == digits.data() + digits.size() && std::isfinite(out);
+}
+
+// The ordinal of the value of an enumeration or a set that the symbol names, in any case. The
+// errors name the property as the text spells it.
+uint32_t IdentifierOrdinal(const Parser& p, const Component& c, const PropertyInfo& prop,
+                           std::string_view name) {
+    const auto& ids = prop.identifiers;
+    const auto id =
+        std::find_if(ids.begin(), ids.end(), [&](const std::string& i) { return SameText(i, p.text()); });
+    if (id == ids.end()) PropertyError(c, name, "Invalid property value");
+    return uint32_t(id - ids.begin());
+}
+
+// "[a, b]" or "[]": identifiers of the property's values, in any order and case.
+uint32_t ReadSet(Parser& p, const Component& c, const PropertyInfo& prop, std::string_view name) {
+    if (!p.IsChar('[')) PropertyError(c, name, "Invalid property value");
+    p.Next();
+    uint32_t bits = 0;
+    if (!p.IsChar(']')) {
+        for (;;) {
+            p.ExpectSymbol();
+            bits |= uint32_t(1) << IdentifierOrdinal(p, c, prop, name);
+            p.Next();
+            if (p.IsChar(']')) break;
+            p.ExpectChar(',');
+            p.Next();
+        }
+    }
+    p.Next();
+    return bits;
+}
+
 void ReadProperty(Parser& p, Component& c, const ComponentFinder& find) {
     const std::string name = p.text();
     p.Next();
@@ -323,11 +434,17 @@ void ReadProperty(Parser& p, Component& c, const ComponentFinder& find) {
             }
             case PropertyKind::Enumeration: {
                 if (p.token() != Token::Symbol) PropertyError(c, name, "Invalid property value");
-                const auto& ids = prop->identifiers;
-                const auto id = std::find_if(ids.begin(), ids.end(),
-                                             [&](const std::string& i) { return SameText(i, p.text()); });
-                if (id == ids.end()) PropertyError(c, name, "Invalid property value");
-                prop->setInteger(c, int32_t(id - ids.begin()));
+                prop->setInteger(c, int32_t(IdentifierOrdinal(p, c, *prop, name)));
+                p.Next();
+                return;
+            }
+            case PropertyKind::Set:
+                prop->setInteger(c, int32_t(ReadSet(p, c, *prop, name)));
+                return;
+            case PropertyKind::Float: {
+                double value = 0;
+                if (!FloatValue(p, value)) PropertyError(c, name, "Invalid property value");
+                prop->setFloat(c, value);
                 p.Next();
                 return;
             }
@@ -376,6 +493,18 @@ std::string ComponentToText(const Component& component) {
                 if (ordinal < 0 || size_t(ordinal) >= prop->identifiers.size())
                     throw EWriteError(Format("Invalid value %d of property %s", ordinal, prop->name));
                 value = prop->identifiers[size_t(ordinal)];
+                break;
+            }
+            case PropertyKind::Set:
+                value = SetText(*prop, uint32_t(prop->getInteger(component)));
+                break;
+            case PropertyKind::Float: {
+                const double v = prop->getFloat(component);
+                // The reader refuses them: a text that cannot be read back is not written.
+                if (!std::isfinite(v))
+                    throw EWriteError(Format("Invalid value %s of property %s",
+                                             std::isnan(v) ? "NAN" : (v > 0 ? "INF" : "-INF"), prop->name));
+                value = FloatText(v);
                 break;
             }
             case PropertyKind::Component:

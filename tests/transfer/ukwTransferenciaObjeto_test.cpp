@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 #include "rtl/ClassRegistry.h"
 #include "rtl/FieldComponents.h"
@@ -273,8 +274,43 @@ TEST(TkwTransferenciaObjeto, ReaderErrors) {
          "Error reading FieldKind: Invalid property value"},
         {"object TStringField\r\n  Size = True\r\nend\r\n", "Error reading Size: Invalid property value"},
         {"object TIntegerField\r\n  Size = 4\r\nend\r\n", "Error reading Size: Property Size does not exist"},
-        {"object TFloatField\r\n  MaxValue = 1.5\r\nend\r\n",
+        {"object TStringField\r\n  MaxValue = 1.5\r\nend\r\n",
          "Error reading MaxValue: Property MaxValue does not exist"},
+        // Edit masks are published on text and date-time fields only.
+        {"object TIntegerField\r\n  EditMask = '999'\r\nend\r\n",
+         "Error reading EditMask: Property EditMask does not exist"},
+        // Float limits: a double's range, and the float grammar.
+        {"object Vl: TFloatField\r\n  MaxValue = 1e999\r\nend\r\n",
+         "Error reading Vl.MaxValue: Invalid property value"},
+        {"object TBCDField\r\n  MinValue = -1.8e308\r\nend\r\n",
+         "Error reading MinValue: Invalid property value"},
+        {"object TCurrencyField\r\n  MinValue = 1e-99999999999999999999\r\nend\r\n",
+         "Error reading MinValue: Invalid property value"},
+        {"object TFloatField\r\n  MaxValue = 1e\r\nend\r\n", "Invalid floating-point number on line 2"},
+        {"object TFloatField\r\n  MaxValue = '10'\r\nend\r\n",
+         "Error reading MaxValue: Invalid property value"},
+        {"object TIntegerField\r\n  MaxValue = 1.5\r\nend\r\n",
+         "Error reading MaxValue: Invalid property value"},
+        // Provider flags: a set of its four identifiers.
+        {"object TIntegerField\r\n  ProviderFlags = [pfInKey\r\nend\r\n", "',' expected on line 3"},
+        {"object Cd: TIntegerField\r\n  ProviderFlags = [pfNope]\r\nend\r\n",
+         "Error reading Cd.ProviderFlags: Invalid property value"},
+        {"object TIntegerField\r\n  ProviderFlags = [[pfInKey]]\r\nend\r\n", "Identifier expected on line 2"},
+        // The error names the property as the text spells it.
+        {"object TIntegerField\r\n  providerflags = [PFINKEY, pfnope]\r\nend\r\n",
+         "Error reading providerflags: Invalid property value"},
+        {"object TIntegerField\r\n  ProviderFlags = pfInKey\r\nend\r\n",
+         "Error reading ProviderFlags: Invalid property value"},
+        {"object TIntegerField\r\n  ProviderFlags = [taCenter]\r\nend\r\n",
+         "Error reading ProviderFlags: Invalid property value"},
+        {"object TStringField\r\n  Alignment = taJustify\r\nend\r\n",
+         "Error reading Alignment: Invalid property value"},
+        {"object TStringField\r\n  Alignment = [taCenter]\r\nend\r\n",
+         "Error reading Alignment: Invalid property value"},
+        {"object TStringField\r\n  LookupCache = 1\r\nend\r\n",
+         "Error reading LookupCache: Invalid property value"},
+        {"object TStringField\r\n  DisplayWidth = 'dez'\r\nend\r\n",
+         "Error reading DisplayWidth: Invalid property value"},
         // The shared ancestors are not registered: no text creates one.
         {"object TField\r\nend\r\n", "Class TField not found"},
         {"object TNumericField\r\nend\r\n", "Class TNumericField not found"},
@@ -433,6 +469,215 @@ TEST(TkwTransferenciaObjeto, FieldClassesReadBackAndWriteTheSameText) {
         "object tintegerfield\n  required = TRUE\n  fieldkind = FKCALCULATED\nend\n");
     EXPECT_EQ(Texto(*lido),
               "object TIntegerField\r\n  FieldKind = fkCalculated\r\n  Required = True\r\nend\r\n");
+}
+
+// Every published property of each field class set away from its default: the text reads into
+// the field and is written again byte for byte.
+TEST(TkwTransferenciaObjeto, FieldClassesCarryEveryPublishedProperty) {
+    struct Case {
+        const char* name;
+        std::string texto;
+        std::function<void(const rtl::TFieldComponent&)> check;
+    };
+    const Case cases[] = {
+        {"integer",
+         "object CdSistema: TIntegerField\r\n"
+         "  Alignment = taCenter\r\n"
+         "  CustomConstraint = 'CDSISTEMA > 0'\r\n"
+         "  ConstraintErrorMessage = 'Código inválido'\r\n"
+         "  DefaultExpression = '1'\r\n"
+         "  DisplayLabel = 'Código'\r\n"
+         "  DisplayWidth = 6\r\n"
+         "  FieldName = 'CDSISTEMA'\r\n"
+         "  ImportedConstraint = '(CDSISTEMA IS NOT NULL)'\r\n"
+         "  Origin = 'EPADLOCALUPDATE.CDSISTEMA'\r\n"
+         "  ProviderFlags = [pfInUpdate, pfInWhere, pfInKey]\r\n"
+         "  Required = True\r\n"
+         "  DisplayFormat = '000'\r\n"
+         "  EditFormat = '0'\r\n"
+         "  MaxValue = 9999\r\n"
+         "  MinValue = 1\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(f.Alignment(), rtl::taCenter);
+             EXPECT_EQ(f.CustomConstraint(), "CDSISTEMA > 0");
+             EXPECT_EQ(f.ConstraintErrorMessage(), "Código inválido");
+             EXPECT_EQ(f.DisplayWidth(), 6);
+             EXPECT_EQ(f.ImportedConstraint(), "(CDSISTEMA IS NOT NULL)");
+             EXPECT_EQ(f.ProviderFlags(),
+                       (rtl::TProviderFlags{rtl::pfInUpdate, rtl::pfInWhere, rtl::pfInKey}));
+             EXPECT_FALSE(f.LookupCache());
+             EXPECT_EQ(dynamic_cast<const rtl::TIntegerField&>(f).MinValue(), 1);
+         }},
+        {"text, a cached lookup",
+         "object NmSistema: TStringField\r\n"
+         "  Alignment = taRightJustify\r\n"
+         "  DisplayWidth = 30\r\n"
+         "  FieldKind = fkLookup\r\n"
+         "  FieldName = 'NMSISTEMA'\r\n"
+         "  LookupKeyFields = 'CDSISTEMA'\r\n"
+         "  LookupResultField = 'NMSISTEMA'\r\n"
+         "  KeyFields = 'CDSISTEMA'\r\n"
+         "  LookupCache = True\r\n"
+         "  ProviderFlags = []\r\n"
+         "  Visible = False\r\n"
+         "  EditMask = '>LL;1;_'\r\n"
+         "  Size = 40\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(f.Alignment(), rtl::taRightJustify);
+             EXPECT_TRUE(f.LookupCache());
+             EXPECT_TRUE(f.ProviderFlags().Empty());
+             EXPECT_EQ(dynamic_cast<const rtl::TStringField&>(f).EditMask(), ">LL;1;_");
+         }},
+        // A numeric field written left-justified: its default is the right.
+        {"floating-point",
+         "object TFloatField\r\n"
+         "  Alignment = taLeftJustify\r\n"
+         "  FieldName = 'NUTAMANHO'\r\n"
+         "  ProviderFlags = [pfHidden]\r\n"
+         "  Currency = True\r\n"
+         "  MaxValue = 1000000.5\r\n"
+         "  MinValue = -0.01\r\n"
+         "  Precision = 10\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& n = dynamic_cast<const rtl::TFloatField&>(f);
+             EXPECT_EQ(n.Alignment(), rtl::taLeftJustify);
+             EXPECT_EQ(n.ProviderFlags(), rtl::TProviderFlags{rtl::pfHidden});
+             EXPECT_EQ(n.MaxValue(), 1000000.5);
+             EXPECT_EQ(n.MinValue(), -0.01);
+         }},
+        {"floating-point, limits past the plain notation",
+         "object TFloatField\r\n"
+         "  MaxValue = 1.5E300\r\n"
+         "  MinValue = -2.5E-7\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& n = dynamic_cast<const rtl::TFloatField&>(f);
+             EXPECT_EQ(n.MaxValue(), 1.5e300);
+             EXPECT_EQ(n.MinValue(), -2.5e-7);
+         }},
+        {"currency",
+         "object VlPreco: TCurrencyField\r\n"
+         "  FieldName = 'VLPRECO'\r\n"
+         "  ProviderFlags = [pfInUpdate]\r\n"
+         "  MaxValue = 99999999.99\r\n"
+         "  MinValue = 0.01\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& n = dynamic_cast<const rtl::TCurrencyField&>(f);
+             EXPECT_TRUE(n.Currency());
+             EXPECT_EQ(n.Alignment(), rtl::taRightJustify);
+             EXPECT_EQ(n.MaxValue(), 99999999.99);
+             EXPECT_EQ(n.MinValue(), 0.01);
+         }},
+        {"numeric",
+         "object TBCDField\r\n"
+         "  DisplayWidth = 18\r\n"
+         "  FieldName = 'VLCUSTO'\r\n"
+         "  ImportedConstraint = 'VLCUSTO >= 0'\r\n"
+         "  ProviderFlags = [pfInWhere, pfInKey, pfHidden]\r\n"
+         "  Currency = True\r\n"
+         "  MaxValue = 9999999999.9999\r\n"
+         "  MinValue = -9999999999.9999\r\n"
+         "  Precision = 14\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             const auto& b = dynamic_cast<const rtl::TBCDField&>(f);
+             EXPECT_EQ(b.MaxValue(), 9999999999.9999);
+             EXPECT_EQ(b.MinValue(), -9999999999.9999);
+             EXPECT_EQ(b.Size(), 4);
+             EXPECT_FALSE(b.ProviderFlags().Contains(rtl::pfInUpdate));
+         }},
+        {"date-time",
+         "object DtHrAtualizacao: TDateTimeField\r\n"
+         "  Alignment = taCenter\r\n"
+         "  CustomConstraint = 'DTHRATUALIZACAO IS NOT NULL'\r\n"
+         "  ConstraintErrorMessage = 'Informe a data'\r\n"
+         "  FieldName = 'DTHRATUALIZACAO'\r\n"
+         "  ProviderFlags = [pfInWhere]\r\n"
+         "  ReadOnly = True\r\n"
+         "  DisplayFormat = 'dd/mm/yyyy'\r\n"
+         "  EditMask = '!99/99/0000;1;_'\r\n"
+         "end\r\n",
+         [](const rtl::TFieldComponent& f) {
+             EXPECT_EQ(f.Alignment(), rtl::taCenter);
+             EXPECT_EQ(dynamic_cast<const rtl::TDateTimeField&>(f).EditMask(), "!99/99/0000;1;_");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<rtl::Component> lido = TkwTransferenciaObjeto::TextoParaObjeto(c.texto);
+        const auto* campo = dynamic_cast<const rtl::TFieldComponent*>(lido.get());
+        ASSERT_NE(campo, nullptr);
+        c.check(*campo);
+        EXPECT_EQ(Texto(*campo), c.texto);
+    }
+
+    // Read as another writer may give them: any case and order, an integer limit, a fixed-point
+    // limit with trailing zeros; written in the one form.
+    const auto lido = TkwTransferenciaObjeto::TextoParaObjeto(
+        "object tfloatfield\n"
+        "  providerflags = [PFINKEY, pfinwhere]\n"
+        "  alignment = TACENTER\n"
+        "  maxvalue = 100.000000000000000000\n"
+        "  minvalue = -5\n"
+        "end\n");
+    EXPECT_EQ(Texto(*lido),
+              "object TFloatField\r\n"
+              "  Alignment = taCenter\r\n"
+              "  ProviderFlags = [pfInWhere, pfInKey]\r\n"
+              "  MaxValue = 100\r\n"
+              "  MinValue = -5\r\n"
+              "end\r\n");
+}
+
+// A field whose every property is at its default is its header alone, and the header alone
+// reads into a field with those defaults.
+TEST(TkwTransferenciaObjeto, FieldClassesAtTheirDefaultsAreTheirHeader) {
+    struct Case {
+        const char* classe;
+        rtl::TAlignment alinhamento;
+    };
+    const Case cases[] = {
+        {"TIntegerField", rtl::taRightJustify}, {"TStringField", rtl::taLeftJustify},
+        {"TFloatField", rtl::taRightJustify},   {"TCurrencyField", rtl::taRightJustify},
+        {"TBCDField", rtl::taRightJustify},     {"TDateTimeField", rtl::taLeftJustify},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.classe);
+        const std::string cabecalho = std::string("object ") + c.classe + "\r\nend\r\n";
+        const std::unique_ptr<rtl::Component> novo = rtl::GetClass(c.classe).Create();
+        EXPECT_EQ(Texto(*novo), cabecalho);
+        const std::unique_ptr<rtl::Component> lido = TkwTransferenciaObjeto::TextoParaObjeto(cabecalho);
+        const auto& f = dynamic_cast<const rtl::TFieldComponent&>(*lido);
+        EXPECT_EQ(f.Alignment(), c.alinhamento);
+        EXPECT_EQ(f.ProviderFlags(), (rtl::TProviderFlags{rtl::pfInUpdate, rtl::pfInWhere}));
+        EXPECT_EQ(f.DisplayWidth(), 0);
+        EXPECT_FALSE(f.LookupCache());
+        EXPECT_EQ(f.CustomConstraint(), "");
+        EXPECT_EQ(Texto(f), cabecalho);
+        if (const auto* n = dynamic_cast<const rtl::TFloatField*>(&f)) {
+            EXPECT_EQ(n->MaxValue(), 0.0);
+            EXPECT_EQ(n->MinValue(), 0.0);
+        }
+        if (const auto* b = dynamic_cast<const rtl::TBCDField*>(&f)) {
+            EXPECT_EQ(b->MaxValue(), 0.0);
+            EXPECT_EQ(b->MinValue(), 0.0);
+        }
+    }
+    // Set to their defaults again, the properties still write nothing: equal to the default is
+    // not stored, however the value came.
+    rtl::TFloatField f;
+    f.SetAlignment(rtl::taLeftJustify);
+    f.SetAlignment(rtl::taRightJustify);
+    f.SetProviderFlags({rtl::pfInWhere, rtl::pfInUpdate});
+    f.SetMaxValue(-0.0);
+    EXPECT_EQ(Texto(f), "object TFloatField\r\nend\r\n");
+    // A limit that is no number cannot be written.
+    f.SetMinValue(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_THROW(Texto(f), rtl::EWriteError);
 }
 
 TEST(TOleVariantStream, IsAMemoryStream) {
