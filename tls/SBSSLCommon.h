@@ -35,6 +35,7 @@
 #include "crypto/SBSharedResource.h"
 #include "crypto/SBUtils.h"
 #include "rtl/Component.h"
+#include "rtl/EnumSet.h"
 #include "rtl/Exception.h"
 
 class TElX509Certificate;
@@ -45,28 +46,7 @@ class TElTimer;
 // Small sets of enumeration values (the original's Pascal sets)
 
 template <class E>
-class TSBSet {
-public:
-    constexpr TSBSet() = default;
-    constexpr TSBSet(std::initializer_list<E> items) {
-        for (E e : items) mask_ |= Bit(e);
-    }
-    static constexpr TSBSet FromMask(uint32_t mask) {
-        TSBSet s;
-        s.mask_ = mask;
-        return s;
-    }
-    constexpr bool Contains(E e) const { return (mask_ & Bit(e)) != 0; }
-    constexpr void Include(E e) { mask_ |= Bit(e); }
-    constexpr void Exclude(E e) { mask_ &= ~Bit(e); }
-    constexpr bool Empty() const { return mask_ == 0; }
-    constexpr uint32_t Mask() const { return mask_; }
-    constexpr bool operator==(const TSBSet&) const = default;
-
-private:
-    static constexpr uint32_t Bit(E e) { return uint32_t(1) << unsigned(e); }
-    uint32_t mask_ = 0;
-};
+using TSBSet = rtl::EnumSet<E>;
 
 // Protocol versions by ordinal; the engine's protocol index is this ordinal.
 enum TSBVersion : uint8_t { sbSSL2 = 0, sbSSL3 = 1, sbTLS1 = 2, sbTLS11 = 3, sbTLS12 = 4 };
