@@ -109,11 +109,7 @@ int main() {
         EvpCipher peer("CAMELLIA-" + bits + "-CBC", k, iv, true);
         Report(
             "camellia-" + bits + "-cbc-encrypt",
-            [&] {
-                CbcEncrypt<16>(chain, data.data(), out.data(), [&](const uint8_t* in, uint8_t* o) {
-                    CamelliaCryptBlock(in, o, enc, longKey);
-                });
-            },
+            [&] { CamelliaEncryptBlocksCBC(data.data(), enc, longKey, chain, out.data(), kBuffer / 16); },
             [&] { peer.Run(data.data(), out.data()); });
     }
 

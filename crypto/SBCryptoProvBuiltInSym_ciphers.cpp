@@ -474,7 +474,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Camellia (RFC 3713): one block routine, the decryption schedule in ECB and CBC.
+// Camellia (RFC 3713): one block routine, the decryption schedule in ECB and CBC, and the
+// multi-block routine for CBC encryption.
 
 class TElBuiltInCamelliaSymmetricCrypto final : public TElBuiltInSymmetricCrypto {
 public:
@@ -502,6 +503,9 @@ protected:
         CamelliaCryptBlock(in, out, subkeys_, KeyValue().size() > 16);
     }
     void DecryptBlock(const uint8_t* in, uint8_t* out) override { EncryptBlock(in, out); }
+    void EncryptCBC(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) override {
+        CamelliaEncryptBlocksCBC(in, subkeys_, KeyValue().size() > 16, chain, out, blocks);
+    }
 
 private:
     CamelliaSubkeys subkeys_;
