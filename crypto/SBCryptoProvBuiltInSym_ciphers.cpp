@@ -186,7 +186,7 @@ protected:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Blowfish: two big-endian words per block.
+// Blowfish: two big-endian words per block; CBC encryption through the multi-block routine.
 
 class TElBuiltInBlowfishSymmetricCrypto final : public TElBuiltInSymmetricCrypto {
 public:
@@ -218,6 +218,9 @@ protected:
         BlowfishDecryptWords(state_, l, r);
         rtl::store_be32(out, l);
         rtl::store_be32(out + 4, r);
+    }
+    void EncryptCBC(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) override {
+        BlowfishEncryptBlocksCBC(in, state_, chain, out, blocks);
     }
 
 private:
