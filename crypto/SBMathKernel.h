@@ -77,8 +77,9 @@ AddMul1Form ChosenAddMul1();
 bool FastPathsActive();
 // Enables or disables the fast forms (the tests run the portable ones with the same inputs).
 void SetFastPathsEnabled(bool enabled);
-// True when the radix-2^52 kernels of SBMathIfma.h may run: the processor has AVX-512 IFMA,
-// the operating system keeps the AVX-512 registers, and the fast forms are enabled.
+// True when the radix-2^52 kernels of SBMathIfma.h may run: the processor has AVX-512 IFMA
+// and its 256-bit forms (AVX512VL), the operating system keeps the AVX-512 registers, and the
+// fast forms are enabled.
 bool IfmaActive();
 
 // r[0..an+bn) = a * b; r must not overlap a or b; an >= 1, bn >= 1.
