@@ -79,7 +79,6 @@ rtl::SecureBytes ToWords(const BigNum* a) {
     return out;
 }
 
-
 void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     const BigNumPtr product = MakeBigNum();
     MultiplyBigNums(A, B, product.get());
@@ -87,25 +86,17 @@ void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     ReduceCT(product.get(), M, R);
 }
 
-namespace {
-
-// The magnitude of A as n words (n at least its word count), in a vector the caller wipes.
-std::vector<sbmath::Word> WordsOf(const BigNum* A, size_t n) {
-    std::vector<sbmath::Word> w(n);
-    sbmath::ToWords(A, w.data(), n);
+SecureWords WordsOf(const BigNum* A, size_t n) {
+    SecureWords w(n != 0 ? n : std::max<size_t>(sbmath::WordCount(A), 1));
+    sbmath::ToWords(A, w.data(), w.size());
     return w;
 }
 
-// The magnitude of A in its own word count (one word for zero).
-std::vector<sbmath::Word> WordsOf(const BigNum* A) {
-    return WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
+void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B) {
+    // A B / R' mod M, then times R' (R' = the context's 2^(64n)).
+    ctx.Mul(R, A, B);
+    ctx.ToMont(R, R);
 }
-
-void Wipe(std::vector<sbmath::Word>& w) {
-    rtl::secure_wipe(w.data(), w.size() * sizeof(sbmath::Word));
-}
-
-}  // namespace
 
 void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
     if (IsBigNumZero(M) || IsBigNumEven(M)) {
@@ -117,49 +108,65 @@ void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
     // Montgomery reduction of A as the exponentiation reduces its base, without the
     // exponentiation by 1 after it.
     const size_t n = sbmath::WordCount(M);
-    std::vector<sbmath::Word> m = WordsOf(M, n);
-    std::vector<sbmath::Word> a = WordsOf(A);
-    std::vector<sbmath::Word> r(n);
+    const SecureWords m = WordsOf(M, n), a = WordsOf(A);
+    SecureWords r(n);
     {
         sbmath::MontContext ctx(m.data(), n);
         ctx.Reduce(r.data(), a.data(), a.size(), !A->NonNegative);
     }
     sbmath::FromWords(R, r.data(), n);
     R->NonNegative = true;
-    for (auto* v : {&m, &a, &r})
-        Wipe(*v);
 }
+
+namespace {
+
+// Whether the halves run as one paired IFMA ladder: processors with IFMA, moduli of the same
+// word count in its range.
+bool PairedCRT(size_t pn, size_t qn) {
+    return pn == qn && pn >= sbmath::kIfmaMinWords && pn <= sbmath::kIfmaMaxWords && sbmath::IfmaActive();
+}
+
+}  // namespace
 
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2) {
     const size_t n = sbmath::WordCount(P);
-    const bool paired = n >= sbmath::kIfmaMinWords && n <= sbmath::kIfmaMaxWords && sbmath::WordCount(Q) == n &&
-                        !IsBigNumEven(P) && !IsBigNumEven(Q) && DP->NonNegative && DQ->NonNegative &&
-                        sbmath::IfmaActive();
+    const bool paired = PairedCRT(n, sbmath::WordCount(Q)) && !IsBigNumEven(P) && !IsBigNumEven(Q) &&
+                        DP->NonNegative && DQ->NonNegative;
     if (!paired) {
         ExponentiateBigNumMontgomery(C, DP, P, M1);
         ExponentiateBigNumMontgomery(C, DQ, Q, M2);
         return;
     }
-    std::vector<sbmath::Word> p = WordsOf(P, n), q = WordsOf(Q, n);
-    std::vector<sbmath::Word> c = WordsOf(C);
-    std::vector<sbmath::Word> dp = WordsOf(DP);
-    std::vector<sbmath::Word> dq = WordsOf(DQ);
-    std::vector<sbmath::Word> x1(n), x2(n), r1(n), r2(n);
+    const SecureWords p = WordsOf(P, n), q = WordsOf(Q, n), c = WordsOf(C), dp = WordsOf(DP),
+                      dq = WordsOf(DQ);
+    SecureWords r1(n), r2(n);
     {
         sbmath::MontContext ctx1(p.data(), n), ctx2(q.data(), n);
-        // The base reduced by Montgomery products (time by sizes only), a negative one to m - |C| mod m.
-        ctx1.Reduce(x1.data(), c.data(), c.size(), !C->NonNegative);
-        ctx2.Reduce(x2.data(), c.data(), c.size(), !C->NonNegative);
-        sbmath::IfmaMontExp2(ctx1, r1.data(), x1.data(), dp.data(), dp.size(), ctx2, r2.data(), x2.data(), dq.data(),
-                             dq.size(), [] { return true; });
+        ExponentiateCRT(ctx1, r1.data(), dp, ctx2, r2.data(), dq, c.data(), c.size(), !C->NonNegative);
     }
     sbmath::FromWords(M1, r1.data(), n);
     M1->NonNegative = true;
     sbmath::FromWords(M2, r2.data(), n);
     M2->NonNegative = true;
-    for (auto* v : {&p, &q, &c, &dp, &dq, &x1, &x2, &r1, &r2})
-        Wipe(*v);
+}
+
+void ExponentiateCRT(sbmath::MontContext& ctxP, sbmath::Word* M1, std::span<const sbmath::Word> DP,
+                     sbmath::MontContext& ctxQ, sbmath::Word* M2, std::span<const sbmath::Word> DQ,
+                     const sbmath::Word* C, size_t cn, bool negative) {
+    // The base reduced by Montgomery products (time by sizes only), a negative one to
+    // m - |C| mod m.
+    SecureWords x1(ctxP.Size()), x2(ctxQ.Size());
+    ctxP.Reduce(x1.data(), C, cn, negative);
+    ctxQ.Reduce(x2.data(), C, cn, negative);
+    const auto always = [] { return true; };
+    if (PairedCRT(ctxP.Size(), ctxQ.Size())) {
+        sbmath::IfmaMontExp2(ctxP, M1, x1.data(), DP.data(), DP.size(), ctxQ, M2, x2.data(), DQ.data(),
+                             DQ.size(), always);
+        return;
+    }
+    sbmath::MontExp(ctxP, M1, x1.data(), DP.data(), DP.size(), always);
+    sbmath::MontExp(ctxQ, M2, x2.data(), DQ.data(), DQ.size(), always);
 }
 
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crypto/SBMath.h"
+#include "crypto/SBMathKernel.h"
 #include "crypto/SBUtils.h"
 #include "rtl/SecureBytes.h"
 
@@ -60,6 +61,24 @@ void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R);
 // computed in pairs; the time depends on the sizes only either way.
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2);
+// The same halves on the words of SBMathKernel.h, with contexts the caller keeps for more
+// work modulo P and Q: M1 (P's words) := C^DP mod P, M2 (Q's words) := C^DQ mod Q, for C of
+// any cn words (with negative set, the magnitude of a negative C). The pairing rule and the
+// timing are those of the BigNum form above.
+void ExponentiateCRT(sbmath::MontContext& ctxP, sbmath::Word* M1, std::span<const sbmath::Word> DP,
+                     sbmath::MontContext& ctxQ, sbmath::Word* M2, std::span<const sbmath::Word> DQ,
+                     const sbmath::Word* C, size_t cn, bool negative = false);
+
+// Word arrays for values that may be secret (blinded bases, exponents, primes, their
+// residues): the memory is wiped when it is given back.
+using SecureWords = std::vector<sbmath::Word, rtl::WipingAllocator<sbmath::Word>>;
+// The magnitude of A in n words, or in its own word count (at least one) when n is 0; raises
+// EElMathException when it needs more than n.
+SecureWords WordsOf(const BigNum* A, size_t n = 0);
+// R := A x B mod M exactly for A, B below M (the context's modulus), by two Montgomery
+// products: the time depends on the size only. R may be A or B.
+void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B);
+
 // R := A^-1 mod P for a prime P, as A^(P-2) mod P: the time does not depend on A (a nonce).
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R);
 // A uniform value in 1 .. M - 1 (M > 1): random numbers of M's bit length are drawn until one

@@ -5,10 +5,13 @@
 // fresh random r, both CRT halves are raised to their exponents on SBMath's constant-time
 // path, the halves are joined with reductions whose time depends only on sizes, the blinding
 // is removed, and the result is raised back under e and compared with the input before
-// anything leaves the routine.
+// anything leaves the routine. The road runs on SBMath's words with one Montgomery context
+// per modulus (n, p, q) for all of its products, so no step builds its own.
 #include "crypto/SBRSA.h"
 
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
@@ -126,66 +129,116 @@ bool LoadInput(Bytes input, const PublicKey& key, BigNumPtr& out) {
     return IsBigNumGreater(key.n.get(), out.get());
 }
 
-// A random unit r of Z/nZ with its inverse. The inverse is computed for r x s (s another
-// random unit) and multiplied by s, so the variable-time GCD never sees r itself.
-void BlindingPair(const BigNum* n, BigNum* r, BigNum* rInverse) {
-    const BigNumPtr s = MakeBigNum(), t = MakeBigNum(), g = MakeBigNum(), tInverse = MakeBigNum();
+// ---------------------------------------------------------------------------------------------
+// Private-key operations, on the words of SBMathKernel.h with one Montgomery context per
+// modulus for the whole operation.
+
+using pkmath::SecureWords;
+using sbmath::Word;
+
+// A random unit r of Z/nZ with its inverse. The inverse is computed for r x s / R (s another
+// random unit, R the context's 2^(64n)), so the variable-time GCD never sees r itself; one
+// more Montgomery product with s turns (r s / R)^-1 into r^-1.
+void BlindingPair(sbmath::MontContext& ctx, const BigNum* n, Word* r, Word* rInverse) {
+    const size_t words = ctx.Size();
+    const BigNumPtr draw = MakeBigNum();
+    SecureWords s(words), t(words), g(words), tInverse(words);
+    bool negative = false;
     for (;;) {
-        pkmath::RandomBelow(n, r);
-        pkmath::RandomBelow(n, s.get());
-        pkmath::MulModCT(r, s.get(), n, t.get());
-        ComputeBigNumGCDAndInverse(t.get(), n, g.get(), tInverse.get());
-        if (CountBigNumBits(g.get()) == 1) break;  // gcd 1; anything else would be a factor of n
+        pkmath::RandomBelow(n, draw.get());
+        sbmath::ToWords(draw.get(), r, words);
+        pkmath::RandomBelow(n, draw.get());
+        sbmath::ToWords(draw.get(), s.data(), words);
+        ctx.Mul(t.data(), r, s.data());
+        sbmath::GcdExt(t.data(), ctx.Modulus(), words, g.data(), tInverse.data(), negative);
+        // gcd 1; anything else would be a factor of n
+        if (sbmath::Normalized(g.data(), words) == 1 && g[0] == 1) break;
     }
-    pkmath::MulModCT(tInverse.get(), s.get(), n, rInverse);
+    if (negative) sbmath::SubN(tInverse.data(), ctx.Modulus(), tInverse.data(), words);
+    ctx.Mul(rInverse, tInverse.data(), s.data());
+}
+
+// The blinded base c x r^e mod n and the r^-1 that removes the blinding afterwards.
+void Blind(sbmath::MontContext& ctx, const BigNum* n, std::span<const Word> e, const Word* c, Word* blinded,
+           Word* rInverse) {
+    SecureWords r(ctx.Size());
+    BlindingPair(ctx, n, r.data(), rInverse);
+    sbmath::MontExp(ctx, blinded, r.data(), e.data(), e.size(), [] { return true; });
+    pkmath::MulMod(ctx, blinded, c, blinded);
+}
+
+// Whether m raises back to c under e (words of n's size).
+bool RaisesBack(sbmath::MontContext& ctx, std::span<const Word> e, const Word* m, const Word* c) {
+    SecureWords check(ctx.Size());
+    sbmath::MontExp(ctx, check.data(), m, e.data(), e.size(), [] { return true; });
+    return std::memcmp(check.data(), c, ctx.Size() * sizeof(Word)) == 0;
 }
 
 // m := c^d mod n for c < n, through the CRT values; false when the result does not raise back
 // to c under e (RFC 8017 leaves that check to the implementation; without it one faulty
 // half gives away a factor of n).
 bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
-    const BigNum* n = key.n.get();
-    const BigNumPtr r = MakeBigNum(), rInverse = MakeBigNum(), blinded = MakeBigNum();
-    BlindingPair(n, r.get(), rInverse.get());
-    ExponentiateBigNumMontgomery(r.get(), key.e.get(), n, blinded.get());
-    pkmath::MulModCT(c, blinded.get(), n, blinded.get());
+    const size_t nn = sbmath::WordCount(key.n.get()), pn = sbmath::WordCount(key.p.get()),
+                 qn = sbmath::WordCount(key.q.get());
+    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), p = pkmath::WordsOf(key.p.get(), pn),
+                      q = pkmath::WordsOf(key.q.get(), qn), e = pkmath::WordsOf(key.e.get()),
+                      dP = pkmath::WordsOf(key.dP.get()), dQ = pkmath::WordsOf(key.dQ.get()),
+                      qInvBlob = pkmath::WordsOf(key.qInv.get()), cw = pkmath::WordsOf(c, nn);
+    sbmath::MontContext ctxN(n.data(), nn), ctxP(p.data(), pn), ctxQ(q.data(), qn);
 
-    // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b).
-    const BigNumPtr m1 = MakeBigNum(), m2 = MakeBigNum(), t = MakeBigNum(), h = MakeBigNum();
-    pkmath::ExponentiateCRT(blinded.get(), key.dP.get(), key.p.get(), key.dQ.get(), key.q.get(), m1.get(), m2.get());
-    pkmath::ReduceCT(m2.get(), key.p.get(), t.get());
-    AddBigNums(m1.get(), key.p.get(), m1.get());  // m1 + p - (m2 mod p) > 0, no sign to test
-    SubtractBigNums(m1.get(), t.get(), t.get());
-    pkmath::MulModCT(t.get(), key.qInv.get(), key.p.get(), h.get());
-    MultiplyBigNums(h.get(), key.q.get(), t.get());
-    AddBigNums(t.get(), m2.get(), t.get());
-    t->NonNegative = true;
-    pkmath::MulModCT(t.get(), rInverse.get(), n, m1.get());
+    SecureWords x(nn), rInverse(nn);
+    Blind(ctxN, key.n.get(), e, cw.data(), x.data(), rInverse.data());
 
-    ExponentiateBigNumMontgomery(m1.get(), key.e.get(), n, h.get());
-    if (!AreBigNumsEqual(h.get(), c)) return false;
-    CopyBigNum(m, m1.get());
+    SecureWords m1(pn), m2(qn);
+    pkmath::ExponentiateCRT(ctxP, m1.data(), dP, ctxQ, m2.data(), dQ, x.data(), nn);
+
+    // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b),
+    // each step of fixed length: m1 + p - (m2 mod p) lies in [1, 2p), and one masked subtraction
+    // of p brings it below p.
+    SecureWords t(pn), u(pn), qInv(pn), h(pn);
+    ctxP.Reduce(t.data(), m2.data(), qn);
+    const Word carry = sbmath::AddN(u.data(), m1.data(), p.data(), pn);
+    const Word top = carry - sbmath::SubN(u.data(), u.data(), t.data(), pn);
+    const Word borrow = sbmath::SubN(t.data(), u.data(), p.data(), pn);
+    const Word keep = Word(0) - Word(top != borrow);  // all ones when u < p
+    for (size_t i = 0; i < pn; ++i)
+        t[i] = (u[i] & keep) | (t[i] & ~keep);
+    ctxP.Reduce(qInv.data(), qInvBlob.data(), qInvBlob.size());
+    pkmath::MulMod(ctxP, h.data(), t.data(), qInv.data());
+    SecureWords y(std::max(nn, pn + qn), 0);
+    sbmath::Mul(y.data(), h.data(), pn, q.data(), qn);
+    sbmath::Add1(y.data() + qn, y.data() + qn, y.size() - qn,
+                 sbmath::AddN(y.data(), y.data(), m2.data(), qn));
+    // y < p q = n, so nothing stands above n's words.
+    if (sbmath::Normalized(y.data(), y.size()) > nn) return false;
+
+    SecureWords out(nn);
+    pkmath::MulMod(ctxN, out.data(), y.data(), rInverse.data());
+    if (!RaisesBack(ctxN, e, out.data(), cw.data())) return false;
+    sbmath::FromWords(m, out.data(), nn);
     m->NonNegative = true;
     return true;
 }
 
 // m := c^exponent mod n with a private exponent, blinded when e is known.
-bool PrivateOperationRaw(const PublicKey& key, const BigNum* exponent, bool blind, const BigNum* c, BigNum* m) {
-    const BigNum* n = key.n.get();
-    const BigNumPtr result = MakeBigNum();
-    if (!blind) {
-        ExponentiateBigNumMontgomery(c, exponent, n, result.get());
+bool PrivateOperationRaw(const PublicKey& key, const BigNum* exponent, bool blind, const BigNum* c,
+                         BigNum* m) {
+    const size_t nn = sbmath::WordCount(key.n.get());
+    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), e = pkmath::WordsOf(key.e.get()),
+                      d = pkmath::WordsOf(exponent), cw = pkmath::WordsOf(c, nn);
+    sbmath::MontContext ctx(n.data(), nn);
+    SecureWords x(nn), rInverse(nn), result(nn);
+    if (blind) {
+        Blind(ctx, key.n.get(), e, cw.data(), x.data(), rInverse.data());
     } else {
-        const BigNumPtr r = MakeBigNum(), rInverse = MakeBigNum(), blinded = MakeBigNum();
-        BlindingPair(n, r.get(), rInverse.get());
-        ExponentiateBigNumMontgomery(r.get(), key.e.get(), n, blinded.get());
-        pkmath::MulModCT(c, blinded.get(), n, blinded.get());
-        ExponentiateBigNumMontgomery(blinded.get(), exponent, n, result.get());
-        pkmath::MulModCT(result.get(), rInverse.get(), n, result.get());
-        ExponentiateBigNumMontgomery(result.get(), key.e.get(), n, blinded.get());
-        if (!AreBigNumsEqual(blinded.get(), c)) return false;
+        x = cw;
     }
-    CopyBigNum(m, result.get());
+    sbmath::MontExp(ctx, result.data(), x.data(), d.data(), d.size(), [] { return true; });
+    if (blind) {
+        pkmath::MulMod(ctx, result.data(), result.data(), rInverse.data());
+        if (!RaisesBack(ctx, e, result.data(), cw.data())) return false;
+    }
+    sbmath::FromWords(m, result.data(), nn);
     m->NonNegative = true;
     return true;
 }
