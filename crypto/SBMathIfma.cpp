@@ -81,13 +81,24 @@ public:
         if (entries > 0) {
             std::memcpy(table(), one(), k_ * sizeof(uint64_t));
             std::memcpy(table() + stride_, x(), k_ * sizeof(uint64_t));
-            for (size_t e = 2; e < entries; ++e) {
-                if (e % 2 == 0) {
-                    Mul(table() + e * stride_, table() + (e / 2) * stride_, table() + (e / 2) * stride_);
-                } else {
-                    Mul(table() + e * stride_, table() + (e - 1) * stride_, x());
-                }
-            }
+        }
+    }
+
+    // The product that makes table entry e (2 <= e < entries) from the entries below it:
+    // x^e = (x^(e/2))^2 for even e, x^(e-1) x for odd e.
+    IfmaProduct TableProduct(size_t e) {
+        uint64_t* entry = table() + e * stride_;
+        if (e % 2 == 0) {
+            const uint64_t* half = table() + (e / 2) * stride_;
+            return {entry, half, half, m52(), k0_};
+        }
+        return {entry, table() + (e - 1) * stride_, x(), m52(), k0_};
+    }
+    // The whole table, one product at a time.
+    void BuildTable() {
+        for (size_t e = 2; e < entries_; ++e) {
+            const IfmaProduct p = TableProduct(e);
+            Mul(p.r, p.a, p.b);
         }
     }
     ~Ladder() {
@@ -154,6 +165,7 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     const size_t bits = BitLength(exp, en);
     const unsigned w = WindowBits(bits);
     Ladder L(ctx, base, bits > 64 ? size_t(1) << w : 0);
+    L.BuildTable();
     bool done = true;
     if (bits == 0) {
         std::memcpy(L.acc(), L.one(), L.Digits() * sizeof(uint64_t));
@@ -188,8 +200,9 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     return done;
 }
 
-bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1, MontContext& ctx2,
-                  Word* r2, const Word* base2, const Word* exp2, size_t en2, const Poll& poll) {
+bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1,
+                  MontContext& ctx2, Word* r2, const Word* base2, const Word* exp2, size_t en2,
+                  const Poll& poll) {
     // The longer exponent sets the windows; the other one reads leading zero windows, entry 0
     // (R mod m), so both ladders take the same steps.
     const size_t bits = std::max(BitLength(exp1, en1), BitLength(exp2, en2));
@@ -197,6 +210,13 @@ bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* ex
     const size_t entries = size_t(1) << w;
     Ladder L1(ctx1, base1, entries), L2(ctx2, base2, entries);
     const size_t k = L1.Digits();
+    // The two tables in pairs of products, like the ladder itself.
+    for (size_t e = 2; e < entries; ++e) {
+        const IfmaProduct pair[2] = {L1.TableProduct(e), L2.TableProduct(e)};
+        IfmaMontMul2(pair, k);
+        L1.Count(1);
+        L2.Count(1);
+    }
     if (bits == 0) {
         std::memcpy(L1.acc(), L1.one(), k * sizeof(uint64_t));
         std::memcpy(L2.acc(), L2.one(), k * sizeof(uint64_t));

@@ -229,23 +229,23 @@ void AlmostMontMul2(const IfmaProduct* p, size_t k) {
 
 template <size_t NZ, bool Tail>
 void Select(uint64_t* out, const uint64_t* table, size_t count, size_t stride, size_t k, size_t idx) {
-    const __m512i want = _mm512_set1_epi64(int64_t(idx));
     Digits<NZ, Tail> acc;
 #pragma GCC unroll 8
     for (size_t v = 0; v < NZ; ++v)
         acc.v[v] = _mm512_setzero_si512();
     acc.t = _mm256_setzero_si256();
     for (size_t e = 0; e < count; ++e) {
-        // Every entry is read; the comparison's mask, not a branch, keeps the wanted one.
-        const __mmask8 hit = _mm512_cmpeq_epu64_mask(want, _mm512_set1_epi64(int64_t(e)));
+        // Every entry is read whole (its slot spans the vectors); a mask computed without a
+        // branch, all ones for the wanted entry only, decides which one the blend keeps.
+        const uint64_t same = uint64_t(0) - (((uint64_t(e) ^ uint64_t(idx)) - 1) >> 63);
+        const __mmask8 hit = __mmask8(same);
         const uint64_t* entry = table + e * stride;
 #pragma GCC unroll 8
         for (size_t v = 0; v < NZ; ++v)
-            acc.v[v] = _mm512_mask_or_epi64(acc.v[v], hit, acc.v[v],
-                                            _mm512_maskz_loadu_epi64(LaneMask(k, v), entry + 8 * v));
+            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], hit, _mm512_loadu_si512(entry + 8 * v));
         if (Tail)
-            acc.t = _mm256_mask_or_epi64(acc.t, hit, acc.t,
-                                         _mm256_maskz_loadu_epi64(TailMask(k, NZ), entry + 8 * NZ));
+            acc.t = _mm256_mask_mov_epi64(
+                acc.t, hit, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entry + 8 * NZ)));
     }
     Store(out, acc, k);
 }
