@@ -138,8 +138,10 @@ template <size_t NZ, bool Tail>
 
 // L independent products of k digits each in one loop (L = 2: the two CRT halves), so that
 // one product's digit-to-digit dependency runs while the other's vector work fills the units.
-template <size_t NZ, bool Tail, size_t L>
-void AlmostMontMuls(const IfmaProduct* p, size_t k) {
+template <size_t NZ, bool Tail, size_t L, size_t FixedK>
+void AlmostMontMuls(const IfmaProduct* p, size_t digits) {
+    // A digit count known when the form is built lets the compiler shape the loop for it.
+    const size_t k = FixedK != 0 ? FixedK : digits;
     Digits<NZ, Tail> A[L], Ad[L], M[L], Md[L], X[L];
     const __m512i zero = _mm512_setzero_si512();
     const __m256i zeroT = _mm256_setzero_si256();
@@ -215,16 +217,16 @@ void AlmostMontMuls(const IfmaProduct* p, size_t k) {
     }
 }
 
-template <size_t NZ, bool Tail>
+template <size_t NZ, bool Tail, size_t FixedK>
 void AlmostMontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t k,
                    uint64_t k0) {
     const IfmaProduct p{r, a, b, m, k0};
-    AlmostMontMuls<NZ, Tail, 1>(&p, k);
+    AlmostMontMuls<NZ, Tail, 1, FixedK>(&p, k);
 }
 
-template <size_t NZ, bool Tail>
+template <size_t NZ, bool Tail, size_t FixedK>
 void AlmostMontMul2(const IfmaProduct* p, size_t k) {
-    AlmostMontMuls<NZ, Tail, 2>(p, k);
+    AlmostMontMuls<NZ, Tail, 2, FixedK>(p, k);
 }
 
 template <size_t NZ, bool Tail>
@@ -261,9 +263,10 @@ struct Forms {
     SelectForm select;
 };
 
-template <size_t NZ, bool Tail>
+// FixedK: the one digit count the form serves (0: any count of its layout).
+template <size_t NZ, bool Tail, size_t FixedK = 0>
 constexpr Forms FormsOf() {
-    return {AlmostMontMul<NZ, Tail>, AlmostMontMul2<NZ, Tail>, Select<NZ, Tail>};
+    return {AlmostMontMul<NZ, Tail, FixedK>, AlmostMontMul2<NZ, Tail, FixedK>, Select<NZ, Tail>};
 }
 
 // k digits: k / 8 full vectors and a tail for the last one to four digits, or one more full
@@ -275,6 +278,9 @@ Forms FormsFor(size_t k) {
     static constexpr Forms kWithTail[] = {FormsOf<1, true>(), FormsOf<2, true>(), FormsOf<3, true>(),
                                           FormsOf<4, true>(), FormsOf<5, true>(), FormsOf<6, true>(),
                                           FormsOf<7, true>()};
+    // The counts of RSA-2048, its CRT halves and its modulus, have forms of their own.
+    if (k == 20) return FormsOf<2, true, 20>();
+    if (k == 40) return FormsOf<5, false, 40>();
     const size_t full = k / 8, rest = k % 8;
     if (full >= 1 && rest >= 1 && rest <= 4) return kWithTail[full - 1];
     const size_t vectors = (k + 7) / 8;
