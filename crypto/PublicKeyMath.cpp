@@ -140,10 +140,14 @@ void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const B
     }
     const SecureWords p = WordsOf(P, n), q = WordsOf(Q, n), c = WordsOf(C), dp = WordsOf(DP),
                       dq = WordsOf(DQ);
-    SecureWords r1(n), r2(n);
+    SecureWords x1(n), x2(n), r1(n), r2(n);
     {
         sbmath::MontContext ctx1(p.data(), n), ctx2(q.data(), n);
-        ExponentiateCRT(ctx1, r1.data(), dp, ctx2, r2.data(), dq, c.data(), c.size(), !C->NonNegative);
+        // The base reduced by Montgomery products (time by sizes only), a negative one to
+        // m - |C| mod m.
+        ctx1.Reduce(x1.data(), c.data(), c.size(), !C->NonNegative);
+        ctx2.Reduce(x2.data(), c.data(), c.size(), !C->NonNegative);
+        ExponentiatePair(ctx1, r1.data(), x1.data(), dp, ctx2, r2.data(), x2.data(), dq);
     }
     sbmath::FromWords(M1, r1.data(), n);
     M1->NonNegative = true;
@@ -151,22 +155,16 @@ void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const B
     M2->NonNegative = true;
 }
 
-void ExponentiateCRT(sbmath::MontContext& ctxP, sbmath::Word* M1, std::span<const sbmath::Word> DP,
-                     sbmath::MontContext& ctxQ, sbmath::Word* M2, std::span<const sbmath::Word> DQ,
-                     const sbmath::Word* C, size_t cn, bool negative) {
-    // The base reduced by Montgomery products (time by sizes only), a negative one to
-    // m - |C| mod m.
-    SecureWords x1(ctxP.Size()), x2(ctxQ.Size());
-    ctxP.Reduce(x1.data(), C, cn, negative);
-    ctxQ.Reduce(x2.data(), C, cn, negative);
+void ExponentiatePair(sbmath::MontContext& ctxP, sbmath::Word* M1, const sbmath::Word* B1,
+                      std::span<const sbmath::Word> E1, sbmath::MontContext& ctxQ, sbmath::Word* M2,
+                      const sbmath::Word* B2, std::span<const sbmath::Word> E2) {
     const auto always = [] { return true; };
     if (PairedCRT(ctxP.Size(), ctxQ.Size())) {
-        sbmath::IfmaMontExp2(ctxP, M1, x1.data(), DP.data(), DP.size(), ctxQ, M2, x2.data(), DQ.data(),
-                             DQ.size(), always);
+        sbmath::IfmaMontExp2(ctxP, M1, B1, E1.data(), E1.size(), ctxQ, M2, B2, E2.data(), E2.size(), always);
         return;
     }
-    sbmath::MontExp(ctxP, M1, x1.data(), DP.data(), DP.size(), always);
-    sbmath::MontExp(ctxQ, M2, x2.data(), DQ.data(), DQ.size(), always);
+    sbmath::MontExp(ctxP, M1, B1, E1.data(), E1.size(), always);
+    sbmath::MontExp(ctxQ, M2, B2, E2.data(), E2.size(), always);
 }
 
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R) {

@@ -61,13 +61,13 @@ void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R);
 // computed in pairs; the time depends on the sizes only either way.
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2);
-// The same halves on the words of SBMathKernel.h, with contexts the caller keeps for more
-// work modulo P and Q: M1 (P's words) := C^DP mod P, M2 (Q's words) := C^DQ mod Q, for C of
-// any cn words (with negative set, the magnitude of a negative C). The pairing rule and the
-// timing are those of the BigNum form above.
-void ExponentiateCRT(sbmath::MontContext& ctxP, sbmath::Word* M1, std::span<const sbmath::Word> DP,
-                     sbmath::MontContext& ctxQ, sbmath::Word* M2, std::span<const sbmath::Word> DQ,
-                     const sbmath::Word* C, size_t cn, bool negative = false);
+// Two exponentiations modulo P and Q on the words of SBMathKernel.h, with contexts the caller
+// keeps for more work modulo P and Q: M1 (P's words) := B1^E1 mod P and M2 (Q's words) :=
+// B2^E2 mod Q, for bases of P's and Q's word counts (any values). The pairing rule and the
+// timing are those of ExponentiateCRT.
+void ExponentiatePair(sbmath::MontContext& ctxP, sbmath::Word* M1, const sbmath::Word* B1,
+                      std::span<const sbmath::Word> E1, sbmath::MontContext& ctxQ, sbmath::Word* M2,
+                      const sbmath::Word* B2, std::span<const sbmath::Word> E2);
 
 // Word arrays for values that may be secret (blinded bases, exponents, primes, their
 // residues): the memory is wiped when it is given back.

@@ -207,7 +207,7 @@ bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* ex
     // (R mod m), so both ladders take the same steps.
     const size_t bits = std::max(BitLength(exp1, en1), BitLength(exp2, en2));
     const unsigned w = WindowBits(bits);
-    const size_t entries = size_t(1) << w;
+    const size_t entries = bits > 64 ? size_t(1) << w : 0;
     Ladder L1(ctx1, base1, entries), L2(ctx2, base2, entries);
     const size_t k = L1.Digits();
     // The two tables in pairs of products, like the ladder itself.
@@ -220,6 +220,30 @@ bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* ex
     if (bits == 0) {
         std::memcpy(L1.acc(), L1.one(), k * sizeof(uint64_t));
         std::memcpy(L2.acc(), L2.one(), k * sizeof(uint64_t));
+    } else if (bits <= 64) {
+        // Short (public) exponents: square-and-multiply, as IfmaMontExp does, the products in
+        // pairs; a side whose exponent has no bit where the other has one multiplies by 1.
+        const auto bit = [](const Word* exp, size_t en, size_t i) {
+            return i / 64 < en && ((exp[i / 64] >> (i % 64)) & 1);
+        };
+        const size_t top = bits - 1;
+        std::memcpy(L1.acc(), bit(exp1, en1, top) ? L1.x() : L1.one(), k * sizeof(uint64_t));
+        std::memcpy(L2.acc(), bit(exp2, en2, top) ? L2.x() : L2.one(), k * sizeof(uint64_t));
+        const IfmaProduct squares[2] = {{L1.acc(), L1.acc(), L1.acc(), L1.m52(), L1.K0()},
+                                        {L2.acc(), L2.acc(), L2.acc(), L2.m52(), L2.K0()}};
+        for (size_t i = top; i-- > 0;) {
+            if (!poll()) return false;
+            IfmaMontMul2(squares, k);
+            const bool b1 = bit(exp1, en1, i), b2 = bit(exp2, en2, i);
+            if (b1 || b2) {
+                const IfmaProduct products[2] = {
+                    {L1.acc(), L1.acc(), b1 ? L1.x() : L1.one(), L1.m52(), L1.K0()},
+                    {L2.acc(), L2.acc(), b2 ? L2.x() : L2.one(), L2.m52(), L2.K0()}};
+                IfmaMontMul2(products, k);
+            }
+            L1.Count(b1 || b2 ? 2 : 1);
+            L2.Count(b1 || b2 ? 2 : 1);
+        }
     } else {
         const IfmaProduct squares[2] = {{L1.acc(), L1.acc(), L1.acc(), L1.m52(), L1.K0()},
                                         {L2.acc(), L2.acc(), L2.acc(), L2.m52(), L2.K0()}};

@@ -186,11 +186,23 @@ bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
                       qInvBlob = pkmath::WordsOf(key.qInv.get()), cw = pkmath::WordsOf(c, nn);
     sbmath::MontContext ctxN(n.data(), nn), ctxP(p.data(), pn), ctxQ(q.data(), qn);
 
-    SecureWords x(nn), rInverse(nn);
-    Blind(ctxN, key.n.get(), e, cw.data(), x.data(), rInverse.data());
+    // Each half of the input blinded with a random unit of its own, rP and rQ (the halves of
+    // a random unit r modulo n): the bases are the halves of c x r^e, and the results are
+    // freed of rP and rQ before they are joined. The two exponentiations by e and the two by
+    // the CRT exponents run in pairs.
+    SecureWords cP(pn), cQ(qn), rP(pn), rQ(qn), rPInverse(pn), rQInverse(qn), xP(pn), xQ(qn);
+    ctxP.Reduce(cP.data(), cw.data(), nn);
+    ctxQ.Reduce(cQ.data(), cw.data(), nn);
+    BlindingPair(ctxP, key.p.get(), rP.data(), rPInverse.data());
+    BlindingPair(ctxQ, key.q.get(), rQ.data(), rQInverse.data());
+    pkmath::ExponentiatePair(ctxP, xP.data(), rP.data(), e, ctxQ, xQ.data(), rQ.data(), e);
+    pkmath::MulMod(ctxP, xP.data(), cP.data(), xP.data());
+    pkmath::MulMod(ctxQ, xQ.data(), cQ.data(), xQ.data());
 
     SecureWords m1(pn), m2(qn);
-    pkmath::ExponentiateCRT(ctxP, m1.data(), dP, ctxQ, m2.data(), dQ, x.data(), nn);
+    pkmath::ExponentiatePair(ctxP, m1.data(), xP.data(), dP, ctxQ, m2.data(), xQ.data(), dQ);
+    pkmath::MulMod(ctxP, m1.data(), m1.data(), rPInverse.data());
+    pkmath::MulMod(ctxQ, m2.data(), m2.data(), rQInverse.data());
 
     // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b),
     // each step of fixed length: m1 + p - (m2 mod p) lies in [1, 2p), and one masked subtraction
@@ -209,11 +221,16 @@ bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
     sbmath::Mul(y.data(), h.data(), pn, q.data(), qn);
     sbmath::Add1(y.data() + qn, y.data() + qn, y.size() - qn,
                  sbmath::AddN(y.data(), y.data(), m2.data(), qn));
-    // y < p q = n, so nothing stands above n's words.
-    if (sbmath::Normalized(y.data(), y.size()) > nn) return false;
-
+    // y < p q, which is n for every consistent key; a blob whose n is another number gets y
+    // mod n, as a product modulo n would have given it. The test of y against n takes the
+    // same time whatever y is (a subtraction over all of n's words).
     SecureWords out(nn);
-    pkmath::MulMod(ctxN, out.data(), y.data(), rInverse.data());
+    const bool belowN =
+        sbmath::Normalized(y.data(), y.size()) <= nn && sbmath::SubN(out.data(), y.data(), n.data(), nn) != 0;
+    if (belowN)
+        std::memcpy(out.data(), y.data(), nn * sizeof(Word));
+    else
+        ctxN.Reduce(out.data(), y.data(), y.size());
     if (!RaisesBack(ctxN, e, out.data(), cw.data())) return false;
     sbmath::FromWords(m, out.data(), nn);
     m->NonNegative = true;

@@ -347,6 +347,12 @@ TEST(SBMathIfma, PairedExponentiationEqualsTwoPortableOnes) {
             if (trial == 4) e2 = {0};
             if (trial == 5) e1 = {1};
             if (trial == 6) e2 = {65537};
+            // Both exponents short (square-and-multiply in pairs): equal, of different lengths
+            // and bits, zero, and the longest short one.
+            if (trial == 7) e1 = e2 = {65537};
+            if (trial == 8) e1 = {3}, e2 = {0x8000000000000001u};
+            if (trial == 9) e1 = {0}, e2 = {0xFFFFFFFFFFFFFFFFu};
+            if (trial == 10) e1 = {0x1234567}, e2 = {0x7654321};
             sbmath::MontContext c1(m1.data(), n), c2(m2.data(), n);
             std::vector<Word> r1(n), r2(n);
             ASSERT_TRUE(sbmath::IfmaMontExp2(c1, r1.data(), b1.data(), e1.data(), e1.size(), c2, r2.data(),
