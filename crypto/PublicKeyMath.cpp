@@ -92,6 +92,16 @@ SecureWords WordsOf(const BigNum* A, size_t n) {
     return w;
 }
 
+SecureWords WordsOf(Bytes bigEndian, size_t n) {
+    const Bytes b = StripZeros(bigEndian);
+    const size_t own = std::max<size_t>((b.size() + 7) / 8, 1);
+    if (n != 0 && own > n) throw EElMathException("Number too large");
+    SecureWords w(n != 0 ? n : own, 0);
+    for (size_t j = 0; j < b.size(); ++j)  // byte j from the end is byte j % 8 of word j / 8
+        w[j / 8] |= sbmath::Word(b[b.size() - 1 - j]) << (8 * (j % 8));
+    return w;
+}
+
 void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B) {
     // A B / R' mod M, then times R' (R' = the context's 2^(64n)).
     ctx.Mul(R, A, B);
@@ -191,6 +201,34 @@ void RandomBelow(const BigNum* M, BigNum* R) {
     }
     CopyBigNum(R, candidate.get());
     R->NonNegative = true;
+}
+
+void RandomBelow(const sbmath::Word* M, size_t n, std::span<sbmath::Word* const> out) {
+    const size_t bits = sbmath::BitLength(M, n);
+    if (bits < 2) throw EElMathException("Range too small");
+    const size_t bytes = (bits + 7) / 8;
+    const unsigned spare = unsigned(bytes * 8 - bits);
+    // Each candidate is the bit length of M in random bits, kept when it lies in range, as the
+    // BigNum form draws them; one draw from the random source serves every value still wanted.
+    rtl::SecureBytes buf(bytes * out.size());
+    std::vector<bool> done(out.size(), false);
+    for (size_t pending = out.size(); pending > 0;) {
+        GenerateRandomBytes(buf.data(), bytes * pending);
+        size_t used = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (done[i]) continue;
+            uint8_t* b = buf.data() + bytes * used++;
+            b[0] &= uint8_t(0xFF >> spare);
+            sbmath::Word* r = out[i];
+            std::fill(r, r + n, sbmath::Word(0));
+            for (size_t j = 0; j < bytes; ++j)
+                r[j / 8] |= sbmath::Word(b[bytes - 1 - j]) << (8 * (j % 8));
+            if (sbmath::Normalized(r, n) != 0 && sbmath::Cmp(r, M, n) < 0) {
+                done[i] = true;
+                --pending;
+            }
+        }
+    }
 }
 
 bool Deliver(Bytes data, void* out, int32_t& size) {

@@ -75,6 +75,8 @@ using SecureWords = std::vector<sbmath::Word, rtl::WipingAllocator<sbmath::Word>
 // The magnitude of A in n words, or in its own word count (at least one) when n is 0; raises
 // EElMathException when it needs more than n.
 SecureWords WordsOf(const BigNum* A, size_t n = 0);
+// The same for a number given as big-endian bytes (leading zero bytes allowed).
+SecureWords WordsOf(Bytes bigEndian, size_t n = 0);
 // R := A x B mod M exactly for A, B below M (the context's modulus), by two Montgomery
 // products: the time depends on the size only. R may be A or B.
 void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B);
@@ -85,6 +87,9 @@ void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R);
 // lies in that range (FIPS 186-4 B.1.2, "testing candidates"), so there is no bias and no
 // division of the secret.
 void RandomBelow(const BigNum* M, BigNum* R);
+// The same for several values below M (n words) at once, each into n words of its own: one call
+// to the random source serves all of them unless a candidate is refused.
+void RandomBelow(const sbmath::Word* M, size_t n, std::span<sbmath::Word* const> out);
 
 // The size protocol of the public-key routines: when size is below data's length (or out is
 // null) the size is set to that length and the answer is false; otherwise the bytes are copied

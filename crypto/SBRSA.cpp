@@ -84,8 +84,10 @@ bool LoadPublicKey(Bytes modulus, Bytes exponent, PublicKey& key) {
     return true;
 }
 
+// The values past n and e as the blob holds them (INTEGER contents viewed in the caller's
+// buffer): the private operation takes their words, the consistency check their numbers.
 struct PrivateKey : PublicKey {
-    BigNumPtr d, p, q, dP, dQ, qInv;
+    Bytes d, p, q, dP, dQ, qInv;
     int32_t L = 0;  // the modulus as the blob stores it
 };
 
@@ -111,13 +113,17 @@ bool LoadPrivateKey(Bytes blob, PrivateKey& key) {
     for (size_t i = 1; i < 9; ++i)
         if (ints[i].content.empty()) return false;
     if (!LoadPublicKey(ints[1].content, ints[2].content, key)) return false;
-    BigNumPtr* values[] = {&key.d, &key.p, &key.q, &key.dP, &key.dQ, &key.qInv};
-    for (size_t i = 0; i < 6; ++i)
-        if (!pkmath::Load(*values[i], ints[3 + i].content)) return false;
-    // The CRT halves run Montgomery arithmetic, which needs odd moduli.
-    if (IsBigNumEven(key.p.get()) || IsBigNumEven(key.q.get()) || CountBigNumBits(key.p.get()) < 2 ||
-        CountBigNumBits(key.q.get()) < 2)
-        return false;
+    Bytes* values[] = {&key.d, &key.p, &key.q, &key.dP, &key.dQ, &key.qInv};
+    for (size_t i = 0; i < 6; ++i) {
+        // Each must fit a number record, as loading it into one would require.
+        if (pkmath::StripZeros(ints[3 + i].content).size() > pkmath::kMaxNumberBytes) return false;
+        *values[i] = ints[3 + i].content;
+    }
+    // The CRT halves run Montgomery arithmetic, which needs odd moduli above 1.
+    for (Bytes prime : {key.p, key.q}) {
+        const Bytes value = pkmath::StripZeros(prime);
+        if ((prime.back() & 1) == 0 || value.empty() || (value.size() == 1 && value[0] == 1)) return false;
+    }
     key.L = int32_t(ints[1].content.size());
     return true;
 }
@@ -139,16 +145,13 @@ using sbmath::Word;
 // A random unit r of Z/nZ with its inverse. The inverse is computed for r x s / R (s another
 // random unit, R the context's 2^(64n)), so the variable-time GCD never sees r itself; one
 // more Montgomery product with s turns (r s / R)^-1 into r^-1.
-void BlindingPair(sbmath::MontContext& ctx, const BigNum* n, Word* r, Word* rInverse) {
+void BlindingPair(sbmath::MontContext& ctx, Word* r, Word* rInverse) {
     const size_t words = ctx.Size();
-    const BigNumPtr draw = MakeBigNum();
     SecureWords s(words), t(words), g(words), tInverse(words);
+    Word* const draws[2] = {r, s.data()};
     bool negative = false;
     for (;;) {
-        pkmath::RandomBelow(n, draw.get());
-        sbmath::ToWords(draw.get(), r, words);
-        pkmath::RandomBelow(n, draw.get());
-        sbmath::ToWords(draw.get(), s.data(), words);
+        pkmath::RandomBelow(ctx.Modulus(), words, draws);
         ctx.Mul(t.data(), r, s.data());
         sbmath::GcdExt(t.data(), ctx.Modulus(), words, g.data(), tInverse.data(), negative);
         // gcd 1; anything else would be a factor of n
@@ -159,10 +162,9 @@ void BlindingPair(sbmath::MontContext& ctx, const BigNum* n, Word* r, Word* rInv
 }
 
 // The blinded base c x r^e mod n and the r^-1 that removes the blinding afterwards.
-void Blind(sbmath::MontContext& ctx, const BigNum* n, std::span<const Word> e, const Word* c, Word* blinded,
-           Word* rInverse) {
+void Blind(sbmath::MontContext& ctx, std::span<const Word> e, const Word* c, Word* blinded, Word* rInverse) {
     SecureWords r(ctx.Size());
-    BlindingPair(ctx, n, r.data(), rInverse);
+    BlindingPair(ctx, r.data(), rInverse);
     sbmath::MontExp(ctx, blinded, r.data(), e.data(), e.size(), [] { return true; });
     pkmath::MulMod(ctx, blinded, c, blinded);
 }
@@ -178,12 +180,12 @@ bool RaisesBack(sbmath::MontContext& ctx, std::span<const Word> e, const Word* m
 // to c under e (RFC 8017 leaves that check to the implementation; without it one faulty
 // half gives away a factor of n).
 bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
-    const size_t nn = sbmath::WordCount(key.n.get()), pn = sbmath::WordCount(key.p.get()),
-                 qn = sbmath::WordCount(key.q.get());
-    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), p = pkmath::WordsOf(key.p.get(), pn),
-                      q = pkmath::WordsOf(key.q.get(), qn), e = pkmath::WordsOf(key.e.get()),
-                      dP = pkmath::WordsOf(key.dP.get()), dQ = pkmath::WordsOf(key.dQ.get()),
-                      qInvBlob = pkmath::WordsOf(key.qInv.get()), cw = pkmath::WordsOf(c, nn);
+    const size_t nn = sbmath::WordCount(key.n.get());
+    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), p = pkmath::WordsOf(key.p),
+                      q = pkmath::WordsOf(key.q), e = pkmath::WordsOf(key.e.get()),
+                      dP = pkmath::WordsOf(key.dP), dQ = pkmath::WordsOf(key.dQ),
+                      qInvBlob = pkmath::WordsOf(key.qInv), cw = pkmath::WordsOf(c, nn);
+    const size_t pn = p.size(), qn = q.size();
     sbmath::MontContext ctxN(n.data(), nn), ctxP(p.data(), pn), ctxQ(q.data(), qn);
 
     // Each half of the input blinded with a random unit of its own, rP and rQ (the halves of
@@ -193,8 +195,8 @@ bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
     SecureWords cP(pn), cQ(qn), rP(pn), rQ(qn), rPInverse(pn), rQInverse(qn), xP(pn), xQ(qn);
     ctxP.Reduce(cP.data(), cw.data(), nn);
     ctxQ.Reduce(cQ.data(), cw.data(), nn);
-    BlindingPair(ctxP, key.p.get(), rP.data(), rPInverse.data());
-    BlindingPair(ctxQ, key.q.get(), rQ.data(), rQInverse.data());
+    BlindingPair(ctxP, rP.data(), rPInverse.data());
+    BlindingPair(ctxQ, rQ.data(), rQInverse.data());
     pkmath::ExponentiatePair(ctxP, xP.data(), rP.data(), e, ctxQ, xQ.data(), rQ.data(), e);
     pkmath::MulMod(ctxP, xP.data(), cP.data(), xP.data());
     pkmath::MulMod(ctxQ, xQ.data(), cQ.data(), xQ.data());
@@ -246,7 +248,7 @@ bool PrivateOperationRaw(const PublicKey& key, const BigNum* exponent, bool blin
     sbmath::MontContext ctx(n.data(), nn);
     SecureWords x(nn), rInverse(nn), result(nn);
     if (blind) {
-        Blind(ctx, key.n.get(), e, cw.data(), x.data(), rInverse.data());
+        Blind(ctx, e, cw.data(), x.data(), rInverse.data());
     } else {
         x = cw;
     }
@@ -879,12 +881,14 @@ bool ValidateRSAPrivateKey(const void* Blob, int32_t BlobSize) {
     return pkmath::Guarded([&] {
         PrivateKey key;
         if (!LoadPrivateKey(View(Blob, BlobSize), key)) return false;
-        if (!IsBigNumProbablePrime(key.p.get()) || !IsBigNumProbablePrime(key.q.get())) return false;
+        const BigNumPtr d = pkmath::Load(key.d), p = pkmath::Load(key.p), q = pkmath::Load(key.q),
+                        dP = pkmath::Load(key.dP), dQ = pkmath::Load(key.dQ), qInv = pkmath::Load(key.qInv);
+        if (!IsBigNumProbablePrime(p.get()) || !IsBigNumProbablePrime(q.get())) return false;
         const BigNumPtr t = MakeBigNum(), pm1 = MakeBigNum(), qm1 = MakeBigNum(), r = MakeBigNum();
-        MultiplyBigNums(key.p.get(), key.q.get(), t.get());
+        MultiplyBigNums(p.get(), q.get(), t.get());
         if (!AreBigNumsEqual(t.get(), key.n.get())) return false;
-        SubtractWordFromBigNum(key.p.get(), 1, pm1.get());
-        SubtractWordFromBigNum(key.q.get(), 1, qm1.get());
+        SubtractWordFromBigNum(p.get(), 1, pm1.get());
+        SubtractWordFromBigNum(q.get(), 1, qm1.get());
         // e x d = 1 modulo p - 1 and modulo q - 1 (so modulo their least common multiple, which
         // holds for d taken modulo (p-1)(q-1) and for d taken modulo lcm(p-1, q-1) alike), and the
         // CRT values agree with it.
@@ -893,9 +897,8 @@ bool ValidateRSAPrivateKey(const void* Blob, int32_t BlobSize) {
             ReduceBigNumBySubtraction(t.get(), m, r.get());
             return CountBigNumBits(r.get()) == 1 && r->Limbs[0] == 1;
         };
-        return isOneModulo(key.e.get(), key.d.get(), pm1.get()) && isOneModulo(key.e.get(), key.d.get(), qm1.get()) &&
-               isOneModulo(key.e.get(), key.dP.get(), pm1.get()) &&
-               isOneModulo(key.e.get(), key.dQ.get(), qm1.get()) &&
-               isOneModulo(key.q.get(), key.qInv.get(), key.p.get());
+        return isOneModulo(key.e.get(), d.get(), pm1.get()) && isOneModulo(key.e.get(), d.get(), qm1.get()) &&
+               isOneModulo(key.e.get(), dP.get(), pm1.get()) &&
+               isOneModulo(key.e.get(), dQ.get(), qm1.get()) && isOneModulo(q.get(), qInv.get(), p.get());
     });
 }
