@@ -142,9 +142,9 @@ bool LoadInput(Bytes input, const PublicKey& key, BigNumPtr& out) {
 using pkmath::SecureWords;
 using sbmath::Word;
 
-// A random unit r of Z/nZ with its inverse. The inverse is computed for r x s / R (s another
-// random unit, R the context's 2^(64n)), so the variable-time GCD never sees r itself; one
-// more Montgomery product with s turns (r s / R)^-1 into r^-1.
+// A random unit r modulo the context's modulus m, with its inverse. The inverse is computed
+// for r x s / R (s another random unit, R the context's 2^(64 x words)), so the variable-time
+// GCD never sees r itself; one more Montgomery product with s turns (r s / R)^-1 into r^-1.
 void BlindingPair(sbmath::MontContext& ctx, Word* r, Word* rInverse) {
     const size_t words = ctx.Size();
     SecureWords s(words), t(words), g(words), tInverse(words);
@@ -154,7 +154,7 @@ void BlindingPair(sbmath::MontContext& ctx, Word* r, Word* rInverse) {
         pkmath::RandomBelow(ctx.Modulus(), words, draws);
         ctx.Mul(t.data(), r, s.data());
         sbmath::GcdExt(t.data(), ctx.Modulus(), words, g.data(), tInverse.data(), negative);
-        // gcd 1; anything else would be a factor of n
+        // gcd 1; anything else would be a factor of m
         if (sbmath::Normalized(g.data(), words) == 1 && g[0] == 1) break;
     }
     if (negative) sbmath::SubN(tInverse.data(), ctx.Modulus(), tInverse.data(), words);
