@@ -92,13 +92,23 @@ SecureWords WordsOf(const BigNum* A, size_t n) {
     return w;
 }
 
+namespace {
+
+// out[0..n) := the big-endian bytes b as a number (b fits n words).
+void LoadWords(Bytes b, sbmath::Word* out, size_t n) {
+    std::fill(out, out + n, sbmath::Word(0));
+    for (size_t j = 0; j < b.size(); ++j)  // byte j from the end is byte j % 8 of word j / 8
+        out[j / 8] |= sbmath::Word(b[b.size() - 1 - j]) << (8 * (j % 8));
+}
+
+}  // namespace
+
 SecureWords WordsOf(Bytes bigEndian, size_t n) {
     const Bytes b = StripZeros(bigEndian);
     const size_t own = std::max<size_t>((b.size() + 7) / 8, 1);
     if (n != 0 && own > n) throw EElMathException("Number too large");
-    SecureWords w(n != 0 ? n : own, 0);
-    for (size_t j = 0; j < b.size(); ++j)  // byte j from the end is byte j % 8 of word j / 8
-        w[j / 8] |= sbmath::Word(b[b.size() - 1 - j]) << (8 * (j % 8));
+    SecureWords w(n != 0 ? n : own);
+    LoadWords(b, w.data(), w.size());
     return w;
 }
 
@@ -220,9 +230,7 @@ void RandomBelow(const sbmath::Word* M, size_t n, std::span<sbmath::Word* const>
             uint8_t* b = buf.data() + bytes * used++;
             b[0] &= uint8_t(0xFF >> spare);
             sbmath::Word* r = out[i];
-            std::fill(r, r + n, sbmath::Word(0));
-            for (size_t j = 0; j < bytes; ++j)
-                r[j / 8] |= sbmath::Word(b[bytes - 1 - j]) << (8 * (j % 8));
+            LoadWords(Bytes(b, bytes), r, n);
             if (sbmath::Normalized(r, n) != 0 && sbmath::Cmp(r, M, n) < 0) {
                 done[i] = true;
                 --pending;
