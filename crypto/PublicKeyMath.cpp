@@ -79,7 +79,6 @@ rtl::SecureBytes ToWords(const BigNum* a) {
     return out;
 }
 
-
 void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     const BigNumPtr product = MakeBigNum();
     MultiplyBigNums(A, B, product.get());
@@ -87,25 +86,37 @@ void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R) {
     ReduceCT(product.get(), M, R);
 }
 
-namespace {
-
-// The magnitude of A as n words (n at least its word count), in a vector the caller wipes.
-std::vector<sbmath::Word> WordsOf(const BigNum* A, size_t n) {
-    std::vector<sbmath::Word> w(n);
-    sbmath::ToWords(A, w.data(), n);
+SecureWords WordsOf(const BigNum* A, size_t n) {
+    SecureWords w(n != 0 ? n : std::max<size_t>(sbmath::WordCount(A), 1));
+    sbmath::ToWords(A, w.data(), w.size());
     return w;
 }
 
-// The magnitude of A in its own word count (one word for zero).
-std::vector<sbmath::Word> WordsOf(const BigNum* A) {
-    return WordsOf(A, std::max<size_t>(sbmath::WordCount(A), 1));
-}
+namespace {
 
-void Wipe(std::vector<sbmath::Word>& w) {
-    rtl::secure_wipe(w.data(), w.size() * sizeof(sbmath::Word));
+// out[0..n) := the big-endian bytes b as a number (b fits n words).
+void LoadWords(Bytes b, sbmath::Word* out, size_t n) {
+    std::fill(out, out + n, sbmath::Word(0));
+    for (size_t j = 0; j < b.size(); ++j)  // byte j from the end is byte j % 8 of word j / 8
+        out[j / 8] |= sbmath::Word(b[b.size() - 1 - j]) << (8 * (j % 8));
 }
 
 }  // namespace
+
+SecureWords WordsOf(Bytes bigEndian, size_t n) {
+    const Bytes b = StripZeros(bigEndian);
+    const size_t own = std::max<size_t>((b.size() + 7) / 8, 1);
+    if (n != 0 && own > n) throw EElMathException("Number too large");
+    SecureWords w(n != 0 ? n : own);
+    LoadWords(b, w.data(), w.size());
+    return w;
+}
+
+void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B) {
+    // A B / R' mod M, then times R' (R' = the context's 2^(64n)).
+    ctx.Mul(R, A, B);
+    ctx.ToMont(R, R);
+}
 
 void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
     if (IsBigNumZero(M) || IsBigNumEven(M)) {
@@ -117,49 +128,63 @@ void ReduceCT(const BigNum* A, const BigNum* M, BigNum* R) {
     // Montgomery reduction of A as the exponentiation reduces its base, without the
     // exponentiation by 1 after it.
     const size_t n = sbmath::WordCount(M);
-    std::vector<sbmath::Word> m = WordsOf(M, n);
-    std::vector<sbmath::Word> a = WordsOf(A);
-    std::vector<sbmath::Word> r(n);
+    const SecureWords m = WordsOf(M, n), a = WordsOf(A);
+    SecureWords r(n);
     {
         sbmath::MontContext ctx(m.data(), n);
         ctx.Reduce(r.data(), a.data(), a.size(), !A->NonNegative);
     }
     sbmath::FromWords(R, r.data(), n);
     R->NonNegative = true;
-    for (auto* v : {&m, &a, &r})
-        Wipe(*v);
 }
+
+namespace {
+
+// Whether the halves run as one paired IFMA ladder: processors with IFMA, moduli of the same
+// word count in its range.
+bool PairedCRT(size_t pn, size_t qn) {
+    return pn == qn && pn >= sbmath::kIfmaMinWords && pn <= sbmath::kIfmaMaxWords && sbmath::IfmaActive();
+}
+
+}  // namespace
 
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2) {
     const size_t n = sbmath::WordCount(P);
-    const bool paired = n >= sbmath::kIfmaMinWords && n <= sbmath::kIfmaMaxWords && sbmath::WordCount(Q) == n &&
-                        !IsBigNumEven(P) && !IsBigNumEven(Q) && DP->NonNegative && DQ->NonNegative &&
-                        sbmath::IfmaActive();
+    const bool paired = PairedCRT(n, sbmath::WordCount(Q)) && !IsBigNumEven(P) && !IsBigNumEven(Q) &&
+                        DP->NonNegative && DQ->NonNegative;
     if (!paired) {
         ExponentiateBigNumMontgomery(C, DP, P, M1);
         ExponentiateBigNumMontgomery(C, DQ, Q, M2);
         return;
     }
-    std::vector<sbmath::Word> p = WordsOf(P, n), q = WordsOf(Q, n);
-    std::vector<sbmath::Word> c = WordsOf(C);
-    std::vector<sbmath::Word> dp = WordsOf(DP);
-    std::vector<sbmath::Word> dq = WordsOf(DQ);
-    std::vector<sbmath::Word> x1(n), x2(n), r1(n), r2(n);
+    const SecureWords p = WordsOf(P, n), q = WordsOf(Q, n), c = WordsOf(C), dp = WordsOf(DP),
+                      dq = WordsOf(DQ);
+    SecureWords x1(n), x2(n), r1(n), r2(n);
     {
         sbmath::MontContext ctx1(p.data(), n), ctx2(q.data(), n);
-        // The base reduced by Montgomery products (time by sizes only), a negative one to m - |C| mod m.
+        // The base reduced by Montgomery products (time by sizes only), a negative one to
+        // m - |C| mod m.
         ctx1.Reduce(x1.data(), c.data(), c.size(), !C->NonNegative);
         ctx2.Reduce(x2.data(), c.data(), c.size(), !C->NonNegative);
-        sbmath::IfmaMontExp2(ctx1, r1.data(), x1.data(), dp.data(), dp.size(), ctx2, r2.data(), x2.data(), dq.data(),
-                             dq.size(), [] { return true; });
+        ExponentiatePair(ctx1, r1.data(), x1.data(), dp, ctx2, r2.data(), x2.data(), dq);
     }
     sbmath::FromWords(M1, r1.data(), n);
     M1->NonNegative = true;
     sbmath::FromWords(M2, r2.data(), n);
     M2->NonNegative = true;
-    for (auto* v : {&p, &q, &c, &dp, &dq, &x1, &x2, &r1, &r2})
-        Wipe(*v);
+}
+
+void ExponentiatePair(sbmath::MontContext& ctxP, sbmath::Word* M1, const sbmath::Word* B1,
+                      std::span<const sbmath::Word> E1, sbmath::MontContext& ctxQ, sbmath::Word* M2,
+                      const sbmath::Word* B2, std::span<const sbmath::Word> E2) {
+    const auto always = [] { return true; };
+    if (PairedCRT(ctxP.Size(), ctxQ.Size())) {
+        sbmath::IfmaMontExp2(ctxP, M1, B1, E1.data(), E1.size(), ctxQ, M2, B2, E2.data(), E2.size(), always);
+        return;
+    }
+    sbmath::MontExp(ctxP, M1, B1, E1.data(), E1.size(), always);
+    sbmath::MontExp(ctxQ, M2, B2, E2.data(), E2.size(), always);
 }
 
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R) {
@@ -186,6 +211,32 @@ void RandomBelow(const BigNum* M, BigNum* R) {
     }
     CopyBigNum(R, candidate.get());
     R->NonNegative = true;
+}
+
+void RandomBelow(const sbmath::Word* M, size_t n, std::span<sbmath::Word* const> out) {
+    const size_t bits = sbmath::BitLength(M, n);
+    if (bits < 2) throw EElMathException("Range too small");
+    const size_t bytes = (bits + 7) / 8;
+    const unsigned spare = unsigned(bytes * 8 - bits);
+    // Each candidate is the bit length of M in random bits, kept when it lies in range, as the
+    // BigNum form draws them; one draw from the random source serves every value still wanted.
+    rtl::SecureBytes buf(bytes * out.size());
+    std::vector<bool> done(out.size(), false);
+    for (size_t pending = out.size(); pending > 0;) {
+        GenerateRandomBytes(buf.data(), bytes * pending);
+        size_t used = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (done[i]) continue;
+            uint8_t* b = buf.data() + bytes * used++;
+            b[0] &= uint8_t(0xFF >> spare);
+            sbmath::Word* r = out[i];
+            LoadWords(Bytes(b, bytes), r, n);
+            if (sbmath::Normalized(r, n) != 0 && sbmath::Cmp(r, M, n) < 0) {
+                done[i] = true;
+                --pending;
+            }
+        }
+    }
 }
 
 bool Deliver(Bytes data, void* out, int32_t& size) {

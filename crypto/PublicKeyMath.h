@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crypto/SBMath.h"
+#include "crypto/SBMathKernel.h"
 #include "crypto/SBUtils.h"
 #include "rtl/SecureBytes.h"
 
@@ -60,12 +61,35 @@ void MulModCT(const BigNum* A, const BigNum* B, const BigNum* M, BigNum* R);
 // computed in pairs; the time depends on the sizes only either way.
 void ExponentiateCRT(const BigNum* C, const BigNum* DP, const BigNum* P, const BigNum* DQ, const BigNum* Q,
                      BigNum* M1, BigNum* M2);
+// Two exponentiations modulo P and Q on the words of SBMathKernel.h, with contexts the caller
+// keeps for more work modulo P and Q: M1 (P's words) := B1^E1 mod P and M2 (Q's words) :=
+// B2^E2 mod Q, for bases of P's and Q's word counts (any values). The pairing rule and the
+// timing are those of ExponentiateCRT.
+void ExponentiatePair(sbmath::MontContext& ctxP, sbmath::Word* M1, const sbmath::Word* B1,
+                      std::span<const sbmath::Word> E1, sbmath::MontContext& ctxQ, sbmath::Word* M2,
+                      const sbmath::Word* B2, std::span<const sbmath::Word> E2);
+
+// Word arrays for values that may be secret (blinded bases, exponents, primes, their
+// residues): the memory is wiped when it is given back.
+using SecureWords = std::vector<sbmath::Word, rtl::WipingAllocator<sbmath::Word>>;
+// The magnitude of A in n words, or in its own word count (at least one) when n is 0; raises
+// EElMathException when it needs more than n.
+SecureWords WordsOf(const BigNum* A, size_t n = 0);
+// The same for a number given as big-endian bytes (leading zero bytes allowed).
+SecureWords WordsOf(Bytes bigEndian, size_t n = 0);
+// R := A x B mod M exactly for A, B below M (the context's modulus), by two Montgomery
+// products: the time depends on the size only. R may be A or B.
+void MulMod(sbmath::MontContext& ctx, sbmath::Word* R, const sbmath::Word* A, const sbmath::Word* B);
+
 // R := A^-1 mod P for a prime P, as A^(P-2) mod P: the time does not depend on A (a nonce).
 void InverseModPrimeCT(const BigNum* A, const BigNum* P, BigNum* R);
 // A uniform value in 1 .. M - 1 (M > 1): random numbers of M's bit length are drawn until one
 // lies in that range (FIPS 186-4 B.1.2, "testing candidates"), so there is no bias and no
 // division of the secret.
 void RandomBelow(const BigNum* M, BigNum* R);
+// The same for several values below M (n words) at once, each into n words of its own: one call
+// to the random source serves all of them unless a candidate is refused.
+void RandomBelow(const sbmath::Word* M, size_t n, std::span<sbmath::Word* const> out);
 
 // The size protocol of the public-key routines: when size is below data's length (or out is
 // null) the size is set to that length and the answer is false; otherwise the bytes are copied

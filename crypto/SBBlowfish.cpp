@@ -3,9 +3,11 @@
 // Key setup XORs the cycled key into the initial P-array (digits of pi) and then replaces
 // P and the S-boxes, two words at a time, by successive encryptions of a running block that
 // starts at zero: 521 encryptions per key. The rounds are unrolled two at a time so that L
-// and R never swap registers.
+// and R never swap registers. CBC encryption runs its blocks through the same rounds inline,
+// so the chaining value stays in registers from one block to the next.
 #include "crypto/SBBlowfish.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "rtl/Bytes.h"
@@ -17,6 +19,24 @@ namespace {
 
 inline uint32_t F(const BlowfishState& s, uint32_t x) {
     return ((s.S[0][x >> 24] + s.S[1][(x >> 16) & 0xff]) ^ s.S[2][(x >> 8) & 0xff]) + s.S[3][x & 0xff];
+}
+
+// Sixteen rounds forward, inline so that a run of CBC blocks keeps L and R in registers.
+inline void Encrypt(const BlowfishState& state, uint32_t& L, uint32_t& R) {
+    const uint32_t* P = state.P;
+    uint32_t l = L;
+    uint32_t r = R;
+#pragma GCC unroll 8
+    for (int i = 0; i < 16; i += 2) {
+        l ^= P[i];
+        r ^= F(state, l);
+        r ^= P[i + 1];
+        l ^= F(state, r);
+    }
+    // After an even number of rounds the halves are back in place: the undone last swap
+    // leaves the final XORs on the opposite words.
+    L = r ^ P[17];
+    R = l ^ P[16];
 }
 
 }  // namespace
@@ -59,20 +79,22 @@ void BlowfishKeySchedule(BlowfishState& state, std::span<const uint8_t> key) {
 }
 
 void BlowfishEncryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R) {
-    const uint32_t* P = state.P;
-    uint32_t l = L;
-    uint32_t r = R;
-#pragma GCC unroll 8
-    for (int i = 0; i < 16; i += 2) {
-        l ^= P[i];
-        r ^= F(state, l);
-        r ^= P[i + 1];
-        l ^= F(state, r);
+    Encrypt(state, L, R);
+}
+
+void BlowfishEncryptBlocksCBC(const uint8_t* input, const BlowfishState& state, uint8_t* chain,
+                              uint8_t* output, size_t count) {
+    uint32_t l = rtl::load_be32(chain);
+    uint32_t r = rtl::load_be32(chain + 4);
+    for (size_t i = 0; i < count; ++i) {
+        l ^= rtl::load_be32(input + 8 * i);
+        r ^= rtl::load_be32(input + 8 * i + 4);
+        Encrypt(state, l, r);
+        rtl::store_be32(output + 8 * i, l);
+        rtl::store_be32(output + 8 * i + 4, r);
     }
-    // After an even number of rounds the halves are back in place: the undone last swap
-    // leaves the final XORs on the opposite words.
-    L = r ^ P[17];
-    R = l ^ P[16];
+    rtl::store_be32(chain, l);
+    rtl::store_be32(chain + 4, r);
 }
 
 void BlowfishDecryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R) {

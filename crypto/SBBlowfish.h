@@ -6,6 +6,7 @@
 // 4..56 bytes. The state is key material: it wipes itself when it goes away.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -30,3 +31,10 @@ void BlowfishKeySchedule(BlowfishState& state, std::span<const uint8_t> key);
 // Sixteen rounds forward / backward over the block words L (first) and R (second).
 void BlowfishEncryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R);
 void BlowfishDecryptWords(const BlowfishState& state, uint32_t& L, uint32_t& R);
+
+// CBC encryption of count whole 8-byte blocks, as the cipher class runs it for a run of blocks:
+// each block's words (big-endian, bytes 0-3 and 4-7) XOR the chaining value, encrypted, are the
+// next chaining value. chain (8 bytes) holds the IV or the previous ciphertext block on entry
+// and the last ciphertext block on return. Input and output may be the same buffer.
+void BlowfishEncryptBlocksCBC(const uint8_t* input, const BlowfishState& state, uint8_t* chain,
+                              uint8_t* output, size_t count);

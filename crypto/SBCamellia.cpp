@@ -1,16 +1,27 @@
-// crypto/SBCamellia.cpp: Camellia key schedule and the 18/24-round Feistel network.
+// crypto/SBCamellia.cpp: Camellia key schedule, the tables of the F function, and the choice
+// between the portable rounds and the BMI1 ones (both from CamelliaCore.h).
 //
 // The F function is an S-layer of eight byte substitutions (SBOX1..SBOX4, the last three
 // being rotations of the first) followed by the P-function, a fixed XOR network over the
 // eight bytes. Both are folded into eight tables of 64-bit words computed at compile time:
 // table i holds, for every input byte, the substituted byte placed in each output byte
 // position whose P-function equation contains byte i. F is then eight lookups and XORs.
+//
+// The CPU is asked once, here, whether it has BMI1; only then do the block routines call into
+// SBCamellia_bmi.cpp. Both forms give the same bytes.
 #include "crypto/SBCamellia.h"
 
 #include <array>
+#include <atomic>
 #include <utility>
 
+#include "crypto/CamelliaCore.h"
+#include "crypto/SBCamellia_bmi.h"
 #include "rtl/Bytes.h"
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace {
 
@@ -49,8 +60,8 @@ constexpr uint8_t kP[8][8] = {
     {1, 0, 0, 1, 1, 1, 1, 0},  // y8
 };
 
-constexpr auto kSP = [] {
-    std::array<std::array<uint64_t, 256>, 8> t{};
+constexpr camellia_detail::SPTables MakeSP() {
+    camellia_detail::SPTables t{};
     for (int i = 0; i < 8; ++i)
         for (int x = 0; x < 256; ++x) {
             const uint64_t s = Sbox(kBoxOf[i], uint8_t(x));
@@ -60,33 +71,25 @@ constexpr auto kSP = [] {
             t[i][x] = w;
         }
     return t;
-}();
+}
 
-// The rounds form one long dependency chain, so the eight lookups are combined as a tree
-// rather than one after another: three XOR levels instead of seven on the critical path.
+}  // namespace
+
+namespace camellia_detail {
+
+constinit const SPTables kSP = MakeSP();
+
+}  // namespace camellia_detail
+
+namespace {
+
+struct ByteShift {
+    static uint64_t At(uint64_t x, unsigned shift) { return (x >> shift) & 0xff; }
+};
+
+// The F function of the key schedule.
 inline uint64_t F(uint64_t x, uint64_t k) {
-    x ^= k;
-    const uint64_t a = kSP[0][x >> 56] ^ kSP[1][(x >> 48) & 0xff];
-    const uint64_t b = kSP[2][(x >> 40) & 0xff] ^ kSP[3][(x >> 32) & 0xff];
-    const uint64_t c = kSP[4][(x >> 24) & 0xff] ^ kSP[5][(x >> 16) & 0xff];
-    const uint64_t d = kSP[6][(x >> 8) & 0xff] ^ kSP[7][x & 0xff];
-    return (a ^ b) ^ (c ^ d);
-}
-
-inline uint64_t FL(uint64_t x, uint64_t k) {
-    uint32_t x1 = uint32_t(x >> 32);
-    uint32_t x2 = uint32_t(x);
-    x2 ^= rtl::rotl32(x1 & uint32_t(k >> 32), 1);
-    x1 ^= x2 | uint32_t(k);
-    return (uint64_t(x1) << 32) | x2;
-}
-
-inline uint64_t FLInv(uint64_t y, uint64_t k) {
-    uint32_t y1 = uint32_t(y >> 32);
-    uint32_t y2 = uint32_t(y);
-    y1 ^= y2 | uint32_t(k);
-    y2 ^= rtl::rotl32(y1 & uint32_t(k >> 32), 1);
-    return (uint64_t(y1) << 32) | y2;
+    return camellia_detail::FXor<ByteShift>(x ^ k, 0);
 }
 
 // A 128-bit value as (hi, lo); Rot gives its left rotation by n bits.
@@ -208,24 +211,52 @@ bool CamelliaDecryptKeySchedule(std::span<const uint8_t> key, CamelliaSubkeys& s
     return true;
 }
 
+namespace {
+
+// Asked here, in code built for the baseline processor: CPUID leaf 7, EBX bit 3 is BMI1.
+bool CpuHasBmi() {
+#if defined(__x86_64__)
+    if (!camellia_bmi::kCompiledIn) return false;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & (1u << 3)) != 0;
+#else
+    return false;
+#endif
+}
+
+const bool kCpuHasBmi = CpuHasBmi();
+std::atomic<bool> gUseBmi{kCpuHasBmi};
+
+inline bool UseBmi() {
+    return gUseBmi.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
 void CamelliaCryptBlock(const uint8_t* input, uint8_t* output, const CamelliaSubkeys& subkeys, bool longKey) {
-    const uint64_t* k = subkeys.k;
-    uint64_t d1 = rtl::load_be64(input) ^ subkeys.kw[0];
-    uint64_t d2 = rtl::load_be64(input + 8) ^ subkeys.kw[1];
-    const int groups = longKey ? 4 : 3;
-    for (int g = 0; g < groups; ++g) {
-        if (g > 0) {
-            d1 = FL(d1, subkeys.ke[2 * g - 2]);
-            d2 = FLInv(d2, subkeys.ke[2 * g - 1]);
-        }
-        const uint64_t* kg = k + 6 * g;
-        d2 ^= F(d1, kg[0]);
-        d1 ^= F(d2, kg[1]);
-        d2 ^= F(d1, kg[2]);
-        d1 ^= F(d2, kg[3]);
-        d2 ^= F(d1, kg[4]);
-        d1 ^= F(d2, kg[5]);
-    }
-    rtl::store_be64(output, d2 ^ subkeys.kw[2]);
-    rtl::store_be64(output + 8, d1 ^ subkeys.kw[3]);
+    if (UseBmi()) return camellia_bmi::CryptBlock(input, output, subkeys, longKey);
+    if (longKey)
+        camellia_detail::CryptBlock<ByteShift, 4>(input, output, subkeys);
+    else
+        camellia_detail::CryptBlock<ByteShift, 3>(input, output, subkeys);
+}
+
+void CamelliaEncryptBlocksCBC(const uint8_t* input, const CamelliaSubkeys& subkeys, bool longKey,
+                              uint8_t* chain, uint8_t* output, size_t count) {
+    if (UseBmi()) return camellia_bmi::EncryptBlocksCBC(input, subkeys, longKey, chain, output, count);
+    if (longKey)
+        camellia_detail::EncryptCBC<ByteShift, 4>(input, subkeys, chain, output, count);
+    else
+        camellia_detail::EncryptCBC<ByteShift, 3>(input, subkeys, chain, output, count);
+}
+
+bool CamelliaBmiAvailable() {
+    return kCpuHasBmi;
+}
+bool CamelliaBmiActive() {
+    return UseBmi();
+}
+void CamelliaSetBmi(bool enabled) {
+    gUseBmi.store(enabled && kCpuHasBmi);
 }

@@ -7,6 +7,7 @@
 // key material: it wipes itself when it goes away.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -31,3 +32,17 @@ bool CamelliaDecryptKeySchedule(std::span<const uint8_t> key, CamelliaSubkeys& s
 // One 16-byte block: 18 rounds, or 24 with longKey (keys of more than 16 bytes). Encrypts with
 // the key schedule, decrypts with the decryption schedule. Input and output may be the same.
 void CamelliaCryptBlock(const uint8_t* input, uint8_t* output, const CamelliaSubkeys& subkeys, bool longKey);
+
+// CBC encryption of count whole blocks with the key schedule, as the cipher class runs it for
+// a run of blocks: each input block XOR the chaining value, encrypted, is the next chaining
+// value. chain (16 bytes) holds the IV or the previous ciphertext block on entry and the last
+// ciphertext block on return, so a long message may be fed in runs. Input and output may be
+// the same buffer.
+void CamelliaEncryptBlocksCBC(const uint8_t* input, const CamelliaSubkeys& subkeys, bool longKey,
+                              uint8_t* chain, uint8_t* output, size_t count);
+
+// Whether this CPU has BMI1, and whether the routines use their BMI1 form now (they do by
+// default when the CPU has it); false forces the portable form, true goes back.
+bool CamelliaBmiAvailable();
+bool CamelliaBmiActive();
+void CamelliaSetBmi(bool enabled);

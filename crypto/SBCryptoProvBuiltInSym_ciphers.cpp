@@ -186,7 +186,7 @@ protected:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Blowfish: two big-endian words per block.
+// Blowfish: two big-endian words per block; CBC encryption through the multi-block routine.
 
 class TElBuiltInBlowfishSymmetricCrypto final : public TElBuiltInSymmetricCrypto {
 public:
@@ -218,6 +218,9 @@ protected:
         BlowfishDecryptWords(state_, l, r);
         rtl::store_be32(out, l);
         rtl::store_be32(out + 4, r);
+    }
+    void EncryptCBC(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) override {
+        BlowfishEncryptBlocksCBC(in, state_, chain, out, blocks);
     }
 
 private:
@@ -474,7 +477,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Camellia (RFC 3713): one block routine, the decryption schedule in ECB and CBC.
+// Camellia (RFC 3713): one block routine, the decryption schedule in ECB and CBC, and the
+// multi-block routine for CBC encryption.
 
 class TElBuiltInCamelliaSymmetricCrypto final : public TElBuiltInSymmetricCrypto {
 public:
@@ -502,6 +506,9 @@ protected:
         CamelliaCryptBlock(in, out, subkeys_, KeyValue().size() > 16);
     }
     void DecryptBlock(const uint8_t* in, uint8_t* out) override { EncryptBlock(in, out); }
+    void EncryptCBC(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) override {
+        CamelliaEncryptBlocksCBC(in, subkeys_, KeyValue().size() > 16, chain, out, blocks);
+    }
 
 private:
     CamelliaSubkeys subkeys_;

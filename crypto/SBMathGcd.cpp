@@ -71,22 +71,28 @@ Matrix LehmerSteps(Word x, Word y, bool exact) {
                 z = x - q * y;
             }
         }
-        const DWord s2 = DWord(q) * mx.s1 + mx.s0;
-        const DWord t2 = DWord(q) * mx.t1 + mx.t0;
+        // The next cofactors, q s1 + s0 and q t1 + t0, in single words: a product at the limit
+        // (or past a word) ends the run, and so does a sum at the limit; both summands are then
+        // below 2^62, so the sums cannot wrap.
+        Word s2 = 0, t2 = 0;
+        if (__builtin_mul_overflow(q, mx.s1, &s2) || s2 >= kCofactorLimit) break;
+        if (__builtin_mul_overflow(q, mx.t1, &t2) || t2 >= kCofactorLimit) break;
+        s2 += mx.s0;
+        t2 += mx.t0;
         if (s2 >= kCofactorLimit || t2 >= kCofactorLimit) break;
         if (!exact) {
             // Row k+1 is odd when k is even: its s is the negative cofactor, else its t; the
             // difference of rows k and k+1 is negative in t when k is even, else in s.
-            const Word negative = kEven ? Word(s2) : Word(t2);
-            const Word gap = kEven ? mx.t1 + Word(t2) : mx.s1 + Word(s2);
+            const Word negative = kEven ? s2 : t2;
+            const Word gap = kEven ? mx.t1 + t2 : mx.s1 + s2;
             if (z < negative || y - z < gap) break;
         }
         x = y;
         y = z;
         mx.s0 = mx.s1;
         mx.t0 = mx.t1;
-        mx.s1 = Word(s2);
-        mx.t1 = Word(t2);
+        mx.s1 = s2;
+        mx.t1 = t2;
         kEven = !kEven;
         ++mx.steps;
     }

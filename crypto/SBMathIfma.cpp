@@ -81,13 +81,24 @@ public:
         if (entries > 0) {
             std::memcpy(table(), one(), k_ * sizeof(uint64_t));
             std::memcpy(table() + stride_, x(), k_ * sizeof(uint64_t));
-            for (size_t e = 2; e < entries; ++e) {
-                if (e % 2 == 0) {
-                    Mul(table() + e * stride_, table() + (e / 2) * stride_, table() + (e / 2) * stride_);
-                } else {
-                    Mul(table() + e * stride_, table() + (e - 1) * stride_, x());
-                }
-            }
+        }
+    }
+
+    // The product that makes table entry e (2 <= e < entries) from the entries below it:
+    // x^e = (x^(e/2))^2 for even e, x^(e-1) x for odd e.
+    IfmaProduct TableProduct(size_t e) {
+        uint64_t* entry = table() + e * stride_;
+        if (e % 2 == 0) {
+            const uint64_t* half = table() + (e / 2) * stride_;
+            return {entry, half, half, m52(), k0_};
+        }
+        return {entry, table() + (e - 1) * stride_, x(), m52(), k0_};
+    }
+    // The whole table, one product at a time.
+    void BuildTable() {
+        for (size_t e = 2; e < entries_; ++e) {
+            const IfmaProduct p = TableProduct(e);
+            Mul(p.r, p.a, p.b);
         }
     }
     ~Ladder() {
@@ -154,6 +165,7 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     const size_t bits = BitLength(exp, en);
     const unsigned w = WindowBits(bits);
     Ladder L(ctx, base, bits > 64 ? size_t(1) << w : 0);
+    L.BuildTable();
     bool done = true;
     if (bits == 0) {
         std::memcpy(L.acc(), L.one(), L.Digits() * sizeof(uint64_t));
@@ -188,18 +200,50 @@ bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, s
     return done;
 }
 
-bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1, MontContext& ctx2,
-                  Word* r2, const Word* base2, const Word* exp2, size_t en2, const Poll& poll) {
+bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1,
+                  MontContext& ctx2, Word* r2, const Word* base2, const Word* exp2, size_t en2,
+                  const Poll& poll) {
     // The longer exponent sets the windows; the other one reads leading zero windows, entry 0
     // (R mod m), so both ladders take the same steps.
     const size_t bits = std::max(BitLength(exp1, en1), BitLength(exp2, en2));
     const unsigned w = WindowBits(bits);
-    const size_t entries = size_t(1) << w;
+    const size_t entries = bits > 64 ? size_t(1) << w : 0;
     Ladder L1(ctx1, base1, entries), L2(ctx2, base2, entries);
     const size_t k = L1.Digits();
+    // The two tables in pairs of products, like the ladder itself.
+    for (size_t e = 2; e < entries; ++e) {
+        const IfmaProduct pair[2] = {L1.TableProduct(e), L2.TableProduct(e)};
+        IfmaMontMul2(pair, k);
+        L1.Count(1);
+        L2.Count(1);
+    }
     if (bits == 0) {
         std::memcpy(L1.acc(), L1.one(), k * sizeof(uint64_t));
         std::memcpy(L2.acc(), L2.one(), k * sizeof(uint64_t));
+    } else if (bits <= 64) {
+        // Short (public) exponents: square-and-multiply, as IfmaMontExp does, the products in
+        // pairs; a side whose exponent has no bit where the other has one multiplies by 1.
+        const auto bit = [](const Word* exp, size_t en, size_t i) {
+            return i / 64 < en && ((exp[i / 64] >> (i % 64)) & 1);
+        };
+        const size_t top = bits - 1;
+        std::memcpy(L1.acc(), bit(exp1, en1, top) ? L1.x() : L1.one(), k * sizeof(uint64_t));
+        std::memcpy(L2.acc(), bit(exp2, en2, top) ? L2.x() : L2.one(), k * sizeof(uint64_t));
+        const IfmaProduct squares[2] = {{L1.acc(), L1.acc(), L1.acc(), L1.m52(), L1.K0()},
+                                        {L2.acc(), L2.acc(), L2.acc(), L2.m52(), L2.K0()}};
+        for (size_t i = top; i-- > 0;) {
+            if (!poll()) return false;
+            IfmaMontMul2(squares, k);
+            const bool b1 = bit(exp1, en1, i), b2 = bit(exp2, en2, i);
+            if (b1 || b2) {
+                const IfmaProduct products[2] = {
+                    {L1.acc(), L1.acc(), b1 ? L1.x() : L1.one(), L1.m52(), L1.K0()},
+                    {L2.acc(), L2.acc(), b2 ? L2.x() : L2.one(), L2.m52(), L2.K0()}};
+                IfmaMontMul2(products, k);
+            }
+            L1.Count(b1 || b2 ? 2 : 1);
+            L2.Count(b1 || b2 ? 2 : 1);
+        }
     } else {
         const IfmaProduct squares[2] = {{L1.acc(), L1.acc(), L1.acc(), L1.m52(), L1.K0()},
                                         {L2.acc(), L2.acc(), L2.acc(), L2.m52(), L2.K0()}};

@@ -42,7 +42,8 @@ void IfmaMontMul2(const IfmaProduct* p, size_t k);
 // times >= 1 Montgomery squarings of a in a row (the squarings of one exponent window).
 void IfmaMontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, size_t k, uint64_t k0, unsigned times);
 // out (k digits) := entry idx of a table of count entries, entry e at table + e * stride;
-// every entry is read whatever idx is.
+// every entry is read whatever idx is. An entry's slot spans its whole vectors (stride at
+// least k rounded up to a multiple of 8); what lies past digit k in it is read and not used.
 void IfmaSelect(uint64_t* out, const uint64_t* table, size_t count, size_t stride, size_t k, size_t idx);
 // The products' last step on its own: k unnormalised digits (any 64-bit values) become 52-bit
 // digits of the same value mod 2^(52k). Exposed for the tests: the carry that ripples through

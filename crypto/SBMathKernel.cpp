@@ -587,18 +587,20 @@ void MontContext::FromMont(Word* r, const Word* a) {
 
 void MontContext::Reduce(Word* r, const Word* a, size_t an, bool negative) {
     // a = sum of c_i R^i over n-word pieces c_i; Horner's rule from the top piece down:
-    // acc := acc R + (c_i mod m), where acc R mod m = ToMont(acc) and c_i mod m is
-    // FromMont(ToMont(c_i)), each fully reduced without a branch on the values.
+    // acc := acc R + (c_i mod m), where acc R mod m = ToMont(acc) and c_i mod m is the
+    // Montgomery product of c_i with R mod m, each fully reduced without a branch on the
+    // values. (That product, like ToMont's with R^2 mod m, is exact for any c_i below R: the
+    // full product stays below m R, so one masked subtraction reduces it.)
     const size_t n = n_;
+    const size_t pieces = (an + n - 1) / n;
     std::vector<Word> acc(n, 0), piece(n), sum(n), diff(n);
-    for (size_t k = (an + n - 1) / n; k-- > 0;) {
+    for (size_t k = pieces; k-- > 0;) {
         const size_t off = k * n;
         const size_t len = std::min(n, an - off);
         std::fill(piece.begin(), piece.end(), Word(0));
         std::memcpy(piece.data(), a + off, len * sizeof(Word));
-        ToMont(piece.data(), piece.data());
-        FromMont(piece.data(), piece.data());
-        ToMont(acc.data(), acc.data());
+        Mul(piece.data(), piece.data(), one_.data());
+        if (k + 1 < pieces) ToMont(acc.data(), acc.data());  // the top piece starts from acc = 0
         // acc + piece < 2m: one masked subtraction of m.
         const Word carry = AddN(sum.data(), acc.data(), piece.data(), n);
         const Word borrow = SubN(diff.data(), sum.data(), m_.data(), n);

@@ -77,8 +77,9 @@ AddMul1Form ChosenAddMul1();
 bool FastPathsActive();
 // Enables or disables the fast forms (the tests run the portable ones with the same inputs).
 void SetFastPathsEnabled(bool enabled);
-// True when the radix-2^52 kernels of SBMathIfma.h may run: the processor has AVX-512 IFMA,
-// the operating system keeps the AVX-512 registers, and the fast forms are enabled.
+// True when the radix-2^52 kernels of SBMathIfma.h may run: the processor has AVX-512 IFMA
+// and its 256-bit forms (AVX512VL), the operating system keeps the AVX-512 registers, and the
+// fast forms are enabled.
 bool IfmaActive();
 
 // r[0..an+bn) = a * b; r must not overlap a or b; an >= 1, bn >= 1.
@@ -172,10 +173,12 @@ inline constexpr size_t IfmaDigits(size_t n) {
 bool IfmaMontExp(MontContext& ctx, Word* r, const Word* base, const Word* exp, size_t en, const Poll& poll);
 // Two such exponentiations at once, r1 = base1^exp1 mod m1 and r2 = base2^exp2 mod m2, for two
 // contexts of the same size (the CRT halves of a private key): the fixed-window ladder of the
-// longer exponent for both, their products computed in pairs. Same requirements and results
-// as two IfmaMontExp calls; false (results untouched) when poll cancels.
-bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1, MontContext& ctx2,
-                  Word* r2, const Word* base2, const Word* exp2, size_t en2, const Poll& poll);
+// longer exponent for both (square-and-multiply when neither is longer than 64 bits), their
+// products computed in pairs. Same requirements and results as two IfmaMontExp calls; false
+// (results untouched) when poll cancels.
+bool IfmaMontExp2(MontContext& ctx1, Word* r1, const Word* base1, const Word* exp1, size_t en1,
+                  MontContext& ctx2, Word* r2, const Word* base2, const Word* exp2, size_t en2,
+                  const Poll& poll);
 
 // The same for any modulus m (mn words, top word non-zero; even ones included) by
 // multiplication and division; variable time. base has mn words.

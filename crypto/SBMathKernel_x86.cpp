@@ -104,9 +104,9 @@ bool CpuHasIfma() {
         unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
         // Leaf 1 ECX bit 27: the operating system saves extended state (XGETBV works).
         if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & (1u << 27)) == 0) return false;
-        // Leaf 7 EBX bit 16 is AVX512F, bit 21 AVX512_IFMA.
+        // Leaf 7 EBX bit 16 is AVX512F, bit 21 AVX512_IFMA, bit 31 AVX512VL (the 256-bit forms).
         if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-        if ((ebx & (1u << 16)) == 0 || (ebx & (1u << 21)) == 0) return false;
+        if ((ebx & (1u << 16)) == 0 || (ebx & (1u << 21)) == 0 || (ebx & (1u << 31)) == 0) return false;
         unsigned lo = 0, hi = 0;
         __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
         // SSE, AVX, opmask, upper halves of ZMM0-15, ZMM16-31.

@@ -5,10 +5,13 @@
 // fresh random r, both CRT halves are raised to their exponents on SBMath's constant-time
 // path, the halves are joined with reductions whose time depends only on sizes, the blinding
 // is removed, and the result is raised back under e and compared with the input before
-// anything leaves the routine.
+// anything leaves the routine. The road runs on SBMath's words with one Montgomery context
+// per modulus (n, p, q) for all of its products, so no step builds its own.
 #include "crypto/SBRSA.h"
 
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
@@ -81,8 +84,10 @@ bool LoadPublicKey(Bytes modulus, Bytes exponent, PublicKey& key) {
     return true;
 }
 
+// The values past n and e as the blob holds them (INTEGER contents viewed in the caller's
+// buffer): the private operation takes their words, the consistency check their numbers.
 struct PrivateKey : PublicKey {
-    BigNumPtr d, p, q, dP, dQ, qInv;
+    Bytes d, p, q, dP, dQ, qInv;
     int32_t L = 0;  // the modulus as the blob stores it
 };
 
@@ -108,13 +113,17 @@ bool LoadPrivateKey(Bytes blob, PrivateKey& key) {
     for (size_t i = 1; i < 9; ++i)
         if (ints[i].content.empty()) return false;
     if (!LoadPublicKey(ints[1].content, ints[2].content, key)) return false;
-    BigNumPtr* values[] = {&key.d, &key.p, &key.q, &key.dP, &key.dQ, &key.qInv};
-    for (size_t i = 0; i < 6; ++i)
-        if (!pkmath::Load(*values[i], ints[3 + i].content)) return false;
-    // The CRT halves run Montgomery arithmetic, which needs odd moduli.
-    if (IsBigNumEven(key.p.get()) || IsBigNumEven(key.q.get()) || CountBigNumBits(key.p.get()) < 2 ||
-        CountBigNumBits(key.q.get()) < 2)
-        return false;
+    Bytes* values[] = {&key.d, &key.p, &key.q, &key.dP, &key.dQ, &key.qInv};
+    for (size_t i = 0; i < 6; ++i) {
+        // Each must fit a number record, as loading it into one would require.
+        if (pkmath::StripZeros(ints[3 + i].content).size() > pkmath::kMaxNumberBytes) return false;
+        *values[i] = ints[3 + i].content;
+    }
+    // The CRT halves run Montgomery arithmetic, which needs odd moduli above 1.
+    for (Bytes prime : {key.p, key.q}) {
+        const Bytes value = pkmath::StripZeros(prime);
+        if ((prime.back() & 1) == 0 || value.empty() || (value.size() == 1 && value[0] == 1)) return false;
+    }
     key.L = int32_t(ints[1].content.size());
     return true;
 }
@@ -126,66 +135,129 @@ bool LoadInput(Bytes input, const PublicKey& key, BigNumPtr& out) {
     return IsBigNumGreater(key.n.get(), out.get());
 }
 
-// A random unit r of Z/nZ with its inverse. The inverse is computed for r x s (s another
-// random unit) and multiplied by s, so the variable-time GCD never sees r itself.
-void BlindingPair(const BigNum* n, BigNum* r, BigNum* rInverse) {
-    const BigNumPtr s = MakeBigNum(), t = MakeBigNum(), g = MakeBigNum(), tInverse = MakeBigNum();
+// ---------------------------------------------------------------------------------------------
+// Private-key operations, on the words of SBMathKernel.h with one Montgomery context per
+// modulus for the whole operation.
+
+using pkmath::SecureWords;
+using sbmath::Word;
+
+// A random unit r modulo the context's modulus m, with its inverse. The inverse is computed
+// for r x s / R (s another random unit, R the context's 2^(64 x words)), so the variable-time
+// GCD never sees r itself; one more Montgomery product with s turns (r s / R)^-1 into r^-1.
+void BlindingPair(sbmath::MontContext& ctx, Word* r, Word* rInverse) {
+    const size_t words = ctx.Size();
+    SecureWords s(words), t(words), g(words), tInverse(words);
+    Word* const draws[2] = {r, s.data()};
+    bool negative = false;
     for (;;) {
-        pkmath::RandomBelow(n, r);
-        pkmath::RandomBelow(n, s.get());
-        pkmath::MulModCT(r, s.get(), n, t.get());
-        ComputeBigNumGCDAndInverse(t.get(), n, g.get(), tInverse.get());
-        if (CountBigNumBits(g.get()) == 1) break;  // gcd 1; anything else would be a factor of n
+        pkmath::RandomBelow(ctx.Modulus(), words, draws);
+        ctx.Mul(t.data(), r, s.data());
+        sbmath::GcdExt(t.data(), ctx.Modulus(), words, g.data(), tInverse.data(), negative);
+        // gcd 1; anything else would be a factor of m
+        if (sbmath::Normalized(g.data(), words) == 1 && g[0] == 1) break;
     }
-    pkmath::MulModCT(tInverse.get(), s.get(), n, rInverse);
+    if (negative) sbmath::SubN(tInverse.data(), ctx.Modulus(), tInverse.data(), words);
+    ctx.Mul(rInverse, tInverse.data(), s.data());
+}
+
+// The blinded base c x r^e mod n and the r^-1 that removes the blinding afterwards.
+void Blind(sbmath::MontContext& ctx, std::span<const Word> e, const Word* c, Word* blinded, Word* rInverse) {
+    SecureWords r(ctx.Size());
+    BlindingPair(ctx, r.data(), rInverse);
+    sbmath::MontExp(ctx, blinded, r.data(), e.data(), e.size(), [] { return true; });
+    pkmath::MulMod(ctx, blinded, c, blinded);
+}
+
+// Whether m raises back to c under e (words of n's size).
+bool RaisesBack(sbmath::MontContext& ctx, std::span<const Word> e, const Word* m, const Word* c) {
+    SecureWords check(ctx.Size());
+    sbmath::MontExp(ctx, check.data(), m, e.data(), e.size(), [] { return true; });
+    return std::memcmp(check.data(), c, ctx.Size() * sizeof(Word)) == 0;
 }
 
 // m := c^d mod n for c < n, through the CRT values; false when the result does not raise back
 // to c under e (RFC 8017 leaves that check to the implementation; without it one faulty
 // half gives away a factor of n).
 bool PrivateOperation(const PrivateKey& key, const BigNum* c, BigNum* m) {
-    const BigNum* n = key.n.get();
-    const BigNumPtr r = MakeBigNum(), rInverse = MakeBigNum(), blinded = MakeBigNum();
-    BlindingPair(n, r.get(), rInverse.get());
-    ExponentiateBigNumMontgomery(r.get(), key.e.get(), n, blinded.get());
-    pkmath::MulModCT(c, blinded.get(), n, blinded.get());
+    const size_t nn = sbmath::WordCount(key.n.get());
+    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), p = pkmath::WordsOf(key.p),
+                      q = pkmath::WordsOf(key.q), e = pkmath::WordsOf(key.e.get()),
+                      dP = pkmath::WordsOf(key.dP), dQ = pkmath::WordsOf(key.dQ),
+                      qInvBlob = pkmath::WordsOf(key.qInv), cw = pkmath::WordsOf(c, nn);
+    const size_t pn = p.size(), qn = q.size();
+    sbmath::MontContext ctxN(n.data(), nn), ctxP(p.data(), pn), ctxQ(q.data(), qn);
 
-    // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b).
-    const BigNumPtr m1 = MakeBigNum(), m2 = MakeBigNum(), t = MakeBigNum(), h = MakeBigNum();
-    pkmath::ExponentiateCRT(blinded.get(), key.dP.get(), key.p.get(), key.dQ.get(), key.q.get(), m1.get(), m2.get());
-    pkmath::ReduceCT(m2.get(), key.p.get(), t.get());
-    AddBigNums(m1.get(), key.p.get(), m1.get());  // m1 + p - (m2 mod p) > 0, no sign to test
-    SubtractBigNums(m1.get(), t.get(), t.get());
-    pkmath::MulModCT(t.get(), key.qInv.get(), key.p.get(), h.get());
-    MultiplyBigNums(h.get(), key.q.get(), t.get());
-    AddBigNums(t.get(), m2.get(), t.get());
-    t->NonNegative = true;
-    pkmath::MulModCT(t.get(), rInverse.get(), n, m1.get());
+    // Each half of the input blinded with a random unit of its own, rP and rQ (the halves of
+    // a random unit r modulo n): the bases are the halves of c x r^e, and the results are
+    // freed of rP and rQ before they are joined. The two exponentiations by e and the two by
+    // the CRT exponents run in pairs.
+    SecureWords cP(pn), cQ(qn), rP(pn), rQ(qn), rPInverse(pn), rQInverse(qn), xP(pn), xQ(qn);
+    ctxP.Reduce(cP.data(), cw.data(), nn);
+    ctxQ.Reduce(cQ.data(), cw.data(), nn);
+    BlindingPair(ctxP, rP.data(), rPInverse.data());
+    BlindingPair(ctxQ, rQ.data(), rQInverse.data());
+    pkmath::ExponentiatePair(ctxP, xP.data(), rP.data(), e, ctxQ, xQ.data(), rQ.data(), e);
+    pkmath::MulMod(ctxP, xP.data(), cP.data(), xP.data());
+    pkmath::MulMod(ctxQ, xQ.data(), cQ.data(), xQ.data());
 
-    ExponentiateBigNumMontgomery(m1.get(), key.e.get(), n, h.get());
-    if (!AreBigNumsEqual(h.get(), c)) return false;
-    CopyBigNum(m, m1.get());
+    SecureWords m1(pn), m2(qn);
+    pkmath::ExponentiatePair(ctxP, m1.data(), xP.data(), dP, ctxQ, m2.data(), xQ.data(), dQ);
+    pkmath::MulMod(ctxP, m1.data(), m1.data(), rPInverse.data());
+    pkmath::MulMod(ctxQ, m2.data(), m2.data(), rQInverse.data());
+
+    // Garner's recombination: h = (m1 - m2) x qInv mod p, m = m2 + h x q (RFC 8017 5.1.2 step 2b),
+    // each step of fixed length: m1 + p - (m2 mod p) lies in [1, 2p), and one masked subtraction
+    // of p brings it below p.
+    SecureWords t(pn), u(pn), qInv(pn), h(pn);
+    ctxP.Reduce(t.data(), m2.data(), qn);
+    const Word carry = sbmath::AddN(u.data(), m1.data(), p.data(), pn);
+    const Word top = carry - sbmath::SubN(u.data(), u.data(), t.data(), pn);
+    const Word borrow = sbmath::SubN(t.data(), u.data(), p.data(), pn);
+    const Word keep = Word(0) - Word(top != borrow);  // all ones when u < p
+    for (size_t i = 0; i < pn; ++i)
+        t[i] = (u[i] & keep) | (t[i] & ~keep);
+    ctxP.Reduce(qInv.data(), qInvBlob.data(), qInvBlob.size());
+    pkmath::MulMod(ctxP, h.data(), t.data(), qInv.data());
+    SecureWords y(std::max(nn, pn + qn), 0);
+    sbmath::Mul(y.data(), h.data(), pn, q.data(), qn);
+    sbmath::Add1(y.data() + qn, y.data() + qn, y.size() - qn,
+                 sbmath::AddN(y.data(), y.data(), m2.data(), qn));
+    // y < p q, which is n for every consistent key; a blob whose n is another number gets y
+    // mod n, as a product modulo n would have given it. The test of y against n takes the
+    // same time whatever y is (a subtraction over all of n's words).
+    SecureWords out(nn);
+    const bool belowN =
+        sbmath::Normalized(y.data(), y.size()) <= nn && sbmath::SubN(out.data(), y.data(), n.data(), nn) != 0;
+    if (belowN)
+        std::memcpy(out.data(), y.data(), nn * sizeof(Word));
+    else
+        ctxN.Reduce(out.data(), y.data(), y.size());
+    if (!RaisesBack(ctxN, e, out.data(), cw.data())) return false;
+    sbmath::FromWords(m, out.data(), nn);
     m->NonNegative = true;
     return true;
 }
 
 // m := c^exponent mod n with a private exponent, blinded when e is known.
-bool PrivateOperationRaw(const PublicKey& key, const BigNum* exponent, bool blind, const BigNum* c, BigNum* m) {
-    const BigNum* n = key.n.get();
-    const BigNumPtr result = MakeBigNum();
-    if (!blind) {
-        ExponentiateBigNumMontgomery(c, exponent, n, result.get());
+bool PrivateOperationRaw(const PublicKey& key, const BigNum* exponent, bool blind, const BigNum* c,
+                         BigNum* m) {
+    const size_t nn = sbmath::WordCount(key.n.get());
+    const SecureWords n = pkmath::WordsOf(key.n.get(), nn), e = pkmath::WordsOf(key.e.get()),
+                      d = pkmath::WordsOf(exponent), cw = pkmath::WordsOf(c, nn);
+    sbmath::MontContext ctx(n.data(), nn);
+    SecureWords x(nn), rInverse(nn), result(nn);
+    if (blind) {
+        Blind(ctx, e, cw.data(), x.data(), rInverse.data());
     } else {
-        const BigNumPtr r = MakeBigNum(), rInverse = MakeBigNum(), blinded = MakeBigNum();
-        BlindingPair(n, r.get(), rInverse.get());
-        ExponentiateBigNumMontgomery(r.get(), key.e.get(), n, blinded.get());
-        pkmath::MulModCT(c, blinded.get(), n, blinded.get());
-        ExponentiateBigNumMontgomery(blinded.get(), exponent, n, result.get());
-        pkmath::MulModCT(result.get(), rInverse.get(), n, result.get());
-        ExponentiateBigNumMontgomery(result.get(), key.e.get(), n, blinded.get());
-        if (!AreBigNumsEqual(blinded.get(), c)) return false;
+        x = cw;
     }
-    CopyBigNum(m, result.get());
+    sbmath::MontExp(ctx, result.data(), x.data(), d.data(), d.size(), [] { return true; });
+    if (blind) {
+        pkmath::MulMod(ctx, result.data(), result.data(), rInverse.data());
+        if (!RaisesBack(ctx, e, result.data(), cw.data())) return false;
+    }
+    sbmath::FromWords(m, result.data(), nn);
     m->NonNegative = true;
     return true;
 }
@@ -809,12 +881,14 @@ bool ValidateRSAPrivateKey(const void* Blob, int32_t BlobSize) {
     return pkmath::Guarded([&] {
         PrivateKey key;
         if (!LoadPrivateKey(View(Blob, BlobSize), key)) return false;
-        if (!IsBigNumProbablePrime(key.p.get()) || !IsBigNumProbablePrime(key.q.get())) return false;
+        const BigNumPtr d = pkmath::Load(key.d), p = pkmath::Load(key.p), q = pkmath::Load(key.q),
+                        dP = pkmath::Load(key.dP), dQ = pkmath::Load(key.dQ), qInv = pkmath::Load(key.qInv);
+        if (!IsBigNumProbablePrime(p.get()) || !IsBigNumProbablePrime(q.get())) return false;
         const BigNumPtr t = MakeBigNum(), pm1 = MakeBigNum(), qm1 = MakeBigNum(), r = MakeBigNum();
-        MultiplyBigNums(key.p.get(), key.q.get(), t.get());
+        MultiplyBigNums(p.get(), q.get(), t.get());
         if (!AreBigNumsEqual(t.get(), key.n.get())) return false;
-        SubtractWordFromBigNum(key.p.get(), 1, pm1.get());
-        SubtractWordFromBigNum(key.q.get(), 1, qm1.get());
+        SubtractWordFromBigNum(p.get(), 1, pm1.get());
+        SubtractWordFromBigNum(q.get(), 1, qm1.get());
         // e x d = 1 modulo p - 1 and modulo q - 1 (so modulo their least common multiple, which
         // holds for d taken modulo (p-1)(q-1) and for d taken modulo lcm(p-1, q-1) alike), and the
         // CRT values agree with it.
@@ -823,9 +897,8 @@ bool ValidateRSAPrivateKey(const void* Blob, int32_t BlobSize) {
             ReduceBigNumBySubtraction(t.get(), m, r.get());
             return CountBigNumBits(r.get()) == 1 && r->Limbs[0] == 1;
         };
-        return isOneModulo(key.e.get(), key.d.get(), pm1.get()) && isOneModulo(key.e.get(), key.d.get(), qm1.get()) &&
-               isOneModulo(key.e.get(), key.dP.get(), pm1.get()) &&
-               isOneModulo(key.e.get(), key.dQ.get(), qm1.get()) &&
-               isOneModulo(key.q.get(), key.qInv.get(), key.p.get());
+        return isOneModulo(key.e.get(), d.get(), pm1.get()) && isOneModulo(key.e.get(), d.get(), qm1.get()) &&
+               isOneModulo(key.e.get(), dP.get(), pm1.get()) &&
+               isOneModulo(key.e.get(), dQ.get(), qm1.get()) && isOneModulo(q.get(), qInv.get(), p.get());
     });
 }

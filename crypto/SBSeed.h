@@ -3,8 +3,9 @@
 //
 // The built-in SEED cipher class keeps a copy of the 16-byte key and calls SEEDCryptBlock for
 // every block in either direction; the sixteen round-key pairs are derived from the key inside
-// each call and cleared before it returns, so nothing keyed outlives the call. Blocks and keys
-// are read as big-endian words.
+// each call, one pair beside each round, and are held in local variables only (no schedule
+// array is written), so no schedule outlives the call. Blocks and keys are read as big-endian
+// words.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // Camellia: the RFC 3713 vectors, the known-answer files its authors (NTT) published (read in
 // place from python3-cryptography-vectors), the key-length rule, the 192-bit key form, the
-// decryption schedule, wiping, and a differential run against OpenSSL.
+// decryption schedule, wiping, the CBC routine, and differential runs against OpenSSL. The
+// block and CBC tests run twice, on the portable rounds and on the BMI1 ones.
 #include "crypto/SBCamellia.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <random>
 
+#include "CpuFlags.h"
 #include "NistVectorFile.h"
 #include "OpenSSLPeer.h"
 #include "WipedOnDestruction.h"
@@ -49,9 +51,33 @@ std::vector<uint8_t> Ecb(std::span<const uint8_t> key, std::vector<uint8_t> data
     return data;
 }
 
+// The CBC chain of the block routine: each block XOR the chaining value, encrypted.
+std::vector<uint8_t> CbcByBlocks(const CamelliaSubkeys& k, bool longKey, std::vector<uint8_t> chain,
+                                 const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> out(data.size());
+    for (size_t i = 0; i + 16 <= data.size(); i += 16) {
+        uint8_t x[16];
+        for (int b = 0; b < 16; ++b)
+            x[b] = data[i + b] ^ chain[b];
+        CamelliaCryptBlock(x, &out[i], k, longKey);
+        std::memcpy(chain.data(), &out[i], 16);
+    }
+    return out;
+}
+
 }  // namespace
 
-TEST(SBCamellia, Rfc3713VectorsBothDirections) {
+class SBCamelliaPath : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam() && !CamelliaBmiAvailable()) GTEST_SKIP() << "this CPU has no BMI1";
+        CamelliaSetBmi(GetParam());
+        ASSERT_EQ(CamelliaBmiActive(), GetParam());
+    }
+    void TearDown() override { CamelliaSetBmi(true); }
+};
+
+TEST_P(SBCamelliaPath, Rfc3713VectorsBothDirections) {
     struct Case {
         const char* key;
         const char* cipher;
@@ -69,7 +95,7 @@ TEST(SBCamellia, Rfc3713VectorsBothDirections) {
     }
 }
 
-TEST(SBCamellia, AuthorsKnownAnswerFiles) {
+TEST_P(SBCamelliaPath, AuthorsKnownAnswerFiles) {
     for (const char* file : {"Camellia/camellia-128-ecb.txt", "Camellia/camellia-192-ecb.txt",
                              "Camellia/camellia-256-ecb.txt"}) {
         const auto path = kwtest::CryptographyVectorsPath(file);
@@ -122,7 +148,7 @@ TEST(SBCamellia, ShortKeyClearsTheSubkeysItDoesNotUse) {
     EXPECT_EQ(reused.ke[5], 0u);
 }
 
-TEST(SBCamellia, InPlaceEqualsSeparateBuffers) {
+TEST_P(SBCamelliaPath, InPlaceEqualsSeparateBuffers) {
     const auto key = Hex("000102030405060708090a0b0c0d0e0f1011121314151617");
     CamelliaSubkeys enc, dec;
     ASSERT_TRUE(CamelliaKeySchedule(key, enc));
@@ -143,7 +169,7 @@ TEST(SBCamellia, SubkeysAreWipedWhenDestroyed) {
     }));
 }
 
-TEST(SBCamellia, MatchesOpenSSLOnRandomKeysAndData) {
+TEST_P(SBCamelliaPath, MatchesOpenSSLOnRandomKeysAndData) {
     struct Case {
         const char* name;
         size_t keyBytes;
@@ -160,4 +186,77 @@ TEST(SBCamellia, MatchesOpenSSLOnRandomKeysAndData) {
             EXPECT_EQ(ToHex(Ecb(key, ours, false)), ToHex(data));
         }
     }
+}
+
+// The CBC routine against the block routine chained by hand, for every key size, runs of 0 to
+// 9 blocks fed in two pieces (the chain carries over), and in place.
+TEST_P(SBCamelliaPath, CbcRoutineEqualsTheChainedBlockRoutine) {
+    std::mt19937 rng(31);
+    for (size_t keyBytes : {16, 24, 32}) {
+        for (size_t blocks = 0; blocks < 10; ++blocks) {
+            const auto key = kwtest::RandomBytes(rng, keyBytes);
+            const auto iv = kwtest::RandomBytes(rng, 16);
+            const auto data = kwtest::RandomBytes(rng, 16 * blocks);
+            SCOPED_TRACE(std::to_string(keyBytes) + " bytes, " + std::to_string(blocks) + " blocks");
+            CamelliaSubkeys k;
+            ASSERT_TRUE(CamelliaKeySchedule(key, k));
+            const auto want = CbcByBlocks(k, keyBytes > 16, iv, data);
+
+            std::vector<uint8_t> chain = iv, out(data.size());
+            const size_t first = blocks / 2;
+            CamelliaEncryptBlocksCBC(data.data(), k, keyBytes > 16, chain.data(), out.data(), first);
+            CamelliaEncryptBlocksCBC(data.data() + 16 * first, k, keyBytes > 16, chain.data(),
+                                     out.data() + 16 * first, blocks - first);
+            EXPECT_EQ(ToHex(out), ToHex(want));
+            EXPECT_EQ(ToHex(chain), blocks == 0 ? ToHex(iv) : ToHex(want.data() + want.size() - 16, 16));
+
+            std::vector<uint8_t> inPlace = data;
+            chain = iv;
+            CamelliaEncryptBlocksCBC(inPlace.data(), k, keyBytes > 16, chain.data(), inPlace.data(), blocks);
+            EXPECT_EQ(ToHex(inPlace), ToHex(want));
+        }
+    }
+}
+
+TEST_P(SBCamelliaPath, CbcRoutineMatchesOpenSSL) {
+    struct Case {
+        const char* name;
+        size_t keyBytes;
+    } cases[] = {{"CAMELLIA-128-CBC", 16}, {"CAMELLIA-192-CBC", 24}, {"CAMELLIA-256-CBC", 32}};
+    std::mt19937 rng(3714);
+    for (const auto& c : cases) {
+        KW_REQUIRE_PEER(kwtest::OpenSSLHasCipher(c.name), std::string("OpenSSL ") + c.name);
+        for (int round = 0; round < 20; ++round) {
+            const auto key = kwtest::RandomBytes(rng, c.keyBytes);
+            const auto iv = kwtest::RandomBytes(rng, 16);
+            const auto data = kwtest::RandomBytes(rng, 16 * (1 + rng() % 8));
+            SCOPED_TRACE(std::string(c.name) + " key " + ToHex(key));
+            CamelliaSubkeys k;
+            ASSERT_TRUE(CamelliaKeySchedule(key, k));
+            std::vector<uint8_t> chain = iv, out(data.size());
+            CamelliaEncryptBlocksCBC(data.data(), k, c.keyBytes > 16, chain.data(), out.data(),
+                                     data.size() / 16);
+            EXPECT_EQ(ToHex(out), ToHex(kwtest::OpenSSLCrypt(c.name, key, iv, data, true)));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SBCamelliaPath, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Bmi") : std::string("Portable");
+                         });
+
+// The BMI1 rounds run exactly when the processor has BMI1 (the kernel lists only what it
+// supports), so they never run on one that lacks it.
+TEST(SBCamellia, BmiChosenOnlyWhereTheProcessorHasIt) {
+    KW_REQUIRE_PEER(std::filesystem::exists("/proc/cpuinfo"), "/proc/cpuinfo");
+    const auto flags = kwtest::CpuFlags();
+    if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
+    const bool has = flags->count("bmi1") != 0;
+    EXPECT_EQ(CamelliaBmiAvailable(), has);
+    CamelliaSetBmi(true);
+    EXPECT_EQ(CamelliaBmiActive(), has);
+    CamelliaSetBmi(false);
+    EXPECT_FALSE(CamelliaBmiActive());
+    CamelliaSetBmi(true);
 }

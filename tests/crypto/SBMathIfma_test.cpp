@@ -45,17 +45,20 @@ private:
 };
 
 // base^exp mod m by the portable ladder (fast paths off: neither IFMA nor the MULX rows).
-std::vector<Word> Portable(const std::vector<Word>& m, const std::vector<Word>& base, const std::vector<Word>& exp) {
+std::vector<Word> Portable(const std::vector<Word>& m, const std::vector<Word>& base,
+                           const std::vector<Word>& exp) {
     sbmath::SetFastPathsEnabled(false);
     sbmath::MontContext ctx(m.data(), m.size());
     std::vector<Word> r(m.size());
-    const bool done = sbmath::MontExp(ctx, r.data(), base.data(), exp.data(), exp.size(), [] { return true; });
+    const bool done =
+        sbmath::MontExp(ctx, r.data(), base.data(), exp.data(), exp.size(), [] { return true; });
     sbmath::SetFastPathsEnabled(true);
     EXPECT_TRUE(done);
     return r;
 }
 
-std::vector<Word> Ifma(const std::vector<Word>& m, const std::vector<Word>& base, const std::vector<Word>& exp) {
+std::vector<Word> Ifma(const std::vector<Word>& m, const std::vector<Word>& base,
+                       const std::vector<Word>& exp) {
     sbmath::MontContext ctx(m.data(), m.size());
     std::vector<Word> r(m.size());
     EXPECT_TRUE(sbmath::IfmaMontExp(ctx, r.data(), base.data(), exp.data(), exp.size(), [] { return true; }));
@@ -64,13 +67,127 @@ std::vector<Word> Ifma(const std::vector<Word>& m, const std::vector<Word>& base
 
 }  // namespace
 
+namespace {
+
+using Digits = std::vector<uint64_t>;
+
+// a + b for numbers of k 52-bit digits (the sum fits k digits in the callers' use).
+Digits AddDigits(const Digits& a, const Digits& b) {
+    Digits r(a.size());
+    uint64_t carry = 0;
+    for (size_t j = 0; j < a.size(); ++j) {
+        const uint64_t t = a[j] + b[j] + carry;
+        r[j] = t & kMask52;
+        carry = t >> 52;
+    }
+    return r;
+}
+
+// A random number of k digits below the top digit limit (the top digit at most top).
+Digits RandomDigits(Words& src, size_t k, uint64_t top) {
+    Digits d(k);
+    for (auto& x : d)
+        x = src.Random() & kMask52;
+    d[k - 1] = src.Below(top + 1);
+    return d;
+}
+
+// a * b / 2^(52k) as the digit-serial algorithm computes it, one digit of b per step with the
+// same choice of y (the lowest digit times -m^-1 mod 2^52): the exact number the kernels
+// return, in 52-bit digits.
+Digits DigitSerialProduct(const Digits& a, const Digits& b, const Digits& m, uint64_t k0) {
+    const size_t k = m.size();
+    Digits t(k + 2, 0);
+    auto addTimes = [&](const Digits& x, uint64_t f) {
+        sbmath::DWord carry = 0;
+        for (size_t j = 0; j < k + 2; ++j) {
+            const sbmath::DWord v = sbmath::DWord(t[j]) + (j < k ? sbmath::DWord(x[j]) * f : 0) + carry;
+            t[j] = uint64_t(v) & kMask52;
+            carry = v >> 52;
+        }
+    };
+    for (size_t i = 0; i < k; ++i) {
+        addTimes(a, b[i]);
+        addTimes(m, (t[0] * k0) & kMask52);
+        EXPECT_EQ(t[0], 0u);
+        t.erase(t.begin());
+        t.push_back(0);
+    }
+    EXPECT_EQ(t[k], 0u) << "the product left k digits";
+    return Digits(t.begin(), t.begin() + ptrdiff_t(k));
+}
+
+// -m^-1 mod 2^52 for an odd m0.
+uint64_t MinusInverse52(uint64_t m0) {
+    uint64_t inv = m0;
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - m0 * inv;
+    return (0 - inv) & kMask52;
+}
+
+}  // namespace
+
+// Every digit count the kernels take (10 to 64: eight-lane vectors, with a four-lane tail where
+// the last vector would hold four digits or fewer) against the digit-serial product: single
+// and paired products of operands below 2m, and the table scan.
+TEST(SBMathIfma, ProductsOfEveryDigitCountEqualTheDigitSerialProduct) {
+    if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
+    Words src(77);
+    for (size_t k = 10; k <= sbmath::kIfmaMaxDigits; ++k) {
+        for (int trial = 0; trial < 8; ++trial) {
+            SCOPED_TRACE(std::to_string(k) + " digits, trial " + std::to_string(trial));
+            Digits m[2], a[2], b[2], want[2];
+            uint64_t k0[2];
+            for (int l = 0; l < 2; ++l) {
+                // R = 2^(52k) above 4m: the top digit below 2^50.
+                m[l] = RandomDigits(src, k, trial == 0 ? 1 : (uint64_t(1) << 50) - 1);
+                m[l][0] |= 1;
+                if (m[l][k - 1] == 0) m[l][k - 1] = 1;
+                k0[l] = MinusInverse52(m[l][0]);
+                // Below m, and (odd trials) between m and 2m.
+                a[l] = RandomDigits(src, k, m[l][k - 1] - 1);
+                b[l] = RandomDigits(src, k, m[l][k - 1] - 1);
+                if (trial % 2 == 1) a[l] = AddDigits(a[l], m[l]);
+                if (trial % 4 == 3) b[l] = AddDigits(b[l], m[l]);
+                want[l] = DigitSerialProduct(a[l], b[l], m[l], k0[l]);
+            }
+            Digits r(k + 1, 0xA5A5);  // r[k] must stay as it is
+            sbmath::IfmaMontMul(r.data(), a[0].data(), b[0].data(), m[0].data(), k, k0[0]);
+            EXPECT_EQ(Digits(r.begin(), r.begin() + ptrdiff_t(k)), want[0]);
+            EXPECT_EQ(r[k], 0xA5A5u) << "a digit past k was written";
+
+            Digits r1(k), r2(k);
+            const sbmath::IfmaProduct pair[2] = {{r1.data(), a[0].data(), b[0].data(), m[0].data(), k0[0]},
+                                                 {r2.data(), a[1].data(), b[1].data(), m[1].data(), k0[1]}};
+            sbmath::IfmaMontMul2(pair, k);
+            EXPECT_EQ(r1, want[0]);
+            EXPECT_EQ(r2, want[1]);
+
+            // The scan picks each entry of a table whose entries start on whole vectors.
+            const size_t stride = (k + 7) / 8 * 8, count = 5;
+            std::vector<uint64_t> table(count * stride);
+            for (auto& x : table)
+                x = src.Random() & kMask52;
+            for (size_t idx = 0; idx < count; ++idx) {
+                Digits out(k + 1, 0xA5A5);
+                sbmath::IfmaSelect(out.data(), table.data(), count, stride, k, idx);
+                EXPECT_EQ(Digits(out.begin(), out.begin() + ptrdiff_t(k)),
+                          Digits(table.begin() + ptrdiff_t(idx * stride),
+                                 table.begin() + ptrdiff_t(idx * stride + k)));
+                EXPECT_EQ(out[k], 0xA5A5u);
+            }
+        }
+    }
+}
+
 // IFMA is used exactly where the processor (and the kernel, which keeps the ZMM registers)
 // has it, and never while the fast paths are off.
 TEST(SBMathIfma, ChosenOnlyWhereTheProcessorHasIt) {
     KW_REQUIRE_PEER(std::filesystem::exists("/proc/cpuinfo"), "/proc/cpuinfo");
     const auto flags = kwtest::CpuFlags();
     if (!flags) GTEST_SKIP() << "/proc/cpuinfo lists no x86 flags on this machine";
-    const bool has = flags->count("avx512f") != 0 && flags->count("avx512ifma") != 0;
+    const bool has =
+        flags->count("avx512f") != 0 && flags->count("avx512ifma") != 0 && flags->count("avx512vl") != 0;
     EXPECT_EQ(IfmaHere(), has);
     sbmath::SetFastPathsEnabled(false);
     EXPECT_FALSE(sbmath::IfmaActive());
@@ -82,17 +199,30 @@ TEST(SBMathIfma, ChosenOnlyWhereTheProcessorHasIt) {
 TEST(SBMathIfma, NormalizationCarriesThroughEveryDigit) {
     if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
     Words src(71);
-    for (size_t k : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(20), size_t(30), size_t(40), size_t(63), size_t(64)}) {
+    for (size_t k : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(20), size_t(30), size_t(40),
+                     size_t(63), size_t(64)}) {
         for (int trial = 0; trial < 200; ++trial) {
             std::vector<uint64_t> d(k + 1, 0x5A5A5A5A5A5A5A5Au);  // d[k] must stay as it is
             for (size_t j = 0; j < k; ++j) {
                 switch (src.Below(6)) {
-                    case 0: d[j] = kMask52; break;                              // passes a carry on
-                    case 1: d[j] = (Word(1) << 52) + src.Below(4096); break;    // generates one
-                    case 2: d[j] = src.Random(); break;                         // any 64-bit lane
-                    case 3: d[j] = 0; break;
-                    case 4: d[j] = ~Word(0); break;
-                    default: d[j] = src.Random() & kMask52; break;
+                    case 0:
+                        d[j] = kMask52;
+                        break;  // passes a carry on
+                    case 1:
+                        d[j] = (Word(1) << 52) + src.Below(4096);
+                        break;  // generates one
+                    case 2:
+                        d[j] = src.Random();
+                        break;  // any 64-bit lane
+                    case 3:
+                        d[j] = 0;
+                        break;
+                    case 4:
+                        d[j] = ~Word(0);
+                        break;
+                    default:
+                        d[j] = src.Random() & kMask52;
+                        break;
                 }
             }
             std::vector<uint64_t> want(k);
@@ -125,19 +255,22 @@ TEST(SBMathIfma, ExponentiationEqualsThePortableOne) {
             EXPECT_EQ(Ifma(m, base, exp), want) << n << " words, trial " << trial;
             sbmath::MontContext ctx(m.data(), n);
             std::vector<Word> r(n);
-            ASSERT_TRUE(sbmath::MontExp(ctx, r.data(), base.data(), exp.data(), exp.size(), [] { return true; }));
+            ASSERT_TRUE(
+                sbmath::MontExp(ctx, r.data(), base.data(), exp.data(), exp.size(), [] { return true; }));
             EXPECT_EQ(r, want) << n << " words, trial " << trial << " (MontExp)";
         }
     }
 }
 
 // The edges: bases 0, 1, m - 1, m, all ones; exponents 0, 1, 2, 65537, all ones, a lone top
-// bit, one longer than the modulus, 64 and 65 bits (the two sides of the window ladder); moduli whose top word is 1 (far below 2^(64n), so the digit form
-// has many spare bits and bases exceed 2m), all ones, and at the kernels' size limits.
+// bit, one longer than the modulus, 64 and 65 bits (the two sides of the window ladder); moduli whose top
+// word is 1 (far below 2^(64n), so the digit form has many spare bits and bases exceed 2m), all ones, and at
+// the kernels' size limits.
 TEST(SBMathIfma, EdgeValuesEqualThePortableOnes) {
     if (!IfmaHere()) GTEST_SKIP() << "this processor has no AVX-512 IFMA";
     Words src(73);
-    for (size_t n : {sbmath::kIfmaMinWords, size_t(16), size_t(24), size_t(32), size_t(48), sbmath::kIfmaMaxWords}) {
+    for (size_t n :
+         {sbmath::kIfmaMinWords, size_t(16), size_t(24), size_t(32), size_t(48), sbmath::kIfmaMaxWords}) {
         std::vector<std::vector<Word>> moduli;
         auto m = src.Random(n);
         m[0] |= 1;
@@ -185,7 +318,8 @@ TEST(SBMathIfma, CancelledExponentiationLeavesTheResult) {
     sbmath::MontContext ctx(m.data(), 16);
     std::vector<Word> r(16, 7);
     int polls = 0;
-    EXPECT_FALSE(sbmath::IfmaMontExp(ctx, r.data(), base.data(), exp.data(), 16, [&] { return ++polls < 10; }));
+    EXPECT_FALSE(
+        sbmath::IfmaMontExp(ctx, r.data(), base.data(), exp.data(), 16, [&] { return ++polls < 10; }));
     EXPECT_EQ(polls, 10);
     EXPECT_EQ(r, std::vector<Word>(16, 7));
 }
@@ -213,10 +347,16 @@ TEST(SBMathIfma, PairedExponentiationEqualsTwoPortableOnes) {
             if (trial == 4) e2 = {0};
             if (trial == 5) e1 = {1};
             if (trial == 6) e2 = {65537};
+            // Both exponents short (square-and-multiply in pairs): equal, of different lengths
+            // and bits, zero, and the longest short one.
+            if (trial == 7) e1 = e2 = {65537};
+            if (trial == 8) e1 = {3}, e2 = {0x8000000000000001u};
+            if (trial == 9) e1 = {0}, e2 = {0xFFFFFFFFFFFFFFFFu};
+            if (trial == 10) e1 = {0x1234567}, e2 = {0x7654321};
             sbmath::MontContext c1(m1.data(), n), c2(m2.data(), n);
             std::vector<Word> r1(n), r2(n);
-            ASSERT_TRUE(sbmath::IfmaMontExp2(c1, r1.data(), b1.data(), e1.data(), e1.size(), c2, r2.data(), b2.data(),
-                                             e2.data(), e2.size(), [] { return true; }));
+            ASSERT_TRUE(sbmath::IfmaMontExp2(c1, r1.data(), b1.data(), e1.data(), e1.size(), c2, r2.data(),
+                                             b2.data(), e2.data(), e2.size(), [] { return true; }));
             EXPECT_EQ(r1, Portable(m1, b1, e1)) << n << " words, trial " << trial << ", first half";
             EXPECT_EQ(r2, Portable(m2, b2, e2)) << n << " words, trial " << trial << ", second half";
         }
@@ -242,8 +382,9 @@ TEST(SBMathIfma, CrtHalvesThroughTheRecordsAgree) {
     };
     for (size_t bytes : {size_t(128), size_t(192), size_t(256)}) {
         for (int trial = 0; trial < 6; ++trial) {
-            const BigNumPtr p = number(bytes, true), q = number(bytes, true), c = number(2 * bytes - trial, false),
-                            dp = number(bytes - trial, false), dq = number(bytes, false);
+            const BigNumPtr p = number(bytes, true), q = number(bytes, true),
+                            c = number(2 * bytes - trial, false), dp = number(bytes - trial, false),
+                            dq = number(bytes, false);
             c->NonNegative = trial % 2 == 0;
             const BigNumPtr want1 = MakeBigNum(), want2 = MakeBigNum();
             ExponentiateBigNumMontgomery(c.get(), dp.get(), p.get(), want1.get());
@@ -252,8 +393,10 @@ TEST(SBMathIfma, CrtHalvesThroughTheRecordsAgree) {
                 sbmath::SetFastPathsEnabled(fast);
                 const BigNumPtr m1 = MakeBigNum(), m2 = MakeBigNum();
                 pkmath::ExponentiateCRT(c.get(), dp.get(), p.get(), dq.get(), q.get(), m1.get(), m2.get());
-                EXPECT_TRUE(AreBigNumsEqual(m1.get(), want1.get())) << bytes << " bytes, trial " << trial << ", fast " << fast;
-                EXPECT_TRUE(AreBigNumsEqual(m2.get(), want2.get())) << bytes << " bytes, trial " << trial << ", fast " << fast;
+                EXPECT_TRUE(AreBigNumsEqual(m1.get(), want1.get()))
+                    << bytes << " bytes, trial " << trial << ", fast " << fast;
+                EXPECT_TRUE(AreBigNumsEqual(m2.get(), want2.get()))
+                    << bytes << " bytes, trial " << trial << ", fast " << fast;
             }
             sbmath::SetFastPathsEnabled(true);
         }
