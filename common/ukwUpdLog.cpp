@@ -159,7 +159,96 @@ std::vector<std::string> TkwUpdLog::Linhas() const {
     return r;
 }
 
-void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
+namespace {
+
+// The line between two runs' blocks, with the empty line on either side of it.
+const std::string kLinhaSeparadora(54, '=');
+const std::string kSeparadorBlocos = "\r\n" + kLinhaSeparadora + "\r\n\r\n";
+
+// What is kept of an old log: the text of its newest whole blocks, as the file will hold them
+// (every line ended by CR LF), and whether any older block was left out.
+struct TBlocosMantidos {
+    std::string texto;
+    bool descartou = false;
+};
+
+// The newest whole blocks of the old log that fit in `espaco` bytes once written. `inicio` is
+// the beginning of the file; `inteiro` tells whether it is the whole file (otherwise its last
+// line may be cut and a block only counts when its separator line follows it). A block is
+// never cut in half, and an older block is never kept without every newer one.
+TBlocosMantidos MantenhaBlocos(std::string_view inicio, bool inteiro, size_t espaco) {
+    struct TLinha {
+        std::string_view texto;
+        bool completa;
+    };
+    std::vector<TLinha> linhas;
+    rtl::SplitLines(inicio, [&](std::string_view texto, std::string_view fim) {
+        linhas.push_back({texto, !fim.empty()});
+    });
+    if (!inteiro && !linhas.empty()) linhas.pop_back();  // possibly cut short
+
+    TBlocosMantidos r;
+    size_t tamanho = 0;  // of the blocks kept, with the separators between them
+    size_t bloco = 0;    // the first line of the block being measured
+    auto mantenha = [&](size_t fim, size_t proximo) {
+        // Lines [bloco, fim) are a whole block; the next one starts at `proximo`.
+        size_t t = 0;
+        for (size_t i = bloco; i < fim; ++i)
+            t += linhas[i].texto.size() + 2;
+        const size_t separador = bloco == 0 ? 0 : kSeparadorBlocos.size();
+        if (r.descartou || tamanho + separador + t > espaco) {
+            r.descartou = true;
+            return;
+        }
+        if (bloco != 0) r.texto.append(kSeparadorBlocos);
+        for (size_t i = bloco; i < fim; ++i)
+            r.texto.append(linhas[i].texto).append("\r\n");
+        tamanho += separador + t;
+        bloco = proximo;
+    };
+    for (size_t i = 1; i < linhas.size() && !r.descartou; ++i) {
+        if (linhas[i].texto != kLinhaSeparadora || !linhas[i - 1].texto.empty() || !linhas[i].completa)
+            continue;
+        const bool vazia = i + 1 < linhas.size() && linhas[i + 1].texto.empty();
+        mantenha(i - 1, vazia ? i + 2 : i + 1);
+    }
+    if (r.descartou) return r;
+    // The last block: whole only when the file ended in what was read.
+    if (inteiro) {
+        if (bloco < linhas.size()) mantenha(linhas.size(), linhas.size());
+    } else {
+        r.descartou = true;
+    }
+    return r;
+}
+
+// The first `quantos` bytes of a file (all of it when it is shorter); `inteiro` tells whether
+// that is the whole file.
+std::string LeiaInicio(const std::string& arquivo, size_t quantos, bool& inteiro) {
+    rtl::FileStream f(arquivo, rtl::FileMode::OpenRead);
+    const int64_t tamanho = f.Size();
+    inteiro = tamanho >= 0 && uint64_t(tamanho) <= quantos;
+    std::string r(inteiro ? size_t(tamanho) : quantos, '\0');
+    size_t lidos = 0;
+    while (lidos < r.size()) {
+        const size_t n = f.Read(r.data() + lidos, r.size() - lidos);
+        if (n == 0) break;
+        lidos += n;
+    }
+    r.resize(lidos);
+    return r;
+}
+
+// A size as the log shows it: "16 MB", "64 KB" or "100 bytes".
+std::string TamanhoLegivel(size_t n) {
+    if (n >= (1u << 20) && n % (1u << 20) == 0) return rtl::Format("%d MB", int64_t(n >> 20));
+    if (n >= 1024 && n % 1024 == 0) return rtl::Format("%d KB", int64_t(n >> 10));
+    return rtl::Format("%d bytes", int64_t(n));
+}
+
+}  // namespace
+
+void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, size_t limite) {
     const std::string arquivo = CaminhoLocal(caminho);
     // From the read of the old blocks to the rename of the new file, no other launcher (nor
     // the executor) may save into the same folder: two runs ending together would each put
@@ -171,25 +260,35 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
     // Under the lock every writer of this log takes, a temporary copy of it can only be one
     // that a killed run left (a whole copy of the log each): remove those.
     if (trava.Held()) rtl::RemoveAtomicWriteLeftovers(arquivo);
-    std::vector<std::string> anteriores;
+    std::lock_guard lock(mutex_);
+    std::string conteudo = Junte();
     const bool existia = plat::FileExists(arquivo);
     if (existia) {
         {
             // The file lock, as every routine that clears a read-only flag takes it; the
             // outcome is not looked at: a file still read-only fails the write below.
-            std::lock_guard lock(SecaoCriticaArquivos);
+            std::lock_guard lockArquivos(SecaoCriticaArquivos);
             plat::TrySetReadOnly(arquivo, false);
         }
-        rtl::StringList antigas;
-        antigas.LoadFromFile(arquivo);
-        anteriores = antigas.Lines();
-    }
-    std::lock_guard lock(mutex_);
-    std::string conteudo = Junte();
-    if (existia) {
-        if (comSeparador) conteudo.append("\r\n").append(54, '=').append("\r\n\r\n");
-        for (const auto& l : anteriores)
-            conteudo.append(l).append("\r\n");
+        // Only what can be kept is read: a log of many runs (tens of megabytes each with a
+        // large requisites list) never comes into memory whole.
+        const std::string separador = comSeparador ? kSeparadorBlocos : std::string();
+        const size_t ocupado = conteudo.size() + separador.size();
+        const size_t espaco = limite > ocupado ? limite - ocupado : 0;
+        bool inteiro = true;
+        const std::string inicio = LeiaInicio(arquivo, espaco, inteiro);
+        TBlocosMantidos mantidos = MantenhaBlocos(inicio, inteiro, espaco);
+        if (mantidos.descartou) {
+            // The line that says so is this run's last, and the ceiling holds it too.
+            const std::string aviso = CarimboDeTempo() +
+                                      " : As execuções mais antigas do log foram removidas para manter o "
+                                      "arquivo em até " +
+                                      TamanhoLegivel(limite) + ".\r\n";
+            mantidos = MantenhaBlocos(inicio, inteiro, espaco > aviso.size() ? espaco - aviso.size() : 0);
+            mantidos.descartou = true;
+            conteudo.append(aviso);
+        }
+        if (!mantidos.texto.empty() || !mantidos.descartou) conteudo.append(separador).append(mantidos.texto);
     }
     rtl::WriteFileAtomically(arquivo, conteudo);
     blocos_.clear();

@@ -10,7 +10,7 @@
 //   (empty line)
 //   ======================================================
 //   (empty line)
-//   ...the previous runs...
+//   ...the previous runs, as many as fit within 16 MB (kLimiteArquivoLog)...
 //
 // A time-stamped line is the local time "DD/MM/YYYY HH:MM:SS" (the locale's separators from
 // rtl::FormatSettings, the cheap reading CoarseNow of plat::GetClock(), which is within a
@@ -62,9 +62,18 @@ public:
 
     // Writes the file and empties the lines. When the file exists, its read-only flag is
     // cleared and its lines follow this run's (after an empty line, 54 "=" and an empty line
-    // when comSeparador is set). File errors raise (plat::EFileError, rtl::EWriteError...).
-    // The path is a text of either notation (ukwUpdUtil.h).
-    void SalveEmArquivo(const std::string& caminho, bool comSeparador);
+    // when comSeparador is set), as many of its newest run blocks as keep the file within
+    // `limite` bytes: older blocks are dropped whole, never cut, only the kept ones are read,
+    // and this run's block then ends with a line saying so. This run's block itself is always
+    // written whole, even when it alone passes the ceiling. File errors raise
+    // (plat::EFileError, rtl::EWriteError...). The path is a text of either notation
+    // (ukwUpdUtil.h).
+    void SalveEmArquivo(const std::string& caminho, bool comSeparador, size_t limite = kLimiteArquivoLog);
+
+    // The ceiling of the log file: without one every run added its block to a file read whole
+    // at the next save, and a workstation with a large requisites list (tens of megabytes of
+    // log per run) ran out of disk and memory within days.
+    static constexpr size_t kLimiteArquivoLog = size_t(16) << 20;
 
 private:
     // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.

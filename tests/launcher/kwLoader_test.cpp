@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/ukwUpdLog.h"
 #include "launcher/LauncherRunTestSupport.h"
 #include "platform/InstanceMarker.h"
 #include "platform/Process.h"
@@ -232,6 +233,64 @@ TEST_F(LauncherProcess, EachRunIsAddedOnTopOfTheLogFile) {
     // Newest run first, then the earlier file unchanged.
     EXPECT_EQ(segunda.logBruto.substr(segunda.logBruto.size() - primeira.logBruto.size()), primeira.logBruto);
     EXPECT_EQ(kwtest::LogTexts(segunda.logBruto).front(), "#CREATE# TkwUpdLoader");
+}
+
+// An old log at the ceiling (16 MB of earlier runs' blocks) over several real runs: each run
+// adds its block on top and the oldest blocks go, whole, so the file stays within the ceiling;
+// the blocks kept are the newest ones, byte for byte, and each run says that it dropped some.
+TEST_F(LauncherProcess, TheLogStaysWithinItsCeilingOverManyRuns) {
+    const fs::path exe = Instale("QOR.exe");
+    Programa("QORAPP.exe");
+    Escreva("kwCFG.ini", "[KWUPDATE]\nPodeAtualizar=N\nCdSistema=3\n");
+    const size_t limite = TkwUpdLog::kLimiteArquivoLog;
+    const std::string separador = "\r\n" + kSeparador + "\r\n\r\n";
+    // Blocks of about 1 KB (smaller than a run's), numbered from the newest, up to 256 bytes
+    // short of the ceiling: every run must drop some.
+    std::vector<std::string> antigos;
+    std::string velho;
+    for (int b = 1;; ++b) {
+        std::string bloco;
+        for (int i = 0; i < 10; ++i)
+            bloco += "10/12/2026 13:00:00 :  - bloco antigo " + std::to_string(b) + " linha " +
+                     std::to_string(i) + " " + std::string(40, 'x') + "\r\n";
+        if (velho.size() + separador.size() + bloco.size() > limite - 256) break;
+        if (b > 1) velho += separador;
+        velho += bloco;
+        antigos.push_back(bloco);
+    }
+    fs::create_directories(dir_ / "log");
+    Escreva("log/kwVerify.log", velho);
+
+    const std::string aviso =
+        " : As execuções mais antigas do log foram removidas para manter o arquivo em até 16 MB.\r\n";
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const Execucao r = Rode(exe, {});
+        EXPECT_EQ(r.codigo, 0) << r.saida;
+        ASSERT_LE(r.logBruto.size(), limite);
+        std::vector<std::string> blocos;
+        for (size_t pos = 0;;) {
+            const size_t s = r.logBruto.find(separador, pos);
+            blocos.push_back(r.logBruto.substr(pos, s == std::string::npos ? s : s - pos));
+            if (s == std::string::npos) break;
+            pos = s + separador.size();
+        }
+        // This test's runs on top, newest first, each whole and ending with the line about the
+        // blocks it dropped.
+        ASSERT_GT(blocos.size(), size_t(run));
+        for (int k = 0; k < run; ++k) {
+            EXPECT_EQ(kwtest::LogTexts(blocos[size_t(k)]).front(), "#CREATE# TkwUpdLoader");
+            EXPECT_NE(blocos[size_t(k)].find("#DESTROY# TkwUpdLoader\r\n"), std::string::npos);
+            EXPECT_EQ(blocos[size_t(k)].substr(blocos[size_t(k)].size() - aviso.size()), aviso);
+        }
+        // Then the newest old blocks, byte for byte; the older ones are gone whole.
+        const size_t mantidos = blocos.size() - size_t(run);
+        ASSERT_LT(mantidos, antigos.size());
+        for (size_t i = 0; i < mantidos; ++i)
+            ASSERT_EQ(blocos[size_t(run) + i], antigos[i]) << "old block " << i + 1;
+        // The next older block would not have fitted.
+        EXPECT_GT(r.logBruto.size() + separador.size() + antigos[mantidos].size(), limite);
+    }
 }
 
 TEST_F(LauncherProcess, OfflineApplicationAfterAFailure) {
