@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
+#include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
@@ -63,24 +65,120 @@ char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
     return p;
 }
 
+namespace {
+
+// A line's text as the file holds it. A control character is shown as "\x" and two hexadecimal
+// digits (a NUL read from the settings file cut the line for many readers of the log, an escape
+// sequence drove the terminal that showed it); a line break inside the text, of any kind, is
+// written as CR LF (a lone CR joined a message's lead sentence and its cause into one line for
+// every reader of the file). The parts of a line are one text: a CR that ends one part and an
+// LF that starts the next are one line break.
+bool PrecisaDeTroca(char c) {
+    return EhControleInvisivel(c) || c == '\r' || c == '\n';
+}
+
+// Whether no character of the text needs a change: most lines (a verification writes some
+// 300,000), so eight bytes are looked at a time: a word holds a byte below 0x20 when
+// (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when w ^ 0x7F... holds a zero byte
+// (the same test with 0x01...); both tests are exact for "any byte", whatever the borrows.
+bool SemTroca(std::string_view texto) {
+    constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
+    const char* p = texto.data();
+    size_t n = texto.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        const uint64_t del = w ^ (kUm * 0x7F);
+        if ((((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto) return false;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+    return true;
+}
+
+// The bytes the parts take in the file.
+size_t TamanhoNoArquivo(std::initializer_list<std::string_view> partes) {
+    size_t tamanho = 0;
+    bool cr = false;
+    for (std::string_view parte : partes) {
+        for (char c : parte) {
+            if (!PrecisaDeTroca(c))
+                tamanho += 1;
+            else if (c == '\r')
+                tamanho += 2;
+            else if (c == '\n')
+                tamanho += cr ? 0 : 2;  // after a CR it is that line break's own LF
+            else
+                tamanho += 4;
+            cr = c == '\r';
+        }
+    }
+    return tamanho;
+}
+
+char* CopieParaArquivo(std::initializer_list<std::string_view> partes, char* p) {
+    static const char kHex[] = "0123456789ABCDEF";
+    bool cr = false;
+    for (std::string_view parte : partes) {
+        const char* c = parte.data();
+        const char* const fim = c + parte.size();
+        while (c != fim) {
+            // Most texts need no change: copy up to the next character that does.
+            const char* q = c;
+            while (q != fim && !PrecisaDeTroca(*q))
+                ++q;
+            if (q != c) {
+                p = std::copy(c, q, p);
+                cr = false;
+                c = q;
+                continue;
+            }
+            const char x = *c++;
+            if (x == '\r' || (x == '\n' && !cr)) {
+                *p++ = '\r';
+                *p++ = '\n';
+            } else if (x != '\n') {
+                const auto u = static_cast<unsigned char>(x);
+                *p++ = '\\';
+                *p++ = 'x';
+                *p++ = kHex[u >> 4];
+                *p++ = kHex[u & 15];
+            }
+            cr = x == '\r';
+        }
+    }
+    return p;
+}
+
+}  // namespace
+
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
     const std::string& carimbo = CarimboDeTempo();
     constexpr std::string_view kAposCarimbo = " : ";
-    size_t tamanho = kAposCarimbo.size() + 2;
-    for (std::string_view p : partes)
-        tamanho += p.size();
+    bool simples = true;
+    size_t texto = 0;
+    for (std::string_view parte : partes) {
+        simples = simples && SemTroca(parte);
+        texto += parte.size();
+    }
+    if (!simples) texto = TamanhoNoArquivo(partes);
     std::lock_guard lock(mutex_);
     if (carimbos_.empty() || carimbos_.back() != carimbo) carimbos_.push_back(carimbo);
-    char* p = Reserve(tamanho, int32_t(carimbos_.size() - 1));
+    char* p = Reserve(kAposCarimbo.size() + texto + 2, int32_t(carimbos_.size() - 1));
     p = std::copy(kAposCarimbo.begin(), kAposCarimbo.end(), p);
-    for (std::string_view parte : partes)
-        p = std::copy(parte.begin(), parte.end(), p);
+    if (simples) {
+        for (std::string_view parte : partes)
+            p = std::copy(parte.begin(), parte.end(), p);
+    } else {
+        p = CopieParaArquivo(partes, p);
+    }
     p[0] = '\r';
     p[1] = '\n';
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {
-    char* p = std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1));
+    char* p = SemTroca(linha) ? std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1))
+                              : CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}) + 2, -1));
     p[0] = '\r';
     p[1] = '\n';
 }

@@ -16,7 +16,9 @@
 // rtl::FormatSettings, the cheap reading CoarseNow of plat::GetClock(), which is within a
 // timer tick of the exact time), " : " and the text; detail lines start
 // with " - ", item lines with " # ", error lines with " - Erro: ". Multi-line texts from a
-// server or database are added as plain lines. Lines end in CR LF in the file. The file is
+// server or database are added as plain lines. Lines end in CR LF in the file, and so does a
+// line break inside a line's text (a message with its cause on a line of its own); a control
+// character of a text is shown as "\x" and two hexadecimal digits ("\x00"). The file is
 // replaced through a temporary file and a rename, so a crash while saving leaves the old log
 // or the new one, never a truncated one.
 //
@@ -110,10 +112,10 @@ private:
     // 300,000 lines (21 MB for 20,000 requisites), and a string per line, or one buffer that
     // grows by copying itself, cost as much as the rest of the verification. A line never
     // spans two blocks. fins_ holds where each line ends and which stamp goes in front of it,
-    // so Linhas() gives every line back exactly as it was added, even one holding a line break
-    // of its own. The stamp changes once a second: it is kept once in carimbos_ for all the
-    // lines of its second (a third of the bytes of a verification's lines), and written in
-    // front of each line only when the text is put together.
+    // so Linhas() gives every line back as it was added (its controls shown, its line breaks
+    // as CR LF), one holding a line break of its own as one line. The stamp changes once a second: it is kept
+    // once in carimbos_ for all the lines of its second (a third of the bytes of a verification's lines), and
+    // written in front of each line only when the text is put together.
     std::vector<TBloco> blocos_;
     std::vector<TFimLinha> fins_;
     std::vector<std::string> carimbos_;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "LauncherBaseTestSupport.h"
@@ -51,6 +52,44 @@ TEST(TkwUpdLog, LineFormats) {
     for (const auto& l : want)
         texto += l + "\r\n";
     EXPECT_EQ(log.GetTexto(), texto);
+}
+
+// Texts from files and servers reach the log as they are: a control character is shown as
+// "\xNN" (a NUL cut the line for many readers, an escape sequence drove the terminal), a line
+// break of any kind inside a line is written as CR LF (a lone CR joined a message's lead
+// sentence and its cause), tabs and non-ASCII letters stay.
+TEST(TkwUpdLog, ControlCharactersAreShownAndLineBreaksKept) {
+    kwtest::FixedUtcClock clock;
+    using namespace std::string_literals;
+    struct Case {
+        const char* nome;
+        std::function<void(TkwUpdLog&)> escreva;
+        std::string texto;  // GetTexto
+    };
+    const Case cases[] = {
+        {"NUL", [](TkwUpdLog& l) { l.Adicione("a\0b"s); }, kStamp + " : a\\x00b\r\n"},
+        {"escape sequence and DEL past the first eight bytes",
+         [](TkwUpdLog& l) { l.AdicioneDetalhe("Valor informado: \"3\x1b[31mX\x7f\""); },
+         kStamp + " :  - Valor informado: \"3\\x1B[31mX\\x7F\"\r\n"},
+        {"lone CR between two sentences", [](TkwUpdLog& l) { l.AdicioneErro("= N\rCausa: c"); },
+         kStamp + " :  - Erro: = N\r\nCausa: c\r\n"},
+        {"lone LF and CR LF", [](TkwUpdLog& l) { l.Adicione("a\nb\r\nc"); }, kStamp + " : a\r\nb\r\nc\r\n"},
+        {"a CR LF across two parts is one break",
+         [](TkwUpdLog& l) {
+             l.AdicionePartes({"a\r", "\nb"});
+         },
+         kStamp + " : a\r\nb\r\n"},
+        {"tabs and accents stay", [](TkwUpdLog& l) { l.Adicione("configuração\tação ÇÃÕ 0123456789"); },
+         kStamp + " : configuração\tação ÇÃÕ 0123456789\r\n"},
+        {"plain lines too", [](TkwUpdLog& l) { l.AdicioneTexto("um\x01\r\ndois\0"s); },
+         "um\\x01\r\ndois\\x00\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nome);
+        TkwUpdLog log;
+        c.escreva(log);
+        EXPECT_EQ(log.GetTexto(), c.texto);
+    }
 }
 
 TEST(TkwUpdLog, StampUsesTheLocaleSeparatorsAndTheClock) {
