@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -343,6 +344,21 @@ TEST_F(LocalRoad, AReadOnlyLauncherFolderWithAWritableSettingsFile) {
     EXPECT_EQ(depois.st_mode, antes.st_mode);
     EXPECT_EQ(nomes(), pasta);
     ASSERT_TRUE(kwtest::Eventually([&] { return InicioDaAplicacao() == 2; }));
+}
+
+// A kwCFG.ini the user (nobody) may not read: the run says so with the system's reason. Before,
+// the reader took it for an empty file and the run ended on an empty CdSistema.
+TEST_F(LocalRoad, ASettingsFileTheUserCannotReadIsSaidSo) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    Dono(ws_, "nobody");
+    ASSERT_EQ(::chown((ws_ / "kwCFG.ini").c_str(), 0, 0), 0);
+    fs::permissions(ws_ / "kwCFG.ini", fs::perms::owner_read | fs::perms::owner_write);
+    const Execucao e = RodeComo("nobody", {});
+    EXPECT_EQ(e.codigo, 1) << e.saida;
+    const std::string mensagem = "O arquivo \"" + ws_.string() +
+                                 "/kwCFG.ini\" não pode ser lido. Mensagem de erro: Permission denied (13)";
+    EXPECT_TRUE(Contains(e.log, "EXCEPTION: " + mensagem)) << e.saida;
+    EXPECT_NE(e.saida.find(mensagem), std::string::npos) << e.saida;
 }
 
 // A requisite's destination that leads out of the launcher's folder ends the run with a clear
