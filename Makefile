@@ -26,10 +26,13 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the program itself
+# over the demo's ODBC data source with leak checking on (scripts/asan-odbc).
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKW_SANITIZE=ON -DKW_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
+	scripts/asan-odbc $(ASAN_BUILD)
 
 # ThreadSanitizer over the tests of the server connections (attempt and probe threads, late
 # threads after their owner is gone, transports cancelled from another thread).
