@@ -275,16 +275,31 @@ std::string ReadFileBytes(const std::string& fileName) {
     return out;
 }
 
+namespace {
+
+// The file a write of fileName replaces: a link's target (replacing the link by a plain file
+// would cut the link), else the name itself.
+std::filesystem::path WriteTarget(const std::string& fileName) {
+    std::error_code ec;
+    std::filesystem::path target(fileName);
+    if (std::filesystem::is_symlink(target, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    return target;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+    return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path target(fileName);
-    // Replacing a link by a plain file would cut the link; write where it points instead.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path target = WriteTarget(fileName);
+    const fs::path folder = FolderOf(target);
 
     // The mode the file ends with: the one asked for, else the old file's, else the usual
     // 0666 less the umask. The temporary file is created with it, never wider, since another
@@ -392,12 +407,8 @@ void WriteFileInPlace(const std::string& fileName, std::string_view bytes) {
 void ReplaceFileContent(const std::string& fileName, std::string_view bytes) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path target(fileName);
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path target = WriteTarget(fileName);
+    const fs::path folder = FolderOf(target);
     // A folder refused to this user, and a regular file it may write: in place. Anything else
     // (a folder that takes files, a missing or read-only file) through a new file, whose own
     // failure then names the cause.
