@@ -26,10 +26,13 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the program itself
+# over the demo's ODBC data source with leak checking on (scripts/asan-odbc).
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DKW_SANITIZE=ON -DKW_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
+	scripts/asan-odbc $(ASAN_BUILD)
 
 # ThreadSanitizer over the tests of the server connections (attempt and probe threads, late
 # threads after their owner is gone, transports cancelled from another thread).
@@ -43,13 +46,17 @@ test-tsan: deps
 	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" $(TSAN_BUILD)/tests/$$t --gtest_brief=1; \
 	done
 
+# Each target runs with the libFuzzer flags of fuzz/<target>.options when there is one (one flag
+# a line, "#" starts a comment): a -max_len that fits the target's real inputs, which are often
+# far longer than libFuzzer's default of 4 KB.
 fuzz-smoke: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DKW_FUZZ=ON -DKW_TESTS=OFF -DKW_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@set -e; for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  n=$$(basename $$f); n=$${n#fuzz_}; mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
 	  echo "fuzz-smoke: $$n"; seeds=fuzz/corpus/$$n; [ -d $$seeds ] || seeds=; \
-	  if ! $$f -max_total_time=$(FUZZ_SECONDS) $(FUZZ_BUILD)/corpus/$$n $$seeds > $(FUZZ_BUILD)/fuzz-$$n.log 2>&1; then \
+	  opts=; [ ! -f fuzz/$$n.options ] || opts=$$(sed -e 's/#.*//' fuzz/$$n.options); \
+	  if ! $$f -max_total_time=$(FUZZ_SECONDS) $$opts $(FUZZ_BUILD)/corpus/$$n $$seeds > $(FUZZ_BUILD)/fuzz-$$n.log 2>&1; then \
 	    tail -n 40 $(FUZZ_BUILD)/fuzz-$$n.log; echo "fuzz-smoke: $$n failed"; exit 1; fi; \
 	  tail -n 1 $(FUZZ_BUILD)/fuzz-$$n.log; \
 	done

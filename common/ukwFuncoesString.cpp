@@ -1,4 +1,4 @@
-// common/ukwFuncoesString.cpp: fields, character removal and upper case.
+// common/ukwFuncoesString.cpp: fields, character removal, upper case, visible controls.
 #include "common/ukwFuncoesString.h"
 
 #include "rtl/Text.h"
@@ -35,4 +35,24 @@ int ConteCampos(std::string_view texto, std::string_view separador) {
 
 std::string ConvertaParaMaiusculas(std::string_view texto) {
     return rtl::UpperCase(texto);
+}
+
+void AcrescenteControleVisivel(char c, std::string& destino) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const auto u = static_cast<unsigned char>(c);
+    destino += "\\x";
+    destino += kHex[u >> 4];
+    destino += kHex[u & 15];
+}
+
+std::string TextoVisivel(std::string_view texto) {
+    std::string r;
+    r.reserve(texto.size());
+    for (char c : texto) {
+        if (EhControleInvisivel(c))
+            AcrescenteControleVisivel(c, r);
+        else
+            r += c;
+    }
+    return r;
 }

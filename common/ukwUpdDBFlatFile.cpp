@@ -143,11 +143,13 @@ bool TkwUpdDBFlatFile::MoveTo(int n) {
     const char* p = linha.data();
     const char* const fimLinha = p + linha.size();
     bool fim = !naLinha;
+    camposPresentes_ = 0;
     for (size_t i = 0; i < nomes_.size(); ++i) {
         if (fim) {
             valores_[i].clear();
             continue;
         }
+        camposPresentes_ = int(i) + 1;
         const char* q = p;
         while (q != fimLinha && *q != separador_)
             ++q;
@@ -180,6 +182,7 @@ void TkwUpdDBFlatFile::Post() {
     for (const std::string& valor : valores_)
         AcrescenteAoRegistro(valor);
     linhas_.Set(cursor_, registro_);  // rtl::EListError outside the lines
+    camposPresentes_ = int(nomes_.size());
     Modificou();
 }
 
@@ -192,6 +195,7 @@ void TkwUpdDBFlatFile::Delete() {
 void TkwUpdDBFlatFile::Clear() {
     linhas_.Clear();
     cursor_ = -1;
+    camposPresentes_ = 0;
     LimpeRegistro();
     Modificou();
 }

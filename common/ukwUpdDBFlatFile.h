@@ -99,6 +99,10 @@ public:
     const std::string& ValorPorIndice(int indice) const { return valores_.at(size_t(indice)); }
     // The index-th (0-based) field of the line under the cursor, trimmed; empty at Bof or Eof.
     std::string ValorCampo(int indice) const;
+    // How many of the layout's fields the line under the cursor holds (an empty line holds one,
+    // an empty one; fields past the layout's are not counted); 0 at Bof or Eof. A line cut
+    // short holds fewer than the layout has.
+    int CamposPresentes() const { return camposPresentes_; }
 
     bool IsEmpty() const { return linhas_.Count() == 0; }
     int RecordCount() const { return linhas_.Count(); }
@@ -141,6 +145,7 @@ private:
     int cursor_ = -1;
     std::string registro_;
     int camposNoRegistro_ = 0;
+    int camposPresentes_ = 0;
     std::vector<std::string> nomes_;
     std::vector<std::string> valores_;
     std::string arquivo_;

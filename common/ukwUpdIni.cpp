@@ -308,10 +308,14 @@ std::string TkwUpdIni::PastaDeLog() const {
 
 void TkwUpdIni::EscreverConfiguracoesRPC(bool controlarReconexao, bool consultarDispIDLocal) {
     Detalhe("Escrevendo configurações de RPC no kwCFG.ini");
-    {
-        rtl::IniFile escritor(CaminhoLocal(kwUpdConfig().GetArquivoINI()));
+    const std::string arquivo = kwUpdConfig().GetArquivoINI();
+    try {
+        rtl::IniFile escritor(CaminhoLocal(arquivo));
         escritor.WriteBool("RPC", "ControlarReconexao", controlarReconexao);
         escritor.WriteBool("RPC", "ConsultarDispIDLocal", consultarDispIDLocal);
+    } catch (const rtl::EIniFileException& e) {
+        // The INI error's own text is English and without its cause.
+        throw rtl::EIniFileException(MensagemErroGravacao(arquivo, e));
     }
     Detalhe("Concluída configurações de RPC no kwCFG.ini");
 }

@@ -97,7 +97,9 @@ public:
 
     // ---- [RPC] and its diagnostics; lines go to Log() ----
     // Writes [RPC] ControlarReconexao and ConsultarDispIDLocal as "1"/"0", the rest of the file
-    // unchanged. A failed write raises rtl::EIniFileException "Unable to write to <file>".
+    // unchanged; in a launcher folder that refuses new files, a writable file is written in
+    // place. A failed write raises rtl::EIniFileException "Erro ao gravar o arquivo \"<file>\".
+    // Mensagem de erro: " and the system's reason.
     void EscreverConfiguracoesRPC(bool controlarReconexao, bool consultarDispIDLocal);
     // Copies the configuration file to the log folder under `nome`; failures are logged, never
     // raised.

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
+#include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
@@ -63,24 +65,120 @@ char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
     return p;
 }
 
+namespace {
+
+// A line's text as the file holds it. A control character is shown as "\x" and two hexadecimal
+// digits (a NUL read from the settings file cut the line for many readers of the log, an escape
+// sequence drove the terminal that showed it); a line break inside the text, of any kind, is
+// written as CR LF (a lone CR joined a message's lead sentence and its cause into one line for
+// every reader of the file). The parts of a line are one text: a CR that ends one part and an
+// LF that starts the next are one line break.
+bool PrecisaDeTroca(char c) {
+    return EhControleInvisivel(c) || c == '\r' || c == '\n';
+}
+
+// Whether no character of the text needs a change: most lines (a verification writes some
+// 300,000), so eight bytes are looked at a time: a word holds a byte below 0x20 when
+// (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when w ^ 0x7F... holds a zero byte
+// (the same test with 0x01...); both tests are exact for "any byte", whatever the borrows.
+bool SemTroca(std::string_view texto) {
+    constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
+    const char* p = texto.data();
+    size_t n = texto.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        const uint64_t del = w ^ (kUm * 0x7F);
+        if ((((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto) return false;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+    return true;
+}
+
+// The bytes the parts take in the file.
+size_t TamanhoNoArquivo(std::initializer_list<std::string_view> partes) {
+    size_t tamanho = 0;
+    bool cr = false;
+    for (std::string_view parte : partes) {
+        for (char c : parte) {
+            if (!PrecisaDeTroca(c))
+                tamanho += 1;
+            else if (c == '\r')
+                tamanho += 2;
+            else if (c == '\n')
+                tamanho += cr ? 0 : 2;  // after a CR it is that line break's own LF
+            else
+                tamanho += 4;
+            cr = c == '\r';
+        }
+    }
+    return tamanho;
+}
+
+char* CopieParaArquivo(std::initializer_list<std::string_view> partes, char* p) {
+    static const char kHex[] = "0123456789ABCDEF";
+    bool cr = false;
+    for (std::string_view parte : partes) {
+        const char* c = parte.data();
+        const char* const fim = c + parte.size();
+        while (c != fim) {
+            // Most texts need no change: copy up to the next character that does.
+            const char* q = c;
+            while (q != fim && !PrecisaDeTroca(*q))
+                ++q;
+            if (q != c) {
+                p = std::copy(c, q, p);
+                cr = false;
+                c = q;
+                continue;
+            }
+            const char x = *c++;
+            if (x == '\r' || (x == '\n' && !cr)) {
+                *p++ = '\r';
+                *p++ = '\n';
+            } else if (x != '\n') {
+                const auto u = static_cast<unsigned char>(x);
+                *p++ = '\\';
+                *p++ = 'x';
+                *p++ = kHex[u >> 4];
+                *p++ = kHex[u & 15];
+            }
+            cr = x == '\r';
+        }
+    }
+    return p;
+}
+
+}  // namespace
+
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
     const std::string& carimbo = CarimboDeTempo();
     constexpr std::string_view kAposCarimbo = " : ";
-    size_t tamanho = kAposCarimbo.size() + 2;
-    for (std::string_view p : partes)
-        tamanho += p.size();
+    bool simples = true;
+    size_t texto = 0;
+    for (std::string_view parte : partes) {
+        simples = simples && SemTroca(parte);
+        texto += parte.size();
+    }
+    if (!simples) texto = TamanhoNoArquivo(partes);
     std::lock_guard lock(mutex_);
     if (carimbos_.empty() || carimbos_.back() != carimbo) carimbos_.push_back(carimbo);
-    char* p = Reserve(tamanho, int32_t(carimbos_.size() - 1));
+    char* p = Reserve(kAposCarimbo.size() + texto + 2, int32_t(carimbos_.size() - 1));
     p = std::copy(kAposCarimbo.begin(), kAposCarimbo.end(), p);
-    for (std::string_view parte : partes)
-        p = std::copy(parte.begin(), parte.end(), p);
+    if (simples) {
+        for (std::string_view parte : partes)
+            p = std::copy(parte.begin(), parte.end(), p);
+    } else {
+        p = CopieParaArquivo(partes, p);
+    }
     p[0] = '\r';
     p[1] = '\n';
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {
-    char* p = std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1));
+    char* p = SemTroca(linha) ? std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1))
+                              : CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}) + 2, -1));
     p[0] = '\r';
     p[1] = '\n';
 }
@@ -159,7 +257,96 @@ std::vector<std::string> TkwUpdLog::Linhas() const {
     return r;
 }
 
-void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
+namespace {
+
+// The line between two runs' blocks, with the empty line on either side of it.
+const std::string kLinhaSeparadora(54, '=');
+const std::string kSeparadorBlocos = "\r\n" + kLinhaSeparadora + "\r\n\r\n";
+
+// What is kept of an old log: the text of its newest whole blocks, as the file will hold them
+// (every line ended by CR LF), and whether any older block was left out.
+struct TBlocosMantidos {
+    std::string texto;
+    bool descartou = false;
+};
+
+// The newest whole blocks of the old log that fit in `espaco` bytes once written. `inicio` is
+// the beginning of the file; `inteiro` tells whether it is the whole file (otherwise its last
+// line may be cut and a block only counts when its separator line follows it). A block is
+// never cut in half, and an older block is never kept without every newer one.
+TBlocosMantidos MantenhaBlocos(std::string_view inicio, bool inteiro, size_t espaco) {
+    struct TLinha {
+        std::string_view texto;
+        bool completa;
+    };
+    std::vector<TLinha> linhas;
+    rtl::SplitLines(inicio, [&](std::string_view texto, std::string_view fim) {
+        linhas.push_back({texto, !fim.empty()});
+    });
+    if (!inteiro && !linhas.empty()) linhas.pop_back();  // possibly cut short
+
+    TBlocosMantidos r;
+    size_t tamanho = 0;  // of the blocks kept, with the separators between them
+    size_t bloco = 0;    // the first line of the block being measured
+    auto mantenha = [&](size_t fim, size_t proximo) {
+        // Lines [bloco, fim) are a whole block; the next one starts at `proximo`.
+        size_t t = 0;
+        for (size_t i = bloco; i < fim; ++i)
+            t += linhas[i].texto.size() + 2;
+        const size_t separador = bloco == 0 ? 0 : kSeparadorBlocos.size();
+        if (r.descartou || tamanho + separador + t > espaco) {
+            r.descartou = true;
+            return;
+        }
+        if (bloco != 0) r.texto.append(kSeparadorBlocos);
+        for (size_t i = bloco; i < fim; ++i)
+            r.texto.append(linhas[i].texto).append("\r\n");
+        tamanho += separador + t;
+        bloco = proximo;
+    };
+    for (size_t i = 1; i < linhas.size() && !r.descartou; ++i) {
+        if (linhas[i].texto != kLinhaSeparadora || !linhas[i - 1].texto.empty() || !linhas[i].completa)
+            continue;
+        const bool vazia = i + 1 < linhas.size() && linhas[i + 1].texto.empty();
+        mantenha(i - 1, vazia ? i + 2 : i + 1);
+    }
+    if (r.descartou) return r;
+    // The last block: whole only when the file ended in what was read.
+    if (inteiro) {
+        if (bloco < linhas.size()) mantenha(linhas.size(), linhas.size());
+    } else {
+        r.descartou = true;
+    }
+    return r;
+}
+
+// The first `quantos` bytes of a file (all of it when it is shorter); `inteiro` tells whether
+// that is the whole file.
+std::string LeiaInicio(const std::string& arquivo, size_t quantos, bool& inteiro) {
+    rtl::FileStream f(arquivo, rtl::FileMode::OpenRead);
+    const int64_t tamanho = f.Size();
+    inteiro = tamanho >= 0 && uint64_t(tamanho) <= quantos;
+    std::string r(inteiro ? size_t(tamanho) : quantos, '\0');
+    size_t lidos = 0;
+    while (lidos < r.size()) {
+        const size_t n = f.Read(r.data() + lidos, r.size() - lidos);
+        if (n == 0) break;
+        lidos += n;
+    }
+    r.resize(lidos);
+    return r;
+}
+
+// A size as the log shows it: "16 MB", "64 KB" or "100 bytes".
+std::string TamanhoLegivel(size_t n) {
+    if (n >= (1u << 20) && n % (1u << 20) == 0) return rtl::Format("%d MB", int64_t(n >> 20));
+    if (n >= 1024 && n % 1024 == 0) return rtl::Format("%d KB", int64_t(n >> 10));
+    return rtl::Format("%d bytes", int64_t(n));
+}
+
+}  // namespace
+
+void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, size_t limite) {
     const std::string arquivo = CaminhoLocal(caminho);
     // From the read of the old blocks to the rename of the new file, no other launcher (nor
     // the executor) may save into the same folder: two runs ending together would each put
@@ -171,25 +358,35 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador) {
     // Under the lock every writer of this log takes, a temporary copy of it can only be one
     // that a killed run left (a whole copy of the log each): remove those.
     if (trava.Held()) rtl::RemoveAtomicWriteLeftovers(arquivo);
-    std::vector<std::string> anteriores;
+    std::lock_guard lock(mutex_);
+    std::string conteudo = Junte();
     const bool existia = plat::FileExists(arquivo);
     if (existia) {
         {
             // The file lock, as every routine that clears a read-only flag takes it; the
             // outcome is not looked at: a file still read-only fails the write below.
-            std::lock_guard lock(SecaoCriticaArquivos);
+            std::lock_guard lockArquivos(SecaoCriticaArquivos);
             plat::TrySetReadOnly(arquivo, false);
         }
-        rtl::StringList antigas;
-        antigas.LoadFromFile(arquivo);
-        anteriores = antigas.Lines();
-    }
-    std::lock_guard lock(mutex_);
-    std::string conteudo = Junte();
-    if (existia) {
-        if (comSeparador) conteudo.append("\r\n").append(54, '=').append("\r\n\r\n");
-        for (const auto& l : anteriores)
-            conteudo.append(l).append("\r\n");
+        // Only what can be kept is read: a log of many runs (tens of megabytes each with a
+        // large requisites list) never comes into memory whole.
+        const std::string separador = comSeparador ? kSeparadorBlocos : std::string();
+        const size_t ocupado = conteudo.size() + separador.size();
+        const size_t espaco = limite > ocupado ? limite - ocupado : 0;
+        bool inteiro = true;
+        const std::string inicio = LeiaInicio(arquivo, espaco, inteiro);
+        TBlocosMantidos mantidos = MantenhaBlocos(inicio, inteiro, espaco);
+        if (mantidos.descartou) {
+            // The line that says so is this run's last, and the ceiling holds it too.
+            const std::string aviso = CarimboDeTempo() +
+                                      " : As execuções mais antigas do log foram removidas para manter o "
+                                      "arquivo em até " +
+                                      TamanhoLegivel(limite) + ".\r\n";
+            mantidos = MantenhaBlocos(inicio, inteiro, espaco > aviso.size() ? espaco - aviso.size() : 0);
+            mantidos.descartou = true;
+            conteudo.append(aviso);
+        }
+        if (!mantidos.texto.empty() || !mantidos.descartou) conteudo.append(separador).append(mantidos.texto);
     }
     rtl::WriteFileAtomically(arquivo, conteudo);
     blocos_.clear();

@@ -10,13 +10,15 @@
 //   (empty line)
 //   ======================================================
 //   (empty line)
-//   ...the previous runs...
+//   ...the previous runs, as many as fit within 16 MB (kLimiteArquivoLog)...
 //
 // A time-stamped line is the local time "DD/MM/YYYY HH:MM:SS" (the locale's separators from
 // rtl::FormatSettings, the cheap reading CoarseNow of plat::GetClock(), which is within a
 // timer tick of the exact time), " : " and the text; detail lines start
 // with " - ", item lines with " # ", error lines with " - Erro: ". Multi-line texts from a
-// server or database are added as plain lines. Lines end in CR LF in the file. The file is
+// server or database are added as plain lines. Lines end in CR LF in the file, and so does a
+// line break inside a line's text (a message with its cause on a line of its own); a control
+// character of a text is shown as "\x" and two hexadecimal digits ("\x00"). The file is
 // replaced through a temporary file and a rename, so a crash while saving leaves the old log
 // or the new one, never a truncated one.
 //
@@ -62,9 +64,18 @@ public:
 
     // Writes the file and empties the lines. When the file exists, its read-only flag is
     // cleared and its lines follow this run's (after an empty line, 54 "=" and an empty line
-    // when comSeparador is set). File errors raise (plat::EFileError, rtl::EWriteError...).
-    // The path is a text of either notation (ukwUpdUtil.h).
-    void SalveEmArquivo(const std::string& caminho, bool comSeparador);
+    // when comSeparador is set), as many of its newest run blocks as keep the file within
+    // `limite` bytes: older blocks are dropped whole, never cut, only the kept ones are read,
+    // and this run's block then ends with a line saying so. This run's block itself is always
+    // written whole, even when it alone passes the ceiling. File errors raise
+    // (plat::EFileError, rtl::EWriteError...). The path is a text of either notation
+    // (ukwUpdUtil.h).
+    void SalveEmArquivo(const std::string& caminho, bool comSeparador, size_t limite = kLimiteArquivoLog);
+
+    // The ceiling of the log file: without one every run added its block to a file read whole
+    // at the next save, and a workstation with a large requisites list (tens of megabytes of
+    // log per run) ran out of disk and memory within days.
+    static constexpr size_t kLimiteArquivoLog = size_t(16) << 20;
 
 private:
     // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
@@ -101,10 +112,10 @@ private:
     // 300,000 lines (21 MB for 20,000 requisites), and a string per line, or one buffer that
     // grows by copying itself, cost as much as the rest of the verification. A line never
     // spans two blocks. fins_ holds where each line ends and which stamp goes in front of it,
-    // so Linhas() gives every line back exactly as it was added, even one holding a line break
-    // of its own. The stamp changes once a second: it is kept once in carimbos_ for all the
-    // lines of its second (a third of the bytes of a verification's lines), and written in
-    // front of each line only when the text is put together.
+    // so Linhas() gives every line back as it was added (its controls shown, its line breaks
+    // as CR LF), one holding a line break of its own as one line. The stamp changes once a second: it is kept
+    // once in carimbos_ for all the lines of its second (a third of the bytes of a verification's lines), and
+    // written in front of each line only when the text is put together.
     std::vector<TBloco> blocos_;
     std::vector<TFimLinha> fins_;
     std::vector<std::string> carimbos_;

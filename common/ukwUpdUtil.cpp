@@ -7,9 +7,11 @@
 #include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdTranslator.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/WinError.h"
 #include "platform/WinPath.h"
+#include "rtl/Stream.h"
 #include "rtl/Text.h"
 
 namespace {
@@ -71,6 +73,14 @@ bool EhWindows9x() {
 
 std::string DescrevaErroSistema(int codigo) {
     return plat::SystemErrorText(codigo) + " (" + rtl::IntToStr(codigo) + ")";
+}
+
+std::string MensagemErroGravacao(const std::string& arquivo, const std::exception& falha) {
+    int codigo = 0;
+    if (const rtl::FileFailure* f = rtl::FileFailureIn(falha)) codigo = f->Code();
+    if (const auto* p = dynamic_cast<const plat::EFileError*>(&falha)) codigo = p->ErrorCode();
+    const std::string causa = codigo != 0 ? DescrevaErroSistema(codigo) : std::string(falha.what());
+    return "Erro ao gravar o arquivo \"" + arquivo + "\". Mensagem de erro: " + causa;
 }
 
 // ---- Texts and paths ------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,10 @@ void SetExecutablePathOverride(const std::string& path);
 // The system's text for an error number (errno on this platform), then " (", the number in
 // decimal and ")": "No such file or directory (2)".
 std::string DescrevaErroSistema(int codigo);
+// The launcher's sentence for a file that could not be written: "Erro ao gravar o arquivo
+// \"<arquivo>\". Mensagem de erro: " and the system's reason the failure carries
+// (DescrevaErroSistema), or the failure's own text when it carries none.
+std::string MensagemErroGravacao(const std::string& arquivo, const std::exception& falha);
 
 // ---- Texts and paths in the requisites' notation -------------------------------------------
 

@@ -1,9 +1,13 @@
 // Fuzz target: INI files of any content. Every key read before a write reads the same after
 // it (a write touches nothing but its own key), and the written value reads back as written.
-#include <unistd.h>
+//
+// The file lives in a temporary folder of the fuzzing process, removed when the process ends
+// (a run used to leave its file in /tmp), and the file itself goes after each input.
+#include <stdlib.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,8 +15,42 @@
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 
+namespace {
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string t = (std::filesystem::temp_directory_path() / "kw-fuzz-ini-XXXXXX").string();
+        if (::mkdtemp(t.data()) == nullptr) std::abort();
+        path_ = t;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& IniPath() {
+    static const TempFolder folder;
+    static const std::string path = folder.Path() + "/kwCFG.ini";
+    return path;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/kw-fuzz-ini-" + std::to_string(::getpid()) + ".ini";
+    const std::string& path = IniPath();
+    struct RemoveAfter {
+        const std::string& path;
+        ~RemoveAfter() {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
+    } removeAfter{path};
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     rtl::WriteFileAtomically(path, bytes);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ukwFuncoesString.h"
 #include "database/SDDb2.h"
 #include "database/SDInf.h"
 #include "database/SDOdbc.h"
@@ -52,8 +53,10 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
     RegisterSQLBaseDriver();
     RegisterOLEDBDriver();
     std::unique_ptr<TkwUpdLoader> loader;
+    bool logNaoGravado = false;
     try {
         loader = std::make_unique<TkwUpdLoader>();
+        loader->OnLogNaoGravado = [&logNaoGravado] { logNaoGravado = true; };
         loader->DBUser = kUsuarioBanco;
         loader->DBPassword = kSenhaBanco;
         for (int i = 1; i < argc; ++i)
@@ -64,16 +67,17 @@ int ExecuteProgramaKwLoader(int argc, const char* const* argv,
         loader->Execute(checaCRC);
     } catch (const rtl::Exception& e) {
         loader.reset();  // writes the log first
-        plat::ui::ReportUncaughtException(e.ClassName(), e.Message());
+        plat::ui::ReportUncaughtException(e.ClassName(), TextoVisivel(e.Message()));
         return 2;
     } catch (const std::exception& e) {
         loader.reset();
-        plat::ui::ReportUncaughtException("Exception", e.what());
+        plat::ui::ReportUncaughtException("Exception", TextoVisivel(e.what()));
         return 2;
     }
     const bool falhou = loader->Falhou();
     loader.reset();
-    return falhou ? 1 : 0;
+    if (falhou) return 1;
+    return logNaoGravado ? 3 : 0;
 }
 
 int TermineProgramaKwLoader(int codigo) {

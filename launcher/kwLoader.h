@@ -7,7 +7,8 @@
 // is reported as one nobody handled, after the log was written.
 //
 // Exit status: 0 when the run started what it had to start (or found another launcher
-// running), 1 when it ended in its error path, 2 when an exception left it.
+// running), 1 when it ended in its error path, 2 when an exception left it, 3 when the run
+// went well but its log file could not be written (standard error says why).
 #pragma once
 
 #include <functional>

@@ -2,9 +2,12 @@
 // programs it starts.
 #include "launcher/ukwUpdLoader.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "common/ukwFuncoesFile.h"
+#include "common/ukwFuncoesString.h"
 #include "common/ukwUpdConfig.h"
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdIni.h"
@@ -17,6 +20,7 @@
 #include "platform/InstanceMarker.h"
 #include "platform/ui/UserInterface.h"
 #include "rtl/Format.h"
+#include "rtl/Stream.h"
 #include "rtl/Text.h"
 #include "transfer/ukwFuncoesAPI.h"
 #include "transfer/ukwTelaStatus.h"
@@ -51,12 +55,19 @@ kwloader_detail::LogsDoLoader::LogsDoLoader() {
 }
 
 kwloader_detail::LogsDoLoader::~LogsDoLoader() {
+    std::string arquivo;
     try {
-        principal->SalveEmArquivo(kwUpdConfig().GetArquivoLog(), true);
-    } catch (const rtl::Exception& e) {
-        plat::ui::ReportUncaughtException(e.ClassName(), e.Message());
+        arquivo = kwUpdConfig().GetArquivoLog();
+        principal->SalveEmArquivo(arquivo, true);
     } catch (const std::exception& e) {
-        plat::ui::ReportUncaughtException("Exception", e.what());
+        // The program is ending and no one is left to raise to: the cause goes to standard
+        // error always (a run nobody watches still leaves it behind) and to a box on a display,
+        // and the program's exit status says so (OnLogNaoGravado).
+        const std::string texto = TextoVisivel(MensagemErroGravacao(arquivo, e));
+        if (plat::ui::CurrentBackend() != plat::ui::BackendKind::Headless)
+            std::fprintf(stderr, "Erro: %s\n", texto.c_str());
+        plat::ui::ShowMessageBox(texto, "Erro", plat::ui::MessageKind::Error);
+        if (OnLogNaoGravado) OnLogNaoGravado();
     }
 }
 
@@ -249,19 +260,39 @@ void TkwUpdLoader::TrateFalha(const std::string& mensagem, bool jaRegistrada, bo
         Status->DefinaTarefa(
             "Erro ao carregar o sistema.\rFavor entrar em contato com o administrador do sistema.");
     }
-    plat::ui::ShowMessageBox(texto, "Erro", plat::ui::MessageKind::Error);
+    plat::ui::ShowMessageBox(TextoVisivel(texto), "Erro", plat::ui::MessageKind::Error);
     Status->Hide();
     Status->ShowModal();
 }
 
 // ---- Settings and identity --------------------------------------------------------------------
 
+void TkwUpdLoader::VerifiqueArquivoINI(const std::string& arquivo) {
+    // The settings reader takes a file it cannot read for an empty one, which would end the run
+    // on "CdSistema é inválido" with an empty value: what stands at the path is said instead.
+    const std::string local = CaminhoLocal(arquivo);
+    if (plat::FolderExists(local))
+        throw TkwUpdException("O arquivo " + EntreAspas(arquivo) + " é uma pasta, não um arquivo.", *Log);
+    if (!plat::FileExists(local))
+        throw TkwUpdException("O arquivo " + EntreAspas(arquivo) + " não existe.", *Log);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(local, ec))
+        throw TkwUpdException("O arquivo " + EntreAspas(arquivo) + " não é um arquivo comum.", *Log);
+    try {
+        rtl::FileStream leitura(local, rtl::FileMode::OpenRead);
+    } catch (const rtl::EFOpenError& e) {
+        const rtl::FileFailure* f = rtl::FileFailureIn(e);
+        throw TkwUpdException("O arquivo " + EntreAspas(arquivo) + " não pode ser lido. Mensagem de erro: " +
+                                  (f != nullptr ? DescrevaErroSistema(f->Code()) : e.Message()),
+                              *Log);
+    }
+}
+
 void TkwUpdLoader::CarregueConfiguracoesDoINI() {
     Log->Adicione("INICIO - CarregueConfiguracoesDoINI...");
     auto& ini = kwUpdIni();
     const std::string arquivo = kwUpdConfig().GetArquivoINI();
-    if (!plat::FileExists(CaminhoLocal(arquivo)))
-        throw TkwUpdException("O arquivo " + EntreAspas(arquivo) + " não existe.", *Log);
+    VerifiqueArquivoINI(arquivo);
 
     Log->AdicioneDetalhe("Carregando local update do kwCFG.ini...");
     const std::string localUpdate = ini.LocalUpdate();

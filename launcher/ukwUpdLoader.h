@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct LogsDoLoader {
     ~LogsDoLoader();
     std::unique_ptr<TkwUpdLog> secundario;
     std::unique_ptr<TkwUpdLog> principal;
+    // Called, after the cause was reported, when the log file could not be written.
+    std::function<void()> OnLogNaoGravado;
 };
 }  // namespace kwloader_detail
 
@@ -51,8 +54,11 @@ public:
     // settings reader at the main log, logs the working folder and the launcher's version.
     TkwUpdLoader();
     // Logs its end and writes the main log to its file. A log that cannot be written is
-    // reported on standard error (the program is ending; there is no one to raise to).
+    // reported on standard error, with the file and the system's reason in the launcher's
+    // words (the program is ending; there is no one to raise to), and OnLogNaoGravado is
+    // called.
     ~TkwUpdLoader() override;
+    using LogsDoLoader::OnLogNaoGravado;
 
     // The whole run. checaCRC: the first argument was "/check" (any case).
     void Execute(bool checaCRC);
@@ -91,6 +97,9 @@ public:
 
 private:
     void ExecuteEtapas(bool checaCRC);
+    // Raises the launcher's exception when the configuration file is missing, a folder,
+    // something other than a regular file, or cannot be read, each said as it is.
+    void VerifiqueArquivoINI(const std::string& arquivo);
     void TrateFalha(const std::string& mensagem, bool jaRegistrada, bool semLocalUpdate);
 
     std::unique_ptr<TkwUpdEstradaRequisitos> estradaServidor_;

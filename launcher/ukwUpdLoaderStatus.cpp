@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/ukwFuncoesString.h"
 #include "common/ukwUpdTranslator.h"
 #include "common/ukwUpdUtil.h"
 #include "platform/Clock.h"
@@ -250,7 +251,9 @@ void TfkwUpdLoaderStatus::Atualize() {
 }
 
 void TfkwUpdLoaderStatus::DefinaTarefa(const std::string& texto) {
-    C("lbTarefa").caption = texto + "...";
+    // Task texts carry values from files and servers: a control character among them is shown,
+    // not drawn (a NUL would cut the line, an escape sequence drive a terminal).
+    C("lbTarefa").caption = TextoVisivel(texto) + "...";
     auto& progresso = C("pbProgresso");
     progresso.position = std::min(progresso.position + 1, progresso.maximum);
     Atualize();
@@ -262,13 +265,13 @@ void TfkwUpdLoaderStatus::DefinaVersao(const std::string& texto) {
 }
 
 void TfkwUpdLoaderStatus::DefinaTextoTarefa(const std::string& texto) {
-    C("lbTarefa").caption = texto;
+    C("lbTarefa").caption = TextoVisivel(texto);
     Atualize();
 }
 
 void TfkwUpdLoaderStatus::EsvazieCaixa() {
     for (auto& texto : caixa_->Retire()) {
-        C("lbTarefa").caption = std::move(texto);
+        C("lbTarefa").caption = TextoVisivel(texto);
         vista_->Changed();
     }
 }

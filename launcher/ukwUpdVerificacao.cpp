@@ -462,13 +462,28 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     registrosHistorico_.assign(registros, TRegistroIndice());
     const size_t mascara = capacidade - 1;
     // The first record of each key decides, as a scan from the top would find it.
+    // The damaged records are named once per run: the index is built again whenever the history
+    // changes (the executor's copy records itself), and a damaged history named each record
+    // at every build.
+    const bool nomeieDanificados = !danificadosNomeados_;
+    danificadosNomeados_ = true;
+    const int campos = int(h.NomesCampos().size());
     h.First();
     while (!h.Eof()) {
         int32_t controle = 0;
         int32_t op = 0;
         const std::string& textoControle = h.ValorPorIndice(c.controle);
         const std::string& textoOperacao = h.ValorPorIndice(c.operacao);
-        if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
+        if (h.CamposPresentes() < campos) {
+            // A record cut short (a history written while the disk filled, or by a program
+            // that was killed): its last fields are missing and the ones it has may be cut
+            // too; taking it would complete it with the file's facts under a cut name.
+            if (nomeieDanificados)
+                L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
+                                 " do histórico (HST) ignorado: está incompleto (" +
+                                 rtl::IntToStr(h.CamposPresentes()) + " de " + rtl::IntToStr(campos) +
+                                 " campos).");
+        } else if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
             const int32_t registro = h.Cursor();
             IndexeRegistro(registro, op, controle);
             const std::string_view chave = registrosHistorico_[size_t(registro)].Chave();
@@ -483,7 +498,7 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
                 if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave)
                     break;  // an earlier record
             }
-        } else {
+        } else if (nomeieDanificados) {
             // One damaged line must not stop every later run: it is left out and named.
             L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
                              " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +

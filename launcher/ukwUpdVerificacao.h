@@ -24,7 +24,8 @@
 // "kwVerify.lcm" and the requisites file "kwExec.req" are saved and the answer is true. Every
 // step is logged in the launcher log. The history is looked up through an index over its
 // records (rebuilt whenever the history changes), so a long history costs no scan per
-// requisite; a history record with a field that is not a number is skipped with an error line.
+// requisite; a history record cut short (fewer than its 8 fields) or with a field that is not a
+// number is skipped, named once per run by an error line.
 #pragma once
 
 #include <cstdint>
@@ -178,5 +179,6 @@ private:
     std::vector<TEntradaIndice> indiceHistorico_;
     std::vector<TRegistroIndice> registrosHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
+    bool danificadosNomeados_ = false;  // the damaged records are in the log already
     std::string chave_;  // the key being looked up
 };

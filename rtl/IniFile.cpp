@@ -177,6 +177,12 @@ struct IniFile::Parsed {
 };
 
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+void IniFile::RaiseWriteFailure(const Exception& cause) const {
+    const FileFailure* f = FileFailureIn(cause);
+    throw FileFailureOf<EIniFileException>("Unable to write to " + fileName_, fileName_,
+                                           f != nullptr ? f->Code() : 0);
+}
 IniFile::~IniFile() = default;
 
 const IniFile::Parsed& IniFile::Current(bool forWrite) const {
@@ -185,14 +191,17 @@ const IniFile::Parsed& IniFile::Current(bool forWrite) const {
     std::error_code ec;
     const fs::file_status st = fs::status(fileName_, ec);
     bool statFailed = false;
+    int statError = 0;
     if (!ec && fs::exists(st)) {
         stamp.exists = true;
         stamp.size = fs::file_size(fileName_, ec);
-        if (ec) statFailed = true;
+        if (ec) statError = ec.value();
         stamp.mtime = fs::last_write_time(fileName_, ec);
-        if (ec) statFailed = true;
+        if (ec && statError == 0) statError = ec.value();
+        statFailed = statError != 0;
     } else if (ec && ec != std::errc::no_such_file_or_directory) {
         statFailed = true;
+        statError = ec.value();
         stamp.exists = true;
     }
     // A write always starts from what is on disk now: it replaces the whole file, so a view
@@ -203,12 +212,14 @@ const IniFile::Parsed& IniFile::Current(bool forWrite) const {
     bool readable = true;
     if (stamp.exists) {
         try {
-            if (statFailed) throw EFOpenError(fileName_);
+            if (statFailed)
+                throw FileFailureOf<EFOpenError>("Cannot open file \"" + fileName_ + "\"", fileName_,
+                                                 statError);
             bytes = ReadFileBytes(fileName_);
-        } catch (const Exception&) {
+        } catch (const Exception& e) {
             // A reader sees an unreadable file as an empty one, as the profile functions do;
             // a writer must not replace content it could not see.
-            if (forWrite) throw EIniFileException("Unable to write to " + fileName_);
+            if (forWrite) RaiseWriteFailure(e);
             readable = false;
         }
     }
@@ -226,10 +237,10 @@ void IniFile::Commit(const std::vector<std::string>& lines, const std::string& b
         content += l;
     if (content == before) return;  // nothing changed: leave the file and its time alone
     try {
-        WriteFileAtomically(fileName_, content);
-    } catch (const Exception&) {
+        ReplaceFileContent(fileName_, content);
+    } catch (const Exception& e) {
         parsed_.reset();
-        throw EIniFileException("Unable to write to " + fileName_);
+        RaiseWriteFailure(e);
     }
     parsed_.reset();  // the next access reads what is on disk now
 }

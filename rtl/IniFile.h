@@ -13,8 +13,10 @@
 // a new section is appended at the end; a missing file is created. A value that would not
 // read back as written (blanks at either end, or enclosed in quotes) is written in double
 // quotes. The new content replaces the file through a temporary file and a rename, so a crash
-// leaves the old file or the new one, never half of one. A failed write raises
-// rtl::EIniFileException "Unable to write to <file>".
+// leaves the old file or the new one, never half of one; in a folder that refuses new files to
+// this user, a file it may write is written in place instead (rtl::ReplaceFileContent). A failed
+// write raises rtl::EIniFileException "Unable to write to <file>", which carries the system's
+// reason as a FileFailure (rtl/Stream.h; code 0 when none is known).
 //
 // The file is parsed once and later reads are served from memory until its size or its
 // modification time (to the nanosecond) changes. Because file times are coarser than the
@@ -102,6 +104,8 @@ private:
     // Brings the parsed view up to date with the file; forWrite refuses a file that exists
     // but cannot be read, so a write never replaces content it could not see.
     const Parsed& Current(bool forWrite) const;
+    // Raises the write error for this file with the system's reason that `cause` carries.
+    [[noreturn]] void RaiseWriteFailure(const Exception& cause) const;
     void Commit(const std::vector<std::string>& lines, const std::string& before);
 
     std::string fileName_;

@@ -36,6 +36,13 @@ std::string FileError(const char* what, const std::string& fileName, int err) {
     return std::string(what) + " \"" + fileName + "\". " + SystemReason(err);
 }
 
+// Raises E for a failure the system reported, its message naming the file and the reason, the
+// file and the error number carried apart.
+template <class E>
+[[noreturn]] void Raise(const char* what, const std::string& fileName, int err) {
+    throw FileFailureOf<E>(FileError(what, fileName, err), fileName, err);
+}
+
 // Grows a memory stream's bytes, turning an impossible size into the stream's own error.
 void Resize(std::string& data, size_t size) {
     try {
@@ -192,13 +199,13 @@ FileStream::FileStream(const std::string& fileName, FileMode mode, int createMod
     do {
         fd_ = ::open(fileName.c_str(), flags, mode_t(createMode) & 07777);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw EFOpenError(FileError(what, fileName, errno));
+    if (fd_ < 0) Raise<EFOpenError>(what, fileName, errno);
     // A folder opens read-only without complaint; refuse it here rather than at the first read.
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
-        throw EFOpenError(FileError(what, fileName, EISDIR));
+        Raise<EFOpenError>(what, fileName, EISDIR);
     }
 }
 
@@ -210,7 +217,7 @@ size_t FileStream::Read(void* buffer, size_t count) {
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, count);
         if (n >= 0) return size_t(n);
-        if (errno != EINTR) throw EReadError(FileError("Cannot read file", fileName_, errno));
+        if (errno != EINTR) Raise<EReadError>("Cannot read file", fileName_, errno);
     }
 }
 
@@ -219,8 +226,8 @@ size_t FileStream::Write(const void* buffer, size_t count) {
     for (;;) {
         const ssize_t n = ::write(fd_, buffer, count);
         if (n > 0) return size_t(n);
-        if (n == 0) throw EWriteError(FileError("Cannot write file", fileName_, ENOSPC));
-        if (errno != EINTR) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+        if (n == 0) Raise<EWriteError>("Cannot write file", fileName_, ENOSPC);
+        if (errno != EINTR) Raise<EWriteError>("Cannot write file", fileName_, errno);
     }
 }
 
@@ -235,7 +242,7 @@ int64_t FileStream::Seek(int64_t offset, SeekOrigin origin) {
 
 int64_t FileStream::Size() {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw EReadError(FileError("Cannot read file", fileName_, errno));
+    if (::fstat(fd_, &st) != 0) Raise<EReadError>("Cannot read file", fileName_, errno);
     return int64_t(st.st_size);
 }
 
@@ -245,12 +252,12 @@ void FileStream::SetSize(int64_t newSize) {
     do {
         r = ::ftruncate(fd_, off_t(newSize));
     } while (r != 0 && errno == EINTR);
-    if (r != 0) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+    if (r != 0) Raise<EWriteError>("Cannot write file", fileName_, errno);
     if (Position() > newSize) Seek(newSize, SeekOrigin::Begin);
 }
 
 void FileStream::Flush() {
-    if (::fsync(fd_) != 0) throw EWriteError(FileError("Cannot write file", fileName_, errno));
+    if (::fsync(fd_) != 0) Raise<EWriteError>("Cannot write file", fileName_, errno);
 }
 
 std::string ReadFileBytes(const std::string& fileName) {
@@ -268,16 +275,31 @@ std::string ReadFileBytes(const std::string& fileName) {
     return out;
 }
 
+namespace {
+
+// The file a write of fileName replaces: a link's target (replacing the link by a plain file
+// would cut the link), else the name itself.
+std::filesystem::path WriteTarget(const std::string& fileName) {
+    std::error_code ec;
+    std::filesystem::path target(fileName);
+    if (std::filesystem::is_symlink(target, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    return target;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+    return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path target(fileName);
-    // Replacing a link by a plain file would cut the link; write where it points instead.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path target = WriteTarget(fileName);
+    const fs::path folder = FolderOf(target);
 
     // The mode the file ends with: the one asked for, else the old file's, else the usual
     // 0666 less the umask. The temporary file is created with it, never wider, since another
@@ -301,7 +323,9 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
             break;
         } catch (const EFOpenError& e) {
             if (attempt < 8 && fs::exists(tempName, ec)) continue;  // a name clash: try another
-            throw EWriteError("Cannot write file \"" + fileName + "\": " + e.Message());
+            const FileFailure* f = FileFailureIn(e);
+            throw FileFailureOf<EWriteError>("Cannot write file \"" + fileName + "\": " + e.Message(),
+                                             fileName, f != nullptr ? f->Code() : 0);
         }
     }
     try {
@@ -309,18 +333,96 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes, in
         // mode itself (an explicit mode is exact, as the old file's was).
         if (finalMode >= 0) {
             fs::permissions(tempName, fs::perms(finalMode) & fs::perms::mask, ec);
-            if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
+            if (ec) Raise<EWriteError>("Cannot write file", fileName, ec.value());
         }
         temp->WriteBuffer(bytes);
         temp->Flush();
         temp.reset();
         fs::rename(tempName, target, ec);
-        if (ec) throw EWriteError(FileError("Cannot write file", fileName, ec.value()));
+        if (ec) Raise<EWriteError>("Cannot write file", fileName, ec.value());
     } catch (...) {
         temp.reset();
         fs::remove(tempName, ec);
         throw;
     }
+}
+
+void WriteFileInPlace(const std::string& fileName, std::string_view bytes) {
+    int fd;
+    do {
+        fd = ::open(fileName.c_str(), O_RDWR | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) Raise<EWriteError>("Cannot write file", fileName, errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) Raise<EWriteError>("Cannot write file", fileName, errno);
+    if (!S_ISREG(st.st_mode))
+        Raise<EWriteError>("Cannot write file", fileName, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+
+    // The old content, to write back if the new one cannot be written whole.
+    std::string old(size_t(st.st_size), '\0');
+    size_t got = 0;
+    while (got < old.size()) {
+        const ssize_t n = ::pread(fd, old.data() + got, old.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Raise<EWriteError>("Cannot write file", fileName, errno);
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    old.resize(got);
+
+    // Room first: a full disk (or quota) shows here, before an old byte is touched. File systems
+    // that cannot reserve room (EOPNOTSUPP and the like) are written without.
+    if (bytes.size() > old.size()) {
+        int r;
+        do {
+            r = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes.size()));
+        } while (r != 0 && errno == EINTR);
+        if (r != 0 && (errno == ENOSPC || errno == EDQUOT))
+            Raise<EWriteError>("Cannot write file", fileName, errno);
+    }
+
+    auto writeAll = [fd](std::string_view data) -> int {
+        size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, off_t(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return errno;
+            if (n == 0) return ENOSPC;
+            done += size_t(n);
+        }
+        if (::ftruncate(fd, off_t(data.size())) != 0) return errno;
+        if (::fsync(fd) != 0) return errno;
+        return 0;
+    };
+    if (const int err = writeAll(bytes); err != 0) {
+        writeAll(old);  // the best that can be done: the old content again
+        Raise<EWriteError>("Cannot write file", fileName, err);
+    }
+}
+
+void ReplaceFileContent(const std::string& fileName, std::string_view bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target = WriteTarget(fileName);
+    const fs::path folder = FolderOf(target);
+    // A folder refused to this user, and a regular file it may write: in place. Anything else
+    // (a folder that takes files, a missing or read-only file) through a new file, whose own
+    // failure then names the cause.
+    const bool folderRefused =
+        ::access(folder.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EPERM);
+    if (folderRefused && fs::is_regular_file(target, ec) && ::access(target.c_str(), W_OK) == 0) {
+        WriteFileInPlace(target.string(), bytes);
+        return;
+    }
+    WriteFileAtomically(fileName, bytes);
+}
+
+std::string FileFailure::Reason() const {
+    return SystemReason(code_);
 }
 
 int RemoveAtomicWriteLeftovers(const std::string& fileName) {

@@ -8,14 +8,15 @@
 // record. Positions and sizes are 64-bit; a position below zero is refused; seeking past the
 // end is allowed and a later write fills the gap with zero bytes.
 //
-// FileStream, with ReadFileBytes and WriteFileAtomically below, is rtl's file binding: the
-// one place in rtl that makes the operating system's file calls directly. A FileStream owns
-// its descriptor and closes it when it goes away. Errors name the file and the system's
-// reason.
+// FileStream, with ReadFileBytes and the writers below, is rtl's file binding: the one place
+// in rtl that makes the operating system's file calls directly. A FileStream owns its
+// descriptor and closes it when it goes away. Errors name the file and the system's reason, and
+// carry both apart from the message (FileFailure).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,6 +24,37 @@
 #include "rtl/Exception.h"
 
 namespace rtl {
+
+// What a file failure that the system reported knows besides its message: the file and the
+// system's error number (errno). The file errors of this unit carry it (FileFailureOf<EFOpenError>
+// and the like, still caught as EFOpenError...), so that a caller can name the cause in words of
+// its own: find it with FileFailureIn.
+class FileFailure {
+public:
+    FileFailure(std::string fileName, int code) : fileName_(std::move(fileName)), code_(code) {}
+    virtual ~FileFailure() = default;
+    const std::string& FileName() const noexcept { return fileName_; }
+    int Code() const noexcept { return code_; }
+    // The system's text for the code ("Permission denied").
+    std::string Reason() const;
+
+private:
+    std::string fileName_;
+    int code_;
+};
+
+// An exception of class Base (its name and message) that carries a FileFailure.
+template <class Base>
+class FileFailureOf final : public Base, public FileFailure {
+public:
+    FileFailureOf(std::string message, std::string fileName, int code)
+        : Base(std::move(message)), FileFailure(std::move(fileName), code) {}
+};
+
+// The file failure an exception carries, or null.
+inline const FileFailure* FileFailureIn(const std::exception& e) {
+    return dynamic_cast<const FileFailure*>(&e);
+}
 
 enum class SeekOrigin { Begin, Current, End };
 
@@ -131,6 +163,21 @@ std::string ReadFileBytes(const std::string& fileName);
 // that hold secrets. The new file is created with its final mode (O_CREAT|O_EXCL with those
 // bits), so no other user can open it at any moment, not even before its first byte.
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes, int mode = -1);
+
+// Replaces a file's content as WriteFileAtomically does, unless the file's folder cannot take a
+// new file (a folder this user may not write to) while the file itself can be written: the
+// settings of a program installed in a read-only folder, with its settings file opened to its
+// users, are still written, in place (WriteFileInPlace).
+void ReplaceFileContent(const std::string& fileName, std::string_view bytes);
+
+// Writes a file's content over the old one, in the same file (its mode, owner and links stay):
+// the room for the new content is reserved first where the file system can do so, so that a
+// full disk fails before any old byte is overwritten; the bytes reach the disk before the file
+// is cut to their length; and when a write fails half-way, the old content is written back. A
+// crash while the bytes are written can still leave a mix of both, which a rename never does:
+// only for files whose folder refuses new files. The file must exist and be a regular file.
+// Raises rtl::EWriteError (a FileFailureOf) naming the file and the system's reason.
+void WriteFileInPlace(const std::string& fileName, std::string_view bytes);
 
 // Removes the temporary files that WriteFileAtomically of fileName left behind when its
 // process was killed (".<name>.XXXXXXXX.tmp" beside it); how many went. Only for a caller that

@@ -547,9 +547,19 @@ void TkwUpdConexaoKw4::GravarBalanceadores(const std::string& texto) {
     const std::vector<std::string> novas = Linhas(texto);
     if (novas.size() <= 2) return;
     ConfirmeSecaoBalanceador(novas);  // before the file is read: a refused list touches nothing
-    const std::string arquivo = CaminhoLocal(kwUpdConfig().GetArquivoINI());
-    const std::string conteudo = rtl::ReadFileBytes(arquivo);  // unreadable: raises, nothing written
-    rtl::WriteFileAtomically(arquivo, ReescrevaSecaoBalanceador(conteudo, novas));
+    const std::string nome = kwUpdConfig().GetArquivoINI();
+    const std::string arquivo = CaminhoLocal(nome);
+    try {
+        const std::string conteudo = rtl::ReadFileBytes(arquivo);  // unreadable: nothing written
+        // In place when the launcher's folder refuses new files, as every write of the settings.
+        rtl::ReplaceFileContent(arquivo, ReescrevaSecaoBalanceador(conteudo, novas));
+    } catch (const rtl::EFOpenError& e) {
+        throw rtl::EWriteError(MensagemErroGravacao(nome, e));
+    } catch (const rtl::EReadError& e) {
+        throw rtl::EWriteError(MensagemErroGravacao(nome, e));
+    } catch (const rtl::EWriteError& e) {
+        throw rtl::EWriteError(MensagemErroGravacao(nome, e));
+    }
 }
 
 // ---- TkwUpdConexaoKWBalanceador ---------------------------------------------------------------

@@ -65,16 +65,19 @@ TEST(TkwUpdDBFlatFile, ReadsFieldsTrimmedFillsMissingIgnoresExtra) {
     EXPECT_EQ(ds.Cursor(), -1);  // setting a text does not move
     struct Caso {
         std::vector<std::string> valores;
+        int presentes;  // fields the line holds, up to the layout's
     };
     const Caso casos[] = {
-        {{"1", "a.exe", "7"}}, {{"2", "b.dll", ""}}, {{"3", "c.ocx", "9"}}, {{"4", "", ""}}};
+        {{"1", "a.exe", "7"}, 3}, {{"2", "b.dll", ""}, 2}, {{"3", "c.ocx", "9"}, 3}, {{"4", "", ""}, 3}};
     ds.First();
     for (const Caso& c : casos) {
         ASSERT_FALSE(ds.Eof());
         EXPECT_EQ(Valores(ds), c.valores) << "record " << ds.Cursor();
+        EXPECT_EQ(ds.CamposPresentes(), c.presentes) << "record " << ds.Cursor();
         ds.Next();
     }
     EXPECT_TRUE(ds.Eof());
+    EXPECT_EQ(ds.CamposPresentes(), 0);
     EXPECT_EQ(ds.Cursor(), 4);
     EXPECT_EQ(Valores(ds), (std::vector<std::string>{"", "", ""}));  // past the end: all empty
     EXPECT_EQ(ds.ValorCampo(0), "");

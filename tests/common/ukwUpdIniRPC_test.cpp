@@ -150,15 +150,20 @@ TEST_F(RPC, AttributeLogOfAMissingFileLogsTheFailure) {
     EXPECT_EQ(t[1].rfind(" - TkwUpdIni.LogarAtributosArquivo: ", 0), 0u) << t[1];
 }
 
-TEST_F(RPC, AFailedWriteRaisesTheIniError) {
+// A failed write raises the INI error, its text in the launcher's language with the file and
+// the system's reason (before: "Unable to write to <file>", English and without a cause).
+TEST_F(RPC, AFailedWriteRaisesTheIniErrorWithItsCause) {
     // A folder where the configuration file should be cannot be written as a file.
     std::filesystem::create_directory(dir / "kwCFG.ini");
     try {
         kwUpdIni().EscreverConfiguracoesRPC(true, true);
         ADD_FAILURE() << "no failure";
     } catch (const rtl::EIniFileException& e) {
-        EXPECT_EQ(e.Message().rfind("Unable to write to ", 0), 0u) << e.Message();
+        EXPECT_EQ(e.Message(), "Erro ao gravar o arquivo \"" + dir.Folder() +
+                                   "kwCFG.ini\". Mensagem de erro: Is a directory (21)");
     }
+    EXPECT_EQ(kwtest::Texts(log),
+              std::vector<std::string>{" - Escrevendo configurações de RPC no kwCFG.ini"});
 }
 
 TEST_F(RPC, ValuesAlreadyReadAreNotAffected) {

@@ -5,15 +5,18 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "LauncherBaseTestSupport.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "rtl/Format.h"
+#include "rtl/StringList.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -49,6 +52,44 @@ TEST(TkwUpdLog, LineFormats) {
     for (const auto& l : want)
         texto += l + "\r\n";
     EXPECT_EQ(log.GetTexto(), texto);
+}
+
+// Texts from files and servers reach the log as they are: a control character is shown as
+// "\xNN" (a NUL cut the line for many readers, an escape sequence drove the terminal), a line
+// break of any kind inside a line is written as CR LF (a lone CR joined a message's lead
+// sentence and its cause), tabs and non-ASCII letters stay.
+TEST(TkwUpdLog, ControlCharactersAreShownAndLineBreaksKept) {
+    kwtest::FixedUtcClock clock;
+    using namespace std::string_literals;
+    struct Case {
+        const char* nome;
+        std::function<void(TkwUpdLog&)> escreva;
+        std::string texto;  // GetTexto
+    };
+    const Case cases[] = {
+        {"NUL", [](TkwUpdLog& l) { l.Adicione("a\0b"s); }, kStamp + " : a\\x00b\r\n"},
+        {"escape sequence and DEL past the first eight bytes",
+         [](TkwUpdLog& l) { l.AdicioneDetalhe("Valor informado: \"3\x1b[31mX\x7f\""); },
+         kStamp + " :  - Valor informado: \"3\\x1B[31mX\\x7F\"\r\n"},
+        {"lone CR between two sentences", [](TkwUpdLog& l) { l.AdicioneErro("= N\rCausa: c"); },
+         kStamp + " :  - Erro: = N\r\nCausa: c\r\n"},
+        {"lone LF and CR LF", [](TkwUpdLog& l) { l.Adicione("a\nb\r\nc"); }, kStamp + " : a\r\nb\r\nc\r\n"},
+        {"a CR LF across two parts is one break",
+         [](TkwUpdLog& l) {
+             l.AdicionePartes({"a\r", "\nb"});
+         },
+         kStamp + " : a\r\nb\r\n"},
+        {"tabs and accents stay", [](TkwUpdLog& l) { l.Adicione("configuração\tação ÇÃÕ 0123456789"); },
+         kStamp + " : configuração\tação ÇÃÕ 0123456789\r\n"},
+        {"plain lines too", [](TkwUpdLog& l) { l.AdicioneTexto("um\x01\r\ndois\0"s); },
+         "um\\x01\r\ndois\\x00\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nome);
+        TkwUpdLog log;
+        c.escreva(log);
+        EXPECT_EQ(log.GetTexto(), c.texto);
+    }
 }
 
 TEST(TkwUpdLog, StampUsesTheLocaleSeparatorsAndTheClock) {
@@ -143,6 +184,103 @@ TEST_F(TkwUpdLogFile, AFolderThatDoesNotExistRaisesAndKeepsTheLines) {
     log.Adicione("x");
     EXPECT_THROW(log.SalveEmArquivo((dir / "nao-existe" / "kwVerify.log").string(), true), rtl::Exception);
     EXPECT_EQ(log.Linhas().size(), 1u);
+}
+
+// The file's ceiling: the newest whole blocks that fit stay, byte for byte; older blocks go
+// whole, never cut, and this run's block ends with a line saying so. The ceiling is lowered
+// here so that a few short blocks reach it.
+TEST_F(TkwUpdLogFile, TheFileKeepsItsNewestWholeBlocksWithinTheCeiling) {
+    // Blocks larger than the notice, so that it costs at most one of them.
+    const auto bloco = [](int n) {
+        std::string b;
+        for (int i = 1; i <= 5; ++i)
+            b += i == 3
+                     ? "\r\n"
+                     : "10/12/2026 13:00:0" + std::to_string(i) + " : b" + std::to_string(n) + " linha\r\n";
+        return b;
+    };
+    const std::string velho = bloco(1) + kSeparador + bloco(2) + kSeparador + bloco(3);
+    const std::string nova = kStamp + " : nova\r\n";
+    const auto aviso = [](size_t limite) {
+        return kStamp + " : As execuções mais antigas do log foram removidas para manter o arquivo em até " +
+               std::to_string(limite) + " bytes.\r\n";
+    };
+    const std::string inteiro = nova + kSeparador + velho;
+    // What the file holds with the notice and the first n old blocks.
+    const auto com = [&](size_t limite, int n) {
+        std::string r = nova + aviso(limite);
+        for (int i = 1; i <= n; ++i)
+            r += kSeparador + bloco(i);
+        return r;
+    };
+    // The sizes with a ceiling of three digits, as these are.
+    const size_t doisBlocos = com(100, 2).size();
+    const size_t umBloco = com(100, 1).size();
+    ASSERT_LT(doisBlocos, inteiro.size());
+    ASSERT_LT(doisBlocos, 1000u);
+    const std::string semQuebras(300, 'x');
+    struct Case {
+        const char* nome;
+        std::string velho;
+        size_t limite;
+        std::string esperado;
+    };
+    const Case cases[] = {
+        {"everything fits", velho, 10000, inteiro},
+        {"exactly at the ceiling", velho, inteiro.size(), inteiro},
+        {"two blocks fit", velho, doisBlocos, com(doisBlocos, 2)},
+        {"one byte short of two blocks keeps one", velho, doisBlocos - 1, com(doisBlocos - 1, 1)},
+        {"only the newest fits", velho, umBloco, com(umBloco, 1)},
+        {"this run alone passes the ceiling", velho, 10, nova + aviso(10)},
+        {"an old text without blocks that does not fit", semQuebras, 200, nova + aviso(200)},
+        {"a damaged oldest block (no line break, NUL bytes) goes alone",
+         bloco(1) + kSeparador + std::string(400, '\0'), umBloco + 50, com(umBloco + 50, 1)},
+        {"line ends other than CR LF are kept as lines", "v 1\nv 2\r\n\n" + std::string(54, '=') + "\n\nv 3",
+         10000, nova + kSeparador + "v 1\r\nv 2\r\n" + kSeparador + "v 3\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nome);
+        kwtest::WriteFile(Path(), c.velho);
+        TkwUpdLog log;
+        log.Adicione("nova");
+        log.SalveEmArquivo(Path(), true, c.limite);
+        const std::string escrito = kwtest::ReadFile(Path());
+        EXPECT_EQ(escrito, c.esperado);
+        if (c.esperado.size() > nova.size() + aviso(c.limite).size()) {
+            EXPECT_LE(escrito.size(), c.limite);
+        }
+    }
+}
+
+// Runs pile up at the ceiling: each save drops what no longer fits, the newest runs stay.
+TEST_F(TkwUpdLogFile, RunsAfterRunsStayWithinTheCeiling) {
+    constexpr size_t kLimite = 4096;
+    for (int run = 1; run <= 40; ++run) {
+        TkwUpdLog log;
+        for (int i = 0; i < 5; ++i)
+            log.Adicione("run " + std::to_string(run) + " linha " + std::to_string(i));
+        log.SalveEmArquivo(Path(), true, kLimite);
+        const std::string texto = kwtest::ReadFile(Path());
+        ASSERT_LE(texto.size(), kLimite) << run;
+        EXPECT_EQ(texto.rfind(kStamp + " : run " + std::to_string(run) + " linha 0\r\n", 0), 0u);
+        // Every block in the file is whole: its five lines, in order.
+        rtl::StringList lista;
+        lista.SetText(texto);
+        const std::vector<std::string>& linhas = lista.Lines();
+        int anterior = run + 1;
+        for (size_t i = 0; i < linhas.size(); ++i) {
+            const size_t p = linhas[i].find(" : run ");
+            if (p == std::string::npos || linhas[i].find(" linha 0") == std::string::npos) continue;
+            const int r = std::stoi(linhas[i].substr(p + 7));
+            EXPECT_EQ(r, anterior - 1) << "a run is missing between the kept ones";
+            anterior = r;
+            ASSERT_LT(i + 4, linhas.size());
+            EXPECT_NE(linhas[i + 4].find("run " + std::to_string(r) + " linha 4"), std::string::npos);
+        }
+        if (run == 40) {
+            EXPECT_GT(anterior, 1);  // older runs did go
+        }
+    }
 }
 
 // A long-lived launcher object as the launcher driver writes it: its own INICIO/FIM lines
@@ -264,4 +402,34 @@ TEST(TkwUpdLogProcessos, RunsEndingTogetherLoseNoBlock) {
         if (texto.find("bloco " + std::to_string(id) + " linha 19\r\n") == std::string::npos) ++perdidos;
     EXPECT_EQ(perdidos, 0);
     EXPECT_NE(texto.find("linha antiga 39999\r\n"), std::string::npos);
+}
+
+// An old log far past the ceiling (1 GiB, sparse: no disk is used) is not read into memory: the
+// save reads only what it keeps. Before, every save read the whole old file, and the launcher's
+// memory grew with its log (five runs with a large requisites list took it from 446 MB to 1.5 GB).
+TEST(TkwUpdLogProcessos, AnOldLogPastTheCeilingIsNotReadWhole) {
+    kwtest::TempDir dir;
+    const auto log = (dir / "kwVerify.log").string();
+    {
+        std::FILE* f = std::fopen(log.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(::ftruncate(::fileno(f), off_t(1) << 30), 0);
+        std::fclose(f);
+    }
+    plat::ProcessOptions o;
+    o.wait = true;
+    o.output = plat::ProcessOutput::Capture;
+    const auto r = plat::StartProcess(kwtest::ProgPath("kwbase_log_block").string(), {log, "1", "3"}, o);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const size_t p = r.output.find("maxrss_kb=");
+    ASSERT_NE(p, std::string::npos) << r.output;
+    const long kb = std::stol(r.output.substr(p + 10));
+    EXPECT_LT(kb, 256L * 1024) << "peak memory of the save, in KB";
+    // The old text had no block that fits (one line of a gigabyte): this run's block alone.
+    const std::string texto = kwtest::ReadFile(log);
+    EXPECT_LT(texto.size(), 1024u);
+    EXPECT_NE(texto.find("bloco 1 linha 2\r\n"), std::string::npos);
+    EXPECT_NE(
+        texto.find("As execuções mais antigas do log foram removidas para manter o arquivo em até 16 MB."),
+        std::string::npos);
 }

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -296,6 +297,68 @@ TEST_F(LocalRoad, AReaderWithoutWriteRightsOnTheSiteCopiesFromIt) {
     ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
                                    std::chrono::milliseconds(30000)));
     EXPECT_EQ(kwtest::ReadFile(ws_ / "log" / "kwExecDemo.fim"), "0\n");
+}
+
+// The launcher's folder belongs to the administrator and refuses new files to the user (nobody),
+// who may write kwCFG.ini and the log folder only: the [RPC] write is made in place and the run
+// goes on. Before, the write went through a temporary file in the folder and the run failed
+// with "Unable to write to <file>".
+TEST_F(LocalRoad, AReadOnlyLauncherFolderWithAWritableSettingsFile) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    // A first run by the administrator brings the workstation up to date.
+    const Execucao um = Rode({"um"});
+    ASSERT_EQ(um.codigo, 0) << um.saida;
+    ASSERT_TRUE(kwtest::Eventually([&] { return fs::exists(ws_ / "log" / "kwExecDemo.fim"); },
+                                   std::chrono::milliseconds(30000)));
+    ASSERT_TRUE(kwtest::Eventually([&] { return InicioDaAplicacao() == 1; }));
+    // The database now asks for another switch, so the user's run must change kwCFG.ini.
+    Sql("update epadConfigServidor set deValor = 'FALSE' where deChave = 'RPC.CONTROLAR_RECONEXAO'");
+    fs::permissions(ws_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(ws_ / "kwCFG.ini", fs::perms::owner_read | fs::perms::owner_write |
+                                           fs::perms::group_read | fs::perms::group_write |
+                                           fs::perms::others_read | fs::perms::others_write);
+    Dono(ws_ / "log", "nobody");
+    struct stat antes {};
+    ASSERT_EQ(::stat((ws_ / "kwCFG.ini").c_str(), &antes), 0);
+    const auto nomes = [&] {
+        std::vector<std::string> r;
+        for (const auto& e : fs::directory_iterator(ws_))
+            r.push_back(e.path().filename().string());
+        std::sort(r.begin(), r.end());
+        return r;
+    };
+    const std::vector<std::string> pasta = nomes();
+
+    const Execucao dois = RodeComo("nobody", {"dois"});
+    EXPECT_EQ(dois.codigo, 0) << dois.saida;
+    EXPECT_TRUE(Contains(dois.log, " - Concluída configurações de RPC no kwCFG.ini")) << dois.saida;
+    EXPECT_TRUE(Contains(dois.log, " - O sistema já está atualizado.")) << dois.saida;
+    const std::string cfg = rtl::StringReplace(kwtest::ReadFile(ws_ / "kwCFG.ini"), "\r\n", "\n");
+    EXPECT_NE(cfg.find("[RPC]\nControlarReconexao=0\nConsultarDispIDLocal=0"), std::string::npos) << cfg;
+    // The same file, still the administrator's, and nothing new in the folder.
+    struct stat depois {};
+    ASSERT_EQ(::stat((ws_ / "kwCFG.ini").c_str(), &depois), 0);
+    EXPECT_EQ(depois.st_ino, antes.st_ino);
+    EXPECT_EQ(depois.st_uid, 0u);
+    EXPECT_EQ(depois.st_mode, antes.st_mode);
+    EXPECT_EQ(nomes(), pasta);
+    ASSERT_TRUE(kwtest::Eventually([&] { return InicioDaAplicacao() == 2; }));
+}
+
+// A kwCFG.ini the user (nobody) may not read: the run says so with the system's reason. Before,
+// the reader took it for an empty file and the run ended on an empty CdSistema.
+TEST_F(LocalRoad, ASettingsFileTheUserCannotReadIsSaidSo) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    Dono(ws_, "nobody");
+    ASSERT_EQ(::chown((ws_ / "kwCFG.ini").c_str(), 0, 0), 0);
+    fs::permissions(ws_ / "kwCFG.ini", fs::perms::owner_read | fs::perms::owner_write);
+    const Execucao e = RodeComo("nobody", {});
+    EXPECT_EQ(e.codigo, 1) << e.saida;
+    const std::string mensagem = "O arquivo \"" + ws_.string() +
+                                 "/kwCFG.ini\" não pode ser lido. Mensagem de erro: Permission denied (13)";
+    EXPECT_TRUE(Contains(e.log, "EXCEPTION: " + mensagem)) << e.saida;
+    EXPECT_NE(e.saida.find(mensagem), std::string::npos) << e.saida;
 }
 
 // A requisite's destination that leads out of the launcher's folder ends the run with a clear

@@ -6,9 +6,13 @@
 // need one run kwrun_loader, the same program with a road that reads a file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
+#include "common/ukwUpdLog.h"
 #include "launcher/LauncherRunTestSupport.h"
 #include "platform/InstanceMarker.h"
 #include "platform/Process.h"
@@ -16,6 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using kwtest::Contains;
 using kwtest::IndexOf;
 
@@ -23,6 +28,15 @@ const std::string kSeparador(54, '=');
 const std::string kTarefaErro =
     "Erro ao carregar o sistema.\nFavor entrar em contato com o administrador do sistema....";
 const std::string kPrefixoErro = "Houve um erro durante o carregamento do sistema. ";
+
+// The control characters of a text other than line breaks, as their codes.
+std::string ControlesCrus(const std::string& texto) {
+    std::string r;
+    for (char c : texto)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n') || c == 0x7F)
+            r += std::to_string(int(static_cast<unsigned char>(c))) + " ";
+    return r;
+}
 
 struct Execucao {
     int codigo = -1;
@@ -148,14 +162,27 @@ TEST_F(LauncherProcess, SettingsErrors) {
          "Tipo de servidor (kwCFG.ini: Sessão KWUPDATE, Ident: TipoServidor) é inválido. Valor informado: "
          "\"WEB\".",
          false},
+        // Control characters read from the file are shown, in the log as on standard error.
+        {"CdSistema with control characters", "[KWUPDATE]\nCdSistema=3\0abc\x01\x1b[31mX\x7f\n"s,
+         "CdSistema é inválido. Esperado um número inteiro. Valor informado: "
+         "\"3\\x00abc\\x01\\x1B[31mX\\x7F\".",
+         true},
+        // What stands at the path is said, rather than "não existe" or an empty CdSistema.
+        {"a folder", "folder", "O arquivo \"" + cfgPath + "\" é uma pasta, não um arquivo.", true},
+        {"a pipe", "fifo", "O arquivo \"" + cfgPath + "\" não é um arquivo comum.", true},
     };
     const fs::path exe = Instale("QOR.exe");
     const fs::path app = Programa("QORAPP.exe");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.nome);
-        fs::remove(dir_ / "kwCFG.ini");
+        fs::remove_all(dir_ / "kwCFG.ini");
         fs::remove(dir_ / "log" / "kwVerify.log");
-        if (c.cfg != "-") Escreva("kwCFG.ini", c.cfg);
+        if (c.cfg == "folder")
+            fs::create_directory(dir_ / "kwCFG.ini");
+        else if (c.cfg == "fifo")
+            ASSERT_EQ(::mkfifo((dir_ / "kwCFG.ini").c_str(), 0644), 0);
+        else if (c.cfg != "-")
+            Escreva("kwCFG.ini", c.cfg);
         const Execucao r = Rode(exe, {"x"});
         EXPECT_EQ(r.codigo, 1);
         // The task line, then the message box, as the headless back end writes them.
@@ -169,6 +196,8 @@ TEST_F(LauncherProcess, SettingsErrors) {
         EXPECT_TRUE(Contains(r.log, "FIM - Execute"));
         EXPECT_EQ(r.log.back(), "#DESTROY# TkwUpdLoader");
         EXPECT_FALSE(Gravou(app));
+        EXPECT_EQ(ControlesCrus(r.saida), "") << "standard error";
+        EXPECT_EQ(ControlesCrus(r.logBruto), "") << "log";
     }
 }
 
@@ -232,6 +261,93 @@ TEST_F(LauncherProcess, EachRunIsAddedOnTopOfTheLogFile) {
     // Newest run first, then the earlier file unchanged.
     EXPECT_EQ(segunda.logBruto.substr(segunda.logBruto.size() - primeira.logBruto.size()), primeira.logBruto);
     EXPECT_EQ(kwtest::LogTexts(segunda.logBruto).front(), "#CREATE# TkwUpdLoader");
+}
+
+// An old log at the ceiling (16 MB of earlier runs' blocks) over several real runs: each run
+// adds its block on top and the oldest blocks go, whole, so the file stays within the ceiling;
+// the blocks kept are the newest ones, byte for byte, and each run says that it dropped some.
+TEST_F(LauncherProcess, TheLogStaysWithinItsCeilingOverManyRuns) {
+    const fs::path exe = Instale("QOR.exe");
+    Programa("QORAPP.exe");
+    Escreva("kwCFG.ini", "[KWUPDATE]\nPodeAtualizar=N\nCdSistema=3\n");
+    const size_t limite = TkwUpdLog::kLimiteArquivoLog;
+    const std::string separador = "\r\n" + kSeparador + "\r\n\r\n";
+    // Blocks of about 1 KB (smaller than a run's), numbered from the newest, up to 256 bytes
+    // short of the ceiling: every run must drop some.
+    std::vector<std::string> antigos;
+    std::string velho;
+    for (int b = 1;; ++b) {
+        std::string bloco;
+        for (int i = 0; i < 10; ++i)
+            bloco += "10/12/2026 13:00:00 :  - bloco antigo " + std::to_string(b) + " linha " +
+                     std::to_string(i) + " " + std::string(40, 'x') + "\r\n";
+        if (velho.size() + separador.size() + bloco.size() > limite - 256) break;
+        if (b > 1) velho += separador;
+        velho += bloco;
+        antigos.push_back(bloco);
+    }
+    fs::create_directories(dir_ / "log");
+    Escreva("log/kwVerify.log", velho);
+
+    const std::string aviso =
+        " : As execuções mais antigas do log foram removidas para manter o arquivo em até 16 MB.\r\n";
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const Execucao r = Rode(exe, {});
+        EXPECT_EQ(r.codigo, 0) << r.saida;
+        ASSERT_LE(r.logBruto.size(), limite);
+        std::vector<std::string> blocos;
+        for (size_t pos = 0;;) {
+            const size_t s = r.logBruto.find(separador, pos);
+            blocos.push_back(r.logBruto.substr(pos, s == std::string::npos ? s : s - pos));
+            if (s == std::string::npos) break;
+            pos = s + separador.size();
+        }
+        // This test's runs on top, newest first, each whole and ending with the line about the
+        // blocks it dropped.
+        ASSERT_GT(blocos.size(), size_t(run));
+        for (int k = 0; k < run; ++k) {
+            EXPECT_EQ(kwtest::LogTexts(blocos[size_t(k)]).front(), "#CREATE# TkwUpdLoader");
+            EXPECT_NE(blocos[size_t(k)].find("#DESTROY# TkwUpdLoader\r\n"), std::string::npos);
+            EXPECT_EQ(blocos[size_t(k)].substr(blocos[size_t(k)].size() - aviso.size()), aviso);
+        }
+        // Then the newest old blocks, byte for byte; the older ones are gone whole.
+        const size_t mantidos = blocos.size() - size_t(run);
+        ASSERT_LT(mantidos, antigos.size());
+        for (size_t i = 0; i < mantidos; ++i)
+            ASSERT_EQ(blocos[size_t(run) + i], antigos[i]) << "old block " << i + 1;
+        // The next older block would not have fitted.
+        EXPECT_GT(r.logBruto.size() + separador.size() + antigos[mantidos].size(), limite);
+    }
+}
+
+// The log cannot be written (log/ is a file): the cause goes to standard error in the
+// launcher's words, and the exit status says so even when the run itself went well.
+TEST_F(LauncherProcess, ALogThatCannotBeWrittenIsReportedAndFailsTheExitStatus) {
+    struct Case {
+        const char* nome;
+        std::string cfg;
+        int codigo;
+    };
+    const Case cases[] = {
+        {"a good run", "[KWUPDATE]\nPodeAtualizar=N\nCdSistema=3\n", 3},
+        {"a failed run keeps its own status", "[KWUPDATE]\nCdSistema=abc\n", 1},
+    };
+    const fs::path exe = Instale("QOR.exe");
+    const fs::path app = Programa("QORAPP.exe");
+    Escreva("log", "não é uma pasta");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nome);
+        Escreva("kwCFG.ini", c.cfg);
+        const Execucao r = Rode(exe, {});
+        EXPECT_EQ(r.codigo, c.codigo) << r.saida;
+        const std::string linha = "Erro: Erro ao gravar o arquivo \"" + Pasta() +
+                                  "log/kwVerify.log\". Mensagem de erro: Not a directory (20)\n";
+        ASSERT_GE(r.saida.size(), linha.size()) << r.saida;
+        EXPECT_EQ(r.saida.substr(r.saida.size() - linha.size()), linha) << r.saida;
+    }
+    EXPECT_EQ(kwtest::RecordedArgs(app), std::vector<std::string>{"kwUpdate"});
+    EXPECT_EQ(kwtest::ReadFile(dir_ / "log"), "não é uma pasta");
 }
 
 TEST_F(LauncherProcess, OfflineApplicationAfterAFailure) {
@@ -340,6 +456,28 @@ TEST_F(LauncherWithRoad, UpdateNeededStartsTheExecutor) {
         // The verification object is freed after the executor was started.
         EXPECT_LT(IndexOf(r.log, "FIM - ExecuteAtualizacao"), IndexOf(r.log, "#DESTROY# TkwUpdVerificacao"));
     }
+}
+
+// The executor's refresh fails at the first site and the second is off: the message keeps the
+// line break between its lead sentence and its cause, in the log file as on standard error.
+// Before, the file held a lone CR there, and its readers showed "...fldisponivel2 = NCausa: ...".
+TEST_F(LauncherWithRoad, AFailedExecutorRefreshKeepsTheLineBreakOfItsMessage) {
+    const fs::path exe = Instale("Qor2.exe", false);
+    Programa("QOR2APP.exe");
+    Escreva("requisitos.txt", "3;1;kwExec.exe;;;5;1;" + Pasta() + "sem-site/;;;;;;S;N;N\r\n");
+    const Execucao r = Rode(exe, {});
+    EXPECT_EQ(r.codigo, 1) << r.saida;
+    const std::string quebra =
+        "pois está configurado para fldisponivel2 = N\r\nCausa: Não foi possível atualizar \"kwExec.exe\".";
+    EXPECT_NE(r.logBruto.find(quebra), std::string::npos) << r.logBruto;
+    EXPECT_EQ(r.logBruto.find("= N\rC"), std::string::npos);
+    EXPECT_NE(r.saida.find("fldisponivel2 = N\nCausa: Não foi possível atualizar"), std::string::npos)
+        << r.saida;
+    // The cause is a plain line of the file: it reads back as a line of its own.
+    EXPECT_TRUE(std::any_of(r.log.begin(), r.log.end(), [](const std::string& l) {
+        return l.rfind("Causa: Não foi possível atualizar \"kwExec.exe\". Motivo: Erro ao copiar o arquivo",
+                       0) == 0;
+    }));
 }
 
 TEST_F(LauncherWithRoad, UpdateAlreadyRunning) {

@@ -220,6 +220,34 @@ TEST_F(Executor, ACopiedExecutorIsCurrentAtTheNextRun) {
     }
 }
 
+// A damaged history and an executor that is copied: the copy records itself, the history index
+// is built again for the next requisite, and each damaged record is still named once. Before,
+// every build named them all again (1,040 lines for one garbage history of 520).
+TEST_F(Executor, DamagedRecordsAreNamedOncePerRun) {
+    kwtest::WriteFile(Destino(), kVelho);
+    kwtest::WriteFile(dir / "site1" / "kwExec.exe", kNovo);
+    GraveHistorico("lixo sem campos\r\n12;X;A.DLL;x5;1;;;\r\n\x01\x02;;;;\r\n12;X;A.DLL;5");
+    Requisito a = Req();
+    a.sistema = "12";
+    a.objeto = "a.dll";
+    a.op = "2";
+    TkwUpdLog log;
+    EXPECT_EQ(Verifique(Req().Linha(16) + a.Linha(16), false, &log), "");
+    EXPECT_EQ(kwtest::ReadFile(Destino()), kNovo);
+    EXPECT_TRUE(atualizar);
+    std::vector<std::string> nomeados;
+    for (const std::string& t : Textos(log))
+        if (t.find("do histórico (HST) ignorado") != std::string::npos) nomeados.push_back(t);
+    EXPECT_EQ(nomeados,
+              (std::vector<std::string>{
+                  " - Erro: Registro 1 do histórico (HST) ignorado: está incompleto (1 de 8 campos).",
+                  " - Erro: Registro 2 do histórico (HST) ignorado: nuControle \"x5\" e cdTipoOperacao "
+                  "\"1\" devem ser números inteiros.",
+                  " - Erro: Registro 3 do histórico (HST) ignorado: está incompleto (5 de 8 campos).",
+                  " - Erro: Registro 4 do histórico (HST) ignorado: está incompleto (4 de 8 campos).",
+              }));
+}
+
 TEST_F(Executor, SitesInTurn) {
     struct Caso {
         const char* nome;

@@ -169,6 +169,45 @@ TEST_F(Verificacao, TheFirstMatchingRecordDecidesAndDamagedRecordsAreSkipped) {
     EXPECT_THROW(Verifique(r.Linha(16)), rtl::EConvertError);
 }
 
+// A history record cut before its last field (a history written while the disk filled): it is
+// named once as damaged and left out, so the object counts as absent from the history. Before,
+// the cut record was matched, completed with the file's current size and time and saved, under
+// its cut file name, and the object passed as current.
+TEST_F(Verificacao, ARecordCutBeforeItsLastFieldIsNamedAndLeftOut) {
+    kwtest::WriteFile(dir / "bin" / "a.dll", "x");
+    const std::string caminho = (dir / "bin").string() + "\\a.dll";
+    struct Caso {
+        const char* nome;
+        std::string registro;
+        int campos;
+    };
+    const Caso casos[] = {
+        {"cut in the file name", "12;" + Estacao() + ";A.DLL;5;1;" + caminho.substr(0, caminho.size() - 3),
+         6},
+        {"after the size", "12;" + Estacao() + ";A.DLL;5;1;" + caminho + ";1", 7},
+        {"after the operation", "12;" + Estacao() + ";A.DLL;5;1", 5},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nome);
+        // The cut record is the file's last line, without its line end, as a cut file has it.
+        GraveHistorico(Historico("12", Estacao(), "B.DLL", "1", "1") + c.registro);
+        Requisito r;
+        r.crc = "123";  // a checksum is given: a record without size and time would be completed
+        TkwUpdLog log;
+        EXPECT_TRUE(Verifique(r.Linha(16), false, &log));
+        EXPECT_TRUE(TemLinha(log, " - Objeto não existente no histórico (HST)"));
+        int nomeados = 0;
+        for (const std::string& t : Textos(log))
+            nomeados += t.find("do histórico (HST) ignorado") != std::string::npos;
+        EXPECT_EQ(nomeados, 1);
+        EXPECT_TRUE(TemLinha(log, " - Erro: Registro 2 do histórico (HST) ignorado: está incompleto (" +
+                                      std::to_string(c.campos) + " de 8 campos)."));
+        // Nothing was completed or saved.
+        EXPECT_EQ(kwtest::ReadFile(Log("kwExec.hst")),
+                  Historico("12", Estacao(), "B.DLL", "1", "1") + c.registro);
+    }
+}
+
 TEST_F(Verificacao, ObjectNamesMatchTheHistoryWithoutRegardToCase) {
     struct Caso {
         std::string objeto;   // the requisite's

@@ -12,7 +12,9 @@
 #include <thread>
 
 #include "rtl/IniFile.h"
+#include "rtl/Stream.h"
 #include "rtl/Text.h"
+#include "support/OtherUser.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -322,6 +324,10 @@ TEST(IniFile, FailedWritesRaiseAndLoseNothing) {
     } catch (const rtl::EIniFileException& e) {
         EXPECT_EQ(e.Message(), "Unable to write to " + inMissing);
         EXPECT_STREQ(e.ClassName(), "EIniFileException");
+        // The system's reason comes with it.
+        const rtl::FileFailure* f = rtl::FileFailureIn(e);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(f->Reason(), "No such file or directory");
     }
     // Something that cannot be read stands where the file is: it is not replaced by a file
     // holding only the new key.
@@ -331,6 +337,92 @@ TEST(IniFile, FailedWritesRaiseAndLoseNothing) {
     EXPECT_THROW(rtl::IniFile(folder.string()).WriteString("A", "k", "v"), rtl::EIniFileException);
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(kwtest::ReadFile(folder / "inside"), "keep");
+}
+
+// A folder its user may not write to, with a settings file the user may write (a program
+// installed by an administrator for every user): the write is made in place, the file keeps its
+// identity and the folder gets nothing new. A file the user may not write either fails, with
+// the system's reason carried by the error. A second local user (nobody) writes.
+TEST(IniFile, AFolderThatRefusesNewFilesIsWrittenInPlace) {
+    if (!kwtest::CanActAsOtherUser()) GTEST_SKIP() << "needs root to act as two users";
+    kwtest::TempDir dir;
+    const auto rx = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                    fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(dir.path(), rx);
+    kwtest::TempDir out;
+    fs::permissions(out.path(), fs::perms::all);
+    const kwtest::ProgramForAnyone prog("rtl_ini_write");
+    struct Case {
+        const char* name;
+        fs::perms mode;
+        std::string result;
+    };
+    const fs::perms rw =
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+    const Case cases[] = {
+        {"writable file", rw | fs::perms::group_write | fs::perms::others_write, "ok\n"},
+        {"read-only file", rw,
+         "error\nUnable to write to " + (dir / "kwCFG.ini").string() + "\nPermission denied\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path ini = dir / "kwCFG.ini";
+        const std::string before = "; comment\r\n[KWUPDATE]\r\nCdSistema=3\r\n";
+        kwtest::WriteFile(ini, before);
+        fs::permissions(ini, c.mode);
+        struct stat was {};
+        ASSERT_EQ(::stat(ini.c_str(), &was), 0);
+        const std::string result = (out / "result").string();
+        const pid_t pid = kwtest::StartAsUser(kwtest::kNobodyUid, kwtest::kNobodyGid, prog.path(),
+                                              {ini.string(), "RPC", "ControlarReconexao", "1", result});
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(kwtest::WaitForExit(pid), c.result == "ok\n" ? 0 : 1);
+        EXPECT_EQ(kwtest::ReadFile(result), c.result);
+        EXPECT_EQ(kwtest::ReadFile(ini),
+                  c.result == "ok\n" ? before + "[RPC]\r\nControlarReconexao=1\r\n" : before);
+        struct stat now {};
+        ASSERT_EQ(::stat(ini.c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino, was.st_ino);
+        EXPECT_EQ(now.st_uid, 0u);
+        EXPECT_EQ(now.st_mode, was.st_mode);
+        int entries = 0;
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            (void)e;
+            ++entries;
+        }
+        EXPECT_EQ(entries, 1);
+    }
+}
+
+// The in-place writer itself: longer and shorter contents, the file's identity and mode kept;
+// something that is not a regular file is refused, with the system's reason.
+TEST(IniFile, InPlaceWritesReplaceTheWholeContent) {
+    kwtest::TempDir dir;
+    const fs::path p = dir / "f.ini";
+    kwtest::WriteFile(p, "0123456789");
+    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    struct stat was {};
+    ASSERT_EQ(::stat(p.c_str(), &was), 0);
+    for (const std::string& content : {std::string(100000, 'x'), std::string("ab"), std::string()}) {
+        rtl::WriteFileInPlace(p.string(), content);
+        EXPECT_EQ(kwtest::ReadFile(p), content);
+        struct stat now {};
+        ASSERT_EQ(::stat(p.c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino, was.st_ino);
+        EXPECT_EQ(now.st_mode, was.st_mode);
+    }
+    for (const fs::path& other : {dir / "missing.ini", dir.path()}) {
+        try {
+            rtl::WriteFileInPlace(other.string(), "x");
+            ADD_FAILURE() << "wrote " << other;
+        } catch (const rtl::EWriteError& e) {
+            const rtl::FileFailure* f = rtl::FileFailureIn(e);
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(f->FileName(), other.string());
+            EXPECT_NE(f->Code(), 0);
+            EXPECT_NE(e.Message().find(f->Reason()), std::string::npos) << e.Message();
+        }
+    }
 }
 
 TEST(IniFile, WritesReplaceTheFileWholeAndLeaveNoTemporaries) {

@@ -205,6 +205,17 @@ TEST_F(GravarBalanceadores, AListThatIsNotTheSectionIsRefusedAndTheFileKept) {
     }
 }
 
+// A kwCFG.ini that cannot be rewritten (a folder stands there): the failure names the file and
+// the system's reason in the launcher's words, and nothing is written.
+TEST_F(GravarBalanceadores, AFailedRewriteNamesTheFileAndTheCause) {
+    std::filesystem::create_directory(pasta_ / "kwCFG.ini");
+    const std::string erro = kwtest::ThrownMessage(
+        [&] { TkwUpdConexaoKw4::GravarBalanceadores("[kwBalanceador]\r\nGUID={Y}\r\nEnderecoIP1=n\r\n"); });
+    EXPECT_EQ(erro, "Erro ao gravar o arquivo \"" + pasta_.Folder() +
+                        "kwCFG.ini\". Mensagem de erro: Is a directory (21)");
+    EXPECT_TRUE(std::filesystem::is_directory(pasta_ / "kwCFG.ini"));
+}
+
 // ---- Conectar before the attempt --------------------------------------------------------------
 
 class ConectarSemServidor : public ::testing::Test {

@@ -1,6 +1,10 @@
 // kwbase_log_block: a launcher's end as far as its log goes: adds a block of N lines naming ID
-// to a log and saves it in front of FILE's old blocks, as every run does when it ends.
+// to a log and saves it in front of FILE's old blocks, as every run does when it ends; then
+// prints its peak resident memory ("maxrss_kb=<n>").
 //   kwbase_log_block FILE ID N
+#include <sys/resource.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -17,5 +21,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception&) {
         return 1;
     }
+    rusage uso{};
+    ::getrusage(RUSAGE_SELF, &uso);
+    std::printf("maxrss_kb=%ld\n", uso.ru_maxrss);
     return 0;
 }
