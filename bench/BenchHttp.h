@@ -1,6 +1,7 @@
-// bench/BenchHttp.h: what the HTTP benchmarks share: a stream that counts and keeps nothing,
-// the served files, and lighttpd started on a free port of 127.0.0.1 from a configuration
-// that gets the lines a case adds (TLS settings), stopped when the object goes.
+// bench/BenchHttp.h: what the HTTP benchmarks share: streams that count and keep nothing (one
+// that writes to /dev/null as curl -o /dev/null does), the served files, and lighttpd started
+// on a free port of 127.0.0.1 from a configuration that gets the lines a case adds (TLS
+// settings), stopped when the object goes.
 #pragma once
 
 #include <signal.h>
@@ -29,6 +30,25 @@ public:
     void SetSize(int64_t s) override { size_ = s; }
 
 private:
+    int64_t size_ = 0;
+};
+
+// Writes what it is given to /dev/null, one write(2) per piece as curl -o /dev/null does, and
+// counts it: a download's sink that costs ours what curl's costs curl.
+class NullDeviceStream final : public rtl::Stream {
+public:
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* data, size_t count) override {
+        const size_t n = null_.Write(data, count);
+        size_ += int64_t(n);
+        return n;
+    }
+    int64_t Seek(int64_t, rtl::SeekOrigin) override { return size_; }
+    int64_t Size() override { return size_; }
+    void SetSize(int64_t s) override { size_ = s; }
+
+private:
+    rtl::FileStream null_{"/dev/null", rtl::FileMode::OpenReadWrite};
     int64_t size_ = 0;
 };
 
