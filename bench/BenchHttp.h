@@ -18,7 +18,7 @@
 namespace bench {
 
 // Counts what it is given and keeps nothing.
-class DiscardStream final : public rtl::Stream {
+class DiscardStream : public rtl::Stream {
 public:
     size_t Read(void*, size_t) override { return 0; }
     size_t Write(const void*, size_t count) override {
@@ -33,23 +33,16 @@ private:
     int64_t size_ = 0;
 };
 
-// Writes what it is given to /dev/null, one write(2) per piece as curl -o /dev/null does, and
-// counts it: a download's sink that costs ours what curl's costs curl.
-class NullDeviceStream final : public rtl::Stream {
+// Writes what it is given to /dev/null as well, one write(2) per piece as curl -o /dev/null
+// does: a download's sink that costs ours what curl's costs curl.
+class NullDeviceStream final : public DiscardStream {
 public:
-    size_t Read(void*, size_t) override { return 0; }
     size_t Write(const void* data, size_t count) override {
-        const size_t n = null_.Write(data, count);
-        size_ += int64_t(n);
-        return n;
+        return DiscardStream::Write(data, null_.Write(data, count));
     }
-    int64_t Seek(int64_t, rtl::SeekOrigin) override { return size_; }
-    int64_t Size() override { return size_; }
-    void SetSize(int64_t s) override { size_ = s; }
 
 private:
     rtl::FileStream null_{"/dev/null", rtl::FileMode::OpenReadWrite};
-    int64_t size_ = 0;
 };
 
 // size bytes of one 1 MiB block repeated: the same byte, or a pseudo-random block.
