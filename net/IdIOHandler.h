@@ -110,8 +110,9 @@ public:
     // count -1 and not untilClosed: a 32-bit big-endian length first.
     virtual void ReadToStream(TIdStream& stream, int32_t count = -1, bool untilClosed = false);
     // Moves at most limit (> 0) bytes of input into the stream: what the input buffer holds,
-    // else what one ReadFromSource(true, -1, true) brings. The count moved, each byte reported
-    // as read work; 0 when nothing more can come.
+    // else what one ReadFromSource(true, -1, true) brings, with its failures (the peer's close
+    // is EIdConnClosedGracefully). The count moved, each byte reported as read work; 0 when the
+    // handler has no input buffer.
     int32_t ReadSomeTo(rtl::Stream& stream, int32_t limit);
     virtual std::string ReadAllUntilClosed();
     // Collects input until it contains text; everything collected.

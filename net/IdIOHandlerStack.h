@@ -1,15 +1,15 @@
 // net/IdIOHandlerStack.h: the library's default IO handler, a TCP client transport.
 //
 // It resolves the host, connects (with a time-out when one is set), reads from the socket into
-// the input buffer (or, for ReadSomeTo without an intercept, straight into the caller's stream
-// through an array of its own) and writes byte arrays. A connect with a time-out runs in the caller's
-// thread on a non-blocking socket, waiting with poll in steps (125 ms, or the anti-freeze's idle
-// time-out when that is smaller and it applies to the caller): a finished connect is noticed at
-// once, the anti-freeze is served every step, and on expiry the socket is closed only then, with
-// nothing waiting on it, and EIdConnectTimeout is raised. A refused connect raises
-// EIdSocketError with its code; a port outside 1-65535 (the proxy's or the destination's)
-// raises EIdSocketError 10049 before a socket is made. The unit registers the class as the
-// default IO handler.
+// the input buffer (or, for ReadSomeTo without an intercept, through an array of its own
+// straight into the caller's stream) and writes byte arrays. A connect with a time-out runs in
+// the caller's thread on a non-blocking socket, waiting with poll in steps (125 ms, or the
+// anti-freeze's idle time-out when that is smaller and it applies to the caller): a finished
+// connect is noticed at once, the anti-freeze is served every step, and on expiry the socket is
+// closed only then, with nothing waiting on it, and EIdConnectTimeout is raised. A refused
+// connect raises EIdSocketError with its code; a port outside 1-65535 (the proxy's or the
+// destination's) raises EIdSocketError 10049 before a socket is made. The unit registers the
+// class as the default IO handler.
 #pragma once
 
 #include "net/IdIOHandlerSocket.h"
