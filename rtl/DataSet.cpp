@@ -903,6 +903,9 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
 }
 
 void TDataSet::NotifyDataSources(TDataEvent event, intptr_t info) {
+    // Every move sends events; a data set nothing is linked to (a loop over a query) has none
+    // to copy the list for.
+    if (dataSources_.empty()) return;
     const std::vector<TDataSource*> sources = dataSources_;
     for (TDataSource* s : sources)
         s->NotifyLinks(event, info);
