@@ -222,6 +222,7 @@ public:
     bool NextResultSet() override;
     bool ResultSetExists() override;
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
+    void GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) override;
     void GetOutputParams() override;
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
     int32_t WriteBlob(int32_t index, const uint8_t* data, int32_t count) override;
@@ -283,6 +284,8 @@ private:
     void FreeRowBuffer(bool check);
     // Checks the columns of the row that just became current (truncation, computed columns).
     void RowArrived();
+    // Lists the bound text and byte columns whose values RowArrived checks for truncation.
+    void PlanTruncationChecks();
     [[noreturn]] void RaiseRowError();
     // A cell in the engine's layout (dates as TSDDateTimeRec); false for null.
     bool ConvertCell(int16_t nativeType, TFieldType fieldType, bool fixedChar, void* dest, int32_t destSize,
@@ -290,6 +293,15 @@ private:
 
     TICustomOdbcDatabase* odbcDatabase_;
     bool blockLoaded_ = false;
+    // A column RowArrived checks: its description's index and the most bytes its cell holds.
+    struct TruncationCheck {
+        int descIndex;
+        int32_t capacity;
+    };
+    // Made by PlanTruncationChecks when the row buffer is bound (or at the first row after),
+    // dropped with the row buffer.
+    std::vector<TruncationCheck> truncationChecks_;
+    bool truncationChecksPlanned_ = false;
 };
 
 class TIOdbcCommand final : public TICustomOdbcCommand {

@@ -92,6 +92,9 @@ TEST_F(OdbcSqlite, ReadsColumnsAsIsqlReadsThem) {
     Exec(*c.db,
          "insert into kinds values (2, 'b  ', -2.25, '1899-12-30', '1999-12-31 23:59:59.000', NULL, 0, -1)");
     Exec(*c.db, "insert into kinds values (3, NULL, NULL, NULL, NULL, '', NULL, NULL)");
+    // Days before 1899-12-30 are date-times below zero.
+    Exec(*c.db,
+         "insert into kinds values (4, 'old', 0.5, '1850-06-15', '1066-10-14 09:30:00.250', 'x', 1, 2)");
     const std::string sql = "select id, name, amount, born, seen, note, flag, big from kinds order by id";
     const Rows ours = Query(*c.db, sql);
     Rows theirs = IsqlRows(sql);
@@ -99,7 +102,7 @@ TEST_F(OdbcSqlite, ReadsColumnsAsIsqlReadsThem) {
     for (auto& row : theirs)
         for (auto& v : row)
             if (v.empty()) v = "<null>";
-    ASSERT_EQ(ours.size(), 3u);
+    ASSERT_EQ(ours.size(), 4u);
     EXPECT_EQ(Describe(ours), Describe(theirs));
 }
 
