@@ -239,12 +239,15 @@ namespace {
 
 // n digits at p as a number; -1 when one of them is not a digit.
 int Digits(const char* p, int n) {
+    // One test per character and one at the end: every time stamp of a result passes here.
     int v = 0;
+    bool bad = false;
     for (int i = 0; i < n; ++i) {
-        if (p[i] < '0' || p[i] > '9') return -1;
-        v = v * 10 + (p[i] - '0');
+        const unsigned d = unsigned(p[i]) - '0';
+        bad |= d > 9;
+        v = v * 10 + int(d);
     }
-    return v;
+    return bad ? -1 : v;
 }
 
 // "hh:nn:ss[.fff...]" at p (at least 8 characters left): milliseconds of the day, or -1.
@@ -281,7 +284,8 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
     }
     if (length < 10 || text[4] != '-' || text[7] != '-') return false;
     const int y = Digits(text, 4), mo = Digits(text + 5, 2), d = Digits(text + 8, 2);
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > rtl::DaysInMonth(y, mo)) return false;
+    // Every month has 28 days: only later days ask the calendar.
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || (d > 28 && d > rtl::DaysInMonth(y, mo))) return false;
     int ms = 0;
     if (length > 10) {
         if (text[10] != ' ' && text[10] != 'T') return false;
