@@ -20,16 +20,6 @@
 using namespace odbcapi;
 using namespace odbccells;
 
-SQLLEN OdbcCellIndicator(const uint8_t* cell) {
-    SQLLEN v;
-    std::memcpy(&v, cell, sizeof v);
-    return v;
-}
-
-void SetOdbcCellIndicator(uint8_t* cell, SQLLEN value) {
-    std::memcpy(cell, &value, sizeof value);
-}
-
 int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval) {
     const uint8_t* v = interval + 8;
     __int128 scaled;
@@ -130,11 +120,6 @@ int32_t TICustomOdbcCommand::GetFieldsBufferSize() {
 
 TSDBuffer* TICustomOdbcCommand::GetFieldsBuffer() {
     return FieldsBuffer.get();
-}
-
-uint8_t* TICustomOdbcCommand::CurrentCell(int32_t fieldNo) {
-    uint8_t* cell = GetFieldCell(fieldNo, FieldsBuffer.get());
-    return cell + CurrentRowOffset();
 }
 
 void TICustomOdbcCommand::SetFieldsBuffer() {
@@ -331,32 +316,20 @@ void TICustomOdbcCommand::RaiseRowError() {
 // ---------------------------------------------------------------------------------------------
 // Cell conversion
 
-bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType, bool fixedChar, void* dest,
-                                      int32_t destSize, const uint8_t* cell, int32_t cellSize) {
+bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldType, void* dest, int32_t destSize,
+                                           const uint8_t* cell, int32_t cellSize, bool& present) {
     const SQLLEN ind = OdbcCellIndicator(cell);
-    if (ind == SQL_NULL_DATA) return false;
     const uint8_t* data = cell + kCellHeaderSize;
     auto* out = static_cast<uint8_t*>(dest);
-    // Runs once per column of every row: texts and the types bound in the engine's own layout
-    // (numbers, bytes) go straight to their copy; dates, GUIDs and decimals are converted.
+    present = true;
     switch (fieldType) {
-        case ftString:
-        case ftFixedChar: {
-            if (destSize <= 0) return true;
-            const int32_t capacity = std::max(cellSize - 1, 0);
-            const int32_t available = ind < 0 ? capacity : int32_t(std::min<SQLLEN>(ind, capacity));
-            const int32_t n = std::min(available, destSize);
-            std::memcpy(out, data, size_t(n));
-            out[n < destSize ? n : destSize - 1] = 0;
-            // Only fixed-length columns are padded by the server; the blanks of a varying
-            // column are the value's own.
-            if (fixedChar && OdbcDatabase().RTrimCharOutput) TrimTrailingBlanks(reinterpret_cast<char*>(out));
-            return true;
-        }
         case ftDate:
         case ftTime:
         case ftDateTime: {
-            if (ind == 0) return false;
+            if (ind == 0) {
+                present = false;
+                return true;
+            }
             // EncodeDate refuses an impossible date; a date's value is a whole number of days,
             // so its day number is that number from the day numbers' start.
             TSDDateTimeRec rec;
@@ -407,14 +380,58 @@ bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType, 
                 std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
                 return true;
             }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// Runs once per column of every row, inlined into its callers: texts and the types bound in
+// the engine's own layout (numbers, bytes) are copied here; dates, GUIDs and decimals are
+// converted by ConvertCodedCell.
+[[gnu::always_inline]] inline bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType,
+                                                                    bool fixedChar, void* dest, int32_t destSize,
+                                                                    const uint8_t* cell, int32_t cellSize) {
+    const SQLLEN ind = OdbcCellIndicator(cell);
+    if (ind == SQL_NULL_DATA) return false;
+    const uint8_t* data = cell + kCellHeaderSize;
+    auto* out = static_cast<uint8_t*>(dest);
+    switch (fieldType) {
+        case ftString:
+        case ftFixedChar: {
+            if (destSize <= 0) return true;
+            const int32_t capacity = std::max(cellSize - 1, 0);
+            const int32_t available = ind < 0 ? capacity : int32_t(std::min<SQLLEN>(ind, capacity));
+            const int32_t n = std::min(available, destSize);
+            std::memcpy(out, data, size_t(n));
+            out[n < destSize ? n : destSize - 1] = 0;
+            // Only fixed-length columns are padded by the server; the blanks of a varying
+            // column are the value's own.
+            if (fixedChar && OdbcDatabase().RTrimCharOutput) TrimTrailingBlanks(reinterpret_cast<char*>(out));
+            return true;
+        }
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftGuid:
+        case ftBCD: {
+            bool present = false;
+            if (ConvertCodedCell(nativeType, fieldType, dest, destSize, cell, cellSize, present)) return present;
             break;
+        }
         default:
             break;
     }
     // The types the driver reads in the engine's layout as they are: every type
-    // RequiredCnvtFieldType names was converted above.
+    // RequiredCnvtFieldType names was converted above. Numbers take a copy of their own size.
     const int32_t available = ind < 0 ? cellSize : int32_t(std::min<SQLLEN>(ind, cellSize));
-    std::memcpy(out, data, size_t(std::max(0, std::min(available, destSize))));
+    const int32_t n = std::max(0, std::min(available, destSize));
+    if (n == 4)
+        std::memcpy(out, data, 4);
+    else if (n == 8)
+        std::memcpy(out, data, 8);
+    else
+        std::memcpy(out, data, size_t(n));
     return true;
 }
 

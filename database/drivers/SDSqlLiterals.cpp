@@ -327,5 +327,9 @@ TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size
 void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize) {
     const int32_t needed = fieldType == ftDate || fieldType == ftTime ? 4 : 8;
     rtl::Assert(destSize >= needed, "StoreDateTimeRec: the value needs %d bytes, got %d", needed, destSize);
-    std::memcpy(dest, rec.Bytes, size_t(needed));
+    // Copies of a known size are plain moves, not a library call per value.
+    if (needed == 4)
+        std::memcpy(dest, rec.Bytes, 4);
+    else
+        std::memcpy(dest, rec.Bytes, 8);
 }
