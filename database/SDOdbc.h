@@ -300,9 +300,11 @@ private:
 
     TICustomOdbcDatabase* odbcDatabase_;
     bool blockLoaded_ = false;
-    // A column RowArrived checks: its description's index and the most bytes its cell holds.
+    // A column RowArrived checks: its description's index, its field number and the most
+    // bytes its cell holds.
     struct TruncationCheck {
         int descIndex;
+        int32_t fieldNo;
         int32_t capacity;
     };
     // Made by PlanTruncationChecks when the row buffer is bound (or at the first row after),

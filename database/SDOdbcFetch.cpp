@@ -245,7 +245,7 @@ void TICustomOdbcCommand::PlanTruncationChecks() {
         const bool text = IsCharCType(d.FieldType);
         const bool binary =
             (d.FieldType == ftBytes || d.FieldType == ftVarBytes) && !IsBlobFieldType(server, d.FieldType);
-        if (text || binary) truncationChecks_.push_back({i, d.DataSize - (text ? 1 : 0)});
+        if (text || binary) truncationChecks_.push_back({i, d.FieldNo, d.DataSize - (text ? 1 : 0)});
     }
     truncationChecksPlanned_ = true;
 }
@@ -254,15 +254,14 @@ void TICustomOdbcCommand::RowArrived() {
     FillComputedColumns();
     if (!truncationChecksPlanned_) PlanTruncationChecks();
     for (const TruncationCheck& check : truncationChecks_) {
-        const TSDFieldDesc& d = FieldDescs->GetFieldDesc(check.descIndex);
         // A value longer than its cell must not be passed on cut short.
-        const SQLLEN ind = OdbcCellIndicator(CurrentCell(d.FieldNo));
+        const SQLLEN ind = OdbcCellIndicator(CurrentCell(check.fieldNo));
         if (ind == SQL_NO_TOTAL || ind > check.capacity)
             OdbcDatabase().RaiseError(
                 0, 0, false, "01004",
                 rtl::Format("String data, right truncated: the value of field '%s' is longer "
                             "than its %d bytes",
-                            d.FieldName, int64_t(check.capacity)));
+                            FieldDescs->GetFieldDesc(check.descIndex).FieldName, int64_t(check.capacity)));
     }
 }
 
