@@ -315,6 +315,21 @@ void TICustomOdbcCommand::RaiseRowError() {
 // ---------------------------------------------------------------------------------------------
 // Cell conversion
 
+namespace {
+
+// The day number of the year, month and day that start a date or time-stamp structure;
+// EncodeDate's error for a date that does not exist. Every month has 28 days: only later days
+// ask the calendar.
+int32_t OdbcDayNumber(const uint8_t* data) {
+    const int year = int16_t(Read16(data)), month = Read16(data + 2), day = Read16(data + 4);
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        (day > 28 && day > rtl::DaysInMonth(year, month)))
+        rtl::EncodeDate(year, month, day);  // raises its error
+    return rtl::DayNumberOfDate(year, month, day);
+}
+
+}  // namespace
+
 bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldType, void* dest, int32_t destSize,
                                            const uint8_t* cell, int32_t cellSize, bool& present) {
     const SQLLEN ind = OdbcCellIndicator(cell);
@@ -329,21 +344,15 @@ bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldT
                 present = false;
                 return true;
             }
-            // EncodeDate refuses an impossible date; a date's value is a whole number of days,
-            // so its day number is that number from the day numbers' start.
             TSDDateTimeRec rec;
             if (fieldType == ftDate) {
-                const rtl::TDateTime date =
-                    rtl::EncodeDate(int16_t(Read16(data)), Read16(data + 2), Read16(data + 4));
-                rec = TSDDateTimeRec::FromDate(int32_t(date) + rtl::DateDelta);
+                rec = TSDDateTimeRec::FromDate(OdbcDayNumber(data));
             } else if (fieldType == ftTime) {
                 rec = TSDDateTimeRec::FromTime(int32_t(
                     (int64_t(Read16(data)) * 3600 + Read16(data + 2) * 60 + Read16(data + 4)) * 1000));
             } else {
-                const rtl::TDateTime date =
-                    rtl::EncodeDate(int16_t(Read16(data)), Read16(data + 2), Read16(data + 4));
                 rtl::TTimeStamp ts;
-                ts.Date = int32_t(date) + rtl::DateDelta;
+                ts.Date = OdbcDayNumber(data);
                 ts.Time = int32_t(
                     (int64_t(Read16(data + 6)) * 3600 + Read16(data + 8) * 60 + Read16(data + 10)) * 1000);
                 rec = TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts) + Read32(data + 12) / 1000000);

@@ -106,6 +106,19 @@ TEST_F(OdbcSqlite, ReadsColumnsAsIsqlReadsThem) {
     EXPECT_EQ(Describe(ours), Describe(theirs));
 }
 
+// The last days of months, leap days among them, read as dates and in time stamps.
+TEST_F(OdbcSqlite, LastDaysOfMonthsAreRead) {
+    Connection c = Open();
+    Exec(*c.db, "create table days(d date, ts timestamp)");
+    Exec(*c.db,
+         "insert into days values ('2024-02-29', '2000-02-29 10:00:00'), ('2023-04-30', '1900-12-31 00:00:00'), "
+         "('1900-02-28', '2023-01-31 23:59:59.999')");
+    const Rows ours = Query(*c.db, "select d, ts from days");
+    EXPECT_EQ(Describe(ours), Describe(Rows{{"2024-02-29", "2000-02-29 10:00:00.000"},
+                                            {"2023-04-30", "1900-12-31 00:00:00.000"},
+                                            {"1900-02-28", "2023-01-31 23:59:59.999"}}));
+}
+
 // Column declarations and what the driver makes of them. SQLite's ODBC driver reports the
 // declared size, and declared sizes above 255 as long types; the bytes of a character column
 // are sized for UTF-8, four per character.
