@@ -586,7 +586,8 @@ void TIMyCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t
         default:
             break;
     }
-    if (IsBlobFieldType(stMySQL, type)) return false;
+    // Texts, the usual rest, are no long values.
+    if (type != ftString && IsBlobFieldType(stMySQL, type)) return false;
     if (destSize <= 0) return true;
     int64_t n = int64_t(length);
     if (type == ftString) n = std::min<int64_t>(n, desc.DataSize);

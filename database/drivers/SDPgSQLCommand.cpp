@@ -373,7 +373,8 @@ void TIPgCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t
         default:
             break;
     }
-    if (IsBlobFieldType(stPostgreSQL, type)) return false;
+    // Texts, the usual rest, are no long values.
+    if (type != ftString && IsBlobFieldType(stPostgreSQL, type)) return false;
     if (destSize <= 0) return true;
     auto* out = static_cast<char*>(dest);
     int32_t count = std::min(std::max(length, 0), destSize);
