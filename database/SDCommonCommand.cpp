@@ -319,6 +319,9 @@ bool TISqlCommand::ResultSetExists() {
 }
 
 bool TISqlCommand::FetchNextRow() {
+    // Rows are fetched far more often than anything is traced: without hooks there is no
+    // start to take and nothing to report.
+    if (GetSqlTraceHooks() == nullptr) return DoFetchNextRow();
     const TSDTraceStart start;
     const bool row = DoFetchNextRow();
     if (row) TraceSqlFetch(*this, start);
