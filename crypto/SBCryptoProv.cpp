@@ -2,7 +2,6 @@
 // init, update and final.
 #include "crypto/SBCryptoProv.h"
 
-#include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "rtl/Format.h"
 
@@ -46,10 +45,6 @@ size_t EstimatedSize(TElCustomCryptoContext* context, size_t inputSize) {
 }
 
 }  // namespace
-
-void TElCustomCryptoProvider::RegisterDefaultClass(TElCryptoProviderClass providerClass) {
-    SetDefaultCryptoProviderType(providerClass);
-}
 
 bool TElCustomCryptoProvider::IsAlgorithmSupported(int32_t, int32_t) {
     return false;

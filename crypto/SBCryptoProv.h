@@ -252,6 +252,9 @@ public:
     TSBCryptoObjectEvent OnDestroyObject;
 
     // Makes the class the library's default provider type (SetDefaultCryptoProviderType).
+    // Defined beside that registration, in SBCryptoProvDefault.cpp: the registration starts
+    // from the built-in provider, which is built on this framework, so the framework reaches
+    // it through this declaration and never includes it.
     static void RegisterDefaultClass(TElCryptoProviderClass providerClass);
 
     virtual bool IsAlgorithmSupported(int32_t algorithm, int32_t mode);

@@ -10,7 +10,6 @@
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBRandom.h"

@@ -52,3 +52,8 @@ void SetDefaultCryptoProviderType(TElCryptoProviderClass providerClass) {
     r.type = providerClass;
     r.current.store(nullptr, std::memory_order_release);
 }
+
+// The framework's registration call, declared with the provider component (SBCryptoProv.h).
+void TElCustomCryptoProvider::RegisterDefaultClass(TElCryptoProviderClass providerClass) {
+    SetDefaultCryptoProviderType(providerClass);
+}

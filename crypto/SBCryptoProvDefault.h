@@ -4,7 +4,9 @@
 // made on first use, exactly once even when threads race for it, and lives until program end.
 // SetDefaultCryptoProviderType makes another class the type and forgets the current instance
 // for later calls, but that instance stays alive (and usable by the objects that hold it)
-// until program end as well: nothing that still refers to it is left dangling.
+// until program end as well: nothing that still refers to it is left dangling. The framework's
+// TElCustomCryptoProvider::RegisterDefaultClass (and so every provider's SetAsDefault) leads
+// here; it is defined in this unit's .cpp.
 #pragma once
 
 #include "crypto/SBCryptoProv.h"
