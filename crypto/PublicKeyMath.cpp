@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "crypto/SBASN1.h"
-#include "crypto/SBHashFunction.h"
 #include "crypto/SBMathKernel.h"
 #include "crypto/SBRandom.h"
 #include "rtl/Bytes.h"
@@ -312,22 +311,6 @@ rtl::SecureBytes Wrap(uint8_t tag, const rtl::SecureBytes& content) {
     out.reserve(content.size() + 10);
     AppendHeader(out, tag, content.size());
     out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-size_t DigestLength(int32_t algorithm) {
-    if (!TElHashFunction::IsAlgorithmSupported(algorithm)) return 0;
-    const int32_t bits = TElHashFunction::GetDigestSizeBits(algorithm);
-    return bits > 0 ? size_t(bits) / 8 : 0;
-}
-
-rtl::SecureBytes Digest(int32_t algorithm, std::initializer_list<Bytes> parts) {
-    TElHashFunction hash(algorithm);
-    for (const Bytes& part : parts)
-        if (!part.empty()) hash.Update(part.data(), part.size());
-    ByteString digest = hash.Finish();
-    rtl::SecureBytes out(digest.begin(), digest.end());
-    ClearString(digest);
     return out;
 }
 

@@ -119,10 +119,18 @@ void AppendInteger(rtl::SecureBytes& out, Bytes magnitude);
 void AppendInteger(rtl::SecureBytes& out, const BigNum* value);
 rtl::SecureBytes Wrap(uint8_t tag, const rtl::SecureBytes& content);
 
-// Digests through the hash facade on the default provider. DigestLength answers 0 for an
-// algorithm the provider cannot digest.
+// Digests through the hash facade on the default provider, so that a provider the application
+// makes the default hashes for the primitives too. DigestLength answers 0 for an algorithm the
+// provider cannot digest. The facade stands above the providers, and the built-in provider
+// above these primitives, so these three are only declared here: the hash facade's unit
+// defines them (SBHashFunction.cpp), and the call goes up through this declaration, never
+// through an include.
 size_t DigestLength(int32_t algorithm);
 rtl::SecureBytes Digest(int32_t algorithm, std::initializer_list<Bytes> parts);
+// Makes the provider those digests run on now. A static made after this call is destroyed
+// before that provider, so its destructor can still hash (the asynchronous calculator's
+// workers do until it has stopped them).
+void PrepareDigests();
 
 // Runs body and answers false when the arithmetic raises (a value too large for its record,
 // a zero modulus from hostile input, a cancellation the caller turned into an exception).

@@ -1,6 +1,10 @@
 // crypto/SBHashFunction.cpp: the hash facade over a provider's digest contexts.
+//
+// It also serves the public-key primitives' digests (pkmath::Digest and its two companions),
+// which must run on the default provider through this facade.
 #include "crypto/SBHashFunction.h"
 
+#include "crypto/PublicKeyMath.h"
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvUtils.h"
 
@@ -69,4 +73,27 @@ bool TElHashFunction::IsAlgorithmSupported(int32_t algorithm, TElCustomCryptoPro
 
 int32_t TElHashFunction::GetDigestSizeBits(int32_t algorithm, TElCustomCryptoProvider* provider) {
     return PropertyValueToInteger(OrDefault(provider)->GetAlgorithmProperty(algorithm, 0, SB_ALGPROP_DIGEST_SIZE), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The public-key primitives' digests (declared in PublicKeyMath.h, which says why they live here)
+
+size_t pkmath::DigestLength(int32_t algorithm) {
+    if (!TElHashFunction::IsAlgorithmSupported(algorithm)) return 0;
+    const int32_t bits = TElHashFunction::GetDigestSizeBits(algorithm);
+    return bits > 0 ? size_t(bits) / 8 : 0;
+}
+
+rtl::SecureBytes pkmath::Digest(int32_t algorithm, std::initializer_list<Bytes> parts) {
+    TElHashFunction hash(algorithm);
+    for (const Bytes& part : parts)
+        if (!part.empty()) hash.Update(part.data(), part.size());
+    ByteString digest = hash.Finish();
+    rtl::SecureBytes out(digest.begin(), digest.end());
+    ClearString(digest);
+    return out;
+}
+
+void pkmath::PrepareDigests() {
+    DefaultCryptoProvider();
 }

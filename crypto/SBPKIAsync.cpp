@@ -9,7 +9,6 @@
 
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBDSA.h"
 #include "crypto/SBElgamal.h"
 #include "crypto/SBRSA.h"
@@ -392,11 +391,11 @@ void TElPublicKeyAsyncCalculator::EndDSASigning(TElPublicKeyComputationToken* To
 }
 
 TElPublicKeyAsyncCalculator* GetPublicKeyAsyncCalculator() {
-    // A function-local static is made once even when threads race for it. The default provider
-    // is made first so that it outlives the calculator (statics go in reverse order): workers
-    // hash through it until the calculator's destructor has stopped them.
+    // A function-local static is made once even when threads race for it. The provider the
+    // digests run on is made first so that it outlives the calculator (statics go in reverse
+    // order): workers hash through it until the calculator's destructor has stopped them.
     static TElPublicKeyAsyncCalculator* const calculator = [] {
-        DefaultCryptoProvider();
+        pkmath::PrepareDigests();
         static TElPublicKeyAsyncCalculator instance;
         return &instance;
     }();
