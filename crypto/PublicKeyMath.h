@@ -17,7 +17,7 @@
 
 #include "crypto/SBMath.h"
 #include "crypto/SBMathKernel.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/SecureBytes.h"
 
 namespace pkmath {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 // The P-array followed by the four S-boxes, all derived from the key.
 struct BlowfishState {

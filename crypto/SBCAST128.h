@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 struct CAST128Subkeys {
     uint32_t Km[16] = {};  // masking subkeys Km1..Km16

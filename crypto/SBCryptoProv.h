@@ -32,9 +32,9 @@
 #include <string_view>
 #include <variant>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBRDN.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 
 // ---------------------------------------------------------------------------------------------

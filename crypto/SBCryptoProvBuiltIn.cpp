@@ -13,7 +13,7 @@
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBRandom.h"
-#include "crypto/SBSharedResource.h"
+#include "crypto/base/SBSharedResource.h"
 #include "rtl/Bytes.h"
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBRandom.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

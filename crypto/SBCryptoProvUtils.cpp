@@ -1,8 +1,8 @@
 // crypto/SBCryptoProvUtils.cpp: property values and cipher parameters.
 #include "crypto/SBCryptoProvUtils.h"
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 
 int32_t PropertyValueToInteger(std::string_view value, int32_t def) {

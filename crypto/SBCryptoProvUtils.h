@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 int32_t PropertyValueToInteger(std::string_view value, int32_t def);
 ByteString IntegerToPropertyValue(int32_t value);

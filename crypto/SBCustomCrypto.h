@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Stream.h"
 
 inline constexpr const char* SNotImplemented = "Not implemented";

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBRandom.h"
+#include "crypto/base/SBConstants.h"
 
 using pkmath::Bytes;
 using pkmath::View;

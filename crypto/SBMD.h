@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 using MD5Digest = std::array<uint8_t, 16>;
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 inline constexpr int32_t PEM_DECODE_RESULT_OK = 0;
 inline constexpr int32_t PEM_DECODE_RESULT_INVALID_FORMAT = 0x1D01;

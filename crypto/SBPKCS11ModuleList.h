@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "crypto/SBSharedResource.h"
+#include "crypto/base/SBSharedResource.h"
 #include "platform/DynamicLibrary.h"
 
 // An object that belongs to an initialised library (a session, a slot record) and must go

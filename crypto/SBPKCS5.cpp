@@ -5,14 +5,14 @@
 #include <array>
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBRC2.h"
 #include "crypto/SBRandom.h"
 #include "crypto/SBSHA.h"
 #include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

@@ -20,7 +20,7 @@
 #include <memory>
 #include <string_view>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/SecureBytes.h"
 
 RTL_EXCEPTION(EElPKCS5Error, rtl::Exception);

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <memory>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBPEM.h"
 #include "crypto/SBPKCS5.h"
 #include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/SecureBytes.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/SecureBytes.h"
 
 class TElASN1ConstrainedTag;

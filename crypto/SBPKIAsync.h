@@ -30,7 +30,7 @@
 #include <thread>
 
 #include "crypto/SBMath.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 #include "rtl/SecureBytes.h"
 

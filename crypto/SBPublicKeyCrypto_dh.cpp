@@ -2,8 +2,8 @@
 // agreement travels through the encryption interface: encrypting gives a public value,
 // decrypting the shared secret.
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/base/SBConstants.h"
 
 namespace {
 

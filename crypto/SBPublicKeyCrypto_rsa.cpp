@@ -3,13 +3,13 @@
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBASN1.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBRSA.h"
 #include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Format.h"
 
 namespace {

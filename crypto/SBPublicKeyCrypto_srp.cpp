@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 
 namespace {

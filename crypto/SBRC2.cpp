@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "crypto/CBCBuffering.h"
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 // K[0..63], the expanded key words.
 struct TRC2ExpandedKey {

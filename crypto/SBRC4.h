@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 struct RC4Context {
     uint8_t j = 0;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBRandom.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 
 using pkmath::Bytes;

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "crypto/SBRC4.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 class TElRandom final {
 public:

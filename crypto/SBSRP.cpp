@@ -2,7 +2,7 @@
 #include "crypto/SBSRP.h"
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 
 using pkmath::Bytes;
 

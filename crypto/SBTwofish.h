@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 struct TwofishSubkeys {
     uint32_t K[40] = {};        // whitening (K0..K7) and round subkeys (K8..K39)

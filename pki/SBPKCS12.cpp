@@ -4,10 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBASN1.h"
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProv.h"
 #include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
@@ -17,6 +13,10 @@
 #include "crypto/SBRSA.h"
 #include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBPKCS7.h"
 #include "pki/SBPKCS7Tree.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 namespace pkcs7tree {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Stream.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 // The ASN.1 tag tree: structure, offsets and sizes of loaded nodes, byte-exact round trips of
 // DER and BER, hostile inputs (which must fail the load, never crash or over-read), stream loads
 // with contents left in the stream, and the INTEGER routines.
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 #include <gtest/gtest.h>
 

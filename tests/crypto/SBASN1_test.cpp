@@ -1,6 +1,6 @@
 // The BER/DER element reader (its events, in order) and the DER writers; hostile lengths,
 // nesting and tags as a table of inputs with the error each must raise.
-#include "crypto/SBASN1.h"
+#include "crypto/base/SBASN1.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The AlgorithmIdentifier pair: what is read is written back byte for byte, absent parameters
 // become NULL, and every malformed identifier is refused with 0x1E0E and no output touched.
-#include "crypto/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
 
 #include <gtest/gtest.h>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "tests/crypto/ASN1TestSupport.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include "crypto/HashTestSupport.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvRS.h"
+#include "crypto/base/SBConstants.h"
 
 namespace {
 

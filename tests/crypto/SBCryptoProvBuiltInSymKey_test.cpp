@@ -7,11 +7,11 @@
 
 #include "crypto/NistVectorFile.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBSHA2.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Bytes.h"
 
 namespace {

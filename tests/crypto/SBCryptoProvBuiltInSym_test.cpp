@@ -9,13 +9,13 @@
 #include <random>
 
 #include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBAES.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/OpenSSLPeer.h"
+#include "crypto/base/SBConstants.h"
 #include "support/TestSupport.h"
 
 namespace {

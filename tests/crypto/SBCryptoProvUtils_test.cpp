@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCustomCrypto.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Stream.h"
 
 using asn1test::H;

@@ -14,11 +14,11 @@
 #include "crypto/HashTestSupport.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/WycheproofFile.h"
+#include "crypto/base/SBConstants.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvBuiltIn.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
 

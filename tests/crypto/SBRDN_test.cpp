@@ -1,6 +1,6 @@
 // The parameter-list use of TElRelativeDistinguishedName: entries in insertion order, each in a
 // group of its own, tag 0 stored as 4, index errors.
-#include "crypto/SBRDN.h"
+#include "crypto/base/SBRDN.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +28,8 @@ TEST(RelativeDistinguishedName, AddAppendsEntriesInGroupsOfTheirOwn) {
 // ---------------------------------------------------------------------------------------------
 // The Name half: DER form, comparisons, the remaining accessors.
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/StringList.h"
 #include "tests/crypto/ASN1TestSupport.h"
 

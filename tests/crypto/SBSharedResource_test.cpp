@@ -6,7 +6,7 @@
 // Ordering is observed through the lock's own counters (waiting readers and writers), never
 // through sleeps; a step that does not finish within a generous guard fails the test and
 // ends the program instead of hanging it.
-#include "crypto/SBSharedResource.h"
+#include "crypto/base/SBSharedResource.h"
 
 #include <gtest/gtest.h>
 

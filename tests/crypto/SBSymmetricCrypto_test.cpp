@@ -10,10 +10,10 @@
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBConstants.h"
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/WycheproofFile.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
 

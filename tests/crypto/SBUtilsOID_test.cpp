@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/base/SBUtils.h"
 
 using asn1test::H;
 

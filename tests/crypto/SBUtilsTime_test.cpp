@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/DateTime.h"
 #include "support/TestSupport.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/base/SBUtils.h"
 
 using asn1test::H;
 using asn1test::Hex;

@@ -1,7 +1,7 @@
 // The library's byte utilities: byte strings and ranges, comparison (constant-time for
 // secrets), hexadecimal, the Base64 coder and its lenient decoder, UTF-16 to UTF-8, the string
 // converters, paths, the owning object list, elapsed ticks, errors and the DSA signature coder.
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>

@@ -1,11 +1,11 @@
-// crypto/SBRDN.cpp: the entry list, its DER Name form and the two comparisons.
-#include "crypto/SBRDN.h"
+// crypto/base/SBRDN.cpp: the entry list, its DER Name form and the two comparisons.
+#include "crypto/base/SBRDN.h"
 
 #include <algorithm>
 #include <string>
 #include <tuple>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "rtl/StringList.h"
 
 int32_t TElRelativeDistinguishedName::Add(std::string_view oid, std::string_view value, uint8_t tag) {

@@ -1,5 +1,5 @@
-// crypto/SBConstants.cpp: the table of every OID constant with its name.
-#include "crypto/SBConstants.h"
+// crypto/base/SBConstants.cpp: the table of every OID constant with its name.
+#include "crypto/base/SBConstants.h"
 
 namespace {
 

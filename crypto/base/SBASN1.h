@@ -1,9 +1,9 @@
-// crypto/SBASN1.h: the library's low-level reader of BER/DER encodings and the writers of single
+// crypto/base/SBASN1.h: the library's low-level reader of BER/DER encodings and the writers of single
 // DER elements.
 //
 // TElASN1Parser pulls bytes through ReadEvent and reports every element through ElementEvent
 // (and its header through HeaderEvent); it keeps no tree of its own: the tag tree
-// (crypto/SBASN1Tree.h) builds nodes from the events. A sketch of what it reports for
+// (crypto/base/SBASN1Tree.h) builds nodes from the events. A sketch of what it reports for
 // 30 03 02 01 05: the SEQUENCE's header and element, the INTEGER's header and element with
 // content 05, then the SEQUENCE's end signal (tag-number length 0).
 //
@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 RTL_EXCEPTION(EASN1Error, rtl::Exception);
 RTL_EXCEPTION(EASN1ReadError, rtl::Exception);

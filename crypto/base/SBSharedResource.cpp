@@ -1,4 +1,4 @@
-// crypto/SBSharedResource.cpp: the reader-writer lock's bookkeeping.
+// crypto/base/SBSharedResource.cpp: the reader-writer lock's bookkeeping.
 //
 // One mutex guards the counters; waiting happens on two condition variables outside any
 // other lock. Holds are counted per thread, which is what makes the lock safe to re-enter:
@@ -8,7 +8,7 @@
 // Writer preference falls out of the predicates: readers wait while any writer (or an
 // upgrading reader) waits, and the counter of waiting writers drops only when a writer has
 // taken the lock, so a release cannot hand the lock to readers in between.
-#include "crypto/SBSharedResource.h"
+#include "crypto/base/SBSharedResource.h"
 
 void TElSharedResource::AcquireRead() {
     if (!Enabled) return;

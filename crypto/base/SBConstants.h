@@ -1,4 +1,4 @@
-// crypto/SBConstants.h: the algorithm codes of the cryptographic library and the object
+// crypto/base/SBConstants.h: the algorithm codes of the cryptographic library and the object
 // identifiers it carries.
 //
 // Inside the library every algorithm is named by a small integer code; on the wire by an ASN.1

@@ -1,10 +1,10 @@
-// crypto/SBASN1Tree.cpp: loading the tag tree from the parser's events, and writing it back.
+// crypto/base/SBASN1Tree.cpp: loading the tag tree from the parser's events, and writing it back.
 //
 // A load runs one parser over the node's input. Each element it reports becomes a child of the
 // innermost open indefinite-length element, or of the loading node. A constructed child of
 // definite length loads its own content (recursively, with its own parser), after which the
 // outer parser skips that content without reporting it again.
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 #include <algorithm>
 #include <cstring>

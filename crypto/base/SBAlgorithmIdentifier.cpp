@@ -1,7 +1,7 @@
-// crypto/SBAlgorithmIdentifier.cpp: reading and writing an AlgorithmIdentifier.
-#include "crypto/SBAlgorithmIdentifier.h"
+// crypto/base/SBAlgorithmIdentifier.cpp: reading and writing an AlgorithmIdentifier.
+#include "crypto/base/SBAlgorithmIdentifier.h"
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 int32_t ReadAlgorithmIdentifier(const TElASN1CustomTag& tag, ByteString& oid, ByteString& parameters, bool anyTag) {
     if (!tag.IsConstrained() || (!anyTag && tag.TagByte != 0x30)) return SB_PKCS7_ERROR_INVALID_ALGORITHM_IDENTIFIER;

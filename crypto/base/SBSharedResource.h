@@ -1,4 +1,4 @@
-// crypto/SBSharedResource.h: TElSharedResource, the library's many-readers / one-writer lock.
+// crypto/base/SBSharedResource.h: TElSharedResource, the library's many-readers / one-writer lock.
 //
 // Guards the provider lists and random generator, the PKCS#11 module list, certificate
 // storages and the TLS layer. What must stay true:
@@ -22,7 +22,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 RTL_EXCEPTION(ESharedResourceError, ECryptoLibraryError);
 

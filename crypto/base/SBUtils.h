@@ -1,4 +1,4 @@
-// crypto/SBUtils.h: the floor of the cryptographic library: its exception family, the
+// crypto/base/SBUtils.h: the floor of the cryptographic library: its exception family, the
 // byte-string types every other unit of the library passes around, and the small conversions
 // they all share (hexadecimal, the library's own Base64, UTF-16 to UTF-8, ASN.1 time texts,
 // path splitting, byte order), the owning object list, the string converters, and the
@@ -359,7 +359,7 @@ bool EncodeDSASignature(const void* r, size_t rSize, const void* s, size_t sSize
 // ---------------------------------------------------------------------------------------------
 // Algorithm codes and object identifiers. An OID is a byte string holding the DER content
 // octets of an object identifier (no tag, no length), compared byte for byte. The codes and
-// the OID constants live in crypto/SBConstants.h.
+// the OID constants live in crypto/base/SBConstants.h.
 
 // Dotted decimal text of an OID; arcs of any real size (up to OIDMaxSubIdentifierOctets octets,
 // far past 128-bit UUID arcs). An empty OID gives the empty text, and so does one with a longer

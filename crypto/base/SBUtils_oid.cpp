@@ -1,4 +1,4 @@
-// crypto/SBUtils_oid.cpp: translations between algorithm codes and object identifiers, the
+// crypto/base/SBUtils_oid.cpp: translations between algorithm codes and object identifiers, the
 // classification of codes, digest sizes, and the dotted text of an OID.
 //
 // The lookups are ordered tables: the first matching row wins, and an OID or code that no row
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/base/SBUtils.h"
 
 namespace {
 

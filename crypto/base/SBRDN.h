@@ -1,4 +1,4 @@
-// crypto/SBRDN.h: TElRelativeDistinguishedName, the ordered list of attribute entries that
+// crypto/base/SBRDN.h: TElRelativeDistinguishedName, the ordered list of attribute entries that
 // serves as the parameter list of every provider call and as an X.501 Name (certificate
 // issuer and subject, CRL issuer, general names, the CA names a TLS server sends).
 //
@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 class TElASN1ConstrainedTag;
 namespace rtl {

@@ -1,4 +1,4 @@
-// crypto/SBUtils_time.cpp: ASN.1 time texts, local-to-UTC conversion and elapsed ticks.
+// crypto/base/SBUtils_time.cpp: ASN.1 time texts, local-to-UTC conversion and elapsed ticks.
 //
 // A date-time is the class library's day count (rtl::TDateTime). Offsets written after a time
 // ("+0130") are applied, so every value produced from a text is UTC; the local-to-UTC
@@ -6,7 +6,7 @@
 // included.
 #include <string>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "platform/Clock.h"
 #include "rtl/DateTime.h"
 

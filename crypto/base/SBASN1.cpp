@@ -1,9 +1,9 @@
-// crypto/SBASN1.cpp: the BER/DER element reader and the DER writers.
+// crypto/base/SBASN1.cpp: the BER/DER element reader and the DER writers.
 //
 // ReadElement walks one element through explicit header states (identifier, high tag number,
 // length, long length) and then its content: primitive contents are read in bounded chunks,
 // constructed definite contents by reading nested elements until their sizes add up.
-#include "crypto/SBASN1.h"
+#include "crypto/base/SBASN1.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,7 +1,7 @@
-// crypto/SBUtils.cpp: byte strings, comparison, hexadecimal, Base64, Unicode, string
+// crypto/base/SBUtils.cpp: byte strings, comparison, hexadecimal, Base64, Unicode, string
 // converters and paths. Time texts live in SBUtils_time.cpp, the algorithm lookups in
 // SBUtils_oid.cpp, the DSA signature coder in SBUtils_dsa.cpp.
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 #include <algorithm>
 #include <cstring>

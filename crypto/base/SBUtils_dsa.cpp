@@ -1,9 +1,9 @@
-// crypto/SBUtils_dsa.cpp: the DER form of DSA signatures, SEQUENCE { INTEGER r, INTEGER s },
+// crypto/base/SBUtils_dsa.cpp: the DER form of DSA signatures, SEQUENCE { INTEGER r, INTEGER s },
 // read and written through the tag tree.
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBUtils.h"
 
 bool DecodeDSASignature(const void* blob, size_t size, void* r, size_t& rSize, void* s, size_t& sSize) {
     TElASN1ConstrainedTag root;

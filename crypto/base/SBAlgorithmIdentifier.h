@@ -1,4 +1,4 @@
-// crypto/SBAlgorithmIdentifier.h: the one pair of routines that read and write an X.509 /
+// crypto/base/SBAlgorithmIdentifier.h: the one pair of routines that read and write an X.509 /
 // PKCS AlgorithmIdentifier (RFC 5280 4.1.1.2: SEQUENCE { algorithm OBJECT IDENTIFIER,
 // parameters ANY OPTIONAL }) on the ASN.1 tag tree.
 //
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 class TElASN1CustomTag;
 class TElASN1ConstrainedTag;

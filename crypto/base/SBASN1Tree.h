@@ -1,4 +1,4 @@
-// crypto/SBASN1Tree.h: the ASN.1 tag tree: BER/DER data as a tree of nodes, written back as
+// crypto/base/SBASN1Tree.h: the ASN.1 tag tree: BER/DER data as a tree of nodes, written back as
 // DER (or indefinite-length BER where a node was read that way).
 //
 // Keys, cipher parameters, certificates, CRLs, PKCS messages and TLS certificate messages are
@@ -26,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBASN1.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Stream.h"
 
 // The content of a primitive node: an in-memory byte string or a window of a stream (the
