@@ -17,10 +17,10 @@
 #include <memory>
 
 #include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBMD.h"
-#include "crypto/SBRIPEMD.h"
-#include "crypto/SBSHA.h"
-#include "crypto/SBSHA2.h"
+#include "crypto/hash/SBMD.h"
+#include "crypto/hash/SBRIPEMD.h"
+#include "crypto/hash/SBSHA.h"
+#include "crypto/hash/SBSHA2.h"
 #include "rtl/SecureBytes.h"
 
 namespace SBCryptoProvBuiltInHash {

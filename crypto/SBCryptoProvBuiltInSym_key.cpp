@@ -5,7 +5,7 @@
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBRandom.h"
-#include "crypto/SBSHA2.h"
+#include "crypto/hash/SBSHA2.h"
 #include "rtl/Bytes.h"
 
 using SBCryptoProvBuiltInSym::EElSymmetricCryptoError;

@@ -6,8 +6,8 @@
 
 #include "crypto/SB3DES.h"
 #include "crypto/SBDES.h"
-#include "crypto/SBMD.h"
 #include "crypto/SBRandom.h"
+#include "crypto/hash/SBMD.h"
 #include "rtl/Bytes.h"
 #include "rtl/SecureBytes.h"
 

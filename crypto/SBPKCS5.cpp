@@ -8,11 +8,11 @@
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBRC2.h"
 #include "crypto/SBRandom.h"
-#include "crypto/SBSHA.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/hash/SBSHA.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "crypto/SBSHA.h"
+#include "crypto/hash/SBSHA.h"
 #include "platform/Clock.h"
 #include "platform/SystemRandom.h"
 #include "rtl/Bytes.h"

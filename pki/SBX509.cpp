@@ -11,12 +11,12 @@
 #include <cstring>
 
 #include "crypto/SBHashFunction.h"
-#include "crypto/SBMD.h"
 #include "crypto/SBPEM.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/hash/SBMD.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBSHA2.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/hash/SBSHA2.h"
 #include "rtl/Bytes.h"
 
 namespace {

@@ -16,10 +16,10 @@
 #include "ASN1TestSupport.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
-#include "crypto/SBSHA.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/hash/SBSHA.h"
 #include "support/TestSupport.h"
 
 using asn1test::H;

@@ -1,4 +1,4 @@
-// crypto/SBSHA.cpp: SHA-1 (FIPS 180-2), and the processor check behind the accelerated hash blocks.
+// crypto/hash/SBSHA.cpp: SHA-1 (FIPS 180-2), and the processor check behind the accelerated hash blocks.
 //
 // Whole blocks are hashed straight from the caller's memory; only a partial block is copied
 // into the context. The block function is picked per call: the processor's SHA instructions
@@ -6,14 +6,14 @@
 // a rolling sixteen-word message schedule on the stack. This file is built for the baseline
 // processor, so the feature check itself never executes an instruction the processor may
 // lack.
-#include "crypto/SBSHA.h"
+#include "crypto/hash/SBSHA.h"
 
 #include <atomic>
 #include <cstring>
 #include <utility>
 
-#include "crypto/HashBuffer.h"
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/HashBuffer.h"
+#include "crypto/hash/SBSHA_x86.h"
 #include "rtl/Bytes.h"
 
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,4 +1,4 @@
-// crypto/SBMD.h: MD2 (RFC 1319) and MD5 (RFC 1321) over caller-owned contexts.
+// crypto/hash/SBMD.h: MD2 (RFC 1319) and MD5 (RFC 1321) over caller-owned contexts.
 //
 // Contexts are plain records: copying one copies the running hash; Final spends it and a
 // new Init is needed before reuse. They may hold key material (HMAC, PEM key derivation), so

@@ -1,15 +1,15 @@
-// crypto/SBRIPEMD.cpp: RIPEMD-160 (Dobbertin, Bosselaers, Preneel).
+// crypto/hash/SBRIPEMD.cpp: RIPEMD-160 (Dobbertin, Bosselaers, Preneel).
 //
 // Two parallel lines of five 16-step rounds over the same block. The word order of each
 // round follows from two permutations of the definition: rho (applied once more every round)
 // and pi(i) = 9i + 5 mod 16, which starts the right line; the rotation of a step depends on
 // the round and on the message word it reads. The additive constants are the integer parts
 // of 2^30 times the square roots (left) and cube roots (right) of 2, 3, 5 and 7.
-#include "crypto/SBRIPEMD.h"
+#include "crypto/hash/SBRIPEMD.h"
 
 #include <cstring>
 
-#include "crypto/HashBuffer.h"
+#include "crypto/hash/HashBuffer.h"
 #include "rtl/Bytes.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// crypto/SBSHA2.cpp: SHA-224, SHA-256, SHA-384 and SHA-512 (FIPS 180-2 and its change notice).
+// crypto/hash/SBSHA2.cpp: SHA-224, SHA-256, SHA-384 and SHA-512 (FIPS 180-2 and its change notice).
 //
 // The initial values are the standard's: the fractional parts of the square roots of the
 // first eight primes (SHA-256, SHA-512) or of the ninth to sixteenth (SHA-384, and the low
@@ -8,14 +8,14 @@
 // SHA-512 blocks to the AVX-512VL schedule (SBSHA512_x86.cpp) or, without AVX-512, to the
 // AVX2 one (SBSHA512_avx2.cpp); the portable transforms,
 // fully unrolled, keep a rolling sixteen-word message schedule on the stack.
-#include "crypto/SBSHA2.h"
+#include "crypto/hash/SBSHA2.h"
 
 #include <cstring>
 #include <utility>
 
-#include "crypto/HashBuffer.h"
-#include "crypto/SBSHA_x86.h"
-#include "crypto/SHA2Constants.h"
+#include "crypto/hash/HashBuffer.h"
+#include "crypto/hash/SBSHA_x86.h"
+#include "crypto/hash/SHA2Constants.h"
 #include "rtl/Bytes.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// crypto/SBSHA_x86.cpp: SHA-1 and SHA-256 block functions on the processor's SHA extensions.
+// crypto/hash/SBSHA_x86.cpp: SHA-1 and SHA-256 block functions on the processor's SHA extensions.
 //
-// This is the only file built with -msha -msse4.1 -mssse3 (crypto/hashes.cmake); nothing here
+// This is the only file built with -msha -msse4.1 -mssse3 (crypto/hash/hashes.cmake); nothing here
 // may run before sha_x86::ShaExtensionsActive() said yes. Both functions compute exactly what
 // the portable transforms compute, and the tests run the two on the same vectors.
 //
@@ -11,9 +11,9 @@
 // - SHA-256: the state split into ABEF and CDGH (A and C in the top lanes); message words
 //   W[4k..4k+3] with W[4k] in the low lane; sha256rnds2 runs two rounds on the low half of
 //   W + K.
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/SBSHA_x86.h"
 
-#include "crypto/SHA2Constants.h"
+#include "crypto/hash/SHA2Constants.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__SHA__) && defined(__SSE4_1__)
 

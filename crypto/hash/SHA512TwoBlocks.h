@@ -1,4 +1,4 @@
-// crypto/SHA512TwoBlocks.h: the SHA-512 block function of the vector paths, two blocks at a
+// crypto/hash/SHA512TwoBlocks.h: the SHA-512 block function of the vector paths, two blocks at a
 // time, shared by SBSHA512_x86.cpp (AVX-512VL) and SBSHA512_avx2.cpp (AVX2); each passes its
 // own small sigma functions.
 //
@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/SHA2Constants.h"
+#include "crypto/hash/SHA2Constants.h"
 
 namespace sha_x86 {
 

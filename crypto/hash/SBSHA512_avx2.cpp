@@ -1,18 +1,18 @@
-// crypto/SBSHA512_avx2.cpp: the SHA-512 block function for processors with AVX2 and BMI2 but
+// crypto/hash/SBSHA512_avx2.cpp: the SHA-512 block function for processors with AVX2 and BMI2 but
 // no AVX-512: the two-block schedule of SHA512TwoBlocks.h with the small sigma functions in
 // AVX2.
 //
 // AVX2 has no 64-bit rotate: each rotate of the schedule is two shifts, or one byte shuffle
-// for the rotate by 8. This file alone is built with -mavx2 -mbmi2 (crypto/hashes.cmake) and
+// for the rotate by 8. This file alone is built with -mavx2 -mbmi2 (crypto/hash/hashes.cmake) and
 // runs only after sha_x86::Avx2Active() said yes. It computes exactly what the portable
 // transform does.
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/SBSHA_x86.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__AVX2__) && defined(__BMI2__)
 
 #include <immintrin.h>
 
-#include "crypto/SHA512TwoBlocks.h"
+#include "crypto/hash/SHA512TwoBlocks.h"
 
 namespace sha_x86 {
 

@@ -1,4 +1,4 @@
-// crypto/SBSHA.h: SHA-1 over a caller-owned context, and its one-shot form.
+// crypto/hash/SBSHA.h: SHA-1 over a caller-owned context, and its one-shot form.
 //
 // The context is a plain record the caller keeps (on its stack or in an object); the routines
 // never allocate. Copying a context copies the running hash, which is how the built-in hash

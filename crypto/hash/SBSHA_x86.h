@@ -1,4 +1,4 @@
-// crypto/SBSHA_x86.h: block functions for x86 processors that have the instructions for them,
+// crypto/hash/SBSHA_x86.h: block functions for x86 processors that have the instructions for them,
 // and the run-time choice between them and the portable code.
 //
 // SHA-1 and SHA-256 use the SHA extensions (SBSHA_x86.cpp, built with -msha); SHA-512 runs the

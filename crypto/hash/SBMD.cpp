@@ -1,14 +1,14 @@
-// crypto/SBMD.cpp: MD2 (RFC 1319) and MD5 (RFC 1321).
+// crypto/hash/SBMD.cpp: MD2 (RFC 1319) and MD5 (RFC 1321).
 //
 // MD5's 64 steps are written out as straight-line code; the additive constants are
 // floor(abs(sin(i)) * 2^32) for i = 1..64 and the rotations and word orders those of the
 // RFC. Whole blocks are hashed straight from the caller's memory; only a partial block is
 // copied. MD2's substitution table is the RFC's permutation built from the digits of pi.
-#include "crypto/SBMD.h"
+#include "crypto/hash/SBMD.h"
 
 #include <cstring>
 
-#include "crypto/HashBuffer.h"
+#include "crypto/hash/HashBuffer.h"
 #include "rtl/Bytes.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// crypto/SHA2Constants.h: the SHA-256 and SHA-512 round constants, shared by the portable
+// crypto/hash/SHA2Constants.h: the SHA-256 and SHA-512 round constants, shared by the portable
 // transforms and the accelerated block functions, so there is one copy of each table.
 //
 // They are the standard's values: the first 32 (SHA-256) or 64 (SHA-512) bits of the

@@ -1,4 +1,4 @@
-// crypto/HashBuffer.h: the block buffering the Merkle-Damgard hashes (MD2, MD5, SHA-1, SHA-2,
+// crypto/hash/HashBuffer.h: the block buffering the Merkle-Damgard hashes (MD2, MD5, SHA-1, SHA-2,
 // RIPEMD-160) share: count the bytes, complete a buffered partial block, hash every further
 // whole block straight from the caller's memory, and keep the tail (under one block) in the
 // context; and the final padding of MD5, SHA-1, SHA-2 and RIPEMD-160.

@@ -1,4 +1,4 @@
-// crypto/SBRIPEMD.h: RIPEMD-160 over a caller-owned context, and its one-shot form.
+// crypto/hash/SBRIPEMD.h: RIPEMD-160 over a caller-owned context, and its one-shot form.
 //
 // The context is a plain record: copying it copies the running hash; Final spends it and a
 // new Init is needed before reuse. It wipes itself when it goes away.

@@ -1,4 +1,4 @@
-// crypto/SBSHA2.h: the SHA-2 family (SHA-224, SHA-256, SHA-384, SHA-512) over caller-owned
+// crypto/hash/SBSHA2.h: the SHA-2 family (SHA-224, SHA-256, SHA-384, SHA-512) over caller-owned
 // contexts, and their one-shot forms.
 //
 // SHA-224 shares the SHA-256 context and update, SHA-384 the SHA-512 ones; each has its own

@@ -1,18 +1,18 @@
-// crypto/SBSHA512_x86.cpp: the SHA-512 block function for processors with AVX-512VL: the
+// crypto/hash/SBSHA512_x86.cpp: the SHA-512 block function for processors with AVX-512VL: the
 // two-block schedule of SHA512TwoBlocks.h with the small sigma functions in AVX-512VL.
 //
 // AVX-512VL matters only for its one-instruction 64-bit rotate and three-way XOR, used on
 // 256-bit registers: each small sigma is three operations and one merge (processors without
 // it take the AVX2 form of SBSHA512_avx2.cpp). This file alone is built with -mavx512f
-// -mavx512vl -mbmi2 (crypto/hashes.cmake), and runs only after sha_x86::Avx512Active() said
+// -mavx512vl -mbmi2 (crypto/hash/hashes.cmake), and runs only after sha_x86::Avx512Active() said
 // yes. It computes exactly what the portable transform does.
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/SBSHA_x86.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__AVX512VL__) && defined(__BMI2__)
 
 #include <immintrin.h>
 
-#include "crypto/SHA512TwoBlocks.h"
+#include "crypto/hash/SHA512TwoBlocks.h"
 
 namespace sha_x86 {
 
