@@ -32,7 +32,7 @@
 
 #include "crypto/SBCryptoProv.h"
 #include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBRC4.h"
+#include "crypto/sym/SBRC4.h"
 #include "rtl/SecureBytes.h"
 
 namespace SBCryptoProvBuiltInSym {

@@ -6,20 +6,20 @@
 // or stream step. Modes, padding and buffering stay in the engine.
 #include <cstring>
 
-#include "crypto/SB3DES.h"
-#include "crypto/SBAES.h"
-#include "crypto/SBBlowfish.h"
-#include "crypto/SBCAST128.h"
-#include "crypto/SBCamellia.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBDES.h"
-#include "crypto/SBRC2.h"
-#include "crypto/SBRabbit.h"
-#include "crypto/SBSeed.h"
-#include "crypto/SBSerpent.h"
-#include "crypto/SBTwofish.h"
+#include "crypto/sym/SB3DES.h"
+#include "crypto/sym/SBAES.h"
+#include "crypto/sym/SBBlowfish.h"
+#include "crypto/sym/SBCAST128.h"
+#include "crypto/sym/SBCamellia.h"
+#include "crypto/sym/SBDES.h"
+#include "crypto/sym/SBRC2.h"
+#include "crypto/sym/SBRabbit.h"
+#include "crypto/sym/SBSeed.h"
+#include "crypto/sym/SBSerpent.h"
+#include "crypto/sym/SBTwofish.h"
 #include "rtl/Bytes.h"
 
 using SBCryptoProvBuiltInSym::EElSymmetricCryptoError;

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "crypto/SB3DES.h"
-#include "crypto/SBDES.h"
 #include "crypto/SBRandom.h"
 #include "crypto/hash/SBMD.h"
+#include "crypto/sym/SB3DES.h"
+#include "crypto/sym/SBDES.h"
 #include "rtl/Bytes.h"
 #include "rtl/SecureBytes.h"
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/SBRC4.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/sym/SBRC4.h"
 
 class TElRandom final {
 public:

@@ -2,7 +2,7 @@
 // the schedule properties, and agreement with OpenSSL on random keys and data. Every test
 // runs twice: on the CPU's AES instructions (skipped on a CPU without them) and on the table
 // code, forced by the switch; and the instructions are chosen only where the CPU has them.
-#include "crypto/SBAES.h"
+#include "crypto/sym/SBAES.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Blowfish: its author's published ECB vectors (read in place from python3-cryptography-vectors),
 // key cycling, re-keying, the empty-key error, wiping, the CBC routine, and differential runs
 // against OpenSSL.
-#include "crypto/SBBlowfish.h"
+#include "crypto/sym/SBBlowfish.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // CAST-128: the RFC 2144 vectors for 128-bit keys (read in place from
 // python3-cryptography-vectors) and its maintenance test, key-length errors, in-place blocks,
 // wiping, and a differential run against OpenSSL.
-#include "crypto/SBCAST128.h"
+#include "crypto/sym/SBCAST128.h"
 
 #include <gtest/gtest.h>
 

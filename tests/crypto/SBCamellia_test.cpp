@@ -2,7 +2,7 @@
 // place from python3-cryptography-vectors), the key-length rule, the 192-bit key form, the
 // decryption schedule, wiping, the CBC routine, and differential runs against OpenSSL. The
 // block and CBC tests run twice, on the portable rounds and on the BMI1 ones.
-#include "crypto/SBCamellia.h"
+#include "crypto/sym/SBCamellia.h"
 
 #include <gtest/gtest.h>
 

@@ -11,11 +11,11 @@
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBAES.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/sym/SBAES.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // DES and triple DES: the CAVP TDES known-answer and multi-block files (ECB through the block
 // routines, CBC through the contexts; keying options 1, 2 and 3), the schedule properties,
 // the CBC buffering contract, and agreement with OpenSSL on random keys and data.
-#include "crypto/SBDES.h"
-#include "crypto/SB3DES.h"
+#include "crypto/sym/SBDES.h"
+#include "crypto/sym/SB3DES.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SB3DES.h"
+#include "crypto/sym/SB3DES.h"
 
 namespace {
 

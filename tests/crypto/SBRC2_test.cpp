@@ -1,7 +1,7 @@
 // RC2: the RFC 2268 vectors whose effective key length is eight times the key length, the
 // key-length limits, the CBC buffering contract, agreement with OpenSSL on random keys of
 // every length, and the RC2-CBC parameter encoding (whole version numbers, malformed input).
-#include "crypto/SBRC2.h"
+#include "crypto/sym/SBRC2.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // RC4: the RFC 6229 keystreams (with their offsets), the key-length limits, piecewise
 // processing, and agreement with OpenSSL on random keys and data.
-#include "crypto/SBRC4.h"
+#include "crypto/sym/SBRC4.h"
 
 #include <gtest/gtest.h>
 

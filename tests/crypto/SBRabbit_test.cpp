@@ -3,7 +3,7 @@
 //
 // No installed peer implements Rabbit (OpenSSL, libgcrypt and nettle lack it), so the RFC's
 // vectors carry the weight here.
-#include "crypto/SBRabbit.h"
+#include "crypto/sym/SBRabbit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // SEED: the RFC 4269 vectors (read in place from python3-cryptography-vectors), the length
 // checks on key, input and output, in-place blocks, and a differential run against OpenSSL.
-#include "crypto/SBSeed.h"
+#include "crypto/sym/SBSeed.h"
 
 #include <gtest/gtest.h>
 

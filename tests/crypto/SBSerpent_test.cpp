@@ -6,7 +6,7 @@
 // significant digit first, while this unit reads bytes as little-endian words, word 0 first:
 // a table value is therefore the byte-reversed form of our buffer. The NESSIE vector below is
 // printed in our own byte order and checks that without any reversal.
-#include "crypto/SBSerpent.h"
+#include "crypto/sym/SBSerpent.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // iterated ecb_tbl chains), key-length errors, in-place blocks, wiping, and a differential run
 // against libgcrypt (OpenSSL has no Twofish). The authors' tables print key, plaintext and
 // ciphertext bytes in the cipher's own order (byte 0 first), so they are used as they stand.
-#include "crypto/SBTwofish.h"
+#include "crypto/sym/SBTwofish.h"
 
 #include <gtest/gtest.h>
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SB3DES.h"
-#include "crypto/SBAES.h"
-#include "crypto/SBDES.h"
-#include "crypto/SBRC2.h"
-#include "crypto/SBRC4.h"
-#include "crypto/SBRabbit.h"
 #include "crypto/WipedOnDestruction.h"
+#include "crypto/sym/SB3DES.h"
+#include "crypto/sym/SBAES.h"
+#include "crypto/sym/SBDES.h"
+#include "crypto/sym/SBRC2.h"
+#include "crypto/sym/SBRC4.h"
+#include "crypto/sym/SBRabbit.h"
 
 namespace {
 
