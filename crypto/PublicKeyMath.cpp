@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBMathKernel.h"
-#include "crypto/SBRandom.h"
 #include "crypto/base/SBASN1.h"
+#include "crypto/math/SBMathKernel.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 
 namespace pkmath {

@@ -15,9 +15,9 @@
 #include <span>
 #include <vector>
 
-#include "crypto/SBMath.h"
-#include "crypto/SBMathKernel.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathKernel.h"
 #include "rtl/SecureBytes.h"
 
 namespace pkmath {

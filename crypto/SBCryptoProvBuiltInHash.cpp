@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBRandom.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

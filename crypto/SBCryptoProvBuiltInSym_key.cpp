@@ -4,8 +4,8 @@
 #include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBRandom.h"
 #include "crypto/hash/SBSHA2.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 
 using SBCryptoProvBuiltInSym::EElSymmetricCryptoError;

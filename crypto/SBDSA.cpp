@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBRandom.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/math/SBRandom.h"
 
 using pkmath::Bytes;
 using pkmath::View;

@@ -22,8 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/SBMath.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 
 // A 160-bit q (FIPS 186-2), p of Bits bits (a multiple of 8, at least 512). Room: p, g, y and
 // x Bits / 8, q 20, blob 4 x (Bits / 8) + 85; with less those sizes are set and the answer is

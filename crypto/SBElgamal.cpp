@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBRandom.h"
+#include "crypto/math/SBRandom.h"
 
 using pkmath::Bytes;
 using pkmath::View;

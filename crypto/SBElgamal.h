@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "crypto/SBMath.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 
 // p = 2 q0 f1 .. fn + 1 of exactly Bits bits (at least 512), g the least generator of the whole
 // group from 5 upwards, x and y = g^x mod p; the results go into the given records. False for

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "crypto/SBRandom.h"
 #include "crypto/hash/SBMD.h"
+#include "crypto/math/SBRandom.h"
 #include "crypto/sym/SB3DES.h"
 #include "crypto/sym/SBDES.h"
 #include "rtl/Bytes.h"

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "crypto/SBHashFunction.h"
-#include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/hash/SBSHA.h"
+#include "crypto/math/SBRandom.h"
 #include "crypto/sym/SBRC2.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"

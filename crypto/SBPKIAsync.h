@@ -29,8 +29,8 @@
 #include <set>
 #include <thread>
 
-#include "crypto/SBMath.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 #include "rtl/Component.h"
 #include "rtl/SecureBytes.h"
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBRandom.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 
 using pkmath::Bytes;

@@ -31,8 +31,8 @@
 
 #include <cstdint>
 
-#include "crypto/SBMath.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 
 // Key generation: a modulus of 64 x (Bits / 64) bits, e = 65537. Room needed: modulus and
 // private exponent Bits / 8, public exponent 4, blob 4 x (Bits / 8) + (Bits / 8) / 2 + 70; with

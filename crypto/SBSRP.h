@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/SBMath.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 
 // Twelve numbers (five of them set by the caller: s, B, N, g, and the salt bytes) and one
 // 32-bit field. Slots 5, 7 and 9 are not used by these computations.

@@ -6,7 +6,7 @@
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBRandom.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Format.h"
 #include "rtl/SecureBytes.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRandom.h"
 #include "crypto/base/SBASN1Tree.h"
+#include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "platform/Clock.h"
 #include "rtl/Bytes.h"

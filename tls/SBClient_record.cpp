@@ -23,9 +23,9 @@
 #include <cstring>
 
 #include "crypto/SBHashFunction.h"
-#include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"
 #include "tls/SBClientInternal.h"

@@ -15,9 +15,9 @@
 
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRandom.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"

@@ -11,8 +11,8 @@
 
 #include "crypto/BigNumGmp.h"
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBMath.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathKernel.h"
 
 using kwtest::OperandSource;
 

@@ -12,8 +12,8 @@
 
 #include "crypto/BigNumGmp.h"
 #include "crypto/CpuFlags.h"
-#include "crypto/SBMath.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathKernel.h"
 #include "support/TestSupport.h"
 
 using kwtest::Mpz;

@@ -11,9 +11,9 @@
 #include "crypto/BigNumGmp.h"
 #include "crypto/CpuFlags.h"
 #include "crypto/PublicKeyMath.h"
-#include "crypto/SBMath.h"
-#include "crypto/SBMathIfma.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathIfma.h"
+#include "crypto/math/SBMathKernel.h"
 #include "support/TestSupport.h"
 
 using kwtest::OperandSource;

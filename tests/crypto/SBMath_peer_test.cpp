@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 #include "platform/Process.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/rc4.h>
 
-#include "crypto/SBRandom.h"
+#include "crypto/math/SBRandom.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBMath.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
 #include "crypto/sym/SB3DES.h"
 #include "crypto/sym/SBDES.h"
 #include "crypto/sym/SBRC2.h"

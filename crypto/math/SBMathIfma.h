@@ -1,4 +1,4 @@
-// crypto/SBMathIfma.h: Montgomery products in radix 2^52 on AVX-512 IFMA (internal to SBMath).
+// crypto/math/SBMathIfma.h: Montgomery products in radix 2^52 on AVX-512 IFMA (internal to SBMath).
 //
 // A number of the IFMA form is k digits of 52 bits, each in the low bits of a 64-bit word,
 // least significant first; k = IfmaDigits(n) for a modulus of n 64-bit words, so that

@@ -1,4 +1,4 @@
-// crypto/SBMathKernel_x86.cpp: the x86-64 fast path of the kernel's multiply-accumulate row,
+// crypto/math/SBMathKernel_x86.cpp: the x86-64 fast path of the kernel's multiply-accumulate row,
 // r[0..n) += a[0..n) * b, with MULX and the two independent carry chains of ADCX/ADOX.
 //
 // Every product, square and Montgomery reduction of the kernel is made of such rows, so this
@@ -15,8 +15,8 @@
 #include <cpuid.h>
 #endif
 
-#include "crypto/SBMathIfma.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMathIfma.h"
+#include "crypto/math/SBMathKernel.h"
 
 namespace sbmath {
 

@@ -1,4 +1,4 @@
-// crypto/SBMath.h: the library's multi-precision arithmetic.
+// crypto/math/SBMath.h: the library's multi-precision arithmetic.
 //
 // BigNum is a fixed-capacity signed integer: a limb count, 768 unsigned 32-bit limbs (least
 // significant first; Limbs[0] is the lowest limb) and a sign byte. RSA, DSA, Elgamal,

@@ -1,18 +1,18 @@
-// crypto/SBMathKernel.cpp: word-level arithmetic on 64-bit words for SBMath (see the header
+// crypto/math/SBMathKernel.cpp: word-level arithmetic on 64-bit words for SBMath (see the header
 // for what must stay true).
 //
 // Products are schoolbook below kKaratsubaThreshold and Karatsuba above it. Karatsuba's
 // middle term takes |a0 - a1| and |b0 - b1| by masked negation and adds or subtracts their
 // product by masked two's-complement, so it has no branch on operand values either. Division
 // is Knuth's algorithm D with a precomputed reciprocal of the top divisor word.
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMathKernel.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <iterator>
 
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 #include "rtl/Bytes.h"
 
 namespace sbmath {

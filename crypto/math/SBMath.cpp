@@ -1,4 +1,4 @@
-// crypto/SBMath.cpp: BigNum records, text and byte forms, tests, shifts, word operations,
+// crypto/math/SBMath.cpp: BigNum records, text and byte forms, tests, shifts, word operations,
 // signed addition and subtraction, and random numbers.
 //
 // These run directly on the 32-bit limbs: they are linear in the size of the value, so the
@@ -8,13 +8,13 @@
 // What must stay true: no routine reads a limb at or above LimbCount, none writes past the
 // 768 limbs of a record or past a caller's buffer (each raises instead), and an output record
 // may be the same as an input record.
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBMathKernel.h"
-#include "crypto/SBRandom.h"
+#include "crypto/math/SBMathKernel.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 
 namespace sbmath {

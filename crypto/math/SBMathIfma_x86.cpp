@@ -1,4 +1,4 @@
-// crypto/SBMathIfma_x86.cpp: the AVX-512 IFMA kernels of the radix-2^52 Montgomery form
+// crypto/math/SBMathIfma_x86.cpp: the AVX-512 IFMA kernels of the radix-2^52 Montgomery form
 // (declared in SBMathIfma.h; the exponentiations over them are in SBMathIfma.cpp).
 //
 // A number of k digits sits in vectors of eight 64-bit lanes, one digit per lane, and, where
@@ -21,10 +21,10 @@
 // next (about a dozen cycles) is what limits one product; two independent products in one
 // loop (IfmaMontMul2) fill that time with the other's vector work.
 //
-// What must stay true: this file alone is built with the AVX-512 flags (crypto/bignum.cmake)
+// What must stay true: this file alone is built with the AVX-512 flags (crypto/math/bignum.cmake)
 // and runs only after IfmaActive() said yes; the work depends on k only, never on the values
 // (no branch or address depends on a digit, the table scan reads every entry).
-#include "crypto/SBMathIfma.h"
+#include "crypto/math/SBMathIfma.h"
 
 #if defined(__x86_64__) && defined(__AVX512F__) && defined(__AVX512IFMA__) && defined(__AVX512VL__)
 
@@ -327,7 +327,7 @@ void IfmaSelect(uint64_t* out, const uint64_t* table, size_t count, size_t strid
 #include <cstdlib>
 
 // Built without the AVX-512 flags (another processor family, or a build that did not apply
-// crypto/bignum.cmake): IfmaActive() is false whatever the processor, and nothing calls these.
+// crypto/math/bignum.cmake): IfmaActive() is false whatever the processor, and nothing calls these.
 namespace sbmath {
 
 bool IfmaKernelsBuilt() {

@@ -1,4 +1,4 @@
-// crypto/SBMathGcd.cpp: the extended Euclidean algorithm of SBMath on 64-bit words, in
+// crypto/math/SBMathGcd.cpp: the extended Euclidean algorithm of SBMath on 64-bit words, in
 // Lehmer's form.
 //
 // Euclid's remainder sequence r(0) = m, r(1) = a, r(i+1) = r(i-1) mod r(i) has coefficients
@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMathKernel.h"
 #include "rtl/Bytes.h"
 
 namespace sbmath {

@@ -1,4 +1,4 @@
-// crypto/SBRandom.h: the library's random numbers: the RC4-style generator TElRandom and the
+// crypto/math/SBRandom.h: the library's random numbers: the RC4-style generator TElRandom and the
 // process-wide generator every key, nonce, padding byte, salt and prime candidate comes from.
 //
 // The process-wide functions (GenerateRandomBytes, GenerateRandomInteger) draw fresh bytes

@@ -1,4 +1,4 @@
-// crypto/SBRandom.cpp: TElRandom and the process-wide generator.
+// crypto/math/SBRandom.cpp: TElRandom and the process-wide generator.
 //
 // TElRandom is RC4 keyed by a 256-byte key stream derived from the seed: the seed bytes are
 // walked in order (wrapping) and each is used four times, shifted right by 0, 1, 2 and 3
@@ -8,7 +8,7 @@
 // The process-wide generator must never be weaker than the operating system's source: each
 // draw reads fresh system bytes and XORs the shared TElRandom's stream over them. The lock
 // object lives for the whole process, so no caller can ever take a freed lock.
-#include "crypto/SBRandom.h"
+#include "crypto/math/SBRandom.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-// crypto/SBMathIfma.cpp: MontExp over the radix-2^52 kernels of SBMathIfma.h (AVX-512 IFMA),
+// crypto/math/SBMathIfma.cpp: MontExp over the radix-2^52 kernels of SBMathIfma.h (AVX-512 IFMA),
 // for moduli of kIfmaMinWords..kIfmaMaxWords words: the fixed-window ladder for long (secret)
 // exponents, square-and-multiply for short (public) ones, as the portable form does; and the
 // fixed-window ladder of two moduli at once (the CRT halves of a private-key operation), whose
@@ -17,8 +17,8 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/SBMathIfma.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMathIfma.h"
+#include "crypto/math/SBMathKernel.h"
 #include "rtl/Bytes.h"
 
 namespace sbmath {

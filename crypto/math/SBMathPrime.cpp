@@ -1,4 +1,4 @@
-// crypto/SBMathPrime.cpp: the probable-prime test (trial division, then Miller-Rabin) and
+// crypto/math/SBMathPrime.cpp: the probable-prime test (trial division, then Miller-Rabin) and
 // the two prime generators of SBMath (sieve by incremental residues, then Fermat or
 // Miller-Rabin tests).
 //
@@ -15,8 +15,8 @@
 #include <cstring>
 #include <memory>
 
-#include "crypto/SBMath.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathKernel.h"
 #include "rtl/Bytes.h"
 
 using sbmath::kMaxWords;

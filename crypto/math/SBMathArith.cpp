@@ -1,4 +1,4 @@
-// crypto/SBMathArith.cpp: products, division, modular reduction and exponentiation, the
+// crypto/math/SBMathArith.cpp: products, division, modular reduction and exponentiation, the
 // extended GCD and the single Montgomery product of SBMath.
 //
 // Each routine copies its operands into 64-bit word arrays, runs the kernel
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <utility>
 
-#include "crypto/SBMath.h"
-#include "crypto/SBMathKernel.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/math/SBMathKernel.h"
 #include "rtl/Bytes.h"
 
 using sbmath::kMaxWords;

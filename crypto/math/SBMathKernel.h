@@ -1,4 +1,4 @@
-// crypto/SBMathKernel.h: the word-level arithmetic under SBMath (internal to the unit).
+// crypto/math/SBMathKernel.h: the word-level arithmetic under SBMath (internal to the unit).
 //
 // BigNum keeps its value in 32-bit limbs, and that layout is what callers see. The heavy
 // operations (products, division, Montgomery arithmetic) instead run here on 64-bit words with
