@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBElgamal.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/PublicKeyMath.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBElgamal.h"
+#include "crypto/pk/SBRSA.h"
 
 namespace {
 

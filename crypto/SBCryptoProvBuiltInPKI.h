@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBPKIAsync.h"
+#include "crypto/pk/SBPKIAsync.h"
 #include "rtl/SecureBytes.h"
 
 // Key formats of an RSA key (key-format).

@@ -9,14 +9,14 @@
 // set does the block's DigestInfo name it.
 #include <cstring>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBElgamal.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/PublicKeyMath.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBElgamal.h"
+#include "crypto/pk/SBRSA.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

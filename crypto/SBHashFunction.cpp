@@ -4,9 +4,9 @@
 // which must run on the default provider through this facade.
 #include "crypto/SBHashFunction.h"
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBCryptoProvUtils.h"
+#include "crypto/pk/PublicKeyMath.h"
 
 namespace {
 

@@ -33,7 +33,7 @@
 #include "crypto/SBCryptoProv.h"
 #include "crypto/SBCustomCrypto.h"
 #include "crypto/SBPEM.h"
-#include "crypto/SBSRP.h"
+#include "crypto/pk/SBSRP.h"
 #include "rtl/SecureBytes.h"
 
 class TElSymmetricKeyMaterial;

@@ -2,14 +2,14 @@
 // or PEM, the RFC 4055 parameter blocks) and the RSA crypto object.
 #include <vector>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRSA.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/pk/PublicKeyMath.h"
+#include "crypto/pk/SBRSA.h"
 #include "rtl/Format.h"
 
 namespace {

@@ -7,9 +7,9 @@
 // be 0.
 #include <cstring>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/pk/PublicKeyMath.h"
 #include "rtl/Bytes.h"
 
 namespace {

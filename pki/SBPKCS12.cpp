@@ -5,11 +5,9 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProv.h"
-#include "crypto/SBDSA.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRSA.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBASN1Tree.h"
@@ -17,6 +15,8 @@
 #include "crypto/base/SBConstants.h"
 #include "crypto/math/SBMath.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBRSA.h"
 #include "pki/SBPKCS7.h"
 #include "pki/SBPKCS7Tree.h"
 

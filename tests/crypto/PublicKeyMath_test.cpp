@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "crypto/BigNumGmp.h"
-#include "crypto/PublicKeyMath.h"
 #include "crypto/math/SBMath.h"
 #include "crypto/math/SBMathKernel.h"
+#include "crypto/pk/PublicKeyMath.h"
 
 using kwtest::OperandSource;
 

@@ -12,7 +12,7 @@
 #include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBRSA.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include "crypto/PublicKeyTestSupport.h"
 #include "crypto/SBCryptoProvRS.h"
 #include "crypto/SBCryptoProvUtils.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBRSA.h"
 #include "support/TestSupport.h"
 
 namespace {

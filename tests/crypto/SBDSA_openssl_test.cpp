@@ -8,7 +8,7 @@
 #include "crypto/DsaTestSupport.h"
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBDSA.h"
+#include "crypto/pk/SBDSA.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "ASN1TestSupport.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBDSA.h"
+#include "crypto/pk/SBDSA.h"
 
 namespace {
 

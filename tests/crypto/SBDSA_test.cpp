@@ -1,7 +1,7 @@
 // The DSA primitives: CAVP FIPS 186-3 SigVer, Wycheproof dsa_2048_256_sha256 (DER only),
 // generated domains checked by their properties, both private-key blob forms, the size
 // questions, and a table of out-of-range signatures.
-#include "crypto/SBDSA.h"
+#include "crypto/pk/SBDSA.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // exactly the size asked, g a generator of the whole group, checked against the factors of
 // p - 1), encryption and signatures against libgcrypt's Elgamal both ways, the pair coder, and
 // a table of out-of-range ciphertexts and signatures.
-#include "crypto/SBElgamal.h"
+#include "crypto/pk/SBElgamal.h"
 
 #include <gtest/gtest.h>
 

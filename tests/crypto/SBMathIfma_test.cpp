@@ -10,10 +10,10 @@
 
 #include "crypto/BigNumGmp.h"
 #include "crypto/CpuFlags.h"
-#include "crypto/PublicKeyMath.h"
 #include "crypto/math/SBMath.h"
 #include "crypto/math/SBMathIfma.h"
 #include "crypto/math/SBMathKernel.h"
+#include "crypto/pk/PublicKeyMath.h"
 #include "support/TestSupport.h"
 
 using kwtest::OperandSource;

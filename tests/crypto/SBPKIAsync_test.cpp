@@ -5,7 +5,7 @@
 // kernel's listing; a refused raise in a child without the privilege). Nothing here depends on
 // the clock (the one bounded wait only keeps a fault from hanging the suite); the suite also
 // runs under ThreadSanitizer.
-#include "crypto/SBPKIAsync.h"
+#include "crypto/pk/SBPKIAsync.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 
 #include "crypto/DsaTestSupport.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBElgamal.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBElgamal.h"
+#include "crypto/pk/SBRSA.h"
 #include "platform/Thread.h"
 #include "support/OtherUser.h"
 #include "support/TestSupport.h"

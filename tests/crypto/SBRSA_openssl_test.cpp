@@ -6,7 +6,7 @@
 
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBRSA.h"
 
 namespace {
 

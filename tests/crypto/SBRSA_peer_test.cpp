@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBRSA.h"
 
 TEST(RSAPeer, GeneratedKeysPassOpenSSLCheck) {
     KW_REQUIRE_PEER(asn1test::HaveTool("openssl"), "openssl");

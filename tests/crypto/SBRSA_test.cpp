@@ -1,7 +1,7 @@
 // The RSA primitives: the published example files (PKCS#1 v1.5 signatures byte for byte, PSS,
 // OAEP and PKCS#1 v1.5 decryption, CAVP PSS), Wycheproof's decryption files, key generation
 // and blobs, the padding rules at their limits, and a table of out-of-range inputs.
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBRSA.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The SRP client computations: RFC 5054 Appendix B (its a gives its k, x, v, u, A and
 // premaster secret), the salt hashed as the bytes sent (a leading 00 included), the multiplier
 // and scrambler variants byte for byte, and the server values a client must refuse.
-#include "crypto/SBSRP.h"
+#include "crypto/pk/SBSRP.h"
 
 #include <gtest/gtest.h>
 

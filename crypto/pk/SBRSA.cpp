@@ -1,4 +1,4 @@
-// crypto/SBRSA.cpp: RSA key generation, key blobs, PKCS#1 v1.5, OAEP, PSS and the raw
+// crypto/pk/SBRSA.cpp: RSA key generation, key blobs, PKCS#1 v1.5, OAEP, PSS and the raw
 // operations (see the header for the contract).
 //
 // Private operations share one road (PrivateOperation): the input is blinded with r^e for a
@@ -7,16 +7,16 @@
 // is removed, and the result is raised back under e and compared with the input before
 // anything leaves the routine. The road runs on SBMath's words with one Montgomery context
 // per modulus (n, p, q) for all of its products, so no step builds its own.
-#include "crypto/SBRSA.h"
+#include "crypto/pk/SBRSA.h"
 
 #include <algorithm>
 #include <cstring>
 #include <span>
 #include <vector>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/pk/PublicKeyMath.h"
 #include "rtl/Bytes.h"
 
 using pkmath::Bytes;

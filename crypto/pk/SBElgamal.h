@@ -1,4 +1,4 @@
-// crypto/SBElgamal.h: Elgamal key generation over a Lim-Lee prime with a generator of the
+// crypto/pk/SBElgamal.h: Elgamal key generation over a Lim-Lee prime with a generator of the
 // whole multiplicative group, Elgamal encryption and decryption, Elgamal signatures, and the
 // DER pair in which the built-in Elgamal operation stores a ciphertext or a signature. The
 // arithmetic routines work on BigNum values; only the pair coder works on byte buffers (size

@@ -1,11 +1,11 @@
-// crypto/SBElgamal.cpp: Elgamal generation, encryption, signatures and the pair coder (see the
+// crypto/pk/SBElgamal.cpp: Elgamal generation, encryption, signatures and the pair coder (see the
 // header).
-#include "crypto/SBElgamal.h"
+#include "crypto/pk/SBElgamal.h"
 
 #include <algorithm>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/pk/PublicKeyMath.h"
 
 using pkmath::Bytes;
 using pkmath::View;

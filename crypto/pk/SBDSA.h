@@ -1,4 +1,4 @@
-// crypto/SBDSA.h: DSA domain and key generation, signing, verification, the DSA private-key
+// crypto/pk/SBDSA.h: DSA domain and key generation, signing, verification, the DSA private-key
 // blobs and a consistency check of DSA values, as free routines over caller-owned buffers.
 // The built-in DSA key generates and loads keys through it, the built-in DSA operation signs
 // and verifies through it, the calculator runs its generation in the background, and the

@@ -1,17 +1,16 @@
-// crypto/SBPKIAsync.cpp: the calculator, its tokens and their worker (see the header).
+// crypto/pk/SBPKIAsync.cpp: the calculator, its tokens and their worker (see the header).
 //
 // A token's states: made (no thread; running_ false, started_ false), running (started_ and
 // running_ true; the worker owns the slots), finished (running_ false; the slots hold the
 // results when success_ is true), spent (used_ true after an End). Start moves made to running,
 // the worker's ThreadFinished moves running to finished, Consume moves finished to spent; Cancel
 // before Start marks the token started so it never runs.
-#include "crypto/SBPKIAsync.h"
+#include "crypto/pk/SBPKIAsync.h"
 
-
-#include "crypto/PublicKeyMath.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBElgamal.h"
-#include "crypto/SBRSA.h"
+#include "crypto/pk/PublicKeyMath.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBElgamal.h"
+#include "crypto/pk/SBRSA.h"
 #include "platform/Thread.h"
 
 struct TElPublicKeyCalculatorRegistry {

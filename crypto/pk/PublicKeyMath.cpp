@@ -1,5 +1,5 @@
-// crypto/PublicKeyMath.cpp: shared pieces of the public-key units (see the header).
-#include "crypto/PublicKeyMath.h"
+// crypto/pk/PublicKeyMath.cpp: shared pieces of the public-key units (see the header).
+#include "crypto/pk/PublicKeyMath.h"
 
 #include <algorithm>
 #include <cstring>

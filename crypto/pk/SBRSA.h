@@ -1,4 +1,4 @@
-// crypto/SBRSA.h: the library's RSA arithmetic and RSA key encodings, as free routines over
+// crypto/pk/SBRSA.h: the library's RSA arithmetic and RSA key encodings, as free routines over
 // caller-owned byte buffers. Everything above (the built-in RSA key and operations, the
 // calculator, the RSA key material, certificates and PKCS#12) reaches RSA only through these.
 //

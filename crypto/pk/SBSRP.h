@@ -1,4 +1,4 @@
-// crypto/SBSRP.h: the client-side arithmetic of the Secure Remote Password protocol (RFC 2945,
+// crypto/pk/SBSRP.h: the client-side arithmetic of the Secure Remote Password protocol (RFC 2945,
 // RFC 5054): the private key x, the verifier v, the client's secret a and public value A, and
 // the premaster secret S. The SRP key material owns one SRPContext, loads the server's N, g,
 // salt and B into it, and calls InitSRPClient and ComputeSRPClientSecret. Hashing is SHA-1

@@ -1,12 +1,12 @@
-// crypto/SBDSA.cpp: DSA generation, signatures, blobs and checks (see the header).
-#include "crypto/SBDSA.h"
+// crypto/pk/SBDSA.cpp: DSA generation, signatures, blobs and checks (see the header).
+#include "crypto/pk/SBDSA.h"
 
 #include <cstring>
 #include <vector>
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/pk/PublicKeyMath.h"
 
 using pkmath::Bytes;
 using pkmath::View;

@@ -1,4 +1,4 @@
-// crypto/PublicKeyMath.h: the small pieces the public-key units (SBRSA, SBDSA, SBElgamal,
+// crypto/pk/PublicKeyMath.h: the small pieces the public-key units (SBRSA, SBDSA, SBElgamal,
 // SBSRP, SBPKIAsync) share, internal to the library: numbers to and from big-endian bytes,
 // reduction whose time does not show the value, a DER writer for key blobs that keeps its
 // bytes in wiped memory, the size protocol of caller buffers, and digests through the hash

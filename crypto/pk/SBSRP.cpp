@@ -1,8 +1,8 @@
-// crypto/SBSRP.cpp: SRP client computations (see the header).
-#include "crypto/SBSRP.h"
+// crypto/pk/SBSRP.cpp: SRP client computations (see the header).
+#include "crypto/pk/SBSRP.h"
 
-#include "crypto/PublicKeyMath.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/pk/PublicKeyMath.h"
 
 using pkmath::Bytes;
 

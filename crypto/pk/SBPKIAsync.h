@@ -1,4 +1,4 @@
-// crypto/SBPKIAsync.h: background precomputation for public-key operations. The expensive,
+// crypto/pk/SBPKIAsync.h: background precomputation for public-key operations. The expensive,
 // message-independent half of an Elgamal encryption, an Elgamal signature or a DSA signature
 // (a random k and the exponentiations with it) runs in a worker thread when a key is prepared;
 // the operation later finishes it with the message and the private value, waiting for the
