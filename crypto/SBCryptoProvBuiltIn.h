@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBCryptoProv.h"
+#include "crypto/prov/SBCryptoProv.h"
 #include "rtl/SecureBytes.h"
 
 class TElBuiltInSymmetricCrypto;

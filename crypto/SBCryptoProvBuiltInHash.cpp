@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "crypto/SBCryptoProvRS.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

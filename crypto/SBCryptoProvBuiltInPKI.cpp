@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBElgamal.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 
 namespace {
 

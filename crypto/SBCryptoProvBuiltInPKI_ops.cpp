@@ -11,12 +11,12 @@
 
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvBuiltInPKI.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBElgamal.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

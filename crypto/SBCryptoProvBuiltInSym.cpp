@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 

@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBCryptoProv.h"
 #include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/prov/SBCryptoProv.h"
 #include "crypto/sym/SBRC4.h"
 #include "rtl/SecureBytes.h"
 

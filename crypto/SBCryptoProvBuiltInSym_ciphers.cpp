@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "crypto/sym/SB3DES.h"
 #include "crypto/sym/SBAES.h"
 #include "crypto/sym/SBBlowfish.h"

@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/hash/SBSHA2.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Bytes.h"
 
 using SBCryptoProvBuiltInSym::EElSymmetricCryptoError;

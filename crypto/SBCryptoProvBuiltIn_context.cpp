@@ -4,8 +4,8 @@
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvBuiltInPKI.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"
 
 namespace {

@@ -9,7 +9,7 @@
 // here; it is defined in this unit's .cpp.
 #pragma once
 
-#include "crypto/SBCryptoProv.h"
+#include "crypto/prov/SBCryptoProv.h"
 
 TElCustomCryptoProvider* DefaultCryptoProvider();
 void SetDefaultCryptoProviderType(TElCryptoProviderClass providerClass);

@@ -8,7 +8,7 @@
 // again. Properties are set while no operation runs.
 #pragma once
 
-#include "crypto/SBCryptoProv.h"
+#include "crypto/prov/SBCryptoProv.h"
 #include "rtl/Component.h"
 
 class TElCryptoProviderManager final : public rtl::Component {

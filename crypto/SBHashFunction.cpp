@@ -5,8 +5,8 @@
 #include "crypto/SBHashFunction.h"
 
 #include "crypto/SBCryptoProvDefault.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/pk/PublicKeyMath.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <memory>
 #include <span>
 
-#include "crypto/SBCryptoProv.h"
 #include "crypto/SBCustomCrypto.h"
+#include "crypto/prov/SBCryptoProv.h"
 
 namespace SBHashFunction {
 // Declared for callers that catch them; no operation of this facade raises them (the

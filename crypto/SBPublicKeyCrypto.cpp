@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "crypto/SBCryptoProvDefault.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 
 namespace {
 

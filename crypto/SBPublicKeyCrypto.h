@@ -30,10 +30,10 @@
 #include <string>
 #include <thread>
 
-#include "crypto/SBCryptoProv.h"
 #include "crypto/SBCustomCrypto.h"
 #include "crypto/SBPEM.h"
 #include "crypto/pk/SBSRP.h"
+#include "crypto/prov/SBCryptoProv.h"
 #include "rtl/SecureBytes.h"
 
 class TElSymmetricKeyMaterial;

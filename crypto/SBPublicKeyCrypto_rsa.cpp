@@ -2,7 +2,6 @@
 // or PEM, the RFC 4055 parameter blocks) and the RSA crypto object.
 #include <vector>
 
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBSymmetricCrypto.h"
@@ -10,6 +9,7 @@
 #include "crypto/base/SBConstants.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"
 
 namespace {

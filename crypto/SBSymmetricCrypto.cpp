@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "crypto/SBCryptoProvDefault.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/math/SBRandom.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"
 #include "rtl/SecureBytes.h"
 

@@ -22,8 +22,8 @@
 #include <span>
 #include <string_view>
 
-#include "crypto/SBCryptoProv.h"
 #include "crypto/SBCustomCrypto.h"
+#include "crypto/prov/SBCryptoProv.h"
 
 namespace SBSymmetricCrypto {
 // The facade's error class; a different class from the cipher engine's error of the same

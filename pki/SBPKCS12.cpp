@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBCryptoProv.h"
 #include "crypto/SBHashFunction.h"
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
@@ -17,6 +16,7 @@
 #include "crypto/math/SBRandom.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProv.h"
 #include "pki/SBPKCS7.h"
 #include "pki/SBPKCS7Tree.h"
 

@@ -11,8 +11,8 @@
 #include "crypto/HashTestSupport.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvRS.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "crypto/PublicKeyTestSupport.h"
 #include "crypto/SBCryptoProvBuiltIn.h"
 #include "crypto/SBCryptoProvBuiltInPKI.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "support/TestSupport.h"
 
 namespace {

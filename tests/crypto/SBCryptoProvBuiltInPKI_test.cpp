@@ -7,10 +7,10 @@
 
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBRSA.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "support/TestSupport.h"
 
 namespace {

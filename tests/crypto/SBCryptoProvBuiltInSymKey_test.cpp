@@ -8,10 +8,10 @@
 #include "crypto/NistVectorFile.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/hash/SBSHA2.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Bytes.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "crypto/sym/SBAES.h"
 #include "support/TestSupport.h"
 

@@ -12,8 +12,8 @@
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvBuiltInSym.h"
-#include "crypto/SBCryptoProvRS.h"
-#include "crypto/SBCryptoProvUtils.h"
+#include "crypto/prov/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"
 
 namespace {

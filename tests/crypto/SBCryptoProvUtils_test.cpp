@@ -1,6 +1,6 @@
 // Provider property values, cipher parameters read from AlgorithmIdentifier parameters, and the
 // base key material that describes no key.
-#include "crypto/SBCryptoProvUtils.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The provider framework: the mode mapping, the property identifiers, the base provider's
 // answers, and the one-shot operations built from init, update and final (size requests,
 // contexts released on every path, and the detached verification handing its data over).
-#include "crypto/SBCryptoProv.h"
+#include "crypto/prov/SBCryptoProv.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "crypto/HashTestSupport.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/SBCryptoProvDefault.h"
-#include "crypto/SBCryptoProvRS.h"
 #include "crypto/WycheproofFile.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 #include "support/TestSupport.h"
 
 namespace {

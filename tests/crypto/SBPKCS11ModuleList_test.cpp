@@ -1,6 +1,6 @@
 // The PKCS#11 module list: reference counts, finalisation (objects first, then C_Finalize with
 // a null argument) and unloading, as a stand-in library that counts its calls shows them.
-#include "crypto/SBPKCS11ModuleList.h"
+#include "crypto/prov/SBPKCS11ModuleList.h"
 
 #include <gtest/gtest.h>
 

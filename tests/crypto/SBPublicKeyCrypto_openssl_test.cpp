@@ -10,13 +10,13 @@
 #include "crypto/FacadeTestSupport.h"
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/SBSymmetricCrypto.h"
 #include "crypto/WycheproofFile.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/pk/SBDSA.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/PublicKeyTestSupport.h"
 #include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBCryptoProvUtils.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/base/SBUtils.h"
+#include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
 

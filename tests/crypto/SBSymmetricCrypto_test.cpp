@@ -11,9 +11,9 @@
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
 #include "crypto/SBCryptoProvDefault.h"
-#include "crypto/SBCryptoProvRS.h"
 #include "crypto/WycheproofFile.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 #include "rtl/Stream.h"
 #include "support/TestSupport.h"
 

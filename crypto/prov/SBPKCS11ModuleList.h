@@ -1,4 +1,4 @@
-// crypto/SBPKCS11ModuleList.h: the PKCS#11 (Cryptoki) libraries loaded by the process, each
+// crypto/prov/SBPKCS11ModuleList.h: the PKCS#11 (Cryptoki) libraries loaded by the process, each
 // with a reference count, unloaded when its last user releases it.
 //
 // One instance serves the whole program (PKCS11ModuleList). No code of this system adds a

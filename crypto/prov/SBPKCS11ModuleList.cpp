@@ -1,6 +1,6 @@
-// crypto/SBPKCS11ModuleList.cpp: reference counts, finalisation and unloading of PKCS#11
+// crypto/prov/SBPKCS11ModuleList.cpp: reference counts, finalisation and unloading of PKCS#11
 // libraries.
-#include "crypto/SBPKCS11ModuleList.h"
+#include "crypto/prov/SBPKCS11ModuleList.h"
 
 #include <algorithm>
 #include <utility>

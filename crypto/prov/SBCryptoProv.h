@@ -1,4 +1,4 @@
-// crypto/SBCryptoProv.h: the crypto provider framework. Every cryptographic operation of the
+// crypto/prov/SBCryptoProv.h: the crypto provider framework. Every cryptographic operation of the
 // library (ciphers, digests and HMACs, public-key operations, random numbers) is reached
 // through a provider: a component that makes keys and operation contexts and runs operations
 // on them as init / update / final.

@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvUtils.h: conversions between provider property values and numbers, and
+// crypto/prov/SBCryptoProvUtils.h: conversions between provider property values and numbers, and
 // the reader of symmetric cipher parameters (IV, RC2 effective key bits) from the parameter
 // bytes of an AlgorithmIdentifier.
 //

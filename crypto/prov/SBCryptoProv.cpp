@@ -1,8 +1,8 @@
-// crypto/SBCryptoProv.cpp: the framework's defaults and the one-shot operations built from
+// crypto/prov/SBCryptoProv.cpp: the framework's defaults and the one-shot operations built from
 // init, update and final.
-#include "crypto/SBCryptoProv.h"
+#include "crypto/prov/SBCryptoProv.h"
 
-#include "crypto/SBCryptoProvRS.h"
+#include "crypto/prov/SBCryptoProvRS.h"
 #include "rtl/Format.h"
 
 int32_t ConvertCipherMode(int32_t mode) {

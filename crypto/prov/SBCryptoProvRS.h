@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvRS.h: the message texts of the provider layer. The provider, key, context
+// crypto/prov/SBCryptoProvRS.h: the message texts of the provider layer. The provider, key, context
 // and facade units quote their messages from here; the "%d" and "%s" texts are rtl::Format
 // patterns (an algorithm code in decimal, an OID as dotted text, or a property identifier).
 #pragma once

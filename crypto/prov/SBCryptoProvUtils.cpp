@@ -1,5 +1,5 @@
-// crypto/SBCryptoProvUtils.cpp: property values and cipher parameters.
-#include "crypto/SBCryptoProvUtils.h"
+// crypto/prov/SBCryptoProvUtils.cpp: property values and cipher parameters.
+#include "crypto/prov/SBCryptoProvUtils.h"
 
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBConstants.h"
