@@ -1,7 +1,7 @@
 // crypto/SBCryptoProvManager.cpp: the manager's properties and resolvers.
 #include "crypto/SBCryptoProvManager.h"
 
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 
 void TElCryptoProviderManager::Set(Slot& slot, TElCustomCryptoProvider* value) {
     if (slot.provider == value) return;

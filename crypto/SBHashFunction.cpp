@@ -4,7 +4,7 @@
 // which must run on the default provider through this facade.
 #include "crypto/SBHashFunction.h"
 
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "crypto/SBCryptoProvDefault.h"
 #include "crypto/SBPKCS8.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 #include "crypto/math/SBRandom.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

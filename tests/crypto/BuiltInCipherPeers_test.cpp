@@ -14,8 +14,8 @@
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/prov/SBCryptoProv.h"
 
 // The statement raises exactly that class (not a subclass or a class of the same name in

@@ -10,8 +10,8 @@
 
 #include "crypto/HashTestSupport.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvBuiltInHash.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 
 namespace {

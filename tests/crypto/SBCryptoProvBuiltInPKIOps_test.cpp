@@ -8,8 +8,8 @@
 
 #include "crypto/OpenSSLPkey.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBCryptoProvBuiltInPKI.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
 #include "crypto/pk/SBRSA.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

@@ -1,7 +1,7 @@
 // The built-in public-key keys: their property tables, imports of keys OpenSSL made, exports
 // read back by OpenSSL, the export size protocol, clones, generation, and the background
 // preparation of DSA and Elgamal keys (one token per signature, a fresh one after each use).
-#include "crypto/SBCryptoProvBuiltInPKI.h"
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 
 #include "crypto/NistVectorFile.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/hash/SBSHA2.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

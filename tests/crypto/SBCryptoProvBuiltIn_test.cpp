@@ -1,7 +1,7 @@
 // The built-in provider and its context: queries and algorithm properties, keys and their
 // registration, contexts (kinds, failed starts, properties, size estimates, clones), release
 // rules, the events at Done, unwrapping a key, and random numbers.
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 #include "crypto/HashTestSupport.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"

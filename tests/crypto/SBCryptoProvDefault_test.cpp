@@ -2,7 +2,7 @@
 // provider type takes over for later calls while the earlier instance keeps working; and
 // threads making and releasing keys and contexts on it at the same time (run this binary
 // under ThreadSanitizer, KW_TSAN, to check the locking).
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 
 #include <gtest/gtest.h>
 

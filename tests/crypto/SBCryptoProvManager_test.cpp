@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include "crypto/HashTestSupport.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvDefault.h"
 #include "crypto/WycheproofFile.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "support/TestSupport.h"
 

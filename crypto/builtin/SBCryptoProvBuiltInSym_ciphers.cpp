@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltInSym_ciphers.cpp: the thirteen cipher classes of the engine and
+// crypto/builtin/SBCryptoProvBuiltInSym_ciphers.cpp: the thirteen cipher classes of the engine and
 // the factory that picks one by algorithm code.
 //
 // Each class is a table of what it accepts (codes, OIDs, lengths) and a small subclass that
@@ -6,7 +6,7 @@
 // or stream step. Modes, padding and buffering stay in the engine.
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 #include "crypto/sym/SB3DES.h"

@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltInHash.h: the built-in provider's digest and HMAC engine,
+// crypto/builtin/SBCryptoProvBuiltInHash.h: the built-in provider's digest and HMAC engine,
 // TElBuiltInHashFunction, and the HMAC key TElBuiltInMACKey.
 //
 // The engine dispatches by algorithm code to the digest routines (MD2, MD5, SHA-1, SHA-224,
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 #include "crypto/hash/SBMD.h"
 #include "crypto/hash/SBRIPEMD.h"
 #include "crypto/hash/SBSHA.h"

@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltInPKI_ops.cpp: the built-in public-key operations: the base, RSA
+// crypto/builtin/SBCryptoProvBuiltInPKI_ops.cpp: the built-in public-key operations: the base, RSA
 // (PKCS#1 v1.5, OAEP, PSS, ssl-hash), DSA, Elgamal and Diffie-Hellman.
 //
 // PKCS#1 v1.5 verification does not parse what the signature opens to: it rebuilds the whole
@@ -9,8 +9,8 @@
 // set does the block's DigestInfo name it.
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvBuiltInPKI.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBElgamal.h"

@@ -1,9 +1,9 @@
-// crypto/SBCryptoProvBuiltInSym.cpp: the cipher engine's modes, padding and buffering, and the
+// crypto/builtin/SBCryptoProvBuiltInSym.cpp: the cipher engine's modes, padding and buffering, and the
 // class operations every cipher class shares. The cipher classes and the factory are in
 // SBCryptoProvBuiltInSym_ciphers.cpp, the symmetric key in SBCryptoProvBuiltInSym_key.cpp.
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"

@@ -1,9 +1,9 @@
-// crypto/SBCryptoProvBuiltIn_context.cpp: the built-in context: which working object an
+// crypto/builtin/SBCryptoProvBuiltIn_context.cpp: the built-in context: which working object an
 // algorithm code gets, the context properties, and the size estimates.
-#include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvBuiltInPKI.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"

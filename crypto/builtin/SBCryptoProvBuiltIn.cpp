@@ -1,16 +1,16 @@
-// crypto/SBCryptoProvBuiltIn.cpp: the built-in key base and the built-in provider: queries,
+// crypto/builtin/SBCryptoProvBuiltIn.cpp: the built-in key base and the built-in provider: queries,
 // keys, contexts through init / update / final, and random numbers. The context class is in
 // SBCryptoProvBuiltIn_context.cpp.
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltInHash.h"
-#include "crypto/SBCryptoProvBuiltInPKI.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
 #include "crypto/base/SBSharedResource.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/math/SBRandom.h"
 #include "crypto/prov/SBCryptoProvRS.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

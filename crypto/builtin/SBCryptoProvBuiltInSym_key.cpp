@@ -1,7 +1,7 @@
-// crypto/SBCryptoProvBuiltInSym_key.cpp: the built-in symmetric key and its key blob.
+// crypto/builtin/SBCryptoProvBuiltInSym_key.cpp: the built-in symmetric key and its key blob.
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
 #include "crypto/hash/SBSHA2.h"
 #include "crypto/math/SBRandom.h"
 #include "crypto/prov/SBCryptoProvRS.h"

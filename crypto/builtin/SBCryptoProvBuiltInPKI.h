@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltInPKI.h: the built-in provider's public-key keys: RSA (0x7401), DSA
+// crypto/builtin/SBCryptoProvBuiltInPKI.h: the built-in provider's public-key keys: RSA (0x7401), DSA
 // (0x7402), Elgamal (0x7403) and Diffie-Hellman (0x7407). Each keeps its numbers as big-endian
 // byte arrays and a few settings; the key materials drive them through the virtual operations
 // of TElCustomCryptoKey and the key properties, and the built-in operations read them through
@@ -22,7 +22,7 @@
 #include <memory>
 #include <string_view>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 #include "crypto/pk/SBPKIAsync.h"
 #include "rtl/SecureBytes.h"
 

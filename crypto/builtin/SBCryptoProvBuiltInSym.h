@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltInSym.h: the built-in provider's symmetric half: the cipher engine
+// crypto/builtin/SBCryptoProvBuiltInSym.h: the built-in provider's symmetric half: the cipher engine
 // TElBuiltInSymmetricCrypto, one subclass per algorithm family, the factory that picks the
 // class for an algorithm code, and the symmetric key TElBuiltInSymmetricCryptoKey with its
 // self-checking key blob.
@@ -30,7 +30,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 #include "crypto/prov/SBCryptoProv.h"
 #include "crypto/sym/SBRC4.h"
 #include "rtl/SecureBytes.h"

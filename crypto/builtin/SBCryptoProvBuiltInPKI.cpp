@@ -1,5 +1,5 @@
-// crypto/SBCryptoProvBuiltInPKI.cpp: the built-in public-key keys (see the header).
-#include "crypto/SBCryptoProvBuiltInPKI.h"
+// crypto/builtin/SBCryptoProvBuiltInPKI.cpp: the built-in public-key keys (see the header).
+#include "crypto/builtin/SBCryptoProvBuiltInPKI.h"
 
 #include <cstring>
 

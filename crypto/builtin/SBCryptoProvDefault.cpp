@@ -1,16 +1,16 @@
-// crypto/SBCryptoProvDefault.cpp: the default provider's registration.
+// crypto/builtin/SBCryptoProvDefault.cpp: the default provider's registration.
 //
 // One mutex guards the type and the instance list; the current instance is also published in
 // an atomic, so the common call (the instance exists) takes no lock. Instances are freed, in
 // the reverse order of their creation, when the registration itself is destroyed at exit.
-#include "crypto/SBCryptoProvDefault.h"
+#include "crypto/builtin/SBCryptoProvDefault.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
 
 namespace {
 

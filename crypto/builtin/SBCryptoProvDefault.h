@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvDefault.h: the provider every facade uses when its caller names none.
+// crypto/builtin/SBCryptoProvDefault.h: the provider every facade uses when its caller names none.
 //
 // The default provider type is TElBuiltInCryptoProvider from program start. The instance is
 // made on first use, exactly once even when threads race for it, and lives until program end.

@@ -1,6 +1,6 @@
-// crypto/SBCryptoProvBuiltInHash.cpp: digests by code, HMAC (RFC 2104) over them, and the
+// crypto/builtin/SBCryptoProvBuiltInHash.cpp: digests by code, HMAC (RFC 2104) over them, and the
 // HMAC key.
-#include "crypto/SBCryptoProvBuiltInHash.h"
+#include "crypto/builtin/SBCryptoProvBuiltInHash.h"
 
 #include <cstring>
 

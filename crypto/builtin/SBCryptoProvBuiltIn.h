@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvBuiltIn.h: the library's own provider, TElBuiltInCryptoProvider, with the
+// crypto/builtin/SBCryptoProvBuiltIn.h: the library's own provider, TElBuiltInCryptoProvider, with the
 // base of all its keys (TElBuiltInCryptoKey), its one context class (TElBuiltInCryptoContext)
 // and their error class EElBuiltInCryptoProviderError.
 //
