@@ -5,11 +5,11 @@
 #include <array>
 #include <cstring>
 
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "crypto/hash/SBSHA.h"
 #include "crypto/math/SBRandom.h"
 #include "crypto/sym/SBRC2.h"

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <memory>
 
-#include "crypto/SBHashFunction.h"
 #include "crypto/SBPEM.h"
 #include "crypto/SBPKCS5.h"
-#include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "rtl/SecureBytes.h"
 
 namespace {

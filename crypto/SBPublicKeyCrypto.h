@@ -30,8 +30,8 @@
 #include <string>
 #include <thread>
 
-#include "crypto/SBCustomCrypto.h"
 #include "crypto/SBPEM.h"
+#include "crypto/facade/SBCustomCrypto.h"
 #include "crypto/pk/SBSRP.h"
 #include "crypto/prov/SBCryptoProv.h"
 #include "rtl/SecureBytes.h"

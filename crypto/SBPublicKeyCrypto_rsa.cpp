@@ -4,9 +4,9 @@
 
 #include "crypto/SBPKCS8.h"
 #include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBRSA.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

@@ -10,12 +10,12 @@
 #include <climits>
 #include <cstring>
 
-#include "crypto/SBHashFunction.h"
 #include "crypto/SBPEM.h"
 #include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
 #include "crypto/hash/SBMD.h"
 
 namespace {

@@ -22,9 +22,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "crypto/NistVectorFile.h"
-#include "crypto/SBHashFunction.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
 #include "crypto/math/SBMath.h"
 
 namespace pktest {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "crypto/ProviderTestSupport.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 
 namespace {
 

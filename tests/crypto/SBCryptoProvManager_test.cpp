@@ -1,6 +1,6 @@
 // The provider manager: what its resolvers answer, and how it forgets a provider component
 // that is destroyed.
-#include "crypto/SBCryptoProvManager.h"
+#include "crypto/facade/SBCryptoProvManager.h"
 
 #include <gtest/gtest.h>
 

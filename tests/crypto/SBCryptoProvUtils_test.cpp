@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBCustomCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBCustomCrypto.h"
 #include "rtl/Stream.h"
 
 using asn1test::H;

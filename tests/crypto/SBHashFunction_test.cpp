@@ -1,7 +1,7 @@
 // The hash facade: the RFC 2202, 2286 and 4231 HMAC files of python3-cryptography-vectors and
 // Wycheproof's HMAC-SHA-1/256/512 files through TElHMACKeyMaterial and TElHashFunction, Reset,
 // the class operations, and errors passing through from the provider.
-#include "crypto/SBHashFunction.h"
+#include "crypto/facade/SBHashFunction.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBHashFunction.h"
 #include "crypto/SBPEM.h"
 #include "crypto/SBPKCS5.h"
-#include "crypto/SBSymmetricCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "support/TestSupport.h"
 
 using asn1test::H;

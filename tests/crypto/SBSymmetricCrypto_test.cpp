@@ -1,7 +1,7 @@
 // The symmetric facade: Wycheproof's AES-CBC and Camellia-CBC files with PKCS#5 padding, the
 // one-shot size protocol, progress and cancel, re-initialising, the fixed-algorithm classes,
 // the factory, and the key material with its blob and stream forms.
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 
 #include <gtest/gtest.h>
 

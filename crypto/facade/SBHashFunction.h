@@ -1,4 +1,4 @@
-// crypto/SBHashFunction.h: the digest and HMAC facade: TElHashFunction computes one digest or
+// crypto/facade/SBHashFunction.h: the digest and HMAC facade: TElHashFunction computes one digest or
 // HMAC through a provider hash context, TElHMACKeyMaterial holds the HMAC key as a provider
 // key. TLS uses it for record MACs, handshake hashes and its PRF; PKCS#5 and PKCS#12 for key
 // derivation and MACs; certificate code to digest data.
@@ -14,7 +14,7 @@
 #include <memory>
 #include <span>
 
-#include "crypto/SBCustomCrypto.h"
+#include "crypto/facade/SBCustomCrypto.h"
 #include "crypto/prov/SBCryptoProv.h"
 
 namespace SBHashFunction {

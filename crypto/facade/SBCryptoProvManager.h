@@ -1,4 +1,4 @@
-// crypto/SBCryptoProvManager.h: TElCryptoProviderManager, a component through which an
+// crypto/facade/SBCryptoProvManager.h: TElCryptoProviderManager, a component through which an
 // application assigns providers per kind of work. The TLS client holds one (it may be unset)
 // and asks it, before every key, cipher or digest it makes, which provider to use.
 //

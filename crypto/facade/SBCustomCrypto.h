@@ -1,4 +1,4 @@
-// crypto/SBCustomCrypto.h: the two abstract roots of the library's user-facing crypto objects.
+// crypto/facade/SBCustomCrypto.h: the two abstract roots of the library's user-facing crypto objects.
 //
 // TElKeyMaterial is the common base of every key container (symmetric, HMAC, RSA, DSA,
 // Diffie-Hellman and SRP keys); certificate and TLS code hold keys through it and call its

@@ -1,8 +1,8 @@
-// crypto/SBHashFunction.cpp: the hash facade over a provider's digest contexts.
+// crypto/facade/SBHashFunction.cpp: the hash facade over a provider's digest contexts.
 //
 // It also serves the public-key primitives' digests (pkmath::Digest and its two companions),
 // which must run on the default provider through this facade.
-#include "crypto/SBHashFunction.h"
+#include "crypto/facade/SBHashFunction.h"
 
 #include "crypto/builtin/SBCryptoProvDefault.h"
 #include "crypto/pk/PublicKeyMath.h"

@@ -1,5 +1,5 @@
-// crypto/SBSymmetricCrypto.cpp: the symmetric facade over a provider's cipher contexts.
-#include "crypto/SBSymmetricCrypto.h"
+// crypto/facade/SBSymmetricCrypto.cpp: the symmetric facade over a provider's cipher contexts.
+#include "crypto/facade/SBSymmetricCrypto.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-// crypto/SBCustomCrypto.cpp: the base key material's operations that cannot succeed.
-#include "crypto/SBCustomCrypto.h"
+// crypto/facade/SBCustomCrypto.cpp: the base key material's operations that cannot succeed.
+#include "crypto/facade/SBCustomCrypto.h"
 
 void TElKeyMaterial::Assign(const TElKeyMaterial&) {
     throw ECryptoLibraryError(SNotImplemented);

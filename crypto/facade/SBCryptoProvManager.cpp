@@ -1,5 +1,5 @@
-// crypto/SBCryptoProvManager.cpp: the manager's properties and resolvers.
-#include "crypto/SBCryptoProvManager.h"
+// crypto/facade/SBCryptoProvManager.cpp: the manager's properties and resolvers.
+#include "crypto/facade/SBCryptoProvManager.h"
 
 #include "crypto/builtin/SBCryptoProvDefault.h"
 

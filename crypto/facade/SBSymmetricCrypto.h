@@ -1,4 +1,4 @@
-// crypto/SBSymmetricCrypto.h: the symmetric cipher facade protocol code uses:
+// crypto/facade/SBSymmetricCrypto.h: the symmetric cipher facade protocol code uses:
 // TElSymmetricKeyMaterial (a key and IV held as a key of some provider), TElSymmetricCrypto
 // (one cipher run over it through a provider context), the five fixed-algorithm subclasses and
 // TElSymmetricCryptoFactory. TLS builds its record ciphers with them (padding off, block-wise
@@ -22,7 +22,7 @@
 #include <span>
 #include <string_view>
 
-#include "crypto/SBCustomCrypto.h"
+#include "crypto/facade/SBCustomCrypto.h"
 #include "crypto/prov/SBCryptoProv.h"
 
 namespace SBSymmetricCrypto {
