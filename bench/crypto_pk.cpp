@@ -26,10 +26,10 @@
 
 #include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/pk/SBDSA.h"
 #include "crypto/pk/SBRSA.h"
 

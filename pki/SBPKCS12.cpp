@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/math/SBMath.h"
 #include "crypto/math/SBRandom.h"
 #include "crypto/pk/SBDSA.h"

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1Tree.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "platform/Clock.h"

@@ -13,10 +13,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "rtl/Bytes.h"

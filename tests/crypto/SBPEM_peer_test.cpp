@@ -7,7 +7,7 @@
 #include <random>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBPEM.h"
+#include "crypto/keys/SBPEM.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // styles read alike, encrypted bodies (the key derivation against OpenSSL's EVP_BytesToKey),
 // a table of hostile texts with the code each must give, the padding rule of decrypted bodies,
 // the Base64 text test, and the streaming coders at their edges and in random pieces.
-#include "crypto/SBPEM.h"
+#include "crypto/keys/SBPEM.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -2,7 +2,7 @@
 // scheme both ways against libcrypto's PBE (its parameters and ciphertext read by us, ours by
 // it), the parameter readers on hostile and unusual blocks, the iteration ceiling, the size
 // protocol, and fresh parameters from CreateForCipher.
-#include "crypto/SBPKCS5.h"
+#include "crypto/keys/SBPKCS5.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

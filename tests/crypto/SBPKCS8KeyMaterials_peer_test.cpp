@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBPKCS8.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPKCS8.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -1,16 +1,16 @@
 // PKCS#8 structures: the two readers' codes on a table of structures, byte-exact round trips
 // of the unencrypted and encrypted keys python3-cryptography-vectors ships (read in place),
 // the attributes element accepted and dropped, and the writers' size protocol.
-#include "crypto/SBPKCS8.h"
+#include "crypto/keys/SBPKCS8.h"
 
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBPEM.h"
-#include "crypto/SBPKCS5.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPEM.h"
+#include "crypto/keys/SBPKCS5.h"
 #include "support/TestSupport.h"
 
 using asn1test::H;

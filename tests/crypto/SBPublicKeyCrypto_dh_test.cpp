@@ -10,8 +10,8 @@
 #include "crypto/FacadeTestSupport.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "support/TestSupport.h"
 
 namespace {

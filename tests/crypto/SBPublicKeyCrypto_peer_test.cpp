@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "crypto/NistVectorFile.h"
 #include "crypto/PublicKeyTestSupport.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // of VerifyDetached, a context released when a step fails, background generation finished,
 // cancelled and abandoned, and the RSA material: loads and saves in DER and PEM, the RFC 4055
 // parameter blocks, the constructors' tables and the refusals.
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-// crypto/SBPublicKeyCrypto_rsa.cpp: the RSA key material (PKCS#1 and SubjectPublicKeyInfo, DER
+// crypto/keys/SBPublicKeyCrypto_rsa.cpp: the RSA key material (PKCS#1 and SubjectPublicKeyInfo, DER
 // or PEM, the RFC 4055 parameter blocks) and the RSA crypto object.
 #include <vector>
 
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "crypto/pk/SBRSA.h"
 #include "crypto/prov/SBCryptoProvUtils.h"

@@ -1,5 +1,5 @@
-// crypto/SBPEM.cpp: PEM armour and the streaming Base64 coders (see the header).
-#include "crypto/SBPEM.h"
+// crypto/keys/SBPEM.cpp: PEM armour and the streaming Base64 coders (see the header).
+#include "crypto/keys/SBPEM.h"
 
 #include <cstring>
 #include <string_view>

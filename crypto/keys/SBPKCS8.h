@@ -1,4 +1,4 @@
-// crypto/SBPKCS8.h: one private key in the PKCS#8 container (RFC 5208): the plain
+// crypto/keys/SBPKCS8.h: one private key in the PKCS#8 container (RFC 5208): the plain
 // PrivateKeyInfo, the EncryptedPrivateKeyInfo, and TElPKCS8PrivateKey, which owns one of each
 // and decides between them. The RSA and DSA key materials load a secret key through it (DER or
 // PEM, encrypted or not) and save one, encrypted when a passphrase is given.

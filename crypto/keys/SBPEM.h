@@ -1,4 +1,4 @@
-// crypto/SBPEM.h: PEM armour around DER data, optionally encrypted with a passphrase in the
+// crypto/keys/SBPEM.h: PEM armour around DER data, optionally encrypted with a passphrase in the
 // traditional "Proc-Type: 4,ENCRYPTED" form (RFC 1421 with OpenSSL's key derivation), and the
 // small text tools the PKI code uses with it: a test for bare Base64 text, the hexadecimal
 // decoder of the DEK-Info IV, the passphrase-to-key derivation, and a streaming Base64 encoder

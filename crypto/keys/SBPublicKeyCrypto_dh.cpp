@@ -1,8 +1,8 @@
-// crypto/SBPublicKeyCrypto_dh.cpp: the Diffie-Hellman key material and crypto object. Key
+// crypto/keys/SBPublicKeyCrypto_dh.cpp: the Diffie-Hellman key material and crypto object. Key
 // agreement travels through the encryption interface: encrypting gives a public value,
 // decrypting the shared secret.
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/pk/PublicKeyMath.h"
 
 namespace {

@@ -1,12 +1,12 @@
-// crypto/SBPublicKeyCrypto.cpp: the public-key material and crypto bases and the background
+// crypto/keys/SBPublicKeyCrypto.cpp: the public-key material and crypto bases and the background
 // generation worker (see the header). The concrete pairs are in SBPublicKeyCrypto_rsa.cpp,
 // _dsa.cpp, _dh.cpp and _srp.cpp.
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 #include <cstring>
 
-#include "crypto/SBPKCS8.h"
 #include "crypto/builtin/SBCryptoProvDefault.h"
+#include "crypto/keys/SBPKCS8.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 
 namespace {

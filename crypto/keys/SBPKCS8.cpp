@@ -1,16 +1,16 @@
-// crypto/SBPKCS8.cpp: the two PKCS#8 structures.
-#include "crypto/SBPKCS8.h"
+// crypto/keys/SBPKCS8.cpp: the two PKCS#8 structures.
+#include "crypto/keys/SBPKCS8.h"
 
 #include <cstring>
 #include <memory>
 
-#include "crypto/SBPEM.h"
-#include "crypto/SBPKCS5.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBAlgorithmIdentifier.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPEM.h"
+#include "crypto/keys/SBPKCS5.h"
 #include "rtl/SecureBytes.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// crypto/SBPKCS5.h: password-based encryption by the schemes of PKCS#5 (RFC 8018): PBES1 with
+// crypto/keys/SBPKCS5.h: password-based encryption by the schemes of PKCS#5 (RFC 8018): PBES1 with
 // PBKDF1 (DES or RC2 under MD2, MD5 or SHA-1) and PBES2 with PBKDF2 over HMAC-SHA1 (DES,
 // triple DES or RC2). The PKCS#8 private-key container is its user: it builds one object from
 // the AlgorithmIdentifier of an EncryptedPrivateKeyInfo and decrypts, or makes a fresh one for

@@ -1,4 +1,4 @@
-// crypto/SBPublicKeyCrypto_srp.cpp: the SRP key material (the server's N, g, s and B from an
+// crypto/keys/SBPublicKeyCrypto_srp.cpp: the SRP key material (the server's N, g, s and B from an
 // RFC 5054 ServerKeyExchange) and the SRP crypto object (the client's keys and premaster).
 //
 // A client must not compute with a group or server value it cannot trust (RFC 5054 section
@@ -7,8 +7,8 @@
 // be 0.
 #include <cstring>
 
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/pk/PublicKeyMath.h"
 #include "rtl/Bytes.h"
 

@@ -1,5 +1,5 @@
-// crypto/SBPKCS5.cpp: the PKCS#5 schemes, their parameter blocks and key derivations.
-#include "crypto/SBPKCS5.h"
+// crypto/keys/SBPKCS5.cpp: the PKCS#5 schemes, their parameter blocks and key derivations.
+#include "crypto/keys/SBPKCS5.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
-// crypto/SBPublicKeyCrypto_dsa.cpp: the DSA key material (DSA private-key blobs as DER or PEM,
+// crypto/keys/SBPublicKeyCrypto_dsa.cpp: the DSA key material (DSA private-key blobs as DER or PEM,
 // generation with a chosen size of q, also in the background) and the DSA crypto object.
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
 #include "crypto/base/SBASN1.h"
 #include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "crypto/prov/SBCryptoProvUtils.h"
 #include "rtl/Format.h"
 

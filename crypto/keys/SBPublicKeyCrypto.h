@@ -1,4 +1,4 @@
-// crypto/SBPublicKeyCrypto.h: the public-key facade the certificate, PKCS and TLS code call.
+// crypto/keys/SBPublicKeyCrypto.h: the public-key facade the certificate, PKCS and TLS code call.
 // TElPublicKeyMaterial holds one provider key and loads, saves, generates and clears it;
 // TElPublicKeyCrypto runs encryption, decryption, detached signing and detached verification of
 // byte buffers by driving one provider context through init, update and final. The concrete
@@ -30,8 +30,8 @@
 #include <string>
 #include <thread>
 
-#include "crypto/SBPEM.h"
 #include "crypto/facade/SBCustomCrypto.h"
+#include "crypto/keys/SBPEM.h"
 #include "crypto/pk/SBSRP.h"
 #include "crypto/prov/SBCryptoProv.h"
 #include "rtl/SecureBytes.h"
