@@ -6,7 +6,7 @@
 // writes for the same key.
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/keys/SBPKCS8.h"
 #include "crypto/keys/SBPublicKeyCrypto.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 
 using asn1test::H;
 using asn1test::Hex;

@@ -13,7 +13,7 @@
 #include <memory>
 #include <random>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/NistVectorFile.h"
 #include "crypto/OpenSSLPeer.h"
 #include "crypto/base/SBASN1Tree.h"

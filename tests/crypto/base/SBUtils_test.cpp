@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "platform/Clock.h"
 
 using asn1test::H;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "rtl/Stream.h"
 
 using asn1test::H;

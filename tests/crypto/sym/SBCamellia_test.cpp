@@ -10,10 +10,10 @@
 #include <fstream>
 #include <random>
 
-#include "CpuFlags.h"
-#include "NistVectorFile.h"
-#include "OpenSSLPeer.h"
-#include "WipedOnDestruction.h"
+#include "crypto/CpuFlags.h"
+#include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
+#include "crypto/WipedOnDestruction.h"
 #include "support/TestSupport.h"
 
 namespace {

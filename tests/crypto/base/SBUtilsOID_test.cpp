@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/base/SBUtils.h"
 

@@ -4,7 +4,7 @@
 // `openssl rsa`, `openssl dsa` and `openssl pkey`.
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace {

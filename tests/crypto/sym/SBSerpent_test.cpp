@@ -14,10 +14,10 @@
 #include <cstring>
 #include <random>
 
-#include "GcryptPeer.h"
-#include "NistVectorFile.h"
-#include "OpenSSLPeer.h"
-#include "WipedOnDestruction.h"
+#include "crypto/GcryptPeer.h"
+#include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
+#include "crypto/WipedOnDestruction.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <random>
 
-#include "NistVectorFile.h"
-#include "OpenSSLPeer.h"
-#include "WipedOnDestruction.h"
+#include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
+#include "crypto/WipedOnDestruction.h"
 #include "support/TestSupport.h"
 
 namespace {

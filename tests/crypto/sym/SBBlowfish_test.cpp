@@ -9,9 +9,9 @@
 #include <fstream>
 #include <random>
 
-#include "NistVectorFile.h"
-#include "OpenSSLPeer.h"
-#include "WipedOnDestruction.h"
+#include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
+#include "crypto/WipedOnDestruction.h"
 #include "rtl/Bytes.h"
 #include "support/TestSupport.h"
 

@@ -5,7 +5,7 @@
 // PEM, are read by `openssl pkcs8` and `openssl pkey`.
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/keys/SBPKCS8.h"
 #include "support/TestSupport.h"

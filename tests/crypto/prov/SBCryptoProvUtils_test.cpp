@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBCustomCrypto.h"
 #include "rtl/Stream.h"

@@ -5,7 +5,7 @@
 // with it is accepted by `openssl pkeyutl -verify`.
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/PublicKeyTestSupport.h"
 #include "crypto/pk/SBDSA.h"
 

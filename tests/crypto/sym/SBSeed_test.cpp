@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "NistVectorFile.h"
-#include "OpenSSLPeer.h"
+#include "crypto/NistVectorFile.h"
+#include "crypto/OpenSSLPeer.h"
 #include "rtl/Exception.h"
 #include "support/TestSupport.h"
 

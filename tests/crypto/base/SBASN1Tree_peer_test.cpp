@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBASN1Tree.h"
 #include "crypto/base/SBUtils.h"
 #include "rtl/Stream.h"

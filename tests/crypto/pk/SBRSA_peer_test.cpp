@@ -2,7 +2,7 @@
 // words and at one whose modulus is not a multiple of 128 bits.
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/pk/SBRSA.h"
 
 TEST(RSAPeer, GeneratedKeysPassOpenSSLCheck) {

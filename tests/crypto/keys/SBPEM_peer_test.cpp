@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/keys/SBPEM.h"
 
 namespace {

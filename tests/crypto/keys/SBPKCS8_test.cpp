@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ASN1TestSupport.h"
+#include "crypto/ASN1TestSupport.h"
 #include "crypto/base/SBConstants.h"
 #include "crypto/facade/SBHashFunction.h"
 #include "crypto/facade/SBSymmetricCrypto.h"
