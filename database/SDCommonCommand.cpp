@@ -279,6 +279,10 @@ void TISqlCommand::Execute() {
         AllocFieldsBuffer();
         SetFieldsBuffer();
     }
+    TracedExecute();
+}
+
+void TISqlCommand::TracedExecute() {
     const TSDTraceStart start;
     try {
         DoExecute();

@@ -223,6 +223,8 @@ public:
 
 protected:
     [[noreturn]] static void NotImplemented(const char* qualifiedName);
+    // DoExecute, traced whether it ends or raises: what every Execute runs.
+    void TracedExecute();
     // Raises what GetFieldCell found wrong, in the order it checks.
     [[noreturn]] void FieldCellFailure(int32_t fieldNo, const TSDBuffer* buffer) const;
     // Lays the row buffer out in FieldDescs order: sets FieldOffsets, every BlobIndex and

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "database/SDCommon.h"
+#include "database/SDCommonSlots.h"
 #include "rtl/Assert.h"
 #include "rtl/Bytes.h"
 #include "rtl/DatabaseError.h"
@@ -209,62 +210,25 @@ void SetParamDateTimeRec(rtl::Param& param, const TSDDateTimeRec& rec) {
 }
 
 void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size) {
-    const auto need = [&](int32_t bytes) {
-        if (size < bytes)
-            rtl::DatabaseErrorFmt("Parameter '%s': value of %d bytes in a buffer of %d", param.Name(), bytes,
-                                  size);
-    };
-    switch (param.DataType()) {
-        case ftString:
-        case ftFixedChar:
-        case ftMemo:
-        case ftWideString:
-            param.SetValue(rtl::Variant(PCharToString(reinterpret_cast<const char*>(buffer), size)));
-            return;
-        case ftSmallint:
-            need(2);
-            param.SetValue(rtl::Variant(int16_t(GetBufferWord(buffer, 0))));
-            return;
-        case ftWord:
-            need(2);
-            param.SetValue(rtl::Variant::FromWord(GetBufferWord(buffer, 0)));
-            return;
-        case ftBoolean:
-            need(2);
-            param.SetValue(rtl::Variant(GetBufferWord(buffer, 0) != 0));
-            return;
-        case ftInteger:
-        case ftAutoInc:
-            need(4);
-            param.SetValue(rtl::Variant(GetBufferInteger(buffer, 0)));
-            return;
-        case ftLargeint:
-            need(8);
-            param.SetValue(rtl::Variant(GetBufferInt64(buffer, 0)));
-            return;
-        case ftFloat:
-        case ftCurrency:
-            need(8);
-            param.SetValue(rtl::Variant(GetBufferDouble(buffer, 0)));
-            return;
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            need(8);
-            SetParamDateTimeRec(param, GetBufferDateTimeRec(buffer, 0));
-            return;
-        case ftGuid:
-            need(38);
-            param.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(buffer), 38)));
-            return;
-        case ftBytes:
-        case ftVarBytes:
-        case ftBlob:
-        case ftOraBlob:
-        case ftOraClob:
-            param.SetValue(rtl::Variant::FromBytes(rtl::ByteArray(buffer, buffer + std::max(size, 0))));
-            return;
-        default:
-            rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
+    // The engine's own shapes; long values and wide texts arrive whole, as their bytes or
+    // characters.
+    static constexpr TSDSlotMap kSlots = kEngineSlots.With(ftMemo, TSDSlotKind::Text)
+                                             .With(ftWideString, TSDSlotKind::Text)
+                                             .With(ftBlob, TSDSlotKind::Bytes)
+                                             .With(ftOraBlob, TSDSlotKind::Bytes)
+                                             .With(ftOraClob, TSDSlotKind::Bytes);
+    const TSDSlotKind kind = kSlots[param.DataType()];
+    // A GUID is its 38-character text here; a date-time the engine's 8-byte record.
+    const int32_t width = kind == TSDSlotKind::Guid       ? 38
+                          : kind == TSDSlotKind::DateTime ? int32_t(sizeof(TSDDateTimeRec))
+                                                          : SlotWidth(kind);
+    if (width > 0 && size < width)
+        rtl::DatabaseErrorFmt("Parameter '%s': value of %d bytes in a buffer of %d", param.Name(), width,
+                              size);
+    if (kind == TSDSlotKind::Guid) {
+        param.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(buffer), 38)));
+        return;
     }
+    if (!SetParamFromSlot(param, kind, buffer, size, UnpackEngineDateTime))
+        rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
 }

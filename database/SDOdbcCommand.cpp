@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "database/SDCommonSlots.h"
 #include "database/SDCommonSqlText.h"
 #include "database/SDCommonValues.h"
 #include "database/SDOdbc.h"
@@ -21,6 +22,13 @@ namespace {
 // Character columns are sized by the ODBC column size, a count of characters; their bytes
 // arrive in the workstation's code page, UTF-8, where one character takes up to 4 bytes.
 constexpr int64_t kMaxBytesPerChar = 4;
+
+// The parameters bound in the engine's shapes (a fixed-length text is bound as a text), dates
+// as the ODBC date, time and time-stamp structures. Decimals and GUIDs are the driver's own;
+// a word is no parameter type here.
+constexpr TSDSlotMap kParamSlots =
+    kEngineSlots.Only({ftString, ftSmallint, ftInteger, ftAutoInc, ftBoolean, ftFloat, ftCurrency, ftDate,
+                       ftTime, ftDateTime, ftBytes, ftVarBytes, ftLargeint});
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -338,28 +346,6 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
         if (!procedure && type == ftString) bufferLength = dataSize - 1;
         std::memset(data, 0, size_t(dataSize));
         switch (type) {
-            case ftString: {
-                if (isNull) break;
-                const std::string text = p.AsString();
-                const size_t n = std::min(text.size(), size_t(std::max(dataSize - 1, 0)));
-                std::memcpy(data, text.data(), n);
-                break;
-            }
-            case ftSmallint:
-                if (!isNull) SetBufferSmallint(data, 0, int16_t(p.Value().AsInteger()));
-                break;
-            case ftInteger:
-            case ftAutoInc:
-                if (!isNull) SetBufferInteger(data, 0, p.Value().AsInteger());
-                break;
-            case ftBoolean:
-                if (procedure) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-                if (!isNull) SetBufferSmallint(data, 0, p.Value().AsBoolean() ? 1 : 0);
-                break;
-            case ftFloat:
-            case ftCurrency:
-                if (!isNull) SetBufferDouble(data, 0, p.Value().AsDouble());
-                break;
             case ftBCD:
             case ftFMTBcd: {
                 // As decimal text with "." (a currency amount needs at most 21 characters).
@@ -371,22 +357,6 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
                 std::memcpy(data, text.data(), text.size());
                 break;
             }
-            case ftDate:
-            case ftTime:
-            case ftDateTime:
-                if (!isNull) CnvtDateTime2DBDateTime(type, p.Value().AsDateTime(), data, dataSize);
-                break;
-            case ftBytes:
-            case ftVarBytes: {
-                if (procedure) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-                if (isNull) break;
-                const rtl::ByteArray bytes = p.Value().AsBytes();
-                std::memcpy(data, bytes.data(), std::min(bytes.size(), size_t(dataSize)));
-                break;
-            }
-            case ftLargeint:
-                if (!isNull) SetBufferInt64(data, 0, p.Value().AsInt64());
-                break;
             case ftGuid: {
                 const std::string text = isNull ? std::string() : p.AsString();
                 if (rtl::Trim(text).empty()) {
@@ -399,8 +369,19 @@ void TICustomOdbcCommand::BindParams(bool procedure) {
                 }
                 break;
             }
-            default:
-                rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+            default: {
+                // A procedure's call takes no Boolean and no bytes either.
+                const TSDSlotKind kind = kParamSlots[type];
+                if (kind == TSDSlotKind::None ||
+                    (procedure && (kind == TSDSlotKind::Bool16 || kind == TSDSlotKind::Bytes)))
+                    rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+                if (!isNull)
+                    PutParamSlot(p, kind, data, dataSize,
+                                 [this](TFieldType t, rtl::TDateTime v, uint8_t* slot, int32_t n) {
+                                     return CnvtDateTime2DBDateTime(t, v, slot, n);
+                                 });
+                break;
+            }
         }
         SetOdbcCellIndicator(cell, ind);
 

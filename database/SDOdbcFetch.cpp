@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "database/SDCommonSlots.h"
 #include "database/SDCommonValues.h"
 #include "database/SDOdbc.h"
 #include "database/SDOdbcCells.h"
@@ -19,6 +20,16 @@
 
 using namespace odbcapi;
 using namespace odbccells;
+
+namespace {
+
+// What an output parameter reads back from its converted cell (the engine's layout): a word, a
+// decimal or a long value has no output value here.
+constexpr TSDSlotMap kOutputSlots =
+    kEngineSlots.Only({ftString, ftFixedChar, ftSmallint, ftBoolean, ftInteger, ftAutoInc, ftFloat,
+                       ftCurrency, ftLargeint, ftDate, ftTime, ftDateTime});
+
+}  // namespace
 
 int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval) {
     const uint8_t* v = interval + 8;
@@ -370,10 +381,8 @@ bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldT
         }
         case ftBCD:
             if (IsIntervalType(nativeType)) {
-                rtl::TBcd bcd;
-                if (!rtl::CurrencyToBcd(OdbcIntervalToScaled(nativeType, data), bcd, 32, 4))
+                if (!StoreCurrencyAsBcd(OdbcIntervalToScaled(nativeType, data), 4, out, destSize))
                     rtl::DatabaseError("Interval value out of range");
-                std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
                 return true;
             }
             if (nativeType == SQL_NUMERIC || nativeType == SQL_DECIMAL) {
@@ -382,10 +391,8 @@ bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldT
                     ind < 0 ? 0 : int32_t(std::min<SQLLEN>(ind, std::max(cellSize - 1, 0)));
                 const std::string_view text(reinterpret_cast<const char*>(data), size_t(length));
                 int64_t scaled = 0;
-                rtl::TBcd bcd;
-                if (!OdbcDecimalTextToScaled(text, scaled) || !rtl::CurrencyToBcd(scaled, bcd, 32, 4))
+                if (!OdbcDecimalTextToScaled(text, scaled) || !StoreCurrencyAsBcd(scaled, 4, out, destSize))
                     rtl::DatabaseErrorFmt("Numeric value '%s' out of range", std::string(text));
-                std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
                 return true;
             }
             return false;
@@ -407,15 +414,12 @@ bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldT
     switch (fieldType) {
         case ftString:
         case ftFixedChar: {
-            if (destSize <= 0) return true;
             const int32_t capacity = std::max(cellSize - 1, 0);
             const int32_t available = ind < 0 ? capacity : int32_t(std::min<SQLLEN>(ind, capacity));
-            const int32_t n = std::min(available, destSize);
-            std::memcpy(out, data, size_t(n));
-            out[n < destSize ? n : destSize - 1] = 0;
             // Only fixed-length columns are padded by the server; the blanks of a varying
             // column are the value's own.
-            if (fixedChar && OdbcDatabase().RTrimCharOutput) TrimTrailingBlanks(reinterpret_cast<char*>(out));
+            StoreTextSlot(out, destSize, data, size_t(available),
+                          fixedChar && OdbcDatabase().RTrimCharOutput);
             return true;
         }
         case ftDate:
@@ -608,32 +612,6 @@ void TICustomOdbcCommand::GetOutputParams() {
             ConvertCell(SqlDataType(p.DataType()), p.DataType(), false, buffer.data(), size, cell, dataSize);
             const uint8_t* b = buffer.data();
             switch (p.DataType()) {
-                case ftString:
-                case ftFixedChar:
-                    p.SetValue(rtl::Variant(PCharToString(reinterpret_cast<const char*>(b), size - 1)));
-                    break;
-                case ftSmallint:
-                    p.SetValue(rtl::Variant(int16_t(Read16(b))));
-                    break;
-                case ftBoolean:
-                    p.SetValue(rtl::Variant(Read16(b) != 0));
-                    break;
-                case ftInteger:
-                case ftAutoInc:
-                    p.SetValue(rtl::Variant(int32_t(Read32(b))));
-                    break;
-                case ftFloat:
-                case ftCurrency:
-                    p.SetValue(rtl::Variant(GetBufferDouble(b, 0)));
-                    break;
-                case ftLargeint:
-                    p.SetValue(rtl::Variant(GetBufferInt64(b, 0)));
-                    break;
-                case ftDate:
-                case ftTime:
-                case ftDateTime:
-                    SetParamDateTimeRec(p, GetBufferDateTimeRec(b, 0));
-                    break;
                 case ftGuid:
                     p.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(b), 38)));
                     break;
@@ -644,6 +622,8 @@ void TICustomOdbcCommand::GetOutputParams() {
                     break;
                 }
                 default:
+                    // A type the map leaves out keeps the value it had.
+                    SetParamFromSlot(p, kOutputSlots[p.DataType()], b, size - 1, UnpackEngineDateTime);
                     break;
             }
         }

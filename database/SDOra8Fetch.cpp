@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "database/SDCommonSlots.h"
 #include "database/SDOra.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
@@ -370,9 +371,7 @@ bool TIOra8Command::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32
                                             &fraction, interval));
             scaled = OraDaySecondToScaled(days, hours, minutes, seconds, fraction);
         }
-        rtl::TBcd bcd;
-        if (!rtl::CurrencyToBcd(scaled, bcd, 32, 4)) rtl::DatabaseError("Interval value out of range");
-        std::memcpy(dest, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
+        if (!StoreCurrencyAsBcd(scaled, 4, dest, destSize)) rtl::DatabaseError("Interval value out of range");
         return true;
     }
     if (IsDescriptorType(desc.NativeType)) {

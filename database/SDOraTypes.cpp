@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+#include "database/SDCommonSlots.h"
 #include "database/SDCommonSqlText.h"
 #include "database/SDOra.h"
 #include "rtl/Bcd.h"
@@ -24,6 +25,12 @@ using namespace ociapi;
 namespace {
 
 constexpr int kOraDateSize = 7;
+
+// The parameters bound in the engine's shapes (decimals as floats, dates in the seven-byte
+// form), and the values output parameters read back; a statement's text is the driver's own.
+constexpr TSDSlotMap kParamSlots =
+    kEngineSlots.Only({ftString, ftSmallint, ftInteger, ftFloat, ftDate, ftTime, ftDateTime})
+        .With(ftBCD, TSDSlotKind::Float64);
 constexpr uint16_t kPointerSize = uint16_t(sizeof(void*));
 
 int64_t TimeOfDayMs(int hour, int minute, int second, int ms) {
@@ -275,11 +282,9 @@ bool OraCnvtFieldData(TFieldType fieldType, const uint8_t* cell, void* dest, boo
         double value = 0;
         std::memcpy(&value, data, sizeof value);
         const double scaled = std::nearbyint(value * 10000.0);
-        rtl::TBcd bcd;
         if (!std::isfinite(scaled) || std::fabs(scaled) > 9.2e18 ||
-            !rtl::CurrencyToBcd(int64_t(scaled), bcd, 32, 4))
+            !StoreCurrencyAsBcd(int64_t(scaled), 4, dest, destSize))
             rtl::DatabaseError("BCD overflow");
-        std::memcpy(dest, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
         return true;
     }
     std::memcpy(dest, data, size_t(n));
@@ -336,83 +341,32 @@ int32_t OraReadPlainBlob(TISqlCommand& command, const TSDFieldDesc& desc, const 
 
 bool FillOraParamValue(const TParam& p, uint8_t* value, int32_t size, bool procedure) {
     const bool isNull = p.IsNull();
-    switch (p.DataType()) {
-        case ftString: {
-            if (!procedure) {
-                SetBufferString(value, 0, isNull ? std::string() : p.AsString(), size);
-            } else if (!isNull) {
-                // A text longer than the cell is cut, always terminated.
-                const std::string text = p.AsString();
-                const int32_t n = std::min<int32_t>(int32_t(text.size()), size - 1);
-                std::memcpy(value, text.data(), size_t(std::max(n, 0)));
-                value[std::max(n, 0)] = 0;
-            }
-            return true;
-        }
-        case ftSmallint:
-            if (!isNull) SetBufferSmallint(value, 0, int16_t(p.Value().AsInteger()));
-            return true;
-        case ftInteger:
-            if (!isNull) SetBufferInteger(value, 0, p.Value().AsInteger());
-            return true;
-        case ftFloat:
-        case ftBCD:
-            if (!isNull) SetBufferDouble(value, 0, p.Value().AsDouble());
-            return true;
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            if (!isNull) DateTimeToOraDate(p.DataType(), value, size, p.Value().AsDateTime());
-            return true;
-        default:
-            return false;
+    if (p.DataType() == ftString && !procedure) {
+        // A statement's text fills its cell, without a terminator of its own.
+        SetBufferString(value, 0, isNull ? std::string() : p.AsString(), size);
+        return true;
     }
+    // A procedure's text longer than its cell is cut, always terminated.
+    const TSDSlotKind kind = kParamSlots[p.DataType()];
+    if (kind == TSDSlotKind::None) return false;
+    if (!isNull)
+        PutParamSlot(p, kind, value, size, [](TFieldType type, rtl::TDateTime v, uint8_t* slot, int32_t n) {
+            return DateTimeToOraDate(type, slot, n, v);
+        });
+    return true;
 }
 
 void SetOraParamValue(TParam& p, const uint8_t* data) {
-    const TFieldType type = p.DataType();
-    switch (type) {
-        case ftString:
-            p.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(data))));
-            break;
-        case ftSmallint: {
-            int16_t v = 0;
-            std::memcpy(&v, data, sizeof v);
-            p.SetValue(rtl::Variant(v));
-            break;
-        }
-        case ftInteger: {
-            int32_t v = 0;
-            std::memcpy(&v, data, sizeof v);
-            p.SetValue(rtl::Variant(v));
-            break;
-        }
-        case ftFloat: {
-            double v = 0;
-            std::memcpy(&v, data, sizeof v);
-            p.SetValue(rtl::Variant(v));
-            break;
-        }
-        case ftBCD: {
-            rtl::TBcd bcd;
-            std::memcpy(&bcd, data, sizeof bcd);
-            int64_t scaled = 0;
-            if (!rtl::BcdToCurrency(bcd, scaled)) rtl::DatabaseError("BCD overflow");
-            p.SetValue(rtl::Variant::FromCurrency(scaled));
-            break;
-        }
-        case ftDate:
-        case ftTime:
-        case ftDateTime: {
-            TSDDateTimeRec rec;
-            std::memcpy(rec.Bytes, data, sizeof rec.Bytes);
-            p.SetValue(rtl::Variant::FromDateTime(DateTimeRecToDateTime(type, rec)));
-            break;
-        }
-        default:
-            p.Clear();
-            break;
+    if (p.DataType() == ftBCD) {
+        rtl::TBcd bcd;
+        std::memcpy(&bcd, data, sizeof bcd);
+        int64_t scaled = 0;
+        if (!rtl::BcdToCurrency(bcd, scaled)) rtl::DatabaseError("BCD overflow");
+        p.SetValue(rtl::Variant::FromCurrency(scaled));
+        return;
     }
+    // The converted value is zero-terminated text or the engine's layout of the type.
+    if (!SetParamFromSlot(p, kParamSlots[p.DataType()], data, -1, UnpackEngineDateTime)) p.Clear();
 }
 
 // ---------------------------------------------------------------------------------------------
