@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonSlots.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDCSb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

@@ -13,11 +13,11 @@
 #include <ctime>
 #include <limits>
 
-#include "database/SDCommonSlots.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDInt.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonSlots.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

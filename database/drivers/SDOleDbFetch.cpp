@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonSlots.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDOleDb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 #include "rtl/FieldType.h"

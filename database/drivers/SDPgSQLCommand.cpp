@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDPgSQL.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"

@@ -19,8 +19,8 @@
 #include <functional>
 #include <string>
 
-#include "database/SDCommonCommand.h"
-#include "database/SDCommonSlots.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDCommonSlots.h"
 #include "rtl/DateTime.h"
 
 // Makes the literal of one parameter's value.

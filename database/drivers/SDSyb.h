@@ -47,11 +47,11 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
-#include "database/SDCommonLibrary.h"
 #include "database/drivers/SDTdsEntryPoints.h"
 #include "database/drivers/SDTdsLiterals.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDCommonLibrary.h"
 
 SD_ENGINE_ERROR(ESDSybError, ESDEngineError);
 

@@ -16,11 +16,11 @@
 #include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonSlots.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDSqlLiterals.h"
 #include "database/drivers/SDSyb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"

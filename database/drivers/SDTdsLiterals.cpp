@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

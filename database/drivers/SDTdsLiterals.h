@@ -18,8 +18,8 @@
 #include <functional>
 #include <string>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 #include "rtl/DateTime.h"
 
 // The differences between the two drivers' literals.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonSlots.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonSlots.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
