@@ -1,7 +1,11 @@
-// database/engine/SDCommonSlots.cpp: the engine's date-time record as a slot layout.
+// database/engine/SDCommonSlots.cpp: the engine's date-time record as a slot layout, and the
+// engine's own values as parameter values.
 #include "database/engine/SDCommonSlots.h"
 
+#include <string>
+
 #include "rtl/Assert.h"
+#include "rtl/DatabaseError.h"
 
 TSDDateTimeRec TimeStampToRec(TFieldType fieldType, const rtl::TTimeStamp& stamp) {
     switch (fieldType) {
@@ -38,4 +42,28 @@ int32_t PackEngineDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* 
 
 TSDDateTimeRec UnpackEngineDateTime(TFieldType, const uint8_t* slot, int32_t) {
     return GetBufferDateTimeRec(slot, 0);
+}
+
+void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size) {
+    // The engine's own shapes; long values and wide texts arrive whole, as their bytes or
+    // characters.
+    static constexpr TSDSlotMap kSlots = kEngineSlots.With(ftMemo, TSDSlotKind::Text)
+                                             .With(ftWideString, TSDSlotKind::Text)
+                                             .With(ftBlob, TSDSlotKind::Bytes)
+                                             .With(ftOraBlob, TSDSlotKind::Bytes)
+                                             .With(ftOraClob, TSDSlotKind::Bytes);
+    const TSDSlotKind kind = kSlots[param.DataType()];
+    // A GUID is its 38-character text here; a date-time the engine's 8-byte record.
+    const int32_t width = kind == TSDSlotKind::Guid       ? 38
+                          : kind == TSDSlotKind::DateTime ? int32_t(sizeof(TSDDateTimeRec))
+                                                          : SlotWidth(kind);
+    if (width > 0 && size < width)
+        rtl::DatabaseErrorFmt("Parameter '%s': value of %d bytes in a buffer of %d", param.Name(), width,
+                              size);
+    if (kind == TSDSlotKind::Guid) {
+        param.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(buffer), 38)));
+        return;
+    }
+    if (!SetParamFromSlot(param, kind, buffer, size, UnpackEngineDateTime))
+        rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
 }

@@ -328,3 +328,10 @@ void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* des
 // TSDDateTimeRec (rtl::EAssertionFailed for a smaller one).
 int32_t PackEngineDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* slot, int32_t size);
 TSDDateTimeRec UnpackEngineDateTime(TFieldType fieldType, const uint8_t* slot, int32_t length);
+
+// Sets a parameter's value from a value in the driver layer's layout of the parameter's data
+// type (what GetCnvtFieldData writes): zero-terminated text (at most size bytes), 16-, 32- and
+// 64-bit integers, a 16-bit Boolean, doubles, date-time records, a GUID's 38-character text,
+// or size raw bytes. EDatabaseError for a type that has no such layout, or a buffer smaller
+// than the type's value.
+void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size);

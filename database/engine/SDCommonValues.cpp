@@ -5,7 +5,6 @@
 #include <charconv>
 
 #include "database/engine/SDCommon.h"
-#include "database/engine/SDCommonSlots.h"
 #include "rtl/Assert.h"
 #include "rtl/Bytes.h"
 #include "rtl/DatabaseError.h"
@@ -207,28 +206,4 @@ char HexDigitOf(uint32_t value, int n) {
 
 void SetParamDateTimeRec(rtl::Param& param, const TSDDateTimeRec& rec) {
     param.SetValue(rtl::Variant::FromDateTime(DateTimeRecToDateTime(param.DataType(), rec)));
-}
-
-void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size) {
-    // The engine's own shapes; long values and wide texts arrive whole, as their bytes or
-    // characters.
-    static constexpr TSDSlotMap kSlots = kEngineSlots.With(ftMemo, TSDSlotKind::Text)
-                                             .With(ftWideString, TSDSlotKind::Text)
-                                             .With(ftBlob, TSDSlotKind::Bytes)
-                                             .With(ftOraBlob, TSDSlotKind::Bytes)
-                                             .With(ftOraClob, TSDSlotKind::Bytes);
-    const TSDSlotKind kind = kSlots[param.DataType()];
-    // A GUID is its 38-character text here; a date-time the engine's 8-byte record.
-    const int32_t width = kind == TSDSlotKind::Guid       ? 38
-                          : kind == TSDSlotKind::DateTime ? int32_t(sizeof(TSDDateTimeRec))
-                                                          : SlotWidth(kind);
-    if (width > 0 && size < width)
-        rtl::DatabaseErrorFmt("Parameter '%s': value of %d bytes in a buffer of %d", param.Name(), width,
-                              size);
-    if (kind == TSDSlotKind::Guid) {
-        param.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(buffer), 38)));
-        return;
-    }
-    if (!SetParamFromSlot(param, kind, buffer, size, UnpackEngineDateTime))
-        rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
 }

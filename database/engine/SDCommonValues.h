@@ -55,9 +55,3 @@ char HexDigitOf(uint32_t value, int n);
 using rtl::CurrencyToBcd;
 // Sets a parameter's value from a date-time record of the parameter's data type.
 void SetParamDateTimeRec(rtl::Param& param, const TSDDateTimeRec& rec);
-// Sets a parameter's value from a value in the driver layer's layout of the parameter's data
-// type (what GetCnvtFieldData writes): zero-terminated text (at most size bytes), 16-, 32- and
-// 64-bit integers, a 16-bit Boolean, doubles, date-time records, a GUID's 38-character text,
-// or size raw bytes. EDatabaseError for a type that has no such layout, or a buffer smaller
-// than the type's value.
-void SetParamData(rtl::Param& param, const uint8_t* buffer, int32_t size);
