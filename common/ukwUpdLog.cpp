@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 
 #include "common/ukwFuncoesString.h"
@@ -18,51 +17,69 @@
 
 namespace {
 
-// The stamp changes once a second, while a verification writes hundreds of thousands of
-// lines: the text of the current second (and separators) is kept per thread, and the time is
-// read from the clock's cheap reading (CoarseNow, within a timer tick of the exact time, as
-// the original platform's local time was), since an exact reading per line cost more than
-// building the line.
-const std::string& CarimboDeTempo() {
-    struct Cache {
-        int64_t second = INT64_MIN;
-        char dateSep = 0, timeSep = 0;
-        std::string text;
-    };
-    thread_local Cache cache;
-    const auto now = plat::GetClock().CoarseNow();
-    const int64_t second = std::chrono::floor<std::chrono::seconds>(now).time_since_epoch().count();
-    if (second != cache.second || cache.dateSep != rtl::FormatSettings.DateSeparator ||
-        cache.timeSep != rtl::FormatSettings.TimeSeparator) {
-        cache.text = rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(now));
-        cache.second = second;
-        cache.dateSep = rtl::FormatSettings.DateSeparator;
-        cache.timeSep = rtl::FormatSettings.TimeSeparator;
-    }
-    return cache.text;
+// What stands in front of a time-stamped line: the local time "DD/MM/YYYY HH:MM:SS" (the
+// locale's separators) and " : ".
+std::string TextoCarimbo(std::chrono::system_clock::time_point agora) {
+    return rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(agora)) + " : ";
 }
 
-}  // namespace
-
-namespace {
 // The room of a block of lines: large enough that blocks are few, small enough that a short
 // log does not hold much more than it needs.
 constexpr size_t kBlocoLog = 1u << 20;
+
 }  // namespace
 
+TkwUpdLog::TFimLinha TkwUpdLog::TBloco::Fim(size_t i) const {
+    TFimLinha f;
+    std::memcpy(&f, dados.get() + capacidade - (i + 1) * sizeof(TFimLinha), sizeof f);
+    return f;
+}
+
+TkwUpdLog::TLinha TkwUpdLog::TBloco::Linha(size_t i) const {
+    const TFimLinha f = Fim(i);
+    const size_t inicio = i == 0 ? 0 : Fim(i - 1).fim;
+    return {std::string_view(dados.get() + inicio, f.fim - inicio), f.carimbo};
+}
+
 char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
-    if (blocos_.empty() || blocos_.back().capacidade - blocos_.back().usado < tamanho) {
+    if (blocos_.empty() || blocos_.back().Livre() < tamanho + sizeof(TFimLinha)) {
         TBloco novo;
-        novo.capacidade = std::max(kBlocoLog, tamanho);
+        // A multiple of the record's size, so the records at the back stay aligned.
+        novo.capacidade = std::max(kBlocoLog, (tamanho / sizeof(TFimLinha) + 2) * sizeof(TFimLinha));
         novo.dados.reset(new char[novo.capacidade]);  // not zeroed: every byte is written first
         blocos_.push_back(std::move(novo));
     }
     TBloco& bloco = blocos_.back();
     char* p = bloco.dados.get() + bloco.usado;
     bloco.usado += tamanho;
-    // The line's text ends before its CR LF.
-    fins_.push_back({uint32_t(blocos_.size() - 1), uint32_t(bloco.usado - 2), carimbo});
+    ++bloco.linhas;
+    const TFimLinha f{uint32_t(bloco.usado), carimbo};
+    std::memcpy(bloco.dados.get() + bloco.capacidade - bloco.linhas * sizeof(TFimLinha), &f, sizeof f);
+    ++totalLinhas_;
     return p;
+}
+
+int32_t TkwUpdLog::Carimbo(std::chrono::system_clock::time_point agora) {
+    const int64_t segundo = std::chrono::floor<std::chrono::seconds>(agora).time_since_epoch().count();
+    const char data = rtl::FormatSettings.DateSeparator;
+    const char hora = rtl::FormatSettings.TimeSeparator;
+    if (carimbos_.empty() || segundo != segundo_ || data != separadorData_ || hora != separadorHora_) {
+        carimbos_.push_back(TextoCarimbo(agora));
+        segundo_ = segundo;
+        separadorData_ = data;
+        separadorHora_ = hora;
+    }
+    return int32_t(carimbos_.size() - 1);
+}
+
+template <typename F>
+void TkwUpdLog::ParaCadaLinha(F&& f) const {
+    for (const TBloco& bloco : blocos_) {
+        for (size_t i = 0; i < bloco.linhas; ++i) {
+            const TLinha l = bloco.Linha(i);
+            f(l.carimbo >= 0 ? std::string_view(carimbos_[size_t(l.carimbo)]) : std::string_view(), l.texto);
+        }
+    }
 }
 
 namespace {
@@ -153,8 +170,10 @@ char* CopieParaArquivo(std::initializer_list<std::string_view> partes, char* p) 
 }  // namespace
 
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
-    const std::string& carimbo = CarimboDeTempo();
-    constexpr std::string_view kAposCarimbo = " : ";
+    // The time is read from the clock's cheap reading (CoarseNow, within a timer tick of the
+    // exact time, as the original platform's local time was): an exact reading per line cost
+    // more than building the line.
+    const auto agora = plat::GetClock().CoarseNow();
     bool simples = true;
     size_t texto = 0;
     for (std::string_view parte : partes) {
@@ -163,45 +182,31 @@ void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes)
     }
     if (!simples) texto = TamanhoNoArquivo(partes);
     std::lock_guard lock(mutex_);
-    if (carimbos_.empty() || carimbos_.back() != carimbo) carimbos_.push_back(carimbo);
-    char* p = Reserve(kAposCarimbo.size() + texto + 2, int32_t(carimbos_.size() - 1));
-    p = std::copy(kAposCarimbo.begin(), kAposCarimbo.end(), p);
+    char* p = Reserve(texto, Carimbo(agora));
     if (simples) {
         for (std::string_view parte : partes)
             p = std::copy(parte.begin(), parte.end(), p);
     } else {
-        p = CopieParaArquivo(partes, p);
+        CopieParaArquivo(partes, p);
     }
-    p[0] = '\r';
-    p[1] = '\n';
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {
-    char* p = SemTroca(linha) ? std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1))
-                              : CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}) + 2, -1));
-    p[0] = '\r';
-    p[1] = '\n';
+    if (SemTroca(linha))
+        std::copy(linha.begin(), linha.end(), Reserve(linha.size(), -1));
+    else
+        CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}), -1));
 }
 
 std::string TkwUpdLog::Junte() const {
-    size_t tamanho = 0;
-    for (const TBloco& b : blocos_)
-        tamanho += b.usado;
-    for (const TFimLinha& f : fins_)
-        if (f.carimbo >= 0) tamanho += carimbos_[size_t(f.carimbo)].size();
+    size_t tamanho = 2 * totalLinhas_;
+    ParaCadaLinha(
+        [&](std::string_view carimbo, std::string_view texto) { tamanho += carimbo.size() + texto.size(); });
     std::string r;
     r.reserve(tamanho);
-    uint32_t bloco = 0;
-    size_t inicio = 0;
-    for (const TFimLinha& f : fins_) {
-        if (f.bloco != bloco) {
-            bloco = f.bloco;
-            inicio = 0;
-        }
-        if (f.carimbo >= 0) r.append(carimbos_[size_t(f.carimbo)]);
-        r.append(blocos_[bloco].Texto().substr(inicio, size_t(f.fim) + 2 - inicio));
-        inicio = size_t(f.fim) + 2;
-    }
+    ParaCadaLinha([&](std::string_view carimbo, std::string_view texto) {
+        r.append(carimbo).append(texto).append("\r\n");
+    });
     return r;
 }
 
@@ -241,19 +246,12 @@ std::string TkwUpdLog::GetTexto() const {
 std::vector<std::string> TkwUpdLog::Linhas() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> r;
-    r.reserve(fins_.size());
-    uint32_t bloco = 0;
-    size_t inicio = 0;
-    for (const TFimLinha& f : fins_) {
-        if (f.bloco != bloco) {
-            bloco = f.bloco;
-            inicio = 0;
-        }
+    r.reserve(totalLinhas_);
+    ParaCadaLinha([&](std::string_view carimbo, std::string_view texto) {
         std::string& linha = r.emplace_back();
-        if (f.carimbo >= 0) linha = carimbos_[size_t(f.carimbo)];
-        linha.append(blocos_[bloco].Texto().substr(inicio, f.fim - inicio));
-        inicio = size_t(f.fim) + 2;
-    }
+        linha.reserve(carimbo.size() + texto.size());
+        linha.append(carimbo).append(texto);
+    });
     return r;
 }
 
@@ -378,8 +376,8 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, si
         TBlocosMantidos mantidos = MantenhaBlocos(inicio, inteiro, espaco);
         if (mantidos.descartou) {
             // The line that says so is this run's last, and the ceiling holds it too.
-            const std::string aviso = CarimboDeTempo() +
-                                      " : As execuções mais antigas do log foram removidas para manter o "
+            const std::string aviso = TextoCarimbo(plat::GetClock().CoarseNow()) +
+                                      "As execuções mais antigas do log foram removidas para manter o "
                                       "arquivo em até " +
                                       TamanhoLegivel(limite) + ".\r\n";
             mantidos = MantenhaBlocos(inicio, inteiro, espaco > aviso.size() ? espaco - aviso.size() : 0);
@@ -390,7 +388,7 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, si
     }
     rtl::WriteFileAtomically(arquivo, conteudo);
     blocos_.clear();
-    fins_.clear();
+    totalLinhas_ = 0;
     carimbos_.clear();
 }
 
