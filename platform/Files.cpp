@@ -398,15 +398,59 @@ void CreateFolders(const std::string& path) {
     if (!TryCreateFolders(path, &err)) Raise("cannot create the folder", path, err);
 }
 
-bool TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
+namespace {
+
+// The entry of `path` as a look at it found it.
+void Describe(const struct stat& st, const std::string& path, FolderEntry& info) {
     info.name = BaseName(path);
     info.isFolder = S_ISDIR(st.st_mode);
     info.readOnly = ModeReadOnly(st.st_mode);
     info.hidden = IsHiddenName(path);
     info.size = info.isFolder ? 0 : int64_t(st.st_size);
     info.lastWrite = FromTimespec(st.st_mtim);
+}
+
+}  // namespace
+
+bool TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
+    Describe(st, path, info);
+    return true;
+}
+
+FileInfoLookup::~FileInfoLookup() {
+    for (const OpenFolder& f : folders_)
+        if (f.fd >= 0) ::close(f.fd);
+}
+
+bool FileInfoLookup::TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
+    const size_t slash = path.rfind('/');
+    // A bare name (the process's own folder) and a folder's path ending in '/' are looked at
+    // whole.
+    if (slash == std::string::npos || slash + 1 == path.size()) return plat::TryFileInfo(path, info, err);
+    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
+    int fd = -1;
+    for (const OpenFolder& f : folders_) {
+        if (f.fd >= 0 && f.path == folder) {
+            fd = f.fd;
+            break;
+        }
+    }
+    if (fd < 0) {
+        OpenFolder& f = folders_[next_];
+        next_ = (next_ + 1) % kFolders;
+        if (f.fd >= 0) ::close(f.fd);
+        f.path.assign(folder);
+        // O_PATH: the folder is only looked in, so it needs no read permission of its own.
+        f.fd = ::open(f.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        // A folder that is not there (yet), or not one: the whole path says what is there.
+        if (f.fd < 0) return plat::TryFileInfo(path, info, err);
+        fd = f.fd;
+    }
+    struct stat st {};
+    if (::fstatat(fd, path.c_str() + slash + 1, &st, 0) != 0) return SetErr(err, errno), false;
+    Describe(st, path, info);
     return true;
 }
 
