@@ -158,6 +158,8 @@ TkwUpdVerificacao::TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, i
         camposHistorico_.operacao = h.IndiceCampo("cdTipoOperacao");
         camposHistorico_.tamanho = h.IndiceCampo("tmArquivo");
         camposHistorico_.dataHora = h.IndiceCampo("dtHrArquivo");
+        camposLinha_.resize(h.NomesCampos().size());
+        camposRegistro_.resize(h.NomesCampos().size());
     }
     nomeExecutor_ = kwUpdConfig().GetNomeExecutor();
     Detalhe(L(), "Arquivos de histórico definido com sucesso");
@@ -190,7 +192,7 @@ TkwUpdLog& TkwUpdVerificacao::L() {
 const TDadosArquivo& TkwUpdVerificacao::Destino(TRequisito& r) {
     if (!r.examinado) {
         std::lock_guard<std::recursive_mutex> trava(SecaoCriticaArquivos);
-        ExamineArquivo(r.destino, r.arquivo);
+        r.arquivo = ExamineArquivo(r.destino);
         r.examinado = true;
     }
     return r.arquivo;
@@ -437,29 +439,14 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
 
 // ---- History --------------------------------------------------------------------------------
 
-void TkwUpdVerificacao::IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle) {
-    const TkwUpdDadosHistorico& h = *historico_;
-    const TCamposHistorico& c = camposHistorico_;
-    TRegistroIndice& e = registrosHistorico_[size_t(registro)];
-    MonteChaveHistorico(h.ValorPorIndice(c.sistema), h.ValorPorIndice(c.objeto), operacao, e.texto);
-    e.fimChave = uint32_t(e.texto.size());
-    AcrescenteMaiusculas(h.ValorPorIndice(c.computador), e.texto);
-    e.fimComputador = uint32_t(e.texto.size());
-    e.texto += h.ValorPorIndice(c.tamanho);
-    e.fimTamanho = uint32_t(e.texto.size());
-    e.texto += h.ValorPorIndice(c.dataHora);
-    e.controle = controle;
-}
-
 void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     TkwUpdDadosHistorico& h = *historico_;
     const TCamposHistorico& c = camposHistorico_;
-    const size_t registros = size_t(h.RecordCount());
+    const int32_t registros = h.RecordCount();
     size_t capacidade = 16;
-    while (capacidade < 2 * registros)
+    while (capacidade < 2 * size_t(registros))
         capacidade *= 2;
     indiceHistorico_.assign(capacidade, TEntradaIndice());
-    registrosHistorico_.assign(registros, TRegistroIndice());
     const size_t mascara = capacidade - 1;
     // The first record of each key decides, as a scan from the top would find it.
     // The damaged records are named once per run: the index is built again whenever the history
@@ -468,76 +455,93 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     const bool nomeieDanificados = !danificadosNomeados_;
     danificadosNomeados_ = true;
     const int campos = int(h.NomesCampos().size());
-    h.First();
-    while (!h.Eof()) {
+    for (int32_t registro = 0; registro < registros; ++registro) {
+        const int presentes = h.SepareCampos(h.Linha(registro), camposLinha_);
         int32_t controle = 0;
         int32_t op = 0;
-        const std::string& textoControle = h.ValorPorIndice(c.controle);
-        const std::string& textoOperacao = h.ValorPorIndice(c.operacao);
-        if (h.CamposPresentes() < campos) {
+        const std::string_view textoControle = camposLinha_[size_t(c.controle)];
+        const std::string_view textoOperacao = camposLinha_[size_t(c.operacao)];
+        if (presentes < campos) {
             // A record cut short (a history written while the disk filled, or by a program
             // that was killed): its last fields are missing and the ones it has may be cut
             // too; taking it would complete it with the file's facts under a cut name.
             if (nomeieDanificados)
-                L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
+                L().AdicioneErro("Registro " + rtl::IntToStr(registro + 1) +
                                  " do histórico (HST) ignorado: está incompleto (" +
-                                 rtl::IntToStr(h.CamposPresentes()) + " de " + rtl::IntToStr(campos) +
-                                 " campos).");
+                                 rtl::IntToStr(presentes) + " de " + rtl::IntToStr(campos) + " campos).");
         } else if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
-            const int32_t registro = h.Cursor();
-            IndexeRegistro(registro, op, controle);
-            const std::string_view chave = registrosHistorico_[size_t(registro)].Chave();
-            const uint64_t hash = HashChave(chave);
+            MonteChaveHistorico(camposLinha_[size_t(c.sistema)], camposLinha_[size_t(c.objeto)], op, chave_);
+            const uint64_t hash = HashChave(chave_);
             for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
                 TEntradaIndice& e = indiceHistorico_[i];
                 if (e.registro < 0) {
-                    e.hash = hash;
-                    e.registro = registro;
+                    e = {hash, registro, controle};
                     break;
                 }
-                if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave)
-                    break;  // an earlier record
+                if (e.hash == hash && TemAChave(e.registro)) break;  // an earlier record
             }
         } else if (nomeieDanificados) {
             // One damaged line must not stop every later run: it is left out and named.
-            L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
-                             " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +
-                             " e cdTipoOperacao " + Aspas(textoOperacao) + " devem ser números inteiros.");
+            L().AdicioneErro("Registro " + rtl::IntToStr(registro + 1) +
+                             " do histórico (HST) ignorado: nuControle " + Aspas(std::string(textoControle)) +
+                             " e cdTipoOperacao " + Aspas(std::string(textoOperacao)) +
+                             " devem ser números inteiros.");
         }
-        h.Next();
     }
     versaoIndice_ = h.Versao();
 }
 
-int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
-                                        int32_t operacao) {
+bool TkwUpdVerificacao::TemAChave(int32_t registro) {
+    const TkwUpdDadosHistorico& h = *historico_;
+    const TCamposHistorico& c = camposHistorico_;
+    h.SepareCampos(h.Linha(registro), camposRegistro_);
+    int32_t op = 0;
+    rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
+    MonteChaveHistorico(camposRegistro_[size_t(c.sistema)], camposRegistro_[size_t(c.objeto)], op,
+                        chaveRegistro_);
+    return chaveRegistro_ == chave_;
+}
+
+bool TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
+                                         int32_t operacao, TRegistroHistorico& achado) {
     if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
     MonteChaveHistorico(sistema, objeto, operacao, chave_);
     const uint64_t hash = HashChave(chave_);
     const size_t mascara = indiceHistorico_.size() - 1;
     for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
         const TEntradaIndice& e = indiceHistorico_[i];
-        if (e.registro < 0) return -1;  // the table is never full
-        if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave_) return e.registro;
+        if (e.registro < 0) return false;  // the table is never full
+        if (e.hash == hash && TemAChave(e.registro)) {
+            const TCamposHistorico& c = camposHistorico_;
+            achado.registro = e.registro;
+            achado.controle = e.controle;
+            achado.computador = camposRegistro_[size_t(c.computador)];
+            achado.tamanho = camposRegistro_[size_t(c.tamanho)];
+            achado.dataHora = camposRegistro_[size_t(c.dataHora)];
+            return true;
+        }
     }
 }
 
 bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC) {
     const std::string& estacao = NomeComputadorMaiusculo();
-    const int registro = ProcureHistorico(r.sistema, r.objeto, r.operacao);
-    if (registro < 0) {
+    TRegistroHistorico gravado;
+    if (!ProcureHistorico(r.sistema, r.objeto, r.operacao, gravado)) {
         Detalhe(L(), "Objeto não existente no histórico (HST)");
         return false;
     }
-    const TRegistroIndice& gravado = registrosHistorico_[size_t(registro)];
     bool ok = CompareNroControle(exato, r.controle, gravado.controle);
-    if (ok) ok = CompareNomeComputador(estacao, gravado.Computador());
+    if (ok) {
+        computadorMaiusculo_.clear();
+        AcrescenteMaiusculas(gravado.computador, computadorMaiusculo_);
+        ok = CompareNomeComputador(estacao, computadorMaiusculo_);
+    }
     if (ok && (r.operacao == 1 || r.operacao == 5)) {
         if (checaCRC) {
             ok = CompareCRC(Destino(r).local, r.crc);
         } else if (!r.crc.empty()) {
-            if (!gravado.Tamanho().empty() && !gravado.DataHora().empty()) {
-                ok = CompareTamanhoData(Destino(r), gravado.Tamanho(), gravado.DataHora());
+            if (!gravado.tamanho.empty() && !gravado.dataHora.empty()) {
+                ok = CompareTamanhoData(Destino(r), gravado.tamanho, gravado.dataHora);
             } else {
                 Detalhe(L(), "Arquivo sem \"Tamanho\" e \"Data e hora\".");
                 Detalhe(L(), "Pegando dados do arquivo...");
@@ -546,13 +550,13 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
                 Detalhe(L(), "Tamanho : \"", t, "\" / Data e hora : \"", d);
                 Detalhe(L(), "Gravando dados do arquivo no HST...");
                 TkwUpdDadosHistorico& h = *historico_;
-                h.MoveTo(registro);
+                h.MoveTo(gravado.registro);
                 h.LimpeRegistro();
                 h.AtribuaCampo("tmArquivo", t);
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
-                // The record's key is unchanged: the index keeps it, with its new facts.
-                IndexeRegistro(registro, r.operacao, gravado.controle);
+                // The record keeps its key and its control number, so the index still holds
+                // (the record's old line, and what `gravado` viewed in it, are gone).
                 versaoIndice_ = h.Versao();
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
                 Detalhe(L(), "Dados gravados com sucesso.");

@@ -93,28 +93,20 @@ private:
             dataHora = -1;
     };
 
-    // One slot of the history index: the hash of a record's key and the record (-1: free).
+    // One slot of the history index: the hash of a record's key, the record (-1: free) and its
+    // control number.
     struct TEntradaIndice {
         uint64_t hash = 0;
         int32_t registro = -1;
+        int32_t controle = 0;
     };
 
-    // What the history check reads of a record, taken when the index is built: its key
-    // (system, object in upper case, operation), its computer name in upper case, its size and
-    // time texts in one text, and its control number. A lookup then touches this alone, not the
-    // record's line.
-    struct TRegistroIndice {
-        std::string texto;
-        uint32_t fimChave = 0, fimComputador = 0, fimTamanho = 0;
+    // What the history check reads of the record found: its control number and, viewed in its
+    // line (valid until the history changes), its computer name, size and time texts.
+    struct TRegistroHistorico {
+        int32_t registro = -1;
         int32_t controle = 0;
-        std::string_view Chave() const { return std::string_view(texto).substr(0, fimChave); }
-        std::string_view Computador() const {
-            return std::string_view(texto).substr(fimChave, fimComputador - fimChave);
-        }
-        std::string_view Tamanho() const {
-            return std::string_view(texto).substr(fimComputador, fimTamanho - fimComputador);
-        }
-        std::string_view DataHora() const { return std::string_view(texto).substr(fimTamanho); }
+        std::string_view computador, tamanho, dataHora;
     };
 
     // Positions of the requisites' fields in the layout of the text being verified.
@@ -150,11 +142,13 @@ private:
     void VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
                               const std::string& lido);
 
-    // The history record of (system, object, operation), or -1.
-    int ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao);
+    // The history record of (system, object, operation) into `achado`; false when there is none.
+    bool ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao,
+                          TRegistroHistorico& achado);
     void ConstruaIndiceHistorico();
-    // Takes the current history record (the cursor's) into the index's record registro.
-    void IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle);
+    // Whether history record `registro` (one the index holds) has the key chave_; its fields are
+    // left in camposRegistro_.
+    bool TemAChave(int32_t registro);
     const std::string& NomeComputador();
     const std::string& NomeComputadorMaiusculo();
 
@@ -174,11 +168,15 @@ private:
     // The full form of each destination folder of this run's requisites (ExpandaCaminho), and
     // whether the folder itself leads outside the launcher's folder (DestinoForaDaEstacao).
     std::unordered_map<std::string, std::pair<std::string, bool>> pastasDestino_;
-    // The history index: open addressing over the hashes of the records' keys, with what the
-    // check reads of each record beside it.
+    // The history index: open addressing over the hashes of the records' keys. It holds no
+    // copy of the records: a key is checked, and a record read, in the history's own line.
     std::vector<TEntradaIndice> indiceHistorico_;
-    std::vector<TRegistroIndice> registrosHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
     bool danificadosNomeados_ = false;  // the damaged records are in the log already
-    std::string chave_;  // the key being looked up
+    std::string chave_;                 // the key being looked up
+    std::string chaveRegistro_;         // the key of a record it is checked against
+    // The fields of the record being indexed, and of the one being checked (one per field of the
+    // history's layout).
+    std::vector<std::string_view> camposLinha_, camposRegistro_;
+    std::string computadorMaiusculo_;  // the record's computer name as it is compared
 };
