@@ -192,7 +192,8 @@ TkwUpdLog& TkwUpdVerificacao::L() {
 const TDadosArquivo& TkwUpdVerificacao::Destino(TRequisito& r) {
     if (!r.examinado) {
         std::lock_guard<std::recursive_mutex> trava(SecaoCriticaArquivos);
-        r.arquivo = ExamineArquivo(r.destino);
+        if (!examinador_) examinador_.emplace();
+        examinador_->Examine(r.destino, r.arquivo);
         r.examinado = true;
     }
     return r.arquivo;
@@ -219,6 +220,12 @@ const std::string& TkwUpdVerificacao::NomeComputadorMaiusculo() {
 bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requisitos, bool checaCRC,
                                                         bool versionada) {
     L().Adicione("INICIO - VerifiqueNecessidadeAtualizacao");
+    // The folders it opened are closed however the verification ends.
+    struct FecheExaminador {
+        std::optional<TExaminadorArquivos>& examinador;
+        ~FecheExaminador() { examinador.reset(); }
+    } fecheExaminador{examinador_};
+    examinador_.emplace();
     Detalhe(L(), "Atribuindo os dados dos requisitos...");
     requisitos_->SetTexto(requisitos);
     camposRequisito_ = TCamposRequisito();

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -158,6 +159,9 @@ private:
     std::unique_ptr<TkwUpdDadosAlteracoes> alteracoes_;
     std::unique_ptr<TkwUpdLog> logReserva_;
 
+    // The workstation's files are looked at in one pass per verification (see
+    // TExaminadorArquivos); set while VerifiqueNecessidadeAtualizacao runs.
+    std::optional<TExaminadorArquivos> examinador_;
     TCamposRequisito camposRequisito_;
     TCamposHistorico camposHistorico_;
     int32_t versao_ = 0;
