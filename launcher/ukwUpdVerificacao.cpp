@@ -259,7 +259,7 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
     return resultado;
 }
 
-void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
+void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, int i, bool atual) {
     TkwUpdDadosRequisitos& q = *requisitos_;
     // The layout is fixed for the whole text: its positions are looked up at the first
     // record. A field the layout lacks fails there, with the data set's own message.
@@ -284,30 +284,30 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
             c.site3 = c.disponivel3 >= 0 ? q.IndiceCampo("deLocalUpdate3") : -1;
         }
         c.resolvidos = true;
+        camposRequisitoLinha_.resize(q.NomesCampos().size());
     }
-    r.sistema.assign(q.ValorPorIndice(c.sistema));
-    r.sequencia.assign(q.ValorPorIndice(c.sequencia));
-    r.objeto.assign(q.ValorPorIndice(c.objeto));
-    r.controleTexto.assign(q.ValorPorIndice(c.controle));
+    // The fields are read as a move to the record would read them, viewed in its line.
+    const std::vector<std::string_view>& v = camposRequisitoLinha_;
+    q.SepareCampos(q.Linha(i), camposRequisitoLinha_);
+    r.sistema = v[size_t(c.sistema)];
+    r.sequencia = v[size_t(c.sequencia)];
+    r.objeto = v[size_t(c.objeto)];
+    r.controleTexto = v[size_t(c.controle)];
     r.controle = rtl::StrToInt(r.controleTexto);
     // The code is a whole number: 257 is no operation, not operation 1.
-    r.operacao = rtl::StrToInt(q.ValorPorIndice(c.operacao));
-    r.pasta.assign(q.ValorPorIndice(c.origem));
-    r.site1.assign(q.ValorPorIndice(c.site1));
-    r.site2.clear();
-    r.site3.clear();
-    r.disponivel1.clear();
-    r.disponivel2.clear();
-    r.disponivel3.clear();
+    r.operacao = rtl::StrToInt(v[size_t(c.operacao)]);
+    r.pasta = v[size_t(c.origem)];
+    r.site1 = v[size_t(c.site1)];
+    r.site2 = r.site3 = r.disponivel1 = r.disponivel2 = r.disponivel3 = std::string_view();
     r.temDisponivel3 = false;
     if (atual) {
-        r.disponivel2.assign(q.ValorPorIndice(c.disponivel2));
-        r.disponivel1.assign(q.ValorPorIndice(c.disponivel1));
-        r.site2.assign(q.ValorPorIndice(c.site2));
+        r.disponivel2 = v[size_t(c.disponivel2)];
+        r.disponivel1 = v[size_t(c.disponivel1)];
+        r.site2 = v[size_t(c.site2)];
         r.temDisponivel3 = c.disponivel3 >= 0;
         if (r.temDisponivel3) {
-            r.disponivel3.assign(q.ValorPorIndice(c.disponivel3));
-            r.site3.assign(q.ValorPorIndice(c.site3));
+            r.disponivel3 = v[size_t(c.disponivel3)];
+            r.site3 = v[size_t(c.site3)];
         }
     }
     r.origensMontadas = false;
@@ -315,7 +315,7 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     r.origem2.clear();
     r.origem3.clear();
     // The full form of a destination folder is the same for every requisite that names it.
-    const std::string& pastaDestino = q.ValorPorIndice(c.destino);
+    const std::string_view pastaDestino = v[size_t(c.destino)];
     auto pasta = pastasDestino_.find(pastaDestino);
     if (pasta == pastasDestino_.end())
         pasta = pastasDestino_
@@ -327,15 +327,15 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     // executor least of all, anywhere else on the machine. The name joins the check only when
     // it could walk on by itself.
     if (pasta->second.second ||
-        (r.objeto.find("..") != std::string::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
-        throw TkwUpdException("O destino \"" + pastaDestino + "\" do objeto \"" + r.objeto +
-                                  "\" fica fora da pasta do launcher (" + ObtenhaDiretorioExecutavel() +
-                                  "). A verificação foi interrompida.",
+        (r.objeto.find("..") != std::string_view::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
+        throw TkwUpdException("O destino \"" + std::string(pastaDestino) + "\" do objeto \"" +
+                                  std::string(r.objeto) + "\" fica fora da pasta do launcher (" +
+                                  ObtenhaDiretorioExecutavel() + "). A verificação foi interrompida.",
                               L());
     r.destino = JunteTextosEntreAspas(pasta->second.first, r.objeto);
-    r.usuario.assign(q.ValorPorIndice(c.usuario));
-    r.senha.assign(q.ValorPorIndice(c.senha));
-    r.crc.assign(q.ValorPorIndice(c.crc));
+    r.usuario = v[size_t(c.usuario)];
+    r.senha = v[size_t(c.senha)];
+    r.crc = v[size_t(c.crc)];
     r.examinado = false;
 }
 
@@ -344,7 +344,7 @@ void TkwUpdVerificacao::MonteOrigens(TRequisito& r) {
     r.origensMontadas = true;
     // A site without an address is off whatever its flag says: its path would otherwise be
     // the bare folder and name, a path relative to wherever the launcher runs.
-    auto caminhoSite = [&](const std::string& endereco) {
+    auto caminhoSite = [&](std::string_view endereco) {
         return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, r.pasta, r.objeto);
     };
     r.origem1 = caminhoSite(r.site1);
@@ -415,10 +415,11 @@ bool TkwUpdVerificacao::DecidaAcao(TRequisito& r, bool checaCRC, bool versionada
 void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atual) {
     L().Adicione("INICIO - CompareArquivos....");
     Detalhe(L(), "Iniciando a verificação de versão...");
-    requisitos_->First();
+    TkwUpdDadosRequisitos& q = *requisitos_;
     TRequisito r;
-    while (!requisitos_->Eof()) {
-        LeiaRequisito(r, atual);
+    const int total = q.RecordCount();
+    for (int i = 0; i < total; ++i) {
+        LeiaRequisito(r, i, atual);
         L().Adicione("");
         L().AdicionePartes({" # Verificando a situação de \"", r.objeto, "\"..."});
         if (DecidaAcao(r, checaCRC, versionada, atual)) {
@@ -437,9 +438,10 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
                 InsiraAlteracao(r, "", "", "");
             }
         }
-        requisitos_->Next();
         Detalhe(L(), "FIM - Verificando requisito");
     }
+    // Past the last record, where a walk over them leaves the cursor.
+    q.MoveTo(total);
     Detalhe(L(), "Fim da verificação");
     L().Adicione("FIM - CompareArquivos");
 }
@@ -509,8 +511,8 @@ bool TkwUpdVerificacao::TemAChave(int32_t registro) {
     return chaveRegistro_ == chave_;
 }
 
-bool TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
-                                         int32_t operacao, TRegistroHistorico& achado) {
+bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
+                                         TRegistroHistorico& achado) {
     if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
     MonteChaveHistorico(sistema, objeto, operacao, chave_);
     const uint64_t hash = HashChave(chave_);
@@ -594,7 +596,7 @@ bool TkwUpdVerificacao::CompareNomeComputador(std::string_view estacao, std::str
     return ok;
 }
 
-bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string& requerido) {
+bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, std::string_view requerido) {
     if (!NaoEhOProprioExecutavel(caminho)) return true;
     Detalhe(L(), "Verificando \"CRC\" requerido e local...");
     if (!TemCRCInformado(requerido)) return true;
@@ -635,7 +637,7 @@ void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& 
     Detalhe(L(), "Inserindo no cache...");
     TkwUpdDadosAlteracoes& a = *alteracoes_;
     a.Append();
-    auto atribua = [&](const char* campo, const std::string& valor) {
+    auto atribua = [&](const char* campo, std::string_view valor) {
         if (a.PossuiCampo(campo)) a.AtribuaCampo(campo, valor);
     };
     atribua("cdSistema", r.sistema);
@@ -742,8 +744,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
                                       const std::string& site2, const std::string& site3) {
     TkwUpdLog& log = L();
     Detalhe(log, "Atualizando kwExec...");
-    const std::string senha = rtl::Trim(r.senha).empty() ? r.senha : Descriptografe(r.senha);
-    Detalhe(log, "Atualizar " + r.objeto + "...");
+    const std::string senha = rtl::Trim(r.senha).empty() ? std::string(r.senha) : Descriptografe(r.senha);
+    Detalhe(log, "Atualizar ", r.objeto, "...");
     Detalhe(log, " - De : " + origem);
     Detalhe(log, " - Para : " + r.destino);
 
@@ -758,8 +760,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     plat::RemoveCopyLeftovers(CaminhoLocal(temporario), std::chrono::minutes(10));
     bool disponivel2 = !site2.empty();
     bool disponivel3 = !site3.empty();
-    if (!CopieArquivo(origem, temporario, r.usuario, senha, false, &log, disponivel2, disponivel3, site2,
-                      site3, -999)) {
+    if (!CopieArquivo(origem, temporario, std::string(r.usuario), senha, false, &log, disponivel2,
+                      disponivel3, site2, site3, -999)) {
         const std::string motivo = UltimoErro;
         Remova(temporario);
         throw TkwUpdException(Traduza(32, r.objeto, motivo), log);
@@ -800,7 +802,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
         instalado = true;
         // Under the requisite's system, where the next run's history check looks for it (an
         // executor of the generic system would otherwise be copied again at every run).
-        historico_->RegistreHistorico(r.sistema, r.objeto, r.controleTexto, r.operacao, r.destino, &log);
+        historico_->RegistreHistorico(std::string(r.sistema), std::string(r.objeto),
+                                      std::string(r.controleTexto), r.operacao, r.destino, &log);
         historico_->SaveToFile(kwUpdConfig().GetArquivoHistorico());
     } catch (...) {
         Remova(temporario);
@@ -819,7 +822,7 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     Detalhe(log, "Atualização do kwExec OK");
 }
 
-void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, std::string_view requerido,
                                              const std::string& lido) {
     if (!TemCRCInformado(requerido)) return;
     Detalhe(L(), "Verificando integridade do arquivo " + Aspas(caminho) + "...");

@@ -68,20 +68,22 @@ private:
     // The values one requisite is compared by. One object serves every requisite of a run,
     // so its texts keep their storage from one requisite to the next.
     struct TRequisito {
-        std::string sistema;
-        std::string sequencia;
-        std::string objeto;
-        std::string controleTexto;
+        // The requisite's own texts, viewed in its line of the requisites text, which stays as
+        // it is while the text is verified.
+        std::string_view sistema;
+        std::string_view sequencia;
+        std::string_view objeto;
+        std::string_view controleTexto;
         int32_t controle = 0;
         int32_t operacao = 0;
         std::string destino;
         // The site addresses and the folder below them, as the requisite gives them; the
         // paths are joined only for a requisite that needs them (MonteOrigens).
-        std::string site1, site2, site3, pasta;
+        std::string_view site1, site2, site3, pasta;
         bool origensMontadas = false;
         std::string origem1, origem2, origem3;  // empty: that site is off
-        std::string usuario, senha, crc;
-        std::string disponivel1, disponivel2, disponivel3;  // the raw flags
+        std::string_view usuario, senha, crc;
+        std::string_view disponivel1, disponivel2, disponivel3;  // the raw flags
         bool temDisponivel3 = false;
         // What is at the destination, looked at once per requisite (see Destino).
         bool examinado = false;
@@ -122,7 +124,8 @@ private:
     // The destination's facts: one look per requisite serves the existence test, the size
     // and time comparison and the completion of the history record.
     const TDadosArquivo& Destino(TRequisito& r);
-    void LeiaRequisito(TRequisito& r, bool atual);
+    // Reads requisite i (a record of the requisites) into r.
+    void LeiaRequisito(TRequisito& r, int i, bool atual);
     // The site paths of the requisite (empty for a site that is off), joined once.
     void MonteOrigens(TRequisito& r);
     // atual false: the form before version 3300 (no site flags, removals without history).
@@ -131,7 +134,7 @@ private:
     bool ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC);
     bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
     bool CompareNomeComputador(std::string_view estacao, std::string_view gravado);
-    bool CompareCRC(const std::string& caminho, const std::string& requerido);
+    bool CompareCRC(const std::string& caminho, std::string_view requerido);
     bool CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho, std::string_view dataHora);
     bool ArquivoDescompactadoAusente(const std::string& destino);
     void InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
@@ -140,11 +143,11 @@ private:
     bool AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada);
     void CopieExecutor(const TRequisito& r, const std::string& origem, const std::string& site2,
                        const std::string& site3);
-    void VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+    void VerifiqueIntegridade(const std::string& caminho, std::string_view requerido,
                               const std::string& lido);
 
     // The history record of (system, object, operation) into `achado`; false when there is none.
-    bool ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao,
+    bool ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
                           TRegistroHistorico& achado);
     void ConstruaIndiceHistorico();
     // Whether history record `registro` (one the index holds) has the key chave_; its fields are
@@ -163,6 +166,7 @@ private:
     // TExaminadorArquivos); set while VerifiqueNecessidadeAtualizacao runs.
     std::optional<TExaminadorArquivos> examinador_;
     TCamposRequisito camposRequisito_;
+    std::vector<std::string_view> camposRequisitoLinha_;  // the fields of the requisite being read
     TCamposHistorico camposHistorico_;
     int32_t versao_ = 0;
     std::string nomeExecutor_;
@@ -171,7 +175,11 @@ private:
     std::string nomeComputadorMaiusculo_;
     // The full form of each destination folder of this run's requisites (ExpandaCaminho), and
     // whether the folder itself leads outside the launcher's folder (DestinoForaDaEstacao).
-    std::unordered_map<std::string, std::pair<std::string, bool>> pastasDestino_;
+    struct THashTexto {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::pair<std::string, bool>, THashTexto, std::equal_to<>> pastasDestino_;
     // The history index: open addressing over the hashes of the records' keys. It holds no
     // copy of the records: a key is checked, and a record read, in the history's own line.
     std::vector<TEntradaIndice> indiceHistorico_;
