@@ -23,38 +23,42 @@ std::string TextoCarimbo(std::chrono::system_clock::time_point agora) {
     return rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(agora)) + " : ";
 }
 
-// The room of a block of lines: large enough that blocks are few, small enough that a short
-// log does not hold much more than it needs.
-constexpr size_t kBlocoLog = 1u << 20;
+// The room of the blocks of lines: the first one small enough that a short log (most runs) does
+// not hold much more than it needs, the next ones of the size the system may give as one huge
+// page (plat::LargeBlock), so that the megabytes of a long log cost few faults.
+constexpr size_t kPrimeiroBloco = size_t(256) << 10;
+constexpr size_t kBlocoLog = plat::LargeBlock::kPiece;
 
 }  // namespace
 
 TkwUpdLog::TFimLinha TkwUpdLog::TBloco::Fim(size_t i) const {
     TFimLinha f;
-    std::memcpy(&f, dados.get() + capacidade - (i + 1) * sizeof(TFimLinha), sizeof f);
+    std::memcpy(&f, dados.Data() + capacidade - (i + 1) * sizeof(TFimLinha), sizeof f);
     return f;
 }
 
 TkwUpdLog::TLinha TkwUpdLog::TBloco::Linha(size_t i) const {
     const TFimLinha f = Fim(i);
     const size_t inicio = i == 0 ? 0 : Fim(i - 1).fim;
-    return {std::string_view(dados.get() + inicio, f.fim - inicio), f.carimbo};
+    return {std::string_view(dados.Data() + inicio, f.fim - inicio), f.carimbo};
 }
 
 char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
     if (blocos_.empty() || blocos_.back().Livre() < tamanho + sizeof(TFimLinha)) {
         TBloco novo;
+        // Room for the line and its record; every byte is written before it is read.
+        novo.dados = plat::LargeBlock(
+            std::max(blocos_.empty() ? kPrimeiroBloco : kBlocoLog, tamanho + sizeof(TFimLinha)));
         // A multiple of the record's size, so the records at the back stay aligned.
-        novo.capacidade = std::max(kBlocoLog, (tamanho / sizeof(TFimLinha) + 2) * sizeof(TFimLinha));
-        novo.dados.reset(new char[novo.capacidade]);  // not zeroed: every byte is written first
+        novo.capacidade = novo.dados.Size() / sizeof(TFimLinha) * sizeof(TFimLinha);
         blocos_.push_back(std::move(novo));
     }
     TBloco& bloco = blocos_.back();
-    char* p = bloco.dados.get() + bloco.usado;
+    char* p = bloco.dados.Data() + bloco.usado;
     bloco.usado += tamanho;
     ++bloco.linhas;
     const TFimLinha f{uint32_t(bloco.usado), carimbo};
-    std::memcpy(bloco.dados.get() + bloco.capacidade - bloco.linhas * sizeof(TFimLinha), &f, sizeof f);
+    std::memcpy(bloco.dados.Data() + bloco.capacidade - bloco.linhas * sizeof(TFimLinha), &f, sizeof f);
     ++totalLinhas_;
     return p;
 }

@@ -35,6 +35,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Memory.h"
 #include "rtl/Exception.h"
 
 class TkwUpdLog {
@@ -96,7 +97,7 @@ private:
     // (as a database page keeps its cells and their pointers), so the lines of a verification
     // (some 300,000) cost no allocation of their own and no array that grows by copying itself.
     struct TBloco {
-        std::unique_ptr<char[]> dados;
+        plat::LargeBlock dados;
         size_t capacidade = 0;
         size_t usado = 0;   // bytes of text, from the front
         size_t linhas = 0;  // records, from the back
