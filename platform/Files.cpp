@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "platform/SystemRandom.h"
 #include "platform/WinError.h"
@@ -55,13 +56,22 @@ bool ModeReadOnly(mode_t m) {
     return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+// The last component of a path (a trailing '/' left out), viewed in it.
+std::string_view NameIn(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    const size_t slash = path.rfind('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    return path;
+}
+
+bool HiddenName(std::string_view name) {
+    return name.size() > 1 && name[0] == '.' && name != "..";
+}
+
 // The last component of a path, and the folder before it ("." when there is none).
 std::string BaseName(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
+    return std::string(NameIn(path));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -155,8 +165,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool IsHiddenName(const std::string& path) {
-    const std::string name = BaseName(path);
-    return name.size() > 1 && name[0] == '.' && name != "..";
+    return HiddenName(NameIn(path));
 }
 
 bool TryFileSize(const std::string& path, int64_t& size, int* err) {
@@ -400,12 +409,14 @@ void CreateFolders(const std::string& path) {
 
 namespace {
 
-// The entry of `path` as a look at it found it.
+// The entry of `path` as a look at it found it. The name is taken once, without copies of the
+// path: a verification looks at a file per requisite.
 void Describe(const struct stat& st, const std::string& path, FolderEntry& info) {
-    info.name = BaseName(path);
+    const std::string_view name = NameIn(path);
+    info.name.assign(name);
     info.isFolder = S_ISDIR(st.st_mode);
     info.readOnly = ModeReadOnly(st.st_mode);
-    info.hidden = IsHiddenName(path);
+    info.hidden = HiddenName(name);
     info.size = info.isFolder ? 0 : int64_t(st.st_size);
     info.lastWrite = FromTimespec(st.st_mtim);
 }
