@@ -102,8 +102,8 @@ void MonteChaveHistorico(std::string_view sistema, std::string_view objeto, int3
     chave += std::string_view(Numero(operacao));
 }
 
-uint64_t HashChave(std::string_view chave) {
-    return std::hash<std::string_view>{}(chave);
+uint32_t HashChave(std::string_view chave) {
+    return uint32_t(std::hash<std::string_view>{}(chave));
 }
 
 // The name a new executor is copied to before it is checked: hidden, beside the destination.
@@ -480,14 +480,14 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
                                  rtl::IntToStr(presentes) + " de " + rtl::IntToStr(campos) + " campos).");
         } else if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
             MonteChaveHistorico(camposLinha_[size_t(c.sistema)], camposLinha_[size_t(c.objeto)], op, chave_);
-            const uint64_t hash = HashChave(chave_);
+            const uint32_t hash = HashChave(chave_);
             for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
                 TEntradaIndice& e = indiceHistorico_[i];
                 if (e.registro < 0) {
-                    e = {hash, registro, controle};
+                    e = {h.Linha(registro), hash, registro};
                     break;
                 }
-                if (e.hash == hash && TemAChave(e.registro)) break;  // an earlier record
+                if (e.hash == hash && TemAChave(e)) break;  // an earlier record
             }
         } else if (nomeieDanificados) {
             // One damaged line must not stop every later run: it is left out and named.
@@ -500,10 +500,9 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     versaoIndice_ = h.Versao();
 }
 
-bool TkwUpdVerificacao::TemAChave(int32_t registro) {
-    const TkwUpdDadosHistorico& h = *historico_;
+bool TkwUpdVerificacao::TemAChave(const TEntradaIndice& e) {
     const TCamposHistorico& c = camposHistorico_;
-    h.SepareCampos(h.Linha(registro), camposRegistro_);
+    historico_->SepareCampos(e.linha, camposRegistro_);
     int32_t op = 0;
     rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
     MonteChaveHistorico(camposRegistro_[size_t(c.sistema)], camposRegistro_[size_t(c.objeto)], op,
@@ -515,15 +514,17 @@ bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_v
                                          TRegistroHistorico& achado) {
     if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
     MonteChaveHistorico(sistema, objeto, operacao, chave_);
-    const uint64_t hash = HashChave(chave_);
+    const uint32_t hash = HashChave(chave_);
     const size_t mascara = indiceHistorico_.size() - 1;
     for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
-        const TEntradaIndice& e = indiceHistorico_[i];
+        TEntradaIndice& e = indiceHistorico_[i];
         if (e.registro < 0) return false;  // the table is never full
-        if (e.hash == hash && TemAChave(e.registro)) {
+        if (e.hash == hash && TemAChave(e)) {
             const TCamposHistorico& c = camposHistorico_;
+            achado.entrada = &e;
             achado.registro = e.registro;
-            achado.controle = e.controle;
+            rtl::TryStrToInt(camposRegistro_[size_t(c.controle)],
+                             achado.controle);  // the index took a number
             achado.computador = camposRegistro_[size_t(c.computador)];
             achado.tamanho = camposRegistro_[size_t(c.tamanho)];
             achado.dataHora = camposRegistro_[size_t(c.dataHora)];
@@ -565,7 +566,9 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
                 // The record keeps its key and its control number, so the index still holds
-                // (the record's old line, and what `gravado` viewed in it, are gone).
+                // with the record's new line (the old one, and what `gravado` viewed in it, are
+                // gone).
+                gravado.entrada->linha = h.Linha(gravado.registro);
                 versaoIndice_ = h.Versao();
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
                 Detalhe(L(), "Dados gravados com sucesso.");

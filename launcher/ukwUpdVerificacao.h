@@ -96,17 +96,18 @@ private:
             dataHora = -1;
     };
 
-    // One slot of the history index: the hash of a record's key, the record (-1: free) and its
-    // control number.
+    // One slot of the history index: a record (-1: free), its line and the hash of its key. A
+    // lookup goes from the slot to the line, not through the history's list of lines.
     struct TEntradaIndice {
-        uint64_t hash = 0;
+        std::string_view linha;  // the record's line, as it stands until the history changes
+        uint32_t hash = 0;
         int32_t registro = -1;
-        int32_t controle = 0;
     };
 
     // What the history check reads of the record found: its control number and, viewed in its
     // line (valid until the history changes), its computer name, size and time texts.
     struct TRegistroHistorico {
+        TEntradaIndice* entrada = nullptr;
         int32_t registro = -1;
         int32_t controle = 0;
         std::string_view computador, tamanho, dataHora;
@@ -150,9 +151,9 @@ private:
     bool ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
                           TRegistroHistorico& achado);
     void ConstruaIndiceHistorico();
-    // Whether history record `registro` (one the index holds) has the key chave_; its fields are
-    // left in camposRegistro_.
-    bool TemAChave(int32_t registro);
+    // Whether the record of slot e (one the index holds) has the key chave_; its fields are left
+    // in camposRegistro_.
+    bool TemAChave(const TEntradaIndice& e);
     const std::string& NomeComputador();
     const std::string& NomeComputadorMaiusculo();
 
