@@ -63,6 +63,13 @@ char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
     return p;
 }
 
+void TkwUpdLog::Desfaca(size_t tamanho) {
+    TBloco& bloco = blocos_.back();
+    bloco.usado -= tamanho;
+    --bloco.linhas;
+    --totalLinhas_;
+}
+
 int32_t TkwUpdLog::Carimbo(std::chrono::system_clock::time_point agora) {
     const int64_t segundo = std::chrono::floor<std::chrono::seconds>(agora).time_since_epoch().count();
     const char data = rtl::FormatSettings.DateSeparator;
@@ -98,23 +105,55 @@ bool PrecisaDeTroca(char c) {
     return EhControleInvisivel(c) || c == '\r' || c == '\n';
 }
 
-// Whether no character of the text needs a change: most lines (a verification writes some
-// 300,000), so eight bytes are looked at a time: a word holds a byte below 0x20 when
-// (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when w ^ 0x7F... holds a zero byte
-// (the same test with 0x01...); both tests are exact for "any byte", whatever the borrows.
+// Eight bytes are looked at a time (a verification writes some 300,000 lines): a word holds a
+// byte below 0x20 when (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when
+// w ^ 0x7F... holds a zero byte (the same test with 0x01...); both tests are exact for "any
+// byte", whatever the borrows. The marks of a word that needs no change are all zero. The test
+// is wider than PrecisaDeTroca (a tab passes it, unchanged, only on the longer road).
+constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
+
+uint64_t MarcasDeTroca(uint64_t w) {
+    const uint64_t del = w ^ (kUm * 0x7F);
+    return (((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto;
+}
+
+// The same test for one byte.
+bool ControleOuDel(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// Whether no character of the text needs a change.
 bool SemTroca(std::string_view texto) {
-    constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
     const char* p = texto.data();
     size_t n = texto.size();
     for (; n >= 8; p += 8, n -= 8) {
         uint64_t w;
         std::memcpy(&w, p, 8);
-        const uint64_t del = w ^ (kUm * 0x7F);
-        if ((((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto) return false;
+        if (MarcasDeTroca(w) != 0) return false;
     }
     for (; n > 0; ++p, --n)
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+        if (ControleOuDel(*p)) return false;
     return true;
+}
+
+// Copies the text to p as it is, p moving past it, and tells whether no character of it needed
+// a change: most lines need none, and they are then looked at and copied in one pass.
+bool CopieSemTroca(std::string_view texto, char*& p) {
+    const char* s = texto.data();
+    size_t n = texto.size();
+    uint64_t marcas = 0;
+    for (; n >= 8; s += 8, p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, s, 8);
+        std::memcpy(p, &w, 8);
+        marcas |= MarcasDeTroca(w);
+    }
+    bool troca = marcas != 0;
+    for (; n > 0; ++s, ++p, --n) {
+        *p = *s;
+        troca = troca || ControleOuDel(*s);
+    }
+    return !troca;
 }
 
 // The bytes the parts take in the file.
@@ -178,21 +217,20 @@ void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes)
     // exact time, as the original platform's local time was): an exact reading per line cost
     // more than building the line.
     const auto agora = plat::GetClock().CoarseNow();
-    bool simples = true;
     size_t texto = 0;
-    for (std::string_view parte : partes) {
-        simples = simples && SemTroca(parte);
+    for (std::string_view parte : partes)
         texto += parte.size();
-    }
-    if (!simples) texto = TamanhoNoArquivo(partes);
     std::lock_guard lock(mutex_);
-    char* p = Reserve(texto, Carimbo(agora));
-    if (simples) {
-        for (std::string_view parte : partes)
-            p = std::copy(parte.begin(), parte.end(), p);
-    } else {
-        CopieParaArquivo(partes, p);
-    }
+    const int32_t carimbo = Carimbo(agora);
+    // The parts are copied as they are; when one of them needed a change after all (a control
+    // character, a line break), that copy is taken back and the line is written again, shown.
+    char* p = Reserve(texto, carimbo);
+    bool simples = true;
+    for (std::string_view parte : partes)
+        simples = CopieSemTroca(parte, p) && simples;
+    if (simples) return;
+    Desfaca(texto);
+    CopieParaArquivo(partes, Reserve(TamanhoNoArquivo(partes), carimbo));
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {

@@ -112,6 +112,8 @@ private:
     // not fit, recorded with its time stamp (an index into carimbos_, or -1 for none); under
     // mutex_.
     char* Reserve(size_t tamanho, int32_t carimbo);
+    // Takes back the last line reserved, of `tamanho` bytes; under mutex_.
+    void Desfaca(size_t tamanho);
     // Appends one plain line; under mutex_.
     void Acrescente(std::string_view linha);
     // The stamp of the lines written at `agora`: the last one of carimbos_, or a new one when
