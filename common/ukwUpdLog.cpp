@@ -71,12 +71,13 @@ void TkwUpdLog::Desfaca(size_t tamanho) {
 }
 
 int32_t TkwUpdLog::Carimbo(std::chrono::system_clock::time_point agora) {
-    const int64_t segundo = std::chrono::floor<std::chrono::seconds>(agora).time_since_epoch().count();
     const char data = rtl::FormatSettings.DateSeparator;
     const char hora = rtl::FormatSettings.TimeSeparator;
-    if (carimbos_.empty() || segundo != segundo_ || data != separadorData_ || hora != separadorHora_) {
+    // Within the second of the last stamp it still fits: two comparisons, not a division.
+    if (carimbos_.empty() || agora < inicioSegundo_ || agora >= inicioSegundo_ + std::chrono::seconds(1) ||
+        data != separadorData_ || hora != separadorHora_) {
         carimbos_.push_back(TextoCarimbo(agora));
-        segundo_ = segundo;
+        inicioSegundo_ = std::chrono::floor<std::chrono::seconds>(agora);
         separadorData_ = data;
         separadorHora_ = hora;
     }

@@ -136,10 +136,10 @@ private:
     size_t totalLinhas_ = 0;
     // The stamp changes once a second: its text ("DD/MM/YYYY HH:MM:SS : ") is kept once for all
     // the lines of its second (a third of the bytes of a verification's lines) and written in
-    // front of each line only when the text is put together. segundo_ and the separators tell
-    // when the last one no longer fits.
+    // front of each line only when the text is put together. inicioSegundo_ (the start of its
+    // second) and the separators tell when the last one no longer fits.
     std::vector<std::string> carimbos_;
-    int64_t segundo_ = 0;
+    std::chrono::system_clock::time_point inicioSegundo_{};
     char separadorData_ = 0, separadorHora_ = 0;
 };
 
