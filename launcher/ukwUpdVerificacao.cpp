@@ -91,15 +91,29 @@ bool ExisteArquivo(const std::string& caminho) {
     return plat::FileExists(CaminhoLocal(caminho));
 }
 
-// The history key of (system, object, operation) into `chave`: the system as written, the
-// object in upper case (names match without regard to case) and the operation in decimal.
+// The text of the history key of (system, object, operation) into `chave`: the system as
+// written, the object in upper case (names match without regard to case) and the operation in
+// decimal; where the object stands in it into inicioObjeto and fimObjeto.
 void MonteChaveHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
-                         std::string& chave) {
+                         std::string& chave, size_t& inicioObjeto, size_t& fimObjeto) {
     chave.assign(sistema);
     chave += '\x1f';
+    inicioObjeto = chave.size();
     AcrescenteMaiusculas(objeto, chave);
+    fimObjeto = chave.size();
     chave += '\x1f';
     chave += std::string_view(Numero(operacao));
+}
+
+// Whether an object as a history record writes it is the object given in upper case.
+bool MesmoObjeto(std::string_view gravado, std::string_view maiusculo) {
+    if (!SomenteASCII(gravado)) return rtl::UpperCase(gravado) == maiusculo;
+    if (gravado.size() != maiusculo.size()) return false;
+    for (size_t i = 0; i < gravado.size(); ++i) {
+        const char c = gravado[i];
+        if (((c >= 'a' && c <= 'z') ? char(c - 32) : c) != maiusculo[i]) return false;
+    }
+    return true;
 }
 
 uint32_t HashChave(std::string_view chave) {
@@ -479,8 +493,8 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
                                  " do histórico (HST) ignorado: está incompleto (" +
                                  rtl::IntToStr(presentes) + " de " + rtl::IntToStr(campos) + " campos).");
         } else if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
-            MonteChaveHistorico(camposLinha_[size_t(c.sistema)], camposLinha_[size_t(c.objeto)], op, chave_);
-            const uint32_t hash = HashChave(chave_);
+            const uint32_t hash =
+                MonteChave(camposLinha_[size_t(c.sistema)], camposLinha_[size_t(c.objeto)], op);
             for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
                 TEntradaIndice& e = indiceHistorico_[i];
                 if (e.registro < 0) {
@@ -500,21 +514,29 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     versaoIndice_ = h.Versao();
 }
 
+uint32_t TkwUpdVerificacao::MonteChave(std::string_view sistema, std::string_view objeto, int32_t operacao) {
+    size_t inicio = 0;
+    size_t fim = 0;
+    MonteChaveHistorico(sistema, objeto, operacao, chave_.texto, inicio, fim);
+    chave_.sistema = sistema;
+    chave_.objeto = std::string_view(chave_.texto).substr(inicio, fim - inicio);
+    chave_.operacao = operacao;
+    return HashChave(chave_.texto);
+}
+
 bool TkwUpdVerificacao::TemAChave(const TEntradaIndice& e) {
     const TCamposHistorico& c = camposHistorico_;
     historico_->SepareCampos(e.linha, camposRegistro_);
     int32_t op = 0;
     rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
-    MonteChaveHistorico(camposRegistro_[size_t(c.sistema)], camposRegistro_[size_t(c.objeto)], op,
-                        chaveRegistro_);
-    return chaveRegistro_ == chave_;
+    return op == chave_.operacao && camposRegistro_[size_t(c.sistema)] == chave_.sistema &&
+           MesmoObjeto(camposRegistro_[size_t(c.objeto)], chave_.objeto);
 }
 
 bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
                                          TRegistroHistorico& achado) {
     if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
-    MonteChaveHistorico(sistema, objeto, operacao, chave_);
-    const uint32_t hash = HashChave(chave_);
+    const uint32_t hash = MonteChave(sistema, objeto, operacao);
     const size_t mascara = indiceHistorico_.size() - 1;
     for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
         TEntradaIndice& e = indiceHistorico_[i];

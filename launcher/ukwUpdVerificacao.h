@@ -151,9 +151,11 @@ private:
     bool ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
                           TRegistroHistorico& achado);
     void ConstruaIndiceHistorico();
-    // Whether the record of slot e (one the index holds) has the key chave_; its fields are left
-    // in camposRegistro_.
+    // Whether the record of slot e (one the index holds) has the key chave_, field by field; its
+    // fields are left in camposRegistro_.
     bool TemAChave(const TEntradaIndice& e);
+    // Makes chave_ the key of (system, object, operation); its hash.
+    uint32_t MonteChave(std::string_view sistema, std::string_view objeto, int32_t operacao);
     const std::string& NomeComputador();
     const std::string& NomeComputadorMaiusculo();
 
@@ -186,8 +188,16 @@ private:
     std::vector<TEntradaIndice> indiceHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
     bool danificadosNomeados_ = false;  // the damaged records are in the log already
-    std::string chave_;                 // the key being looked up
-    std::string chaveRegistro_;         // the key of a record it is checked against
+    // The key being looked up or indexed: its system, its operation, and its text (the system,
+    // the object in upper case and the operation, joined), which is hashed; the object is viewed
+    // in it.
+    struct TChaveHistorico {
+        std::string texto;
+        std::string_view sistema;
+        std::string_view objeto;
+        int32_t operacao = 0;
+    };
+    TChaveHistorico chave_;
     // The fields of the record being indexed, and of the one being checked (one per field of the
     // history's layout).
     std::vector<std::string_view> camposLinha_, camposRegistro_;
