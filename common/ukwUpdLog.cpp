@@ -214,15 +214,24 @@ char* CopieParaArquivo(std::initializer_list<std::string_view> partes, char* p) 
 }  // namespace
 
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
+    AdicioneLinhas({partes});
+}
+
+void TkwUpdLog::AdicioneLinhas(std::initializer_list<std::initializer_list<std::string_view>> linhas) {
     // The time is read from the clock's cheap reading (CoarseNow, within a timer tick of the
-    // exact time, as the original platform's local time was): an exact reading per line cost
-    // more than building the line.
+    // exact time, as the original platform's local time was), once for the lines written
+    // together: an exact reading per line cost more than building the line.
     const auto agora = plat::GetClock().CoarseNow();
+    std::lock_guard lock(mutex_);
+    const int32_t carimbo = Carimbo(agora);
+    for (std::initializer_list<std::string_view> partes : linhas)
+        EscrevaLinha(partes, carimbo);
+}
+
+void TkwUpdLog::EscrevaLinha(std::initializer_list<std::string_view> partes, int32_t carimbo) {
     size_t texto = 0;
     for (std::string_view parte : partes)
         texto += parte.size();
-    std::lock_guard lock(mutex_);
-    const int32_t carimbo = Carimbo(agora);
     // The parts are copied as they are; when one of them needed a change after all (a control
     // character, a line break), that copy is taken back and the line is written again, shown.
     char* p = Reserve(texto, carimbo);

@@ -55,6 +55,9 @@ public:
     // Adicione of the parts joined, the line built in one piece: for lines put together from
     // several texts (a verification writes some twenty of them per requisite).
     void AdicionePartes(std::initializer_list<std::string_view> partes);
+    // AdicionePartes of each line, for the lines a step writes at one time (a verification
+    // writes some twenty per requisite, in a few steps): they share one reading of the clock.
+    void AdicioneLinhas(std::initializer_list<std::initializer_list<std::string_view>> linhas);
     // Splits the text at CR LF, LF or CR and appends each line unchanged, without time
     // stamp; an empty text adds nothing and a final line break adds no empty line.
     void AdicioneTexto(std::string_view texto);
@@ -82,6 +85,8 @@ public:
 private:
     // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
     void AdicioneComMarca(std::initializer_list<std::string_view> partes);
+    // One time-stamped line of the parts, with stamp `carimbo`; under mutex_.
+    void EscrevaLinha(std::initializer_list<std::string_view> partes, int32_t carimbo);
 
     // The text of a line and the time stamp in front of it (an index into carimbos_, -1: none).
     struct TLinha {

@@ -34,6 +34,7 @@ TEST(TkwUpdLog, LineFormats) {
     log.AdicioneTexto("linha 1\r\nlinha 2\nlinha 3\rlinha 4\r\n");
     log.AdicioneTexto("");
     log.AdicioneTexto("a\r\n\r\nb");
+    log.AdicioneLinhas({{""}, {" # Verificando \"", "a\x01.dll", "\"..."}, {" - fim"}});
     const std::vector<std::string> want = {
         kStamp + " : INICIO - Execute...",
         kStamp + " :  - Conexão aberta com sucesso.",
@@ -46,6 +47,9 @@ TEST(TkwUpdLog, LineFormats) {
         "a",
         "",
         "b",
+        kStamp + " : ",
+        kStamp + " :  # Verificando \"a\\x01.dll\"...",
+        kStamp + " :  - fim",
     };
     EXPECT_EQ(log.Linhas(), want);
     std::string texto;
