@@ -434,8 +434,7 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
     const int total = q.RecordCount();
     for (int i = 0; i < total; ++i) {
         LeiaRequisito(r, i, atual);
-        L().Adicione("");
-        L().AdicionePartes({" # Verificando a situação de \"", r.objeto, "\"..."});
+        L().AdicioneLinhas({{""}, {" # Verificando a situação de \"", r.objeto, "\"..."}});
         if (DecidaAcao(r, checaCRC, versionada, atual)) {
             MonteOrigens(r);
             if (atual) {
@@ -603,19 +602,21 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
 }
 
 bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_t local) {
-    Detalhe(L(), "Verificando \"NroControle\" requerido e local...");
-    Detalhe(L(), "Nro controle requerido / local: \"", Numero(requerido), "\" / \"", Numero(local), "\"");
-    Detalhe(L(), "Pode fazer downgrade: \"", NomeBooleano(exato), "\"");
     // Exact: a higher installed number is out of date too, so the executor installs the lower.
     const bool ok = exato ? local == requerido : local >= requerido;
-    Detalhe(L(), ok ? "NrosControle iguais" : "NrosControle diferentes");
+    L().AdicioneLinhas(
+        {{" - Verificando \"NroControle\" requerido e local..."},
+         {" - Nro controle requerido / local: \"", Numero(requerido), "\" / \"", Numero(local), "\""},
+         {" - Pode fazer downgrade: \"", NomeBooleano(exato), "\""},
+         {ok ? " - NrosControle iguais" : " - NrosControle diferentes"}});
     return ok;
 }
 
 // Both names arrive in upper case (rtl::UpperCase, which a second pass leaves unchanged).
 bool TkwUpdVerificacao::CompareNomeComputador(std::string_view estacao, std::string_view gravado) {
-    Detalhe(L(), "Verificando \"Nome do computador\" requerido e local...");
-    Detalhe(L(), "Nome do computador requerido / local: \"", estacao, "\" / \"", gravado);
+    L().AdicioneLinhas({{" - Verificando \"Nome do computador\" requerido e local..."},
+                        {" - Nome do computador requerido / local: \"", estacao, "\" / \"", gravado}});
+    // The setting is read (and its reading logged) after these lines.
     const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) || estacao == gravado;
     Detalhe(L(), ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
     return ok;
@@ -636,15 +637,15 @@ bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, std::string_view 
 
 bool TkwUpdVerificacao::CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho,
                                            std::string_view dataHora) {
-    Detalhe(L(), "Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
-    Detalhe(L(), "Pegando dados do arquivo local...");
-    Detalhe(L(), "Dados pegos com sucesso.");
     const std::string& t = local.tamanho;
     const std::string& d = local.dataHora;
-    Detalhe(L(), "Tamanho requerido / local: \"", tamanho, "\" / \"", t, "\"");
-    Detalhe(L(), "Data e hora requerido / local: \"", dataHora, "\" / \"", d, "\"");
     const bool ok = tamanho == t && dataHora == d;
-    Detalhe(L(), ok ? "Dados dos arquivos iguais." : "Dados dos arquivos diferentes.");
+    L().AdicioneLinhas({{" - Verificando \"Tamanho\" e \"Data e hora\" do arquivo..."},
+                        {" - Pegando dados do arquivo local..."},
+                        {" - Dados pegos com sucesso."},
+                        {" - Tamanho requerido / local: \"", tamanho, "\" / \"", t, "\""},
+                        {" - Data e hora requerido / local: \"", dataHora, "\" / \"", d, "\""},
+                        {ok ? " - Dados dos arquivos iguais." : " - Dados dos arquivos diferentes."}});
     return ok;
 }
 
