@@ -465,8 +465,9 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     TkwUpdDadosHistorico& h = *historico_;
     const TCamposHistorico& c = camposHistorico_;
     const int32_t registros = h.RecordCount();
+    // At most two thirds full: probes stay short and the table small.
     size_t capacidade = 16;
-    while (capacidade < 2 * size_t(registros))
+    while (capacidade < size_t(registros) + size_t(registros) / 2)
         capacidade *= 2;
     indiceHistorico_.assign(capacidade, TEntradaIndice());
     const size_t mascara = capacidade - 1;
@@ -497,7 +498,7 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
             for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
                 TEntradaIndice& e = indiceHistorico_[i];
                 if (e.registro < 0) {
-                    e = {h.Linha(registro), hash, registro};
+                    e = {hash, registro};
                     break;
                 }
                 if (e.hash == hash && TemAChave(e)) break;  // an earlier record
@@ -525,7 +526,7 @@ uint32_t TkwUpdVerificacao::MonteChave(std::string_view sistema, std::string_vie
 
 bool TkwUpdVerificacao::TemAChave(const TEntradaIndice& e) {
     const TCamposHistorico& c = camposHistorico_;
-    historico_->SepareCampos(e.linha, camposRegistro_);
+    historico_->SepareCampos(historico_->Linha(e.registro), camposRegistro_);
     int32_t op = 0;
     rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
     return op == chave_.operacao && camposRegistro_[size_t(c.sistema)] == chave_.sistema &&
@@ -542,7 +543,6 @@ bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_v
         if (e.registro < 0) return false;  // the table is never full
         if (e.hash == hash && TemAChave(e)) {
             const TCamposHistorico& c = camposHistorico_;
-            achado.entrada = &e;
             achado.registro = e.registro;
             rtl::TryStrToInt(camposRegistro_[size_t(c.controle)],
                              achado.controle);  // the index took a number
@@ -587,9 +587,7 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
                 // The record keeps its key and its control number, so the index still holds
-                // with the record's new line (the old one, and what `gravado` viewed in it, are
-                // gone).
-                gravado.entrada->linha = h.Linha(gravado.registro);
+                // (the record's old line, and what `gravado` viewed in it, are gone).
                 versaoIndice_ = h.Versao();
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
                 Detalhe(L(), "Dados gravados com sucesso.");

@@ -96,10 +96,9 @@ private:
             dataHora = -1;
     };
 
-    // One slot of the history index: a record (-1: free), its line and the hash of its key. A
-    // lookup goes from the slot to the line, not through the history's list of lines.
+    // One slot of the history index: the hash of a record's key and the record (-1: free). Eight
+    // bytes, so that the table stays in the cache while the lookups jump about in it.
     struct TEntradaIndice {
-        std::string_view linha;  // the record's line, as it stands until the history changes
         uint32_t hash = 0;
         int32_t registro = -1;
     };
@@ -107,7 +106,6 @@ private:
     // What the history check reads of the record found: its control number and, viewed in its
     // line (valid until the history changes), its computer name, size and time texts.
     struct TRegistroHistorico {
-        TEntradaIndice* entrada = nullptr;
         int32_t registro = -1;
         int32_t controle = 0;
         std::string_view computador, tamanho, dataHora;
