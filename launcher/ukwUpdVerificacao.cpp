@@ -105,17 +105,6 @@ void MonteChaveHistorico(std::string_view sistema, std::string_view objeto, int3
     chave += std::string_view(Numero(operacao));
 }
 
-// Whether an object as a history record writes it is the object given in upper case.
-bool MesmoObjeto(std::string_view gravado, std::string_view maiusculo) {
-    if (!SomenteASCII(gravado)) return rtl::UpperCase(gravado) == maiusculo;
-    if (gravado.size() != maiusculo.size()) return false;
-    for (size_t i = 0; i < gravado.size(); ++i) {
-        const char c = gravado[i];
-        if (((c >= 'a' && c <= 'z') ? char(c - 32) : c) != maiusculo[i]) return false;
-    }
-    return true;
-}
-
 uint32_t HashChave(std::string_view chave) {
     return uint32_t(std::hash<std::string_view>{}(chave));
 }
@@ -530,7 +519,7 @@ bool TkwUpdVerificacao::TemAChave(const TEntradaIndice& e) {
     int32_t op = 0;
     rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
     return op == chave_.operacao && camposRegistro_[size_t(c.sistema)] == chave_.sistema &&
-           MesmoObjeto(camposRegistro_[size_t(c.objeto)], chave_.objeto);
+           rtl::SameText(camposRegistro_[size_t(c.objeto)], chave_.objeto);
 }
 
 bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
