@@ -1,6 +1,7 @@
-// bench/BenchHttp.h: what the HTTP benchmarks share: a stream that counts and keeps nothing,
-// the served files, and lighttpd started on a free port of 127.0.0.1 from a configuration
-// that gets the lines a case adds (TLS settings), stopped when the object goes.
+// bench/BenchHttp.h: what the HTTP benchmarks share: streams that count and keep nothing (one
+// that writes to /dev/null as curl -o /dev/null does), the served files, and lighttpd started
+// on a free port of 127.0.0.1 from a configuration that gets the lines a case adds (TLS
+// settings), stopped when the object goes.
 #pragma once
 
 #include <signal.h>
@@ -17,7 +18,7 @@
 namespace bench {
 
 // Counts what it is given and keeps nothing.
-class DiscardStream final : public rtl::Stream {
+class DiscardStream : public rtl::Stream {
 public:
     size_t Read(void*, size_t) override { return 0; }
     size_t Write(const void*, size_t count) override {
@@ -30,6 +31,18 @@ public:
 
 private:
     int64_t size_ = 0;
+};
+
+// Writes what it is given to /dev/null as well, one write(2) per piece as curl -o /dev/null
+// does: a download's sink that costs ours what curl's costs curl.
+class NullDeviceStream final : public DiscardStream {
+public:
+    size_t Write(const void* data, size_t count) override {
+        return DiscardStream::Write(data, null_.Write(data, count));
+    }
+
+private:
+    rtl::FileStream null_{"/dev/null", rtl::FileMode::OpenReadWrite};
 };
 
 // size bytes of one 1 MiB block repeated: the same byte, or a pseudo-random block.

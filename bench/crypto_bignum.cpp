@@ -16,7 +16,7 @@
 #include <string>
 
 #include "bench/BenchLine.h"
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "bench/BenchLine.h"
-#include "crypto/SBMD.h"
-#include "crypto/SBSHA.h"
-#include "crypto/SBSHA2.h"
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/SBMD.h"
+#include "crypto/hash/SBSHA.h"
+#include "crypto/hash/SBSHA2.h"
+#include "crypto/hash/SBSHA_x86.h"
 
 namespace {
 

@@ -26,12 +26,12 @@
 
 #include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
-#include "crypto/SBASN1.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBDSA.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRSA.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
+#include "crypto/pk/SBDSA.h"
+#include "crypto/pk/SBRSA.h"
 
 namespace {
 

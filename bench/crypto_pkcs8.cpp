@@ -15,7 +15,7 @@
 
 #include "bench/BenchLine.h"
 #include "bench/BenchSupport.h"
-#include "crypto/SBPKCS8.h"
+#include "crypto/keys/SBPKCS8.h"
 
 namespace {
 

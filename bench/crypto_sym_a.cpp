@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "crypto/SB3DES.h"
-#include "crypto/SBAES.h"
+#include "crypto/sym/SB3DES.h"
+#include "crypto/sym/SBAES.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "crypto/SBBlowfish.h"
-#include "crypto/SBCAST128.h"
-#include "crypto/SBCamellia.h"
-#include "crypto/SBSeed.h"
+#include "crypto/sym/SBBlowfish.h"
+#include "crypto/sym/SBCAST128.h"
+#include "crypto/sym/SBCamellia.h"
+#include "crypto/sym/SBSeed.h"
 #include "rtl/Bytes.h"
 
 namespace {

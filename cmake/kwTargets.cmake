@@ -7,15 +7,26 @@ function(kw_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
-# kw_sources(<out-var> <folder>): the .cpp files of a folder and its sub-folders, less those
-# that belong to a nested library folder (database/drivers inside database).
-function(kw_sources out dir)
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
+# kw_folder_files(<out-var> <folder> <patterns...>): the files of a folder and its sub-folders
+# that match the patterns, less those that belong to a nested library folder (database/drivers
+# inside database).
+function(kw_folder_files out dir)
+  set(globs)
+  foreach(p ${ARGN})
+    list(APPEND globs ${CMAKE_SOURCE_DIR}/${dir}/${p})
+  endforeach()
+  file(GLOB_RECURSE files CONFIGURE_DEPENDS ${globs})
   foreach(other ${KW_LIBRARY_DIRS})
     if(NOT other STREQUAL dir AND other MATCHES "^${dir}/")
-      list(FILTER srcs EXCLUDE REGEX "^${CMAKE_SOURCE_DIR}/${other}/")
+      list(FILTER files EXCLUDE REGEX "^${CMAKE_SOURCE_DIR}/${other}/")
     endif()
   endforeach()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+# kw_sources(<out-var> <folder>): the .cpp and .c files of a folder and its sub-folders.
+function(kw_sources out dir)
+  kw_folder_files(srcs ${dir} *.cpp *.c)
   set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
 

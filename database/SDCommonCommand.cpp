@@ -319,6 +319,9 @@ bool TISqlCommand::ResultSetExists() {
 }
 
 bool TISqlCommand::FetchNextRow() {
+    // Rows are fetched far more often than anything is traced: without hooks there is no
+    // start to take and nothing to report.
+    if (GetSqlTraceHooks() == nullptr) return DoFetchNextRow();
     const TSDTraceStart start;
     const bool row = DoFetchNextRow();
     if (row) TraceSqlFetch(*this, start);
@@ -352,6 +355,13 @@ void TISqlCommand::InitFieldDescs() {
 
 bool TISqlCommand::GetCnvtFieldData(const TSDFieldDesc&, void*, int32_t) {
     NotImplemented("TISqlCommand.GetCnvtFieldData");
+}
+
+void TISqlCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) {
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t* p = record + cells[i].Slot;
+        p[0] = GetCnvtFieldData(*cells[i].Desc, p + 1, cells[i].Limit) ? 1 : 0;
+    }
 }
 
 void TISqlCommand::GetOutputParams() {
@@ -424,13 +434,12 @@ int32_t TISqlCommand::GetFieldOffset(int index) const {
     return FieldOffsets[size_t(index)];
 }
 
-uint8_t* TISqlCommand::GetFieldCell(int32_t fieldNo, TSDBuffer* buffer) {
+void TISqlCommand::FieldCellFailure(int32_t fieldNo, const TSDBuffer* buffer) const {
     rtl::Assert(fieldNo >= 1, "Invalid field number %d", fieldNo);
     rtl::Assert(!FieldOffsets.empty(), "TISqlCommand.GetFieldCell: no field offsets");
     rtl::Assert(buffer != nullptr, "TISqlCommand.GetFieldCell: no buffer");
-    const int32_t offset = GetFieldOffset(fieldNo - 1);
-    rtl::Assert(offset >= 0, "Field %d has no cell", fieldNo);
-    return buffer->Data() + offset;
+    rtl::Assert(GetFieldOffset(fieldNo - 1) >= 0, "Field %d has no cell", fieldNo);
+    throw rtl::EAssertionFailed("TISqlCommand.GetFieldCell: FieldCellFailure without a failure");
 }
 
 TSDBlobRef TISqlCommand::GetFieldBlobData(const TSDFieldDesc& desc) {

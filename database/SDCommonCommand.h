@@ -51,6 +51,14 @@ struct TSDFieldDesc {
     bool AutoIncrement = false;
 };
 
+// A column whose current value GetCnvtRowData copies into a record: the value-present byte
+// at Slot, then the value as GetCnvtFieldData gives it, in at most Limit bytes.
+struct TSDCellCopy {
+    const TSDFieldDesc* Desc = nullptr;
+    int32_t Slot = 0;
+    int32_t Limit = 0;
+};
+
 inline constexpr size_t kMaxFieldNameLen = 70;
 // The largest params or row buffer: sizes are 32-bit in the layout, so larger layouts are
 // refused with an EDatabaseError instead of wrapping.
@@ -141,6 +149,11 @@ public:
     // Copies the current row's value of the column into dest in the engine's layout (dates
     // as TSDDateTimeRec); false for null.
     virtual bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize);
+    // GetCnvtFieldData for each of the columns, in their order, into the record; the byte at
+    // each Slot says whether there was a value. The base asks column by column; a driver that
+    // can reach its current row once for all of them does so (the engine calls this once per
+    // fetched row).
+    virtual void GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record);
     virtual void GetOutputParams();
     // Reads the column's whole long value of the current row; its length (0 or below: null
     // or empty).
@@ -170,7 +183,15 @@ public:
     // Sizes, offsets and typed readers of the current row.
     int32_t ParamDataSize(const TParam& param);
     int32_t GetFieldOffset(int index) const;
-    uint8_t* GetFieldCell(int32_t fieldNo, TSDBuffer* buffer);
+    // The cell of a column in a row buffer; rtl::EAssertionFailed for a field number outside
+    // the layout, a column without a cell or no buffer. Inline: drivers ask once per column of
+    // every row.
+    uint8_t* GetFieldCell(int32_t fieldNo, TSDBuffer* buffer) {
+        if (buffer == nullptr || fieldNo < 1 || size_t(fieldNo) > FieldOffsets.size() ||
+            FieldOffsets[size_t(fieldNo - 1)] < 0) [[unlikely]]
+            FieldCellFailure(fieldNo, buffer);
+        return buffer->Data() + FieldOffsets[size_t(fieldNo - 1)];
+    }
     TSDBlobRef GetFieldBlobData(const TSDFieldDesc& desc);
     void SetFieldBlobData(const TSDFieldDesc& desc, TSDBlobRef data);
     bool GetFieldAsSmallint(int32_t fieldNo, int16_t& value);
@@ -202,6 +223,8 @@ public:
 
 protected:
     [[noreturn]] static void NotImplemented(const char* qualifiedName);
+    // Raises what GetFieldCell found wrong, in the order it checks.
+    [[noreturn]] void FieldCellFailure(int32_t fieldNo, const TSDBuffer* buffer) const;
     // Lays the row buffer out in FieldDescs order: sets FieldOffsets, every BlobIndex and
     // FieldsDataSize, and answers the row's size (cells, then the blob slots). Each cell is a
     // header (kCellHeaderSize bytes unless the driver's cells carry a wider one) and DataSize

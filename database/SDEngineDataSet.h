@@ -387,5 +387,9 @@ private:
 
     mutable std::shared_ptr<rtl::RecordPool> pool_;  // blocks of recordSize_, made on first use
     std::vector<Conversion> conversions_;
+    // When every column with a slot is read as the driver gives it (Direct), the same columns
+    // for one GetCnvtRowData per row; empty otherwise.
+    std::vector<TSDCellCopy> directCells_;
+    bool allDirect_ = false;
     const TSDFieldDescList* conversionsFor_ = nullptr;
 };

@@ -36,12 +36,11 @@ void TSDResultSet::Clear() {
     Changed();
 }
 
+constinit const TSDResultSet::Entry TSDResultSet::kReleased;
+
 const TSDResultSet::Entry& TSDResultSet::At(int index) const {
     if (index < 0 || index >= Count()) NotAvailable();
-    if (index < base_) {
-        static const Entry released;
-        return released;
-    }
+    if (index < base_) return kReleased;
     return items_[size_t(index - base_)];
 }
 
@@ -152,6 +151,19 @@ bool TSDResultSet::FetchNext() {
     dataSet_.SetBookmarkFlagOf(*buffer, rtl::bfCurrent);
     dataSet_.SetBookmarkOf(*buffer, index);
     dataSet_.CopyRowFromCommand(*buffer);
+    if (dataSet_.UniDirectional() && items_.size() == 1 && dataSet_.RecordBufferCount() == 1) {
+        // The usual step of a unidirectional read: the one row kept goes (its buffer serves the
+        // next row) and the new one takes its entry, as the general steps below would leave it.
+        Entry& only = items_.front();
+        if (only.current && only.flag == 1 && !only.original && dataSet_.StatusOf(*only.current) == usUnmodified) {
+            spare_ = std::move(only.current);
+            only.current = std::move(buffer);
+            ++base_;
+            position_ = index;
+            Changed();
+            return true;
+        }
+    }
     Entry entry;
     entry.current = std::move(buffer);
     items_.push_back(std::move(entry));

@@ -111,6 +111,9 @@ private:
         std::unique_ptr<rtl::RecordBuffer> original;
     };
 
+    // What every released row reads as. Set up before the program runs, so that reading it
+    // checks no first use.
+    static const Entry kReleased;
     // The entry of a row (a released row's reads as an empty one); "Record is not available
     // locally" outside the rows.
     const Entry& At(int index) const;

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -222,6 +223,7 @@ public:
     bool NextResultSet() override;
     bool ResultSetExists() override;
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
+    void GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) override;
     void GetOutputParams() override;
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
     int32_t WriteBlob(int32_t index, const uint8_t* data, int32_t count) override;
@@ -231,7 +233,9 @@ public:
     virtual int16_t SqlDataType(TFieldType fieldType);
 
     // The current row's cell of a column (its length-or-indicator header first).
-    uint8_t* CurrentCell(int32_t fieldNo);
+    uint8_t* CurrentCell(int32_t fieldNo) {
+        return GetFieldCell(fieldNo, FieldsBuffer.get()) + CurrentRowOffset();
+    }
     int32_t CurrentRowOffset() const { return currentRow_ * rowSize_; }
     bool BlockFetching() const { return blockFetching_; }
     int32_t RowsPerFetch() const { return rowsPerFetch_; }
@@ -283,13 +287,30 @@ private:
     void FreeRowBuffer(bool check);
     // Checks the columns of the row that just became current (truncation, computed columns).
     void RowArrived();
+    // Lists the bound text and byte columns whose values RowArrived checks for truncation.
+    void PlanTruncationChecks();
     [[noreturn]] void RaiseRowError();
     // A cell in the engine's layout (dates as TSDDateTimeRec); false for null.
     bool ConvertCell(int16_t nativeType, TFieldType fieldType, bool fixedChar, void* dest, int32_t destSize,
                      const uint8_t* cell, int32_t cellSize);
+    // ConvertCell's dates, times, GUIDs and decimals (a cell that is not null); false when the
+    // type is none of those, which are copied as they are.
+    bool ConvertCodedCell(int16_t nativeType, TFieldType fieldType, void* dest, int32_t destSize,
+                          const uint8_t* cell, int32_t cellSize, bool& present);
 
     TICustomOdbcDatabase* odbcDatabase_;
     bool blockLoaded_ = false;
+    // A column RowArrived checks: its description's index, its field number and the most
+    // bytes its cell holds.
+    struct TruncationCheck {
+        int descIndex;
+        int32_t fieldNo;
+        int32_t capacity;
+    };
+    // Made by PlanTruncationChecks when the row buffer is bound (or at the first row after),
+    // dropped with the row buffer.
+    std::vector<TruncationCheck> truncationChecks_;
+    bool truncationChecksPlanned_ = false;
 };
 
 class TIOdbcCommand final : public TICustomOdbcCommand {
@@ -398,9 +419,16 @@ protected:
     void FillComputedColumns() override;
 };
 
-// A cell's length-or-indicator (the whole 8-byte header).
-odbcapi::SQLLEN OdbcCellIndicator(const uint8_t* cell);
-void SetOdbcCellIndicator(uint8_t* cell, odbcapi::SQLLEN value);
+// A cell's length-or-indicator (the whole 8-byte header). Inline: read for every cell of
+// every fetched row.
+inline odbcapi::SQLLEN OdbcCellIndicator(const uint8_t* cell) {
+    odbcapi::SQLLEN v;
+    std::memcpy(&v, cell, sizeof v);
+    return v;
+}
+inline void SetOdbcCellIndicator(uint8_t* cell, odbcapi::SQLLEN value) {
+    std::memcpy(cell, &value, sizeof value);
+}
 
 // The connection text with the log-in added: UID (unless the text names UID= or USERID=) and
 // PWD (unless it names PWD= or PASSWORD=), each only when not empty, their values written by

@@ -20,16 +20,6 @@
 using namespace odbcapi;
 using namespace odbccells;
 
-SQLLEN OdbcCellIndicator(const uint8_t* cell) {
-    SQLLEN v;
-    std::memcpy(&v, cell, sizeof v);
-    return v;
-}
-
-void SetOdbcCellIndicator(uint8_t* cell, SQLLEN value) {
-    std::memcpy(cell, &value, sizeof value);
-}
-
 int64_t OdbcIntervalToScaled(int16_t intervalType, const uint8_t* interval) {
     const uint8_t* v = interval + 8;
     __int128 scaled;
@@ -105,6 +95,7 @@ int32_t TICustomOdbcCommand::GetFieldsBufferSize() {
     // Cells on 8-byte boundaries: the 64-bit indicator heads each cell, and a block fetch
     // finds row r at r * row size.
     rowSize_ = LayOutFieldCells(8);
+    truncationChecksPlanned_ = false;  // planned again for the new layout
     int64_t size = rowSize_;
     const int32_t prefetch = OdbcDatabase().PrefetchRows;
     if (BlobFieldCount == 0 && prefetch > 1 && stmt_ != nullptr) {
@@ -131,11 +122,6 @@ TSDBuffer* TICustomOdbcCommand::GetFieldsBuffer() {
     return FieldsBuffer.get();
 }
 
-uint8_t* TICustomOdbcCommand::CurrentCell(int32_t fieldNo) {
-    uint8_t* cell = GetFieldCell(fieldNo, FieldsBuffer.get());
-    return cell + CurrentRowOffset();
-}
-
 void TICustomOdbcCommand::SetFieldsBuffer() {
     rtl::Assert(FieldsBuffer != nullptr, "TICustomOdbcCommand.SetFieldsBuffer: no row buffer");
     const TSDServerType server = OdbcDatabase().GetServerType();
@@ -156,6 +142,7 @@ void TICustomOdbcCommand::SetFieldsBuffer() {
             CheckStmt(Fn().SQLBindCol(stmt_, SQLUSMALLINT(d.FieldNo), SQLSMALLINT(cType),
                                       cell + kCellHeaderSize, d.DataSize, IndicatorOf(cell)));
     }
+    PlanTruncationChecks();
 }
 
 void TICustomOdbcCommand::FreeRowBuffer(bool check) {
@@ -182,6 +169,8 @@ void TICustomOdbcCommand::FreeRowBuffer(bool check) {
     rowsPerFetch_ = 1;
     rowStatus_.clear();
     rowsFetched_ = 0;
+    truncationChecks_.clear();
+    truncationChecksPlanned_ = false;
     TISqlCommand::FreeFieldsBuffer();
 }
 
@@ -247,8 +236,8 @@ bool TICustomOdbcCommand::DoFetchNextRow() {
     return true;
 }
 
-void TICustomOdbcCommand::RowArrived() {
-    FillComputedColumns();
+void TICustomOdbcCommand::PlanTruncationChecks() {
+    truncationChecks_.clear();
     const TSDServerType server = OdbcDatabase().GetServerType();
     for (int i = 0; i < FieldDescs->Count(); ++i) {
         const TSDFieldDesc& d = FieldDescs->GetFieldDesc(i);
@@ -256,16 +245,23 @@ void TICustomOdbcCommand::RowArrived() {
         const bool text = IsCharCType(d.FieldType);
         const bool binary =
             (d.FieldType == ftBytes || d.FieldType == ftVarBytes) && !IsBlobFieldType(server, d.FieldType);
-        if (!text && !binary) continue;
+        if (text || binary) truncationChecks_.push_back({i, d.FieldNo, d.DataSize - (text ? 1 : 0)});
+    }
+    truncationChecksPlanned_ = true;
+}
+
+void TICustomOdbcCommand::RowArrived() {
+    FillComputedColumns();
+    if (!truncationChecksPlanned_) PlanTruncationChecks();
+    for (const TruncationCheck& check : truncationChecks_) {
         // A value longer than its cell must not be passed on cut short.
-        const SQLLEN ind = OdbcCellIndicator(CurrentCell(d.FieldNo));
-        const SQLLEN capacity = d.DataSize - (text ? 1 : 0);
-        if (ind == SQL_NO_TOTAL || ind > capacity)
+        const SQLLEN ind = OdbcCellIndicator(CurrentCell(check.fieldNo));
+        if (ind == SQL_NO_TOTAL || ind > check.capacity)
             OdbcDatabase().RaiseError(
                 0, 0, false, "01004",
                 rtl::Format("String data, right truncated: the value of field '%s' is longer "
                             "than its %d bytes",
-                            d.FieldName, int64_t(capacity)));
+                            FieldDescs->GetFieldDesc(check.descIndex).FieldName, int64_t(check.capacity)));
     }
 }
 
@@ -319,82 +315,148 @@ void TICustomOdbcCommand::RaiseRowError() {
 // ---------------------------------------------------------------------------------------------
 // Cell conversion
 
-bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType, bool fixedChar, void* dest,
-                                      int32_t destSize, const uint8_t* cell, int32_t cellSize) {
+namespace {
+
+// The day number of the year, month and day that start a date or time-stamp structure;
+// EncodeDate's error for a date that does not exist. Every month has 28 days: only later days
+// ask the calendar.
+int32_t OdbcDayNumber(const uint8_t* data) {
+    const int year = int16_t(Read16(data)), month = Read16(data + 2), day = Read16(data + 4);
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        (day > 28 && day > rtl::DaysInMonth(year, month)))
+        rtl::EncodeDate(year, month, day);  // raises its error
+    return rtl::DayNumberOfDate(year, month, day);
+}
+
+}  // namespace
+
+bool TICustomOdbcCommand::ConvertCodedCell(int16_t nativeType, TFieldType fieldType, void* dest, int32_t destSize,
+                                           const uint8_t* cell, int32_t cellSize, bool& present) {
+    const SQLLEN ind = OdbcCellIndicator(cell);
+    const uint8_t* data = cell + kCellHeaderSize;
+    auto* out = static_cast<uint8_t*>(dest);
+    present = true;
+    switch (fieldType) {
+        case ftDate:
+        case ftTime:
+        case ftDateTime: {
+            if (ind == 0) {
+                present = false;
+                return true;
+            }
+            TSDDateTimeRec rec;
+            if (fieldType == ftDate) {
+                rec = TSDDateTimeRec::FromDate(OdbcDayNumber(data));
+            } else if (fieldType == ftTime) {
+                rec = TSDDateTimeRec::FromTime(int32_t(
+                    (int64_t(Read16(data)) * 3600 + Read16(data + 2) * 60 + Read16(data + 4)) * 1000));
+            } else {
+                rtl::TTimeStamp ts;
+                ts.Date = OdbcDayNumber(data);
+                ts.Time = int32_t(
+                    (int64_t(Read16(data + 6)) * 3600 + Read16(data + 8) * 60 + Read16(data + 10)) * 1000);
+                rec = TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts) + Read32(data + 12) / 1000000);
+            }
+            std::memcpy(out, rec.Bytes, size_t(std::min<int32_t>(destSize, int32_t(sizeof rec.Bytes))));
+            return true;
+        }
+        case ftGuid: {
+            char text[38];
+            GuidToChars(data, 16, text, int(sizeof text));
+            rtl::Assert(destSize >= 38, "TICustomOdbcCommand.GetCnvtFieldData: GUID destination too small");
+            std::memcpy(out, text, 38);
+            if (destSize > 38) out[38] = 0;
+            return true;
+        }
+        case ftBCD:
+            if (IsIntervalType(nativeType)) {
+                rtl::TBcd bcd;
+                if (!rtl::CurrencyToBcd(OdbcIntervalToScaled(nativeType, data), bcd, 32, 4))
+                    rtl::DatabaseError("Interval value out of range");
+                std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
+                return true;
+            }
+            if (nativeType == SQL_NUMERIC || nativeType == SQL_DECIMAL) {
+                // Fetched as decimal text, so that no digit passes through a double.
+                const int32_t length =
+                    ind < 0 ? 0 : int32_t(std::min<SQLLEN>(ind, std::max(cellSize - 1, 0)));
+                const std::string_view text(reinterpret_cast<const char*>(data), size_t(length));
+                int64_t scaled = 0;
+                rtl::TBcd bcd;
+                if (!OdbcDecimalTextToScaled(text, scaled) || !rtl::CurrencyToBcd(scaled, bcd, 32, 4))
+                    rtl::DatabaseErrorFmt("Numeric value '%s' out of range", std::string(text));
+                std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// Runs once per column of every row, inlined into its callers: texts and the types bound in
+// the engine's own layout (numbers, bytes) are copied here; dates, GUIDs and decimals are
+// converted by ConvertCodedCell.
+[[gnu::always_inline]] inline bool TICustomOdbcCommand::ConvertCell(int16_t nativeType, TFieldType fieldType,
+                                                                    bool fixedChar, void* dest, int32_t destSize,
+                                                                    const uint8_t* cell, int32_t cellSize) {
     const SQLLEN ind = OdbcCellIndicator(cell);
     if (ind == SQL_NULL_DATA) return false;
     const uint8_t* data = cell + kCellHeaderSize;
     auto* out = static_cast<uint8_t*>(dest);
-    if (IsDateTimeFieldType(fieldType)) {
-        if (ind == 0) return false;
-        TSDDateTimeRec rec;
-        if (fieldType == ftDate) {
-            const rtl::TDateTime date =
-                rtl::EncodeDate(int16_t(Read16(data)), Read16(data + 2), Read16(data + 4));
-            rec = TSDDateTimeRec::FromDate(rtl::DateTimeToTimeStamp(date).Date);
-        } else if (fieldType == ftTime) {
-            rec = TSDDateTimeRec::FromTime(
-                int32_t((int64_t(Read16(data)) * 3600 + Read16(data + 2) * 60 + Read16(data + 4)) * 1000));
-        } else {
-            const rtl::TDateTime date =
-                rtl::EncodeDate(int16_t(Read16(data)), Read16(data + 2), Read16(data + 4));
-            rtl::TTimeStamp ts;
-            ts.Date = rtl::DateTimeToTimeStamp(date).Date;
-            ts.Time = int32_t((int64_t(Read16(data + 6)) * 3600 + Read16(data + 8) * 60 + Read16(data + 10)) *
-                              1000);
-            rec = TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts) + Read32(data + 12) / 1000000);
+    switch (fieldType) {
+        case ftString:
+        case ftFixedChar: {
+            if (destSize <= 0) return true;
+            const int32_t capacity = std::max(cellSize - 1, 0);
+            const int32_t available = ind < 0 ? capacity : int32_t(std::min<SQLLEN>(ind, capacity));
+            const int32_t n = std::min(available, destSize);
+            std::memcpy(out, data, size_t(n));
+            out[n < destSize ? n : destSize - 1] = 0;
+            // Only fixed-length columns are padded by the server; the blanks of a varying
+            // column are the value's own.
+            if (fixedChar && OdbcDatabase().RTrimCharOutput) TrimTrailingBlanks(reinterpret_cast<char*>(out));
+            return true;
         }
-        std::memcpy(out, rec.Bytes, size_t(std::min<int32_t>(destSize, int32_t(sizeof rec.Bytes))));
-        return true;
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftGuid:
+        case ftBCD: {
+            bool present = false;
+            if (ConvertCodedCell(nativeType, fieldType, dest, destSize, cell, cellSize, present)) return present;
+            break;
+        }
+        default:
+            break;
     }
-    if (fieldType == ftGuid) {
-        char text[38];
-        GuidToChars(data, 16, text, int(sizeof text));
-        rtl::Assert(destSize >= 38, "TICustomOdbcCommand.GetCnvtFieldData: GUID destination too small");
-        std::memcpy(out, text, 38);
-        if (destSize > 38) out[38] = 0;
-        return true;
-    }
-    if (fieldType == ftBCD && IsIntervalType(nativeType)) {
-        rtl::TBcd bcd;
-        if (!rtl::CurrencyToBcd(OdbcIntervalToScaled(nativeType, data), bcd, 32, 4))
-            rtl::DatabaseError("Interval value out of range");
-        std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
-        return true;
-    }
-    if (fieldType == ftBCD && (nativeType == SQL_NUMERIC || nativeType == SQL_DECIMAL)) {
-        // Fetched as decimal text, so that no digit passes through a double.
-        const int32_t length = ind < 0 ? 0 : int32_t(std::min<SQLLEN>(ind, std::max(cellSize - 1, 0)));
-        const std::string_view text(reinterpret_cast<const char*>(data), size_t(length));
-        int64_t scaled = 0;
-        rtl::TBcd bcd;
-        if (!OdbcDecimalTextToScaled(text, scaled) || !rtl::CurrencyToBcd(scaled, bcd, 32, 4))
-            rtl::DatabaseErrorFmt("Numeric value '%s' out of range", std::string(text));
-        std::memcpy(out, &bcd, size_t(std::min<int32_t>(destSize, int32_t(sizeof bcd))));
-        return true;
-    }
-    if (RequiredCnvtFieldType(fieldType))
-        throw rtl::EAssertionFailed(std::string("Data conversion is not implemented for datatype ") +
-                                    rtl::FieldTypeName(fieldType));
-    const int32_t capacity = IsCharCType(fieldType) ? std::max(cellSize - 1, 0) : cellSize;
-    const int32_t available = ind < 0 ? capacity : int32_t(std::min<SQLLEN>(ind, capacity));
-    if (IsCharCType(fieldType)) {
-        if (destSize <= 0) return true;
-        const int32_t n = std::min(available, destSize);
+    // The types the driver reads in the engine's layout as they are: every type
+    // RequiredCnvtFieldType names was converted above. Numbers take a copy of their own size.
+    const int32_t available = ind < 0 ? cellSize : int32_t(std::min<SQLLEN>(ind, cellSize));
+    const int32_t n = std::max(0, std::min(available, destSize));
+    if (n == 4)
+        std::memcpy(out, data, 4);
+    else if (n == 8)
+        std::memcpy(out, data, 8);
+    else
         std::memcpy(out, data, size_t(n));
-        out[n < destSize ? n : destSize - 1] = 0;
-        // Only fixed-length columns are padded by the server; the blanks of a varying
-        // column are the value's own.
-        if (fixedChar && OdbcDatabase().RTrimCharOutput) TrimTrailingBlanks(reinterpret_cast<char*>(out));
-        return true;
-    }
-    std::memcpy(out, data, size_t(std::max(0, std::min(available, destSize))));
     return true;
 }
 
 bool TICustomOdbcCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) {
     return ConvertCell(desc.NativeType, desc.FieldType, desc.IsFixedChar, dest, destSize,
                        CurrentCell(desc.FieldNo), desc.DataSize);
+}
+
+void TICustomOdbcCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) {
+    for (size_t i = 0; i < count; ++i) {
+        const TSDFieldDesc& desc = *cells[i].Desc;
+        uint8_t* p = record + cells[i].Slot;
+        p[0] = ConvertCell(desc.NativeType, desc.FieldType, desc.IsFixedChar, p + 1, cells[i].Limit,
+                           CurrentCell(desc.FieldNo), desc.DataSize)
+                   ? 1
+                   : 0;
+    }
 }
 
 int32_t TICustomOdbcCommand::CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value,

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "rtl/Stream.h"
 
 namespace {

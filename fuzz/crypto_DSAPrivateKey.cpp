@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/SBDSA.h"
+#include "crypto/pk/SBDSA.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/SBElgamal.h"
+#include "crypto/pk/SBElgamal.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "crypto/SBPEM.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPEM.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace {
 

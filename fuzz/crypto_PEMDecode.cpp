@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBPEM.h"
+#include "crypto/keys/SBPEM.h"
 
 namespace {
 

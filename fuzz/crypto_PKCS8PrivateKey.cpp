@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBPKCS8.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPKCS8.h"
 
 namespace {
 

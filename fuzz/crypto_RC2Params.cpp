@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "crypto/SBRC2.h"
+#include "crypto/sym/SBRC2.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ByteString input(reinterpret_cast<const char*>(data), size);

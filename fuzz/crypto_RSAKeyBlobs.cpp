@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBRSA.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/pk/SBRSA.h"
 
 namespace {
 

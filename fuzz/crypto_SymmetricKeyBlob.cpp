@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "rtl/Stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/DateTime.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBPKCS12.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "tls/SBHTTPAuth.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
 #include "tls/SBClient.h"
 #include "tls/SBZlib.h"
 

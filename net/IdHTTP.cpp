@@ -691,24 +691,20 @@ void TIdCustomHTTP::ReadResult(TIdHTTPResponse& response) {
 namespace {
 
 // Moves up to count body bytes (-1: until the server closes) from the connection into the
-// stream, straight from the input buffer (the one copy a body needs); answers how many arrived
-// before the connection closed.
+// stream, straight from what the transport received (the one copy a body needs); answers how
+// many arrived before the connection closed.
 int64_t ReadBodyBytes(TIdIOHandler& io, rtl::Stream& stream, int64_t count) {
     int64_t received = 0;
     while (count < 0 || received < count) {
-        if (io.InputBufferIsEmpty()) {
-            if (!io.InputQueue) break;
-            try {
-                if (io.ReadFromSource(true, -1, true) <= 0) break;
-            } catch (const EIdConnClosedGracefully&) {
-                break;
-            }
-            continue;
+        const int64_t want = count < 0 ? INT32_MAX : std::min<int64_t>(count - received, INT32_MAX);
+        int32_t n = 0;
+        try {
+            n = io.ReadSomeTo(stream, int32_t(want));
+        } catch (const EIdConnClosedGracefully&) {
+            break;
         }
-        const int64_t want = count < 0 ? io.InputQueue->Size() : std::min<int64_t>(count - received, io.InputQueue->Size());
-        stream.WriteBuffer(io.InputQueue->Data().data(), size_t(want));
-        io.InputQueue->Consume(int32_t(want));
-        received += want;
+        if (n <= 0) break;
+        received += n;
     }
     return received;
 }

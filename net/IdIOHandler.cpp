@@ -179,6 +179,22 @@ void TIdIOHandler::ReadToStream(TIdStream& stream, int32_t count, bool untilClos
     if (!untilClosed && remaining > 0) RaiseConnClosedGracefully();
 }
 
+int32_t TIdIOHandler::ReadSomeTo(rtl::Stream& stream, int32_t limit) {
+    if (limit <= 0) return 0;
+    if (InputBufferIsEmpty()) return InputQueue ? ReceiveSomeTo(stream, limit) : 0;
+    const int32_t n = std::min(InputQueue->Size(), limit);
+    stream.WriteBuffer(InputQueue->Data().data(), size_t(n));
+    InputQueue->Consume(n);
+    return n;
+}
+
+int32_t TIdIOHandler::ReceiveSomeTo(rtl::Stream& stream, int32_t limit) {
+    // A read that brings bytes leaves them in the input buffer (an intercept that keeps none
+    // makes the read a close).
+    if (ReadFromSource(true, -1, true) <= 0 || InputBufferIsEmpty()) return 0;
+    return ReadSomeTo(stream, limit);
+}
+
 std::string TIdIOHandler::ReadAllUntilClosed() {
     WorkBegin(wmRead, 0);
     TIdFinally end{[this] { WorkEnd(wmRead); }};

@@ -109,6 +109,11 @@ public:
     int32_t ReadInt32(bool convert = true);
     // count -1 and not untilClosed: a 32-bit big-endian length first.
     virtual void ReadToStream(TIdStream& stream, int32_t count = -1, bool untilClosed = false);
+    // Moves at most limit (> 0) bytes of input into the stream: what the input buffer holds,
+    // else what one ReadFromSource(true, -1, true) brings, with its failures (the peer's close
+    // is EIdConnClosedGracefully). The count moved, each byte reported as read work; 0 when the
+    // handler has no input buffer.
+    int32_t ReadSomeTo(rtl::Stream& stream, int32_t limit);
     virtual std::string ReadAllUntilClosed();
     // Collects input until it contains text; everything collected.
     virtual std::string WaitForText(std::string_view text);
@@ -154,9 +159,13 @@ protected:
     bool HoldsLinkTo(const rtl::Component* other) const override;
     // Raises the peer's orderly close.
     [[noreturn]] void RaiseConnClosedGracefully();
+    // ReadSomeTo with an empty input buffer: here through the input buffer; a transport may
+    // hand what it receives to the stream without queueing it, with the bytes past the limit
+    // left in the input buffer.
+    virtual int32_t ReceiveSomeTo(rtl::Stream& stream, int32_t limit);
+    void ReportInputConsumed(int32_t count) { WorkProgress(wmRead, count); }
 
 private:
-    void ReportInputConsumed(int32_t count) { WorkProgress(wmRead, count); }
     std::string MaxLineReached(int32_t maximum);
     void CaptureLinesTo(const std::function<void(const std::string&)>& store, int32_t& count,
                         std::string_view endLine, bool dotTransparency);

@@ -105,6 +105,30 @@ void TIdIOHandlerStack::CheckForDataOnSource(int32_t timeout) {
 }
 
 int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) {
+    return Receive(raiseIfDisconnected, timeout, raiseOnTimeout, false);
+}
+
+int32_t TIdIOHandlerStack::ReceiveSomeTo(rtl::Stream& stream, int32_t limit) {
+    // An intercept sees (and may rewrite) every receive: its bytes take the input buffer.
+    if (Intercept() != nullptr) return TIdIOHandler::ReceiveSomeTo(stream, limit);
+    const int32_t count = Receive(true, -1, true, true);
+    if (count <= 0) return 0;
+    const int32_t n = std::min(count, limit);
+    // What came past the limit (the next response, a chunk's end) waits in the input buffer.
+    if (count > n)
+        InputQueue->AppendBytes(std::span<const uint8_t>(ownReceive_.data() + n, size_t(count - n)));
+    stream.WriteBuffer(ownReceive_.data(), size_t(n));
+    ReportInputConsumed(n);
+    return n;
+}
+
+void TIdIOHandlerStack::Close() {
+    TBytes().swap(ownReceive_);
+    TIdIOHandlerSocket::Close();
+}
+
+int32_t TIdIOHandlerStack::Receive(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout,
+                                   bool keep) {
     if (timeout == -1) timeout = ReadTimeout == 0 ? -2 : ReadTimeout;
     CheckForDisconnect(raiseIfDisconnected, false);
     if (!Binding || !Binding->HandleAllocated()) {
@@ -121,7 +145,11 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
         }
         if (ReceiveScratch) {
             if (!Binding->HandleAllocated()) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
-            TBytes bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)));
+            const size_t size = static_cast<size_t>(std::max(RecvBufferSize, 1));
+            TBytes fresh;
+            TBytes& bytes = keep ? ownReceive_ : fresh;
+            // The handler's own array is zeroed only where it grows.
+            bytes.resize(size);
             try {
                 count = ReceiveFromTransport(bytes, timeout);
             } catch (const EIdException&) {
@@ -135,8 +163,9 @@ int32_t TIdIOHandlerStack::ReadFromSource(bool raiseIfDisconnected, int32_t time
                 return -1;
             }
             if (count < 0) continue;  // nothing for the caller yet: wait again
-            bytes.resize(size_t(count));
-            if (count > 0) {
+            // Kept bytes stay in ownReceive_ for the caller.
+            if (count > 0 && !keep) {
+                bytes.resize(size_t(count));
                 if (Intercept() != nullptr) {
                     Intercept()->InterceptReceive(bytes);
                     count = int32_t(bytes.size());

@@ -21,6 +21,11 @@ namespace {
 
 const TIdOpenSSLApi& Api() { return OpenSSLApi(); }
 
+// How much a connection's receive asks of the socket. OpenSSL reads records ahead into a buffer
+// of this size, so one receive brings several records instead of a header and then a body for
+// each; what it holds is read before the socket is waited on (TIdSSLSocket::HasPending).
+constexpr size_t kReadAheadSize = 128 * 1024;
+
 std::mutex gInitLock;
 std::atomic<int32_t> gContextCount{0};
 BIO_METHOD* gBioMethod = nullptr;
@@ -230,6 +235,13 @@ void TIdSSLContext::Configure(const TIdSSLOptions& options) {
     VerifyPeerDisabled = options.VerifyPeerDisabled;
 }
 
+void TIdSSLContext::LoadSystemCertificates() {
+    if (systemCertificatesLoaded_ || handle_ == nullptr) return;
+    systemCertificatesLoaded_ = true;
+    Api().SSL_CTX_set_default_verify_paths(handle_);
+    Api().ERR_clear_error();  // a missing system file is no failure of the connection
+}
+
 void TIdSSLContext::ReleaseContextHandle() {
     if (handle_ != nullptr) Api().SSL_CTX_free(handle_);
     handle_ = nullptr;
@@ -255,9 +267,17 @@ void TIdSSLContext::SetUpContext(Kind kind) {
         EIdException::RaiseIdException<EIdOSSLCreatingContextError>(WithReasons(RSOSSL::CreatingContextError));
     if (api.SSL_CTX_ctrl(handle_, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr) != 1)
         EIdException::RaiseIdException<EIdOSSLCreatingContextError>(WithReasons(RSOSSL::CreatingContextError));
+    api.SSL_CTX_ctrl(handle_, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    api.SSL_CTX_set_default_read_buffer_len(handle_, kReadAheadSize);
     api.SSL_CTX_set_default_passwd_cb(handle_, &PasswordCallback);
     api.SSL_CTX_set_default_passwd_cb_userdata(handle_, this);
-    api.SSL_CTX_set_default_verify_paths(handle_);
+    // The system's certificates are parsed (some tens of milliseconds for its bundle) only by a
+    // context that is going to check a peer: a server's at once, since the connections it
+    // accepts share it, a client's when its connection starts TLS, so a plain connection
+    // through the TLS handler never reads them. Nothing else depends on them, and the store
+    // holds the same certificates either way.
+    systemCertificatesLoaded_ = false;
+    if (kind == Kind::Server) LoadSystemCertificates();
     if (!RootCertFile.empty() && api.SSL_CTX_load_verify_locations(handle_, RootCertFile.c_str(), nullptr) <= 0)
         EIdException::RaiseIdException<EIdOSSLLoadingRootCertError>(WithReasons(RSOSSL::LoadingRootCertError));
     if (!CertFile.empty() && api.SSL_CTX_use_certificate_file(handle_, CertFile.c_str(), SSL_FILETYPE_PEM) <= 0)
@@ -355,6 +375,7 @@ TIdSSLSocket::~TIdSSLSocket() {
 void TIdSSLSocket::Attach(int socket, TIdSSLContext& context, bool client) {
     const TIdOpenSSLApi& api = Api();
     context_ = &context;
+    context.LoadSystemCertificates();
     api.ERR_clear_error();
     ssl_ = api.SSL_new(context.Handle());
     if (ssl_ == nullptr) {
@@ -440,6 +461,10 @@ void TIdSSLSocket::RaiseIoError(int result, const char* what) {
 }
 
 int32_t TIdSSLSocket::Pending() const { return ssl_ != nullptr ? Api().SSL_pending(ssl_) : 0; }
+
+bool TIdSSLSocket::HasPending() const {
+    return ssl_ != nullptr && Api().SSL_has_pending(ssl_) == 1;
+}
 
 int32_t TIdSSLSocket::ReadDecrypted(TBytes& buffer, int32_t timeout) {
     if (ssl_ == nullptr) EIdException::RaiseIdException<EIdClosedSocket>(RSId::ClosedSocket);
@@ -636,8 +661,8 @@ int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveFromTransport(TBytes& bytes, int32_
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::HasBufferedInput() const {
-    // Bytes OpenSSL decrypted already are read before the socket is waited on.
-    return !PassThrough() && tls_ && tls_->Pending() > 0;
+    // Bytes OpenSSL holds (decrypted, or read ahead) are read before the socket is waited on.
+    return !PassThrough() && tls_ && tls_->HasPending();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::PassToIntercept(TBytes& bytes) {

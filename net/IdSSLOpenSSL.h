@@ -11,15 +11,18 @@
 //   the system's CA store and RootCertFile, and the host name (also sent as SNI): the host of
 //   the URI to check when one is set (through a proxy tunnel the handler's Host is the proxy),
 //   else the handler's Host. OnVerifyPeer may refuse a certificate, never accept one OpenSSL
-//   refused. A server asks for client certificates only as VerifyMode says.
+//   refused. A server asks for client certificates only as VerifyMode says. A client's context
+//   reads the system's certificates when its connection starts TLS (a plain connection through
+//   the handler never reads them); a server's when it is set up.
 // - Through a transparent proxy (SOCKS) the proxy is spoken to in plain bytes and the
 //   handshake starts once the tunnel to the destination stands.
 // - Every TIdSSLVersion means TLS 1.2 or 1.3 (the version-flexible method, TLS 1.2 minimum);
 //   an empty CipherList is OpenSSL's default, any other gets ":!aNULL:!eNULL".
 // - A TLS-layer failure raises an EIdOpenSSLError descendant carrying OpenSSL's reason; a
 //   system error keeps its socket code (EIdSocketError); the peer's close_notify is
-//   EIdConnClosedGracefully. Bytes OpenSSL has already decrypted are read before waiting on
-//   the socket. Sends never raise SIGPIPE (a socket BIO of our own sends with MSG_NOSIGNAL).
+//   EIdConnClosedGracefully. Bytes OpenSSL holds already (decrypted, or records read ahead)
+//   are read before waiting on the socket. Sends never raise SIGPIPE (a socket BIO of our own
+//   sends with MSG_NOSIGNAL).
 // - The handler's time-outs bound every wait for the peer, as on a plain socket: each wait of
 //   a handshake and of a read at most ReadTimeout (EIdReadTimeout), a handshake as a whole at
 //   most ConnectTimeout (EIdConnectTimeout); 0 means no limit. The BIO waits with poll only
@@ -131,6 +134,9 @@ public:
     // Copies the options' values.
     void Configure(const TIdSSLOptions& options);
     void SetUpContext(Kind kind);
+    // The system's CA store into the context (SSL_CTX_set_default_verify_paths), once: a server
+    // context's at SetUpContext, a client context's before its connection's handshake.
+    void LoadSystemCertificates();
     void ReleaseContextHandle();
     SSL_CTX* Handle() const { return handle_; }
     TIdSSLCallbackTarget* Parent() const { return parent_; }
@@ -145,6 +151,7 @@ private:
     TIdSSLCallbackTarget* parent_;
     SSL_CTX* handle_ = nullptr;
     Kind kind_ = Kind::Client;
+    bool systemCertificatesLoaded_ = false;
 };
 
 class TIdSSLSocket;
@@ -216,6 +223,9 @@ public:
     int32_t WriteEncrypted(const TBytes& buffer, size_t offset = 0);
     // Decrypted bytes waiting inside OpenSSL.
     int32_t Pending() const;
+    // Whether OpenSSL holds bytes not yet read: decrypted, or received ahead and not yet
+    // decrypted (a receive takes several records at once).
+    bool HasPending() const;
     TIdSSLCipher* CipherView();
     SSL* Handle() const { return ssl_; }
     TIdSSLCallbackTarget* Parent() const { return parent_; }

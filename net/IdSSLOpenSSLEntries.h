@@ -56,6 +56,8 @@
     X(SSL_CIPHER_get_version, const char*, (const SSL_CIPHER*))                              \
     X(SSL_CIPHER_get_bits, int, (const SSL_CIPHER*, int*))                                   \
     X(SSL_pending, int, (const SSL*))                                                        \
+    X(SSL_has_pending, int, (const SSL*))                                                    \
+    X(SSL_CTX_set_default_read_buffer_len, void, (SSL_CTX*, size_t))                         \
     X(SSL_set1_host, int, (SSL*, const char*))                                               \
     X(SSL_ctrl, long, (SSL*, int, long, void*))                                              \
     X(SSL_CTX_ctrl, long, (SSL_CTX*, int, long, void*))                                      \

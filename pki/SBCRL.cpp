@@ -9,9 +9,9 @@
 
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Text.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBRDN.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBUtils.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"
 #include "rtl/Component.h"

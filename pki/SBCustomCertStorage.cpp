@@ -7,7 +7,7 @@
 #include <set>
 #include <tuple>
 
-#include "crypto/SBHashFunction.h"
+#include "crypto/facade/SBHashFunction.h"
 #include "rtl/Text.h"
 
 namespace {

@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBRDN.h"
-#include "crypto/SBSharedResource.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBSharedResource.h"
 #include "pki/SBCRL.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"

@@ -2,7 +2,7 @@
 // stored component property.
 #include <cstring>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBPKCS12.h"
 #include "rtl/Bytes.h"

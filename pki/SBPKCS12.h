@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "pki/SBCustomCertStorage.h"
 #include "rtl/SecureBytes.h"
 

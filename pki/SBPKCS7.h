@@ -26,10 +26,10 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBRDN.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBUtils.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBPKCS7Utils.h"
 

@@ -1,11 +1,11 @@
 // pki/SBPKCS7Tree.h: the small tag-tree readings the PKCS#7 and PKCS#12 readers share
 // (versions, segmented contents) and the version writer. Internal to pki/. A child of a given
-// tag byte and form is crypto/SBASN1Tree's PrimitiveChild or ConstructedChild.
+// tag byte and form is crypto/base/SBASN1Tree.h's PrimitiveChild or ConstructedChild.
 #pragma once
 
 #include <cstdint>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 namespace pkcs7tree {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 
 void TElPKCS7Attributes::SetCount(int32_t count) {
     if (count < 0) count = 0;

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 class TElASN1ConstrainedTag;
 

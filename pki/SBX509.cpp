@@ -10,13 +10,13 @@
 #include <climits>
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBMD.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBPEM.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/hash/SBMD.h"
+#include "crypto/keys/SBPEM.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace {
 

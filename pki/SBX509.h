@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBRDN.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBUtils.h"
 #include "pki/SBX509Ext.h"
 #include "rtl/Component.h"
 #include "rtl/DateTime.h"

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBConstants.h"
 
 namespace {
 

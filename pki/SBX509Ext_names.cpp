@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "pki/SBX509Ext.h"
 
 namespace {

@@ -895,8 +895,10 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
             AutoCalcFields && activeBuf_)
             GetCalcFields(*activeBuf_);
     }
+    // Every move sends events; a data set nothing is linked to (a loop over a query) has no
+    // list to copy and walk.
     if (disableCount_ == 0) {
-        NotifyDataSources(event, info);
+        if (!dataSources_.empty()) NotifyDataSources(event, info);
     } else if (event == deUpdateState) {
         stateChangedWhileDisabled_ = true;
     }

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBCryptoProvManager.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/facade/SBCryptoProvManager.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "pki/SBCustomCertStorage.h"
 #include "tls/SBClientInternal.h"
 #include "tls/SBClientSSL2.h"

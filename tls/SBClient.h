@@ -46,8 +46,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBRDN.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/SecureBytes.h"
 #include "tls/SBSSLCommon.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
 #include "rtl/SecureBytes.h"
 #include "tls/SBClient.h"
 

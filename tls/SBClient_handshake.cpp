@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRandom.h"
-#include "platform/Clock.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
+#include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
+#include "platform/Clock.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"
 #include "tls/SBClientInternal.h"

@@ -14,11 +14,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRandom.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
+#include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "rtl/Bytes.h"

@@ -22,10 +22,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBRandom.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/math/SBRandom.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"
 #include "tls/SBClientInternal.h"

@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBPublicKeyCrypto.h"
-#include "crypto/SBRandom.h"
-#include "crypto/SBSymmetricCrypto.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/facade/SBSymmetricCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
+#include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"

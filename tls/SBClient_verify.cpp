@@ -20,7 +20,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "crypto/SBPEM.h"
+#include "crypto/keys/SBPEM.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"

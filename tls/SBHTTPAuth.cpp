@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Workstation.h"
 #include "rtl/Bytes.h"

@@ -3,7 +3,7 @@
 // support in SBSSLCommon_dtls.cpp.
 #include "tls/SBSSLCommon.h"
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "rtl/Format.h"
 
 namespace {

@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBRDN.h"
-#include "crypto/SBSharedResource.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBRDN.h"
+#include "crypto/base/SBSharedResource.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 #include "rtl/EnumSet.h"
 #include "rtl/Exception.h"

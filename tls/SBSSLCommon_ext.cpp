@@ -4,7 +4,7 @@
 // far; nothing raises.
 #include <algorithm>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "rtl/Bytes.h"
 #include "tls/SBSSLCommon.h"
 

@@ -43,7 +43,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 #include "rtl/Stream.h"
 #include "tls/SBSocket.h"

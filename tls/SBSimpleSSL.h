@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 #include "tls/SBSocket.h"
 #include "tls/SecureEngine.h"

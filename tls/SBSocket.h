@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "rtl/Component.h"
 
 enum TElSocksVersion : uint8_t { elSocks4 = 0, elSocks5 = 1 };

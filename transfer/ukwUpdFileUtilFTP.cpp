@@ -14,7 +14,7 @@
 #include "common/ukwUpdConstante.h"
 #include "common/ukwUpdTranslator.h"
 #include "common/ukwUpdUtil.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "platform/Files.h"
 #include "rtl/Exception.h"
 #include "rtl/Format.h"

@@ -194,6 +194,7 @@ public:
     int32_t GetRowsAffected() override { return int32_t(uint32_t(uint64_t(rowsAffected_))); }
     bool ResultSetExists() override { return true; }
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
+    void GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) override;
     void GetOutputParams() override;
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
 
@@ -218,6 +219,9 @@ protected:
 
 private:
     void RefuseProcedure() const;
+    // GetCnvtFieldData of a server column's value that is not null.
+    bool StoreServerValue(const TSDFieldDesc& desc, const char* value, unsigned long length, void* dest,
+                          int32_t destSize);
 
     MYSQL* handle_ = nullptr;
     MYSQL_RES* result_ = nullptr;

@@ -158,6 +158,7 @@ public:
     int32_t GetRowsAffected() override { return rowsAffected_; }
     bool ResultSetExists() override { return true; }
     bool GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) override;
+    void GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) override;
     void GetOutputParams() override;
     int32_t ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) override;
     // Columns whose table says they are identity columns or whose default draws on a sequence
@@ -177,6 +178,9 @@ private:
     void RefuseProcedure() const;
     void ExecuteStatement();
     void FreeResult();
+    // GetCnvtFieldData of a value that is not null, of length bytes.
+    bool StoreServerValue(const TSDFieldDesc& desc, const char* value, int32_t length, void* dest,
+                          int32_t destSize);
 
     PGconn* conn_ = nullptr;
     PGresult* result_ = nullptr;

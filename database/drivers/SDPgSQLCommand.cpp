@@ -287,69 +287,106 @@ bool TIPgCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t
     rtl::Assert(result_ != nullptr && currentRow_ >= 0 && currentRow_ < rowCount_,
                 "TIPgCommand.GetCnvtFieldData: no current row");
     const TPgFunctions& pg = Pg();
-    CheckLoaded();
+    if (pg.PQgetvalue == nullptr) CheckLoaded();
     const int column = desc.FieldNo - 1;
     rtl::Assert(column >= 0 && column < columnCount_, "TIPgCommand.GetCnvtFieldData: column %d", desc.FieldNo);
     // A value with characters is not null: only an empty one needs asking.
     const int32_t length = pg.PQgetlength(result_, currentRow_, column);
     if (length <= 0 && pg.PQgetisnull(result_, currentRow_, column)) return false;
     const char* value = pg.PQgetvalue(result_, currentRow_, column);
-    const TFieldType type = desc.FieldType;
-    if (RequiredCnvtFieldType(type)) {
-        const size_t n = size_t(std::max(length, 0));
-        int64_t whole = 0;
-        switch (type) {
-            case ftSmallint:
-                Store(dest, destSize, int16_t(ParseSqlInt64(value, n, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole : 0),
-                      "ftSmallint");
-                break;
-            case ftInteger:
-                Store(dest, destSize, int32_t(ParseSqlInt64(value, n, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole : 0),
-                      "ftInteger");
-                break;
-            case ftBoolean:
-                Store(dest, destSize, int16_t(SqlTextToBoolean(std::string(value, n)) ? 1 : 0), "ftBoolean");
-                break;
-            case ftFloat: {
-                double v = 0;
-                // money carries a currency symbol and group separators in its text.
-                if (desc.NativeType == kOidMoney) {
-                    if (!DecodePgMoney(value, n, v)) v = 0;
-                } else if (!ParseSqlDouble(value, n, v)) {
-                    v = SqlTextToFloat(std::string(value, n), 0);
-                }
-                Store(dest, destSize, v, "ftFloat");
-                break;
-            }
-            case ftDate:
-            case ftDateTime:
-            case ftTime:
-                StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, n), dest, destSize);
-                break;
-            case ftLargeint:
-                Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
-                break;
-            case ftBCD:
-                StoreDecimalText(desc, value, n, dest, destSize);
-                break;
-            default:
-                break;
-        }
-        return true;
+    return StoreServerValue(desc, value, length, dest, destSize);
+}
+
+void TIPgCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t* record) {
+    // The row and the client are checked once; a column outside the result and a missing row
+    // take GetCnvtFieldData's way, with its checks.
+    const TPgFunctions& pg = Pg();
+    if (result_ == nullptr || currentRow_ < 0 || currentRow_ >= rowCount_ || pg.PQgetvalue == nullptr) {
+        TISqlCommand::GetCnvtRowData(cells, count, record);
+        return;
     }
-    if (IsBlobFieldType(stPostgreSQL, type)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        const TSDFieldDesc& desc = *cells[i].Desc;
+        uint8_t* p = record + cells[i].Slot;
+        const int column = desc.FieldNo - 1;
+        if (column < 0 || column >= columnCount_) {
+            p[0] = GetCnvtFieldData(desc, p + 1, cells[i].Limit) ? 1 : 0;
+            continue;
+        }
+        // A value with characters is not null: only an empty one needs asking.
+        const int32_t length = pg.PQgetlength(result_, currentRow_, column);
+        if (length <= 0 && pg.PQgetisnull(result_, currentRow_, column)) {
+            p[0] = 0;
+            continue;
+        }
+        const char* value = pg.PQgetvalue(result_, currentRow_, column);
+        p[0] = StoreServerValue(desc, value, length, p + 1, cells[i].Limit) ? 1 : 0;
+    }
+}
+
+// Inlined into both readers: its call would cost about what it does for most columns.
+[[gnu::always_inline]] inline bool TIPgCommand::StoreServerValue(const TSDFieldDesc& desc, const char* value,
+                                                                 int32_t length, void* dest,
+                                                                 int32_t destSize) {
+    const TFieldType type = desc.FieldType;
+    // The types RequiredCnvtFieldType names are read from their text; one switch per value.
+    const size_t n = size_t(std::max(length, 0));
+    int64_t whole = 0;
+    switch (type) {
+        case ftSmallint:
+            Store(dest, destSize,
+                  int16_t(ParseSqlInt64(value, n, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole
+                                                                                                     : 0),
+                  "ftSmallint");
+            return true;
+        case ftInteger:
+            Store(dest, destSize,
+                  int32_t(ParseSqlInt64(value, n, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole
+                                                                                                     : 0),
+                  "ftInteger");
+            return true;
+        case ftBoolean:
+            Store(dest, destSize, int16_t(SqlTextToBoolean(std::string(value, n)) ? 1 : 0), "ftBoolean");
+            return true;
+        case ftFloat: {
+            double v = 0;
+            // money carries a currency symbol and group separators in its text.
+            if (desc.NativeType == kOidMoney) {
+                if (!DecodePgMoney(value, n, v)) v = 0;
+            } else if (!ParseSqlDouble(value, n, v)) {
+                v = SqlTextToFloat(std::string(value, n), 0);
+            }
+            Store(dest, destSize, v, "ftFloat");
+            return true;
+        }
+        case ftDate:
+        case ftDateTime:
+        case ftTime:
+            StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, n), dest, destSize);
+            return true;
+        case ftLargeint:
+            Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
+            return true;
+        case ftBCD:
+            StoreDecimalText(desc, value, n, dest, destSize);
+            return true;
+        default:
+            break;
+    }
+    // Texts, the usual rest, are no long values.
+    if (type != ftString && IsBlobFieldType(stPostgreSQL, type)) return false;
     if (destSize <= 0) return true;
     auto* out = static_cast<char*>(dest);
-    int32_t n = std::min(std::max(length, 0), destSize);
+    int32_t count = std::min(std::max(length, 0), destSize);
     if (type == ftString) {
-        if (n == destSize) --n;  // the zero byte takes the last place
-        std::memcpy(out, value, size_t(n));
-        out[n] = 0;
+        if (count == destSize) --count;  // the zero byte takes the last place
+        std::memcpy(out, value, size_t(count));
+        out[count] = 0;
         // Only fixed-length columns are padded by the server; the blanks of a varying
         // column are the value's own.
         if (desc.IsFixedChar && PgDatabase().RTrimCharOutput) TrimTrailingBlanks(out);
     } else {
-        std::memcpy(out, value, size_t(n));
+        std::memcpy(out, value, size_t(count));
     }
     return true;
 }

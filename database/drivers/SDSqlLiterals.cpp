@@ -156,8 +156,59 @@ rtl::TDateTime SqlTextToTimeMs(const std::string& text) {
     return AddMs(SqlTextToTime(rest), ms);
 }
 
+namespace {
+
+// The digits of a decimal integer or fraction, the form nearly every value of a numeric column
+// arrives in: an optional minus sign, digits, and (withFraction) a point followed by more
+// digits. At most 18 digits in all (no overflow of the 64-bit digit value) or false, as for
+// any other form; places counts the digits after the point.
+bool PlainDecimalDigits(const char* text, size_t length, bool withFraction, bool& negative, uint64_t& digits,
+                        int& places) {
+    const char* p = text;
+    const char* const end = text + length;
+    negative = *p == '-';
+    if (negative) ++p;
+    const char* const start = p;
+    uint64_t v = 0;
+    for (; p != end; ++p) {
+        const unsigned d = unsigned(*p) - '0';
+        if (d > 9) break;
+        v = v * 10 + d;
+    }
+    size_t count = size_t(p - start);
+    int fraction = 0;
+    if (p != end) {
+        if (!withFraction || *p != '.' || count == 0) return false;
+        const char* const point = ++p;
+        for (; p != end; ++p) {
+            const unsigned d = unsigned(*p) - '0';
+            if (d > 9) return false;
+            v = v * 10 + d;
+        }
+        fraction = int(p - point);
+        if (fraction == 0) return false;
+        count += size_t(fraction);
+    }
+    // More digits may have wrapped the value round: such texts are not taken here.
+    if (count == 0 || count > 18) return false;
+    digits = v;
+    places = fraction;
+    return true;
+}
+
+}  // namespace
+
 bool ParseSqlInt64(const char* text, size_t length, int64_t& value) {
     if (text == nullptr || length == 0) return false;
+    bool negative = false;
+    uint64_t digits = 0;
+    int places = 0;
+    // Up to 18 digits always fit; the rest (longer texts, "+", the limits) take the general
+    // reading below.
+    if (PlainDecimalDigits(text, length, false, negative, digits, places)) {
+        value = negative ? -int64_t(digits) : int64_t(digits);
+        return true;
+    }
     const char* begin = text;
     if (*begin == '+' && length > 1) ++begin;
     const auto r = std::from_chars(begin, text + length, value);
@@ -166,6 +217,20 @@ bool ParseSqlInt64(const char* text, size_t length, int64_t& value) {
 
 bool ParseSqlDouble(const char* text, size_t length, double& value) {
     if (text == nullptr || length == 0) return false;
+    // A short decimal is its digits over a power of ten: both are doubles exactly (below 2^53,
+    // and 10^22 at most), so the one correctly rounded division gives the correctly rounded
+    // value, the very double the general reading below finds.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    bool negative = false;
+    uint64_t digits = 0;
+    int places = 0;
+    if (PlainDecimalDigits(text, length, true, negative, digits, places) && digits < (uint64_t(1) << 53)) {
+        const double v = double(digits) / kPowersOfTen[places];
+        value = negative ? -v : v;
+        return true;
+    }
     const auto r = std::from_chars(text, text + length, value);
     return r.ec == std::errc() && r.ptr == text + length;
 }
@@ -174,12 +239,15 @@ namespace {
 
 // n digits at p as a number; -1 when one of them is not a digit.
 int Digits(const char* p, int n) {
+    // One test per character and one at the end: every time stamp of a result passes here.
     int v = 0;
+    bool bad = false;
     for (int i = 0; i < n; ++i) {
-        if (p[i] < '0' || p[i] > '9') return -1;
-        v = v * 10 + (p[i] - '0');
+        const unsigned d = unsigned(p[i]) - '0';
+        bad |= d > 9;
+        v = v * 10 + int(d);
     }
-    return v;
+    return bad ? -1 : v;
 }
 
 // "hh:nn:ss[.fff...]" at p (at least 8 characters left): milliseconds of the day, or -1.
@@ -216,7 +284,8 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
     }
     if (length < 10 || text[4] != '-' || text[7] != '-') return false;
     const int y = Digits(text, 4), mo = Digits(text + 5, 2), d = Digits(text + 8, 2);
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > rtl::DaysInMonth(y, mo)) return false;
+    // Every month has 28 days: only later days ask the calendar.
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || (d > 28 && d > rtl::DaysInMonth(y, mo))) return false;
     int ms = 0;
     if (length > 10) {
         if (text[10] != ' ' && text[10] != 'T') return false;
@@ -258,5 +327,9 @@ TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size
 void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize) {
     const int32_t needed = fieldType == ftDate || fieldType == ftTime ? 4 : 8;
     rtl::Assert(destSize >= needed, "StoreDateTimeRec: the value needs %d bytes, got %d", needed, destSize);
-    std::memcpy(dest, rec.Bytes, size_t(needed));
+    // Copies of a known size are plain moves, not a library call per value.
+    if (needed == 4)
+        std::memcpy(dest, rec.Bytes, 4);
+    else
+        std::memcpy(dest, rec.Bytes, 8);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "support/TestSupport.h"
 
 namespace asn1test {

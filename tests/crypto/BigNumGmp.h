@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBMath.h"
+#include "crypto/math/SBMath.h"
 
 namespace kwtest {
 

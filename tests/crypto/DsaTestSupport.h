@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/NistVectorFile.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 
 namespace dsatest {
 

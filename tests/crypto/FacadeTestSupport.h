@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "crypto/OpenSSLPkey.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 
 namespace facadetest {
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBMD.h"
-#include "crypto/SBRIPEMD.h"
-#include "crypto/SBSHA.h"
-#include "crypto/SBSHA2.h"
-#include "crypto/SBSHA_x86.h"
+#include "crypto/hash/SBMD.h"
+#include "crypto/hash/SBRIPEMD.h"
+#include "crypto/hash/SBSHA.h"
+#include "crypto/hash/SBSHA2.h"
+#include "crypto/hash/SBSHA_x86.h"
 
 namespace hashtest {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "crypto/NistVectorFile.h"
-#include "crypto/SBASN1.h"
+#include "crypto/base/SBASN1.h"
 
 namespace kwtest {
 

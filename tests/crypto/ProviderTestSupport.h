@@ -13,9 +13,9 @@
 #include <typeinfo>
 #include <vector>
 
-#include "crypto/SBCryptoProv.h"
-#include "crypto/SBCryptoProvBuiltIn.h"
-#include "crypto/SBCryptoProvBuiltInSym.h"
+#include "crypto/builtin/SBCryptoProvBuiltIn.h"
+#include "crypto/builtin/SBCryptoProvBuiltInSym.h"
+#include "crypto/prov/SBCryptoProv.h"
 
 // The statement raises exactly that class (not a subclass or a class of the same name in
 // another unit) with exactly that message.

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "crypto/NistVectorFile.h"
-#include "crypto/SBASN1.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
-#include "crypto/SBMath.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
+#include "crypto/math/SBMath.h"
 
 namespace pktest {
 

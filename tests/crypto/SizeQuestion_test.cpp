@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "ASN1TestSupport.h"
-#include "crypto/SB3DES.h"
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBDES.h"
-#include "crypto/SBMath.h"
-#include "crypto/SBRC2.h"
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBUtils.h"
+#include "crypto/math/SBMath.h"
+#include "crypto/sym/SB3DES.h"
+#include "crypto/sym/SBDES.h"
+#include "crypto/sym/SBRC2.h"
 
 using asn1test::H;
 

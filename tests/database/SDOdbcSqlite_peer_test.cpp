@@ -92,6 +92,9 @@ TEST_F(OdbcSqlite, ReadsColumnsAsIsqlReadsThem) {
     Exec(*c.db,
          "insert into kinds values (2, 'b  ', -2.25, '1899-12-30', '1999-12-31 23:59:59.000', NULL, 0, -1)");
     Exec(*c.db, "insert into kinds values (3, NULL, NULL, NULL, NULL, '', NULL, NULL)");
+    // Days before 1899-12-30 are date-times below zero.
+    Exec(*c.db,
+         "insert into kinds values (4, 'old', 0.5, '1850-06-15', '1066-10-14 09:30:00.250', 'x', 1, 2)");
     const std::string sql = "select id, name, amount, born, seen, note, flag, big from kinds order by id";
     const Rows ours = Query(*c.db, sql);
     Rows theirs = IsqlRows(sql);
@@ -99,8 +102,21 @@ TEST_F(OdbcSqlite, ReadsColumnsAsIsqlReadsThem) {
     for (auto& row : theirs)
         for (auto& v : row)
             if (v.empty()) v = "<null>";
-    ASSERT_EQ(ours.size(), 3u);
+    ASSERT_EQ(ours.size(), 4u);
     EXPECT_EQ(Describe(ours), Describe(theirs));
+}
+
+// The last days of months, leap days among them, read as dates and in time stamps.
+TEST_F(OdbcSqlite, LastDaysOfMonthsAreRead) {
+    Connection c = Open();
+    Exec(*c.db, "create table days(d date, ts timestamp)");
+    Exec(*c.db,
+         "insert into days values ('2024-02-29', '2000-02-29 10:00:00'), ('2023-04-30', '1900-12-31 00:00:00'), "
+         "('1900-02-28', '2023-01-31 23:59:59.999')");
+    const Rows ours = Query(*c.db, "select d, ts from days");
+    EXPECT_EQ(Describe(ours), Describe(Rows{{"2024-02-29", "2000-02-29 10:00:00.000"},
+                                            {"2023-04-30", "1900-12-31 00:00:00.000"},
+                                            {"1900-02-28", "2023-01-31 23:59:59.999"}}));
 }
 
 // Column declarations and what the driver makes of them. SQLite's ODBC driver reports the

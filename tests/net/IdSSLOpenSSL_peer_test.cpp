@@ -19,6 +19,7 @@
 #include "net/IdSocks.h"
 #include "net/IdTCPClient.h"
 #include "rtl/Stream.h"
+#include "support/TestSupport.h"
 #include "tests/net/HttpServers.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/net/TlsPeers.h"
@@ -206,6 +207,21 @@ TEST(IdSSLOpenSSL, AWholeRecordIsReadBeforeWaitingAgain) {
     EXPECT_TRUE(c.io.InputBufferIsEmpty());
 }
 
+TEST(IdSSLOpenSSL, RecordsThatCameWithOneReceiveAreReadBeforeWaitingAgain) {
+    ScriptedTls t("records");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
+    c.client.Connect();
+    // The peer sent three records at once and waits for a line from us: the second and third
+    // lie in what OpenSSL received ahead, and a read that waited on the socket instead would
+    // end in the time-out.
+    c.io.ReadTimeout = 30000;
+    EXPECT_EQ(c.io.ReadLn(), "one");
+    EXPECT_EQ(c.io.ReadLn(), "two");
+    EXPECT_EQ(c.io.ReadLn(), "three");
+    c.io.WriteLine("done");
+}
+
 TEST(IdSSLOpenSSL, AResetDuringAWriteIsASocketError) {
     ScriptedTls t("reset");
     KW_REQUIRE_PEER(t.Available(), t.Reason());
@@ -362,6 +378,76 @@ TEST(IdSSLOpenSSL, AnAcceptedConnectionThatSaysNothingTimesOut) {
     ASSERT_NE(tls, nullptr);
     tls->ReadTimeout = 200;
     EXPECT_THROW(ReturnsWithinWatchdog([&] { tls->SetPassThrough(false); }), EIdReadTimeout);
+}
+
+struct TrustCase {
+    const char* name;
+    const char* systemFile;  // SSL_CERT_FILE: the server's CA, or "empty"
+    bool startTls;           // plain first (the scripted peer), TLS on the live connection later
+    const char* failure;     // nullptr: connects
+};
+
+TEST(IdSSLOpenSSL, TheSystemStoreIsTrustedFromTheHandshakeOn) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    kwtest::TempDir dir;
+    kwtest::WriteFile(dir / "empty.pem", "");
+    const TrustCase cases[] = {
+        {"the CA in the system's file", "ca.pem", false, nullptr},
+        {"a system file without it", "empty", false, "self-signed certificate in certificate chain"},
+        {"the CA in the system's file, TLS started later", "ca.pem", true, nullptr},
+        {"a system file without it, TLS started later", "empty", true,
+         "unable to get local issuer certificate"},
+    };
+    for (const TrustCase& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        std::unique_ptr<SServer> server;
+        std::unique_ptr<ScriptedTls> scripted;
+        TIdSSLIOHandlerSocketOpenSSL io;
+        TIdTCPClient client;
+        client.SetIOHandler(&io);
+        client.SetHost("localhost");
+        const TestCertificates* issuer = &certs;
+        if (tc.startTls) {
+            scripted = std::make_unique<ScriptedTls>("starttls");
+            KW_REQUIRE_PEER(scripted->Available(), scripted->Reason());
+            issuer = &scripted->certs;  // the scripted peer's certificates are its own
+            client.SetPort(scripted->peer.Port());
+            io.SetPassThrough(true);
+        } else {
+            server = std::make_unique<SServer>(certs, "server");
+            KW_REQUIRE_PEER(server->Available(), server->Reason());
+            client.SetPort(server->Port());
+        }
+        const kwtest::ScopedEnv system("SSL_CERT_FILE", std::string(tc.systemFile) == "empty"
+                                                            ? (dir / "empty.pem").string()
+                                                            : issuer->Path(tc.systemFile));
+        const std::string outcome = kwtest::ThrownMessage([&] {
+            client.Connect();
+            if (tc.startTls) {
+                io.WriteLine("STARTTLS");
+                EXPECT_EQ(io.ReadLn(), "go");
+                io.SetPassThrough(false);  // the handshake, with the system's certificates
+            }
+            io.WriteLine("abc");
+            EXPECT_EQ(io.ReadLn(), tc.startTls ? "tls:abc" : "cba");
+        });
+        if (tc.failure == nullptr)
+            EXPECT_EQ(outcome, "(no exception)");
+        else
+            EXPECT_NE(outcome.find(tc.failure), std::string::npos) << outcome;
+    }
+}
+
+TEST(IdSSLOpenSSL, APlainConnectionThroughTheTlsHandlerStillMakesItsContext) {
+    // The context (and its root certificate file) comes with the connection, TLS or not.
+    ScriptedTls t("starttls");
+    KW_REQUIRE_PEER(t.Available(), t.Reason());
+    TlsClient& c = t.client;
+    c.io.SSLOptions().RootCertFile = t.certs.Path("no-such-file.pem");
+    c.io.SetPassThrough(true);
+    EXPECT_EQ(kwtest::ThrownMessage([&] { c.client.Connect(); }).rfind("Could not load root certificate.", 0),
+              0u);
 }
 
 TEST(IdSSLOpenSSL, CloseThenOpenMakesAFreshContextAndHandshake) {

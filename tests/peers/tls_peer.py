@@ -15,6 +15,9 @@ connection and plays MODE:
   split_record  handshake, then send the first 10 bytes of a record holding "hello world\\n"
                 and nothing more until a line from the client arrives; then the rest of that
                 record, and stay until the client closes
+  records       handshake, then three records ("one\\n", "two\\n", "three\\n") in one send,
+                and nothing more until a line from the client arrives; then stay until the
+                client closes
 
 Exits 0 when the mode ran to its end, 1 otherwise (the reason on stderr).
 """
@@ -50,8 +53,8 @@ def feed(raw, incoming):
     incoming.write(data)
 
 
-def split_record(raw, context):
-    """TLS over memory buffers, so a record can be cut where the test wants it."""
+def memory_tls(raw, context):
+    """TLS over memory buffers, so records can be cut or joined where the test wants."""
     incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
     tls = context.wrap_bio(incoming, outgoing, server_side=True)
     while True:
@@ -62,16 +65,19 @@ def split_record(raw, context):
             flush(raw, outgoing)
             feed(raw, incoming)
     flush(raw, outgoing)
-    tls.write(b"hello world\n")
-    record = outgoing.read()
-    raw.sendall(record[:10])
+    return tls, incoming, outgoing
+
+
+def await_line(raw, tls, incoming):
     line = b""
     while not line.endswith(b"\n"):
         try:
             line += tls.read(65536)
         except ssl.SSLWantReadError:
             feed(raw, incoming)
-    raw.sendall(record[10:])
+
+
+def stay(raw, tls, incoming):
     while True:
         try:
             if not tls.read(65536):
@@ -85,6 +91,25 @@ def split_record(raw, context):
             return
 
 
+def split_record(raw, context):
+    tls, incoming, outgoing = memory_tls(raw, context)
+    tls.write(b"hello world\n")
+    record = outgoing.read()
+    raw.sendall(record[:10])
+    await_line(raw, tls, incoming)
+    raw.sendall(record[10:])
+    stay(raw, tls, incoming)
+
+
+def records(raw, context):
+    tls, incoming, outgoing = memory_tls(raw, context)
+    for line in (b"one\n", b"two\n", b"three\n"):
+        tls.write(line)
+    raw.sendall(outgoing.read())
+    await_line(raw, tls, incoming)
+    stay(raw, tls, incoming)
+
+
 def main():
     folder, mode, cert, key = sys.argv[1:5]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -96,6 +121,8 @@ def main():
         raw = accept(server)
         if mode == "split_record":
             split_record(raw, context)
+        elif mode == "records":
+            records(raw, context)
         elif mode == "starttls":
             line = read_line(raw)
             raw.sendall(b"go\n")

@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "crypto/SBASN1.h"
+#include "crypto/base/SBASN1.h"
 #include "tests/crypto/ASN1TestSupport.h"
 
 namespace p7test {

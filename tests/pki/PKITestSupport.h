@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "support/TestSupport.h"
 #include "tests/crypto/ASN1TestSupport.h"
 

@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "crypto/SBAlgorithmIdentifier.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBAlgorithmIdentifier.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBCRL.h"
 #include "tests/pki/PKITestSupport.h"
 

@@ -9,7 +9,7 @@
 #include <openssl/x509.h>
 
 #include "PKITestSupport.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBPKCS12.h"
 #include "rtl/Bytes.h"

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "tests/pki/PKITestSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 
 #include "PKCS7TestSupport.h"
 #include "PKITestSupport.h"
-#include "crypto/SBConstants.h"
-#include "crypto/SBPKCS8.h"
-#include "crypto/SBPublicKeyCrypto.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/keys/SBPKCS8.h"
+#include "crypto/keys/SBPublicKeyCrypto.h"
 #include "pki/SBPKCS12.h"
 #include "tests/crypto/OpenSSLPeer.h"
 

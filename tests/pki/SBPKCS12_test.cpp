@@ -14,7 +14,7 @@
 
 #include "PKCS7TestSupport.h"
 #include "PKITestSupport.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBPKCS7.h"
 #include "tests/crypto/OpenSSLPeer.h"
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/SBASN1Tree.h"
+#include "crypto/base/SBASN1Tree.h"
 #include "tests/crypto/ASN1TestSupport.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "PKCS7TestSupport.h"
 #include "PKITestSupport.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBPKCS7.h"
 
 using namespace p7test;

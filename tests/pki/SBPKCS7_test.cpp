@@ -8,7 +8,7 @@
 
 #include "PKCS7TestSupport.h"
 #include "PKITestSupport.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 
 using namespace p7test;
 using asn1test::Hex;

@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBX509.h"
 #include "tests/pki/PKITestSupport.h"
 

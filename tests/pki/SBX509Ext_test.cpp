@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/SBASN1.h"
-#include "crypto/SBASN1Tree.h"
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBASN1.h"
+#include "crypto/base/SBASN1Tree.h"
+#include "crypto/base/SBConstants.h"
 #include "tests/crypto/ASN1TestSupport.h"
 
 namespace {

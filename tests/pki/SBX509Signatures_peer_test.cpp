@@ -3,7 +3,7 @@
 // with one byte of the signed part changed.
 #include <gtest/gtest.h>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBX509.h"
 #include "tests/pki/PKITestSupport.h"
 

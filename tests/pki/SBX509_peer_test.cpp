@@ -2,7 +2,7 @@
 // edge cases of its rules, on DER edited through the tag tree.
 #include <gtest/gtest.h>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "pki/SBX509.h"
 #include "tests/pki/PKITestSupport.h"
 

@@ -6,8 +6,8 @@
 // internal_error before anything of it goes out.
 #include <gtest/gtest.h>
 
-#include "crypto/SBConstants.h"
-#include "crypto/SBHashFunction.h"
+#include "crypto/base/SBConstants.h"
+#include "crypto/facade/SBHashFunction.h"
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "rtl/Bytes.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 #include "platform/Process.h"
 #include "rtl/Stream.h"
 #include "support/JsonLite.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/SBUtils.h"
+#include "crypto/base/SBUtils.h"
 
 #include "platform/Workstation.h"
 #include "rtl/Text.h"

@@ -2,7 +2,7 @@
 // malformed data, copying, and the collection.
 #include <gtest/gtest.h>
 
-#include "crypto/SBConstants.h"
+#include "crypto/base/SBConstants.h"
 #include "support/TestSupport.h"
 #include "tests/tls/TlsTestSupport.h"
 #include "tls/SBSSLCommon.h"

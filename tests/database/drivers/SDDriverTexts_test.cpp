@@ -3,9 +3,12 @@
 // texts, and the two type tables.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
@@ -110,6 +113,108 @@ TEST(SqlLiterals, DateTimesKeepTheirMilliseconds) {
                 rtl::EncodeDate(2024, 3, 1) + rtl::EncodeTime(12, 30, 15, 123), 1e-9);
     const TSDDateTimeRec rec = DateTimeToRec(ftDateTime, rtl::EncodeDate(1899, 12, 31) + rtl::EncodeTime(0, 0, 1, 2));
     EXPECT_EQ(rec.DateTime(), (693594.0 + 1) * 86400000.0 + 1002);
+}
+
+// The numbers of a value text: every form the general reading takes is read as it reads it,
+// the short decimals (read digit by digit) included, and every form it refuses is refused.
+TEST(SqlLiterals, NumberTextsReadAsTheGeneralReadingReadsThem) {
+    const auto generalInt = [](const std::string& text, int64_t& value) {
+        const char* begin = text.c_str();
+        if (*begin == '+' && text.size() > 1) ++begin;
+        const auto r = std::from_chars(begin, text.c_str() + text.size(), value);
+        return r.ec == std::errc() && r.ptr == text.c_str() + text.size();
+    };
+    const auto generalDouble = [](const std::string& text, double& value) {
+        const auto r = std::from_chars(text.c_str(), text.c_str() + text.size(), value);
+        return r.ec == std::errc() && r.ptr == text.c_str() + text.size();
+    };
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "7",
+                                      "-7",
+                                      "+7",
+                                      "007",
+                                      "42",
+                                      "-2147483648",
+                                      "2147483647",
+                                      "123456789012345678",
+                                      "-123456789012345678",
+                                      "1234567890123456789",
+                                      "9223372036854775807",
+                                      "-9223372036854775808",
+                                      "9223372036854775808",
+                                      "99999999999999999999",
+                                      "",
+                                      "-",
+                                      "+",
+                                      "1.",
+                                      ".5",
+                                      "-.5",
+                                      "1.5",
+                                      "-1.5",
+                                      "0.1",
+                                      "0.30000000000000004",
+                                      "1.25",
+                                      "24999.25",
+                                      "250000",
+                                      "3.14159265358979",
+                                      "9007199254740993",
+                                      "9007199254740992.5",
+                                      "12345678901234567.8",
+                                      "1e5",
+                                      "1E-3",
+                                      "inf",
+                                      "nan",
+                                      "0x10",
+                                      " 1",
+                                      "1 ",
+                                      "1,5",
+                                      "1.2.3",
+                                      "--1",
+                                      "1-",
+                                      "12a",
+                                      "0.000000000000000001",
+                                      "123456789.123456789",
+                                      std::string("12\0"
+                                                  "3",
+                                                  4)};
+    // Decimals of every length up to the fast reading's limit and past it, of a fixed seed.
+    uint64_t seed = 0x9E3779B97F4A7C15ULL;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int digits = 1 + int((seed >> 33) % 21);
+        const int point = int((seed >> 17) % uint64_t(digits + 1));
+        std::string text = (seed & 1) != 0 ? "-" : "";
+        uint64_t r = seed;
+        for (int d = 0; d < digits; ++d) {
+            if (d == point && d > 0) text += '.';
+            r = r * 6364136223846793005ULL + 1;
+            text += char('0' + (r >> 60) % 10);
+        }
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        int64_t expectedInt = 0, actualInt = 0;
+        const bool intOk = generalInt(text, expectedInt);
+        ASSERT_EQ(ParseSqlInt64(text.data(), text.size(), actualInt), intOk) << text;
+        if (intOk) {
+            EXPECT_EQ(actualInt, expectedInt) << text;
+        }
+        double expected = 0, actual = 0;
+        const bool ok = generalDouble(text, expected);
+        ASSERT_EQ(ParseSqlDouble(text.data(), text.size(), actual), ok) << text;
+        if (ok) {
+            // The same double, bit for bit (the sign of a zero included).
+            uint64_t a = 0, b = 0;
+            std::memcpy(&a, &actual, 8);
+            std::memcpy(&b, &expected, 8);
+            EXPECT_EQ(a, b) << text;
+        }
+    }
+    double zero = 0;
+    ASSERT_TRUE(ParseSqlDouble("-0.0", 4, zero));
+    EXPECT_TRUE(std::signbit(zero));
+    EXPECT_FALSE(ParseSqlDouble(nullptr, 0, zero));
 }
 
 // The servers' date texts become day numbers by the calendar's arithmetic: the same day as the
