@@ -7,12 +7,14 @@
 #include "common/ukwUpdDBFlatFile.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "common/ukwUpdLog.h"
 #include "common/ukwUpdTranslator.h"
 #include "common/ukwUpdVersao.h"
 #include "platform/Files.h"
 #include "rtl/Exception.h"
+#include "rtl/Format.h"
 #include "rtl/Stream.h"
 #include "rtl/Text.h"
 
@@ -87,7 +89,7 @@ std::string TkwUpdDBFlatFile::GetTexto() {
 
 void TkwUpdDBFlatFile::SetTexto(std::string_view texto) {
     DetecteLayout(texto);
-    SubstituaLinhas(texto);
+    SubstituaLinhas(std::string(texto));
 }
 
 std::string TkwUpdDBFlatFile::NormalizeNomeCampo(std::string_view nome) const {
@@ -115,9 +117,9 @@ bool TkwUpdDBFlatFile::LoadFromFile(const std::string& caminho) {
     std::lock_guard<std::mutex> trava(trava_);
     arquivo_ = caminho;
     if (!plat::FileExists(caminho)) return false;
-    const std::string conteudo = rtl::ReadFileBytes(caminho);
-    SubstituaLinhas(conteudo);
+    std::string conteudo = rtl::ReadFileBytes(caminho);
     DetecteLayout(conteudo);
+    SubstituaLinhas(std::move(conteudo));
     if (!IsEmpty()) First();
     return true;
 }
@@ -131,35 +133,68 @@ void TkwUpdDBFlatFile::SaveToFile(const std::string& caminho) {
     rtl::WriteFileAtomically(caminho, linhas_.Text(), modoArquivo_);
 }
 
+namespace {
+
+// The fields of a line one after the other: the N-th field runs from the (N-1)-th separator to
+// the next one or the end of the line, trimmed; past the last one there are none. The fields
+// are short, so one pass over the characters beats a search call per field.
+class TLeitorCampos {
+public:
+    TLeitorCampos(std::string_view linha, char separador)
+        : p_(linha.data()), fim_(linha.data() + linha.size()), separador_(separador) {}
+    // The next field into campo; false when the line has no more.
+    bool Proximo(std::string_view& campo) {
+        if (acabou_) return false;
+        const char* q = p_;
+        while (q != fim_ && *q != separador_)
+            ++q;
+        campo = Aparado(std::string_view(p_, size_t(q - p_)));
+        if (q == fim_)
+            acabou_ = true;
+        else
+            p_ = q + 1;
+        return true;
+    }
+
+private:
+    const char* p_;
+    const char* fim_;
+    char separador_;
+    bool acabou_ = false;
+};
+
+}  // namespace
+
 bool TkwUpdDBFlatFile::MoveTo(int n) {
     VerifiqueCampos();
     if (IsEmpty() || n < -1 || n > linhas_.Count()) return false;
     cursor_ = n;
-    // The N-th field runs from the (N-1)-th separator to the next one or the end of the line;
-    // missing fields are empty, extra ones ignored, values trimmed. The fields are short, so
-    // one pass over the characters beats a search call per field.
+    // Missing fields are empty, extra ones ignored; before the first record and after the last
+    // every value is empty.
     const bool naLinha = n >= 0 && n < linhas_.Count();
-    const std::string_view linha = naLinha ? std::string_view(linhas_[n]) : std::string_view();
-    const char* p = linha.data();
-    const char* const fimLinha = p + linha.size();
-    bool fim = !naLinha;
+    TLeitorCampos leitor(naLinha ? std::string_view(linhas_[n]) : std::string_view(), separador_);
+    bool ha = naLinha;
     camposPresentes_ = 0;
     for (size_t i = 0; i < nomes_.size(); ++i) {
-        if (fim) {
-            valores_[i].clear();
-            continue;
-        }
-        camposPresentes_ = int(i) + 1;
-        const char* q = p;
-        while (q != fimLinha && *q != separador_)
-            ++q;
-        valores_[i].assign(Aparado(std::string_view(p, size_t(q - p))));
-        if (q == fimLinha)
-            fim = true;
-        else
-            p = q + 1;
+        std::string_view campo;
+        ha = ha && leitor.Proximo(campo);
+        if (ha) camposPresentes_ = int(i) + 1;
+        valores_[i].assign(campo);
     }
     return true;
+}
+
+int TkwUpdDBFlatFile::SepareCampos(std::string_view linha, std::span<std::string_view> campos) const {
+    assert(campos.size() >= nomes_.size());
+    TLeitorCampos leitor(linha, separador_);
+    int presentes = 0;
+    bool ha = true;
+    for (size_t i = 0; i < nomes_.size(); ++i) {
+        campos[i] = std::string_view();
+        ha = ha && leitor.Proximo(campos[i]);
+        if (ha) presentes = int(i) + 1;
+    }
+    return presentes;
 }
 
 void TkwUpdDBFlatFile::Append() {
@@ -264,9 +299,65 @@ void TkwUpdDBFlatFile::DefinaCampos(std::initializer_list<std::string_view> nome
         AdicioneCampo(n);
 }
 
-void TkwUpdDBFlatFile::SubstituaLinhas(std::string_view texto) {
-    linhas_.SetText(texto);
+void TkwUpdDBFlatFile::SubstituaLinhas(std::string texto) {
+    linhas_.SetText(std::move(texto));
     Modificou();
+}
+
+// ---- TkwUpdDBFlatFile::TLinhas --------------------------------------------------------------
+
+void TkwUpdDBFlatFile::TLinhas::Verifique(int i) const {
+    if (i < 0 || i >= Count()) throw rtl::EListError(rtl::Format("List index out of bounds (%d)", i));
+}
+
+std::string_view TkwUpdDBFlatFile::TLinhas::operator[](int i) const {
+    Verifique(i);
+    return linhas_[size_t(i)].texto;
+}
+
+void TkwUpdDBFlatFile::TLinhas::SetText(std::string texto) {
+    linhas_.clear();
+    texto_ = std::move(texto);
+    rtl::SplitLines(texto_, [this](std::string_view linha, std::string_view) {
+        linhas_.push_back({linha, nullptr});
+    });
+}
+
+void TkwUpdDBFlatFile::TLinhas::Add(std::string_view linha) {
+    auto propria = std::make_unique<std::string>(linha);
+    const std::string_view texto = *propria;
+    linhas_.push_back({texto, std::move(propria)});
+}
+
+void TkwUpdDBFlatFile::TLinhas::Set(int i, std::string_view linha) {
+    Verifique(i);
+    TLinha& l = linhas_[size_t(i)];
+    if (l.propria)
+        l.propria->assign(linha);
+    else
+        l.propria = std::make_unique<std::string>(linha);
+    l.texto = *l.propria;
+}
+
+void TkwUpdDBFlatFile::TLinhas::Delete(int i) {
+    Verifique(i);
+    linhas_.erase(linhas_.begin() + i);
+}
+
+void TkwUpdDBFlatFile::TLinhas::Clear() {
+    linhas_.clear();
+    texto_.clear();
+}
+
+std::string TkwUpdDBFlatFile::TLinhas::Text() const {
+    size_t total = 0;
+    for (const TLinha& l : linhas_)
+        total += l.texto.size() + 2;
+    std::string r;
+    r.reserve(total);
+    for (const TLinha& l : linhas_)
+        r.append(l.texto).append("\r\n");
+    return r;
 }
 
 // ---- Layouts ----------------------------------------------------------------------------------

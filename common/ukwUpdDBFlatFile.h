@@ -26,7 +26,9 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +101,13 @@ public:
     const std::string& ValorPorIndice(int indice) const { return valores_.at(size_t(indice)); }
     // The index-th (0-based) field of the line under the cursor, trimmed; empty at Bof or Eof.
     std::string ValorCampo(int indice) const;
+    // The line of record i (0 <= i < RecordCount()), as it stands until the records change.
+    std::string_view Linha(int i) const { return linhas_[i]; }
+    // The layout's fields of a line, as a move reads them into the field values, without a copy:
+    // campos[i] (one per field of the layout, campos.size() at least NomesCampos().size()) views
+    // field i trimmed, empty when the line lacks it. The result is how many of them the line
+    // holds (CamposPresentes). For readers of many records that need no cursor.
+    int SepareCampos(std::string_view linha, std::span<std::string_view> campos) const;
     // How many of the layout's fields the line under the cursor holds (an empty line holds one,
     // an empty one; fields past the layout's are not counted); 0 at Bof or Eof. A line cut
     // short holds fewer than the layout has.
@@ -137,11 +146,40 @@ protected:
     void DefinaCampos(std::initializer_list<std::string_view> nomes);
 
 private:
-    void SubstituaLinhas(std::string_view texto);
+    // The records' lines. A text loaded or set is kept whole and its lines are viewed in it
+    // (split in place: a requisites text or a history of 20,000 lines costs no string per line,
+    // and a reader of many records walks one piece of memory); a line written by Append or Post
+    // gets a text of its own. Indexes outside the lines raise rtl::EListError, as the platform's
+    // string list does.
+    class TLinhas {
+    public:
+        int Count() const { return int(linhas_.size()); }
+        std::string_view operator[](int i) const;
+        // Replaces every line by the lines of the text (split at CR LF, LF or CR).
+        void SetText(std::string texto);
+        void Add(std::string_view linha);
+        void Set(int i, std::string_view linha);
+        void Delete(int i);
+        void Clear();
+        // Every line followed by CR LF.
+        std::string Text() const;
+
+    private:
+        struct TLinha {
+            std::string_view texto;
+            std::unique_ptr<std::string> propria;  // the text of a line written here
+        };
+        void Verifique(int i) const;
+
+        std::string texto_;
+        std::vector<TLinha> linhas_;
+    };
+
+    void SubstituaLinhas(std::string texto);
     void Modificou() { ++versao_; }
 
     char separador_ = ';';
-    rtl::StringList linhas_;
+    TLinhas linhas_;
     int cursor_ = -1;
     std::string registro_;
     int camposNoRegistro_ = 0;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 
 #include "common/ukwFuncoesString.h"
@@ -18,51 +17,81 @@
 
 namespace {
 
-// The stamp changes once a second, while a verification writes hundreds of thousands of
-// lines: the text of the current second (and separators) is kept per thread, and the time is
-// read from the clock's cheap reading (CoarseNow, within a timer tick of the exact time, as
-// the original platform's local time was), since an exact reading per line cost more than
-// building the line.
-const std::string& CarimboDeTempo() {
-    struct Cache {
-        int64_t second = INT64_MIN;
-        char dateSep = 0, timeSep = 0;
-        std::string text;
-    };
-    thread_local Cache cache;
-    const auto now = plat::GetClock().CoarseNow();
-    const int64_t second = std::chrono::floor<std::chrono::seconds>(now).time_since_epoch().count();
-    if (second != cache.second || cache.dateSep != rtl::FormatSettings.DateSeparator ||
-        cache.timeSep != rtl::FormatSettings.TimeSeparator) {
-        cache.text = rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(now));
-        cache.second = second;
-        cache.dateSep = rtl::FormatSettings.DateSeparator;
-        cache.timeSep = rtl::FormatSettings.TimeSeparator;
-    }
-    return cache.text;
+// What stands in front of a time-stamped line: the local time "DD/MM/YYYY HH:MM:SS" (the
+// locale's separators) and " : ".
+std::string TextoCarimbo(std::chrono::system_clock::time_point agora) {
+    return rtl::FormatDateTime("dd/mm/yyyy hh:nn:ss", rtl::DateTimeFromTimePoint(agora)) + " : ";
 }
 
+// The room of the blocks of lines: the first one small enough that a short log (most runs) does
+// not hold much more than it needs, the next ones of the size the system may give as one huge
+// page (plat::LargeBlock), so that the megabytes of a long log cost few faults.
+constexpr size_t kPrimeiroBloco = size_t(256) << 10;
+constexpr size_t kBlocoLog = plat::LargeBlock::kPiece;
+
 }  // namespace
 
-namespace {
-// The room of a block of lines: large enough that blocks are few, small enough that a short
-// log does not hold much more than it needs.
-constexpr size_t kBlocoLog = 1u << 20;
-}  // namespace
+TkwUpdLog::TFimLinha TkwUpdLog::TBloco::Fim(size_t i) const {
+    TFimLinha f;
+    std::memcpy(&f, dados.Data() + capacidade - (i + 1) * sizeof(TFimLinha), sizeof f);
+    return f;
+}
+
+TkwUpdLog::TLinha TkwUpdLog::TBloco::Linha(size_t i) const {
+    const TFimLinha f = Fim(i);
+    const size_t inicio = i == 0 ? 0 : Fim(i - 1).fim;
+    return {std::string_view(dados.Data() + inicio, f.fim - inicio), f.carimbo};
+}
 
 char* TkwUpdLog::Reserve(size_t tamanho, int32_t carimbo) {
-    if (blocos_.empty() || blocos_.back().capacidade - blocos_.back().usado < tamanho) {
+    if (blocos_.empty() || blocos_.back().Livre() < tamanho + sizeof(TFimLinha)) {
         TBloco novo;
-        novo.capacidade = std::max(kBlocoLog, tamanho);
-        novo.dados.reset(new char[novo.capacidade]);  // not zeroed: every byte is written first
+        // Room for the line and its record; every byte is written before it is read.
+        novo.dados = plat::LargeBlock(
+            std::max(blocos_.empty() ? kPrimeiroBloco : kBlocoLog, tamanho + sizeof(TFimLinha)));
+        // A multiple of the record's size, so the records at the back stay aligned.
+        novo.capacidade = novo.dados.Size() / sizeof(TFimLinha) * sizeof(TFimLinha);
         blocos_.push_back(std::move(novo));
     }
     TBloco& bloco = blocos_.back();
-    char* p = bloco.dados.get() + bloco.usado;
+    char* p = bloco.dados.Data() + bloco.usado;
     bloco.usado += tamanho;
-    // The line's text ends before its CR LF.
-    fins_.push_back({uint32_t(blocos_.size() - 1), uint32_t(bloco.usado - 2), carimbo});
+    ++bloco.linhas;
+    const TFimLinha f{uint32_t(bloco.usado), carimbo};
+    std::memcpy(bloco.dados.Data() + bloco.capacidade - bloco.linhas * sizeof(TFimLinha), &f, sizeof f);
+    ++totalLinhas_;
     return p;
+}
+
+void TkwUpdLog::Desfaca(size_t tamanho) {
+    TBloco& bloco = blocos_.back();
+    bloco.usado -= tamanho;
+    --bloco.linhas;
+    --totalLinhas_;
+}
+
+int32_t TkwUpdLog::Carimbo(std::chrono::system_clock::time_point agora) {
+    const char data = rtl::FormatSettings.DateSeparator;
+    const char hora = rtl::FormatSettings.TimeSeparator;
+    // Within the second of the last stamp it still fits: two comparisons, not a division.
+    if (carimbos_.empty() || agora < inicioSegundo_ || agora >= inicioSegundo_ + std::chrono::seconds(1) ||
+        data != separadorData_ || hora != separadorHora_) {
+        carimbos_.push_back(TextoCarimbo(agora));
+        inicioSegundo_ = std::chrono::floor<std::chrono::seconds>(agora);
+        separadorData_ = data;
+        separadorHora_ = hora;
+    }
+    return int32_t(carimbos_.size() - 1);
+}
+
+template <typename F>
+void TkwUpdLog::ParaCadaLinha(F&& f) const {
+    for (const TBloco& bloco : blocos_) {
+        for (size_t i = 0; i < bloco.linhas; ++i) {
+            const TLinha l = bloco.Linha(i);
+            f(l.carimbo >= 0 ? std::string_view(carimbos_[size_t(l.carimbo)]) : std::string_view(), l.texto);
+        }
+    }
 }
 
 namespace {
@@ -77,23 +106,55 @@ bool PrecisaDeTroca(char c) {
     return EhControleInvisivel(c) || c == '\r' || c == '\n';
 }
 
-// Whether no character of the text needs a change: most lines (a verification writes some
-// 300,000), so eight bytes are looked at a time: a word holds a byte below 0x20 when
-// (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when w ^ 0x7F... holds a zero byte
-// (the same test with 0x01...); both tests are exact for "any byte", whatever the borrows.
+// Eight bytes are looked at a time (a verification writes some 300,000 lines): a word holds a
+// byte below 0x20 when (w - 0x20...) & ~w & 0x80... is not zero, and a byte 0x7F when
+// w ^ 0x7F... holds a zero byte (the same test with 0x01...); both tests are exact for "any
+// byte", whatever the borrows. The marks of a word that needs no change are all zero. The test
+// is wider than PrecisaDeTroca (a tab passes it, unchanged, only on the longer road).
+constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
+
+uint64_t MarcasDeTroca(uint64_t w) {
+    const uint64_t del = w ^ (kUm * 0x7F);
+    return (((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto;
+}
+
+// The same test for one byte.
+bool ControleOuDel(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// Whether no character of the text needs a change.
 bool SemTroca(std::string_view texto) {
-    constexpr uint64_t kUm = 0x0101010101010101u, kAlto = 0x8080808080808080u;
     const char* p = texto.data();
     size_t n = texto.size();
     for (; n >= 8; p += 8, n -= 8) {
         uint64_t w;
         std::memcpy(&w, p, 8);
-        const uint64_t del = w ^ (kUm * 0x7F);
-        if ((((w - kUm * 0x20) & ~w) | ((del - kUm) & ~del)) & kAlto) return false;
+        if (MarcasDeTroca(w) != 0) return false;
     }
     for (; n > 0; ++p, --n)
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+        if (ControleOuDel(*p)) return false;
     return true;
+}
+
+// Copies the text to p as it is, p moving past it, and tells whether no character of it needed
+// a change: most lines need none, and they are then looked at and copied in one pass.
+bool CopieSemTroca(std::string_view texto, char*& p) {
+    const char* s = texto.data();
+    size_t n = texto.size();
+    uint64_t marcas = 0;
+    for (; n >= 8; s += 8, p += 8, n -= 8) {
+        uint64_t w;
+        std::memcpy(&w, s, 8);
+        std::memcpy(p, &w, 8);
+        marcas |= MarcasDeTroca(w);
+    }
+    bool troca = marcas != 0;
+    for (; n > 0; ++s, ++p, --n) {
+        *p = *s;
+        troca = troca || ControleOuDel(*s);
+    }
+    return !troca;
 }
 
 // The bytes the parts take in the file.
@@ -153,55 +214,51 @@ char* CopieParaArquivo(std::initializer_list<std::string_view> partes, char* p) 
 }  // namespace
 
 void TkwUpdLog::AdicioneComMarca(std::initializer_list<std::string_view> partes) {
-    const std::string& carimbo = CarimboDeTempo();
-    constexpr std::string_view kAposCarimbo = " : ";
-    bool simples = true;
-    size_t texto = 0;
-    for (std::string_view parte : partes) {
-        simples = simples && SemTroca(parte);
-        texto += parte.size();
-    }
-    if (!simples) texto = TamanhoNoArquivo(partes);
+    AdicioneLinhas({partes});
+}
+
+void TkwUpdLog::AdicioneLinhas(std::initializer_list<std::initializer_list<std::string_view>> linhas) {
+    // The time is read from the clock's cheap reading (CoarseNow, within a timer tick of the
+    // exact time, as the original platform's local time was), once for the lines written
+    // together: an exact reading per line cost more than building the line.
+    const auto agora = plat::GetClock().CoarseNow();
     std::lock_guard lock(mutex_);
-    if (carimbos_.empty() || carimbos_.back() != carimbo) carimbos_.push_back(carimbo);
-    char* p = Reserve(kAposCarimbo.size() + texto + 2, int32_t(carimbos_.size() - 1));
-    p = std::copy(kAposCarimbo.begin(), kAposCarimbo.end(), p);
-    if (simples) {
-        for (std::string_view parte : partes)
-            p = std::copy(parte.begin(), parte.end(), p);
-    } else {
-        p = CopieParaArquivo(partes, p);
-    }
-    p[0] = '\r';
-    p[1] = '\n';
+    const int32_t carimbo = Carimbo(agora);
+    for (std::initializer_list<std::string_view> partes : linhas)
+        EscrevaLinha(partes, carimbo);
+}
+
+void TkwUpdLog::EscrevaLinha(std::initializer_list<std::string_view> partes, int32_t carimbo) {
+    size_t texto = 0;
+    for (std::string_view parte : partes)
+        texto += parte.size();
+    // The parts are copied as they are; when one of them needed a change after all (a control
+    // character, a line break), that copy is taken back and the line is written again, shown.
+    char* p = Reserve(texto, carimbo);
+    bool simples = true;
+    for (std::string_view parte : partes)
+        simples = CopieSemTroca(parte, p) && simples;
+    if (simples) return;
+    Desfaca(texto);
+    CopieParaArquivo(partes, Reserve(TamanhoNoArquivo(partes), carimbo));
 }
 
 void TkwUpdLog::Acrescente(std::string_view linha) {
-    char* p = SemTroca(linha) ? std::copy(linha.begin(), linha.end(), Reserve(linha.size() + 2, -1))
-                              : CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}) + 2, -1));
-    p[0] = '\r';
-    p[1] = '\n';
+    if (SemTroca(linha))
+        std::copy(linha.begin(), linha.end(), Reserve(linha.size(), -1));
+    else
+        CopieParaArquivo({linha}, Reserve(TamanhoNoArquivo({linha}), -1));
 }
 
 std::string TkwUpdLog::Junte() const {
-    size_t tamanho = 0;
-    for (const TBloco& b : blocos_)
-        tamanho += b.usado;
-    for (const TFimLinha& f : fins_)
-        if (f.carimbo >= 0) tamanho += carimbos_[size_t(f.carimbo)].size();
+    size_t tamanho = 2 * totalLinhas_;
+    ParaCadaLinha(
+        [&](std::string_view carimbo, std::string_view texto) { tamanho += carimbo.size() + texto.size(); });
     std::string r;
     r.reserve(tamanho);
-    uint32_t bloco = 0;
-    size_t inicio = 0;
-    for (const TFimLinha& f : fins_) {
-        if (f.bloco != bloco) {
-            bloco = f.bloco;
-            inicio = 0;
-        }
-        if (f.carimbo >= 0) r.append(carimbos_[size_t(f.carimbo)]);
-        r.append(blocos_[bloco].Texto().substr(inicio, size_t(f.fim) + 2 - inicio));
-        inicio = size_t(f.fim) + 2;
-    }
+    ParaCadaLinha([&](std::string_view carimbo, std::string_view texto) {
+        r.append(carimbo).append(texto).append("\r\n");
+    });
     return r;
 }
 
@@ -241,19 +298,12 @@ std::string TkwUpdLog::GetTexto() const {
 std::vector<std::string> TkwUpdLog::Linhas() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> r;
-    r.reserve(fins_.size());
-    uint32_t bloco = 0;
-    size_t inicio = 0;
-    for (const TFimLinha& f : fins_) {
-        if (f.bloco != bloco) {
-            bloco = f.bloco;
-            inicio = 0;
-        }
+    r.reserve(totalLinhas_);
+    ParaCadaLinha([&](std::string_view carimbo, std::string_view texto) {
         std::string& linha = r.emplace_back();
-        if (f.carimbo >= 0) linha = carimbos_[size_t(f.carimbo)];
-        linha.append(blocos_[bloco].Texto().substr(inicio, f.fim - inicio));
-        inicio = size_t(f.fim) + 2;
-    }
+        linha.reserve(carimbo.size() + texto.size());
+        linha.append(carimbo).append(texto);
+    });
     return r;
 }
 
@@ -378,8 +428,8 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, si
         TBlocosMantidos mantidos = MantenhaBlocos(inicio, inteiro, espaco);
         if (mantidos.descartou) {
             // The line that says so is this run's last, and the ceiling holds it too.
-            const std::string aviso = CarimboDeTempo() +
-                                      " : As execuções mais antigas do log foram removidas para manter o "
+            const std::string aviso = TextoCarimbo(plat::GetClock().CoarseNow()) +
+                                      "As execuções mais antigas do log foram removidas para manter o "
                                       "arquivo em até " +
                                       TamanhoLegivel(limite) + ".\r\n";
             mantidos = MantenhaBlocos(inicio, inteiro, espaco > aviso.size() ? espaco - aviso.size() : 0);
@@ -390,7 +440,7 @@ void TkwUpdLog::SalveEmArquivo(const std::string& caminho, bool comSeparador, si
     }
     rtl::WriteFileAtomically(arquivo, conteudo);
     blocos_.clear();
-    fins_.clear();
+    totalLinhas_ = 0;
     carimbos_.clear();
 }
 

@@ -26,6 +26,7 @@
 // while the main thread goes on.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -34,6 +35,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Memory.h"
 #include "rtl/Exception.h"
 
 class TkwUpdLog {
@@ -53,6 +55,9 @@ public:
     // Adicione of the parts joined, the line built in one piece: for lines put together from
     // several texts (a verification writes some twenty of them per requisite).
     void AdicionePartes(std::initializer_list<std::string_view> partes);
+    // AdicionePartes of each line, for the lines a step writes at one time (a verification
+    // writes some twenty per requisite, in a few steps): they share one reading of the clock.
+    void AdicioneLinhas(std::initializer_list<std::initializer_list<std::string_view>> linhas);
     // Splits the text at CR LF, LF or CR and appends each line unchanged, without time
     // stamp; an empty text adds nothing and a final line break adds no empty line.
     void AdicioneTexto(std::string_view texto);
@@ -80,45 +85,67 @@ public:
 private:
     // One time-stamped line "<stamp> : " followed by the parts, built with one allocation.
     void AdicioneComMarca(std::initializer_list<std::string_view> partes);
+    // One time-stamped line of the parts, with stamp `carimbo`; under mutex_.
+    void EscrevaLinha(std::initializer_list<std::string_view> partes, int32_t carimbo);
 
-    // A block of lines: its bytes, how many are used, how many it can hold.
-    struct TBloco {
-        std::unique_ptr<char[]> dados;
-        size_t usado = 0;
-        size_t capacidade = 0;
-        std::string_view Texto() const { return {dados.get(), usado}; }
+    // The text of a line and the time stamp in front of it (an index into carimbos_, -1: none).
+    struct TLinha {
+        std::string_view texto;
+        int32_t carimbo;
     };
-
-    // Where the next line of `tamanho` bytes (its CR LF included) goes, in the last block or in
-    // a new one when it would not fit, and that room taken; the line is recorded with its time
-    // stamp (an index into carimbos_, or -1 for none); under mutex_.
-    char* Reserve(size_t tamanho, int32_t carimbo);
-    // Appends one line (without its CR LF) and records where it ends; under mutex_.
-    void Acrescente(std::string_view linha);
-    // Every line followed by CR LF; under mutex_.
-    std::string Junte() const;
-
-    // Where a line's text ends: its block and the offset there (its CR LF follows), and its
-    // time stamp, which stands in front of it in the file (-1: none).
+    // Where a line ends in its block, and its stamp; kept at the back of the block.
     struct TFimLinha {
-        uint32_t bloco;
         uint32_t fim;
         int32_t carimbo;
     };
+    // A block of lines: the texts grow from the front, one TFimLinha per line from the back
+    // (as a database page keeps its cells and their pointers), so the lines of a verification
+    // (some 300,000) cost no allocation of their own and no array that grows by copying itself.
+    struct TBloco {
+        plat::LargeBlock dados;
+        size_t capacidade = 0;
+        size_t usado = 0;   // bytes of text, from the front
+        size_t linhas = 0;  // records, from the back
+        size_t Livre() const { return capacidade - usado - linhas * sizeof(TFimLinha); }
+        TFimLinha Fim(size_t i) const;
+        // Line i of the block (its text ends where the record says, and starts where the line
+        // before it ends).
+        TLinha Linha(size_t i) const;
+    };
+
+    // Room for a line of `tamanho` bytes of text, in the last block or in a new one when it would
+    // not fit, recorded with its time stamp (an index into carimbos_, or -1 for none); under
+    // mutex_.
+    char* Reserve(size_t tamanho, int32_t carimbo);
+    // Takes back the last line reserved, of `tamanho` bytes; under mutex_.
+    void Desfaca(size_t tamanho);
+    // Appends one plain line; under mutex_.
+    void Acrescente(std::string_view linha);
+    // The stamp of the lines written at `agora`: the last one of carimbos_, or a new one when
+    // the second (or the locale's separators) changed; under mutex_.
+    int32_t Carimbo(std::chrono::system_clock::time_point agora);
+    // Calls f(stamp, text) for every line in order (stamp empty for a plain line); under mutex_.
+    template <typename F>
+    void ParaCadaLinha(F&& f) const;
+    // Every line followed by CR LF; under mutex_.
+    std::string Junte() const;
 
     mutable std::mutex mutex_;
-    // The lines as the file will hold them less their time stamps, each followed by CR LF, in
-    // blocks of a fixed room that are filled and never moved: a verification writes some
-    // 300,000 lines (21 MB for 20,000 requisites), and a string per line, or one buffer that
-    // grows by copying itself, cost as much as the rest of the verification. A line never
-    // spans two blocks. fins_ holds where each line ends and which stamp goes in front of it,
-    // so Linhas() gives every line back as it was added (its controls shown, its line breaks
-    // as CR LF), one holding a line break of its own as one line. The stamp changes once a second: it is kept
-    // once in carimbos_ for all the lines of its second (a third of the bytes of a verification's lines), and
-    // written in front of each line only when the text is put together.
+    // The lines as the file will hold them, less their time stamps and their CR LF, in blocks
+    // of a fixed room that are filled and never moved: a verification writes some 300,000 lines
+    // (21 MB for 20,000 requisites), and a string per line, or one buffer that grows by copying
+    // itself, cost as much as the rest of the verification. A line never spans two blocks.
+    // Linhas() gives every line back as it was added (its controls shown, its line breaks as
+    // CR LF), one holding a line break of its own as one line.
     std::vector<TBloco> blocos_;
-    std::vector<TFimLinha> fins_;
+    size_t totalLinhas_ = 0;
+    // The stamp changes once a second: its text ("DD/MM/YYYY HH:MM:SS : ") is kept once for all
+    // the lines of its second (a third of the bytes of a verification's lines) and written in
+    // front of each line only when the text is put together. inicioSegundo_ (the start of its
+    // second) and the separators tell when the last one no longer fits.
     std::vector<std::string> carimbos_;
+    std::chrono::system_clock::time_point inicioSegundo_{};
+    char separadorData_ = 0, separadorHora_ = 0;
 };
 
 // The base of the launcher's long-lived objects: holds the main log (not owned), the system

@@ -91,19 +91,22 @@ bool ExisteArquivo(const std::string& caminho) {
     return plat::FileExists(CaminhoLocal(caminho));
 }
 
-// The history key of (system, object, operation) into `chave`: the system as written, the
-// object in upper case (names match without regard to case) and the operation in decimal.
+// The text of the history key of (system, object, operation) into `chave`: the system as
+// written, the object in upper case (names match without regard to case) and the operation in
+// decimal; where the object stands in it into inicioObjeto and fimObjeto.
 void MonteChaveHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
-                         std::string& chave) {
+                         std::string& chave, size_t& inicioObjeto, size_t& fimObjeto) {
     chave.assign(sistema);
     chave += '\x1f';
+    inicioObjeto = chave.size();
     AcrescenteMaiusculas(objeto, chave);
+    fimObjeto = chave.size();
     chave += '\x1f';
     chave += std::string_view(Numero(operacao));
 }
 
-uint64_t HashChave(std::string_view chave) {
-    return std::hash<std::string_view>{}(chave);
+uint32_t HashChave(std::string_view chave) {
+    return uint32_t(std::hash<std::string_view>{}(chave));
 }
 
 // The name a new executor is copied to before it is checked: hidden, beside the destination.
@@ -158,6 +161,8 @@ TkwUpdVerificacao::TkwUpdVerificacao(TkwUpdLog* log, TkwUpdLog* logSecundario, i
         camposHistorico_.operacao = h.IndiceCampo("cdTipoOperacao");
         camposHistorico_.tamanho = h.IndiceCampo("tmArquivo");
         camposHistorico_.dataHora = h.IndiceCampo("dtHrArquivo");
+        camposLinha_.resize(h.NomesCampos().size());
+        camposRegistro_.resize(h.NomesCampos().size());
     }
     nomeExecutor_ = kwUpdConfig().GetNomeExecutor();
     Detalhe(L(), "Arquivos de histórico definido com sucesso");
@@ -190,7 +195,8 @@ TkwUpdLog& TkwUpdVerificacao::L() {
 const TDadosArquivo& TkwUpdVerificacao::Destino(TRequisito& r) {
     if (!r.examinado) {
         std::lock_guard<std::recursive_mutex> trava(SecaoCriticaArquivos);
-        ExamineArquivo(r.destino, r.arquivo);
+        if (!examinador_) examinador_.emplace();
+        examinador_->Examine(r.destino, r.arquivo);
         r.examinado = true;
     }
     return r.arquivo;
@@ -217,6 +223,12 @@ const std::string& TkwUpdVerificacao::NomeComputadorMaiusculo() {
 bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requisitos, bool checaCRC,
                                                         bool versionada) {
     L().Adicione("INICIO - VerifiqueNecessidadeAtualizacao");
+    // The folders it opened are closed however the verification ends.
+    struct FecheExaminador {
+        std::optional<TExaminadorArquivos>& examinador;
+        ~FecheExaminador() { examinador.reset(); }
+    } fecheExaminador{examinador_};
+    examinador_.emplace();
     Detalhe(L(), "Atribuindo os dados dos requisitos...");
     requisitos_->SetTexto(requisitos);
     camposRequisito_ = TCamposRequisito();
@@ -250,7 +262,7 @@ bool TkwUpdVerificacao::VerifiqueNecessidadeAtualizacao(const std::string& requi
     return resultado;
 }
 
-void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
+void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, int i, bool atual) {
     TkwUpdDadosRequisitos& q = *requisitos_;
     // The layout is fixed for the whole text: its positions are looked up at the first
     // record. A field the layout lacks fails there, with the data set's own message.
@@ -275,30 +287,30 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
             c.site3 = c.disponivel3 >= 0 ? q.IndiceCampo("deLocalUpdate3") : -1;
         }
         c.resolvidos = true;
+        camposRequisitoLinha_.resize(q.NomesCampos().size());
     }
-    r.sistema.assign(q.ValorPorIndice(c.sistema));
-    r.sequencia.assign(q.ValorPorIndice(c.sequencia));
-    r.objeto.assign(q.ValorPorIndice(c.objeto));
-    r.controleTexto.assign(q.ValorPorIndice(c.controle));
+    // The fields are read as a move to the record would read them, viewed in its line.
+    const std::vector<std::string_view>& v = camposRequisitoLinha_;
+    q.SepareCampos(q.Linha(i), camposRequisitoLinha_);
+    r.sistema = v[size_t(c.sistema)];
+    r.sequencia = v[size_t(c.sequencia)];
+    r.objeto = v[size_t(c.objeto)];
+    r.controleTexto = v[size_t(c.controle)];
     r.controle = rtl::StrToInt(r.controleTexto);
     // The code is a whole number: 257 is no operation, not operation 1.
-    r.operacao = rtl::StrToInt(q.ValorPorIndice(c.operacao));
-    r.pasta.assign(q.ValorPorIndice(c.origem));
-    r.site1.assign(q.ValorPorIndice(c.site1));
-    r.site2.clear();
-    r.site3.clear();
-    r.disponivel1.clear();
-    r.disponivel2.clear();
-    r.disponivel3.clear();
+    r.operacao = rtl::StrToInt(v[size_t(c.operacao)]);
+    r.pasta = v[size_t(c.origem)];
+    r.site1 = v[size_t(c.site1)];
+    r.site2 = r.site3 = r.disponivel1 = r.disponivel2 = r.disponivel3 = std::string_view();
     r.temDisponivel3 = false;
     if (atual) {
-        r.disponivel2.assign(q.ValorPorIndice(c.disponivel2));
-        r.disponivel1.assign(q.ValorPorIndice(c.disponivel1));
-        r.site2.assign(q.ValorPorIndice(c.site2));
+        r.disponivel2 = v[size_t(c.disponivel2)];
+        r.disponivel1 = v[size_t(c.disponivel1)];
+        r.site2 = v[size_t(c.site2)];
         r.temDisponivel3 = c.disponivel3 >= 0;
         if (r.temDisponivel3) {
-            r.disponivel3.assign(q.ValorPorIndice(c.disponivel3));
-            r.site3.assign(q.ValorPorIndice(c.site3));
+            r.disponivel3 = v[size_t(c.disponivel3)];
+            r.site3 = v[size_t(c.site3)];
         }
     }
     r.origensMontadas = false;
@@ -306,7 +318,7 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     r.origem2.clear();
     r.origem3.clear();
     // The full form of a destination folder is the same for every requisite that names it.
-    const std::string& pastaDestino = q.ValorPorIndice(c.destino);
+    const std::string_view pastaDestino = v[size_t(c.destino)];
     auto pasta = pastasDestino_.find(pastaDestino);
     if (pasta == pastasDestino_.end())
         pasta = pastasDestino_
@@ -318,15 +330,15 @@ void TkwUpdVerificacao::LeiaRequisito(TRequisito& r, bool atual) {
     // executor least of all, anywhere else on the machine. The name joins the check only when
     // it could walk on by itself.
     if (pasta->second.second ||
-        (r.objeto.find("..") != std::string::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
-        throw TkwUpdException("O destino \"" + pastaDestino + "\" do objeto \"" + r.objeto +
-                                  "\" fica fora da pasta do launcher (" + ObtenhaDiretorioExecutavel() +
-                                  "). A verificação foi interrompida.",
+        (r.objeto.find("..") != std::string_view::npos && DestinoForaDaEstacao(pastaDestino, r.objeto)))
+        throw TkwUpdException("O destino \"" + std::string(pastaDestino) + "\" do objeto \"" +
+                                  std::string(r.objeto) + "\" fica fora da pasta do launcher (" +
+                                  ObtenhaDiretorioExecutavel() + "). A verificação foi interrompida.",
                               L());
     r.destino = JunteTextosEntreAspas(pasta->second.first, r.objeto);
-    r.usuario.assign(q.ValorPorIndice(c.usuario));
-    r.senha.assign(q.ValorPorIndice(c.senha));
-    r.crc.assign(q.ValorPorIndice(c.crc));
+    r.usuario = v[size_t(c.usuario)];
+    r.senha = v[size_t(c.senha)];
+    r.crc = v[size_t(c.crc)];
     r.examinado = false;
 }
 
@@ -335,7 +347,7 @@ void TkwUpdVerificacao::MonteOrigens(TRequisito& r) {
     r.origensMontadas = true;
     // A site without an address is off whatever its flag says: its path would otherwise be
     // the bare folder and name, a path relative to wherever the launcher runs.
-    auto caminhoSite = [&](const std::string& endereco) {
+    auto caminhoSite = [&](std::string_view endereco) {
         return rtl::Trim(endereco).empty() ? std::string() : MonteCaminhoOrigem(endereco, r.pasta, r.objeto);
     };
     r.origem1 = caminhoSite(r.site1);
@@ -406,12 +418,12 @@ bool TkwUpdVerificacao::DecidaAcao(TRequisito& r, bool checaCRC, bool versionada
 void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atual) {
     L().Adicione("INICIO - CompareArquivos....");
     Detalhe(L(), "Iniciando a verificação de versão...");
-    requisitos_->First();
+    TkwUpdDadosRequisitos& q = *requisitos_;
     TRequisito r;
-    while (!requisitos_->Eof()) {
-        LeiaRequisito(r, atual);
-        L().Adicione("");
-        L().AdicionePartes({" # Verificando a situação de \"", r.objeto, "\"..."});
+    const int total = q.RecordCount();
+    for (int i = 0; i < total; ++i) {
+        LeiaRequisito(r, i, atual);
+        L().AdicioneLinhas({{""}, {" # Verificando a situação de \"", r.objeto, "\"..."}});
         if (DecidaAcao(r, checaCRC, versionada, atual)) {
             MonteOrigens(r);
             if (atual) {
@@ -428,38 +440,25 @@ void TkwUpdVerificacao::CompareArquivos(bool checaCRC, bool versionada, bool atu
                 InsiraAlteracao(r, "", "", "");
             }
         }
-        requisitos_->Next();
         Detalhe(L(), "FIM - Verificando requisito");
     }
+    // Past the last record, where a walk over them leaves the cursor.
+    q.MoveTo(total);
     Detalhe(L(), "Fim da verificação");
     L().Adicione("FIM - CompareArquivos");
 }
 
 // ---- History --------------------------------------------------------------------------------
 
-void TkwUpdVerificacao::IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle) {
-    const TkwUpdDadosHistorico& h = *historico_;
-    const TCamposHistorico& c = camposHistorico_;
-    TRegistroIndice& e = registrosHistorico_[size_t(registro)];
-    MonteChaveHistorico(h.ValorPorIndice(c.sistema), h.ValorPorIndice(c.objeto), operacao, e.texto);
-    e.fimChave = uint32_t(e.texto.size());
-    AcrescenteMaiusculas(h.ValorPorIndice(c.computador), e.texto);
-    e.fimComputador = uint32_t(e.texto.size());
-    e.texto += h.ValorPorIndice(c.tamanho);
-    e.fimTamanho = uint32_t(e.texto.size());
-    e.texto += h.ValorPorIndice(c.dataHora);
-    e.controle = controle;
-}
-
 void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     TkwUpdDadosHistorico& h = *historico_;
     const TCamposHistorico& c = camposHistorico_;
-    const size_t registros = size_t(h.RecordCount());
+    const int32_t registros = h.RecordCount();
+    // At most two thirds full: probes stay short and the table small.
     size_t capacidade = 16;
-    while (capacidade < 2 * registros)
+    while (capacidade < size_t(registros) + size_t(registros) / 2)
         capacidade *= 2;
     indiceHistorico_.assign(capacidade, TEntradaIndice());
-    registrosHistorico_.assign(registros, TRegistroIndice());
     const size_t mascara = capacidade - 1;
     // The first record of each key decides, as a scan from the top would find it.
     // The damaged records are named once per run: the index is built again whenever the history
@@ -468,76 +467,101 @@ void TkwUpdVerificacao::ConstruaIndiceHistorico() {
     const bool nomeieDanificados = !danificadosNomeados_;
     danificadosNomeados_ = true;
     const int campos = int(h.NomesCampos().size());
-    h.First();
-    while (!h.Eof()) {
+    for (int32_t registro = 0; registro < registros; ++registro) {
+        const int presentes = h.SepareCampos(h.Linha(registro), camposLinha_);
         int32_t controle = 0;
         int32_t op = 0;
-        const std::string& textoControle = h.ValorPorIndice(c.controle);
-        const std::string& textoOperacao = h.ValorPorIndice(c.operacao);
-        if (h.CamposPresentes() < campos) {
+        const std::string_view textoControle = camposLinha_[size_t(c.controle)];
+        const std::string_view textoOperacao = camposLinha_[size_t(c.operacao)];
+        if (presentes < campos) {
             // A record cut short (a history written while the disk filled, or by a program
             // that was killed): its last fields are missing and the ones it has may be cut
             // too; taking it would complete it with the file's facts under a cut name.
             if (nomeieDanificados)
-                L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
+                L().AdicioneErro("Registro " + rtl::IntToStr(registro + 1) +
                                  " do histórico (HST) ignorado: está incompleto (" +
-                                 rtl::IntToStr(h.CamposPresentes()) + " de " + rtl::IntToStr(campos) +
-                                 " campos).");
+                                 rtl::IntToStr(presentes) + " de " + rtl::IntToStr(campos) + " campos).");
         } else if (rtl::TryStrToInt(textoControle, controle) && rtl::TryStrToInt(textoOperacao, op)) {
-            const int32_t registro = h.Cursor();
-            IndexeRegistro(registro, op, controle);
-            const std::string_view chave = registrosHistorico_[size_t(registro)].Chave();
-            const uint64_t hash = HashChave(chave);
+            const uint32_t hash =
+                MonteChave(camposLinha_[size_t(c.sistema)], camposLinha_[size_t(c.objeto)], op);
             for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
                 TEntradaIndice& e = indiceHistorico_[i];
                 if (e.registro < 0) {
-                    e.hash = hash;
-                    e.registro = registro;
+                    e = {hash, registro};
                     break;
                 }
-                if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave)
-                    break;  // an earlier record
+                if (e.hash == hash && TemAChave(e)) break;  // an earlier record
             }
         } else if (nomeieDanificados) {
             // One damaged line must not stop every later run: it is left out and named.
-            L().AdicioneErro("Registro " + rtl::IntToStr(h.Cursor() + 1) +
-                             " do histórico (HST) ignorado: nuControle " + Aspas(textoControle) +
-                             " e cdTipoOperacao " + Aspas(textoOperacao) + " devem ser números inteiros.");
+            L().AdicioneErro("Registro " + rtl::IntToStr(registro + 1) +
+                             " do histórico (HST) ignorado: nuControle " + Aspas(std::string(textoControle)) +
+                             " e cdTipoOperacao " + Aspas(std::string(textoOperacao)) +
+                             " devem ser números inteiros.");
         }
-        h.Next();
     }
     versaoIndice_ = h.Versao();
 }
 
-int TkwUpdVerificacao::ProcureHistorico(const std::string& sistema, const std::string& objeto,
-                                        int32_t operacao) {
+uint32_t TkwUpdVerificacao::MonteChave(std::string_view sistema, std::string_view objeto, int32_t operacao) {
+    size_t inicio = 0;
+    size_t fim = 0;
+    MonteChaveHistorico(sistema, objeto, operacao, chave_.texto, inicio, fim);
+    chave_.sistema = sistema;
+    chave_.objeto = std::string_view(chave_.texto).substr(inicio, fim - inicio);
+    chave_.operacao = operacao;
+    return HashChave(chave_.texto);
+}
+
+bool TkwUpdVerificacao::TemAChave(const TEntradaIndice& e) {
+    const TCamposHistorico& c = camposHistorico_;
+    historico_->SepareCampos(historico_->Linha(e.registro), camposRegistro_);
+    int32_t op = 0;
+    rtl::TryStrToInt(camposRegistro_[size_t(c.operacao)], op);  // a number: the index took it
+    return op == chave_.operacao && camposRegistro_[size_t(c.sistema)] == chave_.sistema &&
+           rtl::SameText(camposRegistro_[size_t(c.objeto)], chave_.objeto);
+}
+
+bool TkwUpdVerificacao::ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
+                                         TRegistroHistorico& achado) {
     if (versaoIndice_ != historico_->Versao()) ConstruaIndiceHistorico();
-    MonteChaveHistorico(sistema, objeto, operacao, chave_);
-    const uint64_t hash = HashChave(chave_);
+    const uint32_t hash = MonteChave(sistema, objeto, operacao);
     const size_t mascara = indiceHistorico_.size() - 1;
     for (size_t i = hash & mascara;; i = (i + 1) & mascara) {
-        const TEntradaIndice& e = indiceHistorico_[i];
-        if (e.registro < 0) return -1;  // the table is never full
-        if (e.hash == hash && registrosHistorico_[size_t(e.registro)].Chave() == chave_) return e.registro;
+        TEntradaIndice& e = indiceHistorico_[i];
+        if (e.registro < 0) return false;  // the table is never full
+        if (e.hash == hash && TemAChave(e)) {
+            const TCamposHistorico& c = camposHistorico_;
+            achado.registro = e.registro;
+            rtl::TryStrToInt(camposRegistro_[size_t(c.controle)],
+                             achado.controle);  // the index took a number
+            achado.computador = camposRegistro_[size_t(c.computador)];
+            achado.tamanho = camposRegistro_[size_t(c.tamanho)];
+            achado.dataHora = camposRegistro_[size_t(c.dataHora)];
+            return true;
+        }
     }
 }
 
 bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC) {
     const std::string& estacao = NomeComputadorMaiusculo();
-    const int registro = ProcureHistorico(r.sistema, r.objeto, r.operacao);
-    if (registro < 0) {
+    TRegistroHistorico gravado;
+    if (!ProcureHistorico(r.sistema, r.objeto, r.operacao, gravado)) {
         Detalhe(L(), "Objeto não existente no histórico (HST)");
         return false;
     }
-    const TRegistroIndice& gravado = registrosHistorico_[size_t(registro)];
     bool ok = CompareNroControle(exato, r.controle, gravado.controle);
-    if (ok) ok = CompareNomeComputador(estacao, gravado.Computador());
+    if (ok) {
+        computadorMaiusculo_.clear();
+        AcrescenteMaiusculas(gravado.computador, computadorMaiusculo_);
+        ok = CompareNomeComputador(estacao, computadorMaiusculo_);
+    }
     if (ok && (r.operacao == 1 || r.operacao == 5)) {
         if (checaCRC) {
             ok = CompareCRC(Destino(r).local, r.crc);
         } else if (!r.crc.empty()) {
-            if (!gravado.Tamanho().empty() && !gravado.DataHora().empty()) {
-                ok = CompareTamanhoData(Destino(r), gravado.Tamanho(), gravado.DataHora());
+            if (!gravado.tamanho.empty() && !gravado.dataHora.empty()) {
+                ok = CompareTamanhoData(Destino(r), gravado.tamanho, gravado.dataHora);
             } else {
                 Detalhe(L(), "Arquivo sem \"Tamanho\" e \"Data e hora\".");
                 Detalhe(L(), "Pegando dados do arquivo...");
@@ -546,13 +570,13 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
                 Detalhe(L(), "Tamanho : \"", t, "\" / Data e hora : \"", d);
                 Detalhe(L(), "Gravando dados do arquivo no HST...");
                 TkwUpdDadosHistorico& h = *historico_;
-                h.MoveTo(registro);
+                h.MoveTo(gravado.registro);
                 h.LimpeRegistro();
                 h.AtribuaCampo("tmArquivo", t);
                 h.AtribuaCampo("dtHrArquivo", d);
                 h.Post();
-                // The record's key is unchanged: the index keeps it, with its new facts.
-                IndexeRegistro(registro, r.operacao, gravado.controle);
+                // The record keeps its key and its control number, so the index still holds
+                // (the record's old line, and what `gravado` viewed in it, are gone).
                 versaoIndice_ = h.Versao();
                 h.SaveToFile(kwUpdConfig().GetArquivoHistorico());
                 Detalhe(L(), "Dados gravados com sucesso.");
@@ -565,25 +589,27 @@ bool TkwUpdVerificacao::ConfiraHistorico(TRequisito& r, bool exato, bool checaCR
 }
 
 bool TkwUpdVerificacao::CompareNroControle(bool exato, int32_t requerido, int32_t local) {
-    Detalhe(L(), "Verificando \"NroControle\" requerido e local...");
-    Detalhe(L(), "Nro controle requerido / local: \"", Numero(requerido), "\" / \"", Numero(local), "\"");
-    Detalhe(L(), "Pode fazer downgrade: \"", NomeBooleano(exato), "\"");
     // Exact: a higher installed number is out of date too, so the executor installs the lower.
     const bool ok = exato ? local == requerido : local >= requerido;
-    Detalhe(L(), ok ? "NrosControle iguais" : "NrosControle diferentes");
+    L().AdicioneLinhas(
+        {{" - Verificando \"NroControle\" requerido e local..."},
+         {" - Nro controle requerido / local: \"", Numero(requerido), "\" / \"", Numero(local), "\""},
+         {" - Pode fazer downgrade: \"", NomeBooleano(exato), "\""},
+         {ok ? " - NrosControle iguais" : " - NrosControle diferentes"}});
     return ok;
 }
 
 // Both names arrive in upper case (rtl::UpperCase, which a second pass leaves unchanged).
 bool TkwUpdVerificacao::CompareNomeComputador(std::string_view estacao, std::string_view gravado) {
-    Detalhe(L(), "Verificando \"Nome do computador\" requerido e local...");
-    Detalhe(L(), "Nome do computador requerido / local: \"", estacao, "\" / \"", gravado);
+    L().AdicioneLinhas({{" - Verificando \"Nome do computador\" requerido e local..."},
+                        {" - Nome do computador requerido / local: \"", estacao, "\" / \"", gravado}});
+    // The setting is read (and its reading logged) after these lines.
     const bool ok = (configuracao_ != nullptr && !configuracao_->UsaNomeComputador()) || estacao == gravado;
     Detalhe(L(), ok ? "Nomes dos computadores iguais" : "Nomes dos computadores diferentes");
     return ok;
 }
 
-bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string& requerido) {
+bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, std::string_view requerido) {
     if (!NaoEhOProprioExecutavel(caminho)) return true;
     Detalhe(L(), "Verificando \"CRC\" requerido e local...");
     if (!TemCRCInformado(requerido)) return true;
@@ -598,15 +624,15 @@ bool TkwUpdVerificacao::CompareCRC(const std::string& caminho, const std::string
 
 bool TkwUpdVerificacao::CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho,
                                            std::string_view dataHora) {
-    Detalhe(L(), "Verificando \"Tamanho\" e \"Data e hora\" do arquivo...");
-    Detalhe(L(), "Pegando dados do arquivo local...");
-    Detalhe(L(), "Dados pegos com sucesso.");
     const std::string& t = local.tamanho;
     const std::string& d = local.dataHora;
-    Detalhe(L(), "Tamanho requerido / local: \"", tamanho, "\" / \"", t, "\"");
-    Detalhe(L(), "Data e hora requerido / local: \"", dataHora, "\" / \"", d, "\"");
     const bool ok = tamanho == t && dataHora == d;
-    Detalhe(L(), ok ? "Dados dos arquivos iguais." : "Dados dos arquivos diferentes.");
+    L().AdicioneLinhas({{" - Verificando \"Tamanho\" e \"Data e hora\" do arquivo..."},
+                        {" - Pegando dados do arquivo local..."},
+                        {" - Dados pegos com sucesso."},
+                        {" - Tamanho requerido / local: \"", tamanho, "\" / \"", t, "\""},
+                        {" - Data e hora requerido / local: \"", dataHora, "\" / \"", d, "\""},
+                        {ok ? " - Dados dos arquivos iguais." : " - Dados dos arquivos diferentes."}});
     return ok;
 }
 
@@ -624,7 +650,7 @@ void TkwUpdVerificacao::InsiraAlteracao(const TRequisito& r, const std::string& 
     Detalhe(L(), "Inserindo no cache...");
     TkwUpdDadosAlteracoes& a = *alteracoes_;
     a.Append();
-    auto atribua = [&](const char* campo, const std::string& valor) {
+    auto atribua = [&](const char* campo, std::string_view valor) {
         if (a.PossuiCampo(campo)) a.AtribuaCampo(campo, valor);
     };
     atribua("cdSistema", r.sistema);
@@ -731,8 +757,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
                                       const std::string& site2, const std::string& site3) {
     TkwUpdLog& log = L();
     Detalhe(log, "Atualizando kwExec...");
-    const std::string senha = rtl::Trim(r.senha).empty() ? r.senha : Descriptografe(r.senha);
-    Detalhe(log, "Atualizar " + r.objeto + "...");
+    const std::string senha = rtl::Trim(r.senha).empty() ? std::string(r.senha) : Descriptografe(r.senha);
+    Detalhe(log, "Atualizar ", r.objeto, "...");
     Detalhe(log, " - De : " + origem);
     Detalhe(log, " - Para : " + r.destino);
 
@@ -747,8 +773,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     plat::RemoveCopyLeftovers(CaminhoLocal(temporario), std::chrono::minutes(10));
     bool disponivel2 = !site2.empty();
     bool disponivel3 = !site3.empty();
-    if (!CopieArquivo(origem, temporario, r.usuario, senha, false, &log, disponivel2, disponivel3, site2,
-                      site3, -999)) {
+    if (!CopieArquivo(origem, temporario, std::string(r.usuario), senha, false, &log, disponivel2,
+                      disponivel3, site2, site3, -999)) {
         const std::string motivo = UltimoErro;
         Remova(temporario);
         throw TkwUpdException(Traduza(32, r.objeto, motivo), log);
@@ -789,7 +815,8 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
         instalado = true;
         // Under the requisite's system, where the next run's history check looks for it (an
         // executor of the generic system would otherwise be copied again at every run).
-        historico_->RegistreHistorico(r.sistema, r.objeto, r.controleTexto, r.operacao, r.destino, &log);
+        historico_->RegistreHistorico(std::string(r.sistema), std::string(r.objeto),
+                                      std::string(r.controleTexto), r.operacao, r.destino, &log);
         historico_->SaveToFile(kwUpdConfig().GetArquivoHistorico());
     } catch (...) {
         Remova(temporario);
@@ -808,7 +835,7 @@ void TkwUpdVerificacao::CopieExecutor(const TRequisito& r, const std::string& or
     Detalhe(log, "Atualização do kwExec OK");
 }
 
-void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+void TkwUpdVerificacao::VerifiqueIntegridade(const std::string& caminho, std::string_view requerido,
                                              const std::string& lido) {
     if (!TemCRCInformado(requerido)) return;
     Detalhe(L(), "Verificando integridade do arquivo " + Aspas(caminho) + "...");

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -67,20 +68,22 @@ private:
     // The values one requisite is compared by. One object serves every requisite of a run,
     // so its texts keep their storage from one requisite to the next.
     struct TRequisito {
-        std::string sistema;
-        std::string sequencia;
-        std::string objeto;
-        std::string controleTexto;
+        // The requisite's own texts, viewed in its line of the requisites text, which stays as
+        // it is while the text is verified.
+        std::string_view sistema;
+        std::string_view sequencia;
+        std::string_view objeto;
+        std::string_view controleTexto;
         int32_t controle = 0;
         int32_t operacao = 0;
         std::string destino;
         // The site addresses and the folder below them, as the requisite gives them; the
         // paths are joined only for a requisite that needs them (MonteOrigens).
-        std::string site1, site2, site3, pasta;
+        std::string_view site1, site2, site3, pasta;
         bool origensMontadas = false;
         std::string origem1, origem2, origem3;  // empty: that site is off
-        std::string usuario, senha, crc;
-        std::string disponivel1, disponivel2, disponivel3;  // the raw flags
+        std::string_view usuario, senha, crc;
+        std::string_view disponivel1, disponivel2, disponivel3;  // the raw flags
         bool temDisponivel3 = false;
         // What is at the destination, looked at once per requisite (see Destino).
         bool examinado = false;
@@ -93,28 +96,19 @@ private:
             dataHora = -1;
     };
 
-    // One slot of the history index: the hash of a record's key and the record (-1: free).
+    // One slot of the history index: the hash of a record's key and the record (-1: free). Eight
+    // bytes, so that the table stays in the cache while the lookups jump about in it.
     struct TEntradaIndice {
-        uint64_t hash = 0;
+        uint32_t hash = 0;
         int32_t registro = -1;
     };
 
-    // What the history check reads of a record, taken when the index is built: its key
-    // (system, object in upper case, operation), its computer name in upper case, its size and
-    // time texts in one text, and its control number. A lookup then touches this alone, not the
-    // record's line.
-    struct TRegistroIndice {
-        std::string texto;
-        uint32_t fimChave = 0, fimComputador = 0, fimTamanho = 0;
+    // What the history check reads of the record found: its control number and, viewed in its
+    // line (valid until the history changes), its computer name, size and time texts.
+    struct TRegistroHistorico {
+        int32_t registro = -1;
         int32_t controle = 0;
-        std::string_view Chave() const { return std::string_view(texto).substr(0, fimChave); }
-        std::string_view Computador() const {
-            return std::string_view(texto).substr(fimChave, fimComputador - fimChave);
-        }
-        std::string_view Tamanho() const {
-            return std::string_view(texto).substr(fimComputador, fimTamanho - fimComputador);
-        }
-        std::string_view DataHora() const { return std::string_view(texto).substr(fimTamanho); }
+        std::string_view computador, tamanho, dataHora;
     };
 
     // Positions of the requisites' fields in the layout of the text being verified.
@@ -129,7 +123,8 @@ private:
     // The destination's facts: one look per requisite serves the existence test, the size
     // and time comparison and the completion of the history record.
     const TDadosArquivo& Destino(TRequisito& r);
-    void LeiaRequisito(TRequisito& r, bool atual);
+    // Reads requisite i (a record of the requisites) into r.
+    void LeiaRequisito(TRequisito& r, int i, bool atual);
     // The site paths of the requisite (empty for a site that is off), joined once.
     void MonteOrigens(TRequisito& r);
     // atual false: the form before version 3300 (no site flags, removals without history).
@@ -138,7 +133,7 @@ private:
     bool ConfiraHistorico(TRequisito& r, bool exato, bool checaCRC);
     bool CompareNroControle(bool exato, int32_t requerido, int32_t local);
     bool CompareNomeComputador(std::string_view estacao, std::string_view gravado);
-    bool CompareCRC(const std::string& caminho, const std::string& requerido);
+    bool CompareCRC(const std::string& caminho, std::string_view requerido);
     bool CompareTamanhoData(const TDadosArquivo& local, std::string_view tamanho, std::string_view dataHora);
     bool ArquivoDescompactadoAusente(const std::string& destino);
     void InsiraAlteracao(const TRequisito& r, const std::string& f1, const std::string& f2,
@@ -147,14 +142,18 @@ private:
     bool AtualizeExecutor(TRequisito& r, bool checaCRC, bool versionada);
     void CopieExecutor(const TRequisito& r, const std::string& origem, const std::string& site2,
                        const std::string& site3);
-    void VerifiqueIntegridade(const std::string& caminho, const std::string& requerido,
+    void VerifiqueIntegridade(const std::string& caminho, std::string_view requerido,
                               const std::string& lido);
 
-    // The history record of (system, object, operation), or -1.
-    int ProcureHistorico(const std::string& sistema, const std::string& objeto, int32_t operacao);
+    // The history record of (system, object, operation) into `achado`; false when there is none.
+    bool ProcureHistorico(std::string_view sistema, std::string_view objeto, int32_t operacao,
+                          TRegistroHistorico& achado);
     void ConstruaIndiceHistorico();
-    // Takes the current history record (the cursor's) into the index's record registro.
-    void IndexeRegistro(int32_t registro, int32_t operacao, int32_t controle);
+    // Whether the record of slot e (one the index holds) has the key chave_, field by field; its
+    // fields are left in camposRegistro_.
+    bool TemAChave(const TEntradaIndice& e);
+    // Makes chave_ the key of (system, object, operation); its hash.
+    uint32_t MonteChave(std::string_view sistema, std::string_view objeto, int32_t operacao);
     const std::string& NomeComputador();
     const std::string& NomeComputadorMaiusculo();
 
@@ -164,7 +163,11 @@ private:
     std::unique_ptr<TkwUpdDadosAlteracoes> alteracoes_;
     std::unique_ptr<TkwUpdLog> logReserva_;
 
+    // The workstation's files are looked at in one pass per verification (see
+    // TExaminadorArquivos); set while VerifiqueNecessidadeAtualizacao runs.
+    std::optional<TExaminadorArquivos> examinador_;
     TCamposRequisito camposRequisito_;
+    std::vector<std::string_view> camposRequisitoLinha_;  // the fields of the requisite being read
     TCamposHistorico camposHistorico_;
     int32_t versao_ = 0;
     std::string nomeExecutor_;
@@ -173,12 +176,28 @@ private:
     std::string nomeComputadorMaiusculo_;
     // The full form of each destination folder of this run's requisites (ExpandaCaminho), and
     // whether the folder itself leads outside the launcher's folder (DestinoForaDaEstacao).
-    std::unordered_map<std::string, std::pair<std::string, bool>> pastasDestino_;
-    // The history index: open addressing over the hashes of the records' keys, with what the
-    // check reads of each record beside it.
+    struct THashTexto {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::pair<std::string, bool>, THashTexto, std::equal_to<>> pastasDestino_;
+    // The history index: open addressing over the hashes of the records' keys. It holds no
+    // copy of the records: a key is checked, and a record read, in the history's own line.
     std::vector<TEntradaIndice> indiceHistorico_;
-    std::vector<TRegistroIndice> registrosHistorico_;
     uint64_t versaoIndice_ = UINT64_MAX;
     bool danificadosNomeados_ = false;  // the damaged records are in the log already
-    std::string chave_;  // the key being looked up
+    // The key being looked up or indexed: its system, its operation, and its text (the system,
+    // the object in upper case and the operation, joined), which is hashed; the object is viewed
+    // in it.
+    struct TChaveHistorico {
+        std::string texto;
+        std::string_view sistema;
+        std::string_view objeto;
+        int32_t operacao = 0;
+    };
+    TChaveHistorico chave_;
+    // The fields of the record being indexed, and of the one being checked (one per field of the
+    // history's layout).
+    std::vector<std::string_view> camposLinha_, camposRegistro_;
+    std::string computadorMaiusculo_;  // the record's computer name as it is compared
 };

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "platform/SystemRandom.h"
 #include "platform/WinError.h"
@@ -55,13 +56,22 @@ bool ModeReadOnly(mode_t m) {
     return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+// The last component of a path (a trailing '/' left out), viewed in it.
+std::string_view NameIn(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    const size_t slash = path.rfind('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    return path;
+}
+
+bool HiddenName(std::string_view name) {
+    return name.size() > 1 && name[0] == '.' && name != "..";
+}
+
 // The last component of a path, and the folder before it ("." when there is none).
 std::string BaseName(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
+    return std::string(NameIn(path));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -155,8 +165,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool IsHiddenName(const std::string& path) {
-    const std::string name = BaseName(path);
-    return name.size() > 1 && name[0] == '.' && name != "..";
+    return HiddenName(NameIn(path));
 }
 
 bool TryFileSize(const std::string& path, int64_t& size, int* err) {
@@ -398,15 +407,61 @@ void CreateFolders(const std::string& path) {
     if (!TryCreateFolders(path, &err)) Raise("cannot create the folder", path, err);
 }
 
+namespace {
+
+// The entry of `path` as a look at it found it. The name is taken once, without copies of the
+// path: a verification looks at a file per requisite.
+void Describe(const struct stat& st, const std::string& path, FolderEntry& info) {
+    const std::string_view name = NameIn(path);
+    info.name.assign(name);
+    info.isFolder = S_ISDIR(st.st_mode);
+    info.readOnly = ModeReadOnly(st.st_mode);
+    info.hidden = HiddenName(name);
+    info.size = info.isFolder ? 0 : int64_t(st.st_size);
+    info.lastWrite = FromTimespec(st.st_mtim);
+}
+
+}  // namespace
+
 bool TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return SetErr(err, errno), false;
-    info.name = BaseName(path);
-    info.isFolder = S_ISDIR(st.st_mode);
-    info.readOnly = ModeReadOnly(st.st_mode);
-    info.hidden = IsHiddenName(path);
-    info.size = info.isFolder ? 0 : int64_t(st.st_size);
-    info.lastWrite = FromTimespec(st.st_mtim);
+    Describe(st, path, info);
+    return true;
+}
+
+FileInfoLookup::~FileInfoLookup() {
+    for (const OpenFolder& f : folders_)
+        if (f.fd >= 0) ::close(f.fd);
+}
+
+bool FileInfoLookup::TryFileInfo(const std::string& path, FolderEntry& info, int* err) {
+    const size_t slash = path.rfind('/');
+    // A bare name (the process's own folder) and a folder's path ending in '/' are looked at
+    // whole.
+    if (slash == std::string::npos || slash + 1 == path.size()) return plat::TryFileInfo(path, info, err);
+    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
+    int fd = -1;
+    for (const OpenFolder& f : folders_) {
+        if (f.fd >= 0 && f.path == folder) {
+            fd = f.fd;
+            break;
+        }
+    }
+    if (fd < 0) {
+        OpenFolder& f = folders_[next_];
+        next_ = (next_ + 1) % kFolders;
+        if (f.fd >= 0) ::close(f.fd);
+        f.path.assign(folder);
+        // O_PATH: the folder is only looked in, so it needs no read permission of its own.
+        f.fd = ::open(f.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        // A folder that is not there (yet), or not one: the whole path says what is there.
+        if (f.fd < 0) return plat::TryFileInfo(path, info, err);
+        fd = f.fd;
+    }
+    struct stat st {};
+    if (::fstatat(fd, path.c_str() + slash + 1, &st, 0) != 0) return SetErr(err, errno), false;
+    Describe(st, path, info);
     return true;
 }
 

@@ -126,6 +126,32 @@ struct FolderEntry {
 // ListFolder describes it. False, with the errno in *err when asked, when nothing is there.
 bool TryFileInfo(const std::string& path, FolderEntry& info, int* err = nullptr);
 
+// Looks at many paths in the same few folders (a verification looks at a file per requisite,
+// thousands of them in a handful of folders): each folder is opened once and its files looked at
+// by name within it, which spares the system the walk down the folder's path at every look. It
+// finds what TryFileInfo finds for the same path as long as the folders are not moved or replaced
+// meanwhile: it is meant for one pass over a list of files. Only the last few folders stay
+// open, so a list spread over many folders holds no more descriptors.
+class FileInfoLookup {
+public:
+    FileInfoLookup() = default;
+    ~FileInfoLookup();
+    FileInfoLookup(const FileInfoLookup&) = delete;
+    FileInfoLookup& operator=(const FileInfoLookup&) = delete;
+
+    // What TryFileInfo(path, info, err) finds.
+    bool TryFileInfo(const std::string& path, FolderEntry& info, int* err = nullptr);
+
+private:
+    struct OpenFolder {
+        std::string path;
+        int fd = -1;
+    };
+    static constexpr size_t kFolders = 4;
+    OpenFolder folders_[kFolders];
+    size_t next_ = 0;  // the slot the next folder takes
+};
+
 // The entries of a folder ("." and ".." left out), sorted by name byte by byte. Symbolic links
 // are described by what they point to; a dangling link is left out.
 std::vector<FolderEntry> ListFolder(const std::string& path);

@@ -57,15 +57,19 @@ std::string JoinUnder(const std::string& root, std::string_view rest, bool clamp
     return out;
 }
 
-// Backslashes to slashes and runs of separators collapsed, nothing else touched.
+// Backslashes to slashes and runs of separators collapsed, nothing else touched. Written
+// through a pointer: every file a verification looks at has its path mapped.
 std::string Plain(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+    std::string out(text.size(), '\0');
+    char* o = out.data();
+    char previous = 0;
     for (char c : text) {
         const char d = c == '\\' ? '/' : c;
-        if (d == '/' && !out.empty() && out.back() == '/') continue;
-        out += d;
+        if (d == '/' && previous == '/') continue;
+        *o++ = d;
+        previous = d;
     }
+    out.resize(size_t(o - out.data()));
     return out;
 }
 
@@ -111,7 +115,8 @@ std::string MapWindowsPath(std::string_view text, const std::string& launcherFol
     } else {
         mapped = Plain(text);
     }
-    return resolveCase ? ResolveCaseInsensitive(mapped) : mapped;
+    if (resolveCase) return ResolveCaseInsensitive(mapped);
+    return mapped;
 }
 
 }  // namespace plat

@@ -107,7 +107,16 @@ int CompareText(std::string_view a, std::string_view b) {
 
 bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;  // folding never changes a length
-    return UpperCase(a) == UpperCase(b);
+    // ASCII texts (most names) are compared in place, without two folded copies.
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if ((x | y) >= 0x80) return UpperCase(a.substr(i)) == UpperCase(b.substr(i));
+        if (x == y) continue;
+        const unsigned lx = x | 0x20u;  // the same letter in either case differs in this bit only
+        if (lx != (y | 0x20u) || lx < 'a' || lx > 'z') return false;
+    }
+    return true;
 }
 
 bool StartsText(std::string_view prefix, std::string_view s) {

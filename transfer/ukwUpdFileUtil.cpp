@@ -171,20 +171,18 @@ bool RemovaSomenteLeitura(const std::string& caminho) {
     return false;
 }
 
-TDadosArquivo ExamineArquivo(const std::string& caminho) {
-    TDadosArquivo d;
-    ExamineArquivo(caminho, d);
-    return d;
-}
+namespace {
 
-void ExamineArquivo(const std::string& caminho, TDadosArquivo& d) {
-    d.local = plat::MapWindowsPath(caminho, ObtenhaDiretorioExecutavel(), false);
+// ExamineArquivo with the launcher's folder given, through `pastas` when there is one.
+void ExamineEm(const std::string& caminho, const std::string& pastaLauncher, plat::FileInfoLookup* pastas,
+               TDadosArquivo& d) {
+    d.local = plat::MapWindowsPath(caminho, pastaLauncher, false);
     d.arquivo = false;
     d.pasta = false;
     d.tamanho.clear();
     d.dataHora.clear();
     plat::FolderEntry info;
-    bool achou = plat::TryFileInfo(d.local, info);
+    bool achou = pastas != nullptr ? pastas->TryFileInfo(d.local, info) : plat::TryFileInfo(d.local, info);
     if (!achou) {
         // Requisites name files in any case; the case is resolved only for a name not found.
         std::string resolvido = plat::ResolveCaseInsensitive(d.local);
@@ -205,6 +203,20 @@ void ExamineArquivo(const std::string& caminho, TDadosArquivo& d) {
         d.tamanho.assign(numero, size_t(fim - numero));
         FormateDataHoraUTC(info.lastWrite, d.dataHora);
     }
+}
+
+}  // namespace
+
+TDadosArquivo ExamineArquivo(const std::string& caminho) {
+    TDadosArquivo d;
+    ExamineEm(caminho, ObtenhaDiretorioExecutavel(), nullptr, d);
+    return d;
+}
+
+TExaminadorArquivos::TExaminadorArquivos() : pastaLauncher_(ObtenhaDiretorioExecutavel()) {}
+
+void TExaminadorArquivos::Examine(const std::string& caminho, TDadosArquivo& d) {
+    ExamineEm(caminho, pastaLauncher_, &pastas_, d);
 }
 
 void PegueDadosArquivo(const std::string& caminho, std::string& tamanho, std::string& dataHora) {

@@ -27,6 +27,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Files.h"
+
 class TkwUpdLog;
 
 // ---- Process-wide settings of the transfers ----------------------------------------------
@@ -100,9 +102,20 @@ struct TDadosArquivo {
     std::string dataHora;
 };
 TDadosArquivo ExamineArquivo(const std::string& caminho);
-// The same into d, whose texts keep their storage (the verification looks at one path per
-// requisite).
-void ExamineArquivo(const std::string& caminho, TDadosArquivo& d);
+
+// ExamineArquivo for the many paths of one verification (a file per requisite, thousands of
+// them in a handful of folders): into d, whose texts keep their storage; the launcher's folder
+// is taken once, and each folder is opened once and its files looked at within it
+// (plat::FileInfoLookup). Meant for one pass: the folders must stay where they are meanwhile.
+class TExaminadorArquivos {
+public:
+    TExaminadorArquivos();
+    void Examine(const std::string& caminho, TDadosArquivo& d);
+
+private:
+    std::string pastaLauncher_;
+    plat::FileInfoLookup pastas_;
+};
 
 // Size (low 32 bits, signed decimal) and last-write time (UTC, "DD/MM/YYYY HH:MM:SS" with the
 // workstation's separators) of a file; both empty for a missing path, a folder or a hidden file.

@@ -87,6 +87,39 @@ TEST(TkwUpdDBFlatFile, ReadsFieldsTrimmedFillsMissingIgnoresExtra) {
     EXPECT_EQ(ds.CamposPrimeiraLinha(), 3);
 }
 
+// A reader of many records takes a line's fields without the cursor: the same values and the
+// same count of fields present as a move to that record.
+TEST(TkwUpdDBFlatFile, SepareCamposReadsALineAsAMoveDoes) {
+    struct Caso {
+        const char* linha;
+        std::vector<std::string> valores;
+        int presentes;
+    };
+    const Caso casos[] = {
+        {"1; a.exe ;7", {"1", "a.exe", "7"}, 3},
+        {"2;b.dll", {"2", "b.dll", ""}, 2},
+        {"3;c.ocx;9;extra;more", {"3", "c.ocx", "9"}, 3},
+        {"  4 ;;", {"4", "", ""}, 3},
+        {"", {"", "", ""}, 1},
+        {";;", {"", "", ""}, 3},
+        {"\t5\t; x y ;", {"5", "x y", ""}, 3},
+        {"6", {"6", "", ""}, 1},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.linha);
+        TresCampos ds;
+        ds.SetTexto(std::string(c.linha) + "\r\n");
+        ASSERT_EQ(ds.RecordCount(), 1);
+        EXPECT_EQ(ds.Linha(0), c.linha);
+        std::string_view campos[3] = {"lixo", "lixo", "lixo"};
+        EXPECT_EQ(ds.SepareCampos(ds.Linha(0), campos), c.presentes);
+        EXPECT_EQ(std::vector<std::string>(std::begin(campos), std::end(campos)), c.valores);
+        ds.First();
+        EXPECT_EQ(Valores(ds), c.valores);
+        EXPECT_EQ(ds.CamposPresentes(), c.presentes);
+    }
+}
+
 TEST(TkwUpdDBFlatFile, CursorRulesOnEmptyAndAtTheEdges) {
     TresCampos ds;
     EXPECT_TRUE(ds.Bof());

@@ -34,6 +34,7 @@ TEST(TkwUpdLog, LineFormats) {
     log.AdicioneTexto("linha 1\r\nlinha 2\nlinha 3\rlinha 4\r\n");
     log.AdicioneTexto("");
     log.AdicioneTexto("a\r\n\r\nb");
+    log.AdicioneLinhas({{""}, {" # Verificando \"", "a\x01.dll", "\"..."}, {" - fim"}});
     const std::vector<std::string> want = {
         kStamp + " : INICIO - Execute...",
         kStamp + " :  - Conexão aberta com sucesso.",
@@ -46,6 +47,9 @@ TEST(TkwUpdLog, LineFormats) {
         "a",
         "",
         "b",
+        kStamp + " : ",
+        kStamp + " :  # Verificando \"a\\x01.dll\"...",
+        kStamp + " :  - fim",
     };
     EXPECT_EQ(log.Linhas(), want);
     std::string texto;
@@ -102,6 +106,57 @@ TEST(TkwUpdLog, StampUsesTheLocaleSeparatorsAndTheClock) {
     log.Adicione("x");
     rtl::FormatSettings = saved;
     EXPECT_EQ(log.Linhas().at(0), "15-01-2027 23.04.05 : x");
+}
+
+// A verification writes megabytes of lines: they come back whole and in order across the
+// log's storage, a line larger than any block included, each line with the stamp of the second
+// it was written in, and a plain line between two stamped ones without any.
+TEST(TkwUpdLog, MegabytesOfLinesComeBackWholeAndInOrder) {
+    kwtest::FixedUtcClock clock;
+    TkwUpdLog log;
+    std::vector<std::string> want;
+    std::string texto;
+    auto espere = [&](const std::string& linha) {
+        want.push_back(linha);
+        texto += linha + "\r\n";
+    };
+    const std::string longa(3 << 20, 'x');
+    for (int i = 0; i < 120000; ++i) {
+        if (i == 60000) clock.Clock().Advance(1000);
+        const std::string n = std::to_string(i);
+        const std::string stamp = i < 60000 ? kStamp : "15/01/2027 08:00:01";
+        if (i % 40000 == 7) {
+            log.AdicioneDetalhe(longa + n);
+            espere(stamp + " :  - " + longa + n);
+        } else if (i % 1000 == 3) {
+            log.AdicioneTexto("plano " + n + "\x01");
+            espere("plano " + n + "\\x01");
+        } else if (i % 1000 == 5) {
+            log.Adicione("");
+            espere(stamp + " : ");
+        } else if (i % 7 == 6) {
+            // Shown and broken only once written: its first copy is taken back.
+            log.AdicionePartes({" - Valor \"", n + "\x1b", "\"\r", "\nfim"});
+            espere(stamp + " :  - Valor \"" + n + "\\x1B\"");
+            espere("fim");
+        } else {
+            log.AdicionePartes({" # Verificando a situação de \"", "f" + n + ".dll", "\"..."});
+            espere(stamp + " :  # Verificando a situação de \"f" + n + ".dll\"...");
+        }
+    }
+    ASSERT_GT(texto.size(), size_t(12) << 20);
+    // Compared line by line: a report of megabytes would name nothing. A line holding a line
+    // break comes back as one line.
+    std::vector<std::string> linhas;
+    for (const std::string& l : log.Linhas()) {
+        const size_t quebra = l.find("\r\n");
+        linhas.push_back(l.substr(0, quebra));
+        if (quebra != std::string::npos) linhas.push_back(l.substr(quebra + 2));
+    }
+    ASSERT_EQ(linhas.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i)
+        ASSERT_TRUE(linhas[i] == want[i]) << "line " << i;
+    EXPECT_TRUE(log.GetTexto() == texto);
 }
 
 class TkwUpdLogFile : public ::testing::Test {

@@ -234,6 +234,35 @@ TEST_F(Verificacao, ObjectNamesMatchTheHistoryWithoutRegardToCase) {
     EXPECT_FALSE(Verifique(Requisito().Linha(16)));
 }
 
+// The system and the object are compared each on its own: a record whose fields, joined, read
+// like the requisite's (a control character where the fields meet) is another object.
+TEST_F(Verificacao, TheHistoryKeyIsComparedFieldByField) {
+    struct Caso {
+        std::string sistema, objeto;  // the record's
+        bool acao;
+    };
+    const Caso casos[] = {
+        {"12",
+         "A\x1f"
+         "B.DLL",
+         false},
+        {"12\x1f"
+         "A",
+         "B.DLL", true},
+        {"12", "A", true},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.sistema + "/" + c.objeto);
+        GraveHistorico(Historico(c.sistema, Estacao(), c.objeto, "5", "2"));
+        Requisito r;
+        r.objeto =
+            "a\x1f"
+            "b.dll";
+        r.op = "2";
+        EXPECT_EQ(Verifique(r.Linha(16)), c.acao);
+    }
+}
+
 TEST_F(Verificacao, ComputerNameSwitch) {
     kwtest::WriteFile(dir / "bin" / "a.dll", "x");
     GraveHistorico(Historico("12", "OUTRA-ESTACAO", "A.DLL", "5", "1"));

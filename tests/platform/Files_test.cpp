@@ -371,6 +371,81 @@ TEST(Files, ListFolder) {
     EXPECT_THROW(plat::ListFolder((dir / "none").string()), plat::EFileError);
 }
 
+// A look through the open folders finds what a look at the whole path finds: the same entry,
+// or the same error, whatever the path is, and however many folders it has gone through.
+TEST(Files, FileInfoLookupFindsWhatALookAtThePathFinds) {
+    kwtest::TempDir dir;
+    const std::string d = dir.path().string();
+    kwtest::WriteFile(dir / "a.dll", "123");
+    kwtest::WriteFile(dir / ".oculto", "1");
+    plat::CreateFolders(d + "/sub/sub2");
+    kwtest::WriteFile(dir / "sub" / "b.dll", "12345");
+    Chmod(d + "/a.dll", 0444);
+    std::filesystem::create_symlink(dir / "sub", dir / "atalho");
+    std::filesystem::create_symlink(dir / "nada", dir / "quebrado");
+    for (int i = 0; i < 6; ++i)
+        kwtest::WriteFile(dir / ("p" + std::to_string(i)), "");
+    plat::CreateFolders(d + "/muitas");
+    for (int i = 0; i < 6; ++i) {
+        plat::CreateFolders(d + "/muitas/" + std::to_string(i));
+        kwtest::WriteFile(dir / "muitas" / std::to_string(i) / "c.dll", std::string(size_t(i), 'x'));
+    }
+    struct Caso {
+        std::string caminho;
+        int erro;  // 0: found
+        int64_t tamanho;
+        bool pasta, oculto, somenteLeitura;
+    };
+    std::vector<Caso> casos = {
+        {d + "/a.dll", 0, 3, false, false, true},
+        {d + "/.oculto", 0, 1, false, true, false},
+        {d + "/sub", 0, 0, true, false, false},
+        {d + "/sub/", 0, 0, true, false, false},
+        {d + "/sub/b.dll", 0, 5, false, false, false},
+        {d + "/atalho/b.dll", 0, 5, false, false, false},
+        {d + "/atalho/sub2", 0, 0, true, false, false},
+        {d + "/falta.dll", ENOENT, 0, false, false, false},
+        {d + "/quebrado", ENOENT, 0, false, false, false},
+        {d + "/nenhuma/b.dll", ENOENT, 0, false, false, false},
+        {d + "/a.dll/b.dll", ENOTDIR, 0, false, false, false},
+        {d + "/sub/b.dll", 0, 5, false, false, false},  // back to an open folder
+        {"/", 0, 0, true, false, false},
+        {"/tmp", 0, 0, true, false, false},
+    };
+    // More folders than stay open, then the first ones again.
+    for (int volta = 0; volta < 2; ++volta)
+        for (int i = 0; i < 6; ++i)
+            casos.push_back({d + "/muitas/" + std::to_string(i) + "/c.dll", 0, i, false, false, false});
+    plat::FileInfoLookup lookup;
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.caminho);
+        plat::FolderEntry achado, esperado;
+        int erroAchado = 0, erroEsperado = 0;
+        const bool ok = lookup.TryFileInfo(c.caminho, achado, &erroAchado);
+        ASSERT_EQ(plat::TryFileInfo(c.caminho, esperado, &erroEsperado), c.erro == 0);
+        ASSERT_EQ(ok, c.erro == 0);
+        if (!ok) {
+            EXPECT_EQ(erroAchado, c.erro);
+            EXPECT_EQ(erroEsperado, c.erro);
+            continue;
+        }
+        EXPECT_EQ(achado.name, esperado.name);
+        EXPECT_EQ(achado.size, c.tamanho);
+        EXPECT_EQ(achado.isFolder, c.pasta);
+        EXPECT_EQ(achado.hidden, c.oculto);
+        EXPECT_EQ(achado.readOnly, c.somenteLeitura);
+        EXPECT_EQ(achado.lastWrite, esperado.lastWrite);
+    }
+    // A bare name is looked at in the process's own folder.
+    const auto antes = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    plat::FolderEntry e;
+    const bool achou = lookup.TryFileInfo("a.dll", e);
+    std::filesystem::current_path(antes);
+    ASSERT_TRUE(achou);
+    EXPECT_EQ(e.size, 3);
+}
+
 TEST(Files, ResolveCaseInsensitive) {
     kwtest::TempDir dir;
     const std::string d = dir.path().string();

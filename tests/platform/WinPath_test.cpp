@@ -64,6 +64,11 @@ TEST(WinPath, MappingTable) {
         {"..\\x", "../x"},
         {"/opt/kw/a.exe", "/opt/kw/a.exe"},
         {"/opt/kw/bin\\a.exe", "/opt/kw/bin/a.exe"},
+        // Runs of separators of either kind collapse into one.
+        {"bin\\\\a.dll", "bin/a.dll"},
+        {"/opt//kw\\/\\a.exe", "/opt/kw/a.exe"},
+        {"\\", "/"},
+        {"$\\\\x\\\\", launcher + "windows/x/"},
         {launcher + "windows\\system32\\COMCTL32.dll", launcher + "windows/System32/Comctl32.DLL"},
         {"", ""},
         {"$CMD", "$CMD"},

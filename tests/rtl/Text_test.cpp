@@ -27,6 +27,48 @@ TEST(Text, TrimAndCase) {
     EXPECT_EQ(rtl::QuotedStr("d'água"), "'d''água'");
 }
 
+// SameText compares ASCII in place and folds from the first other byte on: the same answers as
+// comparing the two texts upper-cased, characters that differ in the case bit only but are no
+// letters included.
+TEST(Text, SameTextIsUpperCaseEquality) {
+    struct Caso {
+        const char* a;
+        const char* b;
+        bool igual;
+    };
+    const Caso casos[] = {
+        {"", "", true},
+        {"kwExec.exe", "KWEXEC.EXE", true},
+        {"f00001.dll", "kwExec.exe", false},
+        {"a", "b", false},
+        {"@", "`", false},
+        {"[", "{", false},
+        {"^", "~", false},
+        {"1", "\x11", false},
+        {"Z", "z", true},
+        {"ação.dll", "AÇÃO.DLL", true},
+        {"acao.dll", "AÇÃO.DLL", false},
+        {"x\xC3"
+         "abc",
+         "X\xC3"
+         "ABC",
+         true},
+        {"x\xC3"
+         "abc",
+         "X\xC3"
+         "ABD",
+         false},
+        {"ab\xC3\xA7", "AB\xC3\x87", true},
+        {"ÿ", "Ÿ", false},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        EXPECT_EQ(rtl::SameText(c.a, c.b), c.igual);
+        EXPECT_EQ(rtl::SameText(c.b, c.a), c.igual);
+        EXPECT_EQ(rtl::UpperCase(c.a) == rtl::UpperCase(c.b), c.igual);
+    }
+}
+
 TEST(Text, StrayLeadByteDoesNotHideTheNextLetter) {
     // "Ã" written as one Latin-1 byte (0xC3) before an ASCII letter: the letter still folds,
     // and the stray byte stays as it is.

@@ -23,8 +23,8 @@
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
-#include "support/TestSupport.h"
 #include "support/LoopbackListeners.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -207,7 +207,8 @@ TEST_F(PastaLauncher, ProtocolSitesThatDoNotAnswerAreRetriedOnTheClock) {
         EXPECT_FALSE(CopieArquivo(c.origem, c.destino, "u", "s", true, &log, d2, d3, "DDS:x", "DDS:y", -999))
             << c.origem;
         if (c.ftp) {
-            EXPECT_TRUE(UltimoErro.starts_with("Não foi possível conectar-se com o servidor de FTP: 127.0.0.1\r\n"))
+            EXPECT_TRUE(
+                UltimoErro.starts_with("Não foi possível conectar-se com o servidor de FTP: 127.0.0.1\r\n"))
                 << UltimoErro;
             EXPECT_TRUE(UltimoErro.ends_with("\r\nExceptionClass=EFTPSError")) << UltimoErro;
         } else {
@@ -443,16 +444,28 @@ TEST_F(PastaLauncher, OneLookAtAPath) {
         {S(app) + "\\.oculto", S(app / ".oculto"), true, false, ""},  // hidden: no facts
         {S(app) + "\\falta\\x", S(app / "falta" / "x"), false, false, ""},
     };
-    for (const Caso& c : casos) {
-        const TDadosArquivo d = ExamineArquivo(c.caminho);
-        EXPECT_EQ(d.local, c.local) << c.caminho;
-        EXPECT_EQ(d.arquivo, c.arquivo) << c.caminho;
-        EXPECT_EQ(d.pasta, c.pasta) << c.caminho;
-        EXPECT_EQ(d.tamanho, c.tamanho) << c.caminho;
-        EXPECT_EQ(d.dataHora.empty(), c.tamanho.empty()) << c.caminho;
+    // One look at a time, and the looks of one pass (which keep their folders open and their
+    // texts' storage, in the order of the table and again): the same facts.
+    TExaminadorArquivos examinador;
+    TDadosArquivo passada;
+    for (int volta = 0; volta < 2; ++volta) {
+        for (const Caso& c : casos) {
+            SCOPED_TRACE(c.caminho);
+            const TDadosArquivo d = ExamineArquivo(c.caminho);
+            examinador.Examine(c.caminho, passada);
+            for (const TDadosArquivo* x : {&d, static_cast<const TDadosArquivo*>(&passada)}) {
+                EXPECT_EQ(x->local, c.local);
+                EXPECT_EQ(x->arquivo, c.arquivo);
+                EXPECT_EQ(x->pasta, c.pasta);
+                EXPECT_EQ(x->tamanho, c.tamanho);
+                EXPECT_EQ(x->dataHora.empty(), c.tamanho.empty());
+            }
+            EXPECT_EQ(passada.dataHora, d.dataHora);
+        }
     }
     const kwtest::ScopedEnv semDrive("KW_DRIVE_Q", std::nullopt);
     EXPECT_THROW(ExamineArquivo("Q:\\a"), rtl::Exception);
+    EXPECT_THROW(examinador.Examine("Q:\\a", passada), rtl::Exception);
     // The checksum finds a file named in another case too.
     EXPECT_EQ(CalculeCRCArquivo(S(app) + "\\sub\\a.dll"), CalculeCRCArquivo(S(app / "Sub" / "A.dll")));
 }
