@@ -22,10 +22,10 @@
 #include <unistd.h>
 
 #include "bench/BenchLine.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 
-// From database/SDOdbc.h, whose own ODBC declarations cannot live beside the driver manager's
+// From database/odbc/SDOdbc.h, whose own ODBC declarations cannot live beside the driver manager's
 // headers that the plain loop uses.
 void RegisterOdbcDriver();
 

@@ -27,10 +27,10 @@
 #include <string>
 
 #include "bench/BenchLine.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDPgSQL.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "support/MariaDbServer.h"
 #include "support/PostgresServer.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommonFilter.h"
-#include "database/SDEngineQuery.h"
+#include "database/engine/SDCommonFilter.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/Exception.h"
 
 namespace {

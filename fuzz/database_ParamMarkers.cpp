@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "database/SDCommonSqlText.h"
+#include "database/engine/SDCommonSqlText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

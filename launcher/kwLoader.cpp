@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "common/ukwFuncoesString.h"
-#include "database/SDDb2.h"
-#include "database/SDInf.h"
-#include "database/SDOdbc.h"
-#include "database/SDOra.h"
+// The ODBC and Oracle drivers before the further ones: the InterBase client's ibase.h, which
+// the InterBase and Firebird drivers pull in, defines some of the ODBC names as macros.
+#include "database/odbc/SDDb2.h"
+#include "database/odbc/SDInf.h"
+#include "database/odbc/SDOdbc.h"
+#include "database/oracle/SDOra.h"
+
 #include "database/drivers/SDCSb.h"
 #include "database/drivers/SDFib.h"
 #include "database/drivers/SDInt.h"

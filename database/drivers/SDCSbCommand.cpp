@@ -11,8 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDCSb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -30,6 +31,14 @@ constexpr int kColumnNameBuffer = 18 * 3 + 1;
 constexpr int kColumnNameUsable = kColumnNameBuffer - 1;
 // Names longer than this are not asked about with sqlgdi.
 constexpr int kDescribeInfoNameLimit = 47;
+
+// What the client binds in the engine's shapes (dates in its internal form), and the sizes of
+// their values.
+constexpr TSDSlotMap kSlots = kEngineSlots.Only({ftString, ftFixedChar, ftSmallint, ftWord, ftBoolean,
+                                                 ftInteger, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime});
+// The types a parameter's value is written for.
+constexpr TSDSlotMap kParamSlots = kSlots.Only(
+    {ftString, ftFixedChar, ftSmallint, ftInteger, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime});
 
 // Reads `count` decimal digits at text[at]; false when one is missing.
 bool ReadNumber(const std::string& text, size_t& at, size_t count, int& value) {
@@ -202,50 +211,26 @@ void TICsbCommand::FreeParamsBuffer() {
 
 SQLTPDL TICsbCommand::WriteParamValue(const TParam& param, uint8_t* p, int32_t size, bool statement) {
     SQLTPDL bindLength = SQLTPDL(std::max(size, 0));
-    switch (param.DataType()) {
-        case ftString:
-        case ftFixedChar:
-            if (size < 1) {
-                if (statement) *p = 0;
-                break;
-            }
-            {
-                // At most size - 1 characters and their terminating zero: a longer text is cut
-                // to its cell.
-                const std::string text = param.AsString();
-                const size_t n = std::min(text.size(), size_t(size - 1));
-                std::memcpy(p, text.data(), n);
-                p[n] = 0;
-                if (statement) bindLength = SQLTPDL(size - 1);
-            }
-            break;
-        case ftSmallint:
-            if (size > 0) SetBufferSmallint(p, 0, int16_t(param.Value().AsInteger()));
-            break;
-        case ftInteger:
-            if (size > 0) SetBufferInteger(p, 0, param.Value().AsInteger());
-            break;
-        case ftFloat:
-        case ftCurrency:
-            if (size > 0) SetBufferDouble(p, 0, param.Value().AsDouble());
-            break;
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            if (size > 0)
-                bindLength =
-                    SQLTPDL(CnvtDateTime2DBDateTime(param.DataType(), param.Value().AsDateTime(), p, size));
-            break;
-        case ftBlob:
-        case ftMemo:
-        case ftOraBlob:
-        case ftOraClob:
-            break;
-        default:
-            // A procedure's cell of another type travels as it is; a statement has no place for it.
-            if (statement) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
-            break;
+    const TSDSlotKind kind = kParamSlots[param.DataType()];
+    if (kind == TSDSlotKind::None) {
+        // A procedure's cell of another type travels as it is; a statement has no place for it
+        // (long values travel apart, by name).
+        if (statement && !IsBlobOrMemoType(param.DataType()))
+            rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
+        return bindLength;
     }
+    if (size < 1) {
+        if (statement && kind == TSDSlotKind::Text) *p = 0;
+        return bindLength;
+    }
+    // A text takes at most size - 1 characters and their terminating zero: a longer one is cut
+    // to its cell.
+    const int32_t n = PutParamSlot(param, kind, p, size,
+                                   [this](TFieldType t, rtl::TDateTime v, uint8_t* slot, int32_t room) {
+                                       return CnvtDateTime2DBDateTime(t, v, slot, room);
+                                   });
+    if (kind == TSDSlotKind::DateTime) bindLength = SQLTPDL(n);
+    if (kind == TSDSlotKind::Text && statement) bindLength = SQLTPDL(size - 1);
     return bindLength;
 }
 
@@ -426,23 +411,7 @@ int32_t TICsbCommand::NativeDataType(TFieldType fieldType) {
 }
 
 uint16_t TICsbCommand::NativeDataSize(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-            return 8;
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            return uint16_t(kInternalDateSize);
-        default:
-            return 0;
-    }
+    return NativeSlotSize(kSlots, fieldType, uint16_t(kInternalDateSize));
 }
 
 bool TICsbCommand::RequiredCnvtFieldType(TFieldType fieldType) {
@@ -582,15 +551,9 @@ TSDDateTimeRec CsbDateTextToRec(TFieldType fieldType, std::string text) {
         const char* what = fieldType == ftDate ? "date" : fieldType == ftTime ? "time" : "date and time";
         throw rtl::EConvertError(rtl::Format("'%s' is not a valid %s", text, what));
     }
-    const rtl::TTimeStamp stamp = rtl::DateTimeToTimeStamp(rtl::CombineDateTime(date, time));
-    switch (fieldType) {
-        case ftDate:
-            return TSDDateTimeRec::FromDate(stamp.Date);
-        case ftTime:
-            return TSDDateTimeRec::FromTime(stamp.Time + milliseconds);
-        default:
-            return TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(stamp) + milliseconds);
-    }
+    rtl::TTimeStamp stamp = rtl::DateTimeToTimeStamp(rtl::CombineDateTime(date, time));
+    stamp.Time += milliseconds;
+    return TimeStampToRec(fieldType, stamp);
 }
 
 int32_t TICsbCommand::CnvtDateTime2DBDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* buffer,

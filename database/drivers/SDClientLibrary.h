@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommonLibrary.h"
+#include "database/engine/SDCommonLibrary.h"
 #include "rtl/StringList.h"
 
 // One entry of a name table: the exported name, the function pointer its address goes into

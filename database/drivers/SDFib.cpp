@@ -2,7 +2,7 @@
 // in which its connection differs from the InterBase one.
 #include "database/drivers/SDFib.h"
 
-#include "database/SDEngine.h"
+#include "database/engine/SDEngine.h"
 
 namespace {
 

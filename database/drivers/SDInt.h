@@ -38,9 +38,9 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
 #include "database/drivers/SDClientLibrary.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the cells keep a TEXT or VARYING length in the upper half of their length word");

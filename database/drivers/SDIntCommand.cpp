@@ -24,8 +24,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
 #include "database/drivers/SDInt.h"
+#include "database/engine/SDCommonSqlText.h"
 #include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"

@@ -13,10 +13,11 @@
 #include <ctime>
 #include <limits>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDInt.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
@@ -33,6 +34,17 @@ constexpr uint32_t kTimeUnitsPerMs = ISC_TIME_SECONDS_PRECISION / 1000;
 constexpr size_t kMaxBlobReserve = size_t(64) << 20;
 // A text value's length travels in a 16-bit word.
 constexpr size_t kMaxTextValue = size_t(INT16_MAX);
+
+// The parameters bound in the engine's shapes (dates through the client's encode calls); texts,
+// small integers, Booleans and scaled numerics are the driver's own.
+constexpr TSDSlotMap kParamSlots =
+    kEngineSlots.Only({ftInteger, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime, ftLargeint});
+// The output values read back in their bound shapes: a word as the small integer it was bound
+// as, a currency from its DOUBLE.
+constexpr TSDSlotMap kOutputSlots =
+    kEngineSlots.Only({ftSmallint, ftWord, ftInteger, ftLargeint, ftCurrency, ftDate, ftTime, ftDateTime})
+        .With(ftWord, TSDSlotKind::Int16)
+        .With(ftCurrency, TSDSlotKind::Currency);
 
 template <typename T>
 T Load(const uint8_t* p) {
@@ -153,20 +165,9 @@ void TICustomIntCommand::DecodeDateTime(TFieldType fieldType, const uint8_t* nat
         stamp.Date = rtl::DateTimeToTimeStamp(rtl::EncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday)).Date;
     if (fieldType == ftTime || fieldType == ftDateTime)
         stamp.Time = ((t.tm_hour * 60 + t.tm_min) * 60 + t.tm_sec) * 1000 + int32_t(fraction / kTimeUnitsPerMs);
-    TSDDateTimeRec rec;
-    switch (fieldType) {
-        case ftDate:
-            rec = TSDDateTimeRec::FromDate(stamp.Date);
-            break;
-        case ftTime:
-            rec = TSDDateTimeRec::FromTime(stamp.Time);
-            break;
-        case ftDateTime:
-            rec = TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(stamp));
-            break;
-        default:
-            rtl::Assert(false, "TICustomIntCommand.DecodeDateTime: field type %d", int32_t(fieldType));
-    }
+    rtl::Assert(IsDateTimeFieldType(fieldType), "TICustomIntCommand.DecodeDateTime: field type %d",
+                int32_t(fieldType));
+    const TSDDateTimeRec rec = TimeStampToRec(fieldType, stamp);
     std::memcpy(record, rec.Bytes, sizeof rec.Bytes);
 }
 
@@ -281,9 +282,6 @@ void TICustomIntCommand::BindInputParam(TParam& param, TSQLVAR& var, uint8_t* ce
             Save(value, int16_t(n));
             break;
         }
-        case ftInteger:
-            Save(value, v.AsInteger());
-            break;
         case ftBoolean:
             if (db.BooleanSqlType() == SQL_BOOLEAN) {
                 var.SetSqlType(int16_t(SQL_BOOLEAN | 1));
@@ -293,28 +291,21 @@ void TICustomIntCommand::BindInputParam(TParam& param, TSQLVAR& var, uint8_t* ce
                 Save(value, int16_t(v.AsBoolean() ? 1 : 0));
             }
             break;
-        case ftFloat:
-        case ftCurrency:
-            Save(value, v.AsDouble());
-            break;
         case ftBCD:
             var.SetSqlType(int16_t(kInt64 | 1));
             var.SetSqlLen(8);
             var.SetSqlScale(-4);
             Save(value, v.AsCurrency());
             break;
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            CnvtDateTime2DBDateTime(type, v.AsDateTime(), value, size);
+        default: {
+            const int32_t n =
+                PutParamSlot(param, kParamSlots[type], value, size,
+                             [this](TFieldType t, rtl::TDateTime d, uint8_t* slot, int32_t room) {
+                                 return CnvtDateTime2DBDateTime(t, d, slot, room);
+                             });
+            if (n < 0) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
             break;
-        case ftLargeint:
-            // The 64-bit value itself: a detour through a currency would lose the values past
-            // its range.
-            Save(value, v.AsInt64());
-            break;
-        default:
-            rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", param.Name());
+        }
     }
 }
 
@@ -322,6 +313,11 @@ void TICustomIntCommand::CopyOutputParams() {
     if (Params == nullptr || out_ == nullptr) return;
     const bool trim = IntDatabase().RTrimCharOutput;
     const TSDServerType server = IntDatabase().GetServerType();
+    const auto unpack = [this](TFieldType type, const uint8_t* slot, int32_t) {
+        TSDDateTimeRec rec;
+        DecodeDateTime(type, slot, rec.Bytes);
+        return rec;
+    };
     int inputs = 0;
     int k = 0;
     for (int i = 0; i < Params->Count(); ++i) {
@@ -361,35 +357,14 @@ void TICustomIntCommand::CopyOutputParams() {
             case ftFloat:
                 p.SetValue(rtl::Variant(ScaledToDouble(var.SqlType(), var.SqlScale(), var.SqlLen(), data)));
                 break;
-            case ftCurrency:
-                // Bound as a DOUBLE: its value, in the currency's units.
-                p.SetValue(rtl::Variant::FromCurrency(std::llround(Load<double>(data) * 10000.0)));
-                break;
             case ftBCD:
                 p.SetValue(rtl::Variant::FromCurrency(ScaledToCurrency(var.SqlType(), var.SqlScale(), data)));
-                break;
-            case ftDate:
-            case ftTime:
-            case ftDateTime: {
-                TSDDateTimeRec rec;
-                DecodeDateTime(p.DataType(), data, rec.Bytes);
-                SetParamDateTimeRec(p, rec);
-                break;
-            }
-            case ftSmallint:
-            case ftWord:
-                p.SetValue(rtl::Variant(Load<int16_t>(data)));
-                break;
-            case ftInteger:
-                p.SetValue(rtl::Variant(Load<int32_t>(data)));
-                break;
-            case ftLargeint:
-                p.SetValue(rtl::Variant(Load<int64_t>(data)));
                 break;
             case ftBoolean:
                 p.SetValue(rtl::Variant(var.SqlLen() == 1 ? data[0] != 0 : Load<int16_t>(data) != 0));
                 break;
             default:
+                if (SetParamFromSlot(p, kOutputSlots[p.DataType()], data, var.SqlLen(), unpack)) break;
                 if (IsBlobFieldType(server, p.DataType())) {
                     rtl::ByteArray bytes;
                     if (ReadBlobData(Load<ISC_QUAD>(data), bytes) > 0) {
@@ -449,10 +424,9 @@ bool TICustomIntCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, 
                 Save(out, ScaledToDouble(column.Native, column.Scale, column.Length, value));
                 return true;
             }
-            rtl::TBcd bcd;
-            if (!rtl::CurrencyToBcd(ScaledToCurrency(column.Native, column.Scale, value), bcd, 32, desc.Scale))
+            if (!StoreCurrencyAsBcd(ScaledToCurrency(column.Native, column.Scale, value), desc.Scale, out,
+                                    destSize))
                 rtl::DatabaseErrorFmt("Field '%s': value out of range", desc.FieldName);
-            std::memcpy(out, &bcd, sizeof bcd);
             return true;
         }
         case ftBoolean: {

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "database/SDCommonLibrary.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommonLibrary.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDEngine.h"
 #include "platform/WinError.h"
 #include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"

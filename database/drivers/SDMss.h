@@ -53,10 +53,10 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
 #include "database/drivers/SDClientLibrary.h"
 #include "database/drivers/SDTdsLiterals.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 
 // DB-Library's handles, declared as its header declares them (the header itself, with its
 // constants and function table, is included by the driver's sources through SDMssApi.h: its

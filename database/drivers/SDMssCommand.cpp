@@ -13,13 +13,14 @@
 // (which fetches this one's rows first, then drains or cancels what is left) move back to idle.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonTrace.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDMssApi.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
@@ -31,14 +32,12 @@ const TMssFunctions& Mss() {
     return MssFunctions();
 }
 
-// A DB-Library datetime: days since 1 January 1900 and 1/300-second ticks of the day.
-DBDATETIME ToDbDateTime(rtl::TDateTime value) {
-    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(value);
-    DBDATETIME dt{};
-    dt.dtdays = ts.Date - (rtl::DateDelta + 2);
-    dt.dttime = DBINT(int64_t(ts.Time) * 3 / 10);
-    return dt;
-}
+// What DB-Library binds in the engine's shapes (dates as DBDATETIME): every type a procedure
+// parameter is sent as, and the GUIDs read from 16-byte binary columns.
+constexpr TSDSlotMap kSlots =
+    kEngineSlots.Only({ftString, ftFixedChar, ftSmallint, ftWord, ftBoolean, ftInteger, ftAutoInc, ftFloat,
+                       ftCurrency, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftGuid});
+static_assert(sizeof(DBDATETIME) == 8 && offsetof(DBDATETIME, dttime) == 4, "PackTdsDateTime's layout");
 
 // The date and time DB-Library cracks out of a datetime, in the engine's record for the type.
 TSDDateTimeRec CrackedToRec(TFieldType type, const tds_microsoft_dbdaterec& rec) {
@@ -52,11 +51,13 @@ TSDDateTimeRec CrackedToRec(TFieldType type, const tds_microsoft_dbdaterec& rec)
 }
 
 template <typename T>
-void Put(void* dest, int32_t destSize, const void* source, const char* what) {
-    rtl::Assert(destSize >= int32_t(sizeof(T)), "TIMssCommand.GetCnvtFieldData: %s needs %d bytes, got %d", what,
-                int32_t(sizeof(T)), destSize);
-    std::memcpy(dest, source, sizeof(T));
+T Load(const uint8_t* data) {
+    T v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
 }
+
+constexpr const char* kFetchCaller = "TIMssCommand.GetCnvtFieldData";
 
 }  // namespace
 
@@ -158,25 +159,7 @@ int32_t TIMssCommand::NativeDataType(TFieldType fieldType) {
 }
 
 uint16_t TIMssCommand::NativeDataSize(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-        case ftAutoInc:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            return 8;
-        case ftGuid:
-            return 16;
-        default:
-            return 0;
-    }
+    return NativeSlotSize(kSlots, fieldType, sizeof(DBDATETIME));
 }
 
 int32_t TIMssCommand::ServerParamType(TFieldType fieldType) {
@@ -212,18 +195,9 @@ int32_t TIMssCommand::ServerParamType(TFieldType fieldType) {
 }
 
 bool TIMssCommand::RequiredCnvtFieldType(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftBoolean:
-        case ftFloat:
-        case ftCurrency:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-        case ftGuid:
-            return true;
-        default:
-            return false;
-    }
+    static constexpr TSDFieldTypes kConverted{ftBoolean, ftFloat,    ftCurrency, ftDate,
+                                              ftTime,    ftDateTime, ftGuid};
+    return kConverted.Has(fieldType);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,57 +289,11 @@ void TIMssCommand::BindProcedureParams(DBPROCESS* proc) {
                     maxLength = 0;
             } else {
                 std::memset(value, 0, size_t(size));
-                switch (type) {
-                    case ftString:
-                    case ftFixedChar: {
-                        const std::string text = p.AsString();
-                        const size_t n = std::min(text.size(), size_t(size) - 1);
-                        std::memcpy(value, text.data(), n);
-                        dataLength = DBINT(n);
-                        break;
-                    }
-                    case ftSmallint:
-                    case ftWord: {
-                        const int16_t v = int16_t(p.Value().AsInteger());
-                        std::memcpy(value, &v, sizeof v);
-                        break;
-                    }
-                    case ftInteger:
-                    case ftAutoInc: {
-                        const int32_t v = p.Value().AsInteger();
-                        std::memcpy(value, &v, sizeof v);
-                        break;
-                    }
-                    case ftBoolean: {
-                        const int16_t v = p.Value().AsBoolean() ? 1 : 0;
-                        std::memcpy(value, &v, sizeof v);
-                        break;
-                    }
-                    case ftFloat:
-                    case ftCurrency: {
-                        const double v = p.Value().AsDouble();
-                        std::memcpy(value, &v, sizeof v);
-                        break;
-                    }
-                    case ftDate:
-                    case ftTime:
-                    case ftDateTime: {
-                        const DBDATETIME v = ToDbDateTime(p.Value().AsDateTime());
-                        std::memcpy(value, &v, sizeof v);
-                        break;
-                    }
-                    case ftBytes:
-                    case ftVarBytes: {
-                        // The value's own length: a longer one would append zeros to it.
-                        const rtl::ByteArray bytes = p.Value().AsBytes();
-                        const size_t n = std::min(bytes.size(), size_t(size));
-                        if (n > 0) std::memcpy(value, bytes.data(), n);
-                        dataLength = DBINT(n);
-                        break;
-                    }
-                    default:
-                        rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-                }
+                const TSDSlotKind kind = kSlots[type];
+                const int32_t n = PutParamSlot(p, kind, value, size, PackTdsDateTime);
+                if (n < 0) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+                // A text or bytes value goes at its own length: a longer one would append zeros.
+                if (kind == TSDSlotKind::Text || kind == TSDSlotKind::Bytes) dataLength = DBINT(n);
             }
         }
         Check(Mss().dbrpcparam(proc, GetParamNamePtr(p), status, serverType, maxLength, dataLength, value) == SUCCEED,
@@ -429,14 +357,7 @@ void TIMssCommand::DoExecute() {
 void TIMssCommand::Execute() {
     AllocParamsBuffer();
     BindParamsBuffer();
-    const TSDTraceStart start;
-    try {
-        DoExecute();
-    } catch (...) {
-        TraceSqlExecute(*this, start);
-        throw;
-    }
-    TraceSqlExecute(*this, start);
+    TracedExecute();
     if (!FieldsBuffer) AllocFieldsBuffer();
     SetFieldsBuffer();
 }
@@ -726,19 +647,14 @@ bool TIMssCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
     switch (desc.FieldType) {
         case ftSmallint:
             // An int1 value was bound as two bytes too.
-            Put<int16_t>(dest, destSize, data, "ftSmallint");
+            StoreSlotValue(dest, destSize, Load<int16_t>(data), kFetchCaller, "ftSmallint");
             return true;
-        case ftString: {
-            if (destSize <= 0) return true;
-            auto* out = static_cast<char*>(dest);
+        case ftString:
             // A server that sends more than the column announced cannot make the copy leave
             // the cell: DB-Library wrote at most DataSize bytes there, the last one a zero.
-            int32_t n = std::min({length, std::max(desc.DataSize - 1, 0), destSize});
-            if (n == destSize) --n;
-            std::memcpy(out, data, size_t(n));
-            out[n] = '\0';
+            StoreTextSlot(dest, destSize, data,
+                          size_t(std::min(std::max(length, 0), std::max(desc.DataSize - 1, 0))), false);
             return true;
-        }
         case ftDate:
         case ftTime:
         case ftDateTime: {
@@ -746,16 +662,15 @@ bool TIMssCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
             std::memcpy(&dt, data, sizeof dt);
             tds_microsoft_dbdaterec rec{};
             Mss().dbdatecrack(Proc(), reinterpret_cast<DBDATEREC*>(&rec), &dt);
-            const TSDDateTimeRec value = CrackedToRec(desc.FieldType, rec);
-            Put<TSDDateTimeRec>(dest, destSize, &value, "a date");
+            StoreSlotValue(dest, destSize, CrackedToRec(desc.FieldType, rec), kFetchCaller, "a date");
             return true;
         }
         case ftBoolean:
-            Put<int16_t>(dest, destSize, data, "ftBoolean");
+            StoreSlotValue(dest, destSize, Load<int16_t>(data), kFetchCaller, "ftBoolean");
             return true;
         case ftFloat:
         case ftCurrency:
-            Put<double>(dest, destSize, data, "ftFloat");
+            StoreSlotValue(dest, destSize, Load<double>(data), kFetchCaller, "ftFloat");
             return true;
         case ftGuid:
             GuidToChars(data, std::min<int32_t>(length, desc.DataSize), static_cast<char*>(dest), destSize);

@@ -2,8 +2,8 @@
 // (unit SDMySql). The commands live in SDMySqlCommand.cpp.
 #include "database/drivers/SDMySql.h"
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDMySql.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
@@ -34,12 +34,23 @@ const TMySqlFunctions& My() {
     return MySqlFunctions();
 }
 
-template <typename T>
-void Store(void* dest, int32_t destSize, T value, const char* what) {
-    rtl::Assert(destSize >= int32_t(sizeof value), "TIMyCommand.GetCnvtFieldData: %s needs %d bytes, got %d",
-                what, int32_t(sizeof value), destSize);
-    std::memcpy(dest, &value, sizeof value);
-}
+// MySQL's own text forms (StoreSqlTextValue).
+struct TMySqlTextForms {
+    static constexpr const char* kCaller = "TIMyCommand.GetCnvtFieldData";
+    static constexpr TSDServerType kServer = stMySQL;
+    static constexpr bool kTextAtColumnSize = true;
+
+    // Set when the value, up to its first zero byte, is not empty (a BIT(1) 0 is a zero byte).
+    static bool IsTrue(const char* text, size_t length) { return length > 0 && text[0] != 0; }
+    static double ToDouble(const TSDFieldDesc&, const char* text, size_t length) {
+        double v = 0;
+        if (!ParseSqlDouble(text, length, v)) v = SqlTextToFloat(std::string(text, length), 0);
+        return v;
+    }
+    bool TrimFixedChar() const { return command.GetSqlDatabase().RTrimCharOutput; }
+
+    const TISqlCommand& command;
+};
 
 // Appends a computed catalog column.
 void AddComputed(TSDFieldDescList& list, const char* name, bool integer, bool required = false) {
@@ -341,23 +352,11 @@ TFieldType TIMyCommand::FieldDataType(int32_t nativeType) {
 }
 
 uint16_t TIMyCommand::NativeDataSize(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-        case ftAutoInc:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            return 8;
-        default:
-            return 0;
-    }
+    // The engine's cells of the fixed-size values; a date or time is its 8-byte record.
+    static constexpr TSDSlotMap kCells =
+        kEngineSlots.Only({ftSmallint, ftWord, ftBoolean, ftInteger, ftAutoInc, ftFloat, ftCurrency, ftDate,
+                           ftTime, ftDateTime});
+    return NativeSlotSize(kCells, fieldType, uint16_t(sizeof(TSDDateTimeRec)));
 }
 
 int32_t TIMyCommand::NativeDataType(TFieldType fieldType) {
@@ -395,22 +394,11 @@ int32_t TIMyCommand::NativeDataType(TFieldType fieldType) {
 }
 
 bool TIMyCommand::RequiredCnvtFieldType(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftInteger:
-        case ftBoolean:
-        case ftFloat:
-        case ftCurrency:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-        case ftAutoInc:
-        case ftLargeint:
-        case ftBCD:
-            return true;
-        default:
-            return false;
-    }
+    // What StoreSqlTextValue reads from the server's text.
+    static constexpr TSDFieldTypes kConverted{ftSmallint, ftInteger,  ftBoolean, ftFloat,
+                                              ftCurrency, ftDate,     ftTime,    ftDateTime,
+                                              ftAutoInc,  ftLargeint, ftBCD};
+    return kConverted.Has(fieldType);
 }
 
 void TIMyCommand::GetFieldDescs(TSDFieldDescList& list) {
@@ -540,69 +528,8 @@ void TIMyCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t
 [[gnu::always_inline]] inline bool TIMyCommand::StoreServerValue(const TSDFieldDesc& desc, const char* value,
                                                                  unsigned long length, void* dest,
                                                                  int32_t destSize) {
-    auto* out = static_cast<char*>(dest);
-    const TFieldType type = desc.FieldType;
-    // The types RequiredCnvtFieldType names are read from their text; one switch per value.
-    int64_t whole = 0;
-    switch (type) {
-        case ftSmallint:
-            Store(dest, destSize,
-                  int16_t(ParseSqlInt64(value, length, whole) && whole >= INT16_MIN && whole <= INT16_MAX
-                              ? whole
-                              : 0),
-                  "ftSmallint");
-            return true;
-        case ftInteger:
-        case ftAutoInc:
-            Store(dest, destSize,
-                  int32_t(ParseSqlInt64(value, length, whole) && whole >= INT32_MIN && whole <= INT32_MAX
-                              ? whole
-                              : 0),
-                  "ftInteger");
-            return true;
-        case ftBoolean:
-            // Set when the value, up to its first zero byte, is not empty (a BIT(1) 0 is a
-            // zero byte).
-            Store(dest, destSize, int16_t(length > 0 && value[0] != 0 ? 1 : 0), "ftBoolean");
-            return true;
-        case ftFloat:
-        case ftCurrency: {
-            double v = 0;
-            if (!ParseSqlDouble(value, length, v)) v = SqlTextToFloat(std::string(value, length), 0);
-            Store(dest, destSize, v, "ftFloat");
-            return true;
-        }
-        case ftDate:
-        case ftDateTime:
-        case ftTime:
-            StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, length), dest, destSize);
-            return true;
-        case ftLargeint:
-            Store(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0), "ftLargeint");
-            return true;
-        case ftBCD:
-            StoreDecimalText(desc, value, length, dest, destSize);
-            return true;
-        default:
-            break;
-    }
-    // Texts, the usual rest, are no long values.
-    if (type != ftString && IsBlobFieldType(stMySQL, type)) return false;
-    if (destSize <= 0) return true;
-    int64_t n = int64_t(length);
-    if (type == ftString) n = std::min<int64_t>(n, desc.DataSize);
-    n = std::min<int64_t>(n, destSize);
-    if (type == ftString) {
-        if (n == destSize) --n;  // the zero byte takes the last place
-        std::memcpy(out, value, size_t(n));
-        out[n] = 0;
-        // Only fixed-length columns are padded; the blanks of a varying column are the
-        // value's own.
-        if (desc.IsFixedChar && MyDatabase().RTrimCharOutput) TrimTrailingBlanks(out);
-    } else {
-        std::memcpy(out, value, size_t(n));
-    }
-    return true;
+    // The types RequiredCnvtFieldType names are read from their text.
+    return StoreSqlTextValue(desc, value, length, dest, destSize, TMySqlTextForms{*this});
 }
 
 void TIMyCommand::GetOutputParams() {

@@ -11,10 +11,10 @@
 
 #include <mutex>
 
-#include "database/SDCommonLibrary.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDEngine.h"
 #include "database/drivers/OleDbDataLink.h"
+#include "database/engine/SDCommonLibrary.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/Dispatch.h"
 #include "rtl/Format.h"

@@ -32,9 +32,9 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
 #include "database/drivers/OleDbApi.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 
 SD_ENGINE_ERROR(ESDOleDbError, ESDEngineError);
 

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonTrace.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDOleDb.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -323,14 +323,7 @@ void TIOleDbCommand::Execute() {
         FreeParamsBuffer();
         AllocParamsBuffer();
         BindParamsBuffer();
-        const TSDTraceStart start;
-        try {
-            DoExecute();
-        } catch (...) {
-            TraceSqlExecute(*this, start);
-            throw;
-        }
-        TraceSqlExecute(*this, start);
+        TracedExecute();
     }
     if (rowset_ && FieldDescs->Count() == 0) InitFieldDescs();
     if (FieldDescs->Count() > 0) {
@@ -493,64 +486,26 @@ void TIOleDbCommand::BindParamsBuffer() {
             valueOffset = DBBYTEOFFSET(slot);
             slot += kOleDbPointerSlot;
         } else if (size >= 1 && !null) {
-            switch (type) {
-                case ftString:
-                case ftFixedChar: {
-                    const std::string text = p.AsString();
-                    const size_t n = std::min(text.size(), size_t(size - 1));
-                    std::memcpy(value, text.data(), n);
-                    value[n] = 0;
-                    length = n;
-                    break;
-                }
-                case ftSmallint:
-                    SetBufferSmallint(value, 0, int16_t(p.Value().AsInteger()));
-                    break;
-                case ftInteger:
-                case ftAutoInc:
-                    SetBufferInteger(value, 0, p.Value().AsInteger());
-                    break;
-                case ftWord:
-                    SetBufferSmallint(value, 0, int16_t(uint16_t(p.Value().AsInteger())));
-                    break;
-                case ftBoolean:
-                    SetBufferSmallint(value, 0, p.Value().AsBoolean() ? 1 : 0);
-                    break;
-                case ftFloat:
-                case ftCurrency:
-                    SetBufferDouble(value, 0, p.Value().AsDouble());
-                    break;
-                case ftDate:
-                case ftTime:
-                case ftDateTime:
-                    CnvtDateTime2DBDateTime(type, p.Value().AsDateTime(), value, OleDbNativeSize(type));
-                    break;
-                case ftBytes:
-                case ftVarBytes: {
-                    std::memset(value, 0, size_t(size));
-                    const rtl::ByteArray bytes = p.Value().AsBytes();
-                    std::memcpy(value, bytes.data(), std::min(bytes.size(), size_t(size)));
-                    break;
-                }
-                case ftLargeint:
-                    // The whole 64-bit range: the value is written as the integer it is.
-                    SetBufferInt64(value, 0, p.Value().AsInt64());
-                    break;
-                case ftGuid: {
-                    const std::string text = rtl::Trim(p.AsString());
-                    if (text.empty()) {
-                        status = DBSTATUS_S_ISNULL;
-                        length = 0;
-                        break;
-                    }
+            if (type == ftGuid) {
+                const std::string text = rtl::Trim(p.AsString());
+                if (text.empty()) {
+                    status = DBSTATUS_S_ISNULL;
+                    length = 0;
+                } else {
                     GUID guid{};
                     if (!GuidFromString(text, guid))
                         rtl::DatabaseErrorFmt("Invalid GUID value '%s' for parameter '%s'", text, p.Name());
                     GuidToBytes(guid, value);
-                    break;
                 }
-                default:
-                    rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+            } else {
+                // The engine's shapes; dates as the DBDATE, DBTIME and DBTIMESTAMP structures.
+                const TSDSlotKind kind = kEngineSlots[type];
+                const int32_t n = PutParamSlot(
+                    p, kind, value, size, [this](TFieldType t, rtl::TDateTime v, uint8_t* slot, int32_t) {
+                        return CnvtDateTime2DBDateTime(t, v, slot, OleDbNativeSize(t));
+                    });
+                if (n < 0) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+                if (kind == TSDSlotKind::Text) length = DBLENGTH(n);
             }
         } else if (bound == 0) {
             rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());

@@ -11,8 +11,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDOleDb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 #include "rtl/FieldType.h"
@@ -368,16 +369,15 @@ bool TIOleDbCommand::ConvertCell(const std::string& fieldName, TFieldType fieldT
             // The provider's length, never beyond the cell or the destination.
             const int64_t available =
                 int64_t(std::min<DBLENGTH>(CellLength(cell), DBLENGTH(std::max(capacity, 0))));
-            const int32_t n = int32_t(std::min<int64_t>(available, std::max(destSize, 0)));
-            if (n > 0) std::memcpy(out, value, size_t(n));
             if (fieldType == ftString || fieldType == ftFixedChar) {
-                if (destSize <= 0) return true;
-                out[n < destSize ? n : destSize - 1] = 0;
                 // Only fixed-length columns are padded by the server; a varying column's
                 // blanks are its value's.
-                if (fixedChar && GetSqlDatabase().RTrimCharOutput)
-                    TrimTrailingBlanks(reinterpret_cast<char*>(out));
+                StoreTextSlot(out, destSize, value, size_t(available),
+                              fixedChar && GetSqlDatabase().RTrimCharOutput);
+                return true;
             }
+            const int32_t n = int32_t(std::min<int64_t>(available, std::max(destSize, 0)));
+            if (n > 0) std::memcpy(out, value, size_t(n));
             return true;
         }
     }

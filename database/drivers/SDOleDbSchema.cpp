@@ -5,8 +5,8 @@
 // written into the row buffer after each row.
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
 #include "database/drivers/SDOleDb.h"
+#include "database/engine/SDCommonSqlText.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

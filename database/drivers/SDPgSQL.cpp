@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonUpdateSql.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonUpdateSql.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"

@@ -24,9 +24,9 @@
 #include <memory>
 #include <string>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
 #include "database/drivers/SDClientLibrary.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 
 SD_ENGINE_ERROR(ESDPgSQLError, ESDEngineError);
 

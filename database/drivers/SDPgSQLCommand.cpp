@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDPgSQL.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
@@ -41,12 +41,29 @@ void CheckLoaded() {
     if (Pg().PQgetvalue == nullptr) rtl::DatabaseError("The PostgreSQL client library is not loaded");
 }
 
-template <typename T>
-void Store(void* dest, int32_t destSize, T value, const char* what) {
-    rtl::Assert(destSize >= int32_t(sizeof value), "TIPgCommand.GetCnvtFieldData: %s needs %d bytes, got %d",
-                what, int32_t(sizeof value), destSize);
-    std::memcpy(dest, &value, sizeof value);
-}
+// PostgreSQL's own text forms (StoreSqlTextValue).
+struct TPgTextForms {
+    static constexpr const char* kCaller = "TIPgCommand.GetCnvtFieldData";
+    static constexpr TSDServerType kServer = stPostgreSQL;
+    static constexpr bool kTextAtColumnSize = false;
+
+    static bool IsTrue(const char* text, size_t length) {
+        return SqlTextToBoolean(std::string(text, length));
+    }
+    static double ToDouble(const TSDFieldDesc& desc, const char* text, size_t length) {
+        double v = 0;
+        // money carries a currency symbol and group separators in its text.
+        if (desc.NativeType == kOidMoney) {
+            if (!DecodePgMoney(text, length, v)) v = 0;
+        } else if (!ParseSqlDouble(text, length, v)) {
+            v = SqlTextToFloat(std::string(text, length), 0);
+        }
+        return v;
+    }
+    bool TrimFixedChar() const { return command.GetSqlDatabase().RTrimCharOutput; }
+
+    const TISqlCommand& command;
+};
 
 }  // namespace
 
@@ -190,20 +207,10 @@ bool TIPgCommand::IsFixedCharType(int32_t nativeType) {
 }
 
 bool TIPgCommand::RequiredCnvtFieldType(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftInteger:
-        case ftBoolean:
-        case ftFloat:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-        case ftLargeint:
-        case ftBCD:
-            return true;
-        default:
-            return false;
-    }
+    // What StoreSqlTextValue reads from the server's text.
+    static constexpr TSDFieldTypes kConverted{ftSmallint, ftInteger,  ftBoolean,  ftFloat, ftDate,
+                                              ftTime,     ftDateTime, ftLargeint, ftBCD};
+    return kConverted.Has(fieldType);
 }
 
 void TIPgCommand::GetFieldDescs(TSDFieldDescList& list) {
@@ -328,67 +335,8 @@ void TIPgCommand::GetCnvtRowData(const TSDCellCopy* cells, size_t count, uint8_t
 [[gnu::always_inline]] inline bool TIPgCommand::StoreServerValue(const TSDFieldDesc& desc, const char* value,
                                                                  int32_t length, void* dest,
                                                                  int32_t destSize) {
-    const TFieldType type = desc.FieldType;
-    // The types RequiredCnvtFieldType names are read from their text; one switch per value.
-    const size_t n = size_t(std::max(length, 0));
-    int64_t whole = 0;
-    switch (type) {
-        case ftSmallint:
-            Store(dest, destSize,
-                  int16_t(ParseSqlInt64(value, n, whole) && whole >= INT16_MIN && whole <= INT16_MAX ? whole
-                                                                                                     : 0),
-                  "ftSmallint");
-            return true;
-        case ftInteger:
-            Store(dest, destSize,
-                  int32_t(ParseSqlInt64(value, n, whole) && whole >= INT32_MIN && whole <= INT32_MAX ? whole
-                                                                                                     : 0),
-                  "ftInteger");
-            return true;
-        case ftBoolean:
-            Store(dest, destSize, int16_t(SqlTextToBoolean(std::string(value, n)) ? 1 : 0), "ftBoolean");
-            return true;
-        case ftFloat: {
-            double v = 0;
-            // money carries a currency symbol and group separators in its text.
-            if (desc.NativeType == kOidMoney) {
-                if (!DecodePgMoney(value, n, v)) v = 0;
-            } else if (!ParseSqlDouble(value, n, v)) {
-                v = SqlTextToFloat(std::string(value, n), 0);
-            }
-            Store(dest, destSize, v, "ftFloat");
-            return true;
-        }
-        case ftDate:
-        case ftDateTime:
-        case ftTime:
-            StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, n), dest, destSize);
-            return true;
-        case ftLargeint:
-            Store(dest, destSize, ParseSqlInt64(value, n, whole) ? whole : int64_t(0), "ftLargeint");
-            return true;
-        case ftBCD:
-            StoreDecimalText(desc, value, n, dest, destSize);
-            return true;
-        default:
-            break;
-    }
-    // Texts, the usual rest, are no long values.
-    if (type != ftString && IsBlobFieldType(stPostgreSQL, type)) return false;
-    if (destSize <= 0) return true;
-    auto* out = static_cast<char*>(dest);
-    int32_t count = std::min(std::max(length, 0), destSize);
-    if (type == ftString) {
-        if (count == destSize) --count;  // the zero byte takes the last place
-        std::memcpy(out, value, size_t(count));
-        out[count] = 0;
-        // Only fixed-length columns are padded by the server; the blanks of a varying
-        // column are the value's own.
-        if (desc.IsFixedChar && PgDatabase().RTrimCharOutput) TrimTrailingBlanks(out);
-    } else {
-        std::memcpy(out, value, size_t(count));
-    }
-    return true;
+    // The types RequiredCnvtFieldType names are read from their text.
+    return StoreSqlTextValue(desc, value, size_t(std::max(length, 0)), dest, destSize, TPgTextForms{*this});
 }
 
 void TIPgCommand::ReadAutoIncrementColumns() {

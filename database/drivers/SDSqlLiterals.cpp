@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
@@ -298,38 +298,9 @@ bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTim
     return true;
 }
 
-namespace {
-
-TSDDateTimeRec TimeStampToRec(TFieldType fieldType, const rtl::TTimeStamp& ts) {
-    switch (fieldType) {
-        case ftDate:
-            return TSDDateTimeRec::FromDate(ts.Date);
-        case ftTime:
-            return TSDDateTimeRec::FromTime(ts.Time);
-        default:
-            return TSDDateTimeRec::FromDateTime(rtl::TimeStampToMSecs(ts));
-    }
-}
-
-}  // namespace
-
-TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value) {
-    return TimeStampToRec(fieldType, rtl::DateTimeToTimeStamp(value));
-}
-
 TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length) {
     rtl::TTimeStamp ts;
     if (ParseSqlTimeStamp(text, length, fieldType != ftTime, ts)) return TimeStampToRec(fieldType, ts);
     const std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
     return DateTimeToRec(fieldType, fieldType == ftTime ? SqlTextToTimeMs(value) : SqlTextToDateTimeMs(value));
-}
-
-void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize) {
-    const int32_t needed = fieldType == ftDate || fieldType == ftTime ? 4 : 8;
-    rtl::Assert(destSize >= needed, "StoreDateTimeRec: the value needs %d bytes, got %d", needed, destSize);
-    // Copies of a known size are plain moves, not a library call per value.
-    if (needed == 4)
-        std::memcpy(dest, rec.Bytes, 4);
-    else
-        std::memcpy(dest, rec.Bytes, 8);
 }

@@ -13,11 +13,14 @@
 //     date-time keeps its milliseconds.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 
-#include "database/SDCommonCommand.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDCommonSlots.h"
 #include "rtl/DateTime.h"
 
 // Makes the literal of one parameter's value.
@@ -76,13 +79,81 @@ bool ParseSqlDouble(const char* text, size_t length, double& value);
 // parts; what follows the seconds or their fraction (a time zone) is not read.
 bool ParseSqlTimeStamp(const char* text, size_t length, bool withDate, rtl::TTimeStamp& stamp);
 
-// A date-time in the driver layer's record for the field type (the day number for ftDate,
-// the milliseconds of the day for ftTime, the milliseconds as a double for ftDateTime).
-TSDDateTimeRec DateTimeToRec(TFieldType fieldType, rtl::TDateTime value);
 // The record of a server's date, time or time-stamp text (ftTime reads a time of day, ftDate
 // and ftDateTime a date with an optional time), milliseconds kept.
 TSDDateTimeRec SqlTextToDateTimeRec(TFieldType fieldType, const char* text, size_t length);
-// Copies a record into a column's destination in the engine's row: a date or a time of day
-// takes its first 4 bytes (the engine's fields are that wide), a time stamp all 8;
-// rtl::EAssertionFailed for a smaller destination.
-void StoreDateTimeRec(TFieldType fieldType, const TSDDateTimeRec& rec, void* dest, int32_t destSize);
+
+// A server's text of a value in the engine's layout for its field, for the drivers whose
+// clients send every value as text (what their GetCnvtFieldData give): an integer in its
+// type's range (0 outside it, or for no number), a double (the library's lenient reading as
+// the fallback), a date or time with its milliseconds, a decimal as a packed decimal (or a
+// double where the destination has no room for one), a text cut to the destination with its
+// zero, anything else copied as it came. What is the server's own comes from Forms:
+//   static constexpr const char* kCaller         names the driver in a failed size check
+//   static constexpr TSDServerType kServer       whose long values are read through blob slots
+//   static constexpr bool kTextAtColumnSize      a text is cut at its column's size too
+//   bool IsTrue(text, length)                    a Boolean's text
+//   double ToDouble(desc, text, length)          a float's or currency's text
+//   bool TrimFixedChar()                         a fixed-length column's trailing blanks go
+// Answers false for a long value (read through its blob slot instead).
+template <typename Forms>
+[[gnu::always_inline]] inline bool StoreSqlTextValue(const TSDFieldDesc& desc, const char* value,
+                                                     size_t length, void* dest, int32_t destSize,
+                                                     const Forms& forms) {
+    const TFieldType type = desc.FieldType;
+    // One switch per value: the types read from their text first.
+    int64_t whole = 0;
+    switch (type) {
+        case ftSmallint:
+            StoreSlotValue(
+                dest, destSize,
+                int16_t(ParseSqlInt64(value, length, whole) && whole >= INT16_MIN && whole <= INT16_MAX
+                            ? whole
+                            : 0),
+                Forms::kCaller, "ftSmallint");
+            return true;
+        case ftInteger:
+        case ftAutoInc:
+            StoreSlotValue(
+                dest, destSize,
+                int32_t(ParseSqlInt64(value, length, whole) && whole >= INT32_MIN && whole <= INT32_MAX
+                            ? whole
+                            : 0),
+                Forms::kCaller, "ftInteger");
+            return true;
+        case ftBoolean:
+            StoreSlotValue(dest, destSize, int16_t(forms.IsTrue(value, length) ? 1 : 0), Forms::kCaller,
+                           "ftBoolean");
+            return true;
+        case ftFloat:
+        case ftCurrency:
+            StoreSlotValue(dest, destSize, forms.ToDouble(desc, value, length), Forms::kCaller, "ftFloat");
+            return true;
+        case ftDate:
+        case ftDateTime:
+        case ftTime:
+            StoreDateTimeRec(type, SqlTextToDateTimeRec(type, value, length), dest, destSize);
+            return true;
+        case ftLargeint:
+            StoreSlotValue(dest, destSize, ParseSqlInt64(value, length, whole) ? whole : int64_t(0),
+                           Forms::kCaller, "ftLargeint");
+            return true;
+        case ftBCD:
+            StoreDecimalText(desc, value, length, dest, destSize);
+            return true;
+        default:
+            break;
+    }
+    // Texts, the usual rest, are no long values.
+    if (type == ftString) {
+        const size_t n =
+            Forms::kTextAtColumnSize ? std::min(length, size_t(std::max(desc.DataSize, 0))) : length;
+        // Only fixed-length columns are padded by the server; the blanks of a varying column
+        // are the value's own.
+        StoreTextSlot(dest, destSize, value, n, desc.IsFixedChar && forms.TrimFixedChar());
+        return true;
+    }
+    if (IsBlobFieldType(Forms::kServer, type)) return false;
+    if (destSize > 0) std::memcpy(dest, value, std::min(length, size_t(destSize)));
+    return true;
+}

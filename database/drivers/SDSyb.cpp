@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"

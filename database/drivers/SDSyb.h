@@ -47,11 +47,11 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
-#include "database/SDCommonLibrary.h"
 #include "database/drivers/SDTdsEntryPoints.h"
 #include "database/drivers/SDTdsLiterals.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDCommonLibrary.h"
 
 SD_ENGINE_ERROR(ESDSybError, ESDEngineError);
 
@@ -227,6 +227,9 @@ private:
     CS_COMMAND* Handle() const;
     CS_CONNECTION* Connection() const;
     void Check(CS_RETCODE result, const char* call);
+    // A CS_DATETIME as the engine's record for the field type; false when a part of it is no
+    // date or time (the record then holds the other part).
+    bool CrackDateTime(TFieldType fieldType, const uint8_t* data, TSDDateTimeRec& rec);
     void PreparationStep();
     void CreateConnect();
     void DropOwnConnection(bool check);

@@ -13,13 +13,14 @@
 // statement (LoseResults) move back to idle.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonTrace.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDSqlLiterals.h"
 #include "database/drivers/SDSyb.h"
+#include "database/engine/SDCommonSlots.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DatabaseError.h"
@@ -37,13 +38,23 @@ const TSybFunctions& Syb() {
     return SybFunctions();
 }
 
-CS_DATETIME ToCsDateTime(rtl::TDateTime value) {
-    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(value);
-    CS_DATETIME dt{};
-    dt.dtdays = ts.Date - (rtl::DateDelta + 2);
-    dt.dttime = CS_INT(int64_t(ts.Time) * 3 / 10);
-    return dt;
-}
+// What Client-Library binds (dates as CS_DATETIME, decimals as floats), and the sizes of
+// their values.
+constexpr TSDSlotMap kSlots =
+    kEngineSlots
+        .Only({ftString, ftSmallint, ftWord, ftBoolean, ftInteger, ftAutoInc, ftFloat, ftCurrency, ftDate,
+               ftTime, ftDateTime, ftBytes, ftVarBytes})
+        .With(ftBCD, TSDSlotKind::Float64)
+        .With(ftCurrency, TSDSlotKind::Currency);
+// The types a procedure parameter is sent as.
+constexpr TSDSlotMap kParamSlots = kSlots.Only(
+    {ftString, ftSmallint, ftInteger, ftBoolean, ftFloat, ftCurrency, ftBCD, ftDate, ftTime, ftDateTime});
+// The types an output parameter is read back as (a text is read at its own length).
+constexpr TSDSlotMap kOutputSlots = kSlots.Only({ftSmallint, ftInteger, ftBoolean, ftFloat, ftCurrency, ftBCD,
+                                                 ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes});
+static_assert(sizeof(CS_DATETIME) == 8 && offsetof(CS_DATETIME, dttime) == 4, "PackTdsDateTime's layout");
+
+constexpr const char* kFetchCaller = "TISybCommand.GetCnvtFieldData";
 
 CS_DATAFMT BindFormat(CS_INT dataType, CS_INT maxLength) {
     CS_DATAFMT f{};
@@ -183,39 +194,13 @@ int32_t TISybCommand::NativeDataType(TFieldType fieldType) {
 }
 
 uint16_t TISybCommand::NativeDataSize(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftSmallint:
-        case ftWord:
-        case ftBoolean:
-            return 2;
-        case ftInteger:
-        case ftAutoInc:
-            return 4;
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            return 8;
-        default:
-            return 0;
-    }
+    return NativeSlotSize(kSlots, fieldType, sizeof(CS_DATETIME));
 }
 
 bool TISybCommand::RequiredCnvtFieldType(TFieldType fieldType) {
-    switch (fieldType) {
-        case ftBoolean:
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
-            return true;
-        default:
-            return false;
-    }
+    static constexpr TSDFieldTypes kConverted{ftBoolean, ftFloat, ftCurrency, ftBCD,
+                                              ftDate,    ftTime,  ftDateTime};
+    return kConverted.Has(fieldType);
 }
 
 TFieldType TISybCommand::ParamFieldType(int32_t userType) {
@@ -317,48 +302,11 @@ void TISybCommand::BindProcedureParams(CS_COMMAND* handle) {
             dataLength = CS_INT(text.size());
         } else if (size > 0) {
             std::memset(area, 0, size_t(size));
-            switch (type) {
-                case ftString: {
-                    const std::string text = p.AsString();
-                    const size_t n = std::min(text.size(), size_t(size) - 1);
-                    std::memcpy(area, text.data(), n);
-                    dataLength = CS_INT(n);
-                    if (emptyStringAsNull_ && text.empty()) indicator = -1;
-                    break;
-                }
-                case ftSmallint: {
-                    const int16_t v = int16_t(p.Value().AsInteger());
-                    std::memcpy(area, &v, sizeof v);
-                    break;
-                }
-                case ftInteger: {
-                    const int32_t v = p.Value().AsInteger();
-                    std::memcpy(area, &v, sizeof v);
-                    break;
-                }
-                case ftBoolean: {
-                    const int16_t v = p.Value().AsBoolean() ? 1 : 0;
-                    std::memcpy(area, &v, sizeof v);
-                    break;
-                }
-                case ftFloat:
-                case ftCurrency:
-                case ftBCD: {
-                    const double v = p.Value().AsDouble();
-                    std::memcpy(area, &v, sizeof v);
-                    break;
-                }
-                case ftDate:
-                case ftTime:
-                case ftDateTime: {
-                    const CS_DATETIME v = ToCsDateTime(p.Value().AsDateTime());
-                    std::memcpy(area, &v, sizeof v);
-                    dataLength = CS_INT(sizeof v);
-                    break;
-                }
-                default:
-                    rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
-            }
+            const TSDSlotKind kind = kParamSlots[type];
+            const int32_t n = PutParamSlot(p, kind, area, size, PackTdsDateTime);
+            if (n < 0) rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+            if (kind == TSDSlotKind::Text || kind == TSDSlotKind::DateTime) dataLength = CS_INT(n);
+            if (kind == TSDSlotKind::Text && emptyStringAsNull_ && p.AsString().empty()) indicator = -1;
         } else if (!p.IsNull()) {
             rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
         }
@@ -500,14 +448,7 @@ void TISybCommand::DoExecute() {
 void TISybCommand::Execute() {
     AllocParamsBuffer();
     BindParamsBuffer();
-    const TSDTraceStart start;
-    try {
-        DoExecute();
-    } catch (...) {
-        TraceSqlExecute(*this, start);
-        throw;
-    }
-    TraceSqlExecute(*this, start);
+    TracedExecute();
     if (!FieldsBuffer) AllocFieldsBuffer();
     SetFieldsBuffer();
 }
@@ -661,65 +602,18 @@ void TISybCommand::ReadOutputParams(CS_COMMAND* handle) {
                 continue;
             }
             const CS_BYTE* data = cell.data.data();
-            switch (p.DataType()) {
-                case ftString:
-                    p.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(data),
-                                                        size_t(std::clamp<CS_INT>(cell.length, 0, CS_INT(cell.data.size() - 1))))));
-                    break;
-                case ftSmallint: {
-                    int16_t v = 0;
-                    std::memcpy(&v, data, sizeof v);
-                    p.SetValue(rtl::Variant(v));
-                    break;
-                }
-                case ftInteger: {
-                    int32_t v = 0;
-                    std::memcpy(&v, data, sizeof v);
-                    p.SetValue(rtl::Variant(v));
-                    break;
-                }
-                case ftBoolean: {
-                    int16_t v = 0;
-                    std::memcpy(&v, data, sizeof v);
-                    p.SetValue(rtl::Variant(v != 0));
-                    break;
-                }
-                case ftFloat:
-                case ftBCD: {
-                    double v = 0;
-                    std::memcpy(&v, data, sizeof v);
-                    p.SetValue(rtl::Variant(v));
-                    break;
-                }
-                case ftCurrency: {
-                    double v = 0;
-                    std::memcpy(&v, data, sizeof v);
-                    p.SetValue(rtl::Variant::FromCurrency(std::llround(v * 10000)));
-                    break;
-                }
-                case ftDate:
-                case ftTime:
-                case ftDateTime: {
-                    CS_DATEREC rec{};
-                    Check(Syb().cs_dt_crack(SybContext(), CS_DATETIME_TYPE, const_cast<CS_BYTE*>(data), &rec),
-                          "cs_dt_crack");
-                    rtl::TDateTime date = 0;
-                    rtl::TDateTime time = 0;
-                    rtl::TryEncodeDate(rec.dateyear, rec.datemonth + 1, rec.datedmonth, date);
-                    rtl::TryEncodeTime(rec.datehour, rec.dateminute, rec.datesecond, rec.datemsecond, time);
-                    SetParamDateTimeRec(p, DateTimeToRec(p.DataType(), p.DataType() == ftTime
-                                                                           ? time
-                                                                           : rtl::CombineDateTime(date, time)));
-                    break;
-                }
-                case ftBytes:
-                case ftVarBytes:
-                    p.SetValue(rtl::Variant::FromBytes(
-                        rtl::ByteArray(data, data + std::clamp<CS_INT>(cell.length, 0, CS_INT(cell.data.size() - 1)))));
-                    break;
-                default:
-                    rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
+            const CS_INT length = std::clamp<CS_INT>(cell.length, 0, CS_INT(cell.data.size() - 1));
+            if (p.DataType() == ftString) {
+                p.SetValue(rtl::Variant(std::string(reinterpret_cast<const char*>(data), size_t(length))));
+                continue;
             }
+            const auto unpack = [this](TFieldType type, const uint8_t* slot, int32_t) {
+                TSDDateTimeRec rec;
+                CrackDateTime(type, slot, rec);
+                return rec;
+            };
+            if (!SetParamFromSlot(p, kOutputSlots[p.DataType()], data, length, unpack))
+                rtl::DatabaseErrorFmt("Unknown data type for parameter '%s'", p.Name());
         }
         DrainRows(handle);
     }
@@ -936,6 +830,20 @@ int32_t TISybCommand::ReadBlob(const TSDFieldDesc& desc, rtl::ByteArray& data) {
     return int32_t(data.size());
 }
 
+bool TISybCommand::CrackDateTime(TFieldType fieldType, const uint8_t* data, TSDDateTimeRec& rec) {
+    CS_DATEREC parts{};
+    Check(Syb().cs_dt_crack(SybContext(), CS_DATETIME_TYPE, const_cast<uint8_t*>(data), &parts),
+          "cs_dt_crack");
+    rtl::TDateTime date = 0;
+    rtl::TDateTime time = 0;
+    // Both parts are tried, so that a value with a part that is no date or time keeps the other.
+    const bool dateValid = rtl::TryEncodeDate(parts.dateyear, parts.datemonth + 1, parts.datedmonth, date);
+    const bool timeValid =
+        rtl::TryEncodeTime(parts.datehour, parts.dateminute, parts.datesecond, parts.datemsecond, time);
+    rec = DateTimeToRec(fieldType, fieldType == ftTime ? time : rtl::CombineDateTime(date, time));
+    return dateValid && timeValid;
+}
+
 bool TISybCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_t destSize) {
     if (!FieldsBuffer) return false;
     if (IsBlobFieldType(stSybase, desc.FieldType)) return true;
@@ -951,15 +859,9 @@ bool TISybCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
         case ftDate:
         case ftTime:
         case ftDateTime: {
-            CS_DATEREC rec{};
-            Check(Syb().cs_dt_crack(SybContext(), CS_DATETIME_TYPE, const_cast<uint8_t*>(data), &rec), "cs_dt_crack");
-            rtl::TDateTime date = 0;
-            rtl::TDateTime time = 0;
-            if (!rtl::TryEncodeDate(rec.dateyear, rec.datemonth + 1, rec.datedmonth, date) ||
-                !rtl::TryEncodeTime(rec.datehour, rec.dateminute, rec.datesecond, rec.datemsecond, time))
+            TSDDateTimeRec value;
+            if (!CrackDateTime(desc.FieldType, data, value))
                 rtl::DatabaseErrorFmt("Field '%s' holds an invalid date", desc.FieldName);
-            const TSDDateTimeRec value =
-                DateTimeToRec(desc.FieldType, desc.FieldType == ftTime ? time : rtl::CombineDateTime(date, time));
             rtl::Assert(destSize >= int32_t(sizeof value), "TISybCommand.GetCnvtFieldData: a date needs 8 bytes");
             std::memcpy(dest, &value, sizeof value);
             return true;
@@ -977,28 +879,21 @@ bool TISybCommand::GetCnvtFieldData(const TSDFieldDesc& desc, void* dest, int32_
                 std::memcpy(dest, &v, sizeof v);
                 return true;
             }
-            rtl::TBcd bcd;
-            if (!std::isfinite(v) || std::fabs(v) >= 9.2e14 || !rtl::CurrencyToBcd(std::llround(v * 10000), bcd, 32, 4))
+            if (!std::isfinite(v) || std::fabs(v) >= 9.2e14)
                 rtl::DatabaseErrorFmt("Field '%s': value out of range", desc.FieldName);
-            rtl::Assert(destSize >= int32_t(sizeof bcd), "TISybCommand.GetCnvtFieldData: a BCD needs %d bytes",
-                        int32_t(sizeof bcd));
-            std::memcpy(dest, &bcd, sizeof bcd);
+            rtl::Assert(destSize >= int32_t(sizeof(rtl::TBcd)),
+                        "TISybCommand.GetCnvtFieldData: a BCD needs %d bytes", int32_t(sizeof(rtl::TBcd)));
+            if (!StoreCurrencyAsBcd(std::llround(v * 10000), 4, dest, destSize))
+                rtl::DatabaseErrorFmt("Field '%s': value out of range", desc.FieldName);
             return true;
         }
         case ftBoolean:
             rtl::Assert(destSize >= 2, "TISybCommand.GetCnvtFieldData: a boolean needs 2 bytes");
             std::memcpy(dest, data, 2);
             return true;
-        case ftString: {
-            if (destSize <= 0) return true;
-            auto* out = static_cast<char*>(dest);
-            int32_t n = std::min(length, destSize);
-            if (n == destSize) --n;
-            std::memcpy(out, data, size_t(n));
-            out[n] = '\0';
-            if (rtrim_) TrimTrailingBlanks(out);
+        case ftString:
+            StoreTextSlot(dest, destSize, data, size_t(length), rtrim_);
             return true;
-        }
         default: {
             const int32_t n = std::min(length, destSize);
             if (n > 0) std::memcpy(dest, data, size_t(n));

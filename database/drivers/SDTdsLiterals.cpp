@@ -2,10 +2,11 @@
 #include "database/drivers/SDTdsLiterals.h"
 
 #include <cmath>
+#include <cstring>
 
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonValues.h"
 #include "database/drivers/SDSqlLiterals.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "rtl/Text.h"
@@ -39,6 +40,15 @@ bool IsDigit(char c) {
 }
 
 }  // namespace
+
+int32_t PackTdsDateTime(TFieldType, rtl::TDateTime value, uint8_t* slot, int32_t) {
+    const rtl::TTimeStamp ts = rtl::DateTimeToTimeStamp(value);
+    const int32_t days = ts.Date - (rtl::DateDelta + 2);
+    const int32_t ticks = int32_t(int64_t(ts.Time) * 3 / 10);
+    std::memcpy(slot, &days, sizeof days);
+    std::memcpy(slot + 4, &ticks, sizeof ticks);
+    return 8;
+}
 
 std::string TdsDateLiteral(TFieldType fieldType, rtl::TDateTime value) {
     std::string text;

@@ -18,8 +18,8 @@
 #include <functional>
 #include <string>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
 #include "rtl/DateTime.h"
 
 // The differences between the two drivers' literals.
@@ -35,6 +35,11 @@ struct TTdsLiteralRules {
     // ftBCD as a float (Sybase); otherwise as an apostrophe-quoted decimal text.
     bool bcdAsFloat = false;
 };
+
+// A date-time in the layout both clients give their datetime (DB-Library's DBDATETIME,
+// Client-Library's CS_DATETIME): the days since 1 January 1900, then the 1/300-second ticks
+// of the day, each 32 bits. A Pack for the slot conversions (SDCommonSlots.h); 8 bytes.
+int32_t PackTdsDateTime(TFieldType fieldType, rtl::TDateTime value, uint8_t* slot, int32_t size);
 
 // 'yyyymmdd hh:nn:ss:zzz' with the parts the type has: the date for ftDate and ftDateTime,
 // the time for ftTime and ftDateTime when it is not midnight, the milliseconds when there

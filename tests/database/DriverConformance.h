@@ -37,9 +37,9 @@
 #include <string>
 #include <vector>
 
-#include "database/SDEngine.h"
-#include "database/SDEngineBlobStream.h"
-#include "database/SDEngineQuery.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineBlobStream.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/DateTime.h"
 #include "rtl/Text.h"
 #include "support/TestSupport.h"

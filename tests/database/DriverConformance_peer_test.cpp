@@ -6,9 +6,9 @@
 
 #include "database/OdbcTestSupport.h"
 #include "database/OraTestSupport.h"
-#include "database/SDOdbc.h"
-#include "database/SDOra.h"
 #include "database/SqliteShell.h"
+#include "database/odbc/SDOdbc.h"
+#include "database/oracle/SDOra.h"
 #include "platform/Process.h"
 #include "support/PostgresServer.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "FakeSqlDriver.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 
 namespace fakeds {
 

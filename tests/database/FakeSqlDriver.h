@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Format.h"
 
 SD_ENGINE_ERROR(ESDFakeError, ESDEngineError);

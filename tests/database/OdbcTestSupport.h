@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "database/SDOdbc.h"
+#include "database/odbc/SDOdbc.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Process.h"
 #include "rtl/DateTime.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDOra.h"
+#include "database/oracle/SDOra.h"
 #include "platform/DynamicLibrary.h"
 #include "rtl/Text.h"
 #include "support/TestSupport.h"

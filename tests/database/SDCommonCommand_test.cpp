@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeSqlDriver.h"
-#include "database/SDCommonCommand.h"
+#include "database/engine/SDCommonCommand.h"
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 

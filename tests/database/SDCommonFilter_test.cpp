@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "FakeDataSetFixture.h"
-#include "database/SDCommonFilter.h"
+#include "database/engine/SDCommonFilter.h"
 #include "platform/Clock.h"
 #include "rtl/DateTime.h"
 #include "rtl/ExprParser.h"

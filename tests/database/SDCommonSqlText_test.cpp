@@ -2,7 +2,7 @@
 // replacement, ODBC call texts, quoting and the connection and catalog splitters.
 #include <gtest/gtest.h>
 
-#include "database/SDCommonSqlText.h"
+#include "database/engine/SDCommonSqlText.h"
 #include "rtl/DbParams.h"
 
 namespace {

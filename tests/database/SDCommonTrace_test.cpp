@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakeSqlDriver.h"
-#include "database/SDCommonTrace.h"
+#include "database/engine/SDCommonTrace.h"
 
 namespace {
 

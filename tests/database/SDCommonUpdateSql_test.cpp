@@ -6,8 +6,8 @@
 #include <map>
 
 #include "SqliteTestDriver.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDCommonUpdateSql.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDCommonUpdateSql.h"
 #include "rtl/Assert.h"
 #include "support/TestSupport.h"
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonBuffers.h"
-#include "database/SDCommonLibrary.h"
-#include "database/SDCommonValues.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonBuffers.h"
+#include "database/engine/SDCommonLibrary.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "FakeSqlDriver.h"
-#include "database/SDCommon.h"
+#include "database/engine/SDCommon.h"
 #include "rtl/Assert.h"
 #include "rtl/DateTime.h"
 

@@ -6,8 +6,8 @@
 #include <atomic>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDDb2.h"
-#include "database/SDInf.h"
+#include "database/odbc/SDDb2.h"
+#include "database/odbc/SDInf.h"
 #include "rtl/DbParams.h"
 
 using namespace odbctest;

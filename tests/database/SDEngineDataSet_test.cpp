@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "FakeDataSetFixture.h"
-#include "database/SDCommonBuffers.h"
+#include "database/engine/SDCommonBuffers.h"
 #include "rtl/DateTime.h"
 
 using fakeds::Fixture;

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngineQuery.h"
-#include "database/SDEngineUpdateObject.h"
+#include "database/engine/SDEngineQuery.h"
+#include "database/engine/SDEngineUpdateObject.h"
 #include "rtl/DataLink.h"
 #include "rtl/DateTime.h"
 #include "support/PostgresServer.h"

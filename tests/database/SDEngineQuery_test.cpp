@@ -10,8 +10,8 @@
 
 #include "FakeDataSetFixture.h"
 #include "SqliteTestDriver.h"
-#include "database/SDEngineBlobStream.h"
-#include "database/SDEngineUpdateObject.h"
+#include "database/engine/SDEngineBlobStream.h"
+#include "database/engine/SDEngineUpdateObject.h"
 #include "rtl/DataLink.h"
 #include "support/TestSupport.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "FakeSqlDriver.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineTimer.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineTimer.h"
 #include "platform/Clock.h"
 #include "support/TestSupport.h"
 

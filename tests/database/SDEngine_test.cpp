@@ -8,7 +8,7 @@
 
 #include "FakeSqlDriver.h"
 #include "SqliteTestDriver.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDEngine.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/DbParams.h"
 #include "support/PostgresServer.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/DbParams.h"
 

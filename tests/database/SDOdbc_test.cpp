@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "database/SDDb2.h"
-#include "database/SDInf.h"
-#include "database/SDOdbc.h"
+#include "database/odbc/SDDb2.h"
+#include "database/odbc/SDInf.h"
+#include "database/odbc/SDOdbc.h"
 #include "rtl/Bcd.h"
 #include "support/TestSupport.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "database/OraTestSupport.h"
-#include "database/SDCommonSqlText.h"
-#include "database/SDEngine.h"
+#include "database/engine/SDCommonSqlText.h"
+#include "database/engine/SDEngine.h"
 #include "rtl/Assert.h"
 #include "rtl/Bcd.h"
 #include "rtl/DateTime.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "database/SDCommon.h"
-#include "database/SDCommonCommand.h"
-#include "database/SDCommonValues.h"
+#include "database/engine/SDCommon.h"
+#include "database/engine/SDCommonCommand.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/DateTime.h"
 #include "rtl/Text.h"
 

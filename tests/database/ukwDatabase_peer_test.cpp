@@ -10,13 +10,13 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngineQuery.h"
-#include "database/ukwBDEDatabase.h"
-#include "database/ukwBDEQuery.h"
-#include "database/ukwDatabase.h"
-#include "database/ukwQuery.h"
-#include "database/ukwSDDatabase.h"
-#include "database/ukwSDQuery.h"
+#include "database/engine/SDEngineQuery.h"
+#include "database/facade/ukwBDEDatabase.h"
+#include "database/facade/ukwBDEQuery.h"
+#include "database/facade/ukwDatabase.h"
+#include "database/facade/ukwQuery.h"
+#include "database/facade/ukwSDDatabase.h"
+#include "database/facade/ukwSDQuery.h"
 #include "support/PostgresServer.h"
 
 using namespace odbctest;

@@ -15,15 +15,15 @@
 
 #include <memory>
 
-#include "database/OdbcTestSupport.h"
-#include "database/OraTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDOra.h"
-#include "database/ukwDatabase.h"
-#include "launcher/LauncherRunTestSupport.h"
 #include "common/LauncherBaseTestSupport.h"
 #include "common/ukwUpdConfig.h"
 #include "common/ukwUpdVersao.h"
+#include "database/OdbcTestSupport.h"
+#include "database/OraTestSupport.h"
+#include "database/engine/SDEngine.h"
+#include "database/facade/ukwDatabase.h"
+#include "database/oracle/SDOra.h"
+#include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoader.h"
 #include "support/PostgresServer.h"
 

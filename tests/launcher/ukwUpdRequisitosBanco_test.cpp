@@ -11,8 +11,8 @@
 
 #include "common/LauncherBaseTestSupport.h"
 #include "common/ukwUpdConfig.h"
-#include "database/SDEngine.h"
-#include "database/ukwDatabase.h"
+#include "database/engine/SDEngine.h"
+#include "database/facade/ukwDatabase.h"
 #include "launcher/LauncherRunTestSupport.h"
 #include "launcher/ukwUpdLoader.h"
 

@@ -4,9 +4,9 @@
 
 #include <thread>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/OleDbDataLink.h"
 #include "database/drivers/OleDbTestSupport.h"
+#include "database/engine/SDCommonValues.h"
 
 using namespace com;
 

@@ -4,8 +4,8 @@
 // calls the driver made and through what it read back.
 #include <gtest/gtest.h>
 
-#include "database/SDCommonValues.h"
 #include "database/drivers/CsbTestSupport.h"
+#include "database/engine/SDCommonValues.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
 

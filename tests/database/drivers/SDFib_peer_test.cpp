@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDFib.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/DbParams.h"
 #include "support/FirebirdServer.h"
 

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDMss.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/Assert.h"
 #include "rtl/DatabaseError.h"
 #include "support/TdsPeer.h"

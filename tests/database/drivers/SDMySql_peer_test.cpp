@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDMySql.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/DbParams.h"
 #include "support/MariaDbServer.h"
 

@@ -6,9 +6,9 @@
 // every provider object and row handle given back.
 #include <gtest/gtest.h>
 
-#include "database/SDCommonSqlText.h"
 #include "database/drivers/OleDbDataLink.h"
 #include "database/drivers/OleDbTestSupport.h"
+#include "database/engine/SDCommonSqlText.h"
 #include "rtl/Assert.h"
 #include "rtl/Dispatch.h"
 #include "rtl/Format.h"

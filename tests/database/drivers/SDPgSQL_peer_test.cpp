@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDPgSQL.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/DbParams.h"
 #include "support/PostgresServer.h"
 

@@ -7,9 +7,9 @@
 #include <set>
 
 #include "database/OdbcTestSupport.h"
-#include "database/SDEngine.h"
-#include "database/SDEngineQuery.h"
 #include "database/drivers/SDSyb.h"
+#include "database/engine/SDEngine.h"
+#include "database/engine/SDEngineQuery.h"
 #include "rtl/DatabaseError.h"
 #include "rtl/Format.h"
 #include "support/TdsPeer.h"

@@ -27,7 +27,7 @@
 #include <mutex>
 #include <string>
 
-#include "database/SDOdbcApi.h"
+#include "database/odbc/SDOdbcApi.h"
 
 using namespace odbcapi;
 

@@ -1,7 +1,7 @@
 // tests/database/standin/KwOciStandin.h: the inside of the Oracle client stand-in (tests only).
 //
 // The stand-in is a shared library that exports the OCI 8 and OCI 7 entry points the Oracle
-// driver binds (database/SDOraApi.h) and answers them over a SQLite file: the remote database
+// driver binds (database/oracle/SDOraApi.h) and answers them over a SQLite file: the remote database
 // text names the file. It keeps the interface's statuses, attribute numbers and buffer
 // contracts; what it does not implement answers an error status.
 //
@@ -15,11 +15,11 @@
 // column), PRODUCT_COMPONENT_VERSION (its version text set by the test), SYS.ALL_OBJECTS,
 // ALL_TAB_COLUMNS, ALL_INDEXES, ALL_IND_COLUMNS, ALL_CONSTRAINTS, ALL_CONS_COLUMNS (filled
 // from SQLite's catalog when a statement names them), DECODE, NVL, empty_blob(), empty_clob(),
-// "set transaction", a text bound empty stored as NULL, "INSERT/UPDATE ... RETURNING cols INTO :n" (the rows' LOB locators are
-// handed to the bind call-backs), the type names "INTERVAL DAY TO SECOND" and "INTERVAL YEAR TO
-// MONTH", and PL/SQL call blocks "begin [:r := ] NAME[(A => :A, ...)]; end;" for the routines
-// of its own (KW_ADD, KW_ECHO, KW_DOUBLE, KW_PKG.OPEN_NUMBERS, KW_PKG.NAME_OF, KW_DOC_LEN,
-// KW_GET_DOC, KW_PUT_LONG, KW_NOARGS, KW_ODD_MODE, KW_ODD_TYPE).
+// "set transaction", a text bound empty stored as NULL, "INSERT/UPDATE ... RETURNING cols INTO :n" (the rows'
+// LOB locators are handed to the bind call-backs), the type names "INTERVAL DAY TO SECOND" and "INTERVAL YEAR
+// TO MONTH", and PL/SQL call blocks "begin [:r := ] NAME[(A => :A, ...)]; end;" for the routines of its own
+// (KW_ADD, KW_ECHO, KW_DOUBLE, KW_PKG.OPEN_NUMBERS, KW_PKG.NAME_OF, KW_DOC_LEN, KW_GET_DOC, KW_PUT_LONG,
+// KW_NOARGS, KW_ODD_MODE, KW_ODD_TYPE).
 #pragma once
 
 #include <functional>
@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "database/SDOraApi.h"
+#include "database/oracle/SDOraApi.h"
 #include "database/standin/KwSqliteStandin.h"
 
 namespace kwoci {

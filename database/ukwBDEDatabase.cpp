@@ -1,6 +1,0 @@
-// database/ukwBDEDatabase.cpp: an alias opened as the ODBC data source of the same name.
-#include "database/ukwBDEDatabase.h"
-
-TkwBDEDatabase::TkwBDEDatabase(rtl::Component* owner) : TSDDatabase(owner) {
-    SetServerType(stODBC);
-}
