@@ -96,48 +96,25 @@ std::string MySqlQuoteTableName(const std::string& name) {
     return out;
 }
 
-std::string MySqlParamLiteral(const TParam& param, const std::function<std::string(const std::string&)>& quoteString) {
-    if (param.IsNull()) return "NULL";
-    const rtl::Variant& v = param.Value();
-    switch (param.DataType()) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-        case ftLargeint:
-            return IntegerLiteral(param);
-        case ftBoolean:
-            return v.AsBoolean() ? "1" : "0";
-        case ftFloat:
-            return FloatLiteral(v.AsDouble());
-        case ftCurrency:
-            return CurrencyLiteral(v.AsCurrency());
-        case ftBCD:
-            // Exact text: a currency's four places, or the decimal text of a larger value.
-            return BcdLiteral(param);
-        case ftTime:
-            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
-        case ftDate:
-        case ftDateTime:
-            return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
-        case ftBytes:
-        case ftVarBytes:
-        case ftBlob: {
-            // A hexadecimal literal is a binary string: no character set check can refuse or
-            // change its bytes.
-            static constexpr char kDigits[] = "0123456789ABCDEF";
-            const rtl::ByteArray bytes = v.AsBytes();
-            std::string out = "X'";
-            out.reserve(bytes.size() * 2 + 3);
-            for (uint8_t b : bytes) {
-                out += kDigits[b >> 4];
-                out += kDigits[b & 15];
-            }
-            return out + "'";
-        }
-        default:
-            return quoteString(v.AsString());
+namespace {
+
+// A hexadecimal literal is a binary string: no character set check can refuse or change its
+// bytes.
+std::string MySqlBytesLiteral(const rtl::ByteArray& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out = "X'";
+    out.reserve(bytes.size() * 2 + 3);
+    for (uint8_t b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
     }
+    return out + "'";
+}
+
+}  // namespace
+
+std::string MySqlParamLiteral(const TParam& param, const std::function<std::string(const std::string&)>& quoteString) {
+    return ParamLiteral(param, TSqlLiteralDialect{"1", "0", MySqlBytesLiteral, quoteString});
 }
 
 TMySqlColumnType ParseMySqlColumnType(const std::string& typeText) {

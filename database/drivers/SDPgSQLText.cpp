@@ -112,36 +112,8 @@ std::string PgByteaLiteral(const rtl::ByteArray& bytes) {
 }
 
 std::string PgParamLiteral(const TParam& param) {
-    if (param.IsNull()) return "NULL";
-    const rtl::Variant& v = param.Value();
-    switch (param.DataType()) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-        case ftLargeint:
-            return IntegerLiteral(param);
-        case ftBoolean:
-            return v.AsBoolean() ? "TRUE" : "FALSE";
-        case ftFloat:
-            return FloatLiteral(v.AsDouble());
-        case ftCurrency:
-            return CurrencyLiteral(v.AsCurrency());
-        case ftBCD:
-            // Exact text: a currency's four places, or the decimal text of a larger value.
-            return BcdLiteral(param);
-        case ftTime:
-            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
-        case ftDate:
-        case ftDateTime:
-            return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
-        case ftBytes:
-        case ftVarBytes:
-        case ftBlob:
-            return PgByteaLiteral(v.AsBytes());
-        default:
-            return PgStringLiteral(v.AsString());
-    }
+    static const TSqlLiteralDialect kPg{"TRUE", "FALSE", PgByteaLiteral, PgStringLiteral};
+    return ParamLiteral(param, kPg);
 }
 
 bool DecodePgBytea(const char* text, size_t length, rtl::ByteArray& bytes, std::string& error) {

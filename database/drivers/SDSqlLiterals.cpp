@@ -101,6 +101,39 @@ std::string BcdLiteral(const TParam& param) {
     return CurrencyLiteral(v.AsCurrency());
 }
 
+std::string ParamLiteral(const TParam& param, const TSqlLiteralDialect& dialect) {
+    if (param.IsNull()) return "NULL";
+    const rtl::Variant& v = param.Value();
+    switch (param.DataType()) {
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftAutoInc:
+        case ftLargeint:
+            return IntegerLiteral(param);
+        case ftBoolean:
+            return v.AsBoolean() ? dialect.trueText : dialect.falseText;
+        case ftFloat:
+            return FloatLiteral(v.AsDouble());
+        case ftCurrency:
+            return CurrencyLiteral(v.AsCurrency());
+        case ftBCD:
+            // Exact text: a currency's four places, or the decimal text of a larger value.
+            return BcdLiteral(param);
+        case ftTime:
+            return "'" + TimeLiteralText(v.AsDateTime()) + "'";
+        case ftDate:
+        case ftDateTime:
+            return "'" + DateTimeLiteralText(v.AsDateTime()) + "'";
+        case ftBytes:
+        case ftVarBytes:
+        case ftBlob:
+            return dialect.bytes(v.AsBytes());
+        default:
+            return dialect.text(v.AsString());
+    }
+}
+
 bool DecimalColumnIsBcd(bool enableBcd, int64_t precision, int64_t scale) {
     return enableBcd && scale >= 1 && scale <= 4 && precision >= scale && precision <= 64;
 }

@@ -46,6 +46,17 @@ std::string CurrencyLiteral(int64_t scaled);
 // currency's range holds) as it stands, checked; any other value as its currency.
 std::string BcdLiteral(const TParam& param);
 
+// The parts of a parameter's literal that differ between the servers' dialects.
+struct TSqlLiteralDialect {
+    const char* trueText;   // a Boolean's literals
+    const char* falseText;
+    std::function<std::string(const rtl::ByteArray&)> bytes;  // ftBytes, ftVarBytes, ftBlob
+    std::function<std::string(const std::string&)> text;      // every other type, as text
+};
+// The literal of one parameter's value: NULL, a number written from its value, a quoted date
+// or time, or the dialect's Boolean, byte-string and text literals.
+std::string ParamLiteral(const TParam& param, const TSqlLiteralDialect& dialect);
+
 // With "ENABLE BCD", an exact numeric column of a server that sends its values as decimal
 // text is ftBCD when it has 1 to 4 places and at most 64 digits (a packed decimal's); else
 // ftFloat, as without the option.
