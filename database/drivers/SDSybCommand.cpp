@@ -54,8 +54,6 @@ constexpr TSDSlotMap kOutputSlots = kSlots.Only({ftSmallint, ftInteger, ftBoolea
                                                  ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes});
 static_assert(sizeof(CS_DATETIME) == 8 && offsetof(CS_DATETIME, dttime) == 4, "PackTdsDateTime's layout");
 
-constexpr const char* kFetchCaller = "TISybCommand.GetCnvtFieldData";
-
 CS_DATAFMT BindFormat(CS_INT dataType, CS_INT maxLength) {
     CS_DATAFMT f{};
     f.datatype = dataType;
