@@ -2,6 +2,8 @@
 // folder: PostgreSQL on a private PostgreSQL 15 server, MySQL on a private MariaDB server, and
 // InterBase and Firebird on Firebird 3 (an embedded database file; a private server for the
 // lost connection). psql, mariadb and isql-fb read back from outside the program.
+#include <filesystem>
+
 #include "database/DriverConformance.h"
 
 #include "database/OdbcTestSupport.h"
@@ -152,7 +154,10 @@ public:
             server_->CreateDatabase(file_);
             return true;
         }
+        // The home lives as long as the test program, so a case run after another in the same
+        // program starts from a database file of its own, not from the one before it.
         file_ = (home.Data() / "conformance.fdb").string();
+        std::filesystem::remove(file_);
         home.CreateDatabase(file_);
         return true;
     }
