@@ -281,7 +281,9 @@ TEST(SlotWrite, BytesAreCutToTheSlotAndTheRestZeroed) {
         const int32_t n = PutParamSlot(MakeParam(ftBytes, Variant::FromBytes(c.bytes)), Kind::Bytes,
                                        slot.bytes, c.size, NoPack);
         ASSERT_EQ(n, c.expected);
-        if (n > 0) EXPECT_EQ(std::memcmp(slot.bytes, c.bytes.data(), size_t(n)), 0);
+        if (n > 0) {
+            EXPECT_EQ(std::memcmp(slot.bytes, c.bytes.data(), size_t(n)), 0);
+        }
         for (int32_t i = n; i < c.size; ++i)
             EXPECT_EQ(slot.bytes[i], 0) << i;
         EXPECT_EQ(slot.WrittenPast(c.size), 0);
