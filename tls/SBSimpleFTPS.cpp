@@ -4,6 +4,7 @@
 #include "tls/SBSimpleFTPS.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "rtl/Format.h"
@@ -47,6 +48,35 @@ size_t FTPReplyLength(std::string_view buffer) {
         if (code != firstCode) throw EFTPSError(SFTPSInvalidReply);
         return pos;
     }
+}
+
+TFTPFeatures ReadFTPFeatures(std::string_view reply) {
+    std::vector<std::string_view> lines;
+    size_t at = 0;
+    while (at < reply.size()) {
+        size_t end = reply.find('\n', at);
+        if (end == std::string_view::npos) end = reply.size();
+        std::string_view line = reply.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        at = end + 1;
+    }
+    TFTPFeatures f;
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        // The first character is the space before the feature's name; a server may also send
+        // empty or one-character lines, which name nothing.
+        if (lines[i].size() < 2) continue;
+        const std::string_view name = lines[i].substr(1);
+        if (name.starts_with("MLST"))
+            f.Mlst = true;
+        else if (lines[i] == " SIZE")
+            f.Size = true;
+        else if (name.starts_with("MODE Z"))
+            f.ModeZ = true;
+        else if (name.starts_with("REST"))
+            f.Rest = true;
+    }
+    return f;
 }
 
 int FTPReplyCode(std::string_view reply) {
@@ -489,29 +519,12 @@ void TElSimpleFTPSClient::Login() {
 }
 
 void TElSimpleFTPSClient::QueryFeatures() {
-    // RFC 2389 section 3.2: the features are the lines between the first and the last.
     if (SendCommand("FEAT", {211, 500, 502}) != 211) return;
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < lastReply_.size()) {
-        size_t end = lastReply_.find('\n', at);
-        if (end == std::string::npos) end = lastReply_.size();
-        std::string line = lastReply_.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        at = end + 1;
-    }
-    for (size_t i = 1; i + 1 < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        if (l.compare(1, 4, "MLST") == 0)
-            featMlst_ = true;
-        else if (l == " SIZE")
-            featSize_ = true;
-        else if (l.compare(1, 6, "MODE Z") == 0)
-            featModeZ_ = true;
-        else if (l.compare(1, 4, "REST") == 0)
-            featRest_ = true;
-    }
+    const TFTPFeatures f = ReadFTPFeatures(lastReply_);
+    featMlst_ = f.Mlst;
+    featSize_ = f.Size;
+    featModeZ_ = f.ModeZ;
+    featRest_ = f.Rest;
 }
 
 void TElSimpleFTPSClient::NegotiateTransferMode() {

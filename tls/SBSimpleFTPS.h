@@ -118,6 +118,12 @@ int FTPReplyCode(std::string_view reply);
 // The address of a 227 reply: six numbers of 0 to 255 starting at the digits before its first
 // comma, each after one separator; "Invalid server reply" otherwise.
 void ParsePasvReply(std::string_view reply, std::string& host, int32_t& port);
+// What a FEAT reply names (RFC 2389 section 3.2: one feature a line between the first line and
+// the last, each behind a space). A line too short to name a feature is skipped.
+struct TFTPFeatures {
+    bool Mlst = false, Size = false, ModeZ = false, Rest = false;
+};
+TFTPFeatures ReadFTPFeatures(std::string_view reply);
 
 class TElSimpleFTPSClient : public rtl::Component {
 public:

@@ -193,6 +193,37 @@ TEST(FTPClientScripted, ModeZIsAskedThroughOptsThenTheMode) {
     EXPECT_EQ(peer.Transcript(), "USER kw\r\nPASS secret\r\nFEAT\r\nOPTS MODE Z LEVEL 6\r\nMODE Z\r\n");
 }
 
+TEST(FTPClientScripted, EmptyAndOneCharacterFeatureLinesArePassedOver) {
+    // An empty line before MODE Z and one-character lines before SIZE: the login goes on, MODE Z
+    // is negotiated and a download asks the size first.
+    FtpScript script;
+    script.Send("220 ready\r\n")
+        .Reply("331 password\r\n")
+        .Reply("230 in\r\n")
+        .Reply("211-Features:\r\n\r\n MODE Z\r\n \r\nx\r\n SIZE\r\n211 End\r\n")
+        .Reply("200 level\r\n")
+        .Reply("200 MODE Z ok\r\n")
+        .Reply("200 type\r\n")
+        .Cmd()
+        .Pasv()
+        .Reply("550 no such file\r\n")
+        .Reply("550 no such file\r\n");
+    FtpScriptPeer peer(script);
+    KW_REQUIRE_FTP_PEER(peer);
+    TElSimpleFTPSClient ftp;
+    PlainClient(ftp, peer.Port());
+    ftp.SetModeZ(true);
+    ftp.ModeZLevel = 6;
+    ftp.Open();
+    ASSERT_NO_THROW(ftp.Login());
+    rtl::MemoryStream s;
+    EXPECT_EQ(FtpErrorCode([&] { ftp.ReceiveFile("f.bin", &s); }), 550);
+    EXPECT_TRUE(peer.Finished()) << peer.Errors();
+    EXPECT_EQ(peer.Transcript(),
+              "USER kw\r\nPASS secret\r\nFEAT\r\nOPTS MODE Z LEVEL 6\r\nMODE Z\r\nTYPE I\r\nPASV\r\nSIZE "
+              "f.bin\r\nRETR f.bin\r\n");
+}
+
 TEST(FTPClientScripted, AListingsLastLineWithoutLineEndIsDelivered) {
     FtpScript script;
     script.Greeting().PassiveDownload("a.txt\r\nb c.txt\r\nlast.txt");

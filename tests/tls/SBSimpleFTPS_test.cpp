@@ -50,6 +50,39 @@ TEST(FTPReplies, ReplyCodeTable) {
         EXPECT_EQ(ThrownMessage([&] { FTPReplyCode(bad); }), "Invalid server reply") << bad;
 }
 
+TEST(FTPReplies, FeaturesTable) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool mlst, size, modeZ, rest;
+    };
+    const Case cases[] = {
+        {"All", "211-Features:\r\n MLST size*;modify*;\r\n SIZE\r\n MODE Z\r\n REST STREAM\r\n211 End\r\n", true,
+         true, true, true},
+        {"None", "211-Features:\r\n UTF8\r\n EPSV\r\n211 End\r\n", false, false, false, false},
+        // Lines too short to name a feature are passed over; those around them still count.
+        {"EmptyLines", "211-Features:\r\n\r\n MODE Z\r\n\n SIZE\r\n\r\n211 End\r\n", false, true, true, false},
+        {"OneCharacterLines", "211-Features:\r\n \r\nx\r\n REST STREAM\r\n-\n MLST\r\n211 End\r\n", true, false,
+         false, true},
+        {"BareLineFeeds", "211-Features:\n SIZE\n MODE Z\n211 End\n", false, true, true, false},
+        // The first and the last line are the reply's frame, never features.
+        {"FrameOnly", " SIZE\r\n MODE Z\r\n", false, false, false, false},
+        {"SingleLine", "211 SIZE\r\n", false, false, false, false},
+        {"Empty", "", false, false, false, false},
+        {"NoLineEndAtAll", "\r", false, false, false, false},
+        // SIZE must stand alone behind its space; the others may carry their facts.
+        {"SizeWithMore", "211-Features:\r\n SIZE 64\r\n211 End\r\n", false, false, false, false},
+        {"Truncated", "211-Features:\r\n MODE\r\n RES\r\n211 End\r\n", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        const TFTPFeatures f = ReadFTPFeatures(c.reply);
+        EXPECT_EQ(f.Mlst, c.mlst) << c.name;
+        EXPECT_EQ(f.Size, c.size) << c.name;
+        EXPECT_EQ(f.ModeZ, c.modeZ) << c.name;
+        EXPECT_EQ(f.Rest, c.rest) << c.name;
+    }
+}
+
 TEST(FTPReplies, PasvAddresses) {
     struct Case {
         std::string reply, host;
