@@ -212,7 +212,6 @@ int TElHTTPSClient::DoRequest(int method, const std::string& url) {
         reader_.Reset(method == kHead, UseHTTPProxy && !tls_);
         if (!Active()) {
             SetEngineEnabled(tls_);
-            SetPeerHost(target_.Host);
             Open();
             connectedRoute_ = route_;
         }

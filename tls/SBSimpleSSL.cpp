@@ -107,6 +107,11 @@ void TElCustomSimpleSSLClient::Open() {
     if (Active()) throw EElSimpleSSLClientException(SConnectionAlreadyEstablished);
     lastError_ = 0;
     receiveBuffer_.clear();
+    // The server's certificate must name the host asked for (an address literal among its IP
+    // addresses): through a SOCKS proxy or a tunnel that is still the target, never the proxy,
+    // whose own host the socket keeps apart. Without this, any certificate the trust anchors
+    // accept, issued for whatever name, would stand in for the server.
+    engine_->PeerHost = socket_->Address();
     Connect();
     opening_ = true;
     openSendFailed_ = false;

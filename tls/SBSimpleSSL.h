@@ -15,7 +15,8 @@
 // the last successful read or write ("Connection timeout"); time is read through plat::Clock.
 //
 // Certificates: the server's is checked against the system bundle and CertStorage and must
-// name the host connected to (VerifyPeerDisabled switches that off); OnCertificateValidate
+// name Address, the host connected to, also through a proxy (VerifyPeerDisabled switches
+// both off); OnCertificateValidate
 // hears of each certificate of the server's chain and may refuse it, and a handler that raises
 // refuses it too, so Open ends with "Connection failed due to error (%d)" and the engine's
 // bad_certificate code. A server that asks for a client certificate gets ClientCertStorage's
@@ -125,8 +126,6 @@ protected:
     virtual void StoreReceivedData(const uint8_t* buffer, size_t size);
     // Plain (false) or TLS (true) for the next Open.
     void SetEngineEnabled(bool value) { engine_->SetEnabled(value); }
-    // The host whose name the server's certificate must carry.
-    void SetPeerHost(const std::string& host) { engine_->PeerHost = host; }
     TElSocket& Socket() { return *socket_; }
     // Called by Open after the proxy settings were copied into the socket, before it
     // connects: a descendant may route this one connection differently.

@@ -16,6 +16,9 @@
 #include "support/TestSupport.h"
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
+#include "tests/net/HttpServers.h"
+#include "tests/net/SocksPeers.h"
+#include "tests/tls/ProxyTestSupport.h"
 #include "tests/tls/ClientTestSupport.h"
 #include "tests/tls/TlsTestSupport.h"
 #include "tls/SBHTTPSClient.h"
@@ -299,13 +302,10 @@ TEST(HTTPSClientExtensions, PreSharedKeyFromOnKeyNeeded) {
     EXPECT_THROW(http.SetSuiteEnabled(83, true), EElSSLError);
 }
 
-// The simple client with TLS on, checking the certificate against "localhost".
+// The simple client with TLS on; the certificate is checked against its Address.
 class TlsClient : public TElCustomSimpleSSLClient {
 public:
-    TlsClient() {
-        SetEngineEnabled(true);
-        SetPeerHost("localhost");
-    }
+    TlsClient() { SetEngineEnabled(true); }
     std::string Received() const { return std::string(receiveBuffer_.begin(), receiveBuffer_.end()); }
 };
 
@@ -343,5 +343,106 @@ TEST(SimpleSSLClientEvents, RenegotiationReachesOnCiphersNegotiated) {
         std::chrono::seconds(60)));
     client.CloseConnection(false);
 }
+
+
+// How a host-name case reaches s_server.
+enum class Route { Direct, Socks, SocksByName, Tunnel };
+
+struct HostNameCase {
+    const char* name;
+    const char* certificate;  // tests/tls/make-certs.sh: the names each one carries
+    const char* address;      // the client's Address
+    Route route;
+    bool verifyDisabled;
+    Verdict verdict;
+    bool opens;
+};
+
+class SimpleSSLHostName : public ::testing::TestWithParam<HostNameCase> {};
+
+// The simple client's own Open checks the host it was given: a certificate that a trusted CA
+// issued for another name cannot stand in for the server, and through a proxy the name checked
+// is the target's (the proxies listen on 127.0.0.1, which ip-only names and cn-only does not).
+TEST_P(SimpleSSLHostName, TheCertificateMustNameTheAddress) {
+    const HostNameCase& c = GetParam();
+    ASSERT_TRUE(TrustTestCA());
+    const std::string cert = c.certificate;
+    ServerProcess server("openssl", {"s_server", "-accept", "127.0.0.1:{PORT}", "-cert", Cert(cert + ".pem"), "-key",
+                                     Cert(cert + ".key"), "-cert_chain", Cert("int.pem"), "-tls1_2", "-www"});
+    KW_REQUIRE_PEER(server.Available(), server.Reason());
+    std::unique_ptr<DaemonPeer> proxy;
+    if (c.route == Route::Socks || c.route == Route::SocksByName)
+        proxy = std::make_unique<Dante>();
+    else if (c.route == Route::Tunnel)
+        proxy = std::make_unique<Tinyproxy>("pu", "pp");
+    if (proxy) KW_REQUIRE_PEER(proxy->Available(), proxy->Reason());
+
+    TlsClient client;
+    client.SetAddress(c.address);
+    client.SetPort(server.Port());
+    client.SetSocketTimeout(60000);
+    client.SetVersions(VersionBit(sbTLS12));
+    client.SetVerifyPeerDisabled(c.verifyDisabled);
+    if (c.route == Route::Socks || c.route == Route::SocksByName)
+        UseSocks(client, proxy->Port(), elSocks5, c.route == Route::SocksByName);
+    else if (c.route == Route::Tunnel)
+        UseTunnel(client, proxy->Port(), "pu", "pp");
+    std::vector<bool> verdicts;
+    if (c.verdict != Verdict::Unassigned)
+        client.OnCertificateValidate = [&](rtl::Component*, TElX509Certificate*, bool& validate) {
+            verdicts.push_back(validate);
+            Apply(c.verdict, validate);
+        };
+    std::vector<int32_t> errors;
+    client.OnError = [&](rtl::Component*, int32_t code, bool, bool) { errors.push_back(code); };
+
+    if (!c.opens) {
+        const int32_t code = SSLAlertIndexToErrorCode(SSLAlertBadCertificate);
+        EXPECT_EQ(ThrownMessage([&] { client.Open(); }), HandshakeFailure(code)) << server.Log();
+        EXPECT_EQ(errors, std::vector<int32_t>{code});
+        EXPECT_FALSE(client.Active());
+        EXPECT_EQ(client.Received(), "");
+        // The engine's own verdict, before the handler, was already the refusal.
+        for (bool v : verdicts) EXPECT_FALSE(v);
+        return;
+    }
+    ASSERT_NO_THROW(client.Open()) << server.Log();
+    EXPECT_TRUE(errors.empty());
+    const std::string request = "GET / HTTP/1.0\r\n\r\n";
+    client.SendData(request.data(), request.size());
+    EXPECT_TRUE(Eventually(
+        [&] {
+            client.DataAvailable();
+            return client.Received().find("HTTP/1.0 200 ok") != std::string::npos;
+        },
+        std::chrono::seconds(60)))
+        << client.Received();
+    client.CloseConnection(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimpleSSLHostName,
+    ::testing::Values(
+        HostNameCase{"RightName", "server-rsa", "localhost", Route::Direct, false, Verdict::Unassigned, true},
+        HostNameCase{"OtherName", "other", "localhost", Route::Direct, false, Verdict::Unassigned, false},
+        // An address literal is matched against the certificate's IP addresses only.
+        HostNameCase{"AddressListed", "ip-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, true},
+        HostNameCase{"AddressNotListed", "cn-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, false},
+        HostNameCase{"AddressOfBoth", "server-rsa", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, true},
+        // The owner's handler cannot overturn the refusal while verification is on...
+        HostNameCase{"HandlerCannotOverturn", "other", "localhost", Route::Direct, false, Verdict::Accept, false},
+        // ... and the switch lets any name through.
+        HostNameCase{"VerifyDisabled", "other", "localhost", Route::Direct, true, Verdict::Unassigned, true},
+        HostNameCase{"SocksTargetNamed", "cn-only", "localhost", Route::Socks, false, Verdict::Unassigned, true},
+        HostNameCase{"SocksOnlyProxyNamed", "ip-only", "localhost", Route::Socks, false, Verdict::Unassigned, false},
+        HostNameCase{"SocksByNameOtherName", "other", "localhost", Route::SocksByName, false, Verdict::Unassigned,
+                     false},
+        HostNameCase{"SocksByNameRightName", "cn-only", "localhost", Route::SocksByName, false, Verdict::Unassigned,
+                     true},
+        HostNameCase{"TunnelTargetNamed", "cn-only", "localhost", Route::Tunnel, false, Verdict::Unassigned, true},
+        HostNameCase{"TunnelOnlyProxyNamed", "ip-only", "localhost", Route::Tunnel, false, Verdict::Unassigned,
+                     false},
+        HostNameCase{"TunnelVerifyDisabled", "other", "localhost", Route::Tunnel, true, Verdict::Unassigned, true}),
+    [](const ::testing::TestParamInfo<HostNameCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
