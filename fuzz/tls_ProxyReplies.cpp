@@ -1,8 +1,8 @@
 // Fuzz target: the socket's proxy reply readers: a SOCKS 5 reply's length by its address
-// type, a SOCKS 4 grant, and an HTTP tunnel reply's length, status and fields. Lengths never
-// exceed what they were given (a SOCKS 5 reply may ask for more, at most 4 + 1 + 255 + 2
-// bytes), a tunnel reply never runs past its ceiling, and a field's value never holds a CR
-// LF.
+// type, a SOCKS 4 grant, and an HTTP tunnel reply's length, status, status line and fields.
+// Lengths never exceed what they were given (a SOCKS 5 reply may ask for more, at most 4 + 1 +
+// 255 + 2 bytes), a tunnel reply never runs past its ceiling, a field's value never holds a CR
+// LF, and the status line quoted in messages is short and printable.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -31,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool accepted = false;
         const int status = TunnelReplyStatus(text.substr(0, size_t(tunnel)), accepted);
         if (status < 0 || status > 999 || (accepted && status / 100 != 2)) std::abort();
+        const std::string line = TunnelReplyStatusLine(text.substr(0, size_t(tunnel)));
+        if (line.size() > kTunnelStatusLineLimit) std::abort();
+        for (char c : line)
+            if (c < ' ' || c > '~') std::abort();
     }
     return 0;
 }

@@ -98,6 +98,10 @@ void TElCustomSimpleSSLClient::Connect() {
     }
     if (rc != 0) {
         if (s.State() != TElSocket::stNone) s.Close(true);
+        // A tunnel the proxy answered but did not open: its status line tells the caller why
+        // (a 407 after the last credentials tried, a 403 for a port it will not tunnel to).
+        if (!s.ProxyStatusLine().empty())
+            throw EElSimpleSSLClientException(rtl::Format(SProxyRefusedTunnel, rc, s.ProxyStatusLine()));
         throw EElSimpleSSLClientException(rtl::Format(SConnectionError, rc));
     }
     Touch();

@@ -41,6 +41,8 @@ RTL_EXCEPTION(EElSSLClientConnectionLostError, EElSimpleSSLClientException);
 
 inline constexpr const char* SConnectionAlreadyEstablished = "Connection already established";
 inline constexpr const char* SConnectionError = "Connection error (%d)";
+// A CONNECT tunnel the proxy refused, with the status line of its last reply.
+inline constexpr const char* SProxyRefusedTunnel = "Connection error (%d): the proxy refused the tunnel (%s)";
 inline constexpr const char* SConnectionFailedDueToError = "Connection failed due to error (%d)";
 inline constexpr const char* SConnectionLost = "Connection lost";
 inline constexpr const char* SConnectionTimeout = "Connection timeout";

@@ -190,6 +190,7 @@ int TElSocket::RecordBoundAddress() {
 
 int TElSocket::Connect(int timeout) {
     proxyResult_ = 0;
+    proxyStatusLine_.clear();
     if (!ValidPort(port_)) return SB_WSAEADDRNOTAVAIL;
     if (UseSocks()) return ConnectThroughSocks(timeout);
     if (UseWebTunneling()) return ConnectThroughTunnel(timeout);
@@ -645,6 +646,7 @@ int TElSocket::ConnectThroughTunnel(int timeout) {
         if (!ok || headerLength < 0) break;
         bool accepted = false;
         proxyResult_ = TunnelReplyStatus(reply, accepted);
+        proxyStatusLine_ = TunnelReplyStatusLine(reply);
         if (accepted) {
             if (size_t(headerLength) < reply.size())
                 PushBack(reply.data() + headerLength, int(reply.size() - size_t(headerLength)));
@@ -724,6 +726,14 @@ std::vector<std::string> TunnelReplyFieldValues(std::string_view header, std::st
             values.push_back(rtl::Trim(line.substr(colon + 1)));
     }
     return values;
+}
+
+std::string TunnelReplyStatusLine(std::string_view reply) {
+    const std::string_view line = reply.substr(0, std::min(reply.find_first_of("\r\n"), kTunnelStatusLineLimit));
+    std::string shown(line);
+    for (char& c : shown)
+        if (c < ' ' || c > '~') c = '?';
+    return shown;
 }
 
 int TunnelReplyStatus(std::string_view reply, bool& accepted) {

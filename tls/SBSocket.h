@@ -175,6 +175,9 @@ public:
 
     // The HTTP status of the last tunnel reply; 0 after every other connect.
     int32_t ProxyResult() const { return proxyResult_; }
+    // The status line of the last tunnel reply (TunnelReplyStatusLine); empty after every
+    // other connect, and when the proxy gave no whole reply.
+    const std::string& ProxyStatusLine() const { return proxyStatusLine_; }
 
     // Proxy authentication for the tunnel beyond preemptive Basic (a challenge-response
     // exchange, which lives on one connection). Given the Proxy-Authenticate values of the
@@ -225,6 +228,7 @@ private:
     int32_t readPos_ = 0;
     int32_t readLen_ = 0;
     int32_t proxyResult_ = 0;
+    std::string proxyStatusLine_;
 };
 
 // Proxy replies, read as they arrive (also the fuzz targets' entry points).
@@ -246,6 +250,11 @@ std::vector<std::string> TunnelReplyFieldValues(std::string_view header, std::st
 // HTTP/1.0 or HTTP/1.1 with status 200 (RFC 9110 section 9.3.6: any 2xx opens the tunnel, but
 // only 200 is what proxies send).
 int TunnelReplyStatus(std::string_view reply, bool& accepted);
+// A CONNECT reply's status line as an error message may quote it: its first line, without the
+// line end, cut at kTunnelStatusLineLimit characters, each byte outside printable ASCII shown
+// as '?' (the text is the proxy's, and it goes into messages and logs).
+inline constexpr size_t kTunnelStatusLineLimit = 160;
+std::string TunnelReplyStatusLine(std::string_view reply);
 
 // The dotted IPv4 address of a host: a dotted text itself, else the first address the
 // resolver gives. Raises EElSocketError "Invalid address" (0x17804) when there is none.

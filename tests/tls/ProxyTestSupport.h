@@ -21,11 +21,14 @@ namespace kwtest {
 // other user can enter): tests/peers/ntlm_peer.py and what it needs are copied in.
 struct SquidFolder {
     TempDir dir;
-    explicit SquidFolder(const std::string& account) {
+    // basicPasswords: the lines of a password file for squid's Basic authenticator, when it
+    // also offers Basic.
+    explicit SquidFolder(const std::string& account, const std::string& basicPasswords = {}) {
         namespace fs = std::filesystem;
         for (const char* name : {"ntlm_peer.py", "peer_process.py", "openssl-legacy.cnf"})
             fs::copy_file(fs::path(KW_SOURCE_DIR) / "tests/peers" / name, dir / name);
         WriteFile(dir / "account.json", account);
+        if (!basicPasswords.empty()) WriteFile(dir / "basic.passwd", basicPasswords);
         fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                         fs::perms::others_read | fs::perms::others_exec);
         const passwd* proxy = ::getuid() == 0 ? ::getpwnam("proxy") : nullptr;
@@ -52,9 +55,12 @@ struct SquidFolder {
 // challenge message points its target name outside the message, which a conforming client
 // refuses.) Its own pid file, no cache, logs in its folder; stopped when the object goes.
 struct Squid : SquidFolder, DaemonPeer {
-    Squid(const std::string& user, const std::string& password, const std::string& domain)
+    // basicPasswords: see SquidFolder; squid then offers Basic after NTLM.
+    Squid(const std::string& user, const std::string& password, const std::string& domain,
+          const std::string& basicPasswords = {})
         : SquidFolder("{\"user\": " + Script::Quote(user) + ", \"password\": " + Script::Quote(password) +
-                      ", \"domain\": " + Script::Quote(domain) + "}"),
+                          ", \"domain\": " + Script::Quote(domain) + "}",
+                      basicPasswords),
           DaemonPeer("squid", {"-N", "-n", "kwsquid{PORT}", "-f", "{DIR}/server.conf"},
                      "http_port 127.0.0.1:{PORT}\n"
                      "pid_filename {DIR}/squid.pid\n"
@@ -77,7 +83,11 @@ struct Squid : SquidFolder, DaemonPeer {
                          (dir / "ntlm_peer.py").string() + " --squid-helper --script " +
                          (dir / "account.json").string() + " --log " + (dir / "helper.jsonl").string() +
                          "\n"
-                         "auth_param ntlm children 2\n"
+                         "auth_param ntlm children 2\n" +
+                         (basicPasswords.empty() ? std::string()
+                                                 : "auth_param basic program /usr/lib/squid/basic_ncsa_auth " +
+                                                       (dir / "basic.passwd").string() +
+                                                       "\nauth_param basic children 2\nauth_param basic realm kw\n") +
                          "acl authenticated proxy_auth REQUIRED\n"
                          "http_access allow authenticated\n"
                          "http_access deny all\n") {}

@@ -1,9 +1,10 @@
 // NTLM authentication of TElHTTPSClient through GSSAPI and gss-ntlmssp: the binding finds the
 // mechanism (and, in a process whose mechanism configuration lacks it, does not); a scripted
 // server (tests/peers/ntlm_peer.py) reads our negotiate and authenticate messages and checks
-// the NTLMv2 response with python3-ntlm-auth for a known user, password and domain; squid with
-// Debian's ntlm_fake_auth demands NTLM of a proxy's clients, for plain HTTP (407 on the
-// request) and for an HTTPS tunnel (407 on the CONNECT).
+// the NTLMv2 response with python3-ntlm-auth for a known user, password and domain; squid
+// (with ntlm_peer.py as its authenticator, and Debian's basic_ncsa_auth where Basic is offered
+// too) demands NTLM of a proxy's clients, for plain HTTP (407 on the request) and for an HTTPS
+// tunnel (407 on the CONNECT), whose last refusal the error names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,6 +47,10 @@ int MessageType(const std::string& message) {
     if (message.size() < 12 || message.compare(0, 8, std::string("NTLMSSP\0", 8)) != 0) return -1;
     return uint8_t(message[8]) | uint8_t(message[9]) << 8;
 }
+
+// What a CONNECT that squid keeps refusing ends with.
+constexpr const char* kRefused407 =
+    "Connection error (-1): the proxy refused the tunnel (HTTP/1.1 407 Proxy Authentication Required)";
 
 std::string ThisComputer() {
     std::string user, domain;
@@ -284,7 +289,7 @@ TEST(HTTPAuthNtlm, ThroughSquidPlainAndTunnelled) {
     TElHTTPSClient wrong;
     viaSquid(wrong, true, "wrong");
     EXPECT_EQ(ThrownMessage([&] { Fetch(wrong, plainUrl); }), "Cannot get valid NTLM response from server.");
-    EXPECT_EQ(ThrownMessage([&] { Fetch(wrong, tlsUrl); }), "Connection error (-1)");
+    EXPECT_EQ(ThrownMessage([&] { Fetch(wrong, tlsUrl); }), kRefused407);
     EXPECT_EQ(wrong.ProxyResult(), 407);
     EXPECT_NE(squid.HelperLog().find("\"verified\": false"), std::string::npos);
 
@@ -294,8 +299,60 @@ TEST(HTTPAuthNtlm, ThroughSquidPlainAndTunnelled) {
     int status = 0;
     Fetch(basic, plainUrl, &status);
     EXPECT_EQ(status, 407);
-    EXPECT_EQ(ThrownMessage([&] { Fetch(basic, tlsUrl); }), "Connection error (-1)");
+    EXPECT_EQ(ThrownMessage([&] { Fetch(basic, tlsUrl); }), kRefused407);
     EXPECT_EQ(basic.ProxyResult(), 407);
+}
+
+// squid offering NTLM and Basic for CONNECT: a wrong password in either scheme ends with the
+// proxy's refusal and its status line in the message, ProxyResult 407; the right Basic
+// password opens the tunnel.
+TEST(HTTPAuthNtlm, ATunnelSquidKeepsRefusingSaysSo) {
+    KW_REQUIRE_GSSAPI();
+    ASSERT_TRUE(kwtest::TrustTestCA());
+    HttpSite site;
+    Lighttpd tls(site, kwtest::LighttpdTls());
+    KW_REQUIRE_PEER(tls.Available(), tls.Reason());
+    plat::ProcessOptions hashing;
+    hashing.wait = true;
+    hashing.output = plat::ProcessOutput::Capture;
+    const plat::ProcessResult hash = plat::StartProcess("openssl", {"passwd", "-apr1", "basic-secret"}, hashing);
+    ASSERT_EQ(hash.exitCode, 0) << hash.output;
+    kwtest::Squid squid("kwproxy", "proxy-secret", "KWDOM", "kwbasic:" + hash.output);
+    KW_REQUIRE_PEER(squid.Available(), squid.Reason() + squid.CacheLog());
+    const std::string url = "https://localhost:" + std::to_string(tls.Port()) + "/files/a.txt";
+    struct Case {
+        const char* name;
+        bool ntlm;
+        const char* user;
+        const char* password;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"NTLM, wrong password", true, "KWDOM\\kwproxy", "wrong", false},
+        {"Basic, wrong password", false, "kwbasic", "wrong", false},
+        {"Basic, no password", false, "kwbasic", "", false},
+        {"Basic, right password", false, "kwbasic", "basic-secret", true},
+    };
+    for (const Case& c : cases) {
+        TElHTTPSClient http;
+        http.SetVersions(VersionBit(sbTLS12));
+        http.UseHTTPProxy = true;
+        http.HTTPProxyHost = "127.0.0.1";
+        http.SetHTTPProxyPort(squid.Port());
+        http.HTTPProxyUsername = c.user;
+        http.HTTPProxyPassword = c.password;
+        http.UseNTLMAuth = c.ntlm;
+        http.SetSocketTimeout(60000);
+        if (c.opens) {
+            int status = 0;
+            EXPECT_EQ(Fetch(http, url, &status), "hello\n") << c.name << "\n" << squid.CacheLog();
+            EXPECT_EQ(status, 200) << c.name;
+            EXPECT_EQ(http.ProxyResult(), 200) << c.name;
+        } else {
+            EXPECT_EQ(ThrownMessage([&] { Fetch(http, url); }), kRefused407) << c.name;
+            EXPECT_EQ(http.ProxyResult(), 407) << c.name;
+        }
+    }
 }
 
 }  // namespace

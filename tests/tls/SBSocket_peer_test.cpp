@@ -222,12 +222,14 @@ TEST(SBSocketProxy, TunnelRefusals) {
         std::string reply;
         int proxyResult;
         bool close;  // the proxy closes after its reply, else it waits for us
+        std::string statusLine;
     };
     const Case cases[] = {
-        {"407", "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 407,
-         false},
-        {"no blank line in 1024 bytes", "HTTP/1.1 200 OK\r\nX: " + std::string(1100, 'a'), 0, false},
-        {"closed before the blank line", "HTTP/1.1 200 OK\r\n", 0, true},
+        {"407", "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 407, false,
+         "HTTP/1.0 407 Proxy Authentication Required"},
+        {"403 with a control character", "HTTP/1.1 403 No\x1b[2J\r\n\r\n", 403, true, "HTTP/1.1 403 No?[2J"},
+        {"no blank line in 1024 bytes", "HTTP/1.1 200 OK\r\nX: " + std::string(1100, 'a'), 0, false, ""},
+        {"closed before the blank line", "HTTP/1.1 200 OK\r\n", 0, true, ""},
     };
     for (const Case& c : cases) {
         Script script;
@@ -244,6 +246,7 @@ TEST(SBSocketProxy, TunnelRefusals) {
         s.SetPort(443);
         EXPECT_EQ(s.Connect(0), -1) << c.name;
         EXPECT_EQ(s.ProxyResult(), c.proxyResult) << c.name;
+        EXPECT_EQ(s.ProxyStatusLine(), c.statusLine) << c.name;
         EXPECT_EQ(s.State(), TElSocket::stNone) << c.name;
     }
     // A target that would add lines to the request is refused before the proxy is reached.
@@ -408,6 +411,12 @@ TEST(SBSocketProxy, TinyproxyTunnel) {
     refused.SetPort(echo.Port());
     EXPECT_EQ(refused.Connect(10000), -1);
     EXPECT_EQ(refused.ProxyResult(), 407);
+    EXPECT_EQ(refused.ProxyStatusLine().rfind("HTTP/1.", 0), 0u) << refused.ProxyStatusLine();
+    EXPECT_NE(refused.ProxyStatusLine().find(" 407 "), std::string::npos) << refused.ProxyStatusLine();
+    // The next connect starts without the last one's reply.
+    refused.SetUseWebTunneling(false);
+    EXPECT_EQ(refused.Connect(10000), 0);
+    EXPECT_EQ(refused.ProxyStatusLine(), "");
 }
 
 }  // namespace

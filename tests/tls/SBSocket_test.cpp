@@ -69,6 +69,23 @@ TEST(SBSocket, ProxyReplyTables) {
     }
 }
 
+TEST(SBSocket, TunnelReplyStatusLineIsShortAndPrintable) {
+    const std::string longReason(300, 'r');
+    const struct {
+        std::string reply, line;
+    } cases[] = {
+        {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n\r\n",
+         "HTTP/1.1 407 Proxy Authentication Required"},
+        {"HTTP/1.0 403 Forbidden\n\n", "HTTP/1.0 403 Forbidden"},
+        {"HTTP/1.1 502 Bad\tGateway \xc3\xa9\x7f\r\n\r\n", "HTTP/1.1 502 Bad?Gateway ???"},
+        {std::string("HTTP/1.1 500 a\0b\r\n\r\n", 20), "HTTP/1.1 500 a?b"},
+        {"HTTP/1.1 503 " + longReason + "\r\n\r\n", ("HTTP/1.1 503 " + longReason).substr(0, kTunnelStatusLineLimit)},
+        {"\r\n\r\n", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TunnelReplyStatusLine(c.reply), c.line) << c.reply;
+}
+
 TEST(SBSocket, OperationsOutsideTheirStatesRaise) {
     TElSocket s;
     EXPECT_EQ(s.State(), TElSocket::stNone);
