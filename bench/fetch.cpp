@@ -5,10 +5,12 @@
 // Prints "fetch <ours ms> <plain ODBC ms> ms <speed>" (bench/BenchLine.h; speed = plain / ours) for a query
 // with its default row cache (every row kept: about 100 MB here, since the driver reports the two text
 // columns 160 and 240 bytes wide and a record holds each at its full width), and the same for a
-// unidirectional query, which like the plain loop keeps only the current row. Most of what the cached case
-// adds to the unidirectional one is the system handing out those pages. Times are processor time of the
-// process (on a shared machine wall time mostly measures the neighbours), each the best of a few rounds that
-// alternate between the loops.
+// unidirectional query, which like the plain loop keeps only the current row. The cached records come
+// from blocks the system hands out zeroed, in 2 MB pieces it may back with huge pages
+// (database/engine/SDEngineRecordStore.h): keeping them costs a fault per piece rather than per 4 KB
+// page, and no clearing pass, so the cached case adds little to the unidirectional one. Times are
+// processor time of the process (on a shared machine wall time mostly measures the neighbours), each the
+// best of a few rounds that alternate between the loops.
 #include <sql.h>
 #include <sqlext.h>
 

@@ -6,6 +6,10 @@
 // aligned 2 MB pieces that the system may back with huge pages (on Linux, transparent huge
 // pages for memory that asks for them): one fault per piece. Where the system keeps to small
 // pages, the block is ordinary memory. A smaller block comes from the ordinary heap.
+//
+// A block taken from the system reads as zeros until it is written (Zeroed), so a caller that
+// needs zeros there writes none: the first write of a page is its fault, not a clearing pass
+// over it. A block from the heap holds whatever was there before.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +22,8 @@ public:
     static constexpr size_t kPiece = size_t(2) << 20;
 
     LargeBlock() = default;
-    // At least `size` bytes, not zeroed (a multiple of kPiece from kPiece on); raises
-    // std::bad_alloc when the memory cannot be had.
+    // At least `size` bytes (a multiple of kPiece from kPiece on), zeroed only where Zeroed()
+    // says so; raises std::bad_alloc when the memory cannot be had.
     explicit LargeBlock(size_t size);
     ~LargeBlock();
     LargeBlock(LargeBlock&& other) noexcept;
@@ -29,6 +33,8 @@ public:
 
     char* Data() const { return data_; }
     size_t Size() const { return size_; }
+    // Every byte reads as zero until written: the block came straight from the system.
+    bool Zeroed() const { return data_ != nullptr && !heap_; }
 
 private:
     void Release() noexcept;

@@ -3,6 +3,7 @@
 #include "rtl/DataSet.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -41,58 +42,100 @@ void HandleApplicationException(const std::exception& e) {
 static_assert(sizeof(RecordBuffer) <= RecordPool::kObjectRoom && alignof(RecordBuffer) <= 8,
               "a record buffer object fits the room at the start of a pool slot");
 
-RecordPool::RecordPool(size_t blockSize)
+namespace {
+
+// The plain pool's slabs: 256 KB (or one slot, when a slot is larger) from the heap, cleared by
+// calloc, which knows when memory fresh from the system needs no clearing.
+class HeapSlabs final : public RecordPool::SlabSource {
+public:
+    uint8_t* NewSlab(size_t minimum, size_t& size, bool& zeroed) override {
+        size = std::max<size_t>(minimum, size_t(1) << 18);
+        std::unique_ptr<uint8_t[], Free> slab(static_cast<uint8_t*>(std::calloc(1, size)));
+        if (!slab) throw std::bad_alloc();
+        slabs_.push_back(std::move(slab));
+        zeroed = true;
+        return slabs_.back().get();
+    }
+
+private:
+    struct Free {
+        void operator()(uint8_t* slab) const { std::free(slab); }
+    };
+    std::vector<std::unique_ptr<uint8_t[], Free>> slabs_;
+};
+
+}  // namespace
+
+RecordPool::RecordPool(size_t blockSize) : RecordPool(blockSize, std::make_unique<HeapSlabs>()) {}
+
+RecordPool::RecordPool(size_t blockSize, std::unique_ptr<SlabSource> source)
     : blockSize_((std::max<size_t>(blockSize, 1) + 7) & ~size_t(7)),
       slotSize_(kObjectRoom + blockSize_),
-      slotsPerSlab_(std::max<size_t>(1, (size_t(1) << 18) / slotSize_)) {}
+      source_(std::move(source)) {}
 
-void RecordPool::FreeSlab::operator()(uint8_t* slab) const {
-    std::free(slab);
-}
+RecordPool::~RecordPool() = default;
 
 uint8_t* RecordPool::Take() {
-    if (!free_.empty()) {
-        uint8_t* slot = free_.back();
-        free_.pop_back();
+    // Taken first: it is what may fail besides a new slab, and nothing has changed yet.
+    std::shared_ptr<RecordPool> keep = inUse_ == 0 ? shared_from_this() : nullptr;
+    uint8_t* slot = free_;
+    if (slot != nullptr) {
+        std::memcpy(&free_, slot, sizeof free_);
         std::memset(slot + kObjectRoom, 0, blockSize_);
-        return slot;
+    } else {
+        if (size_t(end_ - next_) < slotSize_) {
+            size_t size = 0;
+            bool zeroed = false;
+            uint8_t* slab = source_->NewSlab(slotSize_, size, zeroed);
+            Assert(size >= slotSize_ && reinterpret_cast<uintptr_t>(slab) % 8 == 0,
+                   "RecordPool: a slab must hold a slot and be 8-byte aligned");
+            next_ = slab;
+            end_ = slab + size / slotSize_ * slotSize_;
+            restZeroed_ = zeroed;
+        }
+        slot = next_;
+        next_ += slotSize_;
+        if (!restZeroed_) std::memset(slot + kObjectRoom, 0, blockSize_);
     }
-    if (slabs_.empty() || usedInLastSlab_ == slotsPerSlab_) {
-        // calloc: memory fresh from the system is known to be zero and is not cleared again.
-        auto* slab = static_cast<uint8_t*>(std::calloc(slotsPerSlab_, slotSize_));
-        if (slab == nullptr) throw std::bad_alloc();
-        slabs_.emplace_back(slab);
-        usedInLastSlab_ = 0;
-    }
-    return slabs_.back().get() + slotSize_ * usedInLastSlab_++;
+    if (keep) self_ = std::move(keep);
+    ++inUse_;
+    return slot;
 }
 
-void RecordPool::Give(uint8_t* slot) {
-    if (!retired_) free_.push_back(slot);
+void RecordPool::Give(uint8_t* slot) noexcept {
+    if (!retired_) {
+        std::memcpy(slot, &free_, sizeof free_);
+        free_ = slot;
+    }
+    if (--inUse_ == 0) {
+        // The pool may go with this, when its owner let go: nothing here is touched after it.
+        std::shared_ptr<RecordPool> last = std::move(self_);
+    }
 }
 
 RecordBuffer::RecordBuffer(size_t size, size_t blobCount)
-    : own_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)),
-      data_(own_.get()),
-      blobs_(blobCount > 0 ? std::make_unique<BlobRef[]>(blobCount) : nullptr),
+    : blobs_(blobCount > 0 ? std::make_unique<BlobRef[]>(blobCount) : nullptr),
+      data_(std::make_unique<uint8_t[]>(size == 0 ? 1 : size)),
       size_(uint32_t(size)),
       blobCount_(uint32_t(blobCount)) {}
 
-RecordBuffer::RecordBuffer(std::shared_ptr<RecordPool> pool, uint8_t* data, size_t blobCount)
-    : pool_(std::move(pool)),
-      data_(data),
+RecordBuffer::RecordBuffer(RecordPool* pool, uint8_t* data, size_t blobCount)
+    : pool_(pool),
       blobs_(blobCount > 0 ? std::make_unique<BlobRef[]>(blobCount) : nullptr),
+      data_(data),
       size_(uint32_t(pool_->BlockSize())),
       blobCount_(uint32_t(blobCount)) {}
 
-RecordBuffer::~RecordBuffer() = default;
+RecordBuffer::~RecordBuffer() {
+    if (pool_ != nullptr) (void)data_.release();  // part of the slot: the pool's
+}
 
 std::unique_ptr<RecordBuffer> RecordBuffer::FromPool(const std::shared_ptr<RecordPool>& pool,
                                                      size_t blobCount) {
     uint8_t* slot = pool->Take();
     try {
         uint8_t* data = slot + RecordPool::kObjectRoom;
-        return std::unique_ptr<RecordBuffer>(::new (slot) RecordBuffer(pool, data, blobCount));
+        return std::unique_ptr<RecordBuffer>(::new (slot) RecordBuffer(pool.get(), data, blobCount));
     } catch (...) {
         pool->Give(slot);
         throw;
@@ -104,7 +147,7 @@ void* RecordBuffer::operator new(size_t size) {
 }
 
 void RecordBuffer::operator delete(RecordBuffer* buffer, std::destroying_delete_t) {
-    std::shared_ptr<RecordPool> pool = std::move(buffer->pool_);
+    RecordPool* pool = buffer->pool_;
     buffer->~RecordBuffer();
     if (pool)
         pool->Give(reinterpret_cast<uint8_t*>(buffer));

@@ -103,44 +103,77 @@ using BlobRef = std::shared_ptr<const ByteArray>;
 
 // Slots of one size for the record buffers of one data set: rows are many and all alike, so
 // each row's buffer object and record block are carved together out of large slabs instead of
-// two allocations each, and a slot given back is reused. Used by one thread (the data set's);
-// the record block of a slot handed out is zero-filled.
-class RecordPool {
+// two allocations each, and a slot given back is reused (the free list runs through the slots
+// themselves, so giving one back allocates nothing). Used by one thread (the data set's).
+//
+// The record block of a slot handed out is zero-filled. Clearing costs a pass over the memory,
+// and for the rows of a large result it was most of what caching them cost, so a pool clears
+// only what may hold something: a slot given back and taken again, or a slot of a slab that
+// did not come zeroed. A slot carved from a slab fresh from the system is not touched before its
+// row is written.
+//
+// Slabs come from a SlabSource, which owns them and goes with the pool; the plain pool takes
+// slabs of 256 KB from the heap. Slots are carved in order and never span two slabs; the tail
+// of a slab too short for one more slot stays unused.
+//
+// A pool lives in a shared_ptr. While any of its slots is out it holds itself (self_), so the
+// buffers in its slots point at it without owning it: a row's buffer object stays 32 bytes and
+// making or dropping one counts no reference. The pool goes when its owner has let go and the
+// last slot is back.
+class RecordPool : public std::enable_shared_from_this<RecordPool> {
 public:
     // The room at a slot's start for the buffer object; the record block follows it.
-    static constexpr size_t kObjectRoom = 48;
+    static constexpr size_t kObjectRoom = 32;
+
+    class SlabSource {
+    public:
+        virtual ~SlabSource() = default;
+        // A new slab of at least `minimum` bytes, 8-byte aligned, which stays put until the
+        // source goes; `zeroed` tells whether every byte of it reads as zero.
+        virtual uint8_t* NewSlab(size_t minimum, size_t& size, bool& zeroed) = 0;
+    };
 
     explicit RecordPool(size_t blockSize);
+    RecordPool(size_t blockSize, std::unique_ptr<SlabSource> source);
+    ~RecordPool();
     RecordPool(const RecordPool&) = delete;
     RecordPool& operator=(const RecordPool&) = delete;
 
     // The record bytes of a slot (the asked size rounded up to 8).
     size_t BlockSize() const { return blockSize_; }
+    // The bytes of a slot: the object room and the record block.
+    size_t SlotSize() const { return slotSize_; }
+    // std::bad_weak_ptr when the pool is not held by a shared_ptr.
     uint8_t* Take();
-    void Give(uint8_t* slot);
+    // The pool may go inside this call, with the last of its slots.
+    void Give(uint8_t* slot) noexcept;
     // The owner lets go of the pool: slots given back from now on are not kept for reuse, since
     // the pool goes with the last of them.
     void Retire() { retired_ = true; }
+    // Slots handed out and not given back.
+    size_t InUse() const { return inUse_; }
+    const SlabSource& Source() const { return *source_; }
 
 private:
-    struct FreeSlab {
-        void operator()(uint8_t* slab) const;
-    };
-
     size_t blockSize_;
     size_t slotSize_;
-    size_t slotsPerSlab_;
-    std::vector<std::unique_ptr<uint8_t[], FreeSlab>> slabs_;
-    size_t usedInLastSlab_ = 0;
-    std::vector<uint8_t*> free_;
+    std::unique_ptr<SlabSource> source_;
+    // The unused rest of the newest slab: slots from next_ up to end_.
+    uint8_t* next_ = nullptr;
+    uint8_t* end_ = nullptr;
+    bool restZeroed_ = false;
+    // Slots given back, each holding the address of the next in its first bytes.
+    uint8_t* free_ = nullptr;
+    size_t inUse_ = 0;
     bool retired_ = false;
+    std::shared_ptr<RecordPool> self_;  // set while inUse_ > 0
 };
 
 // A record buffer: a zero-filled block laid out by the data set, and the byte arrays of its blob
 // references beside it. A blob array that anything besides its writer may see is never changed
 // in place: a writer stores a new array, so copies of a buffer may share arrays safely. The
-// block is the buffer's own, or the buffer lives in a slot of a pool together with its block and
-// keeps the pool alive.
+// block is the buffer's own, or the buffer lives in a slot of a pool together with its block,
+// and the pool stays while the buffer does.
 class RecordBuffer {
 public:
     RecordBuffer(size_t size, size_t blobCount);
@@ -154,8 +187,8 @@ public:
     static void* operator new(size_t size);
     void operator delete(RecordBuffer* buffer, std::destroying_delete_t);
 
-    uint8_t* Data() { return data_; }
-    const uint8_t* Data() const { return data_; }
+    uint8_t* Data() { return data_.get(); }
+    const uint8_t* Data() const { return data_.get(); }
     size_t Size() const { return size_; }
     size_t BlobCount() const { return blobCount_; }
     // rtl::EAssertionFailed for an index outside the references.
@@ -165,12 +198,14 @@ public:
     void ClearBlobs();
 
 private:
-    RecordBuffer(std::shared_ptr<RecordPool> pool, uint8_t* data, size_t blobCount);
+    RecordBuffer(RecordPool* pool, uint8_t* data, size_t blobCount);
 
-    std::shared_ptr<RecordPool> pool_;
-    std::unique_ptr<uint8_t[]> own_;
-    uint8_t* data_;
+    RecordPool* pool_ = nullptr;
+    // Before data_: a pooled buffer whose references cannot be had must not free its block.
     std::unique_ptr<BlobRef[]> blobs_;
+    // A buffer of its own owns its block; a pooled buffer's block is part of its slot, let go
+    // of (not freed) when the buffer goes.
+    std::unique_ptr<uint8_t[]> data_;
     uint32_t size_;
     uint32_t blobCount_;
 };

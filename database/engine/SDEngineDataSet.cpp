@@ -11,6 +11,7 @@
 #include "database/engine/SDCommonSqlText.h"
 #include "database/engine/SDCommonValues.h"
 #include "database/engine/SDEngineBlobStream.h"
+#include "database/engine/SDEngineRecordStore.h"
 #include "database/engine/SDEngineUpdateObject.h"
 #include "rtl/Assert.h"
 #include "rtl/Format.h"
@@ -481,7 +482,7 @@ int TSDDataSet::BlobIndexOf(const TField& field) const {
 }
 
 std::unique_ptr<RecordBuffer> TSDDataSet::NewRecordBuffer() const {
-    if (!pool_) pool_ = std::make_shared<rtl::RecordPool>(size_t(recordSize_));
+    if (!pool_) pool_ = NewSDRecordStore(size_t(recordSize_));
     return RecordBuffer::FromPool(pool_, size_t(blobCount_));
 }
 

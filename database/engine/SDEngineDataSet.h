@@ -219,6 +219,8 @@ public:
     int HeaderOffset() const { return headerOffset_; }
     int RecordSize() const { return recordSize_; }
     int SlotsSize() const { return slotsSize_; }
+    // The store of the record buffers of this layout (nullptr before the first buffer).
+    const rtl::RecordPool* RecordStore() const { return pool_.get(); }
     // The slot of a data field (its value-present byte), -1 for none.
     int FieldSlot(const rtl::TField& field) const;
     // The blob reference of a blob field, -1 for none.
@@ -385,7 +387,8 @@ private:
     int bookmarkOffset_ = 0;
     int recordSize_ = 0;
 
-    mutable std::shared_ptr<rtl::RecordPool> pool_;  // blocks of recordSize_, made on first use
+    // The record store (SDEngineRecordStore.h): slots of recordSize_, made on first use.
+    mutable std::shared_ptr<rtl::RecordPool> pool_;
     std::vector<Conversion> conversions_;
     // When every column with a slot is read as the driver gives it (Direct), the same columns
     // for one GetCnvtRowData per row; empty otherwise.

@@ -58,14 +58,9 @@ TSDResultSet::Entry& TSDResultSet::Live(int index) {
 }
 
 void TSDResultSet::Materialize() {
-    if (base_ == 0) return;
-    std::vector<Entry> all;
-    all.reserve(size_t(Count()));
-    all.resize(size_t(base_));
-    for (Entry& e : items_)
-        all.push_back(std::move(e));
-    items_ = std::move(all);
-    base_ = 0;
+    // One at a time, so that the count stays true if the memory for one runs out.
+    for (; base_ > 0; --base_)
+        items_.emplace_front();
 }
 
 bool TSDResultSet::HasEntry(int index) const {
@@ -183,7 +178,7 @@ bool TSDResultSet::FetchNext() {
         }
         // Released entries at the front are not kept (unless a flag was set on one).
         while (!items_.empty() && !items_.front().current && items_.front().flag == 1) {
-            items_.erase(items_.begin());
+            items_.pop_front();
             ++base_;
         }
     }
@@ -471,8 +466,7 @@ void TSDResultSet::Reorder(const std::vector<int>& order) {
         if (!items_[p].current) NotAvailable();
         flags[p] = dataSet_.BookmarkFlagOf(*items_[p].current);
     }
-    std::vector<Entry> sorted;
-    sorted.reserve(items_.size());
+    std::deque<Entry> sorted;
     for (int from : order)
         sorted.push_back(std::move(items_[size_t(from)]));
     items_ = std::move(sorted);

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -132,8 +133,11 @@ private:
     int position_ = -1;
     int deletedCount_ = 0;
     bool allFetched_ = false;
-    // The entries of rows base_ .. Count() - 1; the rows before base_ were released.
-    std::vector<Entry> items_;
+    // The entries of rows base_ .. Count() - 1; the rows before base_ were released. A deque:
+    // a cache of many rows grows by whole nodes, never by copying every entry into an array
+    // twice as large (which left the old arrays behind as heap the rows could not use), and a
+    // unidirectional data set lets go of its front entries at no cost.
+    std::deque<Entry> items_;
     int base_ = 0;
     // The buffer of the last row a unidirectional data set let go, for its next row.
     std::unique_ptr<rtl::RecordBuffer> spare_;

@@ -57,4 +57,28 @@ TEST(LargeBlock, MovesHandTheMemoryOver) {
     }
 }
 
+TEST(LargeBlock, OnlyABlockFromTheSystemIsKnownToReadAsZeros) {
+    struct Caso {
+        size_t pedido;
+        bool zerado;
+    };
+    const Caso casos[] = {{64 << 10, false}, {plat::LargeBlock::kPiece - 8, false},
+                          {plat::LargeBlock::kPiece, true}, {3 * plat::LargeBlock::kPiece + 5, true}};
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.pedido);
+        plat::LargeBlock b(c.pedido);
+        EXPECT_EQ(b.Zeroed(), c.zerado);
+        if (c.zerado) {
+            // Every piece, not only the first: a caller skips clearing all of it.
+            for (size_t at = 0; at < b.Size(); at += 4096)
+                ASSERT_EQ(b.Data()[at] | b.Data()[at + 4095], 0) << at;
+        }
+    }
+    EXPECT_FALSE(plat::LargeBlock().Zeroed());
+    plat::LargeBlock mapeado(plat::LargeBlock::kPiece);
+    plat::LargeBlock movido(std::move(mapeado));
+    EXPECT_TRUE(movido.Zeroed());
+    EXPECT_FALSE(mapeado.Zeroed());
+}
+
 }  // namespace

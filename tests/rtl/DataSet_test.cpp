@@ -2,8 +2,10 @@
 // data set of another kind than the SQL engine's, whose values the fields must keep asking for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "rtl/Assert.h"
@@ -154,6 +156,122 @@ TEST(RecordPool, ABufferOfItsOwnNeedsNoPool) {
     own->SetBlob(0, std::make_shared<const rtl::ByteArray>());  // empty: kept as none
     EXPECT_EQ(own->Blob(0), nullptr);
     own.reset();
+}
+
+namespace {
+
+// Slabs of one size filled with a mark, said to be zeroed or not as asked; it can be told to
+// fail. What the pool writes into a record shows against the mark.
+class MarkedSlabs final : public rtl::RecordPool::SlabSource {
+public:
+    MarkedSlabs(size_t slabSize, bool sayZeroed) : slabSize_(slabSize), sayZeroed_(sayZeroed) {}
+    uint8_t* NewSlab(size_t minimum, size_t& size, bool& zeroed) override {
+        if (fail) throw std::bad_alloc();
+        size = std::max(slabSize_, minimum);
+        slabs_.push_back(std::vector<uint8_t>(size, kMark));
+        zeroed = sayZeroed_;
+        return slabs_.back().data();
+    }
+    static constexpr uint8_t kMark = 0xEE;
+    bool fail = false;
+
+private:
+    size_t slabSize_;
+    bool sayZeroed_;
+    std::vector<std::vector<uint8_t>> slabs_;
+};
+
+bool All(const rtl::RecordBuffer& b, uint8_t value) {
+    for (size_t i = 0; i < b.Size(); ++i)
+        if (b.Data()[i] != value) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(RecordPool, ClearsOnlyWhatMayHoldSomething) {
+    struct Case {
+        const char* name;
+        bool sourceSaysZeroed;
+        uint8_t freshReads;  // what a slot carved from a new slab reads
+    };
+    const Case cases[] = {
+        {"a slab of unknown bytes is cleared slot by slot", false, 0},
+        // Memory fresh from the system is zero: the pool writes nothing before the row does, so
+        // here, where the source lies, the mark shows through.
+        {"a zeroed slab is not written", true, MarkedSlabs::kMark},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto pool = std::make_shared<rtl::RecordPool>(20, std::make_unique<MarkedSlabs>(4096, c.sourceSaysZeroed));
+        auto a = rtl::RecordBuffer::FromPool(pool, 0);
+        auto b = rtl::RecordBuffer::FromPool(pool, 0);
+        EXPECT_EQ(a->Size(), 24u);
+        EXPECT_TRUE(All(*a, c.freshReads));
+        EXPECT_TRUE(All(*b, c.freshReads));
+        // A slot given back held a row: it is cleared whatever its slab was.
+        std::memset(a->Data(), 0x11, a->Size());
+        const uint8_t* given = a->Data();
+        a.reset();
+        auto again = rtl::RecordBuffer::FromPool(pool, 0);
+        EXPECT_EQ(again->Data(), given);
+        EXPECT_TRUE(All(*again, 0));
+    }
+}
+
+TEST(RecordPool, SlotsFillEachSlabAndLeaveTheShortTailUnused) {
+    // 4096-byte slabs and 72-byte slots (32 for the object, 40 for the record): 56 slots a slab,
+    // 64 bytes of each slab unused.
+    auto pool = std::make_shared<rtl::RecordPool>(37, std::make_unique<MarkedSlabs>(4096, false));
+    ASSERT_EQ(pool->SlotSize(), 72u);
+    std::vector<std::unique_ptr<rtl::RecordBuffer>> rows;
+    for (int i = 0; i < 3 * 56; ++i)
+        rows.push_back(rtl::RecordBuffer::FromPool(pool, 0));
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const ptrdiff_t step = rows[i]->Data() - rows[i - 1]->Data();
+        if (i % 56 != 0) {
+            ASSERT_EQ(step, 72) << i;
+        } else {
+            ASSERT_NE(step, 72) << i;  // the next slab
+        }
+    }
+    EXPECT_EQ(pool->InUse(), rows.size());
+    rows.clear();
+    EXPECT_EQ(pool->InUse(), 0u);
+}
+
+TEST(RecordPool, KeepsItselfWhileASlotIsOutEvenUnretired) {
+    auto pool = std::make_shared<rtl::RecordPool>(16);
+    std::weak_ptr<rtl::RecordPool> watch = pool;
+    auto a = rtl::RecordBuffer::FromPool(pool, 1);
+    pool.reset();  // the owner goes without retiring it
+    ASSERT_FALSE(watch.expired());
+    std::memset(a->Data(), 7, a->Size());
+    a->SetBlob(0, std::make_shared<const rtl::ByteArray>(rtl::ByteArray{1}));
+    a.reset();
+    EXPECT_TRUE(watch.expired());
+    // With no slot out a pool holds nothing of itself: its owner's reference is the last.
+    auto idle = std::make_shared<rtl::RecordPool>(16);
+    rtl::RecordBuffer::FromPool(idle, 0).reset();
+    EXPECT_EQ(idle.use_count(), 1);
+}
+
+TEST(RecordPool, FailuresToTakeASlotChangeNothing) {
+    auto owned = std::make_unique<MarkedSlabs>(64, false);
+    MarkedSlabs& source = *owned;
+    auto pool = std::make_shared<rtl::RecordPool>(8, std::move(owned));
+    source.fail = true;
+    EXPECT_THROW(rtl::RecordBuffer::FromPool(pool, 0), std::bad_alloc);
+    EXPECT_EQ(pool->InUse(), 0u);
+    EXPECT_EQ(pool.use_count(), 1);  // it does not keep itself for a slot it never gave
+    source.fail = false;
+    auto row = rtl::RecordBuffer::FromPool(pool, 0);
+    EXPECT_EQ(pool->InUse(), 1u);
+    row.reset();
+    // A pool that is not shared cannot keep itself for its slots, so it hands none out.
+    rtl::RecordPool alone(8);
+    EXPECT_THROW(alone.Take(), std::bad_weak_ptr);
+    EXPECT_EQ(alone.InUse(), 0u);
 }
 
 TEST(DataSetFields, ADataSetThatGivesNoSlotsIsAskedForEveryValue) {
