@@ -257,23 +257,38 @@ void TSDDataSet::FreeCommand() {
 
 void TSDDataSet::DisconnectCommand() {
     Close();
-    command_.reset();
+    DropCommand();
     conversionsFor_ = nullptr;
+}
+
+void TSDDataSet::DropCommand() {
+    if (!command_) return;
+    if (commandCalls_ == 0) {
+        command_.reset();
+        return;
+    }
+    // Disconnected now, while its connection still stands; the object stays for the frames
+    // of the call still running on it.
+    command_->BeforeDestruction();
+    droppedCommands_.push_back(std::move(command_));
+}
+
+TSDDataSet::CommandCall::CommandCall(TSDDataSet& dataSet) : dataSet_(dataSet), database_(dataSet.database_) {
+    CheckFatal(database_ != nullptr, "TSDDataSet.CommandCall");
+    ++dataSet_.commandCalls_;
+    database_->SetFetching(true);
+}
+
+TSDDataSet::CommandCall::~CommandCall() {
+    database_->SetFetching(false);
+    if (--dataSet_.commandCalls_ == 0) dataSet_.droppedCommands_.clear();
 }
 
 void TSDDataSet::ExecuteCursor() {
     CheckFatal(command_ != nullptr && database_ != nullptr, "TSDDataSet.ExecuteCursor");
-    // A lost connection closes this data set from inside the execution: keep the database.
-    TSDDatabase* db = database_;
-    db->SetFetching(true);
-    try {
-        command_->LongDataSize = LongColumnSize;
-        command_->Execute();
-    } catch (...) {
-        db->SetFetching(false);
-        throw;
-    }
-    db->SetFetching(false);
+    const CommandCall call(*this);
+    command_->LongDataSize = LongColumnSize;
+    command_->Execute();
 }
 
 void TSDDataSet::ReexecuteCursor(bool hasHandle) {

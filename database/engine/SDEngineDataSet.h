@@ -323,6 +323,25 @@ protected:
     std::unique_ptr<TSDExprParser> CompileFilter(const std::string& text, rtl::TFilterOptions options);
     void RunWithWaitCursor(const std::function<void()>& step);
 
+    // A statement's execution through the command, which a lost connection may end from inside:
+    // the driver's error handler closes this data set while the driver's own frames are still
+    // running on the command. For the length of the call the database counts as fetching (its
+    // idle timer does not close it), and a command dropped meanwhile is disconnected at once but
+    // freed only when the outermost call has returned.
+    class CommandCall {
+    public:
+        explicit CommandCall(TSDDataSet& dataSet);
+        ~CommandCall();
+        CommandCall(const CommandCall&) = delete;
+        CommandCall& operator=(const CommandCall&) = delete;
+
+    private:
+        TSDDataSet& dataSet_;
+        TSDDatabase* database_;
+    };
+    // command_ goes: at once, or as above while a CommandCall runs.
+    void DropCommand();
+
     TISqlCommandPtr command_;
     bool closing_ = false;
     bool connectionLost_ = false;
@@ -395,4 +414,7 @@ private:
     std::vector<TSDCellCopy> directCells_;
     bool allDirect_ = false;
     const TSDFieldDescList* conversionsFor_ = nullptr;
+    // CommandCalls running, and the commands dropped during them.
+    int commandCalls_ = 0;
+    std::vector<TISqlCommandPtr> droppedCommands_;
 };

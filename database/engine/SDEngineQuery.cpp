@@ -121,16 +121,8 @@ void TSDQuery::SetStatementReady(bool ready, bool execDirect) {
         command_->LongDataSize = LongColumnSize;
         if (rtl::Trim(sqlText_).size() < 2) rtl::DatabaseError(SNoSqlStatement);
         if (execDirect) {
-            // A lost connection closes this query from inside the execution: keep the database.
-            TSDDatabase* db = Database();
-            db->SetFetching(true);
-            try {
-                command_->ExecDirect(sqlText_);
-            } catch (...) {
-                db->SetFetching(false);
-                throw;
-            }
-            db->SetFetching(false);
+            const CommandCall call(*this);
+            command_->ExecDirect(sqlText_);
         }
         prepared_ = true;
     } else {
@@ -177,7 +169,7 @@ bool TSDQuery::SetDBFlag(int flag, bool on) {
 void TSDQuery::DisconnectCommand() {
     Close();
     SetStatementReady(false, false);
-    command_.reset();
+    DropCommand();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -255,16 +247,9 @@ void TSDQuery::InternalOpen() {
 void TSDQuery::ExecuteCursor() {
     if (!needsExecute_) return;
     if (!command_) ISqlCmdCreate();
-    TSDDatabase* db = Database();
-    db->SetFetching(true);
-    try {
-        command_->LongDataSize = LongColumnSize;
-        command_->ExecDirect(sqlText_);
-    } catch (...) {
-        db->SetFetching(false);
-        throw;
-    }
-    db->SetFetching(false);
+    const CommandCall call(*this);
+    command_->LongDataSize = LongColumnSize;
+    command_->ExecDirect(sqlText_);
 }
 
 void TSDQuery::ReexecuteCursor(bool) {

@@ -74,6 +74,9 @@ protected:
             if (c == "DoFetchNextRow") ++n;
         return n;
     }
+    // The driver's calls so far, in order, and a fresh start of them.
+    std::string Calls() const { return factories_.log.Joined(); }
+    void ClearCalls() { factories_.log.Clear(); }
     int Count(const std::string& prefix) const {
         int n = 0;
         for (const auto& c : factories_.log.calls)

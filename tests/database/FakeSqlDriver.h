@@ -83,6 +83,10 @@ public:
     std::map<std::string, rtl::ByteArray> blobs;  // "row:col" -> long value
     std::set<std::string> failIn;                 // steps that raise a server error
     bool handle = false;
+    // Failures seen by the execution steps. Like a real driver's, their frames go on using the
+    // command after the error (ODBC leaves its direct mode there), also when the error closed
+    // the data set and dropped the command meanwhile.
+    int failures = 0;
 
 protected:
     void DoPrepare(const std::string& sql) override {
@@ -94,14 +98,14 @@ protected:
     }
     void DoExecDirect(const std::string& sql) override {
         log_.Add("DoExecDirect(" + sql + ")");
-        Fail("DoExecDirect");
+        FailCounted("DoExecDirect");
         handle = true;
         InitFieldDescs();
         next_ = 0;
     }
     void DoExecute() override {
         log_.Add("DoExecute");
-        Fail("DoExecute");
+        FailCounted("DoExecute");
         next_ = 0;
     }
     bool DoFetchNextRow() override {
@@ -154,6 +158,14 @@ public:
 
 private:
     void Fail(const std::string& step);
+    void FailCounted(const std::string& step) {
+        try {
+            Fail(step);
+        } catch (...) {
+            ++failures;
+            throw;
+        }
+    }
 
     CallLog& log_;
     size_t next_ = 0;

@@ -1084,12 +1084,21 @@ TEST_F(DataSetClients, LostConnectionClosesAllButDetachedDataSets) {
     driver.lostConnection = true;
     server.failIn = {"DoExecDirect"};
     TSDQuery& failing = Query();
+    ClearCalls();
     try {
         failing.Open();
         FAIL();
     } catch (const ESDEngineError& e) {
         EXPECT_TRUE(e.ConnectionLost);
     }
+    // The failing statement's command was disconnected before its connection was, and freed
+    // only once the driver's frames that still used it had returned.
+    const std::string calls = Calls();
+    const size_t disconnected = calls.find("DoDisconnect(true)");
+    ASSERT_NE(disconnected, std::string::npos) << calls;
+    EXPECT_NE(calls.rfind("Command.Disconnect(true)", disconnected), std::string::npos) << calls;
+    EXPECT_EQ(calls.substr(calls.rfind(' ') + 1), "~Command") << calls;
+    EXPECT_GT(calls.rfind("~Command"), disconnected) << calls;
     EXPECT_TRUE(detached.Active());
     EXPECT_FALSE(second.Active());
     EXPECT_FALSE(third.Active());
