@@ -16,11 +16,10 @@
 //
 // Certificates: the server's is checked against the system bundle and CertStorage and must
 // name Address, the host connected to, also through a proxy (VerifyPeerDisabled switches
-// both off); OnCertificateValidate
-// hears of each certificate of the server's chain and may refuse it, and a handler that raises
-// refuses it too, so Open ends with "Connection failed due to error (%d)" and the engine's
-// bad_certificate code. A server that asks for a client certificate gets ClientCertStorage's
-// first chain, else what OnCertificateNeededEx hands over. The engine's other events
+// both checks off); OnCertificateValidate hears of each certificate of the server's chain and
+// may refuse it, and a handler that raises refuses it too, so Open ends with "Connection failed due to error
+// (%d)" and the engine's bad_certificate code. A server that asks for a client certificate gets
+// ClientCertStorage's first chain, else what OnCertificateNeededEx hands over. The engine's other events
 // (OnCertificateStatus, OnKeyNeeded, OnExtensionsReceived, OnCiphersNegotiated) are passed on;
 // every forwarded event has this client as its Sender.
 #pragma once

@@ -729,7 +729,8 @@ std::vector<std::string> TunnelReplyFieldValues(std::string_view header, std::st
 }
 
 std::string TunnelReplyStatusLine(std::string_view reply) {
-    const std::string_view line = reply.substr(0, std::min(reply.find_first_of("\r\n"), kTunnelStatusLineLimit));
+    const std::string_view line =
+        reply.substr(0, std::min(reply.find_first_of("\r\n"), kTunnelStatusLineLimit));
     std::string shown(line);
     for (char& c : shown)
         if (c < ' ' || c > '~') c = '?';

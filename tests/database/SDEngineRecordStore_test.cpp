@@ -89,11 +89,11 @@ TEST(SDRecordStore, RecordsNeverSpanTwoBlocksWhateverTheirSize) {
         size_t blocks;  // taken until there are this many
     };
     const Case cases[] = {
-        {1, 4},                  // the smallest: 40-byte slots
-        {13, 4},                 // rounded up to 16
-        {440, 7},                // about a row of the fetch benchmark, into the mapped blocks
-        {4096 - 32, 5},          // slots of exactly 4 KB: they divide every block
-        {70000, 4},              // larger than the first block: that block is made to fit one
+        {1, 4},                      // the smallest: 40-byte slots
+        {13, 4},                     // rounded up to 16
+        {440, 7},                    // about a row of the fetch benchmark, into the mapped blocks
+        {4096 - 32, 5},              // slots of exactly 4 KB: they divide every block
+        {70000, 4},                  // larger than the first block: that block is made to fit one
         {3 * (size_t(1) << 20), 3},  // larger than a piece: a block of its own, each
     };
     for (const Case& c : cases) {

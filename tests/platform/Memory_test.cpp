@@ -12,18 +12,18 @@ namespace {
 
 TEST(LargeBlock, SizesAlignmentAndEveryByteUsable) {
     constexpr size_t kPiece = plat::LargeBlock::kPiece;
-    struct Caso {
-        size_t pedido;
+    struct Case {
+        size_t asked;
         size_t tamanho;
         bool alinhado;  // to a whole piece
     };
-    const Caso casos[] = {
+    const Case cases[] = {
         {1, 1, false},          {256 << 10, 256 << 10, false},  {kPiece - 1, kPiece - 1, false},
         {kPiece, kPiece, true}, {kPiece + 1, 2 * kPiece, true}, {5 * kPiece - 3, 5 * kPiece, true},
     };
-    for (const Caso& c : casos) {
-        SCOPED_TRACE(c.pedido);
-        plat::LargeBlock b(c.pedido);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        plat::LargeBlock b(c.asked);
         ASSERT_NE(b.Data(), nullptr);
         EXPECT_EQ(b.Size(), c.tamanho);
         if (c.alinhado) {
@@ -58,27 +58,29 @@ TEST(LargeBlock, MovesHandTheMemoryOver) {
 }
 
 TEST(LargeBlock, OnlyABlockFromTheSystemIsKnownToReadAsZeros) {
-    struct Caso {
-        size_t pedido;
-        bool zerado;
+    struct Case {
+        size_t asked;
+        bool zeroed;
     };
-    const Caso casos[] = {{64 << 10, false}, {plat::LargeBlock::kPiece - 8, false},
-                          {plat::LargeBlock::kPiece, true}, {3 * plat::LargeBlock::kPiece + 5, true}};
-    for (const Caso& c : casos) {
-        SCOPED_TRACE(c.pedido);
-        plat::LargeBlock b(c.pedido);
-        EXPECT_EQ(b.Zeroed(), c.zerado);
-        if (c.zerado) {
+    const Case cases[] = {{64 << 10, false},
+                          {plat::LargeBlock::kPiece - 8, false},
+                          {plat::LargeBlock::kPiece, true},
+                          {3 * plat::LargeBlock::kPiece + 5, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        plat::LargeBlock b(c.asked);
+        EXPECT_EQ(b.Zeroed(), c.zeroed);
+        if (c.zeroed) {
             // Every piece, not only the first: a caller skips clearing all of it.
             for (size_t at = 0; at < b.Size(); at += 4096)
                 ASSERT_EQ(b.Data()[at] | b.Data()[at + 4095], 0) << at;
         }
     }
     EXPECT_FALSE(plat::LargeBlock().Zeroed());
-    plat::LargeBlock mapeado(plat::LargeBlock::kPiece);
-    plat::LargeBlock movido(std::move(mapeado));
-    EXPECT_TRUE(movido.Zeroed());
-    EXPECT_FALSE(mapeado.Zeroed());
+    plat::LargeBlock mapped(plat::LargeBlock::kPiece);
+    plat::LargeBlock moved(std::move(mapped));
+    EXPECT_TRUE(moved.Zeroed());
+    EXPECT_FALSE(mapped.Zeroed());
 }
 
 }  // namespace

@@ -203,7 +203,8 @@ TEST(RecordPool, ClearsOnlyWhatMayHoldSomething) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto pool = std::make_shared<rtl::RecordPool>(20, std::make_unique<MarkedSlabs>(4096, c.sourceSaysZeroed));
+        auto pool =
+            std::make_shared<rtl::RecordPool>(20, std::make_unique<MarkedSlabs>(4096, c.sourceSaysZeroed));
         auto a = rtl::RecordBuffer::FromPool(pool, 0);
         auto b = rtl::RecordBuffer::FromPool(pool, 0);
         EXPECT_EQ(a->Size(), 24u);

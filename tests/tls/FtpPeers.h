@@ -37,9 +37,9 @@ public:
     FtpScript& DataClose() { return Step("\"data_close\""); }
     FtpScript& Sleep(int ms) { return Step("\"sleep\"," + std::to_string(ms)); }
     FtpScript& Close() { return Step("\"close\""); }
-    // The usual start: greeting, USER, PASS, FEAT answered 502.
-    FtpScript& Greeting() {
-        return Send("220 kw test\r\n").Reply("331 password\r\n").Reply("230 in\r\n").Reply("502 no FEAT\r\n");
+    // The usual start: greeting, USER, PASS, FEAT answered 502 (or with the reply given).
+    FtpScript& Greeting(std::string_view featReply = "502 no FEAT\r\n") {
+        return Send("220 kw test\r\n").Reply("331 password\r\n").Reply("230 in\r\n").Reply(featReply);
     }
     // One passive download of data: TYPE answered 200, PASV, the transfer command read, the
     // data connection accepted, 150, the data and its close, 226.

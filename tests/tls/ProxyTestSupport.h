@@ -84,10 +84,11 @@ struct Squid : SquidFolder, DaemonPeer {
                          (dir / "account.json").string() + " --log " + (dir / "helper.jsonl").string() +
                          "\n"
                          "auth_param ntlm children 2\n" +
-                         (basicPasswords.empty() ? std::string()
-                                                 : "auth_param basic program /usr/lib/squid/basic_ncsa_auth " +
-                                                       (dir / "basic.passwd").string() +
-                                                       "\nauth_param basic children 2\nauth_param basic realm kw\n") +
+                         (basicPasswords.empty()
+                              ? std::string()
+                              : "auth_param basic program /usr/lib/squid/basic_ncsa_auth " +
+                                    (dir / "basic.passwd").string() +
+                                    "\nauth_param basic children 2\nauth_param basic realm kw\n") +
                          "acl authenticated proxy_auth REQUIRED\n"
                          "http_access allow authenticated\n"
                          "http_access deny all\n") {}

@@ -237,6 +237,19 @@ TEST(HTTPAuthNtlm, TheSchemeFollowsWhatTheServerOffers) {
 // ---------------------------------------------------------------------------------------------
 // A proxy that demands NTLM (407)
 
+// The client over TLS 1.2 through squid as its HTTP proxy, logging in as user.
+void ThroughSquid(TElHTTPSClient& http, const kwtest::Squid& squid, bool ntlm, const std::string& user,
+                  const std::string& password) {
+    http.SetVersions(VersionBit(sbTLS12));
+    http.UseHTTPProxy = true;
+    http.HTTPProxyHost = "127.0.0.1";
+    http.SetHTTPProxyPort(squid.Port());
+    http.HTTPProxyUsername = user;
+    http.HTTPProxyPassword = password;
+    http.UseNTLMAuth = ntlm;
+    http.SetSocketTimeout(60000);
+}
+
 TEST(HTTPAuthNtlm, ThroughSquidPlainAndTunnelled) {
     KW_REQUIRE_GSSAPI();
     ASSERT_TRUE(kwtest::TrustTestCA());
@@ -248,14 +261,7 @@ TEST(HTTPAuthNtlm, ThroughSquidPlainAndTunnelled) {
     kwtest::Squid squid("kwproxy", "proxy-secret", "KWDOM");
     KW_REQUIRE_PEER(squid.Available(), squid.Reason() + squid.CacheLog());
     const auto viaSquid = [&](TElHTTPSClient& http, bool ntlm, const std::string& password) {
-        http.SetVersions(VersionBit(sbTLS12));
-        http.UseHTTPProxy = true;
-        http.HTTPProxyHost = "127.0.0.1";
-        http.SetHTTPProxyPort(squid.Port());
-        http.HTTPProxyUsername = "KWDOM\\kwproxy";
-        http.HTTPProxyPassword = password;
-        http.UseNTLMAuth = ntlm;
-        http.SetSocketTimeout(60000);
+        ThroughSquid(http, squid, ntlm, "KWDOM\\kwproxy", password);
     };
     const std::string plainUrl = plain.Url("/files/big.bin");
     const std::string tlsUrl = "https://localhost:" + std::to_string(tls.Port()) + "/files/big.bin";
@@ -315,7 +321,8 @@ TEST(HTTPAuthNtlm, ATunnelSquidKeepsRefusingSaysSo) {
     plat::ProcessOptions hashing;
     hashing.wait = true;
     hashing.output = plat::ProcessOutput::Capture;
-    const plat::ProcessResult hash = plat::StartProcess("openssl", {"passwd", "-apr1", "basic-secret"}, hashing);
+    const plat::ProcessResult hash =
+        plat::StartProcess("openssl", {"passwd", "-apr1", "basic-secret"}, hashing);
     ASSERT_EQ(hash.exitCode, 0) << hash.output;
     kwtest::Squid squid("kwproxy", "proxy-secret", "KWDOM", "kwbasic:" + hash.output);
     KW_REQUIRE_PEER(squid.Available(), squid.Reason() + squid.CacheLog());
@@ -335,14 +342,7 @@ TEST(HTTPAuthNtlm, ATunnelSquidKeepsRefusingSaysSo) {
     };
     for (const Case& c : cases) {
         TElHTTPSClient http;
-        http.SetVersions(VersionBit(sbTLS12));
-        http.UseHTTPProxy = true;
-        http.HTTPProxyHost = "127.0.0.1";
-        http.SetHTTPProxyPort(squid.Port());
-        http.HTTPProxyUsername = c.user;
-        http.HTTPProxyPassword = c.password;
-        http.UseNTLMAuth = c.ntlm;
-        http.SetSocketTimeout(60000);
+        ThroughSquid(http, squid, c.ntlm, c.user, c.password);
         if (c.opens) {
             int status = 0;
             EXPECT_EQ(Fetch(http, url, &status), "hello\n") << c.name << "\n" << squid.CacheLog();

@@ -175,10 +175,7 @@ TEST(FTPClientScripted, AcAutoTriesEachMechanismUntilA4xxRefusal) {
 
 TEST(FTPClientScripted, ModeZIsAskedThroughOptsThenTheMode) {
     FtpScript script;
-    script.Send("220 ready\r\n")
-        .Reply("331 password\r\n")
-        .Reply("230 in\r\n")
-        .Reply("211-Features:\r\n MODE Z\r\n SIZE\r\n211 End\r\n")
+    script.Greeting("211-Features:\r\n MODE Z\r\n SIZE\r\n211 End\r\n")
         .Reply("501 what level\r\n")
         .Reply("200 MODE Z ok\r\n");
     FtpScriptPeer peer(script);
@@ -197,10 +194,7 @@ TEST(FTPClientScripted, EmptyAndOneCharacterFeatureLinesArePassedOver) {
     // An empty line before MODE Z and one-character lines before SIZE: the login goes on, MODE Z
     // is negotiated and a download asks the size first.
     FtpScript script;
-    script.Send("220 ready\r\n")
-        .Reply("331 password\r\n")
-        .Reply("230 in\r\n")
-        .Reply("211-Features:\r\n\r\n MODE Z\r\n \r\nx\r\n SIZE\r\n211 End\r\n")
+    script.Greeting("211-Features:\r\n\r\n MODE Z\r\n \r\nx\r\n SIZE\r\n211 End\r\n")
         .Reply("200 level\r\n")
         .Reply("200 MODE Z ok\r\n")
         .Reply("200 type\r\n")
@@ -347,10 +341,7 @@ TEST(FTPClientScripted, A421IsRefusedWithItsCode) {
 
 TEST(FTPClientScripted, ADownloadShortOfItsSizeFailsAndRestComesBeforeRetr) {
     FtpScript script;
-    script.Send("220 ready\r\n")
-        .Reply("331 password\r\n")
-        .Reply("230 in\r\n")
-        .Reply("211-Features:\r\n SIZE\r\n211 End\r\n")
+    script.Greeting("211-Features:\r\n SIZE\r\n211 End\r\n")
         .Reply("200 type\r\n")
         .Cmd()
         .Pasv()

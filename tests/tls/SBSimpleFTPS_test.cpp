@@ -57,13 +57,14 @@ TEST(FTPReplies, FeaturesTable) {
         bool mlst, size, modeZ, rest;
     };
     const Case cases[] = {
-        {"All", "211-Features:\r\n MLST size*;modify*;\r\n SIZE\r\n MODE Z\r\n REST STREAM\r\n211 End\r\n", true,
-         true, true, true},
+        {"All", "211-Features:\r\n MLST size*;modify*;\r\n SIZE\r\n MODE Z\r\n REST STREAM\r\n211 End\r\n",
+         true, true, true, true},
         {"None", "211-Features:\r\n UTF8\r\n EPSV\r\n211 End\r\n", false, false, false, false},
         // Lines too short to name a feature are passed over; those around them still count.
-        {"EmptyLines", "211-Features:\r\n\r\n MODE Z\r\n\n SIZE\r\n\r\n211 End\r\n", false, true, true, false},
-        {"OneCharacterLines", "211-Features:\r\n \r\nx\r\n REST STREAM\r\n-\n MLST\r\n211 End\r\n", true, false,
-         false, true},
+        {"EmptyLines", "211-Features:\r\n\r\n MODE Z\r\n\n SIZE\r\n\r\n211 End\r\n", false, true, true,
+         false},
+        {"OneCharacterLines", "211-Features:\r\n \r\nx\r\n REST STREAM\r\n-\n MLST\r\n211 End\r\n", true,
+         false, false, true},
         {"BareLineFeeds", "211-Features:\n SIZE\n MODE Z\n211 End\n", false, true, true, false},
         // The first and the last line are the reply's frame, never features.
         {"FrameOnly", " SIZE\r\n MODE Z\r\n", false, false, false, false},

@@ -14,12 +14,12 @@
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "support/TestSupport.h"
+#include "tests/net/HttpServers.h"
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
-#include "tests/net/HttpServers.h"
 #include "tests/net/SocksPeers.h"
-#include "tests/tls/ProxyTestSupport.h"
 #include "tests/tls/ClientTestSupport.h"
+#include "tests/tls/ProxyTestSupport.h"
 #include "tests/tls/TlsTestSupport.h"
 #include "tls/SBHTTPSClient.h"
 #include "tls/SBSimpleSSL.h"
@@ -29,15 +29,16 @@ using namespace kwtest;
 namespace {
 
 // s_server answering GET with its status page (which shows the client's certificate), serving
-// server-rsa with its intermediate.
-std::vector<std::string> WwwServer(std::vector<std::string> extra = {}) {
+// a certificate of tests/tls/make-certs.sh (server-rsa unless named) with its intermediate.
+std::vector<std::string> WwwServer(std::vector<std::string> extra = {},
+                                   const std::string& certificate = "server-rsa") {
     std::vector<std::string> a = {"s_server",
                                   "-accept",
                                   "127.0.0.1:{PORT}",
                                   "-cert",
-                                  Cert("server-rsa.pem"),
+                                  Cert(certificate + ".pem"),
                                   "-key",
-                                  Cert("server-rsa.key"),
+                                  Cert(certificate + ".key"),
                                   "-cert_chain",
                                   Cert("int.pem"),
                                   "-tls1_2",
@@ -344,7 +345,6 @@ TEST(SimpleSSLClientEvents, RenegotiationReachesOnCiphersNegotiated) {
     client.CloseConnection(false);
 }
 
-
 // How a host-name case reaches s_server.
 enum class Route { Direct, Socks, SocksByName, Tunnel };
 
@@ -366,9 +366,7 @@ class SimpleSSLHostName : public ::testing::TestWithParam<HostNameCase> {};
 TEST_P(SimpleSSLHostName, TheCertificateMustNameTheAddress) {
     const HostNameCase& c = GetParam();
     ASSERT_TRUE(TrustTestCA());
-    const std::string cert = c.certificate;
-    ServerProcess server("openssl", {"s_server", "-accept", "127.0.0.1:{PORT}", "-cert", Cert(cert + ".pem"), "-key",
-                                     Cert(cert + ".key"), "-cert_chain", Cert("int.pem"), "-tls1_2", "-www"});
+    ServerProcess server("openssl", WwwServer({}, c.certificate));
     KW_REQUIRE_PEER(server.Available(), server.Reason());
     std::unique_ptr<DaemonPeer> proxy;
     if (c.route == Route::Socks || c.route == Route::SocksByName)
@@ -403,7 +401,8 @@ TEST_P(SimpleSSLHostName, TheCertificateMustNameTheAddress) {
         EXPECT_FALSE(client.Active());
         EXPECT_EQ(client.Received(), "");
         // The engine's own verdict, before the handler, was already the refusal.
-        for (bool v : verdicts) EXPECT_FALSE(v);
+        for (bool v : verdicts)
+            EXPECT_FALSE(v);
         return;
     }
     ASSERT_NO_THROW(client.Open()) << server.Log();
@@ -426,23 +425,31 @@ INSTANTIATE_TEST_SUITE_P(
         HostNameCase{"RightName", "server-rsa", "localhost", Route::Direct, false, Verdict::Unassigned, true},
         HostNameCase{"OtherName", "other", "localhost", Route::Direct, false, Verdict::Unassigned, false},
         // An address literal is matched against the certificate's IP addresses only.
-        HostNameCase{"AddressListed", "ip-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, true},
-        HostNameCase{"AddressNotListed", "cn-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, false},
-        HostNameCase{"AddressOfBoth", "server-rsa", "127.0.0.1", Route::Direct, false, Verdict::Unassigned, true},
+        HostNameCase{"AddressListed", "ip-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned,
+                     true},
+        HostNameCase{"AddressNotListed", "cn-only", "127.0.0.1", Route::Direct, false, Verdict::Unassigned,
+                     false},
+        HostNameCase{"AddressOfBoth", "server-rsa", "127.0.0.1", Route::Direct, false, Verdict::Unassigned,
+                     true},
         // The owner's handler cannot overturn the refusal while verification is on...
-        HostNameCase{"HandlerCannotOverturn", "other", "localhost", Route::Direct, false, Verdict::Accept, false},
+        HostNameCase{"HandlerCannotOverturn", "other", "localhost", Route::Direct, false, Verdict::Accept,
+                     false},
         // ... and the switch lets any name through.
         HostNameCase{"VerifyDisabled", "other", "localhost", Route::Direct, true, Verdict::Unassigned, true},
-        HostNameCase{"SocksTargetNamed", "cn-only", "localhost", Route::Socks, false, Verdict::Unassigned, true},
-        HostNameCase{"SocksOnlyProxyNamed", "ip-only", "localhost", Route::Socks, false, Verdict::Unassigned, false},
-        HostNameCase{"SocksByNameOtherName", "other", "localhost", Route::SocksByName, false, Verdict::Unassigned,
-                     false},
-        HostNameCase{"SocksByNameRightName", "cn-only", "localhost", Route::SocksByName, false, Verdict::Unassigned,
+        HostNameCase{"SocksTargetNamed", "cn-only", "localhost", Route::Socks, false, Verdict::Unassigned,
                      true},
-        HostNameCase{"TunnelTargetNamed", "cn-only", "localhost", Route::Tunnel, false, Verdict::Unassigned, true},
-        HostNameCase{"TunnelOnlyProxyNamed", "ip-only", "localhost", Route::Tunnel, false, Verdict::Unassigned,
+        HostNameCase{"SocksOnlyProxyNamed", "ip-only", "localhost", Route::Socks, false, Verdict::Unassigned,
                      false},
-        HostNameCase{"TunnelVerifyDisabled", "other", "localhost", Route::Tunnel, true, Verdict::Unassigned, true}),
+        HostNameCase{"SocksByNameOtherName", "other", "localhost", Route::SocksByName, false,
+                     Verdict::Unassigned, false},
+        HostNameCase{"SocksByNameRightName", "cn-only", "localhost", Route::SocksByName, false,
+                     Verdict::Unassigned, true},
+        HostNameCase{"TunnelTargetNamed", "cn-only", "localhost", Route::Tunnel, false, Verdict::Unassigned,
+                     true},
+        HostNameCase{"TunnelOnlyProxyNamed", "ip-only", "localhost", Route::Tunnel, false,
+                     Verdict::Unassigned, false},
+        HostNameCase{"TunnelVerifyDisabled", "other", "localhost", Route::Tunnel, true, Verdict::Unassigned,
+                     true}),
     [](const ::testing::TestParamInfo<HostNameCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

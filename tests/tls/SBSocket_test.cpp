@@ -79,11 +79,13 @@ TEST(SBSocket, TunnelReplyStatusLineIsShortAndPrintable) {
         {"HTTP/1.0 403 Forbidden\n\n", "HTTP/1.0 403 Forbidden"},
         {"HTTP/1.1 502 Bad\tGateway \xc3\xa9\x7f\r\n\r\n", "HTTP/1.1 502 Bad?Gateway ???"},
         {std::string("HTTP/1.1 500 a\0b\r\n\r\n", 20), "HTTP/1.1 500 a?b"},
-        {"HTTP/1.1 503 " + longReason + "\r\n\r\n", ("HTTP/1.1 503 " + longReason).substr(0, kTunnelStatusLineLimit)},
+        {"HTTP/1.1 503 " + longReason + "\r\n\r\n",
+         ("HTTP/1.1 503 " + longReason).substr(0, kTunnelStatusLineLimit)},
         {"\r\n\r\n", ""},
         {"", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(TunnelReplyStatusLine(c.reply), c.line) << c.reply;
+    for (const auto& c : cases)
+        EXPECT_EQ(TunnelReplyStatusLine(c.reply), c.line) << c.reply;
 }
 
 TEST(SBSocket, OperationsOutsideTheirStatesRaise) {
