@@ -226,7 +226,9 @@ TDataSetState TDataSet::SetTempState(TDataSetState value) {
 }
 
 void TDataSet::RestoreState(TDataSetState previous) {
-    state_ = previous;
+    // A data set closed during the temporary state stays closed: a lost connection closes it
+    // from inside a fetch, and a restored state would call its freed buffers current.
+    if (state_ != dsInactive) state_ = previous;
     --disableCount_;
 }
 

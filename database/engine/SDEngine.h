@@ -321,7 +321,7 @@ public:
     void MarkActivity() { idleFlag_ = false; }
 
     // Idle flag (armed by an idle tick, cleared by driver activity) and fetching flag (set by
-    // a dataset while it prepares or executes a statement).
+    // a dataset while it prepares or executes a statement or fetches a row).
     bool IdleFlag() const { return idleFlag_; }
     void SetFetching(bool value) { fetching_ = value; }
     bool Fetching() const { return fetching_; }

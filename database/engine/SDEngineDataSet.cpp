@@ -273,14 +273,17 @@ void TSDDataSet::DropCommand() {
     droppedCommands_.push_back(std::move(command_));
 }
 
-TSDDataSet::CommandCall::CommandCall(TSDDataSet& dataSet) : dataSet_(dataSet), database_(dataSet.database_) {
+TSDDataSet::CommandCall::CommandCall(TSDDataSet& dataSet)
+    : dataSet_(dataSet), database_(dataSet.database_), wasFetching_(database_ != nullptr && database_->Fetching()) {
     CheckFatal(database_ != nullptr, "TSDDataSet.CommandCall");
     ++dataSet_.commandCalls_;
     database_->SetFetching(true);
 }
 
 TSDDataSet::CommandCall::~CommandCall() {
-    database_->SetFetching(false);
+    // A call inside another one (a driver that runs one statement at a time has the previous
+    // data set fetch its rest during this one's execution) leaves the outer one fetching.
+    database_->SetFetching(wasFetching_);
     if (--dataSet_.commandCalls_ == 0) dataSet_.droppedCommands_.clear();
 }
 
@@ -298,18 +301,21 @@ void TSDDataSet::ReexecuteCursor(bool hasHandle) {
 
 void TSDDataSet::ISqlPrepare(const std::string& sql) {
     CheckFatal(command_ != nullptr, "TSDDataSet.ISqlPrepare");
+    const CommandCall call(*this);
     command_->LongDataSize = LongColumnSize;
     command_->Prepare(sql);
 }
 
 void TSDDataSet::ISqlExecDirect(const std::string& sql) {
     CheckFatal(command_ != nullptr, "TSDDataSet.ISqlExecDirect");
+    const CommandCall call(*this);
     command_->LongDataSize = LongColumnSize;
     command_->ExecDirect(sql);
 }
 
 void TSDDataSet::ISqlExecute() {
     CheckFatal(command_ != nullptr, "TSDDataSet.ISqlExecute");
+    const CommandCall call(*this);
     command_->LongDataSize = LongColumnSize;
     command_->Execute();
 }
@@ -677,6 +683,9 @@ void TSDDataSet::ApplyConversion(TISqlCommand& command, const TSDFieldDesc& desc
 }
 
 bool TSDDataSet::FetchCommandRow() {
+    // A lost connection the driver finds here closes this data set under the driver's frames,
+    // as it may during an execution.
+    const CommandCall call(*this);
     return command_->FetchNextRow();
 }
 

@@ -256,7 +256,7 @@ public:
     rtl::RecordBuffer* GetActiveRecBuf();
 
     // Thin wrappers over the command; each asserts that there is one and hands it the long-column
-    // size first.
+    // size first, and calls it as a CommandCall.
     void ISqlPrepare(const std::string& sql);
     void ISqlExecDirect(const std::string& sql);
     void ISqlExecute();
@@ -323,11 +323,12 @@ protected:
     std::unique_ptr<TSDExprParser> CompileFilter(const std::string& text, rtl::TFilterOptions options);
     void RunWithWaitCursor(const std::function<void()>& step);
 
-    // A statement's execution through the command, which a lost connection may end from inside:
-    // the driver's error handler closes this data set while the driver's own frames are still
-    // running on the command. For the length of the call the database counts as fetching (its
-    // idle timer does not close it), and a command dropped meanwhile is disconnected at once but
-    // freed only when the outermost call has returned.
+    // A call into the driver through the command (a statement's preparation or execution, a
+    // row's fetch), which a lost connection may end from inside: the driver's error handler
+    // closes this data set while the driver's own frames are still running on the command. For
+    // the length of the call the database counts as fetching (its idle timer does not close
+    // it), and a command dropped meanwhile is disconnected at once but freed only when the
+    // outermost call has returned.
     class CommandCall {
     public:
         explicit CommandCall(TSDDataSet& dataSet);
@@ -338,6 +339,7 @@ protected:
     private:
         TSDDataSet& dataSet_;
         TSDDatabase* database_;
+        bool wasFetching_;
     };
     // command_ goes: at once, or as above while a CommandCall runs.
     void DropCommand();

@@ -20,6 +20,7 @@ struct Server {
     std::vector<std::vector<fake::Cell>> rows;
     std::map<std::string, rtl::ByteArray> blobs;  // "row:column number" -> long value
     std::set<std::string> failIn;
+    size_t failingFetch = 1;  // with "DoFetchNextRow" in failIn
     // Catalog commands answer with these instead.
     std::vector<fake::Column> schemaColumns;
     std::vector<std::vector<fake::Cell>> schemaRows;
@@ -44,6 +45,7 @@ protected:
                 c.rows = server.rows;
                 c.blobs = server.blobs;
                 c.failIn = server.failIn;
+                c.failingFetch = server.failingFetch;
                 commands.push_back(&c);
             };
         };

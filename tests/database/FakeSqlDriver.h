@@ -83,9 +83,12 @@ public:
     std::map<std::string, rtl::ByteArray> blobs;  // "row:col" -> long value
     std::set<std::string> failIn;                 // steps that raise a server error
     bool handle = false;
-    // Failures seen by the execution steps. Like a real driver's, their frames go on using the
-    // command after the error (ODBC leaves its direct mode there), also when the error closed
-    // the data set and dropped the command meanwhile.
+    // With "DoFetchNextRow" in failIn, the fetch of this row (1: the first) and every later one
+    // fail.
+    size_t failingFetch = 1;
+    // Failures seen by the execution and fetch steps. Like a real driver's, their frames go on
+    // using the command after the error (ODBC leaves its direct mode there), also when the
+    // error closed the data set and dropped the command meanwhile.
     int failures = 0;
 
 protected:
@@ -110,6 +113,7 @@ protected:
     }
     bool DoFetchNextRow() override {
         log_.Add("DoFetchNextRow");
+        if (++fetches_ >= failingFetch) FailCounted("DoFetchNextRow");
         if (next_ >= rows.size()) return false;
         current_ = next_++;
         if (BlobFieldCount > 0) ReadBlobsToSlots();
@@ -168,6 +172,7 @@ private:
     }
 
     CallLog& log_;
+    size_t fetches_ = 0;
     size_t next_ = 0;
     size_t current_ = 0;
 };

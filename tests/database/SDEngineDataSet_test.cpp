@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "FakeDataSetFixture.h"
@@ -1107,6 +1108,59 @@ TEST_F(DataSetClients, LostConnectionClosesAllButDetachedDataSets) {
     EXPECT_FALSE(db->Connected());
     // The detached rows stay browsable.
     EXPECT_EQ(Ids(detached), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(DataSetClients, LostConnectionWhileFetchingFreesTheCommandAfterTheDriver) {
+    // The driver finds the connection broken while fetching a row, and its frames use the
+    // command after the error; the lost-connection handling closes the data set meanwhile.
+    struct Case {
+        const char* name;
+        size_t failingFetch;
+        std::function<void(TSDQuery&)> step;
+    };
+    const std::vector<Case> cases = {
+        {"the first row, while opening", 1, [](TSDQuery& q) { q.Open(); }},
+        {"a later row, moving to the last", 3,
+         [](TSDQuery& q) {
+             q.Open();
+             q.Last();
+         }},
+        {"a later row, locating", 3,
+         [](TSDQuery& q) {
+             q.Open();
+             q.Locate("ID", rtl::Variant(int32_t(5)), 0);
+         }},
+    };
+    SimpleRows(5);
+    db->OnLostConnectError = [](TSDDatabase&, const ESDEngineError&, TSDLostConnectAction& action) {
+        action = lcCloseConnect;
+    };
+    for (const Case& c : cases) {
+        db->Open();
+        static_cast<fake::FakeDatabase&>(*db->SqlDatabase()).lostConnection = true;
+        server.failIn = {"DoFetchNextRow"};
+        server.failingFetch = c.failingFetch;
+        TSDQuery& q = Query();
+        ClearCalls();
+        try {
+            c.step(q);
+            ADD_FAILURE() << c.name;
+        } catch (const ESDEngineError& e) {
+            EXPECT_TRUE(e.ConnectionLost) << c.name;
+        }
+        // The command was disconnected before its connection was, and freed last, once the
+        // driver's frames were done with it.
+        const std::string calls = Calls();
+        const size_t disconnected = calls.find("DoDisconnect(true)");
+        ASSERT_NE(disconnected, std::string::npos) << c.name << ": " << calls;
+        EXPECT_NE(calls.rfind("Command.Disconnect(true)", disconnected), std::string::npos) << c.name << ": " << calls;
+        EXPECT_EQ(calls.substr(calls.rfind(' ') + 1), "~Command") << c.name << ": " << calls;
+        EXPECT_GT(calls.rfind("~Command"), disconnected) << c.name << ": " << calls;
+        EXPECT_FALSE(q.Active()) << c.name;
+        EXPECT_FALSE(db->Connected()) << c.name;
+        EXPECT_FALSE(db->Fetching()) << c.name;
+        server.failIn.clear();
+    }
 }
 
 TEST_F(DataSetClients, DriverAsksForEveryRow) {
