@@ -14,6 +14,7 @@
 #include "net/IdStack.h"
 #include "net/IdURI.h"
 #include "platform/WinError.h"
+#include "platform/Workstation.h"
 #include "rtl/Bytes.h"
 #include "rtl/Format.h"
 
@@ -126,7 +127,6 @@ std::string WithReasons(const char* message) {
     return reasons.empty() ? std::string(message) : std::string(message) + "\r\n" + reasons;
 }
 
-bool IsAddress(const std::string& host) { return TIdStack::IsIPv4Text(host) || host.find(':') != std::string::npos; }
 
 bool LoadOpenSSLLibrary() {
     if (!BindOpenSSL()) return false;
@@ -396,10 +396,17 @@ void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std
                                    HandshakeBounds bounds) {
     const TIdOpenSSLApi& api = Api();
     Attach(socket, context, true);
-    if (!serverName.empty() && !IsAddress(serverName))
+    // A host written as an address, in any spelling the resolver reads ("127.1" connects to
+    // 127.0.0.1), is that address: no server name, and only the certificate's IP addresses can
+    // name it.
+    const std::string address = plat::AddressLiteralText(serverName);
+    if (!serverName.empty() && address.empty() && serverName.find(':') == std::string::npos)
         api.SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, const_cast<char*>(serverName.c_str()));
     if (context.ChecksServer()) {
-        if (serverName.empty() || api.SSL_set1_host(ssl_, serverName.c_str()) != 1)
+        const bool named = address.empty()
+                               ? !serverName.empty() && api.SSL_set1_host(ssl_, serverName.c_str()) == 1
+                               : api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl_), address.c_str()) == 1;
+        if (!named)
             EIdException::RaiseIdException<EIdOSSLConnectError>(
                 std::string(RSOSSL::ConnectError) + "\r\nno host name to check the server's certificate against");
     }

@@ -59,6 +59,7 @@
     X(SSL_has_pending, int, (const SSL*))                                                    \
     X(SSL_CTX_set_default_read_buffer_len, void, (SSL_CTX*, size_t))                         \
     X(SSL_set1_host, int, (SSL*, const char*))                                               \
+    X(SSL_get0_param, X509_VERIFY_PARAM*, (SSL*))                                            \
     X(SSL_ctrl, long, (SSL*, int, long, void*))                                              \
     X(SSL_CTX_ctrl, long, (SSL_CTX*, int, long, void*))                                      \
     X(SSL_get_verify_result, long, (const SSL*))                                             \
@@ -81,6 +82,7 @@
     X(X509_STORE_CTX_get_error_depth, int, (const X509_STORE_CTX*))                         \
     X(X509_STORE_CTX_get_current_cert, X509*, (const X509_STORE_CTX*))                      \
     X(X509_verify_cert_error_string, const char*, (long))                                   \
+    X(X509_VERIFY_PARAM_set1_ip_asc, int, (X509_VERIFY_PARAM*, const char*))                \
     X(DES_set_odd_parity, void, (DES_cblock*))                                              \
     X(DES_set_key, int, (const_DES_cblock*, DES_key_schedule*))                             \
     X(DES_ecb_encrypt, void, (const_DES_cblock*, DES_cblock*, DES_key_schedule*, int))      \

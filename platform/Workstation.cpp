@@ -101,4 +101,33 @@ std::vector<std::string> ResolveIPv4Addresses(const std::string& host) {
     return out;
 }
 
+std::vector<uint8_t> AddressLiteralBytes(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    // A zero byte would end the text early for the resolver too; no address has one.
+    if (host.empty() || host.find('\0') != std::string_view::npos) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* res = nullptr;
+    if (::getaddrinfo(std::string(host).c_str(), nullptr, &hints, &res) != 0 || res == nullptr) return {};
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(res, ::freeaddrinfo);
+    const auto bytes = [](const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        return std::vector<uint8_t>(b, b + n);
+    };
+    if (res->ai_family == AF_INET && res->ai_addr != nullptr)
+        return bytes(&reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr, 4);
+    if (res->ai_family == AF_INET6 && res->ai_addr != nullptr)
+        return bytes(&reinterpret_cast<const sockaddr_in6*>(res->ai_addr)->sin6_addr, 16);
+    return {};
+}
+
+std::string AddressLiteralText(std::string_view host) {
+    const std::vector<uint8_t> bytes = AddressLiteralBytes(host);
+    if (bytes.empty()) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const int family = bytes.size() == 4 ? AF_INET : AF_INET6;
+    return ::inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? std::string(text) : std::string();
+}
+
 }  // namespace plat

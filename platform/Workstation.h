@@ -5,7 +5,9 @@
 // application server. Only IPv4 is reported, as the server expects.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plat {
@@ -36,5 +38,14 @@ std::vector<NetworkInterface> NetworkInterfaces();
 // dotted form, in the order the resolver gives them, each once. Empty when the name cannot be
 // resolved or is empty.
 std::vector<std::string> ResolveIPv4Addresses(const std::string& host);
+// The address a host name is written as, read the way the resolver reads it (a numeric host
+// of getaddrinfo): IPv4 in every form inet_aton takes ("127.1", "0x7f.0.0.1", "2130706433",
+// "0127.0.0.1", which is 87.0.0.1), IPv6 as inet_pton takes it, either also in brackets. Its 4
+// or 16 bytes in network order; empty for a name that is no address. Whoever checks a name
+// against a certificate must decide with this what is an address: the connection goes where
+// the resolver says.
+std::vector<uint8_t> AddressLiteralBytes(std::string_view host);
+// The same address in its canonical text ("127.0.0.1", "::1"); "" for a name.
+std::string AddressLiteralText(std::string_view host);
 
 }  // namespace plat

@@ -13,6 +13,7 @@
 #include "crypto/math/SBRandom.h"
 #include "pki/SBCustomCertStorage.h"
 #include "platform/Clock.h"
+#include "platform/Workstation.h"
 #include "rtl/Bytes.h"
 #include "tls/SBClient.h"
 #include "tls/SBClientInternal.h"
@@ -49,11 +50,13 @@ int CipherRank(SSLCipher c) {
     }
 }
 
-// An address literal is never sent as a server name (RFC 6066 3).
+// An address literal is never sent as a server name (RFC 6066 3): neither one the resolver
+// reads as an address in any of its spellings ("0x7f.0.0.1") nor a text of digits and dots.
 bool IsAddressLiteral(const std::string& host) {
     if (host.find(':') != std::string::npos) return true;
     if (host.empty()) return false;
-    return std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+    return std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; }) ||
+           !plat::AddressLiteralBytes(host).empty();
 }
 
 uint16_t VersionWire(uint8_t protocolIndex) { return uint16_t(0x0300 | (protocolIndex - 1)); }

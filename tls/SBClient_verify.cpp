@@ -11,8 +11,6 @@
 //   only while VerifyPeerDisabled is set (then every certificate starts accepted);
 // - a refusal names its cause in the alert: unknown_ca for a path to no trusted certificate,
 //   certificate_expired for a certificate outside its validity, bad_certificate otherwise.
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -24,6 +22,7 @@
 #include "pki/SBCustomCertStorage.h"
 #include "pki/SBX509.h"
 #include "pki/SBX509Ext.h"
+#include "platform/Workstation.h"
 #include "tls/SBClient.h"
 #include "tls/SBClientInternal.h"
 
@@ -60,18 +59,12 @@ bool DNSNameMatches(std::string_view pattern, const std::string& host) {
     return host.substr(dot) == rest;
 }
 
-// The certificate's form of an address: dotted decimal, one number per byte.
+// The certificate's form of the address a host is written as, in any spelling the resolver
+// takes ("127.1" connects to 127.0.0.1 and is that address, not a DNS name): dotted decimal,
+// one number per byte; "" for a name.
 std::string AddressText(const std::string& host) {
-    uint8_t bytes[16];
-    size_t size = 0;
-    std::string literal = host;
-    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') literal = literal.substr(1, literal.size() - 2);
-    if (::inet_pton(AF_INET, literal.c_str(), bytes) == 1)
-        size = 4;
-    else if (::inet_pton(AF_INET6, literal.c_str(), bytes) == 1)
-        size = 16;
     std::string out;
-    for (size_t i = 0; i < size; ++i) out += (i ? "." : "") + std::to_string(bytes[i]);
+    for (const uint8_t b : plat::AddressLiteralBytes(host)) out += (out.empty() ? "" : ".") + std::to_string(b);
     return out;
 }
 

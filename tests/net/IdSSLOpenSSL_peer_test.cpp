@@ -136,6 +136,48 @@ TEST(IdSSLOpenSSL, VerificationTable) {
     }
 }
 
+// A host written as an address in any spelling the resolver reads is that address: only the
+// certificate's IP addresses name it, never a DNS name that reads like it.
+TEST(IdSSLOpenSSL, HostsWrittenAsAddressesAreCheckedAsAddresses) {
+    TestCertificates certs;
+    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    const struct {
+        const char* cert;
+        const char* host;
+        const char* failure;  // nullptr: connects
+    } cases[] = {
+        {"address", "127.0.0.1", nullptr},
+        {"address", "127.1", nullptr},
+        {"address", "0x7f.0.0.1", nullptr},
+        {"address", "2130706433", nullptr},
+        {"address", "0177.0.0.1", nullptr},
+        {"address", "localhost", "hostname mismatch"},
+        {"wild-address", "0x7f.0.0.1", "IP address mismatch"},
+        {"wild-address", "0177.0.0.1", "IP address mismatch"},
+        {"wild-address", "127.1", "IP address mismatch"},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(std::string(tc.cert) + " at " + tc.host);
+        SServer server(certs, tc.cert);
+        KW_REQUIRE_PEER(server.Available(), server.Reason());
+        TlsClient c(tc.host, server.Port());
+        c.io.SSLOptions().RootCertFile = certs.Path("ca.pem");
+        if (tc.failure == nullptr) {
+            c.client.Connect();
+            EXPECT_EQ(c.Exchange("abc"), "cba");
+            c.client.Disconnect();
+            continue;
+        }
+        try {
+            c.client.Connect();
+            ADD_FAILURE() << "connected";
+        } catch (const EIdOSSLConnectError& e) {
+            EXPECT_NE(std::string(e.what()).find(tc.failure), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(c.client.IsConnected());
+    }
+}
+
 TEST(IdSSLOpenSSL, OldVersionsAndNullCiphersAreRefused) {
     TestCertificates certs;
     KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");

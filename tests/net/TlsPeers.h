@@ -4,7 +4,8 @@
 //
 // The certificates: a CA; "localhost" signed by it (DNS:localhost); "other.example" signed by
 // it; an expired "localhost"; a self-signed "localhost"; a client certificate whose key is
-// encrypted with the password "client-secret".
+// encrypted with the password "client-secret"; "address" naming only IP:127.0.0.1 and
+// "wild-address" only DNS:*.0.0.1, both signed by the CA.
 #pragma once
 
 #include <string>
@@ -56,7 +57,9 @@ public:
               sign("server", "DNS:localhost", "30") && req("other", "other.example", {"-nodes"}) &&
               sign("other", "DNS:other.example", "30") && req("expired", "localhost", {"-nodes"}) &&
               sign("expired", "DNS:localhost", "-1") && RunOpenssl(d, selfArgs) &&
-              req("client", "kw client", {"-passout", "pass:client-secret"}) && sign("client", "", "30");
+              req("client", "kw client", {"-passout", "pass:client-secret"}) && sign("client", "", "30") &&
+              req("address", "kw address", {"-nodes"}) && sign("address", "IP:127.0.0.1", "30") &&
+              req("wild-address", "kw wild address", {"-nodes"}) && sign("wild-address", "DNS:*.0.0.1", "30");
     }
     bool Available() const { return ok_; }
     std::string Path(const std::string& file) const { return (dir_ / file).string(); }

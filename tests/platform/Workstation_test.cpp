@@ -71,4 +71,54 @@ TEST(Workstation, UserIsTheRealUsersName) {
     }
 }
 
+TEST(Workstation, AddressLiteralsAreReadAsTheResolverReadsThem) {
+    const struct Row {
+        std::string host;
+        std::string text;  // "" when the host is a name
+    } rows[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"127.1", "127.0.0.1"},
+        {"127.0.1", "127.0.0.1"},
+        {"0x7f.0.0.1", "127.0.0.1"},
+        {"0X7F.1", "127.0.0.1"},
+        {"2130706433", "127.0.0.1"},
+        {"0x7f000001", "127.0.0.1"},
+        {"0177.0.0.1", "127.0.0.1"},
+        {"0127.0.0.1", "87.0.0.1"},
+        {"127.000.0.1", "127.0.0.1"},
+        {"1.65535", "1.0.255.255"},
+        {"1.65536", "1.1.0.0"},
+        {"::1", "::1"},
+        {"[::1]", "::1"},
+        {"[127.1]", "127.0.0.1"},
+        {"::ffff:127.0.0.1", "::ffff:127.0.0.1"},
+        {"0:0:0:0:0:0:0:1", "::1"},
+        // Names, and what the resolver refuses as an address.
+        {"localhost", ""},
+        {"", ""},
+        {"[]", ""},
+        {"256.0.0.1", ""},
+        {"1.2.3.4.5", ""},
+        {"1.16777216", ""},
+        {"4294967296", ""},
+        {"127.0.0.1.", ""},
+        {".127.0.0.1", ""},
+        {"127..1", ""},
+        {"127.0.0.1 ", ""},
+        {"127.0.0.1 junk", ""},
+        {"08.0.0.1", ""},
+        {"0x.0.0.1", ""},
+        {"-1", ""},
+        {"a.0.0.1", ""},
+        {"[::1", ""},
+        {std::string("127.0.0.1\0.evil", 15), ""},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(plat::AddressLiteralText(r.host), r.text) << r.host;
+        const std::vector<uint8_t> bytes = plat::AddressLiteralBytes(r.host);
+        EXPECT_EQ(bytes.size(), r.text.empty() ? 0u : r.text.find(':') == std::string::npos ? 4u : 16u) << r.host;
+    }
+    EXPECT_EQ(plat::AddressLiteralBytes("0127.0.0.1"), (std::vector<uint8_t>{87, 0, 0, 1}));
+}
+
 }  // namespace

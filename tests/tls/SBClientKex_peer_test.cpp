@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SBClientHostNames, MatchingRules) {
     ASSERT_FALSE(TlsCertificates().empty());
     const auto server = LoadPem("server-rsa.pem"), wildcard = LoadPem("wildcard.pem"), cnOnly = LoadPem("cn-only.pem"),
-               ipOnly = LoadPem("ip-only.pem");
+               ipOnly = LoadPem("ip-only.pem"), wildAddress = LoadPem("wild-address.pem");
     struct Row {
         const TElX509Certificate* certificate;
         const char* host;
@@ -198,6 +198,14 @@ TEST(SBClientHostNames, MatchingRules) {
         {cnOnly.get(), "localhost", true},      {cnOnly.get(), "other", false},
         {ipOnly.get(), "127.0.0.1", true},      {ipOnly.get(), "[127.0.0.1]", true},
         {ipOnly.get(), "localhost", false},
+        // Every spelling the resolver reads as 127.0.0.1 is that address, never a DNS name.
+        {ipOnly.get(), "127.1", true},          {ipOnly.get(), "0x7f.0.0.1", true},
+        {ipOnly.get(), "2130706433", true},     {ipOnly.get(), "0177.0.0.1", true},
+        {ipOnly.get(), "127.000.0.1", true},    {ipOnly.get(), "[127.1]", true},
+        {ipOnly.get(), "0127.0.0.1", false},    {ipOnly.get(), "127.0.0.1.", false},
+        {wildAddress.get(), "0x7f.0.0.1", false}, {wildAddress.get(), "0177.0.0.1", false},
+        {wildAddress.get(), "0127.0.0.1", false}, {wildAddress.get(), "127.0.0.1", false},
+        {wildAddress.get(), "x.0.0.1", true},
     };
     for (const Row& r : rows) EXPECT_EQ(sbtls::CertificateNamesHost(*r.certificate, r.host), r.matches) << r.host;
 }

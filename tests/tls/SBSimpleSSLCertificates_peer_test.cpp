@@ -431,6 +431,17 @@ INSTANTIATE_TEST_SUITE_P(
                      false},
         HostNameCase{"AddressOfBoth", "server-rsa", "127.0.0.1", Route::Direct, false, Verdict::Unassigned,
                      true},
+        // So is every other spelling the resolver reads as that address...
+        HostNameCase{"ShortAddressListed", "ip-only", "127.1", Route::Direct, false, Verdict::Unassigned, true},
+        HostNameCase{"HexAddressListed", "ip-only", "0x7f.0.0.1", Route::Direct, false, Verdict::Unassigned,
+                     true},
+        HostNameCase{"NumberAddressListed", "ip-only", "2130706433", Route::Direct, false, Verdict::Unassigned,
+                     true},
+        // ... which a DNS name that reads like it cannot stand in for.
+        HostNameCase{"HexAddressNotADNSName", "wild-address", "0x7f.0.0.1", Route::Direct, false,
+                     Verdict::Unassigned, false},
+        HostNameCase{"OctalAddressNotADNSName", "wild-address", "0177.0.0.1", Route::Direct, false,
+                     Verdict::Unassigned, false},
         // The owner's handler cannot overturn the refusal while verification is on...
         HostNameCase{"HandlerCannotOverturn", "other", "localhost", Route::Direct, false, Verdict::Accept,
                      false},

@@ -145,7 +145,7 @@ inline std::filesystem::path TlsCertificates() {
         std::filesystem::create_directories(base);
         const int lock = ::open((base / "tls-certs.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
         if (lock >= 0) ::flock(lock, LOCK_EX);
-        if (!std::filesystem::exists(done / "done-3")) {
+        if (!std::filesystem::exists(done / "done-4")) {
             const std::filesystem::path work = base / ("tls-certs." + std::to_string(::getpid()));
             std::filesystem::remove_all(work);
             std::filesystem::create_directories(work);
@@ -160,7 +160,7 @@ inline std::filesystem::path TlsCertificates() {
             }
         }
         if (lock >= 0) ::close(lock);
-        return std::filesystem::exists(done / "done-3") ? done : std::filesystem::path();
+        return std::filesystem::exists(done / "done-4") ? done : std::filesystem::path();
     }();
     return folder;
 }

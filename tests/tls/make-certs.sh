@@ -8,6 +8,7 @@
 #   expired       localhost, expired                     wildcard    *.kw.test
 #   cn-only       CN=localhost without subjectAltName    ip-only     IP:127.0.0.1 only
 #   other         other.example                          self        self-signed localhost
+#   wild-address  DNS:*.0.0.1 only (a DNS name that reads like addresses)
 #   client        a client certificate (RSA, under int)  client-dsa  the same (DSA)
 #   temp512       a 512-bit RSA key (an export suite's temporary key)
 #   ffdhe2048.pem the RFC 7919 group as DH parameters
@@ -58,6 +59,7 @@ issue wildcard rsa.key "/CN=kw wildcard" 3650 'subjectAltName=DNS:*.kw.test\n'
 issue cn-only rsa.key /CN=localhost 3650 'basicConstraints=CA:FALSE\n'
 issue ip-only rsa.key "/CN=kw address" 3650 'subjectAltName=IP:127.0.0.1\n'
 issue other rsa.key /CN=other.example 3650 'subjectAltName=DNS:other.example\n'
+issue wild-address rsa.key "/CN=kw wild address" 3650 'subjectAltName=DNS:*.0.0.1\n'
 issue client client.key "/CN=kw client" 3650 'extendedKeyUsage=clientAuth\n'
 issue client-dsa client-dsa.key "/CN=kw dsa client" 3650 'extendedKeyUsage=clientAuth\n'
 # Expired: its end lies a day before its start, which is now.
@@ -83,4 +85,4 @@ touch index.txt
 o ocsp -issuer int.pem -cert server-rsa.pem -reqout ocsp-request.der -no_nonce
 o ocsp -index index.txt -rsigner int.pem -rkey int.key -CA int.pem -reqin ocsp-request.der \
     -respout server-rsa-ocsp.der -ndays 2
-touch done-3
+touch done-4

@@ -497,6 +497,38 @@ TEST_F(ConexaoKw4, HttpsTrustsTheCertificateFileBesideTheExecutable) {
     EXPECT_EQ(peer.Requests("create").size(), 1u);
 }
 
+// The web road's host check reads an address the way the resolver does: "0x7f.0.0.1" is
+// 127.0.0.1, named by a certificate's IP address and never by a DNS name such as "*.0.0.1".
+TEST_F(ConexaoKw4, HttpsChecksAHostWrittenAsAnAddressAsThatAddress) {
+    const struct {
+        const char* names;
+        bool connects;
+    } cases[] = {{"IP:127.0.0.1", true}, {"DNS:*.0.0.1", false}};
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.names);
+        const AppServerPeer::Certificate cert = AppServerPeer::MakeCertificate(pasta_ / "", "appserver", tc.names);
+        KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
+        AppServerPeer peer(Script(
+            kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
+            "TestarSeAtualizacaoVersionada": {"result": true})",
+            "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
+        KW_REQUIRE_PEER(peer.Available(), peer.Reason());
+        kwtest::WriteFile(pasta_ / "kwLoaderApp.cer", cert.der);
+        auto c = Nova(peer, "HTTP");
+        c->EnderecoURL = "https://0x7f.0.0.1:" + std::to_string(peer.Port()) + "/kw/httpsrvr.dll";
+        c->PodeBalancear = false;
+        c->Conectar();
+        if (tc.connects) {
+            EXPECT_EQ(c->MensagemErro, "");
+            EXPECT_EQ(c->Requisitos, "rs");
+        } else {
+            EXPECT_NE(c->MensagemErro, "");
+            EXPECT_EQ(c->Requisitos, "");
+            EXPECT_TRUE(peer.Requests("create").empty());
+        }
+    }
+}
+
 // The attempt times out while the server holds the first RPC call; the connection object, the
 // log and the settings reader's log are gone before the thread, cancelled, goes on: nothing of
 // what it does after the decision reaches anyone (its failure path would write [RPC] off).

@@ -135,8 +135,9 @@ TEST_F(CopiaHTTP, FilesFromLighttpdAsCurlGetsThemAndTheStatusesThatFail) {
 }
 
 // A certificate that is refused fails every attempt like a refused connection: one from no
-// trusted CA, one of the trusted CA for another name, one out of date. The old file stays, and
-// where there was none no file appears.
+// trusted CA, one of the trusted CA for another name (also a DNS name that reads like the
+// address the host is written as), one out of date. The old file stays, and where there was
+// none no file appears.
 TEST_F(CopiaHTTP, RefusedCertificatesFailEveryAttempt) {
     Configure(3, 2);
     plat::ManualClock relogio;
@@ -147,7 +148,8 @@ TEST_F(CopiaHTTP, RefusedCertificatesFailEveryAttempt) {
         std::string certificado;
         std::string host;
     };
-    const Caso casos[] = {{"self", "localhost"}, {"other", "127.0.0.1"}, {"expired", "127.0.0.1"}};
+    const Caso casos[] = {
+        {"self", "localhost"}, {"other", "127.0.0.1"}, {"wild-address", "0x7f.0.0.1"}, {"expired", "127.0.0.1"}};
     for (const Caso& c : casos) {
         kwtest::Lighttpd servidor(site, kwtest::LighttpdTls(c.certificado));
         KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
