@@ -35,8 +35,10 @@ test-asan: deps
 	scripts/asan-odbc $(ASAN_BUILD)
 
 # ThreadSanitizer over the tests of the server connections (attempt and probe threads, late
-# threads after their owner is gone, transports cancelled from another thread).
-TSAN_TESTS ?= kw_tests_transfer kw_tests_transfer_peer kw_tests_pki
+# threads after their owner is gone, transports cancelled from another thread) and of the
+# internet library against its peers (the Telnet client's read thread answering the server
+# while the caller writes, against a real telnetd too).
+TSAN_TESTS ?= kw_tests_transfer kw_tests_transfer_peer kw_tests_pki kw_tests_net_peer
 
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKW_TSAN=ON -DKW_BENCH=OFF $(CMAKE_ARGS)

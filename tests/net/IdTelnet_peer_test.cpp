@@ -1,14 +1,21 @@
 // Tests of the Telnet client against a scripted peer: negotiation answers (also split across
-// reads), data with doubled IACs, the reachability probe's pattern and disconnects.
+// reads), data with doubled IACs, the reachability probe's pattern and disconnects; and against
+// a real telnetd on a busy machine.
 #include "net/IdTelnet.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "tests/net/NetTestSupport.h"
 #include "tests/net/ScriptBuilder.h"
 #include "tests/net/ScriptPeer.h"
+#include "tests/net/SocksPeers.h"
 
 namespace {
 
@@ -251,6 +258,116 @@ TEST(IdTelnetPeer, AnOnConnectThatRaisesClosesAndReportsTheServerNotResponding) 
     }
     EXPECT_EQ(disconnects, 1);
     EXPECT_FALSE(telnet.IsConnected());
+}
+
+// ---------------------------------------------------------------------------------------------
+// A real telnetd
+
+// inetutils telnetd behind socat, its login program a shell script that greets with the
+// terminal type the client gave, then answers every line it reads. The session stays open until
+// the client goes: telnetd drops what its program wrote last when the program ends right after
+// writing it (seen on a busy machine: the shell had read the line, the answer never left).
+constexpr const char* kTelnetdScript =
+    "echo \"greeting for $TERM\"\n"
+    "while read line; do echo \"you said: $line\"; done\n";
+
+class Telnetd : public kwtest::DaemonPeer {
+public:
+    Telnetd()
+        : DaemonPeer("socat",
+                     {"TCP-LISTEN:{PORT},bind=127.0.0.1,reuseaddr,fork",
+                      "SYSTEM:exec /usr/sbin/telnetd -h -E \\\"/bin/sh {DIR}/server.conf\\\",nofork"},
+                     kTelnetdScript) {}
+    bool Ready() const { return Available() && ::access("/usr/sbin/telnetd", X_OK) == 0; }
+    std::string Why() const { return Available() ? "inetutils telnetd is not installed" : Reason(); }
+};
+
+// Threads that keep every processor busy while they live.
+class BusyProcessors {
+public:
+    BusyProcessors() {
+        const unsigned n = 2 * std::max(2u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < n; ++i)
+            threads_.emplace_back([this] {
+                while (!stop_.load(std::memory_order_relaxed)) {
+                }
+            });
+    }
+    ~BusyProcessors() {
+        stop_ = true;
+        for (std::thread& t : threads_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// The answers ("you said: ...") in the order they came.
+std::vector<std::string> Answers(const std::string& data) {
+    std::vector<std::string> out;
+    const std::string mark = "you said: ";
+    for (size_t at = data.find(mark); at != std::string::npos; at = data.find(mark, at + 1)) {
+        const size_t end = data.find("\r\n", at);
+        if (end == std::string::npos) break;
+        out.push_back(data.substr(at + mark.size(), end - at - mark.size()));
+    }
+    return out;
+}
+
+// One session: waits for the greeting, sends a line at once (while the server may still be
+// negotiating), waits for its answer, then sends three lines back to back and waits for theirs.
+// What the client received.
+std::string Session(int port, bool threaded) {
+    TIdTelnet telnet;
+    telnet.Terminal = "vt100";
+    telnet.ThreadedEvent = threaded;
+    telnet.SetHost("127.0.0.1");
+    telnet.SetPort(port);
+    std::mutex lock;
+    std::string data;
+    telnet.OnDataAvailable = [&](TIdTelnet*, const std::string& d) {
+        std::lock_guard guard(lock);
+        data += d;
+    };
+    const auto received = [&] {
+        std::lock_guard guard(lock);
+        return data;
+    };
+    // A generous limit: only a lost line takes it whole.
+    const auto waitFor = [&](const std::string& text) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (received().find(text) == std::string::npos && std::chrono::steady_clock::now() < end)
+            if (threaded)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            else
+                rtl::CheckSynchronize(50);
+        return received().find(text) != std::string::npos;
+    };
+    telnet.Connect();
+    if (waitFor("greeting for vt100\r\n")) {
+        telnet.SendText("hello\r\n");
+        if (waitFor("you said: hello\r\n")) {
+            for (const char* line : {"one\r\n", "two\r\n", "three\r\n"}) telnet.SendText(line);
+            waitFor("you said: three\r\n");
+        }
+    }
+    telnet.Disconnect();
+    return received();
+}
+
+TEST(IdTelnetTelnetd, EveryLineSentArrivesInOrderWhileTheProcessorsAreBusy) {
+    Telnetd server;
+    KW_REQUIRE_PEER(server.Ready(), server.Why());
+    StackHolder holder;
+    const BusyProcessors busy;
+    for (int round = 0; round < 5; ++round) {
+        for (const bool threaded : {false, true}) {
+            const std::string data = Session(server.Port(), threaded);
+            EXPECT_EQ(Answers(data), (std::vector<std::string>{"hello", "one", "two", "three"}))
+                << "round " << round << (threaded ? ", threaded" : ", synchronised") << ": " << data;
+        }
+    }
 }
 
 }  // namespace
