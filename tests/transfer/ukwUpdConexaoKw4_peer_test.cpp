@@ -468,14 +468,18 @@ TEST_F(ConexaoKw4, TheWebRoadSendsItsAddressAsTheWorkstations) {
                   std::to_string(peer.Port()) + "/kw/servidor.dll'\r\nend\r\n");
 }
 
+// A server over HTTPS with a certificate that logs in and gives the requisites "rs".
+std::string HttpsRequisites(const AppServerPeer::Certificate& cert) {
+    return Script(kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
+        "TestarSeAtualizacaoVersionada": {"result": true})",
+                  "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)");
+}
+
 TEST_F(ConexaoKw4, HttpsTrustsTheCertificateFileBesideTheExecutable) {
     const AppServerPeer::Certificate cert =
         AppServerPeer::MakeCertificate(pasta_ / "", "appserver", "DNS:localhost,IP:127.0.0.1");
     KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
-    AppServerPeer peer(Script(
-        kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
-        "TestarSeAtualizacaoVersionada": {"result": true})",
-        "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
+    AppServerPeer peer(HttpsRequisites(cert));
     KW_REQUIRE_PEER(peer.Available(), peer.Reason());
     const std::string url = "https://127.0.0.1:" + std::to_string(peer.Port()) + "/kw/httpsrvr.dll";
     {
@@ -508,10 +512,7 @@ TEST_F(ConexaoKw4, HttpsChecksAHostWrittenAsAnAddressAsThatAddress) {
         SCOPED_TRACE(tc.names);
         const AppServerPeer::Certificate cert = AppServerPeer::MakeCertificate(pasta_ / "", "appserver", tc.names);
         KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
-        AppServerPeer peer(Script(
-            kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
-            "TestarSeAtualizacaoVersionada": {"result": true})",
-            "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)"));
+        AppServerPeer peer(HttpsRequisites(cert));
         KW_REQUIRE_PEER(peer.Available(), peer.Reason());
         kwtest::WriteFile(pasta_ / "kwLoaderApp.cer", cert.der);
         auto c = Nova(peer, "HTTP");
