@@ -127,7 +127,6 @@ std::string WithReasons(const char* message) {
     return reasons.empty() ? std::string(message) : std::string(message) + "\r\n" + reasons;
 }
 
-
 bool LoadOpenSSLLibrary() {
     if (!BindOpenSSL()) return false;
     const TIdOpenSSLApi& api = Api();
@@ -403,9 +402,10 @@ void TIdSSLSocket::ClientHandshake(int socket, TIdSSLContext& context, const std
     if (!serverName.empty() && address.empty() && serverName.find(':') == std::string::npos)
         api.SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, const_cast<char*>(serverName.c_str()));
     if (context.ChecksServer()) {
-        const bool named = address.empty()
-                               ? !serverName.empty() && api.SSL_set1_host(ssl_, serverName.c_str()) == 1
-                               : api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl_), address.c_str()) == 1;
+        const bool named =
+            address.empty()
+                ? !serverName.empty() && api.SSL_set1_host(ssl_, serverName.c_str()) == 1
+                : api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl_), address.c_str()) == 1;
         if (!named)
             EIdException::RaiseIdException<EIdOSSLConnectError>(
                 std::string(RSOSSL::ConnectError) + "\r\nno host name to check the server's certificate against");

@@ -127,7 +127,8 @@ std::string AddressLiteralText(std::string_view host) {
     if (bytes.empty()) return {};
     char text[INET6_ADDRSTRLEN] = {};
     const int family = bytes.size() == 4 ? AF_INET : AF_INET6;
-    return ::inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? std::string(text) : std::string();
+    return ::inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? std::string(text)
+                                                                           : std::string();
 }
 
 }  // namespace plat

@@ -64,7 +64,8 @@ bool DNSNameMatches(std::string_view pattern, const std::string& host) {
 // one number per byte; "" for a name.
 std::string AddressText(const std::string& host) {
     std::string out;
-    for (const uint8_t b : plat::AddressLiteralBytes(host)) out += (out.empty() ? "" : ".") + std::to_string(b);
+    for (const uint8_t b : plat::AddressLiteralBytes(host))
+        out += (out.empty() ? "" : ".") + std::to_string(b);
     return out;
 }
 

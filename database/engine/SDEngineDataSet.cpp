@@ -274,7 +274,9 @@ void TSDDataSet::DropCommand() {
 }
 
 TSDDataSet::CommandCall::CommandCall(TSDDataSet& dataSet)
-    : dataSet_(dataSet), database_(dataSet.database_), wasFetching_(database_ != nullptr && database_->Fetching()) {
+    : dataSet_(dataSet),
+      database_(dataSet.database_),
+      wasFetching_(database_ != nullptr && database_->Fetching()) {
     CheckFatal(database_ != nullptr, "TSDDataSet.CommandCall");
     ++dataSet_.commandCalls_;
     database_->SetFetching(true);

@@ -1153,7 +1153,8 @@ TEST_F(DataSetClients, LostConnectionWhileFetchingFreesTheCommandAfterTheDriver)
         const std::string calls = Calls();
         const size_t disconnected = calls.find("DoDisconnect(true)");
         ASSERT_NE(disconnected, std::string::npos) << c.name << ": " << calls;
-        EXPECT_NE(calls.rfind("Command.Disconnect(true)", disconnected), std::string::npos) << c.name << ": " << calls;
+        EXPECT_NE(calls.rfind("Command.Disconnect(true)", disconnected), std::string::npos)
+            << c.name << ": " << calls;
         EXPECT_EQ(calls.substr(calls.rfind(' ') + 1), "~Command") << c.name << ": " << calls;
         EXPECT_GT(calls.rfind("~Command"), disconnected) << c.name << ": " << calls;
         EXPECT_FALSE(q.Active()) << c.name;

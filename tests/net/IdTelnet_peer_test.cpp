@@ -295,7 +295,8 @@ public:
     }
     ~BusyProcessors() {
         stop_ = true;
-        for (std::thread& t : threads_) t.join();
+        for (std::thread& t : threads_)
+            t.join();
     }
 
 private:
@@ -348,7 +349,8 @@ std::string Session(int port, bool threaded) {
     if (waitFor("greeting for vt100\r\n")) {
         telnet.SendText("hello\r\n");
         if (waitFor("you said: hello\r\n")) {
-            for (const char* line : {"one\r\n", "two\r\n", "three\r\n"}) telnet.SendText(line);
+            for (const char* line : {"one\r\n", "two\r\n", "three\r\n"})
+                telnet.SendText(line);
             waitFor("you said: three\r\n");
         }
     }

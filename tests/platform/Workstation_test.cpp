@@ -116,7 +116,10 @@ TEST(Workstation, AddressLiteralsAreReadAsTheResolverReadsThem) {
     for (const Row& r : rows) {
         EXPECT_EQ(plat::AddressLiteralText(r.host), r.text) << r.host;
         const std::vector<uint8_t> bytes = plat::AddressLiteralBytes(r.host);
-        EXPECT_EQ(bytes.size(), r.text.empty() ? 0u : r.text.find(':') == std::string::npos ? 4u : 16u) << r.host;
+        EXPECT_EQ(bytes.size(), r.text.empty()                          ? 0u
+                                : r.text.find(':') == std::string::npos ? 4u
+                                                                        : 16u)
+            << r.host;
     }
     EXPECT_EQ(plat::AddressLiteralBytes("0127.0.0.1"), (std::vector<uint8_t>{87, 0, 0, 1}));
 }

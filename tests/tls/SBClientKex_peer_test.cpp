@@ -181,30 +181,46 @@ INSTANTIATE_TEST_SUITE_P(
 // RFC 6125 matching on its own, over the certificates of the set.
 TEST(SBClientHostNames, MatchingRules) {
     ASSERT_FALSE(TlsCertificates().empty());
-    const auto server = LoadPem("server-rsa.pem"), wildcard = LoadPem("wildcard.pem"), cnOnly = LoadPem("cn-only.pem"),
-               ipOnly = LoadPem("ip-only.pem"), wildAddress = LoadPem("wild-address.pem");
+    const auto server = LoadPem("server-rsa.pem"), wildcard = LoadPem("wildcard.pem"),
+               cnOnly = LoadPem("cn-only.pem"), ipOnly = LoadPem("ip-only.pem"),
+               wildAddress = LoadPem("wild-address.pem");
     struct Row {
         const TElX509Certificate* certificate;
         const char* host;
         bool matches;
     } rows[] = {
-        {server.get(), "localhost", true},      {server.get(), "LOCALHOST", true},
-        {server.get(), "localhost.", true},     {server.get(), "127.0.0.1", true},
-        {server.get(), "127.0.0.2", false},     {server.get(), "::1", false},
-        {server.get(), "local", false},         {server.get(), "", false},
-        {wildcard.get(), "a.kw.test", true},    {wildcard.get(), "A.KW.TEST", true},
-        {wildcard.get(), "a.b.kw.test", false}, {wildcard.get(), "kw.test", false},
-        {wildcard.get(), ".kw.test", false},    {wildcard.get(), "xn--bcher-kva.kw.test", false},
-        {cnOnly.get(), "localhost", true},      {cnOnly.get(), "other", false},
-        {ipOnly.get(), "127.0.0.1", true},      {ipOnly.get(), "[127.0.0.1]", true},
+        {server.get(), "localhost", true},
+        {server.get(), "LOCALHOST", true},
+        {server.get(), "localhost.", true},
+        {server.get(), "127.0.0.1", true},
+        {server.get(), "127.0.0.2", false},
+        {server.get(), "::1", false},
+        {server.get(), "local", false},
+        {server.get(), "", false},
+        {wildcard.get(), "a.kw.test", true},
+        {wildcard.get(), "A.KW.TEST", true},
+        {wildcard.get(), "a.b.kw.test", false},
+        {wildcard.get(), "kw.test", false},
+        {wildcard.get(), ".kw.test", false},
+        {wildcard.get(), "xn--bcher-kva.kw.test", false},
+        {cnOnly.get(), "localhost", true},
+        {cnOnly.get(), "other", false},
+        {ipOnly.get(), "127.0.0.1", true},
+        {ipOnly.get(), "[127.0.0.1]", true},
         {ipOnly.get(), "localhost", false},
         // Every spelling the resolver reads as 127.0.0.1 is that address, never a DNS name.
-        {ipOnly.get(), "127.1", true},          {ipOnly.get(), "0x7f.0.0.1", true},
-        {ipOnly.get(), "2130706433", true},     {ipOnly.get(), "0177.0.0.1", true},
-        {ipOnly.get(), "127.000.0.1", true},    {ipOnly.get(), "[127.1]", true},
-        {ipOnly.get(), "0127.0.0.1", false},    {ipOnly.get(), "127.0.0.1.", false},
-        {wildAddress.get(), "0x7f.0.0.1", false}, {wildAddress.get(), "0177.0.0.1", false},
-        {wildAddress.get(), "0127.0.0.1", false}, {wildAddress.get(), "127.0.0.1", false},
+        {ipOnly.get(), "127.1", true},
+        {ipOnly.get(), "0x7f.0.0.1", true},
+        {ipOnly.get(), "2130706433", true},
+        {ipOnly.get(), "0177.0.0.1", true},
+        {ipOnly.get(), "127.000.0.1", true},
+        {ipOnly.get(), "[127.1]", true},
+        {ipOnly.get(), "0127.0.0.1", false},
+        {ipOnly.get(), "127.0.0.1.", false},
+        {wildAddress.get(), "0x7f.0.0.1", false},
+        {wildAddress.get(), "0177.0.0.1", false},
+        {wildAddress.get(), "0127.0.0.1", false},
+        {wildAddress.get(), "127.0.0.1", false},
         {wildAddress.get(), "x.0.0.1", true},
     };
     for (const Row& r : rows) EXPECT_EQ(sbtls::CertificateNamesHost(*r.certificate, r.host), r.matches) << r.host;

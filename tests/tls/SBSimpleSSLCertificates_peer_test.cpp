@@ -432,11 +432,12 @@ INSTANTIATE_TEST_SUITE_P(
         HostNameCase{"AddressOfBoth", "server-rsa", "127.0.0.1", Route::Direct, false, Verdict::Unassigned,
                      true},
         // So is every other spelling the resolver reads as that address...
-        HostNameCase{"ShortAddressListed", "ip-only", "127.1", Route::Direct, false, Verdict::Unassigned, true},
+        HostNameCase{"ShortAddressListed", "ip-only", "127.1", Route::Direct, false, Verdict::Unassigned,
+                     true},
         HostNameCase{"HexAddressListed", "ip-only", "0x7f.0.0.1", Route::Direct, false, Verdict::Unassigned,
                      true},
-        HostNameCase{"NumberAddressListed", "ip-only", "2130706433", Route::Direct, false, Verdict::Unassigned,
-                     true},
+        HostNameCase{"NumberAddressListed", "ip-only", "2130706433", Route::Direct, false,
+                     Verdict::Unassigned, true},
         // ... which a DNS name that reads like it cannot stand in for.
         HostNameCase{"HexAddressNotADNSName", "wild-address", "0x7f.0.0.1", Route::Direct, false,
                      Verdict::Unassigned, false},

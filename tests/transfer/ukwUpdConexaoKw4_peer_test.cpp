@@ -472,7 +472,8 @@ TEST_F(ConexaoKw4, TheWebRoadSendsItsAddressAsTheWorkstations) {
 std::string HttpsRequisites(const AppServerPeer::Certificate& cert) {
     return Script(kLoginOk, kRPC + R"(, "GetDadosRequisitosBanco5": {"result": "rs"},
         "TestarSeAtualizacaoVersionada": {"result": true})",
-                  "https", R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)");
+                  "https",
+                  R"("cert": ")" + cert.cert.string() + R"(", "key": ")" + cert.key.string() + R"(",)");
 }
 
 TEST_F(ConexaoKw4, HttpsTrustsTheCertificateFileBesideTheExecutable) {
@@ -510,7 +511,8 @@ TEST_F(ConexaoKw4, HttpsChecksAHostWrittenAsAnAddressAsThatAddress) {
     } cases[] = {{"IP:127.0.0.1", true}, {"DNS:*.0.0.1", false}};
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.names);
-        const AppServerPeer::Certificate cert = AppServerPeer::MakeCertificate(pasta_ / "", "appserver", tc.names);
+        const AppServerPeer::Certificate cert =
+            AppServerPeer::MakeCertificate(pasta_ / "", "appserver", tc.names);
         KW_REQUIRE_PEER(!cert.der.empty(), "openssl req");
         AppServerPeer peer(HttpsRequisites(cert));
         KW_REQUIRE_PEER(peer.Available(), peer.Reason());

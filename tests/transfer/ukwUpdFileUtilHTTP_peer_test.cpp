@@ -148,8 +148,10 @@ TEST_F(CopiaHTTP, RefusedCertificatesFailEveryAttempt) {
         std::string certificado;
         std::string host;
     };
-    const Caso casos[] = {
-        {"self", "localhost"}, {"other", "127.0.0.1"}, {"wild-address", "0x7f.0.0.1"}, {"expired", "127.0.0.1"}};
+    const Caso casos[] = {{"self", "localhost"},
+                          {"other", "127.0.0.1"},
+                          {"wild-address", "0x7f.0.0.1"},
+                          {"expired", "127.0.0.1"}};
     for (const Caso& c : casos) {
         kwtest::Lighttpd servidor(site, kwtest::LighttpdTls(c.certificado));
         KW_REQUIRE_PEER(servidor.Available(), servidor.Reason());
