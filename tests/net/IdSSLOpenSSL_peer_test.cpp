@@ -140,7 +140,9 @@ TEST(IdSSLOpenSSL, VerificationTable) {
 // certificate's IP addresses name it, never a DNS name that reads like it.
 TEST(IdSSLOpenSSL, HostsWrittenAsAddressesAreCheckedAsAddresses) {
     TestCertificates certs;
-    KW_REQUIRE_PEER(certs.Available(), "openssl (certificates)");
+    KW_REQUIRE_PEER(certs.Available() && certs.Issue("address", "kw address", "IP:127.0.0.1") &&
+                        certs.Issue("wild-address", "kw wild address", "DNS:*.0.0.1"),
+                    "openssl (certificates)");
     const struct {
         const char* cert;
         const char* host;

@@ -271,14 +271,21 @@ constexpr const char* kTelnetdScript =
     "echo \"greeting for $TERM\"\n"
     "while read line; do echo \"you said: $line\"; done\n";
 
+// Where telnetd is: installed, or unpacked by scripts/install-deps (its package would bring an
+// inetd and a syslogd with it).
+std::string TelnetdProgram() {
+    return ::access("/usr/sbin/telnetd", X_OK) == 0 ? "/usr/sbin/telnetd"
+                                                    : "/opt/kwloader-peers/telnetd/usr/sbin/telnetd";
+}
+
 class Telnetd : public kwtest::DaemonPeer {
 public:
     Telnetd()
         : DaemonPeer("socat",
                      {"TCP-LISTEN:{PORT},bind=127.0.0.1,reuseaddr,fork",
-                      "SYSTEM:exec /usr/sbin/telnetd -h -E \\\"/bin/sh {DIR}/server.conf\\\",nofork"},
+                      "SYSTEM:exec " + TelnetdProgram() + " -h -E \\\"/bin/sh {DIR}/server.conf\\\",nofork"},
                      kTelnetdScript) {}
-    bool Ready() const { return Available() && ::access("/usr/sbin/telnetd", X_OK) == 0; }
+    bool Ready() const { return Available() && ::access(TelnetdProgram().c_str(), X_OK) == 0; }
     std::string Why() const { return Available() ? "inetutils telnetd is not installed" : Reason(); }
 };
 
